@@ -1,0 +1,67 @@
+#include "base/encode.h"
+
+#include <algorithm>
+
+namespace base {
+namespace {
+
+void AppendEscaped(std::string& out, char c, bool script) {
+  switch (c) {
+    case '<': out += "&lt;"; break;
+    case '>': out += "&gt;"; break;
+    case '"': out += "&quot;"; break;
+    case '\\':
+      out += script ? "\\\\" : "\\";
+      break;
+    default: out += c;
+  }
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+std::string EscapeHtml(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) AppendEscaped(out, c, false);
+  return out;
+}
+
+std::string EscapeScript(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) AppendEscaped(out, c, true);
+  return out;
+}
+
+std::string UrlDecode(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (c == '+') {
+      out += ' ';
+    } else if (c == '%') {
+      int hi = i + 1 < text.size() ? HexValue(text[i + 1]) : -1;
+      int lo = i + 2 < text.size() ? HexValue(text[i + 2]) : -1;
+      if (hi >= 0 && lo >= 0) {
+        unsigned char byte = static_cast<unsigned char>(hi * 16 + lo);
+        out += byte == 0xA0 ? ' ' : static_cast<char>(byte);
+      } else {
+        out += '%';
+      }
+      i += std::min<size_t>(2, text.size() - 1 - i);
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+}  // namespace base

@@ -1,0 +1,21 @@
+// Encoders for text that goes into pages.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace base {
+
+// For a value written into HTML text or a double-quoted attribute: '<', '>' and '"' become
+// entities; everything else, '&' included, passes unchanged so ordinary values stay byte for byte.
+std::string EscapeHtml(std::string_view text);
+
+// For a value written inside a script string: as EscapeHtml, and '\' doubled.
+std::string EscapeScript(std::string_view text);
+
+// Decodes one url-encoded value: '+' is a blank, "%XX" the byte it encodes, a decoded 0xA0 a
+// blank. A '%' without two hexadecimal digits after it stands for itself and takes the (at
+// most two) characters that follow it with it.
+std::string UrlDecode(std::string_view text);
+
+}  // namespace base

@@ -1,0 +1,79 @@
+// Files: whole reads, line streams, atomic replacement, locks, directories.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace base {
+
+struct FileCloser {
+  void operator()(std::FILE* f) const {
+    if (f) std::fclose(f);
+  }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// fopen with RAII; mode as for fopen (always binary on this platform).
+File OpenFile(const std::string& path, const char* mode);
+
+// The whole file, or nothing when it cannot be read.
+std::optional<std::string> ReadFile(const std::string& path);
+
+// Reads a file line by line without holding it whole. A line keeps every byte but the
+// terminating line feed; `ended` tells whether that line feed was there.
+class LineReader {
+ public:
+  explicit LineReader(const std::string& path);
+  explicit LineReader(File file);
+  ~LineReader();
+  LineReader(const LineReader&) = delete;
+  LineReader& operator=(const LineReader&) = delete;
+
+  bool IsOpen() const { return file_ != nullptr; }
+  bool Next(std::string& line, bool* ended = nullptr);
+
+ private:
+  File file_;
+  char* buffer_ = nullptr;  // owned by getline
+  size_t capacity_ = 0;
+};
+
+// Writes `content` to a temporary file beside `path` (named after the process) and renames
+// it over `path`, so readers see the old file or the new one, never half of one.
+bool WriteFileAtomic(const std::string& path, std::string_view content);
+
+// A temporary name beside `path` that no other process uses.
+std::string TempNameFor(const std::string& path);
+
+// Replaces `path` by `temp` (already written and closed).
+bool ReplaceFile(const std::string& temp, const std::string& path);
+
+// An exclusive advisory lock (flock) on a lock file, held until destruction.
+class FileLock {
+ public:
+  explicit FileLock(const std::string& lock_path);
+  ~FileLock();
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+  bool Held() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+};
+
+bool FileExists(const std::string& path);
+bool IsDirectory(const std::string& path);
+// Creates a directory; an existing one is fine.
+bool MakeDirectory(const std::string& path);
+bool RemoveFile(const std::string& path);
+// Modification time in seconds since 1970, 0 when the file does not exist.
+long FileTime(const std::string& path);
+
+// Appends `name` to `dir` with a slash between them (kept when `dir` already ends in one).
+std::string JoinPath(std::string_view dir, std::string_view name);
+
+}  // namespace base

@@ -1,0 +1,41 @@
+// Formatted output for pages, mail files and print files.
+//
+// Formats are printf-style and often come from the language files at run time, so a
+// malformed one (an unknown conversion, a missing argument, a type that does not fit) must
+// never crash or read past the arguments: such a format is written as it stands.
+#pragma once
+
+#include <fmt/printf.h>
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+namespace base {
+
+// Where output goes: an open file, or null for standard output (the page).
+using Stream = std::FILE*;
+
+std::string VSprintf(std::string_view format, fmt::printf_args args);
+
+// Formats like sprintf; a format that cannot be applied comes back unchanged.
+template <typename... Args>
+std::string Sprintf(std::string_view format, const Args&... args) {
+  return VSprintf(format, fmt::make_printf_args(args...));
+}
+
+// Writes text as it is.
+void Write(Stream stream, std::string_view text);
+
+template <typename... Args>
+void Printf(Stream stream, std::string_view format, const Args&... args) {
+  Write(stream, VSprintf(format, fmt::make_printf_args(args...)));
+}
+
+// The page: standard output.
+template <typename... Args>
+void Page(std::string_view format, const Args&... args) {
+  Printf(nullptr, format, args...);
+}
+
+}  // namespace base

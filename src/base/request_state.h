@@ -1,0 +1,42 @@
+// Everything one request caches: the parsed configuration, the language table, the user
+// record, the project files. One process serves one request, so this state lives for the
+// process; tests that run several requests in one process reset it between them.
+#pragma once
+
+#include <memory>
+#include <typeindex>
+#include <unordered_map>
+
+namespace base {
+
+class RequestState {
+ public:
+  // The slot of type T, default-constructed on first use.
+  template <typename T>
+  T& Get() {
+    std::shared_ptr<void>& slot = slots_[std::type_index(typeid(T))];
+    if (!slot) slot = std::make_shared<T>();
+    return *static_cast<T*>(slot.get());
+  }
+  template <typename T>
+  void Drop() {
+    slots_.erase(std::type_index(typeid(T)));
+  }
+  void Clear() { slots_.clear(); }
+
+ private:
+  std::unordered_map<std::type_index, std::shared_ptr<void>> slots_;
+};
+
+// The state of the request this process is serving.
+RequestState& CurrentRequest();
+
+template <typename T>
+T& Cache() {
+  return CurrentRequest().Get<T>();
+}
+
+// Forgets every cache, as if a new request began.
+void ResetRequestState();
+
+}  // namespace base

@@ -1,0 +1,108 @@
+#include "front/entry.h"
+
+#include <cstdio>
+#include <string_view>
+#include <vector>
+
+#include "base/encode.h"
+#include "base/out.h"
+#include "web/action_codes.h"
+#include "web/identity.h"
+#include "web/request.h"
+
+namespace front {
+namespace {
+
+using Handler = void (*)(web::ParamList&);
+using ActionHandler = void (*)(int code, web::ParamList&);
+
+struct CommandEntry {
+  std::string_view cmd;
+  Handler run;
+};
+
+// The pages reached by a CMD value. A page joins this table when it is built.
+const std::vector<CommandEntry>& CommandTable() {
+  static const std::vector<CommandEntry> table = {};
+  return table;
+}
+
+// The two shared handlers of the action codes, when built.
+ActionHandler HandlerFor(web::ActionKind kind) {
+  switch (kind) {
+    case web::ActionKind::kStatus: return nullptr;
+    case web::ActionKind::kEdit: return nullptr;
+  }
+  return nullptr;
+}
+
+// The search and result list, reached by find, Numero and Num nodes, when built.
+constexpr Handler kFindHandler = nullptr;
+
+// Runs the page a CMD value names; false when no page answers to it.
+bool DispatchCommand(std::string_view cmd, web::ParamList& list) {
+  for (const CommandEntry& entry : CommandTable()) {
+    if (entry.cmd == cmd) {
+      entry.run(list);
+      return true;
+    }
+  }
+  if (auto action = web::FindAction(cmd)) {
+    if (ActionHandler handler = HandlerFor(action->kind)) {
+      handler(action->code, list);
+      return true;
+    }
+  }
+  return false;
+}
+
+void WriteParameterDump(const web::ParamList& list) {
+  base::Page("Content-type: text/html\n\n<PRE>");
+  for (const web::Param& p : list)
+    base::Page("%s : '%s'\n", base::EscapeHtml(p.name), base::EscapeHtml(p.value));
+}
+
+void RunHomeRoad(web::ParamList& /*list*/) {
+  // The installation check, the home page and the background duties (directory upgrade,
+  // statistics refresh, synchronisation pass) take their place here as they are built;
+  // until then the home road answers like a request with no recognised parameter.
+}
+
+}  // namespace
+
+bool IsHomeRequest(const web::ParamList& list) {
+  return list.empty() || (list.size() == 1 && list.front().name == "Uid");
+}
+
+void Dispatch(web::ParamList& list) {
+  // First pass: the identity token.
+  for (const web::Param& p : list)
+    if (p.name == "Uid") web::SetCurrentUid(p.value);
+
+  // Second pass over the nodes as they were decoded; handlers may add parameters to the
+  // list, which does not change the nodes walked here.
+  const web::ParamList nodes = list;
+  bool dump = false;
+  for (const web::Param& node : nodes) {
+    if (node.name == "CMD") {
+      if (!DispatchCommand(node.value, list)) dump = true;
+    } else if (node.name == "find" || node.name == "Numero") {
+      if (kFindHandler) kFindHandler(list);
+    } else if (node.name == "Num") {
+      if (kFindHandler && web::IsAbsent(web::GetParam(list, "CMD"))) kFindHandler(list);
+    }
+  }
+  if (dump) WriteParameterDump(list);
+}
+
+int Main(int argc, char** argv) {
+  web::ParamList list = web::ParseRequest(argc > 1 ? argv[1] : nullptr);
+  if (IsHomeRequest(list))
+    RunHomeRoad(list);
+  else
+    Dispatch(list);
+  std::fflush(stdout);
+  return 0;
+}
+
+}  // namespace front

@@ -1,0 +1,32 @@
+// The request parameter list and its lookups.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace web {
+
+struct Param {
+  std::string name;   // raw, never decoded
+  std::string value;  // decoded
+};
+
+// Parameters in the reverse of the request's order: front() is the head, so when a name
+// occurs twice the occurrence that came last in the request is found first.
+using ParamList = std::vector<Param>;
+
+// The value of the first parameter named `name`, or " " (one blank) when there is none.
+// Callers treat a value beginning with a blank as absent.
+const std::string& GetParam(const ParamList& list, std::string_view name);
+
+// The leading decimal number of GetParam, as atoi reads it (0 when absent or not a number).
+int GetParamInt(const ParamList& list, std::string_view name);
+
+// True when `value` counts as absent: it begins with a blank.
+inline bool IsAbsent(std::string_view value) { return !value.empty() && value.front() == ' '; }
+
+// Puts a parameter at the head of the list and notes it in the page as a comment.
+void AddParam(ParamList& list, std::string_view name, std::string_view value);
+
+}  // namespace web

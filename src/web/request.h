@@ -1,0 +1,42 @@
+// Decoding of the CGI request into the request parameter list.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "web/params.h"
+
+namespace web {
+
+// Decodes the request of this process: the query string of a GET, or the body of a POST
+// (url-encoded or multipart, whose one uploaded file goes to "<data>/tmp/data<pid>").
+// `argument` is the first command-line argument or null; "TEST" replays the last trace.
+// Writes the trace "<TEMP>/quorb.tra", the body copy "<TEMP>/quorb.in" and the log
+// "<data>/tmp/quorb.log".
+ParamList ParseRequest(const char* argument);
+
+// The query text before decoding (for multipart, the text rebuilt from the list).
+const std::string& GetRawQuery();
+
+// --- The pieces, usable on their own ---------------------------------------------------
+
+// The url-encoded loop: "name=value" segments joined by '&'; a segment without '=' is
+// skipped. The result is in reverse order.
+ParamList DecodeUrlEncoded(std::string_view text);
+
+struct MultipartResult {
+  ParamList list;
+  std::string rebuilt;                // "name=value&..." in list order, cut at 999 characters
+  std::optional<std::string> upload;  // the file part's content, when there was one
+  std::string trace;                  // the lines to append to the trace
+};
+
+// Parses a multipart body. `first_line` is the boundary line (the query text), `rest` the
+// body after it. Parsing stops after the first file part.
+MultipartResult ParseMultipart(std::string_view first_line, std::string_view rest);
+
+// Bodies larger than this are read only up to it.
+constexpr size_t kMaxBodyBytes = 64u << 20;
+
+}  // namespace web

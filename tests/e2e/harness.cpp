@@ -1,0 +1,243 @@
+#include "harness.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace e2e {
+namespace fs = std::filesystem;
+
+constexpr const char* kTimeZone = "CET-1CEST,M3.5.0,M10.5.0/3";
+constexpr int kTimeoutSeconds = 60;
+
+Installation::Installation(const std::string& extra_config) {
+  std::string pattern = (fs::temp_directory_path() / "quorb-e2e-XXXXXX").string();
+  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+  root_ = pattern;
+  for (const char* dir : {"config", "data", "data/tmp", "data/Stats", "data/Synchro",
+                          "data/Synchro/in", "data/Synchro/out", "data/Tests", "temp"})
+    fs::create_directories(Path(dir));
+  WriteConfig(DefaultConfig(extra_config));
+}
+
+Installation::~Installation() {
+  if (!std::getenv("QUORB_KEEP_TEST_DIRS")) {
+    std::error_code ec;
+    fs::remove_all(root_, ec);
+  }
+}
+
+std::string Installation::DefaultConfig(const std::string& extra) const {
+  return "DATADIR " + DataDir() + "\nCONFIGDIR " + ConfigDir() +
+         "\nIMGDIR /quorb/images/\nPRINT cat\nMAILSERV 127.0.0.1:1\nHOSTNAME localhost\n"
+         "DOMAIN example.org\nLANGUAGE EN\nWWW www\n" +
+         extra;
+}
+
+void Installation::WriteConfig(const std::string& text) { Write("config/quorb.cfg", text); }
+
+void Installation::Write(const std::string& rel, const std::string& content) const {
+  fs::create_directories(fs::path(Path(rel)).parent_path());
+  std::ofstream f(Path(rel), std::ios::binary | std::ios::trunc);
+  f << content;
+}
+
+std::string Installation::Read(const std::string& rel) const {
+  std::ifstream f(Path(rel), std::ios::binary);
+  if (!f) return "";
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+bool Installation::Exists(const std::string& rel) const { return fs::exists(Path(rel)); }
+
+std::vector<std::string> Installation::List(const std::string& rel_dir) const {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(Path(rel_dir), ec)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+void Installation::InstallLanguageFiles() const {
+  for (const char* code : {"EN", "FR"}) {
+    std::string name = std::string("langue.") + code;
+    fs::copy_file(std::string(QUORB_SOURCE_DIR) + "/share/config/" + name, Path("config/" + name),
+                  fs::copy_options::overwrite_existing);
+  }
+}
+
+std::map<std::string, std::string> Installation::BaseEnv() const {
+  return {
+      {"PATH", "/usr/bin:/bin"},
+      {"PWD", root_},
+      {"TEMP", Path("temp")},
+      {"TZ", kTimeZone},
+      {"GATEWAY_INTERFACE", "CGI/1.1"},
+      {"SCRIPT_NAME", "/cgi-bin/quorb.cgi"},
+      {"SCRIPT_FILENAME", Path("quorb.cgi")},
+      {"SERVER_NAME", "localhost"},
+      {"SERVER_PORT", "80"},
+      {"HTTP_HOST", "localhost"},
+      {"REMOTE_ADDR", "192.0.2.10"},
+      {"ASAN_OPTIONS", "detect_leaks=1:abort_on_error=0"},
+  };
+}
+
+CgiResult Installation::Run(const Request& request) const {
+  std::map<std::string, std::string> env = BaseEnv();
+  env["REQUEST_METHOD"] = request.method;
+  env["QUERY_STRING"] = request.query;
+  if (request.method == "POST") {
+    env["CONTENT_LENGTH"] = std::to_string(request.content_length >= 0 ? request.content_length
+                                                                        : static_cast<long>(request.body.size()));
+    if (!request.content_type.empty()) env["CONTENT_TYPE"] = request.content_type;
+  }
+  for (const auto& [k, v] : request.env) {
+    if (v.empty())
+      env.erase(k);  // "" in request.env: the variable is unset
+    else
+      env[k] = v;
+  }
+  std::vector<std::string> env_strings;
+  for (const auto& [k, v] : env) env_strings.push_back(k + "=" + v);
+
+  std::vector<char*> envp;
+  for (auto& s : env_strings) envp.push_back(s.data());
+  envp.push_back(nullptr);
+  std::string cgi = QUORB_CGI;
+  std::vector<std::string> arg_strings = {cgi};
+  for (const auto& a : request.args) arg_strings.push_back(a);
+  std::vector<char*> argv;
+  for (auto& s : arg_strings) argv.push_back(s.data());
+  argv.push_back(nullptr);
+
+  int in_pipe[2], out_pipe[2], err_pipe[2];
+  if (pipe2(in_pipe, O_CLOEXEC) || pipe2(out_pipe, O_CLOEXEC) || pipe2(err_pipe, O_CLOEXEC))
+    throw std::runtime_error("pipe failed");
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(in_pipe[0], 0);
+    dup2(out_pipe[1], 1);
+    dup2(err_pipe[1], 2);
+    if (chdir(root_.c_str()) != 0) _exit(126);
+    execve(cgi.c_str(), argv.data(), envp.data());
+    _exit(127);
+  }
+  close(in_pipe[0]);
+  close(out_pipe[1]);
+  close(err_pipe[1]);
+
+  // Feed standard input while reading both outputs, so large bodies and pages never block.
+  signal(SIGPIPE, SIG_IGN);
+  fcntl(in_pipe[1], F_SETFL, O_NONBLOCK);
+  CgiResult result;
+  size_t in_off = 0;
+  bool in_open = true;
+  if (request.body.empty()) {
+    close(in_pipe[1]);
+    in_open = false;
+  }
+  bool out_open = true, err_open = true;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kTimeoutSeconds);
+  char buf[65536];
+  while (out_open || err_open) {
+    std::vector<pollfd> fds;
+    if (out_open) fds.push_back({out_pipe[0], POLLIN, 0});
+    if (err_open) fds.push_back({err_pipe[0], POLLIN, 0});
+    if (in_open) fds.push_back({in_pipe[1], POLLOUT, 0});
+    int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                    deadline - std::chrono::steady_clock::now())
+                                    .count());
+    if (left <= 0) {
+      kill(pid, SIGKILL);
+      result.err += "\n[harness: killed after timeout]\n";
+      break;
+    }
+    if (poll(fds.data(), fds.size(), left) < 0 && errno != EINTR) break;
+    for (const pollfd& p : fds) {
+      if (!p.revents) continue;
+      if (p.fd == in_pipe[1]) {
+        ssize_t n = write(in_pipe[1], request.body.data() + in_off, request.body.size() - in_off);
+        if (n > 0) in_off += static_cast<size_t>(n);
+        if (n < 0 && errno != EAGAIN) in_off = request.body.size();
+        if (in_off >= request.body.size()) {
+          close(in_pipe[1]);
+          in_open = false;
+        }
+        continue;
+      }
+      ssize_t n = read(p.fd, buf, sizeof buf);
+      if (n > 0) {
+        (p.fd == out_pipe[0] ? result.out : result.err).append(buf, static_cast<size_t>(n));
+      } else if (n == 0 || errno != EINTR) {
+        if (p.fd == out_pipe[0]) out_open = false;
+        else err_open = false;
+      }
+    }
+  }
+  if (in_open) close(in_pipe[1]);
+  close(out_pipe[0]);
+  close(err_pipe[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return result;
+}
+
+CgiResult Installation::Get(const std::string& query, std::map<std::string, std::string> env) const {
+  Request r;
+  r.query = query;
+  r.env = std::move(env);
+  return Run(r);
+}
+
+CgiResult Installation::Post(const std::string& body, const std::string& content_type,
+                             std::map<std::string, std::string> env) const {
+  Request r;
+  r.method = "POST";
+  r.body = body;
+  r.content_type = content_type;
+  r.env = std::move(env);
+  return Run(r);
+}
+
+std::string MultipartBody(const std::vector<FormPart>& parts, const std::string& boundary) {
+  std::string body;
+  for (const FormPart& p : parts) {
+    body += "--" + boundary + "\r\n";
+    if (p.filename.empty()) {
+      body += "Content-Disposition: form-data; name=\"" + p.name + "\"\r\n\r\n";
+    } else {
+      body += "Content-Disposition: form-data; name=\"" + p.name + "\"; filename=\"" + p.filename +
+              "\"\r\nContent-Type: application/octet-stream\r\n\r\n";
+    }
+    body += p.value + "\r\n";
+  }
+  body += "--" + boundary + "--\r\n";
+  return body;
+}
+
+CgiResult Installation::PostMultipart(const std::vector<FormPart>& parts,
+                                      std::map<std::string, std::string> env) const {
+  const std::string boundary = "---------------------------7d0a1b2c3d4e5f";
+  return Post(MultipartBody(parts, boundary), "multipart/form-data; boundary=" + boundary,
+              std::move(env));
+}
+
+}  // namespace e2e

@@ -1,0 +1,86 @@
+// End-to-end harness: a fresh installation in a temporary folder, and the built CGI run in
+// it as the web server would run it.
+//
+//   Installation inst;                       // config/quorb.cfg, data folders, temp/
+//   auto page = inst.Get("CMD=bogus&a=1");
+//   EXPECT_EQ(page.out, "Content-type: text/html\n\n<PRE>...");
+//   EXPECT_EQ(inst.Read("data/tmp/quorb.log"), "CMD=bogus&a=1\n");
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+struct CgiResult {
+  int exit_code = -1;
+  std::string out;  // every byte written to standard output
+  std::string err;  // standard error (sanitizer reports end up here)
+};
+
+// One part of a multipart body.
+struct FormPart {
+  std::string name;
+  std::string value;     // the field's value, or the file's content
+  std::string filename;  // set for a file field
+};
+
+struct Request {
+  std::string method = "GET";
+  std::string query;             // QUERY_STRING
+  std::string body;              // standard input
+  std::string content_type;      // CONTENT_TYPE, for a POST
+  long content_length = -1;      // CONTENT_LENGTH; -1: the body's size
+  std::vector<std::string> args;  // command-line arguments
+  std::map<std::string, std::string> env;  // extra or replaced variables ("" value: unset)
+};
+
+class Installation {
+ public:
+  // Lays out root/config, root/data (tmp, Stats, Synchro/in, Synchro/out, Tests) and
+  // root/temp, and writes config/quorb.cfg with `extra_config` appended.
+  explicit Installation(const std::string& extra_config = "");
+  ~Installation();
+  Installation(const Installation&) = delete;
+  Installation& operator=(const Installation&) = delete;
+
+  const std::string& root() const { return root_; }
+  std::string Path(const std::string& rel) const { return root_ + "/" + rel; }
+  std::string ConfigDir() const { return Path("config/"); }
+  std::string DataDir() const { return Path("data/"); }
+
+  // The main configuration file's text as the harness writes it, plus `extra`.
+  std::string DefaultConfig(const std::string& extra = "") const;
+  void WriteConfig(const std::string& text);  // replaces config/quorb.cfg
+
+  void Write(const std::string& rel, const std::string& content) const;
+  std::string Read(const std::string& rel) const;  // "" when missing
+  bool Exists(const std::string& rel) const;
+  std::vector<std::string> List(const std::string& rel_dir) const;  // sorted names
+
+  // Copies the shipped language files into the configuration folder.
+  void InstallLanguageFiles() const;
+
+  CgiResult Run(const Request& request) const;
+  CgiResult Get(const std::string& query, std::map<std::string, std::string> env = {}) const;
+  CgiResult Post(const std::string& body,
+                 const std::string& content_type = "application/x-www-form-urlencoded",
+                 std::map<std::string, std::string> env = {}) const;
+  CgiResult PostMultipart(const std::vector<FormPart>& parts,
+                          std::map<std::string, std::string> env = {}) const;
+
+  // The base environment every request gets (PWD, TEMP, TZ, the CGI variables).
+  std::map<std::string, std::string> BaseEnv() const;
+
+ private:
+  std::string root_;
+};
+
+// The body a browser sends for `parts`, with the given boundary.
+std::string MultipartBody(const std::vector<FormPart>& parts, const std::string& boundary);
+
+// The page header every HTML answer starts with.
+inline constexpr const char* kHtmlHeader = "Content-type: text/html\n\n";
+
+}  // namespace e2e
