@@ -18,6 +18,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "base/request_state.h"
+
 namespace e2e {
 namespace fs = std::filesystem;
 
@@ -238,6 +240,50 @@ CgiResult Installation::PostMultipart(const std::vector<FormPart>& parts,
   const std::string boundary = "---------------------------7d0a1b2c3d4e5f";
   return Post(MultipartBody(parts, boundary), "multipart/form-data; boundary=" + boundary,
               std::move(env));
+}
+
+InProcess::InProcess(const Installation& inst, std::map<std::string, std::string> env) {
+  std::map<std::string, std::string> all = inst.BaseEnv();
+  for (const auto& [k, v] : env) all[k] = v;
+  for (const auto& [k, v] : all) {
+    const char* old = std::getenv(k.c_str());
+    saved_[k] = old ? old : std::string("\x01unset");
+    if (v.empty())
+      unsetenv(k.c_str());
+    else
+      setenv(k.c_str(), v.c_str(), 1);
+  }
+  tzset();
+  base::ResetRequestState();
+}
+
+InProcess::~InProcess() {
+  for (const auto& [k, v] : saved_) {
+    if (v == "\x01unset")
+      unsetenv(k.c_str());
+    else
+      setenv(k.c_str(), v.c_str(), 1);
+  }
+  tzset();
+  base::ResetRequestState();
+}
+
+std::string CaptureStdout(const std::function<void()>& fn) {
+  std::fflush(stdout);
+  std::FILE* tmp = std::tmpfile();
+  int saved = dup(1);
+  dup2(fileno(tmp), 1);
+  fn();
+  std::fflush(stdout);
+  dup2(saved, 1);
+  close(saved);
+  std::string out;
+  std::rewind(tmp);
+  char buf[65536];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, tmp)) > 0) out.append(buf, n);
+  std::fclose(tmp);
+  return out;
 }
 
 }  // namespace e2e

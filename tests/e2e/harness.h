@@ -7,6 +7,7 @@
 //   EXPECT_EQ(inst.Read("data/tmp/quorb.log"), "CMD=bogus&a=1\n");
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -76,6 +77,24 @@ class Installation {
  private:
   std::string root_;
 };
+
+// Runs code of the library inside the test process as if it served a request in `inst`:
+// sets PWD, TEMP, TZ and the CGI variables, and starts with fresh request caches.
+//   InProcess req(inst);
+//   std::string page = CaptureStdout([] { web::ErrorBox(506); });
+class InProcess {
+ public:
+  explicit InProcess(const Installation& inst, std::map<std::string, std::string> env = {});
+  ~InProcess();
+  InProcess(const InProcess&) = delete;
+  InProcess& operator=(const InProcess&) = delete;
+
+ private:
+  std::map<std::string, std::string> saved_;
+};
+
+// What `fn` writes to standard output.
+std::string CaptureStdout(const std::function<void()>& fn);
 
 // The body a browser sends for `parts`, with the given boundary.
 std::string MultipartBody(const std::vector<FormPart>& parts, const std::string& boundary);

@@ -1,0 +1,61 @@
+#include "web/page.h"
+
+#include "base/encode.h"
+#include "config/language.h"
+#include "config/main_config.h"
+
+namespace web {
+namespace {
+
+constexpr std::string_view kDefaultColor = "#FFFFFF";
+
+}  // namespace
+
+void WritePageHead(base::Stream stream, std::string_view title, std::string_view color,
+                   const ParamList& list) {
+  (void)list;  // read by the login check script
+  bool given = !color.empty();
+  if (!given) color = kDefaultColor;
+  if (stream) {
+    base::Printf(stream, "Content-Type: text/html; charset=us-ascii\n");
+    base::Printf(stream, "<HTML>\n<HEAD>\n<TITLE>%s</TITLE>\n</HEAD>\n", base::EscapeHtml(title));
+    base::Printf(stream, "<BODY BGCOLOR=\"%s\" TEXT=\"#000000\" >\n", color);
+    return;
+  }
+  bool security = config::IsSecurityOn();
+  base::Page("Content-type: text/html\n\n");
+  base::Page("<HTML>\n<HEAD>\n");
+  // The login scripts (the cookie functions, then the cookie check) go here when security is on.
+  base::Page("<TITLE>%s</TITLE>\n</HEAD>\n", base::EscapeHtml(title));
+  if (!given)
+    base::Page("<BODY BACKGROUND=%s/fond.gif BGCOLOR=\"%s\" ", config::GetImageDir(), color);
+  else
+    base::Page("<BODY BGCOLOR=\"%s\" ", color);
+  base::Page("TEXT=\"#000000\" ");
+  if (security) base::Page("onLoad=\"CookieCheck()\"");
+  base::Page(">\n");
+}
+
+void ErrorBox(int n) {
+  base::Page("<Table WIDTH=400><TR><TD>\n");
+  base::Page("<FONT COLOR=RED><H1>%s</H1></font>\n", config::Msg(500));
+  base::Page("<P><HR><BR><BR>");
+  base::Page("%s\n", config::Msg(n));
+  base::Page("</TD></TR></TABLE>");
+}
+
+void ErrorBoxArg(int n, std::string_view arg) {
+  base::Page("<Table WIDTH=400><TR><TD>\n");
+  base::Page("<FONT COLOR=RED><H1>%s</H1></font>\n", config::Msg(500));
+  base::Page("<P><HR><BR><BR>");
+  base::Page(config::Msg(n), base::EscapeHtml(arg));
+  base::Page("</TD></TR></TABLE>");
+}
+
+void CheckLanguageVersion() {
+  if (config::Msg(2) == kLanguageVersion) return;
+  base::Page("<P Align=Center><FONT COLOR=RED>Please update langage file ");
+  base::Page("langue.%s in configuration directory.</P></FONT>\n", config::Msg(1));
+}
+
+}  // namespace web

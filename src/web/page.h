@@ -1,0 +1,28 @@
+// The page frame: the start of every HTML answer, the error boxes, the language check.
+#pragma once
+
+#include <string_view>
+
+#include "base/out.h"
+#include "web/params.h"
+
+namespace web {
+
+// Writes the start of an HTML answer. A null stream is the page (standard output), with
+// the HTTP header, the login scripts when security is on, and the background image when
+// the caller gives no colour of its own. Any other stream gets a file copy of a page:
+// no scripts, no background. An empty colour is the default "#FFFFFF".
+void WritePageHead(base::Stream stream, std::string_view title, std::string_view color,
+                   const ParamList& list);
+
+// The red error box titled by message 500, whose body is message n.
+void ErrorBox(int n);
+// The same, with message n used as a format applied to `arg`.
+void ErrorBoxArg(int n, std::string_view arg);
+
+// Warns when the language file is not of the version this program speaks.
+void CheckLanguageVersion();
+
+inline constexpr std::string_view kLanguageVersion = "v4.6";
+
+}  // namespace web

@@ -1,0 +1,126 @@
+#include <gtest/gtest.h>
+
+#include "config/language.h"
+#include "harness.h"
+#include "web/page.h"
+
+namespace {
+
+using e2e::CaptureStdout;
+using e2e::InProcess;
+using e2e::Installation;
+
+TEST(LanguageTable, LaterLinesWinAndOnlyPositiveNumbersCount) {
+  Installation inst;
+  inst.Write("config/langue.EN",
+             "1,EN\r\n2,v4.6\n500,Erreur\n500,Error\n12, word\n0,zero\n#12,x\n-3,neg\n"
+             "7,  kept blanks  \r\n8,a,b\n9\n10,last line without end");
+  InProcess req(inst);
+  EXPECT_EQ(config::Msg(500), "Error");
+  EXPECT_EQ(config::Msg(12), " word");
+  EXPECT_EQ(config::Msg(0), "");
+  EXPECT_EQ(config::Msg(-3), "");
+  EXPECT_EQ(config::Msg(1), "EN");  // CR LF line end removed
+  EXPECT_EQ(config::Msg(7), "  kept blanks  ");
+  EXPECT_EQ(config::Msg(8), "a,b");
+  EXPECT_EQ(config::Msg(9), "");
+  EXPECT_EQ(config::Msg(10), "last line without end");
+  EXPECT_EQ(config::Msg(4242), "");
+}
+
+TEST(LanguageTable, LongLinesAreCutAt299Characters) {
+  Installation inst;
+  std::string long_text(400, 'x');
+  inst.Write("config/langue.EN", "5," + long_text + "\n6,next\n");
+  InProcess req(inst);
+  EXPECT_EQ(config::Msg(5), std::string(297, 'x'));
+  EXPECT_EQ(config::Msg(6), "next");
+}
+
+TEST(LanguageTable, CodeFromLanguageFirstWordOrFrench) {
+  Installation fr("LANGUAGE \n");  // the later empty LANGUAGE line wins
+  fr.Write("config/langue.FR", "1,FR\n");
+  fr.Write("config/langue.EN", "1,EN\n");
+  {
+    InProcess req(fr);
+    EXPECT_EQ(config::Msg(1), "FR");
+  }
+  Installation two("LANGUAGE EN extra\n");
+  two.Write("config/langue.EN", "1,EN\n");
+  InProcess req(two);
+  EXPECT_EQ(config::Msg(1), "EN");
+}
+
+TEST(LanguageTable, MissingFileNamesItInEveryLookup) {
+  Installation inst;
+  InProcess req(inst);
+  std::string out = CaptureStdout([] {
+    EXPECT_EQ(config::Msg(500), "");
+    EXPECT_EQ(config::Msg(501), "");
+  });
+  std::string comment = "<! langue file : " + inst.ConfigDir() + "/langue.EN >\n";
+  EXPECT_EQ(out, comment + comment);
+}
+
+class PageFrame : public ::testing::Test {
+ protected:
+  void SetUp() override { inst.Write("config/langue.EN", "1,EN\n2,v4.6\n500,Error\n506,Not available\n"
+                                                         "510,Unknown sheet %s\n"); }
+  Installation inst;
+};
+
+TEST_F(PageFrame, DefaultColourCarriesTheBackgroundImage) {
+  InProcess req(inst);
+  EXPECT_EQ(CaptureStdout([] { web::WritePageHead(nullptr, "QUORB", "", {}); }),
+            "Content-type: text/html\n\n<HTML>\n<HEAD>\n<TITLE>QUORB</TITLE>\n</HEAD>\n"
+            "<BODY BACKGROUND=/quorb/images//fond.gif BGCOLOR=\"#FFFFFF\" TEXT=\"#000000\" >\n");
+}
+
+TEST_F(PageFrame, CallersColourHasNoBackgroundImage) {
+  InProcess req(inst);
+  EXPECT_EQ(CaptureStdout([] { web::WritePageHead(nullptr, "Sheet <b>", "#C0C0C0", {}); }),
+            "Content-type: text/html\n\n<HTML>\n<HEAD>\n<TITLE>Sheet &lt;b&gt;</TITLE>\n</HEAD>\n"
+            "<BODY BGCOLOR=\"#C0C0C0\" TEXT=\"#000000\" >\n");
+}
+
+TEST_F(PageFrame, FileCopyHasNoScriptsNoBackgroundNoBlankLine) {
+  inst.WriteConfig(inst.DefaultConfig("SECURITY YES\n"));
+  InProcess req(inst);
+  char* data = nullptr;
+  size_t size = 0;
+  std::FILE* f = open_memstream(&data, &size);
+  web::WritePageHead(f, "TS10.00042", "", {});
+  std::fclose(f);
+  EXPECT_EQ(std::string(data, size),
+            "Content-Type: text/html; charset=us-ascii\n<HTML>\n<HEAD>\n<TITLE>TS10.00042</TITLE>\n"
+            "</HEAD>\n<BODY BGCOLOR=\"#FFFFFF\" TEXT=\"#000000\" >\n");
+  std::free(data);
+}
+
+TEST_F(PageFrame, ErrorBoxes) {
+  InProcess req(inst);
+  EXPECT_EQ(CaptureStdout([] { web::ErrorBox(506); }),
+            "<Table WIDTH=400><TR><TD>\n<FONT COLOR=RED><H1>Error</H1></font>\n"
+            "<P><HR><BR><BR>Not available\n</TD></TR></TABLE>");
+  EXPECT_EQ(CaptureStdout([] { web::ErrorBoxArg(510, "T<1>"); }),
+            "<Table WIDTH=400><TR><TD>\n<FONT COLOR=RED><H1>Error</H1></font>\n"
+            "<P><HR><BR><BR>Unknown sheet T&lt;1&gt;</TD></TR></TABLE>");
+  // A message without the placeholder its callers pass is written as it stands.
+  EXPECT_EQ(CaptureStdout([] { web::ErrorBoxArg(506, "x"); }),
+            "<Table WIDTH=400><TR><TD>\n<FONT COLOR=RED><H1>Error</H1></font>\n"
+            "<P><HR><BR><BR>Not available</TD></TR></TABLE>");
+}
+
+TEST_F(PageFrame, LanguageVersionWarning) {
+  {
+    InProcess req(inst);
+    EXPECT_EQ(CaptureStdout([] { web::CheckLanguageVersion(); }), "");
+  }
+  inst.Write("config/langue.EN", "1,EN\n2,v4.5\n");
+  InProcess req(inst);
+  EXPECT_EQ(CaptureStdout([] { web::CheckLanguageVersion(); }),
+            "<P Align=Center><FONT COLOR=RED>Please update langage file "
+            "langue.EN in configuration directory.</P></FONT>\n");
+}
+
+}  // namespace
