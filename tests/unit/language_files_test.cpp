@@ -1,0 +1,264 @@
+// Checks of the shipped language files (share/config/langue.EN, langue.FR) against the
+// message catalogue share/config/messages.tsv and against the message numbers the sources use.
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kRoot = QUORB_SOURCE_DIR;
+
+struct LanguageFile {
+  std::map<int, std::string> messages;  // the last line of a number wins, as in the loader
+  std::vector<std::string> lines;       // every raw line, without its LF
+};
+
+struct CatalogueRow {
+  int placeholders = 0;
+  std::string conversions;  // conversion letters in order, empty when none
+  std::string usage;
+};
+
+std::string ReadWhole(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::string::size_type start = 0;
+  while (start < text.size()) {
+    auto end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
+// "%d," then the text: optional blanks, optional sign, digits, a comma. Only numbers above 0 count.
+bool ParseMessageLine(const std::string& line, int& number, std::string& text) {
+  std::size_t i = 0;
+  while (i < line.size() && std::isspace(static_cast<unsigned char>(line[i]))) ++i;
+  bool negative = false;
+  if (i < line.size() && (line[i] == '-' || line[i] == '+')) negative = line[i++] == '-';
+  const std::size_t digits = i;
+  long value = 0;
+  while (i < line.size() && std::isdigit(static_cast<unsigned char>(line[i])) && value < 1000000)
+    value = value * 10 + (line[i++] - '0');
+  if (i == digits || i >= line.size() || line[i] != ',') return false;
+  if (negative || value <= 0) return false;
+  number = static_cast<int>(value);
+  text = line.substr(i + 1);
+  if (!text.empty() && text.back() == '\r') text.pop_back();
+  return true;
+}
+
+LanguageFile LoadLanguage(const std::string& code) {
+  LanguageFile file;
+  file.lines = SplitLines(ReadWhole(kRoot / "share" / "config" / ("langue." + code)));
+  for (const auto& line : file.lines) {
+    int number = 0;
+    std::string text;
+    if (ParseMessageLine(line, number, text)) file.messages[number] = text;
+  }
+  return file;
+}
+
+std::map<int, CatalogueRow> LoadCatalogue() {
+  std::map<int, CatalogueRow> rows;
+  for (const auto& line : SplitLines(ReadWhole(kRoot / "share" / "config" / "messages.tsv"))) {
+    if (line.empty() || line[0] == '#') continue;
+    std::vector<std::string> fields;
+    std::stringstream in(line);
+    for (std::string field; std::getline(in, field, '\t');) fields.push_back(field);
+    EXPECT_EQ(fields.size(), 4u) << "catalogue row: " << line;
+    if (fields.size() != 4) continue;
+    CatalogueRow row;
+    row.placeholders = std::stoi(fields[1]);
+    row.conversions = fields[2] == "-" ? "" : fields[2];
+    row.usage = fields[3];
+    const int number = std::stoi(fields[0]);
+    EXPECT_FALSE(rows.contains(number)) << "catalogue lists " << number << " twice";
+    rows[number] = row;
+  }
+  return rows;
+}
+
+// The conversion letters of a printf format, in order; "%%" is an escaped percent sign.
+// A "%" that ends the text gives '?', so that a dangling percent never passes as plain text.
+std::string Conversions(const std::string& text) {
+  std::string letters;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '%') continue;
+    if (i + 1 < text.size() && text[i + 1] == '%') {
+      ++i;
+      continue;
+    }
+    std::size_t j = i + 1;
+    while (j < text.size() && std::string_view("-+ #0").find(text[j]) != std::string_view::npos)
+      ++j;
+    while (j < text.size() &&
+           (std::isdigit(static_cast<unsigned char>(text[j])) || text[j] == '*' || text[j] == '.'))
+      ++j;
+    while (j < text.size() && std::string_view("hlLqjzt").find(text[j]) != std::string_view::npos)
+      ++j;
+    letters += j < text.size() ? text[j] : '?';
+    i = j;
+  }
+  return letters;
+}
+
+// The files are read once for the whole test program.
+const LanguageFile& English() {
+  static const LanguageFile file = LoadLanguage("EN");
+  return file;
+}
+const LanguageFile& French() {
+  static const LanguageFile file = LoadLanguage("FR");
+  return file;
+}
+const std::map<int, CatalogueRow>& Catalogue() {
+  static const std::map<int, CatalogueRow> rows = LoadCatalogue();
+  return rows;
+}
+std::vector<const LanguageFile*> Both() {
+  return {&English(), &French()};
+}
+
+TEST(LanguageLineParser, FollowsTheLoaderRules) {
+  int number = 0;
+  std::string text;
+  ASSERT_TRUE(ParseMessageLine("12, word", number, text));
+  EXPECT_EQ(number, 12);
+  EXPECT_EQ(text, " word");  // blanks after the comma belong to the text
+  ASSERT_TRUE(ParseMessageLine("500,Error\r", number, text));
+  EXPECT_EQ(text, "Error");
+  EXPECT_FALSE(ParseMessageLine("0,zero", number, text));
+  EXPECT_FALSE(ParseMessageLine("#12,x", number, text));
+  EXPECT_FALSE(ParseMessageLine("-3,x", number, text));
+  EXPECT_FALSE(ParseMessageLine("12 x", number, text));
+  EXPECT_EQ(Conversions("%s and %d, 100%% %-5ld %"), "sdd?");
+}
+
+TEST(LanguageFiles, NameTheirLanguageAndVersion) {
+  ASSERT_FALSE(English().messages.empty()) << "share/config/langue.EN is missing or empty";
+  ASSERT_FALSE(French().messages.empty()) << "share/config/langue.FR is missing or empty";
+  EXPECT_EQ(English().messages.at(1), "EN");
+  EXPECT_EQ(French().messages.at(1), "FR");
+  EXPECT_EQ(English().messages.at(2), "v4.6");
+  EXPECT_EQ(French().messages.at(2), "v4.6");
+  EXPECT_FALSE(English().messages.at(500).empty());
+  EXPECT_FALSE(French().messages.at(500).empty());
+}
+
+TEST(LanguageFiles, HoldExactlyTheCataloguedNumbers) {
+  ASSERT_FALSE(Catalogue().empty());
+  std::set<int> catalogued;
+  for (const auto& [number, row] : Catalogue()) catalogued.insert(number);
+  for (const auto* file : Both()) {
+    std::set<int> present;
+    for (const auto& [number, text] : file->messages) present.insert(number);
+    for (int number : catalogued)
+      EXPECT_TRUE(present.contains(number)) << "missing message " << number;
+    for (int number : present)
+      EXPECT_TRUE(catalogued.contains(number)) << "uncatalogued message " << number;
+  }
+  for (const auto* file : Both()) {
+    std::set<int> counted;
+    for (const auto& line : file->lines) {
+      int number = 0;
+      std::string text;
+      if (ParseMessageLine(line, number, text)) {
+        EXPECT_TRUE(counted.insert(number).second) << "repeated message " << number;
+      }
+    }
+  }
+}
+
+TEST(LanguageFiles, CarryTheCataloguedPlaceholders) {
+  for (const auto& [number, row] : Catalogue()) {
+    EXPECT_EQ(static_cast<int>(row.conversions.size()), row.placeholders)
+        << "catalogue row " << number;
+    for (const auto* file : Both()) {
+      const auto found = file->messages.find(number);
+      if (found == file->messages.end()) continue;
+      EXPECT_EQ(Conversions(found->second), row.conversions)
+          << "message " << number << " (" << row.usage << "): " << found->second;
+    }
+  }
+}
+
+TEST(LanguageFiles, AreShortPlainAsciiLines) {
+  for (const auto* file : Both()) {
+    for (const auto& line : file->lines) {
+      EXPECT_LE(line.size(), 299u) << line;
+      EXPECT_TRUE(line.empty() || line.back() != '\r') << "CR LF line end: " << line;
+      for (unsigned char c : line) {
+        EXPECT_TRUE(c >= 0x20 && c < 0x7F) << "byte " << int(c) << " in: " << line;
+        if (!(c >= 0x20 && c < 0x7F)) break;
+      }
+    }
+  }
+}
+
+// The history view colours a journal line by the first keyword it contains: every keyword that
+// marks a sheet action must occur in the action's log text, in both languages.
+TEST(LanguageFiles, HistoryKeywordsOccurInLogTexts) {
+  for (const auto* file : Both()) {
+    for (int keyword = 2600; keyword <= 2606; ++keyword) {
+      const std::string& word = file->messages.at(keyword);
+      ASSERT_FALSE(word.empty()) << keyword;
+      bool used = false;
+      for (const auto& [number, text] : file->messages)
+        if ((number < 2600 || number > 2608) && text.find(word) != std::string::npos) used = true;
+      EXPECT_TRUE(used) << "keyword " << keyword << " (" << word << ") is in no other message";
+    }
+  }
+}
+
+// Every literal message number used by the sources must exist in both files, and the error boxes
+// must get texts of the right shape: ErrorBox prints its text as is, ErrorBoxArg formats one
+// string.
+TEST(LanguageFiles, CoverEveryNumberTheSourcesUse) {
+  const std::regex call(R"((^|[^A-Za-z0-9_])(Msg|ErrorBox|ErrorBoxArg)\(\s*([0-9]+)\s*([),]))");
+  int references = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(kRoot / "src")) {
+    const auto extension = entry.path().extension();
+    if (!entry.is_regular_file() || (extension != ".cpp" && extension != ".h")) continue;
+    const std::string source = ReadWhole(entry.path());
+    for (auto it = std::sregex_iterator(source.begin(), source.end(), call);
+         it != std::sregex_iterator(); ++it) {
+      const std::string function = (*it)[2];
+      if (function == "Msg" && (*it)[4] != ")") continue;
+      const int number = std::stoi((*it)[3]);
+      const std::string where = entry.path().lexically_relative(kRoot).string() + ": " + function +
+                                "(" + std::to_string(number) + ")";
+      ++references;
+      EXPECT_TRUE(English().messages.contains(number)) << where << " is not in langue.EN";
+      EXPECT_TRUE(French().messages.contains(number)) << where << " is not in langue.FR";
+      const auto row = Catalogue().find(number);
+      if (row == Catalogue().end()) continue;
+      if (function == "ErrorBox") {
+        EXPECT_EQ(row->second.conversions, "") << where;
+      } else if (function == "ErrorBoxArg") {
+        EXPECT_EQ(row->second.conversions, "s") << where;
+      }
+    }
+  }
+  RecordProperty("message_references", references);
+}
+
+}  // namespace
