@@ -1,0 +1,138 @@
+#include "config/options.h"
+
+#include <unordered_set>
+#include <vector>
+
+#include "base/encode.h"
+#include "config/labels.h"
+#include "config/projects.h"
+
+namespace config {
+namespace {
+
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
+}
+
+// The words of the non-comment lines of `path`.
+std::vector<std::string_view> WordsOf(const std::string& path) {
+  std::vector<std::string_view> words;
+  for (const ConfigLine& line : ReadConfigFile(path).lines) {
+    std::string_view text = line.text;
+    if (IsCommentLine(text)) continue;
+    size_t pos = 0;
+    while (pos < text.size()) {
+      while (pos < text.size() && IsBlank(text[pos])) ++pos;
+      size_t start = pos;
+      while (pos < text.size() && !IsBlank(text[pos])) ++pos;
+      if (pos > start) words.push_back(text.substr(start, pos - start));
+    }
+  }
+  return words;
+}
+
+void WriteCodedOptions(base::Stream stream, int first, int last, int selected,
+                       const std::string& (*label)(int)) {
+  for (int value = first; value <= last; ++value) {
+    base::Printf(stream, "<OPTION VALUE=%d ", value);
+    if (value == selected) base::Write(stream, "SELECTED ");
+    base::Printf(stream, "> %s\n", label(value));
+  }
+}
+
+}  // namespace
+
+void WriteFileOptions(base::Stream stream, const std::string& path, std::string_view selected) {
+  for (const ConfigLine& line : ReadConfigFile(path).lines) {
+    std::string_view text = line.text;
+    if (IsCommentLine(text) || IsEmptyLine(text)) continue;
+    size_t colon = text.find(':');
+    std::string option(colon == std::string_view::npos ? text : text.substr(0, colon));
+    if (colon == std::string_view::npos && line.ended) option += '\n';
+    bool is_selected = std::string_view(option).starts_with(selected);
+    base::Printf(stream, is_selected ? "<OPTION SELECTED> %s" : "<OPTION> %s",
+                 base::EscapeHtml(option));
+  }
+}
+
+void WriteProjectOptions(base::Stream stream, std::string_view selected) {
+  WriteFileOptions(stream, GetProjectFilePath(), selected);
+}
+
+void WriteProjectFileOptions(base::Stream stream, std::string_view project, std::string_view kind,
+                             std::string_view selected) {
+  for (const std::string& path : ListProjectFiles(project, kind))
+    WriteFileOptions(stream, path, selected);
+}
+
+void WriteSubprojectOptions(base::Stream stream, std::string_view project,
+                            std::string_view selected) {
+  std::vector<std::string> files = ListProjectFiles(project, "subproject");
+  base::Printf(stream, "\n<! proj:%s, match:%s, files.name:%s>\n", base::EscapeHtml(project),
+               base::EscapeHtml(selected), files.empty() ? std::string() : files.front());
+  for (const std::string& path : files) WriteFileOptions(stream, path, selected);
+}
+
+void WriteIndexOptions(base::Stream stream, const std::string& path, int selected_index) {
+  int index = 0;
+  for (const ConfigLine& line : ReadConfigFile(path).lines) {
+    if (static_cast<size_t>(index) >= kMaxTableEntries) break;
+    std::string_view text = line.text;
+    if (!IsIndexedLine(text)) continue;
+    size_t colon = text.find(':');
+    std::string_view name = text.substr(0, colon);
+    if (colon == std::string_view::npos && name.back() == '\r') name.remove_suffix(1);
+    char letter = static_cast<char>('a' + index);
+    base::Printf(stream,
+                 index == selected_index ? "<OPTION SELECTED VALUE=\"%c\"> %s\n"
+                                         : "<OPTION VALUE=\"%c\"> %s\n",
+                 letter, base::EscapeHtml(name));
+    ++index;
+  }
+}
+
+void WritePhaseOptions(base::Stream stream, int selected_index) {
+  WriteIndexOptions(stream, GetPhaseFilePath(), selected_index);
+}
+
+void WriteImpactOptions(base::Stream stream, int selected_index) {
+  WriteIndexOptions(stream, GetImpactFilePath(), selected_index);
+}
+
+void WriteUserOptions(base::Stream stream, std::string_view project, std::string_view selected) {
+  for (const std::string& path : ListProjectFiles(project, "users")) {
+    for (const ConfigLine& line : ReadConfigFile(path).lines) {
+      std::string_view text = line.text;
+      if (IsCommentLine(text)) continue;
+      size_t end = 0;
+      while (end < text.size() && text[end] != ':' && !IsBlank(text[end])) ++end;
+      std::string_view login = text.substr(0, end);
+      if (login.empty()) continue;
+      base::Printf(stream, login == selected ? "<OPTION SELECTED> %s\n" : "<OPTION> %s\n",
+                   base::EscapeHtml(login));
+    }
+  }
+}
+
+void WriteDeadlineOptions(base::Stream stream, std::string_view project) {
+  std::unordered_set<std::string_view> versions;
+  for (const std::string& path : ListProjectFiles(project, "version")) {
+    for (std::string_view word : WordsOf(path)) versions.insert(word);
+  }
+  for (const std::string& path : ListProjectFiles(project, "deadline")) {
+    for (std::string_view word : WordsOf(path)) {
+      if (word.front() == '#' || versions.contains(word)) continue;
+      base::Printf(stream, "<OPTION> %s\n", base::EscapeHtml(word));
+    }
+  }
+}
+
+void WriteSeverityOptions(base::Stream stream, int selected) {
+  WriteCodedOptions(stream, 1, 4, selected, &GetSeverityLabel);
+}
+
+void WriteTypeOptions(base::Stream stream, int selected) {
+  WriteCodedOptions(stream, 1, 2, selected, &GetTypeLabel);
+}
+
+}  // namespace config

@@ -1,0 +1,56 @@
+// The OPTION lines of the forms' selection lists, from the project configuration files. Each
+// writer writes only the options; the caller writes the SELECT element around them. Output
+// goes to `stream` (null: the page). Option texts are written as the files hold them, with
+// '<', '>' and '"' escaped.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "base/out.h"
+
+namespace config {
+
+// One option per line of the file that is not a comment and not empty: the text up to the
+// first ":" (or the whole line with its line end when it has none), as "<OPTION> %s", or
+// "<OPTION SELECTED> %s" when the text begins with `selected` (so "" selects every option).
+// No line end is added.
+void WriteFileOptions(base::Stream stream, const std::string& path,
+                      std::string_view selected = " ");
+
+// WriteFileOptions over the project list "project.cfg".
+void WriteProjectOptions(base::Stream stream, std::string_view selected = " ");
+
+// WriteFileOptions over each of the project's files of `kind` ("program", "version",
+// "deadline"); every project's when `project` is "" or " ".
+void WriteProjectFileOptions(base::Stream stream, std::string_view project, std::string_view kind,
+                             std::string_view selected = " ");
+
+// The sub-projects of the project: first the comment
+// "\n<! proj:%s, match:%s, files.name:%s>\n", then the options of each sub-project file.
+void WriteSubprojectOptions(base::Stream stream, std::string_view project,
+                            std::string_view selected = " ");
+
+// For each line of an indexed list (see IsIndexedLine, at most 50), the name up to ":" as
+// "<OPTION VALUE=\"%c\"> %s\n" with the letter 'a' + index; the line of `selected_index`
+// as "<OPTION SELECTED VALUE=\"%c\"> %s\n". -1 selects none.
+void WriteIndexOptions(base::Stream stream, const std::string& path, int selected_index);
+void WritePhaseOptions(base::Stream stream, int selected_index);   // "phase.cfg"
+void WriteImpactOptions(base::Stream stream, int selected_index);  // "impacts.cfg"
+
+// The logins of the project's users files (of every project for "" or " "): per line the
+// text up to the first ":", blank or tab, as "<OPTION> %s\n", or "<OPTION SELECTED> %s\n"
+// when it equals `selected`.
+void WriteUserOptions(base::Stream stream, std::string_view project,
+                      std::string_view selected = "");
+
+// "<OPTION> %s\n" for each word of the project's deadline files that does not begin with "#"
+// and is no word of the project's version files.
+void WriteDeadlineOptions(base::Stream stream, std::string_view project);
+
+// Severities 1 to 4 and types 1 and 2: "<OPTION VALUE=%d ", "SELECTED " for `selected`,
+// then "> %s\n" with the label.
+void WriteSeverityOptions(base::Stream stream, int selected);
+void WriteTypeOptions(base::Stream stream, int selected);
+
+}  // namespace config
