@@ -1,0 +1,269 @@
+// The SMTP client against a scripted peer on the loopback interface: the exact dialogue,
+// the transparency of the data, and the bounded waits.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "base/request_state.h"
+#include "mail/net.h"
+#include "mail/smtp.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A listening socket on 127.0.0.1 with a port of the system's choosing.
+int Listen(int* port) {
+  int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  listen(s, 4);
+  socklen_t len = sizeof addr;
+  getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len);
+  *port = ntohs(addr.sin_port);
+  return s;
+}
+
+void SendAll(int s, std::string_view text) {
+  send(s, text.data(), text.size(), MSG_NOSIGNAL);
+}
+
+// One connection's worth of a relay that follows a script and records every byte it gets.
+class ScriptedPeer {
+ public:
+  enum class Mode { kAnswer, kSilent, kGreetThenSilent };
+
+  explicit ScriptedPeer(Mode mode) : listener_(Listen(&port_)) {
+    thread_ = std::thread([this, mode] { Serve(mode); });
+  }
+  ~ScriptedPeer() {
+    if (thread_.joinable()) thread_.join();
+    close(listener_);
+  }
+  std::string server() const { return "127.0.0.1:" + std::to_string(port_); }
+  // Everything the client sent, once it has hung up.
+  std::string Received() {
+    if (thread_.joinable()) thread_.join();
+    return received_;
+  }
+
+ private:
+  void Serve(Mode mode) {
+    pollfd p{listener_, POLLIN, 0};
+    if (poll(&p, 1, 20000) <= 0) return;
+    int c = accept(listener_, nullptr, nullptr);
+    if (mode == Mode::kAnswer) {
+      // A greeting of two lines in two pieces, as some relays send it.
+      SendAll(c, "220-relay.test first line\r\n");
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      SendAll(c, "220 relay.test <ready>\r\n");
+    } else if (mode == Mode::kGreetThenSilent) {
+      SendAll(c, "220 relay.test\r\n");
+    }
+    std::string pending;
+    bool data = false;
+    char buffer[512];
+    for (;;) {
+      pollfd q{c, POLLIN, 0};
+      if (poll(&q, 1, 20000) <= 0) break;
+      ssize_t n = recv(c, buffer, sizeof buffer, 0);
+      if (n <= 0) break;
+      received_.append(buffer, static_cast<size_t>(n));
+      if (mode != Mode::kAnswer) continue;
+      pending.append(buffer, static_cast<size_t>(n));
+      size_t end;
+      while ((end = pending.find("\r\n")) != std::string::npos) {
+        std::string line = pending.substr(0, end);
+        pending.erase(0, end + 2);
+        if (data) {
+          if (line == ".") {
+            data = false;
+            SendAll(c, "250 queued\r\n");
+          }
+        } else if (line == "DATA") {
+          data = true;
+          SendAll(c, "354 go ahead\r\n");
+        } else if (line == "quit") {
+          SendAll(c, "221 bye\r\n");
+        } else {
+          SendAll(c, "250 ok\r\n");
+        }
+      }
+    }
+    close(c);
+  }
+
+  int port_ = 0;
+  int listener_;
+  std::thread thread_;
+  std::string received_;
+};
+
+std::string LocalHost() {
+  char name[256] = {};
+  gethostname(name, sizeof name - 1);
+  return std::string(name).substr(0, 50);
+}
+
+// The comments the socket layer writes for a send and for a reply.
+std::string Write(const std::string& text) {
+  std::string n = std::to_string(text.size());
+  return "<! write : " + n + "/" + n + " err:0[]> \n";
+}
+std::string Read(const std::string& reply) {
+  std::string shown;
+  for (size_t i = 0; i < reply.size() && i < 30; ++i) {
+    char c = reply[i] == '>' ? '}' : reply[i];
+    shown += (c >= 32 && c <= 122) ? c : '.';
+  }
+  return "<! read : " + std::to_string(reply.size()) + " " + reply.substr(0, 3) + " [" + shown +
+         "]>\n";
+}
+
+class SmtpTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fs::temp_directory_path() / ("quorb-smtp-" + std::to_string(getpid()));
+    fs::create_directories(root_ / "config");
+    setenv("PWD", root_.c_str(), 1);
+    WriteConfig("WWW \nDOMAIN example.org\n");
+  }
+  void TearDown() override {
+    fs::remove_all(root_);
+    base::ResetRequestState();
+  }
+  void WriteConfig(const std::string& text) {
+    std::ofstream(root_ / "config" / "quorb.cfg", std::ios::binary) << text;
+    base::ResetRequestState();
+  }
+  std::string WriteMessage(const std::string& text) {
+    std::string path = (root_ / "bugmail").string();
+    std::ofstream(path, std::ios::binary) << text;
+    return path;
+  }
+  // The page the call wrote.
+  template <typename F>
+  std::string Page(F call) {
+    std::fflush(stdout);
+    testing::internal::CaptureStdout();
+    call();
+    std::fflush(stdout);
+    return testing::internal::GetCapturedStdout();
+  }
+
+  fs::path root_;
+};
+
+TEST_F(SmtpTest, DialogueIsExactAndTheDataIsTransparent) {
+  ScriptedPeer peer(ScriptedPeer::Mode::kAnswer);
+  // Lines that would end the data early or smuggle commands, a stray carriage return, and
+  // a last line without its line feed.
+  std::string path =
+      WriteMessage("Subject: Bug T.00001\n \n<HTML>\n.\nMAIL FROM: evil@x\n..two\nA\r\nB\rC\nlast");
+  std::string page = Page(
+      [&] { mail::SmtpSend(peer.server(), "kolvar@a.org,tessin@b.org\r\n,,x@c.org\n", path); });
+  std::string host = LocalHost();
+  EXPECT_EQ(peer.Received(),
+            "HELO " + host +
+                "\r\n"
+                "MAIL FROM: www@example.org\r\n"
+                "RCPT TO: <kolvar@a.org>\r\n"
+                "RCPT TO: <tessin@b.org>\r\n"
+                "RCPT TO: <x@c.org>\r\n"
+                "DATA\r\n"
+                "Subject: Bug T.00001\r\n \r\n<HTML>\r\n..\r\nMAIL FROM: evil@x\r\n...two\r\n"
+                "A\r\nBC\r\nlast\r\n"
+                "\r\n.\r\n"
+                "quit\r\n");
+  // The page: the socket number, then one comment per write and per reply.
+  ASSERT_EQ(page.rfind("<! sock : ", 0), 0u) << page;
+  std::string expected = Read("220-relay.test first line\r\n220 relay.test <ready>\r\n") +
+                         Write("HELO " + host + "\r\n") + Read("250 ok\r\n") +
+                         Write("MAIL FROM: www@example.org\r\n") + Read("250 ok\r\n");
+  for (std::string to : {"kolvar@a.org", "tessin@b.org", "x@c.org"}) {
+    expected += "<! sending mail to : " + to + " >\n" + Write("RCPT TO: <" + to + ">\r\n") +
+                Read("250 ok\r\n");
+  }
+  expected += Write("DATA\r\n") + Read("354 go ahead\r\n");
+  for (std::string line : {"Subject: Bug T.00001", " ", "<HTML>", "..", "MAIL FROM: evil@x",
+                           "...two", "A", "BC", "last"}) {
+    expected += Write(line + "\r\n");
+  }
+  expected += Write("\r\n.\r\n") + Read("250 queued\r\n") + Write("quit\r\n") + Read("221 bye\r\n");
+  EXPECT_EQ(page.substr(page.find('\n') + 1), expected);
+}
+
+TEST_F(SmtpTest, SenderComesFromWww) {
+  WriteConfig("WWW quorb\nDOMAIN corp.test\n");
+  ScriptedPeer peer(ScriptedPeer::Mode::kAnswer);
+  std::string path = WriteMessage("<HTML>\n");
+  Page([&] { mail::SmtpSend(peer.server(), "a@b.c", path); });
+  EXPECT_NE(peer.Received().find("\r\nMAIL FROM: quorb@corp.test\r\nRCPT TO: <a@b.c>\r\n"),
+            std::string::npos);
+}
+
+TEST_F(SmtpTest, SilentRelayEndsWithinTheWait) {
+  for (auto mode : {ScriptedPeer::Mode::kSilent, ScriptedPeer::Mode::kGreetThenSilent}) {
+    ScriptedPeer peer(mode);
+    std::string path = WriteMessage("<HTML>\n");
+    auto start = std::chrono::steady_clock::now();
+    std::string page = Page([&] { mail::SmtpSend(peer.server(), "a@b.c", path, 1); });
+    auto took = std::chrono::steady_clock::now() - start;
+    // One wait of one second, not one per command and never an endless one.
+    EXPECT_LT(took, std::chrono::seconds(5));
+    if (mode == ScriptedPeer::Mode::kSilent) {
+      EXPECT_EQ(peer.Received(), "");
+      EXPECT_NE(page.find(">\n<! no greeting from the mail server >\n"), std::string::npos);
+    } else {
+      EXPECT_EQ(peer.Received(), "HELO " + LocalHost() + "\r\n");
+      EXPECT_NE(page.find("<! no reply from the mail server >\n"), std::string::npos) << page;
+    }
+  }
+}
+
+TEST_F(SmtpTest, RefusedAndUnknownRelays) {
+  int port = 0;
+  close(Listen(&port));  // nobody listens there any more
+  std::string path = WriteMessage("<HTML>\n");
+  std::string page =
+      Page([&] { mail::SmtpSend("127.0.0.1:" + std::to_string(port), "a@b.c", path); });
+  EXPECT_EQ(page,
+            "<! impossible to connect to 127.0.0.1: error 111>\n<! Connection refused >\n"
+            "<! sock : -2 >\n");
+  EXPECT_EQ(Page([&] { mail::SmtpSend(":25", "a@b.c", path); }),
+            "<! impossible to find host >\n<! sock : -3 >\n");
+  EXPECT_EQ(Page([&] { mail::NetConnect("127.0.0.1:http", "25"); }),
+            "<! impossible to find host 127.0.0.1>\n");
+}
+
+TEST_F(SmtpTest, ReadReportsTheReplyAndItsCode) {
+  int fds[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+  SendAll(fds[1], "550 <no\tsuch> user {x}\r\n");
+  std::string text;
+  std::string page = Page([&] { mail::NetReadReply(fds[0], 1, &text); });
+  EXPECT_EQ(page, "<! read : 24 550 [550 <no.such. user .x...]>\n");
+  EXPECT_EQ(text, "550 <no\tsuch> user {x}\r\n");
+  // Nothing within the wait: no comment, an empty reply.
+  EXPECT_EQ(Page([&] { mail::NetReadReply(fds[0], 1, &text); }), "");
+  EXPECT_EQ(text, "");
+  close(fds[1]);
+  EXPECT_EQ(mail::NetRead(fds[0], 1, &text), 1);  // readable, but the peer is gone
+  EXPECT_EQ(text, "");
+  close(fds[0]);
+}
+
+}  // namespace
