@@ -3,6 +3,7 @@
 #include "base/encode.h"
 #include "config/language.h"
 #include "config/main_config.h"
+#include "web/cookies.h"
 
 namespace web {
 namespace {
@@ -13,7 +14,6 @@ constexpr std::string_view kDefaultColor = "#FFFFFF";
 
 void WritePageHead(base::Stream stream, std::string_view title, std::string_view color,
                    const ParamList& list) {
-  (void)list;  // read by the login check script
   bool given = !color.empty();
   if (!given) color = kDefaultColor;
   if (stream) {
@@ -25,7 +25,10 @@ void WritePageHead(base::Stream stream, std::string_view title, std::string_view
   bool security = config::IsSecurityOn();
   base::Page("Content-type: text/html\n\n");
   base::Page("<HTML>\n<HEAD>\n");
-  // The login scripts (the cookie functions, then the cookie check) go here when security is on.
+  if (security) {
+    WriteCookieFunctions();
+    WriteCookieCheck(title, list);
+  }
   base::Page("<TITLE>%s</TITLE>\n</HEAD>\n", base::EscapeHtml(title));
   if (!given)
     base::Page("<BODY BACKGROUND=%s/fond.gif BGCOLOR=\"%s\" ", config::GetImageDir(), color);

@@ -1,0 +1,31 @@
+// The login scripts of the page head, the identity suffix of links and the login address.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "web/params.h"
+
+namespace web {
+
+// `SCRIPT_NAME`, the address of this program (empty when unset).
+std::string ScriptName();
+
+// Letters and digits stay, a blank becomes '+', every other byte "%XX" (upper-case hex).
+std::string UrlEncode(std::string_view text);
+
+// "&Uid=" and the url-encoded current identity; empty when security is off or there is no
+// identity (empty or beginning with a blank).
+std::string UidSuffix();
+
+// The address of the login page: "<SCRIPT_NAME>?", then "Login=<step>" when step > 0.
+std::string LoginUrl(const ParamList& list, int step);
+
+// The script holding getCookie and ecritCookie.
+void WriteCookieFunctions();
+
+// The CookieCheck script of a page titled `title`, then the title and uid comments; makes
+// the request's `Uid` the current identity.
+void WriteCookieCheck(std::string_view title, const ParamList& list);
+
+}  // namespace web
