@@ -1,0 +1,23 @@
+// The login page: the form, the password check, the `Uid` token and the cookie "quorb".
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "web/params.h"
+
+namespace users {
+
+// True when some project's users file has a line for `login` whose password field equals
+// `password`; that project's name then goes to `project`. Projects are tried in the order
+// of the project list.
+bool CheckPassword(std::string_view login, std::string_view password, std::string& project);
+
+// The login page for a request carrying `Login`: step "1" is the form, step "2" the check
+// that sets the cookie and posts the token on; any other step writes nothing.
+void LoginPage(const web::ParamList& list, std::string_view step);
+
+// With security on, sends a request without a `Uid` to the login page.
+void RequireLogin(const web::ParamList& list);
+
+}  // namespace users

@@ -1,0 +1,85 @@
+#include "users/rights.h"
+
+#include <optional>
+
+#include "base/encode.h"
+#include "base/out.h"
+#include "base/request_state.h"
+#include "config/projects.h"
+#include "users/uid.h"
+
+namespace users {
+namespace {
+
+// A users file is read in pieces of at most this many bytes, the line feed included; the
+// rest of a longer line is read as a line of its own.
+constexpr size_t kLinePiece = 1024;
+
+// True when `text` (one piece of a line, its line feed kept) belongs to `login` and does
+// not grant right n: the character after the (n+3)-th ':' is neither 'Y' nor the end.
+bool PieceDenies(std::string_view text, std::string_view login, int n) {
+  if (text.substr(0, text.find(':')) != login) return false;
+  size_t pos = 0;
+  for (int counter = -3; counter < n && pos < text.size(); ++pos)
+    if (text[pos] == ':') ++counter;
+  return pos < text.size() && text[pos] != 'Y';
+}
+
+struct EveryProjectRight {
+  std::optional<bool> granted;
+};
+
+}  // namespace
+
+std::string UsersFilePath(std::string_view project) {
+  return config::GetProjectFilePath(project, "users");
+}
+
+bool CheckRight(const web::ParamList& list, int n) {
+  const std::string& token = web::GetParam(list, "Uid");
+  if (token.size() < 2) return true;
+  UidNames names = DecodeUid(token);
+  const config::ConfigFile& file = config::ReadConfigFile(UsersFilePath(names.project));
+  if (!file.exists) return true;
+  bool denied = false;
+  for (const config::ConfigLine& config_line : file.lines) {
+    std::string line = config_line.text;
+    if (config_line.ended) line += '\n';
+    for (size_t start = 0; start < line.size(); start += kLinePiece) {
+      if (PieceDenies(std::string_view(line).substr(start, kLinePiece), names.login, n)) {
+        base::Page("<!Access denied for %s in %d>\n", base::EscapeHtml(names.login), n);
+        denied = true;
+      }
+    }
+  }
+  if (!denied && !web::GetParam(list, "excel").starts_with('X'))
+    base::Page("<!Access granted for %s in %d>\n", base::EscapeHtml(names.login), n);
+  return !denied;
+}
+
+bool CanUseMenu(const web::ParamList& list) {
+  return CheckRight(list, 1);
+}
+bool CanCreateSheet(const web::ParamList& list) {
+  return CheckRight(list, 2);
+}
+bool CanSetup(const web::ParamList& list) {
+  return CheckRight(list, 2);
+}
+bool CanSeeStatistics(const web::ParamList& list) {
+  return CheckRight(list, 5);
+}
+bool CanSeeClosedSheets(const web::ParamList& list) {
+  return CheckRight(list, 6);
+}
+bool CanSeeOpenSheets(const web::ParamList& list) {
+  return CheckRight(list, 7);
+}
+
+bool CanSeeEveryProject(const web::ParamList& list) {
+  EveryProjectRight& cached = base::Cache<EveryProjectRight>();
+  if (!cached.granted) cached.granted = CheckRight(list, 4);
+  return *cached.granted;
+}
+
+}  // namespace users
