@@ -6,6 +6,8 @@
 
 #include "base/encode.h"
 #include "base/out.h"
+#include "front/home.h"
+#include "users/login.h"
 #include "web/action_codes.h"
 #include "web/identity.h"
 #include "web/request.h"
@@ -23,7 +25,9 @@ struct CommandEntry {
 
 // The pages reached by a CMD value. A page joins this table when it is built.
 const std::vector<CommandEntry>& CommandTable() {
-  static const std::vector<CommandEntry> table = {};
+  static const std::vector<CommandEntry> table = {
+      {"help", WriteHelpPage},
+  };
   return table;
 }
 
@@ -62,10 +66,10 @@ void WriteParameterDump(const web::ParamList& list) {
     base::Page("%s : '%s'\n", base::EscapeHtml(p.name), base::EscapeHtml(p.value));
 }
 
-void RunHomeRoad(web::ParamList& /*list*/) {
-  // The installation check, the home page and the background duties (directory upgrade,
-  // statistics refresh, synchronisation pass) take their place here as they are built;
-  // until then the home road answers like a request with no recognised parameter.
+void RunHomeRoad(web::ParamList& list) {
+  // The installation check and the background duties (directory upgrade, statistics
+  // refresh, synchronisation pass) take their place around the home page as they are built.
+  WriteHomePage(list);
 }
 
 }  // namespace
@@ -75,9 +79,17 @@ bool IsHomeRequest(const web::ParamList& list) {
 }
 
 void Dispatch(web::ParamList& list) {
-  // First pass: the identity token.
-  for (const web::Param& p : list)
-    if (p.name == "Uid") web::SetCurrentUid(p.value);
+  // First pass: the login page and the identity token. A login request dispatches nothing else.
+  bool login = false;
+  for (const web::Param& p : list) {
+    if (p.name == "Login") {
+      users::LoginPage(list, p.value);
+      login = true;
+    } else if (p.name == "Uid") {
+      web::SetCurrentUid(p.value);
+    }
+  }
+  if (login) return;
 
   // Second pass over the nodes as they were decoded; handlers may add parameters to the
   // list, which does not change the nodes walked here.
