@@ -1,0 +1,178 @@
+#include "store/buf_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace store {
+
+BufFile::~BufFile() {
+  Close();
+}
+
+bool BufFile::Open(const std::string& path, char mode, size_t size) {
+  Close();
+  writing_ = mode == 'w';
+  int flags = writing_ ? (O_WRONLY | O_CREAT | O_TRUNC) : O_RDONLY;
+  fd_ = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
+  if (fd_ < 0) return false;
+  struct stat st;
+  if (!writing_ && (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))) {
+    ::close(fd_);
+    fd_ = -1;
+    return false;
+  }
+  buffer_.assign(size < 2 * kLinePieceLimit ? 2 * kLinePieceLimit : size, '\0');
+  data_ = buffer_.data();
+  begin_ = end_ = 0;
+  eof_ = failed_ = false;
+  return true;
+}
+
+void BufFile::OpenMemory(std::string_view bytes) {
+  Close();
+  memory_ = true;
+  writing_ = false;
+  data_ = bytes.data();
+  begin_ = 0;
+  end_ = bytes.size();
+  eof_ = true;
+  failed_ = false;
+}
+
+size_t BufFile::FindLineEnd(size_t enough) {
+  size_t scanned = begin_;
+  while (true) {
+    if (scanned < end_) {
+      const void* lf = std::memchr(data_ + scanned, '\n', end_ - scanned);
+      if (lf) return static_cast<const char*>(lf) - (data_ + begin_);
+      scanned = end_;
+    }
+    if (eof_ || end_ - begin_ >= enough) return kNoLineEnd;
+    // Keep the unread bytes, move them to the front and read more behind them.
+    if (begin_ > 0) {
+      std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+      scanned -= begin_;
+      end_ -= begin_;
+      begin_ = 0;
+    }
+    if (end_ == buffer_.size()) {
+      buffer_.resize(buffer_.size() * 2);
+      data_ = buffer_.data();
+    }
+    ssize_t n = ::read(fd_, buffer_.data() + end_, buffer_.size() - end_);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      eof_ = true;
+    } else {
+      end_ += static_cast<size_t>(n);
+    }
+  }
+}
+
+int BufFile::ReadLine(std::string& line) {
+  line.clear();
+  if (!IsOpen() || writing_) return -1;
+  // One byte beyond the limit tells a line of exactly 1022 characters from a longer one.
+  size_t lf = FindLineEnd(kLinePieceLimit + 1);
+  size_t take, consume;
+  if (lf != kNoLineEnd && lf <= kLinePieceLimit) {
+    take = lf;
+    consume = lf + 1;
+  } else if (end_ - begin_ > kLinePieceLimit) {
+    take = consume = kLinePieceLimit;
+  } else {
+    begin_ = end_;  // an unfinished last line is not returned
+    return -1;
+  }
+  std::string_view piece(data_ + begin_, take);
+  begin_ += consume;
+  size_t nul = piece.find('\0');
+  if (nul != std::string_view::npos) piece = piece.substr(0, nul);
+  line.assign(piece);
+  return static_cast<int>(line.size());
+}
+
+bool BufFile::ReadLineView(std::string_view& line, bool keep_unfinished) {
+  line = {};
+  if (!IsOpen() || writing_) return false;
+  size_t lf = FindLineEnd(kNoLineEnd);
+  if (lf == kNoLineEnd) {
+    bool rest = keep_unfinished && end_ > begin_;
+    if (rest) line = std::string_view(data_ + begin_, end_ - begin_);
+    begin_ = end_;
+    return rest;
+  }
+  line = std::string_view(data_ + begin_, lf);
+  begin_ += lf + 1;
+  return true;
+}
+
+bool BufFile::ReadWholeLine(std::string& line) {
+  std::string_view view;
+  bool ok = ReadLineView(view);
+  line.assign(view);
+  return ok;
+}
+
+bool BufFile::Flush() {
+  size_t done = 0;
+  while (done < end_) {
+    ssize_t n = ::write(fd_, buffer_.data() + done, end_ - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      failed_ = true;
+      end_ = 0;
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  end_ = 0;
+  return true;
+}
+
+long BufFile::Write(std::string_view bytes) {
+  if (fd_ < 0 || !writing_) return -1;
+  if (end_ + bytes.size() > buffer_.size()) {
+    if (!Flush()) return -1;
+  }
+  if (bytes.size() > buffer_.size()) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+      ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        failed_ = true;
+        return -1;
+      }
+      done += static_cast<size_t>(n);
+    }
+  } else {
+    std::memcpy(buffer_.data() + end_, bytes.data(), bytes.size());
+    end_ += bytes.size();
+  }
+  return static_cast<long>(bytes.size());
+}
+
+int BufFile::Close() {
+  if (memory_) {
+    memory_ = false;
+    data_ = nullptr;
+    begin_ = end_ = 0;
+    return 1;
+  }
+  if (fd_ < 0) return 1;
+  bool ok = true;
+  if (writing_) ok = Flush() && !failed_;
+  if (::close(fd_) != 0) ok = false;
+  fd_ = -1;
+  buffer_ = {};
+  data_ = nullptr;
+  begin_ = end_ = 0;
+  return ok ? 1 : -1;
+}
+
+}  // namespace store

@@ -1,0 +1,462 @@
+#include "store/sheet.h"
+
+#include <fmt/format.h>
+
+#include <cstring>
+#include <ctime>
+#include <iterator>
+#include <limits>
+
+#include "base/out.h"
+
+namespace store {
+namespace {
+
+constexpr size_t kHeaderFields = 27;
+
+// The bytes a stored text field may not hold, and what stands for them: "|" would shift
+// the following fields, a line feed would end the line, a NUL byte would cut it.
+char Substitute(char c, bool pipe_allowed) {
+  if (c == '|' && !pipe_allowed) return '/';
+  if (c == '\n' || c == '\0') return ' ';
+  return c;
+}
+
+void AppendText(std::string& out, std::string_view value, size_t capacity,
+                bool pipe_allowed = false) {
+  if (value.size() > capacity - 1) value = value.substr(0, capacity - 1);
+  for (char c : value) out += Substitute(c, pipe_allowed);
+}
+
+void AppendNumber(std::string& out, long value) {
+  fmt::format_to(std::back_inserter(out), "{}", value);
+}
+
+// A small code is written as the letter 'a' + value. A value whose letter would break the
+// line ("|", a line feed, a NUL byte) cannot be stored and is written as "_".
+void AppendLetter(std::string& out, int value) {
+  char c = static_cast<char>('a' + value);
+  out += (c == '|' || c == '\n' || c == '\0') ? '_' : c;
+}
+
+int LetterValue(std::string_view field) {
+  return field.empty() ? 0 : static_cast<unsigned char>(field[0]) - 'a';
+}
+
+void Assign(std::string& dst, std::string_view value, size_t capacity) {
+  dst.assign(value.substr(0, capacity - 1));
+}
+
+void ClearHeader(FactSheet& s) {
+  s.subCode.clear();
+  s.number = 0;
+  s.created = 0;
+  s.submitter.clear();
+  s.sev = 0;
+  s.project.clear();
+  s.group.clear();
+  s.phase = 0;
+  s.prog.clear();
+  s.version.clear();
+  s.title.clear();
+  s.exp.clear();
+  s.status = 0;
+  s.postponed = 0;
+  s.resp.clear();
+  s.corrector.clear();
+  s.corrDate = 0;
+  s.corrVers.clear();
+  s.verifier.clear();
+  s.verDate = 0;
+  s.verVers.clear();
+  s.test.clear();
+  s.type = 0;
+  s.impact = 0;
+  s.mdapda.clear();
+  s.corrLoad = 0;
+  s.Load = 0;
+}
+
+// Stores field `index` (0 for the first) of a header line.
+void StoreField(FactSheet& s, size_t index, std::string_view v) {
+  switch (index) {
+    case 0:
+      Assign(s.subCode, v, kSubCodeSize);
+      break;
+    case 1:
+      s.number = LeadingNumber(v);
+      break;
+    case 2:
+      s.phase = LetterValue(v);
+      break;
+    case 3:
+      s.created = LeadingNumber(v);
+      break;
+    case 4:
+      Assign(s.submitter, v, kLoginSize);
+      break;
+    case 5:
+      s.sev = LetterValue(v);
+      break;
+    case 6:
+      Assign(s.project, v, kNameSize);
+      break;
+    case 7:
+      Assign(s.group, v, kNameSize);
+      break;
+    case 8:
+      Assign(s.prog, v, kNameSize);
+      break;
+    case 9:
+      Assign(s.version, v, kVersionSize);
+      break;
+    case 10:
+      Assign(s.exp, v, kVersionSize);
+      break;
+    case 11:
+      s.status = LetterValue(v);
+      break;
+    case 12:
+      s.postponed = LeadingNumber(v);
+      break;
+    case 13:
+      Assign(s.resp, v, kLoginSize);
+      break;
+    case 14:
+      Assign(s.corrector, v, kLoginSize);
+      break;
+    case 15:
+      s.corrDate = LeadingNumber(v);
+      break;
+    case 16:
+      Assign(s.corrVers, v, kVersionSize);
+      break;
+    case 17:
+      Assign(s.verifier, v, kLoginSize);
+      break;
+    case 18:
+      s.verDate = LeadingNumber(v);
+      break;
+    case 19:
+      Assign(s.verVers, v, kVersionSize);
+      break;
+    case 20:
+      s.type = LetterValue(v);
+      break;
+    case 21:
+      s.impact = LetterValue(v);
+      break;
+    case 22:
+      Assign(s.mdapda, v, kMdapdaSize);
+      break;
+    case 23:
+      Assign(s.test, v, kTestSize);
+      break;
+    case 24:
+      s.corrLoad = LeadingNumber(v);
+      break;
+    case 25:
+      s.Load = LeadingNumber(v);
+      break;
+    default:
+      Assign(s.title, v, kTitleSize);
+      break;
+  }
+}
+
+// Reads one entry after its separator line into `entry`. Returns false at end of file,
+// else leaves the separator line that ended the entry in `line`.
+bool ReadEntry(BufFile& file, SheetEntry& entry, std::string& line) {
+  // The entry header: lines joined until two "|" are seen, at most 1024 bytes.
+  std::string head;
+  bool more = true;
+  size_t pipes = 0;
+  while (pipes < 2) {
+    if (!file.ReadWholeLine(line)) {
+      more = false;
+      break;
+    }
+    size_t room = kEntryHeaderLimit - head.size();
+    std::string_view add = std::string_view(line).substr(0, room);
+    for (char c : add) pipes += c == '|';
+    head.append(add);
+  }
+  // name|time|who|len
+  std::string_view rest = head;
+  size_t bar = rest.find('|');
+  Assign(entry.name, rest.substr(0, bar), kTitleSize);
+  long bound = 0;
+  if (bar != std::string_view::npos) {
+    rest.remove_prefix(bar + 1);
+    entry.time = LeadingNumber(rest);
+    bar = rest.find('|');
+    if (bar != std::string_view::npos) {
+      rest.remove_prefix(bar + 1);
+      bar = rest.find('|');
+      Assign(entry.who, rest.substr(0, bar), kLoginSize);
+      if (bar != std::string_view::npos) bound = LeadingNumber(rest.substr(bar + 1));
+    }
+  }
+  // The body: lines up to the next separator, as long as they fit in the announced length.
+  while (more) {
+    if (!file.ReadWholeLine(line)) {
+      more = false;
+      // The end of the file counts as one more empty line.
+      if (static_cast<long>(entry.text.size()) + 1 <= bound) entry.text += '\n';
+      break;
+    }
+    if (SeparatorKind(line) != 3) break;
+    if (static_cast<long>(entry.text.size() + line.size()) + 1 <= bound) {
+      entry.text += line;
+      entry.text += '\n';
+    }
+  }
+  return more;
+}
+
+void ReadLog(BufFile& file, FactSheet& sheet) {
+  std::string line;
+  long long bound = file.ReadWholeLine(line) ? LeadingNumber(line) : 0;
+  bound += 2;  // the log holds at most its announced length plus one byte
+  sheet.log.clear();
+  while (file.ReadWholeLine(line)) {
+    if (static_cast<long long>(sheet.log.size() + line.size()) + 1 < bound) {
+      sheet.log += line;
+      sheet.log += '\n';
+    }
+  }
+}
+
+}  // namespace
+
+bool IsOpenStatus(int status) {
+  return (status >= kNew && status <= kOpen) || status == kPostponed;
+}
+
+int LeadingNumber(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  long long value = 0;
+  constexpr long long kMax = std::numeric_limits<int>::max();
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    value = value * 10 + (text[i] - '0');
+    if (value > kMax + 1) value = kMax + 1;
+  }
+  if (negative) return static_cast<int>(-value);
+  return static_cast<int>(value > kMax ? kMax : value);
+}
+
+std::string FormatHeader(const FactSheet& s) {
+  std::string out;
+  out.reserve(256);
+  AppendText(out, s.subCode, kSubCodeSize);
+  out += '|';
+  AppendNumber(out, s.number);
+  out += '|';
+  AppendLetter(out, s.phase);
+  out += '|';
+  AppendNumber(out, s.created);
+  out += '|';
+  AppendText(out, s.submitter, kLoginSize);
+  out += '|';
+  AppendLetter(out, s.sev);
+  out += '|';
+  AppendText(out, s.project, kNameSize);
+  out += '|';
+  AppendText(out, s.group, kNameSize);
+  out += '|';
+  AppendText(out, s.prog, kNameSize);
+  out += '|';
+  AppendText(out, s.version, kVersionSize);
+  out += '|';
+  AppendText(out, s.exp, kVersionSize);
+  out += '|';
+  AppendLetter(out, s.status);
+  out += '|';
+  AppendNumber(out, s.postponed);
+  out += '|';
+  AppendText(out, s.resp, kLoginSize);
+  out += '|';
+  AppendText(out, s.corrector, kLoginSize);
+  out += '|';
+  AppendNumber(out, s.corrDate);
+  out += '|';
+  AppendText(out, s.corrVers, kVersionSize);
+  out += '|';
+  AppendText(out, s.verifier, kLoginSize);
+  out += '|';
+  AppendNumber(out, s.verDate);
+  out += '|';
+  AppendText(out, s.verVers, kVersionSize);
+  out += '|';
+  AppendLetter(out, s.type);
+  out += '|';
+  AppendLetter(out, s.impact);
+  out += '|';
+  AppendText(out, s.mdapda, kMdapdaSize);
+  out += '|';
+  AppendText(out, s.test, kTestSize);
+  out += '|';
+  AppendNumber(out, s.corrLoad);
+  out += '|';
+  AppendNumber(out, s.Load);
+  out += '|';
+  AppendText(out, s.title, kTitleSize, /*pipe_allowed=*/true);
+  out += '\n';
+  return out;
+}
+
+void ParseHeader(std::string_view line, FactSheet& sheet) {
+  ClearHeader(sheet);
+  size_t field = 0;
+  size_t start = 0;
+  while (start < line.size()) {
+    const void* bar = std::memchr(line.data() + start, '|', line.size() - start);
+    if (!bar) break;
+    size_t at = static_cast<const char*>(bar) - line.data();
+    if (field < kHeaderFields) StoreField(sheet, field++, line.substr(start, at - start));
+    start = at + 1;
+  }
+  Assign(sheet.title, line.substr(start), kTitleSize);
+}
+
+int ReadHeader(BufFile& file, FactSheet& sheet) {
+  std::string line;
+  int n = file.ReadLine(line);
+  if (n >= 1) {
+    sheet.log.clear();
+    sheet.entries.clear();
+    ParseHeader(line, sheet);
+  }
+  return n;
+}
+
+void IndexKeyOfLine(std::string_view line, std::string& key) {
+  // Fields 2 (number), 3 (phase), 7 (project) and 8 (group), each ended by its "|".
+  std::string_view fields[8];
+  size_t found = 0;
+  size_t start = 0;
+  while (found < 8 && start < line.size()) {
+    const void* bar = std::memchr(line.data() + start, '|', line.size() - start);
+    if (!bar) break;
+    size_t at = static_cast<const char*>(bar) - line.data();
+    fields[found++] = line.substr(start, at - start);
+    start = at + 1;
+  }
+  key.clear();
+  if (found > 6) key.append(fields[6].substr(0, kNameSize - 1));
+  key += ',';
+  if (found > 7) key.append(fields[7].substr(0, kNameSize - 1));
+  fmt::format_to(std::back_inserter(key), ",{},{}", found > 2 ? LetterValue(fields[2]) : 0,
+                 found > 1 ? LeadingNumber(fields[1]) : 0);
+}
+
+std::string GetIndexKey(const FactSheet& sheet) {
+  // The key the sheet's own index line gives back once written.
+  FactSheet stored;
+  std::string line = FormatHeader(sheet);
+  line.pop_back();
+  ParseHeader(line, stored);
+  return base::Sprintf("%s,%s,%d,%d", stored.project, stored.group, stored.phase, stored.number);
+}
+
+int SeparatorKind(std::string_view line) {
+  constexpr std::string_view kSeparators[] = {kTextSeparator, kAttachmentSeparator, kLogSeparator};
+  size_t n = line.size();
+  for (int k = 0; k < 3; ++k) {
+    std::string_view sep = kSeparators[k];
+    if (n >= 2 && n <= sep.size() && sep.substr(sep.size() - n) == line) return k;
+  }
+  return 3;
+}
+
+FactSheet ReadSheetFrom(BufFile& file) {
+  FactSheet sheet;
+  ReadHeader(file, sheet);
+  std::string line;
+  bool more = file.ReadWholeLine(line);
+  while (more) {
+    int kind = SeparatorKind(line);
+    if (kind == kTextEntry || kind == kAttachmentEntry) {
+      SheetEntry& entry = sheet.entries.emplace_back();
+      entry.kind = kind;
+      more = ReadEntry(file, entry, line);
+    } else if (kind == 2) {
+      ReadLog(file, sheet);
+      more = false;
+    } else {
+      more = file.ReadWholeLine(line);
+    }
+  }
+  return sheet;
+}
+
+std::string FormatSheet(FactSheet& sheet) {
+  std::string out = FormatHeader(sheet);
+  for (SheetEntry& e : sheet.entries) {
+    if (e.text.empty() || e.text.back() != '\n') e.text += '\n';
+    out += e.kind == kTextEntry ? kTextSeparator : kAttachmentSeparator;
+    out += '\n';
+    AppendText(out, e.name, kTitleSize);
+    out += '|';
+    AppendNumber(out, e.time);
+    out += '|';
+    AppendText(out, e.who, kLoginSize);
+    out += '|';
+    AppendNumber(out, static_cast<long>(e.text.size()));
+    out += '\n';
+    out += e.text;
+  }
+  // The log is read back line by line: its last line needs its line feed.
+  if (!sheet.log.empty() && sheet.log.back() != '\n') sheet.log += '\n';
+  out += kLogSeparator;
+  out += '\n';
+  AppendNumber(out, static_cast<long>(sheet.log.size()));
+  out += '\n';
+  out += sheet.log;
+  return out;
+}
+
+SheetEntry& AddEntry(FactSheet& sheet, std::string_view name, std::string_view who, int time,
+                     std::string_view text) {
+  SheetEntry& e = sheet.entries.emplace_back();
+  e.name = name;
+  e.who = who;
+  e.time = time;
+  e.text = text;
+  e.kind = kTextEntry;
+  return e;
+}
+
+std::string FormatDate(long time) {
+  std::time_t t = static_cast<std::time_t>(time);
+  std::tm tm{};
+  if (!localtime_r(&t, &tm)) return {};
+  return base::Sprintf("%d/%02d/%02d:%02d.%02d.%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
+                       tm.tm_hour, tm.tm_min, tm.tm_sec);
+}
+
+int CountWorkingDays(long from, long to) {
+  int days = 0;
+  for (long t = from; t < to; t += 86400) {
+    std::time_t tt = static_cast<std::time_t>(t);
+    std::tm tm{};
+    if (!localtime_r(&tt, &tm)) continue;
+    if (tm.tm_wday != 0 && tm.tm_wday != 6) ++days;
+  }
+  return days;
+}
+
+int ReadTextLine(std::FILE* stream, std::string& line) {
+  line.clear();
+  while (true) {
+    int c = std::getc(stream);
+    if (c == EOF) return 0;
+    if (c == '\n') return 1;
+    if (c != '\r') line += static_cast<char>(c);
+  }
+}
+
+}  // namespace store

@@ -1,0 +1,141 @@
+// The fact-sheet record and its text formats: the header line (also the index line), the
+// entries with their separators, and the log block that ends every sheet file.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "store/buf_file.h"
+
+namespace store {
+
+// Capacities of the text fields, terminator included: a longer value is cut to the capacity
+// minus one when a header is formatted or parsed.
+inline constexpr size_t kSubCodeSize = 8;
+inline constexpr size_t kLoginSize = 20;    // submitter, resp, corrector, verifier, entry who
+inline constexpr size_t kNameSize = 40;     // project, group, prog
+inline constexpr size_t kVersionSize = 30;  // version, exp, corrVers, verVers
+inline constexpr size_t kTitleSize = 200;   // title, entry name
+inline constexpr size_t kTestSize = 50;
+inline constexpr size_t kMdapdaSize = 100;
+// An entry header is collected up to this many bytes.
+inline constexpr size_t kEntryHeaderLimit = 1024;
+
+// Entry kinds.
+inline constexpr int kTextEntry = 0;
+inline constexpr int kAttachmentEntry = 1;
+
+// One text or attachment entry. Its byte length (`len` of the file) is text.size().
+struct SheetEntry {
+  std::string name;  // heading: a label, an analysis title, an attached file's title
+  int time = 0;      // seconds since 1970
+  std::string who;   // the author's login
+  std::string text;  // the body; ends with a line feed once written
+  int kind = kTextEntry;
+};
+
+// Status codes.
+enum Status {
+  kNew = 0,
+  kObserved = 1,
+  kAssigned = 2,
+  kOpen = 3,
+  kCorrected = 4,
+  kVerified = 5,
+  kDuplicate = 6,
+  kNotABug = 7,
+  kNotReproducible = 8,
+  kPostponed = 9,
+  kAbandoned = 10,
+};
+inline constexpr int kStatusCount = 11;
+// The letter of each status, the suffix of the search form's check boxes.
+inline constexpr std::string_view kStatusLetters = "NSAOCVDBRPT";
+// The label of status `code` is this message plus the code.
+inline constexpr int kStatusLabelBase = 200;
+// The open group: new, observed, assigned, open, postponed.
+bool IsOpenStatus(int status);
+
+// One fact sheet. Times are seconds since 1970 (0: unset); the small codes sev, phase,
+// status, type and impact are stored in files as the letter 'a' + value.
+struct FactSheet {
+  std::string subCode;
+  int number = 0;
+  int created = 0;
+  std::string submitter;
+  int sev = 0;
+  std::string project;
+  std::string group;
+  int phase = 0;
+  std::string prog;
+  std::string version;
+  std::string title;
+  std::string exp;
+  int status = kNew;
+  int postponed = 0;
+  std::string resp;
+  std::string corrector;
+  int corrDate = 0;
+  std::string corrVers;
+  std::string verifier;
+  int verDate = 0;
+  std::string verVers;
+  std::string test;
+  int type = 0;
+  int impact = 0;
+  std::string mdapda;
+  int corrLoad = 0;
+  int Load = 0;
+  std::string log;  // one line per action, oldest first
+  std::vector<SheetEntry> entries;
+};
+
+// The header line with its line feed. Text fields are cut to their capacity; a "|" inside
+// any field but the title is written as "/", and a line feed or NUL byte as a blank, so
+// the line always reads back into the same fields.
+std::string FormatHeader(const FactSheet& sheet);
+// Fills the 27 header fields from a header line (without its line feed); fields the line
+// does not reach are left empty or 0. The title is whatever follows the last "|".
+void ParseHeader(std::string_view line, FactSheet& sheet);
+// Reads one line (ReadLine); when it holds a character, clears the log and entries and
+// parses it into `sheet`. Returns the line length, 0 or -1.
+int ReadHeader(BufFile& file, FactSheet& sheet);
+
+// The index key of a sheet: "%s,%s,%d,%d" of project, group, phase and number.
+std::string GetIndexKey(const FactSheet& sheet);
+// The index key of a header line (without its line feed), as ParseHeader would give it,
+// into `key`; for walking the index without building sheets.
+void IndexKeyOfLine(std::string_view line, std::string& key);
+
+// 0, 1 or 2 when `line` is a text-entry, attachment or log separator, or a tail of one at
+// least two characters long; 3 otherwise.
+int SeparatorKind(std::string_view line);
+inline constexpr std::string_view kTextSeparator = "=!=!=!=!=!=!=!=!=!=!=!=";
+inline constexpr std::string_view kAttachmentSeparator = "=|=|=|=|=|=|=|=|=|=|=|=";
+inline constexpr std::string_view kLogSeparator = "=-=-=-=-=-=-=-=-=-=-=-=";
+
+// Reads a whole sheet file from `file` (header, entries, log block).
+FactSheet ReadSheetFrom(BufFile& file);
+// The bytes of a sheet file. A body without a final line feed gets one, in `sheet` too.
+std::string FormatSheet(FactSheet& sheet);
+
+// Appends a text entry with a copy of `text`; returns it.
+SheetEntry& AddEntry(FactSheet& sheet, std::string_view name, std::string_view who, int time,
+                     std::string_view text);
+
+// "%Y/%m/%d:%H.%M.%S" of `time` in local time, e.g. 1999/12/31:23.05.00.
+std::string FormatDate(long time);
+// The steps of one day from `from` (inclusive) to `to` (exclusive) whose local weekday is
+// neither Saturday nor Sunday.
+int CountWorkingDays(long from, long to);
+// Reads one line of `stream` dropping every carriage return, up to a line feed or the end.
+// Returns 0 when it stopped at the end (what was read before is kept), else 1.
+int ReadTextLine(std::FILE* stream, std::string& line);
+
+// The leading decimal number of `text` after optional white space and sign, as a signed
+// 32-bit value (held at its bounds); 0 when there is none.
+int LeadingNumber(std::string_view text);
+
+}  // namespace store
