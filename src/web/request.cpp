@@ -128,16 +128,15 @@ class BodyReader {
   bool AtEnd() const { return pos_ >= body_.size(); }
   int Get() { return AtEnd() ? EOF : static_cast<unsigned char>(body_[pos_++]); }
 
-  // Bytes up to `stop` (consumed, not kept), at most 998 of them (the byte that exceeds
-  // the limit is dropped); nothing once the end of the body is reached.
+  // Bytes up to `stop` (consumed, not kept), of which at most 998 are kept: a longer run
+  // is cut, and its rest consumed with it. Nothing once the end of the body is reached.
   std::optional<std::string> ReadUntil(char stop) {
     std::string out;
     while (true) {
       int c = Get();
       if (c == EOF) return std::nullopt;
       if (c == static_cast<unsigned char>(stop)) return out;
-      if (out.size() >= kFieldLimit) return out;
-      out += static_cast<char>(c);
+      if (out.size() < kFieldLimit) out += static_cast<char>(c);
     }
   }
 

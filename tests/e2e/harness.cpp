@@ -106,8 +106,8 @@ CgiResult Installation::Run(const Request& request) const {
   env["REQUEST_METHOD"] = request.method;
   env["QUERY_STRING"] = request.query;
   if (request.method == "POST") {
-    env["CONTENT_LENGTH"] = std::to_string(request.content_length >= 0 ? request.content_length
-                                                                        : static_cast<long>(request.body.size()));
+    env["CONTENT_LENGTH"] =
+        std::to_string(request.content_length.value_or(static_cast<long long>(request.body.size())));
     if (!request.content_type.empty()) env["CONTENT_TYPE"] = request.content_type;
   }
   for (const auto& [k, v] : request.env) {

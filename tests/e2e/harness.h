@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,8 @@ struct CgiResult {
 
 // One part of a multipart body.
 struct FormPart {
+  FormPart(std::string n, std::string v, std::string file = "")
+      : name(std::move(n)), value(std::move(v)), filename(std::move(file)) {}
   std::string name;
   std::string value;     // the field's value, or the file's content
   std::string filename;  // set for a file field
@@ -32,7 +35,7 @@ struct Request {
   std::string query;             // QUERY_STRING
   std::string body;              // standard input
   std::string content_type;      // CONTENT_TYPE, for a POST
-  long content_length = -1;      // CONTENT_LENGTH; -1: the body's size
+  std::optional<long long> content_length;  // CONTENT_LENGTH; unset: the body's size
   std::vector<std::string> args;  // command-line arguments
   std::map<std::string, std::string> env;  // extra or replaced variables ("" value: unset)
 };

@@ -1,0 +1,81 @@
+#include <gtest/gtest.h>
+
+#include "config/main_config.h"
+#include "harness.h"
+
+namespace {
+
+using e2e::CaptureStdout;
+using e2e::InProcess;
+using e2e::Installation;
+
+TEST(MainConfig, LastOccurrenceWinsAndValuesAreTrimmed) {
+  Installation inst;
+  inst.WriteConfig("DATADIR /first/\nDATADIR   /second/  \t\nLANGUAGE EN  \r\nEMPTY\nSECURITY yes\n"
+                   "# a comment naming MAILSERV relay.example:2525\nWWW\n");
+  InProcess req(inst);
+  EXPECT_EQ(config::GetConfig("DATADIR"), "/second/");
+  EXPECT_EQ(config::GetDataDir(), "/second/");
+  EXPECT_EQ(config::GetStatsDir(), "/second//Stats/");
+  EXPECT_EQ(config::GetSynchroDir(), "/second//Synchro/");
+  EXPECT_EQ(config::GetConfig("LANGUAGE"), "EN");
+  EXPECT_EQ(config::GetConfig("EMPTY"), "");
+  EXPECT_EQ(config::GetConfig("NOPE"), "");
+  EXPECT_FALSE(config::IsSecurityOn());  // only "YES" turns it on
+  // A key word anywhere counts, even inside a comment line.
+  EXPECT_EQ(config::GetConfig("MAILSERV"), "relay.example:2525");
+  // A key followed by nothing takes the next line's line feed only: empty.
+  EXPECT_EQ(config::GetConfig("WWW"), "");
+}
+
+TEST(MainConfig, ValuesAreCutAt99CharactersAndTheRestIsScannedOn) {
+  Installation inst;
+  std::string tail = " HIDDEN found";
+  inst.WriteConfig("PRINT " + std::string(120, 'p') + tail + "\nSECURITY YES\n");
+  InProcess req(inst);
+  // The rest of the line after "PRINT" is read 99 characters at a time: a blank and 98 p.
+  EXPECT_EQ(config::GetConfig("PRINT"), std::string(98, 'p'));
+  EXPECT_EQ(config::GetConfig("HIDDEN"), "found");
+  EXPECT_TRUE(config::IsSecurityOn());
+}
+
+TEST(MainConfig, MissingFileGivesEmptyValuesAndDiagnostics) {
+  Installation inst;
+  std::remove(inst.Path("config/quorb.cfg").c_str());
+  InProcess req(inst, {{"SCRIPT_NAME", "/cgi-bin/quorb.cgi"}, {"SCRIPT_FILENAME", "/srv/quorb.cgi"}});
+  std::string out = CaptureStdout([] {
+    EXPECT_EQ(config::GetConfig("DATADIR"), "");
+    EXPECT_EQ(config::GetConfig("IMGDIR"), "");
+  });
+  std::string comments = "<!script : /cgi-bin/quorb.cgi>\n<!pwd : " + inst.root() +
+                         ">\n<!script : /srv/quorb.cgi>\n<!Unable to open : " + inst.root() +
+                         "/config/quorb.cfg>\n";
+  EXPECT_EQ(out, "Content-type: text/html\n\n" + comments + comments);
+}
+
+TEST(MainConfig, PathWithoutPwdFallsBackToTheWindowsBase) {
+  Installation inst;
+  InProcess req(inst, {{"PWD", ""}});
+  EXPECT_EQ(config::GetConfigPath(), "c:\\quorb\\/config/quorb.cfg");
+}
+
+TEST(MainConfig, WriteMainConfigWritesEveryKeyInOrder) {
+  Installation inst;
+  InProcess req(inst);
+  config::MainConfigValues v{"/d/", "/c/", "/quorb/images/", "lp -o2 %s", "localhost", "host1",
+                             "example.org", " ", "EN", 2, "pop.example", "#", "*", "www"};
+  ASSERT_TRUE(config::WriteMainConfig(inst.Path("config"), v));
+  EXPECT_EQ(inst.Read("config/quorb.cfg"),
+            "#\n# Fichier de Configuration Principal de Quorb\n#\n# " + inst.root() +
+                "/config/quorb.cfg\n#\nDATADIR /d/\nCONFIGDIR /c/\nIMGDIR /quorb/images/\n"
+                "PRINT lp -o2 %s\nMAILSERV localhost\nHOSTNAME host1\nDOMAIN example.org\n"
+                "SECURITY  \nLANGUAGE EN\nPERSIST 2\nPOP3 pop.example\nPOP3USER #\nPOP3PASS *\n"
+                "WWW www\n");
+  EXPECT_EQ(inst.List("config"), std::vector<std::string>{"quorb.cfg"});  // no temporary left
+  // The absent security value reads back as empty, and the new file is what is read now.
+  EXPECT_EQ(config::GetConfig("SECURITY"), "");
+  EXPECT_EQ(config::GetConfig("PERSIST"), "2");
+  EXPECT_FALSE(config::WriteMainConfig(inst.Path("no/such/dir"), v));
+}
+
+}  // namespace

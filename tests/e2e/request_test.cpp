@@ -1,0 +1,187 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "harness.h"
+#include "web/params.h"
+#include "web/request.h"
+
+namespace {
+
+using e2e::FormPart;
+using e2e::Installation;
+using e2e::Request;
+
+// The unknown command answers with the decoded list, which makes the decoder visible.
+std::string Dump(const std::string& params) { return std::string(e2e::kHtmlHeader) + "<PRE>" + params; }
+
+TEST(RequestDecoding, ListIsInReverseOrderAndTheLastOccurrenceWins) {
+  Installation inst;
+  auto r = inst.Get("CMD=find&Num=3&CMD=zap");
+  EXPECT_EQ(r.out, Dump("CMD : 'zap'\nNum : '3'\nCMD : 'find'\n"));
+}
+
+TEST(RequestDecoding, ValuesAreDecodedNamesAreNot) {
+  Installation inst;
+  auto r = inst.Get("title=a+b%2Bc%A0d&x=&a%20b=1&junk&CMD=zz&tail");
+  EXPECT_EQ(r.out, Dump("CMD : 'zz'\na%20b : '1'\nx : ''\ntitle : 'a b+c d'\n"));
+}
+
+TEST(RequestDecoding, DumpEscapesMarkup) {
+  Installation inst;
+  auto r = inst.Get("CMD=%3Cscript%3E&v=%22x%22");
+  EXPECT_EQ(r.out, Dump("v : '&quot;x&quot;'\nCMD : '&lt;script&gt;'\n"));
+}
+
+TEST(RequestDecoding, TraceAndLogOfAGet) {
+  Installation inst;
+  inst.Get("CMD=zz&a=%C3");
+  EXPECT_EQ(inst.Read("temp/quorb.tra"), "#qs\"CMD=zz&a=%C3\"\n#*qs:<67>\n#\nCMD=zz&a=%C3\n");
+  EXPECT_EQ(inst.Read("data/tmp/quorb.log"), "CMD=zz&a=%C3\n");
+}
+
+TEST(RequestDecoding, UrlEncodedPost) {
+  Installation inst;
+  auto r = inst.Post("CMD=zz&text=line1%0D%0Aline2");
+  EXPECT_EQ(r.out, Dump("text : 'line1\r\nline2'\nCMD : 'zz'\n"));
+  EXPECT_EQ(inst.Read("temp/quorb.tra"),
+            "#qs\"\"\n#*qs:<0>\n#METHOD >>POST\n#post: 1\n#qs=\"CMD=zz&text=line1%0D%0Aline2\";\n"
+            "#\nCMD=zz&text=line1%0D%0Aline2\n");
+  EXPECT_EQ(inst.Read("temp/quorb.in"), "CMD=zz&text=line1%0D%0Aline2");
+}
+
+TEST(RequestDecoding, QueryStringWinsOverThePostBody) {
+  Installation inst;
+  Request req;
+  req.method = "POST";
+  req.query = "CMD=q";
+  req.body = "CMD=body";
+  auto r = inst.Run(req);
+  EXPECT_EQ(r.out, Dump("CMD : 'q'\n"));
+}
+
+TEST(RequestDecoding, GetWithoutQueryIsTheHomeRoad) {
+  Installation inst;
+  auto r = inst.Get("");
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(inst.Read("temp/quorb.tra"), "#qs\"\"\n#*qs:<0>\n#METHOD >>GET\n#post: 0\n#qs=\"\";\n#\n\n");
+}
+
+TEST(RequestDecoding, ContentLengthLongerThanTheBodyOrNegative) {
+  Installation inst;
+  Request req;
+  req.method = "POST";
+  req.body = "CMD=zz&a=1";
+  req.content_length = 10'000'000'000;  // far more than is sent, and than is ever read
+  EXPECT_EQ(inst.Run(req).out, Dump("a : '1'\nCMD : 'zz'\n"));
+  req.content_length = 6;  // only what the length says
+  EXPECT_EQ(inst.Run(req).out, Dump("CMD : 'zz'\n"));
+  req.content_length = -5;
+  auto r = inst.Run(req);
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out, "");
+}
+
+TEST(RequestDecoding, ReplayModeReusesTheLastTrace) {
+  Installation inst;
+  inst.Get("CMD=first&x=1");
+  Request req;
+  req.query = "";
+  req.args = {"TEST"};
+  auto r = inst.Run(req);
+  // The replayed line keeps its line end, so the last value ends with it.
+  EXPECT_EQ(r.out, Dump("x : '1\n'\nCMD : 'first'\n"));
+  EXPECT_EQ(inst.Read("temp/quorb.tra"), "#qs\"CMD=first&x=1\n\"\n#*qs:<67>\n#arg:<TEST>\n#\nCMD=first&x=1\n\n");
+}
+
+TEST(RequestDecoding, ReplayWithoutTraceIsANormalRequest) {
+  Installation inst;
+  Request req;
+  req.query = "CMD=zz";
+  req.args = {"TEST"};
+  EXPECT_EQ(inst.Run(req).out, Dump("CMD : 'zz'\n"));
+  req.args = {"OTHER"};
+  EXPECT_EQ(inst.Run(req).out, Dump("CMD : 'zz'\n"));
+}
+
+TEST(Multipart, FieldsThenAFileThatMustBeLast) {
+  Installation inst;
+  std::string content = "line one\r\nbinary \x01\x02 ---------------------------7d0a1b2c3d4 part\n";
+  auto r = inst.PostMultipart({{"CMD", "zz"},
+                               {"Num", "TS10.00042"},
+                               {"QS", "first line\r\nsecond line"},
+                               {"file", content, "C:\\docs\\report.txt"},
+                               {"after", "never"}});
+  EXPECT_EQ(r.out, Dump("file : 'C:\\docs\\report.txt'\nQS : 'first line'\nNum : 'TS10.00042'\nCMD : 'zz'\n"));
+  // Not this process's id, but the only data file there is.
+  auto files = inst.List("data/tmp");
+  std::string data_file;
+  for (const auto& f : files)
+    if (f.rfind("data", 0) == 0) data_file = f;
+  ASSERT_FALSE(data_file.empty());
+  EXPECT_EQ(inst.Read("data/tmp/" + data_file), content + "\r\n");
+  EXPECT_EQ(inst.Read("data/tmp/quorb.log"),
+            "file=C:\\docs\\report.txt&QS=first line&Num=TS10.00042&CMD=zz\n");
+  std::string trace = inst.Read("temp/quorb.tra");
+  EXPECT_NE(trace.find("\ndelimiter:>-----------------------------7d0a1b2c3d4e5f<\n"), std::string::npos);
+  EXPECT_NE(trace.find("nom->Num\n"), std::string::npos);
+  EXPECT_NE(trace.find("-->len: 10 \n"), std::string::npos);
+}
+
+TEST(Multipart, BrowserBoundaryWithFewDashesIsRecognisedByItsContentType) {
+  Installation inst;
+  std::string boundary = "----WebKitFormBoundaryAbC123";
+  auto r = inst.Post(e2e::MultipartBody({{"CMD", "zz"}, {"v", "1"}}, boundary),
+                     "multipart/form-data; boundary=" + boundary);
+  EXPECT_EQ(r.out, Dump("v : '1'\nCMD : 'zz'\n"));
+}
+
+TEST(Multipart, CutShortOrWithoutClosingDelimiter) {
+  Installation inst;
+  std::string body = e2e::MultipartBody({{"CMD", "zz"}, {"f", "abc-----", "a.bin"}}, "---------------------------x");
+  body.resize(body.size() - 10);
+  auto r = inst.Post(body, "multipart/form-data; boundary=---------------------------x");
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out, Dump("f : 'a.bin'\nCMD : 'zz'\n"));
+}
+
+TEST(Multipart, LongValuesAndTheRebuiltQueryAreCut) {
+  Installation inst;
+  std::string big(5000, 'v');
+  auto r = inst.PostMultipart({{"CMD", "zz"}, {"big", big}});
+  EXPECT_EQ(r.out, Dump("big : '" + std::string(998, 'v') + "'\nCMD : 'zz'\n"));
+  EXPECT_EQ(inst.Read("data/tmp/quorb.log"), "big=" + std::string(995, 'v') + "\n");
+}
+
+TEST(RequestDecoding, HostileInputsEndCleanly) {
+  Installation inst;
+  std::string binary;
+  for (int i = 0; i < 256; ++i) binary += static_cast<char>(i);
+  for (const std::string& body : {binary, std::string(1 << 20, '%'), std::string("CMD=zz&") + std::string(1 << 20, 'x')}) {
+    auto r = inst.Post(body);
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+  }
+  std::string many = "CMD=zz";
+  for (int i = 0; i < 1000; ++i) many += "&p" + std::to_string(i) + "=" + std::to_string(i);
+  auto r = inst.Post(many);
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out.substr(0, 40), Dump("p999 : '999'\n").substr(0, 40));
+  // Nothing is written outside the data tmp folder and the trace folder.
+  EXPECT_EQ(inst.List("data"), (std::vector<std::string>{"Stats", "Synchro", "Tests", "tmp"}));
+  EXPECT_EQ(inst.List("temp"), (std::vector<std::string>{"quorb.in", "quorb.tra"}));
+}
+
+TEST(Params, LookupsAndAddParam) {
+  web::ParamList list = web::DecodeUrlEncoded("n=42abc&x=+a&neg=-7&big=99999999999&e=");
+  EXPECT_EQ(web::GetParam(list, "missing"), " ");
+  EXPECT_TRUE(web::IsAbsent(web::GetParam(list, "x")));  // a value beginning with a blank
+  EXPECT_FALSE(web::IsAbsent(web::GetParam(list, "e")));
+  EXPECT_EQ(web::GetParamInt(list, "n"), 42);
+  EXPECT_EQ(web::GetParamInt(list, "neg"), -7);
+  EXPECT_EQ(web::GetParamInt(list, "missing"), 0);
+  EXPECT_EQ(web::GetParamInt(list, "big"), 2147483647);
+  std::string out = e2e::CaptureStdout([&] { web::AddParam(list, "n", "<1>"); });
+  EXPECT_EQ(out, "<!n,&lt;1&gt;>\n");
+  EXPECT_EQ(web::GetParam(list, "n"), "<1>");
+}
+
+}  // namespace
