@@ -84,9 +84,7 @@ bool SendData(int socket, const std::string& path, int seconds) {
 }
 
 void Dialogue(int socket, std::string_view recipients, const std::string& path, int seconds) {
-  std::string sender = StripLineBreaks(config::GetConfig("WWW"));
-  if (sender.empty()) sender = "www";
-  if (sender.size() > kSenderMax) sender.resize(kSenderMax);
+  std::string sender = SenderName();
   std::string domain = StripLineBreaks(config::GetConfig("DOMAIN"));
 
   if (ReadReply(socket, seconds).empty()) {
@@ -111,6 +109,13 @@ void Dialogue(int socket, std::string_view recipients, const std::string& path, 
 }
 
 }  // namespace
+
+std::string SenderName() {
+  std::string sender = StripLineBreaks(config::GetConfig("WWW"));
+  if (sender.empty()) sender = "www";
+  if (sender.size() > kSenderMax) sender.resize(kSenderMax);
+  return sender;
+}
 
 std::string StripLineBreaks(std::string_view text) {
   std::string out;

@@ -15,6 +15,9 @@ namespace mail {
 void SmtpSend(std::string_view server, std::string_view recipients, const std::string& path,
               int seconds = kNetWaitSeconds);
 
+// The sender's name: the WWW value, "www" when empty, at most 51 characters.
+std::string SenderName();
+
 // `text` without carriage returns and line feeds, so that it cannot end a protocol line.
 std::string StripLineBreaks(std::string_view text);
 

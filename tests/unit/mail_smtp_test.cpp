@@ -18,99 +18,14 @@
 #include "base/request_state.h"
 #include "mail/net.h"
 #include "mail/smtp.h"
+#include "smtp_peer.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-// A listening socket on 127.0.0.1 with a port of the system's choosing.
-int Listen(int* port) {
-  int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  listen(s, 4);
-  socklen_t len = sizeof addr;
-  getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len);
-  *port = ntohs(addr.sin_port);
-  return s;
-}
-
-void SendAll(int s, std::string_view text) {
-  send(s, text.data(), text.size(), MSG_NOSIGNAL);
-}
-
-// One connection's worth of a relay that follows a script and records every byte it gets.
-class ScriptedPeer {
- public:
-  enum class Mode { kAnswer, kSilent, kGreetThenSilent };
-
-  explicit ScriptedPeer(Mode mode) : listener_(Listen(&port_)) {
-    thread_ = std::thread([this, mode] { Serve(mode); });
-  }
-  ~ScriptedPeer() {
-    if (thread_.joinable()) thread_.join();
-    close(listener_);
-  }
-  std::string server() const { return "127.0.0.1:" + std::to_string(port_); }
-  // Everything the client sent, once it has hung up.
-  std::string Received() {
-    if (thread_.joinable()) thread_.join();
-    return received_;
-  }
-
- private:
-  void Serve(Mode mode) {
-    pollfd p{listener_, POLLIN, 0};
-    if (poll(&p, 1, 20000) <= 0) return;
-    int c = accept(listener_, nullptr, nullptr);
-    if (mode == Mode::kAnswer) {
-      // A greeting of two lines in two pieces, as some relays send it.
-      SendAll(c, "220-relay.test first line\r\n");
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      SendAll(c, "220 relay.test <ready>\r\n");
-    } else if (mode == Mode::kGreetThenSilent) {
-      SendAll(c, "220 relay.test\r\n");
-    }
-    std::string pending;
-    bool data = false;
-    char buffer[512];
-    for (;;) {
-      pollfd q{c, POLLIN, 0};
-      if (poll(&q, 1, 20000) <= 0) break;
-      ssize_t n = recv(c, buffer, sizeof buffer, 0);
-      if (n <= 0) break;
-      received_.append(buffer, static_cast<size_t>(n));
-      if (mode != Mode::kAnswer) continue;
-      pending.append(buffer, static_cast<size_t>(n));
-      size_t end;
-      while ((end = pending.find("\r\n")) != std::string::npos) {
-        std::string line = pending.substr(0, end);
-        pending.erase(0, end + 2);
-        if (data) {
-          if (line == ".") {
-            data = false;
-            SendAll(c, "250 queued\r\n");
-          }
-        } else if (line == "DATA") {
-          data = true;
-          SendAll(c, "354 go ahead\r\n");
-        } else if (line == "quit") {
-          SendAll(c, "221 bye\r\n");
-        } else {
-          SendAll(c, "250 ok\r\n");
-        }
-      }
-    }
-    close(c);
-  }
-
-  int port_ = 0;
-  int listener_;
-  std::thread thread_;
-  std::string received_;
-};
+using mail_test::Listen;
+using mail_test::ScriptedPeer;
+using mail_test::SendAll;
 
 std::string LocalHost() {
   char name[256] = {};

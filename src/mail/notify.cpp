@@ -1,0 +1,218 @@
+#include "mail/notify.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
+#include "base/files.h"
+#include "config/language.h"
+#include "config/main_config.h"
+#include "config/projects.h"
+#include "mail/smtp.h"
+#include "store/buf_file.h"
+
+namespace mail {
+namespace {
+
+struct ActionEntry {
+  std::string_view name;
+  int label;
+};
+
+constexpr ActionEntry kActions[] = {
+    {"new", 200},
+    {"Change_Header", 140},
+    {"Observed", 141},
+    {"Analyse", 142},
+    {"Copy", 144},
+    {"Assign", 145},
+    {"Open", 146},
+    {"Not_a_Bug", 147},
+    {"Not_Reproducible", 148},
+    {"Duplicate", 149},
+    {"Postpone", 150},
+    {"Corrected", 151},
+    {"For_Verification", 152},
+    {"Verified", 153},
+    {"Rejected", 154},
+    {"Abandoned", 155},
+    {"Edit", 2024},
+    {"Attach", 143},
+};
+constexpr int kActionTotal = sizeof kActions / sizeof kActions[0];
+
+// Limits of "sendmail.cfg": a line, a recipient word, a login (the sheet's login fields).
+constexpr size_t kLineMax = 1024;
+constexpr size_t kWordMax = 51;
+constexpr size_t kLoginMax = 19;
+// The joined addresses.
+constexpr size_t kAddressesMax = 1027;
+
+bool IsSeparator(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+// The words of `text`, separated by blanks and tabs (a carriage return left by a CR LF
+// line end separates too, so it never reaches an address).
+std::vector<std::string_view> Words(std::string_view text) {
+  std::vector<std::string_view> words;
+  size_t i = 0;
+  while (i < text.size()) {
+    while (i < text.size() && IsSeparator(text[i])) ++i;
+    size_t start = i;
+    while (i < text.size() && !IsSeparator(text[i])) ++i;
+    if (i > start) words.push_back(text.substr(start, i - start));
+  }
+  return words;
+}
+
+// What a recipient word stands for: a role letter names a field of the sheet or of the
+// project, any other word stands for itself.
+std::string Expand(std::string_view word, const store::FactSheet& sheet) {
+  if (word.size() == 1) {
+    switch (word[0]) {
+      case 'M':
+        return config::GetProjectManager(sheet.project);
+      case 'V':
+        return config::GetProjectVerifier(sheet.project);
+      case 'a':
+        return sheet.resp;
+      case 'c':
+        return sheet.corrector;
+      case 's':
+        return sheet.submitter;
+      case 'v':
+        return sheet.verifier;
+    }
+  }
+  return std::string(word);
+}
+
+// Adds the logins of `text` (separated by commas) to the front of `logins`.
+void AddLogins(std::string_view text, std::optional<std::string_view> user,
+               std::vector<std::string>& logins) {
+  while (!text.empty()) {
+    size_t start = 0;
+    while (start < text.size() && (text[start] == ' ' || text[start] == '\t')) ++start;
+    size_t end = text.find_first_of(", \t", start);
+    std::string login = StripLineBreaks(text.substr(start, end - start));
+    if (login.size() > kLoginMax) login.resize(kLoginMax);
+    size_t comma = text.find(',', start);
+    text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
+    if (login.empty()) continue;
+    bool added = !(user && login == *user);
+    for (const std::string& known : logins) {
+      if (known == login) added = false;
+    }
+    base::Page("<! Mail :%s:%s:%d, %s>\n", login, user.value_or(""), added ? 1 : 0, text);
+    if (added) logins.insert(logins.begin(), login);
+  }
+}
+
+// The address of `login` in the users files: the text after the first ":" of its line, up
+// to the next ":" or blank. Empty when the login has no line.
+std::string AddressOf(const std::string& login, const std::vector<std::string>& files) {
+  for (const std::string& path : files) {
+    for (const config::ConfigLine& line : config::ReadConfigFile(path).lines) {
+      std::string_view text = line.text;
+      size_t colon = text.find(':');
+      if (colon == std::string_view::npos || text.substr(0, colon) != login) continue;
+      std::string_view rest = text.substr(colon + 1);
+      return StripLineBreaks(rest.substr(0, rest.find_first_of(": ")));
+    }
+  }
+  return {};
+}
+
+// The sheet file `name` of the data directory, when it can be read.
+std::optional<store::FactSheet> ReadSheetFile(std::string_view name) {
+  store::BufFile file;
+  if (!file.Open(base::Sprintf("%s/%s", config::GetDataDir(), name), 'r')) return std::nullopt;
+  return store::ReadSheetFrom(file);
+}
+
+}  // namespace
+
+std::string_view ActionName(int code) {
+  return code >= 0 && code < kActionTotal ? kActions[code].name : std::string_view();
+}
+
+int ActionLabel(int code) {
+  return code >= 0 && code < kActionTotal ? kActions[code].label : 200;
+}
+
+std::string CollectRecipients(const store::FactSheet& sheet, int code,
+                              std::optional<std::string_view> user) {
+  base::LineReader reader(base::Sprintf("%s/sendmail.cfg", config::GetConfigDir()));
+  if (!reader.IsOpen()) return {};
+  std::string_view key = ActionName(code);
+  std::vector<std::string> logins;
+  std::string line;
+  while (reader.Next(line)) {
+    if (line.size() > kLineMax) line.resize(kLineMax);
+    std::vector<std::string_view> words = Words(line);
+    if (words.empty() || key.empty() || words.front() != key) continue;
+    for (size_t i = 1; i < words.size(); ++i) {
+      std::string_view word = words[i].substr(0, kWordMax);
+      AddLogins(Expand(word, sheet), user, logins);
+    }
+  }
+  std::string joined;
+  if (logins.empty() || sheet.project.empty() || sheet.project == " ") return joined;
+  std::vector<std::string> files = config::ListProjectFiles(sheet.project, "users");
+  for (const std::string& login : logins) {
+    std::string address = AddressOf(login, files);
+    if (address.empty()) continue;
+    size_t size = joined.size() + (joined.empty() ? 0 : 1) + address.size();
+    if (size > kAddressesMax) continue;  // whole addresses only
+    if (!joined.empty()) joined += ',';
+    joined += address;
+  }
+  return joined;
+}
+
+std::string MessageFilePath(unsigned pid) {
+  return base::Sprintf("%s/tmp/bugmail.%ul", config::GetDataDir(), pid);
+}
+
+void SendNotification(std::string_view name, int code, std::optional<std::string_view> user,
+                      const SheetWriter& write_sheet) {
+  std::string path = MessageFilePath(static_cast<unsigned>(getpid()));
+  base::File file = base::OpenFile(path, "wb");
+  int error = file ? 0 : errno;
+  base::Page("<! Send Mail %ld,errno:%d, file:%s>\n",
+             file ? static_cast<long>(fileno(file.get())) : 0L, error, path);
+  if (!file) return;
+  std::optional<store::FactSheet> sheet = ReadSheetFile(name);
+  if (!sheet) {
+    file.reset();
+    base::RemoveFile(path);
+    return;
+  }
+  // Header values never carry a line break: a login or a name cannot add header lines.
+  std::FILE* out = file.get();
+  base::Write(out, "Content-Type: text/html; charset=us-ascii\n");
+  base::Printf(out, "Subject: Bug %s %s", StripLineBreaks(name),
+               StripLineBreaks(config::Msg(ActionLabel(code))));
+  if (user) base::Printf(out, " by %s", StripLineBreaks(*user));
+  base::Printf(out, "\nFrom: \"Bug Manager\" <%s@%s>\n", SenderName(),
+               StripLineBreaks(config::GetConfig("HOSTNAME")));
+  base::Write(out, " \n");
+  base::Write(out, "<HTML>\n");
+  if (write_sheet) write_sheet(out, *sheet);
+  file.reset();
+
+  std::string recipients = CollectRecipients(*sheet, code, user);
+  if (!recipients.empty()) {
+    base::Page("<! mail %s - %s >\n", recipients, path);
+    std::string server = config::GetConfig("MAILSERV");
+    base::Page("<! sending through %s >\n", server);
+    SmtpSend(server, recipients, path);
+  } else {
+    base::Page("<! No mail to send, destination empty >\n");
+  }
+  base::RemoveFile(path);
+}
+
+}  // namespace mail

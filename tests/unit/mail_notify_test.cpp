@@ -1,0 +1,233 @@
+// Notification mails: the action table, the recipients that "sendmail.cfg" names, and the
+// message that reaches the relay.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "base/request_state.h"
+#include "mail/notify.h"
+#include "smtp_peer.h"
+#include "store/sheet.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class NotifyTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fs::temp_directory_path() / ("quorb-notify-" + std::to_string(getpid()));
+    fs::create_directories(root_ / "config");
+    fs::create_directories(root_ / "data" / "tmp");
+    setenv("PWD", root_.c_str(), 1);
+    WriteMainConfig("");
+    Write("config/langue.EN", "1,EN\n145,Assignment\n200,New\n2024,Entry edit\n");
+    Write("config/project.cfg", "TEST:T:kolvar,tessin:verif\nOTHER:O:boss:\n");
+    Write("config/TEST_users.cfg",
+          "kolvar:kolvar@corp.test:pw:YES\n"
+          "tessin:tessin@corp.test\r\n"
+          "duval:duval@corp.test:pw\n"
+          "verif:verif@corp.test:pw\n"
+          "x:x@corp.test\n"
+          "mute: :pw\n"
+          "sub:sub@corp.test:pw\n");
+    sheet_.project = "TEST";
+    sheet_.submitter = "sub";
+    sheet_.resp = "duval";
+    sheet_.verifier = "verif";
+  }
+  void TearDown() override {
+    fs::remove_all(root_);
+    base::ResetRequestState();
+  }
+  void Write(const std::string& rel, const std::string& text) {
+    std::ofstream(root_ / rel, std::ios::binary) << text;
+    base::ResetRequestState();
+  }
+  void WriteMainConfig(const std::string& extra) {
+    Write("config/quorb.cfg", "DATADIR " + (root_ / "data").string() + "/\nCONFIGDIR " +
+                                  (root_ / "config").string() +
+                                  "/\nLANGUAGE EN\nWWW \nDOMAIN corp.test\n"
+                                  "HOSTNAME tracker.corp.test\n" +
+                                  extra);
+  }
+  // The recipients and the comments written while collecting them.
+  std::pair<std::string, std::string> Collect(int code, std::optional<std::string_view> user) {
+    std::fflush(stdout);
+    testing::internal::CaptureStdout();
+    std::string to = mail::CollectRecipients(sheet_, code, user);
+    std::fflush(stdout);
+    return {to, testing::internal::GetCapturedStdout()};
+  }
+
+  fs::path root_;
+  store::FactSheet sheet_;
+};
+
+TEST(ActionTable, NamesAndLabels) {
+  EXPECT_EQ(mail::ActionName(0), "new");
+  EXPECT_EQ(mail::ActionName(1), "Change_Header");
+  EXPECT_EQ(mail::ActionName(8), "Not_Reproducible");
+  EXPECT_EQ(mail::ActionName(16), "Edit");
+  EXPECT_EQ(mail::ActionName(17), "Attach");
+  EXPECT_EQ(mail::ActionName(18), "");
+  EXPECT_EQ(mail::ActionLabel(0), 200);
+  EXPECT_EQ(mail::ActionLabel(4), 144);
+  EXPECT_EQ(mail::ActionLabel(16), 2024);
+  EXPECT_EQ(mail::ActionLabel(17), 143);
+  EXPECT_EQ(mail::ActionLabel(18), 200);
+  EXPECT_EQ(mail::ActionLabel(-1), 200);
+}
+
+TEST_F(NotifyTest, MessageFileIsNamedAfterTheProcess) {
+  EXPECT_EQ(mail::MessageFilePath(1234), (root_ / "data").string() + "//tmp/bugmail.1234l");
+}
+
+TEST_F(NotifyTest, NoSendmailFileMailsNobody) {
+  EXPECT_EQ(Collect(0, "duval"), std::make_pair(std::string(), std::string()));
+}
+
+TEST_F(NotifyTest, RoleLettersAndTheActingUser) {
+  // The responsible person acts: only the project's managers, newest first.
+  Write("config/sendmail.cfg", "# who gets what\nAssign a M\nnew s\n");
+  auto [to, page] = Collect(5, "duval");
+  EXPECT_EQ(to, "tessin@corp.test,kolvar@corp.test");
+  EXPECT_EQ(page,
+            "<! Mail :duval:duval:0, >\n"
+            "<! -TEST-TEST->\n<! -T-\n-kolvar,tessin->\n"
+            "<! Mail :kolvar:duval:1, tessin>\n"
+            "<! Mail :tessin:duval:1, >\n");
+  // Each role letter, and a one-character word that is none: a login.
+  Write("config/sendmail.cfg", "Observed s\nObserved v V\nObserved x c q\n");
+  sheet_.corrector = "tessin";
+  EXPECT_EQ(Collect(2, std::nullopt).first,
+            "tessin@corp.test,x@corp.test,verif@corp.test,sub@corp.test");
+}
+
+TEST_F(NotifyTest, EveryLineOfTheKeyCountsAndEachLoginOnce) {
+  Write("config/sendmail.cfg",
+        "Edit s kolvar\nnew kolvar\nEdit sub,duval\tkolvar  mute ghost\nEditor x\n");
+  auto [to, page] = Collect(16, "duval");
+  // ghost has no line and mute an empty address: neither adds an empty recipient.
+  EXPECT_EQ(to, "kolvar@corp.test,sub@corp.test");
+  EXPECT_EQ(page,
+            "<! Mail :sub:duval:1, >\n"
+            "<! Mail :kolvar:duval:1, >\n"
+            "<! Mail :sub:duval:0, duval>\n"
+            "<! Mail :duval:duval:0, >\n"
+            "<! Mail :kolvar:duval:0, >\n"
+            "<! Mail :mute:duval:1, >\n"
+            "<! Mail :ghost:duval:1, >\n");
+}
+
+TEST_F(NotifyTest, LineBreaksNeverReachAnAddress) {
+  // CR LF line ends in both files, and a login field holding a carriage return.
+  Write("config/sendmail.cfg", "Open tessin\r\nOpen a\r\n");
+  sheet_.resp = "kol\rvar";
+  EXPECT_EQ(Collect(6, std::nullopt).first, "kolvar@corp.test,tessin@corp.test");
+}
+
+TEST_F(NotifyTest, LongFieldsAreCut) {
+  // A login is at most 19 characters, a word 51.
+  Write("config/TEST_users.cfg", "abcdefghijklmnopqrs:long@corp.test\n");
+  Write("config/sendmail.cfg", "new abcdefghijklmnopqrstuvwxyz\n");
+  EXPECT_EQ(Collect(0, std::nullopt).first, "long@corp.test");
+}
+
+TEST_F(NotifyTest, MailCarriesTheSheetToEachRecipient) {
+  mail_test::ScriptedPeer peer(mail_test::ScriptedPeer::Mode::kAnswer);
+  WriteMainConfig("MAILSERV " + peer.server() + "\n");
+  Write("config/sendmail.cfg", "Edit s a\n");
+  store::FactSheet sheet = sheet_;
+  sheet.number = 42;
+  sheet.title = "Crash";
+  Write("data/TS10.00042", store::FormatSheet(sheet));
+  std::string written_for;
+  auto writer = [&](base::Stream out, const store::FactSheet& s) {
+    written_for = s.title;
+    base::Write(out, ".hidden\n<P>\n");
+  };
+  std::fflush(stdout);
+  testing::internal::CaptureStdout();
+  mail::SendNotification("TS10.00042", 16, "kolvar", writer);
+  std::fflush(stdout);
+  std::string page = testing::internal::GetCapturedStdout();
+  std::string path = mail::MessageFilePath(static_cast<unsigned>(getpid()));
+  EXPECT_EQ(written_for, "Crash");
+  EXPECT_FALSE(fs::exists(path));
+  EXPECT_NE(page.find("<! mail duval@corp.test,sub@corp.test - " + path +
+                      " >\n<! sending through " + peer.server() + " >\n<! sock : "),
+            std::string::npos)
+      << page;
+  std::string got = peer.Received();
+  EXPECT_NE(got.find("\r\nMAIL FROM: www@corp.test\r\n"
+                     "RCPT TO: <duval@corp.test>\r\nRCPT TO: <sub@corp.test>\r\nDATA\r\n"
+                     "Content-Type: text/html; charset=us-ascii\r\n"
+                     "Subject: Bug TS10.00042 Entry edit by kolvar\r\n"
+                     "From: \"Bug Manager\" <www@tracker.corp.test>\r\n"
+                     " \r\n<HTML>\r\n..hidden\r\n<P>\r\n\r\n.\r\nquit\r\n"),
+            std::string::npos)
+      << got;
+}
+
+TEST_F(NotifyTest, MessageHeadPerActionAndAuthor) {
+  Write("data/T.00001", store::FormatSheet(sheet_));
+  std::string path = mail::MessageFilePath(static_cast<unsigned>(getpid()));
+  std::string head;
+  // The sheet writer is called with the head already in the file.
+  auto writer = [&](base::Stream out, const store::FactSheet&) {
+    std::fflush(out);
+    std::ifstream in(path, std::ios::binary);
+    head.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  };
+  struct Case {
+    int code;
+    std::optional<std::string_view> user;
+    std::string subject;
+  } cases[] = {{0, std::nullopt, "Subject: Bug T.00001 New\n"},
+               {16, "duval", "Subject: Bug T.00001 Entry edit by duval\n"},
+               {99, "duval", "Subject: Bug T.00001 New by duval\n"},
+               // A line break in the author cannot add a header line.
+               {5, "du\r\nBcc: x", "Subject: Bug T.00001 Assignment by duBcc: x\n"}};
+  for (const Case& c : cases) {
+    std::fflush(stdout);
+    testing::internal::CaptureStdout();
+    mail::SendNotification("T.00001", c.code, c.user, writer);
+    std::fflush(stdout);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(head, "Content-Type: text/html; charset=us-ascii\n" + c.subject +
+                        "From: \"Bug Manager\" <www@tracker.corp.test>\n \n<HTML>\n");
+  }
+}
+
+TEST_F(NotifyTest, UnreadableSheetOrNobodyToMail) {
+  std::fflush(stdout);
+  testing::internal::CaptureStdout();
+  mail::SendNotification("T.00404", 0, std::nullopt, nullptr);
+  Write("data/T.00001", store::FormatSheet(sheet_));
+  mail::SendNotification("T.00001", 0, std::nullopt, nullptr);
+  std::fflush(stdout);
+  std::string page = testing::internal::GetCapturedStdout();
+  std::string path = mail::MessageFilePath(static_cast<unsigned>(getpid()));
+  EXPECT_FALSE(fs::exists(path));
+  std::string opened = "<! Send Mail ";
+  EXPECT_EQ(page.find(opened), 0u);
+  EXPECT_NE(page.find(",errno:0, file:" + path + ">\n<! Send Mail "), std::string::npos) << page;
+  EXPECT_NE(page.find(",errno:0, file:" + path + ">\n<! No mail to send, destination empty >\n"),
+            std::string::npos)
+      << page;
+  // A data directory without its tmp folder: the failure is reported, nothing else done.
+  fs::remove_all(root_ / "data" / "tmp");
+  std::fflush(stdout);
+  testing::internal::CaptureStdout();
+  mail::SendNotification("T.00001", 0, std::nullopt, nullptr);
+  std::fflush(stdout);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "<! Send Mail 0,errno:2, file:" + path + ">\n");
+}
+
+}  // namespace
