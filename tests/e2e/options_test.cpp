@@ -1,0 +1,156 @@
+// The option-list writers, run in this process against the configuration files of a test
+// installation.
+#include "config/options.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <string>
+
+#include "base/request_state.h"
+#include "config/projects.h"
+#include "harness.h"
+
+namespace {
+
+class OptionLists : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    inst_.InstallLanguageFiles();
+    const char* pwd = getenv("PWD");
+    old_pwd_ = pwd ? pwd : "";
+    setenv("PWD", inst_.root().c_str(), 1);
+    base::ResetRequestState();
+  }
+  void TearDown() override {
+    setenv("PWD", old_pwd_.c_str(), 1);
+    base::ResetRequestState();
+  }
+
+  void Config(const std::string& name, const std::string& text) {
+    inst_.Write("config/" + name, text);
+  }
+
+  // What `write` sends to its stream.
+  static std::string Capture(const std::function<void(base::Stream)>& write) {
+    std::FILE* f = std::tmpfile();
+    write(f);
+    std::fflush(f);
+    std::rewind(f);
+    std::string out;
+    char buf[512];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
+    std::fclose(f);
+    return out;
+  }
+
+  e2e::Installation inst_;
+  std::string old_pwd_;
+};
+
+TEST_F(OptionLists, FileOptionsSelectByPrefixAndAddNoLineEnd) {
+  Config("TEST_version.cfg", "# versions\n1.1\n1.10\n2.0:old\n\n1.2");
+  Config("project.cfg", "TEST:T:kolvar:tessin\n");
+  std::string path = inst_.ConfigDir() + "TEST_version.cfg";
+  EXPECT_EQ(Capture([&](base::Stream s) { config::WriteFileOptions(s, path, "1.1"); }),
+            "<OPTION SELECTED> 1.1\n<OPTION SELECTED> 1.10\n<OPTION> 2.0<OPTION> 1.2");
+  // No selection is the one-blank text; the empty text selects everything.
+  EXPECT_EQ(Capture([&](base::Stream s) { config::WriteFileOptions(s, path); }),
+            "<OPTION> 1.1\n<OPTION> 1.10\n<OPTION> 2.0<OPTION> 1.2");
+  EXPECT_EQ(
+      Capture([&](base::Stream s) { config::WriteProjectFileOptions(s, "TEST", "version", ""); }),
+      "<OPTION SELECTED> 1.1\n<OPTION SELECTED> 1.10\n<OPTION SELECTED> 2.0<OPTION SELECTED> "
+      "1.2");
+  EXPECT_EQ(Capture([&](base::Stream s) { config::WriteProjectOptions(s, "TEST"); }),
+            "<OPTION SELECTED> TEST");
+  EXPECT_EQ(Capture([&](base::Stream s) { config::WriteFileOptions(s, path + ".none", ""); }), "");
+}
+
+TEST_F(OptionLists, SubprojectOptionsStartWithTheirComment) {
+  Config("project.cfg", "TEST:T\nOTHER:O\n");
+  Config("TEST_subproject.cfg", "phase 1:10\nGUI:G\n");
+  Config("OTHER_subproject.cfg", "core:C\n");
+  EXPECT_EQ(Capture([](base::Stream s) { config::WriteSubprojectOptions(s, "TEST", "GUI"); }),
+            "\n<! proj:TEST, match:GUI, files.name:" + inst_.ConfigDir() +
+                "/TEST_subproject.cfg>\n<OPTION> phase 1<OPTION SELECTED> GUI");
+  EXPECT_EQ(Capture([](base::Stream s) { config::WriteSubprojectOptions(s, " ", " "); }),
+            "\n<! proj: , match: , files.name:" + inst_.ConfigDir() +
+                "/OTHER_subproject.cfg>\n<OPTION> core<OPTION> phase 1<OPTION> GUI");
+  EXPECT_EQ(Capture([](base::Stream s) { config::WriteSubprojectOptions(s, "NONE", "<b>"); }),
+            "\n<! proj:NONE, match:&lt;b&gt;, files.name:>\n");
+}
+
+TEST_F(OptionLists, IndexOptionsCarryLetterValues) {
+  Config("phase.cfg", "#phases\nspecification:S\ndeveloppement:D\n\n integration:i\nrecette:r\n");
+  EXPECT_EQ(Capture([](base::Stream s) { config::WritePhaseOptions(s, 1); }),
+            "<OPTION VALUE=\"a\"> specification\n<OPTION SELECTED VALUE=\"b\"> developpement\n"
+            "<OPTION VALUE=\"c\"> recette\n");
+  EXPECT_EQ(config::GetPhaseName(2), "recette");
+  Config("impacts.cfg", "Usability\r\nFonctional\r\n");
+  EXPECT_EQ(Capture([](base::Stream s) { config::WriteImpactOptions(s, -1); }),
+            "<OPTION VALUE=\"a\"> Usability\n<OPTION VALUE=\"b\"> Fonctional\n");
+}
+
+TEST_F(OptionLists, IndexOptionsStopAtTheTableSize) {
+  std::string phases;
+  for (int i = 0; i < 60; ++i) phases += "p" + std::to_string(i) + ":X\n";
+  Config("phase.cfg", phases);
+  std::string out = Capture([](base::Stream s) { config::WritePhaseOptions(s, 59); });
+  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 50);
+  EXPECT_EQ(out.find("SELECTED"), std::string::npos);
+  EXPECT_NE(out.find("> p49\n"), std::string::npos);
+}
+
+TEST_F(OptionLists, UserOptionsTakeTheLoginOfEachLine) {
+  Config("project.cfg", "A:a\nB:b\n");
+  Config("A_users.cfg", "kolvar :kolvar@example.org:pw:YES\ntessin:t@x\n\n");
+  Config("B_users.cfg", "bob\tx\r\nzed:z");
+  EXPECT_EQ(Capture([](base::Stream s) { config::WriteUserOptions(s, "A", "tessin"); }),
+            "<OPTION> kolvar\n<OPTION SELECTED> tessin\n");
+  EXPECT_EQ(Capture([](base::Stream s) { config::WriteUserOptions(s, " "); }),
+            "<OPTION> bob\n<OPTION> zed\n<OPTION> kolvar\n<OPTION> tessin\n");
+  EXPECT_EQ(Capture([](base::Stream s) { config::WriteUserOptions(s, "C", ""); }), "");
+}
+
+TEST_F(OptionLists, DeadlinesLeaveOutDeliveredVersions) {
+  Config("project.cfg", "TEST:T\n");
+  Config("TEST_version.cfg", "1.0\r\n2.0\r\n");
+  // A comment line offers none of its words.
+  Config("TEST_deadline.cfg", "# planned later\n2.0 3.0 #4.0\n#4.0 5.0\t6.0\n1.0");
+  EXPECT_EQ(Capture([](base::Stream s) { config::WriteDeadlineOptions(s, "TEST"); }),
+            "<OPTION> 3.0\n");
+}
+
+TEST_F(OptionLists, SeverityAndTypeOptions) {
+  EXPECT_EQ(Capture([](base::Stream s) { config::WriteSeverityOptions(s, 2); }),
+            "<OPTION VALUE=1 > Critical\n<OPTION VALUE=2 SELECTED > Major\n"
+            "<OPTION VALUE=3 > Minor\n<OPTION VALUE=4 > Cosmetic\n");
+  EXPECT_EQ(Capture([](base::Stream s) { config::WriteTypeOptions(s, 0); }),
+            "<OPTION VALUE=1 > Defect\n<OPTION VALUE=2 > Enhancement\n");
+}
+
+TEST_F(OptionLists, OptionTextsAreWrittenRawButNeverAsMarkup) {
+  Config("project.cfg", "a&b:A\nx<script>\"y:X\nlong" + std::string(5000, 'l') + "\r\n");
+  std::string out = Capture([](base::Stream s) { config::WriteProjectOptions(s, "a&b"); });
+  EXPECT_EQ(out, "<OPTION SELECTED> a&b<OPTION> x&lt;script&gt;&quot;y<OPTION> long" +
+                     std::string(5000, 'l') + "\r\n");
+}
+
+TEST_F(OptionLists, FilesAreReadOncePerRequest) {
+  Config("project.cfg", "TEST:T\n");
+  Config("TEST_program.cfg", "general\n");
+  std::string first =
+      Capture([](base::Stream s) { config::WriteProjectFileOptions(s, "TEST", "program"); });
+  Config("TEST_program.cfg", "changed\n");
+  EXPECT_EQ(Capture([](base::Stream s) { config::WriteProjectFileOptions(s, "TEST", "program"); }),
+            first);
+  config::ForgetProjectFiles();
+  EXPECT_EQ(Capture([](base::Stream s) { config::WriteProjectFileOptions(s, "TEST", "program"); }),
+            "<OPTION> changed\n");
+}
+
+}  // namespace
