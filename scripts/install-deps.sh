@@ -8,6 +8,7 @@ packages=(
   libfmt-dev
   libgtest-dev googletest
   clang
+  python3-aiosmtpd
 )
 
 missing=()
