@@ -10,7 +10,7 @@
 #include "config/main_config.h"
 #include "config/projects.h"
 #include "mail/smtp.h"
-#include "store/buf_file.h"
+#include "store/store.h"
 
 namespace mail {
 namespace {
@@ -125,13 +125,6 @@ std::string AddressOf(const std::string& login, const std::vector<std::string>& 
   return {};
 }
 
-// The sheet file `name` of the data directory, when it can be read.
-std::optional<store::FactSheet> ReadSheetFile(std::string_view name) {
-  store::BufFile file;
-  if (!file.Open(base::Sprintf("%s/%s", config::GetDataDir(), name), 'r')) return std::nullopt;
-  return store::ReadSheetFrom(file);
-}
-
 }  // namespace
 
 std::string_view ActionName(int code) {
@@ -184,7 +177,7 @@ void SendNotification(std::string_view name, int code, std::optional<std::string
   base::Page("<! Send Mail %ld,errno:%d, file:%s>\n",
              file ? static_cast<long>(fileno(file.get())) : 0L, error, path);
   if (!file) return;
-  std::optional<store::FactSheet> sheet = ReadSheetFile(name);
+  std::optional<store::FactSheet> sheet = store::ReadSheet(name);
   if (!sheet) {
     file.reset();
     base::RemoveFile(path);
