@@ -1,0 +1,116 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "harness.h"
+
+namespace {
+
+using e2e::Installation;
+
+const std::string kTitleBlock =
+    "<TABLE WIDTH=100% HEIGHT=40%>\n<TR><TD ALIGN=CENTER>\n"
+    "<A HREF=\"http://www.quorb.org/\">\n"
+    "<IMG src=/quorb/images//quorb.gif ALT=QUORB Border=0></A>\n"
+    "</TD></TR>\n<TR><TD ALIGN=CENTER>\n"
+    "<FONT SIZE=+2><B>QUORB, the fact sheet tracker</B></FONT>\n"
+    "</TD></TR>\n<TR><TD ALIGN=CENTER>\n"
+    "<FONT SIZE=-1><B> v4.6 EN</B></FONT>&nbsp; \n"
+    "</TD></TR>\n</TABLE><BR>\n\n";
+
+std::string Cell(const std::string& href, const std::string& image, const std::string& label,
+                 bool quoted = false) {
+  std::string alt = quoted ? "ALT=\"" + label + "\" WIDTH=64 HEIGHT=64" : "ALT=" + label;
+  return "<TD ALIGN=CENTER WIDTH=20%>\n<A HREF=\"" + href + "\">\n<IMG src=/quorb/images//" +
+         image + " BORDER=0 " + alt + "><BR>\n" + label + "</A></TD>\n";
+}
+
+// The menu of eight icons, each command link ending with `suffix`.
+std::string Menu(const std::string& suffix) {
+  const std::string cgi = "/cgi-bin/quorb.cgi?CMD=";
+  return "<TABLE WIDTH=100% HEIGHT=50%>\n<TR>\n<TD>&nbsp</TD>\n" +
+         Cell(cgi + "setup" + suffix, "setup.gif", "Setup") +
+         Cell(cgi + "create" + suffix, "new.gif", "Create") +
+         Cell(cgi + "search" + suffix, "list.gif", "Search") +
+         Cell(cgi + "book" + suffix, "book.gif", "Test books", true) +
+         "<TD>&nbsp</TD>\n</TR>\n<TR>\n<TD>&nbsp</TD>\n" +
+         Cell(cgi + "history" + suffix, "history.gif", "History") +
+         Cell(cgi + "statS" + suffix, "stats.gif", "Statistics") +
+         Cell("/quorb/help/", "help.gif", "Help") +
+         Cell(cgi + "tests" + suffix, "tests.gif", "Campaigns", true) +
+         "<TD>&nbsp</TD>\n</TR>\n</TABLE>\n";
+}
+
+const std::string kPlainHead =
+    "Content-type: text/html\n\n<HTML>\n<HEAD>\n<TITLE>QUORB</TITLE>\n</HEAD>\n"
+    "<BODY BACKGROUND=/quorb/images//fond.gif BGCOLOR=\"#FFFFFF\" TEXT=\"#000000\" >\n";
+
+TEST(HomePage, SecurityOffShowsTheWholeMenuWithBareLinks) {
+  Installation inst;
+  inst.InstallLanguageFiles();
+  auto r = inst.Get("");
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out, kPlainHead + kTitleBlock + Menu("") + "\n\n\n");
+
+  // A Uid alone also takes the home road; with security off it is not carried in links.
+  EXPECT_EQ(inst.Get("Uid=mqnxct%23VGUV%2312").out, kPlainHead + kTitleBlock + Menu("") + "\n\n\n");
+}
+
+TEST(HomePage, MissingLanguageFileLeavesLabelsEmptyAndWarns) {
+  Installation inst;
+  auto r = inst.Get("");
+  EXPECT_NE(r.out.find("<FONT SIZE=-1><B> v4.6 </B></FONT>&nbsp; \n"), std::string::npos);
+  // Each lookup of the missing table names the file in a comment.
+  EXPECT_NE(r.out.find("<P Align=Center><FONT COLOR=RED>Please update langage file "),
+            std::string::npos);
+  EXPECT_NE(r.out.find(">\nlangue. in configuration directory.</P></FONT>\n"), std::string::npos);
+  EXPECT_NE(r.out.find("<IMG src=/quorb/images//setup.gif BORDER=0 ALT=><BR>\n</A></TD>\n"),
+            std::string::npos);
+}
+
+TEST(HomePage, RightOneGuardsTheMenu) {
+  Installation inst("SECURITY YES\n");
+  inst.InstallLanguageFiles();
+  inst.Write("config/project.cfg", "TEST:T:kolvar:tessin\n");
+  inst.Write("config/TEST_users.cfg",
+             "kolvar:kolvar@example.org:secret: :YES:YES:YES:YES:YES:YES\n"
+             "tessin:tessin@example.org:pass: : :YES:YES:YES:YES:YES\n");
+  const std::string suffix = "&Uid=mqnxct%23VGUV%2312";
+
+  auto granted = inst.Get("Uid=mqnxct%23VGUV%2312");
+  std::string body = kTitleBlock + "<!Access granted for kolvar in 1>\n" + Menu(suffix) + "\n\n\n";
+  ASSERT_GE(granted.out.size(), body.size());
+  EXPECT_EQ(granted.out.substr(granted.out.size() - body.size()), body);
+  EXPECT_NE(granted.out.find("onLoad=\"CookieCheck()\">\n"), std::string::npos);
+
+  // tessin has a blank in field 5: no menu, the error box 514.
+  auto denied = inst.Get("Uid=vguukp%23VGUV%2312");
+  std::string refused = kTitleBlock + "<!Access denied for tessin in 1>\n" +
+                        "<Table WIDTH=400><TR><TD>\n<FONT COLOR=RED><H1>Error</H1></font>\n"
+                        "<P><HR><BR><BR>You are not allowed to use QUORB.\n</TD></TR></TABLE>" +
+                        "\n\n\n";
+  ASSERT_GE(denied.out.size(), refused.size());
+  EXPECT_EQ(denied.out.substr(denied.out.size() - refused.size()), refused);
+
+  // A Uid whose project has no users file: everything granted, nothing said.
+  auto unknown = inst.Get("Uid=mqnxct%23QVJGT%2312");
+  body = kTitleBlock + Menu("&Uid=mqnxct%23QVJGT%2312") + "\n\n\n";
+  ASSERT_GE(unknown.out.size(), body.size());
+  EXPECT_EQ(unknown.out.substr(unknown.out.size() - body.size()), body);
+  EXPECT_EQ(unknown.out.find("<!Access"), std::string::npos);
+}
+
+TEST(HelpPage, TitleAndNotice) {
+  Installation inst;
+  inst.InstallLanguageFiles();
+  auto r = inst.Get("CMD=help");
+  EXPECT_EQ(r.out,
+            "Content-type: text/html\n\n<HTML>\n<HEAD>\n<TITLE>HELP</TITLE>\n</HEAD>\n"
+            "<BODY BACKGROUND=/quorb/images//fond.gif BGCOLOR=\"#FFFFFF\" TEXT=\"#000000\" >\n"
+            "<H1>QUORB Help</H1>\n"
+            "<Table WIDTH=400><TR><TD>\n<FONT COLOR=RED><H1>Error</H1></font>\n"
+            "<P><HR><BR><BR>The help pages are reached through the Help icon of the home page.\n"
+            "</TD></TR></TABLE>");
+}
+
+}  // namespace

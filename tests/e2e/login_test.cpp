@@ -1,0 +1,199 @@
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+
+#include "harness.h"
+
+namespace {
+
+using e2e::Installation;
+
+const std::string kUsers =
+    "tessin tessin@example.org:pass: :YES:YES:YES:YES:YES:YES\n"
+    "kolvar:kolvar@example.org:secret: :YES:YES:YES:YES:YES:YES\n";
+
+void AddProjects(const Installation& inst) {
+  inst.InstallLanguageFiles();
+  inst.Write("config/project.cfg", "TEST:T:kolvar:tessin\nOTHER:O:kolvar:tessin\n");
+  inst.Write("config/TEST_users.cfg", kUsers);
+}
+
+const std::string kCheckScriptOf2 =
+    "<SCRIPT LANGUAGE=JavaScript>  \nfunction CookieCheck() \n{  \n"
+    "   var user = getCookie(\"quorb\"); \n} \n</SCRIPT>             \n\n"
+    "<!title:QUORB Login2>\n<!uid: >\n<TITLE>QUORB Login2</TITLE>\n</HEAD>\n"
+    "<BODY BACKGROUND=/quorb/images//fond.gif BGCOLOR=\"#FFFFFF\" TEXT=\"#000000\" "
+    "onLoad=\"CookieCheck()\">\n";
+
+std::string After(const std::string& page, const std::string& marker) {
+  size_t at = page.find(marker);
+  return at == std::string::npos ? "" : page.substr(at + marker.size());
+}
+
+TEST(Login, FormCarriesTheOtherParametersAndDispatchesNothingElse) {
+  Installation inst("SECURITY YES\n");
+  AddProjects(inst);
+  auto r = inst.Get("CMD=help&Passwd=x&User=y&Login=1");
+  EXPECT_NE(r.out.find("<TITLE>QUORB Login</TITLE>"), std::string::npos);
+  EXPECT_NE(r.out.find("   document.forms[0].User.focus()\n} \n"), std::string::npos);
+  EXPECT_EQ(After(r.out, "onLoad=\"CookieCheck()\">\n"),
+            " <FORM NAME=mainform METHOD=POST ACTION=/cgi-bin/quorb.cgi>\n"
+            "<CENTER>\n"
+            "<TABLE BORDER=0 CELLPADDING=10><TR><TD BGCOLOR=\"#C0C0C0\">\n"
+            "  <TABLE BORDER=0>\n"
+            "  <TR><TD COLSPAN=2 ALIGN=CENTER><H2>QUORB Login</H2></TD></TR>\n"
+            "  <TR><TD> Login : </TD><TD><INPUT TYPE=text NAME=User SIZE=20></TD></TR>\n"
+            "  <TR><TD> Passwd : </TD><TD><INPUT TYPE=password NAME=Passwd SIZE=20></TD></TR>\n"
+            "  <TR><TD COLSPAN=2 ALIGN=CENTER><INPUT TYPE=submit VALUE=\"Login\"></TD></TR>\n"
+            "  </TABLE>\n"
+            "</TD></TR></TABLE>\n"
+            "</CENTER>\n"
+            "<INPUT TYPE=hidden NAME=\"Login\" VALUE=\"2\">\n"
+            "      <INPUT TYPE=hidden NAME=\"CMD\" VALUE=\"help\">\n"
+            " </FORM>\n");
+  EXPECT_EQ(r.out.find("<H1>QUORB"), std::string::npos);  // the help page did not run
+}
+
+// The check step: the token "<login+2>#<project+2>#<time>" posted on with the carried
+// fields, and the cookie with the expiry PERSIST asks for.
+TEST(Login, GoodPasswordSetsTheCookieForEachPersist) {
+  Installation inst("SECURITY YES\n");
+  AddProjects(inst);
+  const long lifetimes[] = {0, 86400, 604800, 2592000};
+  for (int persist = 0; persist <= 3; ++persist) {
+    std::string body = "Login=2&User=kolvar&Passwd=secret&CMD=search";
+    if (persist > 0) body += "&PERSIST=" + std::to_string(persist);
+    auto r = inst.Post(body);
+    std::string expiry = persist == 0 ? "null" : "(\\d+)000";
+    std::regex shape(
+        "<FORM NAME=mainform METHOD=POST ACTION=/cgi-bin/quorb.cgi>\n"
+        "<INPUT TYPE=HIDDEN NAME=Uid VALUE=\"mqnxct#VGUV#(\\d+)\">\n"
+        "(<INPUT TYPE=HIDDEN NAME=PERSIST VALUE=\"\\d\">\n)?"
+        "<INPUT TYPE=HIDDEN NAME=CMD VALUE=\"search\">\n"
+        "</FORM><SCRIPT LANGUAGE=JavaScript>            \n"
+        "  ecritCookie\\(\"quorb\", \"mqnxct#VGUV#(\\d+)\", " +
+        expiry +
+        "\\); \n"
+        "  document.mainform.submit\\(\\);           \n"
+        "</SCRIPT>                               \nOK");
+    std::string tail = After(r.out, kCheckScriptOf2);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(tail, m, shape)) << persist << "\n" << r.out;
+    EXPECT_EQ(m[1], m[3]);
+    if (persist > 0) {
+      long lifetime = std::stol(m[4]) - std::stol(m[3]);
+      EXPECT_GE(lifetime, lifetimes[persist]);
+      EXPECT_LE(lifetime, lifetimes[persist] + 2);
+    }
+  }
+}
+
+TEST(Login, PasswordFoundInTheProjectWhoseFileHoldsIt) {
+  Installation inst("SECURITY YES\n");
+  AddProjects(inst);
+  // tessin's line separates login and mail with a blank.
+  auto r = inst.Post("Login=2&User=tessin&Passwd=pass");
+  EXPECT_NE(r.out.find("<INPUT TYPE=HIDDEN NAME=Uid VALUE=\"vguukp#VGUV#"), std::string::npos);
+  inst.Write("config/OTHER_users.cfg", "Zed:zed@example.org:Zpw\n");
+  r = inst.Post("Login=2&User=Zed&Passwd=Zpw");
+  // 'Z' + 2 is a backslash: doubled inside the script string.
+  EXPECT_NE(r.out.find("NAME=Uid VALUE=\"\\gf#QVJGT#"), std::string::npos);
+  EXPECT_NE(r.out.find("ecritCookie(\"quorb\", \"\\\\gf#QVJGT#"), std::string::npos);
+}
+
+TEST(Login, WrongPasswordShowsError513AndNoCookie) {
+  Installation inst("SECURITY YES\n");
+  AddProjects(inst);
+  for (const char* body : {"Login=2&User=kolvar&Passwd=Secret", "Login=2&User=nobody&Passwd=x",
+                           "Login=2&User=kolvar"}) {
+    auto r = inst.Post(body);
+    EXPECT_EQ(After(r.out, kCheckScriptOf2),
+              "<Table WIDTH=400><TR><TD>\n<FONT COLOR=RED><H1>Error</H1></font>\n"
+              "<P><HR><BR><BR>Wrong login or password.\n</TD></TR></TABLE>")
+        << body;
+  }
+}
+
+TEST(Login, SecurityOffStillChecksButWritesNoCookieNorScripts) {
+  Installation inst;
+  AddProjects(inst);
+  auto r = inst.Post("Login=2&User=kolvar&Passwd=secret");
+  EXPECT_EQ(r.out.find("<SCRIPT LANGUAGE=JavaScript>  \n"), std::string::npos);
+  EXPECT_EQ(r.out.find("ecritCookie"), std::string::npos);
+  std::regex shape(
+      "Content-type: text/html\n\n<HTML>\n<HEAD>\n<TITLE>QUORB Login2</TITLE>\n</HEAD>\n"
+      "<BODY BACKGROUND=/quorb/images//fond.gif BGCOLOR=\"#FFFFFF\" TEXT=\"#000000\" >\n"
+      "<FORM NAME=mainform METHOD=POST ACTION=/cgi-bin/quorb.cgi>\n"
+      "<INPUT TYPE=HIDDEN NAME=Uid VALUE=\"mqnxct#VGUV#\\d+\">\n"
+      "</FORM><SCRIPT LANGUAGE=JavaScript>            \n"
+      "  document.mainform.submit\\(\\);           \n"
+      "</SCRIPT>                               \nOK");
+  EXPECT_TRUE(std::regex_match(r.out, shape)) << r.out;
+}
+
+TEST(Login, OtherStepsWriteNothing) {
+  Installation inst("SECURITY YES\n");
+  AddProjects(inst);
+  EXPECT_EQ(inst.Get("Login=3&CMD=help").out, "");
+}
+
+TEST(CookieCheck, SendsToTheLoginPageWhenTokenAndCookieDisagree) {
+  Installation inst("SECURITY YES\n");
+  inst.InstallLanguageFiles();
+  auto without = inst.Get("CMD=help");
+  EXPECT_NE(without.out.find("   var user = getCookie(\"quorb\"); \n"
+                             "   if (user == \"\") \n"
+                             "      document.location=\"/cgi-bin/quorb.cgi?Login=1\" \n"
+                             "} \n</SCRIPT>             \n\n<!title:HELP>\n<!uid: >\n"
+                             "<TITLE>HELP</TITLE>\n"),
+            std::string::npos)
+      << without.out;
+  EXPECT_NE(without.out.find("<SCRIPT LANGUAGE=JavaScript>\nfunction getCookie(nom) \n"),
+            std::string::npos);
+  auto with = inst.Get("CMD=help&Uid=mqnxct%23VGUV%2312");
+  EXPECT_NE(with.out.find("   if (user != \"mqnxct#VGUV#12\") \n"
+                          "      document.location=\"/cgi-bin/quorb.cgi?Login=1\" \n"
+                          "} \n</SCRIPT>             \n\n<!title:HELP>\n<!uid:mqnxct#VGUV#12>\n"),
+            std::string::npos);
+}
+
+// Values from the request never end an attribute, a script string or a comment.
+TEST(Login, CarriedValuesAndUidAreEscaped) {
+  Installation inst("SECURITY YES\n");
+  AddProjects(inst);
+  auto form = inst.Get("Login=1&a\"b=%22%3E%3Cscript%3Ealert(1)%3C/script%3E&Num=TS10.00042");
+  EXPECT_NE(form.out.find("      <INPUT TYPE=hidden NAME=\"Num\" VALUE=\"TS10.00042\">\n"
+                          "      <INPUT TYPE=hidden NAME=\"a&quot;b\" "
+                          "VALUE=\"&quot;&gt;&lt;script&gt;alert(1)&lt;/script&gt;\">\n"),
+            std::string::npos)
+      << form.out;
+
+  // The check step writes names unquoted: a blank or '=' cannot start another attribute.
+  auto check = inst.PostMultipart({{"Login", "2", ""},
+                                   {"User", "kolvar", ""},
+                                   {"Passwd", "secret", ""},
+                                   {"x onfocus=alert(1)", "v\"><b>", ""}});
+  EXPECT_NE(check.out.find("<INPUT TYPE=HIDDEN NAME=x&#32;onfocus&#61;alert(1) "
+                           "VALUE=\"v&quot;&gt;&lt;b&gt;\">\n"),
+            std::string::npos)
+      << check.out;
+
+  auto uid = inst.Get("CMD=help&Uid=x%22)%3C/script%3E%3Cscript%3Ealert(1)//\\");
+  EXPECT_NE(
+      uid.out.find("   if (user != \"x&quot;)&lt;/script&gt;&lt;script&gt;alert(1)//\\\\\") \n"),
+      std::string::npos)
+      << uid.out;
+  EXPECT_NE(uid.out.find("<!uid:x&quot;)&lt;/script&gt;&lt;script&gt;alert(1)//\\>\n"),
+            std::string::npos);
+}
+
+TEST(Login, NewTokenReplacesACarriedUid) {
+  Installation inst("SECURITY YES\n");
+  AddProjects(inst);
+  auto r = inst.Post("Uid=old&Login=2&User=kolvar&Passwd=secret");
+  EXPECT_EQ(r.out.find("VALUE=\"old\""), std::string::npos);
+  EXPECT_NE(r.out.find("<INPUT TYPE=HIDDEN NAME=Uid VALUE=\"mqnxct#VGUV#"), std::string::npos);
+}
+
+}  // namespace

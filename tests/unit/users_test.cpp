@@ -1,0 +1,339 @@
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "base/request_state.h"
+#include "front/home.h"
+#include "users/login.h"
+#include "users/rights.h"
+#include "users/uid.h"
+#include "users/user_context.h"
+#include "web/cookies.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(Uid, TokenShiftsLoginAndProjectAndDecodesBack) {
+  EXPECT_EQ(users::MakeUidAt("ab", "T", 1234), "cd#V#1234");
+  EXPECT_EQ(users::MakeUidAt("kolvar", "TEST", 1700000000), "mqnxct#VGUV#1700000000");
+  // 'Z' + 2 is a backslash; byte 0xFF wraps round to 0x01.
+  EXPECT_EQ(users::MakeUidAt("Zed\xff", "P", 5), "\\gf\x01#R#5");
+  users::UidNames names = users::DecodeUid(users::MakeUidAt("Zed\xff", "P", 5));
+  EXPECT_EQ(names.login, "Zed\xff");
+  EXPECT_EQ(names.project, "P");
+
+  names = users::DecodeUid("mqnxct#VGUV#12");
+  EXPECT_EQ(names.login, "kolvar");
+  EXPECT_EQ(names.project, "TEST");
+  names = users::DecodeUid("mqnxct");  // no '#': the whole token is the login
+  EXPECT_EQ(names.login, "kolvar");
+  EXPECT_EQ(names.project, "");
+  names = users::DecodeUid(" mqnxct#VGUV#12");
+  EXPECT_EQ(names.login, "");
+  EXPECT_EQ(names.project, "");
+}
+
+TEST(Uid, LoginAndProjectBeyond67CharactersCannotBeCarried) {
+  std::string login(60, 'a');
+  EXPECT_EQ(users::MakeUidAt(login, std::string(7, 'P'), 1700000000).size(), 79u);
+  EXPECT_EQ(users::MakeUidAt(login, std::string(8, 'P'), 1700000000), "");
+}
+
+TEST(Cookies, UrlEncodeKeepsLettersAndDigitsOnly) {
+  EXPECT_EQ(web::UrlEncode("a b/c"), "a+b%2Fc");
+  EXPECT_EQ(web::UrlEncode("mqnxct#VGUV#12"), "mqnxct%23VGUV%2312");
+  EXPECT_EQ(web::UrlEncode("\\\xe9_-."), "%5C%E9%5F%2D%2E");
+}
+
+TEST(Home, HelpFolderBesideTheImageFolder) {
+  EXPECT_EQ(front::HelpFolder("/quorb/images/"), "/quorb/help/");
+  EXPECT_EQ(front::HelpFolder("/quorb/images//"), "/quorb/help/");
+  EXPECT_EQ(front::HelpFolder("http://host/quorb/images"), "http://host/quorb/help/");
+  EXPECT_EQ(front::HelpFolder("images"), "/help/");
+}
+
+// A configuration folder named by PWD, as the CGI finds it.
+class UsersConfig : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string templ = (fs::temp_directory_path() / "quorb_users_XXXXXX").string();
+    root_ = mkdtemp(templ.data());
+    fs::create_directories(root_ + "/config");
+    Write("quorb.cfg", "CONFIGDIR " + root_ + "/config/\nLANGUAGE EN\n");
+    old_pwd_ = getenv("PWD") ? getenv("PWD") : "";
+    setenv("PWD", root_.c_str(), 1);
+    unsetenv("REMOTE_USER");
+    base::ResetRequestState();
+  }
+  void TearDown() override {
+    setenv("PWD", old_pwd_.c_str(), 1);
+    unsetenv("REMOTE_ADDR");
+    unsetenv("REMOTE_USER");
+    base::ResetRequestState();
+    fs::remove_all(root_);
+  }
+
+  void Write(const std::string& name, const std::string& text) {
+    std::ofstream(root_ + "/config/" + name, std::ios::binary) << text;
+  }
+  std::string Read(const std::string& name) {
+    std::ifstream f(root_ + "/config/" + name, std::ios::binary);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+  }
+
+  // A fresh request from `address`.
+  void NewRequest(const char* address) {
+    setenv("REMOTE_ADDR", address, 1);
+    base::ResetRequestState();
+  }
+
+  // Right n for kolvar of TEST, and what the check wrote into the page.
+  std::pair<bool, std::string> Right(int n, const std::string& extra_name = "",
+                                     const std::string& extra_value = "") {
+    base::ResetRequestState();
+    web::ParamList list = {{"Uid", users::MakeUidAt("kolvar", "TEST", 12)}};
+    if (!extra_name.empty()) list.push_back({extra_name, extra_value});
+    ::testing::internal::CaptureStdout();
+    bool granted = users::CheckRight(list, n);
+    std::fflush(stdout);
+    return {granted, ::testing::internal::GetCapturedStdout()};
+  }
+
+  std::string root_;
+  std::string old_pwd_;
+};
+
+using Outcome = std::pair<bool, std::string>;
+
+Outcome Granted(int n) {
+  return {true, "<!Access granted for kolvar in " + std::to_string(n) + ">\n"};
+}
+Outcome Denied(int n) {
+  return {false, "<!Access denied for kolvar in " + std::to_string(n) + ">\n"};
+}
+
+TEST_F(UsersConfig, RightsFollowTheFieldAfterTheColons) {
+  Write("TEST_users.cfg", "kolvar:kolvar@example.org:secret: :YES:YES:YES:YES:YES:YES\n");
+  for (int n = 1; n <= 7; ++n) EXPECT_EQ(Right(n), Granted(n)) << n;
+
+  // A blank in field 5 denies right 1 only; an empty field 10 denies right 6 (its line feed).
+  Write("TEST_users.cfg", "kolvar:k@example.org:secret: : :YES:YES:YES:YES:\n");
+  EXPECT_EQ(Right(1), Denied(1));
+  EXPECT_EQ(Right(2), Granted(2));
+  EXPECT_EQ(Right(6), Denied(6));
+  EXPECT_EQ(Right(7), Granted(7));  // beyond field 10: always granted
+
+  // The same empty last field without a line feed at the end of the file grants.
+  Write("TEST_users.cfg", "kolvar:k@example.org:secret: : :YES:YES:YES:YES:");
+  EXPECT_EQ(Right(6), Granted(6));
+
+  // Three fields: the walk reaches the end of the line.
+  Write("TEST_users.cfg", "kolvar:k@example.org:secret\n");
+  for (int n = 1; n <= 7; ++n) EXPECT_EQ(Right(n), Granted(n)) << n;
+
+  // "Y" alone is enough; "no", "N" and "y" deny.
+  Write("TEST_users.cfg", "kolvar:k:p: :Y:no:N:y:YES:YES\n");
+  EXPECT_EQ(Right(1), Granted(1));
+  EXPECT_EQ(Right(2), Denied(2));
+  EXPECT_EQ(Right(3), Denied(3));
+  EXPECT_EQ(Right(4), Denied(4));
+}
+
+TEST_F(UsersConfig, EveryLineOfTheLoginIsChecked) {
+  Write("TEST_users.cfg",
+        "kolvar :k:p: : :YES\n"      // a blank before ':' does not match
+        "tessin:t:p: : : : : : :\n"  // other logins are not looked at
+        "kolvar:k:p: :YES:YES\n"
+        "kolvar:k:p: :YES: \n");
+  EXPECT_EQ(Right(1), Granted(1));
+  EXPECT_EQ(Right(2), Denied(2));
+  Write("TEST_users.cfg", "kolvar:k:p: : :YES\nkolvar:k:p: : :YES\n");
+  EXPECT_EQ(Right(1), Outcome(false, Denied(1).second + Denied(1).second));
+}
+
+TEST_F(UsersConfig, RightsWithoutUidOrUsersFileAreGrantedSilently) {
+  ::testing::internal::CaptureStdout();
+  EXPECT_TRUE(users::CheckRight({}, 1));
+  EXPECT_TRUE(users::CheckRight({{"Uid", " "}}, 1));
+  EXPECT_TRUE(users::CheckRight({{"Uid", "x"}}, 1));
+  EXPECT_TRUE(users::CheckRight({{"Uid", users::MakeUidAt("kolvar", "NONE", 1)}}, 1));
+  std::fflush(stdout);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+}
+
+TEST_F(UsersConfig, ExportSuppressesTheGrantedComment) {
+  Write("TEST_users.cfg", "kolvar:k:p: :YES:\n");
+  EXPECT_EQ(Right(1, "excel", "X1"), Outcome(true, ""));
+  EXPECT_EQ(Right(2, "excel", "X1"), Denied(2));
+  EXPECT_EQ(Right(1, "excel", "1"), Granted(1));
+}
+
+TEST_F(UsersConfig, RightFourIsAskedOncePerRequest) {
+  Write("TEST_users.cfg", "kolvar:k:p: :YES:YES:YES:YES:YES:YES\n");
+  web::ParamList list = {{"Uid", users::MakeUidAt("kolvar", "TEST", 12)}};
+  ::testing::internal::CaptureStdout();
+  EXPECT_TRUE(users::CanSeeEveryProject(list));
+  EXPECT_TRUE(users::CanSeeEveryProject(list));
+  std::fflush(stdout);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "<!Access granted for kolvar in 4>\n");
+}
+
+TEST_F(UsersConfig, PasswordIsTheThirdFieldOfTheLoginsLine) {
+  Write("project.cfg", "TEST:T:kolvar:tessin\nOTHER:O:kolvar:tessin\n");
+  Write("TEST_users.cfg",
+        "kolvar:k@example.org:secret: :YES\n"
+        "tessin t@example.org:pass\n"
+        "long::abcdefghijklmnopqrstuvwxyz\n");
+  Write("OTHER_users.cfg", "kolvar:k@example.org:other: :YES\n");
+  std::string project;
+  EXPECT_TRUE(users::CheckPassword("kolvar", "secret", project));
+  EXPECT_EQ(project, "TEST");
+  // The project list is walked last line first: OTHER before TEST.
+  EXPECT_TRUE(users::CheckPassword("kolvar", "other", project));
+  EXPECT_EQ(project, "OTHER");
+  EXPECT_TRUE(users::CheckPassword("tessin", "pass", project));
+  EXPECT_FALSE(users::CheckPassword("kolvar", "Secret", project));
+  EXPECT_FALSE(users::CheckPassword("kolva", "secret", project));
+  EXPECT_FALSE(users::CheckPassword("kolvar", "", project));
+  // A password is read at most 19 characters long.
+  EXPECT_TRUE(users::CheckPassword("long", "abcdefghijklmnopqrs", project));
+  EXPECT_FALSE(users::CheckPassword("long", "abcdefghijklmnopqrstuvwxyz", project));
+}
+
+TEST_F(UsersConfig, RecordOfTheClientAddress) {
+  Write("userinfo.dat",
+        "10.0.0.4:tessin:OTHER:Core:0\n"
+        "10.0.0.5:kolvar:TEST:Engine:2\n");
+  NewRequest("10.0.0.5");
+  EXPECT_EQ(users::GetUserName(), "kolvar");
+  EXPECT_EQ(users::GetLastProject(), "TEST");
+  EXPECT_EQ(users::GetLastSubproject(), "Engine");
+  EXPECT_EQ(users::GetLastPhase(), 2);
+
+  NewRequest("10.0.0.6");
+  setenv("REMOTE_USER", "kolvar", 1);
+  EXPECT_EQ(users::GetUserName(), "kolvar");
+  EXPECT_EQ(users::GetLastProject(), " ");
+  EXPECT_EQ(users::GetLastSubproject(), "");
+  EXPECT_EQ(users::GetLastPhase(), -1);
+  unsetenv("REMOTE_USER");
+  base::ResetRequestState();
+  EXPECT_EQ(users::GetUserName(), "");
+}
+
+TEST_F(UsersConfig, RecordFieldsStopAtTheFirstMissingOneAndAreCut) {
+  Write("userinfo.dat",
+        "10.0.0.5:kolvar::Engine:2\n"
+        "10.0.0.6:abcdefghijklmnopqrstuvwxyz:TEST:Engine\n");
+  NewRequest("10.0.0.5");
+  EXPECT_EQ(users::GetUserName(), "kolvar");
+  EXPECT_EQ(users::GetLastProject(), " ");
+  EXPECT_EQ(users::GetLastSubproject(), "");
+  EXPECT_EQ(users::GetLastPhase(), -1);
+  NewRequest("10.0.0.6");
+  EXPECT_EQ(users::GetUserName(), "abcdefghijklmnopqrs");
+  EXPECT_EQ(users::GetLastProject(), "TEST");
+  EXPECT_EQ(users::GetLastPhase(), -1);
+}
+
+TEST_F(UsersConfig, SavingMovesTheRecordLastAndDropsMalformedLines) {
+  Write("userinfo.dat",
+        "10.0.0.4:tessin:OTHER:Core:0\n"
+        "10.0.0.5:kolvar:TEST:Engine:2\n"
+        "10.0.0.7:mira:TEST:Engine\n"  // no phase number
+        ":nobody:TEST:Engine:1\n"      // no address
+        "10.0.0.6:ana:TEST:UI:1\n");
+  NewRequest("10.0.0.5");
+  users::SaveUserContext("kolvar", "OTHER", "Core", 1);
+  EXPECT_EQ(Read("userinfo.dat"),
+            "10.0.0.4:tessin:OTHER:Core:0\n"
+            "10.0.0.6:ana:TEST:UI:1\n"
+            "10.0.0.5:kolvar:OTHER:Core:1\n");
+  EXPECT_EQ(users::GetLastProject(), "OTHER");  // the request sees what it saved
+
+  // Another address, read back by a later request; then a new login keeps the context.
+  NewRequest("10.0.0.9");
+  users::SaveUserContext("mira", "TEST", "Engine", 3);
+  NewRequest("10.0.0.5");
+  EXPECT_EQ(users::GetUserName(), "kolvar");
+  EXPECT_EQ(users::GetLastSubproject(), "Core");
+  users::SaveUserName("tessin");
+  NewRequest("10.0.0.9");
+  EXPECT_EQ(users::GetUserName(), "mira");
+  EXPECT_EQ(users::GetLastProject(), "TEST");
+  EXPECT_EQ(users::GetLastSubproject(), "Engine");
+  EXPECT_EQ(users::GetLastPhase(), 3);
+  NewRequest("10.0.0.5");
+  EXPECT_EQ(users::GetUserName(), "tessin");
+  EXPECT_EQ(users::GetLastProject(), "OTHER");
+  EXPECT_EQ(users::GetLastPhase(), 1);
+  EXPECT_EQ(Read("userinfo.dat"),
+            "10.0.0.4:tessin:OTHER:Core:0\n"
+            "10.0.0.6:ana:TEST:UI:1\n"
+            "10.0.0.9:mira:TEST:Engine:3\n"
+            "10.0.0.5:tessin:OTHER:Core:1\n");
+}
+
+TEST_F(UsersConfig, SavingWithoutFileOrRecord) {
+  NewRequest("10.0.0.5");
+  users::SaveUserName("kolvar");
+  EXPECT_EQ(Read("userinfo.dat"), "10.0.0.5:kolvar: : :-1\n");
+  NewRequest("10.0.0.5");
+  EXPECT_EQ(users::GetLastProject(), " ");
+  EXPECT_EQ(users::GetLastPhase(), -1);
+}
+
+TEST_F(UsersConfig, SavedValuesCannotForgeAnotherRecord) {
+  NewRequest("::1");
+  users::SaveUserContext("kolvar\n10.0.0.6:admin", "TEST:x", "UI\r", 2);
+  EXPECT_EQ(Read("userinfo.dat"), "..1:kolvar:TEST:UI:2\n");
+  NewRequest("::1");
+  EXPECT_EQ(users::GetUserName(), "kolvar");
+  EXPECT_EQ(users::GetLastPhase(), 2);
+}
+
+// Saves running at once each keep their record: the rewrite is serialised.
+TEST_F(UsersConfig, ConcurrentSavesLoseNoRecord) {
+  constexpr int kClients = 12;
+  std::vector<pid_t> children;
+  for (int i = 0; i < kClients; ++i) {
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      std::string address = "10.0.1." + std::to_string(i);
+      for (int round = 0; round < 20; ++round) {
+        NewRequest(address.c_str());
+        users::SaveUserContext("user" + std::to_string(i), "TEST", "UI", round);
+      }
+      std::fflush(stdout);
+      _exit(0);
+    }
+    children.push_back(pid);
+  }
+  for (pid_t pid : children) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  std::string file = Read("userinfo.dat");
+  for (int i = 0; i < kClients; ++i)
+    EXPECT_NE(
+        file.find("10.0.1." + std::to_string(i) + ":user" + std::to_string(i) + ":TEST:UI:19\n"),
+        std::string::npos)
+        << i << "\n"
+        << file;
+  EXPECT_EQ(std::count(file.begin(), file.end(), '\n'), kClients);
+  for (const auto& entry : fs::directory_iterator(root_ + "/config"))
+    EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos);
+}
+
+}  // namespace
