@@ -336,4 +336,22 @@ TEST_F(UsersConfig, ConcurrentSavesLoseNoRecord) {
     EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos);
 }
 
+TEST_F(UsersConfig, RequireLoginSendsARequestWithoutUidToTheLoginPage) {
+  setenv("SCRIPT_NAME", "/cgi-bin/quorb.cgi", 1);
+  auto page = [](const web::ParamList& list) {
+    base::ResetRequestState();
+    ::testing::internal::CaptureStdout();
+    users::RequireLogin(list);
+    std::fflush(stdout);
+    return ::testing::internal::GetCapturedStdout();
+  };
+  EXPECT_EQ(page({}), "");  // security off
+  Write("quorb.cfg", "CONFIGDIR " + root_ + "/config/\nSECURITY YES\n");
+  EXPECT_EQ(page({}),
+            "<Script>\n   document.location=\"/cgi-bin/quorb.cgi?Login=1\" \n</Script>\n");
+  EXPECT_NE(page({{"Uid", "x"}}), "");
+  EXPECT_EQ(page({{"Uid", "mqnxct#VGUV#12"}}), "");
+  unsetenv("SCRIPT_NAME");
+}
+
 }  // namespace
