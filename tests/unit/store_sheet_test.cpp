@@ -1,0 +1,308 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
+#include "store/buf_file.h"
+#include "store/sheet.h"
+
+namespace {
+
+using store::BufFile;
+using store::FactSheet;
+
+const std::string kHeader =
+    "GUI|12|c|946681200|kolvar|b|Project|Sub|prog|1.0|1.1|a|0|||0|||0||a|a|||0|1|Title\n";
+const std::string kLog = "1999/12/31:23.00.00 Creation\n";
+const std::string kExample = kHeader +
+                             "=!=!=!=!=!=!=!=!=!=!=!=\n"
+                             "Description|946681200|kolvar|6\n"
+                             "Text.\n"
+                             "=-=-=-=-=-=-=-=-=-=-=-=\n" +
+                             std::to_string(kLog.size()) + "\n" + kLog;
+
+FactSheet Read(const std::string& bytes) {
+  BufFile file;
+  file.OpenMemory(bytes);
+  return store::ReadSheetFrom(file);
+}
+
+// Reads, writes, reads and writes again: the two writes must agree.
+std::string RoundTrip(const std::string& bytes) {
+  FactSheet sheet = Read(bytes);
+  std::string first = store::FormatSheet(sheet);
+  FactSheet again = Read(first);
+  EXPECT_EQ(store::FormatSheet(again), first);
+  return first;
+}
+
+TEST(StoreSheet, ExampleSheetReadsAndWritesAsGiven) {
+  FactSheet s = Read(kExample);
+  EXPECT_EQ(s.subCode, "GUI");
+  EXPECT_EQ(s.number, 12);
+  EXPECT_EQ(s.phase, 2);
+  EXPECT_EQ(s.created, 946681200);
+  EXPECT_EQ(s.submitter, "kolvar");
+  EXPECT_EQ(s.sev, 1);
+  EXPECT_EQ(s.project, "Project");
+  EXPECT_EQ(s.group, "Sub");
+  EXPECT_EQ(s.prog, "prog");
+  EXPECT_EQ(s.version, "1.0");
+  EXPECT_EQ(s.exp, "1.1");
+  EXPECT_EQ(s.status, store::kNew);
+  EXPECT_EQ(s.corrLoad, 0);
+  EXPECT_EQ(s.Load, 1);
+  EXPECT_EQ(s.title, "Title");
+  ASSERT_EQ(s.entries.size(), 1u);
+  EXPECT_EQ(s.entries[0].name, "Description");
+  EXPECT_EQ(s.entries[0].time, 946681200);
+  EXPECT_EQ(s.entries[0].who, "kolvar");
+  EXPECT_EQ(s.entries[0].text, "Text.\n");
+  EXPECT_EQ(s.entries[0].kind, store::kTextEntry);
+  EXPECT_EQ(s.log, kLog);
+  EXPECT_EQ(store::FormatSheet(s), kExample);
+  EXPECT_EQ(store::FormatHeader(s), kHeader);
+}
+
+TEST(StoreSheet, AttachmentEntriesAndSeveralEntriesRoundTrip) {
+  std::string bytes = kHeader +
+                      "=|=|=|=|=|=|=|=|=|=|=|=\nreport.txt|946681300|tessin|1\n\n"
+                      "=!=!=!=!=!=!=!=!=!=!=!=\nAnalysis|946681400||11\nline one\n\n\n"
+                      "=-=-=-=-=-=-=-=-=-=-=-=\n0\n";
+  FactSheet s = Read(bytes);
+  ASSERT_EQ(s.entries.size(), 2u);
+  EXPECT_EQ(s.entries[0].kind, store::kAttachmentEntry);
+  EXPECT_EQ(s.entries[1].who, "");  // an empty author keeps its body
+  EXPECT_EQ(s.entries[1].text, "line one\n\n\n");
+  EXPECT_EQ(RoundTrip(bytes), bytes);
+}
+
+TEST(StoreSheet, TitleKeepsItsPartAfterTheLastBar) {
+  FactSheet s;
+  store::ParseHeader(kHeader.substr(0, kHeader.size() - 7) + "|A|B|C", s);
+  EXPECT_EQ(s.title, "C");
+  EXPECT_EQ(s.Load, 1);
+  s.title = "A|B";
+  EXPECT_EQ(Read(store::FormatHeader(s)).title, "B");
+}
+
+TEST(StoreSheet, BarInOtherFieldsIsWrittenAsSlashSoNothingShifts) {
+  FactSheet s = Read(kExample);
+  s.test = "T|12";
+  s.prog = "a\nb";
+  FactSheet back = Read(store::FormatHeader(s));
+  EXPECT_EQ(back.test, "T/12");
+  EXPECT_EQ(back.prog, "a b");
+  EXPECT_EQ(back.Load, 1);
+  EXPECT_EQ(back.title, "Title");
+  // Read from a hand-edited line, a "|" still shifts the following fields.
+  FactSheet shifted;
+  store::ParseHeader("GUI|12|c|946681200|kol|var|b|Project|Sub", shifted);
+  EXPECT_EQ(shifted.project, "b");
+  EXPECT_EQ(shifted.title, "Sub");
+}
+
+TEST(StoreSheet, TextFieldsAreCutToTheirCapacity) {
+  FactSheet s;
+  s.title = std::string(250, 't');
+  s.project = std::string(45, 'p');
+  s.subCode = "ABCDEFGHIJ";
+  s.mdapda = std::string(120, 'm');
+  store::AddEntry(s, std::string(210, 'n'), std::string(25, 'w'), 5, "x\n");
+  FactSheet back = Read(store::FormatSheet(s));
+  EXPECT_EQ(back.title, std::string(199, 't'));
+  EXPECT_EQ(back.project, std::string(39, 'p'));
+  EXPECT_EQ(back.subCode, "ABCDEFG");
+  EXPECT_EQ(back.mdapda, std::string(99, 'm'));
+  EXPECT_EQ(back.entries[0].name, std::string(199, 'n'));
+  EXPECT_EQ(back.entries[0].who, std::string(19, 'w'));
+  // Parsing cuts as well.
+  FactSheet parsed;
+  store::ParseHeader(std::string(30, 's') + "|1|a|0|" + std::string(30, 'u'), parsed);
+  EXPECT_EQ(parsed.subCode, std::string(7, 's'));
+  EXPECT_EQ(parsed.title, std::string(30, 'u'));
+}
+
+TEST(StoreSheet, LetterFields) {
+  FactSheet s;
+  store::ParseHeader("x|1||0||", s);  // empty letters read as 0
+  EXPECT_EQ(s.phase, 0);
+  EXPECT_EQ(s.sev, 0);
+  s.phase = 40;   // past 'z' the letters go on byte by byte
+  s.impact = 27;  // the letter would be "|": cannot be stored
+  std::string line = store::FormatHeader(s);
+  FactSheet back = Read(line);
+  EXPECT_EQ(back.phase, 40);
+  EXPECT_EQ(back.impact, '_' - 'a');
+  EXPECT_EQ(back.Load, 0);
+}
+
+TEST(StoreSheet, SeparatorKindMatchesSeparatorsAndTheirTails) {
+  EXPECT_EQ(store::SeparatorKind("=!=!=!=!=!=!=!=!=!=!=!="), 0);
+  EXPECT_EQ(store::SeparatorKind("!="), 0);
+  EXPECT_EQ(store::SeparatorKind("=!="), 0);
+  EXPECT_EQ(store::SeparatorKind("|="), 1);
+  EXPECT_EQ(store::SeparatorKind("=|=|=|=|=|=|=|=|=|=|=|="), 1);
+  EXPECT_EQ(store::SeparatorKind("-="), 2);
+  EXPECT_EQ(store::SeparatorKind("=-=-=-=-=-=-=-=-=-=-=-="), 2);
+  EXPECT_EQ(store::SeparatorKind("="), 3);
+  EXPECT_EQ(store::SeparatorKind(""), 3);
+  EXPECT_EQ(store::SeparatorKind("=!"), 3);
+  EXPECT_EQ(store::SeparatorKind("!=!=!=!=!=!=!=!=!=!=!=!="), 3);  // 24 characters
+  EXPECT_EQ(store::SeparatorKind("=!=!=!=!=!=!=!=!=!=!=!=\r"), 3);
+}
+
+TEST(StoreSheet, SeparatorTailInsideABodyEndsTheEntry) {
+  std::string bytes = kHeader + "=!=!=!=!=!=!=!=!=!=!=!=\nD|1|w|20\nfirst\n!=\nafter\n" +
+                      "=-=-=-=-=-=-=-=-=-=-=-=\n0\n";
+  FactSheet s = Read(bytes);
+  ASSERT_EQ(s.entries.size(), 2u);
+  EXPECT_EQ(s.entries[0].text, "first\n");
+  // The tail opened a new entry whose header swallows the lines up to the end.
+  EXPECT_EQ(s.entries[1].name.substr(0, 5), "after");
+  EXPECT_EQ(s.log, "");
+}
+
+TEST(StoreSheet, BodyWithoutFinalLineFeedGetsOne) {
+  FactSheet s;
+  store::AddEntry(s, "Description", "kolvar", 946681200, "Text.");
+  std::string bytes = store::FormatSheet(s);
+  EXPECT_EQ(s.entries[0].text, "Text.\n");
+  EXPECT_NE(bytes.find("Description|946681200|kolvar|6\nText.\n=-="), std::string::npos);
+  FactSheet back = Read(bytes);
+  EXPECT_EQ(back.entries[0].text, "Text.\n");
+  EXPECT_EQ(RoundTrip(bytes), bytes);
+}
+
+TEST(StoreSheet, SheetWithoutEntriesOrLog) {
+  FactSheet s = Read(kHeader);
+  EXPECT_TRUE(s.log.empty());
+  EXPECT_EQ(store::FormatSheet(s), kHeader + "=-=-=-=-=-=-=-=-=-=-=-=\n0\n");
+}
+
+TEST(StoreSheet, BodyIsBoundByItsLengthAndEndOfFileCountsAsAnEmptyLine) {
+  // A line that would pass the length is dropped; a later one that fits is kept.
+  FactSheet s = Read(kHeader + "=!=!=!=!=!=!=!=!=!=!=!=\nD|1|w|7\nab\nlonger line\ncd\n");
+  EXPECT_EQ(s.entries[0].text, "ab\ncd\n\n");
+  // End of file inside the header ends the entry; the empty line adds one line feed.
+  FactSheet cut = Read(kHeader + "=!=!=!=!=!=!=!=!=!=!=!=\nD|1|w\n");
+  EXPECT_EQ(cut.entries[0].name, "D");
+  EXPECT_EQ(cut.entries[0].text, "");
+}
+
+TEST(StoreSheet, LogHoldsAtMostItsLengthPlusOne) {
+  FactSheet s = Read(kHeader + "=-=-=-=-=-=-=-=-=-=-=-=\n6\nabcd\nfar too long\nx\n=!=\n");
+  EXPECT_EQ(s.log, "abcd\nx\n");  // 7 bytes: the bound is length + 1
+  FactSheet none = Read(kHeader + "=-=-=-=-=-=-=-=-=-=-=-=\n");
+  EXPECT_EQ(none.log, "");
+}
+
+TEST(StoreSheet, LongBodyLinesAndNulBytesSurvive) {
+  FactSheet s;
+  std::string text = std::string(3000, 'x') + "\n" + std::string("a\0b\n", 4);
+  store::AddEntry(s, "D", "w", 1, text);
+  std::string bytes = store::FormatSheet(s);
+  EXPECT_EQ(Read(bytes).entries[0].text, text);
+  EXPECT_EQ(RoundTrip(bytes), bytes);
+}
+
+TEST(StoreSheet, HeaderLineLongerThanTheLimitIsReadAsTwoLines) {
+  std::string line = "GUI|12|c|0|" + std::string(1100, 'x') + "\n";
+  BufFile file;
+  file.OpenMemory(line + "next\n");
+  std::string got;
+  EXPECT_EQ(file.ReadLine(got), 1022);
+  EXPECT_EQ(got, line.substr(0, 1022));
+  EXPECT_EQ(file.ReadLine(got), static_cast<int>(line.size() - 1 - 1022));
+  EXPECT_EQ(file.ReadLine(got), 4);
+  EXPECT_EQ(file.ReadLine(got), -1);
+  FactSheet s = Read(line + "=-=-=-=-=-=-=-=-=-=-=-=\n2\nx\n");
+  EXPECT_EQ(s.title, std::string(199, 'x'));
+  EXPECT_EQ(s.log, "x\n");
+}
+
+TEST(StoreSheet, ReadLineRules) {
+  BufFile file;
+  std::string exact(1022, 'e');
+  std::string bytes = exact + "\n" + std::string("\0zz\n", 4) + std::string("ab\0c\n\nlast", 10);
+  file.OpenMemory(bytes);
+  std::string line;
+  EXPECT_EQ(file.ReadLine(line), 1022);  // exactly the limit: one line, line feed taken
+  EXPECT_EQ(file.ReadLine(line), 0);     // begins with NUL
+  EXPECT_EQ(file.ReadLine(line), 2);     // taken up to its NUL
+  EXPECT_EQ(line, "ab");
+  EXPECT_EQ(file.ReadLine(line), 0);   // empty
+  EXPECT_EQ(file.ReadLine(line), -1);  // no line feed after "last"
+  EXPECT_EQ(line, "");
+}
+
+TEST(StoreSheet, IndexKeyOfLineAgreesWithParsing) {
+  for (std::string line :
+       {kHeader.substr(0, kHeader.size() - 1), std::string("GUI|7|d|0|x|a|P"),
+        std::string("GUI|7|d|0|x|a|P|G"), std::string("no bars"), std::string("|||||||"),
+        "A|-3|" + std::string(50, 'q') + "|0|x|a|" + std::string(60, 'p') + "|g|"}) {
+    FactSheet s;
+    store::ParseHeader(line, s);
+    std::string key;
+    store::IndexKeyOfLine(line, key);
+    EXPECT_EQ(key, store::GetIndexKey(s)) << line;
+  }
+  FactSheet s = Read(kExample);
+  EXPECT_EQ(store::GetIndexKey(s), "Project,Sub,2,12");
+}
+
+TEST(StoreSheet, LeadingNumber) {
+  EXPECT_EQ(store::LeadingNumber(" 42abc"), 42);
+  EXPECT_EQ(store::LeadingNumber("-7"), -7);
+  EXPECT_EQ(store::LeadingNumber("x1"), 0);
+  EXPECT_EQ(store::LeadingNumber("99999999999"), 2147483647);
+  EXPECT_EQ(store::LeadingNumber("-99999999999"), -2147483647 - 1);
+}
+
+class LocalTime : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* tz = std::getenv("TZ");
+    old_tz_ = tz ? tz : "";
+    had_tz_ = tz != nullptr;
+    setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
+    tzset();
+  }
+  void TearDown() override {
+    if (had_tz_) {
+      setenv("TZ", old_tz_.c_str(), 1);
+    } else {
+      unsetenv("TZ");
+    }
+    tzset();
+  }
+  std::string old_tz_;
+  bool had_tz_ = false;
+};
+
+TEST_F(LocalTime, FormatDateAndWorkingDays) {
+  EXPECT_EQ(store::FormatDate(946681200), "2000/01/01:00.00.00");
+  EXPECT_EQ(store::FormatDate(946677900), "1999/12/31:23.05.00");
+  // 2000/01/01 is a Saturday: Sat, Sun, Mon, Tue.
+  EXPECT_EQ(store::CountWorkingDays(946681200, 946681200 + 4 * 86400), 2);
+  EXPECT_EQ(store::CountWorkingDays(946681200, 946681200), 0);
+  EXPECT_EQ(store::CountWorkingDays(946681200 + 2 * 86400, 946681200 + 2 * 86400 + 1), 1);
+}
+
+TEST(StoreSheet, ReadTextLineDropsCarriageReturns) {
+  std::FILE* f = std::tmpfile();
+  ASSERT_NE(f, nullptr);
+  std::fputs("ab\r\ncd\r\nrest", f);
+  std::rewind(f);
+  std::string line;
+  EXPECT_EQ(store::ReadTextLine(f, line), 1);
+  EXPECT_EQ(line, "ab");
+  EXPECT_EQ(store::ReadTextLine(f, line), 1);
+  EXPECT_EQ(store::ReadTextLine(f, line), 0);
+  EXPECT_EQ(line, "rest");
+  std::fclose(f);
+}
+
+}  // namespace
