@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs, with apt-get, whatever the build and the tests need and the machine lacks.
-# Later needs (test peers, the web server, the browser) are added to the list below.
+# Later needs (test peers and the like) are added to the list below.
 set -euo pipefail
 
 packages=(
@@ -9,7 +9,11 @@ packages=(
   libgtest-dev googletest
   clang
   python3-aiosmtpd
+  lighttpd                  # make run, and the browser tests' server
+  chromium chromium-driver  # the browser tests (driven by playwright-core from npm)
 )
+# The browser tests' driver runs on Node.js; machines that come with it keep theirs.
+command -v node >/dev/null || packages+=(nodejs npm)
 
 missing=()
 for p in "${packages[@]}"; do
