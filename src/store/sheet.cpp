@@ -39,12 +39,26 @@ void AppendLetter(std::string& out, int value) {
   out += (c == '|' || c == '\n' || c == '\0') ? '_' : c;
 }
 
+// An empty field (or one starting with a NUL byte, which no letter can be) reads as 0.
 int LetterValue(std::string_view field) {
-  return field.empty() ? 0 : static_cast<unsigned char>(field[0]) - 'a';
+  return field.empty() || field[0] == '\0' ? 0 : static_cast<unsigned char>(field[0]) - 'a';
+}
+
+// Appends a field read from a line, cut to its capacity; a NUL byte reads as a blank, as
+// it would be written.
+void AppendRead(std::string& dst, std::string_view value, size_t capacity) {
+  value = value.substr(0, capacity - 1);
+  size_t from = dst.size();
+  dst.append(value);
+  if (value.find('\0') == std::string_view::npos) return;
+  for (size_t i = from; i < dst.size(); ++i) {
+    if (dst[i] == '\0') dst[i] = ' ';
+  }
 }
 
 void Assign(std::string& dst, std::string_view value, size_t capacity) {
-  dst.assign(value.substr(0, capacity - 1));
+  dst.clear();
+  AppendRead(dst, value, capacity);
 }
 
 void ClearHeader(FactSheet& s) {
@@ -346,9 +360,9 @@ void IndexKeyOfLine(std::string_view line, std::string& key) {
     start = at + 1;
   }
   key.clear();
-  if (found > 6) key.append(fields[6].substr(0, kNameSize - 1));
+  if (found > 6) AppendRead(key, fields[6], kNameSize);
   key += ',';
-  if (found > 7) key.append(fields[7].substr(0, kNameSize - 1));
+  if (found > 7) AppendRead(key, fields[7], kNameSize);
   fmt::format_to(std::back_inserter(key), ",{},{}", found > 2 ? LetterValue(fields[2]) : 0,
                  found > 1 ? LeadingNumber(fields[1]) : 0);
 }
