@@ -7,6 +7,7 @@
 #include "base/encode.h"
 #include "base/out.h"
 #include "front/home.h"
+#include "sheets/create.h"
 #include "users/login.h"
 #include "web/action_codes.h"
 #include "web/identity.h"
@@ -27,6 +28,8 @@ struct CommandEntry {
 const std::vector<CommandEntry>& CommandTable() {
   static const std::vector<CommandEntry> table = {
       {"help", WriteHelpPage},
+      {"create", [](web::ParamList& list) { sheets::ShowCreateForm(list); }},
+      {"new", [](web::ParamList& list) { sheets::StoreNewSheet(list); }},
   };
   return table;
 }
