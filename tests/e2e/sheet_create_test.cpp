@@ -1,0 +1,320 @@
+// Creating a sheet through the browser: the form (CMD=create) and its post (CMD=new), with
+// the files the creation writes and the mail it sends.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "../unit/smtp_peer.h"
+#include "harness.h"
+#include "store/sheet.h"
+
+namespace {
+
+using e2e::InProcess;
+using e2e::Installation;
+
+void SetUpProject(const Installation& inst) {
+  inst.InstallLanguageFiles();
+  inst.Write("config/project.cfg", "TEST:T:kolvar:tessin\n");
+  inst.Write("config/phase.cfg", "Analysis:a\nTests:s\n");
+  inst.Write("config/impacts.cfg", "Low\nHigh\n");
+  inst.Write("config/TEST_subproject.cfg", "GUI:G\nCore:C\n");
+  inst.Write("config/TEST_program.cfg", "prog1\nprog2\n");
+  inst.Write("config/TEST_version.cfg", "1.0\n1.1\n");
+  inst.Write("config/TEST_deadline.cfg", "1.0 2.0\n");
+  inst.Write("config/TEST_users.cfg",
+             "kolvar:kolvar@example.org:secret: :YES:YES:YES:YES:YES:YES\n"
+             "tessin:tessin@example.org:pass: :YES: :YES:YES:YES:YES\n");
+}
+
+using Fields = std::vector<std::pair<std::string, std::string>>;
+
+// Every field of the form, filled; values url-encoded.
+Fields FullForm() {
+  return {{"CMD", "new"},
+          {"QS", ""},
+          {"title", "A+bug"},
+          {"project", "TEST"},
+          {"group", "GUI"},
+          {"prog", "prog1"},
+          {"sev", "2"},
+          {"impact", "b"},
+          {"phase", "b"},
+          {"version", "1.0"},
+          {"exp", "2.0"},
+          {"type", "1"},
+          {"submitter", "kolvar"},
+          {"test", "T1"},
+          {"mdapda", "CR"},
+          {"Load", "3"},
+          {"text", "Line+1%0D%0Aline+%3Cb%3E"}};
+}
+
+Fields With(Fields fields, const std::string& name, const std::string& value) {
+  for (auto& [n, v] : fields)
+    if (n == name) v = value;
+  return fields;
+}
+
+Fields Without(Fields fields, const std::string& name) {
+  std::erase_if(fields, [&](const auto& f) { return f.first == name; });
+  return fields;
+}
+
+std::string Body(const Fields& fields) {
+  std::string body;
+  for (const auto& [n, v] : fields) body += (body.empty() ? "" : "&") + n + "=" + v;
+  return body;
+}
+
+const std::string kCreatedHead =
+    "Content-type: text/html\n\n<HTML>\n<HEAD>\n<TITLE>Fact sheet created</TITLE>\n</HEAD>\n"
+    "<BODY BACKGROUND=/quorb/images//fond.gif BGCOLOR=\"#FFFFFF\" TEXT=\"#000000\" >\n";
+
+std::string RefusedPage(const std::string& field) {
+  return kCreatedHead +
+         "<Table WIDTH=400><TR><TD>\n<FONT COLOR=RED><H1>Error</H1></font>\n<P><HR><BR><BR>"
+         "Please fill in the field: " +
+         field + "</TD></TR></TABLE>";
+}
+
+// The sheet's header line as its file holds it.
+std::string HeaderLine(const Installation& inst, const std::string& name) {
+  std::string file = inst.Read("data/" + name);
+  return file.substr(0, file.find('\n') + 1);
+}
+
+int CreatedTime(const Installation& inst, const std::string& name) {
+  store::FactSheet sheet;
+  std::string line = HeaderLine(inst, name);
+  line.pop_back();
+  store::ParseHeader(line, sheet);
+  return sheet.created;
+}
+
+TEST(SheetCreation, RefusedFieldByFieldInOrder) {
+  Installation inst;
+  SetUpProject(inst);
+  const std::vector<std::pair<std::string, std::string>> order = {
+      {"title", "title"},  {"project", "Project"}, {"group", "Sub-project"},
+      {"prog", "Program"}, {"sev", "Severity"},    {"impact", "Impact"},
+      {"phase", "Phase"},  {"version", "Version"}, {"submitter", "Submitted by"}};
+  // All required fields missing, then added one at a time: each refusal names the next one.
+  Fields form = FullForm();
+  for (const auto& [name, label] : order) form = Without(form, name);
+  Fields full = FullForm();
+  for (const auto& [name, label] : order) {
+    EXPECT_EQ(inst.Post(Body(form)).out, RefusedPage(label)) << name;
+    for (const auto& f : full)
+      if (f.first == name) form.push_back(f);
+  }
+  // A value beginning with a blank, or left empty, is missing too.
+  EXPECT_EQ(inst.Post(Body(With(full, "title", "+x"))).out, RefusedPage("title"));
+  EXPECT_EQ(inst.Post(Body(With(full, "title", ""))).out, RefusedPage("title"));
+  EXPECT_EQ(inst.Post(Body(With(full, "phase", ""))).out, RefusedPage("Phase"));
+  // Nothing was stored, logged or remembered.
+  for (const char* name : {"index", "history.dat", "TsG.00001"})
+    EXPECT_FALSE(inst.Exists(std::string("data/") + name)) << name;
+  EXPECT_FALSE(inst.Exists("config/userinfo.dat"));
+  // The optional fields may all be missing.
+  Fields minimal = FullForm();
+  for (const char* name : {"exp", "type", "test", "mdapda", "Load", "text", "QS"})
+    minimal = Without(minimal, name);
+  inst.Post(Body(minimal));
+  EXPECT_TRUE(inst.Exists("data/TsG.00001"));
+}
+
+TEST(SheetCreation, NumbersCountPerPrefix) {
+  Installation inst;
+  SetUpProject(inst);
+  auto h1 = [&](const Fields& form) {
+    std::string out = inst.Post(Body(form)).out;
+    size_t at = out.find("<H1>");
+    return at == std::string::npos ? std::string() : out.substr(at + 4, 9);
+  };
+  EXPECT_EQ(h1(FullForm()), "TsG.00001");
+  EXPECT_EQ(h1(FullForm()), "TsG.00002");
+  EXPECT_EQ(h1(With(FullForm(), "phase", "a")), "TaG.00001");
+  EXPECT_EQ(h1(With(FullForm(), "group", "Core")), "TsC.00001");
+  // A sub-project the project does not list gives the code "_".
+  EXPECT_EQ(h1(With(FullForm(), "group", "Other")), "Ts_.00001");
+  EXPECT_EQ(HeaderLine(inst, "Ts_.00001").substr(0, 4), "_|1|");
+  for (const char* name : {"TsG.00001", "TsG.00002", "TaG.00001", "TsC.00001", "Ts_.00001"})
+    EXPECT_TRUE(inst.Exists(std::string("data/") + name)) << name;
+  // The index holds one line per sheet, in creation order.
+  std::string index = inst.Read("data/index");
+  EXPECT_EQ(index, HeaderLine(inst, "TsG.00001") + HeaderLine(inst, "TsG.00002") +
+                       HeaderLine(inst, "TaG.00001") + HeaderLine(inst, "TsC.00001") +
+                       HeaderLine(inst, "Ts_.00001"));
+}
+
+TEST(SheetCreation, EmptyTextAndLoadValues) {
+  Installation inst;
+  SetUpProject(inst);
+  inst.Post(Body(With(With(FullForm(), "text", ""), "Load", "1")));
+  inst.Post(Body(With(Without(FullForm(), "text"), "Load", "abc")));
+  for (const char* name : {"TsG.00001", "TsG.00002"}) {
+    std::string file = inst.Read(std::string("data/") + name);
+    std::string entry = "=!=!=!=!=!=!=!=!=!=!=!=\nDescription|" +
+                        std::to_string(CreatedTime(inst, name)) +
+                        "|kolvar|1\n\n=-=-=-=-=-=-=-=-=-=-=-=\n";
+    EXPECT_NE(file.find(entry), std::string::npos) << file;
+  }
+  // The form's default Load gives 1 (corrLoad, Load, title end the header); a word gives 0.
+  EXPECT_TRUE(HeaderLine(inst, "TsG.00001").ends_with("|CR|T1|0|1|A bug\n"));
+  EXPECT_TRUE(HeaderLine(inst, "TsG.00002").ends_with("|CR|T1|0|0|A bug\n"));
+}
+
+TEST(SheetCreation, PageFilesJournalAndUserContext) {
+  Installation inst;
+  SetUpProject(inst);
+  auto r = inst.Post(Body(FullForm()));
+  ASSERT_EQ(r.exit_code, 0);
+
+  const int created = CreatedTime(inst, "TsG.00001");
+  const std::string header = "G|1|b|" + std::to_string(created) +
+                             "|kolvar|c|TEST|GUI|prog1|1.0|2.0|a|0|||0|||0||b|b|CR|T1|0|3|A bug\n";
+  std::string file = inst.Read("data/TsG.00001");
+  // The log line carries the time of the logging itself.
+  const size_t log_at = file.rfind("=-=-=-=-=-=-=-=-=-=-=-=\n");
+  ASSERT_NE(log_at, std::string::npos);
+  const std::string log = file.substr(file.find('\n', log_at + 24) + 1);
+  ASSERT_EQ(log.size(), 40u) << log;
+  const std::string date = log.substr(0, 19);
+  EXPECT_EQ(log, date + " Submitted by kolvar\n");
+  EXPECT_EQ(file, header + "=!=!=!=!=!=!=!=!=!=!=!=\nDescription|" + std::to_string(created) +
+                      "|kolvar|17\nLine 1\r\nline <b>\n=-=-=-=-=-=-=-=-=-=-=-=\n40\n" + log);
+  EXPECT_EQ(inst.Read("data/index"), header);
+  EXPECT_EQ(inst.Read("data/history.dat"), date + " TsG.00001 Submitted by kolvar\n");
+  EXPECT_EQ(inst.Read("config/userinfo.dat"), "192.0.2.10:kolvar:TEST:GUI:1\n");
+
+  std::string created_date;
+  {
+    InProcess req(inst);
+    created_date = store::FormatDate(created);
+  }
+  std::string bar =
+      "<a name=00000>\n<TABLE BORDER=0 CELLSPACING=0 CELLPADDING=0 WIDTH=100%>\n<TR>\n";
+  const std::vector<std::vector<std::string>> buttons = {
+      {"header", "Change_Header", "Header change"},
+      {"observe", "Observed", "Observation"},
+      {"analyse", "Analyse", "Analysis"},
+      {"attach", "Attach", "Attachment"},
+      {"copy", "Copy", "Copy"},
+      {"assign", "Assign", "Assignment"},
+      {"open", "Open", "Opening"},
+      {"notabug", "Not_a_Bug", "Not a bug"},
+      {"notRep", "Not_Reproducible", "Not reproducible"},
+      {"duplicate", "Duplicate", "Duplicate"},
+      {"postpone", "Postpone", "Postponement"},
+      {"correct", "Corrected", "Correction"},
+      {"forverif", "For_Verification", "For verification"},
+      {"verify", "Verified", "Verification"},
+      {"reject", "Rejected", "Rejection"},
+      {"abandon", "Abandoned", "Abandonment"},
+      {"print", "Print", "Print"}};
+  for (const auto& b : buttons)
+    bar += "<TD><A HREF=/cgi-bin/quorb.cgi?CMD=" + b[1] + "&Num=TsG.00001&QS=><IMG NAME=" + b[1] +
+           "TsG_00001 SRC=/quorb/images//" + b[0] + ".gif WIDTH=30 HEIGHT=20 ALT=\"" + b[2] +
+           "\" BORDER=0></A> </TD>\n";
+  bar += "</TR></TABLE>\n";
+  const std::string page =
+      kCreatedHead +
+      "<Table Width=100% Cellpadding=0 Cellspacing=0 border=0>\n"
+      "<TR><TD ALIGN=LEFT><H1>TsG.00001</H1></TD>\n<TD ALIGN=RIGHT Valign=TOP>\n"
+      "<A HREF=\"?\"><IMG SRC=\"/quorb/images//home.gif\" BORDER=0 VALIGN=CENTER></A>\n"
+      "</TD></TR></Table>\n" +
+      bar + "<TABLE BORDER=1 WIDTH=100%><TR><TD><B>TsG.00001</B></TD>\n<TD>" + created_date +
+      "</TD>\n<TD>Status : <B>New</B></TD>\n<TD>Submitted by :<B> kolvar</B></TD>\n</TR>\n"
+      "<TR><TD COLSPAN=4>Title : <B>A bug</B></TD></TR>\n"
+      "<TR><TD>Project : <B>TEST<B></TD>\n<TD>Sub-project : GUI</TD>\n<TD>Phase : Tests</TD>\n"
+      "<TD>Program : prog1</TD></TR>\n"
+      "<TR><TD>Severity : <B>Major<B></TD>\n<TD>Version : 1.0</TD>\n"
+      "<TD>Planned version : 2.0</TD>\n<TD>Impact : High</TD></TR>\n"
+      "<TR><TD>Type : Defect</TD>\n<TD>Type : CR</TD>\n<TD>Responsible : <B></B></TD>\n"
+      "<TD>Load : 3</TD></TR>\n<TD COLSPAN=4>Test reference: T1</TD></TR>\n</TABLE>\n"
+      "<TABLE BORDER=1 WIDTH=100%>\n"
+      "<TR><TD><B><A HREF=/cgi-bin/quorb.cgi?CMD=Edit&Num=TsG.00001&Edit=0>Description</A></B>"
+      "</TD>\n<TD>" +
+      created_date +
+      "</TD>\n<TD>kolvar</TD></TR>\n"
+      // Shown before it is stored: the line feed that storing adds is not there yet.
+      "<TR><TD COLSPAN=3>Line&nbsp;\n1\r<BR>\nline&nbsp;\n&lt;\nb></FONT></TD></TABLE>\n"
+      "<TABLE BORDER=1 WIDTH=100%>\n<TR><TD><PRE>" +
+      log + "</PRE></TD></TR>\n</TABLE><P>\n";
+  ASSERT_EQ(r.out.substr(0, page.size()), page);
+  // After the sheet only comments: the mail's report, nobody to mail without sendmail.cfg.
+  const std::string tail = r.out.substr(page.size());
+  EXPECT_EQ(tail.rfind("<! Send Mail ", 0), 0u) << tail;
+  EXPECT_NE(tail.find("<! No mail to send, destination empty >\n"), std::string::npos) << tail;
+  for (size_t at = tail.find('<'); at != std::string::npos; at = tail.find('<', at + 1))
+    EXPECT_EQ(tail[at + 1], '!') << tail;
+  EXPECT_EQ(inst.List("data/tmp"), (std::vector<std::string>{"quorb.log"}));
+}
+
+TEST(SheetCreation, UserTextNeverBecomesMarkup) {
+  Installation inst;
+  SetUpProject(inst);
+  Fields form = With(FullForm(), "title", "%3Cscript%3Ealert(1)%3C%2Fscript%3E");
+  form = With(form, "test", "%22%3E%3Cb%3E");
+  auto r = inst.Post(Body(form));
+  EXPECT_NE(r.out.find("Title : <B>&lt;script&gt;alert(1)&lt;/script&gt;</B>"), std::string::npos);
+  EXPECT_NE(r.out.find("Test reference: &quot;&gt;&lt;b&gt;</TD>"), std::string::npos);
+  EXPECT_EQ(r.out.find("<script>"), std::string::npos);
+  // Stored as typed.
+  EXPECT_NE(HeaderLine(inst, "TsG.00001").find("|<script>alert(1)</script>\n"), std::string::npos);
+}
+
+TEST(SheetCreation, NoRelayListeningStillStoresAndShowsTheSheet) {
+  Installation inst;  // MAILSERV 127.0.0.1:1: nothing listens there
+  SetUpProject(inst);
+  inst.Write("config/sendmail.cfg", "# who hears of new sheets\nnew s tessin\n");
+  auto r = inst.Post(Body(FullForm()));
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_TRUE(inst.Exists("data/TsG.00001"));
+  EXPECT_NE(r.out.find("<H1>TsG.00001</H1>"), std::string::npos);
+  EXPECT_NE(r.out.find("</TABLE><P>\n<! Send Mail "), std::string::npos);
+  EXPECT_NE(r.out.find("<! mail tessin@example.org - "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("<! impossible to connect to 127.0.0.1: error "), std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("<! sock : -2 >\n"), std::string::npos) << r.out;
+  // The failure shows only in comments: no error box, nothing after the sheet but comments.
+  EXPECT_EQ(r.out.find("COLOR=RED"), std::string::npos);
+  const std::string tail = r.out.substr(r.out.find("</TABLE><P>\n") + 12);
+  for (size_t at = tail.find('<'); at != std::string::npos; at = tail.find('<', at + 1))
+    EXPECT_EQ(tail[at + 1], '!') << tail;
+  EXPECT_EQ(inst.List("data/tmp"), (std::vector<std::string>{"quorb.log"}));
+  EXPECT_EQ(inst.Read("config/userinfo.dat"), "192.0.2.10:kolvar:TEST:GUI:1\n");
+}
+
+TEST(SheetCreation, MailCarriesTheSheetWithAbsoluteLinks) {
+  mail_test::ScriptedPeer relay(mail_test::ScriptedPeer::Mode::kAnswer);
+  Installation inst("MAILSERV " + relay.server() + "\n");
+  SetUpProject(inst);
+  inst.Write("config/sendmail.cfg", "new s tessin M\n");
+  auto r =
+      inst.Post(Body(FullForm()), "application/x-www-form-urlencoded", {{"SERVER_PORT", "8080"}});
+  const std::string sent = relay.Received();
+  // The acting submitter is left out; the manager is the submitter too.
+  EXPECT_NE(sent.find("\r\nRCPT TO: <tessin@example.org>\r\n"), std::string::npos) << sent;
+  EXPECT_EQ(sent.find("kolvar@"), std::string::npos) << sent;
+  EXPECT_NE(sent.find("Subject: Bug TsG.00001 New by kolvar\r\n"), std::string::npos) << sent;
+  // The mail's bar is the second of the request; its links work from a mail reader.
+  EXPECT_NE(sent.find("<HTML>\r\n<a name=00001>\r\n"), std::string::npos) << sent;
+  EXPECT_NE(sent.find("<TD><A HREF=http://localhost:8080/cgi-bin/quorb.cgi?CMD=Change_Header"
+                      "&Num=TsG.00001&QS=><IMG NAME=Change_HeaderTsG_00001 "
+                      "SRC=http://localhost:8080/quorb/images//header.gif "),
+            std::string::npos)
+      << sent;
+  EXPECT_NE(sent.find("<A HREF=http://localhost:8080/cgi-bin/quorb.cgi?CMD=Edit&Num=TsG.00001"
+                      "&Edit=0>Description</A>"),
+            std::string::npos)
+      << sent;
+  // The page keeps its relative links.
+  EXPECT_NE(r.out.find("<TD><A HREF=/cgi-bin/quorb.cgi?CMD=Change_Header&Num=TsG.00001&QS=>"),
+            std::string::npos);
+}
+
+}  // namespace
