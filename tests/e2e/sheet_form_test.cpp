@@ -1,0 +1,127 @@
+// The creation form: its lists come from the project files, pre-set from the remembered
+// user context, and only users with the creation right see it.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "harness.h"
+
+namespace {
+
+using e2e::Installation;
+
+void SetUpProject(const Installation& inst) {
+  inst.InstallLanguageFiles();
+  inst.Write("config/project.cfg", "TEST:T:kolvar:tessin\nOTHER:O:kolvar:kolvar\n");
+  inst.Write("config/phase.cfg", "Analysis:a\nTests:s\n");
+  inst.Write("config/impacts.cfg", "Low\nHigh\n");
+  inst.Write("config/TEST_subproject.cfg", "GUI:G\nCore:C\n");
+  inst.Write("config/TEST_program.cfg", "prog1\n");
+  inst.Write("config/TEST_version.cfg", "1.0\n1.1\n");
+  inst.Write("config/TEST_deadline.cfg", "1.0 2.0\n");
+  inst.Write("config/TEST_users.cfg",
+             "kolvar:kolvar@example.org:secret: :YES:YES:YES:YES:YES:YES\n"
+             "tessin:tessin@example.org:pass: :YES: :YES:YES:YES:YES\n");
+}
+
+const std::string kErrorHead = "<Table WIDTH=400><TR><TD>\n<FONT COLOR=RED><H1>Error</H1></font>\n";
+
+TEST(CreateForm, ListsPresetFromTheUserContext) {
+  Installation inst;
+  SetUpProject(inst);
+  inst.Write("config/userinfo.dat", "192.0.2.10:tessin:TEST:Core:0\n");
+  auto r = inst.Get("CMD=create&QS=find%3D1%22");
+  EXPECT_EQ(
+      r.out,
+      "Content-type: text/html\n\n<HTML>\n<HEAD>\n<TITLE>New fact sheet</TITLE>\n</HEAD>\n"
+      "<BODY BACKGROUND=/quorb/images//fond.gif BGCOLOR=\"#FFFFFF\" TEXT=\"#000000\" >\n"
+      "<SCRIPT LANGUAGE=\"JavaScript\">\nfunction changePage(page,menu)\n{\n"
+      "   document.location = page\n}\n</SCRIPT>\n"
+      "<H1>Create a new fact sheet</H1>\n"
+      "<FORM METHOD=POST ACTION=\"/cgi-bin/quorb.cgi\">\n"
+      "<INPUT TYPE=\"hidden\" NAME=CMD VALUE=\"new\">\n"
+      "<INPUT TYPE=\"hidden\" NAME=QS VALUE=\"find=1&quot;\">\n"
+      "<TABLE BORDER=0 WIDTH=100%>\n"
+      "<TR><TD COLSPAN=6><B>Title</B> <INPUT NAME=title SIZE=73></TD></TR>\n"
+      "<TR><TD><B>Project</B></TD>\n"
+      "<TD><INPUT TYPE=\"hidden\" NAME=project VALUE=\"TEST\">\n"
+      "<SELECT NAME=\"Deroulant\" onChange= "
+      "\"changePage(this.options[this.selectedIndex].value,Deroulant)\" >\n"
+      "<OPTION VALUE=\"/cgi-bin/quorb.cgi?CMD=create\">&nbsp\n"
+      "<OPTION VALUE=\"/cgi-bin/quorb.cgi?CMD=create&project=OTHER\" > OTHER \n"
+      "<OPTION VALUE=\"/cgi-bin/quorb.cgi?CMD=create&project=TEST\" SELECTED > TEST \n"
+      "</SELECT></TD>\n"
+      "<TD><B>Sub-project</B></TD>\n<TD><SELECT NAME=group>\n<OPTION VALUE=\"\">&nbsp\n"
+      "\n<! proj:TEST, match:Core, files.name:" +
+          inst.ConfigDir() +
+          "/TEST_subproject.cfg>\n"
+          "<OPTION> GUI<OPTION SELECTED> Core</SELECT></TD>\n"
+          "<TD><B>Program</B></TD>\n<TD><SELECT NAME=prog>\n<OPTION SELECTED VALUE=\"\">&nbsp\n"
+          "<OPTION> prog1\n</SELECT></TD>\n</TR>\n"
+          "<TR><TD><B>Severity</B></TD>\n<TD><SELECT NAME=sev>\n<OPTION SELECTED VALUE=\"\">&nbsp\n"
+          "<OPTION VALUE=1 > Critical\n<OPTION VALUE=2 > Major\n<OPTION VALUE=3 > Minor\n"
+          "<OPTION VALUE=4 > Cosmetic\n</SELECT></TD>\n"
+          "<TD><B>Impact</B></TD>\n<TD><SELECT NAME=impact>\n<OPTION SELECTED VALUE=\"\">&nbsp\n"
+          "<OPTION VALUE=\"a\"> Low\n<OPTION VALUE=\"b\"> High\n</SELECT></TD>\n"
+          "<TD><B>Phase</B></TD>\n<TD><SELECT NAME=phase>\n<OPTION VALUE=\"\">&nbsp\n"
+          "<OPTION SELECTED VALUE=\"a\"> Analysis\n<OPTION VALUE=\"b\"> "
+          "Tests\n</SELECT></TD>\n</TR>\n"
+          "<TR><TD><B>Version</B></TD>\n<TD><SELECT NAME=version>\n<OPTION SELECTED "
+          "VALUE=\"\">&nbsp\n"
+          "<OPTION> 1.0\n<OPTION> 1.1\n</SELECT></TD>\n"
+          "<TD><B>Planned version</B></TD>\n<TD><SELECT NAME=exp>\n<OPTION VALUE=\"\">&nbsp\n"
+          "<OPTION> 2.0\n</SELECT></TD>\n"
+          "<TD><B>Type</B></TD>\n<TD><SELECT NAME=type>\n<OPTION SELECTED VALUE=\"\">&nbsp\n"
+          "<OPTION VALUE=1 > Defect\n<OPTION VALUE=2 > Enhancement\n</SELECT></TD>\n</TR>\n"
+          "</TABLE>\n"
+          "<TABLE BORDER=0 WIDTH=100%>\n<TR><TD><B>Submitted by</B></TD>\n"
+          "<TD><SELECT NAME=submitter>\n<OPTION VALUE=\"\">&nbsp\n<OPTION> kolvar\n"
+          "<OPTION SELECTED> tessin\n</SELECT></TD>\n"
+          "<TD><B>Test reference</B></TD>\n<TD><INPUT NAME=test></TD>\n"
+          "<TD><INPUT TYPE=submit VALUE=\"Create\"> <INPUT TYPE=reset VALUE=\"Reset\"></TD></TR>\n"
+          "<TR><TD><B>Change request</B></TD>\n<TD><INPUT NAME=mdapda SIZE=40></TD>\n"
+          "<TD><B>Estimated load (days)</B></TD>\n"
+          "<TD><INPUT NAME=Load SIZE=4 VALUE=1></TD><TD>&nbsp</TD></TR>\n"
+          "<TR><TD COLSPAN=6><TEXTAREA NAME=text ROWS=15 COLS=80>Description :\n"
+          "</TEXTAREA></TD></TR>\n</TABLE>\n</FORM>\n");
+}
+
+TEST(CreateForm, ProjectParameterWinsOverTheRememberedOne) {
+  Installation inst;
+  SetUpProject(inst);
+  inst.Write("config/userinfo.dat", "192.0.2.10:tessin:TEST:Core:0\n");
+  auto r = inst.Get("CMD=create&project=OTHER");
+  EXPECT_NE(r.out.find("NAME=project VALUE=\"OTHER\">\n"), std::string::npos);
+  EXPECT_NE(
+      r.out.find("<OPTION VALUE=\"/cgi-bin/quorb.cgi?CMD=create&project=OTHER\" SELECTED > "
+                 "OTHER \n<OPTION VALUE=\"/cgi-bin/quorb.cgi?CMD=create&project=TEST\" > TEST \n"),
+      std::string::npos);
+  // Without a remembered project nor a parameter, the project is absent.
+  Installation fresh;
+  SetUpProject(fresh);
+  EXPECT_NE(fresh.Get("CMD=create").out.find("NAME=project VALUE=\" \">\n"), std::string::npos);
+}
+
+TEST(CreateForm, CreationRightGuardsTheForm) {
+  Installation inst("SECURITY YES\n");
+  SetUpProject(inst);
+  // tessin lacks right 2: the page head, then only the error box.
+  auto denied = inst.Get("CMD=create&Uid=vguukp%23VGUV%2312");
+  EXPECT_TRUE(denied.out.ends_with(
+      "<!Access denied for tessin in 2>\n" + kErrorHead +
+      "<P><HR><BR><BR>You are not allowed to create fact sheets in this project.\n"
+      "</TD></TR></TABLE>"))
+      << denied.out;
+  EXPECT_EQ(denied.out.find("<FORM"), std::string::npos);
+
+  // kolvar has it; reloading for another project keeps the identity.
+  auto granted = inst.Get("CMD=create&Uid=mqnxct%23VGUV%2312");
+  EXPECT_NE(granted.out.find("<!Access granted for kolvar in 2>\n"), std::string::npos);
+  EXPECT_NE(granted.out.find("<OPTION VALUE=\"/cgi-bin/quorb.cgi?CMD=create&project=OTHER"
+                             "&Uid=mqnxct%23VGUV%2312\" > OTHER \n"),
+            std::string::npos)
+      << granted.out;
+  EXPECT_NE(granted.out.find("</TEXTAREA></TD></TR>\n</TABLE>\n</FORM>\n"), std::string::npos);
+}
+
+}  // namespace
