@@ -254,6 +254,34 @@ TEST(SheetCreation, PageFilesJournalAndUserContext) {
   EXPECT_EQ(inst.List("data/tmp"), (std::vector<std::string>{"quorb.log"}));
 }
 
+TEST(SheetCreation, LongTitleIsKeptAsTheFileHoldsIt) {
+  Installation inst;
+  SetUpProject(inst);
+  const std::string title(300, 'x');
+  auto r = inst.Post(Body(With(FullForm(), "title", title)));
+  // The title field holds 199 characters; the page shows what was stored.
+  EXPECT_TRUE(HeaderLine(inst, "TsG.00001").ends_with("|" + title.substr(0, 199) + "\n"));
+  EXPECT_NE(r.out.find("Title : <B>" + title.substr(0, 199) + "</B>"), std::string::npos);
+}
+
+TEST(SheetCreation, SheetThatCannotBeStoredIsReportedAndNotMailed) {
+  Installation inst;
+  SetUpProject(inst);
+  // A project code that would put the sheet outside the data directory is refused by the store.
+  inst.Write("config/project.cfg", "TEST:T/X:kolvar:tessin\n");
+  inst.Write("config/sendmail.cfg", "new tessin\n");
+  auto r = inst.Post(Body(FullForm()));
+  EXPECT_NE(r.out.find("<H1>T/XsG.00001</H1>"), std::string::npos);
+  EXPECT_TRUE(
+      r.out.ends_with("</TABLE><P>\n<Table WIDTH=400><TR><TD>\n"
+                      "<FONT COLOR=RED><H1>Error</H1></font>\n<P><HR><BR><BR>"
+                      "Unable to open the file " +
+                      inst.DataDir() + "T/XsG.00001.</TD></TR></TABLE>"))
+      << r.out;
+  EXPECT_EQ(r.out.find("<! Send Mail"), std::string::npos);
+  EXPECT_FALSE(inst.Exists("data/T"));
+}
+
 TEST(SheetCreation, UserTextNeverBecomesMarkup) {
   Installation inst;
   SetUpProject(inst);
