@@ -74,7 +74,14 @@ size_t BufFile::FindLineEnd(size_t enough) {
 }
 
 int BufFile::ReadLine(std::string& line) {
-  line.clear();
+  std::string_view piece;
+  int n = ReadLinePiece(piece);
+  line.assign(piece);
+  return n;
+}
+
+int BufFile::ReadLinePiece(std::string_view& line) {
+  line = {};
   if (!IsOpen() || writing_) return -1;
   // One byte beyond the limit tells a line of exactly 1022 characters from a longer one.
   size_t lf = FindLineEnd(kLinePieceLimit + 1);
@@ -90,9 +97,10 @@ int BufFile::ReadLine(std::string& line) {
   }
   std::string_view piece(data_ + begin_, take);
   begin_ += consume;
-  size_t nul = piece.find('\0');
-  if (nul != std::string_view::npos) piece = piece.substr(0, nul);
-  line.assign(piece);
+  if (const void* nul = piece.empty() ? nullptr : std::memchr(piece.data(), 0, piece.size())) {
+    piece = piece.substr(0, static_cast<const char*>(nul) - piece.data());
+  }
+  line = piece;
   return static_cast<int>(line.size());
 }
 

@@ -36,6 +36,8 @@ class BufFile {
   // end of file, when `line` is left empty. Characters after the last line feed of the file
   // are never returned.
   int ReadLine(std::string& line);
+  // As ReadLine, but the piece stays in the buffer: the view is valid until the next read.
+  int ReadLinePiece(std::string_view& line);
   // The next whole line without its line feed, every byte kept, whatever its length. False
   // at end of file (characters after the last line feed included).
   bool ReadWholeLine(std::string& line);
