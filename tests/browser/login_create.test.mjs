@@ -129,10 +129,10 @@ test('a member logs in and creates a sheet in another project', async () => {
     await create.click();
     await page.waitForSelector('select[name=Deroulant]');
     await page.selectOption('select[name=Deroulant]', { label: 'TEST' });
-    await page.waitForURL(/CMD=create&project=TEST$/);
+    await page.waitForURL(/CMD=create&project=TEST(&Uid=|$)/);
     assert.equal(await page.inputValue('input[name=project]'), 'TEST');
     await page.selectOption('select[name=Deroulant]', { label: 'DEMO' });
-    await page.waitForURL(/CMD=create&project=DEMO$/);
+    await page.waitForURL(/CMD=create&project=DEMO(&Uid=|$)/);
     assert.equal(await page.inputValue('input[name=project]'), 'DEMO');
     const groups = await page.$$eval('select[name=group] option', (o) => o.map((x) => x.label.trim()));
     assert.ok(groups.includes('client') && groups.includes('server'), `sub-projects ${groups}`);
@@ -159,7 +159,15 @@ test('a member logs in and creates a sheet in another project', async () => {
     await page.screenshot({ path: path.join(output, 'sheet_created.png'), fullPage: true });
     const stored = fs.readFileSync(path.join(root, 'data/Di20.00001'), 'latin1');
     assert.ok(stored.includes(title), 'the sheet file holds the title');
-    assert.ok(fs.readFileSync(path.join(root, 'data/index'), 'latin1').includes('Di20.00001'));
+    const index = fs.readFileSync(path.join(root, 'data/index'), 'latin1');
+    assert.ok(index.includes(title) && index.includes('DEMO'), 'the index line is written');
+    const journal = fs.readFileSync(path.join(root, 'data/history.dat'), 'latin1');
+    assert.ok(journal.includes('Di20.00001'), 'the journal names the sheet');
+
+    // The house icon leads back home; the cookie alone lets the page through.
+    await page.click('a[href="?"]');
+    await page.locator('a[href*="CMD=create"]').waitFor();
+    assert.equal(await page.title(), 'QUORB');
   } finally {
     await context.close();
   }
