@@ -82,10 +82,15 @@ size_t FindBars(std::string_view line, size_t* bars, size_t max) {
   size_t count = 0;
   size_t i = 0;
 #if defined(__SSE2__)
+  // 64 bytes at a time: one mask for four blocks of sixteen.
   const __m128i bar = _mm_set1_epi8('|');
-  for (; i + 16 <= n; i += 16) {
-    __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-    unsigned hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, bar)));
+  auto block = [&](size_t at) {
+    __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at));
+    return static_cast<uint64_t>(
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, bar))));
+  };
+  for (; i + 64 <= n; i += 64) {
+    uint64_t hits = block(i) | block(i + 16) << 16 | block(i + 32) << 32 | block(i + 48) << 48;
     while (hits) {
       bars[count++] = i + static_cast<size_t>(std::countr_zero(hits));
       if (count == max) return count;
@@ -130,6 +135,9 @@ void ClearHeader(FactSheet& s) {
   s.corrLoad = 0;
   s.Load = 0;
 }
+
+// ParseHeader of a line known to hold no NUL byte.
+void ParseClean(std::string_view line, FactSheet& sheet);
 
 // Stores field `index` (0 for the first) of a header line.
 void StoreField(FactSheet& s, size_t index, std::string_view v) {
@@ -289,18 +297,22 @@ bool IsOpenStatus(int status) {
 }
 
 int LeadingNumber(std::string_view text) {
-  size_t i = 0;
-  while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
+  const char* p = text.data();
+  const char* end = p + text.size();
+  while (p < end && (*p == ' ' || (*p >= '\t' && *p <= '\r'))) ++p;
   bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  long long value = 0;
-  constexpr long long kMax = std::numeric_limits<int>::max();
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    value = value * 10 + (text[i] - '0');
-    if (value > kMax + 1) value = kMax + 1;
-  }
-  if (negative) return static_cast<int>(-value);
-  return static_cast<int>(value > kMax ? kMax : value);
+  if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
+  while (p < end && *p == '0') ++p;
+  // Ten digits cannot overflow 64 bits; more mean a value beyond the bounds.
+  constexpr uint64_t kLimit = static_cast<uint64_t>(std::numeric_limits<int>::max()) + 1;
+  uint64_t value = 0;
+  const char* fast_end = end - p > 10 ? p + 10 : end;
+  for (; p < fast_end && static_cast<unsigned char>(*p - '0') < 10; ++p)
+    value = value * 10 + (*p - '0');
+  if (p < end && static_cast<unsigned char>(*p - '0') < 10) value = kLimit;
+  if (value > kLimit) value = kLimit;
+  if (negative) return static_cast<int>(-static_cast<int64_t>(value));
+  return static_cast<int>(value == kLimit ? kLimit - 1 : value);
 }
 
 std::string FormatHeader(const FactSheet& s) {
@@ -365,20 +377,62 @@ std::string FormatHeader(const FactSheet& s) {
 
 void ParseHeader(std::string_view line, FactSheet& sheet) {
   std::string scratch;
-  line = WithoutNul(line, scratch);
+  ParseClean(WithoutNul(line, scratch), sheet);
+}
+
+namespace {
+
+void ParseClean(std::string_view line, FactSheet& sheet) {
   std::array<size_t, kHeaderFields> bars;
   size_t count = FindBars(line, bars.data(), bars.size());
   // Fields the line does not reach are left empty; with 26 "|" or more every one is set.
-  if (count < kHeaderFields - 1) ClearHeader(sheet);
   size_t start = 0;
-  for (size_t k = 0; k < count; ++k) {
-    StoreField(sheet, k, line.substr(start, bars[k] - start));
-    start = bars[k] + 1;
+  if (count >= kHeaderFields - 1) {
+    // The usual line: every field is there, stored without a dispatch per field.
+    auto field = [&](size_t k) {
+      size_t from = k ? bars[k - 1] + 1 : 0;
+      return line.substr(from, bars[k] - from);
+    };
+    Assign(sheet.subCode, field(0), kSubCodeSize);
+    sheet.number = LeadingNumber(field(1));
+    sheet.phase = LetterValue(field(2));
+    sheet.created = LeadingNumber(field(3));
+    Assign(sheet.submitter, field(4), kLoginSize);
+    sheet.sev = LetterValue(field(5));
+    Assign(sheet.project, field(6), kNameSize);
+    Assign(sheet.group, field(7), kNameSize);
+    Assign(sheet.prog, field(8), kNameSize);
+    Assign(sheet.version, field(9), kVersionSize);
+    Assign(sheet.exp, field(10), kVersionSize);
+    sheet.status = LetterValue(field(11));
+    sheet.postponed = LeadingNumber(field(12));
+    Assign(sheet.resp, field(13), kLoginSize);
+    Assign(sheet.corrector, field(14), kLoginSize);
+    sheet.corrDate = LeadingNumber(field(15));
+    Assign(sheet.corrVers, field(16), kVersionSize);
+    Assign(sheet.verifier, field(17), kLoginSize);
+    sheet.verDate = LeadingNumber(field(18));
+    Assign(sheet.verVers, field(19), kVersionSize);
+    sheet.type = LetterValue(field(20));
+    sheet.impact = LetterValue(field(21));
+    Assign(sheet.mdapda, field(22), kMdapdaSize);
+    Assign(sheet.test, field(23), kTestSize);
+    sheet.corrLoad = LeadingNumber(field(24));
+    sheet.Load = LeadingNumber(field(25));
+    start = bars[25] + 1;
+  } else {
+    ClearHeader(sheet);
+    for (size_t k = 0; k < count; ++k) {
+      StoreField(sheet, k, line.substr(start, bars[k] - start));
+      start = bars[k] + 1;
+    }
   }
   // The title: whatever follows the last "|" of the whole line.
   if (count == kHeaderFields) start = line.rfind('|') + 1;
   Assign(sheet.title, line.substr(start), kTitleSize);
 }
+
+}  // namespace
 
 int ReadHeader(BufFile& file, FactSheet& sheet) {
   std::string_view line;
@@ -386,7 +440,7 @@ int ReadHeader(BufFile& file, FactSheet& sheet) {
   if (n >= 1) {
     sheet.log.clear();
     sheet.entries.clear();
-    ParseHeader(line, sheet);
+    ParseClean(line, sheet);
   }
   return n;
 }

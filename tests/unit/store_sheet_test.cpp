@@ -256,6 +256,8 @@ TEST(StoreSheet, IndexKeyOfLineAgreesWithParsing) {
 TEST(StoreSheet, LeadingNumber) {
   EXPECT_EQ(store::LeadingNumber(" 42abc"), 42);
   EXPECT_EQ(store::LeadingNumber("-7"), -7);
+  EXPECT_EQ(store::LeadingNumber("+00000000000000012|"), 12);
+  EXPECT_EQ(store::LeadingNumber("2147483648"), 2147483647);
   EXPECT_EQ(store::LeadingNumber("x1"), 0);
   EXPECT_EQ(store::LeadingNumber("99999999999"), 2147483647);
   EXPECT_EQ(store::LeadingNumber("-99999999999"), -2147483647 - 1);
