@@ -75,14 +75,14 @@ std::string_view WithoutNul(std::string_view line, std::string& scratch) {
 }
 
 // Stores the positions of the first `max` "|" of the line in `bars`; returns their count.
-// Sixteen bytes at a time where the processor allows: the index walk parses every line.
+// Vector compares where the processor has them: the index walk parses every line.
 size_t FindBars(std::string_view line, size_t* bars, size_t max) {
   const char* p = line.data();
   size_t n = line.size();
   size_t count = 0;
   size_t i = 0;
 #if defined(__SSE2__)
-  // 64 bytes at a time: one mask for four blocks of sixteen.
+  // 64 bytes at a time: one bit mask from four compares of sixteen bytes.
   const __m128i bar = _mm_set1_epi8('|');
   auto block = [&](size_t at) {
     __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at));
