@@ -211,7 +211,8 @@ TEST(StoreSheet, LongBodyLinesAndNulBytesSurvive) {
 TEST(StoreSheet, HeaderLineLongerThanTheLimitIsReadAsTwoLines) {
   std::string line = "GUI|12|c|0|" + std::string(1100, 'x') + "\n";
   BufFile file;
-  file.OpenMemory(line + "next\n");
+  const std::string bytes = line + "next\n";  // read in place: must outlive the reads
+  file.OpenMemory(bytes);
   std::string got;
   EXPECT_EQ(file.ReadLine(got), 1022);
   EXPECT_EQ(got, line.substr(0, 1022));
