@@ -12,6 +12,7 @@
 
 #include "base/request_state.h"
 #include "config/projects.h"
+#include "common/capture.h"
 #include "harness.h"
 
 namespace {
@@ -34,18 +35,8 @@ class OptionLists : public ::testing::Test {
     inst_.Write("config/" + name, text);
   }
 
-  // What `write` sends to its stream.
   static std::string Capture(const std::function<void(base::Stream)>& write) {
-    std::FILE* f = std::tmpfile();
-    write(f);
-    std::fflush(f);
-    std::rewind(f);
-    std::string out;
-    char buf[512];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
-    std::fclose(f);
-    return out;
+    return testing_support::CaptureStream(write);
   }
 
   e2e::Installation inst_;

@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "common/capture.h"
 #include "harness.h"
 #include "sheets/display.h"
 #include "store/sheet.h"
@@ -19,16 +20,7 @@ using e2e::Installation;
 
 // What `fn` writes into a file, as a mail file would hold it.
 std::string CaptureFile(const std::function<void(std::FILE*)>& fn) {
-  std::FILE* f = std::tmpfile();
-  fn(f);
-  std::fflush(f);
-  std::rewind(f);
-  std::string text;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-  std::fclose(f);
-  return text;
+  return testing_support::CaptureStream(fn);
 }
 
 void SetUpProject(const Installation& inst) {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "base/out.h"
+#include "common/capture.h"
 #include "base/request_state.h"
 #include "config/labels.h"
 #include "config/options.h"
@@ -45,16 +46,7 @@ class ProjectFiles : public ::testing::Test {
   // What `write` sends to a stream.
   template <typename F>
   std::string Capture(F write) {
-    std::FILE* f = std::tmpfile();
-    write(f);
-    std::fflush(f);
-    std::rewind(f);
-    std::string out;
-    char buf[512];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
-    std::fclose(f);
-    return out;
+    return testing_support::CaptureStream(write);
   }
 
   // What `call` writes into the page.
