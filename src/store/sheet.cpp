@@ -48,7 +48,7 @@ void AppendNumber(std::string& out, long value) {
 // A small code is written as the letter 'a' + value. A value whose letter would break the
 // line ("|", a line feed, a NUL byte) cannot be stored and is written as "_".
 void AppendLetter(std::string& out, int value) {
-  char c = static_cast<char>('a' + value);
+  char c = static_cast<char>(unsigned{'a'} + static_cast<unsigned>(value));
   out += (c == '|' || c == '\n' || c == '\0') ? '_' : c;
 }
 
