@@ -54,7 +54,7 @@ int Worker(int id) {
 TEST(StoreConcurrency, SixteenWritersLoseNothing) {
   e2e::Installation inst;
   inst.Write("config/project.cfg", "Project:ABC:kolvar:tessin:\n");
-  inst.Write("config/phase.cfg", "Spec:S\nTest:T\n");
+  inst.Write("config/phase.cfg", "Study:S\nTest:T\n");
   inst.Write("config/Project_subproject.cfg", "Sub:GUI\n");
   std::string old_pwd = getenv("PWD") ? getenv("PWD") : "";
   setenv("PWD", inst.root().c_str(), 1);

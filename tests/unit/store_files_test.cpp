@@ -26,7 +26,7 @@ class StoreFiles : public ::testing::Test {
     Write("config/quorb.cfg",
           "DATADIR " + root_ + "/data/\nCONFIGDIR " + root_ + "/config/\nLANGUAGE EN\n");
     Write("config/project.cfg", "Project:ABC:kolvar:tessin:\nOther:XY:kolvar::\n");
-    Write("config/phase.cfg", "Spec:S\nTest:T\n");
+    Write("config/phase.cfg", "Study:S\nTest:T\n");
     Write("config/Project_subproject.cfg", "Sub:GUI\nMore:GUI\nThird:TRD\n");
     old_pwd_ = getenv("PWD") ? getenv("PWD") : "";
     setenv("PWD", root_.c_str(), 1);
