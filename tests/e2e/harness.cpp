@@ -19,6 +19,7 @@
 #include <stdexcept>
 
 #include "base/request_state.h"
+#include "common/capture.h"
 
 namespace e2e {
 namespace fs = std::filesystem;
@@ -242,6 +243,21 @@ CgiResult Installation::PostMultipart(const std::vector<FormPart>& parts,
               std::move(env));
 }
 
+void WriteSampleProject(const Installation& inst, const std::string& more_projects,
+                        const std::string& programs) {
+  inst.InstallLanguageFiles();
+  inst.Write("config/project.cfg", "TEST:T:kolvar:tessin\n" + more_projects);
+  inst.Write("config/phase.cfg", "Analysis:a\nTests:s\n");
+  inst.Write("config/impacts.cfg", "Low\nHigh\n");
+  inst.Write("config/TEST_subproject.cfg", "GUI:G\nCore:C\n");
+  inst.Write("config/TEST_program.cfg", programs);
+  inst.Write("config/TEST_version.cfg", "1.0\n1.1\n");
+  inst.Write("config/TEST_deadline.cfg", "1.0 2.0\n");
+  inst.Write("config/TEST_users.cfg",
+             "kolvar:kolvar@example.org:secret: :YES:YES:YES:YES:YES:YES\n"
+             "tessin:tessin@example.org:pass: :YES: :YES:YES:YES:YES\n");
+}
+
 InProcess::InProcess(const Installation& inst, std::map<std::string, std::string> env) {
   std::map<std::string, std::string> all = inst.BaseEnv();
   for (const auto& [k, v] : env) all[k] = v;
@@ -277,11 +293,7 @@ std::string CaptureStdout(const std::function<void()>& fn) {
   std::fflush(stdout);
   dup2(saved, 1);
   close(saved);
-  std::string out;
-  std::rewind(tmp);
-  char buf[65536];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, tmp)) > 0) out.append(buf, n);
+  std::string out = testing_support::ReadAll(tmp);
   std::fclose(tmp);
   return out;
 }

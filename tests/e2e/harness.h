@@ -81,6 +81,14 @@ class Installation {
   std::string root_;
 };
 
+// A small project for page tests: TEST (code T, manager kolvar, verifier tessin) with the
+// phases Analysis:a and Tests:s, impacts Low and High, sub-projects GUI:G and Core:C,
+// `programs`, versions 1.0 and 1.1, deadlines 1.0 and 2.0, the members kolvar (password
+// secret) and tessin (pass), and the shipped language files. `more_projects` follows TEST
+// in project.cfg.
+void WriteSampleProject(const Installation& inst, const std::string& more_projects = "",
+                        const std::string& programs = "prog1\nprog2\n");
+
 // Runs code of the library inside the test process as if it served a request in `inst`:
 // sets PWD, TEMP, TZ and the CGI variables, and starts with fresh request caches.
 //   InProcess req(inst);

@@ -15,19 +15,7 @@ namespace {
 using e2e::InProcess;
 using e2e::Installation;
 
-void SetUpProject(const Installation& inst) {
-  inst.InstallLanguageFiles();
-  inst.Write("config/project.cfg", "TEST:T:kolvar:tessin\n");
-  inst.Write("config/phase.cfg", "Analysis:a\nTests:s\n");
-  inst.Write("config/impacts.cfg", "Low\nHigh\n");
-  inst.Write("config/TEST_subproject.cfg", "GUI:G\nCore:C\n");
-  inst.Write("config/TEST_program.cfg", "prog1\nprog2\n");
-  inst.Write("config/TEST_version.cfg", "1.0\n1.1\n");
-  inst.Write("config/TEST_deadline.cfg", "1.0 2.0\n");
-  inst.Write("config/TEST_users.cfg",
-             "kolvar:kolvar@example.org:secret: :YES:YES:YES:YES:YES:YES\n"
-             "tessin:tessin@example.org:pass: :YES: :YES:YES:YES:YES\n");
-}
+void SetUpProject(const Installation& inst) { e2e::WriteSampleProject(inst); }
 
 using Fields = std::vector<std::pair<std::string, std::string>>;
 

@@ -11,17 +11,7 @@ namespace {
 using e2e::Installation;
 
 void SetUpProject(const Installation& inst) {
-  inst.InstallLanguageFiles();
-  inst.Write("config/project.cfg", "TEST:T:kolvar:tessin\nOTHER:O:kolvar:kolvar\n");
-  inst.Write("config/phase.cfg", "Analysis:a\nTests:s\n");
-  inst.Write("config/impacts.cfg", "Low\nHigh\n");
-  inst.Write("config/TEST_subproject.cfg", "GUI:G\nCore:C\n");
-  inst.Write("config/TEST_program.cfg", "prog1\n");
-  inst.Write("config/TEST_version.cfg", "1.0\n1.1\n");
-  inst.Write("config/TEST_deadline.cfg", "1.0 2.0\n");
-  inst.Write("config/TEST_users.cfg",
-             "kolvar:kolvar@example.org:secret: :YES:YES:YES:YES:YES:YES\n"
-             "tessin:tessin@example.org:pass: :YES: :YES:YES:YES:YES\n");
+  e2e::WriteSampleProject(inst, "OTHER:O:kolvar:kolvar\n", "prog1\n");
 }
 
 const std::string kErrorHead = "<Table WIDTH=400><TR><TD>\n<FONT COLOR=RED><H1>Error</H1></font>\n";
