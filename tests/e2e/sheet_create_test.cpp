@@ -15,7 +15,9 @@ namespace {
 using e2e::InProcess;
 using e2e::Installation;
 
-void SetUpProject(const Installation& inst) { e2e::WriteSampleProject(inst); }
+void SetUpProject(const Installation& inst) {
+  e2e::WriteSampleProject(inst);
+}
 
 using Fields = std::vector<std::pair<std::string, std::string>>;
 
@@ -331,6 +333,31 @@ TEST(SheetCreation, MailCarriesTheSheetWithAbsoluteLinks) {
   // The page keeps its relative links.
   EXPECT_NE(r.out.find("<TD><A HREF=/cgi-bin/quorb.cgi?CMD=Change_Header&Num=TsG.00001&QS=>"),
             std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(SheetCreation, EachClientAddressGetsItsOwnRememberedContext) {
+  Installation inst;
+  SetUpProject(inst);
+  const std::map<std::string, std::string> first = {{"REMOTE_ADDR", "192.0.2.21"}};
+  const std::map<std::string, std::string> second = {{"REMOTE_ADDR", "192.0.2.22"}};
+  inst.Post(Body(With(With(FullForm(), "group", "Core"), "submitter", "tessin")),
+            "application/x-www-form-urlencoded", first);
+  inst.Post(Body(With(FullForm(), "phase", "a")), "application/x-www-form-urlencoded", second);
+  EXPECT_EQ(inst.Read("config/userinfo.dat"),
+            "192.0.2.21:tessin:TEST:Core:1\n192.0.2.22:kolvar:TEST:GUI:0\n");
+  // Read back: each address's next form comes pre-set with what it used last.
+  std::string form1 = inst.Get("CMD=create", first).out;
+  std::string form2 = inst.Get("CMD=create", second).out;
+  EXPECT_NE(form1.find("<OPTION> GUI<OPTION SELECTED> Core</SELECT>"), std::string::npos) << form1;
+  EXPECT_NE(form1.find("<OPTION SELECTED VALUE=\"b\"> Tests\n"), std::string::npos);
+  EXPECT_NE(form1.find("<OPTION SELECTED> tessin\n"), std::string::npos);
+  EXPECT_NE(form2.find("<OPTION SELECTED> GUI<OPTION> Core</SELECT>"), std::string::npos) << form2;
+  EXPECT_NE(form2.find("<OPTION SELECTED VALUE=\"a\"> Analysis\n"), std::string::npos);
+  EXPECT_NE(form2.find("<OPTION SELECTED> kolvar\n"), std::string::npos);
 }
 
 }  // namespace
