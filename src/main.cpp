@@ -1,3 +1,5 @@
 #include "front/entry.h"
 
-int main(int argc, char** argv) { return front::Main(argc, argv); }
+int main(int argc, char** argv) {
+  return front::Main(argc, argv);
+}

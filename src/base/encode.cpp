@@ -7,13 +7,20 @@ namespace {
 
 void AppendEscaped(std::string& out, char c, bool script) {
   switch (c) {
-    case '<': out += "&lt;"; break;
-    case '>': out += "&gt;"; break;
-    case '"': out += "&quot;"; break;
+    case '<':
+      out += "&lt;";
+      break;
+    case '>':
+      out += "&gt;";
+      break;
+    case '"':
+      out += "&quot;";
+      break;
     case '\\':
       out += script ? "\\\\" : "\\";
       break;
-    default: out += c;
+    default:
+      out += c;
   }
 }
 

@@ -12,7 +12,9 @@
 
 namespace base {
 
-File OpenFile(const std::string& path, const char* mode) { return File(std::fopen(path.c_str(), mode)); }
+File OpenFile(const std::string& path, const char* mode) {
+  return File(std::fopen(path.c_str(), mode));
+}
 
 std::optional<std::string> ReadFile(const std::string& path) {
   File f = OpenFile(path, "rb");
@@ -26,7 +28,9 @@ std::optional<std::string> ReadFile(const std::string& path) {
 
 LineReader::LineReader(const std::string& path) : file_(OpenFile(path, "rb")) {}
 LineReader::LineReader(File file) : file_(std::move(file)) {}
-LineReader::~LineReader() { std::free(buffer_); }
+LineReader::~LineReader() {
+  std::free(buffer_);
+}
 
 bool LineReader::Next(std::string& line, bool* ended) {
   if (!file_) return false;
@@ -94,7 +98,9 @@ bool MakeDirectory(const std::string& path) {
   return ::mkdir(path.c_str(), 0755) == 0 || errno == EEXIST;
 }
 
-bool RemoveFile(const std::string& path) { return std::remove(path.c_str()) == 0; }
+bool RemoveFile(const std::string& path) {
+  return std::remove(path.c_str()) == 0;
+}
 
 long FileTime(const std::string& path) {
   struct stat st;

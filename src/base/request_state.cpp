@@ -7,6 +7,8 @@ RequestState& CurrentRequest() {
   return state;
 }
 
-void ResetRequestState() { CurrentRequest().Clear(); }
+void ResetRequestState() {
+  CurrentRequest().Clear();
+}
 
 }  // namespace base

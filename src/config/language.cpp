@@ -22,8 +22,8 @@ struct LanguageTable {
 // "%d," at the start of a line: optional blanks, a sign, digits, then a comma.
 std::optional<int> LeadingNumber(std::string_view line, size_t& after_comma) {
   size_t i = 0;
-  while (i < line.size() && (line[i] == ' ' || line[i] == '\t' || line[i] == '\r' || line[i] == '\n' ||
-                             line[i] == '\f' || line[i] == '\v'))
+  while (i < line.size() && (line[i] == ' ' || line[i] == '\t' || line[i] == '\r' ||
+                             line[i] == '\n' || line[i] == '\f' || line[i] == '\v'))
     ++i;
   size_t start = i;
   if (i < line.size() && (line[i] == '-' || line[i] == '+')) ++i;

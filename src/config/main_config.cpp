@@ -20,14 +20,18 @@ struct MainConfigCache {
   std::optional<bool> security;
 };
 
-MainConfigCache& Cached() { return base::Cache<MainConfigCache>(); }
+MainConfigCache& Cached() {
+  return base::Cache<MainConfigCache>();
+}
 
 const char* EnvOr(const char* name, const char* fallback) {
   const char* v = std::getenv(name);
   return v ? v : fallback;
 }
 
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
+bool IsSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
+}
 
 // The file's value for `key`, scanning word by word as the file has always been read: a
 // value is the rest of the line after any word equal to the key, and the last one wins.
@@ -50,7 +54,8 @@ std::string ScanForKey(std::string_view text, std::string_view key) {
     while (!value.empty() && (value.back() == '\n' || value.back() == '\r' || value.back() == ' ' ||
                               value.back() == '\t'))
       value.remove_suffix(1);
-    while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+    while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+      value.remove_prefix(1);
     result.assign(value);
   }
   return result;
@@ -88,9 +93,15 @@ std::string GetConfig(std::string_view key) {
   return ScanForKey(*cache.file, key);
 }
 
-const std::string& GetDataDir() { return CachedValue(Cached().datadir, "DATADIR"); }
-const std::string& GetConfigDir() { return CachedValue(Cached().configdir, "CONFIGDIR"); }
-const std::string& GetImageDir() { return CachedValue(Cached().imgdir, "IMGDIR"); }
+const std::string& GetDataDir() {
+  return CachedValue(Cached().datadir, "DATADIR");
+}
+const std::string& GetConfigDir() {
+  return CachedValue(Cached().configdir, "CONFIGDIR");
+}
+const std::string& GetImageDir() {
+  return CachedValue(Cached().imgdir, "IMGDIR");
+}
 
 const std::string& GetStatsDir() {
   auto& slot = Cached().statsdir;

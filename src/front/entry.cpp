@@ -37,8 +37,10 @@ const std::vector<CommandEntry>& CommandTable() {
 // The two shared handlers of the action codes, when built.
 ActionHandler HandlerFor(web::ActionKind kind) {
   switch (kind) {
-    case web::ActionKind::kStatus: return nullptr;
-    case web::ActionKind::kEdit: return nullptr;
+    case web::ActionKind::kStatus:
+      return nullptr;
+    case web::ActionKind::kEdit:
+      return nullptr;
   }
   return nullptr;
 }

@@ -17,6 +17,8 @@ void SetCurrentUid(std::string_view text) {
   base::Cache<Identity>().uid.assign(text.substr(0, kUidLimit));
 }
 
-const std::string& GetCurrentUid() { return base::Cache<Identity>().uid; }
+const std::string& GetCurrentUid() {
+  return base::Cache<Identity>().uid;
+}
 
 }  // namespace web

@@ -24,7 +24,9 @@ const std::string& GetParam(const ParamList& list, std::string_view name);
 int GetParamInt(const ParamList& list, std::string_view name);
 
 // True when `value` counts as absent: it begins with a blank.
-inline bool IsAbsent(std::string_view value) { return !value.empty() && value.front() == ' '; }
+inline bool IsAbsent(std::string_view value) {
+  return !value.empty() && value.front() == ' ';
+}
 
 // Puts a parameter at the head of the list and notes it in the page as a comment.
 void AddParam(ParamList& list, std::string_view name, std::string_view value);

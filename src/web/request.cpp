@@ -15,8 +15,8 @@
 namespace web {
 namespace {
 
-constexpr size_t kFieldLimit = 998;     // multipart name, file name and value line
-constexpr size_t kRebuiltLimit = 999;   // the rebuilt query text
+constexpr size_t kFieldLimit = 998;    // multipart name, file name and value line
+constexpr size_t kRebuiltLimit = 999;  // the rebuilt query text
 constexpr size_t kReplayLineLimit = 1025;
 constexpr std::string_view kMultipartMark = "----------------------------";  // 28 dashes
 
@@ -54,7 +54,8 @@ std::string ReplayQuery(std::FILE* trace) {
 // never more than kMaxBodyBytes.
 std::string ReadBody() {
   long long declared = std::strtoll(Env("CONTENT_LENGTH").c_str(), nullptr, 10);
-  size_t want = declared <= 0 ? 0 : static_cast<size_t>(std::min<long long>(declared, kMaxBodyBytes));
+  size_t want =
+      declared <= 0 ? 0 : static_cast<size_t>(std::min<long long>(declared, kMaxBodyBytes));
   std::string body;
   char chunk[65536];
   while (body.size() < want) {
@@ -87,7 +88,8 @@ QueryText ObtainQuery(const char* argument) {
     if (trace) base::Write(trace.get(), text);
   };
   tr(base::Sprintf("#qs\"%s\"\n", qs));
-  tr(base::Sprintf("#*qs:<%d>\n", qs.empty() ? 0 : static_cast<int>(static_cast<signed char>(qs[0]))));
+  tr(base::Sprintf("#*qs:<%d>\n",
+                   qs.empty() ? 0 : static_cast<int>(static_cast<signed char>(qs[0]))));
   if (argument) tr(base::Sprintf("#arg:<%s>\n", argument));
 
   if (!qs.empty()) {
@@ -182,10 +184,12 @@ ParamList DecodeUrlEncoded(std::string_view text) {
   size_t pos = 0;
   while (pos <= text.size()) {
     size_t amp = text.find('&', pos);
-    std::string_view segment = text.substr(pos, amp == std::string_view::npos ? text.npos : amp - pos);
+    std::string_view segment =
+        text.substr(pos, amp == std::string_view::npos ? text.npos : amp - pos);
     size_t eq = segment.find('=');
     if (eq != std::string_view::npos)
-      list.insert(list.begin(), Param{std::string(segment.substr(0, eq)), base::UrlDecode(segment.substr(eq + 1))});
+      list.insert(list.begin(), Param{std::string(segment.substr(0, eq)),
+                                      base::UrlDecode(segment.substr(eq + 1))});
     if (amp == std::string_view::npos) break;
     pos = amp + 1;
   }
@@ -249,17 +253,20 @@ ParamList ParseRequest(const char* argument) {
   bool multipart = IsMultipart(q);
   if (multipart) {
     std::string_view body(q.body);
-    MultipartResult m = ParseMultipart(q.text, body.substr(std::min(q.first_line_end, body.size())));
+    MultipartResult m =
+        ParseMultipart(q.text, body.substr(std::min(q.first_line_end, body.size())));
     if (base::File trace = base::OpenFile(base::Sprintf("%s/quorb.tra", TempDir()), "ab"))
       base::Write(trace.get(), m.trace);
     if (m.upload) {
-      std::string path = base::Sprintf("%s/tmp/data%d", config::GetDataDir(), static_cast<int>(getpid()));
+      std::string path =
+          base::Sprintf("%s/tmp/data%d", config::GetDataDir(), static_cast<int>(getpid()));
       if (base::File f = base::OpenFile(path, "wb")) base::Write(f.get(), *m.upload);
     }
     list = std::move(m.list);
     raw = std::move(m.rebuilt);
   }
-  if (base::File log = base::OpenFile(base::Sprintf("%s/tmp/quorb.log", config::GetDataDir()), "wb")) {
+  if (base::File log =
+          base::OpenFile(base::Sprintf("%s/tmp/quorb.log", config::GetDataDir()), "wb")) {
     base::Write(log.get(), raw);
     base::Write(log.get(), "\n");
   }
@@ -268,6 +275,8 @@ ParamList ParseRequest(const char* argument) {
   return list;
 }
 
-const std::string& GetRawQuery() { return base::Cache<RequestCache>().raw_query; }
+const std::string& GetRawQuery() {
+  return base::Cache<RequestCache>().raw_query;
+}
 
 }  // namespace web

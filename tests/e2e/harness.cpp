@@ -51,7 +51,9 @@ std::string Installation::DefaultConfig(const std::string& extra) const {
          extra;
 }
 
-void Installation::WriteConfig(const std::string& text) { Write("config/quorb.cfg", text); }
+void Installation::WriteConfig(const std::string& text) {
+  Write("config/quorb.cfg", text);
+}
 
 void Installation::Write(const std::string& rel, const std::string& content) const {
   fs::create_directories(fs::path(Path(rel)).parent_path());
@@ -67,12 +69,15 @@ std::string Installation::Read(const std::string& rel) const {
   return s.str();
 }
 
-bool Installation::Exists(const std::string& rel) const { return fs::exists(Path(rel)); }
+bool Installation::Exists(const std::string& rel) const {
+  return fs::exists(Path(rel));
+}
 
 std::vector<std::string> Installation::List(const std::string& rel_dir) const {
   std::vector<std::string> names;
   std::error_code ec;
-  for (const auto& e : fs::directory_iterator(Path(rel_dir), ec)) names.push_back(e.path().filename().string());
+  for (const auto& e : fs::directory_iterator(Path(rel_dir), ec))
+    names.push_back(e.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -107,8 +112,8 @@ CgiResult Installation::Run(const Request& request) const {
   env["REQUEST_METHOD"] = request.method;
   env["QUERY_STRING"] = request.query;
   if (request.method == "POST") {
-    env["CONTENT_LENGTH"] =
-        std::to_string(request.content_length.value_or(static_cast<long long>(request.body.size())));
+    env["CONTENT_LENGTH"] = std::to_string(
+        request.content_length.value_or(static_cast<long long>(request.body.size())));
     if (!request.content_type.empty()) env["CONTENT_TYPE"] = request.content_type;
   }
   for (const auto& [k, v] : request.env) {
@@ -189,8 +194,10 @@ CgiResult Installation::Run(const Request& request) const {
       if (n > 0) {
         (p.fd == out_pipe[0] ? result.out : result.err).append(buf, static_cast<size_t>(n));
       } else if (n == 0 || errno != EINTR) {
-        if (p.fd == out_pipe[0]) out_open = false;
-        else err_open = false;
+        if (p.fd == out_pipe[0])
+          out_open = false;
+        else
+          err_open = false;
       }
     }
   }
@@ -203,7 +210,8 @@ CgiResult Installation::Run(const Request& request) const {
   return result;
 }
 
-CgiResult Installation::Get(const std::string& query, std::map<std::string, std::string> env) const {
+CgiResult Installation::Get(const std::string& query,
+                            std::map<std::string, std::string> env) const {
   Request r;
   r.query = query;
   r.env = std::move(env);

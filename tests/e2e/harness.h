@@ -32,12 +32,12 @@ struct FormPart {
 
 struct Request {
   std::string method = "GET";
-  std::string query;             // QUERY_STRING
-  std::string body;              // standard input
-  std::string content_type;      // CONTENT_TYPE, for a POST
+  std::string query;                        // QUERY_STRING
+  std::string body;                         // standard input
+  std::string content_type;                 // CONTENT_TYPE, for a POST
   std::optional<long long> content_length;  // CONTENT_LENGTH; unset: the body's size
-  std::vector<std::string> args;  // command-line arguments
-  std::map<std::string, std::string> env;  // extra or replaced variables ("" value: unset)
+  std::vector<std::string> args;            // command-line arguments
+  std::map<std::string, std::string> env;   // extra or replaced variables ("" value: unset)
 };
 
 class Installation {

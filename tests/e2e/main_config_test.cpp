@@ -1,6 +1,7 @@
+#include "config/main_config.h"
+
 #include <gtest/gtest.h>
 
-#include "config/main_config.h"
 #include "harness.h"
 
 namespace {
@@ -11,8 +12,9 @@ using e2e::Installation;
 
 TEST(MainConfig, LastOccurrenceWinsAndValuesAreTrimmed) {
   Installation inst;
-  inst.WriteConfig("DATADIR /first/\nDATADIR   /second/  \t\nLANGUAGE EN  \r\nEMPTY\nSECURITY yes\n"
-                   "# a comment naming MAILSERV relay.example:2525\nWWW\n");
+  inst.WriteConfig(
+      "DATADIR /first/\nDATADIR   /second/  \t\nLANGUAGE EN  \r\nEMPTY\nSECURITY yes\n"
+      "# a comment naming MAILSERV relay.example:2525\nWWW\n");
   InProcess req(inst);
   EXPECT_EQ(config::GetConfig("DATADIR"), "/second/");
   EXPECT_EQ(config::GetDataDir(), "/second/");
@@ -42,7 +44,8 @@ TEST(MainConfig, ValuesAreCutAt99CharactersAndTheRestIsScannedOn) {
 TEST(MainConfig, MissingFileGivesEmptyValuesAndDiagnostics) {
   Installation inst;
   std::remove(inst.Path("config/quorb.cfg").c_str());
-  InProcess req(inst, {{"SCRIPT_NAME", "/cgi-bin/quorb.cgi"}, {"SCRIPT_FILENAME", "/srv/quorb.cgi"}});
+  InProcess req(inst,
+                {{"SCRIPT_NAME", "/cgi-bin/quorb.cgi"}, {"SCRIPT_FILENAME", "/srv/quorb.cgi"}});
   std::string out = CaptureStdout([] {
     EXPECT_EQ(config::GetConfig("DATADIR"), "");
     EXPECT_EQ(config::GetConfig("IMGDIR"), "");
@@ -62,8 +65,9 @@ TEST(MainConfig, PathWithoutPwdFallsBackToTheWindowsBase) {
 TEST(MainConfig, WriteMainConfigWritesEveryKeyInOrder) {
   Installation inst;
   InProcess req(inst);
-  config::MainConfigValues v{"/d/", "/c/", "/quorb/images/", "lp -o2 %s", "localhost", "host1",
-                             "example.org", " ", "EN", 2, "pop.example", "#", "*", "www"};
+  config::MainConfigValues v{
+      "/d/", "/c/", "/quorb/images/", "lp -o2 %s", "localhost", "host1", "example.org", " ",
+      "EN",  2,     "pop.example",    "#",         "*",         "www"};
   ASSERT_TRUE(config::WriteMainConfig(inst.Path("config"), v));
   EXPECT_EQ(inst.Read("config/quorb.cfg"),
             "#\n# Fichier de Configuration Principal de Quorb\n#\n# " + inst.root() +

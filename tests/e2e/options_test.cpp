@@ -11,8 +11,8 @@
 #include <string>
 
 #include "base/request_state.h"
-#include "config/projects.h"
 #include "common/capture.h"
+#include "config/projects.h"
 #include "harness.h"
 
 namespace {

@@ -64,8 +64,11 @@ TEST(LanguageTable, MissingFileNamesItInEveryLookup) {
 
 class PageFrame : public ::testing::Test {
  protected:
-  void SetUp() override { inst.Write("config/langue.EN", "1,EN\n2,v4.6\n500,Error\n506,Not available\n"
-                                                         "510,Unknown sheet %s\n"); }
+  void SetUp() override {
+    inst.Write("config/langue.EN",
+               "1,EN\n2,v4.6\n500,Error\n506,Not available\n"
+               "510,Unknown sheet %s\n");
+  }
   Installation inst;
 };
 

@@ -1,9 +1,10 @@
+#include "web/request.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include "harness.h"
 #include "web/params.h"
-#include "web/request.h"
 
 namespace {
 
@@ -12,7 +13,9 @@ using e2e::Installation;
 using e2e::Request;
 
 // The unknown command answers with the decoded list, which makes the decoder visible.
-std::string Dump(const std::string& params) { return std::string(e2e::kHtmlHeader) + "<PRE>" + params; }
+std::string Dump(const std::string& params) {
+  return std::string(e2e::kHtmlHeader) + "<PRE>" + params;
+}
 
 TEST(RequestDecoding, ListIsInReverseOrderAndTheLastOccurrenceWins) {
   Installation inst;
@@ -63,7 +66,8 @@ TEST(RequestDecoding, GetWithoutQueryIsTheHomeRoad) {
   Installation inst;
   auto r = inst.Get("");
   EXPECT_EQ(r.exit_code, 0);
-  EXPECT_EQ(inst.Read("temp/quorb.tra"), "#qs\"\"\n#*qs:<0>\n#METHOD >>GET\n#post: 0\n#qs=\"\";\n#\n\n");
+  EXPECT_EQ(inst.Read("temp/quorb.tra"),
+            "#qs\"\"\n#*qs:<0>\n#METHOD >>GET\n#post: 0\n#qs=\"\";\n#\n\n");
 }
 
 TEST(RequestDecoding, ContentLengthLongerThanTheBodyOrNegative) {
@@ -90,7 +94,8 @@ TEST(RequestDecoding, ReplayModeReusesTheLastTrace) {
   auto r = inst.Run(req);
   // The replayed line keeps its line end, so the last value ends with it.
   EXPECT_EQ(r.out, Dump("x : '1\n'\nCMD : 'first'\n"));
-  EXPECT_EQ(inst.Read("temp/quorb.tra"), "#qs\"CMD=first&x=1\n\"\n#*qs:<67>\n#arg:<TEST>\n#\nCMD=first&x=1\n\n");
+  EXPECT_EQ(inst.Read("temp/quorb.tra"),
+            "#qs\"CMD=first&x=1\n\"\n#*qs:<67>\n#arg:<TEST>\n#\nCMD=first&x=1\n\n");
 }
 
 TEST(RequestDecoding, ReplayWithoutTraceIsANormalRequest) {
@@ -111,7 +116,9 @@ TEST(Multipart, FieldsThenAFileThatMustBeLast) {
                                {"QS", "first line\r\nsecond line"},
                                {"file", content, "C:\\docs\\report.txt"},
                                {"after", "never"}});
-  EXPECT_EQ(r.out, Dump("file : 'C:\\docs\\report.txt'\nQS : 'first line'\nNum : 'TS10.00042'\nCMD : 'zz'\n"));
+  EXPECT_EQ(
+      r.out,
+      Dump("file : 'C:\\docs\\report.txt'\nQS : 'first line'\nNum : 'TS10.00042'\nCMD : 'zz'\n"));
   // Not this process's id, but the only data file there is.
   auto files = inst.List("data/tmp");
   std::string data_file;
@@ -122,7 +129,8 @@ TEST(Multipart, FieldsThenAFileThatMustBeLast) {
   EXPECT_EQ(inst.Read("data/tmp/quorb.log"),
             "file=C:\\docs\\report.txt&QS=first line&Num=TS10.00042&CMD=zz\n");
   std::string trace = inst.Read("temp/quorb.tra");
-  EXPECT_NE(trace.find("\ndelimiter:>-----------------------------7d0a1b2c3d4e5f<\n"), std::string::npos);
+  EXPECT_NE(trace.find("\ndelimiter:>-----------------------------7d0a1b2c3d4e5f<\n"),
+            std::string::npos);
   EXPECT_NE(trace.find("nom->Num\n"), std::string::npos);
   EXPECT_NE(trace.find("-->len: 10 \n"), std::string::npos);
 }
@@ -137,7 +145,8 @@ TEST(Multipart, BrowserBoundaryWithFewDashesIsRecognisedByItsContentType) {
 
 TEST(Multipart, CutShortOrWithoutClosingDelimiter) {
   Installation inst;
-  std::string body = e2e::MultipartBody({{"CMD", "zz"}, {"f", "abc-----", "a.bin"}}, "---------------------------x");
+  std::string body = e2e::MultipartBody({{"CMD", "zz"}, {"f", "abc-----", "a.bin"}},
+                                        "---------------------------x");
   body.resize(body.size() - 10);
   auto r = inst.Post(body, "multipart/form-data; boundary=---------------------------x");
   EXPECT_EQ(r.exit_code, 0);
@@ -156,7 +165,8 @@ TEST(RequestDecoding, HostileInputsEndCleanly) {
   Installation inst;
   std::string binary;
   for (int i = 0; i < 256; ++i) binary += static_cast<char>(i);
-  for (const std::string& body : {binary, std::string(1 << 20, '%'), std::string("CMD=zz&") + std::string(1 << 20, 'x')}) {
+  for (const std::string& body :
+       {binary, std::string(1 << 20, '%'), std::string("CMD=zz&") + std::string(1 << 20, 'x')}) {
     auto r = inst.Post(body);
     EXPECT_EQ(r.exit_code, 0) << r.err;
   }

@@ -24,17 +24,18 @@ TEST(ParseMultipart, FieldsFileAndTrace) {
   EXPECT_EQ(*r.upload, "AB\r\n");
   EXPECT_EQ(r.rebuilt, "up=d:\\x.txt&CMD=Attach");
   const std::string expected =
-            "\ndelimiter:>-----------------------------abc<\n->Content-Disposition: form-data; name=\n"
-            "nom->CMD\n-\r-\n-->Attach\n-->len: 6 \n->-----------------------------abc\r\n"
-            "Content-Disposition: form-data; name=\n"
-            "nom->up\n-;-\n-->d:\\x.txt\n delimiter: >-----------------------------abc<\n++: - - 0\n";
+      "\ndelimiter:>-----------------------------abc<\n->Content-Disposition: form-data; name=\n"
+      "nom->CMD\n-\r-\n-->Attach\n-->len: 6 \n->-----------------------------abc\r\n"
+      "Content-Disposition: form-data; name=\n"
+      "nom->up\n-;-\n-->d:\\x.txt\n delimiter: >-----------------------------abc<\n++: - - 0\n";
   EXPECT_EQ(r.trace.substr(0, expected.size()), expected);
 }
 
 TEST(ParseMultipart, BrokenPartialMatchIsWrittenBackAndNotRetried) {
   // "\r\n---" starts like the delimiter; the byte that breaks the match is written too.
-  std::string rest = "Content-Disposition: form-data; name=\"f\"; filename=\"a\"\r\n"
-                     "Content-Type: x\r\n\r\n--x---------------------------ab-----------------------------abc";
+  std::string rest =
+      "Content-Disposition: form-data; name=\"f\"; filename=\"a\"\r\n"
+      "Content-Type: x\r\n\r\n--x---------------------------ab-----------------------------abc";
   web::MultipartResult r = web::ParseMultipart(kLine, rest);
   ASSERT_TRUE(r.upload);
   EXPECT_EQ(*r.upload, "--x---------------------------ab");
@@ -42,7 +43,8 @@ TEST(ParseMultipart, BrokenPartialMatchIsWrittenBackAndNotRetried) {
 }
 
 TEST(ParseMultipart, MultiLineValueKeepsItsFirstLineAndNoFileMeansNoUpload) {
-  web::MultipartResult r = web::ParseMultipart(kLine, Part("QS", "one\r\ntwo\r\nthree") + Part("Num", "7"));
+  web::MultipartResult r =
+      web::ParseMultipart(kLine, Part("QS", "one\r\ntwo\r\nthree") + Part("Num", "7"));
   ASSERT_EQ(r.list.size(), 2u);
   EXPECT_EQ(r.list[0].name, "Num");
   EXPECT_EQ(r.list[1].value, "one");
@@ -50,8 +52,9 @@ TEST(ParseMultipart, MultiLineValueKeepsItsFirstLineAndNoFileMeansNoUpload) {
 }
 
 TEST(ParseMultipart, GarbageNeverCrashes) {
-  for (const std::string& rest : {std::string(""), std::string("\""), std::string("\"\""),
-                                  std::string("\"n\";"), std::string("\"n\";\"\"f"), std::string(3000, '"')}) {
+  for (const std::string& rest :
+       {std::string(""), std::string("\""), std::string("\"\""), std::string("\"n\";"),
+        std::string("\"n\";\"\"f"), std::string(3000, '"')}) {
     web::MultipartResult r = web::ParseMultipart(kLine, rest);
     EXPECT_LE(r.rebuilt.size(), 999u);
   }

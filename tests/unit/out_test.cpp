@@ -24,7 +24,9 @@ TEST(Sprintf, MalformedFormatsComeBackAsTheyStand) {
   EXPECT_EQ(base::Sprintf("no conversion"), "no conversion");
 }
 
-TEST(Sprintf, ExtraArgumentsAreIgnored) { EXPECT_EQ(base::Sprintf("plain", "x", 3), "plain"); }
+TEST(Sprintf, ExtraArgumentsAreIgnored) {
+  EXPECT_EQ(base::Sprintf("plain", "x", 3), "plain");
+}
 
 TEST(Printf, WritesToAStream) {
   char* data = nullptr;

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "base/out.h"
-#include "common/capture.h"
 #include "base/request_state.h"
+#include "common/capture.h"
 #include "config/labels.h"
 #include "config/options.h"
 
