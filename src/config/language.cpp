@@ -1,10 +1,10 @@
 #include "config/language.h"
 
-#include <cstdlib>
 #include <optional>
 #include <unordered_map>
 
 #include "base/files.h"
+#include "base/numbers.h"
 #include "base/out.h"
 #include "base/request_state.h"
 #include "config/main_config.h"
@@ -33,7 +33,7 @@ std::optional<int> LeadingNumber(std::string_view line, size_t& after_comma) {
   if (i >= line.size() || line[i] != ',') return std::nullopt;
   if (i - start > 10) return std::nullopt;  // beyond any message number
   after_comma = i + 1;
-  return std::atoi(std::string(line.substr(start, i - start)).c_str());
+  return base::LeadingNumber(line.substr(start, i - start));
 }
 
 void Load(LanguageTable& table) {

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/numbers.h"
 #include "store/buf_file.h"
 
 namespace store {
@@ -134,8 +135,7 @@ int CountWorkingDays(long from, long to);
 // Returns 0 when it stopped at the end (what was read before is kept), else 1.
 int ReadTextLine(std::FILE* stream, std::string& line);
 
-// The leading decimal number of `text` after optional white space and sign, as a signed
-// 32-bit value (held at its bounds); 0 when there is none.
-int LeadingNumber(std::string_view text);
+// The leading decimal number of a field (white space, sign, digits; held at the 32-bit bounds).
+using base::LeadingNumber;
 
 }  // namespace store

@@ -1,9 +1,7 @@
 #include "web/params.h"
 
-#include <climits>
-#include <cstdlib>
-
 #include "base/encode.h"
+#include "base/numbers.h"
 #include "base/out.h"
 
 namespace web {
@@ -16,11 +14,7 @@ const std::string& GetParam(const ParamList& list, std::string_view name) {
 }
 
 int GetParamInt(const ParamList& list, std::string_view name) {
-  // atoi's reading, without its undefined overflow: out-of-range numbers saturate.
-  long value = std::strtol(GetParam(list, name).c_str(), nullptr, 10);
-  if (value > INT_MAX) return INT_MAX;
-  if (value < INT_MIN) return INT_MIN;
-  return static_cast<int>(value);
+  return base::LeadingNumber(GetParam(list, name));
 }
 
 void AddParam(ParamList& list, std::string_view name, std::string_view value) {
