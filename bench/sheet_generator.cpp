@@ -62,7 +62,7 @@ GeneratedSet GenerateSheets(const std::string& root, int count, unsigned seed) {
       root + "/config/quorb.cfg",
       base::Sprintf("DATADIR %s\nCONFIGDIR %s/config/\nLANGUAGE EN\n", set.data_dir, root));
   base::WriteFileAtomic(root + "/config/phase.cfg",
-                        "Specification:S\nIntegration:I\nTest:T\nField:F\n");
+                        "Study:S\nIntegration:I\nTest:T\nField:F\n");
 
   std::vector<Project> projects;
   std::string project_cfg;

@@ -24,6 +24,6 @@ mkdir -p "$2"
 export QUORB_CGI="$1" QUORB_BROWSER_OUTPUT="$(cd "$2" && pwd)"
 start=$(date +%s%N)
 status=0
-node --test --test-reporter=spec "$here"/*.test.mjs || status=$?
+node --test --test-reporter=tap "$here"/*.test.mjs || status=$?
 echo "browser tests took $((($(date +%s%N) - start) / 1000000)) ms; screenshots in $QUORB_BROWSER_OUTPUT"
 exit $status

@@ -76,9 +76,9 @@ TEST_F(OptionLists, SubprojectOptionsStartWithTheirComment) {
 }
 
 TEST_F(OptionLists, IndexOptionsCarryLetterValues) {
-  Config("phase.cfg", "#phases\nspecification:S\ndeveloppement:D\n\n integration:i\nrecette:r\n");
+  Config("phase.cfg", "#phases\netude:S\ndeveloppement:D\n\n integration:i\nrecette:r\n");
   EXPECT_EQ(Capture([](base::Stream s) { config::WritePhaseOptions(s, 1); }),
-            "<OPTION VALUE=\"a\"> specification\n<OPTION SELECTED VALUE=\"b\"> developpement\n"
+            "<OPTION VALUE=\"a\"> etude\n<OPTION SELECTED VALUE=\"b\"> developpement\n"
             "<OPTION VALUE=\"c\"> recette\n");
   EXPECT_EQ(config::GetPhaseName(2), "recette");
   Config("impacts.cfg", "Usability\r\nFonctional\r\n");
