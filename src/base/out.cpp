@@ -2,6 +2,8 @@
 
 #include <exception>
 
+#include "base/request_state.h"
+
 namespace base {
 
 std::string VSprintf(std::string_view format, fmt::printf_args args) {
@@ -13,7 +15,23 @@ std::string VSprintf(std::string_view format, fmt::printf_args args) {
 }
 
 void Write(Stream stream, std::string_view text) {
-  std::fwrite(text.data(), 1, text.size(), stream ? stream : stdout);
+  if (!stream) {
+    CurrentPage().bytes += text.size();
+    stream = stdout;
+  }
+  std::fwrite(text.data(), 1, text.size(), stream);
+}
+
+PageState& CurrentPage() {
+  return Cache<PageState>();
+}
+
+void PageNote(std::string_view text) {
+  PageState& page = CurrentPage();
+  if (page.header_written)
+    Write(nullptr, text);
+  else
+    page.held.append(text);
 }
 
 }  // namespace base

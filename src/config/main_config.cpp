@@ -6,6 +6,7 @@
 #include "base/files.h"
 #include "base/out.h"
 #include "base/request_state.h"
+#include "base/text.h"
 
 namespace config {
 namespace {
@@ -15,7 +16,6 @@ constexpr size_t kValueLimit = 99;
 struct MainConfigCache {
   bool file_read = false;
   std::optional<std::string> file;  // the file's bytes; nothing when it cannot be opened
-  bool header_written = false;      // the missing-file diagnostics wrote the HTTP header
   std::optional<std::string> datadir, configdir, imgdir, statsdir, synchrodir;
   std::optional<bool> security;
 };
@@ -29,21 +29,15 @@ const char* EnvOr(const char* name, const char* fallback) {
   return v ? v : fallback;
 }
 
-bool IsSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
-}
-
 // The file's value for `key`, scanning word by word as the file has always been read: a
 // value is the rest of the line after any word equal to the key, and the last one wins.
 std::string ScanForKey(std::string_view text, std::string_view key) {
   std::string result;
   size_t pos = 0;
   while (true) {
-    while (pos < text.size() && IsSpace(text[pos])) ++pos;
-    if (pos >= text.size()) break;
-    size_t start = pos;
-    while (pos < text.size() && !IsSpace(text[pos])) ++pos;
-    if (text.substr(start, pos - start) != key) continue;
+    std::string_view word = base::NextWord(text, pos);
+    if (word.empty()) break;
+    if (word != key) continue;
     // The rest of the line: up to and including its line feed, at most 99 characters.
     size_t end = pos;
     while (end < text.size() && end - pos < kValueLimit) {
@@ -80,14 +74,10 @@ std::string GetConfig(std::string_view key) {
     cache.file_read = true;
   }
   if (!cache.file) {
-    if (!cache.header_written) {
-      base::Page("Content-type: text/html\n\n");
-      cache.header_written = true;
-    }
-    base::Page("<!script : %s>\n", EnvOr("SCRIPT_NAME", ""));
-    base::Page("<!pwd : %s>\n", EnvOr("PWD", ""));
-    base::Page("<!script : %s>\n", EnvOr("SCRIPT_FILENAME", ""));
-    base::Page("<!Unable to open : %s>\n", path);
+    base::PageNote(base::Sprintf("<!script : %s>\n", EnvOr("SCRIPT_NAME", "")));
+    base::PageNote(base::Sprintf("<!pwd : %s>\n", EnvOr("PWD", "")));
+    base::PageNote(base::Sprintf("<!script : %s>\n", EnvOr("SCRIPT_FILENAME", "")));
+    base::PageNote(base::Sprintf("<!Unable to open : %s>\n", path));
     return {};
   }
   return ScanForKey(*cache.file, key);

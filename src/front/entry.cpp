@@ -9,9 +9,10 @@
 #include "front/home.h"
 #include "sheets/create.h"
 #include "users/login.h"
-#include "web/action_codes.h"
+#include "web/actions.h"
 #include "web/identity.h"
 #include "web/request.h"
+#include "web/response.h"
 
 namespace front {
 namespace {
@@ -34,12 +35,14 @@ const std::vector<CommandEntry>& CommandTable() {
   return table;
 }
 
-// The two shared handlers of the action codes, when built.
+// The shared handlers of the actions, when built. The storing of a new sheet and printing
+// are reached through the command table.
 ActionHandler HandlerFor(web::ActionKind kind) {
   switch (kind) {
     case web::ActionKind::kStatus:
-      return nullptr;
     case web::ActionKind::kEdit:
+    case web::ActionKind::kNew:
+    case web::ActionKind::kPrint:
       return nullptr;
   }
   return nullptr;
@@ -56,7 +59,7 @@ bool DispatchCommand(std::string_view cmd, web::ParamList& list) {
       return true;
     }
   }
-  if (auto action = web::FindAction(cmd)) {
+  if (const web::Action* action = web::FindAction(cmd)) {
     if (ActionHandler handler = HandlerFor(action->kind)) {
       handler(action->code, list);
       return true;
@@ -66,7 +69,8 @@ bool DispatchCommand(std::string_view cmd, web::ParamList& list) {
 }
 
 void WriteParameterDump(const web::ParamList& list) {
-  base::Page("Content-type: text/html\n\n<PRE>");
+  web::StartHtmlPage();
+  base::Page("<PRE>");
   for (const web::Param& p : list)
     base::Page("%s : '%s'\n", base::EscapeHtml(p.name), base::EscapeHtml(p.value));
 }
@@ -109,7 +113,8 @@ void Dispatch(web::ParamList& list) {
       if (kFindHandler && web::IsAbsent(web::GetParam(list, "CMD"))) kFindHandler(list);
     }
   }
-  if (dump) WriteParameterDump(list);
+  // A request that no handler answered gets the dump too, rather than no answer at all.
+  if (dump || web::PageIsEmpty()) WriteParameterDump(list);
 }
 
 int Main(int argc, char** argv) {

@@ -4,6 +4,7 @@
 #include "config/language.h"
 #include "config/main_config.h"
 #include "web/cookies.h"
+#include "web/response.h"
 
 namespace web {
 namespace {
@@ -23,7 +24,7 @@ void WritePageHead(base::Stream stream, std::string_view title, std::string_view
     return;
   }
   bool security = config::IsSecurityOn();
-  base::Page("Content-type: text/html\n\n");
+  StartHtmlPage();
   base::Page("<HTML>\n<HEAD>\n");
   if (security) {
     WriteCookieFunctions();

@@ -3,7 +3,7 @@
 //
 //   Installation inst;                       // config/quorb.cfg, data folders, temp/
 //   auto page = inst.Get("CMD=bogus&a=1");
-//   EXPECT_EQ(page.out, "Content-type: text/html\n\n<PRE>...");
+//   EXPECT_EQ(page.out, "Content-type: text/html; charset=ISO-8859-1\n\n<PRE>...");
 //   EXPECT_EQ(inst.Read("data/tmp/quorb.log"), "CMD=bogus&a=1\n");
 #pragma once
 
@@ -111,6 +111,6 @@ std::string CaptureStdout(const std::function<void()>& fn);
 std::string MultipartBody(const std::vector<FormPart>& parts, const std::string& boundary);
 
 // The page header every HTML answer starts with.
-inline constexpr const char* kHtmlHeader = "Content-type: text/html\n\n";
+inline constexpr const char* kHtmlHeader = "Content-type: text/html; charset=ISO-8859-1\n\n";
 
 }  // namespace e2e

@@ -42,7 +42,7 @@ std::string Menu(const std::string& suffix) {
 }
 
 const std::string kPlainHead =
-    "Content-type: text/html\n\n<HTML>\n<HEAD>\n<TITLE>QUORB</TITLE>\n</HEAD>\n"
+    "Content-type: text/html; charset=ISO-8859-1\n\n<HTML>\n<HEAD>\n<TITLE>QUORB</TITLE>\n</HEAD>\n"
     "<BODY BACKGROUND=/quorb/images//fond.gif BGCOLOR=\"#FFFFFF\" TEXT=\"#000000\" >\n";
 
 TEST(HomePage, SecurityOffShowsTheWholeMenuWithBareLinks) {
@@ -105,7 +105,8 @@ TEST(HelpPage, TitleAndNotice) {
   inst.InstallLanguageFiles();
   auto r = inst.Get("CMD=help");
   EXPECT_EQ(r.out,
-            "Content-type: text/html\n\n<HTML>\n<HEAD>\n<TITLE>HELP</TITLE>\n</HEAD>\n"
+            "Content-type: text/html; "
+            "charset=ISO-8859-1\n\n<HTML>\n<HEAD>\n<TITLE>HELP</TITLE>\n</HEAD>\n"
             "<BODY BACKGROUND=/quorb/images//fond.gif BGCOLOR=\"#FFFFFF\" TEXT=\"#000000\" >\n"
             "<H1>QUORB Help</H1>\n"
             "<Table WIDTH=400><TR><TD>\n<FONT COLOR=RED><H1>Error</H1></font>\n"

@@ -122,7 +122,8 @@ TEST(Login, SecurityOffStillChecksButWritesNoCookieNorScripts) {
   EXPECT_EQ(r.out.find("<SCRIPT LANGUAGE=JavaScript>  \n"), std::string::npos);
   EXPECT_EQ(r.out.find("ecritCookie"), std::string::npos);
   std::regex shape(
-      "Content-type: text/html\n\n<HTML>\n<HEAD>\n<TITLE>QUORB Login2</TITLE>\n</HEAD>\n"
+      "Content-type: text/html; charset=ISO-8859-1\n\n<HTML>\n<HEAD>\n<TITLE>QUORB "
+      "Login2</TITLE>\n</HEAD>\n"
       "<BODY BACKGROUND=/quorb/images//fond.gif BGCOLOR=\"#FFFFFF\" TEXT=\"#000000\" >\n"
       "<FORM NAME=mainform METHOD=POST ACTION=/cgi-bin/quorb.cgi>\n"
       "<INPUT TYPE=HIDDEN NAME=Uid VALUE=\"mqnxct#VGUV#\\d+\">\n"

@@ -75,14 +75,16 @@ class PageFrame : public ::testing::Test {
 TEST_F(PageFrame, DefaultColourCarriesTheBackgroundImage) {
   InProcess req(inst);
   EXPECT_EQ(CaptureStdout([] { web::WritePageHead(nullptr, "QUORB", "", {}); }),
-            "Content-type: text/html\n\n<HTML>\n<HEAD>\n<TITLE>QUORB</TITLE>\n</HEAD>\n"
+            "Content-type: text/html; "
+            "charset=ISO-8859-1\n\n<HTML>\n<HEAD>\n<TITLE>QUORB</TITLE>\n</HEAD>\n"
             "<BODY BACKGROUND=/quorb/images//fond.gif BGCOLOR=\"#FFFFFF\" TEXT=\"#000000\" >\n");
 }
 
 TEST_F(PageFrame, CallersColourHasNoBackgroundImage) {
   InProcess req(inst);
   EXPECT_EQ(CaptureStdout([] { web::WritePageHead(nullptr, "Sheet <b>", "#C0C0C0", {}); }),
-            "Content-type: text/html\n\n<HTML>\n<HEAD>\n<TITLE>Sheet &lt;b&gt;</TITLE>\n</HEAD>\n"
+            "Content-type: text/html; charset=ISO-8859-1\n\n<HTML>\n<HEAD>\n<TITLE>Sheet "
+            "&lt;b&gt;</TITLE>\n</HEAD>\n"
             "<BODY BGCOLOR=\"#C0C0C0\" TEXT=\"#000000\" >\n");
 }
 

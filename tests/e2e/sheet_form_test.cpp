@@ -23,7 +23,8 @@ TEST(CreateForm, ListsPresetFromTheUserContext) {
   auto r = inst.Get("CMD=create&QS=find%3D1%22");
   EXPECT_EQ(
       r.out,
-      "Content-type: text/html\n\n<HTML>\n<HEAD>\n<TITLE>New fact sheet</TITLE>\n</HEAD>\n"
+      "Content-type: text/html; charset=ISO-8859-1\n\n<HTML>\n<HEAD>\n<TITLE>New fact "
+      "sheet</TITLE>\n</HEAD>\n"
       "<BODY BACKGROUND=/quorb/images//fond.gif BGCOLOR=\"#FFFFFF\" TEXT=\"#000000\" >\n"
       "<SCRIPT LANGUAGE=\"JavaScript\">\nfunction changePage(page,menu)\n{\n"
       "   document.location = page\n}\n</SCRIPT>\n"
