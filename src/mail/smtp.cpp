@@ -6,12 +6,10 @@
 
 #include "base/files.h"
 #include "base/out.h"
-#include "config/main_config.h"
 
 namespace mail {
 namespace {
 
-constexpr size_t kSenderMax = 51;
 constexpr size_t kHostMax = 50;
 
 // Whether `text` holds a whole reply: its last line is ended and is not a continuation
@@ -83,16 +81,15 @@ bool SendData(int socket, const std::string& path, int seconds) {
   return true;
 }
 
-void Dialogue(int socket, std::string_view recipients, const std::string& path, int seconds) {
-  std::string sender = SenderName();
-  std::string domain = StripLineBreaks(config::GetConfig("DOMAIN"));
-
+void Dialogue(int socket, std::string_view sender, std::string_view recipients,
+              const std::string& path, int seconds) {
   if (ReadReply(socket, seconds).empty()) {
     base::Page("<! no greeting from the mail server >\n");
     return;
   }
   if (!Command(socket, base::Sprintf("HELO %s\r\n", LocalHostName()), seconds)) return;
-  if (!Command(socket, base::Sprintf("MAIL FROM: %s@%s\r\n", sender, domain), seconds)) return;
+  if (!Command(socket, base::Sprintf("MAIL FROM: %s\r\n", StripLineBreaks(sender)), seconds))
+    return;
   std::string_view rest = recipients;
   while (!rest.empty()) {
     size_t comma = rest.find(',');
@@ -110,13 +107,6 @@ void Dialogue(int socket, std::string_view recipients, const std::string& path, 
 
 }  // namespace
 
-std::string SenderName() {
-  std::string sender = StripLineBreaks(config::GetConfig("WWW"));
-  if (sender.empty()) sender = "www";
-  if (sender.size() > kSenderMax) sender.resize(kSenderMax);
-  return sender;
-}
-
 std::string StripLineBreaks(std::string_view text) {
   std::string out;
   out.reserve(text.size());
@@ -126,12 +116,12 @@ std::string StripLineBreaks(std::string_view text) {
   return out;
 }
 
-void SmtpSend(std::string_view server, std::string_view recipients, const std::string& path,
-              int seconds) {
+void SmtpSend(std::string_view server, std::string_view sender, std::string_view recipients,
+              const std::string& path, int seconds) {
   int socket = NetConnect(StripLineBreaks(server), "25", seconds);
   base::Page("<! sock : %d >\n", socket);
   if (socket < 0) return;
-  Dialogue(socket, recipients, path, seconds);
+  Dialogue(socket, sender, recipients, path, seconds);
   NetClose(socket);
 }
 

@@ -10,36 +10,11 @@
 #include "config/main_config.h"
 #include "config/projects.h"
 #include "store/store.h"
+#include "web/actions.h"
 #include "web/cookies.h"
 
 namespace sheets {
 namespace {
-
-struct Button {
-  std::string_view image;
-  std::string_view action;
-  int label;
-};
-
-constexpr Button kButtons[] = {
-    {"header", "Change_Header", 140},
-    {"observe", "Observed", 141},
-    {"analyse", "Analyse", 142},
-    {"attach", "Attach", 143},
-    {"copy", "Copy", 144},
-    {"assign", "Assign", 145},
-    {"open", "Open", 146},
-    {"notabug", "Not_a_Bug", 147},
-    {"notRep", "Not_Reproducible", 148},
-    {"duplicate", "Duplicate", 149},
-    {"postpone", "Postpone", 150},
-    {"correct", "Corrected", 151},
-    {"forverif", "For_Verification", 152},
-    {"verify", "Verified", 153},
-    {"reject", "Rejected", 154},
-    {"abandon", "Abandoned", 155},
-    {"print", "Print", 156},
-};
 
 // What the display keeps for the rest of the request: the number of action bars written
 // so far (the anchor of the next one) and the absolute base of links in mail files.
@@ -216,13 +191,14 @@ void WriteActionBar(base::Stream out, std::string_view name, std::string_view qs
   const std::string script = web::ScriptName();
   const std::string query = QueryValue(qs);
   const std::string& images = config::GetImageDir();
-  for (const Button& button : kButtons) {
+  for (const web::Action& button : web::Actions()) {
+    if (button.image.empty()) continue;
     const std::string& base_url = LinkBase(out);
-    base::Printf(out, "<TD><A HREF=%s%s?%s=%s&%s=%s", base_url, script, "CMD", button.action, "Num",
+    base::Printf(out, "<TD><A HREF=%s%s?%s=%s&%s=%s", base_url, script, "CMD", button.cmd, "Num",
                  safe_name);
     base::Printf(out, "&QS=%s", query);
     base::Write(out, ">");
-    base::Printf(out, "<IMG NAME=%s%s SRC=%s%s/%s.gif WIDTH=30 HEIGHT=20 ALT=\"%s\"", button.action,
+    base::Printf(out, "<IMG NAME=%s%s SRC=%s%s/%s.gif WIDTH=30 HEIGHT=20 ALT=\"%s\"", button.cmd,
                  suffix, base_url, images, button.image, config::Msg(button.label));
     base::Write(out, " BORDER=0></A> </TD>\n");
   }
@@ -247,10 +223,10 @@ void WriteEscaped(base::Stream out, std::string_view text) {
         html += "<BR>\n";
         break;
       case '<':
-        html += "&lt;\n";
+        html += "&lt;";
         break;
       case ' ':
-        html += "&nbsp;\n";
+        html += "&nbsp;";
         break;
       default:
         html += c;
@@ -260,15 +236,7 @@ void WriteEscaped(base::Stream out, std::string_view text) {
 }
 
 std::string EncodeQS(std::string_view text) {
-  std::string out;
-  out.reserve(text.size() * 3);
-  for (unsigned char c : text) {
-    if (IsAlnum(c))
-      out += static_cast<char>(c);
-    else
-      AppendHex(out, c);
-  }
-  return out;
+  return base::UrlEncode(text, /*blank_as_plus=*/false);
 }
 
 }  // namespace sheets

@@ -23,7 +23,7 @@ void WriteActionBar(base::Stream out, std::string_view name, std::string_view qs
 // The header table, the entries table and the log table of the sheet.
 void WriteSheetBody(const store::FactSheet& sheet, base::Stream out);
 
-// An entry body as HTML: a line feed becomes "<BR>\n", "<" "&lt;\n", a blank "&nbsp;\n".
+// An entry body as HTML: a line feed becomes "<BR>\n", "<" "&lt;", a blank "&nbsp;".
 void WriteEscaped(base::Stream out, std::string_view text);
 
 // Letters and digits stay; every other byte becomes "%" and two upper-case hex digits.

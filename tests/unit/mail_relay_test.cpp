@@ -15,7 +15,7 @@
 #include <thread>
 
 #include "base/request_state.h"
-#include "mail/notify.h"
+#include "sheets/notify.h"
 #include "smtp_peer.h"
 #include "store/sheet.h"
 
@@ -117,7 +117,7 @@ TEST(RealRelay, NotificationArrivesWithEnvelopeSubjectAndBody) {
   };
   std::fflush(stdout);
   testing::internal::CaptureStdout();
-  mail::SendNotification("TS.00007", 5, "kolvar", writer);
+  sheets::SendNotification("TS.00007", 5, "kolvar", writer);
   std::fflush(stdout);
   std::string page = testing::internal::GetCapturedStdout();
 

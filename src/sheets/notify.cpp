@@ -1,4 +1,4 @@
-#include "mail/notify.h"
+#include "sheets/notify.h"
 
 #include <unistd.h>
 
@@ -6,41 +6,18 @@
 #include <vector>
 
 #include "base/files.h"
+#include "base/text.h"
 #include "config/language.h"
 #include "config/main_config.h"
 #include "config/projects.h"
 #include "mail/smtp.h"
 #include "store/store.h"
+#include "web/actions.h"
 
-namespace mail {
+namespace sheets {
+
+using mail::StripLineBreaks;
 namespace {
-
-struct ActionEntry {
-  std::string_view name;
-  int label;
-};
-
-constexpr ActionEntry kActions[] = {
-    {"new", 200},
-    {"Change_Header", 140},
-    {"Observed", 141},
-    {"Analyse", 142},
-    {"Copy", 144},
-    {"Assign", 145},
-    {"Open", 146},
-    {"Not_a_Bug", 147},
-    {"Not_Reproducible", 148},
-    {"Duplicate", 149},
-    {"Postpone", 150},
-    {"Corrected", 151},
-    {"For_Verification", 152},
-    {"Verified", 153},
-    {"Rejected", 154},
-    {"Abandoned", 155},
-    {"Edit", 2024},
-    {"Attach", 143},
-};
-constexpr int kActionTotal = sizeof kActions / sizeof kActions[0];
 
 // Limits of "sendmail.cfg": a line, a recipient word, a login (the sheet's login fields).
 constexpr size_t kLineMax = 1024;
@@ -48,24 +25,7 @@ constexpr size_t kWordMax = 51;
 constexpr size_t kLoginMax = 19;
 // The joined addresses.
 constexpr size_t kAddressesMax = 1027;
-
-bool IsSeparator(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
-// The words of `text`, separated by blanks and tabs (a carriage return left by a CR LF
-// line end separates too, so it never reaches an address).
-std::vector<std::string_view> Words(std::string_view text) {
-  std::vector<std::string_view> words;
-  size_t i = 0;
-  while (i < text.size()) {
-    while (i < text.size() && IsSeparator(text[i])) ++i;
-    size_t start = i;
-    while (i < text.size() && !IsSeparator(text[i])) ++i;
-    if (i > start) words.push_back(text.substr(start, i - start));
-  }
-  return words;
-}
+constexpr size_t kSenderMax = 51;
 
 // What a recipient word stands for: a role letter names a field of the sheet or of the
 // project, any other word stands for itself.
@@ -128,11 +88,20 @@ std::string AddressOf(const std::string& login, const std::vector<std::string>& 
 }  // namespace
 
 std::string_view ActionName(int code) {
-  return code >= 0 && code < kActionTotal ? kActions[code].name : std::string_view();
+  const web::Action* action = web::ActionOfCode(code);
+  return action ? action->cmd : std::string_view();
 }
 
 int ActionLabel(int code) {
-  return code >= 0 && code < kActionTotal ? kActions[code].label : 200;
+  const web::Action* action = web::ActionOfCode(code);
+  return action ? action->label : 200;
+}
+
+std::string SenderName() {
+  std::string sender = StripLineBreaks(config::GetConfig("WWW"));
+  if (sender.empty()) sender = "www";
+  if (sender.size() > kSenderMax) sender.resize(kSenderMax);
+  return sender;
 }
 
 std::string CollectRecipients(const store::FactSheet& sheet, int code,
@@ -144,7 +113,8 @@ std::string CollectRecipients(const store::FactSheet& sheet, int code,
   std::string line;
   while (reader.Next(line)) {
     if (line.size() > kLineMax) line.resize(kLineMax);
-    std::vector<std::string_view> words = Words(line);
+    std::vector<std::string_view> words;
+    base::AppendWords(line, words);
     if (words.empty() || key.empty() || words.front() != key) continue;
     for (size_t i = 1; i < words.size(); ++i) {
       std::string_view word = words[i].substr(0, kWordMax);
@@ -201,11 +171,12 @@ void SendNotification(std::string_view name, int code, std::optional<std::string
     base::Page("<! mail %s - %s >\n", recipients, path);
     std::string server = config::GetConfig("MAILSERV");
     base::Page("<! sending through %s >\n", server);
-    SmtpSend(server, recipients, path);
+    std::string sender = SenderName() + "@" + StripLineBreaks(config::GetConfig("DOMAIN"));
+    mail::SmtpSend(server, sender, recipients, path);
   } else {
     base::Page("<! No mail to send, destination empty >\n");
   }
   base::RemoveFile(path);
 }
 
-}  // namespace mail
+}  // namespace sheets

@@ -1,5 +1,7 @@
 // Notification mails: the action table, the recipients that "sendmail.cfg" names, and the
 // message that reaches the relay.
+#include "sheets/notify.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -10,7 +12,6 @@
 #include <string>
 
 #include "base/request_state.h"
-#include "mail/notify.h"
 #include "smtp_peer.h"
 #include "store/sheet.h"
 
@@ -60,7 +61,7 @@ class NotifyTest : public ::testing::Test {
   std::pair<std::string, std::string> Collect(int code, std::optional<std::string_view> user) {
     std::fflush(stdout);
     testing::internal::CaptureStdout();
-    std::string to = mail::CollectRecipients(sheet_, code, user);
+    std::string to = sheets::CollectRecipients(sheet_, code, user);
     std::fflush(stdout);
     return {to, testing::internal::GetCapturedStdout()};
   }
@@ -70,22 +71,22 @@ class NotifyTest : public ::testing::Test {
 };
 
 TEST(ActionTable, NamesAndLabels) {
-  EXPECT_EQ(mail::ActionName(0), "new");
-  EXPECT_EQ(mail::ActionName(1), "Change_Header");
-  EXPECT_EQ(mail::ActionName(8), "Not_Reproducible");
-  EXPECT_EQ(mail::ActionName(16), "Edit");
-  EXPECT_EQ(mail::ActionName(17), "Attach");
-  EXPECT_EQ(mail::ActionName(18), "");
-  EXPECT_EQ(mail::ActionLabel(0), 200);
-  EXPECT_EQ(mail::ActionLabel(4), 144);
-  EXPECT_EQ(mail::ActionLabel(16), 2024);
-  EXPECT_EQ(mail::ActionLabel(17), 143);
-  EXPECT_EQ(mail::ActionLabel(18), 200);
-  EXPECT_EQ(mail::ActionLabel(-1), 200);
+  EXPECT_EQ(sheets::ActionName(0), "new");
+  EXPECT_EQ(sheets::ActionName(1), "Change_Header");
+  EXPECT_EQ(sheets::ActionName(8), "Not_Reproducible");
+  EXPECT_EQ(sheets::ActionName(16), "Edit");
+  EXPECT_EQ(sheets::ActionName(17), "Attach");
+  EXPECT_EQ(sheets::ActionName(18), "");
+  EXPECT_EQ(sheets::ActionLabel(0), 200);
+  EXPECT_EQ(sheets::ActionLabel(4), 144);
+  EXPECT_EQ(sheets::ActionLabel(16), 2024);
+  EXPECT_EQ(sheets::ActionLabel(17), 143);
+  EXPECT_EQ(sheets::ActionLabel(18), 200);
+  EXPECT_EQ(sheets::ActionLabel(-1), 200);
 }
 
 TEST_F(NotifyTest, MessageFileIsNamedAfterTheProcess) {
-  EXPECT_EQ(mail::MessageFilePath(1234), (root_ / "data").string() + "//tmp/bugmail.1234l");
+  EXPECT_EQ(sheets::MessageFilePath(1234), (root_ / "data").string() + "//tmp/bugmail.1234l");
 }
 
 TEST_F(NotifyTest, NoSendmailFileMailsNobody) {
@@ -154,10 +155,10 @@ TEST_F(NotifyTest, MailCarriesTheSheetToEachRecipient) {
   };
   std::fflush(stdout);
   testing::internal::CaptureStdout();
-  mail::SendNotification("TS10.00042", 16, "kolvar", writer);
+  sheets::SendNotification("TS10.00042", 16, "kolvar", writer);
   std::fflush(stdout);
   std::string page = testing::internal::GetCapturedStdout();
-  std::string path = mail::MessageFilePath(static_cast<unsigned>(getpid()));
+  std::string path = sheets::MessageFilePath(static_cast<unsigned>(getpid()));
   EXPECT_EQ(written_for, "Crash");
   EXPECT_FALSE(fs::exists(path));
   EXPECT_NE(page.find("<! mail duval@corp.test,sub@corp.test - " + path +
@@ -177,7 +178,7 @@ TEST_F(NotifyTest, MailCarriesTheSheetToEachRecipient) {
 
 TEST_F(NotifyTest, MessageHeadPerActionAndAuthor) {
   Write("data/T.00001", store::FormatSheet(sheet_));
-  std::string path = mail::MessageFilePath(static_cast<unsigned>(getpid()));
+  std::string path = sheets::MessageFilePath(static_cast<unsigned>(getpid()));
   std::string head;
   // The sheet writer is called with the head already in the file.
   auto writer = [&](base::Stream out, const store::FactSheet&) {
@@ -197,7 +198,7 @@ TEST_F(NotifyTest, MessageHeadPerActionAndAuthor) {
   for (const Case& c : cases) {
     std::fflush(stdout);
     testing::internal::CaptureStdout();
-    mail::SendNotification("T.00001", c.code, c.user, writer);
+    sheets::SendNotification("T.00001", c.code, c.user, writer);
     std::fflush(stdout);
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(head, "Content-Type: text/html; charset=us-ascii\n" + c.subject +
@@ -208,12 +209,12 @@ TEST_F(NotifyTest, MessageHeadPerActionAndAuthor) {
 TEST_F(NotifyTest, UnreadableSheetOrNobodyToMail) {
   std::fflush(stdout);
   testing::internal::CaptureStdout();
-  mail::SendNotification("T.00404", 0, std::nullopt, nullptr);
+  sheets::SendNotification("T.00404", 0, std::nullopt, nullptr);
   Write("data/T.00001", store::FormatSheet(sheet_));
-  mail::SendNotification("T.00001", 0, std::nullopt, nullptr);
+  sheets::SendNotification("T.00001", 0, std::nullopt, nullptr);
   std::fflush(stdout);
   std::string page = testing::internal::GetCapturedStdout();
-  std::string path = mail::MessageFilePath(static_cast<unsigned>(getpid()));
+  std::string path = sheets::MessageFilePath(static_cast<unsigned>(getpid()));
   EXPECT_FALSE(fs::exists(path));
   std::string opened = "<! Send Mail ";
   EXPECT_EQ(page.find(opened), 0u);
@@ -225,7 +226,7 @@ TEST_F(NotifyTest, UnreadableSheetOrNobodyToMail) {
   fs::remove_all(root_ / "data" / "tmp");
   std::fflush(stdout);
   testing::internal::CaptureStdout();
-  mail::SendNotification("T.00001", 0, std::nullopt, nullptr);
+  sheets::SendNotification("T.00001", 0, std::nullopt, nullptr);
   std::fflush(stdout);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "<! Send Mail 0,errno:2, file:" + path + ">\n");
 }

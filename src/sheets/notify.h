@@ -11,12 +11,15 @@
 #include "base/out.h"
 #include "store/sheet.h"
 
-namespace mail {
+namespace sheets {
 
 // The key of action `code` in "sendmail.cfg" ("new" for 0); empty for an unknown code.
 std::string_view ActionName(int code);
 // The message that names action `code` in the mail subject; 200 for an unknown code.
 int ActionLabel(int code);
+
+// The sender's name: the WWW value, "www" when empty, at most 51 characters.
+std::string SenderName();
 
 // The recipients of the mail for action `code` on `sheet`: the addresses of the logins that
 // "sendmail.cfg" names, joined with ",", each login once and never the acting `user`.
@@ -35,4 +38,4 @@ using SheetWriter = std::function<void(base::Stream file, const store::FactSheet
 void SendNotification(std::string_view name, int code, std::optional<std::string_view> user,
                       const SheetWriter& write_sheet);
 
-}  // namespace mail
+}  // namespace sheets
