@@ -71,4 +71,23 @@ std::string UrlDecode(std::string_view text) {
   return out;
 }
 
+std::string UrlEncode(std::string_view text, bool blank_as_plus) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size() * 3);
+  for (char ch : text) {
+    unsigned char c = static_cast<unsigned char>(ch);
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) {
+      out += ch;
+    } else if (c == ' ' && blank_as_plus) {
+      out += '+';
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
+}
+
 }  // namespace base

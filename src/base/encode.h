@@ -13,6 +13,10 @@ std::string EscapeHtml(std::string_view text);
 // For a value written inside a script string: as EscapeHtml, and '\' doubled.
 std::string EscapeScript(std::string_view text);
 
+// Percent-encodes a text for a link or a form value: ASCII letters and digits stay, a blank
+// becomes "+" (`blank_as_plus`) or "%20", every other byte "%" and two upper-case hex digits.
+std::string UrlEncode(std::string_view text, bool blank_as_plus = true);
+
 // Decodes one url-encoded value: '+' is a blank, "%XX" the byte it encodes, a decoded 0xA0 a
 // blank. A '%' without two hexadecimal digits after it stands for itself and takes the (at
 // most two) characters that follow it with it.

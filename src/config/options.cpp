@@ -4,15 +4,12 @@
 #include <vector>
 
 #include "base/encode.h"
+#include "base/text.h"
 #include "config/labels.h"
 #include "config/projects.h"
 
 namespace config {
 namespace {
-
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
-}
 
 // The words of the non-comment lines of `path`.
 std::vector<std::string_view> WordsOf(const std::string& path) {
@@ -20,13 +17,7 @@ std::vector<std::string_view> WordsOf(const std::string& path) {
   for (const ConfigLine& line : ReadConfigFile(path).lines) {
     std::string_view text = line.text;
     if (IsCommentLine(text)) continue;
-    size_t pos = 0;
-    while (pos < text.size()) {
-      while (pos < text.size() && IsBlank(text[pos])) ++pos;
-      size_t start = pos;
-      while (pos < text.size() && !IsBlank(text[pos])) ++pos;
-      if (pos > start) words.push_back(text.substr(start, pos - start));
-    }
+    base::AppendWords(text, words);
   }
   return words;
 }
@@ -105,7 +96,7 @@ void WriteUserOptions(base::Stream stream, std::string_view project, std::string
       std::string_view text = line.text;
       if (IsCommentLine(text)) continue;
       size_t end = 0;
-      while (end < text.size() && text[end] != ':' && !IsBlank(text[end])) ++end;
+      while (end < text.size() && text[end] != ':' && !base::IsBlank(text[end])) ++end;
       std::string_view login = text.substr(0, end);
       if (login.empty()) continue;
       base::Printf(stream, login == selected ? "<OPTION SELECTED> %s\n" : "<OPTION> %s\n",

@@ -7,6 +7,7 @@
 #include "base/files.h"
 #include "base/out.h"
 #include "base/request_state.h"
+#include "base/text.h"
 #include "config/main_config.h"
 
 namespace config {
@@ -32,10 +33,6 @@ ProjectFilesCache& Cached() {
   return base::Cache<ProjectFilesCache>();
 }
 
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
-}
-
 bool IsWantedFilter(std::string_view filter) {
   return !filter.empty() && filter != " ";
 }
@@ -49,17 +46,8 @@ std::string_view WithoutCr(std::string_view text) {
 // From `text`, the run of characters up to the first ":" or blank.
 std::string_view Token(std::string_view text) {
   size_t end = 0;
-  while (end < text.size() && text[end] != ':' && !IsBlank(text[end])) ++end;
+  while (end < text.size() && text[end] != ':' && !base::IsBlank(text[end])) ++end;
   return text.substr(0, end);
-}
-
-// The first word: leading blanks skipped, up to the next blank.
-std::string_view FirstWord(std::string_view text) {
-  size_t start = 0;
-  while (start < text.size() && IsBlank(text[start])) ++start;
-  size_t end = start;
-  while (end < text.size() && !IsBlank(text[end])) ++end;
-  return text.substr(start, end - start);
 }
 
 // The project named by a line of "project.cfg": the text before the first ":"; nothing for
@@ -132,7 +120,7 @@ const std::vector<Phase>& Phases() {
       phase.name = WithoutCr(text);
     } else {
       phase.name = text.substr(0, colon);
-      std::string_view word = FirstWord(text.substr(colon + 1));
+      std::string_view word = base::FirstWord(text.substr(colon + 1));
       if (!word.empty()) phase.letter = word.front();
     }
     slot->push_back(std::move(phase));
@@ -147,7 +135,7 @@ const std::vector<std::string>& Impacts() {
   for (const ConfigLine& line : ReadConfigFile(GetImpactFilePath()).lines) {
     if (slot->size() >= kMaxTableEntries) break;
     if (!IsIndexedLine(line.text)) continue;
-    slot->emplace_back(FirstWord(line.text));
+    slot->emplace_back(base::FirstWord(line.text));
   }
   return *slot;
 }

@@ -8,42 +8,15 @@
 #include "web/identity.h"
 
 namespace web {
-namespace {
-
-bool IsAsciiAlnum(unsigned char c) {
-  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
-
-}  // namespace
-
 std::string ScriptName() {
   const char* v = std::getenv("SCRIPT_NAME");
   return v ? v : "";
 }
 
-std::string UrlEncode(std::string_view text) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(text.size());
-  for (char ch : text) {
-    unsigned char c = static_cast<unsigned char>(ch);
-    if (IsAsciiAlnum(c)) {
-      out += ch;
-    } else if (c == ' ') {
-      out += '+';
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
-}
-
 std::string UidSuffix() {
   const std::string& uid = GetCurrentUid();
   if (!config::IsSecurityOn() || uid.empty() || uid.front() == ' ') return "";
-  return "&Uid=" + UrlEncode(uid);
+  return "&Uid=" + base::UrlEncode(uid);
 }
 
 std::string LoginUrl(const ParamList& /*list*/, int step) {

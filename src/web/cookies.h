@@ -11,9 +11,6 @@ namespace web {
 // `SCRIPT_NAME`, the address of this program (empty when unset).
 std::string ScriptName();
 
-// Letters and digits stay, a blank becomes '+', every other byte "%XX" (upper-case hex).
-std::string UrlEncode(std::string_view text);
-
 // "&Uid=" and the url-encoded current identity; empty when security is off or there is no
 // identity (empty or beginning with a blank).
 std::string UidSuffix();

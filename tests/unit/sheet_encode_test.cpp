@@ -21,7 +21,8 @@ std::string Escaped(const std::string& text) {
 }
 
 TEST(WriteEscaped, LineFeedsLessThanAndBlanksOnly) {
-  EXPECT_EQ(Escaped("a <b>"), "a&nbsp;\n&lt;\nb>");
+  // Pasted code reads as typed: one entity per blank and per "<", nothing added.
+  EXPECT_EQ(Escaped("a  <script>"), "a&nbsp;&nbsp;&lt;script>");
   EXPECT_EQ(Escaped("x\ny\n"), "x<BR>\ny<BR>\n");
   EXPECT_EQ(Escaped("&\"\t\r"), "&\"\t\r");
   EXPECT_EQ(Escaped(""), "");

@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 
+#include "base/encode.h"
 #include "base/request_state.h"
 #include "front/home.h"
 #include "users/login.h"
@@ -47,9 +48,9 @@ TEST(Uid, LoginAndProjectBeyond67CharactersCannotBeCarried) {
 }
 
 TEST(Cookies, UrlEncodeKeepsLettersAndDigitsOnly) {
-  EXPECT_EQ(web::UrlEncode("a b/c"), "a+b%2Fc");
-  EXPECT_EQ(web::UrlEncode("mqnxct#VGUV#12"), "mqnxct%23VGUV%2312");
-  EXPECT_EQ(web::UrlEncode("\\\xe9_-."), "%5C%E9%5F%2D%2E");
+  EXPECT_EQ(base::UrlEncode("a b/c"), "a+b%2Fc");
+  EXPECT_EQ(base::UrlEncode("mqnxct#VGUV#12"), "mqnxct%23VGUV%2312");
+  EXPECT_EQ(base::UrlEncode("\\\xe9_-."), "%5C%E9%5F%2D%2E");
 }
 
 TEST(Home, HelpFolderBesideTheImageFolder) {
