@@ -11,8 +11,8 @@
 #include "config/main_config.h"
 #include "config/options.h"
 #include "config/projects.h"
-#include "mail/notify.h"
 #include "sheets/display.h"
+#include "sheets/notify.h"
 #include "store/store.h"
 #include "users/rights.h"
 #include "users/user_context.h"
@@ -247,24 +247,25 @@ int StoreNewSheet(const web::ParamList& params) {
   header.pop_back();
   store::ParseHeader(header, sheet);
 
-  sheet.number = store::FirstFreeNumber(store::GetSheetPrefixOf(sheet));
-  const std::string name = store::GetSheetName(sheet);
   store::LogAction(sheet, "%s %s", Msg(113), sheet.submitter);
   store::AddEntry(sheet, Msg(107), sheet.submitter, sheet.created, ValueOrEmpty(params, "text"));
+  // The number is the lowest free one when the file is placed.
+  store::Stored stored = store::CreateSheet(sheet);
+  const std::string name = store::GetSheetName(sheet);
 
   WriteCreatedHead(name);
   WriteActionBar(nullptr, name, "");
   WriteSheetBody(sheet, nullptr);
 
-  if (store::WriteSheet(sheet) != 1) {
-    // The sheet was shown but not kept: say so, and announce nothing.
-    web::ErrorBoxArg(501, base::JoinPath(config::GetDataDir(), name));
-  } else {
-    mail::SendNotification(name, 0, sheet.submitter,
-                           [&name](base::Stream file, const store::FactSheet& stored) {
-                             WriteActionBar(file, name, "");
-                             WriteSheetBody(stored, file);
-                           });
+  // A failure is said on the page; a sheet that is not both in its file and in the index is
+  // announced to nobody.
+  if (!store::IsStored(stored)) web::ErrorBoxArg(501, base::JoinPath(config::GetDataDir(), name));
+  if (store::IsStored(stored) || stored == store::Stored::kNoJournal) {
+    SendNotification(name, 0, sheet.submitter,
+                     [&name](base::Stream file, const store::FactSheet& written) {
+                       WriteActionBar(file, name, "");
+                       WriteSheetBody(written, file);
+                     });
   }
   users::SaveUserContext(sheet.submitter, sheet.project, sheet.group, sheet.phase);
   return 1;

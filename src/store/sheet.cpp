@@ -122,125 +122,81 @@ size_t FindBars(std::string_view line, size_t* bars, size_t max) {
   return LeadingNumber(text);
 }
 
+// The 26 fields before the title, in the order of the header line. Text fields are cut to
+// their capacity; numbers are decimal; small codes are one letter.
+enum class FieldKind { kText, kNumber, kLetter };
+struct HeaderField {
+  FieldKind kind;
+  std::string FactSheet::*text;  // kText
+  int FactSheet::*number;        // kNumber, kLetter
+  size_t capacity;               // kText
+};
+constexpr HeaderField Text(std::string FactSheet::*field, size_t capacity) {
+  return {FieldKind::kText, field, nullptr, capacity};
+}
+constexpr HeaderField Number(int FactSheet::*field) {
+  return {FieldKind::kNumber, nullptr, field, 0};
+}
+constexpr HeaderField Letter(int FactSheet::*field) {
+  return {FieldKind::kLetter, nullptr, field, 0};
+}
+const HeaderField kFields[kHeaderFields - 1] = {
+    Text(&FactSheet::subCode, kSubCodeSize),
+    Number(&FactSheet::number),
+    Letter(&FactSheet::phase),
+    Number(&FactSheet::created),
+    Text(&FactSheet::submitter, kLoginSize),
+    Letter(&FactSheet::sev),
+    Text(&FactSheet::project, kNameSize),
+    Text(&FactSheet::group, kNameSize),
+    Text(&FactSheet::prog, kNameSize),
+    Text(&FactSheet::version, kVersionSize),
+    Text(&FactSheet::exp, kVersionSize),
+    Letter(&FactSheet::status),
+    Number(&FactSheet::postponed),
+    Text(&FactSheet::resp, kLoginSize),
+    Text(&FactSheet::corrector, kLoginSize),
+    Number(&FactSheet::corrDate),
+    Text(&FactSheet::corrVers, kVersionSize),
+    Text(&FactSheet::verifier, kLoginSize),
+    Number(&FactSheet::verDate),
+    Text(&FactSheet::verVers, kVersionSize),
+    Letter(&FactSheet::type),
+    Letter(&FactSheet::impact),
+    Text(&FactSheet::mdapda, kMdapdaSize),
+    Text(&FactSheet::test, kTestSize),
+    Number(&FactSheet::corrLoad),
+    Number(&FactSheet::Load),
+};
+
+// Stores field `index` (0 for the first; 26 and beyond: the title) of a header line.
+[[gnu::always_inline]] inline void StoreField(FactSheet& s, size_t index, std::string_view v) {
+  if (index >= kHeaderFields - 1) return Assign(s.title, v, kTitleSize);
+  const HeaderField& f = kFields[index];
+  switch (f.kind) {
+    case FieldKind::kText:
+      return Assign(s.*f.text, v, f.capacity);
+    case FieldKind::kNumber:
+      s.*f.number = Decimal(v);
+      return;
+    case FieldKind::kLetter:
+      s.*f.number = LetterValue(v);
+      return;
+  }
+}
+
 void ClearHeader(FactSheet& s) {
-  s.subCode.clear();
-  s.number = 0;
-  s.created = 0;
-  s.submitter.clear();
-  s.sev = 0;
-  s.project.clear();
-  s.group.clear();
-  s.phase = 0;
-  s.prog.clear();
-  s.version.clear();
+  for (const HeaderField& f : kFields) {
+    if (f.kind == FieldKind::kText)
+      (s.*f.text).clear();
+    else
+      s.*f.number = 0;
+  }
   s.title.clear();
-  s.exp.clear();
-  s.status = 0;
-  s.postponed = 0;
-  s.resp.clear();
-  s.corrector.clear();
-  s.corrDate = 0;
-  s.corrVers.clear();
-  s.verifier.clear();
-  s.verDate = 0;
-  s.verVers.clear();
-  s.test.clear();
-  s.type = 0;
-  s.impact = 0;
-  s.mdapda.clear();
-  s.corrLoad = 0;
-  s.Load = 0;
 }
 
 // ParseHeader of a line known to hold no NUL byte.
 void ParseClean(std::string_view line, FactSheet& sheet);
-
-// Stores field `index` (0 for the first) of a header line.
-void StoreField(FactSheet& s, size_t index, std::string_view v) {
-  switch (index) {
-    case 0:
-      Assign(s.subCode, v, kSubCodeSize);
-      break;
-    case 1:
-      s.number = LeadingNumber(v);
-      break;
-    case 2:
-      s.phase = LetterValue(v);
-      break;
-    case 3:
-      s.created = LeadingNumber(v);
-      break;
-    case 4:
-      Assign(s.submitter, v, kLoginSize);
-      break;
-    case 5:
-      s.sev = LetterValue(v);
-      break;
-    case 6:
-      Assign(s.project, v, kNameSize);
-      break;
-    case 7:
-      Assign(s.group, v, kNameSize);
-      break;
-    case 8:
-      Assign(s.prog, v, kNameSize);
-      break;
-    case 9:
-      Assign(s.version, v, kVersionSize);
-      break;
-    case 10:
-      Assign(s.exp, v, kVersionSize);
-      break;
-    case 11:
-      s.status = LetterValue(v);
-      break;
-    case 12:
-      s.postponed = LeadingNumber(v);
-      break;
-    case 13:
-      Assign(s.resp, v, kLoginSize);
-      break;
-    case 14:
-      Assign(s.corrector, v, kLoginSize);
-      break;
-    case 15:
-      s.corrDate = LeadingNumber(v);
-      break;
-    case 16:
-      Assign(s.corrVers, v, kVersionSize);
-      break;
-    case 17:
-      Assign(s.verifier, v, kLoginSize);
-      break;
-    case 18:
-      s.verDate = LeadingNumber(v);
-      break;
-    case 19:
-      Assign(s.verVers, v, kVersionSize);
-      break;
-    case 20:
-      s.type = LetterValue(v);
-      break;
-    case 21:
-      s.impact = LetterValue(v);
-      break;
-    case 22:
-      Assign(s.mdapda, v, kMdapdaSize);
-      break;
-    case 23:
-      Assign(s.test, v, kTestSize);
-      break;
-    case 24:
-      s.corrLoad = LeadingNumber(v);
-      break;
-    case 25:
-      s.Load = LeadingNumber(v);
-      break;
-    default:
-      Assign(s.title, v, kTitleSize);
-      break;
-  }
-}
 
 // Reads one entry after its separator line into `entry`. Returns false at end of file,
 // else leaves the separator line that ended the entry in `line`.
@@ -315,58 +271,20 @@ bool IsOpenStatus(int status) {
 std::string FormatHeader(const FactSheet& s) {
   std::string out;
   out.reserve(256);
-  AppendText(out, s.subCode, kSubCodeSize);
-  out += '|';
-  AppendNumber(out, s.number);
-  out += '|';
-  AppendLetter(out, s.phase);
-  out += '|';
-  AppendNumber(out, s.created);
-  out += '|';
-  AppendText(out, s.submitter, kLoginSize);
-  out += '|';
-  AppendLetter(out, s.sev);
-  out += '|';
-  AppendText(out, s.project, kNameSize);
-  out += '|';
-  AppendText(out, s.group, kNameSize);
-  out += '|';
-  AppendText(out, s.prog, kNameSize);
-  out += '|';
-  AppendText(out, s.version, kVersionSize);
-  out += '|';
-  AppendText(out, s.exp, kVersionSize);
-  out += '|';
-  AppendLetter(out, s.status);
-  out += '|';
-  AppendNumber(out, s.postponed);
-  out += '|';
-  AppendText(out, s.resp, kLoginSize);
-  out += '|';
-  AppendText(out, s.corrector, kLoginSize);
-  out += '|';
-  AppendNumber(out, s.corrDate);
-  out += '|';
-  AppendText(out, s.corrVers, kVersionSize);
-  out += '|';
-  AppendText(out, s.verifier, kLoginSize);
-  out += '|';
-  AppendNumber(out, s.verDate);
-  out += '|';
-  AppendText(out, s.verVers, kVersionSize);
-  out += '|';
-  AppendLetter(out, s.type);
-  out += '|';
-  AppendLetter(out, s.impact);
-  out += '|';
-  AppendText(out, s.mdapda, kMdapdaSize);
-  out += '|';
-  AppendText(out, s.test, kTestSize);
-  out += '|';
-  AppendNumber(out, s.corrLoad);
-  out += '|';
-  AppendNumber(out, s.Load);
-  out += '|';
+  for (const HeaderField& f : kFields) {
+    switch (f.kind) {
+      case FieldKind::kText:
+        AppendText(out, s.*f.text, f.capacity);
+        break;
+      case FieldKind::kNumber:
+        AppendNumber(out, s.*f.number);
+        break;
+      case FieldKind::kLetter:
+        AppendLetter(out, s.*f.number);
+        break;
+    }
+    out += '|';
+  }
   AppendText(out, s.title, kTitleSize, /*pipe_allowed=*/true);
   out += '\n';
   return out;
@@ -380,52 +298,16 @@ void ParseHeader(std::string_view line, FactSheet& sheet) {
 namespace {
 
 void ParseClean(std::string_view line, FactSheet& sheet) {
-  std::array<size_t, kHeaderFields> bars;
+  std::array<size_t, kHeaderFields - 1> bars;
   size_t count = FindBars(line, bars.data(), bars.size());
-  // Fields the line does not reach are left empty; with 26 "|" or more every one is set.
+  // Fields the line does not reach are left empty; with 26 "|" every one is set.
+  if (count < bars.size()) ClearHeader(sheet);
   size_t start = 0;
-  if (count >= kHeaderFields - 1) {
-    // The usual line: every field is there, stored without a dispatch per field.
-    auto field = [&](size_t k) {
-      size_t from = k ? bars[k - 1] + 1 : 0;
-      return line.substr(from, bars[k] - from);
-    };
-    Assign(sheet.subCode, field(0), kSubCodeSize);
-    sheet.number = Decimal(field(1));
-    sheet.phase = LetterValue(field(2));
-    sheet.created = Decimal(field(3));
-    Assign(sheet.submitter, field(4), kLoginSize);
-    sheet.sev = LetterValue(field(5));
-    Assign(sheet.project, field(6), kNameSize);
-    Assign(sheet.group, field(7), kNameSize);
-    Assign(sheet.prog, field(8), kNameSize);
-    Assign(sheet.version, field(9), kVersionSize);
-    Assign(sheet.exp, field(10), kVersionSize);
-    sheet.status = LetterValue(field(11));
-    sheet.postponed = Decimal(field(12));
-    Assign(sheet.resp, field(13), kLoginSize);
-    Assign(sheet.corrector, field(14), kLoginSize);
-    sheet.corrDate = Decimal(field(15));
-    Assign(sheet.corrVers, field(16), kVersionSize);
-    Assign(sheet.verifier, field(17), kLoginSize);
-    sheet.verDate = Decimal(field(18));
-    Assign(sheet.verVers, field(19), kVersionSize);
-    sheet.type = LetterValue(field(20));
-    sheet.impact = LetterValue(field(21));
-    Assign(sheet.mdapda, field(22), kMdapdaSize);
-    Assign(sheet.test, field(23), kTestSize);
-    sheet.corrLoad = Decimal(field(24));
-    sheet.Load = Decimal(field(25));
-    start = bars[25] + 1;
-  } else {
-    ClearHeader(sheet);
-    for (size_t k = 0; k < count; ++k) {
-      StoreField(sheet, k, line.substr(start, bars[k] - start));
-      start = bars[k] + 1;
-    }
+  for (size_t k = 0; k < count; ++k) {
+    StoreField(sheet, k, line.substr(start, bars[k] - start));
+    start = bars[k] + 1;
   }
-  // The title: whatever follows the last "|" of the whole line.
-  if (count == kHeaderFields) start = line.rfind('|') + 1;
+  // The title: the rest of the line after the 26th "|", bars included.
   Assign(sheet.title, line.substr(start), kTitleSize);
 }
 

@@ -59,6 +59,13 @@ inline constexpr int kStatusLabelBase = 200;
 // The open group: new, observed, assigned, open, postponed.
 bool IsOpenStatus(int status);
 
+// A line of the journal waiting for its sheet to be stored: the journal names the sheet by
+// the name it is stored under.
+struct JournalNote {
+  std::string date;
+  std::string message;
+};
+
 // One fact sheet. Times are seconds since 1970 (0: unset); the small codes sev, phase,
 // status, type and impact are stored in files as the letter 'a' + value.
 struct FactSheet {
@@ -91,6 +98,8 @@ struct FactSheet {
   int Load = 0;
   std::string log;  // one line per action, oldest first
   std::vector<SheetEntry> entries;
+  // The actions logged since the sheet was read, for the journal once the sheet is stored.
+  std::vector<JournalNote> journal;
 };
 
 // The header line with its line feed. Text fields are cut to their capacity; a "|" inside
@@ -98,7 +107,7 @@ struct FactSheet {
 // the line always reads back into the same fields.
 std::string FormatHeader(const FactSheet& sheet);
 // Fills the 27 header fields from a header line (without its line feed); fields the line
-// does not reach are left empty or 0. The title is whatever follows the last "|".
+// does not reach are left empty or 0. The title is the rest of the line after the 26th "|".
 void ParseHeader(std::string_view line, FactSheet& sheet);
 // Reads one line (ReadLine); when it holds a character, clears the log and entries and
 // parses it into `sheet`. Returns the line length, 0 or -1.

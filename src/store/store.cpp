@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <ctime>
+#include <map>
 
 #include "base/files.h"
 #include "base/out.h"
@@ -18,25 +19,20 @@ std::string DataPath(std::string_view name) {
   return base::JoinPath(config::GetDataDir(), name);
 }
 
-// Creates `path` exclusively. 1: created; 0: it exists already; -1: it cannot be created.
-int CreateExclusive(const std::string& path) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (fd >= 0) {
-    ::close(fd);
-    return 1;
-  }
-  return errno == EEXIST ? 0 : -1;
-}
+// The store lock of the data directory; Held() tells whether it was taken.
+class StoreLock {
+ public:
+  StoreLock() : lock_(DataPath(kLockName)) {}
+  bool Held() const { return lock_.Held(); }
 
-// Rewrites the index; the caller holds the store lock.
-int RewriteIndex(const FactSheet* sheet, std::string_view old_header) {
-  std::string target;
-  if (sheet) {
-    target = GetIndexKey(*sheet);
-  } else {
-    if (!old_header.empty() && old_header.back() == '\n') old_header.remove_suffix(1);
-    IndexKeyOfLine(old_header, target);
-  }
+ private:
+  base::FileLock lock_;
+};
+
+// The index rewrite; the caller holds the store lock. The lines with the key of `sheet`
+// and with `drop_key` go; the line of `sheet` is added at the end.
+int RewriteIndex(const FactSheet* sheet, const std::string& drop_key) {
+  std::string target = sheet ? GetIndexKey(*sheet) : std::string();
   std::string index_path = DataPath(kIndexName);
   std::string temp_path = DataPath(kIndexTempName);
   BufFile out;
@@ -49,7 +45,7 @@ int RewriteIndex(const FactSheet* sheet, std::string_view old_header) {
     while (ok && in.ReadLineView(line, /*keep_unfinished=*/true)) {
       if (line.empty()) continue;  // a stray empty line (hand edit) is dropped alone
       IndexKeyOfLine(line, key);
-      if (key == target) continue;
+      if ((sheet && key == target) || (!drop_key.empty() && key == drop_key)) continue;
       ok = out.Write(line) >= 0 && out.Write("\n") >= 0;
     }
     in.Close();
@@ -63,17 +59,119 @@ int RewriteIndex(const FactSheet* sheet, std::string_view old_header) {
   return base::ReplaceFile(temp_path, index_path) ? 1 : -1;
 }
 
-// Takes the first number from `number` up whose sheet file under `prefix` does not exist,
-// creating that file. The caller holds the store lock.
-int ReserveNumber(std::string_view prefix, int number) {
-  if (number < 1) number = 1;
-  while (true) {
-    std::string name = config::GetSheetName(prefix, number);
-    if (!IsSafeSheetName(name)) return number;
-    int created = CreateExclusive(DataPath(name));
-    if (created != 0) return number;  // reserved, or nothing can be created there
-    ++number;
+std::string KeyOfHeader(std::string_view header) {
+  if (!header.empty() && header.back() == '\n') header.remove_suffix(1);
+  std::string key;
+  IndexKeyOfLine(header, key);
+  return key;
+}
+
+// Appends the line of a new sheet to the index in one write; the caller holds the lock.
+bool AppendIndexLine(const FactSheet& sheet) {
+  std::string line = FormatHeader(sheet);
+  int fd = ::open(DataPath(kIndexName).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  bool ok = ::write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+  return ::close(fd) == 0 && ok;
+}
+
+// Writes the sheet's bytes to a temporary file beside `path`; its name, or empty on failure.
+std::string WriteTemp(FactSheet& sheet, const std::string& path) {
+  std::string content = FormatSheet(sheet);
+  std::string temp = base::TempNameFor(path);
+  BufFile file;
+  if (!file.Open(temp, 'w', kSheetBufferSize)) return {};
+  bool ok = file.Write(content) >= 0;
+  ok = file.Close() == 1 && ok;
+  if (!ok) {
+    base::RemoveFile(temp);
+    return {};
   }
+  return temp;
+}
+
+// The journal lines of the sheet, stored under `name`; the caller holds the lock.
+bool FlushJournal(FactSheet& sheet, std::string_view name) {
+  bool ok = true;
+  for (const JournalNote& note : sheet.journal)
+    ok = AppendJournal(base::Sprintf("%s %s %s\n", note.date, name, note.message)) && ok;
+  sheet.journal.clear();
+  return ok;
+}
+
+// The numbering hints (kNumbersName): prefix -> the lowest number that may be free.
+using Hints = std::map<std::string, int, std::less<>>;
+
+Hints ReadHints() {
+  Hints hints;
+  base::LineReader reader(DataPath(kNumbersName));
+  std::string line;
+  while (reader.Next(line)) {
+    size_t blank = line.rfind(' ');
+    if (blank == std::string::npos || blank == 0) continue;
+    int n = LeadingNumber(std::string_view(line).substr(blank + 1));
+    if (n >= 1) hints[line.substr(0, blank)] = n;
+  }
+  return hints;
+}
+
+// A lost hint file only costs the next creation a longer probe, so a failed write is let go.
+void WriteHints(const Hints& hints) {
+  std::string text;
+  for (const auto& [prefix, n] : hints) text += base::Sprintf("%s %d\n", prefix, n);
+  base::WriteFileAtomic(DataPath(kNumbersName), text);
+}
+
+// Writes the sheet under the first free number of `prefix` from `first` up and sets its
+// number. The file is linked into place, which fails on an existing name, so no file is ever
+// replaced. The caller holds the lock. False when no file could be placed.
+bool PlaceUnderFreeNumber(FactSheet& sheet, std::string_view prefix, int first) {
+  Hints hints = ReadHints();
+  int number = first < 1 ? 1 : first;
+  bool from_lowest = number == 1;
+  auto hint = hints.find(prefix);
+  if (from_lowest && hint != hints.end()) number = hint->second;
+  for (;; ++number) {
+    std::string name = config::GetSheetName(prefix, number);
+    if (!IsSafeSheetName(name)) return false;
+    std::string path = DataPath(name);
+    if (base::FileExists(path)) continue;
+    sheet.number = number;
+    std::string temp = WriteTemp(sheet, path);
+    if (temp.empty()) return false;
+    bool placed = ::link(temp.c_str(), path.c_str()) == 0;
+    int error = errno;
+    base::RemoveFile(temp);
+    if (placed) break;
+    if (error != EEXIST) return false;
+  }
+  if (from_lowest) {
+    hints[std::string(prefix)] = number + 1;
+    WriteHints(hints);
+  }
+  return true;
+}
+
+// Lets the number of a removed sheet be taken again.
+void ReleaseNumber(std::string_view prefix, int number) {
+  Hints hints = ReadHints();
+  auto hint = hints.find(prefix);
+  if (hint == hints.end() || hint->second <= number) return;
+  hint->second = number;
+  WriteHints(hints);
+}
+
+Stored WriteLocked(FactSheet& sheet, std::string_view name) {
+  if (!IsSafeSheetName(name)) return Stored::kRefused;
+  std::string path = DataPath(name);
+  std::string temp = WriteTemp(sheet, path);
+  if (temp.empty()) return Stored::kNoFile;
+  if (!base::ReplaceFile(temp, path)) {
+    base::RemoveFile(temp);
+    return Stored::kNoFile;
+  }
+  if (RewriteIndex(&sheet, {}) != 1) return Stored::kNoIndex;
+  return FlushJournal(sheet, name) ? Stored::kOk : Stored::kNoJournal;
 }
 
 // The log message, one line, cut so that the log line with its date and line feed fits
@@ -96,6 +194,15 @@ bool IsSafeSheetName(std::string_view name) {
          name.find("..") == std::string_view::npos && name.find('\0') == std::string_view::npos;
 }
 
+bool IsSheetName(std::string_view name) {
+  size_t dot = name.rfind('.');
+  if (!IsSafeSheetName(name) || dot == std::string_view::npos || dot + 1 == name.size())
+    return false;
+  for (char c : name.substr(dot + 1))
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
 std::string GetSheetPrefixOf(const FactSheet& sheet) {
   return config::GetSheetPrefixOf(sheet.project, sheet.group, sheet.phase);
 }
@@ -105,73 +212,90 @@ std::string GetSheetName(const FactSheet& sheet) {
 }
 
 std::optional<FactSheet> ReadSheet(std::string_view name) {
-  if (!IsSafeSheetName(name)) return std::nullopt;
+  if (!IsSheetName(name)) return std::nullopt;
   BufFile file;
   if (!file.Open(DataPath(name), 'r', kSheetBufferSize)) return std::nullopt;
   return ReadSheetFrom(file);
 }
 
-int WriteSheet(FactSheet& sheet) {
-  return WriteSheetAs(sheet, GetSheetName(sheet));
+Stored CreateSheet(FactSheet& sheet, int first) {
+  std::string prefix = GetSheetPrefixOf(sheet);
+  if (first < 1) first = 1;
+  if (!IsSafeSheetName(config::GetSheetName(prefix, first))) {
+    sheet.number = first;  // the name it would have had, for the report
+    return Stored::kRefused;
+  }
+  StoreLock lock;
+  if (!lock.Held()) return Stored::kNoFile;
+  if (!PlaceUnderFreeNumber(sheet, prefix, first)) return Stored::kNoFile;
+  // A new number has no line in the index yet: one appended line, not a rewrite.
+  if (!AppendIndexLine(sheet)) return Stored::kNoIndex;
+  return FlushJournal(sheet, GetSheetName(sheet)) ? Stored::kOk : Stored::kNoJournal;
 }
 
-int WriteSheetAs(FactSheet& sheet, std::string_view name) {
-  std::string content = FormatSheet(sheet);
-  int result = 0;
-  std::string path, temp;
-  if (IsSafeSheetName(name)) {
-    path = DataPath(name);
-    temp = base::TempNameFor(path);
-    BufFile file;
-    if (file.Open(temp, 'w', kSheetBufferSize)) {
-      bool ok = file.Write(content) >= 0;
-      ok = file.Close() == 1 && ok;
-      result = ok ? 1 : -1;
-      if (!ok) base::RemoveFile(temp);
-    }
-  }
-  base::FileLock lock(DataPath(kLockName));
-  if (result == 1 && !base::ReplaceFile(temp, path)) result = -1;
-  RewriteIndex(&sheet, {});
+Stored UpdateSheet(std::string_view name, const std::function<bool(FactSheet&)>& change,
+                   FactSheet* stored) {
+  if (!IsSheetName(name)) return Stored::kMissing;
+  StoreLock lock;
+  if (!lock.Held()) return Stored::kNoFile;
+  std::optional<FactSheet> sheet = ReadSheet(name);
+  if (!sheet) return Stored::kMissing;
+  if (!change(*sheet)) return Stored::kRefused;
+  Stored result = WriteLocked(*sheet, name);
+  if (stored) *stored = std::move(*sheet);
   return result;
 }
 
+Stored WriteSheet(FactSheet& sheet) {
+  return WriteSheetAs(sheet, GetSheetName(sheet));
+}
+
+Stored WriteSheetAs(FactSheet& sheet, std::string_view name) {
+  if (!IsSafeSheetName(name)) return Stored::kRefused;
+  StoreLock lock;
+  if (!lock.Held()) return Stored::kNoFile;
+  return WriteLocked(sheet, name);
+}
+
+Stored RenameSheet(FactSheet& sheet, std::string_view old_name, const FactSheet& old_header) {
+  if (!IsSheetName(old_name)) return Stored::kMissing;
+  std::string prefix = GetSheetPrefixOf(sheet);
+  if (!IsSafeSheetName(config::GetSheetName(prefix, 1))) return Stored::kRefused;
+  StoreLock lock;
+  if (!lock.Held()) return Stored::kNoFile;
+  if (!PlaceUnderFreeNumber(sheet, prefix, 1)) return Stored::kNoFile;
+  // The new line replaces the old one in the index; only then does the old file go.
+  if (RewriteIndex(&sheet, KeyOfHeader(FormatHeader(old_header))) != 1) return Stored::kNoIndex;
+  bool journal = FlushJournal(sheet, GetSheetName(sheet));
+  base::RemoveFile(DataPath(old_name));
+  ReleaseNumber(GetSheetPrefixOf(old_header), old_header.number);
+  return journal ? Stored::kOk : Stored::kNoJournal;
+}
+
 int UpdateIndex(const FactSheet* sheet, std::string_view old_header) {
-  base::FileLock lock(DataPath(kLockName));
-  return RewriteIndex(sheet, old_header);
-}
-
-int FirstFreeNumber(std::string_view prefix) {
-  base::FileLock lock(DataPath(kLockName));
-  return ReserveNumber(prefix, 1);
-}
-
-void NextFreeNumber(FactSheet& sheet) {
-  NextFreeNumberFor(sheet, GetSheetPrefixOf(sheet));
-}
-
-void NextFreeNumberFor(FactSheet& sheet, std::string_view prefix) {
-  base::FileLock lock(DataPath(kLockName));
-  sheet.number = ReserveNumber(prefix, sheet.number);
+  StoreLock lock;
+  if (!lock.Held()) return -1;
+  return RewriteIndex(sheet, sheet ? std::string() : KeyOfHeader(old_header));
 }
 
 void LogAction(FactSheet& sheet, std::string_view format, std::string_view a, std::string_view b,
                std::string_view c) {
-  LogActionAt(sheet, GetSheetName(sheet), static_cast<long>(std::time(nullptr)), format, a, b, c);
+  LogActionAt(sheet, static_cast<long>(std::time(nullptr)), format, a, b, c);
 }
 
-void LogActionAt(FactSheet& sheet, std::string_view name, long time, std::string_view format,
-                 std::string_view a, std::string_view b, std::string_view c) {
+void LogActionAt(FactSheet& sheet, long time, std::string_view format, std::string_view a,
+                 std::string_view b, std::string_view c) {
   std::string date = FormatDate(time);
   std::string message = FormatMessage(format, date.size(), a, b, c);
   sheet.log += base::Sprintf("%s %s\n", date, message);
-  // One write of the whole line, so lines of concurrent requests never interleave.
-  std::string journal = base::Sprintf("%s %s %s\n", date, name, message);
+  sheet.journal.push_back({std::move(date), std::move(message)});
+}
+
+bool AppendJournal(std::string_view line) {
   int fd = ::open(DataPath(kJournalName).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return;
-  ssize_t written = ::write(fd, journal.data(), journal.size());
-  (void)written;  // a lost journal line is not reported; the sheet's log keeps it
-  ::close(fd);
+  if (fd < 0) return false;
+  bool ok = ::write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+  return ::close(fd) == 0 && ok;
 }
 
 }  // namespace store

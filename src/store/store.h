@@ -1,12 +1,19 @@
 // The sheet store in the data directory: sheet files, the index "index" (one header line
 // per sheet, least recently written first) and the journal "history.dat".
 //
-// Concurrent requests are serialised where they could lose data: the index rewrite, the
-// renaming of a rewritten sheet into place and the choice of a new sheet's number all run
-// under an exclusive lock on "index.lock" in the data directory. Readers take no lock:
-// sheets and the index are always replaced whole, by renaming a finished temporary file.
+// Every change runs under an exclusive lock on "index.lock" in the data directory: the
+// choice of a new sheet's number, the renaming of a written sheet into place, the index
+// rewrite and the journal lines of the change. A change that reads a sheet first holds the
+// lock from the read to the last line (UpdateSheet), so two requests on one sheet never
+// lose each other's change. Readers take no lock: sheets and the index are always replaced
+// whole, by renaming a finished temporary file.
+//
+// Order of the files of one change: the sheet file is in place first, then its index line,
+// then its journal lines; a failure stops there and is reported, so an index line never
+// names a missing file.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,6 +26,10 @@ inline constexpr std::string_view kIndexName = "index";
 inline constexpr std::string_view kIndexTempName = "index.tmp";
 inline constexpr std::string_view kJournalName = "history.dat";
 inline constexpr std::string_view kLockName = "index.lock";
+// The lowest number known to be free per name prefix, so that a new sheet need not probe
+// every number taken before it: lines "<prefix> <number>". Removing the file makes the
+// next creation probe from 1 again and rebuild it.
+inline constexpr std::string_view kNumbersName = "numbers";
 // A log format is cut to this many bytes; a log line with its time and line feed to this
 // many bytes less one.
 inline constexpr size_t kLogFormatLimit = 100;
@@ -26,22 +37,46 @@ inline constexpr size_t kLogLineSize = 500;
 
 // A name that stays inside the data directory: not empty, without "/", ".." or NUL.
 bool IsSafeSheetName(std::string_view name);
+// A name a sheet file can have: safe, and ending in "." and digits ("TaG.00012"), so the
+// index, the journal and other files of the data directory are never taken for sheets.
+bool IsSheetName(std::string_view name);
 
 // The prefix (project code, phase letter, sub-project code) and the name ("%s.%05d") of a
 // sheet, from the project configuration.
 std::string GetSheetPrefixOf(const FactSheet& sheet);
 std::string GetSheetName(const FactSheet& sheet);
 
-// Reads the sheet file `name` of the data directory; nothing when it cannot be opened or
-// the name would leave the data directory.
+// Reads the sheet file `name` of the data directory; nothing when it is not a sheet name,
+// cannot be opened or is not a regular file.
 std::optional<FactSheet> ReadSheet(std::string_view name);
 
-// Writes the whole sheet under its name, replacing the file, then puts its line at the end
-// of the index (also when the file could not be written). Returns 1 when written, 0 when
-// the file could not be created (or the name is refused), -1 when writing it failed (the
-// earlier file is kept).
-int WriteSheet(FactSheet& sheet);
-int WriteSheetAs(FactSheet& sheet, std::string_view name);
+// What a storing call did.
+enum class Stored {
+  kOk,        // the file, its index line and its journal lines are written
+  kMissing,   // no readable sheet of that name (nothing written)
+  kRefused,   // the change refused to go on, or the name is refused (nothing written)
+  kNoFile,    // the sheet file could not be written (nothing else written)
+  kNoIndex,   // the file is in place, but the lock or the index rewrite failed
+  kNoJournal  // the file and index are in place, a journal line could not be appended
+};
+inline bool IsStored(Stored s) {
+  return s == Stored::kOk;
+}
+
+// Creates a sheet: takes the lowest free number of its prefix from `first` up (1: the lowest
+// free number of all), writes the file, appends its index line and its journal lines.
+Stored CreateSheet(FactSheet& sheet, int first = 1);
+
+// Reads the sheet `name`, lets `change` alter it and writes it back under its own name,
+// all under the store lock. `change` returns false to leave the sheet as it is. On success
+// `stored`, when given, receives the sheet as written.
+Stored UpdateSheet(std::string_view name, const std::function<bool(FactSheet&)>& change,
+                   FactSheet* stored = nullptr);
+
+// Writes the whole sheet under its name (or `name`), replacing the file, then moves its
+// line to the end of the index and appends its journal lines.
+Stored WriteSheet(FactSheet& sheet);
+Stored WriteSheetAs(FactSheet& sheet, std::string_view name);
 
 // Rewrites the index. With a sheet: its line replaces any line with the same key and goes
 // to the end. Without one: the line with the key of `old_header` is dropped. Returns 1,
@@ -49,22 +84,24 @@ int WriteSheetAs(FactSheet& sheet, std::string_view name);
 // index stays as it was.
 int UpdateIndex(const FactSheet* sheet, std::string_view old_header = {});
 
-// The smallest n >= 1 whose sheet file "<prefix>.<n>" does not exist. The file is created
-// empty at once, so no other request takes the same number; the caller's WriteSheet
-// replaces it.
-int FirstFreeNumber(std::string_view prefix);
-// From the sheet's number up, the first whose file under the sheet's prefix does not exist,
-// reserved in the same way and left in the sheet.
-void NextFreeNumber(FactSheet& sheet);
-void NextFreeNumberFor(FactSheet& sheet, std::string_view prefix);
+// Renames the sheet read as `old_name` (whose header `sheet` now holds with a new name
+// prefix): under one lock it takes the lowest free number of the new prefix, writes the new
+// file, replaces the old index line by the new one, appends the journal lines and only then
+// removes the old file. A process that dies half-way leaves both files, never none.
+Stored RenameSheet(FactSheet& sheet, std::string_view old_name, const FactSheet& old_header);
 
-// Records one action: "<date> <message>\n" appended to the sheet's log, and
-// "<date> <sheet name> <message>\n" appended to the journal. The message is `format` (a
-// language message or literal with up to three "%s") applied to a, b and c.
+// Records one action in the sheet: "<date> <message>\n" appended to its log, and the
+// journal line "<date> <sheet name> <message>\n" kept for the storing of the sheet. The
+// message is `format` (a language message or literal with up to three "%s") applied to
+// a, b and c.
 void LogAction(FactSheet& sheet, std::string_view format, std::string_view a = {},
                std::string_view b = {}, std::string_view c = {});
-// The same with the sheet's name and the action's time given.
-void LogActionAt(FactSheet& sheet, std::string_view name, long time, std::string_view format,
-                 std::string_view a = {}, std::string_view b = {}, std::string_view c = {});
+// The same with the action's time given.
+void LogActionAt(FactSheet& sheet, long time, std::string_view format, std::string_view a = {},
+                 std::string_view b = {}, std::string_view c = {});
+
+// Appends one line (with its line feed) to the journal in one write, so lines of concurrent
+// requests never interleave. False when it could not be written whole.
+bool AppendJournal(std::string_view line);
 
 }  // namespace store

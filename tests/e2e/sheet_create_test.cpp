@@ -60,7 +60,8 @@ std::string Body(const Fields& fields) {
 }
 
 const std::string kCreatedHead =
-    "Content-type: text/html\n\n<HTML>\n<HEAD>\n<TITLE>Fact sheet created</TITLE>\n</HEAD>\n"
+    "Content-type: text/html; charset=ISO-8859-1\n\n<HTML>\n<HEAD>\n<TITLE>Fact sheet "
+    "created</TITLE>\n</HEAD>\n"
     "<BODY BACKGROUND=/quorb/images//fond.gif BGCOLOR=\"#FFFFFF\" TEXT=\"#000000\" >\n";
 
 std::string RefusedPage(const std::string& field) {
@@ -230,8 +231,8 @@ TEST(SheetCreation, PageFilesJournalAndUserContext) {
       "</TD>\n<TD>" +
       created_date +
       "</TD>\n<TD>kolvar</TD></TR>\n"
-      // Shown before it is stored: the line feed that storing adds is not there yet.
-      "<TR><TD COLSPAN=3>Line&nbsp;\n1\r<BR>\nline&nbsp;\n&lt;\nb></FONT></TD></TABLE>\n"
+      // Shown as stored: pasted text reads as typed, with the line feed storing adds.
+      "<TR><TD COLSPAN=3>Line&nbsp;1\r<BR>\nline&nbsp;&lt;b><BR>\n</FONT></TD></TABLE>\n"
       "<TABLE BORDER=1 WIDTH=100%>\n<TR><TD><PRE>" +
       log + "</PRE></TD></TR>\n</TABLE><P>\n";
   ASSERT_EQ(r.out.substr(0, page.size()), page);
@@ -270,6 +271,9 @@ TEST(SheetCreation, SheetThatCannotBeStoredIsReportedAndNotMailed) {
       << r.out;
   EXPECT_EQ(r.out.find("<! Send Mail"), std::string::npos);
   EXPECT_FALSE(inst.Exists("data/T"));
+  // Nothing claims a sheet that is not there.
+  EXPECT_EQ(inst.Read("data/index"), "");
+  EXPECT_EQ(inst.Read("data/history.dat"), "");
 }
 
 TEST(SheetCreation, UserTextNeverBecomesMarkup) {

@@ -136,7 +136,7 @@ TEST(SheetDisplay, PageShowsBarAndBodyExactly) {
   SetUpProject(inst);
   InProcess req(inst);
   store::FactSheet sheet = MakeSheet(store::kNew);
-  ASSERT_EQ(store::WriteSheet(sheet), 1);
+  ASSERT_EQ(store::WriteSheet(sheet), store::Stored::kOk);
   std::string out = CaptureStdout([] { sheets::ShowSheet("ABCTGUI.00012", nullptr, "a%3Db"); });
   EXPECT_EQ(out, Bar(0, "", "a%3Db") + HeaderRows("New") + "</TABLE>\n" +
                      Entries("/cgi-bin/quorb.cgi") + kLog);
@@ -248,7 +248,7 @@ TEST(SheetDisplay, EntriesCountAttachmentsAndLinkTheStoredFile) {
                      "Analysis</A></B></TD>\n<TD>" +
                      store::FormatDate(946681320) +
                      "</TD>\n<TD>tessin</TD></TR>\n"
-                     "<TR><TD COLSPAN=3>a&nbsp;\n&lt;\nb><BR>\n</FONT></TD></TABLE>\n"
+                     "<TR><TD COLSPAN=3>a&nbsp;&lt;b><BR>\n</FONT></TD></TABLE>\n"
                      "<TABLE BORDER=1 WIDTH=100%>\n<TR><TD><PRE></PRE></TD></TR>\n</TABLE><P>\n");
 }
 

@@ -1,5 +1,6 @@
 // Sixteen processes create and rewrite sheets of one prefix at the same moment, as
-// concurrent requests do: no number is taken twice, no index line or journal line is lost.
+// concurrent requests do, and all add entries to one shared sheet: no number is taken
+// twice, no entry, index line or journal line is lost.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -28,25 +29,37 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-// One request's worth of work, many times over: create a sheet, then change it.
+store::FactSheet NewSheet(const std::string& submitter, const std::string& title) {
+  store::FactSheet s;
+  s.project = "Project";
+  s.group = "Sub";
+  s.phase = 1;
+  s.subCode = "GUI";
+  s.submitter = submitter;
+  s.title = title;
+  store::AddEntry(s, "Description", s.submitter, 946681200, "Text.");
+  store::LogAction(s, "Created by %s", s.submitter);
+  return s;
+}
+
+// One request's worth of work, many times over: create a sheet, then change it, and add an
+// entry to the shared sheet.
 int Worker(int id) {
   for (int i = 0; i < kSheetsEach; ++i) {
-    store::FactSheet s;
-    s.project = "Project";
-    s.group = "Sub";
-    s.phase = 1;
-    s.subCode = "GUI";
-    s.submitter = base::Sprintf("user%d", id);
-    s.title = base::Sprintf("p%d s%d", id, i);
-    s.number = store::FirstFreeNumber("ABCTGUI");
-    store::AddEntry(s, "Description", s.submitter, 946681200, "Text.");
-    store::LogAction(s, "Created by %s", s.submitter);
-    if (store::WriteSheet(s) != 1) return 2;
-    auto again = store::ReadSheet(store::GetSheetName(s));
-    if (!again || again->title != s.title) return 3;
-    again->status = store::kOpen;
-    store::LogAction(*again, "Opened by %s", s.submitter);
-    if (store::WriteSheet(*again) != 1) return 4;
+    store::FactSheet s = NewSheet(base::Sprintf("user%d", id), base::Sprintf("p%d s%d", id, i));
+    if (store::CreateSheet(s) != store::Stored::kOk) return 2;
+    auto open = [&](store::FactSheet& again) {
+      if (again.title != s.title) return false;
+      again.status = store::kOpen;
+      store::LogAction(again, "Opened by %s", s.submitter);
+      return true;
+    };
+    if (store::UpdateSheet(store::GetSheetName(s), open) != store::Stored::kOk) return 3;
+    auto comment = [&](store::FactSheet& shared) {
+      store::AddEntry(shared, "Comment", s.submitter, 946681200, s.title);
+      return true;
+    };
+    if (store::UpdateSheet("ABCTGUI.00001", comment) != store::Stored::kOk) return 4;
   }
   return 0;
 }
@@ -59,6 +72,11 @@ TEST(StoreConcurrency, SixteenWritersLoseNothing) {
   std::string old_pwd = getenv("PWD") ? getenv("PWD") : "";
   setenv("PWD", inst.root().c_str(), 1);
   base::ResetRequestState();
+  store::FactSheet shared = NewSheet("kolvar", "shared");
+  ASSERT_EQ(store::CreateSheet(shared), store::Stored::kOk);
+  shared.status = store::kOpen;
+  store::LogAction(shared, "Opened");
+  ASSERT_EQ(store::WriteSheet(shared), store::Stored::kOk);
 
   std::vector<pid_t> children;
   for (int id = 0; id < kProcesses; ++id) {
@@ -73,7 +91,7 @@ TEST(StoreConcurrency, SixteenWritersLoseNothing) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "worker status " << status;
   }
 
-  const int total = kProcesses * kSheetsEach;
+  const int total = kProcesses * kSheetsEach + 1;
   std::set<std::string> titles;
   std::map<std::string, int> index_lines;
   for (const std::string& line : Lines(inst.Read("data/index"))) ++index_lines[line];
@@ -86,6 +104,8 @@ TEST(StoreConcurrency, SixteenWritersLoseNothing) {
     EXPECT_EQ(sheet->status, store::kOpen);
     EXPECT_EQ(Lines(sheet->log).size(), 2u) << name;
     titles.insert(sheet->title);
+    // Every comment on the shared sheet is kept.
+    EXPECT_EQ(sheet->entries.size(), n == 1 ? static_cast<size_t>(total) : 1u) << name;
     std::string header = store::FormatHeader(*sheet);
     header.pop_back();
     EXPECT_EQ(index_lines[header], 1) << name;

@@ -78,71 +78,80 @@ class StoreFiles : public ::testing::Test {
   std::string root_, old_pwd_, old_tz_;
 };
 
-TEST_F(StoreFiles, WriteReadAndRewriteKeepOneIndexLineAtTheEnd) {
+using store::Stored;
+
+TEST_F(StoreFiles, CreateUpdateAndRewriteKeepOneIndexLineAtTheEnd) {
   FactSheet a = NewSheet("First");
-  a.number = store::FirstFreeNumber("ABCTGUI");
-  EXPECT_EQ(a.number, 1);
-  EXPECT_EQ(store::GetSheetName(a), "ABCTGUI.00001");
   store::AddEntry(a, "Description", "kolvar", 946681200, "Text.");
-  EXPECT_EQ(store::WriteSheet(a), 1);
+  store::LogActionAt(a, 946681200, "Created by %s", "kolvar");
+  ASSERT_EQ(store::CreateSheet(a), Stored::kOk);
+  EXPECT_EQ(store::GetSheetName(a), "ABCTGUI.00001");
   std::string line_a = store::FormatHeader(a);
   EXPECT_EQ(Read("data/index"), line_a);
+  EXPECT_EQ(Read("data/history.dat"), "2000/01/01:00.00.00 ABCTGUI.00001 Created by kolvar\n");
 
   FactSheet b = NewSheet("Second");
-  b.number = store::FirstFreeNumber("ABCTGUI");
+  ASSERT_EQ(store::CreateSheet(b), Stored::kOk);
   EXPECT_EQ(b.number, 2);
-  store::WriteSheet(b);
   EXPECT_EQ(Read("data/index"), line_a + store::FormatHeader(b));
 
-  auto again = store::ReadSheet("ABCTGUI.00001");
-  ASSERT_TRUE(again.has_value());
-  EXPECT_EQ(store::FormatSheet(*again), Read("data/ABCTGUI.00001"));
-  again->status = store::kAssigned;
-  store::WriteSheet(*again);
-  EXPECT_EQ(Read("data/index"), store::FormatHeader(b) + store::FormatHeader(*again));
-  // Nothing but the sheets, the index and the lock file is left behind.
-  EXPECT_EQ(DataFiles().size(),
-            std::string("ABCTGUI.00001 ABCTGUI.00002 index index.lock ").size());
-  EXPECT_FALSE(Exists("data/index.tmp"));
+  FactSheet stored;
+  auto assign = [](FactSheet& s) {
+    s.status = store::kAssigned;
+    store::LogActionAt(s, 946681300, "Assigned");
+    return true;
+  };
+  ASSERT_EQ(store::UpdateSheet("ABCTGUI.00001", assign, &stored), Stored::kOk);
+  EXPECT_EQ(store::FormatSheet(stored), Read("data/ABCTGUI.00001"));
+  EXPECT_EQ(Read("data/index"), store::FormatHeader(b) + store::FormatHeader(stored));
+  EXPECT_NE(Read("data/history.dat").find(" ABCTGUI.00001 Assigned\n"), std::string::npos);
+  // A change that refuses, or a sheet that is not there, writes nothing.
+  EXPECT_EQ(store::UpdateSheet("ABCTGUI.00002", [](FactSheet&) { return false; }),
+            Stored::kRefused);
+  EXPECT_EQ(store::UpdateSheet("ABCTGUI.00009", assign), Stored::kMissing);
+  EXPECT_EQ(Read("data/index"), store::FormatHeader(b) + store::FormatHeader(stored));
+  // Nothing but the sheets, the index, the journal, the numbering and the lock file is left.
+  EXPECT_EQ(
+      DataFiles().size(),
+      std::string("ABCTGUI.00001 ABCTGUI.00002 index history.dat numbers index.lock ").size());
 }
 
-TEST_F(StoreFiles, RenamingASheetDropsTheOldKey) {
+TEST_F(StoreFiles, NumbersAreTheLowestFreeAndRenamesGiveThemBack) {
   FactSheet s = NewSheet("Moved");
-  s.number = store::FirstFreeNumber("ABCTGUI");
-  store::WriteSheet(s);
-  std::string old_header = store::FormatHeader(s);
-  // A header change to another sub-project code: new name, new number, old line removed.
+  ASSERT_EQ(store::CreateSheet(s), Stored::kOk);
+  FactSheet old_header = s;
+  // A header change to another sub-project code: new name from 1, old file and line gone.
   s.group = "Third";
   s.subCode = "TRD";
-  s.number = 1;
-  store::NextFreeNumber(s);
-  EXPECT_EQ(store::GetSheetName(s), "ABCTTRD.00001");
-  store::WriteSheet(s);
-  fs::remove(root_ + "/data/ABCTGUI.00001");
-  EXPECT_EQ(store::UpdateIndex(nullptr, old_header), 1);
+  Write("data/ABCTTRD.00001", "taken by hand\n");
+  ASSERT_EQ(store::RenameSheet(s, "ABCTGUI.00001", old_header), Stored::kOk);
+  EXPECT_EQ(store::GetSheetName(s), "ABCTTRD.00002");
+  EXPECT_FALSE(Exists("data/ABCTGUI.00001"));
   EXPECT_EQ(Read("data/index"), store::FormatHeader(s));
-  // The next new sheet of the old prefix takes 1 again.
-  EXPECT_EQ(store::FirstFreeNumber("ABCTGUI"), 1);
+  // The next new sheet of the old prefix takes 1 again; a copy numbers from its source.
+  FactSheet next = NewSheet("Next");
+  ASSERT_EQ(store::CreateSheet(next), Stored::kOk);
+  EXPECT_EQ(next.number, 1);
+  FactSheet copy = NewSheet("Copy");
+  ASSERT_EQ(store::CreateSheet(copy, 1), Stored::kOk);
+  EXPECT_EQ(copy.number, 2);
+  FactSheet far = NewSheet("Far");
+  ASSERT_EQ(store::CreateSheet(far, 7), Stored::kOk);
+  EXPECT_EQ(far.number, 7);
+  // Without the numbering file the probe starts from 1 again.
+  fs::remove(root_ + "/data/numbers");
+  FactSheet again = NewSheet("Again");
+  ASSERT_EQ(store::CreateSheet(again), Stored::kOk);
+  EXPECT_EQ(again.number, 3);
 }
 
 TEST_F(StoreFiles, SameNameWithAnotherKeyLeavesTheOldLine) {
   FactSheet s = NewSheet("Same name");
-  s.number = store::FirstFreeNumber("ABCTGUI");
-  store::WriteSheet(s);
+  ASSERT_EQ(store::CreateSheet(s), Stored::kOk);
   std::string old_line = store::FormatHeader(s);
   s.group = "More";  // same code GUI: same sheet name, another key
   store::WriteSheet(s);
   EXPECT_EQ(Read("data/index"), old_line + store::FormatHeader(s));
-}
-
-TEST_F(StoreFiles, NumbersAreReservedAtOnce) {
-  EXPECT_EQ(store::FirstFreeNumber("ABCTGUI"), 1);
-  EXPECT_EQ(store::FirstFreeNumber("ABCTGUI"), 2);  // 1 is taken though not yet written
-  EXPECT_TRUE(Exists("data/ABCTGUI.00001"));
-  FactSheet copy = NewSheet("Copy");
-  copy.number = 1;
-  store::NextFreeNumber(copy);
-  EXPECT_EQ(copy.number, 3);
 }
 
 TEST_F(StoreFiles, EmptyIndexLinesDoNotLoseTheLinesAfterThem) {
@@ -158,60 +167,60 @@ TEST_F(StoreFiles, EmptyIndexLinesDoNotLoseTheLinesAfterThem) {
                 store::FormatHeader(s));
 }
 
-TEST_F(StoreFiles, NamesLeavingTheDataDirectoryAreRefused) {
+TEST_F(StoreFiles, NamesThatAreNoSheetFilesAreRefused) {
   Write("secret", "S|1|a|0|u|a|P|G|p|1|1|a|0|||0|||0||a|a|||0|1|T\n");
-  EXPECT_FALSE(store::ReadSheet("../secret").has_value());
-  EXPECT_FALSE(store::ReadSheet(root_ + "/secret").has_value());
-  EXPECT_FALSE(store::ReadSheet("..").has_value());
-  EXPECT_FALSE(store::ReadSheet("").has_value());
-  EXPECT_FALSE(store::ReadSheet("tmp").has_value());  // a folder is no sheet
-  EXPECT_FALSE(store::ReadSheet("ABCTGUI.00009").has_value());
+  Write("data/history.dat", "S|1|a|0|u|a|P|G|p|1|1|a|0|||0|||0||a|a|||0|1|T\n");
+  Write("data/index", "S|1|a|0|u|a|P|G|p|1|1|a|0|||0|||0||a|a|||0|1|T\n");
+  fs::create_directories(root_ + "/data/X.00001");
+  for (std::string name :
+       std::vector<std::string>{"../secret", root_ + "/secret", "..", "", "tmp", "index",
+                                "history.dat", "X.00001", "ABCTGUI.00009", "../data/index.1"})
+    EXPECT_FALSE(store::ReadSheet(name).has_value()) << name;
   FactSheet s = NewSheet("Evil");
-  EXPECT_EQ(store::WriteSheetAs(s, "../evil"), 0);
+  EXPECT_EQ(store::WriteSheetAs(s, "../evil"), Stored::kRefused);
   EXPECT_FALSE(Exists("evil"));
-  EXPECT_EQ(Read("data/index"), store::FormatHeader(s));  // the index is still updated
-  EXPECT_EQ(store::FirstFreeNumber("../x"), 1);
-  EXPECT_FALSE(Exists("x.00001"));
+  // A project code holding "/" gives no file, no index line and no journal line.
+  Write("config/project.cfg", "Project:A/B:kolvar:tessin:\n");
+  base::ResetRequestState();
+  store::LogAction(s, "Created");
+  EXPECT_EQ(store::CreateSheet(s), Stored::kRefused);
+  EXPECT_EQ(Read("data/index"), "S|1|a|0|u|a|P|G|p|1|1|a|0|||0|||0||a|a|||0|1|T\n");
+  EXPECT_EQ(Read("data/history.dat"), "S|1|a|0|u|a|P|G|p|1|1|a|0|||0|||0||a|a|||0|1|T\n");
 }
 
-TEST_F(StoreFiles, LogActionWritesTheLogLineAndTheJournalLine) {
+TEST_F(StoreFiles, LogLinesWaitForTheStoringAndAreCut) {
   FactSheet s = NewSheet("Logged");
-  s.number = 12;
-  store::LogActionAt(s, "ABCTGUI.00012", 946677900, "Created by %s");
-  store::LogActionAt(s, "ABCTGUI.00012", 946681200, "%s assigned to %s", "kolvar", "tessin");
+  store::LogActionAt(s, 946677900, "Created by %s");
+  store::LogActionAt(s, 946681200, "%s assigned to %s", "kolvar", "tes\ntin");
   EXPECT_EQ(s.log,
             "1999/12/31:23.05.00 Created by \n"
-            "2000/01/01:00.00.00 kolvar assigned to tessin\n");
-  EXPECT_EQ(Read("data/history.dat"),
-            "1999/12/31:23.05.00 ABCTGUI.00012 Created by \n"
-            "2000/01/01:00.00.00 ABCTGUI.00012 kolvar assigned to tessin\n");
-  // The name comes from the configuration when not given.
-  store::LogAction(s, "Edit %s", "x\ny");
-  std::string journal = Read("data/history.dat");
-  EXPECT_NE(journal.find(" ABCTGUI.00012 Edit x y\n"), std::string::npos);
-}
-
-TEST_F(StoreFiles, LogLinesAndFormatsAreCut) {
-  FactSheet s;
-  store::LogActionAt(s, "N.00001", 946681200, std::string(150, 'f'));
+            "2000/01/01:00.00.00 kolvar assigned to tes tin\n");
+  EXPECT_FALSE(Exists("data/history.dat"));
+  s.log.clear();
+  store::LogActionAt(s, 946681200, std::string(150, 'f'));
   EXPECT_EQ(s.log, "2000/01/01:00.00.00 " + std::string(100, 'f') + "\n");
   s.log.clear();
-  store::LogActionAt(s, "N.00001", 946681200, "%s", std::string(600, 'a'));
+  store::LogActionAt(s, 946681200, "%s", std::string(600, 'a'));
   EXPECT_EQ(s.log.size(), 499u);
   EXPECT_EQ(s.log.back(), '\n');
   // A format asking for more than it gets is written as it stands, still one line.
   s.log.clear();
-  store::LogActionAt(s, "N.00001", 946681200, "%d %s");
+  store::LogActionAt(s, 946681200, "%d %s");
   EXPECT_EQ(s.log, "2000/01/01:00.00.00 %d %s\n");
 }
 
-TEST_F(StoreFiles, MissingDataDirectory) {
-  fs::remove_all(root_ + "/data");
+TEST_F(StoreFiles, FailuresAreReportedAndLeaveNoIndexLineWithoutItsFile) {
   FactSheet s = NewSheet("Nowhere");
-  EXPECT_EQ(store::WriteSheet(s), 0);
-  EXPECT_EQ(store::UpdateIndex(&s), 0);
-  store::LogAction(s, "Lost");  // the journal line is lost, the log keeps it
-  EXPECT_NE(s.log.find(" Lost\n"), std::string::npos);
+  store::LogAction(s, "Lost");
+  // The index cannot be replaced (a folder stands in its way): the file is in place, the
+  // failure is reported, and the journal line waits.
+  fs::create_directories(root_ + "/data/index/x");
+  EXPECT_EQ(store::WriteSheet(s), Stored::kNoIndex);
+  EXPECT_FALSE(Exists("data/history.dat"));
+  fs::remove_all(root_ + "/data");
+  EXPECT_EQ(store::WriteSheet(s), Stored::kNoFile);
+  EXPECT_EQ(store::CreateSheet(s), Stored::kNoFile);
+  EXPECT_EQ(store::UpdateIndex(&s), -1);
 }
 
 }  // namespace

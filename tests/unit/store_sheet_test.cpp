@@ -79,13 +79,13 @@ TEST(StoreSheet, AttachmentEntriesAndSeveralEntriesRoundTrip) {
   EXPECT_EQ(RoundTrip(bytes), bytes);
 }
 
-TEST(StoreSheet, TitleKeepsItsPartAfterTheLastBar) {
+TEST(StoreSheet, TitleIsTheWholeRestOfTheLine) {
   FactSheet s;
-  store::ParseHeader(kHeader.substr(0, kHeader.size() - 7) + "|A|B|C", s);
-  EXPECT_EQ(s.title, "C");
+  store::ParseHeader(kHeader.substr(0, kHeader.size() - 7) + "|a|b|c title", s);
+  EXPECT_EQ(s.title, "a|b|c title");
   EXPECT_EQ(s.Load, 1);
   s.title = "A|B";
-  EXPECT_EQ(Read(store::FormatHeader(s)).title, "B");
+  EXPECT_EQ(Read(store::FormatHeader(s)).title, "A|B");
 }
 
 TEST(StoreSheet, BarInOtherFieldsIsWrittenAsSlashSoNothingShifts) {
