@@ -50,7 +50,7 @@ class LineBlocks {
       filled_ -= taken_;
       taken_ = 0;
     }
-    size_t searched = 0;
+    size_t searched = filled_;  // the unfinished line holds no line feed
     while (true) {
       if (buffer_.size() - filled_ < kBlockSize / 2) buffer_.resize(buffer_.size() + kBlockSize);
       ssize_t n = ::read(fd_, buffer_.data() + filled_, buffer_.size() - filled_);
@@ -91,31 +91,6 @@ void ForEachLine(std::string_view block, Fn&& fn) {
     const char* stop = lf ? lf : end;
     fn(std::string_view(p, static_cast<size_t>(stop - p)));
     p = stop + 1;
-  }
-}
-
-// Calls fn(line) for every line of the block that begins with `day`. The lines are found
-// by searching the block for a line feed followed by the day, not by walking every line.
-template <typename Fn>
-void ForEachLineOfDay(std::string_view block, std::string_view day, const std::string& needle,
-                      Fn&& fn) {
-  const char* begin = block.data();
-  const char* end = begin + block.size();
-  auto line_from = [&](const char* start) {
-    const void* lf = std::memchr(start, '\n', static_cast<size_t>(end - start));
-    return lf ? static_cast<const char*>(lf) : end;
-  };
-  const char* from = begin;
-  if (block.starts_with(day)) {
-    from = line_from(begin);
-    fn(std::string_view(begin, static_cast<size_t>(from - begin)));
-  }
-  while (from < end) {
-    const void* hit = memmem(from, static_cast<size_t>(end - from), needle.data(), needle.size());
-    if (!hit) break;
-    const char* start = static_cast<const char*>(hit) + 1;
-    from = line_from(start);
-    fn(std::string_view(start, static_cast<size_t>(from - start)));
   }
 }
 
@@ -305,15 +280,15 @@ void WriteHistoryDays(base::Stream out) {
 void WriteHistoryDay(std::string_view day, base::Stream out) {
   base::Printf(out, "<H1>%s %s</H1>\n", config::Msg(2037), base::EscapeHtml(day));
   base::Write(out, "<TABLE BORDER=0 CELLSPACING=0 CELLPADDING=0 >\n");
-  if (day.size() == kDayLength && day.find('\n') == std::string_view::npos) {
+  if (day.size() == kDayLength) {
     const std::string script = web::ScriptName();
     const std::string uid = web::UidSuffix();
-    const std::string needle = "\n" + std::string(day);
     LineBlocks journal(JournalPath());
     std::string_view block;
     while (journal.Next(block)) {
-      ForEachLineOfDay(block, day, needle,
-                       [&](std::string_view line) { WriteDayRow(out, script, uid, line); });
+      ForEachLine(block, [&](std::string_view line) {
+        if (line.starts_with(day)) WriteDayRow(out, script, uid, line);
+      });
     }
   }
   base::Write(out, "</TABLE>\n");

