@@ -8,6 +8,8 @@
 #include "base/out.h"
 #include "front/home.h"
 #include "sheets/create.h"
+#include "sheets/history.h"
+#include "sheets/print.h"
 #include "users/login.h"
 #include "web/actions.h"
 #include "web/identity.h"
@@ -31,6 +33,12 @@ const std::vector<CommandEntry>& CommandTable() {
       {"help", WriteHelpPage},
       {"create", [](web::ParamList& list) { sheets::ShowCreateForm(list); }},
       {"new", [](web::ParamList& list) { sheets::StoreNewSheet(list); }},
+      {"history", [](web::ParamList& list) { sheets::HistoryCommand(list); }},
+      {"Print",
+       [](web::ParamList& list) {
+         const std::string name = web::GetParam(list, "Num");
+         sheets::PrintSheet(list, name);
+       }},
   };
   return table;
 }

@@ -1,0 +1,303 @@
+#include "sheets/print.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <numeric>
+#include <optional>
+
+#include "base/encode.h"
+#include "base/files.h"
+#include "base/out.h"
+#include "config/labels.h"
+#include "config/language.h"
+#include "config/main_config.h"
+#include "config/projects.h"
+#include "store/store.h"
+#include "web/page.h"
+
+extern char** environ;
+
+namespace sheets {
+namespace {
+
+// A sheet name ends with a dot and its number in at least five digits.
+constexpr size_t kMinNumberDigits = 5;
+
+std::string Label(int message, std::string_view value) {
+  return base::Sprintf("%s : %s", config::Msg(message), value);
+}
+
+std::string LabelNumber(int message, int value) {
+  return base::Sprintf("%s : %ld", config::Msg(message), static_cast<long>(value));
+}
+
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+bool IsAlnum(unsigned char c) {
+  return IsDigit(static_cast<char>(c)) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+// The sheet `name` when it is one: a sheet file name ("<prefix>.<number>"), inside the data
+// directory, a readable file, whose header carries the number of its name. The index, the
+// journal, temporary files and folders are not sheets.
+std::optional<store::FactSheet> ReadPrintableSheet(std::string_view name) {
+  size_t dot = name.rfind('.');
+  if (dot == std::string_view::npos || dot == 0) return std::nullopt;
+  std::string_view digits = name.substr(dot + 1);
+  if (digits.size() < kMinNumberDigits || !std::all_of(digits.begin(), digits.end(), IsDigit))
+    return std::nullopt;
+  std::optional<store::FactSheet> sheet = store::ReadSheet(name);
+  if (!sheet || sheet->number <= 0 || sheet->number != base::LeadingNumber(digits))
+    return std::nullopt;
+  return sheet;
+}
+
+// A setting the shell would read differently from plain words split at blanks.
+bool NeedsShell(std::string_view setting) {
+  for (unsigned char c : setting) {
+    if (IsAlnum(c) || c == ' ') continue;
+    if (std::string_view("-_./:,+=@%").find(static_cast<char>(c)) == std::string_view::npos)
+      return true;
+  }
+  std::string_view first = setting.substr(0, setting.find(' '));
+  return first.find('=') != std::string_view::npos;  // a variable assignment
+}
+
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
+}
+
+// Runs `args` with standard input from /dev/null and waits for it; what it writes on its
+// standard output comes back. Nothing when it cannot be started.
+std::optional<std::string> RunCaptured(const std::vector<std::string>& args) {
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) return std::nullopt;
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+  pid_t pid;
+  int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(fds[1]);
+  if (rc != 0) {
+    ::close(fds[0]);
+    return std::nullopt;
+  }
+  std::string output;
+  char chunk[4096];
+  while (true) {
+    ssize_t n = ::read(fds[0], chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    output.append(chunk, static_cast<size_t>(n));
+  }
+  ::close(fds[0]);
+  int status;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return output;
+}
+
+}  // namespace
+
+PrintGrid FillPrintGrid(const store::FactSheet& sheet) {
+  using config::Msg;
+  using store::FormatDate;
+  PrintGrid grid;
+  grid[0] = store::GetSheetName(sheet);
+  grid[1] = FormatDate(sheet.created);
+  grid[2] = Label(119, config::GetStatusLabel(sheet.status));
+  grid[3] = Label(113, sheet.submitter);
+  grid[4] = Label(106, sheet.title);
+  grid[8] = Label(100, sheet.project);
+  grid[9] = Label(101, sheet.group);
+  grid[10] = Label(102, config::GetPhaseName(sheet.phase));
+  grid[11] = Label(108, sheet.prog);
+  grid[12] = Label(109, config::GetSeverityLabel(sheet.sev));
+  grid[13] = Label(110, sheet.version);
+  grid[14] = Label(111, sheet.exp);
+  grid[15] = Label(104, config::GetImpactName(sheet.impact));
+  grid[16] = Label(123, config::GetTypeLabel(sheet.type));
+  grid[17] = Label(122, sheet.mdapda);
+  grid[18] = Label(117, sheet.resp);
+  grid[19] = LabelNumber(124, sheet.Load);
+  if (sheet.status == store::kPostponed) grid[20] = Label(125, FormatDate(sheet.postponed));
+  if (sheet.status == store::kCorrected || sheet.status == store::kVerified) {
+    grid[24] = base::Sprintf(Msg(126), sheet.corrector, FormatDate(sheet.corrDate), sheet.corrVers);
+    grid[27] = LabelNumber(127, sheet.corrLoad);
+  }
+  if (sheet.status == store::kVerified)
+    grid[28] = base::Sprintf(Msg(128), sheet.verifier, FormatDate(sheet.verDate), sheet.verVers);
+  return grid;
+}
+
+int LayoutCells(PrintGrid& grid, ColumnWidths& widths) {
+  auto cell = [&](int row, int column) -> std::string& {
+    return grid[row * kPrintColumns + column];
+  };
+  widths.fill(0);
+  for (int c = 0; c < kPrintColumns; ++c) {
+    for (int r = 0; r < kPrintRows; ++r) {
+      const std::string& text = cell(r, c);
+      // A cell followed by an empty one spans it and sets no width.
+      if (text.empty() || (c + 1 < kPrintColumns && cell(r, c + 1).empty())) continue;
+      widths[c] = std::max(widths[c], static_cast<int>(text.size()));
+    }
+  }
+  int sum = std::accumulate(widths.begin(), widths.end(), 0);
+  for (int c = 0; sum < kPrintInnerWidth; c = (c + 1) % kPrintColumns) {
+    ++widths[c];
+    ++sum;
+  }
+  for (int r = 0; r < kPrintRows; ++r) {
+    for (int c = 0; c < kPrintColumns; ++c) {
+      std::string& text = cell(r, c);
+      if (text.empty()) continue;
+      size_t span = static_cast<size_t>(widths[c]);
+      for (int k = c + 1; k < kPrintColumns && cell(r, k).empty(); ++k)
+        span += static_cast<size_t>(widths[k]);
+      if (text.size() < span) text.append(span - text.size(), ' ');
+    }
+  }
+  return sum + 3;
+}
+
+void WriteRule(std::string& out, const ColumnWidths& widths, int n) {
+  out += '+';
+  for (int c = 0; c < n && c < kPrintColumns; ++c) {
+    out.append(static_cast<size_t>(std::max(widths[c], 0)), '-');
+    out += '+';
+  }
+  out += '\n';
+}
+
+std::string FormatPrintText(const store::FactSheet& sheet) {
+  PrintGrid grid = FillPrintGrid(sheet);
+  ColumnWidths widths;
+  LayoutCells(grid, widths);
+  std::string out;
+  WriteRule(out, widths, kPrintColumns);
+  for (int r = 0; r < kPrintRows; ++r) {
+    if (grid[r * kPrintColumns].empty()) continue;
+    for (int c = 0; c < kPrintColumns; ++c) {
+      const std::string& text = grid[r * kPrintColumns + c];
+      if (text.empty()) {
+        out += ' ';
+      } else {
+        out += '|';
+        out += text;
+      }
+    }
+    out += "|\n";
+    WriteRule(out, widths, kPrintColumns);
+  }
+  ColumnWidths entry_rule{std::accumulate(widths.begin(), widths.end(), 0), 0, 0, 0};
+  for (const store::SheetEntry& entry : sheet.entries) {
+    out +=
+        base::Sprintf("%s      %s     %s\n", entry.name, store::FormatDate(entry.time), entry.who);
+    out += entry.text;
+    out += '\n';
+    WriteRule(out, entry_rule, 1);
+  }
+  out += sheet.log;
+  out += '\n';
+  return out;
+}
+
+void PrintSheet(const web::ParamList& list, std::string_view name) {
+  std::optional<store::FactSheet> sheet = ReadPrintableSheet(name);
+  web::WritePageHead(nullptr, config::Msg(156), "", list);
+  if (!sheet) {
+    web::ErrorBox(504);
+    return;
+  }
+  base::Page("<PRE>");
+  PrintText(FormatPrintText(*sheet));
+}
+
+PrintCommand BuildPrintCommand(std::string_view setting, const std::string& path) {
+  PrintCommand command;
+  size_t at = setting.find("%s");
+  bool placeholder = at != std::string_view::npos;
+  if (placeholder)
+    command.shown = std::string(setting.substr(0, at)) + path + std::string(setting.substr(at + 2));
+  else
+    command.shown = base::Sprintf("%s %s", setting, path);
+  if (setting.find_first_not_of(' ') == std::string_view::npos) return command;
+
+  if (NeedsShell(setting)) {
+    std::string script = placeholder ? std::string(setting.substr(0, at)) + "\"$1\"" +
+                                           std::string(setting.substr(at + 2))
+                                     : std::string(setting) + " \"$1\"";
+    command.argv = {"/bin/sh", "-c", script, "quorb-print", path};
+    return command;
+  }
+  bool placed = false;
+  size_t start = 0;
+  while (start < setting.size()) {
+    size_t end = setting.find(' ', start);
+    if (end == std::string_view::npos) end = setting.size();
+    std::string word(setting.substr(start, end - start));
+    start = end + 1;
+    if (word.empty()) continue;
+    size_t hole = word.find("%s");
+    if (!placed && hole != std::string::npos) {
+      word.replace(hole, 2, path);
+      placed = true;
+    }
+    command.argv.push_back(std::move(word));
+  }
+  if (!placed) command.argv.push_back(path);
+  return command;
+}
+
+bool PrintText(std::string_view text) {
+  std::string dir = base::JoinPath(config::GetDataDir(), "tmp");
+  base::MakeDirectory(dir);
+  // The process id and a random part: no other request, nor a second print of this one,
+  // uses the same file.
+  std::string path = base::Sprintf("%s/quorb.%d.XXXXXX.prt", dir, static_cast<int>(::getpid()));
+  int fd = ::mkstemps(path.data(), 4);
+  if (fd < 0) return false;
+  bool ok = WriteAll(fd, text);
+  ok = ::close(fd) == 0 && ok;
+  if (!ok) {
+    base::RemoveFile(path);
+    return false;
+  }
+  base::Write(nullptr, base::EscapeHtml(text));
+
+  PrintCommand command = BuildPrintCommand(config::GetConfig("PRINT"), path);
+  base::Page("<! -%s- >\n", base::EscapeHtml(command.shown));
+  if (!command.argv.empty()) {
+    std::fflush(stdout);
+    std::optional<std::string> output = RunCaptured(command.argv);
+    if (output)
+      base::Write(nullptr, base::EscapeHtml(*output));
+    else
+      base::Page("<!Unable to run : %s>\n", base::EscapeHtml(command.argv.front()));
+  }
+  base::RemoveFile(path);
+  return true;
+}
+
+}  // namespace sheets

@@ -1,0 +1,159 @@
+// Printing a sheet through the CGI with a stand-in print command that records its arguments
+// and copies the file it is given; the table's rows by status; names that are no sheet.
+#include "sheets/print.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "base/encode.h"
+#include "harness.h"
+#include "store/store.h"
+
+namespace {
+
+using e2e::InProcess;
+using e2e::Installation;
+
+// Records every argument on a line of args.txt, copies the last one to copy.txt, and says
+// something on its standard output.
+void InstallStandIn(const Installation& inst) {
+  inst.Write("print.sh",
+             "#!/bin/sh\ndir=$(dirname \"$0\")\n: > \"$dir/args.txt\"\n"
+             "for a in \"$@\"; do printf '%s\\n' \"$a\" >> \"$dir/args.txt\"; last=$a; done\n"
+             "cp \"$last\" \"$dir/copy.txt\"\necho 'queued <1>'\n");
+  std::filesystem::permissions(inst.Path("print.sh"), std::filesystem::perms::owner_all);
+}
+
+store::FactSheet MakeSheet(int status) {
+  store::FactSheet s;
+  s.subCode = "G";
+  s.number = 1;
+  s.created = 946681200;
+  s.submitter = "kolvar";
+  s.project = "TEST";
+  s.group = "GUI";
+  s.phase = 1;
+  s.title = "Crash <now>";
+  s.status = status;
+  s.log = "1999/12/31:23.00.00 Submitted by kolvar\n";
+  store::AddEntry(s, "Description", "kolvar", 946681200, "Text & <more>.\n");
+  return s;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t lf; (lf = text.find('\n', start)) != std::string::npos; start = lf + 1)
+    lines.push_back(text.substr(start, lf - start));
+  return lines;
+}
+
+TEST(PrintSheet, StandInReceivesTheFileWhosePageCopyIsEscaped) {
+  struct Case {
+    std::string setting;  // after the script's path
+    std::vector<std::string> args_before_path;
+    std::string output;
+  };
+  const Case cases[] = {
+      {"", {}, "queued &lt;1&gt;\n"},
+      {" -o2 %s", {"-o2"}, "queued &lt;1&gt;\n"},
+      {" 'a b' %s | tr a-z A-Z", {"a b"}, "QUEUED &lt;1&gt;\n"},  // needs the shell
+  };
+  // The command line the page reports: the setting with the path for its "%s", or after it.
+  auto shown = [](std::string setting, const std::string& path) {
+    size_t hole = setting.find("%s");
+    return hole == std::string::npos ? setting + " " + path : setting.replace(hole, 2, path);
+  };
+  for (const Case& c : cases) {
+    Installation inst;
+    e2e::WriteSampleProject(inst);
+    InstallStandIn(inst);
+    std::string script = inst.Path("print.sh");
+    inst.WriteConfig(inst.DefaultConfig("PRINT " + script + c.setting + "\n"));
+    {
+      InProcess req(inst);
+      store::FactSheet sheet = MakeSheet(store::kNew);
+      ASSERT_EQ(store::WriteSheet(sheet), 1);
+    }
+    std::string page = inst.Get("CMD=Print&Num=TsG.00001").out;
+
+    std::vector<std::string> args = Lines(inst.Read("args.txt"));
+    ASSERT_EQ(args.size(), c.args_before_path.size() + 1) << c.setting;
+    const std::string path = args.back();
+    args.pop_back();
+    EXPECT_EQ(args, c.args_before_path);
+    const std::string prefix = inst.DataDir() + "tmp/quorb.";
+    EXPECT_EQ(path.substr(0, prefix.size()), prefix);
+    EXPECT_TRUE(path.ends_with(".prt")) << path;
+    EXPECT_FALSE(std::filesystem::exists(path));
+    for (const std::string& name : inst.List("data/tmp")) EXPECT_FALSE(name.ends_with(".prt"));
+
+    const std::string copy = inst.Read("copy.txt");
+    EXPECT_NE(copy.find("|Title : Crash <now>"), std::string::npos);
+    EXPECT_TRUE(page.ends_with("<PRE>" + base::EscapeHtml(copy) + "<! -" +
+                               base::EscapeHtml(shown(script + c.setting, path)) + "- >\n" +
+                               c.output))
+        << page;
+  }
+}
+
+TEST(PrintSheet, RowsFollowTheStatusAndRulesSpanTheTable) {
+  Installation inst;
+  e2e::WriteSampleProject(inst);
+  InProcess req(inst);
+  struct Case {
+    int status;
+    std::vector<std::string> extra_rows;  // beginnings of the rows after row 4
+  };
+  const Case cases[] = {
+      {store::kNew, {}},
+      {store::kPostponed, {"|Postponed until : "}},
+      {store::kCorrected, {"|Corrected by  on "}},
+      {store::kVerified, {"|Corrected by  on ", "|Verified by  on "}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> lines = Lines(sheets::FormatPrintText(MakeSheet(c.status)));
+    size_t rows = 5 + c.extra_rows.size();
+    ASSERT_GE(lines.size(), 2 * rows + 5);
+    // Every rule is "+", the four widths (78 together) of "-" each closed by "+"; the title
+    // spans the row; the entry's rule is 80 characters.
+    EXPECT_EQ(lines[0].size(), 83u);
+    EXPECT_EQ(std::count(lines[0].begin(), lines[0].end(), '-'), 78);
+    for (size_t i = 1; i <= rows; ++i) EXPECT_EQ(lines[2 * i], lines[0]) << c.status;
+    EXPECT_EQ(lines[3], "|Title : Crash <now>" + std::string(78 - 19, ' ') + "   |");
+    for (size_t i = 0; i < c.extra_rows.size(); ++i)
+      EXPECT_TRUE(lines[11 + 2 * i].starts_with(c.extra_rows[i])) << lines[11 + 2 * i];
+    EXPECT_EQ(lines[2 * rows + 1],
+              "Description      " + store::FormatDate(946681200) + "     kolvar");
+    EXPECT_EQ(lines[2 * rows + 4], "+" + std::string(78, '-') + "+");
+  }
+}
+
+TEST(PrintSheet, NamesThatAreNoSheetGetTheErrorBoxAndPrintNothing) {
+  Installation inst;
+  e2e::WriteSampleProject(inst);
+  InstallStandIn(inst);
+  inst.WriteConfig(inst.DefaultConfig("PRINT " + inst.Path("print.sh") + "\n"));
+  {
+    InProcess req(inst);
+    store::FactSheet sheet = MakeSheet(store::kNew);
+    ASSERT_EQ(store::WriteSheet(sheet), 1);
+    store::FirstFreeNumber("TsG");  // reserves TsG.00002 as an empty file
+  }
+  std::filesystem::create_directory(inst.Path("data/TsG.00003"));
+  for (const char* num :
+       {"Num=TsG.00099", "Num=index", "Num=history.dat", "Num=tmp", "Num=TsG.00002",
+        "Num=TsG.00003", "Num=TsG.00001/..", "Num=../data/TsG.00001", "Num=TsG.1", ""}) {
+    std::string page = inst.Get(std::string("CMD=Print&") + num).out;
+    EXPECT_NE(page.find("<H1>Error</H1>"), std::string::npos) << num;
+    EXPECT_NE(page.find("Unable to read the fact sheet"), std::string::npos) << num;
+    EXPECT_EQ(page.find("<PRE>"), std::string::npos) << num;
+    EXPECT_FALSE(inst.Exists("args.txt")) << num;
+  }
+}
+
+}  // namespace
