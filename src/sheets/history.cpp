@@ -18,6 +18,7 @@
 #include "store/sheet.h"
 #include "store/store.h"
 #include "web/cookies.h"
+#include "web/response.h"
 
 namespace sheets {
 namespace {
@@ -214,7 +215,7 @@ const KeywordTable& Keywords() {
 }  // namespace
 
 void HistoryCommand(const web::ParamList& list) {
-  base::Page("Content-type: text/html\n\n");
+  web::StartHtmlPage();
   const std::string& text = web::GetParam(list, "text");
   if (web::IsAbsent(text)) {
     base::Page("<HTML>\n<HEAD>\n<TITLE>History</TITLE>\n</HEAD>\n");
