@@ -5,6 +5,7 @@
 #include "base/encode.h"
 #include "base/out.h"
 #include "base/request_state.h"
+#include "config/main_config.h"
 #include "config/projects.h"
 #include "users/uid.h"
 
@@ -55,6 +56,19 @@ bool CheckRight(const web::ParamList& list, int n) {
   if (!denied && !web::GetParam(list, "excel").starts_with('X'))
     base::Page("<!Access granted for %s in %d>\n", base::EscapeHtml(names.login), n);
   return !denied;
+}
+
+bool MayChangeProject(const web::ParamList& list, std::string_view project) {
+  if (!config::IsSecurityOn()) return true;
+  const std::string& token = web::GetParam(list, "Uid");
+  if (token.size() < 2 || web::IsAbsent(token)) return false;
+  UidNames names = DecodeUid(token);
+  if (names.login.empty()) return false;
+  for (const config::ConfigLine& line : config::ReadConfigFile(UsersFilePath(project)).lines) {
+    std::string_view text = line.text;
+    if (text.substr(0, text.find(':')) == names.login) return true;
+  }
+  return false;
 }
 
 bool CanUseMenu(const web::ParamList& list) {

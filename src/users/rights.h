@@ -25,4 +25,9 @@ bool CanSeeStatistics(const web::ParamList& list);    // 5: the statistics menu
 bool CanSeeClosedSheets(const web::ParamList& list);  // 6: status other than 0-3, 9
 bool CanSeeOpenSheets(const web::ParamList& list);    // 7: status 0, 1, 2, 3 or 9
 
+// Whether the request may change data of `project` (a sheet's, a book's): with security off
+// always; with it on, only when the request's own `Uid` names a login that has a line in
+// that project's users file. Every handler that stores asks this itself, not only its form.
+bool MayChangeProject(const web::ParamList& list, std::string_view project);
+
 }  // namespace users
