@@ -27,6 +27,9 @@ struct ProjectFilesCache {
   std::unordered_map<std::string, ConfigFile> files;
   std::optional<std::vector<Phase>> phases;
   std::optional<std::vector<std::string>> impacts;
+  // Sheet name prefixes by "project|sub-project|phase": a walk over the index asks for the
+  // same few again and again.
+  std::unordered_map<std::string, std::string> prefixes;
 };
 
 ProjectFilesCache& Cached() {
@@ -302,8 +305,13 @@ const std::string& GetImpactName(int index) {
 }
 
 std::string GetSheetPrefix(std::string_view project, std::string_view subproject, int phase) {
-  return base::Sprintf("%s%c%s", GetProjectCode(project), GetPhaseLetter(phase),
-                       GetSubprojectCode(project, subproject));
+  std::string key = base::Sprintf("%s|%s|%d", project, subproject, phase);
+  auto& prefixes = Cached().prefixes;
+  auto found = prefixes.find(key);
+  if (found != prefixes.end()) return found->second;
+  std::string prefix = base::Sprintf("%s%c%s", GetProjectCode(project), GetPhaseLetter(phase),
+                                     GetSubprojectCode(project, subproject));
+  return prefixes.emplace(std::move(key), std::move(prefix)).first->second;
 }
 
 std::string GetSheetPrefixOf(std::string_view project, std::string_view group, int phase) {
