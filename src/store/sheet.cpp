@@ -440,14 +440,4 @@ int CountWorkingDays(long from, long to) {
   return days;
 }
 
-int ReadTextLine(std::FILE* stream, std::string& line) {
-  line.clear();
-  while (true) {
-    int c = std::getc(stream);
-    if (c == EOF) return 0;
-    if (c == '\n') return 1;
-    if (c != '\r') line += static_cast<char>(c);
-  }
-}
-
 }  // namespace store

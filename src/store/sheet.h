@@ -140,9 +140,6 @@ std::string FormatDate(long time);
 // The steps of one day from `from` (inclusive) to `to` (exclusive) whose local weekday is
 // neither Saturday nor Sunday.
 int CountWorkingDays(long from, long to);
-// Reads one line of `stream` dropping every carriage return, up to a line feed or the end.
-// Returns 0 when it stopped at the end (what was read before is kept), else 1.
-int ReadTextLine(std::FILE* stream, std::string& line);
 
 // The leading decimal number of a field (white space, sign, digits; held at the 32-bit bounds).
 using base::LeadingNumber;

@@ -294,18 +294,4 @@ TEST_F(LocalTime, FormatDateAndWorkingDays) {
   EXPECT_EQ(store::CountWorkingDays(946681200 + 2 * 86400, 946681200 + 2 * 86400 + 1), 1);
 }
 
-TEST(StoreSheet, ReadTextLineDropsCarriageReturns) {
-  std::FILE* f = std::tmpfile();
-  ASSERT_NE(f, nullptr);
-  std::fputs("ab\r\ncd\r\nrest", f);
-  std::rewind(f);
-  std::string line;
-  EXPECT_EQ(store::ReadTextLine(f, line), 1);
-  EXPECT_EQ(line, "ab");
-  EXPECT_EQ(store::ReadTextLine(f, line), 1);
-  EXPECT_EQ(store::ReadTextLine(f, line), 0);
-  EXPECT_EQ(line, "rest");
-  std::fclose(f);
-}
-
 }  // namespace
