@@ -8,6 +8,7 @@
 #include "base/out.h"
 #include "front/home.h"
 #include "sheets/create.h"
+#include "testbook/pages.h"
 #include "users/login.h"
 #include "web/action_codes.h"
 #include "web/identity.h"
@@ -30,6 +31,7 @@ const std::vector<CommandEntry>& CommandTable() {
       {"help", WriteHelpPage},
       {"create", [](web::ParamList& list) { sheets::ShowCreateForm(list); }},
       {"new", [](web::ParamList& list) { sheets::StoreNewSheet(list); }},
+      {"book", [](web::ParamList& list) { testbook::TestBookPage(list, "book"); }},
   };
   return table;
 }
