@@ -32,7 +32,7 @@ std::vector<std::string> ScanItems(const std::string& directory, std::string_vie
   base::Page("<!scan Dir:%s>\n", base::EscapeHtml(directory));
   std::string start = std::string(prefix) + ".";
   std::vector<std::string> keys;
-  for (std::string_view name : NamesWithPrefix(DirectoryNames(directory, keep), start))
+  for (std::string_view name : DirectoryNames(directory, keep).Matching(start))
     keys.emplace_back(name.substr(start.size()));
   return keys;
 }
@@ -124,7 +124,7 @@ std::vector<std::string> ListItems(std::string_view project, std::string_view gr
 bool HasItems(std::string_view project, std::string_view group, int phase,
               std::string_view prefix) {
   std::string start = std::string(prefix) + ".";
-  return !NamesWithPrefix(DirectoryNames(BookDirectory(project, group, phase)), start).empty();
+  return !DirectoryNames(BookDirectory(project, group, phase)).Matching(start).empty();
 }
 
 }  // namespace testbook

@@ -1,13 +1,15 @@
 #include "testbook/names_cache.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <ctime>
 #include <map>
 #include <memory>
-#include <optional>
 
 #include "base/files.h"
 #include "base/out.h"
@@ -21,7 +23,7 @@ constexpr long kSettleSeconds = 2;
 constexpr std::string_view kMagic = "quorb-names";
 
 struct Listings {
-  std::map<std::string, std::unique_ptr<SortedNames>, std::less<>> by_directory;
+  std::map<std::string, std::unique_ptr<DirectoryListing>, std::less<>> by_directory;
 };
 
 std::string WithoutSlash(std::string_view directory) {
@@ -44,68 +46,112 @@ bool StampOf(const std::string& directory, Stamp& stamp) {
   return true;
 }
 
-std::string Header(const Stamp& stamp, size_t count) {
-  return base::Sprintf("%s %ld %ld %lu %zu\n", kMagic, stamp.sec, stamp.nsec, stamp.ino, count);
+// The first line of a kept listing: the stamp and the size of the names after it.
+std::string Header(const Stamp& stamp, size_t bytes) {
+  return base::Sprintf("%s %ld %ld %lu %zu\n", kMagic, stamp.sec, stamp.nsec, stamp.ino, bytes);
 }
 
-// Builds the views of a blob of '\n'-ended names.
-void IndexBlob(SortedNames& out) {
-  out.names.clear();
-  std::string_view rest = out.blob;
-  while (!rest.empty()) {
-    size_t end = rest.find('\n');
-    if (end == std::string_view::npos) break;
-    out.names.push_back(rest.substr(0, end));
-    rest.remove_prefix(end + 1);
-  }
-}
-
-// The kept listing, when its stamp is the directory's.
-bool LoadKept(const std::string& directory, const Stamp& stamp, SortedNames& out) {
-  std::optional<std::string> text = base::ReadFile(NamesFilePath(directory));
-  if (!text) return false;
-  size_t end = text->find('\n');
-  if (end == std::string::npos) return false;
-  size_t count = std::count(text->begin() + end + 1, text->end(), '\n');
-  if (std::string_view(*text).substr(0, end + 1) != Header(stamp, count)) return false;
-  if (!text->empty() && text->back() != '\n') return false;
-  text->erase(0, end + 1);
-  out.blob = std::move(*text);
-  IndexBlob(out);
+// The kept listing, when its stamp is the directory's and it is whole.
+bool LoadKept(const std::string& directory, const Stamp& stamp, DirectoryListing& out) {
+  if (!out.kept.Map(NamesFilePath(directory))) return false;
+  std::string_view text = out.kept.Text();
+  size_t end = text.find('\n');
+  if (end == std::string_view::npos) return false;
+  std::string_view names = text.substr(end + 1);
+  if (text.substr(0, end + 1) != Header(stamp, names.size())) return false;
+  if (!names.empty() && names.back() != '\n') return false;
+  out.text = names;
   return true;
 }
 
-bool Scan(const std::string& directory, SortedNames& out) {
+// Lists the directory into `out.owned`, in the system's order. False when a name could not be
+// kept in a listing (a line feed in it).
+bool Scan(const std::string& directory, DirectoryListing& out) {
   DIR* dir = ::opendir(directory.c_str());
   if (!dir) return false;
   bool keepable = true;
-  std::vector<std::string> names;
   while (const dirent* entry = ::readdir(dir)) {
     std::string_view name = entry->d_name;
     if (name.empty() || name.front() == '.') continue;
     if (name.find('\n') != std::string_view::npos) keepable = false;
-    names.emplace_back(name);
+    out.owned += name;
+    out.owned += '\n';
   }
   ::closedir(dir);
-  std::sort(names.begin(), names.end());
-  size_t size = 0;
-  for (const std::string& n : names) size += n.size() + 1;
-  out.blob.reserve(size);
-  for (const std::string& n : names) {
-    out.blob += n;
-    out.blob += '\n';
-  }
-  IndexBlob(out);
+  out.text = out.owned;
   return keepable;
 }
 
-void Keep(const std::string& directory, const Stamp& stamp, const SortedNames& names) {
-  std::string content = Header(stamp, names.names.size());
-  content += names.blob;
-  base::WriteFileAtomic(NamesFilePath(directory), content);
+std::vector<std::string_view> Lines(std::string_view text) {
+  std::vector<std::string_view> lines;
+  while (!text.empty()) {
+    size_t end = text.find('\n');
+    lines.push_back(text.substr(0, end));
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+  }
+  return lines;
+}
+
+// Puts the owned listing in ascending byte order.
+void SortOwned(DirectoryListing& listing) {
+  std::vector<std::string_view> names = Lines(listing.owned);
+  std::sort(names.begin(), names.end());
+  std::string sorted;
+  sorted.reserve(listing.owned.size());
+  for (std::string_view name : names) {
+    sorted += name;
+    sorted += '\n';
+  }
+  listing.owned = std::move(sorted);
+  listing.text = listing.owned;
 }
 
 }  // namespace
+
+MappedFile::~MappedFile() {
+  if (addr_) ::munmap(addr_, size_);
+}
+
+bool MappedFile::Map(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st;
+  bool ok = ::fstat(fd, &st) == 0 && st.st_size > 0;
+  if (ok) {
+    void* addr = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+    ok = addr != MAP_FAILED;
+    if (ok) {
+      addr_ = addr;
+      size_ = static_cast<size_t>(st.st_size);
+    }
+  }
+  ::close(fd);
+  return ok;
+}
+
+std::vector<std::string_view> DirectoryListing::Matching(std::string_view prefix) const {
+  std::vector<std::string_view> out;
+  // The first line not below `prefix`, by halving the text between two line starts.
+  size_t lo = 0, hi = text.size();
+  while (lo < hi) {
+    size_t mid = lo + (hi - lo) / 2;
+    size_t start = mid == lo ? lo : text.rfind('\n', mid - 1);
+    start = mid == lo ? lo : (start == std::string_view::npos ? 0 : start + 1);
+    size_t end = text.find('\n', start);
+    if (text.substr(start, end - start) < prefix)
+      lo = end + 1;
+    else
+      hi = start;
+  }
+  for (std::string_view rest = text.substr(lo); !rest.empty();) {
+    size_t end = rest.find('\n');
+    std::string_view name = rest.substr(0, end);
+    if (!name.starts_with(prefix)) break;
+    out.push_back(name);
+    rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+  }
+  return out;
+}
 
 std::string NamesFilePath(std::string_view directory) {
   std::string dir = WithoutSlash(directory);
@@ -115,31 +161,25 @@ std::string NamesFilePath(std::string_view directory) {
   return base::JoinPath(parent, "." + last + ".names");
 }
 
-const SortedNames& DirectoryNames(const std::string& directory, bool keep) {
+const DirectoryListing& DirectoryNames(const std::string& directory, bool keep) {
   std::string key = WithoutSlash(directory);
   auto& listings = base::Cache<Listings>().by_directory;
   auto found = listings.find(key);
   if (found != listings.end()) return *found->second;
 
-  auto names = std::make_unique<SortedNames>();
+  auto listing = std::make_unique<DirectoryListing>();
   Stamp before;
-  if (StampOf(key, before) && !(keep && LoadKept(key, before, *names))) {
-    names->blob.clear();
-    bool keepable = Scan(key, *names);
+  if (StampOf(key, before) && !(keep && LoadKept(key, before, *listing))) {
+    long started = static_cast<long>(std::time(nullptr));
+    bool keepable = Scan(key, *listing);
     Stamp after;
-    long now = static_cast<long>(std::time(nullptr));
-    if (keep && keepable && StampOf(key, after) && after == before &&
-        before.sec <= now - kSettleSeconds)
-      Keep(key, before, *names);
+    SortOwned(*listing);
+    if (keep && keepable && before.sec <= started - kSettleSeconds && StampOf(key, after) &&
+        after == before)
+      base::WriteFileAtomic(NamesFilePath(key),
+                            Header(before, listing->owned.size()) + listing->owned);
   }
-  return *listings.emplace(key, std::move(names)).first->second;
-}
-
-std::vector<std::string_view> NamesWithPrefix(const SortedNames& names, std::string_view prefix) {
-  std::vector<std::string_view> out;
-  auto it = std::lower_bound(names.names.begin(), names.names.end(), prefix);
-  for (; it != names.names.end() && it->starts_with(prefix); ++it) out.push_back(*it);
-  return out;
+  return *listings.emplace(key, std::move(listing)).first->second;
 }
 
 void ForgetListings() {
