@@ -53,7 +53,10 @@ TEST(TestBookPages, BookIsWrittenEditedViewedAndDeletedThroughThePages) {
                   .find("<H1>Module created</H1>"),
               std::string::npos);
     for (int s = 1; s <= 3; ++s) {
-      Post(inst, {{"book", "6"}, {"mod", ModuleId(m)}, {"step", StepId(s)}, {"title", "Step"}});
+      std::string step =
+          Post(inst, {{"book", "6"}, {"mod", ModuleId(m)}, {"step", StepId(s)}, {"title", "Step"}});
+      EXPECT_NE(step.find("phase=0&mod=" + ModuleId(m) + "&step=" + StepId(s) + "\"><IMG"),
+                std::string::npos);  // back to the navigator on the new step
       for (int t = 0; t < 5; ++t) {
         std::string page = Post(inst, {{"book", "8"},
                                        {"mod", ModuleId(m)},
