@@ -227,9 +227,6 @@ int main(int argc, char** argv) {
                w.ms, w.first_byte_ms, w.bytes, w.max_rss_kb);
   std::fflush(stdout);
   std::error_code ec;
-  if (!std::getenv("KEEP"))
-    fs::remove_all(root, ec);
-  else
-    base::Printf(nullptr, "%s\n", root.string());
+  fs::remove_all(root, ec);
   return 0;
 }
