@@ -10,6 +10,7 @@
 #include "sheets/create.h"
 #include "sheets/history.h"
 #include "sheets/print.h"
+#include "testbook/pages.h"
 #include "users/login.h"
 #include "web/actions.h"
 #include "web/identity.h"
@@ -39,6 +40,7 @@ const std::vector<CommandEntry>& CommandTable() {
          const std::string name = web::GetParam(list, "Num");
          sheets::PrintSheet(list, name);
        }},
+      {"book", [](web::ParamList& list) { testbook::TestBookPage(list, "book"); }},
   };
   return table;
 }

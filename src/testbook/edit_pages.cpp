@@ -1,0 +1,284 @@
+// The module, step and test forms and their saves.
+#include <ctime>
+#include <string>
+
+#include "base/encode.h"
+#include "base/files.h"
+#include "base/numbers.h"
+#include "base/out.h"
+#include "config/language.h"
+#include "config/main_config.h"
+#include "config/options.h"
+#include "config/projects.h"
+#include "testbook/guard.h"
+#include "testbook/listing.h"
+#include "testbook/page_parts.h"
+#include "testbook/pages.h"
+#include "users/user_context.h"
+#include "web/cookies.h"
+#include "web/page.h"
+
+namespace testbook {
+namespace {
+
+using config::Msg;
+
+// The value of a form field; empty when the request does not carry it or it reads as absent.
+std::string FieldValue(const web::ParamList& list, std::string_view name) {
+  const std::string& value = web::GetParam(list, name);
+  return web::IsAbsent(value) ? std::string() : value;
+}
+
+// A text typed in a text area, without the line ends that close it: the forms write a line
+// feed after every text, so a text saved unchanged stays the same instead of growing a line.
+std::string TypedText(const web::ParamList& list, std::string_view name) {
+  std::string text = FieldValue(list, name);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return text;
+}
+
+void WriteSubmitCell() {
+  base::Page("<TD><inPUT TYPE=\"submit\" VALUE=\"OK\">\n");
+  base::Page("</TD></TR>\n");
+}
+
+// The title and description table of a module or step form, with the labels of its title,
+// its identifier and its description.
+struct ItemLabels {
+  std::string_view title;
+  std::string_view id;
+  std::string_view description;
+};
+
+void WriteItemFields(const ItemLabels& labels, std::string_view id_name, std::string_view id,
+                     bool edit, const ItemFile& item) {
+  base::Page("<TABLE BORDER=1 ><TR>\n");
+  base::Page("<TD>%s <INPUT SIZE=50 NAME=\"%s\" VALUE=\"%s\" ></TD>\n", labels.title, "title",
+             base::EscapeHtml(item.title));
+  base::Page("<TD>%s ", labels.id);
+  if (edit) {
+    WriteHidden(id_name, id);
+    base::Page(": <B>%s</B>", base::EscapeHtml(id));
+  } else {
+    base::Page("<INPUT SIZE=5 NAME=\"%s\" >", id_name);
+  }
+  base::Page("</TD>\n");
+  WriteSubmitCell();
+  base::Page("<TR><TD COLSPAN=3>%s:<BR>\n", labels.description);
+  base::Page("<TEXTAREA NAME=%s ROWS=15 COLS=70>\n%s", "text", base::EscapeHtml(item.description));
+  base::Page("</TEXTAREA>\n");
+  base::Page("</TD></TR></TABLE>\n");
+  base::Page("</FORM>\n");
+}
+
+// Writes the item file; the error boxes of an existing item (on creation) and of a file that
+// cannot be written. True when written.
+bool StoreItem(const std::string& path, const web::ParamList& list, bool create, int exists_msg,
+               std::string_view id, const BookPlace& place) {
+  if (create) MakeDirectories(BookDirectory(place.project, place.group, place.phase));
+  int written = WriteItemFile(path, FieldValue(list, "title"), TypedText(list, "text"), create);
+  if (written == 0) web::ErrorBoxArg(exists_msg, id);
+  if (written < 0) web::ErrorBoxArg(501, path);
+  return written > 0;
+}
+
+std::string TestBannerTitle(const BookPlace& place) {
+  return base::Sprintf(
+      "%s : <FONT COLOR=DarkSlateBlue> %s : %s </FONT>, <FONT COLOR=DarkOliveGreen>%s : %s</FONT>",
+      Msg(1000), base::EscapeHtml(place.mod),
+      base::EscapeHtml(ModuleTitle(place.project, place.group, place.phase, place.mod)), Msg(1001),
+      base::EscapeHtml(place.step),
+      base::EscapeHtml(StepTitle(place.project, place.group, place.phase, place.mod, place.step)));
+}
+
+struct TextArea {
+  int label;
+  const char* name;
+  int rows;
+  std::string TestRecord::*field;
+};
+
+constexpr TextArea kTextAreas[] = {
+    {1002, "obj", 5, &TestRecord::obj},     {1003, "env", 10, &TestRecord::env},
+    {1004, "pre", 5, &TestRecord::pre},     {1005, "steps", 15, &TestRecord::steps},
+    {1006, "exp", 10, &TestRecord::exp},    {1007, "post", 5, &TestRecord::post},
+    {1008, "notes", 5, &TestRecord::notes},
+};
+
+// The impact a selector value stands for: its letter's index into impacts.cfg, or -1 for the
+// empty option (and any value that names no impact).
+int ImpactOf(std::string_view value) {
+  if (value.empty() || value.front() < 'a') return -1;
+  int index = value.front() - 'a';
+  return config::GetImpactName(index).empty() ? -1 : index;
+}
+
+}  // namespace
+
+void WriteModuleForm(const BookPlace& place, bool edit) {
+  ItemFile item;
+  if (edit) item = ReadItemFile(ModulePath(place.project, place.group, place.phase, place.mod));
+  BookBanner(Msg(edit ? 1020 : 1019), place.project, place.group, place.phase);
+  base::Page("<FORM METHOD=POST ACTION=\"%s\">\n", base::EscapeHtml(web::ScriptName()));
+  WriteFormPlace(place);
+  WriteHidden("book", edit ? "10" : "4");
+  WriteItemFields({Msg(106), Msg(1021), Msg(107)}, "mod", place.mod, edit, item);
+}
+
+void WriteStepForm(const BookPlace& place, bool edit) {
+  ItemFile item;
+  if (edit)
+    item = ReadItemFile(StepPath(place.project, place.group, place.phase, place.mod, place.step));
+  BookBanner(Msg(edit ? 1028 : 1027), place.project, place.group, place.phase);
+  base::Page("<H2>Module : <FONT COLOR=DarkSlateBlue SIZE=5>%s : %s</FONT></H2>\n",
+             base::EscapeHtml(place.mod),
+             base::EscapeHtml(ModuleTitle(place.project, place.group, place.phase, place.mod)));
+  base::Page("<FORM METHOD=POST ACTION=\"%s\">\n", base::EscapeHtml(web::ScriptName()));
+  WriteFormPlace(place);
+  WriteHidden("mod", place.mod);
+  WriteHidden("book", edit ? "12" : "6");
+  WriteItemFields({"Title", "Acronym", "Description"}, "step", place.step, edit, item);
+}
+
+void SaveModule(const web::ParamList& list, const BookPlace& place, bool create) {
+  const std::string& mod = place.mod;
+  if (!place.HasMod() || FieldValue(list, "title").empty()) return web::ErrorBox(502);
+  base::Page("<TABLE WIDTH=100%% BORDER=0 CELLPADDING=0 CELLSPACING=0>\n");
+  if (create)
+    base::Page("<TR><TD><H1>%s</H1></TD>\n", Msg(1024));
+  else
+    base::Page("<TR><TD><H1>%s %s</H1></TD>\n", Msg(1025), base::EscapeHtml(mod));
+  base::Page("<TD ALIGN=RIGHT>");
+  base::Page("%s", NavigatorLinkStart(place));
+  base::Page("&%s=%s", "mod", EncodeLinkValue(mod));
+  base::Page("%s\"><IMG Border=0 SRC=\"%s/larrow.gif\"></A></TD></TR></TABLE>\n", web::UidSuffix(),
+             config::GetImageDir());
+  std::string path = ModulePath(place.project, place.group, place.phase, mod);
+  if (StoreItem(path, list, create, 1026, mod, place)) ViewModule(place, false, false);
+}
+
+void SaveStep(const web::ParamList& list, const BookPlace& place, bool create) {
+  const std::string& step = place.step;
+  if (!place.HasStep() || FieldValue(list, "title").empty()) return web::ErrorBox(502);
+  base::Page("<TABLE BORDER=0 CELLSPACING= CELLPADDING=0 WIDTH=100%%>\n");
+  std::string heading =
+      create ? Msg(1032) : base::Sprintf("%s %s\n", Msg(1033), base::EscapeHtml(step));
+  base::Page("<TR><TD ALIGN=LEFT><H1>%s</H1></TD>\n", heading);
+  base::Page("<TD ALIGN=RIGHT>\n");
+  base::Page("%s", NavigatorLinkStart(place));
+  base::Page("&%s=%s", "mod", EncodeLinkValue(place.mod));
+  base::Page("&%s=%s%s\">", "step", EncodeLinkValue(step), web::UidSuffix());
+  base::Page("<IMG BORDER=0 SRC=%s/larrow.gif></A><BR> \n", config::GetImageDir());
+  base::Page("</TD></TR></TABLE>\n");
+  std::string path = StepPath(place.project, place.group, place.phase, place.mod, step);
+  if (StoreItem(path, list, create, 1034, step, place)) ViewStep(place, false, false);
+}
+
+void WriteTestForm(const BookPlace& place, bool edit) {
+  TestRecord test = place.Test(0);
+  if (edit) {
+    test.number = base::LeadingNumber(place.test);
+    ReadTest(TestPath(test, test.number), test);
+  } else {
+    test.submitter = users::GetUserName();
+  }
+  base::Page("<H1>%s</H1>\n", Msg(edit ? 1010 : 1009));
+  BookBanner(TestBannerTitle(place), place.project, place.group, place.phase);
+  base::Page("<FORM METHOD=POST ACTION=\"%s\">\n", base::EscapeHtml(web::ScriptName()));
+  WriteFormPlace(place);
+  WriteHidden("mod", place.mod);
+  WriteHidden("step", place.step);
+  WriteHidden("book", edit ? "14" : "8");
+  if (edit) WriteHidden("Num", base::Sprintf("%d", test.number));
+
+  base::Page("<TABLE BORDER=1 CELLSPACING=0 CELLPADDING=0 >\n");
+  base::Page("<TR><TD COLSPAN=3>");
+  base::Page("<TABLE BORDER=0 >\n");
+  base::Page("<TR><TD>");
+  base::Page("%s <INPUT SIZE=60 NAME=\"%s\" VALUE=\"%s\"></TD>\n", Msg(106), "title",
+             base::EscapeHtml(test.title));
+  WriteSubmitCell();
+  base::Page("</TABLE>\n");
+  base::Page("</TD></TR>\n");
+
+  base::Page("<TR>\n");
+  base::Page("<TD ALIGN=RIGHT>%s \n", Msg(103));
+  base::Page("<SELECT NAME=\"%s\">\n", "submitter");
+  base::Page("<OPTION >&nbsp\n");
+  config::WriteUserOptions(nullptr, place.project, test.submitter);
+  base::Page("</SELECT>\n");
+  base::Page("</TD>\n");
+  base::Page("<TD ALIGN=RIGHT>%s\n", Msg(104));
+  base::Page("<SELECT NAME=\"%s\">\n", "impact");
+  base::Page("<OPTION >&nbsp\n");
+  config::WriteImpactOptions(nullptr, test.impact);
+  base::Page("</SELECT>\n");
+  base::Page("</TD>\n");
+  base::Page("<TD ALIGN=RIGHT>");
+  base::Page("%s : <INPUT SIZE=35 NAME=\"%s\" VALUE=\"%s\"></TD>\n", Msg(105), "ref",
+             base::EscapeHtml(test.ref));
+  base::Page("</TR>\n");
+  bool first = true;
+  for (const TextArea& area : kTextAreas) {
+    if (!first) base::Page("</TD></TR>\n");
+    first = false;
+    base::Page("<TR><TD COLSPAN=3>%s:<BR>\n", Msg(area.label));
+    base::Page("<TEXTAREA NAME=%s ROWS=%d COLS=70>\n", area.name, area.rows);
+    base::Page("%s\n</TEXTAREA>\n", base::EscapeHtml(test.*area.field));
+  }
+  base::Page("</TD></TR></TABLE>\n");
+  base::Page("</FORM>\n");
+}
+
+void SaveTest(const web::ParamList& list, const BookPlace& place, bool create) {
+  TestRecord test = place.Test(0);
+  if (create) {
+    test.created = static_cast<long>(std::time(nullptr));
+    MakeDirectories(BookDirectory(place.project, place.group, place.phase));
+    test.number = ReserveTestNumber(test);
+    if (test.number < 0) return web::ErrorBoxArg(501, TestPath(test, NextTestNumber(test)));
+  } else {
+    const std::string& num = web::GetParam(list, "Num");
+    if (num.empty() || num.front() < '0' || num.front() > '9') return web::ErrorBox(502);
+    test.number = web::GetParamInt(list, "Num");
+    // The stored test keeps its number and creation time; its location is the request's.
+    if (!ReadTest(TestPath(test, test.number), test))
+      test.created = static_cast<long>(std::time(nullptr));
+    TestRecord place_test = place.Test(test.number);
+    test.project = place_test.project;
+    test.group = place_test.group;
+    test.phase = place_test.phase;
+    test.mod = place_test.mod;
+    test.step = place_test.step;
+  }
+  test.title = FieldValue(list, "title");
+  test.submitter = FieldValue(list, "submitter");
+  for (const TextArea& area : kTextAreas) test.*area.field = TypedText(list, area.name);
+  test.impact = ImpactOf(web::GetParam(list, "impact"));
+  test.ref = FieldValue(list, "ref");
+  if (!WriteTest(test)) {
+    if (create) RemoveTest(test);
+    return web::ErrorBoxArg(501, TestPath(test, test.number));
+  }
+  AppendJournal(test, base::Sprintf("Test %s by %s", create ? "Created" : "Changed",
+                                    ActingLogin(list, test.submitter)));
+
+  TestRecord shown = test;
+  ReadTest(TestPath(test, test.number), shown);
+  base::Page("%s", NavigatorLinkStart(place));
+  base::Page("&%s=%s&%s=%s", "mod", EncodeLinkValue(place.mod), "step",
+             EncodeLinkValue(place.step));
+  base::Page("&%s=%03d%s\">", "test", test.number, web::UidSuffix());
+  base::Page("<IMG BORDER=0 SRC=%s/larrow.gif></A><BR> \n", config::GetImageDir());
+  BookBanner(Msg(1009), place.project, place.group, place.phase);
+  base::Page("<H2>%s : <FONT COLOR=DarkSlateBlue> %s : %s </FONT>", Msg(1000),
+             base::EscapeHtml(place.mod),
+             base::EscapeHtml(ModuleTitle(place.project, place.group, place.phase, place.mod)));
+  base::Page(
+      ", <FONT COLOR=DarkOliveGreen>%s : %s</FONT> </H2>\n", Msg(1001),
+      base::EscapeHtml(place.step),
+      base::EscapeHtml(StepTitle(place.project, place.group, place.phase, place.mod, place.step)));
+  ShowTest(shown);
+}
+
+}  // namespace testbook

@@ -1,0 +1,130 @@
+#include "testbook/listing.h"
+
+#include <dirent.h>
+
+#include <algorithm>
+
+#include "base/encode.h"
+#include "base/files.h"
+#include "base/out.h"
+#include "config/main_config.h"
+#include "config/projects.h"
+#include "testbook/names_cache.h"
+
+namespace testbook {
+namespace {
+
+bool IsControl(char ch) {
+  unsigned char c = static_cast<unsigned char>(ch);
+  return c < 0x20 || c == 0x7F;
+}
+
+// Not empty, not read as absent, short, and without the bytes that cut or leave a path.
+bool IsPlainName(std::string_view name) {
+  if (name.empty() || name.front() == ' ' || name.size() > kMaxIdentifier) return false;
+  return std::none_of(name.begin(), name.end(),
+                      [](char ch) { return ch == '/' || ch == '\\' || IsControl(ch); });
+}
+
+// The keys of the names of `directory` that begin with `prefix` and a dot.
+std::vector<std::string> ScanItems(const std::string& directory, std::string_view prefix,
+                                   bool keep) {
+  base::Page("<!scan Dir:%s>\n", base::EscapeHtml(directory));
+  std::string start = std::string(prefix) + ".";
+  std::vector<std::string> keys;
+  for (std::string_view name : DirectoryNames(directory, keep).Matching(start))
+    keys.emplace_back(name.substr(start.size()));
+  return keys;
+}
+
+}  // namespace
+
+std::string BookDirectory(std::string_view project, std::string_view group, int phase) {
+  return base::Sprintf("%s/Tests/%s/%s/%c/Book/", config::GetDataDir(), project,
+                       config::GetSubprojectCode(project, group), config::GetPhaseLetter(phase));
+}
+
+bool IsSafeIdentifier(std::string_view id) {
+  return IsPlainName(id) && id.find('.') == std::string_view::npos;
+}
+
+bool IsSafeProjectName(std::string_view project) {
+  return IsPlainName(project) && project != "." && project != "..";
+}
+
+std::string CampaignName(std::string_view typed) {
+  std::string name(typed);
+  std::replace(name.begin(), name.end(), '/', '-');
+  return name;
+}
+
+bool IsSafeCampaignName(std::string_view name) {
+  return !name.empty() && name.front() != ' ' &&
+         std::none_of(name.begin(), name.end(),
+                      [](char ch) { return ch == '/' || ch == '\\' || IsControl(ch); });
+}
+
+std::string EncodeLinkValue(std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(text.size());
+  for (char ch : text) {
+    unsigned char c = static_cast<unsigned char>(ch);
+    if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) {
+      out += ch;
+    } else if (c == ' ') {
+      out += '+';
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
+}
+
+bool MakeDirectories(std::string_view path) {
+  std::string dir(path);
+  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+  if (dir.empty()) return false;
+  size_t slash = dir.rfind('/');
+  if (slash != std::string::npos && slash > 0) {
+    std::string parent = dir.substr(0, slash);
+    while (parent.size() > 1 && parent.back() == '/') parent.pop_back();
+    if (parent.size() > 1 && !base::IsDirectory(parent) && !MakeDirectories(parent)) return false;
+  }
+  return base::MakeDirectory(dir);
+}
+
+std::vector<std::string> ListDirectory(const std::string& directory, bool sort) {
+  std::vector<std::string> names;
+  std::string pattern = base::Sprintf("%s/*.*", directory);
+  DIR* dir = ::opendir(directory.c_str());
+  base::Page("<! %s,%d,%d>\n", base::EscapeHtml(pattern), dir ? ::dirfd(dir) : -1, -1);
+  if (!dir) return names;
+  while (const dirent* entry = ::readdir(dir)) {
+    if (entry->d_name[0] != '.') names.emplace_back(entry->d_name);
+  }
+  ::closedir(dir);
+  if (sort) std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::vector<std::string> ListItemsIn(const std::string& directory, std::string_view prefix) {
+  return ScanItems(directory, prefix, true);
+}
+
+std::vector<std::string> ListItems(std::string_view project, std::string_view group, int phase,
+                                   std::string_view prefix, std::string_view subdirectory) {
+  std::string directory = BookDirectory(project, group, phase);
+  if (subdirectory.empty()) return ScanItems(directory, prefix, true);
+  return ScanItems(base::Sprintf("%s%s/", directory, subdirectory), prefix, false);
+}
+
+bool HasItems(std::string_view project, std::string_view group, int phase,
+              std::string_view prefix) {
+  std::string start = std::string(prefix) + ".";
+  return !DirectoryNames(BookDirectory(project, group, phase)).Matching(start).empty();
+}
+
+}  // namespace testbook
