@@ -137,13 +137,11 @@ void IndexSelect(int label, std::string_view field, int current,
   CloseSelect();
 }
 
-// Project, sub-project and program: the first row of both forms.
-void WritePlaceRow(const store::FactSheet& sheet) {
-  base::Write(nullptr, "<TR>");
+// Project, sub-project and program: the cells of the first row of both forms.
+void WritePlaceCells(const store::FactSheet& sheet) {
   TextSelect(100, "project", config::ListProjects(" "), sheet.project);
   TextSelect(101, "group", config::ListSubprojects(sheet.project, " "), sheet.group);
   TextSelect(108, "prog", FileValues(sheet.project, "program"), sheet.prog);
-  base::Write(nullptr, "</TR>\n");
 }
 
 constexpr std::string_view kButtons =
@@ -247,8 +245,9 @@ void ShowHeaderForm(const store::FactSheet& sheet, std::string_view name) {
   LabelCell(106);
   base::Page("<TD COLSPAN=5><INPUT NAME=%s SIZE=83 VALUE=\"%s\"></TD></TR>\n", "title",
              Esc(sheet.title));
-  WritePlaceRow(sheet);
   base::Write(nullptr, "<TR>");
+  WritePlaceCells(sheet);
+  base::Write(nullptr, "</TR>\n<TR>");
   CodeSelect(109, "sev", sheet.sev, &config::WriteSeverityOptions);
   IndexSelect(104, "impact", sheet.impact, &config::WriteImpactOptions);
   IndexSelect(102, "phase", sheet.phase, &config::WritePhaseOptions);
@@ -294,7 +293,8 @@ void ShowCopyForm(const store::FactSheet& sheet, std::string_view name) {
   base::Write(nullptr, "<H1>");
   base::Page(Msg(2032), Esc(name));
   base::Write(nullptr, "</H1>\n<TABLE BORDER=1 WIDTH=100%><TR>\n");
-  WritePlaceRow(sheet);
+  WritePlaceCells(sheet);
+  base::Write(nullptr, "</TR>\n");
   base::Write(nullptr, "<TR><TD >&nbsp</TD>\n");
   CodeSelect(109, "sev", sheet.sev, &config::WriteSeverityOptions);
   IndexSelect(102, "phase", sheet.phase, &config::WritePhaseOptions);
