@@ -161,6 +161,16 @@ TEST(SheetEdit, HeaderChangeKeepsNameAndLogsLoad) {
   EXPECT_EQ(Lines(inst.Read("data/index")).size(), 1u);
 }
 
+TEST(SheetEdit, SameNameUnderAnotherKeyLeavesOneIndexLine) {
+  Installation inst;
+  e2e::WriteSampleProject(inst, "TWIN:T:kolvar:tessin\n");
+  inst.Write("config/TWIN_subproject.cfg", "GUI:G\n");
+  std::string name = MakeSheet(inst, 1);
+  inst.Post(Body(With(HeaderForm(name), "project", "TWIN")));
+  EXPECT_EQ(Sheet(inst, name).project, "TWIN");
+  EXPECT_EQ(inst.Read("data/index"), store::FormatHeader(Sheet(inst, name)));
+}
+
 TEST(SheetEdit, RenameMovesToFirstFreeNumberAndKeepsAttachments) {
   Installation inst;
   e2e::WriteSampleProject(inst);
