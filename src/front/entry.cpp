@@ -8,6 +8,7 @@
 #include "base/out.h"
 #include "front/home.h"
 #include "sheets/create.h"
+#include "sheets/edit.h"
 #include "sheets/history.h"
 #include "sheets/print.h"
 #include "testbook/pages.h"
@@ -49,8 +50,9 @@ const std::vector<CommandEntry>& CommandTable() {
 // are reached through the command table.
 ActionHandler HandlerFor(web::ActionKind kind) {
   switch (kind) {
-    case web::ActionKind::kStatus:
     case web::ActionKind::kEdit:
+      return [](int code, web::ParamList& list) { sheets::EditCommand(code, list); };
+    case web::ActionKind::kStatus:
     case web::ActionKind::kNew:
     case web::ActionKind::kPrint:
       return nullptr;

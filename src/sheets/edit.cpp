@@ -1,0 +1,239 @@
+#include "sheets/edit.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "base/encode.h"
+#include "base/files.h"
+#include "base/out.h"
+#include "config/language.h"
+#include "config/main_config.h"
+#include "config/options.h"
+#include "sheets/display.h"
+#include "sheets/edit_parts.h"
+#include "sheets/notify.h"
+#include "store/store.h"
+#include "users/rights.h"
+#include "users/user_context.h"
+#include "web/actions.h"
+#include "web/cookies.h"
+#include "web/identity.h"
+#include "web/page.h"
+
+namespace sheets {
+
+namespace edit_parts {
+
+const std::string* FindParam(const web::ParamList& params, std::string_view name) {
+  for (const web::Param& p : params)
+    if (p.name == name) return &p.value;
+  return nullptr;
+}
+
+bool IsMissing(std::string_view value) {
+  return value.empty() || web::IsAbsent(value);
+}
+
+int LetterIndex(std::string_view value) {
+  return value.empty() ? 0 : static_cast<unsigned char>(value.front()) - 'a';
+}
+
+void WriteUserSelect(std::string_view project) {
+  base::Page("<SELECT NAME=\"%s\">\n", "User");
+  base::Write(nullptr, "<OPTION >&nbsp\n");
+  config::WriteUserOptions(nullptr, project, users::GetUserName());
+  base::Write(nullptr, "</SELECT>\n");
+}
+
+void ReportNotStored(store::Stored stored, std::string_view name) {
+  if (stored == store::Stored::kMissing)
+    web::ErrorBox(504);
+  else
+    web::ErrorBoxArg(501, base::JoinPath(config::GetDataDir(), name));
+}
+
+void NormaliseHeader(store::FactSheet& sheet) {
+  std::string header = store::FormatHeader(sheet);
+  header.pop_back();
+  store::ParseHeader(header, sheet);
+}
+
+}  // namespace edit_parts
+
+namespace {
+
+using config::Msg;
+using edit_parts::FindParam;
+using edit_parts::IsMissing;
+
+std::string Esc(std::string_view text) {
+  return base::EscapeHtml(text);
+}
+
+// The query of the result list to return to; empty when the request has none.
+std::string QueryOf(const web::ParamList& params) {
+  const std::string& qs = web::GetParam(params, "QS");
+  return web::IsAbsent(qs) ? std::string() : qs;
+}
+
+int CommitTitle(int code) {
+  switch (code) {
+    case web::kActionChangeHeader:
+      return 2030;
+    case web::kActionCopy:
+      return 2033;
+    default:
+      return 2026;
+  }
+}
+
+void WriteCommitHead(int code, std::string_view name, std::string_view qs) {
+  base::Write(nullptr, "<Table Width=100% Cellpadding=0 Cellspacing=0 border=0>\n");
+  base::Write(nullptr, "<TR><TD ALIGN=LEFT><H1>");
+  base::Page("%s %s", Msg(CommitTitle(code)), Esc(name));
+  base::Write(nullptr, "</H1></TD>\n<TD ALIGN=RIGHT Valign=TOP>\n");
+  base::Page("<A HREF=\"?%s\">\n", Esc(qs));
+  base::Page("<IMG SRC=\"%s/larrow.gif\" BORDER=0 VALIGN=CENTER></A>\n", config::GetImageDir());
+  base::Write(nullptr, "</A></TD></TR></Table>\n");
+}
+
+void WriteFormStart(const web::ParamList& params, std::string_view name, std::string_view qs) {
+  base::Page("<FORM METHOD=POST ACTION=\"%s\">\n", Esc(web::ScriptName()));
+  base::Page("<INPUT TYPE=\"hidden\" NAME=\"%s\" VALUE=\"%s\">\n", "CMD",
+             Esc(web::GetParam(params, "CMD")));
+  base::Page("<INPUT TYPE=\"hidden\" NAME=\"%s\" VALUE=\"%s\">\n", "Num", Esc(name));
+  base::Page("<INPUT TYPE=\"hidden\" NAME=QS VALUE=\"%s\">\n", Esc(qs));
+  // The identity goes back with the commit, which checks the rights again.
+  const std::string& uid = web::GetCurrentUid();
+  if (!uid.empty() && !web::IsAbsent(uid))
+    base::Page("<INPUT TYPE=\"hidden\" NAME=Uid VALUE=\"%s\">\n", Esc(uid));
+}
+
+// An entry name as the file holds it: the entry header ends its name at the first "|", so
+// one is written as "/"; a line end would end the header. Cut to the name's capacity.
+std::string StoredEntryName(std::string_view title) {
+  std::string out(title.substr(0, store::kTitleSize - 1));
+  for (char& c : out) {
+    if (c == '|') c = '/';
+    if (c == '\n' || c == '\0') c = ' ';
+  }
+  return out;
+}
+
+// The red block of an entry number the sheet does not have.
+void WriteNoEntry(int number) {
+  base::Page("<Font color=red><H1>%s</H1><P>\n", Msg(500));
+  base::Page(Msg(505), number);
+  base::Write(nullptr, "<P></font>");
+}
+
+}  // namespace
+
+void EditCommand(int code, web::ParamList& params) {
+  std::string name = web::GetParam(params, "Num");
+  web::WritePageHead(nullptr, web::GetParam(params, "CMD"), "", params);
+  std::optional<store::FactSheet> read = store::ReadSheet(name);
+  if (!read) {
+    web::ErrorBox(504);
+    return;
+  }
+  store::FactSheet sheet = std::move(*read);
+  const std::string qs = QueryOf(params);
+  if (!web::IsAbsent(web::GetParam(params, "User"))) {
+    WriteCommitHead(code, name, qs);
+    if (code == web::kActionChangeHeader)
+      CommitHeaderChange(sheet, name, params);
+    else if (code == web::kActionCopy)
+      CommitCopy(sheet, name, params);
+    else
+      CommitEntryEdit(sheet, name, params);
+    WriteActionBar(nullptr, name, EncodeQS(qs));
+  } else {
+    WriteFormStart(params, name, qs);
+    if (code == web::kActionChangeHeader)
+      ShowHeaderForm(sheet, name);
+    else if (code == web::kActionCopy)
+      ShowCopyForm(sheet, name);
+    else
+      ShowEntryEditForm(sheet, name, params);
+    base::Write(nullptr, "</FORM><HR>\n");
+  }
+  WriteSheetBody(sheet, nullptr);
+}
+
+void ShowEntryEditForm(const store::FactSheet& sheet, std::string_view name,
+                       const web::ParamList& params) {
+  base::Page("<H1>%s %s </H1>\n", Msg(2024), Esc(name));
+  const int number = web::GetParamInt(params, "Edit");
+  if (number < 0 || static_cast<size_t>(number) >= sheet.entries.size()) return;
+  const store::SheetEntry& entry = sheet.entries[static_cast<size_t>(number)];
+  base::Page("<INPUT TYPE=\"hidden\" NAME=\"%s\" VALUE=\"%d\">\n", "Edit", number);
+  // The name is quoted: a name of several words comes back whole.
+  base::Page("%s \n<INPUT SIZE=25 NAME=\"%s\" VALUE=\"%s\">\n", Msg(106), "title", Esc(entry.name));
+  base::Page("%s \n", Msg(2025));
+  edit_parts::WriteUserSelect(sheet.project);
+  base::Write(nullptr, edit_parts::kSubmit);
+  base::Write(nullptr, "<BR>\n");
+  // The body keeps its line ends. The line feed after the tag is dropped by the browser, so
+  // a body that starts with an empty line keeps it. The body of an attachment entry is the
+  // stored file's path, which is shown but not edited.
+  bool attachment = entry.kind == store::kAttachmentEntry;
+  base::Page("<TEXTAREA NAME=%s ROWS=15 COLS=70%s>\n", "text", attachment ? " READONLY" : "");
+  base::Write(nullptr, Esc(entry.text));
+  base::Write(nullptr, "</TEXTAREA>\n");
+}
+
+void CommitEntryEdit(store::FactSheet& sheet, std::string& name, const web::ParamList& params) {
+  const std::string user = web::GetParam(params, "User");
+  if (IsMissing(user)) {
+    web::ErrorBox(502);
+    return;
+  }
+  const int number = web::GetParamInt(params, "Edit");
+  if (number < 0 || static_cast<size_t>(number) >= sheet.entries.size()) {
+    WriteNoEntry(number);
+    return;
+  }
+  if (!users::MayChangeProject(params, sheet.project)) {
+    web::ErrorBox(507);
+    return;
+  }
+  const std::string* title = FindParam(params, "title");
+  const std::string* text = FindParam(params, "text");
+  enum class Refusal { kNone, kNoEntry, kRights } refusal = Refusal::kNone;
+  store::FactSheet stored;
+  auto edit = [&](store::FactSheet& s) {
+    // The sheet as it is now, under the lock: it may have changed since it was shown.
+    if (static_cast<size_t>(number) >= s.entries.size()) {
+      refusal = Refusal::kNoEntry;
+      return false;
+    }
+    if (!users::MayChangeProject(params, s.project)) {
+      refusal = Refusal::kRights;
+      return false;
+    }
+    store::SheetEntry& entry = s.entries[static_cast<size_t>(number)];
+    if (title) entry.name = StoredEntryName(*title);
+    // An attachment entry keeps the stored path of its file: its download link would
+    // otherwise name any other file.
+    if (text && entry.kind == store::kTextEntry) entry.text = *text;
+    store::LogAction(s, Msg(2027), entry.name, user);
+    return true;
+  };
+  store::Stored result = store::UpdateSheet(name, edit, &stored);
+  if (refusal == Refusal::kNoEntry) return WriteNoEntry(number);
+  if (refusal == Refusal::kRights) return web::ErrorBox(507);
+  if (!store::IsStored(result)) edit_parts::ReportNotStored(result, name);
+  if (!store::IsStored(result) && result != store::Stored::kNoJournal) return;
+  sheet = std::move(stored);
+  users::SaveUserContext(user, sheet.project, sheet.group, sheet.phase);
+  SendNotification(name, web::kActionEdit, user,
+                   [&name](base::Stream file, const store::FactSheet& written) {
+                     WriteActionBar(file, name, "");
+                     WriteSheetBody(written, file);
+                   });
+}
+
+}  // namespace sheets

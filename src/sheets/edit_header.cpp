@@ -1,0 +1,350 @@
+// Change_Header and Copy: their forms and commits (sheets/edit.h).
+#include <algorithm>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "base/encode.h"
+#include "base/files.h"
+#include "base/out.h"
+#include "base/text.h"
+#include "config/language.h"
+#include "config/main_config.h"
+#include "config/options.h"
+#include "config/projects.h"
+#include "sheets/create.h"
+#include "sheets/edit.h"
+#include "sheets/edit_parts.h"
+#include "store/store.h"
+#include "users/rights.h"
+#include "users/user_context.h"
+#include "web/page.h"
+
+namespace sheets {
+namespace {
+
+using config::Msg;
+using edit_parts::FindParam;
+using edit_parts::IsMissing;
+using edit_parts::LetterIndex;
+
+std::string Esc(std::string_view text) {
+  return base::EscapeHtml(text);
+}
+
+void LabelCell(int label) {
+  base::Page("<TD><B>%s</B></TD>\n", Msg(label));
+}
+void OpenSelect(std::string_view name) {
+  base::Page("<TD><SELECT NAME=%s>\n", name);
+}
+void CloseSelect() {
+  base::Write(nullptr, "</SELECT></TD>\n");
+}
+
+// The options of a text field, selected by exact value. A current value the lists do not
+// hold (a list edited since) comes first, selected, so a form sent back unchanged keeps it.
+void WriteChoices(const std::vector<std::string>& values, std::string_view current,
+                  bool empty_choice) {
+  if (empty_choice)
+    base::Write(nullptr, current.empty() ? "<OPTION SELECTED VALUE=\"\">&nbsp\n"
+                                         : "<OPTION VALUE=\"\">&nbsp\n");
+  bool listed = std::find(values.begin(), values.end(), current) != values.end();
+  if (!listed && !current.empty())
+    base::Page("<OPTION SELECTED VALUE=\"%s\"> %s\n", Esc(current), Esc(current));
+  for (const std::string& value : values) {
+    base::Page(
+        value == current ? "<OPTION SELECTED VALUE=\"%s\"> %s\n" : "<OPTION VALUE=\"%s\"> %s\n",
+        Esc(value), Esc(value));
+  }
+}
+
+// The entries of the project's files of `kind`: per line the text before the first ":".
+std::vector<std::string> FileValues(std::string_view project, std::string_view kind) {
+  std::vector<std::string> values;
+  for (const std::string& path : config::ListProjectFiles(project, kind)) {
+    for (const config::ConfigLine& line : config::ReadConfigFile(path).lines) {
+      std::string_view text = line.text;
+      if (config::IsCommentLine(text) || config::IsEmptyLine(text)) continue;
+      text = text.substr(0, text.find(':'));
+      if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+      values.emplace_back(text);
+    }
+  }
+  return values;
+}
+
+// The planned versions not yet delivered: the words of the deadline files that are no
+// word of the version files.
+std::vector<std::string> DeadlineValues(std::string_view project) {
+  std::unordered_set<std::string_view> delivered;
+  std::vector<std::string_view> words;
+  for (const std::string& path : config::ListProjectFiles(project, "version"))
+    for (const config::ConfigLine& line : config::ReadConfigFile(path).lines)
+      if (!config::IsCommentLine(line.text)) base::AppendWords(line.text, words);
+  delivered.insert(words.begin(), words.end());
+  std::vector<std::string> values;
+  for (const std::string& path : config::ListProjectFiles(project, "deadline")) {
+    words.clear();
+    for (const config::ConfigLine& line : config::ReadConfigFile(path).lines)
+      if (!config::IsCommentLine(line.text)) base::AppendWords(line.text, words);
+    for (std::string_view word : words)
+      if (word.front() != '#' && !delivered.contains(word)) values.emplace_back(word);
+  }
+  return values;
+}
+
+// The logins of the project's users files.
+std::vector<std::string> UserValues(std::string_view project) {
+  std::vector<std::string> values;
+  for (const std::string& path : config::ListProjectFiles(project, "users")) {
+    for (const config::ConfigLine& line : config::ReadConfigFile(path).lines) {
+      std::string_view text = line.text;
+      if (config::IsCommentLine(text)) continue;
+      size_t end = 0;
+      while (end < text.size() && text[end] != ':' && !base::IsBlank(text[end])) ++end;
+      if (end > 0) values.emplace_back(text.substr(0, end));
+    }
+  }
+  return values;
+}
+
+void TextSelect(int label, std::string_view field, const std::vector<std::string>& values,
+                std::string_view current, bool empty_choice = false) {
+  LabelCell(label);
+  OpenSelect(field);
+  WriteChoices(values, current, empty_choice);
+  CloseSelect();
+}
+
+void CodeSelect(int label, std::string_view field, int current,
+                void (*options)(base::Stream, int)) {
+  LabelCell(label);
+  OpenSelect(field);
+  base::Write(nullptr,
+              current == 0 ? "<OPTION SELECTED VALUE=\"\">&nbsp\n" : "<OPTION VALUE=\"\">&nbsp\n");
+  options(nullptr, current);
+  CloseSelect();
+}
+
+void IndexSelect(int label, std::string_view field, int current,
+                 void (*options)(base::Stream, int)) {
+  LabelCell(label);
+  OpenSelect(field);
+  options(nullptr, current);
+  CloseSelect();
+}
+
+// Project, sub-project and program: the cells of the first row of both forms.
+void WritePlaceCells(const store::FactSheet& sheet) {
+  TextSelect(100, "project", config::ListProjects(" "), sheet.project);
+  TextSelect(101, "group", config::ListSubprojects(sheet.project, " "), sheet.group);
+  TextSelect(108, "prog", FileValues(sheet.project, "program"), sheet.prog);
+}
+
+constexpr std::string_view kButtons =
+    "<TD><INPUT TYPE=submit VALUE=\"OK\"> <INPUT TYPE=reset VALUE=\"Reset\"></TD>";
+
+bool MayChangeBoth(const web::ParamList& params, std::string_view from, std::string_view to) {
+  if (users::MayChangeProject(params, from) && users::MayChangeProject(params, to)) return true;
+  web::ErrorBox(507);
+  return false;
+}
+
+// Sets the header fields the form sends. An optional field the request does not carry
+// keeps its value; the required ones were checked before.
+void ApplyHeader(const web::ParamList& params, store::FactSheet& s) {
+  auto text = [&](std::string_view name) { return web::GetParam(params, name); };
+  s.title = text("title");
+  s.project = text("project");
+  s.group = text("group");
+  s.prog = text("prog");
+  s.sev = web::GetParamInt(params, "sev");
+  s.impact = LetterIndex(text("impact"));
+  s.phase = LetterIndex(text("phase"));
+  s.version = text("version");
+  s.submitter = text("submitter");
+  if (const std::string* exp = FindParam(params, "exp")) s.exp = *exp;
+  if (FindParam(params, "type")) s.type = web::GetParamInt(params, "type");
+  if (const std::string* test = FindParam(params, "test")) s.test = *test;
+  if (const std::string* mdapda = FindParam(params, "mdapda")) s.mdapda = *mdapda;
+  s.subCode = config::GetSubprojectCode(s.project, s.group);
+  edit_parts::NormaliseHeader(s);
+}
+
+// The log lines of a header change: the change, and a new estimate of the load when the
+// form gives another one.
+void LogHeaderChange(const web::ParamList& params, std::string_view user, store::FactSheet& s) {
+  store::LogAction(s, Msg(2031), user);
+  if (!FindParam(params, "Load")) return;
+  const long old_load = s.Load;
+  const long load = web::GetParamInt(params, "Load");
+  if (load == old_load) return;
+  std::string text = load < old_load ? base::Sprintf("%d days (-%ld)", load, old_load - load)
+                                     : base::Sprintf("%d days (+%ld)", load, load - old_load);
+  s.Load = static_cast<int>(load);
+  store::LogAction(s, "Re-estimated by %s to %s", user, text);
+}
+
+// The header change of a sheet that keeps its name, under the store lock.
+void ChangeInPlace(store::FactSheet& sheet, const std::string& name, const web::ParamList& params,
+                   std::string_view user) {
+  std::string old_line;
+  std::string old_key;
+  bool rights = true;
+  bool moved = false;
+  store::FactSheet stored;
+  auto change = [&](store::FactSheet& s) {
+    if (!users::MayChangeProject(params, s.project)) {
+      rights = false;
+      return false;
+    }
+    old_line = store::FormatHeader(s);
+    old_key = store::GetIndexKey(s);
+    ApplyHeader(params, s);
+    // The number in the file is no longer the one the page was built from.
+    if (store::GetSheetName(s) != name) {
+      moved = true;
+      return false;
+    }
+    LogHeaderChange(params, user, s);
+    return true;
+  };
+  store::Stored result = store::UpdateSheet(name, change, &stored);
+  if (!rights) return web::ErrorBox(507);
+  if (moved) return web::ErrorBox(504);
+  if (!store::IsStored(result)) edit_parts::ReportNotStored(result, name);
+  if (!store::IsStored(result) && result != store::Stored::kNoJournal) return;
+  // Another project or sub-project name with the same codes: the name stays, the index key
+  // changes, and the line of the old key must go with it.
+  if (store::GetIndexKey(stored) != old_key && store::UpdateIndex(nullptr, old_line) != 1)
+    web::ErrorBoxArg(501, base::JoinPath(config::GetDataDir(), store::kIndexName));
+  sheet = std::move(stored);
+}
+
+// The header change of a sheet whose name prefix changes: it takes the lowest free number
+// of the new prefix; the old file goes only once the new one and its index line are in place.
+void ChangeAndRename(store::FactSheet& sheet, store::FactSheet moved, std::string& name,
+                     const web::ParamList& params, std::string_view user) {
+  LogHeaderChange(params, user, moved);
+  store::Stored result = store::RenameSheet(moved, name, sheet);
+  const std::string new_name = store::GetSheetName(moved);
+  if (!store::IsStored(result)) edit_parts::ReportNotStored(result, new_name);
+  if (!store::IsStored(result) && result != store::Stored::kNoJournal) return;
+  sheet = std::move(moved);
+  name = new_name;
+}
+
+}  // namespace
+
+void ShowHeaderForm(const store::FactSheet& sheet, std::string_view name) {
+  base::Page("<H1>%s %s </H1>\n", Msg(2029), Esc(name));
+  base::Write(nullptr, "<TABLE BORDER=1 WIDTH=100%>\n<TR>");
+  LabelCell(106);
+  base::Page("<TD COLSPAN=5><INPUT NAME=%s SIZE=83 VALUE=\"%s\"></TD></TR>\n", "title",
+             Esc(sheet.title));
+  base::Write(nullptr, "<TR>");
+  WritePlaceCells(sheet);
+  base::Write(nullptr, "</TR>\n<TR>");
+  CodeSelect(109, "sev", sheet.sev, &config::WriteSeverityOptions);
+  IndexSelect(104, "impact", sheet.impact, &config::WriteImpactOptions);
+  IndexSelect(102, "phase", sheet.phase, &config::WritePhaseOptions);
+  base::Write(nullptr, "</TR>\n<TR>");
+  TextSelect(110, "version", FileValues(sheet.project, "version"), sheet.version);
+  TextSelect(111, "exp", DeadlineValues(sheet.project), sheet.exp, /*empty_choice=*/true);
+  CodeSelect(112, "type", sheet.type, &config::WriteTypeOptions);
+  base::Write(nullptr, "</TR>\n</TABLE>\n");
+
+  base::Write(nullptr, "<TABLE BORDER=0 WIDTH=100%>\n<TR>");
+  TextSelect(113, "submitter", UserValues(sheet.project), sheet.submitter);
+  LabelCell(114);
+  base::Page("<TD><INPUT NAME=%s  SIZE=25 VALUE=\"%s\" >\n</TD>\n", "test", Esc(sheet.test));
+  base::Write(nullptr, kButtons);
+  base::Write(nullptr, "</TR>\n<TR>");
+  LabelCell(2025);
+  base::Write(nullptr, "<TD>");
+  edit_parts::WriteUserSelect(sheet.project);
+  base::Write(nullptr, "</TD>\n");
+  LabelCell(122);
+  base::Page("<TD><INPUT NAME=%s SIZE=30 Value=\"%s\"></TD>\n", "mdapda", Esc(sheet.mdapda));
+  LabelCell(116);
+  base::Page("<TD><INPUT NAME=%s SIZE=4 VALUE=%ld >\n</TD></TR>\n", "Load",
+             static_cast<long>(sheet.Load));
+  base::Write(nullptr, "</TABLE>\n");
+}
+
+void CommitHeaderChange(store::FactSheet& sheet, std::string& name, const web::ParamList& params) {
+  const std::string user = web::GetParam(params, "User");
+  if (IsMissing(user)) return web::ErrorBoxArg(503, Msg(2025));
+  // A field left empty would leave the sheet without a project, a name prefix or a title.
+  if (!ValidateNewSheet(params)) return;
+  if (!MayChangeBoth(params, sheet.project, web::GetParam(params, "project"))) return;
+  store::FactSheet changed = sheet;
+  ApplyHeader(params, changed);
+  if (store::GetSheetName(changed) == name)
+    ChangeInPlace(sheet, name, params, user);
+  else
+    ChangeAndRename(sheet, std::move(changed), name, params, user);
+}
+
+void ShowCopyForm(const store::FactSheet& sheet, std::string_view name) {
+  base::Write(nullptr, "<H1>");
+  base::Page(Msg(2032), Esc(name));
+  base::Write(nullptr, "</H1>\n<TABLE BORDER=1 WIDTH=100%><TR>\n");
+  WritePlaceCells(sheet);
+  base::Write(nullptr, "</TR>\n");
+  base::Write(nullptr, "<TR><TD >&nbsp</TD>\n");
+  CodeSelect(109, "sev", sheet.sev, &config::WriteSeverityOptions);
+  IndexSelect(102, "phase", sheet.phase, &config::WritePhaseOptions);
+  base::Write(nullptr, "</TR>\n<TR>");
+  LabelCell(2114);
+  base::Write(nullptr, "<TD>");
+  edit_parts::WriteUserSelect(sheet.project);
+  base::Write(nullptr, "</TD>\n");
+  base::Write(nullptr, kButtons);
+  base::Write(nullptr, "</TR>\n</TABLE>\n");
+}
+
+void CommitCopy(store::FactSheet& sheet, std::string& name, const web::ParamList& params) {
+  const std::string user = web::GetParam(params, "User");
+  if (IsMissing(user)) return web::ErrorBoxArg(503, Msg(2114));
+  struct Required {
+    std::string_view field;
+    int label;
+  };
+  static constexpr Required kRequired[] = {
+      {"project", 100}, {"group", 101}, {"prog", 108}, {"sev", 109}, {"phase", 102}};
+  for (const Required& r : kRequired) {
+    if (IsMissing(web::GetParam(params, r.field))) return web::ErrorBoxArg(503, Msg(r.label));
+  }
+  if (!MayChangeBoth(params, sheet.project, web::GetParam(params, "project"))) return;
+
+  store::FactSheet copy = sheet;
+  copy.journal.clear();
+  copy.project = web::GetParam(params, "project");
+  copy.group = web::GetParam(params, "group");
+  copy.prog = web::GetParam(params, "prog");
+  copy.sev = web::GetParamInt(params, "sev");
+  copy.phase = LetterIndex(web::GetParam(params, "phase"));
+  copy.subCode = config::GetSubprojectCode(copy.project, copy.group);
+  edit_parts::NormaliseHeader(copy);
+  store::LogAction(copy, Msg(2034), name, user);
+  // From the source's number up: on another prefix the copy usually keeps the number.
+  store::Stored created = store::CreateSheet(copy, sheet.number);
+  const std::string copy_name = store::GetSheetName(copy);
+  if (!store::IsStored(created)) edit_parts::ReportNotStored(created, copy_name);
+  if (!store::IsStored(created) && created != store::Stored::kNoJournal) return;
+
+  auto note = [&](store::FactSheet& source) {
+    store::LogAction(source, Msg(2035), copy_name, user);
+    return true;
+  };
+  store::Stored noted = store::UpdateSheet(name, note);
+  if (!store::IsStored(noted)) edit_parts::ReportNotStored(noted, name);
+  sheet = std::move(copy);
+  name = copy_name;
+}
+
+}  // namespace sheets
