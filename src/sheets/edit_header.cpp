@@ -188,52 +188,29 @@ void LogHeaderChange(const web::ParamList& params, std::string_view user, store:
   store::LogAction(s, "Re-estimated by %s to %s", user, text);
 }
 
-// The header change of a sheet that keeps its name, under the store lock.
-void ChangeInPlace(store::FactSheet& sheet, const std::string& name, const web::ParamList& params,
-                   std::string_view user) {
-  std::string old_line;
-  std::string old_key;
+// The header change, under the store lock: in place when the name stays, else under the
+// lowest free number of the new prefix. The old index line goes either way, also when only
+// the index key changed (another project or sub-project name with the same codes).
+void ChangeHeader(store::FactSheet& sheet, std::string& name, const web::ParamList& params,
+                  std::string_view user) {
   bool rights = true;
-  bool moved = false;
   store::FactSheet stored;
   auto change = [&](store::FactSheet& s) {
     if (!users::MayChangeProject(params, s.project)) {
       rights = false;
       return false;
     }
-    old_line = store::FormatHeader(s);
-    old_key = store::GetIndexKey(s);
     ApplyHeader(params, s);
-    // The number in the file is no longer the one the page was built from.
-    if (store::GetSheetName(s) != name) {
-      moved = true;
-      return false;
-    }
     LogHeaderChange(params, user, s);
     return true;
   };
-  store::Stored result = store::UpdateSheet(name, change, &stored);
+  store::Stored result = store::ChangeSheetHeader(name, change, &stored);
   if (!rights) return web::ErrorBox(507);
-  if (moved) return web::ErrorBox(504);
-  if (!store::IsStored(result)) edit_parts::ReportNotStored(result, name);
-  if (!store::IsStored(result) && result != store::Stored::kNoJournal) return;
-  // Another project or sub-project name with the same codes: the name stays, the index key
-  // changes, and the line of the old key must go with it.
-  if (store::GetIndexKey(stored) != old_key && store::UpdateIndex(nullptr, old_line) != 1)
-    web::ErrorBoxArg(501, base::JoinPath(config::GetDataDir(), store::kIndexName));
-  sheet = std::move(stored);
-}
-
-// The header change of a sheet whose name prefix changes: it takes the lowest free number
-// of the new prefix; the old file goes only once the new one and its index line are in place.
-void ChangeAndRename(store::FactSheet& sheet, store::FactSheet moved, std::string& name,
-                     const web::ParamList& params, std::string_view user) {
-  LogHeaderChange(params, user, moved);
-  store::Stored result = store::RenameSheet(moved, name, sheet);
-  const std::string new_name = store::GetSheetName(moved);
+  const std::string new_name = store::GetSheetName(stored);
+  if (result == store::Stored::kMissing) return edit_parts::ReportNotStored(result, name);
   if (!store::IsStored(result)) edit_parts::ReportNotStored(result, new_name);
   if (!store::IsStored(result) && result != store::Stored::kNoJournal) return;
-  sheet = std::move(moved);
+  sheet = std::move(stored);
   name = new_name;
 }
 
@@ -281,12 +258,7 @@ void CommitHeaderChange(store::FactSheet& sheet, std::string& name, const web::P
   // A field left empty would leave the sheet without a project, a name prefix or a title.
   if (!ValidateNewSheet(params)) return;
   if (!MayChangeBoth(params, sheet.project, web::GetParam(params, "project"))) return;
-  store::FactSheet changed = sheet;
-  ApplyHeader(params, changed);
-  if (store::GetSheetName(changed) == name)
-    ChangeInPlace(sheet, name, params, user);
-  else
-    ChangeAndRename(sheet, std::move(changed), name, params, user);
+  ChangeHeader(sheet, name, params, user);
 }
 
 void ShowCopyForm(const store::FactSheet& sheet, std::string_view name) {

@@ -161,7 +161,7 @@ void ReleaseNumber(std::string_view prefix, int number) {
   WriteHints(hints);
 }
 
-Stored WriteLocked(FactSheet& sheet, std::string_view name) {
+Stored WriteLocked(FactSheet& sheet, std::string_view name, const std::string& drop_key = {}) {
   if (!IsSafeSheetName(name)) return Stored::kRefused;
   std::string path = DataPath(name);
   std::string temp = WriteTemp(sheet, path);
@@ -170,7 +170,7 @@ Stored WriteLocked(FactSheet& sheet, std::string_view name) {
     base::RemoveFile(temp);
     return Stored::kNoFile;
   }
-  if (RewriteIndex(&sheet, {}) != 1) return Stored::kNoIndex;
+  if (RewriteIndex(&sheet, drop_key) != 1) return Stored::kNoIndex;
   return FlushJournal(sheet, name) ? Stored::kOk : Stored::kNoJournal;
 }
 
@@ -257,19 +257,34 @@ Stored WriteSheetAs(FactSheet& sheet, std::string_view name) {
   return WriteLocked(sheet, name);
 }
 
-Stored RenameSheet(FactSheet& sheet, std::string_view old_name, const FactSheet& old_header) {
-  if (!IsSheetName(old_name)) return Stored::kMissing;
-  std::string prefix = GetSheetPrefixOf(sheet);
-  if (!IsSafeSheetName(config::GetSheetName(prefix, 1))) return Stored::kRefused;
+Stored ChangeSheetHeader(std::string_view name, const std::function<bool(FactSheet&)>& change,
+                         FactSheet* stored) {
+  if (!IsSheetName(name)) return Stored::kMissing;
   StoreLock lock;
   if (!lock.Held()) return Stored::kNoFile;
-  if (!PlaceUnderFreeNumber(sheet, prefix, 1)) return Stored::kNoFile;
-  // The new line replaces the old one in the index; only then does the old file go.
-  if (RewriteIndex(&sheet, KeyOfHeader(FormatHeader(old_header))) != 1) return Stored::kNoIndex;
-  bool journal = FlushJournal(sheet, GetSheetName(sheet));
-  base::RemoveFile(DataPath(old_name));
-  ReleaseNumber(GetSheetPrefixOf(old_header), old_header.number);
-  return journal ? Stored::kOk : Stored::kNoJournal;
+  std::optional<FactSheet> sheet = ReadSheet(name);
+  if (!sheet) return Stored::kMissing;
+  const FactSheet old_header = *sheet;
+  if (!change(*sheet)) return Stored::kRefused;
+  const std::string old_key = GetIndexKey(old_header);
+  Stored result;
+  std::string prefix = GetSheetPrefixOf(*sheet);
+  if (config::GetSheetName(prefix, sheet->number) == name) {
+    result = WriteLocked(*sheet, name, old_key);
+  } else if (!IsSafeSheetName(config::GetSheetName(prefix, 1))) {
+    result = Stored::kRefused;
+  } else if (!PlaceUnderFreeNumber(*sheet, prefix, 1)) {
+    result = Stored::kNoFile;
+  } else if (RewriteIndex(&*sheet, old_key) != 1) {
+    result = Stored::kNoIndex;
+  } else {
+    bool journal = FlushJournal(*sheet, GetSheetName(*sheet));
+    base::RemoveFile(DataPath(name));
+    ReleaseNumber(GetSheetPrefixOf(old_header), old_header.number);
+    result = journal ? Stored::kOk : Stored::kNoJournal;
+  }
+  if (stored) *stored = std::move(*sheet);
+  return result;
 }
 
 int UpdateIndex(const FactSheet* sheet, std::string_view old_header) {

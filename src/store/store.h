@@ -84,11 +84,14 @@ Stored WriteSheetAs(FactSheet& sheet, std::string_view name);
 // index stays as it was.
 int UpdateIndex(const FactSheet* sheet, std::string_view old_header = {});
 
-// Renames the sheet read as `old_name` (whose header `sheet` now holds with a new name
-// prefix): under one lock it takes the lowest free number of the new prefix, writes the new
-// file, replaces the old index line by the new one, appends the journal lines and only then
-// removes the old file. A process that dies half-way leaves both files, never none.
-Stored RenameSheet(FactSheet& sheet, std::string_view old_name, const FactSheet& old_header);
+// Changes the header of the sheet `name`: reads it under the lock and lets `change` alter
+// it. When the new header gives the same name, the sheet is written in place; otherwise it
+// takes the lowest free number of its new prefix and is written there first, then its line
+// replaces the old one in the index, and only then does the old file go, so a process that
+// dies half-way leaves both files, never none. Either way the old index line goes, also
+// when only the index key changed.
+Stored ChangeSheetHeader(std::string_view name, const std::function<bool(FactSheet&)>& change,
+                         FactSheet* stored = nullptr);
 
 // Records one action in the sheet: "<date> <message>\n" appended to its log, and the
 // journal line "<date> <sheet name> <message>\n" kept for the storing of the sheet. The

@@ -119,12 +119,14 @@ TEST_F(StoreFiles, CreateUpdateAndRewriteKeepOneIndexLineAtTheEnd) {
 TEST_F(StoreFiles, NumbersAreTheLowestFreeAndRenamesGiveThemBack) {
   FactSheet s = NewSheet("Moved");
   ASSERT_EQ(store::CreateSheet(s), Stored::kOk);
-  FactSheet old_header = s;
   // A header change to another sub-project code: new name from 1, old file and line gone.
-  s.group = "Third";
-  s.subCode = "TRD";
   Write("data/ABCTTRD.00001", "taken by hand\n");
-  ASSERT_EQ(store::RenameSheet(s, "ABCTGUI.00001", old_header), Stored::kOk);
+  auto move = [](FactSheet& m) {
+    m.group = "Third";
+    m.subCode = "TRD";
+    return true;
+  };
+  ASSERT_EQ(store::ChangeSheetHeader("ABCTGUI.00001", move, &s), Stored::kOk);
   EXPECT_EQ(store::GetSheetName(s), "ABCTTRD.00002");
   EXPECT_FALSE(Exists("data/ABCTGUI.00001"));
   EXPECT_EQ(Read("data/index"), store::FormatHeader(s));
