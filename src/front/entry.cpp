@@ -7,6 +7,7 @@
 #include "base/encode.h"
 #include "base/out.h"
 #include "front/home.h"
+#include "sheets/actions.h"
 #include "sheets/create.h"
 #include "sheets/history.h"
 #include "sheets/print.h"
@@ -48,6 +49,9 @@ const std::vector<CommandEntry>& CommandTable() {
 ActionHandler HandlerFor(web::ActionKind kind) {
   switch (kind) {
     case web::ActionKind::kStatus:
+      // A status action without its handler (Attach, until attachments are built) writes
+      // nothing and is answered with the parameter dump.
+      return [](int code, web::ParamList& list) { sheets::HandleAction(code, list); };
     case web::ActionKind::kEdit:
     case web::ActionKind::kNew:
     case web::ActionKind::kPrint:
