@@ -37,15 +37,15 @@ store::FactSheet Sheet(const Installation& inst) {
   return store::ReadSheet("TsG.00001").value_or(store::FactSheet{});
 }
 
-[[maybe_unused]] std::string LastLine(const std::string& text) {
+std::string LastLine(const std::string& text) {
   size_t end = text.size() - (text.ends_with('\n') ? 1 : 0);
   size_t start = text.rfind('\n', end - 1);
   return text.substr(start == std::string::npos ? 0 : start + 1, end - start - 1);
 }
 
 std::string Select(const std::string& field, const std::string& selected, bool new_line = true) {
-  std::string s = (new_line ? "\n<SELECT NAME=\"" : "<SELECT NAME=\"") + field +
-                  "\">\n<OPTION >&nbsp\n";
+  std::string s =
+      (new_line ? "\n<SELECT NAME=\"" : "<SELECT NAME=\"") + field + "\">\n<OPTION >&nbsp\n";
   for (std::string login : {"kolvar", "tessin"})
     s += (login == selected ? "<OPTION SELECTED> " : "<OPTION> ") + login + "\n";
   return s + "</SELECT>\n";
@@ -85,8 +85,8 @@ TEST(SheetActions, FormsAsTheirRowsSayAndNothingStored) {
        Titled("Observation of the fact sheet TsG.00001", "Responsible for TsG.00001:") +
            kDesignate},
       {"Assign", "GET",
-       "<H1>Assign the fact sheet TsG.00001</H1>\n" + kTable + "<P>\nAssign TsG.00001 to:" +
-           kDesignate},
+       "<H1>Assign the fact sheet TsG.00001</H1>\n" + kTable +
+           "<P>\nAssign TsG.00001 to:" + kDesignate},
       {"Open", "GET",
        Titled("Open the fact sheet TsG.00001", "Responsible for the work on TsG.00001:") +
            kDesignate},
@@ -171,6 +171,100 @@ TEST(SheetActions, FormsAsTheirRowsSayAndNothingStored) {
   EXPECT_EQ(inst.Read("data/history.dat"), journal);
   // Attach has no handler yet: the parameter dump answers it.
   EXPECT_NE(inst.Get("CMD=Attach&Num=TsG.00001").out.find("<PRE>"), std::string::npos);
+}
+
+struct CommitCase {
+  std::string cmd, params, title, label;
+  int status;
+  std::string log, entry_name, entry_body;  // no entry name: no entry added
+  bool project;                             // the whole context remembered, not the login only
+  std::function<void(const store::FactSheet&)> fields;
+};
+
+TEST(SheetActions, CommitsStoreLogRememberAndMail) {
+  auto resp = [](const store::FactSheet& s) { EXPECT_EQ(s.resp, "tessin"); };
+  const std::vector<CommitCase> cases = {
+      {"Observed", "submitter=tessin", "Observation of the fact sheet TsG.00001", "Observation", 1,
+       "Observed, responsible tessin, by kolvar", "", "", false, resp},
+      {"Analyse", "title=Analyse_1&text=Looked", "Analysis of TsG.00001", "Analysis", 5,
+       "Analysis Analyse_1 added by kolvar", "Analyse_1", "Looked\n", true, nullptr},
+      {"Assign", "submitter=tessin", "Fact sheet TsG.00001 assigned", "Assignment", 2,
+       "Assigned to tessin by kolvar", "", "", false, resp},
+      {"Open", "submitter=tessin", "Fact sheet TsG.00001 opened", "Opening", 3,
+       "Opened, responsible tessin, by kolvar", "", "", false, resp},
+      {"Not_a_Bug", "", "Fact sheet TsG.00001 closed: not a bug", "Not a bug", 7,
+       "NOT_A_BUG, closed by kolvar", "", "", false, nullptr},
+      {"Not_Reproducible", "", "Fact sheet TsG.00001 not reproducible", "Not reproducible", 8,
+       "Not reproducible, closed by kolvar", "", "", false, nullptr},
+      {"Duplicate", "text=TsG.00002", "Fact sheet TsG.00001 closed as a duplicate of TsG.00002",
+       "Duplicate", 6, "Duplicate of TsG.00002, closed by kolvar", "", "", false, nullptr},
+      {"Postpone", "text=1%2F2%2F2030", "Fact sheet TsG.00001 postponed until 1/2/2030",
+       "Postponement", 9, "Postponed until 1/2/2030 by kolvar", "", "", false,
+       [](const store::FactSheet& s) {
+         std::time_t at = s.postponed, now = std::time(nullptr);
+         std::tm date = *std::localtime(&at), today = *std::localtime(&now);
+         EXPECT_EQ(date.tm_mday * 10000 + date.tm_mon * 100 + date.tm_year, 10000 + 100 + 130);
+         EXPECT_LE(std::abs(date.tm_hour * 3600 + date.tm_min * 60 + date.tm_sec -
+                            today.tm_hour * 3600 - today.tm_min * 60 - today.tm_sec),
+                   120);
+       }},
+      {"Corrected", "version=2.0&Load=4&text=Fixed", "Correction of TsG.00001", "Correction", 4,
+       "Corrected by kolvar in version 2.0", "Correction", "Fixed\n", true,
+       [](const store::FactSheet& s) {
+         EXPECT_EQ(s.corrVers + "/" + std::to_string(s.corrLoad), "2.0/4");
+         EXPECT_EQ(s.corrDate, s.entries.back().time);
+       }},
+      {"For_Verification", "submitter=tessin", "Verifier designated for TsG.00001",
+       "For verification", 5, "Verifier tessin designated by kolvar", "", "", false,
+       [](const store::FactSheet& s) { EXPECT_EQ(s.verifier, "tessin"); }},
+      {"Verified", "version=1.1&test=T9&text=", "Verification of TsG.00001", "Verification", 5,
+       "Verified by kolvar in version 1.1", "Verification", "T9\n", true,
+       [](const store::FactSheet& s) {
+         EXPECT_EQ(s.verVers, "1.1");
+         EXPECT_EQ(s.verDate, s.entries.back().time);
+       }},
+      {"Rejected", "text=No", "Rejection of the fact sheet TsG.00001", "Rejection", 0,
+       "Rejected by kolvar", "Reason for rejection", "No\n", false, nullptr},
+      {"Abandoned", "text=Old", "Abandonment of the fact sheet TsG.00001", "Abandonment", 10,
+       "Abandoned by kolvar", "Reason for abandonment", "Old\n", false, nullptr},
+  };
+  for (const CommitCase& c : cases) {
+    SCOPED_TRACE(c.cmd);
+    mail_test::ScriptedPeer relay(mail_test::ScriptedPeer::Mode::kAnswer);
+    Installation inst("MAILSERV " + relay.server() + "\n");
+    MakeSheets(inst, store::kVerified);
+    inst.Write("config/sendmail.cfg", c.cmd + " tessin kolvar\n");
+    const store::FactSheet before = Sheet(inst);
+    auto r = inst.Get("CMD=" + c.cmd + "&Num=TsG.00001&QS=a%253Db&User=kolvar&" + c.params);
+    const std::string sent = relay.Received();
+
+    EXPECT_NE(r.out.find("<TR><TD ALIGN=LEFT><H1>" + c.title +
+                         "</H1></TD>\n<TD ALIGN=RIGHT Valign=TOP>\n<A HREF=\"?a%3Db\">\n"
+                         "<IMG SRC=\"/quorb/images//larrow.gif\" BORDER=0 VALIGN=CENTER></A>\n"
+                         "</A></TD></TR></Table>\n<! "),
+              std::string::npos)
+        << r.out;
+    // After the mail's report, the bar (the mail had the first) and the sheet as stored.
+    EXPECT_NE(r.out.find(">\n<a name=00001>\n"), std::string::npos);
+    EXPECT_NE(r.out.find(c.log + "\n</PRE></TD></TR>\n</TABLE><P>\n"), std::string::npos);
+    EXPECT_NE(r.out.find("?CMD=Observed&Num=TsG.00001&QS=a%253Db>"), std::string::npos);
+    const store::FactSheet s = Sheet(inst);
+    EXPECT_EQ(s.status, c.status);
+    if (c.fields) c.fields(s);
+    const std::string log = LastLine(s.log);
+    EXPECT_EQ(log.substr(20), c.log);
+    EXPECT_EQ(LastLine(inst.Read("data/history.dat")), log.substr(0, 20) + "TsG.00001 " + c.log);
+    EXPECT_EQ(s.entries.size(), before.entries.size() + (c.entry_name.empty() ? 0 : 1));
+    if (!c.entry_name.empty()) {
+      EXPECT_EQ(s.entries.back().name + "|" + s.entries.back().who + "|" + s.entries.back().text,
+                c.entry_name + "|kolvar|" + c.entry_body);
+    }
+    EXPECT_EQ(inst.Read("config/userinfo.dat"),
+              c.project ? "192.0.2.10:kolvar:TEST:GUI:1\n" : "192.0.2.10:kolvar:OTHER:Core:0\n");
+    EXPECT_NE(sent.find("\r\nRCPT TO: <tessin@example.org>\r\n"), std::string::npos) << sent;
+    EXPECT_EQ(sent.find("kolvar@"), std::string::npos);
+    EXPECT_NE(sent.find("Subject: Bug TsG.00001 " + c.label + " by kolvar\r\n"), std::string::npos);
+  }
 }
 
 }  // namespace
