@@ -91,10 +91,6 @@ void RunCommit(const ActionCommit& row, const web::ParamList& list, std::string_
 
 }  // namespace
 
-bool IsStatusAction(int code) {
-  return FindActionForm(code) && FindActionCommit(code);
-}
-
 bool HandleAction(int code, const web::ParamList& list) {
   const ActionForm* form = FindActionForm(code);
   const ActionCommit* commit = FindActionCommit(code);

@@ -13,7 +13,4 @@ namespace sheets {
 // written, for a code this handler does not take.
 bool HandleAction(int code, const web::ParamList& list);
 
-// Whether HandleAction takes `code`.
-bool IsStatusAction(int code);
-
 }  // namespace sheets
