@@ -7,6 +7,7 @@
 #include "base/encode.h"
 #include "base/out.h"
 #include "front/home.h"
+#include "sheets/actions.h"
 #include "sheets/create.h"
 #include "sheets/edit.h"
 #include "sheets/history.h"
@@ -50,9 +51,12 @@ const std::vector<CommandEntry>& CommandTable() {
 // are reached through the command table.
 ActionHandler HandlerFor(web::ActionKind kind) {
   switch (kind) {
+    case web::ActionKind::kStatus:
+      // A status action without its handler (Attach, until attachments are built) writes
+      // nothing and is answered with the parameter dump.
+      return [](int code, web::ParamList& list) { sheets::HandleAction(code, list); };
     case web::ActionKind::kEdit:
       return [](int code, web::ParamList& list) { sheets::EditCommand(code, list); };
-    case web::ActionKind::kStatus:
     case web::ActionKind::kNew:
     case web::ActionKind::kPrint:
       return nullptr;

@@ -1,0 +1,239 @@
+// The commits of the status actions: what each one requires, checks, sets, logs and adds.
+#include <climits>
+#include <ctime>
+#include <string>
+#include <string_view>
+
+#include "base/encode.h"
+#include "base/out.h"
+#include "base/text.h"
+#include "config/language.h"
+#include "config/projects.h"
+#include "sheets/action_parts.h"
+#include "store/store.h"
+#include "users/rights.h"
+#include "web/actions.h"
+#include "web/page.h"
+
+namespace sheets {
+namespace {
+
+using config::Msg;
+
+// Rights of the acting login: found in a field of the project's line by a plain substring
+// test, so one field may list several logins. An empty login is found nowhere.
+bool FoundIn(std::string_view login, std::string_view field) {
+  return !login.empty() && field.find(login) != std::string_view::npos;
+}
+
+bool ManagerCondition(const store::FactSheet& sheet, CommitInput& in) {
+  const std::string manager = config::GetProjectManager(sheet.project);
+  if (FoundIn(in.user, manager)) return true;
+  web::ErrorBox(507);
+  base::Page("<!%s,%s>\n", base::EscapeHtml(in.user), base::EscapeHtml(manager));
+  return false;
+}
+
+bool VerifierCondition(const store::FactSheet& sheet, CommitInput& in) {
+  if (FoundIn(in.user, config::GetProjectManager(sheet.project)) ||
+      FoundIn(in.user, config::GetProjectVerifier(sheet.project)))
+    return true;
+  web::ErrorBox(507);
+  return false;
+}
+
+// The sheet this one duplicates must be a sheet of the data directory.
+bool DuplicateCondition(const store::FactSheet&, CommitInput& in) {
+  if (store::ReadSheet(in.text)) return true;
+  web::ErrorBoxArg(509, in.text);
+  return false;
+}
+
+// A signed decimal number after optional white space, as "%d" reads it; false when there is
+// no digit or the number does not fit an int.
+bool ReadInt(std::string_view text, size_t& pos, long long& value) {
+  while (pos < text.size() && base::IsBlank(text[pos])) ++pos;
+  bool negative = false;
+  if (pos < text.size() && (text[pos] == '-' || text[pos] == '+')) negative = text[pos++] == '-';
+  size_t digits = pos;
+  value = 0;
+  while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') {
+    value = value * 10 + (text[pos++] - '0');
+    if (value > INT_MAX + 1LL) return false;
+  }
+  if (negative) value = -value;
+  return pos > digits && value >= INT_MIN && value <= INT_MAX;
+}
+
+// "%d/%d/%d": day, month and year. The date is now's time of day on that day, out-of-range
+// days and months rolling over; a date the sheet's time field cannot hold is refused.
+bool PostponeCondition(const store::FactSheet&, CommitInput& in) {
+  std::string_view text = in.text;
+  size_t pos = 0;
+  long long day = 0, month = 0, year = 0;
+  bool read = ReadInt(text, pos, day) && pos < text.size() && text[pos++] == '/' &&
+              ReadInt(text, pos, month) && pos < text.size() && text[pos++] == '/' &&
+              ReadInt(text, pos, year);
+  // The broken-down fields are ints: month minus 1 and year minus 1900 must fit.
+  read = read && month - 1 >= INT_MIN && year - 1900 <= INT_MAX;
+  if (read) {
+    std::time_t now = static_cast<std::time_t>(in.now);
+    std::tm local{};
+    localtime_r(&now, &local);
+    local.tm_mday = static_cast<int>(day);
+    local.tm_mon = static_cast<int>(month - 1);
+    local.tm_year = static_cast<int>(year - 1900);
+    local.tm_isdst = -1;  // the time of day stays across a change of summer time
+    std::time_t date = std::mktime(&local);
+    read = date > 0 && date <= INT_MAX;
+    in.postponed = read ? static_cast<int>(date) : 0;
+  }
+  if (!read) web::ErrorBox(510);
+  return read;
+}
+
+void SetResponsible(store::FactSheet& sheet, const CommitInput& in) {
+  sheet.resp = in.sub;
+}
+void SetVerifier(store::FactSheet& sheet, const CommitInput& in) {
+  sheet.verifier = in.sub;
+}
+void SetPostponed(store::FactSheet& sheet, const CommitInput& in) {
+  sheet.postponed = in.postponed;
+}
+void SetCorrection(store::FactSheet& sheet, const CommitInput& in) {
+  sheet.corrDate = static_cast<int>(in.now);
+  sheet.corrVers = in.version;
+  sheet.corrLoad = in.load;
+}
+void SetVerification(store::FactSheet& sheet, const CommitInput& in) {
+  sheet.verDate = static_cast<int>(in.now);
+  sheet.verVers = in.version;
+}
+
+using enum CommitTitle;
+using enum LogArgs;
+using enum EntryKind;
+constexpr int kSame = -1;
+
+constexpr ActionCommit kCommits[] = {
+    {web::kActionObserved, kFormat, 2038, kNeedUser | kNeedSub, 502, nullptr, store::kObserved,
+     SetResponsible, 2040, kSubUser, kNone, 0, false},
+    {web::kActionAnalyse, kLabel, 2087, kNeedUser | kNeedTitle, 502, nullptr, kSame, nullptr, 2088,
+     kTitleUser, kTitled, 0, true},
+    {web::kActionAssign, kFormat, 2043, kNeedSub, 502, ManagerCondition, store::kAssigned,
+     SetResponsible, 2044, kSubUser, kNone, 0, false},
+    {web::kActionOpen, kFormat, 2047, kNeedSub, 502, nullptr, store::kOpen, SetResponsible, 2048,
+     kSubUser, kNone, 0, false},
+    {web::kActionNotABug, kFormat, 2051, kNeedUser, 502, nullptr, store::kNotABug, nullptr, 2052,
+     kByUser, kNone, 0, false},
+    {web::kActionNotReproducible, kFormat, 2053, kNeedUser, 502, nullptr, store::kNotReproducible,
+     nullptr, 2055, kByUser, kNone, 0, false},
+    {web::kActionDuplicate, kFormatText, 2075, kNeedUser, 502, DuplicateCondition,
+     store::kDuplicate, nullptr, 2076, kTextUser, kNone, 0, false},
+    {web::kActionPostpone, kFormatText, 2079, kNeedUser, 510, PostponeCondition, store::kPostponed,
+     SetPostponed, 2080, kTextUser, kNone, 0, false},
+    {web::kActionCorrected, kLabel, 2089, kNeedUser | kNeedVersion, 502, nullptr, store::kCorrected,
+     SetCorrection, 2095, kUserVersion, kText, 2096, true},
+    {web::kActionForVerification, kFormat, 2071, kNeedSub, 502, VerifierCondition, kSame,
+     SetVerifier, 2072, kSubUser, kNone, 0, false},
+    {web::kActionVerified, kLabel, 2097, kNeedUser | kNeedVersion | kNeedTestOrText, 502, nullptr,
+     store::kVerified, SetVerification, 2100, kUserVersion, kTextOrTest, 2101, true},
+    {web::kActionRejected, kFormat, 2062, 0, 502, nullptr, store::kNew, nullptr, 2066, kByUser,
+     kText, 2067, false},
+    {web::kActionAbandoned, kFormat, 2056, 0, 502, nullptr, store::kAbandoned, nullptr, 2060,
+     kByUser, kText, 2061, false},
+};
+
+bool HasRequired(const ActionCommit& row, const CommitInput& in) {
+  if ((row.needs & kNeedUser) && IsMissingValue(in.user)) return false;
+  if ((row.needs & kNeedSub) && IsMissingValue(in.sub)) return false;
+  if ((row.needs & kNeedTitle) && IsMissingValue(in.title)) return false;
+  if ((row.needs & kNeedVersion) && IsMissingValue(in.version)) return false;
+  if ((row.needs & kNeedTestOrText) && IsMissingValue(in.test) && in.text.empty()) return false;
+  return true;
+}
+
+}  // namespace
+
+const ActionCommit* FindActionCommit(int code) {
+  for (const ActionCommit& row : kCommits)
+    if (row.code == code) return &row;
+  return nullptr;
+}
+
+std::string CommitTitleText(const ActionCommit& row, const CommitInput& in) {
+  const std::string name = base::EscapeHtml(in.name);
+  switch (row.title_kind) {
+    case kFormat:
+      return base::Sprintf(Msg(row.title), name);
+    case kLabel:
+      return base::Sprintf("%s %s", Msg(row.title), name);
+    case kFormatText:
+      return base::Sprintf(Msg(row.title), name, base::EscapeHtml(in.text));
+  }
+  return {};
+}
+
+bool AcceptCommit(const ActionCommit& row, const store::FactSheet& sheet,
+                  const web::ParamList& list, CommitInput& in) {
+  if (!users::MayChangeProject(list, sheet.project)) {
+    web::ErrorBox(507);
+    return false;
+  }
+  if (!HasRequired(row, in)) {
+    web::ErrorBox(row.missing);
+    return false;
+  }
+  return !row.condition || row.condition(sheet, in);
+}
+
+void ApplyCommit(const ActionCommit& row, store::FactSheet& sheet, const CommitInput& in) {
+  if (row.status != kSame) sheet.status = row.status;
+  if (row.set_fields) row.set_fields(sheet, in);
+  const std::string_view format = Msg(row.log);
+  switch (row.log_args) {
+    case kSubUser:
+      store::LogActionAt(sheet, in.now, format, in.sub, in.user);
+      break;
+    case kByUser:
+      store::LogActionAt(sheet, in.now, format, in.user);
+      break;
+    case kTextUser:
+      store::LogActionAt(sheet, in.now, format, in.text, in.user);
+      break;
+    case kTitleUser:
+      store::LogActionAt(sheet, in.now, format, in.title, in.user);
+      break;
+    case kUserVersion:
+      store::LogActionAt(sheet, in.now, format, in.user, in.version);
+      break;
+  }
+  const int time = static_cast<int>(in.now);
+  switch (row.entry) {
+    case kNone:
+      break;
+    case kText:
+      store::AddEntry(sheet, Msg(row.entry_name), in.user, time, in.text);
+      break;
+    case kTextOrTest:
+      store::AddEntry(sheet, Msg(row.entry_name), in.user, time,
+                      in.text.empty() ? in.test : in.text);
+      break;
+    case kTitled:
+      store::AddEntry(sheet, in.title, in.user, time, in.text);
+      break;
+  }
+}
+
+bool IsMissingValue(std::string_view value) {
+  return value.empty() || web::IsAbsent(value);
+}
+
+std::string ValueOrEmpty(const web::ParamList& list, std::string_view name) {
+  for (const web::Param& p : list)
+    if (p.name == name) return p.value;
+  return {};
+}
+
+}  // namespace sheets

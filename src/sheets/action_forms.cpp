@@ -1,0 +1,236 @@
+// The forms of the status actions: who acts, whom the action designates and what goes with it.
+#include <ctime>
+#include <string>
+#include <string_view>
+
+#include "base/encode.h"
+#include "base/out.h"
+#include "base/text.h"
+#include "config/language.h"
+#include "config/options.h"
+#include "config/projects.h"
+#include "sheets/action_parts.h"
+#include "store/store.h"
+#include "users/user_context.h"
+#include "web/actions.h"
+#include "web/cookies.h"
+#include "web/identity.h"
+#include "web/page.h"
+
+namespace sheets {
+namespace {
+
+using config::Msg;
+
+constexpr std::string_view kTable = "<TABLE BORDER=0 WIDTH=100%><TR><TD>";
+constexpr std::string_view kNextRow = "</TD></TR>\n<TR><TD>\n";
+
+// A selection of the project's users, with an empty first choice.
+void WriteUserSelect(const store::FactSheet& sheet, std::string_view field,
+                     std::string_view selected, bool new_line) {
+  if (new_line) base::Write(nullptr, "\n");
+  base::Page("<SELECT NAME=\"%s\">\n", field);
+  base::Write(nullptr, "<OPTION >&nbsp\n");
+  config::WriteUserOptions(nullptr, sheet.project, selected);
+  base::Write(nullptr, "</SELECT>\n");
+}
+
+void WriteActingUser(const store::FactSheet& sheet, bool new_line) {
+  WriteUserSelect(sheet, "User", users::GetUserName(), new_line);
+}
+
+void WriteDoneBy() {
+  base::Page("%s \n", Msg(2083));
+}
+
+void WriteSubmit() {
+  base::Write(nullptr, "<inPUT TYPE=\"submit\" VALUE=\"OK\">\n");
+}
+
+// A text area, pre-filled with language messages (never with user text).
+void WriteTextArea(int rows, std::string_view content) {
+  base::Page("<TEXTAREA NAME=%s ROWS=%d COLS=70>\n", "text", rows);
+  base::Write(nullptr, content);
+  base::Write(nullptr, "</TEXTAREA>\n");
+}
+
+// A value for an unquoted attribute: as it is when it cannot end the attribute, else quoted.
+std::string UnquotedValue(std::string_view value) {
+  for (char c : value) {
+    if (base::IsBlank(c) || c == '"' || c == '\'' || c == '=' || c == '<' || c == '>' || c == '`')
+      return "\"" + base::EscapeHtml(value) + "\"";
+  }
+  return std::string(value);
+}
+
+// Observed, Assign, Open: the person designated, then the acting user.
+void DesignateFields(const store::FactSheet& sheet) {
+  WriteUserSelect(sheet, "submitter", sheet.submitter, true);
+  WriteDoneBy();
+  WriteActingUser(sheet, false);
+  WriteSubmit();
+}
+
+// Not_a_Bug, Not_Reproducible.
+void ConfirmFields(const store::FactSheet& sheet) {
+  WriteActingUser(sheet, true);
+  WriteSubmit();
+}
+
+// Abandoned, Rejected: the acting user and the reason.
+template <int kRows>
+void ReasonFields(const store::FactSheet& sheet) {
+  WriteActingUser(sheet, true);
+  base::Write(nullptr, kNextRow);
+  base::Page("%s : <BR>\n", Msg(2058));
+  WriteTextArea(kRows, {});
+  WriteSubmit();
+}
+
+// For_Verification: the one asking (pre-selected the submitter), then the verifier.
+void VerifierFields(const store::FactSheet& sheet) {
+  WriteUserSelect(sheet, "User", sheet.submitter, true);
+  base::Page("%s \n", Msg(2070));
+  WriteUserSelect(sheet, "submitter", users::GetUserName(), false);
+  WriteSubmit();
+}
+
+void DuplicateFields(const store::FactSheet& sheet) {
+  base::Page("\n<INPUT SIZE=20 NAME=\"%s\">\n", "text");
+  base::Page(" %s \n", Msg(2083));
+  WriteActingUser(sheet, false);
+  WriteSubmit();
+}
+
+// Postpone: proposes tomorrow.
+void PostponeFields(const store::FactSheet& sheet) {
+  std::time_t tomorrow = std::time(nullptr) + 86400;
+  std::tm local{};
+  localtime_r(&tomorrow, &local);
+  char date[32];
+  std::strftime(date, sizeof date, "%d/%m/%Y", &local);
+  base::Page("\n<INPUT SIZE=20 NAME=\"%s\" VALUE=%s>\n", "text", date);
+  base::Page(" %s \n", Msg(2083));
+  WriteActingUser(sheet, false);
+  WriteSubmit();
+}
+
+// Analyse: the title proposed from the number of entries, the acting user, the text.
+void AnalyseFields(const store::FactSheet& sheet) {
+  base::Page("<P>%s \n", Msg(106));
+  base::Page("<INPUT SIZE=20 NAME=\"%s\" VALUE=Analyse_%d>\n", "title",
+             static_cast<int>(sheet.entries.size()));
+  WriteDoneBy();
+  WriteActingUser(sheet, false);
+  WriteSubmit();
+  base::Write(nullptr, kNextRow);
+  WriteTextArea(15, {});
+}
+
+// Corrected: a planned version not yet delivered, the acting user, the load in working days
+// since the creation, and the text laid out for the cause, the correction and the files.
+void CorrectedFields(const store::FactSheet& sheet) {
+  base::Page("\n<SELECT NAME=\"%s\">\n", "version");
+  base::Write(nullptr, "<OPTION >&nbsp\n");
+  config::WriteDeadlineOptions(nullptr, sheet.project);
+  base::Write(nullptr, "</SELECT>\n");
+  WriteDoneBy();
+  WriteActingUser(sheet, false);
+  WriteSubmit();
+  base::Write(nullptr, kNextRow);
+  base::Page("<P>%s : \n", Msg(2091));
+  base::Page("<INPUT SIZE=4 NAME=\"%s\" VALUE=%d>\n", "Load",
+             store::CountWorkingDays(sheet.created, static_cast<long>(std::time(nullptr))));
+  base::Write(nullptr, kNextRow);
+  WriteTextArea(15, base::Sprintf("%s\n\n\n", Msg(2092)) + base::Sprintf("%s:\n\n\n", Msg(2093)) +
+                        base::Sprintf("%s:\n", Msg(2094)));
+}
+
+// Verified: the delivered versions, the acting user, the test reference and the comment.
+void VerifiedFields(const store::FactSheet& sheet) {
+  base::Page("\n<SELECT NAME=\"%s\">\n", "version");
+  base::Write(nullptr, "<OPTION SELECTED>&nbsp\n");
+  config::WriteProjectFileOptions(nullptr, sheet.project, "version", "");
+  base::Write(nullptr, "</SELECT>\n");
+  WriteDoneBy();
+  WriteActingUser(sheet, false);
+  WriteSubmit();
+  base::Write(nullptr, kNextRow);
+  base::Write(nullptr, Msg(2098));
+  base::Page("<INPUT SIZE=20 NAME=\"%s\" VALUE=%s>\n", "test", UnquotedValue(sheet.test));
+  base::Page("<BR>%s :<BR>\n", Msg(2099));
+  WriteTextArea(15, {});
+}
+
+using enum FormHeading;
+constexpr ActionForm kForms[] = {
+    {web::kActionObserved, "GET", kTitled, 2038, 2039, false, DesignateFields},
+    {web::kActionAnalyse, "POST", kNamedOpen, 2087, 0, false, AnalyseFields},
+    {web::kActionAssign, "GET", kNamed, 2041, 2042, false, DesignateFields},
+    {web::kActionOpen, "GET", kTitled, 2045, 2046, false, DesignateFields},
+    {web::kActionNotABug, "GET", kTitled, 2049, 2050, false, ConfirmFields},
+    {web::kActionNotReproducible, "GET", kTitled, 2053, 2054, false, ConfirmFields},
+    {web::kActionDuplicate, "GET", kTitled, 2073, 2074, false, DuplicateFields},
+    {web::kActionPostpone, "GET", kTitled, 2077, 2078, false, PostponeFields},
+    {web::kActionCorrected, "POST", kNamedPara, 2089, 2090, false, CorrectedFields},
+    {web::kActionForVerification, "GET", kTitled, 2068, 2069, true, VerifierFields},
+    {web::kActionVerified, "POST", kNamedPara, 2097, 2115, false, VerifiedFields},
+    {web::kActionRejected, "POST", kTitled, 2062, 2063, false, ReasonFields<6>},
+    {web::kActionAbandoned, "POST", kTitled, 2056, 2057, false, ReasonFields<5>},
+};
+
+void WriteHeading(const ActionForm& row, std::string_view sheet_name) {
+  const std::string name = base::EscapeHtml(sheet_name);
+  switch (row.heading) {
+    case kTitled:
+      base::Write(nullptr, "<H1>");
+      base::Page(Msg(row.title), name);
+      base::Page("</H1>\n%s\n<P>", kTable);
+      break;
+    case kNamed:
+      base::Page("<H1>%s %s</H1>\n", Msg(row.title), name);
+      base::Page("%s<P>\n", kTable);
+      break;
+    case kNamedOpen:
+      base::Page("<H1>%s %s </H1>\n", Msg(row.title), name);
+      base::Page("%s\n", kTable);
+      break;
+    case kNamedPara:
+      base::Page("<H1>%s %s </H1>\n", Msg(row.title), name);
+      base::Page("%s\n<P>", kTable);
+      break;
+  }
+  if (row.lead) base::Page(Msg(row.lead), name);
+}
+
+}  // namespace
+
+const ActionForm* FindActionForm(int code) {
+  for (const ActionForm& row : kForms)
+    if (row.code == code) return &row;
+  return nullptr;
+}
+
+void WriteActionForm(const ActionForm& row, const store::FactSheet& sheet, std::string_view name,
+                     const web::ParamList& list) {
+  const web::Action* action = web::ActionOfCode(row.code);
+  base::Page("<FORM METHOD=%s ACTION=\"%s\">\n", row.method, base::EscapeHtml(web::ScriptName()));
+  constexpr std::string_view kHidden = "<INPUT TYPE=\"hidden\" NAME=\"%s\" VALUE=\"%s\">\n";
+  base::Page(kHidden, "CMD", action ? action->cmd : std::string_view());
+  base::Page(kHidden, "Num", base::EscapeHtml(name));
+  base::Page("<INPUT TYPE=\"hidden\" NAME=QS VALUE=\"%s\">\n",
+             base::EscapeHtml(web::GetParam(list, "QS")));
+  const std::string& uid = web::GetCurrentUid();
+  if (!uid.empty() && !web::IsAbsent(uid))
+    base::Page("<INPUT TYPE=\"hidden\" NAME=Uid VALUE=\"%s\">\n", base::EscapeHtml(uid));
+  if (row.corrected_only && sheet.status != store::kCorrected) {
+    web::ErrorBox(508);
+  } else {
+    WriteHeading(row, name);
+    row.fields(sheet);
+    base::Write(nullptr, "</TD></TR></TABLE>\n");
+  }
+  base::Write(nullptr, "</FORM><HR>\n");
+}
+
+}  // namespace sheets

@@ -1,0 +1,107 @@
+// The two tables behind the status actions: per action the form (method, heading, fields) and
+// the commit (title, required parameters, condition, new status and fields, log line, entry,
+// remembered context). An action is handled when it has a row in both.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "store/sheet.h"
+#include "web/params.h"
+
+namespace sheets {
+
+// How a form's heading is written (the table that holds its fields opens with it):
+//   kTitled:    "<H1>" M(title) "</H1>\n<TABLE ...><TR><TD>\n<P>"
+//   kNamed:     "<H1>%s %s</H1>\n<TABLE ...><TR><TD><P>\n" with Msg(title) and the name
+//   kNamedOpen: "<H1>%s %s </H1>\n<TABLE ...><TR><TD>\n" (the fields write their own "<P>")
+//   kNamedPara: "<H1>%s %s </H1>\n<TABLE ...><TR><TD>\n<P>"
+// M(n) is message n used as a format with the sheet name.
+enum class FormHeading { kTitled, kNamed, kNamedOpen, kNamedPara };
+
+using FormFields = void (*)(const store::FactSheet& sheet);
+
+struct ActionForm {
+  int code;
+  std::string_view method;  // of the FORM element
+  FormHeading heading;
+  int title;
+  int lead;             // M(lead) follows the heading; 0: none
+  bool corrected_only;  // refused with 508 unless the sheet is corrected
+  FormFields fields;
+};
+const ActionForm* FindActionForm(int code);
+
+// Writes the form of `row` for the sheet `name` (hidden fields included).
+void WriteActionForm(const ActionForm& row, const store::FactSheet& sheet, std::string_view name,
+                     const web::ParamList& list);
+
+// What a commit takes from the request, and what its condition works out.
+struct CommitInput {
+  std::string name;     // the sheet
+  std::string user;     // `User`: the acting login
+  std::string sub;      // `submitter`: the person the action designates
+  std::string title;    // `title`
+  std::string version;  // `version`
+  std::string test;     // `test`
+  std::string text;     // `text`; empty when the request has none
+  int load = 0;         // `Load`
+  long now = 0;         // the one clock reading of the commit
+  int postponed = 0;    // Postpone: the date the condition read
+};
+
+// The commit's title: M(title), "%s %s" with Msg(title) and the name, or M(title) with the
+// name and `text`.
+enum class CommitTitle { kFormat, kLabel, kFormatText };
+
+// Required parameters.
+enum Needs : unsigned {
+  kNeedUser = 1,
+  kNeedSub = 2,
+  kNeedTitle = 4,
+  kNeedVersion = 8,
+  kNeedTestOrText = 16,  // `test` given or `text` not empty
+};
+
+// The arguments of the log message, in order.
+enum class LogArgs { kSubUser, kByUser, kTextUser, kTitleUser, kUserVersion };
+
+// The entry a commit adds: none, a label message's entry with `text`, the same with the
+// `test` value when `text` is empty, or an entry named by the `title` parameter.
+enum class EntryKind { kNone, kText, kTextOrTest, kTitled };
+
+// A condition writes its own refusal into the page and returns false.
+using Condition = bool (*)(const store::FactSheet& sheet, CommitInput& in);
+using SetFields = void (*)(store::FactSheet& sheet, const CommitInput& in);
+
+struct ActionCommit {
+  int code;
+  CommitTitle title_kind;
+  int title;
+  unsigned needs;
+  int missing;  // the message when a required parameter is missing
+  Condition condition;
+  int status;  // the new status; -1: unchanged
+  SetFields set_fields;
+  int log;
+  LogArgs log_args;
+  EntryKind entry;
+  int entry_name;        // the label message of kText and kTextOrTest entries
+  bool project_context;  // remember project, sub-project and phase with the login
+};
+const ActionCommit* FindActionCommit(int code);
+
+std::string CommitTitleText(const ActionCommit& row, const CommitInput& in);
+// The required parameters, the right to change the project and the condition; on a refusal
+// the error is in the page and the result is false.
+bool AcceptCommit(const ActionCommit& row, const store::FactSheet& sheet,
+                  const web::ParamList& list, CommitInput& in);
+// Sets the status and fields, logs the action and adds the entry.
+void ApplyCommit(const ActionCommit& row, store::FactSheet& sheet, const CommitInput& in);
+
+// A required value is missing when it is absent (begins with a blank) or empty.
+bool IsMissingValue(std::string_view value);
+// The value of `name`; empty when the request does not carry it.
+std::string ValueOrEmpty(const web::ParamList& list, std::string_view name);
+
+}  // namespace sheets

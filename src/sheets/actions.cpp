@@ -1,0 +1,116 @@
+#include "sheets/actions.h"
+
+#include <ctime>
+#include <optional>
+#include <string>
+
+#include "base/encode.h"
+#include "base/files.h"
+#include "base/out.h"
+#include "config/language.h"
+#include "config/main_config.h"
+#include "sheets/action_parts.h"
+#include "sheets/display.h"
+#include "sheets/notify.h"
+#include "store/store.h"
+#include "users/user_context.h"
+#include "web/actions.h"
+#include "web/page.h"
+
+namespace sheets {
+namespace {
+
+// The commit page's title, with the arrow back to the page the user came from.
+void WriteTitleBar(std::string_view title, std::string_view qs) {
+  base::Write(nullptr, "<Table Width=100% Cellpadding=0 Cellspacing=0 border=0>\n");
+  base::Page("<TR><TD ALIGN=LEFT><H1>%s</H1></TD>\n<TD ALIGN=RIGHT Valign=TOP>\n", title);
+  base::Page("<A HREF=\"?%s\">\n", base::EscapeHtml(qs));
+  base::Page("<IMG SRC=\"%s/larrow.gif\" BORDER=0 VALIGN=CENTER></A>\n", config::GetImageDir());
+  base::Write(nullptr, "</A></TD></TR></Table>\n");
+}
+
+CommitInput ReadCommitInput(const web::ParamList& list, std::string_view name) {
+  CommitInput in;
+  in.name = name;
+  in.user = web::GetParam(list, "User");
+  in.sub = web::GetParam(list, "submitter");
+  in.title = web::GetParam(list, "title");
+  in.version = web::GetParam(list, "version");
+  in.test = web::GetParam(list, "test");
+  in.text = ValueOrEmpty(list, "text");
+  in.load = web::GetParamInt(list, "Load");
+  in.now = static_cast<long>(std::time(nullptr));
+  return in;
+}
+
+// The commit: under the store lock the sheet is read, the title bar written, the action
+// checked and applied, and the sheet written back, so that a concurrent action on the same
+// sheet is never lost. The page then shows the sheet as it now stands.
+void RunCommit(const ActionCommit& row, const web::ParamList& list, std::string_view name) {
+  CommitInput in = ReadCommitInput(list, name);
+  std::optional<store::FactSheet> shown;
+  bool accepted = false;
+  store::Stored stored = store::UpdateSheet(name, [&](store::FactSheet& sheet) {
+    WriteTitleBar(CommitTitleText(row, in), web::GetParam(list, "QS"));
+    accepted = AcceptCommit(row, sheet, list, in);
+    if (accepted) {
+      ApplyCommit(row, sheet, in);
+      // The page shows the header fields as the file holds them.
+      std::string header = store::FormatHeader(sheet);
+      header.pop_back();
+      store::ParseHeader(header, sheet);
+    }
+    shown = sheet;
+    return accepted;
+  });
+  if (!shown) {
+    // Not read at all: no sheet of that name, or the store could not be locked.
+    if (stored == store::Stored::kMissing)
+      web::ErrorBox(504);
+    else
+      web::ErrorBoxArg(501, base::JoinPath(config::GetDataDir(), name));
+    return;
+  }
+  if (accepted) {
+    if (!store::IsStored(stored)) web::ErrorBoxArg(501, base::JoinPath(config::GetDataDir(), name));
+    if (store::IsStored(stored) || stored == store::Stored::kNoJournal) {
+      if (row.project_context)
+        users::SaveUserContext(in.user, shown->project, shown->group, shown->phase);
+      else if (!in.user.empty())
+        users::SaveUserName(in.user);
+      SendNotification(name, row.code, in.user,
+                       [name](base::Stream file, const store::FactSheet& written) {
+                         WriteActionBar(file, name, "");
+                         WriteSheetBody(written, file);
+                       });
+    }
+  }
+  WriteActionBar(nullptr, name, EncodeQS(web::GetParam(list, "QS")));
+  WriteSheetBody(*shown, nullptr);
+}
+
+}  // namespace
+
+bool HandleAction(int code, const web::ParamList& list) {
+  const ActionForm* form = FindActionForm(code);
+  const ActionCommit* commit = FindActionCommit(code);
+  const web::Action* action = web::ActionOfCode(code);
+  if (!form || !commit || !action) return false;
+
+  const std::string name = web::GetParam(list, "Num");
+  web::WritePageHead(nullptr, action->cmd, "", list);
+  if (!web::IsAbsent(web::GetParam(list, "User"))) {
+    RunCommit(*commit, list, name);
+    return true;
+  }
+  std::optional<store::FactSheet> sheet = store::ReadSheet(name);
+  if (!sheet) {
+    web::ErrorBox(504);
+    return true;
+  }
+  WriteActionForm(*form, *sheet, name, list);
+  WriteSheetBody(*sheet, nullptr);
+  return true;
+}
+
+}  // namespace sheets

@@ -1,0 +1,209 @@
+// The status actions refusing what they must: names that are no sheet, duplicates of no
+// sheet, dates that do not fit, missing fields, users without the right; and two actions on
+// one sheet at once.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "base/encode.h"
+#include "base/out.h"
+#include "harness.h"
+#include "store/store.h"
+#include "users/uid.h"
+
+namespace {
+
+using e2e::InProcess;
+using e2e::Installation;
+
+const std::string kNewSheet =
+    "CMD=new&title=A+bug&project=TEST&group=GUI&prog=prog1&sev=2&impact=b&phase=b&version=1.0"
+    "&exp=2.0&type=1&submitter=kolvar&test=T1&Load=3&text=Desc";
+const std::string kError =
+    "<Table WIDTH=400><TR><TD>\n<FONT COLOR=RED><H1>Error</H1></font>\n<P><HR><BR><BR>";
+
+void MakeSheets(const Installation& inst) {
+  e2e::WriteSampleProject(inst);
+  inst.Post(kNewSheet);
+  inst.Post(kNewSheet);
+}
+
+// Everything a refused commit must leave as it was.
+std::string DataState(const Installation& inst) {
+  std::string state;
+  for (const std::string& name : inst.List("data")) state += name + ":" + inst.Read("data/" + name);
+  return state + inst.Read("config/userinfo.dat");
+}
+
+TEST(SheetActionFaults, NameOfNoSheetGivesOnlyTheErrorBox) {
+  Installation inst;
+  MakeSheets(inst);
+  inst.Write("data/TsG.00050/x", "a folder named like a sheet");
+  const std::string before = DataState(inst);
+  const std::string head = std::string(e2e::kHtmlHeader) +
+                           "<HTML>\n<HEAD>\n<TITLE>Open</TITLE>\n</HEAD>\n<BODY BACKGROUND=/quorb/"
+                           "images//fond.gif BGCOLOR=\"#FFFFFF\" TEXT=\"#000000\" >\n";
+  const std::string page = head + kError + "Unable to read the fact sheet\n</TD></TR></TABLE>";
+  for (std::string num : {"TsG.00099", "index", "history.dat", "tmp", "TsG.00050", "numbers",
+                          "..%2Fdata%2FTsG.00001", "%2Fetc%2Fpasswd", "TsG.00001%2F", ""}) {
+    EXPECT_EQ(inst.Get("CMD=Open&Num=" + num).out, page) << num;
+    EXPECT_EQ(inst.Get("CMD=Open&User=kolvar&submitter=tessin&Num=" + num).out, page) << num;
+  }
+  EXPECT_EQ(inst.Get("CMD=Open&User=kolvar&submitter=tessin").out, page);
+  EXPECT_EQ(DataState(inst), before);
+}
+
+TEST(SheetActionFaults, DuplicateOfOnlyAnExistingSheet) {
+  Installation inst;
+  MakeSheets(inst);
+  const std::string before = DataState(inst);
+  const std::vector<std::pair<std::string, std::string>> refused = {
+      {"index", "index"},
+      {"history.dat", "history.dat"},
+      {"tmp", "tmp"},
+      {"TsG.00099", "TsG.00099"},
+      {"%3Cb%3E", "&lt;b&gt;"},
+      {"..%2Fdata%2FTsG.00002", "../data/TsG.00002"},
+      {"%2Fetc%2Fpasswd", "/etc/passwd"},
+      {"", ""}};
+  for (const auto& [text, shown] : refused) {
+    auto r = inst.Get("CMD=Duplicate&Num=TsG.00001&User=kolvar&text=" + text);
+    EXPECT_NE(r.out.find(kError + "The fact sheet " + shown + " does not exist.</TD>"),
+              std::string::npos)
+        << text;
+  }
+  EXPECT_EQ(DataState(inst), before);
+  inst.Get("CMD=Duplicate&Num=TsG.00001&User=kolvar&text=TsG.00002");
+  EXPECT_NE(inst.Read("data/TsG.00001").find("Duplicate of TsG.00002, closed by kolvar\n"),
+            std::string::npos);
+}
+
+TEST(SheetActionFaults, PostponeDates) {
+  Installation inst;
+  MakeSheets(inst);
+  struct Case {
+    std::string text;
+    int day, month, year;  // 0: refused with 510
+  };
+  const std::vector<Case> cases = {{"31%2F02%2F2001", 3, 3, 2001},
+                                   {"+1%2F+2%2F+2030", 1, 2, 2030},
+                                   {"1-2-2030", 0, 0, 0},
+                                   {"1%2F1%2F2100", 0, 0, 0},
+                                   {"1%2F1%2F99999999999", 0, 0, 0},
+                                   {"1%2F1%2F1800", 0, 0, 0},
+                                   {"1%2F%2F2030", 0, 0, 0},
+                                   {"", 0, 0, 0}};
+  for (const Case& c : cases) {
+    const std::string before = DataState(inst);
+    auto r = inst.Get("CMD=Postpone&Num=TsG.00001&User=kolvar&text=" + c.text);
+    InProcess req(inst);
+    auto sheet = store::ReadSheet("TsG.00001");
+    if (c.day == 0) {
+      EXPECT_NE(r.out.find(kError + "The date is missing or invalid"), std::string::npos) << c.text;
+      EXPECT_EQ(DataState(inst), before) << c.text;
+      continue;
+    }
+    std::time_t at = sheet->postponed;
+    std::tm date = *std::localtime(&at);
+    EXPECT_EQ(base::Sprintf("%d/%d/%d", date.tm_mday, date.tm_mon + 1, date.tm_year + 1900),
+              base::Sprintf("%d/%d/%d", c.day, c.month, c.year));
+    EXPECT_EQ(sheet->status, store::kPostponed);
+  }
+  // The user is required too, with the same message.
+  EXPECT_NE(inst.Get("CMD=Postpone&Num=TsG.00001&User=&text=1%2F2%2F2030")
+                .out.find(kError + "The date is missing"),
+            std::string::npos);
+}
+
+TEST(SheetActionFaults, MissingFieldsAndRights) {
+  Installation inst;
+  MakeSheets(inst);
+  const std::string before = DataState(inst);
+  const std::string missing = kError + "A required field is missing";
+  const std::string denied = kError + "You are not allowed to do this action on this project.\n";
+  const std::vector<std::pair<std::string, std::string>> refused = {
+      {"Observed&User=kolvar", missing},
+      {"Observed&User=kolvar&submitter=+x", missing},
+      {"Analyse&User=kolvar&title=&text=x", missing},
+      {"Corrected&User=kolvar&text=x", missing},
+      {"Verified&User=kolvar&version=1.0&test=&text=", missing},
+      {"Not_a_Bug&User=", missing},
+      {"Assign&User=tessin&submitter=kolvar", denied + "</TD></TR></TABLE><!tessin,kolvar>\n"},
+      {"Assign&User=&submitter=kolvar", denied},
+      {"For_Verification&User=other&submitter=kolvar", denied}};
+  for (const auto& [query, error] : refused)
+    EXPECT_NE(inst.Get("CMD=" + query + "&Num=TsG.00001").out.find(error), std::string::npos)
+        << query;
+  EXPECT_EQ(DataState(inst), before);
+  // Found in the field as a substring; the verifier may designate a verifier.
+  inst.Get("CMD=Assign&Num=TsG.00001&User=kol&submitter=tessin");
+  inst.Get("CMD=For_Verification&Num=TsG.00001&User=tessin&submitter=kolvar");
+  std::string file = inst.Read("data/TsG.00001");
+  EXPECT_NE(file.find(" Assigned to tessin by kol\n"), std::string::npos) << file;
+  EXPECT_NE(file.find(" Verifier kolvar designated by tessin\n"), std::string::npos) << file;
+}
+
+TEST(SheetActionFaults, WithSecurityOnlyMembersCommit) {
+  Installation inst;
+  MakeSheets(inst);
+  inst.WriteConfig(inst.DefaultConfig("SECURITY YES\n"));
+  std::string uid, stranger;
+  {
+    InProcess req(inst);
+    uid = users::MakeUid("kolvar", "TEST");
+    stranger = "&Uid=" + base::UrlEncode(users::MakeUid("nobody", "TEST"));
+  }
+  const std::string encoded = base::UrlEncode(uid);
+  const std::string before = DataState(inst);
+  for (const std::string& who : {std::string(), stranger}) {
+    auto r = inst.Get("CMD=Rejected&Num=TsG.00001&User=kolvar&text=No" + who);
+    EXPECT_NE(r.out.find(kError + "You are not allowed to do this action"), std::string::npos)
+        << who;
+  }
+  EXPECT_EQ(DataState(inst), before);
+  auto form = inst.Get("CMD=Rejected&Num=TsG.00001&Uid=" + encoded);
+  EXPECT_NE(form.out.find("NAME=QS VALUE=\" \">\n<INPUT TYPE=\"hidden\" NAME=Uid VALUE=\"" + uid +
+                          "\">\n<H1>"),
+            std::string::npos)
+      << form.out;
+  inst.Get("CMD=Rejected&Num=TsG.00001&User=kolvar&text=No&Uid=" + encoded);
+  EXPECT_NE(inst.Read("data/TsG.00001").find(" Rejected by kolvar\n"), std::string::npos);
+}
+
+// Processes running the CGI at once on one sheet: every analysis is kept, with its log and
+// journal lines.
+TEST(SheetActionFaults, ConcurrentCommitsKeepEveryAction) {
+  Installation inst;
+  MakeSheets(inst);
+  constexpr int kWriters = 8;
+  std::vector<pid_t> children;
+  for (int i = 0; i < kWriters; ++i) {
+    pid_t pid = fork();
+    if (pid == 0) {
+      auto r = inst.Get(base::Sprintf("CMD=Analyse&Num=TsG.00001&User=kolvar&title=A%d&text=t", i));
+      _exit(r.exit_code);
+    }
+    children.push_back(pid);
+  }
+  for (pid_t pid : children) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  InProcess req(inst);
+  auto sheet = store::ReadSheet("TsG.00001");
+  ASSERT_TRUE(sheet);
+  EXPECT_EQ(sheet->entries.size(), 1u + kWriters);
+  const std::string journal = inst.Read("data/history.dat");
+  for (int i = 0; i < kWriters; ++i) {
+    std::string line = base::Sprintf("Analysis A%d added by kolvar\n", i);
+    EXPECT_NE(sheet->log.find(line), std::string::npos) << line;
+    EXPECT_NE(journal.find("TsG.00001 " + line), std::string::npos) << line;
+  }
+}
+
+}  // namespace

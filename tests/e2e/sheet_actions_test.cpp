@@ -1,0 +1,275 @@
+// The status actions end to end: each form as the browser gets it, each commit with what it
+// stores, logs, remembers and mails.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <ctime>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "../unit/smtp_peer.h"
+#include "harness.h"
+#include "store/store.h"
+
+namespace {
+
+using e2e::InProcess;
+using e2e::Installation;
+
+const std::string kNewSheet =
+    "CMD=new&title=A+bug&project=TEST&group=GUI&prog=prog1&sev=2&impact=b&phase=b&version=1.0"
+    "&exp=2.0&type=1&submitter=kolvar&test=T1&Load=3&text=Desc";
+// The client last acted as tessin in another project.
+const std::string kOtherContext = "192.0.2.10:tessin:OTHER:Core:0\n";
+
+// Two sheets, TsG.00001 and TsG.00002; the first in status `status`.
+void MakeSheets(const Installation& inst, int status = store::kNew) {
+  e2e::WriteSampleProject(inst);
+  inst.Post(kNewSheet);
+  inst.Post(kNewSheet);
+  inst.Write("config/userinfo.dat", kOtherContext);
+  InProcess req(inst);
+  store::UpdateSheet("TsG.00001", [&](store::FactSheet& s) { return s.status = status, true; });
+}
+
+store::FactSheet Sheet(const Installation& inst) {
+  InProcess req(inst);
+  return store::ReadSheet("TsG.00001").value_or(store::FactSheet{});
+}
+
+std::string LastLine(const std::string& text) {
+  size_t end = text.size() - (text.ends_with('\n') ? 1 : 0);
+  size_t start = text.rfind('\n', end - 1);
+  return text.substr(start == std::string::npos ? 0 : start + 1, end - start - 1);
+}
+
+std::string Select(const std::string& field, const std::string& selected, bool new_line = true) {
+  std::string s =
+      (new_line ? "\n<SELECT NAME=\"" : "<SELECT NAME=\"") + field + "\">\n<OPTION >&nbsp\n";
+  for (std::string login : {"kolvar", "tessin"})
+    s += (login == selected ? "<OPTION SELECTED> " : "<OPTION> ") + login + "\n";
+  return s + "</SELECT>\n";
+}
+
+const std::string kSubmit = "<inPUT TYPE=\"submit\" VALUE=\"OK\">\n";
+const std::string kTable = "<TABLE BORDER=0 WIDTH=100%><TR><TD>";
+const std::string kRow = "</TD></TR>\n<TR><TD>\n";
+const std::string kDoneBy = "Done by: \n" + Select("User", "tessin", false) + kSubmit;
+const std::string kDesignate = Select("submitter", "kolvar") + kDoneBy;
+const std::string kError =
+    "<Table WIDTH=400><TR><TD>\n<FONT COLOR=RED><H1>Error</H1></font>\n<P><HR><BR><BR>";
+
+std::string Titled(const std::string& title, const std::string& lead) {
+  return "<H1>" + title + "</H1>\n" + kTable + "\n<P>" + lead;
+}
+
+TEST(SheetActions, FormsAsTheirRowsSayAndNothingStored) {
+  Installation inst;
+  MakeSheets(inst);
+  const std::string journal = inst.Read("data/history.dat");
+  std::string tomorrow, load;
+  {
+    InProcess req(inst);
+    std::time_t t = std::time(nullptr) + 86400;
+    char text[16];
+    std::strftime(text, sizeof text, "%d/%m/%Y", std::localtime(&t));
+    tomorrow = text;
+    load = std::to_string(store::CountWorkingDays(Sheet(inst).created, std::time(nullptr)));
+  }
+  const std::string user = Select("User", "tessin");
+  struct Case {
+    std::string cmd, method, body;
+  };
+  const std::vector<Case> cases = {
+      {"Observed", "GET",
+       Titled("Observation of the fact sheet TsG.00001", "Responsible for TsG.00001:") +
+           kDesignate},
+      {"Assign", "GET",
+       "<H1>Assign the fact sheet TsG.00001</H1>\n" + kTable +
+           "<P>\nAssign TsG.00001 to:" + kDesignate},
+      {"Open", "GET",
+       Titled("Open the fact sheet TsG.00001", "Responsible for the work on TsG.00001:") +
+           kDesignate},
+      {"Not_a_Bug", "GET",
+       Titled("Close TsG.00001: not a bug", "Confirm that TsG.00001 does not describe a bug.") +
+           user + kSubmit},
+      {"Not_Reproducible", "GET",
+       Titled("Fact sheet TsG.00001 not reproducible",
+              "Confirm that the problem of TsG.00001 cannot be reproduced.") +
+           user + kSubmit},
+      {"Abandoned", "POST",
+       Titled("Abandonment of the fact sheet TsG.00001",
+              "The fact sheet TsG.00001 will be closed without correction. Abandoned by:") +
+           user + kRow + "Reason : <BR>\n<TEXTAREA NAME=text ROWS=5 COLS=70>\n</TEXTAREA>\n" +
+           kSubmit},
+      {"Rejected", "POST",
+       Titled("Rejection of the fact sheet TsG.00001",
+              "The correction of TsG.00001 is rejected and the fact sheet becomes new again. "
+              "Rejected by:") +
+           user + kRow + "Reason : <BR>\n<TEXTAREA NAME=text ROWS=6 COLS=70>\n</TEXTAREA>\n" +
+           kSubmit},
+      {"Duplicate", "GET",
+       Titled("Duplicate fact sheet TsG.00001", "TsG.00001 duplicates the fact sheet:") +
+           "\n<INPUT SIZE=20 NAME=\"text\">\n " + kDoneBy},
+      {"Postpone", "GET",
+       Titled("Postpone the fact sheet TsG.00001", "Postpone TsG.00001 until (day/month/year):") +
+           "\n<INPUT SIZE=20 NAME=\"text\" VALUE=" + tomorrow + ">\n " + kDoneBy},
+      {"Analyse", "POST",
+       "<H1>Analysis of TsG.00001 </H1>\n" + kTable +
+           "\n<P>Title \n<INPUT SIZE=20 NAME=\"title\" VALUE=Analyse_1>\n" + kDoneBy + kRow +
+           "<TEXTAREA NAME=text ROWS=15 COLS=70>\n</TEXTAREA>\n"},
+      {"Corrected", "POST",
+       "<H1>Correction of TsG.00001 </H1>\n" + kTable +
+           "\n<P>TsG.00001 is corrected in the version:\n<SELECT NAME=\"version\">\n"
+           "<OPTION >&nbsp\n<OPTION> 2.0\n</SELECT>\n" +
+           kDoneBy + kRow + "<P>Correction load (days) : \n<INPUT SIZE=4 NAME=\"Load\" VALUE=" +
+           load + ">\n" + kRow +
+           "<TEXTAREA NAME=text ROWS=15 COLS=70>\nCause of the problem\n\n\nCorrection made:\n\n\n"
+           "Modified files:\n</TEXTAREA>\n"},
+      {"Verified", "POST",
+       "<H1>Verification of TsG.00001 </H1>\n" + kTable +
+           "\n<P>TsG.00001 is verified in the version:\n<SELECT NAME=\"version\">\n"
+           "<OPTION SELECTED>&nbsp\n<OPTION SELECTED> 1.0\n<OPTION SELECTED> 1.1\n</SELECT>\n" +
+           kDoneBy + kRow + "Test reference:<INPUT SIZE=20 NAME=\"test\" VALUE=T1>\n" +
+           "<BR>Comment :<BR>\n<TEXTAREA NAME=text ROWS=15 COLS=70>\n</TEXTAREA>\n"},
+  };
+  for (const Case& c : cases) {
+    // A `submitter` alone does not make a commit.
+    auto r = inst.Get("CMD=" + c.cmd + "&Num=TsG.00001&QS=a%253Db&submitter=kolvar");
+    const std::string form = "<FORM METHOD=" + c.method +
+                             " ACTION=\"/cgi-bin/quorb.cgi\">\n<INPUT TYPE=\"hidden\" NAME=\"CMD\" "
+                             "VALUE=\"" +
+                             c.cmd +
+                             "\">\n<INPUT TYPE=\"hidden\" NAME=\"Num\" VALUE=\"TsG.00001\">\n"
+                             "<INPUT TYPE=\"hidden\" NAME=QS VALUE=\"a%3Db\">\n" +
+                             c.body + "</TD></TR></TABLE>\n</FORM><HR>\n";
+    EXPECT_NE(r.out.find(">\n" + form + "<TABLE BORDER=1 WIDTH=100%><TR><TD><B>TsG.00001</B>"),
+              std::string::npos)
+        << c.cmd << "\n"
+        << r.out;
+    EXPECT_TRUE(r.out.starts_with(std::string(e2e::kHtmlHeader) + "<HTML>\n<HEAD>\n<TITLE>" +
+                                  c.cmd + "</TITLE>"));
+  }
+  // For verification only once corrected.
+  auto refused = inst.Get("CMD=For_Verification&Num=TsG.00001");
+  EXPECT_NE(refused.out.find("NAME=QS VALUE=\" \">\n" + kError +
+                             "Only a corrected fact sheet can be sent for verification.\n"
+                             "</TD></TR></TABLE></FORM><HR>\n"),
+            std::string::npos)
+      << refused.out;
+  {
+    InProcess req(inst);
+    store::UpdateSheet("TsG.00001", [](store::FactSheet& s) { return s.status = 4, true; });
+  }
+  EXPECT_NE(inst.Get("CMD=For_Verification&Num=TsG.00001")
+                .out.find(Titled("Verification request for TsG.00001",
+                                 "Fact sheet TsG.00001 is corrected. Requested by:") +
+                          Select("User", "kolvar") + "Verifier: \n" +
+                          Select("submitter", "tessin", false) + kSubmit + "</TD></TR></TABLE>\n"),
+            std::string::npos);
+  EXPECT_EQ(inst.Read("config/userinfo.dat"), kOtherContext);
+  EXPECT_EQ(inst.Read("data/history.dat"), journal);
+  // Attach has no handler yet: the parameter dump answers it.
+  EXPECT_NE(inst.Get("CMD=Attach&Num=TsG.00001").out.find("<PRE>"), std::string::npos);
+}
+
+struct CommitCase {
+  std::string cmd, params, title, label;
+  int status;
+  std::string log, entry_name, entry_body;  // no entry name: no entry added
+  bool project;                             // the whole context remembered, not the login only
+  std::function<void(const store::FactSheet&)> fields;
+};
+
+TEST(SheetActions, CommitsStoreLogRememberAndMail) {
+  auto resp = [](const store::FactSheet& s) { EXPECT_EQ(s.resp, "tessin"); };
+  const std::vector<CommitCase> cases = {
+      {"Observed", "submitter=tessin", "Observation of the fact sheet TsG.00001", "Observation", 1,
+       "Observed, responsible tessin, by kolvar", "", "", false, resp},
+      {"Analyse", "title=Analyse_1&text=Looked", "Analysis of TsG.00001", "Analysis", 5,
+       "Analysis Analyse_1 added by kolvar", "Analyse_1", "Looked\n", true, nullptr},
+      {"Assign", "submitter=tessin", "Fact sheet TsG.00001 assigned", "Assignment", 2,
+       "Assigned to tessin by kolvar", "", "", false, resp},
+      {"Open", "submitter=tessin", "Fact sheet TsG.00001 opened", "Opening", 3,
+       "Opened, responsible tessin, by kolvar", "", "", false, resp},
+      {"Not_a_Bug", "", "Fact sheet TsG.00001 closed: not a bug", "Not a bug", 7,
+       "NOT_A_BUG, closed by kolvar", "", "", false, nullptr},
+      {"Not_Reproducible", "", "Fact sheet TsG.00001 not reproducible", "Not reproducible", 8,
+       "Not reproducible, closed by kolvar", "", "", false, nullptr},
+      {"Duplicate", "text=TsG.00002", "Fact sheet TsG.00001 closed as a duplicate of TsG.00002",
+       "Duplicate", 6, "Duplicate of TsG.00002, closed by kolvar", "", "", false, nullptr},
+      {"Postpone", "text=1%2F2%2F2030", "Fact sheet TsG.00001 postponed until 1/2/2030",
+       "Postponement", 9, "Postponed until 1/2/2030 by kolvar", "", "", false,
+       [](const store::FactSheet& s) {
+         std::time_t at = s.postponed, now = std::time(nullptr);
+         std::tm date = *std::localtime(&at), today = *std::localtime(&now);
+         EXPECT_EQ(date.tm_mday * 10000 + date.tm_mon * 100 + date.tm_year, 10000 + 100 + 130);
+         // The time of day stays (a day apart when the test crosses midnight).
+         int d = std::abs(date.tm_hour * 3600 + date.tm_min * 60 + date.tm_sec -
+                          today.tm_hour * 3600 - today.tm_min * 60 - today.tm_sec);
+         EXPECT_LE(std::min(d, 86400 - d), 120);
+       }},
+      {"Corrected", "version=2.0&Load=4&text=Fixed", "Correction of TsG.00001", "Correction", 4,
+       "Corrected by kolvar in version 2.0", "Correction", "Fixed\n", true,
+       [](const store::FactSheet& s) {
+         EXPECT_EQ(s.corrVers + "/" + std::to_string(s.corrLoad), "2.0/4");
+         EXPECT_EQ(s.corrDate, s.entries.back().time);
+       }},
+      {"For_Verification", "submitter=tessin", "Verifier designated for TsG.00001",
+       "For verification", 5, "Verifier tessin designated by kolvar", "", "", false,
+       [](const store::FactSheet& s) { EXPECT_EQ(s.verifier, "tessin"); }},
+      {"Verified", "version=1.1&test=T9&text=", "Verification of TsG.00001", "Verification", 5,
+       "Verified by kolvar in version 1.1", "Verification", "T9\n", true,
+       [](const store::FactSheet& s) {
+         EXPECT_EQ(s.verVers, "1.1");
+         EXPECT_EQ(s.verDate, s.entries.back().time);
+       }},
+      {"Rejected", "text=No", "Rejection of the fact sheet TsG.00001", "Rejection", 0,
+       "Rejected by kolvar", "Reason for rejection", "No\n", false, nullptr},
+      {"Abandoned", "text=Old", "Abandonment of the fact sheet TsG.00001", "Abandonment", 10,
+       "Abandoned by kolvar", "Reason for abandonment", "Old\n", false, nullptr},
+  };
+  for (const CommitCase& c : cases) {
+    SCOPED_TRACE(c.cmd);
+    mail_test::ScriptedPeer relay(mail_test::ScriptedPeer::Mode::kAnswer);
+    Installation inst("MAILSERV " + relay.server() + "\n");
+    MakeSheets(inst, store::kVerified);
+    inst.Write("config/sendmail.cfg", c.cmd + " tessin kolvar\n");
+    const store::FactSheet before = Sheet(inst);
+    auto r = inst.Get("CMD=" + c.cmd + "&Num=TsG.00001&QS=a%253Db&User=kolvar&" + c.params);
+    const std::string sent = relay.Received();
+
+    EXPECT_NE(r.out.find("<TR><TD ALIGN=LEFT><H1>" + c.title +
+                         "</H1></TD>\n<TD ALIGN=RIGHT Valign=TOP>\n<A HREF=\"?a%3Db\">\n"
+                         "<IMG SRC=\"/quorb/images//larrow.gif\" BORDER=0 VALIGN=CENTER></A>\n"
+                         "</A></TD></TR></Table>\n<! "),
+              std::string::npos)
+        << r.out;
+    // After the mail's report, the bar (the mail had the first) and the sheet as stored.
+    EXPECT_NE(r.out.find(">\n<a name=00001>\n"), std::string::npos);
+    EXPECT_NE(r.out.find(c.log + "\n</PRE></TD></TR>\n</TABLE><P>\n"), std::string::npos);
+    EXPECT_NE(r.out.find("?CMD=Observed&Num=TsG.00001&QS=a%253Db>"), std::string::npos);
+    const store::FactSheet s = Sheet(inst);
+    EXPECT_EQ(s.status, c.status);
+    if (c.fields) {
+      InProcess req(inst);  // the installation's time zone
+      c.fields(s);
+    }
+    const std::string log = LastLine(s.log);
+    EXPECT_EQ(log.substr(20), c.log);
+    EXPECT_EQ(LastLine(inst.Read("data/history.dat")), log.substr(0, 20) + "TsG.00001 " + c.log);
+    EXPECT_EQ(s.entries.size(), before.entries.size() + (c.entry_name.empty() ? 0 : 1));
+    if (!c.entry_name.empty()) {
+      EXPECT_EQ(s.entries.back().name + "|" + s.entries.back().who + "|" + s.entries.back().text,
+                c.entry_name + "|kolvar|" + c.entry_body);
+    }
+    EXPECT_EQ(inst.Read("config/userinfo.dat"),
+              c.project ? "192.0.2.10:kolvar:TEST:GUI:1\n" : "192.0.2.10:kolvar:OTHER:Core:0\n");
+    EXPECT_NE(sent.find("\r\nRCPT TO: <tessin@example.org>\r\n"), std::string::npos) << sent;
+    EXPECT_EQ(sent.find("kolvar@"), std::string::npos);
+    EXPECT_NE(sent.find("Subject: Bug TsG.00001 " + c.label + " by kolvar\r\n"), std::string::npos);
+  }
+}
+
+}  // namespace
