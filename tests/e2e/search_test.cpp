@@ -186,6 +186,27 @@ TEST(Search, ExportReadByPythonCsv) {
                 "||None|Low||\"quoted\" ref|0|0|tab here | bar\n");
 }
 
+TEST(Search, FormCarriesTheIdentityAndTicksTheOpenStatuses) {
+  Installation inst("SECURITY YES\n");
+  e2e::WriteSampleProject(inst);
+  std::string uid = users::MakeUid("kolvar", "TEST");
+  std::string page = inst.Get("CMD=search&project=TEST&Uid=" + base::UrlEncode(uid)).out;
+  for (const std::string& fragment : std::vector<std::string>{
+           "<INPUT SIZE=20 NAME=\"find\">\n<INPUT TYPE=submit VALUE=\"Show\">\n"
+           "<INPUT TYPE=hidden name=Uid Value=\"" +
+               uid + "\">",
+           "<OPTION VALUE=\"/cgi-bin/quorb.cgi?CMD=search&project=TEST&Uid=" +
+               base::UrlEncode(uid) + "\" SELECTED > TEST \n",
+           "<TD><INPUT TYPE=checkbox NAME=statO VALUE=X CHECKED> Open</TD>\n"
+           "<TD><INPUT TYPE=checkbox NAME=statC VALUE=X > Corrected</TD>\n",
+           "<TD><INPUT TYPE=checkbox NAME=ALL onclick=\"javascript:checkChange();\">All</TD>\n",
+           "<TD COLSPAN=2><INPUT TYPE=checkbox NAME=statR VALUE=X > Not reproducible</TD>\n",
+           "<SELECT NAME=resp>\n<OPTION SELECTED>all\n<OPTION> kolvar\n<OPTION> tessin\n",
+           "   f.statS.checked = f.ALL.checked;\n"}) {
+    EXPECT_NE(page.find(fragment), std::string::npos) << fragment;
+  }
+}
+
 // The printed index goes to the print command as a file of the system's own naming; no
 // request text reaches its command line.
 TEST(Search, PrintedIndexGoesToTheCommand) {
