@@ -9,6 +9,7 @@ packages=(
   libgtest-dev googletest
   clang
   python3-aiosmtpd
+  python3                   # the export test reads bugs.dat with Python's csv module
   lighttpd                  # make run, and the browser tests' server
   chromium chromium-driver  # the browser tests (driven by playwright-core from npm)
 )

@@ -7,6 +7,8 @@
 #include "base/encode.h"
 #include "base/out.h"
 #include "front/home.h"
+#include "search/form.h"
+#include "search/results.h"
 #include "sheets/actions.h"
 #include "sheets/create.h"
 #include "sheets/edit.h"
@@ -37,6 +39,8 @@ const std::vector<CommandEntry>& CommandTable() {
       {"create", [](web::ParamList& list) { sheets::ShowCreateForm(list); }},
       {"new", [](web::ParamList& list) { sheets::StoreNewSheet(list); }},
       {"history", [](web::ParamList& list) { sheets::HistoryCommand(list); }},
+      {"search", [](web::ParamList& list) { search::ShowSearchForm(list); }},
+      {"find", [](web::ParamList& list) { search::RunFind(list); }},
       {"Print",
        [](web::ParamList& list) {
          const std::string name = web::GetParam(list, "Num");
@@ -64,8 +68,11 @@ ActionHandler HandlerFor(web::ActionKind kind) {
   return nullptr;
 }
 
-// The search and result list, reached by find, Numero and Num nodes, when built.
-constexpr Handler kFindHandler = nullptr;
+// The search and result list, reached by find, Numero and Num nodes.
+void RunFindNode(web::ParamList& list) {
+  search::RunFind(list);
+}
+constexpr Handler kFindHandler = RunFindNode;
 
 // Runs the page a CMD value names; false when no page answers to it.
 bool DispatchCommand(std::string_view cmd, web::ParamList& list) {
@@ -124,9 +131,9 @@ void Dispatch(web::ParamList& list) {
     if (node.name == "CMD") {
       if (!DispatchCommand(node.value, list)) dump = true;
     } else if (node.name == "find" || node.name == "Numero") {
-      if (kFindHandler) kFindHandler(list);
+      kFindHandler(list);
     } else if (node.name == "Num") {
-      if (kFindHandler && web::IsAbsent(web::GetParam(list, "CMD"))) kFindHandler(list);
+      if (web::IsAbsent(web::GetParam(list, "CMD"))) kFindHandler(list);
     }
   }
   // A request that no handler answered gets the dump too, rather than no answer at all.

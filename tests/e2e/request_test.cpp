@@ -19,8 +19,8 @@ std::string Dump(const std::string& params) {
 
 TEST(RequestDecoding, ListIsInReverseOrderAndTheLastOccurrenceWins) {
   Installation inst;
-  auto r = inst.Get("CMD=find&Num=3&CMD=zap");
-  EXPECT_EQ(r.out, Dump("CMD : 'zap'\nNum : '3'\nCMD : 'find'\n"));
+  auto r = inst.Get("CMD=zip&Num=3&CMD=zap");
+  EXPECT_EQ(r.out, Dump("CMD : 'zap'\nNum : '3'\nCMD : 'zip'\n"));
 }
 
 TEST(RequestDecoding, ValuesAreDecodedNamesAreNot) {
