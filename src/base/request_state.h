@@ -4,10 +4,20 @@
 #pragma once
 
 #include <memory>
+#include <string>
 #include <typeindex>
 #include <unordered_map>
 
 namespace base {
+
+// What has gone to the page (standard output) so far: whether the HTTP header was written,
+// and how many bytes in all. Diagnostics that arise before the header are held back in
+// `held` and follow the header.
+struct PageState {
+  bool header_written = false;
+  size_t bytes = 0;
+  std::string held;
+};
 
 class RequestState {
  public:
@@ -22,7 +32,13 @@ class RequestState {
   void Drop() {
     slots_.erase(std::type_index(typeid(T)));
   }
-  void Clear() { slots_.clear(); }
+  void Clear() {
+    slots_.clear();
+    page = PageState{};
+  }
+
+  // Asked on every write, so kept outside the slots.
+  PageState page;
 
  private:
   std::unordered_map<std::type_index, std::shared_ptr<void>> slots_;
