@@ -6,9 +6,11 @@ set -euo pipefail
 packages=(
   cmake g++ make pkg-config
   libfmt-dev
+  libssl-dev                # libcrypto: the MAC of the identity token
   libgtest-dev googletest
   clang
   python3-aiosmtpd
+  strace                    # the path catalogue test watches every file the CGI opens
   lighttpd                  # make run, and the browser tests' server
   chromium chromium-driver  # the browser tests (driven by playwright-core from npm)
 )
