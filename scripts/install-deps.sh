@@ -6,10 +6,12 @@ set -euo pipefail
 packages=(
   cmake g++ make pkg-config
   libfmt-dev
+  libssl-dev                # libcrypto: the MAC of the identity token
   libgtest-dev googletest
   clang
   python3-aiosmtpd
   python3                   # the export test reads bugs.dat with Python's csv module
+  strace                    # the path catalogue test watches every file the CGI opens
   lighttpd                  # make run, and the browser tests' server
   chromium chromium-driver  # the browser tests (driven by playwright-core from npm)
 )

@@ -16,6 +16,7 @@
 #include "sheets/print.h"
 #include "testbook/pages.h"
 #include "users/login.h"
+#include "users/uid.h"
 #include "web/actions.h"
 #include "web/identity.h"
 #include "web/request.h"
@@ -142,6 +143,7 @@ void Dispatch(web::ParamList& list) {
 
 int Main(int argc, char** argv) {
   web::ParamList list = web::ParseRequest(argc > 1 ? argv[1] : nullptr);
+  users::AdoptCookieIdentity(list);
   if (IsHomeRequest(list))
     RunHomeRoad(list);
   else

@@ -91,6 +91,7 @@ TEST(RequestDecoding, ReplayModeReusesTheLastTrace) {
   Request req;
   req.query = "";
   req.args = {"TEST"};
+  req.env = {{"GATEWAY_INTERFACE", ""}};  // a command line, not a web server
   auto r = inst.Run(req);
   // The replayed line keeps its line end, so the last value ends with it.
   EXPECT_EQ(r.out, Dump("x : '1\n'\nCMD : 'first'\n"));

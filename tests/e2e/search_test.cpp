@@ -13,6 +13,7 @@
 #include "harness.h"
 #include "search/find.h"
 #include "store/store.h"
+#include "tokens.h"
 #include "users/uid.h"
 
 namespace {
@@ -252,7 +253,7 @@ TEST(Search, RightsWithSecurityOn) {
   };
   for (const Case& c : cases) {
     std::string query =
-        "CMD=find&resp=all&statN=X&statV=X&Uid=" + base::UrlEncode(users::MakeUid(c.login, "TEST"));
+        "CMD=find&resp=all&statN=X&statV=X&Uid=" + e2e::EncodedToken(inst, c.login, "TEST");
     EXPECT_EQ(ListedNames(inst.Get(query).out), c.names) << c.login;
     std::string data = inst.Get(query + "&excel=X").out;
     EXPECT_EQ(data.find("<"), std::string::npos) << c.login;
