@@ -10,6 +10,7 @@
 #include "sheets/create.h"
 #include "sheets/history.h"
 #include "sheets/print.h"
+#include "testbook/campaigns.h"
 #include "testbook/pages.h"
 #include "users/login.h"
 #include "web/actions.h"
@@ -41,6 +42,7 @@ const std::vector<CommandEntry>& CommandTable() {
          sheets::PrintSheet(list, name);
        }},
       {"book", [](web::ParamList& list) { testbook::TestBookPage(list, "book"); }},
+      {"tests", [](web::ParamList& list) { testbook::CampaignPage(list); }},
   };
   return table;
 }
