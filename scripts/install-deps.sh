@@ -10,6 +10,7 @@ packages=(
   clang
   python3-aiosmtpd
   lighttpd                  # make run, and the browser tests' server
+  cups-daemon cups-client cups-core-drivers  # the printing test's own spooler, lp, gziptoany
   chromium chromium-driver  # the browser tests (driven by playwright-core from npm)
 )
 # The browser tests' driver runs on Node.js; machines that come with it keep theirs.

@@ -224,8 +224,8 @@ void CampaignSummary(const BookPlace& place, std::string_view campaign) {
 void ExportSummary(const BookPlace& place, std::string_view campaign) {
   web::ResponseHeader header;
   header.type = "text/tab-separated-values";
-  header.disposition = base::Sprintf("attachment; filename=\"%s\"",
-                                     web::QuotedFileName(std::string(campaign) + ".tsv"));
+  header.disposition =
+      "attachment; filename=" + web::QuotedFileName(std::string(campaign) + ".tsv");
   web::WriteResponseHeader(header);
   std::string out = "module\tstep\ttest\tverdict\tdate\tsheets\n";
   for (const ModuleKeys& module : BookKeys(place)) {
