@@ -14,6 +14,7 @@
 #include "sheets/edit.h"
 #include "sheets/history.h"
 #include "sheets/print.h"
+#include "testbook/campaigns.h"
 #include "testbook/pages.h"
 #include "users/login.h"
 #include "users/uid.h"
@@ -48,6 +49,7 @@ const std::vector<CommandEntry>& CommandTable() {
          sheets::PrintSheet(list, name);
        }},
       {"book", [](web::ParamList& list) { testbook::TestBookPage(list, "book"); }},
+      {"tests", [](web::ParamList& list) { testbook::CampaignPage(list); }},
   };
   return table;
 }
