@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "harness.h"
+#include "tokens.h"
 #include "users/uid.h"
 
 namespace {
@@ -156,8 +157,8 @@ TEST(CampaignPages, WithSecurityOnlyMembersCreateCampaignsAndSaveResults) {
   Installation inst;
   WriteSmallBook(inst);
   inst.WriteConfig(inst.DefaultConfig("SECURITY YES\n"));
-  const std::string member = "&Uid=" + users::MakeUid("tessin", "TEST");
-  const std::string stranger = "&Uid=" + users::MakeUid("nobody", "TEST");
+  const std::string member = "&Uid=" + e2e::EncodedToken(inst, "tessin", "TEST");
+  const std::string stranger = "&Uid=" + e2e::EncodedToken(inst, "nobody", "TEST");
   EXPECT_NE(Tests(inst, "&book=27&camp=run" + stranger).find("You are not allowed"),
             std::string::npos);
   EXPECT_FALSE(inst.Exists(kBook + "test/C.run"));
