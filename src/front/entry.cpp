@@ -9,6 +9,7 @@
 #include "front/home.h"
 #include "search/form.h"
 #include "search/results.h"
+#include "setup/setup.h"
 #include "sheets/actions.h"
 #include "sheets/create.h"
 #include "sheets/edit.h"
@@ -38,6 +39,7 @@ struct CommandEntry {
 const std::vector<CommandEntry>& CommandTable() {
   static const std::vector<CommandEntry> table = {
       {"help", WriteHelpPage},
+      {"setup", setup::SetupCommand},
       {"create", [](web::ParamList& list) { sheets::ShowCreateForm(list); }},
       {"new", [](web::ParamList& list) { sheets::StoreNewSheet(list); }},
       {"history", [](web::ParamList& list) { sheets::HistoryCommand(list); }},
@@ -102,9 +104,12 @@ void WriteParameterDump(const web::ParamList& list) {
 }
 
 void RunHomeRoad(web::ParamList& list) {
-  // The installation check and the background duties (directory upgrade, statistics
-  // refresh, synchronisation pass) take their place around the home page as they are built.
+  // Without a main configuration file the answer is the setup wizard.
+  if (setup::CheckInstallation(list) != 0) return;
   WriteHomePage(list);
+  // The background duties: the directory upgrade; the statistics refresh and the
+  // synchronisation pass follow it as they are built.
+  setup::UpgradeDirectories();
 }
 
 }  // namespace

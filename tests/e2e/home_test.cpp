@@ -42,6 +42,9 @@ std::string Menu(const std::string& suffix) {
          "<TD>&nbsp</TD>\n</TR>\n</TABLE>\n";
 }
 
+// What the background duties after the home page write.
+const std::string kDuties = "<! Upgrade >\n";
+
 const std::string kPlainHead =
     "Content-type: text/html; charset=ISO-8859-1\n\n<HTML>\n<HEAD>\n<TITLE>QUORB</TITLE>\n</HEAD>\n"
     "<BODY BACKGROUND=/quorb/images//fond.gif BGCOLOR=\"#FFFFFF\" TEXT=\"#000000\" >\n";
@@ -51,10 +54,11 @@ TEST(HomePage, SecurityOffShowsTheWholeMenuWithBareLinks) {
   inst.InstallLanguageFiles();
   auto r = inst.Get("");
   EXPECT_EQ(r.exit_code, 0);
-  EXPECT_EQ(r.out, kPlainHead + kTitleBlock + Menu("") + "\n\n\n");
+  EXPECT_EQ(r.out, kPlainHead + kTitleBlock + Menu("") + "\n\n\n" + kDuties);
 
   // A Uid alone also takes the home road; with security off it is not carried in links.
-  EXPECT_EQ(inst.Get("Uid=mqnxct%23VGUV%2312").out, kPlainHead + kTitleBlock + Menu("") + "\n\n\n");
+  EXPECT_EQ(inst.Get("Uid=mqnxct%23VGUV%2312").out,
+            kPlainHead + kTitleBlock + Menu("") + "\n\n\n" + kDuties);
 }
 
 TEST(HomePage, MissingLanguageFileLeavesLabelsEmptyAndWarns) {
@@ -80,7 +84,8 @@ TEST(HomePage, RightOneGuardsTheMenu) {
   const std::string suffix = "&Uid=" + kolvar;
 
   auto granted = inst.Get("Uid=" + kolvar);
-  std::string body = kTitleBlock + "<!Access granted for kolvar in 1>\n" + Menu(suffix) + "\n\n\n";
+  std::string body =
+      kTitleBlock + "<!Access granted for kolvar in 1>\n" + Menu(suffix) + "\n\n\n" + kDuties;
   ASSERT_GE(granted.out.size(), body.size());
   EXPECT_EQ(granted.out.substr(granted.out.size() - body.size()), body);
   EXPECT_NE(granted.out.find("onLoad=\"CookieCheck()\">\n"), std::string::npos);
@@ -90,7 +95,7 @@ TEST(HomePage, RightOneGuardsTheMenu) {
   std::string refused = kTitleBlock + "<!Access denied for tessin in 1>\n" +
                         "<Table WIDTH=400><TR><TD>\n<FONT COLOR=RED><H1>Error</H1></font>\n"
                         "<P><HR><BR><BR>You are not allowed to use QUORB.\n</TD></TR></TABLE>" +
-                        "\n\n\n";
+                        "\n\n\n" + kDuties;
   ASSERT_GE(denied.out.size(), refused.size());
   EXPECT_EQ(denied.out.substr(denied.out.size() - refused.size()), refused);
 
