@@ -13,7 +13,9 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
 }  // namespace
 
 bool IsSecretName(std::string_view name) {
-  return name == "Passwd" || name == "POP3PASS";
+  // The login password, the mailbox password (as a key and as the setup form's field), and
+  // the third column of the setup tables, which is the members' password.
+  return name == "Passwd" || name == "POP3PASS" || name == "popP" || StartsWith(name, "V2_");
 }
 
 std::string MaskQuery(std::string_view text) {

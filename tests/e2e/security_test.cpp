@@ -142,6 +142,10 @@ TEST(Security, DiagnosticFilesHoldNoPassword) {
   check("url-encoded");
   EXPECT_NE(inst.Read("temp/quorb.in").find("Passwd=*****&POP3PASS=*****&CMD=help"),
             std::string::npos);
+  // The setup forms' mailbox password and members' password column.
+  inst.Post("CMD=help&popP=pop3pw&V2_0=s3cr%3Bt&V1_0=kept");
+  check("setup fields");
+  EXPECT_NE(inst.Read("temp/quorb.in").find("popP=*****&V2_0=*****&V1_0=kept"), std::string::npos);
   EXPECT_EQ(inst.Read("outside"), "untouched");
   inst.PostMultipart({{"Login", "2"}, {"Passwd", "s3cr;t\r\nmore"}, {"POP3PASS", "pop3pw"}});
   check("multipart");
