@@ -25,8 +25,9 @@ TEST(RequestDecoding, ListIsInReverseOrderAndTheLastOccurrenceWins) {
 
 TEST(RequestDecoding, ValuesAreDecodedNamesAreNot) {
   Installation inst;
-  auto r = inst.Get("title=a+b%2Bc%A0d&x=&a%20b=1&junk&CMD=zz&tail");
-  EXPECT_EQ(r.out, Dump("CMD : 'zz'\na%20b : '1'\nx : ''\ntitle : 'a b+c d'\n"));
+  auto r = inst.Get("title=a+b%2Bc%A0d&p=100%+sure+%zz&x=&a%20b=1&junk&CMD=zz&tail");
+  EXPECT_EQ(r.out, Dump("CMD : 'zz'\na%20b : '1'\nx : ''\np : '100% sure %zz'\n"
+                        "title : 'a b+c d'\n"));
 }
 
 TEST(RequestDecoding, DumpEscapesMarkup) {
