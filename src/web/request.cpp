@@ -23,6 +23,7 @@ constexpr std::string_view kMultipartMark = "----------------------------";  // 
 
 struct RequestCache {
   std::string raw_query;
+  std::string written_upload;  // the uploaded file this process wrote, until discarded
 };
 
 std::string Env(const char* name) {
@@ -278,9 +279,11 @@ ParamList ParseRequest(const char* argument) {
     if (base::File trace = base::OpenFile(base::Sprintf("%s/quorb.tra", TempDir()), "ab"))
       base::Write(trace.get(), m.trace);
     if (m.upload) {
-      std::string path =
-          base::Sprintf("%s/tmp/data%d", config::GetDataDir(), static_cast<int>(getpid()));
-      if (base::File f = base::OpenFile(path, "wb")) base::Write(f.get(), *m.upload);
+      std::string path = UploadPath();
+      if (base::File f = base::OpenFile(path, "wb")) {
+        base::Write(f.get(), *m.upload);
+        base::Cache<RequestCache>().written_upload = std::move(path);
+      }
     }
     list = std::move(m.list);
     raw = std::move(m.rebuilt);
@@ -297,6 +300,17 @@ ParamList ParseRequest(const char* argument) {
 
 const std::string& GetRawQuery() {
   return base::Cache<RequestCache>().raw_query;
+}
+
+std::string UploadPath() {
+  return base::Sprintf("%s/tmp/data%d", config::GetDataDir(), static_cast<int>(getpid()));
+}
+
+void DiscardUpload() {
+  std::string& written = base::Cache<RequestCache>().written_upload;
+  if (written.empty()) return;
+  base::RemoveFile(written);  // gone already when a handler moved it away
+  written.clear();
 }
 
 }  // namespace web

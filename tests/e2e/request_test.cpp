@@ -120,13 +120,6 @@ TEST(Multipart, FieldsThenAFileThatMustBeLast) {
   EXPECT_EQ(
       r.out,
       Dump("file : 'C:\\docs\\report.txt'\nQS : 'first line'\nNum : 'TS10.00042'\nCMD : 'zz'\n"));
-  // Not this process's id, but the only data file there is.
-  auto files = inst.List("data/tmp");
-  std::string data_file;
-  for (const auto& f : files)
-    if (f.rfind("data", 0) == 0) data_file = f;
-  ASSERT_FALSE(data_file.empty());
-  EXPECT_EQ(inst.Read("data/tmp/" + data_file), content + "\r\n");
   EXPECT_EQ(inst.Read("data/tmp/quorb.log"),
             "file=C:\\docs\\report.txt&QS=first line&Num=TS10.00042&CMD=zz\n");
   std::string trace = inst.Read("temp/quorb.tra");
@@ -134,6 +127,47 @@ TEST(Multipart, FieldsThenAFileThatMustBeLast) {
             std::string::npos);
   EXPECT_NE(trace.find("nom->Num\n"), std::string::npos);
   EXPECT_NE(trace.find("-->len: 10 \n"), std::string::npos);
+}
+
+// ParseRequest in this process, its standard input read from `body`.
+web::ParamList ParseFromStdin(const std::string& body) {
+  std::FILE* in = std::tmpfile();
+  std::fwrite(body.data(), 1, body.size(), in);
+  std::rewind(in);
+  int saved = dup(0);
+  dup2(fileno(in), 0);
+  web::ParamList list = web::ParseRequest(nullptr);
+  dup2(saved, 0);
+  close(saved);
+  std::clearerr(stdin);
+  std::fclose(in);
+  return list;
+}
+
+TEST(Multipart, TheUploadIsKeptForTheRequestAndDiscardedAtItsEnd) {
+  Installation inst;
+  std::string body = e2e::MultipartBody({{"CMD", "Attach"}, {"f", "bytes\r\n", "a.bin"}},
+                                        "-----------------------------x");
+  for (bool handler_moves_it : {false, true}) {
+    std::string path, moved = inst.Path("data/kept");
+    e2e::InProcess req(inst, {{"REQUEST_METHOD", "POST"},
+                              {"QUERY_STRING", ""},
+                              {"CONTENT_LENGTH", std::to_string(body.size())}});
+    {
+      web::UploadGuard end_of_request;
+      web::ParamList list = ParseFromStdin(body);
+      ASSERT_EQ(list.size(), 2u);
+      path = web::UploadPath();
+      EXPECT_EQ(path, inst.DataDir() + "/tmp/data" + std::to_string(getpid()));
+      EXPECT_EQ(inst.Read(path.substr(inst.root().size() + 1)), "bytes\r\n\r\n");
+      if (handler_moves_it) {
+        EXPECT_EQ(std::rename(path.c_str(), moved.c_str()), 0);
+      }
+    }
+    EXPECT_FALSE(inst.Exists(path.substr(inst.root().size() + 1)));
+    EXPECT_EQ(inst.Exists("data/kept"), handler_moves_it);
+    web::DiscardUpload();  // nothing left to remove
+  }
 }
 
 TEST(Multipart, BrowserBoundaryWithFewDashesIsRecognisedByItsContentType) {
