@@ -72,23 +72,24 @@ struct QueryText {
   std::string text;
   std::string body;  // the whole POST body
   size_t first_line_end = 0;
+  std::string trace;  // the lines of "<TEMP>/quorb.tra", written once the request is decoded
 };
+
+std::string TracePath() {
+  return base::Sprintf("%s/quorb.tra", TempDir());
+}
 
 QueryText ObtainQuery(const char* argument) {
   QueryText q;
-  std::string trace_path = base::Sprintf("%s/quorb.tra", TempDir());
   const char* qs_env = std::getenv("QUERY_STRING");
   std::string qs = qs_env ? qs_env : "";
 
   if (argument) {
-    base::File old = base::OpenFile(trace_path, "rb");
+    base::File old = base::OpenFile(TracePath(), "rb");
     if (old && std::strcmp(argument, "TEST") == 0) qs = ReplayQuery(old.get());
   }
 
-  base::File trace = base::OpenFile(trace_path, "wb");
-  auto tr = [&](std::string_view text) {
-    if (trace) base::Write(trace.get(), text);
-  };
+  auto tr = [&](std::string_view text) { q.trace += text; };
   tr(base::Sprintf("#qs\"%s\"\n", qs));
   tr(base::Sprintf("#*qs:<%d>\n",
                    qs.empty() ? 0 : static_cast<int>(static_cast<signed char>(qs[0]))));
@@ -104,8 +105,7 @@ QueryText ObtainQuery(const char* argument) {
     if (post) {
       q.body = ReadBody();
       // The diagnostic copy of the body; parsing works on this process's own bytes.
-      if (base::File copy = base::OpenFile(base::Sprintf("%s/quorb.in", TempDir()), "wb"))
-        base::Write(copy.get(), q.body);
+      base::OverwriteFile(base::Sprintf("%s/quorb.in", TempDir()), q.body);
       size_t lf = q.body.find('\n');
       q.first_line_end = lf == std::string::npos ? q.body.size() : lf + 1;
       q.text = q.body.substr(0, q.first_line_end);
@@ -276,24 +276,19 @@ ParamList ParseRequest(const char* argument) {
     std::string_view body(q.body);
     MultipartResult m =
         ParseMultipart(q.text, body.substr(std::min(q.first_line_end, body.size())));
-    if (base::File trace = base::OpenFile(base::Sprintf("%s/quorb.tra", TempDir()), "ab"))
-      base::Write(trace.get(), m.trace);
+    q.trace += m.trace;
     if (m.upload) {
       std::string path = UploadPath();
-      if (base::File f = base::OpenFile(path, "wb")) {
-        base::Write(f.get(), *m.upload);
-        base::Cache<RequestCache>().written_upload = std::move(path);
-      }
+      base::OverwriteFile(path, *m.upload);
+      base::Cache<RequestCache>().written_upload = std::move(path);
     }
     list = std::move(m.list);
     raw = std::move(m.rebuilt);
   }
-  if (base::File log =
-          base::OpenFile(base::Sprintf("%s/tmp/quorb.log", config::GetDataDir()), "wb")) {
-    base::Write(log.get(), raw);
-    base::Write(log.get(), "\n");
-  }
-  base::Cache<RequestCache>().raw_query = raw;
+  // The diagnostics are rewritten in place on every request (see base::OverwriteFile).
+  base::OverwriteFile(TracePath(), q.trace);
+  base::OverwriteFile(base::Sprintf("%s/tmp/quorb.log", config::GetDataDir()), raw + "\n");
+  base::Cache<RequestCache>().raw_query = std::move(raw);
   if (!multipart) list = DecodeUrlEncoded(q.text);
   return list;
 }
