@@ -205,6 +205,15 @@ TEST(RequestDecoding, HostileInputsEndCleanly) {
     auto r = inst.Post(body);
     EXPECT_EQ(r.exit_code, 0) << r.err;
   }
+  // A body that announces itself as multipart and is nothing of the kind.
+  std::string garbage = "-----------------------------x\r\n\"\";\"" + binary + "\"\"\r\n;";
+  auto g = inst.Post(garbage, "multipart/form-data; boundary=---------------------------x");
+  EXPECT_EQ(g.exit_code, 0) << g.err;
+  for (const char* query : {"foo=bar", "Uid=abc&x=1", "Login=3", "=&&=", "%", "Uid"}) {
+    auto q = inst.Get(query);
+    EXPECT_EQ(q.exit_code, 0) << query << q.err;
+    EXPECT_EQ(q.err, "") << query;
+  }
   std::string many = "CMD=zz";
   for (int i = 0; i < 1000; ++i) many += "&p" + std::to_string(i) + "=" + std::to_string(i);
   auto r = inst.Post(many);
