@@ -50,22 +50,29 @@ std::string EscapeScript(std::string_view text) {
 std::string UrlDecode(std::string_view text) {
   std::string out;
   out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
-    if (c == '+') {
+  size_t i = 0;
+  while (i < text.size()) {
+    // The run of bytes that stand for themselves goes over in one piece.
+    size_t special = i;
+    while (special < text.size() && text[special] != '+' && text[special] != '%') ++special;
+    out.append(text.substr(i, special - i));
+    if (special == text.size()) break;
+    i = special;
+    if (text[i] == '+') {
       out += ' ';
-    } else if (c == '%') {
-      int hi = i + 1 < text.size() ? HexValue(text[i + 1]) : -1;
-      int lo = i + 2 < text.size() ? HexValue(text[i + 2]) : -1;
-      if (hi >= 0 && lo >= 0) {
-        unsigned char byte = static_cast<unsigned char>(hi * 16 + lo);
-        out += byte == 0xA0 ? ' ' : static_cast<char>(byte);
-      } else {
-        out += '%';
-      }
-      i += std::min<size_t>(2, text.size() - 1 - i);
+      ++i;
+      continue;
+    }
+    int hi = i + 1 < text.size() ? HexValue(text[i + 1]) : -1;
+    int lo = i + 2 < text.size() ? HexValue(text[i + 2]) : -1;
+    if (hi >= 0 && lo >= 0) {
+      unsigned char byte = static_cast<unsigned char>(hi * 16 + lo);
+      out += byte == 0xA0 ? ' ' : static_cast<char>(byte);
+      i += 3;
     } else {
-      out += c;
+      // Not an escape: the '%' is kept and whatever follows is decoded as usual.
+      out += '%';
+      ++i;
     }
   }
   return out;

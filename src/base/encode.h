@@ -18,8 +18,8 @@ std::string EscapeScript(std::string_view text);
 std::string UrlEncode(std::string_view text, bool blank_as_plus = true);
 
 // Decodes one url-encoded value: '+' is a blank, "%XX" the byte it encodes, a decoded 0xA0 a
-// blank. A '%' without two hexadecimal digits after it stands for itself and takes the (at
-// most two) characters that follow it with it.
+// blank. A '%' without two hexadecimal digits after it stands for itself, and decoding goes
+// on with the byte after it ("100%+sure" is "100% sure").
 std::string UrlDecode(std::string_view text);
 
 }  // namespace base

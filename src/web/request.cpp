@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,6 +24,7 @@ constexpr std::string_view kMultipartMark = "----------------------------";  // 
 
 struct RequestCache {
   std::string raw_query;
+  std::string written_upload;  // the uploaded file this process wrote, until discarded
 };
 
 std::string Env(const char* name) {
@@ -75,16 +77,19 @@ struct QueryText {
   std::string trace;       // the trace "quorb.tra", written once the request is decoded
 };
 
+std::string TracePath() {
+  return base::Sprintf("%s/quorb.tra", TempDir());
+}
+
 QueryText ObtainQuery(const char* argument) {
   QueryText q;
-  std::string trace_path = base::Sprintf("%s/quorb.tra", TempDir());
   const char* qs_env = std::getenv("QUERY_STRING");
   std::string qs = qs_env ? qs_env : "";
 
   // Replay is for a developer's command line: a web server (which always sets
   // GATEWAY_INTERFACE) never has an old request run again.
   if (argument && !std::getenv("GATEWAY_INTERFACE")) {
-    base::File old = base::OpenFile(trace_path, "rb");
+    base::File old = base::OpenFile(TracePath(), "rb");
     if (old && std::strcmp(argument, "TEST") == 0) qs = ReplayQuery(old.get());
   }
 
@@ -177,21 +182,38 @@ std::string CopyFilePart(BodyReader& in, std::string_view delimiter, std::string
   return out;
 }
 
+// How often `c` occurs in `text`; counted in blocks the compiler can do many bytes at a time.
+size_t CountByte(std::string_view text, char c) {
+  constexpr size_t kBlock = 64;
+  size_t n = 0, i = 0;
+  for (; i + kBlock <= text.size(); i += kBlock) {
+    unsigned in_block = 0;
+    for (size_t j = 0; j < kBlock; ++j) in_block += text[i + j] == c;
+    n += in_block;
+  }
+  for (; i < text.size(); ++i) n += text[i] == c;
+  return n;
+}
+
 }  // namespace
 
 ParamList DecodeUrlEncoded(std::string_view text) {
+  // The list holds the request's last parameter first, so the segments are taken from the
+  // end of the text backwards: each node goes to the back of the list, in linear time.
   ParamList list;
-  size_t pos = 0;
-  while (pos <= text.size()) {
-    size_t amp = text.find('&', pos);
-    std::string_view segment =
-        text.substr(pos, amp == std::string_view::npos ? text.npos : amp - pos);
+  list.reserve(CountByte(text, '&') + 1);
+  size_t end = text.size();
+  while (true) {
+    const void* amp_at = end == 0 ? nullptr : memrchr(text.data(), '&', end);
+    size_t begin =
+        amp_at ? static_cast<size_t>(static_cast<const char*>(amp_at) - text.data()) + 1 : 0;
+    std::string_view segment = text.substr(begin, end - begin);
     size_t eq = segment.find('=');
     if (eq != std::string_view::npos)
-      list.insert(list.begin(), Param{std::string(segment.substr(0, eq)),
-                                      base::UrlDecode(segment.substr(eq + 1))});
-    if (amp == std::string_view::npos) break;
-    pos = amp + 1;
+      list.push_back(
+          Param{std::string(segment.substr(0, eq)), base::UrlDecode(segment.substr(eq + 1))});
+    if (!amp_at) break;
+    end = begin - 1;
   }
   return list;
 }
@@ -213,7 +235,7 @@ MultipartResult ParseMultipart(std::string_view first_line, std::string_view res
     r.trace += base::Sprintf("nom->%s\n", *name);
     int c = in.Get();
     if (c == EOF) {
-      r.list.insert(r.list.begin(), Param{*name, ""});
+      r.list.push_back(Param{*name, ""});
       break;
     }
     r.trace += base::Sprintf("-%c-\n", static_cast<char>(c));
@@ -222,7 +244,7 @@ MultipartResult ParseMultipart(std::string_view first_line, std::string_view res
       std::string filename = in.ReadUntil('"').value_or("");
       for (int i = 0; i < 3; ++i) in.ReadUntil('\n');
       r.trace += base::Sprintf("-->%s\n", filename);
-      r.list.insert(r.list.begin(), Param{*name, filename});
+      r.list.push_back(Param{*name, filename});
       r.trace += base::Sprintf(" delimiter: >%s<\n", delimiter);
       r.upload = CopyFilePart(in, delimiter, r.trace);
       break;
@@ -232,8 +254,10 @@ MultipartResult ParseMultipart(std::string_view first_line, std::string_view res
     std::string value = CutAtControl(in.ReadUntil('\n').value_or(""));
     r.trace += base::Sprintf("-->%s\n", value);
     r.trace += base::Sprintf("-->len: %d \n", static_cast<int>(value.size()));
-    r.list.insert(r.list.begin(), Param{*name, std::move(value)});
+    r.list.push_back(Param{*name, std::move(value)});
   }
+  // Collected in the request's order; the list holds the last part first.
+  std::reverse(r.list.begin(), r.list.end());
 
   for (const Param& p : r.list) {
     if (!r.rebuilt.empty()) r.rebuilt += '&';
@@ -261,9 +285,9 @@ ParamList ParseRequest(const char* argument) {
         ParseMultipart(q.text, body.substr(std::min(q.first_line_end, body.size())));
     q.trace += MaskMultipartTrace(m.trace);
     if (m.upload) {
-      std::string path =
-          base::Sprintf("%s/tmp/data%d", config::GetDataDir(), static_cast<int>(getpid()));
-      if (base::File f = base::OpenFile(path, "wb")) base::Write(f.get(), *m.upload);
+      std::string path = UploadPath();
+      base::OverwriteFile(path, *m.upload);
+      base::Cache<RequestCache>().written_upload = std::move(path);
     }
     list = std::move(m.list);
     raw = std::move(m.rebuilt);
@@ -278,6 +302,17 @@ ParamList ParseRequest(const char* argument) {
 
 const std::string& GetRawQuery() {
   return base::Cache<RequestCache>().raw_query;
+}
+
+std::string UploadPath() {
+  return base::Sprintf("%s/tmp/data%d", config::GetDataDir(), static_cast<int>(getpid()));
+}
+
+void DiscardUpload() {
+  std::string& written = base::Cache<RequestCache>().written_upload;
+  if (written.empty()) return;
+  base::RemoveFile(written);  // gone already when a handler moved it away
+  written.clear();
 }
 
 }  // namespace web

@@ -10,7 +10,8 @@
 namespace web {
 
 // Decodes the request of this process: the query string of a GET, or the body of a POST
-// (url-encoded or multipart, whose one uploaded file goes to "<data>/tmp/data<pid>").
+// (url-encoded or multipart, whose one uploaded file goes to UploadPath() until the end of
+// the request, see DiscardUpload).
 // `argument` is the first command-line argument or null; "TEST" replays the last trace.
 // Writes the trace "<TEMP>/quorb.tra", the body copy "<TEMP>/quorb.in" and the log
 // "<data>/tmp/quorb.log".
@@ -18,6 +19,24 @@ ParamList ParseRequest(const char* argument);
 
 // The query text before decoding (for multipart, the text rebuilt from the list).
 const std::string& GetRawQuery();
+
+// Where this process keeps the uploaded file of a multipart request:
+// "<data>/tmp/data<pid>". A handler that keeps the upload renames it away from there.
+std::string UploadPath();
+
+// Removes the uploaded file that ParseRequest wrote, when it is still there: an upload no
+// handler took must not stay behind. Nothing happens when there was none, when it was moved
+// away, or on a second call.
+void DiscardUpload();
+
+// Calls DiscardUpload when it goes out of scope; the entry holds one for the whole request.
+class UploadGuard {
+ public:
+  UploadGuard() = default;
+  ~UploadGuard() { DiscardUpload(); }
+  UploadGuard(const UploadGuard&) = delete;
+  UploadGuard& operator=(const UploadGuard&) = delete;
+};
 
 // --- The pieces, usable on their own ---------------------------------------------------
 

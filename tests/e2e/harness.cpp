@@ -128,7 +128,7 @@ CgiResult Installation::Run(const Request& request) const {
   std::vector<char*> envp;
   for (auto& s : env_strings) envp.push_back(s.data());
   envp.push_back(nullptr);
-  std::string cgi = QUORB_CGI;
+  std::string cgi = request.program.empty() ? QUORB_CGI : request.program;
   std::vector<std::string> arg_strings = {cgi};
   for (const auto& a : request.args) arg_strings.push_back(a);
   std::vector<char*> argv;

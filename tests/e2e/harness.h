@@ -38,6 +38,7 @@ struct Request {
   std::optional<long long> content_length;  // CONTENT_LENGTH; unset: the body's size
   std::vector<std::string> args;            // command-line arguments
   std::map<std::string, std::string> env;   // extra or replaced variables ("" value: unset)
+  std::string program;                      // the executable; empty: the built CGI
 };
 
 class Installation {

@@ -25,8 +25,9 @@ TEST(RequestDecoding, ListIsInReverseOrderAndTheLastOccurrenceWins) {
 
 TEST(RequestDecoding, ValuesAreDecodedNamesAreNot) {
   Installation inst;
-  auto r = inst.Get("title=a+b%2Bc%A0d&x=&a%20b=1&junk&CMD=zz&tail");
-  EXPECT_EQ(r.out, Dump("CMD : 'zz'\na%20b : '1'\nx : ''\ntitle : 'a b+c d'\n"));
+  auto r = inst.Get("title=a+b%2Bc%A0d&p=100%+sure+%zz&x=&a%20b=1&junk&CMD=zz&tail");
+  EXPECT_EQ(r.out, Dump("CMD : 'zz'\na%20b : '1'\nx : ''\np : '100% sure %zz'\n"
+                        "title : 'a b+c d'\n"));
 }
 
 TEST(RequestDecoding, DumpEscapesMarkup) {
@@ -120,13 +121,6 @@ TEST(Multipart, FieldsThenAFileThatMustBeLast) {
   EXPECT_EQ(
       r.out,
       Dump("file : 'C:\\docs\\report.txt'\nQS : 'first line'\nNum : 'TS10.00042'\nCMD : 'zz'\n"));
-  // Not this process's id, but the only data file there is.
-  auto files = inst.List("data/tmp");
-  std::string data_file;
-  for (const auto& f : files)
-    if (f.rfind("data", 0) == 0) data_file = f;
-  ASSERT_FALSE(data_file.empty());
-  EXPECT_EQ(inst.Read("data/tmp/" + data_file), content + "\r\n");
   EXPECT_EQ(inst.Read("data/tmp/quorb.log"),
             "file=C:\\docs\\report.txt&QS=first line&Num=TS10.00042&CMD=zz\n");
   std::string trace = inst.Read("temp/quorb.tra");
@@ -134,6 +128,47 @@ TEST(Multipart, FieldsThenAFileThatMustBeLast) {
             std::string::npos);
   EXPECT_NE(trace.find("nom->Num\n"), std::string::npos);
   EXPECT_NE(trace.find("-->len: 10 \n"), std::string::npos);
+}
+
+// ParseRequest in this process, its standard input read from `body`.
+web::ParamList ParseFromStdin(const std::string& body) {
+  std::FILE* in = std::tmpfile();
+  std::fwrite(body.data(), 1, body.size(), in);
+  std::rewind(in);
+  int saved = dup(0);
+  dup2(fileno(in), 0);
+  web::ParamList list = web::ParseRequest(nullptr);
+  dup2(saved, 0);
+  close(saved);
+  std::clearerr(stdin);
+  std::fclose(in);
+  return list;
+}
+
+TEST(Multipart, TheUploadIsKeptForTheRequestAndDiscardedAtItsEnd) {
+  Installation inst;
+  std::string body = e2e::MultipartBody({{"CMD", "Attach"}, {"f", "bytes\r\n", "a.bin"}},
+                                        "-----------------------------x");
+  for (bool handler_moves_it : {false, true}) {
+    std::string path, moved = inst.Path("data/kept");
+    e2e::InProcess req(inst, {{"REQUEST_METHOD", "POST"},
+                              {"QUERY_STRING", ""},
+                              {"CONTENT_LENGTH", std::to_string(body.size())}});
+    {
+      web::UploadGuard end_of_request;
+      web::ParamList list = ParseFromStdin(body);
+      ASSERT_EQ(list.size(), 2u);
+      path = web::UploadPath();
+      EXPECT_EQ(path, inst.DataDir() + "/tmp/data" + std::to_string(getpid()));
+      EXPECT_EQ(inst.Read(path.substr(inst.root().size() + 1)), "bytes\r\n\r\n");
+      if (handler_moves_it) {
+        EXPECT_EQ(std::rename(path.c_str(), moved.c_str()), 0);
+      }
+    }
+    EXPECT_FALSE(inst.Exists(path.substr(inst.root().size() + 1)));
+    EXPECT_EQ(inst.Exists("data/kept"), handler_moves_it);
+    web::DiscardUpload();  // nothing left to remove
+  }
 }
 
 TEST(Multipart, BrowserBoundaryWithFewDashesIsRecognisedByItsContentType) {
@@ -170,6 +205,15 @@ TEST(RequestDecoding, HostileInputsEndCleanly) {
        {binary, std::string(1 << 20, '%'), std::string("CMD=zz&") + std::string(1 << 20, 'x')}) {
     auto r = inst.Post(body);
     EXPECT_EQ(r.exit_code, 0) << r.err;
+  }
+  // A body that announces itself as multipart and is nothing of the kind.
+  std::string garbage = "-----------------------------x\r\n\"\";\"" + binary + "\"\"\r\n;";
+  auto g = inst.Post(garbage, "multipart/form-data; boundary=---------------------------x");
+  EXPECT_EQ(g.exit_code, 0) << g.err;
+  for (const char* query : {"foo=bar", "Uid=abc&x=1", "Login=3", "=&&=", "%", "Uid"}) {
+    auto q = inst.Get(query);
+    EXPECT_EQ(q.exit_code, 0) << query << q.err;
+    EXPECT_EQ(q.err, "") << query;
   }
   std::string many = "CMD=zz";
   for (int i = 0; i < 1000; ++i) many += "&p" + std::to_string(i) + "=" + std::to_string(i);

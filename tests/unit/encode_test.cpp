@@ -11,12 +11,18 @@ TEST(UrlDecode, PlusPercentAndNonBreakingSpace) {
   EXPECT_EQ(base::UrlDecode("\xA0"), "\xA0");  // only a decoded 0xA0 becomes a blank
 }
 
-TEST(UrlDecode, IncompleteEscapesNeverReadPastTheEnd) {
-  EXPECT_EQ(base::UrlDecode("50%"), "50%");
-  EXPECT_EQ(base::UrlDecode("%4"), "%");
-  EXPECT_EQ(base::UrlDecode("%zzA"), "%A");
-  EXPECT_EQ(base::UrlDecode("%4zB"), "%B");
-  EXPECT_EQ(base::UrlDecode("%"), "%");
+TEST(UrlDecode, PercentWithoutTwoHexDigitsIsKeptAndDecodingGoesOn) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"100%+sure+%zz", "100% sure %zz"},
+      {"50%", "50%"},
+      {"%4", "%4"},
+      {"%zzA", "%zzA"},
+      {"%4zB", "%4zB"},
+      {"%", "%"},
+      {"%%41", "%A"},
+      {"%4%41", "%4A"},
+  };
+  for (const auto& [in, out] : cases) EXPECT_EQ(base::UrlDecode(in), out) << in;
 }
 
 TEST(EscapeHtml, OnlyTheThreeDangerousCharacters) {

@@ -62,4 +62,24 @@ TEST(ParseMultipart, GarbageNeverCrashes) {
   EXPECT_TRUE(r.list.empty());
 }
 
+// The url-encoded loop, shown as "name:value" nodes in list order.
+TEST(DecodeUrlEncoded, SegmentsInReverseOrderAtEveryEdge) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"", ""},
+      {"&", ""},
+      {"a", ""},
+      {"=", ":|"},
+      {"a=1&&b=2&", "b:2|a:1|"},
+      {"&a=1", "a:1|"},
+      {"a=1&junk", "a:1|"},
+      {"a=x=y&b", "a:x=y|"},
+      {"a=1&a=2&c=%41+", "c:A |a:2|a:1|"},
+  };
+  for (const auto& [text, nodes] : cases) {
+    std::string seen;
+    for (const web::Param& p : web::DecodeUrlEncoded(text)) seen += p.name + ":" + p.value + "|";
+    EXPECT_EQ(seen, nodes) << text;
+  }
+}
+
 }  // namespace
