@@ -29,7 +29,8 @@ std::string MaskMultipartTrace(std::string_view trace);
 // at `limit` characters.
 std::string RebuildMasked(const ParamList& list, size_t limit);
 
-// Writes a diagnostic file through WritePrivateFile; a failure is silent.
+// Rewrites a diagnostic file in place, for its owner alone and never through a symbolic
+// link; a failure is silent.
 void WriteDiagnostic(const std::string& path, std::string_view content);
 
 }  // namespace web
