@@ -134,14 +134,18 @@ void Dispatch(web::ParamList& list) {
   // Second pass over the nodes as they were decoded; handlers may add parameters to the
   // list, which does not change the nodes walked here.
   const web::ParamList nodes = list;
+  const bool no_command = web::IsAbsent(web::GetParam(list, "CMD"));
   bool dump = false;
+  // The search reads the whole list, so a second find, Numero or Num node would only write
+  // the same result again: it runs once, however many such nodes a request carries.
+  bool searched = false;
   for (const web::Param& node : nodes) {
     if (node.name == "CMD") {
       if (!DispatchCommand(node.value, list)) dump = true;
-    } else if (node.name == "find" || node.name == "Numero") {
+    } else if (!searched && (node.name == "find" || node.name == "Numero" ||
+                             (node.name == "Num" && no_command))) {
       kFindHandler(list);
-    } else if (node.name == "Num") {
-      if (web::IsAbsent(web::GetParam(list, "CMD"))) kFindHandler(list);
+      searched = true;
     }
   }
   // A request that no handler answered gets the dump too, rather than no answer at all.
@@ -149,6 +153,8 @@ void Dispatch(web::ParamList& list) {
 }
 
 int Main(int argc, char** argv) {
+  // An uploaded file that no handler took away is removed when the request ends.
+  web::UploadGuard upload;
   web::ParamList list = web::ParseRequest(argc > 1 ? argv[1] : nullptr);
   users::AdoptCookieIdentity(list);
   if (IsHomeRequest(list))

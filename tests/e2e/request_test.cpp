@@ -128,6 +128,8 @@ TEST(Multipart, FieldsThenAFileThatMustBeLast) {
             std::string::npos);
   EXPECT_NE(trace.find("nom->Num\n"), std::string::npos);
   EXPECT_NE(trace.find("-->len: 10 \n"), std::string::npos);
+  // No handler took the upload: it is gone with the request.
+  EXPECT_EQ(inst.List("data/tmp"), (std::vector<std::string>{"quorb.log"}));
 }
 
 // ParseRequest in this process, its standard input read from `body`.
