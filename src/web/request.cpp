@@ -50,26 +50,42 @@ std::string ReplayQuery(std::FILE* trace) {
   }
 }
 
+bool IsMultipartType() {
+  return Env("CONTENT_TYPE").rfind("multipart/form-data", 0) == 0;
+}
+
 // Reads the body: CONTENT_LENGTH bytes at most, fewer when the client sent fewer, and
-// never more than kMaxBodyBytes.
-std::string ReadBody() {
+// never more than kMaxBodyBytes. A multipart body is read only as far as the chunk that
+// ends its first line: its parser reads the rest from standard input as it goes, so an
+// uploaded file is streamed to its data file and never held here. `unread` receives the
+// number of body bytes left for the parser on standard input.
+std::string ReadBody(size_t& unread) {
   long long declared = std::strtoll(Env("CONTENT_LENGTH").c_str(), nullptr, 10);
-  size_t want =
-      declared <= 0 ? 0 : static_cast<size_t>(std::min<long long>(declared, kMaxBodyBytes));
+  size_t total = declared <= 0 ? 0 : static_cast<size_t>(declared);
+  size_t want = std::min(total, kMaxBodyBytes);
+  const bool multipart_type = IsMultipartType();
   std::string body;
   char chunk[65536];
+  bool multipart = false, ended = false;
   while (body.size() < want) {
     size_t n = std::fread(chunk, 1, std::min(sizeof chunk, want - body.size()), stdin);
-    if (n == 0) break;
+    if (n == 0) {
+      ended = true;
+      break;
+    }
     body.append(chunk, n);
+    multipart = multipart_type || body.compare(0, kMultipartMark.size(), kMultipartMark) == 0;
+    if (multipart && std::memchr(chunk, '\n', n)) break;
   }
+  unread = multipart && !ended ? total - body.size() : 0;
   return body;
 }
 
 struct QueryText {
   std::string text;
-  std::string body;  // the whole POST body
+  std::string body;  // the POST body (a multipart body: its first chunk, see ReadBody)
   size_t first_line_end = 0;
+  size_t unread = 0;  // body bytes still on standard input
 };
 
 QueryText ObtainQuery(const char* argument) {
@@ -100,7 +116,7 @@ QueryText ObtainQuery(const char* argument) {
     bool post = method == "POST";
     tr(base::Sprintf("#post: %d\n#qs=\"", post ? 1 : 0));
     if (post) {
-      q.body = ReadBody();
+      q.body = ReadBody(q.unread);
       // The diagnostic copy of the body; parsing works on this process's own bytes.
       if (base::File copy = base::OpenFile(base::Sprintf("%s/quorb.in", TempDir()), "wb"))
         base::Write(copy.get(), q.body);
@@ -120,15 +136,26 @@ QueryText ObtainQuery(const char* argument) {
 bool IsMultipart(const QueryText& q) {
   if (q.text.compare(0, kMultipartMark.size(), kMultipartMark) == 0) return true;
   // Browsers that draw boundaries with fewer dashes still say what they send.
-  return !q.body.empty() && Env("CONTENT_TYPE").rfind("multipart/form-data", 0) == 0;
+  return !q.body.empty() && IsMultipartType();
 }
 
-// Byte-by-byte reader over the body after its first line.
+// Reader over the body after its first line: the bytes already in memory, then the rest
+// of the body, read from `more` in chunks as it is needed.
 class BodyReader {
  public:
-  explicit BodyReader(std::string_view body) : body_(body) {}
-  bool AtEnd() const { return pos_ >= body_.size(); }
-  int Get() { return AtEnd() ? EOF : static_cast<unsigned char>(body_[pos_++]); }
+  explicit BodyReader(std::string_view head, std::FILE* more = nullptr, size_t more_bytes = 0)
+      : data_(head), more_(more), more_bytes_(more_bytes) {}
+
+  int Get() {
+    if (pos_ == data_.size() && !Refill()) return EOF;
+    return static_cast<unsigned char>(data_[pos_++]);
+  }
+  // The bytes at hand from the current position; empty only at the end of the body.
+  std::string_view Peek() {
+    if (pos_ == data_.size()) Refill();
+    return data_.substr(pos_);
+  }
+  void Skip(size_t n) { pos_ += n; }
 
   // Bytes up to `stop` (consumed, not kept), of which at most 998 are kept: a longer run
   // is cut, and its rest consumed with it. Nothing once the end of the body is reached.
@@ -143,8 +170,26 @@ class BodyReader {
   }
 
  private:
-  std::string_view body_;
+  bool Refill() {
+    if (!more_ || more_bytes_ == 0) return false;
+    buffer_.resize(kChunk);
+    size_t n = std::fread(buffer_.data(), 1, std::min(buffer_.size(), more_bytes_), more_);
+    if (n == 0) {
+      more_bytes_ = 0;
+      return false;
+    }
+    more_bytes_ -= n;
+    data_ = std::string_view(buffer_.data(), n);
+    pos_ = 0;
+    return true;
+  }
+
+  static constexpr size_t kChunk = 1 << 16;
+  std::string_view data_;
   size_t pos_ = 0;
+  std::FILE* more_;
+  size_t more_bytes_;
+  std::string buffer_;
 };
 
 std::string CutAtControl(std::string_view s) {
@@ -153,28 +198,82 @@ std::string CutAtControl(std::string_view s) {
   return std::string(s.substr(0, i));
 }
 
-// Copies the file part up to the delimiter. A partial match that breaks is written out
-// with the breaking byte, which is not tried as the start of a new match.
-std::string CopyFilePart(BodyReader& in, std::string_view delimiter, std::string& trace) {
-  std::string out;
+// The file part's bytes: kept in `data`, or, with a file, written out whenever a chunk has
+// gathered.
+struct FilePartOut {
+  std::string data;
+  std::FILE* file = nullptr;
+  bool failed = false;
+
+  void Flush() {
+    if (!file || data.empty()) return;
+    failed = failed || std::fwrite(data.data(), 1, data.size(), file) != data.size();
+    data.clear();
+  }
+};
+
+// Copies the file part up to the closing delimiter. The line end before the delimiter
+// belongs to the delimiter, so the file gets exactly the bytes that were sent. A partial
+// match that breaks is written out, and the byte that broke it may start a new match (the
+// carriage return that starts a match occurs nowhere else in it). False when the body ended
+// before the delimiter: the file part is incomplete.
+bool CopyFilePart(BodyReader& in, std::string_view delimiter, FilePartOut& out,
+                  std::string& trace) {
+  constexpr size_t kFlushSize = 1 << 16;
+  // A binary file breaks partial matches all the time: only the first are traced.
+  constexpr int kTracedMatchBytes = 100;
+  const std::string match = "\r\n" + std::string(delimiter);
+  int traced = 0;
+  auto note = [&](const char* what, char expected, char got, size_t k) {
+    if (traced++ < kTracedMatchBytes)
+      trace += base::Sprintf("%s: %c %c %d\n", what, expected, got, static_cast<int>(k));
+  };
   size_t k = 0;
-  int c;
-  while (k < delimiter.size() && (c = in.Get()) != EOF) {
+  while (k < match.size() && !out.failed) {
+    if (out.data.size() >= kFlushSize) out.Flush();
+    if (k == 0) {
+      // Outside a match: everything up to the next carriage return is file content.
+      std::string_view at = in.Peek();
+      if (at.empty()) break;
+      size_t cr = at.find('\r');
+      out.data.append(at.substr(0, cr));
+      in.Skip(cr == std::string_view::npos ? at.size() : cr + 1);
+      if (cr != std::string_view::npos) {
+        note("++", match[0], '\r', 0);
+        k = 1;
+      }
+      continue;
+    }
+    int c = in.Get();
+    if (c == EOF) break;
     char b = static_cast<char>(c);
-    if (b == delimiter[k]) {
-      trace += base::Sprintf("++: %c %c %d\n", delimiter[k], b, static_cast<int>(k));
+    if (b == match[k]) {
+      note("++", match[k], b, k);
       ++k;
-    } else if (k == 0) {
-      out += b;
     } else {
-      trace += base::Sprintf("I=: %c %c %d\n", delimiter[k], b, static_cast<int>(k));
-      out.append(delimiter.substr(0, k));
-      out += b;
-      k = 0;
+      note("I=", match[k], b, k);
+      out.data.append(match, 0, k);
+      k = b == match[0] ? 1 : 0;
+      if (k == 0) out.data += b;
     }
   }
-  if (k < delimiter.size()) out.append(delimiter.substr(0, k));  // body ended inside a match
-  return out;
+  if (k < match.size()) return false;
+  out.Flush();
+  return !out.failed;
+}
+
+// Streams the file part into the file `path`. A file part that is incomplete or cannot be
+// written leaves no file.
+bool CopyFilePartTo(BodyReader& in, std::string_view delimiter, const std::string& path,
+                    std::string& trace) {
+  base::File file = base::OpenFile(path, "wb");
+  if (!file) return false;
+  FilePartOut out;
+  out.file = file.get();
+  bool complete = CopyFilePart(in, delimiter, out, trace);
+  complete = std::fclose(file.release()) == 0 && complete;
+  if (!complete) base::RemoveFile(path);
+  return complete;
 }
 
 }  // namespace
@@ -196,14 +295,15 @@ ParamList DecodeUrlEncoded(std::string_view text) {
   return list;
 }
 
-MultipartResult ParseMultipart(std::string_view first_line, std::string_view rest) {
+MultipartResult ParseMultipart(std::string_view first_line, std::string_view rest,
+                               const MultipartStream* stream) {
   MultipartResult r;
   size_t d = 0;
   while (d < first_line.size() && static_cast<unsigned char>(first_line[d]) > 0x20) ++d;
   std::string delimiter(first_line.substr(0, std::min(d, kFieldLimit + 1)));
   r.trace += base::Sprintf("\ndelimiter:>%s<\n", delimiter);
 
-  BodyReader in(rest);
+  BodyReader in(rest, stream ? stream->more : nullptr, stream ? stream->more_bytes : 0);
   while (true) {
     auto header = in.ReadUntil('"');
     if (!header) break;
@@ -224,7 +324,12 @@ MultipartResult ParseMultipart(std::string_view first_line, std::string_view res
       r.trace += base::Sprintf("-->%s\n", filename);
       r.list.insert(r.list.begin(), Param{*name, filename});
       r.trace += base::Sprintf(" delimiter: >%s<\n", delimiter);
-      r.upload = CopyFilePart(in, delimiter, r.trace);
+      if (stream) {
+        r.upload_written = CopyFilePartTo(in, delimiter, stream->upload_path, r.trace);
+      } else {
+        FilePartOut out;
+        if (CopyFilePart(in, delimiter, out, r.trace)) r.upload = std::move(out.data);
+      }
       break;
     }
     in.ReadUntil('\n');
@@ -253,15 +358,14 @@ ParamList ParseRequest(const char* argument) {
   bool multipart = IsMultipart(q);
   if (multipart) {
     std::string_view body(q.body);
+    // The uploaded file goes straight from standard input to its data file.
+    MultipartStream stream{
+        stdin, q.unread,
+        base::Sprintf("%s/tmp/data%d", config::GetDataDir(), static_cast<int>(getpid()))};
     MultipartResult m =
-        ParseMultipart(q.text, body.substr(std::min(q.first_line_end, body.size())));
+        ParseMultipart(q.text, body.substr(std::min(q.first_line_end, body.size())), &stream);
     if (base::File trace = base::OpenFile(base::Sprintf("%s/quorb.tra", TempDir()), "ab"))
       base::Write(trace.get(), m.trace);
-    if (m.upload) {
-      std::string path =
-          base::Sprintf("%s/tmp/data%d", config::GetDataDir(), static_cast<int>(getpid()));
-      if (base::File f = base::OpenFile(path, "wb")) base::Write(f.get(), *m.upload);
-    }
     list = std::move(m.list);
     raw = std::move(m.rebuilt);
   }

@@ -125,7 +125,7 @@ TEST(Multipart, FieldsThenAFileThatMustBeLast) {
   for (const auto& f : files)
     if (f.rfind("data", 0) == 0) data_file = f;
   ASSERT_FALSE(data_file.empty());
-  EXPECT_EQ(inst.Read("data/tmp/" + data_file), content + "\r\n");
+  EXPECT_EQ(inst.Read("data/tmp/" + data_file), content);  // exactly the bytes sent
   EXPECT_EQ(inst.Read("data/tmp/quorb.log"),
             "file=C:\\docs\\report.txt&QS=first line&Num=TS10.00042&CMD=zz\n");
   std::string trace = inst.Read("temp/quorb.tra");
@@ -151,6 +151,8 @@ TEST(Multipart, CutShortOrWithoutClosingDelimiter) {
   auto r = inst.Post(body, "multipart/form-data; boundary=---------------------------x");
   EXPECT_EQ(r.exit_code, 0);
   EXPECT_EQ(r.out, Dump("f : 'a.bin'\nCMD : 'zz'\n"));
+  // The incomplete upload is not kept.
+  for (const auto& f : inst.List("data/tmp")) EXPECT_NE(f.rfind("data", 0), 0u) << f;
 }
 
 TEST(Multipart, LongValuesAndTheRebuiltQueryAreCut) {
