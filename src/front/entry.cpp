@@ -8,6 +8,7 @@
 #include "base/out.h"
 #include "front/home.h"
 #include "sheets/actions.h"
+#include "sheets/attach.h"
 #include "sheets/create.h"
 #include "sheets/edit.h"
 #include "sheets/history.h"
@@ -43,6 +44,7 @@ const std::vector<CommandEntry>& CommandTable() {
          sheets::PrintSheet(list, name);
        }},
       {"book", [](web::ParamList& list) { testbook::TestBookPage(list, "book"); }},
+      {"FILE", [](web::ParamList& list) { sheets::SendAttachment(list); }},
   };
   return table;
 }
@@ -52,8 +54,6 @@ const std::vector<CommandEntry>& CommandTable() {
 ActionHandler HandlerFor(web::ActionKind kind) {
   switch (kind) {
     case web::ActionKind::kStatus:
-      // A status action without its handler (Attach, until attachments are built) writes
-      // nothing and is answered with the parameter dump.
       return [](int code, web::ParamList& list) { sheets::HandleAction(code, list); };
     case web::ActionKind::kEdit:
       return [](int code, web::ParamList& list) { sheets::EditCommand(code, list); };
