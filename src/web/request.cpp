@@ -198,79 +198,86 @@ std::string CutAtControl(std::string_view s) {
   return std::string(s.substr(0, i));
 }
 
-// The file part's bytes: kept in `data`, or, with a file, written out whenever a chunk has
-// gathered.
+// The file part's bytes: kept in `data`, or, with a file, written out in chunks.
 struct FilePartOut {
+  static constexpr size_t kChunk = 1 << 16;
   std::string data;
   std::FILE* file = nullptr;
   bool failed = false;
 
+  void Append(std::string_view bytes) {
+    if (file && data.empty() && bytes.size() >= kChunk) {
+      Write(bytes);
+      return;
+    }
+    data.append(bytes);
+    if (file && data.size() >= kChunk) Flush();
+  }
   void Flush() {
     if (!file || data.empty()) return;
-    failed = failed || std::fwrite(data.data(), 1, data.size(), file) != data.size();
+    Write(data);
     data.clear();
+  }
+  void Write(std::string_view bytes) {
+    failed = failed || std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size();
   }
 };
 
 // Copies the file part up to the closing delimiter. The line end before the delimiter
-// belongs to the delimiter, so the file gets exactly the bytes that were sent. A partial
-// match that breaks is written out, and the byte that broke it may start a new match (the
-// carriage return that starts a match occurs nowhere else in it). False when the body ended
-// before the delimiter: the file part is incomplete.
-bool CopyFilePart(BodyReader& in, std::string_view delimiter, FilePartOut& out,
-                  std::string& trace) {
-  constexpr size_t kFlushSize = 1 << 16;
-  // A binary file breaks partial matches all the time: only the first are traced.
-  constexpr int kTracedMatchBytes = 100;
+// belongs to the delimiter, so the file gets exactly the bytes that were sent. The
+// delimiter is searched for in each chunk read; one that begins at the end of a chunk is
+// followed byte by byte into the next (the carriage return that starts it occurs nowhere
+// else in it, so a broken match may only restart on the byte that broke it). False when
+// the body ended before the delimiter: the file part is incomplete.
+bool CopyFilePart(BodyReader& in, std::string_view delimiter, FilePartOut& out) {
   const std::string match = "\r\n" + std::string(delimiter);
-  int traced = 0;
-  auto note = [&](const char* what, char expected, char got, size_t k) {
-    if (traced++ < kTracedMatchBytes)
-      trace += base::Sprintf("%s: %c %c %d\n", what, expected, got, static_cast<int>(k));
-  };
-  size_t k = 0;
-  while (k < match.size() && !out.failed) {
-    if (out.data.size() >= kFlushSize) out.Flush();
-    if (k == 0) {
-      // Outside a match: everything up to the next carriage return is file content.
-      std::string_view at = in.Peek();
-      if (at.empty()) break;
-      size_t cr = at.find('\r');
-      out.data.append(at.substr(0, cr));
-      in.Skip(cr == std::string_view::npos ? at.size() : cr + 1);
-      if (cr != std::string_view::npos) {
-        note("++", match[0], '\r', 0);
-        k = 1;
+  size_t k = 0;  // the bytes of `match` seen last, not yet known to be file content
+  while (k < match.size()) {
+    if (out.failed) return false;
+    std::string_view at = in.Peek();
+    if (at.empty()) return false;
+    if (k > 0) {
+      char b = at[0];
+      in.Skip(1);
+      if (b == match[k]) {
+        ++k;
+        continue;
       }
+      out.Append(std::string_view(match).substr(0, k));
+      k = b == match[0] ? 1 : 0;
+      if (k == 0) out.Append(std::string_view(&b, 1));
       continue;
     }
-    int c = in.Get();
-    if (c == EOF) break;
-    char b = static_cast<char>(c);
-    if (b == match[k]) {
-      note("++", match[k], b, k);
-      ++k;
-    } else {
-      note("I=", match[k], b, k);
-      out.data.append(match, 0, k);
-      k = b == match[0] ? 1 : 0;
-      if (k == 0) out.data += b;
+    if (const void* hit = memmem(at.data(), at.size(), match.data(), match.size())) {
+      size_t at_hit = static_cast<size_t>(static_cast<const char*>(hit) - at.data());
+      out.Append(at.substr(0, at_hit));
+      in.Skip(at_hit + match.size());
+      break;
     }
+    // The chunk may end inside a match: from its last carriage return on.
+    size_t cr = at.rfind('\r');
+    if (cr != std::string_view::npos && at.size() - cr < match.size() &&
+        std::string_view(match).starts_with(at.substr(cr))) {
+      k = at.size() - cr;
+      at = at.substr(0, cr);
+    }
+    out.Append(at);
+    in.Skip(at.size() + k);
   }
-  if (k < match.size()) return false;
   out.Flush();
   return !out.failed;
 }
 
 // Streams the file part into the file `path`. A file part that is incomplete or cannot be
 // written leaves no file.
-bool CopyFilePartTo(BodyReader& in, std::string_view delimiter, const std::string& path,
-                    std::string& trace) {
+bool CopyFilePartTo(BodyReader& in, std::string_view delimiter, const std::string& path) {
   base::File file = base::OpenFile(path, "wb");
   if (!file) return false;
+  // FilePartOut writes whole chunks; a stream buffer would only split them.
+  std::setvbuf(file.get(), nullptr, _IONBF, 0);
   FilePartOut out;
   out.file = file.get();
-  bool complete = CopyFilePart(in, delimiter, out, trace);
+  bool complete = CopyFilePart(in, delimiter, out);
   complete = std::fclose(file.release()) == 0 && complete;
   if (!complete) base::RemoveFile(path);
   return complete;
@@ -325,10 +332,10 @@ MultipartResult ParseMultipart(std::string_view first_line, std::string_view res
       r.list.insert(r.list.begin(), Param{*name, filename});
       r.trace += base::Sprintf(" delimiter: >%s<\n", delimiter);
       if (stream) {
-        r.upload_written = CopyFilePartTo(in, delimiter, stream->upload_path, r.trace);
+        r.upload_written = CopyFilePartTo(in, delimiter, stream->upload_path);
       } else {
         FilePartOut out;
-        if (CopyFilePart(in, delimiter, out, r.trace)) r.upload = std::move(out.data);
+        if (CopyFilePart(in, delimiter, out)) r.upload = std::move(out.data);
       }
       break;
     }

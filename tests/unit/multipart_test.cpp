@@ -1,4 +1,9 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
 
 #include "web/request.h"
 
@@ -27,8 +32,8 @@ TEST(ParseMultipart, FieldsFileAndTrace) {
       "\ndelimiter:>-----------------------------abc<\n->Content-Disposition: form-data; name=\n"
       "nom->CMD\n-\r-\n-->Attach\n-->len: 6 \n->-----------------------------abc\r\n"
       "Content-Disposition: form-data; name=\n"
-      "nom->up\n-;-\n-->d:\\x.txt\n delimiter: >-----------------------------abc<\n++: \r \r 0\n";
-  EXPECT_EQ(r.trace.substr(0, expected.size()), expected);
+      "nom->up\n-;-\n-->d:\\x.txt\n delimiter: >-----------------------------abc<\n";
+  EXPECT_EQ(r.trace, expected);
 }
 
 TEST(ParseMultipart, FileKeepsEveryByteSentAndIsDroppedWithoutItsDelimiter) {
@@ -42,11 +47,33 @@ TEST(ParseMultipart, FileKeepsEveryByteSentAndIsDroppedWithoutItsDelimiter) {
       web::ParseMultipart(kLine, head + content + "\r\n-----------------------------abc--\r\n");
   ASSERT_TRUE(r.upload);
   EXPECT_EQ(*r.upload, content);
-  EXPECT_NE(r.trace.find("I=: - x 4\n"), std::string::npos);
   // A body that ends before the closing delimiter carries no file.
   r = web::ParseMultipart(kLine, head + content + "\r\n------");
   EXPECT_FALSE(r.upload);
   EXPECT_EQ(r.list.size(), 1u);
+}
+
+TEST(ParseMultipart, StreamedFileSurvivesMatchesAcrossChunks) {
+  // Partial delimiters, and then the delimiter itself, straddle the 64 KiB chunks read.
+  const std::string head =
+      "Content-Disposition: form-data; name=\"f\"; filename=\"a\"\r\nContent-Type: x\r\n\r\n";
+  const std::string partial = "\r\n-----------------------------ab\r";
+  char path[] = "/tmp/multipart_test_XXXXXX";
+  close(mkstemp(path));
+  for (size_t shift = 0; shift < partial.size() + 2; shift += 3) {
+    std::string content(65536 - head.size() - shift, 'x');
+    content += partial + std::string(65536 - partial.size(), '\r');
+    content.resize(2 * 65536 - head.size() - shift);
+    std::string body = head + content + "\r\n-----------------------------abc--\r\n";
+    std::FILE* more = fmemopen(body.data(), body.size(), "rb");
+    web::MultipartStream stream{more, body.size(), path};
+    web::MultipartResult r = web::ParseMultipart(kLine, "", &stream);
+    std::fclose(more);
+    EXPECT_TRUE(r.upload_written);
+    std::ifstream file(path, std::ios::binary);
+    EXPECT_TRUE(std::string(std::istreambuf_iterator<char>(file), {}) == content) << shift;
+  }
+  std::remove(path);
 }
 
 TEST(ParseMultipart, MultiLineValueKeepsItsFirstLineAndNoFileMeansNoUpload) {
