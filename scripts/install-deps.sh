@@ -6,10 +6,14 @@ set -euo pipefail
 packages=(
   cmake g++ make pkg-config
   libfmt-dev
+  libssl-dev                # libcrypto: the MAC of the identity token
   libgtest-dev googletest
   clang
   python3-aiosmtpd
+  python3                   # the export test reads bugs.dat with Python's csv module
+  strace                    # the path catalogue test watches every file the CGI opens
   lighttpd                  # make run, and the browser tests' server
+  cups-daemon cups-client cups-core-drivers  # the printing test's own spooler, lp, gziptoany
   chromium chromium-driver  # the browser tests (driven by playwright-core from npm)
 )
 # The browser tests' driver runs on Node.js; machines that come with it keep theirs.

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Lays out a ready installation in ROOT and writes ROOT/lighttpd.conf to serve it on PORT:
 #   scripts/lay-out-demo.sh ROOT PORT CGI
-# ROOT/config holds quorb.cfg, the default project files (share/defaults) and the language
-# files (share/config); ROOT/data holds the sheets with tmp, Stats, Tests, Synchro/in and
-# Synchro/out; ROOT/temp is the CGI's TEMP; ROOT/java is the applet folder. Files that exist
-# already are kept, so a second run reuses the installation and its data; only the language
-# files and the server configuration are written again.
+# A fresh ROOT is installed by the program's own setup wizard: the language files are copied
+# to ROOT/config, then the wizard's steps are posted to the CGI as a browser would post them
+# (directories and default files, then the projects TEST and DEMO with their sub-projects,
+# programs, versions, deadlines and members). ROOT/temp is the CGI's TEMP; ROOT/java is the
+# applet folder. An installation that exists already is reused with its data; only the
+# language files and the server configuration are written again.
 set -euo pipefail
 
 if (($# != 3)); then
@@ -18,37 +19,71 @@ root="$(cd "$1" && pwd)"
 port="$2"
 cgi="$(cd "$(dirname "$3")" && pwd)/$(basename "$3")"
 
-mkdir -p "$root"/config "$root"/temp "$root"/java "$root"/www \
-  "$root"/data/{tmp,Stats,Tests,Synchro/in,Synchro/out}
-
-if [ ! -e "$root/config/quorb.cfg" ]; then
-  cat >"$root/config/quorb.cfg" <<EOF
-#
-# Fichier de Configuration Principal de Quorb
-#
-# $root/config/quorb.cfg
-#
-DATADIR $root/data/
-CONFIGDIR $root/config/
-IMGDIR /quorb/images/
-PRINT lp -o2 %s
-MAILSERV localhost
-HOSTNAME localhost
-DOMAIN localhost
-SECURITY NO
-LANGUAGE EN
-PERSIST 0
-POP3 localhost
-POP3USER #
-POP3PASS *
-WWW www
-EOF
-fi
-
-for f in "$repo"/share/defaults/*.cfg; do
-  [ -e "$root/config/$(basename "$f")" ] || cp "$f" "$root/config/"
-done
+mkdir -p "$root"/config "$root"/temp "$root"/java "$root"/www
 cp "$repo"/share/config/langue.* "$root/config/"
+
+# One request to the CGI as the web server makes it: GET with a query, or POST with a body.
+cgi_request() {
+  local method="$1" data="$2"
+  if [ "$method" = GET ]; then
+    env -i PATH="$PATH" PWD="$root" TEMP="$root/temp" SCRIPT_NAME=/cgi-bin/quorb.cgi \
+      REQUEST_METHOD=GET QUERY_STRING="$data" "$cgi"
+  else
+    printf '%s' "$data" | env -i PATH="$PATH" PWD="$root" TEMP="$root/temp" \
+      SCRIPT_NAME=/cgi-bin/quorb.cgi REQUEST_METHOD=POST QUERY_STRING= \
+      CONTENT_TYPE=application/x-www-form-urlencoded CONTENT_LENGTH="${#data}" "$cgi"
+  fi
+}
+
+# Posts wizard step N with the fields that follow; fails when the page does not show EXPECT.
+wizard_step() {
+  local step="$1" expect="$2"
+  shift 2
+  local body="CMD=setup&Edit=12&Wizzard=$step" field out
+  for field in "$@"; do body+="&$field"; done
+  out="$(cgi_request POST "$body")"
+  if ! grep -qF -- "$expect" <<<"$out"; then
+    echo "setup wizard step $step failed:" >&2
+    echo "$out" >&2
+    exit 1
+  fi
+}
+
+# The members of a project: login, e-mail, password, then the seven rights.
+members() {
+  local row=0 login
+  for login in kolvar tessin; do
+    printf 'V0_%d=%s&V1_%d=%s%%40localhost&V2_%d=%s' $row $login $row $login $row $login
+    for col in 3 4 5 6 7 8 9; do printf '&V%d_%d=YES' $col $row; done
+    printf '&'
+    row=$((row + 1))
+  done
+  printf 'LINES=3&text=xxx'
+}
+
+# QUORB_LAYOUT_BARE=1 leaves the wizard to a browser (the browser test of the wizard).
+if [ ! -e "$root/config/quorb.cfg" ] && [ "${QUORB_LAYOUT_BARE:-}" != 1 ]; then
+  # The home page of an empty installation is the wizard.
+  cgi_request GET "" | grep -qF "QUORB Setup Wizzard" || {
+    echo "the home page of a fresh installation is not the setup wizard" >&2
+    exit 1
+  }
+  wizard_step 1 "Default Setup Completed" "data=$root/data/" "cfg=$root/config/" \
+    "img=/quorb/images/" "prt=lp+-o2+%25s" "mel=localhost" "hst=localhost" "lang=EN" \
+    "PERSIST=0" "pop=localhost" "popU=%23" "popP=" "dom=localhost" "www=www"
+  wizard_step 3 "DEMO subproject.cfg Setup" "text=xxx" "LINES=3" \
+    "V0_0=TEST" "V1_0=T" "V2_0=kolvar" "V3_0=tessin" \
+    "V0_1=DEMO" "V1_1=D" "V2_1=kolvar" "V3_1=tessin"
+  wizard_step 4 "DEMO program.cfg Setup" "project=DEMO" "text=xxx" "LINES=3" \
+    "V0_0=client" "V1_0=20" "V0_1=server" "V1_1=30"
+  wizard_step 5 "phase.cfg Setup" "project=DEMO" "text=web%0Abatch%0A"
+  wizard_step 7 "DEMO deadline.cfg Setup" "project=DEMO" "text=1.0%0A1.1%0A"
+  wizard_step 8 "impacts.cfg Setup" "project=DEMO" "text=1.0%0A1.1%0A2.0%0A"
+  wizard_step 10 "sendmail.cfg Setup" "project=TEST" "$(members)"
+  wizard_step 10 "sendmail.cfg Setup" "project=DEMO" "$(members)"
+fi
+# Folders of a newer version are added by the home page itself.
+[ -e "$root/config/quorb.cfg" ] && cgi_request GET "" >/dev/null
 
 # lighttpd strings are double-quoted; the paths come from the repository and mktemp.
 cat >"$root/lighttpd.conf" <<EOF

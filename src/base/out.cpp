@@ -23,7 +23,7 @@ void Write(Stream stream, std::string_view text) {
 }
 
 PageState& CurrentPage() {
-  return Cache<PageState>();
+  return CurrentRequest().page;
 }
 
 void PageNote(std::string_view text) {

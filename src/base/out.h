@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/request_state.h"
+
 namespace base {
 
 // Where output goes: an open file, or null for standard output (the page).
@@ -27,14 +29,6 @@ std::string Sprintf(std::string_view format, const Args&... args) {
 // Writes text as it is.
 void Write(Stream stream, std::string_view text);
 
-// What has gone to the page (standard output) so far: whether the HTTP header was written,
-// and how many bytes in all. Diagnostics that arise before the header are held back in
-// `held` and follow the header.
-struct PageState {
-  bool header_written = false;
-  size_t bytes = 0;
-  std::string held;
-};
 PageState& CurrentPage();
 
 // A diagnostic comment for the page: written at once when the header is out, else held

@@ -27,8 +27,8 @@ struct ProjectFilesCache {
   std::unordered_map<std::string, ConfigFile> files;
   std::optional<std::vector<Phase>> phases;
   std::optional<std::vector<std::string>> impacts;
-  // Sheet name prefixes by "project|sub-project|phase": a walk over the index asks for the
-  // same few again and again.
+  // Sheet name prefixes by project, sub-project and phase: a walk over the index names
+  // every sheet, and its prefix is built once per combination.
   std::unordered_map<std::string, std::string> prefixes;
 };
 
@@ -305,10 +305,13 @@ const std::string& GetImpactName(int index) {
 }
 
 std::string GetSheetPrefix(std::string_view project, std::string_view subproject, int phase) {
-  std::string key = base::Sprintf("%s|%s|%d", project, subproject, phase);
+  std::string key;
+  key.reserve(project.size() + subproject.size() + 12);
+  key.append(project).append(1, '\0').append(subproject).append(1, '\0');
+  key.append(std::to_string(phase));
   auto& prefixes = Cached().prefixes;
-  auto found = prefixes.find(key);
-  if (found != prefixes.end()) return found->second;
+  auto it = prefixes.find(key);
+  if (it != prefixes.end()) return it->second;
   std::string prefix = base::Sprintf("%s%c%s", GetProjectCode(project), GetPhaseLetter(phase),
                                      GetSubprojectCode(project, subproject));
   return prefixes.emplace(std::move(key), std::move(prefix)).first->second;

@@ -7,14 +7,19 @@
 #include "base/encode.h"
 #include "base/out.h"
 #include "front/home.h"
+#include "search/form.h"
+#include "search/results.h"
+#include "setup/setup.h"
 #include "sheets/actions.h"
 #include "sheets/attach.h"
 #include "sheets/create.h"
 #include "sheets/edit.h"
 #include "sheets/history.h"
 #include "sheets/print.h"
+#include "testbook/campaigns.h"
 #include "testbook/pages.h"
 #include "users/login.h"
+#include "users/uid.h"
 #include "web/actions.h"
 #include "web/identity.h"
 #include "web/request.h"
@@ -35,15 +40,19 @@ struct CommandEntry {
 const std::vector<CommandEntry>& CommandTable() {
   static const std::vector<CommandEntry> table = {
       {"help", WriteHelpPage},
+      {"setup", setup::SetupCommand},
       {"create", [](web::ParamList& list) { sheets::ShowCreateForm(list); }},
       {"new", [](web::ParamList& list) { sheets::StoreNewSheet(list); }},
       {"history", [](web::ParamList& list) { sheets::HistoryCommand(list); }},
+      {"search", [](web::ParamList& list) { search::ShowSearchForm(list); }},
+      {"find", [](web::ParamList& list) { search::RunFind(list); }},
       {"Print",
        [](web::ParamList& list) {
          const std::string name = web::GetParam(list, "Num");
          sheets::PrintSheet(list, name);
        }},
       {"book", [](web::ParamList& list) { testbook::TestBookPage(list, "book"); }},
+      {"tests", [](web::ParamList& list) { testbook::CampaignPage(list); }},
       {"FILE", [](web::ParamList& list) { sheets::SendAttachment(list); }},
   };
   return table;
@@ -64,8 +73,11 @@ ActionHandler HandlerFor(web::ActionKind kind) {
   return nullptr;
 }
 
-// The search and result list, reached by find, Numero and Num nodes, when built.
-constexpr Handler kFindHandler = nullptr;
+// The search and result list, reached by find, Numero and Num nodes.
+void RunFindNode(web::ParamList& list) {
+  search::RunFind(list);
+}
+constexpr Handler kFindHandler = RunFindNode;
 
 // Runs the page a CMD value names; false when no page answers to it.
 bool DispatchCommand(std::string_view cmd, web::ParamList& list) {
@@ -92,9 +104,12 @@ void WriteParameterDump(const web::ParamList& list) {
 }
 
 void RunHomeRoad(web::ParamList& list) {
-  // The installation check and the background duties (directory upgrade, statistics
-  // refresh, synchronisation pass) take their place around the home page as they are built.
+  // Without a main configuration file the answer is the setup wizard.
+  if (setup::CheckInstallation(list) != 0) return;
   WriteHomePage(list);
+  // The background duties: the directory upgrade; the statistics refresh and the
+  // synchronisation pass follow it as they are built.
+  setup::UpgradeDirectories();
 }
 
 }  // namespace
@@ -124,9 +139,9 @@ void Dispatch(web::ParamList& list) {
     if (node.name == "CMD") {
       if (!DispatchCommand(node.value, list)) dump = true;
     } else if (node.name == "find" || node.name == "Numero") {
-      if (kFindHandler) kFindHandler(list);
+      kFindHandler(list);
     } else if (node.name == "Num") {
-      if (kFindHandler && web::IsAbsent(web::GetParam(list, "CMD"))) kFindHandler(list);
+      if (web::IsAbsent(web::GetParam(list, "CMD"))) kFindHandler(list);
     }
   }
   // A request that no handler answered gets the dump too, rather than no answer at all.
@@ -135,6 +150,7 @@ void Dispatch(web::ParamList& list) {
 
 int Main(int argc, char** argv) {
   web::ParamList list = web::ParseRequest(argc > 1 ? argv[1] : nullptr);
+  users::AdoptCookieIdentity(list);
   if (IsHomeRequest(list))
     RunHomeRoad(list);
   else

@@ -17,6 +17,7 @@
 #include "users/rights.h"
 #include "users/user_context.h"
 #include "web/cookies.h"
+#include "web/identity.h"
 #include "web/page.h"
 
 namespace sheets {
@@ -150,6 +151,14 @@ void WritePersonTable(std::string_view project) {
   base::Write(nullptr, "</TABLE>\n");
 }
 
+// The token of a logged-in user, which the storing of the form needs: the cookie alone
+// never changes data.
+void WriteUidField() {
+  const std::string& uid = web::GetCurrentUid();
+  if (!config::IsSecurityOn() || uid.empty() || web::IsAbsent(uid)) return;
+  base::Page("<INPUT TYPE=\"hidden\" NAME=Uid VALUE=\"%s\">\n", base::EscapeHtml(uid));
+}
+
 // The name of the new sheet over its home link.
 void WriteCreatedHead(std::string_view name) {
   base::Write(nullptr, "<Table Width=100% Cellpadding=0 Cellspacing=0 border=0>\n");
@@ -165,9 +174,13 @@ void WriteCreatedHead(std::string_view name) {
 void ShowCreateForm(const web::ParamList& params) {
   std::string project = web::GetParam(params, "project");
   if (web::IsAbsent(project)) project = users::GetLastProject();
+  // Only a listed project names the files the lists come from.
+  const bool listed = users::IsListedProject(project);
+  if (!listed) project = " ";
 
   web::WritePageHead(nullptr, Msg(2000), "", params);
-  if (!users::CanCreateSheet(params)) {
+  // The right is the one in the project shown; with none, the one of the login's project.
+  if (!users::CanCreateSheet(params, listed ? project : std::string_view())) {
     web::ErrorBox(515);
     return;
   }
@@ -178,6 +191,7 @@ void ShowCreateForm(const web::ParamList& params) {
   base::Page("<H1>%s</H1>\n", Msg(2001));
   base::Page("<FORM METHOD=POST ACTION=\"%s\">\n", base::EscapeHtml(web::ScriptName()));
   base::Write(nullptr, "<INPUT TYPE=\"hidden\" NAME=CMD VALUE=\"new\">\n");
+  WriteUidField();
   base::Page("<INPUT TYPE=\"hidden\" NAME=QS VALUE=\"%s\">\n",
              base::EscapeHtml(web::GetParam(params, "QS")));
 
@@ -239,6 +253,19 @@ void FillNewSheet(const web::ParamList& params, store::FactSheet& sheet) {
 int StoreNewSheet(const web::ParamList& params) {
   web::WritePageHead(nullptr, Msg(2002), "", params);
   if (!ValidateNewSheet(params)) return 0;
+  // A project that is not listed has no files to take codes and members from.
+  const std::string& project = web::GetParam(params, "project");
+  if (!users::IsListedProject(project)) {
+    web::ErrorBoxArg(503, Msg(100));
+    return 0;
+  }
+  // With security on, only a member with the creation right in the sheet's project stores,
+  // and only with the token in the request itself.
+  if (config::IsSecurityOn() &&
+      !(users::MayChangeProject(params, project) && users::CanCreateSheet(params, project))) {
+    web::ErrorBox(515);
+    return 0;
+  }
 
   store::FactSheet sheet;
   FillNewSheet(params, sheet);

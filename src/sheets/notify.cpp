@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <vector>
 
+#include "base/encode.h"
 #include "base/files.h"
 #include "base/text.h"
 #include "config/language.h"
@@ -65,7 +66,9 @@ void AddLogins(std::string_view text, std::optional<std::string_view> user,
     for (const std::string& known : logins) {
       if (known == login) added = false;
     }
-    base::Page("<! Mail :%s:%s:%d, %s>\n", login, user.value_or(""), added ? 1 : 0, text);
+    // Logins come from sheet fields and requests: escaped, they cannot close the comment.
+    base::Page("<! Mail :%s:%s:%d, %s>\n", base::EscapeHtml(login),
+               base::EscapeHtml(user.value_or("")), added ? 1 : 0, base::EscapeHtml(text));
     if (added) logins.insert(logins.begin(), login);
   }
 }
@@ -145,7 +148,7 @@ void SendNotification(std::string_view name, int code, std::optional<std::string
   base::File file = base::OpenFile(path, "wb");
   int error = file ? 0 : errno;
   base::Page("<! Send Mail %ld,errno:%d, file:%s>\n",
-             file ? static_cast<long>(fileno(file.get())) : 0L, error, path);
+             file ? static_cast<long>(fileno(file.get())) : 0L, error, base::EscapeHtml(path));
   if (!file) return;
   std::optional<store::FactSheet> sheet = store::ReadSheet(name);
   if (!sheet) {
@@ -168,9 +171,9 @@ void SendNotification(std::string_view name, int code, std::optional<std::string
 
   std::string recipients = CollectRecipients(*sheet, code, user);
   if (!recipients.empty()) {
-    base::Page("<! mail %s - %s >\n", recipients, path);
+    base::Page("<! mail %s - %s >\n", base::EscapeHtml(recipients), base::EscapeHtml(path));
     std::string server = config::GetConfig("MAILSERV");
-    base::Page("<! sending through %s >\n", server);
+    base::Page("<! sending through %s >\n", base::EscapeHtml(server));
     std::string sender = SenderName() + "@" + StripLineBreaks(config::GetConfig("DOMAIN"));
     mail::SmtpSend(server, sender, recipients, path);
   } else {

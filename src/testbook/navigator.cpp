@@ -19,6 +19,16 @@ namespace {
 
 using config::Msg;
 
+std::string BlanksAsPlus(std::string_view text) {
+  std::string out(text);
+  for (char& ch : out) {
+    if (ch == ' ') ch = '+';
+  }
+  return out;
+}
+
+}  // namespace
+
 // The phase as the navigator receives it: a decimal index from the action pages, or the letter
 // of the phase selector ('a' for the first phase). Missing or negative: the remembered phase.
 int NavigatorPhase(const web::ParamList& list) {
@@ -33,22 +43,18 @@ int NavigatorPhase(const web::ParamList& list) {
   return phase;
 }
 
-std::string BlanksAsPlus(std::string_view text) {
-  std::string out(text);
-  for (char& ch : out) {
-    if (ch == ' ') ch = '+';
-  }
-  return out;
-}
+namespace {
 
-void WriteChangePageScripts(const BookPlace& place, std::string_view cmd) {
+void WriteChangePageScripts(const BookPlace& place, std::string_view cmd, const std::string* camp) {
   base::Page("<SCRIPT LANGUAGE=\"JavaScript\">\n");
   base::Page("function changePage(page,menu)\n{\n   document.location = page\n}\n");
   base::Page("</SCRIPT>\n");
 
-  std::string start = base::Sprintf("%s?%s=%s&%s=%s&%s=%s%s&%s=", web::ScriptName(), "CMD", cmd,
-                                    "project", BlanksAsPlus(place.project), "group",
-                                    EncodeLinkValue(place.group), web::UidSuffix(), "phase");
+  std::string start =
+      base::Sprintf("%s?%s=%s&%s=%s&%s=%s", web::ScriptName(), "CMD", cmd, "project",
+                    BlanksAsPlus(place.project), "group", EncodeLinkValue(place.group));
+  if (camp) start += base::Sprintf("&%s=%s", "camp", EncodeLinkValue(*camp));
+  start += base::Sprintf("%s&%s=", web::UidSuffix(), "phase");
   std::string base = base::EscapeScript(start);
   char letter = place.phase >= 0 ? static_cast<char>('a' + place.phase) : '_';
   std::string mod = EncodeLinkValue(place.mod);
@@ -113,7 +119,8 @@ bool WriteGroupSelector(const BookPlace& place, std::string_view cmd) {
   return selected;
 }
 
-// A selector of item keys for changePage2's `menu`; nothing when there are no items.
+}  // namespace
+
 void WriteItemSelector(const std::vector<std::string>& keys, std::string_view current, int menu) {
   if (keys.empty()) return;
   base::Page("<SELECT  onChange=");
@@ -126,6 +133,8 @@ void WriteItemSelector(const std::vector<std::string>& keys, std::string_view cu
   }
   base::Page("</SELECT>\n");
 }
+
+namespace {
 
 void WriteItemRows(const BookPlace& place) {
   base::Page("<TR><TD><P>\n");
@@ -140,6 +149,7 @@ void WriteItemRows(const BookPlace& place) {
   if (safe_mod) {
     WriteActionLink(place, kEditModuleForm, kIconEdit);
     WriteActionLink(place, kViewModule, kIconView);
+    WriteActionLink(place, kPrintModule, kIconPrint);
     WriteActionLink(place, kDeleteModule, kIconDelete);
 
     base::Page("</TD></TR>\n");
@@ -153,6 +163,7 @@ void WriteItemRows(const BookPlace& place) {
     if (safe_step) {
       WriteActionLink(place, kEditStepForm, kIconEdit);
       WriteActionLink(place, kViewStep, kIconView);
+      WriteActionLink(place, kPrintStep, kIconPrint);
       WriteActionLink(place, kDeleteStep, kIconDelete);
 
       base::Page("</TD></TR>\n");
@@ -165,6 +176,7 @@ void WriteItemRows(const BookPlace& place) {
       if (place.HasTest()) {
         WriteActionLink(place, kEditTestForm, kIconEdit);
         WriteActionLink(place, kViewTest, kIconView);
+        WriteActionLink(place, kPrintTest, kIconPrint);
         WriteActionLink(place, kDeleteTest, kIconDelete);
       }
     }
@@ -176,19 +188,21 @@ void WriteItemRows(const BookPlace& place) {
   base::Page("<UL>\n");
   base::Page("<LI> ");
   WriteActionLink(place, kViewBook, kIconView);
+  base::Page("</LI>\n<LI> ");
+  WriteActionLink(place, kPrintBook, kIconPrint);
   base::Page("</LI>\n");
   base::Page("</UL></TD></TR>\n");
 }
 
 }  // namespace
 
-void WriteNavigator(web::ParamList& list, std::string_view cmd) {
+bool WriteNavigatorTop(web::ParamList& list, std::string_view cmd, int heading,
+                       const std::string* camp, BookPlace& place) {
   if (web::IsAbsent(web::GetParam(list, "project")) && !web::IsAbsent(users::GetLastProject()))
     web::AddParam(list, "project", users::GetLastProject());
   if (web::IsAbsent(web::GetParam(list, "group")) && !users::GetLastSubproject().empty() &&
       !web::IsAbsent(users::GetLastSubproject()))
     web::AddParam(list, "group", users::GetLastSubproject());
-  BookPlace place;
   place.project = web::GetParam(list, "project");
   place.group = web::GetParam(list, "group");
   place.phase = NavigatorPhase(list);
@@ -196,8 +210,8 @@ void WriteNavigator(web::ParamList& list, std::string_view cmd) {
   place.step = web::GetParam(list, "step");
   place.test = web::GetParam(list, "test");
 
-  WriteChangePageScripts(place, cmd);
-  base::Page("<P ALIGN=CENTER><FONT SIZE=+4><B>%s</B></FONT>\n", Msg(1036));
+  WriteChangePageScripts(place, cmd, camp);
+  base::Page("<P ALIGN=CENTER><FONT SIZE=+4><B>%s</B></FONT>\n", Msg(heading));
   base::Page("<DIR><DIR>\n");
   base::Page("<FORM METHOD=GET ACTION=\"%s\">\n", base::EscapeHtml(web::ScriptName()));
   base::Page("<TABLE border=1 WIDTH=80%%><TR><TD><B>%s</B><P>\n", Msg(1037));
@@ -213,22 +227,33 @@ void WriteNavigator(web::ParamList& list, std::string_view cmd) {
   if (web::IsAbsent(place.project) || !IsSafeProjectName(place.project) || !group_known) {
     base::Page("</TD></TR></TABLE>\n");
     base::Page("</TD></TR>\n");
-  } else {
-    base::Page("\n<!Proj:%s,Sproj:%s>\n", base::EscapeHtml(place.project),
-               base::EscapeHtml(place.group));
-    base::Page("%s : ", Msg(102));
-    base::Page("<SELECT NAME=\"%s\" onChange=", "PHMENU");
-    base::Page(" \"changePage2(this.options[this.selectedIndex].value,0)\" >\n");
-    base::Page("<OPTION >&nbsp\n");
-    config::WritePhaseOptions(nullptr, place.phase);
-    base::Page("</SELECT></LI>\n");
-    base::Page("</TD></TR></TABLE>\n");
-    base::Page("<P></TD></TR>\n");
-    if (place.phase >= 0) WriteItemRows(place);
+    return false;
   }
+  base::Page("\n<!Proj:%s,Sproj:%s>\n", base::EscapeHtml(place.project),
+             base::EscapeHtml(place.group));
+  base::Page("%s : ", Msg(102));
+  base::Page("<SELECT NAME=\"%s\" onChange=", "PHMENU");
+  base::Page(" \"changePage2(this.options[this.selectedIndex].value,0)\" >\n");
+  base::Page("<OPTION >&nbsp\n");
+  config::WritePhaseOptions(nullptr, place.phase);
+  base::Page("</SELECT></LI>\n");
+  base::Page("</TD></TR></TABLE>\n");
+  return true;
+}
+
+void WriteNavigatorEnd() {
   base::Page("</TABLE>\n");
   base::Page("</FORM>");
   base::Page("</DIR></DIR>\n");
+}
+
+void WriteNavigator(web::ParamList& list, std::string_view cmd) {
+  BookPlace place;
+  if (WriteNavigatorTop(list, cmd, 1036, nullptr, place)) {
+    base::Page("<P></TD></TR>\n");
+    if (place.phase >= 0) WriteItemRows(place);
+  }
+  WriteNavigatorEnd();
 }
 
 }  // namespace testbook

@@ -5,6 +5,7 @@
 #include "config/language.h"
 #include "config/main_config.h"
 #include "config/projects.h"
+#include "testbook/book_print.h"
 #include "testbook/guard.h"
 #include "testbook/listing.h"
 #include "testbook/page_parts.h"
@@ -39,7 +40,9 @@ constexpr ActionNeeds kNeeds[] = {
     {kNewTestForm, true, true, false, false},     {kCreateTest, true, true, false, true},
     {kEditTestForm, true, true, true, false},     {kSaveTest, true, true, false, true},
     {kViewTest, true, true, true, false},         {kDeleteTest, true, true, true, true},
-    {kViewBook, false, false, false, false},
+    {kViewBook, false, false, false, false},      {kPrintModule, true, false, false, false},
+    {kPrintStep, true, true, false, false},       {kPrintTest, true, true, true, false},
+    {kPrintBook, false, false, false, false},
 };
 
 const ActionNeeds* FindAction(int action) {
@@ -52,21 +55,8 @@ bool StartsWithDigit(std::string_view text) {
   return !text.empty() && text.front() >= '0' && text.front() <= '9';
 }
 
-// The place of an action page. False when it names no book that can be on disk, or when it
-// lacks an identifier the action needs, or holds one that cannot be a file name.
 bool ReadPlace(const web::ParamList& list, const ActionNeeds& needs, BookPlace& place) {
-  place.project = web::GetParam(list, "project");
-  place.group = web::GetParam(list, "group");
-  place.phase = web::GetParamInt(list, "phase");
-  place.mod = web::GetParam(list, "mod");
-  place.step = web::GetParam(list, "step");
-  place.test = web::GetParam(list, "test");
-  if (!IsSafeProjectName(place.project) || web::IsAbsent(place.group)) return false;
-  if (place.phase < 0 || static_cast<size_t>(place.phase) >= config::CountPhases()) return false;
-  if (place.HasMod() ? !IsSafeIdentifier(place.mod) : needs.mod) return false;
-  if (place.HasStep() ? !IsSafeIdentifier(place.step) : needs.step) return false;
-  if (place.HasTest() ? !StartsWithDigit(place.test) : needs.test) return false;
-  return true;
+  return ReadBookPlace(list, needs.mod, needs.step, needs.test, place);
 }
 
 void RunAction(web::ParamList& list, const BookPlace& place, int action) {
@@ -97,6 +87,14 @@ void RunAction(web::ParamList& list, const BookPlace& place, int action) {
       return ViewTest(place);
     case kViewBook:
       return ViewBook(place);
+    case kPrintModule:
+      return PrintModule(place, nullptr);
+    case kPrintStep:
+      return PrintStep(place, nullptr);
+    case kPrintTest:
+      return PrintTest(place);
+    case kPrintBook:
+      return PrintBook(place, nullptr);
     case kDeleteModule:
       return DeleteModule(list, place);
     case kDeleteStep:
@@ -107,6 +105,27 @@ void RunAction(web::ParamList& list, const BookPlace& place, int action) {
 }
 
 }  // namespace
+
+bool ReadBookPlace(const web::ParamList& list, bool need_mod, bool need_step, bool need_test,
+                   BookPlace& place) {
+  place.project = web::GetParam(list, "project");
+  place.group = web::GetParam(list, "group");
+  place.phase = web::GetParamInt(list, "phase");
+  place.mod = web::GetParam(list, "mod");
+  place.step = web::GetParam(list, "step");
+  place.test = web::GetParam(list, "test");
+  if (!IsSafeProjectName(place.project) || web::IsAbsent(place.group)) return false;
+  if (place.phase < 0 || static_cast<size_t>(place.phase) >= config::CountPhases()) return false;
+  if (place.HasMod() ? !IsSafeIdentifier(place.mod) : need_mod) return false;
+  if (place.HasStep() ? !IsSafeIdentifier(place.step) : need_step) return false;
+  if (place.HasTest() ? !StartsWithDigit(place.test) : need_test) return false;
+  return true;
+}
+
+std::string_view IconName(int icon) {
+  if (icon < 0 || icon >= static_cast<int>(std::size(kIconNames))) return {};
+  return kIconNames[icon];
+}
 
 TestRecord BookPlace::Test(int number) const {
   TestRecord test;
@@ -160,7 +179,7 @@ void WriteActionLink(const BookPlace& place, int action, int icon) {
   base::Page("&%s=%d\"> \n", "book", action);
   const std::string& tip = Msg(1100 + icon);
   base::Page("<IMG BORDER=0 SRC=%s/%s.gif ALT=\"%s\" TITLE=\"%s\"></A> \n", config::GetImageDir(),
-             kIconNames[icon], tip, tip);
+             IconName(icon), tip, tip);
 }
 
 void WriteHidden(std::string_view name, std::string_view value) {

@@ -296,9 +296,10 @@ std::string FormatResult(const ResultRecord& r) {
   return out;
 }
 
-bool ReadResult(const TestRecord& test, std::string_view campaign, ResultRecord& result) {
+bool ReadResult(const TestRecord& test, std::string_view campaign, ResultRecord& result,
+                bool note) {
   std::string path = ResultPath(test, campaign);
-  base::Page("<! %s >\n", base::EscapeHtml(path));
+  if (note) base::Page("<! %s >\n", base::EscapeHtml(path));
   result = ResultRecord{};
   std::optional<std::string> text =
       IsSafeCampaignName(CampaignName(campaign)) ? base::ReadFile(path) : std::nullopt;

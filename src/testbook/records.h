@@ -117,8 +117,10 @@ std::string CampaignDirectory(std::string_view project, std::string_view group, 
 std::string ResultPath(const TestRecord& test, std::string_view campaign);
 std::string FormatResult(const ResultRecord& result);
 // A missing file reads as no result: "&nbsp;" for tester, date and version, verdict NT.
-// True when the file was read.
-bool ReadResult(const TestRecord& test, std::string_view campaign, ResultRecord& result);
+// True when the file was read. With `note` the result's path goes into the page as a comment
+// (downloads read without).
+bool ReadResult(const TestRecord& test, std::string_view campaign, ResultRecord& result,
+                bool note = true);
 bool WriteResult(const TestRecord& test, std::string_view campaign, const ResultRecord& result);
 
 }  // namespace testbook

@@ -36,37 +36,48 @@ std::string UsersFilePath(std::string_view project) {
   return config::GetProjectFilePath(project, "users");
 }
 
-bool CheckRight(const web::ParamList& list, int n) {
-  const std::string& token = web::GetParam(list, "Uid");
-  if (token.size() < 2) return true;
-  UidNames names = DecodeUid(token);
-  const config::ConfigFile& file = config::ReadConfigFile(UsersFilePath(names.project));
-  if (!file.exists) return true;
+bool IsListedProject(std::string_view project) {
+  if (project.empty() || web::IsAbsent(project)) return false;
+  return !config::ListProjects(project).empty();
+}
+
+bool CheckRight(const web::ParamList& list, int n, std::string_view project) {
+  const bool security = config::IsSecurityOn();
+  std::optional<UidNames> names = ReadIdentity(list);
+  if (!names) return !security;
+  const std::string where(project.empty() ? std::string_view(names->project) : project);
+  if (!IsListedProject(where)) return !security;
+  const config::ConfigFile& file = config::ReadConfigFile(UsersFilePath(where));
+  if (!file.exists) return !security;
   bool denied = false;
+  bool member = false;
   for (const config::ConfigLine& config_line : file.lines) {
     std::string line = config_line.text;
     if (config_line.ended) line += '\n';
+    if (std::string_view(line).substr(0, line.find(':')) == names->login) member = true;
     for (size_t start = 0; start < line.size(); start += kLinePiece) {
-      if (PieceDenies(std::string_view(line).substr(start, kLinePiece), names.login, n)) {
-        base::Page("<!Access denied for %s in %d>\n", base::EscapeHtml(names.login), n);
+      if (PieceDenies(std::string_view(line).substr(start, kLinePiece), names->login, n)) {
+        base::Page("<!Access denied for %s in %d>\n", base::EscapeHtml(names->login), n);
         denied = true;
       }
     }
   }
+  if (security && !member) {
+    base::Page("<!Access denied for %s in %d>\n", base::EscapeHtml(names->login), n);
+    denied = true;
+  }
   if (!denied && !web::GetParam(list, "excel").starts_with('X'))
-    base::Page("<!Access granted for %s in %d>\n", base::EscapeHtml(names.login), n);
+    base::Page("<!Access granted for %s in %d>\n", base::EscapeHtml(names->login), n);
   return !denied;
 }
 
 bool MayChangeProject(const web::ParamList& list, std::string_view project) {
   if (!config::IsSecurityOn()) return true;
-  const std::string& token = web::GetParam(list, "Uid");
-  if (token.size() < 2 || web::IsAbsent(token)) return false;
-  UidNames names = DecodeUid(token);
-  if (names.login.empty()) return false;
+  std::optional<UidNames> names = ChangeIdentity(list);
+  if (!names || !IsListedProject(project)) return false;
   for (const config::ConfigLine& line : config::ReadConfigFile(UsersFilePath(project)).lines) {
     std::string_view text = line.text;
-    if (text.substr(0, text.find(':')) == names.login) return true;
+    if (text.substr(0, text.find(':')) == names->login) return true;
   }
   return false;
 }
@@ -74,8 +85,8 @@ bool MayChangeProject(const web::ParamList& list, std::string_view project) {
 bool CanUseMenu(const web::ParamList& list) {
   return CheckRight(list, 1);
 }
-bool CanCreateSheet(const web::ParamList& list) {
-  return CheckRight(list, 2);
+bool CanCreateSheet(const web::ParamList& list, std::string_view project) {
+  return CheckRight(list, 2, project);
 }
 bool CanSetup(const web::ParamList& list) {
   return CheckRight(list, 2);

@@ -11,14 +11,21 @@ namespace users {
 // The users file of a project: "<CONFIGDIR>/<project>_users.cfg".
 std::string UsersFilePath(std::string_view project);
 
-// Right n (1 to 7) of the login the request's `Uid` names, in the project it names: true
-// when granted. Without a `Uid`, or when that project has no users file, every right is
-// granted. Writes an "Access granted"/"Access denied" comment into the page.
-bool CheckRight(const web::ParamList& list, int n);
+// Whether `project` is a project of "project.cfg"; only such a name becomes part of a path.
+bool IsListedProject(std::string_view project);
+
+// Right n (1 to 7) of the request's login (users::ReadIdentity: its `Uid`, or its cookie)
+// in `project`, the project the request acts on (empty: the project of the token): true
+// when granted. Writes an "Access granted"/"Access denied" comment into the page.
+// With security on, a request without a valid token, a project that is not listed and a
+// login without a line in the project's users file get no right. With security off, a
+// request without a valid token, or a project without a users file, gets every right.
+bool CheckRight(const web::ParamList& list, int n, std::string_view project = {});
 
 // The rights as the pages ask for them.
-bool CanUseMenu(const web::ParamList& list);          // 1: the home page menu
-bool CanCreateSheet(const web::ParamList& list);      // 2: the creation form
+bool CanUseMenu(const web::ParamList& list);     // 1: the home page menu
+bool CanCreateSheet(const web::ParamList& list,  // 2: creation in `project`
+                    std::string_view project);
 bool CanSetup(const web::ParamList& list);            // 2: the configuration editor
 bool CanSeeEveryProject(const web::ParamList& list);  // 4: asked once per request
 bool CanSeeStatistics(const web::ParamList& list);    // 5: the statistics menu
@@ -26,8 +33,9 @@ bool CanSeeClosedSheets(const web::ParamList& list);  // 6: status other than 0-
 bool CanSeeOpenSheets(const web::ParamList& list);    // 7: status 0, 1, 2, 3 or 9
 
 // Whether the request may change data of `project` (a sheet's, a book's): with security off
-// always; with it on, only when the request's own `Uid` names a login that has a line in
-// that project's users file. Every handler that stores asks this itself, not only its form.
+// always; with it on, only when the request's own `Uid` (never its cookie) is a token of
+// this installation whose login has a line in the users file of `project`, a listed
+// project. Every handler that stores asks this itself, not only its form.
 bool MayChangeProject(const web::ParamList& list, std::string_view project);
 
 }  // namespace users

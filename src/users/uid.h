@@ -1,27 +1,56 @@
-// The identity token `Uid`: the login and the project where its password was found.
+// The identity token `Uid`: the login and the project where its password was found, sealed
+// with a keyed MAC so that only this installation can make one.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
+
+#include "web/params.h"
 
 namespace users {
 
 // Login and project together may hold at most this many characters, so that the token,
-// with its two '#' and the ten digits of the time, stays within 79 characters.
+// with its three '#', the ten digits of the time and the 16 of the MAC, stays within the
+// 99 characters the current identity keeps.
 inline constexpr size_t kUidNamesLimit = 67;
+inline constexpr size_t kUidMacDigits = 16;
 
-// The login with every byte increased by 2, '#', the project likewise, '#', and `now` in
-// decimal; empty when login and project are too long to be carried.
+// The login with every byte increased by 2, '#', the project likewise, '#', `now` in
+// decimal, '#' and the MAC of all that; empty when login and project are too long to be
+// carried or the installation's secret cannot be had.
 std::string MakeUidAt(std::string_view login, std::string_view project, long now);
 // The same at the current time.
 std::string MakeUid(std::string_view login, std::string_view project);
+
+// HMAC-SHA256 of `text` under the installation's secret, its first 16 hexadecimal digits;
+// empty when the secret cannot be read or made. The secret lives in "<CONFIGDIR>/uid.key",
+// made (mode 0600) on first use.
+std::string UidMac(std::string_view text);
+std::string SecretPath();
 
 struct UidNames {
   std::string login;
   std::string project;
 };
 
-// The login and project a token carries; both empty for a token beginning with a blank.
+// The login and project a token carries, without any check; both empty for a token
+// beginning with a blank.
 UidNames DecodeUid(std::string_view token);
+
+// The login and project of a token this installation made: its MAC verified (in constant
+// time) and its login not empty. Nothing for any other text.
+std::optional<UidNames> VerifyUid(std::string_view token);
+
+// The request's own `Uid`, verified: what a request that changes data must carry.
+std::optional<UidNames> ChangeIdentity(const web::ParamList& list);
+
+// Who the request is, for reading: its own `Uid` when it carries one, else, with security
+// on, the token of the "quorb" cookie; verified either way.
+std::optional<UidNames> ReadIdentity(const web::ParamList& list);
+
+// With security on, a request without `Uid` whose cookie holds a valid token is known by
+// that token: it becomes the current identity, so links and forms of the page carry it.
+void AdoptCookieIdentity(const web::ParamList& list);
 
 }  // namespace users

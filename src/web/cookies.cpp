@@ -25,6 +25,67 @@ std::string LoginUrl(const ParamList& /*list*/, int step) {
   return url;
 }
 
+namespace {
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// The value of `digits` hexadecimal digits at `text[at]`, or -1.
+long HexAt(std::string_view text, size_t at, size_t digits) {
+  if (at + digits > text.size()) return -1;
+  long value = 0;
+  for (size_t i = 0; i < digits; ++i) {
+    int d = HexValue(text[at + i]);
+    if (d < 0) return -1;
+    value = value * 16 + d;
+  }
+  return value;
+}
+
+// What the browser's unescape gives for an escaped value, bytes 0 to 255 only.
+std::string Unescape(std::string_view text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    long value = -1;
+    size_t length = 0;
+    if (text[i] == '%' && i + 1 < text.size() && text[i + 1] == 'u') {
+      value = HexAt(text, i + 2, 4);
+      length = 6;
+    } else if (text[i] == '%') {
+      value = HexAt(text, i + 1, 2);
+      length = 3;
+    }
+    if (value < 0) {
+      out += text[i];
+      continue;
+    }
+    if (value < 256) out += static_cast<char>(value);
+    i += length - 1;
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string CookieValue(std::string_view name) {
+  const char* header = std::getenv("HTTP_COOKIE");
+  std::string_view rest = header ? header : "";
+  while (!rest.empty()) {
+    size_t end = rest.find(';');
+    std::string_view pair = rest.substr(0, end);
+    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+    while (!pair.empty() && pair.front() == ' ') pair.remove_prefix(1);
+    size_t eq = pair.find('=');
+    if (eq != std::string_view::npos && pair.substr(0, eq) == name)
+      return Unescape(pair.substr(eq + 1));
+  }
+  return {};
+}
+
 void WriteCookieFunctions() {
   base::Write(nullptr,
               "<SCRIPT LANGUAGE=JavaScript>\n"
@@ -46,6 +107,7 @@ void WriteCookieFunctions() {
               "{ \n"
               "   var texte = nom + \"=\" + escape(valeur); \n"
               "   if (expire != null) texte += \"; expires=\" + new Date(expire).toGMTString(); \n"
+              "   texte += \"; SameSite=Lax\"; \n"
               "   document.cookie = texte; \n"
               "} \n"
               "</SCRIPT>\n");
@@ -70,7 +132,8 @@ void WriteCookieCheck(std::string_view title, const ParamList& list) {
   base::Write(nullptr, "} \n</SCRIPT>             \n\n");
   base::Page("<!title:%s>\n", base::EscapeHtml(title));
   base::Page("<!uid:%s>\n", base::EscapeHtml(uid));
-  SetCurrentUid(uid);
+  // A request without a `Uid` of its own keeps the identity its cookie gave it.
+  if ((uid.size() >= 2 && !IsAbsent(uid)) || GetCurrentUid().empty()) SetCurrentUid(uid);
 }
 
 }  // namespace web

@@ -18,6 +18,10 @@ std::string UidSuffix();
 // The address of the login page: "<SCRIPT_NAME>?", then "Login=<step>" when step > 0.
 std::string LoginUrl(const ParamList& list, int step);
 
+// The value of the cookie `name` in `HTTP_COOKIE`, as the page script's getCookie reads it:
+// unescaped ("%XX" and "%uXXXX" below 256); empty when absent.
+std::string CookieValue(std::string_view name);
+
 // The script holding getCookie and ecritCookie.
 void WriteCookieFunctions();
 

@@ -11,6 +11,7 @@
 #include "base/out.h"
 #include "base/request_state.h"
 #include "config/main_config.h"
+#include "web/diagnostics.h"
 
 namespace web {
 namespace {
@@ -85,7 +86,9 @@ struct QueryText {
   std::string text;
   std::string body;  // the POST body (a multipart body: its first chunk, see ReadBody)
   size_t first_line_end = 0;
-  size_t unread = 0;  // body bytes still on standard input
+  size_t unread = 0;       // body bytes still on standard input
+  bool body_read = false;  // a POST body was read (and is copied, even when empty)
+  std::string trace;       // the trace "quorb.tra", written once the request is decoded
 };
 
 QueryText ObtainQuery(const char* argument) {
@@ -94,16 +97,15 @@ QueryText ObtainQuery(const char* argument) {
   const char* qs_env = std::getenv("QUERY_STRING");
   std::string qs = qs_env ? qs_env : "";
 
-  if (argument) {
+  // Replay is for a developer's command line: a web server (which always sets
+  // GATEWAY_INTERFACE) never has an old request run again.
+  if (argument && !std::getenv("GATEWAY_INTERFACE")) {
     base::File old = base::OpenFile(trace_path, "rb");
     if (old && std::strcmp(argument, "TEST") == 0) qs = ReplayQuery(old.get());
   }
 
-  base::File trace = base::OpenFile(trace_path, "wb");
-  auto tr = [&](std::string_view text) {
-    if (trace) base::Write(trace.get(), text);
-  };
-  tr(base::Sprintf("#qs\"%s\"\n", qs));
+  auto tr = [&](std::string_view text) { q.trace += text; };
+  tr(base::Sprintf("#qs\"%s\"\n", MaskQuery(qs)));
   tr(base::Sprintf("#*qs:<%d>\n",
                    qs.empty() ? 0 : static_cast<int>(static_cast<signed char>(qs[0]))));
   if (argument) tr(base::Sprintf("#arg:<%s>\n", argument));
@@ -117,18 +119,16 @@ QueryText ObtainQuery(const char* argument) {
     tr(base::Sprintf("#post: %d\n#qs=\"", post ? 1 : 0));
     if (post) {
       q.body = ReadBody(q.unread);
-      // The diagnostic copy of the body; parsing works on this process's own bytes.
-      if (base::File copy = base::OpenFile(base::Sprintf("%s/quorb.in", TempDir()), "wb"))
-        base::Write(copy.get(), q.body);
+      q.body_read = true;
       size_t lf = q.body.find('\n');
       q.first_line_end = lf == std::string::npos ? q.body.size() : lf + 1;
       q.text = q.body.substr(0, q.first_line_end);
-      tr(q.text);
+      tr(MaskQuery(q.text));
     }
     tr("\";\n");
   }
   tr("#\n");
-  tr(q.text);
+  tr(MaskQuery(q.text));
   tr("\n");
   return q;
 }
@@ -363,6 +363,10 @@ ParamList ParseRequest(const char* argument) {
   ParamList list;
   std::string raw = q.text;
   bool multipart = IsMultipart(q);
+  // The diagnostic copy of the body; parsing works on this process's own bytes.
+  if (q.body_read)
+    WriteDiagnostic(base::Sprintf("%s/quorb.in", TempDir()),
+                    multipart ? MaskMultipartBody(q.body) : MaskQuery(q.body));
   if (multipart) {
     std::string_view body(q.body);
     // The uploaded file goes straight from standard input to its data file.
@@ -371,16 +375,13 @@ ParamList ParseRequest(const char* argument) {
         base::Sprintf("%s/tmp/data%d", config::GetDataDir(), static_cast<int>(getpid()))};
     MultipartResult m =
         ParseMultipart(q.text, body.substr(std::min(q.first_line_end, body.size())), &stream);
-    if (base::File trace = base::OpenFile(base::Sprintf("%s/quorb.tra", TempDir()), "ab"))
-      base::Write(trace.get(), m.trace);
+    q.trace += MaskMultipartTrace(m.trace);
     list = std::move(m.list);
     raw = std::move(m.rebuilt);
   }
-  if (base::File log =
-          base::OpenFile(base::Sprintf("%s/tmp/quorb.log", config::GetDataDir()), "wb")) {
-    base::Write(log.get(), raw);
-    base::Write(log.get(), "\n");
-  }
+  WriteDiagnostic(base::Sprintf("%s/quorb.tra", TempDir()), q.trace);
+  WriteDiagnostic(base::Sprintf("%s/tmp/quorb.log", config::GetDataDir()),
+                  (multipart ? RebuildMasked(list, kRebuiltLimit) : MaskQuery(raw)) + "\n");
   base::Cache<RequestCache>().raw_query = raw;
   if (!multipart) list = DecodeUrlEncoded(q.text);
   return list;

@@ -119,7 +119,8 @@ test('a member logs in and creates a sheet in another project', async () => {
     const cookie = await quorbCookie(context);
     assert.ok(cookie, 'the quorb cookie is set');
     const uid = decodeURIComponent(cookie.value);
-    assert.match(uid, /^mqnxct#FGOQ#\d+$/);  // kolvar and DEMO, each byte + 2, then the time
+    // kolvar and DEMO, each byte + 2, the time, and the MAC of all that.
+    assert.match(uid, /^mqnxct#FGOQ#\d+#[0-9a-f]{16}$/);
     assert.equal(await create.getAttribute('href'),
       `/cgi-bin/quorb.cgi?CMD=create&Uid=${encodeURIComponent(uid).replace(/%20/g, '+')}`);
     await assertImagesShow(page);

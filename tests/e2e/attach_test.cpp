@@ -12,7 +12,7 @@
 #include "base/encode.h"
 #include "harness.h"
 #include "store/store.h"
-#include "users/uid.h"
+#include "tokens.h"
 
 namespace {
 
@@ -140,7 +140,8 @@ TEST(Attach, RefusalsStoreNothing) {
     EXPECT_NE(r.out.find("<BR><BR>" + c.message), std::string::npos) << c.title << c.file;
   }
   // Missing title: 502.
-  EXPECT_NE(Attach(inst, "", "x", "y.txt").out.find("<BR><BR>A required field is missing"), std::string::npos);
+  EXPECT_NE(Attach(inst, "", "x", "y.txt").out.find("<BR><BR>A required field is missing"),
+            std::string::npos);
   // An upload cut short never reaches the folder.
   std::string body = e2e::MultipartBody({{"CMD", "Attach"},
                                          {"Num", "TsG.00001"},
@@ -182,12 +183,8 @@ TEST(Attach, WithSecurityOnlyMembersAttach) {
   e2e::WriteSampleProject(inst);
   inst.Post(kNewSheet);
   inst.WriteConfig(inst.DefaultConfig("SECURITY YES\n"));
-  std::string uid, stranger;
-  {
-    InProcess req(inst);
-    uid = users::MakeUid("kolvar", "TEST");
-    stranger = users::MakeUid("nobody", "TEST");
-  }
+  const std::string uid = e2e::TokenFor(inst, "kolvar", "TEST");
+  const std::string stranger = e2e::TokenFor(inst, "nobody", "TEST");
   auto refused = Attach(inst, "File_1", "x", "a.txt", stranger);
   EXPECT_NE(refused.out.find("You are not allowed to do this action"), std::string::npos);
   EXPECT_FALSE(inst.Exists("data/TRACE_TsG.00001/File_1_a.txt"));

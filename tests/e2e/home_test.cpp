@@ -3,6 +3,7 @@
 #include <string>
 
 #include "harness.h"
+#include "tokens.h"
 
 namespace {
 
@@ -41,6 +42,9 @@ std::string Menu(const std::string& suffix) {
          "<TD>&nbsp</TD>\n</TR>\n</TABLE>\n";
 }
 
+// What the background duties after the home page write.
+const std::string kDuties = "<! Upgrade >\n";
+
 const std::string kPlainHead =
     "Content-type: text/html; charset=ISO-8859-1\n\n<HTML>\n<HEAD>\n<TITLE>QUORB</TITLE>\n</HEAD>\n"
     "<BODY BACKGROUND=/quorb/images//fond.gif BGCOLOR=\"#FFFFFF\" TEXT=\"#000000\" >\n";
@@ -50,10 +54,11 @@ TEST(HomePage, SecurityOffShowsTheWholeMenuWithBareLinks) {
   inst.InstallLanguageFiles();
   auto r = inst.Get("");
   EXPECT_EQ(r.exit_code, 0);
-  EXPECT_EQ(r.out, kPlainHead + kTitleBlock + Menu("") + "\n\n\n");
+  EXPECT_EQ(r.out, kPlainHead + kTitleBlock + Menu("") + "\n\n\n" + kDuties);
 
   // A Uid alone also takes the home road; with security off it is not carried in links.
-  EXPECT_EQ(inst.Get("Uid=mqnxct%23VGUV%2312").out, kPlainHead + kTitleBlock + Menu("") + "\n\n\n");
+  EXPECT_EQ(inst.Get("Uid=mqnxct%23VGUV%2312").out,
+            kPlainHead + kTitleBlock + Menu("") + "\n\n\n" + kDuties);
 }
 
 TEST(HomePage, MissingLanguageFileLeavesLabelsEmptyAndWarns) {
@@ -75,29 +80,32 @@ TEST(HomePage, RightOneGuardsTheMenu) {
   inst.Write("config/TEST_users.cfg",
              "kolvar:kolvar@example.org:secret: :YES:YES:YES:YES:YES:YES\n"
              "tessin:tessin@example.org:pass: : :YES:YES:YES:YES:YES\n");
-  const std::string suffix = "&Uid=mqnxct%23VGUV%2312";
+  const std::string kolvar = e2e::EncodedToken(inst, "kolvar", "TEST");
+  const std::string suffix = "&Uid=" + kolvar;
 
-  auto granted = inst.Get("Uid=mqnxct%23VGUV%2312");
-  std::string body = kTitleBlock + "<!Access granted for kolvar in 1>\n" + Menu(suffix) + "\n\n\n";
+  auto granted = inst.Get("Uid=" + kolvar);
+  std::string body =
+      kTitleBlock + "<!Access granted for kolvar in 1>\n" + Menu(suffix) + "\n\n\n" + kDuties;
   ASSERT_GE(granted.out.size(), body.size());
   EXPECT_EQ(granted.out.substr(granted.out.size() - body.size()), body);
   EXPECT_NE(granted.out.find("onLoad=\"CookieCheck()\">\n"), std::string::npos);
 
   // tessin has a blank in field 5: no menu, the error box 514.
-  auto denied = inst.Get("Uid=vguukp%23VGUV%2312");
+  auto denied = inst.Get("Uid=" + e2e::EncodedToken(inst, "tessin", "TEST"));
   std::string refused = kTitleBlock + "<!Access denied for tessin in 1>\n" +
                         "<Table WIDTH=400><TR><TD>\n<FONT COLOR=RED><H1>Error</H1></font>\n"
                         "<P><HR><BR><BR>You are not allowed to use QUORB.\n</TD></TR></TABLE>" +
-                        "\n\n\n";
+                        "\n\n\n" + kDuties;
   ASSERT_GE(denied.out.size(), refused.size());
   EXPECT_EQ(denied.out.substr(denied.out.size() - refused.size()), refused);
 
-  // A Uid whose project has no users file: everything granted, nothing said.
-  auto unknown = inst.Get("Uid=mqnxct%23QVJGT%2312");
-  body = kTitleBlock + Menu("&Uid=mqnxct%23QVJGT%2312") + "\n\n\n";
-  ASSERT_GE(unknown.out.size(), body.size());
-  EXPECT_EQ(unknown.out.substr(unknown.out.size() - body.size()), body);
-  EXPECT_EQ(unknown.out.find("<!Access"), std::string::npos);
+  // A forged token, or one of an unlisted project: no menu, nothing said.
+  for (const std::string& uid :
+       {std::string("mqnxct%23VGUV%2312"), e2e::EncodedToken(inst, "kolvar", "OTHER")}) {
+    auto unknown = inst.Get("Uid=" + uid);
+    EXPECT_NE(unknown.out.find("You are not allowed to use QUORB."), std::string::npos);
+    EXPECT_EQ(unknown.out.find("<!Access"), std::string::npos);
+  }
 }
 
 TEST(HelpPage, TitleAndNotice) {

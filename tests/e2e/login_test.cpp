@@ -68,11 +68,11 @@ TEST(Login, GoodPasswordSetsTheCookieForEachPersist) {
     std::string expiry = persist == 0 ? "null" : "(\\d+)000";
     std::regex shape(
         "<FORM NAME=mainform METHOD=POST ACTION=/cgi-bin/quorb.cgi>\n"
-        "<INPUT TYPE=HIDDEN NAME=Uid VALUE=\"mqnxct#VGUV#(\\d+)\">\n"
+        "<INPUT TYPE=HIDDEN NAME=Uid VALUE=\"mqnxct#VGUV#(\\d+)#[0-9a-f]{16}\">\n"
         "(<INPUT TYPE=HIDDEN NAME=PERSIST VALUE=\"\\d\">\n)?"
         "<INPUT TYPE=HIDDEN NAME=CMD VALUE=\"search\">\n"
         "</FORM><SCRIPT LANGUAGE=JavaScript>            \n"
-        "  ecritCookie\\(\"quorb\", \"mqnxct#VGUV#(\\d+)\", " +
+        "  ecritCookie\\(\"quorb\", \"mqnxct#VGUV#(\\d+)#[0-9a-f]{16}\", " +
         expiry +
         "\\); \n"
         "  document.mainform.submit\\(\\);           \n"
@@ -126,7 +126,7 @@ TEST(Login, SecurityOffStillChecksButWritesNoCookieNorScripts) {
       "Login2</TITLE>\n</HEAD>\n"
       "<BODY BACKGROUND=/quorb/images//fond.gif BGCOLOR=\"#FFFFFF\" TEXT=\"#000000\" >\n"
       "<FORM NAME=mainform METHOD=POST ACTION=/cgi-bin/quorb.cgi>\n"
-      "<INPUT TYPE=HIDDEN NAME=Uid VALUE=\"mqnxct#VGUV#\\d+\">\n"
+      "<INPUT TYPE=HIDDEN NAME=Uid VALUE=\"mqnxct#VGUV#\\d+#[0-9a-f]{16}\">\n"
       "</FORM><SCRIPT LANGUAGE=JavaScript>            \n"
       "  document.mainform.submit\\(\\);           \n"
       "</SCRIPT>                               \nOK");

@@ -12,6 +12,7 @@
 #include "base/out.h"
 #include "harness.h"
 #include "store/store.h"
+#include "tokens.h"
 
 namespace {
 
@@ -245,9 +246,10 @@ TEST(SheetEdit, SecurityNeedsAMemberOfBothProjects) {
   Installation inst("SECURITY YES\n");
   e2e::WriteSampleProject(inst, "OTHER:O:kolvar:tessin\n");
   std::string name = MakeSheet(inst, 1);
-  const std::string kolvar = "&Uid=mqnxct%23VGUV%2312";
+  const std::string kolvar = "&Uid=" + e2e::EncodedToken(inst, "kolvar", "TEST");
   EXPECT_TRUE(Has(inst.Get("CMD=Edit&Num=" + name + "&Edit=0" + kolvar).out,
-                  "<INPUT TYPE=\"hidden\" NAME=Uid VALUE=\"mqnxct#VGUV#12\">\n"));
+                  "<INPUT TYPE=\"hidden\" NAME=Uid VALUE=\"" +
+                      e2e::TokenFor(inst, "kolvar", "TEST") + "\">\n"));
   std::string before = inst.Read("data/" + name);
   const std::string refused = "You are not allowed to do this action on this project.";
   EXPECT_TRUE(Has(inst.Post("CMD=Edit&Num=" + name + "&Edit=0&User=kolvar&title=x").out, refused));

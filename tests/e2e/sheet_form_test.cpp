@@ -5,6 +5,7 @@
 #include <string>
 
 #include "harness.h"
+#include "tokens.h"
 
 namespace {
 
@@ -97,7 +98,7 @@ TEST(CreateForm, CreationRightGuardsTheForm) {
   Installation inst("SECURITY YES\n");
   SetUpProject(inst);
   // tessin lacks right 2: the page head, then only the error box.
-  auto denied = inst.Get("CMD=create&Uid=vguukp%23VGUV%2312");
+  auto denied = inst.Get("CMD=create&Uid=" + e2e::EncodedToken(inst, "tessin", "TEST"));
   EXPECT_TRUE(denied.out.ends_with(
       "<!Access denied for tessin in 2>\n" + kErrorHead +
       "<P><HR><BR><BR>You are not allowed to create fact sheets in this project.\n"
@@ -106,10 +107,12 @@ TEST(CreateForm, CreationRightGuardsTheForm) {
   EXPECT_EQ(denied.out.find("<FORM"), std::string::npos);
 
   // kolvar has it; reloading for another project keeps the identity.
-  auto granted = inst.Get("CMD=create&Uid=mqnxct%23VGUV%2312");
+  const std::string kolvar = e2e::EncodedToken(inst, "kolvar", "TEST");
+  auto granted = inst.Get("CMD=create&Uid=" + kolvar);
   EXPECT_NE(granted.out.find("<!Access granted for kolvar in 2>\n"), std::string::npos);
   EXPECT_NE(granted.out.find("<OPTION VALUE=\"/cgi-bin/quorb.cgi?CMD=create&project=OTHER"
-                             "&Uid=mqnxct%23VGUV%2312\" > OTHER \n"),
+                             "&Uid=" +
+                             kolvar + "\" > OTHER \n"),
             std::string::npos)
       << granted.out;
   EXPECT_NE(granted.out.find("</TEXTAREA></TD></TR>\n</TABLE>\n</FORM>\n"), std::string::npos);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "harness.h"
+#include "tokens.h"
 #include "users/uid.h"
 
 namespace {
@@ -197,8 +198,8 @@ TEST(TestBookPages, NavigatorReadsBothPhaseFormsAndTheRememberedBook) {
 TEST(TestBookPages, WithSecurityOnlyMembersOfTheProjectChangeTheBook) {
   Installation inst("SECURITY YES\n");
   e2e::WriteSampleProject(inst);
-  const std::string member = "&Uid=" + users::MakeUid("tessin", "TEST");
-  const std::string stranger = "&Uid=" + users::MakeUid("nobody", "TEST");
+  const std::string member = "&Uid=" + e2e::EncodedToken(inst, "tessin", "TEST");
+  const std::string stranger = "&Uid=" + e2e::EncodedToken(inst, "nobody", "TEST");
   const Fields module = {{"book", "4"}, {"mod", "A"}, {"title", "T"}};
   EXPECT_NE(Post(inst, module).find("You are not allowed"), std::string::npos);
   EXPECT_NE(Post(inst, module, stranger).find("You are not allowed"), std::string::npos);

@@ -21,32 +21,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TEST(Uid, TokenShiftsLoginAndProjectAndDecodesBack) {
-  EXPECT_EQ(users::MakeUidAt("ab", "T", 1234), "cd#V#1234");
-  EXPECT_EQ(users::MakeUidAt("kolvar", "TEST", 1700000000), "mqnxct#VGUV#1700000000");
-  // 'Z' + 2 is a backslash; byte 0xFF wraps round to 0x01.
-  EXPECT_EQ(users::MakeUidAt("Zed\xff", "P", 5), "\\gf\x01#R#5");
-  users::UidNames names = users::DecodeUid(users::MakeUidAt("Zed\xff", "P", 5));
-  EXPECT_EQ(names.login, "Zed\xff");
-  EXPECT_EQ(names.project, "P");
-
-  names = users::DecodeUid("mqnxct#VGUV#12");
-  EXPECT_EQ(names.login, "kolvar");
-  EXPECT_EQ(names.project, "TEST");
-  names = users::DecodeUid("mqnxct");  // no '#': the whole token is the login
-  EXPECT_EQ(names.login, "kolvar");
-  EXPECT_EQ(names.project, "");
-  names = users::DecodeUid(" mqnxct#VGUV#12");
-  EXPECT_EQ(names.login, "");
-  EXPECT_EQ(names.project, "");
-}
-
-TEST(Uid, LoginAndProjectBeyond67CharactersCannotBeCarried) {
-  std::string login(60, 'a');
-  EXPECT_EQ(users::MakeUidAt(login, std::string(7, 'P'), 1700000000).size(), 79u);
-  EXPECT_EQ(users::MakeUidAt(login, std::string(8, 'P'), 1700000000), "");
-}
-
 TEST(Cookies, UrlEncodeKeepsLettersAndDigitsOnly) {
   EXPECT_EQ(base::UrlEncode("a b/c"), "a+b%2Fc");
   EXPECT_EQ(base::UrlEncode("mqnxct#VGUV#12"), "mqnxct%23VGUV%2312");
@@ -68,6 +42,7 @@ class UsersConfig : public ::testing::Test {
     root_ = mkdtemp(templ.data());
     fs::create_directories(root_ + "/config");
     Write("quorb.cfg", "CONFIGDIR " + root_ + "/config/\nLANGUAGE EN\n");
+    Write("project.cfg", "TEST:T:kolvar:tessin\n");
     old_pwd_ = getenv("PWD") ? getenv("PWD") : "";
     setenv("PWD", root_.c_str(), 1);
     unsetenv("REMOTE_USER");
@@ -112,6 +87,57 @@ class UsersConfig : public ::testing::Test {
   std::string root_;
   std::string old_pwd_;
 };
+
+// The token: shifted login and project, the time, and the MAC of all that.
+TEST_F(UsersConfig, TokenShiftsLoginAndProjectAndIsSealed) {
+  std::string token = users::MakeUidAt("ab", "T", 1234);
+  ASSERT_EQ(token.size(), 9u + 1 + users::kUidMacDigits);
+  EXPECT_EQ(token.substr(0, 10), "cd#V#1234#");
+  EXPECT_EQ(token.substr(10), users::UidMac("cd#V#1234"));
+  EXPECT_EQ(token.find_first_not_of("0123456789abcdef", 10), std::string::npos);
+  EXPECT_EQ(fs::status(users::SecretPath()).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+
+  // 'Z' + 2 is a backslash; byte 0xFF wraps round to 0x01.
+  token = users::MakeUidAt("Zed\xff", "P", 5);
+  EXPECT_EQ(token.substr(0, 8), "\\gf\x01#R#5");
+  auto names = users::VerifyUid(token);
+  ASSERT_TRUE(names);
+  EXPECT_EQ(names->login, "Zed\xff");
+  EXPECT_EQ(names->project, "P");
+  EXPECT_EQ(users::DecodeUid(" mqnxct#VGUV#12").login, "");
+  EXPECT_EQ(users::DecodeUid("mqnxct").login, "kolvar");  // no '#': the whole token is the login
+
+  // Login and project beyond 67 characters cannot be carried; the longest fits in 99.
+  std::string login(60, 'a');
+  EXPECT_EQ(users::MakeUidAt(login, std::string(7, 'P'), 1700000000).size(), 96u);
+  EXPECT_EQ(users::MakeUidAt(login, std::string(8, 'P'), 1700000000), "");
+}
+
+// Only a token this installation sealed names a login; any change to it, or a new secret,
+// makes it no login.
+TEST_F(UsersConfig, ForgedOrStaleTokensAreNoLogin) {
+  const std::string good = users::MakeUidAt("kolvar", "TEST", 1700000000);
+  ASSERT_TRUE(users::VerifyUid(good));
+  std::string other_project = good;
+  other_project.replace(0, 11, "mqnxct#QVJGT");  // kolvar#OTHER with TEST's MAC
+  std::string flipped = good;
+  flipped.back() = flipped.back() == '0' ? '1' : '0';
+  for (const std::string& token :
+       {std::string("mqnxct#VGUV#1700000000"), good.substr(0, good.size() - 1), flipped,
+        other_project, good + "0", std::string("#") + good.substr(good.rfind('#') + 1),
+        std::string(""), " " + good})
+    EXPECT_FALSE(users::VerifyUid(token)) << token;
+
+  Write("uid.key", std::string(64, '7') + "\n");
+  base::ResetRequestState();
+  EXPECT_FALSE(users::VerifyUid(good));
+  // A key file too short to be a key gives no token at all.
+  Write("uid.key", "short\n");
+  base::ResetRequestState();
+  EXPECT_EQ(users::MakeUidAt("kolvar", "TEST", 1), "");
+  EXPECT_FALSE(users::VerifyUid(good));
+}
 
 using Outcome = std::pair<bool, std::string>;
 
@@ -162,13 +188,54 @@ TEST_F(UsersConfig, EveryLineOfTheLoginIsChecked) {
 }
 
 TEST_F(UsersConfig, RightsWithoutUidOrUsersFileAreGrantedSilently) {
+  Write("TEST_users.cfg", "kolvar:k:p: : : : : : :\n");
+  const web::ParamList forged = {{"Uid", "mqnxct#VGUV#12"}};
+  const web::ParamList unlisted = {{"Uid", users::MakeUidAt("kolvar", "NONE", 1)}};
+  const web::ParamList outside = {{"Uid", users::MakeUidAt("kolvar", "../../etc/x", 1)}};
   ::testing::internal::CaptureStdout();
-  EXPECT_TRUE(users::CheckRight({}, 1));
-  EXPECT_TRUE(users::CheckRight({{"Uid", " "}}, 1));
-  EXPECT_TRUE(users::CheckRight({{"Uid", "x"}}, 1));
-  EXPECT_TRUE(users::CheckRight({{"Uid", users::MakeUidAt("kolvar", "NONE", 1)}}, 1));
+  for (const web::ParamList& list : {web::ParamList{}, web::ParamList{{"Uid", " "}},
+                                     web::ParamList{{"Uid", "x"}}, forged, unlisted, outside})
+    EXPECT_TRUE(users::CheckRight(list, 1));
+  // With security on, none of them is a login with rights.
+  Write("quorb.cfg", "CONFIGDIR " + root_ + "/config/\nLANGUAGE EN\nSECURITY YES\n");
+  base::ResetRequestState();
+  for (const web::ParamList& list : {web::ParamList{}, web::ParamList{{"Uid", " "}},
+                                     web::ParamList{{"Uid", "x"}}, forged, unlisted, outside})
+    EXPECT_FALSE(users::CheckRight(list, 1));
   std::fflush(stdout);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+}
+
+// With security on, rights are those of the project acted on, for members only; changing
+// data needs the request's own token.
+TEST_F(UsersConfig, SecurityOnChecksTheProjectActedOn) {
+  Write("quorb.cfg", "CONFIGDIR " + root_ + "/config/\nLANGUAGE EN\nSECURITY YES\n");
+  Write("project.cfg", "TEST:T:kolvar:tessin\nOTHER:O:kolvar\nTHIRD:3:x\n");
+  Write("TEST_users.cfg", "kolvar:k:p: :YES:YES\ntessin:t:p: :YES: \n");
+  Write("OTHER_users.cfg", "kolvar:k:p: :YES: \n");
+  Write("THIRD_users.cfg", "tessin:t:p: :YES:YES\n");
+  base::ResetRequestState();
+  web::ParamList kolvar = {{"Uid", users::MakeUidAt("kolvar", "TEST", 12)}};
+  ::testing::internal::CaptureStdout();
+  EXPECT_TRUE(users::CheckRight(kolvar, 2));
+  EXPECT_TRUE(users::CheckRight(kolvar, 2, "TEST"));
+  EXPECT_FALSE(users::CheckRight(kolvar, 2, "OTHER"));  // flag blank there
+  EXPECT_FALSE(users::CheckRight(kolvar, 1, "THIRD"));  // not a member
+  EXPECT_FALSE(users::CheckRight(kolvar, 1, "NONE"));   // not listed
+  EXPECT_TRUE(users::MayChangeProject(kolvar, "OTHER"));
+  EXPECT_FALSE(users::MayChangeProject(kolvar, "THIRD"));
+  EXPECT_FALSE(users::MayChangeProject(kolvar, "NONE"));
+  EXPECT_FALSE(users::MayChangeProject({{"Uid", "mqnxct#VGUV#12"}}, "TEST"));
+
+  // The cookie names the reader, never the writer.
+  setenv("HTTP_COOKIE", ("a=b; quorb=" + base::UrlEncode(kolvar[0].value, false)).c_str(), 1);
+  base::ResetRequestState();
+  EXPECT_TRUE(users::CheckRight({}, 1));
+  EXPECT_FALSE(users::MayChangeProject({}, "TEST"));
+  EXPECT_TRUE(users::MayChangeProject(kolvar, "TEST"));
+  unsetenv("HTTP_COOKIE");
+  std::fflush(stdout);
+  ::testing::internal::GetCapturedStdout();
 }
 
 TEST_F(UsersConfig, ExportSuppressesTheGrantedComment) {

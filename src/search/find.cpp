@@ -1,0 +1,352 @@
+#include "search/find.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <optional>
+
+#include "base/files.h"
+#include "base/request_state.h"
+#include "config/main_config.h"
+#include "search/access.h"
+#include "store/store.h"
+#include "users/login.h"
+
+namespace search {
+namespace {
+
+// Sheet files are searched in blocks of this size; the end of a block is kept so that a
+// match across two blocks is still seen.
+constexpr size_t kBlockSize = 64 * 1024;
+
+// The status boxes, in the order of the status codes.
+constexpr std::string_view kStatusBoxes[store::kStatusCount] = {"statN", "statS", "statA", "statO",
+                                                                "statC", "statV", "statD", "statB",
+                                                                "statR", "statP", "statT"};
+
+// A list criterion: the empty option of a list and a missing parameter choose nothing.
+bool IsChosen(std::string_view value) {
+  return !value.empty() && !web::IsAbsent(value);
+}
+
+bool Contains(std::string_view haystack, std::string_view needle) {
+  return needle.empty() ||
+         ::memmem(haystack.data(), haystack.size(), needle.data(), needle.size()) != nullptr;
+}
+
+// Reads one number of at most `width` characters (sign included) after optional white
+// space, as "%<width>d" does; false when there is none.
+bool ScanNumber(std::string_view text, size_t& pos, int width, int& value) {
+  while (pos < text.size() && (text[pos] == ' ' || (text[pos] >= '\t' && text[pos] <= '\r'))) ++pos;
+  size_t end = std::min(text.size(), pos + static_cast<size_t>(width));
+  size_t at = pos;
+  bool negative = false;
+  if (at < end && (text[at] == '-' || text[at] == '+')) negative = text[at++] == '-';
+  size_t digits = at;
+  int number = 0;
+  while (at < end && text[at] >= '0' && text[at] <= '9') number = number * 10 + (text[at++] - '0');
+  if (at == digits) return false;
+  value = negative ? -number : number;
+  pos = at;
+  return true;
+}
+
+// A text criterion on a field of the sheet: equal, byte for byte.
+struct FieldCriterion {
+  std::string store::FactSheet::*field;
+  std::string value;
+};
+
+// Everything a criteria search asks, read once from the request.
+struct Criteria {
+  int window = 0;  // 1 created, 2 corrDate, 3 verDate
+  long from = 0, to = 0;
+  std::vector<FieldCriterion> fields;  // in the order they are tested
+  bool every_resp = false;
+  std::string resp;
+  std::optional<int> sev, phase, impact, type;  // the code asked; none for any
+  std::string intitle;
+  bool intitle_given = false;
+  unsigned status_mask = 0;
+  int ad_type = 0;
+  std::string intext;
+  // Texts every kept line holds: a line without one of them is passed over unparsed.
+  std::vector<std::string> needles;
+};
+
+Criteria ReadCriteria(const web::ParamList& params) {
+  Criteria c;
+  c.window = web::GetParamInt(params, "ival");
+  if (c.window < 1 || c.window > 3) c.window = 0;
+  if (c.window) {
+    c.from = ParseSearchDate(web::GetParam(params, "between"));
+    c.to = ParseSearchDate(web::GetParam(params, "and"));
+  }
+  auto field = [&](std::string_view name, std::string store::FactSheet::*member) {
+    const std::string& value = web::GetParam(params, name);
+    if (IsChosen(value)) c.fields.push_back({member, value});
+  };
+  auto code = [&](std::string_view name, char zero) {
+    const std::string& value = web::GetParam(params, name);
+    return IsChosen(value) ? std::optional<int>(static_cast<unsigned char>(value.front()) - zero)
+                           : std::nullopt;
+  };
+  using S = store::FactSheet;
+  field("submitter", &S::submitter);
+  c.sev = code("sev", '0');
+  field("project", &S::project);
+  field("group", &S::group);
+  c.phase = code("phase", 'a');
+  field("prog", &S::prog);
+  field("version", &S::version);
+  field("exp", &S::exp);
+  // resp applies even when missing: a request that names no responsible finds nothing.
+  c.resp = web::GetParam(params, "resp");
+  c.every_resp = c.resp == "all";
+  field("corrVers", &S::corrVers);
+  field("verifier", &S::verifier);
+  field("verVers", &S::verVers);
+  c.impact = code("impact", 'a');
+  c.type = code("type", '0');
+  std::string_view intitle = TypedValue(params, "intitle");
+  c.intitle_given = !intitle.empty();
+  c.intitle = intitle;
+  for (int k = 0; k < store::kStatusCount; ++k)
+    if (web::GetParam(params, kStatusBoxes[k]).starts_with('X')) c.status_mask |= 1u << k;
+  c.ad_type = web::GetParamInt(params, "adType");
+  c.intext = TypedValue(params, "intext");
+
+  for (const FieldCriterion& f : c.fields) c.needles.push_back(f.value);
+  if (!c.every_resp && !c.resp.empty()) c.needles.push_back(c.resp);
+  if (!c.intitle.empty()) c.needles.push_back(c.intitle);
+  return c;
+}
+
+int DateOf(const store::FactSheet& s, int window) {
+  return window == 1 ? s.created : window == 2 ? s.corrDate : s.verDate;
+}
+
+// Every criterion but the full text, in the order of the search form's reading.
+bool MeetsCriteria(const store::FactSheet& s, const Criteria& c) {
+  if (c.window) {
+    long date = DateOf(s, c.window);
+    if (date < c.from || date > c.to) return false;
+  }
+  for (const FieldCriterion& f : c.fields)
+    if (s.*f.field != f.value) return false;
+  if (!c.every_resp && s.resp != c.resp) return false;
+  if (c.sev && s.sev != *c.sev) return false;
+  if (c.phase && s.phase != *c.phase) return false;
+  if (c.impact && s.impact != *c.impact) return false;
+  if (c.type && s.type != *c.type) return false;
+  if (c.intitle_given && !Contains(s.title, c.intitle)) return false;
+  if (s.status < 0 || s.status >= store::kStatusCount || !(c.status_mask >> s.status & 1u))
+    return false;
+  if (c.ad_type == 1 && s.mdapda.empty()) return false;
+  if (c.ad_type == 2 && !s.mdapda.empty()) return false;
+  return true;
+}
+
+const std::string& ShownVersion(const store::FactSheet& s, char choice) {
+  static const std::string kNone;
+  switch (choice) {
+    case '1':
+      return s.version;
+    case '2':
+      return s.exp;
+    case '3':
+      return s.corrVers;
+    case '4':
+      return s.verVers;
+    default:
+      return kNone;
+  }
+}
+
+// The reusable block of the full-text search, kept for the request.
+struct TextScratch {
+  std::string block;
+};
+
+int CompareText(const std::string& a, const std::string& b) {
+  int r = a.compare(b);
+  return r < 0 ? -1 : r > 0;
+}
+
+int CompareInt(int a, int b) {
+  return a < b ? -1 : a > b;
+}
+
+}  // namespace
+
+bool IsGiven(std::string_view value) {
+  return IsChosen(value);
+}
+
+std::string_view TypedValue(const web::ParamList& params, std::string_view name) {
+  for (const web::Param& p : params)
+    if (p.name == name) return p.value;
+  return {};
+}
+
+long ParseSearchDate(std::string_view text) {
+  if (text.size() < 17) return 0;
+  int values[6] = {0, 0, 0, 0, 0, 0};
+  constexpr int kWidths[6] = {2, 2, 4, 2, 2, 2};
+  constexpr char kAfter[6] = {'/', '/', ':', '.', '.', '\0'};
+  size_t pos = 0;
+  for (int i = 0; i < 6; ++i) {
+    if (!ScanNumber(text, pos, kWidths[i], values[i])) break;
+    if (kAfter[i] == '\0') break;
+    if (pos >= text.size() || text[pos] != kAfter[i]) break;
+    ++pos;
+  }
+  std::tm tm{};
+  tm.tm_mday = values[0];
+  tm.tm_mon = values[1] - 1;
+  tm.tm_year = values[2] - 1900;
+  tm.tm_hour = values[3];
+  tm.tm_min = values[4];
+  tm.tm_sec = values[5];
+  tm.tm_isdst = -1;
+  return static_cast<long>(std::mktime(&tm));
+}
+
+bool SheetContains(std::string_view name, std::string_view text) {
+  if (!store::IsSheetName(name) || text.find('\n') != std::string_view::npos) return false;
+  if (text.empty()) return true;
+  std::string path = base::JoinPath(config::GetDataDir(), name);
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  std::string& block = base::Cache<TextScratch>().block;
+  size_t keep = text.size() - 1;  // the bytes of a match that may start before a block's end
+  block.resize(std::max(kBlockSize, 2 * text.size()));
+  size_t held = 0;
+  bool found = false;
+  while (!found) {
+    ssize_t n = ::read(fd, block.data() + held, block.size() - held);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    held += static_cast<size_t>(n);
+    found = Contains(std::string_view(block.data(), held), text);
+    if (held > keep) {
+      std::memmove(block.data(), block.data() + held - keep, keep);
+      held = keep;
+    }
+  }
+  ::close(fd);
+  return found;
+}
+
+FoundList FindSheets(const web::ParamList& params) {
+  const bool exporting = web::GetParam(params, "excel").starts_with('X');
+  // A data file has no place for the login script.
+  if (!exporting) users::RequireLogin(params);
+  FoundList hits;
+  store::BufFile index;
+  if (!index.Open(base::JoinPath(config::GetDataDir(), store::kIndexName), 'r',
+                  store::kIndexBufferSize))
+    return hits;
+
+  // Quick access: a sheet is kept when its name occurs in the text asked.
+  std::string quick;
+  bool by_name = true;
+  if (IsGiven(web::GetParam(params, "find")))
+    quick = web::GetParam(params, "find");
+  else if (IsGiven(web::GetParam(params, "Num")))
+    quick = web::GetParam(params, "Num");
+  else if (IsGiven(web::GetParam(params, "Numero")))
+    quick = web::GetParam(params, "Numero");
+  else
+    by_name = false;
+
+  Criteria criteria;
+  if (!by_name) criteria = ReadCriteria(params);
+  const std::string& version_choice = web::GetParam(params, "aff_versSel");
+  const char choice = version_choice.empty() ? '\0' : version_choice.front();
+  SheetAccess access(params, exporting);
+
+  store::FactSheet sheet;
+  std::string_view line;
+  while (index.ReadLineView(line, /*keep_unfinished=*/true)) {
+    if (line.empty()) continue;
+    if (!by_name) {
+      bool possible = true;
+      for (const std::string& needle : criteria.needles) {
+        if (!Contains(line, needle)) {
+          possible = false;
+          break;
+        }
+      }
+      if (!possible) continue;
+    }
+    store::ParseHeader(line, sheet);
+    std::string name;
+    if (by_name) {
+      name = store::GetSheetName(sheet);
+      if (quick.find(name) == std::string::npos) continue;
+    } else {
+      if (!MeetsCriteria(sheet, criteria)) continue;
+      name = store::GetSheetName(sheet);
+      if (!criteria.intext.empty() && !SheetContains(name, criteria.intext)) continue;
+    }
+    if (!access.MaySee(sheet)) continue;
+    hits.push_back({std::move(name), sheet.sev, sheet.status, sheet.impact, sheet.mdapda,
+                    ShownVersion(sheet, choice), sheet.resp, sheet.title});
+  }
+  index.Close();
+  std::reverse(hits.begin(), hits.end());  // the most recently written sheet first
+  return hits;
+}
+
+int CompareByName(const FoundSheet& a, const FoundSheet& b) {
+  return CompareText(a.name, b.name);
+}
+
+int CompareByStatus(const FoundSheet& a, const FoundSheet& b) {
+  if (int r = CompareInt(a.status, b.status)) return r;
+  if (int r = CompareInt(a.sev, b.sev)) return r;
+  return CompareByName(a, b);
+}
+
+int CompareByResp(const FoundSheet& a, const FoundSheet& b) {
+  if (int r = CompareText(a.resp, b.resp)) return r;
+  return CompareByName(a, b);
+}
+
+int CompareByImpact(const FoundSheet& a, const FoundSheet& b) {
+  if (int r = CompareInt(a.impact, b.impact)) return r;
+  if (int r = CompareInt(a.sev, b.sev)) return r;
+  return CompareByName(a, b);
+}
+
+int CompareByTitle(const FoundSheet& a, const FoundSheet& b) {
+  return CompareText(a.title, b.title);
+}
+
+Compare CompareFor(std::string_view sort) {
+  switch (sort.empty() ? '\0' : sort.front()) {
+    case '0':
+      return CompareByStatus;
+    case '2':
+      return CompareByResp;
+    case '3':
+      return CompareByImpact;
+    case '4':
+      return CompareByTitle;
+    default:
+      return CompareByName;
+  }
+}
+
+void SortFound(FoundList& hits, Compare compare) {
+  std::stable_sort(hits.begin(), hits.end(), [compare](const FoundSheet& a, const FoundSheet& b) {
+    return compare(a, b) < 0;
+  });
+}
+
+}  // namespace search

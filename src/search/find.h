@@ -1,0 +1,62 @@
+// The search over the index: the criteria of a find request, the hits it keeps, their order.
+//
+// The index is streamed once; a sheet file is opened only for the full-text criterion, and
+// only for a sheet that every other criterion and the rights have kept.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "web/params.h"
+
+namespace search {
+
+// One hit: what the result list, the printed index and the sort need of a sheet.
+struct FoundSheet {
+  std::string name;
+  int sev = 0;
+  int status = 0;
+  int impact = 0;
+  std::string mdapda;
+  std::string shownVersion;  // the version aff_versSel chooses; empty for none
+  std::string resp;
+  std::string title;
+};
+using FoundList = std::vector<FoundSheet>;
+
+// A value the request carries with something in it: not missing, not beginning with a blank.
+bool IsGiven(std::string_view value);
+
+// The value of `name` as the request carries it; empty when it does not. For the typed
+// texts (intext, intitle), where a leading blank is part of what the user looks for.
+std::string_view TypedValue(const web::ParamList& params, std::string_view name);
+
+// A time from "day/month/year:hour.minute.second" in local time, read with
+// "%2d/%2d/%4d:%2d.%2d.%2d" (fields not read count as 0); 0 for a text under 17 characters.
+long ParseSearchDate(std::string_view text);
+
+// True when the sheet file `name` of the data directory holds `text` on one of its lines.
+// Every line is searched, whatever its length; a name that is no sheet name, a missing
+// file and a text with a line feed hold nothing.
+bool SheetContains(std::string_view name, std::string_view text);
+
+// The sheets of the index that meet the request: by name (find, Num, Numero) or by every
+// criterion, within the user's rights when security is on; newest index line first.
+FoundList FindSheets(const web::ParamList& params);
+
+// Comparisons of two hits: negative, zero or positive. Texts compare by byte values.
+using Compare = int (*)(const FoundSheet&, const FoundSheet&);
+int CompareByStatus(const FoundSheet& a, const FoundSheet& b);  // status, severity, name
+int CompareByName(const FoundSheet& a, const FoundSheet& b);
+int CompareByResp(const FoundSheet& a, const FoundSheet& b);    // resp, name
+int CompareByImpact(const FoundSheet& a, const FoundSheet& b);  // impact, severity, name
+int CompareByTitle(const FoundSheet& a, const FoundSheet& b);
+// The comparison the first character of `sort` names: "0" status, "2" resp, "3" impact,
+// "4" title, anything else the name.
+Compare CompareFor(std::string_view sort);
+
+// Sorts in place; hits that compare equal keep their order.
+void SortFound(FoundList& hits, Compare compare);
+
+}  // namespace search

@@ -1,0 +1,201 @@
+#include "search/results.h"
+
+#include <algorithm>
+#include <optional>
+
+#include "base/encode.h"
+#include "base/out.h"
+#include "config/labels.h"
+#include "config/language.h"
+#include "config/main_config.h"
+#include "sheets/display.h"
+#include "sheets/print.h"
+#include "store/store.h"
+#include "web/cookies.h"
+#include "web/page.h"
+#include "web/request.h"
+#include "web/response.h"
+
+namespace search {
+namespace {
+
+using config::Msg;
+
+// The statuses of the summary, in the order of their codes.
+constexpr std::string_view kStatusBoxes[store::kStatusCount] = {"statN", "statS", "statA", "statO",
+                                                                "statC", "statV", "statD", "statB",
+                                                                "statR", "statP", "statT"};
+
+constexpr std::string_view kHexDigits = "0123456789ABCDEF";
+
+// The request's query for an unquoted link attribute: already url-encoded by the browser,
+// it passes as it is, but a byte that could end the attribute or open markup is encoded.
+std::string QueryForLink(std::string_view query) {
+  std::string out;
+  out.reserve(query.size());
+  for (unsigned char c : query) {
+    bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                 std::string_view("%&=+._-~*").find(static_cast<char>(c)) != std::string_view::npos;
+    if (plain) {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += kHexDigits[c >> 4];
+      out += kHexDigits[c & 15];
+    }
+  }
+  return out;
+}
+
+// The title of the result page over its home link.
+void WriteResultHead() {
+  base::Write(nullptr, "<Table Width=100% Cellpadding=0 Cellspacing=0 border=0>\n");
+  base::Page("<TR><TD ALIGN=LEFT><BIG>%s</BIG>\n", Msg(2113));
+  base::Write(nullptr, "</TD>\n<TD ALIGN=RIGHT Valign=TOP>\n");
+  base::Page("<A HREF=\"?%s\">", base::EscapeHtml(web::UidSuffix()));
+  base::Page("<IMG SRC=\"%s/home.gif\" BORDER=0 VALIGN=CENTER></A>\n", config::GetImageDir());
+  base::Write(nullptr, "</TD></TR></Table>\n<HR>\n");
+}
+
+size_t Longest(const FoundList& hits, std::string FoundSheet::*field) {
+  size_t n = 0;
+  for (const FoundSheet& hit : hits) n = std::max(n, (hit.*field).size());
+  return n;
+}
+
+}  // namespace
+
+void RunFind(const web::ParamList& params) {
+  const bool exporting = web::GetParam(params, "excel").starts_with('X');
+  if (exporting) {
+    web::ResponseHeader header;
+    header.type = "application/octet-stream";
+    header.disposition = "attachment; filename=" + web::QuotedFileName("bugs.dat");
+    web::WriteResponseHeader(header);
+  } else {
+    web::WritePageHead(nullptr, "QUORB", "", params);
+    WriteResultHead();
+    // The summary is markup: it goes on the page, never into the data file.
+    if (IsGiven(web::GetParam(params, "aff_crit"))) WriteCriteria(params);
+  }
+  FoundList hits = FindSheets(params);
+  SortFound(hits, CompareFor(web::GetParam(params, "sort")));
+  if (exporting) {
+    ExportSheets(hits);
+  } else if (web::GetParam(params, "Print").starts_with('y')) {
+    PrintIndex(hits, params);
+  } else {
+    WriteResultList(hits, params);
+    WriteFullSheets(hits);
+  }
+}
+
+void WriteCriteria(const web::ParamList& params) {
+  base::Page("<H2>%s</H2>", Msg(2102));
+  struct Labelled {
+    std::string_view name;
+    int label;
+  };
+  static constexpr Labelled kCriteria[] = {
+      {"project", 100},  {"group", 101},    {"submitter", 113}, {"sev", 109},  {"phase", 102},
+      {"prog", 108},     {"version", 2103}, {"exp", 111},       {"resp", 117}, {"corrVers", 2104},
+      {"verifier", 118}, {"verVers", 2105}, {"impact", 104},    {"type", 112}, {"adType", 115}};
+  for (const Labelled& c : kCriteria) {
+    const std::string& value = web::GetParam(params, c.name);
+    if (!IsGiven(value) || (c.name == "resp" && value == "all")) continue;
+    base::Page("%s = %s<br>\n", Msg(c.label), base::EscapeHtml(value));
+  }
+  for (auto [name, label] : {Labelled{"intext", 2009}, Labelled{"intitle", 2010}}) {
+    std::string_view value = TypedValue(params, name);
+    if (!value.empty()) base::Page("%s : '%s'<br>\n", Msg(label), base::EscapeHtml(value));
+  }
+  int window = web::GetParamInt(params, "ival");
+  if (window >= 1 && window <= 3)
+    base::Page("%s %s %s %s <BR>\n", Msg(2106 + window),
+               base::EscapeHtml(web::GetParam(params, "between")), Msg(2110),
+               base::EscapeHtml(web::GetParam(params, "and")));
+  std::string statuses = "Status = ";
+  for (int k = 0; k < store::kStatusCount; ++k)
+    if (web::GetParam(params, kStatusBoxes[k]).starts_with('X'))
+      statuses += config::GetStatusLabel(k);
+  statuses += "\n<BR>\n<HR>";
+  base::Write(nullptr, statuses);
+}
+
+void WriteResultList(const FoundList& hits, const web::ParamList& params) {
+  const bool show_mdapda = IsGiven(web::GetParam(params, "aff_mdapda"));
+  const bool show_version = IsGiven(web::GetParam(params, "aff_vers"));
+  base::Write(nullptr, "<TABLE CELLSPACING=0 BORDER=0 CELLPADDING=0 WIDTH=100%>\n<TR><TD>\n<H2>");
+  base::Page(Msg(2111), std::to_string(hits.size()));
+  base::Write(nullptr, "</H2>\n</TD><TD ALIGN=RIGHT WIDTH=35>\n");
+  base::Page("<A HREF=%s?%s=yes&%s>\n", base::EscapeHtml(web::ScriptName()), "Print",
+             QueryForLink(web::GetRawQuery()));
+  base::Page("<IMG SRC=%s/print.gif BORDER=0 VALIGN=CENTER></A>", config::GetImageDir());
+  base::Write(nullptr, "</TD></TR></TABLE>\n");
+
+  base::Write(nullptr, "<TABLE CELLSPACING=0 BORDER=0 CELLPADDING=0>\n");
+  std::string row;
+  for (size_t i = 0; i < hits.size(); ++i) {
+    const FoundSheet& hit = hits[i];
+    row = base::Sprintf("<TR><TD WIDTH=10%%><A HREF=#%05d>%s</A> </TD>", static_cast<int>(i),
+                        base::EscapeHtml(hit.name));
+    row += base::Sprintf("<TD WIDTH=5%% ALIGN=CENTER>%d</TD>\n", hit.sev);
+    row += base::Sprintf("<TD WIDTH=5%% ALIGN=CENTER>%s</TD>\n", config::GetStatusCode(hit.status));
+    if (show_mdapda) row += base::Sprintf("<TD WIDTH=10%%> %s </TD>", base::EscapeHtml(hit.mdapda));
+    if (show_version)
+      row += base::Sprintf("<TD WIDTH=10%%> %s </TD>", base::EscapeHtml(hit.shownVersion));
+    row += base::Sprintf("<TD WIDTH=10%%> %s </TD>\n", base::EscapeHtml(hit.resp));
+    row += base::Sprintf("<TD WIDTH=70%%> %s</TD></TR>\n", base::EscapeHtml(hit.title));
+    base::Write(nullptr, row);
+  }
+  base::Write(nullptr, "</TABLE>\n<HR>\n");
+}
+
+void WriteFullSheets(const FoundList& hits) {
+  base::Page("<H2>%s </H2>\n", Msg(2112));
+  const std::string qs = sheets::EncodeQS(web::GetRawQuery());
+  for (const FoundSheet& hit : hits) {
+    std::optional<store::FactSheet> sheet = store::ReadSheet(hit.name);
+    // Every hit gets its bar, and so its numbered anchor, even when its file has gone:
+    // the links of the list count one anchor per hit.
+    sheets::WriteActionBar(nullptr, hit.name, qs);
+    if (sheet)
+      sheets::WriteSheetBody(*sheet, nullptr);
+    else
+      base::Page("<FONT COLOR=RED>%s %s <BR></FONT>\n", Msg(504), base::EscapeHtml(hit.name));
+  }
+  base::Write(nullptr, "</BODY>\n");
+}
+
+void WritePadded(std::string& out, size_t width, std::string_view text) {
+  out += text;
+  if (text.size() < width) out.append(width - text.size(), ' ');
+}
+
+std::string FormatPrintIndex(const FoundList& hits, bool show_mdapda, bool show_version) {
+  const size_t name_width = Longest(hits, &FoundSheet::name) + 2;
+  const size_t mdapda_width = Longest(hits, &FoundSheet::mdapda) + 2;
+  const size_t version_width = Longest(hits, &FoundSheet::shownVersion) + 2;
+  const size_t resp_width = Longest(hits, &FoundSheet::resp) + 2;
+  std::string out = base::Sprintf("Index of the %d reports \n\n", static_cast<int>(hits.size()));
+  for (const FoundSheet& hit : hits) {
+    WritePadded(out, name_width, hit.name);
+    WritePadded(out, 3, std::to_string(hit.sev));
+    WritePadded(out, 3, config::GetStatusCode(hit.status));
+    if (show_mdapda) WritePadded(out, mdapda_width, hit.mdapda);
+    if (show_version) WritePadded(out, version_width, hit.shownVersion);
+    WritePadded(out, resp_width, hit.resp);
+    out += hit.title;
+    out += '\n';
+  }
+  return out;
+}
+
+void PrintIndex(const FoundList& hits, const web::ParamList& params) {
+  base::Write(nullptr, "<PRE>\n");
+  // The print file is named by the system and handed to the command as one argument.
+  sheets::PrintText(FormatPrintIndex(hits, IsGiven(web::GetParam(params, "aff_mdapda")),
+                                     IsGiven(web::GetParam(params, "aff_vers"))));
+}
+
+}  // namespace search

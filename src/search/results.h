@@ -1,0 +1,45 @@
+// The answers of a find request: the result page (a compact list, then every sheet in
+// full), the printed index, and the export file "bugs.dat".
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "search/find.h"
+#include "store/sheet.h"
+#include "web/params.h"
+
+namespace search {
+
+// CMD=find, and a request carrying find, Numero, or Num without CMD: the head, the criteria
+// summary when asked, the search, the sort and the output the request chooses.
+void RunFind(const web::ParamList& params);
+
+// The criteria summary: each criterion given, the date window, the ticked statuses.
+void WriteCriteria(const web::ParamList& params);
+
+// The compact list: the count with the print link, then one row per hit, each linking to
+// the anchor of its sheet in the full listing.
+void WriteResultList(const FoundList& hits, const web::ParamList& params);
+
+// Every hit in full, its action bar carrying the search's query.
+void WriteFullSheets(const FoundList& hits);
+
+// The printed index: the table on the page, and handed to the print command.
+void PrintIndex(const FoundList& hits, const web::ParamList& params);
+// Its text: the count, then per hit the name, severity, status code, change request and
+// version when shown, responsible, each padded to its column, and the title.
+std::string FormatPrintIndex(const FoundList& hits, bool show_mdapda, bool show_version);
+// Appends `text`, then blanks up to `width` characters.
+void WritePadded(std::string& out, size_t width, std::string_view text);
+
+// The export rows: the header of column names, then one row per hit whose file is there.
+void ExportSheets(const FoundList& hits);
+// The 27 header fields of a sheet in readable form, each followed by a tab but the last,
+// which ends the row with a line feed. A field cannot break its row (see ExportField).
+std::string FormatExportLine(const store::FactSheet& sheet);
+// A value as one field of the tab-separated file: a tab, carriage return or line feed is a
+// blank, and a value that begins with a quote is quoted as spreadsheet readers expect.
+std::string ExportField(std::string_view value);
+
+}  // namespace search

@@ -1,0 +1,213 @@
+#include <cerrno>
+#include <cstdio>
+
+#include "base/encode.h"
+#include "base/files.h"
+#include "base/out.h"
+#include "config/language.h"
+#include "config/main_config.h"
+#include "config/projects.h"
+#include "setup/setup_parts.h"
+#include "users/rights.h"
+#include "users/uid.h"
+#include "web/cookies.h"
+#include "web/identity.h"
+#include "web/page.h"
+
+namespace setup {
+namespace {
+
+struct KindNames {
+  std::string_view name;
+  std::string_view menu;
+};
+
+constexpr KindNames kKinds[kKindCount] = {
+    {"quorb", "Quorb"},        {"project", "Project"}, {"subproject", "SubProject"},
+    {"program", "Program"},    {"phase", "Phase"},     {"version", "Version"},
+    {"deadline", "Deadline"},  {"impacts", "Impacts"}, {"users", "Users"},
+    {"sendmail", "Send Mail"},
+};
+
+bool HasCurrentUid() {
+  const std::string& uid = web::GetCurrentUid();
+  return !uid.empty() && uid.front() != ' ';
+}
+
+}  // namespace
+
+std::string_view KindName(int kind) {
+  return kind >= 1 && kind <= kKindCount ? kKinds[kind - 1].name : std::string_view();
+}
+
+std::string_view KindMenuName(int kind) {
+  return kind >= 1 && kind <= kKindCount ? kKinds[kind - 1].menu : std::string_view();
+}
+
+bool IsPerProject(int kind) {
+  return kind == kSubproject || kind == kProgram || kind == kVersion || kind == kDeadline ||
+         kind == kUsers;
+}
+
+bool IsSafeProjectName(std::string_view name) {
+  if (name.empty() || name.find("..") != std::string_view::npos) return false;
+  for (char c : name) {
+    auto u = static_cast<unsigned char>(c);
+    if (c == '/' || c == '\\' || c == ':' || c == ' ' || u < 0x20 || u == 0x7f) return false;
+  }
+  return true;
+}
+
+std::optional<std::string> SaveTarget(int kind, std::string_view project) {
+  const std::string& dir = config::GetConfigDir();
+  bool given = !project.empty() && !web::IsAbsent(project);
+  if (!given || !IsPerProject(kind)) return base::Sprintf("%s/%s.cfg", dir, KindName(kind));
+  if (!IsSafeProjectName(project)) return std::nullopt;
+  for (const std::string& listed : config::ListProjects(""))
+    if (listed == project) return config::GetProjectFilePath(project, KindName(kind));
+  return std::nullopt;
+}
+
+std::string BaseConfigDir() {
+  std::string path = config::GetConfigPath();
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+void WriteRefusedProject(std::string_view project) {
+  web::ErrorBoxArg(IsSafeProjectName(project) ? 2720 : 2719, project);
+}
+
+bool MaySave(const web::ParamList& list) {
+  if (!config::IsSecurityOn()) return true;
+  const std::string& token = web::GetParam(list, "Uid");
+  if (token.size() < 2 || web::IsAbsent(token)) return false;
+  users::UidNames names = users::DecodeUid(token);
+  return users::MayChangeProject(list, names.project) && users::CanSetup(list);
+}
+
+bool ReplaceConfigFile(const std::string& path, std::string_view content, int& error) {
+  std::string temp = base::TempNameFor(path);
+  error = 0;
+  {
+    base::File f = base::OpenFile(temp, "wb");
+    if (!f) {
+      error = errno;
+      return false;
+    }
+    bool ok = std::fwrite(content.data(), 1, content.size(), f.get()) == content.size();
+    if (!ok || std::fflush(f.get()) != 0) {
+      error = errno;
+      f.reset();
+      std::remove(temp.c_str());
+      return false;
+    }
+    if (std::fclose(f.release()) != 0) {
+      error = errno;
+      std::remove(temp.c_str());
+      return false;
+    }
+  }
+  if (std::rename(temp.c_str(), path.c_str()) != 0) {
+    error = errno;
+    std::remove(temp.c_str());
+    return false;
+  }
+  config::ForgetProjectFiles();
+  return true;
+}
+
+void WriteSaveFailure(int error) {
+  base::Page("<P><H1><Font size=7>%s %d</font></H1>\n<P>", config::Msg(500), error);
+}
+
+void HandOffProjectFile(const std::string& path) {
+  // The synchronisation sender takes the file here (with kind code 2) once it is built.
+  (void)path;
+}
+
+void WriteFormFields(int kind, int wizard_step) {
+  base::Write(nullptr, "<INPUT TYPE=hidden NAME=CMD VALUE=setup>\n");
+  if (wizard_step > 0) {
+    base::Page("<INPUT TYPE=hidden NAME=Wizzard VALUE=%d>\n", wizard_step);
+    base::Page("<INPUT TYPE=hidden NAME=Edit VALUE=%d>\n", static_cast<int>(kWizard));
+  } else {
+    base::Page("<INPUT TYPE=hidden NAME=Edit VALUE=%d>\n", kind);
+  }
+  if (HasCurrentUid())
+    base::Page("<INPUT TYPE=hidden NAME=Uid VALUE=\"%s\">\n",
+               base::EscapeHtml(web::GetCurrentUid()));
+}
+
+void WriteSubmit(int wizard_step) {
+  base::Page("<INPUT TYPE=submit VALUE=\"%s\">\n",
+             wizard_step > 0 ? base::EscapeHtml(config::Msg(2453)) : std::string("OK"));
+}
+
+void WriteTitleBar(std::string_view heading, int kind) {
+  std::string suffix = web::UidSuffix();
+  base::Page("%s\n", heading);
+  base::Page("<A HREF=\"?CMD=setup&Edit=%d%s\">\n", kind, suffix);
+  base::Page("<IMG SRC=%s/larrow.gif BORDER=0></A>\n", config::GetImageDir());
+  // The home page takes no parameter but the identity.
+  base::Page("<A HREF=\"?%s\">\n", suffix.empty() ? suffix : suffix.substr(1));
+  base::Page("<IMG SRC=%s/home.gif BORDER=0></A>\n", config::GetImageDir());
+}
+
+void WriteFileHeading(std::string_view project, int kind) {
+  base::Page("<P><H1><Font size=7>%s %s.cfg Setup</font></H1>\n<P>", base::EscapeHtml(project),
+             KindName(kind));
+}
+
+std::vector<std::string> SplitLines(std::string_view text) {
+  std::vector<std::string> lines;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find('\n', pos);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(pos, end - pos);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    lines.emplace_back(line);
+    pos = end + 1;
+  }
+  return lines;
+}
+
+std::string WithUnixLineEnds(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    out += text[i];
+  }
+  return out;
+}
+
+std::string CleanCell(std::string_view value) {
+  std::string out;
+  for (char c : value) {
+    auto u = static_cast<unsigned char>(c);
+    if (c != ':' && u >= 0x20 && u != 0x7f) out += c;
+  }
+  return out;
+}
+
+void ShowFile(const std::string& path) {
+  base::Write(nullptr, "<TABLE BORDER=1><TR><TD>\n");
+  base::Write(nullptr, "<PRE>");
+  base::LineReader reader(path);
+  std::string line;
+  bool ended = false;
+  while (reader.Next(line, &ended)) {
+    if (line.starts_with("POP3PASS")) {
+      base::Write(nullptr, "POP3PASS *\n");
+      continue;
+    }
+    base::Write(nullptr, base::EscapeHtml(line));
+    if (ended) base::Write(nullptr, "\n");
+  }
+  base::Write(nullptr, "</PRE>\n");
+  base::Write(nullptr, "</TD></TR></TABLE>\n");
+}
+
+}  // namespace setup

@@ -1,0 +1,86 @@
+// The one-name-per-line files (programs, versions, deadlines, impacts): a text area each.
+#include "base/encode.h"
+#include "base/files.h"
+#include "base/out.h"
+#include "config/language.h"
+#include "config/main_config.h"
+#include "config/projects.h"
+#include "setup/setup_parts.h"
+#include "web/cookies.h"
+#include "web/page.h"
+
+namespace setup {
+namespace {
+
+void WriteListForm(int kind, int wizard_step, std::string_view project, const std::string& path) {
+  std::optional<std::string> text = base::ReadFile(path);
+  if (!text) {
+    web::ErrorBoxArg(501, path);
+    return;
+  }
+  std::vector<std::string> lines = SplitLines(*text);
+  WriteFileHeading(project, kind);
+  base::Page("<FORM METHOD=POST ACTION=\"%s\">\n", base::EscapeHtml(web::ScriptName()));
+  WriteFormFields(kind, wizard_step);
+  base::Page("<INPUT TYPE=hidden NAME=%s VALUE=%s>\n", "project", base::EscapeHtml(project));
+  base::Page("<TEXTAREA NAME=%s ROWS=%d COLS=70>\n", "text", static_cast<int>(lines.size()) + 1);
+  for (const std::string& line : lines) base::Page("%s\n", base::EscapeHtml(line));
+  base::Write(nullptr, "</TEXTAREA>\n");
+  WriteSubmit(wizard_step);
+  base::Write(nullptr, "</FORM>\n");
+}
+
+}  // namespace
+
+// Per-project files are made when missing, so a project added to "project.cfg" can be
+// filled in at once.
+std::vector<std::pair<std::string, std::string>> ProjectFiles(int kind) {
+  std::vector<std::pair<std::string, std::string>> files;
+  for (const std::string& project : config::ListProjects("")) {
+    if (!IsSafeProjectName(project)) continue;
+    std::string path = config::GetProjectFilePath(project, KindName(kind));
+    if (!base::FileExists(path)) base::WriteFileAtomic(path, "");
+    files.emplace_back(project, path);
+  }
+  return files;
+}
+
+void WriteListForms(int kind, int wizard_step) {
+  if (!IsPerProject(kind)) {
+    WriteListForm(kind, wizard_step, "",
+                  base::Sprintf("%s/%s.cfg", config::GetConfigDir(), KindName(kind)));
+    return;
+  }
+  for (const auto& [project, path] : ProjectFiles(kind))
+    WriteListForm(kind, wizard_step, project, path);
+}
+
+bool SaveList(int kind, const web::ParamList& list, bool wizard) {
+  if (!MaySave(list)) {
+    web::ErrorBox(516);
+    return false;
+  }
+  const std::string& project = web::GetParam(list, "project");
+  std::optional<std::string> target = SaveTarget(kind, project);
+  if (!target) {
+    WriteRefusedProject(project);
+    return false;
+  }
+  bool given = !project.empty() && !web::IsAbsent(project) && IsPerProject(kind);
+  if (!wizard)
+    WriteTitleBar(base::Sprintf("<Font size=7>%s %s.cfg Setup</font>",
+                                base::EscapeHtml(given ? project : ""), KindName(kind)),
+                  kind);
+  int error = 0;
+  if (!ReplaceConfigFile(*target, WithUnixLineEnds(web::GetParam(list, "text")), error)) {
+    WriteSaveFailure(error);
+    return false;
+  }
+  base::Page("<! %d %s >\n", given ? static_cast<int>(static_cast<unsigned char>(project[0])) : 0,
+             base::EscapeHtml(*target));
+  if (given) HandOffProjectFile(*target);
+  if (!wizard) ShowFile(*target);
+  return true;
+}
+
+}  // namespace setup

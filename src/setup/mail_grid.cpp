@@ -1,0 +1,123 @@
+// "sendmail.cfg": which roles receive a mail for each action, as a grid of check boxes.
+#include "base/encode.h"
+#include "base/files.h"
+#include "base/out.h"
+#include "base/text.h"
+#include "config/language.h"
+#include "config/main_config.h"
+#include "setup/setup_parts.h"
+#include "sheets/notify.h"
+#include "web/actions.h"
+#include "web/cookies.h"
+#include "web/page.h"
+
+namespace setup {
+namespace {
+
+constexpr char kLetters[] = {'M', 'V', 's', 'a', 'c', 'v'};
+constexpr int kColumns = 6;
+
+std::string MailPath() {
+  return base::Sprintf("%s/%s.cfg", config::GetConfigDir(), KindName(kSendmail));
+}
+
+// The recipient words of every line of `text` whose key is the action's name.
+std::vector<std::string> RecipientsOf(std::string_view text, int code) {
+  std::vector<std::string> words;
+  std::string_view name = sheets::ActionName(code);
+  for (const std::string& line : SplitLines(text)) {
+    size_t pos = 0;
+    if (base::NextWord(line, pos) != name) continue;
+    for (std::string_view word = base::NextWord(line, pos); !word.empty();
+         word = base::NextWord(line, pos))
+      words.emplace_back(word);
+  }
+  return words;
+}
+
+bool Has(const std::vector<std::string>& words, char letter) {
+  for (const std::string& word : words)
+    if (word.size() == 1 && word[0] == letter) return true;
+  return false;
+}
+
+void WriteHeaderRow(std::string_view format) {
+  base::Write(nullptr, "<TR>\n");
+  for (int label = 2454; label <= 2460; ++label) base::Page(format, config::Msg(label));
+  base::Write(nullptr, "</TR>\n");
+}
+
+}  // namespace
+
+void WriteMailForm(int wizard_step) {
+  std::string path = MailPath();
+  std::optional<std::string> text = base::ReadFile(path);
+  if (!text) {
+    web::ErrorBoxArg(501, path);
+    return;
+  }
+  base::Page("<P><H1><Font size=7>%s.cfg Setup</font></H1>\n<P>", "sendmail");
+  base::Page("<FORM METHOD=POST ACTION=\"%s\">\n", base::EscapeHtml(web::ScriptName()));
+  WriteFormFields(kSendmail, wizard_step);
+  base::Write(nullptr, "<INPUT TYPE=hidden NAME=text VALUE=xxx>\n");
+  base::Write(nullptr, "<TABLE BORDER=1>\n");
+  WriteHeaderRow("<TH>%s</TH>\n");
+  // One row per action, checked from every line that names it.
+  for (int code = 0; code < web::kActionCount; ++code) {
+    std::vector<std::string> words = RecipientsOf(*text, code);
+    base::Page("<TR><TD>%s</TD>\n", sheets::ActionName(code));
+    for (int c = 0; c < kColumns; ++c) {
+      base::Write(nullptr, "<TD ALIGN=CENTER><INPUT TYPE=CHECKBOX ");
+      base::Page("NAME=V%d_%d ", c, code);
+      if (Has(words, kLetters[c])) base::Write(nullptr, " CHECKED ");
+      base::Write(nullptr, "></TD>\n");
+    }
+    base::Write(nullptr, "</TR>\n");
+  }
+  base::Write(nullptr, "</TABLE>\n");
+  if (wizard_step > 0)
+    WriteSubmit(wizard_step);
+  else
+    base::Write(nullptr, "<inPUT TYPE=\"submit\" VALUE=\"OK\">\n");
+  base::Write(nullptr, "</FORM>\n");
+}
+
+bool SaveMail(const web::ParamList& list, bool wizard) {
+  if (!MaySave(list)) {
+    web::ErrorBox(516);
+    return false;
+  }
+  std::string path = MailPath();
+  std::string old = base::ReadFile(path).value_or("");
+  std::string content;
+  for (int code = 0; code < web::kActionCount; ++code) {
+    content += base::Sprintf("%s ", sheets::ActionName(code));
+    for (int c = 0; c < kColumns; ++c) {
+      const std::string& box = web::GetParam(list, base::Sprintf("V%d_%d", c, code));
+      if (!web::IsAbsent(box)) content += base::Sprintf("%c ", kLetters[c]);
+    }
+    // Recipients named by login have no box; they stay as they were.
+    for (const std::string& word : RecipientsOf(old, code))
+      if (word.size() > 1) content += word + ' ';
+    content += '\n';
+  }
+  if (!wizard) WriteTitleBar("<Font size=7>sendmail.cfg Setup</font>", kSendmail);
+  int error = 0;
+  if (!ReplaceConfigFile(path, content, error)) {
+    WriteSaveFailure(error);
+    return false;
+  }
+  if (wizard) return true;
+  base::Write(nullptr, "<TABLE BORDER=1>\n");
+  WriteHeaderRow("<TH> %s </TH>\n");
+  for (int code = 0; code < web::kActionCount; ++code) {
+    std::vector<std::string> words = RecipientsOf(content, code);
+    base::Page("<TR><TD>%s</TD>\n", sheets::ActionName(code));
+    for (char letter : kLetters) base::Page("<TD>&nbsp;%s</TD>\n", Has(words, letter) ? "X" : "");
+    base::Write(nullptr, "</TR>\n");
+  }
+  base::Write(nullptr, "</TABLE>\n");
+  return true;
+}
+
+}  // namespace setup

@@ -1,0 +1,179 @@
+// The main configuration file's form (also the wizard's first page) and its save.
+#include <cerrno>
+#include <cstdlib>
+
+#include "base/encode.h"
+#include "base/out.h"
+#include "config/language.h"
+#include "config/main_config.h"
+#include "setup/setup_parts.h"
+#include "web/cookies.h"
+#include "web/page.h"
+
+namespace setup {
+namespace {
+
+std::string_view Label(int n, std::string_view fallback) {
+  const std::string& text = config::Msg(n);
+  return text.empty() ? fallback : std::string_view(text);
+}
+
+void RowStart(int n, std::string_view fallback) {
+  base::Page("<TR><TD ALIGN=RIGHT><P>%s : </TD><TD>", Label(n, fallback));
+}
+
+void TextField(std::string_view name, int size, std::string_view value) {
+  base::Page("<INPUT TYPE=text NAME=%s SIZE=%d VALUE=\"%s\">", name, size, base::EscapeHtml(value));
+}
+
+void TextRow(int n, std::string_view fallback, std::string_view name, std::string_view value) {
+  RowStart(n, fallback);
+  TextField(name, 40, value);
+  base::Write(nullptr, "</TD></TR>\n");
+}
+
+// What the form offers: the current configuration, or the wizard's defaults.
+config::MainConfigValues FormValues(bool wizard) {
+  config::MainConfigValues v;
+  if (wizard) {
+    const char* pwd = std::getenv("PWD");
+    v.datadir = pwd ? base::Sprintf("%s/data/", pwd) : "C:/quorb/data/";
+    v.configdir = pwd ? base::Sprintf("%s/config/", pwd) : "C:/quorb/config/";
+    v.imgdir = "/quorb/images/";
+    v.print = "lp -o2 %s";
+    v.mailserv = v.hostname = v.pop3 = "localhost";
+    v.domain = "localhost";
+    v.pop3user = "#";
+    v.www = "www";
+    return v;
+  }
+  v.datadir = config::GetDataDir();
+  v.configdir = config::GetConfigDir();
+  v.imgdir = config::GetImageDir();
+  v.print = config::GetConfig("PRINT");
+  v.mailserv = config::GetConfig("MAILSERV");
+  v.hostname = config::GetConfig("HOSTNAME");
+  v.domain = config::GetConfig("DOMAIN");
+  v.security = config::GetConfig("SECURITY");
+  v.persist = std::atoi(config::GetConfig("PERSIST").c_str());
+  v.pop3 = config::GetConfig("POP3");
+  v.pop3user = config::GetConfig("POP3USER");
+  v.www = config::GetConfig("WWW");
+  if (v.www.empty()) v.www = "www";
+  return v;
+}
+
+// A value from the form as it may stand on one line of the main file.
+std::string OneLine(std::string_view value) {
+  std::string out;
+  for (char c : value) {
+    auto u = static_cast<unsigned char>(c);
+    if (u >= 0x20 && u != 0x7f) out += c;
+  }
+  return out;
+}
+
+std::string Directory(const web::ParamList& list, std::string_view name) {
+  std::string dir = OneLine(web::GetParam(list, name));
+  if (!dir.empty() && dir.back() != '/' && !web::IsAbsent(dir)) dir += '/';
+  return dir;
+}
+
+}  // namespace
+
+config::MainConfigValues MainValuesFromForm(const web::ParamList& list) {
+  config::MainConfigValues v;
+  v.datadir = Directory(list, "data");
+  v.configdir = Directory(list, "cfg");
+  v.imgdir = Directory(list, "img");
+  v.print = OneLine(web::GetParam(list, "prt"));
+  v.mailserv = OneLine(web::GetParam(list, "mel"));
+  v.hostname = OneLine(web::GetParam(list, "hst"));
+  v.domain = OneLine(web::GetParam(list, "dom"));
+  v.security = OneLine(web::GetParam(list, "sec"));
+  // The language code names a file of the configuration directory: letters and digits only.
+  for (char c : web::GetParam(list, "lang"))
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) v.language += c;
+  if (v.language.empty()) v.language = "EN";
+  v.persist = web::GetParamInt(list, "PERSIST");
+  if (v.persist < 0 || v.persist > 3) v.persist = 0;
+  v.pop3 = OneLine(web::GetParam(list, "pop"));
+  v.pop3user = OneLine(web::GetParam(list, "popU"));
+  // The password field is never filled in by the form: left empty, it keeps what is stored.
+  std::string pass = OneLine(web::GetParam(list, "popP"));
+  if (pass.empty() || web::IsAbsent(pass)) {
+    pass = config::GetConfig("POP3PASS");
+    if (pass.empty()) pass = kNoPassword;
+  }
+  v.pop3pass = pass;
+  v.www = OneLine(web::GetParam(list, "www"));
+  return v;
+}
+
+void WriteMainConfigForm(int wizard_step, const web::ParamList& list) {
+  bool wizard = wizard_step > 0;
+  config::MainConfigValues v = FormValues(wizard);
+  if (!wizard) base::Write(nullptr, "<P><H1><Font size=7>QUORB.cfg Setup</font></H1>\n<P>");
+  base::Page("<FORM METHOD=POST ACTION=\"%s\">\n", base::EscapeHtml(web::ScriptName()));
+  WriteFormFields(kMain, wizard_step);
+  if (!wizard) base::Write(nullptr, "<INPUT TYPE=hidden NAME=text VALUE=xxx>\n");
+  base::Write(nullptr, "<TABLE>\n");
+  TextRow(2550, "Data Directory", "data", v.datadir);
+  TextRow(2551, "Configuration Directory", "cfg", v.configdir);
+  TextRow(2552, "Image Directory", "img", v.imgdir);
+  TextRow(2553, "Print Command", "prt", v.print);
+  TextRow(2554, "SMTP Server", "mel", v.mailserv);
+  RowStart(2557, "POP3 Server");
+  TextField("pop", 40, v.pop3);
+  base::Page("<DIV ALIGN=RIGHT>%s", Label(2709, "Login : "));
+  TextField("popU", 20, v.pop3user);
+  // The stored password never goes back into a page.
+  base::Page("<BR>%s<INPUT TYPE=password NAME=popP SIZE=20 VALUE=\"\"></DIV></TD></TR>\n",
+             Label(2711, "Password : "));
+  TextRow(2555, "My Hostname", "hst", v.hostname);
+  RowStart(2559, "My Adress");
+  TextField("www", 9, v.www);
+  base::Write(nullptr, "@");
+  TextField("dom", 24, v.domain);
+  base::Write(nullptr, "</TD></TR>\n");
+  RowStart(2558, "Authentication");
+  base::Page("<INPUT TYPE=checkbox NAME=sec VALUE=YES%s>", v.security == "YES" ? " CHECKED" : "");
+  base::Page(" %s <SELECT NAME=PERSIST>\n", Label(2116, "Persistent"));
+  const std::string& asked = web::GetParam(list, "PERSIST");
+  int persist = web::IsAbsent(asked) ? v.persist : web::GetParamInt(list, "PERSIST");
+  constexpr std::string_view kPersistNames[] = {"session", "day", "week", "year"};
+  for (int i = 0; i < 4; ++i)
+    base::Page("<OPTION VALUE=%d%s>%s\n", i, i == persist ? " SELECTED" : "",
+               Label(2117 + i, kPersistNames[i]));
+  base::Write(nullptr, "</SELECT></TD></TR>\n");
+  RowStart(2556, "Display language");
+  base::Write(nullptr, "<SELECT NAME=lang>\n");
+  for (std::string_view code : {"EN", "FR"})
+    base::Page("<OPTION%s>%s\n", config::Msg(1) == code ? " SELECTED" : "", code);
+  base::Write(nullptr, "</SELECT></TD></TR>\n");
+  base::Write(nullptr,
+              "<TR><TD ALIGN=RIGHT><INPUT TYPE=reset></TD>"
+              "<TD><INPUT TYPE=submit VALUE=\"Next\"></TD></TR>\n");
+  base::Write(nullptr, "</TABLE>\n</FORM>\n");
+}
+
+bool SaveMainConfig(const web::ParamList& list) {
+  if (!MaySave(list)) {
+    web::ErrorBox(516);
+    return false;
+  }
+  config::MainConfigValues v = MainValuesFromForm(list);
+  // Both copies are written before the file is shown: the configuration directory's, then
+  // the one this program reads.
+  std::string config_dir = config::GetConfigDir();
+  std::string base_dir = BaseConfigDir();
+  if (!config::WriteMainConfig(config_dir, v) || !config::WriteMainConfig(base_dir, v)) {
+    WriteSaveFailure(errno);
+    return false;
+  }
+  WriteTitleBar("<Font size=7>QUORB.cfg Setup</font>", kMain);
+  ShowFile(config::GetConfigPath());
+  return true;
+}
+
+}  // namespace setup

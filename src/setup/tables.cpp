@@ -1,0 +1,228 @@
+// The colon-separated tables (projects, sub-projects, phases, members): a grid of text
+// fields and check boxes, one row per line and one empty row for a new entry.
+#include <algorithm>
+#include <map>
+
+#include "base/encode.h"
+#include "base/files.h"
+#include "base/out.h"
+#include "config/language.h"
+#include "config/main_config.h"
+#include "config/projects.h"
+#include "setup/setup_parts.h"
+#include "web/cookies.h"
+#include "web/page.h"
+
+namespace setup {
+namespace {
+
+struct Column {
+  int label;
+  int size;  // 0: a check box
+};
+
+std::vector<Column> ColumnsOf(int kind) {
+  switch (kind) {
+    case kProject:
+      return {{2700, 12}, {2701, 14}, {2702, 11}, {2703, 18}, {2704, 15}};
+    case kSubproject:
+      return {{2705, 15}, {2706, 6}};
+    case kPhase:
+      return {{2707, 20}, {2708, 6}};
+    case kUsers: {
+      std::vector<Column> columns = {{2709, 12}, {2710, 35}, {2711, 12}};
+      for (int label = 2712; label <= 2718; ++label) columns.push_back({label, 0});
+      return columns;
+    }
+    default:
+      return {};
+  }
+}
+
+// The password column of the members table: its value never goes back into a page.
+constexpr size_t kPasswordColumn = 2;
+bool IsPasswordCell(int kind, size_t column) {
+  return kind == kUsers && column == kPasswordColumn;
+}
+
+// The fields of a table line: each ends at ":" or a tab. A field is kept as it stands, so a
+// right stored as a single blank reads as refused, not as an empty (granted) field.
+std::vector<std::string> SplitFields(std::string_view line) {
+  std::vector<std::string> fields;
+  size_t pos = 0;
+  while (pos <= line.size()) {
+    size_t end = line.find_first_of(":\t", pos);
+    if (end == std::string_view::npos) end = line.size();
+    fields.emplace_back(line.substr(pos, end - pos));
+    pos = end + 1;
+  }
+  return fields;
+}
+
+std::string_view Trimmed(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
+
+void WriteRow(int kind, const std::vector<Column>& columns, const std::vector<std::string>& fields,
+              int row) {
+  base::Write(nullptr, "<TR>\n");
+  for (size_t c = 0; c < columns.size(); ++c) {
+    std::string_view field = c < fields.size() ? std::string_view(fields[c]) : std::string_view();
+    if (columns[c].size > 0) {
+      base::Page("<TD><INPUT TYPE=%s SIZE=%d ", IsPasswordCell(kind, c) ? "Password" : "Text",
+                 columns[c].size);
+      std::string_view value = IsPasswordCell(kind, c) ? std::string_view() : Trimmed(field);
+      if (!value.empty()) base::Page("VALUE=\"%s\" ", base::EscapeHtml(value));
+    } else {
+      base::Write(nullptr, "<TD ALIGN=CENTER><INPUT TYPE=Checkbox ");
+      if (field.empty() || field.front() == 'Y') base::Write(nullptr, " CHECKED ");
+      base::Page("VALUE=\"%s\" ", "YES");
+    }
+    base::Page("NAME=V%d_%d></TD>\n", static_cast<int>(c), row);
+  }
+  base::Write(nullptr, "</TR>\n");
+}
+
+void WriteTableForm(int kind, int wizard_step, std::string_view project, const std::string& path) {
+  std::optional<std::string> text = base::ReadFile(path);
+  if (!text) {
+    base::Page("<!%s>\n", base::EscapeHtml(path));
+    web::ErrorBoxArg(501, path);
+    return;
+  }
+  std::vector<Column> columns = ColumnsOf(kind);
+  WriteFileHeading(project, kind);
+  base::Page("<FORM METHOD=POST ACTION=\"%s\">\n", base::EscapeHtml(web::ScriptName()));
+  WriteFormFields(kind, wizard_step);
+  base::Page("<INPUT TYPE=hidden NAME=%s VALUE=%s>\n", "project", base::EscapeHtml(project));
+  base::Write(nullptr, "<INPUT TYPE=hidden NAME=text VALUE=xxx>\n");
+  base::Write(nullptr, "<TABLE BORDER=0 CELLSPACING=5 CELLPADDING=0>\n<TR>\n");
+  for (const Column& column : columns)
+    base::Page("<TH><FONT SIZE=-1>%s</FONT></TH>\n", config::Msg(column.label));
+  base::Write(nullptr, "</TR>\n");
+  int rows = 0;
+  for (const std::string& line : SplitLines(*text))
+    WriteRow(kind, columns, SplitFields(line), rows++);
+  WriteRow(kind, columns, {}, rows++);  // a new entry
+  base::Write(nullptr, "</TABLE>\n");
+  WriteSubmit(wizard_step);
+  base::Page("<INPUT TYPE=hidden NAME=LINES VALUE=%d>\n", rows);
+  base::Write(nullptr, "</FORM>\n");
+}
+
+void ShowTable(int kind, const std::string& path) {
+  base::Write(nullptr, "<TABLE BORDER=1><TR>\n");
+  for (const Column& column : ColumnsOf(kind))
+    base::Page("<TH>%s</TH>\n", config::Msg(column.label));
+  base::Write(nullptr, "</TR>\n");
+  for (const std::string& line : SplitLines(base::ReadFile(path).value_or(""))) {
+    if (line.empty()) continue;
+    base::Write(nullptr, "<TR><TD>\n");
+    std::vector<std::string> fields = SplitFields(line);
+    for (size_t c = 0; c < fields.size(); ++c) {
+      if (c > 0) base::Write(nullptr, "&nbsp;</TD><TD>\n");
+      bool hidden = IsPasswordCell(kind, c) && !Trimmed(fields[c]).empty();
+      base::Write(nullptr, hidden ? std::string("*") : base::EscapeHtml(fields[c]));
+    }
+    base::Write(nullptr, "&nbsp;</TD></TR>\n");
+  }
+  base::Write(nullptr, "</TABLE>\n");
+}
+
+// The stored password of each login of a members file.
+std::map<std::string, std::string> StoredPasswords(const std::string& path) {
+  std::map<std::string, std::string> passwords;
+  for (const std::string& line : SplitLines(base::ReadFile(path).value_or(""))) {
+    std::vector<std::string> fields = SplitFields(line);
+    if (fields.size() > kPasswordColumn)
+      passwords.emplace(std::string(Trimmed(fields[0])), fields[kPasswordColumn]);
+  }
+  return passwords;
+}
+
+}  // namespace
+
+void WriteTableForms(int kind, int wizard_step) {
+  if (!IsPerProject(kind)) {
+    base::Page("<! CFGFILE:%s>\n", base::EscapeHtml(config::GetConfigPath()));
+    WriteTableForm(kind, wizard_step, "",
+                   base::Sprintf("%s/%s.cfg", config::GetConfigDir(), KindName(kind)));
+    return;
+  }
+  for (const auto& [project, path] : ProjectFiles(kind))
+    WriteTableForm(kind, wizard_step, project, path);
+}
+
+bool SaveTable(int kind, const web::ParamList& list, bool wizard,
+               const std::function<void(const std::vector<std::string>&)>& before_write) {
+  if (!MaySave(list)) {
+    web::ErrorBox(516);
+    return false;
+  }
+  const std::string& project = web::GetParam(list, "project");
+  std::optional<std::string> target = SaveTarget(kind, kind == kProject ? "" : project);
+  if (!target) {
+    WriteRefusedProject(project);
+    return false;
+  }
+  bool given = IsPerProject(kind) && !project.empty() && !web::IsAbsent(project);
+  std::vector<Column> columns = ColumnsOf(kind);
+  std::map<std::string, std::string> passwords;
+  if (kind == kUsers) passwords = StoredPasswords(*target);
+  // No row lies beyond the cells the request carries.
+  int lines = std::clamp(web::GetParamInt(list, "LINES"), 0, static_cast<int>(list.size()));
+  std::string content;
+  std::vector<std::string> names;
+  for (int r = 0; r < lines; ++r) {
+    const std::string& first = web::GetParam(list, base::Sprintf("V0_%d", r));
+    std::string name = CleanCell(first);
+    if (first.empty() || web::IsAbsent(first) || name.empty()) continue;
+    if (kind == kProject && !IsSafeProjectName(name)) {
+      web::ErrorBoxArg(2719, first);
+      return false;
+    }
+    for (size_t c = 0; c < columns.size(); ++c) {
+      const std::string& value =
+          web::GetParam(list, base::Sprintf("V%d_%d", static_cast<int>(c), r));
+      std::string cell = web::IsAbsent(value) ? std::string(" ") : CleanCell(value);
+      if (IsPasswordCell(kind, c) && Trimmed(cell).empty()) {
+        auto stored = passwords.find(std::string(Trimmed(name)));
+        cell = stored != passwords.end() ? stored->second : std::string(" ");
+      }
+      if (c > 0) content += ':';
+      content += cell;
+    }
+    content += '\n';
+    names.push_back(name);
+  }
+  if (!wizard)
+    WriteTitleBar(base::Sprintf("<Font size=7>%s %s.cfg Setup</font>",
+                                base::EscapeHtml(given ? project : ""), KindName(kind)),
+                  kind);
+  if (before_write) before_write(names);
+  int error = 0;
+  if (!ReplaceConfigFile(*target, content, error)) {
+    WriteSaveFailure(error);
+    return false;
+  }
+  base::Page("<! %d %s >\n", given ? static_cast<int>(static_cast<unsigned char>(project[0])) : 0,
+             base::EscapeHtml(*target));
+  if (kind == kProject) {
+    // Every project gets its synchronisation folders.
+    const std::string& synchro = config::GetSynchroDir();
+    base::MakeDirectory(synchro);
+    for (const std::string& name : names) {
+      for (std::string_view box : {"in", "out"}) {
+        base::MakeDirectory(base::Sprintf("%s/%s", synchro, box));
+        base::MakeDirectory(base::Sprintf("%s/%s/%s", synchro, box, name));
+      }
+    }
+  }
+  if (given) HandOffProjectFile(*target);
+  if (!wizard) ShowTable(kind, *target);
+  return true;
+}
+
+}  // namespace setup

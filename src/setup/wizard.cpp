@@ -1,0 +1,292 @@
+// The installation check, the setup wizard of a fresh installation and the directory
+// upgrade that follows every home page.
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "base/encode.h"
+#include "base/files.h"
+#include "base/out.h"
+#include "config/language.h"
+#include "config/main_config.h"
+#include "config/projects.h"
+#include "setup/setup.h"
+#include "setup/setup_parts.h"
+#include "sheets/notify.h"
+#include "web/actions.h"
+#include "web/cookies.h"
+#include "web/page.h"
+
+namespace setup {
+namespace {
+
+constexpr std::string_view kSetupColor = "#C0C0C0";
+
+// The recipient letters the default "sendmail.cfg" gives each action, in code order.
+constexpr std::string_view kDefaultRecipients[web::kActionCount] = {
+    " M V", " M", " s",   " M a", "",       " a",   " a",   " M s", " M s",
+    " s",   " s", " M V", " v",   " M V c", " M V", " M s", " M a", " M a",
+};
+
+std::string DefaultContent(int kind) {
+  switch (kind) {
+    case kProject:
+      return "TEST:T:kolvar:tessin\n";
+    case kSubproject:
+      return "phase 1:10\n";
+    case kProgram:
+      return "general\ninstall\nunknown\n";
+    case kPhase:
+      return "specification:S\ndeveloppement:D\nintegration_usine:i\nintegration_site:t\n"
+             "validation_usine:u\nvalidation_site:v\nrecette_usine:r\nrecette_site:s\nVABF:F\n"
+             "VSR:f\ntest_unitaire:U\n";
+    case kVersion:
+    case kDeadline:
+      return "v1\nv2\n";
+    case kImpacts:
+      return "Usability\nFonctional\nRobustness\nPerformance\n";
+    case kUsers:
+      return base::Sprintf("kolvar :%s\n", kDefaultMemberMail);
+    case kSendmail: {
+      std::string text;
+      for (int code = 0; code < web::kActionCount; ++code)
+        text += base::Sprintf("%s%s\n", sheets::ActionName(code), kDefaultRecipients[code]);
+      return text;
+    }
+    default:
+      return {};
+  }
+}
+
+void WriteOkCell() {
+  base::Write(nullptr, "<TD><Font COLOR=GREEN>OK</Font></TD></TR>\n");
+}
+
+void WriteFailedCell(int error) {
+  base::Page("<! errno:%d >", error);
+  base::Page("<TD><Font COLOR=RED>NOK, %s</Font></TD></TR>\n", std::strerror(error));
+}
+
+// Writes the default files of the wizard into `dir`, one report row each; stops at the
+// first failure. The main file is written after them, so a failure never leaves an empty
+// main file that would pass the installation check.
+bool WriteDefaultFiles(const std::string& dir) {
+  for (int kind = kProject; kind <= kSendmail; ++kind) {
+    std::string path = base::Sprintf("%s%c%s.cfg", dir, '/', KindName(kind));
+    base::Page("<TR><TD> Creating Default File : %s.cfg </TD>\n", KindName(kind));
+    int error = 0;
+    if (!ReplaceConfigFile(path, DefaultContent(kind), error)) {
+      WriteFailedCell(error);
+      return false;
+    }
+    WriteOkCell();
+  }
+  return true;
+}
+
+// Step 1: the directories, the default files and the main file, from the first form.
+void Install(const web::ParamList& list) {
+  config::MainConfigValues v = MainValuesFromForm(list);
+  bool ok = true;
+  base::Write(nullptr, "<TABLE>");
+  std::string base_dir = BaseConfigDir();
+  ok = MakeDirectory(base_dir);
+  base::Page("\n\n<! main config dir : %s , %d> \n\n\n", base::EscapeHtml(base_dir), ok ? 0 : 1);
+  for (const std::string& dir :
+       {v.configdir, v.datadir, base::Sprintf("%sStats%c", v.datadir, '/'),
+        base::Sprintf("%sTests%c", v.datadir, '/'), base::Sprintf("%stmp%c", v.datadir, '/')}) {
+    if (!ok) break;
+    if (dir.empty() || web::IsAbsent(dir)) {
+      base::Write(nullptr, "<TR><TD> Creating Directory :  </TD>\n");
+      WriteFailedCell(ENOENT);
+      ok = false;
+    } else {
+      ok = MakeDirectory(dir);
+    }
+  }
+  if (ok) ok = WriteDefaultFiles(v.configdir);
+  base::Write(nullptr, "</TABLE>");
+  if (ok) {
+    for (const std::string& dir : {base_dir, v.configdir}) {
+      if (!config::WriteMainConfig(dir, v)) {
+        base::Page("<P><Font COLOR=Red>Problem Writing data to %s</Font>\n",
+                   base::EscapeHtml(base::Sprintf("%s/quorb.cfg", dir)));
+        ok = false;
+        break;
+      }
+    }
+  }
+  if (ok && config::Msg(1).empty()) {
+    base::Write(nullptr, "<P><Font COLOR=Red>Language file missing.<BR>\n");
+    base::Page("<I>Copy 'langue.%s' to %s</i>\n", base::EscapeHtml(v.language),
+               base::EscapeHtml(v.configdir));
+    ok = false;
+  }
+  if (!ok) {
+    base::Write(nullptr, "<P><Font COLOR=Red>");
+    base::Write(nullptr, "Please remedy to the indicated problems and reload this page.\n");
+    return;
+  }
+  base::Write(nullptr, "<P><Font COLOR=GREEN>Default Setup Completed</Font>");
+  base::Page("<FORM METHOD=GET ACTION=\"%s\">\n", base::EscapeHtml(web::ScriptName()));
+  WriteFormFields(kWizard, 2);
+  base::Write(nullptr,
+              "<TABLE><TR><TD><INPUT TYPE=reset></TD>"
+              "<TD><INPUT TYPE=submit VALUE=\"Next\"></TD></TR></TABLE>\n</FORM>\n");
+}
+
+// Step 3 gives the first project the generic files the installation wrote. A template
+// that is gone (moved by an earlier run) leaves the project's own file as it is.
+void MoveTemplates(const std::vector<std::string>& projects) {
+  if (projects.empty()) return;
+  for (int kind : {kSubproject, kVersion, kDeadline, kProgram, kUsers}) {
+    std::string generic = base::Sprintf("%s/%s.cfg", config::GetConfigDir(), KindName(kind));
+    if (!base::FileExists(generic)) continue;
+    std::rename(generic.c_str(),
+                config::GetProjectFilePath(projects.front(), KindName(kind)).c_str());
+  }
+  config::ForgetProjectFiles();
+}
+
+void SavePreviousPage(int step, const web::ParamList& list) {
+  if (step == 3)
+    SaveTable(kProject, list, true, MoveTemplates);
+  else if (step == 4 || step == 6 || step == 10)
+    SaveTable(step - 1, list, true);
+  else if (step == 5 || step == 7 || step == 8 || step == 9)
+    SaveList(step - 1, list, true);
+  else if (step == 11)
+    SaveMail(list, true);
+}
+
+void WriteExplanation(int step) {
+  switch (step) {
+    case 1:
+      base::Write(nullptr, "Wizzard will try to create Installation Directories .\n");
+      break;
+    case 2:
+      base::Page("%s\n<P>%s\n", config::Msg(2461), config::Msg(2462));
+      break;
+    case 10:
+      base::Page("%s<BR>%s.\n", config::Msg(2470), config::Msg(2471));
+      break;
+    case 11:
+      base::Page("%s.\n", config::Msg(2472));
+      base::Page("<FORM METHOD=GET ACTION=\"%s\">\n", base::EscapeHtml(web::ScriptName()));
+      base::Write(nullptr, "<inPUT TYPE=submit VALUE=Next>\n</FORM>\n");
+      break;
+    default: {
+      constexpr int kMessages[] = {0, 0, 0, 2463, 2466, 2465, 2467, 2468, 2469, 2464};
+      base::Page("%s.\n", config::Msg(kMessages[step]));
+    }
+  }
+}
+
+void WriteStepPage(int step, const web::ParamList& list) {
+  if (step == 1)
+    Install(list);
+  else if (step == kProject || step == kSubproject || step == kPhase || step == kUsers)
+    WriteTableForms(step, step + 1);
+  else if (step == kProgram || step == kVersion || step == kDeadline || step == kImpacts)
+    WriteListForms(step, step + 1);
+  else if (step == kSendmail)
+    WriteMailForm(step + 1);
+}
+
+}  // namespace
+
+int CheckInstallation(const web::ParamList& list) {
+  std::string path = config::GetConfigPath();
+  std::string note;
+  int result = 0;
+  if (path.empty()) {
+    note = "<! cfgfile empty>\n";
+    result = 1;
+  } else if (!base::OpenFile(path, "rb")) {
+    note = base::Sprintf("<! can't open cfgfile :%s>\n", base::EscapeHtml(path));
+    result = 2;
+  }
+  if (result == 0) return 0;
+  // Held until the page's header is out.
+  base::PageNote(note);
+  web::WritePageHead(nullptr, "Setup", kSetupColor, list);
+  base::Write(nullptr, note);
+  base::Write(nullptr, "<BODY BGCOLOR=#C0C0C0>\n");
+  base::Write(nullptr, "<Font size=7>QUORB Setup Wizzard</font>\n");
+  for (std::string_view line :
+       {"<P>This is your first installation of QUORB.\n",
+        "<P>Welcome to the QUORB Setup Wizzard !\n",
+        "<P>Please give a few basic information on where do\n",
+        "you want to install the software files and then we\n",
+        "will go over all the configuration files to see if\n", "You want to change them.\n",
+        "<P>You are free to leave the dafault values, you\n",
+        "will always have the chance to change them later.\n", "<P>\n"})
+    base::Write(nullptr, line);
+  base::Write(nullptr, "<TABLE BORDER=1 WIDTH=80%><TR><TD ALIGN=CENTER>\n");
+  WriteMainConfigForm(1, list);
+  base::Write(nullptr, "</TD></TR></TABLE>\n");
+  return result;
+}
+
+void RunWizardStep(const web::ParamList& list) {
+  int step = web::GetParamInt(list, "Wizzard");
+  base::Write(nullptr, "<Font size=7><B>QUORB Setup Wizzard</B></font>\n");
+  base::Write(nullptr, "<UL><UL><UL><UL>\n");
+  // Every step writes files; with security on it takes the setup right.
+  if (!MaySave(list)) {
+    web::ErrorBox(516);
+    return;
+  }
+  if (step < 1 || step > 11) {
+    // No such step: the first form again.
+    base::Write(nullptr, "</UL></UL><P>\n<TABLE BORDER=1 WIDTH=80%><TR><TD ALIGN=CENTER>\n");
+    WriteMainConfigForm(1, list);
+    base::Write(nullptr, "</TD></TR></TABLE>\n</UL></UL>\n");
+    return;
+  }
+  SavePreviousPage(step, list);
+  WriteExplanation(step);
+  base::Write(nullptr, "</UL></UL><P>\n");
+  base::Write(nullptr, "<TABLE BORDER=1 WIDTH=80%><TR><TD ALIGN=CENTER>\n");
+  WriteStepPage(step, list);
+  base::Write(nullptr, "</TD></TR></TABLE>\n");
+  base::Write(nullptr, "</UL></UL>\n");
+}
+
+bool MakeDirectory(const std::string& path) {
+  std::string_view parent = path;
+  while (!parent.empty() && parent.back() == '/') parent.remove_suffix(1);
+  size_t slash = parent.rfind('/');
+  parent = slash == std::string_view::npos ? std::string_view() : parent.substr(0, slash);
+  std::string parent_path(parent);
+  struct stat st;
+  errno = 0;
+  int tested = parent_path.empty() ? 0 : ::stat(parent_path.c_str(), &st);
+  int tested_error = tested == 0 ? 0 : errno;
+  base::Page("<! %s,%d,%d>\n", base::EscapeHtml(parent_path), tested, tested_error);
+  if (tested != 0 && tested_error == ENOENT && parent_path.size() > 1) MakeDirectory(parent_path);
+  base::Page("<TR><TD> Creating Directory : %s </TD>\n", base::EscapeHtml(path));
+  if (::mkdir(path.c_str(), 0755) == 0 || errno == EEXIST) {
+    WriteOkCell();
+    return true;
+  }
+  WriteFailedCell(errno);
+  return false;
+}
+
+void UpgradeDirectories() {
+  base::Write(nullptr, "<! Upgrade >\n");
+  const std::string& data = config::GetDataDir();
+  // Without a data directory there is nothing to upgrade (and no folder to make at "/").
+  if (data.empty()) return;
+  base::MakeDirectory(base::Sprintf("%sTests%c", data, '/'));
+  base::MakeDirectory(base::Sprintf("%stmp%c", data, '/'));
+  const std::string& synchro = config::GetSynchroDir();
+  base::MakeDirectory(synchro);
+  base::MakeDirectory(base::Sprintf("%s/in", synchro));
+  base::MakeDirectory(base::Sprintf("%s/out", synchro));
+}
+
+}  // namespace setup

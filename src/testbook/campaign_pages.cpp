@@ -1,0 +1,513 @@
+// The campaign pages (CMD=tests): the navigator, the creation of a campaign, the results of a
+// step, a module or the whole book, the result form and its save, and the dispatch to the
+// summary, its download and the printed reports.
+#include <algorithm>
+#include <ctime>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/encode.h"
+#include "base/files.h"
+#include "base/numbers.h"
+#include "base/out.h"
+#include "config/labels.h"
+#include "config/language.h"
+#include "config/main_config.h"
+#include "config/options.h"
+#include "store/store.h"
+#include "testbook/book_print.h"
+#include "testbook/campaign_parts.h"
+#include "testbook/guard.h"
+#include "testbook/listing.h"
+#include "testbook/names_cache.h"
+#include "testbook/pages.h"
+#include "users/user_context.h"
+#include "web/cookies.h"
+#include "web/identity.h"
+#include "web/page.h"
+
+namespace testbook {
+namespace {
+
+using config::Msg;
+
+constexpr int kVerdictNt = 2;
+constexpr int kVerdictNa = 3;
+constexpr size_t kMinReference = 7;
+
+struct CampaignAction {
+  int action;
+  bool mod;
+  bool step;
+  bool test;
+  bool campaign;  // needs an existing campaign's name
+  bool change;    // stores: only for the book's project members
+};
+
+constexpr CampaignAction kActions[] = {
+    {kViewModule, true, false, false, true, false},
+    {kPrintModule, true, false, false, true, false},
+    {kViewStep, true, true, false, true, false},
+    {kPrintStep, true, true, false, true, false},
+    {kViewBook, false, false, false, true, false},
+    {kPrintBook, false, false, false, true, false},
+    {kNewCampaignForm, false, false, false, false, false},
+    {kCreateCampaign, false, false, false, false, true},
+    {kCampaignSummary, false, false, false, true, false},
+    {kResultForm, true, true, true, true, false},
+    {kSaveResult, true, true, true, true, true},
+    {kExportSummary, false, false, false, true, false},
+};
+
+const CampaignAction* FindCampaignAction(const web::ParamList& list) {
+  const std::string& book = web::GetParam(list, "book");
+  if (web::IsAbsent(book)) return nullptr;
+  int action = web::GetParamInt(list, "book");
+  for (const CampaignAction& a : kActions)
+    if (a.action == action) return &a;
+  return nullptr;
+}
+
+bool IsControl(char ch) {
+  unsigned char c = static_cast<unsigned char>(ch);
+  return c < 0x20 || c == 0x7F;
+}
+
+std::string FieldValue(const web::ParamList& list, std::string_view name) {
+  const std::string& value = web::GetParam(list, name);
+  return web::IsAbsent(value) ? std::string() : value;
+}
+
+void WriteHidden(std::string_view name, std::string_view value) {
+  base::Page("<INPUT TYPE=\"hidden\" NAME=\"%s\" VALUE=\"%s\">\n", name, base::EscapeHtml(value));
+}
+
+// The hidden fields of a campaign form: CMD, project, group, phase and, when set, Uid.
+void WriteCampaignFormPlace(const BookPlace& place) {
+  WriteHidden("CMD", "tests");
+  WriteHidden("project", place.project);
+  WriteHidden("group", place.group);
+  WriteHidden("phase", base::Sprintf("%d", place.phase));
+  const std::string& uid = web::GetCurrentUid();
+  if (!uid.empty() && uid.front() != ' ') WriteHidden("Uid", uid);
+}
+
+std::string ScriptName() {
+  return base::EscapeHtml(web::ScriptName());
+}
+
+// --- Navigator ---------------------------------------------------------------------------
+
+void WriteCampaignRows(const BookPlace& place, const std::string& campaign) {
+  base::Page("<TR><TD><P>\n");
+  base::Page("<B>%s</B>\n", Msg(1038));
+  base::Page("<TABLE border=0>\n");
+  base::Page("<TR><TD><UL><LI> %s : </LI></UL></TD><TD>\n", Msg(1039));
+  base::Page("</TD><TD>\n");
+  WriteCampaignLink(place, campaign, kViewBook, kIconView);
+  WriteCampaignLink(place, campaign, kPrintBook, kIconPrint);
+  WriteCampaignLink(place, campaign, kCampaignSummary, kIconSummary);
+  base::Page("</TD></TR>\n");
+
+  base::Page("<TR><TD><UL><LI> %s : </LI></UL></TD><TD>\n", Msg(1000));
+  WriteItemSelector(ListItems(place.project, place.group, place.phase, "mod"), place.mod, 1);
+  base::Page("</TD><TD>\n");
+  if (place.HasMod() && IsSafeIdentifier(place.mod)) {
+    WriteCampaignLink(place, campaign, kViewModule, kIconView);
+    WriteCampaignLink(place, campaign, kPrintModule, kIconPrint);
+    base::Page("</TD></TR>\n");
+    base::Page("<TR><TD><UL><LI> %s : </LI></UL></TD><TD>\n", Msg(1001));
+    WriteItemSelector(ListItems(place.project, place.group, place.phase,
+                                base::Sprintf("%s.%s", "step", place.mod)),
+                      place.step, 2);
+    base::Page("</TD><TD>\n");
+    if (place.HasStep() && IsSafeIdentifier(place.step)) {
+      WriteCampaignLink(place, campaign, kViewStep, kIconView);
+      WriteCampaignLink(place, campaign, kPrintStep, kIconPrint);
+    }
+  }
+  base::Page("</TD></TR></TABLE>\n");
+  base::Page("<P></TD></TR>\n");
+}
+
+void WriteCampaignNavigator(web::ParamList& list) {
+  std::string requested = FieldValue(list, "camp");
+  BookPlace place;
+  if (WriteNavigatorTop(list, "tests", 2490, &requested, place) && place.phase >= 0) {
+    std::vector<std::string> campaigns =
+        ListItems(place.project, place.group, place.phase, "C", "test");
+    std::string selected;
+    if (!campaigns.empty()) {
+      selected = std::find(campaigns.begin(), campaigns.end(), requested) != campaigns.end()
+                     ? requested
+                     : campaigns.back();
+    }
+    base::Page("<TABLE border=0 WIDTH=100%%>\n");
+    base::Page("<TR><TD ALIGN=RIGHT WIDTH=70%%>\n");
+    base::Page("%s : ", Msg(2491));
+    if (!campaigns.empty()) {
+      base::Page("\n<SELECT NAME=CMENU onChange=");
+      base::Page(" \"changePage2(this.options[this.selectedIndex].value,4)\" >\n");
+      for (const std::string& name : campaigns) {
+        base::Page("<OPTION ");
+        if (name == selected) base::Page("SELECTED ");
+        base::Page("VALUE=\"%s\">%s\n", EncodeLinkValue(name), base::EscapeHtml(name));
+      }
+      base::Page("</SELECT>\n");
+    }
+    base::Page("</TD><TD>\n");
+    WriteCampaignLink(place, selected, kNewCampaignForm, kIconNew);
+    base::Page("<P></TD></TR></TABLE>\n");
+    base::Page("<P></TD></TR>\n");
+    if (!selected.empty()) WriteCampaignRows(place, selected);
+  }
+  WriteNavigatorEnd();
+}
+
+// --- Creation ----------------------------------------------------------------------------
+
+void WriteNewCampaignForm(const BookPlace& place) {
+  BookBanner(Msg(2492), place.project, place.group, place.phase);
+  base::Page("<FORM METHOD=GET ACTION=\"%s\">\n", ScriptName());
+  WriteCampaignFormPlace(place);
+  WriteHidden("book", base::Sprintf("%d", kCreateCampaign));
+  base::Page("<TABLE BORDER=1 ><TR>\n");
+  base::Page("<TD>%s : <INPUT SIZE=50 NAME=\"%s\" VALUE=\"%s\" ></TD>\n", Msg(2493), "camp",
+             DefaultCampaignName(static_cast<long>(std::time(nullptr))));
+  base::Page("<TD><inPUT TYPE=\"submit\" VALUE=\"OK\">\n");
+  base::Page("</TD></TR>\n");
+  base::Page("</TABLE>\n");
+  base::Page("</FORM>\n");
+}
+
+void CreateCampaign(web::ParamList& list, const BookPlace& place) {
+  std::string name = CheckedCampaignName(FieldValue(list, "camp"));
+  if (name.empty()) return web::ErrorBox(502);
+  std::string path = CampaignDirectory(place.project, place.group, place.phase, name);
+  if (!MakeDirectories(path)) return web::ErrorBoxArg(501, path);
+  ForgetListings();
+  web::AddParam(list, "camp", name);
+  WriteCampaignNavigator(list);
+  base::Page("<! In theory, created %s>\n", base::EscapeHtml(path));
+}
+
+// --- Results -----------------------------------------------------------------------------
+
+std::string TestPrefix(const BookPlace& place) {
+  return base::Sprintf("%s.%s.%s", "test", place.mod, place.step);
+}
+
+std::string SheetStatus(const std::string& reference) {
+  std::optional<store::FactSheet> sheet = store::ReadSheet(reference);
+  return sheet ? std::string(config::GetStatusCode(sheet->status)) : std::string("?");
+}
+
+void WriteResultRow(const BookPlace& place, std::string_view campaign, const TestRecord& test,
+                    const ResultRecord& result) {
+  const std::string uid = web::UidSuffix();
+  std::string out = "<TR><TD>";
+  out += base::Sprintf("<A HREF=\"%s?%s=%s&%s=%s&%s=%s&%s=%d&%s=%s&%s=%s&%s=%03d", ScriptName(),
+                       "CMD", "book", "project", base::EscapeHtml(place.project), "group",
+                       EncodeLinkValue(place.group), "phase", place.phase, "mod",
+                       EncodeLinkValue(place.mod), "step", EncodeLinkValue(place.step), "test",
+                       test.number);
+  out += base::Sprintf("%s&%s=%d\"> \n", uid, "book", kViewTest);
+  out += base::Sprintf("%03d</A></TD>\n", test.number);
+  out += base::Sprintf("<TD>%s</TD>\n", base::EscapeHtml(test.title));
+  out += "<TD ALIGN=CENTER>";
+  out += base::Sprintf("<A HREF=\"%s?%s=%s&%s=%s&%s=%s&%s=%d&%s=%s&%s=%s", ScriptName(), "CMD",
+                       "tests", "project", base::EscapeHtml(place.project), "group",
+                       EncodeLinkValue(place.group), "phase", place.phase, "mod",
+                       EncodeLinkValue(place.mod), "step", EncodeLinkValue(place.step));
+  out += base::Sprintf("&%s=%s&%s=%03d", "camp", EncodeLinkValue(campaign), "test", test.number);
+  out += base::Sprintf("%s&%s=%d\"> \n", uid, "book", kResultForm);
+  out += base::Sprintf("%s</A></TD>\n", ResultCodeName(result.code));
+  out += base::Sprintf("<TD ALIGN=CENTER>%s</TD>\n", base::EscapeHtml(result.tester));
+  out += base::Sprintf("<TD ALIGN=CENTER>%s</TD>\n", base::EscapeHtml(result.date));
+  out += "<TD>";
+  for (size_t i = 0; i < result.sheets.size(); ++i) {
+    if (i > 0) out += "<BR>\n";
+    out += base::Sprintf("<A HREF=\"%s?%s=%s%s\">", ScriptName(), "Num",
+                         EncodeLinkValue(result.sheets[i]), uid);
+    out += base::EscapeHtml(result.sheets[i]) + "</A>";
+  }
+  out += "&nbsp;</TD>\n<TD ALIGN=CENTER>";
+  for (size_t i = 0; i < result.sheets.size(); ++i) {
+    if (i > 0) out += "<BR>\n";
+    out += base::EscapeHtml(SheetStatus(result.sheets[i]));
+  }
+  out += "&nbsp;</TD></TR>\n";
+  base::Write(nullptr, out);
+}
+
+void ShowStepResults(const BookPlace& place, std::string_view campaign, bool embedded) {
+  if (!embedded) {
+    BookBanner(
+        base::Sprintf(
+            "<FONT COLOR=DarkSlateBlue>%s : %s: %s</FONT>", Msg(1000), base::EscapeHtml(place.mod),
+            base::EscapeHtml(ModuleTitle(place.project, place.group, place.phase, place.mod))),
+        place.project, place.group, place.phase);
+  }
+  base::Page("<FONT COLOR=DarkOliveGreen SIZE=+3><B>");
+  base::Page(
+      "%s : %s </B>: %s</FONT><P>\n", Msg(1001), base::EscapeHtml(place.step),
+      base::EscapeHtml(StepTitle(place.project, place.group, place.phase, place.mod, place.step)));
+  base::Page("<TABLE BORDER=1 WIDTH=100%%>\n");
+  base::Page("<TR><TH>Tst#</TH>\n");
+  base::Page("<TH WIDTH=80%%>%s</TH>\n", Msg(106));
+  for (int label : {2495, 2496, 2511, 2497}) base::Page("<TH>%s</TH>\n", Msg(label));
+  base::Page("<TH>%s</TH><TR>\n", Msg(119));
+  std::string directory = BookDirectory(place.project, place.group, place.phase);
+  std::string prefix = TestPrefix(place);
+  for (const std::string& key : ListItemsIn(directory, prefix)) {
+    TestRecord test = place.Test(base::LeadingNumber(key));
+    if (!ReadTest(base::Sprintf("%s%s.%s", directory, prefix, key), test)) continue;
+    ResultRecord result;
+    ReadResult(test, campaign, result);
+    WriteResultRow(place, campaign, test, result);
+  }
+  base::Page("</TABLE><BR><BR>\n");
+}
+
+void ShowModuleResults(const BookPlace& place, std::string_view campaign, bool embedded) {
+  if (!embedded) BookBanner("", place.project, place.group, place.phase);
+  base::Page("<FONT COLOR=DarkSlateBlue SIZE=+3><B>");
+  base::Page("%s : %s</B>: %s</FONT><P>\n", Msg(1000), base::EscapeHtml(place.mod),
+             base::EscapeHtml(ModuleTitle(place.project, place.group, place.phase, place.mod)));
+  BookPlace step_place = place;
+  for (const std::string& step : ListItems(place.project, place.group, place.phase,
+                                           base::Sprintf("%s.%s", "step", place.mod))) {
+    step_place.step = step;
+    ShowStepResults(step_place, campaign, true);
+  }
+}
+
+void ShowBookResults(const BookPlace& place, std::string_view campaign) {
+  BookBanner(base::Sprintf("<FONT COLOR=DarkViolet>%s</FONT>", Msg(2494)), place.project,
+             place.group, place.phase);
+  BookPlace mod_place = place;
+  for (const std::string& mod : ListItems(place.project, place.group, place.phase, "mod")) {
+    mod_place.mod = mod;
+    ShowModuleResults(mod_place, campaign, true);
+  }
+}
+
+// --- Result form and save ----------------------------------------------------------------
+
+void WriteResultForm(const BookPlace& place, const std::string& campaign) {
+  TestRecord test = place.Test(base::LeadingNumber(place.test));
+  ReadTest(TestPath(test, test.number), test);
+  ResultRecord result;
+  if (!ReadResult(test, campaign, result)) {
+    result.tester = users::GetUserName();
+    result.code = kVerdictNa;
+    result.time = static_cast<long>(std::time(nullptr));
+    result.version = " ";
+  }
+  BookBanner(base::Sprintf("%s : %s, %s : %s", Msg(1000), base::EscapeHtml(place.mod), Msg(1001),
+                           base::EscapeHtml(place.step)),
+             place.project, place.group, place.phase);
+  base::Page("<FORM METHOD=POST ACTION=\"%s\">\n", ScriptName());
+  WriteCampaignFormPlace(place);
+  WriteHidden("mod", place.mod);
+  WriteHidden("step", place.step);
+  WriteHidden("test", base::Sprintf("%03d", test.number));
+  WriteHidden("camp", campaign);
+  WriteHidden("book", base::Sprintf("%d", kSaveResult));
+  base::Page("<TABLE BORDER=1 FGCOLOR=BLACK WIDTH=100%%>\n");
+  base::Page("<TR><TD COLSPAN=3>\n");
+  base::Page("<TABLE BORDER=0 WIDTH=100%%>");
+  base::Page("<TR><TD WIDTH=5><B>%03d</B></TD>\n", test.number);
+  base::Page("<TD ALIGN=CENTER><FONT SIZE=+1 COLOR=DARKBLUE>");
+  base::Page("<B>%s</B></FONT></TD></TR>\n", base::EscapeHtml(test.title));
+  base::Page("</TABLE>\n");
+  base::Page("</TD></TR>\n");
+
+  base::Page("<TR><TD ALIGN=CENTER> %s \n", Msg(2499));
+  base::Page("<SELECT NAME=\"%s\">\n", "submitter");
+  base::Page("<OPTION >&nbsp\n");
+  config::WriteUserOptions(nullptr, place.project, result.tester);
+  base::Page("</SELECT>\n");
+  base::Page("</TD>\n");
+  base::Page("<TD ALIGN=CENTER> %s \n", Msg(110));
+  base::Page("<SELECT NAME=\"%s\">\n", "version");
+  base::Page("<OPTION>&nbsp\n");
+  config::WriteProjectFileOptions(nullptr, place.project, "version", result.version);
+  base::Page("</SELECT>\n");
+  base::Page("<TD ALIGN=CENTER> %s \n", Msg(2495));
+  base::Page("<SELECT NAME=\"%s\">\n", "res");
+  for (int code = 0; !ResultCodeName(code).empty(); ++code) {
+    base::Page("<OPTION ");
+    if (code == result.code) base::Page("SELECTED ");
+    base::Page("VALUE=%d> %s\n", code, ResultCodeName(code));
+  }
+  base::Page("</SELECT>\n");
+  base::Page("</TD></TR>\n");
+
+  base::Page("<TR><TD ALIGN=CENTER COLSPAN=2> %s: %s\n", Msg(2511), store::FormatDate(result.time));
+  base::Page("</TD><TD ALIGN=CENTER>\n");
+  base::Page("<inPUT TYPE=\"submit\" VALUE=\"OK\">\n");
+  base::Page("</TD></TR>\n");
+
+  base::Page("<TR><TD COLSPAN=3>%s:<BR>\n", Msg(2500));
+  base::Page("<TEXTAREA NAME=%s ROWS=5 COLS=70>\n", "text");
+  base::Page("%s\n</TEXTAREA></TD></TR>\n", base::EscapeHtml(result.comment));
+
+  base::Page("<TR><TD COLSPAN=3>%s:\n", Msg(2501));
+  base::Page("<TABLE BORDER=0><TR><TD WIDTH=5%%>\n");
+  base::Page("<A HREF=\"%s?%s=%s&%s=%s&%s=%s&%s=%d%s\">\n", ScriptName(), "CMD", "create",
+             "project", base::EscapeHtml(place.project), "group", EncodeLinkValue(place.group),
+             "phase", place.phase, web::UidSuffix());
+  base::Page("<IMG BORDER=0 SRC=%s/newbt.gif><A>\n", config::GetImageDir());
+  base::Page("</TD>\n");
+  base::Page("<TD><TEXTAREA NAME=%s ROWS=2 COLS=60>\n", "fft");
+  for (const std::string& sheet : result.sheets) base::Page("%s ", base::EscapeHtml(sheet));
+  base::Page("</TEXTAREA></TD></TR>\n");
+  base::Page("</TABLE></TD></TR>\n");
+
+  base::Page("<TR><TD COLSPAN=3><PRE>\n");
+  base::Write(nullptr, base::EscapeHtml(result.history));
+  base::Page("</PRE></TD></TR>\n");
+  base::Page("</TABLE></FORM>\n");
+  ShowTest(test);
+}
+
+void SaveResult(const web::ParamList& list, const BookPlace& place, const std::string& campaign) {
+  std::string submitter = FieldValue(list, "submitter");
+  std::string version = FieldValue(list, "version");
+  const std::string& res = web::GetParam(list, "res");
+  int code = web::IsAbsent(res) ? -1 : web::GetParamInt(list, "res");
+  // A tester is always needed, a version for a verdict given, and a verdict of the table.
+  if (submitter.empty() || code < 0 || code >= kResultCodes ||
+      (version.empty() && code != kVerdictNt && code != kVerdictNa)) {
+    base::Page("<Font color=red><H1>Error</H1>\n");
+    base::Page("<P>Please fill in the blanks<P></font>\n");
+    return;
+  }
+  TestRecord test = place.Test(base::LeadingNumber(place.test));
+  if (!ReadTest(TestPath(test, test.number), test)) return web::ErrorBox(502);
+  ResultRecord result;
+  ReadResult(test, campaign, result);
+  result.tester = submitter;
+  result.time = static_cast<long>(std::time(nullptr));
+  result.date.clear();
+  result.version = version;
+  result.comment = FieldValue(list, "text");
+  while (!result.comment.empty() &&
+         (result.comment.back() == '\n' || result.comment.back() == '\r'))
+    result.comment.pop_back();
+  result.code = code;
+  std::string_view change = result.history.empty() ? "Created" : "Changed";
+  std::string message =
+      base::Sprintf("Test %s by %s (%s)", change, submitter, ResultCodeName(code));
+  std::string date = store::FormatDate(result.time);
+  result.history += base::Sprintf("%s %s\n", date, message);
+  result.sheets = ParseSheetReferences(FieldValue(list, "fft"));
+  // The result first: a journal line never tells of a result that was not stored.
+  if (!base::IsDirectory(CampaignDirectory(place.project, place.group, place.phase, campaign)) ||
+      !WriteResult(test, campaign, result))
+    return web::ErrorBoxArg(501, ResultPath(test, campaign));
+  store::AppendJournal(base::Sprintf("%s %s %s\n", date, TestReference(test), message));
+
+  BookPlace back = place;
+  back.test = "";
+  WriteCampaignLink(back, campaign, -1, kIconBack);
+  ShowStepResults(place, campaign, false);
+}
+
+void RunCampaignAction(web::ParamList& list, const BookPlace& place, int action,
+                       const std::string& campaign) {
+  switch (action) {
+    case kViewModule:
+      return ShowModuleResults(place, campaign, false);
+    case kPrintModule:
+      return PrintModule(place, &campaign);
+    case kViewStep:
+      return ShowStepResults(place, campaign, false);
+    case kPrintStep:
+      return PrintStep(place, &campaign);
+    case kViewBook:
+      return ShowBookResults(place, campaign);
+    case kPrintBook:
+      return PrintBook(place, &campaign);
+    case kNewCampaignForm:
+      return WriteNewCampaignForm(place);
+    case kCreateCampaign:
+      return CreateCampaign(list, place);
+    case kCampaignSummary:
+      return CampaignSummary(place, campaign);
+    case kResultForm:
+      return WriteResultForm(place, campaign);
+    case kSaveResult:
+      return SaveResult(list, place, campaign);
+  }
+}
+
+}  // namespace
+
+void WriteCampaignLink(const BookPlace& place, std::string_view campaign, int action, int icon) {
+  const std::string uid = web::UidSuffix();
+  std::string out =
+      base::Sprintf("<A HREF=\"%s?%s=%s&%s=%s&%s=%s%s", ScriptName(), "CMD", "tests", "project",
+                    base::EscapeHtml(place.project), "group", EncodeLinkValue(place.group), uid);
+  out += base::Sprintf("&%s=%d&%s=%s", "phase", place.phase, "camp", EncodeLinkValue(campaign));
+  out += base::Sprintf("&%s=%s", "mod", EncodeLinkValue(place.mod));
+  out += base::Sprintf("&%s=%s", "step", EncodeLinkValue(place.step));
+  out += base::Sprintf("&%s=%s%s", "test", EncodeLinkValue(place.test), uid);
+  out += base::Sprintf("&%s=%d\"> \n", "book", action);
+  out += base::Sprintf("<IMG BORDER=0 SRC=%s/%s.gif ALT=\"%s\"></A> \n", config::GetImageDir(),
+                       IconName(icon), Msg(1100 + icon));
+  base::Write(nullptr, out);
+}
+
+std::string CheckedCampaignName(std::string_view typed) {
+  std::string name = CampaignName(typed);
+  bool refused =
+      name.empty() || name.front() == ' ' || name.front() == '.' ||
+      name.size() > kMaxCampaignName || name.find("..") != std::string::npos ||
+      std::any_of(name.begin(), name.end(), [](char ch) { return ch == '\\' || IsControl(ch); });
+  return refused || !IsSafeCampaignName(name) ? std::string() : name;
+}
+
+std::string DefaultCampaignName(long time) {
+  std::string name = store::FormatDate(time);
+  for (char& ch : name) {
+    if (ch < '0' || ch > '9') ch = '.';
+  }
+  return name;
+}
+
+std::vector<std::string> ParseSheetReferences(std::string_view typed) {
+  std::vector<std::string> references;
+  size_t start = 0;
+  while (start <= typed.size()) {
+    size_t end = typed.find_first_of(", \t\r\n", start);
+    if (end == std::string_view::npos) end = typed.size();
+    std::string_view piece = typed.substr(start, end - start);
+    if (piece.size() >= kMinReference)
+      references.insert(references.begin(), std::string(piece.substr(0, kMaxTitle)));
+    start = end + 1;
+  }
+  return references;
+}
+
+void CampaignPage(web::ParamList& list) {
+  const CampaignAction* action = FindCampaignAction(list);
+  BookPlace place;
+  std::string campaign;
+  bool valid = action && ReadBookPlace(list, action->mod, action->step, action->test, place);
+  if (valid && action->campaign) {
+    campaign = CheckedCampaignName(FieldValue(list, "camp"));
+    valid = !campaign.empty();
+  }
+  if (valid && action->action == kExportSummary) return ExportSummary(place, campaign);
+
+  web::WritePageHead(nullptr, Msg(1040), "", list);
+  if (!action) return WriteCampaignNavigator(list);
+  if (!valid) return web::ErrorBox(502);
+  if (action->change && !MayChangeBook(list, place.project)) return web::ErrorBox(507);
+  RunCampaignAction(list, place, action->action, campaign);
+}
+
+}  // namespace testbook

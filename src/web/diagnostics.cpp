@@ -1,0 +1,123 @@
+#include "web/diagnostics.h"
+
+#include "base/out.h"
+#include "web/private_file.h"
+
+namespace web {
+namespace {
+
+bool StartsWith(std::string_view text, std::string_view prefix) {
+  return text.substr(0, prefix.size()) == prefix;
+}
+
+}  // namespace
+
+bool IsSecretName(std::string_view name) {
+  // The login password, the mailbox password (as a key and as the setup form's field), and
+  // the third column of the setup tables, which is the members' password.
+  return name == "Passwd" || name == "POP3PASS" || name == "popP" || StartsWith(name, "V2_");
+}
+
+std::string MaskQuery(std::string_view text) {
+  std::string out;
+  size_t pos = 0;
+  while (true) {
+    size_t amp = text.find('&', pos);
+    std::string_view segment = text.substr(pos, amp == std::string_view::npos ? amp : amp - pos);
+    size_t eq = segment.find('=');
+    if (eq != std::string_view::npos && IsSecretName(segment.substr(0, eq))) {
+      std::string_view value = segment.substr(eq + 1);
+      size_t end = value.find_first_of("\r\n");
+      out.append(segment.substr(0, eq + 1));
+      out.append(kMaskedValue);
+      if (end != std::string_view::npos) out.append(value.substr(end));
+    } else {
+      out.append(segment);
+    }
+    if (amp == std::string_view::npos) return out;
+    out += '&';
+    pos = amp + 1;
+  }
+}
+
+std::string MaskMultipartBody(std::string_view body) {
+  std::string_view boundary = body.substr(0, body.find_first_of("\r\n"));
+  if (boundary.empty()) return std::string(body);
+  std::string out;
+  size_t pos = 0;
+  while (true) {
+    size_t name = body.find("name=\"", pos);
+    if (name == std::string_view::npos) break;
+    size_t start = name + 6;
+    size_t close = body.find('"', start);
+    if (close == std::string_view::npos) break;
+    if (!IsSecretName(body.substr(start, close - start))) {
+      out.append(body.substr(pos, close - pos));
+      pos = close;
+      continue;
+    }
+    // The content begins after the blank line and ends before the next boundary line.
+    size_t blank = body.find("\n\r\n", close);
+    size_t skip = 3;
+    size_t plain = body.find("\n\n", close);
+    if (blank == std::string_view::npos || (plain != std::string_view::npos && plain < blank)) {
+      blank = plain;
+      skip = 2;
+    }
+    if (blank == std::string_view::npos) break;
+    size_t content = blank + skip;
+    size_t next = body.find(boundary, content);
+    size_t end = next == std::string_view::npos ? body.size() : next;
+    while (end > content && (body[end - 1] == '\n' || body[end - 1] == '\r')) --end;
+    out.append(body.substr(pos, content - pos));
+    out.append(kMaskedValue);
+    pos = end;
+  }
+  out.append(body.substr(pos));
+  return out;
+}
+
+std::string MaskMultipartTrace(std::string_view trace) {
+  std::string out;
+  bool secret = false;  // the value lines of a secret part are still to come
+  size_t pos = 0;
+  while (pos < trace.size()) {
+    size_t lf = trace.find('\n', pos);
+    size_t end = lf == std::string_view::npos ? trace.size() : lf + 1;
+    std::string_view line = trace.substr(pos, end - pos);
+    pos = end;
+    if (StartsWith(line, "nom->")) {
+      std::string_view name = line.substr(5);
+      if (!name.empty() && name.back() == '\n') name.remove_suffix(1);
+      secret = IsSecretName(name);
+    } else if (secret && StartsWith(line, "-->len: ")) {
+      out += base::Sprintf("-->len: %d \n", static_cast<int>(kMaskedValue.size()));
+      secret = false;
+      continue;
+    } else if (secret && StartsWith(line, "-->")) {
+      out += base::Sprintf("-->%s\n", kMaskedValue);
+      continue;
+    }
+    out.append(line);
+  }
+  return out;
+}
+
+std::string RebuildMasked(const ParamList& list, size_t limit) {
+  std::string text;
+  for (const Param& p : list) {
+    if (!text.empty()) text += '&';
+    text += p.name;
+    text += '=';
+    text += IsSecretName(p.name) ? std::string(kMaskedValue) : p.value;
+    if (text.size() >= limit) break;
+  }
+  if (text.size() > limit) text.resize(limit);
+  return text;
+}
+
+void WriteDiagnostic(const std::string& path, std::string_view content) {
+  WritePrivateFile(path, content);
+}
+
+}  // namespace web

@@ -1,0 +1,224 @@
+// Campaigns run as the CGI (CMD=tests): a campaign over a small book created, its results
+// saved and summarised, downloaded and printed; the refusals and the members-only changes.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "harness.h"
+#include "tokens.h"
+#include "users/uid.h"
+
+namespace {
+
+using e2e::Installation;
+
+const std::string kBook = "data//Tests/TEST/G/a/Book/";
+const std::string kPlace = "project=TEST&group=GUI&phase=0";
+
+std::string Book(const Installation& inst, const std::string& query) {
+  return inst.Post("CMD=book&" + kPlace + query).out;
+}
+std::string Tests(const Installation& inst, const std::string& query) {
+  return inst.Get("CMD=tests&" + kPlace + query).out;
+}
+
+// Module M1: step S1 with tests 000 to 003, step S2 with 000 and 001.
+void WriteSmallBook(const Installation& inst) {
+  e2e::WriteSampleProject(inst);
+  Book(inst, "&book=4&mod=M1&title=First+module");
+  for (const auto& [step, tests] : {std::pair{"S1", 4}, std::pair{"S2", 2}}) {
+    Book(inst, std::string("&book=6&mod=M1&title=Step&step=") + step);
+    for (int t = 0; t < tests; ++t)
+      Book(inst, std::string("&book=8&mod=M1&title=Check+it&submitter=tessin&step=") + step);
+  }
+}
+
+std::string SaveResult(const Installation& inst, const std::string& at, const std::string& fields,
+                       const std::string& extra = "") {
+  return inst.Post("CMD=tests&" + kPlace + "&camp=2024-01-02&book=30&mod=M1" + at + fields + extra)
+      .out;
+}
+
+// The seven numbers of a summary row in the cells of one colour and font.
+std::string Numbers(const std::vector<std::string>& n, const std::string& colour,
+                    const std::string& font) {
+  const char* cells[] = {"TD WIDTH=60 ALIGN=CENTER ", "TD WIDTH=60 ALIGN=CENTER ",
+                         "TD WIDTH=50 ALIGN=CENTER ", "TD WIDTH=30 ALIGN=CENTER ",
+                         "TD WIDTH=60 ALIGN=RIGHT ",  "TD WIDTH=50 ALIGN=RIGHT ",
+                         "TD WIDTH=50 ALIGN=RIGHT "};
+  std::string out;
+  for (size_t i = 0; i < 7; ++i)
+    out += "<" + std::string(cells[i]) + "BGCOLOR=\"#" + colour + "\"><FONT COLOR=#" + font +
+           " FACE=Helvetica>" + n[i] + "</TD>\n";
+  return out.substr(0, out.size() - 1) + "</TR>\n";
+}
+
+TEST(CampaignPages, CampaignIsCreatedFilledSummarisedAndDownloaded) {
+  Installation inst;
+  WriteSmallBook(inst);
+  std::string created = Tests(inst, "&book=27&camp=2024/01/02");
+  EXPECT_TRUE(std::filesystem::is_directory(inst.Path(kBook + "test/C.2024-01-02")));
+  EXPECT_NE(created.find("<! In theory, created "), std::string::npos);
+  Tests(inst, "&book=27&camp=2023.12.31.10.00.00");
+  // Without a campaign the navigator takes the greatest name.
+  EXPECT_NE(Tests(inst, "").find("<OPTION SELECTED VALUE=\"2024%2d01%2d02\">2024-01-02\n"),
+            std::string::npos);
+  EXPECT_NE(Tests(inst, "&book=26").find("NAME=\"camp\" VALUE=\"20"), std::string::npos);
+
+  const std::string refs = "&fft=TESTaG.00001%2C+TESTaG.00002";
+  SaveResult(inst, "&step=S1&test=000", "&submitter=tessin&version=1.0&res=0");
+  SaveResult(inst, "&step=S1&test=000", "&submitter=tessin&version=1.0&res=1&text=fine", refs);
+  SaveResult(inst, "&step=S1&test=001", "&submitter=kolvar&version=1.1&res=0");
+  EXPECT_NE(SaveResult(inst, "&step=S1&test=002", "&submitter=kolvar&res=0").find("fill in the"),
+            std::string::npos);
+  std::string step_page = SaveResult(inst, "&step=S1&test=002", "&submitter=kolvar&res=2");
+  for (const char* test : {"000", "001"})
+    SaveResult(inst, "&step=S2&test=" + std::string(test), "&submitter=kolvar&res=3");
+
+  const std::string result = inst.Read(kBook + "test/C.2024-01-02/M1.S1.000");
+  EXPECT_NE(result.find(" Test Created by tessin (NOK)\n"), std::string::npos);
+  EXPECT_NE(result.find(" Test Changed by tessin (OK)\nTESTaG.00002\nTESTaG.00001\n"),
+            std::string::npos);
+  const std::string journal = inst.Read("data/history.dat");
+  EXPECT_NE(journal.find(" TEST/G/a/Book/test.M1.S1.000 Test Changed by tessin (OK)\n"),
+            std::string::npos);
+  EXPECT_EQ(journal.find("test.M1.S1.002 Test Created by kolvar (NOK)"), std::string::npos);
+  EXPECT_NE(journal.find("test.M1.S1.002 Test Created by kolvar (NT)"), std::string::npos);
+
+  // The step's results after a save: verdict links, sheets with their status, empty cells.
+  EXPECT_NE(step_page.find("&camp=2024%2d01%2d02&test=000&book=29\"> \nOK</A></TD>\n"
+                           "<TD ALIGN=CENTER>tessin</TD>\n"),
+            std::string::npos);
+  EXPECT_NE(step_page.find("<A HREF=\"/cgi-bin/quorb.cgi?Num=TESTaG%2e00002\">TESTaG.00002</A>"
+                           "<BR>\n<A HREF=\"/cgi-bin/quorb.cgi?Num=TESTaG%2e00001\">TESTaG.00001"
+                           "</A>&nbsp;</TD>\n<TD ALIGN=CENTER>?<BR>\n?&nbsp;</TD></TR>\n"),
+            std::string::npos);
+  EXPECT_NE(step_page.find("NT</A></TD>\n<TD ALIGN=CENTER>&nbsp;</TD>\n<TD ALIGN=CENTER>&nbsp;"),
+            std::string::npos);  // test 003 has no result
+
+  std::string summary = Tests(inst, "&camp=2024-01-02&book=28");
+  EXPECT_NE(summary.find(Numbers({"4", "4", "2", "1", "50%", "25%", "50%"}, "FFFFFF", "000000")),
+            std::string::npos);
+  EXPECT_NE(summary.find(Numbers({"2", "0", "0", "0", "0%", "0%", "0%"}, "FFFFFF", "000000")),
+            std::string::npos);
+  EXPECT_NE(summary.find("<TR><TD WIDTH=50 ALIGN=LEFT BGCOLOR=\"#EFEFEF\"COLSPAN=2 ><FONT "
+                         "COLOR=#008F00 FACE=Helvetica><B>Whole book</B></TD>\n" +
+                         Numbers({"6", "4", "2", "1", "50%", "25%", "50%"}, "EFEFEF", "008F00")),
+            std::string::npos);
+  EXPECT_NE(summary.find("&camp=2024%2d01%2d02&mod=M1&step=S2&test=+&book=18\"> \nS2</A>"),
+            std::string::npos);
+
+  // The download: one row per test, every row as many fields as the header.
+  e2e::CgiResult download = inst.Get("CMD=tests&" + kPlace + "&camp=2024-01-02&book=31");
+  const std::string head =
+      "Content-type: text/tab-separated-values\nContent-Disposition: attachment; "
+      "filename=\"2024-01-02.tsv\"\n\n";
+  ASSERT_EQ(download.out.substr(0, head.size()), head);
+  std::string body = download.out.substr(head.size());
+  EXPECT_NE(body.find("M1\tS1\t000\tOK\t"), std::string::npos);
+  EXPECT_NE(body.find("\tTESTaG.00002 TESTaG.00001\nM1\tS1\t001\tNOK\t"), std::string::npos);
+  inst.Write("export.tsv", body);
+  std::string command =
+      "python3 -c 'import csv,sys; rows=list(csv.reader(open(sys.argv[1]), dialect=\"excel-tab\"));"
+      " print(len(rows), set(len(r) for r in rows))' " +
+      inst.Path("export.tsv");
+  std::FILE* python = ::popen(command.c_str(), "r");
+  ASSERT_NE(python, nullptr);
+  char line[64] = {};
+  ASSERT_NE(std::fgets(line, sizeof line, python), nullptr);
+  ::pclose(python);
+  EXPECT_EQ(std::string(line), "7 {6}\n");
+}
+
+TEST(CampaignPages, EmptyCampaignCountsZeroAndBadNamesAreRefused) {
+  Installation inst;
+  e2e::WriteSampleProject(inst);
+  Tests(inst, "&book=27&camp=empty");
+  std::string summary = Tests(inst, "&camp=empty&book=28");
+  EXPECT_NE(summary.find(Numbers({"0", "0", "0", "0", "0%", "0%", "0%"}, "EFEFEF", "008F00")),
+            std::string::npos);
+  EXPECT_EQ(summary.find("nan"), std::string::npos);
+  EXPECT_EQ(summary.find("inf"), std::string::npos);
+
+  const std::string missing = "A required field is missing";
+  for (const char* camp : {"..", "a..b", "a%5Cb", "x%0Ay", "%2E%2E%2F%2E%2E", "", "+lead"}) {
+    EXPECT_NE(Tests(inst, std::string("&book=27&camp=") + camp).find(missing), std::string::npos)
+        << camp;
+    EXPECT_NE(Tests(inst, std::string("&book=28&camp=") + camp).find(missing), std::string::npos)
+        << camp;
+  }
+  EXPECT_EQ(inst.List(kBook + "test"), std::vector<std::string>{"C.empty"});
+}
+
+TEST(CampaignPages, WithSecurityOnlyMembersCreateCampaignsAndSaveResults) {
+  Installation inst;
+  WriteSmallBook(inst);
+  inst.WriteConfig(inst.DefaultConfig("SECURITY YES\n"));
+  const std::string member = "&Uid=" + e2e::EncodedToken(inst, "tessin", "TEST");
+  const std::string stranger = "&Uid=" + e2e::EncodedToken(inst, "nobody", "TEST");
+  EXPECT_NE(Tests(inst, "&book=27&camp=run" + stranger).find("You are not allowed"),
+            std::string::npos);
+  EXPECT_FALSE(inst.Exists(kBook + "test/C.run"));
+  Tests(inst, "&book=27&camp=run" + member);
+  EXPECT_TRUE(inst.Exists(kBook + "test/C.run"));
+  EXPECT_NE(Tests(inst, "&camp=run&mod=M1&step=S1&test=000&book=29" + member)
+                .find("<INPUT TYPE=\"hidden\" NAME=\"Uid\""),
+            std::string::npos);
+  const std::string save =
+      "CMD=tests&" + kPlace + "&camp=run&book=30&mod=M1&step=S1&test=000&submitter=tessin&res=2";
+  EXPECT_NE(inst.Post(save).out.find("You are not allowed"), std::string::npos);
+  EXPECT_FALSE(inst.Exists(kBook + "test/C.run/M1.S1.000"));
+  inst.Post(save + member);
+  EXPECT_TRUE(inst.Exists(kBook + "test/C.run/M1.S1.000"));
+}
+
+// A print command that copies the file it is given.
+void InstallCopyingPrinter(Installation& inst) {
+  inst.Write("print.sh", "#!/bin/sh\ncp \"$1\" \"$(dirname \"$0\")/copy.txt\"\n");
+  std::filesystem::permissions(inst.Path("print.sh"), std::filesystem::perms::owner_all);
+  inst.WriteConfig(inst.DefaultConfig("PRINT " + inst.Path("print.sh") + "\n"));
+}
+
+TEST(CampaignPages, ListingsArePrintedInEightyColumnsAndTheirFilesRemoved) {
+  Installation inst;
+  WriteSmallBook(inst);
+  InstallCopyingPrinter(inst);
+  Book(inst,
+       "&book=14&mod=M1&step=S1&Num=1&title=Long&submitter=tessin&impact=a&ref=R-1"
+       "&obj=" +
+           std::string(100, 'o') + "&steps=one%0D%0Atwo%0D%0A&notes=%3Cb%3E");
+  std::string page = Book(inst, "&mod=M1&step=S1&test=001&book=22");
+  const std::string listing = inst.Read("copy.txt");
+  ASSERT_FALSE(listing.empty());
+  ASSERT_EQ(listing.back(), '\f');
+  size_t lines = 0;
+  for (size_t start = 0, lf; (lf = listing.find('\n', start)) != std::string::npos;
+       start = lf + 1, ++lines)
+    EXPECT_EQ(lf - start, 80u) << listing.substr(start, lf - start);
+  EXPECT_EQ(lines, 28u);  // 5 head lines; 7 sections: label, text lines (2 for obj, steps), rule
+  EXPECT_NE(listing.find("|001 Title : Long "), std::string::npos);
+  EXPECT_NE(listing.find("|" + std::string(78, 'o') + "|\n|" + std::string(22, 'o') + " "),
+            std::string::npos);
+  EXPECT_NE(page.find("<PRE>\n+----"), std::string::npos);
+  EXPECT_NE(page.find("|&lt;b&gt; "), std::string::npos);  // the page copy is escaped
+  EXPECT_EQ(inst.List("data/tmp"), std::vector<std::string>{"quorb.log"});
+
+  // The step's report in a campaign: the table and a row per test.
+  Tests(inst, "&book=27&camp=c1");
+  inst.Post("CMD=tests&" + kPlace +
+            "&camp=c1&book=30&mod=M1&step=S1&test=000&submitter=tessin&res=1&version=1.0");
+  Tests(inst, "&camp=c1&mod=M1&step=S1&book=19");
+  const std::string report = inst.Read("copy.txt");
+  EXPECT_NE(report.find("\n  Step : S1 : Step \n  ===============================\n\n+---+----"),
+            std::string::npos);
+  EXPECT_NE(report.find("|000|Check it" + std::string(33, ' ') + "|OK |tessin|"),
+            std::string::npos);
+  EXPECT_NE(
+      report.find("|001|Long" + std::string(37, ' ') + "|NT |      |     |            |  |\n"),
+      std::string::npos);
+}
+
+}  // namespace

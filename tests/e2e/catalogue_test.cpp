@@ -1,0 +1,239 @@
+// Catalogues of hostile values sent through every field of creation and the other built
+// pages: none becomes markup in a page or a mail, none becomes a path outside the
+// installation (every file the CGI touches is watched with strace).
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "../unit/smtp_peer.h"
+#include "harness.h"
+#include "tokens.h"
+
+namespace {
+
+using e2e::Installation;
+namespace fs = std::filesystem;
+
+// Each payload, and the fragment of it that must never reach a page or a mail unescaped
+// (short, so that a value cut at a field's limit is caught too).
+struct Markup {
+  std::string payload;
+  std::string fragment;
+};
+const Markup kMarkup[] = {
+    {"<script>alert(1)</script>", "<script>"},
+    {"\"><script>alert(2)</script>", "\"><script"},
+    {"<img src=x onerror=alert(3)>", "<img src=x"},
+    {"<svg onload=alert(4)>", "<svg"},
+    {"\" onmouseover=\"alert(5)", "\" onmouseover"},
+    {"'><iframe src=javascript:alert(6)>", "<iframe"},
+    {"</textarea><script>alert(7)</script>", "</textarea><"},
+    {"</title><script>alert(8)</script>", "</title><"},
+    {"--><script>alert(9)</script>", "--><"},
+    {"><b>bold10</b>", "><b>"},
+    {"<a href=\"javascript:alert(11)\">x</a>", "<a href=\""},
+    {"<body onload=alert(12)>", "<body onload"},
+    // A quote is harmless in text; in the cookie check's script string it must not end it.
+    {"\");alert(13);//", "user != \"\");alert"},
+    {"<ScRiPt>alert(14)</sCrIpT>", "<ScRiPt>"},
+    {"<<script>alert(15)//<</script>", "<<script"},
+    {"<div style=\"x:expression(alert(16))\">", "<div style"},
+    {"<input autofocus onfocus=alert(17)>", "<input autofocus"},
+    {"<meta http-equiv=refresh content=0>", "<meta"},
+    {"<object data=x.swf>19", "<object"},
+    {"<details open ontoggle=alert(20)>", "<details"},
+    {"<math><mtext><table><mglyph>21", "<math>"},
+    {"\"><!--22", "\"><!--"},
+};
+
+// Every field of the creation form, the project being a real one so the sheet is stored.
+std::string CreationWithEverywhere(const std::string& value) {
+  const std::string v = base::UrlEncode(value);
+  std::string body = "CMD=new&project=TEST";
+  for (const char* field : {"title", "group", "prog", "sev", "impact", "phase", "version", "exp",
+                            "type", "submitter", "test", "mdapda", "Load", "text", "QS"})
+    body += std::string("&") + field + "=" + v;
+  return body;
+}
+
+void ExpectNoMarkup(const std::string& text, const Markup& m, const std::string& where) {
+  EXPECT_EQ(text.find(m.fragment), std::string::npos) << where << ": " << m.payload << "\n" << text;
+}
+
+TEST(Catalogue, MarkupFromRequestsNeverRendered) {
+  Installation inst;
+  e2e::WriteSampleProject(inst);
+  inst.Write("config/sendmail.cfg", "new M s\n");
+  for (const Markup& m : kMarkup) {
+    const std::string v = base::UrlEncode(m.payload);
+    mail_test::ScriptedPeer relay(mail_test::ScriptedPeer::Mode::kAnswer);
+    inst.WriteConfig(inst.DefaultConfig("MAILSERV " + relay.server() + "\n"));
+    auto stored = inst.Post(CreationWithEverywhere(m.payload));
+    const std::string mail = relay.Received();
+    EXPECT_NE(mail.find("DATA\r\n"), std::string::npos) << m.payload;
+    ExpectNoMarkup(stored.out, m, "stored sheet");
+    // The body, that is; the subject is text.
+    ExpectNoMarkup(mail.substr(std::min(mail.find("<HTML>"), mail.size())), m, "mail");
+    ExpectNoMarkup(inst.Post("CMD=new&title=" + v + "&project=" + v).out, m, "refused project");
+    ExpectNoMarkup(inst.Get("CMD=create&project=" + v + "&QS=" + v).out, m, "form");
+    ExpectNoMarkup(inst.Get("CMD=" + v + "&" + v + "=" + v).out, m, "dump");
+    ExpectNoMarkup(inst.Get("Login=1&" + v + "=" + v).out, m, "login form");
+    inst.WriteConfig(inst.DefaultConfig("SECURITY YES\n"));
+    ExpectNoMarkup(inst.Get("CMD=help&Uid=" + v, {{"HTTP_COOKIE", "quorb=" + v}}).out, m, "help");
+  }
+  // The sheets hold the values as typed; the history lists every one of them.
+  const std::string index = inst.Read("data/index");
+  EXPECT_EQ(std::count(index.begin(), index.end(), '\n'), static_cast<long>(std::size(kMarkup)));
+  const std::string history = inst.Get("CMD=history").out;
+  for (const Markup& m : kMarkup) ExpectNoMarkup(history, m, "history");
+}
+
+// Runs the CGI under strace and returns every path a file call named, made absolute.
+std::vector<std::string> TouchedPaths(const Installation& inst, const e2e::Request& req) {
+  const std::string trace = inst.Path("strace.out");
+  const std::string body_file = inst.Path("body.in");
+  std::ofstream(body_file, std::ios::binary) << req.body;
+  std::map<std::string, std::string> env = inst.BaseEnv();
+  env["REQUEST_METHOD"] = req.method;
+  env["QUERY_STRING"] = req.query;
+  if (req.method == "POST") env["CONTENT_LENGTH"] = std::to_string(req.body.size());
+  for (const auto& [k, v] : req.env) env[k] = v;
+  std::vector<std::string> env_strings;
+  for (const auto& [k, v] : env) env_strings.push_back(k + "=" + v);
+  std::vector<char*> envp;
+  for (auto& s : env_strings) envp.push_back(s.data());
+  envp.push_back(nullptr);
+  std::vector<std::string> args = {"/usr/bin/strace", "-f", "-qq", "-s",     "4096", "-e",
+                                   "trace=%file",     "-o", trace, QUORB_CGI};
+  std::vector<char*> argv;
+  for (auto& s : args) argv.push_back(s.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, body_file.c_str(), O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addchdir_np(&actions, inst.root().c_str());
+  pid_t pid;
+  int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  EXPECT_EQ(spawned, 0) << "strace could not start";
+  int status = 0;
+  if (spawned == 0) waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << req.query << req.body;
+
+  std::vector<std::string> paths;
+  std::ifstream in(trace);
+  std::string line;
+  // The quoted arguments of a call, the CGI's own execve being the first line.
+  static const std::regex quoted("\"((?:[^\"\\\\]|\\\\.)*)\"");
+  bool first = true;
+  while (std::getline(in, line)) {
+    if (first) {
+      first = false;
+      continue;
+    }
+    for (std::sregex_iterator it(line.begin(), line.end(), quoted), end; it != end; ++it) {
+      std::string path = (*it)[1];
+      if (path.empty()) continue;
+      fs::path p = path.front() == '/' ? fs::path(path) : fs::path(inst.root()) / path;
+      paths.push_back(p.lexically_normal().string());
+    }
+  }
+  fs::remove(trace);
+  return paths;
+}
+
+bool Allowed(const Installation& inst, const std::string& path) {
+  for (const char* dir : {"config/", "data/", "temp/", "body.in"})
+    if (path.starts_with(inst.Path(dir))) return true;
+  if (path == inst.root() || path == inst.root() + "/") return true;
+  // The loader, the libraries and the time zone data.
+  for (const char* system : {"/etc/ld.so.", "/lib/", "/lib64/", "/usr/lib/", "/etc/localtime",
+                             "/usr/share/zoneinfo/", "/dev/urandom", "/dev/null"})
+    if (path.starts_with(system)) return true;
+  return false;
+}
+
+TEST(Catalogue, NoPathOutsideTheInstallation) {
+  Installation inst;
+  e2e::WriteSampleProject(inst);
+  inst.Write("outside/canary_users.cfg", "kolvar:k:p: :YES:YES\n");
+  inst.Write("outside/canary", "canary");
+  const std::vector<std::string> kPaths = {
+      "../../../../etc/passwd",
+      "..%2F..%2F..%2Fetc%2Fpasswd",
+      "/etc/passwd",
+      "....//....//etc/passwd",
+      "..\\..\\..\\etc\\passwd",
+      "%2e%2e/%2e%2e/outside/canary",
+      "../outside/canary",
+      "../../outside/canary",
+      "../../../outside/canary",
+      "..",
+      ".",
+      "/",
+      "//etc//passwd",
+      "../outside/canary\x01",
+      "../outside/canary",
+      "~/.ssh/id_rsa",
+      "TEST/../../outside/canary",
+      "TEST/../..",
+      "file:///etc/passwd",
+      "..;/outside/canary",
+      "..%c0%af..%c0%afoutside",
+      "%252e%252e%252f",
+      "../data/../outside/canary",
+      "./../outside/canary",
+      "..././..././outside",
+      "TsG.00001/../../outside/canary",
+      "index/../../outside",
+      "/proc/self/environ",
+      "../../outside/canary.",
+      "T/../../outside",
+      "../config/../outside/canary",
+  };
+  ASSERT_GE(kPaths.size(), 30u);
+  auto check = [&](const e2e::Request& req, const std::string& what) {
+    for (const std::string& path : TouchedPaths(inst, req))
+      EXPECT_TRUE(Allowed(inst, path)) << what << " touched " << path;
+  };
+  for (const std::string& raw : kPaths) {
+    const std::string v = base::UrlEncode(raw);
+    e2e::Request pages;  // several pages in one request: the dispatcher runs each CMD
+    pages.query = "CMD=Print&CMD=history&CMD=create&Num=" + v + "&project=" + v + "&text=" + v +
+                  "&QS=" + v + "&find=" + v + "&Numero=" + v;
+    check(pages, raw + " (pages)");
+    e2e::Request store;
+    store.method = "POST";
+    store.body = "CMD=new&title=" + v + "&project=" + v + "&group=" + v + "&prog=" + v +
+                 "&sev=1&impact=" + v + "&phase=" + v + "&version=" + v + "&submitter=" + v;
+    check(store, raw + " (unlisted project)");
+    store.body = CreationWithEverywhere(raw);
+    check(store, raw + " (stored)");
+    e2e::Request login;
+    login.query = "Login=2&User=" + v + "&Passwd=" + v;
+    check(login, raw + " (login)");
+    // A sealed token whose project is the path, in the request and in the cookie.
+    e2e::Request token;
+    token.query = "CMD=create&Uid=" + base::UrlEncode(e2e::TokenFor(inst, "kolvar", raw));
+    token.env = {{"HTTP_COOKIE", "quorb=" + base::UrlEncode(e2e::TokenFor(inst, "kolvar", raw))}};
+    inst.WriteConfig(inst.DefaultConfig("SECURITY YES\n"));
+    check(token, raw + " (token)");
+    token.query = "";
+    check(token, raw + " (home with cookie)");
+    inst.WriteConfig(inst.DefaultConfig());
+  }
+  EXPECT_EQ(inst.List("outside"), (std::vector<std::string>{"canary", "canary_users.cfg"}));
+}
+
+}  // namespace

@@ -1,0 +1,172 @@
+// Printing a test listing through a real CUPS spooler: the test starts its own cupsd on a free
+// local port with a private configuration, adds a queue whose device is a file, sets `lp` as
+// the print command, prints a test through the CGI and waits for the job to reach the file.
+// Where cupsd cannot run, the test fails.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "harness.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using e2e::Installation;
+
+int FreePort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof addr;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), size) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size) != 0)
+    ADD_FAILURE() << "no free port";
+  ::close(fd);
+  return ntohs(addr.sin_port);
+}
+
+bool Accepts(int port) {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+  ::close(fd);
+  return ok;
+}
+
+void WriteText(const fs::path& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string ReadText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A queue that hands plain text unchanged to its device.
+constexpr const char* kTextPpd =
+    "*PPD-Adobe: \"4.3\"\n*FormatVersion: \"4.3\"\n*FileVersion: \"1.0\"\n"
+    "*LanguageVersion: English\n*LanguageEncoding: ISOLatin1\n*PCFileName: \"QUORB.PPD\"\n"
+    "*Manufacturer: \"QUORB\"\n*Product: \"(Listing)\"\n*ModelName: \"Listing file\"\n"
+    "*ShortNickName: \"Listing file\"\n*NickName: \"Listing file\"\n*PSVersion: \"(3010.000) 0\"\n"
+    "*LanguageLevel: \"3\"\n*ColorDevice: False\n*DefaultColorSpace: Gray\n*FileSystem: False\n"
+    "*Throughput: \"1\"\n*TTRasterizer: Type42\n*cupsVersion: 2.4\n"
+    "*cupsFilter: \"text/plain 0 gziptoany\"\n"
+    "*OpenUI *PageSize: PickOne\n*DefaultPageSize: A4\n*PageSize A4: \"\"\n*CloseUI: *PageSize\n"
+    "*DefaultImageableArea: A4\n*ImageableArea A4: \"0 0 595 842\"\n"
+    "*DefaultPaperDimension: A4\n*PaperDimension A4: \"595 842\"\n";
+
+// A cupsd of its own: configuration, spool and logs in a private folder, stopped and removed
+// on destruction.
+class Spooler {
+ public:
+  Spooler() : port_(FreePort()) {
+    std::string pattern = (fs::temp_directory_path() / "quorb-cups-XXXXXX").string();
+    root_ = ::mkdtemp(pattern.data()) ? pattern : "";
+    if (root_.empty()) return;
+    fs::permissions(root_, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+    for (const char* dir : {"etc", "spool", "cache", "state", "tmp", "log", "out"})
+      fs::create_directory(root_ / dir);
+    fs::permissions(root_ / "tmp", fs::perms::all | fs::perms::sticky_bit);
+    WriteText(root_ / "etc/cupsd.conf",
+              "Listen 127.0.0.1:" + std::to_string(port_) +
+                  "\nLogLevel info\nWebInterface No\nBrowsing No\nDefaultAuthType None\n"
+                  "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
+                  "<Location /admin>\n  Order allow,deny\n  Allow all\n</Location>\n"
+                  "<Policy default>\n  <Limit All>\n    Order deny,allow\n  </Limit>\n"
+                  "</Policy>\n");
+    const std::string r = root_.string();
+    WriteText(root_ / "etc/cups-files.conf",
+              "FileDevice Yes\nServerRoot " + r + "/etc\nRequestRoot " + r + "/spool\nCacheDir " +
+                  r + "/cache\nStateDir " + r + "/state\nTempDir " + r + "/tmp\nAccessLog " + r +
+                  "/log/access_log\nErrorLog " + r + "/log/error_log\nPageLog " + r +
+                  "/log/page_log\nServerBin /usr/lib/cups\nDataDir /usr/share/cups\n"
+                  "SystemGroup root\n");
+    WriteText(root_ / "listing.ppd", kTextPpd);
+    std::vector<std::string> args = {
+        "cupsd", "-f", "-c", r + "/etc/cupsd.conf", "-s", r + "/etc/cups-files.conf"};
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    if (::posix_spawnp(&pid_, "cupsd", nullptr, nullptr, argv.data(), environ) != 0) pid_ = 0;
+  }
+  ~Spooler() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGTERM);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    std::error_code ignored;
+    if (!root_.empty()) fs::remove_all(root_, ignored);
+  }
+  Spooler(const Spooler&) = delete;
+  Spooler& operator=(const Spooler&) = delete;
+
+  // Waits until cupsd answers on its port.
+  bool Ready() const {
+    for (int i = 0; pid_ > 0 && i < 100; ++i) {
+      if (Accepts(port_)) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+  }
+  std::string Server() const { return "127.0.0.1:" + std::to_string(port_); }
+  const fs::path& root() const { return root_; }
+  std::string Log() const { return ReadText(root_ / "log/error_log"); }
+
+ private:
+  int port_;
+  fs::path root_;
+  pid_t pid_ = 0;
+};
+
+TEST(CupsPrint, TestListingReachesTheQueueFile) {
+  Spooler cups;
+  ASSERT_FALSE(cups.root().empty());
+  ASSERT_TRUE(cups.Ready()) << "cupsd did not start (scripts/install-deps.sh installs it)\n"
+                            << cups.Log();
+  const fs::path out = cups.root() / "out/listing.txt";
+  std::string add = "lpadmin -h " + cups.Server() + " -p quorb -E -v file://" + out.string() +
+                    " -P " + (cups.root() / "listing.ppd").string() + " 2>/dev/null";
+  ASSERT_EQ(std::system(add.c_str()), 0) << cups.Log();
+
+  Installation inst;
+  e2e::WriteSampleProject(inst);
+  inst.WriteConfig(inst.DefaultConfig("PRINT lp -h " + cups.Server() + " -d quorb\n"));
+  const std::string place = "CMD=book&project=TEST&group=GUI&phase=0&mod=M&step=S";
+  inst.Post(place + "&book=6&title=Step");
+  inst.Post(place + "&book=8&title=Printed+through+CUPS&submitter=tessin&obj=Check+it");
+  std::string page = inst.Get(place + "&test=000&book=22").out;
+  EXPECT_NE(page.find("request id is quorb-"), std::string::npos) << page;
+
+  std::string job;
+  for (int i = 0; i < 100 && job.find('\f') == std::string::npos; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    job = ReadText(out);
+  }
+  ASSERT_FALSE(job.empty()) << cups.Log();
+  const std::string start = "+" + std::string(78, '-') + "+\n|000 Title : Printed through CUPS ";
+  EXPECT_EQ(job.substr(0, start.size()), start);
+  EXPECT_EQ(job.back(), '\f');
+  EXPECT_EQ(inst.List("data/tmp"), std::vector<std::string>{"quorb.log"});
+}
+
+}  // namespace

@@ -1,0 +1,266 @@
+// The search through the CGI: quick access and criteria over a small store, the order of the
+// hits, the full text, the anchors of the list, the export read by Python's csv module, the
+// printed index handed to a stand-in print command, and the rights with security on.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "base/encode.h"
+#include "base/out.h"
+#include "harness.h"
+#include "search/find.h"
+#include "store/store.h"
+#include "tokens.h"
+#include "users/uid.h"
+
+namespace {
+
+using e2e::InProcess;
+using e2e::Installation;
+using Names = std::vector<std::string>;
+
+// Creates a sheet of TEST/GUI phase Analysis ("TaG.<n>"), changed by `edit` first.
+void Add(const Installation& inst, const std::function<void(store::FactSheet&)>& edit) {
+  InProcess req(inst);
+  store::FactSheet s;
+  s.project = "TEST";
+  s.group = "GUI";
+  s.subCode = "G";
+  s.submitter = "kolvar";
+  s.prog = "prog1";
+  s.version = "1.0";
+  s.sev = 2;
+  s.title = "title";
+  store::AddEntry(s, "Description", "kolvar", 0, "Some text.\n");
+  edit(s);
+  ASSERT_EQ(store::CreateSheet(s), store::Stored::kOk);
+}
+
+long Date(const Installation& inst, const std::string& text) {
+  InProcess req(inst);
+  return search::ParseSearchDate(text);
+}
+
+// The names of the result list, in its order.
+Names ListedNames(const std::string& page) {
+  Names names;
+  for (size_t at = 0; (at = page.find("<A HREF=#", at)) != std::string::npos;) {
+    size_t start = page.find('>', at) + 1;
+    at = page.find("</A>", start);
+    names.push_back(page.substr(start, at - start));
+  }
+  return names;
+}
+
+// Four sheets: TaG.00001 "B title" new kolvar, TaG.00002 "A title" new tessin, TaG.00003
+// "C title" corrected kolvar with a change request, TaG.00004 "A title" observed, sev 3.
+// Created on the edges of the search form's default window.
+void WriteFourSheets(const Installation& inst) {
+  e2e::WriteSampleProject(inst);
+  long from = Date(inst, "31/12/1998:12.00.00"), to = Date(inst, "31/12/2010:12.00.00");
+  Add(inst, [&](store::FactSheet& s) {
+    s.title = "B title";
+    s.resp = "kolvar";
+    s.created = static_cast<int>(from);
+  });
+  Add(inst, [&](store::FactSheet& s) {
+    s.title = "A title";
+    s.resp = "tessin";
+    s.created = static_cast<int>(to);
+    s.entries[0].text = "first\n\nhidden phrase\n";
+  });
+  Add(inst, [&](store::FactSheet& s) {
+    s.title = "C title";
+    s.resp = "kolvar";
+    s.status = store::kCorrected;
+    s.sev = 1;
+    s.mdapda = "CR-1";
+    s.created = static_cast<int>(to + 1);
+    s.entries[0].text = std::string(3000, 'x') + "needle\n";
+  });
+  Add(inst, [&](store::FactSheet& s) {
+    s.title = "A title";
+    s.status = store::kObserved;
+    s.sev = 3;
+    s.created = static_cast<int>(from - 1);
+  });
+}
+
+TEST(Search, CriteriaQuickAccessAndOrder) {
+  Installation inst;
+  WriteFourSheets(inst);
+  // A file outside the data directory with a sheet's name must never be shown.
+  inst.Write("TaG.00001", "G|1|a|0|intruder||TEST|GUI|||||a|0|||0|||0||a|a|||0|0|OUTSIDE\n");
+  const std::string all = "CMD=find&resp=all&statN=X&statS=X&statC=X";
+  struct Case {
+    std::string query;
+    Names names;
+  };
+  const Case cases[] = {
+      {"CMD=find&resp=all", {}},  // no status box ticked
+      {all, {"TaG.00001", "TaG.00002", "TaG.00003", "TaG.00004"}},
+      {"find=TaG.00001+TaG.00003", {"TaG.00001", "TaG.00003"}},
+      {"find=00001", {}},
+      {"Num=TaG.00002", {"TaG.00002"}},
+      {"Num=../TaG.00001", {"TaG.00001"}},
+      {"Numero=%2E%2E%2F..%2Fetc%2Fpasswd", {}},
+      {"CMD=find&statN=X&statS=X&statC=X", {}},  // no resp: nothing
+      {"CMD=find&resp=kolvar&statN=X&statS=X&statC=X", {"TaG.00001", "TaG.00003"}},
+      {all + "&sort=0", {"TaG.00001", "TaG.00002", "TaG.00004", "TaG.00003"}},
+      {all + "&sort=4", {"TaG.00004", "TaG.00002", "TaG.00001", "TaG.00003"}},  // newest first
+      {all + "&ival=1&between=31/12/1998:12.00.00&and=31/12/2010:12.00.00",
+       {"TaG.00001", "TaG.00002"}},
+      {all + "&intext=hidden+phrase", {"TaG.00002"}},  // after the first empty line
+      {all + "&intext=xxneedle", {"TaG.00003"}},       // past 1022 characters of a line
+      {all + "&intext=", {"TaG.00001", "TaG.00002", "TaG.00003", "TaG.00004"}},
+      {all + "&adType=1", {"TaG.00003"}},
+      {all + "&adType=2", {"TaG.00001", "TaG.00002", "TaG.00004"}},
+      {all + "&sev=3&intitle=title", {"TaG.00004"}},
+      {all + "&project=%A0&group=GUI&phase=a&prog=prog1",
+       {"TaG.00001", "TaG.00002", "TaG.00003", "TaG.00004"}},
+      {all + "&project=OTHER", {}},
+  };
+  for (const Case& c : cases) {
+    e2e::CgiResult r = inst.Get(c.query);
+    EXPECT_EQ(ListedNames(r.out), c.names) << c.query;
+    EXPECT_EQ(r.out.find("OUTSIDE"), std::string::npos) << c.query;
+    EXPECT_TRUE(r.out.starts_with(e2e::kHtmlHeader)) << c.query;
+  }
+}
+
+TEST(Search, SummaryAndAnchorsOfAMissingSheet) {
+  Installation inst;
+  WriteFourSheets(inst);
+  std::filesystem::remove(inst.Path("data/TaG.00001"));
+  std::string page = inst.Get("CMD=find&resp=all&statN=X&statS=X&aff_crit=AC&intitle=tit").out;
+  EXPECT_NE(page.find("<H2>Search criteria</H2>Text in the title : 'tit'<br>\n"
+                      "Status = NewObserved\n<BR>\n<HR>"),
+            std::string::npos);
+  EXPECT_NE(page.find("<H2>3 fact sheet(s) found</H2>"), std::string::npos);
+  EXPECT_NE(page.find("Unable to read the fact sheet TaG.00001 <BR>"), std::string::npos);
+  // Anchor i is followed by the bar of hit i, the missing sheet's included.
+  Names names = ListedNames(page);
+  ASSERT_EQ(names.size(), 3u);
+  for (int i = 0; i < 3; ++i) {
+    size_t anchor = page.find(base::Sprintf("<a name=%05d>", i));
+    ASSERT_NE(anchor, std::string::npos);
+    EXPECT_EQ(page.find("&Num=" + names[i], anchor), page.find("&Num=", anchor)) << i;
+  }
+}
+
+TEST(Search, ExportReadByPythonCsv) {
+  Installation inst;
+  WriteFourSheets(inst);
+  Add(inst, [](store::FactSheet& s) {
+    s.title = "tab\there | bar";
+    s.test = "\"quoted\" ref";
+    s.prog = "p\rq";
+  });
+  inst.Write("rows.py",
+             "import csv, sys\n"
+             "rows = list(csv.reader(open(sys.argv[1], newline='', encoding='latin-1'),"
+             " dialect='excel-tab'))\n"
+             "print(len(rows), sorted(set(len(r) for r in rows)))\n"
+             "print('|'.join(rows[-1]))\n");
+  e2e::CgiResult r = inst.Get("CMD=find&resp=all&statN=X&excel=X&aff_crit=AC&sort=1");
+  const std::string header =
+      "Content-type: application/octet-stream\n"
+      "Content-Disposition: attachment; filename=\"bugs.dat\"\n\n";
+  ASSERT_TRUE(r.out.starts_with(header)) << r.out;
+  EXPECT_EQ(r.out.find("<"), std::string::npos);
+  inst.Write("bugs.dat", r.out.substr(header.size()));
+  std::string command =
+      "python3 " + inst.Path("rows.py") + " " + inst.Path("bugs.dat") + " > " + inst.Path("py.txt");
+  ASSERT_EQ(std::system(command.c_str()), 0) << "python3 with its csv module must run";
+  std::string when;
+  {
+    InProcess req(inst);
+    when = store::FormatDate(0);  // an unset time is written as any other
+  }
+  EXPECT_EQ(inst.Read("py.txt"),
+            "4 [28]\n"
+            "T|G|00005|Analysis|" +
+                when + "|kolvar|Major|TEST|GUI|p q|1.0||New|" + when + "|||" + when + "|||" + when +
+                "||None|Low||\"quoted\" ref|0|0|tab here | bar\n");
+}
+
+TEST(Search, FormCarriesTheIdentityAndTicksTheOpenStatuses) {
+  Installation inst("SECURITY YES\n");
+  e2e::WriteSampleProject(inst);
+  std::string uid = users::MakeUid("kolvar", "TEST");
+  std::string page = inst.Get("CMD=search&project=TEST&Uid=" + base::UrlEncode(uid)).out;
+  for (const std::string& fragment : std::vector<std::string>{
+           "<INPUT SIZE=20 NAME=\"find\">\n<INPUT TYPE=submit VALUE=\"Show\">\n"
+           "<INPUT TYPE=hidden name=Uid Value=\"" +
+               uid + "\">",
+           "<OPTION VALUE=\"/cgi-bin/quorb.cgi?CMD=search&project=TEST&Uid=" +
+               base::UrlEncode(uid) + "\" SELECTED > TEST \n",
+           "<TD><INPUT TYPE=checkbox NAME=statO VALUE=X CHECKED> Open</TD>\n"
+           "<TD><INPUT TYPE=checkbox NAME=statC VALUE=X > Corrected</TD>\n",
+           "<TD><INPUT TYPE=checkbox NAME=ALL onclick=\"javascript:checkChange();\">All</TD>\n",
+           "<TD COLSPAN=2><INPUT TYPE=checkbox NAME=statR VALUE=X > Not reproducible</TD>\n",
+           "<SELECT NAME=resp>\n<OPTION SELECTED>all\n<OPTION> kolvar\n<OPTION> tessin\n",
+           "   f.statS.checked = f.ALL.checked;\n"}) {
+    EXPECT_NE(page.find(fragment), std::string::npos) << fragment;
+  }
+}
+
+// The printed index goes to the print command as a file of the system's own naming; no
+// request text reaches its command line.
+TEST(Search, PrintedIndexGoesToTheCommand) {
+  Installation inst;
+  WriteFourSheets(inst);
+  inst.Write("print.sh", "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$(dirname \"$0\")/args.txt\"\n");
+  std::filesystem::permissions(inst.Path("print.sh"), std::filesystem::perms::owner_all);
+  inst.WriteConfig(inst.DefaultConfig("PRINT " + inst.Path("print.sh") + "\n"));
+  std::string page = inst.Get("Print=yes&find=TaG.00004;touch+x&aff_mdapda=AM").out;
+  EXPECT_NE(page.find("<PRE>\nIndex of the 1 reports \n\nTaG.00004  3  Obs    A title\n"),
+            std::string::npos)
+      << page;
+  std::string args = inst.Read("args.txt");
+  EXPECT_TRUE(args.starts_with(inst.Path("data/tmp/quorb."))) << args;
+  EXPECT_EQ(args.find("touch"), std::string::npos);
+  for (const std::string& name : inst.List("data/tmp")) EXPECT_FALSE(name.ends_with(".prt"));
+}
+
+// With security on: a member without right 4 sees the sheets of the project of his `Uid`
+// only, without right 6 no closed sheet, without right 7 no open one; the export says so
+// without a comment.
+TEST(Search, RightsWithSecurityOn) {
+  Installation inst("SECURITY YES\n");
+  e2e::WriteSampleProject(inst, "OTHER:O:kolvar:tessin\n");
+  inst.Write("config/OTHER_subproject.cfg", "GUI:G\n");
+  inst.Write("config/TEST_users.cfg",
+             "all:a@x:p: :YES:YES:YES:YES:YES:YES\n"
+             "no4:a@x:p: :YES:YES:YES: :YES:YES\n"
+             "no6:a@x:p: :YES:YES:YES:YES:YES: \n"
+             "no7:a@x:p: :YES:YES:YES:YES:YES:YES: \n");
+  Add(inst, [](store::FactSheet&) {});                                  // TaG.00001, open
+  Add(inst, [](store::FactSheet& s) { s.status = store::kVerified; });  // TaG.00002, closed
+  Add(inst, [](store::FactSheet& s) { s.project = "OTHER"; });          // OaG.00001, open
+  struct Case {
+    std::string login;
+    Names names;
+  };
+  const Case cases[] = {
+      {"all", {"OaG.00001", "TaG.00001", "TaG.00002"}},
+      {"no4", {"TaG.00001", "TaG.00002"}},
+      {"no6", {"OaG.00001", "TaG.00001"}},
+      {"no7", {"TaG.00002"}},
+  };
+  for (const Case& c : cases) {
+    std::string query =
+        "CMD=find&resp=all&statN=X&statV=X&Uid=" + e2e::EncodedToken(inst, c.login, "TEST");
+    EXPECT_EQ(ListedNames(inst.Get(query).out), c.names) << c.login;
+    std::string data = inst.Get(query + "&excel=X").out;
+    EXPECT_EQ(data.find("<"), std::string::npos) << c.login;
+    size_t rows = 0;
+    for (char ch : data) rows += ch == '\n';
+    EXPECT_EQ(rows, 3 + 1 + c.names.size()) << c.login;  // header lines, column names, rows
+  }
+}
+
+}  // namespace

@@ -1,0 +1,160 @@
+// With security on, the server itself knows who asks: sealed tokens, the cookie for reading
+// only, rights in the project acted on, no replay from the web, private diagnostic files.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "harness.h"
+#include "tokens.h"
+
+namespace {
+
+using e2e::Installation;
+
+const std::string kCreation =
+    "CMD=new&title=Crash&project=TEST&group=GUI&prog=prog1&sev=2&impact=a&phase=a"
+    "&version=1.0&submitter=kolvar&text=hello";
+
+void LayOut(const Installation& inst) {
+  e2e::WriteSampleProject(inst, "THIRD:3:zed:zed\n");
+  inst.Write("config/THIRD_users.cfg", "zed:zed@example.org:zpw: :YES:YES\n");
+}
+
+std::string Cookie(const std::string& token) {
+  return "lang=ja; quorb=" + base::UrlEncode(token, false);
+}
+
+TEST(Security, CreationNeedsTheRequestsOwnSealedTokenOfAMemberWithRightTwo) {
+  Installation inst("SECURITY YES\n");
+  LayOut(inst);
+  const std::string kolvar = e2e::TokenFor(inst, "kolvar", "TEST");
+  std::string other_project = kolvar;
+  other_project.replace(0, 11, "mqnxct#VJKTF");  // THIRD in place of TEST, same MAC
+  struct Case {
+    std::string what;
+    std::string uid;  // url-encoded, appended as the request's own Uid
+    std::map<std::string, std::string> env;
+  };
+  const Case refused[] = {
+      {"no token", "", {}},
+      {"forged", "mqnxct%23VGUV%2312", {}},
+      {"another project", base::UrlEncode(other_project), {}},
+      {"not a member", e2e::EncodedToken(inst, "zed", "THIRD"), {}},
+      {"no right 2", e2e::EncodedToken(inst, "tessin", "TEST"), {}},
+      {"cookie alone", "", {{"HTTP_COOKIE", Cookie(kolvar)}}},
+  };
+  for (const Case& c : refused) {
+    std::string body = kCreation + (c.uid.empty() ? "" : "&Uid=" + c.uid);
+    auto r = inst.Post(body, "application/x-www-form-urlencoded", c.env);
+    EXPECT_NE(r.out.find("You are not allowed to create fact sheets in this project."),
+              std::string::npos)
+        << c.what << "\n"
+        << r.out;
+    EXPECT_FALSE(inst.Exists("data/TaG.00001")) << c.what;
+    EXPECT_EQ(inst.Read("data/index"), "") << c.what;
+  }
+
+  // A new secret makes every earlier token worthless.
+  const std::string old_token = base::UrlEncode(kolvar);
+  inst.Write("config/uid.key", std::string(64, 'e') + "\n");
+  auto stale = inst.Post(kCreation + "&Uid=" + old_token);
+  EXPECT_NE(stale.out.find("You are not allowed"), std::string::npos);
+  EXPECT_FALSE(inst.Exists("data/TaG.00001"));
+
+  auto stored = inst.Post(kCreation + "&Uid=" + e2e::EncodedToken(inst, "kolvar", "TEST"));
+  EXPECT_NE(stored.out.find("<H1>TaG.00001</H1>"), std::string::npos) << stored.out;
+  EXPECT_TRUE(inst.Exists("data/TaG.00001"));
+}
+
+TEST(Security, OffChangesNothing) {
+  Installation inst;
+  LayOut(inst);
+  auto r = inst.Post(kCreation);
+  EXPECT_TRUE(inst.Exists("data/TaG.00001")) << r.out;
+  EXPECT_EQ(r.out.find("<INPUT TYPE=\"hidden\" NAME=Uid"), std::string::npos);
+}
+
+// A browser that follows a bare link is known by its cookie: the page is the logged-in
+// user's, with the token in its links and forms. A forged cookie is nobody.
+TEST(Security, CookieNamesTheReaderOfABareLink) {
+  Installation inst("SECURITY YES\n");
+  LayOut(inst);
+  const std::string kolvar = e2e::TokenFor(inst, "kolvar", "TEST");
+  const std::string suffix = "&Uid=" + base::UrlEncode(kolvar);
+  auto home = inst.Get("", {{"HTTP_COOKIE", Cookie(kolvar)}});
+  EXPECT_NE(home.out.find("<A HREF=\"/cgi-bin/quorb.cgi?CMD=create" + suffix + "\">"),
+            std::string::npos)
+      << home.out;
+  EXPECT_NE(home.out.find("   if (user == \"\") \n"), std::string::npos);
+  EXPECT_NE(home.out.find("texte += \"; SameSite=Lax\"; \n"), std::string::npos);
+
+  auto form = inst.Get("CMD=create", {{"HTTP_COOKIE", Cookie(kolvar)}});
+  EXPECT_NE(form.out.find("<INPUT TYPE=\"hidden\" NAME=CMD VALUE=\"new\">\n"
+                          "<INPUT TYPE=\"hidden\" NAME=Uid VALUE=\"" +
+                          kolvar + "\">\n"),
+            std::string::npos)
+      << form.out;
+
+  for (const std::string& cookie : {std::string("quorb=mqnxct%23VGUV%2312"), std::string()}) {
+    auto nobody = inst.Get("CMD=create", {{"HTTP_COOKIE", cookie}});
+    EXPECT_NE(nobody.out.find("You are not allowed to create"), std::string::npos) << cookie;
+    EXPECT_EQ(nobody.out.find("<FORM"), std::string::npos);
+  }
+  // The login page and the help page need no login.
+  EXPECT_NE(inst.Get("Login=1").out.find("NAME=Passwd"), std::string::npos);
+  EXPECT_NE(inst.Get("CMD=help").out.find("<H1>QUORB Help</H1>"), std::string::npos);
+}
+
+TEST(Security, TestArgumentReplaysNothingUnderAWebServer) {
+  Installation inst;
+  inst.InstallLanguageFiles();
+  inst.Get("CMD=bogus&x=1");
+  e2e::Request req;
+  req.args = {"TEST"};
+  auto r = inst.Run(req);  // GATEWAY_INTERFACE is set, as a web server sets it
+  EXPECT_EQ(r.out.find("bogus"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("<TITLE>QUORB</TITLE>"), std::string::npos);
+}
+
+// The body copy, the trace and the log: mode 0600, no password, and a link planted at
+// their names is replaced, not followed.
+TEST(Security, DiagnosticFilesHoldNoPassword) {
+  Installation inst("SECURITY YES\n");
+  LayOut(inst);
+  inst.Write("outside", "untouched");
+  ASSERT_EQ(symlink(inst.Path("outside").c_str(), inst.Path("temp/quorb.tra").c_str()), 0);
+  const char* kFiles[] = {"temp/quorb.in", "temp/quorb.tra", "data/tmp/quorb.log"};
+  auto check = [&](const std::string& what) {
+    for (const char* file : kFiles) {
+      std::string text = inst.Read(file);
+      EXPECT_EQ(text.find("s3cr%3Bt"), std::string::npos) << what << " " << file << "\n" << text;
+      EXPECT_EQ(text.find("s3cr;t"), std::string::npos) << what << " " << file << "\n" << text;
+      EXPECT_EQ(text.find("pop3pw"), std::string::npos) << what << " " << file << "\n" << text;
+      struct stat st;
+      ASSERT_EQ(lstat(inst.Path(file).c_str(), &st), 0) << file;
+      EXPECT_TRUE(S_ISREG(st.st_mode)) << file;
+      EXPECT_EQ(st.st_mode & 0777, 0600u) << file;
+    }
+  };
+  auto r = inst.Post("Login=2&User=kolvar&Passwd=s3cr%3Bt&POP3PASS=pop3pw&CMD=help");
+  check("url-encoded");
+  EXPECT_NE(inst.Read("temp/quorb.in").find("Passwd=*****&POP3PASS=*****&CMD=help"),
+            std::string::npos);
+  // The setup forms' mailbox password and members' password column.
+  inst.Post("CMD=help&popP=pop3pw&V2_0=s3cr%3Bt&V1_0=kept");
+  check("setup fields");
+  EXPECT_NE(inst.Read("temp/quorb.in").find("popP=*****&V2_0=*****&V1_0=kept"), std::string::npos);
+  EXPECT_EQ(inst.Read("outside"), "untouched");
+  inst.PostMultipart({{"Login", "2"}, {"Passwd", "s3cr;t\r\nmore"}, {"POP3PASS", "pop3pw"}});
+  check("multipart");
+  EXPECT_NE(inst.Read("temp/quorb.tra").find("nom->Passwd\n-\r-\n-->*****\n-->len: 5 \n"),
+            std::string::npos)
+      << inst.Read("temp/quorb.tra");
+  EXPECT_NE(inst.Read("data/tmp/quorb.log").find("Passwd=*****"), std::string::npos);
+  inst.Get("Login=2&User=kolvar&Passwd=s3cr%3Bt");
+  check("query string");
+}
+
+}  // namespace

@@ -1,0 +1,109 @@
+// The setup wizard of a fresh installation, end to end through the CGI, and the directory
+// upgrade of the home road.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "harness.h"
+
+namespace {
+
+using e2e::Installation;
+
+bool Has(const std::string& page, const std::string& fragment) {
+  return page.find(fragment) != std::string::npos;
+}
+
+std::string StepOne(const Installation& inst, const std::string& data) {
+  return "CMD=setup&Edit=12&Wizzard=1&data=" + data + "&cfg=" + inst.ConfigDir() +
+         "&img=/quorb/images/&prt=cat&mel=localhost&hst=localhost&lang=EN&PERSIST=0"
+         "&pop=localhost&popU=%23&popP=&dom=example.org&www=www";
+}
+
+TEST(SetupWizard, FreshInstallationEndToEnd) {
+  Installation inst;
+  inst.InstallLanguageFiles();
+  std::filesystem::remove(inst.Path("config/quorb.cfg"));
+  std::filesystem::remove_all(inst.Path("data"));
+
+  // A command runs against the missing configuration; only the home road shows the wizard.
+  EXPECT_FALSE(Has(inst.Get("CMD=help").out, "Setup Wizzard"));
+  std::string home = inst.Get("").out;
+  // The header comes first; the check's comment follows it, then again inside the page.
+  std::string note = "<! can't open cfgfile :" + inst.Path("config/quorb.cfg") + ">\n";
+  ASSERT_EQ(home.rfind(e2e::kHtmlHeader, 0), 0u) << home;
+  EXPECT_TRUE(Has(home, "</HEAD>\n<BODY BGCOLOR=\"#C0C0C0\" TEXT=\"#000000\" >\n" + note +
+                            "<BODY BGCOLOR=#C0C0C0>\n<Font size=7>QUORB Setup Wizzard</font>\n"));
+  EXPECT_TRUE(Has(home, "<INPUT TYPE=hidden NAME=Wizzard VALUE=1>\n"));
+  EXPECT_TRUE(Has(home, "NAME=data SIZE=40 VALUE=\"" + inst.root() + "/data/\""));
+
+  // Step 1 with a data directory given without its trailing "/": nested folders are made.
+  std::string data = inst.Path("data/deep");
+  std::string page = inst.Get(StepOne(inst, data)).out;
+  EXPECT_TRUE(Has(page, "<TR><TD> Creating Directory : " + data +
+                            "/ </TD>\n"
+                            "<TD><Font COLOR=GREEN>OK</Font></TD></TR>\n"));
+  EXPECT_TRUE(Has(page, "<TR><TD> Creating Default File : sendmail.cfg </TD>\n"));
+  EXPECT_TRUE(Has(page, "Default Setup Completed"));
+  for (const char* dir : {"data/deep/Stats", "data/deep/Tests", "data/deep/tmp"})
+    EXPECT_TRUE(std::filesystem::is_directory(inst.Path(dir))) << dir;
+  std::string cfg = inst.Read("config/quorb.cfg");
+  EXPECT_TRUE(Has(cfg, "DATADIR " + data + "/\n")) << cfg;
+  EXPECT_TRUE(Has(cfg, "POP3PASS *\nWWW www\n"));
+  EXPECT_EQ(inst.Read("config/users.cfg"), "kolvar :kolvar@localhost\n");
+  EXPECT_TRUE(
+      inst.Read("config/sendmail.cfg")
+          .starts_with("new M V\nChange_Header M\nObserved s\nAnalyse M a\nCopy\nAssign a\n"));
+
+  // Run twice, every generic file is emptied and filled again.
+  inst.Write("config/project.cfg", "OLD:O:x:y\n");
+  inst.Get(StepOne(inst, data));
+  EXPECT_EQ(inst.Read("config/project.cfg"), "TEST:T:kolvar:tessin\n");
+
+  // Step 3 gives the first project the templates and saves the project table.
+  std::string table =
+      "CMD=setup&Edit=12&Wizzard=3&text=xxx&LINES=2&V0_0=ALPHA&V1_0=A"
+      "&V2_0=kolvar&V3_0=tessin";
+  page = inst.Post(table).out;
+  EXPECT_EQ(inst.Read("config/project.cfg"), "ALPHA:A:kolvar:tessin: \n");
+  EXPECT_EQ(inst.Read("config/ALPHA_program.cfg"), "general\ninstall\nunknown\n");
+  EXPECT_FALSE(inst.Exists("config/program.cfg"));
+  EXPECT_TRUE(std::filesystem::is_directory(inst.Path("data/deep/Synchro/out/ALPHA")));
+  EXPECT_TRUE(Has(page, "<P><H1><Font size=7>ALPHA subproject.cfg Setup</font></H1>\n<P>"));
+  EXPECT_TRUE(Has(page, "<INPUT TYPE=hidden NAME=Wizzard VALUE=4>\n"));
+  // Run again once the templates are gone: the project keeps its own files.
+  inst.Write("config/ALPHA_users.cfg", "kolvar:k@x:pw:YES\n");
+  inst.Post(table);
+  EXPECT_EQ(inst.Read("config/ALPHA_users.cfg"), "kolvar:k@x:pw:YES\n");
+
+  // The last step saves the mail grid and leads home, where the menu now answers.
+  page = inst.Post("CMD=setup&Edit=12&Wizzard=11&text=xxx&V0_0=on&V5_13=on").out;
+  EXPECT_EQ(inst.Read("config/sendmail.cfg").substr(0, 22), "new M \nChange_Header \n");
+  EXPECT_TRUE(Has(page, "<inPUT TYPE=submit VALUE=Next>\n"));
+  home = inst.Get("").out;
+  EXPECT_TRUE(Has(home, "CMD=setup\">")) << home;
+  EXPECT_TRUE(Has(home, "<! Upgrade >\n"));
+  EXPECT_TRUE(std::filesystem::is_directory(inst.Path("data/deep/Synchro/in")));
+}
+
+TEST(SetupWizard, MissingLanguageFileOrFolderBlocksCompletion) {
+  Installation inst;
+  std::filesystem::remove(inst.Path("config/quorb.cfg"));
+  std::string page = inst.Get(StepOne(inst, inst.Path("data"))).out;
+  EXPECT_TRUE(Has(page,
+                  "<P><Font COLOR=Red>Language file missing.<BR>\n"
+                  "<I>Copy 'langue.EN' to " +
+                      inst.ConfigDir() + "</i>\n"));
+  EXPECT_FALSE(Has(page, "Default Setup Completed"));
+
+  // A data folder that cannot be made: its row says why, and no main file is written.
+  std::filesystem::remove(inst.Path("config/quorb.cfg"));
+  inst.Write("blocker", "a file");
+  page = inst.Get(StepOne(inst, inst.Path("blocker/data"))).out;
+  EXPECT_TRUE(Has(page, "<TD><Font COLOR=RED>NOK, Not a directory</Font></TD></TR>\n")) << page;
+  EXPECT_TRUE(Has(page, "Please remedy to the indicated problems and reload this page.\n"));
+  EXPECT_FALSE(inst.Exists("config/quorb.cfg"));
+}
+
+}  // namespace

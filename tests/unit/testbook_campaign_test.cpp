@@ -1,0 +1,128 @@
+// The parts of campaigns and printed listings that need no installation: the text primitives,
+// the result row, campaign names, typed sheet references and the campaign counters.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "testbook/book_print.h"
+#include "testbook/campaigns.h"
+
+namespace {
+
+using testbook::PrintField;
+using testbook::PrintRule;
+
+TEST(TestBookPrint, RulesAreEightyColumnsWithTheirEdges) {
+  struct Case {
+    int a, b;
+    char edge, fill;
+    std::string start;  // the first 27 columns
+    size_t mark;        // a further column holding the edge, or 0
+  } cases[] = {
+      {0, 0, '+', '-', "+" + std::string(26, '-'), 0},
+      {26, 53, '+', '-', "+" + std::string(24, '-') + "+-", 53},
+      {0, 0, '|', ' ', "|" + std::string(26, ' '), 0},
+      {0, 0, '*', '*', std::string(27, '*'), 0},
+  };
+  for (const Case& c : cases) {
+    std::string rule = PrintRule(c.a, c.b, c.edge, c.fill);
+    ASSERT_EQ(rule.size(), 81u);
+    EXPECT_EQ(rule.substr(0, 27), c.start);
+    EXPECT_EQ(rule.substr(79), std::string(1, c.edge) + "\n");
+    if (c.mark) {
+      EXPECT_EQ(rule[c.mark - 1], c.edge);
+    }
+  }
+}
+
+TEST(TestBookPrint, FieldsAreCutOrPaddedAndShowNoControlCharacters) {
+  EXPECT_EQ(PrintField("abcdef", 4), "abcd|");
+  EXPECT_EQ(PrintField("ab", 4), "ab  |");
+  EXPECT_EQ(PrintField("a\tb\x7f", 5), "a b  |");
+  EXPECT_EQ(PrintField("&nbsp;", 6), "      |");
+  EXPECT_EQ(testbook::PrintLabelled("Tester", "kolvar", 16), "Tester : kolvar |");
+}
+
+TEST(TestBookPrint, WrappedTextKeepsEveryCharacterInFramedPieces) {
+  std::string long_line;
+  for (int i = 0; i < 100; ++i) long_line += static_cast<char>('a' + i % 26);
+  std::string printed = testbook::PrintWrapped(long_line + "\r\nend\r\n\r\n");
+  const std::string expected = "|" + long_line.substr(0, 78) + "|\n" + "|" + long_line.substr(78) +
+                               std::string(56, ' ') + "|\n" + "|end" + std::string(75, ' ') +
+                               "|\n" + "|" + std::string(78, ' ') + "|\n";
+  EXPECT_EQ(printed, expected);
+  EXPECT_EQ(testbook::PrintWrapped(""), "|" + std::string(78, ' ') + "|\n");
+}
+
+TEST(TestBookPrint, ResultRowsCutTheTitleAndLeaveEmptySheetCells) {
+  testbook::TestRecord test;
+  test.number = 7;
+  test.title = std::string(45, 'T');
+  testbook::ResultRecord none;
+  none.tester = none.date = none.version = "&nbsp;";
+  std::string row = testbook::ResultRow(test, none);
+  EXPECT_EQ(row, "|007|" + std::string(41, 'T') + "|NT |      |     |            |  |\n" +
+                     testbook::ResultSeparator());
+  EXPECT_EQ(testbook::ResultSeparator().size(), 81u);
+  EXPECT_EQ(row.find('\n'), 80u);
+}
+
+TEST(TestBookCampaigns, NamesThatCouldLeaveTheBookAreRefused) {
+  struct Case {
+    std::string typed, stored;
+  } cases[] = {
+      {"2024.01.31.10.00.00", "2024.01.31.10.00.00"},
+      {"run 1/a", "run 1-a"},
+      {"../../x", ""},  // "..-..-x" once the slashes are hyphens
+      {"a..b", ""},
+      {".hidden", ""},
+      {"a\\b", ""},
+      {"a\nb", ""},
+      {" a", ""},
+      {"", ""},
+      {std::string(81, 'x'), ""},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(testbook::CheckedCampaignName(c.typed), c.stored) << c.typed;
+}
+
+TEST(TestBookCampaigns, DefaultNameIsTheDateWithDots) {
+  std::string name = testbook::DefaultCampaignName(0);
+  ASSERT_EQ(name.size(), 19u);
+  for (size_t i : {4u, 7u, 10u, 13u, 16u}) EXPECT_EQ(name[i], '.') << name;
+  EXPECT_EQ(name.find_first_not_of("0123456789."), std::string::npos);
+}
+
+TEST(TestBookCampaigns, ReferencesOfSevenCharactersOrMoreAreKeptLastFirst) {
+  using Refs = std::vector<std::string>;
+  EXPECT_EQ(testbook::ParseSheetReferences("TESTaG.00001, TESTaG.00002"),
+            (Refs{"TESTaG.00002", "TESTaG.00001"}));
+  EXPECT_EQ(testbook::ParseSheetReferences("12 34"), Refs{});
+  EXPECT_EQ(testbook::ParseSheetReferences("abcdefg\r\nxy,\tabcdefgh "),
+            (Refs{"abcdefgh", "abcdefg"}));
+}
+
+TEST(TestBookCampaigns, CountersNeverDivideByZero) {
+  testbook::CampaignCounts step;
+  for (int code : {1, 0, 2, 2}) step.CountResult(code);  // OK, NOK, NT, no result (NT)
+  EXPECT_EQ(step.tests, 4);
+  EXPECT_EQ(step.applicable, 4);
+  EXPECT_EQ(step.executed, 2);
+  EXPECT_EQ(step.passed, 1);
+  EXPECT_EQ(step.ExecutedPercent(), 50);
+  EXPECT_EQ(step.PassedPercent(), 25);
+  EXPECT_EQ(step.SuccessPercent(), 50);
+
+  testbook::CampaignCounts na;
+  na.CountResult(3);
+  na.CountResult(3);
+  testbook::CampaignCounts book;
+  book.Add(na);
+  book.Add(testbook::CampaignCounts{});
+  EXPECT_EQ(book.children, 2);
+  EXPECT_EQ(book.tests, 2);
+  EXPECT_EQ(book.ExecutedPercent() + book.PassedPercent() + book.SuccessPercent(), 0);
+}
+
+}  // namespace
