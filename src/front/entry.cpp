@@ -11,6 +11,7 @@
 #include "search/results.h"
 #include "setup/setup.h"
 #include "sheets/actions.h"
+#include "sheets/attach.h"
 #include "sheets/create.h"
 #include "sheets/edit.h"
 #include "sheets/history.h"
@@ -52,6 +53,7 @@ const std::vector<CommandEntry>& CommandTable() {
        }},
       {"book", [](web::ParamList& list) { testbook::TestBookPage(list, "book"); }},
       {"tests", [](web::ParamList& list) { testbook::CampaignPage(list); }},
+      {"FILE", [](web::ParamList& list) { sheets::SendAttachment(list); }},
   };
   return table;
 }
@@ -61,8 +63,6 @@ const std::vector<CommandEntry>& CommandTable() {
 ActionHandler HandlerFor(web::ActionKind kind) {
   switch (kind) {
     case web::ActionKind::kStatus:
-      // A status action without its handler (Attach, until attachments are built) writes
-      // nothing and is answered with the parameter dump.
       return [](int code, web::ParamList& list) { sheets::HandleAction(code, list); };
     case web::ActionKind::kEdit:
       return [](int code, web::ParamList& list) { sheets::EditCommand(code, list); };

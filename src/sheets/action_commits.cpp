@@ -1,6 +1,7 @@
 // The commits of the status actions: what each one requires, checks, sets, logs and adds.
 #include <climits>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -10,6 +11,7 @@
 #include "config/language.h"
 #include "config/projects.h"
 #include "sheets/action_parts.h"
+#include "sheets/attach.h"
 #include "store/store.h"
 #include "users/rights.h"
 #include "web/actions.h"
@@ -92,6 +94,14 @@ bool PostponeCondition(const store::FactSheet&, CommitInput& in) {
   return read;
 }
 
+// Attach: the upload must be stored in the sheet's attachment folder.
+bool AttachCondition(const store::FactSheet& sheet, CommitInput& in) {
+  std::optional<std::string> stored = StoreUpload(sheet, in.name, in.file, in.title);
+  if (!stored) return false;
+  in.stored = std::move(*stored);
+  return true;
+}
+
 void SetResponsible(store::FactSheet& sheet, const CommitInput& in) {
   sheet.resp = in.sub;
 }
@@ -143,6 +153,8 @@ constexpr ActionCommit kCommits[] = {
      kText, 2067, false},
     {web::kActionAbandoned, kFormat, 2056, 0, 502, nullptr, store::kAbandoned, nullptr, 2060,
      kByUser, kText, 2061, false},
+    {web::kActionAttach, kLabel, 2084, kNeedUser | kNeedTitle, 502, AttachCondition, kSame, nullptr,
+     2086, kTitleUser, kAttachment, 0, true},
 };
 
 bool HasRequired(const ActionCommit& row, const CommitInput& in) {
@@ -222,6 +234,9 @@ void ApplyCommit(const ActionCommit& row, store::FactSheet& sheet, const CommitI
       break;
     case kTitled:
       store::AddEntry(sheet, in.title, in.user, time, in.text);
+      break;
+    case kAttachment:
+      store::AddEntry(sheet, in.title, in.user, time, in.stored).kind = store::kAttachmentEntry;
       break;
   }
 }

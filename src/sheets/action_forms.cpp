@@ -162,6 +162,19 @@ void VerifiedFields(const store::FactSheet& sheet) {
   WriteTextArea(15, {});
 }
 
+// Attach: the title proposed from the number of entries, the acting user, and the file
+// field, last, as the multipart decoder needs it.
+void AttachFields(const store::FactSheet& sheet) {
+  base::Page("<P>%s \n", Msg(106));
+  base::Page("<INPUT SIZE=20 NAME=\"%s\" VALUE=File_%d>\n", "title",
+             static_cast<int>(sheet.entries.size()));
+  WriteDoneBy();
+  WriteActingUser(sheet, false);
+  WriteSubmit();
+  base::Write(nullptr, kNextRow);
+  base::Page("%s : <INPUT TYPE=FILE NAME=%s SIZE=40>\n", Msg(2440), "Attach");
+}
+
 using enum FormHeading;
 constexpr ActionForm kForms[] = {
     {web::kActionObserved, "GET", kTitled, 2038, 2039, false, DesignateFields},
@@ -177,6 +190,8 @@ constexpr ActionForm kForms[] = {
     {web::kActionVerified, "POST", kNamedPara, 2097, 2115, false, VerifiedFields},
     {web::kActionRejected, "POST", kTitled, 2062, 2063, false, ReasonFields<6>},
     {web::kActionAbandoned, "POST", kTitled, 2056, 2057, false, ReasonFields<5>},
+    {web::kActionAttach, "POST enctype=\"multipart/form-data\"", kNamedNote, 2081, 2082, false,
+     AttachFields},
 };
 
 void WriteHeading(const ActionForm& row, std::string_view sheet_name) {
@@ -199,6 +214,11 @@ void WriteHeading(const ActionForm& row, std::string_view sheet_name) {
       base::Page("<H1>%s %s </H1>\n", Msg(row.title), name);
       base::Page("%s\n<P>", kTable);
       break;
+    case kNamedNote:
+      base::Page("<H1>%s %s </H1>\n", Msg(row.title), name);
+      base::Page("<FONT COLOR=LightCoral>%s</FONT>\n", Msg(row.lead));
+      base::Page("%s\n", kTable);
+      return;
   }
   if (row.lead) base::Page(Msg(row.lead), name);
 }

@@ -16,8 +16,10 @@ namespace sheets {
 //   kNamed:     "<H1>%s %s</H1>\n<TABLE ...><TR><TD><P>\n" with Msg(title) and the name
 //   kNamedOpen: "<H1>%s %s </H1>\n<TABLE ...><TR><TD>\n" (the fields write their own "<P>")
 //   kNamedPara: "<H1>%s %s </H1>\n<TABLE ...><TR><TD>\n<P>"
+//   kNamedNote: "<H1>%s %s </H1>\n" then the message `lead` as a note in colour, then
+//               "<TABLE ...><TR><TD>\n" (the fields write their own "<P>")
 // M(n) is message n used as a format with the sheet name.
-enum class FormHeading { kTitled, kNamed, kNamedOpen, kNamedPara };
+enum class FormHeading { kTitled, kNamed, kNamedOpen, kNamedPara, kNamedNote };
 
 using FormFields = void (*)(const store::FactSheet& sheet);
 
@@ -48,6 +50,8 @@ struct CommitInput {
   int load = 0;         // `Load`
   long now = 0;         // the one clock reading of the commit
   int postponed = 0;    // Postpone: the date the condition read
+  std::string file;     // Attach: the browser's name of the uploaded file (`Attach`)
+  std::string stored;   // Attach: the stored file's path, once the condition stored it
 };
 
 // The commit's title: M(title), "%s %s" with Msg(title) and the name, or M(title) with the
@@ -67,8 +71,9 @@ enum Needs : unsigned {
 enum class LogArgs { kSubUser, kByUser, kTextUser, kTitleUser, kUserVersion };
 
 // The entry a commit adds: none, a label message's entry with `text`, the same with the
-// `test` value when `text` is empty, or an entry named by the `title` parameter.
-enum class EntryKind { kNone, kText, kTextOrTest, kTitled };
+// `test` value when `text` is empty, an entry named by the `title` parameter, or an
+// attachment entry named by `title` whose body is the stored file's path.
+enum class EntryKind { kNone, kText, kTextOrTest, kTitled, kAttachment };
 
 // A condition writes its own refusal into the page and returns false.
 using Condition = bool (*)(const store::FactSheet& sheet, CommitInput& in);

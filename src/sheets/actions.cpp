@@ -39,6 +39,7 @@ CommitInput ReadCommitInput(const web::ParamList& list, std::string_view name) {
   in.test = web::GetParam(list, "test");
   in.text = ValueOrEmpty(list, "text");
   in.load = web::GetParamInt(list, "Load");
+  in.file = ValueOrEmpty(list, "Attach");
   in.now = static_cast<long>(std::time(nullptr));
   return in;
 }
@@ -73,6 +74,8 @@ void RunCommit(const ActionCommit& row, const web::ParamList& list, std::string_
   }
   if (accepted) {
     if (!store::IsStored(stored)) web::ErrorBoxArg(501, base::JoinPath(config::GetDataDir(), name));
+    // A file stored for an entry the sheet never got would block the same upload later.
+    if (stored == store::Stored::kNoFile && !in.stored.empty()) base::RemoveFile(in.stored);
     if (store::IsStored(stored) || stored == store::Stored::kNoJournal) {
       if (row.project_context)
         users::SaveUserContext(in.user, shown->project, shown->group, shown->phase);

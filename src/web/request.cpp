@@ -53,26 +53,42 @@ std::string ReplayQuery(std::FILE* trace) {
   }
 }
 
+bool IsMultipartType() {
+  return Env("CONTENT_TYPE").rfind("multipart/form-data", 0) == 0;
+}
+
 // Reads the body: CONTENT_LENGTH bytes at most, fewer when the client sent fewer, and
-// never more than kMaxBodyBytes.
-std::string ReadBody() {
+// never more than kMaxBodyBytes. A multipart body is read only as far as the chunk that
+// ends its first line: its parser reads the rest from standard input as it goes, so an
+// uploaded file is streamed to its data file and never held here. `unread` receives the
+// number of body bytes left for the parser on standard input.
+std::string ReadBody(size_t& unread) {
   long long declared = std::strtoll(Env("CONTENT_LENGTH").c_str(), nullptr, 10);
-  size_t want =
-      declared <= 0 ? 0 : static_cast<size_t>(std::min<long long>(declared, kMaxBodyBytes));
+  size_t total = declared <= 0 ? 0 : static_cast<size_t>(declared);
+  size_t want = std::min(total, kMaxBodyBytes);
+  const bool multipart_type = IsMultipartType();
   std::string body;
   char chunk[65536];
+  bool multipart = false, ended = false;
   while (body.size() < want) {
     size_t n = std::fread(chunk, 1, std::min(sizeof chunk, want - body.size()), stdin);
-    if (n == 0) break;
+    if (n == 0) {
+      ended = true;
+      break;
+    }
     body.append(chunk, n);
+    multipart = multipart_type || body.compare(0, kMultipartMark.size(), kMultipartMark) == 0;
+    if (multipart && std::memchr(chunk, '\n', n)) break;
   }
+  unread = multipart && !ended ? total - body.size() : 0;
   return body;
 }
 
 struct QueryText {
   std::string text;
-  std::string body;  // the whole POST body
+  std::string body;  // the POST body (a multipart body: its first chunk, see ReadBody)
   size_t first_line_end = 0;
+  size_t unread = 0;       // body bytes still on standard input
   bool body_read = false;  // a POST body was read (and is copied, even when empty)
   std::string trace;       // the trace "quorb.tra", written once the request is decoded
 };
@@ -107,7 +123,7 @@ QueryText ObtainQuery(const char* argument) {
     bool post = method == "POST";
     tr(base::Sprintf("#post: %d\n#qs=\"", post ? 1 : 0));
     if (post) {
-      q.body = ReadBody();
+      q.body = ReadBody(q.unread);
       q.body_read = true;
       size_t lf = q.body.find('\n');
       q.first_line_end = lf == std::string::npos ? q.body.size() : lf + 1;
@@ -125,15 +141,26 @@ QueryText ObtainQuery(const char* argument) {
 bool IsMultipart(const QueryText& q) {
   if (q.text.compare(0, kMultipartMark.size(), kMultipartMark) == 0) return true;
   // Browsers that draw boundaries with fewer dashes still say what they send.
-  return !q.body.empty() && Env("CONTENT_TYPE").rfind("multipart/form-data", 0) == 0;
+  return !q.body.empty() && IsMultipartType();
 }
 
-// Byte-by-byte reader over the body after its first line.
+// Reader over the body after its first line: the bytes already in memory, then the rest
+// of the body, read from `more` in chunks as it is needed.
 class BodyReader {
  public:
-  explicit BodyReader(std::string_view body) : body_(body) {}
-  bool AtEnd() const { return pos_ >= body_.size(); }
-  int Get() { return AtEnd() ? EOF : static_cast<unsigned char>(body_[pos_++]); }
+  explicit BodyReader(std::string_view head, std::FILE* more = nullptr, size_t more_bytes = 0)
+      : data_(head), more_(more), more_bytes_(more_bytes) {}
+
+  int Get() {
+    if (pos_ == data_.size() && !Refill()) return EOF;
+    return static_cast<unsigned char>(data_[pos_++]);
+  }
+  // The bytes at hand from the current position; empty only at the end of the body.
+  std::string_view Peek() {
+    if (pos_ == data_.size()) Refill();
+    return data_.substr(pos_);
+  }
+  void Skip(size_t n) { pos_ += n; }
 
   // Bytes up to `stop` (consumed, not kept), of which at most 998 are kept: a longer run
   // is cut, and its rest consumed with it. Nothing once the end of the body is reached.
@@ -148,8 +175,26 @@ class BodyReader {
   }
 
  private:
-  std::string_view body_;
+  bool Refill() {
+    if (!more_ || more_bytes_ == 0) return false;
+    buffer_.resize(kChunk);
+    size_t n = std::fread(buffer_.data(), 1, std::min(buffer_.size(), more_bytes_), more_);
+    if (n == 0) {
+      more_bytes_ = 0;
+      return false;
+    }
+    more_bytes_ -= n;
+    data_ = std::string_view(buffer_.data(), n);
+    pos_ = 0;
+    return true;
+  }
+
+  static constexpr size_t kChunk = 1 << 16;
+  std::string_view data_;
   size_t pos_ = 0;
+  std::FILE* more_;
+  size_t more_bytes_;
+  std::string buffer_;
 };
 
 std::string CutAtControl(std::string_view s) {
@@ -158,28 +203,89 @@ std::string CutAtControl(std::string_view s) {
   return std::string(s.substr(0, i));
 }
 
-// Copies the file part up to the delimiter. A partial match that breaks is written out
-// with the breaking byte, which is not tried as the start of a new match.
-std::string CopyFilePart(BodyReader& in, std::string_view delimiter, std::string& trace) {
-  std::string out;
-  size_t k = 0;
-  int c;
-  while (k < delimiter.size() && (c = in.Get()) != EOF) {
-    char b = static_cast<char>(c);
-    if (b == delimiter[k]) {
-      trace += base::Sprintf("++: %c %c %d\n", delimiter[k], b, static_cast<int>(k));
-      ++k;
-    } else if (k == 0) {
-      out += b;
-    } else {
-      trace += base::Sprintf("I=: %c %c %d\n", delimiter[k], b, static_cast<int>(k));
-      out.append(delimiter.substr(0, k));
-      out += b;
-      k = 0;
+// The file part's bytes: kept in `data`, or, with a file, written out in chunks.
+struct FilePartOut {
+  static constexpr size_t kChunk = 1 << 16;
+  std::string data;
+  std::FILE* file = nullptr;
+  bool failed = false;
+
+  void Append(std::string_view bytes) {
+    if (file && data.empty() && bytes.size() >= kChunk) {
+      Write(bytes);
+      return;
     }
+    data.append(bytes);
+    if (file && data.size() >= kChunk) Flush();
   }
-  if (k < delimiter.size()) out.append(delimiter.substr(0, k));  // body ended inside a match
-  return out;
+  void Flush() {
+    if (!file || data.empty()) return;
+    Write(data);
+    data.clear();
+  }
+  void Write(std::string_view bytes) {
+    failed = failed || std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size();
+  }
+};
+
+// Copies the file part up to the closing delimiter. The line end before the delimiter
+// belongs to the delimiter, so the file gets exactly the bytes that were sent. The
+// delimiter is searched for in each chunk read; one that begins at the end of a chunk is
+// followed byte by byte into the next (the carriage return that starts it occurs nowhere
+// else in it, so a broken match may only restart on the byte that broke it). False when
+// the body ended before the delimiter: the file part is incomplete.
+bool CopyFilePart(BodyReader& in, std::string_view delimiter, FilePartOut& out) {
+  const std::string match = "\r\n" + std::string(delimiter);
+  size_t k = 0;  // the bytes of `match` seen last, not yet known to be file content
+  while (k < match.size()) {
+    if (out.failed) return false;
+    std::string_view at = in.Peek();
+    if (at.empty()) return false;
+    if (k > 0) {
+      char b = at[0];
+      in.Skip(1);
+      if (b == match[k]) {
+        ++k;
+        continue;
+      }
+      out.Append(std::string_view(match).substr(0, k));
+      k = b == match[0] ? 1 : 0;
+      if (k == 0) out.Append(std::string_view(&b, 1));
+      continue;
+    }
+    if (const void* hit = memmem(at.data(), at.size(), match.data(), match.size())) {
+      size_t at_hit = static_cast<size_t>(static_cast<const char*>(hit) - at.data());
+      out.Append(at.substr(0, at_hit));
+      in.Skip(at_hit + match.size());
+      break;
+    }
+    // The chunk may end inside a match: from its last carriage return on.
+    size_t cr = at.rfind('\r');
+    if (cr != std::string_view::npos && at.size() - cr < match.size() &&
+        std::string_view(match).starts_with(at.substr(cr))) {
+      k = at.size() - cr;
+      at = at.substr(0, cr);
+    }
+    out.Append(at);
+    in.Skip(at.size() + k);
+  }
+  out.Flush();
+  return !out.failed;
+}
+
+// Streams the file part into the file `path`. A file part that is incomplete or cannot be
+// written leaves no file.
+bool CopyFilePartTo(BodyReader& in, std::string_view delimiter, const std::string& path) {
+  base::File file = base::OpenFile(path, "wb");
+  if (!file) return false;
+  // FilePartOut writes whole chunks; a stream buffer would only split them.
+  std::setvbuf(file.get(), nullptr, _IONBF, 0);
+  FilePartOut out;
+  out.file = file.get();
+  bool complete = CopyFilePart(in, delimiter, out);
+  complete = std::fclose(file.release()) == 0 && complete;
+  if (!complete) base::RemoveFile(path);
+  return complete;
 }
 
 // How often `c` occurs in `text`; counted in blocks the compiler can do many bytes at a time.
@@ -218,14 +324,15 @@ ParamList DecodeUrlEncoded(std::string_view text) {
   return list;
 }
 
-MultipartResult ParseMultipart(std::string_view first_line, std::string_view rest) {
+MultipartResult ParseMultipart(std::string_view first_line, std::string_view rest,
+                               const MultipartStream* stream) {
   MultipartResult r;
   size_t d = 0;
   while (d < first_line.size() && static_cast<unsigned char>(first_line[d]) > 0x20) ++d;
   std::string delimiter(first_line.substr(0, std::min(d, kFieldLimit + 1)));
   r.trace += base::Sprintf("\ndelimiter:>%s<\n", delimiter);
 
-  BodyReader in(rest);
+  BodyReader in(rest, stream ? stream->more : nullptr, stream ? stream->more_bytes : 0);
   while (true) {
     auto header = in.ReadUntil('"');
     if (!header) break;
@@ -246,7 +353,12 @@ MultipartResult ParseMultipart(std::string_view first_line, std::string_view res
       r.trace += base::Sprintf("-->%s\n", filename);
       r.list.push_back(Param{*name, filename});
       r.trace += base::Sprintf(" delimiter: >%s<\n", delimiter);
-      r.upload = CopyFilePart(in, delimiter, r.trace);
+      if (stream) {
+        r.upload_written = CopyFilePartTo(in, delimiter, stream->upload_path);
+      } else {
+        FilePartOut out;
+        if (CopyFilePart(in, delimiter, out)) r.upload = std::move(out.data);
+      }
       break;
     }
     in.ReadUntil('\n');
@@ -281,14 +393,12 @@ ParamList ParseRequest(const char* argument) {
                     multipart ? MaskMultipartBody(q.body) : MaskQuery(q.body));
   if (multipart) {
     std::string_view body(q.body);
+    // The uploaded file goes straight from standard input to its data file.
+    MultipartStream stream{stdin, q.unread, UploadPath()};
     MultipartResult m =
-        ParseMultipart(q.text, body.substr(std::min(q.first_line_end, body.size())));
+        ParseMultipart(q.text, body.substr(std::min(q.first_line_end, body.size())), &stream);
     q.trace += MaskMultipartTrace(m.trace);
-    if (m.upload) {
-      std::string path = UploadPath();
-      base::OverwriteFile(path, *m.upload);
-      base::Cache<RequestCache>().written_upload = std::move(path);
-    }
+    if (m.upload_written) base::Cache<RequestCache>().written_upload = stream.upload_path;
     list = std::move(m.list);
     raw = std::move(m.rebuilt);
   }

@@ -1,6 +1,7 @@
 // Decoding of the CGI request into the request parameter list.
 #pragma once
 
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -46,16 +47,29 @@ ParamList DecodeUrlEncoded(std::string_view text);
 
 struct MultipartResult {
   ParamList list;
-  std::string rebuilt;                // "name=value&..." in list order, cut at 999 characters
-  std::optional<std::string> upload;  // the file part's content, when there was one
-  std::string trace;                  // the lines to append to the trace
+  std::string rebuilt;  // "name=value&..." in list order, cut at 999 characters
+  // The file part's content (exactly the bytes sent), when there was one and the closing
+  // delimiter came: kept here without a stream, written to its upload file with one.
+  std::optional<std::string> upload;
+  bool upload_written = false;
+  std::string trace;  // the lines to append to the trace
+};
+
+// Where a streamed multipart body comes from and where its file part goes.
+struct MultipartStream {
+  std::FILE* more = nullptr;  // the body's bytes after `rest`,
+  size_t more_bytes = 0;      // this many of them
+  std::string upload_path;    // the file part is written here; none is left when incomplete
 };
 
 // Parses a multipart body. `first_line` is the boundary line (the query text), `rest` the
-// body after it. Parsing stops after the first file part.
-MultipartResult ParseMultipart(std::string_view first_line, std::string_view rest);
+// body after it (or, with a stream, the part of it already read). Parsing stops after the
+// first file part.
+MultipartResult ParseMultipart(std::string_view first_line, std::string_view rest,
+                               const MultipartStream* stream = nullptr);
 
-// Bodies larger than this are read only up to it.
+// Bodies larger than this are read only up to it; a multipart body's file part is streamed
+// and not limited.
 constexpr size_t kMaxBodyBytes = 64u << 20;
 
 }  // namespace web

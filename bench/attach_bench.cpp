@@ -1,0 +1,194 @@
+// The upload and the download of a big attachment, each run as a CGI process the way the web
+// server runs it, against `cp` of the same file, in the same run: each at most 2x the cp,
+// and the process's largest memory far below the file (target <= 16 MB at 50 MB).
+//
+//   attach_bench [MEGABYTES]   (default 50)
+//
+// The installation is made in the temporary folder (TMPDIR) and removed at the end.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "base/out.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+const std::string kBoundary = "---------------------------5c1f0e3a9b";
+
+struct RunResult {
+  double ms = 0;
+  double cpu_ms = 0;  // user and system time
+  long max_rss_kb = 0;
+  bool ok = false;
+};
+
+void WriteText(const fs::path& path, const std::string& text) {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+// Runs `argv` with `env`, standard input from `in` and standard output to `out` (files).
+RunResult Run(std::vector<std::string> argv, std::vector<std::string> env, const fs::path& in,
+              const fs::path& out) {
+  std::vector<char*> args, envp;
+  for (std::string& a : argv) args.push_back(a.data());
+  for (std::string& e : env) envp.push_back(e.data());
+  args.push_back(nullptr);
+  envp.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  RunResult result;
+  auto start = Clock::now();
+  pid_t pid;
+  int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) return result;
+  int status = 0;
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  result.ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+  result.max_rss_kb = usage.ru_maxrss;
+  auto ms = [](const timeval& t) { return t.tv_sec * 1e3 + t.tv_usec / 1e3; };
+  result.cpu_ms = ms(usage.ru_utime) + ms(usage.ru_stime);
+  result.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  return result;
+}
+
+std::vector<std::string> CgiEnv(const fs::path& root, const std::string& method,
+                                const std::string& query, size_t length) {
+  return {"PATH=/usr/bin:/bin",
+          "PWD=" + root.string(),
+          "TEMP=" + (root / "temp").string(),
+          "REQUEST_METHOD=" + method,
+          "QUERY_STRING=" + query,
+          "CONTENT_TYPE=multipart/form-data; boundary=" + kBoundary,
+          "CONTENT_LENGTH=" + std::to_string(length),
+          "SCRIPT_NAME=/cgi-bin/quorb.cgi",
+          "SERVER_PORT=80",
+          "REMOTE_ADDR=192.0.2.10"};
+}
+
+// The multipart body of an Attach commit of `file`, written beside it.
+size_t WriteUploadBody(const fs::path& body, const fs::path& file, const std::string& title) {
+  std::string head;
+  auto field = [&](const std::string& name, const std::string& value) {
+    head += "--" + kBoundary + "\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" +
+            value + "\r\n";
+  };
+  field("CMD", "Attach");
+  field("Num", "TsG.00001");
+  field("title", title);
+  field("User", "kolvar");
+  head += "--" + kBoundary +
+          "\r\nContent-Disposition: form-data; name=\"Attach\"; filename=\"big.bin\"\r\n"
+          "Content-Type: application/octet-stream\r\n\r\n";
+  std::ofstream out(body, std::ios::binary);
+  out << head;
+  std::ifstream in(file, std::ios::binary);
+  out << in.rdbuf();
+  out << "\r\n--" + kBoundary + "--\r\n";
+  return static_cast<size_t>(out.tellp());
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0 : v[v.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const size_t megabytes = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 50;
+  std::string pattern = (fs::temp_directory_path() / "quorb-attachbench-XXXXXX").string();
+  if (!mkdtemp(pattern.data())) return 1;
+  const fs::path root = pattern;
+  const fs::path config = root / "config";
+  for (const char* dir : {"config", "temp", "data/tmp", "work"}) fs::create_directories(root / dir);
+  WriteText(config / "quorb.cfg", "DATADIR " + (root / "data/").string() + "\nCONFIGDIR " +
+                                      config.string() + "/\nIMGDIR /quorb/images/\nLANGUAGE EN\n");
+  fs::copy_file(fs::path(QUORB_SOURCE_DIR) / "share/config/langue.EN", config / "langue.EN");
+  WriteText(config / "project.cfg", "TEST:T:kolvar:tessin\n");
+  WriteText(config / "phase.cfg", "Analysis:a\nTests:s\n");
+  WriteText(config / "TEST_subproject.cfg", "GUI:G\n");
+  WriteText(config / "TEST_users.cfg", "kolvar:k@example.org:secret: :YES:YES:YES:YES:YES:YES\n");
+  const fs::path work = root / "work";
+  const std::string new_sheet =
+      "CMD=new&title=Big&project=TEST&group=GUI&prog=p&sev=2&impact=b&phase=b&version=1.0"
+      "&exp=2.0&type=1&submitter=kolvar&test=T1&Load=3&text=Desc";
+  WriteText(work / "empty", "");
+  Run({QUORB_CGI}, CgiEnv(root, "GET", new_sheet, 0), work / "empty", work / "page");
+
+  // A file of random bytes: NUL bytes, CR LF pairs and partial delimiters all occur.
+  const fs::path file = work / "big.bin";
+  {
+    std::mt19937_64 random(16);
+    std::vector<uint64_t> block(1 << 17);
+    std::ofstream out(file, std::ios::binary);
+    for (size_t written = 0; written < megabytes << 20; written += block.size() * 8) {
+      for (uint64_t& v : block) v = random();
+      out.write(reinterpret_cast<const char*>(block.data()), block.size() * 8);
+    }
+  }
+  const size_t size = fs::file_size(file);
+  const int runs = 9;
+  std::vector<double> cp, up, down, up_ratio, down_ratio, cp_cpu, up_cpu, down_cpu;
+  long up_rss = 0, down_rss = 0;
+  bool same = true;
+  for (int i = 0; i < runs; ++i) {
+    const std::string title = "File_" + std::to_string(i);
+    const size_t length = WriteUploadBody(work / "body", file, title);
+    RunResult c = Run({"cp", file.string(), (work / "copy").string()}, {"PATH=/usr/bin:/bin"},
+                      work / "empty", work / "out");
+    cp.push_back(c.ms);
+    cp_cpu.push_back(c.cpu_ms);
+    fs::remove(work / "copy");
+    RunResult u = Run({QUORB_CGI}, CgiEnv(root, "POST", "", length), work / "body", work / "page");
+    up.push_back(u.ms);
+    up_cpu.push_back(u.cpu_ms);
+    up_rss = std::max(up_rss, u.max_rss_kb);
+    const fs::path stored = root / "data/TRACE_TsG.00001" / (title + "_big.bin");
+    RunResult d = Run({QUORB_CGI}, CgiEnv(root, "GET", "CMD=FILE&title=" + stored.string(), 0),
+                      work / "empty", work / "download");
+    down.push_back(d.ms);
+    down_cpu.push_back(d.cpu_ms);
+    down_rss = std::max(down_rss, d.max_rss_kb);
+    same = same && u.ok && d.ok && fs::exists(stored) && fs::file_size(stored) == size &&
+           fs::file_size(work / "download") > size;
+    fs::remove(stored);
+    fs::remove(work / "download");
+    // Each against the cp just before it: the machine's load changes between runs.
+    up_ratio.push_back(up.back() / cp.back());
+    down_ratio.push_back(down.back() / cp.back());
+  }
+  base::Printf(nullptr,
+               "Attachment of %zu MB (medians of %d runs; ratios to the cp of each run)%s\n",
+               megabytes, runs, same ? "" : "  STORED OR SENT FILE WRONG");
+  base::Printf(nullptr, "  cp of the file   %7.1f ms (CPU %5.1f ms)\n", Median(cp), Median(cp_cpu));
+  base::Printf(nullptr,
+               "  upload (CGI)     %7.1f ms (CPU %5.1f ms)  ratio %.2fx (target <= 2x)  peak RSS "
+               "%ld KB\n",
+               Median(up), Median(up_cpu), Median(up_ratio), up_rss);
+  base::Printf(nullptr,
+               "  download (CGI)   %7.1f ms (CPU %5.1f ms)  ratio %.2fx (target <= 2x)  peak RSS "
+               "%ld KB\n",
+               Median(down), Median(down_cpu), Median(down_ratio), down_rss);
+  base::Printf(nullptr, "  (peak RSS target <= 16384 KB)\n");
+  fs::remove_all(root);
+  return same ? 0 : 1;
+}

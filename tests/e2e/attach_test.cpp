@@ -1,0 +1,198 @@
+// Attachments end to end: the Attach form, the upload stored byte for byte and sent back by
+// CMD=FILE, and the refusals (existing file, names that would leave the folder, incomplete
+// uploads, downloads of anything but an attached file, users without the right).
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "../unit/smtp_peer.h"
+#include "base/encode.h"
+#include "harness.h"
+#include "store/store.h"
+#include "tokens.h"
+
+namespace {
+
+using e2e::FormPart;
+using e2e::InProcess;
+using e2e::Installation;
+
+const std::string kNewSheet =
+    "CMD=new&title=A+bug&project=TEST&group=GUI&prog=prog1&sev=2&impact=b&phase=b&version=1.0"
+    "&exp=2.0&type=1&submitter=kolvar&test=T1&Load=3&text=Desc";
+const std::string kNotFound =
+    "Status: 404 Not Found\nContent-type: text/plain\nContent-Length: 0\n\n";
+
+e2e::CgiResult Attach(const Installation& inst, const std::string& title,
+                      const std::string& content, const std::string& client_name,
+                      const std::string& more = "") {
+  return inst.PostMultipart({{"CMD", "Attach"},
+                             {"Num", "TsG.00001"},
+                             {"QS", "CMD=x"},
+                             {"title", title},
+                             {"User", "kolvar"},
+                             {"Uid", more},
+                             {"Attach", content, client_name}});
+}
+
+std::vector<store::SheetEntry> Entries(const Installation& inst) {
+  InProcess req(inst);
+  return store::ReadSheet("TsG.00001").value().entries;
+}
+
+bool NoUploadLeft(const Installation& inst) {
+  for (const std::string& f : inst.List("data/tmp"))
+    if (f.starts_with("data")) return false;
+  return true;
+}
+
+TEST(Attach, FormProposesTheNextFileAndPutsTheFileFieldLast) {
+  Installation inst;
+  e2e::WriteSampleProject(inst);
+  inst.Post(kNewSheet);
+  auto page = inst.Get("CMD=Attach&Num=TsG.00001").out;
+  EXPECT_NE(page.find("<FORM METHOD=POST enctype=\"multipart/form-data\" ACTION=\"/cgi-bin/"
+                      "quorb.cgi\">\n<INPUT TYPE=\"hidden\" NAME=\"CMD\" VALUE=\"Attach\">\n"),
+            std::string::npos)
+      << page;
+  EXPECT_NE(page.find(" NAME=QS VALUE=\" \">\n<H1>Attach a file to TsG.00001 </H1>\n<FONT COLOR="
+                      "LightCoral>The title becomes part of the stored file name: use no blanks "
+                      "and no slashes.</FONT>\n<TABLE BORDER=0 WIDTH=100%><TR><TD>\n<P>Title \n"
+                      "<INPUT SIZE=20 NAME=\"title\" VALUE=File_1>\nDone by: \n<SELECT NAME=\""
+                      "User\">\n"),
+            std::string::npos)
+      << page;
+  EXPECT_NE(page.find("<inPUT TYPE=\"submit\" VALUE=\"OK\">\n</TD></TR>\n<TR><TD>\nFile : <INPUT "
+                      "TYPE=FILE NAME=Attach SIZE=40>\n</TD></TR></TABLE>\n</FORM><HR>\n"),
+            std::string::npos);
+}
+
+TEST(Attach, UploadAndDownloadRoundTripByteForByte) {
+  mail_test::ScriptedPeer relay(mail_test::ScriptedPeer::Mode::kAnswer);
+  Installation inst("MAILSERV " + relay.server() + "\n");
+  e2e::WriteSampleProject(inst);
+  inst.Post(kNewSheet);
+  inst.Write("config/sendmail.cfg", "Attach tessin\n");
+  std::mt19937 random(16);
+  std::string content(5 << 20, '\0');
+  for (char& c : content) c = static_cast<char>(random() % 7 == 0 ? 0 : random());
+  for (size_t i = 0; i + 40 < content.size(); i += 99991) content.replace(i, 6, "\r\n--\r\r");
+  content += "\r\n-----------------------------7d0a1b2c3d4e5\r\n";
+
+  auto r = Attach(inst, "File_1", content, "D:\\logs\\run.bin");
+  EXPECT_NE(r.out.find("<P>Attachment: D:\\logs\\run.bin , 5242926 bytes.<P>"), std::string::npos);
+  const std::string path = inst.DataDir() + "TRACE_TsG.00001/File_1_run.bin";
+  EXPECT_TRUE(inst.Read("data/TRACE_TsG.00001/File_1_run.bin") == content);
+  EXPECT_TRUE(NoUploadLeft(inst));
+  auto entries = Entries(inst);
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[1].name + "|" + entries[1].who + "|" + entries[1].text,
+            "File_1|kolvar|" + path + "\n");
+  EXPECT_EQ(entries[1].kind, store::kAttachmentEntry);
+  EXPECT_NE(inst.Read("data/history.dat").find("TsG.00001 Attachment File_1 added by kolvar\n"),
+            std::string::npos);
+  EXPECT_EQ(inst.Read("config/userinfo.dat"), "192.0.2.10:kolvar:TEST:GUI:1\n");
+  EXPECT_NE(relay.Received().find("Subject: Bug TsG.00001 Attachment by kolvar\r\n"),
+            std::string::npos);
+
+  // The sheet's own link brings it back.
+  size_t link = r.out.find("?CMD=FILE&title=");
+  ASSERT_NE(link, std::string::npos);
+  std::string query = r.out.substr(link + 1, r.out.find('"', link) - link - 1);
+  auto down = inst.Get(query);
+  EXPECT_TRUE(down.out ==
+              "Content-type: application/octet-stream\nContent-Disposition: "
+              "attachment; filename=\"File_1_run.bin\"\nContent-Length: 5242926\n\n" +
+                  content);
+  // The next attachment is proposed one higher.
+  EXPECT_NE(inst.Get("CMD=Attach&Num=TsG.00001").out.find("VALUE=File_2>"), std::string::npos);
+}
+
+TEST(Attach, RefusalsStoreNothing) {
+  Installation inst;
+  e2e::WriteSampleProject(inst);
+  inst.Post(kNewSheet);
+  Attach(inst, "File_1", "one", "C:\\a\\run.txt");
+  // The same file name under another title is kept beside it; a path's folders do not count.
+  Attach(inst, "File_2", "two", "/home/u/x/../run.txt");
+  EXPECT_EQ(inst.List("data/TRACE_TsG.00001"),
+            (std::vector<std::string>{"File_1_run.txt", "File_2_run.txt"}));
+  EXPECT_EQ(inst.Read("data/TRACE_TsG.00001/File_2_run.txt"), "two");
+  const std::string base = "data/TRACE_TsG.00001/File_1_run.txt";
+  struct Case {
+    std::string title, file, message;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"File_1", "run.txt", "An attachment titled File_1 with this file name already exists."},
+           {"../../x", "run.txt", "Unable to store the attached file"},
+           {"a/b", "run.txt", "Unable to store"},
+           {"a\\b", "run.txt", "Unable to store"},
+           {"..", "run.txt", "Unable to store"},
+           {"File_3", "C:\\x\\..", "Unable to store"},
+           {"File_3", "", "Unable to store"},
+           {"File_3", "a\\", "Unable to store"},
+           {"File_3", std::string(190, 'n'), "Unable to store"},
+       }) {
+    auto r = Attach(inst, c.title, "new", c.file);
+    EXPECT_NE(r.out.find("<BR><BR>" + c.message), std::string::npos) << c.title << c.file;
+  }
+  // Missing title: 502.
+  EXPECT_NE(Attach(inst, "", "x", "y.txt").out.find("<BR><BR>A required field is missing"),
+            std::string::npos);
+  // An upload cut short never reaches the folder.
+  std::string body = e2e::MultipartBody({{"CMD", "Attach"},
+                                         {"Num", "TsG.00001"},
+                                         {"title", "File_4"},
+                                         {"User", "kolvar"},
+                                         {"Attach", "abc", "cut.txt"}},
+                                        "---------------------------x");
+  body.resize(body.size() - 12);
+  auto cut = inst.Post(body, "multipart/form-data; boundary=---------------------------x");
+  EXPECT_NE(cut.out.find("Unable to store the attached file " + inst.DataDir() + "/tmp/data"),
+            std::string::npos);
+  EXPECT_EQ(inst.List("data/TRACE_TsG.00001").size(), 2u);
+  EXPECT_EQ(inst.Read(base), "one");
+  EXPECT_EQ(Entries(inst).size(), 3u);
+  EXPECT_EQ(inst.List("").size(), 3u);  // nothing written beside config, data and temp
+}
+
+TEST(Attach, DownloadSendsOnlyAttachedFiles) {
+  Installation inst;
+  inst.Write("data/TRACE_TsG.00001/say \"hi\".txt", "hi");
+  inst.Write("data/TRACE_other/x", "x");
+  inst.Write("data/index", "secret");
+  ASSERT_EQ(symlink("/etc/passwd", inst.Path("data/TRACE_TsG.00001/link").c_str()), 0);
+  EXPECT_EQ(inst.Get("CMD=FILE&title=" + base::UrlEncode(inst.DataDir() + "TRACE_TsG.00001/say "
+                                                                          "\"hi\".txt"))
+                .out,
+            "Content-type: application/octet-stream\nContent-Disposition: attachment; "
+            "filename=\"say \\\"hi\\\".txt\"\nContent-Length: 2\n\nhi");
+  for (std::string title :
+       {"/etc/passwd", "data/index", "data/TRACE_TsG.00001/../index", "data/TRACE_TsG.00001/link",
+        "data/TRACE_TsG.00001", "data/TRACE_other/x", "data/TRACE_TsG.00001/none", "+"})
+    EXPECT_EQ(inst.Get("CMD=FILE&title=" + base::UrlEncode(inst.root() + "/" + title)).out,
+              kNotFound)
+        << title;
+}
+
+TEST(Attach, WithSecurityOnlyMembersAttach) {
+  Installation inst;
+  e2e::WriteSampleProject(inst);
+  inst.Post(kNewSheet);
+  inst.WriteConfig(inst.DefaultConfig("SECURITY YES\n"));
+  const std::string uid = e2e::TokenFor(inst, "kolvar", "TEST");
+  const std::string stranger = e2e::TokenFor(inst, "nobody", "TEST");
+  auto refused = Attach(inst, "File_1", "x", "a.txt", stranger);
+  EXPECT_NE(refused.out.find("You are not allowed to do this action"), std::string::npos);
+  EXPECT_FALSE(inst.Exists("data/TRACE_TsG.00001/File_1_a.txt"));
+  EXPECT_NE(inst.Get("CMD=Attach&Num=TsG.00001&Uid=" + base::UrlEncode(uid))
+                .out.find("<INPUT TYPE=\"hidden\" NAME=Uid VALUE=\"" + uid + "\">\n<H1>"),
+            std::string::npos);
+  Attach(inst, "File_1", "x", "a.txt", uid);
+  EXPECT_EQ(inst.Read("data/TRACE_TsG.00001/File_1_a.txt"), "x");
+}
+
+}  // namespace
