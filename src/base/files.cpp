@@ -68,20 +68,6 @@ bool WriteFileAtomic(const std::string& path, std::string_view content) {
   return ReplaceFile(temp, path);
 }
 
-bool OverwriteFile(const std::string& path, std::string_view content) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0) return false;
-  bool ok = true;
-  for (size_t done = 0; ok && done < content.size();) {
-    ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    ok = n > 0;
-    if (ok) done += static_cast<size_t>(n);
-  }
-  ok = ::ftruncate(fd, static_cast<off_t>(content.size())) == 0 && ok;
-  return ::close(fd) == 0 && ok;
-}
-
 FileLock::FileLock(const std::string& lock_path) {
   fd_ = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (fd_ < 0) return;

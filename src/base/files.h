@@ -46,12 +46,6 @@ class LineReader {
 // it over `path`, so readers see the old file or the new one, never half of one.
 bool WriteFileAtomic(const std::string& path, std::string_view content);
 
-// Writes `content` over the file at `path` in place and cuts it to that length (creating it
-// when missing). For the diagnostics every request rewrites: emptying a file first makes
-// ext4 flush its old blocks on close, and the next request's emptying then waits for that
-// disk write, milliseconds on every click. A reader may see a mix of old and new text.
-bool OverwriteFile(const std::string& path, std::string_view content);
-
 // A temporary name beside `path` that no other process uses.
 std::string TempNameFor(const std::string& path);
 
