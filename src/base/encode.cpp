@@ -78,8 +78,9 @@ std::string UrlDecode(std::string_view text) {
   return out;
 }
 
-std::string UrlEncode(std::string_view text, bool blank_as_plus) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
+namespace {
+
+std::string PercentEncode(std::string_view text, bool blank_as_plus, const char* hex) {
   std::string out;
   out.reserve(text.size() * 3);
   for (char ch : text) {
@@ -90,11 +91,21 @@ std::string UrlEncode(std::string_view text, bool blank_as_plus) {
       out += '+';
     } else {
       out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
+      out += hex[c >> 4];
+      out += hex[c & 15];
     }
   }
   return out;
+}
+
+}  // namespace
+
+std::string UrlEncode(std::string_view text, bool blank_as_plus) {
+  return PercentEncode(text, blank_as_plus, "0123456789ABCDEF");
+}
+
+std::string EncodeLinkValue(std::string_view text) {
+  return PercentEncode(text, /*blank_as_plus=*/true, "0123456789abcdef");
 }
 
 }  // namespace base

@@ -17,6 +17,9 @@ std::string EscapeScript(std::string_view text);
 // becomes "+" (`blank_as_plus`) or "%20", every other byte "%" and two upper-case hex digits.
 std::string UrlEncode(std::string_view text, bool blank_as_plus = true);
 
+// A value written into a test-book link: as UrlEncode, with lower-case hexadecimal digits.
+std::string EncodeLinkValue(std::string_view text);
+
 // Decodes one url-encoded value: '+' is a blank, "%XX" the byte it encodes, a decoded 0xA0 a
 // blank. A '%' without two hexadecimal digits after it stands for itself, and decoding goes
 // on with the byte after it ("100%+sure" is "100% sure").

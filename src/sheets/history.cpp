@@ -309,22 +309,4 @@ std::string ColourKeywords(std::string_view text) {
   return base::EscapeHtml(text);
 }
 
-std::string EncodeLinkValue(std::string_view text) {
-  static constexpr std::string_view kHex = "0123456789abcdef";
-  std::string out;
-  out.reserve(text.size());
-  for (unsigned char c : text) {
-    if (c == ' ') {
-      out += '+';
-    } else if (IsAlnum(c)) {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
-}
-
 }  // namespace sheets

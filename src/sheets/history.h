@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/encode.h"
 #include "base/out.h"
 #include "web/params.h"
 
@@ -28,8 +29,7 @@ void WriteHistoryDay(std::string_view day, base::Stream out = nullptr);
 // its first occurrence. Only one word per text is coloured.
 std::string ColourKeywords(std::string_view text);
 
-// A value written into a test-book link: a blank becomes "+", letters and digits stay,
-// every other byte is "%" and two lower-case hexadecimal digits.
-std::string EncodeLinkValue(std::string_view text);
+// A value written into a test-book link.
+using base::EncodeLinkValue;
 
 }  // namespace sheets

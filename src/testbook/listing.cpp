@@ -64,25 +64,6 @@ bool IsSafeCampaignName(std::string_view name) {
                       [](char ch) { return ch == '/' || ch == '\\' || IsControl(ch); });
 }
 
-std::string EncodeLinkValue(std::string_view text) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(text.size());
-  for (char ch : text) {
-    unsigned char c = static_cast<unsigned char>(ch);
-    if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) {
-      out += ch;
-    } else if (c == ' ') {
-      out += '+';
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
-}
-
 bool MakeDirectories(std::string_view path) {
   std::string dir(path);
   while (dir.size() > 1 && dir.back() == '/') dir.pop_back();

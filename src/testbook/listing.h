@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/encode.h"
+
 namespace testbook {
 
 // Identifiers (modules, steps) and project names hold at most this many characters.
@@ -33,9 +35,8 @@ std::string CampaignName(std::string_view typed);
 // without '\' or control characters (dots are fine: the default names are dated with dots).
 bool IsSafeCampaignName(std::string_view name);
 
-// Every blank becomes '+', ASCII letters and digits stay, every other byte "%xx" (lower-case
-// hexadecimal). Used for every group, module, step, test and campaign written into a link.
-std::string EncodeLinkValue(std::string_view text);
+// Every group, module, step, test and campaign written into a link.
+using base::EncodeLinkValue;
 
 // Creates `path` and every missing parent; an existing directory counts as success.
 bool MakeDirectories(std::string_view path);

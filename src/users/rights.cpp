@@ -41,7 +41,9 @@ bool IsListedProject(std::string_view project) {
   return !config::ListProjects(project).empty();
 }
 
-bool CheckRight(const web::ParamList& list, int n, std::string_view project) {
+namespace {
+
+bool CheckRightSaying(const web::ParamList& list, int n, std::string_view project, bool say) {
   const bool security = config::IsSecurityOn();
   std::optional<UidNames> names = ReadIdentity(list);
   if (!names) return !security;
@@ -57,18 +59,28 @@ bool CheckRight(const web::ParamList& list, int n, std::string_view project) {
     if (std::string_view(line).substr(0, line.find(':')) == names->login) member = true;
     for (size_t start = 0; start < line.size(); start += kLinePiece) {
       if (PieceDenies(std::string_view(line).substr(start, kLinePiece), names->login, n)) {
-        base::Page("<!Access denied for %s in %d>\n", base::EscapeHtml(names->login), n);
+        if (say) base::Page("<!Access denied for %s in %d>\n", base::EscapeHtml(names->login), n);
         denied = true;
       }
     }
   }
   if (security && !member) {
-    base::Page("<!Access denied for %s in %d>\n", base::EscapeHtml(names->login), n);
+    if (say) base::Page("<!Access denied for %s in %d>\n", base::EscapeHtml(names->login), n);
     denied = true;
   }
-  if (!denied && !web::GetParam(list, "excel").starts_with('X'))
+  if (say && !denied && !web::GetParam(list, "excel").starts_with('X'))
     base::Page("<!Access granted for %s in %d>\n", base::EscapeHtml(names->login), n);
   return !denied;
+}
+
+}  // namespace
+
+bool CheckRight(const web::ParamList& list, int n, std::string_view project) {
+  return CheckRightSaying(list, n, project, true);
+}
+
+bool CheckRightQuietly(const web::ParamList& list, int n, std::string_view project) {
+  return CheckRightSaying(list, n, project, false);
 }
 
 bool MayChangeProject(const web::ParamList& list, std::string_view project) {

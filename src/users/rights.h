@@ -21,6 +21,8 @@ bool IsListedProject(std::string_view project);
 // login without a line in the project's users file get no right. With security off, a
 // request without a valid token, or a project without a users file, gets every right.
 bool CheckRight(const web::ParamList& list, int n, std::string_view project = {});
+// The same without any comment in the page, for answers that are data (the export).
+bool CheckRightQuietly(const web::ParamList& list, int n, std::string_view project = {});
 
 // The rights as the pages ask for them.
 bool CanUseMenu(const web::ParamList& list);     // 1: the home page menu

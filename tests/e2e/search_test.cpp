@@ -3,6 +3,7 @@
 // printed index handed to a stand-in print command, and the rights with security on.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -261,6 +262,11 @@ TEST(Search, RightsWithSecurityOn) {
     for (char ch : data) rows += ch == '\n';
     EXPECT_EQ(rows, 3 + 1 + c.names.size()) << c.login;  // header lines, column names, rows
   }
+  // A forged token (the login shifted, no seal) sees nothing, in the page or the export.
+  const std::string forged = "CMD=find&resp=all&statN=X&statV=X&Uid=cnn%23VGUV%2312";
+  EXPECT_EQ(ListedNames(inst.Get(forged).out), Names{});
+  std::string data = inst.Get(forged + "&excel=X").out;
+  EXPECT_EQ(std::count(data.begin(), data.end(), '\n'), 3 + 1);
 }
 
 }  // namespace
