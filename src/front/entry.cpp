@@ -12,6 +12,7 @@
 #include "sheets/edit.h"
 #include "sheets/history.h"
 #include "sheets/print.h"
+#include "sync/sync.h"
 #include "testbook/pages.h"
 #include "users/login.h"
 #include "web/actions.h"
@@ -93,8 +94,9 @@ void WriteParameterDump(const web::ParamList& list) {
 
 void RunHomeRoad(web::ParamList& list) {
   // The installation check and the background duties (directory upgrade, statistics
-  // refresh, synchronisation pass) take their place around the home page as they are built.
+  // refresh) take their place around the home page as they are built.
   WriteHomePage(list);
+  synch::SynchPass();
 }
 
 }  // namespace
