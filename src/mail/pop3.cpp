@@ -109,6 +109,16 @@ bool StoreNew(const std::string& temp, const std::string& path, std::string_view
   return base::ReplaceFile(temp, path);
 }
 
+// The line at `pos` without its end (CR LF, LF or CR); `pos` moves past it.
+std::string_view NextLine(std::string_view text, size_t& pos) {
+  size_t end = text.find_first_of("\r\n", pos);
+  if (end == std::string_view::npos) end = text.size();
+  std::string_view line = text.substr(pos, end - pos);
+  pos = end + 1;
+  if (end + 1 < text.size() && text[end] == '\r' && text[end + 1] == '\n') ++pos;
+  return line;
+}
+
 }  // namespace
 
 bool IsEndOfMultiline(std::string_view text, char line_end) {
@@ -177,10 +187,7 @@ std::vector<std::pair<int, int>> ParseListing(std::string_view body) {
   std::vector<std::pair<int, int>> pairs;
   size_t pos = 0;
   while (pos < body.size()) {
-    size_t end = body.find_first_of("\r\n", pos);
-    if (end == std::string_view::npos) end = body.size();
-    std::string_view line = body.substr(pos, end - pos);
-    pos = end + 1;
+    std::string_view line = NextLine(body, pos);
     size_t at = 0;
     std::string_view number = base::NextWord(line, at);
     std::string_view size = base::NextWord(line, at);
@@ -197,11 +204,8 @@ std::optional<std::pair<std::string, std::string>> FindSynchSubject(std::string_
   const std::string marker = "Subject: " + std::string(kSynchMarker);
   size_t pos = 0;
   while (pos < header.size()) {
-    size_t end = header.find_first_of("\r\n", pos);
-    if (end == std::string_view::npos) end = header.size();
-    std::string_view line = header.substr(pos, end - pos);
-    pos = end + 1;
-    if (line.empty() && pos > 1) break;  // the end of the header block
+    std::string_view line = NextLine(header, pos);
+    if (line.empty()) break;  // the end of the header block
     if (!line.starts_with(marker)) continue;
     std::string_view rest = line.substr(marker.size());
     if (rest.empty() || !base::IsBlank(rest[0])) continue;
