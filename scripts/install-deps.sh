@@ -9,6 +9,7 @@ packages=(
   libgtest-dev googletest
   clang
   python3-aiosmtpd
+  dovecot-pop3d             # the POP3 server of the synchronisation test
   lighttpd                  # make run, and the browser tests' server
   chromium chromium-driver  # the browser tests (driven by playwright-core from npm)
 )
