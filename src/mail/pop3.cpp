@@ -17,6 +17,8 @@ using Clock = std::chrono::steady_clock;
 
 // Longest project or message name taken from a subject.
 constexpr size_t kSubjectWordMax = 100;
+// A one-line reply longer than this is not a POP3 reply.
+constexpr size_t kReplyLineMax = 65536;
 
 // The reply shown in a comment: no markup, no line breaks.
 std::string Shown(std::string_view reply) {
@@ -42,16 +44,18 @@ bool Receive(PopSession& session, int seconds) {
 
 // One reply line (with its line end), or empty when none came in time.
 std::string ReadLine(PopSession& session) {
+  const Clock::time_point deadline = Clock::now() + std::chrono::seconds(kPopReplySeconds);
   for (;;) {
     size_t end = session.pending.find(session.line_end);
     if (end != std::string::npos) {
       std::string line = session.pending.substr(0, end + 1);
       session.pending.erase(0, end + 1);
-      if (session.line_end == '\n' || line.size() > 1)
-        WriteReadComment(static_cast<int>(line.size()), line);
+      WriteReadComment(static_cast<int>(line.size()), line);
       return line;
     }
-    if (!Receive(session, session.seconds)) return {};
+    if (session.pending.size() > kReplyLineMax || Clock::now() >= deadline ||
+        !Receive(session, session.seconds))
+      return {};
   }
 }
 
