@@ -77,9 +77,10 @@ DecodedMessage Decode(const std::function<bool(std::string&)>& next, const std::
     std::string name = BeginLineName(line);
     if (name.empty()) return message;  // nothing may be written for a name like ".."
     message.has_file = true;
-    message.path = base::JoinPath(folder, name);
-    base::File out = base::OpenFile(message.path, "wb");
-    if (!out) return message;
+    std::string path = base::JoinPath(folder, name);
+    base::File out = base::OpenFile(path, "wb");
+    if (!out) return message;  // a name the file system refuses (too long...): not complete
+    message.path = std::move(path);
     bool whole = true;
     bool closed = false;
     while (next(line)) {

@@ -47,7 +47,7 @@ struct DecodedMessage {
   SynchHeader header;
   bool has_file = false;  // a "begin" line was found
   bool complete = false;  // its data ended with the "`" line and "end"
-  std::string path;       // the file written (in `folder`), when has_file
+  std::string path;       // the file written (in `folder`); empty when none could be created
 };
 
 // Reads a stored message (a whole mail: status and header lines before the description

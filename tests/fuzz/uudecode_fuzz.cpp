@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string& folder = Folder();
 
   mail::DecodedMessage m = mail::DecodeSynchText(bytes, folder);
-  if (m.has_file) {
+  if (!m.path.empty()) {
     if (fs::path(m.path).parent_path() != fs::path(folder)) std::abort();
     fs::remove(m.path);
   }

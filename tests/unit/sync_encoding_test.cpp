@@ -101,6 +101,11 @@ TEST_F(Encoding, EveryByteComesBackAndNamesStayInTheFolder) {
   for (const auto& [line, name] : names) EXPECT_EQ(mail::BeginLineName(line), name) << line;
   mail::DecodedMessage escape = mail::DecodeSynchText("begin 0666 ../x\r\n`\r\nend\r\n", work);
   EXPECT_EQ(escape.path, work + "/x");
+  // A name the file system refuses: nothing written, nothing complete (found by fuzzing).
+  mail::DecodedMessage too_long =
+      mail::DecodeSynchText("begin 0666 " + std::string(300, 'a') + "\r\n`\r\nend\r\n", work);
+  EXPECT_TRUE(too_long.path.empty());
+  EXPECT_FALSE(too_long.complete);
   EXPECT_FALSE(fs::exists(root_ / "x"));
 }
 
