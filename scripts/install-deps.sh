@@ -12,6 +12,7 @@ packages=(
   python3-aiosmtpd
   python3                   # the export test reads bugs.dat with Python's csv module
   strace                    # the path catalogue test watches every file the CGI opens
+  dovecot-pop3d             # the POP3 server of the synchronisation test
   lighttpd                  # make run, and the browser tests' server
   cups-daemon cups-client cups-core-drivers  # the printing test's own spooler, lp, gziptoany
   chromium chromium-driver  # the browser tests (driven by playwright-core from npm)

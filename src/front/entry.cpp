@@ -16,6 +16,7 @@
 #include "sheets/edit.h"
 #include "sheets/history.h"
 #include "sheets/print.h"
+#include "sync/sync.h"
 #include "testbook/campaigns.h"
 #include "testbook/pages.h"
 #include "users/login.h"
@@ -107,9 +108,10 @@ void RunHomeRoad(web::ParamList& list) {
   // Without a main configuration file the answer is the setup wizard.
   if (setup::CheckInstallation(list) != 0) return;
   WriteHomePage(list);
-  // The background duties: the directory upgrade; the statistics refresh and the
-  // synchronisation pass follow it as they are built.
+  // The background duties: the directory upgrade, then (as it is built) the statistics
+  // refresh, then the synchronisation pass.
   setup::UpgradeDirectories();
+  synch::SynchPass();
 }
 
 }  // namespace

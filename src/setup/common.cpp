@@ -8,6 +8,7 @@
 #include "config/main_config.h"
 #include "config/projects.h"
 #include "setup/setup_parts.h"
+#include "sync/sync.h"
 #include "users/rights.h"
 #include "users/uid.h"
 #include "web/cookies.h"
@@ -121,9 +122,8 @@ void WriteSaveFailure(int error) {
   base::Page("<P><H1><Font size=7>%s %d</font></H1>\n<P>", config::Msg(500), error);
 }
 
-void HandOffProjectFile(const std::string& path) {
-  // The synchronisation sender takes the file here (with kind code 2) once it is built.
-  (void)path;
+void HandOffProjectFile(const std::string& path, std::string_view project) {
+  synch::SendSynchFile(path, project, synch::kConfigFile);
 }
 
 void WriteFormFields(int kind, int wizard_step) {

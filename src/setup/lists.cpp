@@ -78,7 +78,7 @@ bool SaveList(int kind, const web::ParamList& list, bool wizard) {
   }
   base::Page("<! %d %s >\n", given ? static_cast<int>(static_cast<unsigned char>(project[0])) : 0,
              base::EscapeHtml(*target));
-  if (given) HandOffProjectFile(*target);
+  if (given) HandOffProjectFile(*target, project);
   if (!wizard) ShowFile(*target);
   return true;
 }

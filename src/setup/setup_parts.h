@@ -69,7 +69,7 @@ bool ReplaceConfigFile(const std::string& path, std::string_view content, int& e
 void WriteSaveFailure(int error);
 
 // The one place where a project's configuration file goes to the partner installations.
-void HandOffProjectFile(const std::string& path);
+void HandOffProjectFile(const std::string& path, std::string_view project);
 
 // The hidden fields every setup form carries: CMD=setup, then either Wizzard=<step> and
 // Edit=12 or Edit=<kind>, and the current Uid when there is one.

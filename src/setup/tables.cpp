@@ -220,7 +220,7 @@ bool SaveTable(int kind, const web::ParamList& list, bool wizard,
       }
     }
   }
-  if (given) HandOffProjectFile(*target);
+  if (given) HandOffProjectFile(*target, project);
   if (!wizard) ShowTable(kind, *target);
   return true;
 }

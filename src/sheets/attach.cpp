@@ -14,6 +14,7 @@
 #include "config/language.h"
 #include "config/main_config.h"
 #include "store/store.h"
+#include "sync/sync.h"
 #include "web/page.h"
 #include "web/request.h"
 #include "web/response.h"
@@ -73,9 +74,8 @@ std::string AttachmentPath(std::string_view sheet, std::string_view client_name,
                         base::Sprintf("%s_%s", title, ClientBaseName(client_name)));
 }
 
-std::optional<std::string> StoreUpload([[maybe_unused]] const store::FactSheet& sheet,
-                                       std::string_view name, std::string_view client_name,
-                                       std::string_view title) {
+std::optional<std::string> StoreUpload(const store::FactSheet& sheet, std::string_view name,
+                                       std::string_view client_name, std::string_view title) {
   const std::string path = AttachmentPath(name, client_name, title);
   const std::string_view base_name = ClientBaseName(client_name);
   if (!store::IsSheetName(name) || !IsSafeNamePart(title) || base_name.empty() ||
@@ -118,8 +118,8 @@ std::optional<std::string> StoreUpload([[maybe_unused]] const store::FactSheet& 
   }
   long long size = ::stat(path.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : 0;
   base::Page("<P>%s %s , %d bytes.<P>", config::Msg(2084), base::EscapeHtml(client_name), size);
-  // The stored file goes to the partner installations from here, and from nowhere else:
-  // sync::SendSynchFile(path, sheet.project, 3) once synchronisation is built.
+  // The stored file goes to the partner installations from here, and from nowhere else.
+  synch::SendSynchFile(path, sheet.project, synch::kAttachment);
   return path;
 }
 

@@ -13,6 +13,7 @@
 #include "config/projects.h"
 #include "mail/smtp.h"
 #include "store/store.h"
+#include "sync/sync.h"
 #include "web/actions.h"
 
 namespace sheets {
@@ -156,6 +157,9 @@ void SendNotification(std::string_view name, int code, std::optional<std::string
     base::RemoveFile(path);
     return;
   }
+  // The partners get the sheet whether or not anybody is mailed.
+  synch::SendSynchFile(base::JoinPath(config::GetDataDir(), store::GetSheetName(*sheet)),
+                       sheet->project, synch::kSheetFile);
   // Header values never carry a line break: a login or a name cannot add header lines.
   std::FILE* out = file.get();
   base::Write(out, "Content-Type: text/html; charset=us-ascii\n");

@@ -1,0 +1,89 @@
+// The POP3 collection of synchronisation mails: log in to the installation's mailbox, pick
+// the mails whose subject marks them as synchronisation messages, store each one whole in
+// the incoming folder of its project and delete it from the mailbox. Mails of any other
+// subject are left alone. Every read is bounded in time, so a silent server cannot hold the
+// page; a mail whose transfer was cut off is neither stored nor deleted.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "mail/net.h"
+
+namespace mail {
+
+// The subject word that marks a synchronisation mail: "Subject: Quorb-Synchro <project> <name>".
+inline constexpr std::string_view kSynchMarker = "Quorb-Synchro";
+// A multi-line reply may take at most this long in all, however the server trickles it.
+constexpr int kPopReplySeconds = 120;
+
+// One connection to the mailbox. `line_end` is the last character of the server's greeting:
+// '\n' for a server that ends lines with CR LF, '\r' for one that ends them with CR alone.
+struct PopSession {
+  int socket = -1;
+  char line_end = '\n';
+  std::string pending;  // bytes received past the reply being read
+  int seconds = kNetWaitSeconds;
+};
+
+// Whether `text`, a multi-line reply as received so far (status line included), ends with
+// the terminating "." line.
+bool IsEndOfMultiline(std::string_view text, char line_end);
+
+// A multi-line reply fed chunk by chunk, however the server splits it.
+class MultilineReply {
+ public:
+  explicit MultilineReply(char line_end) : line_end_(line_end) {}
+  // Adds a chunk; true once the reply is over (its "." line, or an error status line).
+  bool Feed(std::string_view chunk);
+  bool done() const { return done_; }
+  // Bytes received after the end of the reply.
+  std::string TakeRest();
+  // The status line with its line end.
+  std::string_view Status() const;
+  bool IsOk() const { return !raw_.empty() && raw_[0] == '+'; }
+  // The lines after the status line up to the "." line, a leading "." of a line removed
+  // (dot transparency undone); line ends as received.
+  std::string Body() const;
+
+ private:
+  char line_end_;
+  bool done_ = false;
+  size_t status_end_ = std::string::npos;  // offset past the status line
+  size_t end_ = std::string::npos;         // offset past the "." line
+  std::string raw_;
+};
+
+// The (number, size) pairs of a LIST body, mailbox order.
+std::vector<std::pair<int, int>> ParseListing(std::string_view body);
+
+// A synchronisation mail of the mailbox.
+struct SynchMailEntry {
+  int number = 0;
+  std::string project;
+  std::string name;  // "s%05d"
+  int size = 0;
+};
+// The project and message name of a header block whose "Subject:" line carries the marker;
+// nothing for another mail, or when the words could not name a folder and a file safely.
+std::optional<std::pair<std::string, std::string>> FindSynchSubject(std::string_view header);
+
+// Connects to the POP3 server (`POP3`, "host" or "host:port", 110 by default) and logs in
+// as `POP3USER` with `POP3PASS`. True when logged in; the password is never written.
+bool popLogin(PopSession& session);
+// The (number, size) pairs of the mailbox, lowest number first.
+std::vector<std::pair<int, int>> PopList(PopSession& session);
+// The synchronisation mails of the mailbox, lowest number first.
+std::vector<SynchMailEntry> PopFindSynchMails(PopSession& session);
+
+// Collects every synchronisation mail into "<synchro>/in/<project>/<name>.txt". A mail that
+// names no existing project folder stays in the mailbox; one already received (its ".txt"
+// or ".dat" is there) is deleted without being stored again. `keep_alive` is called
+// between mails (the caller refreshes its lock).
+void PopCollect(const std::string& synchro_dir, const std::function<void()>& keep_alive = {});
+
+}  // namespace mail

@@ -1,0 +1,143 @@
+// The message encoding: uuencode lines, the description and "begin" lines, decoding into a
+// folder (never beside it), and cut-off messages.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "mail/encoding.h"
+#include "mail/pop3.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Slurp(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+class Encoding : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fs::temp_directory_path() / ("quorb-enc-" + std::to_string(getpid()));
+    fs::create_directories(root_ / "work");
+    fs::create_directories(root_ / "TRACE_TsG.00001");
+  }
+  void TearDown() override { fs::remove_all(root_); }
+  // The message for a file holding `bytes`.
+  std::string Message(const std::string& bytes, int kind, const std::string& name = "f.bin") {
+    fs::path file = root_ / "TRACE_TsG.00001" / name;
+    std::ofstream(file, std::ios::binary) << bytes;
+    std::FILE* out = std::tmpfile();
+    EXPECT_TRUE(mail::EncodeSynchFile(out, file.string(), kind, "siteA"));
+    std::rewind(out);
+    std::string text;
+    for (int c; (c = std::fgetc(out)) != EOF;) text += static_cast<char>(c);
+    std::fclose(out);
+    return text;
+  }
+  fs::path root_;
+};
+
+TEST_F(Encoding, LinesAndMessages) {
+  struct Case {
+    std::string bytes, data;  // the file, its encoded lines
+  };
+  const Case cases[] = {
+      {"", ""},
+      {std::string(3, '\0'), "#````\r\n"},
+      {std::string(45, 'a'), "M86%A86%A86%A86%A86%A86%A86%A86%A86%A86%A86%A86%A86%A86%A86%A\r\n"},
+      // 14 bytes: the length character is "."; the transport must not take it for an end.
+      {std::string(14, 'b'), ".8F)B8F)B8F)B8F)B8F(`\r\n"},
+  };
+  for (const Case& c : cases) {
+    std::string m = Message(c.bytes, 3);
+    std::string head = m.substr(0, m.find("begin"));
+    EXPECT_TRUE(head.starts_with("\r\nfiletype: d ")) << head;
+    EXPECT_TRUE(head.ends_with(" siteA TRACE_TsG.00001\r\n\r\n")) << head;
+    EXPECT_EQ(m.substr(m.find("begin")), "begin 0666 f.bin\r\n" + c.data + "`\r\nend\r\n");
+  }
+  // Acknowledgements and requests carry only the message name.
+  std::FILE* out = std::tmpfile();
+  mail::EncodeSynchFile(out, "s00007.txt", 4, "siteA");
+  EXPECT_EQ(std::ftell(out) > 0, true);
+  std::fclose(out);
+  // A blank stands for the value 0 as "`" does.
+  EXPECT_EQ(mail::DecodeLine("#    "), std::string(3, '\0'));
+}
+
+TEST_F(Encoding, EveryByteComesBackAndNamesStayInTheFolder) {
+  std::string bytes;
+  for (int round = 0; round < 3; ++round)
+    for (int c = 0; c < 256; ++c) bytes += static_cast<char>(c);
+  bytes += "\r\n.\r\n";
+  std::string work = (root_ / "work").string();
+  // Whole mail as stored from the mailbox: status and header lines come first.
+  mail::DecodedMessage m =
+      mail::DecodeSynchText("+OK 99 octets\r\nSubject: x\r\n" + Message(bytes, 3), work);
+  EXPECT_TRUE(m.complete);
+  EXPECT_EQ(m.header.kind, 3);
+  EXPECT_EQ(m.header.host, "siteA");
+  EXPECT_EQ(m.header.extra, "TRACE_TsG.00001");
+  EXPECT_EQ(m.path, work + "/f.bin");
+  EXPECT_EQ(Slurp(m.path), bytes);
+
+  // A message cut off before its end is marked so.
+  std::string whole = Message(bytes, 1);
+  EXPECT_FALSE(mail::DecodeSynchText(whole.substr(0, whole.size() - 30), work).complete);
+  EXPECT_FALSE(mail::DecodeSynchText(whole.substr(0, whole.size() - 5), work).complete);
+
+  const std::pair<std::string, std::string> names[] = {
+      {"begin 0666 6a.txt", "6a.txt"},  // the mode is a word: leading 6 and 0 of a name stay
+      {"begin 0666 ../../escape", "escape"},
+      {"begin 0666 C:\\dir\\file one.txt", "file one.txt"},
+      {"begin 0666 ..", ""},
+      {"begin 0666 ", ""},
+  };
+  for (const auto& [line, name] : names) EXPECT_EQ(mail::BeginLineName(line), name) << line;
+  mail::DecodedMessage escape = mail::DecodeSynchText("begin 0666 ../x\r\n`\r\nend\r\n", work);
+  EXPECT_EQ(escape.path, work + "/x");
+  // A name the file system refuses: nothing written, nothing complete (found by fuzzing).
+  mail::DecodedMessage too_long =
+      mail::DecodeSynchText("begin 0666 " + std::string(300, 'a') + "\r\n`\r\nend\r\n", work);
+  EXPECT_TRUE(too_long.path.empty());
+  EXPECT_FALSE(too_long.complete);
+  EXPECT_FALSE(fs::exists(root_ / "x"));
+}
+
+TEST(Pop3Reply, EndsDotsAndSubjects) {
+  // The end of a reply, however it is split, for both line-end styles; dots undone.
+  for (char style : {'\n', '\r'}) {
+    std::string e = style == '\n' ? "\r\n" : "\r";
+    std::string reply = "+OK" + e + "a" + e + "..b" + e + "." + e;
+    for (size_t step : {1, 2, 5, 100}) {
+      mail::MultilineReply r(style);
+      bool done = false;
+      for (size_t i = 0; i < reply.size(); i += step) done = r.Feed(reply.substr(i, step));
+      EXPECT_TRUE(done);
+      EXPECT_EQ(r.Body(), "a" + e + ".b" + e);
+    }
+    EXPECT_TRUE(mail::IsEndOfMultiline("+OK" + e + "." + e, style));
+    EXPECT_FALSE(mail::IsEndOfMultiline("+OK" + e + ".." + e, style));
+  }
+  mail::MultilineReply error('\n');
+  EXPECT_TRUE(error.Feed("-ERR no such message\r\n"));
+  EXPECT_FALSE(error.IsOk());
+
+  EXPECT_EQ(mail::ParseListing("1 120\r\n2 30\r\nbad\r\n"),
+            (std::vector<std::pair<int, int>>{{1, 120}, {2, 30}}));
+  auto subject = mail::FindSynchSubject("From: x\r\nSubject: Quorb-Synchro TEST s00012\r\n\r\n");
+  ASSERT_TRUE(subject);
+  EXPECT_EQ(subject->first, "TEST");
+  EXPECT_EQ(subject->second, "s00012");
+  for (const char* refused :
+       {"Subject: Quorb-Synchro ../x s00001\r\n", "Subject: Quorb-Synchro TEST ../s1\r\n",
+        "Subject: Hello\r\n", "X: 1\r\n\r\nSubject: Quorb-Synchro TEST s00001\r\n"})
+    EXPECT_FALSE(mail::FindSynchSubject(refused)) << refused;
+}
+
+}  // namespace
