@@ -15,6 +15,7 @@ std::string VSprintf(std::string_view format, fmt::printf_args args) {
 }
 
 void Write(Stream stream, std::string_view text) {
+  if (text.empty()) return;  // an empty view may have no data at all
   if (!stream) {
     CurrentPage().bytes += text.size();
     stream = stdout;
