@@ -15,6 +15,8 @@
 #include "sheets/edit.h"
 #include "sheets/history.h"
 #include "sheets/print.h"
+#include "stats/pages.h"
+#include "stats/refresh.h"
 #include "testbook/campaigns.h"
 #include "testbook/pages.h"
 #include "users/login.h"
@@ -52,6 +54,7 @@ const std::vector<CommandEntry>& CommandTable() {
        }},
       {"book", [](web::ParamList& list) { testbook::TestBookPage(list, "book"); }},
       {"tests", [](web::ParamList& list) { testbook::CampaignPage(list); }},
+      {"statS", stats::StatisticsPage},
   };
   return table;
 }
@@ -107,9 +110,10 @@ void RunHomeRoad(web::ParamList& list) {
   // Without a main configuration file the answer is the setup wizard.
   if (setup::CheckInstallation(list) != 0) return;
   WriteHomePage(list);
-  // The background duties: the directory upgrade; the statistics refresh and the
-  // synchronisation pass follow it as they are built.
+  // The background duties: the directory upgrade, the statistics refresh; the
+  // synchronisation pass follows them as it is built.
   setup::UpgradeDirectories();
+  stats::RefreshStatistics(stats::RefreshOutput::kPage);
 }
 
 }  // namespace
@@ -151,10 +155,14 @@ void Dispatch(web::ParamList& list) {
 int Main(int argc, char** argv) {
   web::ParamList list = web::ParseRequest(argc > 1 ? argv[1] : nullptr);
   users::AdoptCookieIdentity(list);
-  if (IsHomeRequest(list))
+  if (IsHomeRequest(list)) {
     RunHomeRoad(list);
-  else
+  } else {
+    // The day's statistics before any page: its own output stays out of the page, whose
+    // header the command has yet to write.
+    stats::RefreshStatistics(stats::RefreshOutput::kSilent);
     Dispatch(list);
+  }
   std::fflush(stdout);
   return 0;
 }

@@ -1,0 +1,222 @@
+#include "stats/refresh.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <ctime>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "base/encode.h"
+#include "base/files.h"
+#include "base/out.h"
+#include "config/main_config.h"
+#include "config/projects.h"
+#include "sheets/display.h"
+#include "sheets/notify.h"
+#include "stats/stat_line.h"
+#include "store/store.h"
+
+namespace stats {
+namespace {
+
+// Standard output sent to /dev/null for the lifetime of the object; the page's accounting is
+// left as it was, so the command that follows writes its page as if nothing had run.
+class SilencedPage {
+ public:
+  SilencedPage() : saved_(base::CurrentPage()) {
+    std::fflush(stdout);
+    stdout_ = ::dup(1);
+    int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (stdout_ >= 0 && null >= 0) ::dup2(null, 1);
+    if (null >= 0) ::close(null);
+  }
+  ~SilencedPage() {
+    std::fflush(stdout);
+    if (stdout_ >= 0) {
+      ::dup2(stdout_, 1);
+      ::close(stdout_);
+    }
+    base::CurrentPage() = std::move(saved_);
+  }
+  SilencedPage(const SilencedPage&) = delete;
+  SilencedPage& operator=(const SilencedPage&) = delete;
+
+ private:
+  base::PageState saved_;
+  int stdout_ = -1;
+};
+
+// The two groups of every (project, sub-project, phase) met, and the groups in the order they
+// were met.
+struct Groups {
+  std::vector<std::string> names;
+  std::vector<GroupCounts> counts;
+  std::unordered_map<std::string, size_t> by_name;
+  std::unordered_map<std::string, std::pair<size_t, size_t>> by_sheet_key;
+
+  size_t Find(const std::string& name, long label) {
+    auto [it, added] = by_name.try_emplace(name, names.size());
+    if (added) {
+      names.push_back(name);
+      counts.emplace_back().label = label;
+    }
+    return it->second;
+  }
+};
+
+// The groups of a sheet of the index: "<project>.<phase letter><sub-project code>" and
+// "<project>.TOTAL". The sub-project code is looked up once per project and sub-project.
+std::pair<size_t, size_t> GroupsOf(Groups& groups, const store::FactSheet& s, long label,
+                                   std::string& key) {
+  key.assign(s.project);
+  key += '\x1f';
+  key += s.group;
+  key += '\x1f';
+  key += std::to_string(s.phase);
+  auto found = groups.by_sheet_key.find(key);
+  if (found != groups.by_sheet_key.end()) return found->second;
+  std::string name = base::Sprintf("%s.%c%s", s.project, config::GetPhaseLetter(s.phase),
+                                   config::GetSubprojectCode(s.project, s.group));
+  std::pair<size_t, size_t> both{groups.Find(name, label),
+                                 groups.Find(base::Sprintf("%s.TOTAL", s.project), label)};
+  groups.by_sheet_key.emplace(key, both);
+  return both;
+}
+
+// Appends the line in one write, so that it never mixes with another writer's.
+void AppendLine(const std::string& path, const std::string& line) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return;
+  ssize_t written = ::write(fd, line.data(), line.size());
+  (void)written;  // a group whose file cannot be written is skipped
+  ::close(fd);
+}
+
+// Gives a postponed sheet back the status new, and tells the people concerned, in the name of
+// the project's manager. A sheet changed meanwhile (no longer postponed, or postponed
+// again to a later date) is left alone.
+void WakeSheet(const std::string& name, long start) {
+  store::FactSheet woken;
+  store::Stored stored = store::UpdateSheet(
+      name,
+      [start](store::FactSheet& s) {
+        if (s.status != store::kPostponed || s.postponed >= start) return false;
+        s.status = store::kNew;
+        return true;
+      },
+      &woken);
+  if (stored != store::Stored::kOk && stored != store::Stored::kNoJournal) {
+    if (stored != store::Stored::kRefused && stored != store::Stored::kMissing)
+      base::Page("<!Unable to wake %s>\n", base::EscapeHtml(name));
+    return;
+  }
+  sheets::SendNotification(name, 0, config::GetProjectManager(woken.project),
+                           [&name](base::Stream file, const store::FactSheet& sheet) {
+                             sheets::WriteActionBar(file, name, "");
+                             sheets::WriteSheetBody(sheet, file);
+                           });
+}
+
+std::tm LocalTime(long time) {
+  std::time_t t = static_cast<std::time_t>(time);
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  return tm;
+}
+
+long AtHour(long time, int hour) {
+  std::tm tm = LocalTime(time);
+  tm.tm_hour = hour;
+  tm.tm_min = 0;
+  tm.tm_sec = 0;
+  tm.tm_isdst = -1;
+  return static_cast<long>(std::mktime(&tm));
+}
+
+void Refresh(const std::string& config_dir) {
+  std::string stamp = base::Sprintf("%s/.stats", config_dir);
+  base::FileLock lock(stamp + ".lock");
+  if (!lock.Held()) return;
+  long now = static_cast<long>(std::time(nullptr));
+  long last = base::FileTime(stamp);
+  if (last != 0 && last > LocalMidnight(now)) return;  // already run today
+  if (last == 0) last = now;
+  // Without a stamp every request would count again and append a second line for the day.
+  if (!base::WriteFileAtomic(stamp, StampText(now) + "\n")) return;
+  ComputeStatistics(LabelTime(last));
+}
+
+}  // namespace
+
+long LocalMidnight(long time) {
+  return AtHour(time, 0);
+}
+
+long LabelTime(long time) {
+  return AtHour(time, 23);
+}
+
+std::string StampText(long time) {
+  std::tm tm = LocalTime(time);
+  char text[64];
+  size_t n = std::strftime(text, sizeof text, "%a %b %e %H:%M:%S %Y", &tm);
+  return std::string(text, n);
+}
+
+std::string StatsFilePath(std::string_view group) {
+  if (group.empty() || group == "." || group == ".." ||
+      group.find_first_of(std::string_view("/\\\0", 3)) != std::string_view::npos)
+    return {};
+  return base::Sprintf("%s/%s", config::GetStatsDir(), group);
+}
+
+void RefreshStatistics(RefreshOutput output) {
+  // The directories come first, outside any silence: a missing main configuration file
+  // writes its diagnostics (and the header) into the page.
+  const std::string& data_dir = config::GetDataDir();
+  const std::string& config_dir = config::GetConfigDir();
+  if (data_dir.empty() || config_dir.empty()) return;  // never a stamp or file at the root
+  if (output == RefreshOutput::kSilent) {
+    SilencedPage silence;
+    Refresh(config_dir);
+  } else {
+    Refresh(config_dir);
+  }
+}
+
+void ComputeStatistics(long label_time) {
+  long start = static_cast<long>(std::time(nullptr));
+  store::BufFile index;
+  if (!index.Open(base::JoinPath(config::GetDataDir(), store::kIndexName), 'r',
+                  store::kIndexBufferSize))
+    return;
+  Groups groups;
+  std::vector<std::string> to_wake;  // in index order; woken newest first
+  store::FactSheet sheet;
+  std::string key;
+  std::string_view line;
+  while (index.ReadLineView(line)) {
+    if (line.empty()) continue;
+    store::ParseHeader(line, sheet);
+    auto [group, total] = GroupsOf(groups, sheet, label_time, key);
+    AddSheet(groups.counts[group], sheet.status, sheet.sev, sheet.Load, sheet.corrLoad);
+    AddSheet(groups.counts[total], sheet.status, sheet.sev, sheet.Load, sheet.corrLoad);
+    if (sheet.status == store::kPostponed && sheet.postponed < start)
+      to_wake.push_back(store::GetSheetName(sheet));
+  }
+  index.Close();
+
+  for (auto name = to_wake.rbegin(); name != to_wake.rend(); ++name) WakeSheet(*name, start);
+
+  // The latest group met first.
+  base::MakeDirectory(config::GetStatsDir());
+  for (size_t i = groups.names.size(); i-- > 0;) {
+    std::string path = StatsFilePath(groups.names[i]);
+    if (!path.empty()) AppendLine(path, FormatStatLine(groups.counts[i]));
+  }
+}
+
+}  // namespace stats
