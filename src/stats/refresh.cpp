@@ -1,9 +1,12 @@
 #include "stats/refresh.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <unordered_map>
 #include <utility>
@@ -16,6 +19,7 @@
 #include "config/projects.h"
 #include "sheets/display.h"
 #include "sheets/notify.h"
+#include "stats/index_fields.h"
 #include "stats/stat_line.h"
 #include "store/store.h"
 
@@ -49,13 +53,20 @@ class SilencedPage {
   int stdout_ = -1;
 };
 
-// The two groups of every (project, sub-project, phase) met, and the groups in the order they
-// were met.
+// Hashes and compares views and strings alike, so a place is looked up without a copy.
+struct ViewHash {
+  using is_transparent = void;
+  size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+};
+
+// The groups in the order they were met, and the two groups of every place met: a place is
+// the phase letter and the "project|group" bytes of an index line.
 struct Groups {
   std::vector<std::string> names;
   std::vector<GroupCounts> counts;
   std::unordered_map<std::string, size_t> by_name;
-  std::unordered_map<std::string, std::pair<size_t, size_t>> by_sheet_key;
+  std::unordered_map<std::string, std::pair<size_t, size_t>, ViewHash, std::equal_to<>>
+      by_place[256];
 
   size_t Find(const std::string& name, long label) {
     auto [it, added] = by_name.try_emplace(name, names.size());
@@ -65,26 +76,70 @@ struct Groups {
     }
     return it->second;
   }
+
+  // "<project>.<phase letter><sub-project code>" and "<project>.TOTAL". The sub-project code
+  // is looked up once per place.
+  std::pair<size_t, size_t> OfPlace(const IndexFields& f, long label) {
+    auto& places = by_place[static_cast<unsigned char>('a' + f.phase)];
+    auto found = places.find(f.place);
+    if (found != places.end()) return found->second;
+    std::string name = base::Sprintf("%s.%c%s", f.project, config::GetPhaseLetter(f.phase),
+                                     config::GetSubprojectCode(f.project, f.group));
+    std::pair<size_t, size_t> both{Find(name, label),
+                                   Find(base::Sprintf("%s.TOTAL", f.project), label)};
+    return places.emplace(std::string(f.place), both).first->second;
+  }
 };
 
-// The groups of a sheet of the index: "<project>.<phase letter><sub-project code>" and
-// "<project>.TOTAL". The sub-project code is looked up once per project and sub-project.
-std::pair<size_t, size_t> GroupsOf(Groups& groups, const store::FactSheet& s, long label,
-                                   std::string& key) {
-  key.assign(s.project);
-  key += '\x1f';
-  key += s.group;
-  key += '\x1f';
-  key += std::to_string(s.phase);
-  auto found = groups.by_sheet_key.find(key);
-  if (found != groups.by_sheet_key.end()) return found->second;
-  std::string name = base::Sprintf("%s.%c%s", s.project, config::GetPhaseLetter(s.phase),
-                                   config::GetSubprojectCode(s.project, s.group));
-  std::pair<size_t, size_t> both{groups.Find(name, label),
-                                 groups.Find(base::Sprintf("%s.TOTAL", s.project), label)};
-  groups.by_sheet_key.emplace(key, both);
-  return both;
-}
+// The index, mapped for one pass: the walk reads it in place. The store replaces the index by
+// renaming a new file, so the mapped one never changes under the walk.
+class MappedIndex {
+ public:
+  explicit MappedIndex(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+      open_ = true;
+      size_ = static_cast<size_t>(st.st_size);
+      if (size_ > 0) {
+        void* at = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd, 0);
+        if (at == MAP_FAILED) {
+          open_ = false;
+          size_ = 0;
+        } else {
+          data_ = static_cast<const char*>(at);
+          ::madvise(at, size_, MADV_SEQUENTIAL);
+        }
+      }
+    }
+    ::close(fd);
+  }
+  ~MappedIndex() {
+    if (data_) ::munmap(const_cast<char*>(data_), size_);
+  }
+  MappedIndex(const MappedIndex&) = delete;
+  MappedIndex& operator=(const MappedIndex&) = delete;
+
+  bool IsOpen() const { return open_; }
+  // The next line without its line feed; false at the end (bytes after the last line feed
+  // are no line).
+  bool Next(std::string_view& line) {
+    if (!data_ || at_ >= size_) return false;
+    const void* end = std::memchr(data_ + at_, '\n', size_ - at_);
+    if (!end) return false;
+    size_t stop = static_cast<size_t>(static_cast<const char*>(end) - data_);
+    line = std::string_view(data_ + at_, stop - at_);
+    at_ = stop + 1;
+    return true;
+  }
+
+ private:
+  bool open_ = false;
+  const char* data_ = nullptr;
+  size_t size_ = 0;
+  size_t at_ = 0;
+};
 
 // Appends the line in one write, so that it never mixes with another writer's.
 void AppendLine(const std::string& path, const std::string& line) {
@@ -189,25 +244,31 @@ void RefreshStatistics(RefreshOutput output) {
 
 void ComputeStatistics(long label_time) {
   long start = static_cast<long>(std::time(nullptr));
-  store::BufFile index;
-  if (!index.Open(base::JoinPath(config::GetDataDir(), store::kIndexName), 'r',
-                  store::kIndexBufferSize))
-    return;
+  MappedIndex index(base::JoinPath(config::GetDataDir(), store::kIndexName));
+  if (!index.IsOpen()) return;
   Groups groups;
   std::vector<std::string> to_wake;  // in index order; woken newest first
   store::FactSheet sheet;
-  std::string key;
+  IndexFields fields;
+  std::string place;
   std::string_view line;
-  while (index.ReadLineView(line)) {
+  while (index.Next(line)) {
     if (line.empty()) continue;
-    store::ParseHeader(line, sheet);
-    auto [group, total] = GroupsOf(groups, sheet, label_time, key);
-    AddSheet(groups.counts[group], sheet.status, sheet.sev, sheet.Load, sheet.corrLoad);
-    AddSheet(groups.counts[total], sheet.status, sheet.sev, sheet.Load, sheet.corrLoad);
-    if (sheet.status == store::kPostponed && sheet.postponed < start)
+    if (!ReadIndexFields(line, fields)) {
+      // An unusual line (short, or holding a NUL byte): the store's own reading.
+      store::ParseHeader(line, sheet);
+      place = sheet.project + "|" + sheet.group;
+      fields = {sheet.project, sheet.group,     place,          sheet.phase, sheet.sev,
+                sheet.status,  sheet.postponed, sheet.corrLoad, sheet.Load};
+    }
+    auto [group, total] = groups.OfPlace(fields, label_time);
+    AddSheet(groups.counts[group], fields.status, fields.sev, fields.load, fields.corr_load);
+    AddSheet(groups.counts[total], fields.status, fields.sev, fields.load, fields.corr_load);
+    if (fields.status == store::kPostponed && fields.postponed < start) {
+      store::ParseHeader(line, sheet);
       to_wake.push_back(store::GetSheetName(sheet));
+    }
   }
-  index.Close();
 
   for (auto name = to_wake.rbegin(); name != to_wake.rend(); ++name) WakeSheet(*name, start);
 
