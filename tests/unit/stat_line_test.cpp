@@ -6,6 +6,9 @@
 
 #include <string>
 
+#include "stats/index_fields.h"
+#include "store/sheet.h"
+
 namespace {
 
 using stats::DataWindow;
@@ -91,6 +94,50 @@ TEST(DataWindow, PrintsOneLinePerDayOfTheWindow) {
       {8, {}, Repeat("0 0 0 0\n", 15)},
   };
   for (const Case& c : cases) EXPECT_EQ(Window(c.page, c.lines), c.expected) << c.page;
+}
+
+}  // namespace
+
+namespace {
+
+// The refresh's own reading of an index line gives the fields the store's parser gives, or
+// leaves the line to it.
+TEST(IndexFields, AgreeWithTheStoreParser) {
+  store::FactSheet s;
+  s.project = std::string(45, 'P');  // cut to 39
+  s.group = "GUI";
+  s.phase = 3;
+  s.sev = 2;
+  s.status = 9;
+  s.postponed = 1700000000;
+  s.corrLoad = -4;
+  s.Load = 1234567890;  // ten digits: the slow way
+  s.title = "a title | with bars";
+  std::string line = store::FormatHeader(s);
+  line.pop_back();
+  const std::string cases[] = {
+      line,
+      "x|1|b|0|sub|c|TEST|Core|p|v|e|j| +12|r|c|0|v|v|0|v|b|a|m|t|7x|08|title",
+      "x|1||0|sub||TEST||p|v|e||-3|r|c|0|v|v|0|v|b|a|m|t||2147483648|",
+  };
+  for (const std::string& text : cases) {
+    stats::IndexFields f;
+    ASSERT_TRUE(stats::ReadIndexFields(text, f)) << text;
+    store::FactSheet expected;
+    store::ParseHeader(text, expected);
+    EXPECT_EQ(f.project, expected.project);
+    EXPECT_EQ(f.group, expected.group);
+    EXPECT_EQ(f.place, text.substr(text.find(f.project), f.place.size()));
+    EXPECT_EQ(f.phase, expected.phase);
+    EXPECT_EQ(f.sev, expected.sev);
+    EXPECT_EQ(f.status, expected.status);
+    EXPECT_EQ(f.postponed, expected.postponed);
+    EXPECT_EQ(f.corr_load, expected.corrLoad);
+    EXPECT_EQ(f.load, expected.Load);
+  }
+  stats::IndexFields f;
+  EXPECT_FALSE(stats::ReadIndexFields("a|b|c", f));  // short: the store's reading
+  EXPECT_FALSE(stats::ReadIndexFields(std::string("x|1|b|0|s|c|TE\0ST|", 18) + line.substr(20), f));
 }
 
 }  // namespace
