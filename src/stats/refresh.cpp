@@ -231,9 +231,10 @@ std::string StatsFilePath(std::string_view group) {
 void RefreshStatistics(RefreshOutput output) {
   // The directories come first, outside any silence: a missing main configuration file
   // writes its diagnostics (and the header) into the page.
-  const std::string& data_dir = config::GetDataDir();
+  // Without them the stamp and the files would land at the root of the file system.
+  if (config::GetDataDir().empty()) return;
   const std::string& config_dir = config::GetConfigDir();
-  if (data_dir.empty() || config_dir.empty()) return;  // never a stamp or file at the root
+  if (config_dir.empty()) return;
   if (output == RefreshOutput::kSilent) {
     SilencedPage silence;
     Refresh(config_dir);

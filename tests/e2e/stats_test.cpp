@@ -136,7 +136,7 @@ TEST(StatisticsRefresh, ARequestWaitsForTheRefreshUnderWay) {
   Installation inst;
   e2e::WriteSampleProject(inst);
   WriteIndex(inst, {{}, {.status = 4}});
-  int lock = open(inst.Path("config/.stats.lock").c_str(), O_RDWR | O_CREAT, 0644);
+  int lock = open(inst.Path("config/.stats.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   ASSERT_EQ(flock(lock, LOCK_EX), 0);
   std::thread request([&inst] { inst.Get("CMD=help"); });
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
