@@ -66,7 +66,8 @@ members() {
 # QUORB_LAYOUT_BARE=1 leaves the wizard to a browser (the browser test of the wizard).
 if [ ! -e "$root/config/quorb.cfg" ] && [ "${QUORB_LAYOUT_BARE:-}" != 1 ]; then
   # The home page of an empty installation is the wizard.
-  cgi_request GET "" | grep -qF "QUORB Setup Wizzard" || {
+  # grep reads the whole page: stopping at the match would kill the CGI with SIGPIPE.
+  cgi_request GET "" | grep -F "QUORB Setup Wizzard" >/dev/null || {
     echo "the home page of a fresh installation is not the setup wizard" >&2
     exit 1
   }
