@@ -18,7 +18,13 @@ struct IndexFields {
   int load = 0;
 };
 
-// Reads the fields as store::ParseHeader would. False for a line it leaves to ParseHeader:
+// Reads the fields of the line that begins `text` (the rest of the index) as
+// store::ParseHeader would, and sets `length` to the line's length without its line feed
+// (npos when no line feed ends it). False for a line it leaves to ParseHeader: one with a
+// NUL byte or fewer than 26 "|".
+bool ScanIndexLine(std::string_view text, IndexFields& fields, size_t& length);
+
+// The same for one line without its line feed. False for a line it leaves to ParseHeader:
 // one with a NUL byte or fewer than 26 "|".
 bool ReadIndexFields(std::string_view line, IndexFields& fields);
 

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -53,10 +55,67 @@ class SilencedPage {
   int stdout_ = -1;
 };
 
-// Hashes and compares views and strings alike, so a place is looked up without a copy.
-struct ViewHash {
-  using is_transparent = void;
-  size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+// The two groups of every place met, a place being the phase and the "project|group" bytes
+// of an index line: an open-addressing table with a hash of a few loads, since every line of
+// the index is looked up.
+class PlaceTable {
+ public:
+  using Groups = std::pair<size_t, size_t>;
+
+  const Groups* Find(std::string_view place, int phase) const {
+    for (size_t i = Hash(place, phase) & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
+      const Slot& slot = slots_[i];
+      if (!slot.used) return nullptr;
+      if (slot.phase == phase && slot.place == place) return &slot.groups;
+    }
+  }
+
+  const Groups& Add(std::string_view place, int phase, Groups groups) {
+    if (2 * (count_ + 1) > slots_.size()) Grow();
+    ++count_;
+    return Put(Slot{std::string(place), phase, groups, true}).groups;
+  }
+
+ private:
+  struct Slot {
+    std::string place;
+    int phase = 0;
+    Groups groups;
+    bool used = false;
+  };
+
+  static size_t Hash(std::string_view place, int phase) {
+    uint64_t head = 0, tail = 0;
+    size_t n = std::min<size_t>(place.size(), 8);
+    std::memcpy(&head, place.data(), n);
+    std::memcpy(&tail, place.data() + place.size() - n, n);
+    uint64_t h = head ^ (tail * 0x9E3779B97F4A7C15ULL) ^ (place.size() << 8) ^
+                 static_cast<uint64_t>(static_cast<unsigned>(phase));
+    // Every byte reaches the low bits the table uses.
+    h ^= h >> 33;
+    h *= 0xFF51AFD7ED558CCDULL;
+    h ^= h >> 33;
+    h *= 0xC4CEB9FE1A85EC53ULL;
+    return static_cast<size_t>(h ^ (h >> 33));
+  }
+
+  Slot& Put(Slot slot) {
+    size_t i = Hash(slot.place, slot.phase) & (slots_.size() - 1);
+    while (slots_[i].used) i = (i + 1) & (slots_.size() - 1);
+    slots_[i] = std::move(slot);
+    return slots_[i];
+  }
+
+  void Grow() {
+    std::vector<Slot> old(slots_.size() * 2);
+    old.swap(slots_);
+    for (Slot& slot : old) {
+      if (slot.used) Put(std::move(slot));
+    }
+  }
+
+  std::vector<Slot> slots_ = std::vector<Slot>(256);
+  size_t count_ = 0;
 };
 
 // The groups in the order they were met, and the two groups of every place met: a place is
@@ -65,8 +124,7 @@ struct Groups {
   std::vector<std::string> names;
   std::vector<GroupCounts> counts;
   std::unordered_map<std::string, size_t> by_name;
-  std::unordered_map<std::string, std::pair<size_t, size_t>, ViewHash, std::equal_to<>>
-      by_place[256];
+  PlaceTable places;
 
   size_t Find(const std::string& name, long label) {
     auto [it, added] = by_name.try_emplace(name, names.size());
@@ -80,14 +138,12 @@ struct Groups {
   // "<project>.<phase letter><sub-project code>" and "<project>.TOTAL". The sub-project code
   // is looked up once per place.
   std::pair<size_t, size_t> OfPlace(const IndexFields& f, long label) {
-    auto& places = by_place[static_cast<unsigned char>('a' + f.phase)];
-    auto found = places.find(f.place);
-    if (found != places.end()) return found->second;
+    if (const PlaceTable::Groups* found = places.Find(f.place, f.phase)) return *found;
     std::string name = base::Sprintf("%s.%c%s", f.project, config::GetPhaseLetter(f.phase),
                                      config::GetSubprojectCode(f.project, f.group));
     std::pair<size_t, size_t> both{Find(name, label),
                                    Find(base::Sprintf("%s.TOTAL", f.project), label)};
-    return places.emplace(std::string(f.place), both).first->second;
+    return places.Add(f.place, f.phase, both);
   }
 };
 
@@ -122,15 +178,17 @@ class MappedIndex {
   MappedIndex& operator=(const MappedIndex&) = delete;
 
   bool IsOpen() const { return open_; }
-  // The next line without its line feed; false at the end (bytes after the last line feed
+  // Reads the fields of the next line and gives the line without its line feed; `quick`
+  // tells whether the fields were read. False at the end (bytes after the last line feed
   // are no line).
-  bool Next(std::string_view& line) {
+  bool Next(std::string_view& line, IndexFields& fields, bool& quick) {
     if (!data_ || at_ >= size_) return false;
-    const void* end = std::memchr(data_ + at_, '\n', size_ - at_);
-    if (!end) return false;
-    size_t stop = static_cast<size_t>(static_cast<const char*>(end) - data_);
-    line = std::string_view(data_ + at_, stop - at_);
-    at_ = stop + 1;
+    std::string_view rest(data_ + at_, size_ - at_);
+    size_t length;
+    quick = ScanIndexLine(rest, fields, length);
+    if (length == std::string_view::npos) return false;
+    line = rest.substr(0, length);
+    at_ += length + 1;
     return true;
   }
 
@@ -253,9 +311,10 @@ void ComputeStatistics(long label_time) {
   IndexFields fields;
   std::string place;
   std::string_view line;
-  while (index.Next(line)) {
+  bool quick = false;
+  while (index.Next(line, fields, quick)) {
     if (line.empty()) continue;
-    if (!ReadIndexFields(line, fields)) {
+    if (!quick) {
       // An unusual line (short, or holding a NUL byte): the store's own reading.
       store::ParseHeader(line, sheet);
       place = sheet.project + "|" + sheet.group;
