@@ -5,8 +5,9 @@
 # to ROOT/config, then the wizard's steps are posted to the CGI as a browser would post them
 # (directories and default files, then the projects TEST and DEMO with their sub-projects,
 # programs, versions, deadlines and members). ROOT/temp is the CGI's TEMP; ROOT/java is the
-# applet folder. An installation that exists already is reused with its data; only the
-# language files and the server configuration are written again.
+# applet folder, holding the plot script (share/applet). An installation that exists already
+# is reused with its data; only the language files, the plot script and the server
+# configuration are written again.
 set -euo pipefail
 
 if (($# != 3)); then
@@ -21,6 +22,7 @@ cgi="$(cd "$(dirname "$3")" && pwd)/$(basename "$3")"
 
 mkdir -p "$root"/config "$root"/temp "$root"/java "$root"/www
 cp "$repo"/share/config/langue.* "$root/config/"
+cp "$repo"/share/applet/* "$root/java/"
 
 # One request to the CGI as the web server makes it: GET with a query, or POST with a body.
 cgi_request() {
@@ -64,7 +66,8 @@ members() {
 # QUORB_LAYOUT_BARE=1 leaves the wizard to a browser (the browser test of the wizard).
 if [ ! -e "$root/config/quorb.cfg" ] && [ "${QUORB_LAYOUT_BARE:-}" != 1 ]; then
   # The home page of an empty installation is the wizard.
-  cgi_request GET "" | grep -qF "QUORB Setup Wizzard" || {
+  # grep reads the whole page: stopping at the match would kill the CGI with SIGPIPE.
+  cgi_request GET "" | grep -F "QUORB Setup Wizzard" >/dev/null || {
     echo "the home page of a fresh installation is not the setup wizard" >&2
     exit 1
   }
@@ -95,7 +98,8 @@ server.document-root = "$root/www"
 server.errorlog = "$root/lighttpd.log"
 index-file.names = ("index.html")
 mimetype.assign = (".gif" => "image/gif", ".png" => "image/png", ".html" => "text/html",
-                   ".css" => "text/css", ".class" => "application/java-vm",
+                   ".css" => "text/css", ".js" => "text/javascript",
+                   ".class" => "application/java-vm",
                    ".jar" => "application/java-archive")
 
 # The CGI and the folders its pages name: IMGDIR /quorb/images/, the help folder beside it,

@@ -16,6 +16,8 @@
 #include "sheets/edit.h"
 #include "sheets/history.h"
 #include "sheets/print.h"
+#include "stats/pages.h"
+#include "stats/refresh.h"
 #include "sync/sync.h"
 #include "testbook/campaigns.h"
 #include "testbook/pages.h"
@@ -55,6 +57,7 @@ const std::vector<CommandEntry>& CommandTable() {
       {"book", [](web::ParamList& list) { testbook::TestBookPage(list, "book"); }},
       {"tests", [](web::ParamList& list) { testbook::CampaignPage(list); }},
       {"FILE", [](web::ParamList& list) { sheets::SendAttachment(list); }},
+      {"statS", stats::StatisticsPage},
   };
   return table;
 }
@@ -108,9 +111,9 @@ void RunHomeRoad(web::ParamList& list) {
   // Without a main configuration file the answer is the setup wizard.
   if (setup::CheckInstallation(list) != 0) return;
   WriteHomePage(list);
-  // The background duties: the directory upgrade, then (as it is built) the statistics
-  // refresh, then the synchronisation pass.
+  // The background duties, in this order, their output in the same page.
   setup::UpgradeDirectories();
+  stats::RefreshStatistics(stats::RefreshOutput::kPage);
   synch::SynchPass();
 }
 
@@ -159,10 +162,14 @@ int Main(int argc, char** argv) {
   web::UploadGuard upload;
   web::ParamList list = web::ParseRequest(argc > 1 ? argv[1] : nullptr);
   users::AdoptCookieIdentity(list);
-  if (IsHomeRequest(list))
+  if (IsHomeRequest(list)) {
     RunHomeRoad(list);
-  else
+  } else {
+    // The day's statistics before any page: its own output stays out of the page, whose
+    // header the command has yet to write.
+    stats::RefreshStatistics(stats::RefreshOutput::kSilent);
     Dispatch(list);
+  }
   std::fflush(stdout);
   return 0;
 }

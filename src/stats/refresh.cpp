@@ -1,0 +1,343 @@
+#include "stats/refresh.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "base/encode.h"
+#include "base/files.h"
+#include "base/out.h"
+#include "config/main_config.h"
+#include "config/projects.h"
+#include "sheets/display.h"
+#include "sheets/notify.h"
+#include "stats/index_fields.h"
+#include "stats/stat_line.h"
+#include "store/store.h"
+
+namespace stats {
+namespace {
+
+// Standard output sent to /dev/null for the lifetime of the object; the page's accounting is
+// left as it was, so the command that follows writes its page as if nothing had run.
+class SilencedPage {
+ public:
+  SilencedPage() : saved_(base::CurrentPage()) {
+    std::fflush(stdout);
+    stdout_ = ::dup(1);
+    int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (stdout_ >= 0 && null >= 0) ::dup2(null, 1);
+    if (null >= 0) ::close(null);
+  }
+  ~SilencedPage() {
+    std::fflush(stdout);
+    if (stdout_ >= 0) {
+      ::dup2(stdout_, 1);
+      ::close(stdout_);
+    }
+    base::CurrentPage() = std::move(saved_);
+  }
+  SilencedPage(const SilencedPage&) = delete;
+  SilencedPage& operator=(const SilencedPage&) = delete;
+
+ private:
+  base::PageState saved_;
+  int stdout_ = -1;
+};
+
+// The two groups of every place met, a place being the phase and the "project|group" bytes
+// of an index line: an open-addressing table with a hash of a few loads, since every line of
+// the index is looked up.
+class PlaceTable {
+ public:
+  using Groups = std::pair<size_t, size_t>;
+
+  const Groups* Find(std::string_view place, int phase) const {
+    for (size_t i = Hash(place, phase) & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
+      const Slot& slot = slots_[i];
+      if (!slot.used) return nullptr;
+      if (slot.phase == phase && slot.place == place) return &slot.groups;
+    }
+  }
+
+  const Groups& Add(std::string_view place, int phase, Groups groups) {
+    if (2 * (count_ + 1) > slots_.size()) Grow();
+    ++count_;
+    return Put(Slot{std::string(place), phase, groups, true}).groups;
+  }
+
+ private:
+  struct Slot {
+    std::string place;
+    int phase = 0;
+    Groups groups;
+    bool used = false;
+  };
+
+  static size_t Hash(std::string_view place, int phase) {
+    uint64_t head = 0, tail = 0;
+    size_t n = std::min<size_t>(place.size(), 8);
+    std::memcpy(&head, place.data(), n);
+    std::memcpy(&tail, place.data() + place.size() - n, n);
+    uint64_t h = head ^ (tail * 0x9E3779B97F4A7C15ULL) ^ (place.size() << 8) ^
+                 static_cast<uint64_t>(static_cast<unsigned>(phase));
+    // Every byte reaches the low bits the table uses.
+    h ^= h >> 33;
+    h *= 0xFF51AFD7ED558CCDULL;
+    h ^= h >> 33;
+    h *= 0xC4CEB9FE1A85EC53ULL;
+    return static_cast<size_t>(h ^ (h >> 33));
+  }
+
+  Slot& Put(Slot slot) {
+    size_t i = Hash(slot.place, slot.phase) & (slots_.size() - 1);
+    while (slots_[i].used) i = (i + 1) & (slots_.size() - 1);
+    slots_[i] = std::move(slot);
+    return slots_[i];
+  }
+
+  void Grow() {
+    std::vector<Slot> old(slots_.size() * 2);
+    old.swap(slots_);
+    for (Slot& slot : old) {
+      if (slot.used) Put(std::move(slot));
+    }
+  }
+
+  std::vector<Slot> slots_ = std::vector<Slot>(256);
+  size_t count_ = 0;
+};
+
+// The groups in the order they were met, and the two groups of every place met: a place is
+// the phase letter and the "project|group" bytes of an index line.
+struct Groups {
+  std::vector<std::string> names;
+  std::vector<GroupCounts> counts;
+  std::unordered_map<std::string, size_t> by_name;
+  PlaceTable places;
+
+  size_t Find(const std::string& name, long label) {
+    auto [it, added] = by_name.try_emplace(name, names.size());
+    if (added) {
+      names.push_back(name);
+      counts.emplace_back().label = label;
+    }
+    return it->second;
+  }
+
+  // "<project>.<phase letter><sub-project code>" and "<project>.TOTAL". The sub-project code
+  // is looked up once per place.
+  std::pair<size_t, size_t> OfPlace(const IndexFields& f, long label) {
+    if (const PlaceTable::Groups* found = places.Find(f.place, f.phase)) return *found;
+    std::string name = base::Sprintf("%s.%c%s", f.project, config::GetPhaseLetter(f.phase),
+                                     config::GetSubprojectCode(f.project, f.group));
+    std::pair<size_t, size_t> both{Find(name, label),
+                                   Find(base::Sprintf("%s.TOTAL", f.project), label)};
+    return places.Add(f.place, f.phase, both);
+  }
+};
+
+// The index, mapped for one pass: the walk reads it in place. The store replaces the index by
+// renaming a new file, so the mapped one never changes under the walk.
+class MappedIndex {
+ public:
+  explicit MappedIndex(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+      open_ = true;
+      size_ = static_cast<size_t>(st.st_size);
+      if (size_ > 0) {
+        void* at = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd, 0);
+        if (at == MAP_FAILED) {
+          open_ = false;
+          size_ = 0;
+        } else {
+          data_ = static_cast<const char*>(at);
+          ::madvise(at, size_, MADV_SEQUENTIAL);
+        }
+      }
+    }
+    ::close(fd);
+  }
+  ~MappedIndex() {
+    if (data_) ::munmap(const_cast<char*>(data_), size_);
+  }
+  MappedIndex(const MappedIndex&) = delete;
+  MappedIndex& operator=(const MappedIndex&) = delete;
+
+  bool IsOpen() const { return open_; }
+  // Reads the fields of the next line and gives the line without its line feed; `quick`
+  // tells whether the fields were read. False at the end (bytes after the last line feed
+  // are no line).
+  bool Next(std::string_view& line, IndexFields& fields, bool& quick) {
+    if (!data_ || at_ >= size_) return false;
+    std::string_view rest(data_ + at_, size_ - at_);
+    size_t length;
+    quick = ScanIndexLine(rest, fields, length);
+    if (length == std::string_view::npos) return false;
+    line = rest.substr(0, length);
+    at_ += length + 1;
+    return true;
+  }
+
+ private:
+  bool open_ = false;
+  const char* data_ = nullptr;
+  size_t size_ = 0;
+  size_t at_ = 0;
+};
+
+// Appends the line in one write, so that it never mixes with another writer's.
+void AppendLine(const std::string& path, const std::string& line) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return;
+  ssize_t written = ::write(fd, line.data(), line.size());
+  (void)written;  // a group whose file cannot be written is skipped
+  ::close(fd);
+}
+
+// Gives a postponed sheet back the status new, and tells the people concerned, in the name of
+// the project's manager. A sheet changed meanwhile (no longer postponed, or postponed
+// again to a later date) is left alone.
+void WakeSheet(const std::string& name, long start) {
+  store::FactSheet woken;
+  store::Stored stored = store::UpdateSheet(
+      name,
+      [start](store::FactSheet& s) {
+        if (s.status != store::kPostponed || s.postponed >= start) return false;
+        s.status = store::kNew;
+        return true;
+      },
+      &woken);
+  if (stored != store::Stored::kOk && stored != store::Stored::kNoJournal) {
+    if (stored != store::Stored::kRefused && stored != store::Stored::kMissing)
+      base::Page("<!Unable to wake %s>\n", base::EscapeHtml(name));
+    return;
+  }
+  sheets::SendNotification(name, 0, config::GetProjectManager(woken.project),
+                           [&name](base::Stream file, const store::FactSheet& sheet) {
+                             sheets::WriteActionBar(file, name, "");
+                             sheets::WriteSheetBody(sheet, file);
+                           });
+}
+
+std::tm LocalTime(long time) {
+  std::time_t t = static_cast<std::time_t>(time);
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  return tm;
+}
+
+long AtHour(long time, int hour) {
+  std::tm tm = LocalTime(time);
+  tm.tm_hour = hour;
+  tm.tm_min = 0;
+  tm.tm_sec = 0;
+  tm.tm_isdst = -1;
+  return static_cast<long>(std::mktime(&tm));
+}
+
+void Refresh(const std::string& config_dir) {
+  std::string stamp = base::Sprintf("%s/.stats", config_dir);
+  base::FileLock lock(stamp + ".lock");
+  if (!lock.Held()) return;
+  long now = static_cast<long>(std::time(nullptr));
+  long last = base::FileTime(stamp);
+  if (last != 0 && last > LocalMidnight(now)) return;  // already run today
+  if (last == 0) last = now;
+  // Without a stamp every request would count again and append a second line for the day.
+  if (!base::WriteFileAtomic(stamp, StampText(now) + "\n")) return;
+  ComputeStatistics(LabelTime(last));
+}
+
+}  // namespace
+
+long LocalMidnight(long time) {
+  return AtHour(time, 0);
+}
+
+long LabelTime(long time) {
+  return AtHour(time, 23);
+}
+
+std::string StampText(long time) {
+  std::tm tm = LocalTime(time);
+  char text[64];
+  size_t n = std::strftime(text, sizeof text, "%a %b %e %H:%M:%S %Y", &tm);
+  return std::string(text, n);
+}
+
+std::string StatsFilePath(std::string_view group) {
+  if (group.empty() || group == "." || group == ".." ||
+      group.find_first_of(std::string_view("/\\\0", 3)) != std::string_view::npos)
+    return {};
+  return base::Sprintf("%s/%s", config::GetStatsDir(), group);
+}
+
+void RefreshStatistics(RefreshOutput output) {
+  // The directories come first, outside any silence: a missing main configuration file
+  // writes its diagnostics (and the header) into the page.
+  // Without them the stamp and the files would land at the root of the file system.
+  if (config::GetDataDir().empty()) return;
+  const std::string& config_dir = config::GetConfigDir();
+  if (config_dir.empty()) return;
+  if (output == RefreshOutput::kSilent) {
+    SilencedPage silence;
+    Refresh(config_dir);
+  } else {
+    Refresh(config_dir);
+  }
+}
+
+void ComputeStatistics(long label_time) {
+  long start = static_cast<long>(std::time(nullptr));
+  MappedIndex index(base::JoinPath(config::GetDataDir(), store::kIndexName));
+  if (!index.IsOpen()) return;
+  Groups groups;
+  std::vector<std::string> to_wake;  // in index order; woken newest first
+  store::FactSheet sheet;
+  IndexFields fields;
+  std::string place;
+  std::string_view line;
+  bool quick = false;
+  while (index.Next(line, fields, quick)) {
+    if (line.empty()) continue;
+    if (!quick) {
+      // An unusual line (short, or holding a NUL byte): the store's own reading.
+      store::ParseHeader(line, sheet);
+      place = sheet.project + "|" + sheet.group;
+      fields = {sheet.project, sheet.group,     place,          sheet.phase, sheet.sev,
+                sheet.status,  sheet.postponed, sheet.corrLoad, sheet.Load};
+    }
+    auto [group, total] = groups.OfPlace(fields, label_time);
+    AddSheet(groups.counts[group], fields.status, fields.sev, fields.load, fields.corr_load);
+    AddSheet(groups.counts[total], fields.status, fields.sev, fields.load, fields.corr_load);
+    if (fields.status == store::kPostponed && fields.postponed < start) {
+      store::ParseHeader(line, sheet);
+      to_wake.push_back(store::GetSheetName(sheet));
+    }
+  }
+
+  for (auto name = to_wake.rbegin(); name != to_wake.rend(); ++name) WakeSheet(*name, start);
+
+  // The latest group met first.
+  base::MakeDirectory(config::GetStatsDir());
+  for (size_t i = groups.names.size(); i-- > 0;) {
+    std::string path = StatsFilePath(groups.names[i]);
+    if (!path.empty()) AppendLine(path, FormatStatLine(groups.counts[i]));
+  }
+}
+
+}  // namespace stats

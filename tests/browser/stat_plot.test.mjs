@@ -1,0 +1,155 @@
+// The statistics plot pages draw their charts in a real browser: the page embeds the old
+// APPLET element and the StatPlot script, which fetches the data page and draws the curves in
+// the legend's colours. Run by run.sh (QUORB_CGI, QUORB_BROWSER_OUTPUT).
+import assert from 'node:assert/strict';
+import { spawn, execFileSync } from 'node:child_process';
+import fs from 'node:fs';
+import net from 'node:net';
+import os from 'node:os';
+import path from 'node:path';
+import { after, before, test } from 'node:test';
+import { fileURLToPath } from 'node:url';
+
+import { chromium } from 'playwright-core';
+
+const repo = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
+const cgi = process.env.QUORB_CGI ?? path.join(repo, 'build/quorb.cgi');
+const output = process.env.QUORB_BROWSER_OUTPUT ?? path.join(repo, 'build/browser-output');
+
+let root;
+let server;
+let base;
+let browser;
+let profile;
+
+function freePort() {
+  return new Promise((resolve, reject) => {
+    const probe = net.createServer();
+    probe.on('error', reject);
+    probe.listen(0, '127.0.0.1', () => {
+      const { port } = probe.address();
+      probe.close(() => resolve(port));
+    });
+  });
+}
+
+async function waitForPort(port, ms) {
+  const deadline = Date.now() + ms;
+  for (;;) {
+    const up = await new Promise((resolve) => {
+      const socket = net.connect(port, '127.0.0.1', () => { socket.end(); resolve(true); });
+      socket.on('error', () => resolve(false));
+    });
+    if (up) return;
+    if (server.exitCode !== null) throw new Error(`lighttpd exited with ${server.exitCode}`);
+    if (Date.now() > deadline) throw new Error(`lighttpd did not listen on ${port}`);
+    await new Promise((r) => setTimeout(r, 50));
+  }
+}
+
+// Thirty daily lines ending yesterday, each labelled 23:00 local time: the open sheets rise
+// and fall, the closed ones grow.
+function statisticsFile() {
+  const lines = [];
+  for (let i = 29; i >= 1; i--) {
+    const day = new Date();
+    day.setDate(day.getDate() - i);
+    day.setHours(23, 0, 0, 0);
+    const k = 30 - i;
+    const open = [5 + (k % 7), 2 + (k % 3), 1 + (k % 4), k % 2];  // N Obs A O
+    const closed = [k, Math.floor(k / 2), 1, 0, 0, 2, 1];         // C V NB NR P D Ab
+    const active = [1 + (k % 2), 2 + (k % 3), 3 + (k % 4), 1];
+    const rest = [0, 0, 0, 0];
+    lines.push([Math.floor(day / 1000), ...open, ...closed, 4 * k, 3 * k, ...active, ...rest].join(' '));
+  }
+  return lines.join('\n') + '\n';
+}
+
+before(async () => {
+  fs.mkdirSync(output, { recursive: true });
+  root = fs.mkdtempSync(path.join(os.tmpdir(), 'quorb-plot-'));
+  const port = await freePort();
+  execFileSync('bash', [path.join(repo, 'scripts/lay-out-demo.sh'), root, String(port), cgi]);
+  fs.appendFileSync(path.join(root, 'config/quorb.cfg'), 'MAILSERV 127.0.0.1:1\nPOP3 127.0.0.1:1\n');
+  fs.writeFileSync(path.join(root, 'data/Stats/DEMO.TOTAL'), statisticsFile());
+  server = spawn('lighttpd', ['-D', '-f', path.join(root, 'lighttpd.conf')],
+    { stdio: ['ignore', 'inherit', 'inherit'] });
+  base = `http://127.0.0.1:${port}`;
+  await waitForPort(port, 5000);
+  profile = fs.mkdtempSync(path.join(os.tmpdir(), 'quorb-chromium-'));
+  browser = await chromium.launchPersistentContext(profile, {
+    executablePath: '/usr/bin/chromium',
+    headless: true,
+    args: ['--headless', '--no-sandbox', '--disable-gpu', '--no-first-run',
+      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+    viewport: { width: 1024, height: 900 },
+  });
+  browser.setDefaultTimeout(10000);
+});
+
+after(async () => {
+  if (browser) await browser.close();
+  if (server && server.exitCode === null) {
+    const exited = new Promise((r) => server.once('exit', r));
+    server.kill('SIGTERM');
+    await exited;
+  }
+  if (profile) fs.rmSync(profile, { recursive: true, force: true });
+  if (root && !process.env.QUORB_KEEP_TEST_DIRS) fs.rmSync(root, { recursive: true, force: true });
+});
+
+// Opens a plot page and returns what the script drew.
+async function drawnPlot(statS, weeks, screenshot) {
+  const page = await browser.newPage();
+  const errors = [];
+  page.on('pageerror', (e) => errors.push(e.message));
+  try {
+    await page.goto(`${base}/cgi-bin/quorb.cgi?CMD=statS&statS=${statS}&project=DEMO&group=TOTAL&Week=${weeks}`);
+    await page.waitForSelector('svg.statplot[data-points], svg.statplot[data-error]');
+    const drawn = await page.$eval('svg.statplot', (svg) => ({
+      error: svg.getAttribute('data-error'),
+      points: Number(svg.getAttribute('data-points')),
+      width: svg.getBoundingClientRect().width,
+      height: svg.getBoundingClientRect().height,
+      curves: [...svg.querySelectorAll('polyline.curve')].map((p) => ({
+        colour: p.getAttribute('stroke'),
+        points: p.getAttribute('points').trim().split(/\s+/).map((xy) => xy.split(',').map(Number)),
+      })),
+      labels: svg.querySelectorAll('text').length,
+      afterApplet: svg.previousElementSibling?.tagName,
+    }));
+    await page.screenshot({ path: path.join(output, screenshot), fullPage: true });
+    assert.deepEqual(errors, []);
+    return drawn;
+  } finally {
+    await page.close();
+  }
+}
+
+test('the daily change plot draws its two curves over the chosen weeks', async () => {
+  const drawn = await drawnPlot(5, 4, 'stat_plot_change.png');
+  assert.equal(drawn.error, null);
+  assert.equal(drawn.afterApplet, 'APPLET');
+  assert.equal(drawn.points, 29);  // four weeks and today
+  assert.equal(drawn.width, 600);
+  assert.equal(drawn.height, 400);
+  assert.deepEqual(drawn.curves.map((c) => c.colour), ['RED', 'GREEN']);
+  for (const curve of drawn.curves) {
+    assert.equal(curve.points.length, 29);
+    assert.ok(curve.points.every(([x, y]) => x >= 0 && x <= 600 && y >= 0 && y <= 400));
+    // Not a flat line: the data change from day to day.
+    assert.ok(new Set(curve.points.map(([, y]) => y)).size > 1);
+  }
+  assert.ok(drawn.labels > 5, 'the axes are labelled');
+});
+
+test('the severity plot stacks four curves in the legend colours', async () => {
+  const drawn = await drawnPlot(9, 2, 'stat_plot_severity.png');
+  assert.equal(drawn.error, null);
+  assert.equal(drawn.points, 15);
+  assert.deepEqual(drawn.curves.map((c) => c.colour), ['RED', '#FFAA33', '#FFFF33', 'GREEN']);
+  // Stacked: every curve lies on or above the one before it (smaller y is higher).
+  for (let k = 1; k < 4; k++) {
+    drawn.curves[k].points.forEach(([, y], i) => assert.ok(y <= drawn.curves[k - 1].points[i][1]));
+  }
+});
