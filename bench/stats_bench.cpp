@@ -155,7 +155,7 @@ int main(int argc, char** argv) {
                "index of %d sheets (%ld bytes), %d statistics files\n"
                "  daily refresh, none due   %8.2f ms   wc -l index        %8.2f ms   ratio %.2fx\n"
                "  daily refresh, %d woken    %8.2f ms   wc -l index+sheets %8.2f ms   ratio %.2fx"
-               "   (%d of %d due woken; each wake-up rewrites the index)\n"
+               "   (%d of %d due woken; one index rewrite for them all)\n"
                "  same day again            %8.3f ms\n",
                count, bytes, static_cast<int>(files), quiet.refresh, quiet.wc,
                quiet.refresh / quiet.wc, woken, waking.refresh, waking.wc,

@@ -208,29 +208,33 @@ void AppendLine(const std::string& path, const std::string& line) {
   ::close(fd);
 }
 
-// Gives a postponed sheet back the status new, and tells the people concerned, in the name of
-// the project's manager. A sheet changed meanwhile (no longer postponed, or postponed
-// again to a later date) is left alone.
-void WakeSheet(const std::string& name, long start) {
-  store::FactSheet woken;
-  store::Stored stored = store::UpdateSheet(
-      name,
+// Gives postponed sheets back the status new, under one store lock with one index rewrite,
+// and tells the people concerned, in the name of each project's manager. A sheet changed
+// meanwhile (no longer postponed, or postponed again to a later date) is left alone.
+void WakeSheets(const std::vector<std::string>& names, long start) {
+  std::vector<store::FactSheet> woken;
+  std::vector<store::Stored> results = store::UpdateSheets(
+      names,
       [start](store::FactSheet& s) {
         if (s.status != store::kPostponed || s.postponed >= start) return false;
         s.status = store::kNew;
         return true;
       },
       &woken);
-  if (stored != store::Stored::kOk && stored != store::Stored::kNoJournal) {
-    if (stored != store::Stored::kRefused && stored != store::Stored::kMissing)
-      base::Page("<!Unable to wake %s>\n", base::EscapeHtml(name));
-    return;
+  for (size_t i = 0; i < names.size(); ++i) {
+    const std::string& name = names[i];
+    store::Stored stored = results[i];
+    if (stored != store::Stored::kOk && stored != store::Stored::kNoJournal) {
+      if (stored != store::Stored::kRefused && stored != store::Stored::kMissing)
+        base::Page("<!Unable to wake %s>\n", base::EscapeHtml(name));
+      continue;
+    }
+    sheets::SendNotification(name, 0, config::GetProjectManager(woken[i].project),
+                             [&name](base::Stream file, const store::FactSheet& sheet) {
+                               sheets::WriteActionBar(file, name, "");
+                               sheets::WriteSheetBody(sheet, file);
+                             });
   }
-  sheets::SendNotification(name, 0, config::GetProjectManager(woken.project),
-                           [&name](base::Stream file, const store::FactSheet& sheet) {
-                             sheets::WriteActionBar(file, name, "");
-                             sheets::WriteSheetBody(sheet, file);
-                           });
 }
 
 std::tm LocalTime(long time) {
@@ -330,7 +334,7 @@ void ComputeStatistics(long label_time) {
     }
   }
 
-  for (auto name = to_wake.rbegin(); name != to_wake.rend(); ++name) WakeSheet(*name, start);
+  WakeSheets(std::vector<std::string>(to_wake.rbegin(), to_wake.rend()), start);
 
   // The latest group met first.
   base::MakeDirectory(config::GetStatsDir());

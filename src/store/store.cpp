@@ -3,9 +3,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
 #include <map>
+#include <vector>
 
 #include "base/files.h"
 #include "base/out.h"
@@ -29,10 +31,12 @@ class StoreLock {
   base::FileLock lock_;
 };
 
-// The index rewrite; the caller holds the store lock. The lines with the key of `sheet`
-// and with `drop_key` go; the line of `sheet` is added at the end.
-int RewriteIndex(const FactSheet* sheet, const std::string& drop_key) {
-  std::string target = sheet ? GetIndexKey(*sheet) : std::string();
+// The index rewrite; the caller holds the store lock. The lines with the keys of `sheets`
+// and with `drop_key` go; the lines of `sheets` are added at the end, in their order.
+int RewriteIndexOf(const std::vector<const FactSheet*>& sheets, const std::string& drop_key) {
+  std::vector<std::string> targets;
+  for (const FactSheet* sheet : sheets) targets.push_back(GetIndexKey(*sheet));
+  if (!drop_key.empty()) targets.push_back(drop_key);
   std::string index_path = DataPath(kIndexName);
   std::string temp_path = DataPath(kIndexTempName);
   BufFile out;
@@ -45,18 +49,24 @@ int RewriteIndex(const FactSheet* sheet, const std::string& drop_key) {
     while (ok && in.ReadLineView(line, /*keep_unfinished=*/true)) {
       if (line.empty()) continue;  // a stray empty line (hand edit) is dropped alone
       IndexKeyOfLine(line, key);
-      if ((sheet && key == target) || (!drop_key.empty() && key == drop_key)) continue;
+      if (std::find(targets.begin(), targets.end(), key) != targets.end()) continue;
       ok = out.Write(line) >= 0 && out.Write("\n") >= 0;
     }
     in.Close();
   }
-  if (ok && sheet) ok = out.Write(FormatHeader(*sheet)) >= 0;
+  for (const FactSheet* sheet : sheets) ok = ok && out.Write(FormatHeader(*sheet)) >= 0;
   ok = out.Close() == 1 && ok;
   if (!ok) {
     base::RemoveFile(temp_path);
     return -1;
   }
   return base::ReplaceFile(temp_path, index_path) ? 1 : -1;
+}
+
+int RewriteIndex(const FactSheet* sheet, const std::string& drop_key) {
+  std::vector<const FactSheet*> sheets;
+  if (sheet) sheets.push_back(sheet);
+  return RewriteIndexOf(sheets, drop_key);
 }
 
 std::string KeyOfHeader(std::string_view header) {
@@ -161,15 +171,19 @@ void ReleaseNumber(std::string_view prefix, int number) {
   WriteHints(hints);
 }
 
-Stored WriteLocked(FactSheet& sheet, std::string_view name, const std::string& drop_key = {}) {
-  if (!IsSafeSheetName(name)) return Stored::kRefused;
+// Replaces the sheet file `name`; the caller holds the lock.
+bool ReplaceSheetFile(FactSheet& sheet, std::string_view name) {
   std::string path = DataPath(name);
   std::string temp = WriteTemp(sheet, path);
-  if (temp.empty()) return Stored::kNoFile;
-  if (!base::ReplaceFile(temp, path)) {
-    base::RemoveFile(temp);
-    return Stored::kNoFile;
-  }
+  if (temp.empty()) return false;
+  if (base::ReplaceFile(temp, path)) return true;
+  base::RemoveFile(temp);
+  return false;
+}
+
+Stored WriteLocked(FactSheet& sheet, std::string_view name, const std::string& drop_key = {}) {
+  if (!IsSafeSheetName(name)) return Stored::kRefused;
+  if (!ReplaceSheetFile(sheet, name)) return Stored::kNoFile;
   if (RewriteIndex(&sheet, drop_key) != 1) return Stored::kNoIndex;
   return FlushJournal(sheet, name) ? Stored::kOk : Stored::kNoJournal;
 }
@@ -244,6 +258,41 @@ Stored UpdateSheet(std::string_view name, const std::function<bool(FactSheet&)>&
   Stored result = WriteLocked(*sheet, name);
   if (stored) *stored = std::move(*sheet);
   return result;
+}
+
+std::vector<Stored> UpdateSheets(const std::vector<std::string>& names,
+                                 const std::function<bool(FactSheet&)>& change,
+                                 std::vector<FactSheet>* stored) {
+  std::vector<Stored> results(names.size(), Stored::kMissing);
+  std::vector<FactSheet> sheets(names.size());
+  StoreLock lock;
+  if (!lock.Held()) {
+    std::fill(results.begin(), results.end(), Stored::kNoFile);
+    return results;
+  }
+  std::vector<const FactSheet*> written;
+  for (size_t i = 0; i < names.size(); ++i) {
+    std::optional<FactSheet> sheet = IsSheetName(names[i]) ? ReadSheet(names[i]) : std::nullopt;
+    if (!sheet) continue;
+    sheets[i] = std::move(*sheet);
+    if (!change(sheets[i])) {
+      results[i] = Stored::kRefused;
+    } else if (!ReplaceSheetFile(sheets[i], names[i])) {
+      results[i] = Stored::kNoFile;
+    } else {
+      results[i] = Stored::kNoIndex;
+      written.push_back(&sheets[i]);
+    }
+  }
+  // One index rewrite for them all, then their journal lines.
+  if (!written.empty() && RewriteIndexOf(written, {}) == 1) {
+    for (size_t i = 0; i < names.size(); ++i) {
+      if (results[i] != Stored::kNoIndex) continue;
+      results[i] = FlushJournal(sheets[i], names[i]) ? Stored::kOk : Stored::kNoJournal;
+    }
+  }
+  if (stored) *stored = std::move(sheets);
+  return results;
 }
 
 Stored WriteSheet(FactSheet& sheet) {

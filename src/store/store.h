@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "store/sheet.h"
 
@@ -72,6 +73,13 @@ Stored CreateSheet(FactSheet& sheet, int first = 1);
 // `stored`, when given, receives the sheet as written.
 Stored UpdateSheet(std::string_view name, const std::function<bool(FactSheet&)>& change,
                    FactSheet* stored = nullptr);
+
+// UpdateSheet for several sheets under one lock, with one index rewrite for them all (the
+// daily wake-up of postponed sheets). One result per name; `stored`, when given, receives
+// the sheets as read and changed, in the order of `names`.
+std::vector<Stored> UpdateSheets(const std::vector<std::string>& names,
+                                 const std::function<bool(FactSheet&)>& change,
+                                 std::vector<FactSheet>* stored = nullptr);
 
 // Writes the whole sheet under its name (or `name`), replacing the file, then moves its
 // line to the end of the index and appends its journal lines.

@@ -116,6 +116,28 @@ TEST_F(StoreFiles, CreateUpdateAndRewriteKeepOneIndexLineAtTheEnd) {
       std::string("ABCTGUI.00001 ABCTGUI.00002 index history.dat numbers index.lock ").size());
 }
 
+TEST_F(StoreFiles, SeveralSheetsAreChangedUnderOneLock) {
+  FactSheet a = NewSheet("A"), b = NewSheet("B"), c = NewSheet("C");
+  for (FactSheet* s : {&a, &b, &c}) ASSERT_EQ(store::CreateSheet(*s), Stored::kOk);
+  std::vector<FactSheet> stored;
+  auto results = store::UpdateSheets(
+      {"ABCTGUI.00003", "ABCTGUI.00009", "ABCTGUI.00001", "ABCTGUI.00002"},
+      [](FactSheet& s) {
+        if (s.title == "B") return false;
+        store::LogActionAt(s, 946681200, "Woken");
+        return (s.status = store::kNew + 1), true;
+      },
+      &stored);
+  EXPECT_EQ(results,
+            (std::vector<Stored>{Stored::kOk, Stored::kMissing, Stored::kOk, Stored::kRefused}));
+  // The untouched sheet first, then the changed ones in the order asked.
+  EXPECT_EQ(Read("data/index"), store::FormatHeader(b) + store::FormatHeader(stored[0]) +
+                                    store::FormatHeader(stored[2]));
+  EXPECT_EQ(stored[0].status, 1);
+  EXPECT_NE(Read("data/history.dat").find("ABCTGUI.00003 Woken\n"), std::string::npos);
+  EXPECT_NE(Read("data/history.dat").find("ABCTGUI.00001 Woken\n"), std::string::npos);
+}
+
 TEST_F(StoreFiles, NumbersAreTheLowestFreeAndRenamesGiveThemBack) {
   FactSheet s = NewSheet("Moved");
   ASSERT_EQ(store::CreateSheet(s), Stored::kOk);
