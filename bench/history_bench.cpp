@@ -19,6 +19,7 @@
 #include "base/files.h"
 #include "base/out.h"
 #include "base/request_state.h"
+#include "run_quiet.h"
 #include "sheets/history.h"
 #include "store/sheet.h"
 
@@ -39,22 +40,6 @@ double TimeIt(int runs, const std::function<void()>& work) {
   }
   std::sort(times.begin(), times.end());
   return times[times.size() / 2];
-}
-
-// Runs a command with its output thrown away and waits for it.
-void Run(std::vector<std::string> args) {
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  pid_t pid;
-  if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-    int status;
-    waitpid(pid, &status, 0);
-  }
-  posix_spawn_file_actions_destroy(&actions);
 }
 
 constexpr const char* kMessages[] = {
@@ -120,7 +105,7 @@ int main(int argc, char** argv) {
 
   double days = TimeIt(runs, [&] { sheets::WriteHistoryDays(sink); });
   double page = TimeIt(runs, [&] { sheets::WriteHistoryDay(day, sink); });
-  double grep = TimeIt(runs, [&] { Run({"grep", "-c", day, journal}); });
+  double grep = TimeIt(runs, [&] { bench::RunQuiet({"grep", "-c", day, journal}); });
   std::fclose(sink);
 
   // The page is complete: one row per line of the day, counted independently.

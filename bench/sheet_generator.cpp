@@ -61,8 +61,7 @@ GeneratedSet GenerateSheets(const std::string& root, int count, unsigned seed) {
   base::WriteFileAtomic(
       root + "/config/quorb.cfg",
       base::Sprintf("DATADIR %s\nCONFIGDIR %s/config/\nLANGUAGE EN\n", set.data_dir, root));
-  base::WriteFileAtomic(root + "/config/phase.cfg",
-                        "Study:S\nIntegration:I\nTest:T\nField:F\n");
+  base::WriteFileAtomic(root + "/config/phase.cfg", "Study:S\nIntegration:I\nTest:T\nField:F\n");
 
   std::vector<Project> projects;
   std::string project_cfg;

@@ -20,6 +20,7 @@
 #include "base/files.h"
 #include "base/out.h"
 #include "base/request_state.h"
+#include "run_quiet.h"
 #include "sheet_generator.h"
 #include "stats/refresh.h"
 #include "store/store.h"
@@ -44,21 +45,6 @@ double TimeIt(int runs, const std::function<void()>& prepare, const std::functio
   }
   std::sort(times.begin(), times.end());
   return times[times.size() / 2];
-}
-
-void Run(std::vector<std::string> args) {
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  pid_t pid;
-  if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-    int status;
-    waitpid(pid, &status, 0);
-  }
-  posix_spawn_file_actions_destroy(&actions);
 }
 
 // Rewrites the index so that only the first `woken` postponed sheets are due; the others are
@@ -114,7 +100,7 @@ Figures Measure(const std::string& root, const std::string& data_dir, int woken,
   std::vector<std::string> wc = {"wc", "-l", data_dir + "index"};
   for (const std::string& name : due) wc.push_back(data_dir + name);
   figures.wc = TimeIt(
-      runs, [] {}, [&] { Run(wc); });
+      runs, [] {}, [&] { bench::RunQuiet(wc); });
   // The refresh did its work: the due sheets are woken.
   for (const std::string& name : due) {
     std::string text = base::ReadFile(data_dir + name).value_or("");

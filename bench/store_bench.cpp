@@ -22,6 +22,7 @@
 #include "base/files.h"
 #include "base/out.h"
 #include "base/request_state.h"
+#include "run_quiet.h"
 #include "sheet_generator.h"
 #include "store/store.h"
 
@@ -48,22 +49,6 @@ double TimeIt(int runs, const std::function<void()>& work) {
   return Median(times);
 }
 
-// Runs a command with its output thrown away and waits for it.
-void Run(std::vector<std::string> args) {
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  pid_t pid;
-  if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-    int status;
-    waitpid(pid, &status, 0);
-  }
-  posix_spawn_file_actions_destroy(&actions);
-}
-
 void Measure(const std::string& root, const std::string& some_name, int count, double gen_s) {
   bench::GeneratedSet set{root, root + "/data/", some_name};
   setenv("PWD", root.c_str(), 1);
@@ -79,7 +64,7 @@ void Measure(const std::string& root, const std::string& some_name, int count, d
     return;
   }
   double rewrite = TimeIt(runs, [&] { store::WriteSheet(*sheet); });
-  double copy = TimeIt(runs, [&] { Run({"cp", index, root + "/index.copy"}); });
+  double copy = TimeIt(runs, [&] { bench::RunQuiet({"cp", index, root + "/index.copy"}); });
 
   int lines = 0;
   double pass = TimeIt(runs, [&] {
@@ -89,7 +74,7 @@ void Measure(const std::string& root, const std::string& some_name, int count, d
     lines = 0;
     while (store::ReadHeader(file, header) >= 0) ++lines;
   });
-  double wc = TimeIt(runs, [&] { Run({"wc", "-l", index}); });
+  double wc = TimeIt(runs, [&] { bench::RunQuiet({"wc", "-l", index}); });
 
   base::Printf(
       nullptr,

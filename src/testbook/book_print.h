@@ -1,5 +1,5 @@
 // Printed listings of a test book: 80 columns of plain text, one test, one step, one module or
-// the whole book, either as a specification or, with a campaign, as a report with one result
+// the whole book, either as the tests are written or, with a campaign, as a report with one result
 // row per test. A listing is handed to the print command and shown in the page.
 #pragma once
 
@@ -35,7 +35,7 @@ std::string PrintSection(std::string_view label, std::string_view text);
 
 // --- Listings ---------------------------------------------------------------------------
 
-// One test as a specification; a form feed ends it, so each test starts a printed page.
+// One test as it is written; a form feed ends it, so each test starts a printed page.
 std::string ListTest(const TestRecord& test);
 // The result table's separator, its head, and the row of one test's result, ending with a
 // separator. Linked sheets are shown with their status abbreviation ("?" when the reference
