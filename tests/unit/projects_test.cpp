@@ -7,11 +7,8 @@
 #include <fstream>
 #include <string>
 
-#include "base/out.h"
 #include "base/request_state.h"
-#include "common/capture.h"
 #include "config/labels.h"
-#include "config/options.h"
 
 namespace {
 
@@ -42,12 +39,6 @@ class ProjectFiles : public ::testing::Test {
     std::ofstream(root_ + "/config/" + name, std::ios::binary) << text;
   }
   std::string Dir() const { return root_ + "/config//"; }
-
-  // What `write` sends to a stream.
-  template <typename F>
-  std::string Capture(F write) {
-    return testing_support::CaptureStream(write);
-  }
 
   // What `call` writes into the page.
   template <typename F>
