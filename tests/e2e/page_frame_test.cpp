@@ -75,13 +75,16 @@ class PageFrame : public ::testing::Test {
 
 // Only the default colour carries the background image; the title is escaped.
 TEST_F(PageFrame, HeadPerColour) {
-  InProcess req(inst);
   const std::string head = "Content-type: text/html; charset=ISO-8859-1\n\n<HTML>\n<HEAD>\n<TITLE>";
-  EXPECT_EQ(
-      CaptureStdout([] { web::WritePageHead(nullptr, "QUORB", "", {}); }),
-      head +
-          "QUORB</TITLE>\n</HEAD>\n"
-          "<BODY BACKGROUND=/quorb/images//fond.gif BGCOLOR=\"#FFFFFF\" TEXT=\"#000000\" >\n");
+  {
+    InProcess req(inst);
+    EXPECT_EQ(
+        CaptureStdout([] { web::WritePageHead(nullptr, "QUORB", "", {}); }),
+        head +
+            "QUORB</TITLE>\n</HEAD>\n"
+            "<BODY BACKGROUND=/quorb/images//fond.gif BGCOLOR=\"#FFFFFF\" TEXT=\"#000000\" >\n");
+  }
+  InProcess req(inst);  // the content type goes out once per request
   EXPECT_EQ(
       CaptureStdout([] { web::WritePageHead(nullptr, "Sheet <b>", "#C0C0C0", {}); }),
       head + "Sheet &lt;b&gt;</TITLE>\n</HEAD>\n<BODY BGCOLOR=\"#C0C0C0\" TEXT=\"#000000\" >\n");
