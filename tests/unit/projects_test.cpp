@@ -60,10 +60,6 @@ TEST_F(ProjectFiles, ProjectFieldsOfTheWizardsProjectLine) {
   EXPECT_EQ(config::GetProjectCode("TEST"), "T");
   EXPECT_EQ(config::GetProjectVerifier("TEST"), "tessin");
   EXPECT_EQ(config::GetProjectSite("TEST"), "");
-  std::string manager;
-  std::string page = CapturePage([&] { manager = config::GetProjectManager("TEST"); });
-  EXPECT_EQ(manager, "kolvar");
-  EXPECT_EQ(page, "<! -TEST-TEST->\n<! -T-\n-kolvar->\n");
   // Matching is exact and case-sensitive.
   EXPECT_EQ(config::GetProjectCode("test"), "");
   EXPECT_EQ(config::GetProjectCode("TES"), "");
