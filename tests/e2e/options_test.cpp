@@ -131,17 +131,4 @@ TEST_F(OptionLists, OptionTextsAreWrittenRawButNeverAsMarkup) {
                      std::string(5000, 'l') + "\r\n");
 }
 
-TEST_F(OptionLists, FilesAreReadOncePerRequest) {
-  Config("project.cfg", "TEST:T\n");
-  Config("TEST_program.cfg", "general\n");
-  std::string first =
-      Capture([](base::Stream s) { config::WriteProjectFileOptions(s, "TEST", "program"); });
-  Config("TEST_program.cfg", "changed\n");
-  EXPECT_EQ(Capture([](base::Stream s) { config::WriteProjectFileOptions(s, "TEST", "program"); }),
-            first);
-  config::ForgetProjectFiles();
-  EXPECT_EQ(Capture([](base::Stream s) { config::WriteProjectFileOptions(s, "TEST", "program"); }),
-            "<OPTION> changed\n");
-}
-
 }  // namespace

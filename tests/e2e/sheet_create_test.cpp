@@ -12,12 +12,7 @@
 
 namespace {
 
-using e2e::InProcess;
 using e2e::Installation;
-
-void SetUpProject(const Installation& inst) {
-  e2e::WriteSampleProject(inst);
-}
 
 using Fields = std::vector<std::pair<std::string, std::string>>;
 
@@ -87,7 +82,7 @@ int CreatedTime(const Installation& inst, const std::string& name) {
 
 TEST(SheetCreation, RefusedFieldByFieldInOrder) {
   Installation inst;
-  SetUpProject(inst);
+  e2e::WriteSampleProject(inst);
   const std::vector<std::pair<std::string, std::string>> order = {
       {"title", "title"},  {"project", "Project"}, {"group", "Sub-project"},
       {"prog", "Program"}, {"sev", "Severity"},    {"impact", "Impact"},
@@ -119,7 +114,7 @@ TEST(SheetCreation, RefusedFieldByFieldInOrder) {
 
 TEST(SheetCreation, NumbersCountPerPrefix) {
   Installation inst;
-  SetUpProject(inst);
+  e2e::WriteSampleProject(inst);
   auto h1 = [&](const Fields& form) {
     std::string out = inst.Post(Body(form)).out;
     size_t at = out.find("<H1>");
@@ -132,18 +127,16 @@ TEST(SheetCreation, NumbersCountPerPrefix) {
   // A sub-project the project does not list gives the code "_".
   EXPECT_EQ(h1(With(FullForm(), "group", "Other")), "Ts_.00001");
   EXPECT_EQ(HeaderLine(inst, "Ts_.00001").substr(0, 4), "_|1|");
-  for (const char* name : {"TsG.00001", "TsG.00002", "TaG.00001", "TsC.00001", "Ts_.00001"})
-    EXPECT_TRUE(inst.Exists(std::string("data/") + name)) << name;
-  // The index holds one line per sheet, in creation order.
-  std::string index = inst.Read("data/index");
-  EXPECT_EQ(index, HeaderLine(inst, "TsG.00001") + HeaderLine(inst, "TsG.00002") +
-                       HeaderLine(inst, "TaG.00001") + HeaderLine(inst, "TsC.00001") +
-                       HeaderLine(inst, "Ts_.00001"));
+  // Each file exists, and the index holds one line per sheet, in creation order.
+  EXPECT_EQ(inst.Read("data/index"), HeaderLine(inst, "TsG.00001") + HeaderLine(inst, "TsG.00002") +
+                                         HeaderLine(inst, "TaG.00001") +
+                                         HeaderLine(inst, "TsC.00001") +
+                                         HeaderLine(inst, "Ts_.00001"));
 }
 
 TEST(SheetCreation, EmptyTextAndLoadValues) {
   Installation inst;
-  SetUpProject(inst);
+  e2e::WriteSampleProject(inst);
   inst.Post(Body(With(With(FullForm(), "text", ""), "Load", "1")));
   inst.Post(Body(With(Without(FullForm(), "text"), "Load", "abc")));
   for (const char* name : {"TsG.00001", "TsG.00002"}) {
@@ -160,7 +153,7 @@ TEST(SheetCreation, EmptyTextAndLoadValues) {
 
 TEST(SheetCreation, PageFilesJournalAndUserContext) {
   Installation inst;
-  SetUpProject(inst);
+  e2e::WriteSampleProject(inst);
   auto r = inst.Post(Body(FullForm()));
   ASSERT_EQ(r.exit_code, 0);
 
@@ -181,63 +174,23 @@ TEST(SheetCreation, PageFilesJournalAndUserContext) {
   EXPECT_EQ(inst.Read("data/history.dat"), date + " TsG.00001 Submitted by kolvar\n");
   EXPECT_EQ(inst.Read("config/userinfo.dat"), "192.0.2.10:kolvar:TEST:GUI:1\n");
 
-  std::string created_date;
-  {
-    InProcess req(inst);
-    created_date = store::FormatDate(created);
-  }
-  std::string bar =
-      "<a name=00000>\n<TABLE BORDER=0 CELLSPACING=0 CELLPADDING=0 WIDTH=100%>\n<TR>\n";
-  const std::vector<std::vector<std::string>> buttons = {
-      {"header", "Change_Header", "Header change"},
-      {"observe", "Observed", "Observation"},
-      {"analyse", "Analyse", "Analysis"},
-      {"attach", "Attach", "Attachment"},
-      {"copy", "Copy", "Copy"},
-      {"assign", "Assign", "Assignment"},
-      {"open", "Open", "Opening"},
-      {"notabug", "Not_a_Bug", "Not a bug"},
-      {"notRep", "Not_Reproducible", "Not reproducible"},
-      {"duplicate", "Duplicate", "Duplicate"},
-      {"postpone", "Postpone", "Postponement"},
-      {"correct", "Corrected", "Correction"},
-      {"forverif", "For_Verification", "For verification"},
-      {"verify", "Verified", "Verification"},
-      {"reject", "Rejected", "Rejection"},
-      {"abandon", "Abandoned", "Abandonment"},
-      {"print", "Print", "Print"}};
-  for (const auto& b : buttons)
-    bar += "<TD><A HREF=/cgi-bin/quorb.cgi?CMD=" + b[1] + "&Num=TsG.00001&QS=><IMG NAME=" + b[1] +
-           "TsG_00001 SRC=/quorb/images//" + b[0] + ".gif WIDTH=30 HEIGHT=20 ALT=\"" + b[2] +
-           "\" BORDER=0></A> </TD>\n";
-  bar += "</TR></TABLE>\n";
-  const std::string page =
+  // The page layout itself is checked by the display tests; here what this sheet put in it.
+  EXPECT_TRUE(r.out.starts_with(
       kCreatedHead +
       "<Table Width=100% Cellpadding=0 Cellspacing=0 border=0>\n"
       "<TR><TD ALIGN=LEFT><H1>TsG.00001</H1></TD>\n<TD ALIGN=RIGHT Valign=TOP>\n"
       "<A HREF=\"?\"><IMG SRC=\"/quorb/images//home.gif\" BORDER=0 VALIGN=CENTER></A>\n"
-      "</TD></TR></Table>\n" +
-      bar + "<TABLE BORDER=1 WIDTH=100%><TR><TD><B>TsG.00001</B></TD>\n<TD>" + created_date +
-      "</TD>\n<TD>Status : <B>New</B></TD>\n<TD>Submitted by :<B> kolvar</B></TD>\n</TR>\n"
-      "<TR><TD COLSPAN=4>Title : <B>A bug</B></TD></TR>\n"
-      "<TR><TD>Project : <B>TEST<B></TD>\n<TD>Sub-project : GUI</TD>\n<TD>Phase : Tests</TD>\n"
-      "<TD>Program : prog1</TD></TR>\n"
-      "<TR><TD>Severity : <B>Major<B></TD>\n<TD>Version : 1.0</TD>\n"
-      "<TD>Planned version : 2.0</TD>\n<TD>Impact : High</TD></TR>\n"
-      "<TR><TD>Type : Defect</TD>\n<TD>Type : CR</TD>\n<TD>Responsible : <B></B></TD>\n"
-      "<TD>Load : 3</TD></TR>\n<TD COLSPAN=4>Test reference: T1</TD></TR>\n</TABLE>\n"
-      "<TABLE BORDER=1 WIDTH=100%>\n"
-      "<TR><TD><B><A HREF=/cgi-bin/quorb.cgi?CMD=Edit&Num=TsG.00001&Edit=0>Description</A></B>"
-      "</TD>\n<TD>" +
-      created_date +
-      "</TD>\n<TD>kolvar</TD></TR>\n"
-      // Shown as stored: pasted text reads as typed, with the line feed storing adds.
-      "<TR><TD COLSPAN=3>Line&nbsp;1\r<BR>\nline&nbsp;&lt;b><BR>\n</FONT></TD></TABLE>\n"
-      "<TABLE BORDER=1 WIDTH=100%>\n<TR><TD><PRE>" +
-      log + "</PRE></TD></TR>\n</TABLE><P>\n";
-  ASSERT_EQ(r.out.substr(0, page.size()), page);
+      "</TD></TR></Table>\n<a name=00000>\n"))
+      << r.out;
+  for (const std::string& part :
+       {std::string("<TD>Status : <B>New</B></TD>"), std::string("Title : <B>A bug</B>"),
+        std::string("Test reference: T1</TD>"),
+        // Shown as stored: pasted text reads as typed, with the line feed storing adds.
+        std::string("<TR><TD COLSPAN=3>Line&nbsp;1\r<BR>\nline&nbsp;&lt;b><BR>\n</FONT>"),
+        "<TR><TD><PRE>" + log + "</PRE></TD></TR>\n</TABLE><P>\n"})
+    EXPECT_NE(r.out.find(part), std::string::npos) << part;
   // After the sheet only comments: the mail's report, nobody to mail without sendmail.cfg.
-  const std::string tail = r.out.substr(page.size());
+  const std::string tail = r.out.substr(r.out.find("</TABLE><P>\n") + 12);
   EXPECT_EQ(tail.rfind("<! Send Mail ", 0), 0u) << tail;
   EXPECT_NE(tail.find("<! No mail to send, destination empty >\n"), std::string::npos) << tail;
   for (size_t at = tail.find('<'); at != std::string::npos; at = tail.find('<', at + 1))
@@ -247,7 +200,7 @@ TEST(SheetCreation, PageFilesJournalAndUserContext) {
 
 TEST(SheetCreation, LongTitleIsKeptAsTheFileHoldsIt) {
   Installation inst;
-  SetUpProject(inst);
+  e2e::WriteSampleProject(inst);
   const std::string title(300, 'x');
   auto r = inst.Post(Body(With(FullForm(), "title", title)));
   // The title field holds 199 characters; the page shows what was stored.
@@ -257,7 +210,7 @@ TEST(SheetCreation, LongTitleIsKeptAsTheFileHoldsIt) {
 
 TEST(SheetCreation, SheetThatCannotBeStoredIsReportedAndNotMailed) {
   Installation inst;
-  SetUpProject(inst);
+  e2e::WriteSampleProject(inst);
   // A project code that would put the sheet outside the data directory is refused by the store.
   inst.Write("config/project.cfg", "TEST:T/X:kolvar:tessin\n");
   inst.Write("config/sendmail.cfg", "new tessin\n");
@@ -278,7 +231,7 @@ TEST(SheetCreation, SheetThatCannotBeStoredIsReportedAndNotMailed) {
 
 TEST(SheetCreation, UserTextNeverBecomesMarkup) {
   Installation inst;
-  SetUpProject(inst);
+  e2e::WriteSampleProject(inst);
   Fields form = With(FullForm(), "title", "%3Cscript%3Ealert(1)%3C%2Fscript%3E");
   form = With(form, "test", "%22%3E%3Cb%3E");
   auto r = inst.Post(Body(form));
@@ -291,7 +244,7 @@ TEST(SheetCreation, UserTextNeverBecomesMarkup) {
 
 TEST(SheetCreation, NoRelayListeningStillStoresAndShowsTheSheet) {
   Installation inst;  // MAILSERV 127.0.0.1:1: nothing listens there
-  SetUpProject(inst);
+  e2e::WriteSampleProject(inst);
   inst.Write("config/sendmail.cfg", "# who hears of new sheets\nnew s tessin\n");
   auto r = inst.Post(Body(FullForm()));
   EXPECT_EQ(r.exit_code, 0);
@@ -314,7 +267,7 @@ TEST(SheetCreation, NoRelayListeningStillStoresAndShowsTheSheet) {
 TEST(SheetCreation, MailCarriesTheSheetWithAbsoluteLinks) {
   mail_test::ScriptedPeer relay(mail_test::ScriptedPeer::Mode::kAnswer);
   Installation inst("MAILSERV " + relay.server() + "\n");
-  SetUpProject(inst);
+  e2e::WriteSampleProject(inst);
   inst.Write("config/sendmail.cfg", "new s tessin M\n");
   auto r =
       inst.Post(Body(FullForm()), "application/x-www-form-urlencoded", {{"SERVER_PORT", "8080"}});
@@ -339,13 +292,9 @@ TEST(SheetCreation, MailCarriesTheSheetWithAbsoluteLinks) {
             std::string::npos);
 }
 
-}  // namespace
-
-namespace {
-
 TEST(SheetCreation, EachClientAddressGetsItsOwnRememberedContext) {
   Installation inst;
-  SetUpProject(inst);
+  e2e::WriteSampleProject(inst);
   const std::map<std::string, std::string> first = {{"REMOTE_ADDR", "192.0.2.21"}};
   const std::map<std::string, std::string> second = {{"REMOTE_ADDR", "192.0.2.22"}};
   inst.Post(Body(With(With(FullForm(), "group", "Core"), "submitter", "tessin")),
@@ -353,15 +302,12 @@ TEST(SheetCreation, EachClientAddressGetsItsOwnRememberedContext) {
   inst.Post(Body(With(FullForm(), "phase", "a")), "application/x-www-form-urlencoded", second);
   EXPECT_EQ(inst.Read("config/userinfo.dat"),
             "192.0.2.21:tessin:TEST:Core:1\n192.0.2.22:kolvar:TEST:GUI:0\n");
-  // Read back: each address's next form comes pre-set with what it used last.
+  // Read back: each address's next form comes pre-set with what it used last (the form test
+  // checks every list that the context sets).
   std::string form1 = inst.Get("CMD=create", first).out;
   std::string form2 = inst.Get("CMD=create", second).out;
   EXPECT_NE(form1.find("<OPTION> GUI<OPTION SELECTED> Core</SELECT>"), std::string::npos) << form1;
-  EXPECT_NE(form1.find("<OPTION SELECTED VALUE=\"b\"> Tests\n"), std::string::npos);
-  EXPECT_NE(form1.find("<OPTION SELECTED> tessin\n"), std::string::npos);
   EXPECT_NE(form2.find("<OPTION SELECTED> GUI<OPTION> Core</SELECT>"), std::string::npos) << form2;
-  EXPECT_NE(form2.find("<OPTION SELECTED VALUE=\"a\"> Analysis\n"), std::string::npos);
-  EXPECT_NE(form2.find("<OPTION SELECTED> kolvar\n"), std::string::npos);
 }
 
 }  // namespace

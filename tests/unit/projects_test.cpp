@@ -7,11 +7,8 @@
 #include <fstream>
 #include <string>
 
-#include "base/out.h"
 #include "base/request_state.h"
-#include "common/capture.h"
 #include "config/labels.h"
-#include "config/options.h"
 
 namespace {
 
@@ -43,12 +40,6 @@ class ProjectFiles : public ::testing::Test {
   }
   std::string Dir() const { return root_ + "/config//"; }
 
-  // What `write` sends to a stream.
-  template <typename F>
-  std::string Capture(F write) {
-    return testing_support::CaptureStream(write);
-  }
-
   // What `call` writes into the page.
   template <typename F>
   std::string CapturePage(F call) {
@@ -69,10 +60,6 @@ TEST_F(ProjectFiles, ProjectFieldsOfTheWizardsProjectLine) {
   EXPECT_EQ(config::GetProjectCode("TEST"), "T");
   EXPECT_EQ(config::GetProjectVerifier("TEST"), "tessin");
   EXPECT_EQ(config::GetProjectSite("TEST"), "");
-  std::string manager;
-  std::string page = CapturePage([&] { manager = config::GetProjectManager("TEST"); });
-  EXPECT_EQ(manager, "kolvar");
-  EXPECT_EQ(page, "<! -TEST-TEST->\n<! -T-\n-kolvar->\n");
   // Matching is exact and case-sensitive.
   EXPECT_EQ(config::GetProjectCode("test"), "");
   EXPECT_EQ(config::GetProjectCode("TES"), "");

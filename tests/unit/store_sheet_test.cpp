@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "store/buf_file.h"
 #include "store/sheet.h"
@@ -40,27 +41,17 @@ std::string RoundTrip(const std::string& bytes) {
 
 TEST(StoreSheet, ExampleSheetReadsAndWritesAsGiven) {
   FactSheet s = Read(kExample);
-  EXPECT_EQ(s.subCode, "GUI");
-  EXPECT_EQ(s.number, 12);
-  EXPECT_EQ(s.phase, 2);
-  EXPECT_EQ(s.created, 946681200);
-  EXPECT_EQ(s.submitter, "kolvar");
-  EXPECT_EQ(s.sev, 1);
-  EXPECT_EQ(s.project, "Project");
-  EXPECT_EQ(s.group, "Sub");
-  EXPECT_EQ(s.prog, "prog");
-  EXPECT_EQ(s.version, "1.0");
-  EXPECT_EQ(s.exp, "1.1");
-  EXPECT_EQ(s.status, store::kNew);
-  EXPECT_EQ(s.corrLoad, 0);
-  EXPECT_EQ(s.Load, 1);
-  EXPECT_EQ(s.title, "Title");
+  EXPECT_EQ(s.subCode + "|" + s.submitter + "|" + s.project + "|" + s.group + "|" + s.prog + "|" +
+                s.version + "|" + s.exp + "|" + s.title,
+            "GUI|kolvar|Project|Sub|prog|1.0|1.1|Title");
+  // Letters count from 'a'.
+  EXPECT_EQ(std::vector<int>({s.number, s.phase, s.created, s.sev, s.status, s.corrLoad, s.Load}),
+            std::vector<int>({12, 2, 946681200, 1, store::kNew, 0, 1}));
   ASSERT_EQ(s.entries.size(), 1u);
-  EXPECT_EQ(s.entries[0].name, "Description");
-  EXPECT_EQ(s.entries[0].time, 946681200);
-  EXPECT_EQ(s.entries[0].who, "kolvar");
-  EXPECT_EQ(s.entries[0].text, "Text.\n");
-  EXPECT_EQ(s.entries[0].kind, store::kTextEntry);
+  const store::SheetEntry& e = s.entries[0];
+  EXPECT_EQ(e.name + "|" + std::to_string(e.time) + "|" + e.who + "|" + e.text,
+            "Description|946681200|kolvar|Text.\n");
+  EXPECT_EQ(e.kind, store::kTextEntry);
   EXPECT_EQ(s.log, kLog);
   EXPECT_EQ(store::FormatSheet(s), kExample);
   EXPECT_EQ(store::FormatHeader(s), kHeader);
@@ -140,18 +131,16 @@ TEST(StoreSheet, LetterFields) {
 }
 
 TEST(StoreSheet, SeparatorKindMatchesSeparatorsAndTheirTails) {
-  EXPECT_EQ(store::SeparatorKind("=!=!=!=!=!=!=!=!=!=!=!="), 0);
-  EXPECT_EQ(store::SeparatorKind("!="), 0);
-  EXPECT_EQ(store::SeparatorKind("=!="), 0);
-  EXPECT_EQ(store::SeparatorKind("|="), 1);
-  EXPECT_EQ(store::SeparatorKind("=|=|=|=|=|=|=|=|=|=|=|="), 1);
-  EXPECT_EQ(store::SeparatorKind("-="), 2);
-  EXPECT_EQ(store::SeparatorKind("=-=-=-=-=-=-=-=-=-=-=-="), 2);
-  EXPECT_EQ(store::SeparatorKind("="), 3);
-  EXPECT_EQ(store::SeparatorKind(""), 3);
-  EXPECT_EQ(store::SeparatorKind("=!"), 3);
-  EXPECT_EQ(store::SeparatorKind("!=!=!=!=!=!=!=!=!=!=!=!="), 3);  // 24 characters
-  EXPECT_EQ(store::SeparatorKind("=!=!=!=!=!=!=!=!=!=!=!=\r"), 3);
+  // Lines by the kind they are; a whole separator is 23 characters, so 24 is none, nor is one
+  // with a carriage return.
+  const std::vector<std::vector<std::string>> by_kind = {
+      {"=!=!=!=!=!=!=!=!=!=!=!=", "!=", "=!="},
+      {"|=", "=|=|=|=|=|=|=|=|=|=|=|="},
+      {"-=", "=-=-=-=-=-=-=-=-=-=-=-="},
+      {"=", "", "=!", "!=!=!=!=!=!=!=!=!=!=!=!=", "=!=!=!=!=!=!=!=!=!=!=!=\r"}};
+  for (int kind = 0; kind < 4; ++kind)
+    for (const std::string& line : by_kind[kind])
+      EXPECT_EQ(store::SeparatorKind(line), kind) << line;
 }
 
 TEST(StoreSheet, SeparatorTailInsideABodyEndsTheEntry) {

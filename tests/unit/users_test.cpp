@@ -149,30 +149,24 @@ Outcome Denied(int n) {
 }
 
 TEST_F(UsersConfig, RightsFollowTheFieldAfterTheColons) {
-  Write("TEST_users.cfg", "kolvar:kolvar@example.org:secret: :YES:YES:YES:YES:YES:YES\n");
-  for (int n = 1; n <= 7; ++n) EXPECT_EQ(Right(n), Granted(n)) << n;
-
-  // A blank in field 5 denies right 1 only; an empty field 10 denies right 6 (its line feed).
-  Write("TEST_users.cfg", "kolvar:k@example.org:secret: : :YES:YES:YES:YES:\n");
-  EXPECT_EQ(Right(1), Denied(1));
-  EXPECT_EQ(Right(2), Granted(2));
-  EXPECT_EQ(Right(6), Denied(6));
-  EXPECT_EQ(Right(7), Granted(7));  // beyond field 10: always granted
-
-  // The same empty last field without a line feed at the end of the file grants.
-  Write("TEST_users.cfg", "kolvar:k@example.org:secret: : :YES:YES:YES:YES:");
-  EXPECT_EQ(Right(6), Granted(6));
-
-  // Three fields: the walk reaches the end of the line.
-  Write("TEST_users.cfg", "kolvar:k@example.org:secret\n");
-  for (int n = 1; n <= 7; ++n) EXPECT_EQ(Right(n), Granted(n)) << n;
-
-  // "Y" alone is enough; "no", "N" and "y" deny.
-  Write("TEST_users.cfg", "kolvar:k:p: :Y:no:N:y:YES:YES\n");
-  EXPECT_EQ(Right(1), Granted(1));
-  EXPECT_EQ(Right(2), Denied(2));
-  EXPECT_EQ(Right(3), Denied(3));
-  EXPECT_EQ(Right(4), Denied(4));
+  const struct {
+    std::string file;
+    std::string rights;  // right 1 to 7: G granted, D denied
+  } cases[] = {{"kolvar:kolvar@example.org:secret: :YES:YES:YES:YES:YES:YES\n", "GGGGGGG"},
+               // A blank in field 5 denies right 1 only; an empty field 10 denies right 6 (its line
+               // feed); beyond field 10 always granted.
+               {"kolvar:k@example.org:secret: : :YES:YES:YES:YES:\n", "DGGGGDG"},
+               // The same empty last field without a line feed at the end of the file grants.
+               {"kolvar:k@example.org:secret: : :YES:YES:YES:YES:", "DGGGGGG"},
+               // Three fields: the walk reaches the end of the line.
+               {"kolvar:k@example.org:secret\n", "GGGGGGG"},
+               // "Y" alone is enough; "no", "N" and "y" deny.
+               {"kolvar:k:p: :Y:no:N:y:YES:YES\n", "GDDDGGG"}};
+  for (const auto& c : cases) {
+    Write("TEST_users.cfg", c.file);
+    for (int n = 1; n <= 7; ++n)
+      EXPECT_EQ(Right(n), c.rights[n - 1] == 'G' ? Granted(n) : Denied(n)) << c.file << n;
+  }
 }
 
 TEST_F(UsersConfig, EveryLineOfTheLoginIsChecked) {
@@ -189,19 +183,18 @@ TEST_F(UsersConfig, EveryLineOfTheLoginIsChecked) {
 
 TEST_F(UsersConfig, RightsWithoutUidOrUsersFileAreGrantedSilently) {
   Write("TEST_users.cfg", "kolvar:k:p: : : : : : :\n");
-  const web::ParamList forged = {{"Uid", "mqnxct#VGUV#12"}};
-  const web::ParamList unlisted = {{"Uid", users::MakeUidAt("kolvar", "NONE", 1)}};
-  const web::ParamList outside = {{"Uid", users::MakeUidAt("kolvar", "../../etc/x", 1)}};
+  const web::ParamList lists[] = {{},
+                                  {{"Uid", " "}},
+                                  {{"Uid", "x"}},
+                                  {{"Uid", "mqnxct#VGUV#12"}},  // forged
+                                  {{"Uid", users::MakeUidAt("kolvar", "NONE", 1)}},
+                                  {{"Uid", users::MakeUidAt("kolvar", "../../etc/x", 1)}}};
   ::testing::internal::CaptureStdout();
-  for (const web::ParamList& list : {web::ParamList{}, web::ParamList{{"Uid", " "}},
-                                     web::ParamList{{"Uid", "x"}}, forged, unlisted, outside})
-    EXPECT_TRUE(users::CheckRight(list, 1));
+  for (const web::ParamList& list : lists) EXPECT_TRUE(users::CheckRight(list, 1));
   // With security on, none of them is a login with rights.
   Write("quorb.cfg", "CONFIGDIR " + root_ + "/config/\nLANGUAGE EN\nSECURITY YES\n");
   base::ResetRequestState();
-  for (const web::ParamList& list : {web::ParamList{}, web::ParamList{{"Uid", " "}},
-                                     web::ParamList{{"Uid", "x"}}, forged, unlisted, outside})
-    EXPECT_FALSE(users::CheckRight(list, 1));
+  for (const web::ParamList& list : lists) EXPECT_FALSE(users::CheckRight(list, 1));
   std::fflush(stdout);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
 }
@@ -277,40 +270,32 @@ TEST_F(UsersConfig, PasswordIsTheThirdFieldOfTheLoginsLine) {
   EXPECT_FALSE(users::CheckPassword("long", "abcdefghijklmnopqrstuvwxyz", project));
 }
 
+// The record of the client address; fields stop at the first missing one and are cut.
 TEST_F(UsersConfig, RecordOfTheClientAddress) {
   Write("userinfo.dat",
         "10.0.0.4:tessin:OTHER:Core:0\n"
-        "10.0.0.5:kolvar:TEST:Engine:2\n");
-  NewRequest("10.0.0.5");
-  EXPECT_EQ(users::GetUserName(), "kolvar");
-  EXPECT_EQ(users::GetLastProject(), "TEST");
-  EXPECT_EQ(users::GetLastSubproject(), "Engine");
-  EXPECT_EQ(users::GetLastPhase(), 2);
-
-  NewRequest("10.0.0.6");
-  setenv("REMOTE_USER", "kolvar", 1);
-  EXPECT_EQ(users::GetUserName(), "kolvar");
-  EXPECT_EQ(users::GetLastProject(), " ");
-  EXPECT_EQ(users::GetLastSubproject(), "");
-  EXPECT_EQ(users::GetLastPhase(), -1);
-  unsetenv("REMOTE_USER");
-  base::ResetRequestState();
-  EXPECT_EQ(users::GetUserName(), "");
-}
-
-TEST_F(UsersConfig, RecordFieldsStopAtTheFirstMissingOneAndAreCut) {
-  Write("userinfo.dat",
-        "10.0.0.5:kolvar::Engine:2\n"
-        "10.0.0.6:abcdefghijklmnopqrstuvwxyz:TEST:Engine\n");
-  NewRequest("10.0.0.5");
-  EXPECT_EQ(users::GetUserName(), "kolvar");
-  EXPECT_EQ(users::GetLastProject(), " ");
-  EXPECT_EQ(users::GetLastSubproject(), "");
-  EXPECT_EQ(users::GetLastPhase(), -1);
-  NewRequest("10.0.0.6");
-  EXPECT_EQ(users::GetUserName(), "abcdefghijklmnopqrs");
-  EXPECT_EQ(users::GetLastProject(), "TEST");
-  EXPECT_EQ(users::GetLastPhase(), -1);
+        "10.0.0.5:kolvar:TEST:Engine:2\n"
+        "10.0.0.7:kolvar::Engine:2\n"
+        "10.0.0.8:abcdefghijklmnopqrstuvwxyz:TEST:Engine\n");
+  struct Case {
+    const char* address;
+    const char* remote_user;
+    std::string user, project, subproject;
+    int phase;
+  } cases[] = {{"10.0.0.5", nullptr, "kolvar", "TEST", "Engine", 2},
+               {"10.0.0.6", "kolvar", "kolvar", " ", "", -1},
+               {"10.0.0.6", nullptr, "", " ", "", -1},
+               {"10.0.0.7", nullptr, "kolvar", " ", "", -1},
+               {"10.0.0.8", nullptr, "abcdefghijklmnopqrs", "TEST", "Engine", -1}};
+  for (const Case& c : cases) {
+    if (c.remote_user) setenv("REMOTE_USER", c.remote_user, 1);
+    NewRequest(c.address);
+    EXPECT_EQ(users::GetUserName(), c.user) << c.address;
+    EXPECT_EQ(users::GetLastProject(), c.project) << c.address;
+    EXPECT_EQ(users::GetLastSubproject(), c.subproject) << c.address;
+    EXPECT_EQ(users::GetLastPhase(), c.phase) << c.address;
+    unsetenv("REMOTE_USER");
+  }
 }
 
 TEST_F(UsersConfig, SavingMovesTheRecordLastAndDropsMalformedLines) {
@@ -328,22 +313,11 @@ TEST_F(UsersConfig, SavingMovesTheRecordLastAndDropsMalformedLines) {
             "10.0.0.5:kolvar:OTHER:Core:1\n");
   EXPECT_EQ(users::GetLastProject(), "OTHER");  // the request sees what it saved
 
-  // Another address, read back by a later request; then a new login keeps the context.
+  // Another address; then a new login keeps the context (reading is the record test's).
   NewRequest("10.0.0.9");
   users::SaveUserContext("mira", "TEST", "Engine", 3);
   NewRequest("10.0.0.5");
-  EXPECT_EQ(users::GetUserName(), "kolvar");
-  EXPECT_EQ(users::GetLastSubproject(), "Core");
   users::SaveUserName("tessin");
-  NewRequest("10.0.0.9");
-  EXPECT_EQ(users::GetUserName(), "mira");
-  EXPECT_EQ(users::GetLastProject(), "TEST");
-  EXPECT_EQ(users::GetLastSubproject(), "Engine");
-  EXPECT_EQ(users::GetLastPhase(), 3);
-  NewRequest("10.0.0.5");
-  EXPECT_EQ(users::GetUserName(), "tessin");
-  EXPECT_EQ(users::GetLastProject(), "OTHER");
-  EXPECT_EQ(users::GetLastPhase(), 1);
   EXPECT_EQ(Read("userinfo.dat"),
             "10.0.0.4:tessin:OTHER:Core:0\n"
             "10.0.0.6:ana:TEST:UI:1\n"
