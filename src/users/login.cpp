@@ -155,7 +155,7 @@ void LoginPage(const web::ParamList& list, std::string_view step) {
 }
 
 void RequireLogin(const web::ParamList& list) {
-  if (!config::IsSecurityOn() || web::GetParam(list, "Uid").size() >= 2) return;
+  if (!config::IsSecurityOn() || ReadIdentity(list)) return;
   base::Write(nullptr, "<Script>\n");
   base::Page("   document.location=\"%s\" \n", base::EscapeScript(web::LoginUrl(list, 1)));
   base::Write(nullptr, "</Script>\n");
