@@ -109,6 +109,9 @@ alias.url = ("/cgi-bin/quorb.cgi" => "$cgi",
              "/quorb/help/" => "$repo/share/help/",
              "/quorb/java/" => "$root/java/")
 cgi.assign = ("quorb.cgi" => "")
+# The forms are Latin-1: lighttpd's URL normalization answers 400 to the bytes 0xF5-0xFF that
+# UTF-8 never holds (u and y with diaeresis or acute, thorn, in a GET query). The CGI checks what it gets itself.
+server.http-parseopts = ("url-normalize" => "disable")
 # The home page at the site's root; the pages then link to SCRIPT_NAME /cgi-bin/quorb.cgi.
 url.rewrite-once = ("^/(\\?.*)?\$" => "/cgi-bin/quorb.cgi\$1")
 # PWD is the folder whose config/ holds quorb.cfg.

@@ -1,0 +1,91 @@
+// What the browser tests share: a fresh installation served by lighttpd on a free loopback
+// port, and Chromium with a fresh profile. run.sh sets QUORB_CGI and QUORB_BROWSER_OUTPUT.
+import { spawn, execFileSync } from 'node:child_process';
+import fs from 'node:fs';
+import net from 'node:net';
+import os from 'node:os';
+import path from 'node:path';
+import { fileURLToPath } from 'node:url';
+
+import { chromium } from 'playwright-core';
+
+export const repo = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
+export const cgi = process.env.QUORB_CGI ?? path.join(repo, 'build/quorb.cgi');
+export const output = process.env.QUORB_BROWSER_OUTPUT ?? path.join(repo, 'build/browser-output');
+
+export const kChromiumArgs = [
+  '--headless', '--no-sandbox', '--disable-gpu', '--no-first-run',
+  '--disable-background-networking', '--disable-component-update', '--disable-sync',
+];
+
+function freePort() {
+  return new Promise((resolve, reject) => {
+    const probe = net.createServer();
+    probe.on('error', reject);
+    probe.listen(0, '127.0.0.1', () => {
+      const { port } = probe.address();
+      probe.close(() => resolve(port));
+    });
+  });
+}
+
+async function waitForPort(server, port, ms) {
+  const deadline = Date.now() + ms;
+  for (;;) {
+    const up = await new Promise((resolve) => {
+      const socket = net.connect(port, '127.0.0.1', () => { socket.end(); resolve(true); });
+      socket.on('error', () => resolve(false));
+    });
+    if (up) return;
+    if (server.exitCode !== null) throw new Error(`lighttpd exited with ${server.exitCode}`);
+    if (Date.now() > deadline) throw new Error(`lighttpd did not listen on ${port}`);
+    await new Promise((r) => setTimeout(r, 50));
+  }
+}
+
+// Lays out the demo installation (config lines appended to quorb.cfg) and serves it.
+// Returns { root, base, stop }.
+export async function startSite(prefix, extraConfig = '') {
+  fs.mkdirSync(output, { recursive: true });
+  const root = fs.mkdtempSync(path.join(os.tmpdir(), prefix));
+  const port = await freePort();
+  execFileSync('bash', [path.join(repo, 'scripts/lay-out-demo.sh'), root, String(port), cgi]);
+  // No mail relay or mailbox to wait for (connections are refused at once).
+  fs.appendFileSync(path.join(root, 'config/quorb.cfg'),
+    `MAILSERV 127.0.0.1:1\nPOP3 127.0.0.1:1\n${extraConfig}`);
+  const server = spawn('lighttpd', ['-D', '-f', path.join(root, 'lighttpd.conf')],
+    { stdio: ['ignore', 'inherit', 'inherit'] });
+  await waitForPort(server, port, 5000);
+  const stop = async () => {
+    if (server.exitCode === null) {
+      const exited = new Promise((r) => server.once('exit', r));
+      server.kill('SIGTERM');
+      await exited;
+    }
+    if (!process.env.QUORB_KEEP_TEST_DIRS) fs.rmSync(root, { recursive: true, force: true });
+  };
+  return { root, base: `http://127.0.0.1:${port}`, stop };
+}
+
+// Chromium with a fresh profile (removed on close); extra flags such as --lang=ja.
+export async function launchBrowser(extraArgs = []) {
+  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'quorb-chromium-'));
+  const context = await chromium.launchPersistentContext(profile, {
+    executablePath: '/usr/bin/chromium',
+    headless: true,
+    args: [...kChromiumArgs, ...extraArgs],
+    viewport: { width: 1024, height: 900 },
+  });
+  context.setDefaultTimeout(10000);
+  const page = context.pages()[0] ?? await context.newPage();
+  const close = async () => {
+    await context.close();
+    fs.rmSync(profile, { recursive: true, force: true });
+  };
+  return { context, page, close };
+}
+
+// Clicks a submit button (the first that matches) and waits for the page it loads.
+export async function submit(page, selector = 'form input[type=submit]') {
+  await Promise.all([page.waitForLoadState('load'), page.locator(selector).first().click()]);
+}

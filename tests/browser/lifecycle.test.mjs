@@ -1,0 +1,76 @@
+// A sheet followed through its life in a real browser: each button of the action bar, its
+// form filled in, until the sheet is verified with every step logged.
+import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import path from 'node:path';
+import { after, before, test } from 'node:test';
+
+import { launchBrowser, output, startSite, submit } from './common.mjs';
+
+let site;
+before(async () => { site = await startSite('quorb-lifecycle-'); });
+after(async () => { await site?.stop(); });
+
+// Follows the action bar's button CMD, fills the form, sends it and waits for the sheet.
+async function act(page, cmd, fill) {
+  await page.click(`a[href*="CMD=${cmd}&Num=Di20.00001"]`);
+  await page.waitForSelector(`form input[name=CMD][value=${cmd}]`, { state: 'attached' });
+  await fill();
+  await submit(page, 'form input[type=submit]');
+  await page.waitForSelector('h1:has-text("Di20.00001")');
+}
+
+test('a sheet goes from New to Verified through the action bar', async () => {
+  const { page, close } = await launchBrowser();
+  try {
+    await page.goto(`${site.base}/cgi-bin/quorb.cgi?CMD=create&project=DEMO`);
+    await page.fill('input[name=title]', 'Lifecycle');
+    await page.selectOption('select[name=group]', 'client');
+    await page.selectOption('select[name=prog]', 'web');
+    await page.selectOption('select[name=sev]', '2');
+    await page.selectOption('select[name=impact]', 'b');
+    await page.selectOption('select[name=phase]', 'c');
+    await page.selectOption('select[name=version]', '1.0');
+    await page.selectOption('select[name=submitter]', 'kolvar');
+    await page.fill('textarea[name=text]', 'Goes the whole way.\n');
+    await submit(page);
+    await page.waitForSelector('h1:has-text("Di20.00001")');
+
+    const users = async (designated, acting) => {
+      if (designated) await page.selectOption('select[name=submitter]', designated);
+      await page.selectOption('select[name=User]', acting);
+    };
+    await act(page, 'Assign', () => users('tessin', 'kolvar'));
+    await act(page, 'Open', () => users('tessin', 'tessin'));
+    await act(page, 'Corrected', async () => {
+      await page.selectOption('select[name=version]', '2.0');  // planned, not delivered
+      await users(null, 'tessin');
+      await page.fill('textarea[name=text]', 'Fixed the loop.\n');
+    });
+    await act(page, 'For_Verification', () => users('kolvar', 'tessin'));
+    await act(page, 'Verified', async () => {
+      await page.selectOption('select[name=version]', '1.1');
+      await users(null, 'kolvar');
+      await page.fill('input[name=test]', 'T-42');
+      await page.fill('textarea[name=text]', 'Checked on 1.1.\n');
+    });
+
+    await page.screenshot({ path: path.join(output, 'lifecycle_verified.png'), fullPage: true });
+    assert.match(await page.textContent('body'), /Status : Verified/);
+    const log = (await page.textContent('pre')).trimEnd().split('\n')
+      .map((line) => line.replace(/^\d{4}\/\d\d\/\d\d:\d\d\.\d\d\.\d\d /, ''));
+    assert.deepEqual(log, [
+      'Submitted by kolvar',
+      'Assigned to tessin by kolvar',
+      'Opened, responsible tessin, by tessin',
+      'Corrected by tessin in version 2.0',
+      'Verifier kolvar designated by tessin',
+      'Verified by kolvar in version 1.1',
+    ]);
+    const body = (await page.textContent('body')).replace(/\u00a0/g, ' ');
+    assert.ok(body.includes('Fixed the loop.') && body.includes('Checked on 1.1.'), 'the texts show');
+    assert.ok(fs.readFileSync(path.join(site.root, 'data/index'), 'latin1').includes('Lifecycle'));
+  } finally {
+    await close();
+  }
+});

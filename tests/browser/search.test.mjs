@@ -1,0 +1,62 @@
+// The search form in a real browser: a drop-down left on its empty first option is no
+// criterion, in an English browser and in a Japanese one (whose default page encoding is not
+// Latin-1); a title typed into the creation form is stored as Latin-1 bytes.
+import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import path from 'node:path';
+import { after, before, test } from 'node:test';
+
+import { launchBrowser, output, startSite, submit } from './common.mjs';
+
+let site;
+before(async () => { site = await startSite('quorb-search-'); });
+after(async () => { await site?.stop(); });
+
+const kTitle = 'Grüße';
+
+// Searches DEMO for the title with the program and version lists on their empty options.
+async function searchFinds(page, shot) {
+  await page.goto(`${site.base}/cgi-bin/quorb.cgi?CMD=search&project=DEMO`);
+  await page.selectOption('select[name=prog]', { index: 0 });
+  await page.selectOption('select[name=version]', { index: 0 });
+  await page.fill('input[name=intitle]', kTitle);
+  await submit(page, 'input[type=submit][value=Search]');
+  await page.waitForSelector('text=fact sheet(s) found');
+  await page.screenshot({ path: path.join(output, shot), fullPage: true });
+  const body = await page.textContent('body');
+  assert.match(body, /1 fact sheet\(s\) found/);
+  assert.ok(body.includes(kTitle), 'the title shows as typed');
+}
+
+test('a Japanese browser stores a Latin-1 title and finds it with empty options', async () => {
+  const { page, close } = await launchBrowser(['--lang=ja']);
+  try {
+    await page.goto(`${site.base}/cgi-bin/quorb.cgi?CMD=create&project=DEMO`);
+    await page.fill('input[name=title]', kTitle);
+    await page.selectOption('select[name=group]', 'client');
+    await page.selectOption('select[name=prog]', 'web');
+    await page.selectOption('select[name=sev]', '2');
+    await page.selectOption('select[name=impact]', 'b');
+    await page.selectOption('select[name=phase]', 'c');
+    await page.selectOption('select[name=version]', '1.0');
+    await page.selectOption('select[name=submitter]', 'kolvar');
+    await page.fill('textarea[name=text]', 'Straße\n');
+    await submit(page);
+    await page.waitForSelector('h1:has-text("Di20.00001")');
+    const stored = fs.readFileSync(path.join(site.root, 'data/Di20.00001'));
+    assert.ok(stored.includes(Buffer.from([0x47, 0x72, 0xfc, 0xdf, 0x65])), 'Grüße in Latin-1');
+    assert.ok(!stored.includes(Buffer.from('Grü', 'utf8')), 'no UTF-8 bytes');
+    await searchFinds(page, 'search_ja.png');
+  } finally {
+    await close();
+  }
+});
+
+test('an English browser finds the sheet with empty options', async () => {
+  const { page, close } = await launchBrowser();
+  try {
+    await searchFinds(page, 'search_en.png');
+  } finally {
+    await close();
+  }
+});
