@@ -15,6 +15,7 @@
 #include "config/main_config.h"
 #include "store/store.h"
 #include "sync/sync.h"
+#include "users/rights.h"
 #include "web/page.h"
 #include "web/request.h"
 #include "web/response.h"
@@ -141,9 +142,25 @@ std::optional<std::string> ResolveAttachment(std::string_view path) {
   return file;
 }
 
+namespace {
+
+// With security on, a file is sent only to a login that may read its sheet: a member of the
+// sheet's project with the right to see sheets of the sheet's status (7 open, 6 closed).
+bool MayRead(const web::ParamList& list, const std::string& real_path) {
+  if (!config::IsSecurityOn()) return true;
+  const std::string folder = real_path.substr(0, real_path.rfind('/'));
+  const std::string sheet_name = folder.substr(folder.rfind('/') + 1 + kFolderPrefix.size());
+  std::optional<store::FactSheet> sheet = store::ReadSheet(sheet_name);
+  return sheet &&
+         users::CheckRightQuietly(list, store::IsOpenStatus(sheet->status) ? 7 : 6, sheet->project);
+}
+
+}  // namespace
+
 void SendAttachment(const web::ParamList& list) {
   const std::string title = web::GetParam(list, "title");
   std::optional<std::string> real = ResolveAttachment(title);
+  if (real && !MayRead(list, *real)) real.reset();
   base::File file = real ? base::OpenFile(*real, "rb") : nullptr;
   struct stat st;
   if (!file || ::fstat(::fileno(file.get()), &st) != 0 || !S_ISREG(st.st_mode)) {

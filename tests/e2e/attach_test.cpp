@@ -193,6 +193,11 @@ TEST(Attach, WithSecurityOnlyMembersAttach) {
             std::string::npos);
   Attach(inst, "File_1", "x", "a.txt", uid);
   EXPECT_EQ(inst.Read("data/TRACE_TsG.00001/File_1_a.txt"), "x");
+  // Downloading is reading: nobody without a login of the sheet's project gets the file.
+  const std::string file = "CMD=FILE&title=" + inst.DataDir() + "TRACE_TsG.00001/File_1_a.txt";
+  for (const std::string& who : {std::string(), "&Uid=" + base::UrlEncode(stranger)})
+    EXPECT_TRUE(inst.Get(file + who).out.starts_with("Status: 404")) << who;
+  EXPECT_TRUE(inst.Get(file + "&Uid=" + base::UrlEncode(uid)).out.ends_with("\n\nx"));
 }
 
 }  // namespace
