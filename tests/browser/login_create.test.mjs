@@ -2,69 +2,15 @@
 // password gets error 513 and no cookie. Run by run.sh, which sets QUORB_CGI (the built CGI)
 // and QUORB_BROWSER_OUTPUT (where the screenshots go).
 import assert from 'node:assert/strict';
-import { spawn, execFileSync } from 'node:child_process';
 import fs from 'node:fs';
-import net from 'node:net';
-import os from 'node:os';
 import path from 'node:path';
 import { after, before, test } from 'node:test';
-import { fileURLToPath } from 'node:url';
 
-import { chromium } from 'playwright-core';
+import { launchBrowser, output, startSite } from './common.mjs';
 
-const repo = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
-const cgi = process.env.QUORB_CGI ?? path.join(repo, 'build/quorb.cgi');
-const output = process.env.QUORB_BROWSER_OUTPUT ?? path.join(repo, 'build/browser-output');
-
-const kChromiumArgs = [
-  '--headless', '--no-sandbox', '--disable-gpu', '--no-first-run',
-  '--disable-background-networking', '--disable-component-update', '--disable-sync',
-];
-
-let root;    // the installation served
-let server;  // the lighttpd process
-let base;    // http://127.0.0.1:PORT
-const scratch = [];  // browser profiles to remove
-
-function freePort() {
-  return new Promise((resolve, reject) => {
-    const probe = net.createServer();
-    probe.on('error', reject);
-    probe.listen(0, '127.0.0.1', () => {
-      const { port } = probe.address();
-      probe.close(() => resolve(port));
-    });
-  });
-}
-
-async function waitForPort(port, ms) {
-  const deadline = Date.now() + ms;
-  for (;;) {
-    const up = await new Promise((resolve) => {
-      const socket = net.connect(port, '127.0.0.1', () => { socket.end(); resolve(true); });
-      socket.on('error', () => resolve(false));
-    });
-    if (up) return;
-    if (server.exitCode !== null) throw new Error(`lighttpd exited with ${server.exitCode}`);
-    if (Date.now() > deadline) throw new Error(`lighttpd did not listen on ${port}`);
-    await new Promise((r) => setTimeout(r, 50));
-  }
-}
-
-// A browser with a fresh profile; each case gets its own, so no cookie carries over.
-async function launchBrowser() {
-  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'quorb-chromium-'));
-  scratch.push(profile);
-  const context = await chromium.launchPersistentContext(profile, {
-    executablePath: '/usr/bin/chromium',
-    headless: true,
-    args: kChromiumArgs,
-    viewport: { width: 1024, height: 900 },
-  });
-  context.setDefaultTimeout(10000);
-  const page = context.pages()[0] ?? await context.newPage();
-  return { context, page };
-}
+let site;  // the installation served: { root, base, stop }
+let root;
+let base;
 
 // Every image of the page arrived and decoded.
 async function assertImagesShow(page) {
@@ -78,31 +24,17 @@ async function quorbCookie(context) {
 }
 
 before(async () => {
-  fs.mkdirSync(output, { recursive: true });
-  root = fs.mkdtempSync(path.join(os.tmpdir(), 'quorb-browser-'));
-  const port = await freePort();
-  execFileSync('bash', [path.join(repo, 'scripts/lay-out-demo.sh'), root, String(port), cgi]);
-  // Logins on; no mail relay or mailbox to wait for (connections are refused at once).
-  fs.appendFileSync(path.join(root, 'config/quorb.cfg'),
-    'SECURITY YES\nMAILSERV 127.0.0.1:1\nPOP3 127.0.0.1:1\n');
-  server = spawn('lighttpd', ['-D', '-f', path.join(root, 'lighttpd.conf')],
-    { stdio: ['ignore', 'inherit', 'inherit'] });
-  base = `http://127.0.0.1:${port}`;
-  await waitForPort(port, 5000);
+  // Logins on.
+  site = await startSite('quorb-browser-', 'SECURITY YES\n');
+  ({ root, base } = site);
 });
 
 after(async () => {
-  if (server && server.exitCode === null) {
-    const exited = new Promise((r) => server.once('exit', r));
-    server.kill('SIGTERM');
-    await exited;
-  }
-  for (const dir of scratch) fs.rmSync(dir, { recursive: true, force: true });
-  if (root && !process.env.QUORB_KEEP_TEST_DIRS) fs.rmSync(root, { recursive: true, force: true });
+  if (site) await site.stop();
 });
 
 test('a member logs in and creates a sheet in another project', async () => {
-  const { context, page } = await launchBrowser();
+  const { context, page, close } = await launchBrowser();
   try {
     // No token and no cookie: the page's cookie check sends the browser to the login form.
     await page.goto(`${base}/`);
@@ -170,12 +102,12 @@ test('a member logs in and creates a sheet in another project', async () => {
     await page.locator('a[href*="CMD=create"]').waitFor();
     assert.equal(await page.title(), 'QUORB');
   } finally {
-    await context.close();
+    await close();
   }
 });
 
 test('a wrong password gets error 513 and no cookie', async () => {
-  const { context, page } = await launchBrowser();
+  const { context, page, close } = await launchBrowser();
   try {
     await page.goto(`${base}/`);
     await page.waitForURL(/\?Login=1$/);
@@ -187,6 +119,6 @@ test('a wrong password gets error 513 and no cookie', async () => {
     assert.equal(await quorbCookie(context), undefined);
     await page.screenshot({ path: path.join(output, 'wrong_password.png'), fullPage: true });
   } finally {
-    await context.close();
+    await close();
   }
 });
