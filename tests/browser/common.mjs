@@ -43,16 +43,19 @@ async function waitForPort(server, port, ms) {
   }
 }
 
-// Lays out the demo installation (config lines appended to quorb.cfg) and serves it.
-// Returns { root, base, stop }.
-export async function startSite(prefix, extraConfig = '') {
+// Lays out the demo installation (config lines appended to quorb.cfg) and serves it; a
+// `bare` one has no quorb.cfg yet, so the setup wizard answers. Returns { root, base, stop }.
+export async function startSite(prefix, extraConfig = '', { bare = false } = {}) {
   fs.mkdirSync(output, { recursive: true });
   const root = fs.mkdtempSync(path.join(os.tmpdir(), prefix));
   const port = await freePort();
-  execFileSync('bash', [path.join(repo, 'scripts/lay-out-demo.sh'), root, String(port), cgi]);
+  execFileSync('bash', [path.join(repo, 'scripts/lay-out-demo.sh'), root, String(port), cgi],
+    bare ? { env: { ...process.env, QUORB_LAYOUT_BARE: '1' } } : {});
   // No mail relay or mailbox to wait for (connections are refused at once).
-  fs.appendFileSync(path.join(root, 'config/quorb.cfg'),
-    `MAILSERV 127.0.0.1:1\nPOP3 127.0.0.1:1\n${extraConfig}`);
+  if (!bare) {
+    fs.appendFileSync(path.join(root, 'config/quorb.cfg'),
+      `MAILSERV 127.0.0.1:1\nPOP3 127.0.0.1:1\n${extraConfig}`);
+  }
   const server = spawn('lighttpd', ['-D', '-f', path.join(root, 'lighttpd.conf')],
     { stdio: ['ignore', 'inherit', 'inherit'] });
   await waitForPort(server, port, 5000);
@@ -88,4 +91,20 @@ export async function launchBrowser(extraArgs = []) {
 // Clicks a submit button (the first that matches) and waits for the page it loads.
 export async function submit(page, selector = 'form input[type=submit]') {
   await Promise.all([page.waitForLoadState('load'), page.locator(selector).first().click()]);
+}
+
+// Fills the creation form of a DEMO sheet and stores it (the first is Di20.00001).
+export async function createDemoSheet(page, base, title, text, name = 'Di20.00001') {
+  await page.goto(`${base}/cgi-bin/quorb.cgi?CMD=create&project=DEMO`);
+  await page.fill('input[name=title]', title);
+  await page.selectOption('select[name=group]', 'client');
+  await page.selectOption('select[name=prog]', 'web');
+  await page.selectOption('select[name=sev]', '2');
+  await page.selectOption('select[name=impact]', 'b');
+  await page.selectOption('select[name=phase]', 'c');
+  await page.selectOption('select[name=version]', '1.0');
+  await page.selectOption('select[name=submitter]', 'kolvar');
+  await page.fill('textarea[name=text]', text);
+  await submit(page);
+  await page.waitForSelector(`h1:has-text("${name}")`);
 }

@@ -5,7 +5,7 @@ import fs from 'node:fs';
 import path from 'node:path';
 import { after, before, test } from 'node:test';
 
-import { launchBrowser, output, startSite, submit } from './common.mjs';
+import { launchBrowser, output, startSite, submit, createDemoSheet } from './common.mjs';
 
 let site;
 before(async () => { site = await startSite('quorb-lifecycle-'); });
@@ -23,18 +23,7 @@ async function act(page, cmd, fill) {
 test('a sheet goes from New to Verified through the action bar', async () => {
   const { page, close } = await launchBrowser();
   try {
-    await page.goto(`${site.base}/cgi-bin/quorb.cgi?CMD=create&project=DEMO`);
-    await page.fill('input[name=title]', 'Lifecycle');
-    await page.selectOption('select[name=group]', 'client');
-    await page.selectOption('select[name=prog]', 'web');
-    await page.selectOption('select[name=sev]', '2');
-    await page.selectOption('select[name=impact]', 'b');
-    await page.selectOption('select[name=phase]', 'c');
-    await page.selectOption('select[name=version]', '1.0');
-    await page.selectOption('select[name=submitter]', 'kolvar');
-    await page.fill('textarea[name=text]', 'Goes the whole way.\n');
-    await submit(page);
-    await page.waitForSelector('h1:has-text("Di20.00001")');
+    await createDemoSheet(page, site.base, 'Lifecycle', 'Goes the whole way.\n');
 
     const users = async (designated, acting) => {
       if (designated) await page.selectOption('select[name=submitter]', designated);

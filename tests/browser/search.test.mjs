@@ -6,7 +6,7 @@ import fs from 'node:fs';
 import path from 'node:path';
 import { after, before, test } from 'node:test';
 
-import { launchBrowser, output, startSite, submit } from './common.mjs';
+import { launchBrowser, output, startSite, submit, createDemoSheet } from './common.mjs';
 
 let site;
 before(async () => { site = await startSite('quorb-search-'); });
@@ -31,18 +31,7 @@ async function searchFinds(page, shot) {
 test('a Japanese browser stores a Latin-1 title and finds it with empty options', async () => {
   const { page, close } = await launchBrowser(['--lang=ja']);
   try {
-    await page.goto(`${site.base}/cgi-bin/quorb.cgi?CMD=create&project=DEMO`);
-    await page.fill('input[name=title]', kTitle);
-    await page.selectOption('select[name=group]', 'client');
-    await page.selectOption('select[name=prog]', 'web');
-    await page.selectOption('select[name=sev]', '2');
-    await page.selectOption('select[name=impact]', 'b');
-    await page.selectOption('select[name=phase]', 'c');
-    await page.selectOption('select[name=version]', '1.0');
-    await page.selectOption('select[name=submitter]', 'kolvar');
-    await page.fill('textarea[name=text]', 'Straße\n');
-    await submit(page);
-    await page.waitForSelector('h1:has-text("Di20.00001")');
+    await createDemoSheet(page, site.base, kTitle, 'Straße\n');
     const stored = fs.readFileSync(path.join(site.root, 'data/Di20.00001'));
     assert.ok(stored.includes(Buffer.from([0x47, 0x72, 0xfc, 0xdf, 0x65])), 'Grüße in Latin-1');
     assert.ok(!stored.includes(Buffer.from('Grü', 'utf8')), 'no UTF-8 bytes');

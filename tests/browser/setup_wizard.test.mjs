@@ -1,87 +1,29 @@
 // A fresh installation set up end to end through the setup wizard in a real browser, then a
 // fact sheet created with the files the wizard wrote. Run by run.sh (QUORB_CGI, QUORB_BROWSER_OUTPUT).
 import assert from 'node:assert/strict';
-import { spawn, execFileSync } from 'node:child_process';
 import fs from 'node:fs';
-import net from 'node:net';
-import os from 'node:os';
 import path from 'node:path';
 import { after, before, test } from 'node:test';
-import { fileURLToPath } from 'node:url';
 
-import { chromium } from 'playwright-core';
+import { launchBrowser, output, startSite, submit } from './common.mjs';
 
-const repo = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
-const cgi = process.env.QUORB_CGI ?? path.join(repo, 'build/quorb.cgi');
-const output = process.env.QUORB_BROWSER_OUTPUT ?? path.join(repo, 'build/browser-output');
-
+let site;  // { root, base, stop }
 let root;
-let server;
 let base;
-let profile;
-
-function freePort() {
-  return new Promise((resolve, reject) => {
-    const probe = net.createServer();
-    probe.on('error', reject);
-    probe.listen(0, '127.0.0.1', () => {
-      const { port } = probe.address();
-      probe.close(() => resolve(port));
-    });
-  });
-}
-
-async function waitForPort(port, ms) {
-  const deadline = Date.now() + ms;
-  for (;;) {
-    const up = await new Promise((resolve) => {
-      const socket = net.connect(port, '127.0.0.1', () => { socket.end(); resolve(true); });
-      socket.on('error', () => resolve(false));
-    });
-    if (up) return;
-    if (server.exitCode !== null) throw new Error(`lighttpd exited with ${server.exitCode}`);
-    if (Date.now() > deadline) throw new Error(`lighttpd did not listen on ${port}`);
-    await new Promise((r) => setTimeout(r, 50));
-  }
-}
 
 before(async () => {
-  fs.mkdirSync(output, { recursive: true });
-  root = fs.mkdtempSync(path.join(os.tmpdir(), 'quorb-wizard-'));
-  const port = await freePort();
   // Server, language files and folders only: no quorb.cfg, the wizard writes it.
-  execFileSync('bash', [path.join(repo, 'scripts/lay-out-demo.sh'), root, String(port), cgi],
-    { env: { ...process.env, QUORB_LAYOUT_BARE: '1' } });
+  site = await startSite('quorb-wizard-', '', { bare: true });
+  ({ root, base } = site);
   assert.ok(!fs.existsSync(path.join(root, 'config/quorb.cfg')));
-  server = spawn('lighttpd', ['-D', '-f', path.join(root, 'lighttpd.conf')],
-    { stdio: ['ignore', 'inherit', 'inherit'] });
-  base = `http://127.0.0.1:${port}`;
-  await waitForPort(port, 5000);
 });
 
 after(async () => {
-  if (server && server.exitCode === null) {
-    const exited = new Promise((r) => server.once('exit', r));
-    server.kill('SIGTERM');
-    await exited;
-  }
-  if (profile) fs.rmSync(profile, { recursive: true, force: true });
-  if (root && !process.env.QUORB_KEEP_TEST_DIRS) fs.rmSync(root, { recursive: true, force: true });
+  if (site) await site.stop();
 });
 
-async function submit(page, selector = 'form input[type=submit]') {
-  await Promise.all([page.waitForLoadState('load'), page.locator(selector).first().click()]);
-}
-
 test('the wizard installs a fresh site and a sheet is created with its files', async () => {
-  profile = fs.mkdtempSync(path.join(os.tmpdir(), 'quorb-chromium-'));
-  const context = await chromium.launchPersistentContext(profile, {
-    executablePath: '/usr/bin/chromium', headless: true, viewport: { width: 1024, height: 900 },
-    args: ['--headless', '--no-sandbox', '--disable-gpu', '--no-first-run',
-      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
-  });
-  context.setDefaultTimeout(10000);
-  const page = context.pages()[0] ?? await context.newPage();
+  const { page, close } = await launchBrowser();
   try {
     await page.goto(`${base}/`);
     assert.equal(await page.title(), 'Setup');
@@ -128,6 +70,6 @@ test('the wizard installs a fresh site and a sheet is created with its files', a
     await page.screenshot({ path: path.join(output, 'wizard_sheet.png'), fullPage: true });
     assert.ok(fs.readFileSync(path.join(root, 'data/TD10.00001'), 'latin1').includes('Made after the wizard'));
   } finally {
-    await context.close();
+    await close();
   }
 });

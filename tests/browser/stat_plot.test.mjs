@@ -2,53 +2,17 @@
 // APPLET element and the StatPlot script, which fetches the data page and draws the curves in
 // the legend's colours. Run by run.sh (QUORB_CGI, QUORB_BROWSER_OUTPUT).
 import assert from 'node:assert/strict';
-import { spawn, execFileSync } from 'node:child_process';
 import fs from 'node:fs';
-import net from 'node:net';
-import os from 'node:os';
 import path from 'node:path';
 import { after, before, test } from 'node:test';
-import { fileURLToPath } from 'node:url';
 
-import { chromium } from 'playwright-core';
+import { launchBrowser, output, startSite } from './common.mjs';
 
-const repo = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
-const cgi = process.env.QUORB_CGI ?? path.join(repo, 'build/quorb.cgi');
-const output = process.env.QUORB_BROWSER_OUTPUT ?? path.join(repo, 'build/browser-output');
-
-let root;
-let server;
+let site;     // { root, base, stop }
 let base;
-let browser;
-let profile;
+let browser;  // the Chromium context
+let closeBrowser;
 
-function freePort() {
-  return new Promise((resolve, reject) => {
-    const probe = net.createServer();
-    probe.on('error', reject);
-    probe.listen(0, '127.0.0.1', () => {
-      const { port } = probe.address();
-      probe.close(() => resolve(port));
-    });
-  });
-}
-
-async function waitForPort(port, ms) {
-  const deadline = Date.now() + ms;
-  for (;;) {
-    const up = await new Promise((resolve) => {
-      const socket = net.connect(port, '127.0.0.1', () => { socket.end(); resolve(true); });
-      socket.on('error', () => resolve(false));
-    });
-    if (up) return;
-    if (server.exitCode !== null) throw new Error(`lighttpd exited with ${server.exitCode}`);
-    if (Date.now() > deadline) throw new Error(`lighttpd did not listen on ${port}`);
-    await new Promise((r) => setTimeout(r, 50));
-  }
-}
-
-// Thirty daily lines ending yesterday, each labelled 23:00 local time: the open sheets rise
-// and fall, the closed ones grow.
 function statisticsFile() {
   const lines = [];
   for (let i = 29; i >= 1; i--) {
@@ -66,39 +30,17 @@ function statisticsFile() {
 }
 
 before(async () => {
-  fs.mkdirSync(output, { recursive: true });
-  root = fs.mkdtempSync(path.join(os.tmpdir(), 'quorb-plot-'));
-  const port = await freePort();
-  execFileSync('bash', [path.join(repo, 'scripts/lay-out-demo.sh'), root, String(port), cgi]);
-  fs.appendFileSync(path.join(root, 'config/quorb.cfg'), 'MAILSERV 127.0.0.1:1\nPOP3 127.0.0.1:1\n');
-  fs.writeFileSync(path.join(root, 'data/Stats/DEMO.TOTAL'), statisticsFile());
-  server = spawn('lighttpd', ['-D', '-f', path.join(root, 'lighttpd.conf')],
-    { stdio: ['ignore', 'inherit', 'inherit'] });
-  base = `http://127.0.0.1:${port}`;
-  await waitForPort(port, 5000);
-  profile = fs.mkdtempSync(path.join(os.tmpdir(), 'quorb-chromium-'));
-  browser = await chromium.launchPersistentContext(profile, {
-    executablePath: '/usr/bin/chromium',
-    headless: true,
-    args: ['--headless', '--no-sandbox', '--disable-gpu', '--no-first-run',
-      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
-    viewport: { width: 1024, height: 900 },
-  });
-  browser.setDefaultTimeout(10000);
+  site = await startSite('quorb-plot-');
+  base = site.base;
+  fs.writeFileSync(path.join(site.root, 'data/Stats/DEMO.TOTAL'), statisticsFile());
+  ({ context: browser, close: closeBrowser } = await launchBrowser());
 });
 
 after(async () => {
-  if (browser) await browser.close();
-  if (server && server.exitCode === null) {
-    const exited = new Promise((r) => server.once('exit', r));
-    server.kill('SIGTERM');
-    await exited;
-  }
-  if (profile) fs.rmSync(profile, { recursive: true, force: true });
-  if (root && !process.env.QUORB_KEEP_TEST_DIRS) fs.rmSync(root, { recursive: true, force: true });
+  if (closeBrowser) await closeBrowser();
+  if (site) await site.stop();
 });
 
-// Opens a plot page and returns what the script drew.
 async function drawnPlot(statS, weeks, screenshot) {
   const page = await browser.newPage();
   const errors = [];
