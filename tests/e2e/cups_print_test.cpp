@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/ports.h"
 #include "harness.h"
 
 extern char** environ;
@@ -28,30 +29,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using e2e::Installation;
-
-int FreePort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof addr;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), size) != 0 ||
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size) != 0)
-    ADD_FAILURE() << "no free port";
-  ::close(fd);
-  return ntohs(addr.sin_port);
-}
-
-bool Accepts(int port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-  ::close(fd);
-  return ok;
-}
 
 void WriteText(const fs::path& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
@@ -79,7 +56,7 @@ constexpr const char* kTextPpd =
 // on destruction.
 class Spooler {
  public:
-  Spooler() : port_(FreePort()) {
+  Spooler() : port_(test_ports::FreePort()) {
     std::string pattern = (fs::temp_directory_path() / "quorb-cups-XXXXXX").string();
     root_ = ::mkdtemp(pattern.data()) ? pattern : "";
     if (root_.empty()) return;
@@ -121,13 +98,7 @@ class Spooler {
   Spooler& operator=(const Spooler&) = delete;
 
   // Waits until cupsd answers on its port.
-  bool Ready() const {
-    for (int i = 0; pid_ > 0 && i < 100; ++i) {
-      if (Accepts(port_)) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return false;
-  }
+  bool Ready() const { return pid_ > 0 && test_ports::AcceptsWithin10s(port_); }
   std::string Server() const { return "127.0.0.1:" + std::to_string(port_); }
   const fs::path& root() const { return root_; }
   std::string Log() const { return ReadText(root_ / "log/error_log"); }

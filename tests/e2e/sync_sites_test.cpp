@@ -23,39 +23,13 @@
 #include <thread>
 #include <vector>
 
+#include "common/ports.h"
 #include "harness.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using e2e::Installation;
-
-int FreePort() {
-  int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t len = sizeof addr;
-  getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len);
-  close(s);
-  return ntohs(addr.sin_port);
-}
-
-bool Accepts(int port) {
-  for (int i = 0; i < 100; ++i) {
-    int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool up = connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    close(s);
-    if (up) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  return false;
-}
 
 // A child process for the life of the object.
 class Child {
@@ -93,7 +67,8 @@ std::string Slurp(const fs::path& path) {
 // The mail servers: one SMTP server delivering to ROOT/<user>, one POP3 server serving it.
 class MailPeers {
  public:
-  explicit MailPeers(const fs::path& root) : root_(root), smtp_(FreePort()), pop3_(FreePort()) {
+  explicit MailPeers(const fs::path& root)
+      : root_(root), smtp_(test_ports::FreePort()), pop3_(test_ports::FreePort()) {
     fs::create_directories(root / "mail");
     fs::create_directories(root / "run");
     // Dovecot's processes run under its own accounts when started as root.
@@ -132,8 +107,8 @@ class MailPeers {
   }
   // Whether both servers accept connections; the servers' own words otherwise.
   bool Ready(std::string* why) const {
-    bool ok =
-        dovecot_ && dovecot_->started() && smtpd_->started() && Accepts(smtp_) && Accepts(pop3_);
+    bool ok = dovecot_ && dovecot_->started() && smtpd_->started() &&
+              test_ports::AcceptsWithin10s(smtp_) && test_ports::AcceptsWithin10s(pop3_);
     if (!ok)
       *why =
           Slurp(root_ / "dovecot.out") + Slurp(root_ / "dovecot.log") + Slurp(root_ / "smtpd.out");

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "base/request_state.h"
+#include "common/ports.h"
 #include "sheets/notify.h"
 #include "smtp_peer.h"
 #include "store/sheet.h"
@@ -56,20 +57,7 @@ class RealRelay {
   }
   std::string server() const { return "127.0.0.1:" + std::to_string(port_); }
   // Waits until the server accepts connections.
-  bool Ready() const {
-    for (int i = 0; i < 100 && pid_ > 0; ++i) {
-      int s = socket(AF_INET, SOCK_STREAM, 0);
-      sockaddr_in addr{};
-      addr.sin_family = AF_INET;
-      addr.sin_port = htons(static_cast<uint16_t>(port_));
-      addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-      bool up = connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-      close(s);
-      if (up) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return false;
-  }
+  bool Ready() const { return pid_ > 0 && test_ports::AcceptsWithin10s(port_); }
 
  private:
   int port_ = 0;
