@@ -1,5 +1,7 @@
 #include "config/projects.h"
 
+#include <fmt/compile.h>
+
 #include <optional>
 #include <unordered_map>
 
@@ -322,7 +324,7 @@ std::string GetSheetPrefixOf(std::string_view project, std::string_view group, i
 }
 
 std::string GetSheetName(std::string_view prefix, int number) {
-  return base::Sprintf("%s.%05d", prefix, number);
+  return fmt::format(FMT_COMPILE("{}.{:05d}"), prefix, number);
 }
 
 }  // namespace config

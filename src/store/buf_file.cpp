@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -14,10 +15,14 @@ BufFile::~BufFile() {
 }
 
 bool BufFile::Open(const std::string& path, char mode, size_t size) {
+  return OpenAt(AT_FDCWD, path, mode, size);
+}
+
+bool BufFile::OpenAt(int dir, const std::string& path, char mode, size_t size) {
   Close();
   writing_ = mode == 'w';
   int flags = writing_ ? (O_WRONLY | O_CREAT | O_TRUNC) : O_RDONLY;
-  fd_ = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
+  fd_ = ::openat(dir, path.c_str(), flags | O_CLOEXEC, 0644);
   if (fd_ < 0) return false;
   struct stat st;
   if (!writing_ && (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))) {
@@ -25,8 +30,12 @@ bool BufFile::Open(const std::string& path, char mode, size_t size) {
     fd_ = -1;
     return false;
   }
-  buffer_.assign(size < 2 * kLinePieceLimit ? 2 * kLinePieceLimit : size, '\0');
-  data_ = buffer_.data();
+  // A file to read needs no more than its size and one byte, which tells its end at once.
+  if (!writing_ && static_cast<size_t>(st.st_size) < size)
+    size = static_cast<size_t>(st.st_size) + 1;
+  capacity_ = std::max(size, 2 * kLinePieceLimit);
+  buffer_ = std::make_unique_for_overwrite<char[]>(capacity_);
+  data_ = buffer_.get();
   begin_ = end_ = 0;
   eof_ = failed_ = false;
   return true;
@@ -54,21 +63,27 @@ size_t BufFile::FindLineEnd(size_t enough) {
     if (eof_ || end_ - begin_ >= enough) return kNoLineEnd;
     // Keep the unread bytes, move them to the front and read more behind them.
     if (begin_ > 0) {
-      std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+      std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
       scanned -= begin_;
       end_ -= begin_;
       begin_ = 0;
     }
-    if (end_ == buffer_.size()) {
-      buffer_.resize(buffer_.size() * 2);
-      data_ = buffer_.data();
+    if (end_ == capacity_) {
+      auto larger = std::make_unique_for_overwrite<char[]>(capacity_ * 2);
+      std::memcpy(larger.get(), buffer_.get(), end_);
+      buffer_ = std::move(larger);
+      capacity_ *= 2;
+      data_ = buffer_.get();
     }
-    ssize_t n = ::read(fd_, buffer_.data() + end_, buffer_.size() - end_);
+    const size_t wanted = capacity_ - end_;
+    ssize_t n = ::read(fd_, buffer_.get() + end_, wanted);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       eof_ = true;
     } else {
       end_ += static_cast<size_t>(n);
+      // A regular file gives less than was asked for only at its end.
+      if (static_cast<size_t>(n) < wanted) eof_ = true;
     }
   }
 }
@@ -129,7 +144,7 @@ bool BufFile::ReadWholeLine(std::string& line) {
 bool BufFile::Flush() {
   size_t done = 0;
   while (done < end_) {
-    ssize_t n = ::write(fd_, buffer_.data() + done, end_ - done);
+    ssize_t n = ::write(fd_, buffer_.get() + done, end_ - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       failed_ = true;
@@ -144,10 +159,10 @@ bool BufFile::Flush() {
 
 long BufFile::Write(std::string_view bytes) {
   if (fd_ < 0 || !writing_) return -1;
-  if (end_ + bytes.size() > buffer_.size()) {
+  if (end_ + bytes.size() > capacity_) {
     if (!Flush()) return -1;
   }
-  if (bytes.size() > buffer_.size()) {
+  if (bytes.size() > capacity_) {
     size_t done = 0;
     while (done < bytes.size()) {
       ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
@@ -159,7 +174,7 @@ long BufFile::Write(std::string_view bytes) {
       done += static_cast<size_t>(n);
     }
   } else {
-    std::memcpy(buffer_.data() + end_, bytes.data(), bytes.size());
+    std::memcpy(buffer_.get() + end_, bytes.data(), bytes.size());
     end_ += bytes.size();
   }
   return static_cast<long>(bytes.size());
@@ -177,7 +192,8 @@ int BufFile::Close() {
   if (writing_) ok = Flush() && !failed_;
   if (::close(fd_) != 0) ok = false;
   fd_ = -1;
-  buffer_ = {};
+  buffer_.reset();
+  capacity_ = 0;
   data_ = nullptr;
   begin_ = end_ = 0;
   return ok ? 1 : -1;

@@ -3,9 +3,9 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace store {
 
@@ -27,6 +27,8 @@ class BufFile {
   // with a buffer of `size` bytes. True when the file is open; only a regular file opens
   // for reading.
   bool Open(const std::string& path, char mode, size_t size = kSheetBufferSize);
+  // As Open, for `path` relative to the open directory `dir`.
+  bool OpenAt(int dir, const std::string& path, char mode, size_t size = kSheetBufferSize);
   // Reads from `bytes` as if they were a file's content (kept by the caller meanwhile).
   void OpenMemory(std::string_view bytes);
   bool IsOpen() const { return fd_ >= 0 || memory_; }
@@ -64,7 +66,9 @@ class BufFile {
   bool writing_ = false;
   bool eof_ = false;
   bool failed_ = false;
-  std::vector<char> buffer_;
+  // Bytes are read in or written out before they are looked at: the buffer is not cleared.
+  std::unique_ptr<char[]> buffer_;
+  size_t capacity_ = 0;
   const char* data_ = nullptr;  // the bytes read: the buffer, or the caller's memory
   size_t begin_ = 0;            // next unread byte
   size_t end_ = 0;              // end of the bytes read

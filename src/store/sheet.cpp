@@ -7,6 +7,8 @@
 #include <cstring>
 #include <ctime>
 #include <limits>
+#include <string>
+#include <utility>
 
 #include "base/out.h"
 
@@ -200,18 +202,18 @@ void ParseClean(std::string_view line, FactSheet& sheet);
 
 // Reads one entry after its separator line into `entry`. Returns false at end of file,
 // else leaves the separator line that ended the entry in `line`.
-bool ReadEntry(BufFile& file, SheetEntry& entry, std::string& line) {
+bool ReadEntry(BufFile& file, SheetEntry& entry, std::string_view& line) {
   // The entry header: lines joined until two "|" are seen, at most 1024 bytes.
   std::string head;
   bool more = true;
   size_t pipes = 0;
   while (pipes < 2) {
-    if (!file.ReadWholeLine(line)) {
+    if (!file.ReadLineView(line)) {
       more = false;
       break;
     }
     size_t room = kEntryHeaderLimit - head.size();
-    std::string_view add = std::string_view(line).substr(0, room);
+    std::string_view add = line.substr(0, room);
     for (char c : add) pipes += c == '|';
     head.append(add);
   }
@@ -234,7 +236,7 @@ bool ReadEntry(BufFile& file, SheetEntry& entry, std::string& line) {
   }
   // The body: lines up to the next separator, as long as they fit in the announced length.
   while (more) {
-    if (!file.ReadWholeLine(line)) {
+    if (!file.ReadLineView(line)) {
       more = false;
       // The end of the file counts as one more empty line.
       if (static_cast<long>(entry.text.size()) + 1 <= bound) entry.text += '\n';
@@ -250,11 +252,11 @@ bool ReadEntry(BufFile& file, SheetEntry& entry, std::string& line) {
 }
 
 void ReadLog(BufFile& file, FactSheet& sheet) {
-  std::string line;
-  long long bound = file.ReadWholeLine(line) ? LeadingNumber(line) : 0;
+  std::string_view line;
+  long long bound = file.ReadLineView(line) ? LeadingNumber(line) : 0;
   bound += 2;  // the log holds at most its announced length plus one byte
   sheet.log.clear();
-  while (file.ReadWholeLine(line)) {
+  while (file.ReadLineView(line)) {
     if (static_cast<long long>(sheet.log.size() + line.size()) + 1 < bound) {
       sheet.log += line;
       sheet.log += '\n';
@@ -366,8 +368,8 @@ int SeparatorKind(std::string_view line) {
 FactSheet ReadSheetFrom(BufFile& file) {
   FactSheet sheet;
   ReadHeader(file, sheet);
-  std::string line;
-  bool more = file.ReadWholeLine(line);
+  std::string_view line;
+  bool more = file.ReadLineView(line);
   while (more) {
     int kind = SeparatorKind(line);
     if (kind == kTextEntry || kind == kAttachmentEntry) {
@@ -378,7 +380,7 @@ FactSheet ReadSheetFrom(BufFile& file) {
       ReadLog(file, sheet);
       more = false;
     } else {
-      more = file.ReadWholeLine(line);
+      more = file.ReadLineView(line);
     }
   }
   return sheet;
@@ -425,8 +427,17 @@ std::string FormatDate(long time) {
   std::time_t t = static_cast<std::time_t>(time);
   std::tm tm{};
   if (!localtime_r(&t, &tm)) return {};
-  return base::Sprintf("%d/%02d/%02d:%02d.%02d.%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
-                       tm.tm_hour, tm.tm_min, tm.tm_sec);
+  // "%d/%02d/%02d:%02d.%02d.%02d", put together by hand: a result page shows thousands.
+  std::string out = std::to_string(tm.tm_year + 1900);
+  out.reserve(out.size() + 15);
+  for (auto [separator, value] :
+       {std::pair{'/', tm.tm_mon + 1}, std::pair{'/', tm.tm_mday}, std::pair{':', tm.tm_hour},
+        std::pair{'.', tm.tm_min}, std::pair{'.', tm.tm_sec}}) {
+    out += separator;
+    out += static_cast<char>('0' + value / 10);
+    out += static_cast<char>('0' + value % 10);
+  }
+  return out;
 }
 
 int CountWorkingDays(long from, long to) {

@@ -1,16 +1,20 @@
 #include "store/store.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
+#include <future>
 #include <map>
+#include <utility>
 #include <vector>
 
 #include "base/files.h"
 #include "base/out.h"
+#include "base/request_state.h"
 #include "config/main_config.h"
 #include "config/projects.h"
 
@@ -19,6 +23,69 @@ namespace {
 
 std::string DataPath(std::string_view name) {
   return base::JoinPath(config::GetDataDir(), name);
+}
+
+// The data directory, opened once for the request: sheets are opened relative to it, which
+// spares the walk down its path for each of the thousands of sheets of a result page.
+class DataDirectory {
+ public:
+  DataDirectory() = default;
+  DataDirectory(const DataDirectory&) = delete;
+  DataDirectory& operator=(const DataDirectory&) = delete;
+  ~DataDirectory() { Close(); }
+
+  // The directory's descriptor, or AT_FDCWD with the full path when it cannot be opened.
+  std::pair<int, std::string> Locate(std::string_view name) {
+    const std::string& dir = config::GetDataDir();
+    if (fd_ < 0 || dir != path_) {
+      Close();
+      path_ = dir;
+      fd_ = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    }
+    if (fd_ < 0) return {AT_FDCWD, DataPath(name)};
+    return {fd_, std::string(name)};
+  }
+
+ private:
+  void Close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+  std::string path_;
+  int fd_ = -1;
+};
+
+// Reads and parses a sheet file, touching none of the request's caches: this may run on a
+// second thread.
+std::optional<FactSheet> ReadSheetAt(int dir, const std::string& path) {
+  BufFile file;
+  if (!file.OpenAt(dir, path, 'r', kSheetBufferSize)) return std::nullopt;
+  return ReadSheetFrom(file);
+}
+
+// The whole content of a regular file, relative to `dir`; touches none of the request's
+// caches, so it may run on a second thread.
+std::optional<std::string> ReadRegularFile(int dir, const std::string& path) {
+  int fd = ::openat(dir, path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::optional<std::string> bytes;
+  struct stat st;
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    bytes.emplace(static_cast<size_t>(st.st_size) + 1, '\0');
+    size_t got = 0;
+    while (true) {
+      ssize_t n = ::read(fd, bytes->data() + got, bytes->size() - got);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      got += static_cast<size_t>(n);
+      // A regular file gives less than was asked for only at its end.
+      if (got < bytes->size()) break;
+      bytes->resize(bytes->size() * 2);
+    }
+    bytes->resize(got);
+  }
+  ::close(fd);
+  return bytes;
 }
 
 // The store lock of the data directory; Held() tells whether it was taken.
@@ -227,9 +294,52 @@ std::string GetSheetName(const FactSheet& sheet) {
 
 std::optional<FactSheet> ReadSheet(std::string_view name) {
   if (!IsSheetName(name)) return std::nullopt;
-  BufFile file;
-  if (!file.Open(DataPath(name), 'r', kSheetBufferSize)) return std::nullopt;
-  return ReadSheetFrom(file);
+  auto [dir, path] = base::Cache<DataDirectory>().Locate(name);
+  return ReadSheetAt(dir, path);
+}
+
+void ReadSheetsInOrder(const std::vector<std::string>& names,
+                       const std::function<void(size_t, std::optional<FactSheet>&)>& use) {
+  // Where each sheet lies is worked out here, with this thread's caches; the other thread
+  // only reads files.
+  std::vector<std::optional<std::pair<int, std::string>>> places;
+  places.reserve(names.size());
+  DataDirectory& data = base::Cache<DataDirectory>();
+  for (const std::string& name : names)
+    places.push_back(IsSheetName(name) ? std::optional(data.Locate(name)) : std::nullopt);
+
+  // A batch ends at so many sheets or bytes, whichever comes first.
+  constexpr size_t kBatchSheets = 256, kBatchBytes = size_t{4} << 20;
+  using Batch = std::vector<std::optional<std::string>>;
+  auto read = [&places](size_t from) {
+    Batch batch;
+    size_t bytes = 0;
+    for (size_t i = from; i < places.size() && batch.size() < kBatchSheets && bytes < kBatchBytes;
+         ++i) {
+      batch.push_back(places[i] ? ReadRegularFile(places[i]->first, places[i]->second)
+                                : std::nullopt);
+      if (batch.back()) bytes += batch.back()->size();
+    }
+    return batch;
+  };
+  // Where no thread can be started, a batch is read when it is wanted.
+  constexpr auto kPolicy = std::launch::async | std::launch::deferred;
+  std::future<Batch> next = std::async(kPolicy, read, 0);
+  for (size_t from = 0; from < names.size();) {
+    Batch batch = next.get();
+    const size_t first = from;
+    from += batch.size();
+    if (from < names.size()) next = std::async(kPolicy, read, from);
+    for (size_t k = 0; k < batch.size(); ++k) {
+      std::optional<FactSheet> sheet;
+      if (batch[k]) {
+        BufFile file;
+        file.OpenMemory(*batch[k]);
+        sheet = ReadSheetFrom(file);
+      }
+      use(first + k, sheet);
+    }
+  }
 }
 
 Stored CreateSheet(FactSheet& sheet, int first) {

@@ -51,6 +51,12 @@ std::string GetSheetName(const FactSheet& sheet);
 // cannot be opened or is not a regular file.
 std::optional<FactSheet> ReadSheet(std::string_view name);
 
+// Reads the sheets `names` in order and hands each to `use` with its position (nullopt for
+// one ReadSheet could not read). The files are read on a second thread, a batch ahead of
+// `use`, so that a page of thousands of sheets reads its files while it writes.
+void ReadSheetsInOrder(const std::vector<std::string>& names,
+                       const std::function<void(size_t, std::optional<FactSheet>&)>& use);
+
 // What a storing call did.
 enum class Stored {
   kOk,        // the file, its index line and its journal lines are written

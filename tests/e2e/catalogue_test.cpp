@@ -114,7 +114,9 @@ std::vector<std::string> TouchedPaths(const Installation& inst, const e2e::Reque
   std::vector<char*> envp;
   for (auto& s : env_strings) envp.push_back(s.data());
   envp.push_back(nullptr);
-  std::vector<std::string> args = {"/usr/bin/strace", "-f", "-qq", "-s",     "4096", "-e",
+  // -y: a descriptor argument comes with its path, so that a name opened relative to a
+  // directory is seen whole.
+  std::vector<std::string> args = {"/usr/bin/strace", "-f", "-y",  "-qq",    "-s", "4096", "-e",
                                    "trace=%file",     "-o", trace, QUORB_CGI};
   std::vector<char*> argv;
   for (auto& s : args) argv.push_back(s.data());
@@ -138,16 +140,22 @@ std::vector<std::string> TouchedPaths(const Installation& inst, const e2e::Reque
   std::string line;
   // The quoted arguments of a call, the CGI's own execve being the first line.
   static const std::regex quoted("\"((?:[^\"\\\\]|\\\\.)*)\"");
+  // The directory a call's first path is relative to: "openat(3</dir>, " or "AT_FDCWD</dir>",
+  // after the process number.
+  static const std::regex directory("^(?:[0-9]+ +)?[a-z0-9_]+\\((?:AT_FDCWD|[0-9]+)<([^>]*)>, \"");
   bool first = true;
   while (std::getline(in, line)) {
     if (first) {
       first = false;
       continue;
     }
+    std::smatch dir;
+    const fs::path base =
+        std::regex_search(line, dir, directory) ? fs::path(dir[1].str()) : fs::path(inst.root());
     for (std::sregex_iterator it(line.begin(), line.end(), quoted), end; it != end; ++it) {
       std::string path = (*it)[1];
       if (path.empty()) continue;
-      fs::path p = path.front() == '/' ? fs::path(path) : fs::path(inst.root()) / path;
+      fs::path p = path.front() == '/' ? fs::path(path) : base / path;
       paths.push_back(p.lexically_normal().string());
     }
   }

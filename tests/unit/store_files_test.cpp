@@ -1,3 +1,4 @@
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -210,6 +211,34 @@ TEST_F(StoreFiles, NamesThatAreNoSheetFilesAreRefused) {
   EXPECT_EQ(store::CreateSheet(s), Stored::kRefused);
   EXPECT_EQ(Read("data/index"), "S|1|a|0|u|a|P|G|p|1|1|a|0|||0|||0||a|a|||0|1|T\n");
   EXPECT_EQ(Read("data/history.dat"), "S|1|a|0|u|a|P|G|p|1|1|a|0|||0|||0||a|a|||0|1|T\n");
+}
+
+// The reading of many sheets, done a batch ahead on another thread, gives each in its place
+// exactly what ReadSheet gives, across batches cut by count and by size.
+TEST_F(StoreFiles, ManySheetsReadInOrderAsOneByOne) {
+  const std::string header = "ABC|1|a|0|u|a|Project|Sub|p|1|1|a|0|||0|||0||a|a|||0|1|";
+  std::vector<std::string> names;
+  for (int i = 1; i <= 600; ++i) {
+    names.push_back(fmt::format("ABCTGUI.{:05d}", i));
+    // One sheet is larger than a whole batch may be.
+    std::string body = i == 300 ? std::string(5 << 20, 'x') + "\n" : "text\n";
+    Write("data/" + names.back(), header + "Title " + std::to_string(i) +
+                                      "\n=!=!=!=!=!=!=!=!=!=!=!=\nE|0|u|" +
+                                      std::to_string(body.size()) + "\n" + body);
+  }
+  fs::create_directories(root_ + "/data/X.00001");
+  names.insert(names.begin() + 255, {"../secret", "X.00001", "ABCTGUI.99999", "index"});
+  size_t next = 0;
+  store::ReadSheetsInOrder(names, [&](size_t i, std::optional<FactSheet>& sheet) {
+    ASSERT_EQ(i, next++);
+    std::optional<FactSheet> one = store::ReadSheet(names[i]);
+    ASSERT_EQ(sheet.has_value(), one.has_value()) << names[i];
+    if (!one) return;
+    EXPECT_EQ(sheet->title, one->title);
+    ASSERT_EQ(sheet->entries.size(), 1u) << names[i];
+    EXPECT_EQ(sheet->entries[0].text, one->entries[0].text);
+  });
+  EXPECT_EQ(next, names.size());
 }
 
 TEST_F(StoreFiles, LogLinesWaitForTheStoringAndAreCut) {
