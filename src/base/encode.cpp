@@ -5,22 +5,33 @@
 namespace base {
 namespace {
 
-void AppendEscaped(std::string& out, char c, bool script) {
-  switch (c) {
-    case '<':
-      out += "&lt;";
-      break;
-    case '>':
-      out += "&gt;";
-      break;
-    case '"':
-      out += "&quot;";
-      break;
-    case '\\':
-      out += script ? "\\\\" : "\\";
-      break;
-    default:
-      out += c;
+// Appends `text` with '<', '>' and '"' replaced (and, in a script string, '\' doubled); the
+// runs between them go over in one piece.
+void AppendEscapedRuns(std::string& out, std::string_view text, bool script) {
+  size_t i = 0;
+  while (i < text.size()) {
+    size_t special = i;
+    while (special < text.size()) {
+      char c = text[special];
+      if (c == '<' || c == '>' || c == '"' || (script && c == '\\')) break;
+      ++special;
+    }
+    out.append(text.data() + i, special - i);
+    if (special == text.size()) break;
+    switch (text[special]) {
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out += "\\\\";
+    }
+    i = special + 1;
   }
 }
 
@@ -33,17 +44,21 @@ int HexValue(char c) {
 
 }  // namespace
 
+void AppendHtml(std::string& out, std::string_view text) {
+  AppendEscapedRuns(out, text, false);
+}
+
 std::string EscapeHtml(std::string_view text) {
   std::string out;
   out.reserve(text.size());
-  for (char c : text) AppendEscaped(out, c, false);
+  AppendEscapedRuns(out, text, false);
   return out;
 }
 
 std::string EscapeScript(std::string_view text) {
   std::string out;
   out.reserve(text.size());
-  for (char c : text) AppendEscaped(out, c, true);
+  AppendEscapedRuns(out, text, true);
   return out;
 }
 

@@ -9,6 +9,8 @@ namespace base {
 // For a value written into HTML text or a double-quoted attribute: '<', '>' and '"' become
 // entities; everything else, '&' included, passes unchanged so ordinary values stay byte for byte.
 std::string EscapeHtml(std::string_view text);
+// As EscapeHtml, appended to `out`.
+void AppendHtml(std::string& out, std::string_view text);
 
 // For a value written inside a script string: as EscapeHtml, and '\' doubled.
 std::string EscapeScript(std::string_view text);

@@ -14,6 +14,16 @@ std::string VSprintf(std::string_view format, fmt::printf_args args) {
   }
 }
 
+PageBuffer::PageBuffer() : bytes_(1 << 16) {
+  std::fflush(stdout);
+  std::setvbuf(stdout, bytes_.data(), _IOFBF, bytes_.size());
+}
+
+PageBuffer::~PageBuffer() {
+  // Flushes, and lets go of the buffer before it is freed.
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
+}
+
 void Write(Stream stream, std::string_view text) {
   if (text.empty()) return;  // an empty view may have no data at all
   if (!stream) {

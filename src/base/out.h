@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/request_state.h"
 
@@ -25,6 +26,19 @@ template <typename... Args>
 std::string Sprintf(std::string_view format, const Args&... args) {
   return VSprintf(format, fmt::make_printf_args(args...));
 }
+
+// Standard output with a large buffer while it lives, so that a long page goes out in few
+// writes. When it ends, what is buffered is written and standard output is left unbuffered.
+class PageBuffer {
+ public:
+  PageBuffer();
+  ~PageBuffer();
+  PageBuffer(const PageBuffer&) = delete;
+  PageBuffer& operator=(const PageBuffer&) = delete;
+
+ private:
+  std::vector<char> bytes_;
+};
 
 // Writes text as it is.
 void Write(Stream stream, std::string_view text);

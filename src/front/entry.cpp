@@ -158,6 +158,7 @@ void Dispatch(web::ParamList& list) {
 }
 
 int Main(int argc, char** argv) {
+  base::PageBuffer page_buffer;
   // An uploaded file that no handler took away is removed when the request ends.
   web::UploadGuard upload;
   web::ParamList list = web::ParseRequest(argc > 1 ? argv[1] : nullptr);

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <numeric>
 #include <optional>
 
 #include "base/files.h"
@@ -344,9 +345,16 @@ Compare CompareFor(std::string_view sort) {
 }
 
 void SortFound(FoundList& hits, Compare compare) {
-  std::stable_sort(hits.begin(), hits.end(), [compare](const FoundSheet& a, const FoundSheet& b) {
-    return compare(a, b) < 0;
-  });
+  // The order is found on positions, and each hit is moved once: moving hits, with their
+  // strings, at every step of the sort costs more than the comparisons.
+  std::vector<size_t> order(hits.size());
+  std::iota(order.begin(), order.end(), size_t{0});
+  std::stable_sort(order.begin(), order.end(),
+                   [&hits, compare](size_t a, size_t b) { return compare(hits[a], hits[b]) < 0; });
+  FoundList sorted;
+  sorted.reserve(hits.size());
+  for (size_t i : order) sorted.push_back(std::move(hits[i]));
+  hits = std::move(sorted);
 }
 
 }  // namespace search

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "base/append.h"
 #include "base/encode.h"
 #include "base/out.h"
 #include "config/labels.h"
@@ -19,7 +20,12 @@
 namespace search {
 namespace {
 
+using base::Cat;
+using base::Html;
 using config::Msg;
+
+// The rows of the result list, and its sheets, go out in pieces of about this size.
+constexpr size_t kRowsChunk = 1 << 16;
 
 // The statuses of the summary, in the order of their codes.
 constexpr std::string_view kStatusBoxes[store::kStatusCount] = {"statN", "statS", "statA", "statO",
@@ -134,36 +140,50 @@ void WriteResultList(const FoundList& hits, const web::ParamList& params) {
   base::Write(nullptr, "</TD></TR></TABLE>\n");
 
   base::Write(nullptr, "<TABLE CELLSPACING=0 BORDER=0 CELLPADDING=0>\n");
-  std::string row;
+  std::string rows;
   for (size_t i = 0; i < hits.size(); ++i) {
     const FoundSheet& hit = hits[i];
-    row = base::Sprintf("<TR><TD WIDTH=10%%><A HREF=#%05d>%s</A> </TD>", static_cast<int>(i),
-                        base::EscapeHtml(hit.name));
-    row += base::Sprintf("<TD WIDTH=5%% ALIGN=CENTER>%d</TD>\n", hit.sev);
-    row += base::Sprintf("<TD WIDTH=5%% ALIGN=CENTER>%s</TD>\n", config::GetStatusCode(hit.status));
-    if (show_mdapda) row += base::Sprintf("<TD WIDTH=10%%> %s </TD>", base::EscapeHtml(hit.mdapda));
-    if (show_version)
-      row += base::Sprintf("<TD WIDTH=10%%> %s </TD>", base::EscapeHtml(hit.shownVersion));
-    row += base::Sprintf("<TD WIDTH=10%%> %s </TD>\n", base::EscapeHtml(hit.resp));
-    row += base::Sprintf("<TD WIDTH=70%%> %s</TD></TR>\n", base::EscapeHtml(hit.title));
-    base::Write(nullptr, row);
+    rows += "<TR><TD WIDTH=10%><A HREF=#";
+    fmt::format_to(std::back_inserter(rows), "{:05d}", static_cast<int>(i));
+    Cat(rows, ">", Html{hit.name}, "</A> </TD>");
+    Cat(rows, "<TD WIDTH=5% ALIGN=CENTER>", static_cast<long>(hit.sev), "</TD>\n");
+    Cat(rows, "<TD WIDTH=5% ALIGN=CENTER>", config::GetStatusCode(hit.status), "</TD>\n");
+    if (show_mdapda) Cat(rows, "<TD WIDTH=10%> ", Html{hit.mdapda}, " </TD>");
+    if (show_version) Cat(rows, "<TD WIDTH=10%> ", Html{hit.shownVersion}, " </TD>");
+    Cat(rows, "<TD WIDTH=10%> ", Html{hit.resp}, " </TD>\n");
+    Cat(rows, "<TD WIDTH=70%> ", Html{hit.title}, "</TD></TR>\n");
+    if (rows.size() >= kRowsChunk) {
+      base::Write(nullptr, rows);
+      rows.clear();
+    }
   }
+  base::Write(nullptr, rows);
   base::Write(nullptr, "</TABLE>\n<HR>\n");
 }
 
 void WriteFullSheets(const FoundList& hits) {
   base::Page("<H2>%s </H2>\n", Msg(2112));
   const std::string qs = sheets::EncodeQS(web::GetRawQuery());
-  for (const FoundSheet& hit : hits) {
-    std::optional<store::FactSheet> sheet = store::ReadSheet(hit.name);
+  std::string html;
+  html.reserve(2 * kRowsChunk);
+  std::vector<std::string> names;
+  names.reserve(hits.size());
+  for (const FoundSheet& hit : hits) names.push_back(hit.name);
+  store::ReadSheetsInOrder(names, [&](size_t i, std::optional<store::FactSheet>& sheet) {
     // Every hit gets its bar, and so its numbered anchor, even when its file has gone:
     // the links of the list count one anchor per hit.
-    sheets::WriteActionBar(nullptr, hit.name, qs);
-    if (sheet)
-      sheets::WriteSheetBody(*sheet, nullptr);
-    else
-      base::Page("<FONT COLOR=RED>%s %s <BR></FONT>\n", Msg(504), base::EscapeHtml(hit.name));
-  }
+    sheets::AppendActionBar(html, nullptr, names[i], qs);
+    if (sheet) {
+      sheets::AppendSheetBody(html, *sheet, nullptr);
+    } else {
+      Cat(html, "<FONT COLOR=RED>", Msg(504), " ", Html{names[i]}, " <BR></FONT>\n");
+    }
+    if (html.size() >= kRowsChunk) {
+      base::Write(nullptr, html);
+      html.clear();
+    }
+  });
+  base::Write(nullptr, html);
   base::Write(nullptr, "</BODY>\n");
 }
 

@@ -1,8 +1,16 @@
 #include "sheets/display.h"
 
-#include <cstdlib>
-#include <optional>
+#include <fmt/compile.h>
+#include <fmt/format.h>
 
+#include <array>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <optional>
+#include <vector>
+
+#include "base/append.h"
 #include "base/encode.h"
 #include "base/request_state.h"
 #include "config/labels.h"
@@ -16,12 +24,35 @@
 namespace sheets {
 namespace {
 
+// The links and images of the action bar, but for the sheet's name: the same for every
+// sheet of the page, so they are made once.
+struct BarPieces {
+  std::string link;   // up to the name in the link
+  std::string image;  // from the name to the image's name
+  std::string rest;   // from the image's name to the end
+};
+
 // What the display keeps for the rest of the request: the number of action bars written
 // so far (the anchor of the next one) and the absolute base of links in mail files.
 struct DisplayState {
   int bars = 0;
   std::optional<std::string> mail_base;
+  // The action bar's pieces, for the query and the kind of output they were made for.
+  std::optional<std::vector<BarPieces>> bar;
+  std::string bar_qs;
+  bool bar_to_file = false;
+  // The script the entries link to: on the page, and with the absolute base in a file.
+  std::optional<std::string> page_script, file_script;
+  // The labels of the sheet's header (messages 100 to 139), looked up once.
+  std::array<const std::string*, 40> labels{};
 };
+
+// Message `n` (100 to 139) of the language table.
+const std::string& Label(int n) {
+  const std::string*& label = base::Cache<DisplayState>().labels[n - 100];
+  if (!label) label = &config::Msg(n);
+  return *label;
+}
 
 constexpr std::string_view kHexDigits = "0123456789ABCDEF";
 
@@ -51,6 +82,14 @@ const std::string& LinkBase(base::Stream out) {
   DisplayState& state = base::Cache<DisplayState>();
   if (!state.mail_base) state.mail_base = AbsoluteBase();
   return *state.mail_base;
+}
+
+// The script of the entries' links: absolute in a file.
+const std::string& Script(base::Stream out) {
+  DisplayState& state = base::Cache<DisplayState>();
+  std::optional<std::string>& script = out ? state.file_script : state.page_script;
+  if (!script) script = out ? AbsoluteBase() + web::ScriptName() : web::ScriptName();
+  return *script;
 }
 
 // The query of the result list goes into an unquoted link attribute: it is already
@@ -89,81 +128,137 @@ std::string_view AttachedPath(std::string_view body) {
   return path.substr(0, path.find_first_of("\r\n"));
 }
 
-std::string Esc(std::string_view text) {
-  return base::EscapeHtml(text);
-}
+using base::Cat;
+using base::Html;
+using base::Put;
 
-void WriteHeaderTable(const store::FactSheet& sheet, base::Stream out) {
-  using config::Msg;
-  base::Write(out, "<TABLE BORDER=1 WIDTH=100%>");
-  base::Printf(out, "<TR><TD><B>%s</B></TD>\n", Esc(store::GetSheetName(sheet)));
-  base::Printf(out, "<TD>%s</TD>\n", store::FormatDate(sheet.created));
-  base::Printf(out, "<TD>%s : <B>%s</B></TD>\n", Msg(119), config::GetStatusLabel(sheet.status));
-  base::Printf(out, "<TD>%s :<B> %s</B></TD>\n", Msg(113), Esc(sheet.submitter));
-  base::Write(out, "</TR>\n");
+void AppendHeaderTable(std::string& out, const store::FactSheet& sheet, const std::string& name) {
+  Cat(out, "<TABLE BORDER=1 WIDTH=100%>", "<TR><TD><B>", name, "</B></TD>\n");
+  Cat(out, "<TD>", store::FormatDate(sheet.created), "</TD>\n");
+  Cat(out, "<TD>", Label(119), " : <B>", config::GetStatusLabel(sheet.status), "</B></TD>\n");
+  Cat(out, "<TD>", Label(113), " :<B> ", Html{sheet.submitter}, "</B></TD>\n", "</TR>\n");
 
-  base::Printf(out, "<TR><TD COLSPAN=4>%s : <B>%s</B></TD></TR>\n", Msg(106), Esc(sheet.title));
+  Cat(out, "<TR><TD COLSPAN=4>", Label(106), " : <B>", Html{sheet.title}, "</B></TD></TR>\n");
 
-  base::Printf(out, "<TR><TD>%s : <B>%s<B></TD>\n", Msg(100), Esc(sheet.project));
-  base::Printf(out, "<TD>%s : %s</TD>\n", Msg(101), Esc(sheet.group));
-  base::Printf(out, "<TD>%s : %s</TD>\n", Msg(102), Esc(config::GetPhaseName(sheet.phase)));
-  base::Printf(out, "<TD>%s : %s</TD></TR>\n", Msg(108), Esc(sheet.prog));
+  Cat(out, "<TR><TD>", Label(100), " : <B>", Html{sheet.project}, "<B></TD>\n");
+  Cat(out, "<TD>", Label(101), " : ", Html{sheet.group}, "</TD>\n");
+  Cat(out, "<TD>", Label(102), " : ", Html{config::GetPhaseName(sheet.phase)}, "</TD>\n");
+  Cat(out, "<TD>", Label(108), " : ", Html{sheet.prog}, "</TD></TR>\n");
 
-  base::Printf(out, "<TR><TD>%s : <B>%s<B></TD>\n", Msg(109), config::GetSeverityLabel(sheet.sev));
-  base::Printf(out, "<TD>%s : %s</TD>\n", Msg(110), Esc(sheet.version));
-  base::Printf(out, "<TD>%s : %s</TD>\n", Msg(111), Esc(sheet.exp));
-  base::Printf(out, "<TD>%s : %s</TD></TR>\n", Msg(104), Esc(config::GetImpactName(sheet.impact)));
+  Cat(out, "<TR><TD>", Label(109), " : <B>", config::GetSeverityLabel(sheet.sev), "<B></TD>\n");
+  Cat(out, "<TD>", Label(110), " : ", Html{sheet.version}, "</TD>\n");
+  Cat(out, "<TD>", Label(111), " : ", Html{sheet.exp}, "</TD>\n");
+  Cat(out, "<TD>", Label(104), " : ", Html{config::GetImpactName(sheet.impact)}, "</TD></TR>\n");
 
-  base::Printf(out, "<TR><TD>%s : %s</TD>\n", Msg(123), config::GetTypeLabel(sheet.type));
-  base::Printf(out, "<TD>%s : %s</TD>\n", Msg(112), Esc(sheet.mdapda));
-  base::Printf(out, "<TD>%s : <B>%s</B></TD>\n", Msg(117), Esc(sheet.resp));
-  base::Printf(out, "<TD>%s : %ld</TD></TR>\n", Msg(124), static_cast<long>(sheet.Load));
+  Cat(out, "<TR><TD>", Label(123), " : ", config::GetTypeLabel(sheet.type), "</TD>\n");
+  Cat(out, "<TD>", Label(112), " : ", Html{sheet.mdapda}, "</TD>\n");
+  Cat(out, "<TD>", Label(117), " : <B>", Html{sheet.resp}, "</B></TD>\n");
+  Cat(out, "<TD>", Label(124), " : ", static_cast<long>(sheet.Load), "</TD></TR>\n");
 
   if (sheet.status == store::kPostponed)
-    base::Printf(out, "<TR><TD COLSPAN=4>%s : %s</TD></TR>\n", Msg(125),
-                 store::FormatDate(sheet.postponed));
+    Cat(out, "<TR><TD COLSPAN=4>", Label(125), " : ", store::FormatDate(sheet.postponed),
+        "</TD></TR>\n");
+  // These two lines are formats of the language file, applied as such.
   if (sheet.status == store::kCorrected || sheet.status == store::kVerified) {
-    base::Write(out, "<TR><TD COLSPAN=3>");
-    base::Printf(out, Msg(126), Esc(sheet.corrector), store::FormatDate(sheet.corrDate),
-                 Esc(sheet.corrVers));
-    base::Printf(out, "</TD>\n<TD>%s : %ld</TD></TR>\n", Msg(127),
-                 static_cast<long>(sheet.corrLoad));
+    Cat(out, "<TR><TD COLSPAN=3>",
+        base::Sprintf(Label(126), base::EscapeHtml(sheet.corrector),
+                      store::FormatDate(sheet.corrDate), base::EscapeHtml(sheet.corrVers)));
+    Cat(out, "</TD>\n<TD>", Label(127), " : ", static_cast<long>(sheet.corrLoad), "</TD></TR>\n");
   }
   if (sheet.status == store::kVerified) {
-    base::Write(out, "<TR><TD COLSPAN=4>");
-    base::Printf(out, Msg(128), Esc(sheet.verifier), store::FormatDate(sheet.verDate),
-                 Esc(sheet.verVers));
-    base::Write(out, "</TD></TR>\n");
+    Cat(out, "<TR><TD COLSPAN=4>",
+        base::Sprintf(Label(128), base::EscapeHtml(sheet.verifier),
+                      store::FormatDate(sheet.verDate), base::EscapeHtml(sheet.verVers)),
+        "</TD></TR>\n");
   }
   if (!sheet.test.empty())
-    base::Printf(out, "<TD COLSPAN=4>%s: %s</TD></TR>\n", Msg(129), Esc(sheet.test));
-  base::Write(out, "</TABLE>\n");
+    Cat(out, "<TD COLSPAN=4>", Label(129), ": ", Html{sheet.test}, "</TD></TR>\n");
+  Put(out, "</TABLE>\n");
 }
 
-void WriteEntries(const store::FactSheet& sheet, base::Stream out, const std::string& script) {
-  const std::string name = Esc(store::GetSheetName(sheet));
-  base::Write(out, "<TABLE BORDER=1 WIDTH=100%>\n");
-  int number = 0;
+// What each byte of an entry's text becomes on the page: line feeds become breaks, blanks
+// "&nbsp;", '<' "&lt;", every other byte stays.
+struct PageBytes {
+  std::array<char, 8> bytes{};
+  size_t size = 1;
+};
+
+constexpr std::array<PageBytes, 256> kEntryTextBytes = [] {
+  std::array<PageBytes, 256> table{};
+  for (size_t c = 0; c < table.size(); ++c) table[c].bytes[0] = static_cast<char>(c);
+  auto set = [&table](char c, std::string_view to) {
+    PageBytes& b = table[static_cast<unsigned char>(c)];
+    for (size_t i = 0; i < to.size(); ++i) b.bytes[i] = to[i];
+    b.size = to.size();
+  };
+  set('\n', "<BR>\n");
+  set('<', "&lt;");
+  set(' ', "&nbsp;");
+  return table;
+}();
+
+// An entry's text as page text. The text is mostly short words, so each byte is copied with
+// its whole replacement (eight bytes, of which the next byte's overwrite the unused ones),
+// without a branch; the string is sized once, with room for the last copy's overhang.
+void AppendEntryText(std::string& out, std::string_view text) {
+  size_t size = 0;
+  for (char c : text) size += kEntryTextBytes[static_cast<unsigned char>(c)].size;
+  const size_t at = out.size();
+  out.resize(at + size + sizeof(PageBytes::bytes));
+  char* p = out.data() + at;
+  for (char c : text) {
+    const PageBytes& b = kEntryTextBytes[static_cast<unsigned char>(c)];
+    std::memcpy(p, b.bytes.data(), b.bytes.size());
+    p += b.size;
+  }
+  out.resize(at + size);
+}
+
+void AppendEntries(std::string& out, const store::FactSheet& sheet, const std::string& name,
+                   const std::string& script) {
+  Put(out, "<TABLE BORDER=1 WIDTH=100%>\n");
+  long number = 0;
   for (const store::SheetEntry& entry : sheet.entries) {
     if (entry.kind == store::kAttachmentEntry) {
-      base::Printf(out, "<TR><TD><B><A HREF=\"%s?%s=%s&%s=%s%s\">", script, "CMD", "FILE", "title",
-                   PathValue(config::GetDataDir()), PathValue(AttachedPath(entry.text)));
-      base::Printf(out, "%s</A></B></TD>\n", Esc(entry.name));
-      base::Printf(out, "<TD>%s</TD>\n", store::FormatDate(entry.time));
-      base::Printf(out, "<TD>%s</TD></TR>\n", Esc(entry.who));
+      Cat(out, "<TR><TD><B><A HREF=\"", script, "?CMD=FILE&title=", PathValue(config::GetDataDir()),
+          PathValue(AttachedPath(entry.text)), "\">");
     } else {
-      base::Printf(out, "<TR><TD><B><A HREF=%s?%s=%s&%s=%s&%s=%d>", script, "CMD", "Edit", "Num",
-                   name, "Edit", number);
-      base::Printf(out, "%s</A></B></TD>\n", Esc(entry.name));
-      base::Printf(out, "<TD>%s</TD>\n", store::FormatDate(entry.time));
-      base::Printf(out, "<TD>%s</TD></TR>\n", Esc(entry.who));
-      base::Write(out, "<TR><TD COLSPAN=3>");
-      WriteEscaped(out, entry.text);
-      base::Write(out, "</FONT></TD>");
+      Cat(out, "<TR><TD><B><A HREF=", script, "?CMD=Edit&Num=", name, "&Edit=", number, ">");
+    }
+    Cat(out, Html{entry.name}, "</A></B></TD>\n");
+    Cat(out, "<TD>", store::FormatDate(entry.time), "</TD>\n");
+    Cat(out, "<TD>", Html{entry.who}, "</TD></TR>\n");
+    if (entry.kind != store::kAttachmentEntry) {
+      Put(out, "<TR><TD COLSPAN=3>");
+      AppendEntryText(out, entry.text);
+      Put(out, "</FONT></TD>");
     }
     ++number;
   }
-  base::Write(out, "</TABLE>\n");
+  Put(out, "</TABLE>\n");
+}
+
+const std::vector<BarPieces>& ActionBarPieces(base::Stream out, std::string_view qs) {
+  DisplayState& state = base::Cache<DisplayState>();
+  const bool to_file = out != nullptr;
+  if (!state.bar || state.bar_qs != qs || state.bar_to_file != to_file) {
+    state.bar.emplace();
+    state.bar_qs = qs;
+    state.bar_to_file = to_file;
+    const std::string& base_url = LinkBase(out);
+    const std::string script = web::ScriptName();
+    const std::string query = QueryValue(qs);
+    const std::string& images = config::GetImageDir();
+    for (const web::Action& button : web::Actions()) {
+      if (button.image.empty()) continue;
+      BarPieces& p = state.bar->emplace_back();
+      Cat(p.link, "<TD><A HREF=", base_url, script, "?CMD=", button.cmd, "&Num=");
+      Cat(p.image, "&QS=", query, "><IMG NAME=", button.cmd);
+      Cat(p.rest, " SRC=", base_url, images, "/", button.image, ".gif WIDTH=30 HEIGHT=20 ALT=\"",
+          config::Msg(button.label), "\" BORDER=0></A> </TD>\n");
+    }
+  }
+  return *state.bar;
 }
 
 }  // namespace
@@ -171,7 +266,8 @@ void WriteEntries(const store::FactSheet& sheet, base::Stream out, const std::st
 void ShowSheet(std::string_view name, base::Stream out, std::string_view qs) {
   std::optional<store::FactSheet> sheet = store::ReadSheet(name);
   if (!sheet) {
-    base::Printf(out, "<FONT COLOR=RED>%s %s <BR></FONT>\n", config::Msg(504), Esc(name));
+    base::Printf(out, "<FONT COLOR=RED>%s %s <BR></FONT>\n", config::Msg(504),
+                 base::EscapeHtml(name));
     return;
   }
   WriteActionBar(out, name, qs);
@@ -179,59 +275,46 @@ void ShowSheet(std::string_view name, base::Stream out, std::string_view qs) {
 }
 
 void WriteActionBar(base::Stream out, std::string_view name, std::string_view qs) {
-  DisplayState& state = base::Cache<DisplayState>();
-  base::Printf(out, "<a name=%05d>\n", state.bars++);
-  base::Write(out, "<TABLE BORDER=0 CELLSPACING=0 CELLPADDING=0 WIDTH=100%>\n");
-  base::Write(out, "<TR>\n");
-
-  const std::string safe_name = Esc(name);
-  std::string suffix = safe_name;
-  for (char& c : suffix)
-    if (c == '.') c = '_';
-  const std::string script = web::ScriptName();
-  const std::string query = QueryValue(qs);
-  const std::string& images = config::GetImageDir();
-  for (const web::Action& button : web::Actions()) {
-    if (button.image.empty()) continue;
-    const std::string& base_url = LinkBase(out);
-    base::Printf(out, "<TD><A HREF=%s%s?%s=%s&%s=%s", base_url, script, "CMD", button.cmd, "Num",
-                 safe_name);
-    base::Printf(out, "&QS=%s", query);
-    base::Write(out, ">");
-    base::Printf(out, "<IMG NAME=%s%s SRC=%s%s/%s.gif WIDTH=30 HEIGHT=20 ALT=\"%s\"", button.cmd,
-                 suffix, base_url, images, button.image, config::Msg(button.label));
-    base::Write(out, " BORDER=0></A> </TD>\n");
-  }
-  base::Write(out, "</TR></TABLE>\n");
+  std::string html;
+  html.reserve(8192);
+  AppendActionBar(html, out, name, qs);
+  base::Write(out, html);
 }
 
 void WriteSheetBody(const store::FactSheet& sheet, base::Stream out) {
-  const std::string script = out ? AbsoluteBase() + web::ScriptName() : web::ScriptName();
-  WriteHeaderTable(sheet, out);
-  WriteEntries(sheet, out, script);
-  base::Write(out, "<TABLE BORDER=1 WIDTH=100%>\n");
-  base::Printf(out, "<TR><TD><PRE>%s</PRE></TD></TR>\n", Esc(sheet.log));
-  base::Write(out, "</TABLE><P>\n");
+  std::string html;
+  html.reserve(8192);
+  AppendSheetBody(html, sheet, out);
+  base::Write(out, html);
+}
+
+void AppendActionBar(std::string& html, base::Stream out, std::string_view name,
+                     std::string_view qs) {
+  DisplayState& state = base::Cache<DisplayState>();
+  Put(html, "<a name=");
+  fmt::format_to(std::back_inserter(html), FMT_COMPILE("{:05d}"), state.bars++);
+  Put(html, ">\n<TABLE BORDER=0 CELLSPACING=0 CELLPADDING=0 WIDTH=100%>\n<TR>\n");
+  const std::string safe_name = base::EscapeHtml(name);
+  std::string suffix = safe_name;
+  for (char& c : suffix)
+    if (c == '.') c = '_';
+  for (const BarPieces& p : ActionBarPieces(out, qs))
+    Cat(html, p.link, safe_name, p.image, suffix, p.rest);
+  Put(html, "</TR></TABLE>\n");
+}
+
+void AppendSheetBody(std::string& html, const store::FactSheet& sheet, base::Stream out) {
+  const std::string name = base::EscapeHtml(store::GetSheetName(sheet));
+  AppendHeaderTable(html, sheet, name);
+  AppendEntries(html, sheet, name, Script(out));
+  Cat(html, "<TABLE BORDER=1 WIDTH=100%>\n", "<TR><TD><PRE>", Html{sheet.log}, "</PRE></TD></TR>\n",
+      "</TABLE><P>\n");
 }
 
 void WriteEscaped(base::Stream out, std::string_view text) {
   std::string html;
   html.reserve(text.size() + text.size() / 4);
-  for (char c : text) {
-    switch (c) {
-      case '\n':
-        html += "<BR>\n";
-        break;
-      case '<':
-        html += "&lt;";
-        break;
-      case ' ':
-        html += "&nbsp;";
-        break;
-      default:
-        html += c;
-    }
-  }
+  AppendEntryText(html, text);
   base::Write(out, html);
 }
 

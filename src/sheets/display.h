@@ -23,6 +23,12 @@ void WriteActionBar(base::Stream out, std::string_view name, std::string_view qs
 // The header table, the entries table and the log table of the sheet.
 void WriteSheetBody(const store::FactSheet& sheet, base::Stream out);
 
+// As WriteActionBar and WriteSheetBody, appended to `html`, which is then written to `out`
+// by the caller: a page of many sheets writes them in large pieces.
+void AppendActionBar(std::string& html, base::Stream out, std::string_view name,
+                     std::string_view qs);
+void AppendSheetBody(std::string& html, const store::FactSheet& sheet, base::Stream out);
+
 // An entry body as HTML: a line feed becomes "<BR>\n", "<" "&lt;", a blank "&nbsp;".
 void WriteEscaped(base::Stream out, std::string_view text);
 
