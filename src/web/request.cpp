@@ -1,11 +1,16 @@
 #include "web/request.h"
 
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <vector>
 
 #include "base/encode.h"
 #include "base/files.h"
@@ -20,6 +25,8 @@ namespace {
 constexpr size_t kFieldLimit = 998;    // multipart name, file name and value line
 constexpr size_t kRebuiltLimit = 999;  // the rebuilt query text
 constexpr size_t kReplayLineLimit = 1025;
+// An uploaded file in a file is searched and copied in pieces of this size.
+constexpr size_t kFilePiece = size_t{1} << 20;
 constexpr std::string_view kMultipartMark = "----------------------------";  // 28 dashes
 
 struct RequestCache {
@@ -161,6 +168,20 @@ class BodyReader {
     return data_.substr(pos_);
   }
   void Skip(size_t n) { pos_ += n; }
+  // The bytes at hand, without reading more.
+  std::string_view Buffered() const { return data_.substr(pos_); }
+  // Where the rest of the body lies when it is in a regular file (as a web server that kept
+  // the body in a file hands it over): the descriptor, the offset and the byte count.
+  bool RestInFile(int& fd, off_t& offset, size_t& bytes) const {
+    if (!more_ || more_bytes_ == 0) return false;
+    struct stat st;
+    fd = fileno(more_);
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    offset = ftello(more_);  // counts what the stream has read ahead as unread
+    if (offset < 0 || offset > st.st_size) return false;
+    bytes = std::min(more_bytes_, static_cast<size_t>(st.st_size - offset));
+    return bytes > 0;
+  }
 
   // Bytes up to `stop` (consumed, not kept), of which at most 998 are kept: a longer run
   // is cut, and its rest consumed with it. Nothing once the end of the body is reached.
@@ -273,6 +294,94 @@ bool CopyFilePart(BodyReader& in, std::string_view delimiter, FilePartOut& out) 
   return !out.failed;
 }
 
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
+}
+
+// The bytes `at` to `at` + `size` of a file, mapped read-only, and unmapped when it goes.
+class FileMapping {
+ public:
+  FileMapping(int fd, off_t at, size_t size) {
+    const off_t page = ::sysconf(_SC_PAGESIZE);
+    lead_ = static_cast<size_t>(at % page);
+    size_ = lead_ + size;
+    void* p = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd, at - static_cast<off_t>(lead_));
+    if (p == MAP_FAILED) return;
+    base_ = static_cast<char*>(p);
+    ::madvise(base_, size_, MADV_SEQUENTIAL);
+  }
+  ~FileMapping() {
+    if (base_) ::munmap(base_, size_);
+  }
+  FileMapping(const FileMapping&) = delete;
+  FileMapping& operator=(const FileMapping&) = delete;
+
+  // The first byte; null when the file could not be mapped.
+  const char* data() const { return base_ ? base_ + lead_ : nullptr; }
+  // Lets go of the pages that lie wholly before byte `at`: the file stays as it is, but
+  // they no longer count for this process.
+  void Release(size_t at) {
+    const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+    const size_t end = (lead_ + at) / page * page;
+    if (end > released_) ::madvise(base_ + released_, end - released_, MADV_DONTNEED);
+    released_ = std::max(released_, end);
+  }
+
+ private:
+  char* base_ = nullptr;
+  size_t lead_ = 0;  // from the page boundary the mapping starts at to byte `at`
+  size_t size_ = 0;
+  size_t released_ = 0;
+};
+
+// The file part, when the rest of the body lies in a regular file: the file is mapped and the
+// delimiter looked for a piece at a time; what lies before the last bytes of a piece is then
+// known to be file content, and is written out from the mapping while its pages are at hand.
+// The process reads nothing in and never holds more than a piece of the file. Nothing when
+// the body is not in a file, the whole match is already at hand, or the file cannot be mapped:
+// the caller then copies the part itself. Else whether the part was complete and written.
+std::optional<bool> CopyFilePartInFile(BodyReader& in, std::string_view match, int out) {
+  int fd;
+  off_t offset;
+  size_t bytes;
+  const std::string_view at_hand = in.Buffered();
+  if (!in.RestInFile(fd, offset, bytes) ||
+      memmem(at_hand.data(), at_hand.size(), match.data(), match.size()) != nullptr)
+    return std::nullopt;
+  FileMapping file(fd, offset, bytes);
+  if (!file.data()) return std::nullopt;
+  const std::string_view rest(file.data(), bytes);
+  const size_t keep = match.size() - 1;  // a match cut at an edge has this much on one side
+
+  // A match that begins in the bytes at hand and ends in the file.
+  const size_t held = std::min(keep, at_hand.size());
+  std::string joint(at_hand.substr(at_hand.size() - held));
+  joint.append(rest.substr(0, keep));
+  if (const void* hit = memmem(joint.data(), joint.size(), match.data(), match.size())) {
+    const size_t at = static_cast<size_t>(static_cast<const char*>(hit) - joint.data());
+    const size_t from_hand = at_hand.size() - held + std::min(at, held);
+    return WriteAll(out, at_hand.substr(0, from_hand)) &&
+           WriteAll(out, rest.substr(0, at - std::min(at, held)));
+  }
+  if (!WriteAll(out, at_hand)) return false;
+
+  for (size_t from = 0; from < bytes;) {
+    const std::string_view piece = rest.substr(from, kFilePiece);
+    if (const void* hit = memmem(piece.data(), piece.size(), match.data(), match.size()))
+      return WriteAll(out, piece.substr(0, static_cast<const char*>(hit) - piece.data()));
+    if (from + piece.size() == bytes || !WriteAll(out, piece.substr(0, piece.size() - keep))) break;
+    from += piece.size() - keep;
+    file.Release(from);
+  }
+  return false;  // the body ended before the delimiter
+}
+
 // Streams the file part into the file `path`. A file part that is incomplete or cannot be
 // written leaves no file.
 bool CopyFilePartTo(BodyReader& in, std::string_view delimiter, const std::string& path) {
@@ -280,9 +389,15 @@ bool CopyFilePartTo(BodyReader& in, std::string_view delimiter, const std::strin
   if (!file) return false;
   // FilePartOut writes whole chunks; a stream buffer would only split them.
   std::setvbuf(file.get(), nullptr, _IONBF, 0);
-  FilePartOut out;
-  out.file = file.get();
-  bool complete = CopyFilePart(in, delimiter, out);
+  bool complete;
+  const std::string match = "\r\n" + std::string(delimiter);
+  if (std::optional<bool> in_file = CopyFilePartInFile(in, match, fileno(file.get()))) {
+    complete = *in_file;
+  } else {
+    FilePartOut out;
+    out.file = file.get();
+    complete = CopyFilePart(in, delimiter, out);
+  }
   complete = std::fclose(file.release()) == 0 && complete;
   if (!complete) base::RemoveFile(path);
   return complete;

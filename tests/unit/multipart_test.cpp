@@ -53,27 +53,55 @@ TEST(ParseMultipart, FileKeepsEveryByteSentAndIsDroppedWithoutItsDelimiter) {
   EXPECT_EQ(r.list.size(), 1u);
 }
 
-TEST(ParseMultipart, StreamedFileSurvivesMatchesAcrossChunks) {
-  // Partial delimiters, and then the delimiter itself, straddle the 64 KiB chunks read.
+// The body after its first chunk comes from a stream: in memory (a pipe, say), read in
+// chunks, or a regular file (a web server that kept the body), searched in pieces of 1 MiB.
+// The delimiter, a partial one just before it, straddles the first chunk's end and the first
+// piece's end; the file gets exactly the content, and a body cut before the delimiter none.
+TEST(ParseMultipart, StreamedFileSurvivesMatchesAcrossChunksAndPieces) {
   const std::string head =
       "Content-Disposition: form-data; name=\"f\"; filename=\"a\"\r\nContent-Type: x\r\n\r\n";
+  const std::string delimiter = "\r\n-----------------------------abc";
   const std::string partial = "\r\n-----------------------------ab\r";
   char path[] = "/tmp/multipart_test_XXXXXX";
   close(mkstemp(path));
-  for (size_t shift = 0; shift < partial.size() + 2; shift += 3) {
-    std::string content(65536 - head.size() - shift, 'x');
-    content += partial + std::string(65536 - partial.size(), '\r');
-    content.resize(2 * 65536 - head.size() - shift);
-    std::string body = head + content + "\r\n-----------------------------abc--\r\n";
-    std::FILE* more = fmemopen(body.data(), body.size(), "rb");
-    web::MultipartStream stream{more, body.size(), path};
-    web::MultipartResult r = web::ParseMultipart(kLine, "", &stream);
-    std::fclose(more);
-    EXPECT_TRUE(r.upload_written);
-    std::ifstream file(path, std::ios::binary);
-    EXPECT_TRUE(std::string(std::istreambuf_iterator<char>(file), {}) == content) << shift;
+  char body_path[] = "/tmp/multipart_body_XXXXXX";
+  close(mkstemp(body_path));
+  for (bool in_file : {false, true}) {
+    for (size_t edge : {size_t{65536}, size_t{65536 + (1 << 20)}}) {
+      for (size_t shift = 0; shift < 2 * delimiter.size(); shift += 5) {
+        // The delimiter begins `shift` bytes before the edge, or after it.
+        const size_t at = edge - delimiter.size() + shift;
+        std::string content(at - head.size(), 'x');
+        content.replace(content.size() - partial.size() - 1, partial.size(), partial);
+        for (bool whole : {true, false}) {
+          const std::string body =
+              head + content + (whole ? delimiter + "--\r\n" : delimiter.substr(0, 20));
+          std::FILE* more = nullptr;
+          if (in_file) {
+            std::ofstream(body_path, std::ios::binary) << body;
+            more = std::fopen(body_path, "rb");
+          } else {
+            more = fmemopen(const_cast<char*>(body.data()), body.size(), "rb");
+          }
+          ASSERT_NE(more, nullptr);
+          std::remove(path);
+          web::MultipartStream stream{more, body.size(), path};
+          web::MultipartResult r = web::ParseMultipart(kLine, "", &stream);
+          std::fclose(more);
+          const std::string what = (in_file ? "file " : "memory ") + std::to_string(edge) + " " +
+                                   std::to_string(shift) + (whole ? "" : " cut");
+          ASSERT_EQ(r.upload_written, whole) << what;
+          std::ifstream file(path, std::ios::binary);
+          ASSERT_EQ(file.is_open(), whole) << what;
+          if (whole) {
+            EXPECT_TRUE(std::string(std::istreambuf_iterator<char>(file), {}) == content) << what;
+          }
+        }
+      }
+    }
   }
   std::remove(path);
+  std::remove(body_path);
 }
 
 TEST(ParseMultipart, MultiLineValueKeepsItsFirstLineAndNoFileMeansNoUpload) {
