@@ -298,6 +298,13 @@ std::optional<FactSheet> ReadSheet(std::string_view name) {
   return ReadSheetAt(dir, path);
 }
 
+bool SheetFileExists(std::string_view name) {
+  if (!IsSafeSheetName(name)) return false;
+  auto [dir, path] = base::Cache<DataDirectory>().Locate(name);
+  struct stat st;
+  return ::fstatat(dir, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
 void ReadSheetsInOrder(const std::vector<std::string>& names,
                        const std::function<void(size_t, std::optional<FactSheet>&)>& use) {
   // Where each sheet lies is worked out here, with this thread's caches; the other thread

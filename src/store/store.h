@@ -51,6 +51,9 @@ std::string GetSheetName(const FactSheet& sheet);
 // cannot be opened or is not a regular file.
 std::optional<FactSheet> ReadSheet(std::string_view name);
 
+// Whether the data directory holds a file named `name` (a plain name, no path).
+bool SheetFileExists(std::string_view name);
+
 // Reads the sheets `names` in order and hands each to `use` with its position (nullopt for
 // one ReadSheet could not read). The files are read on a second thread, a batch ahead of
 // `use`, so that a page of thousands of sheets reads its files while it writes.

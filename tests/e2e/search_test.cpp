@@ -132,6 +132,26 @@ TEST(Search, CriteriaQuickAccessAndOrder) {
   }
 }
 
+// The quick view of one name reads that sheet's own file, but finds, as the whole index does,
+// every sheet whose name the text holds: here "aG.00001" of a project without a code is in
+// "TaG.00001". A file holding another sheet's first line is never shown under its file name.
+TEST(Search, QuickViewFindsEveryNameTheTextHolds) {
+  Installation inst;
+  e2e::WriteSampleProject(inst, "BARE::kolvar:tessin\n");
+  inst.Write("config/BARE_subproject.cfg", "GUI:G\n");
+  Add(inst, [](store::FactSheet&) {});
+  Add(inst, [](store::FactSheet& s) { s.project = "BARE"; });
+  ASSERT_TRUE(inst.Exists("data/aG.00001"));
+  inst.Write("data/TaG.00002", inst.Read("data/aG.00001"));
+  const std::pair<std::string, Names> cases[] = {
+      {"Num=TaG.00001", {"TaG.00001", "aG.00001"}},
+      {"Num=aG.00001", {"aG.00001"}},
+      {"Num=TaG.00002", {}},
+  };
+  for (const auto& [query, names] : cases)
+    EXPECT_EQ(ListedNames(inst.Get(query).out), names) << query;
+}
+
 TEST(Search, SummaryAndAnchorsOfAMissingSheet) {
   Installation inst;
   WriteFourSheets(inst);
