@@ -52,6 +52,16 @@ bool ReplaceFile(const std::string& temp, const std::string& path) {
   return false;
 }
 
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
+}
+
 bool WriteFileAtomic(const std::string& path, std::string_view content) {
   std::string temp = TempNameFor(path);
   {

@@ -46,6 +46,9 @@ class LineReader {
 // it over `path`, so readers see the old file or the new one, never half of one.
 bool WriteFileAtomic(const std::string& path, std::string_view content);
 
+// Writes all of `bytes` to the descriptor `fd`, as many calls as it takes; false on an error.
+bool WriteAll(int fd, std::string_view bytes);
+
 // A temporary name beside `path` that no other process uses.
 std::string TempNameFor(const std::string& path);
 

@@ -72,16 +72,6 @@ bool NeedsShell(std::string_view setting) {
   return first.find('=') != std::string_view::npos;  // a variable assignment
 }
 
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
-}
-
 // Runs `args` with standard input from /dev/null and waits for it; what it writes on its
 // standard output comes back. Nothing when it cannot be started.
 std::optional<std::string> RunCaptured(const std::vector<std::string>& args) {
@@ -278,7 +268,7 @@ bool PrintText(std::string_view text) {
   std::string path = base::Sprintf("%s/quorb.%d.XXXXXX.prt", dir, static_cast<int>(::getpid()));
   int fd = ::mkstemps(path.data(), 4);
   if (fd < 0) return false;
-  bool ok = WriteAll(fd, text);
+  bool ok = base::WriteAll(fd, text);
   ok = ::close(fd) == 0 && ok;
   if (!ok) {
     base::RemoveFile(path);

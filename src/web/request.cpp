@@ -294,16 +294,6 @@ bool CopyFilePart(BodyReader& in, std::string_view delimiter, FilePartOut& out) 
   return !out.failed;
 }
 
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
-}
-
 // The bytes `at` to `at` + `size` of a file, mapped read-only, and unmapped when it goes.
 class FileMapping {
  public:
@@ -366,16 +356,17 @@ std::optional<bool> CopyFilePartInFile(BodyReader& in, std::string_view match, i
   if (const void* hit = memmem(joint.data(), joint.size(), match.data(), match.size())) {
     const size_t at = static_cast<size_t>(static_cast<const char*>(hit) - joint.data());
     const size_t from_hand = at_hand.size() - held + std::min(at, held);
-    return WriteAll(out, at_hand.substr(0, from_hand)) &&
-           WriteAll(out, rest.substr(0, at - std::min(at, held)));
+    return base::WriteAll(out, at_hand.substr(0, from_hand)) &&
+           base::WriteAll(out, rest.substr(0, at - std::min(at, held)));
   }
-  if (!WriteAll(out, at_hand)) return false;
+  if (!base::WriteAll(out, at_hand)) return false;
 
   for (size_t from = 0; from < bytes;) {
     const std::string_view piece = rest.substr(from, kFilePiece);
     if (const void* hit = memmem(piece.data(), piece.size(), match.data(), match.size()))
-      return WriteAll(out, piece.substr(0, static_cast<const char*>(hit) - piece.data()));
-    if (from + piece.size() == bytes || !WriteAll(out, piece.substr(0, piece.size() - keep))) break;
+      return base::WriteAll(out, piece.substr(0, static_cast<const char*>(hit) - piece.data()));
+    if (from + piece.size() == bytes || !base::WriteAll(out, piece.substr(0, piece.size() - keep)))
+      break;
     from += piece.size() - keep;
     file.Release(from);
   }
