@@ -15,14 +15,10 @@ BufFile::~BufFile() {
 }
 
 bool BufFile::Open(const std::string& path, char mode, size_t size) {
-  return OpenAt(AT_FDCWD, path, mode, size);
-}
-
-bool BufFile::OpenAt(int dir, const std::string& path, char mode, size_t size) {
   Close();
   writing_ = mode == 'w';
   int flags = writing_ ? (O_WRONLY | O_CREAT | O_TRUNC) : O_RDONLY;
-  fd_ = ::openat(dir, path.c_str(), flags | O_CLOEXEC, 0644);
+  fd_ = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
   if (fd_ < 0) return false;
   struct stat st;
   if (!writing_ && (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))) {

@@ -27,8 +27,6 @@ class BufFile {
   // with a buffer of `size` bytes. True when the file is open; only a regular file opens
   // for reading.
   bool Open(const std::string& path, char mode, size_t size = kSheetBufferSize);
-  // As Open, for `path` relative to the open directory `dir`.
-  bool OpenAt(int dir, const std::string& path, char mode, size_t size = kSheetBufferSize);
   // Reads from `bytes` as if they were a file's content (kept by the caller meanwhile).
   void OpenMemory(std::string_view bytes);
   bool IsOpen() const { return fd_ >= 0 || memory_; }

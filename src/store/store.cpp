@@ -55,14 +55,6 @@ class DataDirectory {
   int fd_ = -1;
 };
 
-// Reads and parses a sheet file, touching none of the request's caches: this may run on a
-// second thread.
-std::optional<FactSheet> ReadSheetAt(int dir, const std::string& path) {
-  BufFile file;
-  if (!file.OpenAt(dir, path, 'r', kSheetBufferSize)) return std::nullopt;
-  return ReadSheetFrom(file);
-}
-
 // The whole content of a regular file, relative to `dir`; touches none of the request's
 // caches, so it may run on a second thread.
 std::optional<std::string> ReadRegularFile(int dir, const std::string& path) {
@@ -86,6 +78,13 @@ std::optional<std::string> ReadRegularFile(int dir, const std::string& path) {
   }
   ::close(fd);
   return bytes;
+}
+
+// The sheet a file's content holds.
+FactSheet ParseSheet(std::string_view bytes) {
+  BufFile file;
+  file.OpenMemory(bytes);
+  return ReadSheetFrom(file);
 }
 
 // The store lock of the data directory; Held() tells whether it was taken.
@@ -295,7 +294,9 @@ std::string GetSheetName(const FactSheet& sheet) {
 std::optional<FactSheet> ReadSheet(std::string_view name) {
   if (!IsSheetName(name)) return std::nullopt;
   auto [dir, path] = base::Cache<DataDirectory>().Locate(name);
-  return ReadSheetAt(dir, path);
+  std::optional<std::string> bytes = ReadRegularFile(dir, path);
+  if (!bytes) return std::nullopt;
+  return ParseSheet(*bytes);
 }
 
 bool SheetFileExists(std::string_view name) {
@@ -339,11 +340,7 @@ void ReadSheetsInOrder(const std::vector<std::string>& names,
     if (from < names.size()) next = std::async(kPolicy, read, from);
     for (size_t k = 0; k < batch.size(); ++k) {
       std::optional<FactSheet> sheet;
-      if (batch[k]) {
-        BufFile file;
-        file.OpenMemory(*batch[k]);
-        sheet = ReadSheetFrom(file);
-      }
+      if (batch[k]) sheet = ParseSheet(*batch[k]);
       use(first + k, sheet);
     }
   }
