@@ -21,53 +21,17 @@
 #include <vector>
 
 #include "base/out.h"
+#include "run_quiet.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 
 const std::string kBoundary = "---------------------------5c1f0e3a9b";
-
-struct RunResult {
-  double ms = 0;
-  double cpu_ms = 0;  // user and system time
-  long max_rss_kb = 0;
-  bool ok = false;
-};
 
 void WriteText(const fs::path& path, const std::string& text) {
   fs::create_directories(path.parent_path());
   std::ofstream(path, std::ios::binary) << text;
-}
-
-// Runs `argv` with `env`, standard input from `in` and standard output to `out` (files).
-RunResult Run(std::vector<std::string> argv, std::vector<std::string> env, const fs::path& in,
-              const fs::path& out) {
-  std::vector<char*> args, envp;
-  for (std::string& a : argv) args.push_back(a.data());
-  for (std::string& e : env) envp.push_back(e.data());
-  args.push_back(nullptr);
-  envp.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  RunResult result;
-  auto start = Clock::now();
-  pid_t pid;
-  int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) return result;
-  int status = 0;
-  rusage usage{};
-  wait4(pid, &status, 0, &usage);
-  result.ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-  result.max_rss_kb = usage.ru_maxrss;
-  auto ms = [](const timeval& t) { return t.tv_sec * 1e3 + t.tv_usec / 1e3; };
-  result.cpu_ms = ms(usage.ru_utime) + ms(usage.ru_stime);
-  result.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  return result;
 }
 
 std::vector<std::string> CgiEnv(const fs::path& root, const std::string& method,
@@ -132,7 +96,7 @@ int main(int argc, char** argv) {
       "CMD=new&title=Big&project=TEST&group=GUI&prog=p&sev=2&impact=b&phase=b&version=1.0"
       "&exp=2.0&type=1&submitter=kolvar&test=T1&Load=3&text=Desc";
   WriteText(work / "empty", "");
-  Run({QUORB_CGI}, CgiEnv(root, "GET", new_sheet, 0), work / "empty", work / "page");
+  bench::RunTimed({QUORB_CGI}, CgiEnv(root, "GET", new_sheet, 0), work / "empty", work / "page");
 
   // A file of random bytes: NUL bytes, CR LF pairs and partial delimiters all occur.
   const fs::path file = work / "big.bin";
@@ -156,20 +120,22 @@ int main(int argc, char** argv) {
   const size_t length = WriteUploadBody(work / "body", file, title);
   for (int i = 0; i < runs; ++i) {
     ::sync();
-    RunResult c = Run({"cp", file.string(), (work / "copy").string()}, {"PATH=/usr/bin:/bin"},
-                      work / "empty", work / "out");
+    bench::RunResult c = bench::RunTimed({"cp", file.string(), (work / "copy").string()},
+                                         {"PATH=/usr/bin:/bin"}, work / "empty", work / "out");
     cp.push_back(c.ms);
     cp_cpu.push_back(c.cpu_ms);
     fs::remove(work / "copy");
     ::sync();
-    RunResult u = Run({QUORB_CGI}, CgiEnv(root, "POST", "", length), work / "body", work / "page");
+    bench::RunResult u = bench::RunTimed({QUORB_CGI}, CgiEnv(root, "POST", "", length),
+                                         work / "body", work / "page");
     up.push_back(u.ms);
     up_cpu.push_back(u.cpu_ms);
     up_rss = std::max(up_rss, u.max_rss_kb);
     const fs::path stored = root / "data/TRACE_TsG.00001" / (title + "_big.bin");
     ::sync();
-    RunResult d = Run({QUORB_CGI}, CgiEnv(root, "GET", "CMD=FILE&title=" + stored.string(), 0),
-                      work / "empty", work / "download");
+    bench::RunResult d =
+        bench::RunTimed({QUORB_CGI}, CgiEnv(root, "GET", "CMD=FILE&title=" + stored.string(), 0),
+                        work / "empty", work / "download");
     down.push_back(d.ms);
     down_cpu.push_back(d.cpu_ms);
     down_rss = std::max(down_rss, d.max_rss_kb);

@@ -26,44 +26,19 @@
 #include "base/files.h"
 #include "base/out.h"
 #include "base/request_state.h"
+#include "run_quiet.h"
 #include "search/find.h"
 #include "sheet_generator.h"
 #include "store/sheet.h"
 #include "web/request.h"
 
-extern char** environ;
-
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// Wall time, and the processor time (user and system) of the process.
-struct RunResult {
-  double ms = 0;
-  double cpu_ms = 0;
-};
+using bench::RunResult;
 
 // Runs a command with its output into `out` (a path) and waits for it.
-RunResult Run(std::vector<std::string> args, const std::string& out = "/dev/null") {
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  RunResult result;
-  auto start = Clock::now();
-  pid_t pid;
-  if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-    int status;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
-    auto ms = [](const timeval& t) { return t.tv_sec * 1000.0 + t.tv_usec / 1000.0; };
-    result.cpu_ms = ms(usage.ru_utime) + ms(usage.ru_stime);
-  }
-  result.ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-  posix_spawn_file_actions_destroy(&actions);
-  return result;
+RunResult Run(const std::vector<std::string>& args, const std::string& out) {
+  return bench::RunTimed(args, {}, "/dev/null", out);
 }
 
 // The medians of `runs` runs after one warm-up run. The output goes to a file: grep stops
