@@ -20,9 +20,6 @@ using e2e::FormPart;
 using e2e::InProcess;
 using e2e::Installation;
 
-const std::string kNewSheet =
-    "CMD=new&title=A+bug&project=TEST&group=GUI&prog=prog1&sev=2&impact=b&phase=b&version=1.0"
-    "&exp=2.0&type=1&submitter=kolvar&test=T1&Load=3&text=Desc";
 const std::string kNotFound =
     "Status: 404 Not Found\nContent-type: text/plain\nContent-Length: 0\n\n";
 
@@ -52,7 +49,7 @@ bool NoUploadLeft(const Installation& inst) {
 TEST(Attach, FormProposesTheNextFileAndPutsTheFileFieldLast) {
   Installation inst;
   e2e::WriteSampleProject(inst);
-  inst.Post(kNewSheet);
+  inst.Post(e2e::kNewSheet);
   auto page = inst.Get("CMD=Attach&Num=TsG.00001").out;
   EXPECT_NE(page.find("<FORM METHOD=POST enctype=\"multipart/form-data\" ACTION=\"/cgi-bin/"
                       "quorb.cgi\">\n<INPUT TYPE=\"hidden\" NAME=\"CMD\" VALUE=\"Attach\">\n"),
@@ -74,7 +71,7 @@ TEST(Attach, UploadAndDownloadRoundTripByteForByte) {
   mail_test::ScriptedPeer relay(mail_test::ScriptedPeer::Mode::kAnswer);
   Installation inst("MAILSERV " + relay.server() + "\n");
   e2e::WriteSampleProject(inst);
-  inst.Post(kNewSheet);
+  inst.Post(e2e::kNewSheet);
   inst.Write("config/sendmail.cfg", "Attach tessin\n");
   std::mt19937 random(16);
   std::string content(5 << 20, '\0');
@@ -114,7 +111,7 @@ TEST(Attach, UploadAndDownloadRoundTripByteForByte) {
 TEST(Attach, RefusalsStoreNothing) {
   Installation inst;
   e2e::WriteSampleProject(inst);
-  inst.Post(kNewSheet);
+  inst.Post(e2e::kNewSheet);
   Attach(inst, "File_1", "one", "C:\\a\\run.txt");
   // The same file name under another title is kept beside it; a path's folders do not count.
   Attach(inst, "File_2", "two", "/home/u/x/../run.txt");
@@ -181,7 +178,7 @@ TEST(Attach, DownloadSendsOnlyAttachedFiles) {
 TEST(Attach, WithSecurityOnlyMembersAttach) {
   Installation inst;
   e2e::WriteSampleProject(inst);
-  inst.Post(kNewSheet);
+  inst.Post(e2e::kNewSheet);
   inst.WriteConfig(inst.DefaultConfig("SECURITY YES\n"));
   const std::string uid = e2e::TokenFor(inst, "kolvar", "TEST");
   const std::string stranger = e2e::TokenFor(inst, "nobody", "TEST");

@@ -114,4 +114,9 @@ std::string MultipartBody(const std::vector<FormPart>& parts, const std::string&
 // The page header every HTML answer starts with.
 inline constexpr const char* kHtmlHeader = "Content-type: text/html; charset=ISO-8859-1\n\n";
 
+// The creation form of one sheet of the sample project, in its second phase ("TsG.<n>").
+inline constexpr const char* kNewSheet =
+    "CMD=new&title=A+bug&project=TEST&group=GUI&prog=prog1&sev=2&impact=b&phase=b&version=1.0"
+    "&exp=2.0&type=1&submitter=kolvar&test=T1&Load=3&text=Desc";
+
 }  // namespace e2e

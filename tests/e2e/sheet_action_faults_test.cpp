@@ -20,16 +20,13 @@ namespace {
 using e2e::InProcess;
 using e2e::Installation;
 
-const std::string kNewSheet =
-    "CMD=new&title=A+bug&project=TEST&group=GUI&prog=prog1&sev=2&impact=b&phase=b&version=1.0"
-    "&exp=2.0&type=1&submitter=kolvar&test=T1&Load=3&text=Desc";
 const std::string kError =
     "<Table WIDTH=400><TR><TD>\n<FONT COLOR=RED><H1>Error</H1></font>\n<P><HR><BR><BR>";
 
 void MakeSheets(const Installation& inst) {
   e2e::WriteSampleProject(inst);
-  inst.Post(kNewSheet);
-  inst.Post(kNewSheet);
+  inst.Post(e2e::kNewSheet);
+  inst.Post(e2e::kNewSheet);
 }
 
 // Everything a refused commit must leave as it was.

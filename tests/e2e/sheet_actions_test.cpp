@@ -17,17 +17,14 @@ namespace {
 using e2e::InProcess;
 using e2e::Installation;
 
-const std::string kNewSheet =
-    "CMD=new&title=A+bug&project=TEST&group=GUI&prog=prog1&sev=2&impact=b&phase=b&version=1.0"
-    "&exp=2.0&type=1&submitter=kolvar&test=T1&Load=3&text=Desc";
 // The client last acted as tessin in another project.
 const std::string kOtherContext = "192.0.2.10:tessin:OTHER:Core:0\n";
 
 // Two sheets, TsG.00001 and TsG.00002; the first in status `status`.
 void MakeSheets(const Installation& inst, int status = store::kNew) {
   e2e::WriteSampleProject(inst);
-  inst.Post(kNewSheet);
-  inst.Post(kNewSheet);
+  inst.Post(e2e::kNewSheet);
+  inst.Post(e2e::kNewSheet);
   inst.Write("config/userinfo.dat", kOtherContext);
   InProcess req(inst);
   // Created three days and an hour ago, so the working days a form counts do not depend on
