@@ -1,8 +1,39 @@
+// The encoders and decoders of values in links, queries and pages.
 #include "base/encode.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <string>
+
+#include "sheets/display.h"
+#include "unit_support.h"
+
 namespace {
+
+// Letters and digits stay; a blank is "+" but in the result list's query; any other byte is two
+// hexadecimal digits, in lower case in test-book links.
+TEST(PercentEncode, LettersAndDigitsStayEveryOtherByteIsHex) {
+  const struct {
+    std::string in, url, query, link;
+  } cases[] = {
+      {"a b/c", "a+b%2Fc", "a%20b%2Fc", "a+b%2fc"},
+      {"mqnxct#VGUV#12", "mqnxct%23VGUV%2312", "mqnxct%23VGUV%2312", "mqnxct%23VGUV%2312"},
+      {"\\\xe9_-.", "%5C%E9%5F%2D%2E", "%5C%E9%5F%2D%2E", "%5c%e9%5f%2d%2e"},
+      {"find=1&p=T", "find%3D1%26p%3DT", "find%3D1%26p%3DT", "find%3d1%26p%3dT"},
+      {"\xff\x01", "%FF%01", "%FF%01", "%ff%01"},
+      {"", "", "", ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(base::UrlEncode(c.in), c.url) << c.in;
+    EXPECT_EQ(sheets::EncodeQS(c.in), c.query) << c.in;
+    EXPECT_EQ(base::EncodeLinkValue(c.in), c.link) << c.in;
+  }
+  // Sized to its input: a long query that needs encoding throughout is encoded whole.
+  std::string encoded = sheets::EncodeQS(std::string(5000, '&'));
+  ASSERT_EQ(encoded.size(), 15000u);
+  for (size_t i = 0; i < encoded.size(); i += 3) ASSERT_EQ(encoded.substr(i, 3), "%26");
+}
 
 TEST(UrlDecode, PlusPercentAndNonBreakingSpace) {
   EXPECT_EQ(base::UrlDecode("a+b%2Bc%A0d"), "a b+c d");
@@ -29,6 +60,19 @@ TEST(EscapeHtml, OnlyTheThreeDangerousCharacters) {
   EXPECT_EQ(base::EscapeHtml("R&D <b>\"x\"</b> a\\b"), "R&D &lt;b&gt;&quot;x&quot;&lt;/b&gt; a\\b");
   EXPECT_EQ(base::EscapeHtml("plain value 12"), "plain value 12");
   EXPECT_EQ(base::EscapeScript("a\\b\"<"), "a\\\\b&quot;&lt;");
+}
+
+std::string Escaped(const std::string& text) {
+  return unit_test::Written([&](std::FILE* f) { sheets::WriteEscaped(f, text); });
+}
+
+TEST(WriteEscaped, LineFeedsLessThanAndBlanksOnly) {
+  // Pasted code reads as typed: one entity per blank and per "<", nothing added.
+  EXPECT_EQ(Escaped("a  <script>"), "a&nbsp;&nbsp;&lt;script>");
+  EXPECT_EQ(Escaped("x\ny\n"), "x<BR>\ny<BR>\n");
+  EXPECT_EQ(Escaped("&\"\t\r"), "&\"\t\r");
+  EXPECT_EQ(Escaped(""), "");
+  EXPECT_EQ(Escaped(std::string("a\0b", 3)), std::string("a\0b", 3));
 }
 
 }  // namespace

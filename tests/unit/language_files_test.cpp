@@ -4,13 +4,13 @@
 
 #include <cctype>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <regex>
-#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "unit_support.h"
 
 namespace {
 
@@ -19,8 +19,10 @@ namespace fs = std::filesystem;
 const fs::path kRoot = QUORB_SOURCE_DIR;
 
 struct LanguageFile {
+  std::string code;
   std::map<int, std::string> messages;  // the last line of a number wins, as in the loader
   std::vector<std::string> lines;       // every raw line, without its LF
+  std::vector<int> repeated;            // numbers given on more than one line
 };
 
 struct CatalogueRow {
@@ -28,13 +30,6 @@ struct CatalogueRow {
   std::string conversions;  // conversion letters in order, empty when none
   std::string usage;
 };
-
-std::string ReadWhole(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 std::vector<std::string> SplitLines(const std::string& text) {
   std::vector<std::string> lines;
@@ -68,18 +63,22 @@ bool ParseMessageLine(const std::string& line, int& number, std::string& text) {
 
 LanguageFile LoadLanguage(const std::string& code) {
   LanguageFile file;
-  file.lines = SplitLines(ReadWhole(kRoot / "share" / "config" / ("langue." + code)));
+  file.code = code;
+  file.lines = SplitLines(unit_test::ReadFile(kRoot / "share" / "config" / ("langue." + code)));
   for (const auto& line : file.lines) {
     int number = 0;
     std::string text;
-    if (ParseMessageLine(line, number, text)) file.messages[number] = text;
+    if (!ParseMessageLine(line, number, text)) continue;
+    if (file.messages.contains(number)) file.repeated.push_back(number);
+    file.messages[number] = text;
   }
   return file;
 }
 
 std::map<int, CatalogueRow> LoadCatalogue() {
   std::map<int, CatalogueRow> rows;
-  for (const auto& line : SplitLines(ReadWhole(kRoot / "share" / "config" / "messages.tsv"))) {
+  for (const auto& line :
+       SplitLines(unit_test::ReadFile(kRoot / "share" / "config" / "messages.tsv"))) {
     if (line.empty() || line[0] == '#') continue;
     std::vector<std::string> fields;
     std::stringstream in(line);
@@ -122,20 +121,13 @@ std::string Conversions(const std::string& text) {
 }
 
 // The files are read once for the whole test program.
-const LanguageFile& English() {
-  static const LanguageFile file = LoadLanguage("EN");
-  return file;
-}
-const LanguageFile& French() {
-  static const LanguageFile file = LoadLanguage("FR");
-  return file;
+const std::vector<LanguageFile>& Both() {
+  static const std::vector<LanguageFile> files = {LoadLanguage("EN"), LoadLanguage("FR")};
+  return files;
 }
 const std::map<int, CatalogueRow>& Catalogue() {
   static const std::map<int, CatalogueRow> rows = LoadCatalogue();
   return rows;
-}
-std::vector<const LanguageFile*> Both() {
-  return {&English(), &French()};
 }
 
 // The checker's own format reader: a dangling "%" must not pass as plain text.
@@ -144,37 +136,22 @@ TEST(LanguageLineParser, ConversionsOfAFormat) {
 }
 
 TEST(LanguageFiles, NameTheirLanguageAndVersion) {
-  ASSERT_FALSE(English().messages.empty()) << "share/config/langue.EN is missing or empty";
-  ASSERT_FALSE(French().messages.empty()) << "share/config/langue.FR is missing or empty";
-  EXPECT_EQ(English().messages.at(1), "EN");
-  EXPECT_EQ(French().messages.at(1), "FR");
-  EXPECT_EQ(English().messages.at(2), "v4.6");
-  EXPECT_EQ(French().messages.at(2), "v4.6");
-  EXPECT_FALSE(English().messages.at(500).empty());
-  EXPECT_FALSE(French().messages.at(500).empty());
+  for (const auto& file : Both()) {
+    ASSERT_FALSE(file.messages.empty()) << "share/config/langue." << file.code << " is missing";
+    EXPECT_EQ(file.messages.at(1), file.code);
+    EXPECT_EQ(file.messages.at(2), "v4.6");
+    EXPECT_FALSE(file.messages.at(500).empty());
+  }
 }
 
 TEST(LanguageFiles, HoldExactlyTheCataloguedNumbers) {
   ASSERT_FALSE(Catalogue().empty());
-  std::set<int> catalogued;
-  for (const auto& [number, row] : Catalogue()) catalogued.insert(number);
-  for (const auto* file : Both()) {
-    std::set<int> present;
-    for (const auto& [number, text] : file->messages) present.insert(number);
-    for (int number : catalogued)
-      EXPECT_TRUE(present.contains(number)) << "missing message " << number;
-    for (int number : present)
-      EXPECT_TRUE(catalogued.contains(number)) << "uncatalogued message " << number;
-  }
-  for (const auto* file : Both()) {
-    std::set<int> counted;
-    for (const auto& line : file->lines) {
-      int number = 0;
-      std::string text;
-      if (ParseMessageLine(line, number, text)) {
-        EXPECT_TRUE(counted.insert(number).second) << "repeated message " << number;
-      }
-    }
+  for (const auto& file : Both()) {
+    for (const auto& [number, row] : Catalogue())
+      EXPECT_TRUE(file.messages.contains(number)) << "missing message " << number;
+    for (const auto& [number, text] : file.messages)
+      EXPECT_TRUE(Catalogue().contains(number)) << "uncatalogued message " << number;
+    EXPECT_EQ(file.repeated, std::vector<int>{}) << "numbers repeated in langue." << file.code;
   }
 }
 
@@ -182,9 +159,9 @@ TEST(LanguageFiles, CarryTheCataloguedPlaceholders) {
   for (const auto& [number, row] : Catalogue()) {
     EXPECT_EQ(static_cast<int>(row.conversions.size()), row.placeholders)
         << "catalogue row " << number;
-    for (const auto* file : Both()) {
-      const auto found = file->messages.find(number);
-      if (found == file->messages.end()) continue;
+    for (const auto& file : Both()) {
+      const auto found = file.messages.find(number);
+      if (found == file.messages.end()) continue;
       EXPECT_EQ(Conversions(found->second), row.conversions)
           << "message " << number << " (" << row.usage << "): " << found->second;
     }
@@ -192,8 +169,8 @@ TEST(LanguageFiles, CarryTheCataloguedPlaceholders) {
 }
 
 TEST(LanguageFiles, AreShortPlainAsciiLines) {
-  for (const auto* file : Both()) {
-    for (const auto& line : file->lines) {
+  for (const auto& file : Both()) {
+    for (const auto& line : file.lines) {
       EXPECT_LE(line.size(), 299u) << line;
       EXPECT_TRUE(line.empty() || line.back() != '\r') << "CR LF line end: " << line;
       for (unsigned char c : line) {
@@ -207,12 +184,12 @@ TEST(LanguageFiles, AreShortPlainAsciiLines) {
 // The history view colours a journal line by the first keyword it contains: every keyword that
 // marks a sheet action must occur in the action's log text, in both languages.
 TEST(LanguageFiles, HistoryKeywordsOccurInLogTexts) {
-  for (const auto* file : Both()) {
+  for (const auto& file : Both()) {
     for (int keyword = 2600; keyword <= 2606; ++keyword) {
-      const std::string& word = file->messages.at(keyword);
+      const std::string& word = file.messages.at(keyword);
       ASSERT_FALSE(word.empty()) << keyword;
       bool used = false;
-      for (const auto& [number, text] : file->messages)
+      for (const auto& [number, text] : file.messages)
         if ((number < 2600 || number > 2608) && text.find(word) != std::string::npos) used = true;
       EXPECT_TRUE(used) << "keyword " << keyword << " (" << word << ") is in no other message";
     }
@@ -228,7 +205,7 @@ TEST(LanguageFiles, CoverEveryNumberTheSourcesUse) {
   for (const auto& entry : fs::recursive_directory_iterator(kRoot / "src")) {
     const auto extension = entry.path().extension();
     if (!entry.is_regular_file() || (extension != ".cpp" && extension != ".h")) continue;
-    const std::string source = ReadWhole(entry.path());
+    const std::string source = unit_test::ReadFile(entry.path());
     for (auto it = std::sregex_iterator(source.begin(), source.end(), call);
          it != std::sregex_iterator(); ++it) {
       const std::string function = (*it)[2];
@@ -237,8 +214,8 @@ TEST(LanguageFiles, CoverEveryNumberTheSourcesUse) {
       const std::string where = entry.path().lexically_relative(kRoot).string() + ": " + function +
                                 "(" + std::to_string(number) + ")";
       ++references;
-      EXPECT_TRUE(English().messages.contains(number)) << where << " is not in langue.EN";
-      EXPECT_TRUE(French().messages.contains(number)) << where << " is not in langue.FR";
+      for (const auto& file : Both())
+        EXPECT_TRUE(file.messages.contains(number)) << where << " is not in langue." << file.code;
       const auto row = Catalogue().find(number);
       if (row == Catalogue().end()) continue;
       if (function == "ErrorBox") {

@@ -8,21 +8,15 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <string>
-#include <thread>
 
-#include "base/request_state.h"
 #include "mail/net.h"
 #include "mail/smtp.h"
 #include "smtp_peer.h"
+#include "unit_support.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 using mail_test::Listen;
 using mail_test::ScriptedPeer;
 using mail_test::SendAll;
@@ -34,11 +28,11 @@ std::string LocalHost() {
 }
 
 // The comments the socket layer writes for a send and for a reply.
-std::string Write(const std::string& text) {
+std::string Sent(const std::string& text) {
   std::string n = std::to_string(text.size());
   return "<! write : " + n + "/" + n + " err:0[]> \n";
 }
-std::string Read(const std::string& reply) {
+std::string Got(const std::string& reply) {
   std::string shown;
   for (size_t i = 0; i < reply.size() && i < 30; ++i) {
     char c = reply[i] == '>' ? '}' : reply[i];
@@ -48,38 +42,16 @@ std::string Read(const std::string& reply) {
          "]>\n";
 }
 
-class SmtpTest : public ::testing::Test {
+class SmtpTest : public unit_test::Installation {
  protected:
   void SetUp() override {
-    root_ = fs::temp_directory_path() / ("quorb-smtp-" + std::to_string(getpid()));
-    fs::create_directories(root_ / "config");
-    setenv("PWD", root_.c_str(), 1);
-    WriteConfig("WWW \nDOMAIN example.org\n");
-  }
-  void TearDown() override {
-    fs::remove_all(root_);
-    base::ResetRequestState();
-  }
-  void WriteConfig(const std::string& text) {
-    std::ofstream(root_ / "config" / "quorb.cfg", std::ios::binary) << text;
-    base::ResetRequestState();
+    Installation::SetUp();
+    MainConfig("WWW \nDOMAIN example.org\n");
   }
   std::string WriteMessage(const std::string& text) {
-    std::string path = (root_ / "bugmail").string();
-    std::ofstream(path, std::ios::binary) << text;
-    return path;
+    Write("bugmail", text);
+    return root_ + "/bugmail";
   }
-  // The page the call wrote.
-  template <typename F>
-  std::string Page(F call) {
-    std::fflush(stdout);
-    testing::internal::CaptureStdout();
-    call();
-    std::fflush(stdout);
-    return testing::internal::GetCapturedStdout();
-  }
-
-  fs::path root_;
 };
 
 TEST_F(SmtpTest, DialogueIsExactAndTheDataIsTransparent) {
@@ -88,7 +60,7 @@ TEST_F(SmtpTest, DialogueIsExactAndTheDataIsTransparent) {
   // a last line without its line feed.
   std::string path =
       WriteMessage("Subject: Bug T.00001\n \n<HTML>\n.\nMAIL FROM: evil@x\n..two\nA\r\nB\rC\nlast");
-  std::string page = Page([&] {
+  std::string page = unit_test::Captured([&] {
     mail::SmtpSend(peer.server(), "www@example.org", "kolvar@a.org,tessin@b.org\r\n,,x@c.org\n",
                    path);
   });
@@ -107,19 +79,19 @@ TEST_F(SmtpTest, DialogueIsExactAndTheDataIsTransparent) {
                 "quit\r\n");
   // The page: the socket number, then one comment per write and per reply.
   ASSERT_EQ(page.rfind("<! sock : ", 0), 0u) << page;
-  std::string expected = Read("220-relay.test first line\r\n220 relay.test <ready>\r\n") +
-                         Write("HELO " + host + "\r\n") + Read("250 ok\r\n") +
-                         Write("MAIL FROM: www@example.org\r\n") + Read("250 ok\r\n");
+  std::string expected = Got("220-relay.test first line\r\n220 relay.test <ready>\r\n") +
+                         Sent("HELO " + host + "\r\n") + Got("250 ok\r\n") +
+                         Sent("MAIL FROM: www@example.org\r\n") + Got("250 ok\r\n");
   for (std::string to : {"kolvar@a.org", "tessin@b.org", "x@c.org"}) {
-    expected += "<! sending mail to : " + to + " >\n" + Write("RCPT TO: <" + to + ">\r\n") +
-                Read("250 ok\r\n");
+    expected += "<! sending mail to : " + to + " >\n" + Sent("RCPT TO: <" + to + ">\r\n") +
+                Got("250 ok\r\n");
   }
-  expected += Write("DATA\r\n") + Read("354 go ahead\r\n");
+  expected += Sent("DATA\r\n") + Got("354 go ahead\r\n");
   for (std::string line : {"Subject: Bug T.00001", " ", "<HTML>", "..", "MAIL FROM: evil@x",
                            "...two", "A", "BC", "last"}) {
-    expected += Write(line + "\r\n");
+    expected += Sent(line + "\r\n");
   }
-  expected += Write("\r\n.\r\n") + Read("250 queued\r\n") + Write("quit\r\n") + Read("221 bye\r\n");
+  expected += Sent("\r\n.\r\n") + Got("250 queued\r\n") + Sent("quit\r\n") + Got("221 bye\r\n");
   EXPECT_EQ(page.substr(page.find('\n') + 1), expected);
 }
 
@@ -128,8 +100,8 @@ TEST_F(SmtpTest, SilentRelayEndsWithinTheWait) {
     ScriptedPeer peer(mode);
     std::string path = WriteMessage("<HTML>\n");
     auto start = std::chrono::steady_clock::now();
-    std::string page =
-        Page([&] { mail::SmtpSend(peer.server(), "www@example.org", "a@b.c", path, 1); });
+    std::string page = unit_test::Captured(
+        [&] { mail::SmtpSend(peer.server(), "www@example.org", "a@b.c", path, 1); });
     auto took = std::chrono::steady_clock::now() - start;
     // One wait of one second, not one per command and never an endless one.
     EXPECT_LT(took, std::chrono::seconds(5));
@@ -147,15 +119,15 @@ TEST_F(SmtpTest, RefusedAndUnknownRelays) {
   int port = 0;
   close(Listen(&port));  // nobody listens there any more
   std::string path = WriteMessage("<HTML>\n");
-  std::string page = Page([&] {
+  std::string page = unit_test::Captured([&] {
     mail::SmtpSend("127.0.0.1:" + std::to_string(port), "www@example.org", "a@b.c", path);
   });
   EXPECT_EQ(page,
             "<! impossible to connect to 127.0.0.1: error 111>\n<! Connection refused >\n"
             "<! sock : -2 >\n");
-  EXPECT_EQ(Page([&] { mail::SmtpSend(":25", "www@example.org", "a@b.c", path); }),
+  EXPECT_EQ(unit_test::Captured([&] { mail::SmtpSend(":25", "www@example.org", "a@b.c", path); }),
             "<! impossible to find host >\n<! sock : -3 >\n");
-  EXPECT_EQ(Page([&] { mail::NetConnect("127.0.0.1:http", "25"); }),
+  EXPECT_EQ(unit_test::Captured([&] { mail::NetConnect("127.0.0.1:http", "25"); }),
             "<! impossible to find host 127.0.0.1>\n");
 }
 
@@ -164,11 +136,11 @@ TEST_F(SmtpTest, ReadReportsTheReplyAndItsCode) {
   ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
   SendAll(fds[1], "550 <no\tsuch> user {x}\r\n");
   std::string text;
-  std::string page = Page([&] { mail::NetReadReply(fds[0], 1, &text); });
+  std::string page = unit_test::Captured([&] { mail::NetReadReply(fds[0], 1, &text); });
   EXPECT_EQ(page, "<! read : 24 550 [550 <no.such. user .x...]>\n");
   EXPECT_EQ(text, "550 <no\tsuch> user {x}\r\n");
   // Nothing within the wait: no comment, an empty reply.
-  EXPECT_EQ(Page([&] { mail::NetReadReply(fds[0], 1, &text); }), "");
+  EXPECT_EQ(unit_test::Captured([&] { mail::NetReadReply(fds[0], 1, &text); }), "");
   EXPECT_EQ(text, "");
   close(fds[1]);
   EXPECT_EQ(mail::NetRead(fds[0], 1, &text), 1);  // readable, but the peer is gone

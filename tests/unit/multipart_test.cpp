@@ -10,6 +10,9 @@
 namespace {
 
 const std::string kLine = "-----------------------------abc\r\n";
+// The head of a file part.
+const std::string kFileHead =
+    "Content-Disposition: form-data; name=\"f\"; filename=\"a\"\r\nContent-Type: x\r\n\r\n";
 
 std::string Part(const std::string& name, const std::string& value) {
   return "Content-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" + value +
@@ -37,18 +40,16 @@ TEST(ParseMultipart, FieldsFileAndTrace) {
 }
 
 TEST(ParseMultipart, FileKeepsEveryByteSentAndIsDroppedWithoutItsDelimiter) {
-  const std::string head =
-      "Content-Disposition: form-data; name=\"f\"; filename=\"a\"\r\nContent-Type: x\r\n\r\n";
   // Partial matches that break (also on the carriage return that may start the real one),
   // NUL bytes and a CR LF at the end of the file itself.
   const std::string content =
       std::string("\r\n--x\0\r\r\n---\r", 13) + "\n-----------------------------ab\r\n";
-  web::MultipartResult r =
-      web::ParseMultipart(kLine, head + content + "\r\n-----------------------------abc--\r\n");
+  web::MultipartResult r = web::ParseMultipart(
+      kLine, kFileHead + content + "\r\n-----------------------------abc--\r\n");
   ASSERT_TRUE(r.upload);
   EXPECT_EQ(*r.upload, content);
   // A body that ends before the closing delimiter carries no file.
-  r = web::ParseMultipart(kLine, head + content + "\r\n------");
+  r = web::ParseMultipart(kLine, kFileHead + content + "\r\n------");
   EXPECT_FALSE(r.upload);
   EXPECT_EQ(r.list.size(), 1u);
 }
@@ -58,8 +59,6 @@ TEST(ParseMultipart, FileKeepsEveryByteSentAndIsDroppedWithoutItsDelimiter) {
 // The delimiter, a partial one just before it, straddles the first chunk's end and the first
 // piece's end; the file gets exactly the content, and a body cut before the delimiter none.
 TEST(ParseMultipart, StreamedFileSurvivesMatchesAcrossChunksAndPieces) {
-  const std::string head =
-      "Content-Disposition: form-data; name=\"f\"; filename=\"a\"\r\nContent-Type: x\r\n\r\n";
   const std::string delimiter = "\r\n-----------------------------abc";
   const std::string partial = "\r\n-----------------------------ab\r";
   char path[] = "/tmp/multipart_test_XXXXXX";
@@ -71,11 +70,11 @@ TEST(ParseMultipart, StreamedFileSurvivesMatchesAcrossChunksAndPieces) {
       for (size_t shift = 0; shift < 2 * delimiter.size(); shift += 5) {
         // The delimiter begins `shift` bytes before the edge, or after it.
         const size_t at = edge - delimiter.size() + shift;
-        std::string content(at - head.size(), 'x');
+        std::string content(at - kFileHead.size(), 'x');
         content.replace(content.size() - partial.size() - 1, partial.size(), partial);
         for (bool whole : {true, false}) {
           const std::string body =
-              head + content + (whole ? delimiter + "--\r\n" : delimiter.substr(0, 20));
+              kFileHead + content + (whole ? delimiter + "--\r\n" : delimiter.substr(0, 20));
           std::FILE* more = nullptr;
           if (in_file) {
             std::ofstream(body_path, std::ios::binary) << body;

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <string>
 
+#include "unit_support.h"
+
 namespace {
 
 TEST(Sprintf, AppliesPrintfFormats) {
@@ -29,14 +31,11 @@ TEST(Sprintf, ExtraArgumentsAreIgnored) {
 }
 
 TEST(Printf, WritesToAStream) {
-  char* data = nullptr;
-  size_t size = 0;
-  std::FILE* f = open_memstream(&data, &size);
-  base::Printf(f, "<TITLE>%s</TITLE>\n", "x");
-  base::Write(f, std::string("a\0b", 3));
-  std::fclose(f);
-  EXPECT_EQ(std::string(data, size), std::string("<TITLE>x</TITLE>\na\0b", 20));
-  std::free(data);
+  EXPECT_EQ(unit_test::Written([](std::FILE* f) {
+              base::Printf(f, "<TITLE>%s</TITLE>\n", "x");
+              base::Write(f, std::string("a\0b", 3));
+            }),
+            std::string("<TITLE>x</TITLE>\na\0b", 20));
 }
 
 }  // namespace

@@ -1,10 +1,9 @@
-// The print table's layout, its rules, the print command line, and the test-book link encoder.
+// The print table's layout, its rules and the print command line.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "sheets/history.h"
 #include "sheets/print.h"
 
 namespace {
@@ -62,10 +61,6 @@ TEST(PrintLayout, PrintCommandNeverPutsThePathIntoShellText) {
     EXPECT_EQ(command.shown, c.shown) << c.setting;
     EXPECT_EQ(command.argv, c.argv) << c.setting;
   }
-}
-
-TEST(PrintLayout, LinkValuesOfTestBooks) {
-  EXPECT_EQ(sheets::EncodeLinkValue("a b/\xc3\xa9-Z9"), "a+b%2f%c3%a9%2dZ9");
 }
 
 }  // namespace

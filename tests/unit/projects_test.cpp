@@ -1,89 +1,65 @@
 #include "config/projects.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "base/request_state.h"
 #include "config/labels.h"
+#include "unit_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
 // A configuration folder in a temporary directory, named by PWD as the CGI would find it.
-class ProjectFiles : public ::testing::Test {
+class ProjectFiles : public unit_test::Installation {
  protected:
   void SetUp() override {
-    std::string templ = (fs::temp_directory_path() / "quorb_projcfg_XXXXXX").string();
-    root_ = mkdtemp(templ.data());
-    fs::create_directories(root_ + "/config");
-    Write("quorb.cfg", "CONFIGDIR " + root_ + "/config/\nLANGUAGE EN\n");
-    Write("langue.EN",
+    Installation::SetUp();
+    Write("config/langue.EN",
           "200,New\n201,Observed\n210,Abandoned\n211,Created\n214,None\n215,Critical\n"
           "216,Major\n217,Minor\n218,Cosmetic\n220,None\n221,Defect\n222,Enhancement\n");
-    old_pwd_ = getenv("PWD") ? getenv("PWD") : "";
-    setenv("PWD", root_.c_str(), 1);
-    base::ResetRequestState();
-  }
-  void TearDown() override {
-    setenv("PWD", old_pwd_.c_str(), 1);
-    base::ResetRequestState();
-    fs::remove_all(root_);
-  }
-
-  void Write(const std::string& name, const std::string& text) {
-    std::ofstream(root_ + "/config/" + name, std::ios::binary) << text;
   }
   std::string Dir() const { return root_ + "/config//"; }
-
-  // What `call` writes into the page.
-  template <typename F>
-  std::string CapturePage(F call) {
-    ::testing::internal::CaptureStdout();
-    call();
-    std::fflush(stdout);
-    return ::testing::internal::GetCapturedStdout();
-  }
-
-  std::string root_;
-  std::string old_pwd_;
 };
+
+// Code, verifier and site of a project, as "code|verifier|site".
+std::string Fields(const std::string& project) {
+  return config::GetProjectCode(project) + "|" + config::GetProjectVerifier(project) + "|" +
+         config::GetProjectSite(project);
+}
 
 using Strings = std::vector<std::string>;
 
 TEST_F(ProjectFiles, ProjectFieldsOfTheWizardsProjectLine) {
-  Write("project.cfg", "TEST:T:kolvar:tessin\n");
-  EXPECT_EQ(config::GetProjectCode("TEST"), "T");
-  EXPECT_EQ(config::GetProjectVerifier("TEST"), "tessin");
-  EXPECT_EQ(config::GetProjectSite("TEST"), "");
+  Write("config/project.cfg", "TEST:T:kolvar:tessin\n");
+  EXPECT_EQ(Fields("TEST"), "T|tessin|");
   // Matching is exact and case-sensitive.
-  EXPECT_EQ(config::GetProjectCode("test"), "");
-  EXPECT_EQ(config::GetProjectCode("TES"), "");
+  EXPECT_EQ(Fields("test"), "||");
+  EXPECT_EQ(Fields("TES"), "||");
 }
 
 TEST_F(ProjectFiles, ManagerScanWritesOneCommentPerLineAndReportsAMissingFile) {
-  Write("project.cfg", "A:a:ma\nB:b:mb:vb:site@x\nC:c:mc\n");
-  std::string page = CapturePage([] { EXPECT_EQ(config::GetProjectManager("B"), "mb"); });
+  Write("config/project.cfg", "A:a:ma\nB:b:mb:vb:site@x\nC:c:mc\n");
+  std::string page = unit_test::Captured([] { EXPECT_EQ(config::GetProjectManager("B"), "mb"); });
   EXPECT_EQ(page, "<! -B-A->\n<! -B-B->\n<! -b-\n-mb->\n");
-  page = CapturePage([] { EXPECT_EQ(config::GetProjectManager("Z<"), ""); });
+  page = unit_test::Captured([] { EXPECT_EQ(config::GetProjectManager("Z<"), ""); });
   EXPECT_EQ(page, "<! -Z&lt;-A->\n<! -Z&lt;-B->\n<! -Z&lt;-C->\n");
   EXPECT_EQ(config::GetProjectSite("B"), "site@x");
 
   fs::remove(root_ + "/config/project.cfg");
   base::ResetRequestState();
-  page = CapturePage([] { EXPECT_EQ(config::GetProjectManager("B"), ""); });
+  page = unit_test::Captured([] { EXPECT_EQ(config::GetProjectManager("B"), ""); });
   EXPECT_EQ(page, " unable to open " + Dir() + "project.cfg \n");
   // The other facts stay silent.
-  page = CapturePage([] { EXPECT_EQ(config::GetProjectCode("B"), ""); });
+  page = unit_test::Captured([] { EXPECT_EQ(config::GetProjectCode("B"), ""); });
   EXPECT_EQ(page, "");
 }
 
 TEST_F(ProjectFiles, ProjectListIsInReverseOrderAndFiltered) {
-  Write("project.cfg", "# projects\nALPHA:A:m\n:X:m\nnocolon\nBETA:B\n\nGAMMA:G:m:v:s\n");
+  Write("config/project.cfg", "# projects\nALPHA:A:m\n:X:m\nnocolon\nBETA:B\n\nGAMMA:G:m:v:s\n");
   EXPECT_EQ(config::ListProjects(""), (Strings{"GAMMA", "BETA", "ALPHA"}));
   EXPECT_EQ(config::ListProjects(" "), (Strings{"GAMMA", "BETA", "ALPHA"}));
   EXPECT_EQ(config::ListProjects("BETA"), (Strings{"BETA"}));
@@ -107,10 +83,10 @@ TEST_F(ProjectFiles, MissingFilesGiveEmptyListsAndFacts) {
 }
 
 TEST_F(ProjectFiles, SubprojectsAndSheetNames) {
-  Write("project.cfg", "TEST:T:kolvar:tessin\nOTHER:O\n");
-  Write("TEST_subproject.cfg", "phase 1:10\n#old:99\nGUI:GUI\nnocode:\n");
-  Write("OTHER_subproject.cfg", "core:C\n");
-  Write("phase.cfg", "specification:S\ndeveloppement:D\n");
+  Write("config/project.cfg", "TEST:T:kolvar:tessin\nOTHER:O\n");
+  Write("config/TEST_subproject.cfg", "phase 1:10\n#old:99\nGUI:GUI\nnocode:\n");
+  Write("config/OTHER_subproject.cfg", "core:C\n");
+  Write("config/phase.cfg", "specification:S\ndeveloppement:D\n");
   EXPECT_EQ(config::GetSubprojectCode("TEST", "phase 1"), "10");
   EXPECT_EQ(config::GetSubprojectCode("TEST", "nocode"), "_");
   EXPECT_EQ(config::GetSubprojectCode("TEST", "core"), "_");
@@ -133,11 +109,11 @@ TEST_F(ProjectFiles, SubprojectsAndSheetNames) {
 }
 
 TEST_F(ProjectFiles, PhaseAndImpactTables) {
-  Write("phase.cfg",
+  Write("config/phase.cfg",
         "# phases\nspecification:S\ndeveloppement:D\nintegration_usine:i\nintegration_site:t\n"
         "validation_usine:u\nvalidation_site:v\nrecette_usine:r\nrecette_site:s\nVABF:F\n"
         "VSR:f\ntest_unitaire:U\n");
-  Write("impacts.cfg", "#impacts\nUsability\nFonctional  extra words\n\nRobustness\n");
+  Write("config/impacts.cfg", "#impacts\nUsability\nFonctional  extra words\n\nRobustness\n");
   EXPECT_EQ(config::CountPhases(), 11u);
   EXPECT_EQ(config::GetPhaseLetter(0), 'S');
   EXPECT_EQ(config::GetPhaseLetter(10), 'U');
@@ -156,12 +132,12 @@ TEST_F(ProjectFiles, PhaseAndImpactTables) {
 }
 
 TEST_F(ProjectFiles, TablesAreReadOncePerRequestAndForgottenOnDemand) {
-  Write("phase.cfg", "one:A\n");
-  Write("project.cfg", "P:p\n");
+  Write("config/phase.cfg", "one:A\n");
+  Write("config/project.cfg", "P:p\n");
   EXPECT_EQ(config::GetPhaseName(0), "one");
   EXPECT_EQ(config::GetProjectCode("P"), "p");
-  Write("phase.cfg", "two:B\n");
-  Write("project.cfg", "P:q\n");
+  Write("config/phase.cfg", "two:B\n");
+  Write("config/project.cfg", "P:q\n");
   EXPECT_EQ(config::GetPhaseName(0), "one");
   EXPECT_EQ(config::GetProjectCode("P"), "p");
   config::ForgetProjectFiles();
@@ -171,33 +147,25 @@ TEST_F(ProjectFiles, TablesAreReadOncePerRequestAndForgottenOnDemand) {
 
 TEST_F(ProjectFiles, BadInputNeitherCrashesNorSpillsIntoOtherFields) {
   std::string long_name(5000, 'x');
-  Write("project.cfg", "CRLF:C:mgr:ver:\r\n" + long_name + ":L:" + std::string(5000, 'm') +
-                           ":v\nmy proj:M:boss:check\nmy:Y:a b:c d:e f\nEMPTY::::\nLAST:Z:last");
-  EXPECT_EQ(config::GetProjectCode("CRLF"), "C");
-  EXPECT_EQ(config::GetProjectVerifier("CRLF"), "ver");
-  EXPECT_EQ(config::GetProjectSite("CRLF"), "");
-  EXPECT_EQ(config::GetProjectCode(long_name), "L");
-  EXPECT_EQ(config::GetProjectVerifier(long_name), "v");
-  // A name with a blank is one name; its blank does not shift the fields.
-  EXPECT_EQ(config::GetProjectCode("my proj"), "M");
-  EXPECT_EQ(config::GetProjectVerifier("my proj"), "check");
-  // A blank ends a field's value; the rest of that field goes nowhere else.
-  EXPECT_EQ(config::GetProjectVerifier("my"), "c");
-  EXPECT_EQ(config::GetProjectSite("my"), "e");
-  EXPECT_EQ(config::GetProjectCode("EMPTY"), "");
-  EXPECT_EQ(config::GetProjectSite("EMPTY"), "");
-  EXPECT_EQ(config::GetProjectVerifier("LAST"), "");
-  EXPECT_EQ(config::GetProjectCode("LAST"), "Z");
+  Write("config/project.cfg",
+        "CRLF:C:mgr:ver:\r\n" + long_name + ":L:" + std::string(5000, 'm') +
+            ":v\nmy proj:M:boss:check\nmy:Y:a b:c d:e f\nEMPTY::::\nLAST:Z:last");
+  // A name with a blank is one name: its blank does not shift the fields. A blank ends a
+  // field's value; the rest of that field goes nowhere else.
+  const std::pair<std::string, std::string> cases[] = {{"CRLF", "C|ver|"},      {long_name, "L|v|"},
+                                                       {"my proj", "M|check|"}, {"my", "Y|c|e"},
+                                                       {"EMPTY", "||"},         {"LAST", "Z||"}};
+  for (const auto& [name, fields] : cases) EXPECT_EQ(Fields(name), fields) << name.substr(0, 9);
   EXPECT_EQ(config::ListProjects("").size(), 6u);
   EXPECT_EQ(config::ListProjects("")[0], "LAST");
 
   std::string phases;
   for (int i = 0; i < 60; ++i)
     phases += "phase" + std::to_string(i) + ":" + char('A' + i % 26) + "\r\n";
-  Write("phase.cfg", phases);
+  Write("config/phase.cfg", phases);
   std::string impacts;
   for (int i = 0; i < 60; ++i) impacts += "impact" + std::to_string(i) + "\r\n";
-  Write("impacts.cfg", impacts + std::string(5000, 'i'));
+  Write("config/impacts.cfg", impacts + std::string(5000, 'i'));
   EXPECT_EQ(config::CountPhases(), 50u);
   EXPECT_EQ(config::GetPhaseName(49), "phase49");
   EXPECT_EQ(config::GetPhaseName(50), "");
@@ -206,8 +174,8 @@ TEST_F(ProjectFiles, BadInputNeitherCrashesNorSpillsIntoOtherFields) {
   EXPECT_EQ(config::GetImpactName(49), "impact49");
   EXPECT_EQ(config::GetImpactName(50), "");
 
-  Write("project.cfg", "TEST:T\r\n");
-  Write("TEST_subproject.cfg", "GUI:G1\r\nlast:L");
+  Write("config/project.cfg", "TEST:T\r\n");
+  Write("config/TEST_subproject.cfg", "GUI:G1\r\nlast:L");
   config::ForgetProjectFiles();
   EXPECT_EQ(config::GetSubprojectCode("TEST", "GUI"), "G1");
   EXPECT_EQ(config::GetSubprojectCode("TEST", "last"), "L");

@@ -2,11 +2,9 @@
 // fields and the search date.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <ctime>
-
 #include "search/find.h"
 #include "search/results.h"
+#include "unit_support.h"
 
 namespace {
 
@@ -66,18 +64,10 @@ TEST(Export, FieldsNeverBreakTheirRow) {
 }
 
 TEST(SearchDate, ReadsLocalTimeOrNothing) {
-  const char* old = std::getenv("TZ");
-  std::string saved = old ? old : "";
-  setenv("TZ", "UTC", 1);
-  tzset();
+  unit_test::ScopedEnv tz("TZ", "UTC");
   EXPECT_EQ(search::ParseSearchDate("31/12/1998:12.00.00"), 915105600);
   EXPECT_EQ(search::ParseSearchDate("1/1/1970:00.00.59x"), 59);
   EXPECT_EQ(search::ParseSearchDate("31/12/1998:12.00"), 0);  // shorter than 17
-  if (old)
-    setenv("TZ", saved.c_str(), 1);
-  else
-    unsetenv("TZ");
-  tzset();
 }
 
 }  // namespace

@@ -96,10 +96,6 @@ TEST(DataWindow, PrintsOneLinePerDayOfTheWindow) {
   for (const Case& c : cases) EXPECT_EQ(Window(c.page, c.lines), c.expected) << c.page;
 }
 
-}  // namespace
-
-namespace {
-
 // The refresh's own reading of an index line gives the fields the store's parser gives, or
 // leaves the line to it.
 TEST(IndexFields, AgreeWithTheStoreParser) {

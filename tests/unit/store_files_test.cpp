@@ -2,14 +2,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "base/request_state.h"
 #include "store/store.h"
+#include "unit_support.h"
 
 namespace {
 
@@ -17,43 +15,15 @@ namespace fs = std::filesystem;
 using store::FactSheet;
 
 // A data directory and a project configuration named by PWD, as the CGI finds them.
-class StoreFiles : public ::testing::Test {
+class StoreFiles : public unit_test::Installation {
  protected:
   void SetUp() override {
-    std::string templ = (fs::temp_directory_path() / "quorb_store_XXXXXX").string();
-    root_ = mkdtemp(templ.data());
-    fs::create_directories(root_ + "/config");
-    fs::create_directories(root_ + "/data/tmp");
-    Write("config/quorb.cfg",
-          "DATADIR " + root_ + "/data/\nCONFIGDIR " + root_ + "/config/\nLANGUAGE EN\n");
+    Installation::SetUp();
     Write("config/project.cfg", "Project:ABC:kolvar:tessin:\nOther:XY:kolvar::\n");
     Write("config/phase.cfg", "Study:S\nTest:T\n");
     Write("config/Project_subproject.cfg", "Sub:GUI\nMore:GUI\nThird:TRD\n");
-    old_pwd_ = getenv("PWD") ? getenv("PWD") : "";
-    setenv("PWD", root_.c_str(), 1);
-    const char* tz = getenv("TZ");
-    old_tz_ = tz ? tz : "";
-    setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
-    tzset();
-    base::ResetRequestState();
-  }
-  void TearDown() override {
-    setenv("PWD", old_pwd_.c_str(), 1);
-    setenv("TZ", old_tz_.c_str(), 1);
-    tzset();
-    base::ResetRequestState();
-    fs::remove_all(root_);
   }
 
-  void Write(const std::string& rel, const std::string& text) {
-    std::ofstream(root_ + "/" + rel, std::ios::binary) << text;
-  }
-  std::string Read(const std::string& rel) {
-    std::ifstream f(root_ + "/" + rel, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-  }
   bool Exists(const std::string& rel) { return fs::exists(root_ + "/" + rel); }
   std::string DataFiles() {
     std::string names;
@@ -76,7 +46,7 @@ class StoreFiles : public ::testing::Test {
     return s;
   }
 
-  std::string root_, old_pwd_, old_tz_;
+  unit_test::ScopedEnv tz_{"TZ", "CET-1CEST,M3.5.0,M10.5.0/3"};
 };
 
 using store::Stored;
@@ -182,20 +152,15 @@ TEST_F(StoreFiles, SameNameWithAnotherKeyLeavesTheOldLine) {
 TEST_F(StoreFiles, EmptyIndexLinesDoNotLoseTheLinesAfterThem) {
   FactSheet s = NewSheet("Edited");
   s.number = 4;
-  Write("data/index",
-        "X|1|a|0|u|a|P|G|p|1|1|a|0|||0|||0||a|a|||0|1|T\n\n\nY|2|a|0|u|a|P|G|p|1|1|a|0|||0|||0||a|"
-        "a|||0|1|T");
+  const std::string tail = "|a|0|u|a|P|G|p|1|1|a|0|||0|||0||a|a|||0|1|T";
+  Write("data/index", "X|1" + tail + "\n\n\nY|2" + tail);
   store::WriteSheet(s);
-  EXPECT_EQ(Read("data/index"),
-            "X|1|a|0|u|a|P|G|p|1|1|a|0|||0|||0||a|a|||0|1|T\n"
-            "Y|2|a|0|u|a|P|G|p|1|1|a|0|||0|||0||a|a|||0|1|T\n" +
-                store::FormatHeader(s));
+  EXPECT_EQ(Read("data/index"), "X|1" + tail + "\nY|2" + tail + "\n" + store::FormatHeader(s));
 }
 
 TEST_F(StoreFiles, NamesThatAreNoSheetFilesAreRefused) {
-  Write("secret", "S|1|a|0|u|a|P|G|p|1|1|a|0|||0|||0||a|a|||0|1|T\n");
-  Write("data/history.dat", "S|1|a|0|u|a|P|G|p|1|1|a|0|||0|||0||a|a|||0|1|T\n");
-  Write("data/index", "S|1|a|0|u|a|P|G|p|1|1|a|0|||0|||0||a|a|||0|1|T\n");
+  const std::string line = "S|1|a|0|u|a|P|G|p|1|1|a|0|||0|||0||a|a|||0|1|T\n";
+  for (const char* rel : {"secret", "data/history.dat", "data/index"}) Write(rel, line);
   fs::create_directories(root_ + "/data/X.00001");
   for (std::string name :
        std::vector<std::string>{"../secret", root_ + "/secret", "..", "", "tmp", "index",
@@ -209,8 +174,8 @@ TEST_F(StoreFiles, NamesThatAreNoSheetFilesAreRefused) {
   base::ResetRequestState();
   store::LogAction(s, "Created");
   EXPECT_EQ(store::CreateSheet(s), Stored::kRefused);
-  EXPECT_EQ(Read("data/index"), "S|1|a|0|u|a|P|G|p|1|1|a|0|||0|||0||a|a|||0|1|T\n");
-  EXPECT_EQ(Read("data/history.dat"), "S|1|a|0|u|a|P|G|p|1|1|a|0|||0|||0||a|a|||0|1|T\n");
+  EXPECT_EQ(Read("data/index"), line);
+  EXPECT_EQ(Read("data/history.dat"), line);
 }
 
 // The reading of many sheets, done a batch ahead on another thread, gives each in its place

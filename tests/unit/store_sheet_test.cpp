@@ -1,13 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <ctime>
 #include <string>
 #include <vector>
 
 #include "store/buf_file.h"
 #include "store/sheet.h"
+#include "unit_support.h"
 
 namespace {
 
@@ -143,17 +141,6 @@ TEST(StoreSheet, SeparatorKindMatchesSeparatorsAndTheirTails) {
       EXPECT_EQ(store::SeparatorKind(line), kind) << line;
 }
 
-TEST(StoreSheet, SeparatorTailInsideABodyEndsTheEntry) {
-  std::string bytes = kHeader + "=!=!=!=!=!=!=!=!=!=!=!=\nD|1|w|20\nfirst\n!=\nafter\n" +
-                      "=-=-=-=-=-=-=-=-=-=-=-=\n0\n";
-  FactSheet s = Read(bytes);
-  ASSERT_EQ(s.entries.size(), 2u);
-  EXPECT_EQ(s.entries[0].text, "first\n");
-  // The tail opened a new entry whose header swallows the lines up to the end.
-  EXPECT_EQ(s.entries[1].name.substr(0, 5), "after");
-  EXPECT_EQ(s.log, "");
-}
-
 TEST(StoreSheet, BodyWithoutFinalLineFeedGetsOne) {
   FactSheet s;
   store::AddEntry(s, "Description", "kolvar", 946681200, "Text.");
@@ -165,27 +152,31 @@ TEST(StoreSheet, BodyWithoutFinalLineFeedGetsOne) {
   EXPECT_EQ(RoundTrip(bytes), bytes);
 }
 
-TEST(StoreSheet, SheetWithoutEntriesOrLog) {
-  FactSheet s = Read(kHeader);
-  EXPECT_TRUE(s.log.empty());
-  EXPECT_EQ(store::FormatSheet(s), kHeader + "=-=-=-=-=-=-=-=-=-=-=-=\n0\n");
-}
-
-TEST(StoreSheet, BodyIsBoundByItsLengthAndEndOfFileCountsAsAnEmptyLine) {
-  // A line that would pass the length is dropped; a later one that fits is kept.
-  FactSheet s = Read(kHeader + "=!=!=!=!=!=!=!=!=!=!=!=\nD|1|w|7\nab\nlonger line\ncd\n");
-  EXPECT_EQ(s.entries[0].text, "ab\ncd\n\n");
-  // End of file inside the header ends the entry; the empty line adds one line feed.
-  FactSheet cut = Read(kHeader + "=!=!=!=!=!=!=!=!=!=!=!=\nD|1|w\n");
-  EXPECT_EQ(cut.entries[0].name, "D");
-  EXPECT_EQ(cut.entries[0].text, "");
-}
-
-TEST(StoreSheet, LogHoldsAtMostItsLengthPlusOne) {
-  FactSheet s = Read(kHeader + "=-=-=-=-=-=-=-=-=-=-=-=\n6\nabcd\nfar too long\nx\n=!=\n");
-  EXPECT_EQ(s.log, "abcd\nx\n");  // 7 bytes: the bound is length + 1
-  FactSheet none = Read(kHeader + "=-=-=-=-=-=-=-=-=-=-=-=\n");
-  EXPECT_EQ(none.log, "");
+// Entries and log read from a header and `tail`: each entry as "name:text|", then the log.
+TEST(StoreSheet, BodiesAndLogAreBoundByTheirLengths) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"", "log:"},
+      {"=-=-=-=-=-=-=-=-=-=-=-=\n", "log:"},
+      // A line that would pass the length is dropped; a later one that fits is kept; the end
+      // of file counts as an empty line.
+      {"=!=!=!=!=!=!=!=!=!=!=!=\nD|1|w|7\nab\nlonger line\ncd\n", "D:ab\ncd\n\n|log:"},
+      // End of file inside the header ends the entry.
+      {"=!=!=!=!=!=!=!=!=!=!=!=\nD|1|w\n", "D:|log:"},
+      // The log holds at most its length + 1 bytes.
+      {"=-=-=-=-=-=-=-=-=-=-=-=\n6\nabcd\nfar too long\nx\n=!=\n", "log:abcd\nx\n"},
+      // A separator's tail inside a body ends the entry and opens a new one, whose header
+      // swallows the lines up to the end.
+      {"=!=!=!=!=!=!=!=!=!=!=!=\nD|1|w|20\nfirst\n!=\nafter\n=-=-=-=-=-=-=-=-=-=-=-=\n0\n",
+       "D:first\n|after=-=-=-=-=-=-=-=-=-=-=-=0:|log:"},
+  };
+  for (const auto& [tail, contents] : cases) {
+    FactSheet s = Read(kHeader + tail);
+    std::string got;
+    for (const store::SheetEntry& e : s.entries) got += e.name + ":" + e.text + "|";
+    EXPECT_EQ(got + "log:" + s.log, contents) << tail;
+  }
+  FactSheet bare = Read(kHeader);
+  EXPECT_EQ(store::FormatSheet(bare), kHeader + "=-=-=-=-=-=-=-=-=-=-=-=\n0\n");
 }
 
 TEST(StoreSheet, LongBodyLinesAndNulBytesSurvive) {
@@ -253,28 +244,8 @@ TEST(StoreSheet, LeadingNumber) {
   EXPECT_EQ(store::LeadingNumber("-99999999999"), -2147483647 - 1);
 }
 
-class LocalTime : public ::testing::Test {
- protected:
-  void SetUp() override {
-    const char* tz = std::getenv("TZ");
-    old_tz_ = tz ? tz : "";
-    had_tz_ = tz != nullptr;
-    setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
-    tzset();
-  }
-  void TearDown() override {
-    if (had_tz_) {
-      setenv("TZ", old_tz_.c_str(), 1);
-    } else {
-      unsetenv("TZ");
-    }
-    tzset();
-  }
-  std::string old_tz_;
-  bool had_tz_ = false;
-};
-
-TEST_F(LocalTime, FormatDateAndWorkingDays) {
+TEST(LocalTime, FormatDateAndWorkingDays) {
+  unit_test::ScopedEnv tz("TZ", "CET-1CEST,M3.5.0,M10.5.0/3");
   EXPECT_EQ(store::FormatDate(946681200), "2000/01/01:00.00.00");
   EXPECT_EQ(store::FormatDate(946677900), "1999/12/31:23.05.00");
   // 2000/01/01 is a Saturday: Sat, Sun, Mon, Tue.

@@ -5,42 +5,30 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "mail/encoding.h"
 #include "mail/pop3.h"
+#include "unit_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string Slurp(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-class Encoding : public ::testing::Test {
+class Encoding : public unit_test::Installation {
  protected:
   void SetUp() override {
-    root_ = fs::temp_directory_path() / ("quorb-enc-" + std::to_string(getpid()));
-    fs::create_directories(root_ / "work");
-    fs::create_directories(root_ / "TRACE_TsG.00001");
+    Installation::SetUp();
+    fs::create_directories(root_ + "/work");
+    fs::create_directories(root_ + "/TRACE_TsG.00001");
   }
-  void TearDown() override { fs::remove_all(root_); }
   // The message for a file holding `bytes`.
   std::string Message(const std::string& bytes, int kind, const std::string& name = "f.bin") {
-    fs::path file = root_ / "TRACE_TsG.00001" / name;
-    std::ofstream(file, std::ios::binary) << bytes;
-    std::FILE* out = std::tmpfile();
-    EXPECT_TRUE(mail::EncodeSynchFile(out, file.string(), kind, "siteA"));
-    std::rewind(out);
-    std::string text;
-    for (int c; (c = std::fgetc(out)) != EOF;) text += static_cast<char>(c);
-    std::fclose(out);
-    return text;
+    const std::string file = root_ + "/TRACE_TsG.00001/" + name;
+    Write("TRACE_TsG.00001/" + name, bytes);
+    return unit_test::Written(
+        [&](std::FILE* out) { EXPECT_TRUE(mail::EncodeSynchFile(out, file, kind, "siteA")); });
   }
-  fs::path root_;
 };
 
 TEST_F(Encoding, LinesAndMessages) {
@@ -62,10 +50,10 @@ TEST_F(Encoding, LinesAndMessages) {
     EXPECT_EQ(m.substr(m.find("begin")), "begin 0666 f.bin\r\n" + c.data + "`\r\nend\r\n");
   }
   // Acknowledgements and requests carry only the message name.
-  std::FILE* out = std::tmpfile();
-  mail::EncodeSynchFile(out, "s00007.txt", 4, "siteA");
-  EXPECT_EQ(std::ftell(out) > 0, true);
-  std::fclose(out);
+  std::string ack = unit_test::Written(
+      [](std::FILE* out) { mail::EncodeSynchFile(out, "s00007.txt", 4, "siteA"); });
+  EXPECT_TRUE(ack.starts_with("\r\nfiletype: e ")) << ack;
+  EXPECT_TRUE(ack.ends_with(" siteA s00007.txt\r\n\r\nbegin 0666 s00007.txt\r\n")) << ack;
   // A blank stands for the value 0 as "`" does.
   EXPECT_EQ(mail::DecodeLine("#    "), std::string(3, '\0'));
 }
@@ -75,7 +63,7 @@ TEST_F(Encoding, EveryByteComesBackAndNamesStayInTheFolder) {
   for (int round = 0; round < 3; ++round)
     for (int c = 0; c < 256; ++c) bytes += static_cast<char>(c);
   bytes += "\r\n.\r\n";
-  std::string work = (root_ / "work").string();
+  std::string work = root_ + "/work";
   // Whole mail as stored from the mailbox: status and header lines come first.
   mail::DecodedMessage m =
       mail::DecodeSynchText("+OK 99 octets\r\nSubject: x\r\n" + Message(bytes, 3), work);
@@ -84,7 +72,7 @@ TEST_F(Encoding, EveryByteComesBackAndNamesStayInTheFolder) {
   EXPECT_EQ(m.header.host, "siteA");
   EXPECT_EQ(m.header.extra, "TRACE_TsG.00001");
   EXPECT_EQ(m.path, work + "/f.bin");
-  EXPECT_EQ(Slurp(m.path), bytes);
+  EXPECT_EQ(unit_test::ReadFile(m.path), bytes);
 
   // A message cut off before its end is marked so.
   std::string whole = Message(bytes, 1);
@@ -106,7 +94,7 @@ TEST_F(Encoding, EveryByteComesBackAndNamesStayInTheFolder) {
       mail::DecodeSynchText("begin 0666 " + std::string(300, 'a') + "\r\n`\r\nend\r\n", work);
   EXPECT_TRUE(too_long.path.empty());
   EXPECT_FALSE(too_long.complete);
-  EXPECT_FALSE(fs::exists(root_ / "x"));
+  EXPECT_FALSE(fs::exists(root_ + "/x"));
 }
 
 TEST(Pop3Reply, EndsDotsAndSubjects) {

@@ -4,13 +4,12 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "base/encode.h"
 #include "base/request_state.h"
 #include "front/home.h"
+#include "unit_support.h"
 #include "users/login.h"
 #include "users/rights.h"
 #include "users/uid.h"
@@ -21,12 +20,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TEST(Cookies, UrlEncodeKeepsLettersAndDigitsOnly) {
-  EXPECT_EQ(base::UrlEncode("a b/c"), "a+b%2Fc");
-  EXPECT_EQ(base::UrlEncode("mqnxct#VGUV#12"), "mqnxct%23VGUV%2312");
-  EXPECT_EQ(base::UrlEncode("\\\xe9_-."), "%5C%E9%5F%2D%2E");
-}
-
 TEST(Home, HelpFolderBesideTheImageFolder) {
   EXPECT_EQ(front::HelpFolder("/quorb/images/"), "/quorb/help/");
   EXPECT_EQ(front::HelpFolder("/quorb/images//"), "/quorb/help/");
@@ -35,35 +28,17 @@ TEST(Home, HelpFolderBesideTheImageFolder) {
 }
 
 // A configuration folder named by PWD, as the CGI finds it.
-class UsersConfig : public ::testing::Test {
+class UsersConfig : public unit_test::Installation {
  protected:
   void SetUp() override {
-    std::string templ = (fs::temp_directory_path() / "quorb_users_XXXXXX").string();
-    root_ = mkdtemp(templ.data());
-    fs::create_directories(root_ + "/config");
-    Write("quorb.cfg", "CONFIGDIR " + root_ + "/config/\nLANGUAGE EN\n");
-    Write("project.cfg", "TEST:T:kolvar:tessin\n");
-    old_pwd_ = getenv("PWD") ? getenv("PWD") : "";
-    setenv("PWD", root_.c_str(), 1);
+    Installation::SetUp();
+    Write("config/project.cfg", "TEST:T:kolvar:tessin\n");
     unsetenv("REMOTE_USER");
-    base::ResetRequestState();
   }
   void TearDown() override {
-    setenv("PWD", old_pwd_.c_str(), 1);
     unsetenv("REMOTE_ADDR");
     unsetenv("REMOTE_USER");
-    base::ResetRequestState();
-    fs::remove_all(root_);
-  }
-
-  void Write(const std::string& name, const std::string& text) {
-    std::ofstream(root_ + "/config/" + name, std::ios::binary) << text;
-  }
-  std::string Read(const std::string& name) {
-    std::ifstream f(root_ + "/config/" + name, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
+    Installation::TearDown();
   }
 
   // A fresh request from `address`.
@@ -78,14 +53,10 @@ class UsersConfig : public ::testing::Test {
     base::ResetRequestState();
     web::ParamList list = {{"Uid", users::MakeUidAt("kolvar", "TEST", 12)}};
     if (!extra_name.empty()) list.push_back({extra_name, extra_value});
-    ::testing::internal::CaptureStdout();
-    bool granted = users::CheckRight(list, n);
-    std::fflush(stdout);
-    return {granted, ::testing::internal::GetCapturedStdout()};
+    bool granted = false;
+    std::string page = unit_test::Captured([&] { granted = users::CheckRight(list, n); });
+    return {granted, page};
   }
-
-  std::string root_;
-  std::string old_pwd_;
 };
 
 // The token: shifted login and project, the time, and the MAC of all that.
@@ -129,11 +100,11 @@ TEST_F(UsersConfig, ForgedOrStaleTokensAreNoLogin) {
         std::string(""), " " + good})
     EXPECT_FALSE(users::VerifyUid(token)) << token;
 
-  Write("uid.key", std::string(64, '7') + "\n");
+  Write("config/uid.key", std::string(64, '7') + "\n");
   base::ResetRequestState();
   EXPECT_FALSE(users::VerifyUid(good));
   // A key file too short to be a key gives no token at all.
-  Write("uid.key", "short\n");
+  Write("config/uid.key", "short\n");
   base::ResetRequestState();
   EXPECT_EQ(users::MakeUidAt("kolvar", "TEST", 1), "");
   EXPECT_FALSE(users::VerifyUid(good));
@@ -163,116 +134,116 @@ TEST_F(UsersConfig, RightsFollowTheFieldAfterTheColons) {
                // "Y" alone is enough; "no", "N" and "y" deny.
                {"kolvar:k:p: :Y:no:N:y:YES:YES\n", "GDDDGGG"}};
   for (const auto& c : cases) {
-    Write("TEST_users.cfg", c.file);
+    Write("config/TEST_users.cfg", c.file);
     for (int n = 1; n <= 7; ++n)
       EXPECT_EQ(Right(n), c.rights[n - 1] == 'G' ? Granted(n) : Denied(n)) << c.file << n;
   }
 }
 
 TEST_F(UsersConfig, EveryLineOfTheLoginIsChecked) {
-  Write("TEST_users.cfg",
+  Write("config/TEST_users.cfg",
         "kolvar :k:p: : :YES\n"      // a blank before ':' does not match
         "tessin:t:p: : : : : : :\n"  // other logins are not looked at
         "kolvar:k:p: :YES:YES\n"
         "kolvar:k:p: :YES: \n");
   EXPECT_EQ(Right(1), Granted(1));
   EXPECT_EQ(Right(2), Denied(2));
-  Write("TEST_users.cfg", "kolvar:k:p: : :YES\nkolvar:k:p: : :YES\n");
+  Write("config/TEST_users.cfg", "kolvar:k:p: : :YES\nkolvar:k:p: : :YES\n");
   EXPECT_EQ(Right(1), Outcome(false, Denied(1).second + Denied(1).second));
 }
 
 TEST_F(UsersConfig, RightsWithoutUidOrUsersFileAreGrantedSilently) {
-  Write("TEST_users.cfg", "kolvar:k:p: : : : : : :\n");
+  Write("config/TEST_users.cfg", "kolvar:k:p: : : : : : :\n");
   const web::ParamList lists[] = {{},
                                   {{"Uid", " "}},
                                   {{"Uid", "x"}},
                                   {{"Uid", "mqnxct#VGUV#12"}},  // forged
                                   {{"Uid", users::MakeUidAt("kolvar", "NONE", 1)}},
                                   {{"Uid", users::MakeUidAt("kolvar", "../../etc/x", 1)}}};
-  ::testing::internal::CaptureStdout();
-  for (const web::ParamList& list : lists) EXPECT_TRUE(users::CheckRight(list, 1));
-  // With security on, none of them is a login with rights.
-  Write("quorb.cfg", "CONFIGDIR " + root_ + "/config/\nLANGUAGE EN\nSECURITY YES\n");
-  base::ResetRequestState();
-  for (const web::ParamList& list : lists) EXPECT_FALSE(users::CheckRight(list, 1));
-  std::fflush(stdout);
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(unit_test::Captured([&] {
+              for (const web::ParamList& list : lists) EXPECT_TRUE(users::CheckRight(list, 1));
+              // With security on, none of them is a login with rights.
+              MainConfig("SECURITY YES\n");
+              base::ResetRequestState();
+              for (const web::ParamList& list : lists) EXPECT_FALSE(users::CheckRight(list, 1));
+            }),
+            "");
 }
 
 // With security on, rights are those of the project acted on, for members only; changing
 // data needs the request's own token.
 TEST_F(UsersConfig, SecurityOnChecksTheProjectActedOn) {
-  Write("quorb.cfg", "CONFIGDIR " + root_ + "/config/\nLANGUAGE EN\nSECURITY YES\n");
-  Write("project.cfg", "TEST:T:kolvar:tessin\nOTHER:O:kolvar\nTHIRD:3:x\n");
-  Write("TEST_users.cfg", "kolvar:k:p: :YES:YES\ntessin:t:p: :YES: \n");
-  Write("OTHER_users.cfg", "kolvar:k:p: :YES: \n");
-  Write("THIRD_users.cfg", "tessin:t:p: :YES:YES\n");
+  MainConfig("SECURITY YES\n");
+  Write("config/project.cfg", "TEST:T:kolvar:tessin\nOTHER:O:kolvar\nTHIRD:3:x\n");
+  Write("config/TEST_users.cfg", "kolvar:k:p: :YES:YES\ntessin:t:p: :YES: \n");
+  Write("config/OTHER_users.cfg", "kolvar:k:p: :YES: \n");
+  Write("config/THIRD_users.cfg", "tessin:t:p: :YES:YES\n");
   base::ResetRequestState();
   web::ParamList kolvar = {{"Uid", users::MakeUidAt("kolvar", "TEST", 12)}};
-  ::testing::internal::CaptureStdout();
-  EXPECT_TRUE(users::CheckRight(kolvar, 2));
-  EXPECT_TRUE(users::CheckRight(kolvar, 2, "TEST"));
-  EXPECT_FALSE(users::CheckRight(kolvar, 2, "OTHER"));  // flag blank there
-  EXPECT_FALSE(users::CheckRight(kolvar, 1, "THIRD"));  // not a member
-  EXPECT_FALSE(users::CheckRight(kolvar, 1, "NONE"));   // not listed
-  EXPECT_TRUE(users::MayChangeProject(kolvar, "OTHER"));
-  EXPECT_FALSE(users::MayChangeProject(kolvar, "THIRD"));
-  EXPECT_FALSE(users::MayChangeProject(kolvar, "NONE"));
-  EXPECT_FALSE(users::MayChangeProject({{"Uid", "mqnxct#VGUV#12"}}, "TEST"));
+  unit_test::Captured([&] {  // the comments the checks write are not looked at here
+    EXPECT_TRUE(users::CheckRight(kolvar, 2));
+    EXPECT_TRUE(users::CheckRight(kolvar, 2, "TEST"));
+    EXPECT_FALSE(users::CheckRight(kolvar, 2, "OTHER"));  // flag blank there
+    EXPECT_FALSE(users::CheckRight(kolvar, 1, "THIRD"));  // not a member
+    EXPECT_FALSE(users::CheckRight(kolvar, 1, "NONE"));   // not listed
+    EXPECT_TRUE(users::MayChangeProject(kolvar, "OTHER"));
+    EXPECT_FALSE(users::MayChangeProject(kolvar, "THIRD"));
+    EXPECT_FALSE(users::MayChangeProject(kolvar, "NONE"));
+    EXPECT_FALSE(users::MayChangeProject({{"Uid", "mqnxct#VGUV#12"}}, "TEST"));
 
-  // The cookie names the reader, never the writer.
-  setenv("HTTP_COOKIE", ("a=b; quorb=" + base::UrlEncode(kolvar[0].value, false)).c_str(), 1);
-  base::ResetRequestState();
-  EXPECT_TRUE(users::CheckRight({}, 1));
-  EXPECT_FALSE(users::MayChangeProject({}, "TEST"));
-  EXPECT_TRUE(users::MayChangeProject(kolvar, "TEST"));
-  unsetenv("HTTP_COOKIE");
-  std::fflush(stdout);
-  ::testing::internal::GetCapturedStdout();
+    // The cookie names the reader, never the writer.
+    setenv("HTTP_COOKIE", ("a=b; quorb=" + base::UrlEncode(kolvar[0].value, false)).c_str(), 1);
+    base::ResetRequestState();
+    EXPECT_TRUE(users::CheckRight({}, 1));
+    EXPECT_FALSE(users::MayChangeProject({}, "TEST"));
+    EXPECT_TRUE(users::MayChangeProject(kolvar, "TEST"));
+    unsetenv("HTTP_COOKIE");
+  });
 }
 
 TEST_F(UsersConfig, ExportSuppressesTheGrantedComment) {
-  Write("TEST_users.cfg", "kolvar:k:p: :YES:\n");
+  Write("config/TEST_users.cfg", "kolvar:k:p: :YES:\n");
   EXPECT_EQ(Right(1, "excel", "X1"), Outcome(true, ""));
   EXPECT_EQ(Right(2, "excel", "X1"), Denied(2));
   EXPECT_EQ(Right(1, "excel", "1"), Granted(1));
 }
 
 TEST_F(UsersConfig, RightFourIsAskedOncePerRequest) {
-  Write("TEST_users.cfg", "kolvar:k:p: :YES:YES:YES:YES:YES:YES\n");
+  Write("config/TEST_users.cfg", "kolvar:k:p: :YES:YES:YES:YES:YES:YES\n");
   web::ParamList list = {{"Uid", users::MakeUidAt("kolvar", "TEST", 12)}};
-  ::testing::internal::CaptureStdout();
-  EXPECT_TRUE(users::CanSeeEveryProject(list));
-  EXPECT_TRUE(users::CanSeeEveryProject(list));
-  std::fflush(stdout);
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "<!Access granted for kolvar in 4>\n");
+  EXPECT_EQ(unit_test::Captured([&] {
+              EXPECT_TRUE(users::CanSeeEveryProject(list));
+              EXPECT_TRUE(users::CanSeeEveryProject(list));
+            }),
+            "<!Access granted for kolvar in 4>\n");
 }
 
 TEST_F(UsersConfig, PasswordIsTheThirdFieldOfTheLoginsLine) {
-  Write("project.cfg", "TEST:T:kolvar:tessin\nOTHER:O:kolvar:tessin\n");
-  Write("TEST_users.cfg",
+  Write("config/project.cfg", "TEST:T:kolvar:tessin\nOTHER:O:kolvar:tessin\n");
+  Write("config/TEST_users.cfg",
         "kolvar:k@example.org:secret: :YES\n"
         "tessin t@example.org:pass\n"
         "long::abcdefghijklmnopqrstuvwxyz\n");
-  Write("OTHER_users.cfg", "kolvar:k@example.org:other: :YES\n");
-  std::string project;
-  EXPECT_TRUE(users::CheckPassword("kolvar", "secret", project));
-  EXPECT_EQ(project, "TEST");
-  // The project list is walked last line first: OTHER before TEST.
-  EXPECT_TRUE(users::CheckPassword("kolvar", "other", project));
-  EXPECT_EQ(project, "OTHER");
-  EXPECT_TRUE(users::CheckPassword("tessin", "pass", project));
-  EXPECT_FALSE(users::CheckPassword("kolvar", "Secret", project));
-  EXPECT_FALSE(users::CheckPassword("kolva", "secret", project));
-  EXPECT_FALSE(users::CheckPassword("kolvar", "", project));
-  // A password is read at most 19 characters long.
-  EXPECT_TRUE(users::CheckPassword("long", "abcdefghijklmnopqrs", project));
-  EXPECT_FALSE(users::CheckPassword("long", "abcdefghijklmnopqrstuvwxyz", project));
+  Write("config/OTHER_users.cfg", "kolvar:k@example.org:other: :YES\n");
+  // The project list is walked last line first: OTHER before TEST. A password is read at most
+  // 19 characters long. No project: refused, and none named.
+  const struct {
+    std::string login, password, project;
+  } cases[] = {{"kolvar", "secret", "TEST"}, {"kolvar", "other", "OTHER"},
+               {"tessin", "pass", "TEST"},   {"long", "abcdefghijklmnopqrs", "TEST"},
+               {"kolvar", "Secret", ""},     {"kolva", "secret", ""},
+               {"kolvar", "", ""},           {"long", "abcdefghijklmnopqrstuvwxyz", ""}};
+  for (const auto& c : cases) {
+    std::string project;
+    EXPECT_EQ(users::CheckPassword(c.login, c.password, project), !c.project.empty())
+        << c.login << ":" << c.password;
+    EXPECT_EQ(project, c.project) << c.login << ":" << c.password;
+  }
 }
 
 // The record of the client address; fields stop at the first missing one and are cut.
 TEST_F(UsersConfig, RecordOfTheClientAddress) {
-  Write("userinfo.dat",
+  Write("config/userinfo.dat",
         "10.0.0.4:tessin:OTHER:Core:0\n"
         "10.0.0.5:kolvar:TEST:Engine:2\n"
         "10.0.0.7:kolvar::Engine:2\n"
@@ -299,7 +270,7 @@ TEST_F(UsersConfig, RecordOfTheClientAddress) {
 }
 
 TEST_F(UsersConfig, SavingMovesTheRecordLastAndDropsMalformedLines) {
-  Write("userinfo.dat",
+  Write("config/userinfo.dat",
         "10.0.0.4:tessin:OTHER:Core:0\n"
         "10.0.0.5:kolvar:TEST:Engine:2\n"
         "10.0.0.7:mira:TEST:Engine\n"  // no phase number
@@ -307,7 +278,7 @@ TEST_F(UsersConfig, SavingMovesTheRecordLastAndDropsMalformedLines) {
         "10.0.0.6:ana:TEST:UI:1\n");
   NewRequest("10.0.0.5");
   users::SaveUserContext("kolvar", "OTHER", "Core", 1);
-  EXPECT_EQ(Read("userinfo.dat"),
+  EXPECT_EQ(Read("config/userinfo.dat"),
             "10.0.0.4:tessin:OTHER:Core:0\n"
             "10.0.0.6:ana:TEST:UI:1\n"
             "10.0.0.5:kolvar:OTHER:Core:1\n");
@@ -318,7 +289,7 @@ TEST_F(UsersConfig, SavingMovesTheRecordLastAndDropsMalformedLines) {
   users::SaveUserContext("mira", "TEST", "Engine", 3);
   NewRequest("10.0.0.5");
   users::SaveUserName("tessin");
-  EXPECT_EQ(Read("userinfo.dat"),
+  EXPECT_EQ(Read("config/userinfo.dat"),
             "10.0.0.4:tessin:OTHER:Core:0\n"
             "10.0.0.6:ana:TEST:UI:1\n"
             "10.0.0.9:mira:TEST:Engine:3\n"
@@ -328,7 +299,7 @@ TEST_F(UsersConfig, SavingMovesTheRecordLastAndDropsMalformedLines) {
 TEST_F(UsersConfig, SavingWithoutFileOrRecord) {
   NewRequest("10.0.0.5");
   users::SaveUserName("kolvar");
-  EXPECT_EQ(Read("userinfo.dat"), "10.0.0.5:kolvar: : :-1\n");
+  EXPECT_EQ(Read("config/userinfo.dat"), "10.0.0.5:kolvar: : :-1\n");
   NewRequest("10.0.0.5");
   EXPECT_EQ(users::GetLastProject(), " ");
   EXPECT_EQ(users::GetLastPhase(), -1);
@@ -337,7 +308,7 @@ TEST_F(UsersConfig, SavingWithoutFileOrRecord) {
 TEST_F(UsersConfig, SavedValuesCannotForgeAnotherRecord) {
   NewRequest("::1");
   users::SaveUserContext("kolvar\n10.0.0.6:admin", "TEST:x", "UI\r", 2);
-  EXPECT_EQ(Read("userinfo.dat"), "..1:kolvar:TEST:UI:2\n");
+  EXPECT_EQ(Read("config/userinfo.dat"), "..1:kolvar:TEST:UI:2\n");
   NewRequest("::1");
   EXPECT_EQ(users::GetUserName(), "kolvar");
   EXPECT_EQ(users::GetLastPhase(), 2);
@@ -366,7 +337,7 @@ TEST_F(UsersConfig, ConcurrentSavesLoseNoRecord) {
     waitpid(pid, &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   }
-  std::string file = Read("userinfo.dat");
+  std::string file = Read("config/userinfo.dat");
   for (int i = 0; i < kClients; ++i)
     EXPECT_NE(
         file.find("10.0.1." + std::to_string(i) + ":user" + std::to_string(i) + ":TEST:UI:19\n"),
@@ -382,13 +353,10 @@ TEST_F(UsersConfig, RequireLoginSendsARequestWithoutUidToTheLoginPage) {
   setenv("SCRIPT_NAME", "/cgi-bin/quorb.cgi", 1);
   auto page = [](const web::ParamList& list) {
     base::ResetRequestState();
-    ::testing::internal::CaptureStdout();
-    users::RequireLogin(list);
-    std::fflush(stdout);
-    return ::testing::internal::GetCapturedStdout();
+    return unit_test::Captured([&] { users::RequireLogin(list); });
   };
   EXPECT_EQ(page({}), "");  // security off
-  Write("quorb.cfg", "CONFIGDIR " + root_ + "/config/\nSECURITY YES\n");
+  MainConfig("SECURITY YES\n");
   EXPECT_EQ(page({}),
             "<Script>\n   document.location=\"/cgi-bin/quorb.cgi?Login=1\" \n</Script>\n");
   // Only a sealed token counts as a login: a forged one goes to the login page too.

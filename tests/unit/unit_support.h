@@ -1,0 +1,102 @@
+// What the unit tests share: an installation folder named by PWD, what a call writes into the
+// page or a stream, a whole file's bytes and an environment variable set for a test.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "base/request_state.h"
+
+namespace unit_test {
+
+inline std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// What `call` writes into the page.
+template <typename F>
+std::string Captured(F call) {
+  std::fflush(stdout);
+  ::testing::internal::CaptureStdout();
+  call();
+  std::fflush(stdout);
+  return ::testing::internal::GetCapturedStdout();
+}
+
+// What `write` puts into a stream.
+template <typename F>
+std::string Written(F write) {
+  std::FILE* f = std::tmpfile();
+  write(f);
+  std::rewind(f);
+  std::string out;
+  for (int c; (c = std::fgetc(f)) != EOF;) out += static_cast<char>(c);
+  std::fclose(f);
+  return out;
+}
+
+// Sets an environment variable (TZ is read again) and puts back what was there.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value) : name_(name) {
+    const char* old = getenv(name);
+    had_ = old != nullptr;
+    old_ = had_ ? old : "";
+    setenv(name, value.c_str(), 1);
+    tzset();
+  }
+  ~ScopedEnv() {
+    had_ ? setenv(name_, old_.c_str(), 1) : unsetenv(name_);
+    tzset();
+  }
+
+ private:
+  const char* name_;
+  std::string old_;
+  bool had_;
+};
+
+// A temporary installation: config/ with its quorb.cfg, data/tmp/, found through PWD as the CGI
+// finds them, and removed after the test.
+class Installation : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string templ = (std::filesystem::temp_directory_path() / "quorb_unit_XXXXXX").string();
+    root_ = mkdtemp(templ.data());
+    std::filesystem::create_directories(root_ + "/config");
+    std::filesystem::create_directories(root_ + "/data/tmp");
+    setenv("PWD", root_.c_str(), 1);
+    MainConfig("");
+    base::ResetRequestState();
+  }
+  void TearDown() override {
+    base::ResetRequestState();
+    std::filesystem::remove_all(root_);
+  }
+
+  // Writes a file under the root; what this request already read of it stays as read.
+  void Write(const std::string& rel, const std::string& text) {
+    std::ofstream(root_ + "/" + rel, std::ios::binary) << text;
+  }
+  std::string Read(const std::string& rel) const { return ReadFile(root_ + "/" + rel); }
+  // quorb.cfg naming the folders and English, then `extra`.
+  void MainConfig(const std::string& extra) {
+    Write("config/quorb.cfg",
+          "DATADIR " + root_ + "/data/\nCONFIGDIR " + root_ + "/config/\nLANGUAGE EN\n" + extra);
+  }
+
+  std::string root_;
+
+ private:
+  ScopedEnv pwd_{"PWD", ""};  // the PWD before the test comes back after it
+};
+
+}  // namespace unit_test
