@@ -12,7 +12,6 @@
 #include "base/encode.h"
 #include "harness.h"
 #include "store/store.h"
-#include "tokens.h"
 
 namespace {
 
@@ -38,12 +37,6 @@ e2e::CgiResult Attach(const Installation& inst, const std::string& title,
 std::vector<store::SheetEntry> Entries(const Installation& inst) {
   InProcess req(inst);
   return store::ReadSheet("TsG.00001").value().entries;
-}
-
-bool NoUploadLeft(const Installation& inst) {
-  for (const std::string& f : inst.List("data/tmp"))
-    if (f.starts_with("data")) return false;
-  return true;
 }
 
 TEST(Attach, FormProposesTheNextFileAndPutsTheFileFieldLast) {
@@ -83,7 +76,7 @@ TEST(Attach, UploadAndDownloadRoundTripByteForByte) {
   EXPECT_NE(r.out.find("<P>Attachment: D:\\logs\\run.bin , 5242926 bytes.<P>"), std::string::npos);
   const std::string path = inst.DataDir() + "TRACE_TsG.00001/File_1_run.bin";
   EXPECT_TRUE(inst.Read("data/TRACE_TsG.00001/File_1_run.bin") == content);
-  EXPECT_TRUE(NoUploadLeft(inst));
+  for (const std::string& f : inst.List("data/tmp")) EXPECT_FALSE(f.starts_with("data")) << f;
   auto entries = Entries(inst);
   ASSERT_EQ(entries.size(), 2u);
   EXPECT_EQ(entries[1].name + "|" + entries[1].who + "|" + entries[1].text,

@@ -8,14 +8,12 @@
 #include <vector>
 
 #include "harness.h"
-#include "tokens.h"
-#include "users/uid.h"
 
 namespace {
 
 using e2e::Installation;
 
-const std::string kBook = "data//Tests/TEST/G/a/Book/";
+const std::string kBook = e2e::kSampleBook;
 const std::string kPlace = "project=TEST&group=GUI&phase=0";
 
 std::string Book(const Installation& inst, const std::string& query) {
@@ -153,39 +151,10 @@ TEST(CampaignPages, EmptyCampaignCountsZeroAndBadNamesAreRefused) {
   EXPECT_EQ(inst.List(kBook + "test"), std::vector<std::string>{"C.empty"});
 }
 
-TEST(CampaignPages, WithSecurityOnlyMembersCreateCampaignsAndSaveResults) {
-  Installation inst;
-  WriteSmallBook(inst);
-  inst.WriteConfig(inst.DefaultConfig("SECURITY YES\n"));
-  const std::string member = "&Uid=" + e2e::EncodedToken(inst, "tessin", "TEST");
-  const std::string stranger = "&Uid=" + e2e::EncodedToken(inst, "nobody", "TEST");
-  EXPECT_NE(Tests(inst, "&book=27&camp=run" + stranger).find("You are not allowed"),
-            std::string::npos);
-  EXPECT_FALSE(inst.Exists(kBook + "test/C.run"));
-  Tests(inst, "&book=27&camp=run" + member);
-  EXPECT_TRUE(inst.Exists(kBook + "test/C.run"));
-  EXPECT_NE(Tests(inst, "&camp=run&mod=M1&step=S1&test=000&book=29" + member)
-                .find("<INPUT TYPE=\"hidden\" NAME=\"Uid\""),
-            std::string::npos);
-  const std::string save =
-      "CMD=tests&" + kPlace + "&camp=run&book=30&mod=M1&step=S1&test=000&submitter=tessin&res=2";
-  EXPECT_NE(inst.Post(save).out.find("You are not allowed"), std::string::npos);
-  EXPECT_FALSE(inst.Exists(kBook + "test/C.run/M1.S1.000"));
-  inst.Post(save + member);
-  EXPECT_TRUE(inst.Exists(kBook + "test/C.run/M1.S1.000"));
-}
-
-// A print command that copies the file it is given.
-void InstallCopyingPrinter(Installation& inst) {
-  inst.Write("print.sh", "#!/bin/sh\ncp \"$1\" \"$(dirname \"$0\")/copy.txt\"\n");
-  std::filesystem::permissions(inst.Path("print.sh"), std::filesystem::perms::owner_all);
-  inst.WriteConfig(inst.DefaultConfig("PRINT " + inst.Path("print.sh") + "\n"));
-}
-
 TEST(CampaignPages, ListingsArePrintedInEightyColumnsAndTheirFilesRemoved) {
   Installation inst;
   WriteSmallBook(inst);
-  InstallCopyingPrinter(inst);
+  e2e::InstallPrintStandIn(inst);
   Book(inst,
        "&book=14&mod=M1&step=S1&Num=1&title=Long&submitter=tessin&impact=a&ref=R-1"
        "&obj=" +

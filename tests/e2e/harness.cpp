@@ -18,8 +18,10 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "base/encode.h"
 #include "base/request_state.h"
 #include "common/capture.h"
+#include "users/uid.h"
 
 namespace e2e {
 namespace fs = std::filesystem;
@@ -51,7 +53,7 @@ std::string Installation::DefaultConfig(const std::string& extra) const {
          extra;
 }
 
-void Installation::WriteConfig(const std::string& text) {
+void Installation::WriteConfig(const std::string& text) const {
   Write("config/quorb.cfg", text);
 }
 
@@ -266,6 +268,46 @@ void WriteSampleProject(const Installation& inst, const std::string& more_projec
              "tessin:tessin@example.org:pass: :YES: :YES:YES:YES:YES\n");
 }
 
+std::string PageHead(const std::string& title) {
+  return std::string(kHtmlHeader) + "<HTML>\n<HEAD>\n<TITLE>" + title +
+         "</TITLE>\n</HEAD>\n<BODY BACKGROUND=/quorb/images//fond.gif BGCOLOR=\"#FFFFFF\" "
+         "TEXT=\"#000000\" >\n";
+}
+
+int Count(const std::string& text, const std::string& piece) {
+  int n = 0;
+  for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) ++n;
+  return n;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+std::string FormBody(const Fields& fields) {
+  std::string body;
+  for (const auto& [n, v] : fields) body += (body.empty() ? "" : "&") + n + "=" + v;
+  return body;
+}
+
+Fields With(Fields fields, const std::string& name, const std::string& value) {
+  for (auto& [n, v] : fields)
+    if (n == name) v = value;
+  return fields;
+}
+
+void InstallPrintStandIn(const Installation& inst, const std::string& setting) {
+  inst.Write("print.sh",
+             "#!/bin/sh\ndir=$(dirname \"$0\")\n: > \"$dir/args.txt\"\n"
+             "for a in \"$@\"; do printf '%s\\n' \"$a\" >> \"$dir/args.txt\"; last=$a; done\n"
+             "cp \"$last\" \"$dir/copy.txt\"\necho 'queued <1>'\n");
+  fs::permissions(inst.Path("print.sh"), fs::perms::owner_all);
+  inst.WriteConfig(inst.DefaultConfig("PRINT " + inst.Path("print.sh") + setting + "\n"));
+}
+
 InProcess::InProcess(const Installation& inst, std::map<std::string, std::string> env) {
   std::map<std::string, std::string> all = inst.BaseEnv();
   for (const auto& [k, v] : env) all[k] = v;
@@ -290,6 +332,17 @@ InProcess::~InProcess() {
   }
   tzset();
   base::ResetRequestState();
+}
+
+std::string TokenFor(const Installation& inst, const std::string& login,
+                     const std::string& project) {
+  InProcess request(inst);
+  return users::MakeUidAt(login, project, 12);
+}
+
+std::string EncodedToken(const Installation& inst, const std::string& login,
+                         const std::string& project) {
+  return base::UrlEncode(TokenFor(inst, login, project));
 }
 
 std::string CaptureStdout(const std::function<void()>& fn) {

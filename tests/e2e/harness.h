@@ -11,6 +11,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace e2e {
@@ -57,7 +58,7 @@ class Installation {
 
   // The main configuration file's text as the harness writes it, plus `extra`.
   std::string DefaultConfig(const std::string& extra = "") const;
-  void WriteConfig(const std::string& text);  // replaces config/quorb.cfg
+  void WriteConfig(const std::string& text) const;  // replaces config/quorb.cfg
 
   void Write(const std::string& rel, const std::string& content) const;
   std::string Read(const std::string& rel) const;  // "" when missing
@@ -90,6 +91,14 @@ class Installation {
 void WriteSampleProject(const Installation& inst, const std::string& more_projects = "",
                         const std::string& programs = "prog1\nprog2\n");
 
+// The identity token of `login` in `project`, made with the installation's own secret as the
+// login page makes it (at time 12, so every call gives the same one); the same url-encoded,
+// as links carry it.
+std::string TokenFor(const Installation& inst, const std::string& login,
+                     const std::string& project);
+std::string EncodedToken(const Installation& inst, const std::string& login,
+                         const std::string& project);
+
 // Runs code of the library inside the test process as if it served a request in `inst`:
 // sets PWD, TEMP, TZ and the CGI variables, and starts with fresh request caches.
 //   InProcess req(inst);
@@ -113,6 +122,35 @@ std::string MultipartBody(const std::vector<FormPart>& parts, const std::string&
 
 // The page header every HTML answer starts with.
 inline constexpr const char* kHtmlHeader = "Content-type: text/html; charset=ISO-8859-1\n\n";
+
+// The start of a page of the default colour titled `title`, header included.
+std::string PageHead(const std::string& title);
+
+// The error box up to its message.
+inline const std::string kErrorBox =
+    "<Table WIDTH=400><TR><TD>\n<FONT COLOR=RED><H1>Error</H1></font>\n<P><HR><BR><BR>";
+
+// The test book of the sample project's GUI sub-project in its first phase.
+inline constexpr const char* kSampleBook = "data//Tests/TEST/G/a/Book/";
+
+inline bool Has(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+// How many times `piece` occurs in `text`, overlaps included.
+int Count(const std::string& text, const std::string& piece);
+
+// The lines of `text`, without their line feeds.
+std::vector<std::string> Lines(const std::string& text);
+
+// The fields of a url-encoded form, values already encoded.
+using Fields = std::vector<std::pair<std::string, std::string>>;
+std::string FormBody(const Fields& fields);
+Fields With(Fields fields, const std::string& name, const std::string& value);
+
+// Makes print.sh of `inst` the print command, followed by `setting`: it writes each argument
+// on a line of args.txt, copies the last to copy.txt and prints "queued <1>".
+void InstallPrintStandIn(const Installation& inst, const std::string& setting = "");
 
 // The creation form of one sheet of the sample project, in its second phase ("TsG.<n>").
 inline constexpr const char* kNewSheet =

@@ -106,8 +106,7 @@ TEST(Login, WrongPasswordShowsError513AndNoCookie) {
                            "Login=2&User=kolvar"}) {
     auto r = inst.Post(body);
     EXPECT_EQ(After(r.out, kCheckScriptOf2),
-              "<Table WIDTH=400><TR><TD>\n<FONT COLOR=RED><H1>Error</H1></font>\n"
-              "<P><HR><BR><BR>Wrong login or password.\n</TD></TR></TABLE>")
+              e2e::kErrorBox + "Wrong login or password.\n</TD></TR></TABLE>")
         << body;
   }
 }

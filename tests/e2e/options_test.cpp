@@ -3,14 +3,12 @@
 #include "config/options.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <string>
 
-#include "base/request_state.h"
 #include "common/capture.h"
 #include "config/projects.h"
 #include "harness.h"
@@ -19,17 +17,7 @@ namespace {
 
 class OptionLists : public ::testing::Test {
  protected:
-  void SetUp() override {
-    inst_.InstallLanguageFiles();
-    const char* pwd = getenv("PWD");
-    old_pwd_ = pwd ? pwd : "";
-    setenv("PWD", inst_.root().c_str(), 1);
-    base::ResetRequestState();
-  }
-  void TearDown() override {
-    setenv("PWD", old_pwd_.c_str(), 1);
-    base::ResetRequestState();
-  }
+  void SetUp() override { inst_.InstallLanguageFiles(); }
 
   void Config(const std::string& name, const std::string& text) {
     inst_.Write("config/" + name, text);
@@ -40,7 +28,7 @@ class OptionLists : public ::testing::Test {
   }
 
   e2e::Installation inst_;
-  std::string old_pwd_;
+  e2e::InProcess request_{inst_};
 };
 
 TEST_F(OptionLists, FileOptionsSelectByPrefixAndAddNoLineEnd) {

@@ -18,16 +18,6 @@ namespace {
 using e2e::InProcess;
 using e2e::Installation;
 
-// Records every argument on a line of args.txt, copies the last one to copy.txt, and says
-// something on its standard output.
-void InstallStandIn(const Installation& inst) {
-  inst.Write("print.sh",
-             "#!/bin/sh\ndir=$(dirname \"$0\")\n: > \"$dir/args.txt\"\n"
-             "for a in \"$@\"; do printf '%s\\n' \"$a\" >> \"$dir/args.txt\"; last=$a; done\n"
-             "cp \"$last\" \"$dir/copy.txt\"\necho 'queued <1>'\n");
-  std::filesystem::permissions(inst.Path("print.sh"), std::filesystem::perms::owner_all);
-}
-
 store::FactSheet MakeSheet(int status) {
   store::FactSheet s;
   s.subCode = "G";
@@ -42,14 +32,6 @@ store::FactSheet MakeSheet(int status) {
   s.log = "1999/12/31:23.00.00 Submitted by kolvar\n";
   store::AddEntry(s, "Description", "kolvar", 946681200, "Text & <more>.\n");
   return s;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  for (size_t lf; (lf = text.find('\n', start)) != std::string::npos; start = lf + 1)
-    lines.push_back(text.substr(start, lf - start));
-  return lines;
 }
 
 TEST(PrintSheet, StandInReceivesTheFileWhosePageCopyIsEscaped) {
@@ -71,9 +53,8 @@ TEST(PrintSheet, StandInReceivesTheFileWhosePageCopyIsEscaped) {
   for (const Case& c : cases) {
     Installation inst;
     e2e::WriteSampleProject(inst);
-    InstallStandIn(inst);
+    e2e::InstallPrintStandIn(inst, c.setting);
     std::string script = inst.Path("print.sh");
-    inst.WriteConfig(inst.DefaultConfig("PRINT " + script + c.setting + "\n"));
     {
       InProcess req(inst);
       store::FactSheet sheet = MakeSheet(store::kNew);
@@ -81,7 +62,7 @@ TEST(PrintSheet, StandInReceivesTheFileWhosePageCopyIsEscaped) {
     }
     std::string page = inst.Get("CMD=Print&Num=TsG.00001").out;
 
-    std::vector<std::string> args = Lines(inst.Read("args.txt"));
+    std::vector<std::string> args = e2e::Lines(inst.Read("args.txt"));
     ASSERT_EQ(args.size(), c.args_before_path.size() + 1) << c.setting;
     const std::string path = args.back();
     args.pop_back();
@@ -116,7 +97,7 @@ TEST(PrintSheet, RowsFollowTheStatusAndRulesSpanTheTable) {
       {store::kVerified, {"|Corrected by  on ", "|Verified by  on "}},
   };
   for (const Case& c : cases) {
-    std::vector<std::string> lines = Lines(sheets::FormatPrintText(MakeSheet(c.status)));
+    std::vector<std::string> lines = e2e::Lines(sheets::FormatPrintText(MakeSheet(c.status)));
     size_t rows = 5 + c.extra_rows.size();
     ASSERT_GE(lines.size(), 2 * rows + 5);
     // Every rule is "+", the four widths (78 together) of "-" each closed by "+"; the title
@@ -130,29 +111,6 @@ TEST(PrintSheet, RowsFollowTheStatusAndRulesSpanTheTable) {
     EXPECT_EQ(lines[2 * rows + 1],
               "Description      " + store::FormatDate(946681200) + "     kolvar");
     EXPECT_EQ(lines[2 * rows + 4], "+" + std::string(78, '-') + "+");
-  }
-}
-
-TEST(PrintSheet, NamesThatAreNoSheetGetTheErrorBoxAndPrintNothing) {
-  Installation inst;
-  e2e::WriteSampleProject(inst);
-  InstallStandIn(inst);
-  inst.WriteConfig(inst.DefaultConfig("PRINT " + inst.Path("print.sh") + "\n"));
-  {
-    InProcess req(inst);
-    store::FactSheet sheet = MakeSheet(store::kNew);
-    ASSERT_EQ(store::WriteSheet(sheet), store::Stored::kOk);
-  }
-  inst.Write("data/TsG.00002", "");  // an empty file is no sheet
-  std::filesystem::create_directory(inst.Path("data/TsG.00003"));
-  for (const char* num :
-       {"Num=TsG.00099", "Num=index", "Num=history.dat", "Num=tmp", "Num=TsG.00002",
-        "Num=TsG.00003", "Num=TsG.00001/..", "Num=../data/TsG.00001", "Num=TsG.1", ""}) {
-    std::string page = inst.Get(std::string("CMD=Print&") + num).out;
-    EXPECT_NE(page.find("<H1>Error</H1>"), std::string::npos) << num;
-    EXPECT_NE(page.find("Unable to read the fact sheet"), std::string::npos) << num;
-    EXPECT_EQ(page.find("<PRE>"), std::string::npos) << num;
-    EXPECT_FALSE(inst.Exists("args.txt")) << num;
   }
 }
 

@@ -14,8 +14,6 @@
 #include "harness.h"
 #include "search/find.h"
 #include "store/store.h"
-#include "tokens.h"
-#include "users/uid.h"
 
 namespace {
 
@@ -211,7 +209,7 @@ TEST(Search, ExportReadByPythonCsv) {
 TEST(Search, FormCarriesTheIdentityAndTicksTheOpenStatuses) {
   Installation inst("SECURITY YES\n");
   e2e::WriteSampleProject(inst);
-  std::string uid = users::MakeUid("kolvar", "TEST");
+  const std::string uid = e2e::TokenFor(inst, "kolvar", "TEST");
   std::string page = inst.Get("CMD=search&project=TEST&Uid=" + base::UrlEncode(uid)).out;
   for (const std::string& fragment : std::vector<std::string>{
            "<INPUT SIZE=20 NAME=\"find\">\n<INPUT TYPE=submit VALUE=\"Show\">\n"
@@ -234,9 +232,7 @@ TEST(Search, FormCarriesTheIdentityAndTicksTheOpenStatuses) {
 TEST(Search, PrintedIndexGoesToTheCommand) {
   Installation inst;
   WriteFourSheets(inst);
-  inst.Write("print.sh", "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$(dirname \"$0\")/args.txt\"\n");
-  std::filesystem::permissions(inst.Path("print.sh"), std::filesystem::perms::owner_all);
-  inst.WriteConfig(inst.DefaultConfig("PRINT " + inst.Path("print.sh") + "\n"));
+  e2e::InstallPrintStandIn(inst);
   std::string page = inst.Get("Print=yes&find=TaG.00004;touch+x&aff_mdapda=AM").out;
   EXPECT_NE(page.find("<PRE>\nIndex of the 1 reports \n\nTaG.00004  3  Obs    A title\n"),
             std::string::npos)

@@ -11,9 +11,7 @@ namespace {
 
 using e2e::Installation;
 
-bool Has(const std::string& page, const std::string& fragment) {
-  return page.find(fragment) != std::string::npos;
-}
+using e2e::Has;
 
 std::string StepOne(const Installation& inst, const std::string& data) {
   return "CMD=setup&Edit=12&Wizzard=1&data=" + data + "&cfg=" + inst.ConfigDir() +

@@ -9,19 +9,16 @@
 #include <string>
 #include <vector>
 
-#include "base/encode.h"
 #include "base/out.h"
 #include "harness.h"
 #include "store/store.h"
-#include "users/uid.h"
 
 namespace {
 
 using e2e::InProcess;
 using e2e::Installation;
 
-const std::string kError =
-    "<Table WIDTH=400><TR><TD>\n<FONT COLOR=RED><H1>Error</H1></font>\n<P><HR><BR><BR>";
+const std::string kError = e2e::kErrorBox;
 
 void MakeSheets(const Installation& inst) {
   e2e::WriteSampleProject(inst);
@@ -36,22 +33,29 @@ std::string DataState(const Installation& inst) {
   return state + inst.Read("config/userinfo.dat");
 }
 
+// The forms and commits of the actions, the editors, the copy and the print.
 TEST(SheetActionFaults, NameOfNoSheetGivesOnlyTheErrorBox) {
   Installation inst;
   MakeSheets(inst);
+  e2e::InstallPrintStandIn(inst);
   inst.Write("data/TsG.00050/x", "a folder named like a sheet");
+  inst.Write("data/TsG.00051", "");  // an empty file is no sheet to print
   const std::string before = DataState(inst);
-  const std::string head = std::string(e2e::kHtmlHeader) +
-                           "<HTML>\n<HEAD>\n<TITLE>Open</TITLE>\n</HEAD>\n<BODY BACKGROUND=/quorb/"
-                           "images//fond.gif BGCOLOR=\"#FFFFFF\" TEXT=\"#000000\" >\n";
-  const std::string page = head + kError + "Unable to read the fact sheet\n</TD></TR></TABLE>";
-  for (std::string num : {"TsG.00099", "index", "history.dat", "tmp", "TsG.00050", "numbers",
-                          "..%2Fdata%2FTsG.00001", "%2Fetc%2Fpasswd", "TsG.00001%2F", ""}) {
-    EXPECT_EQ(inst.Get("CMD=Open&Num=" + num).out, page) << num;
-    EXPECT_EQ(inst.Get("CMD=Open&User=kolvar&submitter=tessin&Num=" + num).out, page) << num;
+  for (std::string cmd :
+       {"Open", "Open&User=kolvar&submitter=tessin", "Edit&Edit=0",
+        "Edit&Edit=0&User=kolvar&title=x", "Copy&User=x", "Change_Header", "Print"}) {
+    const std::string page = e2e::PageHead(cmd.substr(0, cmd.find('&'))) + kError +
+                             "Unable to read the fact sheet\n</TD></TR></TABLE>";
+    EXPECT_EQ(inst.Get("CMD=" + cmd).out, page) << cmd;
+    for (std::string num : {"TsG.00099", "index", "history.dat", "tmp", "TsG.00050", "numbers",
+                            "..%2Fdata%2FTsG.00001", "..%2Fconfig%2Fproject.cfg", "%2Fetc%2Fpasswd",
+                            "TsG.00001%2F", "TsG.00001%2F..", "TsG.1", ""})
+      EXPECT_EQ(inst.Get("CMD=" + cmd + "&Num=" + num).out, page) << cmd << " " << num;
   }
-  EXPECT_EQ(inst.Get("CMD=Open&User=kolvar&submitter=tessin").out, page);
+  EXPECT_EQ(inst.Get("CMD=Print&Num=TsG.00051").out,
+            e2e::PageHead("Print") + kError + "Unable to read the fact sheet\n</TD></TR></TABLE>");
   EXPECT_EQ(DataState(inst), before);
+  EXPECT_FALSE(inst.Exists("args.txt"));  // nothing was printed
 }
 
 TEST(SheetActionFaults, DuplicateOfOnlyAnExistingSheet) {
@@ -142,33 +146,6 @@ TEST(SheetActionFaults, MissingFieldsAndRights) {
   std::string file = inst.Read("data/TsG.00001");
   EXPECT_NE(file.find(" Assigned to tessin by kol\n"), std::string::npos) << file;
   EXPECT_NE(file.find(" Verifier kolvar designated by tessin\n"), std::string::npos) << file;
-}
-
-TEST(SheetActionFaults, WithSecurityOnlyMembersCommit) {
-  Installation inst;
-  MakeSheets(inst);
-  inst.WriteConfig(inst.DefaultConfig("SECURITY YES\n"));
-  std::string uid, stranger;
-  {
-    InProcess req(inst);
-    uid = users::MakeUid("kolvar", "TEST");
-    stranger = "&Uid=" + base::UrlEncode(users::MakeUid("nobody", "TEST"));
-  }
-  const std::string encoded = base::UrlEncode(uid);
-  const std::string before = DataState(inst);
-  for (const std::string& who : {std::string(), stranger}) {
-    auto r = inst.Get("CMD=Rejected&Num=TsG.00001&User=kolvar&text=No" + who);
-    EXPECT_NE(r.out.find(kError + "You are not allowed to do this action"), std::string::npos)
-        << who;
-  }
-  EXPECT_EQ(DataState(inst), before);
-  auto form = inst.Get("CMD=Rejected&Num=TsG.00001&Uid=" + encoded);
-  EXPECT_NE(form.out.find("NAME=QS VALUE=\" \">\n<INPUT TYPE=\"hidden\" NAME=Uid VALUE=\"" + uid +
-                          "\">\n<H1>"),
-            std::string::npos)
-      << form.out;
-  inst.Get("CMD=Rejected&Num=TsG.00001&User=kolvar&text=No&Uid=" + encoded);
-  EXPECT_NE(inst.Read("data/TsG.00001").find(" Rejected by kolvar\n"), std::string::npos);
 }
 
 // Processes running the CGI at once on one sheet: every analysis is kept, with its log and

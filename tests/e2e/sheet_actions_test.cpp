@@ -40,12 +40,6 @@ store::FactSheet Sheet(const Installation& inst) {
   return store::ReadSheet("TsG.00001").value_or(store::FactSheet{});
 }
 
-std::string LastLine(const std::string& text) {
-  size_t end = text.size() - (text.ends_with('\n') ? 1 : 0);
-  size_t start = text.rfind('\n', end - 1);
-  return text.substr(start == std::string::npos ? 0 : start + 1, end - start - 1);
-}
-
 std::string Select(const std::string& field, const std::string& selected, bool new_line = true) {
   std::string s =
       (new_line ? "\n<SELECT NAME=\"" : "<SELECT NAME=\"") + field + "\">\n<OPTION >&nbsp\n";
@@ -59,8 +53,6 @@ const std::string kTable = "<TABLE BORDER=0 WIDTH=100%><TR><TD>";
 const std::string kRow = "</TD></TR>\n<TR><TD>\n";
 const std::string kDoneBy = "Done by: \n" + Select("User", "tessin", false) + kSubmit;
 const std::string kDesignate = Select("submitter", "kolvar") + kDoneBy;
-const std::string kError =
-    "<Table WIDTH=400><TR><TD>\n<FONT COLOR=RED><H1>Error</H1></font>\n<P><HR><BR><BR>";
 
 std::string Titled(const std::string& title, const std::string& lead) {
   return "<H1>" + title + "</H1>\n" + kTable + "\n<P>" + lead;
@@ -155,7 +147,7 @@ TEST(SheetActions, FormsAsTheirRowsSayAndNothingStored) {
   }
   // For verification only once corrected.
   auto refused = inst.Get("CMD=For_Verification&Num=TsG.00001");
-  EXPECT_NE(refused.out.find("NAME=QS VALUE=\" \">\n" + kError +
+  EXPECT_NE(refused.out.find("NAME=QS VALUE=\" \">\n" + e2e::kErrorBox +
                              "Only a corrected fact sheet can be sent for verification.\n"
                              "</TD></TR></TABLE></FORM><HR>\n"),
             std::string::npos)
@@ -256,9 +248,10 @@ TEST(SheetActions, CommitsStoreLogRememberAndMail) {
       InProcess req(inst);  // the installation's time zone
       c.fields(s);
     }
-    const std::string log = LastLine(s.log);
+    const std::string log = e2e::Lines(s.log).back();
     EXPECT_EQ(log.substr(20), c.log);
-    EXPECT_EQ(LastLine(inst.Read("data/history.dat")), log.substr(0, 20) + "TsG.00001 " + c.log);
+    EXPECT_EQ(e2e::Lines(inst.Read("data/history.dat")).back(),
+              log.substr(0, 20) + "TsG.00001 " + c.log);
     EXPECT_EQ(s.entries.size(), before.entries.size() + (c.entry_name.empty() ? 0 : 1));
     if (!c.entry_name.empty()) {
       EXPECT_EQ(s.entries.back().name + "|" + s.entries.back().who + "|" + s.entries.back().text,

@@ -12,9 +12,10 @@
 
 namespace {
 
+using e2e::Fields;
+using e2e::FormBody;
 using e2e::Installation;
-
-using Fields = std::vector<std::pair<std::string, std::string>>;
+using e2e::With;
 
 // Every field of the form, filled; values url-encoded.
 Fields FullForm() {
@@ -37,33 +38,23 @@ Fields FullForm() {
           {"text", "Line+1%0D%0Aline+%3Cb%3E"}};
 }
 
-Fields With(Fields fields, const std::string& name, const std::string& value) {
-  for (auto& [n, v] : fields)
-    if (n == name) v = value;
-  return fields;
-}
-
 Fields Without(Fields fields, const std::string& name) {
   std::erase_if(fields, [&](const auto& f) { return f.first == name; });
   return fields;
 }
 
-std::string Body(const Fields& fields) {
-  std::string body;
-  for (const auto& [n, v] : fields) body += (body.empty() ? "" : "&") + n + "=" + v;
-  return body;
-}
-
-const std::string kCreatedHead =
-    "Content-type: text/html; charset=ISO-8859-1\n\n<HTML>\n<HEAD>\n<TITLE>Fact sheet "
-    "created</TITLE>\n</HEAD>\n"
-    "<BODY BACKGROUND=/quorb/images//fond.gif BGCOLOR=\"#FFFFFF\" TEXT=\"#000000\" >\n";
+const std::string kCreatedHead = e2e::PageHead("Fact sheet created");
 
 std::string RefusedPage(const std::string& field) {
-  return kCreatedHead +
-         "<Table WIDTH=400><TR><TD>\n<FONT COLOR=RED><H1>Error</H1></font>\n<P><HR><BR><BR>"
-         "Please fill in the field: " +
-         field + "</TD></TR></TABLE>";
+  return kCreatedHead + e2e::kErrorBox + "Please fill in the field: " + field +
+         "</TD></TR></TABLE>";
+}
+
+// After the sheet of a creation page, nothing but comments.
+void ExpectOnlyCommentsAfterTheSheet(const std::string& page) {
+  const std::string tail = page.substr(page.find("</TABLE><P>\n") + 12);
+  for (size_t at = tail.find('<'); at != std::string::npos; at = tail.find('<', at + 1))
+    EXPECT_EQ(tail[at + 1], '!') << tail;
 }
 
 // The sheet's header line as its file holds it.
@@ -92,14 +83,14 @@ TEST(SheetCreation, RefusedFieldByFieldInOrder) {
   for (const auto& [name, label] : order) form = Without(form, name);
   Fields full = FullForm();
   for (const auto& [name, label] : order) {
-    EXPECT_EQ(inst.Post(Body(form)).out, RefusedPage(label)) << name;
+    EXPECT_EQ(inst.Post(FormBody(form)).out, RefusedPage(label)) << name;
     for (const auto& f : full)
       if (f.first == name) form.push_back(f);
   }
   // A value beginning with a blank, or left empty, is missing too.
-  EXPECT_EQ(inst.Post(Body(With(full, "title", "+x"))).out, RefusedPage("title"));
-  EXPECT_EQ(inst.Post(Body(With(full, "title", ""))).out, RefusedPage("title"));
-  EXPECT_EQ(inst.Post(Body(With(full, "phase", ""))).out, RefusedPage("Phase"));
+  EXPECT_EQ(inst.Post(FormBody(With(full, "title", "+x"))).out, RefusedPage("title"));
+  EXPECT_EQ(inst.Post(FormBody(With(full, "title", ""))).out, RefusedPage("title"));
+  EXPECT_EQ(inst.Post(FormBody(With(full, "phase", ""))).out, RefusedPage("Phase"));
   // Nothing was stored, logged or remembered.
   for (const char* name : {"index", "history.dat", "TsG.00001"})
     EXPECT_FALSE(inst.Exists(std::string("data/") + name)) << name;
@@ -108,7 +99,7 @@ TEST(SheetCreation, RefusedFieldByFieldInOrder) {
   Fields minimal = FullForm();
   for (const char* name : {"exp", "type", "test", "mdapda", "Load", "text", "QS"})
     minimal = Without(minimal, name);
-  inst.Post(Body(minimal));
+  inst.Post(FormBody(minimal));
   EXPECT_TRUE(inst.Exists("data/TsG.00001"));
 }
 
@@ -116,7 +107,7 @@ TEST(SheetCreation, NumbersCountPerPrefix) {
   Installation inst;
   e2e::WriteSampleProject(inst);
   auto h1 = [&](const Fields& form) {
-    std::string out = inst.Post(Body(form)).out;
+    std::string out = inst.Post(FormBody(form)).out;
     size_t at = out.find("<H1>");
     return at == std::string::npos ? std::string() : out.substr(at + 4, 9);
   };
@@ -137,8 +128,8 @@ TEST(SheetCreation, NumbersCountPerPrefix) {
 TEST(SheetCreation, EmptyTextAndLoadValues) {
   Installation inst;
   e2e::WriteSampleProject(inst);
-  inst.Post(Body(With(With(FullForm(), "text", ""), "Load", "1")));
-  inst.Post(Body(With(Without(FullForm(), "text"), "Load", "abc")));
+  inst.Post(FormBody(With(With(FullForm(), "text", ""), "Load", "1")));
+  inst.Post(FormBody(With(Without(FullForm(), "text"), "Load", "abc")));
   for (const char* name : {"TsG.00001", "TsG.00002"}) {
     std::string file = inst.Read(std::string("data/") + name);
     std::string entry = "=!=!=!=!=!=!=!=!=!=!=!=\nDescription|" +
@@ -154,7 +145,7 @@ TEST(SheetCreation, EmptyTextAndLoadValues) {
 TEST(SheetCreation, PageFilesJournalAndUserContext) {
   Installation inst;
   e2e::WriteSampleProject(inst);
-  auto r = inst.Post(Body(FullForm()));
+  auto r = inst.Post(FormBody(FullForm()));
   ASSERT_EQ(r.exit_code, 0);
 
   const int created = CreatedTime(inst, "TsG.00001");
@@ -190,11 +181,9 @@ TEST(SheetCreation, PageFilesJournalAndUserContext) {
         "<TR><TD><PRE>" + log + "</PRE></TD></TR>\n</TABLE><P>\n"})
     EXPECT_NE(r.out.find(part), std::string::npos) << part;
   // After the sheet only comments: the mail's report, nobody to mail without sendmail.cfg.
-  const std::string tail = r.out.substr(r.out.find("</TABLE><P>\n") + 12);
-  EXPECT_EQ(tail.rfind("<! Send Mail ", 0), 0u) << tail;
-  EXPECT_NE(tail.find("<! No mail to send, destination empty >\n"), std::string::npos) << tail;
-  for (size_t at = tail.find('<'); at != std::string::npos; at = tail.find('<', at + 1))
-    EXPECT_EQ(tail[at + 1], '!') << tail;
+  EXPECT_NE(r.out.find("</TABLE><P>\n<! Send Mail "), std::string::npos);
+  EXPECT_NE(r.out.find("<! No mail to send, destination empty >\n"), std::string::npos);
+  ExpectOnlyCommentsAfterTheSheet(r.out);
   EXPECT_EQ(inst.List("data/tmp"), (std::vector<std::string>{"quorb.log"}));
 }
 
@@ -202,7 +191,7 @@ TEST(SheetCreation, LongTitleIsKeptAsTheFileHoldsIt) {
   Installation inst;
   e2e::WriteSampleProject(inst);
   const std::string title(300, 'x');
-  auto r = inst.Post(Body(With(FullForm(), "title", title)));
+  auto r = inst.Post(FormBody(With(FullForm(), "title", title)));
   // The title field holds 199 characters; the page shows what was stored.
   EXPECT_TRUE(HeaderLine(inst, "TsG.00001").ends_with("|" + title.substr(0, 199) + "\n"));
   EXPECT_NE(r.out.find("Title : <B>" + title.substr(0, 199) + "</B>"), std::string::npos);
@@ -214,13 +203,10 @@ TEST(SheetCreation, SheetThatCannotBeStoredIsReportedAndNotMailed) {
   // A project code that would put the sheet outside the data directory is refused by the store.
   inst.Write("config/project.cfg", "TEST:T/X:kolvar:tessin\n");
   inst.Write("config/sendmail.cfg", "new tessin\n");
-  auto r = inst.Post(Body(FullForm()));
+  auto r = inst.Post(FormBody(FullForm()));
   EXPECT_NE(r.out.find("<H1>T/XsG.00001</H1>"), std::string::npos);
-  EXPECT_TRUE(
-      r.out.ends_with("</TABLE><P>\n<Table WIDTH=400><TR><TD>\n"
-                      "<FONT COLOR=RED><H1>Error</H1></font>\n<P><HR><BR><BR>"
-                      "Unable to open the file " +
-                      inst.DataDir() + "T/XsG.00001.</TD></TR></TABLE>"))
+  EXPECT_TRUE(r.out.ends_with("</TABLE><P>\n" + e2e::kErrorBox + "Unable to open the file " +
+                              inst.DataDir() + "T/XsG.00001.</TD></TR></TABLE>"))
       << r.out;
   EXPECT_EQ(r.out.find("<! Send Mail"), std::string::npos);
   EXPECT_FALSE(inst.Exists("data/T"));
@@ -234,7 +220,7 @@ TEST(SheetCreation, UserTextNeverBecomesMarkup) {
   e2e::WriteSampleProject(inst);
   Fields form = With(FullForm(), "title", "%3Cscript%3Ealert(1)%3C%2Fscript%3E");
   form = With(form, "test", "%22%3E%3Cb%3E");
-  auto r = inst.Post(Body(form));
+  auto r = inst.Post(FormBody(form));
   EXPECT_NE(r.out.find("Title : <B>&lt;script&gt;alert(1)&lt;/script&gt;</B>"), std::string::npos);
   EXPECT_NE(r.out.find("Test reference: &quot;&gt;&lt;b&gt;</TD>"), std::string::npos);
   EXPECT_EQ(r.out.find("<script>"), std::string::npos);
@@ -246,7 +232,7 @@ TEST(SheetCreation, NoRelayListeningStillStoresAndShowsTheSheet) {
   Installation inst;  // MAILSERV 127.0.0.1:1: nothing listens there
   e2e::WriteSampleProject(inst);
   inst.Write("config/sendmail.cfg", "# who hears of new sheets\nnew s tessin\n");
-  auto r = inst.Post(Body(FullForm()));
+  auto r = inst.Post(FormBody(FullForm()));
   EXPECT_EQ(r.exit_code, 0);
   EXPECT_TRUE(inst.Exists("data/TsG.00001"));
   EXPECT_NE(r.out.find("<H1>TsG.00001</H1>"), std::string::npos);
@@ -257,9 +243,7 @@ TEST(SheetCreation, NoRelayListeningStillStoresAndShowsTheSheet) {
   EXPECT_NE(r.out.find("<! sock : -2 >\n"), std::string::npos) << r.out;
   // The failure shows only in comments: no error box, nothing after the sheet but comments.
   EXPECT_EQ(r.out.find("COLOR=RED"), std::string::npos);
-  const std::string tail = r.out.substr(r.out.find("</TABLE><P>\n") + 12);
-  for (size_t at = tail.find('<'); at != std::string::npos; at = tail.find('<', at + 1))
-    EXPECT_EQ(tail[at + 1], '!') << tail;
+  ExpectOnlyCommentsAfterTheSheet(r.out);
   EXPECT_EQ(inst.List("data/tmp"), (std::vector<std::string>{"quorb.log"}));
   EXPECT_EQ(inst.Read("config/userinfo.dat"), "192.0.2.10:kolvar:TEST:GUI:1\n");
 }
@@ -269,8 +253,8 @@ TEST(SheetCreation, MailCarriesTheSheetWithAbsoluteLinks) {
   Installation inst("MAILSERV " + relay.server() + "\n");
   e2e::WriteSampleProject(inst);
   inst.Write("config/sendmail.cfg", "new s tessin M\n");
-  auto r =
-      inst.Post(Body(FullForm()), "application/x-www-form-urlencoded", {{"SERVER_PORT", "8080"}});
+  auto r = inst.Post(FormBody(FullForm()), "application/x-www-form-urlencoded",
+                     {{"SERVER_PORT", "8080"}});
   const std::string sent = relay.Received();
   // The acting submitter is left out; the manager is the submitter too.
   EXPECT_NE(sent.find("\r\nRCPT TO: <tessin@example.org>\r\n"), std::string::npos) << sent;
@@ -297,9 +281,9 @@ TEST(SheetCreation, EachClientAddressGetsItsOwnRememberedContext) {
   e2e::WriteSampleProject(inst);
   const std::map<std::string, std::string> first = {{"REMOTE_ADDR", "192.0.2.21"}};
   const std::map<std::string, std::string> second = {{"REMOTE_ADDR", "192.0.2.22"}};
-  inst.Post(Body(With(With(FullForm(), "group", "Core"), "submitter", "tessin")),
+  inst.Post(FormBody(With(With(FullForm(), "group", "Core"), "submitter", "tessin")),
             "application/x-www-form-urlencoded", first);
-  inst.Post(Body(With(FullForm(), "phase", "a")), "application/x-www-form-urlencoded", second);
+  inst.Post(FormBody(With(FullForm(), "phase", "a")), "application/x-www-form-urlencoded", second);
   EXPECT_EQ(inst.Read("config/userinfo.dat"),
             "192.0.2.21:tessin:TEST:Core:1\n192.0.2.22:kolvar:TEST:GUI:0\n");
   // Read back: each address's next form comes pre-set with what it used last (the form test

@@ -5,7 +5,6 @@
 #include <string>
 
 #include "harness.h"
-#include "tokens.h"
 
 namespace {
 
@@ -15,8 +14,6 @@ void SetUpProject(const Installation& inst) {
   e2e::WriteSampleProject(inst, "OTHER:O:kolvar:kolvar\n", "prog1\n");
 }
 
-const std::string kErrorHead = "<Table WIDTH=400><TR><TD>\n<FONT COLOR=RED><H1>Error</H1></font>\n";
-
 TEST(CreateForm, ListsPresetFromTheUserContext) {
   Installation inst;
   SetUpProject(inst);
@@ -24,27 +21,25 @@ TEST(CreateForm, ListsPresetFromTheUserContext) {
   auto r = inst.Get("CMD=create&QS=find%3D1%22");
   EXPECT_EQ(
       r.out,
-      "Content-type: text/html; charset=ISO-8859-1\n\n<HTML>\n<HEAD>\n<TITLE>New fact "
-      "sheet</TITLE>\n</HEAD>\n"
-      "<BODY BACKGROUND=/quorb/images//fond.gif BGCOLOR=\"#FFFFFF\" TEXT=\"#000000\" >\n"
-      "<SCRIPT LANGUAGE=\"JavaScript\">\nfunction changePage(page,menu)\n{\n"
-      "   document.location = page\n}\n</SCRIPT>\n"
-      "<H1>Create a new fact sheet</H1>\n"
-      "<FORM METHOD=POST ACTION=\"/cgi-bin/quorb.cgi\">\n"
-      "<INPUT TYPE=\"hidden\" NAME=CMD VALUE=\"new\">\n"
-      "<INPUT TYPE=\"hidden\" NAME=QS VALUE=\"find=1&quot;\">\n"
-      "<TABLE BORDER=0 WIDTH=100%>\n"
-      "<TR><TD COLSPAN=6><B>Title</B> <INPUT NAME=title SIZE=73></TD></TR>\n"
-      "<TR><TD><B>Project</B></TD>\n"
-      "<TD><INPUT TYPE=\"hidden\" NAME=project VALUE=\"TEST\">\n"
-      "<SELECT NAME=\"Deroulant\" onChange= "
-      "\"changePage(this.options[this.selectedIndex].value,Deroulant)\" >\n"
-      "<OPTION VALUE=\"/cgi-bin/quorb.cgi?CMD=create\">&nbsp\n"
-      "<OPTION VALUE=\"/cgi-bin/quorb.cgi?CMD=create&project=OTHER\" > OTHER \n"
-      "<OPTION VALUE=\"/cgi-bin/quorb.cgi?CMD=create&project=TEST\" SELECTED > TEST \n"
-      "</SELECT></TD>\n"
-      "<TD><B>Sub-project</B></TD>\n<TD><SELECT NAME=group>\n<OPTION VALUE=\"\">&nbsp\n"
-      "\n<! proj:TEST, match:Core, files.name:" +
+      e2e::PageHead("New fact sheet") +
+          "<SCRIPT LANGUAGE=\"JavaScript\">\nfunction changePage(page,menu)\n{\n"
+          "   document.location = page\n}\n</SCRIPT>\n"
+          "<H1>Create a new fact sheet</H1>\n"
+          "<FORM METHOD=POST ACTION=\"/cgi-bin/quorb.cgi\">\n"
+          "<INPUT TYPE=\"hidden\" NAME=CMD VALUE=\"new\">\n"
+          "<INPUT TYPE=\"hidden\" NAME=QS VALUE=\"find=1&quot;\">\n"
+          "<TABLE BORDER=0 WIDTH=100%>\n"
+          "<TR><TD COLSPAN=6><B>Title</B> <INPUT NAME=title SIZE=73></TD></TR>\n"
+          "<TR><TD><B>Project</B></TD>\n"
+          "<TD><INPUT TYPE=\"hidden\" NAME=project VALUE=\"TEST\">\n"
+          "<SELECT NAME=\"Deroulant\" onChange= "
+          "\"changePage(this.options[this.selectedIndex].value,Deroulant)\" >\n"
+          "<OPTION VALUE=\"/cgi-bin/quorb.cgi?CMD=create\">&nbsp\n"
+          "<OPTION VALUE=\"/cgi-bin/quorb.cgi?CMD=create&project=OTHER\" > OTHER \n"
+          "<OPTION VALUE=\"/cgi-bin/quorb.cgi?CMD=create&project=TEST\" SELECTED > TEST \n"
+          "</SELECT></TD>\n"
+          "<TD><B>Sub-project</B></TD>\n<TD><SELECT NAME=group>\n<OPTION VALUE=\"\">&nbsp\n"
+          "\n<! proj:TEST, match:Core, files.name:" +
           inst.ConfigDir() +
           "/TEST_subproject.cfg>\n"
           "<OPTION> GUI<OPTION SELECTED> Core</SELECT></TD>\n"
@@ -99,10 +94,9 @@ TEST(CreateForm, CreationRightGuardsTheForm) {
   SetUpProject(inst);
   // tessin lacks right 2: the page head, then only the error box.
   auto denied = inst.Get("CMD=create&Uid=" + e2e::EncodedToken(inst, "tessin", "TEST"));
-  EXPECT_TRUE(denied.out.ends_with(
-      "<!Access denied for tessin in 2>\n" + kErrorHead +
-      "<P><HR><BR><BR>You are not allowed to create fact sheets in this project.\n"
-      "</TD></TR></TABLE>"))
+  EXPECT_TRUE(denied.out.ends_with("<!Access denied for tessin in 2>\n" + e2e::kErrorBox +
+                                   "You are not allowed to create fact sheets in this project.\n"
+                                   "</TD></TR></TABLE>"))
       << denied.out;
   EXPECT_EQ(denied.out.find("<FORM"), std::string::npos);
 

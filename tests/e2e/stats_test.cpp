@@ -13,11 +13,9 @@
 #include <thread>
 #include <vector>
 
-#include "base/encode.h"
 #include "base/out.h"
 #include "harness.h"
 #include "store/store.h"
-#include "users/uid.h"
 
 namespace {
 
@@ -186,19 +184,13 @@ std::string StatsPage(const Installation& inst, const std::string& query) {
   return inst.Get("CMD=statS&" + query).out;
 }
 
-bool Has(const std::string& page, const std::string& part) {
-  return page.find(part) != std::string::npos;
-}
+using e2e::Has;
 
 TEST(StatisticsPages, MenuNeedsTheStatisticsRight) {
   Installation inst;
   e2e::WriteSampleProject(inst);
   inst.Write("config/TEST_users.cfg", "nostat:n@example.org:pw: :YES:YES:YES:YES: :YES:YES\n");
-  std::string uid;
-  {
-    InProcess req(inst);
-    uid = base::UrlEncode(users::MakeUid("nostat", "TEST"));
-  }
+  const std::string uid = e2e::EncodedToken(inst, "nostat", "TEST");
   EXPECT_TRUE(
       Has(StatsPage(inst, "statS=0&Uid=" + uid), "You are not allowed to see the statistics."));
   std::string menu = StatsPage(inst, "statS=0");
@@ -223,10 +215,7 @@ TEST(StatisticsPages, HistoryTableShowsChangesInTheirColours) {
   const std::string value = "<TD ALIGN=RIGHT><FONT SIZE=2 COLOR=#000000>";
   const std::string same = "<TD ALIGN=RIGHT><FONT SIZE=2 COLOR=#000000>=</TD>\n";
   // One row per line: the first shows every value as a rise; a rise of N is red, of C green.
-  size_t rows = 0;
-  for (size_t at = 0; (at = page.find("<TR><TD><FONT SIZE=2", at)) != std::string::npos; ++at)
-    ++rows;
-  EXPECT_EQ(rows, 3u);
+  EXPECT_EQ(e2e::Count(page, "<TR><TD><FONT SIZE=2"), 3);
   EXPECT_TRUE(Has(page, "2023/11/14:23.13.20</FONT></TD>\n" + value + "2</FONT></TD>" + red +
                             "+2</TD>\n" + value + "0</FONT></TD>" + same));
   EXPECT_TRUE(Has(page, value + "1</FONT></TD>" + green + "+1</TD>\n"));   // C rises
@@ -305,9 +294,9 @@ TEST(StatisticsPages, WorkloadAndPrograms) {
 TEST(StatisticsPages, PlotPageEmbedsTheDataPageAndItsScript) {
   Installation inst;
   e2e::WriteSampleProject(inst);
-  EXPECT_TRUE(
-      Has(StatsPage(inst, "statS=9&project=TEST"), "<H1>Active sheets by severity</H1>\n<FORM"));
-  EXPECT_FALSE(Has(StatsPage(inst, "statS=9&project=TEST"), "APPLET"));
+  const std::string empty = StatsPage(inst, "statS=9&project=TEST");
+  EXPECT_TRUE(Has(empty, "<H1>Active sheets by severity</H1>\n<FORM"));
+  EXPECT_FALSE(Has(empty, "APPLET"));
   EXPECT_EQ(StatsPage(inst, "statS=10&project=TEST&group=TOTAL&Week=2"),
             "Status: 404 Not Found\nContent-type: text/plain\nContent-Length: 0\n\n");
 

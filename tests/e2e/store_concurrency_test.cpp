@@ -8,12 +8,10 @@
 #include <cstdlib>
 #include <map>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "base/out.h"
-#include "base/request_state.h"
 #include "harness.h"
 #include "store/store.h"
 
@@ -22,12 +20,7 @@ namespace {
 constexpr int kProcesses = 16;
 constexpr int kSheetsEach = 6;
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
+using e2e::Lines;
 
 store::FactSheet NewSheet(const std::string& submitter, const std::string& title) {
   store::FactSheet s;
@@ -69,9 +62,7 @@ TEST(StoreConcurrency, SixteenWritersLoseNothing) {
   inst.Write("config/project.cfg", "Project:ABC:kolvar:tessin:\n");
   inst.Write("config/phase.cfg", "Study:S\nTest:T\n");
   inst.Write("config/Project_subproject.cfg", "Sub:GUI\n");
-  std::string old_pwd = getenv("PWD") ? getenv("PWD") : "";
-  setenv("PWD", inst.root().c_str(), 1);
-  base::ResetRequestState();
+  e2e::InProcess request(inst);
   store::FactSheet shared = NewSheet("kolvar", "shared");
   ASSERT_EQ(store::CreateSheet(shared), store::Stored::kOk);
   shared.status = store::kOpen;
@@ -124,9 +115,6 @@ TEST(StoreConcurrency, SixteenWritersLoseNothing) {
   for (const std::string& name : inst.List("data")) {
     EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;
   }
-
-  setenv("PWD", old_pwd.c_str(), 1);
-  base::ResetRequestState();
 }
 
 }  // namespace

@@ -19,7 +19,7 @@ using e2e::InProcess;
 using e2e::Installation;
 using Keys = std::vector<std::string>;
 
-const std::string kBook = "data//Tests/TEST/G/a/Book/";
+const std::string kBook = e2e::kSampleBook;
 
 // Runs `fn` with its page comments thrown away.
 template <typename F>
