@@ -17,7 +17,7 @@ struct MainConfigCache {
   bool file_read = false;
   std::optional<std::string> file;  // the file's bytes; nothing when it cannot be opened
   std::optional<std::string> datadir, configdir, imgdir, statsdir, synchrodir;
-  std::optional<bool> security;
+  std::optional<bool> security, debug;
 };
 
 MainConfigCache& Cached() {
@@ -108,6 +108,12 @@ const std::string& GetSynchroDir() {
 bool IsSecurityOn() {
   auto& slot = Cached().security;
   if (!slot) slot = GetConfig("SECURITY") == "YES";
+  return *slot;
+}
+
+bool IsDebugOn() {
+  auto& slot = Cached().debug;
+  if (!slot) slot = GetConfig("DEBUG") == "YES";
   return *slot;
 }
 

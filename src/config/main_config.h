@@ -22,6 +22,9 @@ const std::string& GetImageDir();
 const std::string& GetStatsDir();
 const std::string& GetSynchroDir();
 bool IsSecurityOn();
+// "DEBUG YES": diagnostics (the request traces and the comments that show paths, addresses or
+// server dialogue) are written; off by default, as they are for the administrator alone.
+bool IsDebugOn();
 
 // The values the configuration editor and the wizard write, in file order.
 struct MainConfigValues {
