@@ -78,13 +78,9 @@ std::optional<std::string> StoreUpload(const store::FactSheet& /*sheet*/, std::s
     web::ErrorBoxArg(511, title);
     return std::nullopt;
   }
-  // The folder must take a new file. Probed under a temporary name, so that no empty file
-  // ever stands under the final one.
-  const std::string probe = base::TempNameFor(path);
-  if (base::File f = base::OpenFile(probe, "wb")) {
-    f.reset();
-    base::RemoveFile(probe);
-  } else {
+  // The folder must take a new file; asked without writing one, so that a failure here
+  // leaves nothing behind.
+  if (::access(AttachmentFolder(name).c_str(), W_OK | X_OK) != 0) {
     NoteOpenFailure(path, errno);
     web::ErrorBoxArg(512, path);
     return std::nullopt;
