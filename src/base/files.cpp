@@ -16,7 +16,7 @@ namespace {
 
 struct Fault {
   long at = 0;  // the call that fails, 0 for none
-  enum class What { kKill, kEio, kEnospc } what = What::kEio;
+  enum class What { kKill, kEio, kEnospc, kFull } what = What::kEio;
   long calls = 0;
 };
 
@@ -32,6 +32,8 @@ Fault& Faults() {
       f.what = Fault::What::kKill;
     else if (what == "enospc")
       f.what = Fault::What::kEnospc;
+    else if (what == "full")
+      f.what = Fault::What::kFull;
     return f;
   }();
   return fault;
@@ -41,11 +43,18 @@ Fault& Faults() {
 // when that is the fault asked for.
 bool Inject() {
   Fault& f = Faults();
-  if (f.at <= 0 || ++f.calls != f.at) return false;
+  if (f.at <= 0) return false;
+  ++f.calls;
+  // A full disk stays full: that call and every later one fail.
+  if (f.what == Fault::What::kFull && f.calls > f.at) {
+    errno = ENOSPC;
+    return true;
+  }
+  if (f.calls != f.at) return false;
   std::fprintf(stderr, "quorb: fault %ld\n", f.calls);
   std::fflush(stderr);
   if (f.what == Fault::What::kKill) ::kill(::getpid(), SIGKILL);
-  errno = f.what == Fault::What::kEnospc ? ENOSPC : EIO;
+  errno = f.what == Fault::What::kEio ? EIO : ENOSPC;
   return true;
 }
 

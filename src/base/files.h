@@ -80,8 +80,9 @@ long FileTime(const std::string& path);
 
 // The file-changing system calls of the store and of every atomic replacement go through
 // these, so that a test can make the n-th of them fail or kill the process:
-//   QUORB_FAULT="<n>:<what>"   what: kill, eio or enospc; calls counted from 1 over write,
-//                              rename, link, unlink and sync alike
+//   QUORB_FAULT="<n>:<what>"   what: kill, eio or enospc (the n-th call), full (ENOSPC from
+//                              the n-th call on); calls counted from 1 over write, rename,
+//                              link, unlink and sync alike
 //   QUORB_NOSYNC=1             no file or folder is synced (the benchmark's "without sync")
 // Both are read only when GATEWAY_INTERFACE is unset: a web server always sets it, so no
 // request can ever reach them. A fault that fires says "quorb: fault <n>" on standard error.

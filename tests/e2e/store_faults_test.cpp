@@ -172,9 +172,9 @@ TEST(StoreFaults, FailingAtEachCall) {
   WalkFaults("eio");
 }
 
-// A full disk: each write (and everything after) fails with ENOSPC in turn; nothing glues.
+// A disk full from each call in turn on: every later call fails with ENOSPC; nothing glues.
 TEST(StoreFaults, DiskFull) {
-  WalkFaults("enospc", {"create", "status action"});
+  WalkFaults("full", {"create", "status action", "copy"});
 }
 
 TEST(StoreFaults, CheckFindsAndRepairs) {
