@@ -118,7 +118,10 @@ double Launch(const std::string& root, const Page& page, std::string& out, doubl
   posix_spawn_file_actions_destroy(&actions);
   close(in[0]);
   close(outp[1]);
-  if (spawned != 0) std::exit(2);
+  if (spawned != 0) {
+    base::Printf(stderr, "%s: cannot start %s\n", page.label, page.program);
+    std::exit(2);
+  }
   // The bodies are far below a pipe's capacity: written at once, as a server hands them over.
   if (!page.body.empty() && write(in[1], page.body.data(), page.body.size()) < 0) std::exit(2);
   close(in[1]);
