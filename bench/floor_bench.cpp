@@ -6,7 +6,9 @@
 //
 //   hello       the hello-world CGI (GET)            the floor of every GET page
 //   home        the home page, synchronisation pass included
-//   home-nosync the home page of the same site without a synchronisation folder
+//   home-nosync the home page with the synchronisation pass left nothing to do (a plain file
+//               where the incoming folder was: no POP3 collection, no scan; the outgoing
+//               folders are still cleaned)
 //   Num=        the quick view of one sheet by name
 //   find=       the quick access field
 //   create      the creation form
@@ -234,10 +236,18 @@ int main(int argc, char** argv) {
   const std::string in_aside = root + "/data/Synchro/in.aside";
   std::string out;
   auto run = [&](Page& page) {
-    if (page.without_sync) std::rename(in_folder.c_str(), in_aside.c_str());
+    // A plain file in the incoming folder's place: the directory upgrade cannot make the
+    // folder again, and the pass, finding no folder, collects and scans nothing.
+    if (page.without_sync) {
+      std::rename(in_folder.c_str(), in_aside.c_str());
+      inst.Write("data/Synchro/in", "");
+    }
     double cpu_ms = 0;
     double ms = Launch(root, page, out, cpu_ms);
-    if (page.without_sync) std::rename(in_aside.c_str(), in_folder.c_str());
+    if (page.without_sync) {
+      std::remove(in_folder.c_str());
+      std::rename(in_aside.c_str(), in_folder.c_str());
+    }
     page.ms.push_back(ms);
     page.cpu_ms.push_back(cpu_ms);
   };
