@@ -66,13 +66,28 @@ std::string GetConfigPath() {
   return base::Sprintf("%s/quorb.cfg", base::Sprintf("%s/config", EnvOr("PWD", "c:\\quorb\\")));
 }
 
-std::string GetConfig(std::string_view key) {
+namespace {
+
+// The file's bytes, read once per request; nothing when it cannot be read.
+const std::optional<std::string>& MainConfigText(const std::string& path) {
   MainConfigCache& cache = Cached();
-  std::string path = GetConfigPath();
   if (!cache.file_read) {
     cache.file = base::ReadFile(path);
     cache.file_read = true;
   }
+  return cache.file;
+}
+
+}  // namespace
+
+bool MainConfigReadable() {
+  return MainConfigText(GetConfigPath()).has_value();
+}
+
+std::string GetConfig(std::string_view key) {
+  MainConfigCache& cache = Cached();
+  std::string path = GetConfigPath();
+  MainConfigText(path);
   if (!cache.file) {
     base::PageNote(base::Sprintf("<!script : %s>\n", EnvOr("SCRIPT_NAME", "")));
     base::PageNote(base::Sprintf("<!pwd : %s>\n", EnvOr("PWD", "")));

@@ -10,6 +10,10 @@ namespace config {
 // "<PWD>/config/quorb.cfg" ("c:\quorb\" standing for an unset PWD).
 std::string GetConfigPath();
 
+// Whether the main configuration file can be read (it is read once per request, for this and
+// for every value).
+bool MainConfigReadable();
+
 // The value of `key`: the rest of the line after the last occurrence of the word `key`,
 // at most 99 characters, trimmed; empty when missing. A missing file writes diagnostic
 // comments into the page (behind the HTTP header the first time).

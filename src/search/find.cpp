@@ -186,7 +186,7 @@ int CompareInt(int a, int b) {
 FoundSheet Found(std::string name, const store::FactSheet& sheet, char choice) {
   return {std::move(name), sheet.sev,    sheet.status,
           sheet.impact,    sheet.mdapda, ShownVersion(sheet, choice),
-          sheet.resp,      sheet.title};
+          sheet.resp,      sheet.title,  nullptr};
 }
 
 // The quick view of one sheet by its name, the link of every mail and page, answered from the
@@ -206,7 +206,10 @@ std::optional<FoundList> FindByOwnFile(const std::string& quick, SheetAccess& ac
   std::optional<store::FactSheet> sheet = store::ReadSheet(quick);
   if (!sheet || store::GetSheetName(*sheet) != quick) return std::nullopt;
   FoundList hits;
-  if (access.MaySee(*sheet)) hits.push_back(Found(quick, *sheet, choice));
+  if (access.MaySee(*sheet)) {
+    hits.push_back(Found(quick, *sheet, choice));
+    hits.back().sheet = std::make_shared<const store::FactSheet>(std::move(*sheet));
+  }
   return hits;
 }
 
@@ -276,11 +279,6 @@ FoundList FindSheets(const web::ParamList& params) {
   // A data file has no place for the login script.
   if (!exporting) users::RequireLogin(params);
   FoundList hits;
-  store::BufFile index;
-  if (!index.Open(base::JoinPath(config::GetDataDir(), store::kIndexName), 'r',
-                  store::kIndexBufferSize))
-    return hits;
-
   // Quick access: a sheet is kept when its name occurs in the text asked.
   std::string quick;
   bool by_name = true;
@@ -301,6 +299,10 @@ FoundList FindSheets(const web::ParamList& params) {
   if (by_name) {
     if (std::optional<FoundList> own = FindByOwnFile(quick, access, choice)) return *own;
   }
+  store::BufFile index;
+  if (!index.Open(base::JoinPath(config::GetDataDir(), store::kIndexName), 'r',
+                  store::kIndexBufferSize))
+    return hits;
 
   store::FactSheet sheet;
   std::string_view line;

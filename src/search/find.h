@@ -4,10 +4,12 @@
 // only for a sheet that every other criterion and the rights have kept.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "store/sheet.h"
 #include "web/params.h"
 
 namespace search {
@@ -22,6 +24,9 @@ struct FoundSheet {
   std::string shownVersion;  // the version aff_versSel chooses; empty for none
   std::string resp;
   std::string title;
+  // The whole sheet, when finding it meant reading its file (the quick view by name): the
+  // page shows it without reading the file again.
+  std::shared_ptr<const store::FactSheet> sheet;
 };
 using FoundList = std::vector<FoundSheet>;
 

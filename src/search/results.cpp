@@ -166,23 +166,31 @@ void WriteFullSheets(const FoundList& hits) {
   const std::string qs = sheets::EncodeQS(web::GetRawQuery());
   std::string html;
   html.reserve(2 * kRowsChunk);
-  std::vector<std::string> names;
-  names.reserve(hits.size());
-  for (const FoundSheet& hit : hits) names.push_back(hit.name);
-  store::ReadSheetsInOrder(names, [&](size_t i, std::optional<store::FactSheet>& sheet) {
+  auto show = [&](const std::string& name, const store::FactSheet* sheet) {
     // Every hit gets its bar, and so its numbered anchor, even when its file has gone:
     // the links of the list count one anchor per hit.
-    sheets::AppendActionBar(html, nullptr, names[i], qs);
+    sheets::AppendActionBar(html, nullptr, name, qs);
     if (sheet) {
       sheets::AppendSheetBody(html, *sheet, nullptr);
     } else {
-      Cat(html, "<FONT COLOR=RED>", Msg(504), " ", Html{names[i]}, " <BR></FONT>\n");
+      Cat(html, "<FONT COLOR=RED>", Msg(504), " ", Html{name}, " <BR></FONT>\n");
     }
     if (html.size() >= kRowsChunk) {
       base::Write(nullptr, html);
       html.clear();
     }
-  });
+  };
+  if (hits.size() == 1 && hits.front().sheet) {
+    // Read already to be found.
+    show(hits.front().name, hits.front().sheet.get());
+  } else {
+    std::vector<std::string> names;
+    names.reserve(hits.size());
+    for (const FoundSheet& hit : hits) names.push_back(hit.name);
+    store::ReadSheetsInOrder(names, [&](size_t i, std::optional<store::FactSheet>& sheet) {
+      show(names[i], sheet ? &*sheet : nullptr);
+    });
+  }
   base::Write(nullptr, html);
   base::Write(nullptr, "</BODY>\n");
 }

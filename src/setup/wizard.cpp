@@ -204,7 +204,7 @@ int CheckInstallation(const web::ParamList& list) {
   if (path.empty()) {
     note = "<! cfgfile empty>\n";
     result = 1;
-  } else if (!base::OpenFile(path, "rb")) {
+  } else if (!config::MainConfigReadable()) {
     note = base::Sprintf("<! can't open cfgfile :%s>\n", base::EscapeHtml(path));
     result = 2;
   }

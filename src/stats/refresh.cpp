@@ -253,8 +253,43 @@ long AtHour(long time, int hour) {
   return static_cast<long>(std::mktime(&tm));
 }
 
+std::string StampPath(const std::string& config_dir) {
+  return base::Sprintf("%s/.stats", config_dir);
+}
+
+long Seconds(const timespec& t) {
+  return static_cast<long>(t.tv_sec);
+}
+
+// Every request asks whether the day's refresh is due, and nearly always it is not. The
+// refresh leaves in the stamp's access time the local midnight from which the next one is
+// due, so that one status query answers without the lock and without the time zone. It is
+// trusted only while the stamp is as the refresh left it: its change time, moved by every
+// write, rename or change of its times, is then within a second of its modification time.
+// A stamp written otherwise (by an older program, by hand) takes the full check.
+bool DoneTodayAtAGlance(const std::string& stamp, long now) {
+  struct stat st;
+  if (::stat(stamp.c_str(), &st) != 0) return false;
+  const long changed = Seconds(st.st_ctim), modified = Seconds(st.st_mtim);
+  return Seconds(st.st_atim) > now && changed >= modified && changed - modified <= 1;
+}
+
+// The first local midnight after `time`.
+long NextMidnight(long time) {
+  std::tm tm = LocalTime(time);
+  tm.tm_mday += 1;
+  tm.tm_hour = tm.tm_min = tm.tm_sec = 0;
+  tm.tm_isdst = -1;
+  return static_cast<long>(std::mktime(&tm));
+}
+
+void MarkNextRefresh(const std::string& stamp, long now) {
+  const timespec times[2] = {{static_cast<std::time_t>(NextMidnight(now)), 0}, {0, UTIME_OMIT}};
+  ::utimensat(AT_FDCWD, stamp.c_str(), times, 0);  // without it, the full check every time
+}
+
 void Refresh(const std::string& config_dir) {
-  std::string stamp = base::Sprintf("%s/.stats", config_dir);
+  std::string stamp = StampPath(config_dir);
   base::FileLock lock(stamp + ".lock");
   if (!lock.Held()) return;
   long now = static_cast<long>(std::time(nullptr));
@@ -263,6 +298,7 @@ void Refresh(const std::string& config_dir) {
   if (last == 0) last = now;
   // Without a stamp every request would count again and append a second line for the day.
   if (!base::WriteFileAtomic(stamp, StampText(now) + "\n")) return;
+  MarkNextRefresh(stamp, now);
   ComputeStatistics(LabelTime(last));
 }
 
@@ -297,6 +333,7 @@ void RefreshStatistics(RefreshOutput output) {
   if (config::GetDataDir().empty()) return;
   const std::string& config_dir = config::GetConfigDir();
   if (config_dir.empty()) return;
+  if (DoneTodayAtAGlance(StampPath(config_dir), static_cast<long>(std::time(nullptr)))) return;
   if (output == RefreshOutput::kSilent) {
     SilencedPage silence;
     Refresh(config_dir);

@@ -5,7 +5,9 @@
 //
 // The stamp "<CONFIGDIR>/.stats" tells when the last refresh ran; a lock on
 // "<CONFIGDIR>/.stats.lock" is held from its check to the last line appended, so two
-// requests at the first moment of a day compute the day once.
+// requests at the first moment of a day compute the day once. The stamp's access time holds
+// the local midnight from which the next refresh is due, so that every other request learns
+// that nothing is due from one status query, before any lock.
 #pragma once
 
 #include <string>

@@ -277,9 +277,11 @@ void ReadSheetsInOrder(const std::vector<std::string>& names,
     }
     return batch;
   };
-  // Where no thread can be started, a batch is read when it is wanted.
+  // The first batch is wanted at once: it is read here, and a thread reads each later one
+  // while the one before is used. Where no thread can be started, a batch is read when it
+  // is wanted.
   constexpr auto kPolicy = std::launch::async | std::launch::deferred;
-  std::future<Batch> next = std::async(kPolicy, read, 0);
+  std::future<Batch> next = std::async(std::launch::deferred, read, 0);
   for (size_t from = 0; from < names.size();) {
     Batch batch = next.get();
     const size_t first = from;

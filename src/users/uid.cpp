@@ -11,6 +11,7 @@
 #include "base/out.h"
 #include "base/request_state.h"
 #include "config/main_config.h"
+#include "users/crypto_start.h"
 #include "web/cookies.h"
 #include "web/identity.h"
 #include "web/private_file.h"
@@ -56,6 +57,7 @@ const std::string& InstallationSecret() {
   std::optional<std::string> text = base::ReadFile(path);
   if (!text) {
     unsigned char bytes[kSecretBytes];
+    PrepareCrypto();
     if (RAND_bytes(bytes, sizeof bytes) != 1) return secret.key;
     web::WritePrivateFile(path, Hex(bytes, sizeof bytes) + "\n", true);
     text = base::ReadFile(path);
@@ -78,6 +80,7 @@ std::string UidMac(std::string_view text) {
   if (key.empty()) return {};
   unsigned char mac[EVP_MAX_MD_SIZE];
   unsigned int size = 0;
+  PrepareCrypto();
   if (!HMAC(EVP_sha256(), key.data(), static_cast<int>(key.size()),
             reinterpret_cast<const unsigned char*>(text.data()), text.size(), mac, &size))
     return {};

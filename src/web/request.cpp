@@ -493,8 +493,11 @@ ParamList ParseRequest(const char* argument) {
   ParamList list;
   std::string raw = q.text;
   bool multipart = IsMultipart(q);
+  // The request traces are for the administrator chasing a fault; every other click would
+  // pay three file writes for them.
+  const bool debug = config::IsDebugOn();
   // The diagnostic copy of the body; parsing works on this process's own bytes.
-  if (q.body_read)
+  if (debug && q.body_read)
     WriteDiagnostic(base::Sprintf("%s/quorb.in", TempDir()),
                     multipart ? MaskMultipartBody(q.body) : MaskQuery(q.body));
   if (multipart) {
@@ -508,9 +511,11 @@ ParamList ParseRequest(const char* argument) {
     list = std::move(m.list);
     raw = std::move(m.rebuilt);
   }
-  WriteDiagnostic(base::Sprintf("%s/quorb.tra", TempDir()), q.trace);
-  WriteDiagnostic(base::Sprintf("%s/tmp/quorb.log", config::GetDataDir()),
-                  (multipart ? RebuildMasked(list, kRebuiltLimit) : MaskQuery(raw)) + "\n");
+  if (debug) {
+    WriteDiagnostic(base::Sprintf("%s/quorb.tra", TempDir()), q.trace);
+    WriteDiagnostic(base::Sprintf("%s/tmp/quorb.log", config::GetDataDir()),
+                    (multipart ? RebuildMasked(list, kRebuiltLimit) : MaskQuery(raw)) + "\n");
+  }
   base::Cache<RequestCache>().raw_query = raw;
   if (!multipart) list = DecodeUrlEncoded(q.text);
   return list;

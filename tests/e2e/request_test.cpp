@@ -38,9 +38,16 @@ TEST(RequestDecoding, UnknownCommandDumpsTheDecodedList) {
   }
 }
 
-// The trace of a GET, and of one without a query, which takes the home road.
+// The trace of a GET, and of one without a query, which takes the home road; only with
+// DEBUG YES, as every click would pay for them.
 TEST(RequestDecoding, TraceAndLogOfAGet) {
-  Installation inst;
+  Installation quiet;
+  quiet.Get("CMD=zz&a=%C3");
+  quiet.Post("CMD=zz&a=1");
+  EXPECT_EQ(quiet.List("temp"), std::vector<std::string>{});
+  EXPECT_EQ(quiet.List("data/tmp"), std::vector<std::string>{});
+
+  Installation inst("DEBUG YES\n");
   inst.Get("CMD=zz&a=%C3");
   EXPECT_EQ(inst.Read("temp/quorb.tra"), "#qs\"CMD=zz&a=%C3\"\n#*qs:<67>\n#\nCMD=zz&a=%C3\n");
   EXPECT_EQ(inst.Read("data/tmp/quorb.log"), "CMD=zz&a=%C3\n");
@@ -50,7 +57,7 @@ TEST(RequestDecoding, TraceAndLogOfAGet) {
 }
 
 TEST(RequestDecoding, UrlEncodedPost) {
-  Installation inst;
+  Installation inst("DEBUG YES\n");
   auto r = inst.Post("CMD=zz&text=line1%0D%0Aline2");
   EXPECT_EQ(r.out, Dump("text : 'line1\r\nline2'\nCMD : 'zz'\n"));
   EXPECT_EQ(inst.Read("temp/quorb.tra"),
@@ -85,7 +92,7 @@ TEST(RequestDecoding, ContentLengthLongerThanTheBodyOrNegative) {
 }
 
 TEST(RequestDecoding, ReplayModeReusesTheLastTrace) {
-  Installation inst;
+  Installation inst("DEBUG YES\n");
   Request req;
   req.query = "CMD=zz";
   req.args = {"TEST"};
@@ -104,7 +111,7 @@ TEST(RequestDecoding, ReplayModeReusesTheLastTrace) {
 }
 
 TEST(Multipart, FieldsThenAFileThatMustBeLast) {
-  Installation inst;
+  Installation inst("DEBUG YES\n");
   std::string content = "line one\r\nbinary \x01\x02 ---------------------------7d0a1b2c3d4 part\n";
   auto r = inst.PostMultipart({{"CMD", "zz"},
                                {"Num", "TS10.00042"},
@@ -188,7 +195,7 @@ TEST(Multipart, CutShortOrWithoutClosingDelimiter) {
 }
 
 TEST(Multipart, LongValuesAndTheRebuiltQueryAreCut) {
-  Installation inst;
+  Installation inst("DEBUG YES\n");
   std::string big(5000, 'v');
   auto r = inst.PostMultipart({{"CMD", "zz"}, {"big", big}});
   EXPECT_EQ(r.out, Dump("big : '" + std::string(998, 'v') + "'\nCMD : 'zz'\n"));
@@ -196,7 +203,7 @@ TEST(Multipart, LongValuesAndTheRebuiltQueryAreCut) {
 }
 
 TEST(RequestDecoding, HostileInputsEndCleanly) {
-  Installation inst;
+  Installation inst("DEBUG YES\n");
   std::string binary;
   for (int i = 0; i < 256; ++i) binary += static_cast<char>(i);
   for (const std::string& body :

@@ -163,7 +163,7 @@ TEST(Security, TestArgumentReplaysNothingUnderAWebServer) {
 // The body copy, the trace and the log: mode 0600, no password, and a link planted at
 // their names is replaced, not followed.
 TEST(Security, DiagnosticFilesHoldNoPassword) {
-  Installation inst("SECURITY YES\n");
+  Installation inst("SECURITY YES\nDEBUG YES\n");
   LayOut(inst);
   inst.Write("outside", "untouched");
   ASSERT_EQ(symlink(inst.Path("outside").c_str(), inst.Path("temp/quorb.tra").c_str()), 0);

@@ -145,6 +145,21 @@ TEST(StatisticsRefresh, ARequestWaitsForTheRefreshUnderWay) {
   EXPECT_FALSE(inst.Exists("data/Stats/TEST.TOTAL"));
 }
 
+// Once the day is counted, a request learns it from the stamp alone: it does not wait for a
+// lock that another request holds.
+TEST(StatisticsRefresh, ADayCountedIsSeenWithoutTheLock) {
+  Installation inst;
+  e2e::WriteSampleProject(inst);
+  WriteIndex(inst, {{}});
+  inst.Get("CMD=help");
+  int lock = open(inst.Path("config/.stats.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  ASSERT_EQ(flock(lock, LOCK_EX), 0);
+  auto r = inst.Get("CMD=help");  // killed by the harness if it waited
+  close(lock);
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(e2e::Lines(inst.Read("data/Stats/TEST.TOTAL")).size(), 1u);
+}
+
 TEST(StatisticsRefresh, WithoutDataDirectoryNothingIsWritten) {
   Installation inst;
   inst.WriteConfig("CONFIGDIR " + inst.ConfigDir() + "\nLANGUAGE EN\n");

@@ -1,0 +1,300 @@
+// Every page against the process floor, in one run: the median wall time of each page of
+// quorb.cgi next to a hello-world CGI started the same way (the same launcher, the same
+// environment a web server gives, pipes on standard input and output, the installation as
+// working directory), on a store of N sheets whose main configuration names POP3 and SMTP
+// servers on closed local ports.
+//
+//   hello       the hello-world CGI (GET)            the floor of every GET page
+//   home        the home page, synchronisation pass included
+//   home-nosync the home page with the synchronisation pass left nothing to do (a plain file
+//               where the incoming folder was: no POP3 collection, no scan; the outgoing
+//               folders are still cleaned)
+//   Num=        the quick view of one sheet by name
+//   find=       the quick access field
+//   create      the creation form
+//   action      a status-action form (Assign)
+//   hello-body  the hello-world CGI reading the creation's body    the floor of the POST
+//   new         a creation POST (durable commits)
+//   new-nosync  the same with every fsync made a no-op (LD_PRELOAD), to tell the disk's part
+//
+// Targets: each GET page <= 1.5 x hello, the creation POST <= 2 x hello-body.
+//
+//   floor_bench [N [runs]]                (default 10000 sheets, 41 runs)
+//   floor_bench --dump DIR [N]            writes each page once into DIR (byte comparison)
+//   QUORB_BENCH_CGI=path floor_bench ...  another build of quorb.cgi; "a=path,b=path": several,
+//                                         every page of each in every round
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "base/files.h"
+#include "base/out.h"
+#include "harness.h"
+#include "sheet_generator.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Page {
+  std::string label;
+  std::string program;  // executable
+  std::string method = "GET";
+  std::string query;
+  std::string body;
+  std::string expect;         // text the answer must hold
+  std::string preload;        // LD_PRELOAD for this page
+  bool without_sync = false;  // run with the synchronisation folder moved away
+  std::vector<double> ms;
+  std::vector<double> cpu_ms;  // user and system time of the process
+};
+
+// The environment a web server gives a CGI: no TZ, no locale, nothing of the shell's.
+std::vector<std::string> CgiEnvironment(const std::string& root, const Page& page) {
+  std::vector<std::string> env = {
+      "PATH=/usr/bin:/bin",
+      "PWD=" + root,
+      "TEMP=" + root + "/temp",
+      "GATEWAY_INTERFACE=CGI/1.1",
+      "SERVER_SOFTWARE=lighttpd/1.4",
+      "SERVER_NAME=localhost",
+      "SERVER_ADDR=127.0.0.1",
+      "SERVER_PORT=80",
+      "SERVER_PROTOCOL=HTTP/1.1",
+      "REQUEST_METHOD=" + page.method,
+      "QUERY_STRING=" + page.query,
+      "REQUEST_URI=/cgi-bin/quorb.cgi" + (page.query.empty() ? "" : "?" + page.query),
+      "SCRIPT_NAME=/cgi-bin/quorb.cgi",
+      "SCRIPT_FILENAME=" + root + "/quorb.cgi",
+      "DOCUMENT_ROOT=" + root,
+      "REMOTE_ADDR=192.0.2.10",
+      "REMOTE_PORT=53124",
+      "HTTP_HOST=localhost",
+      "HTTP_USER_AGENT=Mozilla/5.0 (X11; Linux x86_64)",
+      "HTTP_ACCEPT=text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8",
+      "HTTP_ACCEPT_LANGUAGE=en-GB,en;q=0.5",
+      "HTTP_ACCEPT_ENCODING=gzip, deflate",
+      "HTTP_CONNECTION=keep-alive",
+  };
+  if (page.method == "POST") {
+    env.push_back("CONTENT_LENGTH=" + std::to_string(page.body.size()));
+    env.push_back("CONTENT_TYPE=application/x-www-form-urlencoded");
+  }
+  if (!page.preload.empty()) env.push_back("LD_PRELOAD=" + page.preload);
+  return env;
+}
+
+// Starts the page's program as a web server does and collects its answer; the time is from
+// the start to the end of the wait, with the whole answer read.
+double Launch(const std::string& root, const Page& page, std::string& out, double& cpu_ms) {
+  std::vector<std::string> env = CgiEnvironment(root, page);
+  std::vector<char*> envp;
+  for (std::string& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  std::string program = page.program;
+  char* argv[] = {program.data(), nullptr};
+
+  int in[2], outp[2];
+  if (pipe2(in, O_CLOEXEC) != 0 || pipe2(outp, O_CLOEXEC) != 0) std::exit(2);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+  posix_spawn_file_actions_adddup2(&actions, outp[1], 1);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addchdir_np(&actions, root.c_str());
+
+  const auto start = Clock::now();
+  pid_t pid;
+  int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv, envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  close(in[0]);
+  close(outp[1]);
+  if (spawned != 0) {
+    base::Printf(stderr, "%s: cannot start %s\n", page.label, page.program);
+    std::exit(2);
+  }
+  // The bodies are far below a pipe's capacity: written at once, as a server hands them over.
+  if (!page.body.empty() && write(in[1], page.body.data(), page.body.size()) < 0) std::exit(2);
+  close(in[1]);
+  out.clear();
+  char buf[65536];
+  for (ssize_t n; (n = read(outp[0], buf, sizeof buf)) != 0;) {
+    if (n > 0) out.append(buf, static_cast<size_t>(n));
+  }
+  close(outp[0]);
+  int status = 0;
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  auto as_ms = [](const timeval& t) { return t.tv_sec * 1e3 + t.tv_usec / 1e3; };
+  cpu_ms = as_ms(usage.ru_utime) + as_ms(usage.ru_stime);
+  const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 ||
+      out.find(page.expect) == std::string::npos) {
+    base::Printf(stderr, "%s: unexpected answer (status %d):\n%s\n", page.label, status, out);
+    std::exit(1);
+  }
+  return ms;
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+// The creation form filled in for the sample project.
+std::string CreationBody() {
+  return "CMD=new&QS=&title=A+bug+in+the+menu&project=TEST&group=GUI&prog=prog1&sev=2"
+         "&impact=Low&phase=a&version=1.0&exp=2.0&type=1&submitter=kolvar&test=T1&mdapda=CR"
+         "&Load=3&text=Line+1%0D%0Aline+2";
+}
+
+std::string Here(const char* argv0) {
+  return std::filesystem::path(argv0).parent_path().string();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string dump_dir;
+  int arg = 1;
+  if (argc > 2 && std::strcmp(argv[1], "--dump") == 0) {
+    dump_dir = argv[2];
+    arg = 3;
+  }
+  const int sheets = argc > arg ? std::atoi(argv[arg]) : 10000;
+  const int runs = dump_dir.empty() ? (argc > arg + 1 ? std::atoi(argv[arg + 1]) : 41) : 1;
+  const char* cgi_env = std::getenv("QUORB_BENCH_CGI");
+  const std::string cgi_list = cgi_env ? cgi_env : QUORB_CGI;
+  const std::string nosync = Here(argv[0]) + "/libbench_nosync.so";
+
+  // The generated store, then the configuration a site has: mail and POP3 servers (on closed
+  // ports here), mails on creation, the sample project beside the generated ones.
+  e2e::Installation inst;
+  bench::GeneratedSet set = bench::GenerateSheets(inst.root(), sheets);
+  const std::string generated_projects = inst.Read("config/project.cfg");
+  const std::string generated_phases = inst.Read("config/phase.cfg");
+  inst.WriteConfig(inst.DefaultConfig("POP3 127.0.0.1:1\nPOP3USER quorb\nPOP3PASS x\n"));
+  e2e::WriteSampleProject(inst, generated_projects);
+  inst.Write("config/phase.cfg", generated_phases);
+  inst.Write("config/sendmail.cfg", "new M s\n");
+  const std::string root = inst.root();
+  const std::string name = set.some_name;
+
+  auto get = [&](std::string label, std::string program, std::string query, std::string expect) {
+    Page page;
+    page.label = std::move(label);
+    page.program = std::move(program);
+    page.query = std::move(query);
+    page.expect = std::move(expect);
+    return page;
+  };
+  auto post = [&](std::string label, std::string program, std::string expect) {
+    Page page = get(std::move(label), std::move(program), "", std::move(expect));
+    page.method = "POST";
+    page.body = CreationBody();
+    return page;
+  };
+  const std::string shown = "<B>" + name + "</B>";
+  // The builds compared: this one, or those QUORB_BENCH_CGI names ("label=path,label=path"),
+  // each page of each build in every round.
+  std::vector<std::pair<std::string, std::string>> builds;
+  for (std::string_view list = cgi_list; !list.empty();) {
+    std::string_view item = list.substr(0, list.find(','));
+    list.remove_prefix(std::min(list.size(), item.size() + 1));
+    const size_t eq = item.find('=');
+    builds.emplace_back(eq == std::string_view::npos ? "" : std::string(item.substr(0, eq)),
+                        std::string(eq == std::string_view::npos ? item : item.substr(eq + 1)));
+  }
+  std::vector<Page> pages = {get("hello", QUORB_CGI_HELLO, "", "hello"),
+                             post("hello-body", QUORB_CGI_HELLO, "hello")};
+  for (const auto& [build, cgi] : builds) {
+    const std::string tag = build.empty() ? "" : build + " ";
+    pages.push_back(get(tag + "home", cgi, "", "<TITLE>QUORB</TITLE>"));
+    pages.push_back(get(tag + "home-nosync", cgi, "", "<TITLE>QUORB</TITLE>"));
+    pages.back().without_sync = true;
+    pages.push_back(get(tag + "Num=", cgi, "Num=" + name, shown));
+    pages.push_back(get(tag + "find=", cgi, "find=" + name, shown));
+    pages.push_back(get(tag + "create", cgi, "CMD=create", "<FORM"));
+    pages.push_back(get(tag + "action", cgi, "CMD=Assign&Num=" + name, shown));
+    pages.push_back(post(tag + "new", cgi, "<TITLE>Fact sheet created</TITLE>"));
+    pages.push_back(post(tag + "new-nosync", cgi, "<TITLE>Fact sheet created</TITLE>"));
+    pages.back().preload = nosync;
+  }
+
+  const std::string in_folder = root + "/data/Synchro/in";
+  const std::string in_aside = root + "/data/Synchro/in.aside";
+  std::string out;
+  auto run = [&](Page& page) {
+    // A plain file in the incoming folder's place: the directory upgrade cannot make the
+    // folder again, and the pass, finding no folder, collects and scans nothing.
+    if (page.without_sync) {
+      std::rename(in_folder.c_str(), in_aside.c_str());
+      inst.Write("data/Synchro/in", "");
+    }
+    double cpu_ms = 0;
+    double ms = Launch(root, page, out, cpu_ms);
+    if (page.without_sync) {
+      std::remove(in_folder.c_str());
+      std::rename(in_aside.c_str(), in_folder.c_str());
+    }
+    page.ms.push_back(ms);
+    page.cpu_ms.push_back(cpu_ms);
+  };
+
+  if (!dump_dir.empty()) {
+    // One answer of each page, in the order of the table, for a comparison of two builds.
+    std::filesystem::create_directories(dump_dir);
+    for (Page& page : pages) {
+      if (page.program == QUORB_CGI_HELLO || !page.preload.empty()) continue;
+      run(page);
+      // The installation's folder differs from run to run.
+      for (size_t at; (at = out.find(root)) != std::string::npos;)
+        out.replace(at, root.size(), "ROOT");
+      base::File f = base::OpenFile(dump_dir + "/" + page.label + ".html", "wb");
+      if (f) std::fwrite(out.data(), 1, out.size(), f.get());
+    }
+    return 0;
+  }
+
+  for (Page& page : pages) run(page);  // warm-up: programs and files in the page cache
+  for (Page& page : pages) page.ms.clear(), page.cpu_ms.clear();
+  // Round after round, every page once, so a busy moment weighs on all of them alike.
+  for (int i = 0; i < runs; ++i)
+    for (Page& page : pages) run(page);
+
+  auto median = [&](const std::string& label, std::vector<double> Page::*series) {
+    for (const Page& p : pages)
+      if (p.label == label) return Median(p.*series);
+    return 0.0;
+  };
+  base::Printf(nullptr,
+               "store of %d sheets, median of %d runs; wall time, and processor time (user and "
+               "system) of the process\n",
+               sheets, runs);
+  for (const Page& p : pages) {
+    const bool post = p.method == "POST";
+    const std::string floor = post ? "hello-body" : "hello";
+    const double wall = Median(p.ms), cpu = Median(p.cpu_ms);
+    base::Printf(
+        nullptr, "  %-12s %7.3f ms %5.2f x   cpu %6.3f ms %5.2f x %-10s%s\n", p.label, wall,
+        wall / median(floor, &Page::ms), cpu, cpu / median(floor, &Page::cpu_ms), floor,
+        p.program != QUORB_CGI_HELLO ? (post ? "  (target <= 2)" : "  (target <= 1.5)") : "");
+  }
+  for (const auto& [build, cgi] : builds) {
+    const std::string tag = build.empty() ? "" : build + " ";
+    base::Printf(nullptr, "  %ssyncs of a creation: %.3f ms wall\n", tag,
+                 median(tag + "new", &Page::ms) - median(tag + "new-nosync", &Page::ms));
+  }
+  return 0;
+}
