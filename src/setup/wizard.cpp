@@ -112,7 +112,9 @@ void Install(const web::ParamList& list) {
   // Before the main file, so that no main file stands without its language.
   if (ok) ok = CopyLanguageFiles(v.configdir);
   base::Write(nullptr, "</TABLE>");
-  if (ok) {
+  // No main file without its language: the site would open on a page it cannot label.
+  bool language = base::FileExists(base::Sprintf("%slangue.%s", v.configdir, v.language));
+  if (ok && language) {
     for (const std::string& dir : {base_dir, v.configdir}) {
       if (!config::WriteMainConfig(dir, v)) {
         base::Page("<P><Font COLOR=Red>Problem Writing data to %s</Font>\n",
@@ -122,13 +124,14 @@ void Install(const web::ParamList& list) {
       }
     }
   }
-  if (ok && config::Msg(1).empty()) {
+  if (ok && (!language || config::Msg(1).empty())) {
     base::Write(nullptr, "<P><Font COLOR=Red>Language file missing.<BR>\n");
     base::Page("<I>Copy 'langue.%s' to %s</i>\n", base::EscapeHtml(v.language),
                base::EscapeHtml(v.configdir));
     std::vector<std::string> dirs = ShareConfigDirs();
     if (!dirs.empty())
-      base::Page("<! looked for language files in %s >\n", base::EscapeHtml(dirs.front()));
+      base::Page("<! looked for language files in %s and %s >\n", base::EscapeHtml(dirs[0]),
+                 base::EscapeHtml(dirs[1]));
     ok = false;
   }
   if (!ok) {

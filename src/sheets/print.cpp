@@ -313,6 +313,8 @@ bool PrintText(std::string_view text) {
     base::RemoveFile(path);
     return false;
   }
+  base::Write(nullptr, base::EscapeHtml(text));
+
   PrintCommand command = BuildPrintCommand(config::GetConfig("PRINT"), path);
   base::Page("<! -%s- >\n", base::EscapeHtml(command.shown));
   CommandOutcome outcome;
@@ -324,11 +326,10 @@ bool PrintText(std::string_view text) {
   }
   base::RemoveFile(path);
   if (outcome.started && outcome.status == 0) {
-    base::Write(nullptr, base::EscapeHtml(text));
     base::Write(nullptr, base::EscapeHtml(outcome.output));
     return true;
   }
-  // The page says what went wrong, in the command's own words, and shows what was not printed.
+  // Nothing was printed: the page says so in the command's own words.
   std::string why = outcome.error.empty() ? outcome.output : outcome.error;
   while (!why.empty() && (why.back() == '\n' || why.back() == '\r' || why.back() == ' '))
     why.pop_back();
@@ -336,8 +337,6 @@ bool PrintText(std::string_view text) {
   std::fprintf(stderr, "quorb: print command failed: %s\n", why.c_str());
   base::Write(nullptr, "</PRE>\n");
   web::ErrorBoxArg(kPrintFailedMessage, why);
-  base::Write(nullptr, "\n<PRE>");
-  base::Write(nullptr, base::EscapeHtml(text));
   return true;
 }
 
