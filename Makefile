@@ -2,7 +2,8 @@
 JOBS ?= $(shell nproc)
 BUILD_TYPE ?= RelWithDebInfo
 
-.PHONY: all build cgi test test-fast test-peers test-asan run deps deps-run clean fuzz
+.PHONY: all build cgi test test-optimised test-asan test-fast test-peers run deps deps-run \
+        clean fuzz
 
 all: build
 
@@ -27,15 +28,15 @@ build: deps
 # `make test-peers`), the ASan/UBSan build the unit and end-to-end tests. The two builds run
 # side by side so that neither leaves a core idle. CI (.ci/run) adds the peers.
 test: deps
-	cmake -S . -B build -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DQUORB_TESTS=ON
-	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQUORB_SANITIZE=ON -DQUORB_TESTS=ON
 	$(MAKE) --no-print-directory -j2 test-optimised test-asan
 
 test-optimised:
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DQUORB_TESTS=ON
 	cmake --build build -j$(JOBS) --target quorb_cgi unit_tests e2e_tests
 	cd build && ctest --output-on-failure -j$(JOBS) -LE 'peer|browser'
 
 test-asan:
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQUORB_SANITIZE=ON -DQUORB_TESTS=ON
 	cmake --build build-asan -j$(JOBS) --target quorb_cgi unit_tests e2e_tests
 	cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j$(JOBS) -LE 'peer|browser'
 
