@@ -2,35 +2,58 @@
 JOBS ?= $(shell nproc)
 BUILD_TYPE ?= RelWithDebInfo
 
-.PHONY: all build test test-fast test-asan run deps clean fuzz
+.PHONY: all build cgi test test-optimised test-asan test-fast test-peers run deps deps-run \
+        clean fuzz
 
 all: build
 
+# Everything the tests need; `make run` installs only what the demo needs.
 deps:
 	@bash scripts/install-deps.sh
 
+deps-run:
+	@bash scripts/install-deps.sh run
+
+# The CGI alone: no test framework, no benchmarks.
+cgi: deps-run
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DQUORB_TESTS=OFF
+	cmake --build build -j$(JOBS) --target quorb_cgi
+
+# Everything, benchmarks included.
 build: deps
-	cmake -S . -B build -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DQUORB_TESTS=ON
 	cmake --build build -j$(JOBS)
 
-# Every test, once with an optimised build and once under ASan/UBSan.
-test: build
-	cd build && ctest --output-on-failure -j$(JOBS)
-	$(MAKE) --no-print-directory test-asan
+# Every test: the optimised build runs them all but the peers (real servers and a browser,
+# `make test-peers`), the ASan/UBSan build the unit and end-to-end tests. The two builds run
+# side by side so that neither leaves a core idle. CI (.ci/run) adds the peers.
+test: deps
+	$(MAKE) --no-print-directory -j2 test-optimised test-asan
+
+test-optimised:
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DQUORB_TESTS=ON
+	cmake --build build -j$(JOBS) --target quorb_cgi unit_tests e2e_tests
+	cd build && ctest --output-on-failure -j$(JOBS) -LE 'peer|browser'
+
+test-asan:
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQUORB_SANITIZE=ON -DQUORB_TESTS=ON
+	cmake --build build-asan -j$(JOBS) --target quorb_cgi unit_tests e2e_tests
+	cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j$(JOBS) -LE 'peer|browser'
+
+# The tests against real peers: Postfix, Dovecot, aiosmtpd, CUPS, lighttpd and Chromium.
+test-peers: deps
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DQUORB_TESTS=ON
+	cmake --build build -j$(JOBS) --target quorb_cgi unit_tests e2e_tests
+	cd build && ctest --output-on-failure -j$(JOBS) -L 'peer|browser'
 
 test-fast: build
-	cd build && ctest --output-on-failure -j$(JOBS)
-
-test-asan: deps
-	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQUORB_SANITIZE=ON
-	cmake --build build-asan -j$(JOBS)
-	cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j$(JOBS) -LE browser
+	cd build && ctest --output-on-failure -j$(JOBS) -LE 'peer|browser'
 
 fuzz: deps
 	CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORB_FUZZ=ON
 	cmake --build build-fuzz -j$(JOBS)
 
-run: build
+run: cgi
 	@bash scripts/run-demo.sh
 
 clean:

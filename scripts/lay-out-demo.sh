@@ -72,7 +72,7 @@ if [ ! -e "$root/config/quorb.cfg" ] && [ "${QUORB_LAYOUT_BARE:-}" != 1 ]; then
     exit 1
   }
   wizard_step 1 "Default Setup Completed" "data=$root/data/" "cfg=$root/config/" \
-    "img=/quorb/images/" "prt=lp+-o2+%25s" "mel=localhost" "hst=localhost" "lang=EN" \
+    "img=/quorb/images/" "prt=iconv+-f+ISO-8859-1+-t+UTF-8+%25s+%7C+lp+-o+cpi%3D12+-o+lpi%3D7" "mel=localhost" "hst=localhost" "lang=EN" \
     "PERSIST=0" "pop=localhost" "popU=%23" "popP=" "dom=localhost" "www=www"
   wizard_step 3 "DEMO subproject.cfg Setup" "text=xxx" "LINES=3" \
     "V0_0=TEST" "V1_0=T" "V2_0=kolvar" "V3_0=tessin" \

@@ -7,7 +7,7 @@ port="${PORT:-8080}"
 cgi="${QUORB_CGI:-$repo/build/quorb.cgi}"
 
 command -v lighttpd >/dev/null || PATH="$PATH:/usr/sbin"
-command -v lighttpd >/dev/null || bash "$repo/scripts/install-deps.sh"
+command -v lighttpd >/dev/null || bash "$repo/scripts/install-deps.sh" run
 [ -x "$cgi" ] || { echo "missing $cgi: run make build" >&2; exit 1; }
 
 bash "$repo/scripts/lay-out-demo.sh" "$repo/demo" "$port" "$cgi"

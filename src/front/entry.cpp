@@ -8,6 +8,7 @@
 #include "base/encode.h"
 #include "base/out.h"
 #include "front/home.h"
+#include "mail/spool.h"
 #include "search/form.h"
 #include "search/results.h"
 #include "setup/setup.h"
@@ -181,6 +182,8 @@ int Main(int argc, char** argv) {
     Dispatch(list);
   }
   std::fflush(stdout);
+  // Mail goes out only once the page is with the web server.
+  mail::DeliverAfterPage();
   return 0;
 }
 

@@ -100,7 +100,8 @@ int NetConnect(std::string_view server, std::string_view port, int seconds) {
       if (!connect_failed) error = errno;
       continue;
     }
-    int e = ConnectWithin(s, a->ai_addr, a->ai_addrlen, seconds);
+    int wait = seconds > 0 && seconds < kConnectSeconds ? seconds : kConnectSeconds;
+    int e = ConnectWithin(s, a->ai_addr, a->ai_addrlen, wait);
     if (e == 0) {
       // A relay that stops reading cannot hold a send for ever.
       timeval tv{seconds > 0 ? seconds : kNetWaitSeconds, 0};

@@ -9,10 +9,13 @@ namespace mail {
 
 // How long to wait for a connection, a greeting or a reply when the caller does not say.
 constexpr int kNetWaitSeconds = 10;
+// The longest wait for a connection: a relay or a mailbox that is down costs no more.
+constexpr int kConnectSeconds = 2;
 
 // Connects to `server`, written "host" or "host:port" ("[v6 address]:port" too); `port` is
 // used when the server names none. Returns the connected socket, or a negative code:
-// -1 no socket, -2 no connection, -3 the host name does not resolve.
+// -1 no socket, -2 no connection, -3 the host name does not resolve. The connection itself
+// is waited for at most kConnectSeconds (or `seconds` when shorter).
 int NetConnect(std::string_view server, std::string_view port, int seconds = kNetWaitSeconds);
 
 // Shuts the connection down both ways and closes it. Returns 1.

@@ -40,7 +40,7 @@ config::MainConfigValues FormValues(bool wizard) {
     v.datadir = pwd ? base::Sprintf("%s/data/", pwd) : "C:/quorb/data/";
     v.configdir = pwd ? base::Sprintf("%s/config/", pwd) : "C:/quorb/config/";
     v.imgdir = "/quorb/images/";
-    v.print = "lp -o2 %s";
+    v.print = std::string(kDefaultPrint);
     v.mailserv = v.hostname = v.pop3 = "localhost";
     v.domain = "localhost";
     v.pop3user = "#";

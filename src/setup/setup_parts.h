@@ -116,6 +116,18 @@ bool SaveMail(const web::ParamList& list, bool wizard);
 
 // The e-mail address the default users file gives the first member.
 inline constexpr std::string_view kDefaultMemberMail = "kolvar@localhost";
+// The print command the wizard offers: the Latin-1 text converted to the printer's UTF-8, in
+// 12 characters an inch so that the 84-column table of a sheet fits the line.
+inline constexpr std::string_view kDefaultPrint =
+    "iconv -f ISO-8859-1 -t UTF-8 %s | lp -o cpi=12 -o lpi=7";
+// Where the wizard looks for the language files it copies into a configuration directory
+// that lacks them: "share/config" beside the program, then "../share/config" (the build
+// tree), the folder of the running executable being the starting point.
+std::vector<std::string> ShareConfigDirs();
+// Copies each "langue.*" of the first share folder found into `configdir` when it has no file
+// of that name; one report row per copy. False when a copy failed.
+bool CopyLanguageFiles(const std::string& configdir);
+
 // What stands in the main file for a POP3 password that was never given.
 inline constexpr std::string_view kNoPassword = "*";
 

@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <optional>
 
 #include "base/encode.h"
 #include "base/files.h"
@@ -107,8 +109,12 @@ void Install(const web::ParamList& list) {
     }
   }
   if (ok) ok = WriteDefaultFiles(v.configdir);
+  // Before the main file, so that no main file stands without its language.
+  if (ok) ok = CopyLanguageFiles(v.configdir);
   base::Write(nullptr, "</TABLE>");
-  if (ok) {
+  // No main file without its language: the site would open on a page it cannot label.
+  bool language = base::FileExists(base::Sprintf("%slangue.%s", v.configdir, v.language));
+  if (ok && language) {
     for (const std::string& dir : {base_dir, v.configdir}) {
       if (!config::WriteMainConfig(dir, v)) {
         base::Page("<P><Font COLOR=Red>Problem Writing data to %s</Font>\n",
@@ -118,10 +124,14 @@ void Install(const web::ParamList& list) {
       }
     }
   }
-  if (ok && config::Msg(1).empty()) {
+  if (ok && (!language || config::Msg(1).empty())) {
     base::Write(nullptr, "<P><Font COLOR=Red>Language file missing.<BR>\n");
     base::Page("<I>Copy 'langue.%s' to %s</i>\n", base::EscapeHtml(v.language),
                base::EscapeHtml(v.configdir));
+    std::vector<std::string> dirs = ShareConfigDirs();
+    if (!dirs.empty())
+      base::Page("<! looked for language files in %s and %s >\n", base::EscapeHtml(dirs[0]),
+                 base::EscapeHtml(dirs[1]));
     ok = false;
   }
   if (!ok) {
@@ -196,6 +206,39 @@ void WriteStepPage(int step, const web::ParamList& list) {
 }
 
 }  // namespace
+
+std::vector<std::string> ShareConfigDirs() {
+  std::error_code error;
+  std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (error) return {};
+  std::filesystem::path dir = exe.parent_path();
+  return {(dir / "share/config").string(), (dir.parent_path() / "share/config").string()};
+}
+
+bool CopyLanguageFiles(const std::string& configdir) {
+  namespace fs = std::filesystem;
+  for (const std::string& share : ShareConfigDirs()) {
+    std::error_code error;
+    if (!fs::is_directory(share, error)) continue;
+    bool ok = true;
+    for (fs::directory_iterator it(share, error), end; !error && it != end; it.increment(error)) {
+      std::string name = it->path().filename().string();
+      if (!name.starts_with("langue.")) continue;
+      std::string target = base::JoinPath(configdir, name);
+      if (base::FileExists(target)) continue;
+      base::Page("<TR><TD> Copying Language File : %s </TD>\n", base::EscapeHtml(name));
+      std::optional<std::string> text = base::ReadFile(it->path().string());
+      if (!text || !base::WriteFileAtomic(target, *text)) {
+        WriteFailedCell(errno ? errno : EIO);
+        ok = false;
+        continue;
+      }
+      WriteOkCell();
+    }
+    return ok;
+  }
+  return true;
+}
 
 int CheckInstallation(const web::ParamList& list) {
   std::string path = config::GetConfigPath();

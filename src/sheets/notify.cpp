@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <ctime>
 #include <vector>
 
 #include "base/encode.h"
@@ -12,6 +13,7 @@
 #include "config/main_config.h"
 #include "config/projects.h"
 #include "mail/smtp.h"
+#include "mail/spool.h"
 #include "store/store.h"
 #include "sync/sync.h"
 #include "web/actions.h"
@@ -160,30 +162,36 @@ void SendNotification(std::string_view name, int code, std::optional<std::string
   // The partners get the sheet whether or not anybody is mailed.
   synch::SendSynchFile(base::JoinPath(config::GetDataDir(), store::GetSheetName(*sheet)),
                        sheet->project, synch::kSheetFile);
+  std::string recipients = CollectRecipients(*sheet, code, user);
+  if (recipients.empty()) {
+    base::Page("<! No mail to send, destination empty >\n");
+    file.reset();
+    base::RemoveFile(path);
+    return;
+  }
   // Header values never carry a line break: a login or a name cannot add header lines.
+  std::string host = StripLineBreaks(config::GetConfig("HOSTNAME"));
+  mail::MailHeader header;
+  header.from = base::Sprintf("\"Bug Manager\" <%s@%s>", SenderName(), host);
+  header.to = recipients;
+  header.subject = base::Sprintf("Bug %s %s", name, config::Msg(ActionLabel(code)));
+  if (user) header.subject += base::Sprintf(" by %s", *user);
+  header.domain = host;
   std::FILE* out = file.get();
-  base::Write(out, "Content-Type: text/html; charset=us-ascii\n");
-  base::Printf(out, "Subject: Bug %s %s", StripLineBreaks(name),
-               StripLineBreaks(config::Msg(ActionLabel(code))));
-  if (user) base::Printf(out, " by %s", StripLineBreaks(*user));
-  base::Printf(out, "\nFrom: \"Bug Manager\" <%s@%s>\n", SenderName(),
-               StripLineBreaks(config::GetConfig("HOSTNAME")));
-  base::Write(out, " \n");
+  base::Write(out, mail::FormatMailHeader(header, std::time(nullptr)));
   base::Write(out, "<HTML>\n");
   if (write_sheet) write_sheet(out, *sheet);
+  bool written = std::fflush(out) == 0 && !std::ferror(out);
   file.reset();
-
-  std::string recipients = CollectRecipients(*sheet, code, user);
-  if (!recipients.empty()) {
-    base::Page("<! mail %s - %s >\n", base::EscapeHtml(recipients), base::EscapeHtml(path));
-    std::string server = config::GetConfig("MAILSERV");
-    base::Page("<! sending through %s >\n", base::EscapeHtml(server));
-    std::string sender = SenderName() + "@" + StripLineBreaks(config::GetConfig("DOMAIN"));
-    mail::SmtpSend(server, sender, recipients, path);
-  } else {
-    base::Page("<! No mail to send, destination empty >\n");
+  if (!written) {
+    base::Page("<! mail file %s could not be written >\n", base::EscapeHtml(path));
+    base::RemoveFile(path);
+    return;
   }
-  base::RemoveFile(path);
+  base::Page("<! mail %s - %s >\n", base::EscapeHtml(recipients), base::EscapeHtml(path));
+  std::string sender = SenderName() + "@" + StripLineBreaks(config::GetConfig("DOMAIN"));
+  // Delivered once the page is out; kept and tried again while the relay does not take it.
+  mail::QueueMail(sender, recipients, path);
 }
 
 }  // namespace sheets

@@ -1,6 +1,7 @@
 #include "sheets/print.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <numeric>
 #include <optional>
 
@@ -72,42 +74,79 @@ bool NeedsShell(std::string_view setting) {
   return first.find('=') != std::string_view::npos;  // a variable assignment
 }
 
-// Runs `args` with standard input from /dev/null and waits for it; what it writes on its
-// standard output comes back. Nothing when it cannot be started.
-std::optional<std::string> RunCaptured(const std::vector<std::string>& args) {
-  int fds[2];
-  if (::pipe2(fds, O_CLOEXEC) != 0) return std::nullopt;
+// Reads both pipes to their ends, whichever has something, so that neither fills up.
+void Drain(int out_fd, int err_fd, std::string& out, std::string& err) {
+  pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
+  std::string* into[2] = {&out, &err};
+  int open = 2;
+  char chunk[4096];
+  while (open > 0) {
+    if (::poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      ssize_t n = ::read(fds[i].fd, chunk, sizeof chunk);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        fds[i].fd = -1;
+        --open;
+        continue;
+      }
+      into[i]->append(chunk, static_cast<size_t>(n));
+    }
+  }
+}
+
+}  // namespace
+
+CommandOutcome RunCommand(const std::vector<std::string>& args) {
+  CommandOutcome outcome;
+  int out[2], err[2];
+  if (::pipe2(out, O_CLOEXEC) != 0) return outcome;
+  if (::pipe2(err, O_CLOEXEC) != 0) {
+    ::close(out[0]);
+    ::close(out[1]);
+    return outcome;
+  }
   std::vector<char*> argv;
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, err[1], 2);
   pid_t pid;
-  int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  int rc = argv.empty() || !argv[0]
+               ? ENOENT
+               : posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
-  ::close(fds[1]);
+  ::close(out[1]);
+  ::close(err[1]);
   if (rc != 0) {
-    ::close(fds[0]);
-    return std::nullopt;
+    ::close(out[0]);
+    ::close(err[0]);
+    outcome.error = base::Sprintf("%s: %s", args.empty() ? "" : args.front(), std::strerror(rc));
+    return outcome;
   }
-  std::string output;
-  char chunk[4096];
-  while (true) {
-    ssize_t n = ::read(fds[0], chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    output.append(chunk, static_cast<size_t>(n));
-  }
-  ::close(fds[0]);
-  int status;
+  outcome.started = true;
+  Drain(out[0], err[0], outcome.output, outcome.error);
+  ::close(out[0]);
+  ::close(err[0]);
+  int status = 0;
   while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
-  return output;
+  if (WIFEXITED(status)) {
+    outcome.status = WEXITSTATUS(status);
+  } else {
+    outcome.status = 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+  }
+  return outcome;
 }
 
-}  // namespace
+namespace {}  // namespace
 
 PrintGrid FillPrintGrid(const store::FactSheet& sheet) {
   using config::Msg;
@@ -278,15 +317,26 @@ bool PrintText(std::string_view text) {
 
   PrintCommand command = BuildPrintCommand(config::GetConfig("PRINT"), path);
   base::Page("<! -%s- >\n", base::EscapeHtml(command.shown));
+  CommandOutcome outcome;
   if (!command.argv.empty()) {
     std::fflush(stdout);
-    std::optional<std::string> output = RunCaptured(command.argv);
-    if (output)
-      base::Write(nullptr, base::EscapeHtml(*output));
-    else
-      base::Page("<!Unable to run : %s>\n", base::EscapeHtml(command.argv.front()));
+    outcome = RunCommand(command.argv);
+  } else {
+    outcome.error = "PRINT is not set in quorb.cfg";
   }
   base::RemoveFile(path);
+  if (outcome.started && outcome.status == 0) {
+    base::Write(nullptr, base::EscapeHtml(outcome.output));
+    return true;
+  }
+  // Nothing was printed: the page says so in the command's own words.
+  std::string why = outcome.error.empty() ? outcome.output : outcome.error;
+  while (!why.empty() && (why.back() == '\n' || why.back() == '\r' || why.back() == ' '))
+    why.pop_back();
+  if (why.empty()) why = base::Sprintf("exit status %d", outcome.status);
+  std::fprintf(stderr, "quorb: print command failed: %s\n", why.c_str());
+  base::Write(nullptr, "</PRE>\n");
+  web::ErrorBoxArg(kPrintFailedMessage, why);
   return true;
 }
 

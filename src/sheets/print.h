@@ -52,9 +52,25 @@ struct PrintCommand {
 };
 PrintCommand BuildPrintCommand(std::string_view setting, const std::string& path);
 
+// What a command run to its end said: whether it started, its exit status (128 + the signal
+// when killed) and what it wrote on standard output and standard error.
+struct CommandOutcome {
+  bool started = false;
+  int status = -1;
+  std::string output;
+  std::string error;
+};
+// Runs `args` with standard input from /dev/null and waits for it.
+CommandOutcome RunCommand(const std::vector<std::string>& args);
+
+// The error box of a failed print: message 530 with the command's own message.
+inline constexpr int kPrintFailedMessage = 530;
+
 // Writes `text` to a print file of its own in the data directory's "tmp" folder, copies it
-// (escaped) to the page, runs the print command on it with its output escaped into the
-// page, and removes the file. False, with nothing written, when the file cannot be made.
+// (escaped) to the page, runs the print command on it and removes the file. When the command
+// succeeds its output follows the text; when it cannot start or ends with a non-zero status,
+// the preformatted block is closed and the error box of message 530 gives its error output
+// (standard error says so too). False, with nothing written, when the file cannot be made.
 bool PrintText(std::string_view text);
 
 }  // namespace sheets

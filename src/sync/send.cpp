@@ -17,6 +17,7 @@
 #include "mail/encoding.h"
 #include "mail/pop3.h"
 #include "mail/smtp.h"
+#include "mail/spool.h"
 #include "sync/sync.h"
 #include "sync/sync_parts.h"
 
@@ -149,12 +150,13 @@ void SynchMail(const std::string& file, std::string_view recipients, std::string
       base::RemoveFile(tmp);
       return;
     }
-    std::string head = "Content-Type: text/html; charset=us-ascii\n";
-    head += base::Sprintf("Subject: %s %s s%05d\n", mail::kSynchMarker,
-                          mail::StripLineBreaks(project), number);
-    head += base::Sprintf("From: \"Synch Manager\" <%s@%s>\n", SenderName(),
-                          mail::StripLineBreaks(config::GetConfig("DOMAIN")));
-    head += " \n";
+    // The partners' mailboxes need not know one another.
+    mail::MailHeader header;
+    header.from = base::Sprintf("\"Synch Manager\" <%s@%s>", SenderName(),
+                                mail::StripLineBreaks(config::GetConfig("DOMAIN")));
+    header.subject = base::Sprintf("%s %s s%05d", mail::kSynchMarker, project, number);
+    header.domain = config::GetConfig("HOSTNAME");
+    std::string head = mail::FormatMailHeader(header, std::time(nullptr));
     bool ok = std::fwrite(head.data(), 1, head.size(), out.get()) == head.size();
     ok = std::fwrite(body->data(), 1, body->size(), out.get()) == body->size() && ok;
     if (std::fflush(out.get()) != 0 || !ok) {
@@ -168,10 +170,11 @@ void SynchMail(const std::string& file, std::string_view recipients, std::string
     std::string server = config::GetConfig("MAILSERV");
     base::Page("<! sending through %s >\n", base::EscapeHtml(server));
     std::string sender = SenderName() + "@" + mail::StripLineBreaks(config::GetConfig("DOMAIN"));
-    mail::SmtpSend(server, sender, recipients, tmp);
-  } else {
-    base::Page("<! No mail to send, destination empty >\n");
+    // The same spool as every mail: sent once the page is out, kept while the relay is away.
+    mail::QueueMail(sender, recipients, tmp);
+    return;
   }
+  base::Page("<! No mail to send, destination empty >\n");
   base::RemoveFile(tmp);
 }
 

@@ -1,6 +1,7 @@
 // Printing a test listing through a real CUPS spooler: the test starts its own cupsd on a free
 // local port with a private configuration, adds a queue whose device is a file, sets `lp` as
-// the print command, prints a test through the CGI and waits for the job to reach the file.
+// the print command, prints a test through the CGI and waits for the job to reach the file;
+// then prints to a queue that takes no jobs and checks the error box.
 // Where cupsd cannot run, the test fails.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -137,6 +138,21 @@ TEST(CupsPrint, TestListingReachesTheQueueFile) {
   const std::string start = "+" + std::string(78, '-') + "+\n|000 Title : Printed through CUPS ";
   EXPECT_EQ(job.substr(0, start.size()), start);
   EXPECT_EQ(job.back(), '\f');
+  EXPECT_EQ(inst.List("data/tmp"), std::vector<std::string>{});
+
+  // A queue that takes no jobs (added without -E): the page says the print failed, in lp's
+  // own words, and nothing says printed.
+  add = "lpadmin -h " + cups.Server() + " -p stopped -v file:///dev/null -P " +
+        (cups.root() / "listing.ppd").string() + " 2>/dev/null";
+  ASSERT_EQ(std::system(add.c_str()), 0) << cups.Log();
+  inst.WriteConfig(inst.DefaultConfig("PRINT lp -h " + cups.Server() + " -d stopped\n"));
+  e2e::CgiResult failed = inst.Get(place + "&test=000&book=22");
+  EXPECT_NE(failed.out.find("</PRE>\n" + e2e::kErrorBox + "The print command failed: lp: "),
+            std::string::npos)
+      << failed.out;
+  EXPECT_NE(failed.out.find("not accepting jobs"), std::string::npos) << failed.out;
+  EXPECT_EQ(failed.out.find("request id"), std::string::npos);
+  EXPECT_NE(failed.err.find("quorb: print command failed: lp: "), std::string::npos);
   EXPECT_EQ(inst.List("data/tmp"), std::vector<std::string>{});
 }
 

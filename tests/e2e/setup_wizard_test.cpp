@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "harness.h"
@@ -85,15 +87,37 @@ TEST(SetupWizard, FreshInstallationEndToEnd) {
   EXPECT_TRUE(std::filesystem::is_directory(inst.Path("data/deep/Synchro/in")));
 }
 
-TEST(SetupWizard, MissingLanguageFileOrFolderBlocksCompletion) {
+// The language files come from the installation's share/config when the configuration
+// folder lacks them; a program with no share folder beside it stops and says what to copy.
+TEST(SetupWizard, LanguageFilesAreCopiedFromShareOrMissingBlocksCompletion) {
   Installation inst;
   std::filesystem::remove(inst.Path("config/quorb.cfg"));
   std::string page = inst.Get(StepOne(inst, inst.Path("data"))).out;
+  EXPECT_TRUE(Has(page,
+                  "<TR><TD> Copying Language File : langue.EN </TD>\n"
+                  "<TD><Font COLOR=GREEN>OK</Font></TD></TR>\n"))
+      << page;
+  EXPECT_TRUE(Has(page, "Default Setup Completed"));
+  std::ifstream shipped(std::string(QUORB_SOURCE_DIR) + "/share/config/langue.FR",
+                        std::ios::binary);
+  EXPECT_EQ(inst.Read("config/langue.FR"),
+            std::string(std::istreambuf_iterator<char>(shipped), {}));
+
+  std::filesystem::remove(inst.Path("config/quorb.cfg"));
+  for (const char* code : {"EN", "FR"})
+    std::filesystem::remove(inst.Path(std::string("config/langue.") + code));
+  std::filesystem::create_directory(inst.Path("bin"));
+  std::filesystem::copy_file(QUORB_CGI, inst.Path("bin/quorb.cgi"));
+  e2e::Request alone;
+  alone.query = StepOne(inst, inst.Path("data"));
+  alone.program = inst.Path("bin/quorb.cgi");
+  page = inst.Run(alone).out;
   EXPECT_TRUE(Has(page,
                   "<P><Font COLOR=Red>Language file missing.<BR>\n"
                   "<I>Copy 'langue.EN' to " +
                       inst.ConfigDir() + "</i>\n"));
   EXPECT_FALSE(Has(page, "Default Setup Completed"));
+  EXPECT_FALSE(inst.Exists("config/quorb.cfg"));  // no main file without its language
 
   // A data folder that cannot be made: its row says why, and no main file is written.
   std::filesystem::remove(inst.Path("config/quorb.cfg"));

@@ -259,7 +259,7 @@ TEST(SheetActions, CommitsStoreLogRememberAndMail) {
     }
     EXPECT_EQ(inst.Read("config/userinfo.dat"),
               c.project ? "192.0.2.10:kolvar:TEST:GUI:1\n" : "192.0.2.10:kolvar:OTHER:Core:0\n");
-    EXPECT_NE(sent.find("\r\nRCPT TO: <tessin@example.org>\r\n"), std::string::npos) << sent;
+    EXPECT_NE(sent.find("\r\nRCPT TO:<tessin@example.org>\r\n"), std::string::npos) << sent;
     EXPECT_EQ(sent.find("kolvar@"), std::string::npos);
     EXPECT_NE(sent.find("Subject: Bug TsG.00001 " + c.label + " by kolvar\r\n"), std::string::npos);
   }

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <string>
+#include <vector>
 
 #include "mail/net.h"
 #include "mail/smtp.h"
@@ -60,30 +61,33 @@ TEST_F(SmtpTest, DialogueIsExactAndTheDataIsTransparent) {
   // a last line without its line feed.
   std::string path =
       WriteMessage("Subject: Bug T.00001\n \n<HTML>\n.\nMAIL FROM: evil@x\n..two\nA\r\nB\rC\nlast");
+  mail::SmtpResult result;
   std::string page = unit_test::Captured([&] {
-    mail::SmtpSend(peer.server(), "www@example.org", "kolvar@a.org,tessin@b.org\r\n,,x@c.org\n",
-                   path);
+    result = mail::SmtpSend(peer.server(), "www@example.org",
+                            "kolvar@a.org,tessin@b.org\r\n,,x@c.org\n", path);
   });
+  EXPECT_TRUE(result.connected && result.sent && !result.refused);
+  EXPECT_EQ(result.error, "");
   std::string host = LocalHost();
   EXPECT_EQ(peer.Received(),
             "HELO " + host +
                 "\r\n"
-                "MAIL FROM: www@example.org\r\n"
-                "RCPT TO: <kolvar@a.org>\r\n"
-                "RCPT TO: <tessin@b.org>\r\n"
-                "RCPT TO: <x@c.org>\r\n"
+                "MAIL FROM:<www@example.org>\r\n"
+                "RCPT TO:<kolvar@a.org>\r\n"
+                "RCPT TO:<tessin@b.org>\r\n"
+                "RCPT TO:<x@c.org>\r\n"
                 "DATA\r\n"
                 "Subject: Bug T.00001\r\n \r\n<HTML>\r\n..\r\nMAIL FROM: evil@x\r\n...two\r\n"
                 "A\r\nBC\r\nlast\r\n"
                 "\r\n.\r\n"
-                "quit\r\n");
+                "QUIT\r\n");
   // The page: the socket number, then one comment per write and per reply.
   ASSERT_EQ(page.rfind("<! sock : ", 0), 0u) << page;
   std::string expected = Got("220-relay.test first line\r\n220 relay.test <ready>\r\n") +
                          Sent("HELO " + host + "\r\n") + Got("250 ok\r\n") +
-                         Sent("MAIL FROM: www@example.org\r\n") + Got("250 ok\r\n");
+                         Sent("MAIL FROM:<www@example.org>\r\n") + Got("250 ok\r\n");
   for (std::string to : {"kolvar@a.org", "tessin@b.org", "x@c.org"}) {
-    expected += "<! sending mail to : " + to + " >\n" + Sent("RCPT TO: <" + to + ">\r\n") +
+    expected += "<! sending mail to : " + to + " >\n" + Sent("RCPT TO:<" + to + ">\r\n") +
                 Got("250 ok\r\n");
   }
   expected += Sent("DATA\r\n") + Got("354 go ahead\r\n");
@@ -91,8 +95,81 @@ TEST_F(SmtpTest, DialogueIsExactAndTheDataIsTransparent) {
                            "...two", "A", "BC", "last"}) {
     expected += Sent(line + "\r\n");
   }
-  expected += Sent("\r\n.\r\n") + Got("250 queued\r\n") + Sent("quit\r\n") + Got("221 bye\r\n");
+  expected += Sent("\r\n.\r\n") + Got("250 queued\r\n") + Sent("QUIT\r\n") + Got("221 bye\r\n");
   EXPECT_EQ(page.substr(page.find('\n') + 1), expected);
+}
+
+// Every reply is checked: a recipient refused for good is left out and named, one refused for
+// now is kept for the next attempt, and a mail nobody accepts sends no data.
+TEST_F(SmtpTest, RefusalsAreReportedNotTakenForSuccess) {
+  struct Case {
+    std::string recipients;
+    bool sent, refused;
+    std::string error;
+    std::vector<std::string> refused_rcpt, deferred_rcpt;
+  } cases[] = {
+      {"a@b.c,nobody@b.c,later@b.c",
+       true,
+       false,
+       "RCPT TO nobody@b.c: 550 5.1.1 <nobody>: no such user; "
+       "RCPT TO later@b.c: 451 4.3.0 try again later",
+       {"nobody@b.c"},
+       {"later@b.c"}},
+      {"nobody@b.c",
+       false,
+       true,
+       "RCPT TO nobody@b.c: 550 5.1.1 <nobody>: no such user",
+       {"nobody@b.c"},
+       {}},
+      {"later@b.c",
+       false,
+       false,
+       "RCPT TO later@b.c: 451 4.3.0 try again later",
+       {},
+       {"later@b.c"}},
+  };
+  for (const Case& c : cases) {
+    ScriptedPeer peer(ScriptedPeer::Mode::kAnswer);
+    std::string path = WriteMessage("<HTML>\n");
+    mail::SmtpResult r;
+    unit_test::Captured([&] { r = mail::SmtpSend(peer.server(), "w@x.y", c.recipients, path); });
+    EXPECT_TRUE(r.connected);
+    EXPECT_EQ(r.sent, c.sent) << c.recipients;
+    EXPECT_EQ(r.refused, c.refused) << c.recipients;
+    EXPECT_EQ(r.error, c.error);
+    EXPECT_EQ(r.refused_rcpt, c.refused_rcpt);
+    EXPECT_EQ(r.deferred_rcpt, c.deferred_rcpt);
+    EXPECT_EQ(peer.Received().find("DATA") != std::string::npos, c.sent) << c.recipients;
+  }
+}
+
+// The header block: every field a mail reader expects, Latin-1 declared and encoded.
+TEST(MailHeader, FieldsReadersExpect) {
+  unit_test::ScopedEnv tz("TZ", "CET-1CEST,M3.5.0,M10.5.0/3");
+  mail::MailHeader h;
+  h.from = "\"Bug Manager\" <www@host.test>";
+  h.to = "a@b.c,d@e.f";
+  h.subject =
+      "Bug T.00001 Cr\xe9\xe9"
+      "e by du\r\nBcc: x";
+  h.domain = "host.test";
+  std::string head = mail::FormatMailHeader(h, 1796617517);
+  std::string id = "Message-ID: <1796617517." + std::to_string(getpid()) + ".";
+  EXPECT_EQ(head.substr(0, head.find("Message-ID")),
+            "From: \"Bug Manager\" <www@host.test>\nTo: a@b.c,\n d@e.f\n"
+            "Subject: =?ISO-8859-1?Q?Bug_T.00001_Cr=E9=E9e_by_duBcc:_x?=\n"
+            "Date: Mon, 07 Dec 2026 05:25:17 +0100\n");
+  EXPECT_EQ(head.substr(head.find("Message-ID")).substr(0, id.size()), id);
+  EXPECT_TRUE(
+      head.ends_with(".quorb@host.test>\nMIME-Version: 1.0\n"
+                     "Content-Type: text/html; charset=ISO-8859-1\n"
+                     "Content-Transfer-Encoding: 8bit\n\n"))
+      << head;
+  h.to.clear();
+  EXPECT_NE(mail::FormatMailHeader(h, 0).find("\nTo: undisclosed-recipients:;\n"),
+            std::string::npos);
+  // Two mails of one process never share an identifier.
+  EXPECT_NE(mail::FormatMailHeader(h, 0), mail::FormatMailHeader(h, 0));
 }
 
 TEST_F(SmtpTest, SilentRelayEndsWithinTheWait) {

@@ -34,6 +34,7 @@ inline void SendAll(int s, std::string_view text) {
 }
 
 // One connection's worth of a relay that follows a script and records every byte it gets.
+// It refuses the recipient "nobody@..." for good and defers "later@...".
 class ScriptedPeer {
  public:
   enum class Mode { kAnswer, kSilent, kGreetThenSilent };
@@ -88,8 +89,12 @@ class ScriptedPeer {
         } else if (line == "DATA") {
           data = true;
           SendAll(c, "354 go ahead\r\n");
-        } else if (line == "quit") {
+        } else if (line == "QUIT") {
           SendAll(c, "221 bye\r\n");
+        } else if (line.find("nobody@") != std::string::npos) {
+          SendAll(c, "550 5.1.1 <nobody>: no such user\r\n");
+        } else if (line.find("later@") != std::string::npos) {
+          SendAll(c, "451 4.3.0 try again later\r\n");
         } else {
           SendAll(c, "250 ok\r\n");
         }

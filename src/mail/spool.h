@@ -1,0 +1,56 @@
+// The outgoing mail spool: every mail the system sends is first stored in the folder "Mail"
+// of the data directory and delivered only once the page has gone to the web server. A mail
+// the relay does not take stays there and is tried again by later requests, at most once a
+// minute, until the relay takes it or refuses it for good.
+//
+// An entry is two files named after its creation: "<id>.msg", the message as it is sent,
+// and "<id>.env", its envelope (written last, so an entry without one is not complete):
+//   line 1  the sender address
+//   line 2  the recipients still to be served, comma-separated
+//   line 3  "pending" (to be tried again) or "refused" (the relay refused it for good)
+//   line 4  the number of delivery attempts
+//   line 5  the error of the last attempt (empty before the first)
+#pragma once
+
+#include <ctime>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace mail {
+
+// "<data directory>/Mail".
+std::string SpoolDir();
+
+// Moves the finished message file `path` into the spool, addressed from `sender` to the
+// comma-separated `recipients`, and asks for a delivery once the page is out. False (with
+// a comment in the page) when it could not be stored; the file is removed in any case.
+bool QueueMail(std::string_view sender, std::string_view recipients, const std::string& path);
+
+// One entry as a status page shows it.
+struct SpoolEntry {
+  std::string id;
+  long age = 0;          // seconds since the mail was queued
+  int attempts = 0;      // delivery attempts so far
+  bool refused = false;  // refused for good: kept for the administrator, not tried again
+  std::string recipients;
+  std::string last_error;  // empty when no attempt failed yet
+};
+// Every complete entry of the spool, oldest first.
+std::vector<SpoolEntry> ListSpool();
+
+// Ends the request's mail duties, called once the page is complete: when this request queued
+// mail, or when mail waits and the last attempt is a minute old (one stat tells), hands the
+// page to the web server (standard output flushed and closed) and delivers what the spool
+// holds. Failures go to standard error and into the entries.
+void DeliverAfterPage();
+
+// One delivery pass over the spool: each pending entry in turn, stopping at the first that
+// cannot reach the relay. `wait_for_lock`: wait (a bounded time) for another process's pass
+// to end rather than leave at once.
+void DeliverSpool(bool wait_for_lock);
+
+// Seconds between two delivery passes started by later requests.
+inline constexpr long kRetrySeconds = 60;
+
+}  // namespace mail
