@@ -52,9 +52,14 @@ struct PrintCommand {
 };
 PrintCommand BuildPrintCommand(std::string_view setting, const std::string& path);
 
+// Whether this request may run the print command (with security on, only a request that
+// carries its own token: a link or a cookie alone prints nothing). Allowed until said.
+void AllowPrinting(bool allowed);
+
 // Writes `text` to a print file of its own in the data directory's "tmp" folder, copies it
 // (escaped) to the page, runs the print command on it with its output escaped into the
 // page, and removes the file. False, with nothing written, when the file cannot be made.
+// The command runs at most once per request, and only when printing is allowed.
 bool PrintText(std::string_view text);
 
 }  // namespace sheets
