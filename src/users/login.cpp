@@ -230,11 +230,12 @@ void CheckLogin(const web::ParamList& list) {
       return;
     }
     if (CheckPassword(user, web::GetParam(list, "Passwd"), project)) token = MakeUid(user, project);
+    std::vector<std::string> keys = FailureKeys(user);
     if (token.empty()) {
-      for (std::string& key : FailureKeys(user)) failures.push_back({now, std::move(key)});
+      for (std::string& key : keys) failures.push_back({now, std::move(key)});
     } else {
       // The member is known again: the failures of the login are forgotten.
-      std::erase_if(failures, [&](const Failure& f) { return f.key == FailureKeys(user)[0]; });
+      std::erase_if(failures, [&](const Failure& f) { return f.key == keys[0]; });
     }
     WriteFailures(failures);
   }
