@@ -7,6 +7,7 @@
 
 #include "base/encode.h"
 #include "base/out.h"
+#include "config/main_config.h"
 #include "front/home.h"
 #include "mail/spool.h"
 #include "search/form.h"
@@ -138,6 +139,10 @@ void Dispatch(web::ParamList& list) {
     }
   }
   if (login) return;
+  // The one acting is the one logged in, not the one a form names; and only a request that
+  // carries its token itself prints.
+  users::TakeActingUserFromToken(list);
+  sheets::AllowPrinting(!config::IsSecurityOn() || users::ChangeIdentity(list).has_value());
 
   // Second pass over the nodes as they were decoded; handlers may add parameters to the
   // list, which does not change the nodes walked here.

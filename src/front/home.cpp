@@ -1,5 +1,6 @@
 #include "front/home.h"
 
+#include "base/encode.h"
 #include "base/out.h"
 #include "config/language.h"
 #include "config/main_config.h"
@@ -85,6 +86,10 @@ void WriteHomePage(const web::ParamList& list) {
     WriteMenu();
   else
     web::ErrorBox(514);
+  // With security on, the way out: the logout page empties the cookie.
+  if (config::IsSecurityOn())
+    base::Page("<P ALIGN=RIGHT><A HREF=\"%s?Login=0\">%s</A></P>\n",
+               base::EscapeHtml(web::ScriptName()), config::Msg(533));
   base::Write(nullptr, "\n\n\n");
 }
 

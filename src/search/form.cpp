@@ -9,6 +9,8 @@
 #include "config/main_config.h"
 #include "config/options.h"
 #include "config/projects.h"
+#include "users/rights.h"
+#include "users/uid.h"
 #include "users/user_context.h"
 #include "web/cookies.h"
 #include "web/identity.h"
@@ -198,9 +200,15 @@ void WriteDisplayOptions() {
 
 void ShowSearchForm(const web::ParamList& params) {
   std::string project = web::GetParam(params, "project");
-  if (web::IsAbsent(project)) project = users::GetLastProject();
+  const bool security = config::IsSecurityOn();
+  std::optional<users::UidNames> reader;
+  if (security) reader = users::ReadIdentity(params);
+  // With security on the form offers the lists (members among them) of a project the
+  // reader may read, by default the token's.
+  if (web::IsAbsent(project)) project = reader ? reader->project : users::GetLastProject();
 
   web::WritePageHead(nullptr, Msg(2003), "", params);
+  if (security && (!reader || !users::MayReadProject(params, project))) return web::ErrorBox(532);
   WriteScripts();
   base::Page("<H1>%s</H1>\n", Msg(2004));
   base::Write(nullptr, "<HR>\n");

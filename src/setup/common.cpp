@@ -81,10 +81,23 @@ void WriteRefusedProject(std::string_view project) {
 
 bool MaySave(const web::ParamList& list) {
   if (!config::IsSecurityOn()) return true;
-  const std::string& token = web::GetParam(list, "Uid");
-  if (token.size() < 2 || web::IsAbsent(token)) return false;
-  users::UidNames names = users::DecodeUid(token);
-  return users::MayChangeProject(list, names.project) && users::CanSetup(list);
+  std::optional<users::UidNames> names = users::ChangeIdentity(list);
+  return names && users::MayChangeProject(list, names->project) && users::CanSetup(list);
+}
+
+bool MaySaveShared(const web::ParamList& list) {
+  if (!config::IsSecurityOn()) return true;
+  std::optional<users::UidNames> names = users::ChangeIdentity(list);
+  return names && users::MayChangeProject(list, names->project) &&
+         users::CheckRight(list, 2, names->project) && users::CheckRight(list, 4, names->project);
+}
+
+bool MaySaveFile(const web::ParamList& list, int kind, std::string_view project, bool say) {
+  if (!config::IsSecurityOn()) return true;
+  const bool given = IsPerProject(kind) && !project.empty() && !web::IsAbsent(project);
+  if (!given) return MaySaveShared(list);
+  return users::MayChangeProject(list, project) &&
+         (say ? users::CheckRight(list, 2, project) : users::CheckRightQuietly(list, 2, project));
 }
 
 bool ReplaceConfigFile(const std::string& path, std::string_view content, int& error) {

@@ -76,17 +76,19 @@ void SetupCommand(web::ParamList& list) {
     return;
   }
   // The forms show the configuration (members' addresses among it): with security on they
-  // need the same right as the menu and the saves.
-  if (!MaySave(list)) {
+  // need the same rights as the saves. A per-project kind shows the projects the reader may
+  // set up; a shared file needs the administrator.
+  const bool per_project = IsPerProject(kind);
+  if (!MaySave(list) || (!per_project && !MaySaveShared(list))) {
     web::ErrorBox(516);
     return;
   }
   if (kind == kMain)
     WriteMainConfigForm(0, list);
   else if (IsTableKind(kind))
-    WriteTableForms(kind, 0);
+    WriteTableForms(kind, 0, &list);
   else if (IsListKind(kind))
-    WriteListForms(kind, 0);
+    WriteListForms(kind, 0, &list);
   else
     WriteMailForm(0);
 }

@@ -34,10 +34,12 @@ void WriteListForm(int kind, int wizard_step, std::string_view project, const st
 
 // Per-project files are made when missing, so a project added to "project.cfg" can be
 // filled in at once.
-std::vector<std::pair<std::string, std::string>> ProjectFiles(int kind) {
+std::vector<std::pair<std::string, std::string>> ProjectFiles(int kind,
+                                                              const web::ParamList* reader) {
   std::vector<std::pair<std::string, std::string>> files;
   for (const std::string& project : config::ListProjects("")) {
     if (!IsSafeProjectName(project)) continue;
+    if (reader && !MaySaveFile(*reader, kind, project, false)) continue;
     std::string path = config::GetProjectFilePath(project, KindName(kind));
     if (!base::FileExists(path)) base::WriteFileAtomic(path, "");
     files.emplace_back(project, path);
@@ -45,22 +47,22 @@ std::vector<std::pair<std::string, std::string>> ProjectFiles(int kind) {
   return files;
 }
 
-void WriteListForms(int kind, int wizard_step) {
+void WriteListForms(int kind, int wizard_step, const web::ParamList* reader) {
   if (!IsPerProject(kind)) {
     WriteListForm(kind, wizard_step, "",
                   base::Sprintf("%s/%s.cfg", config::GetConfigDir(), KindName(kind)));
     return;
   }
-  for (const auto& [project, path] : ProjectFiles(kind))
+  for (const auto& [project, path] : ProjectFiles(kind, reader))
     WriteListForm(kind, wizard_step, project, path);
 }
 
 bool SaveList(int kind, const web::ParamList& list, bool wizard) {
-  if (!MaySave(list)) {
+  const std::string& project = web::GetParam(list, "project");
+  if (!MaySaveFile(list, kind, project)) {
     web::ErrorBox(516);
     return false;
   }
-  const std::string& project = web::GetParam(list, "project");
   std::optional<std::string> target = SaveTarget(kind, project);
   if (!target) {
     WriteRefusedProject(project);

@@ -83,7 +83,7 @@ void WriteMailForm(int wizard_step) {
 }
 
 bool SaveMail(const web::ParamList& list, bool wizard) {
-  if (!MaySave(list)) {
+  if (!MaySaveShared(list)) {
     web::ErrorBox(516);
     return false;
   }

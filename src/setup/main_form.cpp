@@ -158,7 +158,7 @@ void WriteMainConfigForm(int wizard_step, const web::ParamList& list) {
 }
 
 bool SaveMainConfig(const web::ParamList& list) {
-  if (!MaySave(list)) {
+  if (!MaySaveShared(list)) {
     web::ErrorBox(516);
     return false;
   }

@@ -54,12 +54,22 @@ std::string BaseConfigDir();
 void WriteRefusedProject(std::string_view project);
 
 // Each project of "project.cfg" with its file of `kind`, the file made (empty) when missing.
-// Projects whose names cannot form a file name are passed over.
-std::vector<std::pair<std::string, std::string>> ProjectFiles(int kind);
+// Projects whose names cannot form a file name are passed over, and, given a `reader`, the
+// projects that reader may not set up.
+std::vector<std::pair<std::string, std::string>> ProjectFiles(
+    int kind, const web::ParamList* reader = nullptr);
 
-// Whether this request may save configuration files: with security off always; with it on,
-// the request's own `Uid` must name a member of its project holding right 2.
+// Whether this request may use the setup menu: with security off always; with it on, the
+// request's own `Uid` must name a member of its project holding right 2 (the setup right).
 bool MaySave(const web::ParamList& list);
+// Whether it may save what all projects share ("quorb.cfg", "project.cfg", phases, impacts,
+// mail recipients, the templates of the per-project files, the wizard): with security on,
+// rights 2 and 4 ("All projects") of the token's project.
+bool MaySaveShared(const web::ParamList& list);
+// Whether it may save the file of `kind` for `project`: a per-project file takes right 2 of
+// that project (the project acted on, not the token's); any other file is shared. `say`
+// writes the rights comments into the page.
+bool MaySaveFile(const web::ParamList& list, int kind, std::string_view project, bool say = true);
 
 // Writes `content` to a temporary name beside `path` and renames it over `path`. On
 // failure the old file stays whole and `error` holds the system's error number.
@@ -104,9 +114,9 @@ void WriteSetupMenu(const web::ParamList& list);
 config::MainConfigValues MainValuesFromForm(const web::ParamList& list);
 void WriteMainConfigForm(int wizard_step, const web::ParamList& list);
 bool SaveMainConfig(const web::ParamList& list);
-void WriteListForms(int kind, int wizard_step);
+void WriteListForms(int kind, int wizard_step, const web::ParamList* reader = nullptr);
 bool SaveList(int kind, const web::ParamList& list, bool wizard);
-void WriteTableForms(int kind, int wizard_step);
+void WriteTableForms(int kind, int wizard_step, const web::ParamList* reader = nullptr);
 // `before_write`, when given, runs with the names of the rows once the table is accepted,
 // before the file is replaced (the wizard moves the first project's templates there).
 bool SaveTable(int kind, const web::ParamList& list, bool wizard,

@@ -105,7 +105,10 @@ void WriteTableForm(int kind, int wizard_step, std::string_view project, const s
   int rows = 0;
   for (const std::string& line : SplitLines(*text))
     WriteRow(kind, columns, SplitFields(line), rows++);
-  WriteRow(kind, columns, {}, rows++);  // a new entry
+  // A new entry; a new member starts with the Member and Menu rights only.
+  std::vector<std::string> blank;
+  if (kind == kUsers) blank = {"", "", "", "YES", "YES", " ", " ", " ", " ", " "};
+  WriteRow(kind, columns, blank, rows++);
   base::Write(nullptr, "</TABLE>\n");
   WriteSubmit(wizard_step);
   base::Page("<INPUT TYPE=hidden NAME=LINES VALUE=%d>\n", rows);
@@ -144,24 +147,24 @@ std::map<std::string, std::string> StoredPasswords(const std::string& path) {
 
 }  // namespace
 
-void WriteTableForms(int kind, int wizard_step) {
+void WriteTableForms(int kind, int wizard_step, const web::ParamList* reader) {
   if (!IsPerProject(kind)) {
     base::Page("<! CFGFILE:%s>\n", base::EscapeHtml(config::GetConfigPath()));
     WriteTableForm(kind, wizard_step, "",
                    base::Sprintf("%s/%s.cfg", config::GetConfigDir(), KindName(kind)));
     return;
   }
-  for (const auto& [project, path] : ProjectFiles(kind))
+  for (const auto& [project, path] : ProjectFiles(kind, reader))
     WriteTableForm(kind, wizard_step, project, path);
 }
 
 bool SaveTable(int kind, const web::ParamList& list, bool wizard,
                const std::function<void(const std::vector<std::string>&)>& before_write) {
-  if (!MaySave(list)) {
+  const std::string& project = web::GetParam(list, "project");
+  if (!MaySaveFile(list, kind, kind == kProject ? "" : project)) {
     web::ErrorBox(516);
     return false;
   }
-  const std::string& project = web::GetParam(list, "project");
   std::optional<std::string> target = SaveTarget(kind, kind == kProject ? "" : project);
   if (!target) {
     WriteRefusedProject(project);

@@ -277,8 +277,9 @@ void RunWizardStep(const web::ParamList& list) {
   int step = web::GetParamInt(list, "Wizzard");
   base::Write(nullptr, "<Font size=7><B>QUORB Setup Wizzard</B></font>\n");
   base::Write(nullptr, "<UL><UL><UL><UL>\n");
-  // Every step writes files; with security on it takes the setup right.
-  if (!MaySave(list)) {
+  // Every step writes files shared by all projects; with security on, on an installed site,
+  // it takes the administrator's rights.
+  if (!MaySaveShared(list)) {
     web::ErrorBox(516);
     return;
   }

@@ -22,10 +22,20 @@ namespace {
 
 using config::Msg;
 
-// Rights of the acting login: found in a field of the project's line by a plain substring
-// test, so one field may list several logins. An empty login is found nowhere.
+// Rights of the acting login: one of the logins a field of the project's line lists
+// (separated by blanks, commas or semicolons), compared exactly. An empty login is found
+// nowhere.
 bool FoundIn(std::string_view login, std::string_view field) {
-  return !login.empty() && field.find(login) != std::string_view::npos;
+  if (login.empty()) return false;
+  constexpr std::string_view kSeparators = " \t,;";
+  size_t pos = 0;
+  while (pos < field.size()) {
+    size_t end = field.find_first_of(kSeparators, pos);
+    if (end == std::string_view::npos) end = field.size();
+    if (field.substr(pos, end - pos) == login) return true;
+    pos = end + 1;
+  }
+  return false;
 }
 
 bool ManagerCondition(const store::FactSheet& sheet, CommitInput& in) {

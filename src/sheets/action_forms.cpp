@@ -7,6 +7,7 @@
 #include "base/out.h"
 #include "base/text.h"
 #include "config/language.h"
+#include "config/main_config.h"
 #include "config/options.h"
 #include "config/projects.h"
 #include "sheets/action_parts.h"
@@ -28,6 +29,8 @@ constexpr std::string_view kNextRow = "</TD></TR>\n<TR><TD>\n";
 // A selection of the project's users, with an empty first choice.
 void WriteUserSelect(const store::FactSheet& sheet, std::string_view field,
                      std::string_view selected, bool new_line) {
+  // With security on the one acting is the logged-in member, whatever the form would offer.
+  if (field == "User" && config::IsSecurityOn()) selected = users::GetUserName();
   if (new_line) base::Write(nullptr, "\n");
   base::Page("<SELECT NAME=\"%s\">\n", field);
   base::Write(nullptr, "<OPTION >&nbsp\n");

@@ -14,6 +14,7 @@
 #include "sheets/notify.h"
 #include "store/store.h"
 #include "sync/sync.h"
+#include "users/rights.h"
 #include "users/user_context.h"
 #include "web/actions.h"
 #include "web/page.h"
@@ -52,7 +53,13 @@ void RunCommit(const ActionCommit& row, const web::ParamList& list, std::string_
   CommitInput in = ReadCommitInput(list, name);
   std::optional<store::FactSheet> shown;
   bool accepted = false;
+  bool hidden = false;
   store::Stored stored = store::UpdateSheet(name, [&](store::FactSheet& sheet) {
+    // A sheet the reader may not see is neither changed nor shown.
+    if (!users::MayReadSheet(list, sheet.project, store::IsOpenStatus(sheet.status))) {
+      hidden = true;
+      return false;
+    }
     WriteTitleBar(CommitTitleText(row, in), web::GetParam(list, "QS"));
     accepted = AcceptCommit(row, sheet, list, in);
     if (accepted) {
@@ -65,6 +72,7 @@ void RunCommit(const ActionCommit& row, const web::ParamList& list, std::string_
     shown = sheet;
     return accepted;
   });
+  if (hidden) return web::ErrorBox(532);
   if (!shown) {
     // Not read at all: no sheet of that name, or the store could not be locked.
     if (stored == store::Stored::kMissing)
@@ -110,6 +118,10 @@ bool HandleAction(int code, const web::ParamList& list) {
   std::optional<store::FactSheet> sheet = store::ReadSheet(name);
   if (!sheet) {
     web::ErrorBox(504);
+    return true;
+  }
+  if (!users::MayReadSheet(list, sheet->project, store::IsOpenStatus(sheet->status))) {
+    web::ErrorBox(532);
     return true;
   }
   WriteActionForm(*form, *sheet, name, list);

@@ -140,6 +140,10 @@ void EditCommand(int code, web::ParamList& params) {
     return;
   }
   store::FactSheet sheet = std::move(*read);
+  if (!users::MayReadSheet(params, sheet.project, store::IsOpenStatus(sheet.status))) {
+    web::ErrorBox(532);
+    return;
+  }
   const std::string qs = QueryOf(params);
   if (!web::IsAbsent(web::GetParam(params, "User"))) {
     WriteCommitHead(code, name, qs);

@@ -17,7 +17,9 @@
 #include "config/projects.h"
 #include "store/sheet.h"
 #include "store/store.h"
+#include "users/rights.h"
 #include "web/cookies.h"
+#include "web/page.h"
 #include "web/response.h"
 
 namespace sheets {
@@ -215,6 +217,12 @@ const KeywordTable& Keywords() {
 }  // namespace
 
 void HistoryCommand(const web::ParamList& list) {
+  // The journal holds the actions of every project and every status.
+  if (!users::MayReadEverything(list)) {
+    web::WritePageHead(nullptr, "History", "", list);
+    web::ErrorBox(532);
+    return;
+  }
   web::StartHtmlPage();
   const std::string& text = web::GetParam(list, "text");
   if (web::IsAbsent(text)) {

@@ -17,11 +17,13 @@
 #include "base/encode.h"
 #include "base/files.h"
 #include "base/out.h"
+#include "base/request_state.h"
 #include "config/labels.h"
 #include "config/language.h"
 #include "config/main_config.h"
 #include "config/projects.h"
 #include "store/store.h"
+#include "users/rights.h"
 #include "web/page.h"
 
 extern char** environ;
@@ -259,6 +261,10 @@ void PrintSheet(const web::ParamList& list, std::string_view name) {
     web::ErrorBox(504);
     return;
   }
+  if (!users::MayReadSheet(list, sheet->project, store::IsOpenStatus(sheet->status))) {
+    web::ErrorBox(532);
+    return;
+  }
   base::Page("<PRE>");
   PrintText(FormatPrintText(*sheet));
 }
@@ -299,6 +305,19 @@ PrintCommand BuildPrintCommand(std::string_view setting, const std::string& path
   return command;
 }
 
+namespace {
+
+struct PrintPermit {
+  bool allowed = true;
+  bool used = false;
+};
+
+}  // namespace
+
+void AllowPrinting(bool allowed) {
+  base::Cache<PrintPermit>().allowed = allowed;
+}
+
 bool PrintText(std::string_view text) {
   std::string dir = base::JoinPath(config::GetDataDir(), "tmp");
   base::MakeDirectory(dir);
@@ -317,6 +336,15 @@ bool PrintText(std::string_view text) {
 
   PrintCommand command = BuildPrintCommand(config::GetConfig("PRINT"), path);
   base::Page("<! -%s- >\n", base::EscapeHtml(command.shown));
+  // Printing is an action of its own: allowed to this request, and once.
+  PrintPermit& permit = base::Cache<PrintPermit>();
+  if (!permit.allowed || permit.used) {
+    base::Page("<!Not printed>
+");
+    base::RemoveFile(path);
+    return true;
+  }
+  permit.used = true;
   CommandOutcome outcome;
   if (!command.argv.empty()) {
     std::fflush(stdout);

@@ -66,11 +66,16 @@ CommandOutcome RunCommand(const std::vector<std::string>& args);
 // The error box of a failed print: message 530 with the command's own message.
 inline constexpr int kPrintFailedMessage = 530;
 
+// Whether this request may run the print command (with security on, only a request that
+// carries its own token: a link or a cookie alone prints nothing). Allowed until said.
+void AllowPrinting(bool allowed);
+
 // Writes `text` to a print file of its own in the data directory's "tmp" folder, copies it
 // (escaped) to the page, runs the print command on it and removes the file. When the command
 // succeeds its output follows the text; when it cannot start or ends with a non-zero status,
 // the preformatted block is closed and the error box of message 530 gives its error output
-// (standard error says so too). False, with nothing written, when the file cannot be made.
+// (standard error says so too). The command runs at most once per request, and only when
+// printing is allowed. False, with nothing written, when the file cannot be made.
 bool PrintText(std::string_view text);
 
 }  // namespace sheets

@@ -15,6 +15,7 @@
 #include "stats/refresh.h"
 #include "store/store.h"
 #include "users/rights.h"
+#include "users/uid.h"
 #include "web/cookies.h"
 #include "web/identity.h"
 #include "web/page.h"
@@ -304,8 +305,16 @@ void WritePrograms(const View& view) {
 void StatisticsPage(web::ParamList& list) {
   View view{list, web::GetParamInt(list, "statS"), web::GetParam(list, "project"),
             web::GetParam(list, "group")};
-  if (view.page == 6 || view.page == 8 || view.page == 10) return WriteDataPage(view);
+  // Every page and data page of the statistics takes the statistics right.
+  // A page of one project also takes the right to read that project.
+  const std::string& project = web::GetParam(list, "project");
+  const bool allowed =
+      !config::IsSecurityOn() ||
+      (users::CheckRightQuietly(list, 5) &&
+       (web::IsAbsent(project) || project.empty() || users::MayReadProject(list, project)));
+  if (allowed && (view.page == 6 || view.page == 8 || view.page == 10)) return WriteDataPage(view);
   web::WritePageHead(nullptr, "Statistics", "", list);
+  if (!allowed) return web::ErrorBox(517);
   switch (view.page) {
     case 0:
       return WriteMenu(view);

@@ -501,11 +501,13 @@ void CampaignPage(web::ParamList& list) {
     campaign = CheckedCampaignName(FieldValue(list, "camp"));
     valid = !campaign.empty();
   }
-  if (valid && action->action == kExportSummary) return ExportSummary(place, campaign);
+  const bool readable = valid && MayReadBook(list, place.project);
+  if (readable && action->action == kExportSummary) return ExportSummary(place, campaign);
 
   web::WritePageHead(nullptr, Msg(1040), "", list);
-  if (!action) return WriteCampaignNavigator(list);
+  if (!action) return MayReadBooks(list) ? WriteCampaignNavigator(list) : web::ErrorBox(532);
   if (!valid) return web::ErrorBox(502);
+  if (!readable) return web::ErrorBox(532);
   if (action->change && !MayChangeBook(list, place.project)) return web::ErrorBox(507);
   RunCampaignAction(list, place, action->action, campaign);
 }

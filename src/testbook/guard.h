@@ -13,6 +13,11 @@ namespace testbook {
 // security off everyone may change every book. The one place where this is decided.
 bool MayChangeBook(const web::ParamList& list, std::string_view project);
 
+// With security on, the books and campaigns of a project are for the readers of that
+// project (as its sheets are); the list of books for a reader known by a valid token.
+bool MayReadBook(const web::ParamList& list, std::string_view project);
+bool MayReadBooks(const web::ParamList& list);
+
 // The login named in journal lines: the `Uid`'s login, else the remembered user, else
 // `fallback`.
 std::string ActingLogin(const web::ParamList& list, std::string_view fallback);

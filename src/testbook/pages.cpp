@@ -143,9 +143,10 @@ void TestBookPage(web::ParamList& list, std::string_view cmd) {
   const std::string& book = web::GetParam(list, "book");
   const ActionNeeds* needs =
       web::IsAbsent(book) ? nullptr : FindAction(web::GetParamInt(list, "book"));
-  if (!needs) return WriteNavigator(list, cmd);
+  if (!needs) return MayReadBooks(list) ? WriteNavigator(list, cmd) : web::ErrorBox(532);
   BookPlace place;
   if (!ReadPlace(list, *needs, place)) return web::ErrorBox(502);
+  if (!MayReadBook(list, place.project)) return web::ErrorBox(532);
   if (needs->change && !MayChangeBook(list, place.project)) return web::ErrorBox(507);
   RunAction(list, place, needs->action);
 }

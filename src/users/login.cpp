@@ -1,12 +1,20 @@
 #include "users/login.h"
 
+#include <algorithm>
 #include <ctime>
+#include <map>
+#include <vector>
 
 #include "base/encode.h"
+#include "base/files.h"
+#include "base/numbers.h"
 #include "base/out.h"
+#include "config/language.h"
 #include "config/main_config.h"
 #include "config/projects.h"
 #include "users/uid.h"
+#include "users/user_context.h"
+#include "web/actions.h"
 #include "web/cookies.h"
 #include "web/page.h"
 
@@ -40,13 +48,73 @@ std::string EscapeUnquoted(std::string_view text) {
   return out;
 }
 
-// The password field of `line` when the line is `login`'s: the login up to the first blank,
-// tab or ':', one separator, the e-mail field up to ':', blank or the end, then ':' and the
-// password up to the next ':' or the end.
 bool LinePasswordMatches(std::string_view line, std::string_view login, std::string_view password) {
+  std::optional<std::string_view> stored = StoredPassword(line, login);
+  return stored && stored->substr(0, kPasswordLimit) == password;
+}
+
+// The values of `book` (a test book's or a campaign's page) that only show: the forms, the
+// views, the campaign summary and its export. Saves, deletions and printing are not among them.
+bool IsBookView(const web::ParamList& list) {
+  const std::string& value = web::GetParam(list, "book");
+  if (web::IsAbsent(value)) return true;
+  static constexpr int kViews[] = {0, 3, 5, 7, 9, 11, 13, 15, 18, 21, 24, 26, 28, 29, 31};
+  return std::ranges::find(kViews, web::GetParamInt(list, "book")) != std::end(kViews);
+}
+
+// The pages that change nothing, whatever else the request carries.
+bool IsReadCommand(std::string_view cmd) {
+  for (std::string_view read : {"help", "search", "find", "history", "statS", "FILE"})
+    if (cmd == read) return true;
+  return false;
+}
+
+// What a login carries on to the page asked for. A page that only shows gets its parameters
+// back; a page that would change data gets at most its form again, unfilled by the link (an
+// action's or an edit's form of the sheet, a setup form); anything else ends on the home page.
+// Nothing that came through the login page can store, save or print.
+web::ParamList CarriedAfterLogin(const web::ParamList& list) {
+  web::ParamList kept;
+  std::vector<std::string_view> commands;
+  for (const web::Param& p : list) {
+    if (p.name == "Login" || p.name == "Passwd" || p.name == "User" || p.name == "Uid" ||
+        p.name == "PERSIST")
+      continue;
+    if (p.name == "CMD") commands.push_back(p.value);
+    // The printed result list.
+    if (p.name == "Print") continue;
+    kept.push_back(p);
+  }
+  if (commands.size() > 1) return {};
+  if (commands.empty()) return kept;  // a search or a sheet by its number
+  const std::string_view cmd = commands.front();
+  if (IsReadCommand(cmd)) return kept;
+  if ((cmd == "book" || cmd == "tests") && IsBookView(list)) return kept;
+  auto only = [&](std::initializer_list<std::string_view> names) {
+    web::ParamList form;
+    for (const web::Param& p : kept)
+      if (std::ranges::find(names, p.name) != names.end()) form.push_back(p);
+    return form;
+  };
+  if (cmd == "create") return only({"CMD"});
+  const web::Action* action = web::FindAction(cmd);
+  if (action &&
+      (action->kind == web::ActionKind::kStatus || action->kind == web::ActionKind::kEdit))
+    return only({"CMD", "Num", "Edit"});
+  if (cmd == "setup") {
+    const int kind = web::GetParamInt(list, "Edit");
+    // The wizard's steps all write.
+    return kind >= 1 && kind <= 10 ? only({"CMD", "Edit"}) : only({"CMD"});
+  }
+  return {};
+}
+
+}  // namespace
+
+std::optional<std::string_view> StoredPassword(std::string_view line, std::string_view login) {
   size_t pos = line.find_first_of(" \t:");
   if (pos == std::string_view::npos) pos = line.size();
-  if (line.substr(0, pos) != login) return false;
+  if (line.substr(0, pos) != login) return {};
   if (pos < line.size()) ++pos;  // the separator
   size_t mail = 0;
   while (pos < line.size() && mail < kMailLimit && line[pos] != ':' && line[pos] != ' ') {
@@ -54,18 +122,17 @@ bool LinePasswordMatches(std::string_view line, std::string_view login, std::str
     ++mail;
   }
   std::string_view rest = line.substr(pos, kRestLimit);
-  if (rest.empty() || rest.front() != ':') return false;
+  if (rest.empty() || rest.front() != ':') return {};
   std::string_view stored = rest.substr(1, rest.find(':', 1) - 1);
-  if (stored.empty()) return false;
-  return stored.substr(0, kPasswordLimit) == password;
+  if (stored.empty()) return {};
+  return stored;
 }
 
-void WriteCarriedFields(const web::ParamList& list, std::string_view format, bool skip_uid) {
-  for (const web::Param& p : list) {
-    if (p.name == "Login" || p.name == "Passwd" || p.name == "User") continue;
-    if (skip_uid && p.name == "Uid") continue;
+namespace {
+
+void WriteCarriedFields(const web::ParamList& list, std::string_view format) {
+  for (const web::Param& p : CarriedAfterLogin(list))
     base::Page(format, EscapeUnquoted(p.name), base::EscapeHtml(p.value));
-  }
 }
 
 void WriteLoginForm(const web::ParamList& list) {
@@ -83,30 +150,95 @@ void WriteLoginForm(const web::ParamList& list) {
               "</TD></TR></TABLE>\n"
               "</CENTER>\n");
   base::Page("<INPUT TYPE=hidden NAME=\"%s\" VALUE=\"%d\">\n", "Login", 2);
-  WriteCarriedFields(list, "      <INPUT TYPE=hidden NAME=\"%s\" VALUE=\"%s\">\n", false);
+  WriteCarriedFields(list, "      <INPUT TYPE=hidden NAME=\"%s\" VALUE=\"%s\">\n");
   base::Write(nullptr, " </FORM>\n");
 }
 
-// The cookie's lifetime in seconds for a PERSIST value; 0 for a session cookie.
-long PersistSeconds(int persist) {
-  switch (persist) {
-    case 1:
-      return 86400;
-    case 2:
-      return 604800;
-    case 3:
-      return 2592000;
-    default:
-      return 0;
+// Failed logins: one line per failure, "<time> <L|A> <url-encoded login or address>", in
+// "<DATADIR>/tmp/logins.dat". Five failures of one login or one address within the window
+// refuse further tries until the oldest of them leaves it.
+constexpr long kFailureWindow = 15 * 60;
+constexpr int kFailuresAllowed = 5;
+
+struct Failure {
+  long time = 0;
+  std::string key;  // "L <login>" or "A <address>"
+};
+
+std::string FailuresPath() {
+  return base::JoinPath(config::GetDataDir(), "tmp/logins.dat");
+}
+
+std::vector<Failure> ReadFailures(long now) {
+  std::vector<Failure> failures;
+  std::optional<std::string> text = base::ReadFile(FailuresPath());
+  if (!text) return failures;
+  size_t start = 0;
+  while (start < text->size()) {
+    size_t end = text->find('\n', start);
+    if (end == std::string::npos) end = text->size();
+    std::string_view line = std::string_view(*text).substr(start, end - start);
+    start = end + 1;
+    size_t blank = line.find(' ');
+    if (blank == std::string_view::npos) continue;
+    long time = std::atol(std::string(line.substr(0, blank)).c_str());
+    if (time <= 0 || now - time >= kFailureWindow || time > now + kFailureWindow) continue;
+    failures.push_back({time, std::string(line.substr(blank + 1))});
   }
+  return failures;
+}
+
+void WriteFailures(const std::vector<Failure>& failures) {
+  std::string text;
+  for (const Failure& f : failures) text += base::Sprintf("%ld %s\n", f.time, f.key);
+  base::WriteFileAtomic(FailuresPath(), text);
+}
+
+std::vector<std::string> FailureKeys(std::string_view login) {
+  return {"L " + base::UrlEncode(login), "A " + base::UrlEncode(GetClientAddress())};
+}
+
+// Seconds until a login or an address with too many recent failures may try again; 0 when
+// it may try now.
+long SecondsRefused(const std::vector<Failure>& failures, std::string_view login, long now) {
+  long wait = 0;
+  for (const std::string& key : FailureKeys(login)) {
+    std::vector<long> times;
+    for (const Failure& f : failures)
+      if (f.key == key) times.push_back(f.time);
+    if (static_cast<int>(times.size()) < kFailuresAllowed) continue;
+    std::ranges::sort(times);
+    // The try is free again when all but four of the failures have left the window.
+    long free_at = times[times.size() - kFailuresAllowed] + kFailureWindow;
+    wait = std::max(wait, free_at - now);
+  }
+  return wait;
 }
 
 void CheckLogin(const web::ParamList& list) {
   web::WritePageHead(nullptr, "QUORB Login2", "", list);
   const std::string& user = web::GetParam(list, "User");
+  const long now = static_cast<long>(std::time(nullptr));
   std::string project;
   std::string token;
-  if (CheckPassword(user, web::GetParam(list, "Passwd"), project)) token = MakeUid(user, project);
+  {
+    // One try at a time, so that parallel tries are counted too.
+    base::FileLock lock(FailuresPath() + ".lock");
+    std::vector<Failure> failures = ReadFailures(now);
+    if (long wait = SecondsRefused(failures, user, now); wait > 0) {
+      web::ErrorBoxArg(531, base::Sprintf("%ld", (wait + 59) / 60));
+      return;
+    }
+    if (CheckPassword(user, web::GetParam(list, "Passwd"), project)) token = MakeUid(user, project);
+    std::vector<std::string> keys = FailureKeys(user);
+    if (token.empty()) {
+      for (std::string& key : keys) failures.push_back({now, std::move(key)});
+    } else {
+      // The member is known again: the failures of the login are forgotten.
+      std::erase_if(failures, [&](const Failure& f) { return f.key == keys[0]; });
+    }
+    WriteFailures(failures);
+  }
   if (token.empty()) {
     web::ErrorBox(513);
     return;
@@ -115,20 +247,29 @@ void CheckLogin(const web::ParamList& list) {
   const char* hidden = "<INPUT TYPE=HIDDEN NAME=%s VALUE=\"%s\">\n";
   base::Page(hidden, "Uid", base::EscapeHtml(token));
   // The token just made replaces any `Uid` the request carried.
-  WriteCarriedFields(list, hidden, true);
+  WriteCarriedFields(list, hidden);
   base::Write(nullptr, "</FORM>");
   base::Write(nullptr, "<SCRIPT LANGUAGE=JavaScript>            \n");
   if (config::IsSecurityOn()) {
     base::Page("  ecritCookie(\"quorb\", \"%s\", ", base::EscapeScript(token));
-    long seconds = PersistSeconds(web::GetParamInt(list, "PERSIST"));
-    if (seconds == 0)
+    // The cookie lasts as long as the token: a session cookie unless PERSIST asks for days.
+    if (std::atoi(config::GetConfig("PERSIST").c_str()) == 0)
       base::Write(nullptr, "null); \n");
     else
-      base::Page("%ld000); \n", static_cast<long>(std::time(nullptr)) + seconds);
+      base::Page("%ld000); \n", now + TokenLifetime());
   }
   base::Write(nullptr, "  document.mainform.submit();           \n");
   base::Write(nullptr, "</SCRIPT>                               \n");
   base::Write(nullptr, "OK");
+}
+
+// The logout: the cookie is emptied and made to expire; the page then goes to the login form.
+void Logout(const web::ParamList& list) {
+  web::WritePageHead(nullptr, "QUORB Logout", "", list);
+  base::Write(nullptr, "<SCRIPT LANGUAGE=JavaScript>            \n");
+  base::Write(nullptr, "  ecritCookie(\"quorb\", \"\", 0); \n");
+  base::Write(nullptr, "</SCRIPT>                               \n");
+  base::Page("<A HREF=\"%s\">%s</A>\n", base::EscapeHtml(web::LoginUrl(list, 1)), config::Msg(533));
 }
 
 }  // namespace
@@ -152,6 +293,8 @@ void LoginPage(const web::ParamList& list, std::string_view step) {
     WriteLoginForm(list);
   else if (step == "2")
     CheckLogin(list);
+  else if (step == "0")
+    Logout(list);
 }
 
 void RequireLogin(const web::ParamList& list) {

@@ -83,15 +83,41 @@ bool CheckRightQuietly(const web::ParamList& list, int n, std::string_view proje
   return CheckRightSaying(list, n, project, false);
 }
 
+namespace {
+
+bool IsMember(std::string_view login, std::string_view project) {
+  if (!IsListedProject(project)) return false;
+  for (const config::ConfigLine& line : config::ReadConfigFile(UsersFilePath(project)).lines) {
+    std::string_view text = line.text;
+    if (text.substr(0, text.find(':')) == login) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 bool MayChangeProject(const web::ParamList& list, std::string_view project) {
   if (!config::IsSecurityOn()) return true;
   std::optional<UidNames> names = ChangeIdentity(list);
-  if (!names || !IsListedProject(project)) return false;
-  for (const config::ConfigLine& line : config::ReadConfigFile(UsersFilePath(project)).lines) {
-    std::string_view text = line.text;
-    if (text.substr(0, text.find(':')) == names->login) return true;
-  }
-  return false;
+  return names && IsMember(names->login, project);
+}
+
+bool MayReadProject(const web::ParamList& list, std::string_view project) {
+  if (!config::IsSecurityOn()) return true;
+  std::optional<UidNames> names = ReadIdentity(list);
+  if (!names || !IsMember(names->login, names->project)) return false;
+  return project == names->project || CheckRightQuietly(list, 4);
+}
+
+bool MayReadSheet(const web::ParamList& list, std::string_view project, bool open_status) {
+  return MayReadProject(list, project) && CheckRightQuietly(list, open_status ? 7 : 6);
+}
+
+bool MayReadEverything(const web::ParamList& list) {
+  if (!config::IsSecurityOn()) return true;
+  std::optional<UidNames> names = ReadIdentity(list);
+  return names && IsMember(names->login, names->project) && CheckRightQuietly(list, 4) &&
+         CheckRightQuietly(list, 6) && CheckRightQuietly(list, 7);
 }
 
 bool CanUseMenu(const web::ParamList& list) {

@@ -40,4 +40,16 @@ bool CanSeeOpenSheets(const web::ParamList& list);    // 7: status 0, 1, 2, 3 or
 // project. Every handler that stores asks this itself, not only its form.
 bool MayChangeProject(const web::ParamList& list, std::string_view project);
 
+// Whether the request's reader may see data of `project` (a book, a campaign, a sheet's
+// header): with security off always; with it on, its token (its `Uid`, or its cookie) must be
+// valid and name a member of the token's project, and `project` must be that project or the
+// member must hold right 4 ("All projects"). As the search result list decides.
+bool MayReadProject(const web::ParamList& list, std::string_view project);
+// The same for a sheet, which also takes right 7 for a sheet of status 0, 1, 2, 3 or 9 and
+// right 6 for any other.
+bool MayReadSheet(const web::ParamList& list, std::string_view project, bool open_status);
+// Whether the reader may see what all projects' sheets show together (the history):
+// MayReadProject of every project and both rights 6 and 7.
+bool MayReadEverything(const web::ParamList& list);
+
 }  // namespace users

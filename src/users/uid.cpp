@@ -5,6 +5,7 @@
 #include <openssl/hmac.h>
 #include <openssl/rand.h>
 
+#include <cstdlib>
 #include <ctime>
 
 #include "base/files.h"
@@ -12,6 +13,9 @@
 #include "base/request_state.h"
 #include "config/main_config.h"
 #include "users/crypto_start.h"
+#include "config/projects.h"
+#include "users/login.h"
+#include "users/rights.h"
 #include "web/cookies.h"
 #include "web/identity.h"
 #include "web/private_file.h"
@@ -20,6 +24,9 @@ namespace users {
 namespace {
 
 constexpr size_t kSecretBytes = 32;
+// A token dated this far ahead of the clock is still taken (clocks of a site drift).
+constexpr long kClockSlack = 300;
+constexpr long kSessionSeconds = 12 * 3600;
 constexpr char kHex[] = "0123456789abcdef";
 
 struct Secret {
@@ -69,7 +76,38 @@ const std::string& InstallationSecret() {
   return secret.key;
 }
 
+// What the token is sealed over: its text, a line feed, and the member's stored password
+// field in the token's project (empty when there is none), so that a new password ends
+// every token made before it.
+std::string SealedText(std::string_view text, std::string_view login, std::string_view project) {
+  std::string sealed(text);
+  sealed += '\n';
+  if (IsListedProject(project)) {
+    for (const config::ConfigLine& line :
+         config::ReadConfigFile(config::GetProjectFilePath(project, "users")).lines) {
+      if (std::optional<std::string_view> stored = StoredPassword(line.text, login)) {
+        sealed += *stored;
+        break;
+      }
+    }
+  }
+  return sealed;
+}
+
 }  // namespace
+
+long TokenLifetime() {
+  switch (std::atoi(config::GetConfig("PERSIST").c_str())) {
+    case 1:
+      return 86400;
+    case 2:
+      return 604800;
+    case 3:
+      return 2592000;
+    default:
+      return kSessionSeconds;
+  }
+}
 
 std::string SecretPath() {
   return base::JoinPath(config::GetConfigDir(), "uid.key");
@@ -95,7 +133,7 @@ std::string MakeUidAt(std::string_view login, std::string_view project, long now
   AppendShifted(token, project, 2);
   token += '#';
   token += base::Sprintf("%d", now);
-  std::string mac = UidMac(token);
+  std::string mac = UidMac(SealedText(token, login, project));
   if (mac.empty()) return "";
   return token + "#" + mac;
 }
@@ -116,17 +154,30 @@ UidNames DecodeUid(std::string_view token) {
   return names;
 }
 
-std::optional<UidNames> VerifyUid(std::string_view token) {
+std::optional<UidNames> VerifyUidAt(std::string_view token, long now) {
   size_t hash = token.rfind('#');
   if (hash == std::string_view::npos || token.size() - hash - 1 != kUidMacDigits) return {};
   std::string_view text = token.substr(0, hash);
-  std::string expected = UidMac(text);
+  UidNames names = DecodeUid(text);
+  if (names.login.empty()) return {};
+  std::string expected = UidMac(SealedText(text, names.login, names.project));
   if (expected.size() != kUidMacDigits ||
       CRYPTO_memcmp(expected.data(), token.data() + hash + 1, kUidMacDigits) != 0)
     return {};
-  UidNames names = DecodeUid(text);
-  if (names.login.empty()) return {};
+  // The time of the login, after the second '#': within the lifetime the site gives a login.
+  size_t time_at = text.rfind('#');
+  if (time_at == std::string_view::npos) return {};
+  std::string_view digits = text.substr(time_at + 1);
+  if (digits.empty() || digits.size() > 12 ||
+      digits.find_first_not_of("0123456789") != std::string_view::npos)
+    return {};
+  long made = std::atol(std::string(digits).c_str());
+  if (made > now + kClockSlack || now - made > TokenLifetime()) return {};
   return names;
+}
+
+std::optional<UidNames> VerifyUid(std::string_view token) {
+  return VerifyUidAt(token, static_cast<long>(std::time(nullptr)));
 }
 
 std::optional<UidNames> ChangeIdentity(const web::ParamList& list) {
@@ -138,6 +189,14 @@ std::optional<UidNames> ReadIdentity(const web::ParamList& list) {
   if (CarriesUid(list)) return ChangeIdentity(list);
   if (!config::IsSecurityOn()) return {};
   return VerifyUid(web::CookieValue("quorb"));
+}
+
+void TakeActingUserFromToken(web::ParamList& list) {
+  if (!config::IsSecurityOn()) return;
+  std::optional<UidNames> names = ChangeIdentity(list);
+  if (!names) return;
+  for (web::Param& p : list)
+    if (p.name == "User") p.value = names->login;
 }
 
 void AdoptCookieIdentity(const web::ParamList& list) {

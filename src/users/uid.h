@@ -16,9 +16,13 @@ namespace users {
 inline constexpr size_t kUidNamesLimit = 67;
 inline constexpr size_t kUidMacDigits = 16;
 
+// How long a token is good for: the lifetime of the login cookie that `PERSIST` of the main
+// configuration file gives (1 day, 1 week, 30 days), 12 hours for a session cookie.
+long TokenLifetime();
+
 // The login with every byte increased by 2, '#', the project likewise, '#', `now` in
-// decimal, '#' and the MAC of all that; empty when login and project are too long to be
-// carried or the installation's secret cannot be had.
+// decimal, '#' and the MAC of all that and of the member's stored password; empty when login and
+// project are too long to be carried or the installation's secret cannot be had.
 std::string MakeUidAt(std::string_view login, std::string_view project, long now);
 // The same at the current time.
 std::string MakeUid(std::string_view login, std::string_view project);
@@ -39,7 +43,9 @@ struct UidNames {
 UidNames DecodeUid(std::string_view token);
 
 // The login and project of a token this installation made: its MAC verified (in constant
-// time) and its login not empty. Nothing for any other text.
+// time), its login not empty, made within TokenLifetime() before `now`, and the member's
+// password unchanged since. Nothing for any other text.
+std::optional<UidNames> VerifyUidAt(std::string_view token, long now);
 std::optional<UidNames> VerifyUid(std::string_view token);
 
 // The request's own `Uid`, verified: what a request that changes data must carry.
@@ -48,6 +54,11 @@ std::optional<UidNames> ChangeIdentity(const web::ParamList& list);
 // Who the request is, for reading: its own `Uid` when it carries one, else, with security
 // on, the token of the "quorb" cookie; verified either way.
 std::optional<UidNames> ReadIdentity(const web::ParamList& list);
+
+// With security on, the acting user is the login of the request's own token: every `User`
+// field the request carries (the "Done by" of a form) is replaced by it. Without a valid
+// token the fields are left for the handlers, which refuse the change.
+void TakeActingUserFromToken(web::ParamList& list);
 
 // With security on, a request without `Uid` whose cookie holds a valid token is known by
 // that token: it becomes the current identity, so links and forms of the page carry it.

@@ -8,6 +8,8 @@
 #include "base/out.h"
 #include "base/request_state.h"
 #include "config/main_config.h"
+#include "users/uid.h"
+#include "web/identity.h"
 
 namespace users {
 namespace {
@@ -144,8 +146,14 @@ const std::optional<UserRecord>& GetUserRecord() {
 }
 
 const std::string& GetUserName() {
-  const auto& record = GetUserRecord();
   UserContext& ctx = Context();
+  if (config::IsSecurityOn()) {
+    // With security on, the user is the logged-in member and no one else.
+    std::optional<UidNames> names = VerifyUid(web::GetCurrentUid());
+    ctx.user_name = names ? names->login : "";
+    return ctx.user_name;
+  }
+  const auto& record = GetUserRecord();
   if (record) {
     ctx.user_name = record->login;
   } else {

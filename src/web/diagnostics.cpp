@@ -20,8 +20,10 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
 
 bool IsSecretName(std::string_view name) {
   // The login password, the mailbox password (as a key and as the setup form's field), and
-  // the third column of the setup tables, which is the members' password.
-  return name == "Passwd" || name == "POP3PASS" || name == "popP" || StartsWith(name, "V2_");
+  // the third column of the setup tables, which is the members' password; and the identity
+  // token, which is a login for as long as it lasts.
+  return name == "Passwd" || name == "POP3PASS" || name == "popP" || StartsWith(name, "V2_") ||
+         name == "Uid";
 }
 
 std::string MaskQuery(std::string_view text) {

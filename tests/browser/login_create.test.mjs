@@ -101,6 +101,13 @@ test('a member logs in and creates a sheet in another project', async () => {
     await page.click('a[href="?"]');
     await page.locator('a[href*="CMD=create"]').waitFor();
     assert.equal(await page.title(), 'QUORB');
+
+    // The way out: the logout link empties the cookie and ends on the login form.
+    await page.click('a[href$="?Login=0"]');
+    await page.waitForURL(/\?Login=1$/);
+    assert.equal(await quorbCookie(context), undefined);
+    await page.goto(`${base}/`);
+    await page.waitForURL(/\?Login=1$/);
   } finally {
     await close();
   }

@@ -175,8 +175,9 @@ TEST(Attach, WithSecurityOnlyMembersAttach) {
   inst.WriteConfig(inst.DefaultConfig("SECURITY YES\n"));
   const std::string uid = e2e::TokenFor(inst, "kolvar", "TEST");
   const std::string stranger = e2e::TokenFor(inst, "nobody", "TEST");
+  // Not a member: the sheet is not even shown.
   auto refused = Attach(inst, "File_1", "x", "a.txt", stranger);
-  EXPECT_NE(refused.out.find("You are not allowed to do this action"), std::string::npos);
+  EXPECT_NE(refused.out.find("You are not allowed to see this page."), std::string::npos);
   EXPECT_FALSE(inst.Exists("data/TRACE_TsG.00001/File_1_a.txt"));
   EXPECT_NE(inst.Get("CMD=Attach&Num=TsG.00001&Uid=" + base::UrlEncode(uid))
                 .out.find("<INPUT TYPE=\"hidden\" NAME=Uid VALUE=\"" + uid + "\">\n<H1>"),

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -336,8 +337,10 @@ InProcess::~InProcess() {
 
 std::string TokenFor(const Installation& inst, const std::string& login,
                      const std::string& project) {
+  // One time for the whole test run, so that every call gives the same token.
+  static const long made = static_cast<long>(std::time(nullptr));
   InProcess request(inst);
-  return users::MakeUidAt(login, project, 12);
+  return users::MakeUidAt(login, project, made);
 }
 
 std::string EncodedToken(const Installation& inst, const std::string& login,

@@ -92,7 +92,8 @@ void WriteSampleProject(const Installation& inst, const std::string& more_projec
                         const std::string& programs = "prog1\nprog2\n");
 
 // The identity token of `login` in `project`, made with the installation's own secret as the
-// login page makes it (at time 12, so every call gives the same one); the same url-encoded,
+// login page makes it (at one time for the whole run, so every call gives the same one, and
+// sealed with the member's password as the users file holds it now); the same url-encoded,
 // as links carry it.
 std::string TokenFor(const Installation& inst, const std::string& login,
                      const std::string& project);

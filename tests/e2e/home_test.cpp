@@ -78,16 +78,19 @@ TEST(HomePage, RightOneGuardsTheMenu) {
   const std::string suffix = "&Uid=" + kolvar;
 
   auto granted = inst.Get("Uid=" + kolvar);
-  std::string body =
-      kTitleBlock + "<!Access granted for kolvar in 1>\n" + Menu(suffix) + "\n\n\n" + kDuties;
+  // With security on the home page ends with the logout link.
+  const std::string logout =
+      "<P ALIGN=RIGHT><A HREF=\"/cgi-bin/quorb.cgi?Login=0\">Logout</A></P>\n";
+  std::string body = kTitleBlock + "<!Access granted for kolvar in 1>\n" + Menu(suffix) + logout +
+                     "\n\n\n" + kDuties;
   EXPECT_TRUE(granted.out.ends_with(body)) << granted.out;
   EXPECT_NE(granted.out.find("onLoad=\"CookieCheck()\">\n"), std::string::npos);
 
   // tessin has a blank in field 5: no menu, the error box 514.
   auto denied = inst.Get("Uid=" + e2e::EncodedToken(inst, "tessin", "TEST"));
   std::string refused = kTitleBlock + "<!Access denied for tessin in 1>\n" + e2e::kErrorBox +
-                        "You are not allowed to use QUORB.\n</TD></TR></TABLE>" + "\n\n\n" +
-                        kDuties;
+                        "You are not allowed to use QUORB.\n</TD></TR></TABLE>" + logout +
+                        "\n\n\n" + kDuties;
   EXPECT_TRUE(denied.out.ends_with(refused)) << denied.out;
 
   // A forged token, or one of an unlisted project: no menu, nothing said.

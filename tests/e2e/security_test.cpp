@@ -174,6 +174,7 @@ TEST(Security, DiagnosticFilesHoldNoPassword) {
       EXPECT_EQ(text.find("s3cr%3Bt"), std::string::npos) << what << " " << file << "\n" << text;
       EXPECT_EQ(text.find("s3cr;t"), std::string::npos) << what << " " << file << "\n" << text;
       EXPECT_EQ(text.find("pop3pw"), std::string::npos) << what << " " << file << "\n" << text;
+      EXPECT_EQ(text.find("mqnxct"), std::string::npos) << what << " " << file << "\n" << text;
       struct stat st;
       ASSERT_EQ(lstat(inst.Path(file).c_str(), &st), 0) << file;
       EXPECT_TRUE(S_ISREG(st.st_mode)) << file;
@@ -184,6 +185,10 @@ TEST(Security, DiagnosticFilesHoldNoPassword) {
   check("url-encoded");
   EXPECT_NE(inst.Read("temp/quorb.in").find("Passwd=*****&POP3PASS=*****&CMD=help"),
             std::string::npos);
+  // The token is a login for as long as it lasts.
+  inst.Post("CMD=help&Uid=" + e2e::EncodedToken(inst, "kolvar", "TEST"));
+  check("token");
+  EXPECT_NE(inst.Read("temp/quorb.in").find("CMD=help&Uid=*****"), std::string::npos);
   // The setup forms' mailbox password and members' password column.
   inst.Post("CMD=help&popP=pop3pw&V2_0=s3cr%3Bt&V1_0=kept");
   check("setup fields");

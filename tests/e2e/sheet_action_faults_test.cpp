@@ -134,17 +134,19 @@ TEST(SheetActionFaults, MissingFieldsAndRights) {
       {"Verified&User=kolvar&version=1.0&test=&text=", missing},
       {"Not_a_Bug&User=", missing},
       {"Assign&User=tessin&submitter=kolvar", denied + "</TD></TR></TABLE><!tessin,kolvar>\n"},
+      // A login is compared whole: a part of the manager's is not the manager.
+      {"Assign&User=kol&submitter=kolvar", denied + "</TD></TR></TABLE><!kol,kolvar>\n"},
       {"Assign&User=&submitter=kolvar", denied},
       {"For_Verification&User=other&submitter=kolvar", denied}};
   for (const auto& [query, error] : refused)
     EXPECT_NE(inst.Get("CMD=" + query + "&Num=TsG.00001").out.find(error), std::string::npos)
         << query;
   EXPECT_EQ(DataState(inst), before);
-  // Found in the field as a substring; the verifier may designate a verifier.
-  inst.Get("CMD=Assign&Num=TsG.00001&User=kol&submitter=tessin");
+  // The manager assigns; the verifier may designate a verifier.
+  inst.Get("CMD=Assign&Num=TsG.00001&User=kolvar&submitter=tessin");
   inst.Get("CMD=For_Verification&Num=TsG.00001&User=tessin&submitter=kolvar");
   std::string file = inst.Read("data/TsG.00001");
-  EXPECT_NE(file.find(" Assigned to tessin by kol\n"), std::string::npos) << file;
+  EXPECT_NE(file.find(" Assigned to tessin by kolvar\n"), std::string::npos) << file;
   EXPECT_NE(file.find(" Verifier kolvar designated by tessin\n"), std::string::npos) << file;
 }
 

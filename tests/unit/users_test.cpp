@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <ctime>
 #include <filesystem>
 #include <string>
 
@@ -51,7 +52,7 @@ class UsersConfig : public unit_test::Installation {
   std::pair<bool, std::string> Right(int n, const std::string& extra_name = "",
                                      const std::string& extra_value = "") {
     base::ResetRequestState();
-    web::ParamList list = {{"Uid", users::MakeUidAt("kolvar", "TEST", 12)}};
+    web::ParamList list = {{"Uid", users::MakeUid("kolvar", "TEST")}};
     if (!extra_name.empty()) list.push_back({extra_name, extra_value});
     bool granted = false;
     std::string page = unit_test::Captured([&] { granted = users::CheckRight(list, n); });
@@ -64,7 +65,8 @@ TEST_F(UsersConfig, TokenShiftsLoginAndProjectAndIsSealed) {
   std::string token = users::MakeUidAt("ab", "T", 1234);
   ASSERT_EQ(token.size(), 9u + 1 + users::kUidMacDigits);
   EXPECT_EQ(token.substr(0, 10), "cd#V#1234#");
-  EXPECT_EQ(token.substr(10), users::UidMac("cd#V#1234"));
+  // Sealed with the member's stored password, none here.
+  EXPECT_EQ(token.substr(10), users::UidMac("cd#V#1234\n"));
   EXPECT_EQ(token.find_first_not_of("0123456789abcdef", 10), std::string::npos);
   EXPECT_EQ(fs::status(users::SecretPath()).permissions() & fs::perms::all,
             fs::perms::owner_read | fs::perms::owner_write);
@@ -72,7 +74,7 @@ TEST_F(UsersConfig, TokenShiftsLoginAndProjectAndIsSealed) {
   // 'Z' + 2 is a backslash; byte 0xFF wraps round to 0x01.
   token = users::MakeUidAt("Zed\xff", "P", 5);
   EXPECT_EQ(token.substr(0, 8), "\\gf\x01#R#5");
-  auto names = users::VerifyUid(token);
+  auto names = users::VerifyUidAt(token, 5);
   ASSERT_TRUE(names);
   EXPECT_EQ(names->login, "Zed\xff");
   EXPECT_EQ(names->project, "P");
@@ -88,7 +90,7 @@ TEST_F(UsersConfig, TokenShiftsLoginAndProjectAndIsSealed) {
 // Only a token this installation sealed names a login; any change to it, or a new secret,
 // makes it no login.
 TEST_F(UsersConfig, ForgedOrStaleTokensAreNoLogin) {
-  const std::string good = users::MakeUidAt("kolvar", "TEST", 1700000000);
+  const std::string good = users::MakeUid("kolvar", "TEST");
   ASSERT_TRUE(users::VerifyUid(good));
   std::string other_project = good;
   other_project.replace(0, 11, "mqnxct#QVJGT");  // kolvar#OTHER with TEST's MAC
@@ -108,6 +110,47 @@ TEST_F(UsersConfig, ForgedOrStaleTokensAreNoLogin) {
   base::ResetRequestState();
   EXPECT_EQ(users::MakeUidAt("kolvar", "TEST", 1), "");
   EXPECT_FALSE(users::VerifyUid(good));
+}
+
+// A token is good for the lifetime of the login cookie PERSIST gives (a session: 12 hours),
+// and no longer than the member's password.
+TEST_F(UsersConfig, TokensEndWithTheirLifetimeAndWithThePassword) {
+  Write("config/TEST_users.cfg", "kolvar:k@example.org:secret: :YES:YES\n");
+  const long now = static_cast<long>(std::time(nullptr));
+  const struct {
+    const char* persist;
+    long lifetime;
+  } kLifetimes[] = {{"", 12 * 3600},
+                    {"PERSIST 0\n", 12 * 3600},
+                    {"PERSIST 1\n", 86400},
+                    {"PERSIST 2\n", 604800},
+                    {"PERSIST 3\n", 2592000}};
+  for (const auto& c : kLifetimes) {
+    MainConfig(c.persist);
+    base::ResetRequestState();
+    EXPECT_EQ(users::TokenLifetime(), c.lifetime) << c.persist;
+    EXPECT_TRUE(users::VerifyUidAt(users::MakeUidAt("kolvar", "TEST", now - c.lifetime + 60), now))
+        << c.persist;
+    EXPECT_FALSE(users::VerifyUidAt(users::MakeUidAt("kolvar", "TEST", now - c.lifetime - 1), now))
+        << c.persist;
+    EXPECT_FALSE(users::VerifyUidAt(users::MakeUidAt("kolvar", "TEST", now + 3600), now))
+        << c.persist;
+  }
+  const std::string token = users::MakeUid("kolvar", "TEST");
+  const struct {
+    const char* users;
+    bool valid;
+  } kChanges[] = {
+      {"kolvar:k@example.org:secret: : : \n", true},       // rights changed
+      {"kolvar:other@example.org:secret\n", true},         // address changed
+      {"kolvar:k@example.org:new: :YES:YES\n", false},     // password changed
+      {"tessin:t@example.org:secret: :YES:YES\n", false},  // no longer a member
+  };
+  for (const auto& c : kChanges) {
+    Write("config/TEST_users.cfg", c.users);
+    base::ResetRequestState();
+    EXPECT_EQ(users::VerifyUid(token).has_value(), c.valid) << c.users;
+  }
 }
 
 using Outcome = std::pair<bool, std::string>;
@@ -179,7 +222,7 @@ TEST_F(UsersConfig, SecurityOnChecksTheProjectActedOn) {
   Write("config/OTHER_users.cfg", "kolvar:k:p: :YES: \n");
   Write("config/THIRD_users.cfg", "tessin:t:p: :YES:YES\n");
   base::ResetRequestState();
-  web::ParamList kolvar = {{"Uid", users::MakeUidAt("kolvar", "TEST", 12)}};
+  web::ParamList kolvar = {{"Uid", users::MakeUid("kolvar", "TEST")}};
   unit_test::Captured([&] {  // the comments the checks write are not looked at here
     EXPECT_TRUE(users::CheckRight(kolvar, 2));
     EXPECT_TRUE(users::CheckRight(kolvar, 2, "TEST"));
@@ -210,7 +253,7 @@ TEST_F(UsersConfig, ExportSuppressesTheGrantedComment) {
 
 TEST_F(UsersConfig, RightFourIsAskedOncePerRequest) {
   Write("config/TEST_users.cfg", "kolvar:k:p: :YES:YES:YES:YES:YES:YES\n");
-  web::ParamList list = {{"Uid", users::MakeUidAt("kolvar", "TEST", 12)}};
+  web::ParamList list = {{"Uid", users::MakeUid("kolvar", "TEST")}};
   EXPECT_EQ(unit_test::Captured([&] {
               EXPECT_TRUE(users::CanSeeEveryProject(list));
               EXPECT_TRUE(users::CanSeeEveryProject(list));
@@ -363,7 +406,7 @@ TEST_F(UsersConfig, RequireLoginSendsARequestWithoutUidToTheLoginPage) {
   EXPECT_NE(page({{"Uid", "x"}}), "");
   EXPECT_NE(page({{"Uid", "mqnxct#VGUV#12"}}), "");
   base::ResetRequestState();
-  const std::string sealed = users::MakeUidAt("kolvar", "TEST", 12);
+  const std::string sealed = users::MakeUid("kolvar", "TEST");
   EXPECT_EQ(page({{"Uid", sealed}}), "");
   unsetenv("SCRIPT_NAME");
 }

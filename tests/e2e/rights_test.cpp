@@ -1,0 +1,303 @@
+// Who may do what with security on: a login carries no action, the project acted on gives
+// the rights, the acting user is the logged-in one, every page checks its reader, printing
+// needs the request's own token, tokens end, failed logins slow down.
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "base/encode.h"
+#include "harness.h"
+#include "users/uid.h"
+#include "web/actions.h"
+
+namespace {
+
+using e2e::Has;
+using e2e::Installation;
+
+// TEST as the sample lays it out, with the member m2 (Member, Menu and Create only), the
+// member k, and DEMO, which m2 does not belong to; zed is a member of THIRD only.
+void LayOut(const Installation& inst) {
+  e2e::WriteSampleProject(inst, "DEMO:D:kolvar:kolvar\nTHIRD:3:zed:zed\n");
+  inst.Write("config/TEST_users.cfg",
+             "kolvar:kolvar@example.org:secret: :YES:YES:YES:YES:YES:YES\n"
+             "tessin:tessin@example.org:pass: :YES: :YES:YES:YES:YES\n"
+             "m2:m2@example.org:m2pw:YES:YES:YES: : : : \n"
+             "k:k@example.org:kpw:YES:YES:YES: : :YES:YES\n");
+  inst.Write("config/DEMO_users.cfg", "kolvar:kolvar@example.org:secret: :YES:YES:YES:YES\n");
+  inst.Write("config/DEMO_subproject.cfg", "GUI:G\n");
+  inst.Write("config/THIRD_users.cfg", "zed:zed@example.org:zpw: :YES:YES:YES: :YES:YES\n");
+}
+
+std::string Uid(const Installation& inst, const std::string& login,
+                const std::string& project = "TEST") {
+  return "&Uid=" + e2e::EncodedToken(inst, login, project);
+}
+
+// The hidden fields the check step of the login posts on, "name=value&..." in page order.
+std::string Carried(const std::string& page) {
+  std::string fields;
+  const std::string start = "<INPUT TYPE=HIDDEN NAME=";
+  for (size_t at = page.find(start); at != std::string::npos; at = page.find(start, at + 1)) {
+    size_t name_end = page.find(' ', at + start.size());
+    std::string name = page.substr(at + start.size(), name_end - at - start.size());
+    size_t value = page.find("VALUE=\"", name_end) + 7;
+    if (name == "Uid") continue;
+    fields += (fields.empty() ? "" : "&") + name + "=" +
+              page.substr(value, page.find('"', value) - value);
+  }
+  return fields;
+}
+
+TEST(Rights, LoginCarriesOnlyWhatChangesNothing) {
+  Installation inst("SECURITY YES\n");
+  LayOut(inst);
+  const std::string login = "Login=2&User=kolvar&Passwd=secret&";
+  const struct {
+    std::string asked;
+    std::string carried;  // as the check step posts it on, in list order
+  } kCases[] = {
+      {"CMD=search&project=TEST", "project=TEST&CMD=search"},
+      {"Num=TsG.00001", "Num=TsG.00001"},
+      {"CMD=find&project=TEST&Print=yes", "project=TEST&CMD=find"},
+      {"CMD=book&book=15&project=TEST", "project=TEST&book=15&CMD=book"},
+      {"CMD=book&book=4&project=TEST&mod=M1&title=T", ""},
+      {"CMD=setup&Edit=8&text=Changed", "Edit=8&CMD=setup"},
+      {"CMD=setup&Edit=12&Wizzard=3&DATADIR=/tmp", "CMD=setup"},
+      {"CMD=Assign&Num=TsG.00001&submitter=m2&text=x", "Num=TsG.00001&CMD=Assign"},
+      {"CMD=Print&Num=TsG.00001", ""},
+      {"CMD=new&project=TEST&title=x", ""},
+      {"CMD=create&project=TEST&title=x", "CMD=create"},
+      {"CMD=help&CMD=Print&Num=TsG.00001", ""},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(Carried(inst.Post(login + c.asked).out), c.carried) << c.asked;
+    // The login form carries the same, so its hidden fields change nothing either.
+    EXPECT_EQ(Has(inst.Get("Login=1&" + c.asked).out, "Changed"), false) << c.asked;
+  }
+  // The whole road: the link, the login, the page the browser then posts. Nothing is saved.
+  const std::string after = Carried(inst.Post(login + "CMD=setup&Edit=8&text=Changed").out);
+  inst.Post(after + Uid(inst, "kolvar"));
+  EXPECT_EQ(inst.Read("config/impacts.cfg"), "Low\nHigh\n");
+}
+
+TEST(Rights, SetupNeedsTheRightsOfTheProjectActedOnOrTheAdministrator) {
+  Installation inst("SECURITY YES\n");
+  LayOut(inst);
+  const std::string m2 = Uid(inst, "m2"), kolvar = Uid(inst, "kolvar");
+  const std::string members = "CMD=setup&Edit=9&text=xxx&LINES=1&V0_0=evil&V1_0=e&V2_0=p&project=";
+  const struct {
+    std::string save, file;
+    bool m2_may, kolvar_may;
+  } kCases[] = {
+      {members + "TEST", "config/TEST_users.cfg", true, true},
+      {members + "DEMO", "config/DEMO_users.cfg", false, true},
+      {"CMD=setup&Edit=6&text=9.9%0A&project=TEST", "config/TEST_version.cfg", true, true},
+      {"CMD=setup&Edit=8&text=Changed%0A", "config/impacts.cfg", false, true},
+      {"CMD=setup&Edit=5&text=xxx&LINES=1&V0_0=Only&V1_0=o", "config/phase.cfg", false, true},
+      {"CMD=setup&Edit=2&text=xxx&LINES=1&V0_0=TEST&V1_0=T", "config/project.cfg", false, true},
+      {"CMD=setup&Edit=1&text=xxx&DATADIR=alt/", "config/quorb.cfg", false, true},
+      {"CMD=setup&Edit=10&text=xxx", "config/sendmail.cfg", false, true},
+      {"CMD=setup&Edit=12&Wizzard=2&DATADIR=alt/&text=xxx", "config/quorb.cfg", false, true},
+  };
+  for (const auto& c : kCases) {
+    for (const auto& [who, may] : {std::pair{m2, c.m2_may}, std::pair{kolvar, c.kolvar_may}}) {
+      const std::string before = inst.Read(c.file);
+      const std::string page = inst.Post(c.save + who).out;
+      EXPECT_EQ(Has(page, "You are not allowed to change the configuration."), !may)
+          << c.save << who;
+      if (!may) {
+        EXPECT_EQ(inst.Read(c.file), before) << c.save << who;
+      }
+      // The wizard and the main file are written back as they were, for the next cases.
+      if (c.file == "config/quorb.cfg") inst.WriteConfig(inst.DefaultConfig("SECURITY YES\n"));
+      if (c.file == "config/project.cfg") LayOut(inst);
+      if (c.file == "config/TEST_users.cfg" || c.file == "config/DEMO_users.cfg") LayOut(inst);
+    }
+  }
+  // The members form of m2 shows TEST's members only; a new row has Member and Menu.
+  const std::string form = inst.Get("CMD=setup&Edit=9" + m2).out;
+  EXPECT_TRUE(Has(form, "m2@example.org"));
+  EXPECT_FALSE(Has(form, "DEMO"));
+  const std::string blank = form.substr(form.rfind("<TR>"));
+  EXPECT_EQ(e2e::Count(blank, " CHECKED "), 2) << blank;
+  EXPECT_TRUE(Has(blank, " CHECKED VALUE=\"YES\" NAME=V3_4>"));
+  EXPECT_TRUE(Has(blank, " CHECKED VALUE=\"YES\" NAME=V4_4>"));
+}
+
+TEST(Rights, TheActingUserIsTheLoggedInOne) {
+  Installation inst("SECURITY YES\n");
+  LayOut(inst);
+  ASSERT_TRUE(Has(inst.Post(std::string(e2e::kNewSheet) + Uid(inst, "kolvar")).out, "TsG.00001"));
+  const std::string assign = "CMD=Assign&Num=TsG.00001&submitter=m2&text=x&User=";
+  // Not the manager, whatever the form names: m2 as kolvar, k (a part of "kolvar").
+  for (const std::string login : {"m2", "k"})
+    EXPECT_TRUE(Has(inst.Post(assign + "kolvar" + Uid(inst, login)).out, "<!" + login + ",kolvar>"))
+        << login;
+  EXPECT_FALSE(Has(inst.Read("data/TsG.00001"), "Assign")) << inst.Read("data/TsG.00001");
+  // The manager, named tessin by the form, acts as kolvar.
+  inst.Post(assign + "tessin" + Uid(inst, "kolvar"));
+  const std::string sheet = inst.Read("data/TsG.00001");
+  EXPECT_TRUE(Has(sheet, "kolvar")) << sheet;
+  EXPECT_FALSE(Has(sheet.substr(sheet.find("Assign")), "tessin")) << sheet;
+  // The form preselects the logged-in member.
+  EXPECT_TRUE(Has(inst.Get("CMD=Observed&Num=TsG.00001" + Uid(inst, "tessin")).out,
+                  "<OPTION SELECTED> tessin\n"));
+}
+
+// Every page, asked by nobody, a forger, an expired token and a member of another project,
+// shows no sheet, book or member data; with security off every page answers.
+TEST(Rights, EveryPageChecksItsReader) {
+  Installation inst;
+  LayOut(inst);
+  std::string creation = e2e::kNewSheet;
+  creation.replace(creation.find("title=A+bug"), 11, "title=Secret7title");
+  creation.replace(creation.find("text=Desc"), 9, "text=Secret7text");
+  ASSERT_TRUE(Has(inst.Post(creation).out, "TsG.00001"));
+  const std::string book = "&project=TEST&group=GUI&phase=0";
+  inst.Post("CMD=book&book=4&mod=M1&title=Secret7book" + book);
+  inst.Post("CMD=tests&book=27&camp=run" + book);
+  char today[16];
+  std::time_t now = std::time(nullptr);
+  std::strftime(today, sizeof today, "%Y/%m/%d", std::localtime(&now));
+  std::vector<std::string> pages = {"CMD=Print&Num=TsG.00001",
+                                    "CMD=history",
+                                    "CMD=history&text=" + base::UrlEncode(today),
+                                    "Num=TsG.00001",
+                                    "find=TsG.00001",
+                                    "Numero=TsG.00001",
+                                    "CMD=find&project=TEST",
+                                    "CMD=search&project=TEST",
+                                    "CMD=create&project=TEST",
+                                    "CMD=book&book=24" + book,
+                                    "CMD=book&book=15&mod=M1" + book,
+                                    "CMD=book&book=3" + book,
+                                    "CMD=book" + book,
+                                    "CMD=tests&book=28&camp=run" + book,
+                                    "CMD=tests&book=31&camp=run" + book,
+                                    "CMD=tests" + book,
+                                    "CMD=FILE&title=TRACE_TsG.00001/x"};
+  for (int page = 0; page <= 10; ++page)
+    pages.push_back("CMD=statS&statS=" + std::to_string(page) + "&project=TEST&group=GUI");
+  for (int kind = 1; kind <= 10; ++kind) pages.push_back("CMD=setup&Edit=" + std::to_string(kind));
+  for (const web::Action& action : web::Actions())
+    if (action.kind != web::ActionKind::kNew)
+      pages.push_back("CMD=" + std::string(action.cmd) + "&Num=TsG.00001&Edit=0");
+  const char* kSecrets[] = {"Secret7title", "Secret7book", "kolvar@example.org", "Secret7text"};
+
+  for (const std::string& query : pages) {
+    const std::string out = inst.Get(query).out;
+    EXPECT_FALSE(out.empty()) << query << " with security off";
+  }
+  EXPECT_TRUE(Has(inst.Get("CMD=Print&Num=TsG.00001").out, "Secret7title"));
+
+  inst.WriteConfig(inst.DefaultConfig("SECURITY YES\n"));
+  std::string expired;
+  {
+    e2e::InProcess request(inst);
+    expired = base::UrlEncode(users::MakeUidAt("kolvar", "TEST", now - 13 * 3600));
+  }
+  const std::string kolvar = e2e::TokenFor(inst, "kolvar", "TEST");
+  const struct {
+    std::string what, uid;
+    std::map<std::string, std::string> env;
+  } kReaders[] = {
+      {"nobody", "", {}},
+      {"forged", "&Uid=mqnxct%23VGUV%2312", {}},
+      {"forged cookie", "", {{"HTTP_COOKIE", "quorb=mqnxct%23VGUV%2312"}}},
+      {"expired", "&Uid=" + expired, {}},
+      {"expired cookie", "", {{"HTTP_COOKIE", "quorb=" + expired}}},
+      {"other project", Uid(inst, "zed", "THIRD"), {}},
+  };
+  for (const auto& reader : kReaders) {
+    for (const std::string& query : pages) {
+      const std::string out = inst.Get(query + reader.uid, reader.env).out;
+      for (const char* secret : kSecrets)
+        EXPECT_FALSE(Has(out, secret)) << reader.what << ": " << query << " shows " << secret;
+    }
+  }
+  // The member reads them.
+  EXPECT_TRUE(Has(inst.Get("CMD=Print&Num=TsG.00001" + Uid(inst, "kolvar")).out, "Secret7title"));
+  EXPECT_TRUE(Has(inst.Get("CMD=book&book=15&mod=M1" + book,
+                           {{"HTTP_COOKIE", "quorb=" + base::UrlEncode(kolvar, false)}})
+                      .out,
+                  "Secret7book"));
+}
+
+TEST(Rights, PrintingNeedsTheRequestsOwnTokenAndRunsOnce) {
+  Installation inst;
+  LayOut(inst);
+  ASSERT_TRUE(Has(inst.Post(e2e::kNewSheet).out, "TsG.00001"));
+  e2e::InstallPrintStandIn(inst, "\nSECURITY YES");
+  const std::string kolvar = e2e::TokenFor(inst, "kolvar", "TEST");
+  const struct {
+    std::string query;
+    std::map<std::string, std::string> env;
+    int printed;
+  } kCases[] = {
+      {"CMD=Print&Num=TsG.00001", {{"HTTP_COOKIE", "quorb=" + base::UrlEncode(kolvar, false)}}, 0},
+      {"CMD=Print&Num=TsG.00001" + Uid(inst, "kolvar"), {}, 1},
+      {"CMD=Print&CMD=Print&CMD=Print&Num=TsG.00001" + Uid(inst, "kolvar"), {}, 1},
+  };
+  for (const auto& c : kCases) {
+    const std::string out = inst.Get(c.query, c.env).out;
+    EXPECT_TRUE(Has(out, "A bug")) << c.query;
+    EXPECT_EQ(e2e::Count(out, "queued &lt;1&gt;"), c.printed) << c.query << out;
+  }
+}
+
+TEST(Rights, LogoutClearsTheCookie) {
+  Installation inst("SECURITY YES\n");
+  LayOut(inst);
+  const std::string home =
+      inst.Get("", {{"HTTP_COOKIE", "quorb=" + e2e::EncodedToken(inst, "kolvar", "TEST")}}).out;
+  EXPECT_TRUE(Has(home, "<A HREF=\"/cgi-bin/quorb.cgi?Login=0\">Logout</A>")) << home;
+  const std::string out = inst.Get("Login=0").out;
+  EXPECT_TRUE(Has(out, "  ecritCookie(\"quorb\", \"\", 0); \n")) << out;
+}
+
+TEST(Rights, FailedLoginsSlowDown) {
+  Installation inst("SECURITY YES\n");
+  LayOut(inst);
+  const std::string wait = "Too many failed logins";
+  const std::map<std::string, std::string> here = {{"REMOTE_ADDR", "10.0.0.5"}};
+  const std::map<std::string, std::string> there = {{"REMOTE_ADDR", "10.0.0.6"}};
+  for (int i = 0; i < 5; ++i)
+    EXPECT_TRUE(Has(
+        inst.Post("Login=2&User=kolvar&Passwd=bad", "application/x-www-form-urlencoded", here).out,
+        "Wrong login or password."));
+  const struct {
+    std::string body;
+    std::map<std::string, std::string> env;
+    bool refused;
+  } kCases[] = {
+      {"Login=2&User=kolvar&Passwd=secret", here, true},   // the login and the address
+      {"Login=2&User=kolvar&Passwd=secret", there, true},  // the login
+      {"Login=2&User=tessin&Passwd=pass", here, true},     // the address
+      {"Login=2&User=tessin&Passwd=pass", there, false},
+  };
+  for (const auto& c : kCases) {
+    const std::string out = inst.Post(c.body, "application/x-www-form-urlencoded", c.env).out;
+    EXPECT_EQ(Has(out, wait), c.refused) << c.body;
+    EXPECT_EQ(Has(out, "ecritCookie(\"quorb\""), !c.refused) << c.body;
+  }
+  EXPECT_TRUE(
+      Has(inst.Post("Login=2&User=kolvar&Passwd=secret", "application/x-www-form-urlencoded", there)
+              .out,
+          "try again in 15 minutes"));
+  // Failures older than a quarter of an hour count no more.
+  std::string file = inst.Read("data/tmp/logins.dat");
+  ASSERT_FALSE(file.empty());
+  const std::string stale = std::to_string(std::time(nullptr) - 16 * 60);
+  std::string aged;
+  for (const std::string& line : e2e::Lines(file))
+    aged += stale + line.substr(line.find(' ')) + "\n";
+  inst.Write("data/tmp/logins.dat", aged);
+  EXPECT_TRUE(Has(
+      inst.Post("Login=2&User=kolvar&Passwd=secret", "application/x-www-form-urlencoded", here).out,
+      "ecritCookie(\"quorb\""));
+}
+
+}  // namespace
