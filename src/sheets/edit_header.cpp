@@ -18,6 +18,7 @@
 #include "sheets/edit.h"
 #include "sheets/edit_parts.h"
 #include "store/store.h"
+#include "sync/sync.h"
 #include "users/rights.h"
 #include "users/user_context.h"
 #include "web/page.h"
@@ -212,6 +213,9 @@ void ChangeHeader(store::FactSheet& sheet, std::string& name, const web::ParamLi
   if (!store::IsStored(result) && result != store::Stored::kNoJournal) return;
   sheet = std::move(stored);
   name = new_name;
+  // The partners take the new header, and the new name with it.
+  synch::SendSynchFile(base::JoinPath(config::GetDataDir(), name), sheet.project,
+                       synch::kSheetFile);
 }
 
 }  // namespace
@@ -303,6 +307,8 @@ void CommitCopy(store::FactSheet& sheet, std::string& name, const web::ParamList
   copy.subCode = config::GetSubprojectCode(copy.project, copy.group);
   edit_parts::NormaliseHeader(copy);
   store::LogAction(copy, Msg(2034), name, user);
+  // A copy is a new sheet for the partners too.
+  synch::StampOrigin(copy);
   // From the source's number up: on another prefix the copy usually keeps the number.
   store::Stored created = store::CreateSheet(copy, sheet.number);
   const std::string copy_name = store::GetSheetName(copy);
@@ -315,6 +321,12 @@ void CommitCopy(store::FactSheet& sheet, std::string& name, const web::ParamList
   };
   store::Stored noted = store::UpdateSheet(name, note);
   if (!store::IsStored(noted)) edit_parts::ReportNotStored(noted, name);
+  // Both travel: the copy as a creation, the source with its new log line.
+  synch::SendSynchFile(base::JoinPath(config::GetDataDir(), copy_name), copy.project,
+                       synch::kSheetFile);
+  if (store::IsStored(noted))
+    synch::SendSynchFile(base::JoinPath(config::GetDataDir(), name), sheet.project,
+                         synch::kSheetFile);
   sheet = std::move(copy);
   name = copy_name;
 }

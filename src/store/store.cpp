@@ -422,6 +422,11 @@ Stored WriteSheetAs(FactSheet& sheet, std::string_view name) {
 
 Stored ChangeSheetHeader(std::string_view name, const std::function<bool(FactSheet&)>& change,
                          FactSheet* stored) {
+  return ChangeSheetHeaderFrom(name, 1, change, stored);
+}
+
+Stored ChangeSheetHeaderFrom(std::string_view name, int first,
+                             const std::function<bool(FactSheet&)>& change, FactSheet* stored) {
   if (!IsSheetName(name)) return Stored::kMissing;
   StoreLock lock;
   if (!lock.Held()) return Stored::kNoFile;
@@ -436,7 +441,7 @@ Stored ChangeSheetHeader(std::string_view name, const std::function<bool(FactShe
     result = WriteLocked(*sheet, name, old_key);
   } else if (!IsSafeSheetName(config::GetSheetName(prefix, 1))) {
     result = Stored::kRefused;
-  } else if (!PlaceUnderFreeNumber(*sheet, prefix, 1)) {
+  } else if (!PlaceUnderFreeNumber(*sheet, prefix, first < 1 ? 1 : first)) {
     result = Stored::kNoFile;
   } else if (RewriteIndex(&*sheet, old_key) != 1) {
     result = Stored::kNoIndex;

@@ -1,7 +1,9 @@
 // The sending half: numbering, the folder locks, the outgoing message and its mail.
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
-#include <utime.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <ctime>
@@ -23,38 +25,9 @@
 namespace synch {
 namespace {
 
+namespace fs = std::filesystem;
 constexpr size_t kSenderMax = 51;
-
-std::string OwnLock(const std::string& folder) {
-  return base::Sprintf("%s/lock%d", folder, static_cast<int>(getpid()));
-}
-
-bool CreateOwnLock(const std::string& own) {
-  base::File f = base::OpenFile(own, "wb");
-  if (!f) return false;
-  return std::fputs(" ", f.get()) >= 0 && std::fflush(f.get()) == 0;
-}
-
-// Counts the live lock files of `folder`, removing those older than `stale` seconds.
-int CountLiveLocks(const std::string& folder, const std::string& own, int stale) {
-  namespace fs = std::filesystem;
-  std::error_code error;
-  int live = 0;
-  long now = static_cast<long>(std::time(nullptr));
-  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-    std::string name = it->path().filename().string();
-    if (!name.starts_with("lock")) continue;
-    std::string path = it->path().string();
-    long time = base::FileTime(path);
-    if (time == 0) continue;  // gone meanwhile
-    if (path != own && time < now - stale) {
-      base::RemoveFile(path);
-      continue;
-    }
-    ++live;
-  }
-  return error ? -1 : live;
-}
+unsigned queued_count = 0;
 
 // The mail sender: the WWW value ("www" when empty) at the DOMAIN value.
 std::string SenderName() {
@@ -92,36 +65,42 @@ std::string PartnersOf(std::string_view project) {
   return sites;
 }
 
-bool LockDir(const std::string& folder, int stale_seconds) {
+FolderLock::FolderLock(const std::string& folder, int wait_ms) {
+  base::MakeDirectory(folder);
+  const std::string path = folder + "/.lock";
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return;
   using Clock = std::chrono::steady_clock;
-  const std::string own = OwnLock(folder);
-  const Clock::time_point deadline = Clock::now() + std::chrono::seconds(stale_seconds);
-  for (int attempt = 0;; ++attempt) {
-    if (!CreateOwnLock(own)) {
-      base::MakeDirectory(folder);
-      if (!CreateOwnLock(own)) return false;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(wait_ms);
+  while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if ((errno != EWOULDBLOCK && errno != EINTR) || Clock::now() >= deadline) {
+      ::close(fd);
+      return;
     }
-    if (CountLiveLocks(folder, own, stale_seconds) == 1) return true;
-    base::RemoveFile(own);
-    if (Clock::now() >= deadline) return false;
-    // A pause that differs between processes, so two that met do not meet again.
-    int pause = 10 + static_cast<int>((getpid() * 7 + attempt * 13) % 40);
-    std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
+  fd_ = fd;
 }
 
-void UnlockDir(const std::string& folder) {
-  base::RemoveFile(OwnLock(folder));
+FolderLock::~FolderLock() {
+  if (fd_ >= 0) ::close(fd_);  // closing releases the lock
 }
 
-void TouchLock(const std::string& folder) {
-  utime(OwnLock(folder).c_str(), nullptr);
+std::string QueueFolder(std::string_view project) {
+  return OutFolder(project) + "/queue";
+}
+
+std::pair<std::string, std::string> SplitAddressed(std::string_view extra) {
+  size_t at = extra.find('@');
+  if (at == std::string_view::npos) return {std::string(extra), {}};
+  return {std::string(extra.substr(0, at)), std::string(extra.substr(at + 1))};
 }
 
 int NextOutNumber(std::string_view project) {
   if (!IsSafeName(project)) return 0;
   const std::string folder = OutFolder(project);
-  if (!LockDir(folder, kOutStaleSeconds)) {
+  FolderLock lock(folder, kOutLockWaitMs);
+  if (!lock.Held()) {
     base::Page("<! %s is locked: no message number >\n", base::EscapeHtml(folder));
     return 0;
   }
@@ -129,8 +108,24 @@ int NextOutNumber(std::string_view project) {
   int n = base::LeadingNumber(base::ReadFile(path).value_or("")) + 1;
   if (n < 1) n = 1;
   bool written = base::WriteFileAtomic(path, base::Sprintf("%d", n));
-  UnlockDir(folder);
   return written ? n : 0;
+}
+
+std::string SynchMailHead(std::string_view message, std::string_view project, int number) {
+  std::string head = "Content-Type: text/html; charset=us-ascii\n";
+  head += base::Sprintf("Subject: %s %s s%05d\n", mail::kSynchMarker,
+                        mail::StripLineBreaks(project), number);
+  head += base::Sprintf("From: \"Synch Manager\" <%s@%s>\n", SenderName(),
+                        mail::StripLineBreaks(config::GetConfig("DOMAIN")));
+  // Signed with the partnership's secret; without one the partners refuse the mail.
+  if (std::string secret = ProjectSecret(project); !secret.empty()) {
+    std::string subject = base::Sprintf("%s s%05d", project, number);
+    head += base::Sprintf("X-Quorb-MAC: %s\n", SynchMac(secret, subject, message));
+  } else {
+    NoteError(project, "no shared secret: messages go out unsigned and partners refuse them");
+  }
+  head += " \n";
+  return head;
 }
 
 void SynchMail(const std::string& file, std::string_view recipients, std::string_view project,
@@ -149,12 +144,7 @@ void SynchMail(const std::string& file, std::string_view recipients, std::string
       base::RemoveFile(tmp);
       return;
     }
-    std::string head = "Content-Type: text/html; charset=us-ascii\n";
-    head += base::Sprintf("Subject: %s %s s%05d\n", mail::kSynchMarker,
-                          mail::StripLineBreaks(project), number);
-    head += base::Sprintf("From: \"Synch Manager\" <%s@%s>\n", SenderName(),
-                          mail::StripLineBreaks(config::GetConfig("DOMAIN")));
-    head += " \n";
+    std::string head = SynchMailHead(*body, project, number);
     bool ok = std::fwrite(head.data(), 1, head.size(), out.get()) == head.size();
     ok = std::fwrite(body->data(), 1, body->size(), out.get()) == body->size() && ok;
     if (std::fflush(out.get()) != 0 || !ok) {
@@ -175,30 +165,104 @@ void SynchMail(const std::string& file, std::string_view recipients, std::string
   base::RemoveFile(tmp);
 }
 
+namespace {
+
+// Before a sheet goes out: its log gets this site's change note for what changed here since
+// it was last sent or merged, its lines and entries the order every site gives them, and
+// the shadow copy becomes this very sheet.
+void PrepareSheet(const std::string& path) {
+  const std::string name = fs::path(path).filename().string();
+  store::FactSheet written;
+  store::Stored s = store::UpdateSheet(
+      name,
+      [](store::FactSheet& sheet) {
+        const std::string before = store::FormatSheet(sheet);
+        if (std::optional<store::FactSheet> shadow = ReadShadow(sheet))
+          sheet.log += NoteChanges(*shadow, sheet);
+        Canonicalise(sheet);
+        return store::FormatSheet(sheet) != before;
+      },
+      &written);
+  if (s == store::Stored::kOk) {
+    SaveShadow(written);
+  } else if (std::optional<store::FactSheet> now = store::ReadSheet(name)) {
+    SaveShadow(*now);
+  }
+}
+
+// Packs the message into a new file beside `target`; its name, or empty on failure.
+std::string Pack(const std::string& path, int kind, const std::string& target) {
+  std::string temp = base::TempNameFor(target);
+  base::File file = base::OpenFile(temp, "wb");
+  if (!file) return {};
+  bool ok = mail::EncodeSynchFile(file.get(), path, kind, HostToken());
+  ok = std::fflush(file.get()) == 0 && ok;
+  file.reset();
+  if (!ok) {
+    base::Page("<! %s could not be packed >\n", base::EscapeHtml(path));
+    base::RemoveFile(temp);
+    return {};
+  }
+  return temp;
+}
+
+// Numbers a packed message and mails it; false (the file left where it is) when no number
+// could be had.
+bool NumberAndMail(const std::string& packed, std::string_view project, const std::string& sites) {
+  int n = NextOutNumber(project);
+  if (n == 0) return false;
+  std::string out = base::Sprintf("%s/s%05d.txt", OutFolder(project), n);
+  if (!base::ReplaceFile(packed, out)) return false;
+  SynchMail(out, sites, project, n);
+  return true;
+}
+
+}  // namespace
+
+int SendQueued(std::string_view project) {
+  std::string sites = PartnersOf(project);
+  const std::string folder = QueueFolder(project);
+  if (sites.empty() || !base::IsDirectory(folder)) return 0;
+  std::vector<std::string> names;
+  std::error_code error;
+  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
+    if (it->path().filename().string().starts_with("q")) names.push_back(it->path().string());
+  std::sort(names.begin(), names.end());
+  int sent = 0;
+  for (const std::string& queued : names) {
+    if (!NumberAndMail(queued, project, sites)) break;
+    ++sent;
+  }
+  return sent;
+}
+
 void SendSynchFile(const std::string& path, std::string_view project, int kind) {
   if (!IsSafeName(project)) return;
   std::string sites = PartnersOf(project);
   if (sites.empty()) return;
-  int n = NextOutNumber(project);
-  if (n == 0) return;
-  std::string out = base::Sprintf("%s/s%05d.txt", OutFolder(project), n);
   base::Page("<!SendSynchFile:\"%s\" %c>\n", base::EscapeHtml(path), static_cast<char>('a' + kind));
-  // The message is complete under its name, or not there at all.
-  std::string temp = base::TempNameFor(out);
-  {
-    base::File file = base::OpenFile(temp, "wb");
-    if (!file) return;
-    bool ok = mail::EncodeSynchFile(file.get(), path, kind, config::GetConfig("HOSTNAME"));
-    ok = std::fflush(file.get()) == 0 && ok;
-    file.reset();
-    if (!ok) {
-      base::Page("<! %s could not be packed >\n", base::EscapeHtml(path));
-      base::RemoveFile(temp);
-      return;
-    }
+  if (kind == kSheetFile) PrepareSheet(path);
+  // The message is packed first, so that what is sent is the file as it is now, whether it
+  // goes at once or waits in the queue for a number.
+  const std::string queue = QueueFolder(project);
+  base::MakeDirectory(OutFolder(project));
+  base::MakeDirectory(queue);
+  const std::string queued =
+      base::Sprintf("%s/q%010ld.%d.%u", queue, static_cast<long>(std::time(nullptr)),
+                    static_cast<int>(getpid()), ++queued_count);
+  std::string packed = Pack(path, kind, queued);
+  if (packed.empty()) return;
+  if (NumberAndMail(packed, project, sites)) {
+    SendQueued(project);  // older messages waiting for a number go now too
+    return;
   }
-  if (!base::ReplaceFile(temp, out)) return;
-  SynchMail(out, sites, project, n);
+  // The numbering is held by another process: the next pass sends it.
+  if (!base::ReplaceFile(packed, queued)) {
+    base::RemoveFile(packed);
+    NoteError(project, "a message could not be packed or queued and is lost");
+    return;
+  }
+  base::Page("<! numbering busy: message queued for the next pass >\n");
 }
 
 }  // namespace synch
