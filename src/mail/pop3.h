@@ -36,7 +36,7 @@ struct PopSession {
 // The collection of one pass waits at most this long for any one reply, and ends its
 // dialogue (but for QUIT) this long after it began.
 constexpr int kPopWaitSeconds = 2;
-constexpr int kPopBudgetSeconds = 3;
+constexpr int kPopBudgetSeconds = 2;
 
 // Whether `text`, a multi-line reply as received so far (status line included), ends with
 // the terminating "." line.

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <ctime>
 #include <filesystem>
 #include <optional>
@@ -103,8 +104,9 @@ Outcome Apply(const mail::DecodedMessage& m, std::string_view project, const std
     }
     case kConfigFile:
       if (!IsProjectFile(base, project)) {
-        base::Page("<! %s is not a file of project %s: refused >\n", base::EscapeHtml(base),
-                   base::EscapeHtml(project));
+        NoteError(project, base::Sprintf("message %s of %s not applied: %s is not a file of "
+                                         "project %s",
+                                         file, sender, base, project));
         return Outcome::kDone;
       }
       if (base.ends_with(".key")) {
@@ -117,8 +119,9 @@ Outcome Apply(const mail::DecodedMessage& m, std::string_view project, const std
       return Outcome::kDone;
     case kAttachment: {
       if (!IsAttachmentFolder(m.header.extra, project)) {
-        base::Page("<! %s is not an attachment folder: refused >\n",
-                   base::EscapeHtml(m.header.extra));
+        NoteError(project, base::Sprintf("message %s of %s not applied: %s is not an attachment "
+                                         "folder",
+                                         file, sender, m.header.extra));
         return Outcome::kDone;
       }
       std::string folder = base::JoinPath(config::GetDataDir(), m.header.extra);
@@ -386,6 +389,11 @@ void SynchPass() {
     return;
   }
   base::WriteFileAtomic(stamp, "");
+  // The page waits for the pass a few seconds at most, whatever the servers do.
+  SetSendDeadline(std::chrono::steady_clock::now() + std::chrono::milliseconds(kPassSendMs));
+  struct Reset {
+    ~Reset() { SetSendDeadline(std::nullopt); }
+  } reset;
   TrimErrors();
   std::vector<std::string> projects;
   for (const std::string& p : config::ListProjects(""))

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <ctime>
 #include <filesystem>
+#include <optional>
 #include <thread>
 
 #include "base/encode.h"
@@ -28,6 +29,18 @@ namespace {
 namespace fs = std::filesystem;
 constexpr size_t kSenderMax = 51;
 unsigned queued_count = 0;
+// Set during a pass: sends wait for their relay no longer than this, and after it messages
+// are queued for the next pass.
+std::optional<std::chrono::steady_clock::time_point> send_deadline;
+
+// Seconds a send may wait for the relay now; 0 when the pass has no time left.
+int SendSeconds() {
+  if (!send_deadline) return mail::kNetWaitSeconds;
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      *send_deadline - std::chrono::steady_clock::now());
+  if (left.count() <= 0) return 0;
+  return std::clamp(static_cast<int>((left.count() + 999) / 1000), 1, 2);
+}
 
 // The mail sender: the WWW value ("www" when empty) at the DOMAIN value.
 std::string SenderName() {
@@ -158,7 +171,7 @@ void SynchMail(const std::string& file, std::string_view recipients, std::string
     std::string server = config::GetConfig("MAILSERV");
     base::Page("<! sending through %s >\n", base::EscapeHtml(server));
     std::string sender = SenderName() + "@" + mail::StripLineBreaks(config::GetConfig("DOMAIN"));
-    mail::SmtpSend(server, sender, recipients, tmp);
+    mail::SmtpSend(server, sender, recipients, tmp, std::max(1, SendSeconds()));
   } else {
     base::Page("<! No mail to send, destination empty >\n");
   }
@@ -219,6 +232,10 @@ bool NumberAndMail(const std::string& packed, std::string_view project, const st
 
 }  // namespace
 
+void SetSendDeadline(std::optional<std::chrono::steady_clock::time_point> deadline) {
+  send_deadline = deadline;
+}
+
 int SendQueued(std::string_view project) {
   std::string sites = PartnersOf(project);
   const std::string folder = QueueFolder(project);
@@ -230,6 +247,7 @@ int SendQueued(std::string_view project) {
   std::sort(names.begin(), names.end());
   int sent = 0;
   for (const std::string& queued : names) {
+    if (SendSeconds() == 0) break;
     if (!NumberAndMail(queued, project, sites)) break;
     ++sent;
   }
@@ -252,7 +270,7 @@ void SendSynchFile(const std::string& path, std::string_view project, int kind) 
                     static_cast<int>(getpid()), ++queued_count);
   std::string packed = Pack(path, kind, queued);
   if (packed.empty()) return;
-  if (NumberAndMail(packed, project, sites)) {
+  if (SendSeconds() > 0 && NumberAndMail(packed, project, sites)) {
     SendQueued(project);  // older messages waiting for a number go now too
     return;
   }
@@ -262,7 +280,7 @@ void SendSynchFile(const std::string& path, std::string_view project, int kind) 
     NoteError(project, "a message could not be packed or queued and is lost");
     return;
   }
-  base::Page("<! numbering busy: message queued for the next pass >\n");
+  base::Page("<! message queued for the next pass >\n");
 }
 
 }  // namespace synch

@@ -40,6 +40,8 @@ enum Kind : int {
 // of the outgoing one, in milliseconds; a message that cannot be numbered in time is queued.
 inline constexpr int kInLockWaitMs = 200;
 inline constexpr int kOutLockWaitMs = 500;
+// A pass mails nothing more this long after it began: what is left waits in the queue.
+inline constexpr int kPassSendMs = 3500;
 // Outgoing messages are kept 30 days. A received message older than the replay window is
 // refused, and applied ones are kept (as ".dat") a day longer, so a message sent again by a
 // forger is known as one already received.

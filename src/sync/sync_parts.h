@@ -1,6 +1,8 @@
 // Helpers shared by the files of the synchronisation.
 #pragma once
 
+#include <chrono>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -38,6 +40,10 @@ class FolderLock {
 std::string QueueFolder(std::string_view project);
 // Numbers and mails the queued messages of the project. The number of messages sent.
 int SendQueued(std::string_view project);
+
+// During a pass: the time after which nothing more is mailed (messages are queued for the
+// next pass instead); nothing: no limit but each reply's own.
+void SetSendDeadline(std::optional<std::chrono::steady_clock::time_point> deadline);
 
 // This installation's name in messages (HOSTNAME, blanks made "_").
 std::string HostToken();

@@ -212,7 +212,7 @@ TEST(SyncPass, NumbersRequestsAcknowledgementsAndRefusals) {
   EXPECT_EQ(inst.Read("config/TEST_version.cfg"), "9.9\n");               // replaced
   EXPECT_FALSE(inst.Exists("config/evil.cfg"));                           // not a project file
   EXPECT_FALSE(inst.Exists("x"));
-  EXPECT_NE(page.find("<! .. is not an attachment folder: refused >"), std::string::npos);
+  EXPECT_NE(page.find("not applied: .. is not an attachment folder"), std::string::npos);
   // Every file got its ".dat" name; s00003 had no s00002 before it: one request, and the
   // acknowledgements of the applied files; the ".msg" file was not applied.
   EXPECT_EQ(inst.List("data/Synchro/in/TEST"),
@@ -309,8 +309,9 @@ TEST(SyncMerge, TwoSheetsMadeInOneSecondStayTwo) {
 }
 
 TEST(SyncLock, ALockOfADeadProcessIsFreeAndALiveOneIsWaitedForBoundedly) {
-  Installation inst;
-  std::string folder = inst.Path("data/Synchro/out/P");
+  Site site;
+  Installation& inst = site.inst;
+  std::string folder = inst.Path("data/Synchro/out/TEST");
   int ready[2];
   ASSERT_EQ(pipe(ready), 0);
   pid_t child = fork();
@@ -327,9 +328,23 @@ TEST(SyncLock, ALockOfADeadProcessIsFreeAndALiveOneIsWaitedForBoundedly) {
   auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(synch::FolderLock(folder, 300).Held());
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+  // A message sent while the numbering is held waits in the queue, whole.
+  {
+    InProcess req(inst);
+    CaptureStdout(
+        [&] { synch::SendSynchFile(inst.Path("config/phase.cfg"), "TEST", synch::kConfigFile); });
+  }
+  EXPECT_FALSE(inst.Exists("data/Synchro/out/TEST/sent.txt"));
+  EXPECT_EQ(inst.List("data/Synchro/out/TEST/queue").size(), 1u);
   kill(child, SIGKILL);
   waitpid(child, nullptr, 0);
   EXPECT_TRUE(synch::FolderLock(folder, 0).Held());
+  // The owner died: the next pass numbers and sends it.
+  site.Pass();
+  EXPECT_EQ(inst.Read("data/Synchro/out/TEST/sent.txt"), "1");
+  EXPECT_NE(inst.Read("data/Synchro/out/TEST/s00001.txt").find("begin 0666 phase.cfg"),
+            std::string::npos);
+  EXPECT_EQ(inst.List("data/Synchro/out/TEST/queue"), std::vector<std::string>{});
   close(ready[0]);
   close(ready[1]);
 }
