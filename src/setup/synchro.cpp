@@ -122,7 +122,8 @@ bool SaveSecret(const web::ParamList& list) {
 }  // namespace
 
 void WriteSpoolStatus() {
-  // The outgoing notification mail spool has no entries to show in this version.
+  // Notification mails are delivered at once or not at all: there is no spool to show yet.
+  base::Write(nullptr, "<P>Notification mails are not spooled: nothing waits.\n");
 }
 
 void SynchroPage(const web::ParamList& list) {

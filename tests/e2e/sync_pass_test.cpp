@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -414,6 +415,12 @@ TEST(SyncTrust, OnlySignedFreshMailOfAPartnerIsTakenAndKnownBySenderAndNumber) {
   EXPECT_TRUE(inst.Exists("data/Synchro/out/TEST/s00009.txt"));
   // The errors are on the status page, in words.
   std::string page = inst.Get("CMD=setup&Edit=11").out;
+  // The secret is set from the same page, readable by its owner only.
+  inst.Post("CMD=setup&Edit=11&project=TEST&secret=another-secret-of-16");
+  EXPECT_EQ(inst.Read("config/TEST_sync.key"), "another-secret-of-16\n");
+  struct stat st;
+  ASSERT_EQ(stat(inst.Path("config/TEST_sync.key").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
   for (const char* words : {"its MAC is wrong", "its MAC is missing", "has no partner",
                             "has no folder for received messages", "partner@example.org"})
     EXPECT_NE(page.find(words), std::string::npos) << words << "\n" << page;
