@@ -1,16 +1,20 @@
 // Site synchronisation: partner installations share a project's sheets, attachments and
 // configuration files by mailing numbered messages to each other.
 //
-// Sending: every announced sheet change, stored attachment or saved project file is packed
-// into out/<project>/s%05d.txt of the synchronisation folder (the number from
-// out/<project>/sent.txt) and mailed at once to the partner addresses of the project (the
-// site field of "project.cfg"). The message stays there until the partner acknowledges it.
+// Sending: every sheet change (header changes, copies and renumberings included), stored
+// attachment or saved project file is packed into out/<project>/s%05d.txt of the
+// synchronisation folder (the number from out/<project>/sent.txt) and mailed at once, signed
+// with the project's shared secret, to the partner addresses of the project (the site field
+// of "project.cfg"). The message stays there until the partner acknowledges it. When the
+// numbering is busy, the packed message waits in out/<project>/queue/ for the next pass.
 //
-// Receiving: the synchronisation pass (after every home page) collects the mailbox into
-// in/<project>/, applies each new message in number order (sheets are merged with the
-// local copy, other files replaced), acknowledges it, asks for a message again when the one
-// before it never arrived, and cleans old files. Applied messages keep a ".dat" name for a
-// day, for the gap check.
+// Receiving: the synchronisation pass (after a home page, at most every SYNCDELAY seconds)
+// collects the mailbox, checks each mail (partner, secret, MAC, age) and files it under its
+// sender, in/<project>/<sender>/; then applies each new message in number order (sheets are
+// merged with the local copy, other files replaced), acknowledges it, asks for a message
+// again when the one before it never arrived, and cleans old files. Applied messages keep a
+// ".dat" name, for the gap check and against replays. What went wrong is recorded for the
+// synchronisation page of the setup. The folders are guarded by flock, every wait bounded.
 //
 // (The namespace is not "sync": that name is taken by the C library's sync().)
 #pragma once
