@@ -112,7 +112,10 @@ std::pair<std::string, std::string> SplitAddressed(std::string_view extra) {
 int NextOutNumber(std::string_view project) {
   if (!IsSafeName(project)) return 0;
   const std::string folder = OutFolder(project);
-  FolderLock lock(folder, kOutLockWaitMs);
+  // Once the numbering was found held, this request waits for it no more: the rest queues.
+  static bool found_busy = false;
+  FolderLock lock(folder, found_busy ? 0 : kOutLockWaitMs);
+  found_busy = !lock.Held();
   if (!lock.Held()) {
     base::Page("<! %s is locked: no message number >\n", base::EscapeHtml(folder));
     return 0;
