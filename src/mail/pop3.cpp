@@ -34,8 +34,18 @@ std::string Shown(std::string_view reply) {
 
 // Receives into session.pending, waiting at most the session's time. False when nothing
 // came (time-out or closed connection).
+int Bounded(const PopSession& session, int seconds) {
+  if (session.deadline == Clock::time_point{}) return seconds;
+  auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(session.deadline - Clock::now());
+  if (left.count() <= 0) return -1;
+  return std::max(1, std::min(seconds, static_cast<int>((left.count() + 999) / 1000)));
+}
+
 bool Receive(PopSession& session, int seconds) {
   std::string chunk;
+  seconds = Bounded(session, seconds);
+  if (seconds < 0) return false;
   NetRead(session.socket, seconds, &chunk);
   if (chunk.empty()) return false;
   session.pending += chunk;
@@ -67,7 +77,9 @@ bool ReadMultiline(PopSession& session, MultilineReply& reply) {
   while (!reply.Feed(chunk)) {
     if (Clock::now() >= deadline) return false;
     chunk.clear();
-    NetRead(session.socket, session.seconds, &chunk);
+    int seconds = Bounded(session, session.seconds);
+    if (seconds < 0) return false;
+    NetRead(session.socket, seconds, &chunk);
     if (chunk.empty()) return false;
   }
   session.pending = reply.TakeRest();
@@ -96,21 +108,6 @@ bool IsMessageName(std::string_view name) {
   for (char c : name.substr(1))
     if (c < '0' || c > '9') return false;
   return true;
-}
-
-// Writes `text` to a new file at `path` through a temporary name; false on any failure.
-bool StoreNew(const std::string& temp, const std::string& path, std::string_view text) {
-  {
-    base::File out = base::OpenFile(temp, "wb");
-    if (!out) return false;
-    bool ok = std::fwrite(text.data(), 1, text.size(), out.get()) == text.size();
-    if (std::fflush(out.get()) != 0 || !ok) {
-      out.reset();
-      base::RemoveFile(temp);
-      return false;
-    }
-  }
-  return base::ReplaceFile(temp, path);
 }
 
 // The line at `pos` without its end (CR LF, LF or CR); `pos` moves past it.
@@ -238,21 +235,26 @@ bool popLogin(PopSession& session) {
   }
   if (session.pending.empty()) {
     base::Page("<! no greeting from the POP3 server >\n");
+    session.failure = "the POP3 server did not answer";
     return false;
   }
   session.line_end = session.pending.find('\n') == std::string::npos ? '\r' : '\n';
   std::string greeting = ReadLine(session);
+  session.failure = "the POP3 server refused the connection";
   if (greeting.empty() || greeting[0] != '+') return false;
   std::string user = StripLineBreaks(config::GetConfig("POP3USER"));
   if (!Command(session, base::Sprintf("USER %s\r\n", user))) return false;
   std::string reply = ReadLine(session);
   base::Page("<!%s>\n", Shown(reply));
+  session.failure = "POP3 login refused (user name)";
   if (reply.empty() || reply[0] != '+') return false;
   // The password goes to the server only: the write comment shows lengths, never the text.
   if (!Command(session, "PASS " + StripLineBreaks(config::GetConfig("POP3PASS")) + "\r\n"))
     return false;
   reply = ReadLine(session);
   base::Page("<!%s>\n", Shown(reply));
+  session.failure = reply.empty() ? "the POP3 server did not answer the password"
+                                  : "POP3 login refused (password)";
   return !reply.empty() && reply[0] == '+';
 }
 
@@ -279,29 +281,28 @@ std::vector<SynchMailEntry> PopFindSynchMails(PopSession& session) {
   return found;
 }
 
-void PopCollect(const std::string& synchro_dir, const std::function<void()>& keep_alive) {
+void PopCollect(const MailSink& sink, const std::function<void()>& keep_alive) {
   PopSession session;
-  if (!popLogin(session)) {
+  session.seconds = kPopWaitSeconds;
+  session.deadline = Clock::now() + std::chrono::seconds(kPopBudgetSeconds);
+  bool logged_in = popLogin(session);
+  if (!logged_in) {
+    sink(nullptr, session.failure.empty() ? "POP3 server not reachable" : session.failure);
+    if (session.socket >= 0) {
+      session.deadline = Clock::now() + std::chrono::seconds(1);
+      Simple(session, "QUIT\r\n");
+    }
     NetClose(session.socket);
     return;
   }
-  const std::string temp_dir = base::JoinPath(config::GetDataDir(), "tmp");
   for (const SynchMailEntry& entry : PopFindSynchMails(session)) {
     if (keep_alive) keep_alive();
+    if (Clock::now() >= session.deadline) {
+      base::Page("<! no time left: the other mails wait for the next pass >\n");
+      break;
+    }
     base::Page("<! synchfile :'%d %s %s %d' >", entry.number, entry.project, entry.name,
                entry.size);
-    std::string folder = base::Sprintf("%s/in/%s", synchro_dir, entry.project);
-    if (!base::IsDirectory(folder)) {
-      base::Page("<! no folder %s: left in the mailbox >\n", folder);
-      continue;
-    }
-    std::string path = base::Sprintf("%s/%s.txt", folder, entry.name);
-    if (base::FileExists(path) ||
-        base::FileExists(base::Sprintf("%s/%s.dat", folder, entry.name))) {
-      base::Page("<! %s already received >\n", entry.name);
-      Simple(session, base::Sprintf("DELE %d\r\n", entry.number));
-      continue;
-    }
     if (!Command(session, base::Sprintf("RETR %d\r\n", entry.number))) break;
     MultilineReply reply(session.line_end);
     if (!ReadMultiline(session, reply)) {
@@ -310,17 +311,13 @@ void PopCollect(const std::string& synchro_dir, const std::function<void()>& kee
       break;
     }
     if (!reply.IsOk()) continue;
-    std::string temp = base::Sprintf("%s/pop.%s.%s", temp_dir, entry.project, entry.name);
-    temp = base::TempNameFor(temp);
     std::string text(reply.Status());
     text += reply.Body();
-    if (!StoreNew(temp, path, text)) {
-      base::Page("<! cannot store %s: left in the mailbox >\n", path);
-      continue;
-    }
-    Simple(session, base::Sprintf("DELE %d\r\n", entry.number));
+    if (sink(&entry, text) == Keep::kDelete)
+      Simple(session, base::Sprintf("DELE %d\r\n", entry.number));
   }
-  // Deletions take effect only when the server sees QUIT.
+  // Deletions take effect only when the server sees QUIT; it gets a second of its own.
+  session.deadline = Clock::now() + std::chrono::seconds(1);
   Simple(session, "QUIT\r\n");
   NetClose(session.socket);
 }

@@ -5,6 +5,7 @@
 // page; a mail whose transfer was cut off is neither stored nor deleted.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
@@ -28,7 +29,14 @@ struct PopSession {
   char line_end = '\n';
   std::string pending;  // bytes received past the reply being read
   int seconds = kNetWaitSeconds;
+  // When set, no read waits past it.
+  std::chrono::steady_clock::time_point deadline{};
+  std::string failure;  // why the login failed, in words
 };
+// The collection of one pass waits at most this long for any one reply, and ends its
+// dialogue (but for QUIT) this long after it began.
+constexpr int kPopWaitSeconds = 2;
+constexpr int kPopBudgetSeconds = 2;
 
 // Whether `text`, a multi-line reply as received so far (status line included), ends with
 // the terminating "." line.
@@ -80,10 +88,18 @@ std::vector<std::pair<int, int>> PopList(PopSession& session);
 // The synchronisation mails of the mailbox, lowest number first.
 std::vector<SynchMailEntry> PopFindSynchMails(PopSession& session);
 
-// Collects every synchronisation mail into "<synchro>/in/<project>/<name>.txt". A mail that
-// names no existing project folder stays in the mailbox; one already received (its ".txt"
-// or ".dat" is there) is deleted without being stored again. `keep_alive` is called
-// between mails (the caller refreshes its lock).
-void PopCollect(const std::string& synchro_dir, const std::function<void()>& keep_alive = {});
+// What the collector does with a fetched synchronisation mail.
+enum class Keep {
+  kDelete,  // stored, or refused for good: deleted from the mailbox
+  kLeave,   // not stored: left for the next pass
+};
+// Gets each fetched mail whole (the status line, the headers, the body); gets a null entry
+// and the reason in words when the mailbox could not be opened.
+using MailSink = std::function<Keep(const SynchMailEntry* entry, std::string_view mail)>;
+
+// Collects every synchronisation mail of the mailbox and hands it to `sink`; mails of any
+// other subject stay. Every wait is bounded: the whole dialogue takes at most the budget
+// above plus a second for QUIT and the connection. `keep_alive` is called between mails.
+void PopCollect(const MailSink& sink, const std::function<void()>& keep_alive = {});
 
 }  // namespace mail

@@ -52,6 +52,10 @@ void WriteSetupMenu(const web::ParamList& list) {
     base::Write(nullptr, "<TD><UL>\n");
     base::Page("%s</TD></TR>\n", config::Msg(2441 + kind));
   }
+  base::Page("<TR><TD ALIGN=CENTER><A HREF=\"%s?CMD=setup%s&%s=%d\">Synchronisation</A></TD>\n",
+             script, suffix, "Edit", kSynchro);
+  base::Write(nullptr,
+              "<TD><UL>\nPartners, waiting messages, shared secrets, errors\n</TD></TR>\n");
   base::Write(nullptr, "</TABLE></UL>\n");
 }
 
@@ -71,6 +75,10 @@ void SetupCommand(web::ParamList& list) {
     return;
   }
   users::RequireLogin(list);
+  if (kind == kSynchro) {
+    SynchroPage(list);
+    return;
+  }
   if (!known) {
     WriteSetupMenu(list);
     return;

@@ -25,6 +25,7 @@ enum Kind {
   kImpacts = 8,
   kUsers = 9,
   kSendmail = 10,
+  kSynchro = 11,  // the synchronisation page: status and shared secrets
   kWizard = 12,
 };
 inline constexpr int kKindCount = 10;
@@ -122,6 +123,10 @@ void WriteTableForms(int kind, int wizard_step, const web::ParamList* reader = n
 bool SaveTable(int kind, const web::ParamList& list, bool wizard,
                const std::function<void(const std::vector<std::string>&)>& before_write = {});
 void WriteMailForm(int wizard_step);
+// The synchronisation page (Edit=11), and the save of a project's shared secret from it.
+void SynchroPage(const web::ParamList& list);
+// The outgoing notification mails waiting in the spool, with their ages.
+void WriteSpoolStatus();
 bool SaveMail(const web::ParamList& list, bool wizard);
 
 // The e-mail address the default users file gives the first member.

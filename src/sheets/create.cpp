@@ -14,6 +14,7 @@
 #include "sheets/display.h"
 #include "sheets/notify.h"
 #include "store/store.h"
+#include "sync/sync.h"
 #include "users/rights.h"
 #include "users/user_context.h"
 #include "web/cookies.h"
@@ -276,6 +277,7 @@ int StoreNewSheet(const web::ParamList& params) {
 
   store::LogAction(sheet, "%s %s", Msg(113), sheet.submitter);
   store::AddEntry(sheet, Msg(107), sheet.submitter, sheet.created, ValueOrEmpty(params, "text"));
+  synch::StampOrigin(sheet);
   // The number is the lowest free one when the file is placed.
   store::Stored stored = store::CreateSheet(sheet);
   const std::string name = store::GetSheetName(sheet);

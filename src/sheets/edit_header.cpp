@@ -18,6 +18,7 @@
 #include "sheets/edit.h"
 #include "sheets/edit_parts.h"
 #include "store/store.h"
+#include "sync/sync.h"
 #include "users/rights.h"
 #include "users/user_context.h"
 #include "web/page.h"
@@ -212,6 +213,9 @@ void ChangeHeader(store::FactSheet& sheet, std::string& name, const web::ParamLi
   if (!store::IsStored(result) && result != store::Stored::kNoJournal) return;
   sheet = std::move(stored);
   name = new_name;
+  // The partners take the new header, and the new name with it.
+  synch::SendSynchFile(base::JoinPath(config::GetDataDir(), name), sheet.project,
+                       synch::kSheetFile);
 }
 
 }  // namespace
@@ -302,6 +306,8 @@ void CommitCopy(store::FactSheet& sheet, std::string& name, const web::ParamList
     copy.subCode = config::GetSubprojectCode(copy.project, copy.group);
     edit_parts::NormaliseHeader(copy);
     store::LogAction(copy, Msg(2034), name, user);
+    // A copy is a new sheet for the partners too.
+    synch::StampOrigin(copy);
     return true;
   };
   auto note = [&](store::FactSheet& source, std::string_view copy_name) {
@@ -309,12 +315,18 @@ void CommitCopy(store::FactSheet& sheet, std::string& name, const web::ParamList
   };
   // The source is read, the copy made and the note added under one lock, in one change.
   store::FactSheet copy;
-  store::Stored created = store::CopySheet(name, make, note, &copy);
+  store::FactSheet source;
+  store::Stored created = store::CopySheet(name, make, note, &copy, &source);
   const std::string copy_name = store::GetSheetName(copy);
   if (!store::IsStored(created)) {
     edit_parts::ReportNotStored(created, created == store::Stored::kMissing ? name : copy_name);
     return;
   }
+  // Both travel: the copy as a creation, the source with its new log line.
+  synch::SendSynchFile(base::JoinPath(config::GetDataDir(), copy_name), copy.project,
+                       synch::kSheetFile);
+  synch::SendSynchFile(base::JoinPath(config::GetDataDir(), name), source.project,
+                       synch::kSheetFile);
   sheet = std::move(copy);
   name = copy_name;
 }

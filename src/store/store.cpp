@@ -409,6 +409,11 @@ Stored WriteSheetAs(FactSheet& sheet, std::string_view name) {
 
 Stored ChangeSheetHeader(std::string_view name, const std::function<bool(FactSheet&)>& change,
                          FactSheet* stored) {
+  return ChangeSheetHeaderFrom(name, 1, change, stored);
+}
+
+Stored ChangeSheetHeaderFrom(std::string_view name, int first,
+                             const std::function<bool(FactSheet&)>& change, FactSheet* stored) {
   if (!IsSheetName(name)) return Stored::kMissing;
   StoreLock lock;
   if (!lock.Held()) return Stored::kNoFile;
@@ -423,7 +428,7 @@ Stored ChangeSheetHeader(std::string_view name, const std::function<bool(FactShe
   std::string new_name = config::GetSheetName(prefix, sheet->number);
   const bool moves = new_name != name;
   if (moves) {
-    int number = PickNumber(hints, prefix, 1);
+    int number = PickNumber(hints, prefix, first < 1 ? 1 : first);
     if (number == 0) {
       if (stored) *stored = std::move(*sheet);
       return Stored::kRefused;

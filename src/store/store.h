@@ -155,6 +155,11 @@ int UpdateIndex(const FactSheet* sheet, std::string_view old_header = {});
 // when only the index key changed.
 Stored ChangeSheetHeader(std::string_view name, const std::function<bool(FactSheet&)>& change,
                          FactSheet* stored = nullptr);
+// The same, but a sheet that changes its name takes the lowest free number from `first` up
+// (the synchronisation moves a sheet to the number its partners gave it).
+Stored ChangeSheetHeaderFrom(std::string_view name, int first,
+                             const std::function<bool(FactSheet&)>& change,
+                             FactSheet* stored = nullptr);
 
 // Records one action in the sheet: "<date> <message>\n" appended to its log, and the
 // journal line "<date> <sheet name> <message>\n" kept for the storing of the sheet. The

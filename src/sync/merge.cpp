@@ -1,13 +1,32 @@
 // Merging a received sheet into the store, conflicts included. Every write goes through the
 // store's locked calls, so the index and the journal stay consistent with the files.
+//
+// The merge is decided by the data of the two copies alone, so that every site ends with
+// the same bytes whatever the order in which copies arrive:
+// - log lines: the union of both logs (a line twice in one log stays twice), sorted by
+//   their text, which starts with the date;
+// - entries: the union, known by time, author, kind, heading and rank among equals, sorted
+//   by that key; an entry in both copies takes the version of its latest change note;
+// - header fields: each field takes the value of the copy that holds the latest change note
+//   naming it (see NoteChanges); with no note, the copy whose latest log line is later.
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <ctime>
 #include <map>
 #include <optional>
+#include <random>
+#include <set>
+#include <tuple>
 
 #include "base/files.h"
 #include "base/out.h"
+#include "base/text.h"
 #include "config/main_config.h"
 #include "store/buf_file.h"
 #include "sync/sync.h"
+#include "sync/sync_parts.h"
 
 namespace synch {
 namespace {
@@ -16,56 +35,121 @@ namespace {
 constexpr size_t kLogDateWidth = 20;
 // How often a merge is tried again when another request changed the sheet meanwhile.
 constexpr int kMergeAttempts = 3;
+constexpr std::string_view kOriginWord = "Origin: ";
+constexpr std::string_view kChangedWord = "Changed on ";
 
-std::vector<std::string_view> LogLines(std::string_view log) {
-  std::vector<std::string_view> lines;
+// The header fields in the order of the header line.
+constexpr std::array<std::string_view, 27> kFieldNames = {
+    "subCode",   "number",   "phase",    "created",  "submitter", "sev",       "project",
+    "group",     "prog",     "version",  "exp",      "status",    "postponed", "resp",
+    "corrector", "corrDate", "corrVers", "verifier", "verDate",   "verVers",   "type",
+    "impact",    "mdapda",   "test",     "corrLoad", "Load",      "title"};
+
+std::vector<std::string> LogLines(std::string_view log) {
+  std::vector<std::string> lines;
   size_t pos = 0;
   while (pos < log.size()) {
     size_t end = log.find('\n', pos);
     end = end == std::string_view::npos ? log.size() : end + 1;
-    lines.push_back(log.substr(pos, end - pos));
+    std::string line(log.substr(pos, end - pos));
+    if (line.back() != '\n') line += '\n';
+    lines.push_back(std::move(line));
     pos = end;
   }
   return lines;
 }
 
-std::string MergeLogs(std::string_view local, std::string_view received) {
-  std::vector<std::string_view> a = LogLines(local), b = LogLines(received);
-  // Each distinct line appears as often as in the log that holds it most often.
-  std::map<std::string_view, int> count_a, count_b, written;
-  for (auto line : a) ++count_a[line];
-  for (auto line : b) ++count_b[line];
-  std::string merged;
-  auto emit = [&](std::string_view line) {
-    int allowed = std::max(count_a[line], count_b[line]);
-    if (written[line]++ < allowed) merged += line;
-  };
-  size_t i = 0, j = 0;
-  while (i < a.size() && j < b.size()) {
-    if (a[i] == b[j]) {
-      emit(a[i++]);
-      ++j;
-    } else if (b[j].substr(0, kLogDateWidth) < a[i].substr(0, kLogDateWidth)) {
-      emit(b[j++]);
-    } else {
-      emit(a[i++]);
+// The 27 fields of the header line; the title is the rest after the 26th "|".
+std::vector<std::string> HeaderFields(const store::FactSheet& sheet) {
+  std::string line = store::FormatHeader(sheet);
+  line.pop_back();
+  std::vector<std::string> fields;
+  size_t start = 0;
+  for (size_t k = 0; k + 1 < kFieldNames.size(); ++k) {
+    size_t bar = line.find('|', start);
+    if (bar == std::string::npos) bar = line.size();
+    fields.push_back(line.substr(start, bar - start));
+    start = std::min(bar + 1, line.size());
+  }
+  fields.push_back(line.substr(start));
+  return fields;
+}
+
+// The key of an entry among the entries of its sheet: time, author, kind, heading and its
+// rank among entries with the same four.
+using EntryKey = std::tuple<int, std::string, int, std::string, int>;
+
+std::vector<EntryKey> EntryKeys(const store::FactSheet& sheet) {
+  std::map<std::tuple<int, std::string, int, std::string>, int> seen;
+  std::vector<EntryKey> keys;
+  for (const store::SheetEntry& e : sheet.entries) {
+    int rank = seen[{e.time, e.who, e.kind, e.name}]++;
+    keys.emplace_back(e.time, e.who, e.kind, e.name, rank);
+  }
+  return keys;
+}
+
+// The word that names an entry in a change note.
+std::string EntryToken(const EntryKey& k) {
+  std::string who = std::get<1>(k), name = std::get<3>(k);
+  for (std::string* s : {&who, &name})
+    for (char& c : *s)
+      if (base::IsBlank(c) || c == '\n' || c == '\r') c = '_';
+  return base::Sprintf("entry:%d:%s:%d:%d:%s", std::get<0>(k), who, std::get<2>(k), std::get<4>(k),
+                       name);
+}
+
+// The words of a change note line, or nothing when the line is not one.
+std::vector<std::string_view> NoteWords(std::string_view line) {
+  if (line.size() <= kLogDateWidth) return {};
+  std::string_view rest = line.substr(kLogDateWidth);
+  if (!rest.starts_with(kChangedWord)) return {};
+  size_t colon = rest.find(": ");
+  if (colon == std::string_view::npos) return {};
+  std::vector<std::string_view> words;
+  base::AppendWords(rest.substr(colon + 2), words);
+  return words;
+}
+
+// Per copy: for each changed word, the latest note line naming it.
+struct Copy {
+  const store::FactSheet* sheet;
+  std::map<std::string, std::string, std::less<>> latest;  // word -> note line
+  std::map<std::string, int, std::less<>> count;           // line -> occurrences
+  std::string last_line;
+};
+
+Copy Describe(const store::FactSheet& sheet) {
+  Copy c{&sheet, {}, {}, {}};
+  for (const std::string& line : LogLines(sheet.log)) {
+    ++c.count[line];
+    if (line > c.last_line) c.last_line = line;
+    for (std::string_view word : NoteWords(line)) {
+      auto [it, added] = c.latest.try_emplace(std::string(word), line);
+      if (!added && line > it->second) it->second = line;
     }
   }
-  while (i < a.size()) emit(a[i++]);
-  while (j < b.size()) emit(b[j++]);
-  if (!merged.empty() && merged.back() != '\n') merged += '\n';
-  return merged;
+  return c;
 }
 
-bool SameEntry(const store::SheetEntry& a, const store::SheetEntry& b) {
-  return a.time == b.time && a.who == b.who;
+// Whether copy `a` holds the later change of `word` than copy `b`; `va` and `vb` are the
+// values, the last tie-break.
+bool Wins(const Copy& a, const Copy& b, std::string_view word, std::string_view va,
+          std::string_view vb) {
+  auto key = [&](const Copy& c, std::string_view v) {
+    auto it = c.latest.find(word);
+    std::string note = it == c.latest.end() ? std::string() : it->second;
+    auto n = c.count.find(note);
+    int count = n == c.count.end() ? 0 : n->second;
+    return std::make_tuple(note, count, c.last_line, std::string(v));
+  };
+  return key(a, va) > key(b, vb);
 }
 
-// A sheet elsewhere in the store that is the received one: same prefix fields, same
-// creation time, another name.
+// A sheet elsewhere in the store that is the received one.
 std::optional<std::string> FindSameSheet(const store::FactSheet& received,
+                                         const std::string& identity,
                                          const std::string& other_than) {
-  if (received.created == 0) return std::nullopt;
   store::BufFile index;
   if (!index.Open(base::JoinPath(config::GetDataDir(), store::kIndexName), 'r',
                   store::kIndexBufferSize))
@@ -74,103 +158,292 @@ std::optional<std::string> FindSameSheet(const store::FactSheet& received,
   while (index.ReadLineView(line, /*keep_unfinished=*/true)) {
     store::FactSheet s;
     store::ParseHeader(line, s);
-    if (s.created != received.created || s.project != received.project ||
-        s.group != received.group || s.phase != received.phase)
-      continue;
+    if (s.created != received.created || s.project != received.project) continue;
     std::string name = store::GetSheetName(s);
     if (name == other_than) continue;
-    if (auto found = store::ReadSheet(name); found && found->created == received.created)
+    if (auto found = store::ReadSheet(name); found && SheetIdentity(*found) == identity)
       return name;
   }
   return std::nullopt;
 }
 
-// Merges into the sheet `name` when it is still the same sheet.
-store::Stored MergeInto(const std::string& name, const store::FactSheet& received) {
-  return store::UpdateSheet(name, [&](store::FactSheet& local) {
-    if (local.created != received.created) return false;
-    local = MergeSheets(local, received);
-    return true;
-  });
+// Whether sheet `a` keeps a name both want: the older, then the smaller identity.
+bool KeepsName(const store::FactSheet& a, const store::FactSheet& b) {
+  return std::make_pair(a.created, SheetIdentity(a)) < std::make_pair(b.created, SheetIdentity(b));
 }
 
-// Stores the received sheet under a free number from `first` up.
-Merged CreateFrom(const store::FactSheet& received, int first) {
-  store::FactSheet copy = received;
-  copy.journal.clear();
-  Merged result;
-  result.stored = store::CreateSheet(copy, first);
-  result.name = store::GetSheetName(copy);
-  return result;
+long DateOf(std::string_view line) {
+  std::tm tm{};
+  std::string date(line.substr(0, kLogDateWidth - 1));
+  if (!strptime(date.c_str(), "%Y/%m/%d:%H.%M.%S", &tm)) return 0;
+  tm.tm_isdst = -1;
+  return static_cast<long>(std::mktime(&tm));
+}
+
+// This site's change note naming `words` (each after a blank). Its date is now, or a second
+// past the latest note of the sheet naming one of them, so that it is the latest of each
+// in this copy: the copy then holds what its latest notes say.
+std::string NoteLine(const store::FactSheet& sheet, const std::string& words) {
+  const Copy c = Describe(sheet);
+  long when = static_cast<long>(std::time(nullptr));
+  std::vector<std::string_view> list;
+  base::AppendWords(words, list);
+  for (std::string_view word : list)
+    if (auto it = c.latest.find(word); it != c.latest.end())
+      when = std::max(when, DateOf(it->second) + 1);
+  return base::Sprintf("%s %s%s:%s\n", store::FormatDate(when), kChangedWord, HostToken(), words);
+}
+
+// Logs the renumbering of a sheet; the journal gets the line under the new name.
+void NoteRenumbered(store::FactSheet& sheet, std::string_view old_name) {
+  store::LogAction(sheet, "Renumbered from %s after a clash of names", old_name);
+  sheet.log += NoteLine(sheet, " number");
+}
+
+// FNV-1a, a name for a shadow copy that stays the same from one build to the next.
+std::string Fingerprint(std::string_view text) {
+  unsigned long long h = 1469598103934665603ULL;
+  for (unsigned char c : text) {
+    h ^= c;
+    h *= 1099511628211ULL;
+  }
+  return base::Sprintf("%016llx", h);
+}
+
+std::string ShadowPath(const store::FactSheet& sheet) {
+  return base::Sprintf("%s/shadow/%s/%s", config::GetSynchroDir(), sheet.project,
+                       Fingerprint(SheetIdentity(sheet)));
 }
 
 }  // namespace
 
-store::FactSheet MergeSheets(const store::FactSheet& local, const store::FactSheet& received) {
-  store::FactSheet merged = received;
-  merged.number = local.number;
-  merged.journal.clear();
-  merged.entries.clear();
-  const auto& a = local.entries;
-  const auto& b = received.entries;
-  size_t i = 0, j = 0;
-  while (i < a.size() && j < b.size()) {
-    if (SameEntry(a[i], b[j])) {
-      merged.entries.push_back(b[j++]);
-      ++i;
-    } else if (b[j].time < a[i].time) {
-      merged.entries.push_back(b[j++]);
-    } else {
-      merged.entries.push_back(a[i++]);
+std::string HostToken() {
+  std::string host = config::GetConfig("HOSTNAME");
+  for (char& c : host)
+    if (base::IsBlank(c) || c == '\n' || c == '\r' || c == ':') c = '_';
+  return host.empty() ? "localhost" : host;
+}
+
+void SaveShadow(const store::FactSheet& sheet) {
+  if (!IsSafeName(sheet.project)) return;
+  std::string path = ShadowPath(sheet);
+  base::MakeDirectory(config::GetSynchroDir() + "shadow");
+  base::MakeDirectory(path.substr(0, path.rfind('/')));
+  store::FactSheet copy = sheet;
+  base::WriteFileAtomic(path, store::FormatSheet(copy));
+}
+
+std::optional<store::FactSheet> ReadShadow(const store::FactSheet& sheet) {
+  if (!IsSafeName(sheet.project)) return std::nullopt;
+  store::BufFile file;
+  if (!file.Open(ShadowPath(sheet), 'r', store::kSheetBufferSize)) return std::nullopt;
+  return store::ReadSheetFrom(file);
+}
+
+void Canonicalise(store::FactSheet& sheet) {
+  store::FactSheet c = MergeSheets(sheet, sheet);
+  c.journal = std::move(sheet.journal);
+  sheet = std::move(c);
+}
+
+std::string SheetIdentity(const store::FactSheet& sheet) {
+  for (const std::string& line : LogLines(sheet.log)) {
+    if (line.size() > kLogDateWidth &&
+        std::string_view(line).substr(kLogDateWidth).starts_with(kOriginWord)) {
+      std::string id = line.substr(kLogDateWidth + kOriginWord.size());
+      id.pop_back();
+      return id;
     }
   }
-  while (i < a.size()) merged.entries.push_back(a[i++]);
-  while (j < b.size()) merged.entries.push_back(b[j++]);
-  merged.log = MergeLogs(local.log, received.log);
+  // A sheet made before its project had partners: its creation time and first log line.
+  std::vector<std::string> lines = LogLines(sheet.log);
+  std::string first = lines.empty() ? std::string() : *std::min_element(lines.begin(), lines.end());
+  return base::Sprintf("%d %s", sheet.created, first);
+}
+
+void StampOrigin(store::FactSheet& sheet) {
+  // A copy carries its source's log: the source's origin is not the copy's.
+  std::string kept;
+  for (const std::string& line : LogLines(sheet.log))
+    if (line.size() <= kLogDateWidth ||
+        !std::string_view(line).substr(kLogDateWidth).starts_with(kOriginWord))
+      kept += line;
+  sheet.log = std::move(kept);
+  if (PartnersOf(sheet.project).empty()) return;
+  std::random_device random;
+  std::string line =
+      base::Sprintf("%s %s%s %08x%04x\n", store::FormatDate(std::time(nullptr)), kOriginWord,
+                    HostToken(), random(), static_cast<unsigned>(getpid()) & 0xffff);
+  sheet.log += line;
+}
+
+std::string NoteChanges(const store::FactSheet& before, const store::FactSheet& now) {
+  std::vector<std::string> a = HeaderFields(before), b = HeaderFields(now);
+  std::string words;
+  for (size_t k = 0; k < kFieldNames.size(); ++k)
+    if (a[k] != b[k]) words += " " + std::string(kFieldNames[k]);
+  std::vector<EntryKey> ka = EntryKeys(before), kb = EntryKeys(now);
+  std::map<EntryKey, const store::SheetEntry*> old;
+  for (size_t i = 0; i < ka.size(); ++i) old[ka[i]] = &before.entries[i];
+  for (size_t i = 0; i < kb.size(); ++i) {
+    auto it = old.find(kb[i]);
+    if (it != old.end() && it->second->text != now.entries[i].text)
+      words += " " + EntryToken(kb[i]);
+  }
+  if (words.empty()) return {};
+  return NoteLine(now, words);
+}
+
+store::FactSheet MergeSheets(const store::FactSheet& local, const store::FactSheet& received) {
+  const Copy a = Describe(local), b = Describe(received);
+
+  // Header fields.
+  std::vector<std::string> fa = HeaderFields(local), fb = HeaderFields(received);
+  std::string line;
+  for (size_t k = 0; k < kFieldNames.size(); ++k) {
+    line += Wins(a, b, kFieldNames[k], fa[k], fb[k]) ? fa[k] : fb[k];
+    if (k + 1 < kFieldNames.size()) line += '|';
+  }
+  store::FactSheet merged;
+  store::ParseHeader(line, merged);
+
+  // Entries.
+  std::map<EntryKey, const store::SheetEntry*> from_a, from_b;
+  std::vector<EntryKey> ka = EntryKeys(local), kb = EntryKeys(received);
+  for (size_t i = 0; i < ka.size(); ++i) from_a[ka[i]] = &local.entries[i];
+  for (size_t i = 0; i < kb.size(); ++i) from_b[kb[i]] = &received.entries[i];
+  std::set<EntryKey> keys(ka.begin(), ka.end());
+  keys.insert(kb.begin(), kb.end());
+  for (const EntryKey& k : keys) {
+    auto ia = from_a.find(k), ib = from_b.find(k);
+    const store::SheetEntry* e = nullptr;
+    if (ia == from_a.end()) {
+      e = ib->second;
+    } else if (ib == from_b.end()) {
+      e = ia->second;
+    } else {
+      e = Wins(a, b, EntryToken(k), ia->second->text, ib->second->text) ? ia->second : ib->second;
+    }
+    merged.entries.push_back(*e);
+  }
+
+  // Log lines: each as often as the log that holds it most often.
+  std::map<std::string, int> lines;
+  for (const auto* c : {&a, &b})
+    for (const auto& [text, n] : c->count) lines[text] = std::max(lines[text], n);
+  for (const auto& [text, n] : lines)
+    for (int i = 0; i < n; ++i) merged.log += text;
   return merged;
 }
 
 Merged MergeReceivedSheet(const store::FactSheet& received) {
-  const std::string name = store::GetSheetName(received);
-  if (!store::IsSheetName(name)) return {};
+  Merged result;
+  std::string name = store::GetSheetName(received);
+  if (!store::IsSheetName(name)) return result;
+  const std::string identity = SheetIdentity(received);
   for (int attempt = 0; attempt < kMergeAttempts; ++attempt) {
-    std::optional<store::FactSheet> local = store::ReadSheet(name);
-    if (local && local->created == received.created) {
-      store::Stored s = MergeInto(name, received);
-      if (s != store::Stored::kRefused) return {s, name};
-      continue;  // replaced by another sheet meanwhile
+    // Where this sheet is now: under the received name, or elsewhere after a renumbering.
+    std::optional<store::FactSheet> occupant = store::ReadSheet(name);
+    std::string here;
+    if (occupant && SheetIdentity(*occupant) == identity)
+      here = name;
+    else if (std::optional<std::string> other = FindSameSheet(received, identity, name))
+      here = *other;
+
+    if (!here.empty()) {
+      std::optional<store::FactSheet> local = here == name ? occupant : store::ReadSheet(here);
+      if (!local) continue;
+      store::FactSheet merged = MergeSheets(*local, received);
+      const std::string target = store::GetSheetName(merged);
+      if (target != here) {
+        // Another name (a partner renamed it): another sheet holding that name keeps it when
+        // it is the older one, else it moves on to a new number and says so.
+        std::optional<store::FactSheet> holder = store::ReadSheet(target);
+        if (holder && SheetIdentity(*holder) != identity) {
+          if (KeepsName(*holder, merged)) {
+            merged.number = 0;
+          } else {
+            store::FactSheet moved;
+            store::Stored s = store::ChangeSheetHeaderFrom(
+                target, 1,
+                [&](store::FactSheet& h) {
+                  if (SheetIdentity(h) == identity) return false;
+                  h.number = 0;
+                  NoteRenumbered(h, target);
+                  return true;
+                },
+                &moved);
+            if (s == store::Stored::kOk) result.renumbered.push_back(store::GetSheetName(moved));
+          }
+        }
+      }
+      bool renumbered = merged.number == 0;
+      store::FactSheet written;
+      store::Stored s = store::ChangeSheetHeaderFrom(
+          here, merged.number == 0 ? 1 : merged.number,
+          [&](store::FactSheet& l) {
+            if (SheetIdentity(l) != identity) return false;
+            store::FactSheet again = MergeSheets(l, received);
+            if (renumbered) again.number = 0;
+            l = std::move(again);
+            if (renumbered) NoteRenumbered(l, target);
+            return true;
+          },
+          &written);
+      if (s == store::Stored::kRefused || s == store::Stored::kMissing) continue;
+      result.stored = s;
+      result.name = store::GetSheetName(written);
+      result.sheet = written;
+      if (renumbered) result.renumbered.push_back(result.name);
+      return result;
     }
-    // The received sheet may already be here under another number, after a conflict.
-    if (std::optional<std::string> other = FindSameSheet(received, name)) {
-      store::Stored s = MergeInto(*other, received);
-      if (s != store::Stored::kRefused) return {s, *other};
-      continue;
+
+    // Not here yet: it takes its own name when that is free or held by a younger sheet.
+    store::FactSheet copy = received;
+    copy.journal.clear();
+    if (occupant) {
+      base::Page("<! conflict on %s >\n", name);
+      if (KeepsName(*occupant, received)) {
+        copy.number = 0;
+        NoteRenumbered(copy, name);
+        result.stored = store::CreateSheet(copy, 1);
+        result.name = store::GetSheetName(copy);
+        result.sheet = copy;
+        result.renumbered.push_back(result.name);
+        return result;
+      }
+      store::FactSheet moved;
+      const int occupant_created = occupant->created;
+      store::Stored s = store::ChangeSheetHeaderFrom(
+          name, 1,
+          [&](store::FactSheet& h) {
+            if (h.created != occupant_created || SheetIdentity(h) == identity) return false;
+            h.number = 0;  // another name: the store gives it the lowest free number
+            NoteRenumbered(h, name);
+            return true;
+          },
+          &moved);
+      if (s == store::Stored::kRefused || s == store::Stored::kMissing) continue;
+      if (s != store::Stored::kOk) {
+        result.stored = s;
+        result.name = name;
+        return result;
+      }
+      base::Page("<! local %s moved to %s >\n", name, store::GetSheetName(moved));
+      result.renumbered.push_back(store::GetSheetName(moved));
     }
-    if (!local) {
-      Merged created = CreateFrom(received, received.number);
-      if (created.stored == store::Stored::kOk && created.name != name)
-        base::Page("<! %s taken meanwhile: stored as %s >\n", name, created.name);
-      return created;
+    result.stored = store::CreateSheet(copy, received.number);
+    result.name = store::GetSheetName(copy);
+    result.sheet = copy;
+    if (result.name != name) {
+      base::Page("<! %s taken meanwhile: stored as %s >\n", name, result.name);
+      result.renumbered.push_back(result.name);
     }
-    // Two different sheets under one name: the older keeps it.
-    base::Page("<! conflict on %s >\n", name);
-    if (local->created <= received.created) return CreateFrom(received, 1);
-    const int local_created = local->created;
-    store::FactSheet moved;
-    store::Stored s = store::ChangeSheetHeader(
-        name,
-        [&](store::FactSheet& sheet) {
-          if (sheet.created != local_created) return false;
-          sheet.number = 0;  // another name: the store gives it the lowest free number
-          return true;
-        },
-        &moved);
-    if (s == store::Stored::kRefused || s == store::Stored::kMissing) continue;
-    if (s != store::Stored::kOk) return {s, name};
-    base::Page("<! local %s moved to %s >\n", name, store::GetSheetName(moved));
-    return CreateFrom(received, received.number);
+    return result;
   }
-  return {store::Stored::kNoFile, name};  // raced every time: tried again next pass
+  result.stored = store::Stored::kNoFile;  // raced every time: tried again next pass
+  result.name = name;
+  return result;
 }
 
 }  // namespace synch

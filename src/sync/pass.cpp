@@ -1,7 +1,10 @@
 // The receiving half: the synchronisation pass of the home page.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
+#include <chrono>
 #include <ctime>
 #include <filesystem>
 #include <optional>
@@ -10,6 +13,7 @@
 #include "base/encode.h"
 #include "base/files.h"
 #include "base/out.h"
+#include "base/text.h"
 #include "config/main_config.h"
 #include "config/projects.h"
 #include "mail/encoding.h"
@@ -57,12 +61,16 @@ Outcome ApplySheet(const std::string& decoded, std::string_view project) {
   store::FactSheet received = store::ReadSheetFrom(file);
   file.Close();
   if (received.project != project) {
-    base::Page("<! sheet of another project refused >\n");
+    NoteError(project, "a received sheet of another project was refused");
     return Outcome::kDone;
   }
   Merged merged = MergeReceivedSheet(received);
   base::Page("<! merged into %s : %d >\n", base::EscapeHtml(merged.name),
              static_cast<int>(merged.stored));
+  if (merged.stored == store::Stored::kOk) SaveShadow(merged.sheet);
+  // A new number given here is a change the partners must hear of.
+  for (const std::string& name : merged.renumbered)
+    SendSynchFile(base::JoinPath(config::GetDataDir(), name), project, kSheetFile);
   if (merged.stored == store::Stored::kOk) return Outcome::kDone;
   return merged.stored == store::Stored::kRefused ? Outcome::kDone : Outcome::kRetry;
 }
@@ -83,8 +91,11 @@ bool IsAttachmentFolder(std::string_view folder, std::string_view project) {
 }
 
 // Applies one decoded message; the acknowledgement follows what was stored.
-Outcome Apply(const mail::DecodedMessage& m, std::string_view project, const std::string& name) {
+Outcome Apply(const mail::DecodedMessage& m, std::string_view project, const std::string& file,
+              const std::string& sender) {
   const std::string base = fs::path(m.path).filename().string();
+  // The acknowledgement names the message and its sender.
+  const std::string name = sender.empty() ? file : file + "@" + sender;
   switch (m.header.kind) {
     case kSheetFile: {
       Outcome outcome = ApplySheet(m.path, project);
@@ -93,8 +104,13 @@ Outcome Apply(const mail::DecodedMessage& m, std::string_view project, const std
     }
     case kConfigFile:
       if (!IsProjectFile(base, project)) {
-        base::Page("<! %s is not a file of project %s: refused >\n", base::EscapeHtml(base),
-                   base::EscapeHtml(project));
+        NoteError(project, base::Sprintf("message %s of %s not applied: %s is not a file of "
+                                         "project %s",
+                                         file, sender, base, project));
+        return Outcome::kDone;
+      }
+      if (base.ends_with(".key")) {
+        NoteError(project, "a received secret file was refused");
         return Outcome::kDone;
       }
       if (!CopyIntoDir(m.path, config::GetConfigDir())) return Outcome::kRetry;
@@ -103,8 +119,9 @@ Outcome Apply(const mail::DecodedMessage& m, std::string_view project, const std
       return Outcome::kDone;
     case kAttachment: {
       if (!IsAttachmentFolder(m.header.extra, project)) {
-        base::Page("<! %s is not an attachment folder: refused >\n",
-                   base::EscapeHtml(m.header.extra));
+        NoteError(project, base::Sprintf("message %s of %s not applied: %s is not an attachment "
+                                         "folder",
+                                         file, sender, m.header.extra));
         return Outcome::kDone;
       }
       // One change of the store, as every attachment is stored.
@@ -114,13 +131,17 @@ Outcome Apply(const mail::DecodedMessage& m, std::string_view project, const std
       SendSynchFile(name, project, kAcknowledgement);
       return Outcome::kDone;
     }
-    case kAcknowledgement:
-      if (MessageNumber(m.header.extra) > 0)
-        base::RemoveFile(base::Sprintf("%s/%s", OutFolder(project), m.header.extra));
+    case kAcknowledgement: {
+      auto [message, to] = SplitAddressed(m.header.extra);
+      if (MessageNumber(message) > 0 && (to.empty() || to == HostToken()))
+        base::RemoveFile(base::Sprintf("%s/%s", OutFolder(project), message));
       return Outcome::kDone;
+    }
     case kRequest: {
-      std::string stored = base::Sprintf("%s/%s", OutFolder(project), m.header.extra);
-      if (MessageNumber(m.header.extra) == 0 || !base::FileExists(stored)) return Outcome::kDone;
+      auto [message, to] = SplitAddressed(m.header.extra);
+      if (!to.empty() && to != HostToken()) return Outcome::kDone;
+      std::string stored = base::Sprintf("%s/%s", OutFolder(project), message);
+      if (MessageNumber(message) == 0 || !base::FileExists(stored)) return Outcome::kDone;
       // Sent again under a new number, to every partner, so that no partner sees a gap.
       if (int n = NextOutNumber(project); n > 0) SynchMail(stored, PartnersOf(project), project, n);
       return Outcome::kDone;
@@ -130,10 +151,10 @@ Outcome Apply(const mail::DecodedMessage& m, std::string_view project, const std
   }
 }
 
-void ScanFile(std::string_view project, const std::string& folder, const std::string& name,
-              const std::string& work) {
+void ScanFile(std::string_view project, const std::string& folder, const std::string& sender,
+              const std::string& name, const std::string& work) {
   const bool txt = name.size() > 4 && name.ends_with(".txt");
-  RequestMissing(project, name);
+  RequestMissing(project, folder, sender, name);
   std::string path = folder + "/" + name;
   base::Page("<! Check :%s>\n", base::EscapeHtml(path));
   Outcome outcome = Outcome::kDone;
@@ -147,10 +168,10 @@ void ScanFile(std::string_view project, const std::string& folder, const std::st
       if (!m->has_file) {
         // Nothing to apply.
       } else if (carries && !m->complete) {
-        base::Page("<! %s is cut off: not applied >\n", base::EscapeHtml(name));
+        NoteError(project, base::Sprintf("message %s of %s is cut off: not applied", name, sender));
         outcome = Outcome::kDiscard;
       } else {
-        outcome = Apply(*m, project, name);
+        outcome = Apply(*m, project, name, sender);
       }
       if (!m->path.empty()) base::RemoveFile(m->path);
     }
@@ -179,11 +200,14 @@ void RemoveTree(const std::string& folder) {
 
 }  // namespace
 
-bool RequestMissing(std::string_view project, std::string_view name) {
+bool RequestMissing(std::string_view project, const std::string& folder, const std::string& sender,
+                    std::string_view name) {
   int n = MessageNumber(name);
   if (n <= 1) return false;
-  if (base::FileExists(base::Sprintf("%s/s%05d.dat", InFolder(project), n - 1))) return false;
-  SendSynchFile(base::Sprintf("s%05d.txt", n - 1), project, kRequest);
+  if (base::FileExists(base::Sprintf("%s/s%05d.dat", folder, n - 1))) return false;
+  std::string missing = base::Sprintf("s%05d.txt", n - 1);
+  if (!sender.empty()) missing += "@" + sender;
+  SendSynchFile(missing, project, kRequest);
   return true;
 }
 
@@ -200,45 +224,220 @@ bool CopyIntoDir(const std::string& file, const std::string& folder) {
   return true;
 }
 
+namespace {
+
+// The description line of a stored mail: kind letter, time and sending site.
+bool ReadDescription(std::string_view mail, mail::SynchHeader& header) {
+  size_t pos = 0;
+  while (pos < mail.size()) {
+    size_t end = mail.find('\n', pos);
+    if (end == std::string_view::npos) end = mail.size();
+    std::string_view line = mail.substr(pos, end - pos);
+    pos = end + 1;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (!line.starts_with("filetype:")) continue;
+    std::vector<std::string_view> words;
+    base::AppendWords(line.substr(9), words);
+    if (words.size() < 3 || words[0].size() != 1) return false;
+    header.kind = words[0][0] - 'a';
+    header.time = base::LeadingNumber(words[1]);
+    header.host = std::string(words[2]);
+    header.extra = words.size() > 3 ? std::string(words[3]) : std::string();
+    return true;
+  }
+  return false;
+}
+
+bool SameLetters(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  return true;
+}
+
+// The value of the header line `name` of a mail ("X-Quorb-MAC"), blanks trimmed.
+std::string HeaderValue(std::string_view mail, std::string_view name) {
+  size_t pos = 0;
+  while (pos < mail.size()) {
+    size_t end = mail.find('\n', pos);
+    if (end == std::string_view::npos) end = mail.size();
+    std::string_view line = mail.substr(pos, end - pos);
+    pos = end + 1;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.empty() || line.starts_with("filetype:")) break;  // the end of the headers
+    if (line.size() > name.size() && line[name.size()] == ':' &&
+        SameLetters(line.substr(0, name.size()), name)) {
+      std::string_view value = line.substr(name.size() + 1);
+      while (!value.empty() && base::IsBlank(value.front())) value.remove_prefix(1);
+      while (!value.empty() && base::IsBlank(value.back())) value.remove_suffix(1);
+      return std::string(value);
+    }
+  }
+  return {};
+}
+
+bool SameText(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  unsigned char diff = 0;
+  for (size_t i = 0; i < a.size(); ++i) diff |= static_cast<unsigned char>(a[i] ^ b[i]);
+  return diff == 0;
+}
+
+}  // namespace
+
+mail::Keep ReceiveMail(const mail::SynchMailEntry& entry, std::string_view text) {
+  const std::string& project = entry.project;
+  const std::string folder = InFolder(project);
+  if (!IsSafeName(project) || !base::IsDirectory(folder)) {
+    NoteError(project, base::Sprintf("project %s has no folder for received messages: mail %s "
+                                     "left in the mailbox",
+                                     project, entry.name));
+    return mail::Keep::kLeave;
+  }
+  if (PartnersOf(project).empty()) {
+    NoteError(project, base::Sprintf("message %s refused: the project has no partner", entry.name));
+    return mail::Keep::kDelete;
+  }
+  const std::string secret = ProjectSecret(project);
+  const std::string mac = HeaderValue(text, "X-Quorb-MAC");
+  const std::string subject = project + " " + entry.name;
+  if (secret.empty()) {
+    NoteError(project,
+              base::Sprintf("message %s refused: the project has no shared secret", entry.name));
+    return mail::Keep::kDelete;
+  }
+  if (mac.empty() || !SameText(mac, SynchMac(secret, subject, text))) {
+    NoteError(project, base::Sprintf("message %s refused: its MAC is %s", entry.name,
+                                     mac.empty() ? "missing" : "wrong"));
+    return mail::Keep::kDelete;
+  }
+  mail::SynchHeader header;
+  if (!ReadDescription(text, header) || !IsSafeName(header.host)) {
+    NoteError(project, base::Sprintf("message %s refused: no description line", entry.name));
+    return mail::Keep::kDelete;
+  }
+  if (header.host == HostToken()) return mail::Keep::kDelete;  // our own, back again
+  if (header.time < Now() - kReplayWindowSeconds) {
+    NoteError(project, base::Sprintf("message %s of %s refused: older than the replay window",
+                                     entry.name, header.host));
+    return mail::Keep::kDelete;
+  }
+  const std::string from = folder + "/" + header.host;
+  base::MakeDirectory(from);
+  const std::string path = base::Sprintf("%s/%s.txt", from, entry.name);
+  if (base::FileExists(path) || base::FileExists(base::Sprintf("%s/%s.dat", from, entry.name))) {
+    base::Page("<! %s of %s already received >\n", entry.name, base::EscapeHtml(header.host));
+    return mail::Keep::kDelete;
+  }
+  if (!base::WriteFileAtomic(path, text)) {
+    NoteError(project, base::Sprintf("cannot store %s: left in the mailbox", path));
+    return mail::Keep::kLeave;
+  }
+  return mail::Keep::kDelete;
+}
+
+namespace {
+
+// Whether the pass may run now: at most once per SYNCDELAY seconds (60 when unset, 0 for
+// every home page), told by one look at the stamp file's time.
+bool PassDue(const std::string& stamp) {
+  std::string setting = config::GetConfig("SYNCDELAY");
+  long delay = setting.empty() ? kDefaultSyncDelay : base::LeadingNumber(setting);
+  if (delay <= 0) return true;
+  struct stat st;
+  if (::stat(stamp.c_str(), &st) != 0) return true;
+  return st.st_mtime + delay <= Now();
+}
+
+void ScanProject(const std::string& project, const std::string& work, int& applied) {
+  std::string folder = InFolder(project);
+  if (!base::IsDirectory(folder)) return;
+  if (PartnersOf(project).empty()) return;  // a project with no partner applies nothing
+  base::Page("<!scan Dir:%s>\n", base::EscapeHtml(folder));
+  // Messages of partners of an older version lie in the folder itself.
+  for (const std::string& name : ListFiles(folder)) {
+    ScanFile(project, folder, "", name, work);
+    ++applied;
+  }
+  std::error_code error;
+  std::vector<std::string> senders;
+  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
+    if (it->is_directory(error) && IsSafeName(it->path().filename().string()))
+      senders.push_back(it->path().filename().string());
+  std::sort(senders.begin(), senders.end());
+  for (const std::string& sender : senders) {
+    std::string from = folder + "/" + sender;
+    for (const std::string& name : ListFiles(from)) {
+      ScanFile(project, from, sender, name, work);
+      ++applied;
+    }
+  }
+}
+
+}  // namespace
+
 void SynchPass() {
   const std::string synchro = config::GetSynchroDir();
+  const std::string stamp = synchro + "pass.stamp";
+  if (!PassDue(stamp)) return;
   const std::string in = synchro + "in";
+  if (!base::IsDirectory(in)) return;  // not set up for synchronisation
+  FolderLock lock(in, kInLockWaitMs);
+  if (!lock.Held()) {
+    base::Page("<! synchronisation busy >\n");
+    return;
+  }
+  base::WriteFileAtomic(stamp, "");
+  // The page waits for the pass a few seconds at most, whatever the servers do.
+  SetSendDeadline(std::chrono::steady_clock::now() + std::chrono::milliseconds(kPassSendMs));
+  struct Reset {
+    ~Reset() { SetSendDeadline(std::nullopt); }
+  } reset;
+  TrimErrors();
   std::vector<std::string> projects;
   for (const std::string& p : config::ListProjects(""))
     if (IsSafeName(p)) projects.push_back(p);
 
-  if (!base::IsDirectory(in)) {
-    // Not set up for synchronisation.
-  } else if (!LockDir(in, kInStaleSeconds)) {
-    base::Page("<! synchronisation busy >\n");
-  } else {
-    if (!config::GetConfig("POP3").empty()) mail::PopCollect(synchro, [&] { TouchLock(in); });
-    const std::string work =
-        base::Sprintf("%s/tmp/synch.%d.d", config::GetDataDir(), static_cast<int>(getpid()));
-    RemoveTree(work);
-    base::MakeDirectory(work);
-    for (const std::string& project : projects) {
-      std::string folder = InFolder(project);
-      if (!base::IsDirectory(folder)) continue;
-      base::Page("<!scan Dir:%s>\n", base::EscapeHtml(folder));
-      for (const std::string& name : ListFiles(folder)) {
-        ScanFile(project, folder, name, work);
-        TouchLock(in);
-      }
-    }
-    RemoveTree(work);
-    UnlockDir(in);
-  }
+  // Messages that waited for a number go first.
+  for (const std::string& project : projects) SendQueued(project);
 
-  // Outgoing messages nobody acknowledged within 30 days go, "sent.txt" with them.
+  int collected = 0;
+  std::string trouble;
+  if (!config::GetConfig("POP3").empty()) {
+    mail::PopCollect([&](const mail::SynchMailEntry* entry, std::string_view text) {
+      if (!entry) {
+        trouble = std::string(text);
+        NoteError("", text);
+        return mail::Keep::kLeave;
+      }
+      ++collected;
+      return ReceiveMail(*entry, text);
+    });
+  }
+  const std::string work =
+      base::Sprintf("%s/tmp/synch.%d.d", config::GetDataDir(), static_cast<int>(getpid()));
+  RemoveTree(work);
+  base::MakeDirectory(work);
+  int applied = 0;
+  for (const std::string& project : projects) ScanProject(project, work, applied);
+  RemoveTree(work);
+
+  // Outgoing messages nobody acknowledged within 30 days go; the counter stays, so a
+  // partner never takes a new message for one it already has.
   for (const std::string& project : projects) {
     std::string folder = OutFolder(project);
     for (const std::string& name : ListFiles(folder)) {
+      if (MessageNumber(name) == 0) continue;
       std::string path = folder + "/" + name;
       long time = base::FileTime(path);
       if (time != 0 && time < Now() - kOutKeepSeconds) base::RemoveFile(path);
     }
   }
+  NoteLastPass(trouble.empty()
+                   ? base::Sprintf("%d mails collected, %d files looked at", collected, applied)
+                   : trouble);
 }
 
 }  // namespace synch

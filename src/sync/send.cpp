@@ -1,11 +1,14 @@
 // The sending half: numbering, the folder locks, the outgoing message and its mail.
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
-#include <utime.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <ctime>
 #include <filesystem>
+#include <optional>
 #include <thread>
 
 #include "base/encode.h"
@@ -24,37 +27,20 @@
 namespace synch {
 namespace {
 
+namespace fs = std::filesystem;
 constexpr size_t kSenderMax = 51;
+unsigned queued_count = 0;
+// Set during a pass: sends wait for their relay no longer than this, and after it messages
+// are queued for the next pass.
+std::optional<std::chrono::steady_clock::time_point> send_deadline;
 
-std::string OwnLock(const std::string& folder) {
-  return base::Sprintf("%s/lock%d", folder, static_cast<int>(getpid()));
-}
-
-bool CreateOwnLock(const std::string& own) {
-  base::File f = base::OpenFile(own, "wb");
-  if (!f) return false;
-  return std::fputs(" ", f.get()) >= 0 && std::fflush(f.get()) == 0;
-}
-
-// Counts the live lock files of `folder`, removing those older than `stale` seconds.
-int CountLiveLocks(const std::string& folder, const std::string& own, int stale) {
-  namespace fs = std::filesystem;
-  std::error_code error;
-  int live = 0;
-  long now = static_cast<long>(std::time(nullptr));
-  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-    std::string name = it->path().filename().string();
-    if (!name.starts_with("lock")) continue;
-    std::string path = it->path().string();
-    long time = base::FileTime(path);
-    if (time == 0) continue;  // gone meanwhile
-    if (path != own && time < now - stale) {
-      base::RemoveFile(path);
-      continue;
-    }
-    ++live;
-  }
-  return error ? -1 : live;
+// Seconds a send may wait for the relay now; 0 when the pass has no time left.
+int SendSeconds() {
+  if (!send_deadline) return mail::kNetWaitSeconds;
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      *send_deadline - std::chrono::steady_clock::now());
+  if (left.count() <= 0) return 0;
+  return std::clamp(static_cast<int>((left.count() + 999) / 1000), 1, 2);
 }
 
 // The mail sender: the WWW value ("www" when empty) at the DOMAIN value.
@@ -93,36 +79,45 @@ std::string PartnersOf(std::string_view project) {
   return sites;
 }
 
-bool LockDir(const std::string& folder, int stale_seconds) {
+FolderLock::FolderLock(const std::string& folder, int wait_ms) {
+  base::MakeDirectory(folder);
+  const std::string path = folder + "/.lock";
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return;
   using Clock = std::chrono::steady_clock;
-  const std::string own = OwnLock(folder);
-  const Clock::time_point deadline = Clock::now() + std::chrono::seconds(stale_seconds);
-  for (int attempt = 0;; ++attempt) {
-    if (!CreateOwnLock(own)) {
-      base::MakeDirectory(folder);
-      if (!CreateOwnLock(own)) return false;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(wait_ms);
+  while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if ((errno != EWOULDBLOCK && errno != EINTR) || Clock::now() >= deadline) {
+      ::close(fd);
+      return;
     }
-    if (CountLiveLocks(folder, own, stale_seconds) == 1) return true;
-    base::RemoveFile(own);
-    if (Clock::now() >= deadline) return false;
-    // A pause that differs between processes, so two that met do not meet again.
-    int pause = 10 + static_cast<int>((getpid() * 7 + attempt * 13) % 40);
-    std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
+  fd_ = fd;
 }
 
-void UnlockDir(const std::string& folder) {
-  base::RemoveFile(OwnLock(folder));
+FolderLock::~FolderLock() {
+  if (fd_ >= 0) ::close(fd_);  // closing releases the lock
 }
 
-void TouchLock(const std::string& folder) {
-  utime(OwnLock(folder).c_str(), nullptr);
+std::string QueueFolder(std::string_view project) {
+  return OutFolder(project) + "/queue";
+}
+
+std::pair<std::string, std::string> SplitAddressed(std::string_view extra) {
+  size_t at = extra.find('@');
+  if (at == std::string_view::npos) return {std::string(extra), {}};
+  return {std::string(extra.substr(0, at)), std::string(extra.substr(at + 1))};
 }
 
 int NextOutNumber(std::string_view project) {
   if (!IsSafeName(project)) return 0;
   const std::string folder = OutFolder(project);
-  if (!LockDir(folder, kOutStaleSeconds)) {
+  // Once the numbering was found held, this request waits for it no more: the rest queues.
+  static bool found_busy = false;
+  FolderLock lock(folder, found_busy ? 0 : kOutLockWaitMs);
+  found_busy = !lock.Held();
+  if (!lock.Held()) {
     base::Page("<! %s is locked: no message number >\n", base::EscapeHtml(folder));
     return 0;
   }
@@ -130,8 +125,28 @@ int NextOutNumber(std::string_view project) {
   int n = base::LeadingNumber(base::ReadFile(path).value_or("")) + 1;
   if (n < 1) n = 1;
   bool written = base::WriteFileAtomic(path, base::Sprintf("%d", n));
-  UnlockDir(folder);
   return written ? n : 0;
+}
+
+std::string SynchMailHead(std::string_view message, std::string_view project, int number) {
+  // The partners' mailboxes need not know one another.
+  mail::MailHeader header;
+  header.from = base::Sprintf("\"Synch Manager\" <%s@%s>", SenderName(),
+                              mail::StripLineBreaks(config::GetConfig("DOMAIN")));
+  header.subject = base::Sprintf("%s %s s%05d", mail::kSynchMarker,
+                                 mail::StripLineBreaks(project), number);
+  header.domain = config::GetConfig("HOSTNAME");
+  std::string head = mail::FormatMailHeader(header, std::time(nullptr));
+  head.pop_back();  // the empty line that ends the header comes after the signature
+  // Signed with the partnership's secret; without one the partners refuse the mail.
+  if (std::string secret = ProjectSecret(project); !secret.empty()) {
+    std::string subject = base::Sprintf("%s s%05d", project, number);
+    head += base::Sprintf("X-Quorb-MAC: %s\n", SynchMac(secret, subject, message));
+  } else {
+    NoteError(project, "no shared secret: messages go out unsigned and partners refuse them");
+  }
+  head += "\n";
+  return head;
 }
 
 void SynchMail(const std::string& file, std::string_view recipients, std::string_view project,
@@ -150,13 +165,7 @@ void SynchMail(const std::string& file, std::string_view recipients, std::string
       base::RemoveFile(tmp);
       return;
     }
-    // The partners' mailboxes need not know one another.
-    mail::MailHeader header;
-    header.from = base::Sprintf("\"Synch Manager\" <%s@%s>", SenderName(),
-                                mail::StripLineBreaks(config::GetConfig("DOMAIN")));
-    header.subject = base::Sprintf("%s %s s%05d", mail::kSynchMarker, project, number);
-    header.domain = config::GetConfig("HOSTNAME");
-    std::string head = mail::FormatMailHeader(header, std::time(nullptr));
+    std::string head = SynchMailHead(*body, project, number);
     bool ok = std::fwrite(head.data(), 1, head.size(), out.get()) == head.size();
     ok = std::fwrite(body->data(), 1, body->size(), out.get()) == body->size() && ok;
     if (std::fflush(out.get()) != 0 || !ok) {
@@ -178,30 +187,109 @@ void SynchMail(const std::string& file, std::string_view recipients, std::string
   base::RemoveFile(tmp);
 }
 
+namespace {
+
+// Before a sheet goes out: its log gets this site's change note for what changed here since
+// it was last sent or merged, its lines and entries the order every site gives them, and
+// the shadow copy becomes this very sheet.
+void PrepareSheet(const std::string& path) {
+  const std::string name = fs::path(path).filename().string();
+  store::FactSheet written;
+  store::Stored s = store::UpdateSheet(
+      name,
+      [](store::FactSheet& sheet) {
+        const std::string before = store::FormatSheet(sheet);
+        if (std::optional<store::FactSheet> shadow = ReadShadow(sheet))
+          sheet.log += NoteChanges(*shadow, sheet);
+        Canonicalise(sheet);
+        return store::FormatSheet(sheet) != before;
+      },
+      &written);
+  if (s == store::Stored::kOk) {
+    SaveShadow(written);
+  } else if (std::optional<store::FactSheet> now = store::ReadSheet(name)) {
+    SaveShadow(*now);
+  }
+}
+
+// Packs the message into a new file beside `target`; its name, or empty on failure.
+std::string Pack(const std::string& path, int kind, const std::string& target) {
+  std::string temp = base::TempNameFor(target);
+  base::File file = base::OpenFile(temp, "wb");
+  if (!file) return {};
+  bool ok = mail::EncodeSynchFile(file.get(), path, kind, HostToken());
+  ok = std::fflush(file.get()) == 0 && ok;
+  file.reset();
+  if (!ok) {
+    base::Page("<! %s could not be packed >\n", base::EscapeHtml(path));
+    base::RemoveFile(temp);
+    return {};
+  }
+  return temp;
+}
+
+// Numbers a packed message and mails it; false (the file left where it is) when no number
+// could be had.
+bool NumberAndMail(const std::string& packed, std::string_view project, const std::string& sites) {
+  int n = NextOutNumber(project);
+  if (n == 0) return false;
+  std::string out = base::Sprintf("%s/s%05d.txt", OutFolder(project), n);
+  if (!base::ReplaceFile(packed, out)) return false;
+  SynchMail(out, sites, project, n);
+  return true;
+}
+
+}  // namespace
+
+void SetSendDeadline(std::optional<std::chrono::steady_clock::time_point> deadline) {
+  send_deadline = deadline;
+}
+
+int SendQueued(std::string_view project) {
+  std::string sites = PartnersOf(project);
+  const std::string folder = QueueFolder(project);
+  if (sites.empty() || !base::IsDirectory(folder)) return 0;
+  std::vector<std::string> names;
+  std::error_code error;
+  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
+    if (it->path().filename().string().starts_with("q")) names.push_back(it->path().string());
+  std::sort(names.begin(), names.end());
+  int sent = 0;
+  for (const std::string& queued : names) {
+    if (SendSeconds() == 0) break;
+    if (!NumberAndMail(queued, project, sites)) break;
+    ++sent;
+  }
+  return sent;
+}
+
 void SendSynchFile(const std::string& path, std::string_view project, int kind) {
   if (!IsSafeName(project)) return;
   std::string sites = PartnersOf(project);
   if (sites.empty()) return;
-  int n = NextOutNumber(project);
-  if (n == 0) return;
-  std::string out = base::Sprintf("%s/s%05d.txt", OutFolder(project), n);
   base::Page("<!SendSynchFile:\"%s\" %c>\n", base::EscapeHtml(path), static_cast<char>('a' + kind));
-  // The message is complete under its name, or not there at all.
-  std::string temp = base::TempNameFor(out);
-  {
-    base::File file = base::OpenFile(temp, "wb");
-    if (!file) return;
-    bool ok = mail::EncodeSynchFile(file.get(), path, kind, config::GetConfig("HOSTNAME"));
-    ok = std::fflush(file.get()) == 0 && ok;
-    file.reset();
-    if (!ok) {
-      base::Page("<! %s could not be packed >\n", base::EscapeHtml(path));
-      base::RemoveFile(temp);
-      return;
-    }
+  if (kind == kSheetFile) PrepareSheet(path);
+  // The message is packed first, so that what is sent is the file as it is now, whether it
+  // goes at once or waits in the queue for a number.
+  const std::string queue = QueueFolder(project);
+  base::MakeDirectory(OutFolder(project));
+  base::MakeDirectory(queue);
+  const std::string queued =
+      base::Sprintf("%s/q%010ld.%d.%u", queue, static_cast<long>(std::time(nullptr)),
+                    static_cast<int>(getpid()), ++queued_count);
+  std::string packed = Pack(path, kind, queued);
+  if (packed.empty()) return;
+  if (SendSeconds() > 0 && NumberAndMail(packed, project, sites)) {
+    SendQueued(project);  // older messages waiting for a number go now too
+    return;
   }
-  if (!base::ReplaceFile(temp, out)) return;
-  SynchMail(out, sites, project, n);
+  // The numbering is held by another process: the next pass sends it.
+  if (!base::ReplaceFile(packed, queued)) {
+    base::RemoveFile(packed);
+    NoteError(project, "a message could not be packed or queued and is lost");
+    return;
+  }
+  base::Page("<! message queued for the next pass >\n");
 }
 
 }  // namespace synch

@@ -1,23 +1,31 @@
 // Site synchronisation: partner installations share a project's sheets, attachments and
 // configuration files by mailing numbered messages to each other.
 //
-// Sending: every announced sheet change, stored attachment or saved project file is packed
-// into out/<project>/s%05d.txt of the synchronisation folder (the number from
-// out/<project>/sent.txt) and mailed at once to the partner addresses of the project (the
-// site field of "project.cfg"). The message stays there until the partner acknowledges it.
+// Sending: every sheet change (header changes, copies and renumberings included), stored
+// attachment or saved project file is packed into out/<project>/s%05d.txt of the
+// synchronisation folder (the number from out/<project>/sent.txt) and mailed at once, signed
+// with the project's shared secret, to the partner addresses of the project (the site field
+// of "project.cfg"). The message stays there until the partner acknowledges it. When the
+// numbering is busy, the packed message waits in out/<project>/queue/ for the next pass.
 //
-// Receiving: the synchronisation pass (after every home page) collects the mailbox into
-// in/<project>/, applies each new message in number order (sheets are merged with the
-// local copy, other files replaced), acknowledges it, asks for a message again when the one
-// before it never arrived, and cleans old files. Applied messages keep a ".dat" name for a
-// day, for the gap check.
+// Receiving: the synchronisation pass (after a home page, at most every SYNCDELAY seconds)
+// collects the mailbox, checks each mail (partner, secret, MAC, age) and files it under its
+// sender, in/<project>/<sender>/; then applies each new message in number order (sheets are
+// merged with the local copy, other files replaced), acknowledges it, asks for a message
+// again when the one before it never arrived, and cleans old files. Applied messages keep a
+// ".dat" name, for the gap check and against replays. What went wrong is recorded for the
+// synchronisation page of the setup. The folders are guarded by flock, every wait bounded.
 //
 // (The namespace is not "sync": that name is taken by the C library's sync().)
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
+#include "mail/pop3.h"
 #include "store/sheet.h"
 #include "store/store.h"
 
@@ -32,12 +40,20 @@ enum Kind : int {
   kRequest = 5,          // extra: the message to send again "s%05d.txt"
 };
 
-// Stale limits of the folder locks, in seconds.
-inline constexpr int kOutStaleSeconds = 10;
-inline constexpr int kInStaleSeconds = 20;
-// Applied messages are kept a day, outgoing ones 30 days.
-inline constexpr long kAppliedKeepSeconds = 86400;
+// How long a pass waits for the lock of the incoming folder, and a numbering for the lock
+// of the outgoing one, in milliseconds; a message that cannot be numbered in time is queued.
+inline constexpr int kInLockWaitMs = 200;
+inline constexpr int kOutLockWaitMs = 500;
+// A pass mails nothing more this long after it began: what is left waits in the queue.
+inline constexpr int kPassSendMs = 3500;
+// Outgoing messages are kept 30 days. A received message older than the replay window is
+// refused, and applied ones are kept (as ".dat") a day longer, so a message sent again by a
+// forger is known as one already received.
 inline constexpr long kOutKeepSeconds = 2592000;
+inline constexpr long kReplayWindowSeconds = 2592000 + 86400;
+inline constexpr long kAppliedKeepSeconds = kReplayWindowSeconds + 86400;
+// Seconds between two collections when SYNCDELAY is not set.
+inline constexpr long kDefaultSyncDelay = 60;
 
 // Packs the file `path` into the next numbered message of `project` and mails it to the
 // project's partners; does nothing when the project has none. For kinds 4 and 5 `path` is
@@ -49,45 +65,98 @@ void SendSynchFile(const std::string& path, std::string_view project, int kind);
 // the lock of out/<project>/); 0 when the lock or the file could not be had.
 int NextOutNumber(std::string_view project);
 
-// The folder lock: a file "lock<process>" holding one blank in `folder` (created when
-// missing). Another holder's lock file older than `stale_seconds` is removed. Tries with a
-// short pause between attempts and gives up (false) after `stale_seconds`.
-bool LockDir(const std::string& folder, int stale_seconds);
-void UnlockDir(const std::string& folder);
-// Renews this process's lock file, so a long pass is not taken for a dead one.
-void TouchLock(const std::string& folder);
+// The shared secret of the project's partnership: the first line of
+// "<CONFIGDIR>/<project>_sync.key" without trailing CR, LF and blanks; empty when none.
+std::string SecretPath(std::string_view project);
+std::string ProjectSecret(std::string_view project);
+// The text the MAC of a mail covers, and the MAC ("X-Quorb-MAC:", lowercase hexadecimal
+// HMAC-SHA256) of a mail whose subject ends with `subject_rest` ("TEST s00001") and whose
+// body holds `message`.
+std::string MacInput(std::string_view subject_rest, std::string_view message);
+std::string SynchMac(std::string_view secret, std::string_view subject_rest,
+                     std::string_view message);
 
 // Builds the synchronisation mail for the stored message `file` (subject "Quorb-Synchro
 // <project> s%05d" with `number`) and delivers it to the comma-separated `recipients`.
 void SynchMail(const std::string& file, std::string_view recipients, std::string_view project,
                int number);
 
+// The header lines of the synchronisation mail for the stored `message` numbered `number`:
+// type, subject, sender, the MAC when the project has a secret, and the " " line.
+std::string SynchMailHead(std::string_view message, std::string_view project, int number);
+
+// What the pass does with one collected mail (its status line, headers and body): checks
+// the project (its folder, a partner, its secret), the MAC, the sender and the age, then
+// stores it as in/<project>/<sender>/<name>.txt unless it was received before. Refusals
+// are recorded as errors.
+mail::Keep ReceiveMail(const mail::SynchMailEntry& entry, std::string_view text);
+
 // The synchronisation pass of the home page. Writes only comments.
 void SynchPass();
 
-// The gap check for the received file `name` of in/<project>/: when it is "s%05d.txt"
-// with a number n above 1 and s<n-1>.dat is not there, asks the partners for s<n-1>.txt.
-// True when a request was sent.
-bool RequestMissing(std::string_view project, std::string_view name);
+// The gap check for the received file `name` of `folder` (in/<project>/<sender>): when it
+// is "s%05d.txt" with a number n above 1 and s<n-1>.dat is not there, asks the partners for
+// "s<n-1>.txt@<sender>" (plain "s<n-1>.txt" for a partner of an older version, whose
+// messages lie in in/<project>/ itself). True when a request was sent.
+bool RequestMissing(std::string_view project, const std::string& folder, const std::string& sender,
+                    std::string_view name);
 
 // Moves `file` into `folder` under its own base name, byte for byte, replacing a file of
 // that name at once. False when it could not be written.
 bool CopyIntoDir(const std::string& file, const std::string& folder);
 
-// The sheet that results from merging `received` into `local` (the same sheet): header
-// fields from `received` but `local`'s number; entries merged by time (the received
-// version of an entry with the same time and author wins); log lines merged by date, each
-// line once.
+// What makes a sheet the same sheet on every site: the origin line its creation wrote into
+// its log ("<date> Origin: <site> <random>"); for a sheet made before its project had
+// partners, its creation time and first log line.
+std::string SheetIdentity(const store::FactSheet& sheet);
+// Gives a new sheet (or a copy, whose source's origin goes) its origin line, when its
+// project has partners.
+void StampOrigin(store::FactSheet& sheet);
+// The change note of this site for what differs between `before` and `now` (header fields
+// by name, entries whose text changed): "<date> Changed on <site>: <words>\n"; empty when
+// nothing differs.
+std::string NoteChanges(const store::FactSheet& before, const store::FactSheet& now);
+// The sheet as last sent to or merged from the partners, kept per site to see what changed
+// here since.
+void SaveShadow(const store::FactSheet& sheet);
+std::optional<store::FactSheet> ReadShadow(const store::FactSheet& sheet);
+// Puts the log lines and entries in the order every site gives them.
+void Canonicalise(store::FactSheet& sheet);
+
+// One error of the synchronisation, in words.
+struct SyncError {
+  long time = 0;
+  std::string project;  // empty for the installation as a whole
+  std::string text;
+};
+// Records an error: in the page as a comment, on standard error (the web server's error
+// log) and in the synchronisation folder for the status page.
+void NoteError(std::string_view project, std::string_view text);
+// The recorded errors, oldest first; the pass trims them to the last hundred.
+std::vector<SyncError> RecentErrors();
+void TrimErrors();
+// The time and outcome, in words, of the last pass that ran.
+void NoteLastPass(std::string_view result);
+std::pair<long, std::string> LastPass();
+
+// The merge of two copies of one sheet, the same whichever is `local`: log lines and
+// entries are the union of both in a fixed order; each header field, and each entry in
+// both, takes the value of the copy holding the latest change note naming it.
 store::FactSheet MergeSheets(const store::FactSheet& local, const store::FactSheet& received);
 
 struct Merged {
   store::Stored stored = store::Stored::kRefused;
-  std::string name;  // where the received sheet is now
+  std::string name;        // where the received sheet is now
+  store::FactSheet sheet;  // as written
+  // Sheets this merge gave a new number (the received one or a local one): the partners
+  // must hear of it.
+  std::vector<std::string> renumbered;
 };
-// Integrates a received sheet into the store. The same sheet (same `created`) under its
-// name, or elsewhere after an earlier conflict, is merged; a free name takes it as it is.
-// When another sheet holds the name, the older of the two keeps it and the newer one goes
-// under a new number, so both stay and the index shows both.
+// Integrates a received sheet into the store. The same sheet (same identity) under its
+// name, or elsewhere after a renumbering, is merged (and moved when the merge gives it
+// another name); a free name takes it as it is. When another sheet holds the name, the
+// older of the two keeps it and the newer one goes under a new number, logged, so both
+// stay and the index shows both.
 Merged MergeReceivedSheet(const store::FactSheet& received);
 
 }  // namespace synch

@@ -2,12 +2,16 @@
 // numbering, the pass (gap check, acknowledgements, refusals), merging and conflicts, locks.
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,6 +24,7 @@
 #include "mail/pop3.h"
 #include "store/store.h"
 #include "sync/sync.h"
+#include "sync/sync_parts.h"
 
 namespace {
 
@@ -118,14 +123,19 @@ TEST(SyncPop3, CollectsOnlySynchMailsWhateverTheLineEnds) {
     Installation inst("POP3 " + pop.server() + "\nPOP3USER u\nPOP3PASS pop-secret-word\n");
     inst.Write("data/Synchro/in/TEST/.keep", "");
     InProcess req(inst);
-    std::string page = CaptureStdout([&] { mail::PopCollect(inst.Path("data/Synchro/")); });
+    std::map<std::string, std::string> got;
+    std::string page = CaptureStdout([&] {
+      mail::PopCollect([&](const mail::SynchMailEntry* e, std::string_view text) {
+        if (e) got[e->project + " " + e->name] = text;
+        return mail::Keep::kDelete;
+      });
+    });
     EXPECT_EQ(page.find("pop-secret-word"), std::string::npos);
     EXPECT_EQ(pop.Commands(),
               "USER u\nPASS pop-secret-word\nLIST\nTOP 1 1\nTOP 2 1\nTOP 3 1\nRETR 1\nDELE 1\n"
               "RETR 3\nDELE 3\nQUIT\n");
-    std::string stored = inst.Read("data/Synchro/in/TEST/s00002.txt");
-    EXPECT_NE(stored.find(end + ". a stuffed line" + end), std::string::npos) << stored;
-    EXPECT_TRUE(inst.Exists("data/Synchro/in/TEST/s00001.txt"));
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_NE(got["TEST s00002"].find(end + ". a stuffed line" + end), std::string::npos);
   }
 }
 
@@ -134,10 +144,19 @@ TEST(SyncPop3, AMailCutOffIsNeitherStoredNorDeleted) {
   Installation inst("POP3 " + pop.server() + "\nPOP3USER u\nPOP3PASS p\n");
   inst.Write("data/Synchro/in/TEST/.keep", "");
   InProcess req(inst);
-  CaptureStdout([&] { mail::PopCollect(inst.Path("data/Synchro/")); });
+  std::vector<std::string> got;
+  auto start = std::chrono::steady_clock::now();
+  CaptureStdout([&] {
+    mail::PopCollect([&](const mail::SynchMailEntry* e, std::string_view) {
+      if (e) got.push_back(e->name);
+      return mail::Keep::kDelete;
+    });
+  });
+  // A server silent in the middle of a mail holds the collection a few seconds at most.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   EXPECT_EQ(pop.Commands(),
             "USER u\nPASS p\nLIST\nTOP 1 1\nTOP 2 1\nRETR 1\nDELE 1\nRETR 2\nQUIT\n");
-  EXPECT_EQ(inst.List("data/Synchro/in/TEST"), (std::vector<std::string>{".keep", "s00001.txt"}));
+  EXPECT_EQ(got, std::vector<std::string>{"s00001"});
 }
 
 // An installation whose project TEST has a partner; the relay is unreachable.
@@ -194,7 +213,7 @@ TEST(SyncPass, NumbersRequestsAcknowledgementsAndRefusals) {
   EXPECT_EQ(inst.Read("config/TEST_version.cfg"), "9.9\n");               // replaced
   EXPECT_FALSE(inst.Exists("config/evil.cfg"));                           // not a project file
   EXPECT_FALSE(inst.Exists("x"));
-  EXPECT_NE(page.find("<! .. is not an attachment folder: refused >"), std::string::npos);
+  EXPECT_NE(page.find("not applied: .. is not an attachment folder"), std::string::npos);
   // Every file got its ".dat" name; s00003 had no s00002 before it: one request, and the
   // acknowledgements of the applied files; the ".msg" file was not applied.
   EXPECT_EQ(inst.List("data/Synchro/in/TEST"),
@@ -223,28 +242,49 @@ store::FactSheet Sheet(int created, std::vector<std::pair<int, std::string>> ent
   return s;
 }
 
-TEST(SyncMerge, EntriesMergeInTimeOrderAndConflictsKeepBothSheets) {
-  store::FactSheet local = Sheet(100, {{100, "a"}, {200, "a"}}, "L1\nL2\n");
-  store::FactSheet received = Sheet(100, {{100, "a"}, {150, "b"}}, "L1\nL3\n");
-  received.entries[0].text = "edited\n";
-  store::FactSheet merged = synch::MergeSheets(local, received);
-  ASSERT_EQ(merged.entries.size(), 3u);
-  EXPECT_EQ(merged.entries[0].text, "edited\n");  // the received version of the same entry
-  EXPECT_EQ(merged.entries[1].who, "b");
-  EXPECT_EQ(merged.entries[2].time, 200);
-  EXPECT_EQ(merged.log, "L1\nL2\nL3\n");
+TEST(SyncMerge, CopiesMergeTheSameWhicheverIsLocalAndTheLatestChangeOfAFieldWins) {
+  store::FactSheet base = Sheet(100, {{100, "a"}}, "2026/01/01:10.00.00 Origin: x 1\n");
+  // A assigns and edits the first entry; B changes the title. Each notes what it changed.
+  store::FactSheet a = base, b = base;
+  a.status = 2;
+  a.resp = "tessin";
+  a.entries[0].text = "edited on A\n";
+  a.log += "2026/01/01:10.00.05 Changed on sitea: status resp entry:100:a:0:0:e\n";
+  b.title = "new title";
+  b.status = 1;
+  b.log += "2026/01/01:10.00.03 Changed on siteb: title status\n";
+  store::AddEntry(b, "e", "b", 150, "analysis\n");
+  auto bytes = [](store::FactSheet s) { return store::FormatSheet(s); };
+  store::FactSheet ab = synch::MergeSheets(a, b), ba = synch::MergeSheets(b, a);
+  EXPECT_EQ(bytes(ab), bytes(ba));
+  EXPECT_EQ(ab.title, "new title");  // only B changed it
+  EXPECT_EQ(ab.status, 2);           // A's change is the later one
+  EXPECT_EQ(ab.resp, "tessin");
+  ASSERT_EQ(ab.entries.size(), 2u);
+  EXPECT_EQ(ab.entries[0].text, "edited on A\n");
+  EXPECT_EQ(ab.entries[1].text, "analysis\n");
+  // Merging again changes nothing; the log holds both notes, so it says what both did.
+  EXPECT_EQ(bytes(synch::MergeSheets(ab, b)), bytes(ab));
+  EXPECT_NE(ab.log.find("Changed on siteb: title status"), std::string::npos);
+  EXPECT_NE(ab.log.find("Changed on sitea: status"), std::string::npos);
+}
 
+TEST(SyncMerge, ConflictsKeepBothSheets) {
   // The name taken by a newer local sheet: the received (older) one takes the name, the
   // local one moves to a new number; a newer received sheet goes to a new number itself.
   Site site;
   InProcess req(site.inst);
-  store::FactSheet mine = Sheet(500, {{500, "a"}}, "");
+  // Sheets made before their project had partners: known by creation time and first line.
+  auto made = [](int created) {
+    return "1999/01/01:00.00.00 Made " + std::to_string(created) + "\n";
+  };
+  store::FactSheet mine = Sheet(500, {{500, "a"}}, made(500));
   ASSERT_EQ(store::CreateSheet(mine), store::Stored::kOk);
   std::string page = CaptureStdout([&] {
-    EXPECT_EQ(synch::MergeReceivedSheet(Sheet(300, {{300, "b"}}, "")).name, "TsG.00001");
-    EXPECT_EQ(synch::MergeReceivedSheet(Sheet(900, {{900, "c"}}, "")).name, "TsG.00003");
+    EXPECT_EQ(synch::MergeReceivedSheet(Sheet(300, {{300, "b"}}, made(300))).name, "TsG.00001");
+    EXPECT_EQ(synch::MergeReceivedSheet(Sheet(900, {{900, "c"}}, made(900))).name, "TsG.00003");
     // Sent again, the moved sheet is found under its new number.
-    EXPECT_EQ(synch::MergeReceivedSheet(Sheet(900, {{950, "c"}}, "")).name, "TsG.00003");
+    EXPECT_EQ(synch::MergeReceivedSheet(Sheet(900, {{950, "c"}}, made(900))).name, "TsG.00003");
   });
   EXPECT_EQ(store::ReadSheet("TsG.00001")->created, 300);
   EXPECT_EQ(store::ReadSheet("TsG.00002")->created, 500) << page;
@@ -254,22 +294,151 @@ TEST(SyncMerge, EntriesMergeInTimeOrderAndConflictsKeepBothSheets) {
     EXPECT_NE(index.find(title), std::string::npos) << index;
 }
 
-TEST(SyncLock, StaleLocksGoAndLiveOnesAreWaitedForBoundedly) {
-  Installation inst;
-  std::string folder = inst.Path("data/Synchro/out/P");
-  inst.Write("data/Synchro/out/P/lock1", " ");
-  InProcess req(inst);
-  // A live lock of another process: given up after the stale limit.
+TEST(SyncMerge, TwoSheetsMadeInOneSecondStayTwo) {
+  Installation other;
+  e2e::WriteSampleProject(other);
+  InProcess there(other);
+  store::FactSheet one = Sheet(700, {{700, "a"}}, "2026/01/01:10.00.00 Origin: b 1\n");
+  store::FactSheet two = Sheet(700, {{700, "a"}}, "2026/01/01:10.00.00 Origin: b 2\n");
+  two.number = 2;
+  CaptureStdout([&] {
+    EXPECT_EQ(synch::MergeReceivedSheet(one).name, "TsG.00001");
+    EXPECT_EQ(synch::MergeReceivedSheet(two).name, "TsG.00002");
+  });
+  EXPECT_NE(other.Read("data/TsG.00002").find("Origin: b 2"), std::string::npos);
+  EXPECT_NE(other.Read("data/TsG.00001").find("Origin: b 1"), std::string::npos);
+}
+
+TEST(SyncLock, ALockOfADeadProcessIsFreeAndALiveOneIsWaitedForBoundedly) {
+  Site site;
+  Installation& inst = site.inst;
+  std::string folder = inst.Path("data/Synchro/out/TEST");
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  pid_t child = fork();
+  if (child == 0) {
+    synch::FolderLock held(folder, 0);
+    char c = held.Held() ? 'y' : 'n';
+    (void)!write(ready[1], &c, 1);
+    pause();
+    _exit(0);
+  }
+  char c = 0;
+  ASSERT_EQ(read(ready[0], &c, 1), 1);
+  ASSERT_EQ(c, 'y');
   auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(synch::LockDir(folder, 1));
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
-  // Once it is older than the limit it is removed and the lock is ours.
-  std::this_thread::sleep_for(std::chrono::milliseconds(2100));
-  EXPECT_TRUE(synch::LockDir(folder, 1));
-  EXPECT_EQ(inst.List("data/Synchro/out/P"),
-            std::vector<std::string>{"lock" + std::to_string(getpid())});
-  synch::UnlockDir(folder);
-  EXPECT_EQ(inst.List("data/Synchro/out/P"), std::vector<std::string>{});
+  EXPECT_FALSE(synch::FolderLock(folder, 300).Held());
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+  // A message sent while the numbering is held waits in the queue, whole.
+  {
+    InProcess req(inst);
+    CaptureStdout(
+        [&] { synch::SendSynchFile(inst.Path("config/phase.cfg"), "TEST", synch::kConfigFile); });
+  }
+  EXPECT_FALSE(inst.Exists("data/Synchro/out/TEST/sent.txt"));
+  EXPECT_EQ(inst.List("data/Synchro/out/TEST/queue").size(), 1u);
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  EXPECT_TRUE(synch::FolderLock(folder, 0).Held());
+  // The owner died: the next pass numbers and sends it.
+  site.Pass();
+  EXPECT_EQ(inst.Read("data/Synchro/out/TEST/sent.txt"), "1");
+  EXPECT_NE(inst.Read("data/Synchro/out/TEST/s00001.txt").find("begin 0666 phase.cfg"),
+            std::string::npos);
+  EXPECT_EQ(inst.List("data/Synchro/out/TEST/queue"), std::vector<std::string>{});
+  close(ready[0]);
+  close(ready[1]);
+}
+
+// A signed mail of `sender` as the POP3 collection hands it over: message `name` of TEST
+// carrying an acknowledgement of `acked`, made at `time`.
+std::string SignedMail(const Installation& inst, const std::string& name, const std::string& sender,
+                       const std::string& acked, long time) {
+  std::string body = "\r\nfiletype: e " + std::to_string(time) + " " + sender + " " + acked +
+                     "\r\n\r\nbegin 0666 " + acked + "\r\n";
+  InProcess req(inst);
+  return "+OK\r\n" + synch::SynchMailHead(body, "TEST", std::atoi(name.c_str() + 1)) + body;
+}
+
+TEST(SyncTrust, OnlySignedFreshMailOfAPartnerIsTakenAndKnownBySenderAndNumber) {
+  Site site;
+  Installation& inst = site.inst;
+  inst.Write("config/TEST_sync.key", "the-shared-secret \r\n");
+  const long now = static_cast<long>(std::time(nullptr));
+  std::string good = SignedMail(inst, "s00001", "siteb", "s00009.txt@localhost", now);
+  std::string forged = good;
+  forged.replace(forged.find("s00009"), 6, "s00008");
+  std::string unsigned_mail = good;
+  unsigned_mail.erase(unsigned_mail.find("X-Quorb-MAC"), 78);
+  struct Case {
+    std::string name, project, text, error;
+    mail::Keep keep;
+  } cases[] = {
+      {"s00001", "TEST", good, "", mail::Keep::kDelete},
+      {"s00001", "TEST", good, "", mail::Keep::kDelete},  // the same again: nothing new
+      {"s00002", "TEST", forged, "message s00002 refused: its MAC is wrong", mail::Keep::kDelete},
+      {"s00003", "TEST", unsigned_mail, "message s00003 refused: its MAC is missing",
+       mail::Keep::kDelete},
+      {"s00004", "TEST", SignedMail(inst, "s00004", "siteb", "x", now - 40 * 86400),
+       "older than the replay window", mail::Keep::kDelete},
+      {"s00005", "SOLO", good, "the project has no partner", mail::Keep::kDelete},
+      {"s00006", "NOPE", good, "project NOPE has no folder", mail::Keep::kLeave},
+      // The same number from another sender is another message.
+      {"s00001", "TEST", SignedMail(inst, "s00001", "sitec", "s00009.txt@sited", now), "",
+       mail::Keep::kDelete},
+  };
+  inst.Write("data/Synchro/in/SOLO/.keep", "");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name + " " + c.project);
+    InProcess req(inst);
+    mail::Keep keep = mail::Keep::kLeave;
+    std::string page = CaptureStdout([&] {
+      keep = synch::ReceiveMail({1, c.project, c.name, 0}, c.text);
+    });
+    EXPECT_EQ(keep, c.keep);
+    if (c.error.empty())
+      EXPECT_EQ(page.find("error"), std::string::npos) << page;
+    else
+      EXPECT_NE(page.find(c.error), std::string::npos) << page;
+  }
+  EXPECT_EQ(inst.List("data/Synchro/in/TEST/siteb"), std::vector<std::string>{"s00001.txt"});
+  EXPECT_EQ(inst.List("data/Synchro/in/TEST/sitec"), std::vector<std::string>{"s00001.txt"});
+  // siteb acknowledges our s00009; sitec's acknowledgement is for sited's s00009.
+  inst.Write("data/Synchro/out/TEST/s00009.txt", "x");
+  inst.Write("config/quorb.cfg", inst.DefaultConfig("SYNCDELAY 0\n"));
+  site.Pass();
+  EXPECT_FALSE(inst.Exists("data/Synchro/out/TEST/s00009.txt"));
+  inst.Write("data/Synchro/out/TEST/s00009.txt", "x");
+  inst.Write("data/Synchro/in/TEST/sitec/s00002.txt",
+             SignedMail(inst, "s00002", "sitec", "s00009.txt@sited", now));
+  site.Pass();
+  EXPECT_TRUE(inst.Exists("data/Synchro/out/TEST/s00009.txt"));
+  // The errors are on the status page, in words.
+  std::string page = inst.Get("CMD=setup&Edit=11").out;
+  // The secret is set from the same page, readable by its owner only.
+  inst.Post("CMD=setup&Edit=11&project=TEST&secret=another-secret-of-16");
+  EXPECT_EQ(inst.Read("config/TEST_sync.key"), "another-secret-of-16\n");
+  struct stat st;
+  ASSERT_EQ(stat(inst.Path("config/TEST_sync.key").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  for (const char* words : {"its MAC is wrong", "its MAC is missing", "has no partner",
+                            "has no folder for received messages", "partner@example.org"})
+    EXPECT_NE(page.find(words), std::string::npos) << words << "\n" << page;
+}
+
+TEST(SyncPass, CollectsAtMostOncePerDelayAndASilentServerHoldsThePageBriefly) {
+  // A server that accepts and never speaks.
+  int port = 0;
+  int listener = mail_test::Listen(&port);
+  Installation inst("POP3 127.0.0.1:" + std::to_string(port) + "\nSYNCDELAY 600\n");
+  auto start = std::chrono::steady_clock::now();
+  auto first = inst.Get("");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_NE(first.out.find("<! popLogin>"), std::string::npos) << first.out;
+  EXPECT_NE(first.err.find("POP3"), std::string::npos) << first.err;
+  // Within the delay the next home page does not even look.
+  EXPECT_EQ(inst.Get("").out.find("popLogin"), std::string::npos);
+  close(listener);
 }
 
 }  // namespace

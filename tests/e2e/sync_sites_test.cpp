@@ -138,17 +138,20 @@ class MailPeers {
 
 void SetUpSite(Installation& site, const MailPeers& peers, const std::string& user,
                const std::string& partner) {
-  site.WriteConfig(site.DefaultConfig(peers.SiteConfig(user) + "HOSTNAME " + user + "\n"));
+  site.WriteConfig(
+      site.DefaultConfig(peers.SiteConfig(user) + "HOSTNAME " + user + "\nSYNCDELAY 0\n"));
+  site.Write("config/TEST_sync.key", "secret-of-the-two-sites\n");
   e2e::WriteSampleProject(site);
   site.Write("config/project.cfg", "TEST:T:kolvar:tessin:" + partner + "@localhost\n");
   fs::create_directories(site.Path("data/Synchro/in/TEST"));
   fs::create_directories(site.Path("data/Synchro/out/TEST"));
 }
 
+// A message of site A: sent from out/TEST/, received by B into in/TEST/sitea/.
 std::string MessagePath(const std::string& dir, int number, const std::string& extension) {
   char name[32];
   std::snprintf(name, sizeof name, "s%05d.", number);
-  return "data/Synchro/" + dir + "/TEST/" + name + extension;
+  return "data/Synchro/" + dir + "/TEST/" + (dir == "in" ? "sitea/" : "") + name + extension;
 }
 
 int Sent(const Installation& site) {
@@ -171,7 +174,7 @@ TEST(SyncSites, SheetsTravelMergeAndLostMessagesAreSentAgain) {
   EXPECT_NE(home.out.find("<! synch :TsG.00001,1,sitea,>"), std::string::npos) << home.out;
   ASSERT_EQ(b.Read("data/TsG.00001"), a.Read("data/TsG.00001"));
   EXPECT_NE(b.Read("data/index").find("|A bug"), std::string::npos);
-  EXPECT_TRUE(b.Exists("data/Synchro/in/TEST/s00001.dat"));
+  EXPECT_TRUE(b.Exists(MessagePath("in", 1, "dat")));
   EXPECT_TRUE(peers.FindMessage("siteb", 1).empty());  // collected and deleted
   a.Get("");
   EXPECT_FALSE(a.Exists("data/Synchro/out/TEST/s00001.txt"));  // acknowledged
