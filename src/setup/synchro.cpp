@@ -13,6 +13,7 @@
 #include "base/out.h"
 #include "config/main_config.h"
 #include "config/projects.h"
+#include "mail/spool.h"
 #include "setup/setup.h"
 #include "setup/setup_parts.h"
 #include "store/sheet.h"
@@ -122,8 +123,21 @@ bool SaveSecret(const web::ParamList& list) {
 }  // namespace
 
 void WriteSpoolStatus() {
-  // Notification mails are delivered at once or not at all: there is no spool to show yet.
-  base::Write(nullptr, "<P>Notification mails are not spooled: nothing waits.\n");
+  // Every mail (notification or synchronisation) waits in the spool until the relay took it.
+  const std::vector<mail::SpoolEntry> entries = mail::ListSpool();
+  if (entries.empty()) {
+    base::Write(nullptr, "<P>No mail waits.\n");
+    return;
+  }
+  base::Write(nullptr,
+              "<TABLE BORDER=1><TR><TH>Mail</TH><TH>Waiting since</TH><TH>Attempts</TH>"
+              "<TH>Recipients</TH><TH>Last error</TH></TR>\n");
+  for (const mail::SpoolEntry& e : entries) {
+    base::Page("<TR><TD>%s</TD><TD>%ld min</TD><TD>%d%s</TD><TD>%s</TD><TD>%s</TD></TR>\n",
+               Esc(e.id), e.age / 60, e.attempts, e.refused ? " (refused)" : "", Esc(e.recipients),
+               Esc(e.last_error));
+  }
+  base::Write(nullptr, "</TABLE>\n");
 }
 
 void SynchroPage(const web::ParamList& list) {
