@@ -339,8 +339,7 @@ bool PrintText(std::string_view text) {
   // Printing is an action of its own: allowed to this request, and once.
   PrintPermit& permit = base::Cache<PrintPermit>();
   if (!permit.allowed || permit.used) {
-    base::Page("<!Not printed>
-");
+    base::Page("<!Not printed>\n");
     base::RemoveFile(path);
     return true;
   }
