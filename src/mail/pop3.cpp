@@ -7,6 +7,7 @@
 #include "base/numbers.h"
 #include "base/out.h"
 #include "base/text.h"
+#include "config/debug.h"
 #include "config/main_config.h"
 #include "mail/smtp.h"
 
@@ -223,7 +224,7 @@ std::optional<std::pair<std::string, std::string>> FindSynchSubject(std::string_
 }
 
 bool popLogin(PopSession& session) {
-  base::Page("<! popLogin>\n");
+  config::DebugPage("<! popLogin>\n");
   session.socket = NetConnect(StripLineBreaks(config::GetConfig("POP3")), "110", session.seconds);
   if (session.socket < 0) return false;
   // The greeting tells the server's line ends: CR LF (or LF), or CR alone.
@@ -237,7 +238,8 @@ bool popLogin(PopSession& session) {
     if (Clock::now() >= deadline || !Receive(session, session.seconds)) break;
   }
   if (session.pending.empty()) {
-    base::Page("<! no greeting from the POP3 server >\n");
+    config::ReportFailure("no greeting from the POP3 server",
+                          "<! no greeting from the POP3 server >\n");
     return false;
   }
   session.line_end = session.pending.find('\n') == std::string::npos ? '\r' : '\n';
@@ -246,13 +248,13 @@ bool popLogin(PopSession& session) {
   std::string user = StripLineBreaks(config::GetConfig("POP3USER"));
   if (!Command(session, base::Sprintf("USER %s\r\n", user))) return false;
   std::string reply = ReadLine(session);
-  base::Page("<!%s>\n", Shown(reply));
+  config::DebugPage("<!%s>\n", Shown(reply));
   if (reply.empty() || reply[0] != '+') return false;
   // The password goes to the server only: the write comment shows lengths, never the text.
   if (!Command(session, "PASS " + StripLineBreaks(config::GetConfig("POP3PASS")) + "\r\n"))
     return false;
   reply = ReadLine(session);
-  base::Page("<!%s>\n", Shown(reply));
+  config::DebugPage("<!%s>\n", Shown(reply));
   return !reply.empty() && reply[0] == '+';
 }
 
@@ -270,7 +272,7 @@ std::vector<SynchMailEntry> PopFindSynchMails(PopSession& session) {
     if (!Command(session, base::Sprintf("TOP %d 1\r\n", number))) break;
     MultilineReply reply(session.line_end);
     if (!ReadMultiline(session, reply)) {
-      base::Page("<! no whole header for mail %d >\n", number);
+      config::DebugPage("<! no whole header for mail %d >\n", number);
       break;  // the dialogue is out of step
     }
     if (auto subject = FindSynchSubject(reply.Body()))
@@ -288,17 +290,17 @@ void PopCollect(const std::string& synchro_dir, const std::function<void()>& kee
   const std::string temp_dir = base::JoinPath(config::GetDataDir(), "tmp");
   for (const SynchMailEntry& entry : PopFindSynchMails(session)) {
     if (keep_alive) keep_alive();
-    base::Page("<! synchfile :'%d %s %s %d' >", entry.number, entry.project, entry.name,
-               entry.size);
+    config::DebugPage("<! synchfile :'%d %s %s %d' >", entry.number, entry.project, entry.name,
+                      entry.size);
     std::string folder = base::Sprintf("%s/in/%s", synchro_dir, entry.project);
     if (!base::IsDirectory(folder)) {
-      base::Page("<! no folder %s: left in the mailbox >\n", folder);
+      config::DebugPage("<! no folder %s: left in the mailbox >\n", folder);
       continue;
     }
     std::string path = base::Sprintf("%s/%s.txt", folder, entry.name);
     if (base::FileExists(path) ||
         base::FileExists(base::Sprintf("%s/%s.dat", folder, entry.name))) {
-      base::Page("<! %s already received >\n", entry.name);
+      config::DebugPage("<! %s already received >\n", entry.name);
       Simple(session, base::Sprintf("DELE %d\r\n", entry.number));
       continue;
     }
@@ -306,7 +308,7 @@ void PopCollect(const std::string& synchro_dir, const std::function<void()>& kee
     MultilineReply reply(session.line_end);
     if (!ReadMultiline(session, reply)) {
       // Cut off: nothing is stored, the mail stays, and the dialogue is out of step.
-      base::Page("<! mail %d cut off: left in the mailbox >\n", entry.number);
+      config::DebugPage("<! mail %d cut off: left in the mailbox >\n", entry.number);
       break;
     }
     if (!reply.IsOk()) continue;
@@ -315,7 +317,8 @@ void PopCollect(const std::string& synchro_dir, const std::function<void()>& kee
     std::string text(reply.Status());
     text += reply.Body();
     if (!StoreNew(temp, path, text)) {
-      base::Page("<! cannot store %s: left in the mailbox >\n", path);
+      config::ReportFailure(base::Sprintf("cannot store %s", path),
+                            "<! cannot store %s: left in the mailbox >\n", path);
       continue;
     }
     Simple(session, base::Sprintf("DELE %d\r\n", entry.number));

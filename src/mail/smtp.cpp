@@ -6,6 +6,7 @@
 
 #include "base/files.h"
 #include "base/out.h"
+#include "config/debug.h"
 
 namespace mail {
 namespace {
@@ -43,7 +44,7 @@ std::string ReadReply(int socket, int seconds) {
 bool Command(int socket, const std::string& line, int seconds) {
   if (NetWrite(socket, line, 0, seconds) <= 0) return false;
   if (ReadReply(socket, seconds).empty()) {
-    base::Page("<! no reply from the mail server >\n");
+    config::DebugPage("<! no reply from the mail server >\n");
     return false;
   }
   return true;
@@ -84,7 +85,8 @@ bool SendData(int socket, const std::string& path, int seconds) {
 void Dialogue(int socket, std::string_view sender, std::string_view recipients,
               const std::string& path, int seconds) {
   if (ReadReply(socket, seconds).empty()) {
-    base::Page("<! no greeting from the mail server >\n");
+    config::ReportFailure("no greeting from the mail server",
+                          "<! no greeting from the mail server >\n");
     return;
   }
   if (!Command(socket, base::Sprintf("HELO %s\r\n", LocalHostName()), seconds)) return;
@@ -96,7 +98,7 @@ void Dialogue(int socket, std::string_view sender, std::string_view recipients,
     std::string to = StripLineBreaks(rest.substr(0, comma));
     rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
     if (to.empty()) continue;
-    base::Page("<! sending mail to : %s >\n", to);
+    config::DebugPage("<! sending mail to : %s >\n", to);
     if (!Command(socket, base::Sprintf("RCPT TO: <%s>\r\n", to), seconds)) return;
   }
   if (!Command(socket, "DATA\r\n", seconds)) return;
@@ -119,7 +121,7 @@ std::string StripLineBreaks(std::string_view text) {
 void SmtpSend(std::string_view server, std::string_view sender, std::string_view recipients,
               const std::string& path, int seconds) {
   int socket = NetConnect(StripLineBreaks(server), "25", seconds);
-  base::Page("<! sock : %d >\n", socket);
+  config::DebugPage("<! sock : %d >\n", socket);
   if (socket < 0) return;
   Dialogue(socket, sender, recipients, path, seconds);
   NetClose(socket);

@@ -8,6 +8,7 @@
 #include "base/encode.h"
 #include "base/files.h"
 #include "base/text.h"
+#include "config/debug.h"
 #include "config/language.h"
 #include "config/main_config.h"
 #include "config/projects.h"
@@ -68,8 +69,8 @@ void AddLogins(std::string_view text, std::optional<std::string_view> user,
       if (known == login) added = false;
     }
     // Logins come from sheet fields and requests: escaped, they cannot close the comment.
-    base::Page("<! Mail :%s:%s:%d, %s>\n", base::EscapeHtml(login),
-               base::EscapeHtml(user.value_or("")), added ? 1 : 0, base::EscapeHtml(text));
+    config::DebugPage("<! Mail :%s:%s:%d, %s>\n", base::EscapeHtml(login),
+                      base::EscapeHtml(user.value_or("")), added ? 1 : 0, base::EscapeHtml(text));
     if (added) logins.insert(logins.begin(), login);
   }
 }
@@ -148,8 +149,9 @@ void SendNotification(std::string_view name, int code, std::optional<std::string
   std::string path = MessageFilePath(static_cast<unsigned>(getpid()));
   base::File file = base::OpenFile(path, "wb");
   int error = file ? 0 : errno;
-  base::Page("<! Send Mail %ld,errno:%d, file:%s>\n",
-             file ? static_cast<long>(fileno(file.get())) : 0L, error, base::EscapeHtml(path));
+  config::DebugPage("<! Send Mail %ld,errno:%d, file:%s>\n",
+                    file ? static_cast<long>(fileno(file.get())) : 0L, error,
+                    base::EscapeHtml(path));
   if (!file) return;
   std::optional<store::FactSheet> sheet = store::ReadSheet(name);
   if (!sheet) {
@@ -175,13 +177,13 @@ void SendNotification(std::string_view name, int code, std::optional<std::string
 
   std::string recipients = CollectRecipients(*sheet, code, user);
   if (!recipients.empty()) {
-    base::Page("<! mail %s - %s >\n", base::EscapeHtml(recipients), base::EscapeHtml(path));
+    config::DebugPage("<! mail %s - %s >\n", base::EscapeHtml(recipients), base::EscapeHtml(path));
     std::string server = config::GetConfig("MAILSERV");
-    base::Page("<! sending through %s >\n", base::EscapeHtml(server));
+    config::DebugPage("<! sending through %s >\n", base::EscapeHtml(server));
     std::string sender = SenderName() + "@" + StripLineBreaks(config::GetConfig("DOMAIN"));
     mail::SmtpSend(server, sender, recipients, path);
   } else {
-    base::Page("<! No mail to send, destination empty >\n");
+    config::DebugPage("<! No mail to send, destination empty >\n");
   }
   base::RemoveFile(path);
 }

@@ -15,6 +15,7 @@
 #include "base/encode.h"
 #include "base/files.h"
 #include "base/out.h"
+#include "config/debug.h"
 #include "config/labels.h"
 #include "config/language.h"
 #include "config/main_config.h"
@@ -277,14 +278,16 @@ bool PrintText(std::string_view text) {
   base::Write(nullptr, base::EscapeHtml(text));
 
   PrintCommand command = BuildPrintCommand(config::GetConfig("PRINT"), path);
-  base::Page("<! -%s- >\n", base::EscapeHtml(command.shown));
+  config::DebugPage("<! -%s- >\n", base::EscapeHtml(command.shown));
   if (!command.argv.empty()) {
     std::fflush(stdout);
     std::optional<std::string> output = RunCaptured(command.argv);
     if (output)
       base::Write(nullptr, base::EscapeHtml(*output));
     else
-      base::Page("<!Unable to run : %s>\n", base::EscapeHtml(command.argv.front()));
+      config::ReportFailure(
+          base::Sprintf("unable to run the print command %s", command.argv.front()),
+          "<!Unable to run : %s>\n", base::EscapeHtml(command.argv.front()));
   }
   base::RemoveFile(path);
   return true;

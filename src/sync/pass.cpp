@@ -9,7 +9,9 @@
 
 #include "base/encode.h"
 #include "base/files.h"
+#include "base/names.h"
 #include "base/out.h"
+#include "config/debug.h"
 #include "config/main_config.h"
 #include "config/projects.h"
 #include "mail/encoding.h"
@@ -77,7 +79,7 @@ bool IsProjectFile(std::string_view name, std::string_view project) {
 // project's code in front.
 bool IsAttachmentFolder(std::string_view folder, std::string_view project) {
   constexpr std::string_view kTrace = "TRACE_";
-  if (!folder.starts_with(kTrace) || !IsSafeName(folder)) return false;
+  if (!folder.starts_with(kTrace) || !base::IsSafeName(folder)) return false;
   std::string_view sheet = folder.substr(kTrace.size());
   return store::IsSheetName(sheet) && sheet.starts_with(config::GetProjectCode(project));
 }
@@ -93,8 +95,8 @@ Outcome Apply(const mail::DecodedMessage& m, std::string_view project, const std
     }
     case kConfigFile:
       if (!IsProjectFile(base, project)) {
-        base::Page("<! %s is not a file of project %s: refused >\n", base::EscapeHtml(base),
-                   base::EscapeHtml(project));
+        config::DebugPage("<! %s is not a file of project %s: refused >\n", base::EscapeHtml(base),
+                          base::EscapeHtml(project));
         return Outcome::kDone;
       }
       if (!CopyIntoDir(m.path, config::GetConfigDir())) return Outcome::kRetry;
@@ -103,8 +105,8 @@ Outcome Apply(const mail::DecodedMessage& m, std::string_view project, const std
       return Outcome::kDone;
     case kAttachment: {
       if (!IsAttachmentFolder(m.header.extra, project)) {
-        base::Page("<! %s is not an attachment folder: refused >\n",
-                   base::EscapeHtml(m.header.extra));
+        config::DebugPage("<! %s is not an attachment folder: refused >\n",
+                          base::EscapeHtml(m.header.extra));
         return Outcome::kDone;
       }
       std::string folder = base::JoinPath(config::GetDataDir(), m.header.extra);
@@ -134,19 +136,19 @@ void ScanFile(std::string_view project, const std::string& folder, const std::st
   const bool txt = name.size() > 4 && name.ends_with(".txt");
   RequestMissing(project, name);
   std::string path = folder + "/" + name;
-  base::Page("<! Check :%s>\n", base::EscapeHtml(path));
+  config::DebugPage("<! Check :%s>\n", base::EscapeHtml(path));
   Outcome outcome = Outcome::kDone;
   if (txt) {
     if (std::optional<mail::DecodedMessage> m = mail::DecodeSynchFile(path, work)) {
-      base::Page("<! synch :%s,%d,%s,%s>\n",
-                 base::EscapeHtml(fs::path(m->path).filename().string()), m->header.kind,
-                 base::EscapeHtml(m->header.host), base::EscapeHtml(m->header.extra));
+      config::DebugPage("<! synch :%s,%d,%s,%s>\n",
+                        base::EscapeHtml(fs::path(m->path).filename().string()), m->header.kind,
+                        base::EscapeHtml(m->header.host), base::EscapeHtml(m->header.extra));
       bool carries = m->header.kind == kSheetFile || m->header.kind == kConfigFile ||
                      m->header.kind == kAttachment;
       if (!m->has_file) {
         // Nothing to apply.
       } else if (carries && !m->complete) {
-        base::Page("<! %s is cut off: not applied >\n", base::EscapeHtml(name));
+        config::DebugPage("<! %s is cut off: not applied >\n", base::EscapeHtml(name));
         outcome = Outcome::kDiscard;
       } else {
         outcome = Apply(*m, project, name);
@@ -191,6 +193,14 @@ bool CopyIntoDir(const std::string& file, const std::string& folder) {
   std::string temp = base::TempNameFor(target);
   std::error_code error;
   fs::copy_file(file, temp, fs::copy_options::overwrite_existing, error);
+  // A members file holds password hashes: for the owner alone, as the setup pages write it.
+  const bool secret = target.ends_with("_users.cfg");
+  if (!error)
+    fs::permissions(temp,
+                    secret ? fs::perms::owner_read | fs::perms::owner_write
+                           : fs::perms::owner_read | fs::perms::owner_write |
+                                 fs::perms::group_read | fs::perms::others_read,
+                    error);
   if (error || !base::ReplaceFile(temp, target)) {
     base::RemoveFile(temp);
     return false;
@@ -204,7 +214,7 @@ void SynchPass() {
   const std::string in = synchro + "in";
   std::vector<std::string> projects;
   for (const std::string& p : config::ListProjects(""))
-    if (IsSafeName(p)) projects.push_back(p);
+    if (base::IsSafeName(p)) projects.push_back(p);
 
   if (!base::IsDirectory(in)) {
     // Not set up for synchronisation.
@@ -219,7 +229,7 @@ void SynchPass() {
     for (const std::string& project : projects) {
       std::string folder = InFolder(project);
       if (!base::IsDirectory(folder)) continue;
-      base::Page("<!scan Dir:%s>\n", base::EscapeHtml(folder));
+      config::DebugPage("<!scan Dir:%s>\n", base::EscapeHtml(folder));
       for (const std::string& name : ListFiles(folder)) {
         ScanFile(project, folder, name, work);
         TouchLock(in);

@@ -10,8 +10,10 @@
 
 #include "base/encode.h"
 #include "base/files.h"
+#include "base/names.h"
 #include "base/numbers.h"
 #include "base/out.h"
+#include "config/debug.h"
 #include "config/main_config.h"
 #include "config/projects.h"
 #include "mail/encoding.h"
@@ -74,11 +76,6 @@ std::string InFolder(std::string_view project) {
   return base::Sprintf("%s/in/%s", config::GetSynchroDir(), project);
 }
 
-bool IsSafeName(std::string_view name) {
-  return !name.empty() && name != "." && name.find_first_of("/\\") == std::string_view::npos &&
-         name.find("..") == std::string_view::npos && name.find('\0') == std::string_view::npos;
-}
-
 int MessageNumber(std::string_view name) {
   if (name.size() != 10 || name[0] != 's' || !name.ends_with(".txt")) return 0;
   for (char c : name.substr(1, 5))
@@ -119,10 +116,10 @@ void TouchLock(const std::string& folder) {
 }
 
 int NextOutNumber(std::string_view project) {
-  if (!IsSafeName(project)) return 0;
+  if (!base::IsSafeName(project)) return 0;
   const std::string folder = OutFolder(project);
   if (!LockDir(folder, kOutStaleSeconds)) {
-    base::Page("<! %s is locked: no message number >\n", base::EscapeHtml(folder));
+    config::DebugPage("<! %s is locked: no message number >\n", base::EscapeHtml(folder));
     return 0;
   }
   const std::string path = folder + "/sent.txt";
@@ -140,8 +137,9 @@ void SynchMail(const std::string& file, std::string_view recipients, std::string
   {
     base::File out = base::OpenFile(tmp, "wb");
     int error = out ? 0 : errno;
-    base::Page("<! Send Mail %ld,errno:%d, file:%s>\n",
-               out ? static_cast<long>(fileno(out.get())) : 0L, error, base::EscapeHtml(tmp));
+    config::DebugPage("<! Send Mail %ld,errno:%d, file:%s>\n",
+                      out ? static_cast<long>(fileno(out.get())) : 0L, error,
+                      base::EscapeHtml(tmp));
     if (!out) return;
     std::optional<std::string> body = base::ReadFile(file);
     if (!body) {
@@ -164,25 +162,26 @@ void SynchMail(const std::string& file, std::string_view recipients, std::string
     }
   }
   if (!recipients.empty()) {
-    base::Page("<! mail %s - %s >\n", base::EscapeHtml(recipients), base::EscapeHtml(tmp));
+    config::DebugPage("<! mail %s - %s >\n", base::EscapeHtml(recipients), base::EscapeHtml(tmp));
     std::string server = config::GetConfig("MAILSERV");
-    base::Page("<! sending through %s >\n", base::EscapeHtml(server));
+    config::DebugPage("<! sending through %s >\n", base::EscapeHtml(server));
     std::string sender = SenderName() + "@" + mail::StripLineBreaks(config::GetConfig("DOMAIN"));
     mail::SmtpSend(server, sender, recipients, tmp);
   } else {
-    base::Page("<! No mail to send, destination empty >\n");
+    config::DebugPage("<! No mail to send, destination empty >\n");
   }
   base::RemoveFile(tmp);
 }
 
 void SendSynchFile(const std::string& path, std::string_view project, int kind) {
-  if (!IsSafeName(project)) return;
+  if (!base::IsSafeName(project)) return;
   std::string sites = PartnersOf(project);
   if (sites.empty()) return;
   int n = NextOutNumber(project);
   if (n == 0) return;
   std::string out = base::Sprintf("%s/s%05d.txt", OutFolder(project), n);
-  base::Page("<!SendSynchFile:\"%s\" %c>\n", base::EscapeHtml(path), static_cast<char>('a' + kind));
+  config::DebugPage("<!SendSynchFile:\"%s\" %c>\n", base::EscapeHtml(path),
+                    static_cast<char>('a' + kind));
   // The message is complete under its name, or not there at all.
   std::string temp = base::TempNameFor(out);
   {
@@ -192,7 +191,7 @@ void SendSynchFile(const std::string& path, std::string_view project, int kind) 
     ok = std::fflush(file.get()) == 0 && ok;
     file.reset();
     if (!ok) {
-      base::Page("<! %s could not be packed >\n", base::EscapeHtml(path));
+      config::DebugPage("<! %s could not be packed >\n", base::EscapeHtml(path));
       base::RemoveFile(temp);
       return;
     }

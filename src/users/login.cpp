@@ -6,6 +6,7 @@
 #include "base/out.h"
 #include "config/main_config.h"
 #include "config/projects.h"
+#include "users/passwords.h"
 #include "users/uid.h"
 #include "web/cookies.h"
 #include "web/page.h"
@@ -14,8 +15,6 @@ namespace users {
 namespace {
 
 constexpr size_t kMailLimit = 199;
-constexpr size_t kPasswordLimit = 19;
-constexpr size_t kRestLimit = 199;
 
 // For a value written as an unquoted attribute (NAME=%s): as EscapeHtml, and the
 // characters that would end the value or start another attribute as character references.
@@ -53,11 +52,10 @@ bool LinePasswordMatches(std::string_view line, std::string_view login, std::str
     ++pos;
     ++mail;
   }
-  std::string_view rest = line.substr(pos, kRestLimit);
+  std::string_view rest = line.substr(pos);
   if (rest.empty() || rest.front() != ':') return false;
-  std::string_view stored = rest.substr(1, rest.find(':', 1) - 1);
-  if (stored.empty()) return false;
-  return stored.substr(0, kPasswordLimit) == password;
+  // A hash, or a password still in clear (hashed at the grid's next save); never cut.
+  return VerifyPassword(rest.substr(1, rest.find(':', 1) - 1), password);
 }
 
 void WriteCarriedFields(const web::ParamList& list, std::string_view format, bool skip_uid) {

@@ -121,7 +121,14 @@ std::string CaptureStdout(const std::function<void()>& fn);
 std::string MultipartBody(const std::vector<FormPart>& parts, const std::string& boundary);
 
 // The page header every HTML answer starts with.
-inline constexpr const char* kHtmlHeader = "Content-type: text/html; charset=ISO-8859-1\n\n";
+// The protective headers every answer ends its header with.
+#define E2E_PROTECTIVE                \
+  "X-Content-Type-Options: nosniff\n" \
+  "Referrer-Policy: same-origin\n"    \
+  "Content-Security-Policy: frame-ancestors 'self'\n"
+inline constexpr const char* kProtective = E2E_PROTECTIVE;
+inline constexpr const char* kHtmlHeader =
+    "Content-type: text/html; charset=ISO-8859-1\n" E2E_PROTECTIVE "\n";
 
 // The start of a page of the default colour titled `title`, header included.
 std::string PageHead(const std::string& title);

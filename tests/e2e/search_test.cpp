@@ -187,7 +187,7 @@ TEST(Search, ExportReadByPythonCsv) {
   e2e::CgiResult r = inst.Get("CMD=find&resp=all&statN=X&excel=X&aff_crit=AC&sort=1");
   const std::string header =
       "Content-type: application/octet-stream\n"
-      "Content-Disposition: attachment; filename=\"bugs.dat\"\n\n";
+      "Content-Disposition: attachment; filename=\"bugs.dat\"\n" E2E_PROTECTIVE "\n";
   ASSERT_TRUE(r.out.starts_with(header)) << r.out;
   EXPECT_EQ(r.out.find("<"), std::string::npos);
   inst.Write("bugs.dat", r.out.substr(header.size()));
