@@ -64,7 +64,8 @@ class Aiosmtpd {
   pid_t pid_ = -1;
 };
 
-const std::string kSite = "WWW \nDOMAIN corp.test\nHOSTNAME tracker.corp.test\n";
+// The dialogue comments the tests read are written with DEBUG on.
+const std::string kSite = "WWW \nDOMAIN corp.test\nHOSTNAME tracker.corp.test\nDEBUG YES\n";
 
 class NotifyTest : public unit_test::Installation {
  protected:
@@ -251,8 +252,8 @@ TEST_F(RealRelay, NotificationArrivesWithEnvelopeSubjectAndBody) {
   Aiosmtpd relay(root_ + "/inbox");
   ASSERT_TRUE(relay.Ready()) << "the SMTP server did not start on " << relay.server();
 
-  MainConfig("WWW quorb\nDOMAIN corp.test\nHOSTNAME tracker.corp.test\nMAILSERV " + relay.server() +
-             "\n");
+  MainConfig("DEBUG YES\nWWW quorb\nDOMAIN corp.test\nHOSTNAME tracker.corp.test\nMAILSERV " +
+             relay.server() + "\n");
   Write("config/sendmail.cfg", "Assign a s\n");
   sheet_.title = "Crash";
   Write("data/TS.00007", store::FormatSheet(sheet_));
