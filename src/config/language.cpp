@@ -41,8 +41,11 @@ void Load(LanguageTable& table) {
   std::string path = base::Sprintf("%s/langue.%s", GetConfigDir(), GetLanguageCode());
   base::LineReader reader(path);
   if (!reader.IsOpen()) {
-    config::ReportFailure(base::Sprintf("no language file %s", path), "<! langue file : %s >\n",
-                          path);
+    // Tried again at every lookup; the administrator's log hears of it once.
+    static bool logged = false;
+    if (!logged) LogToServer(base::Sprintf("no language file %s", path));
+    logged = true;
+    config::DebugPage("<! langue file : %s >\n", path);
     return;
   }
   std::string line;

@@ -73,6 +73,7 @@ std::optional<std::string> StoreUpload(const store::FactSheet& sheet, std::strin
   const std::string path = AttachmentPath(name, client_name, title);
   const std::string_view base_name = ClientBaseName(client_name);
   if (!store::IsSheetName(name) || base_name.empty() ||
+      !base::IsSafeName(base_name) ||
       !base::IsSafeName(base::Sprintf("%s_%s", title, base_name)) || path.size() > kPathLimit) {
     web::ErrorBoxArg(512, path);
     return std::nullopt;

@@ -550,10 +550,6 @@ ParamList ParseRequest(const char* argument) {
   }
   std::string raw = q.text;
   bool multipart = IsMultipart(q);
-  // The diagnostic copy of the body; parsing works on this process's own bytes.
-  if (q.body_read)
-    WriteDiagnostic(base::Sprintf("%s/quorb.in", TempDir()),
-                    multipart ? MaskMultipartBody(q.body) : MaskQuery(q.body));
   if (multipart) {
     std::string_view body(q.body);
     // The uploaded file goes straight from standard input to its data file.
@@ -571,6 +567,10 @@ ParamList ParseRequest(const char* argument) {
     list = std::move(m.list);
     raw = std::move(m.rebuilt);
   }
+  // The diagnostic copy of the body, once the request is known to be within its limits.
+  if (q.body_read)
+    WriteDiagnostic(base::Sprintf("%s/quorb.in", TempDir()),
+                    multipart ? MaskMultipartBody(q.body) : MaskQuery(q.body));
   WriteDiagnostic(base::Sprintf("%s/quorb.tra", TempDir()), q.trace);
   WriteDiagnostic(base::Sprintf("%s/tmp/quorb.log", config::GetDataDir()),
                   (multipart ? RebuildMasked(list, kRebuiltLimit) : MaskQuery(raw)) + "\n");

@@ -142,7 +142,7 @@ TEST(CampaignPages, EmptyCampaignCountsZeroAndBadNamesAreRefused) {
   EXPECT_EQ(summary.find("inf"), std::string::npos);
 
   const std::string missing = "A required field is missing";
-  for (const char* camp : {"..", "a..b", "a%5Cb", "x%0Ay", "%2E%2E%2F%2E%2E", "", "+lead"}) {
+  for (const char* camp : {"..", "x:y", "a%5Cb", "x%0Ay", "%2E%2E%2F%2E%2E", "", "+lead"}) {
     EXPECT_NE(Tests(inst, std::string("&book=27&camp=") + camp).find(missing), std::string::npos)
         << camp;
     EXPECT_NE(Tests(inst, std::string("&book=28&camp=") + camp).find(missing), std::string::npos)

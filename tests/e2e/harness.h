@@ -45,7 +45,9 @@ struct Request {
 class Installation {
  public:
   // Lays out root/config, root/data (tmp, Stats, Synchro/in, Synchro/out, Tests) and
-  // root/temp, and writes config/quorb.cfg with `extra_config` appended.
+  // root/temp, and writes config/quorb.cfg with `extra_config` appended. The file has
+  // DEBUG YES, so pages carry the diagnostic comments the tests read; "DEBUG NO" in
+  // `extra_config` (the last value wins) gives the page a visitor sees.
   explicit Installation(const std::string& extra_config = "");
   ~Installation();
   Installation(const Installation&) = delete;

@@ -76,7 +76,7 @@ TEST(RequestDecoding, ContentLengthLongerThanTheBodyOrNegative) {
   Request req;
   req.method = "POST";
   req.body = "CMD=zz&a=1";
-  req.content_length = 10'000'000'000;  // far more than is sent, and than is ever read
+  req.content_length = 1'000'000;  // more than is sent
   EXPECT_EQ(inst.Run(req).out, Dump("a : '1'\nCMD : 'zz'\n"));
   req.content_length = 6;  // only what the length says
   EXPECT_EQ(inst.Run(req).out, Dump("CMD : 'zz'\n"));
@@ -199,6 +199,7 @@ TEST(Multipart, LongValuesAndTheRebuiltQueryAreCut) {
 
 TEST(RequestDecoding, HostileInputsEndCleanly) {
   Installation inst;
+  inst.InstallLanguageFiles();
   std::string binary;
   for (int i = 0; i < 256; ++i) binary += static_cast<char>(i);
   for (const std::string& body :

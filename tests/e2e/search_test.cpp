@@ -276,7 +276,9 @@ TEST(Search, RightsWithSecurityOn) {
     EXPECT_EQ(data.find("<"), std::string::npos) << c.login;
     size_t rows = 0;
     for (char ch : data) rows += ch == '\n';
-    EXPECT_EQ(rows, 3 + 1 + c.names.size()) << c.login;  // header lines, column names, rows
+    // Header lines (the type, the disposition, three protective headers, the blank line),
+    // column names, rows.
+    EXPECT_EQ(rows, 6 + 1 + c.names.size()) << c.login;
   }
   // A forged token (the login shifted, no seal) sees nothing, in the page or the export.
   const std::string forged = "CMD=find&resp=all&statN=X&statV=X&Uid=cnn%23VGUV%2312";

@@ -204,6 +204,7 @@ TEST(Security, DiagnosticFilesHoldNoPassword) {
 TEST(Security, PagesShowNoServerPathWithoutDebug) {
   Installation inst;
   e2e::InstallPrintStandIn(inst);
+  inst.WriteConfig(inst.DefaultConfig("PRINT " + inst.Path("print.sh") + "\nDEBUG NO\n"));
   e2e::WriteSampleProject(inst);
   inst.Post(e2e::kNewSheet);
   const char* kPages[] = {"",  // the home page and its synchronisation pass
@@ -218,7 +219,7 @@ TEST(Security, PagesShowNoServerPathWithoutDebug) {
     EXPECT_FALSE(e2e::Has(page, inst.root())) << query << "\n" << page;
   }
   inst.WriteConfig(inst.DefaultConfig("PRINT " + inst.Path("print.sh") + "\nDEBUG YES\n"));
-  EXPECT_TRUE(e2e::Has(inst.Get("").out, inst.root()));
+  EXPECT_TRUE(e2e::Has(inst.Get("CMD=setup&Edit=2").out, inst.root()));
 }
 
 // Open to anyone: with logins off, the setup pages and the wizard's last step say so.

@@ -109,7 +109,7 @@ TEST(SetupEditor, ListSaveWritesTheProjectFileWithUnixLineEnds) {
 }
 
 TEST(SetupEditor, MainFormMasksThePop3PasswordAndKeepsIt) {
-  Installation inst("POP3PASS hidden-pw\nPERSIST 2\n");
+  Installation inst("POP3PASS hidden-pw\nPERSIST 2\nDEBUG NO\n");
   e2e::WriteSampleProject(inst);
   std::string form = inst.Get("CMD=setup&Edit=1").out;
   EXPECT_FALSE(Has(form, "hidden-pw"));
@@ -125,7 +125,7 @@ TEST(SetupEditor, MainFormMasksThePop3PasswordAndKeepsIt) {
 
   // An empty password keeps the stored one; a line feed in a value cannot add a key; PRINT
   // stays as the file has it; settings no form shows are kept.
-  inst.WriteConfig(inst.DefaultConfig("POP3PASS hidden-pw\nMAXPARTS 20\n"));
+  inst.WriteConfig(inst.DefaultConfig("POP3PASS hidden-pw\nMAXPARTS 20\nDEBUG NO\n"));
   std::string page =
       inst.Post("CMD=setup&Edit=1&text=xxx&data=" + inst.DataDir() + "&cfg=" + inst.ConfigDir() +
                 "&img=/quorb/images/&prt=id%3Btrue&hst=a%0ASECURITY+YES&popP=&lang=FR&sec=+"
