@@ -284,7 +284,7 @@ TEST(Search, RightsWithSecurityOn) {
   const std::string forged = "CMD=find&resp=all&statN=X&statV=X&Uid=cnn%23VGUV%2312";
   EXPECT_EQ(ListedNames(inst.Get(forged).out), Names{});
   std::string data = inst.Get(forged + "&excel=X").out;
-  EXPECT_EQ(std::count(data.begin(), data.end(), '\n'), 3 + 1);
+  EXPECT_EQ(std::count(data.begin(), data.end(), '\n'), 6 + 1);
 }
 
 }  // namespace

@@ -54,8 +54,7 @@ TEST(SetupWizard, FreshInstallationEndToEnd) {
   EXPECT_EQ(inst.Read("config/users.cfg"), "kolvar :kolvar@localhost\n");
   // The files that hold secrets are the owner's alone.
   for (const char* file : {"config/quorb.cfg", "config/users.cfg"})
-    EXPECT_EQ(std::filesystem::status(inst.Path(file)).permissions() &
-                  std::filesystem::perms::all,
+    EXPECT_EQ(std::filesystem::status(inst.Path(file)).permissions() & std::filesystem::perms::all,
               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write)
         << file;
   EXPECT_TRUE(
