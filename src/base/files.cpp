@@ -174,6 +174,27 @@ bool WriteFileAtomic(const std::string& path, std::string_view content) {
   return ReplaceFile(temp, path);
 }
 
+bool WriteSecretFile(const std::string& path, std::string_view content, int* error) {
+  const std::string temp = TempNameFor(path);
+  ::unlink(temp.c_str());  // a leftover of a process with the same id
+  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  bool ok = fd >= 0 && WriteAll(fd, content) && ::fsync(fd) == 0;
+  int saved = errno;
+  if (fd >= 0 && ::close(fd) != 0 && ok) {
+    ok = false;
+    saved = errno;
+  }
+  if (ok && std::rename(temp.c_str(), path.c_str()) != 0) {
+    ok = false;
+    saved = errno;
+  }
+  if (!ok) {
+    if (fd >= 0) ::unlink(temp.c_str());
+    if (error) *error = saved;
+  }
+  return ok;
+}
+
 FileLock::FileLock(const std::string& lock_path) {
   fd_ = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (fd_ < 0) return;

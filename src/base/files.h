@@ -48,6 +48,12 @@ class LineReader {
 // it over `path`, so readers see the old file or the new one, never half of one.
 bool WriteFileAtomic(const std::string& path, std::string_view content);
 
+// As WriteFileAtomic, for a file that holds a secret (passwords, keys): the file is made
+// for its owner alone (mode 0600) from its first byte on, never through a symbolic link,
+// and synced before it takes the old file's place. On failure `error` (when given) holds
+// the system's error number and the old file stays whole.
+bool WriteSecretFile(const std::string& path, std::string_view content, int* error = nullptr);
+
 // Writes all of `bytes` to the descriptor `fd`, as many calls as it takes; false on an error.
 bool WriteAll(int fd, std::string_view bytes);
 

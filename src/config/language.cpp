@@ -7,6 +7,7 @@
 #include "base/numbers.h"
 #include "base/out.h"
 #include "base/request_state.h"
+#include "config/debug.h"
 #include "config/main_config.h"
 
 namespace config {
@@ -40,7 +41,11 @@ void Load(LanguageTable& table) {
   std::string path = base::Sprintf("%s/langue.%s", GetConfigDir(), GetLanguageCode());
   base::LineReader reader(path);
   if (!reader.IsOpen()) {
-    base::Page("<! langue file : %s >\n", path);
+    // Tried again at every lookup; the administrator's log hears of it once.
+    static bool logged = false;
+    if (!logged) LogToServer(base::Sprintf("no language file %s", path));
+    logged = true;
+    config::DebugPage("<! langue file : %s >\n", path);
     return;
   }
   std::string line;

@@ -1,5 +1,7 @@
 #include "config/main_config.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <optional>
 
@@ -7,6 +9,7 @@
 #include "base/out.h"
 #include "base/request_state.h"
 #include "base/text.h"
+#include "config/debug.h"
 
 namespace config {
 namespace {
@@ -18,6 +21,7 @@ struct MainConfigCache {
   std::optional<std::string> file;  // the file's bytes; nothing when it cannot be opened
   std::optional<std::string> datadir, configdir, imgdir, statsdir, synchrodir;
   std::optional<bool> security, debug;
+  bool missing_reported = false;
 };
 
 MainConfigCache& Cached() {
@@ -62,6 +66,27 @@ const std::string& CachedValue(std::optional<std::string>& slot, std::string_vie
 
 }  // namespace
 
+std::string ShownPath(std::string_view path) {
+  for (const std::string* dir : {&GetDataDir(), &GetConfigDir()}) {
+    std::string_view folder = *dir;
+    while (folder.size() > 1 && folder.back() == '/') folder.remove_suffix(1);
+    if (folder.empty() || !path.starts_with(folder) || path.size() == folder.size() ||
+        path[folder.size()] != '/')
+      continue;
+    std::string_view rest = path.substr(folder.size());
+    while (!rest.empty() && rest.front() == '/') rest.remove_prefix(1);
+    return std::string(rest);
+  }
+  return std::string(path);
+}
+
+void LogToServer(std::string_view text) {
+  std::string line = "quorb: ";
+  for (char c : text) line += (c == '\n' || c == '\r') ? ' ' : c;
+  line += '\n';
+  base::WriteAll(STDERR_FILENO, line);
+}
+
 std::string GetConfigPath() {
   return base::Sprintf("%s/quorb.cfg", base::Sprintf("%s/config", EnvOr("PWD", "c:\\quorb\\")));
 }
@@ -89,10 +114,13 @@ std::string GetConfig(std::string_view key) {
   std::string path = GetConfigPath();
   MainConfigText(path);
   if (!cache.file) {
-    base::PageNote(base::Sprintf("<!script : %s>\n", EnvOr("SCRIPT_NAME", "")));
-    base::PageNote(base::Sprintf("<!pwd : %s>\n", EnvOr("PWD", "")));
-    base::PageNote(base::Sprintf("<!script : %s>\n", EnvOr("SCRIPT_FILENAME", "")));
-    base::PageNote(base::Sprintf("<!Unable to open : %s>\n", path));
+    // For the administrator alone (no DEBUG setting can be read without the file): once per
+    // request, in the server's error log.
+    if (!cache.missing_reported) {
+      cache.missing_reported = true;
+      LogToServer(base::Sprintf("unable to open %s (script %s, pwd %s)", path,
+                                EnvOr("SCRIPT_FILENAME", ""), EnvOr("PWD", "")));
+    }
     return {};
   }
   return ScanForKey(*cache.file, key);
@@ -132,6 +160,40 @@ bool IsDebugOn() {
   return *slot;
 }
 
+namespace {
+
+constexpr std::string_view kLimitKeys[] = {"MAXFORM", "MAXPARAMS", "MAXUPLOAD", "MAXPARTS"};
+
+// A limit of the file: digits, then K or M; the default when unset or unreadable.
+size_t ReadLimit(std::string_view key, size_t fallback) {
+  std::string text = GetConfig(key);
+  size_t value = 0, i = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9' && value < (size_t{1} << 40); ++i)
+    value = value * 10 + static_cast<size_t>(text[i] - '0');
+  if (i == 0) return fallback;
+  std::string_view unit = std::string_view(text).substr(i);
+  if (unit == "K" || unit == "k") return value << 10;
+  if (unit == "M" || unit == "m") return value << 20;
+  return unit.empty() ? value : fallback;
+}
+
+}  // namespace
+
+std::vector<std::pair<std::string, std::string>> HandEditedSettings() {
+  std::vector<std::pair<std::string, std::string>> kept;
+  for (std::string_view key : kLimitKeys) kept.emplace_back(key, GetConfig(key));
+  return kept;
+}
+
+RequestLimits GetRequestLimits() {
+  RequestLimits limits;
+  limits.form_bytes = ReadLimit(kLimitKeys[0], limits.form_bytes);
+  limits.parameters = ReadLimit(kLimitKeys[1], limits.parameters);
+  limits.upload_bytes = ReadLimit(kLimitKeys[2], limits.upload_bytes);
+  limits.parts = ReadLimit(kLimitKeys[3], limits.parts);
+  return limits;
+}
+
 bool WriteMainConfig(const std::string& dir, const MainConfigValues& v) {
   std::string text = "#\n# Fichier de Configuration Principal de Quorb\n#\n";
   text += base::Sprintf("# %s\n#\n", GetConfigPath());
@@ -149,8 +211,12 @@ bool WriteMainConfig(const std::string& dir, const MainConfigValues& v) {
   text += base::Sprintf("POP3USER %s\n", v.pop3user);
   text += base::Sprintf("POP3PASS %s\n", v.pop3pass);
   text += base::Sprintf("WWW %s\n", v.www);
+  text += base::Sprintf("DEBUG %s\n", v.debug.empty() ? std::string("NO") : v.debug);
+  for (const auto& [key, value] : v.kept)
+    if (!value.empty()) text += base::Sprintf("%s %s\n", key, value);
   std::string path = base::Sprintf("%s/quorb.cfg", dir);
-  if (!base::WriteFileAtomic(path, text)) return false;
+  // It holds the mailbox password: for the owner alone.
+  if (!base::WriteSecretFile(path, text)) return false;
   // The next read sees the new file.
   base::CurrentRequest().Drop<MainConfigCache>();
   return true;

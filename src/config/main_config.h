@@ -4,6 +4,8 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace config {
 
@@ -18,6 +20,10 @@ bool MainConfigReadable();
 // at most 99 characters, trimmed; empty when missing. A missing file writes diagnostic
 // comments into the page (behind the HTTP header the first time).
 std::string GetConfig(std::string_view key);
+
+// `path` as a page may show it: relative to the data folder, or to the configuration
+// folder, when it lies in one of them; anything else as it is.
+std::string ShownPath(std::string_view path);
 
 // Cached for the request.
 const std::string& GetDataDir();
@@ -46,7 +52,24 @@ struct MainConfigValues {
   std::string pop3user;
   std::string pop3pass;
   std::string www;
+  std::string debug;  // "YES" or "NO"
+  // Settings no form shows (the request limits), kept as the file has them: key, value.
+  std::vector<std::pair<std::string, std::string>> kept;
 };
+
+// The settings of the file that are set by hand on the server and that a save of the main
+// form keeps: the request limits.
+std::vector<std::pair<std::string, std::string>> HandEditedSettings();
+
+// How much a request may carry; beyond it the request is refused before its body is read.
+// Set in the file as a decimal number, bytes optionally followed by K or M.
+struct RequestLimits {
+  size_t form_bytes = size_t{1} << 20;     // MAXFORM: a url-encoded body or query string
+  size_t parameters = 10000;               // MAXPARAMS: parameters of one request
+  size_t upload_bytes = size_t{64} << 20;  // MAXUPLOAD: a multipart body
+  size_t parts = 100;                      // MAXPARTS: parts of a multipart body
+};
+RequestLimits GetRequestLimits();
 
 // Writes "quorb.cfg" in `dir` (through a temporary file); false when it could not be written.
 bool WriteMainConfig(const std::string& dir, const MainConfigValues& values);

@@ -28,6 +28,7 @@
 #include "users/login.h"
 #include "users/uid.h"
 #include "web/actions.h"
+#include "web/diagnostics.h"
 #include "web/identity.h"
 #include "web/request.h"
 #include "web/response.h"
@@ -107,8 +108,11 @@ bool DispatchCommand(std::string_view cmd, web::ParamList& list) {
 void WriteParameterDump(const web::ParamList& list) {
   web::StartHtmlPage();
   base::Page("<PRE>");
+  // A few kilobytes of each value: a long one is no reason for a long page.
   for (const web::Param& p : list)
-    base::Page("%s : '%s'\n", base::EscapeHtml(p.name), base::EscapeHtml(p.value));
+    base::Page("%s : '%s'\n",
+               base::EscapeHtml(std::string_view(p.name).substr(0, web::kDiagnosticValueLimit)),
+               base::EscapeHtml(std::string_view(p.value).substr(0, web::kDiagnosticValueLimit)));
 }
 
 void RunHomeRoad(web::ParamList& list) {
@@ -177,6 +181,10 @@ int Main(int argc, char** argv) {
   // An uploaded file that no handler took away is removed when the request ends.
   web::UploadGuard upload;
   web::ParamList list = web::ParseRequest(argc > 1 ? argv[1] : nullptr);
+  if (web::RequestRefused()) {
+    std::fflush(stdout);
+    return 0;
+  }
   users::AdoptCookieIdentity(list);
   if (IsHomeRequest(list)) {
     RunHomeRoad(list);

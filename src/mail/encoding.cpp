@@ -1,5 +1,7 @@
 #include "mail/encoding.h"
 
+#include <sys/stat.h>
+
 #include <ctime>
 #include <functional>
 
@@ -80,6 +82,8 @@ DecodedMessage Decode(const std::function<bool(std::string&)>& next, const std::
     std::string path = base::JoinPath(folder, name);
     base::File out = base::OpenFile(path, "wb");
     if (!out) return message;  // a name the file system refuses (too long...): not complete
+    // It may be a members file: readable by the owner alone until it is put in place.
+    ::fchmod(::fileno(out.get()), 0600);
     message.path = std::move(path);
     bool whole = true;
     bool closed = false;

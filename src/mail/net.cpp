@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "base/out.h"
+#include "config/debug.h"
 
 namespace mail {
 namespace {
@@ -87,7 +88,8 @@ int NetConnect(std::string_view server, std::string_view port, int seconds) {
   addrinfo* found = nullptr;
   if (hp.host.empty() || getaddrinfo(hp.host.c_str(), hp.port.c_str(), &hints, &found) != 0 ||
       !found) {
-    base::Page("<! impossible to find host %s>\n", hp.host);
+    config::ReportFailure(base::Sprintf("cannot resolve %s", hp.host),
+                          "<! impossible to find host %s>\n", hp.host);
     return -3;
   }
   int result = -1;
@@ -116,12 +118,13 @@ int NetConnect(std::string_view server, std::string_view port, int seconds) {
   freeaddrinfo(found);
   if (result >= 0) return result;
   if (!connect_failed) {
-    base::Page("<! impossible to open socket: error %d>\n", error);
-    base::Page("<! %s >\n", std::strerror(error));
+    config::DebugPage("<! impossible to open socket: error %d>\n", error);
+    config::DebugPage("<! %s >\n", std::strerror(error));
     return -1;
   }
-  base::Page("<! impossible to connect to %s: error %d>\n", hp.host, error);
-  base::Page("<! %s >\n", std::strerror(error));
+  config::ReportFailure(base::Sprintf("cannot connect to %s: %s", hp.host, std::strerror(error)),
+                        "<! impossible to connect to %s: error %d>\n", hp.host, error);
+  config::DebugPage("<! %s >\n", std::strerror(error));
   return -2;
 }
 
@@ -170,9 +173,7 @@ void WriteReadComment(int count, std::string_view reply) {
     unsigned char c = static_cast<unsigned char>(shown[k]);
     first += (c >= 32 && c <= 122) ? static_cast<char>(c) : '.';
   }
-  base::Page("<! read : %d %d [", count, code);
-  base::Write(nullptr, first);
-  base::Write(nullptr, "]>\n");
+  config::DebugPage("<! read : %d %d [%s]>\n", count, code, first);
 }
 
 int NetReadReply(int socket, int seconds, std::string* text) {
@@ -197,8 +198,7 @@ int NetWrite(int socket, std::string_view text, int replies, int seconds) {
     sent += static_cast<size_t>(n);
   }
   int result = sent == 0 && !text.empty() ? -1 : static_cast<int>(sent);
-  base::Page("<! write : %d/%d err:%d[", result, static_cast<int>(text.size()), error);
-  base::Write(nullptr, "]> \n");
+  config::DebugPage("<! write : %d/%d err:%d[]> \n", result, static_cast<int>(text.size()), error);
   for (int i = 0; i < replies; ++i) NetReadReply(socket, seconds);
   return result;
 }

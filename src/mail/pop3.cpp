@@ -7,6 +7,7 @@
 #include "base/numbers.h"
 #include "base/out.h"
 #include "base/text.h"
+#include "config/debug.h"
 #include "config/main_config.h"
 #include "mail/smtp.h"
 
@@ -220,7 +221,7 @@ std::optional<std::pair<std::string, std::string>> FindSynchSubject(std::string_
 }
 
 bool popLogin(PopSession& session) {
-  base::Page("<! popLogin>\n");
+  config::DebugPage("<! popLogin>\n");
   session.socket = NetConnect(StripLineBreaks(config::GetConfig("POP3")), "110", session.seconds);
   if (session.socket < 0) return false;
   // The greeting tells the server's line ends: CR LF (or LF), or CR alone.
@@ -234,7 +235,7 @@ bool popLogin(PopSession& session) {
     if (Clock::now() >= deadline || !Receive(session, session.seconds)) break;
   }
   if (session.pending.empty()) {
-    base::Page("<! no greeting from the POP3 server >\n");
+    config::DebugPage("<! no greeting from the POP3 server >\n");
     session.failure = "the POP3 server did not answer";
     return false;
   }
@@ -245,14 +246,14 @@ bool popLogin(PopSession& session) {
   std::string user = StripLineBreaks(config::GetConfig("POP3USER"));
   if (!Command(session, base::Sprintf("USER %s\r\n", user))) return false;
   std::string reply = ReadLine(session);
-  base::Page("<!%s>\n", Shown(reply));
+  config::DebugPage("<!%s>\n", Shown(reply));
   session.failure = "POP3 login refused (user name)";
   if (reply.empty() || reply[0] != '+') return false;
   // The password goes to the server only: the write comment shows lengths, never the text.
   if (!Command(session, "PASS " + StripLineBreaks(config::GetConfig("POP3PASS")) + "\r\n"))
     return false;
   reply = ReadLine(session);
-  base::Page("<!%s>\n", Shown(reply));
+  config::DebugPage("<!%s>\n", Shown(reply));
   session.failure = reply.empty() ? "the POP3 server did not answer the password"
                                   : "POP3 login refused (password)";
   return !reply.empty() && reply[0] == '+';
@@ -272,7 +273,7 @@ std::vector<SynchMailEntry> PopFindSynchMails(PopSession& session) {
     if (!Command(session, base::Sprintf("TOP %d 1\r\n", number))) break;
     MultilineReply reply(session.line_end);
     if (!ReadMultiline(session, reply)) {
-      base::Page("<! no whole header for mail %d >\n", number);
+      config::DebugPage("<! no whole header for mail %d >\n", number);
       break;  // the dialogue is out of step
     }
     if (auto subject = FindSynchSubject(reply.Body()))
@@ -301,13 +302,13 @@ void PopCollect(const MailSink& sink, const std::function<void()>& keep_alive) {
       base::Page("<! no time left: the other mails wait for the next pass >\n");
       break;
     }
-    base::Page("<! synchfile :'%d %s %s %d' >", entry.number, entry.project, entry.name,
-               entry.size);
+    config::DebugPage("<! synchfile :'%d %s %s %d' >", entry.number, entry.project, entry.name,
+                      entry.size);
     if (!Command(session, base::Sprintf("RETR %d\r\n", entry.number))) break;
     MultilineReply reply(session.line_end);
     if (!ReadMultiline(session, reply)) {
       // Cut off: nothing is stored, the mail stays, and the dialogue is out of step.
-      base::Page("<! mail %d cut off: left in the mailbox >\n", entry.number);
+      config::DebugPage("<! mail %d cut off: left in the mailbox >\n", entry.number);
       break;
     }
     if (!reply.IsOk()) continue;

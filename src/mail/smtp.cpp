@@ -6,6 +6,7 @@
 
 #include "base/files.h"
 #include "base/out.h"
+#include "config/debug.h"
 
 namespace mail {
 namespace {
@@ -74,7 +75,7 @@ int Command(int socket, const std::string& line, int seconds, std::string& reply
   }
   reply = ReadReply(socket, seconds);
   if (reply.empty()) {
-    base::Page("<! no reply from the mail server >\n");
+    config::DebugPage("<! no reply from the mail server >\n");
     error = "no reply from the mail server";
     return 0;
   }
@@ -129,7 +130,7 @@ void Dialogue(int socket, std::string_view sender, std::string_view recipients,
               const std::string& path, int seconds, SmtpResult& result) {
   std::string reply = ReadReply(socket, seconds);
   if (reply.empty()) {
-    base::Page("<! no greeting from the mail server >\n");
+    config::DebugPage("<! no greeting from the mail server >\n");
     result.error = "no greeting from the mail server";
     return;
   }
@@ -150,7 +151,7 @@ void Dialogue(int socket, std::string_view sender, std::string_view recipients,
     std::string to = StripLineBreaks(rest.substr(0, comma));
     rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
     if (to.empty()) continue;
-    base::Page("<! sending mail to : %s >\n", to);
+    config::DebugPage("<! sending mail to : %s >\n", to);
     code = Command(socket, base::Sprintf("RCPT TO:<%s>\r\n", to), seconds, reply, error);
     if (code == 0) return Failed(result, "RCPT TO", code, reply, error);
     if (code == 250 || code == 251) {
@@ -198,7 +199,7 @@ SmtpResult SmtpSend(std::string_view server, std::string_view sender, std::strin
                     const std::string& path, int seconds) {
   SmtpResult result;
   int socket = NetConnect(StripLineBreaks(server), "25", kConnectSeconds);
-  base::Page("<! sock : %d >\n", socket);
+  config::DebugPage("<! sock : %d >\n", socket);
   if (socket < 0) {
     result.error = base::Sprintf("cannot reach the mail server %s", StripLineBreaks(server));
     return result;

@@ -19,6 +19,7 @@
 #include "base/files.h"
 #include "base/numbers.h"
 #include "base/out.h"
+#include "config/debug.h"
 #include "config/main_config.h"
 #include "mail/smtp.h"
 
@@ -191,7 +192,8 @@ bool QueueMail(std::string_view sender, std::string_view recipients, const std::
   ok = ok && WriteEnvelope(base::Sprintf("%s/%s.env", dir, id), env);
   if (!ok) {
     int error = errno;
-    base::Page("<! mail not queued in %s: %s >\n", base::EscapeHtml(dir), std::strerror(error));
+    config::DebugPage("<! mail not queued in %s: %s >\n", base::EscapeHtml(dir),
+                      std::strerror(error));
     std::fprintf(stderr, "quorb: mail to %s not queued in %s: %s\n",
                  StripLineBreaks(recipients).c_str(), dir.c_str(), std::strerror(error));
     base::RemoveFile(path);

@@ -3,6 +3,7 @@
 
 #include "base/encode.h"
 #include "base/files.h"
+#include "base/names.h"
 #include "base/out.h"
 #include "config/language.h"
 #include "config/main_config.h"
@@ -50,20 +51,11 @@ bool IsPerProject(int kind) {
          kind == kUsers;
 }
 
-bool IsSafeProjectName(std::string_view name) {
-  if (name.empty() || name.find("..") != std::string_view::npos) return false;
-  for (char c : name) {
-    auto u = static_cast<unsigned char>(c);
-    if (c == '/' || c == '\\' || c == ':' || c == ' ' || u < 0x20 || u == 0x7f) return false;
-  }
-  return true;
-}
-
 std::optional<std::string> SaveTarget(int kind, std::string_view project) {
   const std::string& dir = config::GetConfigDir();
   bool given = !project.empty() && !web::IsAbsent(project);
   if (!given || !IsPerProject(kind)) return base::Sprintf("%s/%s.cfg", dir, KindName(kind));
-  if (!IsSafeProjectName(project)) return std::nullopt;
+  if (!base::IsSafeName(project)) return std::nullopt;
   for (const std::string& listed : config::ListProjects(""))
     if (listed == project) return config::GetProjectFilePath(project, KindName(kind));
   return std::nullopt;
@@ -76,7 +68,7 @@ std::string BaseConfigDir() {
 }
 
 void WriteRefusedProject(std::string_view project) {
-  web::ErrorBoxArg(IsSafeProjectName(project) ? 2720 : 2719, project);
+  web::ErrorBoxArg(base::IsSafeName(project) ? 2720 : 2719, project);
 }
 
 bool MaySave(const web::ParamList& list) {
@@ -100,9 +92,14 @@ bool MaySaveFile(const web::ParamList& list, int kind, std::string_view project,
          (say ? users::CheckRight(list, 2, project) : users::CheckRightQuietly(list, 2, project));
 }
 
-bool ReplaceConfigFile(const std::string& path, std::string_view content, int& error) {
-  std::string temp = base::TempNameFor(path);
+bool ReplaceConfigFile(const std::string& path, std::string_view content, int& error, bool secret) {
   error = 0;
+  if (secret) {
+    if (!base::WriteSecretFile(path, content, &error)) return false;
+    config::ForgetProjectFiles();
+    return true;
+  }
+  std::string temp = base::TempNameFor(path);
   {
     base::File f = base::OpenFile(temp, "wb");
     if (!f) {
@@ -129,6 +126,11 @@ bool ReplaceConfigFile(const std::string& path, std::string_view content, int& e
   }
   config::ForgetProjectFiles();
   return true;
+}
+
+void WriteOpenSiteWarning() {
+  if (config::IsSecurityOn()) return;
+  base::Write(nullptr, kOpenSiteWarning);
 }
 
 void WriteSaveFailure(int error) {

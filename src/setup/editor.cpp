@@ -67,6 +67,7 @@ void SetupCommand(web::ParamList& list) {
     return;
   }
   web::WritePageHead(nullptr, "Setup", "", list);
+  WriteOpenSiteWarning();
   bool submitted = web::GetParam(list, "text").size() >= 2;
   bool known = kind >= kMain && kind <= kSendmail;
   if (submitted && known) {

@@ -1,7 +1,9 @@
 // The one-name-per-line files (programs, versions, deadlines, impacts): a text area each.
 #include "base/encode.h"
 #include "base/files.h"
+#include "base/names.h"
 #include "base/out.h"
+#include "config/debug.h"
 #include "config/language.h"
 #include "config/main_config.h"
 #include "config/projects.h"
@@ -38,10 +40,15 @@ std::vector<std::pair<std::string, std::string>> ProjectFiles(int kind,
                                                               const web::ParamList* reader) {
   std::vector<std::pair<std::string, std::string>> files;
   for (const std::string& project : config::ListProjects("")) {
-    if (!IsSafeProjectName(project)) continue;
+    if (!base::IsSafeName(project)) continue;
     if (reader && !MaySaveFile(*reader, kind, project, false)) continue;
     std::string path = config::GetProjectFilePath(project, KindName(kind));
-    if (!base::FileExists(path)) base::WriteFileAtomic(path, "");
+    if (!base::FileExists(path)) {
+      if (kind == kUsers)
+        base::WriteSecretFile(path, "");
+      else
+        base::WriteFileAtomic(path, "");
+    }
     files.emplace_back(project, path);
   }
   return files;
@@ -78,8 +85,9 @@ bool SaveList(int kind, const web::ParamList& list, bool wizard) {
     WriteSaveFailure(error);
     return false;
   }
-  base::Page("<! %d %s >\n", given ? static_cast<int>(static_cast<unsigned char>(project[0])) : 0,
-             base::EscapeHtml(*target));
+  config::DebugPage("<! %d %s >\n",
+                    given ? static_cast<int>(static_cast<unsigned char>(project[0])) : 0,
+                    base::EscapeHtml(*target));
   if (given) HandOffProjectFile(*target, project);
   if (!wizard) ShowFile(*target);
   return true;

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "base/encode.h"
+#include "base/files.h"
 #include "base/out.h"
 #include "config/language.h"
 #include "config/main_config.h"
@@ -12,6 +13,12 @@
 
 namespace setup {
 namespace {
+
+constexpr std::string_view kDefaultPrint = "lp -o2 %s";
+constexpr std::string_view kPrintIsReadOnly =
+    "Set on the server only: edit PRINT in quorb.cfg there to change it.";
+constexpr std::string_view kDebugHint =
+    "paths, addresses and server dialogue in the pages, for the administrator (DEBUG)";
 
 std::string_view Label(int n, std::string_view fallback) {
   const std::string& text = config::Msg(n);
@@ -60,7 +67,15 @@ config::MainConfigValues FormValues(bool wizard) {
   v.pop3user = config::GetConfig("POP3USER");
   v.www = config::GetConfig("WWW");
   if (v.www.empty()) v.www = "www";
+  v.debug = config::IsDebugOn() ? "YES" : "NO";
   return v;
+}
+
+// The print command is run by the server: it is set in the file on the server alone, never
+// from a form. A fresh installation gets the default.
+std::string StoredPrintCommand() {
+  if (!base::FileExists(config::GetConfigPath())) return std::string(kDefaultPrint);
+  return config::GetConfig("PRINT");
 }
 
 // A value from the form as it may stand on one line of the main file.
@@ -86,7 +101,7 @@ config::MainConfigValues MainValuesFromForm(const web::ParamList& list) {
   v.datadir = Directory(list, "data");
   v.configdir = Directory(list, "cfg");
   v.imgdir = Directory(list, "img");
-  v.print = OneLine(web::GetParam(list, "prt"));
+  v.print = StoredPrintCommand();
   v.mailserv = OneLine(web::GetParam(list, "mel"));
   v.hostname = OneLine(web::GetParam(list, "hst"));
   v.domain = OneLine(web::GetParam(list, "dom"));
@@ -107,6 +122,8 @@ config::MainConfigValues MainValuesFromForm(const web::ParamList& list) {
   }
   v.pop3pass = pass;
   v.www = OneLine(web::GetParam(list, "www"));
+  v.debug = web::GetParam(list, "dbg") == "YES" ? "YES" : "NO";
+  v.kept = config::HandEditedSettings();
   return v;
 }
 
@@ -121,7 +138,9 @@ void WriteMainConfigForm(int wizard_step, const web::ParamList& list) {
   TextRow(2550, "Data Directory", "data", v.datadir);
   TextRow(2551, "Configuration Directory", "cfg", v.configdir);
   TextRow(2552, "Image Directory", "img", v.imgdir);
-  TextRow(2553, "Print Command", "prt", v.print);
+  RowStart(2553, "Print Command");
+  base::Page("<TT>%s</TT><BR><FONT SIZE=-1>%s</FONT></TD></TR>\n", base::EscapeHtml(v.print),
+             kPrintIsReadOnly);
   TextRow(2554, "SMTP Server", "mel", v.mailserv);
   RowStart(2557, "POP3 Server");
   TextField("pop", 40, v.pop3);
@@ -146,6 +165,9 @@ void WriteMainConfigForm(int wizard_step, const web::ParamList& list) {
     base::Page("<OPTION VALUE=%d%s>%s\n", i, i == persist ? " SELECTED" : "",
                Label(2117 + i, kPersistNames[i]));
   base::Write(nullptr, "</SELECT></TD></TR>\n");
+  base::Page("<TR><TD ALIGN=RIGHT><P>%s : </TD><TD>", "Diagnostics");
+  base::Page("<INPUT TYPE=checkbox NAME=dbg VALUE=YES%s> %s</TD></TR>\n",
+             v.debug == "YES" ? " CHECKED" : "", kDebugHint);
   RowStart(2556, "Display language");
   base::Write(nullptr, "<SELECT NAME=lang>\n");
   for (std::string_view code : {"EN", "FR"})

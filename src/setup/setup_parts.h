@@ -38,10 +38,6 @@ std::string_view KindMenuName(int kind);
 // Sub-projects, programs, versions, deadlines and users have one file per project.
 bool IsPerProject(int kind);
 
-// A project name that may form a file name in the configuration directory and a folder of
-// the synchronisation tree: not empty, no "/", "\", "..", ":", blank or control character.
-bool IsSafeProjectName(std::string_view name);
-
 // The file a save of `kind` writes: "<CONFIGDIR>/<project>_<kind>.cfg" for a per-project
 // kind with a project, else "<CONFIGDIR>/<kind>.cfg". Nothing when the project is not a
 // project of "project.cfg" (or not a safe name): such a save is refused.
@@ -73,8 +69,18 @@ bool MaySaveShared(const web::ParamList& list);
 bool MaySaveFile(const web::ParamList& list, int kind, std::string_view project, bool say = true);
 
 // Writes `content` to a temporary name beside `path` and renames it over `path`. On
-// failure the old file stays whole and `error` holds the system's error number.
-bool ReplaceConfigFile(const std::string& path, std::string_view content, int& error);
+// failure the old file stays whole and `error` holds the system's error number. A `secret`
+// file (the members files) is made for its owner alone.
+bool ReplaceConfigFile(const std::string& path, std::string_view content, int& error,
+                       bool secret = false);
+
+// With security off, the warning that anyone who can reach the site can change its
+// configuration, and how to turn logins on; nothing with security on.
+inline constexpr std::string_view kOpenSiteWarning =
+    "<P><FONT COLOR=RED><B>Logins are off: anyone who can reach this site can change its "
+    "configuration.</B> Add members with passwords to the projects, then check "
+    "Authentication (SECURITY YES in quorb.cfg) before the site is reachable.</FONT>\n";
+void WriteOpenSiteWarning();
 
 // The page heading a failed save writes: message 500 and the error number.
 void WriteSaveFailure(int error);

@@ -5,11 +5,14 @@
 
 #include "base/encode.h"
 #include "base/files.h"
+#include "base/names.h"
 #include "base/out.h"
+#include "config/debug.h"
 #include "config/language.h"
 #include "config/main_config.h"
 #include "config/projects.h"
 #include "setup/setup_parts.h"
+#include "users/passwords.h"
 #include "web/cookies.h"
 #include "web/page.h"
 
@@ -43,6 +46,20 @@ std::vector<Column> ColumnsOf(int kind) {
 constexpr size_t kPasswordColumn = 2;
 bool IsPasswordCell(int kind, size_t column) {
   return kind == kUsers && column == kPasswordColumn;
+}
+
+// The columns whose values become file or folder names: a project's name and code (its
+// files, folders and sheet names), a sub-project's name and code, a phase's letter.
+bool IsNameColumn(int kind, size_t column) {
+  switch (kind) {
+    case kProject:
+    case kSubproject:
+      return column <= 1;
+    case kPhase:
+      return column == 1;
+    default:
+      return false;
+  }
 }
 
 // The fields of a table line: each ends at ":" or a tab. A field is kept as it stands, so a
@@ -88,7 +105,7 @@ void WriteRow(int kind, const std::vector<Column>& columns, const std::vector<st
 void WriteTableForm(int kind, int wizard_step, std::string_view project, const std::string& path) {
   std::optional<std::string> text = base::ReadFile(path);
   if (!text) {
-    base::Page("<!%s>\n", base::EscapeHtml(path));
+    config::DebugPage("<!%s>\n", base::EscapeHtml(path));
     web::ErrorBoxArg(501, path);
     return;
   }
@@ -149,7 +166,7 @@ std::map<std::string, std::string> StoredPasswords(const std::string& path) {
 
 void WriteTableForms(int kind, int wizard_step, const web::ParamList* reader) {
   if (!IsPerProject(kind)) {
-    base::Page("<! CFGFILE:%s>\n", base::EscapeHtml(config::GetConfigPath()));
+    config::DebugPage("<! CFGFILE:%s>\n", base::EscapeHtml(config::GetConfigPath()));
     WriteTableForm(kind, wizard_step, "",
                    base::Sprintf("%s/%s.cfg", config::GetConfigDir(), KindName(kind)));
     return;
@@ -182,17 +199,27 @@ bool SaveTable(int kind, const web::ParamList& list, bool wizard,
     const std::string& first = web::GetParam(list, base::Sprintf("V0_%d", r));
     std::string name = CleanCell(first);
     if (first.empty() || web::IsAbsent(first) || name.empty()) continue;
-    if (kind == kProject && !IsSafeProjectName(name)) {
-      web::ErrorBoxArg(2719, first);
-      return false;
-    }
     for (size_t c = 0; c < columns.size(); ++c) {
       const std::string& value =
           web::GetParam(list, base::Sprintf("V%d_%d", static_cast<int>(c), r));
+      // A name that becomes a file or folder name is checked as it was sent, before any
+      // character is dropped from it; a refused name changes nothing.
+      if (IsNameColumn(kind, c) && !web::IsAbsent(value) && !base::IsSafeName(value)) {
+        web::ErrorBoxArg(2719, value);
+        return false;
+      }
       std::string cell = web::IsAbsent(value) ? std::string(" ") : CleanCell(value);
-      if (IsPasswordCell(kind, c) && Trimmed(cell).empty()) {
-        auto stored = passwords.find(std::string(Trimmed(name)));
-        cell = stored != passwords.end() ? stored->second : std::string(" ");
+      if (IsPasswordCell(kind, c)) {
+        // An empty cell keeps the stored password; whatever is kept or typed is stored as a
+        // hash, so no save leaves a password in clear.
+        // A hash has no ":", so a typed password keeps every character.
+        if (Trimmed(cell).empty()) {
+          auto stored = passwords.find(std::string(Trimmed(name)));
+          cell = stored != passwords.end() ? stored->second : std::string(" ");
+        } else {
+          cell = value;
+        }
+        cell = users::StoredPasswordField(cell);
       }
       if (c > 0) content += ':';
       content += cell;
@@ -206,12 +233,13 @@ bool SaveTable(int kind, const web::ParamList& list, bool wizard,
                   kind);
   if (before_write) before_write(names);
   int error = 0;
-  if (!ReplaceConfigFile(*target, content, error)) {
+  if (!ReplaceConfigFile(*target, content, error, kind == kUsers)) {
     WriteSaveFailure(error);
     return false;
   }
-  base::Page("<! %d %s >\n", given ? static_cast<int>(static_cast<unsigned char>(project[0])) : 0,
-             base::EscapeHtml(*target));
+  config::DebugPage("<! %d %s >\n",
+                    given ? static_cast<int>(static_cast<unsigned char>(project[0])) : 0,
+                    base::EscapeHtml(*target));
   if (kind == kProject) {
     // Every project gets its synchronisation folders.
     const std::string& synchro = config::GetSynchroDir();

@@ -11,6 +11,7 @@
 #include "base/encode.h"
 #include "base/files.h"
 #include "base/out.h"
+#include "config/debug.h"
 #include "config/language.h"
 #include "config/main_config.h"
 #include "config/projects.h"
@@ -79,7 +80,7 @@ bool WriteDefaultFiles(const std::string& dir) {
     std::string path = base::Sprintf("%s%c%s.cfg", dir, '/', KindName(kind));
     base::Page("<TR><TD> Creating Default File : %s.cfg </TD>\n", KindName(kind));
     int error = 0;
-    if (!ReplaceConfigFile(path, DefaultContent(kind), error)) {
+    if (!ReplaceConfigFile(path, DefaultContent(kind), error, kind == kUsers)) {
       WriteFailedCell(error);
       return false;
     }
@@ -95,7 +96,8 @@ void Install(const web::ParamList& list) {
   base::Write(nullptr, "<TABLE>");
   std::string base_dir = BaseConfigDir();
   ok = MakeDirectory(base_dir);
-  base::Page("\n\n<! main config dir : %s , %d> \n\n\n", base::EscapeHtml(base_dir), ok ? 0 : 1);
+  config::DebugPage("\n\n<! main config dir : %s , %d> \n\n\n", base::EscapeHtml(base_dir),
+                    ok ? 0 : 1);
   for (const std::string& dir :
        {v.configdir, v.datadir, base::Sprintf("%sStats%c", v.datadir, '/'),
         base::Sprintf("%sTests%c", v.datadir, '/'), base::Sprintf("%stmp%c", v.datadir, '/')}) {
@@ -184,6 +186,7 @@ void WriteExplanation(int step) {
       break;
     case 11:
       base::Page("%s.\n", config::Msg(2472));
+      WriteOpenSiteWarning();
       base::Page("<FORM METHOD=GET ACTION=\"%s\">\n", base::EscapeHtml(web::ScriptName()));
       base::Write(nullptr, "<inPUT TYPE=submit VALUE=Next>\n</FORM>\n");
       break;
@@ -309,7 +312,7 @@ bool MakeDirectory(const std::string& path) {
   errno = 0;
   int tested = parent_path.empty() ? 0 : ::stat(parent_path.c_str(), &st);
   int tested_error = tested == 0 ? 0 : errno;
-  base::Page("<! %s,%d,%d>\n", base::EscapeHtml(parent_path), tested, tested_error);
+  config::DebugPage("<! %s,%d,%d>\n", base::EscapeHtml(parent_path), tested, tested_error);
   if (tested != 0 && tested_error == ENOENT && parent_path.size() > 1) MakeDirectory(parent_path);
   base::Page("<TR><TD> Creating Directory : %s </TD>\n", base::EscapeHtml(path));
   if (::mkdir(path.c_str(), 0755) == 0 || errno == EEXIST) {

@@ -10,7 +10,9 @@
 
 #include "base/encode.h"
 #include "base/files.h"
+#include "base/names.h"
 #include "base/out.h"
+#include "config/debug.h"
 #include "config/language.h"
 #include "config/main_config.h"
 #include "store/store.h"
@@ -30,18 +32,9 @@ std::string AttachmentFolder(std::string_view sheet) {
   return base::JoinPath(config::GetDataDir(), base::Sprintf("%s%s", kFolderPrefix, sheet));
 }
 
-// Where the request decoder left this process's uploaded file.
-// A part of a stored file's name that keeps it inside its folder and whole.
-bool IsSafeNamePart(std::string_view part) {
-  if (part.find_first_of("/\\") != std::string_view::npos) return false;
-  if (part.find("..") != std::string_view::npos) return false;
-  for (unsigned char c : part)
-    if (c < 0x20) return false;
-  return true;
-}
-
 void NoteOpenFailure(const std::string& path, int error) {
-  base::Page("<!Unable to open file %s (errno:%d) >\n", base::EscapeHtml(path), error);
+  config::ReportFailure(base::Sprintf("unable to open %s (errno %d)", path, error),
+                        "<!Unable to open file %s (errno:%d) >\n", base::EscapeHtml(path), error);
 }
 
 std::optional<std::string> RealPath(const std::string& path) {
@@ -67,8 +60,9 @@ std::optional<std::string> StoreUpload(const store::FactSheet& /*sheet*/, std::s
                                        std::string_view client_name, std::string_view title) {
   const std::string path = AttachmentPath(name, client_name, title);
   const std::string_view base_name = ClientBaseName(client_name);
-  if (!store::IsSheetName(name) || !IsSafeNamePart(title) || base_name.empty() ||
-      !IsSafeNamePart(base_name) || path.size() > kPathLimit) {
+  if (!store::IsSheetName(name) || base_name.empty() ||
+      !base::IsSafeName(base_name) ||
+      !base::IsSafeName(base::Sprintf("%s_%s", title, base_name)) || path.size() > kPathLimit) {
     web::ErrorBoxArg(512, path);
     return std::nullopt;
   }
@@ -106,7 +100,9 @@ std::optional<std::string> StoreUpload(const store::FactSheet& /*sheet*/, std::s
 
 std::optional<std::string> ResolveAttachment(std::string_view path) {
   if (path.empty() || path.find('\0') != std::string_view::npos) return std::nullopt;
-  std::optional<std::string> file = RealPath(std::string(path));
+  // Links name the file relative to the data folder; older links (and mails) the full path.
+  std::optional<std::string> file = RealPath(
+      path.front() == '/' ? std::string(path) : base::JoinPath(config::GetDataDir(), path));
   std::optional<std::string> data = RealPath(config::GetDataDir());
   if (!file || !data) return std::nullopt;
   // "<data>/TRACE_<sheet>/<name>": exactly one folder down, in an attachment folder.

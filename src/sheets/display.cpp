@@ -220,8 +220,8 @@ void AppendEntries(std::string& out, const store::FactSheet& sheet, const std::s
   long number = 0;
   for (const store::SheetEntry& entry : sheet.entries) {
     if (entry.kind == store::kAttachmentEntry) {
-      Cat(out, "<TR><TD><B><A HREF=\"", script, "?CMD=FILE&title=", PathValue(config::GetDataDir()),
-          PathValue(AttachedPath(entry.text)), "\">");
+      Cat(out, "<TR><TD><B><A HREF=\"", script,
+          "?CMD=FILE&title=", PathValue(AttachedPath(entry.text)), "\">");
     } else {
       Cat(out, "<TR><TD><B><A HREF=", script, "?CMD=Edit&Num=", name, "&Edit=", number, ">");
     }

@@ -9,6 +9,7 @@
 #include "base/encode.h"
 #include "base/files.h"
 #include "base/text.h"
+#include "config/debug.h"
 #include "config/language.h"
 #include "config/main_config.h"
 #include "config/projects.h"
@@ -70,8 +71,8 @@ void AddLogins(std::string_view text, std::optional<std::string_view> user,
       if (known == login) added = false;
     }
     // Logins come from sheet fields and requests: escaped, they cannot close the comment.
-    base::Page("<! Mail :%s:%s:%d, %s>\n", base::EscapeHtml(login),
-               base::EscapeHtml(user.value_or("")), added ? 1 : 0, base::EscapeHtml(text));
+    config::DebugPage("<! Mail :%s:%s:%d, %s>\n", base::EscapeHtml(login),
+                      base::EscapeHtml(user.value_or("")), added ? 1 : 0, base::EscapeHtml(text));
     if (added) logins.insert(logins.begin(), login);
   }
 }
@@ -150,8 +151,9 @@ void SendNotification(std::string_view name, int code, std::optional<std::string
   std::string path = MessageFilePath(static_cast<unsigned>(getpid()));
   base::File file = base::OpenFile(path, "wb");
   int error = file ? 0 : errno;
-  base::Page("<! Send Mail %ld,errno:%d, file:%s>\n",
-             file ? static_cast<long>(fileno(file.get())) : 0L, error, base::EscapeHtml(path));
+  config::DebugPage("<! Send Mail %ld,errno:%d, file:%s>\n",
+                    file ? static_cast<long>(fileno(file.get())) : 0L, error,
+                    base::EscapeHtml(path));
   if (!file) return;
   std::optional<store::FactSheet> sheet = store::ReadSheet(name);
   if (!sheet) {
@@ -184,11 +186,11 @@ void SendNotification(std::string_view name, int code, std::optional<std::string
   bool written = std::fflush(out) == 0 && !std::ferror(out);
   file.reset();
   if (!written) {
-    base::Page("<! mail file %s could not be written >\n", base::EscapeHtml(path));
+    config::DebugPage("<! mail file %s could not be written >\n", base::EscapeHtml(path));
     base::RemoveFile(path);
     return;
   }
-  base::Page("<! mail %s - %s >\n", base::EscapeHtml(recipients), base::EscapeHtml(path));
+  config::DebugPage("<! mail %s - %s >\n", base::EscapeHtml(recipients), base::EscapeHtml(path));
   std::string sender = SenderName() + "@" + StripLineBreaks(config::GetConfig("DOMAIN"));
   // Delivered once the page is out; kept and tried again while the relay does not take it.
   mail::QueueMail(sender, recipients, path);

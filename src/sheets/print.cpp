@@ -18,6 +18,7 @@
 #include "base/files.h"
 #include "base/out.h"
 #include "base/request_state.h"
+#include "config/debug.h"
 #include "config/labels.h"
 #include "config/language.h"
 #include "config/main_config.h"
@@ -335,7 +336,7 @@ bool PrintText(std::string_view text) {
   base::Write(nullptr, base::EscapeHtml(text));
 
   PrintCommand command = BuildPrintCommand(config::GetConfig("PRINT"), path);
-  base::Page("<! -%s- >\n", base::EscapeHtml(command.shown));
+  config::DebugPage("<! -%s- >\n", base::EscapeHtml(command.shown));
   // Printing is an action of its own: allowed to this request, and once.
   PrintPermit& permit = base::Cache<PrintPermit>();
   if (!permit.allowed || permit.used) {

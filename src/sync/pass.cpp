@@ -12,8 +12,10 @@
 
 #include "base/encode.h"
 #include "base/files.h"
+#include "base/names.h"
 #include "base/out.h"
 #include "base/text.h"
+#include "config/debug.h"
 #include "config/main_config.h"
 #include "config/projects.h"
 #include "mail/encoding.h"
@@ -85,7 +87,7 @@ bool IsProjectFile(std::string_view name, std::string_view project) {
 // project's code in front.
 bool IsAttachmentFolder(std::string_view folder, std::string_view project) {
   constexpr std::string_view kTrace = "TRACE_";
-  if (!folder.starts_with(kTrace) || !IsSafeName(folder)) return false;
+  if (!folder.starts_with(kTrace) || !base::IsSafeName(folder)) return false;
   std::string_view sheet = folder.substr(kTrace.size());
   return store::IsSheetName(sheet) && sheet.starts_with(config::GetProjectCode(project));
 }
@@ -156,13 +158,13 @@ void ScanFile(std::string_view project, const std::string& folder, const std::st
   const bool txt = name.size() > 4 && name.ends_with(".txt");
   RequestMissing(project, folder, sender, name);
   std::string path = folder + "/" + name;
-  base::Page("<! Check :%s>\n", base::EscapeHtml(path));
+  config::DebugPage("<! Check :%s>\n", base::EscapeHtml(path));
   Outcome outcome = Outcome::kDone;
   if (txt) {
     if (std::optional<mail::DecodedMessage> m = mail::DecodeSynchFile(path, work)) {
-      base::Page("<! synch :%s,%d,%s,%s>\n",
-                 base::EscapeHtml(fs::path(m->path).filename().string()), m->header.kind,
-                 base::EscapeHtml(m->header.host), base::EscapeHtml(m->header.extra));
+      config::DebugPage("<! synch :%s,%d,%s,%s>\n",
+                        base::EscapeHtml(fs::path(m->path).filename().string()), m->header.kind,
+                        base::EscapeHtml(m->header.host), base::EscapeHtml(m->header.extra));
       bool carries = m->header.kind == kSheetFile || m->header.kind == kConfigFile ||
                      m->header.kind == kAttachment;
       if (!m->has_file) {
@@ -216,6 +218,14 @@ bool CopyIntoDir(const std::string& file, const std::string& folder) {
   std::string temp = base::TempNameFor(target);
   std::error_code error;
   fs::copy_file(file, temp, fs::copy_options::overwrite_existing, error);
+  // A members file holds password hashes: for the owner alone, as the setup pages write it.
+  const bool secret = target.ends_with("_users.cfg");
+  if (!error)
+    fs::permissions(temp,
+                    secret ? fs::perms::owner_read | fs::perms::owner_write
+                           : fs::perms::owner_read | fs::perms::owner_write |
+                                 fs::perms::group_read | fs::perms::others_read,
+                    error);
   if (error || !base::ReplaceFile(temp, target)) {
     base::RemoveFile(temp);
     return false;
@@ -328,7 +338,8 @@ mail::Keep ReceiveMail(const mail::SynchMailEntry& entry, std::string_view text)
   base::MakeDirectory(from);
   const std::string path = base::Sprintf("%s/%s.txt", from, entry.name);
   if (base::FileExists(path) || base::FileExists(base::Sprintf("%s/%s.dat", from, entry.name))) {
-    base::Page("<! %s of %s already received >\n", entry.name, base::EscapeHtml(header.host));
+    config::DebugPage("<! %s of %s already received >\n", entry.name,
+                      base::EscapeHtml(header.host));
     return mail::Keep::kDelete;
   }
   if (!base::WriteFileAtomic(path, text)) {
@@ -355,7 +366,7 @@ void ScanProject(const std::string& project, const std::string& work, int& appli
   std::string folder = InFolder(project);
   if (!base::IsDirectory(folder)) return;
   if (PartnersOf(project).empty()) return;  // a project with no partner applies nothing
-  base::Page("<!scan Dir:%s>\n", base::EscapeHtml(folder));
+  config::DebugPage("<!scan Dir:%s>\n", base::EscapeHtml(folder));
   // Messages of partners of an older version lie in the folder itself.
   for (const std::string& name : ListFiles(folder)) {
     ScanFile(project, folder, "", name, work);
@@ -398,7 +409,7 @@ void SynchPass() {
   TrimErrors();
   std::vector<std::string> projects;
   for (const std::string& p : config::ListProjects(""))
-    if (IsSafeName(p)) projects.push_back(p);
+    if (base::IsSafeName(p)) projects.push_back(p);
 
   // Messages that waited for a number go first.
   for (const std::string& project : projects) SendQueued(project);

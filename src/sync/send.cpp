@@ -13,8 +13,10 @@
 
 #include "base/encode.h"
 #include "base/files.h"
+#include "base/names.h"
 #include "base/numbers.h"
 #include "base/out.h"
+#include "config/debug.h"
 #include "config/main_config.h"
 #include "config/projects.h"
 #include "mail/encoding.h"
@@ -59,11 +61,6 @@ std::string OutFolder(std::string_view project) {
 
 std::string InFolder(std::string_view project) {
   return base::Sprintf("%s/in/%s", config::GetSynchroDir(), project);
-}
-
-bool IsSafeName(std::string_view name) {
-  return !name.empty() && name != "." && name.find_first_of("/\\") == std::string_view::npos &&
-         name.find("..") == std::string_view::npos && name.find('\0') == std::string_view::npos;
 }
 
 int MessageNumber(std::string_view name) {
@@ -111,14 +108,14 @@ std::pair<std::string, std::string> SplitAddressed(std::string_view extra) {
 }
 
 int NextOutNumber(std::string_view project) {
-  if (!IsSafeName(project)) return 0;
+  if (!base::IsSafeName(project)) return 0;
   const std::string folder = OutFolder(project);
   // Once the numbering was found held, this request waits for it no more: the rest queues.
   static bool found_busy = false;
   FolderLock lock(folder, found_busy ? 0 : kOutLockWaitMs);
   found_busy = !lock.Held();
   if (!lock.Held()) {
-    base::Page("<! %s is locked: no message number >\n", base::EscapeHtml(folder));
+    config::DebugPage("<! %s is locked: no message number >\n", base::EscapeHtml(folder));
     return 0;
   }
   const std::string path = folder + "/sent.txt";
@@ -133,8 +130,8 @@ std::string SynchMailHead(std::string_view message, std::string_view project, in
   mail::MailHeader header;
   header.from = base::Sprintf("\"Synch Manager\" <%s@%s>", SenderName(),
                               mail::StripLineBreaks(config::GetConfig("DOMAIN")));
-  header.subject = base::Sprintf("%s %s s%05d", mail::kSynchMarker,
-                                 mail::StripLineBreaks(project), number);
+  header.subject =
+      base::Sprintf("%s %s s%05d", mail::kSynchMarker, mail::StripLineBreaks(project), number);
   header.domain = config::GetConfig("HOSTNAME");
   std::string head = mail::FormatMailHeader(header, std::time(nullptr));
   head.pop_back();  // the empty line that ends the header comes after the signature
@@ -156,8 +153,9 @@ void SynchMail(const std::string& file, std::string_view recipients, std::string
   {
     base::File out = base::OpenFile(tmp, "wb");
     int error = out ? 0 : errno;
-    base::Page("<! Send Mail %ld,errno:%d, file:%s>\n",
-               out ? static_cast<long>(fileno(out.get())) : 0L, error, base::EscapeHtml(tmp));
+    config::DebugPage("<! Send Mail %ld,errno:%d, file:%s>\n",
+                      out ? static_cast<long>(fileno(out.get())) : 0L, error,
+                      base::EscapeHtml(tmp));
     if (!out) return;
     std::optional<std::string> body = base::ReadFile(file);
     if (!body) {
@@ -175,9 +173,9 @@ void SynchMail(const std::string& file, std::string_view recipients, std::string
     }
   }
   if (!recipients.empty()) {
-    base::Page("<! mail %s - %s >\n", base::EscapeHtml(recipients), base::EscapeHtml(tmp));
+    config::DebugPage("<! mail %s - %s >\n", base::EscapeHtml(recipients), base::EscapeHtml(tmp));
     std::string server = config::GetConfig("MAILSERV");
-    base::Page("<! sending through %s >\n", base::EscapeHtml(server));
+    config::DebugPage("<! sending through %s >\n", base::EscapeHtml(server));
     std::string sender = SenderName() + "@" + mail::StripLineBreaks(config::GetConfig("DOMAIN"));
     // The same spool as every mail: sent once the page is out, kept while the relay is away.
     mail::QueueMail(sender, recipients, tmp);
@@ -221,7 +219,7 @@ std::string Pack(const std::string& path, int kind, const std::string& target) {
   ok = std::fflush(file.get()) == 0 && ok;
   file.reset();
   if (!ok) {
-    base::Page("<! %s could not be packed >\n", base::EscapeHtml(path));
+    config::DebugPage("<! %s could not be packed >\n", base::EscapeHtml(path));
     base::RemoveFile(temp);
     return {};
   }
@@ -264,10 +262,11 @@ int SendQueued(std::string_view project) {
 }
 
 void SendSynchFile(const std::string& path, std::string_view project, int kind) {
-  if (!IsSafeName(project)) return;
+  if (!base::IsSafeName(project)) return;
   std::string sites = PartnersOf(project);
   if (sites.empty()) return;
-  base::Page("<!SendSynchFile:\"%s\" %c>\n", base::EscapeHtml(path), static_cast<char>('a' + kind));
+  config::DebugPage("<!SendSynchFile:\"%s\" %c>\n", base::EscapeHtml(path),
+                    static_cast<char>('a' + kind));
   if (kind == kSheetFile) PrepareSheet(path);
   // The message is packed first, so that what is sent is the file as it is now, whether it
   // goes at once or waits in the queue for a number.

@@ -6,6 +6,7 @@
 #include "base/encode.h"
 #include "base/files.h"
 #include "base/out.h"
+#include "config/debug.h"
 #include "config/main_config.h"
 #include "sync/sync.h"
 #include "sync/sync_parts.h"
@@ -39,8 +40,8 @@ void NoteError(std::string_view project, std::string_view text) {
   std::string line = base::Sprintf("%ld\t%s\t%s\n", now, OneLine(project), OneLine(text));
   std::fprintf(stderr, "quorb synchronisation: %s: %s\n", OneLine(project).c_str(),
                OneLine(text).c_str());
-  base::Page("<! synchronisation error: %s: %s >\n", base::EscapeHtml(project),
-             base::EscapeHtml(text));
+  config::DebugPage("<! synchronisation error: %s: %s >\n", base::EscapeHtml(project),
+                    base::EscapeHtml(text));
   if (!base::IsDirectory(config::GetSynchroDir())) return;
   base::File f = base::OpenFile(ErrorsPath(), "ab");
   if (f) std::fwrite(line.data(), 1, line.size(), f.get());

@@ -13,9 +13,6 @@ namespace synch {
 std::string OutFolder(std::string_view project);
 std::string InFolder(std::string_view project);
 
-// A single path component: not empty, no "/", "\", ".." or NUL.
-bool IsSafeName(std::string_view name);
-
 // n of a message name "s%05d.txt" (exactly five digits); 0 for any other name.
 int MessageNumber(std::string_view name);
 

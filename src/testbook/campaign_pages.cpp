@@ -11,6 +11,7 @@
 #include "base/files.h"
 #include "base/numbers.h"
 #include "base/out.h"
+#include "config/debug.h"
 #include "config/labels.h"
 #include "config/language.h"
 #include "config/main_config.h"
@@ -67,11 +68,6 @@ const CampaignAction* FindCampaignAction(const web::ParamList& list) {
   for (const CampaignAction& a : kActions)
     if (a.action == action) return &a;
   return nullptr;
-}
-
-bool IsControl(char ch) {
-  unsigned char c = static_cast<unsigned char>(ch);
-  return c < 0x20 || c == 0x7F;
 }
 
 std::string FieldValue(const web::ParamList& list, std::string_view name) {
@@ -189,7 +185,7 @@ void CreateCampaign(web::ParamList& list, const BookPlace& place) {
   ForgetListings();
   web::AddParam(list, "camp", name);
   WriteCampaignNavigator(list);
-  base::Page("<! In theory, created %s>\n", base::EscapeHtml(path));
+  config::DebugPage("<! In theory, created %s>\n", base::EscapeHtml(path));
 }
 
 // --- Results -----------------------------------------------------------------------------
@@ -463,11 +459,7 @@ void WriteCampaignLink(const BookPlace& place, std::string_view campaign, int ac
 
 std::string CheckedCampaignName(std::string_view typed) {
   std::string name = CampaignName(typed);
-  bool refused =
-      name.empty() || name.front() == ' ' || name.front() == '.' ||
-      name.size() > kMaxCampaignName || name.find("..") != std::string::npos ||
-      std::any_of(name.begin(), name.end(), [](char ch) { return ch == '\\' || IsControl(ch); });
-  return refused || !IsSafeCampaignName(name) ? std::string() : name;
+  return name.size() > kMaxCampaignName || !IsSafeCampaignName(name) ? std::string() : name;
 }
 
 std::string DefaultCampaignName(long time) {

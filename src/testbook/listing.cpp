@@ -6,7 +6,9 @@
 
 #include "base/encode.h"
 #include "base/files.h"
+#include "base/names.h"
 #include "base/out.h"
+#include "config/debug.h"
 #include "config/main_config.h"
 #include "config/projects.h"
 #include "testbook/names_cache.h"
@@ -14,22 +16,10 @@
 namespace testbook {
 namespace {
 
-bool IsControl(char ch) {
-  unsigned char c = static_cast<unsigned char>(ch);
-  return c < 0x20 || c == 0x7F;
-}
-
-// Not empty, not read as absent, short, and without the bytes that cut or leave a path.
-bool IsPlainName(std::string_view name) {
-  if (name.empty() || name.front() == ' ' || name.size() > kMaxIdentifier) return false;
-  return std::none_of(name.begin(), name.end(),
-                      [](char ch) { return ch == '/' || ch == '\\' || IsControl(ch); });
-}
-
 // The keys of the names of `directory` that begin with `prefix` and a dot.
 std::vector<std::string> ScanItems(const std::string& directory, std::string_view prefix,
                                    bool keep) {
-  base::Page("<!scan Dir:%s>\n", base::EscapeHtml(directory));
+  config::DebugPage("<!scan Dir:%s>\n", base::EscapeHtml(directory));
   std::string start = std::string(prefix) + ".";
   std::vector<std::string> keys;
   for (std::string_view name : DirectoryNames(directory, keep).Matching(start))
@@ -45,11 +35,9 @@ std::string BookDirectory(std::string_view project, std::string_view group, int 
 }
 
 bool IsSafeIdentifier(std::string_view id) {
-  return IsPlainName(id) && id.find('.') == std::string_view::npos;
-}
-
-bool IsSafeProjectName(std::string_view project) {
-  return IsPlainName(project) && project != "." && project != "..";
+  // Keys are joined to their prefix by a dot, so a key has none.
+  return base::IsSafeName(id) && id.size() <= kMaxIdentifier &&
+         id.find('.') == std::string_view::npos;
 }
 
 std::string CampaignName(std::string_view typed) {
@@ -59,9 +47,7 @@ std::string CampaignName(std::string_view typed) {
 }
 
 bool IsSafeCampaignName(std::string_view name) {
-  return !name.empty() && name.front() != ' ' &&
-         std::none_of(name.begin(), name.end(),
-                      [](char ch) { return ch == '/' || ch == '\\' || IsControl(ch); });
+  return base::IsSafeName(name);
 }
 
 bool MakeDirectories(std::string_view path) {
@@ -81,7 +67,7 @@ std::vector<std::string> ListDirectory(const std::string& directory, bool sort) 
   std::vector<std::string> names;
   std::string pattern = base::Sprintf("%s/*.*", directory);
   DIR* dir = ::opendir(directory.c_str());
-  base::Page("<! %s,%d,%d>\n", base::EscapeHtml(pattern), dir ? ::dirfd(dir) : -1, -1);
+  config::DebugPage("<! %s,%d,%d>\n", base::EscapeHtml(pattern), dir ? ::dirfd(dir) : -1, -1);
   if (!dir) return names;
   while (const dirent* entry = ::readdir(dir)) {
     if (entry->d_name[0] != '.') names.emplace_back(entry->d_name);

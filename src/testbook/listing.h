@@ -23,12 +23,8 @@ inline constexpr size_t kMaxIdentifier = 39;
 std::string BookDirectory(std::string_view project, std::string_view group, int phase);
 
 // A module or step identifier that can become part of a dot-separated file name and be read
-// back: not empty, not beginning with a blank, at most kMaxIdentifier characters, without
-// '.', '/', '\' or control characters.
+// back: a safe name (base::IsSafeName) of at most kMaxIdentifier characters, without '.'.
 bool IsSafeIdentifier(std::string_view id);
-// A project name that can be one directory level: as an identifier, but dots are allowed
-// except for the names "." and "..".
-bool IsSafeProjectName(std::string_view project);
 // A campaign name as it is stored: every '/' becomes '-'.
 std::string CampaignName(std::string_view typed);
 // A stored campaign name that can be a folder name: not empty, not beginning with a blank,

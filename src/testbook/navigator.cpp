@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "base/encode.h"
+#include "base/names.h"
 #include "base/numbers.h"
 #include "base/out.h"
 #include "config/language.h"
@@ -224,7 +225,7 @@ bool WriteNavigatorTop(web::ParamList& list, std::string_view cmd, int heading,
   base::Page("</TD><TD ALIGN=CENTER>\n");
 
   // A book is shown only for a project that can be a folder name and one of its sub-projects.
-  if (web::IsAbsent(place.project) || !IsSafeProjectName(place.project) || !group_known) {
+  if (web::IsAbsent(place.project) || !base::IsSafeName(place.project) || !group_known) {
     base::Page("</TD></TR></TABLE>\n");
     base::Page("</TD></TR>\n");
     return false;

@@ -1,6 +1,7 @@
 #include "testbook/pages.h"
 
 #include "base/encode.h"
+#include "base/names.h"
 #include "base/out.h"
 #include "config/language.h"
 #include "config/main_config.h"
@@ -114,7 +115,7 @@ bool ReadBookPlace(const web::ParamList& list, bool need_mod, bool need_step, bo
   place.mod = web::GetParam(list, "mod");
   place.step = web::GetParam(list, "step");
   place.test = web::GetParam(list, "test");
-  if (!IsSafeProjectName(place.project) || web::IsAbsent(place.group)) return false;
+  if (!base::IsSafeName(place.project) || web::IsAbsent(place.group)) return false;
   if (place.phase < 0 || static_cast<size_t>(place.phase) >= config::CountPhases()) return false;
   if (place.HasMod() ? !IsSafeIdentifier(place.mod) : need_mod) return false;
   if (place.HasStep() ? !IsSafeIdentifier(place.step) : need_step) return false;

@@ -10,6 +10,7 @@
 #include "base/files.h"
 #include "base/numbers.h"
 #include "base/out.h"
+#include "config/debug.h"
 #include "config/main_config.h"
 #include "config/projects.h"
 #include "store/sheet.h"
@@ -221,7 +222,7 @@ std::string FormatTest(const TestRecord& t) {
 bool ReadTest(const std::string& path, TestRecord& test) {
   std::optional<std::string> text = base::ReadFile(path);
   if (!text) {
-    base::Page("<! R unable to open file %s>\n", base::EscapeHtml(path));
+    config::DebugPage("<! R unable to open file %s>\n", base::EscapeHtml(path));
     return false;
   }
   // Every line is taken as it stands, an empty one included, so an empty title or submitter
@@ -248,11 +249,12 @@ bool WriteTest(const TestRecord& test) {
   std::string path = TestPath(test, test.number);
   bool existed = base::FileExists(path);
   if (!base::WriteFileAtomic(path, FormatTest(test))) {
-    base::Page("<! W unable to open file %s>\n", base::EscapeHtml(path));
+    config::ReportFailure(base::Sprintf("unable to write %s", path),
+                          "<! W unable to open file %s>\n", base::EscapeHtml(path));
     return false;
   }
   if (!existed) ForgetListings();
-  base::Page("<! %s saved >\n", base::EscapeHtml(path));
+  config::DebugPage("<! %s saved >\n", base::EscapeHtml(path));
   return true;
 }
 
@@ -299,7 +301,7 @@ std::string FormatResult(const ResultRecord& r) {
 bool ReadResult(const TestRecord& test, std::string_view campaign, ResultRecord& result,
                 bool note) {
   std::string path = ResultPath(test, campaign);
-  if (note) base::Page("<! %s >\n", base::EscapeHtml(path));
+  if (note) config::DebugPage("<! %s >\n", base::EscapeHtml(path));
   result = ResultRecord{};
   std::optional<std::string> text =
       IsSafeCampaignName(CampaignName(campaign)) ? base::ReadFile(path) : std::nullopt;

@@ -12,6 +12,7 @@
 #include "config/language.h"
 #include "config/main_config.h"
 #include "config/projects.h"
+#include "users/passwords.h"
 #include "users/uid.h"
 #include "users/user_context.h"
 #include "web/actions.h"
@@ -22,8 +23,6 @@ namespace users {
 namespace {
 
 constexpr size_t kMailLimit = 199;
-constexpr size_t kPasswordLimit = 19;
-constexpr size_t kRestLimit = 199;
 
 // For a value written as an unquoted attribute (NAME=%s): as EscapeHtml, and the
 // characters that would end the value or start another attribute as character references.
@@ -50,7 +49,8 @@ std::string EscapeUnquoted(std::string_view text) {
 
 bool LinePasswordMatches(std::string_view line, std::string_view login, std::string_view password) {
   std::optional<std::string_view> stored = StoredPassword(line, login);
-  return stored && stored->substr(0, kPasswordLimit) == password;
+  // A hash, or a password still in clear (hashed at the grid's next save); never cut.
+  return stored && VerifyPassword(*stored, password);
 }
 
 // The values of `book` (a test book's or a campaign's page) that only show: the forms, the
@@ -121,7 +121,7 @@ std::optional<std::string_view> StoredPassword(std::string_view line, std::strin
     ++pos;
     ++mail;
   }
-  std::string_view rest = line.substr(pos, kRestLimit);
+  std::string_view rest = line.substr(pos);
   if (rest.empty() || rest.front() != ':') return {};
   std::string_view stored = rest.substr(1, rest.find(':', 1) - 1);
   if (stored.empty()) return {};

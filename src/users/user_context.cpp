@@ -7,6 +7,7 @@
 #include "base/files.h"
 #include "base/out.h"
 #include "base/request_state.h"
+#include "config/debug.h"
 #include "config/main_config.h"
 #include "users/uid.h"
 #include "web/identity.h"
@@ -200,7 +201,8 @@ void SaveUserContext(std::string_view login, std::string_view project, std::stri
   {
     base::File out = base::OpenFile(temp, "wb");
     if (!out) {
-      base::Page("<!Unable to open : %s>\n", temp);
+      config::ReportFailure(base::Sprintf("unable to open %s", temp), "<!Unable to open : %s>\n",
+                            temp);
       return;
     }
     base::LineReader reader(path);
@@ -214,12 +216,14 @@ void SaveUserContext(std::string_view login, std::string_view project, std::stri
     if (std::fflush(out.get()) != 0 || std::ferror(out.get())) {
       out.reset();
       base::RemoveFile(temp);
-      base::Page("<!Unable to write : %s>\n", temp);
+      config::ReportFailure(base::Sprintf("unable to write %s", temp), "<!Unable to write : %s>\n",
+                            temp);
       return;
     }
   }
   if (!base::ReplaceFile(temp, path)) {
-    base::Page("<!Unable to rename : %s>\n", temp);
+    config::ReportFailure(base::Sprintf("unable to rename %s", temp), "<!Unable to rename : %s>\n",
+                          temp);
     return;
   }
   UserContext& ctx = Context();

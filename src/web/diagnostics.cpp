@@ -40,7 +40,15 @@ std::string MaskQuery(std::string_view text) {
       out.append(kMaskedValue);
       if (end != std::string_view::npos) out.append(value.substr(end));
     } else {
-      out.append(segment);
+      // Only the first bytes of a long value: the file is for reading, not a copy.
+      const size_t keep =
+          eq == std::string_view::npos ? kDiagnosticValueLimit : eq + 1 + kDiagnosticValueLimit;
+      out.append(segment.substr(0, keep));
+      if (segment.size() > keep) {
+        // A multipart body's first line keeps its line end.
+        size_t end = segment.find_first_of("\r\n", keep);
+        if (end != std::string_view::npos) out.append(segment.substr(end));
+      }
     }
     if (amp == std::string_view::npos) return out;
     out += '&';

@@ -12,9 +12,11 @@ namespace web {
 // The parameters whose values the diagnostic files never hold; they show as "*****".
 bool IsSecretName(std::string_view name);
 inline constexpr std::string_view kMaskedValue = "*****";
+// The diagnostic files and the parameter dump keep at most this many bytes of each value.
+inline constexpr size_t kDiagnosticValueLimit = 4096;
 
 // A url-encoded text ("name=value&..."): the values of secret names masked up to their line
-// end, which is kept.
+// end, which is kept; every other value cut at kDiagnosticValueLimit bytes.
 std::string MaskQuery(std::string_view text);
 
 // A multipart body whose first line is the boundary: the content of every part named by a

@@ -52,7 +52,8 @@ void ErrorBoxArg(int n, std::string_view arg) {
   base::Page("<Table WIDTH=400><TR><TD>\n");
   base::Page("<FONT COLOR=RED><H1>%s</H1></font>\n", config::Msg(500));
   base::Page("<P><HR><BR><BR>");
-  base::Page(config::Msg(n), base::EscapeHtml(arg));
+  // A file is named as the administrator finds it in the data or configuration folder.
+  base::Page(config::Msg(n), base::EscapeHtml(config::ShownPath(arg)));
   base::Page("</TD></TR></TABLE>");
 }
 

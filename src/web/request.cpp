@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,7 +18,9 @@
 #include "base/out.h"
 #include "base/request_state.h"
 #include "config/main_config.h"
+#include "web/cookies.h"
 #include "web/diagnostics.h"
+#include "web/response.h"
 
 namespace web {
 namespace {
@@ -30,6 +33,7 @@ constexpr size_t kFilePiece = size_t{1} << 20;
 constexpr std::string_view kMultipartMark = "----------------------------";  // 28 dashes
 
 struct RequestCache {
+  bool refused = false;  // over a limit: answered with the 413 page
   std::string raw_query;
   std::string written_upload;  // the uploaded file this process wrote, until discarded
 };
@@ -64,15 +68,22 @@ bool IsMultipartType() {
   return Env("CONTENT_TYPE").rfind("multipart/form-data", 0) == 0;
 }
 
+size_t DeclaredLength() {
+  long long declared = std::strtoll(Env("CONTENT_LENGTH").c_str(), nullptr, 10);
+  return declared <= 0 ? 0 : static_cast<size_t>(declared);
+}
+
+// The parameters a url-encoded text holds at most: one per "&", and one more.
+size_t SegmentCount(std::string_view text);
+
 // Reads the body: CONTENT_LENGTH bytes at most, fewer when the client sent fewer, and
 // never more than kMaxBodyBytes. A multipart body is read only as far as the chunk that
 // ends its first line: its parser reads the rest from standard input as it goes, so an
 // uploaded file is streamed to its data file and never held here. `unread` receives the
 // number of body bytes left for the parser on standard input.
-std::string ReadBody(size_t& unread) {
-  long long declared = std::strtoll(Env("CONTENT_LENGTH").c_str(), nullptr, 10);
-  size_t total = declared <= 0 ? 0 : static_cast<size_t>(declared);
-  size_t want = std::min(total, kMaxBodyBytes);
+std::string ReadBody(size_t& unread, size_t limit) {
+  size_t total = DeclaredLength();
+  size_t want = std::min({total, kMaxBodyBytes, limit});
   const bool multipart_type = IsMultipartType();
   std::string body;
   char chunk[65536];
@@ -92,6 +103,7 @@ std::string ReadBody(size_t& unread) {
 }
 
 struct QueryText {
+  std::string refused;  // why the request is over a limit; empty when it is not
   std::string text;
   std::string body;  // the POST body (a multipart body: its first chunk, see ReadBody)
   size_t first_line_end = 0;
@@ -99,6 +111,8 @@ struct QueryText {
   bool body_read = false;  // a POST body was read (and is copied, even when empty)
   std::string trace;       // the trace "quorb.tra", written once the request is decoded
 };
+
+bool IsMultipart(const QueryText& q);
 
 std::string TracePath() {
   return base::Sprintf("%s/quorb.tra", TempDir());
@@ -122,15 +136,27 @@ QueryText ObtainQuery(const char* argument) {
                    qs.empty() ? 0 : static_cast<int>(static_cast<signed char>(qs[0]))));
   if (argument) tr(base::Sprintf("#arg:<%s>\n", argument));
 
+  const config::RequestLimits limits = config::GetRequestLimits();
   if (!qs.empty()) {
+    if (qs.size() > limits.form_bytes)
+      q.refused = base::Sprintf("The query is longer than %zu bytes.", limits.form_bytes);
     q.text = qs;
   } else {
     std::string method = Env("REQUEST_METHOD");
     tr(base::Sprintf("#METHOD >>%s\n", method));
     bool post = method == "POST";
     tr(base::Sprintf("#post: %d\n#qs=\"", post ? 1 : 0));
+    const bool multipart = IsMultipartType();
+    const size_t limit = multipart ? limits.upload_bytes : limits.form_bytes;
+    if (post && DeclaredLength() > limit) {
+      // Refused before a byte of the body is read.
+      q.refused = base::Sprintf(
+          multipart ? "The upload is larger than %zu bytes." : "The form is larger than %zu bytes.",
+          limit);
+      post = false;
+    }
     if (post) {
-      q.body = ReadBody(q.unread);
+      q.body = ReadBody(q.unread, limit);
       q.body_read = true;
       size_t lf = q.body.find('\n');
       q.first_line_end = lf == std::string::npos ? q.body.size() : lf + 1;
@@ -142,6 +168,8 @@ QueryText ObtainQuery(const char* argument) {
   tr("#\n");
   tr(MaskQuery(q.text));
   tr("\n");
+  if (q.refused.empty() && !IsMultipart(q) && SegmentCount(q.text) > limits.parameters)
+    q.refused = base::Sprintf("The request carries more than %zu parameters.", limits.parameters);
   return q;
 }
 
@@ -407,6 +435,25 @@ size_t CountByte(std::string_view text, char c) {
   return n;
 }
 
+size_t SegmentCount(std::string_view text) {
+  return CountByte(text, '&') + 1;
+}
+
+// The answer to a request over a limit: status 413 and a page that says which, written
+// before the body is read; nothing of the request is decoded or stored.
+void WriteTooLarge(std::string_view why) {
+  ResponseHeader header;
+  header.status = 413;
+  header.status_text = "Payload Too Large";
+  WriteResponseHeader(header);
+  base::Page(
+      "<HTML>\n<HEAD>\n<TITLE>Request too large</TITLE>\n</HEAD>\n<BODY>\n"
+      "<H1>Request too large</H1>\n<P>%s Nothing was stored.\n"
+      "<P>The limits are set in quorb.cfg on the server (MAXFORM, MAXPARAMS, MAXUPLOAD, "
+      "MAXPARTS).\n<P><A HREF=\"%s\">Home</A>\n</BODY>\n</HTML>\n",
+      base::EscapeHtml(why), base::EscapeHtml(ScriptName()));
+}
+
 }  // namespace
 
 ParamList DecodeUrlEncoded(std::string_view text) {
@@ -439,9 +486,14 @@ MultipartResult ParseMultipart(std::string_view first_line, std::string_view res
   r.trace += base::Sprintf("\ndelimiter:>%s<\n", delimiter);
 
   BodyReader in(rest, stream ? stream->more : nullptr, stream ? stream->more_bytes : 0);
+  const size_t max_parts = stream ? stream->max_parts : SIZE_MAX;
   while (true) {
     auto header = in.ReadUntil('"');
     if (!header) break;
+    if (r.list.size() >= max_parts) {
+      r.too_many_parts = true;
+      break;
+    }
     r.trace += base::Sprintf("->%s\n", *header);
     auto name = in.ReadUntil('"');
     if (!name) break;
@@ -491,27 +543,37 @@ MultipartResult ParseMultipart(std::string_view first_line, std::string_view res
 ParamList ParseRequest(const char* argument) {
   QueryText q = ObtainQuery(argument);
   ParamList list;
+  if (!q.refused.empty()) {
+    base::Cache<RequestCache>().refused = true;
+    WriteTooLarge(q.refused);
+    return list;
+  }
   std::string raw = q.text;
   bool multipart = IsMultipart(q);
-  // The request traces are for the administrator chasing a fault; every other click would
-  // pay three file writes for them.
-  const bool debug = config::IsDebugOn();
-  // The diagnostic copy of the body; parsing works on this process's own bytes.
-  if (debug && q.body_read)
-    WriteDiagnostic(base::Sprintf("%s/quorb.in", TempDir()),
-                    multipart ? MaskMultipartBody(q.body) : MaskQuery(q.body));
   if (multipart) {
     std::string_view body(q.body);
     // The uploaded file goes straight from standard input to its data file.
-    MultipartStream stream{stdin, q.unread, UploadPath()};
+    MultipartStream stream{stdin, q.unread, UploadPath(), config::GetRequestLimits().parts};
     MultipartResult m =
         ParseMultipart(q.text, body.substr(std::min(q.first_line_end, body.size())), &stream);
+    if (m.too_many_parts) {
+      if (m.upload_written) base::RemoveFile(stream.upload_path);
+      base::Cache<RequestCache>().refused = true;
+      WriteTooLarge(base::Sprintf("The form has more than %zu parts.", stream.max_parts));
+      return {};
+    }
     q.trace += MaskMultipartTrace(m.trace);
     if (m.upload_written) base::Cache<RequestCache>().written_upload = stream.upload_path;
     list = std::move(m.list);
     raw = std::move(m.rebuilt);
   }
-  if (debug) {
+  // The request traces are for the administrator chasing a fault; every other click would
+  // pay three file writes for them. The body's copy is written once the request is known to
+  // be within its limits.
+  if (config::IsDebugOn()) {
+    if (q.body_read)
+      WriteDiagnostic(base::Sprintf("%s/quorb.in", TempDir()),
+                      multipart ? MaskMultipartBody(q.body) : MaskQuery(q.body));
     WriteDiagnostic(base::Sprintf("%s/quorb.tra", TempDir()), q.trace);
     WriteDiagnostic(base::Sprintf("%s/tmp/quorb.log", config::GetDataDir()),
                     (multipart ? RebuildMasked(list, kRebuiltLimit) : MaskQuery(raw)) + "\n");
@@ -519,6 +581,10 @@ ParamList ParseRequest(const char* argument) {
   base::Cache<RequestCache>().raw_query = raw;
   if (!multipart) list = DecodeUrlEncoded(q.text);
   return list;
+}
+
+bool RequestRefused() {
+  return base::Cache<RequestCache>().refused;
 }
 
 const std::string& GetRawQuery() {

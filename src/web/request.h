@@ -1,6 +1,7 @@
 // Decoding of the CGI request into the request parameter list.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -17,6 +18,11 @@ namespace web {
 // Writes the trace "<TEMP>/quorb.tra", the body copy "<TEMP>/quorb.in" and the log
 // "<data>/tmp/quorb.log".
 ParamList ParseRequest(const char* argument);
+
+// True when the request was over one of the limits of quorb.cfg (config::RequestLimits):
+// ParseRequest has then answered it with a 413 page and returned no parameter; the entry
+// runs nothing else.
+bool RequestRefused();
 
 // The query text before decoding (for multipart, the text rebuilt from the list).
 const std::string& GetRawQuery();
@@ -52,14 +58,16 @@ struct MultipartResult {
   // delimiter came: kept here without a stream, written to its upload file with one.
   std::optional<std::string> upload;
   bool upload_written = false;
-  std::string trace;  // the lines to append to the trace
+  bool too_many_parts = false;  // more parts than the stream's limit: the rest was not read
+  std::string trace;            // the lines to append to the trace
 };
 
 // Where a streamed multipart body comes from and where its file part goes.
 struct MultipartStream {
-  std::FILE* more = nullptr;  // the body's bytes after `rest`,
-  size_t more_bytes = 0;      // this many of them
-  std::string upload_path;    // the file part is written here; none is left when incomplete
+  std::FILE* more = nullptr;    // the body's bytes after `rest`,
+  size_t more_bytes = 0;        // this many of them
+  std::string upload_path;      // the file part is written here; none is left when incomplete
+  size_t max_parts = SIZE_MAX;  // parts read at most
 };
 
 // Parses a multipart body. `first_line` is the boundary line (the query text), `rest` the

@@ -14,6 +14,7 @@ void WriteResponseHeader(const ResponseHeader& header) {
   if (!header.disposition.empty())
     text += base::Sprintf("Content-Disposition: %s\n", header.disposition);
   if (header.length >= 0) text += base::Sprintf("Content-Length: %lld\n", header.length);
+  text += kProtectiveHeaders;
   text += '\n';
   base::Write(nullptr, text);
   if (!page.held.empty()) {

@@ -10,6 +10,14 @@ namespace web {
 // HTML pages declare their character set, so every browser sends the same bytes back.
 inline constexpr std::string_view kHtmlType = "text/html; charset=ISO-8859-1";
 
+// Sent with every answer: no guessing of a download's type, no address of a page (and the
+// token in it) to other sites, and no framing by another site. Pages keep their inline
+// scripts, so no script policy is set.
+inline constexpr std::string_view kProtectiveHeaders =
+    "X-Content-Type-Options: nosniff\n"
+    "Referrer-Policy: same-origin\n"
+    "Content-Security-Policy: frame-ancestors 'self'\n";
+
 struct ResponseHeader {
   std::string_view type = kHtmlType;  // the content type
   int status = 0;                     // 0: the server's default (200)

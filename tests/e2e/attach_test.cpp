@@ -20,7 +20,7 @@ using e2e::InProcess;
 using e2e::Installation;
 
 const std::string kNotFound =
-    "Status: 404 Not Found\nContent-type: text/plain\nContent-Length: 0\n\n";
+    "Status: 404 Not Found\nContent-type: text/plain\nContent-Length: 0\n" E2E_PROTECTIVE "\n";
 
 e2e::CgiResult Attach(const Installation& inst, const std::string& title,
                       const std::string& content, const std::string& client_name,
@@ -95,7 +95,8 @@ TEST(Attach, UploadAndDownloadRoundTripByteForByte) {
   auto down = inst.Get(query);
   EXPECT_TRUE(down.out ==
               "Content-type: application/octet-stream\nContent-Disposition: "
-              "attachment; filename=\"File_1_run.bin\"\nContent-Length: 5242926\n\n" +
+              "attachment; filename=\"File_1_run.bin\"\nContent-Length: 5242926\n" E2E_PROTECTIVE
+              "\n" +
                   content);
   // The next attachment is proposed one higher.
   EXPECT_NE(inst.Get("CMD=Attach&Num=TsG.00001").out.find("VALUE=File_2>"), std::string::npos);
@@ -141,8 +142,9 @@ TEST(Attach, RefusalsStoreNothing) {
                                         "---------------------------x");
   body.resize(body.size() - 12);
   auto cut = inst.Post(body, "multipart/form-data; boundary=---------------------------x");
-  EXPECT_NE(cut.out.find("Unable to store the attached file " + inst.DataDir() + "/tmp/data"),
-            std::string::npos);
+  // The file is named relative to the data folder.
+  EXPECT_NE(cut.out.find("Unable to store the attached file tmp/data"), std::string::npos)
+      << cut.out;
   EXPECT_EQ(inst.List("data/TRACE_TsG.00001").size(), 2u);
   EXPECT_EQ(inst.Read(base), "one");
   EXPECT_EQ(Entries(inst).size(), 3u);
@@ -159,13 +161,17 @@ TEST(Attach, DownloadSendsOnlyAttachedFiles) {
                                                                           "\"hi\".txt"))
                 .out,
             "Content-type: application/octet-stream\nContent-Disposition: attachment; "
-            "filename=\"say \\\"hi\\\".txt\"\nContent-Length: 2\n\nhi");
+            "filename=\"say \\\"hi\\\".txt\"\nContent-Length: 2\n" E2E_PROTECTIVE "\nhi");
   for (std::string title :
        {"/etc/passwd", "data/index", "data/TRACE_TsG.00001/../index", "data/TRACE_TsG.00001/link",
         "data/TRACE_TsG.00001", "data/TRACE_other/x", "data/TRACE_TsG.00001/none", "+"})
     EXPECT_EQ(inst.Get("CMD=FILE&title=" + base::UrlEncode(inst.root() + "/" + title)).out,
               kNotFound)
         << title;
+  // Links name the file relative to the data folder; nothing relative leaves it either.
+  EXPECT_TRUE(inst.Get("CMD=FILE&title=TRACE_TsG.00001/say%20%22hi%22.txt").out.ends_with("\nhi"));
+  for (std::string title : {"../data/index", "TRACE_TsG.00001/../index", "index", "./index"})
+    EXPECT_EQ(inst.Get("CMD=FILE&title=" + base::UrlEncode(title)).out, kNotFound) << title;
 }
 
 TEST(Attach, WithSecurityOnlyMembersAttach) {

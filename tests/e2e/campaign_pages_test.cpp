@@ -113,7 +113,7 @@ TEST(CampaignPages, CampaignIsCreatedFilledSummarisedAndDownloaded) {
   e2e::CgiResult download = inst.Get("CMD=tests&" + kPlace + "&camp=2024-01-02&book=31");
   const std::string head =
       "Content-type: text/tab-separated-values\nContent-Disposition: attachment; "
-      "filename=\"2024-01-02.tsv\"\n\n";
+      "filename=\"2024-01-02.tsv\"\n" E2E_PROTECTIVE "\n";
   ASSERT_EQ(download.out.substr(0, head.size()), head);
   std::string body = download.out.substr(head.size());
   EXPECT_NE(body.find("M1\tS1\t000\tOK\t"), std::string::npos);
@@ -142,7 +142,7 @@ TEST(CampaignPages, EmptyCampaignCountsZeroAndBadNamesAreRefused) {
   EXPECT_EQ(summary.find("inf"), std::string::npos);
 
   const std::string missing = "A required field is missing";
-  for (const char* camp : {"..", "a..b", "a%5Cb", "x%0Ay", "%2E%2E%2F%2E%2E", "", "+lead"}) {
+  for (const char* camp : {"..", "x:y", "a%5Cb", "x%0Ay", "%2E%2E%2F%2E%2E", "", "+lead"}) {
     EXPECT_NE(Tests(inst, std::string("&book=27&camp=") + camp).find(missing), std::string::npos)
         << camp;
     EXPECT_NE(Tests(inst, std::string("&book=28&camp=") + camp).find(missing), std::string::npos)

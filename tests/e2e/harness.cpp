@@ -50,7 +50,7 @@ Installation::~Installation() {
 std::string Installation::DefaultConfig(const std::string& extra) const {
   return "DATADIR " + DataDir() + "\nCONFIGDIR " + ConfigDir() +
          "\nIMGDIR /quorb/images/\nPRINT cat\nMAILSERV 127.0.0.1:1\nHOSTNAME localhost\n"
-         "DOMAIN example.org\nLANGUAGE EN\nWWW www\n" +
+         "DOMAIN example.org\nLANGUAGE EN\nWWW www\nDEBUG YES\n" +
          extra;
 }
 

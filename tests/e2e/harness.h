@@ -45,7 +45,9 @@ struct Request {
 class Installation {
  public:
   // Lays out root/config, root/data (tmp, Stats, Synchro/in, Synchro/out, Tests) and
-  // root/temp, and writes config/quorb.cfg with `extra_config` appended.
+  // root/temp, and writes config/quorb.cfg with `extra_config` appended. The file has
+  // DEBUG YES, so pages carry the diagnostic comments the tests read; "DEBUG NO" in
+  // `extra_config` (the last value wins) gives the page a visitor sees.
   explicit Installation(const std::string& extra_config = "");
   ~Installation();
   Installation(const Installation&) = delete;
@@ -122,7 +124,14 @@ std::string CaptureStdout(const std::function<void()>& fn);
 std::string MultipartBody(const std::vector<FormPart>& parts, const std::string& boundary);
 
 // The page header every HTML answer starts with.
-inline constexpr const char* kHtmlHeader = "Content-type: text/html; charset=ISO-8859-1\n\n";
+// The protective headers every answer ends its header with.
+#define E2E_PROTECTIVE                \
+  "X-Content-Type-Options: nosniff\n" \
+  "Referrer-Policy: same-origin\n"    \
+  "Content-Security-Policy: frame-ancestors 'self'\n"
+inline constexpr const char* kProtective = E2E_PROTECTIVE;
+inline constexpr const char* kHtmlHeader =
+    "Content-type: text/html; charset=ISO-8859-1\n" E2E_PROTECTIVE "\n";
 
 // The start of a page of the default colour titled `title`, header included.
 std::string PageHead(const std::string& title);

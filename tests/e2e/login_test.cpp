@@ -3,7 +3,9 @@
 #include <regex>
 #include <string>
 
+#include "base/encode.h"
 #include "harness.h"
+#include "users/passwords.h"
 
 namespace {
 
@@ -115,7 +117,8 @@ TEST(Login, SecurityOffStillChecksButWritesNoCookieNorScripts) {
   EXPECT_EQ(r.out.find("<SCRIPT LANGUAGE=JavaScript>  \n"), std::string::npos);
   EXPECT_EQ(r.out.find("ecritCookie"), std::string::npos);
   std::regex shape(
-      "Content-type: text/html; charset=ISO-8859-1\n\n<HTML>\n<HEAD>\n<TITLE>QUORB "
+      "Content-type: text/html; charset=ISO-8859-1\n" E2E_PROTECTIVE
+      "\n<HTML>\n<HEAD>\n<TITLE>QUORB "
       "Login2</TITLE>\n</HEAD>\n"
       "<BODY BACKGROUND=/quorb/images//fond.gif BGCOLOR=\"#FFFFFF\" TEXT=\"#000000\" >\n"
       "<FORM NAME=mainform METHOD=POST ACTION=/cgi-bin/quorb.cgi>\n"
@@ -124,6 +127,33 @@ TEST(Login, SecurityOffStillChecksButWritesNoCookieNorScripts) {
       "  document.mainform.submit\\(\\);           \n"
       "</SCRIPT>                               \nOK");
   EXPECT_TRUE(std::regex_match(r.out, shape)) << r.out;
+}
+
+// A members file may hold hashes (as the setup pages write it) or passwords in clear (an
+// older file): both log in, whole, and nothing shorter or longer does.
+TEST(Login, HashedAndClearPasswordsAreComparedWhole) {
+  Installation inst("SECURITY YES\n");
+  AddProjects(inst);
+  const std::string long_pw = "correct-horse-battery-staple";  // over 19 characters
+  inst.Write("config/TEST_users.cfg", "kolvar:k@x:" + users::HashPassword("s3cr;t pw") +
+                                          ": :YES\n" + "tessin:t@x:" + long_pw + ": :YES\n" +
+                                          "blank:b@x: : :YES\n");
+  const struct {
+    std::string user, password;
+    bool logs_in;
+  } cases[] = {
+      {"kolvar", "s3cr;t pw", true},
+      {"kolvar", "s3cr;t p", false},
+      {"kolvar", "s3cr;t pwx", false},
+      {"tessin", long_pw, true},
+      {"tessin", long_pw.substr(0, 19), false},
+      {"blank", "", false},
+      {"blank", " ", false},
+  };
+  for (const auto& c : cases) {
+    auto r = inst.Post("Login=2&User=" + c.user + "&Passwd=" + base::UrlEncode(c.password));
+    EXPECT_EQ(e2e::Has(r.out, "NAME=Uid VALUE="), c.logs_in) << c.user << " " << c.password;
+  }
 }
 
 TEST(Login, OtherStepsWriteNothing) {

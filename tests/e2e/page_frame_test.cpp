@@ -53,7 +53,7 @@ TEST(LanguageTable, CodeFromLanguageFirstWordOrFrench) {
 }
 
 TEST(LanguageTable, MissingFileNamesItInEveryLookup) {
-  Installation inst;
+  Installation inst("DEBUG YES\n");  // the comments name the file for the administrator
   InProcess req(inst);
   std::string out = CaptureStdout([] {
     EXPECT_EQ(config::Msg(500), "");

@@ -187,7 +187,7 @@ TEST(Search, ExportReadByPythonCsv) {
   e2e::CgiResult r = inst.Get("CMD=find&resp=all&statN=X&excel=X&aff_crit=AC&sort=1");
   const std::string header =
       "Content-type: application/octet-stream\n"
-      "Content-Disposition: attachment; filename=\"bugs.dat\"\n\n";
+      "Content-Disposition: attachment; filename=\"bugs.dat\"\n" E2E_PROTECTIVE "\n";
   ASSERT_TRUE(r.out.starts_with(header)) << r.out;
   EXPECT_EQ(r.out.find("<"), std::string::npos);
   inst.Write("bugs.dat", r.out.substr(header.size()));
@@ -276,13 +276,15 @@ TEST(Search, RightsWithSecurityOn) {
     EXPECT_EQ(data.find("<"), std::string::npos) << c.login;
     size_t rows = 0;
     for (char ch : data) rows += ch == '\n';
-    EXPECT_EQ(rows, 3 + 1 + c.names.size()) << c.login;  // header lines, column names, rows
+    // Header lines (the type, the disposition, three protective headers, the blank line),
+    // column names, rows.
+    EXPECT_EQ(rows, 6 + 1 + c.names.size()) << c.login;
   }
   // A forged token (the login shifted, no seal) sees nothing, in the page or the export.
   const std::string forged = "CMD=find&resp=all&statN=X&statV=X&Uid=cnn%23VGUV%2312";
   EXPECT_EQ(ListedNames(inst.Get(forged).out), Names{});
   std::string data = inst.Get(forged + "&excel=X").out;
-  EXPECT_EQ(std::count(data.begin(), data.end(), '\n'), 3 + 1);
+  EXPECT_EQ(std::count(data.begin(), data.end(), '\n'), 6 + 1);
 }
 
 }  // namespace

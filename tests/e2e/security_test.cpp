@@ -204,4 +204,44 @@ TEST(Security, DiagnosticFilesHoldNoPassword) {
   check("query string");
 }
 
+// Without DEBUG the pages anyone may open name no folder of the server; with it, the
+// administrator sees them.
+TEST(Security, PagesShowNoServerPathWithoutDebug) {
+  Installation inst;
+  e2e::InstallPrintStandIn(inst);
+  inst.WriteConfig(inst.DefaultConfig("PRINT " + inst.Path("print.sh") + "\nDEBUG NO\n"));
+  e2e::WriteSampleProject(inst);
+  inst.Post(e2e::kNewSheet);
+  const char* kPages[] = {"",  // the home page and its synchronisation pass
+                          "Num=TsG.00001",
+                          "CMD=Print&Num=TsG.00001",
+                          "CMD=setup&Edit=2",
+                          "CMD=book&project=TEST&group=GUI&phase=0",
+                          "CMD=setup&Edit=4&project=NOPE"
+                          "&text=a"};
+  for (const char* query : kPages) {
+    std::string page = inst.Get(query).out;
+    EXPECT_FALSE(e2e::Has(page, inst.root())) << query << "\n" << page;
+  }
+  inst.WriteConfig(inst.DefaultConfig("PRINT " + inst.Path("print.sh") + "\nDEBUG YES\n"));
+  EXPECT_TRUE(e2e::Has(inst.Get("CMD=setup&Edit=2").out, inst.root()));
+}
+
+// Open to anyone: with logins off, the setup pages and the wizard's last step say so.
+TEST(Security, AnOpenSiteSaysSo) {
+  const std::string kWarning = "anyone who can reach this site can change its configuration";
+  Installation open;
+  e2e::WriteSampleProject(open);
+  for (const char* query : {"CMD=setup", "CMD=setup&Edit=1", "CMD=setup&Edit=12&Wizzard=11"})
+    EXPECT_TRUE(e2e::Has(open.Get(query).out, kWarning)) << query;
+  Installation closed("SECURITY YES\n");
+  LayOut(closed);
+  const std::string uid = "&Uid=" + e2e::EncodedToken(closed, "kolvar", "TEST");
+  for (const std::string& query : {"CMD=setup" + uid, "CMD=setup&Edit=1" + uid}) {
+    std::string page = closed.Get(query).out;
+    EXPECT_TRUE(e2e::Has(page, "QUORB")) << query;
+    EXPECT_FALSE(e2e::Has(page, kWarning)) << query;
+  }
+}
+
 }  // namespace

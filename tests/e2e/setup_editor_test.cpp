@@ -5,6 +5,7 @@
 #include <string>
 
 #include "harness.h"
+#include "users/passwords.h"
 
 namespace {
 
@@ -30,10 +31,28 @@ TEST(SetupEditor, MembersGridKeepsPasswordsOutOfPagesAndRightsAsTheyWere) {
               "CMD=setup&Edit=9&project=TEST&text=xxx&LINES=3&V0_0=kolvar&V1_0=k%40x&V2_0="
               "&V4_0=YES&V0_1=&V1_1=ghost%40x&V0_2=new&V1_2=n%40x%0Aroot:x&V2_2=pw&V5_2=YES")
           .out;
-  EXPECT_EQ(inst.Read("config/TEST_users.cfg"),
-            "kolvar:k@x:secret: :YES: : : : : \nnew:n@xrootx:pw: : :YES: : : : \n");
+  // Every password is stored hashed, the one kept in clear as well as the one typed; the
+  // file is for the owner alone.
+  const std::vector<std::string> lines = e2e::Lines(inst.Read("config/TEST_users.cfg"));
+  ASSERT_EQ(lines.size(), 2u);
+  const struct {
+    std::string line, start, password, end;
+  } rows[] = {{lines[0], "kolvar:k@x:", "secret", ": :YES: : : : : "},
+              {lines[1], "new:n@xrootx:", "pw", ": : :YES: : : : "}};
+  for (const auto& row : rows) {
+    ASSERT_TRUE(row.line.starts_with(row.start + "$pbkdf2-sha256$")) << row.line;
+    ASSERT_TRUE(row.line.ends_with(row.end)) << row.line;
+    std::string hash =
+        row.line.substr(row.start.size(), row.line.size() - row.start.size() - row.end.size());
+    EXPECT_TRUE(users::VerifyPassword(hash, row.password)) << row.line;
+    EXPECT_FALSE(Has(page, hash));
+  }
   EXPECT_FALSE(Has(page, "secret"));
-  EXPECT_TRUE(Has(page, "<! 84 " + inst.ConfigDir() + "/TEST_users.cfg >\n"));
+  EXPECT_FALSE(Has(page, "$pbkdf2"));
+  EXPECT_FALSE(Has(form, "$pbkdf2"));
+  EXPECT_EQ(std::filesystem::status(inst.Path("config/TEST_users.cfg")).permissions() &
+                std::filesystem::perms::all,
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 }
 
 TEST(SetupEditor, RefusedSavesChangeNothing) {
@@ -47,12 +66,17 @@ TEST(SetupEditor, RefusedSavesChangeNothing) {
   const Case cases[] = {
       {"Edit=4&project=NOPE&text=a%0Ab%0A", "There is no project NOPE in project.cfg.",
        "config/NOPE_program.cfg"},
-      {"Edit=4&project=..%2Fdata%2Fx&text=a%0Ab%0A", "The project name ../data/x cannot",
+      {"Edit=4&project=..%2Fdata%2Fx&text=a%0Ab%0A", "The name ../data/x cannot",
        "data/x_program.cfg"},
-      {"Edit=3&project=..%2Fx&text=xxx&LINES=1&V0_0=a&V1_0=b", "The project name ../x cannot",
+      {"Edit=3&project=..%2Fx&text=xxx&LINES=1&V0_0=a&V1_0=b", "The name ../x cannot",
        "x_subproject.cfg"},
-      {"Edit=2&text=xxx&LINES=2&V0_0=GOOD&V0_1=..%2F..%2Fetc", "The project name ../../etc",
+      {"Edit=2&text=xxx&LINES=2&V0_0=GOOD&V0_1=..%2F..%2Fetc", "The name ../../etc",
        "config/project.cfg"},
+      // ":" is refused as it was sent, not dropped into another name.
+      {"Edit=2&text=xxx&LINES=2&V0_0=GOOD&V0_1=x:y", "The name x:y cannot", "config/project.cfg"},
+      {"Edit=2&text=xxx&LINES=1&V0_0=GOOD&V1_0=%2E%2E", "The name .. cannot", "config/project.cfg"},
+      {"Edit=3&project=TEST&text=xxx&LINES=1&V0_0=GUI&V1_0=G%2FH", "The name G/H cannot",
+       "config/TEST_subproject.cfg"},
   };
   for (const Case& c : cases) {
     std::string before = inst.Read(c.untouched);
@@ -61,6 +85,7 @@ TEST(SetupEditor, RefusedSavesChangeNothing) {
     EXPECT_EQ(inst.Read(c.untouched), before) << c.body;
   }
   EXPECT_FALSE(std::filesystem::exists(inst.Path("data/Synchro/in/GOOD")));
+  EXPECT_FALSE(std::filesystem::exists(inst.Path("data/Synchro/in/xy")));
 
   // A save that fails names the error and leaves the old file in place.
   std::filesystem::remove(inst.Path("config/impacts.cfg"));
@@ -84,23 +109,38 @@ TEST(SetupEditor, ListSaveWritesTheProjectFileWithUnixLineEnds) {
 }
 
 TEST(SetupEditor, MainFormMasksThePop3PasswordAndKeepsIt) {
-  Installation inst("POP3PASS hidden-pw\nPERSIST 2\n");
+  Installation inst("POP3PASS hidden-pw\nPERSIST 2\nDEBUG NO\n");
   e2e::WriteSampleProject(inst);
   std::string form = inst.Get("CMD=setup&Edit=1").out;
   EXPECT_FALSE(Has(form, "hidden-pw"));
   EXPECT_TRUE(Has(form, "<INPUT TYPE=password NAME=popP SIZE=20 VALUE=\"\">"));
   EXPECT_TRUE(Has(form, "<OPTION VALUE=2 SELECTED>week\n"));
   EXPECT_TRUE(Has(form, "<OPTION SELECTED>EN\n"));
+  // The print command is shown, never a field: the shell runs it.
+  EXPECT_FALSE(Has(form, "NAME=prt"));
+  EXPECT_TRUE(Has(form,
+                  "<TT>cat</TT><BR><FONT SIZE=-1>Set on the server only: edit PRINT in "
+                  "quorb.cfg there to change it.</FONT>"));
+  EXPECT_TRUE(Has(form, "<INPUT TYPE=checkbox NAME=dbg VALUE=YES> "));
 
-  // An empty password keeps the stored one; a line feed in a value cannot add a key.
+  // An empty password keeps the stored one; a line feed in a value cannot add a key; PRINT
+  // stays as the file has it; settings no form shows are kept.
+  inst.WriteConfig(inst.DefaultConfig("POP3PASS hidden-pw\nMAXPARTS 20\nDEBUG NO\n"));
   std::string page =
       inst.Post("CMD=setup&Edit=1&text=xxx&data=" + inst.DataDir() + "&cfg=" + inst.ConfigDir() +
-                "&img=/quorb/images/&prt=cat%0ASECURITY+YES&popP=&lang=FR&sec=+&www=me")
+                "&img=/quorb/images/&prt=id%3Btrue&hst=a%0ASECURITY+YES&popP=&lang=FR&sec=+"
+                "&www=me&dbg=YES")
           .out;
   std::string cfg = inst.Read("config/quorb.cfg");
-  EXPECT_TRUE(Has(cfg, "PRINT catSECURITY YES\n")) << cfg;
+  EXPECT_TRUE(Has(cfg, "PRINT cat\n")) << cfg;
+  EXPECT_TRUE(Has(cfg, "HOSTNAME aSECURITY YES\n")) << cfg;
   EXPECT_TRUE(Has(cfg, "POP3PASS hidden-pw\n"));
   EXPECT_TRUE(Has(cfg, "LANGUAGE FR\n"));
+  EXPECT_TRUE(Has(cfg, "DEBUG YES\n"));
+  EXPECT_TRUE(Has(cfg, "MAXPARTS 20\n"));
+  EXPECT_EQ(std::filesystem::status(inst.Path("config/quorb.cfg")).permissions() &
+                std::filesystem::perms::all,
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
   EXPECT_FALSE(Has(page, "hidden-pw"));
   EXPECT_TRUE(Has(page, "POP3PASS *\n"));
 }

@@ -50,8 +50,15 @@ TEST(SetupWizard, FreshInstallationEndToEnd) {
     EXPECT_TRUE(std::filesystem::is_directory(inst.Path(dir))) << dir;
   std::string cfg = inst.Read("config/quorb.cfg");
   EXPECT_TRUE(Has(cfg, "DATADIR " + data + "/\n")) << cfg;
-  EXPECT_TRUE(Has(cfg, "POP3PASS *\nWWW www\n"));
+  EXPECT_TRUE(Has(cfg, "POP3PASS *\nWWW www\nDEBUG NO\n"));
+  // The print command is never taken from a request: a fresh installation gets the default.
+  EXPECT_TRUE(Has(cfg, "PRINT lp -o2 %s\n")) << cfg;
   EXPECT_EQ(inst.Read("config/users.cfg"), "kolvar :kolvar@localhost\n");
+  // The files that hold secrets are the owner's alone.
+  for (const char* file : {"config/quorb.cfg", "config/users.cfg"})
+    EXPECT_EQ(std::filesystem::status(inst.Path(file)).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write)
+        << file;
   EXPECT_TRUE(
       inst.Read("config/sendmail.cfg")
           .starts_with("new M V\nChange_Header M\nObserved s\nAnalyse M a\nCopy\nAssign a\n"));

@@ -210,18 +210,18 @@ TEST(SheetDisplay, EntriesCountAttachmentsAndLinkTheStoredFile) {
 
   std::string out = CaptureStdout([&] { sheets::WriteSheetBody(sheet, nullptr); });
   // After the description (compared whole above), in the same table: the file, the analysis.
-  EXPECT_TRUE(out.ends_with(
-      "<TR><TD COLSPAN=3>Text.<BR>\n</FONT></TD>"
-      "<TR><TD><B><A HREF=\"/cgi-bin/quorb.cgi?CMD=FILE&title=" +
-      inst.DataDir() + "TRACE_ABCTGUI.00012/File_1_run%20log.txt\">File_1</A></B></TD>\n<TD>" +
-      store::FormatDate(946681260) +
-      "</TD>\n<TD>tessin</TD></TR>\n"
-      "<TR><TD><B><A HREF=/cgi-bin/quorb.cgi?CMD=Edit&Num=ABCTGUI.00012&Edit=2>"
-      "Analysis</A></B></TD>\n<TD>" +
-      store::FormatDate(946681320) +
-      "</TD>\n<TD>tessin</TD></TR>\n"
-      "<TR><TD COLSPAN=3>a&nbsp;&lt;b><BR>\n</FONT></TD></TABLE>\n"
-      "<TABLE BORDER=1 WIDTH=100%>\n<TR><TD><PRE></PRE></TD></TR>\n</TABLE><P>\n"))
+  EXPECT_TRUE(
+      out.ends_with("<TR><TD COLSPAN=3>Text.<BR>\n</FONT></TD>"
+                    "<TR><TD><B><A HREF=\"/cgi-bin/quorb.cgi?CMD=FILE&title="
+                    "TRACE_ABCTGUI.00012/File_1_run%20log.txt\">File_1</A></B></TD>\n<TD>" +
+                    store::FormatDate(946681260) +
+                    "</TD>\n<TD>tessin</TD></TR>\n"
+                    "<TR><TD><B><A HREF=/cgi-bin/quorb.cgi?CMD=Edit&Num=ABCTGUI.00012&Edit=2>"
+                    "Analysis</A></B></TD>\n<TD>" +
+                    store::FormatDate(946681320) +
+                    "</TD>\n<TD>tessin</TD></TR>\n"
+                    "<TR><TD COLSPAN=3>a&nbsp;&lt;b><BR>\n</FONT></TD></TABLE>\n"
+                    "<TABLE BORDER=1 WIDTH=100%>\n<TR><TD><PRE></PRE></TD></TR>\n</TABLE><P>\n"))
       << out;
 }
 

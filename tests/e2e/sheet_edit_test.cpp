@@ -82,7 +82,7 @@ TEST(SheetEdit, EntryFormAndCommitCountAttachments) {
   ASSERT_EQ(sheet.entries.size(), 3u);
   EXPECT_EQ(sheet.entries[1].name, "Run / log");
   EXPECT_EQ(sheet.entries[1].text, inst.DataDir() + "TRACE_TsG.00001/File_1_a.txt\n");
-  EXPECT_TRUE(Has(page, "CMD=FILE&title=" + inst.DataDir() + "TRACE_TsG.00001/File_1_a.txt\">"));
+  EXPECT_TRUE(Has(page, "CMD=FILE&title=TRACE_TsG.00001/File_1_a.txt\">"));
   EXPECT_TRUE(Has(Lines(sheet.log).back(), " Entry Run / log edited by tessin"));
   // A text entry takes the new body.
   inst.Post("CMD=Edit&Num=" + name + "&Edit=2&User=tessin&title=Two&text=New%0D%0Abody");
@@ -171,8 +171,8 @@ TEST(SheetEdit, RenameMovesToFirstFreeNumberAndKeepsAttachments) {
   EXPECT_FALSE(inst.Exists("data/TsC.00006"));
   // The page shows the sheet under its new name; the attachment moved with it.
   EXPECT_TRUE(Has(page, "CMD=Change_Header&Num=" + moved + "&QS=find%3D1>"));
-  EXPECT_TRUE(
-      Has(page, "CMD=FILE&title=" + inst.DataDir() + "TRACE_" + moved + "/File_1_a.txt\">"));
+  // Links name the file relative to the data folder.
+  EXPECT_TRUE(Has(page, "CMD=FILE&title=TRACE_" + moved + "/File_1_a.txt\">"));
   EXPECT_TRUE(Has(inst.Read("data/history.dat"), " " + moved + " Header changed by tessin\n"));
 }
 

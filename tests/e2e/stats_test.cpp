@@ -313,7 +313,8 @@ TEST(StatisticsPages, PlotPageEmbedsTheDataPageAndItsScript) {
   EXPECT_TRUE(Has(empty, "<H1>Active sheets by severity</H1>\n<FORM"));
   EXPECT_FALSE(Has(empty, "APPLET"));
   EXPECT_EQ(StatsPage(inst, "statS=10&project=TEST&group=TOTAL&Week=2"),
-            "Status: 404 Not Found\nContent-type: text/plain\nContent-Length: 0\n\n");
+            "Status: 404 Not Found\nContent-type: text/plain\nContent-Length: 0\n" E2E_PROTECTIVE
+            "\n");
 
   inst.Write("data/Stats/TEST.TOTAL", "1000 1 0 0 0 0 0 0 0 0 0 0 0 0 5 6 7 8 0 0 0 0\n");
   std::string page = StatsPage(inst, "statS=9&project=TEST&group=TOTAL&Week=3");
@@ -330,7 +331,7 @@ TEST(StatisticsPages, PlotPageEmbedsTheDataPageAndItsScript) {
   std::string data = StatsPage(inst, "statS=10&project=TEST&group=TOTAL");
   std::string lines;
   for (int i = 0; i < 15; ++i) lines += "5 6 7 8 \n";
-  EXPECT_EQ(data, "Content-type: text/html\n\n" + lines);
+  EXPECT_EQ(data, "Content-type: text/html\n" E2E_PROTECTIVE "\n" + lines);
 }
 
 }  // namespace

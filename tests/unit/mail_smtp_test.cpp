@@ -47,7 +47,8 @@ class SmtpTest : public unit_test::Installation {
  protected:
   void SetUp() override {
     Installation::SetUp();
-    MainConfig("WWW \nDOMAIN example.org\n");
+    // The dialogue comments the tests read are written with DEBUG on.
+    MainConfig("WWW \nDOMAIN example.org\nDEBUG YES\n");
   }
   std::string WriteMessage(const std::string& text) {
     Write("bugmail", text);

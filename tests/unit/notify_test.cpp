@@ -20,7 +20,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kSite = "WWW \nDOMAIN corp.test\nHOSTNAME tracker.corp.test\n";
+const std::string kSite = "WWW \nDOMAIN corp.test\nHOSTNAME tracker.corp.test\nDEBUG YES\n";
 
 class NotifyTest : public unit_test::Installation {
  protected:

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "base/names.h"
 #include "testbook/book_print.h"
 #include "testbook/campaigns.h"
 #include "testbook/listing.h"
@@ -17,32 +18,39 @@ using testbook::PrintField;
 using testbook::PrintRule;
 
 TEST(TestBookEncode, IdentifiersThatCannotBeFileNamesAreRefused) {
+  // One rule for every name that becomes a file or folder name; an identifier also has no
+  // dot and at most 39 characters.
   struct Case {
     std::string id;
     bool identifier;
-    bool project;
+    bool name;
   } cases[] = {
       {"LOG", true, true},
       {"Log in", true, true},
       {"v1.2", false, true},
       {"..", false, false},
       {".", false, false},
+      {".hidden", false, false},
+      {"a..b", false, true},
       {"a/b", false, false},
       {"a\\b", false, false},
+      {"x:y", false, false},
       {"a\nb", false, false},
       {"a\x7f", false, false},
       {"", false, false},
       {" LOG", false, false},
       {std::string(39, 'x'), true, true},
-      {std::string(40, 'x'), false, false},
+      {std::string(40, 'x'), false, true},
+      {std::string(128, 'x'), false, true},
+      {std::string(129, 'x'), false, false},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(testbook::IsSafeIdentifier(c.id), c.identifier) << c.id;
-    EXPECT_EQ(testbook::IsSafeProjectName(c.id), c.project) << c.id;
+    EXPECT_EQ(base::IsSafeName(c.id), c.name) << c.id;
+    EXPECT_EQ(testbook::IsSafeCampaignName(c.id), c.name) << c.id;
   }
   EXPECT_EQ(testbook::CampaignName("2024/05/01 run"), "2024-05-01 run");
   EXPECT_TRUE(testbook::IsSafeCampaignName("2024.05.01.10.00.00"));
-  EXPECT_FALSE(testbook::IsSafeCampaignName("a\\b"));
 }
 
 TEST(TestBookEncode, TextBlocksReadBackExactly) {
@@ -144,7 +152,8 @@ TEST(TestBookCampaigns, NamesThatCouldLeaveTheBookAreRefused) {
       {"2024.01.31.10.00.00", "2024.01.31.10.00.00"},
       {"run 1/a", "run 1-a"},
       {"../../x", ""},  // "..-..-x" once the slashes are hyphens
-      {"a..b", ""},
+      {"a..b", "a..b"},
+      {"x:y", ""},
       {".hidden", ""},
       {"a\\b", ""},
       {"a\nb", ""},

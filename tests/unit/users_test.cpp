@@ -12,6 +12,7 @@
 #include "front/home.h"
 #include "unit_support.h"
 #include "users/login.h"
+#include "users/passwords.h"
 #include "users/rights.h"
 #include "users/uid.h"
 #include "users/user_context.h"
@@ -268,20 +269,52 @@ TEST_F(UsersConfig, PasswordIsTheThirdFieldOfTheLoginsLine) {
         "tessin t@example.org:pass\n"
         "long::abcdefghijklmnopqrstuvwxyz\n");
   Write("config/OTHER_users.cfg", "kolvar:k@example.org:other: :YES\n");
-  // The project list is walked last line first: OTHER before TEST. A password is read at most
-  // 19 characters long. No project: refused, and none named.
+  // The project list is walked last line first: OTHER before TEST. A password is compared
+  // whole, however long. No project: refused, and none named.
   const struct {
     std::string login, password, project;
   } cases[] = {{"kolvar", "secret", "TEST"}, {"kolvar", "other", "OTHER"},
-               {"tessin", "pass", "TEST"},   {"long", "abcdefghijklmnopqrs", "TEST"},
+               {"tessin", "pass", "TEST"},   {"long", "abcdefghijklmnopqrs", ""},
                {"kolvar", "Secret", ""},     {"kolva", "secret", ""},
-               {"kolvar", "", ""},           {"long", "abcdefghijklmnopqrstuvwxyz", ""}};
+               {"kolvar", "", ""},           {"long", "abcdefghijklmnopqrstuvwxyz", "TEST"}};
   for (const auto& c : cases) {
     std::string project;
     EXPECT_EQ(users::CheckPassword(c.login, c.password, project), !c.project.empty())
         << c.login << ":" << c.password;
     EXPECT_EQ(project, c.project) << c.login << ":" << c.password;
   }
+}
+
+// A stored hash is salted (two hashes of one password differ), has no ":" nor blank, and
+// matches its password alone; a field in clear matches itself; a blank field matches nothing.
+TEST(Passwords, HashesAndClearFields) {
+  const std::string a = users::HashPassword("pw:with blank");
+  const std::string b = users::HashPassword("pw:with blank");
+  EXPECT_NE(a, b);
+  EXPECT_EQ(a.find_first_of(": \t\n"), std::string::npos) << a;
+  EXPECT_TRUE(users::IsPasswordHash(a));
+  EXPECT_EQ(users::StoredPasswordField(a), a);
+  EXPECT_TRUE(users::VerifyPassword(users::StoredPasswordField("clear"), "clear"));
+  EXPECT_EQ(users::StoredPasswordField(" "), " ");
+  const struct {
+    std::string stored, password;
+    bool match;
+  } cases[] = {
+      {a, "pw:with blank", true},
+      {b, "pw:with blank", true},
+      {a, "pw:with blan", false},
+      {a, "", false},
+      {"clear", "clear", true},
+      {"clear", "clea", false},
+      {"clear", "clearer", false},
+      {" ", " ", false},
+      {"", "", false},
+      {a.substr(0, a.size() - 2), "pw:with blank", false},
+      {"$pbkdf2-sha256$x$AAAA$AAAA", "", false},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(users::VerifyPassword(c.stored, c.password), c.match)
+        << c.stored << " " << c.password;
 }
 
 // The record of the client address; fields stop at the first missing one and are cut.
