@@ -10,6 +10,7 @@
 
 #include "base/encode.h"
 #include "base/files.h"
+#include "base/names.h"
 #include "base/out.h"
 #include "config/main_config.h"
 #include "config/projects.h"
@@ -96,7 +97,7 @@ void WriteProject(const std::string& project, const std::string& script,
 bool SaveSecret(const web::ParamList& list) {
   const std::string& project = web::GetParam(list, "project");
   const std::string& secret = web::GetParam(list, "secret");
-  if (!IsSafeProjectName(project) || !SaveTarget(kUsers, project)) {
+  if (!base::IsSafeName(project) || !SaveTarget(kUsers, project)) {
     WriteRefusedProject(project);
     return false;
   }
@@ -156,7 +157,7 @@ void SynchroPage(const web::ParamList& list) {
       "every home page).\n",
       Esc(delay.empty() ? std::to_string(synch::kDefaultSyncDelay) : delay));
   for (const std::string& project : config::ListProjects(""))
-    if (IsSafeProjectName(project)) WriteProject(project, script, token);
+    if (base::IsSafeName(project)) WriteProject(project, script, token);
 
   auto [time, result] = synch::LastPass();
   base::Page("<H2>Last pass</H2>\n<P>%s: %s\n", When(time),
