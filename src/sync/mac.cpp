@@ -7,6 +7,7 @@
 #include <openssl/hmac.h>
 
 #include "base/files.h"
+#include "base/names.h"
 #include "base/out.h"
 #include "config/main_config.h"
 #include "sync/sync.h"
@@ -19,7 +20,7 @@ std::string SecretPath(std::string_view project) {
 }
 
 std::string ProjectSecret(std::string_view project) {
-  if (!IsSafeName(project)) return {};
+  if (!base::IsSafeName(project)) return {};
   std::string text = base::ReadFile(SecretPath(project)).value_or("");
   size_t end = text.find('\n');
   if (end != std::string::npos) text.resize(end);

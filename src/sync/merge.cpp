@@ -21,6 +21,7 @@
 #include <tuple>
 
 #include "base/files.h"
+#include "base/names.h"
 #include "base/out.h"
 #include "base/text.h"
 #include "config/main_config.h"
@@ -225,7 +226,7 @@ std::string HostToken() {
 }
 
 void SaveShadow(const store::FactSheet& sheet) {
-  if (!IsSafeName(sheet.project)) return;
+  if (!base::IsSafeName(sheet.project)) return;
   std::string path = ShadowPath(sheet);
   base::MakeDirectory(config::GetSynchroDir() + "shadow");
   base::MakeDirectory(path.substr(0, path.rfind('/')));
@@ -234,7 +235,7 @@ void SaveShadow(const store::FactSheet& sheet) {
 }
 
 std::optional<store::FactSheet> ReadShadow(const store::FactSheet& sheet) {
-  if (!IsSafeName(sheet.project)) return std::nullopt;
+  if (!base::IsSafeName(sheet.project)) return std::nullopt;
   store::BufFile file;
   if (!file.Open(ShadowPath(sheet), 'r', store::kSheetBufferSize)) return std::nullopt;
   return store::ReadSheetFrom(file);

@@ -300,7 +300,7 @@ bool SameText(std::string_view a, std::string_view b) {
 mail::Keep ReceiveMail(const mail::SynchMailEntry& entry, std::string_view text) {
   const std::string& project = entry.project;
   const std::string folder = InFolder(project);
-  if (!IsSafeName(project) || !base::IsDirectory(folder)) {
+  if (!base::IsSafeName(project) || !base::IsDirectory(folder)) {
     NoteError(project, base::Sprintf("project %s has no folder for received messages: mail %s "
                                      "left in the mailbox",
                                      project, entry.name));
@@ -324,7 +324,7 @@ mail::Keep ReceiveMail(const mail::SynchMailEntry& entry, std::string_view text)
     return mail::Keep::kDelete;
   }
   mail::SynchHeader header;
-  if (!ReadDescription(text, header) || !IsSafeName(header.host)) {
+  if (!ReadDescription(text, header) || !base::IsSafeName(header.host)) {
     NoteError(project, base::Sprintf("message %s refused: no description line", entry.name));
     return mail::Keep::kDelete;
   }
@@ -375,7 +375,7 @@ void ScanProject(const std::string& project, const std::string& work, int& appli
   std::error_code error;
   std::vector<std::string> senders;
   for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
-    if (it->is_directory(error) && IsSafeName(it->path().filename().string()))
+    if (it->is_directory(error) && base::IsSafeName(it->path().filename().string()))
       senders.push_back(it->path().filename().string());
   std::sort(senders.begin(), senders.end());
   for (const std::string& sender : senders) {
