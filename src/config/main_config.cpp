@@ -117,6 +117,14 @@ bool IsDebugOn() {
   return *slot;
 }
 
+int GetPageSize() {
+  const std::string value = GetConfig("PAGESIZE");
+  if (value.empty() || value.find_first_not_of("0123456789") != std::string::npos ||
+      value.size() > 6)
+    return kDefaultPageSize;
+  return std::atoi(value.c_str());
+}
+
 bool WriteMainConfig(const std::string& dir, const MainConfigValues& v) {
   std::string text = "#\n# Fichier de Configuration Principal de Quorb\n#\n";
   text += base::Sprintf("# %s\n#\n", GetConfigPath());
@@ -134,6 +142,7 @@ bool WriteMainConfig(const std::string& dir, const MainConfigValues& v) {
   text += base::Sprintf("POP3USER %s\n", v.pop3user);
   text += base::Sprintf("POP3PASS %s\n", v.pop3pass);
   text += base::Sprintf("WWW %s\n", v.www);
+  text += base::Sprintf("PAGESIZE %d\n", v.pagesize);
   std::string path = base::Sprintf("%s/quorb.cfg", dir);
   if (!base::WriteFileAtomic(path, text)) return false;
   // The next read sees the new file.

@@ -25,6 +25,10 @@ bool IsSecurityOn();
 // "DEBUG YES": diagnostics (the request traces and the comments that show paths, addresses or
 // server dialogue) are written; off by default, as they are for the administrator alone.
 bool IsDebugOn();
+// "PAGESIZE n": how many sheets a result page shows in full; 100 when unset or not a number,
+// 0 for all.
+int GetPageSize();
+inline constexpr int kDefaultPageSize = 100;
 
 // The values the configuration editor and the wizard write, in file order.
 struct MainConfigValues {
@@ -42,6 +46,7 @@ struct MainConfigValues {
   std::string pop3user;
   std::string pop3pass;
   std::string www;
+  int pagesize = kDefaultPageSize;
 };
 
 // Writes "quorb.cfg" in `dir` (through a temporary file); false when it could not be written.

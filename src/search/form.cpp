@@ -93,7 +93,9 @@ void WriteProjectRow(const std::string& script, const std::string& project) {
   base::Page("<SELECT NAME=\"%s\" onChange=", "Deroulant");
   base::Page(" \"changePage(this.options[this.selectedIndex].value,%s)\" >\n", "Deroulant");
   const std::string uid = web::UidSuffix();
-  base::Page("<OPTION VALUE=\"%s?%s=%s%s\">&nbsp\n", script, "CMD", "search", uid);
+  // The empty choice is every project the user may see, and stays chosen.
+  base::Page("<OPTION VALUE=\"%s?%s=%s&%s=%s\"%s>&nbsp\n", script, "CMD", "search", "project", uid,
+             project.empty() ? " SELECTED" : "");
   for (const std::string& name : config::ListProjects(" ")) {
     base::Page("<OPTION VALUE=\"%s?%s=%s&%s=%s%s\" ", script, "CMD", "search", "project",
                base::EscapeHtml(name), uid);
@@ -197,10 +199,15 @@ void WriteDisplayOptions() {
 }  // namespace
 
 void ShowSearchForm(const web::ParamList& params) {
+  // An empty project, chosen on the form, searches every project; only a request that
+  // names none starts from the remembered one.
   std::string project = web::GetParam(params, "project");
-  if (web::IsAbsent(project)) project = users::GetLastProject();
+  bool named = false;
+  for (const web::Param& p : params) named = named || p.name == "project";
+  if (web::IsAbsent(project)) project = named ? std::string() : users::GetLastProject();
 
   web::WritePageHead(nullptr, Msg(2003), "", params);
+  web::WriteHomeLink();
   WriteScripts();
   base::Page("<H1>%s</H1>\n", Msg(2004));
   base::Write(nullptr, "<HR>\n");

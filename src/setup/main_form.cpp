@@ -60,6 +60,7 @@ config::MainConfigValues FormValues(bool wizard) {
   v.pop3user = config::GetConfig("POP3USER");
   v.www = config::GetConfig("WWW");
   if (v.www.empty()) v.www = "www";
+  v.pagesize = config::GetPageSize();
   return v;
 }
 
@@ -107,6 +108,10 @@ config::MainConfigValues MainValuesFromForm(const web::ParamList& list) {
   }
   v.pop3pass = pass;
   v.www = OneLine(web::GetParam(list, "www"));
+  const std::string& pagesize = web::GetParam(list, "PAGESIZE");
+  v.pagesize = web::IsAbsent(pagesize) || pagesize.empty() ? config::kDefaultPageSize
+                                                           : web::GetParamInt(list, "PAGESIZE");
+  if (v.pagesize < 0) v.pagesize = config::kDefaultPageSize;
   return v;
 }
 
@@ -146,6 +151,8 @@ void WriteMainConfigForm(int wizard_step, const web::ParamList& list) {
     base::Page("<OPTION VALUE=%d%s>%s\n", i, i == persist ? " SELECTED" : "",
                Label(2117 + i, kPersistNames[i]));
   base::Write(nullptr, "</SELECT></TD></TR>\n");
+  RowStart(2124, "Sheets per result page");
+  base::Page("<INPUT NAME=PAGESIZE SIZE=6 VALUE=%d></TD></TR>\n", v.pagesize);
   RowStart(2556, "Display language");
   base::Write(nullptr, "<SELECT NAME=lang>\n");
   for (std::string_view code : {"EN", "FR"})

@@ -13,9 +13,11 @@
 #include "sheets/display.h"
 #include "sheets/notify.h"
 #include "store/store.h"
+#include "users/rights.h"
 #include "users/user_context.h"
 #include "web/actions.h"
 #include "web/page.h"
+#include "web/response.h"
 
 namespace sheets {
 namespace {
@@ -44,15 +46,18 @@ CommitInput ReadCommitInput(const web::ParamList& list, std::string_view name) {
   return in;
 }
 
-// The commit: under the store lock the sheet is read, the title bar written, the action
-// checked and applied, and the sheet written back, so that a concurrent action on the same
-// sheet is never lost. The page then shows the sheet as it now stands.
-void RunCommit(const ActionCommit& row, const web::ParamList& list, std::string_view name) {
+// What a commit came to.
+enum class Outcome { kStored, kRefused, kNotStored };
+
+// The commit: under the store lock the sheet is read, the action checked and applied, and
+// the sheet written back, so that a concurrent action on the same sheet is never lost. A
+// refusal writes its error into the page; the title that tells the outcome is written only
+// by the page the browser is sent to once the change is stored.
+Outcome RunCommit(const ActionCommit& row, const web::ParamList& list, std::string_view name,
+                  std::optional<store::FactSheet>& shown) {
   CommitInput in = ReadCommitInput(list, name);
-  std::optional<store::FactSheet> shown;
   bool accepted = false;
   store::Stored stored = store::UpdateSheet(name, [&](store::FactSheet& sheet) {
-    WriteTitleBar(CommitTitleText(row, in), web::GetParam(list, "QS"));
     accepted = AcceptCommit(row, sheet, list, in);
     if (accepted) {
       ApplyCommit(row, sheet, in);
@@ -70,26 +75,50 @@ void RunCommit(const ActionCommit& row, const web::ParamList& list, std::string_
       web::ErrorBox(504);
     else
       web::ErrorBoxArg(501, base::JoinPath(config::GetDataDir(), name));
+    return Outcome::kNotStored;
+  }
+  if (!accepted) return Outcome::kRefused;
+  if (!store::IsStored(stored)) web::ErrorBoxArg(501, base::JoinPath(config::GetDataDir(), name));
+  // A file stored for an entry the sheet never got would block the same upload later.
+  if (stored == store::Stored::kNoFile && !in.stored.empty()) base::RemoveFile(in.stored);
+  if (!store::IsStored(stored) && stored != store::Stored::kNoJournal) return Outcome::kNotStored;
+  if (row.project_context)
+    users::SaveUserContext(in.user, shown->project, shown->group, shown->phase);
+  else if (!in.user.empty())
+    users::SaveUserName(in.user);
+  SendNotification(name, row.code, in.user,
+                   [name](base::Stream file, const store::FactSheet& written) {
+                     WriteActionBar(file, name, "");
+                     WriteSheetBody(written, file);
+                   });
+  return Outcome::kStored;
+}
+
+// The address of the page that shows a stored action: the action's command with `Done`,
+// and what its title needs.
+std::string ResultQuery(const web::Action& action, const ActionCommit& row,
+                        const web::ParamList& list, std::string_view name) {
+  std::string query =
+      base::Sprintf("CMD=%s&Num=%s&Done=1", web::QueryValue(action.cmd), web::QueryValue(name));
+  const std::string& qs = web::GetParam(list, "QS");
+  if (!qs.empty() && !web::IsAbsent(qs)) query += "&QS=" + web::QueryValue(qs);
+  if (row.title_kind == CommitTitle::kFormatText)
+    query += "&text=" + web::QueryValue(ValueOrEmpty(list, "text"));
+  return query;
+}
+
+// The page after a stored action: its title, the way back, the action bar and the sheet.
+void ShowResult(const ActionCommit& row, const web::ParamList& list, std::string_view name) {
+  std::optional<store::FactSheet> sheet = store::ReadSheet(name);
+  if (!sheet || !users::CheckRightQuietly(list, 1, sheet->project)) {
+    web::WriteHomeLink();
+    web::ErrorBox(504);
     return;
   }
-  if (accepted) {
-    if (!store::IsStored(stored)) web::ErrorBoxArg(501, base::JoinPath(config::GetDataDir(), name));
-    // A file stored for an entry the sheet never got would block the same upload later.
-    if (stored == store::Stored::kNoFile && !in.stored.empty()) base::RemoveFile(in.stored);
-    if (store::IsStored(stored) || stored == store::Stored::kNoJournal) {
-      if (row.project_context)
-        users::SaveUserContext(in.user, shown->project, shown->group, shown->phase);
-      else if (!in.user.empty())
-        users::SaveUserName(in.user);
-      SendNotification(name, row.code, in.user,
-                       [name](base::Stream file, const store::FactSheet& written) {
-                         WriteActionBar(file, name, "");
-                         WriteSheetBody(written, file);
-                       });
-    }
-  }
+  CommitInput in = ReadCommitInput(list, name);
+  WriteTitleBar(CommitTitleText(row, in), web::GetParam(list, "QS"));
   WriteActionBar(nullptr, name, EncodeQS(web::GetParam(list, "QS")));
-  WriteSheetBody(*shown, nullptr);
+  WriteSheetBody(*sheet, nullptr);
 }
 
 }  // namespace
@@ -101,13 +130,34 @@ bool HandleAction(int code, const web::ParamList& list) {
   if (!form || !commit || !action) return false;
 
   const std::string name = web::GetParam(list, "Num");
-  web::WritePageHead(nullptr, action->cmd, "", list);
   if (!web::IsAbsent(web::GetParam(list, "User"))) {
-    RunCommit(*commit, list, name);
+    web::PageHold hold;
+    web::WritePageHead(nullptr, action->cmd, "", list);
+    std::optional<store::FactSheet> shown;
+    switch (RunCommit(*commit, list, name, shown)) {
+      case Outcome::kStored:
+        hold.Redirect(ResultQuery(*action, *commit, list, name));
+        return true;
+      case Outcome::kRefused:
+        // The form again, as it was filled, below the error.
+        WriteActionForm(*form, *shown, name, list, true);
+        WriteSheetBody(*shown, nullptr);
+        return true;
+      case Outcome::kNotStored:
+        web::WriteHomeLink();
+        if (shown) WriteSheetBody(*shown, nullptr);
+        return true;
+    }
+    return true;
+  }
+  web::WritePageHead(nullptr, action->cmd, "", list);
+  if (!web::IsAbsent(web::GetParam(list, "Done"))) {
+    ShowResult(*commit, list, name);
     return true;
   }
   std::optional<store::FactSheet> sheet = store::ReadSheet(name);
   if (!sheet) {
+    web::WriteHomeLink();
     web::ErrorBox(504);
     return true;
   }

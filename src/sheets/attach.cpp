@@ -79,9 +79,12 @@ std::optional<std::string> StoreUpload(const store::FactSheet& sheet, std::strin
                                        std::string_view client_name, std::string_view title) {
   const std::string path = AttachmentPath(name, client_name, title);
   const std::string_view base_name = ClientBaseName(client_name);
+  // The error names the file as the user knows it, never the server's folders.
+  const std::string shown =
+      base_name.empty() ? std::string(title) : base::Sprintf("%s_%s", title, base_name);
   if (!store::IsSheetName(name) || !IsSafeNamePart(title) || base_name.empty() ||
       !IsSafeNamePart(base_name) || path.size() > kPathLimit) {
-    web::ErrorBoxArg(512, path);
+    web::ErrorBoxArg(512, shown);
     return std::nullopt;
   }
   base::MakeDirectory(AttachmentFolder(name));
@@ -98,14 +101,14 @@ std::optional<std::string> StoreUpload(const store::FactSheet& sheet, std::strin
     base::RemoveFile(probe);
   } else {
     NoteOpenFailure(path, errno);
-    web::ErrorBoxArg(512, path);
+    web::ErrorBoxArg(512, shown);
     return std::nullopt;
   }
   // The decoder keeps an upload only when it arrived whole.
   const std::string upload = web::UploadPath();
   if (::stat(upload.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
     NoteOpenFailure(upload, errno);
-    web::ErrorBoxArg(512, upload);
+    web::ErrorBoxArg(512, shown);
     return std::nullopt;
   }
   if (int error = MoveWithoutReplacing(upload, path)) {
@@ -113,7 +116,7 @@ std::optional<std::string> StoreUpload(const store::FactSheet& sheet, std::strin
       web::ErrorBoxArg(511, title);
     } else {
       NoteOpenFailure(path, error);
-      web::ErrorBoxArg(512, path);
+      web::ErrorBoxArg(512, shown);
     }
     return std::nullopt;
   }

@@ -21,6 +21,7 @@
 #include "users/rights.h"
 #include "users/user_context.h"
 #include "web/page.h"
+#include "web/response.h"
 
 namespace sheets {
 namespace {
@@ -212,6 +213,7 @@ void ChangeHeader(store::FactSheet& sheet, std::string& name, const web::ParamLi
   if (!store::IsStored(result) && result != store::Stored::kNoJournal) return;
   sheet = std::move(stored);
   name = new_name;
+  web::MarkStored();
 }
 
 }  // namespace
@@ -317,6 +319,7 @@ void CommitCopy(store::FactSheet& sheet, std::string& name, const web::ParamList
   if (!store::IsStored(noted)) edit_parts::ReportNotStored(noted, name);
   sheet = std::move(copy);
   name = copy_name;
+  web::MarkStored();
 }
 
 }  // namespace sheets

@@ -18,6 +18,7 @@
 #include "store/sheet.h"
 #include "store/store.h"
 #include "web/cookies.h"
+#include "web/page.h"
 #include "web/response.h"
 
 namespace sheets {
@@ -248,6 +249,8 @@ void WriteHistoryFrames(base::Stream out) {
 
 void WriteHistoryTitle(base::Stream out) {
   base::Write(out, "<BODY BGCOLOR=#FFFFFF TEXT=#000000 >\n");
+  // The way home leaves the frames.
+  base::Printf(out, "<DIV STYLE=\"float:right\">%s</DIV>\n", web::HomeAnchor(true));
   base::Printf(out, "<P ALIGN=CENTER><B><FONT SIZE=5>%s</FONT>\n", config::Msg(2036));
   base::Write(out, "</BODY>\n");
 }

@@ -504,6 +504,7 @@ void CampaignPage(web::ParamList& list) {
   if (valid && action->action == kExportSummary) return ExportSummary(place, campaign);
 
   web::WritePageHead(nullptr, Msg(1040), "", list);
+  web::WriteHomeLink();
   if (!action) return WriteCampaignNavigator(list);
   if (!valid) return web::ErrorBox(502);
   if (action->change && !MayChangeBook(list, place.project)) return web::ErrorBox(507);

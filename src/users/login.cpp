@@ -4,6 +4,7 @@
 
 #include "base/encode.h"
 #include "base/out.h"
+#include "config/language.h"
 #include "config/main_config.h"
 #include "config/projects.h"
 #include "users/uid.h"
@@ -109,6 +110,10 @@ void CheckLogin(const web::ParamList& list) {
   if (CheckPassword(user, web::GetParam(list, "Passwd"), project)) token = MakeUid(user, project);
   if (token.empty()) {
     web::ErrorBox(513);
+    // The way back to try again.
+    base::Page("<P><A HREF=\"%s\">%s</A>\n", base::EscapeHtml(web::LoginUrl(list, 1)),
+               config::Msg(519));
+    web::WriteHomeLink();
     return;
   }
   base::Page("<FORM NAME=mainform METHOD=POST ACTION=%s>\n", EscapeUnquoted(web::ScriptName()));
@@ -148,10 +153,11 @@ bool CheckPassword(std::string_view login, std::string_view password, std::strin
 }
 
 void LoginPage(const web::ParamList& list, std::string_view step) {
-  if (step == "1")
-    WriteLoginForm(list);
-  else if (step == "2")
+  // Any other step is a login address typed or kept from elsewhere: it gets the form.
+  if (step == "2")
     CheckLogin(list);
+  else
+    WriteLoginForm(list);
 }
 
 void RequireLogin(const web::ParamList& list) {
