@@ -45,6 +45,7 @@ Fields Without(Fields fields, const std::string& name) {
 
 const std::string kCreatedHead = e2e::PageHead("Fact sheet created");
 
+// The start of a refusal: the error, then the form again (see day_test.cpp).
 std::string RefusedPage(const std::string& field) {
   return kCreatedHead + e2e::kErrorBox + "Please fill in the field: " + field +
          "</TD></TR></TABLE>";
@@ -83,14 +84,14 @@ TEST(SheetCreation, RefusedFieldByFieldInOrder) {
   for (const auto& [name, label] : order) form = Without(form, name);
   Fields full = FullForm();
   for (const auto& [name, label] : order) {
-    EXPECT_EQ(inst.Post(FormBody(form)).out, RefusedPage(label)) << name;
+    EXPECT_TRUE(inst.Post(FormBody(form)).out.starts_with(RefusedPage(label))) << name;
     for (const auto& f : full)
       if (f.first == name) form.push_back(f);
   }
   // A value beginning with a blank, or left empty, is missing too.
-  EXPECT_EQ(inst.Post(FormBody(With(full, "title", "+x"))).out, RefusedPage("title"));
-  EXPECT_EQ(inst.Post(FormBody(With(full, "title", ""))).out, RefusedPage("title"));
-  EXPECT_EQ(inst.Post(FormBody(With(full, "phase", ""))).out, RefusedPage("Phase"));
+  EXPECT_TRUE(inst.Post(FormBody(With(full, "title", "+x"))).out.starts_with(RefusedPage("title")));
+  EXPECT_TRUE(inst.Post(FormBody(With(full, "title", ""))).out.starts_with(RefusedPage("title")));
+  EXPECT_TRUE(inst.Post(FormBody(With(full, "phase", ""))).out.starts_with(RefusedPage("Phase")));
   // Nothing was stored, logged or remembered.
   for (const char* name : {"index", "history.dat", "TsG.00001"})
     EXPECT_FALSE(inst.Exists(std::string("data/") + name)) << name;
