@@ -151,7 +151,7 @@ void WriteClassRows(std::string_view project, const web::ParamList& params) {
   WriteLabelCell(111);
   OpenSelect("exp");
   const std::string exp = Typed(params, "exp");
-  base::Write(nullptr, EmptyOption(exp));
+  base::Write(nullptr, kEmptyOption);
   config::WriteDeadlineOptions(nullptr, project, exp);
   CloseSelect();
   WriteLabelCell(112);

@@ -181,9 +181,7 @@ TEST(SheetCreation, PageFilesJournalAndUserContext) {
         std::string("<TR><TD COLSPAN=3>Line&nbsp;1\r<BR>\nline&nbsp;&lt;b><BR>\n</FONT>"),
         "<TR><TD><PRE>" + log + "</PRE></TD></TR>\n</TABLE><P>\n"})
     EXPECT_NE(r.out.find(part), std::string::npos) << part;
-  // After the sheet only comments: the mail's report, nobody to mail without sendmail.cfg.
-  EXPECT_NE(r.out.find("</TABLE><P>\n<! Send Mail "), std::string::npos);
-  EXPECT_NE(r.out.find("<! No mail to send, destination empty >\n"), std::string::npos);
+  // After the sheet nothing but comments (the mail went with the request that stored it).
   ExpectOnlyCommentsAfterTheSheet(r.out);
   EXPECT_EQ(inst.List("data/tmp"), (std::vector<std::string>{"quorb.log"}));
 }
@@ -237,11 +235,7 @@ TEST(SheetCreation, NoRelayListeningStillStoresAndShowsTheSheet) {
   EXPECT_EQ(r.exit_code, 0);
   EXPECT_TRUE(inst.Exists("data/TsG.00001"));
   EXPECT_NE(r.out.find("<H1>TsG.00001</H1>"), std::string::npos);
-  EXPECT_NE(r.out.find("</TABLE><P>\n<! Send Mail "), std::string::npos);
-  EXPECT_NE(r.out.find("<! mail tessin@example.org - "), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("<! impossible to connect to 127.0.0.1: error "), std::string::npos)
-      << r.out;
-  EXPECT_NE(r.out.find("<! sock : -2 >\n"), std::string::npos) << r.out;
+
   // The failure shows only in comments: no error box, nothing after the sheet but comments.
   EXPECT_EQ(r.out.find("COLOR=RED"), std::string::npos);
   ExpectOnlyCommentsAfterTheSheet(r.out);
