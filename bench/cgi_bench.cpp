@@ -4,7 +4,10 @@
 //   (b) the home page of quorb.cgi (empty query),
 //   (c) creating a sheet (POST CMD=new) in a store that holds N sheets already,
 //   (d) the quick view of one sheet by name (Num=<name>) in that store's index,
-// each run as the web server runs it (environment, pipes, working directory).
+//   (e) a status action (Observed) on one sheet of that store,
+// each run as the web server runs it (environment, pipes, working directory); (c) and (e)
+// also without syncing files and folders (QUORB_NOSYNC), on the same disk, to show what
+// durability costs.
 // Targets: b/a at most 1.6, c/a at most 4, d/a at most 2.
 //
 //   cgi_bench [N [runs]]      (default 100000 sheets, 101 runs)
@@ -80,7 +83,16 @@ int main(int argc, char** argv) {
   view.query = "Num=TaG.00001";
   const std::string shown = "<B>TaG.00001</B>";
 
-  std::vector<double> a, b, c, d;
+  e2e::Request action;
+  action.query = "CMD=Observed&Num=TaG.00001&User=kolvar&submitter=tessin";
+  const std::string observed = "<TITLE>Observed</TITLE>";
+  auto without_sync = [](e2e::Request r) {
+    r.env = {{"GATEWAY_INTERFACE", ""}, {"QUORB_NOSYNC", "1"}};
+    return r;
+  };
+  const e2e::Request create_nosync = without_sync(create), action_nosync = without_sync(action);
+
+  std::vector<double> a, b, c, d, c2, e, e2;
   TimeRequest(inst, hello, "hello");  // warm-up: the programs and files in the page cache
   TimeRequest(inst, home, "<TITLE>QUORB</TITLE>");
   TimeRequest(inst, create, "<TITLE>Fact sheet created</TITLE>");
@@ -93,15 +105,27 @@ int main(int argc, char** argv) {
     b.push_back(TimeRequest(inst, home, "<TITLE>QUORB</TITLE>"));
     d.push_back(TimeRequest(inst, view, shown));
   }
-  for (int i = 0; i < runs; ++i)
+  for (int i = 0; i < runs; ++i) {
     c.push_back(TimeRequest(inst, create, "<TITLE>Fact sheet created</TITLE>"));
+    c2.push_back(TimeRequest(inst, create_nosync, "<TITLE>Fact sheet created</TITLE>"));
+  }
+  TimeRequest(inst, action, observed);
+  for (int i = 0; i < runs; ++i) {
+    e.push_back(TimeRequest(inst, action, observed));
+    e2.push_back(TimeRequest(inst, action_nosync, observed));
+  }
   double ma = Median(a), mb = Median(b), mc = Median(c), md = Median(d);
+  double mc2 = Median(c2), me = Median(e), me2 = Median(e2);
   base::Printf(nullptr,
                "store of %d sheets (generated in %.1f s), median of %d runs each\n"
                "  (a) hello-world CGI       %7.2f ms\n"
                "  (b) home page             %7.2f ms   b/a %.2f (target <= 1.6)\n"
                "  (c) creation of a sheet   %7.2f ms   c/a %.2f (target <= 4)\n"
-               "  (d) quick view by name    %7.2f ms   d/a %.2f (target <= 2)\n",
-               sheets, gen_s, runs, ma, mb, mb / ma, mc, mc / ma, md, md / ma);
+               "  (d) quick view by name    %7.2f ms   d/a %.2f (target <= 2)\n"
+               "      creation without sync %7.2f ms   /a %.2f\n"
+               "  (e) status action         %7.2f ms   e/a %.2f\n"
+               "      action without sync   %7.2f ms   /a %.2f\n",
+               sheets, gen_s, runs, ma, mb, mb / ma, mc, mc / ma, md, md / ma, mc2, mc2 / ma, me,
+               me / ma, me2, me2 / ma);
   return 0;
 }

@@ -6,11 +6,110 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 
 #include "base/out.h"
 
 namespace base {
+namespace {
+
+struct Fault {
+  long at = 0;  // the call that fails, 0 for none
+  enum class What { kKill, kEio, kEnospc, kFull } what = What::kEio;
+  long calls = 0;
+};
+
+Fault& Faults() {
+  static Fault fault = [] {
+    Fault f;
+    const char* spec = TestSetting("QUORB_FAULT");
+    if (!spec) return f;
+    char* end = nullptr;
+    f.at = std::strtol(spec, &end, 10);
+    std::string_view what = end && *end == ':' ? std::string_view(end + 1) : "";
+    if (what == "kill")
+      f.what = Fault::What::kKill;
+    else if (what == "enospc")
+      f.what = Fault::What::kEnospc;
+    else if (what == "full")
+      f.what = Fault::What::kFull;
+    return f;
+  }();
+  return fault;
+}
+
+// Counts one file-changing call; true when it is to fail (errno set). Kills the process
+// when that is the fault asked for.
+bool Inject() {
+  Fault& f = Faults();
+  if (f.at <= 0) return false;
+  ++f.calls;
+  // A full disk stays full: that call and every later one fail.
+  if (f.what == Fault::What::kFull && f.calls > f.at) {
+    errno = ENOSPC;
+    return true;
+  }
+  if (f.calls != f.at) return false;
+  std::fprintf(stderr, "quorb: fault %ld\n", f.calls);
+  std::fflush(stderr);
+  if (f.what == Fault::What::kKill) ::kill(::getpid(), SIGKILL);
+  errno = f.what == Fault::What::kEio ? EIO : ENOSPC;
+  return true;
+}
+
+bool SyncOff() {
+  static const bool off = TestSetting("QUORB_NOSYNC") != nullptr;
+  return off;
+}
+
+}  // namespace
+
+const char* TestSetting(const char* name) {
+  if (std::getenv("GATEWAY_INTERFACE")) return nullptr;
+  return std::getenv(name);
+}
+
+ssize_t SysWrite(int fd, const void* bytes, size_t size) {
+  if (Inject()) return -1;
+  return ::write(fd, bytes, size);
+}
+
+ssize_t SysPwrite(int fd, const void* bytes, size_t size, off_t offset) {
+  if (Inject()) return -1;
+  return ::pwrite(fd, bytes, size, offset);
+}
+
+int SysRename(const char* from, const char* to) {
+  if (Inject()) return -1;
+  return std::rename(from, to);
+}
+
+int SysLink(const char* from, const char* to) {
+  if (Inject()) return -1;
+  return ::link(from, to);
+}
+
+int SysUnlink(const char* path) {
+  if (Inject()) return -1;
+  return ::unlink(path);
+}
+
+bool SyncData(int fd) {
+  if (SyncOff()) return true;
+  if (Inject()) return false;
+  return ::fdatasync(fd) == 0;
+}
+
+bool SyncFolder(const std::string& path) {
+  if (SyncOff()) return true;
+  if (Inject()) return false;
+  int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool ok = ::fsync(fd) == 0;
+  ::close(fd);
+  return ok;
+}
 
 File OpenFile(const std::string& path, const char* mode) {
   return File(std::fopen(path.c_str(), mode));
@@ -47,14 +146,14 @@ std::string TempNameFor(const std::string& path) {
 }
 
 bool ReplaceFile(const std::string& temp, const std::string& path) {
-  if (std::rename(temp.c_str(), path.c_str()) == 0) return true;
-  std::remove(temp.c_str());
+  if (SysRename(temp.c_str(), path.c_str()) == 0) return true;
+  ::unlink(temp.c_str());
   return false;
 }
 
 bool WriteAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
-    ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    ssize_t n = SysWrite(fd, bytes.data(), bytes.size());
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     bytes.remove_prefix(static_cast<size_t>(n));
@@ -64,16 +163,13 @@ bool WriteAll(int fd, std::string_view bytes) {
 
 bool WriteFileAtomic(const std::string& path, std::string_view content) {
   std::string temp = TempNameFor(path);
-  {
-    File f = OpenFile(temp, "wb");
-    if (!f) return false;
-    bool ok = std::fwrite(content.data(), 1, content.size(), f.get()) == content.size();
-    ok = std::fflush(f.get()) == 0 && ok;
-    if (!ok) {
-      f.reset();
-      std::remove(temp.c_str());
-      return false;
-    }
+  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  bool ok = WriteAll(fd, content) && SyncData(fd);
+  ok = ::close(fd) == 0 && ok;
+  if (!ok) {
+    ::unlink(temp.c_str());
+    return false;
   }
   return ReplaceFile(temp, path);
 }
@@ -109,6 +205,7 @@ bool MakeDirectory(const std::string& path) {
 }
 
 bool RemoveFile(const std::string& path) {
+  if (Inject()) return false;
   return std::remove(path.c_str()) == 0;
 }
 

@@ -1,6 +1,8 @@
 // Files: whole reads, line streams, atomic replacement, locks, directories.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -75,6 +77,26 @@ bool MakeDirectory(const std::string& path);
 bool RemoveFile(const std::string& path);
 // Modification time in seconds since 1970, 0 when the file does not exist.
 long FileTime(const std::string& path);
+
+// The file-changing system calls of the store and of every atomic replacement go through
+// these, so that a test can make the n-th of them fail or kill the process:
+//   QUORB_FAULT="<n>:<what>"   what: kill, eio or enospc (the n-th call), full (ENOSPC from
+//                              the n-th call on); calls counted from 1 over write, rename,
+//                              link, unlink and sync alike
+//   QUORB_NOSYNC=1             no file or folder is synced (the benchmark's "without sync")
+// Both are read only when GATEWAY_INTERFACE is unset: a web server always sets it, so no
+// request can ever reach them. A fault that fires says "quorb: fault <n>" on standard error.
+ssize_t SysWrite(int fd, const void* bytes, size_t size);
+ssize_t SysPwrite(int fd, const void* bytes, size_t size, off_t offset);
+int SysRename(const char* from, const char* to);
+int SysLink(const char* from, const char* to);
+int SysUnlink(const char* path);
+// fdatasync of an open file; true when done (or syncing is off).
+bool SyncData(int fd);
+// fsync of a folder, so that the names created, renamed or removed in it last; true when done.
+bool SyncFolder(const std::string& path);
+// The value of a test setting (see above), or null.
+const char* TestSetting(const char* name);
 
 // Appends `name` to `dir` with a slash between them (kept when `dir` already ends in one).
 std::string JoinPath(std::string_view dir, std::string_view name);

@@ -1,6 +1,7 @@
 #include "front/entry.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <string_view>
 #include <vector>
 
@@ -18,6 +19,7 @@
 #include "sheets/print.h"
 #include "stats/pages.h"
 #include "stats/refresh.h"
+#include "store/check.h"
 #include "sync/sync.h"
 #include "testbook/campaigns.h"
 #include "testbook/pages.h"
@@ -158,6 +160,13 @@ void Dispatch(web::ParamList& list) {
 }
 
 int Main(int argc, char** argv) {
+  // The integrity check, from a shell only: a web server passes a query without "=" as an
+  // argument, but always sets GATEWAY_INTERFACE.
+  if (argc > 1 && std::string_view(argv[1]) == "--check" && !std::getenv("GATEWAY_INTERFACE")) {
+    int status = store::CheckStore(argc > 2 && std::string_view(argv[2]) == "--repair");
+    std::fflush(stdout);
+    return status;
+  }
   base::PageBuffer page_buffer;
   // An uploaded file that no handler took away is removed when the request ends.
   web::UploadGuard upload;

@@ -13,6 +13,7 @@
 #include "sheets/display.h"
 #include "sheets/notify.h"
 #include "store/store.h"
+#include "sync/sync.h"
 #include "users/rights.h"
 #include "users/user_context.h"
 #include "web/actions.h"
@@ -78,10 +79,12 @@ Outcome RunCommit(const ActionCommit& row, const web::ParamList& list, std::stri
     return Outcome::kNotStored;
   }
   if (!accepted) return Outcome::kRefused;
-  if (!store::IsStored(stored)) web::ErrorBoxArg(501, base::JoinPath(config::GetDataDir(), name));
-  // A file stored for an entry the sheet never got would block the same upload later.
-  if (stored == store::Stored::kNoFile && !in.stored.empty()) base::RemoveFile(in.stored);
-  if (!store::IsStored(stored) && stored != store::Stored::kNoJournal) return Outcome::kNotStored;
+  if (!store::IsStored(stored)) {
+    web::ErrorBoxArg(501, base::JoinPath(config::GetDataDir(), name));
+    return Outcome::kNotStored;
+  }
+  // The stored file goes to the partner installations from here, and from nowhere else.
+  if (!in.stored.empty()) synch::SendSynchFile(in.stored, shown->project, synch::kAttachment);
   if (row.project_context)
     users::SaveUserContext(in.user, shown->project, shown->group, shown->phase);
   else if (!in.user.empty())

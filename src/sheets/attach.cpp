@@ -50,18 +50,6 @@ std::optional<std::string> RealPath(const std::string& path) {
   return std::string(real.get());
 }
 
-// Moves `from` to `to` without ever replacing a file named `to`: a hard link, then the old
-// name goes. Where links are not supported, a rename (the caller has checked that `to` is
-// free, under the store lock). 0, or the error number.
-int MoveWithoutReplacing(const std::string& from, const std::string& to) {
-  if (::link(from.c_str(), to.c_str()) == 0) {
-    ::unlink(from.c_str());
-    return 0;
-  }
-  if (errno == EEXIST) return EEXIST;
-  return std::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
-}
-
 }  // namespace
 
 std::string_view ClientBaseName(std::string_view client_name) {
@@ -75,7 +63,7 @@ std::string AttachmentPath(std::string_view sheet, std::string_view client_name,
                         base::Sprintf("%s_%s", title, ClientBaseName(client_name)));
 }
 
-std::optional<std::string> StoreUpload(const store::FactSheet& sheet, std::string_view name,
+std::optional<std::string> StoreUpload(const store::FactSheet& /*sheet*/, std::string_view name,
                                        std::string_view client_name, std::string_view title) {
   const std::string path = AttachmentPath(name, client_name, title);
   const std::string_view base_name = ClientBaseName(client_name);
@@ -93,13 +81,9 @@ std::optional<std::string> StoreUpload(const store::FactSheet& sheet, std::strin
     web::ErrorBoxArg(511, title);
     return std::nullopt;
   }
-  // The folder must take a new file. Probed under a temporary name, so that no empty file
-  // ever stands under the final one.
-  const std::string probe = base::TempNameFor(path);
-  if (base::File f = base::OpenFile(probe, "wb")) {
-    f.reset();
-    base::RemoveFile(probe);
-  } else {
+  // The folder must take a new file; asked without writing one, so that a failure here
+  // leaves nothing behind.
+  if (::access(AttachmentFolder(name).c_str(), W_OK | X_OK) != 0) {
     NoteOpenFailure(path, errno);
     web::ErrorBoxArg(512, shown);
     return std::nullopt;
@@ -111,19 +95,15 @@ std::optional<std::string> StoreUpload(const store::FactSheet& sheet, std::strin
     web::ErrorBoxArg(512, shown);
     return std::nullopt;
   }
-  if (int error = MoveWithoutReplacing(upload, path)) {
-    if (error == EEXIST) {
-      web::ErrorBoxArg(511, title);
-    } else {
-      NoteOpenFailure(path, error);
-      web::ErrorBoxArg(512, shown);
-    }
+  const long long size = static_cast<long long>(st.st_size);
+  // Moved into place with the change that adds its entry, and only then.
+  const std::string folder_name = base::Sprintf("%s%s", kFolderPrefix, name);
+  if (!store::AddUploadToChange(upload, folder_name + path.substr(path.rfind('/')))) {
+    NoteOpenFailure(path, errno);
+    web::ErrorBoxArg(512, shown);
     return std::nullopt;
   }
-  long long size = ::stat(path.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : 0;
   base::Page("<P>%s %s , %d bytes.<P>", config::Msg(2084), base::EscapeHtml(client_name), size);
-  // The stored file goes to the partner installations from here, and from nowhere else.
-  synch::SendSynchFile(path, sheet.project, synch::kAttachment);
   return path;
 }
 
@@ -147,14 +127,26 @@ std::optional<std::string> ResolveAttachment(std::string_view path) {
 
 namespace {
 
-// With security on, a file is sent only to a login that may read its sheet: a member of the
-// sheet's project with the right to see sheets of the sheet's status (7 open, 6 closed).
+// With security on, a file is sent only to a login that may read the sheet holding its
+// entry: a member of that sheet's project with the right to see sheets of its status (7 open,
+// 6 closed). The folder follows its sheet through renames, so the sheet it is named after is
+// the one to ask, provided one of its attachment entries names this very file.
 bool MayRead(const web::ParamList& list, const std::string& real_path) {
   if (!config::IsSecurityOn()) return true;
-  const std::string folder = real_path.substr(0, real_path.rfind('/'));
-  const std::string sheet_name = folder.substr(folder.rfind('/') + 1 + kFolderPrefix.size());
+  const size_t slash = real_path.rfind('/');
+  const std::string folder = real_path.substr(0, slash);
+  const std::string folder_name = folder.substr(folder.rfind('/') + 1);
+  const std::string sheet_name = folder_name.substr(kFolderPrefix.size());
   std::optional<store::FactSheet> sheet = store::ReadSheet(sheet_name);
-  return sheet &&
+  if (!sheet) return false;
+  const std::string stored = folder_name + real_path.substr(slash);
+  bool holds = false;
+  for (const store::SheetEntry& entry : sheet->entries) {
+    std::string_view body = entry.text;
+    while (!body.empty() && (body.back() == '\n' || body.back() == '\r')) body.remove_suffix(1);
+    if (entry.kind == store::kAttachmentEntry && body.ends_with(stored)) holds = true;
+  }
+  return holds &&
          users::CheckRightQuietly(list, store::IsOpenStatus(sheet->status) ? 7 : 6, sheet->project);
 }
 

@@ -295,28 +295,28 @@ void CommitCopy(store::FactSheet& sheet, std::string& name, const web::ParamList
   }
   if (!MayChangeBoth(params, sheet.project, web::GetParam(params, "project"))) return;
 
-  store::FactSheet copy = sheet;
-  copy.journal.clear();
-  copy.project = web::GetParam(params, "project");
-  copy.group = web::GetParam(params, "group");
-  copy.prog = web::GetParam(params, "prog");
-  copy.sev = web::GetParamInt(params, "sev");
-  copy.phase = LetterIndex(web::GetParam(params, "phase"));
-  copy.subCode = config::GetSubprojectCode(copy.project, copy.group);
-  edit_parts::NormaliseHeader(copy);
-  store::LogAction(copy, Msg(2034), name, user);
-  // From the source's number up: on another prefix the copy usually keeps the number.
-  store::Stored created = store::CreateSheet(copy, sheet.number);
-  const std::string copy_name = store::GetSheetName(copy);
-  if (!store::IsStored(created)) edit_parts::ReportNotStored(created, copy_name);
-  if (!store::IsStored(created) && created != store::Stored::kNoJournal) return;
-
-  auto note = [&](store::FactSheet& source) {
-    store::LogAction(source, Msg(2035), copy_name, user);
+  auto make = [&](const store::FactSheet&, store::FactSheet& copy) {
+    copy.project = web::GetParam(params, "project");
+    copy.group = web::GetParam(params, "group");
+    copy.prog = web::GetParam(params, "prog");
+    copy.sev = web::GetParamInt(params, "sev");
+    copy.phase = LetterIndex(web::GetParam(params, "phase"));
+    copy.subCode = config::GetSubprojectCode(copy.project, copy.group);
+    edit_parts::NormaliseHeader(copy);
+    store::LogAction(copy, Msg(2034), name, user);
     return true;
   };
-  store::Stored noted = store::UpdateSheet(name, note);
-  if (!store::IsStored(noted)) edit_parts::ReportNotStored(noted, name);
+  auto note = [&](store::FactSheet& source, std::string_view copy_name) {
+    store::LogAction(source, Msg(2035), copy_name, user);
+  };
+  // The source is read, the copy made and the note added under one lock, in one change.
+  store::FactSheet copy;
+  store::Stored created = store::CopySheet(name, make, note, &copy);
+  const std::string copy_name = store::GetSheetName(copy);
+  if (!store::IsStored(created)) {
+    edit_parts::ReportNotStored(created, created == store::Stored::kMissing ? name : copy_name);
+    return;
+  }
   sheet = std::move(copy);
   name = copy_name;
   web::MarkStored();

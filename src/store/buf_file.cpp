@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/files.h"
+
 namespace store {
 
 BufFile::~BufFile() {
@@ -140,7 +142,7 @@ bool BufFile::ReadWholeLine(std::string& line) {
 bool BufFile::Flush() {
   size_t done = 0;
   while (done < end_) {
-    ssize_t n = ::write(fd_, buffer_.get() + done, end_ - done);
+    ssize_t n = base::SysWrite(fd_, buffer_.get() + done, end_ - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       failed_ = true;
@@ -161,7 +163,7 @@ long BufFile::Write(std::string_view bytes) {
   if (bytes.size() > capacity_) {
     size_t done = 0;
     while (done < bytes.size()) {
-      ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
+      ssize_t n = base::SysWrite(fd_, bytes.data() + done, bytes.size() - done);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) {
         failed_ = true;

@@ -17,6 +17,7 @@
 #include "base/request_state.h"
 #include "config/main_config.h"
 #include "config/projects.h"
+#include "store/commit.h"
 
 namespace store {
 namespace {
@@ -87,53 +88,18 @@ FactSheet ParseSheet(std::string_view bytes) {
   return ReadSheetFrom(file);
 }
 
-// The store lock of the data directory; Held() tells whether it was taken.
+// The store lock of the data directory; Held() tells whether it was taken. Whoever takes it
+// first finishes what a dead process left.
 class StoreLock {
  public:
-  StoreLock() : lock_(DataPath(kLockName)) {}
-  bool Held() const { return lock_.Held(); }
+  StoreLock() : lock_(DataPath(kLockName)) { ready_ = lock_.Held() && RecoverStore(); }
+  // Held, and no change is left unfinished (a new one must not overwrite its intent).
+  bool Held() const { return ready_; }
 
  private:
   base::FileLock lock_;
+  bool ready_ = false;
 };
-
-// The index rewrite; the caller holds the store lock. The lines with the keys of `sheets`
-// and with `drop_key` go; the lines of `sheets` are added at the end, in their order.
-int RewriteIndexOf(const std::vector<const FactSheet*>& sheets, const std::string& drop_key) {
-  std::vector<std::string> targets;
-  for (const FactSheet* sheet : sheets) targets.push_back(GetIndexKey(*sheet));
-  if (!drop_key.empty()) targets.push_back(drop_key);
-  std::string index_path = DataPath(kIndexName);
-  std::string temp_path = DataPath(kIndexTempName);
-  BufFile out;
-  if (!out.Open(temp_path, 'w', kIndexBufferSize)) return 0;
-  bool ok = true;
-  BufFile in;
-  if (in.Open(index_path, 'r', kIndexBufferSize)) {
-    std::string_view line;
-    std::string key;
-    while (ok && in.ReadLineView(line, /*keep_unfinished=*/true)) {
-      if (line.empty()) continue;  // a stray empty line (hand edit) is dropped alone
-      IndexKeyOfLine(line, key);
-      if (std::find(targets.begin(), targets.end(), key) != targets.end()) continue;
-      ok = out.Write(line) >= 0 && out.Write("\n") >= 0;
-    }
-    in.Close();
-  }
-  for (const FactSheet* sheet : sheets) ok = ok && out.Write(FormatHeader(*sheet)) >= 0;
-  ok = out.Close() == 1 && ok;
-  if (!ok) {
-    base::RemoveFile(temp_path);
-    return -1;
-  }
-  return base::ReplaceFile(temp_path, index_path) ? 1 : -1;
-}
-
-int RewriteIndex(const FactSheet* sheet, const std::string& drop_key) {
-  std::vector<const FactSheet*> sheets;
-  if (sheet) sheets.push_back(sheet);
-  return RewriteIndexOf(sheets, drop_key);
-}
 
 std::string KeyOfHeader(std::string_view header) {
   if (!header.empty() && header.back() == '\n') header.remove_suffix(1);
@@ -142,116 +108,96 @@ std::string KeyOfHeader(std::string_view header) {
   return key;
 }
 
-// Appends the line of a new sheet to the index in one write; the caller holds the lock.
-bool AppendIndexLine(const FactSheet& sheet) {
-  std::string line = FormatHeader(sheet);
-  int fd = ::open(DataPath(kIndexName).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  bool ok = ::write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
-  return ::close(fd) == 0 && ok;
-}
-
-// Writes the sheet's bytes to a temporary file beside `path`; its name, or empty on failure.
-std::string WriteTemp(FactSheet& sheet, const std::string& path) {
-  std::string content = FormatSheet(sheet);
-  std::string temp = base::TempNameFor(path);
-  BufFile file;
-  if (!file.Open(temp, 'w', kSheetBufferSize)) return {};
-  bool ok = file.Write(content) >= 0;
-  ok = file.Close() == 1 && ok;
-  if (!ok) {
-    base::RemoveFile(temp);
-    return {};
-  }
-  return temp;
-}
-
-// The journal lines of the sheet, stored under `name`; the caller holds the lock.
-bool FlushJournal(FactSheet& sheet, std::string_view name) {
-  bool ok = true;
+// The journal lines of the sheet, stored under `name`.
+std::string JournalLines(FactSheet& sheet, std::string_view name) {
+  std::string lines;
   for (const JournalNote& note : sheet.journal)
-    ok = AppendJournal(base::Sprintf("%s %s %s\n", note.date, name, note.message)) && ok;
+    lines += base::Sprintf("%s %s %s\n", note.date, name, note.message);
   sheet.journal.clear();
-  return ok;
+  return lines;
 }
 
-// The numbering hints (kNumbersName): prefix -> the lowest number that may be free.
-using Hints = std::map<std::string, int, std::less<>>;
-
-Hints ReadHints() {
-  Hints hints;
-  base::LineReader reader(DataPath(kNumbersName));
-  std::string line;
-  while (reader.Next(line)) {
-    size_t blank = line.rfind(' ');
-    if (blank == std::string::npos || blank == 0) continue;
-    int n = LeadingNumber(std::string_view(line).substr(blank + 1));
-    if (n >= 1) hints[line.substr(0, blank)] = n;
-  }
-  return hints;
-}
-
-// A lost hint file only costs the next creation a longer probe, so a failed write is let go.
+// Written in place, not renamed, so that it leaves the directory's time as it stamps it. A
+// hint lost or cut only costs the next creation a probe from 1.
 void WriteHints(const Hints& hints) {
   std::string text;
-  for (const auto& [prefix, n] : hints) text += base::Sprintf("%s %d\n", prefix, n);
-  base::WriteFileAtomic(DataPath(kNumbersName), text);
+  for (const auto& [prefix, n] : hints.next) text += base::Sprintf("%s %d\n", prefix, n);
+  text += FolderStamp();
+  int fd = ::open(DataPath(kNumbersName).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return;
+  base::WriteAll(fd, text);
+  ::close(fd);
 }
 
-// Writes the sheet under the first free number of `prefix` from `first` up and sets its
-// number. The file is linked into place, which fails on an existing name, so no file is ever
-// replaced. The caller holds the lock. False when no file could be placed.
-bool PlaceUnderFreeNumber(FactSheet& sheet, std::string_view prefix, int first) {
-  Hints hints = ReadHints();
+// The lowest free number of `prefix` from `first` up (1: the lowest free number of all); 0
+// when the names of that prefix are refused.
+int PickNumber(const Hints& hints, std::string_view prefix, int first) {
   int number = first < 1 ? 1 : first;
-  bool from_lowest = number == 1;
-  auto hint = hints.find(prefix);
-  if (from_lowest && hint != hints.end()) number = hint->second;
+  if (number == 1 && hints.trusted) {
+    auto hint = hints.next.find(prefix);
+    if (hint != hints.next.end()) number = hint->second;
+  }
   for (;; ++number) {
     std::string name = config::GetSheetName(prefix, number);
-    if (!IsSafeSheetName(name)) return false;
-    std::string path = DataPath(name);
-    if (base::FileExists(path)) continue;
-    sheet.number = number;
-    std::string temp = WriteTemp(sheet, path);
-    if (temp.empty()) return false;
-    bool placed = ::link(temp.c_str(), path.c_str()) == 0;
-    int error = errno;
-    base::RemoveFile(temp);
-    if (placed) break;
-    if (error != EEXIST) return false;
+    if (!IsSheetName(name)) return 0;
+    if (!SheetFileExists(name)) return number;
   }
-  if (from_lowest) {
-    hints[std::string(prefix)] = number + 1;
-    WriteHints(hints);
+}
+
+std::string FolderOfSheet(std::string_view name) {
+  return base::Sprintf("TRACE_%s", name);
+}
+
+// A folder left by a sheet that is gone is moved aside before a new sheet takes its name.
+void SetAsideOldFolder(Commit& c, std::string_view name) {
+  const std::string folder = FolderOfSheet(name);
+  if (!base::IsDirectory(DataPath(folder))) return;
+  base::MakeDirectory(DataPath(kLostName));
+  c.MoveFolder(folder, base::Sprintf("%s/%s.%d", kLostName, folder,
+                                     static_cast<long long>(std::time(nullptr))));
+}
+
+// The index and journal part of storing `sheet` under `name`.
+void AddSheetLines(Commit& c, FactSheet& sheet, std::string_view name) {
+  c.index_add.push_back(FormatHeader(sheet));
+  c.drop_keys.push_back(GetIndexKey(sheet));
+  c.drop_names.emplace_back(name);
+  c.journal += JournalLines(sheet, name);
+}
+
+// The change open for uploads (AddUploadToChange), while a `change` callback runs.
+Commit* open_change = nullptr;
+
+struct OpenChange {
+  explicit OpenChange(Commit& c) { open_change = &c; }
+  ~OpenChange() { open_change = nullptr; }
+};
+
+// Staged uploads of a change that will not be made are discarded.
+void DropStaged(const Commit& c) {
+  for (const Commit::Step& step : c.steps)
+    if (step.kind == Commit::Kind::kMoveFile) ::unlink(DataPath(step.a).c_str());
+}
+
+// After a change: the hints, restamped when they were trusted before.
+void Restamp(Hints& hints) {
+  if (hints.trusted) WriteHints(hints);
+}
+
+Stored Run(Commit& c, Hints& hints) {
+  if (!RunCommit(c)) return Stored::kNoFile;
+  Restamp(hints);
+  return Stored::kOk;
+}
+
+// The attachment entries of a sheet that moves from `from` to `to` name its new folder.
+void MoveAttachmentEntries(FactSheet& sheet, std::string_view from, std::string_view to) {
+  const std::string old_part = FolderOfSheet(from) + "/", new_part = FolderOfSheet(to) + "/";
+  for (SheetEntry& entry : sheet.entries) {
+    if (entry.kind != kAttachmentEntry) continue;
+    size_t at = entry.text.find(old_part);
+    if (at != std::string::npos) entry.text.replace(at, old_part.size(), new_part);
   }
-  return true;
-}
-
-// Lets the number of a removed sheet be taken again.
-void ReleaseNumber(std::string_view prefix, int number) {
-  Hints hints = ReadHints();
-  auto hint = hints.find(prefix);
-  if (hint == hints.end() || hint->second <= number) return;
-  hint->second = number;
-  WriteHints(hints);
-}
-
-// Replaces the sheet file `name`; the caller holds the lock.
-bool ReplaceSheetFile(FactSheet& sheet, std::string_view name) {
-  std::string path = DataPath(name);
-  std::string temp = WriteTemp(sheet, path);
-  if (temp.empty()) return false;
-  if (base::ReplaceFile(temp, path)) return true;
-  base::RemoveFile(temp);
-  return false;
-}
-
-Stored WriteLocked(FactSheet& sheet, std::string_view name, const std::string& drop_key = {}) {
-  if (!IsSafeSheetName(name)) return Stored::kRefused;
-  if (!ReplaceSheetFile(sheet, name)) return Stored::kNoFile;
-  if (RewriteIndex(&sheet, drop_key) != 1) return Stored::kNoIndex;
-  return FlushJournal(sheet, name) ? Stored::kOk : Stored::kNoJournal;
 }
 
 // The log message, one line, cut so that the log line with its date and line feed fits
@@ -275,8 +221,9 @@ bool IsSafeSheetName(std::string_view name) {
 }
 
 bool IsSheetName(std::string_view name) {
-  size_t dot = name.rfind('.');
-  if (!IsSafeSheetName(name) || dot == std::string_view::npos || dot + 1 == name.size())
+  size_t dot = name.find('.');
+  if (!IsSafeSheetName(name) || dot == std::string_view::npos || dot == 0 ||
+      name.size() - dot - 1 < 5)
     return false;
   for (char c : name.substr(dot + 1))
     if (c < '0' || c > '9') return false;
@@ -349,16 +296,32 @@ void ReadSheetsInOrder(const std::vector<std::string>& names,
 Stored CreateSheet(FactSheet& sheet, int first) {
   std::string prefix = GetSheetPrefixOf(sheet);
   if (first < 1) first = 1;
-  if (!IsSafeSheetName(config::GetSheetName(prefix, first))) {
+  if (!IsSheetName(config::GetSheetName(prefix, first))) {
     sheet.number = first;  // the name it would have had, for the report
     return Stored::kRefused;
   }
   StoreLock lock;
   if (!lock.Held()) return Stored::kNoFile;
-  if (!PlaceUnderFreeNumber(sheet, prefix, first)) return Stored::kNoFile;
-  // A new number has no line in the index yet: one appended line, not a rewrite.
-  if (!AppendIndexLine(sheet)) return Stored::kNoIndex;
-  return FlushJournal(sheet, GetSheetName(sheet)) ? Stored::kOk : Stored::kNoJournal;
+  Hints hints = ReadHints();
+  int number = PickNumber(hints, prefix, first);
+  if (number == 0) return Stored::kRefused;
+  sheet.number = number;
+  const std::string name = GetSheetName(sheet);
+  Commit c;
+  SetAsideOldFolder(c, name);
+  c.Put(name, FormatSheet(sheet));
+  // A new name has no line in the index while the directory is as the program left it: one
+  // appended line, not a rewrite.
+  c.append = hints.trusted;
+  AddSheetLines(c, sheet, name);
+  if (!RunCommit(c)) return Stored::kNoFile;
+  if (first == 1) {
+    if (!hints.trusted) hints.next.clear();
+    hints.next[prefix] = number + 1;
+    hints.trusted = true;
+  }
+  Restamp(hints);
+  return Stored::kOk;
 }
 
 Stored UpdateSheet(std::string_view name, const std::function<bool(FactSheet&)>& change,
@@ -368,10 +331,30 @@ Stored UpdateSheet(std::string_view name, const std::function<bool(FactSheet&)>&
   if (!lock.Held()) return Stored::kNoFile;
   std::optional<FactSheet> sheet = ReadSheet(name);
   if (!sheet) return Stored::kMissing;
-  if (!change(*sheet)) return Stored::kRefused;
-  Stored result = WriteLocked(*sheet, name);
+  Hints hints = ReadHints();
+  Commit c;
+  bool changed;
+  {
+    OpenChange open(c);
+    changed = change(*sheet);
+  }
+  if (!changed) {
+    DropStaged(c);
+    return Stored::kRefused;
+  }
+  c.Put(std::string(name), FormatSheet(*sheet));
+  AddSheetLines(c, *sheet, name);
+  Stored result = Run(c, hints);
   if (stored) *stored = std::move(*sheet);
   return result;
+}
+
+bool AddUploadToChange(const std::string& upload, std::string_view name) {
+  if (!open_change) return false;
+  std::string staged = StageUpload(upload);
+  if (staged.empty()) return false;
+  open_change->MoveFile(std::move(staged), std::string(name));
+  return true;
 }
 
 std::vector<Stored> UpdateSheets(const std::vector<std::string>& names,
@@ -384,26 +367,24 @@ std::vector<Stored> UpdateSheets(const std::vector<std::string>& names,
     std::fill(results.begin(), results.end(), Stored::kNoFile);
     return results;
   }
-  std::vector<const FactSheet*> written;
+  Hints hints = ReadHints();
+  Commit c;
   for (size_t i = 0; i < names.size(); ++i) {
     std::optional<FactSheet> sheet = IsSheetName(names[i]) ? ReadSheet(names[i]) : std::nullopt;
     if (!sheet) continue;
     sheets[i] = std::move(*sheet);
     if (!change(sheets[i])) {
       results[i] = Stored::kRefused;
-    } else if (!ReplaceSheetFile(sheets[i], names[i])) {
-      results[i] = Stored::kNoFile;
-    } else {
-      results[i] = Stored::kNoIndex;
-      written.push_back(&sheets[i]);
+      continue;
     }
+    results[i] = Stored::kOk;
+    c.Put(names[i], FormatSheet(sheets[i]));
+    AddSheetLines(c, sheets[i], names[i]);
   }
-  // One index rewrite for them all, then their journal lines.
-  if (!written.empty() && RewriteIndexOf(written, {}) == 1) {
-    for (size_t i = 0; i < names.size(); ++i) {
-      if (results[i] != Stored::kNoIndex) continue;
-      results[i] = FlushJournal(sheets[i], names[i]) ? Stored::kOk : Stored::kNoJournal;
-    }
+  // One change for them all: one index rewrite.
+  if (!c.steps.empty() && Run(c, hints) != Stored::kOk) {
+    for (Stored& r : results)
+      if (r == Stored::kOk) r = Stored::kNoFile;
   }
   if (stored) *stored = std::move(sheets);
   return results;
@@ -414,10 +395,14 @@ Stored WriteSheet(FactSheet& sheet) {
 }
 
 Stored WriteSheetAs(FactSheet& sheet, std::string_view name) {
-  if (!IsSafeSheetName(name)) return Stored::kRefused;
+  if (!IsSheetName(name)) return Stored::kRefused;
   StoreLock lock;
   if (!lock.Held()) return Stored::kNoFile;
-  return WriteLocked(sheet, name);
+  Hints hints = ReadHints();
+  Commit c;
+  c.Put(std::string(name), FormatSheet(sheet));
+  AddSheetLines(c, sheet, name);
+  return Run(c, hints);
 }
 
 Stored ChangeSheetHeader(std::string_view name, const std::function<bool(FactSheet&)>& change,
@@ -429,31 +414,110 @@ Stored ChangeSheetHeader(std::string_view name, const std::function<bool(FactShe
   if (!sheet) return Stored::kMissing;
   const FactSheet old_header = *sheet;
   if (!change(*sheet)) return Stored::kRefused;
-  const std::string old_key = GetIndexKey(old_header);
-  Stored result;
+  Hints hints = ReadHints();
+  Commit c;
+  c.drop_keys.push_back(GetIndexKey(old_header));
   std::string prefix = GetSheetPrefixOf(*sheet);
-  if (config::GetSheetName(prefix, sheet->number) == name) {
-    result = WriteLocked(*sheet, name, old_key);
-  } else if (!IsSafeSheetName(config::GetSheetName(prefix, 1))) {
-    result = Stored::kRefused;
-  } else if (!PlaceUnderFreeNumber(*sheet, prefix, 1)) {
-    result = Stored::kNoFile;
-  } else if (RewriteIndex(&*sheet, old_key) != 1) {
-    result = Stored::kNoIndex;
-  } else {
-    bool journal = FlushJournal(*sheet, GetSheetName(*sheet));
-    base::RemoveFile(DataPath(name));
-    ReleaseNumber(GetSheetPrefixOf(old_header), old_header.number);
-    result = journal ? Stored::kOk : Stored::kNoJournal;
+  std::string new_name = config::GetSheetName(prefix, sheet->number);
+  const bool moves = new_name != name;
+  if (moves) {
+    int number = PickNumber(hints, prefix, 1);
+    if (number == 0) {
+      if (stored) *stored = std::move(*sheet);
+      return Stored::kRefused;
+    }
+    sheet->number = number;
+    new_name = GetSheetName(*sheet);
+    // The attachments go with the sheet: its folder, and its entries that name it.
+    MoveAttachmentEntries(*sheet, name, new_name);
+    SetAsideOldFolder(c, new_name);
+    if (base::IsDirectory(DataPath(FolderOfSheet(name))))
+      c.MoveFolder(FolderOfSheet(name), FolderOfSheet(new_name));
+  }
+  c.Put(new_name, FormatSheet(*sheet));
+  if (moves) {
+    c.Remove(std::string(name));
+    c.drop_names.emplace_back(name);
+  }
+  AddSheetLines(c, *sheet, new_name);
+  Stored result = Stored::kNoFile;
+  if (RunCommit(c)) {
+    result = Stored::kOk;
+    if (moves && hints.trusted) {
+      int& next = hints.next[prefix];
+      if (next == 0 || next == sheet->number) next = sheet->number + 1;
+      auto old = hints.next.find(GetSheetPrefixOf(old_header));
+      if (old != hints.next.end() && old->second > old_header.number)
+        old->second = old_header.number;  // its old number is free again
+    }
+    Restamp(hints);
   }
   if (stored) *stored = std::move(*sheet);
   return result;
 }
 
+Stored CopySheet(std::string_view name,
+                 const std::function<bool(const FactSheet&, FactSheet&)>& make,
+                 const std::function<void(FactSheet&, std::string_view)>& note, FactSheet* copy_out,
+                 FactSheet* source_out) {
+  if (!IsSheetName(name)) return Stored::kMissing;
+  StoreLock lock;
+  if (!lock.Held()) return Stored::kNoFile;
+  std::optional<FactSheet> source = ReadSheet(name);
+  if (!source) return Stored::kMissing;
+  FactSheet copy = *source;
+  copy.journal.clear();
+  if (!make(*source, copy)) return Stored::kRefused;
+  Hints hints = ReadHints();
+  const std::string prefix = GetSheetPrefixOf(copy);
+  // From the source's number up: on another prefix the copy usually keeps the number.
+  int number = PickNumber(hints, prefix, source->number);
+  if (number == 0) return Stored::kRefused;
+  copy.number = number;
+  const std::string copy_name = GetSheetName(copy);
+  note(*source, copy_name);
+  Commit c;
+  SetAsideOldFolder(c, copy_name);
+  c.Put(copy_name, FormatSheet(copy));
+  c.Put(std::string(name), FormatSheet(*source));
+  AddSheetLines(c, copy, copy_name);
+  AddSheetLines(c, *source, name);
+  Stored result = Run(c, hints);
+  if (copy_out) *copy_out = std::move(copy);
+  if (source_out) *source_out = std::move(*source);
+  return result;
+}
+
+Stored StoreReceivedFile(std::string_view name, const std::string& source) {
+  size_t slash = name.find('/');
+  if (slash == std::string_view::npos || !name.starts_with("TRACE_") ||
+      !IsSheetName(name.substr(6, slash - 6)) ||
+      name.find('/', slash + 1) != std::string_view::npos ||
+      name.find("..") != std::string_view::npos || slash + 1 == name.size())
+    return Stored::kRefused;
+  std::optional<std::string> bytes = base::ReadFile(source);
+  if (!bytes) return Stored::kNoFile;
+  StoreLock lock;
+  if (!lock.Held()) return Stored::kNoFile;
+  if (!base::MakeDirectory(DataPath(name.substr(0, slash)))) return Stored::kNoFile;
+  Hints hints = ReadHints();
+  Commit c;
+  c.Put(std::string(name), std::move(*bytes));
+  return Run(c, hints);
+}
+
 int UpdateIndex(const FactSheet* sheet, std::string_view old_header) {
   StoreLock lock;
-  if (!lock.Held()) return -1;
-  return RewriteIndex(sheet, sheet ? std::string() : KeyOfHeader(old_header));
+  if (!lock.Held()) return 0;
+  Hints hints = ReadHints();
+  Commit c;
+  if (sheet) {
+    c.index_add.push_back(FormatHeader(*sheet));
+    c.drop_keys.push_back(GetIndexKey(*sheet));
+  } else {
+    c.drop_keys.push_back(KeyOfHeader(old_header));
+  }
+  return Run(c, hints) == Stored::kOk ? 1 : 0;
 }
 
 void LogAction(FactSheet& sheet, std::string_view format, std::string_view a, std::string_view b,
@@ -470,10 +534,13 @@ void LogActionAt(FactSheet& sheet, long time, std::string_view format, std::stri
 }
 
 bool AppendJournal(std::string_view line) {
-  int fd = ::open(DataPath(kJournalName).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  bool ok = ::write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
-  return ::close(fd) == 0 && ok;
+  StoreLock lock;
+  if (!lock.Held()) return false;
+  Hints hints = ReadHints();
+  Commit c;
+  c.journal = line;
+  if (c.journal.empty() || c.journal.back() != '\n') c.journal += '\n';
+  return Run(c, hints) == Stored::kOk;
 }
 
 }  // namespace store

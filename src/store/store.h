@@ -1,16 +1,43 @@
 // The sheet store in the data directory: sheet files, the index "index" (one header line
-// per sheet, least recently written first) and the journal "history.dat".
+// per sheet, least recently written first), the journal "history.dat" and the attachment
+// folders "TRACE_<sheet name>".
 //
-// Every change runs under an exclusive lock on "index.lock" in the data directory: the
-// choice of a new sheet's number, the renaming of a written sheet into place, the index
-// rewrite and the journal lines of the change. A change that reads a sheet first holds the
-// lock from the read to the last line (UpdateSheet), so two requests on one sheet never
-// lose each other's change. Readers take no lock: sheets and the index are always replaced
-// whole, by renaming a finished temporary file.
+// Every change is one commit, made the way embedded storage engines make theirs, with a hot
+// journal of its own ("commit.intent") that the next opener replays:
 //
-// Order of the files of one change: the sheet file is in place first, then its index line,
-// then its journal lines; a failure stops there and is reported, so an index line never
-// names a missing file.
+//   1. Under an exclusive flock on "index.lock" the change is prepared in memory: the sheet
+//      read, changed, given its number; the whole content of every file it will write, the
+//      files it removes, the folders and staged uploads it moves, the index lines it adds
+//      and drops, its journal lines and the sizes of index and journal it appends to.
+//   2. That description is written to "commit.intent" in one write, closed by a checksum,
+//      and synced. This is the commit point: an intent that is not whole (checksum) is no
+//      change, a whole one is a change that will be finished.
+//   3. It is carried out: each file written to "<name>.tmp.<pid>", synced and renamed into
+//      place; removals; folder moves; the index appended to (a new name, while the data
+//      directory is as the program left it) or rewritten through "index.tmp" (synced,
+//      renamed); the journal appended to; every folder touched synced once.
+//   4. The intent is emptied (truncated, never removed, so its own name needs no sync).
+//
+// Every step of 3 is idempotent: a file is put whole again, a removal or move already done
+// is skipped, an append whose bytes are already at the recorded size is skipped, else the
+// file is cut back to that size first. So whoever takes the lock next finishes a change that
+// a killed or failed process left (one stat of the intent when there is none), then removes
+// what dead processes left in "tmp". A change is reported stored exactly when it passed
+// step 2; a failure before it leaves nothing behind (nothing but the intent was written, and
+// appends start on a line of their own: a file not ending in a line feed is repaired first).
+//
+// Readers take no lock: sheets and the index are always replaced whole, by renaming a
+// finished file.
+//
+// Numbering: a new sheet takes the lowest free number of its prefix. The hint file "numbers"
+// remembers the lowest number that may be free per prefix, stamped with the directory's
+// modification time after the last change; when someone else added or removed a file since,
+// the hints are not trusted and the numbers are probed from 1 (and the index rewritten,
+// dropping any line with the new name, instead of appended to).
+//
+// Attachments belong to their sheet: a sheet that moves to another name takes its folder and
+// its entries' paths along; a new sheet never inherits a folder its name left behind (that
+// folder goes to "lost/").
 #pragma once
 
 #include <functional>
@@ -38,8 +65,9 @@ inline constexpr size_t kLogLineSize = 500;
 
 // A name that stays inside the data directory: not empty, without "/", ".." or NUL.
 bool IsSafeSheetName(std::string_view name);
-// A name a sheet file can have: safe, and ending in "." and digits ("TaG.00012"), so the
-// index, the journal and other files of the data directory are never taken for sheets.
+// A name a sheet file can have: a prefix without ".", a "." and at least five digits
+// ("TaG.00012"), so the index, the journal, temporary and other files of the data directory
+// are never taken for sheets.
 bool IsSheetName(std::string_view name);
 
 // The prefix (project code, phase letter, sub-project code) and the name ("%s.%05d") of a
@@ -62,12 +90,12 @@ void ReadSheetsInOrder(const std::vector<std::string>& names,
 
 // What a storing call did.
 enum class Stored {
-  kOk,        // the file, its index line and its journal lines are written
+  kOk,        // the change passed its commit point: stored, finished by recovery if need be
   kMissing,   // no readable sheet of that name (nothing written)
   kRefused,   // the change refused to go on, or the name is refused (nothing written)
-  kNoFile,    // the sheet file could not be written (nothing else written)
-  kNoIndex,   // the file is in place, but the lock or the index rewrite failed
-  kNoJournal  // the file and index are in place, a journal line could not be appended
+  kNoFile,    // the change could not be committed (nothing written)
+  kNoIndex,   // no longer given: kept for callers that name it
+  kNoJournal  // no longer given: kept for callers that name it
 };
 inline bool IsStored(Stored s) {
   return s == Stored::kOk;
@@ -82,6 +110,25 @@ Stored CreateSheet(FactSheet& sheet, int first = 1);
 // `stored`, when given, receives the sheet as written.
 Stored UpdateSheet(std::string_view name, const std::function<bool(FactSheet&)>& change,
                    FactSheet* stored = nullptr);
+
+// Inside the `change` of UpdateSheet: the uploaded file `upload` becomes the file `name`
+// (relative to the data directory, "TRACE_<sheet>/<file>") as part of the change, so that it
+// is in place exactly when the change is stored. The upload is taken away at once (staged
+// under "tmp/"); false when no change is open or it could not be taken.
+bool AddUploadToChange(const std::string& upload, std::string_view name);
+
+// Copies the sheet `name` in one change: `make` turns a copy of the source into the new
+// sheet (false: nothing is done); the copy takes the first free number of its prefix from the
+// source's number up; `note` then records the copy's name in the source. Both sheets, their
+// index lines and journal lines are stored together or not at all.
+Stored CopySheet(std::string_view name,
+                 const std::function<bool(const FactSheet&, FactSheet&)>& make,
+                 const std::function<void(FactSheet&, std::string_view)>& note,
+                 FactSheet* copy_out = nullptr, FactSheet* source_out = nullptr);
+
+// Stores a received attachment: the content of `source` becomes `name`
+// ("TRACE_<sheet>/<file>", relative to the data directory) in one change.
+Stored StoreReceivedFile(std::string_view name, const std::string& source);
 
 // UpdateSheet for several sheets under one lock, with one index rewrite for them all (the
 // daily wake-up of postponed sheets). One result per name; `stored`, when given, receives
@@ -103,9 +150,8 @@ int UpdateIndex(const FactSheet* sheet, std::string_view old_header = {});
 
 // Changes the header of the sheet `name`: reads it under the lock and lets `change` alter
 // it. When the new header gives the same name, the sheet is written in place; otherwise it
-// takes the lowest free number of its new prefix and is written there first, then its line
-// replaces the old one in the index, and only then does the old file go, so a process that
-// dies half-way leaves both files, never none. Either way the old index line goes, also
+// takes the lowest free number of its new prefix, its attachment folder and entries follow
+// it, and the old file goes, all in one change. Either way the old index line goes, also
 // when only the index key changed.
 Stored ChangeSheetHeader(std::string_view name, const std::function<bool(FactSheet&)>& change,
                          FactSheet* stored = nullptr);
@@ -120,8 +166,8 @@ void LogAction(FactSheet& sheet, std::string_view format, std::string_view a = {
 void LogActionAt(FactSheet& sheet, long time, std::string_view format, std::string_view a = {},
                  std::string_view b = {}, std::string_view c = {});
 
-// Appends one line (with its line feed) to the journal in one write, so lines of concurrent
-// requests never interleave. False when it could not be written whole.
+// Appends one line (with its line feed) to the journal as one change under the store lock.
+// False when it could not be committed.
 bool AppendJournal(std::string_view line);
 
 }  // namespace store

@@ -107,9 +107,10 @@ Outcome Apply(const mail::DecodedMessage& m, std::string_view project, const std
                    base::EscapeHtml(m.header.extra));
         return Outcome::kDone;
       }
-      std::string folder = base::JoinPath(config::GetDataDir(), m.header.extra);
-      base::MakeDirectory(folder);
-      if (!CopyIntoDir(m.path, folder)) return Outcome::kRetry;
+      // One change of the store, as every attachment is stored.
+      const std::string stored_name = base::Sprintf("%s/%s", m.header.extra, base);
+      if (store::StoreReceivedFile(stored_name, m.path) != store::Stored::kOk)
+        return Outcome::kRetry;
       SendSynchFile(name, project, kAcknowledgement);
       return Outcome::kDone;
     }

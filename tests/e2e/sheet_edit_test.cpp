@@ -169,9 +169,10 @@ TEST(SheetEdit, RenameMovesToFirstFreeNumberAndKeepsAttachments) {
   }
   ASSERT_FALSE(moved.empty());
   EXPECT_FALSE(inst.Exists("data/TsC.00006"));
-  // The page shows the sheet under its new name; the attachment keeps its stored path.
+  // The page shows the sheet under its new name; the attachment moved with it.
   EXPECT_TRUE(Has(page, "CMD=Change_Header&Num=" + moved + "&QS=find%3D1>"));
-  EXPECT_TRUE(Has(page, "CMD=FILE&title=" + inst.DataDir() + "TRACE_TsG.00001/File_1_a.txt\">"));
+  EXPECT_TRUE(
+      Has(page, "CMD=FILE&title=" + inst.DataDir() + "TRACE_" + moved + "/File_1_a.txt\">"));
   EXPECT_TRUE(Has(inst.Read("data/history.dat"), " " + moved + " Header changed by tessin\n"));
 }
 

@@ -81,10 +81,12 @@ TEST_F(StoreFiles, CreateUpdateAndRewriteKeepOneIndexLineAtTheEnd) {
             Stored::kRefused);
   EXPECT_EQ(store::UpdateSheet("ABCTGUI.00009", assign), Stored::kMissing);
   EXPECT_EQ(Read("data/index"), store::FormatHeader(b) + store::FormatHeader(stored));
-  // Nothing but the sheets, the index, the journal, the numbering and the lock file is left.
-  EXPECT_EQ(
-      DataFiles().size(),
-      std::string("ABCTGUI.00001 ABCTGUI.00002 index history.dat numbers index.lock ").size());
+  // Nothing but the sheets, the index, the journal, the numbering, the lock file and the
+  // (empty) intent is left.
+  EXPECT_EQ(DataFiles().size(), std::string("ABCTGUI.00001 ABCTGUI.00002 index history.dat "
+                                            "numbers index.lock commit.intent ")
+                                    .size());
+  EXPECT_EQ(Read("data/commit.intent"), "");
 }
 
 TEST_F(StoreFiles, SeveralSheetsAreChangedUnderOneLock) {
@@ -140,13 +142,12 @@ TEST_F(StoreFiles, NumbersAreTheLowestFreeAndRenamesGiveThemBack) {
   EXPECT_EQ(again.number, 3);
 }
 
-TEST_F(StoreFiles, SameNameWithAnotherKeyLeavesTheOldLine) {
+TEST_F(StoreFiles, SameNameWithAnotherKeyReplacesTheOldLine) {
   FactSheet s = NewSheet("Same name");
   ASSERT_EQ(store::CreateSheet(s), Stored::kOk);
-  std::string old_line = store::FormatHeader(s);
   s.group = "More";  // same code GUI: same sheet name, another key
   store::WriteSheet(s);
-  EXPECT_EQ(Read("data/index"), old_line + store::FormatHeader(s));
+  EXPECT_EQ(Read("data/index"), store::FormatHeader(s));
 }
 
 TEST_F(StoreFiles, EmptyIndexLinesDoNotLoseTheLinesAfterThem) {
@@ -227,18 +228,30 @@ TEST_F(StoreFiles, LogLinesWaitForTheStoringAndAreCut) {
   EXPECT_EQ(s.log, "2000/01/01:00.00.00 %d %s\n");
 }
 
-TEST_F(StoreFiles, FailuresAreReportedAndLeaveNoIndexLineWithoutItsFile) {
+TEST_F(StoreFiles, AChangePastItsCommitIsFinishedByTheNextLockTaker) {
   FactSheet s = NewSheet("Nowhere");
+  s.number = 1;
   store::LogAction(s, "Lost");
-  // The index cannot be replaced (a folder stands in its way): the file is in place, the
-  // failure is reported, and the journal line waits.
+  // The index cannot be replaced (a folder stands in its way): the change is committed, so
+  // it is reported stored; the file is in place, the rest waits in the intent.
   fs::create_directories(root_ + "/data/index/x");
-  EXPECT_EQ(store::WriteSheet(s), Stored::kNoIndex);
+  EXPECT_EQ(store::WriteSheet(s), Stored::kOk);
+  EXPECT_TRUE(Exists("data/ABCTGUI.00001"));
   EXPECT_FALSE(Exists("data/history.dat"));
+  EXPECT_NE(Read("data/commit.intent"), "");
+  // No new change goes over an unfinished one.
+  EXPECT_EQ(store::WriteSheet(s), Stored::kNoFile);
+  fs::remove_all(root_ + "/data/index");
+  FactSheet other = NewSheet("Other");
+  EXPECT_EQ(store::CreateSheet(other), Stored::kOk);
+  EXPECT_EQ(other.number, 2);
+  EXPECT_EQ(Read("data/index"), store::FormatHeader(s) + store::FormatHeader(other));
+  EXPECT_EQ(Read("data/commit.intent"), "");
+  EXPECT_NE(Read("data/history.dat").find(" ABCTGUI.00001 Lost\n"), std::string::npos);
   fs::remove_all(root_ + "/data");
   EXPECT_EQ(store::WriteSheet(s), Stored::kNoFile);
   EXPECT_EQ(store::CreateSheet(s), Stored::kNoFile);
-  EXPECT_EQ(store::UpdateIndex(&s), -1);
+  EXPECT_EQ(store::UpdateIndex(&s), 0);
 }
 
 }  // namespace

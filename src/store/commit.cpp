@@ -1,0 +1,412 @@
+#include "store/commit.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
+#include <cstdlib>
+#include <optional>
+#include <set>
+
+#include "base/files.h"
+#include "base/out.h"
+#include "config/main_config.h"
+#include "config/projects.h"
+#include "store/buf_file.h"
+#include "store/sheet.h"
+#include "store/store.h"
+
+namespace store {
+namespace {
+
+constexpr std::string_view kMagic = "QUORB-COMMIT 1\n";
+
+std::string DataPath(std::string_view name) {
+  return base::JoinPath(config::GetDataDir(), name);
+}
+
+std::string FolderOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "." : path.substr(0, slash + 1);
+}
+
+uint64_t Hash(std::string_view bytes) {
+  uint64_t h = 1469598103934665603ull;
+  for (unsigned char c : bytes) h = (h ^ c) * 1099511628211ull;
+  return h;
+}
+
+// The intent's records: "<tag> <length>\n<bytes>\n", closed by "end <hash>\n".
+void Record(std::string& out, std::string_view tag, std::string_view value) {
+  out += base::Sprintf("%s %d\n", tag, static_cast<long long>(value.size()));
+  out += value;
+  out += '\n';
+}
+
+std::string Serialise(const Commit& c) {
+  std::string out(kMagic);
+  Record(out, "pid", std::to_string(c.pid));
+  for (const Commit::Step& step : c.steps) {
+    Record(out, "step", std::to_string(static_cast<int>(step.kind)));
+    Record(out, "a", step.a);
+    Record(out, "b", step.b);
+  }
+  for (const std::string& line : c.index_add) Record(out, "add", line);
+  for (const std::string& key : c.drop_keys) Record(out, "dropkey", key);
+  for (const std::string& name : c.drop_names) Record(out, "dropname", name);
+  Record(out, "append", c.append ? "1" : "0");
+  Record(out, "isize", std::to_string(c.index_size));
+  Record(out, "journal", c.journal);
+  Record(out, "jsize", std::to_string(c.journal_size));
+  out += base::Sprintf("end %s\n", std::to_string(Hash(out)));
+  return out;
+}
+
+// The commit an intent holds, or nothing when it is not whole.
+std::optional<Commit> Parse(std::string_view text) {
+  size_t end = text.rfind("end ");
+  if (!text.starts_with(kMagic) || end == std::string_view::npos || text.back() != '\n')
+    return std::nullopt;
+  std::string_view hash = text.substr(end + 4);
+  hash.remove_suffix(1);
+  if (hash != std::to_string(Hash(text.substr(0, end)))) return std::nullopt;
+  Commit c;
+  size_t pos = kMagic.size();
+  while (pos < end) {
+    size_t blank = text.find(' ', pos), lf = text.find('\n', pos);
+    if (blank == std::string_view::npos || lf == std::string_view::npos || blank > lf)
+      return std::nullopt;
+    std::string_view tag = text.substr(pos, blank - pos);
+    size_t size = static_cast<size_t>(std::atoll(std::string(text.substr(blank + 1)).c_str()));
+    if (lf + 1 + size + 1 > end) return std::nullopt;
+    std::string value(text.substr(lf + 1, size));
+    pos = lf + 1 + size + 1;
+    if (tag == "pid") {
+      c.pid = std::atoi(value.c_str());
+    } else if (tag == "step") {
+      c.steps.push_back({static_cast<Commit::Kind>(std::atoi(value.c_str())), {}, {}});
+    } else if (tag == "a" && !c.steps.empty()) {
+      c.steps.back().a = std::move(value);
+    } else if (tag == "b" && !c.steps.empty()) {
+      c.steps.back().b = std::move(value);
+    } else if (tag == "add") {
+      c.index_add.push_back(std::move(value));
+    } else if (tag == "dropkey") {
+      c.drop_keys.push_back(std::move(value));
+    } else if (tag == "dropname") {
+      c.drop_names.push_back(std::move(value));
+    } else if (tag == "append") {
+      c.append = value == "1";
+    } else if (tag == "isize") {
+      c.index_size = std::atoll(value.c_str());
+    } else if (tag == "journal") {
+      c.journal = std::move(value);
+    } else if (tag == "jsize") {
+      c.journal_size = std::atoll(value.c_str());
+    }
+  }
+  return c;
+}
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+// Writes `content` under `path` through a synced temporary file.
+bool PutFile(const std::string& path, std::string_view content, int writer) {
+  const std::string temp = base::Sprintf("%s.tmp.%d", path, static_cast<int>(::getpid()));
+  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  bool ok = base::WriteAll(fd, content) && base::SyncData(fd);
+  ok = ::close(fd) == 0 && ok;
+  if (ok) ok = base::SysRename(temp.c_str(), path.c_str()) == 0;
+  if (!ok) ::unlink(temp.c_str());
+  if (writer != ::getpid())
+    ::unlink(base::Sprintf("%s.tmp.%d", path, writer).c_str());  // the dead writer's
+  return ok;
+}
+
+// The index rewritten through "index.tmp": lines with a dropped key or name go, the added
+// lines come last.
+bool RewriteIndex(const Commit& c) {
+  std::set<std::string, std::less<>> keys(c.drop_keys.begin(), c.drop_keys.end());
+  std::set<std::string, std::less<>> names(c.drop_names.begin(), c.drop_names.end());
+  std::set<int> numbers;  // the numbers of the dropped names: only those lines need a name
+  for (const std::string& name : names) {
+    size_t dot = name.rfind('.');
+    if (dot != std::string::npos) numbers.insert(LeadingNumber(name.substr(dot + 1)));
+  }
+  for (const std::string& line : c.index_add) {
+    FactSheet s;
+    ParseHeader(std::string_view(line).substr(0, line.size() - 1), s);
+    keys.insert(GetIndexKey(s));
+    names.insert(GetSheetName(s));
+    numbers.insert(s.number);
+  }
+  const std::string index_path = DataPath(kIndexName);
+  const std::string temp_path = DataPath(kIndexTempName);
+  BufFile out;
+  if (!out.Open(temp_path, 'w', kIndexBufferSize)) return false;
+  bool ok = true;
+  BufFile in;
+  if (in.Open(index_path, 'r', kIndexBufferSize)) {
+    std::string_view line;
+    std::string key;
+    while (ok && in.ReadLineView(line, /*keep_unfinished=*/true)) {
+      if (line.empty()) continue;  // a stray empty line (hand edit) is dropped alone
+      IndexKeyOfLine(line, key);
+      if (keys.contains(key)) continue;
+      FactSheet s;
+      size_t bar = line.find('|');
+      if (bar != std::string_view::npos &&
+          numbers.contains(LeadingNumber(line.substr(bar + 1, line.find('|', bar + 1))))) {
+        ParseHeader(line, s);
+        if (names.contains(GetSheetName(s))) continue;
+      }
+      ok = out.Write(line) >= 0 && out.Write("\n") >= 0;
+    }
+    in.Close();
+  }
+  for (const std::string& line : c.index_add) ok = ok && out.Write(line) >= 0;
+  ok = out.Close() == 1 && ok;
+  if (ok) {
+    int fd = ::open(temp_path.c_str(), O_RDONLY | O_CLOEXEC);
+    ok = fd >= 0 && base::SyncData(fd);
+    if (fd >= 0) ::close(fd);
+  }
+  if (!ok) {
+    ::unlink(temp_path.c_str());
+    return false;
+  }
+  return base::ReplaceFile(temp_path, index_path);
+}
+
+bool ApplyStep(const Commit::Step& step, int writer, std::set<std::string>& folders) {
+  switch (step.kind) {
+    case Commit::Kind::kPut: {
+      const std::string path = DataPath(step.a);
+      folders.insert(FolderOf(path));
+      return PutFile(path, step.b, writer);
+    }
+    case Commit::Kind::kRemove:
+      return base::SysUnlink(DataPath(step.a).c_str()) == 0 || errno == ENOENT;
+    case Commit::Kind::kMoveFolder: {
+      const std::string from = DataPath(step.a), to = DataPath(step.b);
+      folders.insert(FolderOf(to));
+      if (!Exists(from) || Exists(to)) return true;  // moved already
+      return base::SysRename(from.c_str(), to.c_str()) == 0;
+    }
+    case Commit::Kind::kMoveFile: {
+      const std::string from = DataPath(step.a), to = DataPath(step.b);
+      folders.insert(FolderOf(to));
+      folders.insert(FolderOf(from));
+      if (!Exists(from)) return true;  // moved already
+      if (base::SysLink(from.c_str(), to.c_str()) != 0 && errno != EEXIST) return false;
+      return base::SysUnlink(from.c_str()) == 0 || errno == ENOENT;
+    }
+  }
+  return false;
+}
+
+// Carries the commit out; idempotent, so that it can be run again after a crash at any
+// point of an earlier run.
+bool Apply(const Commit& c) {
+  std::set<std::string> folders{config::GetDataDir()};
+  for (const Commit::Step& step : c.steps)
+    if (!ApplyStep(step, c.pid, folders)) return false;
+  if (c.pid != ::getpid()) ::unlink(DataPath(kIndexTempName).c_str());
+  if (!c.index_add.empty() || !c.drop_keys.empty() || !c.drop_names.empty()) {
+    bool ok = c.append && c.index_size >= 0 ? AppendAt(DataPath(kIndexName), c.index_size,
+                                                       [&] {
+                                                         std::string all;
+                                                         for (const std::string& line : c.index_add)
+                                                           all += line;
+                                                         return all;
+                                                       }())
+                                            : RewriteIndex(c);
+    if (!ok) return false;
+  }
+  if (!c.journal.empty() && !AppendAt(DataPath(kJournalName), c.journal_size, c.journal))
+    return false;
+  for (const std::string& folder : folders)
+    if (!base::SyncFolder(folder)) return false;
+  return true;
+}
+
+// The intent file, opened once and kept: it is never removed, only emptied, so that its
+// name need not be made durable for each change.
+int OpenIntent(int flags) {
+  return ::open(DataPath(kIntentName).c_str(), flags | O_CLOEXEC, 0644);
+}
+
+void ClearIntent() {
+  int fd = OpenIntent(O_WRONLY);
+  if (fd < 0) return;
+  if (::ftruncate(fd, 0) != 0) {
+  }
+  ::close(fd);
+}
+
+bool IsDeadProcess(int pid) {
+  return pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH;
+}
+
+// The process number a leftover's name carries after `prefix`, or 0.
+int PidAfter(std::string_view name, std::string_view prefix) {
+  if (!name.starts_with(prefix)) return 0;
+  return LeadingNumber(name.substr(prefix.size()));
+}
+
+}  // namespace
+
+std::string FolderStamp() {
+  struct stat st;
+  if (::stat(config::GetDataDir().c_str(), &st) != 0) return {};
+  return base::Sprintf("@ %d %d\n", static_cast<long long>(st.st_mtim.tv_sec),
+                       static_cast<long long>(st.st_mtim.tv_nsec));
+}
+
+Hints ReadHints() {
+  Hints hints;
+  std::optional<std::string> text = base::ReadFile(DataPath(kNumbersName));
+  if (!text) return hints;
+  size_t stamp = text->rfind("@ ");
+  if (stamp == std::string::npos || text->substr(stamp) != FolderStamp()) return hints;
+  hints.trusted = true;
+  std::string_view rest = std::string_view(*text).substr(0, stamp);
+  while (!rest.empty()) {
+    size_t lf = rest.find('\n');
+    std::string_view line = rest.substr(0, lf);
+    rest.remove_prefix(lf == std::string_view::npos ? rest.size() : lf + 1);
+    size_t blank = line.rfind(' ');
+    if (blank == std::string_view::npos || blank == 0) continue;
+    int n = LeadingNumber(line.substr(blank + 1));
+    if (n >= 1) hints.next[std::string(line.substr(0, blank))] = n;
+  }
+  return hints;
+}
+
+bool AppendAt(const std::string& path, long long at, std::string_view bytes) {
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  struct stat st;
+  bool ok = ::fstat(fd, &st) == 0;
+  if (ok && at < 0) at = st.st_size;
+  if (ok && st.st_size >= at + static_cast<long long>(bytes.size())) {
+    std::string there(bytes.size(), '\0');
+    if (::pread(fd, there.data(), there.size(), at) == static_cast<ssize_t>(there.size()) &&
+        there == bytes) {
+      ::close(fd);
+      return true;  // written before
+    }
+  }
+  if (ok && st.st_size > at) ok = ::ftruncate(fd, at) == 0;
+  size_t done = 0;
+  while (ok && done < bytes.size()) {
+    ssize_t n = base::SysPwrite(fd, bytes.data() + done, bytes.size() - done,
+                                static_cast<off_t>(at + static_cast<long long>(done)));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0)
+      ok = false;
+    else
+      done += static_cast<size_t>(n);
+  }
+  ok = ok && base::SyncData(fd);
+  ok = ::close(fd) == 0 && ok;
+  return ok;
+}
+
+long long SizeEndingInLine(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT ? 0 : -1;
+  struct stat st;
+  long long size = ::fstat(fd, &st) == 0 ? st.st_size : -1;
+  char last = '\n';
+  if (size > 0 && ::pread(fd, &last, 1, size - 1) != 1) size = -1;
+  if (size > 0 && last != '\n') {
+    size = base::SysPwrite(fd, "\n", 1, size) == 1 && base::SyncData(fd) ? size + 1 : -1;
+  }
+  ::close(fd);
+  return size;
+}
+
+bool RunCommit(Commit& c) {
+  c.pid = static_cast<int>(::getpid());
+  // Appends start on a line of their own, at a size the intent records.
+  if (!c.journal.empty() && (c.journal_size = SizeEndingInLine(DataPath(kJournalName))) < 0)
+    return false;
+  if (c.append && (c.index_size = SizeEndingInLine(DataPath(kIndexName))) < 0) return false;
+  const std::string intent = Serialise(c);
+  int fd = OpenIntent(O_WRONLY | O_CREAT | O_TRUNC);
+  if (fd < 0) return false;
+  bool durable = base::WriteAll(fd, intent) && base::SyncData(fd);
+  if (!durable) {
+    // Never whole on disk: cleared, so that nobody finishes it.
+    if (::ftruncate(fd, 0) != 0) {
+    }
+    ::close(fd);
+    for (const Commit::Step& step : c.steps)
+      if (step.kind == Commit::Kind::kMoveFile) ::unlink(DataPath(step.a).c_str());
+    return false;
+  }
+  // The commit point is passed: from here on the change is stored.
+  bool done = Apply(c);
+  if (done && ::ftruncate(fd, 0) != 0) {
+  }
+  ::close(fd);
+  return true;
+}
+
+bool RecoverStore() {
+  int fd = OpenIntent(O_RDONLY);
+  bool clear = true;
+  if (fd >= 0) {
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && st.st_size > 0) {
+      std::string text(static_cast<size_t>(st.st_size), '\0');
+      ssize_t n = ::pread(fd, text.data(), text.size(), 0);
+      text.resize(n > 0 ? static_cast<size_t>(n) : 0);
+      std::optional<Commit> c = Parse(text);
+      clear = !c || Apply(*c);
+      if (clear) ClearIntent();
+    }
+    ::close(fd);
+  }
+  // What dead processes left in "tmp"; not while a change still waits for a staged upload.
+  if (clear)
+    for (const std::string& path : DeadLeftovers()) ::unlink(path.c_str());
+  return clear;
+}
+
+std::vector<std::string> DeadLeftovers() {
+  std::vector<std::string> found;
+  const std::string dir = DataPath("tmp");
+  DIR* d = ::opendir(dir.c_str());
+  if (!d) return found;
+  while (dirent* e = ::readdir(d)) {
+    std::string_view name = e->d_name;
+    int pid = PidAfter(name, "data");
+    if (!pid) pid = PidAfter(name, "stage.");
+    if (!pid) pid = PidAfter(name, "bugmail.");
+    if (!pid) pid = PidAfter(name, "synch.");
+    if (IsDeadProcess(pid)) found.push_back(base::JoinPath(dir, name));
+  }
+  ::closedir(d);
+  return found;
+}
+
+std::string StageUpload(const std::string& upload) {
+  static int count = 0;
+  const std::string staged =
+      base::Sprintf("tmp/stage.%d.%d", static_cast<int>(::getpid()), count++);
+  if (base::SysRename(upload.c_str(), DataPath(staged).c_str()) != 0) return {};
+  return staged;
+}
+
+}  // namespace store

@@ -1,0 +1,215 @@
+// Every change of the store, killed or failed at each of its file-changing system calls in
+// turn (the QUORB_FAULT hook): the next request works, `--check` then finds the store sound,
+// and a page that answered says "stored" exactly when the change is there.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "harness.h"
+
+namespace {
+
+using e2e::Fields;
+using e2e::Installation;
+
+// The form fields of a header change of TsG.00001, `group` and `title` given.
+Fields HeaderForm(const std::string& group, const std::string& title) {
+  return {{"CMD", "Change_Header"},
+          {"Num", "TsG.00001"},
+          {"QS", ""},
+          {"User", "tessin"},
+          {"title", title},
+          {"project", "TEST"},
+          {"group", group},
+          {"prog", "prog1"},
+          {"sev", "2"},
+          {"impact", "b"},
+          {"phase", "b"},
+          {"version", "1.0"},
+          {"exp", "2.0"},
+          {"type", "1"},
+          {"submitter", "kolvar"},
+          {"test", ""},
+          {"mdapda", ""},
+          {"Load", "3"}};
+}
+
+// The header fields of a sheet file's first line.
+std::vector<std::string> HeaderOf(const Installation& inst, const std::string& name) {
+  std::string text = inst.Read("data/" + name);
+  std::vector<std::string> fields;
+  std::string line = text.substr(0, text.find('\n'));
+  size_t pos = 0;
+  while (true) {
+    size_t bar = line.find('|', pos);
+    fields.push_back(line.substr(pos, bar == std::string::npos ? std::string::npos : bar - pos));
+    if (bar == std::string::npos) break;
+    pos = bar + 1;
+  }
+  return fields;
+}
+
+struct Operation {
+  const char* name;
+  std::function<e2e::CgiResult(const Installation&, std::map<std::string, std::string>)> run;
+  std::function<bool(const Installation&)> stored;  // the change is in the store
+};
+
+const std::vector<Operation>& Operations() {
+  static const std::vector<Operation> ops = {
+      {"create",
+       [](const Installation& inst, auto env) {
+         return inst.Post(e2e::kNewSheet, "application/x-www-form-urlencoded", env);
+       },
+       [](const Installation& inst) { return inst.Exists("data/TsG.00002"); }},
+      {"status action",
+       [](const Installation& inst, auto env) {
+         return inst.Get("CMD=Observed&Num=TsG.00001&User=kolvar&submitter=tessin", env);
+       },
+       [](const Installation& inst) { return HeaderOf(inst, "TsG.00001")[11] == "b"; }},
+      {"entry edit",
+       [](const Installation& inst, auto env) {
+         return inst.Get("CMD=Edit&Num=TsG.00001&Edit=0&User=kolvar&title=T&text=Changed", env);
+       },
+       [](const Installation& inst) { return e2e::Has(inst.Read("data/TsG.00001"), "Changed"); }},
+      {"title change",
+       [](const Installation& inst, auto env) {
+         return inst.Post(e2e::FormBody(HeaderForm("GUI", "Renamed")),
+                          "application/x-www-form-urlencoded", env);
+       },
+       [](const Installation& inst) { return HeaderOf(inst, "TsG.00001").back() == "Renamed"; }},
+      {"header change with rename",
+       [](const Installation& inst, auto env) {
+         return inst.Post(e2e::FormBody(HeaderForm("Core", "A bug")),
+                          "application/x-www-form-urlencoded", env);
+       },
+       [](const Installation& inst) { return inst.Exists("data/TsC.00001"); }},
+      {"copy",
+       [](const Installation& inst, auto env) {
+         return inst.Get(
+             "CMD=Copy&Num=TsG.00001&User=kolvar&project=TEST&group=GUI&prog=prog1&sev=2&phase=b",
+             env);
+       },
+       [](const Installation& inst) { return inst.Exists("data/TsG.00002"); }},
+      {"attach",
+       [](const Installation& inst, auto env) {
+         return inst.PostMultipart({{"CMD", "Attach"},
+                                    {"Num", "TsG.00001"},
+                                    {"QS", ""},
+                                    {"title", "second"},
+                                    {"User", "kolvar"},
+                                    {"Attach", "more bytes\n", "b.txt"}},
+                                   env);
+       },
+       [](const Installation& inst) { return inst.Exists("data/TRACE_TsG.00001/second_b.txt"); }},
+  };
+  return ops;
+}
+
+// A sample project with one sheet that has one attachment.
+void Prepare(const Installation& inst) {
+  e2e::WriteSampleProject(inst);
+  ASSERT_FALSE(e2e::Has(inst.Post(e2e::kNewSheet).out, e2e::kErrorBox));
+  ASSERT_FALSE(e2e::Has(inst.PostMultipart({{"CMD", "Attach"},
+                                            {"Num", "TsG.00001"},
+                                            {"QS", ""},
+                                            {"title", "first"},
+                                            {"User", "kolvar"},
+                                            {"Attach", "bytes\n", "a.txt"}})
+                            .out,
+                        e2e::kErrorBox));
+}
+
+e2e::CgiResult Check(const Installation& inst, bool repair = false) {
+  e2e::Request r;
+  r.args = {"--check"};
+  if (repair) r.args.push_back("--repair");
+  r.env = {{"GATEWAY_INTERFACE", ""}};
+  return inst.Run(r);
+}
+
+// Walks the positions of every operation for one kind of fault.
+void WalkFaults(const std::string& what, const std::vector<std::string>& only = {}) {
+  for (const Operation& op : Operations()) {
+    if (!only.empty() && std::find(only.begin(), only.end(), op.name) == only.end()) continue;
+    for (int n = 1;; ++n) {
+      SCOPED_TRACE(std::string(op.name) + ", " + what + " at call " + std::to_string(n));
+      Installation inst;
+      Prepare(inst);
+      if (testing::Test::HasFatalFailure()) return;
+      e2e::CgiResult r = op.run(
+          inst, {{"QUORB_FAULT", std::to_string(n) + ":" + what}, {"GATEWAY_INTERFACE", ""}});
+      const bool fired = e2e::Has(r.err, "quorb: fault");
+      // The next request works (another prefix, so that it leaves the operation's sheets be)
+      // and finishes what the faulty one committed.
+      std::string next = e2e::kNewSheet;
+      next.replace(next.find("phase=b"), 7, "phase=a");
+      EXPECT_FALSE(e2e::Has(inst.Post(next).out, e2e::kErrorBox));
+      if (what != "kill" || !fired) {
+        // An answered page told the truth.
+        EXPECT_EQ(r.exit_code, 0);
+        const bool reported = !e2e::Has(r.out, e2e::kErrorBox);
+        EXPECT_EQ(reported, op.stored(inst)) << r.out;
+      }
+      e2e::CgiResult check = Check(inst);
+      EXPECT_EQ(check.exit_code, 0) << check.out;
+      if (!fired) break;
+      ASSERT_LT(n, 200);
+    }
+  }
+}
+
+TEST(StoreFaults, KilledAtEachCall) {
+  WalkFaults("kill");
+}
+
+TEST(StoreFaults, FailingAtEachCall) {
+  WalkFaults("eio");
+}
+
+// A disk full from each call in turn on: every later call fails with ENOSPC; nothing glues.
+TEST(StoreFaults, DiskFull) {
+  WalkFaults("full", {"create", "status action", "copy"});
+}
+
+TEST(StoreFaults, CheckFindsAndRepairs) {
+  Installation inst;
+  Prepare(inst);
+  inst.Post(e2e::kNewSheet);
+  ASSERT_EQ(Check(inst).exit_code, 0);
+  // Damage of every kind the check knows.
+  const std::string index = inst.Read("data/index");
+  inst.Write("data/index", index.substr(0, index.find('\n') + 1) + index + "cut|line");
+  inst.Write("data/TsG.00007.tmp.99999", "x");
+  inst.Write("data/TRACE_TsG.00009/stray", "x");
+  inst.Write("data/history.dat", inst.Read("data/history.dat") + "2026/01/01:00.00.00 cut");
+  e2e::CgiResult found = Check(inst);
+  EXPECT_EQ(found.exit_code, 1);
+  for (const char* problem : {"index: TsG.00001 has several lines", "names no sheet file",
+                              "index: the last line has no line feed",
+                              "leftover: ", "folder TRACE_TsG.00009 belongs to no sheet",
+                              "journal: the last line has no line feed"})
+    EXPECT_TRUE(e2e::Has(found.out, problem)) << problem << "\n" << found.out;
+  EXPECT_EQ(Check(inst, true).exit_code, 0);
+  EXPECT_EQ(Check(inst).exit_code, 0);
+  EXPECT_EQ(e2e::Lines(inst.Read("data/index")).size(), 2u);
+  EXPECT_TRUE(inst.Exists("data/lost"));
+  // A file removed by hand frees its number for the next sheet, which gets no old line.
+  ASSERT_EQ(::unlink(inst.Path("data/TsG.00001").c_str()), 0);
+  inst.Post(e2e::kNewSheet);
+  EXPECT_TRUE(inst.Exists("data/TsG.00001"));
+  EXPECT_FALSE(inst.Exists("data/TsG.00003"));
+  EXPECT_FALSE(inst.Exists("data/TRACE_TsG.00001/first_a.txt"));  // the old folder went aside
+  EXPECT_EQ(Check(inst).exit_code, 0) << Check(inst).out;
+  // From the web, the argument is a query like any other.
+  e2e::Request web;
+  web.args = {"--check"};
+  EXPECT_NE(inst.Run(web).out.find("Content-type"), std::string::npos);
+}
+
+}  // namespace
