@@ -110,9 +110,18 @@ std::string ResultQuery(const web::Action& action, const ActionCommit& row,
   return query;
 }
 
+// The sheet a stored change left: read after taking the store's lock once, so that a change
+// that passed its commit point but was cut short is finished first.
+std::optional<store::FactSheet> ReadStoredSheet(std::string_view name) {
+  std::optional<store::FactSheet> sheet = store::ReadSheet(name);
+  if (sheet) return sheet;
+  store::UpdateSheet(name, [](store::FactSheet&) { return false; });
+  return store::ReadSheet(name);
+}
+
 // The page after a stored action: its title, the way back, the action bar and the sheet.
 void ShowResult(const ActionCommit& row, const web::ParamList& list, std::string_view name) {
-  std::optional<store::FactSheet> sheet = store::ReadSheet(name);
+  std::optional<store::FactSheet> sheet = ReadStoredSheet(name);
   if (!sheet || !users::CheckRightQuietly(list, 1, sheet->project)) {
     web::WriteHomeLink();
     web::ErrorBox(504);

@@ -222,6 +222,8 @@ CgiResult Installation::Follow(CgiResult result,
   Request r;
   r.query = query == std::string::npos ? "" : location.substr(query + 1);
   r.env = env;
+  // The page it leads to is a request of its own: an injected fault was the first one's.
+  r.env.erase("QUORB_FAULT");
   CgiResult page = Run(r);
   page.err = result.err + page.err;
   return page;
