@@ -35,7 +35,9 @@ bool SaveForm(int kind, web::ParamList& list) {
 // The page a stored save leads to: the saved file as the save shows it, so that a reload
 // shows it again instead of saving once more.
 void ShowSaved(int kind, const web::ParamList& list) {
-  if (!MaySave(list)) {
+  // The file saved is shown to who may save it: a project's own files to its manager.
+  const std::string& acted_on = web::GetParam(list, "project");
+  if (!MaySaveFile(list, kind, kind == kProject ? "" : acted_on, false)) {
     web::ErrorBox(516);
     return;
   }

@@ -43,7 +43,7 @@ TEST(RequestDecoding, UnknownCommandDumpsTheDecodedList) {
 // The trace of a GET, and of one without a query, which takes the home road; only with
 // DEBUG YES, as every click would pay for them.
 TEST(RequestDecoding, TraceAndLogOfAGet) {
-  Installation quiet;
+  Installation quiet("DEBUG NO\n");
   quiet.Get("CMD=zz&a=%C3");
   quiet.Post("CMD=zz&a=1");
   EXPECT_EQ(quiet.List("temp"), std::vector<std::string>{});
