@@ -105,7 +105,8 @@ void WriteProjectRow(const std::string& script, const std::string& project) {
     base::Page("> %s \n", base::EscapeHtml(name));
   }
   CloseList();
-  const std::string& last_group = users::GetLastSubproject();
+  // Across every project no sub-project is taken for granted.
+  const std::string last_group = project.empty() ? std::string() : users::GetLastSubproject();
   List(101, "group", [&] {
     config::WriteSubprojectOptions(nullptr, project, last_group.empty() ? " " : last_group);
   });
