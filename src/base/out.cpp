@@ -27,7 +27,12 @@ PageBuffer::~PageBuffer() {
 void Write(Stream stream, std::string_view text) {
   if (text.empty()) return;  // an empty view may have no data at all
   if (!stream) {
-    CurrentPage().bytes += text.size();
+    PageState& page = CurrentPage();
+    page.bytes += text.size();
+    if (page.capture) {
+      page.capture->append(text);
+      return;
+    }
     stream = stdout;
   }
   std::fwrite(text.data(), 1, text.size(), stream);

@@ -17,6 +17,8 @@ struct PageState {
   bool header_written = false;
   size_t bytes = 0;
   std::string held;
+  // While a page is held back (web::PageHold), what is written to it collects here.
+  std::string* capture = nullptr;
 };
 
 class RequestState {

@@ -194,6 +194,14 @@ RequestLimits GetRequestLimits() {
   return limits;
 }
 
+int GetPageSize() {
+  const std::string value = GetConfig("PAGESIZE");
+  if (value.empty() || value.find_first_not_of("0123456789") != std::string::npos ||
+      value.size() > 6)
+    return kDefaultPageSize;
+  return std::atoi(value.c_str());
+}
+
 bool WriteMainConfig(const std::string& dir, const MainConfigValues& v) {
   std::string text = "#\n# Fichier de Configuration Principal de Quorb\n#\n";
   text += base::Sprintf("# %s\n#\n", GetConfigPath());
@@ -212,6 +220,7 @@ bool WriteMainConfig(const std::string& dir, const MainConfigValues& v) {
   text += base::Sprintf("POP3PASS %s\n", v.pop3pass);
   text += base::Sprintf("WWW %s\n", v.www);
   text += base::Sprintf("DEBUG %s\n", v.debug.empty() ? std::string("NO") : v.debug);
+  text += base::Sprintf("PAGESIZE %d\n", v.pagesize);
   for (const auto& [key, value] : v.kept)
     if (!value.empty()) text += base::Sprintf("%s %s\n", key, value);
   std::string path = base::Sprintf("%s/quorb.cfg", dir);

@@ -35,6 +35,10 @@ bool IsSecurityOn();
 // "DEBUG YES": diagnostics (the request traces and the comments that show paths, addresses or
 // server dialogue) are written; off by default, as they are for the administrator alone.
 bool IsDebugOn();
+// "PAGESIZE n": how many sheets a result page shows in full; 100 when unset or not a number,
+// 0 for all.
+int GetPageSize();
+inline constexpr int kDefaultPageSize = 100;
 
 // The values the configuration editor and the wizard write, in file order.
 struct MainConfigValues {
@@ -55,6 +59,7 @@ struct MainConfigValues {
   std::string debug;  // "YES" or "NO"
   // Settings no form shows (the request limits), kept as the file has them: key, value.
   std::vector<std::pair<std::string, std::string>> kept;
+  int pagesize = kDefaultPageSize;
 };
 
 // The settings of the file that are set by hand on the server and that a save of the main

@@ -105,7 +105,8 @@ void WriteUserOptions(base::Stream stream, std::string_view project, std::string
   }
 }
 
-void WriteDeadlineOptions(base::Stream stream, std::string_view project) {
+void WriteDeadlineOptions(base::Stream stream, std::string_view project,
+                          std::string_view selected) {
   std::unordered_set<std::string_view> versions;
   for (const std::string& path : ListProjectFiles(project, "version")) {
     for (std::string_view word : WordsOf(path)) versions.insert(word);
@@ -113,7 +114,8 @@ void WriteDeadlineOptions(base::Stream stream, std::string_view project) {
   for (const std::string& path : ListProjectFiles(project, "deadline")) {
     for (std::string_view word : WordsOf(path)) {
       if (word.front() == '#' || versions.contains(word)) continue;
-      base::Printf(stream, "<OPTION> %s\n", base::EscapeHtml(word));
+      base::Printf(stream, word == selected ? "<OPTION SELECTED> %s\n" : "<OPTION> %s\n",
+                   base::EscapeHtml(word));
     }
   }
 }

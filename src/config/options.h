@@ -45,8 +45,9 @@ void WriteUserOptions(base::Stream stream, std::string_view project,
                       std::string_view selected = "");
 
 // "<OPTION> %s\n" for each word of the project's deadline files that does not begin with "#"
-// and is no word of the project's version files.
-void WriteDeadlineOptions(base::Stream stream, std::string_view project);
+// and is no word of the project's version files; "<OPTION SELECTED> %s\n" for `selected`.
+void WriteDeadlineOptions(base::Stream stream, std::string_view project,
+                          std::string_view selected = "");
 
 // Severities 1 to 4 and types 1 and 2: "<OPTION VALUE=%d ", "SELECTED " for `selected`,
 // then "> %s\n" with the label.

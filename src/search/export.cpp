@@ -43,8 +43,16 @@ std::string ExportField(std::string_view value) {
   return out;
 }
 
+namespace {
+
+// A date as the export shows it: empty when it was never set.
+std::string FormatDate(int time) {
+  return time == 0 ? std::string() : store::FormatDate(time);
+}
+
+}  // namespace
+
 std::string FormatExportLine(const store::FactSheet& s) {
-  using store::FormatDate;
   std::string row;
   AddField(row, s.subCode);
   row += base::Sprintf("%05d\t", s.number);

@@ -95,7 +95,9 @@ void WriteProjectRow(const std::string& script, const std::string& project) {
   base::Page("<SELECT NAME=\"%s\" onChange=", "Deroulant");
   base::Page(" \"changePage(this.options[this.selectedIndex].value,%s)\" >\n", "Deroulant");
   const std::string uid = web::UidSuffix();
-  base::Page("<OPTION VALUE=\"%s?%s=%s%s\">&nbsp\n", script, "CMD", "search", uid);
+  // The empty choice is every project the user may see, and stays chosen.
+  base::Page("<OPTION VALUE=\"%s?%s=%s&%s=%s\"%s>&nbsp\n", script, "CMD", "search", "project", uid,
+             project.empty() ? " SELECTED" : "");
   for (const std::string& name : config::ListProjects(" ")) {
     base::Page("<OPTION VALUE=\"%s?%s=%s&%s=%s%s\" ", script, "CMD", "search", "project",
                base::EscapeHtml(name), uid);
@@ -103,7 +105,8 @@ void WriteProjectRow(const std::string& script, const std::string& project) {
     base::Page("> %s \n", base::EscapeHtml(name));
   }
   CloseList();
-  const std::string& last_group = users::GetLastSubproject();
+  // Across every project no sub-project is taken for granted.
+  const std::string last_group = project.empty() ? std::string() : users::GetLastSubproject();
   List(101, "group", [&] {
     config::WriteSubprojectOptions(nullptr, project, last_group.empty() ? " " : last_group);
   });
@@ -199,16 +202,27 @@ void WriteDisplayOptions() {
 }  // namespace
 
 void ShowSearchForm(const web::ParamList& params) {
+  // An empty project, chosen on the form, searches every project; only a request that
+  // names none starts from the remembered one.
   std::string project = web::GetParam(params, "project");
   const bool security = config::IsSecurityOn();
   std::optional<users::UidNames> reader;
   if (security) reader = users::ReadIdentity(params);
+  bool named = false;
+  for (const web::Param& p : params) named = named || p.name == "project";
   // With security on the form offers the lists (members among them) of a project the
   // reader may read, by default the token's.
-  if (web::IsAbsent(project)) project = reader ? reader->project : users::GetLastProject();
+  if (web::IsAbsent(project) && !named)
+    project = reader ? reader->project : users::GetLastProject();
+  else if (web::IsAbsent(project))
+    project.clear();
 
   web::WritePageHead(nullptr, Msg(2003), "", params);
-  if (security && (!reader || !users::MayReadProject(params, project))) return web::ErrorBox(532);
+  web::WriteHomeLink();
+  // Every project at once shows no project's lists: the reader needs only to be known.
+  if (security &&
+      (!reader || !users::MayReadProject(params, project.empty() ? reader->project : project)))
+    return web::ErrorBox(532);
   WriteScripts();
   base::Page("<H1>%s</H1>\n", Msg(2004));
   base::Write(nullptr, "<HR>\n");

@@ -63,6 +63,56 @@ void WriteResultHead() {
   base::Write(nullptr, "</TD></TR></Table>\n<HR>\n");
 }
 
+// The request's query without its `From` parameter, ready for a link.
+std::string QueryWithoutFrom() {
+  std::string out;
+  std::string_view raw = web::GetRawQuery();
+  while (!raw.empty()) {
+    size_t end = raw.find('&');
+    std::string_view part = raw.substr(0, end);
+    raw = end == std::string_view::npos ? std::string_view() : raw.substr(end + 1);
+    if (part.empty() || part.starts_with("From=")) continue;
+    if (!out.empty()) out += '&';
+    out += part;
+  }
+  return QueryForLink(out);
+}
+
+// The address of the result page that shows hit `first` onwards in full.
+std::string PageLink(size_t first) {
+  return base::Sprintf("%s?%s&From=%d", base::EscapeHtml(web::ScriptName()), QueryWithoutFrom(),
+                       static_cast<int>(first));
+}
+
+// Which hits a result page shows in full: at most PAGESIZE from `From` (0: all).
+ResultWindow WindowOf(const FoundList& hits, const web::ParamList& params) {
+  ResultWindow window{0, hits.size(), 0};
+  const int size = config::GetPageSize();
+  if (size <= 0 || hits.size() <= static_cast<size_t>(size)) return window;
+  window.size = static_cast<size_t>(size);
+  int from = web::GetParamInt(params, "From");
+  size_t first = from > 0 ? static_cast<size_t>(from) : 0;
+  if (first >= hits.size()) first = 0;
+  first -= first % window.size;
+  window.first = first;
+  window.end = std::min(hits.size(), first + window.size);
+  return window;
+}
+
+// The links to the previous and the next page, and which sheets this page shows in full.
+void WritePageLinks(const FoundList& hits, const ResultWindow& window) {
+  if (!window.size) return;
+  base::Write(nullptr, "<P>");
+  base::Page(Msg(2123), base::Sprintf("%d-%d / %d", static_cast<int>(window.first + 1),
+                                      static_cast<int>(window.end), static_cast<int>(hits.size())));
+  if (window.first > 0)
+    base::Page(" &nbsp; <A HREF=\"%s\">&lt;&lt; %s</A>", PageLink(window.first - window.size),
+               Msg(2122));
+  if (window.end < hits.size())
+    base::Page(" &nbsp; <A HREF=\"%s\">%s &gt;&gt;</A>", PageLink(window.end), Msg(2121));
+  base::Write(nullptr, "</P>\n");
+}
+
 size_t Longest(const FoundList& hits, std::string FoundSheet::*field) {
   size_t n = 0;
   for (const FoundSheet& hit : hits) n = std::max(n, (hit.*field).size());
@@ -91,8 +141,12 @@ void RunFind(const web::ParamList& params) {
   } else if (web::GetParam(params, "Print").starts_with('y')) {
     PrintIndex(hits, params);
   } else {
-    WriteResultList(hits, params);
-    WriteFullSheets(hits);
+    // The list stays complete; the sheets in full come a page at a time.
+    const ResultWindow window = WindowOf(hits, params);
+    WriteResultList(hits, params, window);
+    WritePageLinks(hits, window);
+    WriteFullSheets(hits, window);
+    WritePageLinks(hits, window);
   }
 }
 
@@ -128,7 +182,8 @@ void WriteCriteria(const web::ParamList& params) {
   base::Write(nullptr, statuses);
 }
 
-void WriteResultList(const FoundList& hits, const web::ParamList& params) {
+void WriteResultList(const FoundList& hits, const web::ParamList& params,
+                     const ResultWindow& window) {
   const bool show_mdapda = IsGiven(web::GetParam(params, "aff_mdapda"));
   const bool show_version = IsGiven(web::GetParam(params, "aff_vers"));
   base::Write(nullptr, "<TABLE CELLSPACING=0 BORDER=0 CELLPADDING=0 WIDTH=100%>\n<TR><TD>\n<H2>");
@@ -143,8 +198,15 @@ void WriteResultList(const FoundList& hits, const web::ParamList& params) {
   std::string rows;
   for (size_t i = 0; i < hits.size(); ++i) {
     const FoundSheet& hit = hits[i];
-    rows += "<TR><TD WIDTH=10%><A HREF=#";
-    fmt::format_to(std::back_inserter(rows), "{:05d}", static_cast<int>(i));
+    // A sheet shown on another page is reached through that page.
+    if (i >= window.first && i < window.end) {
+      rows += "<TR><TD WIDTH=10%><A HREF=#";
+      fmt::format_to(std::back_inserter(rows), "{:05d}", static_cast<int>(i - window.first));
+    } else {
+      const size_t page_first = i - i % window.size;
+      Cat(rows, "<TR><TD WIDTH=10%><A HREF=\"", PageLink(page_first), "#");
+      fmt::format_to(std::back_inserter(rows), "{:05d}\"", static_cast<int>(i - page_first));
+    }
     Cat(rows, ">", Html{hit.name}, "</A> </TD>");
     Cat(rows, "<TD WIDTH=5% ALIGN=CENTER>", static_cast<long>(hit.sev), "</TD>\n");
     Cat(rows, "<TD WIDTH=5% ALIGN=CENTER>", config::GetStatusCode(hit.status), "</TD>\n");
@@ -161,7 +223,7 @@ void WriteResultList(const FoundList& hits, const web::ParamList& params) {
   base::Write(nullptr, "</TABLE>\n<HR>\n");
 }
 
-void WriteFullSheets(const FoundList& hits) {
+void WriteFullSheets(const FoundList& hits, const ResultWindow& window) {
   base::Page("<H2>%s </H2>\n", Msg(2112));
   const std::string qs = sheets::EncodeQS(web::GetRawQuery());
   std::string html;
@@ -180,13 +242,14 @@ void WriteFullSheets(const FoundList& hits) {
       html.clear();
     }
   };
-  if (hits.size() == 1 && hits.front().sheet) {
+  const size_t end = std::min(window.end, hits.size());
+  if (end == window.first + 1 && hits[window.first].sheet) {
     // Read already to be found.
-    show(hits.front().name, hits.front().sheet.get());
+    show(hits[window.first].name, hits[window.first].sheet.get());
   } else {
     std::vector<std::string> names;
-    names.reserve(hits.size());
-    for (const FoundSheet& hit : hits) names.push_back(hit.name);
+    names.reserve(end > window.first ? end - window.first : 0);
+    for (size_t i = window.first; i < end; ++i) names.push_back(hits[i].name);
     store::ReadSheetsInOrder(names, [&](size_t i, std::optional<store::FactSheet>& sheet) {
       show(names[i], sheet ? &*sheet : nullptr);
     });

@@ -15,15 +15,24 @@ namespace search {
 // summary when asked, the search, the sort and the output the request chooses.
 void RunFind(const web::ParamList& params);
 
+// The hits a result page shows in full: [first, end); `size` is the page size, 0 when every
+// hit is shown.
+struct ResultWindow {
+  size_t first = 0;
+  size_t end = static_cast<size_t>(-1);
+  size_t size = 0;
+};
+
 // The criteria summary: each criterion given, the date window, the ticked statuses.
 void WriteCriteria(const web::ParamList& params);
 
 // The compact list: the count with the print link, then one row per hit, each linking to
 // the anchor of its sheet in the full listing.
-void WriteResultList(const FoundList& hits, const web::ParamList& params);
+void WriteResultList(const FoundList& hits, const web::ParamList& params,
+                     const ResultWindow& window = {});
 
 // Every hit in full, its action bar carrying the search's query.
-void WriteFullSheets(const FoundList& hits);
+void WriteFullSheets(const FoundList& hits, const ResultWindow& window = {});
 
 // The printed index: the table on the page, and handed to the print command.
 void PrintIndex(const FoundList& hits, const web::ParamList& params);

@@ -1,5 +1,9 @@
 // CMD=setup: the setup menu, and the form or the save of the file `Edit` names.
+#include <optional>
+#include <string>
+
 #include "base/encode.h"
+#include "base/files.h"
 #include "base/out.h"
 #include "config/language.h"
 #include "config/main_config.h"
@@ -8,6 +12,7 @@
 #include "users/login.h"
 #include "web/cookies.h"
 #include "web/page.h"
+#include "web/response.h"
 
 namespace setup {
 namespace {
@@ -19,15 +24,47 @@ bool IsListKind(int kind) {
   return kind == kProgram || kind == kVersion || kind == kDeadline || kind == kImpacts;
 }
 
-void SaveForm(int kind, web::ParamList& list) {
-  if (kind == kMain)
-    SaveMainConfig(list);
-  else if (IsTableKind(kind))
-    SaveTable(kind, list, false);
-  else if (IsListKind(kind))
-    SaveList(kind, list, false);
-  else if (kind == kSendmail)
-    SaveMail(list, false);
+bool SaveForm(int kind, web::ParamList& list) {
+  if (kind == kMain) return SaveMainConfig(list);
+  if (IsTableKind(kind)) return SaveTable(kind, list, false);
+  if (IsListKind(kind)) return SaveList(kind, list, false);
+  if (kind == kSendmail) return SaveMail(list, false);
+  return false;
+}
+
+// The page a stored save leads to: the saved file as the save shows it, so that a reload
+// shows it again instead of saving once more.
+void ShowSaved(int kind, const web::ParamList& list) {
+  // The file saved is shown to who may save it: a project's own files to its manager.
+  const std::string& acted_on = web::GetParam(list, "project");
+  if (!MaySaveFile(list, kind, kind == kProject ? "" : acted_on, false)) {
+    web::ErrorBox(516);
+    return;
+  }
+  if (kind == kMain) {
+    WriteTitleBar("<Font size=7>QUORB.cfg Setup</font>", kMain);
+    ShowFile(config::GetConfigPath());
+    return;
+  }
+  if (kind == kSendmail) {
+    WriteTitleBar("<Font size=7>sendmail.cfg Setup</font>", kSendmail);
+    ShowMailTable(base::ReadFile(MailFilePath()).value_or(""));
+    return;
+  }
+  const std::string& project = web::GetParam(list, "project");
+  std::optional<std::string> target = SaveTarget(kind, kind == kProject ? "" : project);
+  if (!target) {
+    WriteRefusedProject(project);
+    return;
+  }
+  bool given = IsPerProject(kind) && !project.empty() && !web::IsAbsent(project);
+  WriteTitleBar(base::Sprintf("<Font size=7>%s %s.cfg Setup</font>",
+                              base::EscapeHtml(given ? project : ""), KindName(kind)),
+                kind);
+  if (IsTableKind(kind))
+    ShowTable(kind, *target);
+  else
+    ShowFile(*target);
 }
 
 }  // namespace
@@ -66,13 +103,26 @@ void SetupCommand(web::ParamList& list) {
     RunWizardStep(list);
     return;
   }
-  web::WritePageHead(nullptr, "Setup", "", list);
-  WriteOpenSiteWarning();
   bool submitted = web::GetParam(list, "text").size() >= 2;
   bool known = kind >= kMain && kind <= kSendmail;
   if (submitted && known) {
+    web::PageHold hold;
+    web::WritePageHead(nullptr, "Setup", "", list);
+    WriteOpenSiteWarning();
     // Each save checks the right itself.
-    SaveForm(kind, list);
+    if (SaveForm(kind, list)) {
+      const std::string& project = web::GetParam(list, "project");
+      std::string query = base::Sprintf("CMD=setup&Edit=%d&Saved=1", kind);
+      if (!project.empty() && !web::IsAbsent(project))
+        query += "&project=" + web::QueryValue(project);
+      hold.Redirect(query);
+    }
+    return;
+  }
+  web::WritePageHead(nullptr, "Setup", "", list);
+  WriteOpenSiteWarning();
+  if (known && !web::IsAbsent(web::GetParam(list, "Saved"))) {
+    ShowSaved(kind, list);
     return;
   }
   users::RequireLogin(list);

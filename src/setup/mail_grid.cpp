@@ -108,6 +108,11 @@ bool SaveMail(const web::ParamList& list, bool wizard) {
     return false;
   }
   if (wizard) return true;
+  ShowMailTable(content);
+  return true;
+}
+
+void ShowMailTable(const std::string& content) {
   base::Write(nullptr, "<TABLE BORDER=1>\n");
   WriteHeaderRow("<TH> %s </TH>\n");
   for (int code = 0; code < web::kActionCount; ++code) {
@@ -117,7 +122,10 @@ bool SaveMail(const web::ParamList& list, bool wizard) {
     base::Write(nullptr, "</TR>\n");
   }
   base::Write(nullptr, "</TABLE>\n");
-  return true;
+}
+
+std::string MailFilePath() {
+  return MailPath();
 }
 
 }  // namespace setup

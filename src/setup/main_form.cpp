@@ -68,6 +68,7 @@ config::MainConfigValues FormValues(bool wizard) {
   v.www = config::GetConfig("WWW");
   if (v.www.empty()) v.www = "www";
   v.debug = config::IsDebugOn() ? "YES" : "NO";
+  v.pagesize = config::GetPageSize();
   return v;
 }
 
@@ -124,6 +125,10 @@ config::MainConfigValues MainValuesFromForm(const web::ParamList& list) {
   v.www = OneLine(web::GetParam(list, "www"));
   v.debug = web::GetParam(list, "dbg") == "YES" ? "YES" : "NO";
   v.kept = config::HandEditedSettings();
+  const std::string& pagesize = web::GetParam(list, "PAGESIZE");
+  v.pagesize = web::IsAbsent(pagesize) || pagesize.empty() ? config::kDefaultPageSize
+                                                           : web::GetParamInt(list, "PAGESIZE");
+  if (v.pagesize < 0) v.pagesize = config::kDefaultPageSize;
   return v;
 }
 
@@ -168,6 +173,8 @@ void WriteMainConfigForm(int wizard_step, const web::ParamList& list) {
   base::Page("<TR><TD ALIGN=RIGHT><P>%s : </TD><TD>", "Diagnostics");
   base::Page("<INPUT TYPE=checkbox NAME=dbg VALUE=YES%s> %s</TD></TR>\n",
              v.debug == "YES" ? " CHECKED" : "", kDebugHint);
+  RowStart(2124, "Sheets per result page");
+  base::Page("<INPUT NAME=PAGESIZE SIZE=6 VALUE=%d></TD></TR>\n", v.pagesize);
   RowStart(2556, "Display language");
   base::Write(nullptr, "<SELECT NAME=lang>\n");
   for (std::string_view code : {"EN", "FR"})

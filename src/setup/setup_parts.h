@@ -113,6 +113,11 @@ std::string CleanCell(std::string_view value);
 // Shows a saved file: its lines in a framed preformatted block, escaped; a line beginning
 // with "POP3PASS" shows as "POP3PASS *".
 void ShowFile(const std::string& path);
+// Shows a saved table file as its columns lay it out.
+void ShowTable(int kind, const std::string& path);
+// Shows the mail table "sendmail.cfg" holds (`content`), and that file's path.
+void ShowMailTable(const std::string& content);
+std::string MailFilePath();
 
 // The editors (each writes one or more forms or saves one file).
 void WriteSetupMenu(const web::ParamList& list);

@@ -132,6 +132,19 @@ void WriteTableForm(int kind, int wizard_step, std::string_view project, const s
   base::Write(nullptr, "</FORM>\n");
 }
 
+// The stored password of each login of a members file.
+std::map<std::string, std::string> StoredPasswords(const std::string& path) {
+  std::map<std::string, std::string> passwords;
+  for (const std::string& line : SplitLines(base::ReadFile(path).value_or(""))) {
+    std::vector<std::string> fields = SplitFields(line);
+    if (fields.size() > kPasswordColumn)
+      passwords.emplace(std::string(Trimmed(fields[0])), fields[kPasswordColumn]);
+  }
+  return passwords;
+}
+
+}  // namespace
+
 void ShowTable(int kind, const std::string& path) {
   base::Write(nullptr, "<TABLE BORDER=1><TR>\n");
   for (const Column& column : ColumnsOf(kind))
@@ -150,19 +163,6 @@ void ShowTable(int kind, const std::string& path) {
   }
   base::Write(nullptr, "</TABLE>\n");
 }
-
-// The stored password of each login of a members file.
-std::map<std::string, std::string> StoredPasswords(const std::string& path) {
-  std::map<std::string, std::string> passwords;
-  for (const std::string& line : SplitLines(base::ReadFile(path).value_or(""))) {
-    std::vector<std::string> fields = SplitFields(line);
-    if (fields.size() > kPasswordColumn)
-      passwords.emplace(std::string(Trimmed(fields[0])), fields[kPasswordColumn]);
-  }
-  return passwords;
-}
-
-}  // namespace
 
 void WriteTableForms(int kind, int wizard_step, const web::ParamList* reader) {
   if (!IsPerProject(kind)) {

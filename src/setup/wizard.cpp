@@ -45,7 +45,10 @@ std::string DefaultContent(int kind) {
       return "specification:S\ndeveloppement:D\nintegration_usine:i\nintegration_site:t\n"
              "validation_usine:u\nvalidation_site:v\nrecette_usine:r\nrecette_site:s\nVABF:F\n"
              "VSR:f\ntest_unitaire:U\n";
+    // v1 delivered, v2 planned: every form that offers a version has one to offer (a
+    // correction goes into a planned version that is not yet delivered).
     case kVersion:
+      return "v1\n";
     case kDeadline:
       return "v1\nv2\n";
     case kImpacts:

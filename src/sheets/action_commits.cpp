@@ -122,6 +122,8 @@ void SetPostponed(store::FactSheet& sheet, const CommitInput& in) {
   sheet.postponed = in.postponed;
 }
 void SetCorrection(store::FactSheet& sheet, const CommitInput& in) {
+  // The acting user corrected it: the mail role "c" reaches them.
+  sheet.corrector = in.user;
   sheet.corrDate = static_cast<int>(in.now);
   sheet.corrVers = in.version;
   sheet.corrLoad = in.load;

@@ -38,8 +38,8 @@ void WriteUserSelect(const store::FactSheet& sheet, std::string_view field,
   base::Write(nullptr, "</SELECT>\n");
 }
 
-void WriteActingUser(const store::FactSheet& sheet, bool new_line) {
-  WriteUserSelect(sheet, "User", users::GetUserName(), new_line);
+void WriteActingUser(const store::FactSheet& sheet, const FormValues& values, bool new_line) {
+  WriteUserSelect(sheet, "User", values.Get("User", users::GetUserName()), new_line);
 }
 
 void WriteDoneBy() {
@@ -50,7 +50,7 @@ void WriteSubmit() {
   base::Write(nullptr, "<inPUT TYPE=\"submit\" VALUE=\"OK\">\n");
 }
 
-// A text area, pre-filled with language messages (never with user text).
+// A text area, pre-filled with language messages or with the text typed, escaped.
 void WriteTextArea(int rows, std::string_view content) {
   base::Page("<TEXTAREA NAME=%s ROWS=%d COLS=70>\n", "text", rows);
   base::Write(nullptr, content);
@@ -67,112 +67,125 @@ std::string UnquotedValue(std::string_view value) {
 }
 
 // Observed, Assign, Open: the person designated, then the acting user.
-void DesignateFields(const store::FactSheet& sheet) {
-  WriteUserSelect(sheet, "submitter", sheet.submitter, true);
+void DesignateFields(const store::FactSheet& sheet, const FormValues& values) {
+  WriteUserSelect(sheet, "submitter", values.Get("submitter", sheet.submitter), true);
   WriteDoneBy();
-  WriteActingUser(sheet, false);
+  WriteActingUser(sheet, values, false);
   WriteSubmit();
 }
 
 // Not_a_Bug, Not_Reproducible.
-void ConfirmFields(const store::FactSheet& sheet) {
-  WriteActingUser(sheet, true);
+void ConfirmFields(const store::FactSheet& sheet, const FormValues& values) {
+  WriteActingUser(sheet, values, true);
   WriteSubmit();
 }
 
 // Abandoned, Rejected: the acting user and the reason.
 template <int kRows>
-void ReasonFields(const store::FactSheet& sheet) {
-  WriteActingUser(sheet, true);
+void ReasonFields(const store::FactSheet& sheet, const FormValues& values) {
+  WriteActingUser(sheet, values, true);
   base::Write(nullptr, kNextRow);
   base::Page("%s : <BR>\n", Msg(2058));
-  WriteTextArea(kRows, {});
+  WriteTextArea(kRows, values.Text("text", {}));
   WriteSubmit();
 }
 
 // For_Verification: the one asking (pre-selected the submitter), then the verifier.
-void VerifierFields(const store::FactSheet& sheet) {
-  WriteUserSelect(sheet, "User", sheet.submitter, true);
+void VerifierFields(const store::FactSheet& sheet, const FormValues& values) {
+  WriteUserSelect(sheet, "User", values.Get("User", sheet.submitter), true);
   base::Page("%s \n", Msg(2070));
-  WriteUserSelect(sheet, "submitter", users::GetUserName(), false);
+  WriteUserSelect(sheet, "submitter", values.Get("submitter", users::GetUserName()), false);
   WriteSubmit();
 }
 
-void DuplicateFields(const store::FactSheet& sheet) {
-  base::Page("\n<INPUT SIZE=20 NAME=\"%s\">\n", "text");
+void DuplicateFields(const store::FactSheet& sheet, const FormValues& values) {
+  const std::string typed = values.Get("text", {});
+  if (typed.empty())
+    base::Page("\n<INPUT SIZE=20 NAME=\"%s\">\n", "text");
+  else
+    base::Page("\n<INPUT SIZE=20 NAME=\"%s\" VALUE=%s>\n", "text", UnquotedValue(typed));
   base::Page(" %s \n", Msg(2083));
-  WriteActingUser(sheet, false);
+  WriteActingUser(sheet, values, false);
   WriteSubmit();
 }
 
 // Postpone: proposes tomorrow.
-void PostponeFields(const store::FactSheet& sheet) {
+void PostponeFields(const store::FactSheet& sheet, const FormValues& values) {
   std::time_t tomorrow = std::time(nullptr) + 86400;
   std::tm local{};
   localtime_r(&tomorrow, &local);
   char date[32];
   std::strftime(date, sizeof date, "%d/%m/%Y", &local);
-  base::Page("\n<INPUT SIZE=20 NAME=\"%s\" VALUE=%s>\n", "text", date);
+  base::Page("\n<INPUT SIZE=20 NAME=\"%s\" VALUE=%s>\n", "text",
+             UnquotedValue(values.Get("text", date)));
   base::Page(" %s \n", Msg(2083));
-  WriteActingUser(sheet, false);
+  WriteActingUser(sheet, values, false);
   WriteSubmit();
 }
 
 // Analyse: the title proposed from the number of entries, the acting user, the text.
-void AnalyseFields(const store::FactSheet& sheet) {
+void AnalyseFields(const store::FactSheet& sheet, const FormValues& values) {
   base::Page("<P>%s \n", Msg(106));
-  base::Page("<INPUT SIZE=20 NAME=\"%s\" VALUE=Analyse_%d>\n", "title",
-             static_cast<int>(sheet.entries.size()));
+  const std::string proposal = base::Sprintf("Analyse_%d", static_cast<int>(sheet.entries.size()));
+  base::Page("<INPUT SIZE=20 NAME=\"%s\" VALUE=%s>\n", "title",
+             UnquotedValue(values.Get("title", proposal)));
   WriteDoneBy();
-  WriteActingUser(sheet, false);
+  WriteActingUser(sheet, values, false);
   WriteSubmit();
   base::Write(nullptr, kNextRow);
-  WriteTextArea(15, {});
+  WriteTextArea(15, values.Text("text", {}));
 }
 
 // Corrected: a planned version not yet delivered, the acting user, the load in working days
 // since the creation, and the text laid out for the cause, the correction and the files.
-void CorrectedFields(const store::FactSheet& sheet) {
+void CorrectedFields(const store::FactSheet& sheet, const FormValues& values) {
   base::Page("\n<SELECT NAME=\"%s\">\n", "version");
   base::Write(nullptr, "<OPTION >&nbsp\n");
-  config::WriteDeadlineOptions(nullptr, sheet.project);
+  config::WriteDeadlineOptions(nullptr, sheet.project, values.Get("version", {}));
   base::Write(nullptr, "</SELECT>\n");
   WriteDoneBy();
-  WriteActingUser(sheet, false);
+  WriteActingUser(sheet, values, false);
   WriteSubmit();
   base::Write(nullptr, kNextRow);
   base::Page("<P>%s : \n", Msg(2091));
-  base::Page("<INPUT SIZE=4 NAME=\"%s\" VALUE=%d>\n", "Load",
-             store::CountWorkingDays(sheet.created, static_cast<long>(std::time(nullptr))));
+  const std::string days =
+      std::to_string(store::CountWorkingDays(sheet.created, static_cast<long>(std::time(nullptr))));
+  base::Page("<INPUT SIZE=4 NAME=\"%s\" VALUE=%s>\n", "Load",
+             UnquotedValue(values.Get("Load", days)));
   base::Write(nullptr, kNextRow);
-  WriteTextArea(15, base::Sprintf("%s\n\n\n", Msg(2092)) + base::Sprintf("%s:\n\n\n", Msg(2093)) +
-                        base::Sprintf("%s:\n", Msg(2094)));
+  WriteTextArea(15, values.Text("text", base::Sprintf("%s\n\n\n", Msg(2092)) +
+                                            base::Sprintf("%s:\n\n\n", Msg(2093)) +
+                                            base::Sprintf("%s:\n", Msg(2094))));
 }
 
 // Verified: the delivered versions, the acting user, the test reference and the comment.
-void VerifiedFields(const store::FactSheet& sheet) {
+void VerifiedFields(const store::FactSheet& sheet, const FormValues& values) {
   base::Page("\n<SELECT NAME=\"%s\">\n", "version");
-  base::Write(nullptr, "<OPTION SELECTED>&nbsp\n");
-  config::WriteProjectFileOptions(nullptr, sheet.project, "version", "");
+  const std::string version = values.Get("version", {});
+  base::Write(nullptr, version.empty() ? "<OPTION SELECTED>&nbsp\n" : "<OPTION >&nbsp\n");
+  config::WriteProjectFileOptions(nullptr, sheet.project, "version",
+                                  version.empty() ? std::string_view() : version);
   base::Write(nullptr, "</SELECT>\n");
   WriteDoneBy();
-  WriteActingUser(sheet, false);
+  WriteActingUser(sheet, values, false);
   WriteSubmit();
   base::Write(nullptr, kNextRow);
   base::Write(nullptr, Msg(2098));
-  base::Page("<INPUT SIZE=20 NAME=\"%s\" VALUE=%s>\n", "test", UnquotedValue(sheet.test));
+  base::Page("<INPUT SIZE=20 NAME=\"%s\" VALUE=%s>\n", "test",
+             UnquotedValue(values.Get("test", sheet.test)));
   base::Page("<BR>%s :<BR>\n", Msg(2099));
-  WriteTextArea(15, {});
+  WriteTextArea(15, values.Text("text", {}));
 }
 
 // Attach: the title proposed from the number of entries, the acting user, and the file
 // field, last, as the multipart decoder needs it.
-void AttachFields(const store::FactSheet& sheet) {
+void AttachFields(const store::FactSheet& sheet, const FormValues& values) {
   base::Page("<P>%s \n", Msg(106));
-  base::Page("<INPUT SIZE=20 NAME=\"%s\" VALUE=File_%d>\n", "title",
-             static_cast<int>(sheet.entries.size()));
+  const std::string proposal = base::Sprintf("File_%d", static_cast<int>(sheet.entries.size()));
+  base::Page("<INPUT SIZE=20 NAME=\"%s\" VALUE=%s>\n", "title",
+             UnquotedValue(values.Get("title", proposal)));
   WriteDoneBy();
-  WriteActingUser(sheet, false);
+  WriteActingUser(sheet, values, false);
   WriteSubmit();
   base::Write(nullptr, kNextRow);
   base::Page("%s : <INPUT TYPE=FILE NAME=%s SIZE=40>\n", Msg(2440), "Attach");
@@ -234,8 +247,26 @@ const ActionForm* FindActionForm(int code) {
   return nullptr;
 }
 
+std::string FormValues::Get(std::string_view name, std::string_view proposal) const {
+  if (typed) {
+    const std::string& value = web::GetParam(*typed, name);
+    if (!web::IsAbsent(value)) return value;
+  }
+  return std::string(proposal);
+}
+
+std::string FormValues::Text(std::string_view name, std::string_view proposal) const {
+  if (typed) {
+    for (const web::Param& p : *typed)
+      if (p.name == name) return base::EscapeHtml(p.value);
+  }
+  return std::string(proposal);
+}
+
 void WriteActionForm(const ActionForm& row, const store::FactSheet& sheet, std::string_view name,
-                     const web::ParamList& list) {
+                     const web::ParamList& list, bool refill) {
+  // The way home, above the form.
+  web::WriteHomeLink();
   const web::Action* action = web::ActionOfCode(row.code);
   base::Page("<FORM METHOD=%s ACTION=\"%s\">\n", row.method, base::EscapeHtml(web::ScriptName()));
   constexpr std::string_view kHidden = "<INPUT TYPE=\"hidden\" NAME=\"%s\" VALUE=\"%s\">\n";
@@ -250,7 +281,9 @@ void WriteActionForm(const ActionForm& row, const store::FactSheet& sheet, std::
     web::ErrorBox(508);
   } else {
     WriteHeading(row, name);
-    row.fields(sheet);
+    FormValues values;
+    if (refill) values.typed = &list;
+    row.fields(sheet, values);
     base::Write(nullptr, "</TD></TR></TABLE>\n");
   }
   base::Write(nullptr, "</FORM><HR>\n");

@@ -21,7 +21,17 @@ namespace sheets {
 // M(n) is message n used as a format with the sheet name.
 enum class FormHeading { kTitled, kNamed, kNamedOpen, kNamedPara, kNamedNote };
 
-using FormFields = void (*)(const store::FactSheet& sheet);
+// The values a form is filled with: after a refusal, what the request carried; on the first
+// showing, the proposals of each field.
+struct FormValues {
+  const web::ParamList* typed = nullptr;  // null: nothing typed yet
+  // The typed value of `name`, else `proposal`.
+  std::string Get(std::string_view name, std::string_view proposal) const;
+  // The typed text of `name` escaped for the page, else `proposal` as it is.
+  std::string Text(std::string_view name, std::string_view proposal) const;
+};
+
+using FormFields = void (*)(const store::FactSheet& sheet, const FormValues& values);
 
 struct ActionForm {
   int code;
@@ -34,9 +44,10 @@ struct ActionForm {
 };
 const ActionForm* FindActionForm(int code);
 
-// Writes the form of `row` for the sheet `name` (hidden fields included).
+// Writes the form of `row` for the sheet `name` (hidden fields included); with `refill`
+// every field holds what the request carried.
 void WriteActionForm(const ActionForm& row, const store::FactSheet& sheet, std::string_view name,
-                     const web::ParamList& list);
+                     const web::ParamList& list, bool refill = false);
 
 // What a commit takes from the request, and what its condition works out.
 struct CommitInput {

@@ -18,6 +18,7 @@
 #include "users/user_context.h"
 #include "web/actions.h"
 #include "web/page.h"
+#include "web/response.h"
 
 namespace sheets {
 namespace {
@@ -46,12 +47,16 @@ CommitInput ReadCommitInput(const web::ParamList& list, std::string_view name) {
   return in;
 }
 
-// The commit: under the store lock the sheet is read, the title bar written, the action
-// checked and applied, and the sheet written back, so that a concurrent action on the same
-// sheet is never lost. The page then shows the sheet as it now stands.
-void RunCommit(const ActionCommit& row, const web::ParamList& list, std::string_view name) {
+// What a commit came to.
+enum class Outcome { kStored, kRefused, kNotStored };
+
+// The commit: under the store lock the sheet is read, the action checked and applied, and
+// the sheet written back, so that a concurrent action on the same sheet is never lost. A
+// refusal writes its error into the page; the title that tells the outcome is written only
+// by the page the browser is sent to once the change is stored.
+Outcome RunCommit(const ActionCommit& row, const web::ParamList& list, std::string_view name,
+                  std::optional<store::FactSheet>& shown) {
   CommitInput in = ReadCommitInput(list, name);
-  std::optional<store::FactSheet> shown;
   bool accepted = false;
   bool hidden = false;
   store::Stored stored = store::UpdateSheet(name, [&](store::FactSheet& sheet) {
@@ -60,7 +65,6 @@ void RunCommit(const ActionCommit& row, const web::ParamList& list, std::string_
       hidden = true;
       return false;
     }
-    WriteTitleBar(CommitTitleText(row, in), web::GetParam(list, "QS"));
     accepted = AcceptCommit(row, sheet, list, in);
     if (accepted) {
       ApplyCommit(row, sheet, in);
@@ -72,33 +76,77 @@ void RunCommit(const ActionCommit& row, const web::ParamList& list, std::string_
     shown = sheet;
     return accepted;
   });
-  if (hidden) return web::ErrorBox(532);
+  if (hidden) {
+    web::ErrorBox(532);
+    return Outcome::kNotStored;
+  }
   if (!shown) {
     // Not read at all: no sheet of that name, or the store could not be locked.
     if (stored == store::Stored::kMissing)
       web::ErrorBox(504);
     else
       web::ErrorBoxArg(501, base::JoinPath(config::GetDataDir(), name));
+    return Outcome::kNotStored;
+  }
+  if (!accepted) return Outcome::kRefused;
+  if (!store::IsStored(stored)) {
+    web::ErrorBoxArg(501, base::JoinPath(config::GetDataDir(), name));
+    return Outcome::kNotStored;
+  }
+  // The stored file goes to the partner installations from here, and from nowhere else.
+  if (!in.stored.empty()) synch::SendSynchFile(in.stored, shown->project, synch::kAttachment);
+  if (row.project_context)
+    users::SaveUserContext(in.user, shown->project, shown->group, shown->phase);
+  else if (!in.user.empty())
+    users::SaveUserName(in.user);
+  SendNotification(name, row.code, in.user,
+                   [name](base::Stream file, const store::FactSheet& written) {
+                     WriteActionBar(file, name, "");
+                     WriteSheetBody(written, file);
+                   });
+  return Outcome::kStored;
+}
+
+// The address of the page that shows a stored action: the action's command with `Done`,
+// and what its title needs.
+std::string ResultQuery(const web::Action& action, const ActionCommit& row,
+                        const web::ParamList& list, std::string_view name) {
+  std::string query =
+      base::Sprintf("CMD=%s&Num=%s&Done=1", web::QueryValue(action.cmd), web::QueryValue(name));
+  const std::string& qs = web::GetParam(list, "QS");
+  if (!qs.empty() && !web::IsAbsent(qs)) query += "&QS=" + web::QueryValue(qs);
+  if (row.title_kind == CommitTitle::kFormatText)
+    query += "&text=" + web::QueryValue(ValueOrEmpty(list, "text"));
+  return query;
+}
+
+// The sheet a stored change left: read after taking the store's lock once, so that a change
+// that passed its commit point but was cut short is finished first.
+std::optional<store::FactSheet> ReadStoredSheet(std::string_view name) {
+  std::optional<store::FactSheet> sheet = store::ReadSheet(name);
+  if (sheet) return sheet;
+  store::UpdateSheet(name, [](store::FactSheet&) { return false; });
+  return store::ReadSheet(name);
+}
+
+// The page after a stored action: its title, the way back, the action bar and the sheet.
+void ShowResult(const ActionCommit& row, const web::ParamList& list, std::string_view name) {
+  std::optional<store::FactSheet> sheet = ReadStoredSheet(name);
+  if (!sheet || !users::CheckRightQuietly(list, 1, sheet->project)) {
+    web::WriteHomeLink();
+    web::ErrorBox(504);
     return;
   }
-  if (accepted) {
-    if (!store::IsStored(stored)) web::ErrorBoxArg(501, base::JoinPath(config::GetDataDir(), name));
-    if (store::IsStored(stored)) {
-      // The stored file goes to the partner installations from here, and from nowhere else.
-      if (!in.stored.empty()) synch::SendSynchFile(in.stored, shown->project, synch::kAttachment);
-      if (row.project_context)
-        users::SaveUserContext(in.user, shown->project, shown->group, shown->phase);
-      else if (!in.user.empty())
-        users::SaveUserName(in.user);
-      SendNotification(name, row.code, in.user,
-                       [name](base::Stream file, const store::FactSheet& written) {
-                         WriteActionBar(file, name, "");
-                         WriteSheetBody(written, file);
-                       });
-    }
+  // The address can be typed: it shows the sheet only to who may read it.
+  if (!users::MayReadSheet(list, sheet->project, store::IsOpenStatus(sheet->status))) {
+    web::WriteHomeLink();
+    web::ErrorBox(532);
+    return;
   }
+  CommitInput in = ReadCommitInput(list, name);
+  WriteTitleBar(CommitTitleText(row, in), web::GetParam(list, "QS"));
   WriteActionBar(nullptr, name, EncodeQS(web::GetParam(list, "QS")));
-  WriteSheetBody(*shown, nullptr);
+  WriteSheetBody(*sheet, nullptr);
 }
 
 }  // namespace
@@ -110,13 +158,34 @@ bool HandleAction(int code, const web::ParamList& list) {
   if (!form || !commit || !action) return false;
 
   const std::string name = web::GetParam(list, "Num");
-  web::WritePageHead(nullptr, action->cmd, "", list);
   if (!web::IsAbsent(web::GetParam(list, "User"))) {
-    RunCommit(*commit, list, name);
+    web::PageHold hold;
+    web::WritePageHead(nullptr, action->cmd, "", list);
+    std::optional<store::FactSheet> shown;
+    switch (RunCommit(*commit, list, name, shown)) {
+      case Outcome::kStored:
+        hold.Redirect(ResultQuery(*action, *commit, list, name));
+        return true;
+      case Outcome::kRefused:
+        // The form again, as it was filled, below the error.
+        WriteActionForm(*form, *shown, name, list, true);
+        WriteSheetBody(*shown, nullptr);
+        return true;
+      case Outcome::kNotStored:
+        web::WriteHomeLink();
+        if (shown) WriteSheetBody(*shown, nullptr);
+        return true;
+    }
+    return true;
+  }
+  web::WritePageHead(nullptr, action->cmd, "", list);
+  if (!web::IsAbsent(web::GetParam(list, "Done"))) {
+    ShowResult(*commit, list, name);
     return true;
   }
   std::optional<store::FactSheet> sheet = store::ReadSheet(name);
   if (!sheet) {
+    web::WriteHomeLink();
     web::ErrorBox(504);
     return true;
   }

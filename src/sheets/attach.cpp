@@ -60,10 +60,12 @@ std::optional<std::string> StoreUpload(const store::FactSheet& /*sheet*/, std::s
                                        std::string_view client_name, std::string_view title) {
   const std::string path = AttachmentPath(name, client_name, title);
   const std::string_view base_name = ClientBaseName(client_name);
-  if (!store::IsSheetName(name) || base_name.empty() ||
-      !base::IsSafeName(base_name) ||
+  // The error names the file as the user knows it, never the server's folders.
+  const std::string shown =
+      base_name.empty() ? std::string(title) : base::Sprintf("%s_%s", title, base_name);
+  if (!store::IsSheetName(name) || base_name.empty() || !base::IsSafeName(base_name) ||
       !base::IsSafeName(base::Sprintf("%s_%s", title, base_name)) || path.size() > kPathLimit) {
-    web::ErrorBoxArg(512, path);
+    web::ErrorBoxArg(512, shown);
     return std::nullopt;
   }
   base::MakeDirectory(AttachmentFolder(name));
@@ -76,14 +78,14 @@ std::optional<std::string> StoreUpload(const store::FactSheet& /*sheet*/, std::s
   // leaves nothing behind.
   if (::access(AttachmentFolder(name).c_str(), W_OK | X_OK) != 0) {
     NoteOpenFailure(path, errno);
-    web::ErrorBoxArg(512, path);
+    web::ErrorBoxArg(512, shown);
     return std::nullopt;
   }
   // The decoder keeps an upload only when it arrived whole.
   const std::string upload = web::UploadPath();
   if (::stat(upload.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
     NoteOpenFailure(upload, errno);
-    web::ErrorBoxArg(512, upload);
+    web::ErrorBoxArg(512, shown);
     return std::nullopt;
   }
   const long long size = static_cast<long long>(st.st_size);
@@ -91,7 +93,7 @@ std::optional<std::string> StoreUpload(const store::FactSheet& /*sheet*/, std::s
   const std::string folder_name = base::Sprintf("%s%s", kFolderPrefix, name);
   if (!store::AddUploadToChange(upload, folder_name + path.substr(path.rfind('/')))) {
     NoteOpenFailure(path, errno);
-    web::ErrorBoxArg(512, path);
+    web::ErrorBoxArg(512, shown);
     return std::nullopt;
   }
   base::Page("<P>%s %s , %d bytes.<P>", config::Msg(2084), base::EscapeHtml(client_name), size);

@@ -1,6 +1,7 @@
 #include "sheets/create.h"
 
 #include <ctime>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -20,6 +21,7 @@
 #include "web/cookies.h"
 #include "web/identity.h"
 #include "web/page.h"
+#include "web/response.h"
 
 namespace sheets {
 namespace {
@@ -37,6 +39,12 @@ bool IsMissing(std::string_view value) {
   return value.empty() || web::IsAbsent(value);
 }
 
+const std::string* FindTyped(const web::ParamList& params, std::string_view name) {
+  for (const web::Param& p : params)
+    if (p.name == name) return &p.value;
+  return nullptr;
+}
+
 // The index a list's value stands for: its first letter minus 'a'.
 int LetterIndex(std::string_view value) {
   return value.empty() ? 0 : static_cast<unsigned char>(value.front()) - 'a';
@@ -47,6 +55,24 @@ std::string_view ValueOrEmpty(const web::ParamList& params, std::string_view nam
   for (const web::Param& p : params)
     if (p.name == name) return p.value;
   return {};
+}
+
+// What the user typed in a field of the form so far: the form that reloads itself for
+// another project, and the form shown again after a refusal, keep every field.
+std::string Typed(const web::ParamList& params, std::string_view name) {
+  const std::string& value = web::GetParam(params, name);
+  return web::IsAbsent(value) ? std::string() : value;
+}
+
+// The list index of a typed letter value; `fallback` when none was typed.
+int TypedIndex(const web::ParamList& params, std::string_view name, int fallback) {
+  const std::string value = Typed(params, name);
+  return value.empty() ? fallback : LetterIndex(value);
+}
+
+// The empty first option, selected when nothing is chosen.
+std::string_view EmptyOption(std::string_view chosen) {
+  return chosen.empty() ? kEmptyOptionSelected : kEmptyOption;
 }
 
 void WriteLabelCell(int label) {
@@ -60,7 +86,7 @@ void CloseSelect() {
   base::Write(nullptr, "</SELECT></TD>\n");
 }
 
-void WriteProjectRow(std::string_view project) {
+void WriteProjectRow(std::string_view project, const web::ParamList& params) {
   const std::string script = web::ScriptName();
   base::Write(nullptr, "<TR>");
   WriteLabelCell(100);
@@ -81,74 +107,94 @@ void WriteProjectRow(std::string_view project) {
   WriteLabelCell(101);
   OpenSelect("group");
   base::Write(nullptr, kEmptyOption);
-  const std::string& last_group = users::GetLastSubproject();
-  config::WriteSubprojectOptions(nullptr, project, last_group.empty() ? " " : last_group);
+  std::string group = Typed(params, "group");
+  if (group.empty()) group = users::GetLastSubproject();
+  config::WriteSubprojectOptions(nullptr, project, group.empty() ? " " : group);
   CloseSelect();
 
   WriteLabelCell(108);
   OpenSelect("prog");
-  base::Write(nullptr, kEmptyOptionSelected);
-  config::WriteProjectFileOptions(nullptr, project, "program");
+  const std::string prog = Typed(params, "prog");
+  base::Write(nullptr, EmptyOption(prog));
+  config::WriteProjectFileOptions(nullptr, project, "program", prog.empty() ? " " : prog);
   CloseSelect();
   base::Write(nullptr, "</TR>\n");
 }
 
-void WriteClassRows(std::string_view project) {
+void WriteClassRows(std::string_view project, const web::ParamList& params) {
   base::Write(nullptr, "<TR>");
   WriteLabelCell(109);
   OpenSelect("sev");
-  base::Write(nullptr, kEmptyOptionSelected);
-  config::WriteSeverityOptions(nullptr, 0);
+  const int sev = web::GetParamInt(params, "sev");
+  base::Write(nullptr, EmptyOption(sev ? "x" : ""));
+  config::WriteSeverityOptions(nullptr, sev);
   CloseSelect();
   WriteLabelCell(104);
   OpenSelect("impact");
-  base::Write(nullptr, kEmptyOptionSelected);
-  config::WriteImpactOptions(nullptr, -1);
+  const int impact = TypedIndex(params, "impact", -1);
+  base::Write(nullptr, EmptyOption(impact >= 0 ? "x" : ""));
+  config::WriteImpactOptions(nullptr, impact);
   CloseSelect();
   WriteLabelCell(102);
   OpenSelect("phase");
   base::Write(nullptr, kEmptyOption);
-  config::WritePhaseOptions(nullptr, users::GetLastPhase());
+  config::WritePhaseOptions(nullptr, TypedIndex(params, "phase", users::GetLastPhase()));
   CloseSelect();
   base::Write(nullptr, "</TR>\n");
 
   base::Write(nullptr, "<TR>");
   WriteLabelCell(110);
   OpenSelect("version");
-  base::Write(nullptr, kEmptyOptionSelected);
-  config::WriteProjectFileOptions(nullptr, project, "version");
+  const std::string version = Typed(params, "version");
+  base::Write(nullptr, EmptyOption(version));
+  config::WriteProjectFileOptions(nullptr, project, "version", version.empty() ? " " : version);
   CloseSelect();
   WriteLabelCell(111);
   OpenSelect("exp");
+  const std::string exp = Typed(params, "exp");
   base::Write(nullptr, kEmptyOption);
-  config::WriteDeadlineOptions(nullptr, project);
+  config::WriteDeadlineOptions(nullptr, project, exp);
   CloseSelect();
   WriteLabelCell(112);
   OpenSelect("type");
-  base::Write(nullptr, kEmptyOptionSelected);
-  config::WriteTypeOptions(nullptr, 0);
+  const int type = web::GetParamInt(params, "type");
+  base::Write(nullptr, EmptyOption(type ? "x" : ""));
+  config::WriteTypeOptions(nullptr, type);
   CloseSelect();
   base::Write(nullptr, "</TR>\n");
 }
 
-void WritePersonTable(std::string_view project) {
+void WritePersonTable(std::string_view project, const web::ParamList& params) {
   base::Write(nullptr, "<TABLE BORDER=0 WIDTH=100%>\n<TR>");
   WriteLabelCell(113);
   OpenSelect("submitter");
   base::Write(nullptr, kEmptyOption);
-  config::WriteUserOptions(nullptr, project, users::GetUserName());
+  std::string submitter = Typed(params, "submitter");
+  if (submitter.empty()) submitter = users::GetUserName();
+  config::WriteUserOptions(nullptr, project, submitter);
   CloseSelect();
   WriteLabelCell(114);
-  base::Write(nullptr, "<TD><INPUT NAME=test></TD>\n");
+  base::Page("<TD><INPUT NAME=test VALUE=\"%s\"></TD>\n", base::EscapeHtml(Typed(params, "test")));
   base::Page("<TD><INPUT TYPE=submit VALUE=\"%s\"> <INPUT TYPE=reset VALUE=\"Reset\"></TD></TR>\n",
              Msg(3001));
   base::Write(nullptr, "<TR>");
   WriteLabelCell(115);
-  base::Write(nullptr, "<TD><INPUT NAME=mdapda SIZE=40></TD>\n");
+  base::Page("<TD><INPUT NAME=mdapda SIZE=40 VALUE=\"%s\"></TD>\n",
+             base::EscapeHtml(Typed(params, "mdapda")));
   WriteLabelCell(116);
-  base::Write(nullptr, "<TD><INPUT NAME=Load SIZE=4 VALUE=1></TD><TD>&nbsp</TD></TR>\n");
-  base::Page("<TR><TD COLSPAN=6><TEXTAREA NAME=text ROWS=15 COLS=80>%s :\n</TEXTAREA></TD></TR>\n",
-             Msg(107));
+  std::string load = Typed(params, "Load");
+  if (load.empty()) load = "1";
+  base::Page("<TD><INPUT NAME=Load SIZE=4 VALUE=\"%s\"></TD><TD>&nbsp</TD></TR>\n",
+             base::EscapeHtml(load));
+  // The line end after the tag is dropped by the browser: a typed text keeps its first line.
+  const std::string* text = FindTyped(params, "text");
+  if (text)
+    base::Page("<TR><TD COLSPAN=6><TEXTAREA NAME=text ROWS=15 COLS=80>\n%s</TEXTAREA></TD></TR>\n",
+               base::EscapeHtml(*text));
+  else
+    base::Page(
+        "<TR><TD COLSPAN=6><TEXTAREA NAME=text ROWS=15 COLS=80>%s :\n</TEXTAREA></TD></TR>\n",
+        Msg(107));
   base::Write(nullptr, "</TABLE>\n");
 }
 
@@ -172,24 +218,35 @@ void WriteCreatedHead(std::string_view name) {
 
 }  // namespace
 
-void ShowCreateForm(const web::ParamList& params) {
+namespace {
+
+// The project of the form: `project`, else the remembered one; " " when it is not listed.
+std::string FormProject(const web::ParamList& params, bool& listed) {
   std::string project = web::GetParam(params, "project");
   if (web::IsAbsent(project)) project = users::GetLastProject();
   // Only a listed project names the files the lists come from.
-  const bool listed = users::IsListedProject(project);
+  listed = users::IsListedProject(project);
   if (!listed) project = " ";
+  return project;
+}
 
-  web::WritePageHead(nullptr, Msg(2000), "", params);
-  // The right is the one in the project shown; with none, the one of the login's project.
-  if (!users::CanCreateSheet(params, listed ? project : std::string_view())) {
-    web::ErrorBox(515);
-    return;
-  }
+// The form itself, every field holding what the request carries.
+void WriteCreateForm(const web::ParamList& params, std::string_view project) {
+  // Choosing another project sends the form back to itself, so nothing typed is lost; a
+  // page without the form goes to the address of the option.
   base::Write(nullptr, "<SCRIPT LANGUAGE=\"JavaScript\">\n");
-  base::Write(nullptr, "function changePage(page,menu)\n{\n   document.location = page\n}\n");
+  base::Write(nullptr,
+              "function changePage(page,menu)\n{\n"
+              "   var f = menu && menu.form;\n"
+              "   if (f && f.CMD && f.project) {\n"
+              "     f.CMD.value = \"create\";\n"
+              "     f.project.value = menu.options[menu.selectedIndex].text.trim();\n"
+              "     f.submit();\n"
+              "     return;\n"
+              "   }\n"
+              "   document.location = page\n}\n");
   base::Write(nullptr, "</SCRIPT>\n");
 
-  base::Page("<H1>%s</H1>\n", Msg(2001));
   base::Page("<FORM METHOD=POST ACTION=\"%s\">\n", base::EscapeHtml(web::ScriptName()));
   base::Write(nullptr, "<INPUT TYPE=\"hidden\" NAME=CMD VALUE=\"new\">\n");
   WriteUidField();
@@ -198,12 +255,30 @@ void ShowCreateForm(const web::ParamList& params) {
 
   base::Write(nullptr, "<TABLE BORDER=0 WIDTH=100%>\n");
   base::Page("<TR><TD COLSPAN=6><B>%s</B> ", Msg(106));
-  base::Page("<INPUT NAME=%s SIZE=73></TD></TR>\n", "title");
-  WriteProjectRow(project);
-  WriteClassRows(project);
+  base::Page("<INPUT NAME=%s SIZE=73 VALUE=\"%s\"></TD></TR>\n", "title",
+             base::EscapeHtml(Typed(params, "title")));
+  WriteProjectRow(project, params);
+  WriteClassRows(project, params);
   base::Write(nullptr, "</TABLE>\n");
-  WritePersonTable(project);
+  WritePersonTable(project, params);
   base::Write(nullptr, "</FORM>\n");
+}
+
+}  // namespace
+
+void ShowCreateForm(const web::ParamList& params) {
+  bool listed = false;
+  const std::string project = FormProject(params, listed);
+
+  web::WritePageHead(nullptr, Msg(2000), "", params);
+  web::WriteHomeLink();
+  // The right is the one in the project shown; with none, the one of the login's project.
+  if (!users::CanCreateSheet(params, listed ? project : std::string_view())) {
+    web::ErrorBox(515);
+    return;
+  }
+  base::Page("<H1>%s</H1>\n", Msg(2001));
+  WriteCreateForm(params, project);
 }
 
 int ValidateNewSheet(const web::ParamList& params) {
@@ -251,14 +326,57 @@ void FillNewSheet(const web::ParamList& params, store::FactSheet& sheet) {
   sheet.status = store::kNew;
 }
 
-int StoreNewSheet(const web::ParamList& params) {
+namespace {
+
+// The sheet a stored change left: read after taking the store's lock once, so that a change
+// that passed its commit point but was cut short is finished first.
+std::optional<store::FactSheet> ReadStoredSheet(std::string_view name) {
+  std::optional<store::FactSheet> sheet = store::ReadSheet(name);
+  if (sheet) return sheet;
+  store::UpdateSheet(name, [](store::FactSheet&) { return false; });
+  return store::ReadSheet(name);
+}
+
+// The page after a stored creation: the new sheet under its name, with its action bar.
+void ShowCreatedSheet(const web::ParamList& params, std::string_view name) {
   web::WritePageHead(nullptr, Msg(2002), "", params);
-  if (!ValidateNewSheet(params)) return 0;
+  std::optional<store::FactSheet> sheet = ReadStoredSheet(name);
+  // Only what the reader may see: with security on, a member of the sheet's project.
+  if (!sheet || !users::CheckRightQuietly(params, 1, sheet->project)) {
+    web::WriteHomeLink();
+    web::ErrorBox(504);
+    return;
+  }
+  WriteCreatedHead(name);
+  WriteActionBar(nullptr, name, "");
+  WriteSheetBody(*sheet, nullptr);
+}
+
+}  // namespace
+
+int StoreNewSheet(const web::ParamList& params) {
+  // The page a stored creation leads to: reloading it shows the sheet again.
+  const std::string& done = web::GetParam(params, "Done");
+  if (!web::IsAbsent(done) && web::IsAbsent(web::GetParam(params, "title"))) {
+    ShowCreatedSheet(params, done);
+    return 1;
+  }
+  web::PageHold hold;
+  web::WritePageHead(nullptr, Msg(2002), "", params);
+  // A refusal shows the form again, as it was filled, below the error.
+  bool listed = false;
+  const std::string form_project = FormProject(params, listed);
+  auto refuse = [&] {
+    web::WriteHomeLink();
+    WriteCreateForm(params, form_project);
+    return 0;
+  };
+  if (!ValidateNewSheet(params)) return refuse();
   // A project that is not listed has no files to take codes and members from.
   const std::string& project = web::GetParam(params, "project");
   if (!users::IsListedProject(project)) {
-    web::ErrorBoxArg(503, Msg(100));
-    return 0;
+    web::ErrorBoxArg(518, project);
+    return refuse();
   }
   // With security on, only a member with the creation right in the sheet's project stores,
   // and only with the token in the request itself.
@@ -297,6 +415,8 @@ int StoreNewSheet(const web::ParamList& params) {
                      });
   }
   users::SaveUserContext(sheet.submitter, sheet.project, sheet.group, sheet.phase);
+  if (store::IsStored(stored) || stored == store::Stored::kNoJournal)
+    hold.Redirect("CMD=new&Done=" + web::QueryValue(name));
   return 1;
 }
 

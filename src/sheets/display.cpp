@@ -151,7 +151,8 @@ void AppendHeaderTable(std::string& out, const store::FactSheet& sheet, const st
   Cat(out, "<TD>", Label(104), " : ", Html{config::GetImpactName(sheet.impact)}, "</TD></TR>\n");
 
   Cat(out, "<TR><TD>", Label(123), " : ", config::GetTypeLabel(sheet.type), "</TD>\n");
-  Cat(out, "<TD>", Label(112), " : ", Html{sheet.mdapda}, "</TD>\n");
+  // The change request under its own label (112 is the type's).
+  Cat(out, "<TD>", Label(115), " : ", Html{sheet.mdapda}, "</TD>\n");
   Cat(out, "<TD>", Label(117), " : <B>", Html{sheet.resp}, "</B></TD>\n");
   Cat(out, "<TD>", Label(124), " : ", static_cast<long>(sheet.Load), "</TD></TR>\n");
 
@@ -254,8 +255,10 @@ const std::vector<BarPieces>& ActionBarPieces(base::Stream out, std::string_view
       BarPieces& p = state.bar->emplace_back();
       Cat(p.link, "<TD><A HREF=", base_url, script, "?CMD=", button.cmd, "&Num=");
       Cat(p.image, "&QS=", query, "><IMG NAME=", button.cmd);
+      // The label names the action twice: as the tooltip and for a page without images.
       Cat(p.rest, " SRC=", base_url, images, "/", button.image, ".gif WIDTH=30 HEIGHT=20 ALT=\"",
-          config::Msg(button.label), "\" BORDER=0></A> </TD>\n");
+          config::Msg(button.label), "\" TITLE=\"", config::Msg(button.label),
+          "\" BORDER=0></A> </TD>\n");
     }
   }
   return *state.bar;

@@ -21,6 +21,7 @@
 #include "web/cookies.h"
 #include "web/identity.h"
 #include "web/page.h"
+#include "web/response.h"
 
 namespace sheets {
 
@@ -131,11 +132,110 @@ void WriteNoEntry(int number) {
 
 }  // namespace
 
+namespace {
+
+// The sheet as the refused form had it filled: the typed fields over the stored ones, so
+// that the form shown again loses nothing.
+store::FactSheet AsTyped(int code, const store::FactSheet& sheet, const web::ParamList& params) {
+  store::FactSheet typed = sheet;
+  auto text = [&](std::string_view field, std::string& value) {
+    if (const std::string* v = FindParam(params, field); v && !web::IsAbsent(*v)) value = *v;
+  };
+  auto number = [&](std::string_view field, int& value) {
+    if (const std::string* v = FindParam(params, field); v && !web::IsAbsent(*v))
+      value = web::GetParamInt(params, field);
+  };
+  auto letter = [&](std::string_view field, int& value) {
+    if (const std::string* v = FindParam(params, field); v && !IsMissing(*v))
+      value = edit_parts::LetterIndex(*v);
+  };
+  if (code == web::kActionEdit) {
+    const int n = web::GetParamInt(params, "Edit");
+    if (n >= 0 && static_cast<size_t>(n) < typed.entries.size()) {
+      store::SheetEntry& entry = typed.entries[static_cast<size_t>(n)];
+      text("title", entry.name);
+      if (entry.kind == store::kTextEntry) text("text", entry.text);
+    }
+    return typed;
+  }
+  text("project", typed.project);
+  text("group", typed.group);
+  text("prog", typed.prog);
+  number("sev", typed.sev);
+  letter("phase", typed.phase);
+  if (code == web::kActionCopy) return typed;
+  text("title", typed.title);
+  letter("impact", typed.impact);
+  text("version", typed.version);
+  text("exp", typed.exp);
+  number("type", typed.type);
+  text("submitter", typed.submitter);
+  text("test", typed.test);
+  text("mdapda", typed.mdapda);
+  number("Load", typed.Load);
+  return typed;
+}
+
+void WriteForm(int code, const store::FactSheet& sheet, std::string_view name,
+               const web::ParamList& params, std::string_view qs) {
+  web::WriteHomeLink();
+  WriteFormStart(params, name, qs);
+  if (code == web::kActionChangeHeader)
+    ShowHeaderForm(sheet, name);
+  else if (code == web::kActionCopy)
+    ShowCopyForm(sheet, name);
+  else
+    ShowEntryEditForm(sheet, name, params);
+  base::Write(nullptr, "</FORM><HR>\n");
+}
+
+// The sheet a stored change left: read after taking the store's lock once, so that a change
+// that passed its commit point but was cut short is finished first.
+std::optional<store::FactSheet> ReadStoredSheet(std::string_view name) {
+  std::optional<store::FactSheet> sheet = store::ReadSheet(name);
+  if (sheet) return sheet;
+  store::UpdateSheet(name, [](store::FactSheet&) { return false; });
+  return store::ReadSheet(name);
+}
+
+// The page a stored change leads to: the title, the way back, the action bar and the sheet
+// as it is now (for a copy, the copy; for a renamed sheet, under its new name).
+void ShowStored(int code, const web::ParamList& params, std::string_view name,
+                std::string_view shown, std::string_view qs) {
+  std::optional<store::FactSheet> sheet = ReadStoredSheet(shown);
+  if (!sheet || !users::CheckRightQuietly(params, 1, sheet->project)) {
+    web::WriteHomeLink();
+    web::ErrorBox(504);
+    return;
+  }
+  // The address can be typed: it shows the sheet only to who may read it.
+  if (!users::MayReadSheet(params, sheet->project, store::IsOpenStatus(sheet->status))) {
+    web::WriteHomeLink();
+    web::ErrorBox(532);
+    return;
+  }
+  WriteCommitHead(code, name, qs);
+  WriteActionBar(nullptr, shown, EncodeQS(qs));
+  WriteSheetBody(*sheet, nullptr);
+}
+
+}  // namespace
+
 void EditCommand(int code, web::ParamList& params) {
   std::string name = web::GetParam(params, "Num");
+  const std::string qs = QueryOf(params);
+  const bool commit = !web::IsAbsent(web::GetParam(params, "User"));
+  const std::string& done = web::GetParam(params, "Done");
+  if (!commit && !web::IsAbsent(done)) {
+    web::WritePageHead(nullptr, web::GetParam(params, "CMD"), "", params);
+    ShowStored(code, params, name, done, qs);
+    return;
+  }
+  web::PageHold hold;
   web::WritePageHead(nullptr, web::GetParam(params, "CMD"), "", params);
   std::optional<store::FactSheet> read = store::ReadSheet(name);
   if (!read) {
+    web::WriteHomeLink();
     web::ErrorBox(504);
     return;
   }
@@ -144,26 +244,34 @@ void EditCommand(int code, web::ParamList& params) {
     web::ErrorBox(532);
     return;
   }
-  const std::string qs = QueryOf(params);
-  if (!web::IsAbsent(web::GetParam(params, "User"))) {
-    WriteCommitHead(code, name, qs);
+  if (!commit) {
+    WriteForm(code, sheet, name, params, qs);
+    WriteSheetBody(sheet, nullptr);
+    return;
+  }
+  const std::string source = name;
+  // The title that tells the outcome is written by the page shown once the change is
+  // stored; a refusal shows its error above the form, filled as it was sent.
+  std::string errors;
+  {
+    web::PageHold commit_output;
     if (code == web::kActionChangeHeader)
       CommitHeaderChange(sheet, name, params);
     else if (code == web::kActionCopy)
       CommitCopy(sheet, name, params);
     else
       CommitEntryEdit(sheet, name, params);
-    WriteActionBar(nullptr, name, EncodeQS(qs));
-  } else {
-    WriteFormStart(params, name, qs);
-    if (code == web::kActionChangeHeader)
-      ShowHeaderForm(sheet, name);
-    else if (code == web::kActionCopy)
-      ShowCopyForm(sheet, name);
-    else
-      ShowEntryEditForm(sheet, name, params);
-    base::Write(nullptr, "</FORM><HR>\n");
+    errors = commit_output.Take();
   }
+  if (web::WasStored()) {
+    hold.Redirect(base::Sprintf("CMD=%s&Num=%s&Done=%s%s",
+                                web::QueryValue(web::GetParam(params, "CMD")),
+                                web::QueryValue(source), web::QueryValue(name),
+                                qs.empty() ? std::string() : "&QS=" + web::QueryValue(qs)));
+    return;
+  }
+  base::Write(nullptr, errors);
+  WriteForm(code, AsTyped(code, sheet, params), source, params, qs);
   WriteSheetBody(sheet, nullptr);
 }
 
@@ -232,6 +340,7 @@ void CommitEntryEdit(store::FactSheet& sheet, std::string& name, const web::Para
   if (!store::IsStored(result)) edit_parts::ReportNotStored(result, name);
   if (!store::IsStored(result) && result != store::Stored::kNoJournal) return;
   sheet = std::move(stored);
+  web::MarkStored();
   users::SaveUserContext(user, sheet.project, sheet.group, sheet.phase);
   SendNotification(name, web::kActionEdit, user,
                    [&name](base::Stream file, const store::FactSheet& written) {

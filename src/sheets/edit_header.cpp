@@ -22,6 +22,7 @@
 #include "users/rights.h"
 #include "users/user_context.h"
 #include "web/page.h"
+#include "web/response.h"
 
 namespace sheets {
 namespace {
@@ -216,6 +217,7 @@ void ChangeHeader(store::FactSheet& sheet, std::string& name, const web::ParamLi
   // The partners take the new header, and the new name with it.
   synch::SendSynchFile(base::JoinPath(config::GetDataDir(), name), sheet.project,
                        synch::kSheetFile);
+  web::MarkStored();
 }
 
 }  // namespace
@@ -329,6 +331,7 @@ void CommitCopy(store::FactSheet& sheet, std::string& name, const web::ParamList
                        synch::kSheetFile);
   sheet = std::move(copy);
   name = copy_name;
+  web::MarkStored();
 }
 
 }  // namespace sheets

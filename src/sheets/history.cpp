@@ -256,6 +256,8 @@ void WriteHistoryFrames(base::Stream out) {
 
 void WriteHistoryTitle(base::Stream out) {
   base::Write(out, "<BODY BGCOLOR=#FFFFFF TEXT=#000000 >\n");
+  // The way home leaves the frames.
+  base::Printf(out, "<DIV STYLE=\"float:right\">%s</DIV>\n", web::HomeAnchor(true));
   base::Printf(out, "<P ALIGN=CENTER><B><FONT SIZE=5>%s</FONT>\n", config::Msg(2036));
   base::Write(out, "</BODY>\n");
 }

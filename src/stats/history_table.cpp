@@ -66,13 +66,17 @@ void WriteHistoryTable(const View& view) {
 
   std::string path = ViewFilePath(view);
   base::LineReader reader(path);
-  if (path.empty() || !reader.IsOpen()) return;
+  if (path.empty() || !reader.IsOpen()) {
+    // A new site: say why there is nothing, and when there will be.
+    base::Page("<P>%s\n", config::Msg(2590));
+    return;
+  }
   base::Page("<TABLE BORDER=1 WIDTH=100%%>\n");
   base::Page("<TR><TD COLSPAN=25 ALIGN=CENTER><B>%s</B></TD></TR>\n",
              base::EscapeHtml(view.project + "." + view.GroupOrTotal()));
   base::Page("<TR><TH WIDTH=100>Date</TH>\n");
   for (const char* head : kHeads) base::Page("<TH %s>%s</TH>\n", kHeadAttributes, head);
-  base::Page("<TH %s><FONT FACE=Symbol>&aring;</FONT></TH></TR>\n", kHeadAttributes);
+  base::Page("<TH %s>&Sigma;</TH></TR>\n", kHeadAttributes);
   StatLine before, line;
   for (std::string text; reader.Next(text);) {
     if (!ParseStatLine(text, line)) continue;

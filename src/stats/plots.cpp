@@ -79,7 +79,11 @@ void WritePlotPage(const View& view) {
   const bool exists = !path.empty() && base::LineReader(path).IsOpen();
   if (!exists) base::Page("<H1>%s</H1>\n", Msg(title));
   WriteForm(view, weeks);
-  if (!exists) return;  // nothing for the plot to ask for
+  if (!exists) {
+    // Nothing for the plot to ask for yet: say when there will be.
+    base::Page("<P>%s\n", Msg(2590));
+    return;
+  }
 
   const std::string applet = base::EscapeHtml(AppletFolder(config::GetImageDir()));
   const char* host = std::getenv("HTTP_HOST");

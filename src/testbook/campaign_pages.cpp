@@ -497,6 +497,7 @@ void CampaignPage(web::ParamList& list) {
   if (readable && action->action == kExportSummary) return ExportSummary(place, campaign);
 
   web::WritePageHead(nullptr, Msg(1040), "", list);
+  web::WriteHomeLink();
   if (!action) return MayReadBooks(list) ? WriteCampaignNavigator(list) : web::ErrorBox(532);
   if (!valid) return web::ErrorBox(502);
   if (!readable) return web::ErrorBox(532);

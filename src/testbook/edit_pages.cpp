@@ -17,6 +17,7 @@
 #include "users/user_context.h"
 #include "web/cookies.h"
 #include "web/page.h"
+#include "web/response.h"
 
 namespace testbook {
 namespace {
@@ -143,8 +144,19 @@ void WriteStepForm(const BookPlace& place, bool edit) {
 void SaveModule(const web::ParamList& list, const BookPlace& place, bool create) {
   const std::string& mod = place.mod;
   if (!place.HasMod() || FieldValue(list, "title").empty()) return web::ErrorBox(502);
+  // The heading says the module is saved only once it is.
+  std::string path = ModulePath(place.project, place.group, place.phase, mod);
+  bool stored = false;
+  std::string errors;
+  {
+    web::PageHold hold;
+    stored = StoreItem(path, list, create, 1026, mod, place);
+    errors = hold.Take();
+  }
   base::Page("<TABLE WIDTH=100%% BORDER=0 CELLPADDING=0 CELLSPACING=0>\n");
-  if (create)
+  if (!stored)
+    base::Page("<TR><TD>%s</TD>\n", errors);
+  else if (create)
     base::Page("<TR><TD><H1>%s</H1></TD>\n", Msg(1024));
   else
     base::Page("<TR><TD><H1>%s %s</H1></TD>\n", Msg(1025), base::EscapeHtml(mod));
@@ -153,25 +165,35 @@ void SaveModule(const web::ParamList& list, const BookPlace& place, bool create)
   base::Page("&%s=%s", "mod", EncodeLinkValue(mod));
   base::Page("%s\"><IMG Border=0 SRC=\"%s/larrow.gif\"></A></TD></TR></TABLE>\n", web::UidSuffix(),
              config::GetImageDir());
-  std::string path = ModulePath(place.project, place.group, place.phase, mod);
-  if (StoreItem(path, list, create, 1026, mod, place)) ViewModule(place, false, false);
+  if (stored) ViewModule(place, false, false);
 }
 
 void SaveStep(const web::ParamList& list, const BookPlace& place, bool create) {
   const std::string& step = place.step;
   if (!place.HasStep() || FieldValue(list, "title").empty()) return web::ErrorBox(502);
+  // The heading says the step is saved only once it is.
+  std::string path = StepPath(place.project, place.group, place.phase, place.mod, step);
+  bool stored = false;
+  std::string errors;
+  {
+    web::PageHold hold;
+    stored = StoreItem(path, list, create, 1034, step, place);
+    errors = hold.Take();
+  }
   base::Page("<TABLE BORDER=0 CELLSPACING= CELLPADDING=0 WIDTH=100%%>\n");
   std::string heading =
       create ? Msg(1032) : base::Sprintf("%s %s\n", Msg(1033), base::EscapeHtml(step));
-  base::Page("<TR><TD ALIGN=LEFT><H1>%s</H1></TD>\n", heading);
+  if (stored)
+    base::Page("<TR><TD ALIGN=LEFT><H1>%s</H1></TD>\n", heading);
+  else
+    base::Page("<TR><TD ALIGN=LEFT>%s</TD>\n", errors);
   base::Page("<TD ALIGN=RIGHT>\n");
   base::Page("%s", NavigatorLinkStart(place));
   base::Page("&%s=%s", "mod", EncodeLinkValue(place.mod));
   base::Page("&%s=%s%s\">", "step", EncodeLinkValue(step), web::UidSuffix());
   base::Page("<IMG BORDER=0 SRC=%s/larrow.gif></A><BR> \n", config::GetImageDir());
   base::Page("</TD></TR></TABLE>\n");
-  std::string path = StepPath(place.project, place.group, place.phase, place.mod, step);
-  if (StoreItem(path, list, create, 1034, step, place)) ViewStep(place, false, false);
+  if (stored) ViewStep(place, false, false);
 }
 
 void WriteTestForm(const BookPlace& place, bool edit) {

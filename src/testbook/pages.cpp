@@ -141,6 +141,7 @@ TestRecord BookPlace::Test(int number) const {
 
 void TestBookPage(web::ParamList& list, std::string_view cmd) {
   web::WritePageHead(nullptr, Msg(cmd == "tests" ? 1040 : 1036), "", list);
+  web::WriteHomeLink();
   const std::string& book = web::GetParam(list, "book");
   const ActionNeeds* needs =
       web::IsAbsent(book) ? nullptr : FindAction(web::GetParamInt(list, "book"));

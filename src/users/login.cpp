@@ -241,6 +241,10 @@ void CheckLogin(const web::ParamList& list) {
   }
   if (token.empty()) {
     web::ErrorBox(513);
+    // The way back to try again.
+    base::Page("<P><A HREF=\"%s\">%s</A>\n", base::EscapeHtml(web::LoginUrl(list, 1)),
+               config::Msg(519));
+    web::WriteHomeLink();
     return;
   }
   base::Page("<FORM NAME=mainform METHOD=POST ACTION=%s>\n", EscapeUnquoted(web::ScriptName()));
@@ -289,12 +293,13 @@ bool CheckPassword(std::string_view login, std::string_view password, std::strin
 }
 
 void LoginPage(const web::ParamList& list, std::string_view step) {
-  if (step == "1")
-    WriteLoginForm(list);
-  else if (step == "2")
+  // Any other step is a login address typed or kept from elsewhere: it gets the form.
+  if (step == "2")
     CheckLogin(list);
   else if (step == "0")
     Logout(list);
+  else
+    WriteLoginForm(list);
 }
 
 void RequireLogin(const web::ParamList& list) {

@@ -57,6 +57,21 @@ void ErrorBoxArg(int n, std::string_view arg) {
   base::Page("</TD></TR></TABLE>");
 }
 
+std::string HomeAnchor(bool whole_window) {
+  // The home page keeps the identity: "?" alone, or "?Uid=..." with security on.
+  std::string query = UidSuffix();
+  if (!query.empty()) query.erase(0, 1);
+  return base::Sprintf(
+      "<A HREF=\"?%s\"%s><IMG SRC=\"%s/home.gif\" BORDER=0 VALIGN=CENTER ALT=\"QUORB\" "
+      "TITLE=\"QUORB\"></A>",
+      base::EscapeHtml(query), whole_window ? " TARGET=\"_top\"" : "", config::GetImageDir());
+}
+
+void WriteHomeLink() {
+  base::Page("<TABLE WIDTH=100%% BORDER=0><TR><TD ALIGN=RIGHT>%s</TD></TR></TABLE>\n",
+             HomeAnchor());
+}
+
 void CheckLanguageVersion() {
   if (config::Msg(2) == kLanguageVersion) return;
   base::Page("<P Align=Center><FONT COLOR=RED>Please update langage file ");

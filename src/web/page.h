@@ -20,6 +20,11 @@ void ErrorBox(int n);
 // The same, with message n used as a format applied to `arg`.
 void ErrorBoxArg(int n, std::string_view arg);
 
+// The way home: the home image linking to the home page, at the right of the page.
+void WriteHomeLink();
+// The link alone, for a caller that places it; `whole_window` leaves a frame.
+std::string HomeAnchor(bool whole_window = false);
+
 // Warns when the language file is not of the version this program speaks.
 void CheckLanguageVersion();
 

@@ -1,6 +1,8 @@
 #include "web/response.h"
 
+#include "base/encode.h"
 #include "base/out.h"
+#include "web/cookies.h"
 
 namespace web {
 
@@ -43,6 +45,106 @@ bool ResponseStarted() {
 
 bool PageIsEmpty() {
   return base::CurrentPage().bytes == 0;
+}
+
+namespace {
+
+struct CommitState {
+  bool stored = false;
+};
+
+}  // namespace
+
+std::string QueryValue(std::string_view text) {
+  static constexpr std::string_view kHex = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : text) {
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+        c == '_' || c == '-') {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
+}
+
+void MarkStored() {
+  base::Cache<CommitState>().stored = true;
+}
+
+bool WasStored() {
+  return base::Cache<CommitState>().stored;
+}
+
+PageHold::PageHold() {
+  base::PageState& page = base::CurrentPage();
+  outer_ = page.capture;
+  bytes_ = page.bytes;
+  header_ = page.header_written;
+  page.capture = &text_;
+}
+
+PageHold::~PageHold() {
+  Release();
+}
+
+std::string PageHold::Take() {
+  base::PageState& page = base::CurrentPage();
+  std::string text;
+  text.swap(text_);
+  page.bytes = bytes_;
+  page.header_written = header_;
+  return text;
+}
+
+void PageHold::Release() {
+  if (!active_) return;
+  active_ = false;
+  base::PageState& page = base::CurrentPage();
+  page.capture = outer_;
+  // Counted once already, while it was held.
+  const size_t bytes = page.bytes;
+  base::Write(nullptr, text_);
+  page.bytes = bytes;
+  text_.clear();
+}
+
+bool PageHold::Redirect(std::string_view query) {
+  if (!active_) return false;
+  Take();
+  active_ = false;
+  base::CurrentPage().capture = outer_;
+  WriteRedirect(query);
+  return true;
+}
+
+void WriteRedirect(std::string_view query) {
+  std::string location = ScriptName();
+  location += '?';
+  location += query;
+  location += UidSuffix();
+  // A line break would end the header line.
+  for (char& c : location)
+    if (c == '\r' || c == '\n') c = ' ';
+  base::PageState& page = base::CurrentPage();
+  if (page.header_written) {
+    // Too late for a header: the browser goes on by script.
+    base::Page("<SCRIPT>document.location=\"%s\"</SCRIPT>\n", base::EscapeScript(location));
+    return;
+  }
+  page.header_written = true;
+  base::Write(nullptr, base::Sprintf("Status: 303 See Other\nLocation: %s\n", location));
+  base::Write(nullptr, base::Sprintf("Content-type: %s\n\n", kHtmlType));
+  if (!page.held.empty()) {
+    std::string held;
+    held.swap(page.held);
+    base::Write(nullptr, held);
+  }
+  base::Page("<HTML><BODY><A HREF=\"%s\">%s</A></BODY></HTML>\n", base::EscapeHtml(location),
+             base::EscapeHtml(location));
 }
 
 std::string QuotedFileName(std::string_view name) {

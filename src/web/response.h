@@ -37,6 +37,45 @@ bool ResponseStarted();
 // True when nothing at all has been written to the page yet.
 bool PageIsEmpty();
 
+// A page that is held back while a change is committed. When the change is stored the held
+// page is dropped and the browser is sent on (303) to the page that shows the result, so a
+// reload shows the result again instead of committing a second time. When nothing was
+// stored the held page goes out as it is, when the hold ends.
+class PageHold {
+ public:
+  PageHold();
+  ~PageHold();
+  PageHold(const PageHold&) = delete;
+  PageHold& operator=(const PageHold&) = delete;
+
+  // Drops what was held and answers with a redirection to the script with `query` (the
+  // identity token is added); true when done. A held page is never dropped twice.
+  bool Redirect(std::string_view query);
+  // Stops holding: what was held goes out now.
+  void Release();
+  // What was written to the held page so far, and forgetting it (the header included).
+  std::string Take();
+
+ private:
+  std::string text_;
+  std::string* outer_ = nullptr;
+  size_t bytes_ = 0;
+  bool header_ = false;
+  bool active_ = true;
+};
+
+// The redirection answer: "Status: 303 See Other" and the Location of the result page,
+// with a small page that links there for clients that do not follow it.
+void WriteRedirect(std::string_view query);
+
+// A value for the query of a redirection: letters, digits and "._-" as they are, every other
+// byte as "%XX".
+std::string QueryValue(std::string_view text);
+
+// Set by a commit once its change is stored; the page holding it then redirects.
+void MarkStored();
+bool WasStored();
+
 // A value for a quoted Content-Disposition file name: its quotes and backslashes escaped,
 // line breaks dropped.
 std::string QuotedFileName(std::string_view name);

@@ -173,6 +173,7 @@ TEST(CampaignPages, ListingsArePrintedInEightyColumnsAndTheirFilesRemoved) {
             std::string::npos);
   EXPECT_NE(page.find("<PRE>\n+----"), std::string::npos);
   EXPECT_NE(page.find("|&lt;b&gt; "), std::string::npos);  // the page copy is escaped
+  // Nothing left but the trace log DEBUG keeps.
   EXPECT_EQ(inst.List("data/tmp"), std::vector<std::string>{"quorb.log"});
 
   // The step's report in a campaign: the table and a row per test.

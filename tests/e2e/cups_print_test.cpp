@@ -138,7 +138,7 @@ TEST(CupsPrint, TestListingReachesTheQueueFile) {
   const std::string start = "+" + std::string(78, '-') + "+\n|000 Title : Printed through CUPS ";
   EXPECT_EQ(job.substr(0, start.size()), start);
   EXPECT_EQ(job.back(), '\f');
-  EXPECT_EQ(inst.List("data/tmp"), std::vector<std::string>{"quorb.log"});
+  EXPECT_EQ(inst.List("data/tmp"), std::vector<std::string>{"quorb.log"});  // DEBUG's trace
 
   // A queue that takes no jobs (added without -E): the page says the print failed, in lp's
   // own words, and nothing says printed.
@@ -153,7 +153,7 @@ TEST(CupsPrint, TestListingReachesTheQueueFile) {
   EXPECT_NE(failed.out.find("not accepting jobs"), std::string::npos) << failed.out;
   EXPECT_EQ(failed.out.find("request id"), std::string::npos);
   EXPECT_NE(failed.err.find("quorb: print command failed: lp: "), std::string::npos);
-  EXPECT_EQ(inst.List("data/tmp"), std::vector<std::string>{"quorb.log"});
+  EXPECT_EQ(inst.List("data/tmp"), std::vector<std::string>{"quorb.log"});  // DEBUG's trace
 }
 
 }  // namespace

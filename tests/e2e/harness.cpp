@@ -213,12 +213,29 @@ CgiResult Installation::Run(const Request& request) const {
   return result;
 }
 
+CgiResult Installation::Follow(CgiResult result,
+                               const std::map<std::string, std::string>& env) const {
+  const std::string redirect = "Status: 303 See Other\nLocation: ";
+  if (!result.out.starts_with(redirect)) return result;
+  const size_t end = result.out.find('\n', redirect.size());
+  const std::string location = result.out.substr(redirect.size(), end - redirect.size());
+  const size_t query = location.find('?');
+  Request r;
+  r.query = query == std::string::npos ? "" : location.substr(query + 1);
+  r.env = env;
+  // The page it leads to is a request of its own: an injected fault was the first one's.
+  r.env.erase("QUORB_FAULT");
+  CgiResult page = Run(r);
+  page.err = result.err + page.err;
+  return page;
+}
+
 CgiResult Installation::Get(const std::string& query,
                             std::map<std::string, std::string> env) const {
   Request r;
   r.query = query;
   r.env = std::move(env);
-  return Run(r);
+  return Follow(Run(r), r.env);
 }
 
 CgiResult Installation::Post(const std::string& body, const std::string& content_type,
@@ -228,7 +245,7 @@ CgiResult Installation::Post(const std::string& body, const std::string& content
   r.body = body;
   r.content_type = content_type;
   r.env = std::move(env);
-  return Run(r);
+  return Follow(Run(r), r.env);
 }
 
 std::string MultipartBody(const std::vector<FormPart>& parts, const std::string& boundary) {

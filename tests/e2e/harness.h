@@ -71,6 +71,9 @@ class Installation {
   void InstallLanguageFiles() const;
 
   CgiResult Run(const Request& request) const;
+  // Get and Post follow a redirection (303) as a browser does: the answer is the page it
+  // leads to. Run answers as the program did.
+  CgiResult Follow(CgiResult result, const std::map<std::string, std::string>& env) const;
   CgiResult Get(const std::string& query, std::map<std::string, std::string> env = {}) const;
   CgiResult Post(const std::string& body,
                  const std::string& content_type = "application/x-www-form-urlencoded",

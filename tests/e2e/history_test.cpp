@@ -39,6 +39,9 @@ TEST(History, FramesetPointsItsFramesAtTodayAndTheDayList) {
                 "?CMD=history&text=" + today + " name=HIST />\n  </FRAMESET>\n</FRAMESET>\n");
   EXPECT_EQ(inst.Get("CMD=history&text=TOP").out,
             e2e::kHtmlHeader + kBody +
+                "<DIV STYLE=\"float:right\"><A HREF=\"?\" TARGET=\"_top\"><IMG "
+                "SRC=\"/quorb/images//home.gif\" BORDER=0 VALIGN=CENTER ALT=\"QUORB\" "
+                "TITLE=\"QUORB\"></A></DIV>\n"
                 "<P ALIGN=CENTER><B><FONT SIZE=5>History of the actions</FONT>\n</BODY>\n");
 }
 

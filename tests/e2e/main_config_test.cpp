@@ -72,7 +72,7 @@ TEST(MainConfig, WriteMainConfigWritesEveryKeyInOrder) {
                 "/config/quorb.cfg\n#\nDATADIR /d/\nCONFIGDIR /c/\nIMGDIR /quorb/images/\n"
                 "PRINT lp -o2 %s\nMAILSERV localhost\nHOSTNAME host1\nDOMAIN example.org\n"
                 "SECURITY  \nLANGUAGE EN\nPERSIST 2\nPOP3 pop.example\nPOP3USER #\nPOP3PASS *\n"
-                "WWW www\nDEBUG NO\n");
+                "WWW www\nDEBUG NO\nPAGESIZE 100\n");
   EXPECT_EQ(inst.List("config"), std::vector<std::string>{"quorb.cfg"});  // no temporary left
   // The absent security value reads back as empty, and the new file is what is read now.
   EXPECT_EQ(config::GetConfig("SECURITY"), "");

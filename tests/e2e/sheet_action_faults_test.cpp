@@ -44,8 +44,18 @@ TEST(SheetActionFaults, NameOfNoSheetGivesOnlyTheErrorBox) {
   for (std::string cmd :
        {"Open", "Open&User=kolvar&submitter=tessin", "Edit&Edit=0",
         "Edit&Edit=0&User=kolvar&title=x", "Copy&User=x", "Change_Header", "Print"}) {
-    const std::string page = e2e::PageHead(cmd.substr(0, cmd.find('&'))) + kError +
-                             "Unable to read the fact sheet\n</TD></TR></TABLE>";
+    // The error, and the way home (printing writes only the error).
+    const std::string error = kError + "Unable to read the fact sheet\n</TD></TR></TABLE>";
+    const std::string home =
+        "<TABLE WIDTH=100% BORDER=0><TR><TD ALIGN=RIGHT><A HREF=\"?\"><IMG "
+        "SRC=\"/quorb/images//home.gif\" BORDER=0 VALIGN=CENTER ALT=\"QUORB\" "
+        "TITLE=\"QUORB\"></A></TD></TR></TABLE>\n";
+    const std::string head = e2e::PageHead(cmd.substr(0, cmd.find('&')));
+    const bool commit = cmd.find("User=") != std::string::npos && cmd.rfind("Edit", 0) != 0 &&
+                        cmd.rfind("Copy", 0) != 0;
+    const std::string page = cmd == "Print" ? head + error
+                             : commit       ? head + error + home
+                                            : head + home + error;
     EXPECT_EQ(inst.Get("CMD=" + cmd).out, page) << cmd;
     for (std::string num : {"TsG.00099", "index", "history.dat", "tmp", "TsG.00050", "numbers",
                             "..%2Fdata%2FTsG.00001", "..%2Fconfig%2Fproject.cfg", "%2Fetc%2Fpasswd",

@@ -45,6 +45,7 @@ Fields Without(Fields fields, const std::string& name) {
 
 const std::string kCreatedHead = e2e::PageHead("Fact sheet created");
 
+// The start of a refusal: the error, then the form again (see day_test.cpp).
 std::string RefusedPage(const std::string& field) {
   return kCreatedHead + e2e::kErrorBox + "Please fill in the field: " + field +
          "</TD></TR></TABLE>";
@@ -83,14 +84,14 @@ TEST(SheetCreation, RefusedFieldByFieldInOrder) {
   for (const auto& [name, label] : order) form = Without(form, name);
   Fields full = FullForm();
   for (const auto& [name, label] : order) {
-    EXPECT_EQ(inst.Post(FormBody(form)).out, RefusedPage(label)) << name;
+    EXPECT_TRUE(inst.Post(FormBody(form)).out.starts_with(RefusedPage(label))) << name;
     for (const auto& f : full)
       if (f.first == name) form.push_back(f);
   }
   // A value beginning with a blank, or left empty, is missing too.
-  EXPECT_EQ(inst.Post(FormBody(With(full, "title", "+x"))).out, RefusedPage("title"));
-  EXPECT_EQ(inst.Post(FormBody(With(full, "title", ""))).out, RefusedPage("title"));
-  EXPECT_EQ(inst.Post(FormBody(With(full, "phase", ""))).out, RefusedPage("Phase"));
+  EXPECT_TRUE(inst.Post(FormBody(With(full, "title", "+x"))).out.starts_with(RefusedPage("title")));
+  EXPECT_TRUE(inst.Post(FormBody(With(full, "title", ""))).out.starts_with(RefusedPage("title")));
+  EXPECT_TRUE(inst.Post(FormBody(With(full, "phase", ""))).out.starts_with(RefusedPage("Phase")));
   // Nothing was stored, logged or remembered.
   for (const char* name : {"index", "history.dat", "TsG.00001"})
     EXPECT_FALSE(inst.Exists(std::string("data/") + name)) << name;
@@ -180,11 +181,9 @@ TEST(SheetCreation, PageFilesJournalAndUserContext) {
         std::string("<TR><TD COLSPAN=3>Line&nbsp;1\r<BR>\nline&nbsp;&lt;b><BR>\n</FONT>"),
         "<TR><TD><PRE>" + log + "</PRE></TD></TR>\n</TABLE><P>\n"})
     EXPECT_NE(r.out.find(part), std::string::npos) << part;
-  // After the sheet only comments: the mail's report, nobody to mail without sendmail.cfg.
-  EXPECT_NE(r.out.find("</TABLE><P>\n<! Send Mail "), std::string::npos);
-  EXPECT_NE(r.out.find("<! No mail to send, destination empty >\n"), std::string::npos);
+  // After the sheet nothing but comments (the mail went with the request that stored it).
   ExpectOnlyCommentsAfterTheSheet(r.out);
-  EXPECT_EQ(inst.List("data/tmp"), std::vector<std::string>{"quorb.log"});
+  EXPECT_EQ(inst.List("data/tmp"), std::vector<std::string>{"quorb.log"});  // DEBUG's trace
 }
 
 TEST(SheetCreation, LongTitleIsKeptAsTheFileHoldsIt) {
@@ -237,16 +236,13 @@ TEST(SheetCreation, NoRelayListeningStillStoresAndShowsTheSheet) {
   EXPECT_EQ(r.exit_code, 0);
   EXPECT_TRUE(inst.Exists("data/TsG.00001"));
   EXPECT_NE(r.out.find("<H1>TsG.00001</H1>"), std::string::npos);
-  EXPECT_NE(r.out.find("</TABLE><P>\n<! Send Mail "), std::string::npos);
-  EXPECT_NE(r.out.find("<! mail tessin@example.org - "), std::string::npos) << r.out;
   // The page is out before the relay is tried: the mail waits in the spool, and the failure
   // goes to the server's log. No error box, nothing after the sheet but comments.
-  EXPECT_NE(r.out.find("<! mail queued : "), std::string::npos) << r.out;
   EXPECT_NE(r.err.find("cannot reach the mail server 127.0.0.1:1"), std::string::npos) << r.err;
   EXPECT_EQ(inst.List("data/Mail").size(), 4u);  // the entry's two files, the lock, the stamp
   EXPECT_EQ(r.out.find("COLOR=RED"), std::string::npos);
   ExpectOnlyCommentsAfterTheSheet(r.out);
-  EXPECT_EQ(inst.List("data/tmp"), std::vector<std::string>{"quorb.log"});
+  EXPECT_EQ(inst.List("data/tmp"), std::vector<std::string>{"quorb.log"});  // DEBUG's trace
   EXPECT_EQ(inst.Read("config/userinfo.dat"), "192.0.2.10:kolvar:TEST:GUI:1\n");
 }
 

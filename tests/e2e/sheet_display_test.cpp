@@ -63,8 +63,8 @@ std::string Button(const std::string& base, const std::string& action, const std
                    const std::string& label, const std::string& qs = "") {
   return "<TD><A HREF=" + base + "/cgi-bin/quorb.cgi?CMD=" + action +
          "&Num=ABCTGUI.00012&QS=" + qs + "><IMG NAME=" + action + "ABCTGUI_00012 SRC=" + base +
-         "/quorb/images//" + image + ".gif WIDTH=30 HEIGHT=20 ALT=\"" + label +
-         "\" BORDER=0></A> </TD>\n";
+         "/quorb/images//" + image + ".gif WIDTH=30 HEIGHT=20 ALT=\"" + label + "\" TITLE=\"" +
+         label + "\" BORDER=0></A> </TD>\n";
 }
 
 std::string Bar(int anchor, const std::string& base, const std::string& qs = "") {
@@ -106,7 +106,7 @@ std::string HeaderRows(const std::string& status_label) {
          "<TD>Phase : Tests</TD>\n<TD>Program : prog</TD></TR>\n"
          "<TR><TD>Severity : <B>Major<B></TD>\n<TD>Version : 1.0</TD>\n"
          "<TD>Planned version : 1.1</TD>\n<TD>Impact : High</TD></TR>\n"
-         "<TR><TD>Type : Defect</TD>\n<TD>Type : CR-7</TD>\n"
+         "<TR><TD>Type : Defect</TD>\n<TD>Change request : CR-7</TD>\n"
          "<TD>Responsible : <B>tessin</B></TD>\n<TD>Load : 2</TD></TR>\n";
 }
 

@@ -1,0 +1,223 @@
+// A user's day without a stumble, page by page: a stored change answers with a redirection
+// to the page that shows it, a refusal shows its form again as it was filled, every page has
+// a way home, the messages tell the outcome, and a result page shows a page of sheets.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "harness.h"
+
+namespace {
+
+using e2e::Has;
+using e2e::Installation;
+
+// The query of the redirection an answer carries, or "" when it carries none.
+std::string Redirected(const e2e::CgiResult& page) {
+  const std::string status = "Status: 303 See Other\nLocation: ";
+  if (page.out.rfind(status, 0) != 0) return "";
+  const size_t start = page.out.find('?', status.size());
+  const size_t end = page.out.find('\n', status.size());
+  return start < end ? page.out.substr(start + 1, end - start - 1) : "";
+}
+
+// The answer to a form sent, as the program gives it (no redirection followed).
+e2e::CgiResult Send(const Installation& inst, const std::string& body) {
+  e2e::Request r;
+  r.method = "POST";
+  r.body = body;
+  r.content_type = "application/x-www-form-urlencoded";
+  return inst.Run(r);
+}
+
+// TsG.00001 in the sample project; tessin is no manager of TEST.
+void MakeSheet(const Installation& inst, const std::string& extra = "") {
+  e2e::WriteSampleProject(inst, extra);
+  inst.Post(e2e::kNewSheet);
+}
+
+TEST(DayRedirects, EveryStoredChangeLeadsToItsPageAndAReloadStoresNothing) {
+  Installation inst;
+  e2e::WriteSampleProject(inst);
+  const e2e::CgiResult created = Send(inst, e2e::kNewSheet);
+  ASSERT_EQ(Redirected(created), "CMD=new&Done=TsG.00001") << created.out;
+  struct Case {
+    std::string body;
+    std::string location;
+    std::string shown;  // on the page the browser is sent to
+  };
+  const std::vector<Case> cases = {
+      {"CMD=Observed&Num=TsG.00001&QS=&submitter=tessin&User=kolvar",
+       "CMD=Observed&Num=TsG.00001&Done=1", "TsG.00001"},
+      {"CMD=Postpone&Num=TsG.00001&QS=find%3Dx&text=1/2/2030&User=kolvar",
+       "CMD=Postpone&Num=TsG.00001&Done=1&QS=find%3Dx&text=1%2F2%2F2030", "1/2/2030"},
+      {"CMD=Corrected&Num=TsG.00001&version=2.0&Load=2&User=kolvar&text=Fixed",
+       "CMD=Corrected&Num=TsG.00001&Done=1", "Corrected by kolvar on"},
+      {"CMD=Edit&Num=TsG.00001&Edit=0&title=Desc&text=New+text&User=kolvar",
+       "CMD=Edit&Num=TsG.00001&Done=TsG.00001", "New&nbsp;text"},
+      {"CMD=Copy&Num=TsG.00001&project=TEST&group=Core&prog=prog1&sev=2&phase=b&User=kolvar",
+       "CMD=Copy&Num=TsG.00001&Done=TsC.00001", "TsC.00001"},
+  };
+  for (const Case& c : cases) {
+    const e2e::CgiResult page = Send(inst, c.body);
+    const std::string location = Redirected(page);
+    EXPECT_EQ(location, c.location) << c.body << "\n" << page.out;
+    const std::string sheet = inst.Read("data/TsG.00001");
+    const std::string journal = inst.Read("data/history.dat");
+    // The page the browser is sent to, loaded twice, shows the result and stores nothing.
+    for (int reload = 0; reload < 2; ++reload) {
+      const e2e::CgiResult shown = inst.Get(location);
+      EXPECT_TRUE(Has(shown.out, c.shown)) << c.location << "\n" << shown.out;
+      EXPECT_TRUE(Has(shown.out, "home.gif") || Has(shown.out, "larrow.gif")) << c.location;
+    }
+    EXPECT_EQ(inst.Read("data/TsG.00001"), sheet) << c.location;
+    EXPECT_EQ(inst.Read("data/history.dat"), journal) << c.location;
+  }
+  // Corrected names its corrector, whom the mail role "c" reaches.
+  EXPECT_TRUE(Has(inst.Read("data/TsG.00001"), "|kolvar|")) << inst.Read("data/TsG.00001");
+}
+
+TEST(DayRefusals, TheFormComesBackFilledBelowTheErrorAndNothingIsTold) {
+  Installation inst;
+  MakeSheet(inst);
+  struct Case {
+    std::string body;
+    std::vector<std::string> in_order;  // pieces of the page, in this order
+    std::string never;
+  };
+  const std::vector<Case> cases = {
+      // A creation without a version keeps every field typed.
+      {"CMD=new&title=Kept+title&project=TEST&group=GUI&prog=prog2&sev=3&impact=b&phase=a"
+       "&submitter=tessin&mdapda=CR-9&Load=4&text=Typed+body",
+       {"Please fill in the field: Version", "home.gif", "<FORM", "VALUE=\"Kept title\"",
+        "<OPTION SELECTED> prog2", "<OPTION VALUE=3 SELECTED >", "VALUE=\"CR-9\"", "VALUE=\"4\"",
+        "Typed body</TEXTAREA>"},
+       "TsG.00002"},
+      // A project that is not listed is named.
+      {"CMD=new&title=T&project=NOPE&group=GUI&prog=p&sev=1&impact=a&phase=a&version=1"
+       "&submitter=kolvar",
+       {"The project NOPE is not listed in project.cfg.", "<FORM", "VALUE=\"T\""},
+       "Missing field"},
+      // A refused Assign says nothing was assigned, and keeps the choices.
+      {"CMD=Assign&Num=TsG.00001&submitter=kolvar&User=tessin",
+       {"not allowed", "home.gif", "<FORM", "<OPTION SELECTED> kolvar", "<OPTION SELECTED> tessin"},
+       "assigned to"},
+      // A postponement with a date that does not read keeps the text typed.
+      {"CMD=Postpone&Num=TsG.00001&text=soon&User=kolvar",
+       {"The date is missing or invalid", "<FORM", "VALUE=soon"},
+       "postponed until"},
+  };
+  for (const Case& c : cases) {
+    const e2e::CgiResult page = Send(inst, c.body);
+    EXPECT_EQ(Redirected(page), "") << c.body;
+    size_t at = 0;
+    for (const std::string& piece : c.in_order) {
+      size_t found = page.out.find(piece, at);
+      EXPECT_NE(found, std::string::npos) << c.body << ": " << piece << "\n" << page.out;
+      if (found != std::string::npos) at = found + piece.size();
+    }
+    EXPECT_FALSE(Has(page.out, c.never)) << c.body << "\n" << page.out;
+  }
+  EXPECT_FALSE(inst.Exists("data/TsG.00002"));
+
+  // An upload refused names the file as the user knows it, not the server's folders.
+  const e2e::CgiResult attach = inst.PostMultipart({{"CMD", "Attach"},
+                                                    {"Num", "TsG.00001"},
+                                                    {"QS", ""},
+                                                    {"title", "Bad/title"},
+                                                    {"User", "kolvar"},
+                                                    {"Attach", "data", "run.txt"}});
+  EXPECT_TRUE(Has(attach.out, "Bad/title_run.txt")) << attach.out;
+  EXPECT_FALSE(Has(attach.out.substr(0, attach.out.find("<FORM")), inst.DataDir())) << attach.out;
+  EXPECT_TRUE(Has(attach.out, "NAME=\"title\" VALUE=Bad/title>")) << attach.out;
+}
+
+TEST(DayPages, EveryPageHasAWayHomeAndEveryRequestAnAnswer) {
+  Installation inst("SECURITY YES\n");
+  MakeSheet(inst);
+  const std::string uid = "&Uid=" + e2e::EncodedToken(inst, "kolvar", "TEST");
+  struct Case {
+    std::string query;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+      {"CMD=create&project=TEST" + uid, "home.gif"},
+      {"CMD=search" + uid, "home.gif"},
+      {"CMD=Observed&Num=TsG.00001" + uid, "home.gif"},
+      {"CMD=Change_Header&Num=TsG.00001" + uid, "home.gif"},
+      {"CMD=book" + uid, "home.gif"},
+      {"CMD=tests" + uid, "home.gif"},
+      {"CMD=history&text=TOP" + uid, "TARGET=\"_top\""},
+      {"Login=3", "NAME=Passwd"},
+      {"Login=x&foo=1", "NAME=Passwd"},
+      {"Login=2&User=kolvar&Passwd=wrong", "?Login=1\">Back to the login page</A>"},
+  };
+  for (const Case& c : cases) {
+    const e2e::CgiResult page = inst.Get(c.query);
+    EXPECT_TRUE(Has(page.out, c.expected)) << c.query << "\n" << page.out;
+  }
+}
+
+TEST(DayValues, LabelsIconsDatesAndStatisticsSayWhatTheyShow) {
+  Installation inst;
+  MakeSheet(inst);
+  const std::string sheet = inst.Get("Num=TsG.00001&resp=all&statN=X").out;
+  // The change request under its own label, the type under its.
+  EXPECT_TRUE(Has(sheet, "<TD>Change request : </TD>") || Has(sheet, "Change request : ")) << sheet;
+  EXPECT_FALSE(Has(sheet, "<TD>Type : </TD>\n<TD>Responsible")) << sheet;
+  // Each action icon names its action as tooltip and as text.
+  EXPECT_TRUE(Has(sheet, "ALT=\"Assignment\" TITLE=\"Assignment\"")) << sheet;
+  EXPECT_EQ(e2e::Count(sheet, " TITLE=\""), 17 + 0 * e2e::Count(sheet, "home.gif"))
+      << "one tooltip per icon";
+
+  // Dates never set are empty in the export.
+  const std::string exported = inst.Get("CMD=find&resp=all&statN=X&excel=X").out;
+  EXPECT_FALSE(Has(exported, "1970/01/01")) << exported;
+  EXPECT_TRUE(Has(exported, "\t\tkolvar") || Has(exported, "\t\t")) << exported;
+
+  // A new site has no statistics yet, and the pages say so and when.
+  for (const std::string query : {"CMD=statS&statS=2&project=TEST&group=TOTAL",
+                                  "CMD=statS&statS=5&project=TEST&group=TOTAL"}) {
+    EXPECT_TRUE(Has(inst.Get(query).out, "No statistics yet")) << query;
+  }
+  // The sum's heading is an entity every browser shows.
+  inst.Write("data/Stats/TEST.TOTAL", "1:1:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0\n");
+  const std::string table = inst.Get("CMD=statS&statS=2&project=TEST&group=TOTAL").out;
+  EXPECT_TRUE(Has(table, "&Sigma;</TH>")) << table;
+  EXPECT_FALSE(Has(table, "&aring;"));
+}
+
+TEST(DaySearch, EveryProjectAndAPageOfSheetsAtATime) {
+  Installation inst("PAGESIZE 2\n");
+  e2e::WriteSampleProject(inst, "OTHER:O:kolvar:tessin\n");
+  for (int i = 0; i < 3; ++i) inst.Post(e2e::kNewSheet);
+  // The empty project keeps no project and searches them all.
+  const std::string form = inst.Get("CMD=search&project=").out;
+  EXPECT_TRUE(Has(form, "NAME=project VALUE=\"\"")) << form;
+  EXPECT_TRUE(Has(form, "&project=\" SELECTED>&nbsp")) << form;
+  EXPECT_TRUE(Has(form, "home.gif"));
+
+  const std::string query = "CMD=find&project=&resp=all&statN=X";
+  struct Case {
+    std::string from;
+    int full;  // sheets shown in full
+    std::vector<std::string> present, absent;
+  };
+  const std::vector<Case> cases = {
+      {"", 2, {"3 fact sheet(s) found", "Next page", "From=2#00000"}, {"Previous page"}},
+      {"&From=2", 1, {"3 fact sheet(s) found", "Previous page", "From=0#00001"}, {"Next page"}},
+      {"&From=99", 2, {"Next page"}, {"Previous page"}},
+  };
+  for (const Case& c : cases) {
+    const std::string page = inst.Get(query + c.from).out;
+    EXPECT_EQ(e2e::Count(page, "<a name="), c.full) << c.from;
+    EXPECT_EQ(e2e::Count(page, "<TR><TD WIDTH=10%><A HREF="), 3) << c.from;  // the list stays whole
+    for (const std::string& p : c.present) EXPECT_TRUE(Has(page, p)) << c.from << ": " << p;
+    for (const std::string& p : c.absent) EXPECT_FALSE(Has(page, p)) << c.from << ": " << p;
+  }
+  // The export stays complete.
+  EXPECT_EQ(e2e::Count(inst.Get(query + "&excel=X").out, "\nT\t"), 3);
+}
+
+}  // namespace
