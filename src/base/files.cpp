@@ -23,10 +23,10 @@ struct Fault {
 Fault& Faults() {
   static Fault fault = [] {
     Fault f;
-    const char* spec = TestSetting("QUORB_FAULT");
-    if (!spec) return f;
+    const char* setting = TestSetting("QUORB_FAULT");
+    if (!setting) return f;
     char* end = nullptr;
-    f.at = std::strtol(spec, &end, 10);
+    f.at = std::strtol(setting, &end, 10);
     std::string_view what = end && *end == ':' ? std::string_view(end + 1) : "";
     if (what == "kill")
       f.what = Fault::What::kKill;
