@@ -205,7 +205,9 @@ void WriteMonthly(const View& view) {
       AddSample(corrected.to_correction, store::CountWorkingDays(s.created, s.corrDate));
     }
   });
-  if (detail)
+  if (months.empty() && details.empty())
+    base::Page("<P>%s\n", Msg(kNoSheetsYet));
+  else if (detail)
     WriteDetails(details);
   else
     WriteMonths(months);

@@ -26,6 +26,9 @@ struct View {
   std::string GroupOrTotal() const { return HasGroup() ? group : "TOTAL"; }
 };
 
+// The line of a page that counts sheets when there is none to count yet.
+inline constexpr int kNoSheetsYet = 2591;
+
 // A value for a link: a blank becomes "+", the characters that would end or change the
 // value or the markup ("&", "#", "%", "+", "=", "?", quotes, "<", ">", controls) become
 // "%XX"; everything else stays, so ordinary names are written as they are.

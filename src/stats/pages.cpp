@@ -222,14 +222,17 @@ void WriteWorkload(const View& view) {
 
   std::vector<Workload> entries;
   std::unordered_map<std::string, size_t> at;
+  bool any = false;
   WalkIndex([&](const store::FactSheet& s) {
-    if (s.status < store::kObserved || s.status > store::kOpen) return;
     if (view.HasProject() && s.project != view.project) return;
+    any = true;
+    if (s.status < store::kObserved || s.status > store::kOpen) return;
     if (s.sev < 0 || s.sev > 4) return;  // no severity to count it under
     ++EntryFor(entries, at, Short(s.resp)).sev[s.sev];
   });
   int max = 0;
   for (const Workload& w : entries) max = std::max(max, w.Bar());
+  if (!any) base::Page("<P>%s\n", Msg(kNoSheetsYet));
   if (max == 0) return;
 
   base::Page("<TABLE BORDER=1 WIDTH=100%%>\n");
@@ -290,6 +293,10 @@ void WritePrograms(const View& view) {
     if (view.HasGroup() && s.group != view.group) return;
     ++EntryFor(programs, at, Short(s.prog)).count;
   });
+  if (programs.empty()) {
+    base::Page("<P>%s\n", Msg(kNoSheetsYet));
+    return;
+  }
   base::Page("<TABLE BORDER=1 WIDTH=50%%>\n");
   base::Page("<TR><TH WIDTH=50%%>%s</TH><TH>%s</TH></TR>\n", Msg(108), Msg(2478));
   long sum = 0;

@@ -161,7 +161,7 @@ TEST(DayPages, EveryPageHasAWayHomeAndEveryRequestAnAnswer) {
 
 TEST(DayValues, LabelsIconsDatesAndStatisticsSayWhatTheyShow) {
   Installation inst;
-  MakeSheet(inst);
+  MakeSheet(inst, "OTHER:O:kolvar:tessin\n");
   const std::string sheet = inst.Get("Num=TsG.00001&resp=all&statN=X").out;
   // The change request under its own label, the type under its.
   EXPECT_TRUE(Has(sheet, "<TD>Change request : </TD>") || Has(sheet, "Change request : ")) << sheet;
@@ -176,10 +176,15 @@ TEST(DayValues, LabelsIconsDatesAndStatisticsSayWhatTheyShow) {
   EXPECT_FALSE(Has(exported, "1970/01/01")) << exported;
   EXPECT_TRUE(Has(exported, "\t\tkolvar") || Has(exported, "\t\t")) << exported;
 
-  // A new site has no statistics yet, and the pages say so and when.
+  // A new site has no statistics yet, and the pages say so and when; a project without
+  // sheets has nothing to count.
   for (const std::string query : {"CMD=statS&statS=2&project=TEST&group=TOTAL",
                                   "CMD=statS&statS=5&project=TEST&group=TOTAL"}) {
     EXPECT_TRUE(Has(inst.Get(query).out, "No statistics yet")) << query;
+  }
+  for (const char* page : {"1", "3", "4"}) {
+    const std::string query = std::string("CMD=statS&group=TOTAL&project=OTHER&statS=") + page;
+    EXPECT_TRUE(Has(inst.Get(query).out, "No fact sheets yet")) << query;
   }
   // The sum's heading is an entity every browser shows.
   inst.Write("data/Stats/TEST.TOTAL", "1:1:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0\n");
