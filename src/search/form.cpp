@@ -31,6 +31,32 @@ struct Box {
   bool ticked;
 };
 
+// What the form was sent with when it reloads itself for another project: every criterion
+// comes back as it was. A first showing (no list) starts from the defaults.
+struct Sent {
+  const web::ParamList* list = nullptr;
+
+  // The value sent, or `fallback` when the form was not sent or the field was left empty.
+  std::string Value(std::string_view name, std::string_view fallback) const {
+    if (!list) return std::string(fallback);
+    const std::string& value = web::GetParam(*list, name);
+    return web::IsAbsent(value) || value.empty() ? std::string(fallback) : value;
+  }
+  int Number(std::string_view name, int fallback) const {
+    const std::string value = Value(name, "");
+    return value.empty() ? fallback : web::GetParamInt(*list, name);
+  }
+  // The list index a letter value stands for.
+  int Index(std::string_view name) const {
+    const std::string value = Value(name, "");
+    return value.empty() ? -1 : static_cast<unsigned char>(value.front()) - 'a';
+  }
+  bool Ticked(std::string_view name, bool fallback) const {
+    return list ? !web::IsAbsent(web::GetParam(*list, name)) : fallback;
+  }
+  std::string_view Selected(bool chosen) const { return chosen ? " SELECTED" : ""; }
+};
+
 void Label(int message) {
   base::Page("<TD><B>%s</B></TD>\n", Msg(message));
 }
@@ -53,9 +79,9 @@ void List(int label, std::string_view name, Options options) {
   CloseList();
 }
 
-void WriteBox(const Box& box, std::string_view cell = "<TD>") {
+void WriteBox(const Sent& sent, const Box& box, std::string_view cell = "<TD>") {
   base::Page("%s<INPUT TYPE=checkbox NAME=%s VALUE=X %s> %s</TD>\n", cell, box.name,
-             box.ticked ? "CHECKED" : "", Msg(box.label));
+             sent.Ticked(box.name, box.ticked) ? "CHECKED" : "", Msg(box.label));
 }
 
 bool HasUid() {
@@ -64,8 +90,18 @@ bool HasUid() {
 }
 
 void WriteScripts() {
+  // Choosing another project sends the form back to itself, so no criterion is lost.
   base::Write(nullptr, "<SCRIPT LANGUAGE=\"JavaScript\">\n");
-  base::Write(nullptr, "function changePage(page,menu)\n{\n   document.location = page\n}\n");
+  base::Write(nullptr,
+              "function changePage(page,menu)\n{\n"
+              "   var f = menu && menu.form;\n"
+              "   if (f && f.CMD && f.project) {\n"
+              "     f.CMD.value = \"search\";\n"
+              "     f.project.value = menu.options[menu.selectedIndex].text.trim();\n"
+              "     f.submit();\n"
+              "     return;\n"
+              "   }\n"
+              "   document.location = page\n}\n");
   base::Write(nullptr, "</SCRIPT>\n");
   base::Write(nullptr, "<SCRIPT  LANGUAGE=javascript1.2>\nfunction checkChange()\n{\n");
   base::Write(nullptr, "   var f = document.forms[1];\n");
@@ -85,7 +121,7 @@ void WriteQuickAccess(const std::string& script) {
   base::Write(nullptr, "</FORM>\n");
 }
 
-void WriteProjectRow(const std::string& script, const std::string& project) {
+void WriteProjectRow(const Sent& sent, const std::string& script, const std::string& project) {
   base::Write(nullptr, "<TABLE BORDER=0 WIDTH=100%>\n<TR>");
   Label(100);
   base::Page("<TD><INPUT TYPE=\"hidden\" NAME=project VALUE=\"%s\">\n", base::EscapeHtml(project));
@@ -107,95 +143,124 @@ void WriteProjectRow(const std::string& script, const std::string& project) {
   CloseList();
   // Across every project no sub-project is taken for granted.
   const std::string last_group = project.empty() ? std::string() : users::GetLastSubproject();
-  List(101, "group", [&] {
-    config::WriteSubprojectOptions(nullptr, project, last_group.empty() ? " " : last_group);
-  });
-  List(102, "phase", [] { config::WritePhaseOptions(nullptr, -1); });
+  const std::string group = sent.list            ? sent.Value("group", " ")
+                            : last_group.empty() ? " "
+                                                 : last_group;
+  List(101, "group", [&] { config::WriteSubprojectOptions(nullptr, project, group); });
+  List(102, "phase", [&] { config::WritePhaseOptions(nullptr, sent.Index("phase")); });
   base::Write(nullptr, "</TR>\n<TR>");
   Label(117);
   OpenList("resp");
   base::Write(nullptr, "<OPTION SELECTED>all\n");
-  config::WriteUserOptions(nullptr, project);
+  config::WriteUserOptions(nullptr, project, sent.Value("resp", ""));
   CloseList();
-  List(113, "submitter", [&] { config::WriteUserOptions(nullptr, project); });
-  List(118, "verifier", [&] { config::WriteUserOptions(nullptr, project); });
+  List(113, "submitter",
+       [&] { config::WriteUserOptions(nullptr, project, sent.Value("submitter", "")); });
+  List(118, "verifier",
+       [&] { config::WriteUserOptions(nullptr, project, sent.Value("verifier", "")); });
   base::Write(nullptr, "</TR>\n</TABLE>\n");
 }
 
-void WriteStatusBoxes() {
+void WriteStatusBoxes(const Sent& sent) {
   static constexpr Box kFirstRow[] = {{"statN", 200, true},  {"statA", 202, true},
                                       {"statO", 203, true},  {"statC", 204, false},
                                       {"statV", 205, false}, {"statP", 209, false}};
   base::Write(nullptr, "<TABLE BORDER=0>\n<TR><TD>Status :</TD>\n");
-  for (const Box& box : kFirstRow) WriteBox(box);
+  for (const Box& box : kFirstRow) WriteBox(sent, box);
   base::Write(nullptr, "</TR>\n<TR>");
   base::Write(nullptr, "<TD><INPUT TYPE=checkbox NAME=ALL ");
+  if (sent.Ticked("ALL", false)) base::Write(nullptr, "CHECKED ");
   base::Page("onclick=\"javascript:checkChange();\">%s</TD>\n", Msg(212));
-  WriteBox({"statB", 207, false});
-  WriteBox({"statR", 208, false}, "<TD COLSPAN=2>");
-  WriteBox({"statD", 206, false});
-  WriteBox({"statT", 210, false});
-  WriteBox({"statS", 201, true});
+  WriteBox(sent, {"statB", 207, false});
+  WriteBox(sent, {"statR", 208, false}, "<TD COLSPAN=2>");
+  WriteBox(sent, {"statD", 206, false});
+  WriteBox(sent, {"statT", 210, false});
+  WriteBox(sent, {"statS", 201, true});
   base::Write(nullptr, "</TR>\n</TABLE>\n");
 }
 
-void WriteFieldLists(const std::string& project) {
+void WriteFieldLists(const Sent& sent, const std::string& project) {
+  auto file_list = [&](int label, std::string_view name, std::string_view kind) {
+    List(label, name,
+         [&] { config::WriteProjectFileOptions(nullptr, project, kind, sent.Value(name, " ")); });
+  };
   base::Write(nullptr, "<TABLE BORDER=0 WIDTH=100%>\n<TR>");
-  List(108, "prog", [&] { config::WriteProjectFileOptions(nullptr, project, "program"); });
-  List(110, "version", [&] { config::WriteProjectFileOptions(nullptr, project, "version"); });
-  List(104, "impact", [] { config::WriteImpactOptions(nullptr, -1); });
+  file_list(108, "prog", "program");
+  file_list(110, "version", "version");
+  List(104, "impact", [&] { config::WriteImpactOptions(nullptr, sent.Index("impact")); });
   base::Write(nullptr, "</TR>\n<TR>");
-  List(109, "sev", [] { config::WriteSeverityOptions(nullptr, 0); });
-  List(111, "exp", [&] { config::WriteDeadlineOptions(nullptr, project); });
-  List(112, "type", [] { config::WriteTypeOptions(nullptr, 0); });
+  List(109, "sev", [&] { config::WriteSeverityOptions(nullptr, sent.Number("sev", 0)); });
+  List(111, "exp", [&] { config::WriteDeadlineOptions(nullptr, project, sent.Value("exp", "")); });
+  List(112, "type", [&] { config::WriteTypeOptions(nullptr, sent.Number("type", 0)); });
   base::Write(nullptr, "</TR>\n<TR>");
-  List(120, "corrVers", [&] { config::WriteProjectFileOptions(nullptr, project, "version"); });
-  List(121, "verVers", [&] { config::WriteProjectFileOptions(nullptr, project, "version"); });
-  List(122, "adType", [] {
-    base::Page("<OPTION VALUE=1> %s\n", Msg(131));
-    base::Page("<OPTION VALUE=2> %s\n", Msg(132));
+  file_list(120, "corrVers", "version");
+  file_list(121, "verVers", "version");
+  List(122, "adType", [&] {
+    const int chosen = sent.Number("adType", 0);
+    base::Page("<OPTION VALUE=1%s> %s\n", sent.Selected(chosen == 1), Msg(131));
+    base::Page("<OPTION VALUE=2%s> %s\n", sent.Selected(chosen == 2), Msg(132));
   });
   base::Write(nullptr, "</TR>\n</TABLE>\n");
 }
 
-void WriteDateAndText() {
+// A text field, with the text sent when there is one.
+void WriteTextField(const Sent& sent, std::string_view name) {
+  const std::string value = sent.Value(name, "");
+  if (value.empty())
+    base::Page("<TD><INPUT NAME=%s SIZE=30></TD>\n", name);
+  else
+    base::Page("<TD><INPUT NAME=%s SIZE=30 VALUE=\"%s\"></TD>\n", name, base::EscapeHtml(value));
+}
+
+void WriteDateAndText(const Sent& sent) {
+  const int interval = sent.Number("ival", 0);
   base::Write(nullptr, "<TABLE BORDER=0>\n<TR><TD><SELECT NAME=ival>\n");
   base::Write(nullptr, "<OPTION SELECTED VALUE=0>&nbsp\n");
-  base::Page("<OPTION VALUE=1> %s\n", Msg(211));
-  base::Page("<OPTION VALUE=2> %s\n", Msg(204));
-  base::Page("<OPTION VALUE=3> %s\n", Msg(205));
+  static constexpr int kIntervals[] = {211, 204, 205};
+  for (int k = 1; k <= 3; ++k)
+    base::Page("<OPTION%s VALUE=%d> %s\n", sent.Selected(interval == k), k, Msg(kIntervals[k - 1]));
   base::Write(nullptr, "</SELECT></TD>\n");
   base::Page("<TD>%s</TD><TD><INPUT NAME=between VALUE=\"%s\"></TD>\n", Msg(2008),
-             "31/12/1998:12.00.00");
+             base::EscapeHtml(sent.Value("between", "31/12/1998:12.00.00")));
   base::Page("<TD>%s</TD><TD><INPUT NAME=and VALUE=\"%s\"></TD></TR>\n", Msg(2110),
-             "31/12/2010:12.00.00");
+             base::EscapeHtml(sent.Value("and", "31/12/2010:12.00.00")));
   base::Write(nullptr, "</TABLE>\n<TABLE BORDER=0>\n<TR>");
   Label(2009);
-  base::Write(nullptr, "<TD><INPUT NAME=intext SIZE=30></TD>\n");
+  WriteTextField(sent, "intext");
   Label(2010);
-  base::Write(nullptr, "<TD><INPUT NAME=intitle SIZE=30></TD>\n");
+  WriteTextField(sent, "intitle");
   base::Page("<TD><INPUT TYPE=submit VALUE=\"%s\"> <INPUT TYPE=reset VALUE=\"Reset\"></TD></TR>\n",
              Msg(3002));
   base::Write(nullptr, "</TABLE>\n");
 }
 
-void WriteDisplayOptions() {
+void WriteDisplayOptions(const Sent& sent) {
   base::Page("<HR>\n<P><H3>%s:</H3>\n", Msg(2028));
   base::Write(nullptr, "<TABLE BORDER=0>\n<TR>");
   Label(2011);
   base::Write(nullptr, "<TD><SELECT NAME=sort>\n");
   static constexpr std::pair<char, int> kSorts[] = {
       {'0', 2012}, {'1', 2013}, {'2', 2014}, {'3', 2015}, {'4', 106}};
-  for (auto [value, label] : kSorts) base::Page("<OPTION VALUE=%c> %s\n", value, Msg(label));
+  const std::string sort = sent.Value("sort", "");
+  for (auto [value, label] : kSorts)
+    base::Page("<OPTION VALUE=%c%s> %s\n", value,
+               sent.Selected(sort.size() == 1 && sort[0] == value), Msg(label));
   CloseList();
-  base::Page("<TD><INPUT TYPE=checkbox NAME=aff_vers VALUE=AV> %s\n", Msg(2016));
+  auto checked = [&](std::string_view name) { return sent.Ticked(name, false) ? " CHECKED" : ""; };
+  base::Page("<TD><INPUT TYPE=checkbox NAME=aff_vers VALUE=AV%s> %s\n", checked("aff_vers"),
+             Msg(2016));
   base::Write(nullptr, "<SELECT NAME=aff_versSel>\n");
-  for (int k = 1; k <= 4; ++k) base::Page("<OPTION VALUE=%d> %s\n", k, Msg(2016 + k));
+  const int shown = sent.Number("aff_versSel", 0);
+  for (int k = 1; k <= 4; ++k)
+    base::Page("<OPTION VALUE=%d%s> %s\n", k, sent.Selected(shown == k), Msg(2016 + k));
   CloseList();
   base::Write(nullptr, "</TR>\n<TR>");
-  base::Page("<TD><INPUT TYPE=checkbox NAME=aff_crit VALUE=AC> %s</TD>\n", Msg(2021));
-  base::Page("<TD><INPUT TYPE=checkbox NAME=aff_mdapda VALUE=AM> %s</TD>\n", Msg(2022));
-  base::Page("<TD><INPUT TYPE=checkbox NAME=excel VALUE=X> %s</TD>\n", Msg(2023));
+  base::Page("<TD><INPUT TYPE=checkbox NAME=aff_crit VALUE=AC%s> %s</TD>\n", checked("aff_crit"),
+             Msg(2021));
+  base::Page("<TD><INPUT TYPE=checkbox NAME=aff_mdapda VALUE=AM%s> %s</TD>\n",
+             checked("aff_mdapda"), Msg(2022));
+  base::Page("<TD><INPUT TYPE=checkbox NAME=excel VALUE=X%s> %s</TD>\n", checked("excel"),
+             Msg(2023));
   base::Write(nullptr, "</TR>\n</TABLE>\n</FORM>\n");
 }
 
@@ -232,11 +297,15 @@ void ShowSearchForm(const web::ParamList& params) {
   base::Page("<P><H3>%s:</H3>\n", Msg(2007));
   base::Page("<FORM ACTION=\"%s\">\n", script);
   base::Write(nullptr, "<INPUT TYPE=\"hidden\" NAME=CMD VALUE=\"find\">\n");
-  WriteProjectRow(script, project);
-  WriteStatusBoxes();
-  WriteFieldLists(project);
-  WriteDateAndText();
-  WriteDisplayOptions();
+  // A form sent back to itself (it always sends its sort order) is shown as it was filled.
+  bool sent_back = false;
+  for (const web::Param& p : params) sent_back = sent_back || p.name == "sort";
+  const Sent sent{sent_back ? &params : nullptr};
+  WriteProjectRow(sent, script, project);
+  WriteStatusBoxes(sent);
+  WriteFieldLists(sent, project);
+  WriteDateAndText(sent);
+  WriteDisplayOptions(sent);
 }
 
 }  // namespace search

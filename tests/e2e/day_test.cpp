@@ -202,6 +202,23 @@ TEST(DaySearch, EveryProjectAndAPageOfSheetsAtATime) {
   EXPECT_TRUE(Has(form, "NAME=project VALUE=\"\"")) << form;
   EXPECT_TRUE(Has(form, "&project=\" SELECTED>&nbsp")) << form;
   EXPECT_TRUE(Has(form, "home.gif"));
+  // A change of project sends the form back to itself: every criterion comes back, and the
+  // empty project stays empty.
+  const std::string typed =
+      "CMD=search&Deroulant=x&group=GUI&phase=b&submitter=tessin&statA=X&statC=X&prog=prog2"
+      "&sev=3&ival=2&between=01%2F01%2F2020&intitle=a+%22b%22&sort=3&aff_crit=AC&project=";
+  for (const std::string project : {"TEST", ""}) {
+    const std::string page = inst.Get(typed + project).out;
+    for (const std::string& piece :
+         {"NAME=project VALUE=\"" + project + "\"", std::string("<OPTION SELECTED> GUI"),
+          std::string("<OPTION SELECTED VALUE=\"b\">"), std::string("<OPTION SELECTED> tessin"),
+          std::string("NAME=statC VALUE=X CHECKED"), std::string("NAME=statN VALUE=X >"),
+          std::string("<OPTION SELECTED> prog2"), std::string("<OPTION VALUE=3 SELECTED >"),
+          std::string("<OPTION SELECTED VALUE=2>"), std::string("VALUE=\"01/01/2020\""),
+          std::string("NAME=intitle SIZE=30 VALUE=\"a &quot;b&quot;\""),
+          std::string("<OPTION VALUE=3 SELECTED>"), std::string("VALUE=AC CHECKED")})
+      EXPECT_TRUE(Has(page, piece)) << project << ": " << piece;
+  }
 
   const std::string query = "CMD=find&project=&resp=all&statN=X";
   struct Case {
