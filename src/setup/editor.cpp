@@ -99,12 +99,17 @@ void WriteSetupMenu(const web::ParamList& list) {
 void SetupCommand(web::ParamList& list) {
   int kind = web::GetParamInt(list, "Edit");
   if (kind == kWizard) {
+    web::PageHold hold;
     web::WritePageHead(nullptr, "Setup", "#C0C0C0", list);
-    RunWizardStep(list);
+    const std::string stored = RunWizardStep(list);
+    if (!stored.empty()) hold.Redirect(stored);
     return;
   }
   bool submitted = web::GetParam(list, "text").size() >= 2;
   bool known = kind >= kMain && kind <= kSendmail;
+  // A shared secret saved from the synchronisation page leads to that page again.
+  std::optional<web::PageHold> secret_hold;
+  if (kind == kSynchro && !web::IsAbsent(web::GetParam(list, "secret"))) secret_hold.emplace();
   if (submitted && known) {
     web::PageHold hold;
     web::WritePageHead(nullptr, "Setup", "", list);
@@ -128,6 +133,9 @@ void SetupCommand(web::ParamList& list) {
   users::RequireLogin(list);
   if (kind == kSynchro) {
     SynchroPage(list);
+    if (secret_hold && web::WasStored())
+      secret_hold->Redirect("CMD=setup&Edit=11&Saved=1&project=" +
+                            web::QueryValue(web::GetParam(list, "project")));
     return;
   }
   if (!known) {

@@ -17,8 +17,9 @@ void SetupCommand(web::ParamList& list);
 int CheckInstallation(const web::ParamList& list);
 
 // One step of the wizard (`Wizzard` 1 to 11): saves what the previous page submitted and
-// shows the next page.
-void RunWizardStep(const web::ParamList& list);
+// shows the next page. Returns the query of the page that shows the step once stored (`Done`),
+// for the browser to be sent on to; empty when nothing was stored.
+std::string RunWizardStep(const web::ParamList& list);
 
 // Creates a directory, its missing parents first, writing one report row for each
 // directory created; true on success (an existing directory counts as success).

@@ -151,8 +151,8 @@ inline constexpr std::string_view kDefaultPrint =
 // tree), the folder of the running executable being the starting point.
 std::vector<std::string> ShareConfigDirs();
 // Copies each "langue.*" of the first share folder found into `configdir` when it has no file
-// of that name; one report row per copy. False when a copy failed.
-bool CopyLanguageFiles(const std::string& configdir);
+// of that name; one report row per copy, its name added to `copied`. False when a copy failed.
+bool CopyLanguageFiles(const std::string& configdir, std::vector<std::string>* copied = nullptr);
 
 // What stands in the main file for a POP3 password that was never given.
 inline constexpr std::string_view kNoPassword = "*";

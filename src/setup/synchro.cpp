@@ -24,6 +24,7 @@
 #include "web/identity.h"
 #include "web/page.h"
 #include "web/private_file.h"
+#include "web/response.h"
 
 namespace setup {
 namespace {
@@ -117,7 +118,7 @@ bool SaveSecret(const web::ParamList& list) {
     base::Write(nullptr, "<Font color=red><H1>The secret could not be written.</H1></font>\n");
     return false;
   }
-  base::Page("<P>The shared secret of %s is set.<P>\n", Esc(project));
+  web::MarkStored();
   return true;
 }
 
@@ -147,6 +148,11 @@ void SynchroPage(const web::ParamList& list) {
     return;
   }
   if (!web::IsAbsent(web::GetParam(list, "secret"))) SaveSecret(list);
+  // The page a saved secret leads to says so, for a project that has one.
+  const std::string& project = web::GetParam(list, "project");
+  if (!web::IsAbsent(web::GetParam(list, "Saved")) && base::IsSafeName(project) &&
+      base::FileExists(synch::SecretPath(project)))
+    base::Page("<P>The shared secret of %s is set.<P>\n", Esc(project));
   const std::string script = web::ScriptName();
   const std::string& uid = web::GetCurrentUid();
   const std::string token = uid.empty() || web::IsAbsent(uid) ? std::string() : uid;

@@ -11,6 +11,7 @@
 #include "base/encode.h"
 #include "base/files.h"
 #include "base/out.h"
+#include "base/text.h"
 #include "config/debug.h"
 #include "config/language.h"
 #include "config/main_config.h"
@@ -21,6 +22,7 @@
 #include "web/actions.h"
 #include "web/cookies.h"
 #include "web/page.h"
+#include "web/response.h"
 
 namespace setup {
 namespace {
@@ -92,8 +94,24 @@ bool WriteDefaultFiles(const std::string& dir) {
   return true;
 }
 
-// Step 1: the directories, the default files and the main file, from the first form.
-void Install(const web::ParamList& list) {
+// The folders the installation makes after the base configuration folder, in order.
+std::vector<std::string> InstallFolders(const std::string& configdir, const std::string& datadir) {
+  return {configdir, datadir, base::Sprintf("%sStats%c", datadir, '/'),
+          base::Sprintf("%sTests%c", datadir, '/'), base::Sprintf("%stmp%c", datadir, '/')};
+}
+
+void WriteCompleted() {
+  base::Write(nullptr, "<P><Font COLOR=GREEN>Default Setup Completed</Font>");
+  base::Page("<FORM METHOD=GET ACTION=\"%s\">\n", base::EscapeHtml(web::ScriptName()));
+  WriteFormFields(kWizard, 2);
+  base::Write(nullptr,
+              "<TABLE><TR><TD><INPUT TYPE=reset></TD>"
+              "<TD><INPUT TYPE=submit VALUE=\"Next\"></TD></TR></TABLE>\n</FORM>\n");
+}
+
+// Step 1: the directories, the default files and the main file, from the first form. True
+// when the installation is complete; `copied` names the language files it copied.
+bool Install(const web::ParamList& list, std::vector<std::string>& copied) {
   config::MainConfigValues v = MainValuesFromForm(list);
   bool ok = true;
   base::Write(nullptr, "<TABLE>");
@@ -101,9 +119,7 @@ void Install(const web::ParamList& list) {
   ok = MakeDirectory(base_dir);
   config::DebugPage("\n\n<! main config dir : %s , %d> \n\n\n", base::EscapeHtml(base_dir),
                     ok ? 0 : 1);
-  for (const std::string& dir :
-       {v.configdir, v.datadir, base::Sprintf("%sStats%c", v.datadir, '/'),
-        base::Sprintf("%sTests%c", v.datadir, '/'), base::Sprintf("%stmp%c", v.datadir, '/')}) {
+  for (const std::string& dir : InstallFolders(v.configdir, v.datadir)) {
     if (!ok) break;
     if (dir.empty() || web::IsAbsent(dir)) {
       base::Write(nullptr, "<TR><TD> Creating Directory :  </TD>\n");
@@ -115,7 +131,7 @@ void Install(const web::ParamList& list) {
   }
   if (ok) ok = WriteDefaultFiles(v.configdir);
   // Before the main file, so that no main file stands without its language.
-  if (ok) ok = CopyLanguageFiles(v.configdir);
+  if (ok) ok = CopyLanguageFiles(v.configdir, &copied);
   base::Write(nullptr, "</TABLE>");
   // No main file without its language: the site would open on a page it cannot label.
   bool language = base::FileExists(base::Sprintf("%slangue.%s", v.configdir, v.language));
@@ -142,14 +158,39 @@ void Install(const web::ParamList& list) {
   if (!ok) {
     base::Write(nullptr, "<P><Font COLOR=Red>");
     base::Write(nullptr, "Please remedy to the indicated problems and reload this page.\n");
-    return;
+    return false;
   }
-  base::Write(nullptr, "<P><Font COLOR=GREEN>Default Setup Completed</Font>");
-  base::Page("<FORM METHOD=GET ACTION=\"%s\">\n", base::EscapeHtml(web::ScriptName()));
-  WriteFormFields(kWizard, 2);
-  base::Write(nullptr,
-              "<TABLE><TR><TD><INPUT TYPE=reset></TD>"
-              "<TD><INPUT TYPE=submit VALUE=\"Next\"></TD></TR></TABLE>\n</FORM>\n");
+  WriteCompleted();
+  return true;
+}
+
+// The page a completed installation leads to: the report of what it made, as the
+// installation wrote it, then the way on. `copied` holds the language files it copied.
+void ShowInstalled(std::string_view copied) {
+  const std::string& configdir = config::GetConfigDir();
+  base::Write(nullptr, "<TABLE>");
+  std::vector<std::string> folders = InstallFolders(configdir, config::GetDataDir());
+  folders.insert(folders.begin(), BaseConfigDir());
+  for (const std::string& dir : folders) {
+    base::Page("<TR><TD> Creating Directory : %s </TD>\n", base::EscapeHtml(dir));
+    WriteOkCell();
+  }
+  for (int kind = kProject; kind <= kSendmail; ++kind) {
+    base::Page("<TR><TD> Creating Default File : %s.cfg </TD>\n", KindName(kind));
+    WriteOkCell();
+  }
+  // Only language files that are there, by their own names.
+  std::vector<std::string_view> names;
+  base::AppendWords(copied, names);
+  for (std::string_view name : names) {
+    if (!name.starts_with("langue.") || name.find('/') != std::string::npos ||
+        !base::FileExists(base::JoinPath(configdir, name)))
+      continue;
+    base::Page("<TR><TD> Copying Language File : %s </TD>\n", base::EscapeHtml(name));
+    WriteOkCell();
+  }
+  base::Write(nullptr, "</TABLE>");
+  WriteCompleted();
 }
 
 // Step 3 gives the first project the generic files the installation wrote. A template
@@ -165,15 +206,13 @@ void MoveTemplates(const std::vector<std::string>& projects) {
   config::ForgetProjectFiles();
 }
 
-void SavePreviousPage(int step, const web::ParamList& list) {
-  if (step == 3)
-    SaveTable(kProject, list, true, MoveTemplates);
-  else if (step == 4 || step == 6 || step == 10)
-    SaveTable(step - 1, list, true);
-  else if (step == 5 || step == 7 || step == 8 || step == 9)
-    SaveList(step - 1, list, true);
-  else if (step == 11)
-    SaveMail(list, true);
+// True when a file was saved.
+bool SavePreviousPage(int step, const web::ParamList& list) {
+  if (step == 3) return SaveTable(kProject, list, true, MoveTemplates);
+  if (step == 4 || step == 6 || step == 10) return SaveTable(step - 1, list, true);
+  if (step == 5 || step == 7 || step == 8 || step == 9) return SaveList(step - 1, list, true);
+  if (step == 11) return SaveMail(list, true);
+  return false;
 }
 
 void WriteExplanation(int step) {
@@ -200,10 +239,8 @@ void WriteExplanation(int step) {
   }
 }
 
-void WriteStepPage(int step, const web::ParamList& list) {
-  if (step == 1)
-    Install(list);
-  else if (step == kProject || step == kSubproject || step == kPhase || step == kUsers)
+void WriteStepPage(int step) {
+  if (step == kProject || step == kSubproject || step == kPhase || step == kUsers)
     WriteTableForms(step, step + 1);
   else if (step == kProgram || step == kVersion || step == kDeadline || step == kImpacts)
     WriteListForms(step, step + 1);
@@ -221,7 +258,7 @@ std::vector<std::string> ShareConfigDirs() {
   return {(dir / "share/config").string(), (dir.parent_path() / "share/config").string()};
 }
 
-bool CopyLanguageFiles(const std::string& configdir) {
+bool CopyLanguageFiles(const std::string& configdir, std::vector<std::string>* copied) {
   namespace fs = std::filesystem;
   for (const std::string& share : ShareConfigDirs()) {
     std::error_code error;
@@ -240,6 +277,7 @@ bool CopyLanguageFiles(const std::string& configdir) {
         continue;
       }
       WriteOkCell();
+      if (copied) copied->push_back(name);
     }
     return ok;
   }
@@ -279,30 +317,46 @@ int CheckInstallation(const web::ParamList& list) {
   return result;
 }
 
-void RunWizardStep(const web::ParamList& list) {
+std::string RunWizardStep(const web::ParamList& list) {
   int step = web::GetParamInt(list, "Wizzard");
+  // The page a stored step leads to shows the step again without saving anything.
+  const bool done = !web::IsAbsent(web::GetParam(list, "Done"));
   base::Write(nullptr, "<Font size=7><B>QUORB Setup Wizzard</B></font>\n");
   base::Write(nullptr, "<UL><UL><UL><UL>\n");
   // Every step writes files shared by all projects; with security on, on an installed site,
   // it takes the administrator's rights.
   if (!MaySaveShared(list)) {
     web::ErrorBox(516);
-    return;
+    return {};
   }
-  if (step < 1 || step > 11) {
+  if (step < 1 || step > 11 || (done && step == 1 && !config::MainConfigReadable())) {
     // No such step: the first form again.
     base::Write(nullptr, "</UL></UL><P>\n<TABLE BORDER=1 WIDTH=80%><TR><TD ALIGN=CENTER>\n");
     WriteMainConfigForm(1, list);
     base::Write(nullptr, "</TD></TR></TABLE>\n</UL></UL>\n");
-    return;
+    return {};
   }
-  SavePreviousPage(step, list);
+  bool stored = !done && SavePreviousPage(step, list);
   WriteExplanation(step);
   base::Write(nullptr, "</UL></UL><P>\n");
   base::Write(nullptr, "<TABLE BORDER=1 WIDTH=80%><TR><TD ALIGN=CENTER>\n");
-  WriteStepPage(step, list);
+  std::vector<std::string> copied;
+  if (step == 1 && done)
+    ShowInstalled(web::GetParam(list, "Copied"));
+  else if (step == 1)
+    stored = Install(list, copied);
+  else
+    WriteStepPage(step);
   base::Write(nullptr, "</TD></TR></TABLE>\n");
   base::Write(nullptr, "</UL></UL>\n");
+  if (!stored) return {};
+  std::string query = base::Sprintf("CMD=setup&Edit=12&Wizzard=%d&Done=1", step);
+  if (!copied.empty()) {
+    std::string names;
+    for (const std::string& name : copied) names += (names.empty() ? "" : " ") + name;
+    query += "&Copied=" + web::QueryValue(names);
+  }
+  return query;
 }
 
 bool MakeDirectory(const std::string& path) {

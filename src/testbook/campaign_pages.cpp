@@ -27,6 +27,7 @@
 #include "web/cookies.h"
 #include "web/identity.h"
 #include "web/page.h"
+#include "web/response.h"
 
 namespace testbook {
 namespace {
@@ -182,6 +183,7 @@ void CreateCampaign(web::ParamList& list, const BookPlace& place) {
   if (name.empty()) return web::ErrorBox(502);
   std::string path = CampaignDirectory(place.project, place.group, place.phase, name);
   if (!MakeDirectories(path)) return web::ErrorBoxArg(501, path);
+  web::MarkStored();
   ForgetListings();
   web::AddParam(list, "camp", name);
   WriteCampaignNavigator(list);
@@ -369,7 +371,18 @@ void WriteResultForm(const BookPlace& place, const std::string& campaign) {
   ShowTest(test);
 }
 
-void SaveResult(const web::ParamList& list, const BookPlace& place, const std::string& campaign) {
+// The page of a stored result: the way back to the campaign navigator and the results of
+// the test's step.
+void ShowSavedResult(const BookPlace& place, const std::string& campaign) {
+  BookPlace back = place;
+  back.test = "";
+  WriteCampaignLink(back, campaign, -1, kIconBack);
+  ShowStepResults(place, campaign, false);
+}
+
+void SaveResult(const web::ParamList& list, const BookPlace& place, const std::string& campaign,
+                bool done) {
+  if (done) return ShowSavedResult(place, campaign);
   std::string submitter = FieldValue(list, "submitter");
   std::string version = FieldValue(list, "version");
   const std::string& res = web::GetParam(list, "res");
@@ -405,15 +418,26 @@ void SaveResult(const web::ParamList& list, const BookPlace& place, const std::s
       !WriteResult(test, campaign, result))
     return web::ErrorBoxArg(501, ResultPath(test, campaign));
   store::AppendJournal(base::Sprintf("%s %s %s\n", date, TestReference(test), message));
+  web::MarkStored();
+  ShowSavedResult(place, campaign);
+}
 
-  BookPlace back = place;
-  back.test = "";
-  WriteCampaignLink(back, campaign, -1, kIconBack);
-  ShowStepResults(place, campaign, false);
+// The address of the page that shows a stored change: the navigator at a created campaign,
+// or the saved result's own page marked done.
+std::string StoredQuery(const web::ParamList& list, const BookPlace& place, int action,
+                        const std::string& campaign) {
+  std::string query =
+      base::Sprintf("CMD=tests&project=%s&group=%s&phase=%d", web::QueryValue(place.project),
+                    web::QueryValue(place.group), place.phase);
+  if (action == kCreateCampaign)
+    return query + "&camp=" + web::QueryValue(CheckedCampaignName(FieldValue(list, "camp")));
+  return query + base::Sprintf("&mod=%s&step=%s&test=%s&camp=%s&book=%d&Done=1",
+                               web::QueryValue(place.mod), web::QueryValue(place.step),
+                               web::QueryValue(place.test), web::QueryValue(campaign), action);
 }
 
 void RunCampaignAction(web::ParamList& list, const BookPlace& place, int action,
-                       const std::string& campaign) {
+                       const std::string& campaign, bool done) {
   switch (action) {
     case kViewModule:
       return ShowModuleResults(place, campaign, false);
@@ -436,7 +460,7 @@ void RunCampaignAction(web::ParamList& list, const BookPlace& place, int action,
     case kResultForm:
       return WriteResultForm(place, campaign);
     case kSaveResult:
-      return SaveResult(list, place, campaign);
+      return SaveResult(list, place, campaign, done);
   }
 }
 
@@ -496,13 +520,21 @@ void CampaignPage(web::ParamList& list) {
   const bool readable = valid && MayReadBook(list, place.project);
   if (readable && action->action == kExportSummary) return ExportSummary(place, campaign);
 
+  // A change once stored sends the browser on to the page that shows it, so that a reload
+  // shows it again instead of saving once more; a saved result's page stores nothing.
+  const bool change = action && action->change;
+  const bool done =
+      change && action->action == kSaveResult && !web::IsAbsent(web::GetParam(list, "Done"));
+  std::optional<web::PageHold> hold;
+  if (change && !done) hold.emplace();
   web::WritePageHead(nullptr, Msg(1040), "", list);
   web::WriteHomeLink();
   if (!action) return MayReadBooks(list) ? WriteCampaignNavigator(list) : web::ErrorBox(532);
   if (!valid) return web::ErrorBox(502);
   if (!readable) return web::ErrorBox(532);
-  if (action->change && !MayChangeBook(list, place.project)) return web::ErrorBox(507);
-  RunCampaignAction(list, place, action->action, campaign);
+  if (change && !done && !MayChangeBook(list, place.project)) return web::ErrorBox(507);
+  RunCampaignAction(list, place, action->action, campaign, done);
+  if (hold && web::WasStored()) hold->Redirect(StoredQuery(list, place, action->action, campaign));
 }
 
 }  // namespace testbook

@@ -141,17 +141,19 @@ void WriteStepForm(const BookPlace& place, bool edit) {
   WriteItemFields({"Title", "Acronym", "Description"}, "step", place.step, edit, item);
 }
 
-void SaveModule(const web::ParamList& list, const BookPlace& place, bool create) {
+void SaveModule(const web::ParamList& list, const BookPlace& place, bool create, bool done) {
   const std::string& mod = place.mod;
-  if (!place.HasMod() || FieldValue(list, "title").empty()) return web::ErrorBox(502);
+  if (!place.HasMod() || (!done && FieldValue(list, "title").empty())) return web::ErrorBox(502);
   // The heading says the module is saved only once it is.
   std::string path = ModulePath(place.project, place.group, place.phase, mod);
-  bool stored = false;
+  if (done && !base::FileExists(path)) return web::ErrorBoxArg(501, mod);
+  bool stored = done;
   std::string errors;
-  {
+  if (!done) {
     web::PageHold hold;
     stored = StoreItem(path, list, create, 1026, mod, place);
     errors = hold.Take();
+    if (stored) web::MarkStored();
   }
   base::Page("<TABLE WIDTH=100%% BORDER=0 CELLPADDING=0 CELLSPACING=0>\n");
   if (!stored)
@@ -168,17 +170,19 @@ void SaveModule(const web::ParamList& list, const BookPlace& place, bool create)
   if (stored) ViewModule(place, false, false);
 }
 
-void SaveStep(const web::ParamList& list, const BookPlace& place, bool create) {
+void SaveStep(const web::ParamList& list, const BookPlace& place, bool create, bool done) {
   const std::string& step = place.step;
-  if (!place.HasStep() || FieldValue(list, "title").empty()) return web::ErrorBox(502);
+  if (!place.HasStep() || (!done && FieldValue(list, "title").empty())) return web::ErrorBox(502);
   // The heading says the step is saved only once it is.
   std::string path = StepPath(place.project, place.group, place.phase, place.mod, step);
-  bool stored = false;
+  if (done && !base::FileExists(path)) return web::ErrorBoxArg(501, step);
+  bool stored = done;
   std::string errors;
-  {
+  if (!done) {
     web::PageHold hold;
     stored = StoreItem(path, list, create, 1034, step, place);
     errors = hold.Take();
+    if (stored) web::MarkStored();
   }
   base::Page("<TABLE BORDER=0 CELLSPACING= CELLPADDING=0 WIDTH=100%%>\n");
   std::string heading =
@@ -252,8 +256,37 @@ void WriteTestForm(const BookPlace& place, bool edit) {
   base::Page("</FORM>\n");
 }
 
-void SaveTest(const web::ParamList& list, const BookPlace& place, bool create) {
+namespace {
+
+// The page of a stored test: the way back to the navigator at the test, the banners and the
+// test as its file holds it.
+void ShowSavedTest(const BookPlace& place, const TestRecord& test) {
+  base::Page("%s", NavigatorLinkStart(place));
+  base::Page("&%s=%s&%s=%s", "mod", EncodeLinkValue(place.mod), "step",
+             EncodeLinkValue(place.step));
+  base::Page("&%s=%03d%s\">", "test", test.number, web::UidSuffix());
+  base::Page("<IMG BORDER=0 SRC=%s/larrow.gif></A><BR> \n", config::GetImageDir());
+  BookBanner(Msg(1009), place.project, place.group, place.phase);
+  base::Page("<H2>%s : <FONT COLOR=DarkSlateBlue> %s : %s </FONT>", Msg(1000),
+             base::EscapeHtml(place.mod),
+             base::EscapeHtml(ModuleTitle(place.project, place.group, place.phase, place.mod)));
+  base::Page(
+      ", <FONT COLOR=DarkOliveGreen>%s : %s</FONT> </H2>\n", Msg(1001),
+      base::EscapeHtml(place.step),
+      base::EscapeHtml(StepTitle(place.project, place.group, place.phase, place.mod, place.step)));
+  ShowTest(test);
+}
+
+}  // namespace
+
+void SaveTest(const web::ParamList& list, BookPlace& place, bool create, bool done) {
   TestRecord test = place.Test(0);
+  if (done) {
+    test.number = base::LeadingNumber(place.test);
+    TestRecord shown = test;
+    if (!ReadTest(TestPath(test, test.number), shown)) return web::ErrorBoxArg(501, place.test);
+    return ShowSavedTest(place, shown);
+  }
   if (create) {
     test.created = static_cast<long>(std::time(nullptr));
     MakeDirectories(BookDirectory(place.project, place.group, place.phase));
@@ -284,23 +317,12 @@ void SaveTest(const web::ParamList& list, const BookPlace& place, bool create) {
   }
   AppendJournal(test, base::Sprintf("Test %s by %s", create ? "Created" : "Changed",
                                     ActingLogin(list, test.submitter)));
+  web::MarkStored();
+  place.test = base::Sprintf("%03d", test.number);
 
   TestRecord shown = test;
   ReadTest(TestPath(test, test.number), shown);
-  base::Page("%s", NavigatorLinkStart(place));
-  base::Page("&%s=%s&%s=%s", "mod", EncodeLinkValue(place.mod), "step",
-             EncodeLinkValue(place.step));
-  base::Page("&%s=%03d%s\">", "test", test.number, web::UidSuffix());
-  base::Page("<IMG BORDER=0 SRC=%s/larrow.gif></A><BR> \n", config::GetImageDir());
-  BookBanner(Msg(1009), place.project, place.group, place.phase);
-  base::Page("<H2>%s : <FONT COLOR=DarkSlateBlue> %s : %s </FONT>", Msg(1000),
-             base::EscapeHtml(place.mod),
-             base::EscapeHtml(ModuleTitle(place.project, place.group, place.phase, place.mod)));
-  base::Page(
-      ", <FONT COLOR=DarkOliveGreen>%s : %s</FONT> </H2>\n", Msg(1001),
-      base::EscapeHtml(place.step),
-      base::EscapeHtml(StepTitle(place.project, place.group, place.phase, place.mod, place.step)));
-  ShowTest(shown);
+  ShowSavedTest(place, shown);
 }
 
 }  // namespace testbook

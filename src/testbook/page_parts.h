@@ -106,11 +106,14 @@ void WriteNavigatorEnd();
 // A selector of item keys for changePage2's `menu`; nothing when there are no keys.
 void WriteItemSelector(const std::vector<std::string>& keys, std::string_view current, int menu);
 void WriteModuleForm(const BookPlace& place, bool edit);
-void SaveModule(const web::ParamList& list, const BookPlace& place, bool create);
+// The saves of the forms. Each marks the change stored once it is (web::MarkStored); `done`
+// shows the page of a change stored before, saving nothing. A stored test's number goes
+// into `place.test`.
+void SaveModule(const web::ParamList& list, const BookPlace& place, bool create, bool done);
 void WriteStepForm(const BookPlace& place, bool edit);
-void SaveStep(const web::ParamList& list, const BookPlace& place, bool create);
+void SaveStep(const web::ParamList& list, const BookPlace& place, bool create, bool done);
 void WriteTestForm(const BookPlace& place, bool edit);
-void SaveTest(const web::ParamList& list, const BookPlace& place, bool create);
+void SaveTest(const web::ParamList& list, BookPlace& place, bool create, bool done);
 
 void ShowTest(const TestRecord& test);
 void ViewTest(const BookPlace& place);
@@ -118,6 +121,7 @@ void ViewStep(const BookPlace& place, bool embedded, bool children = true);
 void ViewModule(const BookPlace& place, bool embedded, bool children = true);
 void ViewBook(const BookPlace& place);
 
+// The deletions mark the change stored once the file is gone.
 void DeleteModule(web::ParamList& list, const BookPlace& place);
 void DeleteStep(web::ParamList& list, const BookPlace& place);
 void DeleteTest(web::ParamList& list, const BookPlace& place);

@@ -1,5 +1,8 @@
 #include "testbook/pages.h"
 
+#include <optional>
+#include <string>
+
 #include "base/encode.h"
 #include "base/names.h"
 #include "base/out.h"
@@ -13,6 +16,7 @@
 #include "web/cookies.h"
 #include "web/identity.h"
 #include "web/page.h"
+#include "web/response.h"
 
 namespace testbook {
 namespace {
@@ -60,26 +64,26 @@ bool ReadPlace(const web::ParamList& list, const ActionNeeds& needs, BookPlace& 
   return ReadBookPlace(list, needs.mod, needs.step, needs.test, place);
 }
 
-void RunAction(web::ParamList& list, const BookPlace& place, int action) {
+void RunAction(web::ParamList& list, BookPlace& place, int action, bool done) {
   switch (action) {
     case kNewModuleForm:
     case kEditModuleForm:
       return WriteModuleForm(place, action == kEditModuleForm);
     case kCreateModule:
     case kSaveModule:
-      return SaveModule(list, place, action == kCreateModule);
+      return SaveModule(list, place, action == kCreateModule, done);
     case kNewStepForm:
     case kEditStepForm:
       return WriteStepForm(place, action == kEditStepForm);
     case kCreateStep:
     case kSaveStep:
-      return SaveStep(list, place, action == kCreateStep);
+      return SaveStep(list, place, action == kCreateStep, done);
     case kNewTestForm:
     case kEditTestForm:
       return WriteTestForm(place, action == kEditTestForm);
     case kCreateTest:
     case kSaveTest:
-      return SaveTest(list, place, action == kCreateTest);
+      return SaveTest(list, place, action == kCreateTest, done);
     case kViewModule:
       return ViewModule(place, false);
     case kViewStep:
@@ -103,6 +107,20 @@ void RunAction(web::ParamList& list, const BookPlace& place, int action) {
     case kDeleteTest:
       return DeleteTest(list, place);
   }
+}
+
+// The address of the page that shows a stored change: a deletion's navigator at what held
+// the item, or the save's own page marked done.
+std::string StoredQuery(const BookPlace& place, int action) {
+  std::string query =
+      base::Sprintf("CMD=book&project=%s&group=%s&phase=%d", web::QueryValue(place.project),
+                    web::QueryValue(place.group), place.phase);
+  if (action != kDeleteModule && place.HasMod()) query += "&mod=" + web::QueryValue(place.mod);
+  if (action == kDeleteModule || action == kDeleteStep) return query;
+  if (place.HasStep()) query += "&step=" + web::QueryValue(place.step);
+  if (action == kDeleteTest) return query;
+  if (place.HasTest()) query += "&test=" + web::QueryValue(place.test);
+  return query + base::Sprintf("&book=%d&Done=1", action);
 }
 
 }  // namespace
@@ -140,17 +158,26 @@ TestRecord BookPlace::Test(int number) const {
 }
 
 void TestBookPage(web::ParamList& list, std::string_view cmd) {
-  web::WritePageHead(nullptr, Msg(cmd == "tests" ? 1040 : 1036), "", list);
-  web::WriteHomeLink();
   const std::string& book = web::GetParam(list, "book");
   const ActionNeeds* needs =
       web::IsAbsent(book) ? nullptr : FindAction(web::GetParamInt(list, "book"));
+  // A change once stored sends the browser on to the page that shows it, so that a reload
+  // shows it again instead of saving (or deleting) once more; that page stores nothing.
+  const bool change = needs && needs->change;
+  const bool deletion = needs && (needs->action == kDeleteModule || needs->action == kDeleteStep ||
+                                  needs->action == kDeleteTest);
+  const bool done = change && !deletion && !web::IsAbsent(web::GetParam(list, "Done"));
+  std::optional<web::PageHold> hold;
+  if (change && !done) hold.emplace();
+  web::WritePageHead(nullptr, Msg(cmd == "tests" ? 1040 : 1036), "", list);
+  web::WriteHomeLink();
   if (!needs) return MayReadBooks(list) ? WriteNavigator(list, cmd) : web::ErrorBox(532);
   BookPlace place;
   if (!ReadPlace(list, *needs, place)) return web::ErrorBox(502);
   if (!MayReadBook(list, place.project)) return web::ErrorBox(532);
-  if (needs->change && !MayChangeBook(list, place.project)) return web::ErrorBox(507);
-  RunAction(list, place, needs->action);
+  if (change && !done && !MayChangeBook(list, place.project)) return web::ErrorBox(507);
+  RunAction(list, place, needs->action, done);
+  if (hold && web::WasStored()) hold->Redirect(StoredQuery(place, needs->action));
 }
 
 void BookBanner(std::string_view title, std::string_view project, std::string_view group,

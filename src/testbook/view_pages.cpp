@@ -13,6 +13,7 @@
 #include "testbook/names_cache.h"
 #include "testbook/page_parts.h"
 #include "testbook/pages.h"
+#include "web/response.h"
 
 namespace testbook {
 namespace {
@@ -139,7 +140,8 @@ void DeleteModule(web::ParamList& list, const BookPlace& place) {
     base::Page("%s.\n", Msg(1023));
     return;
   }
-  base::RemoveFile(ModulePath(place.project, place.group, place.phase, place.mod));
+  if (base::RemoveFile(ModulePath(place.project, place.group, place.phase, place.mod)))
+    web::MarkStored();
   ForgetListings();
   web::AddParam(list, "mod", " ");
   WriteNavigator(list, "book");
@@ -153,7 +155,8 @@ void DeleteStep(web::ParamList& list, const BookPlace& place) {
     base::Page("%s\n", Msg(1031));
     return;
   }
-  base::RemoveFile(StepPath(place.project, place.group, place.phase, place.mod, place.step));
+  if (base::RemoveFile(StepPath(place.project, place.group, place.phase, place.mod, place.step)))
+    web::MarkStored();
   ForgetListings();
   web::AddParam(list, "step", " ");
   WriteNavigator(list, "book");
@@ -184,8 +187,10 @@ void DeleteTest(web::ParamList& list, const BookPlace& place) {
     base::Page("<P>%s\n", Msg(1018));
     return;
   }
-  if (RemoveTest(test))
+  if (RemoveTest(test)) {
     AppendJournal(test, base::Sprintf("Test Deleted by %s", ActingLogin(list, "")));
+    web::MarkStored();
+  }
   web::AddParam(list, "test", " ");
   WriteNavigator(list, "book");
 }

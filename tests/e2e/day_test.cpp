@@ -3,6 +3,7 @@
 // a way home, the messages tell the outcome, and a result page shows a page of sheets.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -76,6 +77,76 @@ TEST(DayRedirects, EveryStoredChangeLeadsToItsPageAndAReloadStoresNothing) {
   }
   // Corrected names its corrector, whom the mail role "c" reaches.
   EXPECT_TRUE(Has(inst.Read("data/TsG.00001"), "|kolvar|")) << inst.Read("data/TsG.00001");
+}
+
+TEST(DayRedirects, BookCampaignAndSetupSavesLeadToTheirPage) {
+  Installation inst;
+  e2e::WriteSampleProject(inst);
+  const std::string book = "CMD=book&project=TEST&group=GUI&phase=0";
+  const std::string camp = "CMD=tests&project=TEST&group=GUI&phase=0";
+  const std::string dir = e2e::kSampleBook;
+  struct Case {
+    std::string body;
+    std::string location;
+    std::string shown;
+    std::string file;  // changed behind the page's back: a reload leaves it so (a save that
+                       // tells itself in the journal is seen there)
+  };
+  const std::vector<Case> cases = {
+      {book + "&book=4&mod=M1&title=First&text=About", book + "&mod=M1&book=4&Done=1",
+       "Module created", dir + "mod.M1"},
+      {book + "&book=6&mod=M1&step=S1&title=Step", book + "&mod=M1&step=S1&book=6&Done=1",
+       "Step created", dir + "step.M1.S1"},
+      {book + "&book=8&mod=M1&step=S1&title=Test&submitter=kolvar",
+       book + "&mod=M1&step=S1&test=000&book=8&Done=1", "Test</B>", ""},
+      {book + "&book=14&mod=M1&step=S1&Num=0&title=Again&submitter=kolvar",
+       book + "&mod=M1&step=S1&test=000&book=14&Done=1", "Again</B>", ""},
+      {camp + "&book=27&camp=C1", camp + "&camp=C1", "SELECTED VALUE=\"C1\"", ""},
+      {camp + "&book=30&mod=M1&step=S1&test=000&camp=C1&submitter=tessin&res=2",
+       camp + "&mod=M1&step=S1&test=000&camp=C1&book=30&Done=1", ">tessin</TD>", ""},
+      {book + "&book=4&mod=M2&title=Second", book + "&mod=M2&book=4&Done=1", "Module created", ""},
+      {book + "&book=17&mod=M2", book, "Choose a test book", dir + "mod.M2"},
+      {"CMD=setup&Edit=11&project=TEST&secret=0123456789abcdefgh",
+       "CMD=setup&Edit=11&Saved=1&project=TEST", "The shared secret of TEST is set.",
+       "config/TEST_sync.key"},
+  };
+  for (const Case& c : cases) {
+    const e2e::CgiResult page = Send(inst, c.body);
+    const std::string location = Redirected(page);
+    EXPECT_EQ(location, c.location) << c.body << "\n" << page.out;
+    if (!c.file.empty()) inst.Write(c.file, "changed since\n");
+    const std::string journal = inst.Read("data/history.dat");
+    for (int reload = 0; reload < 2; ++reload)
+      EXPECT_TRUE(Has(inst.Get(location).out, c.shown)) << c.location << ": " << c.shown;
+    if (!c.file.empty()) {
+      EXPECT_EQ(inst.Read(c.file), "changed since\n") << c.location;
+    }
+    EXPECT_EQ(inst.Read("data/history.dat"), journal) << c.location;
+  }
+
+  // The wizard: each step stored leads to its page, and its default lists offer a version on
+  // the creation form and on the Corrected one (a planned version not yet delivered).
+  std::filesystem::remove(inst.Path("config/quorb.cfg"));
+  const std::vector<Case> steps = {
+      {"CMD=setup&Edit=12&Wizzard=1&data=" + inst.DataDir() + "&cfg=" + inst.ConfigDir() +
+           "&img=/i/&mel=localhost&hst=localhost&lang=EN&dom=example.org&www=www",
+       "CMD=setup&Edit=12&Wizzard=1&Done=1", "Default Setup Completed", "config/project.cfg"},
+      {"CMD=setup&Edit=12&Wizzard=3&text=xxx&LINES=1&V0_0=TEST&V1_0=T&V2_0=kolvar&V3_0=tessin",
+       "CMD=setup&Edit=12&Wizzard=3&Done=1", "NAME=Wizzard VALUE=4>", "config/project.cfg"},
+  };
+  for (const Case& c : steps) {
+    const std::string location = Redirected(Send(inst, c.body));
+    EXPECT_EQ(location, c.location) << c.body;
+    inst.Write(c.file, "TEST:T:kolvar:tessin\n");
+    for (int reload = 0; reload < 2; ++reload)
+      EXPECT_TRUE(Has(inst.Get(location).out, c.shown)) << c.location;
+    EXPECT_EQ(inst.Read(c.file), "TEST:T:kolvar:tessin\n") << c.location;
+  }
+  inst.Post(
+      "CMD=new&title=T&project=TEST&group=phase+1&prog=general&sev=2&impact=a&phase=b"
+      "&version=v1&submitter=kolvar");
+  EXPECT_TRUE(Has(inst.Get("CMD=create&project=TEST").out, "<OPTION> v1"));
+  EXPECT_TRUE(Has(inst.Get("CMD=Corrected&Num=TD10.00001").out, "<OPTION> v2"));
 }
 
 TEST(DayRefusals, TheFormComesBackFilledBelowTheErrorAndNothingIsTold) {
