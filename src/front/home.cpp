@@ -95,6 +95,7 @@ void WriteHomePage(const web::ParamList& list) {
 
 void WriteHelpPage(web::ParamList& list) {
   web::WritePageHead(nullptr, "HELP", "", list);
+  web::WriteHomeLink();
   base::Page("<H1>QUORB %s</H1>\n", config::Msg(3006));
   web::ErrorBox(506);
 }

@@ -130,6 +130,7 @@ void SetupCommand(web::ParamList& list) {
     ShowSaved(kind, list);
     return;
   }
+  web::WriteHomeLink();
   users::RequireLogin(list);
   if (kind == kSynchro) {
     SynchroPage(list);

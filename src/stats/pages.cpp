@@ -321,6 +321,7 @@ void StatisticsPage(web::ParamList& list) {
        (web::IsAbsent(project) || project.empty() || users::MayReadProject(list, project)));
   if (allowed && (view.page == 6 || view.page == 8 || view.page == 10)) return WriteDataPage(view);
   web::WritePageHead(nullptr, "Statistics", "", list);
+  web::WriteHomeLink();
   if (!allowed) return web::ErrorBox(517);
   switch (view.page) {
     case 0:

@@ -106,7 +106,11 @@ TEST(HelpPage, TitleAndNotice) {
   Installation inst;
   inst.InstallLanguageFiles();
   auto r = inst.Get("CMD=help");
-  EXPECT_EQ(r.out, e2e::PageHead("HELP") + "<H1>QUORB Help</H1>\n" + e2e::kErrorBox +
+  EXPECT_EQ(r.out, e2e::PageHead("HELP") +
+                       "<TABLE WIDTH=100% BORDER=0><TR><TD ALIGN=RIGHT><A HREF=\"?\"><IMG "
+                       "SRC=\"/quorb/images//home.gif\" BORDER=0 VALIGN=CENTER ALT=\"QUORB\" "
+                       "TITLE=\"QUORB\"></A></TD></TR></TABLE>\n<H1>QUORB Help</H1>\n" +
+                       e2e::kErrorBox +
                        "The help pages are reached through the Help icon of the home page.\n"
                        "</TD></TR></TABLE>");
 }
