@@ -44,6 +44,10 @@ wizard_step() {
   local body="CMD=setup&Edit=12&Wizzard=$step" field out
   for field in "$@"; do body+="&$field"; done
   out="$(cgi_request POST "$body")"
+  # A stored step answers with a redirection to its page; follow it as a browser does.
+  if [[ "$out" == "Status: 303"* ]]; then
+    out="$(cgi_request GET "$(sed -n 's/^Location: [^?]*?//p' <<<"$out" | head -n 1)")"
+  fi
   if ! grep -qF -- "$expect" <<<"$out"; then
     echo "setup wizard step $step failed:" >&2
     echo "$out" >&2

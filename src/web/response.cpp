@@ -137,7 +137,7 @@ void WriteRedirect(std::string_view query) {
   }
   page.header_written = true;
   base::Write(nullptr, base::Sprintf("Status: 303 See Other\nLocation: %s\n", location));
-  base::Write(nullptr, base::Sprintf("Content-type: %s\n\n", kHtmlType));
+  base::Write(nullptr, base::Sprintf("Content-type: %s\n%s\n", kHtmlType, kProtectiveHeaders));
   if (!page.held.empty()) {
     std::string held;
     held.swap(page.held);
