@@ -111,13 +111,15 @@ for (const security of [false, true]) {
         await submit(page);
         await page.waitForSelector('h1:has-text("T")');
 
-        // The empty project is every project, and stays chosen.
+        // The empty project is every project, and stays chosen; what was chosen before stays.
         await page.goto(`${site.base}/cgi-bin/quorb.cgi?CMD=search&project=DEMO`);
-        await Promise.all([page.waitForLoadState('load'),
+        await page.check('input[name=aff_crit]');
+        await Promise.all([page.waitForURL(/CMD=search&/),
           page.selectOption('select[name=Deroulant]', { index: 0 })]);
         await page.waitForSelector('select[name=Deroulant]');
         assert.equal(await page.inputValue('input[name=project]'), '');
         assert.equal(await page.$eval('select[name=Deroulant]', (s) => s.selectedIndex), 0);
+        assert.ok(await page.isChecked('input[name=aff_crit]'), 'the display option kept');
         await page.check('input[name=ALL]');
         await submit(page, 'input[type=submit][value=Search]');
         await page.waitForSelector('text=fact sheet(s) found');
