@@ -113,7 +113,7 @@ status() { curl -s -o /dev/null -w '%{http_code}' --max-time 20 "$1"; }
 
 home="$(page "$base/cgi-bin/quorb.cgi")"
 expect "$home" "QUORB Setup Wizzard"
-step1="$(page --data-urlencode "data=$root/srv/quorb/data/" --data-urlencode "cfg=$root/srv/quorb/config/" \
+step1="$(page -L --data-urlencode "data=$root/srv/quorb/data/" --data-urlencode "cfg=$root/srv/quorb/config/" \
   -d "CMD=setup&Edit=12&Wizzard=1&img=/quorb/images/&mel=localhost&hst=localhost&lang=EN" \
   -d "PERSIST=0&pop=localhost&popU=%23&popP=&dom=localhost&www=www" \
   --data-urlencode "prt=iconv -f ISO-8859-1 -t UTF-8 %s | lp -o cpi=12 -o lpi=7" \
