@@ -2,8 +2,8 @@
 JOBS ?= $(shell nproc)
 BUILD_TYPE ?= RelWithDebInfo
 
-.PHONY: all build cgi test test-optimised test-asan test-fast test-peers run deps deps-run \
-        clean fuzz
+.PHONY: all build cgi test test-optimised test-asan test-asan-slow build-asan-tests test-fast \
+        test-peers run deps deps-run clean fuzz
 
 all: build
 
@@ -25,8 +25,9 @@ build: deps
 	cmake --build build -j$(JOBS)
 
 # Every test: the optimised build runs them all but the peers (real servers and a browser,
-# `make test-peers`), the ASan/UBSan build the unit and end-to-end tests. The two builds run
-# side by side so that neither leaves a core idle. CI (.ci/run) adds the peers.
+# `make test-peers`); the ASan/UBSan build the unit and end-to-end tests but the slow walks
+# (`make test-asan-slow`). The two builds run side by side so that neither leaves a core idle.
+# CI (.ci/run) adds the peers and the slow walks under the sanitizers.
 test: deps
 	$(MAKE) --no-print-directory -j2 test-optimised test-asan
 
@@ -35,12 +36,17 @@ test-optimised:
 	cmake --build build -j$(JOBS) --target quorb_cgi unit_tests e2e_tests
 	cd build && ctest --output-on-failure -j$(JOBS) -LE 'peer|browser'
 
-test-asan:
+build-asan-tests:
 	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQUORB_SANITIZE=ON -DQUORB_TESTS=ON
 	cmake --build build-asan -j$(JOBS) --target quorb_cgi unit_tests e2e_tests
-	cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j$(JOBS) -LE 'peer|browser'
 
-# The tests against real peers: Postfix, Dovecot, aiosmtpd, CUPS, lighttpd and Chromium.
+test-asan: build-asan-tests
+	cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j$(JOBS) -LE 'peer|browser|slow'
+
+test-asan-slow: build-asan-tests
+	cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j$(JOBS) -L slow
+
+# The tests against real peers: Postfix, Dovecot, aiosmtpd, CUPS, lighttpd, Apache and Chromium.
 test-peers: deps
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DQUORB_TESTS=ON
 	cmake --build build -j$(JOBS) --target quorb_cgi unit_tests e2e_tests

@@ -24,6 +24,7 @@ packages+=(
   postfix                   # the relay of the mail spool test (an instance of its own)
   cups-daemon cups-client cups-core-drivers  # the printing test's own spooler, lp, gziptoany
   chromium chromium-driver  # the browser tests (driven by playwright-core from npm)
+  apache2 curl              # the test that lays out a site from docs/deploy.md
 )
 # The browser tests' driver runs on Node.js; machines that come with it keep theirs.
 command -v node >/dev/null || packages+=(nodejs npm)
