@@ -166,7 +166,7 @@ bool Allowed(const Installation& inst, const std::string& path) {
   for (const char* dir : {"config/", "data/", "temp/", "body.in"})
     if (path.starts_with(inst.Path(dir))) return true;
   if (path == inst.root() || path == inst.root() + "/") return true;
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(QUORB_SANITIZED)
   // What a sanitizer build's runtime reads of its own process (the plain build, which CI runs
   // first, still sees every such read as a fault).
   if (path == QUORB_CGI || path.starts_with("/proc/self/")) return true;
