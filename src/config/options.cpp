@@ -46,10 +46,6 @@ void WriteFileOptions(base::Stream stream, const std::string& path, std::string_
   }
 }
 
-void WriteProjectOptions(base::Stream stream, std::string_view selected) {
-  WriteFileOptions(stream, GetProjectFilePath(), selected);
-}
-
 void WriteProjectFileOptions(base::Stream stream, std::string_view project, std::string_view kind,
                              std::string_view selected) {
   for (const std::string& path : ListProjectFiles(project, kind))

@@ -18,9 +18,6 @@ namespace config {
 void WriteFileOptions(base::Stream stream, const std::string& path,
                       std::string_view selected = " ");
 
-// WriteFileOptions over the project list "project.cfg".
-void WriteProjectOptions(base::Stream stream, std::string_view selected = " ");
-
 // WriteFileOptions over each of the project's files of `kind` ("program", "version",
 // "deadline"); every project's when `project` is "" or " ".
 void WriteProjectFileOptions(base::Stream stream, std::string_view project, std::string_view kind,

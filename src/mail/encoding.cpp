@@ -178,20 +178,6 @@ bool EncodeSynchFile(std::FILE* out, const std::string& path, int kind, std::str
   return std::fputs("`\r\nend\r\n", out) >= 0 && ok;
 }
 
-DecodedMessage DecodeSynchText(std::string_view bytes, const std::string& folder) {
-  size_t pos = 0;
-  auto next = [&](std::string& line) {
-    if (pos >= bytes.size()) return false;
-    size_t end = bytes.find('\n', pos);
-    if (end == std::string_view::npos) end = bytes.size();
-    line.assign(bytes.substr(pos, end - pos));
-    pos = end + 1;
-    DropCarriageReturns(line);
-    return true;
-  };
-  return Decode(next, folder);
-}
-
 std::optional<DecodedMessage> DecodeSynchFile(const std::string& path, const std::string& folder) {
   base::LineReader reader(path);
   if (!reader.IsOpen()) return std::nullopt;

@@ -266,17 +266,6 @@ const std::vector<BarPieces>& ActionBarPieces(base::Stream out, std::string_view
 
 }  // namespace
 
-void ShowSheet(std::string_view name, base::Stream out, std::string_view qs) {
-  std::optional<store::FactSheet> sheet = store::ReadSheet(name);
-  if (!sheet) {
-    base::Printf(out, "<FONT COLOR=RED>%s %s <BR></FONT>\n", config::Msg(504),
-                 base::EscapeHtml(name));
-    return;
-  }
-  WriteActionBar(out, name, qs);
-  WriteSheetBody(*sheet, out);
-}
-
 void WriteActionBar(base::Stream out, std::string_view name, std::string_view qs) {
   std::string html;
   html.reserve(8192);
@@ -312,13 +301,6 @@ void AppendSheetBody(std::string& html, const store::FactSheet& sheet, base::Str
   AppendEntries(html, sheet, name, Script(out));
   Cat(html, "<TABLE BORDER=1 WIDTH=100%>\n", "<TR><TD><PRE>", Html{sheet.log}, "</PRE></TD></TR>\n",
       "</TABLE><P>\n");
-}
-
-void WriteEscaped(base::Stream out, std::string_view text) {
-  std::string html;
-  html.reserve(text.size() + text.size() / 4);
-  AppendEntryText(html, text);
-  base::Write(out, html);
 }
 
 std::string EncodeQS(std::string_view text) {

@@ -109,7 +109,7 @@ std::string FormatHeader(const FactSheet& sheet);
 // Fills the 27 header fields from a header line (without its line feed); fields the line
 // does not reach are left empty or 0. The title is the rest of the line after the 26th "|".
 void ParseHeader(std::string_view line, FactSheet& sheet);
-// Reads one line (ReadLine); when it holds a character, clears the log and entries and
+// Reads one line (ReadLinePiece); when it holds a character, clears the log and entries and
 // parses it into `sheet`. Returns the line length, 0 or -1.
 int ReadHeader(BufFile& file, FactSheet& sheet);
 

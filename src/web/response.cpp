@@ -39,10 +39,6 @@ void WriteStatusOnly(int status, std::string_view text) {
   WriteResponseHeader(header);
 }
 
-bool ResponseStarted() {
-  return base::CurrentPage().header_written;
-}
-
 bool PageIsEmpty() {
   return base::CurrentPage().bytes == 0;
 }

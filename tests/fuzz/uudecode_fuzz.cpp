@@ -26,6 +26,13 @@ const std::string& Folder() {
   return folder;
 }
 
+// Decodes `bytes` as a stored message kept beside the work folder's parent.
+mail::DecodedMessage Decode(std::string_view bytes, const std::string& folder) {
+  static const std::string stored = fs::path(folder).parent_path().string() + ".message";
+  std::ofstream(stored, std::ios::binary).write(bytes.data(), static_cast<long>(bytes.size()));
+  return mail::DecodeSynchFile(stored, folder).value();
+}
+
 std::string ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream s;
@@ -39,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view bytes(reinterpret_cast<const char*>(data), size);
   const std::string& folder = Folder();
 
-  mail::DecodedMessage m = mail::DecodeSynchText(bytes, folder);
+  mail::DecodedMessage m = Decode(bytes, folder);
   if (!m.path.empty()) {
     if (fs::path(m.path).parent_path() != fs::path(folder)) std::abort();
     fs::remove(m.path);
@@ -59,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     message += line + "\r\n";
   }
   message += "`\r\nend\r\n";
-  mail::DecodedMessage whole = mail::DecodeSynchText(message, folder);
+  mail::DecodedMessage whole = Decode(message, folder);
   if (!whole.complete || whole.header.kind != 1 || ReadAll(whole.path) != bytes) std::abort();
   fs::remove(whole.path);
   return 0;

@@ -29,6 +29,11 @@ class Encoding : public unit_test::Installation {
     return unit_test::Written(
         [&](std::FILE* out) { EXPECT_TRUE(mail::EncodeSynchFile(out, file, kind, "siteA")); });
   }
+  // The stored message `text` decoded into the work folder.
+  mail::DecodedMessage Decoded(const std::string& text) {
+    Write("message.txt", text);
+    return mail::DecodeSynchFile(root_ + "/message.txt", root_ + "/work").value();
+  }
 };
 
 TEST_F(Encoding, LinesAndMessages) {
@@ -65,8 +70,7 @@ TEST_F(Encoding, EveryByteComesBackAndNamesStayInTheFolder) {
   bytes += "\r\n.\r\n";
   std::string work = root_ + "/work";
   // Whole mail as stored from the mailbox: status and header lines come first.
-  mail::DecodedMessage m =
-      mail::DecodeSynchText("+OK 99 octets\r\nSubject: x\r\n" + Message(bytes, 3), work);
+  mail::DecodedMessage m = Decoded("+OK 99 octets\r\nSubject: x\r\n" + Message(bytes, 3));
   EXPECT_TRUE(m.complete);
   EXPECT_EQ(m.header.kind, 3);
   EXPECT_EQ(m.header.host, "siteA");
@@ -76,8 +80,8 @@ TEST_F(Encoding, EveryByteComesBackAndNamesStayInTheFolder) {
 
   // A message cut off before its end is marked so.
   std::string whole = Message(bytes, 1);
-  EXPECT_FALSE(mail::DecodeSynchText(whole.substr(0, whole.size() - 30), work).complete);
-  EXPECT_FALSE(mail::DecodeSynchText(whole.substr(0, whole.size() - 5), work).complete);
+  EXPECT_FALSE(Decoded(whole.substr(0, whole.size() - 30)).complete);
+  EXPECT_FALSE(Decoded(whole.substr(0, whole.size() - 5)).complete);
 
   const std::pair<std::string, std::string> names[] = {
       {"begin 0666 6a.txt", "6a.txt"},  // the mode is a word: leading 6 and 0 of a name stay
@@ -87,11 +91,11 @@ TEST_F(Encoding, EveryByteComesBackAndNamesStayInTheFolder) {
       {"begin 0666 ", ""},
   };
   for (const auto& [line, name] : names) EXPECT_EQ(mail::BeginLineName(line), name) << line;
-  mail::DecodedMessage escape = mail::DecodeSynchText("begin 0666 ../x\r\n`\r\nend\r\n", work);
+  mail::DecodedMessage escape = Decoded("begin 0666 ../x\r\n`\r\nend\r\n");
   EXPECT_EQ(escape.path, work + "/x");
   // A name the file system refuses: nothing written, nothing complete (found by fuzzing).
   mail::DecodedMessage too_long =
-      mail::DecodeSynchText("begin 0666 " + std::string(300, 'a') + "\r\n`\r\nend\r\n", work);
+      Decoded("begin 0666 " + std::string(300, 'a') + "\r\n`\r\nend\r\n");
   EXPECT_TRUE(too_long.path.empty());
   EXPECT_FALSE(too_long.complete);
   EXPECT_FALSE(fs::exists(root_ + "/x"));
