@@ -32,6 +32,10 @@ void WriteSubprojectOptions(base::Stream stream, std::string_view project,
 // "<OPTION VALUE=\"%c\"> %s\n" with the letter 'a' + index; the line of `selected_index`
 // as "<OPTION SELECTED VALUE=\"%c\"> %s\n". -1 selects none.
 void WriteIndexOptions(base::Stream stream, const std::string& path, int selected_index);
+// The index a value of those options stands for: its first letter minus 'a' (0 for "").
+inline int LetterIndex(std::string_view value) {
+  return value.empty() ? 0 : static_cast<unsigned char>(value.front()) - 'a';
+}
 void WritePhaseOptions(base::Stream stream, int selected_index);   // "phase.cfg"
 void WriteImpactOptions(base::Stream stream, int selected_index);  // "impacts.cfg"
 

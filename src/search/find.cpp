@@ -32,7 +32,7 @@ constexpr std::string_view kStatusBoxes[store::kStatusCount] = {"statN", "statS"
 
 // A list criterion: the empty option of a list and a missing parameter choose nothing.
 bool IsChosen(std::string_view value) {
-  return !value.empty() && !web::IsAbsent(value);
+  return !web::IsMissing(value);
 }
 
 bool Contains(std::string_view haystack, std::string_view needle) {
@@ -114,13 +114,13 @@ Criteria ReadCriteria(const web::ParamList& params) {
   field("verVers", &S::verVers);
   c.impact = code("impact", 'a');
   c.type = code("type", '0');
-  std::string_view intitle = TypedValue(params, "intitle");
+  std::string_view intitle = web::ValueOrEmpty(params, "intitle");
   c.intitle_given = !intitle.empty();
   c.intitle = intitle;
   for (int k = 0; k < store::kStatusCount; ++k)
     if (web::GetParam(params, kStatusBoxes[k]).starts_with('X')) c.status_mask |= 1u << k;
   c.ad_type = web::GetParamInt(params, "adType");
-  c.intext = TypedValue(params, "intext");
+  c.intext = web::ValueOrEmpty(params, "intext");
 
   for (const FieldCriterion& f : c.fields) c.needles.push_back(f.value);
   if (!c.every_resp && !c.resp.empty()) c.needles.push_back(c.resp);
@@ -217,12 +217,6 @@ std::optional<FoundList> FindByOwnFile(const std::string& quick, SheetAccess& ac
 
 bool IsGiven(std::string_view value) {
   return IsChosen(value);
-}
-
-std::string_view TypedValue(const web::ParamList& params, std::string_view name) {
-  for (const web::Param& p : params)
-    if (p.name == name) return p.value;
-  return {};
 }
 
 long ParseSearchDate(std::string_view text) {

@@ -166,7 +166,7 @@ void WriteCriteria(const web::ParamList& params) {
     base::Page("%s = %s<br>\n", Msg(c.label), base::EscapeHtml(value));
   }
   for (auto [name, label] : {Labelled{"intext", 2009}, Labelled{"intitle", 2010}}) {
-    std::string_view value = TypedValue(params, name);
+    std::string_view value = web::ValueOrEmpty(params, name);
     if (!value.empty()) base::Page("%s : '%s'<br>\n", Msg(label), base::EscapeHtml(value));
   }
   int window = web::GetParamInt(params, "ival");

@@ -149,7 +149,7 @@ void SynchroPage(const web::ParamList& list) {
   if (!web::IsAbsent(web::GetParam(list, "secret"))) SaveSecret(list);
   const std::string script = web::ScriptName();
   const std::string& uid = web::GetCurrentUid();
-  const std::string token = uid.empty() || web::IsAbsent(uid) ? std::string() : uid;
+  const std::string token = web::IsMissing(uid) ? std::string() : uid;
   base::Write(nullptr, "<H1>Synchronisation</H1>\n");
   std::string delay = config::GetConfig("SYNCDELAY");
   base::Page(

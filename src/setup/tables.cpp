@@ -198,7 +198,7 @@ bool SaveTable(int kind, const web::ParamList& list, bool wizard,
   for (int r = 0; r < lines; ++r) {
     const std::string& first = web::GetParam(list, base::Sprintf("V0_%d", r));
     std::string name = CleanCell(first);
-    if (first.empty() || web::IsAbsent(first) || name.empty()) continue;
+    if (web::IsMissing(first) || name.empty()) continue;
     for (size_t c = 0; c < columns.size(); ++c) {
       const std::string& value =
           web::GetParam(list, base::Sprintf("V%d_%d", static_cast<int>(c), r));

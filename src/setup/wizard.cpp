@@ -105,7 +105,7 @@ void Install(const web::ParamList& list) {
        {v.configdir, v.datadir, base::Sprintf("%sStats%c", v.datadir, '/'),
         base::Sprintf("%sTests%c", v.datadir, '/'), base::Sprintf("%stmp%c", v.datadir, '/')}) {
     if (!ok) break;
-    if (dir.empty() || web::IsAbsent(dir)) {
+    if (web::IsMissing(dir)) {
       base::Write(nullptr, "<TR><TD> Creating Directory :  </TD>\n");
       WriteFailedCell(ENOENT);
       ok = false;

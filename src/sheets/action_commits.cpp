@@ -170,11 +170,11 @@ constexpr ActionCommit kCommits[] = {
 };
 
 bool HasRequired(const ActionCommit& row, const CommitInput& in) {
-  if ((row.needs & kNeedUser) && IsMissingValue(in.user)) return false;
-  if ((row.needs & kNeedSub) && IsMissingValue(in.sub)) return false;
-  if ((row.needs & kNeedTitle) && IsMissingValue(in.title)) return false;
-  if ((row.needs & kNeedVersion) && IsMissingValue(in.version)) return false;
-  if ((row.needs & kNeedTestOrText) && IsMissingValue(in.test) && in.text.empty()) return false;
+  if ((row.needs & kNeedUser) && web::IsMissing(in.user)) return false;
+  if ((row.needs & kNeedSub) && web::IsMissing(in.sub)) return false;
+  if ((row.needs & kNeedTitle) && web::IsMissing(in.title)) return false;
+  if ((row.needs & kNeedVersion) && web::IsMissing(in.version)) return false;
+  if ((row.needs & kNeedTestOrText) && web::IsMissing(in.test) && in.text.empty()) return false;
   return true;
 }
 
@@ -251,16 +251,6 @@ void ApplyCommit(const ActionCommit& row, store::FactSheet& sheet, const CommitI
       store::AddEntry(sheet, in.title, in.user, time, in.stored).kind = store::kAttachmentEntry;
       break;
   }
-}
-
-bool IsMissingValue(std::string_view value) {
-  return value.empty() || web::IsAbsent(value);
-}
-
-std::string ValueOrEmpty(const web::ParamList& list, std::string_view name) {
-  for (const web::Param& p : list)
-    if (p.name == name) return p.value;
-  return {};
 }
 
 }  // namespace sheets

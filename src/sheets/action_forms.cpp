@@ -257,8 +257,7 @@ std::string FormValues::Get(std::string_view name, std::string_view proposal) co
 
 std::string FormValues::Text(std::string_view name, std::string_view proposal) const {
   if (typed) {
-    for (const web::Param& p : *typed)
-      if (p.name == name) return base::EscapeHtml(p.value);
+    if (const std::string* value = web::FindParam(*typed, name)) return base::EscapeHtml(*value);
   }
   return std::string(proposal);
 }

@@ -115,9 +115,4 @@ bool AcceptCommit(const ActionCommit& row, const store::FactSheet& sheet,
 // Sets the status and fields, logs the action and adds the entry.
 void ApplyCommit(const ActionCommit& row, store::FactSheet& sheet, const CommitInput& in);
 
-// A required value is missing when it is absent (begins with a blank) or empty.
-bool IsMissingValue(std::string_view value);
-// The value of `name`; empty when the request does not carry it.
-std::string ValueOrEmpty(const web::ParamList& list, std::string_view name);
-
 }  // namespace sheets

@@ -40,9 +40,9 @@ CommitInput ReadCommitInput(const web::ParamList& list, std::string_view name) {
   in.title = web::GetParam(list, "title");
   in.version = web::GetParam(list, "version");
   in.test = web::GetParam(list, "test");
-  in.text = ValueOrEmpty(list, "text");
+  in.text = web::ValueOrEmpty(list, "text");
   in.load = web::GetParamInt(list, "Load");
-  in.file = ValueOrEmpty(list, "Attach");
+  in.file = web::ValueOrEmpty(list, "Attach");
   in.now = static_cast<long>(std::time(nullptr));
   return in;
 }
@@ -116,7 +116,7 @@ std::string ResultQuery(const web::Action& action, const ActionCommit& row,
   const std::string& qs = web::GetParam(list, "QS");
   if (!qs.empty() && !web::IsAbsent(qs)) query += "&QS=" + web::QueryValue(qs);
   if (row.title_kind == CommitTitle::kFormatText)
-    query += "&text=" + web::QueryValue(ValueOrEmpty(list, "text"));
+    query += "&text=" + web::QueryValue(web::ValueOrEmpty(list, "text"));
   return query;
 }
 

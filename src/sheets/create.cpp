@@ -33,30 +33,6 @@ using config::Msg;
 constexpr std::string_view kEmptyOption = "<OPTION VALUE=\"\">&nbsp\n";
 constexpr std::string_view kEmptyOptionSelected = "<OPTION SELECTED VALUE=\"\">&nbsp\n";
 
-// A required field counts as missing when it is absent, begins with a blank, or is empty
-// (a text input left empty is sent as an empty value).
-bool IsMissing(std::string_view value) {
-  return value.empty() || web::IsAbsent(value);
-}
-
-const std::string* FindTyped(const web::ParamList& params, std::string_view name) {
-  for (const web::Param& p : params)
-    if (p.name == name) return &p.value;
-  return nullptr;
-}
-
-// The index a list's value stands for: its first letter minus 'a'.
-int LetterIndex(std::string_view value) {
-  return value.empty() ? 0 : static_cast<unsigned char>(value.front()) - 'a';
-}
-
-// The value of `name`, empty when the request does not carry it.
-std::string_view ValueOrEmpty(const web::ParamList& params, std::string_view name) {
-  for (const web::Param& p : params)
-    if (p.name == name) return p.value;
-  return {};
-}
-
 // What the user typed in a field of the form so far: the form that reloads itself for
 // another project, and the form shown again after a refusal, keep every field.
 std::string Typed(const web::ParamList& params, std::string_view name) {
@@ -67,7 +43,7 @@ std::string Typed(const web::ParamList& params, std::string_view name) {
 // The list index of a typed letter value; `fallback` when none was typed.
 int TypedIndex(const web::ParamList& params, std::string_view name, int fallback) {
   const std::string value = Typed(params, name);
-  return value.empty() ? fallback : LetterIndex(value);
+  return value.empty() ? fallback : config::LetterIndex(value);
 }
 
 // The empty first option, selected when nothing is chosen.
@@ -187,7 +163,7 @@ void WritePersonTable(std::string_view project, const web::ParamList& params) {
   base::Page("<TD><INPUT NAME=Load SIZE=4 VALUE=\"%s\"></TD><TD>&nbsp</TD></TR>\n",
              base::EscapeHtml(load));
   // The line end after the tag is dropped by the browser: a typed text keeps its first line.
-  const std::string* text = FindTyped(params, "text");
+  const std::string* text = web::FindParam(params, "text");
   if (text)
     base::Page("<TR><TD COLSPAN=6><TEXTAREA NAME=text ROWS=15 COLS=80>\n%s</TEXTAREA></TD></TR>\n",
                base::EscapeHtml(*text));
@@ -202,7 +178,7 @@ void WritePersonTable(std::string_view project, const web::ParamList& params) {
 // never changes data.
 void WriteUidField() {
   const std::string& uid = web::GetCurrentUid();
-  if (!config::IsSecurityOn() || uid.empty() || web::IsAbsent(uid)) return;
+  if (!config::IsSecurityOn() || web::IsMissing(uid)) return;
   base::Page("<INPUT TYPE=\"hidden\" NAME=Uid VALUE=\"%s\">\n", base::EscapeHtml(uid));
 }
 
@@ -282,7 +258,7 @@ void ShowCreateForm(const web::ParamList& params) {
 }
 
 int ValidateNewSheet(const web::ParamList& params) {
-  if (IsMissing(web::GetParam(params, "title"))) {
+  if (web::IsMissing(web::GetParam(params, "title"))) {
     web::ErrorBoxArg(503, "title");
     return 0;
   }
@@ -295,7 +271,7 @@ int ValidateNewSheet(const web::ParamList& params) {
       {"impact", 104},  {"phase", 102}, {"version", 110}, {"submitter", 113},
   };
   for (const Required& field : kRequired) {
-    if (IsMissing(web::GetParam(params, field.name))) {
+    if (web::IsMissing(web::GetParam(params, field.name))) {
       web::ErrorBoxArg(503, Msg(field.label));
       return 0;
     }
@@ -309,17 +285,17 @@ void FillNewSheet(const web::ParamList& params, store::FactSheet& sheet) {
   sheet.project = text("project");
   sheet.group = text("group");
   sheet.subCode = config::GetSubprojectCode(sheet.project, sheet.group);
-  sheet.phase = LetterIndex(text("phase"));
-  sheet.impact = LetterIndex(text("impact"));
+  sheet.phase = config::LetterIndex(text("phase"));
+  sheet.impact = config::LetterIndex(text("impact"));
   sheet.created = static_cast<int>(std::time(nullptr));
   sheet.submitter = text("submitter");
   sheet.prog = text("prog");
   sheet.version = text("version");
   sheet.title = text("title");
   // Optional fields the request does not carry stay empty.
-  sheet.exp = ValueOrEmpty(params, "exp");
-  sheet.test = ValueOrEmpty(params, "test");
-  sheet.mdapda = ValueOrEmpty(params, "mdapda");
+  sheet.exp = web::ValueOrEmpty(params, "exp");
+  sheet.test = web::ValueOrEmpty(params, "test");
+  sheet.mdapda = web::ValueOrEmpty(params, "mdapda");
   sheet.sev = web::GetParamInt(params, "sev");
   sheet.type = web::GetParamInt(params, "type");
   sheet.Load = web::GetParamInt(params, "Load");
@@ -394,7 +370,8 @@ int StoreNewSheet(const web::ParamList& params) {
   store::ParseHeader(header, sheet);
 
   store::LogAction(sheet, "%s %s", Msg(113), sheet.submitter);
-  store::AddEntry(sheet, Msg(107), sheet.submitter, sheet.created, ValueOrEmpty(params, "text"));
+  store::AddEntry(sheet, Msg(107), sheet.submitter, sheet.created,
+                  web::ValueOrEmpty(params, "text"));
   synch::StampOrigin(sheet);
   // The number is the lowest free one when the file is placed.
   store::Stored stored = store::CreateSheet(sheet);

@@ -27,20 +27,6 @@ namespace sheets {
 
 namespace edit_parts {
 
-const std::string* FindParam(const web::ParamList& params, std::string_view name) {
-  for (const web::Param& p : params)
-    if (p.name == name) return &p.value;
-  return nullptr;
-}
-
-bool IsMissing(std::string_view value) {
-  return value.empty() || web::IsAbsent(value);
-}
-
-int LetterIndex(std::string_view value) {
-  return value.empty() ? 0 : static_cast<unsigned char>(value.front()) - 'a';
-}
-
 void WriteUserSelect(std::string_view project) {
   base::Page("<SELECT NAME=\"%s\">\n", "User");
   base::Write(nullptr, "<OPTION >&nbsp\n");
@@ -66,8 +52,8 @@ void NormaliseHeader(store::FactSheet& sheet) {
 namespace {
 
 using config::Msg;
-using edit_parts::FindParam;
-using edit_parts::IsMissing;
+using web::FindParam;
+using web::IsMissing;
 
 std::string Esc(std::string_view text) {
   return base::EscapeHtml(text);
@@ -147,7 +133,7 @@ store::FactSheet AsTyped(int code, const store::FactSheet& sheet, const web::Par
   };
   auto letter = [&](std::string_view field, int& value) {
     if (const std::string* v = FindParam(params, field); v && !IsMissing(*v))
-      value = edit_parts::LetterIndex(*v);
+      value = config::LetterIndex(*v);
   };
   if (code == web::kActionEdit) {
     const int n = web::GetParamInt(params, "Edit");

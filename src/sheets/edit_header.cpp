@@ -27,10 +27,10 @@
 namespace sheets {
 namespace {
 
+using config::LetterIndex;
 using config::Msg;
-using edit_parts::FindParam;
-using edit_parts::IsMissing;
-using edit_parts::LetterIndex;
+using web::FindParam;
+using web::IsMissing;
 
 std::string Esc(std::string_view text) {
   return base::EscapeHtml(text);

@@ -37,7 +37,7 @@ std::string UsersFilePath(std::string_view project) {
 }
 
 bool IsListedProject(std::string_view project) {
-  if (project.empty() || web::IsAbsent(project)) return false;
+  if (web::IsMissing(project)) return false;
   return !config::ListProjects(project).empty();
 }
 

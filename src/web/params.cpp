@@ -6,11 +6,22 @@
 
 namespace web {
 
+const std::string* FindParam(const ParamList& list, std::string_view name) {
+  for (const Param& p : list)
+    if (p.name == name) return &p.value;
+  return nullptr;
+}
+
 const std::string& GetParam(const ParamList& list, std::string_view name) {
   static const std::string kAbsent = " ";
-  for (const Param& p : list)
-    if (p.name == name) return p.value;
-  return kAbsent;
+  const std::string* value = FindParam(list, name);
+  return value ? *value : kAbsent;
+}
+
+const std::string& ValueOrEmpty(const ParamList& list, std::string_view name) {
+  static const std::string kEmpty;
+  const std::string* value = FindParam(list, name);
+  return value ? *value : kEmpty;
 }
 
 int GetParamInt(const ParamList& list, std::string_view name) {
