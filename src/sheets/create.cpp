@@ -33,16 +33,9 @@ using config::Msg;
 constexpr std::string_view kEmptyOption = "<OPTION VALUE=\"\">&nbsp\n";
 constexpr std::string_view kEmptyOptionSelected = "<OPTION SELECTED VALUE=\"\">&nbsp\n";
 
-// What the user typed in a field of the form so far: the form that reloads itself for
-// another project, and the form shown again after a refusal, keep every field.
-std::string Typed(const web::ParamList& params, std::string_view name) {
-  const std::string& value = web::GetParam(params, name);
-  return web::IsAbsent(value) ? std::string() : value;
-}
-
 // The list index of a typed letter value; `fallback` when none was typed.
 int TypedIndex(const web::ParamList& params, std::string_view name, int fallback) {
-  const std::string value = Typed(params, name);
+  const std::string value = web::FieldValue(params, name);
   return value.empty() ? fallback : config::LetterIndex(value);
 }
 
@@ -83,14 +76,14 @@ void WriteProjectRow(std::string_view project, const web::ParamList& params) {
   WriteLabelCell(101);
   OpenSelect("group");
   base::Write(nullptr, kEmptyOption);
-  std::string group = Typed(params, "group");
+  std::string group = web::FieldValue(params, "group");
   if (group.empty()) group = users::GetLastSubproject();
   config::WriteSubprojectOptions(nullptr, project, group.empty() ? " " : group);
   CloseSelect();
 
   WriteLabelCell(108);
   OpenSelect("prog");
-  const std::string prog = Typed(params, "prog");
+  const std::string prog = web::FieldValue(params, "prog");
   base::Write(nullptr, EmptyOption(prog));
   config::WriteProjectFileOptions(nullptr, project, "program", prog.empty() ? " " : prog);
   CloseSelect();
@@ -121,13 +114,13 @@ void WriteClassRows(std::string_view project, const web::ParamList& params) {
   base::Write(nullptr, "<TR>");
   WriteLabelCell(110);
   OpenSelect("version");
-  const std::string version = Typed(params, "version");
+  const std::string version = web::FieldValue(params, "version");
   base::Write(nullptr, EmptyOption(version));
   config::WriteProjectFileOptions(nullptr, project, "version", version.empty() ? " " : version);
   CloseSelect();
   WriteLabelCell(111);
   OpenSelect("exp");
-  const std::string exp = Typed(params, "exp");
+  const std::string exp = web::FieldValue(params, "exp");
   base::Write(nullptr, kEmptyOption);
   config::WriteDeadlineOptions(nullptr, project, exp);
   CloseSelect();
@@ -145,20 +138,21 @@ void WritePersonTable(std::string_view project, const web::ParamList& params) {
   WriteLabelCell(113);
   OpenSelect("submitter");
   base::Write(nullptr, kEmptyOption);
-  std::string submitter = Typed(params, "submitter");
+  std::string submitter = web::FieldValue(params, "submitter");
   if (submitter.empty()) submitter = users::GetUserName();
   config::WriteUserOptions(nullptr, project, submitter);
   CloseSelect();
   WriteLabelCell(114);
-  base::Page("<TD><INPUT NAME=test VALUE=\"%s\"></TD>\n", base::EscapeHtml(Typed(params, "test")));
+  base::Page("<TD><INPUT NAME=test VALUE=\"%s\"></TD>\n",
+             base::EscapeHtml(web::FieldValue(params, "test")));
   base::Page("<TD><INPUT TYPE=submit VALUE=\"%s\"> <INPUT TYPE=reset VALUE=\"Reset\"></TD></TR>\n",
              Msg(3001));
   base::Write(nullptr, "<TR>");
   WriteLabelCell(115);
   base::Page("<TD><INPUT NAME=mdapda SIZE=40 VALUE=\"%s\"></TD>\n",
-             base::EscapeHtml(Typed(params, "mdapda")));
+             base::EscapeHtml(web::FieldValue(params, "mdapda")));
   WriteLabelCell(116);
-  std::string load = Typed(params, "Load");
+  std::string load = web::FieldValue(params, "Load");
   if (load.empty()) load = "1";
   base::Page("<TD><INPUT NAME=Load SIZE=4 VALUE=\"%s\"></TD><TD>&nbsp</TD></TR>\n",
              base::EscapeHtml(load));
@@ -232,7 +226,7 @@ void WriteCreateForm(const web::ParamList& params, std::string_view project) {
   base::Write(nullptr, "<TABLE BORDER=0 WIDTH=100%>\n");
   base::Page("<TR><TD COLSPAN=6><B>%s</B> ", Msg(106));
   base::Page("<INPUT NAME=%s SIZE=73 VALUE=\"%s\"></TD></TR>\n", "title",
-             base::EscapeHtml(Typed(params, "title")));
+             base::EscapeHtml(web::FieldValue(params, "title")));
   WriteProjectRow(project, params);
   WriteClassRows(project, params);
   base::Write(nullptr, "</TABLE>\n");

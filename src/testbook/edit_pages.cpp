@@ -24,11 +24,7 @@ namespace {
 
 using config::Msg;
 
-// The value of a form field; empty when the request does not carry it or it reads as absent.
-std::string FieldValue(const web::ParamList& list, std::string_view name) {
-  const std::string& value = web::GetParam(list, name);
-  return web::IsAbsent(value) ? std::string() : value;
-}
+using web::FieldValue;
 
 // A text typed in a text area, without the line ends that close it: the forms write a line
 // feed after every text, so a text saved unchanged stays the same instead of growing a line.

@@ -24,6 +24,11 @@ const std::string& ValueOrEmpty(const ParamList& list, std::string_view name) {
   return value ? *value : kEmpty;
 }
 
+std::string FieldValue(const ParamList& list, std::string_view name) {
+  const std::string& value = GetParam(list, name);
+  return IsAbsent(value) ? std::string() : value;
+}
+
 int GetParamInt(const ParamList& list, std::string_view name) {
   return base::LeadingNumber(GetParam(list, name));
 }

@@ -27,6 +27,10 @@ const std::string& GetParam(const ParamList& list, std::string_view name);
 // The value of the first parameter named `name`, or "" when there is none.
 const std::string& ValueOrEmpty(const ParamList& list, std::string_view name);
 
+// The value of a form field; empty when the request does not carry it or it reads as
+// absent (begins with a blank).
+std::string FieldValue(const ParamList& list, std::string_view name);
+
 // The leading decimal number of GetParam, as atoi reads it (0 when absent or not a number).
 int GetParamInt(const ParamList& list, std::string_view name);
 
