@@ -123,4 +123,18 @@ std::string EncodeLinkValue(std::string_view text) {
   return PercentEncode(text, /*blank_as_plus=*/true, "0123456789abcdef");
 }
 
+std::string TsvField(std::string_view value) {
+  std::string out;
+  const bool quoted = !value.empty() && value.front() == '"';
+  out.reserve(value.size() + (quoted ? 4 : 0));
+  if (quoted) out += '"';
+  for (char c : value) {
+    if (c == '\t' || c == '\n' || c == '\r') c = ' ';
+    if (quoted && c == '"') out += '"';
+    out += c;
+  }
+  if (quoted) out += '"';
+  return out;
+}
+
 }  // namespace base

@@ -70,10 +70,7 @@ const CampaignAction* FindCampaignAction(const web::ParamList& list) {
   return nullptr;
 }
 
-std::string FieldValue(const web::ParamList& list, std::string_view name) {
-  const std::string& value = web::GetParam(list, name);
-  return web::IsAbsent(value) ? std::string() : value;
-}
+using web::FieldValue;
 
 void WriteHidden(std::string_view name, std::string_view value) {
   base::Page("<INPUT TYPE=\"hidden\" NAME=\"%s\" VALUE=\"%s\">\n", name, base::EscapeHtml(value));
@@ -404,7 +401,7 @@ void SaveResult(const web::ParamList& list, const BookPlace& place, const std::s
   if (!base::IsDirectory(CampaignDirectory(place.project, place.group, place.phase, campaign)) ||
       !WriteResult(test, campaign, result))
     return web::ErrorBoxArg(501, ResultPath(test, campaign));
-  store::AppendJournal(base::Sprintf("%s %s %s\n", date, TestReference(test), message));
+  AppendJournal(test, message, result.time);
 
   BookPlace back = place;
   back.test = "";
