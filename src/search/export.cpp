@@ -48,7 +48,7 @@ std::string FormatExportLine(const store::FactSheet& s) {
   AddField(row, s.prog);
   AddField(row, s.version);
   AddField(row, s.exp);
-  AddField(row, config::GetStatusLabel(s.status));
+  AddField(row, store::GetStatusLabel(s.status));
   AddField(row, FormatDate(s.postponed));
   AddField(row, s.resp);
   AddField(row, s.corrector);

@@ -25,11 +25,6 @@ namespace {
 // match across two blocks is still seen.
 constexpr size_t kBlockSize = 64 * 1024;
 
-// The status boxes, in the order of the status codes.
-constexpr std::string_view kStatusBoxes[store::kStatusCount] = {"statN", "statS", "statA", "statO",
-                                                                "statC", "statV", "statD", "statB",
-                                                                "statR", "statP", "statT"};
-
 // A list criterion: the empty option of a list and a missing parameter choose nothing.
 bool IsChosen(std::string_view value) {
   return !web::IsMissing(value);
@@ -118,7 +113,7 @@ Criteria ReadCriteria(const web::ParamList& params) {
   c.intitle_given = !intitle.empty();
   c.intitle = intitle;
   for (int k = 0; k < store::kStatusCount; ++k)
-    if (web::GetParam(params, kStatusBoxes[k]).starts_with('X')) c.status_mask |= 1u << k;
+    if (web::GetParam(params, StatusBoxName(k)).starts_with('X')) c.status_mask |= 1u << k;
   c.ad_type = web::GetParamInt(params, "adType");
   c.intext = web::ValueOrEmpty(params, "intext");
 
@@ -214,6 +209,10 @@ std::optional<FoundList> FindByOwnFile(const std::string& quick, SheetAccess& ac
 }
 
 }  // namespace
+
+std::string StatusBoxName(int code) {
+  return std::string("stat") + store::kStatusLetters[code];
+}
 
 bool IsGiven(std::string_view value) {
   return IsChosen(value);

@@ -30,6 +30,9 @@ struct FoundSheet {
 };
 using FoundList = std::vector<FoundSheet>;
 
+// The name of the search form's check box for status `code`: "stat" and the status letter.
+std::string StatusBoxName(int code);
+
 // A value the request carries with something in it: not missing, not beginning with a blank.
 bool IsGiven(std::string_view value);
 

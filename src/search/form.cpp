@@ -9,6 +9,8 @@
 #include "config/main_config.h"
 #include "config/options.h"
 #include "config/projects.h"
+#include "search/find.h"
+#include "store/sheet.h"
 #include "users/rights.h"
 #include "users/uid.h"
 #include "users/user_context.h"
@@ -26,10 +28,15 @@ using config::Msg;
 constexpr std::string_view kEmptyOption = "<OPTION SELECTED>&nbsp\n";
 
 struct Box {
-  std::string_view name;
-  int label;
+  int status;
   bool ticked;
 };
+// The status boxes in the order the form shows them.
+constexpr Box kStatusBoxes[store::kStatusCount] = {
+    {store::kNew, true},        {store::kAssigned, true},         {store::kOpen, true},
+    {store::kCorrected, false}, {store::kVerified, false},        {store::kPostponed, false},
+    {store::kNotABug, false},   {store::kNotReproducible, false}, {store::kDuplicate, false},
+    {store::kAbandoned, false}, {store::kObserved, true}};
 
 void Label(int message) {
   base::Page("<TD><B>%s</B></TD>\n", Msg(message));
@@ -54,8 +61,9 @@ void List(int label, std::string_view name, Options options) {
 }
 
 void WriteBox(const Box& box, std::string_view cell = "<TD>") {
-  base::Page("%s<INPUT TYPE=checkbox NAME=%s VALUE=X %s> %s</TD>\n", cell, box.name,
-             box.ticked ? "CHECKED" : "", Msg(box.label));
+  base::Page("%s<INPUT TYPE=checkbox NAME=%s VALUE=X %s> %s</TD>\n", cell,
+             StatusBoxName(box.status), box.ticked ? "CHECKED" : "",
+             store::GetStatusLabel(box.status));
 }
 
 bool HasUid() {
@@ -69,9 +77,8 @@ void WriteScripts() {
   base::Write(nullptr, "</SCRIPT>\n");
   base::Write(nullptr, "<SCRIPT  LANGUAGE=javascript1.2>\nfunction checkChange()\n{\n");
   base::Write(nullptr, "   var f = document.forms[1];\n");
-  for (std::string_view box : {"statN", "statA", "statO", "statC", "statV", "statP", "statB",
-                               "statR", "statD", "statT", "statS"})
-    base::Page("   f.%s.checked = f.ALL.checked;\n", box);
+  for (const Box& box : kStatusBoxes)
+    base::Page("   f.%s.checked = f.ALL.checked;\n", StatusBoxName(box.status));
   base::Write(nullptr, "}\n</SCRIPT>\n");
 }
 
@@ -123,19 +130,14 @@ void WriteProjectRow(const std::string& script, const std::string& project) {
 }
 
 void WriteStatusBoxes() {
-  static constexpr Box kFirstRow[] = {{"statN", 200, true},  {"statA", 202, true},
-                                      {"statO", 203, true},  {"statC", 204, false},
-                                      {"statV", 205, false}, {"statP", 209, false}};
   base::Write(nullptr, "<TABLE BORDER=0>\n<TR><TD>Status :</TD>\n");
-  for (const Box& box : kFirstRow) WriteBox(box);
+  for (int i = 0; i < 6; ++i) WriteBox(kStatusBoxes[i]);
   base::Write(nullptr, "</TR>\n<TR>");
   base::Write(nullptr, "<TD><INPUT TYPE=checkbox NAME=ALL ");
   base::Page("onclick=\"javascript:checkChange();\">%s</TD>\n", Msg(212));
-  WriteBox({"statB", 207, false});
-  WriteBox({"statR", 208, false}, "<TD COLSPAN=2>");
-  WriteBox({"statD", 206, false});
-  WriteBox({"statT", 210, false});
-  WriteBox({"statS", 201, true});
+  WriteBox(kStatusBoxes[6]);
+  WriteBox(kStatusBoxes[7], "<TD COLSPAN=2>");
+  for (int i = 8; i < store::kStatusCount; ++i) WriteBox(kStatusBoxes[i]);
   base::Write(nullptr, "</TR>\n</TABLE>\n");
 }
 

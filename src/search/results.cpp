@@ -27,11 +27,6 @@ using config::Msg;
 // The rows of the result list, and its sheets, go out in pieces of about this size.
 constexpr size_t kRowsChunk = 1 << 16;
 
-// The statuses of the summary, in the order of their codes.
-constexpr std::string_view kStatusBoxes[store::kStatusCount] = {"statN", "statS", "statA", "statO",
-                                                                "statC", "statV", "statD", "statB",
-                                                                "statR", "statP", "statT"};
-
 constexpr std::string_view kHexDigits = "0123456789ABCDEF";
 
 // The request's query for an unquoted link attribute: already url-encoded by the browser,
@@ -176,8 +171,8 @@ void WriteCriteria(const web::ParamList& params) {
                base::EscapeHtml(web::GetParam(params, "and")));
   std::string statuses = "Status = ";
   for (int k = 0; k < store::kStatusCount; ++k)
-    if (web::GetParam(params, kStatusBoxes[k]).starts_with('X'))
-      statuses += config::GetStatusLabel(k);
+    if (web::GetParam(params, StatusBoxName(k)).starts_with('X'))
+      statuses += store::GetStatusLabel(k);
   statuses += "\n<BR>\n<HR>";
   base::Write(nullptr, statuses);
 }
@@ -209,7 +204,7 @@ void WriteResultList(const FoundList& hits, const web::ParamList& params,
     }
     Cat(rows, ">", Html{hit.name}, "</A> </TD>");
     Cat(rows, "<TD WIDTH=5% ALIGN=CENTER>", static_cast<long>(hit.sev), "</TD>\n");
-    Cat(rows, "<TD WIDTH=5% ALIGN=CENTER>", config::GetStatusCode(hit.status), "</TD>\n");
+    Cat(rows, "<TD WIDTH=5% ALIGN=CENTER>", store::GetStatusCode(hit.status), "</TD>\n");
     if (show_mdapda) Cat(rows, "<TD WIDTH=10%> ", Html{hit.mdapda}, " </TD>");
     if (show_version) Cat(rows, "<TD WIDTH=10%> ", Html{hit.shownVersion}, " </TD>");
     Cat(rows, "<TD WIDTH=10%> ", Html{hit.resp}, " </TD>\n");
@@ -272,7 +267,7 @@ std::string FormatPrintIndex(const FoundList& hits, bool show_mdapda, bool show_
   for (const FoundSheet& hit : hits) {
     WritePadded(out, name_width, hit.name);
     WritePadded(out, 3, std::to_string(hit.sev));
-    WritePadded(out, 3, config::GetStatusCode(hit.status));
+    WritePadded(out, 3, store::GetStatusCode(hit.status));
     if (show_mdapda) WritePadded(out, mdapda_width, hit.mdapda);
     if (show_version) WritePadded(out, version_width, hit.shownVersion);
     WritePadded(out, resp_width, hit.resp);

@@ -135,7 +135,7 @@ using base::Put;
 void AppendHeaderTable(std::string& out, const store::FactSheet& sheet, const std::string& name) {
   Cat(out, "<TABLE BORDER=1 WIDTH=100%>", "<TR><TD><B>", name, "</B></TD>\n");
   Cat(out, "<TD>", store::FormatDate(sheet.created), "</TD>\n");
-  Cat(out, "<TD>", Label(119), " : <B>", config::GetStatusLabel(sheet.status), "</B></TD>\n");
+  Cat(out, "<TD>", Label(119), " : <B>", store::GetStatusLabel(sheet.status), "</B></TD>\n");
   Cat(out, "<TD>", Label(113), " :<B> ", Html{sheet.submitter}, "</B></TD>\n", "</TR>\n");
 
   Cat(out, "<TR><TD COLSPAN=4>", Label(106), " : <B>", Html{sheet.title}, "</B></TD></TR>\n");

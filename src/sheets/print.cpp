@@ -157,7 +157,7 @@ PrintGrid FillPrintGrid(const store::FactSheet& sheet) {
   PrintGrid grid;
   grid[0] = store::GetSheetName(sheet);
   grid[1] = FormatDate(sheet.created);
-  grid[2] = Label(119, config::GetStatusLabel(sheet.status));
+  grid[2] = Label(119, store::GetStatusLabel(sheet.status));
   grid[3] = Label(113, sheet.submitter);
   grid[4] = Label(106, sheet.title);
   grid[8] = Label(100, sheet.project);

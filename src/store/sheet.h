@@ -54,8 +54,18 @@ enum Status {
 inline constexpr int kStatusCount = 11;
 // The letter of each status, the suffix of the search form's check boxes.
 inline constexpr std::string_view kStatusLetters = "NSAOCVDBRPT";
-// The label of status `code` is this message plus the code.
+// The label of status `code` is this message plus the code; the code kStatusCount stands for
+// the creation date.
 inline constexpr int kStatusLabelBase = 200;
+// The short code of each status, as lists and statistics show it.
+inline constexpr std::string_view kStatusCodes[kStatusCount] = {"N", "Obs", "A",  "O", "C", "V",
+                                                                "D", "NB",  "NR", "P", "Ab"};
+
+// The label of status `code` (message kStatusLabelBase + code) for a code from 0 to
+// kStatusCount; empty otherwise.
+const std::string& GetStatusLabel(int code);
+// The short code of status `code`; empty for any other number.
+std::string_view GetStatusCode(int code);
 // The open group: new, observed, assigned, open, postponed.
 bool IsOpenStatus(int status);
 

@@ -193,7 +193,7 @@ std::string TestPrefix(const BookPlace& place) {
 
 std::string SheetStatus(const std::string& reference) {
   std::optional<store::FactSheet> sheet = store::ReadSheet(reference);
-  return sheet ? std::string(config::GetStatusCode(sheet->status)) : std::string("?");
+  return sheet ? std::string(store::GetStatusCode(sheet->status)) : std::string("?");
 }
 
 void WriteResultRow(const BookPlace& place, std::string_view campaign, const TestRecord& test,
