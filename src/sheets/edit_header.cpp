@@ -2,16 +2,15 @@
 #include <algorithm>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
 #include "base/encode.h"
 #include "base/files.h"
 #include "base/out.h"
-#include "base/text.h"
 #include "config/language.h"
 #include "config/main_config.h"
+#include "config/members.h"
 #include "config/options.h"
 #include "config/projects.h"
 #include "sheets/create.h"
@@ -73,41 +72,6 @@ std::vector<std::string> FileValues(std::string_view project, std::string_view k
       text = text.substr(0, text.find(':'));
       if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
       values.emplace_back(text);
-    }
-  }
-  return values;
-}
-
-// The planned versions not yet delivered: the words of the deadline files that are no
-// word of the version files.
-std::vector<std::string> DeadlineValues(std::string_view project) {
-  std::unordered_set<std::string_view> delivered;
-  std::vector<std::string_view> words;
-  for (const std::string& path : config::ListProjectFiles(project, "version"))
-    for (const config::ConfigLine& line : config::ReadConfigFile(path).lines)
-      if (!config::IsCommentLine(line.text)) base::AppendWords(line.text, words);
-  delivered.insert(words.begin(), words.end());
-  std::vector<std::string> values;
-  for (const std::string& path : config::ListProjectFiles(project, "deadline")) {
-    words.clear();
-    for (const config::ConfigLine& line : config::ReadConfigFile(path).lines)
-      if (!config::IsCommentLine(line.text)) base::AppendWords(line.text, words);
-    for (std::string_view word : words)
-      if (word.front() != '#' && !delivered.contains(word)) values.emplace_back(word);
-  }
-  return values;
-}
-
-// The logins of the project's users files.
-std::vector<std::string> UserValues(std::string_view project) {
-  std::vector<std::string> values;
-  for (const std::string& path : config::ListProjectFiles(project, "users")) {
-    for (const config::ConfigLine& line : config::ReadConfigFile(path).lines) {
-      std::string_view text = line.text;
-      if (config::IsCommentLine(text)) continue;
-      size_t end = 0;
-      while (end < text.size() && text[end] != ':' && !base::IsBlank(text[end])) ++end;
-      if (end > 0) values.emplace_back(text.substr(0, end));
     }
   }
   return values;
@@ -236,12 +200,13 @@ void ShowHeaderForm(const store::FactSheet& sheet, std::string_view name) {
   IndexSelect(102, "phase", sheet.phase, &config::WritePhaseOptions);
   base::Write(nullptr, "</TR>\n<TR>");
   TextSelect(110, "version", FileValues(sheet.project, "version"), sheet.version);
-  TextSelect(111, "exp", DeadlineValues(sheet.project), sheet.exp, /*empty_choice=*/true);
+  TextSelect(111, "exp", config::UndeliveredDeadlines(sheet.project), sheet.exp,
+             /*empty_choice=*/true);
   CodeSelect(112, "type", sheet.type, &config::WriteTypeOptions);
   base::Write(nullptr, "</TR>\n</TABLE>\n");
 
   base::Write(nullptr, "<TABLE BORDER=0 WIDTH=100%>\n<TR>");
-  TextSelect(113, "submitter", UserValues(sheet.project), sheet.submitter);
+  TextSelect(113, "submitter", config::MemberLogins(sheet.project), sheet.submitter);
   LabelCell(114);
   base::Page("<TD><INPUT NAME=%s  SIZE=25 VALUE=\"%s\" >\n</TD>\n", "test", Esc(sheet.test));
   base::Write(nullptr, kButtons);

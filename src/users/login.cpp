@@ -11,6 +11,7 @@
 #include "base/out.h"
 #include "config/language.h"
 #include "config/main_config.h"
+#include "config/members.h"
 #include "config/projects.h"
 #include "users/passwords.h"
 #include "users/uid.h"
@@ -21,8 +22,6 @@
 
 namespace users {
 namespace {
-
-constexpr size_t kMailLimit = 199;
 
 // For a value written as an unquoted attribute (NAME=%s): as EscapeHtml, and the
 // characters that would end the value or start another attribute as character references.
@@ -48,7 +47,7 @@ std::string EscapeUnquoted(std::string_view text) {
 }
 
 bool LinePasswordMatches(std::string_view line, std::string_view login, std::string_view password) {
-  std::optional<std::string_view> stored = StoredPassword(line, login);
+  std::optional<std::string_view> stored = config::MemberPassword(line, login);
   // A hash, or a password still in clear (hashed at the grid's next save); never cut.
   return stored && VerifyPassword(*stored, password);
 }
@@ -108,27 +107,6 @@ web::ParamList CarriedAfterLogin(const web::ParamList& list) {
   }
   return {};
 }
-
-}  // namespace
-
-std::optional<std::string_view> StoredPassword(std::string_view line, std::string_view login) {
-  size_t pos = line.find_first_of(" \t:");
-  if (pos == std::string_view::npos) pos = line.size();
-  if (line.substr(0, pos) != login) return {};
-  if (pos < line.size()) ++pos;  // the separator
-  size_t mail = 0;
-  while (pos < line.size() && mail < kMailLimit && line[pos] != ':' && line[pos] != ' ') {
-    ++pos;
-    ++mail;
-  }
-  std::string_view rest = line.substr(pos);
-  if (rest.empty() || rest.front() != ':') return {};
-  std::string_view stored = rest.substr(1, rest.find(':', 1) - 1);
-  if (stored.empty()) return {};
-  return stored;
-}
-
-namespace {
 
 void WriteCarriedFields(const web::ParamList& list, std::string_view format) {
   for (const web::Param& p : CarriedAfterLogin(list))
@@ -280,8 +258,7 @@ void Logout(const web::ParamList& list) {
 
 bool CheckPassword(std::string_view login, std::string_view password, std::string& project) {
   for (const std::string& name : config::ListProjects("")) {
-    const config::ConfigFile& file =
-        config::ReadConfigFile(config::GetProjectFilePath(name, "users"));
+    const config::ConfigFile& file = config::ReadConfigFile(config::UsersFilePath(name));
     for (const config::ConfigLine& line : file.lines) {
       if (LinePasswordMatches(line.text, login, password)) {
         project = name;
