@@ -12,7 +12,9 @@
 #include "config/debug.h"
 #include "config/language.h"
 #include "config/main_config.h"
+#include "config/members.h"
 #include "config/projects.h"
+#include "config/sendmail.h"
 #include "mail/smtp.h"
 #include "mail/spool.h"
 #include "store/store.h"
@@ -24,9 +26,7 @@ namespace sheets {
 using mail::StripLineBreaks;
 namespace {
 
-// Limits of "sendmail.cfg": a line, a recipient word, a login (the sheet's login fields).
-constexpr size_t kLineMax = 1024;
-constexpr size_t kWordMax = 51;
+// The longest login taken from a recipient (the sheet's login fields).
 constexpr size_t kLoginMax = 19;
 // The joined addresses.
 constexpr size_t kAddressesMax = 1027;
@@ -37,17 +37,17 @@ constexpr size_t kSenderMax = 51;
 std::string Expand(std::string_view word, const store::FactSheet& sheet) {
   if (word.size() == 1) {
     switch (word[0]) {
-      case 'M':
+      case config::kRoleManager:
         return config::GetProjectManager(sheet.project);
-      case 'V':
+      case config::kRoleProjectVerifier:
         return config::GetProjectVerifier(sheet.project);
-      case 'a':
+      case config::kRoleResponsible:
         return sheet.resp;
-      case 'c':
+      case config::kRoleCorrector:
         return sheet.corrector;
-      case 's':
+      case config::kRoleSubmitter:
         return sheet.submitter;
-      case 'v':
+      case config::kRoleVerifier:
         return sheet.verifier;
     }
   }
@@ -77,21 +77,6 @@ void AddLogins(std::string_view text, std::optional<std::string_view> user,
   }
 }
 
-// The address of `login` in the users files: the text after the first ":" of its line, up
-// to the next ":" or blank. Empty when the login has no line.
-std::string AddressOf(const std::string& login, const std::vector<std::string>& files) {
-  for (const std::string& path : files) {
-    for (const config::ConfigLine& line : config::ReadConfigFile(path).lines) {
-      std::string_view text = line.text;
-      size_t colon = text.find(':');
-      if (colon == std::string_view::npos || text.substr(0, colon) != login) continue;
-      std::string_view rest = text.substr(colon + 1);
-      return StripLineBreaks(rest.substr(0, rest.find_first_of(": ")));
-    }
-  }
-  return {};
-}
-
 }  // namespace
 
 std::string_view ActionName(int code) {
@@ -113,26 +98,15 @@ std::string SenderName() {
 
 std::string CollectRecipients(const store::FactSheet& sheet, int code,
                               std::optional<std::string_view> user) {
-  base::LineReader reader(base::Sprintf("%s/sendmail.cfg", config::GetConfigDir()));
-  if (!reader.IsOpen()) return {};
   std::string_view key = ActionName(code);
   std::vector<std::string> logins;
-  std::string line;
-  while (reader.Next(line)) {
-    if (line.size() > kLineMax) line.resize(kLineMax);
-    std::vector<std::string_view> words;
-    base::AppendWords(line, words);
-    if (words.empty() || key.empty() || words.front() != key) continue;
-    for (size_t i = 1; i < words.size(); ++i) {
-      std::string_view word = words[i].substr(0, kWordMax);
+  if (!key.empty())
+    for (const std::string& word : config::ReadMailRecipients(key))
       AddLogins(Expand(word, sheet), user, logins);
-    }
-  }
   std::string joined;
   if (logins.empty() || sheet.project.empty() || sheet.project == " ") return joined;
-  std::vector<std::string> files = config::ListProjectFiles(sheet.project, "users");
   for (const std::string& login : logins) {
-    std::string address = AddressOf(login, files);
+    std::string address = StripLineBreaks(config::MemberAddress(sheet.project, login));
     if (address.empty()) continue;
     size_t size = joined.size() + (joined.empty() ? 0 : 1) + address.size();
     if (size > kAddressesMax) continue;  // whole addresses only
