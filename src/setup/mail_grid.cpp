@@ -7,8 +7,8 @@
 #include "config/main_config.h"
 #include "config/sendmail.h"
 #include "setup/setup_parts.h"
+#include "sheets/action_table.h"
 #include "sheets/notify.h"
-#include "web/actions.h"
 #include "web/cookies.h"
 #include "web/page.h"
 
@@ -55,7 +55,7 @@ void WriteMailForm(int wizard_step) {
   base::Write(nullptr, "<TABLE BORDER=1>\n");
   WriteHeaderRow("<TH>%s</TH>\n");
   // One row per action, checked from every line that names it.
-  for (int code = 0; code < web::kActionCount; ++code) {
+  for (int code = 0; code < sheets::kActionCount; ++code) {
     std::vector<std::string> words = RecipientsOf(*text, code);
     base::Page("<TR><TD>%s</TD>\n", sheets::ActionName(code));
     for (int c = 0; c < kColumns; ++c) {
@@ -82,7 +82,7 @@ bool SaveMail(const web::ParamList& list, bool wizard) {
   std::string path = MailPath();
   std::string old = base::ReadFile(path).value_or("");
   std::string content;
-  for (int code = 0; code < web::kActionCount; ++code) {
+  for (int code = 0; code < sheets::kActionCount; ++code) {
     content += base::Sprintf("%s ", sheets::ActionName(code));
     for (int c = 0; c < kColumns; ++c) {
       const std::string& box = web::GetParam(list, base::Sprintf("V%d_%d", c, code));
@@ -107,7 +107,7 @@ bool SaveMail(const web::ParamList& list, bool wizard) {
 void ShowMailTable(const std::string& content) {
   base::Write(nullptr, "<TABLE BORDER=1>\n");
   WriteHeaderRow("<TH> %s </TH>\n");
-  for (int code = 0; code < web::kActionCount; ++code) {
+  for (int code = 0; code < sheets::kActionCount; ++code) {
     std::vector<std::string> words = RecipientsOf(content, code);
     base::Page("<TR><TD>%s</TD>\n", sheets::ActionName(code));
     for (char letter : kMailRoles) base::Page("<TD>&nbsp;%s</TD>\n", Has(words, letter) ? "X" : "");

@@ -17,8 +17,8 @@
 #include "config/projects.h"
 #include "setup/setup.h"
 #include "setup/setup_parts.h"
+#include "sheets/action_table.h"
 #include "sheets/notify.h"
-#include "web/actions.h"
 #include "web/cookies.h"
 #include "web/page.h"
 
@@ -26,12 +26,6 @@ namespace setup {
 namespace {
 
 constexpr std::string_view kSetupColor = "#C0C0C0";
-
-// The recipient letters the default "sendmail.cfg" gives each action, in code order.
-constexpr std::string_view kDefaultRecipients[web::kActionCount] = {
-    " M V", " M", " s",   " M a", "",       " a",   " a",   " M s", " M s",
-    " s",   " s", " M V", " v",   " M V c", " M V", " M s", " M a", " M a",
-};
 
 std::string DefaultContent(int kind) {
   switch (kind) {
@@ -57,8 +51,8 @@ std::string DefaultContent(int kind) {
       return base::Sprintf("kolvar :%s\n", kDefaultMemberMail);
     case kSendmail: {
       std::string text;
-      for (int code = 0; code < web::kActionCount; ++code)
-        text += base::Sprintf("%s%s\n", sheets::ActionName(code), kDefaultRecipients[code]);
+      for (int code = 0; code < sheets::kActionCount; ++code)
+        text += base::Sprintf("%s%s\n", sheets::ActionName(code), sheets::ActionOfCode(code)->mail);
       return text;
     }
     default:

@@ -11,10 +11,10 @@
 #include "config/language.h"
 #include "config/projects.h"
 #include "sheets/action_parts.h"
+#include "sheets/action_table.h"
 #include "sheets/attach.h"
 #include "store/store.h"
 #include "users/rights.h"
-#include "web/actions.h"
 #include "web/page.h"
 
 namespace sheets {
@@ -139,33 +139,33 @@ using enum EntryKind;
 constexpr int kSame = -1;
 
 constexpr ActionCommit kCommits[] = {
-    {web::kActionObserved, kFormat, 2038, kNeedUser | kNeedSub, 502, nullptr, store::kObserved,
+    {kActionObserved, kFormat, 2038, kNeedUser | kNeedSub, 502, nullptr, store::kObserved,
      SetResponsible, 2040, kSubUser, kNone, 0, false},
-    {web::kActionAnalyse, kLabel, 2087, kNeedUser | kNeedTitle, 502, nullptr, kSame, nullptr, 2088,
+    {kActionAnalyse, kLabel, 2087, kNeedUser | kNeedTitle, 502, nullptr, kSame, nullptr, 2088,
      kTitleUser, kTitled, 0, true},
-    {web::kActionAssign, kFormat, 2043, kNeedSub, 502, ManagerCondition, store::kAssigned,
+    {kActionAssign, kFormat, 2043, kNeedSub, 502, ManagerCondition, store::kAssigned,
      SetResponsible, 2044, kSubUser, kNone, 0, false},
-    {web::kActionOpen, kFormat, 2047, kNeedSub, 502, nullptr, store::kOpen, SetResponsible, 2048,
+    {kActionOpen, kFormat, 2047, kNeedSub, 502, nullptr, store::kOpen, SetResponsible, 2048,
      kSubUser, kNone, 0, false},
-    {web::kActionNotABug, kFormat, 2051, kNeedUser, 502, nullptr, store::kNotABug, nullptr, 2052,
+    {kActionNotABug, kFormat, 2051, kNeedUser, 502, nullptr, store::kNotABug, nullptr, 2052,
      kByUser, kNone, 0, false},
-    {web::kActionNotReproducible, kFormat, 2053, kNeedUser, 502, nullptr, store::kNotReproducible,
+    {kActionNotReproducible, kFormat, 2053, kNeedUser, 502, nullptr, store::kNotReproducible,
      nullptr, 2055, kByUser, kNone, 0, false},
-    {web::kActionDuplicate, kFormatText, 2075, kNeedUser, 502, DuplicateCondition,
-     store::kDuplicate, nullptr, 2076, kTextUser, kNone, 0, false},
-    {web::kActionPostpone, kFormatText, 2079, kNeedUser, 510, PostponeCondition, store::kPostponed,
+    {kActionDuplicate, kFormatText, 2075, kNeedUser, 502, DuplicateCondition, store::kDuplicate,
+     nullptr, 2076, kTextUser, kNone, 0, false},
+    {kActionPostpone, kFormatText, 2079, kNeedUser, 510, PostponeCondition, store::kPostponed,
      SetPostponed, 2080, kTextUser, kNone, 0, false},
-    {web::kActionCorrected, kLabel, 2089, kNeedUser | kNeedVersion, 502, nullptr, store::kCorrected,
+    {kActionCorrected, kLabel, 2089, kNeedUser | kNeedVersion, 502, nullptr, store::kCorrected,
      SetCorrection, 2095, kUserVersion, kText, 2096, true},
-    {web::kActionForVerification, kFormat, 2071, kNeedSub, 502, VerifierCondition, kSame,
-     SetVerifier, 2072, kSubUser, kNone, 0, false},
-    {web::kActionVerified, kLabel, 2097, kNeedUser | kNeedVersion | kNeedTestOrText, 502, nullptr,
+    {kActionForVerification, kFormat, 2071, kNeedSub, 502, VerifierCondition, kSame, SetVerifier,
+     2072, kSubUser, kNone, 0, false},
+    {kActionVerified, kLabel, 2097, kNeedUser | kNeedVersion | kNeedTestOrText, 502, nullptr,
      store::kVerified, SetVerification, 2100, kUserVersion, kTextOrTest, 2101, true},
-    {web::kActionRejected, kFormat, 2062, 0, 502, nullptr, store::kNew, nullptr, 2066, kByUser,
-     kText, 2067, false},
-    {web::kActionAbandoned, kFormat, 2056, 0, 502, nullptr, store::kAbandoned, nullptr, 2060,
-     kByUser, kText, 2061, false},
-    {web::kActionAttach, kLabel, 2084, kNeedUser | kNeedTitle, 502, AttachCondition, kSame, nullptr,
+    {kActionRejected, kFormat, 2062, 0, 502, nullptr, store::kNew, nullptr, 2066, kByUser, kText,
+     2067, false},
+    {kActionAbandoned, kFormat, 2056, 0, 502, nullptr, store::kAbandoned, nullptr, 2060, kByUser,
+     kText, 2061, false},
+    {kActionAttach, kLabel, 2084, kNeedUser | kNeedTitle, 502, AttachCondition, kSame, nullptr,
      2086, kTitleUser, kAttachment, 0, true},
 };
 

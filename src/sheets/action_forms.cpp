@@ -11,9 +11,9 @@
 #include "config/options.h"
 #include "config/projects.h"
 #include "sheets/action_parts.h"
+#include "sheets/action_table.h"
 #include "store/store.h"
 #include "users/user_context.h"
-#include "web/actions.h"
 #include "web/cookies.h"
 #include "web/identity.h"
 #include "web/page.h"
@@ -193,20 +193,20 @@ void AttachFields(const store::FactSheet& sheet, const FormValues& values) {
 
 using enum FormHeading;
 constexpr ActionForm kForms[] = {
-    {web::kActionObserved, "GET", kTitled, 2038, 2039, false, DesignateFields},
-    {web::kActionAnalyse, "POST", kNamedOpen, 2087, 0, false, AnalyseFields},
-    {web::kActionAssign, "GET", kNamed, 2041, 2042, false, DesignateFields},
-    {web::kActionOpen, "GET", kTitled, 2045, 2046, false, DesignateFields},
-    {web::kActionNotABug, "GET", kTitled, 2049, 2050, false, ConfirmFields},
-    {web::kActionNotReproducible, "GET", kTitled, 2053, 2054, false, ConfirmFields},
-    {web::kActionDuplicate, "GET", kTitled, 2073, 2074, false, DuplicateFields},
-    {web::kActionPostpone, "GET", kTitled, 2077, 2078, false, PostponeFields},
-    {web::kActionCorrected, "POST", kNamedPara, 2089, 2090, false, CorrectedFields},
-    {web::kActionForVerification, "GET", kTitled, 2068, 2069, true, VerifierFields},
-    {web::kActionVerified, "POST", kNamedPara, 2097, 2115, false, VerifiedFields},
-    {web::kActionRejected, "POST", kTitled, 2062, 2063, false, ReasonFields<6>},
-    {web::kActionAbandoned, "POST", kTitled, 2056, 2057, false, ReasonFields<5>},
-    {web::kActionAttach, "POST enctype=\"multipart/form-data\"", kNamedNote, 2081, 2082, false,
+    {kActionObserved, "GET", kTitled, 2038, 2039, false, DesignateFields},
+    {kActionAnalyse, "POST", kNamedOpen, 2087, 0, false, AnalyseFields},
+    {kActionAssign, "GET", kNamed, 2041, 2042, false, DesignateFields},
+    {kActionOpen, "GET", kTitled, 2045, 2046, false, DesignateFields},
+    {kActionNotABug, "GET", kTitled, 2049, 2050, false, ConfirmFields},
+    {kActionNotReproducible, "GET", kTitled, 2053, 2054, false, ConfirmFields},
+    {kActionDuplicate, "GET", kTitled, 2073, 2074, false, DuplicateFields},
+    {kActionPostpone, "GET", kTitled, 2077, 2078, false, PostponeFields},
+    {kActionCorrected, "POST", kNamedPara, 2089, 2090, false, CorrectedFields},
+    {kActionForVerification, "GET", kTitled, 2068, 2069, true, VerifierFields},
+    {kActionVerified, "POST", kNamedPara, 2097, 2115, false, VerifiedFields},
+    {kActionRejected, "POST", kTitled, 2062, 2063, false, ReasonFields<6>},
+    {kActionAbandoned, "POST", kTitled, 2056, 2057, false, ReasonFields<5>},
+    {kActionAttach, "POST enctype=\"multipart/form-data\"", kNamedNote, 2081, 2082, false,
      AttachFields},
 };
 
@@ -266,7 +266,7 @@ void WriteActionForm(const ActionForm& row, const store::FactSheet& sheet, std::
                      const web::ParamList& list, bool refill) {
   // The way home, above the form.
   web::WriteHomeLink();
-  const web::Action* action = web::ActionOfCode(row.code);
+  const Action* action = ActionOfCode(row.code);
   base::Page("<FORM METHOD=%s ACTION=\"%s\">\n", row.method, base::EscapeHtml(web::ScriptName()));
   constexpr std::string_view kHidden = "<INPUT TYPE=\"hidden\" NAME=\"%s\" VALUE=\"%s\">\n";
   base::Page(kHidden, "CMD", action ? action->cmd : std::string_view());

@@ -10,13 +10,13 @@
 #include "config/language.h"
 #include "config/main_config.h"
 #include "sheets/action_parts.h"
+#include "sheets/action_table.h"
 #include "sheets/display.h"
 #include "sheets/notify.h"
 #include "store/store.h"
 #include "sync/sync.h"
 #include "users/rights.h"
 #include "users/user_context.h"
-#include "web/actions.h"
 #include "web/page.h"
 #include "web/response.h"
 
@@ -109,8 +109,8 @@ Outcome RunCommit(const ActionCommit& row, const web::ParamList& list, std::stri
 
 // The address of the page that shows a stored action: the action's command with `Done`,
 // and what its title needs.
-std::string ResultQuery(const web::Action& action, const ActionCommit& row,
-                        const web::ParamList& list, std::string_view name) {
+std::string ResultQuery(const Action& action, const ActionCommit& row, const web::ParamList& list,
+                        std::string_view name) {
   std::string query =
       base::Sprintf("CMD=%s&Num=%s&Done=1", web::QueryValue(action.cmd), web::QueryValue(name));
   const std::string& qs = web::GetParam(list, "QS");
@@ -154,7 +154,7 @@ void ShowResult(const ActionCommit& row, const web::ParamList& list, std::string
 bool HandleAction(int code, const web::ParamList& list) {
   const ActionForm* form = FindActionForm(code);
   const ActionCommit* commit = FindActionCommit(code);
-  const web::Action* action = web::ActionOfCode(code);
+  const Action* action = ActionOfCode(code);
   if (!form || !commit || !action) return false;
 
   const std::string name = web::GetParam(list, "Num");

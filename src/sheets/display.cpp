@@ -17,8 +17,8 @@
 #include "config/language.h"
 #include "config/main_config.h"
 #include "config/projects.h"
+#include "sheets/action_table.h"
 #include "store/store.h"
-#include "web/actions.h"
 #include "web/cookies.h"
 
 namespace sheets {
@@ -250,7 +250,7 @@ const std::vector<BarPieces>& ActionBarPieces(base::Stream out, std::string_view
     const std::string script = web::ScriptName();
     const std::string query = QueryValue(qs);
     const std::string& images = config::GetImageDir();
-    for (const web::Action& button : web::Actions()) {
+    for (const Action& button : Actions()) {
       if (button.image.empty()) continue;
       BarPieces& p = state.bar->emplace_back();
       Cat(p.link, "<TD><A HREF=", base_url, script, "?CMD=", button.cmd, "&Num=");

@@ -11,13 +11,13 @@
 #include "config/language.h"
 #include "config/main_config.h"
 #include "config/options.h"
+#include "sheets/action_table.h"
 #include "sheets/display.h"
 #include "sheets/edit_parts.h"
 #include "sheets/notify.h"
 #include "store/store.h"
 #include "users/rights.h"
 #include "users/user_context.h"
-#include "web/actions.h"
 #include "web/cookies.h"
 #include "web/identity.h"
 #include "web/page.h"
@@ -67,9 +67,9 @@ std::string QueryOf(const web::ParamList& params) {
 
 int CommitTitle(int code) {
   switch (code) {
-    case web::kActionChangeHeader:
+    case kActionChangeHeader:
       return 2030;
-    case web::kActionCopy:
+    case kActionCopy:
       return 2033;
     default:
       return 2026;
@@ -135,7 +135,7 @@ store::FactSheet AsTyped(int code, const store::FactSheet& sheet, const web::Par
     if (const std::string* v = FindParam(params, field); v && !IsMissing(*v))
       value = config::LetterIndex(*v);
   };
-  if (code == web::kActionEdit) {
+  if (code == kActionEdit) {
     const int n = web::GetParamInt(params, "Edit");
     if (n >= 0 && static_cast<size_t>(n) < typed.entries.size()) {
       store::SheetEntry& entry = typed.entries[static_cast<size_t>(n)];
@@ -149,7 +149,7 @@ store::FactSheet AsTyped(int code, const store::FactSheet& sheet, const web::Par
   text("prog", typed.prog);
   number("sev", typed.sev);
   letter("phase", typed.phase);
-  if (code == web::kActionCopy) return typed;
+  if (code == kActionCopy) return typed;
   text("title", typed.title);
   letter("impact", typed.impact);
   text("version", typed.version);
@@ -166,9 +166,9 @@ void WriteForm(int code, const store::FactSheet& sheet, std::string_view name,
                const web::ParamList& params, std::string_view qs) {
   web::WriteHomeLink();
   WriteFormStart(params, name, qs);
-  if (code == web::kActionChangeHeader)
+  if (code == kActionChangeHeader)
     ShowHeaderForm(sheet, name);
-  else if (code == web::kActionCopy)
+  else if (code == kActionCopy)
     ShowCopyForm(sheet, name);
   else
     ShowEntryEditForm(sheet, name, params);
@@ -241,9 +241,9 @@ void EditCommand(int code, web::ParamList& params) {
   std::string errors;
   {
     web::PageHold commit_output;
-    if (code == web::kActionChangeHeader)
+    if (code == kActionChangeHeader)
       CommitHeaderChange(sheet, name, params);
-    else if (code == web::kActionCopy)
+    else if (code == kActionCopy)
       CommitCopy(sheet, name, params);
     else
       CommitEntryEdit(sheet, name, params);
@@ -328,7 +328,7 @@ void CommitEntryEdit(store::FactSheet& sheet, std::string& name, const web::Para
   sheet = std::move(stored);
   web::MarkStored();
   users::SaveUserContext(user, sheet.project, sheet.group, sheet.phase);
-  SendNotification(name, web::kActionEdit, user,
+  SendNotification(name, kActionEdit, user,
                    [&name](base::Stream file, const store::FactSheet& written) {
                      WriteActionBar(file, name, "");
                      WriteSheetBody(written, file);

@@ -17,9 +17,9 @@
 #include "config/sendmail.h"
 #include "mail/smtp.h"
 #include "mail/spool.h"
+#include "sheets/action_table.h"
 #include "store/store.h"
 #include "sync/sync.h"
-#include "web/actions.h"
 
 namespace sheets {
 
@@ -80,12 +80,12 @@ void AddLogins(std::string_view text, std::optional<std::string_view> user,
 }  // namespace
 
 std::string_view ActionName(int code) {
-  const web::Action* action = web::ActionOfCode(code);
+  const Action* action = ActionOfCode(code);
   return action ? action->cmd : std::string_view();
 }
 
 int ActionLabel(int code) {
-  const web::Action* action = web::ActionOfCode(code);
+  const Action* action = ActionOfCode(code);
   return action ? action->label : 200;
 }
 

@@ -17,7 +17,10 @@ bool CheckPassword(std::string_view login, std::string_view password, std::strin
 // The login page for a request carrying `Login`: step "1" is the form, step "2" the check
 // that sets the cookie and posts the token on (with the parameters of the page asked for
 // only when that page changes nothing), step "0" the logout; any other step writes nothing.
-void LoginPage(const web::ParamList& list, std::string_view step);
+// `has_sheet_form` tells the actions on a sheet that have a form (a status action or an
+// edit): a login carries their CMD, Num and Edit on.
+void LoginPage(const web::ParamList& list, std::string_view step,
+               bool (*has_sheet_form)(std::string_view cmd));
 
 // With security on, sends a request without a `Uid` to the login page.
 void RequireLogin(const web::ParamList& list);
