@@ -1,6 +1,4 @@
 // The sending half: numbering, the folder locks, the outgoing message and its mail.
-#include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,7 +7,6 @@
 #include <ctime>
 #include <filesystem>
 #include <optional>
-#include <thread>
 
 #include "base/encode.h"
 #include "base/files.h"
@@ -76,26 +73,18 @@ std::string PartnersOf(std::string_view project) {
   return sites;
 }
 
-FolderLock::FolderLock(const std::string& folder, int wait_ms) {
+namespace {
+
+// `folder`, made when missing.
+const std::string& MadeFolder(const std::string& folder) {
   base::MakeDirectory(folder);
-  const std::string path = folder + "/.lock";
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return;
-  using Clock = std::chrono::steady_clock;
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(wait_ms);
-  while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    if ((errno != EWOULDBLOCK && errno != EINTR) || Clock::now() >= deadline) {
-      ::close(fd);
-      return;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  fd_ = fd;
+  return folder;
 }
 
-FolderLock::~FolderLock() {
-  if (fd_ >= 0) ::close(fd_);  // closing releases the lock
-}
+}  // namespace
+
+FolderLock::FolderLock(const std::string& folder, int wait_ms)
+    : base::FileLock(MadeFolder(folder) + "/.lock", wait_ms) {}
 
 std::string QueueFolder(std::string_view project) {
   return OutFolder(project) + "/queue";
