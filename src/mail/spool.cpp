@@ -144,6 +144,45 @@ std::string SpoolDir() {
   return base::JoinPath(config::GetDataDir(), "Mail");
 }
 
+std::string SenderName() {
+  constexpr size_t kSenderMax = 51;
+  std::string sender = StripLineBreaks(config::GetConfig("WWW"));
+  if (sender.empty()) sender = "www";
+  if (sender.size() > kSenderMax) sender.resize(kSenderMax);
+  return sender;
+}
+
+std::string SenderAddress() {
+  return SenderName() + "@" + StripLineBreaks(config::GetConfig("DOMAIN"));
+}
+
+MessageFile::MessageFile(std::string path)
+    : path_(std::move(path)), file_(base::OpenFile(path_, "wb")) {
+  opened_ = file_ != nullptr;
+  int error = file_ ? 0 : errno;
+  config::DebugPage("<! Send Mail %ld,errno:%d, file:%s>\n",
+                    file_ ? static_cast<long>(fileno(file_.get())) : 0L, error,
+                    base::EscapeHtml(path_));
+}
+
+MessageFile::~MessageFile() {
+  file_.reset();
+  if (opened_ && !queued_) base::RemoveFile(path_);
+}
+
+bool MessageFile::Close() {
+  if (!file_) return false;
+  bool ok = std::fflush(file_.get()) == 0 && !std::ferror(file_.get());
+  ok = std::fclose(file_.release()) == 0 && ok;
+  return ok;
+}
+
+bool MessageFile::Queue(std::string_view recipients) {
+  if (file_ && !Close()) return false;
+  queued_ = true;  // QueueMail removes the file in any case
+  return QueueMail(SenderAddress(), recipients, path_);
+}
+
 bool QueueMail(std::string_view sender, std::string_view recipients, const std::string& path) {
   static int serial = 0;
   std::string dir = SpoolDir();

@@ -30,7 +30,6 @@ namespace {
 constexpr size_t kLoginMax = 19;
 // The joined addresses.
 constexpr size_t kAddressesMax = 1027;
-constexpr size_t kSenderMax = 51;
 
 // What a recipient word stands for: a role letter names a field of the sheet or of the
 // project, any other word stands for itself.
@@ -89,13 +88,6 @@ int ActionLabel(int code) {
   return action ? action->label : 200;
 }
 
-std::string SenderName() {
-  std::string sender = StripLineBreaks(config::GetConfig("WWW"));
-  if (sender.empty()) sender = "www";
-  if (sender.size() > kSenderMax) sender.resize(kSenderMax);
-  return sender;
-}
-
 std::string CollectRecipients(const store::FactSheet& sheet, int code,
                               std::optional<std::string_view> user) {
   std::string_view key = ActionName(code);
@@ -122,52 +114,38 @@ std::string MessageFilePath(unsigned pid) {
 
 void SendNotification(std::string_view name, int code, std::optional<std::string_view> user,
                       const SheetWriter& write_sheet) {
-  std::string path = MessageFilePath(static_cast<unsigned>(getpid()));
-  base::File file = base::OpenFile(path, "wb");
-  int error = file ? 0 : errno;
-  config::DebugPage("<! Send Mail %ld,errno:%d, file:%s>\n",
-                    file ? static_cast<long>(fileno(file.get())) : 0L, error,
-                    base::EscapeHtml(path));
-  if (!file) return;
+  mail::MessageFile message(MessageFilePath(static_cast<unsigned>(getpid())));
+  if (!message) return;
   std::optional<store::FactSheet> sheet = store::ReadSheet(name);
-  if (!sheet) {
-    file.reset();
-    base::RemoveFile(path);
-    return;
-  }
+  if (!sheet) return;
   // The partners get the sheet whether or not anybody is mailed.
   synch::SendSynchFile(base::JoinPath(config::GetDataDir(), store::GetSheetName(*sheet)),
                        sheet->project, synch::kSheetFile);
   std::string recipients = CollectRecipients(*sheet, code, user);
   if (recipients.empty()) {
     base::Page("<! No mail to send, destination empty >\n");
-    file.reset();
-    base::RemoveFile(path);
     return;
   }
   // Header values never carry a line break: a login or a name cannot add header lines.
   std::string host = StripLineBreaks(config::GetConfig("HOSTNAME"));
   mail::MailHeader header;
-  header.from = base::Sprintf("\"Bug Manager\" <%s@%s>", SenderName(), host);
+  header.from = base::Sprintf("\"Bug Manager\" <%s@%s>", mail::SenderName(), host);
   header.to = recipients;
   header.subject = base::Sprintf("Bug %s %s", name, config::Msg(ActionLabel(code)));
   if (user) header.subject += base::Sprintf(" by %s", *user);
   header.domain = host;
-  std::FILE* out = file.get();
+  std::FILE* out = message.get();
   base::Write(out, mail::FormatMailHeader(header, std::time(nullptr)));
   base::Write(out, "<HTML>\n");
   if (write_sheet) write_sheet(out, *sheet);
-  bool written = std::fflush(out) == 0 && !std::ferror(out);
-  file.reset();
-  if (!written) {
+  const std::string& path = message.path();
+  if (!message.Close()) {
     config::DebugPage("<! mail file %s could not be written >\n", base::EscapeHtml(path));
-    base::RemoveFile(path);
     return;
   }
   config::DebugPage("<! mail %s - %s >\n", base::EscapeHtml(recipients), base::EscapeHtml(path));
-  std::string sender = SenderName() + "@" + StripLineBreaks(config::GetConfig("DOMAIN"));
   // Delivered once the page is out; kept and tried again while the relay does not take it.
-  mail::QueueMail(sender, recipients, path);
+  message.Queue(recipients);
 }
 
 }  // namespace sheets

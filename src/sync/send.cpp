@@ -27,7 +27,6 @@ namespace synch {
 namespace {
 
 namespace fs = std::filesystem;
-constexpr size_t kSenderMax = 51;
 unsigned queued_count = 0;
 // Set during a pass: sends wait for their relay no longer than this, and after it messages
 // are queued for the next pass.
@@ -40,14 +39,6 @@ int SendSeconds() {
       *send_deadline - std::chrono::steady_clock::now());
   if (left.count() <= 0) return 0;
   return std::clamp(static_cast<int>((left.count() + 999) / 1000), 1, 2);
-}
-
-// The mail sender: the WWW value ("www" when empty) at the DOMAIN value.
-std::string SenderName() {
-  std::string sender = mail::StripLineBreaks(config::GetConfig("WWW"));
-  if (sender.empty()) sender = "www";
-  if (sender.size() > kSenderMax) sender.resize(kSenderMax);
-  return sender;
 }
 
 }  // namespace
@@ -117,7 +108,7 @@ int NextOutNumber(std::string_view project) {
 std::string SynchMailHead(std::string_view message, std::string_view project, int number) {
   // The partners' mailboxes need not know one another.
   mail::MailHeader header;
-  header.from = base::Sprintf("\"Synch Manager\" <%s@%s>", SenderName(),
+  header.from = base::Sprintf("\"Synch Manager\" <%s@%s>", mail::SenderName(),
                               mail::StripLineBreaks(config::GetConfig("DOMAIN")));
   header.subject =
       base::Sprintf("%s %s s%05d", mail::kSynchMarker, mail::StripLineBreaks(project), number);
@@ -137,41 +128,25 @@ std::string SynchMailHead(std::string_view message, std::string_view project, in
 
 void SynchMail(const std::string& file, std::string_view recipients, std::string_view project,
                int number) {
-  std::string tmp =
-      base::Sprintf("%s/tmp/synch.%ul", config::GetDataDir(), static_cast<unsigned>(getpid()));
-  {
-    base::File out = base::OpenFile(tmp, "wb");
-    int error = out ? 0 : errno;
-    config::DebugPage("<! Send Mail %ld,errno:%d, file:%s>\n",
-                      out ? static_cast<long>(fileno(out.get())) : 0L, error,
-                      base::EscapeHtml(tmp));
-    if (!out) return;
-    std::optional<std::string> body = base::ReadFile(file);
-    if (!body) {
-      out.reset();
-      base::RemoveFile(tmp);
-      return;
-    }
-    std::string head = SynchMailHead(*body, project, number);
-    bool ok = std::fwrite(head.data(), 1, head.size(), out.get()) == head.size();
-    ok = std::fwrite(body->data(), 1, body->size(), out.get()) == body->size() && ok;
-    if (std::fflush(out.get()) != 0 || !ok) {
-      out.reset();
-      base::RemoveFile(tmp);
-      return;
-    }
-  }
+  mail::MessageFile out(
+      base::Sprintf("%s/tmp/synch.%ul", config::GetDataDir(), static_cast<unsigned>(getpid())));
+  if (!out) return;
+  std::optional<std::string> body = base::ReadFile(file);
+  if (!body) return;
+  std::string head = SynchMailHead(*body, project, number);
+  base::Write(out.get(), head);
+  base::Write(out.get(), *body);
+  if (!out.Close()) return;
   if (!recipients.empty()) {
-    config::DebugPage("<! mail %s - %s >\n", base::EscapeHtml(recipients), base::EscapeHtml(tmp));
+    config::DebugPage("<! mail %s - %s >\n", base::EscapeHtml(recipients),
+                      base::EscapeHtml(out.path()));
     std::string server = config::GetConfig("MAILSERV");
     config::DebugPage("<! sending through %s >\n", base::EscapeHtml(server));
-    std::string sender = SenderName() + "@" + mail::StripLineBreaks(config::GetConfig("DOMAIN"));
     // The same spool as every mail: sent once the page is out, kept while the relay is away.
-    mail::QueueMail(sender, recipients, tmp);
+    out.Queue(recipients);
     return;
   }
   base::Page("<! No mail to send, destination empty >\n");
-  base::RemoveFile(tmp);
 }
 
 namespace {
