@@ -224,7 +224,7 @@ void ShowSearchForm(const web::ParamList& params) {
   // Every project at once shows no project's lists: the reader needs only to be known.
   if (security &&
       (!reader || !users::MayReadProject(params, project.empty() ? reader->project : project)))
-    return web::ErrorBox(532);
+    return web::ErrorBox(config::kMsgNoRight);
   WriteScripts();
   base::Page("<H1>%s</H1>\n", Msg(2004));
   base::Write(nullptr, "<HR>\n");

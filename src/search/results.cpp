@@ -230,7 +230,8 @@ void WriteFullSheets(const FoundList& hits, const ResultWindow& window) {
     if (sheet) {
       sheets::AppendSheetBody(html, *sheet, nullptr);
     } else {
-      Cat(html, "<FONT COLOR=RED>", Msg(504), " ", Html{name}, " <BR></FONT>\n");
+      Cat(html, "<FONT COLOR=RED>", Msg(config::kMsgCannotReadSheet), " ", Html{name},
+          " <BR></FONT>\n");
     }
     if (html.size() >= kRowsChunk) {
       base::Write(nullptr, html);

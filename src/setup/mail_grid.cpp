@@ -45,7 +45,7 @@ void WriteMailForm(int wizard_step) {
   std::string path = MailPath();
   std::optional<std::string> text = base::ReadFile(path);
   if (!text) {
-    web::ErrorBoxArg(501, path);
+    web::ErrorBoxArg(config::kMsgCannotOpen, path);
     return;
   }
   base::Page("<P><H1><Font size=7>%s.cfg Setup</font></H1>\n<P>", "sendmail");
@@ -76,7 +76,7 @@ void WriteMailForm(int wizard_step) {
 
 bool SaveMail(const web::ParamList& list, bool wizard) {
   if (!MaySaveShared(list)) {
-    web::ErrorBox(516);
+    web::ErrorBox(config::kMsgNoSetupRight);
     return false;
   }
   std::string path = MailPath();

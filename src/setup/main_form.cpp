@@ -188,7 +188,7 @@ void WriteMainConfigForm(int wizard_step, const web::ParamList& list) {
 
 bool SaveMainConfig(const web::ParamList& list) {
   if (!MaySaveShared(list)) {
-    web::ErrorBox(516);
+    web::ErrorBox(config::kMsgNoSetupRight);
     return false;
   }
   config::MainConfigValues v = MainValuesFromForm(list);

@@ -102,7 +102,7 @@ bool SaveSecret(const web::ParamList& list) {
     return false;
   }
   if (config::IsSecurityOn() && !users::CheckRightQuietly(list, 2, project)) {
-    web::ErrorBox(516);
+    web::ErrorBox(config::kMsgNoSetupRight);
     return false;
   }
   std::string line = secret;
@@ -143,7 +143,7 @@ void WriteSpoolStatus() {
 
 void SynchroPage(const web::ParamList& list) {
   if (!MaySave(list)) {
-    web::ErrorBox(516);
+    web::ErrorBox(config::kMsgNoSetupRight);
     return;
   }
   if (!web::IsAbsent(web::GetParam(list, "secret"))) SaveSecret(list);

@@ -280,7 +280,7 @@ void RunWizardStep(const web::ParamList& list) {
   // Every step writes files shared by all projects; with security on, on an installed site,
   // it takes the administrator's rights.
   if (!MaySaveShared(list)) {
-    web::ErrorBox(516);
+    web::ErrorBox(config::kMsgNoSetupRight);
     return;
   }
   if (step < 1 || step > 11) {

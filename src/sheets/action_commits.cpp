@@ -41,7 +41,7 @@ bool FoundIn(std::string_view login, std::string_view field) {
 bool ManagerCondition(const store::FactSheet& sheet, CommitInput& in) {
   const std::string manager = config::GetProjectManager(sheet.project);
   if (FoundIn(in.user, manager)) return true;
-  web::ErrorBox(507);
+  web::ErrorBox(config::kMsgNoRightOnProject);
   base::Page("<!%s,%s>\n", base::EscapeHtml(in.user), base::EscapeHtml(manager));
   return false;
 }
@@ -50,7 +50,7 @@ bool VerifierCondition(const store::FactSheet& sheet, CommitInput& in) {
   if (FoundIn(in.user, config::GetProjectManager(sheet.project)) ||
       FoundIn(in.user, config::GetProjectVerifier(sheet.project)))
     return true;
-  web::ErrorBox(507);
+  web::ErrorBox(config::kMsgNoRightOnProject);
   return false;
 }
 
@@ -202,7 +202,7 @@ std::string CommitTitleText(const ActionCommit& row, const CommitInput& in) {
 bool AcceptCommit(const ActionCommit& row, const store::FactSheet& sheet,
                   const web::ParamList& list, CommitInput& in) {
   if (!users::MayChangeProject(list, sheet.project)) {
-    web::ErrorBox(507);
+    web::ErrorBox(config::kMsgNoRightOnProject);
     return false;
   }
   if (!HasRequired(row, in)) {

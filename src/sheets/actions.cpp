@@ -77,20 +77,20 @@ Outcome RunCommit(const ActionCommit& row, const web::ParamList& list, std::stri
     return accepted;
   });
   if (hidden) {
-    web::ErrorBox(532);
+    web::ErrorBox(config::kMsgNoRight);
     return Outcome::kNotStored;
   }
   if (!shown) {
     // Not read at all: no sheet of that name, or the store could not be locked.
     if (stored == store::Stored::kMissing)
-      web::ErrorBox(504);
+      web::ErrorBox(config::kMsgCannotReadSheet);
     else
-      web::ErrorBoxArg(501, base::JoinPath(config::GetDataDir(), name));
+      web::ErrorBoxArg(config::kMsgCannotOpen, base::JoinPath(config::GetDataDir(), name));
     return Outcome::kNotStored;
   }
   if (!accepted) return Outcome::kRefused;
   if (!store::IsStored(stored)) {
-    web::ErrorBoxArg(501, base::JoinPath(config::GetDataDir(), name));
+    web::ErrorBoxArg(config::kMsgCannotOpen, base::JoinPath(config::GetDataDir(), name));
     return Outcome::kNotStored;
   }
   // The stored file goes to the partner installations from here, and from nowhere else.
@@ -134,13 +134,13 @@ void ShowResult(const ActionCommit& row, const web::ParamList& list, std::string
   std::optional<store::FactSheet> sheet = ReadStoredSheet(name);
   if (!sheet || !users::CheckRightQuietly(list, 1, sheet->project)) {
     web::WriteHomeLink();
-    web::ErrorBox(504);
+    web::ErrorBox(config::kMsgCannotReadSheet);
     return;
   }
   // The address can be typed: it shows the sheet only to who may read it.
   if (!users::MayReadSheet(list, sheet->project, store::IsOpenStatus(sheet->status))) {
     web::WriteHomeLink();
-    web::ErrorBox(532);
+    web::ErrorBox(config::kMsgNoRight);
     return;
   }
   CommitInput in = ReadCommitInput(list, name);
@@ -186,11 +186,11 @@ bool HandleAction(int code, const web::ParamList& list) {
   std::optional<store::FactSheet> sheet = store::ReadSheet(name);
   if (!sheet) {
     web::WriteHomeLink();
-    web::ErrorBox(504);
+    web::ErrorBox(config::kMsgCannotReadSheet);
     return true;
   }
   if (!users::MayReadSheet(list, sheet->project, store::IsOpenStatus(sheet->status))) {
-    web::ErrorBox(532);
+    web::ErrorBox(config::kMsgNoRight);
     return true;
   }
   WriteActionForm(*form, *sheet, name, list);

@@ -253,7 +253,7 @@ void ShowCreateForm(const web::ParamList& params) {
 
 int ValidateNewSheet(const web::ParamList& params) {
   if (web::IsMissing(web::GetParam(params, "title"))) {
-    web::ErrorBoxArg(503, "title");
+    web::ErrorBoxArg(config::kMsgFillInField, "title");
     return 0;
   }
   struct Required {
@@ -266,7 +266,7 @@ int ValidateNewSheet(const web::ParamList& params) {
   };
   for (const Required& field : kRequired) {
     if (web::IsMissing(web::GetParam(params, field.name))) {
-      web::ErrorBoxArg(503, Msg(field.label));
+      web::ErrorBoxArg(config::kMsgFillInField, Msg(field.label));
       return 0;
     }
   }
@@ -314,7 +314,7 @@ void ShowCreatedSheet(const web::ParamList& params, std::string_view name) {
   // Only what the reader may see: with security on, a member of the sheet's project.
   if (!sheet || !users::CheckRightQuietly(params, 1, sheet->project)) {
     web::WriteHomeLink();
-    web::ErrorBox(504);
+    web::ErrorBox(config::kMsgCannotReadSheet);
     return;
   }
   WriteCreatedHead(name);
@@ -377,7 +377,8 @@ int StoreNewSheet(const web::ParamList& params) {
 
   // A failure is said on the page; a sheet that is not both in its file and in the index is
   // announced to nobody.
-  if (!store::IsStored(stored)) web::ErrorBoxArg(501, base::JoinPath(config::GetDataDir(), name));
+  if (!store::IsStored(stored))
+    web::ErrorBoxArg(config::kMsgCannotOpen, base::JoinPath(config::GetDataDir(), name));
   if (store::IsStored(stored) || stored == store::Stored::kNoJournal) {
     SendNotification(name, 0, sheet.submitter,
                      [&name](base::Stream file, const store::FactSheet& written) {

@@ -36,9 +36,9 @@ void WriteUserSelect(std::string_view project) {
 
 void ReportNotStored(store::Stored stored, std::string_view name) {
   if (stored == store::Stored::kMissing)
-    web::ErrorBox(504);
+    web::ErrorBox(config::kMsgCannotReadSheet);
   else
-    web::ErrorBoxArg(501, base::JoinPath(config::GetDataDir(), name));
+    web::ErrorBoxArg(config::kMsgCannotOpen, base::JoinPath(config::GetDataDir(), name));
 }
 
 void NormaliseHeader(store::FactSheet& sheet) {
@@ -191,13 +191,13 @@ void ShowStored(int code, const web::ParamList& params, std::string_view name,
   std::optional<store::FactSheet> sheet = ReadStoredSheet(shown);
   if (!sheet || !users::CheckRightQuietly(params, 1, sheet->project)) {
     web::WriteHomeLink();
-    web::ErrorBox(504);
+    web::ErrorBox(config::kMsgCannotReadSheet);
     return;
   }
   // The address can be typed: it shows the sheet only to who may read it.
   if (!users::MayReadSheet(params, sheet->project, store::IsOpenStatus(sheet->status))) {
     web::WriteHomeLink();
-    web::ErrorBox(532);
+    web::ErrorBox(config::kMsgNoRight);
     return;
   }
   WriteCommitHead(code, name, qs);
@@ -222,12 +222,12 @@ void EditCommand(int code, web::ParamList& params) {
   std::optional<store::FactSheet> read = store::ReadSheet(name);
   if (!read) {
     web::WriteHomeLink();
-    web::ErrorBox(504);
+    web::ErrorBox(config::kMsgCannotReadSheet);
     return;
   }
   store::FactSheet sheet = std::move(*read);
   if (!users::MayReadSheet(params, sheet.project, store::IsOpenStatus(sheet.status))) {
-    web::ErrorBox(532);
+    web::ErrorBox(config::kMsgNoRight);
     return;
   }
   if (!commit) {
@@ -286,7 +286,7 @@ void ShowEntryEditForm(const store::FactSheet& sheet, std::string_view name,
 void CommitEntryEdit(store::FactSheet& sheet, std::string& name, const web::ParamList& params) {
   const std::string user = web::GetParam(params, "User");
   if (IsMissing(user)) {
-    web::ErrorBox(502);
+    web::ErrorBox(config::kMsgFieldMissing);
     return;
   }
   const int number = web::GetParamInt(params, "Edit");
@@ -295,7 +295,7 @@ void CommitEntryEdit(store::FactSheet& sheet, std::string& name, const web::Para
     return;
   }
   if (!users::MayChangeProject(params, sheet.project)) {
-    web::ErrorBox(507);
+    web::ErrorBox(config::kMsgNoRightOnProject);
     return;
   }
   const std::string* title = FindParam(params, "title");
@@ -322,7 +322,7 @@ void CommitEntryEdit(store::FactSheet& sheet, std::string& name, const web::Para
   };
   store::Stored result = store::UpdateSheet(name, edit, &stored);
   if (refusal == Refusal::kNoEntry) return WriteNoEntry(number);
-  if (refusal == Refusal::kRights) return web::ErrorBox(507);
+  if (refusal == Refusal::kRights) return web::ErrorBox(config::kMsgNoRightOnProject);
   if (!store::IsStored(result)) edit_parts::ReportNotStored(result, name);
   if (!store::IsStored(result) && result != store::Stored::kNoJournal) return;
   sheet = std::move(stored);

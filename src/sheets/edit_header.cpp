@@ -115,7 +115,7 @@ constexpr std::string_view kButtons =
 
 bool MayChangeBoth(const web::ParamList& params, std::string_view from, std::string_view to) {
   if (users::MayChangeProject(params, from) && users::MayChangeProject(params, to)) return true;
-  web::ErrorBox(507);
+  web::ErrorBox(config::kMsgNoRightOnProject);
   return false;
 }
 
@@ -171,7 +171,7 @@ void ChangeHeader(store::FactSheet& sheet, std::string& name, const web::ParamLi
     return true;
   };
   store::Stored result = store::ChangeSheetHeader(name, change, &stored);
-  if (!rights) return web::ErrorBox(507);
+  if (!rights) return web::ErrorBox(config::kMsgNoRightOnProject);
   const std::string new_name = store::GetSheetName(stored);
   if (result == store::Stored::kMissing) return edit_parts::ReportNotStored(result, name);
   if (!store::IsStored(result)) edit_parts::ReportNotStored(result, new_name);
@@ -225,7 +225,7 @@ void ShowHeaderForm(const store::FactSheet& sheet, std::string_view name) {
 
 void CommitHeaderChange(store::FactSheet& sheet, std::string& name, const web::ParamList& params) {
   const std::string user = web::GetParam(params, "User");
-  if (IsMissing(user)) return web::ErrorBoxArg(503, Msg(2025));
+  if (IsMissing(user)) return web::ErrorBoxArg(config::kMsgFillInField, Msg(2025));
   // A field left empty would leave the sheet without a project, a name prefix or a title.
   if (!ValidateNewSheet(params)) return;
   if (!MayChangeBoth(params, sheet.project, web::GetParam(params, "project"))) return;
@@ -252,7 +252,7 @@ void ShowCopyForm(const store::FactSheet& sheet, std::string_view name) {
 
 void CommitCopy(store::FactSheet& sheet, std::string& name, const web::ParamList& params) {
   const std::string user = web::GetParam(params, "User");
-  if (IsMissing(user)) return web::ErrorBoxArg(503, Msg(2114));
+  if (IsMissing(user)) return web::ErrorBoxArg(config::kMsgFillInField, Msg(2114));
   struct Required {
     std::string_view field;
     int label;
@@ -260,7 +260,8 @@ void CommitCopy(store::FactSheet& sheet, std::string& name, const web::ParamList
   static constexpr Required kRequired[] = {
       {"project", 100}, {"group", 101}, {"prog", 108}, {"sev", 109}, {"phase", 102}};
   for (const Required& r : kRequired) {
-    if (IsMissing(web::GetParam(params, r.field))) return web::ErrorBoxArg(503, Msg(r.label));
+    if (IsMissing(web::GetParam(params, r.field)))
+      return web::ErrorBoxArg(config::kMsgFillInField, Msg(r.label));
   }
   if (!MayChangeBoth(params, sheet.project, web::GetParam(params, "project"))) return;
 

@@ -220,7 +220,7 @@ void HistoryCommand(const web::ParamList& list) {
   // The journal holds the actions of every project and every status.
   if (!users::MayReadEverything(list)) {
     web::WritePageHead(nullptr, "History", "", list);
-    web::ErrorBox(532);
+    web::ErrorBox(config::kMsgNoRight);
     return;
   }
   web::StartHtmlPage();

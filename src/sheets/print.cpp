@@ -259,11 +259,11 @@ void PrintSheet(const web::ParamList& list, std::string_view name) {
   std::optional<store::FactSheet> sheet = ReadPrintableSheet(name);
   web::WritePageHead(nullptr, config::Msg(156), "", list);
   if (!sheet) {
-    web::ErrorBox(504);
+    web::ErrorBox(config::kMsgCannotReadSheet);
     return;
   }
   if (!users::MayReadSheet(list, sheet->project, store::IsOpenStatus(sheet->status))) {
-    web::ErrorBox(532);
+    web::ErrorBox(config::kMsgNoRight);
     return;
   }
   base::Page("<PRE>");

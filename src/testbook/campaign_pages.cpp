@@ -176,9 +176,9 @@ void WriteNewCampaignForm(const BookPlace& place) {
 
 void CreateCampaign(web::ParamList& list, const BookPlace& place) {
   std::string name = CheckedCampaignName(FieldValue(list, "camp"));
-  if (name.empty()) return web::ErrorBox(502);
+  if (name.empty()) return web::ErrorBox(config::kMsgFieldMissing);
   std::string path = CampaignDirectory(place.project, place.group, place.phase, name);
-  if (!MakeDirectories(path)) return web::ErrorBoxArg(501, path);
+  if (!MakeDirectories(path)) return web::ErrorBoxArg(config::kMsgCannotOpen, path);
   ForgetListings();
   web::AddParam(list, "camp", name);
   WriteCampaignNavigator(list);
@@ -379,7 +379,7 @@ void SaveResult(const web::ParamList& list, const BookPlace& place, const std::s
     return;
   }
   TestRecord test = place.Test(base::LeadingNumber(place.test));
-  if (!ReadTest(TestPath(test, test.number), test)) return web::ErrorBox(502);
+  if (!ReadTest(TestPath(test, test.number), test)) return web::ErrorBox(config::kMsgFieldMissing);
   ResultRecord result;
   ReadResult(test, campaign, result);
   result.tester = submitter;
@@ -400,7 +400,7 @@ void SaveResult(const web::ParamList& list, const BookPlace& place, const std::s
   // The result first: a journal line never tells of a result that was not stored.
   if (!base::IsDirectory(CampaignDirectory(place.project, place.group, place.phase, campaign)) ||
       !WriteResult(test, campaign, result))
-    return web::ErrorBoxArg(501, ResultPath(test, campaign));
+    return web::ErrorBoxArg(config::kMsgCannotOpen, ResultPath(test, campaign));
   AppendJournal(test, message, result.time);
 
   BookPlace back = place;
@@ -495,10 +495,12 @@ void CampaignPage(web::ParamList& list) {
 
   web::WritePageHead(nullptr, Msg(1040), "", list);
   web::WriteHomeLink();
-  if (!action) return MayReadBooks(list) ? WriteCampaignNavigator(list) : web::ErrorBox(532);
-  if (!valid) return web::ErrorBox(502);
-  if (!readable) return web::ErrorBox(532);
-  if (action->change && !MayChangeBook(list, place.project)) return web::ErrorBox(507);
+  if (!action)
+    return MayReadBooks(list) ? WriteCampaignNavigator(list) : web::ErrorBox(config::kMsgNoRight);
+  if (!valid) return web::ErrorBox(config::kMsgFieldMissing);
+  if (!readable) return web::ErrorBox(config::kMsgNoRight);
+  if (action->change && !MayChangeBook(list, place.project))
+    return web::ErrorBox(config::kMsgNoRightOnProject);
   RunCampaignAction(list, place, action->action, campaign);
 }
 

@@ -75,7 +75,7 @@ bool StoreItem(const std::string& path, const web::ParamList& list, bool create,
   if (create) MakeDirectories(BookDirectory(place.project, place.group, place.phase));
   int written = WriteItemFile(path, FieldValue(list, "title"), TypedText(list, "text"), create);
   if (written == 0) web::ErrorBoxArg(exists_msg, id);
-  if (written < 0) web::ErrorBoxArg(501, path);
+  if (written < 0) web::ErrorBoxArg(config::kMsgCannotOpen, path);
   return written > 0;
 }
 
@@ -139,7 +139,8 @@ void WriteStepForm(const BookPlace& place, bool edit) {
 
 void SaveModule(const web::ParamList& list, const BookPlace& place, bool create) {
   const std::string& mod = place.mod;
-  if (!place.HasMod() || FieldValue(list, "title").empty()) return web::ErrorBox(502);
+  if (!place.HasMod() || FieldValue(list, "title").empty())
+    return web::ErrorBox(config::kMsgFieldMissing);
   // The heading says the module is saved only once it is.
   std::string path = ModulePath(place.project, place.group, place.phase, mod);
   bool stored = false;
@@ -166,7 +167,8 @@ void SaveModule(const web::ParamList& list, const BookPlace& place, bool create)
 
 void SaveStep(const web::ParamList& list, const BookPlace& place, bool create) {
   const std::string& step = place.step;
-  if (!place.HasStep() || FieldValue(list, "title").empty()) return web::ErrorBox(502);
+  if (!place.HasStep() || FieldValue(list, "title").empty())
+    return web::ErrorBox(config::kMsgFieldMissing);
   // The heading says the step is saved only once it is.
   std::string path = StepPath(place.project, place.group, place.phase, place.mod, step);
   bool stored = false;
@@ -254,10 +256,12 @@ void SaveTest(const web::ParamList& list, const BookPlace& place, bool create) {
     test.created = static_cast<long>(std::time(nullptr));
     MakeDirectories(BookDirectory(place.project, place.group, place.phase));
     test.number = ReserveTestNumber(test);
-    if (test.number < 0) return web::ErrorBoxArg(501, TestPath(test, NextTestNumber(test)));
+    if (test.number < 0)
+      return web::ErrorBoxArg(config::kMsgCannotOpen, TestPath(test, NextTestNumber(test)));
   } else {
     const std::string& num = web::GetParam(list, "Num");
-    if (num.empty() || num.front() < '0' || num.front() > '9') return web::ErrorBox(502);
+    if (num.empty() || num.front() < '0' || num.front() > '9')
+      return web::ErrorBox(config::kMsgFieldMissing);
     test.number = web::GetParamInt(list, "Num");
     // The stored test keeps its number and creation time; its location is the request's.
     if (!ReadTest(TestPath(test, test.number), test))
@@ -276,7 +280,7 @@ void SaveTest(const web::ParamList& list, const BookPlace& place, bool create) {
   test.ref = FieldValue(list, "ref");
   if (!WriteTest(test)) {
     if (create) RemoveTest(test);
-    return web::ErrorBoxArg(501, TestPath(test, test.number));
+    return web::ErrorBoxArg(config::kMsgCannotOpen, TestPath(test, test.number));
   }
   AppendJournal(test, base::Sprintf("Test %s by %s", create ? "Created" : "Changed",
                                     ActingLogin(list, test.submitter)));

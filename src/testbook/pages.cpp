@@ -145,11 +145,13 @@ void TestBookPage(web::ParamList& list, std::string_view cmd) {
   const std::string& book = web::GetParam(list, "book");
   const ActionNeeds* needs =
       web::IsAbsent(book) ? nullptr : FindAction(web::GetParamInt(list, "book"));
-  if (!needs) return MayReadBooks(list) ? WriteNavigator(list, cmd) : web::ErrorBox(532);
+  if (!needs)
+    return MayReadBooks(list) ? WriteNavigator(list, cmd) : web::ErrorBox(config::kMsgNoRight);
   BookPlace place;
-  if (!ReadPlace(list, *needs, place)) return web::ErrorBox(502);
-  if (!MayReadBook(list, place.project)) return web::ErrorBox(532);
-  if (needs->change && !MayChangeBook(list, place.project)) return web::ErrorBox(507);
+  if (!ReadPlace(list, *needs, place)) return web::ErrorBox(config::kMsgFieldMissing);
+  if (!MayReadBook(list, place.project)) return web::ErrorBox(config::kMsgNoRight);
+  if (needs->change && !MayChangeBook(list, place.project))
+    return web::ErrorBox(config::kMsgNoRightOnProject);
   RunAction(list, place, needs->action);
 }
 
