@@ -15,10 +15,7 @@ std::vector<std::string> MailRecipientsIn(std::string_view text, std::string_vie
   std::vector<std::string> words;
   size_t start = 0;
   while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string_view::npos) end = text.size();
-    std::string_view line = text.substr(start, end - start);
-    start = end + 1;
+    std::string_view line = base::NextLine(text, start);
     size_t pos = 0;
     if (base::NextWord(line, pos) != action) continue;
     for (std::string_view word = base::NextWord(line, pos); !word.empty();
