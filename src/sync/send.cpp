@@ -16,10 +16,10 @@
 #include "config/debug.h"
 #include "config/main_config.h"
 #include "config/projects.h"
-#include "mail/encoding.h"
 #include "mail/pop3.h"
 #include "mail/smtp.h"
 #include "mail/spool.h"
+#include "sync/encoding.h"
 #include "sync/sync.h"
 #include "sync/sync_parts.h"
 
@@ -179,7 +179,7 @@ std::string Pack(const std::string& path, int kind, const std::string& target) {
   std::string temp = base::TempNameFor(target);
   base::File file = base::OpenFile(temp, "wb");
   if (!file) return {};
-  bool ok = mail::EncodeSynchFile(file.get(), path, kind, HostToken());
+  bool ok = EncodeSynchFile(file.get(), path, kind, HostToken());
   ok = std::fflush(file.get()) == 0 && ok;
   file.reset();
   if (!ok) {

@@ -1,4 +1,4 @@
-#include "mail/encoding.h"
+#include "sync/encoding.h"
 
 #include <sys/stat.h>
 
@@ -9,7 +9,7 @@
 #include "base/out.h"
 #include "base/text.h"
 
-namespace mail {
+namespace synch {
 namespace {
 
 // Host and extra fields of a description line are read up to this many characters.
@@ -189,4 +189,4 @@ std::optional<DecodedMessage> DecodeSynchFile(const std::string& path, const std
   return Decode(next, folder);
 }
 
-}  // namespace mail
+}  // namespace synch

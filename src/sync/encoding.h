@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-namespace mail {
+namespace synch {
 
 // Bytes per encoded line.
 inline constexpr size_t kEncodedLineBytes = 45;
@@ -55,4 +55,4 @@ struct DecodedMessage {
 // `folder`, which the caller owns. Nothing when the message cannot be read.
 std::optional<DecodedMessage> DecodeSynchFile(const std::string& path, const std::string& folder);
 
-}  // namespace mail
+}  // namespace synch
