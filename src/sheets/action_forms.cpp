@@ -66,6 +66,8 @@ std::string UnquotedValue(std::string_view value) {
   return std::string(value);
 }
 
+}  // namespace
+
 // Observed, Assign, Open: the person designated, then the acting user.
 void DesignateFields(const store::FactSheet& sheet, const FormValues& values) {
   WriteUserSelect(sheet, "submitter", values.Get("submitter", sheet.submitter), true);
@@ -191,24 +193,12 @@ void AttachFields(const store::FactSheet& sheet, const FormValues& values) {
   base::Page("%s : <INPUT TYPE=FILE NAME=%s SIZE=40>\n", Msg(2440), "Attach");
 }
 
+template void ReasonFields<5>(const store::FactSheet&, const FormValues&);
+template void ReasonFields<6>(const store::FactSheet&, const FormValues&);
+
+namespace {
+
 using enum FormHeading;
-constexpr ActionForm kForms[] = {
-    {kActionObserved, "GET", kTitled, 2038, 2039, false, DesignateFields},
-    {kActionAnalyse, "POST", kNamedOpen, 2087, 0, false, AnalyseFields},
-    {kActionAssign, "GET", kNamed, 2041, 2042, false, DesignateFields},
-    {kActionOpen, "GET", kTitled, 2045, 2046, false, DesignateFields},
-    {kActionNotABug, "GET", kTitled, 2049, 2050, false, ConfirmFields},
-    {kActionNotReproducible, "GET", kTitled, 2053, 2054, false, ConfirmFields},
-    {kActionDuplicate, "GET", kTitled, 2073, 2074, false, DuplicateFields},
-    {kActionPostpone, "GET", kTitled, 2077, 2078, false, PostponeFields},
-    {kActionCorrected, "POST", kNamedPara, 2089, 2090, false, CorrectedFields},
-    {kActionForVerification, "GET", kTitled, 2068, 2069, true, VerifierFields},
-    {kActionVerified, "POST", kNamedPara, 2097, 2115, false, VerifiedFields},
-    {kActionRejected, "POST", kTitled, 2062, 2063, false, ReasonFields<6>},
-    {kActionAbandoned, "POST", kTitled, 2056, 2057, false, ReasonFields<5>},
-    {kActionAttach, "POST enctype=\"multipart/form-data\"", kNamedNote, 2081, 2082, false,
-     AttachFields},
-};
 
 void WriteHeading(const ActionForm& row, std::string_view sheet_name) {
   const std::string name = base::EscapeHtml(sheet_name);
@@ -241,12 +231,6 @@ void WriteHeading(const ActionForm& row, std::string_view sheet_name) {
 
 }  // namespace
 
-const ActionForm* FindActionForm(int code) {
-  for (const ActionForm& row : kForms)
-    if (row.code == code) return &row;
-  return nullptr;
-}
-
 std::string FormValues::Get(std::string_view name, std::string_view proposal) const {
   if (typed) {
     const std::string& value = web::GetParam(*typed, name);
@@ -262,14 +246,14 @@ std::string FormValues::Text(std::string_view name, std::string_view proposal) c
   return std::string(proposal);
 }
 
-void WriteActionForm(const ActionForm& row, const store::FactSheet& sheet, std::string_view name,
+void WriteActionForm(const Action& action, const store::FactSheet& sheet, std::string_view name,
                      const web::ParamList& list, bool refill) {
+  const ActionForm& row = action.form;
   // The way home, above the form.
   web::WriteHomeLink();
-  const Action* action = ActionOfCode(row.code);
   base::Page("<FORM METHOD=%s ACTION=\"%s\">\n", row.method, base::EscapeHtml(web::ScriptName()));
   constexpr std::string_view kHidden = "<INPUT TYPE=\"hidden\" NAME=\"%s\" VALUE=\"%s\">\n";
-  base::Page(kHidden, "CMD", action ? action->cmd : std::string_view());
+  base::Page(kHidden, "CMD", action.cmd);
   base::Page(kHidden, "Num", base::EscapeHtml(name));
   base::Page("<INPUT TYPE=\"hidden\" NAME=QS VALUE=\"%s\">\n",
              base::EscapeHtml(web::GetParam(list, "QS")));

@@ -1,14 +1,14 @@
 // The actions on a sheet, in one table: the code shared by the dispatcher, the action and
 // edit handlers and the mail configuration (whose lines they name, 0 standing for the
 // storing of a new sheet), the CMD value, the button of the action bar, the label of the
-// button and of the mail subject, the handler that takes it and who is mailed by default.
-// A status action's form and commit are the rows of its code in action_forms.cpp and
-// action_commits.cpp.
+// button and of the mail subject, the handler that takes it, who is mailed by default, and
+// for a status action its form and its commit (action_parts.h). A new action is one row.
 #pragma once
 
 #include <span>
 #include <string_view>
 
+#include "sheets/action_parts.h"
 #include "web/params.h"
 
 namespace sheets {
@@ -49,6 +49,8 @@ struct Action {
   ActionKind kind;
   void (*handle)(const Action& action, web::ParamList& list);  // the whole page
   std::string_view mail;  // the recipients of a new "sendmail.cfg" (role letters)
+  ActionForm form;        // a status action's form (action_forms.cpp); others: none
+  ActionCommit commit;    // a status action's commit (action_commits.cpp); others: none
 };
 
 // Every action, buttons in the order of the bar.

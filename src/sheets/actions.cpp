@@ -54,8 +54,9 @@ enum class Outcome { kStored, kRefused, kNotStored };
 // the sheet written back, so that a concurrent action on the same sheet is never lost. A
 // refusal writes its error into the page; the title that tells the outcome is written only
 // by the page the browser is sent to once the change is stored.
-Outcome RunCommit(const ActionCommit& row, const web::ParamList& list, std::string_view name,
+Outcome RunCommit(const Action& action, const web::ParamList& list, std::string_view name,
                   std::optional<store::FactSheet>& shown) {
+  const ActionCommit& row = action.commit;
   CommitInput in = ReadCommitInput(list, name);
   bool accepted = false;
   bool hidden = false;
@@ -99,7 +100,7 @@ Outcome RunCommit(const ActionCommit& row, const web::ParamList& list, std::stri
     users::SaveUserContext(in.user, shown->project, shown->group, shown->phase);
   else if (!in.user.empty())
     users::SaveUserName(in.user);
-  SendNotification(name, row.code, in.user,
+  SendNotification(name, action.code, in.user,
                    [name](base::Stream file, const store::FactSheet& written) {
                      WriteActionBar(file, name, "");
                      WriteSheetBody(written, file);
@@ -152,23 +153,22 @@ void ShowResult(const ActionCommit& row, const web::ParamList& list, std::string
 }  // namespace
 
 bool HandleAction(int code, const web::ParamList& list) {
-  const ActionForm* form = FindActionForm(code);
-  const ActionCommit* commit = FindActionCommit(code);
   const Action* action = ActionOfCode(code);
-  if (!form || !commit || !action) return false;
+  if (!action || action->kind != ActionKind::kStatus) return false;
+  const ActionCommit* commit = &action->commit;
 
   const std::string name = web::GetParam(list, "Num");
   if (!web::IsAbsent(web::GetParam(list, "User"))) {
     web::PageHold hold;
     web::WritePageHead(nullptr, action->cmd, "", list);
     std::optional<store::FactSheet> shown;
-    switch (RunCommit(*commit, list, name, shown)) {
+    switch (RunCommit(*action, list, name, shown)) {
       case Outcome::kStored:
         hold.Redirect(ResultQuery(*action, *commit, list, name));
         return true;
       case Outcome::kRefused:
         // The form again, as it was filled, below the error.
-        WriteActionForm(*form, *shown, name, list, true);
+        WriteActionForm(*action, *shown, name, list, true);
         WriteSheetBody(*shown, nullptr);
         return true;
       case Outcome::kNotStored:
@@ -193,7 +193,7 @@ bool HandleAction(int code, const web::ParamList& list) {
     web::ErrorBox(config::kMsgNoRight);
     return true;
   }
-  WriteActionForm(*form, *sheet, name, list);
+  WriteActionForm(*action, *sheet, name, list);
   WriteSheetBody(*sheet, nullptr);
   return true;
 }
