@@ -26,6 +26,9 @@ std::string UrlEncode(std::string_view text, bool blank_as_plus = true);
 // it stands by those readers, and stays as it is.
 std::string TsvField(std::string_view value);
 
+// As UrlEncode (a blank too becomes "%20"), but the characters of `keep` also stay.
+std::string PercentEncode(std::string_view text, std::string_view keep);
+
 // A value written into a test-book link: as UrlEncode, with lower-case hexadecimal digits.
 std::string EncodeLinkValue(std::string_view text);
 

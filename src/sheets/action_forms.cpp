@@ -66,6 +66,20 @@ std::string UnquotedValue(std::string_view value) {
   return std::string(value);
 }
 
+// Analyse, Attach: the entry's title, proposed as "<kind>_<number of entries>", the acting
+// user and the submit button, then the next row.
+void WriteTitleAndUser(const store::FactSheet& sheet, const FormValues& values,
+                       std::string_view kind) {
+  base::Page("<P>%s \n", Msg(106));
+  const std::string proposal = base::Sprintf("%s_%d", kind, static_cast<int>(sheet.entries.size()));
+  base::Page("<INPUT SIZE=20 NAME=\"%s\" VALUE=%s>\n", "title",
+             UnquotedValue(values.Get("title", proposal)));
+  WriteDoneBy();
+  WriteActingUser(sheet, values, false);
+  WriteSubmit();
+  base::Write(nullptr, kNextRow);
+}
+
 }  // namespace
 
 // Observed, Assign, Open: the person designated, then the acting user.
@@ -127,14 +141,7 @@ void PostponeFields(const store::FactSheet& sheet, const FormValues& values) {
 
 // Analyse: the title proposed from the number of entries, the acting user, the text.
 void AnalyseFields(const store::FactSheet& sheet, const FormValues& values) {
-  base::Page("<P>%s \n", Msg(106));
-  const std::string proposal = base::Sprintf("Analyse_%d", static_cast<int>(sheet.entries.size()));
-  base::Page("<INPUT SIZE=20 NAME=\"%s\" VALUE=%s>\n", "title",
-             UnquotedValue(values.Get("title", proposal)));
-  WriteDoneBy();
-  WriteActingUser(sheet, values, false);
-  WriteSubmit();
-  base::Write(nullptr, kNextRow);
+  WriteTitleAndUser(sheet, values, "Analyse");
   WriteTextArea(15, values.Text("text", {}));
 }
 
@@ -182,14 +189,7 @@ void VerifiedFields(const store::FactSheet& sheet, const FormValues& values) {
 // Attach: the title proposed from the number of entries, the acting user, and the file
 // field, last, as the multipart decoder needs it.
 void AttachFields(const store::FactSheet& sheet, const FormValues& values) {
-  base::Page("<P>%s \n", Msg(106));
-  const std::string proposal = base::Sprintf("File_%d", static_cast<int>(sheet.entries.size()));
-  base::Page("<INPUT SIZE=20 NAME=\"%s\" VALUE=%s>\n", "title",
-             UnquotedValue(values.Get("title", proposal)));
-  WriteDoneBy();
-  WriteActingUser(sheet, values, false);
-  WriteSubmit();
-  base::Write(nullptr, kNextRow);
+  WriteTitleAndUser(sheet, values, "File");
   base::Page("%s : <INPUT TYPE=FILE NAME=%s SIZE=40>\n", Msg(2440), "Attach");
 }
 
