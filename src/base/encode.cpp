@@ -95,12 +95,14 @@ std::string UrlDecode(std::string_view text) {
 
 namespace {
 
-std::string PercentEncode(std::string_view text, bool blank_as_plus, const char* hex) {
+std::string Encode(std::string_view text, bool blank_as_plus, const char* hex,
+                   std::string_view keep = {}) {
   std::string out;
   out.reserve(text.size() * 3);
   for (char ch : text) {
     unsigned char c = static_cast<unsigned char>(ch);
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) {
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+        keep.find(ch) != std::string_view::npos) {
       out += ch;
     } else if (c == ' ' && blank_as_plus) {
       out += '+';
@@ -116,11 +118,29 @@ std::string PercentEncode(std::string_view text, bool blank_as_plus, const char*
 }  // namespace
 
 std::string UrlEncode(std::string_view text, bool blank_as_plus) {
-  return PercentEncode(text, blank_as_plus, "0123456789ABCDEF");
+  return Encode(text, blank_as_plus, "0123456789ABCDEF");
+}
+
+std::string PercentEncode(std::string_view text, std::string_view keep) {
+  return Encode(text, /*blank_as_plus=*/false, "0123456789ABCDEF", keep);
 }
 
 std::string EncodeLinkValue(std::string_view text) {
-  return PercentEncode(text, /*blank_as_plus=*/true, "0123456789abcdef");
+  return Encode(text, /*blank_as_plus=*/true, "0123456789abcdef");
+}
+
+std::string TsvField(std::string_view value) {
+  std::string out;
+  const bool quoted = !value.empty() && value.front() == '"';
+  out.reserve(value.size() + (quoted ? 4 : 0));
+  if (quoted) out += '"';
+  for (char c : value) {
+    if (c == '\t' || c == '\n' || c == '\r') c = ' ';
+    if (quoted && c == '"') out += '"';
+    out += c;
+  }
+  if (quoted) out += '"';
+  return out;
 }
 
 }  // namespace base

@@ -19,6 +19,16 @@ std::string EscapeScript(std::string_view text);
 // becomes "+" (`blank_as_plus`) or "%20", every other byte "%" and two upper-case hex digits.
 std::string UrlEncode(std::string_view text, bool blank_as_plus = true);
 
+// One field of a tab-separated download (read by spreadsheets and by Python's csv with the
+// excel-tab dialect): a tab, carriage return or line feed becomes a blank, so the field
+// cannot break its row; a value that begins with a double quote is written quoted, its
+// quotes doubled, so that it is not taken for a quoted field. A quote further in is read as
+// it stands by those readers, and stays as it is.
+std::string TsvField(std::string_view value);
+
+// As UrlEncode (a blank too becomes "%20"), but the characters of `keep` also stay.
+std::string PercentEncode(std::string_view text, std::string_view keep);
+
 // A value written into a test-book link: as UrlEncode, with lower-case hexadecimal digits.
 std::string EncodeLinkValue(std::string_view text);
 

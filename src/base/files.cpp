@@ -6,8 +6,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <thread>
 
 #include "base/out.h"
 
@@ -195,15 +197,21 @@ bool WriteSecretFile(const std::string& path, std::string_view content, int* err
   return ok;
 }
 
-FileLock::FileLock(const std::string& lock_path) {
+FileLock::FileLock(const std::string& lock_path, int wait_ms) {
   fd_ = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (fd_ < 0) return;
-  while (::flock(fd_, LOCK_EX) != 0) {
-    if (errno != EINTR) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(wait_ms);
+  const int how = wait_ms < 0 ? LOCK_EX : LOCK_EX | LOCK_NB;
+  while (::flock(fd_, how) != 0) {
+    const bool busy = errno == EWOULDBLOCK && wait_ms >= 0 && Clock::now() < deadline;
+    if (errno != EINTR && !busy) {
       ::close(fd_);
       fd_ = -1;
       return;
     }
+    // flock has no time-out of its own: a bounded wait looks again shortly.
+    if (busy) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
 }
 

@@ -63,10 +63,12 @@ std::string TempNameFor(const std::string& path);
 // Replaces `path` by `temp` (already written and closed).
 bool ReplaceFile(const std::string& temp, const std::string& path);
 
-// An exclusive advisory lock (flock) on a lock file, held until destruction.
+// An exclusive advisory lock (flock) on a lock file, held until destruction. A holder that
+// dies loses it at once, so no lock outlives its process. With `wait_ms` at 0 or more the
+// lock is given up (Held() false) when it is not free within that many milliseconds.
 class FileLock {
  public:
-  explicit FileLock(const std::string& lock_path);
+  explicit FileLock(const std::string& lock_path, int wait_ms = -1);
   ~FileLock();
   FileLock(const FileLock&) = delete;
   FileLock& operator=(const FileLock&) = delete;

@@ -18,4 +18,12 @@ void AppendWords(std::string_view text, std::vector<std::string_view>& words) {
   }
 }
 
+std::string_view NextLine(std::string_view text, size_t& pos) {
+  size_t end = text.find('\n', pos);
+  if (end == std::string_view::npos) end = text.size();
+  std::string_view line = text.substr(pos, end - pos);
+  pos = end + 1;
+  return line;
+}
+
 }  // namespace base

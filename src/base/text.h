@@ -15,6 +15,10 @@ constexpr bool IsBlank(char c) {
 // only blanks remain.
 std::string_view NextWord(std::string_view text, size_t& pos);
 
+// The line that starts at `pos` (up to the next line feed or the end, without the line
+// feed); `pos` moves past it. For `pos` below text.size().
+std::string_view NextLine(std::string_view text, size_t& pos);
+
 // The words of `text`, appended to `words`.
 void AppendWords(std::string_view text, std::vector<std::string_view>& words);
 

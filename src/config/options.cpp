@@ -6,6 +6,7 @@
 #include "base/encode.h"
 #include "base/text.h"
 #include "config/labels.h"
+#include "config/members.h"
 #include "config/projects.h"
 
 namespace config {
@@ -44,10 +45,6 @@ void WriteFileOptions(base::Stream stream, const std::string& path, std::string_
     base::Printf(stream, is_selected ? "<OPTION SELECTED> %s" : "<OPTION> %s",
                  base::EscapeHtml(option));
   }
-}
-
-void WriteProjectOptions(base::Stream stream, std::string_view selected) {
-  WriteFileOptions(stream, GetProjectFilePath(), selected);
 }
 
 void WriteProjectFileOptions(base::Stream stream, std::string_view project, std::string_view kind,
@@ -91,33 +88,29 @@ void WriteImpactOptions(base::Stream stream, int selected_index) {
 }
 
 void WriteUserOptions(base::Stream stream, std::string_view project, std::string_view selected) {
-  for (const std::string& path : ListProjectFiles(project, "users")) {
-    for (const ConfigLine& line : ReadConfigFile(path).lines) {
-      std::string_view text = line.text;
-      if (IsCommentLine(text)) continue;
-      size_t end = 0;
-      while (end < text.size() && text[end] != ':' && !base::IsBlank(text[end])) ++end;
-      std::string_view login = text.substr(0, end);
-      if (login.empty()) continue;
-      base::Printf(stream, login == selected ? "<OPTION SELECTED> %s\n" : "<OPTION> %s\n",
-                   base::EscapeHtml(login));
-    }
-  }
+  for (const std::string& login : MemberLogins(project))
+    base::Printf(stream, login == selected ? "<OPTION SELECTED> %s\n" : "<OPTION> %s\n",
+                 base::EscapeHtml(login));
 }
 
-void WriteDeadlineOptions(base::Stream stream, std::string_view project,
-                          std::string_view selected) {
+std::vector<std::string> UndeliveredDeadlines(std::string_view project) {
   std::unordered_set<std::string_view> versions;
   for (const std::string& path : ListProjectFiles(project, "version")) {
     for (std::string_view word : WordsOf(path)) versions.insert(word);
   }
+  std::vector<std::string> deadlines;
   for (const std::string& path : ListProjectFiles(project, "deadline")) {
-    for (std::string_view word : WordsOf(path)) {
-      if (word.front() == '#' || versions.contains(word)) continue;
-      base::Printf(stream, word == selected ? "<OPTION SELECTED> %s\n" : "<OPTION> %s\n",
-                   base::EscapeHtml(word));
-    }
+    for (std::string_view word : WordsOf(path))
+      if (word.front() != '#' && !versions.contains(word)) deadlines.emplace_back(word);
   }
+  return deadlines;
+}
+
+void WriteDeadlineOptions(base::Stream stream, std::string_view project,
+                          std::string_view selected) {
+  for (const std::string& word : UndeliveredDeadlines(project))
+    base::Printf(stream, word == selected ? "<OPTION SELECTED> %s\n" : "<OPTION> %s\n",
+                 base::EscapeHtml(word));
 }
 
 void WriteSeverityOptions(base::Stream stream, int selected) {

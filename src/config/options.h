@@ -6,6 +6,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/out.h"
 
@@ -17,9 +18,6 @@ namespace config {
 // No line end is added.
 void WriteFileOptions(base::Stream stream, const std::string& path,
                       std::string_view selected = " ");
-
-// WriteFileOptions over the project list "project.cfg".
-void WriteProjectOptions(base::Stream stream, std::string_view selected = " ");
 
 // WriteFileOptions over each of the project's files of `kind` ("program", "version",
 // "deadline"); every project's when `project` is "" or " ".
@@ -35,17 +33,22 @@ void WriteSubprojectOptions(base::Stream stream, std::string_view project,
 // "<OPTION VALUE=\"%c\"> %s\n" with the letter 'a' + index; the line of `selected_index`
 // as "<OPTION SELECTED VALUE=\"%c\"> %s\n". -1 selects none.
 void WriteIndexOptions(base::Stream stream, const std::string& path, int selected_index);
+// The index a value of those options stands for: its first letter minus 'a' (0 for "").
+inline int LetterIndex(std::string_view value) {
+  return value.empty() ? 0 : static_cast<unsigned char>(value.front()) - 'a';
+}
 void WritePhaseOptions(base::Stream stream, int selected_index);   // "phase.cfg"
 void WriteImpactOptions(base::Stream stream, int selected_index);  // "impacts.cfg"
 
-// The logins of the project's users files (of every project for "" or " "): per line the
-// text up to the first ":", blank or tab, as "<OPTION> %s\n", or "<OPTION SELECTED> %s\n"
-// when it equals `selected`.
+// The logins of the project's users files (config::MemberLogins) as "<OPTION> %s\n", or
+// "<OPTION SELECTED> %s\n" when it equals `selected`.
 void WriteUserOptions(base::Stream stream, std::string_view project,
                       std::string_view selected = "");
 
-// "<OPTION> %s\n" for each word of the project's deadline files that does not begin with "#"
-// and is no word of the project's version files; "<OPTION SELECTED> %s\n" for `selected`.
+// The deadlines not yet delivered: the words of the project's deadline files (comment lines
+// and words beginning with "#" left out) that are no word of its version files.
+std::vector<std::string> UndeliveredDeadlines(std::string_view project);
+// "<OPTION> %s\n" for each of UndeliveredDeadlines; "<OPTION SELECTED> %s\n" for `selected`.
 void WriteDeadlineOptions(base::Stream stream, std::string_view project,
                           std::string_view selected = "");
 

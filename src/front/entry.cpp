@@ -13,6 +13,7 @@
 #include "search/form.h"
 #include "search/results.h"
 #include "setup/setup.h"
+#include "sheets/action_table.h"
 #include "sheets/actions.h"
 #include "sheets/attach.h"
 #include "sheets/create.h"
@@ -27,7 +28,6 @@
 #include "testbook/pages.h"
 #include "users/login.h"
 #include "users/uid.h"
-#include "web/actions.h"
 #include "web/diagnostics.h"
 #include "web/identity.h"
 #include "web/request.h"
@@ -37,28 +37,21 @@ namespace front {
 namespace {
 
 using Handler = void (*)(web::ParamList&);
-using ActionHandler = void (*)(int code, web::ParamList&);
 
 struct CommandEntry {
   std::string_view cmd;
   Handler run;
 };
 
-// The pages reached by a CMD value. A page joins this table when it is built.
+// The pages reached by a CMD value, besides the actions on a sheet (sheets/action_table).
 const std::vector<CommandEntry>& CommandTable() {
   static const std::vector<CommandEntry> table = {
       {"help", WriteHelpPage},
       {"setup", setup::SetupCommand},
       {"create", [](web::ParamList& list) { sheets::ShowCreateForm(list); }},
-      {"new", [](web::ParamList& list) { sheets::StoreNewSheet(list); }},
       {"history", [](web::ParamList& list) { sheets::HistoryCommand(list); }},
       {"search", [](web::ParamList& list) { search::ShowSearchForm(list); }},
       {"find", [](web::ParamList& list) { search::RunFind(list); }},
-      {"Print",
-       [](web::ParamList& list) {
-         const std::string name = web::GetParam(list, "Num");
-         sheets::PrintSheet(list, name);
-       }},
       {"book", [](web::ParamList& list) { testbook::TestBookPage(list, "book"); }},
       {"tests", [](web::ParamList& list) { testbook::CampaignPage(list); }},
       {"FILE", [](web::ParamList& list) { sheets::SendAttachment(list); }},
@@ -67,19 +60,11 @@ const std::vector<CommandEntry>& CommandTable() {
   return table;
 }
 
-// The shared handlers of the actions, when built. The storing of a new sheet and printing
-// are reached through the command table.
-ActionHandler HandlerFor(web::ActionKind kind) {
-  switch (kind) {
-    case web::ActionKind::kStatus:
-      return [](int code, web::ParamList& list) { sheets::HandleAction(code, list); };
-    case web::ActionKind::kEdit:
-      return [](int code, web::ParamList& list) { sheets::EditCommand(code, list); };
-    case web::ActionKind::kNew:
-    case web::ActionKind::kPrint:
-      return nullptr;
-  }
-  return nullptr;
+// An action on a sheet that has a form: a status action or an edit.
+bool IsSheetFormCommand(std::string_view cmd) {
+  const sheets::Action* action = sheets::FindAction(cmd);
+  return action &&
+         (action->kind == sheets::ActionKind::kStatus || action->kind == sheets::ActionKind::kEdit);
 }
 
 // The search and result list, reached by find, Numero and Num nodes.
@@ -96,11 +81,10 @@ bool DispatchCommand(std::string_view cmd, web::ParamList& list) {
       return true;
     }
   }
-  if (const web::Action* action = web::FindAction(cmd)) {
-    if (ActionHandler handler = HandlerFor(action->kind)) {
-      handler(action->code, list);
-      return true;
-    }
+  // The actions on a sheet: their table names their handlers.
+  if (const sheets::Action* action = sheets::FindAction(cmd)) {
+    action->handle(*action, list);
+    return true;
   }
   return false;
 }
@@ -136,7 +120,7 @@ void Dispatch(web::ParamList& list) {
   bool login = false;
   for (const web::Param& p : list) {
     if (p.name == "Login") {
-      users::LoginPage(list, p.value);
+      users::LoginPage(list, p.value, IsSheetFormCommand);
       login = true;
     } else if (p.name == "Uid") {
       web::SetCurrentUid(p.value);

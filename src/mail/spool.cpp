@@ -1,7 +1,6 @@
 #include "mail/spool.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utime.h>
@@ -13,7 +12,6 @@
 #include <cstring>
 #include <filesystem>
 #include <optional>
-#include <thread>
 
 #include "base/encode.h"
 #include "base/files.h"
@@ -136,34 +134,6 @@ void ClosePage() {
   }
 }
 
-// An exclusive lock on the spool's lock file; waits at most `seconds` (0: not at all).
-class SpoolLock {
- public:
-  SpoolLock(const std::string& dir, int seconds) {
-    fd_ = ::open((dir + "/lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd_ < 0) return;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-      if ((errno != EWOULDBLOCK && errno != EINTR) ||
-          std::chrono::steady_clock::now() >= deadline) {
-        ::close(fd_);
-        fd_ = -1;
-        return;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-  }
-  ~SpoolLock() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  SpoolLock(const SpoolLock&) = delete;
-  SpoolLock& operator=(const SpoolLock&) = delete;
-  bool Held() const { return fd_ >= 0; }
-
- private:
-  int fd_ = -1;
-};
-
 void Report(const std::string& id, const std::string& recipients, const std::string& error) {
   std::fprintf(stderr, "quorb: mail %s to %s: %s\n", id.c_str(), recipients.c_str(), error.c_str());
 }
@@ -172,6 +142,45 @@ void Report(const std::string& id, const std::string& recipients, const std::str
 
 std::string SpoolDir() {
   return base::JoinPath(config::GetDataDir(), "Mail");
+}
+
+std::string SenderName() {
+  constexpr size_t kSenderMax = 51;
+  std::string sender = StripLineBreaks(config::GetConfig("WWW"));
+  if (sender.empty()) sender = "www";
+  if (sender.size() > kSenderMax) sender.resize(kSenderMax);
+  return sender;
+}
+
+std::string SenderAddress() {
+  return SenderName() + "@" + StripLineBreaks(config::GetConfig("DOMAIN"));
+}
+
+MessageFile::MessageFile(std::string path)
+    : path_(std::move(path)), file_(base::OpenFile(path_, "wb")) {
+  opened_ = file_ != nullptr;
+  int error = file_ ? 0 : errno;
+  config::DebugPage("<! Send Mail %ld,errno:%d, file:%s>\n",
+                    file_ ? static_cast<long>(fileno(file_.get())) : 0L, error,
+                    base::EscapeHtml(path_));
+}
+
+MessageFile::~MessageFile() {
+  file_.reset();
+  if (opened_ && !queued_) base::RemoveFile(path_);
+}
+
+bool MessageFile::Close() {
+  if (!file_) return false;
+  bool ok = std::fflush(file_.get()) == 0 && !std::ferror(file_.get());
+  ok = std::fclose(file_.release()) == 0 && ok;
+  return ok;
+}
+
+bool MessageFile::Queue(std::string_view recipients) {
+  if (file_ && !Close()) return false;
+  queued_ = true;  // QueueMail removes the file in any case
+  return QueueMail(SenderAddress(), recipients, path_);
 }
 
 bool QueueMail(std::string_view sender, std::string_view recipients, const std::string& path) {
@@ -227,7 +236,7 @@ std::vector<SpoolEntry> ListSpool() {
 
 void DeliverSpool(bool wait_for_lock) {
   std::string dir = SpoolDir();
-  SpoolLock lock(dir, wait_for_lock ? kLockWaitSeconds : 0);
+  base::FileLock lock(dir + "/lock", wait_for_lock ? kLockWaitSeconds * 1000 : 0);
   if (!lock.Held()) return;
   // The attempt's time: later requests leave the spool alone for a minute.
   Touch(PendingStamp(dir));

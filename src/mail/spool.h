@@ -12,10 +12,13 @@
 //   line 5  the error of the last attempt (empty before the first)
 #pragma once
 
+#include <cstdio>
 #include <ctime>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "base/files.h"
 
 namespace mail {
 
@@ -26,6 +29,36 @@ std::string SpoolDir();
 // comma-separated `recipients`, and asks for a delivery once the page is out. False (with
 // a comment in the page) when it could not be stored; the file is removed in any case.
 bool QueueMail(std::string_view sender, std::string_view recipients, const std::string& path);
+
+// The sender's name of every mail: the WWW value ("www" when empty), at most 51 characters,
+// without line breaks.
+std::string SenderName();
+// The envelope sender of every mail: SenderName() "@" the DOMAIN value.
+std::string SenderAddress();
+
+// The file of one outgoing message while it is written: opened for writing at `path` (the
+// page is told "<! Send Mail <descriptor>,errno:<error>, file:<path>>"), and removed again
+// unless it is queued.
+class MessageFile {
+ public:
+  explicit MessageFile(std::string path);
+  ~MessageFile();
+  MessageFile(const MessageFile&) = delete;
+  MessageFile& operator=(const MessageFile&) = delete;
+  explicit operator bool() const { return file_ != nullptr; }
+  std::FILE* get() const { return file_.get(); }
+  const std::string& path() const { return path_; }
+  // Closes the file; false when anything could not be written.
+  bool Close();
+  // Queues the closed file from SenderAddress() to `recipients` (QueueMail).
+  bool Queue(std::string_view recipients);
+
+ private:
+  std::string path_;
+  base::File file_;
+  bool opened_ = false;
+  bool queued_ = false;
+};
 
 // One entry as a status page shows it.
 struct SpoolEntry {

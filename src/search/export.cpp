@@ -1,6 +1,7 @@
 // The export file "bugs.dat": one tab-separated row per sheet, for a spreadsheet.
 #include <map>
 
+#include "base/encode.h"
 #include "base/files.h"
 #include "base/out.h"
 #include "config/labels.h"
@@ -18,7 +19,7 @@ constexpr int kFirstColumnLabel = 2400;
 constexpr int kLastColumnLabel = 2427;
 
 void AddField(std::string& row, std::string_view value) {
-  row += ExportField(value);
+  row += base::TsvField(value);
   row += '\t';
 }
 
@@ -26,24 +27,6 @@ void AddNumber(std::string& row, long value) {
   row += std::to_string(value);
   row += '\t';
 }
-
-}  // namespace
-
-std::string ExportField(std::string_view value) {
-  std::string out;
-  const bool quoted = !value.empty() && value.front() == '"';
-  out.reserve(value.size() + (quoted ? 4 : 0));
-  if (quoted) out += '"';
-  for (char c : value) {
-    if (c == '\t' || c == '\n' || c == '\r') c = ' ';
-    if (quoted && c == '"') out += '"';
-    out += c;
-  }
-  if (quoted) out += '"';
-  return out;
-}
-
-namespace {
 
 // A date as the export shows it: empty when it was never set.
 std::string FormatDate(int time) {
@@ -65,7 +48,7 @@ std::string FormatExportLine(const store::FactSheet& s) {
   AddField(row, s.prog);
   AddField(row, s.version);
   AddField(row, s.exp);
-  AddField(row, config::GetStatusLabel(s.status));
+  AddField(row, store::GetStatusLabel(s.status));
   AddField(row, FormatDate(s.postponed));
   AddField(row, s.resp);
   AddField(row, s.corrector);
@@ -80,7 +63,7 @@ std::string FormatExportLine(const store::FactSheet& s) {
   AddField(row, s.test);
   AddNumber(row, s.corrLoad);
   AddNumber(row, s.Load);
-  row += ExportField(s.title);
+  row += base::TsvField(s.title);
   row += '\n';
   return row;
 }
@@ -88,7 +71,7 @@ std::string FormatExportLine(const store::FactSheet& s) {
 void ExportSheets(const FoundList& hits) {
   std::string header;
   for (int n = kFirstColumnLabel; n <= kLastColumnLabel; ++n) {
-    header += ExportField(config::Msg(n));
+    header += base::TsvField(config::Msg(n));
     header += n < kLastColumnLabel ? '\t' : '\n';
   }
   base::Write(nullptr, header);
@@ -105,7 +88,7 @@ void ExportSheets(const FoundList& hits) {
     auto code = codes.find(sheet.project);
     if (code == codes.end())
       code = codes.emplace(sheet.project, config::GetProjectCode(sheet.project)).first;
-    std::string row = ExportField(code->second);
+    std::string row = base::TsvField(code->second);
     row += '\t';
     row += FormatExportLine(sheet);
     base::Write(nullptr, row);

@@ -25,14 +25,9 @@ namespace {
 // match across two blocks is still seen.
 constexpr size_t kBlockSize = 64 * 1024;
 
-// The status boxes, in the order of the status codes.
-constexpr std::string_view kStatusBoxes[store::kStatusCount] = {"statN", "statS", "statA", "statO",
-                                                                "statC", "statV", "statD", "statB",
-                                                                "statR", "statP", "statT"};
-
 // A list criterion: the empty option of a list and a missing parameter choose nothing.
 bool IsChosen(std::string_view value) {
-  return !value.empty() && !web::IsAbsent(value);
+  return !web::IsMissing(value);
 }
 
 bool Contains(std::string_view haystack, std::string_view needle) {
@@ -114,13 +109,13 @@ Criteria ReadCriteria(const web::ParamList& params) {
   field("verVers", &S::verVers);
   c.impact = code("impact", 'a');
   c.type = code("type", '0');
-  std::string_view intitle = TypedValue(params, "intitle");
+  std::string_view intitle = web::ValueOrEmpty(params, "intitle");
   c.intitle_given = !intitle.empty();
   c.intitle = intitle;
   for (int k = 0; k < store::kStatusCount; ++k)
-    if (web::GetParam(params, kStatusBoxes[k]).starts_with('X')) c.status_mask |= 1u << k;
+    if (web::GetParam(params, StatusBoxName(k)).starts_with('X')) c.status_mask |= 1u << k;
   c.ad_type = web::GetParamInt(params, "adType");
-  c.intext = TypedValue(params, "intext");
+  c.intext = web::ValueOrEmpty(params, "intext");
 
   for (const FieldCriterion& f : c.fields) c.needles.push_back(f.value);
   if (!c.every_resp && !c.resp.empty()) c.needles.push_back(c.resp);
@@ -215,14 +210,12 @@ std::optional<FoundList> FindByOwnFile(const std::string& quick, SheetAccess& ac
 
 }  // namespace
 
-bool IsGiven(std::string_view value) {
-  return IsChosen(value);
+std::string StatusBoxName(int code) {
+  return std::string("stat") + store::kStatusLetters[code];
 }
 
-std::string_view TypedValue(const web::ParamList& params, std::string_view name) {
-  for (const web::Param& p : params)
-    if (p.name == name) return p.value;
-  return {};
+bool IsGiven(std::string_view value) {
+  return IsChosen(value);
 }
 
 long ParseSearchDate(std::string_view text) {

@@ -30,12 +30,11 @@ struct FoundSheet {
 };
 using FoundList = std::vector<FoundSheet>;
 
+// The name of the search form's check box for status `code`: "stat" and the status letter.
+std::string StatusBoxName(int code);
+
 // A value the request carries with something in it: not missing, not beginning with a blank.
 bool IsGiven(std::string_view value);
-
-// The value of `name` as the request carries it; empty when it does not. For the typed
-// texts (intext, intitle), where a leading blank is part of what the user looks for.
-std::string_view TypedValue(const web::ParamList& params, std::string_view name);
 
 // A time from "day/month/year:hour.minute.second" in local time, read with
 // "%2d/%2d/%4d:%2d.%2d.%2d" (fields not read count as 0); 0 for a text under 17 characters.

@@ -9,6 +9,8 @@
 #include "config/main_config.h"
 #include "config/options.h"
 #include "config/projects.h"
+#include "search/find.h"
+#include "store/sheet.h"
 #include "users/rights.h"
 #include "users/uid.h"
 #include "users/user_context.h"
@@ -26,10 +28,15 @@ using config::Msg;
 constexpr std::string_view kEmptyOption = "<OPTION SELECTED>&nbsp\n";
 
 struct Box {
-  std::string_view name;
-  int label;
+  int status;
   bool ticked;
 };
+// The status boxes in the order the form shows them.
+constexpr Box kStatusBoxes[store::kStatusCount] = {
+    {store::kNew, true},        {store::kAssigned, true},         {store::kOpen, true},
+    {store::kCorrected, false}, {store::kVerified, false},        {store::kPostponed, false},
+    {store::kNotABug, false},   {store::kNotReproducible, false}, {store::kDuplicate, false},
+    {store::kAbandoned, false}, {store::kObserved, true}};
 
 // What the form was sent with when it reloads itself for another project: every criterion
 // comes back as it was. A first showing (no list) starts from the defaults.
@@ -80,8 +87,9 @@ void List(int label, std::string_view name, Options options) {
 }
 
 void WriteBox(const Sent& sent, const Box& box, std::string_view cell = "<TD>") {
-  base::Page("%s<INPUT TYPE=checkbox NAME=%s VALUE=X %s> %s</TD>\n", cell, box.name,
-             sent.Ticked(box.name, box.ticked) ? "CHECKED" : "", Msg(box.label));
+  const auto name = StatusBoxName(box.status);
+  base::Page("%s<INPUT TYPE=checkbox NAME=%s VALUE=X %s> %s</TD>\n", cell, name,
+             sent.Ticked(name, box.ticked) ? "CHECKED" : "", store::GetStatusLabel(box.status));
 }
 
 bool HasUid() {
@@ -105,9 +113,8 @@ void WriteScripts() {
   base::Write(nullptr, "</SCRIPT>\n");
   base::Write(nullptr, "<SCRIPT  LANGUAGE=javascript1.2>\nfunction checkChange()\n{\n");
   base::Write(nullptr, "   var f = document.forms[1];\n");
-  for (std::string_view box : {"statN", "statA", "statO", "statC", "statV", "statP", "statB",
-                               "statR", "statD", "statT", "statS"})
-    base::Page("   f.%s.checked = f.ALL.checked;\n", box);
+  for (const Box& box : kStatusBoxes)
+    base::Page("   f.%s.checked = f.ALL.checked;\n", StatusBoxName(box.status));
   base::Write(nullptr, "}\n</SCRIPT>\n");
 }
 
@@ -162,20 +169,15 @@ void WriteProjectRow(const Sent& sent, const std::string& script, const std::str
 }
 
 void WriteStatusBoxes(const Sent& sent) {
-  static constexpr Box kFirstRow[] = {{"statN", 200, true},  {"statA", 202, true},
-                                      {"statO", 203, true},  {"statC", 204, false},
-                                      {"statV", 205, false}, {"statP", 209, false}};
   base::Write(nullptr, "<TABLE BORDER=0>\n<TR><TD>Status :</TD>\n");
-  for (const Box& box : kFirstRow) WriteBox(sent, box);
+  for (int i = 0; i < 6; ++i) WriteBox(sent, kStatusBoxes[i]);
   base::Write(nullptr, "</TR>\n<TR>");
   base::Write(nullptr, "<TD><INPUT TYPE=checkbox NAME=ALL ");
   if (sent.Ticked("ALL", false)) base::Write(nullptr, "CHECKED ");
   base::Page("onclick=\"javascript:checkChange();\">%s</TD>\n", Msg(212));
-  WriteBox(sent, {"statB", 207, false});
-  WriteBox(sent, {"statR", 208, false}, "<TD COLSPAN=2>");
-  WriteBox(sent, {"statD", 206, false});
-  WriteBox(sent, {"statT", 210, false});
-  WriteBox(sent, {"statS", 201, true});
+  WriteBox(sent, kStatusBoxes[6]);
+  WriteBox(sent, kStatusBoxes[7], "<TD COLSPAN=2>");
+  for (int i = 8; i < store::kStatusCount; ++i) WriteBox(sent, kStatusBoxes[i]);
   base::Write(nullptr, "</TR>\n</TABLE>\n");
 }
 
@@ -287,7 +289,7 @@ void ShowSearchForm(const web::ParamList& params) {
   // Every project at once shows no project's lists: the reader needs only to be known.
   if (security &&
       (!reader || !users::MayReadProject(params, project.empty() ? reader->project : project)))
-    return web::ErrorBox(532);
+    return web::ErrorBox(config::kMsgNoRight);
   WriteScripts();
   base::Page("<H1>%s</H1>\n", Msg(2004));
   base::Write(nullptr, "<HR>\n");

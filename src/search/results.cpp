@@ -27,11 +27,6 @@ using config::Msg;
 // The rows of the result list, and its sheets, go out in pieces of about this size.
 constexpr size_t kRowsChunk = 1 << 16;
 
-// The statuses of the summary, in the order of their codes.
-constexpr std::string_view kStatusBoxes[store::kStatusCount] = {"statN", "statS", "statA", "statO",
-                                                                "statC", "statV", "statD", "statB",
-                                                                "statR", "statP", "statT"};
-
 constexpr std::string_view kHexDigits = "0123456789ABCDEF";
 
 // The request's query for an unquoted link attribute: already url-encoded by the browser,
@@ -166,7 +161,7 @@ void WriteCriteria(const web::ParamList& params) {
     base::Page("%s = %s<br>\n", Msg(c.label), base::EscapeHtml(value));
   }
   for (auto [name, label] : {Labelled{"intext", 2009}, Labelled{"intitle", 2010}}) {
-    std::string_view value = TypedValue(params, name);
+    std::string_view value = web::ValueOrEmpty(params, name);
     if (!value.empty()) base::Page("%s : '%s'<br>\n", Msg(label), base::EscapeHtml(value));
   }
   int window = web::GetParamInt(params, "ival");
@@ -176,8 +171,8 @@ void WriteCriteria(const web::ParamList& params) {
                base::EscapeHtml(web::GetParam(params, "and")));
   std::string statuses = "Status = ";
   for (int k = 0; k < store::kStatusCount; ++k)
-    if (web::GetParam(params, kStatusBoxes[k]).starts_with('X'))
-      statuses += config::GetStatusLabel(k);
+    if (web::GetParam(params, StatusBoxName(k)).starts_with('X'))
+      statuses += store::GetStatusLabel(k);
   statuses += "\n<BR>\n<HR>";
   base::Write(nullptr, statuses);
 }
@@ -209,7 +204,7 @@ void WriteResultList(const FoundList& hits, const web::ParamList& params,
     }
     Cat(rows, ">", Html{hit.name}, "</A> </TD>");
     Cat(rows, "<TD WIDTH=5% ALIGN=CENTER>", static_cast<long>(hit.sev), "</TD>\n");
-    Cat(rows, "<TD WIDTH=5% ALIGN=CENTER>", config::GetStatusCode(hit.status), "</TD>\n");
+    Cat(rows, "<TD WIDTH=5% ALIGN=CENTER>", store::GetStatusCode(hit.status), "</TD>\n");
     if (show_mdapda) Cat(rows, "<TD WIDTH=10%> ", Html{hit.mdapda}, " </TD>");
     if (show_version) Cat(rows, "<TD WIDTH=10%> ", Html{hit.shownVersion}, " </TD>");
     Cat(rows, "<TD WIDTH=10%> ", Html{hit.resp}, " </TD>\n");
@@ -235,7 +230,8 @@ void WriteFullSheets(const FoundList& hits, const ResultWindow& window) {
     if (sheet) {
       sheets::AppendSheetBody(html, *sheet, nullptr);
     } else {
-      Cat(html, "<FONT COLOR=RED>", Msg(504), " ", Html{name}, " <BR></FONT>\n");
+      Cat(html, "<FONT COLOR=RED>", Msg(config::kMsgCannotReadSheet), " ", Html{name},
+          " <BR></FONT>\n");
     }
     if (html.size() >= kRowsChunk) {
       base::Write(nullptr, html);
@@ -272,7 +268,7 @@ std::string FormatPrintIndex(const FoundList& hits, bool show_mdapda, bool show_
   for (const FoundSheet& hit : hits) {
     WritePadded(out, name_width, hit.name);
     WritePadded(out, 3, std::to_string(hit.sev));
-    WritePadded(out, 3, config::GetStatusCode(hit.status));
+    WritePadded(out, 3, store::GetStatusCode(hit.status));
     if (show_mdapda) WritePadded(out, mdapda_width, hit.mdapda);
     if (show_version) WritePadded(out, version_width, hit.shownVersion);
     WritePadded(out, resp_width, hit.resp);

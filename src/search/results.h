@@ -45,10 +45,7 @@ void WritePadded(std::string& out, size_t width, std::string_view text);
 // The export rows: the header of column names, then one row per hit whose file is there.
 void ExportSheets(const FoundList& hits);
 // The 27 header fields of a sheet in readable form, each followed by a tab but the last,
-// which ends the row with a line feed. A field cannot break its row (see ExportField).
+// which ends the row with a line feed, each written as base::TsvField.
 std::string FormatExportLine(const store::FactSheet& sheet);
-// A value as one field of the tab-separated file: a tab, carriage return or line feed is a
-// blank, and a value that begins with a quote is quoted as spreadsheet readers expect.
-std::string ExportField(std::string_view value);
 
 }  // namespace search

@@ -5,6 +5,7 @@
 #include "base/files.h"
 #include "base/names.h"
 #include "base/out.h"
+#include "base/text.h"
 #include "config/language.h"
 #include "config/main_config.h"
 #include "config/projects.h"
@@ -178,12 +179,9 @@ std::vector<std::string> SplitLines(std::string_view text) {
   std::vector<std::string> lines;
   size_t pos = 0;
   while (pos < text.size()) {
-    size_t end = text.find('\n', pos);
-    if (end == std::string_view::npos) end = text.size();
-    std::string_view line = text.substr(pos, end - pos);
+    std::string_view line = base::NextLine(text, pos);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     lines.emplace_back(line);
-    pos = end + 1;
   }
   return lines;
 }

@@ -38,7 +38,7 @@ void ShowSaved(int kind, const web::ParamList& list) {
   // The file saved is shown to who may save it: a project's own files to its manager.
   const std::string& acted_on = web::GetParam(list, "project");
   if (!MaySaveFile(list, kind, kind == kProject ? "" : acted_on, false)) {
-    web::ErrorBox(516);
+    web::ErrorBox(config::kMsgNoSetupRight);
     return;
   }
   if (kind == kMain) {
@@ -71,7 +71,7 @@ void ShowSaved(int kind, const web::ParamList& list) {
 
 void WriteSetupMenu(const web::ParamList& list) {
   if (!MaySave(list)) {
-    web::ErrorBox(516);
+    web::ErrorBox(config::kMsgNoSetupRight);
     return;
   }
   const std::string& images = config::GetImageDir();
@@ -148,7 +148,7 @@ void SetupCommand(web::ParamList& list) {
   // set up; a shared file needs the administrator.
   const bool per_project = IsPerProject(kind);
   if (!MaySave(list) || (!per_project && !MaySaveShared(list))) {
-    web::ErrorBox(516);
+    web::ErrorBox(config::kMsgNoSetupRight);
     return;
   }
   if (kind == kMain)

@@ -17,7 +17,7 @@ namespace {
 void WriteListForm(int kind, int wizard_step, std::string_view project, const std::string& path) {
   std::optional<std::string> text = base::ReadFile(path);
   if (!text) {
-    web::ErrorBoxArg(501, path);
+    web::ErrorBoxArg(config::kMsgCannotOpen, path);
     return;
   }
   std::vector<std::string> lines = SplitLines(*text);
@@ -67,7 +67,7 @@ void WriteListForms(int kind, int wizard_step, const web::ParamList* reader) {
 bool SaveList(int kind, const web::ParamList& list, bool wizard) {
   const std::string& project = web::GetParam(list, "project");
   if (!MaySaveFile(list, kind, project)) {
-    web::ErrorBox(516);
+    web::ErrorBox(config::kMsgNoSetupRight);
     return false;
   }
   std::optional<std::string> target = SaveTarget(kind, project);

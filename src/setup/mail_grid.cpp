@@ -5,39 +5,31 @@
 #include "base/text.h"
 #include "config/language.h"
 #include "config/main_config.h"
+#include "config/sendmail.h"
 #include "setup/setup_parts.h"
+#include "sheets/action_table.h"
 #include "sheets/notify.h"
-#include "web/actions.h"
 #include "web/cookies.h"
 #include "web/page.h"
 
 namespace setup {
 namespace {
 
-constexpr char kLetters[] = {'M', 'V', 's', 'a', 'c', 'v'};
-constexpr int kColumns = 6;
+using config::kMailRoles;
+constexpr int kColumns = std::size(kMailRoles);
 
 std::string MailPath() {
-  return base::Sprintf("%s/%s.cfg", config::GetConfigDir(), KindName(kSendmail));
+  return config::SendmailFilePath();
 }
 
 // The recipient words of every line of `text` whose key is the action's name.
 std::vector<std::string> RecipientsOf(std::string_view text, int code) {
-  std::vector<std::string> words;
-  std::string_view name = sheets::ActionName(code);
-  for (const std::string& line : SplitLines(text)) {
-    size_t pos = 0;
-    if (base::NextWord(line, pos) != name) continue;
-    for (std::string_view word = base::NextWord(line, pos); !word.empty();
-         word = base::NextWord(line, pos))
-      words.emplace_back(word);
-  }
-  return words;
+  return config::MailRecipientsIn(text, sheets::ActionName(code));
 }
 
 bool Has(const std::vector<std::string>& words, char letter) {
   for (const std::string& word : words)
-    if (word.size() == 1 && word[0] == letter) return true;
+    if (config::IsRole(word, letter)) return true;
   return false;
 }
 
@@ -53,7 +45,7 @@ void WriteMailForm(int wizard_step) {
   std::string path = MailPath();
   std::optional<std::string> text = base::ReadFile(path);
   if (!text) {
-    web::ErrorBoxArg(501, path);
+    web::ErrorBoxArg(config::kMsgCannotOpen, path);
     return;
   }
   base::Page("<P><H1><Font size=7>%s.cfg Setup</font></H1>\n<P>", "sendmail");
@@ -63,13 +55,13 @@ void WriteMailForm(int wizard_step) {
   base::Write(nullptr, "<TABLE BORDER=1>\n");
   WriteHeaderRow("<TH>%s</TH>\n");
   // One row per action, checked from every line that names it.
-  for (int code = 0; code < web::kActionCount; ++code) {
+  for (int code = 0; code < sheets::kActionCount; ++code) {
     std::vector<std::string> words = RecipientsOf(*text, code);
     base::Page("<TR><TD>%s</TD>\n", sheets::ActionName(code));
     for (int c = 0; c < kColumns; ++c) {
       base::Write(nullptr, "<TD ALIGN=CENTER><INPUT TYPE=CHECKBOX ");
       base::Page("NAME=V%d_%d ", c, code);
-      if (Has(words, kLetters[c])) base::Write(nullptr, " CHECKED ");
+      if (Has(words, kMailRoles[c])) base::Write(nullptr, " CHECKED ");
       base::Write(nullptr, "></TD>\n");
     }
     base::Write(nullptr, "</TR>\n");
@@ -84,17 +76,17 @@ void WriteMailForm(int wizard_step) {
 
 bool SaveMail(const web::ParamList& list, bool wizard) {
   if (!MaySaveShared(list)) {
-    web::ErrorBox(516);
+    web::ErrorBox(config::kMsgNoSetupRight);
     return false;
   }
   std::string path = MailPath();
   std::string old = base::ReadFile(path).value_or("");
   std::string content;
-  for (int code = 0; code < web::kActionCount; ++code) {
+  for (int code = 0; code < sheets::kActionCount; ++code) {
     content += base::Sprintf("%s ", sheets::ActionName(code));
     for (int c = 0; c < kColumns; ++c) {
       const std::string& box = web::GetParam(list, base::Sprintf("V%d_%d", c, code));
-      if (!web::IsAbsent(box)) content += base::Sprintf("%c ", kLetters[c]);
+      if (!web::IsAbsent(box)) content += base::Sprintf("%c ", kMailRoles[c]);
     }
     // Recipients named by login have no box; they stay as they were.
     for (const std::string& word : RecipientsOf(old, code))
@@ -115,10 +107,10 @@ bool SaveMail(const web::ParamList& list, bool wizard) {
 void ShowMailTable(const std::string& content) {
   base::Write(nullptr, "<TABLE BORDER=1>\n");
   WriteHeaderRow("<TH> %s </TH>\n");
-  for (int code = 0; code < web::kActionCount; ++code) {
+  for (int code = 0; code < sheets::kActionCount; ++code) {
     std::vector<std::string> words = RecipientsOf(content, code);
     base::Page("<TR><TD>%s</TD>\n", sheets::ActionName(code));
-    for (char letter : kLetters) base::Page("<TD>&nbsp;%s</TD>\n", Has(words, letter) ? "X" : "");
+    for (char letter : kMailRoles) base::Page("<TD>&nbsp;%s</TD>\n", Has(words, letter) ? "X" : "");
     base::Write(nullptr, "</TR>\n");
   }
   base::Write(nullptr, "</TABLE>\n");

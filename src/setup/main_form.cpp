@@ -117,7 +117,7 @@ config::MainConfigValues MainValuesFromForm(const web::ParamList& list) {
   v.pop3user = OneLine(web::GetParam(list, "popU"));
   // The password field is never filled in by the form: left empty, it keeps what is stored.
   std::string pass = OneLine(web::GetParam(list, "popP"));
-  if (pass.empty() || web::IsAbsent(pass)) {
+  if (web::IsMissing(pass)) {
     pass = config::GetConfig("POP3PASS");
     if (pass.empty()) pass = kNoPassword;
   }
@@ -126,8 +126,8 @@ config::MainConfigValues MainValuesFromForm(const web::ParamList& list) {
   v.debug = web::GetParam(list, "dbg") == "YES" ? "YES" : "NO";
   v.kept = config::HandEditedSettings();
   const std::string& pagesize = web::GetParam(list, "PAGESIZE");
-  v.pagesize = web::IsAbsent(pagesize) || pagesize.empty() ? config::kDefaultPageSize
-                                                           : web::GetParamInt(list, "PAGESIZE");
+  v.pagesize =
+      web::IsMissing(pagesize) ? config::kDefaultPageSize : web::GetParamInt(list, "PAGESIZE");
   if (v.pagesize < 0) v.pagesize = config::kDefaultPageSize;
   return v;
 }
@@ -188,7 +188,7 @@ void WriteMainConfigForm(int wizard_step, const web::ParamList& list) {
 
 bool SaveMainConfig(const web::ParamList& list) {
   if (!MaySaveShared(list)) {
-    web::ErrorBox(516);
+    web::ErrorBox(config::kMsgNoSetupRight);
     return false;
   }
   config::MainConfigValues v = MainValuesFromForm(list);

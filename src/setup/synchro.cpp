@@ -103,7 +103,7 @@ bool SaveSecret(const web::ParamList& list) {
     return false;
   }
   if (config::IsSecurityOn() && !users::CheckRightQuietly(list, 2, project)) {
-    web::ErrorBox(516);
+    web::ErrorBox(config::kMsgNoSetupRight);
     return false;
   }
   std::string line = secret;
@@ -144,7 +144,7 @@ void WriteSpoolStatus() {
 
 void SynchroPage(const web::ParamList& list) {
   if (!MaySave(list)) {
-    web::ErrorBox(516);
+    web::ErrorBox(config::kMsgNoSetupRight);
     return;
   }
   if (!web::IsAbsent(web::GetParam(list, "secret"))) SaveSecret(list);
@@ -155,7 +155,7 @@ void SynchroPage(const web::ParamList& list) {
     base::Page("<P>The shared secret of %s is set.<P>\n", Esc(project));
   const std::string script = web::ScriptName();
   const std::string& uid = web::GetCurrentUid();
-  const std::string token = uid.empty() || web::IsAbsent(uid) ? std::string() : uid;
+  const std::string token = web::IsMissing(uid) ? std::string() : uid;
   base::Write(nullptr, "<H1>Synchronisation</H1>\n");
   std::string delay = config::GetConfig("SYNCDELAY");
   base::Page(

@@ -106,7 +106,7 @@ void WriteTableForm(int kind, int wizard_step, std::string_view project, const s
   std::optional<std::string> text = base::ReadFile(path);
   if (!text) {
     config::DebugPage("<!%s>\n", base::EscapeHtml(path));
-    web::ErrorBoxArg(501, path);
+    web::ErrorBoxArg(config::kMsgCannotOpen, path);
     return;
   }
   std::vector<Column> columns = ColumnsOf(kind);
@@ -179,7 +179,7 @@ bool SaveTable(int kind, const web::ParamList& list, bool wizard,
                const std::function<void(const std::vector<std::string>&)>& before_write) {
   const std::string& project = web::GetParam(list, "project");
   if (!MaySaveFile(list, kind, kind == kProject ? "" : project)) {
-    web::ErrorBox(516);
+    web::ErrorBox(config::kMsgNoSetupRight);
     return false;
   }
   std::optional<std::string> target = SaveTarget(kind, kind == kProject ? "" : project);
@@ -198,7 +198,7 @@ bool SaveTable(int kind, const web::ParamList& list, bool wizard,
   for (int r = 0; r < lines; ++r) {
     const std::string& first = web::GetParam(list, base::Sprintf("V0_%d", r));
     std::string name = CleanCell(first);
-    if (first.empty() || web::IsAbsent(first) || name.empty()) continue;
+    if (web::IsMissing(first) || name.empty()) continue;
     for (size_t c = 0; c < columns.size(); ++c) {
       const std::string& value =
           web::GetParam(list, base::Sprintf("V%d_%d", static_cast<int>(c), r));

@@ -18,8 +18,8 @@
 #include "config/projects.h"
 #include "setup/setup.h"
 #include "setup/setup_parts.h"
+#include "sheets/action_table.h"
 #include "sheets/notify.h"
-#include "web/actions.h"
 #include "web/cookies.h"
 #include "web/page.h"
 #include "web/response.h"
@@ -28,12 +28,6 @@ namespace setup {
 namespace {
 
 constexpr std::string_view kSetupColor = "#C0C0C0";
-
-// The recipient letters the default "sendmail.cfg" gives each action, in code order.
-constexpr std::string_view kDefaultRecipients[web::kActionCount] = {
-    " M V", " M", " s",   " M a", "",       " a",   " a",   " M s", " M s",
-    " s",   " s", " M V", " v",   " M V c", " M V", " M s", " M a", " M a",
-};
 
 std::string DefaultContent(int kind) {
   switch (kind) {
@@ -59,8 +53,8 @@ std::string DefaultContent(int kind) {
       return base::Sprintf("kolvar :%s\n", kDefaultMemberMail);
     case kSendmail: {
       std::string text;
-      for (int code = 0; code < web::kActionCount; ++code)
-        text += base::Sprintf("%s%s\n", sheets::ActionName(code), kDefaultRecipients[code]);
+      for (int code = 0; code < sheets::kActionCount; ++code)
+        text += base::Sprintf("%s%s\n", sheets::ActionName(code), sheets::ActionOfCode(code)->mail);
       return text;
     }
     default:
@@ -121,7 +115,7 @@ bool Install(const web::ParamList& list, std::vector<std::string>& copied) {
                     ok ? 0 : 1);
   for (const std::string& dir : InstallFolders(v.configdir, v.datadir)) {
     if (!ok) break;
-    if (dir.empty() || web::IsAbsent(dir)) {
+    if (web::IsMissing(dir)) {
       base::Write(nullptr, "<TR><TD> Creating Directory :  </TD>\n");
       WriteFailedCell(ENOENT);
       ok = false;
@@ -326,7 +320,7 @@ std::string RunWizardStep(const web::ParamList& list) {
   // Every step writes files shared by all projects; with security on, on an installed site,
   // it takes the administrator's rights.
   if (!MaySaveShared(list)) {
-    web::ErrorBox(516);
+    web::ErrorBox(config::kMsgNoSetupRight);
     return {};
   }
   if (step < 1 || step > 11 || (done && step == 1 && !config::MainConfigReadable())) {

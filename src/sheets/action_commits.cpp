@@ -11,10 +11,10 @@
 #include "config/language.h"
 #include "config/projects.h"
 #include "sheets/action_parts.h"
+#include "sheets/action_table.h"
 #include "sheets/attach.h"
 #include "store/store.h"
 #include "users/rights.h"
-#include "web/actions.h"
 #include "web/page.h"
 
 namespace sheets {
@@ -38,10 +38,12 @@ bool FoundIn(std::string_view login, std::string_view field) {
   return false;
 }
 
+}  // namespace
+
 bool ManagerCondition(const store::FactSheet& sheet, CommitInput& in) {
   const std::string manager = config::GetProjectManager(sheet.project);
   if (FoundIn(in.user, manager)) return true;
-  web::ErrorBox(507);
+  web::ErrorBox(config::kMsgNoRightOnProject);
   base::Page("<!%s,%s>\n", base::EscapeHtml(in.user), base::EscapeHtml(manager));
   return false;
 }
@@ -50,7 +52,7 @@ bool VerifierCondition(const store::FactSheet& sheet, CommitInput& in) {
   if (FoundIn(in.user, config::GetProjectManager(sheet.project)) ||
       FoundIn(in.user, config::GetProjectVerifier(sheet.project)))
     return true;
-  web::ErrorBox(507);
+  web::ErrorBox(config::kMsgNoRightOnProject);
   return false;
 }
 
@@ -60,6 +62,8 @@ bool DuplicateCondition(const store::FactSheet&, CommitInput& in) {
   web::ErrorBoxArg(509, in.text);
   return false;
 }
+
+namespace {
 
 // A signed decimal number after optional white space, as "%d" reads it; false when there is
 // no digit or the number does not fit an int.
@@ -76,6 +80,8 @@ bool ReadInt(std::string_view text, size_t& pos, long long& value) {
   if (negative) value = -value;
   return pos > digits && value >= INT_MIN && value <= INT_MAX;
 }
+
+}  // namespace
 
 // "%d/%d/%d": day, month and year. The date is now's time of day on that day, out-of-range
 // days and months rolling over; a date the sheet's time field cannot hold is refused.
@@ -133,58 +139,22 @@ void SetVerification(store::FactSheet& sheet, const CommitInput& in) {
   sheet.verVers = in.version;
 }
 
+namespace {
+
 using enum CommitTitle;
 using enum LogArgs;
 using enum EntryKind;
-constexpr int kSame = -1;
-
-constexpr ActionCommit kCommits[] = {
-    {web::kActionObserved, kFormat, 2038, kNeedUser | kNeedSub, 502, nullptr, store::kObserved,
-     SetResponsible, 2040, kSubUser, kNone, 0, false},
-    {web::kActionAnalyse, kLabel, 2087, kNeedUser | kNeedTitle, 502, nullptr, kSame, nullptr, 2088,
-     kTitleUser, kTitled, 0, true},
-    {web::kActionAssign, kFormat, 2043, kNeedSub, 502, ManagerCondition, store::kAssigned,
-     SetResponsible, 2044, kSubUser, kNone, 0, false},
-    {web::kActionOpen, kFormat, 2047, kNeedSub, 502, nullptr, store::kOpen, SetResponsible, 2048,
-     kSubUser, kNone, 0, false},
-    {web::kActionNotABug, kFormat, 2051, kNeedUser, 502, nullptr, store::kNotABug, nullptr, 2052,
-     kByUser, kNone, 0, false},
-    {web::kActionNotReproducible, kFormat, 2053, kNeedUser, 502, nullptr, store::kNotReproducible,
-     nullptr, 2055, kByUser, kNone, 0, false},
-    {web::kActionDuplicate, kFormatText, 2075, kNeedUser, 502, DuplicateCondition,
-     store::kDuplicate, nullptr, 2076, kTextUser, kNone, 0, false},
-    {web::kActionPostpone, kFormatText, 2079, kNeedUser, 510, PostponeCondition, store::kPostponed,
-     SetPostponed, 2080, kTextUser, kNone, 0, false},
-    {web::kActionCorrected, kLabel, 2089, kNeedUser | kNeedVersion, 502, nullptr, store::kCorrected,
-     SetCorrection, 2095, kUserVersion, kText, 2096, true},
-    {web::kActionForVerification, kFormat, 2071, kNeedSub, 502, VerifierCondition, kSame,
-     SetVerifier, 2072, kSubUser, kNone, 0, false},
-    {web::kActionVerified, kLabel, 2097, kNeedUser | kNeedVersion | kNeedTestOrText, 502, nullptr,
-     store::kVerified, SetVerification, 2100, kUserVersion, kTextOrTest, 2101, true},
-    {web::kActionRejected, kFormat, 2062, 0, 502, nullptr, store::kNew, nullptr, 2066, kByUser,
-     kText, 2067, false},
-    {web::kActionAbandoned, kFormat, 2056, 0, 502, nullptr, store::kAbandoned, nullptr, 2060,
-     kByUser, kText, 2061, false},
-    {web::kActionAttach, kLabel, 2084, kNeedUser | kNeedTitle, 502, AttachCondition, kSame, nullptr,
-     2086, kTitleUser, kAttachment, 0, true},
-};
 
 bool HasRequired(const ActionCommit& row, const CommitInput& in) {
-  if ((row.needs & kNeedUser) && IsMissingValue(in.user)) return false;
-  if ((row.needs & kNeedSub) && IsMissingValue(in.sub)) return false;
-  if ((row.needs & kNeedTitle) && IsMissingValue(in.title)) return false;
-  if ((row.needs & kNeedVersion) && IsMissingValue(in.version)) return false;
-  if ((row.needs & kNeedTestOrText) && IsMissingValue(in.test) && in.text.empty()) return false;
+  if ((row.needs & kNeedUser) && web::IsMissing(in.user)) return false;
+  if ((row.needs & kNeedSub) && web::IsMissing(in.sub)) return false;
+  if ((row.needs & kNeedTitle) && web::IsMissing(in.title)) return false;
+  if ((row.needs & kNeedVersion) && web::IsMissing(in.version)) return false;
+  if ((row.needs & kNeedTestOrText) && web::IsMissing(in.test) && in.text.empty()) return false;
   return true;
 }
 
 }  // namespace
-
-const ActionCommit* FindActionCommit(int code) {
-  for (const ActionCommit& row : kCommits)
-    if (row.code == code) return &row;
-  return nullptr;
-}
 
 std::string CommitTitleText(const ActionCommit& row, const CommitInput& in) {
   const std::string name = base::EscapeHtml(in.name);
@@ -202,7 +172,7 @@ std::string CommitTitleText(const ActionCommit& row, const CommitInput& in) {
 bool AcceptCommit(const ActionCommit& row, const store::FactSheet& sheet,
                   const web::ParamList& list, CommitInput& in) {
   if (!users::MayChangeProject(list, sheet.project)) {
-    web::ErrorBox(507);
+    web::ErrorBox(config::kMsgNoRightOnProject);
     return false;
   }
   if (!HasRequired(row, in)) {
@@ -213,7 +183,7 @@ bool AcceptCommit(const ActionCommit& row, const store::FactSheet& sheet,
 }
 
 void ApplyCommit(const ActionCommit& row, store::FactSheet& sheet, const CommitInput& in) {
-  if (row.status != kSame) sheet.status = row.status;
+  if (row.status != kStatusUnchanged) sheet.status = row.status;
   if (row.set_fields) row.set_fields(sheet, in);
   const std::string_view format = Msg(row.log);
   switch (row.log_args) {
@@ -251,16 +221,6 @@ void ApplyCommit(const ActionCommit& row, store::FactSheet& sheet, const CommitI
       store::AddEntry(sheet, in.title, in.user, time, in.stored).kind = store::kAttachmentEntry;
       break;
   }
-}
-
-bool IsMissingValue(std::string_view value) {
-  return value.empty() || web::IsAbsent(value);
-}
-
-std::string ValueOrEmpty(const web::ParamList& list, std::string_view name) {
-  for (const web::Param& p : list)
-    if (p.name == name) return p.value;
-  return {};
 }
 
 }  // namespace sheets

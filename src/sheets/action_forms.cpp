@@ -11,9 +11,9 @@
 #include "config/options.h"
 #include "config/projects.h"
 #include "sheets/action_parts.h"
+#include "sheets/action_table.h"
 #include "store/store.h"
 #include "users/user_context.h"
-#include "web/actions.h"
 #include "web/cookies.h"
 #include "web/identity.h"
 #include "web/page.h"
@@ -65,6 +65,22 @@ std::string UnquotedValue(std::string_view value) {
   }
   return std::string(value);
 }
+
+// Analyse, Attach: the entry's title, proposed as "<kind>_<number of entries>", the acting
+// user and the submit button, then the next row.
+void WriteTitleAndUser(const store::FactSheet& sheet, const FormValues& values,
+                       std::string_view kind) {
+  base::Page("<P>%s \n", Msg(106));
+  const std::string proposal = base::Sprintf("%s_%d", kind, static_cast<int>(sheet.entries.size()));
+  base::Page("<INPUT SIZE=20 NAME=\"%s\" VALUE=%s>\n", "title",
+             UnquotedValue(values.Get("title", proposal)));
+  WriteDoneBy();
+  WriteActingUser(sheet, values, false);
+  WriteSubmit();
+  base::Write(nullptr, kNextRow);
+}
+
+}  // namespace
 
 // Observed, Assign, Open: the person designated, then the acting user.
 void DesignateFields(const store::FactSheet& sheet, const FormValues& values) {
@@ -125,14 +141,7 @@ void PostponeFields(const store::FactSheet& sheet, const FormValues& values) {
 
 // Analyse: the title proposed from the number of entries, the acting user, the text.
 void AnalyseFields(const store::FactSheet& sheet, const FormValues& values) {
-  base::Page("<P>%s \n", Msg(106));
-  const std::string proposal = base::Sprintf("Analyse_%d", static_cast<int>(sheet.entries.size()));
-  base::Page("<INPUT SIZE=20 NAME=\"%s\" VALUE=%s>\n", "title",
-             UnquotedValue(values.Get("title", proposal)));
-  WriteDoneBy();
-  WriteActingUser(sheet, values, false);
-  WriteSubmit();
-  base::Write(nullptr, kNextRow);
+  WriteTitleAndUser(sheet, values, "Analyse");
   WriteTextArea(15, values.Text("text", {}));
 }
 
@@ -180,35 +189,16 @@ void VerifiedFields(const store::FactSheet& sheet, const FormValues& values) {
 // Attach: the title proposed from the number of entries, the acting user, and the file
 // field, last, as the multipart decoder needs it.
 void AttachFields(const store::FactSheet& sheet, const FormValues& values) {
-  base::Page("<P>%s \n", Msg(106));
-  const std::string proposal = base::Sprintf("File_%d", static_cast<int>(sheet.entries.size()));
-  base::Page("<INPUT SIZE=20 NAME=\"%s\" VALUE=%s>\n", "title",
-             UnquotedValue(values.Get("title", proposal)));
-  WriteDoneBy();
-  WriteActingUser(sheet, values, false);
-  WriteSubmit();
-  base::Write(nullptr, kNextRow);
+  WriteTitleAndUser(sheet, values, "File");
   base::Page("%s : <INPUT TYPE=FILE NAME=%s SIZE=40>\n", Msg(2440), "Attach");
 }
 
+template void ReasonFields<5>(const store::FactSheet&, const FormValues&);
+template void ReasonFields<6>(const store::FactSheet&, const FormValues&);
+
+namespace {
+
 using enum FormHeading;
-constexpr ActionForm kForms[] = {
-    {web::kActionObserved, "GET", kTitled, 2038, 2039, false, DesignateFields},
-    {web::kActionAnalyse, "POST", kNamedOpen, 2087, 0, false, AnalyseFields},
-    {web::kActionAssign, "GET", kNamed, 2041, 2042, false, DesignateFields},
-    {web::kActionOpen, "GET", kTitled, 2045, 2046, false, DesignateFields},
-    {web::kActionNotABug, "GET", kTitled, 2049, 2050, false, ConfirmFields},
-    {web::kActionNotReproducible, "GET", kTitled, 2053, 2054, false, ConfirmFields},
-    {web::kActionDuplicate, "GET", kTitled, 2073, 2074, false, DuplicateFields},
-    {web::kActionPostpone, "GET", kTitled, 2077, 2078, false, PostponeFields},
-    {web::kActionCorrected, "POST", kNamedPara, 2089, 2090, false, CorrectedFields},
-    {web::kActionForVerification, "GET", kTitled, 2068, 2069, true, VerifierFields},
-    {web::kActionVerified, "POST", kNamedPara, 2097, 2115, false, VerifiedFields},
-    {web::kActionRejected, "POST", kTitled, 2062, 2063, false, ReasonFields<6>},
-    {web::kActionAbandoned, "POST", kTitled, 2056, 2057, false, ReasonFields<5>},
-    {web::kActionAttach, "POST enctype=\"multipart/form-data\"", kNamedNote, 2081, 2082, false,
-     AttachFields},
-};
 
 void WriteHeading(const ActionForm& row, std::string_view sheet_name) {
   const std::string name = base::EscapeHtml(sheet_name);
@@ -241,12 +231,6 @@ void WriteHeading(const ActionForm& row, std::string_view sheet_name) {
 
 }  // namespace
 
-const ActionForm* FindActionForm(int code) {
-  for (const ActionForm& row : kForms)
-    if (row.code == code) return &row;
-  return nullptr;
-}
-
 std::string FormValues::Get(std::string_view name, std::string_view proposal) const {
   if (typed) {
     const std::string& value = web::GetParam(*typed, name);
@@ -257,20 +241,19 @@ std::string FormValues::Get(std::string_view name, std::string_view proposal) co
 
 std::string FormValues::Text(std::string_view name, std::string_view proposal) const {
   if (typed) {
-    for (const web::Param& p : *typed)
-      if (p.name == name) return base::EscapeHtml(p.value);
+    if (const std::string* value = web::FindParam(*typed, name)) return base::EscapeHtml(*value);
   }
   return std::string(proposal);
 }
 
-void WriteActionForm(const ActionForm& row, const store::FactSheet& sheet, std::string_view name,
+void WriteActionForm(const Action& action, const store::FactSheet& sheet, std::string_view name,
                      const web::ParamList& list, bool refill) {
+  const ActionForm& row = action.form;
   // The way home, above the form.
   web::WriteHomeLink();
-  const web::Action* action = web::ActionOfCode(row.code);
   base::Page("<FORM METHOD=%s ACTION=\"%s\">\n", row.method, base::EscapeHtml(web::ScriptName()));
   constexpr std::string_view kHidden = "<INPUT TYPE=\"hidden\" NAME=\"%s\" VALUE=\"%s\">\n";
-  base::Page(kHidden, "CMD", action ? action->cmd : std::string_view());
+  base::Page(kHidden, "CMD", action.cmd);
   base::Page(kHidden, "Num", base::EscapeHtml(name));
   base::Page("<INPUT TYPE=\"hidden\" NAME=QS VALUE=\"%s\">\n",
              base::EscapeHtml(web::GetParam(list, "QS")));

@@ -1,6 +1,6 @@
-// The two tables behind the status actions: per action the form (method, heading, fields) and
-// the commit (title, required parameters, condition, new status and fields, log line, entry,
-// remembered context). An action is handled when it has a row in both.
+// The two halves of a status action, as its row of the action table (sheets/action_table.h)
+// holds them: the form (method, heading, fields) and the commit (title, required parameters,
+// condition, new status and fields, log line, entry, remembered context).
 #pragma once
 
 #include <string>
@@ -34,7 +34,6 @@ struct FormValues {
 using FormFields = void (*)(const store::FactSheet& sheet, const FormValues& values);
 
 struct ActionForm {
-  int code;
   std::string_view method;  // of the FORM element
   FormHeading heading;
   int title;
@@ -42,11 +41,23 @@ struct ActionForm {
   bool corrected_only;  // refused with 508 unless the sheet is corrected
   FormFields fields;
 };
-const ActionForm* FindActionForm(int code);
+// The fields of the forms (action_forms.cpp).
+void DesignateFields(const store::FactSheet& sheet, const FormValues& values);
+void ConfirmFields(const store::FactSheet& sheet, const FormValues& values);
+template <int kRows>
+void ReasonFields(const store::FactSheet& sheet, const FormValues& values);
+void VerifierFields(const store::FactSheet& sheet, const FormValues& values);
+void DuplicateFields(const store::FactSheet& sheet, const FormValues& values);
+void PostponeFields(const store::FactSheet& sheet, const FormValues& values);
+void AnalyseFields(const store::FactSheet& sheet, const FormValues& values);
+void CorrectedFields(const store::FactSheet& sheet, const FormValues& values);
+void VerifiedFields(const store::FactSheet& sheet, const FormValues& values);
+void AttachFields(const store::FactSheet& sheet, const FormValues& values);
 
-// Writes the form of `row` for the sheet `name` (hidden fields included); with `refill`
-// every field holds what the request carried.
-void WriteActionForm(const ActionForm& row, const store::FactSheet& sheet, std::string_view name,
+struct Action;
+// Writes the form of the status action `action` for the sheet `name` (hidden fields
+// included); with `refill` every field holds what the request carried.
+void WriteActionForm(const Action& action, const store::FactSheet& sheet, std::string_view name,
                      const web::ParamList& list, bool refill = false);
 
 // What a commit takes from the request, and what its condition works out.
@@ -90,14 +101,16 @@ enum class EntryKind { kNone, kText, kTextOrTest, kTitled, kAttachment };
 using Condition = bool (*)(const store::FactSheet& sheet, CommitInput& in);
 using SetFields = void (*)(store::FactSheet& sheet, const CommitInput& in);
 
+// The status of a commit that leaves it as it is.
+inline constexpr int kStatusUnchanged = -1;
+
 struct ActionCommit {
-  int code;
   CommitTitle title_kind;
   int title;
   unsigned needs;
   int missing;  // the message when a required parameter is missing
   Condition condition;
-  int status;  // the new status; -1: unchanged
+  int status;  // the new status, or kStatusUnchanged
   SetFields set_fields;
   int log;
   LogArgs log_args;
@@ -105,7 +118,18 @@ struct ActionCommit {
   int entry_name;        // the label message of kText and kTextOrTest entries
   bool project_context;  // remember project, sub-project and phase with the login
 };
-const ActionCommit* FindActionCommit(int code);
+
+// The conditions and field setters of the commits (action_commits.cpp).
+bool ManagerCondition(const store::FactSheet& sheet, CommitInput& in);
+bool VerifierCondition(const store::FactSheet& sheet, CommitInput& in);
+bool DuplicateCondition(const store::FactSheet& sheet, CommitInput& in);
+bool PostponeCondition(const store::FactSheet& sheet, CommitInput& in);
+bool AttachCondition(const store::FactSheet& sheet, CommitInput& in);
+void SetResponsible(store::FactSheet& sheet, const CommitInput& in);
+void SetVerifier(store::FactSheet& sheet, const CommitInput& in);
+void SetPostponed(store::FactSheet& sheet, const CommitInput& in);
+void SetCorrection(store::FactSheet& sheet, const CommitInput& in);
+void SetVerification(store::FactSheet& sheet, const CommitInput& in);
 
 std::string CommitTitleText(const ActionCommit& row, const CommitInput& in);
 // The required parameters, the right to change the project and the condition; on a refusal
@@ -114,10 +138,5 @@ bool AcceptCommit(const ActionCommit& row, const store::FactSheet& sheet,
                   const web::ParamList& list, CommitInput& in);
 // Sets the status and fields, logs the action and adds the entry.
 void ApplyCommit(const ActionCommit& row, store::FactSheet& sheet, const CommitInput& in);
-
-// A required value is missing when it is absent (begins with a blank) or empty.
-bool IsMissingValue(std::string_view value);
-// The value of `name`; empty when the request does not carry it.
-std::string ValueOrEmpty(const web::ParamList& list, std::string_view name);
 
 }  // namespace sheets

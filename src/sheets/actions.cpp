@@ -10,13 +10,13 @@
 #include "config/language.h"
 #include "config/main_config.h"
 #include "sheets/action_parts.h"
+#include "sheets/action_table.h"
 #include "sheets/display.h"
 #include "sheets/notify.h"
 #include "store/store.h"
 #include "sync/sync.h"
 #include "users/rights.h"
 #include "users/user_context.h"
-#include "web/actions.h"
 #include "web/page.h"
 #include "web/response.h"
 
@@ -40,9 +40,9 @@ CommitInput ReadCommitInput(const web::ParamList& list, std::string_view name) {
   in.title = web::GetParam(list, "title");
   in.version = web::GetParam(list, "version");
   in.test = web::GetParam(list, "test");
-  in.text = ValueOrEmpty(list, "text");
+  in.text = web::ValueOrEmpty(list, "text");
   in.load = web::GetParamInt(list, "Load");
-  in.file = ValueOrEmpty(list, "Attach");
+  in.file = web::ValueOrEmpty(list, "Attach");
   in.now = static_cast<long>(std::time(nullptr));
   return in;
 }
@@ -54,8 +54,9 @@ enum class Outcome { kStored, kRefused, kNotStored };
 // the sheet written back, so that a concurrent action on the same sheet is never lost. A
 // refusal writes its error into the page; the title that tells the outcome is written only
 // by the page the browser is sent to once the change is stored.
-Outcome RunCommit(const ActionCommit& row, const web::ParamList& list, std::string_view name,
+Outcome RunCommit(const Action& action, const web::ParamList& list, std::string_view name,
                   std::optional<store::FactSheet>& shown) {
+  const ActionCommit& row = action.commit;
   CommitInput in = ReadCommitInput(list, name);
   bool accepted = false;
   bool hidden = false;
@@ -77,20 +78,20 @@ Outcome RunCommit(const ActionCommit& row, const web::ParamList& list, std::stri
     return accepted;
   });
   if (hidden) {
-    web::ErrorBox(532);
+    web::ErrorBox(config::kMsgNoRight);
     return Outcome::kNotStored;
   }
   if (!shown) {
     // Not read at all: no sheet of that name, or the store could not be locked.
     if (stored == store::Stored::kMissing)
-      web::ErrorBox(504);
+      web::ErrorBox(config::kMsgCannotReadSheet);
     else
-      web::ErrorBoxArg(501, base::JoinPath(config::GetDataDir(), name));
+      web::ErrorBoxArg(config::kMsgCannotOpen, base::JoinPath(config::GetDataDir(), name));
     return Outcome::kNotStored;
   }
   if (!accepted) return Outcome::kRefused;
   if (!store::IsStored(stored)) {
-    web::ErrorBoxArg(501, base::JoinPath(config::GetDataDir(), name));
+    web::ErrorBoxArg(config::kMsgCannotOpen, base::JoinPath(config::GetDataDir(), name));
     return Outcome::kNotStored;
   }
   // The stored file goes to the partner installations from here, and from nowhere else.
@@ -99,7 +100,7 @@ Outcome RunCommit(const ActionCommit& row, const web::ParamList& list, std::stri
     users::SaveUserContext(in.user, shown->project, shown->group, shown->phase);
   else if (!in.user.empty())
     users::SaveUserName(in.user);
-  SendNotification(name, row.code, in.user,
+  SendNotification(name, action.code, in.user,
                    [name](base::Stream file, const store::FactSheet& written) {
                      WriteActionBar(file, name, "");
                      WriteSheetBody(written, file);
@@ -109,14 +110,14 @@ Outcome RunCommit(const ActionCommit& row, const web::ParamList& list, std::stri
 
 // The address of the page that shows a stored action: the action's command with `Done`,
 // and what its title needs.
-std::string ResultQuery(const web::Action& action, const ActionCommit& row,
-                        const web::ParamList& list, std::string_view name) {
+std::string ResultQuery(const Action& action, const ActionCommit& row, const web::ParamList& list,
+                        std::string_view name) {
   std::string query =
       base::Sprintf("CMD=%s&Num=%s&Done=1", web::QueryValue(action.cmd), web::QueryValue(name));
   const std::string& qs = web::GetParam(list, "QS");
   if (!qs.empty() && !web::IsAbsent(qs)) query += "&QS=" + web::QueryValue(qs);
   if (row.title_kind == CommitTitle::kFormatText)
-    query += "&text=" + web::QueryValue(ValueOrEmpty(list, "text"));
+    query += "&text=" + web::QueryValue(web::ValueOrEmpty(list, "text"));
   return query;
 }
 
@@ -134,13 +135,13 @@ void ShowResult(const ActionCommit& row, const web::ParamList& list, std::string
   std::optional<store::FactSheet> sheet = ReadStoredSheet(name);
   if (!sheet || !users::CheckRightQuietly(list, 1, sheet->project)) {
     web::WriteHomeLink();
-    web::ErrorBox(504);
+    web::ErrorBox(config::kMsgCannotReadSheet);
     return;
   }
   // The address can be typed: it shows the sheet only to who may read it.
   if (!users::MayReadSheet(list, sheet->project, store::IsOpenStatus(sheet->status))) {
     web::WriteHomeLink();
-    web::ErrorBox(532);
+    web::ErrorBox(config::kMsgNoRight);
     return;
   }
   CommitInput in = ReadCommitInput(list, name);
@@ -152,23 +153,22 @@ void ShowResult(const ActionCommit& row, const web::ParamList& list, std::string
 }  // namespace
 
 bool HandleAction(int code, const web::ParamList& list) {
-  const ActionForm* form = FindActionForm(code);
-  const ActionCommit* commit = FindActionCommit(code);
-  const web::Action* action = web::ActionOfCode(code);
-  if (!form || !commit || !action) return false;
+  const Action* action = ActionOfCode(code);
+  if (!action || action->kind != ActionKind::kStatus) return false;
+  const ActionCommit* commit = &action->commit;
 
   const std::string name = web::GetParam(list, "Num");
   if (!web::IsAbsent(web::GetParam(list, "User"))) {
     web::PageHold hold;
     web::WritePageHead(nullptr, action->cmd, "", list);
     std::optional<store::FactSheet> shown;
-    switch (RunCommit(*commit, list, name, shown)) {
+    switch (RunCommit(*action, list, name, shown)) {
       case Outcome::kStored:
         hold.Redirect(ResultQuery(*action, *commit, list, name));
         return true;
       case Outcome::kRefused:
         // The form again, as it was filled, below the error.
-        WriteActionForm(*form, *shown, name, list, true);
+        WriteActionForm(*action, *shown, name, list, true);
         WriteSheetBody(*shown, nullptr);
         return true;
       case Outcome::kNotStored:
@@ -186,14 +186,14 @@ bool HandleAction(int code, const web::ParamList& list) {
   std::optional<store::FactSheet> sheet = store::ReadSheet(name);
   if (!sheet) {
     web::WriteHomeLink();
-    web::ErrorBox(504);
+    web::ErrorBox(config::kMsgCannotReadSheet);
     return true;
   }
   if (!users::MayReadSheet(list, sheet->project, store::IsOpenStatus(sheet->status))) {
-    web::ErrorBox(532);
+    web::ErrorBox(config::kMsgNoRight);
     return true;
   }
-  WriteActionForm(*form, *sheet, name, list);
+  WriteActionForm(*action, *sheet, name, list);
   WriteSheetBody(*sheet, nullptr);
   return true;
 }

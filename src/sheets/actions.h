@@ -9,7 +9,7 @@
 
 namespace sheets {
 
-// The whole page of the action `code` (web::ActionCode): form or commit. False, with nothing
+// The whole page of the action `code` (ActionCode): form or commit. False, with nothing
 // written, for a code this handler does not take.
 bool HandleAction(int code, const web::ParamList& list);
 

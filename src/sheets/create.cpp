@@ -33,41 +33,10 @@ using config::Msg;
 constexpr std::string_view kEmptyOption = "<OPTION VALUE=\"\">&nbsp\n";
 constexpr std::string_view kEmptyOptionSelected = "<OPTION SELECTED VALUE=\"\">&nbsp\n";
 
-// A required field counts as missing when it is absent, begins with a blank, or is empty
-// (a text input left empty is sent as an empty value).
-bool IsMissing(std::string_view value) {
-  return value.empty() || web::IsAbsent(value);
-}
-
-const std::string* FindTyped(const web::ParamList& params, std::string_view name) {
-  for (const web::Param& p : params)
-    if (p.name == name) return &p.value;
-  return nullptr;
-}
-
-// The index a list's value stands for: its first letter minus 'a'.
-int LetterIndex(std::string_view value) {
-  return value.empty() ? 0 : static_cast<unsigned char>(value.front()) - 'a';
-}
-
-// The value of `name`, empty when the request does not carry it.
-std::string_view ValueOrEmpty(const web::ParamList& params, std::string_view name) {
-  for (const web::Param& p : params)
-    if (p.name == name) return p.value;
-  return {};
-}
-
-// What the user typed in a field of the form so far: the form that reloads itself for
-// another project, and the form shown again after a refusal, keep every field.
-std::string Typed(const web::ParamList& params, std::string_view name) {
-  const std::string& value = web::GetParam(params, name);
-  return web::IsAbsent(value) ? std::string() : value;
-}
-
 // The list index of a typed letter value; `fallback` when none was typed.
 int TypedIndex(const web::ParamList& params, std::string_view name, int fallback) {
-  const std::string value = Typed(params, name);
-  return value.empty() ? fallback : LetterIndex(value);
+  const std::string value = web::FieldValue(params, name);
+  return value.empty() ? fallback : config::LetterIndex(value);
 }
 
 // The empty first option, selected when nothing is chosen.
@@ -107,14 +76,14 @@ void WriteProjectRow(std::string_view project, const web::ParamList& params) {
   WriteLabelCell(101);
   OpenSelect("group");
   base::Write(nullptr, kEmptyOption);
-  std::string group = Typed(params, "group");
+  std::string group = web::FieldValue(params, "group");
   if (group.empty()) group = users::GetLastSubproject();
   config::WriteSubprojectOptions(nullptr, project, group.empty() ? " " : group);
   CloseSelect();
 
   WriteLabelCell(108);
   OpenSelect("prog");
-  const std::string prog = Typed(params, "prog");
+  const std::string prog = web::FieldValue(params, "prog");
   base::Write(nullptr, EmptyOption(prog));
   config::WriteProjectFileOptions(nullptr, project, "program", prog.empty() ? " " : prog);
   CloseSelect();
@@ -145,13 +114,13 @@ void WriteClassRows(std::string_view project, const web::ParamList& params) {
   base::Write(nullptr, "<TR>");
   WriteLabelCell(110);
   OpenSelect("version");
-  const std::string version = Typed(params, "version");
+  const std::string version = web::FieldValue(params, "version");
   base::Write(nullptr, EmptyOption(version));
   config::WriteProjectFileOptions(nullptr, project, "version", version.empty() ? " " : version);
   CloseSelect();
   WriteLabelCell(111);
   OpenSelect("exp");
-  const std::string exp = Typed(params, "exp");
+  const std::string exp = web::FieldValue(params, "exp");
   base::Write(nullptr, kEmptyOption);
   config::WriteDeadlineOptions(nullptr, project, exp);
   CloseSelect();
@@ -169,25 +138,26 @@ void WritePersonTable(std::string_view project, const web::ParamList& params) {
   WriteLabelCell(113);
   OpenSelect("submitter");
   base::Write(nullptr, kEmptyOption);
-  std::string submitter = Typed(params, "submitter");
+  std::string submitter = web::FieldValue(params, "submitter");
   if (submitter.empty()) submitter = users::GetUserName();
   config::WriteUserOptions(nullptr, project, submitter);
   CloseSelect();
   WriteLabelCell(114);
-  base::Page("<TD><INPUT NAME=test VALUE=\"%s\"></TD>\n", base::EscapeHtml(Typed(params, "test")));
+  base::Page("<TD><INPUT NAME=test VALUE=\"%s\"></TD>\n",
+             base::EscapeHtml(web::FieldValue(params, "test")));
   base::Page("<TD><INPUT TYPE=submit VALUE=\"%s\"> <INPUT TYPE=reset VALUE=\"Reset\"></TD></TR>\n",
              Msg(3001));
   base::Write(nullptr, "<TR>");
   WriteLabelCell(115);
   base::Page("<TD><INPUT NAME=mdapda SIZE=40 VALUE=\"%s\"></TD>\n",
-             base::EscapeHtml(Typed(params, "mdapda")));
+             base::EscapeHtml(web::FieldValue(params, "mdapda")));
   WriteLabelCell(116);
-  std::string load = Typed(params, "Load");
+  std::string load = web::FieldValue(params, "Load");
   if (load.empty()) load = "1";
   base::Page("<TD><INPUT NAME=Load SIZE=4 VALUE=\"%s\"></TD><TD>&nbsp</TD></TR>\n",
              base::EscapeHtml(load));
   // The line end after the tag is dropped by the browser: a typed text keeps its first line.
-  const std::string* text = FindTyped(params, "text");
+  const std::string* text = web::FindParam(params, "text");
   if (text)
     base::Page("<TR><TD COLSPAN=6><TEXTAREA NAME=text ROWS=15 COLS=80>\n%s</TEXTAREA></TD></TR>\n",
                base::EscapeHtml(*text));
@@ -202,7 +172,7 @@ void WritePersonTable(std::string_view project, const web::ParamList& params) {
 // never changes data.
 void WriteUidField() {
   const std::string& uid = web::GetCurrentUid();
-  if (!config::IsSecurityOn() || uid.empty() || web::IsAbsent(uid)) return;
+  if (!config::IsSecurityOn() || web::IsMissing(uid)) return;
   base::Page("<INPUT TYPE=\"hidden\" NAME=Uid VALUE=\"%s\">\n", base::EscapeHtml(uid));
 }
 
@@ -256,7 +226,7 @@ void WriteCreateForm(const web::ParamList& params, std::string_view project) {
   base::Write(nullptr, "<TABLE BORDER=0 WIDTH=100%>\n");
   base::Page("<TR><TD COLSPAN=6><B>%s</B> ", Msg(106));
   base::Page("<INPUT NAME=%s SIZE=73 VALUE=\"%s\"></TD></TR>\n", "title",
-             base::EscapeHtml(Typed(params, "title")));
+             base::EscapeHtml(web::FieldValue(params, "title")));
   WriteProjectRow(project, params);
   WriteClassRows(project, params);
   base::Write(nullptr, "</TABLE>\n");
@@ -282,8 +252,8 @@ void ShowCreateForm(const web::ParamList& params) {
 }
 
 int ValidateNewSheet(const web::ParamList& params) {
-  if (IsMissing(web::GetParam(params, "title"))) {
-    web::ErrorBoxArg(503, "title");
+  if (web::IsMissing(web::GetParam(params, "title"))) {
+    web::ErrorBoxArg(config::kMsgFillInField, "title");
     return 0;
   }
   struct Required {
@@ -295,8 +265,8 @@ int ValidateNewSheet(const web::ParamList& params) {
       {"impact", 104},  {"phase", 102}, {"version", 110}, {"submitter", 113},
   };
   for (const Required& field : kRequired) {
-    if (IsMissing(web::GetParam(params, field.name))) {
-      web::ErrorBoxArg(503, Msg(field.label));
+    if (web::IsMissing(web::GetParam(params, field.name))) {
+      web::ErrorBoxArg(config::kMsgFillInField, Msg(field.label));
       return 0;
     }
   }
@@ -309,17 +279,17 @@ void FillNewSheet(const web::ParamList& params, store::FactSheet& sheet) {
   sheet.project = text("project");
   sheet.group = text("group");
   sheet.subCode = config::GetSubprojectCode(sheet.project, sheet.group);
-  sheet.phase = LetterIndex(text("phase"));
-  sheet.impact = LetterIndex(text("impact"));
+  sheet.phase = config::LetterIndex(text("phase"));
+  sheet.impact = config::LetterIndex(text("impact"));
   sheet.created = static_cast<int>(std::time(nullptr));
   sheet.submitter = text("submitter");
   sheet.prog = text("prog");
   sheet.version = text("version");
   sheet.title = text("title");
   // Optional fields the request does not carry stay empty.
-  sheet.exp = ValueOrEmpty(params, "exp");
-  sheet.test = ValueOrEmpty(params, "test");
-  sheet.mdapda = ValueOrEmpty(params, "mdapda");
+  sheet.exp = web::ValueOrEmpty(params, "exp");
+  sheet.test = web::ValueOrEmpty(params, "test");
+  sheet.mdapda = web::ValueOrEmpty(params, "mdapda");
   sheet.sev = web::GetParamInt(params, "sev");
   sheet.type = web::GetParamInt(params, "type");
   sheet.Load = web::GetParamInt(params, "Load");
@@ -344,7 +314,7 @@ void ShowCreatedSheet(const web::ParamList& params, std::string_view name) {
   // Only what the reader may see: with security on, a member of the sheet's project.
   if (!sheet || !users::CheckRightQuietly(params, 1, sheet->project)) {
     web::WriteHomeLink();
-    web::ErrorBox(504);
+    web::ErrorBox(config::kMsgCannotReadSheet);
     return;
   }
   WriteCreatedHead(name);
@@ -394,7 +364,8 @@ int StoreNewSheet(const web::ParamList& params) {
   store::ParseHeader(header, sheet);
 
   store::LogAction(sheet, "%s %s", Msg(113), sheet.submitter);
-  store::AddEntry(sheet, Msg(107), sheet.submitter, sheet.created, ValueOrEmpty(params, "text"));
+  store::AddEntry(sheet, Msg(107), sheet.submitter, sheet.created,
+                  web::ValueOrEmpty(params, "text"));
   synch::StampOrigin(sheet);
   // The number is the lowest free one when the file is placed.
   store::Stored stored = store::CreateSheet(sheet);
@@ -406,7 +377,8 @@ int StoreNewSheet(const web::ParamList& params) {
 
   // A failure is said on the page; a sheet that is not both in its file and in the index is
   // announced to nobody.
-  if (!store::IsStored(stored)) web::ErrorBoxArg(501, base::JoinPath(config::GetDataDir(), name));
+  if (!store::IsStored(stored))
+    web::ErrorBoxArg(config::kMsgCannotOpen, base::JoinPath(config::GetDataDir(), name));
   if (store::IsStored(stored) || stored == store::Stored::kNoJournal) {
     SendNotification(name, 0, sheet.submitter,
                      [&name](base::Stream file, const store::FactSheet& written) {

@@ -17,8 +17,8 @@
 #include "config/language.h"
 #include "config/main_config.h"
 #include "config/projects.h"
+#include "sheets/action_table.h"
 #include "store/store.h"
-#include "web/actions.h"
 #include "web/cookies.h"
 
 namespace sheets {
@@ -135,7 +135,7 @@ using base::Put;
 void AppendHeaderTable(std::string& out, const store::FactSheet& sheet, const std::string& name) {
   Cat(out, "<TABLE BORDER=1 WIDTH=100%>", "<TR><TD><B>", name, "</B></TD>\n");
   Cat(out, "<TD>", store::FormatDate(sheet.created), "</TD>\n");
-  Cat(out, "<TD>", Label(119), " : <B>", config::GetStatusLabel(sheet.status), "</B></TD>\n");
+  Cat(out, "<TD>", Label(119), " : <B>", store::GetStatusLabel(sheet.status), "</B></TD>\n");
   Cat(out, "<TD>", Label(113), " :<B> ", Html{sheet.submitter}, "</B></TD>\n", "</TR>\n");
 
   Cat(out, "<TR><TD COLSPAN=4>", Label(106), " : <B>", Html{sheet.title}, "</B></TD></TR>\n");
@@ -250,7 +250,7 @@ const std::vector<BarPieces>& ActionBarPieces(base::Stream out, std::string_view
     const std::string script = web::ScriptName();
     const std::string query = QueryValue(qs);
     const std::string& images = config::GetImageDir();
-    for (const web::Action& button : web::Actions()) {
+    for (const Action& button : Actions()) {
       if (button.image.empty()) continue;
       BarPieces& p = state.bar->emplace_back();
       Cat(p.link, "<TD><A HREF=", base_url, script, "?CMD=", button.cmd, "&Num=");
@@ -265,17 +265,6 @@ const std::vector<BarPieces>& ActionBarPieces(base::Stream out, std::string_view
 }
 
 }  // namespace
-
-void ShowSheet(std::string_view name, base::Stream out, std::string_view qs) {
-  std::optional<store::FactSheet> sheet = store::ReadSheet(name);
-  if (!sheet) {
-    base::Printf(out, "<FONT COLOR=RED>%s %s <BR></FONT>\n", config::Msg(504),
-                 base::EscapeHtml(name));
-    return;
-  }
-  WriteActionBar(out, name, qs);
-  WriteSheetBody(*sheet, out);
-}
 
 void WriteActionBar(base::Stream out, std::string_view name, std::string_view qs) {
   std::string html;
@@ -312,13 +301,6 @@ void AppendSheetBody(std::string& html, const store::FactSheet& sheet, base::Str
   AppendEntries(html, sheet, name, Script(out));
   Cat(html, "<TABLE BORDER=1 WIDTH=100%>\n", "<TR><TD><PRE>", Html{sheet.log}, "</PRE></TD></TR>\n",
       "</TABLE><P>\n");
-}
-
-void WriteEscaped(base::Stream out, std::string_view text) {
-  std::string html;
-  html.reserve(text.size() + text.size() / 4);
-  AppendEntryText(html, text);
-  base::Write(out, html);
 }
 
 std::string EncodeQS(std::string_view text) {

@@ -11,10 +11,6 @@
 
 namespace sheets {
 
-// Reads the sheet `name` and writes its action bar and body to `out` (null: the page); when
-// the sheet cannot be read, a red line with message 504 and the name.
-void ShowSheet(std::string_view name, base::Stream out, std::string_view qs);
-
 // The numbered anchor of the bar (counted over the request) and the row of seventeen
 // buttons, each linking to its command for the sheet and carrying `qs`, the encoded query
 // of the result list the user came from.
@@ -28,9 +24,6 @@ void WriteSheetBody(const store::FactSheet& sheet, base::Stream out);
 void AppendActionBar(std::string& html, base::Stream out, std::string_view name,
                      std::string_view qs);
 void AppendSheetBody(std::string& html, const store::FactSheet& sheet, base::Stream out);
-
-// An entry body as HTML: a line feed becomes "<BR>\n", "<" "&lt;", a blank "&nbsp;".
-void WriteEscaped(base::Stream out, std::string_view text);
 
 // Letters and digits stay; every other byte becomes "%" and two upper-case hex digits.
 std::string EncodeQS(std::string_view text);

@@ -11,13 +11,13 @@
 #include "config/language.h"
 #include "config/main_config.h"
 #include "config/options.h"
+#include "sheets/action_table.h"
 #include "sheets/display.h"
 #include "sheets/edit_parts.h"
 #include "sheets/notify.h"
 #include "store/store.h"
 #include "users/rights.h"
 #include "users/user_context.h"
-#include "web/actions.h"
 #include "web/cookies.h"
 #include "web/identity.h"
 #include "web/page.h"
@@ -26,20 +26,6 @@
 namespace sheets {
 
 namespace edit_parts {
-
-const std::string* FindParam(const web::ParamList& params, std::string_view name) {
-  for (const web::Param& p : params)
-    if (p.name == name) return &p.value;
-  return nullptr;
-}
-
-bool IsMissing(std::string_view value) {
-  return value.empty() || web::IsAbsent(value);
-}
-
-int LetterIndex(std::string_view value) {
-  return value.empty() ? 0 : static_cast<unsigned char>(value.front()) - 'a';
-}
 
 void WriteUserSelect(std::string_view project) {
   base::Page("<SELECT NAME=\"%s\">\n", "User");
@@ -50,9 +36,9 @@ void WriteUserSelect(std::string_view project) {
 
 void ReportNotStored(store::Stored stored, std::string_view name) {
   if (stored == store::Stored::kMissing)
-    web::ErrorBox(504);
+    web::ErrorBox(config::kMsgCannotReadSheet);
   else
-    web::ErrorBoxArg(501, base::JoinPath(config::GetDataDir(), name));
+    web::ErrorBoxArg(config::kMsgCannotOpen, base::JoinPath(config::GetDataDir(), name));
 }
 
 void NormaliseHeader(store::FactSheet& sheet) {
@@ -66,8 +52,8 @@ void NormaliseHeader(store::FactSheet& sheet) {
 namespace {
 
 using config::Msg;
-using edit_parts::FindParam;
-using edit_parts::IsMissing;
+using web::FindParam;
+using web::IsMissing;
 
 std::string Esc(std::string_view text) {
   return base::EscapeHtml(text);
@@ -81,9 +67,9 @@ std::string QueryOf(const web::ParamList& params) {
 
 int CommitTitle(int code) {
   switch (code) {
-    case web::kActionChangeHeader:
+    case kActionChangeHeader:
       return 2030;
-    case web::kActionCopy:
+    case kActionCopy:
       return 2033;
     default:
       return 2026;
@@ -147,9 +133,9 @@ store::FactSheet AsTyped(int code, const store::FactSheet& sheet, const web::Par
   };
   auto letter = [&](std::string_view field, int& value) {
     if (const std::string* v = FindParam(params, field); v && !IsMissing(*v))
-      value = edit_parts::LetterIndex(*v);
+      value = config::LetterIndex(*v);
   };
-  if (code == web::kActionEdit) {
+  if (code == kActionEdit) {
     const int n = web::GetParamInt(params, "Edit");
     if (n >= 0 && static_cast<size_t>(n) < typed.entries.size()) {
       store::SheetEntry& entry = typed.entries[static_cast<size_t>(n)];
@@ -163,7 +149,7 @@ store::FactSheet AsTyped(int code, const store::FactSheet& sheet, const web::Par
   text("prog", typed.prog);
   number("sev", typed.sev);
   letter("phase", typed.phase);
-  if (code == web::kActionCopy) return typed;
+  if (code == kActionCopy) return typed;
   text("title", typed.title);
   letter("impact", typed.impact);
   text("version", typed.version);
@@ -180,9 +166,9 @@ void WriteForm(int code, const store::FactSheet& sheet, std::string_view name,
                const web::ParamList& params, std::string_view qs) {
   web::WriteHomeLink();
   WriteFormStart(params, name, qs);
-  if (code == web::kActionChangeHeader)
+  if (code == kActionChangeHeader)
     ShowHeaderForm(sheet, name);
-  else if (code == web::kActionCopy)
+  else if (code == kActionCopy)
     ShowCopyForm(sheet, name);
   else
     ShowEntryEditForm(sheet, name, params);
@@ -205,13 +191,13 @@ void ShowStored(int code, const web::ParamList& params, std::string_view name,
   std::optional<store::FactSheet> sheet = ReadStoredSheet(shown);
   if (!sheet || !users::CheckRightQuietly(params, 1, sheet->project)) {
     web::WriteHomeLink();
-    web::ErrorBox(504);
+    web::ErrorBox(config::kMsgCannotReadSheet);
     return;
   }
   // The address can be typed: it shows the sheet only to who may read it.
   if (!users::MayReadSheet(params, sheet->project, store::IsOpenStatus(sheet->status))) {
     web::WriteHomeLink();
-    web::ErrorBox(532);
+    web::ErrorBox(config::kMsgNoRight);
     return;
   }
   WriteCommitHead(code, name, qs);
@@ -236,12 +222,12 @@ void EditCommand(int code, web::ParamList& params) {
   std::optional<store::FactSheet> read = store::ReadSheet(name);
   if (!read) {
     web::WriteHomeLink();
-    web::ErrorBox(504);
+    web::ErrorBox(config::kMsgCannotReadSheet);
     return;
   }
   store::FactSheet sheet = std::move(*read);
   if (!users::MayReadSheet(params, sheet.project, store::IsOpenStatus(sheet.status))) {
-    web::ErrorBox(532);
+    web::ErrorBox(config::kMsgNoRight);
     return;
   }
   if (!commit) {
@@ -255,9 +241,9 @@ void EditCommand(int code, web::ParamList& params) {
   std::string errors;
   {
     web::PageHold commit_output;
-    if (code == web::kActionChangeHeader)
+    if (code == kActionChangeHeader)
       CommitHeaderChange(sheet, name, params);
-    else if (code == web::kActionCopy)
+    else if (code == kActionCopy)
       CommitCopy(sheet, name, params);
     else
       CommitEntryEdit(sheet, name, params);
@@ -300,7 +286,7 @@ void ShowEntryEditForm(const store::FactSheet& sheet, std::string_view name,
 void CommitEntryEdit(store::FactSheet& sheet, std::string& name, const web::ParamList& params) {
   const std::string user = web::GetParam(params, "User");
   if (IsMissing(user)) {
-    web::ErrorBox(502);
+    web::ErrorBox(config::kMsgFieldMissing);
     return;
   }
   const int number = web::GetParamInt(params, "Edit");
@@ -309,7 +295,7 @@ void CommitEntryEdit(store::FactSheet& sheet, std::string& name, const web::Para
     return;
   }
   if (!users::MayChangeProject(params, sheet.project)) {
-    web::ErrorBox(507);
+    web::ErrorBox(config::kMsgNoRightOnProject);
     return;
   }
   const std::string* title = FindParam(params, "title");
@@ -336,13 +322,13 @@ void CommitEntryEdit(store::FactSheet& sheet, std::string& name, const web::Para
   };
   store::Stored result = store::UpdateSheet(name, edit, &stored);
   if (refusal == Refusal::kNoEntry) return WriteNoEntry(number);
-  if (refusal == Refusal::kRights) return web::ErrorBox(507);
+  if (refusal == Refusal::kRights) return web::ErrorBox(config::kMsgNoRightOnProject);
   if (!store::IsStored(result)) edit_parts::ReportNotStored(result, name);
   if (!store::IsStored(result) && result != store::Stored::kNoJournal) return;
   sheet = std::move(stored);
   web::MarkStored();
   users::SaveUserContext(user, sheet.project, sheet.group, sheet.phase);
-  SendNotification(name, web::kActionEdit, user,
+  SendNotification(name, kActionEdit, user,
                    [&name](base::Stream file, const store::FactSheet& written) {
                      WriteActionBar(file, name, "");
                      WriteSheetBody(written, file);

@@ -2,16 +2,15 @@
 #include <algorithm>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
 #include "base/encode.h"
 #include "base/files.h"
 #include "base/out.h"
-#include "base/text.h"
 #include "config/language.h"
 #include "config/main_config.h"
+#include "config/members.h"
 #include "config/options.h"
 #include "config/projects.h"
 #include "sheets/create.h"
@@ -27,10 +26,10 @@
 namespace sheets {
 namespace {
 
+using config::LetterIndex;
 using config::Msg;
-using edit_parts::FindParam;
-using edit_parts::IsMissing;
-using edit_parts::LetterIndex;
+using web::FindParam;
+using web::IsMissing;
 
 std::string Esc(std::string_view text) {
   return base::EscapeHtml(text);
@@ -78,41 +77,6 @@ std::vector<std::string> FileValues(std::string_view project, std::string_view k
   return values;
 }
 
-// The planned versions not yet delivered: the words of the deadline files that are no
-// word of the version files.
-std::vector<std::string> DeadlineValues(std::string_view project) {
-  std::unordered_set<std::string_view> delivered;
-  std::vector<std::string_view> words;
-  for (const std::string& path : config::ListProjectFiles(project, "version"))
-    for (const config::ConfigLine& line : config::ReadConfigFile(path).lines)
-      if (!config::IsCommentLine(line.text)) base::AppendWords(line.text, words);
-  delivered.insert(words.begin(), words.end());
-  std::vector<std::string> values;
-  for (const std::string& path : config::ListProjectFiles(project, "deadline")) {
-    words.clear();
-    for (const config::ConfigLine& line : config::ReadConfigFile(path).lines)
-      if (!config::IsCommentLine(line.text)) base::AppendWords(line.text, words);
-    for (std::string_view word : words)
-      if (word.front() != '#' && !delivered.contains(word)) values.emplace_back(word);
-  }
-  return values;
-}
-
-// The logins of the project's users files.
-std::vector<std::string> UserValues(std::string_view project) {
-  std::vector<std::string> values;
-  for (const std::string& path : config::ListProjectFiles(project, "users")) {
-    for (const config::ConfigLine& line : config::ReadConfigFile(path).lines) {
-      std::string_view text = line.text;
-      if (config::IsCommentLine(text)) continue;
-      size_t end = 0;
-      while (end < text.size() && text[end] != ':' && !base::IsBlank(text[end])) ++end;
-      if (end > 0) values.emplace_back(text.substr(0, end));
-    }
-  }
-  return values;
-}
-
 void TextSelect(int label, std::string_view field, const std::vector<std::string>& values,
                 std::string_view current, bool empty_choice = false) {
   LabelCell(label);
@@ -151,7 +115,7 @@ constexpr std::string_view kButtons =
 
 bool MayChangeBoth(const web::ParamList& params, std::string_view from, std::string_view to) {
   if (users::MayChangeProject(params, from) && users::MayChangeProject(params, to)) return true;
-  web::ErrorBox(507);
+  web::ErrorBox(config::kMsgNoRightOnProject);
   return false;
 }
 
@@ -207,7 +171,7 @@ void ChangeHeader(store::FactSheet& sheet, std::string& name, const web::ParamLi
     return true;
   };
   store::Stored result = store::ChangeSheetHeader(name, change, &stored);
-  if (!rights) return web::ErrorBox(507);
+  if (!rights) return web::ErrorBox(config::kMsgNoRightOnProject);
   const std::string new_name = store::GetSheetName(stored);
   if (result == store::Stored::kMissing) return edit_parts::ReportNotStored(result, name);
   if (!store::IsStored(result)) edit_parts::ReportNotStored(result, new_name);
@@ -236,12 +200,13 @@ void ShowHeaderForm(const store::FactSheet& sheet, std::string_view name) {
   IndexSelect(102, "phase", sheet.phase, &config::WritePhaseOptions);
   base::Write(nullptr, "</TR>\n<TR>");
   TextSelect(110, "version", FileValues(sheet.project, "version"), sheet.version);
-  TextSelect(111, "exp", DeadlineValues(sheet.project), sheet.exp, /*empty_choice=*/true);
+  TextSelect(111, "exp", config::UndeliveredDeadlines(sheet.project), sheet.exp,
+             /*empty_choice=*/true);
   CodeSelect(112, "type", sheet.type, &config::WriteTypeOptions);
   base::Write(nullptr, "</TR>\n</TABLE>\n");
 
   base::Write(nullptr, "<TABLE BORDER=0 WIDTH=100%>\n<TR>");
-  TextSelect(113, "submitter", UserValues(sheet.project), sheet.submitter);
+  TextSelect(113, "submitter", config::MemberLogins(sheet.project), sheet.submitter);
   LabelCell(114);
   base::Page("<TD><INPUT NAME=%s  SIZE=25 VALUE=\"%s\" >\n</TD>\n", "test", Esc(sheet.test));
   base::Write(nullptr, kButtons);
@@ -260,7 +225,7 @@ void ShowHeaderForm(const store::FactSheet& sheet, std::string_view name) {
 
 void CommitHeaderChange(store::FactSheet& sheet, std::string& name, const web::ParamList& params) {
   const std::string user = web::GetParam(params, "User");
-  if (IsMissing(user)) return web::ErrorBoxArg(503, Msg(2025));
+  if (IsMissing(user)) return web::ErrorBoxArg(config::kMsgFillInField, Msg(2025));
   // A field left empty would leave the sheet without a project, a name prefix or a title.
   if (!ValidateNewSheet(params)) return;
   if (!MayChangeBoth(params, sheet.project, web::GetParam(params, "project"))) return;
@@ -287,7 +252,7 @@ void ShowCopyForm(const store::FactSheet& sheet, std::string_view name) {
 
 void CommitCopy(store::FactSheet& sheet, std::string& name, const web::ParamList& params) {
   const std::string user = web::GetParam(params, "User");
-  if (IsMissing(user)) return web::ErrorBoxArg(503, Msg(2114));
+  if (IsMissing(user)) return web::ErrorBoxArg(config::kMsgFillInField, Msg(2114));
   struct Required {
     std::string_view field;
     int label;
@@ -295,7 +260,8 @@ void CommitCopy(store::FactSheet& sheet, std::string& name, const web::ParamList
   static constexpr Required kRequired[] = {
       {"project", 100}, {"group", 101}, {"prog", 108}, {"sev", 109}, {"phase", 102}};
   for (const Required& r : kRequired) {
-    if (IsMissing(web::GetParam(params, r.field))) return web::ErrorBoxArg(503, Msg(r.label));
+    if (IsMissing(web::GetParam(params, r.field)))
+      return web::ErrorBoxArg(config::kMsgFillInField, Msg(r.label));
   }
   if (!MayChangeBoth(params, sheet.project, web::GetParam(params, "project"))) return;
 

@@ -9,16 +9,6 @@
 
 namespace sheets::edit_parts {
 
-// The value of `name` when the request carries it, else null (GetParam cannot tell a
-// missing field from one sent as " ").
-const std::string* FindParam(const web::ParamList& params, std::string_view name);
-
-// A required value counts as missing when absent, beginning with a blank, or empty.
-bool IsMissing(std::string_view value);
-
-// The index a list's value stands for: its first letter minus 'a'.
-int LetterIndex(std::string_view value);
-
 // The acting-user list: an empty first choice, then the project's users with the current
 // login selected.
 void WriteUserSelect(std::string_view project);

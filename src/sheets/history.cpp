@@ -101,27 +101,11 @@ std::string JournalPath() {
   return base::JoinPath(config::GetDataDir(), store::kJournalName);
 }
 
-bool IsAlnum(unsigned char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-}
-
 // A journal value (a day, a sheet name) inside an unquoted link attribute: the characters
 // of dates and sheet names stay, any other byte is percent-encoded, so the value neither
 // ends the attribute nor adds parameters to the link.
 std::string LinkValue(std::string_view text) {
-  static constexpr std::string_view kHex = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(text.size());
-  for (unsigned char c : text) {
-    if (IsAlnum(c) || c == '/' || c == '.' || c == '_' || c == '-' || c == ':') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
+  return base::PercentEncode(text, "/._-:");
 }
 
 bool IsBlank(char c) {
@@ -220,7 +204,7 @@ void HistoryCommand(const web::ParamList& list) {
   // The journal holds the actions of every project and every status.
   if (!users::MayReadEverything(list)) {
     web::WritePageHead(nullptr, "History", "", list);
-    web::ErrorBox(532);
+    web::ErrorBox(config::kMsgNoRight);
     return;
   }
   web::StartHtmlPage();

@@ -12,42 +12,41 @@
 #include "config/debug.h"
 #include "config/language.h"
 #include "config/main_config.h"
+#include "config/members.h"
 #include "config/projects.h"
+#include "config/sendmail.h"
 #include "mail/smtp.h"
 #include "mail/spool.h"
+#include "sheets/action_table.h"
 #include "store/store.h"
 #include "sync/sync.h"
-#include "web/actions.h"
 
 namespace sheets {
 
 using mail::StripLineBreaks;
 namespace {
 
-// Limits of "sendmail.cfg": a line, a recipient word, a login (the sheet's login fields).
-constexpr size_t kLineMax = 1024;
-constexpr size_t kWordMax = 51;
+// The longest login taken from a recipient (the sheet's login fields).
 constexpr size_t kLoginMax = 19;
 // The joined addresses.
 constexpr size_t kAddressesMax = 1027;
-constexpr size_t kSenderMax = 51;
 
 // What a recipient word stands for: a role letter names a field of the sheet or of the
 // project, any other word stands for itself.
 std::string Expand(std::string_view word, const store::FactSheet& sheet) {
   if (word.size() == 1) {
     switch (word[0]) {
-      case 'M':
+      case config::kRoleManager:
         return config::GetProjectManager(sheet.project);
-      case 'V':
+      case config::kRoleProjectVerifier:
         return config::GetProjectVerifier(sheet.project);
-      case 'a':
+      case config::kRoleResponsible:
         return sheet.resp;
-      case 'c':
+      case config::kRoleCorrector:
         return sheet.corrector;
-      case 's':
+      case config::kRoleSubmitter:
         return sheet.submitter;
-      case 'v':
+      case config::kRoleVerifier:
         return sheet.verifier;
     }
   }
@@ -77,62 +76,29 @@ void AddLogins(std::string_view text, std::optional<std::string_view> user,
   }
 }
 
-// The address of `login` in the users files: the text after the first ":" of its line, up
-// to the next ":" or blank. Empty when the login has no line.
-std::string AddressOf(const std::string& login, const std::vector<std::string>& files) {
-  for (const std::string& path : files) {
-    for (const config::ConfigLine& line : config::ReadConfigFile(path).lines) {
-      std::string_view text = line.text;
-      size_t colon = text.find(':');
-      if (colon == std::string_view::npos || text.substr(0, colon) != login) continue;
-      std::string_view rest = text.substr(colon + 1);
-      return StripLineBreaks(rest.substr(0, rest.find_first_of(": ")));
-    }
-  }
-  return {};
-}
-
 }  // namespace
 
 std::string_view ActionName(int code) {
-  const web::Action* action = web::ActionOfCode(code);
+  const Action* action = ActionOfCode(code);
   return action ? action->cmd : std::string_view();
 }
 
 int ActionLabel(int code) {
-  const web::Action* action = web::ActionOfCode(code);
+  const Action* action = ActionOfCode(code);
   return action ? action->label : 200;
-}
-
-std::string SenderName() {
-  std::string sender = StripLineBreaks(config::GetConfig("WWW"));
-  if (sender.empty()) sender = "www";
-  if (sender.size() > kSenderMax) sender.resize(kSenderMax);
-  return sender;
 }
 
 std::string CollectRecipients(const store::FactSheet& sheet, int code,
                               std::optional<std::string_view> user) {
-  base::LineReader reader(base::Sprintf("%s/sendmail.cfg", config::GetConfigDir()));
-  if (!reader.IsOpen()) return {};
   std::string_view key = ActionName(code);
   std::vector<std::string> logins;
-  std::string line;
-  while (reader.Next(line)) {
-    if (line.size() > kLineMax) line.resize(kLineMax);
-    std::vector<std::string_view> words;
-    base::AppendWords(line, words);
-    if (words.empty() || key.empty() || words.front() != key) continue;
-    for (size_t i = 1; i < words.size(); ++i) {
-      std::string_view word = words[i].substr(0, kWordMax);
+  if (!key.empty())
+    for (const std::string& word : config::ReadMailRecipients(key))
       AddLogins(Expand(word, sheet), user, logins);
-    }
-  }
   std::string joined;
   if (logins.empty() || sheet.project.empty() || sheet.project == " ") return joined;
-  std::vector<std::string> files = config::ListProjectFiles(sheet.project, "users");
   for (const std::string& login : logins) {
-    std::string address = AddressOf(login, files);
+    std::string address = StripLineBreaks(config::MemberAddress(sheet.project, login));
     if (address.empty()) continue;
     size_t size = joined.size() + (joined.empty() ? 0 : 1) + address.size();
     if (size > kAddressesMax) continue;  // whole addresses only
@@ -148,52 +114,38 @@ std::string MessageFilePath(unsigned pid) {
 
 void SendNotification(std::string_view name, int code, std::optional<std::string_view> user,
                       const SheetWriter& write_sheet) {
-  std::string path = MessageFilePath(static_cast<unsigned>(getpid()));
-  base::File file = base::OpenFile(path, "wb");
-  int error = file ? 0 : errno;
-  config::DebugPage("<! Send Mail %ld,errno:%d, file:%s>\n",
-                    file ? static_cast<long>(fileno(file.get())) : 0L, error,
-                    base::EscapeHtml(path));
-  if (!file) return;
+  mail::MessageFile message(MessageFilePath(static_cast<unsigned>(getpid())));
+  if (!message) return;
   std::optional<store::FactSheet> sheet = store::ReadSheet(name);
-  if (!sheet) {
-    file.reset();
-    base::RemoveFile(path);
-    return;
-  }
+  if (!sheet) return;
   // The partners get the sheet whether or not anybody is mailed.
   synch::SendSynchFile(base::JoinPath(config::GetDataDir(), store::GetSheetName(*sheet)),
                        sheet->project, synch::kSheetFile);
   std::string recipients = CollectRecipients(*sheet, code, user);
   if (recipients.empty()) {
     base::Page("<! No mail to send, destination empty >\n");
-    file.reset();
-    base::RemoveFile(path);
     return;
   }
   // Header values never carry a line break: a login or a name cannot add header lines.
   std::string host = StripLineBreaks(config::GetConfig("HOSTNAME"));
   mail::MailHeader header;
-  header.from = base::Sprintf("\"Bug Manager\" <%s@%s>", SenderName(), host);
+  header.from = base::Sprintf("\"Bug Manager\" <%s@%s>", mail::SenderName(), host);
   header.to = recipients;
   header.subject = base::Sprintf("Bug %s %s", name, config::Msg(ActionLabel(code)));
   if (user) header.subject += base::Sprintf(" by %s", *user);
   header.domain = host;
-  std::FILE* out = file.get();
+  std::FILE* out = message.get();
   base::Write(out, mail::FormatMailHeader(header, std::time(nullptr)));
   base::Write(out, "<HTML>\n");
   if (write_sheet) write_sheet(out, *sheet);
-  bool written = std::fflush(out) == 0 && !std::ferror(out);
-  file.reset();
-  if (!written) {
+  const std::string& path = message.path();
+  if (!message.Close()) {
     config::DebugPage("<! mail file %s could not be written >\n", base::EscapeHtml(path));
-    base::RemoveFile(path);
     return;
   }
   config::DebugPage("<! mail %s - %s >\n", base::EscapeHtml(recipients), base::EscapeHtml(path));
-  std::string sender = SenderName() + "@" + StripLineBreaks(config::GetConfig("DOMAIN"));
   // Delivered once the page is out; kept and tried again while the relay does not take it.
-  mail::QueueMail(sender, recipients, path);
+  message.Queue(recipients);
 }
 
 }  // namespace sheets

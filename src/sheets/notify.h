@@ -18,9 +18,6 @@ std::string_view ActionName(int code);
 // The message that names action `code` in the mail subject; 200 for an unknown code.
 int ActionLabel(int code);
 
-// The sender's name: the WWW value, "www" when empty, at most 51 characters.
-std::string SenderName();
-
 // The recipients of the mail for action `code` on `sheet`: the addresses of the logins that
 // "sendmail.cfg" names, joined with ",", each login once and never the acting `user`.
 // Empty when nobody is to be mailed or "sendmail.cfg" is missing. Writes a comment per login.

@@ -157,7 +157,7 @@ PrintGrid FillPrintGrid(const store::FactSheet& sheet) {
   PrintGrid grid;
   grid[0] = store::GetSheetName(sheet);
   grid[1] = FormatDate(sheet.created);
-  grid[2] = Label(119, config::GetStatusLabel(sheet.status));
+  grid[2] = Label(119, store::GetStatusLabel(sheet.status));
   grid[3] = Label(113, sheet.submitter);
   grid[4] = Label(106, sheet.title);
   grid[8] = Label(100, sheet.project);
@@ -259,11 +259,11 @@ void PrintSheet(const web::ParamList& list, std::string_view name) {
   std::optional<store::FactSheet> sheet = ReadPrintableSheet(name);
   web::WritePageHead(nullptr, config::Msg(156), "", list);
   if (!sheet) {
-    web::ErrorBox(504);
+    web::ErrorBox(config::kMsgCannotReadSheet);
     return;
   }
   if (!users::MayReadSheet(list, sheet->project, store::IsOpenStatus(sheet->status))) {
-    web::ErrorBox(532);
+    web::ErrorBox(config::kMsgNoRight);
     return;
   }
   base::Page("<PRE>");

@@ -16,9 +16,6 @@ constexpr std::string_view kHeadAttributes = " WIDTH=40 COLSPAN=2 ALIGN=CENTER "
 constexpr std::string_view kBlack = "<FONT SIZE=2 COLOR=#000000>";
 constexpr std::string_view kRed = "<FONT SIZE=2 COLOR=#A00000>";
 constexpr std::string_view kGreen = "<FONT SIZE=2 COLOR=#00A000>";
-// The heads of the eleven status columns, in file order (codes 0 1 2 3 4 5 7 8 9 6 10).
-constexpr const char* kHeads[kStatusCount] = {"N",  "Obs", "A", "O", "C", "V",
-                                              "NB", "NR",  "P", "D", "Ab"};
 
 // A change cell: "=", or the signed change; a rise is red where `rise_is_bad`, else green.
 void WriteChange(long long now, long long before, bool rise_is_bad) {
@@ -75,7 +72,8 @@ void WriteHistoryTable(const View& view) {
   base::Page("<TR><TD COLSPAN=25 ALIGN=CENTER><B>%s</B></TD></TR>\n",
              base::EscapeHtml(view.project + "." + view.GroupOrTotal()));
   base::Page("<TR><TH WIDTH=100>Date</TH>\n");
-  for (const char* head : kHeads) base::Page("<TH %s>%s</TH>\n", kHeadAttributes, head);
+  for (int code : kStatusFileOrder)
+    base::Page("<TH %s>%s</TH>\n", kHeadAttributes, store::GetStatusCode(code));
   base::Page("<TH %s>&Sigma;</TH></TR>\n", kHeadAttributes);
   StatLine before, line;
   for (std::string text; reader.Next(text);) {

@@ -123,9 +123,4 @@ bool ScanIndexLine(std::string_view text, IndexFields& f, size_t& length) {
   return true;
 }
 
-bool ReadIndexFields(std::string_view line, IndexFields& f) {
-  size_t length;
-  return ScanIndexLine(line, f, length);
-}
-
 }  // namespace stats

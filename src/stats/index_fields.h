@@ -24,8 +24,4 @@ struct IndexFields {
 // NUL byte or fewer than 26 "|".
 bool ScanIndexLine(std::string_view text, IndexFields& fields, size_t& length);
 
-// The same for one line without its line feed. False for a line it leaves to ParseHeader:
-// one with a NUL byte or fewer than 26 "|".
-bool ReadIndexFields(std::string_view line, IndexFields& fields);
-
 }  // namespace stats

@@ -137,7 +137,7 @@ void WriteDetails(std::vector<Detail>& details) {
   for (const Detail& d : details) {
     base::Page("<TR><TD ALIGN=CENTER><A HREF=%s?%s=%s%s>%s</A></TD>\n", script, "Num",
                LinkValue(d.name), uid, base::EscapeHtml(d.name));
-    base::Page("<TD ALIGN=CENTER>%s</TD>\n", config::GetStatusLabel(d.status));
+    base::Page("<TD ALIGN=CENTER>%s</TD>\n", store::GetStatusLabel(d.status));
     base::Page("<TD ALIGN=CENTER>%s</TD>\n", config::GetSeverityLabel(d.sev));
     base::Page("<TD ALIGN=CENTER>%s</TD>\n", store::FormatDate(d.created).substr(0, 10));
     base::Page("<TD ALIGN=CENTER>");

@@ -12,9 +12,6 @@ namespace {
 constexpr long kDay = 86400;
 constexpr long kWeek = 7 * kDay;
 
-// The order of the status counters on a line: codes 6 and 7 change places.
-constexpr std::array<int, kStatusCount> kFileOrder = {0, 1, 2, 3, 4, 5, 7, 8, 9, 6, 10};
-
 int Held(int64_t value) {
   return static_cast<int>(std::clamp<int64_t>(value, INT_MIN, INT_MAX));
 }
@@ -49,7 +46,7 @@ void AddSheet(GroupCounts& counts, int status, int sev, int load, int corr_load)
 }
 
 std::string FormatStatLine(const GroupCounts& c) {
-  auto s = [&c](int i) { return Held(c.status[kFileOrder[i]]); };
+  auto s = [&c](int i) { return Held(c.status[kStatusFileOrder[i]]); };
   std::string line = base::Sprintf("%ld %d %d %d ", c.label, s(0), s(1), s(2));
   line += base::Sprintf("%d %d %d %d ", s(3), s(4), s(5), s(6));
   line += base::Sprintf("%d %d %d ", s(7), s(8), s(9));

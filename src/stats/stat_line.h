@@ -11,9 +11,14 @@
 #include <string>
 #include <string_view>
 
+#include "store/sheet.h"
+
 namespace stats {
 
-inline constexpr int kStatusCount = 11;
+using store::kStatusCount;
+// The status codes in the order of a statistics line's fields.
+inline constexpr std::array<int, kStatusCount> kStatusFileOrder = {0, 1, 2, 3, 4, 5,
+                                                                   7, 8, 9, 6, 10};
 inline constexpr int kSeverityCount = 5;
 
 // The counters of one group while the refresh walks the index. Sums are kept wide and held

@@ -86,13 +86,6 @@ size_t BufFile::FindLineEnd(size_t enough) {
   }
 }
 
-int BufFile::ReadLine(std::string& line) {
-  std::string_view piece;
-  int n = ReadLinePiece(piece);
-  line.assign(piece);
-  return n;
-}
-
 int BufFile::ReadLinePiece(std::string_view& line) {
   line = {};
   if (!IsOpen() || writing_) return -1;
@@ -130,13 +123,6 @@ bool BufFile::ReadLineView(std::string_view& line, bool keep_unfinished) {
   line = std::string_view(data_ + begin_, lf);
   begin_ += lf + 1;
   return true;
-}
-
-bool BufFile::ReadWholeLine(std::string& line) {
-  std::string_view view;
-  bool ok = ReadLineView(view);
-  line.assign(view);
-  return ok;
 }
 
 bool BufFile::Flush() {

@@ -13,7 +13,7 @@ namespace store {
 inline constexpr size_t kSheetBufferSize = 50000;
 // Buffer size for streaming the index, which grows with the number of sheets.
 inline constexpr size_t kIndexBufferSize = 1 << 20;
-// A line read with ReadLine is returned in pieces of at most this many characters.
+// A line read with ReadLinePiece is returned in pieces of at most this many characters.
 inline constexpr size_t kLinePieceLimit = 1022;
 
 class BufFile {
@@ -32,18 +32,13 @@ class BufFile {
   bool IsOpen() const { return fd_ >= 0 || memory_; }
 
   // The next line without its line feed, at most 1022 characters (a longer line comes back
-  // in pieces), taken up to its first NUL byte. Returns the number of characters, or -1 at
-  // end of file, when `line` is left empty. Characters after the last line feed of the file
-  // are never returned.
-  int ReadLine(std::string& line);
-  // As ReadLine, but the piece stays in the buffer: the view is valid until the next read.
+  // in pieces), taken up to its first NUL byte; the piece stays in the buffer, valid until
+  // the next read. Returns the number of characters, or -1 at end of file, when `line` is
+  // left empty. Characters after the last line feed of the file are never returned.
   int ReadLinePiece(std::string_view& line);
-  // The next whole line without its line feed, every byte kept, whatever its length. False
-  // at end of file (characters after the last line feed included).
-  bool ReadWholeLine(std::string& line);
-  // As ReadWholeLine, but the line stays in the buffer: the view is valid until the next
-  // read. With `keep_unfinished`, characters after the last line feed come back as a
-  // last line.
+  // The next whole line without its line feed, every byte kept, whatever its length; the
+  // line stays in the buffer, valid until the next read. False at end of file; with
+  // `keep_unfinished`, characters after the last line feed come back as a last line.
   bool ReadLineView(std::string_view& line, bool keep_unfinished = false);
 
   // Appends bytes, flushing the buffer first when they would not fit; a write larger than

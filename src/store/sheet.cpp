@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "base/out.h"
+#include "config/language.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -265,6 +266,16 @@ void ReadLog(BufFile& file, FactSheet& sheet) {
 }
 
 }  // namespace
+
+const std::string& GetStatusLabel(int code) {
+  static const std::string kEmpty;
+  if (code < 0 || code > kStatusCount) return kEmpty;
+  return config::Msg(kStatusLabelBase + code);
+}
+
+std::string_view GetStatusCode(int code) {
+  return code < 0 || code >= kStatusCount ? std::string_view() : kStatusCodes[code];
+}
 
 bool IsOpenStatus(int status) {
   return (status >= kNew && status <= kOpen) || status == kPostponed;

@@ -54,8 +54,18 @@ enum Status {
 inline constexpr int kStatusCount = 11;
 // The letter of each status, the suffix of the search form's check boxes.
 inline constexpr std::string_view kStatusLetters = "NSAOCVDBRPT";
-// The label of status `code` is this message plus the code.
+// The label of status `code` is this message plus the code; the code kStatusCount stands for
+// the creation date.
 inline constexpr int kStatusLabelBase = 200;
+// The short code of each status, as lists and statistics show it.
+inline constexpr std::string_view kStatusCodes[kStatusCount] = {"N", "Obs", "A",  "O", "C", "V",
+                                                                "D", "NB",  "NR", "P", "Ab"};
+
+// The label of status `code` (message kStatusLabelBase + code) for a code from 0 to
+// kStatusCount; empty otherwise.
+const std::string& GetStatusLabel(int code);
+// The short code of status `code`; empty for any other number.
+std::string_view GetStatusCode(int code);
 // The open group: new, observed, assigned, open, postponed.
 bool IsOpenStatus(int status);
 
@@ -109,7 +119,7 @@ std::string FormatHeader(const FactSheet& sheet);
 // Fills the 27 header fields from a header line (without its line feed); fields the line
 // does not reach are left empty or 0. The title is the rest of the line after the 26th "|".
 void ParseHeader(std::string_view line, FactSheet& sheet);
-// Reads one line (ReadLine); when it holds a character, clears the log and entries and
+// Reads one line (ReadLinePiece); when it holds a character, clears the log and entries and
 // parses it into `sheet`. Returns the line length, 0 or -1.
 int ReadHeader(BufFile& file, FactSheet& sheet);
 

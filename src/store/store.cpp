@@ -101,13 +101,6 @@ class StoreLock {
   bool ready_ = false;
 };
 
-std::string KeyOfHeader(std::string_view header) {
-  if (!header.empty() && header.back() == '\n') header.remove_suffix(1);
-  std::string key;
-  IndexKeyOfLine(header, key);
-  return key;
-}
-
 // The journal lines of the sheet, stored under `name`.
 std::string JournalLines(FactSheet& sheet, std::string_view name) {
   std::string lines;
@@ -392,21 +385,6 @@ std::vector<Stored> UpdateSheets(const std::vector<std::string>& names,
   return results;
 }
 
-Stored WriteSheet(FactSheet& sheet) {
-  return WriteSheetAs(sheet, GetSheetName(sheet));
-}
-
-Stored WriteSheetAs(FactSheet& sheet, std::string_view name) {
-  if (!IsSheetName(name)) return Stored::kRefused;
-  StoreLock lock;
-  if (!lock.Held()) return Stored::kNoFile;
-  Hints hints = ReadHints();
-  Commit c;
-  c.Put(std::string(name), FormatSheet(sheet));
-  AddSheetLines(c, sheet, name);
-  return Run(c, hints);
-}
-
 Stored ChangeSheetHeader(std::string_view name, const std::function<bool(FactSheet&)>& change,
                          FactSheet* stored) {
   return ChangeSheetHeaderFrom(name, 1, change, stored);
@@ -511,20 +489,6 @@ Stored StoreReceivedFile(std::string_view name, const std::string& source) {
   Commit c;
   c.Put(std::string(name), std::move(*bytes));
   return Run(c, hints);
-}
-
-int UpdateIndex(const FactSheet* sheet, std::string_view old_header) {
-  StoreLock lock;
-  if (!lock.Held()) return 0;
-  Hints hints = ReadHints();
-  Commit c;
-  if (sheet) {
-    c.index_add.push_back(FormatHeader(*sheet));
-    c.drop_keys.push_back(GetIndexKey(*sheet));
-  } else {
-    c.drop_keys.push_back(KeyOfHeader(old_header));
-  }
-  return Run(c, hints) == Stored::kOk ? 1 : 0;
 }
 
 void LogAction(FactSheet& sheet, std::string_view format, std::string_view a, std::string_view b,

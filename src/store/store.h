@@ -137,17 +137,6 @@ std::vector<Stored> UpdateSheets(const std::vector<std::string>& names,
                                  const std::function<bool(FactSheet&)>& change,
                                  std::vector<FactSheet>* stored = nullptr);
 
-// Writes the whole sheet under its name (or `name`), replacing the file, then moves its
-// line to the end of the index and appends its journal lines.
-Stored WriteSheet(FactSheet& sheet);
-Stored WriteSheetAs(FactSheet& sheet, std::string_view name);
-
-// Rewrites the index. With a sheet: its line replaces any line with the same key and goes
-// to the end. Without one: the line with the key of `old_header` is dropped. Returns 1,
-// 0 when index.tmp could not be created, -1 when writing it failed; in both failures the
-// index stays as it was.
-int UpdateIndex(const FactSheet* sheet, std::string_view old_header = {});
-
 // Changes the header of the sheet `name`: reads it under the lock and lets `change` alter
 // it. When the new header gives the same name, the sheet is written in place; otherwise it
 // takes the lowest free number of its new prefix, its attachment folder and entries follow

@@ -18,9 +18,9 @@
 #include "config/debug.h"
 #include "config/main_config.h"
 #include "config/projects.h"
-#include "mail/encoding.h"
 #include "mail/pop3.h"
 #include "store/buf_file.h"
+#include "sync/encoding.h"
 #include "sync/sync.h"
 #include "sync/sync_parts.h"
 
@@ -93,7 +93,7 @@ bool IsAttachmentFolder(std::string_view folder, std::string_view project) {
 }
 
 // Applies one decoded message; the acknowledgement follows what was stored.
-Outcome Apply(const mail::DecodedMessage& m, std::string_view project, const std::string& file,
+Outcome Apply(const DecodedMessage& m, std::string_view project, const std::string& file,
               const std::string& sender) {
   const std::string base = fs::path(m.path).filename().string();
   // The acknowledgement names the message and its sender.
@@ -161,7 +161,7 @@ void ScanFile(std::string_view project, const std::string& folder, const std::st
   config::DebugPage("<! Check :%s>\n", base::EscapeHtml(path));
   Outcome outcome = Outcome::kDone;
   if (txt) {
-    if (std::optional<mail::DecodedMessage> m = mail::DecodeSynchFile(path, work)) {
+    if (std::optional<DecodedMessage> m = DecodeSynchFile(path, work)) {
       config::DebugPage("<! synch :%s,%d,%s,%s>\n",
                         base::EscapeHtml(fs::path(m->path).filename().string()), m->header.kind,
                         base::EscapeHtml(m->header.host), base::EscapeHtml(m->header.extra));
@@ -237,7 +237,7 @@ bool CopyIntoDir(const std::string& file, const std::string& folder) {
 namespace {
 
 // The description line of a stored mail: kind letter, time and sending site.
-bool ReadDescription(std::string_view mail, mail::SynchHeader& header) {
+bool ReadDescription(std::string_view mail, SynchHeader& header) {
   size_t pos = 0;
   while (pos < mail.size()) {
     size_t end = mail.find('\n', pos);
@@ -323,7 +323,7 @@ mail::Keep ReceiveMail(const mail::SynchMailEntry& entry, std::string_view text)
                                      mac.empty() ? "missing" : "wrong"));
     return mail::Keep::kDelete;
   }
-  mail::SynchHeader header;
+  SynchHeader header;
   if (!ReadDescription(text, header) || !base::IsSafeName(header.host)) {
     NoteError(project, base::Sprintf("message %s refused: no description line", entry.name));
     return mail::Keep::kDelete;

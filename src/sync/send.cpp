@@ -1,6 +1,4 @@
 // The sending half: numbering, the folder locks, the outgoing message and its mail.
-#include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,7 +7,6 @@
 #include <ctime>
 #include <filesystem>
 #include <optional>
-#include <thread>
 
 #include "base/encode.h"
 #include "base/files.h"
@@ -19,10 +16,10 @@
 #include "config/debug.h"
 #include "config/main_config.h"
 #include "config/projects.h"
-#include "mail/encoding.h"
 #include "mail/pop3.h"
 #include "mail/smtp.h"
 #include "mail/spool.h"
+#include "sync/encoding.h"
 #include "sync/sync.h"
 #include "sync/sync_parts.h"
 
@@ -30,7 +27,6 @@ namespace synch {
 namespace {
 
 namespace fs = std::filesystem;
-constexpr size_t kSenderMax = 51;
 unsigned queued_count = 0;
 // Set during a pass: sends wait for their relay no longer than this, and after it messages
 // are queued for the next pass.
@@ -43,14 +39,6 @@ int SendSeconds() {
       *send_deadline - std::chrono::steady_clock::now());
   if (left.count() <= 0) return 0;
   return std::clamp(static_cast<int>((left.count() + 999) / 1000), 1, 2);
-}
-
-// The mail sender: the WWW value ("www" when empty) at the DOMAIN value.
-std::string SenderName() {
-  std::string sender = mail::StripLineBreaks(config::GetConfig("WWW"));
-  if (sender.empty()) sender = "www";
-  if (sender.size() > kSenderMax) sender.resize(kSenderMax);
-  return sender;
 }
 
 }  // namespace
@@ -76,26 +64,18 @@ std::string PartnersOf(std::string_view project) {
   return sites;
 }
 
-FolderLock::FolderLock(const std::string& folder, int wait_ms) {
+namespace {
+
+// `folder`, made when missing.
+const std::string& MadeFolder(const std::string& folder) {
   base::MakeDirectory(folder);
-  const std::string path = folder + "/.lock";
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return;
-  using Clock = std::chrono::steady_clock;
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(wait_ms);
-  while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    if ((errno != EWOULDBLOCK && errno != EINTR) || Clock::now() >= deadline) {
-      ::close(fd);
-      return;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  fd_ = fd;
+  return folder;
 }
 
-FolderLock::~FolderLock() {
-  if (fd_ >= 0) ::close(fd_);  // closing releases the lock
-}
+}  // namespace
+
+FolderLock::FolderLock(const std::string& folder, int wait_ms)
+    : base::FileLock(MadeFolder(folder) + "/.lock", wait_ms) {}
 
 std::string QueueFolder(std::string_view project) {
   return OutFolder(project) + "/queue";
@@ -128,7 +108,7 @@ int NextOutNumber(std::string_view project) {
 std::string SynchMailHead(std::string_view message, std::string_view project, int number) {
   // The partners' mailboxes need not know one another.
   mail::MailHeader header;
-  header.from = base::Sprintf("\"Synch Manager\" <%s@%s>", SenderName(),
+  header.from = base::Sprintf("\"Synch Manager\" <%s@%s>", mail::SenderName(),
                               mail::StripLineBreaks(config::GetConfig("DOMAIN")));
   header.subject =
       base::Sprintf("%s %s s%05d", mail::kSynchMarker, mail::StripLineBreaks(project), number);
@@ -148,41 +128,25 @@ std::string SynchMailHead(std::string_view message, std::string_view project, in
 
 void SynchMail(const std::string& file, std::string_view recipients, std::string_view project,
                int number) {
-  std::string tmp =
-      base::Sprintf("%s/tmp/synch.%ul", config::GetDataDir(), static_cast<unsigned>(getpid()));
-  {
-    base::File out = base::OpenFile(tmp, "wb");
-    int error = out ? 0 : errno;
-    config::DebugPage("<! Send Mail %ld,errno:%d, file:%s>\n",
-                      out ? static_cast<long>(fileno(out.get())) : 0L, error,
-                      base::EscapeHtml(tmp));
-    if (!out) return;
-    std::optional<std::string> body = base::ReadFile(file);
-    if (!body) {
-      out.reset();
-      base::RemoveFile(tmp);
-      return;
-    }
-    std::string head = SynchMailHead(*body, project, number);
-    bool ok = std::fwrite(head.data(), 1, head.size(), out.get()) == head.size();
-    ok = std::fwrite(body->data(), 1, body->size(), out.get()) == body->size() && ok;
-    if (std::fflush(out.get()) != 0 || !ok) {
-      out.reset();
-      base::RemoveFile(tmp);
-      return;
-    }
-  }
+  mail::MessageFile out(
+      base::Sprintf("%s/tmp/synch.%ul", config::GetDataDir(), static_cast<unsigned>(getpid())));
+  if (!out) return;
+  std::optional<std::string> body = base::ReadFile(file);
+  if (!body) return;
+  std::string head = SynchMailHead(*body, project, number);
+  base::Write(out.get(), head);
+  base::Write(out.get(), *body);
+  if (!out.Close()) return;
   if (!recipients.empty()) {
-    config::DebugPage("<! mail %s - %s >\n", base::EscapeHtml(recipients), base::EscapeHtml(tmp));
+    config::DebugPage("<! mail %s - %s >\n", base::EscapeHtml(recipients),
+                      base::EscapeHtml(out.path()));
     std::string server = config::GetConfig("MAILSERV");
     config::DebugPage("<! sending through %s >\n", base::EscapeHtml(server));
-    std::string sender = SenderName() + "@" + mail::StripLineBreaks(config::GetConfig("DOMAIN"));
     // The same spool as every mail: sent once the page is out, kept while the relay is away.
-    mail::QueueMail(sender, recipients, tmp);
+    out.Queue(recipients);
     return;
   }
   base::Page("<! No mail to send, destination empty >\n");
-  base::RemoveFile(tmp);
 }
 
 namespace {
@@ -215,7 +179,7 @@ std::string Pack(const std::string& path, int kind, const std::string& target) {
   std::string temp = base::TempNameFor(target);
   base::File file = base::OpenFile(temp, "wb");
   if (!file) return {};
-  bool ok = mail::EncodeSynchFile(file.get(), path, kind, HostToken());
+  bool ok = EncodeSynchFile(file.get(), path, kind, HostToken());
   ok = std::fflush(file.get()) == 0 && ok;
   file.reset();
   if (!ok) {

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <utility>
 
+#include "base/files.h"
+
 namespace synch {
 
 // "<synchro>/out/<project>" and "<synchro>/in/<project>".
@@ -19,18 +21,11 @@ int MessageNumber(std::string_view name);
 // The partner addresses of the project; empty when it is not synchronised.
 std::string PartnersOf(std::string_view project);
 
-// An exclusive flock on "<folder>/.lock" (the folder is made when missing), waited for at
-// most `wait_ms`. A holder that dies loses it at once, so no lock outlives its process.
-class FolderLock {
+// The lock of a folder: base::FileLock on "<folder>/.lock" (the folder is made when
+// missing), waited for at most `wait_ms`.
+class FolderLock : public base::FileLock {
  public:
   FolderLock(const std::string& folder, int wait_ms);
-  ~FolderLock();
-  FolderLock(const FolderLock&) = delete;
-  FolderLock& operator=(const FolderLock&) = delete;
-  bool Held() const { return fd_ >= 0; }
-
- private:
-  int fd_ = -1;
 };
 
 // The queue of messages packed while the numbering was locked: out/<project>/queue/.

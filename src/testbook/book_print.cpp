@@ -72,7 +72,7 @@ std::vector<TestRecord> StepTests(const BookPlace& place) {
 std::string SheetStatus(const std::string& reference) {
   std::optional<store::FactSheet> sheet = store::ReadSheet(reference);
   if (!sheet) return "?";
-  return std::string(config::GetStatusCode(sheet->status));
+  return std::string(store::GetStatusCode(sheet->status));
 }
 
 void RunPrint(const std::string& listing) {

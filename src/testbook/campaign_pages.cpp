@@ -71,10 +71,7 @@ const CampaignAction* FindCampaignAction(const web::ParamList& list) {
   return nullptr;
 }
 
-std::string FieldValue(const web::ParamList& list, std::string_view name) {
-  const std::string& value = web::GetParam(list, name);
-  return web::IsAbsent(value) ? std::string() : value;
-}
+using web::FieldValue;
 
 void WriteHidden(std::string_view name, std::string_view value) {
   base::Page("<INPUT TYPE=\"hidden\" NAME=\"%s\" VALUE=\"%s\">\n", name, base::EscapeHtml(value));
@@ -180,9 +177,9 @@ void WriteNewCampaignForm(const BookPlace& place) {
 
 void CreateCampaign(web::ParamList& list, const BookPlace& place) {
   std::string name = CheckedCampaignName(FieldValue(list, "camp"));
-  if (name.empty()) return web::ErrorBox(502);
+  if (name.empty()) return web::ErrorBox(config::kMsgFieldMissing);
   std::string path = CampaignDirectory(place.project, place.group, place.phase, name);
-  if (!MakeDirectories(path)) return web::ErrorBoxArg(501, path);
+  if (!MakeDirectories(path)) return web::ErrorBoxArg(config::kMsgCannotOpen, path);
   web::MarkStored();
   ForgetListings();
   web::AddParam(list, "camp", name);
@@ -198,7 +195,7 @@ std::string TestPrefix(const BookPlace& place) {
 
 std::string SheetStatus(const std::string& reference) {
   std::optional<store::FactSheet> sheet = store::ReadSheet(reference);
-  return sheet ? std::string(config::GetStatusCode(sheet->status)) : std::string("?");
+  return sheet ? std::string(store::GetStatusCode(sheet->status)) : std::string("?");
 }
 
 void WriteResultRow(const BookPlace& place, std::string_view campaign, const TestRecord& test,
@@ -395,7 +392,7 @@ void SaveResult(const web::ParamList& list, const BookPlace& place, const std::s
     return;
   }
   TestRecord test = place.Test(base::LeadingNumber(place.test));
-  if (!ReadTest(TestPath(test, test.number), test)) return web::ErrorBox(502);
+  if (!ReadTest(TestPath(test, test.number), test)) return web::ErrorBox(config::kMsgFieldMissing);
   ResultRecord result;
   ReadResult(test, campaign, result);
   result.tester = submitter;
@@ -416,8 +413,8 @@ void SaveResult(const web::ParamList& list, const BookPlace& place, const std::s
   // The result first: a journal line never tells of a result that was not stored.
   if (!base::IsDirectory(CampaignDirectory(place.project, place.group, place.phase, campaign)) ||
       !WriteResult(test, campaign, result))
-    return web::ErrorBoxArg(501, ResultPath(test, campaign));
-  store::AppendJournal(base::Sprintf("%s %s %s\n", date, TestReference(test), message));
+    return web::ErrorBoxArg(config::kMsgCannotOpen, ResultPath(test, campaign));
+  AppendJournal(test, message, result.time);
   web::MarkStored();
   ShowSavedResult(place, campaign);
 }
@@ -529,10 +526,12 @@ void CampaignPage(web::ParamList& list) {
   if (change && !done) hold.emplace();
   web::WritePageHead(nullptr, Msg(1040), "", list);
   web::WriteHomeLink();
-  if (!action) return MayReadBooks(list) ? WriteCampaignNavigator(list) : web::ErrorBox(532);
-  if (!valid) return web::ErrorBox(502);
-  if (!readable) return web::ErrorBox(532);
-  if (change && !done && !MayChangeBook(list, place.project)) return web::ErrorBox(507);
+  if (!action)
+    return MayReadBooks(list) ? WriteCampaignNavigator(list) : web::ErrorBox(config::kMsgNoRight);
+  if (!valid) return web::ErrorBox(config::kMsgFieldMissing);
+  if (!readable) return web::ErrorBox(config::kMsgNoRight);
+  if (change && !done && !MayChangeBook(list, place.project))
+    return web::ErrorBox(config::kMsgNoRightOnProject);
   RunCampaignAction(list, place, action->action, campaign, done);
   if (hold && web::WasStored()) hold->Redirect(StoredQuery(list, place, action->action, campaign));
 }

@@ -112,22 +112,6 @@ void WriteModuleTable(const BookPlace& place, std::string_view campaign,
   base::Page("</TABLE><P>\n");
 }
 
-// A field of the download: tabs and line ends made blanks; quoted when it holds a quote, so
-// that a tab-separated reader takes it as one field.
-std::string TsvField(std::string_view text) {
-  std::string out(text);
-  for (char& ch : out) {
-    if (ch == '\t' || ch == '\r' || ch == '\n') ch = ' ';
-  }
-  if (out.find('"') == std::string::npos) return out;
-  std::string quoted = "\"";
-  for (char ch : out) {
-    quoted += ch;
-    if (ch == '"') quoted += '"';
-  }
-  return quoted + "\"";
-}
-
 }  // namespace
 
 void CampaignCounts::CountResult(int code) {
@@ -239,10 +223,10 @@ void ExportSummary(const BookPlace& place, std::string_view campaign) {
         std::string sheets;
         for (const std::string& sheet : result.sheets)
           sheets += (sheets.empty() ? "" : " ") + sheet;
-        out += TsvField(module.mod) + "\t" + TsvField(step.step) + "\t" +
-               base::Sprintf("%03d", number) + "\t" + TsvField(ResultCodeName(result.code)) + "\t" +
-               (given ? store::FormatDate(result.time) : std::string()) + "\t" + TsvField(sheets) +
-               "\n";
+        out += base::TsvField(module.mod) + "\t" + base::TsvField(step.step) + "\t" +
+               base::Sprintf("%03d", number) + "\t" + base::TsvField(ResultCodeName(result.code)) +
+               "\t" + (given ? store::FormatDate(result.time) : std::string()) + "\t" +
+               base::TsvField(sheets) + "\n";
       }
     }
     if (out.size() > 1 << 16) {

@@ -24,11 +24,7 @@ namespace {
 
 using config::Msg;
 
-// The value of a form field; empty when the request does not carry it or it reads as absent.
-std::string FieldValue(const web::ParamList& list, std::string_view name) {
-  const std::string& value = web::GetParam(list, name);
-  return web::IsAbsent(value) ? std::string() : value;
-}
+using web::FieldValue;
 
 // A text typed in a text area, without the line ends that close it: the forms write a line
 // feed after every text, so a text saved unchanged stays the same instead of growing a line.
@@ -79,7 +75,7 @@ bool StoreItem(const std::string& path, const web::ParamList& list, bool create,
   if (create) MakeDirectories(BookDirectory(place.project, place.group, place.phase));
   int written = WriteItemFile(path, FieldValue(list, "title"), TypedText(list, "text"), create);
   if (written == 0) web::ErrorBoxArg(exists_msg, id);
-  if (written < 0) web::ErrorBoxArg(501, path);
+  if (written < 0) web::ErrorBoxArg(config::kMsgCannotOpen, path);
   return written > 0;
 }
 
@@ -143,10 +139,11 @@ void WriteStepForm(const BookPlace& place, bool edit) {
 
 void SaveModule(const web::ParamList& list, const BookPlace& place, bool create, bool done) {
   const std::string& mod = place.mod;
-  if (!place.HasMod() || (!done && FieldValue(list, "title").empty())) return web::ErrorBox(502);
+  if (!place.HasMod() || (!done && FieldValue(list, "title").empty()))
+    return web::ErrorBox(config::kMsgFieldMissing);
   // The heading says the module is saved only once it is.
   std::string path = ModulePath(place.project, place.group, place.phase, mod);
-  if (done && !base::FileExists(path)) return web::ErrorBoxArg(501, mod);
+  if (done && !base::FileExists(path)) return web::ErrorBoxArg(config::kMsgCannotOpen, mod);
   bool stored = done;
   std::string errors;
   if (!done) {
@@ -172,10 +169,11 @@ void SaveModule(const web::ParamList& list, const BookPlace& place, bool create,
 
 void SaveStep(const web::ParamList& list, const BookPlace& place, bool create, bool done) {
   const std::string& step = place.step;
-  if (!place.HasStep() || (!done && FieldValue(list, "title").empty())) return web::ErrorBox(502);
+  if (!place.HasStep() || (!done && FieldValue(list, "title").empty()))
+    return web::ErrorBox(config::kMsgFieldMissing);
   // The heading says the step is saved only once it is.
   std::string path = StepPath(place.project, place.group, place.phase, place.mod, step);
-  if (done && !base::FileExists(path)) return web::ErrorBoxArg(501, step);
+  if (done && !base::FileExists(path)) return web::ErrorBoxArg(config::kMsgCannotOpen, step);
   bool stored = done;
   std::string errors;
   if (!done) {
@@ -284,17 +282,20 @@ void SaveTest(const web::ParamList& list, BookPlace& place, bool create, bool do
   if (done) {
     test.number = base::LeadingNumber(place.test);
     TestRecord shown = test;
-    if (!ReadTest(TestPath(test, test.number), shown)) return web::ErrorBoxArg(501, place.test);
+    if (!ReadTest(TestPath(test, test.number), shown))
+      return web::ErrorBoxArg(config::kMsgCannotOpen, place.test);
     return ShowSavedTest(place, shown);
   }
   if (create) {
     test.created = static_cast<long>(std::time(nullptr));
     MakeDirectories(BookDirectory(place.project, place.group, place.phase));
     test.number = ReserveTestNumber(test);
-    if (test.number < 0) return web::ErrorBoxArg(501, TestPath(test, NextTestNumber(test)));
+    if (test.number < 0)
+      return web::ErrorBoxArg(config::kMsgCannotOpen, TestPath(test, NextTestNumber(test)));
   } else {
     const std::string& num = web::GetParam(list, "Num");
-    if (num.empty() || num.front() < '0' || num.front() > '9') return web::ErrorBox(502);
+    if (num.empty() || num.front() < '0' || num.front() > '9')
+      return web::ErrorBox(config::kMsgFieldMissing);
     test.number = web::GetParamInt(list, "Num");
     // The stored test keeps its number and creation time; its location is the request's.
     if (!ReadTest(TestPath(test, test.number), test))
@@ -313,7 +314,7 @@ void SaveTest(const web::ParamList& list, BookPlace& place, bool create, bool do
   test.ref = FieldValue(list, "ref");
   if (!WriteTest(test)) {
     if (create) RemoveTest(test);
-    return web::ErrorBoxArg(501, TestPath(test, test.number));
+    return web::ErrorBoxArg(config::kMsgCannotOpen, TestPath(test, test.number));
   }
   AppendJournal(test, base::Sprintf("Test %s by %s", create ? "Created" : "Changed",
                                     ActingLogin(list, test.submitter)));

@@ -1,7 +1,5 @@
 #include "testbook/listing.h"
 
-#include <dirent.h>
-
 #include <algorithm>
 
 #include "base/encode.h"
@@ -61,20 +59,6 @@ bool MakeDirectories(std::string_view path) {
     if (parent.size() > 1 && !base::IsDirectory(parent) && !MakeDirectories(parent)) return false;
   }
   return base::MakeDirectory(dir);
-}
-
-std::vector<std::string> ListDirectory(const std::string& directory, bool sort) {
-  std::vector<std::string> names;
-  std::string pattern = base::Sprintf("%s/*.*", directory);
-  DIR* dir = ::opendir(directory.c_str());
-  config::DebugPage("<! %s,%d,%d>\n", base::EscapeHtml(pattern), dir ? ::dirfd(dir) : -1, -1);
-  if (!dir) return names;
-  while (const dirent* entry = ::readdir(dir)) {
-    if (entry->d_name[0] != '.') names.emplace_back(entry->d_name);
-  }
-  ::closedir(dir);
-  if (sort) std::sort(names.begin(), names.end());
-  return names;
 }
 
 std::vector<std::string> ListItemsIn(const std::string& directory, std::string_view prefix) {

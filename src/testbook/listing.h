@@ -37,11 +37,6 @@ using base::EncodeLinkValue;
 // Creates `path` and every missing parent; an existing directory counts as success.
 bool MakeDirectories(std::string_view path);
 
-// The entries of `directory` whose names do not begin with '.', files and directories alike;
-// in the order the system gives them, or in ascending byte order when `sort` is set. A
-// missing or unreadable directory gives an empty list. Writes "<! pattern,handle,-1>".
-std::vector<std::string> ListDirectory(const std::string& directory, bool sort);
-
 // The keys of the book's items: the names of the book directory (or of its `subdirectory`)
 // that begin with `prefix` and a dot, without that beginning, in ascending byte order.
 //   modules: prefix "mod"; steps of M: "step.M"; tests of M.S: "test.M.S" (keys "000"...);

@@ -171,11 +171,13 @@ void TestBookPage(web::ParamList& list, std::string_view cmd) {
   if (change && !done) hold.emplace();
   web::WritePageHead(nullptr, Msg(cmd == "tests" ? 1040 : 1036), "", list);
   web::WriteHomeLink();
-  if (!needs) return MayReadBooks(list) ? WriteNavigator(list, cmd) : web::ErrorBox(532);
+  if (!needs)
+    return MayReadBooks(list) ? WriteNavigator(list, cmd) : web::ErrorBox(config::kMsgNoRight);
   BookPlace place;
-  if (!ReadPlace(list, *needs, place)) return web::ErrorBox(502);
-  if (!MayReadBook(list, place.project)) return web::ErrorBox(532);
-  if (change && !done && !MayChangeBook(list, place.project)) return web::ErrorBox(507);
+  if (!ReadPlace(list, *needs, place)) return web::ErrorBox(config::kMsgFieldMissing);
+  if (!MayReadBook(list, place.project)) return web::ErrorBox(config::kMsgNoRight);
+  if (change && !done && !MayChangeBook(list, place.project))
+    return web::ErrorBox(config::kMsgNoRightOnProject);
   RunAction(list, place, needs->action, done);
   if (hold && web::WasStored()) hold->Redirect(StoredQuery(place, needs->action));
 }

@@ -269,9 +269,9 @@ std::string TestReference(const TestRecord& test) {
   return skip < path.size() ? path.substr(skip) : path;
 }
 
-void AppendJournal(const TestRecord& test, std::string_view message) {
-  long now = static_cast<long>(std::time(nullptr));
-  std::string line = base::Sprintf("%s %s %s\n", store::FormatDate(now), TestReference(test),
+void AppendJournal(const TestRecord& test, std::string_view message, long time) {
+  if (time == 0) time = static_cast<long>(std::time(nullptr));
+  std::string line = base::Sprintf("%s %s %s\n", store::FormatDate(time), TestReference(test),
                                    OneLine(message, 400));
   store::AppendJournal(line);
 }

@@ -107,8 +107,9 @@ bool RemoveTest(const TestRecord& test);
 // which journal lines refer to a test.
 std::string TestReference(const TestRecord& test);
 // Appends "<date> <test reference> <message>\n" to the journal "history.dat" of the data
-// directory in one write; a journal that cannot be opened loses the line.
-void AppendJournal(const TestRecord& test, std::string_view message);
+// directory in one write, the message made one line of at most 400 characters; the date is
+// that of `time` (0: now). A journal that cannot be opened loses the line.
+void AppendJournal(const TestRecord& test, std::string_view message, long time = 0);
 
 // --- Results -------------------------------------------------------------------------------
 

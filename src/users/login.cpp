@@ -11,18 +11,18 @@
 #include "base/out.h"
 #include "config/language.h"
 #include "config/main_config.h"
+#include "config/members.h"
 #include "config/projects.h"
 #include "users/passwords.h"
 #include "users/uid.h"
 #include "users/user_context.h"
-#include "web/actions.h"
 #include "web/cookies.h"
 #include "web/page.h"
 
 namespace users {
 namespace {
 
-constexpr size_t kMailLimit = 199;
+using SheetFormTest = bool (*)(std::string_view cmd);
 
 // For a value written as an unquoted attribute (NAME=%s): as EscapeHtml, and the
 // characters that would end the value or start another attribute as character references.
@@ -48,7 +48,7 @@ std::string EscapeUnquoted(std::string_view text) {
 }
 
 bool LinePasswordMatches(std::string_view line, std::string_view login, std::string_view password) {
-  std::optional<std::string_view> stored = StoredPassword(line, login);
+  std::optional<std::string_view> stored = config::MemberPassword(line, login);
   // A hash, or a password still in clear (hashed at the grid's next save); never cut.
   return stored && VerifyPassword(*stored, password);
 }
@@ -73,7 +73,7 @@ bool IsReadCommand(std::string_view cmd) {
 // back; a page that would change data gets at most its form again, unfilled by the link (an
 // action's or an edit's form of the sheet, a setup form); anything else ends on the home page.
 // Nothing that came through the login page can store, save or print.
-web::ParamList CarriedAfterLogin(const web::ParamList& list) {
+web::ParamList CarriedAfterLogin(const web::ParamList& list, SheetFormTest has_sheet_form) {
   web::ParamList kept;
   std::vector<std::string_view> commands;
   for (const web::Param& p : list) {
@@ -97,10 +97,7 @@ web::ParamList CarriedAfterLogin(const web::ParamList& list) {
     return form;
   };
   if (cmd == "create") return only({"CMD"});
-  const web::Action* action = web::FindAction(cmd);
-  if (action &&
-      (action->kind == web::ActionKind::kStatus || action->kind == web::ActionKind::kEdit))
-    return only({"CMD", "Num", "Edit"});
+  if (has_sheet_form(cmd)) return only({"CMD", "Num", "Edit"});
   if (cmd == "setup") {
     const int kind = web::GetParamInt(list, "Edit");
     // The wizard's steps all write.
@@ -109,33 +106,13 @@ web::ParamList CarriedAfterLogin(const web::ParamList& list) {
   return {};
 }
 
-}  // namespace
-
-std::optional<std::string_view> StoredPassword(std::string_view line, std::string_view login) {
-  size_t pos = line.find_first_of(" \t:");
-  if (pos == std::string_view::npos) pos = line.size();
-  if (line.substr(0, pos) != login) return {};
-  if (pos < line.size()) ++pos;  // the separator
-  size_t mail = 0;
-  while (pos < line.size() && mail < kMailLimit && line[pos] != ':' && line[pos] != ' ') {
-    ++pos;
-    ++mail;
-  }
-  std::string_view rest = line.substr(pos);
-  if (rest.empty() || rest.front() != ':') return {};
-  std::string_view stored = rest.substr(1, rest.find(':', 1) - 1);
-  if (stored.empty()) return {};
-  return stored;
-}
-
-namespace {
-
-void WriteCarriedFields(const web::ParamList& list, std::string_view format) {
-  for (const web::Param& p : CarriedAfterLogin(list))
+void WriteCarriedFields(const web::ParamList& list, std::string_view format,
+                        SheetFormTest has_sheet_form) {
+  for (const web::Param& p : CarriedAfterLogin(list, has_sheet_form))
     base::Page(format, EscapeUnquoted(p.name), base::EscapeHtml(p.value));
 }
 
-void WriteLoginForm(const web::ParamList& list) {
+void WriteLoginForm(const web::ParamList& list, SheetFormTest has_sheet_form) {
   web::WritePageHead(nullptr, "QUORB Login", "", list);
   base::Page(" <FORM NAME=mainform METHOD=POST ACTION=%s>\n", EscapeUnquoted(web::ScriptName()));
   base::Write(nullptr,
@@ -150,7 +127,7 @@ void WriteLoginForm(const web::ParamList& list) {
               "</TD></TR></TABLE>\n"
               "</CENTER>\n");
   base::Page("<INPUT TYPE=hidden NAME=\"%s\" VALUE=\"%d\">\n", "Login", 2);
-  WriteCarriedFields(list, "      <INPUT TYPE=hidden NAME=\"%s\" VALUE=\"%s\">\n");
+  WriteCarriedFields(list, "      <INPUT TYPE=hidden NAME=\"%s\" VALUE=\"%s\">\n", has_sheet_form);
   base::Write(nullptr, " </FORM>\n");
 }
 
@@ -215,7 +192,7 @@ long SecondsRefused(const std::vector<Failure>& failures, std::string_view login
   return wait;
 }
 
-void CheckLogin(const web::ParamList& list) {
+void CheckLogin(const web::ParamList& list, SheetFormTest has_sheet_form) {
   web::WritePageHead(nullptr, "QUORB Login2", "", list);
   const std::string& user = web::GetParam(list, "User");
   const long now = static_cast<long>(std::time(nullptr));
@@ -251,7 +228,7 @@ void CheckLogin(const web::ParamList& list) {
   const char* hidden = "<INPUT TYPE=HIDDEN NAME=%s VALUE=\"%s\">\n";
   base::Page(hidden, "Uid", base::EscapeHtml(token));
   // The token just made replaces any `Uid` the request carried.
-  WriteCarriedFields(list, hidden);
+  WriteCarriedFields(list, hidden, has_sheet_form);
   base::Write(nullptr, "</FORM>");
   base::Write(nullptr, "<SCRIPT LANGUAGE=JavaScript>            \n");
   if (config::IsSecurityOn()) {
@@ -280,8 +257,7 @@ void Logout(const web::ParamList& list) {
 
 bool CheckPassword(std::string_view login, std::string_view password, std::string& project) {
   for (const std::string& name : config::ListProjects("")) {
-    const config::ConfigFile& file =
-        config::ReadConfigFile(config::GetProjectFilePath(name, "users"));
+    const config::ConfigFile& file = config::ReadConfigFile(config::UsersFilePath(name));
     for (const config::ConfigLine& line : file.lines) {
       if (LinePasswordMatches(line.text, login, password)) {
         project = name;
@@ -292,14 +268,14 @@ bool CheckPassword(std::string_view login, std::string_view password, std::strin
   return false;
 }
 
-void LoginPage(const web::ParamList& list, std::string_view step) {
+void LoginPage(const web::ParamList& list, std::string_view step, SheetFormTest has_sheet_form) {
   // Any other step is a login address typed or kept from elsewhere: it gets the form.
   if (step == "2")
-    CheckLogin(list);
+    CheckLogin(list, has_sheet_form);
   else if (step == "0")
     Logout(list);
   else
-    WriteLoginForm(list);
+    WriteLoginForm(list, has_sheet_form);
 }
 
 void RequireLogin(const web::ParamList& list) {

@@ -14,16 +14,13 @@ namespace users {
 // of the project list.
 bool CheckPassword(std::string_view login, std::string_view password, std::string& project);
 
-// The stored password field of a users-file line when the line is `login`'s: the login up
-// to the first blank, tab or ':', one separator, the e-mail field up to ':', blank or the
-// end, then ':' and the field up to the next ':' or the end. Nothing for another login's
-// line or an empty field.
-std::optional<std::string_view> StoredPassword(std::string_view line, std::string_view login);
-
 // The login page for a request carrying `Login`: step "1" is the form, step "2" the check
 // that sets the cookie and posts the token on (with the parameters of the page asked for
 // only when that page changes nothing), step "0" the logout; any other step writes nothing.
-void LoginPage(const web::ParamList& list, std::string_view step);
+// `has_sheet_form` tells the actions on a sheet that have a form (a status action or an
+// edit): a login carries their CMD, Num and Edit on.
+void LoginPage(const web::ParamList& list, std::string_view step,
+               bool (*has_sheet_form)(std::string_view cmd));
 
 // With security on, sends a request without a `Uid` to the login page.
 void RequireLogin(const web::ParamList& list);

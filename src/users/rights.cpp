@@ -6,6 +6,7 @@
 #include "base/out.h"
 #include "base/request_state.h"
 #include "config/main_config.h"
+#include "config/members.h"
 #include "config/projects.h"
 #include "users/uid.h"
 
@@ -19,7 +20,7 @@ constexpr size_t kLinePiece = 1024;
 // True when `text` (one piece of a line, its line feed kept) belongs to `login` and does
 // not grant right n: the character after the (n+3)-th ':' is neither 'Y' nor the end.
 bool PieceDenies(std::string_view text, std::string_view login, int n) {
-  if (text.substr(0, text.find(':')) != login) return false;
+  if (!config::IsRightsLine(text, login)) return false;
   size_t pos = 0;
   for (int counter = -3; counter < n && pos < text.size(); ++pos)
     if (text[pos] == ':') ++counter;
@@ -32,12 +33,8 @@ struct EveryProjectRight {
 
 }  // namespace
 
-std::string UsersFilePath(std::string_view project) {
-  return config::GetProjectFilePath(project, "users");
-}
-
 bool IsListedProject(std::string_view project) {
-  if (project.empty() || web::IsAbsent(project)) return false;
+  if (web::IsMissing(project)) return false;
   return !config::ListProjects(project).empty();
 }
 
@@ -49,14 +46,14 @@ bool CheckRightSaying(const web::ParamList& list, int n, std::string_view projec
   if (!names) return !security;
   const std::string where(project.empty() ? std::string_view(names->project) : project);
   if (!IsListedProject(where)) return !security;
-  const config::ConfigFile& file = config::ReadConfigFile(UsersFilePath(where));
+  const config::ConfigFile& file = config::ReadConfigFile(config::UsersFilePath(where));
   if (!file.exists) return !security;
   bool denied = false;
   bool member = false;
   for (const config::ConfigLine& config_line : file.lines) {
     std::string line = config_line.text;
     if (config_line.ended) line += '\n';
-    if (std::string_view(line).substr(0, line.find(':')) == names->login) member = true;
+    if (config::IsRightsLine(line, names->login)) member = true;
     for (size_t start = 0; start < line.size(); start += kLinePiece) {
       if (PieceDenies(std::string_view(line).substr(start, kLinePiece), names->login, n)) {
         if (say) base::Page("<!Access denied for %s in %d>\n", base::EscapeHtml(names->login), n);
@@ -86,12 +83,7 @@ bool CheckRightQuietly(const web::ParamList& list, int n, std::string_view proje
 namespace {
 
 bool IsMember(std::string_view login, std::string_view project) {
-  if (!IsListedProject(project)) return false;
-  for (const config::ConfigLine& line : config::ReadConfigFile(UsersFilePath(project)).lines) {
-    std::string_view text = line.text;
-    if (text.substr(0, text.find(':')) == login) return true;
-  }
-  return false;
+  return IsListedProject(project) && config::IsMemberOf(project, login);
 }
 
 }  // namespace

@@ -8,9 +8,6 @@
 
 namespace users {
 
-// The users file of a project: "<CONFIGDIR>/<project>_users.cfg".
-std::string UsersFilePath(std::string_view project);
-
 // Whether `project` is a project of "project.cfg"; only such a name becomes part of a path.
 bool IsListedProject(std::string_view project);
 

@@ -12,6 +12,7 @@
 #include "base/out.h"
 #include "base/request_state.h"
 #include "config/main_config.h"
+#include "config/members.h"
 #include "config/projects.h"
 #include "users/crypto_start.h"
 #include "users/login.h"
@@ -84,8 +85,8 @@ std::string SealedText(std::string_view text, std::string_view login, std::strin
   sealed += '\n';
   if (IsListedProject(project)) {
     for (const config::ConfigLine& line :
-         config::ReadConfigFile(config::GetProjectFilePath(project, "users")).lines) {
-      if (std::optional<std::string_view> stored = StoredPassword(line.text, login)) {
+         config::ReadConfigFile(config::UsersFilePath(project)).lines) {
+      if (std::optional<std::string_view> stored = config::MemberPassword(line.text, login)) {
         sealed += *stored;
         break;
       }

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "base/out.h"
+#include "config/language.h"
 #include "web/params.h"
 
 namespace web {

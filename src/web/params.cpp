@@ -6,11 +6,27 @@
 
 namespace web {
 
+const std::string* FindParam(const ParamList& list, std::string_view name) {
+  for (const Param& p : list)
+    if (p.name == name) return &p.value;
+  return nullptr;
+}
+
 const std::string& GetParam(const ParamList& list, std::string_view name) {
   static const std::string kAbsent = " ";
-  for (const Param& p : list)
-    if (p.name == name) return p.value;
-  return kAbsent;
+  const std::string* value = FindParam(list, name);
+  return value ? *value : kAbsent;
+}
+
+const std::string& ValueOrEmpty(const ParamList& list, std::string_view name) {
+  static const std::string kEmpty;
+  const std::string* value = FindParam(list, name);
+  return value ? *value : kEmpty;
+}
+
+std::string FieldValue(const ParamList& list, std::string_view name) {
+  const std::string& value = GetParam(list, name);
+  return IsAbsent(value) ? std::string() : value;
 }
 
 int GetParamInt(const ParamList& list, std::string_view name) {

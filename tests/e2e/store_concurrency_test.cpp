@@ -83,9 +83,12 @@ TEST(StoreConcurrency, ThirtyTwoMixedWritersLoseNothing) {
   e2e::InProcess request(inst);
   store::FactSheet shared = NewSheet("kolvar", "shared");
   ASSERT_EQ(store::CreateSheet(shared), store::Stored::kOk);
-  shared.status = store::kOpen;
-  store::LogAction(shared, "Opened");
-  ASSERT_EQ(store::WriteSheet(shared), store::Stored::kOk);
+  auto open = [](store::FactSheet& s) {
+    s.status = store::kOpen;
+    store::LogAction(s, "Opened");
+    return true;
+  };
+  ASSERT_EQ(store::UpdateSheet(store::GetSheetName(shared), open), store::Stored::kOk);
 
   std::vector<pid_t> children;
   for (int id = 0; id < kProcesses; ++id) {

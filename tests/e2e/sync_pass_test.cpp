@@ -20,9 +20,9 @@
 #include "base/files.h"
 #include "base/out.h"
 #include "harness.h"
-#include "mail/encoding.h"
 #include "mail/pop3.h"
 #include "store/store.h"
+#include "sync/encoding.h"
 #include "sync/sync.h"
 #include "sync/sync_parts.h"
 
@@ -171,7 +171,7 @@ struct Site {
   void Receive(const std::string& name, const std::string& path, int kind) {
     InProcess req(inst);
     base::File out = base::OpenFile(inst.Path("data/Synchro/in/TEST/" + name), "wb");
-    mail::EncodeSynchFile(out.get(), path, kind, "siteB");
+    synch::EncodeSynchFile(out.get(), path, kind, "siteB");
   }
   std::string Pass() {
     InProcess req(inst);

@@ -66,8 +66,6 @@ TEST(TestBookFiles, ListingsSortByByteValueAndMatchWholeIdentifiers) {
   EXPECT_EQ(Quiet([] { return testbook::ListItems("TEST", "GUI", 0, "C", "test"); }),
             (Keys{"2024.01.02"}));
   EXPECT_EQ(Items("mod", 1), Keys{});  // no book for the second phase
-  EXPECT_EQ(Quiet([&] { return testbook::ListDirectory(inst.Path(kBook + "test"), true); }),
-            (Keys{"C.2024.01.02"}));
 }
 
 TEST(TestBookFiles, NewTestsTakeTheFirstFreeNumber) {

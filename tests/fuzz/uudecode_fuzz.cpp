@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "mail/encoding.h"
+#include "sync/encoding.h"
 
 namespace {
 
@@ -24,6 +24,13 @@ const std::string& Folder() {
     return (p / "work").string();
   }();
   return folder;
+}
+
+// Decodes `bytes` as a stored message kept beside the work folder's parent.
+synch::DecodedMessage Decode(std::string_view bytes, const std::string& folder) {
+  static const std::string stored = fs::path(folder).parent_path().string() + ".message";
+  std::ofstream(stored, std::ios::binary).write(bytes.data(), static_cast<long>(bytes.size()));
+  return synch::DecodeSynchFile(stored, folder).value();
 }
 
 std::string ReadAll(const std::string& path) {
@@ -39,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view bytes(reinterpret_cast<const char*>(data), size);
   const std::string& folder = Folder();
 
-  mail::DecodedMessage m = mail::DecodeSynchText(bytes, folder);
+  synch::DecodedMessage m = Decode(bytes, folder);
   if (!m.path.empty()) {
     if (fs::path(m.path).parent_path() != fs::path(folder)) std::abort();
     fs::remove(m.path);
@@ -48,18 +55,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const auto& entry : fs::directory_iterator(fs::path(folder).parent_path()))
     if (entry.path() != fs::path(folder)) std::abort();
 
-  mail::DecodeLine(bytes.substr(0, bytes.find('\n')));
+  synch::DecodeLine(bytes.substr(0, bytes.find('\n')));
 
   // The encoder's lines decode back to the bytes, and a whole message to the whole file.
   std::string message = "+OK\r\nSubject: x\r\n\r\nfiletype: b 1 h \r\n\r\nbegin 0666 f\r\n";
-  for (size_t i = 0; i < size; i += mail::kEncodedLineBytes) {
-    std::string_view part = bytes.substr(i, mail::kEncodedLineBytes);
-    std::string line = mail::EncodeLine(part);
-    if (mail::DecodeLine(line) != part) std::abort();
+  for (size_t i = 0; i < size; i += synch::kEncodedLineBytes) {
+    std::string_view part = bytes.substr(i, synch::kEncodedLineBytes);
+    std::string line = synch::EncodeLine(part);
+    if (synch::DecodeLine(line) != part) std::abort();
     message += line + "\r\n";
   }
   message += "`\r\nend\r\n";
-  mail::DecodedMessage whole = mail::DecodeSynchText(message, folder);
+  synch::DecodedMessage whole = Decode(message, folder);
   if (!whole.complete || whole.header.kind != 1 || ReadAll(whole.path) != bytes) std::abort();
   fs::remove(whole.path);
   return 0;

@@ -62,17 +62,4 @@ TEST(EscapeHtml, OnlyTheThreeDangerousCharacters) {
   EXPECT_EQ(base::EscapeScript("a\\b\"<"), "a\\\\b&quot;&lt;");
 }
 
-std::string Escaped(const std::string& text) {
-  return unit_test::Written([&](std::FILE* f) { sheets::WriteEscaped(f, text); });
-}
-
-TEST(WriteEscaped, LineFeedsLessThanAndBlanksOnly) {
-  // Pasted code reads as typed: one entity per blank and per "<", nothing added.
-  EXPECT_EQ(Escaped("a  <script>"), "a&nbsp;&nbsp;&lt;script>");
-  EXPECT_EQ(Escaped("x\ny\n"), "x<BR>\ny<BR>\n");
-  EXPECT_EQ(Escaped("&\"\t\r"), "&\"\t\r");
-  EXPECT_EQ(Escaped(""), "");
-  EXPECT_EQ(Escaped(std::string("a\0b", 3)), std::string("a\0b", 3));
-}
-
 }  // namespace

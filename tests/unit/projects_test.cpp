@@ -7,6 +7,7 @@
 
 #include "base/request_state.h"
 #include "config/labels.h"
+#include "store/sheet.h"
 #include "unit_support.h"
 
 namespace {
@@ -183,18 +184,18 @@ TEST_F(ProjectFiles, BadInputNeitherCrashesNorSpillsIntoOtherFields) {
 }
 
 TEST_F(ProjectFiles, LabelsAndStatusCodes) {
-  EXPECT_EQ(config::GetStatusLabel(0), "New");
-  EXPECT_EQ(config::GetStatusLabel(11), "Created");
-  EXPECT_EQ(config::GetStatusLabel(12), "");
-  EXPECT_EQ(config::GetStatusLabel(-1), "");
+  EXPECT_EQ(store::GetStatusLabel(0), "New");
+  EXPECT_EQ(store::GetStatusLabel(11), "Created");
+  EXPECT_EQ(store::GetStatusLabel(12), "");
+  EXPECT_EQ(store::GetStatusLabel(-1), "");
   EXPECT_EQ(config::GetSeverityLabel(1), "Critical");
   EXPECT_EQ(config::GetSeverityLabel(5), "");
   EXPECT_EQ(config::GetTypeLabel(2), "Enhancement");
   EXPECT_EQ(config::GetTypeLabel(3), "");
   std::string codes;
-  for (int i = 0; i <= 13; ++i) codes += std::string(config::GetStatusCode(i)) + ",";
+  for (int i = 0; i <= 13; ++i) codes += std::string(store::GetStatusCode(i)) + ",";
   EXPECT_EQ(codes, "N,Obs,A,O,C,V,D,NB,NR,P,Ab,,,,");
-  EXPECT_EQ(config::GetStatusCode(-1), "");
+  EXPECT_EQ(store::GetStatusCode(-1), "");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // fields and the search date.
 #include <gtest/gtest.h>
 
+#include "base/encode.h"
 #include "search/find.h"
 #include "search/results.h"
 #include "unit_support.h"
@@ -58,9 +59,9 @@ TEST(PrintedIndex, ColumnsFollowTheLongestValues) {
 }
 
 TEST(Export, FieldsNeverBreakTheirRow) {
-  EXPECT_EQ(search::ExportField("a\tb\nc\rd|e"), "a b c d|e");
-  EXPECT_EQ(search::ExportField("\"x\" y"), "\"\"\"x\"\" y\"");
-  EXPECT_EQ(search::ExportField("say \"x\""), "say \"x\"");
+  EXPECT_EQ(base::TsvField("a\tb\nc\rd|e"), "a b c d|e");
+  EXPECT_EQ(base::TsvField("\"x\" y"), "\"\"\"x\"\" y\"");
+  EXPECT_EQ(base::TsvField("say \"x\""), "say \"x\"");
 }
 
 TEST(SearchDate, ReadsLocalTimeOrNothing) {

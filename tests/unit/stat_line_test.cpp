@@ -116,9 +116,10 @@ TEST(IndexFields, AgreeWithTheStoreParser) {
       "x|1|b|0|sub|c|TEST|Core|p|v|e|j| +12|r|c|0|v|v|0|v|b|a|m|t|7x|08|title",
       "x|1||0|sub||TEST||p|v|e||-3|r|c|0|v|v|0|v|b|a|m|t||2147483648|",
   };
+  size_t length;
   for (const std::string& text : cases) {
     stats::IndexFields f;
-    ASSERT_TRUE(stats::ReadIndexFields(text, f)) << text;
+    ASSERT_TRUE(stats::ScanIndexLine(text, f, length)) << text;
     store::FactSheet expected;
     store::ParseHeader(text, expected);
     EXPECT_EQ(f.project, expected.project);
@@ -132,8 +133,9 @@ TEST(IndexFields, AgreeWithTheStoreParser) {
     EXPECT_EQ(f.load, expected.Load);
   }
   stats::IndexFields f;
-  EXPECT_FALSE(stats::ReadIndexFields("a|b|c", f));  // short: the store's reading
-  EXPECT_FALSE(stats::ReadIndexFields(std::string("x|1|b|0|s|c|TE\0ST|", 18) + line.substr(20), f));
+  EXPECT_FALSE(stats::ScanIndexLine("a|b|c", f, length));  // short: the store's reading
+  EXPECT_FALSE(
+      stats::ScanIndexLine(std::string("x|1|b|0|s|c|TE\0ST|", 18) + line.substr(20), f, length));
 }
 
 }  // namespace

@@ -145,17 +145,20 @@ TEST_F(StoreFiles, NumbersAreTheLowestFreeAndRenamesGiveThemBack) {
 TEST_F(StoreFiles, SameNameWithAnotherKeyReplacesTheOldLine) {
   FactSheet s = NewSheet("Same name");
   ASSERT_EQ(store::CreateSheet(s), Stored::kOk);
-  s.group = "More";  // same code GUI: same sheet name, another key
-  store::WriteSheet(s);
+  // Same code GUI: same sheet name, another key.
+  auto regroup = [](FactSheet& sheet) {
+    sheet.group = "More";
+    return true;
+  };
+  ASSERT_EQ(store::ChangeSheetHeader(store::GetSheetName(s), regroup, &s), Stored::kOk);
   EXPECT_EQ(Read("data/index"), store::FormatHeader(s));
 }
 
 TEST_F(StoreFiles, EmptyIndexLinesDoNotLoseTheLinesAfterThem) {
   FactSheet s = NewSheet("Edited");
-  s.number = 4;
   const std::string tail = "|a|0|u|a|P|G|p|1|1|a|0|||0|||0||a|a|||0|1|T";
   Write("data/index", "X|1" + tail + "\n\n\nY|2" + tail);
-  store::WriteSheet(s);
+  ASSERT_EQ(store::CreateSheet(s, 4), Stored::kOk);
   EXPECT_EQ(Read("data/index"), "X|1" + tail + "\nY|2" + tail + "\n" + store::FormatHeader(s));
 }
 
@@ -168,8 +171,6 @@ TEST_F(StoreFiles, NamesThatAreNoSheetFilesAreRefused) {
                                 "history.dat", "X.00001", "ABCTGUI.00009", "../data/index.1"})
     EXPECT_FALSE(store::ReadSheet(name).has_value()) << name;
   FactSheet s = NewSheet("Evil");
-  EXPECT_EQ(store::WriteSheetAs(s, "../evil"), Stored::kRefused);
-  EXPECT_FALSE(Exists("evil"));
   // A project code holding "/" gives no file, no index line and no journal line.
   Write("config/project.cfg", "Project:A/B:kolvar:tessin:\n");
   base::ResetRequestState();
@@ -230,17 +231,17 @@ TEST_F(StoreFiles, LogLinesWaitForTheStoringAndAreCut) {
 
 TEST_F(StoreFiles, AChangePastItsCommitIsFinishedByTheNextLockTaker) {
   FactSheet s = NewSheet("Nowhere");
-  s.number = 1;
   store::LogAction(s, "Lost");
   // The index cannot be replaced (a folder stands in its way): the change is committed, so
   // it is reported stored; the file is in place, the rest waits in the intent.
   fs::create_directories(root_ + "/data/index/x");
-  EXPECT_EQ(store::WriteSheet(s), Stored::kOk);
+  EXPECT_EQ(store::CreateSheet(s), Stored::kOk);
   EXPECT_TRUE(Exists("data/ABCTGUI.00001"));
   EXPECT_FALSE(Exists("data/history.dat"));
   EXPECT_NE(Read("data/commit.intent"), "");
   // No new change goes over an unfinished one.
-  EXPECT_EQ(store::WriteSheet(s), Stored::kNoFile);
+  FactSheet blocked = NewSheet("Blocked");
+  EXPECT_EQ(store::CreateSheet(blocked), Stored::kNoFile);
   fs::remove_all(root_ + "/data/index");
   FactSheet other = NewSheet("Other");
   EXPECT_EQ(store::CreateSheet(other), Stored::kOk);
@@ -249,9 +250,7 @@ TEST_F(StoreFiles, AChangePastItsCommitIsFinishedByTheNextLockTaker) {
   EXPECT_EQ(Read("data/commit.intent"), "");
   EXPECT_NE(Read("data/history.dat").find(" ABCTGUI.00001 Lost\n"), std::string::npos);
   fs::remove_all(root_ + "/data");
-  EXPECT_EQ(store::WriteSheet(s), Stored::kNoFile);
   EXPECT_EQ(store::CreateSheet(s), Stored::kNoFile);
-  EXPECT_EQ(store::UpdateIndex(&s), 0);
 }
 
 }  // namespace

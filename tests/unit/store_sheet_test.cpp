@@ -193,12 +193,12 @@ TEST(StoreSheet, HeaderLineLongerThanTheLimitIsReadAsTwoLines) {
   BufFile file;
   const std::string bytes = line + "next\n";  // read in place: must outlive the reads
   file.OpenMemory(bytes);
-  std::string got;
-  EXPECT_EQ(file.ReadLine(got), 1022);
+  std::string_view got;
+  EXPECT_EQ(file.ReadLinePiece(got), 1022);
   EXPECT_EQ(got, line.substr(0, 1022));
-  EXPECT_EQ(file.ReadLine(got), static_cast<int>(line.size() - 1 - 1022));
-  EXPECT_EQ(file.ReadLine(got), 4);
-  EXPECT_EQ(file.ReadLine(got), -1);
+  EXPECT_EQ(file.ReadLinePiece(got), static_cast<int>(line.size() - 1 - 1022));
+  EXPECT_EQ(file.ReadLinePiece(got), 4);
+  EXPECT_EQ(file.ReadLinePiece(got), -1);
   FactSheet s = Read(line + "=-=-=-=-=-=-=-=-=-=-=-=\n2\nx\n");
   EXPECT_EQ(s.title, std::string(199, 'x'));
   EXPECT_EQ(s.log, "x\n");
@@ -209,13 +209,13 @@ TEST(StoreSheet, ReadLineRules) {
   std::string exact(1022, 'e');
   std::string bytes = exact + "\n" + std::string("\0zz\n", 4) + std::string("ab\0c\n\nlast", 10);
   file.OpenMemory(bytes);
-  std::string line;
-  EXPECT_EQ(file.ReadLine(line), 1022);  // exactly the limit: one line, line feed taken
-  EXPECT_EQ(file.ReadLine(line), 0);     // begins with NUL
-  EXPECT_EQ(file.ReadLine(line), 2);     // taken up to its NUL
+  std::string_view line;
+  EXPECT_EQ(file.ReadLinePiece(line), 1022);  // exactly the limit: one line, line feed taken
+  EXPECT_EQ(file.ReadLinePiece(line), 0);     // begins with NUL
+  EXPECT_EQ(file.ReadLinePiece(line), 2);     // taken up to its NUL
   EXPECT_EQ(line, "ab");
-  EXPECT_EQ(file.ReadLine(line), 0);   // empty
-  EXPECT_EQ(file.ReadLine(line), -1);  // no line feed after "last"
+  EXPECT_EQ(file.ReadLinePiece(line), 0);   // empty
+  EXPECT_EQ(file.ReadLinePiece(line), -1);  // no line feed after "last"
   EXPECT_EQ(line, "");
 }
 

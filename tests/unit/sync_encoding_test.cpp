@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <string>
 
-#include "mail/encoding.h"
 #include "mail/pop3.h"
+#include "sync/encoding.h"
 #include "unit_support.h"
 
 namespace {
@@ -27,7 +27,12 @@ class Encoding : public unit_test::Installation {
     const std::string file = root_ + "/TRACE_TsG.00001/" + name;
     Write("TRACE_TsG.00001/" + name, bytes);
     return unit_test::Written(
-        [&](std::FILE* out) { EXPECT_TRUE(mail::EncodeSynchFile(out, file, kind, "siteA")); });
+        [&](std::FILE* out) { EXPECT_TRUE(synch::EncodeSynchFile(out, file, kind, "siteA")); });
+  }
+  // The stored message `text` decoded into the work folder.
+  synch::DecodedMessage Decoded(const std::string& text) {
+    Write("message.txt", text);
+    return synch::DecodeSynchFile(root_ + "/message.txt", root_ + "/work").value();
   }
 };
 
@@ -51,11 +56,11 @@ TEST_F(Encoding, LinesAndMessages) {
   }
   // Acknowledgements and requests carry only the message name.
   std::string ack = unit_test::Written(
-      [](std::FILE* out) { mail::EncodeSynchFile(out, "s00007.txt", 4, "siteA"); });
+      [](std::FILE* out) { synch::EncodeSynchFile(out, "s00007.txt", 4, "siteA"); });
   EXPECT_TRUE(ack.starts_with("\r\nfiletype: e ")) << ack;
   EXPECT_TRUE(ack.ends_with(" siteA s00007.txt\r\n\r\nbegin 0666 s00007.txt\r\n")) << ack;
   // A blank stands for the value 0 as "`" does.
-  EXPECT_EQ(mail::DecodeLine("#    "), std::string(3, '\0'));
+  EXPECT_EQ(synch::DecodeLine("#    "), std::string(3, '\0'));
 }
 
 TEST_F(Encoding, EveryByteComesBackAndNamesStayInTheFolder) {
@@ -65,8 +70,7 @@ TEST_F(Encoding, EveryByteComesBackAndNamesStayInTheFolder) {
   bytes += "\r\n.\r\n";
   std::string work = root_ + "/work";
   // Whole mail as stored from the mailbox: status and header lines come first.
-  mail::DecodedMessage m =
-      mail::DecodeSynchText("+OK 99 octets\r\nSubject: x\r\n" + Message(bytes, 3), work);
+  synch::DecodedMessage m = Decoded("+OK 99 octets\r\nSubject: x\r\n" + Message(bytes, 3));
   EXPECT_TRUE(m.complete);
   EXPECT_EQ(m.header.kind, 3);
   EXPECT_EQ(m.header.host, "siteA");
@@ -76,8 +80,8 @@ TEST_F(Encoding, EveryByteComesBackAndNamesStayInTheFolder) {
 
   // A message cut off before its end is marked so.
   std::string whole = Message(bytes, 1);
-  EXPECT_FALSE(mail::DecodeSynchText(whole.substr(0, whole.size() - 30), work).complete);
-  EXPECT_FALSE(mail::DecodeSynchText(whole.substr(0, whole.size() - 5), work).complete);
+  EXPECT_FALSE(Decoded(whole.substr(0, whole.size() - 30)).complete);
+  EXPECT_FALSE(Decoded(whole.substr(0, whole.size() - 5)).complete);
 
   const std::pair<std::string, std::string> names[] = {
       {"begin 0666 6a.txt", "6a.txt"},  // the mode is a word: leading 6 and 0 of a name stay
@@ -86,12 +90,12 @@ TEST_F(Encoding, EveryByteComesBackAndNamesStayInTheFolder) {
       {"begin 0666 ..", ""},
       {"begin 0666 ", ""},
   };
-  for (const auto& [line, name] : names) EXPECT_EQ(mail::BeginLineName(line), name) << line;
-  mail::DecodedMessage escape = mail::DecodeSynchText("begin 0666 ../x\r\n`\r\nend\r\n", work);
+  for (const auto& [line, name] : names) EXPECT_EQ(synch::BeginLineName(line), name) << line;
+  synch::DecodedMessage escape = Decoded("begin 0666 ../x\r\n`\r\nend\r\n");
   EXPECT_EQ(escape.path, work + "/x");
   // A name the file system refuses: nothing written, nothing complete (found by fuzzing).
-  mail::DecodedMessage too_long =
-      mail::DecodeSynchText("begin 0666 " + std::string(300, 'a') + "\r\n`\r\nend\r\n", work);
+  synch::DecodedMessage too_long =
+      Decoded("begin 0666 " + std::string(300, 'a') + "\r\n`\r\nend\r\n");
   EXPECT_TRUE(too_long.path.empty());
   EXPECT_FALSE(too_long.complete);
   EXPECT_FALSE(fs::exists(root_ + "/x"));

@@ -1,13 +1,17 @@
 // The actions on a sheet, in one table: the code shared by the dispatcher, the action and
 // edit handlers and the mail configuration (whose lines they name, 0 standing for the
 // storing of a new sheet), the CMD value, the button of the action bar, the label of the
-// button and of the mail subject, and the handler that takes it.
+// button and of the mail subject, the handler that takes it, who is mailed by default, and
+// for a status action its form and its commit (action_parts.h). A new action is one row.
 #pragma once
 
 #include <span>
 #include <string_view>
 
-namespace web {
+#include "sheets/action_parts.h"
+#include "web/params.h"
+
+namespace sheets {
 
 enum ActionCode {
   kActionNew = 0,
@@ -43,6 +47,10 @@ struct Action {
   std::string_view image;  // the button's image (".gif"); empty: no button in the bar
   int label;               // the button's and the mail subject's message
   ActionKind kind;
+  void (*handle)(const Action& action, web::ParamList& list);  // the whole page
+  std::string_view mail;  // the recipients of a new "sendmail.cfg" (role letters)
+  ActionForm form;        // a status action's form (action_forms.cpp); others: none
+  ActionCommit commit;    // a status action's commit (action_commits.cpp); others: none
 };
 
 // Every action, buttons in the order of the bar.
@@ -53,4 +61,4 @@ const Action* FindAction(std::string_view cmd);
 // The action of a code; null for an unknown code.
 const Action* ActionOfCode(int code);
 
-}  // namespace web
+}  // namespace sheets

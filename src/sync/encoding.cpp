@@ -1,4 +1,4 @@
-#include "mail/encoding.h"
+#include "sync/encoding.h"
 
 #include <sys/stat.h>
 
@@ -9,7 +9,7 @@
 #include "base/out.h"
 #include "base/text.h"
 
-namespace mail {
+namespace synch {
 namespace {
 
 // Host and extra fields of a description line are read up to this many characters.
@@ -178,20 +178,6 @@ bool EncodeSynchFile(std::FILE* out, const std::string& path, int kind, std::str
   return std::fputs("`\r\nend\r\n", out) >= 0 && ok;
 }
 
-DecodedMessage DecodeSynchText(std::string_view bytes, const std::string& folder) {
-  size_t pos = 0;
-  auto next = [&](std::string& line) {
-    if (pos >= bytes.size()) return false;
-    size_t end = bytes.find('\n', pos);
-    if (end == std::string_view::npos) end = bytes.size();
-    line.assign(bytes.substr(pos, end - pos));
-    pos = end + 1;
-    DropCarriageReturns(line);
-    return true;
-  };
-  return Decode(next, folder);
-}
-
 std::optional<DecodedMessage> DecodeSynchFile(const std::string& path, const std::string& folder) {
   base::LineReader reader(path);
   if (!reader.IsOpen()) return std::nullopt;
@@ -203,4 +189,4 @@ std::optional<DecodedMessage> DecodeSynchFile(const std::string& path, const std
   return Decode(next, folder);
 }
 
-}  // namespace mail
+}  // namespace synch

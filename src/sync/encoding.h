@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-namespace mail {
+namespace synch {
 
 // Bytes per encoded line.
 inline constexpr size_t kEncodedLineBytes = 45;
@@ -50,11 +50,9 @@ struct DecodedMessage {
   std::string path;       // the file written (in `folder`); empty when none could be created
 };
 
-// Reads a stored message (a whole mail: status and header lines before the description
-// line are passed over) from `bytes` and writes the carried file under its base name into
-// `folder`, which the caller owns.
-DecodedMessage DecodeSynchText(std::string_view bytes, const std::string& folder);
-// The same from the file at `path`; nothing when it cannot be read.
+// Reads the stored message at `path` (a whole mail: status and header lines before the
+// description line are passed over) and writes the carried file under its base name into
+// `folder`, which the caller owns. Nothing when the message cannot be read.
 std::optional<DecodedMessage> DecodeSynchFile(const std::string& path, const std::string& folder);
 
-}  // namespace mail
+}  // namespace synch
