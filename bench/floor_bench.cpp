@@ -227,8 +227,8 @@ int main(int argc, char** argv) {
     pages.push_back(get(tag + "find=", cgi, "find=" + name, shown));
     pages.push_back(get(tag + "create", cgi, "CMD=create", "<FORM"));
     pages.push_back(get(tag + "action", cgi, "CMD=Assign&Num=" + name, shown));
-    pages.push_back(post(tag + "new", cgi, "<TITLE>Fact sheet created</TITLE>"));
-    pages.push_back(post(tag + "new-nosync", cgi, "<TITLE>Fact sheet created</TITLE>"));
+    pages.push_back(post(tag + "new", cgi, "Status: 303 See Other"));
+    pages.push_back(post(tag + "new-nosync", cgi, "Status: 303 See Other"));
     pages.back().preload = nosync;
   }
 
