@@ -63,7 +63,7 @@ TEST(EscapeHtml, OnlyTheThreeDangerousCharacters) {
 }
 
 std::string Escaped(const std::string& text) {
-  return unit_test::Written([&](std::FILE* f) { sheets::WriteEscaped(f, text); });
+  return testing_support::CaptureStream([&](std::FILE* f) { sheets::WriteEscaped(f, text); });
 }
 
 TEST(WriteEscaped, LineFeedsLessThanAndBlanksOnly) {
