@@ -149,7 +149,7 @@ TEST_F(ProjectFiles, TablesAreReadOncePerRequestAndForgottenOnDemand) {
 TEST_F(ProjectFiles, BadInputNeitherCrashesNorSpillsIntoOtherFields) {
   std::string long_name(5000, 'x');
   WriteProjects("CRLF:C:mgr:ver:\r\n" + long_name + ":L:" + std::string(5000, 'm') +
-            ":v\nmy proj:M:boss:check\nmy:Y:a b:c d:e f\nEMPTY::::\nLAST:Z:last");
+                ":v\nmy proj:M:boss:check\nmy:Y:a b:c d:e f\nEMPTY::::\nLAST:Z:last");
   // A name with a blank is one name: its blank does not shift the fields. A blank ends a
   // field's value; the rest of that field goes nowhere else.
   const std::pair<std::string, std::string> cases[] = {{"CRLF", "C|ver|"},      {long_name, "L|v|"},
