@@ -1,5 +1,7 @@
-// What a writer sends to a stream, for tests of page and file writers.
+// What a writer sends to a stream or to the page, for tests of page and file writers.
 #pragma once
+
+#include <unistd.h>
 
 #include <cstdio>
 #include <string>
@@ -24,6 +26,22 @@ std::string CaptureStream(F&& write) {
   std::fflush(f);
   std::string out = ReadAll(f);
   std::fclose(f);
+  return out;
+}
+
+// What `write` sends to standard output (the page), written through the file descriptor.
+template <typename F>
+std::string CaptureStdout(F&& write) {
+  std::fflush(stdout);
+  std::FILE* tmp = std::tmpfile();
+  int saved = dup(1);
+  dup2(fileno(tmp), 1);
+  write();
+  std::fflush(stdout);
+  dup2(saved, 1);
+  close(saved);
+  std::string out = ReadAll(tmp);
+  std::fclose(tmp);
   return out;
 }
 

@@ -40,30 +40,28 @@ std::vector<store::SheetEntry> Entries(const Installation& inst) {
 }
 
 TEST(Attach, FormProposesTheNextFileAndPutsTheFileFieldLast) {
-  Installation inst;
-  e2e::WriteSampleProject(inst);
+  e2e::SampleInstallation inst;
   inst.Post(e2e::kNewSheet);
   auto page = inst.Get("CMD=Attach&Num=TsG.00001").out;
-  EXPECT_NE(page.find("<FORM METHOD=POST enctype=\"multipart/form-data\" ACTION=\"/cgi-bin/"
-                      "quorb.cgi\">\n<INPUT TYPE=\"hidden\" NAME=\"CMD\" VALUE=\"Attach\">\n"),
-            std::string::npos)
+  EXPECT_TRUE(e2e::Has(page,
+                       "<FORM METHOD=POST enctype=\"multipart/form-data\" ACTION=\"/cgi-bin/"
+                       "quorb.cgi\">\n<INPUT TYPE=\"hidden\" NAME=\"CMD\" VALUE=\"Attach\">\n"))
       << page;
-  EXPECT_NE(page.find(" NAME=QS VALUE=\" \">\n<H1>Attach a file to TsG.00001 </H1>\n<FONT COLOR="
-                      "LightCoral>The title becomes part of the stored file name: use no blanks "
-                      "and no slashes.</FONT>\n<TABLE BORDER=0 WIDTH=100%><TR><TD>\n<P>Title \n"
-                      "<INPUT SIZE=20 NAME=\"title\" VALUE=File_1>\nDone by: \n<SELECT NAME=\""
-                      "User\">\n"),
-            std::string::npos)
+  EXPECT_TRUE(e2e::Has(page,
+                       " NAME=QS VALUE=\" \">\n<H1>Attach a file to TsG.00001 </H1>\n<FONT COLOR="
+                       "LightCoral>The title becomes part of the stored file name: use no blanks "
+                       "and no slashes.</FONT>\n<TABLE BORDER=0 WIDTH=100%><TR><TD>\n<P>Title \n"
+                       "<INPUT SIZE=20 NAME=\"title\" VALUE=File_1>\nDone by: \n<SELECT NAME=\""
+                       "User\">\n"))
       << page;
-  EXPECT_NE(page.find("<inPUT TYPE=\"submit\" VALUE=\"OK\">\n</TD></TR>\n<TR><TD>\nFile : <INPUT "
-                      "TYPE=FILE NAME=Attach SIZE=40>\n</TD></TR></TABLE>\n</FORM><HR>\n"),
-            std::string::npos);
+  EXPECT_TRUE(e2e::Has(page,
+                       "<inPUT TYPE=\"submit\" VALUE=\"OK\">\n</TD></TR>\n<TR><TD>\nFile : <INPUT "
+                       "TYPE=FILE NAME=Attach SIZE=40>\n</TD></TR></TABLE>\n</FORM><HR>\n"));
 }
 
 TEST(Attach, UploadAndDownloadRoundTripByteForByte) {
   mail_test::ScriptedPeer relay(mail_test::ScriptedPeer::Mode::kAnswer);
-  Installation inst("MAILSERV " + relay.server() + "\n");
-  e2e::WriteSampleProject(inst);
+  e2e::SampleInstallation inst("MAILSERV " + relay.server() + "\n");
   inst.Post(e2e::kNewSheet);
   inst.Write("config/sendmail.cfg", "Attach tessin\n");
   std::mt19937 random(16);
@@ -74,7 +72,7 @@ TEST(Attach, UploadAndDownloadRoundTripByteForByte) {
 
   auto r = Attach(inst, "File_1", content, "D:\\logs\\run.bin");
   // The page the commit leads to lists the attachment.
-  EXPECT_NE(r.out.find(">File_1</A>"), std::string::npos) << r.out.substr(0, 2000);
+  EXPECT_TRUE(e2e::Has(r.out, ">File_1</A>")) << r.out.substr(0, 2000);
   const std::string path = inst.DataDir() + "TRACE_TsG.00001/File_1_run.bin";
   EXPECT_TRUE(inst.Read("data/TRACE_TsG.00001/File_1_run.bin") == content);
   for (const std::string& f : inst.List("data/tmp")) EXPECT_FALSE(f.starts_with("data")) << f;
@@ -83,11 +81,10 @@ TEST(Attach, UploadAndDownloadRoundTripByteForByte) {
   EXPECT_EQ(entries[1].name + "|" + entries[1].who + "|" + entries[1].text,
             "File_1|kolvar|" + path + "\n");
   EXPECT_EQ(entries[1].kind, store::kAttachmentEntry);
-  EXPECT_NE(inst.Read("data/history.dat").find("TsG.00001 Attachment File_1 added by kolvar\n"),
-            std::string::npos);
+  EXPECT_TRUE(
+      e2e::Has(inst.Read("data/history.dat"), "TsG.00001 Attachment File_1 added by kolvar\n"));
   EXPECT_EQ(inst.Read("config/userinfo.dat"), "192.0.2.10:kolvar:TEST:GUI:1\n");
-  EXPECT_NE(relay.Received().find("Subject: Bug TsG.00001 Attachment by kolvar\r\n"),
-            std::string::npos);
+  EXPECT_TRUE(e2e::Has(relay.Received(), "Subject: Bug TsG.00001 Attachment by kolvar\r\n"));
 
   // The sheet's own link brings it back.
   size_t link = r.out.find("?CMD=FILE&title=");
@@ -100,12 +97,11 @@ TEST(Attach, UploadAndDownloadRoundTripByteForByte) {
               "\n" +
                   content);
   // The next attachment is proposed one higher.
-  EXPECT_NE(inst.Get("CMD=Attach&Num=TsG.00001").out.find("VALUE=File_2>"), std::string::npos);
+  EXPECT_TRUE(e2e::Has(inst.Get("CMD=Attach&Num=TsG.00001").out, "VALUE=File_2>"));
 }
 
 TEST(Attach, RefusalsStoreNothing) {
-  Installation inst;
-  e2e::WriteSampleProject(inst);
+  e2e::SampleInstallation inst;
   inst.Post(e2e::kNewSheet);
   Attach(inst, "File_1", "one", "C:\\a\\run.txt");
   // The same file name under another title is kept beside it; a path's folders do not count.
@@ -129,11 +125,10 @@ TEST(Attach, RefusalsStoreNothing) {
            {"File_3", std::string(190, 'n'), "Unable to store"},
        }) {
     auto r = Attach(inst, c.title, "new", c.file);
-    EXPECT_NE(r.out.find("<BR><BR>" + c.message), std::string::npos) << c.title << c.file;
+    EXPECT_TRUE(e2e::Has(r.out, "<BR><BR>" + c.message)) << c.title << c.file;
   }
   // Missing title: 502.
-  EXPECT_NE(Attach(inst, "", "x", "y.txt").out.find("<BR><BR>A required field is missing"),
-            std::string::npos);
+  EXPECT_TRUE(e2e::Has(Attach(inst, "", "x", "y.txt").out, "<BR><BR>A required field is missing"));
   // An upload cut short never reaches the folder.
   std::string body = e2e::MultipartBody({{"CMD", "Attach"},
                                          {"Num", "TsG.00001"},
@@ -178,19 +173,17 @@ TEST(Attach, DownloadSendsOnlyAttachedFiles) {
 }
 
 TEST(Attach, WithSecurityOnlyMembersAttach) {
-  Installation inst;
-  e2e::WriteSampleProject(inst);
+  e2e::SampleInstallation inst;
   inst.Post(e2e::kNewSheet);
   inst.WriteConfig(inst.DefaultConfig("SECURITY YES\n"));
   const std::string uid = e2e::TokenFor(inst, "kolvar", "TEST");
   const std::string stranger = e2e::TokenFor(inst, "nobody", "TEST");
   // Not a member: the sheet is not even shown.
   auto refused = Attach(inst, "File_1", "x", "a.txt", stranger);
-  EXPECT_NE(refused.out.find("You are not allowed to see this page."), std::string::npos);
+  EXPECT_TRUE(e2e::Has(refused.out, "You are not allowed to see this page."));
   EXPECT_FALSE(inst.Exists("data/TRACE_TsG.00001/File_1_a.txt"));
-  EXPECT_NE(inst.Get("CMD=Attach&Num=TsG.00001&Uid=" + base::UrlEncode(uid))
-                .out.find("<INPUT TYPE=\"hidden\" NAME=Uid VALUE=\"" + uid + "\">\n<H1>"),
-            std::string::npos);
+  EXPECT_TRUE(e2e::Has(inst.Get("CMD=Attach&Num=TsG.00001&Uid=" + base::UrlEncode(uid)).out,
+                       "<INPUT TYPE=\"hidden\" NAME=Uid VALUE=\"" + uid + "\">\n<H1>"));
   Attach(inst, "File_1", "x", "a.txt", uid);
   EXPECT_EQ(inst.Read("data/TRACE_TsG.00001/File_1_a.txt"), "x");
   // Downloading is reading: nobody without a login of the sheet's project gets the file.

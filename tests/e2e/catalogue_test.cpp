@@ -65,12 +65,11 @@ std::string CreationWithEverywhere(const std::string& value) {
 }
 
 void ExpectNoMarkup(const std::string& text, const Markup& m, const std::string& where) {
-  EXPECT_EQ(text.find(m.fragment), std::string::npos) << where << ": " << m.payload << "\n" << text;
+  EXPECT_FALSE(e2e::Has(text, m.fragment)) << where << ": " << m.payload << "\n" << text;
 }
 
 TEST(Catalogue, MarkupFromRequestsNeverRendered) {
-  Installation inst;
-  e2e::WriteSampleProject(inst);
+  e2e::SampleInstallation inst;
   inst.Write("config/sendmail.cfg", "new M s\n");
   for (const Markup& m : kMarkup) {
     const std::string v = base::UrlEncode(m.payload);
@@ -78,7 +77,7 @@ TEST(Catalogue, MarkupFromRequestsNeverRendered) {
     inst.WriteConfig(inst.DefaultConfig("MAILSERV " + relay.server() + "\n"));
     auto stored = inst.Post(CreationWithEverywhere(m.payload));
     const std::string mail = relay.Received();
-    EXPECT_NE(mail.find("DATA\r\n"), std::string::npos) << m.payload;
+    EXPECT_TRUE(e2e::Has(mail, "DATA\r\n")) << m.payload;
     ExpectNoMarkup(stored.out, m, "stored sheet");
     // The body, that is; the subject is text.
     ExpectNoMarkup(mail.substr(std::min(mail.find("<HTML>"), mail.size())), m, "mail");
@@ -179,8 +178,7 @@ bool Allowed(const Installation& inst, const std::string& path) {
 }
 
 TEST(Catalogue, NoPathOutsideTheInstallation) {
-  Installation inst;
-  e2e::WriteSampleProject(inst);
+  e2e::SampleInstallation inst;
   inst.Write("outside/canary_users.cfg", "kolvar:k:p: :YES:YES\n");
   inst.Write("outside/canary", "canary");
   const std::vector<std::string> kPaths = {

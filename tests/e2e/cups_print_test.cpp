@@ -120,14 +120,13 @@ TEST(CupsPrint, TestListingReachesTheQueueFile) {
                     " -P " + (cups.root() / "listing.ppd").string() + " 2>/dev/null";
   ASSERT_EQ(std::system(add.c_str()), 0) << cups.Log();
 
-  Installation inst;
-  e2e::WriteSampleProject(inst);
+  e2e::SampleInstallation inst;
   inst.WriteConfig(inst.DefaultConfig("PRINT lp -h " + cups.Server() + " -d quorb\n"));
   const std::string place = "CMD=book&project=TEST&group=GUI&phase=0&mod=M&step=S";
   inst.Post(place + "&book=6&title=Step");
   inst.Post(place + "&book=8&title=Printed+through+CUPS&submitter=tessin&obj=Check+it");
   std::string page = inst.Get(place + "&test=000&book=22").out;
-  EXPECT_NE(page.find("request id is quorb-"), std::string::npos) << page;
+  EXPECT_TRUE(e2e::Has(page, "request id is quorb-")) << page;
 
   std::string job;
   for (int i = 0; i < 100 && job.find('\f') == std::string::npos; ++i) {
@@ -147,11 +146,10 @@ TEST(CupsPrint, TestListingReachesTheQueueFile) {
   ASSERT_EQ(std::system(add.c_str()), 0) << cups.Log();
   inst.WriteConfig(inst.DefaultConfig("PRINT lp -h " + cups.Server() + " -d stopped\n"));
   e2e::CgiResult failed = inst.Get(place + "&test=000&book=22");
-  EXPECT_NE(failed.out.find("</PRE>\n" + e2e::kErrorBox + "The print command failed: lp: "),
-            std::string::npos)
+  EXPECT_TRUE(e2e::Has(failed.out, "</PRE>\n" + e2e::kErrorBox + "The print command failed: lp: "))
       << failed.out;
-  EXPECT_NE(failed.out.find("not accepting jobs"), std::string::npos) << failed.out;
-  EXPECT_EQ(failed.out.find("request id"), std::string::npos);
+  EXPECT_TRUE(e2e::Has(failed.out, "not accepting jobs")) << failed.out;
+  EXPECT_FALSE(e2e::Has(failed.out, "request id"));
   EXPECT_NE(failed.err.find("quorb: print command failed: lp: "), std::string::npos);
   EXPECT_EQ(inst.List("data/tmp"), std::vector<std::string>{"quorb.log"});  // DEBUG's trace
 }

@@ -274,7 +274,7 @@ CgiResult Installation::PostMultipart(const std::vector<FormPart>& parts,
 void WriteSampleProject(const Installation& inst, const std::string& more_projects,
                         const std::string& programs) {
   inst.InstallLanguageFiles();
-  inst.Write("config/project.cfg", "TEST:T:kolvar:tessin\n" + more_projects);
+  inst.WriteProjects("TEST:T:kolvar:tessin\n" + more_projects);
   inst.Write("config/phase.cfg", "Analysis:a\nTests:s\n");
   inst.Write("config/impacts.cfg", "Low\nHigh\n");
   inst.Write("config/TEST_subproject.cfg", "GUI:G\nCore:C\n");
@@ -315,6 +315,27 @@ Fields With(Fields fields, const std::string& name, const std::string& value) {
   for (auto& [n, v] : fields)
     if (n == name) v = value;
   return fields;
+}
+
+Fields HeaderForm(const std::string& num) {
+  return {{"CMD", "Change_Header"},
+          {"Num", num},
+          {"QS", "find%3D1"},
+          {"User", "tessin"},
+          {"title", "Crash"},
+          {"project", "TEST"},
+          {"group", "GUI"},
+          {"prog", "prog1"},
+          {"sev", "2"},
+          {"impact", "b"},
+          {"phase", "b"},
+          {"version", "1.0"},
+          {"exp", "2.0"},
+          {"type", "1"},
+          {"submitter", "kolvar"},
+          {"test", ""},
+          {"mdapda", ""},
+          {"Load", "3"}};
 }
 
 void InstallPrintStandIn(const Installation& inst, const std::string& setting) {
@@ -363,20 +384,6 @@ std::string TokenFor(const Installation& inst, const std::string& login,
 std::string EncodedToken(const Installation& inst, const std::string& login,
                          const std::string& project) {
   return base::UrlEncode(TokenFor(inst, login, project));
-}
-
-std::string CaptureStdout(const std::function<void()>& fn) {
-  std::fflush(stdout);
-  std::FILE* tmp = std::tmpfile();
-  int saved = dup(1);
-  dup2(fileno(tmp), 1);
-  fn();
-  std::fflush(stdout);
-  dup2(saved, 1);
-  close(saved);
-  std::string out = testing_support::ReadAll(tmp);
-  std::fclose(tmp);
-  return out;
 }
 
 }  // namespace e2e

@@ -7,12 +7,13 @@
 //   EXPECT_EQ(inst.Read("data/tmp/quorb.log"), "CMD=bogus&a=1\n");
 #pragma once
 
-#include <functional>
 #include <map>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "common/capture.h"
 
 namespace e2e {
 
@@ -63,6 +64,9 @@ class Installation {
   void WriteConfig(const std::string& text) const;  // replaces config/quorb.cfg
 
   void Write(const std::string& rel, const std::string& content) const;
+  // Replaces the project list (config/project.cfg), one "NAME:CODE:manager:verifier[:partners]"
+  // line per project.
+  void WriteProjects(const std::string& lines) const { Write("config/project.cfg", lines); }
   std::string Read(const std::string& rel) const;  // "" when missing
   bool Exists(const std::string& rel) const;
   std::vector<std::string> List(const std::string& rel_dir) const;  // sorted names
@@ -96,6 +100,14 @@ class Installation {
 void WriteSampleProject(const Installation& inst, const std::string& more_projects = "",
                         const std::string& programs = "prog1\nprog2\n");
 
+// An installation that holds the sample project from the start.
+class SampleInstallation : public Installation {
+ public:
+  explicit SampleInstallation(const std::string& extra_config = "") : Installation(extra_config) {
+    WriteSampleProject(*this);
+  }
+};
+
 // The identity token of `login` in `project`, made with the installation's own secret as the
 // login page makes it (at one time for the whole run, so every call gives the same one, and
 // sealed with the member's password as the users file holds it now); the same url-encoded,
@@ -120,8 +132,7 @@ class InProcess {
   std::map<std::string, std::string> saved_;
 };
 
-// What `fn` writes to standard output.
-std::string CaptureStdout(const std::function<void()>& fn);
+using testing_support::CaptureStdout;
 
 // The body a browser sends for `parts`, with the given boundary.
 std::string MultipartBody(const std::vector<FormPart>& parts, const std::string& boundary);
@@ -160,6 +171,8 @@ std::vector<std::string> Lines(const std::string& text);
 using Fields = std::vector<std::pair<std::string, std::string>>;
 std::string FormBody(const Fields& fields);
 Fields With(Fields fields, const std::string& name, const std::string& value);
+// The header change form of sheet `num` of the sample project as tessin posts it, unchanged.
+Fields HeaderForm(const std::string& num);
 
 // Makes print.sh of `inst` the print command, followed by `setting`: it writes each argument
 // on a line of args.txt, copies the last to copy.txt and prints "queued <1>".

@@ -23,8 +23,7 @@ std::string DayLink(const std::string& day) {
 }
 
 TEST(History, FramesetPointsItsFramesAtTodayAndTheDayList) {
-  Installation inst;
-  e2e::WriteSampleProject(inst);
+  e2e::SampleInstallation inst;
   std::string today;
   {
     InProcess req(inst);
@@ -46,8 +45,7 @@ TEST(History, FramesetPointsItsFramesAtTodayAndTheDayList) {
 }
 
 TEST(History, DaysAreListedNewestFirstOncePerRun) {
-  Installation inst;
-  e2e::WriteSampleProject(inst);
+  e2e::SampleInstallation inst;
   // Without a journal the list is empty.
   EXPECT_EQ(inst.Get("CMD=history&text=LEFT").out, e2e::kHtmlHeader + kBody);
   // The clock was set back after 1999/12/31: 1999/12/30 has a second run. A line too short
@@ -65,8 +63,7 @@ TEST(History, DaysAreListedNewestFirstOncePerRun) {
 }
 
 TEST(History, DayPageLinksSheetsAndTestsAndEscapesJournalValues) {
-  Installation inst;
-  e2e::WriteSampleProject(inst);
+  e2e::SampleInstallation inst;
   inst.Write("data/history.dat",
              "1999/12/30:09.00.00 TsG.00001 Submitted by kolvar\n"
              "1999/12/31:09.00.00 TsG.00002 Submitted by <b>kolvar</b>\n"
@@ -103,8 +100,7 @@ TEST(History, DayPageLinksSheetsAndTestsAndEscapesJournalValues) {
 }
 
 TEST(History, KeywordsComeFromTheLanguageFile) {
-  Installation inst;
-  e2e::WriteSampleProject(inst);
+  e2e::SampleInstallation inst;
   struct Case {
     std::string language;  // "" keeps the shipped file
     std::string text;

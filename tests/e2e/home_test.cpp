@@ -58,19 +58,17 @@ TEST(HomePage, SecurityOffShowsTheWholeMenuWithBareLinks) {
 TEST(HomePage, MissingLanguageFileLeavesLabelsEmptyAndWarns) {
   Installation inst("DEBUG YES\n");  // the comments name the file for the administrator
   auto r = inst.Get("");
-  EXPECT_NE(r.out.find("<FONT SIZE=-1><B> v4.6 </B></FONT>&nbsp; \n"), std::string::npos);
+  EXPECT_TRUE(e2e::Has(r.out, "<FONT SIZE=-1><B> v4.6 </B></FONT>&nbsp; \n"));
   // Each lookup of the missing table names the file in a comment.
-  EXPECT_NE(r.out.find("<P Align=Center><FONT COLOR=RED>Please update langage file "),
-            std::string::npos);
-  EXPECT_NE(r.out.find(">\nlangue. in configuration directory.</P></FONT>\n"), std::string::npos);
-  EXPECT_NE(r.out.find("<IMG src=/quorb/images//setup.gif BORDER=0 ALT=><BR>\n</A></TD>\n"),
-            std::string::npos);
+  EXPECT_TRUE(e2e::Has(r.out, "<P Align=Center><FONT COLOR=RED>Please update langage file "));
+  EXPECT_TRUE(e2e::Has(r.out, ">\nlangue. in configuration directory.</P></FONT>\n"));
+  EXPECT_TRUE(e2e::Has(r.out, "<IMG src=/quorb/images//setup.gif BORDER=0 ALT=><BR>\n</A></TD>\n"));
 }
 
 TEST(HomePage, RightOneGuardsTheMenu) {
   Installation inst("SECURITY YES\n");
   inst.InstallLanguageFiles();
-  inst.Write("config/project.cfg", "TEST:T:kolvar:tessin\n");
+  inst.WriteProjects("TEST:T:kolvar:tessin\n");
   inst.Write("config/TEST_users.cfg",
              "kolvar:kolvar@example.org:secret: :YES:YES:YES:YES:YES:YES\n"
              "tessin:tessin@example.org:pass: : :YES:YES:YES:YES:YES\n");
@@ -84,7 +82,7 @@ TEST(HomePage, RightOneGuardsTheMenu) {
   std::string body = kTitleBlock + "<!Access granted for kolvar in 1>\n" + Menu(suffix) + logout +
                      "\n\n\n" + kDuties;
   EXPECT_TRUE(granted.out.ends_with(body)) << granted.out;
-  EXPECT_NE(granted.out.find("onLoad=\"CookieCheck()\">\n"), std::string::npos);
+  EXPECT_TRUE(e2e::Has(granted.out, "onLoad=\"CookieCheck()\">\n"));
 
   // tessin has a blank in field 5: no menu, the error box 514.
   auto denied = inst.Get("Uid=" + e2e::EncodedToken(inst, "tessin", "TEST"));
@@ -97,8 +95,8 @@ TEST(HomePage, RightOneGuardsTheMenu) {
   for (const std::string& uid :
        {std::string("mqnxct%23VGUV%2312"), e2e::EncodedToken(inst, "kolvar", "OTHER")}) {
     auto unknown = inst.Get("Uid=" + uid);
-    EXPECT_NE(unknown.out.find("You are not allowed to use QUORB."), std::string::npos);
-    EXPECT_EQ(unknown.out.find("<!Access"), std::string::npos);
+    EXPECT_TRUE(e2e::Has(unknown.out, "You are not allowed to use QUORB."));
+    EXPECT_FALSE(e2e::Has(unknown.out, "<!Access"));
   }
 }
 

@@ -125,7 +125,7 @@ TEST(Search, CriteriaQuickAccessAndOrder) {
   for (const Case& c : cases) {
     e2e::CgiResult r = inst.Get(c.query);
     EXPECT_EQ(ListedNames(r.out), c.names) << c.query;
-    EXPECT_EQ(r.out.find("OUTSIDE"), std::string::npos) << c.query;
+    EXPECT_FALSE(e2e::Has(r.out, "OUTSIDE")) << c.query;
     EXPECT_TRUE(r.out.starts_with(e2e::kHtmlHeader)) << c.query;
   }
 }
@@ -155,11 +155,11 @@ TEST(Search, SummaryAndAnchorsOfAMissingSheet) {
   WriteFourSheets(inst);
   std::filesystem::remove(inst.Path("data/TaG.00001"));
   std::string page = inst.Get("CMD=find&resp=all&statN=X&statS=X&aff_crit=AC&intitle=tit").out;
-  EXPECT_NE(page.find("<H2>Search criteria</H2>Text in the title : 'tit'<br>\n"
-                      "Status = NewObserved\n<BR>\n<HR>"),
-            std::string::npos);
-  EXPECT_NE(page.find("<H2>3 fact sheet(s) found</H2>"), std::string::npos);
-  EXPECT_NE(page.find("Unable to read the fact sheet TaG.00001 <BR>"), std::string::npos);
+  EXPECT_TRUE(e2e::Has(page,
+                       "<H2>Search criteria</H2>Text in the title : 'tit'<br>\n"
+                       "Status = NewObserved\n<BR>\n<HR>"));
+  EXPECT_TRUE(e2e::Has(page, "<H2>3 fact sheet(s) found</H2>"));
+  EXPECT_TRUE(e2e::Has(page, "Unable to read the fact sheet TaG.00001 <BR>"));
   // Anchor i is followed by the bar of hit i, the missing sheet's included.
   Names names = ListedNames(page);
   ASSERT_EQ(names.size(), 3u);
@@ -189,7 +189,7 @@ TEST(Search, ExportReadByPythonCsv) {
       "Content-type: application/octet-stream\n"
       "Content-Disposition: attachment; filename=\"bugs.dat\"\n" E2E_PROTECTIVE "\n";
   ASSERT_TRUE(r.out.starts_with(header)) << r.out;
-  EXPECT_EQ(r.out.find("<"), std::string::npos);
+  EXPECT_FALSE(e2e::Has(r.out, "<"));
   inst.Write("bugs.dat", r.out.substr(header.size()));
   std::string command =
       "python3 " + inst.Path("rows.py") + " " + inst.Path("bugs.dat") + " > " + inst.Path("py.txt");
@@ -204,8 +204,7 @@ TEST(Search, ExportReadByPythonCsv) {
 }
 
 TEST(Search, FormCarriesTheIdentityAndTicksTheOpenStatuses) {
-  Installation inst("SECURITY YES\n");
-  e2e::WriteSampleProject(inst);
+  e2e::SampleInstallation inst("SECURITY YES\n");
   const std::string uid = e2e::TokenFor(inst, "kolvar", "TEST");
   std::string page = inst.Get("CMD=search&project=TEST&Uid=" + base::UrlEncode(uid)).out;
   for (const std::string& fragment : std::vector<std::string>{
@@ -220,7 +219,7 @@ TEST(Search, FormCarriesTheIdentityAndTicksTheOpenStatuses) {
            "<TD COLSPAN=2><INPUT TYPE=checkbox NAME=statR VALUE=X > Not reproducible</TD>\n",
            "<SELECT NAME=resp>\n<OPTION SELECTED>all\n<OPTION> kolvar\n<OPTION> tessin\n",
            "   f.statS.checked = f.ALL.checked;\n"}) {
-    EXPECT_NE(page.find(fragment), std::string::npos) << fragment;
+    EXPECT_TRUE(e2e::Has(page, fragment)) << fragment;
   }
 }
 
@@ -231,12 +230,11 @@ TEST(Search, PrintedIndexGoesToTheCommand) {
   WriteFourSheets(inst);
   e2e::InstallPrintStandIn(inst);
   std::string page = inst.Get("Print=yes&find=TaG.00004;touch+x&aff_mdapda=AM").out;
-  EXPECT_NE(page.find("<PRE>\nIndex of the 1 reports \n\nTaG.00004  3  Obs    A title\n"),
-            std::string::npos)
+  EXPECT_TRUE(e2e::Has(page, "<PRE>\nIndex of the 1 reports \n\nTaG.00004  3  Obs    A title\n"))
       << page;
   std::string args = inst.Read("args.txt");
   EXPECT_TRUE(args.starts_with(inst.Path("data/tmp/quorb."))) << args;
-  EXPECT_EQ(args.find("touch"), std::string::npos);
+  EXPECT_FALSE(e2e::Has(args, "touch"));
   for (const std::string& name : inst.List("data/tmp")) EXPECT_FALSE(name.ends_with(".prt"));
 }
 
@@ -270,7 +268,7 @@ TEST(Search, RightsWithSecurityOn) {
         "CMD=find&resp=all&statN=X&statV=X&Uid=" + e2e::EncodedToken(inst, c.login, "TEST");
     EXPECT_EQ(ListedNames(inst.Get(query).out), c.names) << c.login;
     std::string data = inst.Get(query + "&excel=X").out;
-    EXPECT_EQ(data.find("<"), std::string::npos) << c.login;
+    EXPECT_FALSE(e2e::Has(data, "<")) << c.login;
     size_t rows = 0;
     for (char ch : data) rows += ch == '\n';
     // Header lines (the type, the disposition, three protective headers, the blank line),

@@ -17,7 +17,7 @@ const std::string kCreation =
     "CMD=new&title=Crash&project=TEST&group=GUI&prog=prog1&sev=2&impact=a&phase=a"
     "&version=1.0&submitter=kolvar&text=hello";
 
-void LayOut(const Installation& inst) {
+void LayOutSecured(const Installation& inst) {
   e2e::WriteSampleProject(inst, "THIRD:3:zed:zed\n");
   inst.Write("config/THIRD_users.cfg", "zed:zed@example.org:zpw: :YES:YES\n");
 }
@@ -28,7 +28,7 @@ std::string Cookie(const std::string& token) {
 
 TEST(Security, CreationNeedsTheRequestsOwnSealedTokenOfAMemberWithRightTwo) {
   Installation inst("SECURITY YES\n");
-  LayOut(inst);
+  LayOutSecured(inst);
   const std::string kolvar = e2e::TokenFor(inst, "kolvar", "TEST");
   std::string other_project = kolvar;
   other_project.replace(0, 11, "mqnxct#VJKTF");  // THIRD in place of TEST, same MAC
@@ -48,8 +48,7 @@ TEST(Security, CreationNeedsTheRequestsOwnSealedTokenOfAMemberWithRightTwo) {
   for (const Case& c : refused) {
     std::string body = kCreation + (c.uid.empty() ? "" : "&Uid=" + c.uid);
     auto r = inst.Post(body, "application/x-www-form-urlencoded", c.env);
-    EXPECT_NE(r.out.find("You are not allowed to create fact sheets in this project."),
-              std::string::npos)
+    EXPECT_TRUE(e2e::Has(r.out, "You are not allowed to create fact sheets in this project."))
         << c.what << "\n"
         << r.out;
     EXPECT_FALSE(inst.Exists("data/TaG.00001")) << c.what;
@@ -60,11 +59,11 @@ TEST(Security, CreationNeedsTheRequestsOwnSealedTokenOfAMemberWithRightTwo) {
   const std::string old_token = base::UrlEncode(kolvar);
   inst.Write("config/uid.key", std::string(64, 'e') + "\n");
   auto stale = inst.Post(kCreation + "&Uid=" + old_token);
-  EXPECT_NE(stale.out.find("You are not allowed"), std::string::npos);
+  EXPECT_TRUE(e2e::Has(stale.out, "You are not allowed"));
   EXPECT_FALSE(inst.Exists("data/TaG.00001"));
 
   auto stored = inst.Post(kCreation + "&Uid=" + e2e::EncodedToken(inst, "kolvar", "TEST"));
-  EXPECT_NE(stored.out.find("<H1>TaG.00001</H1>"), std::string::npos) << stored.out;
+  EXPECT_TRUE(e2e::Has(stored.out, "<H1>TaG.00001</H1>")) << stored.out;
   EXPECT_TRUE(inst.Exists("data/TaG.00001"));
 }
 
@@ -72,31 +71,30 @@ TEST(Security, CreationNeedsTheRequestsOwnSealedTokenOfAMemberWithRightTwo) {
 // user's, with the token in its links and forms. A forged cookie is nobody.
 TEST(Security, CookieNamesTheReaderOfABareLink) {
   Installation inst("SECURITY YES\n");
-  LayOut(inst);
+  LayOutSecured(inst);
   const std::string kolvar = e2e::TokenFor(inst, "kolvar", "TEST");
   const std::string suffix = "&Uid=" + base::UrlEncode(kolvar);
   auto home = inst.Get("", {{"HTTP_COOKIE", Cookie(kolvar)}});
-  EXPECT_NE(home.out.find("<A HREF=\"/cgi-bin/quorb.cgi?CMD=create" + suffix + "\">"),
-            std::string::npos)
+  EXPECT_TRUE(e2e::Has(home.out, "<A HREF=\"/cgi-bin/quorb.cgi?CMD=create" + suffix + "\">"))
       << home.out;
-  EXPECT_NE(home.out.find("   if (user == \"\") \n"), std::string::npos);
-  EXPECT_NE(home.out.find("texte += \"; SameSite=Lax\"; \n"), std::string::npos);
+  EXPECT_TRUE(e2e::Has(home.out, "   if (user == \"\") \n"));
+  EXPECT_TRUE(e2e::Has(home.out, "texte += \"; SameSite=Lax\"; \n"));
 
   auto form = inst.Get("CMD=create", {{"HTTP_COOKIE", Cookie(kolvar)}});
-  EXPECT_NE(form.out.find("<INPUT TYPE=\"hidden\" NAME=CMD VALUE=\"new\">\n"
-                          "<INPUT TYPE=\"hidden\" NAME=Uid VALUE=\"" +
-                          kolvar + "\">\n"),
-            std::string::npos)
+  EXPECT_TRUE(e2e::Has(form.out,
+                       "<INPUT TYPE=\"hidden\" NAME=CMD VALUE=\"new\">\n"
+                       "<INPUT TYPE=\"hidden\" NAME=Uid VALUE=\"" +
+                           kolvar + "\">\n"))
       << form.out;
 
   for (const std::string& cookie : {std::string("quorb=mqnxct%23VGUV%2312"), std::string()}) {
     auto nobody = inst.Get("CMD=create", {{"HTTP_COOKIE", cookie}});
-    EXPECT_NE(nobody.out.find("You are not allowed to create"), std::string::npos) << cookie;
-    EXPECT_EQ(nobody.out.find("<FORM"), std::string::npos);
+    EXPECT_TRUE(e2e::Has(nobody.out, "You are not allowed to create")) << cookie;
+    EXPECT_FALSE(e2e::Has(nobody.out, "<FORM"));
   }
   // The login page and the help page need no login.
-  EXPECT_NE(inst.Get("Login=1").out.find("NAME=Passwd"), std::string::npos);
-  EXPECT_NE(inst.Get("CMD=help").out.find("<H1>QUORB Help</H1>"), std::string::npos);
+  EXPECT_TRUE(e2e::Has(inst.Get("Login=1").out, "NAME=Passwd"));
+  EXPECT_TRUE(e2e::Has(inst.Get("CMD=help").out, "<H1>QUORB Help</H1>"));
 }
 
 // Every change of a sheet, a test book, a campaign or the setup is a member's: refused without
@@ -104,7 +102,7 @@ TEST(Security, CookieNamesTheReaderOfABareLink) {
 // whose form carries the token on. Each change is the ground of the next.
 TEST(Security, OnlyMembersChange) {
   Installation inst("SECURITY YES\n");
-  LayOut(inst);
+  LayOutSecured(inst);
   const std::string token = e2e::TokenFor(inst, "kolvar", "TEST");
   const std::string member = "&Uid=" + base::UrlEncode(token);
   const std::string stranger = "&Uid=" + e2e::EncodedToken(inst, "nobody", "TEST");
@@ -156,25 +154,25 @@ TEST(Security, TestArgumentReplaysNothingUnderAWebServer) {
   e2e::Request req;
   req.args = {"TEST"};
   auto r = inst.Run(req);  // GATEWAY_INTERFACE is set, as a web server sets it
-  EXPECT_EQ(r.out.find("bogus"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("<TITLE>QUORB</TITLE>"), std::string::npos);
+  EXPECT_FALSE(e2e::Has(r.out, "bogus")) << r.out;
+  EXPECT_TRUE(e2e::Has(r.out, "<TITLE>QUORB</TITLE>"));
 }
 
 // The body copy, the trace and the log: mode 0600, no password, and a link planted at
 // their names is replaced, not followed.
 TEST(Security, DiagnosticFilesHoldNoPassword) {
   Installation inst("SECURITY YES\nDEBUG YES\n");
-  LayOut(inst);
+  LayOutSecured(inst);
   inst.Write("outside", "untouched");
   ASSERT_EQ(symlink(inst.Path("outside").c_str(), inst.Path("temp/quorb.tra").c_str()), 0);
   const char* kFiles[] = {"temp/quorb.in", "temp/quorb.tra", "data/tmp/quorb.log"};
   auto check = [&](const std::string& what) {
     for (const char* file : kFiles) {
       std::string text = inst.Read(file);
-      EXPECT_EQ(text.find("s3cr%3Bt"), std::string::npos) << what << " " << file << "\n" << text;
-      EXPECT_EQ(text.find("s3cr;t"), std::string::npos) << what << " " << file << "\n" << text;
-      EXPECT_EQ(text.find("pop3pw"), std::string::npos) << what << " " << file << "\n" << text;
-      EXPECT_EQ(text.find("mqnxct"), std::string::npos) << what << " " << file << "\n" << text;
+      EXPECT_FALSE(e2e::Has(text, "s3cr%3Bt")) << what << " " << file << "\n" << text;
+      EXPECT_FALSE(e2e::Has(text, "s3cr;t")) << what << " " << file << "\n" << text;
+      EXPECT_FALSE(e2e::Has(text, "pop3pw")) << what << " " << file << "\n" << text;
+      EXPECT_FALSE(e2e::Has(text, "mqnxct")) << what << " " << file << "\n" << text;
       struct stat st;
       ASSERT_EQ(lstat(inst.Path(file).c_str(), &st), 0) << file;
       EXPECT_TRUE(S_ISREG(st.st_mode)) << file;
@@ -183,23 +181,21 @@ TEST(Security, DiagnosticFilesHoldNoPassword) {
   };
   auto r = inst.Post("Login=2&User=kolvar&Passwd=s3cr%3Bt&POP3PASS=pop3pw&CMD=help");
   check("url-encoded");
-  EXPECT_NE(inst.Read("temp/quorb.in").find("Passwd=*****&POP3PASS=*****&CMD=help"),
-            std::string::npos);
+  EXPECT_TRUE(e2e::Has(inst.Read("temp/quorb.in"), "Passwd=*****&POP3PASS=*****&CMD=help"));
   // The token is a login for as long as it lasts.
   inst.Post("CMD=help&Uid=" + e2e::EncodedToken(inst, "kolvar", "TEST"));
   check("token");
-  EXPECT_NE(inst.Read("temp/quorb.in").find("CMD=help&Uid=*****"), std::string::npos);
+  EXPECT_TRUE(e2e::Has(inst.Read("temp/quorb.in"), "CMD=help&Uid=*****"));
   // The setup forms' mailbox password and members' password column.
   inst.Post("CMD=help&popP=pop3pw&V2_0=s3cr%3Bt&V1_0=kept");
   check("setup fields");
-  EXPECT_NE(inst.Read("temp/quorb.in").find("popP=*****&V2_0=*****&V1_0=kept"), std::string::npos);
+  EXPECT_TRUE(e2e::Has(inst.Read("temp/quorb.in"), "popP=*****&V2_0=*****&V1_0=kept"));
   EXPECT_EQ(inst.Read("outside"), "untouched");
   inst.PostMultipart({{"Login", "2"}, {"Passwd", "s3cr;t\r\nmore"}, {"POP3PASS", "pop3pw"}});
   check("multipart");
-  EXPECT_NE(inst.Read("temp/quorb.tra").find("nom->Passwd\n-\r-\n-->*****\n-->len: 5 \n"),
-            std::string::npos)
+  EXPECT_TRUE(e2e::Has(inst.Read("temp/quorb.tra"), "nom->Passwd\n-\r-\n-->*****\n-->len: 5 \n"))
       << inst.Read("temp/quorb.tra");
-  EXPECT_NE(inst.Read("data/tmp/quorb.log").find("Passwd=*****"), std::string::npos);
+  EXPECT_TRUE(e2e::Has(inst.Read("data/tmp/quorb.log"), "Passwd=*****"));
   inst.Get("Login=2&User=kolvar&Passwd=s3cr%3Bt");
   check("query string");
 }
@@ -230,12 +226,11 @@ TEST(Security, PagesShowNoServerPathWithoutDebug) {
 // Open to anyone: with logins off, the setup pages and the wizard's last step say so.
 TEST(Security, AnOpenSiteSaysSo) {
   const std::string kWarning = "anyone who can reach this site can change its configuration";
-  Installation open;
-  e2e::WriteSampleProject(open);
+  e2e::SampleInstallation open;
   for (const char* query : {"CMD=setup", "CMD=setup&Edit=1", "CMD=setup&Edit=12&Wizzard=11"})
     EXPECT_TRUE(e2e::Has(open.Get(query).out, kWarning)) << query;
   Installation closed("SECURITY YES\n");
-  LayOut(closed);
+  LayOutSecured(closed);
   const std::string uid = "&Uid=" + e2e::EncodedToken(closed, "kolvar", "TEST");
   for (const std::string& query : {"CMD=setup" + uid, "CMD=setup&Edit=1" + uid}) {
     std::string page = closed.Get(query).out;

@@ -14,8 +14,7 @@ using e2e::Installation;
 using e2e::Has;
 
 TEST(SetupEditor, MembersGridKeepsPasswordsOutOfPagesAndRightsAsTheyWere) {
-  Installation inst;
-  e2e::WriteSampleProject(inst);
+  e2e::SampleInstallation inst;
   std::string form = inst.Get("CMD=setup&Edit=9").out;
   EXPECT_FALSE(Has(form, "secret"));
   EXPECT_TRUE(Has(form, "<TD><INPUT TYPE=Password SIZE=12 NAME=V2_0></TD>\n"));
@@ -56,8 +55,7 @@ TEST(SetupEditor, MembersGridKeepsPasswordsOutOfPagesAndRightsAsTheyWere) {
 }
 
 TEST(SetupEditor, RefusedSavesChangeNothing) {
-  Installation inst;
-  e2e::WriteSampleProject(inst);
+  e2e::SampleInstallation inst;
   struct Case {
     std::string body;
     std::string message;
@@ -96,8 +94,7 @@ TEST(SetupEditor, RefusedSavesChangeNothing) {
 }
 
 TEST(SetupEditor, ListSaveWritesTheProjectFileWithUnixLineEnds) {
-  Installation inst;
-  e2e::WriteSampleProject(inst);
+  e2e::SampleInstallation inst;
   std::string form = inst.Get("CMD=setup&Edit=6").out;
   EXPECT_TRUE(Has(form,
                   "<INPUT TYPE=hidden NAME=project VALUE=TEST>\n"
@@ -109,8 +106,7 @@ TEST(SetupEditor, ListSaveWritesTheProjectFileWithUnixLineEnds) {
 }
 
 TEST(SetupEditor, MainFormMasksThePop3PasswordAndKeepsIt) {
-  Installation inst("POP3PASS hidden-pw\nPERSIST 2\nDEBUG NO\n");
-  e2e::WriteSampleProject(inst);
+  e2e::SampleInstallation inst("POP3PASS hidden-pw\nPERSIST 2\nDEBUG NO\n");
   std::string form = inst.Get("CMD=setup&Edit=1").out;
   EXPECT_FALSE(Has(form, "hidden-pw"));
   EXPECT_TRUE(Has(form, "<INPUT TYPE=password NAME=popP SIZE=20 VALUE=\"\">"));
@@ -148,8 +144,7 @@ TEST(SetupEditor, MainFormMasksThePop3PasswordAndKeepsIt) {
 // With security on, a member without the setup right changes nothing (the security tests
 // check a member's save), and the menu carries the token on.
 TEST(SetupEditor, WithSecurityEverySaveNeedsTheSetupRight) {
-  Installation inst("SECURITY YES\n");
-  e2e::WriteSampleProject(inst);
+  e2e::SampleInstallation inst("SECURITY YES\n");
   const std::string kKolvarUid = e2e::EncodedToken(inst, "kolvar", "TEST");
   const std::string kTessinUid = e2e::EncodedToken(inst, "tessin", "TEST");
   const std::string save = "CMD=setup&Edit=8&text=Changed%0A";
@@ -168,8 +163,7 @@ TEST(SetupEditor, WithSecurityEverySaveNeedsTheSetupRight) {
 }
 
 TEST(SetupEditor, MailGridShowsAndSavesEveryAction) {
-  Installation inst;
-  e2e::WriteSampleProject(inst);
+  e2e::SampleInstallation inst;
   inst.Write("config/sendmail.cfg", "new M boss\nVerified c\nnew V\n");
   std::string form = inst.Get("CMD=setup&Edit=10").out;
   EXPECT_TRUE(Has(form,

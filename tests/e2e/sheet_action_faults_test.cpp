@@ -83,14 +83,12 @@ TEST(SheetActionFaults, DuplicateOfOnlyAnExistingSheet) {
       {"", ""}};
   for (const auto& [text, shown] : refused) {
     auto r = inst.Get("CMD=Duplicate&Num=TsG.00001&User=kolvar&text=" + text);
-    EXPECT_NE(r.out.find(kError + "The fact sheet " + shown + " does not exist.</TD>"),
-              std::string::npos)
+    EXPECT_TRUE(e2e::Has(r.out, kError + "The fact sheet " + shown + " does not exist.</TD>"))
         << text;
   }
   EXPECT_EQ(DataState(inst), before);
   inst.Get("CMD=Duplicate&Num=TsG.00001&User=kolvar&text=TsG.00002");
-  EXPECT_NE(inst.Read("data/TsG.00001").find("Duplicate of TsG.00002, closed by kolvar\n"),
-            std::string::npos);
+  EXPECT_TRUE(e2e::Has(inst.Read("data/TsG.00001"), "Duplicate of TsG.00002, closed by kolvar\n"));
 }
 
 TEST(SheetActionFaults, PostponeDates) {
@@ -114,7 +112,7 @@ TEST(SheetActionFaults, PostponeDates) {
     InProcess req(inst);
     auto sheet = store::ReadSheet("TsG.00001");
     if (c.day == 0) {
-      EXPECT_NE(r.out.find(kError + "The date is missing or invalid"), std::string::npos) << c.text;
+      EXPECT_TRUE(e2e::Has(r.out, kError + "The date is missing or invalid")) << c.text;
       EXPECT_EQ(DataState(inst), before) << c.text;
       continue;
     }
@@ -125,9 +123,8 @@ TEST(SheetActionFaults, PostponeDates) {
     EXPECT_EQ(sheet->status, store::kPostponed);
   }
   // The user is required too, with the same message.
-  EXPECT_NE(inst.Get("CMD=Postpone&Num=TsG.00001&User=&text=1%2F2%2F2030")
-                .out.find(kError + "The date is missing"),
-            std::string::npos);
+  EXPECT_TRUE(e2e::Has(inst.Get("CMD=Postpone&Num=TsG.00001&User=&text=1%2F2%2F2030").out,
+                       kError + "The date is missing"));
 }
 
 TEST(SheetActionFaults, MissingFieldsAndRights) {
@@ -149,15 +146,14 @@ TEST(SheetActionFaults, MissingFieldsAndRights) {
       {"Assign&User=&submitter=kolvar", denied},
       {"For_Verification&User=other&submitter=kolvar", denied}};
   for (const auto& [query, error] : refused)
-    EXPECT_NE(inst.Get("CMD=" + query + "&Num=TsG.00001").out.find(error), std::string::npos)
-        << query;
+    EXPECT_TRUE(e2e::Has(inst.Get("CMD=" + query + "&Num=TsG.00001").out, error)) << query;
   EXPECT_EQ(DataState(inst), before);
   // The manager assigns; the verifier may designate a verifier.
   inst.Get("CMD=Assign&Num=TsG.00001&User=kolvar&submitter=tessin");
   inst.Get("CMD=For_Verification&Num=TsG.00001&User=tessin&submitter=kolvar");
   std::string file = inst.Read("data/TsG.00001");
-  EXPECT_NE(file.find(" Assigned to tessin by kolvar\n"), std::string::npos) << file;
-  EXPECT_NE(file.find(" Verifier kolvar designated by tessin\n"), std::string::npos) << file;
+  EXPECT_TRUE(e2e::Has(file, " Assigned to tessin by kolvar\n")) << file;
+  EXPECT_TRUE(e2e::Has(file, " Verifier kolvar designated by tessin\n")) << file;
 }
 
 // Processes running the CGI at once on one sheet: every analysis is kept, with its log and
@@ -187,8 +183,8 @@ TEST(SheetActionFaults, ConcurrentCommitsKeepEveryAction) {
   const std::string journal = inst.Read("data/history.dat");
   for (int i = 0; i < kWriters; ++i) {
     std::string line = base::Sprintf("Analysis A%d added by kolvar\n", i);
-    EXPECT_NE(sheet->log.find(line), std::string::npos) << line;
-    EXPECT_NE(journal.find("TsG.00001 " + line), std::string::npos) << line;
+    EXPECT_TRUE(e2e::Has(sheet->log, line)) << line;
+    EXPECT_TRUE(e2e::Has(journal, "TsG.00001 " + line)) << line;
   }
 }
 

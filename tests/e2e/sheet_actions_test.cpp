@@ -138,8 +138,8 @@ TEST(SheetActions, FormsAsTheirRowsSayAndNothingStored) {
                              "\">\n<INPUT TYPE=\"hidden\" NAME=\"Num\" VALUE=\"TsG.00001\">\n"
                              "<INPUT TYPE=\"hidden\" NAME=QS VALUE=\"a%3Db\">\n" +
                              c.body + "</TD></TR></TABLE>\n</FORM><HR>\n";
-    EXPECT_NE(r.out.find(">\n" + form + "<TABLE BORDER=1 WIDTH=100%><TR><TD><B>TsG.00001</B>"),
-              std::string::npos)
+    EXPECT_TRUE(
+        e2e::Has(r.out, ">\n" + form + "<TABLE BORDER=1 WIDTH=100%><TR><TD><B>TsG.00001</B>"))
         << c.cmd << "\n"
         << r.out;
     EXPECT_TRUE(r.out.starts_with(std::string(e2e::kHtmlHeader) + "<HTML>\n<HEAD>\n<TITLE>" +
@@ -147,21 +147,21 @@ TEST(SheetActions, FormsAsTheirRowsSayAndNothingStored) {
   }
   // For verification only once corrected.
   auto refused = inst.Get("CMD=For_Verification&Num=TsG.00001");
-  EXPECT_NE(refused.out.find("NAME=QS VALUE=\" \">\n" + e2e::kErrorBox +
-                             "Only a corrected fact sheet can be sent for verification.\n"
-                             "</TD></TR></TABLE></FORM><HR>\n"),
-            std::string::npos)
+  EXPECT_TRUE(
+      e2e::Has(refused.out, "NAME=QS VALUE=\" \">\n" + e2e::kErrorBox +
+                                "Only a corrected fact sheet can be sent for verification.\n"
+                                "</TD></TR></TABLE></FORM><HR>\n"))
       << refused.out;
   {
     InProcess req(inst);
     store::UpdateSheet("TsG.00001", [](store::FactSheet& s) { return s.status = 4, true; });
   }
-  EXPECT_NE(inst.Get("CMD=For_Verification&Num=TsG.00001")
-                .out.find(Titled("Verification request for TsG.00001",
-                                 "Fact sheet TsG.00001 is corrected. Requested by:") +
-                          Select("User", "kolvar") + "Verifier: \n" +
-                          Select("submitter", "tessin", false) + kSubmit + "</TD></TR></TABLE>\n"),
-            std::string::npos);
+  EXPECT_TRUE(e2e::Has(inst.Get("CMD=For_Verification&Num=TsG.00001").out,
+                       Titled("Verification request for TsG.00001",
+                              "Fact sheet TsG.00001 is corrected. Requested by:") +
+                           Select("User", "kolvar") + "Verifier: \n" +
+                           Select("submitter", "tessin", false) + kSubmit +
+                           "</TD></TR></TABLE>\n"));
   EXPECT_EQ(inst.Read("config/userinfo.dat"), kOtherContext);
   EXPECT_EQ(inst.Read("data/history.dat"), journal);
 }
@@ -232,15 +232,15 @@ TEST(SheetActions, CommitsStoreLogRememberAndMail) {
     auto r = inst.Get("CMD=" + c.cmd + "&Num=TsG.00001&QS=a%253Db&User=kolvar&" + c.params);
     const std::string sent = relay.Received();
 
-    EXPECT_NE(r.out.find("<TR><TD ALIGN=LEFT><H1>" + c.title +
-                         "</H1></TD>\n<TD ALIGN=RIGHT Valign=TOP>\n<A HREF=\"?a%3Db\">\n"
-                         "<IMG SRC=\"/quorb/images//larrow.gif\" BORDER=0 VALIGN=CENTER></A>\n"
-                         "</A></TD></TR></Table>\n<a name=00000>\n"),
-              std::string::npos)
+    EXPECT_TRUE(
+        e2e::Has(r.out, "<TR><TD ALIGN=LEFT><H1>" + c.title +
+                            "</H1></TD>\n<TD ALIGN=RIGHT Valign=TOP>\n<A HREF=\"?a%3Db\">\n"
+                            "<IMG SRC=\"/quorb/images//larrow.gif\" BORDER=0 VALIGN=CENTER></A>\n"
+                            "</A></TD></TR></Table>\n<a name=00000>\n"))
         << r.out;
     // The page the commit leads to: the bar and the sheet as stored.
-    EXPECT_NE(r.out.find(c.log + "\n</PRE></TD></TR>\n</TABLE><P>\n"), std::string::npos);
-    EXPECT_NE(r.out.find("?CMD=Observed&Num=TsG.00001&QS=a%253Db>"), std::string::npos);
+    EXPECT_TRUE(e2e::Has(r.out, c.log + "\n</PRE></TD></TR>\n</TABLE><P>\n"));
+    EXPECT_TRUE(e2e::Has(r.out, "?CMD=Observed&Num=TsG.00001&QS=a%253Db>"));
     const store::FactSheet s = Sheet(inst);
     EXPECT_EQ(s.status, c.status);
     if (c.fields) {
@@ -258,9 +258,9 @@ TEST(SheetActions, CommitsStoreLogRememberAndMail) {
     }
     EXPECT_EQ(inst.Read("config/userinfo.dat"),
               c.project ? "192.0.2.10:kolvar:TEST:GUI:1\n" : "192.0.2.10:kolvar:OTHER:Core:0\n");
-    EXPECT_NE(sent.find("\r\nRCPT TO:<tessin@example.org>\r\n"), std::string::npos) << sent;
-    EXPECT_EQ(sent.find("kolvar@"), std::string::npos);
-    EXPECT_NE(sent.find("Subject: Bug TsG.00001 " + c.label + " by kolvar\r\n"), std::string::npos);
+    EXPECT_TRUE(e2e::Has(sent, "\r\nRCPT TO:<tessin@example.org>\r\n")) << sent;
+    EXPECT_FALSE(e2e::Has(sent, "kolvar@"));
+    EXPECT_TRUE(e2e::Has(sent, "Subject: Bug TsG.00001 " + c.label + " by kolvar\r\n"));
   }
 }
 

@@ -73,8 +73,7 @@ int CreatedTime(const Installation& inst, const std::string& name) {
 }
 
 TEST(SheetCreation, RefusedFieldByFieldInOrder) {
-  Installation inst;
-  e2e::WriteSampleProject(inst);
+  e2e::SampleInstallation inst;
   const std::vector<std::pair<std::string, std::string>> order = {
       {"title", "title"},  {"project", "Project"}, {"group", "Sub-project"},
       {"prog", "Program"}, {"sev", "Severity"},    {"impact", "Impact"},
@@ -105,8 +104,7 @@ TEST(SheetCreation, RefusedFieldByFieldInOrder) {
 }
 
 TEST(SheetCreation, NumbersCountPerPrefix) {
-  Installation inst;
-  e2e::WriteSampleProject(inst);
+  e2e::SampleInstallation inst;
   auto h1 = [&](const Fields& form) {
     std::string out = inst.Post(FormBody(form)).out;
     size_t at = out.find("<H1>");
@@ -127,8 +125,7 @@ TEST(SheetCreation, NumbersCountPerPrefix) {
 }
 
 TEST(SheetCreation, EmptyTextAndLoadValues) {
-  Installation inst;
-  e2e::WriteSampleProject(inst);
+  e2e::SampleInstallation inst;
   inst.Post(FormBody(With(With(FullForm(), "text", ""), "Load", "1")));
   inst.Post(FormBody(With(Without(FullForm(), "text"), "Load", "abc")));
   for (const char* name : {"TsG.00001", "TsG.00002"}) {
@@ -136,7 +133,7 @@ TEST(SheetCreation, EmptyTextAndLoadValues) {
     std::string entry = "=!=!=!=!=!=!=!=!=!=!=!=\nDescription|" +
                         std::to_string(CreatedTime(inst, name)) +
                         "|kolvar|1\n\n=-=-=-=-=-=-=-=-=-=-=-=\n";
-    EXPECT_NE(file.find(entry), std::string::npos) << file;
+    EXPECT_TRUE(e2e::Has(file, entry)) << file;
   }
   // The form's default Load gives 1 (corrLoad, Load, title end the header); a word gives 0.
   EXPECT_TRUE(HeaderLine(inst, "TsG.00001").ends_with("|CR|T1|0|1|A bug\n"));
@@ -144,8 +141,7 @@ TEST(SheetCreation, EmptyTextAndLoadValues) {
 }
 
 TEST(SheetCreation, PageFilesJournalAndUserContext) {
-  Installation inst;
-  e2e::WriteSampleProject(inst);
+  e2e::SampleInstallation inst;
   auto r = inst.Post(FormBody(FullForm()));
   ASSERT_EQ(r.exit_code, 0);
 
@@ -180,35 +176,33 @@ TEST(SheetCreation, PageFilesJournalAndUserContext) {
         // Shown as stored: pasted text reads as typed, with the line feed storing adds.
         std::string("<TR><TD COLSPAN=3>Line&nbsp;1\r<BR>\nline&nbsp;&lt;b><BR>\n</FONT>"),
         "<TR><TD><PRE>" + log + "</PRE></TD></TR>\n</TABLE><P>\n"})
-    EXPECT_NE(r.out.find(part), std::string::npos) << part;
+    EXPECT_TRUE(e2e::Has(r.out, part)) << part;
   // After the sheet nothing but comments (the mail went with the request that stored it).
   ExpectOnlyCommentsAfterTheSheet(r.out);
   EXPECT_EQ(inst.List("data/tmp"), std::vector<std::string>{"quorb.log"});  // DEBUG's trace
 }
 
 TEST(SheetCreation, LongTitleIsKeptAsTheFileHoldsIt) {
-  Installation inst;
-  e2e::WriteSampleProject(inst);
+  e2e::SampleInstallation inst;
   const std::string title(300, 'x');
   auto r = inst.Post(FormBody(With(FullForm(), "title", title)));
   // The title field holds 199 characters; the page shows what was stored.
   EXPECT_TRUE(HeaderLine(inst, "TsG.00001").ends_with("|" + title.substr(0, 199) + "\n"));
-  EXPECT_NE(r.out.find("Title : <B>" + title.substr(0, 199) + "</B>"), std::string::npos);
+  EXPECT_TRUE(e2e::Has(r.out, "Title : <B>" + title.substr(0, 199) + "</B>"));
 }
 
 TEST(SheetCreation, SheetThatCannotBeStoredIsReportedAndNotMailed) {
-  Installation inst;
-  e2e::WriteSampleProject(inst);
+  e2e::SampleInstallation inst;
   // A project code that would put the sheet outside the data directory is refused by the store.
-  inst.Write("config/project.cfg", "TEST:T/X:kolvar:tessin\n");
+  inst.WriteProjects("TEST:T/X:kolvar:tessin\n");
   inst.Write("config/sendmail.cfg", "new tessin\n");
   auto r = inst.Post(FormBody(FullForm()));
-  EXPECT_NE(r.out.find("<H1>T/XsG.00001</H1>"), std::string::npos);
+  EXPECT_TRUE(e2e::Has(r.out, "<H1>T/XsG.00001</H1>"));
   // The file is named relative to the data folder.
   EXPECT_TRUE(r.out.ends_with("</TABLE><P>\n" + e2e::kErrorBox +
                               "Unable to open the file T/XsG.00001.</TD></TR></TABLE>"))
       << r.out;
-  EXPECT_EQ(r.out.find("<! Send Mail"), std::string::npos);
+  EXPECT_FALSE(inst.Exists("data/Mail"));
   EXPECT_FALSE(inst.Exists("data/T"));
   // Nothing claims a sheet that is not there.
   EXPECT_EQ(inst.Read("data/index"), "");
@@ -216,16 +210,15 @@ TEST(SheetCreation, SheetThatCannotBeStoredIsReportedAndNotMailed) {
 }
 
 TEST(SheetCreation, UserTextNeverBecomesMarkup) {
-  Installation inst;
-  e2e::WriteSampleProject(inst);
+  e2e::SampleInstallation inst;
   Fields form = With(FullForm(), "title", "%3Cscript%3Ealert(1)%3C%2Fscript%3E");
   form = With(form, "test", "%22%3E%3Cb%3E");
   auto r = inst.Post(FormBody(form));
-  EXPECT_NE(r.out.find("Title : <B>&lt;script&gt;alert(1)&lt;/script&gt;</B>"), std::string::npos);
-  EXPECT_NE(r.out.find("Test reference: &quot;&gt;&lt;b&gt;</TD>"), std::string::npos);
-  EXPECT_EQ(r.out.find("<script>"), std::string::npos);
+  EXPECT_TRUE(e2e::Has(r.out, "Title : <B>&lt;script&gt;alert(1)&lt;/script&gt;</B>"));
+  EXPECT_TRUE(e2e::Has(r.out, "Test reference: &quot;&gt;&lt;b&gt;</TD>"));
+  EXPECT_FALSE(e2e::Has(r.out, "<script>"));
   // Stored as typed.
-  EXPECT_NE(HeaderLine(inst, "TsG.00001").find("|<script>alert(1)</script>\n"), std::string::npos);
+  EXPECT_TRUE(e2e::Has(HeaderLine(inst, "TsG.00001"), "|<script>alert(1)</script>\n"));
 }
 
 TEST(SheetCreation, NoRelayListeningStillStoresAndShowsTheSheet) {
@@ -235,12 +228,12 @@ TEST(SheetCreation, NoRelayListeningStillStoresAndShowsTheSheet) {
   auto r = inst.Post(FormBody(FullForm()));
   EXPECT_EQ(r.exit_code, 0);
   EXPECT_TRUE(inst.Exists("data/TsG.00001"));
-  EXPECT_NE(r.out.find("<H1>TsG.00001</H1>"), std::string::npos);
+  EXPECT_TRUE(e2e::Has(r.out, "<H1>TsG.00001</H1>"));
   // The page is out before the relay is tried: the mail waits in the spool, and the failure
   // goes to the server's log. No error box, nothing after the sheet but comments.
   EXPECT_NE(r.err.find("cannot reach the mail server 127.0.0.1:1"), std::string::npos) << r.err;
   EXPECT_EQ(inst.List("data/Mail").size(), 4u);  // the entry's two files, the lock, the stamp
-  EXPECT_EQ(r.out.find("COLOR=RED"), std::string::npos);
+  EXPECT_FALSE(e2e::Has(r.out, "COLOR=RED"));
   ExpectOnlyCommentsAfterTheSheet(r.out);
   EXPECT_EQ(inst.List("data/tmp"), std::vector<std::string>{"quorb.log"});  // DEBUG's trace
   EXPECT_EQ(inst.Read("config/userinfo.dat"), "192.0.2.10:kolvar:TEST:GUI:1\n");
@@ -248,35 +241,33 @@ TEST(SheetCreation, NoRelayListeningStillStoresAndShowsTheSheet) {
 
 TEST(SheetCreation, MailCarriesTheSheetWithAbsoluteLinks) {
   mail_test::ScriptedPeer relay(mail_test::ScriptedPeer::Mode::kAnswer);
-  Installation inst("MAILSERV " + relay.server() + "\n");
-  e2e::WriteSampleProject(inst);
+  e2e::SampleInstallation inst("MAILSERV " + relay.server() + "\n");
   inst.Write("config/sendmail.cfg", "new s tessin M\n");
   auto r = inst.Post(FormBody(FullForm()), "application/x-www-form-urlencoded",
                      {{"SERVER_PORT", "8080"}});
   const std::string sent = relay.Received();
   // The acting submitter is left out; the manager is the submitter too.
-  EXPECT_NE(sent.find("\r\nRCPT TO:<tessin@example.org>\r\n"), std::string::npos) << sent;
-  EXPECT_EQ(sent.find("kolvar@"), std::string::npos) << sent;
-  EXPECT_NE(sent.find("Subject: Bug TsG.00001 New by kolvar\r\n"), std::string::npos) << sent;
+  EXPECT_TRUE(e2e::Has(sent, "\r\nRCPT TO:<tessin@example.org>\r\n")) << sent;
+  EXPECT_FALSE(e2e::Has(sent, "kolvar@")) << sent;
+  EXPECT_TRUE(e2e::Has(sent, "Subject: Bug TsG.00001 New by kolvar\r\n")) << sent;
   // The mail's bar is the second of the request; its links work from a mail reader.
-  EXPECT_NE(sent.find("<HTML>\r\n<a name=00001>\r\n"), std::string::npos) << sent;
-  EXPECT_NE(sent.find("<TD><A HREF=http://localhost:8080/cgi-bin/quorb.cgi?CMD=Change_Header"
-                      "&Num=TsG.00001&QS=><IMG NAME=Change_HeaderTsG_00001 "
-                      "SRC=http://localhost:8080/quorb/images//header.gif "),
-            std::string::npos)
+  EXPECT_TRUE(e2e::Has(sent, "<HTML>\r\n<a name=00001>\r\n")) << sent;
+  EXPECT_TRUE(e2e::Has(sent,
+                       "<TD><A HREF=http://localhost:8080/cgi-bin/quorb.cgi?CMD=Change_Header"
+                       "&Num=TsG.00001&QS=><IMG NAME=Change_HeaderTsG_00001 "
+                       "SRC=http://localhost:8080/quorb/images//header.gif "))
       << sent;
-  EXPECT_NE(sent.find("<A HREF=http://localhost:8080/cgi-bin/quorb.cgi?CMD=Edit&Num=TsG.00001"
-                      "&Edit=0>Description</A>"),
-            std::string::npos)
+  EXPECT_TRUE(e2e::Has(sent,
+                       "<A HREF=http://localhost:8080/cgi-bin/quorb.cgi?CMD=Edit&Num=TsG.00001"
+                       "&Edit=0>Description</A>"))
       << sent;
   // The page keeps its relative links.
-  EXPECT_NE(r.out.find("<TD><A HREF=/cgi-bin/quorb.cgi?CMD=Change_Header&Num=TsG.00001&QS=>"),
-            std::string::npos);
+  EXPECT_TRUE(
+      e2e::Has(r.out, "<TD><A HREF=/cgi-bin/quorb.cgi?CMD=Change_Header&Num=TsG.00001&QS=>"));
 }
 
 TEST(SheetCreation, EachClientAddressGetsItsOwnRememberedContext) {
-  Installation inst;
-  e2e::WriteSampleProject(inst);
+  e2e::SampleInstallation inst;
   const std::map<std::string, std::string> first = {{"REMOTE_ADDR", "192.0.2.21"}};
   const std::map<std::string, std::string> second = {{"REMOTE_ADDR", "192.0.2.22"}};
   inst.Post(FormBody(With(With(FullForm(), "group", "Core"), "submitter", "tessin")),
@@ -288,8 +279,8 @@ TEST(SheetCreation, EachClientAddressGetsItsOwnRememberedContext) {
   // checks every list that the context sets).
   std::string form1 = inst.Get("CMD=create", first).out;
   std::string form2 = inst.Get("CMD=create", second).out;
-  EXPECT_NE(form1.find("<OPTION> GUI<OPTION SELECTED> Core</SELECT>"), std::string::npos) << form1;
-  EXPECT_NE(form2.find("<OPTION SELECTED> GUI<OPTION> Core</SELECT>"), std::string::npos) << form2;
+  EXPECT_TRUE(e2e::Has(form1, "<OPTION> GUI<OPTION SELECTED> Core</SELECT>")) << form1;
+  EXPECT_TRUE(e2e::Has(form2, "<OPTION SELECTED> GUI<OPTION> Core</SELECT>")) << form2;
 }
 
 }  // namespace

@@ -17,6 +17,7 @@ namespace {
 using e2e::Fields;
 using e2e::FormBody;
 using e2e::Has;
+using e2e::HeaderForm;
 using e2e::InProcess;
 using e2e::Installation;
 using e2e::Lines;
@@ -42,30 +43,8 @@ store::FactSheet Sheet(const Installation& inst, const std::string& name) {
   return store::ReadSheet(name).value_or(store::FactSheet{});
 }
 
-Fields HeaderForm(const std::string& num) {
-  return {{"CMD", "Change_Header"},
-          {"Num", num},
-          {"QS", "find%3D1"},
-          {"User", "tessin"},
-          {"title", "Crash"},
-          {"project", "TEST"},
-          {"group", "GUI"},
-          {"prog", "prog1"},
-          {"sev", "2"},
-          {"impact", "b"},
-          {"phase", "b"},
-          {"version", "1.0"},
-          {"exp", "2.0"},
-          {"type", "1"},
-          {"submitter", "kolvar"},
-          {"test", ""},
-          {"mdapda", ""},
-          {"Load", "3"}};
-}
-
 TEST(SheetEdit, EntryFormAndCommitCountAttachments) {
-  Installation inst;
-  e2e::WriteSampleProject(inst);
+  e2e::SampleInstallation inst;
   std::string name = MakeSheet(inst, 1);
   std::string form = inst.Get("CMD=Edit&Num=" + name + "&Edit=1").out;
   EXPECT_TRUE(Has(form,
@@ -99,8 +78,7 @@ TEST(SheetEdit, EntryFormAndCommitCountAttachments) {
 }
 
 TEST(SheetEdit, HeaderChangeKeepsNameAndLogsLoad) {
-  Installation inst;
-  e2e::WriteSampleProject(inst);
+  e2e::SampleInstallation inst;
   std::string name = MakeSheet(inst, 1);
   std::string form = inst.Get("CMD=Change_Header&Num=" + name).out;
   EXPECT_TRUE(Has(form, "<OPTION SELECTED VALUE=\"prog1\"> prog1\n<OPTION VALUE=\"prog2\">"));
@@ -140,8 +118,7 @@ TEST(SheetEdit, SameNameUnderAnotherKeyLeavesOneIndexLine) {
 }
 
 TEST(SheetEdit, RenameMovesToFirstFreeNumberAndKeepsAttachments) {
-  Installation inst;
-  e2e::WriteSampleProject(inst);
+  e2e::SampleInstallation inst;
   std::string name = MakeSheet(inst, 1);
   // Creations on the target prefix run while the sheet moves there.
   std::vector<std::thread> creators;
@@ -177,8 +154,7 @@ TEST(SheetEdit, RenameMovesToFirstFreeNumberAndKeepsAttachments) {
 }
 
 TEST(SheetEdit, RenameAlone) {
-  Installation inst;
-  e2e::WriteSampleProject(inst);
+  e2e::SampleInstallation inst;
   std::string name = MakeSheet(inst, 7);
   inst.Post(FormBody(With(HeaderForm(name), "phase", "a")));
   // A prefix whose number 1 is free: exactly one file and one index line remain.
@@ -191,8 +167,7 @@ TEST(SheetEdit, RenameAlone) {
 }
 
 TEST(SheetEdit, CopyNumbersFromSourceAndLogsBoth) {
-  Installation inst;
-  e2e::WriteSampleProject(inst);
+  e2e::SampleInstallation inst;
   std::string name = MakeSheet(inst, 12);
   const std::string copy =
       "CMD=Copy&Num=TsG.00012&User=tessin&project=TEST&prog=prog2&sev=3&phase=b&group=";

@@ -85,15 +85,15 @@ TEST(CreateForm, ProjectParameterWinsOverTheRememberedOne) {
   SetUpProject(inst);
   inst.Write("config/userinfo.dat", "192.0.2.10:tessin:TEST:Core:0\n");
   auto r = inst.Get("CMD=create&project=OTHER");
-  EXPECT_NE(r.out.find("NAME=project VALUE=\"OTHER\">\n"), std::string::npos);
-  EXPECT_NE(
-      r.out.find("<OPTION VALUE=\"/cgi-bin/quorb.cgi?CMD=create&project=OTHER\" SELECTED > "
-                 "OTHER \n<OPTION VALUE=\"/cgi-bin/quorb.cgi?CMD=create&project=TEST\" > TEST \n"),
-      std::string::npos);
+  EXPECT_TRUE(e2e::Has(r.out, "NAME=project VALUE=\"OTHER\">\n"));
+  EXPECT_TRUE(
+      e2e::Has(r.out,
+               "<OPTION VALUE=\"/cgi-bin/quorb.cgi?CMD=create&project=OTHER\" SELECTED > "
+               "OTHER \n<OPTION VALUE=\"/cgi-bin/quorb.cgi?CMD=create&project=TEST\" > TEST \n"));
   // Without a remembered project nor a parameter, the project is absent.
   Installation fresh;
   SetUpProject(fresh);
-  EXPECT_NE(fresh.Get("CMD=create").out.find("NAME=project VALUE=\" \">\n"), std::string::npos);
+  EXPECT_TRUE(e2e::Has(fresh.Get("CMD=create").out, "NAME=project VALUE=\" \">\n"));
 }
 
 TEST(CreateForm, CreationRightGuardsTheForm) {
@@ -105,18 +105,18 @@ TEST(CreateForm, CreationRightGuardsTheForm) {
                                    "You are not allowed to create fact sheets in this project.\n"
                                    "</TD></TR></TABLE>"))
       << denied.out;
-  EXPECT_EQ(denied.out.find("<FORM"), std::string::npos);
+  EXPECT_FALSE(e2e::Has(denied.out, "<FORM"));
 
   // kolvar has it; reloading for another project keeps the identity.
   const std::string kolvar = e2e::EncodedToken(inst, "kolvar", "TEST");
   auto granted = inst.Get("CMD=create&Uid=" + kolvar);
-  EXPECT_NE(granted.out.find("<!Access granted for kolvar in 2>\n"), std::string::npos);
-  EXPECT_NE(granted.out.find("<OPTION VALUE=\"/cgi-bin/quorb.cgi?CMD=create&project=OTHER"
-                             "&Uid=" +
-                             kolvar + "\" > OTHER \n"),
-            std::string::npos)
+  EXPECT_TRUE(e2e::Has(granted.out, "<!Access granted for kolvar in 2>\n"));
+  EXPECT_TRUE(e2e::Has(granted.out,
+                       "<OPTION VALUE=\"/cgi-bin/quorb.cgi?CMD=create&project=OTHER"
+                       "&Uid=" +
+                           kolvar + "\" > OTHER \n"))
       << granted.out;
-  EXPECT_NE(granted.out.find("</TEXTAREA></TD></TR>\n</TABLE>\n</FORM>\n"), std::string::npos);
+  EXPECT_TRUE(e2e::Has(granted.out, "</TEXTAREA></TD></TR>\n</TABLE>\n</FORM>\n"));
 }
 
 }  // namespace

@@ -92,8 +92,7 @@ void SetTime(const Installation& inst, const std::string& rel, long time) {
 }
 
 TEST(StatisticsRefresh, CountsEachSheetInTwoGroupsOncePerDay) {
-  Installation inst;
-  e2e::WriteSampleProject(inst);
+  e2e::SampleInstallation inst;
   WriteIndex(inst, {{.phase = 1, .status = 6, .sev = 1, .load = 3},
                     {.phase = 1, .status = 7, .sev = 2, .corr_load = 2},
                     {.status = 0, .sev = 0},
@@ -132,8 +131,7 @@ TEST(StatisticsRefresh, CountsEachSheetInTwoGroupsOncePerDay) {
 
 // A request that finds another one refreshing waits for it, then finds today's stamp.
 TEST(StatisticsRefresh, ARequestWaitsForTheRefreshUnderWay) {
-  Installation inst;
-  e2e::WriteSampleProject(inst);
+  e2e::SampleInstallation inst;
   WriteIndex(inst, {{}, {.status = 4}});
   int lock = open(inst.Path("config/.stats.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   ASSERT_EQ(flock(lock, LOCK_EX), 0);
@@ -148,8 +146,7 @@ TEST(StatisticsRefresh, ARequestWaitsForTheRefreshUnderWay) {
 // Once the day is counted, a request learns it from the stamp alone: it does not wait for a
 // lock that another request holds.
 TEST(StatisticsRefresh, ADayCountedIsSeenWithoutTheLock) {
-  Installation inst;
-  e2e::WriteSampleProject(inst);
+  e2e::SampleInstallation inst;
   WriteIndex(inst, {{}});
   inst.Get("CMD=help");
   int lock = open(inst.Path("config/.stats.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
@@ -167,9 +164,8 @@ TEST(StatisticsRefresh, WithoutDataDirectoryNothingIsWritten) {
   EXPECT_FALSE(inst.Exists("config/.stats"));
 }
 
-TEST(StatisticsRefresh, PostponedSheetWakesWithAMail) {
-  Installation inst;
-  e2e::WriteSampleProject(inst);
+TEST(StatisticsRefresh, PostponedSheetWakes) {
+  e2e::SampleInstallation inst;
   std::string past, future;
   {
     InProcess req(inst);
@@ -184,9 +180,7 @@ TEST(StatisticsRefresh, PostponedSheetWakesWithAMail) {
       (past.empty() ? past : future) = store::GetSheetName(s);
     }
   }
-  std::string page = inst.Get("").out;
-  EXPECT_NE(page.find("<! Send Mail"), std::string::npos);
-  EXPECT_EQ(page.find("<!Unable"), std::string::npos);
+  inst.Get("");
   InProcess req(inst);
   EXPECT_EQ(store::ReadSheet(past)->status, store::kNew);
   EXPECT_EQ(store::ReadSheet(future)->status, store::kPostponed);
@@ -202,8 +196,7 @@ std::string StatsPage(const Installation& inst, const std::string& query) {
 using e2e::Has;
 
 TEST(StatisticsPages, MenuNeedsTheStatisticsRight) {
-  Installation inst;
-  e2e::WriteSampleProject(inst);
+  e2e::SampleInstallation inst;
   inst.Write("config/TEST_users.cfg", "nostat:n@example.org:pw: :YES:YES:YES:YES: :YES:YES\n");
   const std::string uid = e2e::EncodedToken(inst, "nostat", "TEST");
   EXPECT_TRUE(
@@ -218,8 +211,7 @@ TEST(StatisticsPages, MenuNeedsTheStatisticsRight) {
 }
 
 TEST(StatisticsPages, HistoryTableShowsChangesInTheirColours) {
-  Installation inst;
-  e2e::WriteSampleProject(inst);
+  e2e::SampleInstallation inst;
   inst.Write("data/Stats/TEST.TOTAL",
              "1700000000 2 0 0 0 1 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0\n"
              "1700086400 3 0 0 0 3 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0\n"
@@ -245,8 +237,7 @@ TEST(StatisticsPages, HistoryTableShowsChangesInTheirColours) {
 }
 
 TEST(StatisticsPages, MonthlyTableAndDetail) {
-  Installation inst;
-  e2e::WriteSampleProject(inst);
+  e2e::SampleInstallation inst;
   const long friday = Local(inst, 2024, 1, 5, 10), monday = Local(inst, 2024, 1, 8, 9);
   WriteIndex(inst, {{.status = 4, .created = friday, .corr = monday},
                     {.status = 5,
@@ -283,8 +274,7 @@ TEST(StatisticsPages, MonthlyTableAndDetail) {
 }
 
 TEST(StatisticsPages, WorkloadAndPrograms) {
-  Installation inst;
-  e2e::WriteSampleProject(inst);
+  e2e::SampleInstallation inst;
   WriteIndex(inst, {{.status = 2, .sev = 1},
                     {.status = 3, .sev = 1},
                     {.status = 1, .sev = 3},
@@ -307,8 +297,7 @@ TEST(StatisticsPages, WorkloadAndPrograms) {
 }
 
 TEST(StatisticsPages, PlotPageEmbedsTheDataPageAndItsScript) {
-  Installation inst;
-  e2e::WriteSampleProject(inst);
+  e2e::SampleInstallation inst;
   const std::string empty = StatsPage(inst, "statS=9&project=TEST");
   EXPECT_TRUE(Has(empty, "<H1>Active sheets by severity</H1>\n<FORM"));
   EXPECT_FALSE(Has(empty, "APPLET"));

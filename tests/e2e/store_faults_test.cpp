@@ -17,28 +17,6 @@ namespace {
 using e2e::Fields;
 using e2e::Installation;
 
-// The form fields of a header change of TsG.00001, `group` and `title` given.
-Fields HeaderForm(const std::string& group, const std::string& title) {
-  return {{"CMD", "Change_Header"},
-          {"Num", "TsG.00001"},
-          {"QS", ""},
-          {"User", "tessin"},
-          {"title", title},
-          {"project", "TEST"},
-          {"group", group},
-          {"prog", "prog1"},
-          {"sev", "2"},
-          {"impact", "b"},
-          {"phase", "b"},
-          {"version", "1.0"},
-          {"exp", "2.0"},
-          {"type", "1"},
-          {"submitter", "kolvar"},
-          {"test", ""},
-          {"mdapda", ""},
-          {"Load", "3"}};
-}
-
 // The header fields of a sheet file's first line.
 std::vector<std::string> HeaderOf(const Installation& inst, const std::string& name) {
   std::string text = inst.Read("data/" + name);
@@ -79,13 +57,14 @@ const std::vector<Operation>& Operations() {
        [](const Installation& inst) { return e2e::Has(inst.Read("data/TsG.00001"), "Changed"); }},
       {"title change",
        [](const Installation& inst, auto env) {
-         return inst.Post(e2e::FormBody(HeaderForm("GUI", "Renamed")),
-                          "application/x-www-form-urlencoded", env);
+         return inst.Post(
+             e2e::FormBody(e2e::With(e2e::HeaderForm("TsG.00001"), "title", "Renamed")),
+             "application/x-www-form-urlencoded", env);
        },
        [](const Installation& inst) { return HeaderOf(inst, "TsG.00001").back() == "Renamed"; }},
       {"header change with rename",
        [](const Installation& inst, auto env) {
-         return inst.Post(e2e::FormBody(HeaderForm("Core", "A bug")),
+         return inst.Post(e2e::FormBody(e2e::With(e2e::HeaderForm("TsG.00001"), "group", "Core")),
                           "application/x-www-form-urlencoded", env);
        },
        [](const Installation& inst) { return inst.Exists("data/TsC.00001"); }},
@@ -209,7 +188,7 @@ TEST(StoreFaults, CheckFindsAndRepairs) {
   // From the web, the argument is a query like any other.
   e2e::Request web;
   web.args = {"--check"};
-  EXPECT_NE(inst.Run(web).out.find("Content-type"), std::string::npos);
+  EXPECT_TRUE(e2e::Has(inst.Run(web).out, "Content-type"));
 }
 
 }  // namespace

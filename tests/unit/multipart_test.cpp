@@ -19,7 +19,7 @@ std::string Part(const std::string& name, const std::string& value) {
          "\r\n-----------------------------abc\r\n";
 }
 
-TEST(ParseMultipart, FieldsFileAndTrace) {
+TEST(ParseMultipart, FieldsAndFile) {
   std::string rest = Part("CMD", "Attach") +
                      "Content-Disposition: form-data; name=\"up\"; filename=\"d:\\x.txt\"\r\n"
                      "Content-Type: text/plain\r\n\r\nAB\r\n-----------------------------abc--\r\n";
@@ -31,12 +31,6 @@ TEST(ParseMultipart, FieldsFileAndTrace) {
   ASSERT_TRUE(r.upload);
   EXPECT_EQ(*r.upload, "AB");  // the line end before the delimiter is not the file's
   EXPECT_EQ(r.rebuilt, "up=d:\\x.txt&CMD=Attach");
-  const std::string expected =
-      "\ndelimiter:>-----------------------------abc<\n->Content-Disposition: form-data; name=\n"
-      "nom->CMD\n-\r-\n-->Attach\n-->len: 6 \n->-----------------------------abc\r\n"
-      "Content-Disposition: form-data; name=\n"
-      "nom->up\n-;-\n-->d:\\x.txt\n delimiter: >-----------------------------abc<\n";
-  EXPECT_EQ(r.trace, expected);
 }
 
 TEST(ParseMultipart, FileKeepsEveryByteSentAndIsDroppedWithoutItsDelimiter) {

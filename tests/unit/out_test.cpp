@@ -31,7 +31,7 @@ TEST(Sprintf, ExtraArgumentsAreIgnored) {
 }
 
 TEST(Printf, WritesToAStream) {
-  EXPECT_EQ(unit_test::Written([](std::FILE* f) {
+  EXPECT_EQ(testing_support::CaptureStream([](std::FILE* f) {
               base::Printf(f, "<TITLE>%s</TITLE>\n", "x");
               base::Write(f, std::string("a\0b", 3));
             }),

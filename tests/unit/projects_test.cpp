@@ -35,32 +35,33 @@ std::string Fields(const std::string& project) {
 using Strings = std::vector<std::string>;
 
 TEST_F(ProjectFiles, ProjectFieldsOfTheWizardsProjectLine) {
-  Write("config/project.cfg", "TEST:T:kolvar:tessin\n");
+  WriteProjects("TEST:T:kolvar:tessin\n");
   EXPECT_EQ(Fields("TEST"), "T|tessin|");
   // Matching is exact and case-sensitive.
   EXPECT_EQ(Fields("test"), "||");
   EXPECT_EQ(Fields("TES"), "||");
 }
 
-TEST_F(ProjectFiles, ManagerScanWritesOneCommentPerLineAndReportsAMissingFile) {
-  Write("config/project.cfg", "A:a:ma\nB:b:mb:vb:site@x\nC:c:mc\n");
-  std::string page = unit_test::Captured([] { EXPECT_EQ(config::GetProjectManager("B"), "mb"); });
-  EXPECT_EQ(page, "<! -B-A->\n<! -B-B->\n<! -b-\n-mb->\n");
-  page = unit_test::Captured([] { EXPECT_EQ(config::GetProjectManager("Z<"), ""); });
-  EXPECT_EQ(page, "<! -Z&lt;-A->\n<! -Z&lt;-B->\n<! -Z&lt;-C->\n");
+TEST_F(ProjectFiles, ManagerAndSiteAndAMissingFile) {
+  WriteProjects("A:a:ma\nB:b:mb:vb:site@x\nC:c:mc\n");
+  testing_support::CaptureStdout([] {
+    EXPECT_EQ(config::GetProjectManager("B"), "mb");
+    EXPECT_EQ(config::GetProjectManager("Z<"), "");
+  });
   EXPECT_EQ(config::GetProjectSite("B"), "site@x");
 
   fs::remove(root_ + "/config/project.cfg");
   base::ResetRequestState();
-  page = unit_test::Captured([] { EXPECT_EQ(config::GetProjectManager("B"), ""); });
+  std::string page =
+      testing_support::CaptureStdout([] { EXPECT_EQ(config::GetProjectManager("B"), ""); });
   EXPECT_EQ(page, " unable to open " + Dir() + "project.cfg \n");
   // The other facts stay silent.
-  page = unit_test::Captured([] { EXPECT_EQ(config::GetProjectCode("B"), ""); });
+  page = testing_support::CaptureStdout([] { EXPECT_EQ(config::GetProjectCode("B"), ""); });
   EXPECT_EQ(page, "");
 }
 
 TEST_F(ProjectFiles, ProjectListIsInReverseOrderAndFiltered) {
-  Write("config/project.cfg", "# projects\nALPHA:A:m\n:X:m\nnocolon\nBETA:B\n\nGAMMA:G:m:v:s\n");
+  WriteProjects("# projects\nALPHA:A:m\n:X:m\nnocolon\nBETA:B\n\nGAMMA:G:m:v:s\n");
   EXPECT_EQ(config::ListProjects(""), (Strings{"GAMMA", "BETA", "ALPHA"}));
   EXPECT_EQ(config::ListProjects(" "), (Strings{"GAMMA", "BETA", "ALPHA"}));
   EXPECT_EQ(config::ListProjects("BETA"), (Strings{"BETA"}));
@@ -84,7 +85,7 @@ TEST_F(ProjectFiles, MissingFilesGiveEmptyListsAndFacts) {
 }
 
 TEST_F(ProjectFiles, SubprojectsAndSheetNames) {
-  Write("config/project.cfg", "TEST:T:kolvar:tessin\nOTHER:O\n");
+  WriteProjects("TEST:T:kolvar:tessin\nOTHER:O\n");
   Write("config/TEST_subproject.cfg", "phase 1:10\n#old:99\nGUI:GUI\nnocode:\n");
   Write("config/OTHER_subproject.cfg", "core:C\n");
   Write("config/phase.cfg", "specification:S\ndeveloppement:D\n");
@@ -134,11 +135,11 @@ TEST_F(ProjectFiles, PhaseAndImpactTables) {
 
 TEST_F(ProjectFiles, TablesAreReadOncePerRequestAndForgottenOnDemand) {
   Write("config/phase.cfg", "one:A\n");
-  Write("config/project.cfg", "P:p\n");
+  WriteProjects("P:p\n");
   EXPECT_EQ(config::GetPhaseName(0), "one");
   EXPECT_EQ(config::GetProjectCode("P"), "p");
   Write("config/phase.cfg", "two:B\n");
-  Write("config/project.cfg", "P:q\n");
+  WriteProjects("P:q\n");
   EXPECT_EQ(config::GetPhaseName(0), "one");
   EXPECT_EQ(config::GetProjectCode("P"), "p");
   config::ForgetProjectFiles();
@@ -148,9 +149,8 @@ TEST_F(ProjectFiles, TablesAreReadOncePerRequestAndForgottenOnDemand) {
 
 TEST_F(ProjectFiles, BadInputNeitherCrashesNorSpillsIntoOtherFields) {
   std::string long_name(5000, 'x');
-  Write("config/project.cfg",
-        "CRLF:C:mgr:ver:\r\n" + long_name + ":L:" + std::string(5000, 'm') +
-            ":v\nmy proj:M:boss:check\nmy:Y:a b:c d:e f\nEMPTY::::\nLAST:Z:last");
+  WriteProjects("CRLF:C:mgr:ver:\r\n" + long_name + ":L:" + std::string(5000, 'm') +
+                ":v\nmy proj:M:boss:check\nmy:Y:a b:c d:e f\nEMPTY::::\nLAST:Z:last");
   // A name with a blank is one name: its blank does not shift the fields. A blank ends a
   // field's value; the rest of that field goes nowhere else.
   const std::pair<std::string, std::string> cases[] = {{"CRLF", "C|ver|"},      {long_name, "L|v|"},
@@ -175,7 +175,7 @@ TEST_F(ProjectFiles, BadInputNeitherCrashesNorSpillsIntoOtherFields) {
   EXPECT_EQ(config::GetImpactName(49), "impact49");
   EXPECT_EQ(config::GetImpactName(50), "");
 
-  Write("config/project.cfg", "TEST:T\r\n");
+  WriteProjects("TEST:T\r\n");
   Write("config/TEST_subproject.cfg", "GUI:G1\r\nlast:L");
   config::ForgetProjectFiles();
   EXPECT_EQ(config::GetSubprojectCode("TEST", "GUI"), "G1");

@@ -19,7 +19,7 @@ class StoreFiles : public unit_test::Installation {
  protected:
   void SetUp() override {
     Installation::SetUp();
-    Write("config/project.cfg", "Project:ABC:kolvar:tessin:\nOther:XY:kolvar::\n");
+    WriteProjects("Project:ABC:kolvar:tessin:\nOther:XY:kolvar::\n");
     Write("config/phase.cfg", "Study:S\nTest:T\n");
     Write("config/Project_subproject.cfg", "Sub:GUI\nMore:GUI\nThird:TRD\n");
   }
@@ -172,7 +172,7 @@ TEST_F(StoreFiles, NamesThatAreNoSheetFilesAreRefused) {
     EXPECT_FALSE(store::ReadSheet(name).has_value()) << name;
   FactSheet s = NewSheet("Evil");
   // A project code holding "/" gives no file, no index line and no journal line.
-  Write("config/project.cfg", "Project:A/B:kolvar:tessin:\n");
+  WriteProjects("Project:A/B:kolvar:tessin:\n");
   base::ResetRequestState();
   store::LogAction(s, "Created");
   EXPECT_EQ(store::CreateSheet(s), Stored::kRefused);

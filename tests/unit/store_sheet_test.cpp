@@ -14,13 +14,13 @@ using store::FactSheet;
 
 const std::string kHeader =
     "GUI|12|c|946681200|kolvar|b|Project|Sub|prog|1.0|1.1|a|0|||0|||0||a|a|||0|1|Title\n";
-const std::string kLog = "1999/12/31:23.00.00 Creation\n";
+const std::string kCreationLog = "1999/12/31:23.00.00 Creation\n";
 const std::string kExample = kHeader +
                              "=!=!=!=!=!=!=!=!=!=!=!=\n"
                              "Description|946681200|kolvar|6\n"
                              "Text.\n"
                              "=-=-=-=-=-=-=-=-=-=-=-=\n" +
-                             std::to_string(kLog.size()) + "\n" + kLog;
+                             std::to_string(kCreationLog.size()) + "\n" + kCreationLog;
 
 FactSheet Read(const std::string& bytes) {
   BufFile file;
@@ -50,7 +50,7 @@ TEST(StoreSheet, ExampleSheetReadsAndWritesAsGiven) {
   EXPECT_EQ(e.name + "|" + std::to_string(e.time) + "|" + e.who + "|" + e.text,
             "Description|946681200|kolvar|Text.\n");
   EXPECT_EQ(e.kind, store::kTextEntry);
-  EXPECT_EQ(s.log, kLog);
+  EXPECT_EQ(s.log, kCreationLog);
   EXPECT_EQ(store::FormatSheet(s), kExample);
   EXPECT_EQ(store::FormatHeader(s), kHeader);
 }

@@ -26,7 +26,7 @@ class Encoding : public unit_test::Installation {
   std::string Message(const std::string& bytes, int kind, const std::string& name = "f.bin") {
     const std::string file = root_ + "/TRACE_TsG.00001/" + name;
     Write("TRACE_TsG.00001/" + name, bytes);
-    return unit_test::Written(
+    return testing_support::CaptureStream(
         [&](std::FILE* out) { EXPECT_TRUE(synch::EncodeSynchFile(out, file, kind, "siteA")); });
   }
   // The stored message `text` decoded into the work folder.
@@ -55,7 +55,7 @@ TEST_F(Encoding, LinesAndMessages) {
     EXPECT_EQ(m.substr(m.find("begin")), "begin 0666 f.bin\r\n" + c.data + "`\r\nend\r\n");
   }
   // Acknowledgements and requests carry only the message name.
-  std::string ack = unit_test::Written(
+  std::string ack = testing_support::CaptureStream(
       [](std::FILE* out) { synch::EncodeSynchFile(out, "s00007.txt", 4, "siteA"); });
   EXPECT_TRUE(ack.starts_with("\r\nfiletype: e ")) << ack;
   EXPECT_TRUE(ack.ends_with(" siteA s00007.txt\r\n\r\nbegin 0666 s00007.txt\r\n")) << ack;

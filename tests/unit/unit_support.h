@@ -1,11 +1,10 @@
-// What the unit tests share: an installation folder named by PWD, what a call writes into the
-// page or a stream, a whole file's bytes and an environment variable set for a test.
+// What the unit tests share: an installation folder named by PWD, a whole file's bytes and an
+// environment variable set for a test.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -13,34 +12,13 @@
 #include <string>
 
 #include "base/request_state.h"
+#include "common/capture.h"
 
 namespace unit_test {
 
 inline std::string ReadFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// What `call` writes into the page.
-template <typename F>
-std::string Captured(F call) {
-  std::fflush(stdout);
-  ::testing::internal::CaptureStdout();
-  call();
-  std::fflush(stdout);
-  return ::testing::internal::GetCapturedStdout();
-}
-
-// What `write` puts into a stream.
-template <typename F>
-std::string Written(F write) {
-  std::FILE* f = std::tmpfile();
-  write(f);
-  std::rewind(f);
-  std::string out;
-  for (int c; (c = std::fgetc(f)) != EOF;) out += static_cast<char>(c);
-  std::fclose(f);
-  return out;
 }
 
 // Sets an environment variable (TZ is read again) and puts back what was there.
@@ -87,6 +65,8 @@ class Installation : public ::testing::Test {
     std::ofstream(root_ + "/" + rel, std::ios::binary) << text;
   }
   std::string Read(const std::string& rel) const { return ReadFile(root_ + "/" + rel); }
+  // Replaces the project list, one "NAME:CODE:manager:verifier[:partners]" line per project.
+  void WriteProjects(const std::string& lines) { Write("config/project.cfg", lines); }
   // quorb.cfg naming the folders and English, then `extra`.
   void MainConfig(const std::string& extra) {
     Write("config/quorb.cfg",

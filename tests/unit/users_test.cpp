@@ -34,7 +34,7 @@ class UsersConfig : public unit_test::Installation {
  protected:
   void SetUp() override {
     Installation::SetUp();
-    Write("config/project.cfg", "TEST:T:kolvar:tessin\n");
+    WriteProjects("TEST:T:kolvar:tessin\n");
     unsetenv("REMOTE_USER");
   }
   void TearDown() override {
@@ -56,7 +56,8 @@ class UsersConfig : public unit_test::Installation {
     web::ParamList list = {{"Uid", users::MakeUid("kolvar", "TEST")}};
     if (!extra_name.empty()) list.push_back({extra_name, extra_value});
     bool granted = false;
-    std::string page = unit_test::Captured([&] { granted = users::CheckRight(list, n); });
+    std::string page =
+        testing_support::CaptureStdout([&] { granted = users::CheckRight(list, n); });
     return {granted, page};
   }
 };
@@ -204,7 +205,7 @@ TEST_F(UsersConfig, RightsWithoutUidOrUsersFileAreGrantedSilently) {
                                   {{"Uid", "mqnxct#VGUV#12"}},  // forged
                                   {{"Uid", users::MakeUidAt("kolvar", "NONE", 1)}},
                                   {{"Uid", users::MakeUidAt("kolvar", "../../etc/x", 1)}}};
-  EXPECT_EQ(unit_test::Captured([&] {
+  EXPECT_EQ(testing_support::CaptureStdout([&] {
               for (const web::ParamList& list : lists) EXPECT_TRUE(users::CheckRight(list, 1));
               // With security on, none of them is a login with rights.
               MainConfig("SECURITY YES\n");
@@ -218,13 +219,13 @@ TEST_F(UsersConfig, RightsWithoutUidOrUsersFileAreGrantedSilently) {
 // data needs the request's own token.
 TEST_F(UsersConfig, SecurityOnChecksTheProjectActedOn) {
   MainConfig("SECURITY YES\n");
-  Write("config/project.cfg", "TEST:T:kolvar:tessin\nOTHER:O:kolvar\nTHIRD:3:x\n");
+  WriteProjects("TEST:T:kolvar:tessin\nOTHER:O:kolvar\nTHIRD:3:x\n");
   Write("config/TEST_users.cfg", "kolvar:k:p: :YES:YES\ntessin:t:p: :YES: \n");
   Write("config/OTHER_users.cfg", "kolvar:k:p: :YES: \n");
   Write("config/THIRD_users.cfg", "tessin:t:p: :YES:YES\n");
   base::ResetRequestState();
   web::ParamList kolvar = {{"Uid", users::MakeUid("kolvar", "TEST")}};
-  unit_test::Captured([&] {  // the comments the checks write are not looked at here
+  testing_support::CaptureStdout([&] {  // the comments the checks write are not looked at here
     EXPECT_TRUE(users::CheckRight(kolvar, 2));
     EXPECT_TRUE(users::CheckRight(kolvar, 2, "TEST"));
     EXPECT_FALSE(users::CheckRight(kolvar, 2, "OTHER"));  // flag blank there
@@ -255,7 +256,7 @@ TEST_F(UsersConfig, ExportSuppressesTheGrantedComment) {
 TEST_F(UsersConfig, RightFourIsAskedOncePerRequest) {
   Write("config/TEST_users.cfg", "kolvar:k:p: :YES:YES:YES:YES:YES:YES\n");
   web::ParamList list = {{"Uid", users::MakeUid("kolvar", "TEST")}};
-  EXPECT_EQ(unit_test::Captured([&] {
+  EXPECT_EQ(testing_support::CaptureStdout([&] {
               EXPECT_TRUE(users::CanSeeEveryProject(list));
               EXPECT_TRUE(users::CanSeeEveryProject(list));
             }),
@@ -263,7 +264,7 @@ TEST_F(UsersConfig, RightFourIsAskedOncePerRequest) {
 }
 
 TEST_F(UsersConfig, PasswordIsTheThirdFieldOfTheLoginsLine) {
-  Write("config/project.cfg", "TEST:T:kolvar:tessin\nOTHER:O:kolvar:tessin\n");
+  WriteProjects("TEST:T:kolvar:tessin\nOTHER:O:kolvar:tessin\n");
   Write("config/TEST_users.cfg",
         "kolvar:k@example.org:secret: :YES\n"
         "tessin t@example.org:pass\n"
@@ -429,7 +430,7 @@ TEST_F(UsersConfig, RequireLoginSendsARequestWithoutUidToTheLoginPage) {
   setenv("SCRIPT_NAME", "/cgi-bin/quorb.cgi", 1);
   auto page = [](const web::ParamList& list) {
     base::ResetRequestState();
-    return unit_test::Captured([&] { users::RequireLogin(list); });
+    return testing_support::CaptureStdout([&] { users::RequireLogin(list); });
   };
   EXPECT_EQ(page({}), "");  // security off
   MainConfig("SECURITY YES\n");

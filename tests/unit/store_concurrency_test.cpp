@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "base/out.h"
-#include "harness.h"
+#include "e2e/harness.h"
 #include "store/check.h"
 #include "store/store.h"
 
@@ -77,7 +77,7 @@ int Worker(int id) {
 
 TEST(StoreConcurrency, ThirtyTwoMixedWritersLoseNothing) {
   e2e::Installation inst;
-  inst.Write("config/project.cfg", "Project:ABC:kolvar:tessin:\n");
+  inst.WriteProjects("Project:ABC:kolvar:tessin:\n");
   inst.Write("config/phase.cfg", "Study:S\nTest:T\n");
   inst.Write("config/Project_subproject.cfg", "Sub:GUI\nCore:COR\n");
   e2e::InProcess request(inst);

@@ -11,7 +11,7 @@
 
 #include "common/capture.h"
 #include "config/projects.h"
-#include "harness.h"
+#include "e2e/harness.h"
 
 namespace {
 
@@ -33,7 +33,7 @@ class OptionLists : public ::testing::Test {
 
 TEST_F(OptionLists, FileOptionsSelectByPrefixAndAddNoLineEnd) {
   Config("TEST_version.cfg", "# versions\n1.1\n1.10\n2.0:old\n\n1.2");
-  Config("project.cfg", "TEST:T:kolvar:tessin\n");
+  inst_.WriteProjects("TEST:T:kolvar:tessin\n");
   std::string path = inst_.ConfigDir() + "TEST_version.cfg";
   EXPECT_EQ(Capture([&](base::Stream s) { config::WriteFileOptions(s, path, "1.1"); }),
             "<OPTION SELECTED> 1.1\n<OPTION SELECTED> 1.10\n<OPTION> 2.0<OPTION> 1.2");
@@ -47,18 +47,21 @@ TEST_F(OptionLists, FileOptionsSelectByPrefixAndAddNoLineEnd) {
   EXPECT_EQ(Capture([&](base::Stream s) { config::WriteFileOptions(s, path + ".none", ""); }), "");
 }
 
-TEST_F(OptionLists, SubprojectOptionsStartWithTheirComment) {
-  Config("project.cfg", "TEST:T\nOTHER:O\n");
+TEST_F(OptionLists, SubprojectOptionsOfTheProjectOrOfAll) {
+  inst_.WriteProjects("TEST:T\nOTHER:O\n");
   Config("TEST_subproject.cfg", "phase 1:10\nGUI:G\n");
   Config("OTHER_subproject.cfg", "core:C\n");
-  EXPECT_EQ(Capture([](base::Stream s) { config::WriteSubprojectOptions(s, "TEST", "GUI"); }),
-            "\n<! proj:TEST, match:GUI, files.name:" + inst_.ConfigDir() +
-                "/TEST_subproject.cfg>\n<OPTION> phase 1<OPTION SELECTED> GUI");
-  EXPECT_EQ(Capture([](base::Stream s) { config::WriteSubprojectOptions(s, " ", " "); }),
-            "\n<! proj: , match: , files.name:" + inst_.ConfigDir() +
-                "/OTHER_subproject.cfg>\n<OPTION> core<OPTION> phase 1<OPTION> GUI");
-  EXPECT_EQ(Capture([](base::Stream s) { config::WriteSubprojectOptions(s, "NONE", "<b>"); }),
-            "\n<! proj:NONE, match:&lt;b&gt;, files.name:>\n");
+  auto options = [](const char* project, const char* match) {
+    std::string out =
+        Capture([&](base::Stream s) { config::WriteSubprojectOptions(s, project, match); });
+    return out.substr(out.find(">\n") + 2);  // after the comment naming the file
+  };
+  EXPECT_EQ(options("TEST", "GUI"), "<OPTION> phase 1<OPTION SELECTED> GUI");
+  EXPECT_EQ(options(" ", " "), "<OPTION> core<OPTION> phase 1<OPTION> GUI");
+  EXPECT_EQ(options("NONE", "<b>"), "");
+  // The request's text in the comment stays text.
+  EXPECT_FALSE(e2e::Has(
+      Capture([](base::Stream s) { config::WriteSubprojectOptions(s, "NONE", "<b>"); }), "<b>"));
 }
 
 TEST_F(OptionLists, IndexOptionsCarryLetterValues) {
@@ -83,7 +86,7 @@ TEST_F(OptionLists, IndexOptionsStopAtTheTableSize) {
 }
 
 TEST_F(OptionLists, UserOptionsTakeTheLoginOfEachLine) {
-  Config("project.cfg", "A:a\nB:b\n");
+  inst_.WriteProjects("A:a\nB:b\n");
   Config("A_users.cfg", "kolvar :kolvar@example.org:pw:YES\ntessin:t@x\n\n");
   Config("B_users.cfg", "bob\tx\r\nzed:z");
   EXPECT_EQ(Capture([](base::Stream s) { config::WriteUserOptions(s, "A", "tessin"); }),
@@ -94,7 +97,7 @@ TEST_F(OptionLists, UserOptionsTakeTheLoginOfEachLine) {
 }
 
 TEST_F(OptionLists, DeadlinesLeaveOutDeliveredVersions) {
-  Config("project.cfg", "TEST:T\n");
+  inst_.WriteProjects("TEST:T\n");
   Config("TEST_version.cfg", "1.0\r\n2.0\r\n");
   // A comment line offers none of its words.
   Config("TEST_deadline.cfg", "# planned later\n2.0 3.0 #4.0\n#4.0 5.0\t6.0\n1.0");
@@ -111,7 +114,7 @@ TEST_F(OptionLists, SeverityAndTypeOptions) {
 }
 
 TEST_F(OptionLists, OptionTextsAreWrittenRawButNeverAsMarkup) {
-  Config("project.cfg", "a&b:A\nx<script>\"y:X\nlong" + std::string(5000, 'l') + "\r\n");
+  inst_.WriteProjects("a&b:A\nx<script>\"y:X\nlong" + std::string(5000, 'l') + "\r\n");
   std::string out = Capture(
       [](base::Stream s) { config::WriteFileOptions(s, config::GetProjectFilePath(), "a&b"); });
   EXPECT_EQ(out, "<OPTION SELECTED> a&b<OPTION> x&lt;script&gt;&quot;y<OPTION> long" +

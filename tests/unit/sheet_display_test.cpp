@@ -6,7 +6,7 @@
 #include <string>
 
 #include "common/capture.h"
-#include "harness.h"
+#include "e2e/harness.h"
 #include "sheets/display.h"
 #include "store/sheet.h"
 #include "store/store.h"
@@ -19,7 +19,7 @@ using e2e::Installation;
 
 void SetUpProject(const Installation& inst) {
   inst.InstallLanguageFiles();
-  inst.Write("config/project.cfg", "ABC:ABC:kolvar:tessin\n");
+  inst.WriteProjects("ABC:ABC:kolvar:tessin\n");
   inst.Write("config/phase.cfg", "Analysis:A\nTests:T\n");
   inst.Write("config/impacts.cfg", "Low\nHigh\n");
   inst.Write("config/ABC_subproject.cfg", "Gui:GUI\n");

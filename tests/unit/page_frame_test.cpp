@@ -2,7 +2,7 @@
 
 #include "common/capture.h"
 #include "config/language.h"
-#include "harness.h"
+#include "e2e/harness.h"
 #include "web/page.h"
 
 namespace {
@@ -50,17 +50,6 @@ TEST(LanguageTable, CodeFromLanguageFirstWordOrFrench) {
   two.Write("config/langue.EN", "1,EN\n");
   InProcess req(two);
   EXPECT_EQ(config::Msg(1), "EN");
-}
-
-TEST(LanguageTable, MissingFileNamesItInEveryLookup) {
-  Installation inst("DEBUG YES\n");  // the comments name the file for the administrator
-  InProcess req(inst);
-  std::string out = CaptureStdout([] {
-    EXPECT_EQ(config::Msg(500), "");
-    EXPECT_EQ(config::Msg(501), "");
-  });
-  std::string comment = "<! langue file : " + inst.ConfigDir() + "/langue.EN >\n";
-  EXPECT_EQ(out, comment + comment);
 }
 
 class PageFrame : public ::testing::Test {
