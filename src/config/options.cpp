@@ -6,6 +6,7 @@
 #include "base/encode.h"
 #include "base/text.h"
 #include "config/labels.h"
+#include "config/main_config.h"
 #include "config/members.h"
 #include "config/projects.h"
 
@@ -56,8 +57,10 @@ void WriteProjectFileOptions(base::Stream stream, std::string_view project, std:
 void WriteSubprojectOptions(base::Stream stream, std::string_view project,
                             std::string_view selected) {
   std::vector<std::string> files = ListProjectFiles(project, "subproject");
-  base::Printf(stream, "\n<! proj:%s, match:%s, files.name:%s>\n", base::EscapeHtml(project),
-               base::EscapeHtml(selected), files.empty() ? std::string() : files.front());
+  // The comment names a folder of the server: only for the administrator who debugs.
+  if (IsDebugOn())
+    base::Printf(stream, "\n<! proj:%s, match:%s, files.name:%s>\n", base::EscapeHtml(project),
+                 base::EscapeHtml(selected), files.empty() ? std::string() : files.front());
   for (const std::string& path : files) WriteFileOptions(stream, path, selected);
 }
 

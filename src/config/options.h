@@ -25,7 +25,8 @@ void WriteProjectFileOptions(base::Stream stream, std::string_view project, std:
                              std::string_view selected = " ");
 
 // The sub-projects of the project: first the comment
-// "\n<! proj:%s, match:%s, files.name:%s>\n", then the options of each sub-project file.
+// "\n<! proj:%s, match:%s, files.name:%s>\n" (with DEBUG YES), then the options of each sub-project
+// file.
 void WriteSubprojectOptions(base::Stream stream, std::string_view project,
                             std::string_view selected = " ");
 

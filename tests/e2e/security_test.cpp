@@ -211,6 +211,7 @@ TEST(Security, PagesShowNoServerPathWithoutDebug) {
   const char* kPages[] = {"",  // the home page and its synchronisation pass
                           "Num=TsG.00001",
                           "CMD=Print&Num=TsG.00001",
+                          "CMD=create&project=TEST",
                           "CMD=setup&Edit=2",
                           "CMD=book&project=TEST&group=GUI&phase=0",
                           "CMD=setup&Edit=4&project=NOPE"
