@@ -57,13 +57,14 @@ enum class Outcome {
   kDiscard,  // unusable (cut off): removed, so that the next message asks for it again
 };
 
-Outcome ApplySheet(const std::string& decoded, std::string_view project) {
+Outcome ApplySheet(const std::string& decoded, std::string_view project, const std::string& message,
+                   const std::string& sender) {
   store::BufFile file;
   if (!file.Open(decoded, 'r', store::kSheetBufferSize)) return Outcome::kDone;
   store::FactSheet received = store::ReadSheetFrom(file);
   file.Close();
   if (received.project != project) {
-    NoteError(project, "a received sheet of another project was refused");
+    NoteError(2858, project, message, sender);
     return Outcome::kDone;
   }
   Merged merged = MergeReceivedSheet(received);
@@ -100,19 +101,17 @@ Outcome Apply(const mail::DecodedMessage& m, std::string_view project, const std
   const std::string name = sender.empty() ? file : file + "@" + sender;
   switch (m.header.kind) {
     case kSheetFile: {
-      Outcome outcome = ApplySheet(m.path, project);
+      Outcome outcome = ApplySheet(m.path, project, file, sender);
       if (outcome == Outcome::kDone) SendSynchFile(name, project, kAcknowledgement);
       return outcome;
     }
     case kConfigFile:
       if (!IsProjectFile(base, project)) {
-        NoteError(project, base::Sprintf("message %s of %s not applied: %s is not a file of "
-                                         "project %s",
-                                         file, sender, base, project));
+        NoteError(2859, project, file, sender, base);
         return Outcome::kDone;
       }
       if (base.ends_with(".key")) {
-        NoteError(project, "a received secret file was refused");
+        NoteError(2860, project, file, sender);
         return Outcome::kDone;
       }
       if (!CopyIntoDir(m.path, config::GetConfigDir())) return Outcome::kRetry;
@@ -121,9 +120,7 @@ Outcome Apply(const mail::DecodedMessage& m, std::string_view project, const std
       return Outcome::kDone;
     case kAttachment: {
       if (!IsAttachmentFolder(m.header.extra, project)) {
-        NoteError(project, base::Sprintf("message %s of %s not applied: %s is not an attachment "
-                                         "folder",
-                                         file, sender, m.header.extra));
+        NoteError(2861, project, file, sender, m.header.extra);
         return Outcome::kDone;
       }
       // One change of the store, as every attachment is stored.
@@ -170,7 +167,7 @@ void ScanFile(std::string_view project, const std::string& folder, const std::st
       if (!m->has_file) {
         // Nothing to apply.
       } else if (carries && !m->complete) {
-        NoteError(project, base::Sprintf("message %s of %s is cut off: not applied", name, sender));
+        NoteError(2862, project, name, sender);
         outcome = Outcome::kDiscard;
       } else {
         outcome = Apply(*m, project, name, sender);
@@ -301,37 +298,32 @@ mail::Keep ReceiveMail(const mail::SynchMailEntry& entry, std::string_view text)
   const std::string& project = entry.project;
   const std::string folder = InFolder(project);
   if (!base::IsSafeName(project) || !base::IsDirectory(folder)) {
-    NoteError(project, base::Sprintf("project %s has no folder for received messages: mail %s "
-                                     "left in the mailbox",
-                                     project, entry.name));
+    NoteError(2863, project, project, entry.name);
     return mail::Keep::kLeave;
   }
   if (PartnersOf(project).empty()) {
-    NoteError(project, base::Sprintf("message %s refused: the project has no partner", entry.name));
+    NoteError(2864, project, entry.name);
     return mail::Keep::kDelete;
   }
   const std::string secret = ProjectSecret(project);
   const std::string mac = HeaderValue(text, "X-Quorb-MAC");
   const std::string subject = project + " " + entry.name;
   if (secret.empty()) {
-    NoteError(project,
-              base::Sprintf("message %s refused: the project has no shared secret", entry.name));
+    NoteError(2865, project, entry.name);
     return mail::Keep::kDelete;
   }
   if (mac.empty() || !SameText(mac, SynchMac(secret, subject, text))) {
-    NoteError(project, base::Sprintf("message %s refused: its MAC is %s", entry.name,
-                                     mac.empty() ? "missing" : "wrong"));
+    NoteError(mac.empty() ? 2866 : 2867, project, entry.name);
     return mail::Keep::kDelete;
   }
   mail::SynchHeader header;
   if (!ReadDescription(text, header) || !base::IsSafeName(header.host)) {
-    NoteError(project, base::Sprintf("message %s refused: no description line", entry.name));
+    NoteError(2868, project, entry.name);
     return mail::Keep::kDelete;
   }
   if (header.host == HostToken()) return mail::Keep::kDelete;  // our own, back again
   if (header.time < Now() - kReplayWindowSeconds) {
-    NoteError(project, base::Sprintf("message %s of %s refused: older than the replay window",
-                                     entry.name, header.host));
+    NoteError(2869, project, entry.name, header.host);
     return mail::Keep::kDelete;
   }
   const std::string from = folder + "/" + header.host;
@@ -343,7 +335,7 @@ mail::Keep ReceiveMail(const mail::SynchMailEntry& entry, std::string_view text)
     return mail::Keep::kDelete;
   }
   if (!base::WriteFileAtomic(path, text)) {
-    NoteError(project, base::Sprintf("cannot store %s: left in the mailbox", path));
+    NoteError(2870, project, path);
     return mail::Keep::kLeave;
   }
   return mail::Keep::kDelete;
@@ -415,17 +407,13 @@ void SynchPass() {
   for (const std::string& project : projects) SendQueued(project);
 
   int collected = 0;
-  std::string trouble;
+  int trouble = 0;
   if (!config::GetConfig("POP3").empty()) {
-    mail::PopCollect([&](const mail::SynchMailEntry* entry, std::string_view text) {
-      if (!entry) {
-        trouble = std::string(text);
-        NoteError("", text);
-        return mail::Keep::kLeave;
-      }
+    trouble = mail::PopCollect([&](const mail::SynchMailEntry& entry, std::string_view text) {
       ++collected;
-      return ReceiveMail(*entry, text);
+      return ReceiveMail(entry, text);
     });
+    if (trouble != 0) NoteError(trouble, "");
   }
   const std::string work =
       base::Sprintf("%s/tmp/synch.%d.d", config::GetDataDir(), static_cast<int>(getpid()));
@@ -446,9 +434,10 @@ void SynchPass() {
       if (time != 0 && time < Now() - kOutKeepSeconds) base::RemoveFile(path);
     }
   }
-  NoteLastPass(trouble.empty()
-                   ? base::Sprintf("%d mails collected, %d files looked at", collected, applied)
-                   : trouble);
+  if (trouble != 0)
+    NoteLastPass(trouble);
+  else
+    NoteLastPass(2821, std::to_string(collected), std::to_string(applied));
 }
 
 }  // namespace synch

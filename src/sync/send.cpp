@@ -140,7 +140,7 @@ std::string SynchMailHead(std::string_view message, std::string_view project, in
     std::string subject = base::Sprintf("%s s%05d", project, number);
     head += base::Sprintf("X-Quorb-MAC: %s\n", SynchMac(secret, subject, message));
   } else {
-    NoteError(project, "no shared secret: messages go out unsigned and partners refuse them");
+    NoteError(2856, project);
   }
   head += "\n";
   return head;
@@ -285,7 +285,7 @@ void SendSynchFile(const std::string& path, std::string_view project, int kind) 
   // The numbering is held by another process: the next pass sends it.
   if (!base::ReplaceFile(packed, queued)) {
     base::RemoveFile(packed);
-    NoteError(project, "a message could not be packed or queued and is lost");
+    NoteError(2857, project);
     return;
   }
   base::Page("<! message queued for the next pass >\n");

@@ -127,16 +127,19 @@ void Canonicalise(store::FactSheet& sheet);
 struct SyncError {
   long time = 0;
   std::string project;  // empty for the installation as a whole
-  std::string text;
+  std::string text;     // markup: the language message, its strings escaped
 };
-// Records an error: in the page as a comment, on standard error (the web server's error
-// log) and in the synchronisation folder for the status page.
-void NoteError(std::string_view project, std::string_view text);
+// Records an error, the language message `message` with its strings: in the page as a
+// comment, on standard error (the web server's error log) and in the synchronisation folder
+// for the status page, which says it in its own language.
+void NoteError(int message, std::string_view project, std::string_view a = {},
+               std::string_view b = {}, std::string_view c = {});
 // The recorded errors, oldest first; the pass trims them to the last hundred.
 std::vector<SyncError> RecentErrors();
 void TrimErrors();
-// The time and outcome, in words, of the last pass that ran.
-void NoteLastPass(std::string_view result);
+// The time and outcome (a language message with its strings) of the last pass that ran;
+// LastPass gives it in words, as markup.
+void NoteLastPass(int message, std::string_view a = {}, std::string_view b = {});
 std::pair<long, std::string> LastPass();
 
 // The merge of two copies of one sheet, the same whichever is `local`: log lines and
