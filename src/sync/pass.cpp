@@ -86,10 +86,10 @@ bool IsProjectFile(std::string_view name, std::string_view project) {
 
 // An attachment folder of a sheet of the project: "TRACE_" and a sheet name with the
 // project's code in front.
+constexpr std::string_view kTraceFolder = "TRACE_";
 bool IsAttachmentFolder(std::string_view folder, std::string_view project) {
-  constexpr std::string_view kTrace = "TRACE_";
-  if (!folder.starts_with(kTrace) || !base::IsSafeName(folder)) return false;
-  std::string_view sheet = folder.substr(kTrace.size());
+  if (!folder.starts_with(kTraceFolder) || !base::IsSafeName(folder)) return false;
+  std::string_view sheet = folder.substr(kTraceFolder.size());
   return store::IsSheetName(sheet) && sheet.starts_with(config::GetProjectCode(project));
 }
 
@@ -123,10 +123,26 @@ Outcome Apply(const mail::DecodedMessage& m, std::string_view project, const std
         NoteError(2861, project, file, sender, m.header.extra);
         return Outcome::kDone;
       }
-      // One change of the store, as every attachment is stored.
-      const std::string stored_name = base::Sprintf("%s/%s", m.header.extra, base);
-      if (store::StoreReceivedFile(stored_name, m.path) != store::Stored::kOk)
-        return Outcome::kRetry;
+      // Filed with the sheet that holds its origin, whatever its name here: the sender's
+      // name for it may be another sheet's here. A message of an older version names only
+      // the folder.
+      const std::string named = m.header.extra.substr(kTraceFolder.size());
+      auto locate = [&]() -> std::optional<std::string> {
+        if (m.header.origin.empty()) return named;
+        return SheetOfOrigin(project, m.header.origin, named);
+      };
+      switch (store::StoreReceivedFile(locate, base, m.path)) {
+        case store::Stored::kOk:
+          break;
+        case store::Stored::kMissing:
+          // Its sheet has not arrived yet: the message waits for it, as long as the sender
+          // keeps it.
+          if (m.header.time >= Now() - kOutKeepSeconds) return Outcome::kRetry;
+          NoteError(2871, project, file, sender);
+          return Outcome::kDone;
+        default:
+          return Outcome::kRetry;
+      }
       SendSynchFile(name, project, kAcknowledgement);
       return Outcome::kDone;
     }
@@ -203,7 +219,10 @@ bool RequestMissing(std::string_view project, const std::string& folder, const s
                     std::string_view name) {
   int n = MessageNumber(name);
   if (n <= 1) return false;
-  if (base::FileExists(base::Sprintf("%s/s%05d.dat", folder, n - 1))) return false;
+  // Applied, or here and waiting (an attachment whose sheet has not come yet).
+  if (base::FileExists(base::Sprintf("%s/s%05d.dat", folder, n - 1)) ||
+      base::FileExists(base::Sprintf("%s/s%05d.txt", folder, n - 1)))
+    return false;
   std::string missing = base::Sprintf("s%05d.txt", n - 1);
   if (!sender.empty()) missing += "@" + sender;
   SendSynchFile(missing, project, kRequest);

@@ -210,12 +210,23 @@ void PrepareSheet(const std::string& path) {
   }
 }
 
+// The origin word of the sheet whose attachment folder holds `path`; empty when none.
+std::string AttachmentOrigin(const std::string& path) {
+  constexpr std::string_view kTraceFolder = "TRACE_";
+  const std::string folder = fs::path(path).parent_path().filename().string();
+  if (!folder.starts_with(kTraceFolder)) return {};
+  std::optional<store::FactSheet> sheet = store::ReadSheet(folder.substr(kTraceFolder.size()));
+  return sheet ? OriginWord(*sheet) : std::string();
+}
+
 // Packs the message into a new file beside `target`; its name, or empty on failure.
 std::string Pack(const std::string& path, int kind, const std::string& target) {
   std::string temp = base::TempNameFor(target);
   base::File file = base::OpenFile(temp, "wb");
   if (!file) return {};
-  bool ok = mail::EncodeSynchFile(file.get(), path, kind, HostToken());
+  // An attachment names its sheet by origin too, for partners that know it by another name.
+  bool ok = mail::EncodeSynchFile(file.get(), path, kind, HostToken(),
+                                  kind == kAttachment ? AttachmentOrigin(path) : std::string());
   ok = std::fflush(file.get()) == 0 && ok;
   file.reset();
   if (!ok) {

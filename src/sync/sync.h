@@ -95,7 +95,8 @@ mail::Keep ReceiveMail(const mail::SynchMailEntry& entry, std::string_view text)
 void SynchPass();
 
 // The gap check for the received file `name` of `folder` (in/<project>/<sender>): when it
-// is "s%05d.txt" with a number n above 1 and s<n-1>.dat is not there, asks the partners for
+// is "s%05d.txt" with a number n above 1 and s<n-1> is neither applied (".dat") nor waiting
+// (".txt", an attachment whose sheet has not come yet), asks the partners for
 // "s<n-1>.txt@<sender>" (plain "s<n-1>.txt" for a partner of an older version, whose
 // messages lie in in/<project>/ itself). True when a request was sent.
 bool RequestMissing(std::string_view project, const std::string& folder, const std::string& sender,
@@ -109,6 +110,13 @@ bool CopyIntoDir(const std::string& file, const std::string& folder);
 // its log ("<date> Origin: <site> <random>"); for a sheet made before its project had
 // partners, its creation time and first log line.
 std::string SheetIdentity(const store::FactSheet& sheet);
+// The word an attachment message carries for its sheet: its creation time and a fingerprint
+// of its identity ("<created>.<16 hex digits>").
+std::string OriginWord(const store::FactSheet& sheet);
+// The name, on this site, of the sheet of `project` that an origin word names; `hint`, the
+// name the sender gave it, is looked at first. Nothing when no sheet here is that one.
+std::optional<std::string> SheetOfOrigin(std::string_view project, std::string_view word,
+                                         const std::string& hint);
 // Gives a new sheet (or a copy, whose source's origin goes) its origin line, when its
 // project has partners.
 void StampOrigin(store::FactSheet& sheet);
