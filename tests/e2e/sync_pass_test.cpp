@@ -294,6 +294,10 @@ TEST(SyncMerge, ConflictsKeepBothSheets) {
   std::string index = site.inst.Read("data/index");
   for (const char* title : {"|t300\n", "|t500\n", "|t900\n"})
     EXPECT_NE(index.find(title), std::string::npos) << index;
+  // The journal follows each sheet that took a new number.
+  std::string journal = site.inst.Read("data/history.dat");
+  for (const char* moved : {" TsG.00002 Renumbered from TsG.00001 ", " TsG.00003 Renumbered from "})
+    EXPECT_NE(journal.find(moved), std::string::npos) << journal;
 }
 
 TEST(SyncMerge, TwoSheetsMadeInOneSecondStayTwo) {
