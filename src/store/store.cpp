@@ -455,8 +455,10 @@ Stored ChangeSheetHeaderFrom(std::string_view name, int first,
   if (RunCommit(c)) {
     result = Stored::kOk;
     if (moves && hints.trusted) {
-      int& next = hints.next[prefix];
-      if (next == 0 || next == sheet->number) next = sheet->number + 1;
+      // Known taken below it only when the number was looked for from 1, or from the hint.
+      auto hint = hints.next.find(prefix);
+      if (hint == hints.next.end() ? first <= 1 : hint->second == sheet->number)
+        hints.next[prefix] = sheet->number + 1;
       auto old = hints.next.find(GetSheetPrefixOf(old_header));
       if (old != hints.next.end() && old->second > old_header.number)
         old->second = old_header.number;  // its old number is free again
