@@ -468,6 +468,11 @@ Merged MergeReceivedSheet(const store::FactSheet& received) {
     result.sheet = copy;
     if (result.name != name) {
       base::Page("<! %s taken meanwhile: stored as %s >\n", name, result.name);
+      // A new number as any other: logged, so that every site gives it the same.
+      if (result.stored == store::Stored::kOk)
+        store::UpdateSheet(
+            result.name, [&](store::FactSheet& s) { return NoteRenumbered(s, name), true; },
+            &result.sheet);
       result.renumbered.push_back(result.name);
     }
     return result;
