@@ -236,26 +236,25 @@ bool popLogin(PopSession& session) {
   }
   if (session.pending.empty()) {
     config::DebugPage("<! no greeting from the POP3 server >\n");
-    session.failure = "the POP3 server did not answer";
+    session.failure = kPopSilent;
     return false;
   }
   session.line_end = session.pending.find('\n') == std::string::npos ? '\r' : '\n';
   std::string greeting = ReadLine(session);
-  session.failure = "the POP3 server refused the connection";
+  session.failure = kPopRefusedConnection;
   if (greeting.empty() || greeting[0] != '+') return false;
   std::string user = StripLineBreaks(config::GetConfig("POP3USER"));
   if (!Command(session, base::Sprintf("USER %s\r\n", user))) return false;
   std::string reply = ReadLine(session);
   config::DebugPage("<!%s>\n", Shown(reply));
-  session.failure = "POP3 login refused (user name)";
+  session.failure = kPopRefusedUser;
   if (reply.empty() || reply[0] != '+') return false;
   // The password goes to the server only: the write comment shows lengths, never the text.
   if (!Command(session, "PASS " + StripLineBreaks(config::GetConfig("POP3PASS")) + "\r\n"))
     return false;
   reply = ReadLine(session);
   config::DebugPage("<!%s>\n", Shown(reply));
-  session.failure = reply.empty() ? "the POP3 server did not answer the password"
-                                  : "POP3 login refused (password)";
+  session.failure = reply.empty() ? kPopSilentAtPassword : kPopRefusedPassword;
   return !reply.empty() && reply[0] == '+';
 }
 
@@ -282,19 +281,18 @@ std::vector<SynchMailEntry> PopFindSynchMails(PopSession& session) {
   return found;
 }
 
-void PopCollect(const MailSink& sink, const std::function<void()>& keep_alive) {
+int PopCollect(const MailSink& sink, const std::function<void()>& keep_alive) {
   PopSession session;
   session.seconds = kPopWaitSeconds;
   session.deadline = Clock::now() + std::chrono::seconds(kPopBudgetSeconds);
   bool logged_in = popLogin(session);
   if (!logged_in) {
-    sink(nullptr, session.failure.empty() ? "POP3 server not reachable" : session.failure);
     if (session.socket >= 0) {
       session.deadline = Clock::now() + std::chrono::seconds(1);
       Simple(session, "QUIT\r\n");
     }
     NetClose(session.socket);
-    return;
+    return session.failure == 0 ? kPopUnreachable : session.failure;
   }
   for (const SynchMailEntry& entry : PopFindSynchMails(session)) {
     if (keep_alive) keep_alive();
@@ -314,13 +312,14 @@ void PopCollect(const MailSink& sink, const std::function<void()>& keep_alive) {
     if (!reply.IsOk()) continue;
     std::string text(reply.Status());
     text += reply.Body();
-    if (sink(&entry, text) == Keep::kDelete)
+    if (sink(entry, text) == Keep::kDelete)
       Simple(session, base::Sprintf("DELE %d\r\n", entry.number));
   }
   // Deletions take effect only when the server sees QUIT; it gets a second of its own.
   session.deadline = Clock::now() + std::chrono::seconds(1);
   Simple(session, "QUIT\r\n");
   NetClose(session.socket);
+  return 0;
 }
 
 }  // namespace mail

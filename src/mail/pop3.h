@@ -31,7 +31,7 @@ struct PopSession {
   int seconds = kNetWaitSeconds;
   // When set, no read waits past it.
   std::chrono::steady_clock::time_point deadline{};
-  std::string failure;  // why the login failed, in words
+  int failure = 0;  // why the login failed: the number of a language message saying it
 };
 // The collection of one pass waits at most this long for any one reply, and ends its
 // dialogue (but for QUIT) this long after it began.
@@ -93,13 +93,23 @@ enum class Keep {
   kDelete,  // stored, or refused for good: deleted from the mailbox
   kLeave,   // not stored: left for the next pass
 };
-// Gets each fetched mail whole (the status line, the headers, the body); gets a null entry
-// and the reason in words when the mailbox could not be opened.
-using MailSink = std::function<Keep(const SynchMailEntry* entry, std::string_view mail)>;
+// Gets each fetched mail whole (the status line, the headers, the body).
+using MailSink = std::function<Keep(const SynchMailEntry& entry, std::string_view mail)>;
+
+// The language messages that say why the mailbox could not be opened.
+enum PopFailure : int {
+  kPopUnreachable = 2850,
+  kPopSilent = 2851,
+  kPopRefusedConnection = 2852,
+  kPopRefusedUser = 2853,
+  kPopSilentAtPassword = 2854,
+  kPopRefusedPassword = 2855,
+};
 
 // Collects every synchronisation mail of the mailbox and hands it to `sink`; mails of any
 // other subject stay. Every wait is bounded: the whole dialogue takes at most the budget
 // above plus a second for QUIT and the connection. `keep_alive` is called between mails.
-void PopCollect(const MailSink& sink, const std::function<void()>& keep_alive = {});
+// 0 when the mailbox was opened, else the PopFailure that says why not.
+int PopCollect(const MailSink& sink, const std::function<void()>& keep_alive = {});
 
 }  // namespace mail

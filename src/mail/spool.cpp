@@ -215,6 +215,22 @@ bool QueueMail(std::string_view sender, std::string_view recipients, const std::
   return true;
 }
 
+namespace {
+
+// The Subject value of a spooled message; empty when it has none.
+std::string SubjectOf(const std::string& path) {
+  base::LineReader reader(path);
+  std::string line;
+  while (reader.Next(line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) break;  // the end of the header
+    if (line.starts_with("Subject: ")) return line.substr(9);
+  }
+  return {};
+}
+
+}  // namespace
+
 std::vector<SpoolEntry> ListSpool() {
   std::string dir = SpoolDir();
   long now = static_cast<long>(std::time(nullptr));
@@ -229,6 +245,7 @@ std::vector<SpoolEntry> ListSpool() {
     e.refused = env->refused;
     e.recipients = env->recipients;
     e.last_error = env->error;
+    e.subject = SubjectOf(base::Sprintf("%s/%s.msg", dir, id));
     entries.push_back(std::move(e));
   }
   return entries;

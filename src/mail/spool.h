@@ -68,6 +68,7 @@ struct SpoolEntry {
   bool refused = false;  // refused for good: kept for the administrator, not tried again
   std::string recipients;
   std::string last_error;  // empty when no attempt failed yet
+  std::string subject;     // of the message
 };
 // Every complete entry of the spool, oldest first.
 std::vector<SpoolEntry> ListSpool();

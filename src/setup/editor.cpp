@@ -89,10 +89,9 @@ void WriteSetupMenu(const web::ParamList& list) {
     base::Write(nullptr, "<TD><UL>\n");
     base::Page("%s</TD></TR>\n", config::Msg(2441 + kind));
   }
-  base::Page("<TR><TD ALIGN=CENTER><A HREF=\"%s?CMD=setup%s&%s=%d\">Synchronisation</A></TD>\n",
-             script, suffix, "Edit", kSynchro);
-  base::Write(nullptr,
-              "<TD><UL>\nPartners, waiting messages, shared secrets, errors\n</TD></TR>\n");
+  base::Page("<TR><TD ALIGN=CENTER><A HREF=\"%s?CMD=setup%s&%s=%d\">%s</A></TD>\n", script, suffix,
+             "Edit", kSynchro, config::Msg(2800));
+  base::Page("<TD><UL>\n%s\n</TD></TR>\n", config::Msg(2801));
   base::Write(nullptr, "</TABLE></UL>\n");
 }
 

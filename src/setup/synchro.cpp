@@ -12,8 +12,10 @@
 #include "base/files.h"
 #include "base/names.h"
 #include "base/out.h"
+#include "config/language.h"
 #include "config/main_config.h"
 #include "config/projects.h"
+#include "mail/pop3.h"
 #include "mail/spool.h"
 #include "setup/setup.h"
 #include "setup/setup_parts.h"
@@ -35,8 +37,12 @@ std::string Esc(std::string_view text) {
   return base::EscapeHtml(text);
 }
 
+const std::string& Msg(int n) {
+  return config::Msg(n);
+}
+
 std::string When(long time) {
-  return time == 0 ? std::string("never") : store::FormatDate(time);
+  return time == 0 ? Msg(2819) : store::FormatDate(time);
 }
 
 // The files of `folder` whose names `keep` accepts, with their times, oldest first.
@@ -59,40 +65,56 @@ bool IsQueued(std::string_view name) {
   return name.starts_with("q");
 }
 
-void WriteProject(const std::string& project, const std::string& script,
-                  const std::string& suffix) {
+// The synchronisation mails of the project the relay has not taken, each in words: refused
+// for good (a partner the relay does not know) or still tried.
+void WriteUndelivered(const std::string& project, const std::vector<mail::SpoolEntry>& spool) {
+  const std::string mark = base::Sprintf("%s %s ", mail::kSynchMarker, project);
+  std::string rows;
+  for (const mail::SpoolEntry& e : spool) {
+    if (!e.subject.starts_with(mark) || e.last_error.empty()) continue;
+    rows += base::Sprintf(Msg(e.refused ? 2834 : 2835), Esc(e.subject.substr(mark.size())),
+                          Esc(e.recipients), Esc(e.last_error));
+    rows += "<BR>";
+  }
+  if (!rows.empty()) base::Page("<TR><TD>%s</TD><TD>%s</TD></TR>\n", Msg(2833), rows);
+}
+
+void WriteProject(const std::string& project, const std::string& script, const std::string& suffix,
+                  const std::vector<mail::SpoolEntry>& spool) {
   const std::string synchro = config::GetSynchroDir();
   std::string partners = config::GetProjectSite(project);
   if (!partners.empty() && partners[0] == ' ') partners.clear();
   base::Page("<H2>%s</H2>\n<TABLE BORDER=1>\n", Esc(project));
-  base::Page(
-      "<TR><TD>Partners</TD><TD>%s</TD></TR>\n",
-      partners.empty() ? "none: nothing is sent, nothing received is applied" : Esc(partners));
+  base::Page("<TR><TD>%s</TD><TD>%s</TD></TR>\n", Msg(2803),
+             partners.empty() ? Msg(2804) : Esc(partners));
   auto queued = Files(base::Sprintf("%s/out/%s/queue", synchro, project), &IsQueued);
   auto waiting = Files(base::Sprintf("%s/out/%s", synchro, project), &IsMessage);
-  base::Page("<TR><TD>Waiting to be sent</TD><TD>%d</TD></TR>\n", static_cast<int>(queued.size()));
-  base::Page("<TR><TD>Waiting to be acknowledged</TD><TD>%d", static_cast<int>(waiting.size()));
+  base::Page("<TR><TD>%s</TD><TD>%d</TD></TR>\n", Msg(2805), static_cast<int>(queued.size()));
+  base::Page("<TR><TD>%s</TD><TD>%d", Msg(2806), static_cast<int>(waiting.size()));
   for (const auto& [time, name] : waiting) base::Page(" %s (%s)", Esc(name), When(time));
   base::Write(nullptr, "</TD></TR>\n");
+  WriteUndelivered(project, spool);
   bool folders = base::IsDirectory(base::Sprintf("%s/in/%s", synchro, project)) &&
                  base::IsDirectory(base::Sprintf("%s/out/%s", synchro, project));
-  base::Page("<TR><TD>Folders</TD><TD>%s</TD></TR>\n",
-             folders ? "in place" : "missing: its messages cannot be received");
+  base::Page("<TR><TD>%s</TD><TD>%s</TD></TR>\n", Msg(2807), Msg(folders ? 2808 : 2809));
   struct stat st;
   bool secret = ::stat(synch::SecretPath(project).c_str(), &st) == 0;
-  base::Page("<TR><TD>Shared secret</TD><TD>%s", secret ? "set" : "not set");
-  if (secret && (st.st_mode & 077) != 0)
-    base::Write(nullptr, " (readable by others: mode 0600 wanted)");
+  base::Page("<TR><TD>%s</TD><TD>%s", Msg(2810), Msg(secret ? 2811 : 2812));
+  if (secret && (st.st_mode & 077) != 0) base::Page(" %s", Msg(2813));
   base::Write(nullptr, "</TD></TR>\n</TABLE>\n");
   base::Page("<FORM METHOD=POST ACTION=\"%s\">\n", Esc(script));
   base::Write(nullptr, "<INPUT TYPE=hidden NAME=CMD VALUE=setup>\n");
   base::Page("<INPUT TYPE=hidden NAME=Edit VALUE=%d>\n", kSynchro);
   base::Page("<INPUT TYPE=hidden NAME=project VALUE=\"%s\">\n", Esc(project));
   if (!suffix.empty()) base::Page("<INPUT TYPE=hidden NAME=Uid VALUE=\"%s\">\n", Esc(suffix));
-  base::Write(nullptr,
-              "New shared secret (the same on every partner site): "
-              "<INPUT TYPE=password NAME=secret SIZE=40> <INPUT TYPE=submit VALUE=\"OK\">\n"
-              "</FORM>\n");
+  base::Page(
+      "%s <INPUT TYPE=password NAME=secret SIZE=40> <INPUT TYPE=submit VALUE=\"OK\">\n"
+      "</FORM>\n",
+      Msg(2814));
+}
+
+void Refusal(int message) {
+  base::Page("<Font color=red><H1>%s</H1></font>\n", Msg(message));
 }
 
 bool SaveSecret(const web::ParamList& list) {
@@ -109,13 +131,11 @@ bool SaveSecret(const web::ParamList& list) {
   std::string line = secret;
   while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.pop_back();
   if (line.size() < 16 || line.find_first_of("\r\n") != std::string::npos) {
-    base::Write(nullptr,
-                "<Font color=red><H1>The shared secret must be one line of at least 16 "
-                "characters.</H1></font>\n");
+    Refusal(2815);
     return false;
   }
   if (!web::WritePrivateFile(synch::SecretPath(project), line + "\n")) {
-    base::Write(nullptr, "<Font color=red><H1>The secret could not be written.</H1></font>\n");
+    Refusal(2816);
     return false;
   }
   web::MarkStored();
@@ -128,16 +148,15 @@ void WriteSpoolStatus() {
   // Every mail (notification or synchronisation) waits in the spool until the relay took it.
   const std::vector<mail::SpoolEntry> entries = mail::ListSpool();
   if (entries.empty()) {
-    base::Write(nullptr, "<P>No mail waits.\n");
+    base::Page("<P>%s\n", Msg(2825));
     return;
   }
-  base::Write(nullptr,
-              "<TABLE BORDER=1><TR><TH>Mail</TH><TH>Waiting since</TH><TH>Attempts</TH>"
-              "<TH>Recipients</TH><TH>Last error</TH></TR>\n");
+  base::Page("<TABLE BORDER=1><TR><TH>%s</TH><TH>%s</TH><TH>%s</TH><TH>%s</TH><TH>%s</TH></TR>\n",
+             Msg(2826), Msg(2827), Msg(2828), Msg(2829), Msg(2830));
   for (const mail::SpoolEntry& e : entries) {
-    base::Page("<TR><TD>%s</TD><TD>%ld min</TD><TD>%d%s</TD><TD>%s</TD><TD>%s</TD></TR>\n",
-               Esc(e.id), e.age / 60, e.attempts, e.refused ? " (refused)" : "", Esc(e.recipients),
-               Esc(e.last_error));
+    base::Page("<TR><TD>%s</TD><TD>%s</TD><TD>%d%s</TD><TD>%s</TD><TD>%s</TD></TR>\n", Esc(e.id),
+               base::Sprintf(Msg(2831), std::to_string(e.age / 60)), e.attempts,
+               e.refused ? " " + Msg(2832) : std::string(), Esc(e.recipients), Esc(e.last_error));
   }
   base::Write(nullptr, "</TABLE>\n");
 }
@@ -152,31 +171,31 @@ void SynchroPage(const web::ParamList& list) {
   const std::string& project = web::GetParam(list, "project");
   if (!web::IsAbsent(web::GetParam(list, "Saved")) && base::IsSafeName(project) &&
       base::FileExists(synch::SecretPath(project)))
-    base::Page("<P>The shared secret of %s is set.<P>\n", Esc(project));
+    base::Page("<P>%s<P>\n", base::Sprintf(Msg(2817), Esc(project)));
   const std::string script = web::ScriptName();
   const std::string& uid = web::GetCurrentUid();
   const std::string token = web::IsMissing(uid) ? std::string() : uid;
-  base::Write(nullptr, "<H1>Synchronisation</H1>\n");
+  const std::vector<mail::SpoolEntry> spool = mail::ListSpool();
+  base::Page("<H1>%s</H1>\n", Msg(2800));
   std::string delay = config::GetConfig("SYNCDELAY");
-  base::Page(
-      "<P>Mail is collected at most every %s seconds (SYNCDELAY in quorb.cfg; 0: at "
-      "every home page).\n",
-      Esc(delay.empty() ? std::to_string(synch::kDefaultSyncDelay) : delay));
+  base::Page("<P>%s\n",
+             base::Sprintf(Msg(2802),
+                           Esc(delay.empty() ? std::to_string(synch::kDefaultSyncDelay) : delay)));
   for (const std::string& project : config::ListProjects(""))
-    if (base::IsSafeName(project)) WriteProject(project, script, token);
+    if (base::IsSafeName(project)) WriteProject(project, script, token, spool);
 
   auto [time, result] = synch::LastPass();
-  base::Page("<H2>Last pass</H2>\n<P>%s: %s\n", When(time),
-             Esc(result.empty() ? "no pass yet" : result));
-  base::Write(nullptr, "<H2>Errors of the last passes</H2>\n");
+  base::Page("<H2>%s</H2>\n<P>%s: %s\n", Msg(2818), When(time),
+             result.empty() ? Msg(2820) : result);
+  base::Page("<H2>%s</H2>\n", Msg(2822));
   std::vector<synch::SyncError> errors = synch::RecentErrors();
-  if (errors.empty()) base::Write(nullptr, "<P>None.\n");
+  if (errors.empty()) base::Page("<P>%s\n", Msg(2823));
   base::Write(nullptr, "<TABLE BORDER=1>\n");
   for (auto it = errors.rbegin(); it != errors.rend(); ++it)
     base::Page("<TR><TD>%s</TD><TD>%s</TD><TD>%s</TD></TR>\n", When(it->time), Esc(it->project),
-               Esc(it->text));
+               it->text);
   base::Write(nullptr, "</TABLE>\n");
-  base::Write(nullptr, "<H2>Outgoing mail spool</H2>\n");
+  base::Page("<H2>%s</H2>\n", Msg(2824));
   WriteSpoolStatus();
 }
 

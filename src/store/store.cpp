@@ -183,16 +183,6 @@ Stored Run(Commit& c, Hints& hints) {
   return Stored::kOk;
 }
 
-// The attachment entries of a sheet that moves from `from` to `to` name its new folder.
-void MoveAttachmentEntries(FactSheet& sheet, std::string_view from, std::string_view to) {
-  const std::string old_part = FolderOfSheet(from) + "/", new_part = FolderOfSheet(to) + "/";
-  for (SheetEntry& entry : sheet.entries) {
-    if (entry.kind != kAttachmentEntry) continue;
-    size_t at = entry.text.find(old_part);
-    if (at != std::string::npos) entry.text.replace(at, old_part.size(), new_part);
-  }
-}
-
 // The log message, one line, cut so that the log line with its date and line feed fits
 // in the log line size.
 std::string FormatMessage(std::string_view format, size_t date_size, std::string_view a,
@@ -207,6 +197,16 @@ std::string FormatMessage(std::string_view format, size_t date_size, std::string
 }
 
 }  // namespace
+
+void MoveAttachmentEntries(FactSheet& sheet, std::string_view from, std::string_view to) {
+  if (from == to) return;
+  const std::string old_part = FolderOfSheet(from) + "/", new_part = FolderOfSheet(to) + "/";
+  for (SheetEntry& entry : sheet.entries) {
+    if (entry.kind != kAttachmentEntry) continue;
+    size_t at = entry.text.find(old_part);
+    if (at != std::string::npos) entry.text.replace(at, old_part.size(), new_part);
+  }
+}
 
 bool IsSafeSheetName(std::string_view name) {
   return !name.empty() && name.find('/') == std::string_view::npos &&
@@ -300,8 +300,12 @@ Stored CreateSheet(FactSheet& sheet, int first) {
   Hints hints = ReadHints();
   int number = PickNumber(hints, prefix, first);
   if (number == 0) return Stored::kRefused;
+  const std::string asked = GetSheetName(sheet);
   sheet.number = number;
   const std::string name = GetSheetName(sheet);
+  // A sheet that comes with attachments (from a partner) and gets another name here: its
+  // entries follow it, as on a rename.
+  MoveAttachmentEntries(sheet, asked, name);
   Commit c;
   SetAsideOldFolder(c, name);
   c.Put(name, FormatSheet(sheet));
@@ -429,8 +433,10 @@ Stored ChangeSheetHeaderFrom(std::string_view name, int first,
   if (RunCommit(c)) {
     result = Stored::kOk;
     if (moves && hints.trusted) {
-      int& next = hints.next[prefix];
-      if (next == 0 || next == sheet->number) next = sheet->number + 1;
+      // Known taken below it only when the number was looked for from 1, or from the hint.
+      auto hint = hints.next.find(prefix);
+      if (hint == hints.next.end() ? first <= 1 : hint->second == sheet->number)
+        hints.next[prefix] = sheet->number + 1;
       auto old = hints.next.find(GetSheetPrefixOf(old_header));
       if (old != hints.next.end() && old->second > old_header.number)
         old->second = old_header.number;  // its old number is free again
@@ -473,21 +479,24 @@ Stored CopySheet(std::string_view name,
   return result;
 }
 
-Stored StoreReceivedFile(std::string_view name, const std::string& source) {
-  size_t slash = name.find('/');
-  if (slash == std::string_view::npos || !name.starts_with("TRACE_") ||
-      !IsSheetName(name.substr(6, slash - 6)) ||
-      name.find('/', slash + 1) != std::string_view::npos ||
-      name.find("..") != std::string_view::npos || slash + 1 == name.size())
+Stored StoreReceivedFile(const std::function<std::optional<std::string>()>& locate,
+                         std::string_view file, const std::string& source) {
+  if (file.empty() || file.find('/') != std::string_view::npos ||
+      file.find("..") != std::string_view::npos || file.find('\0') != std::string_view::npos)
     return Stored::kRefused;
   std::optional<std::string> bytes = base::ReadFile(source);
   if (!bytes) return Stored::kNoFile;
   StoreLock lock;
   if (!lock.Held()) return Stored::kNoFile;
-  if (!base::MakeDirectory(DataPath(name.substr(0, slash)))) return Stored::kNoFile;
+  // Asked under the lock: no rename moves the folder meanwhile.
+  std::optional<std::string> sheet = locate();
+  if (!sheet) return Stored::kMissing;
+  if (!IsSheetName(*sheet)) return Stored::kRefused;
+  const std::string folder = FolderOfSheet(*sheet);
+  if (!base::MakeDirectory(DataPath(folder))) return Stored::kNoFile;
   Hints hints = ReadHints();
   Commit c;
-  c.Put(std::string(name), std::move(*bytes));
+  c.Put(base::Sprintf("%s/%s", folder, file), std::move(*bytes));
   return Run(c, hints);
 }
 

@@ -102,7 +102,8 @@ inline bool IsStored(Stored s) {
 }
 
 // Creates a sheet: takes the lowest free number of its prefix from `first` up (1: the lowest
-// free number of all), writes the file, appends its index line and its journal lines.
+// free number of all), writes the file, appends its index line and its journal lines. Its
+// attachment entries that name the folder of the name it came with name its new folder.
 Stored CreateSheet(FactSheet& sheet, int first = 1);
 
 // Reads the sheet `name`, lets `change` alter it and writes it back under its own name,
@@ -126,9 +127,16 @@ Stored CopySheet(std::string_view name,
                  const std::function<void(FactSheet&, std::string_view)>& note,
                  FactSheet* copy_out = nullptr, FactSheet* source_out = nullptr);
 
-// Stores a received attachment: the content of `source` becomes `name`
-// ("TRACE_<sheet>/<file>", relative to the data directory) in one change.
-Stored StoreReceivedFile(std::string_view name, const std::string& source);
+// Stores a received attachment in one change: the content of `source` becomes the file
+// `file` of the attachment folder of the sheet that `locate` names. `locate` is asked under
+// the store lock, so that no rename comes between; when it names no sheet, nothing is stored
+// (kMissing).
+Stored StoreReceivedFile(const std::function<std::optional<std::string>()>& locate,
+                         std::string_view file, const std::string& source);
+
+// The attachment entries of `sheet` that name the folder of the sheet `from` name that of
+// `to` (as when the sheet moves from one name to the other).
+void MoveAttachmentEntries(FactSheet& sheet, std::string_view from, std::string_view to);
 
 // UpdateSheet for several sheets under one lock, with one index rewrite for them all (the
 // daily wake-up of postponed sheets). One result per name; `stored`, when given, receives

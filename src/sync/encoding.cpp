@@ -64,6 +64,7 @@ void ParseDescription(std::string_view line, SynchHeader& header) {
   header.time = negative ? -value : value;
   header.host = std::string(base::NextWord(rest, pos).substr(0, kFieldMax));
   header.extra = std::string(base::NextWord(rest, pos).substr(0, kFieldMax));
+  header.origin = std::string(base::NextWord(rest, pos).substr(0, kFieldMax));
 }
 
 // Decodes the lines that `next` yields (carriage returns already dropped).
@@ -153,10 +154,12 @@ std::string BeginLineName(std::string_view line) {
   return std::string(name);
 }
 
-bool EncodeSynchFile(std::FILE* out, const std::string& path, int kind, std::string_view host) {
+bool EncodeSynchFile(std::FILE* out, const std::string& path, int kind, std::string_view host,
+                     std::string_view origin) {
   std::string_view base = BaseName(path);
   std::string extra;
   if (kind == 3) extra = Word(ParentName(path));
+  if (kind == 3 && !extra.empty() && !Word(origin).empty()) extra += " " + Word(origin);
   if (kind == 4 || kind == 5) extra = Word(path);
   std::string text = base::Sprintf("\r\nfiletype: %c %ld %s %s\r\n", static_cast<char>('a' + kind),
                                    static_cast<long>(std::time(nullptr)), Word(host), extra);

@@ -18,12 +18,15 @@ namespace synch {
 inline constexpr size_t kEncodedLineBytes = 45;
 
 // The description line of a message: its kind (1 to 5), when and by which installation it
-// was made, and the kind's extra field.
+// was made, the kind's extra field and, for an attachment, a word after it naming its sheet
+// wherever partners keep it (a partner of an older version reads no further than the extra
+// field).
 struct SynchHeader {
   int kind = 0;
   long time = 0;
   std::string host;
   std::string extra;
+  std::string origin;
 };
 
 // The encoded line for up to 45 bytes, without its line end.
@@ -38,9 +41,11 @@ std::string DecodeLine(std::string_view line);
 std::string BeginLineName(std::string_view line);
 
 // Writes the message for the file `path` of kind `kind` into `out`; for kinds 4 and 5
-// `path` is a bare message name, which is not opened. `host` is this installation's name.
-// False when writing failed or the file could not be read whole.
-bool EncodeSynchFile(std::FILE* out, const std::string& path, int kind, std::string_view host);
+// `path` is a bare message name, which is not opened. `host` is this installation's name;
+// `origin`, when not empty, follows the extra field of an attachment. False when writing
+// failed or the file could not be read whole.
+bool EncodeSynchFile(std::FILE* out, const std::string& path, int kind, std::string_view host,
+                     std::string_view origin = {});
 
 // What a stored message held.
 struct DecodedMessage {

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <array>
 #include <ctime>
+#include <functional>
 #include <map>
 #include <optional>
 #include <random>
@@ -22,6 +23,7 @@
 
 #include "base/files.h"
 #include "base/names.h"
+#include "base/numbers.h"
 #include "base/out.h"
 #include "base/text.h"
 #include "config/main_config.h"
@@ -147,10 +149,11 @@ bool Wins(const Copy& a, const Copy& b, std::string_view word, std::string_view 
   return key(a, va) > key(b, vb);
 }
 
-// A sheet elsewhere in the store that is the received one.
-std::optional<std::string> FindSameSheet(const store::FactSheet& received,
-                                         const std::string& identity,
-                                         const std::string& other_than) {
+// The sheet of the store, other than `other_than`, made at `created` in `project` that
+// `same` accepts.
+std::optional<std::string> FindSheet(std::string_view project, int created,
+                                     const std::string& other_than,
+                                     const std::function<bool(const store::FactSheet&)>& same) {
   store::BufFile index;
   if (!index.Open(base::JoinPath(config::GetDataDir(), store::kIndexName), 'r',
                   store::kIndexBufferSize))
@@ -159,13 +162,20 @@ std::optional<std::string> FindSameSheet(const store::FactSheet& received,
   while (index.ReadLineView(line, /*keep_unfinished=*/true)) {
     store::FactSheet s;
     store::ParseHeader(line, s);
-    if (s.created != received.created || s.project != received.project) continue;
+    if (s.created != created || s.project != project) continue;
     std::string name = store::GetSheetName(s);
     if (name == other_than) continue;
-    if (auto found = store::ReadSheet(name); found && SheetIdentity(*found) == identity)
-      return name;
+    if (auto found = store::ReadSheet(name); found && same(*found)) return name;
   }
   return std::nullopt;
+}
+
+// A sheet elsewhere in the store that is the received one.
+std::optional<std::string> FindSameSheet(const store::FactSheet& received,
+                                         const std::string& identity,
+                                         const std::string& other_than) {
+  return FindSheet(received.project, received.created, other_than,
+                   [&](const store::FactSheet& s) { return SheetIdentity(s) == identity; });
 }
 
 // Whether sheet `a` keeps a name both want: the older, then the smaller identity.
@@ -260,6 +270,23 @@ std::string SheetIdentity(const store::FactSheet& sheet) {
   std::vector<std::string> lines = LogLines(sheet.log);
   std::string first = lines.empty() ? std::string() : *std::min_element(lines.begin(), lines.end());
   return base::Sprintf("%d %s", sheet.created, first);
+}
+
+std::string OriginWord(const store::FactSheet& sheet) {
+  return base::Sprintf("%d.%s", sheet.created, Fingerprint(SheetIdentity(sheet)));
+}
+
+std::optional<std::string> SheetOfOrigin(std::string_view project, std::string_view word,
+                                         const std::string& hint) {
+  const size_t dot = word.find('.');
+  if (dot == std::string_view::npos) return std::nullopt;
+  const std::string fingerprint(word.substr(dot + 1));
+  auto same = [&](const store::FactSheet& s) {
+    return s.project == project && Fingerprint(SheetIdentity(s)) == fingerprint;
+  };
+  if (std::optional<store::FactSheet> named = store::ReadSheet(hint); named && same(*named))
+    return hint;
+  return FindSheet(project, base::LeadingNumber(word.substr(0, dot)), hint, same);
 }
 
 void StampOrigin(store::FactSheet& sheet) {
@@ -385,6 +412,9 @@ Merged MergeReceivedSheet(const store::FactSheet& received) {
           [&](store::FactSheet& l) {
             if (SheetIdentity(l) != identity) return false;
             store::FactSheet again = MergeSheets(l, received);
+            // The attachments the sender filed under its name for the sheet are in its folder
+            // here (and move with it when the sheet moves on).
+            store::MoveAttachmentEntries(again, name, here);
             if (renumbered) again.number = 0;
             l = std::move(again);
             if (renumbered) NoteRenumbered(l, target);
@@ -405,7 +435,7 @@ Merged MergeReceivedSheet(const store::FactSheet& received) {
     if (occupant) {
       base::Page("<! conflict on %s >\n", name);
       if (KeepsName(*occupant, received)) {
-        copy.number = 0;
+        // A new number; the store points its attachment entries at its folder here.
         NoteRenumbered(copy, name);
         result.stored = store::CreateSheet(copy, 1);
         result.name = store::GetSheetName(copy);
@@ -438,6 +468,11 @@ Merged MergeReceivedSheet(const store::FactSheet& received) {
     result.sheet = copy;
     if (result.name != name) {
       base::Page("<! %s taken meanwhile: stored as %s >\n", name, result.name);
+      // A new number as any other: logged, so that every site gives it the same.
+      if (result.stored == store::Stored::kOk)
+        store::UpdateSheet(
+            result.name, [&](store::FactSheet& s) { return NoteRenumbered(s, name), true; },
+            &result.sheet);
       result.renumbered.push_back(result.name);
     }
     return result;

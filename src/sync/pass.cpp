@@ -57,13 +57,14 @@ enum class Outcome {
   kDiscard,  // unusable (cut off): removed, so that the next message asks for it again
 };
 
-Outcome ApplySheet(const std::string& decoded, std::string_view project) {
+Outcome ApplySheet(const std::string& decoded, std::string_view project, const std::string& message,
+                   const std::string& sender) {
   store::BufFile file;
   if (!file.Open(decoded, 'r', store::kSheetBufferSize)) return Outcome::kDone;
   store::FactSheet received = store::ReadSheetFrom(file);
   file.Close();
   if (received.project != project) {
-    NoteError(project, "a received sheet of another project was refused");
+    NoteError(2858, project, message, sender);
     return Outcome::kDone;
   }
   Merged merged = MergeReceivedSheet(received);
@@ -85,10 +86,10 @@ bool IsProjectFile(std::string_view name, std::string_view project) {
 
 // An attachment folder of a sheet of the project: "TRACE_" and a sheet name with the
 // project's code in front.
+constexpr std::string_view kTraceFolder = "TRACE_";
 bool IsAttachmentFolder(std::string_view folder, std::string_view project) {
-  constexpr std::string_view kTrace = "TRACE_";
-  if (!folder.starts_with(kTrace) || !base::IsSafeName(folder)) return false;
-  std::string_view sheet = folder.substr(kTrace.size());
+  if (!folder.starts_with(kTraceFolder) || !base::IsSafeName(folder)) return false;
+  std::string_view sheet = folder.substr(kTraceFolder.size());
   return store::IsSheetName(sheet) && sheet.starts_with(config::GetProjectCode(project));
 }
 
@@ -100,19 +101,17 @@ Outcome Apply(const DecodedMessage& m, std::string_view project, const std::stri
   const std::string name = sender.empty() ? file : file + "@" + sender;
   switch (m.header.kind) {
     case kSheetFile: {
-      Outcome outcome = ApplySheet(m.path, project);
+      Outcome outcome = ApplySheet(m.path, project, file, sender);
       if (outcome == Outcome::kDone) SendSynchFile(name, project, kAcknowledgement);
       return outcome;
     }
     case kConfigFile:
       if (!IsProjectFile(base, project)) {
-        NoteError(project, base::Sprintf("message %s of %s not applied: %s is not a file of "
-                                         "project %s",
-                                         file, sender, base, project));
+        NoteError(2859, project, file, sender, base);
         return Outcome::kDone;
       }
       if (base.ends_with(".key")) {
-        NoteError(project, "a received secret file was refused");
+        NoteError(2860, project, file, sender);
         return Outcome::kDone;
       }
       if (!CopyIntoDir(m.path, config::GetConfigDir())) return Outcome::kRetry;
@@ -121,15 +120,29 @@ Outcome Apply(const DecodedMessage& m, std::string_view project, const std::stri
       return Outcome::kDone;
     case kAttachment: {
       if (!IsAttachmentFolder(m.header.extra, project)) {
-        NoteError(project, base::Sprintf("message %s of %s not applied: %s is not an attachment "
-                                         "folder",
-                                         file, sender, m.header.extra));
+        NoteError(2861, project, file, sender, m.header.extra);
         return Outcome::kDone;
       }
-      // One change of the store, as every attachment is stored.
-      const std::string stored_name = base::Sprintf("%s/%s", m.header.extra, base);
-      if (store::StoreReceivedFile(stored_name, m.path) != store::Stored::kOk)
-        return Outcome::kRetry;
+      // Filed with the sheet that holds its origin, whatever its name here: the sender's
+      // name for it may be another sheet's here. A message of an older version names only
+      // the folder.
+      const std::string named = m.header.extra.substr(kTraceFolder.size());
+      auto locate = [&]() -> std::optional<std::string> {
+        if (m.header.origin.empty()) return named;
+        return SheetOfOrigin(project, m.header.origin, named);
+      };
+      switch (store::StoreReceivedFile(locate, base, m.path)) {
+        case store::Stored::kOk:
+          break;
+        case store::Stored::kMissing:
+          // Its sheet has not arrived yet: the message waits for it, as long as the sender
+          // keeps it.
+          if (m.header.time >= Now() - kOutKeepSeconds) return Outcome::kRetry;
+          NoteError(2871, project, file, sender);
+          return Outcome::kDone;
+        default:
+          return Outcome::kRetry;
+      }
       SendSynchFile(name, project, kAcknowledgement);
       return Outcome::kDone;
     }
@@ -170,7 +183,7 @@ void ScanFile(std::string_view project, const std::string& folder, const std::st
       if (!m->has_file) {
         // Nothing to apply.
       } else if (carries && !m->complete) {
-        NoteError(project, base::Sprintf("message %s of %s is cut off: not applied", name, sender));
+        NoteError(2862, project, name, sender);
         outcome = Outcome::kDiscard;
       } else {
         outcome = Apply(*m, project, name, sender);
@@ -206,7 +219,10 @@ bool RequestMissing(std::string_view project, const std::string& folder, const s
                     std::string_view name) {
   int n = MessageNumber(name);
   if (n <= 1) return false;
-  if (base::FileExists(base::Sprintf("%s/s%05d.dat", folder, n - 1))) return false;
+  // Applied, or here and waiting (an attachment whose sheet has not come yet).
+  if (base::FileExists(base::Sprintf("%s/s%05d.dat", folder, n - 1)) ||
+      base::FileExists(base::Sprintf("%s/s%05d.txt", folder, n - 1)))
+    return false;
   std::string missing = base::Sprintf("s%05d.txt", n - 1);
   if (!sender.empty()) missing += "@" + sender;
   SendSynchFile(missing, project, kRequest);
@@ -301,37 +317,32 @@ mail::Keep ReceiveMail(const mail::SynchMailEntry& entry, std::string_view text)
   const std::string& project = entry.project;
   const std::string folder = InFolder(project);
   if (!base::IsSafeName(project) || !base::IsDirectory(folder)) {
-    NoteError(project, base::Sprintf("project %s has no folder for received messages: mail %s "
-                                     "left in the mailbox",
-                                     project, entry.name));
+    NoteError(2863, project, project, entry.name);
     return mail::Keep::kLeave;
   }
   if (PartnersOf(project).empty()) {
-    NoteError(project, base::Sprintf("message %s refused: the project has no partner", entry.name));
+    NoteError(2864, project, entry.name);
     return mail::Keep::kDelete;
   }
   const std::string secret = ProjectSecret(project);
   const std::string mac = HeaderValue(text, "X-Quorb-MAC");
   const std::string subject = project + " " + entry.name;
   if (secret.empty()) {
-    NoteError(project,
-              base::Sprintf("message %s refused: the project has no shared secret", entry.name));
+    NoteError(2865, project, entry.name);
     return mail::Keep::kDelete;
   }
   if (mac.empty() || !SameText(mac, SynchMac(secret, subject, text))) {
-    NoteError(project, base::Sprintf("message %s refused: its MAC is %s", entry.name,
-                                     mac.empty() ? "missing" : "wrong"));
+    NoteError(mac.empty() ? 2866 : 2867, project, entry.name);
     return mail::Keep::kDelete;
   }
   SynchHeader header;
   if (!ReadDescription(text, header) || !base::IsSafeName(header.host)) {
-    NoteError(project, base::Sprintf("message %s refused: no description line", entry.name));
+    NoteError(2868, project, entry.name);
     return mail::Keep::kDelete;
   }
   if (header.host == HostToken()) return mail::Keep::kDelete;  // our own, back again
   if (header.time < Now() - kReplayWindowSeconds) {
-    NoteError(project, base::Sprintf("message %s of %s refused: older than the replay window",
-                                     entry.name, header.host));
+    NoteError(2869, project, entry.name, header.host);
     return mail::Keep::kDelete;
   }
   const std::string from = folder + "/" + header.host;
@@ -343,7 +354,7 @@ mail::Keep ReceiveMail(const mail::SynchMailEntry& entry, std::string_view text)
     return mail::Keep::kDelete;
   }
   if (!base::WriteFileAtomic(path, text)) {
-    NoteError(project, base::Sprintf("cannot store %s: left in the mailbox", path));
+    NoteError(2870, project, path);
     return mail::Keep::kLeave;
   }
   return mail::Keep::kDelete;
@@ -415,17 +426,13 @@ void SynchPass() {
   for (const std::string& project : projects) SendQueued(project);
 
   int collected = 0;
-  std::string trouble;
+  int trouble = 0;
   if (!config::GetConfig("POP3").empty()) {
-    mail::PopCollect([&](const mail::SynchMailEntry* entry, std::string_view text) {
-      if (!entry) {
-        trouble = std::string(text);
-        NoteError("", text);
-        return mail::Keep::kLeave;
-      }
+    trouble = mail::PopCollect([&](const mail::SynchMailEntry& entry, std::string_view text) {
       ++collected;
-      return ReceiveMail(*entry, text);
+      return ReceiveMail(entry, text);
     });
+    if (trouble != 0) NoteError(trouble, "");
   }
   const std::string work =
       base::Sprintf("%s/tmp/synch.%d.d", config::GetDataDir(), static_cast<int>(getpid()));
@@ -446,9 +453,10 @@ void SynchPass() {
       if (time != 0 && time < Now() - kOutKeepSeconds) base::RemoveFile(path);
     }
   }
-  NoteLastPass(trouble.empty()
-                   ? base::Sprintf("%d mails collected, %d files looked at", collected, applied)
-                   : trouble);
+  if (trouble != 0)
+    NoteLastPass(trouble);
+  else
+    NoteLastPass(2821, std::to_string(collected), std::to_string(applied));
 }
 
 }  // namespace synch

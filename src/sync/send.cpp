@@ -120,7 +120,7 @@ std::string SynchMailHead(std::string_view message, std::string_view project, in
     std::string subject = base::Sprintf("%s s%05d", project, number);
     head += base::Sprintf("X-Quorb-MAC: %s\n", SynchMac(secret, subject, message));
   } else {
-    NoteError(project, "no shared secret: messages go out unsigned and partners refuse them");
+    NoteError(2856, project);
   }
   head += "\n";
   return head;
@@ -174,12 +174,23 @@ void PrepareSheet(const std::string& path) {
   }
 }
 
+// The origin word of the sheet whose attachment folder holds `path`; empty when none.
+std::string AttachmentOrigin(const std::string& path) {
+  constexpr std::string_view kTraceFolder = "TRACE_";
+  const std::string folder = fs::path(path).parent_path().filename().string();
+  if (!folder.starts_with(kTraceFolder)) return {};
+  std::optional<store::FactSheet> sheet = store::ReadSheet(folder.substr(kTraceFolder.size()));
+  return sheet ? OriginWord(*sheet) : std::string();
+}
+
 // Packs the message into a new file beside `target`; its name, or empty on failure.
 std::string Pack(const std::string& path, int kind, const std::string& target) {
   std::string temp = base::TempNameFor(target);
   base::File file = base::OpenFile(temp, "wb");
   if (!file) return {};
-  bool ok = EncodeSynchFile(file.get(), path, kind, HostToken());
+  // An attachment names its sheet by origin too, for partners that know it by another name.
+  bool ok = EncodeSynchFile(file.get(), path, kind, HostToken(),
+                            kind == kAttachment ? AttachmentOrigin(path) : std::string());
   ok = std::fflush(file.get()) == 0 && ok;
   file.reset();
   if (!ok) {
@@ -249,7 +260,7 @@ void SendSynchFile(const std::string& path, std::string_view project, int kind) 
   // The numbering is held by another process: the next pass sends it.
   if (!base::ReplaceFile(packed, queued)) {
     base::RemoveFile(packed);
-    NoteError(project, "a message could not be packed or queued and is lost");
+    NoteError(2857, project);
     return;
   }
   base::Page("<! message queued for the next pass >\n");

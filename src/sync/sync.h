@@ -95,7 +95,8 @@ mail::Keep ReceiveMail(const mail::SynchMailEntry& entry, std::string_view text)
 void SynchPass();
 
 // The gap check for the received file `name` of `folder` (in/<project>/<sender>): when it
-// is "s%05d.txt" with a number n above 1 and s<n-1>.dat is not there, asks the partners for
+// is "s%05d.txt" with a number n above 1 and s<n-1> is neither applied (".dat") nor waiting
+// (".txt", an attachment whose sheet has not come yet), asks the partners for
 // "s<n-1>.txt@<sender>" (plain "s<n-1>.txt" for a partner of an older version, whose
 // messages lie in in/<project>/ itself). True when a request was sent.
 bool RequestMissing(std::string_view project, const std::string& folder, const std::string& sender,
@@ -109,6 +110,13 @@ bool CopyIntoDir(const std::string& file, const std::string& folder);
 // its log ("<date> Origin: <site> <random>"); for a sheet made before its project had
 // partners, its creation time and first log line.
 std::string SheetIdentity(const store::FactSheet& sheet);
+// The word an attachment message carries for its sheet: its creation time and a fingerprint
+// of its identity ("<created>.<16 hex digits>").
+std::string OriginWord(const store::FactSheet& sheet);
+// The name, on this site, of the sheet of `project` that an origin word names; `hint`, the
+// name the sender gave it, is looked at first. Nothing when no sheet here is that one.
+std::optional<std::string> SheetOfOrigin(std::string_view project, std::string_view word,
+                                         const std::string& hint);
 // Gives a new sheet (or a copy, whose source's origin goes) its origin line, when its
 // project has partners.
 void StampOrigin(store::FactSheet& sheet);
@@ -127,16 +135,19 @@ void Canonicalise(store::FactSheet& sheet);
 struct SyncError {
   long time = 0;
   std::string project;  // empty for the installation as a whole
-  std::string text;
+  std::string text;     // markup: the language message, its strings escaped
 };
-// Records an error: in the page as a comment, on standard error (the web server's error
-// log) and in the synchronisation folder for the status page.
-void NoteError(std::string_view project, std::string_view text);
+// Records an error, the language message `message` with its strings: in the page as a
+// comment, on standard error (the web server's error log) and in the synchronisation folder
+// for the status page, which says it in its own language.
+void NoteError(int message, std::string_view project, std::string_view a = {},
+               std::string_view b = {}, std::string_view c = {});
 // The recorded errors, oldest first; the pass trims them to the last hundred.
 std::vector<SyncError> RecentErrors();
 void TrimErrors();
-// The time and outcome, in words, of the last pass that ran.
-void NoteLastPass(std::string_view result);
+// The time and outcome (a language message with its strings) of the last pass that ran;
+// LastPass gives it in words, as markup.
+void NoteLastPass(int message, std::string_view a = {}, std::string_view b = {});
 std::pair<long, std::string> LastPass();
 
 // The merge of two copies of one sheet, the same whichever is `local`: log lines and

@@ -19,108 +19,16 @@
 #include <thread>
 #include <vector>
 
-#include "common/ports.h"
 #include "harness.h"
 #include "mail/spool.h"
+#include "postfix_peer.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using e2e::Has;
 using e2e::Installation;
-
-std::string ReadText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// A Postfix instance: started and stopped with `postfix -c <its folder>`.
-class Postfix {
- public:
-  Postfix() : port_(test_ports::FreePort()) {
-    std::string pattern = (fs::temp_directory_path() / "quorb-postfix-XXXXXX").string();
-    root_ = ::mkdtemp(pattern.data()) ? pattern : "";
-    const passwd* owner = ::getpwnam("postfix");
-    if (root_.empty() || !owner) return;
-    fs::permissions(root_, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
-    for (const char* dir : {"etc", "queue", "data", "mail"}) fs::create_directory(root_ / dir);
-    for (const char* dir : {"data", "mail"})
-      ::chown((root_ / dir).c_str(), owner->pw_uid, owner->pw_gid);
-    const std::string r = root_.string();
-    std::ofstream(root_ / "etc/main.cf")
-        << "compatibility_level = 3.6\nqueue_directory = " << r << "/queue\ndata_directory = " << r
-        << "/data\ncommand_directory = /usr/sbin\ndaemon_directory = /usr/lib/postfix/sbin\n"
-        << "meta_directory = /etc/postfix\nshlib_directory = no\nmail_owner = postfix\n"
-        << "setgid_group = postdrop\nmyhostname = relay.corp.test\nmydestination =\n"
-        << "inet_interfaces = 127.0.0.1\ninet_protocols = ipv4\nmynetworks = 127.0.0.0/8\n"
-        << "smtpd_relay_restrictions = reject_unauth_destination\n"
-        << "virtual_mailbox_domains = corp.test\nvirtual_mailbox_base = " << r << "/mail\n"
-        << "virtual_mailbox_maps = static:inbox/\nvirtual_uid_maps = static:" << owner->pw_uid
-        << "\nvirtual_gid_maps = static:" << owner->pw_gid << "\nvirtual_minimum_uid = 1\n"
-        << "maillog_file = " << r << "/postfix.log\nmaillog_file_prefixes = " << r << "\n"
-        << "alias_maps =\nalias_database =\nsmtputf8_enable = no\nbiff = no\n"
-        << "default_transport = error:no mail leaves the test\n"
-        << "relay_transport = error:no mail leaves the test\n";
-    std::ofstream master(root_ / "etc/master.cf");
-    master << "127.0.0.1:" << port_ << " inet n - n - - smtpd\n";
-    for (const char* service : {"pickup unix n - n 60 1 pickup",
-                                "cleanup unix n - n - 0 cleanup",
-                                "qmgr unix n - n 300 1 qmgr",
-                                "rewrite unix - - n - - trivial-rewrite",
-                                "bounce unix - - n - 0 bounce",
-                                "defer unix - - n - 0 bounce",
-                                "trace unix - - n - 0 bounce",
-                                "verify unix - - n - 1 verify",
-                                "flush unix n - n 1000? 0 flush",
-                                "proxymap unix - - n - - proxymap",
-                                "smtp unix - - n - - smtp",
-                                "relay unix - - n - - smtp",
-                                "error unix - - n - - error",
-                                "retry unix - - n - - error",
-                                "discard unix - - n - - discard",
-                                "virtual unix - n n - - virtual",
-                                "anvil unix - - n - 1 anvil",
-                                "scache unix - - n - 1 scache",
-                                "postlog unix-dgram n - n - 1 postlogd",
-                                "showq unix n - n - - showq"})
-      master << service << "\n";
-  }
-  ~Postfix() {
-    Stop();
-    std::error_code ignored;
-    if (!root_.empty()) fs::remove_all(root_, ignored);
-  }
-  Postfix(const Postfix&) = delete;
-  Postfix& operator=(const Postfix&) = delete;
-
-  bool Start() {
-    if (root_.empty()) return false;
-    std::string command = "postfix -c " + (root_ / "etc").string() + " start >/dev/null 2>&1";
-    started_ = std::system(command.c_str()) == 0;
-    return started_ && test_ports::AcceptsWithin10s(port_);
-  }
-  void Stop() {
-    if (!started_) return;
-    std::string command = "postfix -c " + (root_ / "etc").string() + " stop >/dev/null 2>&1";
-    std::system(command.c_str());
-    started_ = false;
-  }
-  std::string Server() const { return "127.0.0.1:" + std::to_string(port_); }
-  std::string Log() const { return ReadText(root_ / "postfix.log"); }
-  // The mails delivered so far.
-  std::vector<std::string> Mails() const {
-    std::vector<std::string> mails;
-    std::error_code ec;
-    for (const auto& e : fs::directory_iterator(root_ / "mail/inbox/new", ec))
-      mails.push_back(ReadText(e.path()));
-    return mails;
-  }
-
- private:
-  int port_;
-  fs::path root_;
-  bool started_ = false;
-};
+using postfix_peer::Postfix;
 
 std::string HeaderValue(const std::string& mail, const std::string& name) {
   size_t at = mail.find("\n" + name + ": ");

@@ -1,7 +1,9 @@
-// Two installations on one machine synchronised through real mail servers started here on
-// loopback ports: aiosmtpd delivering into Maildirs, and Dovecot serving them over POP3.
-// A sheet made on site A appears on B after B's home page; entries added on both sides
-// merge; a lost message is asked for and arrives. The test fails when a server cannot start.
+// Installations on one machine synchronised through real mail servers started here on
+// loopback ports: Postfix (aiosmtpd where Postfix cannot be started) delivering into
+// Maildirs, and Dovecot serving them over POP3. A sheet made on site A appears on B after
+// B's home page; entries added on both sides merge; an attachment follows its sheet's move;
+// a lost message is asked for and arrives; three sites end with the same sheets. The tests
+// fail when a server cannot start.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -16,8 +18,10 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -25,6 +29,7 @@
 
 #include "common/ports.h"
 #include "harness.h"
+#include "postfix_peer.h"
 
 namespace {
 
@@ -64,87 +69,129 @@ std::string Slurp(const fs::path& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// The mail servers: one SMTP server delivering to ROOT/<user>, one POP3 server serving it.
+// The mail servers: a relay delivering each site's mail into a Maildir of its own, and Dovecot
+// serving the Maildirs over POP3. The relay is Postfix where the test can start it (as the
+// superuser, with the package installed), else aiosmtpd.
 class MailPeers {
  public:
-  explicit MailPeers(const fs::path& root)
-      : root_(root), smtp_(test_ports::FreePort()), pop3_(test_ports::FreePort()) {
-    fs::create_directories(root / "mail");
-    fs::create_directories(root / "run");
+  MailPeers(const fs::path& root, const std::vector<std::string>& users)
+      : root_(root), pop3_(test_ports::FreePort()) {
+    fs::create_directories(root / "run" / "state");
     // Dovecot's processes run under its own accounts when started as root.
     fs::permissions(root, fs::perms::all, fs::perm_options::add);
-    fs::permissions(root / "mail", fs::perms::all);
     fs::permissions(root.parent_path(), fs::perms::others_exec, fs::perm_options::add);
-    bool root_user = geteuid() == 0;
-    const passwd* mail_user = root_user ? getpwnam("dovecot") : getpwuid(geteuid());
-    const passwd* login_user = root_user ? getpwnam("dovenull") : mail_user;
-    if (!mail_user || !login_user) return;
-    std::string mail_name = mail_user->pw_name, login_name = login_user->pw_name;
+    const bool root_user = geteuid() == 0;
+    const passwd* mail_user = nullptr;
+    if (root_user && getpwnam("postfix")) {
+      std::string boxes = "inline:{";
+      for (const std::string& user : users) boxes += " " + user + "@corp.test=" + user + "/,";
+      boxes.back() = '}';
+      postfix_ = std::make_unique<postfix_peer::Postfix>(boxes);
+      relay_ = postfix_->Start();
+      server_ = postfix_->Server();
+      mail_ = postfix_->MailRoot();
+      domain_ = "corp.test";
+      mail_user = getpwnam("postfix");  // the owner of the Maildirs it writes
+    } else {
+      const int smtp = test_ports::FreePort();
+      server_ = "127.0.0.1:" + std::to_string(smtp);
+      mail_ = root / "mail";
+      fs::create_directories(mail_);
+      fs::permissions(mail_, fs::perms::all);
+      std::string peers = std::string(QUORB_SOURCE_DIR) + "/tests/peers";
+      smtpd_ = std::make_unique<Child>(
+          std::vector<std::string>{"/usr/bin/python3", "-m", "aiosmtpd", "-n", "-l", server_, "-c",
+                                   "maildir_sink.Maildirs", mail_.string()},
+          std::vector<std::string>{"PYTHONPATH=" + peers, "PATH=/usr/bin:/bin"},
+          root / "smtpd.out");
+      relay_ = smtpd_->started() && test_ports::AcceptsWithin10s(smtp);
+      mail_user = root_user ? getpwnam("dovecot") : getpwuid(geteuid());
+    }
+    if (!mail_user) return;
+    // Taken before the next look-up overwrites the entry.
     std::string uid = std::to_string(mail_user->pw_uid), gid = std::to_string(mail_user->pw_gid);
+    std::string mail_name = root_user ? "dovecot" : mail_user->pw_name;
+    const passwd* login_user = root_user ? getpwnam("dovenull") : getpwuid(geteuid());
+    if (!login_user) return;
+    std::string login_name = login_user->pw_name;
     std::ofstream(root / "dovecot.conf")
         << "base_dir = " << (root / "run").string()
         << "\nstate_dir = " << (root / "run" / "state").string()
         << "\nlog_path = " << (root / "dovecot.log").string()
         << "\nprotocols = pop3\nlisten = 127.0.0.1\nssl = no\ndisable_plaintext_auth = no\n"
         << "default_internal_user = " << mail_name << "\ndefault_login_user = " << login_name
-        << "\nfirst_valid_uid = 1\nmail_location = maildir:" << (root / "mail").string()
+        << "\nfirst_valid_uid = 1\nmail_location = maildir:" << mail_.string()
         << "/%u\npassdb {\n  driver = static\n  args = password=secret-pop-pass\n}\n"
         << "userdb {\n  driver = static\n  args = uid=" << uid << " gid=" << gid
-        << " home=" << (root / "mail").string() << "/%u\n}\n"
+        << " home=" << mail_.string() << "/%u\n}\n"
         << "service pop3-login {\n  chroot =\n  inet_listener pop3 {\n    address = 127.0.0.1\n"
         << "    port = " << pop3_ << "\n  }\n  inet_listener pop3s {\n    port = 0\n  }\n}\n"
         << "service anvil {\n  chroot =\n}\nservice imap-login {\n  chroot =\n}\n";
-    fs::create_directories(root / "run" / "state");
     dovecot_ = std::make_unique<Child>(
         std::vector<std::string>{"/usr/sbin/dovecot", "-F", "-c", (root / "dovecot.conf").string()},
         std::vector<std::string>{"PATH=/usr/sbin:/usr/bin:/bin"}, root / "dovecot.out");
-    std::string peers = std::string(QUORB_SOURCE_DIR) + "/tests/peers";
-    smtpd_ = std::make_unique<Child>(
-        std::vector<std::string>{"/usr/bin/python3", "-m", "aiosmtpd", "-n", "-l",
-                                 "127.0.0.1:" + std::to_string(smtp_), "-c",
-                                 "maildir_sink.Maildirs", (root / "mail").string()},
-        std::vector<std::string>{"PYTHONPATH=" + peers, "PATH=/usr/bin:/bin"}, root / "smtpd.out");
   }
   // Whether both servers accept connections; the servers' own words otherwise.
   bool Ready(std::string* why) const {
-    bool ok = dovecot_ && dovecot_->started() && smtpd_->started() &&
-              test_ports::AcceptsWithin10s(smtp_) && test_ports::AcceptsWithin10s(pop3_);
+    bool ok = relay_ && dovecot_ && dovecot_->started() && test_ports::AcceptsWithin10s(pop3_);
     if (!ok)
-      *why =
-          Slurp(root_ / "dovecot.out") + Slurp(root_ / "dovecot.log") + Slurp(root_ / "smtpd.out");
+      *why = Slurp(root_ / "dovecot.out") + Slurp(root_ / "dovecot.log") +
+             Slurp(root_ / "smtpd.out") + (postfix_ ? postfix_->Log() : std::string());
     return ok;
   }
+  std::string Address(const std::string& user) const { return user + "@" + domain_; }
   std::string SiteConfig(const std::string& user) const {
-    return "MAILSERV 127.0.0.1:" + std::to_string(smtp_) +
-           "\nPOP3 127.0.0.1:" + std::to_string(pop3_) + "\nPOP3USER " + user +
-           "\nPOP3PASS secret-pop-pass\n";
+    return "MAILSERV " + server_ + "\nPOP3 127.0.0.1:" + std::to_string(pop3_) + "\nPOP3USER " +
+           user + "\nPOP3PASS secret-pop-pass\nDOMAIN " + domain_ + "\n";
+  }
+  // Waits until the relay has delivered what it took (Postfix delivers after it answered).
+  void Settle() const {
+    if (postfix_) postfix_->WaitIdle();
   }
   // The mail of `user`'s mailbox that carries message `number`; empty when none.
   fs::path FindMessage(const std::string& user, int number) const {
+    Settle();
     char subject[64];
-    std::snprintf(subject, sizeof subject, "Subject: Quorb-Synchro TEST s%05d\r\n", number);
+    std::snprintf(subject, sizeof subject, "Subject: Quorb-Synchro TEST s%05d", number);
     std::error_code ec;
     for (const char* sub : {"new", "cur"})
-      for (const auto& e : fs::directory_iterator(root_ / "mail" / user / sub, ec))
-        if (Slurp(e.path()).find(subject) != std::string::npos) return e.path();
+      for (const auto& e : fs::directory_iterator(mail_ / user / sub, ec)) {
+        std::string text = Slurp(e.path());
+        size_t at = text.find(subject);
+        if (at != std::string::npos &&
+            (text[at + std::strlen(subject)] == '\r' || text[at + std::strlen(subject)] == '\n'))
+          return e.path();
+      }
     return {};
   }
 
  private:
-  fs::path root_;
-  int smtp_, pop3_;
+  fs::path root_, mail_;
+  int pop3_;
+  bool relay_ = false;
+  std::string server_, domain_ = "localhost";
+  std::unique_ptr<postfix_peer::Postfix> postfix_;
   std::unique_ptr<Child> dovecot_, smtpd_;
 };
 
 void SetUpSite(Installation& site, const MailPeers& peers, const std::string& user,
-               const std::string& partner) {
+               const std::vector<std::string>& partners) {
   site.WriteConfig(
       site.DefaultConfig(peers.SiteConfig(user) + "HOSTNAME " + user + "\nSYNCDELAY 0\n"));
-  site.Write("config/TEST_sync.key", "secret-of-the-two-sites\n");
+  site.Write("config/TEST_sync.key", "secret-of-the-partner-sites\n");
   e2e::WriteSampleProject(site);
-  site.Write("config/project.cfg", "TEST:T:kolvar:tessin:" + partner + "@localhost\n");
+  std::string addresses;
+  for (const std::string& partner : partners)
+    addresses += (addresses.empty() ? "" : ",") + peers.Address(partner);
+  site.Write("config/project.cfg", "TEST:T:kolvar:tessin:" + addresses + "\n");
   fs::create_directories(site.Path("data/Synchro/in/TEST"));
   fs::create_directories(site.Path("data/Synchro/out/TEST"));
+}
+
+// A home page of the site once the relay delivered what was sent before.
+e2e::CgiResult Home(const MailPeers& peers, const Installation& site) {
+  peers.Settle();
+  return site.Get("");
 }
 
 // A message of site A: sent from out/TEST/, received by B into in/TEST/sitea/.
@@ -160,52 +207,107 @@ int Sent(const Installation& site) {
 
 TEST(SyncSites, SheetsTravelMergeAndLostMessagesAreSentAgain) {
   Installation a, b;
-  MailPeers peers(fs::path(a.root()) / "peers");
+  MailPeers peers(fs::path(a.root()) / "peers", {"sitea", "siteb"});
   std::string why;
   ASSERT_TRUE(peers.Ready(&why)) << "the mail servers did not start:\n" << why;
-  SetUpSite(a, peers, "sitea", "siteb");
-  SetUpSite(b, peers, "siteb", "sitea");
+  SetUpSite(a, peers, "sitea", {"siteb"});
+  SetUpSite(b, peers, "siteb", {"sitea"});
 
   // Made on A, it is on B once B's home page was shown, byte for byte; B acknowledges.
   a.Post(e2e::kNewSheet);
   ASSERT_TRUE(a.Exists("data/Synchro/out/TEST/s00001.txt"));
-  auto home = b.Get("");
+  auto home = Home(peers, b);
   EXPECT_EQ(home.out.find("secret-pop-pass"), std::string::npos);
   EXPECT_NE(home.out.find("<! synch :TsG.00001,1,sitea,>"), std::string::npos) << home.out;
   ASSERT_EQ(b.Read("data/TsG.00001"), a.Read("data/TsG.00001"));
   EXPECT_NE(b.Read("data/index").find("|A bug"), std::string::npos);
   EXPECT_TRUE(b.Exists(MessagePath("in", 1, "dat")));
   EXPECT_TRUE(peers.FindMessage("siteb", 1).empty());  // collected and deleted
-  a.Get("");
+  Home(peers, a);
   EXPECT_FALSE(a.Exists("data/Synchro/out/TEST/s00001.txt"));  // acknowledged
 
   // An analysis on each side: both sites end with both entries.
   a.Get("CMD=Analyse&Num=TsG.00001&User=kolvar&title=FromA&text=Seen+on+A");
   b.Get("CMD=Analyse&Num=TsG.00001&User=tessin&title=FromB&text=Seen+on+B");
-  b.Get("");
-  a.Get("");
+  Home(peers, b);
+  Home(peers, a);
   for (const Installation* site : {&a, &b}) {
     std::string sheet = site->Read("data/TsG.00001");
     EXPECT_NE(sheet.find("Seen on A"), std::string::npos) << sheet;
     EXPECT_NE(sheet.find("Seen on B"), std::string::npos) << sheet;
   }
 
+  // A file attached on A arrives in the sheet's folder on B; when A moves the sheet to
+  // another sub-project, B's copy moves with its folder.
+  a.PostMultipart({{"CMD", "Attach"},
+                   {"Num", "TsG.00001"},
+                   {"title", "Log"},
+                   {"User", "kolvar"},
+                   {"Attach", "a log\n", "run.log"}});
+  Home(peers, b);
+  EXPECT_EQ(b.Read("data/TRACE_TsG.00001/Log_run.log"), "a log\n");
+  a.Post(
+      "CMD=Change_Header&Num=TsG.00001&User=kolvar&title=Moved&project=TEST&group=Core"
+      "&prog=prog1&sev=2&impact=b&phase=b&version=1.0&submitter=kolvar");
+  Home(peers, b);
+  EXPECT_EQ(b.Read("data/TRACE_TsC.00001/Log_run.log"), "a log\n");
+  EXPECT_FALSE(b.Exists("data/TRACE_TsG.00001"));
+  ASSERT_EQ(b.Read("data/TsC.00001"), a.Read("data/TsC.00001"));
+
   // A message from A that never reaches B: the next one makes B ask, A sends it again.
-  a.Get("CMD=Analyse&Num=TsG.00001&User=kolvar&title=Lost&text=Lost+on+the+way");
+  a.Get("CMD=Analyse&Num=TsC.00001&User=kolvar&title=Lost&text=Lost+on+the+way");
   const int lost = Sent(a);
   fs::path mail = peers.FindMessage("siteb", lost);
   ASSERT_FALSE(mail.empty());
   fs::remove(mail);
   const std::string stored = a.Read(MessagePath("out", lost, "txt"));
-  a.Get("CMD=Analyse&Num=TsG.00001&User=kolvar&title=Next&text=After+the+loss");
-  b.Get("");  // applies the next message and asks for the lost one
+  a.Get("CMD=Analyse&Num=TsC.00001&User=kolvar&title=Next&text=After+the+loss");
+  Home(peers, b);  // applies the next message and asks for the lost one
   EXPECT_FALSE(b.Exists(MessagePath("in", lost, "dat")));
-  a.Get("");  // answers the request under a new number
+  Home(peers, a);  // answers the request under a new number
   const int again = Sent(a);
   EXPECT_GT(again, lost + 1);
-  b.Get("");
+  Home(peers, b);
   std::string arrived = b.Read(MessagePath("in", again, "dat"));
   EXPECT_NE(arrived.find(stored.substr(stored.find("filetype"))), std::string::npos) << arrived;
+}
+
+// Three sites through the same servers: a sheet made on each; once the passes are quiet,
+// all three hold the same three sheets.
+TEST(SyncSites, ThreeSitesEndWithTheSameSheets) {
+  const std::vector<std::string> names = {"sitea", "siteb", "sitec"};
+  Installation sites[3];
+  MailPeers peers(fs::path(sites[0].root()) / "peers", names);
+  std::string why;
+  ASSERT_TRUE(peers.Ready(&why)) << "the mail servers did not start:\n" << why;
+  for (size_t i = 0; i < 3; ++i) {
+    std::vector<std::string> partners;
+    for (size_t j = 0; j < 3; ++j)
+      if (j != i) partners.push_back(names[j]);
+    SetUpSite(sites[i], peers, names[i], partners);
+    sites[i].Post(std::string(e2e::kNewSheet) + "+on+" + names[i]);
+  }
+  // Quiet: a round of home pages in which no site numbered a message (acknowledgements
+  // included).
+  auto numbered = [&] {
+    int n = 0;
+    for (const Installation& site : sites) n += Sent(site);
+    return n;
+  };
+  int before = -1;
+  for (int round = 0; round < 10 && numbered() != before; ++round) {
+    before = numbered();
+    for (const Installation& site : sites) Home(peers, site);
+  }
+  EXPECT_EQ(numbered(), before);
+  auto sheets = [](const Installation& site) {
+    std::map<std::string, std::string> held;
+    for (const std::string& name : site.List("data"))
+      if (name.starts_with("TsG.")) held[name] = site.Read("data/" + name);
+    return held;
+  };
+  EXPECT_EQ(sheets(sites[0]).size(), 3u);
+  for (const Installation& site : sites) EXPECT_EQ(sheets(site), sheets(sites[0]));
 }
 
 }  // namespace

@@ -198,9 +198,10 @@ TEST(LanguageFiles, HistoryKeywordsOccurInLogTexts) {
 
 // Every literal message number used by the sources must exist in both files, and the error boxes
 // must get texts of the right shape: ErrorBox prints its text as is, ErrorBoxArg formats one
-// string.
+// string, the synchronisation's records up to three.
 TEST(LanguageFiles, CoverEveryNumberTheSourcesUse) {
-  const std::regex call(R"((^|[^A-Za-z0-9_])(Msg|ErrorBox|ErrorBoxArg)\(\s*([0-9]+)\s*([),]))");
+  const std::regex call(
+      R"((^|[^A-Za-z0-9_])(Msg|ErrorBox|ErrorBoxArg|NoteError|NoteLastPass)\(\s*([0-9]+)\s*([),]))");
   int references = 0;
   for (const auto& entry : fs::recursive_directory_iterator(kRoot / "src")) {
     const auto extension = entry.path().extension();
@@ -222,6 +223,9 @@ TEST(LanguageFiles, CoverEveryNumberTheSourcesUse) {
         EXPECT_EQ(row->second.conversions, "") << where;
       } else if (function == "ErrorBoxArg") {
         EXPECT_EQ(row->second.conversions, "s") << where;
+      } else if (function != "Msg") {  // the synchronisation's records: up to three strings
+        EXPECT_EQ(row->second.conversions, std::string(row->second.placeholders, 's')) << where;
+        EXPECT_LE(row->second.placeholders, 3) << where;
       }
     }
   }

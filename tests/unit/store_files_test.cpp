@@ -135,6 +135,15 @@ TEST_F(StoreFiles, NumbersAreTheLowestFreeAndRenamesGiveThemBack) {
   FactSheet far = NewSheet("Far");
   ASSERT_EQ(store::CreateSheet(far, 7), Stored::kOk);
   EXPECT_EQ(far.number, 7);
+  // A sheet moved to a prefix from number 4 up (as the synchronisation moves them) leaves
+  // the numbers below free for the next new sheet of that prefix.
+  auto study = [](FactSheet& m) { return (m.phase = 0), true; };
+  ASSERT_EQ(store::ChangeSheetHeaderFrom("ABCTGUI.00007", 4, study, &far), Stored::kOk);
+  EXPECT_EQ(store::GetSheetName(far), "ABCSGUI.00004");
+  FactSheet first = NewSheet("First of its phase");
+  first.phase = 0;
+  ASSERT_EQ(store::CreateSheet(first), Stored::kOk);
+  EXPECT_EQ(first.number, 1);
   // Without the numbering file the probe starts from 1 again.
   fs::remove(root_ + "/data/numbers");
   FactSheet again = NewSheet("Again");

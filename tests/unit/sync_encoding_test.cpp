@@ -23,11 +23,13 @@ class Encoding : public unit_test::Installation {
     fs::create_directories(root_ + "/TRACE_TsG.00001");
   }
   // The message for a file holding `bytes`.
-  std::string Message(const std::string& bytes, int kind, const std::string& name = "f.bin") {
+  std::string Message(const std::string& bytes, int kind, const std::string& name = "f.bin",
+                      const std::string& origin = "") {
     const std::string file = root_ + "/TRACE_TsG.00001/" + name;
     Write("TRACE_TsG.00001/" + name, bytes);
-    return testing_support::CaptureStream(
-        [&](std::FILE* out) { EXPECT_TRUE(synch::EncodeSynchFile(out, file, kind, "siteA")); });
+    return testing_support::CaptureStream([&](std::FILE* out) {
+      EXPECT_TRUE(synch::EncodeSynchFile(out, file, kind, "siteA", origin));
+    });
   }
   // The stored message `text` decoded into the work folder.
   synch::DecodedMessage Decoded(const std::string& text) {
@@ -70,11 +72,13 @@ TEST_F(Encoding, EveryByteComesBackAndNamesStayInTheFolder) {
   bytes += "\r\n.\r\n";
   std::string work = root_ + "/work";
   // Whole mail as stored from the mailbox: status and header lines come first.
-  synch::DecodedMessage m = Decoded("+OK 99 octets\r\nSubject: x\r\n" + Message(bytes, 3));
+  synch::DecodedMessage m =
+      Decoded("+OK 99 octets\r\nSubject: x\r\n" + Message(bytes, 3, "f.bin", "17.0a1b"));
   EXPECT_TRUE(m.complete);
   EXPECT_EQ(m.header.kind, 3);
   EXPECT_EQ(m.header.host, "siteA");
-  EXPECT_EQ(m.header.extra, "TRACE_TsG.00001");
+  EXPECT_EQ(m.header.extra, "TRACE_TsG.00001");  // all that an older version reads
+  EXPECT_EQ(m.header.origin, "17.0a1b");
   EXPECT_EQ(m.path, work + "/f.bin");
   EXPECT_EQ(unit_test::ReadFile(m.path), bytes);
 
