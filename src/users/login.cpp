@@ -206,7 +206,9 @@ void CheckLogin(const web::ParamList& list, SheetFormTest has_sheet_form) {
       web::ErrorBoxArg(531, base::Sprintf("%ld", (wait + 59) / 60));
       return;
     }
-    if (CheckPassword(user, web::GetParam(list, "Passwd"), project)) token = MakeUid(user, project);
+    // The token and its cookie end at the same second.
+    if (CheckPassword(user, web::GetParam(list, "Passwd"), project))
+      token = MakeUidAt(user, project, now);
     std::vector<std::string> keys = FailureKeys(user);
     if (token.empty()) {
       for (std::string& key : keys) failures.push_back({now, std::move(key)});
