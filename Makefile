@@ -44,7 +44,7 @@ test-asan: build-asan-tests
 	cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j$(JOBS) -LE 'peer|browser|slow'
 
 test-asan-slow: build-asan-tests
-	cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j$(JOBS) -L slow
+	cd build-asan && ASAN_OPTIONS=detect_leaks=1 QUORB_CGI_LEAKS=1 ctest --output-on-failure -j$(JOBS) -L slow
 
 # The tests against real peers: Postfix, Dovecot, aiosmtpd, CUPS, lighttpd, Apache and Chromium.
 test-peers: deps
