@@ -102,6 +102,19 @@ std::string CgiSanitizerOptions() {
 }
 }  // namespace
 
+const std::string& Cgi() {
+  static const std::string path = [] {
+    const char* named = std::getenv("QUORB_CGI");
+    return std::string(named && *named ? named : QUORB_CGI);
+  }();
+  return path;
+}
+
+bool CgiSanitized() {
+  const char* flag = std::getenv("QUORB_CGI_SANITIZED");
+  return flag && *flag == '1';
+}
+
 std::map<std::string, std::string> Installation::BaseEnv() const {
   return {
       {"PATH", "/usr/bin:/bin"},
@@ -140,7 +153,7 @@ CgiResult Installation::Run(const Request& request) const {
   std::vector<char*> envp;
   for (auto& s : env_strings) envp.push_back(s.data());
   envp.push_back(nullptr);
-  std::string cgi = request.program.empty() ? QUORB_CGI : request.program;
+  std::string cgi = request.program.empty() ? Cgi() : request.program;
   std::vector<std::string> arg_strings = {cgi};
   for (const auto& a : request.args) arg_strings.push_back(a);
   std::vector<char*> argv;

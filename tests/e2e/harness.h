@@ -137,6 +137,12 @@ using testing_support::CaptureStdout;
 // The body a browser sends for `parts`, with the given boundary.
 std::string MultipartBody(const std::vector<FormPart>& parts, const std::string& boundary);
 
+// The program the tests start: the one QUORB_CGI names (the sanitizer build's program, which the
+// plain build's driver runs too), else this build's own.
+const std::string& Cgi();
+// Whether that program is a sanitizer build's (QUORB_CGI_SANITIZED=1 says so).
+bool CgiSanitized();
+
 // The page header every HTML answer starts with.
 // The protective headers every answer ends its header with.
 #define E2E_PROTECTIVE                \

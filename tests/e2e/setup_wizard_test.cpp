@@ -110,7 +110,7 @@ TEST(SetupWizard, LanguageFilesAreCopiedFromShareOrMissingBlocksCompletion) {
   for (const char* code : {"EN", "FR"})
     std::filesystem::remove(inst.Path(std::string("config/langue.") + code));
   std::filesystem::create_directory(inst.Path("bin"));
-  std::filesystem::copy_file(QUORB_CGI, inst.Path("bin/quorb.cgi"));
+  std::filesystem::copy_file(e2e::Cgi(), inst.Path("bin/quorb.cgi"));
   e2e::Request alone;
   alone.query = StepOne(inst, inst.Path("data"));
   alone.program = inst.Path("bin/quorb.cgi");
