@@ -184,7 +184,10 @@ int main(int argc, char** argv) {
   bench::GeneratedSet set = bench::GenerateSheets(inst.root(), sheets);
   const std::string generated_projects = inst.Read("config/project.cfg");
   const std::string generated_phases = inst.Read("config/phase.cfg");
-  inst.WriteConfig(inst.DefaultConfig("POP3 127.0.0.1:1\nPOP3USER quorb\nPOP3PASS x\n"));
+  // The tests' configuration turns the diagnostics on; a site runs without them.
+  std::string config = inst.DefaultConfig("POP3 127.0.0.1:1\nPOP3USER quorb\nPOP3PASS x\n");
+  config.replace(config.find("DEBUG YES"), 9, "DEBUG NO");
+  inst.WriteConfig(config);
   e2e::WriteSampleProject(inst, generated_projects);
   inst.Write("config/phase.cfg", generated_phases);
   inst.Write("config/sendmail.cfg", "new M s\n");
