@@ -192,6 +192,12 @@ void SaveUserContext(std::string_view login, std::string_view project, std::stri
   current.subproject = FieldValue(subproject);
   current.phase = phase;
 
+  // Most saves repeat what the file already holds for this address: nothing to write then.
+  const auto& saved = GetUserRecord();
+  if (saved && saved->login == current.login && saved->project == current.project &&
+      saved->subproject == current.subproject && saved->phase == current.phase)
+    return;
+
   const std::string path = UserInfoPath();
   // Two requests saving at once would each rewrite the file from the same old copy and one
   // record would be lost: the rewrite is serialised, and each process writes its own
