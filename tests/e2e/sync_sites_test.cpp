@@ -4,27 +4,17 @@
 // B's home page; entries added on both sides merge; an attachment follows its sheet's move;
 // a lost message is asked for and arrives; three sites end with the same sheets. The tests
 // fail when a server cannot start.
-#include <arpa/inet.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <pwd.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "common/ports.h"
@@ -35,39 +25,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using e2e::Installation;
-
-// A child process for the life of the object.
-class Child {
- public:
-  Child(std::vector<std::string> args, std::vector<std::string> env, const fs::path& log) {
-    std::vector<char*> argv, envp;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-  }
-  ~Child() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  bool started() const { return pid_ > 0; }
-
- private:
-  pid_t pid_ = -1;
-};
-
-std::string Slurp(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using postfix_peer::Child;
+using postfix_peer::ReadText;
 
 // The mail servers: a relay delivering each site's mail into a Maildir of its own, and Dovecot
 // serving the Maildirs over POP3. The relay is Postfix where the test can start it (as the
@@ -102,8 +61,8 @@ class MailPeers {
       smtpd_ = std::make_unique<Child>(
           std::vector<std::string>{"/usr/bin/python3", "-m", "aiosmtpd", "-n", "-l", server_, "-c",
                                    "maildir_sink.Maildirs", mail_.string()},
-          std::vector<std::string>{"PYTHONPATH=" + peers, "PATH=/usr/bin:/bin"},
-          root / "smtpd.out");
+          root / "smtpd.out",
+          std::vector<std::string>{"PYTHONPATH=" + peers, "PATH=/usr/bin:/bin"});
       relay_ = smtpd_->started() && test_ports::AcceptsWithin10s(smtp);
       mail_user = root_user ? getpwnam("dovecot") : getpwuid(geteuid());
     }
@@ -129,14 +88,14 @@ class MailPeers {
         << "service anvil {\n  chroot =\n}\nservice imap-login {\n  chroot =\n}\n";
     dovecot_ = std::make_unique<Child>(
         std::vector<std::string>{"/usr/sbin/dovecot", "-F", "-c", (root / "dovecot.conf").string()},
-        std::vector<std::string>{"PATH=/usr/sbin:/usr/bin:/bin"}, root / "dovecot.out");
+        root / "dovecot.out", std::vector<std::string>{"PATH=/usr/sbin:/usr/bin:/bin"});
   }
   // Whether both servers accept connections; the servers' own words otherwise.
   bool Ready(std::string* why) const {
     bool ok = relay_ && dovecot_ && dovecot_->started() && test_ports::AcceptsWithin10s(pop3_);
     if (!ok)
-      *why = Slurp(root_ / "dovecot.out") + Slurp(root_ / "dovecot.log") +
-             Slurp(root_ / "smtpd.out") + (postfix_ ? postfix_->Log() : std::string());
+      *why = ReadText(root_ / "dovecot.out") + ReadText(root_ / "dovecot.log") +
+             ReadText(root_ / "smtpd.out") + (postfix_ ? postfix_->Log() : std::string());
     return ok;
   }
   std::string Address(const std::string& user) const { return user + "@" + domain_; }
@@ -156,7 +115,7 @@ class MailPeers {
     std::error_code ec;
     for (const char* sub : {"new", "cur"})
       for (const auto& e : fs::directory_iterator(mail_ / user / sub, ec)) {
-        std::string text = Slurp(e.path());
+        std::string text = ReadText(e.path());
         size_t at = text.find(subject);
         if (at != std::string::npos &&
             (text[at + std::strlen(subject)] == '\r' || text[at + std::strlen(subject)] == '\n'))
@@ -270,44 +229,6 @@ TEST(SyncSites, SheetsTravelMergeAndLostMessagesAreSentAgain) {
   Home(peers, b);
   std::string arrived = b.Read(MessagePath("in", again, "dat"));
   EXPECT_NE(arrived.find(stored.substr(stored.find("filetype"))), std::string::npos) << arrived;
-}
-
-// Three sites through the same servers: a sheet made on each; once the passes are quiet,
-// all three hold the same three sheets.
-TEST(SyncSites, ThreeSitesEndWithTheSameSheets) {
-  const std::vector<std::string> names = {"sitea", "siteb", "sitec"};
-  Installation sites[3];
-  MailPeers peers(fs::path(sites[0].root()) / "peers", names);
-  std::string why;
-  ASSERT_TRUE(peers.Ready(&why)) << "the mail servers did not start:\n" << why;
-  for (size_t i = 0; i < 3; ++i) {
-    std::vector<std::string> partners;
-    for (size_t j = 0; j < 3; ++j)
-      if (j != i) partners.push_back(names[j]);
-    SetUpSite(sites[i], peers, names[i], partners);
-    sites[i].Post(std::string(e2e::kNewSheet) + "+on+" + names[i]);
-  }
-  // Quiet: a round of home pages in which no site numbered a message (acknowledgements
-  // included).
-  auto numbered = [&] {
-    int n = 0;
-    for (const Installation& site : sites) n += Sent(site);
-    return n;
-  };
-  int before = -1;
-  for (int round = 0; round < 10 && numbered() != before; ++round) {
-    before = numbered();
-    for (const Installation& site : sites) Home(peers, site);
-  }
-  EXPECT_EQ(numbered(), before);
-  auto sheets = [](const Installation& site) {
-    std::map<std::string, std::string> held;
-    for (const std::string& name : site.List("data"))
-      if (name.starts_with("TsG.")) held[name] = site.Read("data/" + name);
-    return held;
-  };
-  EXPECT_EQ(sheets(sites[0]).size(), 3u);
-  for (const Installation& site : sites) EXPECT_EQ(sheets(site), sheets(sites[0]));
 }
 
 }  // namespace
