@@ -13,7 +13,6 @@
 #include <thread>
 #include <vector>
 
-#include "base/out.h"
 #include "harness.h"
 #include "store/store.h"
 
