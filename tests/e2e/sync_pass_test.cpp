@@ -229,12 +229,9 @@ TEST(SyncMerge, CopiesMergeTheSameWhicheverIsLocalAndTheLatestChangeOfAFieldWins
   store::FactSheet base = Sheet(100, {{100, "a"}}, "2026/01/01:10.00.00 Origin: x 1\n");
   // A assigns and edits the first entry; B changes the title. Each notes what it changed.
   store::FactSheet a = base, b = base;
-  a.status = 2;
-  a.resp = "tessin";
-  a.entries[0].text = "edited on A\n";
+  a.status = 2, a.resp = "tessin", a.entries[0].text = "edited on A\n";
   a.log += "2026/01/01:10.00.05 Changed on sitea: status resp entry:100:a:0:0:e\n";
-  b.title = "new title";
-  b.status = 1;
+  b.title = "new title", b.status = 1;
   b.log += "2026/01/01:10.00.03 Changed on siteb: title status\n";
   store::AddEntry(b, "e", "b", 150, "analysis\n");
   auto bytes = [](store::FactSheet s) { return store::FormatSheet(s); };
