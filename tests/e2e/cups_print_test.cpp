@@ -129,7 +129,7 @@ TEST(CupsPrint, TestListingReachesTheQueueFile) {
       << failed.out;
   EXPECT_TRUE(e2e::Has(failed.out, "not accepting jobs")) << failed.out;
   EXPECT_FALSE(e2e::Has(failed.out, "request id"));
-  EXPECT_NE(failed.err.find("quorb: print command failed: lp: "), std::string::npos);
+  EXPECT_TRUE(e2e::Has(failed.err, "quorb: print command failed: lp: "));
   EXPECT_EQ(inst.List("data/tmp"), std::vector<std::string>{"quorb.log"});  // DEBUG's trace
 }
 

@@ -181,7 +181,7 @@ TEST(SheetCreation, PageFilesJournalUserContextAndSpooledMail) {
     EXPECT_TRUE(Has(r.out, part)) << part;
   // The page is out before the relay is tried: the mail waits in the spool, and the failure
   // goes to the server's log. No error box, nothing after the sheet but comments.
-  EXPECT_NE(r.err.find("cannot reach the mail server 127.0.0.1:1"), std::string::npos) << r.err;
+  EXPECT_TRUE(e2e::Has(r.err, "cannot reach the mail server 127.0.0.1:1")) << r.err;
   EXPECT_EQ(inst.List("data/Mail").size(), 4u);  // the entry's two files, the lock, the stamp
   EXPECT_FALSE(Has(r.out, "COLOR=RED"));
   ExpectOnlyCommentsAfterTheSheet(r.out);

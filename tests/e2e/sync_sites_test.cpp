@@ -176,10 +176,10 @@ TEST(SyncSites, SheetsTravelMergeAndLostMessagesAreSentAgain) {
   a.Post(e2e::kNewSheet);
   ASSERT_TRUE(a.Exists("data/Synchro/out/TEST/s00001.txt"));
   auto home = Home(peers, b);
-  EXPECT_EQ(home.out.find("secret-pop-pass"), std::string::npos);
-  EXPECT_NE(home.out.find("<! synch :TsG.00001,1,sitea,>"), std::string::npos) << home.out;
+  EXPECT_FALSE(e2e::Has(home.out, "secret-pop-pass"));
+  EXPECT_TRUE(e2e::Has(home.out, "<! synch :TsG.00001,1,sitea,>")) << home.out;
   ASSERT_EQ(b.Read("data/TsG.00001"), a.Read("data/TsG.00001"));
-  EXPECT_NE(b.Read("data/index").find("|A bug"), std::string::npos);
+  EXPECT_TRUE(e2e::Has(b.Read("data/index"), "|A bug"));
   EXPECT_TRUE(b.Exists(MessagePath("in", 1, "dat")));
   EXPECT_TRUE(peers.FindMessage("siteb", 1).empty());  // collected and deleted
   Home(peers, a);
@@ -192,8 +192,8 @@ TEST(SyncSites, SheetsTravelMergeAndLostMessagesAreSentAgain) {
   Home(peers, a);
   for (const Installation* site : {&a, &b}) {
     std::string sheet = site->Read("data/TsG.00001");
-    EXPECT_NE(sheet.find("Seen on A"), std::string::npos) << sheet;
-    EXPECT_NE(sheet.find("Seen on B"), std::string::npos) << sheet;
+    EXPECT_TRUE(e2e::Has(sheet, "Seen on A")) << sheet;
+    EXPECT_TRUE(e2e::Has(sheet, "Seen on B")) << sheet;
   }
 
   // A file attached on A arrives in the sheet's folder on B; when A moves the sheet to
@@ -228,7 +228,7 @@ TEST(SyncSites, SheetsTravelMergeAndLostMessagesAreSentAgain) {
   EXPECT_GT(again, lost + 1);
   Home(peers, b);
   std::string arrived = b.Read(MessagePath("in", again, "dat"));
-  EXPECT_NE(arrived.find(stored.substr(stored.find("filetype"))), std::string::npos) << arrived;
+  EXPECT_TRUE(e2e::Has(arrived, stored.substr(stored.find("filetype")))) << arrived;
 }
 
 }  // namespace
