@@ -8,15 +8,14 @@
 #include <pwd.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "base/out.h"
 #include "common/ports.h"
 #include "harness.h"
 #include "postfix_peer.h"
@@ -110,16 +109,12 @@ class MailPeers {
   // The mail of `user`'s mailbox that carries message `number`; empty when none.
   fs::path FindMessage(const std::string& user, int number) const {
     Settle();
-    char subject[64];
-    std::snprintf(subject, sizeof subject, "Subject: Quorb-Synchro TEST s%05d", number);
+    const std::string subject = "Subject: Quorb-Synchro TEST " + base::Sprintf("s%05d", number);
     std::error_code ec;
     for (const char* sub : {"new", "cur"})
       for (const auto& e : fs::directory_iterator(mail_ / user / sub, ec)) {
-        std::string text = ReadText(e.path());
-        size_t at = text.find(subject);
-        if (at != std::string::npos &&
-            (text[at + std::strlen(subject)] == '\r' || text[at + std::strlen(subject)] == '\n'))
-          return e.path();
+        const std::string text = ReadText(e.path());
+        if (e2e::Has(text, subject + "\r") || e2e::Has(text, subject + "\n")) return e.path();
       }
     return {};
   }
@@ -155,9 +150,8 @@ e2e::CgiResult Home(const MailPeers& peers, const Installation& site) {
 
 // A message of site A: sent from out/TEST/, received by B into in/TEST/sitea/.
 std::string MessagePath(const std::string& dir, int number, const std::string& extension) {
-  char name[32];
-  std::snprintf(name, sizeof name, "s%05d.", number);
-  return "data/Synchro/" + dir + "/TEST/" + (dir == "in" ? "sitea/" : "") + name + extension;
+  return "data/Synchro/" + dir + "/TEST/" + (dir == "in" ? "sitea/" : "") +
+         base::Sprintf("s%05d", number) + "." + extension;
 }
 
 int Sent(const Installation& site) {
