@@ -25,13 +25,10 @@ const std::string kNotFound =
 e2e::CgiResult Attach(const Installation& inst, const std::string& title,
                       const std::string& content, const std::string& client_name,
                       const std::string& more = "") {
-  return inst.PostMultipart({{"CMD", "Attach"},
-                             {"Num", "TsG.00001"},
-                             {"QS", "CMD=x"},
-                             {"title", title},
-                             {"User", "kolvar"},
-                             {"Uid", more},
-                             {"Attach", content, client_name}});
+  std::vector<FormPart> parts = {{"CMD", "Attach"}, {"Num", "TsG.00001"}, {"QS", "CMD=x"},
+                                 {"title", title},  {"User", "kolvar"},   {"Uid", more}};
+  parts.emplace_back("Attach", content, client_name);
+  return inst.PostMultipart(parts);
 }
 
 std::vector<store::SheetEntry> Entries(const Installation& inst) {

@@ -3,42 +3,25 @@
 // the print command, prints a test through the CGI and waits for the job to reach the file;
 // then prints to a queue that takes no jobs and checks the error box.
 // Where cupsd cannot run, the test fails.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "common/ports.h"
 #include "harness.h"
-
-extern char** environ;
+#include "postfix_peer.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using e2e::Installation;
-
-void WriteText(const fs::path& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string ReadText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using postfix_peer::ReadText;
 
 // A queue that hands plain text unchanged to its device.
 constexpr const char* kTextPpd =
@@ -65,33 +48,28 @@ class Spooler {
     for (const char* dir : {"etc", "spool", "cache", "state", "tmp", "log", "out"})
       fs::create_directory(root_ / dir);
     fs::permissions(root_ / "tmp", fs::perms::all | fs::perms::sticky_bit);
-    WriteText(root_ / "etc/cupsd.conf",
-              "Listen 127.0.0.1:" + std::to_string(port_) +
-                  "\nLogLevel info\nWebInterface No\nBrowsing No\nDefaultAuthType None\n"
-                  "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
-                  "<Location /admin>\n  Order allow,deny\n  Allow all\n</Location>\n"
-                  "<Policy default>\n  <Limit All>\n    Order deny,allow\n  </Limit>\n"
-                  "</Policy>\n");
+    std::ofstream(root_ / "etc/cupsd.conf")
+        << "Listen 127.0.0.1:" + std::to_string(port_) +
+               "\nLogLevel info\nWebInterface No\nBrowsing No\nDefaultAuthType None\n"
+               "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
+               "<Location /admin>\n  Order allow,deny\n  Allow all\n</Location>\n"
+               "<Policy default>\n  <Limit All>\n    Order deny,allow\n  </Limit>\n"
+               "</Policy>\n";
     const std::string r = root_.string();
-    WriteText(root_ / "etc/cups-files.conf",
-              "FileDevice Yes\nServerRoot " + r + "/etc\nRequestRoot " + r + "/spool\nCacheDir " +
-                  r + "/cache\nStateDir " + r + "/state\nTempDir " + r + "/tmp\nAccessLog " + r +
-                  "/log/access_log\nErrorLog " + r + "/log/error_log\nPageLog " + r +
-                  "/log/page_log\nServerBin /usr/lib/cups\nDataDir /usr/share/cups\n"
-                  "SystemGroup root\n");
-    WriteText(root_ / "listing.ppd", kTextPpd);
-    std::vector<std::string> args = {
-        "cupsd", "-f", "-c", r + "/etc/cupsd.conf", "-s", r + "/etc/cups-files.conf"};
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    if (::posix_spawnp(&pid_, "cupsd", nullptr, nullptr, argv.data(), environ) != 0) pid_ = 0;
+    std::ofstream(root_ / "etc/cups-files.conf")
+        << "FileDevice Yes\nServerRoot " + r + "/etc\nRequestRoot " + r + "/spool\nCacheDir " + r +
+               "/cache\nStateDir " + r + "/state\nTempDir " + r + "/tmp\nAccessLog " + r +
+               "/log/access_log\nErrorLog " + r + "/log/error_log\nPageLog " + r +
+               "/log/page_log\nServerBin /usr/lib/cups\nDataDir /usr/share/cups\n"
+               "SystemGroup root\n";
+    std::ofstream(root_ / "listing.ppd") << kTextPpd;
+    cupsd_ = std::make_unique<postfix_peer::Child>(
+        std::vector<std::string>{"cupsd", "-f", "-c", r + "/etc/cupsd.conf", "-s",
+                                 r + "/etc/cups-files.conf"},
+        root_ / "log/cupsd.out");
   }
   ~Spooler() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      ::waitpid(pid_, nullptr, 0);
-    }
+    cupsd_.reset();
     std::error_code ignored;
     if (!root_.empty()) fs::remove_all(root_, ignored);
   }
@@ -99,7 +77,7 @@ class Spooler {
   Spooler& operator=(const Spooler&) = delete;
 
   // Waits until cupsd answers on its port.
-  bool Ready() const { return pid_ > 0 && test_ports::AcceptsWithin10s(port_); }
+  bool Ready() const { return cupsd_ && cupsd_->started() && test_ports::AcceptsWithin10s(port_); }
   std::string Server() const { return "127.0.0.1:" + std::to_string(port_); }
   const fs::path& root() const { return root_; }
   std::string Log() const { return ReadText(root_ / "log/error_log"); }
@@ -107,7 +85,7 @@ class Spooler {
  private:
   int port_;
   fs::path root_;
-  pid_t pid_ = 0;
+  std::unique_ptr<postfix_peer::Child> cupsd_;
 };
 
 TEST(CupsPrint, TestListingReachesTheQueueFile) {
@@ -116,9 +94,12 @@ TEST(CupsPrint, TestListingReachesTheQueueFile) {
   ASSERT_TRUE(cups.Ready()) << "cupsd did not start (scripts/install-deps.sh installs it)\n"
                             << cups.Log();
   const fs::path out = cups.root() / "out/listing.txt";
-  std::string add = "lpadmin -h " + cups.Server() + " -p quorb -E -v file://" + out.string() +
-                    " -P " + (cups.root() / "listing.ppd").string() + " 2>/dev/null";
-  ASSERT_EQ(std::system(add.c_str()), 0) << cups.Log();
+  auto add = [&](const std::string& queue, const std::string& device) {
+    return std::system(("lpadmin -h " + cups.Server() + " -p " + queue + " -v " + device + " -P " +
+                        (cups.root() / "listing.ppd").string() + " 2>/dev/null")
+                           .c_str());
+  };
+  ASSERT_EQ(add("quorb -E", "file://" + out.string()), 0) << cups.Log();
 
   e2e::SampleInstallation inst;
   inst.WriteConfig(inst.DefaultConfig("PRINT lp -h " + cups.Server() + " -d quorb\n"));
@@ -141,16 +122,14 @@ TEST(CupsPrint, TestListingReachesTheQueueFile) {
 
   // A queue that takes no jobs (added without -E): the page says the print failed, in lp's
   // own words, and nothing says printed.
-  add = "lpadmin -h " + cups.Server() + " -p stopped -v file:///dev/null -P " +
-        (cups.root() / "listing.ppd").string() + " 2>/dev/null";
-  ASSERT_EQ(std::system(add.c_str()), 0) << cups.Log();
+  ASSERT_EQ(add("stopped", "file:///dev/null"), 0) << cups.Log();
   inst.WriteConfig(inst.DefaultConfig("PRINT lp -h " + cups.Server() + " -d stopped\n"));
   e2e::CgiResult failed = inst.Get(place + "&test=000&book=22");
   EXPECT_TRUE(e2e::Has(failed.out, "</PRE>\n" + e2e::kErrorBox + "The print command failed: lp: "))
       << failed.out;
   EXPECT_TRUE(e2e::Has(failed.out, "not accepting jobs")) << failed.out;
   EXPECT_FALSE(e2e::Has(failed.out, "request id"));
-  EXPECT_NE(failed.err.find("quorb: print command failed: lp: "), std::string::npos);
+  EXPECT_TRUE(e2e::Has(failed.err, "quorb: print command failed: lp: "));
   EXPECT_EQ(inst.List("data/tmp"), std::vector<std::string>{"quorb.log"});  // DEBUG's trace
 }
 

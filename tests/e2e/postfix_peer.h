@@ -1,10 +1,15 @@
 // A Postfix instance of a test's own, for the tests against a real relay: its own
 // configuration, queue and log in a private folder, listening on a free loopback port,
 // delivering every mail for corp.test into Maildirs and nothing anywhere else. Starting it
-// needs the superuser and the Debian package (scripts/install-deps.sh).
+// needs the superuser and the Debian package (scripts/install-deps.sh). Also the child
+// process the tests start their other servers (Dovecot, aiosmtpd, cupsd) as.
 #pragma once
 
+#include <fcntl.h>
 #include <pwd.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -25,6 +30,36 @@ inline std::string ReadText(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
+
+// A server run in the foreground for the life of the object, its output in `log`; `env`
+// empty: the test's own environment.
+class Child {
+ public:
+  Child(std::vector<std::string> args, const fs::path& log, std::vector<std::string> env = {}) {
+    std::vector<char*> argv, envp;
+    for (auto& a : args) argv.push_back(a.data());
+    for (auto& e : env) envp.push_back(e.data());
+    argv.push_back(nullptr);
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    if (posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(),
+                     env.empty() ? environ : envp.data()) != 0)
+      pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+  }
+  ~Child() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+  }
+  bool started() const { return pid_ > 0; }
+
+ private:
+  pid_t pid_ = -1;
+};
 
 // A Postfix instance: started and stopped with `postfix -c <its folder>`.
 class Postfix {

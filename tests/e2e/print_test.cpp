@@ -20,15 +20,8 @@ using e2e::Installation;
 
 store::FactSheet MakeSheet(int status) {
   store::FactSheet s;
-  s.subCode = "G";
-  s.number = 1;
-  s.created = 946681200;
-  s.submitter = "kolvar";
-  s.project = "TEST";
-  s.group = "GUI";
-  s.phase = 1;
-  s.title = "Crash <now>";
-  s.status = status;
+  s.subCode = "G", s.number = 1, s.created = 946681200, s.submitter = "kolvar", s.project = "TEST";
+  s.group = "GUI", s.phase = 1, s.title = "Crash <now>", s.status = status;
   s.log = "1999/12/31:23.00.00 Submitted by kolvar\n";
   store::AddEntry(s, "Description", "kolvar", 946681200, "Text & <more>.\n");
   return s;

@@ -14,28 +14,19 @@ namespace {
 
 using e2e::Fields;
 using e2e::FormBody;
+using e2e::Has;
 using e2e::Installation;
 using e2e::With;
 
 // Every field of the form, filled; values url-encoded.
 Fields FullForm() {
-  return {{"CMD", "new"},
-          {"QS", ""},
-          {"title", "A+bug"},
-          {"project", "TEST"},
-          {"group", "GUI"},
-          {"prog", "prog1"},
-          {"sev", "2"},
-          {"impact", "b"},
-          {"phase", "b"},
-          {"version", "1.0"},
-          {"exp", "2.0"},
-          {"type", "1"},
-          {"submitter", "kolvar"},
-          {"test", "T1"},
-          {"mdapda", "CR"},
-          {"Load", "3"},
-          {"text", "Line+1%0D%0Aline+%3Cb%3E"}};
+  Fields form = {
+      {"CMD", "new"},          {"QS", ""},         {"title", "A+bug"}, {"project", "TEST"},
+      {"group", "GUI"},        {"prog", "prog1"},  {"sev", "2"},       {"impact", "b"},
+      {"phase", "b"},          {"version", "1.0"}, {"exp", "2.0"},     {"type", "1"},
+      {"submitter", "kolvar"}, {"test", "T1"},     {"mdapda", "CR"},   {"Load", "3"}};
+  form.emplace_back("text", "Line+1%0D%0Aline+%3Cb%3E");
+  return form;
 }
 
 Fields Without(Fields fields, const std::string& name) {
@@ -44,12 +35,6 @@ Fields Without(Fields fields, const std::string& name) {
 }
 
 const std::string kCreatedHead = e2e::PageHead("Fact sheet created");
-
-// The start of a refusal: the error, then the form again (see day_test.cpp).
-std::string RefusedPage(const std::string& field) {
-  return kCreatedHead + e2e::kErrorBox + "Please fill in the field: " + field +
-         "</TD></TR></TABLE>";
-}
 
 // After the sheet of a creation page, nothing but comments.
 void ExpectOnlyCommentsAfterTheSheet(const std::string& page) {
@@ -78,19 +63,25 @@ TEST(SheetCreation, RefusedFieldByFieldInOrder) {
       {"title", "title"},  {"project", "Project"}, {"group", "Sub-project"},
       {"prog", "Program"}, {"sev", "Severity"},    {"impact", "Impact"},
       {"phase", "Phase"},  {"version", "Version"}, {"submitter", "Submitted by"}};
+  // The start of a refusal: the error, then the form again (see day_test.cpp).
+  auto refused = [&](const Fields& form, const std::string& label) {
+    return inst.Post(FormBody(form))
+        .out.starts_with(kCreatedHead + e2e::kErrorBox + "Please fill in the field: " + label +
+                         "</TD></TR></TABLE>");
+  };
   // All required fields missing, then added one at a time: each refusal names the next one.
   Fields form = FullForm();
   for (const auto& [name, label] : order) form = Without(form, name);
-  Fields full = FullForm();
+  const Fields full = FullForm();
   for (const auto& [name, label] : order) {
-    EXPECT_TRUE(inst.Post(FormBody(form)).out.starts_with(RefusedPage(label))) << name;
+    EXPECT_TRUE(refused(form, label)) << name;
     for (const auto& f : full)
       if (f.first == name) form.push_back(f);
   }
   // A value beginning with a blank, or left empty, is missing too.
-  EXPECT_TRUE(inst.Post(FormBody(With(full, "title", "+x"))).out.starts_with(RefusedPage("title")));
-  EXPECT_TRUE(inst.Post(FormBody(With(full, "title", ""))).out.starts_with(RefusedPage("title")));
-  EXPECT_TRUE(inst.Post(FormBody(With(full, "phase", ""))).out.starts_with(RefusedPage("Phase")));
+  EXPECT_TRUE(refused(With(full, "title", "+x"), "title"));
+  EXPECT_TRUE(refused(With(full, "title", ""), "title"));
+  EXPECT_TRUE(refused(With(full, "phase", ""), "Phase"));
   // Nothing was stored, logged or remembered.
   for (const char* name : {"index", "history.dat", "TsG.00001"})
     EXPECT_FALSE(inst.Exists(std::string("data/") + name)) << name;
@@ -103,45 +94,57 @@ TEST(SheetCreation, RefusedFieldByFieldInOrder) {
   EXPECT_TRUE(inst.Exists("data/TsG.00001"));
 }
 
-TEST(SheetCreation, NumbersCountPerPrefix) {
+// Numbers count per prefix; the header line ends with the values as stored (corrLoad, Load,
+// title), and the page shows them, never as markup.
+TEST(SheetCreation, NumbersPerPrefixAndValuesAsStored) {
   e2e::SampleInstallation inst;
-  auto h1 = [&](const Fields& form) {
-    std::string out = inst.Post(FormBody(form)).out;
-    size_t at = out.find("<H1>");
-    return at == std::string::npos ? std::string() : out.substr(at + 4, 9);
+  const std::string title(300, 'x'), kept = title.substr(0, 199);  // the field holds 199
+  struct Case {
+    Fields form;
+    std::string name, header_end, shown;
   };
-  EXPECT_EQ(h1(FullForm()), "TsG.00001");
-  EXPECT_EQ(h1(FullForm()), "TsG.00002");
-  EXPECT_EQ(h1(With(FullForm(), "phase", "a")), "TaG.00001");
-  EXPECT_EQ(h1(With(FullForm(), "group", "Core")), "TsC.00001");
-  // A sub-project the project does not list gives the code "_".
-  EXPECT_EQ(h1(With(FullForm(), "group", "Other")), "Ts_.00001");
+  const Case cases[] = {
+      {FullForm(), "TsG.00001", "|CR|T1|0|3|A bug\n", "Title : <B>A bug</B>"},
+      {FullForm(), "TsG.00002", "", ""},
+      {With(FullForm(), "phase", "a"), "TaG.00001", "", ""},
+      {With(FullForm(), "group", "Core"), "TsC.00001", "", ""},
+      // A sub-project the project does not list gives the code "_".
+      {With(FullForm(), "group", "Other"), "Ts_.00001", "", ""},
+      // The form's default Load gives 1; a word gives 0.
+      {With(With(FullForm(), "text", ""), "Load", "1"), "TsG.00003", "|CR|T1|0|1|A bug\n", ""},
+      {With(Without(FullForm(), "text"), "Load", "abc"), "TsG.00004", "|CR|T1|0|0|A bug\n", ""},
+      {With(FullForm(), "title", title), "TsG.00005", "|" + kept + "\n", "<B>" + kept + "</B>"},
+      {With(FullForm(), "title", "%3Cscript%3Ealert(1)%3C%2Fscript%3E"), "TsG.00006",
+       "|<script>alert(1)</script>\n", "Title : <B>&lt;script&gt;alert(1)&lt;/script&gt;</B>"},
+      {With(FullForm(), "test", "%22%3E%3Cb%3E"), "TsG.00007", "",
+       "Test reference: &quot;&gt;&lt;b&gt;</TD>"},
+  };
+  std::string index;
+  for (const Case& c : cases) {
+    const std::string page = inst.Post(FormBody(c.form)).out, header = HeaderLine(inst, c.name);
+    EXPECT_TRUE(Has(page, "<H1>" + c.name + "</H1>")) << c.name;
+    EXPECT_TRUE(header.ends_with(c.header_end)) << header;
+    EXPECT_TRUE(Has(page, c.shown)) << c.name;
+    EXPECT_FALSE(Has(page, "<script>"));
+    index += header;
+  }
   EXPECT_EQ(HeaderLine(inst, "Ts_.00001").substr(0, 4), "_|1|");
   // Each file exists, and the index holds one line per sheet, in creation order.
-  EXPECT_EQ(inst.Read("data/index"), HeaderLine(inst, "TsG.00001") + HeaderLine(inst, "TsG.00002") +
-                                         HeaderLine(inst, "TaG.00001") +
-                                         HeaderLine(inst, "TsC.00001") +
-                                         HeaderLine(inst, "Ts_.00001"));
+  EXPECT_EQ(inst.Read("data/index"), index);
+  // Without a text, the description is empty.
+  for (const char* name : {"TsG.00003", "TsG.00004"})
+    EXPECT_TRUE(
+        Has(inst.Read(std::string("data/") + name), "=!=!=!=!=!=!=!=!=!=!=!=\nDescription|" +
+                                                        std::to_string(CreatedTime(inst, name)) +
+                                                        "|kolvar|1\n\n=-=-=-=-=-=-=-=-=-=-=-=\n"))
+        << name;
 }
 
-TEST(SheetCreation, EmptyTextAndLoadValues) {
+// Nothing listens at the relay (MAILSERV 127.0.0.1:1): the sheet is stored and shown all the
+// same, and its mail waits in the spool.
+TEST(SheetCreation, PageFilesJournalUserContextAndSpooledMail) {
   e2e::SampleInstallation inst;
-  inst.Post(FormBody(With(With(FullForm(), "text", ""), "Load", "1")));
-  inst.Post(FormBody(With(Without(FullForm(), "text"), "Load", "abc")));
-  for (const char* name : {"TsG.00001", "TsG.00002"}) {
-    std::string file = inst.Read(std::string("data/") + name);
-    std::string entry = "=!=!=!=!=!=!=!=!=!=!=!=\nDescription|" +
-                        std::to_string(CreatedTime(inst, name)) +
-                        "|kolvar|1\n\n=-=-=-=-=-=-=-=-=-=-=-=\n";
-    EXPECT_TRUE(e2e::Has(file, entry)) << file;
-  }
-  // The form's default Load gives 1 (corrLoad, Load, title end the header); a word gives 0.
-  EXPECT_TRUE(HeaderLine(inst, "TsG.00001").ends_with("|CR|T1|0|1|A bug\n"));
-  EXPECT_TRUE(HeaderLine(inst, "TsG.00002").ends_with("|CR|T1|0|0|A bug\n"));
-}
-
-TEST(SheetCreation, PageFilesJournalAndUserContext) {
-  e2e::SampleInstallation inst;
+  inst.Write("config/sendmail.cfg", "# who hears of new sheets\nnew s tessin\n");
   auto r = inst.Post(FormBody(FullForm()));
   ASSERT_EQ(r.exit_code, 0);
 
@@ -171,24 +174,18 @@ TEST(SheetCreation, PageFilesJournalAndUserContext) {
       "</TD></TR></Table>\n<a name=00000>\n"))
       << r.out;
   for (const std::string& part :
-       {std::string("<TD>Status : <B>New</B></TD>"), std::string("Title : <B>A bug</B>"),
-        std::string("Test reference: T1</TD>"),
+       {std::string("<TD>Status : <B>New</B></TD>"), std::string("Test reference: T1</TD>"),
         // Shown as stored: pasted text reads as typed, with the line feed storing adds.
         std::string("<TR><TD COLSPAN=3>Line&nbsp;1\r<BR>\nline&nbsp;&lt;b><BR>\n</FONT>"),
         "<TR><TD><PRE>" + log + "</PRE></TD></TR>\n</TABLE><P>\n"})
-    EXPECT_TRUE(e2e::Has(r.out, part)) << part;
-  // After the sheet nothing but comments (the mail went with the request that stored it).
+    EXPECT_TRUE(Has(r.out, part)) << part;
+  // The page is out before the relay is tried: the mail waits in the spool, and the failure
+  // goes to the server's log. No error box, nothing after the sheet but comments.
+  EXPECT_TRUE(e2e::Has(r.err, "cannot reach the mail server 127.0.0.1:1")) << r.err;
+  EXPECT_EQ(inst.List("data/Mail").size(), 4u);  // the entry's two files, the lock, the stamp
+  EXPECT_FALSE(Has(r.out, "COLOR=RED"));
   ExpectOnlyCommentsAfterTheSheet(r.out);
   EXPECT_EQ(inst.List("data/tmp"), std::vector<std::string>{"quorb.log"});  // DEBUG's trace
-}
-
-TEST(SheetCreation, LongTitleIsKeptAsTheFileHoldsIt) {
-  e2e::SampleInstallation inst;
-  const std::string title(300, 'x');
-  auto r = inst.Post(FormBody(With(FullForm(), "title", title)));
-  // The title field holds 199 characters; the page shows what was stored.
-  EXPECT_TRUE(HeaderLine(inst, "TsG.00001").ends_with("|" + title.substr(0, 199) + "\n"));
-  EXPECT_TRUE(e2e::Has(r.out, "Title : <B>" + title.substr(0, 199) + "</B>"));
 }
 
 TEST(SheetCreation, SheetThatCannotBeStoredIsReportedAndNotMailed) {
@@ -197,7 +194,7 @@ TEST(SheetCreation, SheetThatCannotBeStoredIsReportedAndNotMailed) {
   inst.WriteProjects("TEST:T/X:kolvar:tessin\n");
   inst.Write("config/sendmail.cfg", "new tessin\n");
   auto r = inst.Post(FormBody(FullForm()));
-  EXPECT_TRUE(e2e::Has(r.out, "<H1>T/XsG.00001</H1>"));
+  EXPECT_TRUE(Has(r.out, "<H1>T/XsG.00001</H1>"));
   // The file is named relative to the data folder.
   EXPECT_TRUE(r.out.ends_with("</TABLE><P>\n" + e2e::kErrorBox +
                               "Unable to open the file T/XsG.00001.</TD></TR></TABLE>"))
@@ -209,36 +206,6 @@ TEST(SheetCreation, SheetThatCannotBeStoredIsReportedAndNotMailed) {
   EXPECT_EQ(inst.Read("data/history.dat"), "");
 }
 
-TEST(SheetCreation, UserTextNeverBecomesMarkup) {
-  e2e::SampleInstallation inst;
-  Fields form = With(FullForm(), "title", "%3Cscript%3Ealert(1)%3C%2Fscript%3E");
-  form = With(form, "test", "%22%3E%3Cb%3E");
-  auto r = inst.Post(FormBody(form));
-  EXPECT_TRUE(e2e::Has(r.out, "Title : <B>&lt;script&gt;alert(1)&lt;/script&gt;</B>"));
-  EXPECT_TRUE(e2e::Has(r.out, "Test reference: &quot;&gt;&lt;b&gt;</TD>"));
-  EXPECT_FALSE(e2e::Has(r.out, "<script>"));
-  // Stored as typed.
-  EXPECT_TRUE(e2e::Has(HeaderLine(inst, "TsG.00001"), "|<script>alert(1)</script>\n"));
-}
-
-TEST(SheetCreation, NoRelayListeningStillStoresAndShowsTheSheet) {
-  Installation inst;  // MAILSERV 127.0.0.1:1: nothing listens there
-  e2e::WriteSampleProject(inst);
-  inst.Write("config/sendmail.cfg", "# who hears of new sheets\nnew s tessin\n");
-  auto r = inst.Post(FormBody(FullForm()));
-  EXPECT_EQ(r.exit_code, 0);
-  EXPECT_TRUE(inst.Exists("data/TsG.00001"));
-  EXPECT_TRUE(e2e::Has(r.out, "<H1>TsG.00001</H1>"));
-  // The page is out before the relay is tried: the mail waits in the spool, and the failure
-  // goes to the server's log. No error box, nothing after the sheet but comments.
-  EXPECT_NE(r.err.find("cannot reach the mail server 127.0.0.1:1"), std::string::npos) << r.err;
-  EXPECT_EQ(inst.List("data/Mail").size(), 4u);  // the entry's two files, the lock, the stamp
-  EXPECT_FALSE(e2e::Has(r.out, "COLOR=RED"));
-  ExpectOnlyCommentsAfterTheSheet(r.out);
-  EXPECT_EQ(inst.List("data/tmp"), std::vector<std::string>{"quorb.log"});  // DEBUG's trace
-  EXPECT_EQ(inst.Read("config/userinfo.dat"), "192.0.2.10:kolvar:TEST:GUI:1\n");
-}
-
 TEST(SheetCreation, MailCarriesTheSheetWithAbsoluteLinks) {
   mail_test::ScriptedPeer relay(mail_test::ScriptedPeer::Mode::kAnswer);
   e2e::SampleInstallation inst("MAILSERV " + relay.server() + "\n");
@@ -247,23 +214,22 @@ TEST(SheetCreation, MailCarriesTheSheetWithAbsoluteLinks) {
                      {{"SERVER_PORT", "8080"}});
   const std::string sent = relay.Received();
   // The acting submitter is left out; the manager is the submitter too.
-  EXPECT_TRUE(e2e::Has(sent, "\r\nRCPT TO:<tessin@example.org>\r\n")) << sent;
-  EXPECT_FALSE(e2e::Has(sent, "kolvar@")) << sent;
-  EXPECT_TRUE(e2e::Has(sent, "Subject: Bug TsG.00001 New by kolvar\r\n")) << sent;
+  EXPECT_TRUE(Has(sent, "\r\nRCPT TO:<tessin@example.org>\r\n")) << sent;
+  EXPECT_FALSE(Has(sent, "kolvar@")) << sent;
+  EXPECT_TRUE(Has(sent, "Subject: Bug TsG.00001 New by kolvar\r\n")) << sent;
   // The mail's bar is the second of the request; its links work from a mail reader.
-  EXPECT_TRUE(e2e::Has(sent, "<HTML>\r\n<a name=00001>\r\n")) << sent;
-  EXPECT_TRUE(e2e::Has(sent,
-                       "<TD><A HREF=http://localhost:8080/cgi-bin/quorb.cgi?CMD=Change_Header"
-                       "&Num=TsG.00001&QS=><IMG NAME=Change_HeaderTsG_00001 "
-                       "SRC=http://localhost:8080/quorb/images//header.gif "))
+  EXPECT_TRUE(Has(sent, "<HTML>\r\n<a name=00001>\r\n")) << sent;
+  EXPECT_TRUE(Has(sent,
+                  "<TD><A HREF=http://localhost:8080/cgi-bin/quorb.cgi?CMD=Change_Header"
+                  "&Num=TsG.00001&QS=><IMG NAME=Change_HeaderTsG_00001 "
+                  "SRC=http://localhost:8080/quorb/images//header.gif "))
       << sent;
-  EXPECT_TRUE(e2e::Has(sent,
-                       "<A HREF=http://localhost:8080/cgi-bin/quorb.cgi?CMD=Edit&Num=TsG.00001"
-                       "&Edit=0>Description</A>"))
+  EXPECT_TRUE(Has(sent,
+                  "<A HREF=http://localhost:8080/cgi-bin/quorb.cgi?CMD=Edit&Num=TsG.00001"
+                  "&Edit=0>Description</A>"))
       << sent;
   // The page keeps its relative links.
-  EXPECT_TRUE(
-      e2e::Has(r.out, "<TD><A HREF=/cgi-bin/quorb.cgi?CMD=Change_Header&Num=TsG.00001&QS=>"));
+  EXPECT_TRUE(Has(r.out, "<TD><A HREF=/cgi-bin/quorb.cgi?CMD=Change_Header&Num=TsG.00001&QS=>"));
 }
 
 TEST(SheetCreation, EachClientAddressGetsItsOwnRememberedContext) {
@@ -277,10 +243,10 @@ TEST(SheetCreation, EachClientAddressGetsItsOwnRememberedContext) {
             "192.0.2.21:tessin:TEST:Core:1\n192.0.2.22:kolvar:TEST:GUI:0\n");
   // Read back: each address's next form comes pre-set with what it used last (the form test
   // checks every list that the context sets).
-  std::string form1 = inst.Get("CMD=create", first).out;
-  std::string form2 = inst.Get("CMD=create", second).out;
-  EXPECT_TRUE(e2e::Has(form1, "<OPTION> GUI<OPTION SELECTED> Core</SELECT>")) << form1;
-  EXPECT_TRUE(e2e::Has(form2, "<OPTION SELECTED> GUI<OPTION> Core</SELECT>")) << form2;
+  EXPECT_TRUE(
+      Has(inst.Get("CMD=create", first).out, "<OPTION> GUI<OPTION SELECTED> Core</SELECT>"));
+  EXPECT_TRUE(
+      Has(inst.Get("CMD=create", second).out, "<OPTION SELECTED> GUI<OPTION> Core</SELECT>"));
 }
 
 }  // namespace

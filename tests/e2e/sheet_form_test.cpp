@@ -2,6 +2,7 @@
 // user context, and only users with the creation right see it.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "harness.h"
@@ -14,7 +15,7 @@ void SetUpProject(const Installation& inst) {
   e2e::WriteSampleProject(inst, "OTHER:O:kolvar:kolvar\n", "prog1\n");
 }
 
-TEST(CreateForm, ListsPresetFromTheUserContext) {
+TEST(CreateForm, ListsPresetFromTheUserContextOrTheProjectAsked) {
   Installation inst;
   SetUpProject(inst);
   inst.Write("config/userinfo.dat", "192.0.2.10:tessin:TEST:Core:0\n");
@@ -78,22 +79,16 @@ TEST(CreateForm, ListsPresetFromTheUserContext) {
           "<TD><INPUT NAME=Load SIZE=4 VALUE=\"1\"></TD><TD>&nbsp</TD></TR>\n"
           "<TR><TD COLSPAN=6><TEXTAREA NAME=text ROWS=15 COLS=80>Description :\n"
           "</TEXTAREA></TD></TR>\n</TABLE>\n</FORM>\n");
-}
-
-TEST(CreateForm, ProjectParameterWinsOverTheRememberedOne) {
-  Installation inst;
-  SetUpProject(inst);
-  inst.Write("config/userinfo.dat", "192.0.2.10:tessin:TEST:Core:0\n");
-  auto r = inst.Get("CMD=create&project=OTHER");
+  // A project parameter wins over the remembered one.
+  r = inst.Get("CMD=create&project=OTHER");
   EXPECT_TRUE(e2e::Has(r.out, "NAME=project VALUE=\"OTHER\">\n"));
   EXPECT_TRUE(
       e2e::Has(r.out,
                "<OPTION VALUE=\"/cgi-bin/quorb.cgi?CMD=create&project=OTHER\" SELECTED > "
                "OTHER \n<OPTION VALUE=\"/cgi-bin/quorb.cgi?CMD=create&project=TEST\" > TEST \n"));
   // Without a remembered project nor a parameter, the project is absent.
-  Installation fresh;
-  SetUpProject(fresh);
-  EXPECT_TRUE(e2e::Has(fresh.Get("CMD=create").out, "NAME=project VALUE=\" \">\n"));
+  std::filesystem::remove(inst.Path("config/userinfo.dat"));
+  EXPECT_TRUE(e2e::Has(inst.Get("CMD=create").out, "NAME=project VALUE=\" \">\n"));
 }
 
 TEST(CreateForm, CreationRightGuardsTheForm) {

@@ -11,80 +11,65 @@
 #include <vector>
 
 #include "harness.h"
+#include "store/sheet.h"
 
 namespace {
 
-using e2e::Fields;
 using e2e::Installation;
 
-// The header fields of a sheet file's first line.
-std::vector<std::string> HeaderOf(const Installation& inst, const std::string& name) {
+// The sheet as its file's header line holds it.
+store::FactSheet Header(const Installation& inst, const std::string& name) {
   std::string text = inst.Read("data/" + name);
-  std::vector<std::string> fields;
-  std::string line = text.substr(0, text.find('\n'));
-  size_t pos = 0;
-  while (true) {
-    size_t bar = line.find('|', pos);
-    fields.push_back(line.substr(pos, bar == std::string::npos ? std::string::npos : bar - pos));
-    if (bar == std::string::npos) break;
-    pos = bar + 1;
-  }
-  return fields;
+  store::FactSheet sheet;
+  store::ParseHeader(text.substr(0, text.find('\n')), sheet);
+  return sheet;
+}
+
+using Env = std::map<std::string, std::string>;
+using Run = std::function<e2e::CgiResult(const Installation&, Env)>;
+
+Run Get(const std::string& query) {
+  return [query](const Installation& inst, Env env) { return inst.Get(query, env); };
+}
+Run Post(const std::string& body, const std::string& type = "application/x-www-form-urlencoded") {
+  return [body, type](const Installation& inst, Env env) { return inst.Post(body, type, env); };
+}
+// An attachment to TsG.00001, posted as a browser posts it.
+Run Attach(const std::string& title, const std::string& file) {
+  const std::string boundary = "---------------------------7d0a1b2c3d4e5f";
+  return Post(e2e::MultipartBody({{"CMD", "Attach"},
+                                  {"Num", "TsG.00001"},
+                                  {"QS", ""},
+                                  {"title", title},
+                                  {"User", "kolvar"},
+                                  {"Attach", "bytes\n", file}},
+                                 boundary),
+              "multipart/form-data; boundary=" + boundary);
 }
 
 struct Operation {
   const char* name;
-  std::function<e2e::CgiResult(const Installation&, std::map<std::string, std::string>)> run;
+  Run run;
   std::function<bool(const Installation&)> stored;  // the change is in the store
 };
 
 const std::vector<Operation>& Operations() {
+  using e2e::FormBody, e2e::With, e2e::HeaderForm;
   static const std::vector<Operation> ops = {
-      {"create",
-       [](const Installation& inst, auto env) {
-         return inst.Post(e2e::kNewSheet, "application/x-www-form-urlencoded", env);
-       },
+      {"create", Post(e2e::kNewSheet),
        [](const Installation& inst) { return inst.Exists("data/TsG.00002"); }},
-      {"status action",
-       [](const Installation& inst, auto env) {
-         return inst.Get("CMD=Observed&Num=TsG.00001&User=kolvar&submitter=tessin", env);
-       },
-       [](const Installation& inst) { return HeaderOf(inst, "TsG.00001")[11] == "b"; }},
-      {"entry edit",
-       [](const Installation& inst, auto env) {
-         return inst.Get("CMD=Edit&Num=TsG.00001&Edit=0&User=kolvar&title=T&text=Changed", env);
-       },
+      {"status action", Get("CMD=Observed&Num=TsG.00001&User=kolvar&submitter=tessin"),
+       [](const Installation& inst) { return Header(inst, "TsG.00001").status == 1; }},
+      {"entry edit", Get("CMD=Edit&Num=TsG.00001&Edit=0&User=kolvar&title=T&text=Changed"),
        [](const Installation& inst) { return e2e::Has(inst.Read("data/TsG.00001"), "Changed"); }},
-      {"title change",
-       [](const Installation& inst, auto env) {
-         return inst.Post(
-             e2e::FormBody(e2e::With(e2e::HeaderForm("TsG.00001"), "title", "Renamed")),
-             "application/x-www-form-urlencoded", env);
-       },
-       [](const Installation& inst) { return HeaderOf(inst, "TsG.00001").back() == "Renamed"; }},
-      {"header change with rename",
-       [](const Installation& inst, auto env) {
-         return inst.Post(e2e::FormBody(e2e::With(e2e::HeaderForm("TsG.00001"), "group", "Core")),
-                          "application/x-www-form-urlencoded", env);
-       },
+      {"title change", Post(FormBody(With(HeaderForm("TsG.00001"), "title", "Renamed"))),
+       [](const Installation& inst) { return Header(inst, "TsG.00001").title == "Renamed"; }},
+      {"header change with rename", Post(FormBody(With(HeaderForm("TsG.00001"), "group", "Core"))),
        [](const Installation& inst) { return inst.Exists("data/TsC.00001"); }},
       {"copy",
-       [](const Installation& inst, auto env) {
-         return inst.Get(
-             "CMD=Copy&Num=TsG.00001&User=kolvar&project=TEST&group=GUI&prog=prog1&sev=2&phase=b",
-             env);
-       },
+       Get("CMD=Copy&Num=TsG.00001&User=kolvar&project=TEST&group=GUI&prog=prog1&sev=2&phase=b"),
        [](const Installation& inst) { return inst.Exists("data/TsG.00002"); }},
-      {"attach",
-       [](const Installation& inst, auto env) {
-         return inst.PostMultipart({{"CMD", "Attach"},
-                                    {"Num", "TsG.00001"},
-                                    {"QS", ""},
-                                    {"title", "second"},
-                                    {"User", "kolvar"},
-                                    {"Attach", "more bytes\n", "b.txt"}},
-                                   env);
-       },
+      {"attach", Attach("second", "b.txt"),
        [](const Installation& inst) { return inst.Exists("data/TRACE_TsG.00001/second_b.txt"); }},
   };
   return ops;
@@ -94,14 +79,7 @@ const std::vector<Operation>& Operations() {
 void Prepare(const Installation& inst) {
   e2e::WriteSampleProject(inst);
   ASSERT_FALSE(e2e::Has(inst.Post(e2e::kNewSheet).out, e2e::kErrorBox));
-  ASSERT_FALSE(e2e::Has(inst.PostMultipart({{"CMD", "Attach"},
-                                            {"Num", "TsG.00001"},
-                                            {"QS", ""},
-                                            {"title", "first"},
-                                            {"User", "kolvar"},
-                                            {"Attach", "bytes\n", "a.txt"}})
-                            .out,
-                        e2e::kErrorBox));
+  ASSERT_FALSE(e2e::Has(Attach("first", "a.txt")(inst, {}).out, e2e::kErrorBox));
 }
 
 e2e::CgiResult Check(const Installation& inst, bool repair = false) {

@@ -3,14 +3,11 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
-#include <cstdio>
 #include <map>
 #include <string>
 #include <thread>
@@ -18,7 +15,6 @@
 
 #include "../unit/smtp_peer.h"
 #include "base/files.h"
-#include "base/out.h"
 #include "common/ports.h"
 #include "harness.h"
 #include "mail/pop3.h"
@@ -43,7 +39,7 @@ class ScriptedPop3 {
     thread_ = std::thread([this] { Serve(); });
   }
   ~ScriptedPop3() {
-    if (thread_.joinable()) thread_.join();
+    Commands();
     close(listener_);
   }
   std::string server() const { return "127.0.0.1:" + std::to_string(port_); }
@@ -53,51 +49,45 @@ class ScriptedPop3 {
   }
 
  private:
-  void Say(int c, const std::string& text) { mail_test::SendAll(c, text); }
   void Serve() {
     pollfd p{listener_, POLLIN, 0};
     if (poll(&p, 1, 20000) <= 0) return;
     int c = accept(listener_, nullptr, nullptr);
-    Say(c, "+OK ready" + end_);
+    auto say = [&](const std::string& text) { mail_test::SendAll(c, text + end_); };
+    say("+OK ready");
     std::string pending;
-    bool silent = false;
+    bool silent = false, quit = false;
     char buffer[512];
-    for (;;) {
-      pollfd q{c, POLLIN, 0};
-      if (poll(&q, 1, 30000) <= 0) break;
+    for (pollfd q{c, POLLIN, 0}; !quit && poll(&q, 1, 30000) > 0;) {
       ssize_t n = recv(c, buffer, sizeof buffer, 0);
       if (n <= 0) break;
       pending.append(buffer, static_cast<size_t>(n));
-      size_t eol;
-      while ((eol = pending.find("\r\n")) != std::string::npos) {
-        std::string line = pending.substr(0, eol);
-        pending.erase(0, eol + 2);
+      for (size_t eol; (eol = pending.find("\r\n")) != std::string::npos;
+           pending.erase(0, eol + 2)) {
+        const std::string line = pending.substr(0, eol);
         commands_ += line + "\n";
+        const size_t k =
+            std::strtoul(line.c_str() + std::min(line.size(), line.find(' ') + 1), nullptr, 10);
+        const std::string mail = k >= 1 && k <= mails_.size() ? mails_[k - 1] : "";
         if (line == "QUIT") {
-          if (!silent) Say(c, "+OK bye" + end_);
-          close(c);
-          return;
-        }
-        if (silent) continue;
-        int k = std::atoi(line.c_str() + std::min(line.size(), line.find(' ') + 1));
-        std::string mail = k >= 1 && k <= static_cast<int>(mails_.size()) ? mails_[k - 1] : "";
-        if (line == "PASS wrong") {
-          Say(c, "-ERR [AUTH] Authentication failed." + end_);
+          if (!silent) say("+OK bye");
+          quit = true;
+        } else if (silent) {
+          // says nothing more
+        } else if (line == "PASS wrong") {
+          say("-ERR [AUTH] Authentication failed.");
         } else if (line == "LIST") {
-          std::string list = "+OK" + end_;
+          std::string list = "+OK";
           for (size_t i = 0; i < mails_.size(); ++i)
-            list += std::to_string(i + 1) + " " + std::to_string(mails_[i].size()) + end_;
-          Say(c, list + "." + end_);
+            list += end_ + std::to_string(i + 1) + " " + std::to_string(mails_[i].size());
+          say(list + end_ + ".");
         } else if (line.starts_with("TOP")) {
-          Say(c,
-              "+OK" + end_ + mail.substr(0, mail.find(end_ + end_) + 2 * end_.size()) + "." + end_);
-        } else if (line.starts_with("RETR") && k == cut_) {
-          Say(c, "+OK" + end_ + mail.substr(0, mail.size() / 2));
+          say("+OK" + end_ + mail.substr(0, mail.find(end_ + end_) + 2 * end_.size()) + ".");
+        } else if (line.starts_with("RETR") && static_cast<int>(k) == cut_) {
+          mail_test::SendAll(c, "+OK" + end_ + mail.substr(0, mail.size() / 2));
           silent = true;
-        } else if (line.starts_with("RETR")) {
-          Say(c, "+OK" + end_ + mail + "." + end_);
         } else {
-          Say(c, "+OK" + end_);
+          say(line.starts_with("RETR") ? "+OK" + end_ + mail + "." : "+OK");
         }
       }
     }
@@ -118,46 +108,41 @@ std::string SynchMailText(const std::string& name, const std::string& end) {
          "filetype: e 1 h " + name + end + ".. a stuffed line" + end;
 }
 
-TEST(SyncPop3, CollectsOnlySynchMailsWhateverTheLineEnds) {
-  for (std::string end : {"\r\n", "\r"}) {
-    ScriptedPop3 pop({SynchMailText("s00001", end), "Subject: Hello" + end + end + "hi" + end,
-                      SynchMailText("s00002", end)},
-                     end);
+// Only synchronisation mails are taken, whatever the line ends; a server silent in the
+// middle of a mail: the collection gives up on its own and quits, and that mail is neither
+// stored nor deleted.
+TEST(SyncPop3, CollectsOnlyWholeSynchMailsWhateverTheLineEnds) {
+  const struct {
+    std::string end;
+    int cut;
+    std::string commands, names;
+  } cases[] = {
+      {"\r\n", 0, "TOP 3 1\nRETR 1\nDELE 1\nRETR 3\nDELE 3\n", "TEST s00001 TEST s00002 "},
+      {"\r", 0, "TOP 3 1\nRETR 1\nDELE 1\nRETR 3\nDELE 3\n", "TEST s00001 TEST s00002 "},
+      {"\r\n", 3, "TOP 3 1\nRETR 1\nDELE 1\nRETR 3\n", "TEST s00001 "},
+  };
+  for (const auto& c : cases) {
+    const std::string e = c.end;
+    ScriptedPop3 pop({SynchMailText("s00001", e), "Subject: Hello" + e + e + "hi" + e,
+                      SynchMailText("s00002", e)},
+                     e, c.cut);
     Installation inst("POP3 " + pop.server() + "\nPOP3USER u\nPOP3PASS pop-secret-word\n");
     inst.Write("data/Synchro/in/TEST/.keep", "");
     InProcess req(inst);
-    std::map<std::string, std::string> got;
+    std::string names, stuffed;
     std::string page = CaptureStdout([&] {
-      mail::PopCollect([&](const mail::SynchMailEntry& e, std::string_view text) {
-        got[e.project + " " + e.name] = text;
+      mail::PopCollect([&](const mail::SynchMailEntry& entry, std::string_view text) {
+        names += entry.project + " " + entry.name + " ";
+        stuffed = text;
         return mail::Keep::kDelete;
       });
     });
-    EXPECT_EQ(page.find("pop-secret-word"), std::string::npos);
+    EXPECT_FALSE(e2e::Has(page, "pop-secret-word"));
     EXPECT_EQ(pop.Commands(),
-              "USER u\nPASS pop-secret-word\nLIST\nTOP 1 1\nTOP 2 1\nTOP 3 1\nRETR 1\nDELE 1\n"
-              "RETR 3\nDELE 3\nQUIT\n");
-    ASSERT_EQ(got.size(), 2u);
-    EXPECT_NE(got["TEST s00002"].find(end + ". a stuffed line" + end), std::string::npos);
+              "USER u\nPASS pop-secret-word\nLIST\nTOP 1 1\nTOP 2 1\n" + c.commands + "QUIT\n");
+    EXPECT_EQ(names, c.names);
+    EXPECT_TRUE(e2e::Has(stuffed, e + ". a stuffed line" + e));
   }
-}
-
-TEST(SyncPop3, AMailCutOffIsNeitherStoredNorDeleted) {
-  ScriptedPop3 pop({SynchMailText("s00001", "\r\n"), SynchMailText("s00002", "\r\n")}, "\r\n", 2);
-  Installation inst("POP3 " + pop.server() + "\nPOP3USER u\nPOP3PASS p\n");
-  inst.Write("data/Synchro/in/TEST/.keep", "");
-  InProcess req(inst);
-  std::vector<std::string> got;
-  CaptureStdout([&] {
-    mail::PopCollect([&](const mail::SynchMailEntry& e, std::string_view) {
-      got.push_back(e.name);
-      return mail::Keep::kDelete;
-    });
-  });
-  // A server silent in the middle of a mail: the collection gives up on its own and quits.
-  EXPECT_EQ(pop.Commands(),
-            "USER u\nPASS p\nLIST\nTOP 1 1\nTOP 2 1\nRETR 1\nDELE 1\nRETR 2\nQUIT\n");
-  EXPECT_EQ(got, std::vector<std::string>{"s00001"});
 }
 
 // An installation whose project TEST has a partner; the relay is unreachable.
@@ -215,29 +200,24 @@ TEST(SyncPass, NumbersRequestsAcknowledgementsAndRefusals) {
   EXPECT_EQ(inst.Read("config/TEST_version.cfg"), "9.9\n");               // replaced
   EXPECT_FALSE(inst.Exists("config/evil.cfg"));                           // not a project file
   EXPECT_FALSE(inst.Exists("x"));
-  EXPECT_NE(page.find("not applied: .. is not an attachment folder"), std::string::npos);
+  EXPECT_TRUE(e2e::Has(page, "not applied: .. is not an attachment folder"));
   // Every file got its ".dat" name; s00003 had no s00002 before it: one request, and the
   // acknowledgements of the applied files; the ".msg" file was not applied.
   EXPECT_EQ(inst.List("data/Synchro/in/TEST"),
             (std::vector<std::string>{".keep", "s00001.dat", "s00003.dat", "s00004.dat",
                                       "s00005.dat", "s00006.dat"}));
   std::string out = inst.Read("data/Synchro/out/TEST/s00002.txt");
-  EXPECT_NE(out.find("filetype: f "), std::string::npos) << out;
-  EXPECT_NE(out.find(" localhost s00002.txt\r\n"), std::string::npos) << out;
+  EXPECT_TRUE(e2e::Has(out, "filetype: f ")) << out;
+  EXPECT_TRUE(e2e::Has(out, " localhost s00002.txt\r\n")) << out;
   EXPECT_EQ(inst.Read("data/Synchro/out/TEST/sent.txt"), "3");  // request, acknowledgement
-  EXPECT_NE(inst.Read("data/Synchro/out/TEST/s00003.txt").find(" localhost s00004.txt\r\n"),
-            std::string::npos);
+  EXPECT_TRUE(e2e::Has(inst.Read("data/Synchro/out/TEST/s00003.txt"), " localhost s00004.txt\r\n"));
   EXPECT_EQ(inst.List("data/tmp"), std::vector<std::string>{});  // the work folder is gone
 }
 
 store::FactSheet Sheet(int created, std::vector<std::pair<int, std::string>> entries,
                        const std::string& log) {
   store::FactSheet s;
-  s.project = "TEST";
-  s.group = "GUI";
-  s.phase = 1;
-  s.number = 1;
-  s.created = created;
+  s.project = "TEST", s.group = "GUI", s.phase = 1, s.number = 1, s.created = created;
   s.title = "t" + std::to_string(created);
   for (auto& [time, who] : entries) store::AddEntry(s, "e", who, time, who + "\n");
   s.log = log;
@@ -248,12 +228,9 @@ TEST(SyncMerge, CopiesMergeTheSameWhicheverIsLocalAndTheLatestChangeOfAFieldWins
   store::FactSheet base = Sheet(100, {{100, "a"}}, "2026/01/01:10.00.00 Origin: x 1\n");
   // A assigns and edits the first entry; B changes the title. Each notes what it changed.
   store::FactSheet a = base, b = base;
-  a.status = 2;
-  a.resp = "tessin";
-  a.entries[0].text = "edited on A\n";
+  a.status = 2, a.resp = "tessin", a.entries[0].text = "edited on A\n";
   a.log += "2026/01/01:10.00.05 Changed on sitea: status resp entry:100:a:0:0:e\n";
-  b.title = "new title";
-  b.status = 1;
+  b.title = "new title", b.status = 1;
   b.log += "2026/01/01:10.00.03 Changed on siteb: title status\n";
   store::AddEntry(b, "e", "b", 150, "analysis\n");
   auto bytes = [](store::FactSheet s) { return store::FormatSheet(s); };
@@ -267,8 +244,8 @@ TEST(SyncMerge, CopiesMergeTheSameWhicheverIsLocalAndTheLatestChangeOfAFieldWins
   EXPECT_EQ(ab.entries[1].text, "analysis\n");
   // Merging again changes nothing; the log holds both notes, so it says what both did.
   EXPECT_EQ(bytes(synch::MergeSheets(ab, b)), bytes(ab));
-  EXPECT_NE(ab.log.find("Changed on siteb: title status"), std::string::npos);
-  EXPECT_NE(ab.log.find("Changed on sitea: status"), std::string::npos);
+  EXPECT_TRUE(e2e::Has(ab.log, "Changed on siteb: title status"));
+  EXPECT_TRUE(e2e::Has(ab.log, "Changed on sitea: status"));
 }
 
 TEST(SyncMerge, ConflictsKeepBothSheets) {
@@ -293,11 +270,11 @@ TEST(SyncMerge, ConflictsKeepBothSheets) {
   EXPECT_EQ(store::ReadSheet("TsG.00003")->entries.size(), 2u);
   std::string index = site.inst.Read("data/index");
   for (const char* title : {"|t300\n", "|t500\n", "|t900\n"})
-    EXPECT_NE(index.find(title), std::string::npos) << index;
+    EXPECT_TRUE(e2e::Has(index, title)) << index;
   // The journal follows each sheet that took a new number.
   std::string journal = site.inst.Read("data/history.dat");
   for (const char* moved : {" TsG.00002 Renumbered from TsG.00001 ", " TsG.00003 Renumbered from "})
-    EXPECT_NE(journal.find(moved), std::string::npos) << journal;
+    EXPECT_TRUE(e2e::Has(journal, moved)) << journal;
 }
 
 TEST(SyncMerge, TwoSheetsMadeInOneSecondStayTwo) {
@@ -311,8 +288,8 @@ TEST(SyncMerge, TwoSheetsMadeInOneSecondStayTwo) {
     EXPECT_EQ(synch::MergeReceivedSheet(one).name, "TsG.00001");
     EXPECT_EQ(synch::MergeReceivedSheet(two).name, "TsG.00002");
   });
-  EXPECT_NE(other.Read("data/TsG.00002").find("Origin: b 2"), std::string::npos);
-  EXPECT_NE(other.Read("data/TsG.00001").find("Origin: b 1"), std::string::npos);
+  EXPECT_TRUE(e2e::Has(other.Read("data/TsG.00002"), "Origin: b 2"));
+  EXPECT_TRUE(e2e::Has(other.Read("data/TsG.00001"), "Origin: b 1"));
 }
 
 // A process that holds the lock of `folder` until it is killed.
@@ -359,8 +336,7 @@ TEST(SyncLock, ALockOfADeadProcessIsFreeAndALiveOneIsWaitedForBoundedly) {
   // The owner died: the next pass numbers and sends it.
   site.Pass();
   EXPECT_EQ(inst.Read("data/Synchro/out/TEST/sent.txt"), "1");
-  EXPECT_NE(inst.Read("data/Synchro/out/TEST/s00001.txt").find("begin 0666 phase.cfg"),
-            std::string::npos);
+  EXPECT_TRUE(e2e::Has(inst.Read("data/Synchro/out/TEST/s00001.txt"), "begin 0666 phase.cfg"));
   EXPECT_EQ(inst.List("data/Synchro/out/TEST/queue"), std::vector<std::string>{});
 }
 
@@ -386,20 +362,18 @@ TEST(SyncTrust, OnlySignedFreshMailOfAPartnerIsTakenAndKnownBySenderAndNumber) {
   unsigned_mail.erase(unsigned_mail.find("X-Quorb-MAC"), 78);
   struct Case {
     std::string name, project, text, error;
-    mail::Keep keep;
+    mail::Keep keep = mail::Keep::kDelete;
   } cases[] = {
-      {"s00001", "TEST", good, "", mail::Keep::kDelete},
-      {"s00001", "TEST", good, "", mail::Keep::kDelete},  // the same again: nothing new
-      {"s00002", "TEST", forged, "message s00002 refused: its MAC is wrong", mail::Keep::kDelete},
-      {"s00003", "TEST", unsigned_mail, "message s00003 refused: its MAC is missing",
-       mail::Keep::kDelete},
+      {"s00001", "TEST", good, ""},
+      {"s00001", "TEST", good, ""},  // the same again: nothing new
+      {"s00002", "TEST", forged, "message s00002 refused: its MAC is wrong"},
+      {"s00003", "TEST", unsigned_mail, "message s00003 refused: its MAC is missing"},
       {"s00004", "TEST", SignedMail(inst, "s00004", "siteb", "x", now - 40 * 86400),
-       "older than the replay window", mail::Keep::kDelete},
-      {"s00005", "SOLO", good, "the project has no partner", mail::Keep::kDelete},
+       "older than the replay window"},
+      {"s00005", "SOLO", good, "the project has no partner"},
       {"s00006", "NOPE", good, "project NOPE has no folder", mail::Keep::kLeave},
       // The same number from another sender is another message.
-      {"s00001", "TEST", SignedMail(inst, "s00001", "sitec", "s00009.txt@sited", now), "",
-       mail::Keep::kDelete},
+      {"s00001", "TEST", SignedMail(inst, "s00001", "sitec", "s00009.txt@sited", now), ""},
   };
   inst.Write("data/Synchro/in/SOLO/.keep", "");
   for (const Case& c : cases) {
@@ -410,10 +384,7 @@ TEST(SyncTrust, OnlySignedFreshMailOfAPartnerIsTakenAndKnownBySenderAndNumber) {
       keep = synch::ReceiveMail({1, c.project, c.name, 0}, c.text);
     });
     EXPECT_EQ(keep, c.keep);
-    if (c.error.empty())
-      EXPECT_EQ(page.find("error"), std::string::npos) << page;
-    else
-      EXPECT_NE(page.find(c.error), std::string::npos) << page;
+    EXPECT_TRUE(c.error.empty() ? !e2e::Has(page, "error") : e2e::Has(page, c.error)) << page;
   }
   EXPECT_EQ(inst.List("data/Synchro/in/TEST/siteb"), std::vector<std::string>{"s00001.txt"});
   EXPECT_EQ(inst.List("data/Synchro/in/TEST/sitec"), std::vector<std::string>{"s00001.txt"});
@@ -437,7 +408,7 @@ TEST(SyncTrust, OnlySignedFreshMailOfAPartnerIsTakenAndKnownBySenderAndNumber) {
   EXPECT_EQ(st.st_mode & 0777, 0600u);
   for (const char* words : {"its MAC is wrong", "its MAC is missing", "has no partner",
                             "has no folder for received messages", "partner@example.org"})
-    EXPECT_NE(page.find(words), std::string::npos) << words << "\n" << page;
+    EXPECT_TRUE(e2e::Has(page, words)) << words << "\n" << page;
 }
 
 // The home page ends, whole, whatever holds the pass: a live process holding the incoming
@@ -449,20 +420,20 @@ TEST(SyncPass, CollectsAtMostOncePerDelayAndNothingHoldsThePage) {
   Installation inst("POP3 127.0.0.1:" + std::to_string(port) + "\nSYNCDELAY 600\n");
   inst.InstallLanguageFiles();
   auto whole = [](const e2e::CgiResult& r) {
-    return r.exit_code == 0 && r.out.find("<! Upgrade >\n") != std::string::npos;
+    return r.exit_code == 0 && e2e::Has(r.out, "<! Upgrade >\n");
   };
   pid_t child = HoldLock(inst.Path("data/Synchro/in"));
   ASSERT_GT(child, 0);
   auto busy = inst.Get("");
   Kill(child);
   EXPECT_TRUE(whole(busy)) << busy.out << busy.err;
-  EXPECT_NE(busy.out.find("<! synchronisation busy >"), std::string::npos) << busy.out;
+  EXPECT_TRUE(e2e::Has(busy.out, "<! synchronisation busy >")) << busy.out;
   auto first = inst.Get("");
   EXPECT_TRUE(whole(first)) << first.out << first.err;
-  EXPECT_NE(first.out.find("<! popLogin>"), std::string::npos) << first.out;
-  EXPECT_NE(first.err.find("the POP3 server did not answer"), std::string::npos) << first.err;
+  EXPECT_TRUE(e2e::Has(first.out, "<! popLogin>")) << first.out;
+  EXPECT_TRUE(e2e::Has(first.err, "the POP3 server did not answer")) << first.err;
   // Within the delay the next home page does not even look.
-  EXPECT_EQ(inst.Get("").out.find("popLogin"), std::string::npos);
+  EXPECT_FALSE(e2e::Has(inst.Get("").out, "popLogin"));
   close(listener);
 }
 
@@ -480,8 +451,8 @@ TEST(SyncStatus, SaysInWordsWhyMailIsNotCollectedOrNotDelivered) {
     inst.InstallLanguageFiles();
     inst.Get("");
     std::string page = inst.Get("CMD=setup&Edit=11").out;
-    EXPECT_NE(page.find(": " + words), std::string::npos) << page;             // the last pass
-    EXPECT_NE(page.find("<TD></TD><TD>" + words), std::string::npos) << page;  // an error
+    EXPECT_TRUE(e2e::Has(page, ": " + words)) << page;             // the last pass
+    EXPECT_TRUE(e2e::Has(page, "<TD></TD><TD>" + words)) << page;  // an error
   }
   // The relay refuses the partner for good: the page names the message, the partner and
   // the relay's reply.
@@ -492,9 +463,10 @@ TEST(SyncStatus, SaysInWordsWhyMailIsNotCollectedOrNotDelivered) {
   site.inst.Post(e2e::kNewSheet);
   relay.Received();
   std::string page = site.inst.Get("CMD=setup&Edit=11").out;
-  EXPECT_NE(page.find("<TR><TD>Not delivered</TD><TD>s00001: the relay refused nobody@example.org: "
-                      "RCPT TO nobody@example.org: 550 5.1.1 &lt;nobody&gt;: no such user<BR>"),
-            std::string::npos)
+  EXPECT_TRUE(
+      e2e::Has(page,
+               "<TR><TD>Not delivered</TD><TD>s00001: the relay refused nobody@example.org: "
+               "RCPT TO nobody@example.org: 550 5.1.1 &lt;nobody&gt;: no such user<BR>"))
       << page;
 }
 

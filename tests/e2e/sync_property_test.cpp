@@ -12,11 +12,9 @@
 #include <filesystem>
 #include <map>
 #include <random>
-#include <set>
 #include <string>
 #include <vector>
 
-#include "base/files.h"
 #include "base/out.h"
 #include "harness.h"
 #include "mail/pop3.h"
@@ -107,10 +105,10 @@ class Network {
   }
 
   void Pass(int i) {
-    {
+    e2e::CaptureStdout([&] {
       e2e::InProcess req(site(i));
-      e2e::CaptureStdout([] { synch::SynchPass(); });
-    }
+      synch::SynchPass();
+    });
     Harvest(i);
   }
 
@@ -182,48 +180,36 @@ void RunSeed(unsigned seed) {
     int op = sheets.empty() ? 0 : static_cast<int>(r() % 9);
     if (std::getenv("QUORB_SYNC_TRACE"))
       std::fprintf(stderr, "step %d site %d op %d on %s\n", step, i, op, num.c_str());
-    switch (op) {
-      case 0:
-        s.Post(std::string("CMD=new&title=New") + tag + "&project=TEST&group=" + groups[r() % 2] +
-               "&prog=prog1&sev=2&impact=b&phase=b&version=1.0&submitter=kolvar&text=Made" + tag);
-        break;
-      case 1:
-        analyses.push_back("Seen" + tag);
-        {
-          auto page = s.Get(Form("Analyse", num, "title=An" + tag + "&text=Seen" + tag));
-          if (s.Read("data/" + num).find("Seen" + tag) == std::string::npos)
-            ADD_FAILURE() << "the analysis was not stored on " << num;
-        }
-        break;
-      case 2:
-        s.Get(Form("Assign", num, "submitter=tessin"));
-        break;
-      case 3:
-        s.Get(Form("Observed", num, std::string("submitter=") + (r() % 2 ? "tessin" : "kolvar")));
-        break;
-      case 4:
-        s.Post(Form("Edit", num,
-                    "Edit=" + DescriptionIndex(s.Read("data/" + num)) + "&text=Edited" + tag));
-        break;
-      case 5:
-        s.Post(Form("Change_Header", num,
-                    "title=Head" + tag + "&project=TEST&group=" + groups[r() % 2] +
-                        "&prog=prog1&sev=3&impact=a&phase=b&version=1.1&submitter=tessin"));
-        break;
-      case 6:
-        s.Post(Form("Copy", num,
-                    std::string("project=TEST&prog=prog2&sev=3&phase=b&group=") + groups[r() % 2]));
-        break;
-      case 7:
-        s.PostMultipart({{"CMD", "Attach"},
-                         {"Num", num},
-                         {"title", "F" + tag},
-                         {"User", "kolvar"},
-                         {"Attach", "content " + tag + "\n", "f.txt"}});
-        break;
-      default:
-        net.Pass(i);
-        break;
+    if (op == 0) {
+      s.Post(std::string("CMD=new&title=New") + tag + "&project=TEST&group=" + groups[r() % 2] +
+             "&prog=prog1&sev=2&impact=b&phase=b&version=1.0&submitter=kolvar&text=Made" + tag);
+    } else if (op == 1) {
+      analyses.push_back("Seen" + tag);
+      s.Get(Form("Analyse", num, "title=An" + tag + "&text=Seen" + tag));
+      EXPECT_TRUE(e2e::Has(s.Read("data/" + num), "Seen" + tag))
+          << "analysis not stored on " << num;
+    } else if (op == 2) {
+      s.Get(Form("Assign", num, "submitter=tessin"));
+    } else if (op == 3) {
+      s.Get(Form("Observed", num, std::string("submitter=") + (r() % 2 ? "tessin" : "kolvar")));
+    } else if (op == 4) {
+      s.Post(Form("Edit", num,
+                  "Edit=" + DescriptionIndex(s.Read("data/" + num)) + "&text=Edited" + tag));
+    } else if (op == 5) {
+      s.Post(Form("Change_Header", num,
+                  "title=Head" + tag + "&project=TEST&group=" + groups[r() % 2] +
+                      "&prog=prog1&sev=3&impact=a&phase=b&version=1.1&submitter=tessin"));
+    } else if (op == 6) {
+      s.Post(Form("Copy", num,
+                  std::string("project=TEST&prog=prog2&sev=3&phase=b&group=") + groups[r() % 2]));
+    } else if (op == 7) {
+      s.PostMultipart({{"CMD", "Attach"},
+                       {"Num", num},
+                       {"title", "F" + tag},
+                       {"User", "kolvar"},
+                       {"Attach", "content " + tag + "\n", "f.txt"}});
+    } else {
+      net.Pass(i);
     }
     net.Harvest(i);
     if (r() % 3 == 0) net.Deliver(false);
@@ -239,20 +225,15 @@ void RunSeed(unsigned seed) {
   std::map<std::string, std::string> first = Holdings(net, 0);
   for (int i = 1; i < kSites; ++i) {
     std::map<std::string, std::string> other = Holdings(net, i);
-    for (const auto& [key, value] : first) {
-      auto it = other.find(key);
-      if (it == other.end())
-        ADD_FAILURE() << kNames[i] << " lacks " << key;
-      else
-        EXPECT_EQ(value, it->second) << kNames[i] << ": " << key;
-    }
+    for (const auto& [key, value] : first)
+      EXPECT_EQ(value, other.contains(key) ? other[key] : "(lacking)") << kNames[i] << ": " << key;
     for (const auto& [key, value] : other)
-      if (!first.contains(key)) ADD_FAILURE() << kNames[0] << " lacks " << key;
+      EXPECT_TRUE(first.contains(key)) << kNames[0] << " lacks " << key;
   }
   std::string all;
   for (const auto& [key, value] : first) all += value;
   for (const std::string& text : analyses)
-    EXPECT_NE(all.find(text + "\n"), std::string::npos) << text << " was lost";
+    EXPECT_TRUE(e2e::Has(all, text + "\n")) << text << " was lost";
 }
 
 TEST(SyncProperty, ThreeSitesEndWithTheSameSheetsWhateverTheMailDoes) {
