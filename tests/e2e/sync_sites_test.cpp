@@ -225,4 +225,42 @@ TEST(SyncSites, SheetsTravelMergeAndLostMessagesAreSentAgain) {
   EXPECT_TRUE(e2e::Has(arrived, stored.substr(stored.find("filetype")))) << arrived;
 }
 
+// Three sites through the same servers: a sheet made on each; once the passes are quiet,
+// all three hold the same three sheets.
+TEST(SyncSites, ThreeSitesEndWithTheSameSheets) {
+  const std::vector<std::string> names = {"sitea", "siteb", "sitec"};
+  Installation sites[3];
+  MailPeers peers(fs::path(sites[0].root()) / "peers", names);
+  std::string why;
+  ASSERT_TRUE(peers.Ready(&why)) << "the mail servers did not start:\n" << why;
+  for (size_t i = 0; i < 3; ++i) {
+    std::vector<std::string> partners;
+    for (size_t j = 0; j < 3; ++j)
+      if (j != i) partners.push_back(names[j]);
+    SetUpSite(sites[i], peers, names[i], partners);
+    sites[i].Post(std::string(e2e::kNewSheet) + "+on+" + names[i]);
+  }
+  // Quiet: a round of home pages in which no site numbered a message (acknowledgements
+  // included).
+  auto numbered = [&] {
+    int n = 0;
+    for (const Installation& site : sites) n += Sent(site);
+    return n;
+  };
+  int before = -1;
+  for (int round = 0; round < 10 && numbered() != before; ++round) {
+    before = numbered();
+    for (const Installation& site : sites) Home(peers, site);
+  }
+  EXPECT_EQ(numbered(), before);
+  auto sheets = [](const Installation& site) {
+    std::map<std::string, std::string> held;
+    for (const std::string& name : site.List("data"))
+      if (name.starts_with("TsG.")) held[name] = site.Read("data/" + name);
+    return held;
+  };
+  EXPECT_EQ(sheets(sites[0]).size(), 3u);
+  for (const Installation& site : sites) EXPECT_EQ(sheets(site), sheets(sites[0]));
+}
+
 }  // namespace
