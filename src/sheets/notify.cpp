@@ -114,8 +114,6 @@ std::string MessageFilePath(unsigned pid) {
 
 void SendNotification(std::string_view name, int code, std::optional<std::string_view> user,
                       const SheetWriter& write_sheet) {
-  mail::MessageFile message(MessageFilePath(static_cast<unsigned>(getpid())));
-  if (!message) return;
   std::optional<store::FactSheet> sheet = store::ReadSheet(name);
   if (!sheet) return;
   // The partners get the sheet whether or not anybody is mailed.
@@ -126,6 +124,9 @@ void SendNotification(std::string_view name, int code, std::optional<std::string
     base::Page("<! No mail to send, destination empty >\n");
     return;
   }
+  // The message file is made only for a mail that goes out.
+  mail::MessageFile message(MessageFilePath(static_cast<unsigned>(getpid())));
+  if (!message) return;
   // Header values never carry a line break: a login or a name cannot add header lines.
   std::string host = StripLineBreaks(config::GetConfig("HOSTNAME"));
   mail::MailHeader header;
