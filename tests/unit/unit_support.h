@@ -2,12 +2,14 @@
 // environment variable set for a test.
 #pragma once
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <iterator>
 #include <string>
 
@@ -19,6 +21,14 @@ namespace unit_test {
 inline std::string ReadFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// What `f` gives for each of `args`, each followed by "|": one comparison for a run of cases.
+template <typename F, typename T>
+std::string Each(F f, std::initializer_list<T> args) {
+  std::string out;
+  for (const T& arg : args) out += fmt::format("{}|", f(arg));
+  return out;
 }
 
 // Sets an environment variable (TZ is read again) and puts back what was there.
