@@ -2,6 +2,7 @@
 // and the day windows of the data pages.
 #include "stats/stat_line.h"
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -122,15 +123,12 @@ TEST(IndexFields, AgreeWithTheStoreParser) {
     ASSERT_TRUE(stats::ScanIndexLine(text, f, length)) << text;
     store::FactSheet expected;
     store::ParseHeader(text, expected);
-    EXPECT_EQ(f.project, expected.project);
-    EXPECT_EQ(f.group, expected.group);
+    constexpr const char* format = "{}|{}|{}|{}|{}|{}|{}|{}";
+    EXPECT_EQ(fmt::format(format, f.project, f.group, f.phase, f.sev, f.status, f.postponed,
+                          f.corr_load, f.load),
+              fmt::format(format, expected.project, expected.group, expected.phase, expected.sev,
+                          expected.status, expected.postponed, expected.corrLoad, expected.Load));
     EXPECT_EQ(f.place, text.substr(text.find(f.project), f.place.size()));
-    EXPECT_EQ(f.phase, expected.phase);
-    EXPECT_EQ(f.sev, expected.sev);
-    EXPECT_EQ(f.status, expected.status);
-    EXPECT_EQ(f.postponed, expected.postponed);
-    EXPECT_EQ(f.corr_load, expected.corrLoad);
-    EXPECT_EQ(f.load, expected.Load);
   }
   stats::IndexFields f;
   EXPECT_FALSE(stats::ScanIndexLine("a|b|c", f, length));  // short: the store's reading
