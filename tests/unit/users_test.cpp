@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <ctime>
 #include <filesystem>
@@ -16,7 +14,6 @@
 #include "users/rights.h"
 #include "users/uid.h"
 #include "users/user_context.h"
-#include "web/cookies.h"
 
 namespace {
 
@@ -380,26 +377,14 @@ TEST_F(UsersConfig, SavingWithoutFileOrRecordAndWithHostileValues) {
 // Saves running at once each keep their record: the rewrite is serialised.
 TEST_F(UsersConfig, ConcurrentSavesLoseNoRecord) {
   constexpr int kClients = 12;
-  std::vector<pid_t> children;
-  for (int i = 0; i < kClients; ++i) {
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      std::string address = "10.0.1." + std::to_string(i);
-      for (int round = 0; round < 20; ++round) {
-        NewRequest(address.c_str());
-        users::SaveUserContext("user" + std::to_string(i), "TEST", "UI", round);
-      }
-      std::fflush(stdout);
-      _exit(0);
+  unit_test::RunProcesses(kClients, [&](int i) {
+    std::string address = "10.0.1." + std::to_string(i);
+    for (int round = 0; round < 20; ++round) {
+      NewRequest(address.c_str());
+      users::SaveUserContext("user" + std::to_string(i), "TEST", "UI", round);
     }
-    children.push_back(pid);
-  }
-  for (pid_t pid : children) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
+    return 0;
+  });
   std::string file = Read("config/userinfo.dat");
   for (int i = 0; i < kClients; ++i)
     EXPECT_NE(
