@@ -38,20 +38,14 @@ test('a member logs in and creates a sheet in another project', () => withBrowse
   await assertImagesShow(page);
   await page.screenshot({ path: path.join(output, 'home.png'), fullPage: true });
 
-  // The creation form; choosing a project in the drop-down reloads it for that project.
+  // The creation form through the menu's link; choosing a project in the drop-down reloads it
+  // for that project (what was typed stays: day.test.mjs).
   await create.click();
   await page.waitForSelector('select[name=Deroulant]');
-  // The form is sent back to itself, so what was typed stays (see day.test.mjs).
-  await Promise.all([page.waitForLoadState('load'),
-    page.selectOption('select[name=Deroulant]', { label: 'TEST' })]);
-  await page.waitForSelector('select[name=group] option:has-text("phase 1")', { state: 'attached' });
-  assert.equal(await page.inputValue('input[name=project]'), 'TEST');
   await Promise.all([page.waitForLoadState('load'),
     page.selectOption('select[name=Deroulant]', { label: 'DEMO' })]);
   await page.waitForSelector('select[name=group] option:has-text("client")', { state: 'attached' });
   assert.equal(await page.inputValue('input[name=project]'), 'DEMO');
-  const groups = await page.$$eval('select[name=group] option', (o) => o.map((x) => x.label.trim()));
-  assert.ok(groups.includes('client') && groups.includes('server'), `sub-projects ${groups}`);
 
   const title = 'The login button does nothing';
   await page.fill('input[name=title]', title);
@@ -67,10 +61,6 @@ test('a member logs in and creates a sheet in another project', () => withBrowse
   assert.ok(body.includes(title), 'the title shows on the page');
   await assertImagesShow(page);
   await page.screenshot({ path: path.join(output, 'sheet_created.png'), fullPage: true });
-  const stored = fs.readFileSync(path.join(root, 'data/Di20.00001'), 'latin1');
-  assert.ok(stored.includes(title), 'the sheet file holds the title');
-  const index = fs.readFileSync(path.join(root, 'data/index'), 'latin1');
-  assert.ok(index.includes(title) && index.includes('DEMO'), 'the index line is written');
   const journal = fs.readFileSync(path.join(root, 'data/history.dat'), 'latin1');
   assert.ok(journal.includes('Di20.00001'), 'the journal names the sheet');
 
