@@ -29,13 +29,10 @@ TEST(StatLine, CodesSixAndSevenAreCrossedAndSeverityZeroIsNotWritten) {
 
   StatLine line;
   ASSERT_TRUE(stats::ParseStatLine("1700000000 0 0 1 1 0 0 2 0 0 1 0 9 2 0 0 0 1 1 2 0 0", line));
-  EXPECT_EQ(line.label, 1700000000);
-  EXPECT_EQ(line.field[6], 2);  // code 7
-  EXPECT_EQ(line.field[9], 1);  // code 6
-  EXPECT_EQ(line.Active(), 2);
-  EXPECT_EQ(line.Closed(), 3);
-  EXPECT_EQ(line.load, 9);
-  EXPECT_EQ(line.active[3], 1);
+  // Label, fields of codes 7 and 6, active, closed, load, active of severity 4.
+  EXPECT_EQ(fmt::format("{} {} {} {} {} {} {}", line.label, line.field[6], line.field[9],
+                        line.Active(), line.Closed(), line.load, line.active[3]),
+            "1700000000 2 1 2 3 9 1");
   EXPECT_FALSE(stats::ParseStatLine("", line));
   EXPECT_TRUE(stats::ParseStatLine("5 1 2", line));  // a short line: the rest reads 0
   EXPECT_EQ(line.field[1], 2);

@@ -1,3 +1,4 @@
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -81,10 +82,8 @@ TEST(StoreSheet, BarsInTheTitleAndInOtherFields) {
   s.test = "T|12";
   s.prog = "a\nb";
   FactSheet back = Read(store::FormatHeader(s));
-  EXPECT_EQ(back.test, "T/12");
-  EXPECT_EQ(back.prog, "a b");
-  EXPECT_EQ(back.Load, 1);
-  EXPECT_EQ(back.title, "Title");
+  EXPECT_EQ(fmt::format("{}|{}|{}|{}", back.test, back.prog, back.Load, back.title),
+            "T/12|a b|1|Title");
   // Read from a hand-edited line, a "|" still shifts the following fields.
   FactSheet shifted;
   store::ParseHeader("GUI|12|c|946681200|kol|var|b|Project|Sub", shifted);
@@ -100,12 +99,10 @@ TEST(StoreSheet, TextFieldsAreCutToTheirCapacity) {
   s.mdapda = std::string(120, 'm');
   store::AddEntry(s, std::string(210, 'n'), std::string(25, 'w'), 5, "x\n");
   FactSheet back = Read(store::FormatSheet(s));
-  EXPECT_EQ(back.title, std::string(199, 't'));
-  EXPECT_EQ(back.project, std::string(39, 'p'));
-  EXPECT_EQ(back.subCode, "ABCDEFG");
-  EXPECT_EQ(back.mdapda, std::string(99, 'm'));
-  EXPECT_EQ(back.entries[0].name, std::string(199, 'n'));
-  EXPECT_EQ(back.entries[0].who, std::string(19, 'w'));
+  EXPECT_EQ(back.title + back.project + back.subCode + back.mdapda + back.entries[0].name +
+                back.entries[0].who,
+            std::string(199, 't') + std::string(39, 'p') + "ABCDEFG" + std::string(99, 'm') +
+                std::string(199, 'n') + std::string(19, 'w'));
   // Parsing cuts as well.
   FactSheet parsed;
   store::ParseHeader(std::string(30, 's') + "|1|a|0|" + std::string(30, 'u'), parsed);
@@ -122,9 +119,8 @@ TEST(StoreSheet, LetterFields) {
   s.impact = 27;  // the letter would be "|": cannot be stored
   std::string line = store::FormatHeader(s);
   FactSheet back = Read(line);
-  EXPECT_EQ(back.phase, 40);
-  EXPECT_EQ(back.impact, '_' - 'a');
-  EXPECT_EQ(back.Load, 0);
+  EXPECT_EQ(fmt::format("{}|{}|{}", back.phase, back.impact, back.Load),
+            fmt::format("40|{}|0", '_' - 'a'));
 }
 
 TEST(StoreSheet, SeparatorKindMatchesSeparatorsAndTheirTails) {
