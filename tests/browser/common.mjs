@@ -91,10 +91,14 @@ export async function launchBrowser(extraArgs = []) {
 }
 
 // Serves a fresh site to the tests of a file: the returned object gets { root, base, stop }
-// before they run, and the site is stopped after them.
-export function useSite(prefix, extraConfig = '', options = {}) {
+// and is given to `setUp` before they run (the root's hooks do not wait for each other); the
+// site is stopped after them.
+export function useSite(prefix, extraConfig = '', { setUp, ...options } = {}) {
   const site = {};
-  before(async () => { Object.assign(site, await startSite(prefix, extraConfig, options)); });
+  before(async () => {
+    Object.assign(site, await startSite(prefix, extraConfig, options));
+    await setUp?.(site);
+  });
   after(async () => { await site.stop?.(); });
   return site;
 }

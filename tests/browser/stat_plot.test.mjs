@@ -4,12 +4,10 @@
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
-import { after, before, test } from 'node:test';
+import { after, test } from 'node:test';
 
 import { launchBrowser, output, useSite } from './common.mjs';
 
-const site = useSite('quorb-plot-');
-let browser;  // { context, close }
 
 function statisticsFile() {
   const lines = [];
@@ -27,9 +25,12 @@ function statisticsFile() {
   return lines.join('\n') + '\n';
 }
 
-before(async () => {
-  fs.writeFileSync(path.join(site.root, 'data/Stats/DEMO.TOTAL'), statisticsFile());
-  browser = await launchBrowser();
+let browser;  // { context, close }
+const site = useSite('quorb-plot-', '', {
+  setUp: async ({ root }) => {
+    fs.writeFileSync(path.join(root, 'data/Stats/DEMO.TOTAL'), statisticsFile());
+    browser = await launchBrowser();
+  },
 });
 after(async () => { await browser?.close(); });
 
