@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
-#include <vector>
 
 #include "base/request_state.h"
 #include "mail/spool.h"

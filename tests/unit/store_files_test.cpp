@@ -1,6 +1,5 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <string>

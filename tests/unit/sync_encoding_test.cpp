@@ -2,7 +2,6 @@
 // folder (never beside it), and cut-off messages.
 #include <fmt/format.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
