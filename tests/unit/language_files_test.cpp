@@ -73,24 +73,10 @@ std::map<int, CatalogueRow> LoadCatalogue() {
 // The conversion letters of a printf format, in order; "%%" is an escaped percent sign.
 // A "%" that ends the text gives '?', so that a dangling percent never passes as plain text.
 std::string Conversions(const std::string& text) {
+  static const std::regex conversion("%(%|[-+ #0]*[0-9*.]*[hlLqjzt]*(.?))");
   std::string letters;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '%') continue;
-    if (i + 1 < text.size() && text[i + 1] == '%') {
-      ++i;
-      continue;
-    }
-    std::size_t j = i + 1;
-    while (j < text.size() && std::string_view("-+ #0").find(text[j]) != std::string_view::npos)
-      ++j;
-    while (j < text.size() &&
-           (std::isdigit(static_cast<unsigned char>(text[j])) || text[j] == '*' || text[j] == '.'))
-      ++j;
-    while (j < text.size() && std::string_view("hlLqjzt").find(text[j]) != std::string_view::npos)
-      ++j;
-    letters += j < text.size() ? text[j] : '?';
-    i = j;
-  }
+  for (std::sregex_iterator it(text.begin(), text.end(), conversion), end; it != end; ++it)
+    if ((*it)[1] != "%") letters += (*it)[2].length() ? (*it)[2].str() : "?";
   return letters;
 }
 

@@ -80,12 +80,10 @@ TEST_F(ProjectFiles, SubprojectsAndSheetNames) {
   Write("config/TEST_subproject.cfg", "phase 1:10\n#old:99\nGUI:GUI\nnocode:\n");
   Write("config/OTHER_subproject.cfg", "core:C\n");
   Write("config/phase.cfg", "specification:S\ndeveloppement:D\n");
-  EXPECT_EQ(config::GetSubprojectCode("TEST", "phase 1"), "10");
-  EXPECT_EQ(config::GetSubprojectCode("TEST", "nocode"), "_");
-  EXPECT_EQ(config::GetSubprojectCode("TEST", "core"), "_");
-  EXPECT_EQ(config::GetSubprojectCode("TEST", "#old"), "_");
-  EXPECT_EQ(config::GetSubprojectName("TEST", "GUI"), "GUI");
-  EXPECT_EQ(config::GetSubprojectName("TEST", "C"), "_");
+  auto code = [](const char* name) { return config::GetSubprojectCode("TEST", name); };
+  EXPECT_EQ(Each(code, {"phase 1", "nocode", "core", "#old"}), "10|_|_|_|");
+  EXPECT_EQ(config::GetSubprojectName("TEST", "GUI") + config::GetSubprojectName("TEST", "C"),
+            "GUI_");
   EXPECT_EQ(config::ListSubprojects("TEST", " "), (Strings{"phase 1", "GUI", "nocode"}));
   EXPECT_EQ(config::ListSubprojects("", ""), (Strings{"core", "phase 1", "GUI", "nocode"}));
   EXPECT_EQ(config::ListSubprojects("TEST", "GUI"), (Strings{"GUI"}));
