@@ -5,13 +5,11 @@ import crypto from 'node:crypto';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { after, before, test } from 'node:test';
+import { test } from 'node:test';
 
-import { launchBrowser, output, startSite, submit } from './common.mjs';
+import { output, postDemoSheet, submit, useSite, withBrowser } from './common.mjs';
 
-let site;
-before(async () => { site = await startSite('quorb-attach-'); });
-after(async () => { await site?.stop(); });
+const site = useSite('quorb-attach-');
 
 // Random bytes with runs of NULs, CR LF pairs and boundary-like dashes laid in, ending in CR LF.
 function binaryFile() {
@@ -24,19 +22,13 @@ function binaryFile() {
   return bytes;
 }
 
-test('a 5 MB binary attachment comes back byte for byte', async () => {
+test('a 5 MB binary attachment comes back byte for byte', () => withBrowser(async ({ page }) => {
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'quorb-upload-'));
-  const { page, close } = await launchBrowser();
   try {
     const sent = binaryFile();
     const file = path.join(dir, 'dump.bin');
     fs.writeFileSync(file, sent);
-
-    const created = await page.request.post(`${site.base}/cgi-bin/quorb.cgi`, {
-      form: { CMD: 'new', project: 'DEMO', title: 'Crash dump', group: 'client', prog: 'web',
-        sev: '2', impact: 'b', phase: 'c', version: '1.0', submitter: 'kolvar', text: 'See dump.' },
-    });
-    assert.ok((await created.text()).includes('Di20.00001'));
+    await postDemoSheet(page, site.base, 'Crash dump');
     await page.goto(`${site.base}/cgi-bin/quorb.cgi?Num=Di20.00001`);
     await page.click('a[href*="CMD=Attach&Num=Di20.00001"]');
     await page.fill('input[name=title]', 'Dump');
@@ -55,7 +47,6 @@ test('a 5 MB binary attachment comes back byte for byte', async () => {
     assert.ok(got.equals(sent), 'the downloaded bytes are the uploaded ones');
     assert.ok(fs.readFileSync(path.join(site.root, 'data/TRACE_Di20.00001/Dump_dump.bin')).equals(sent));
   } finally {
-    await close();
     fs.rmSync(dir, { recursive: true, force: true });
   }
-});
+}));

@@ -1,10 +1,12 @@
 // What the browser tests share: a fresh installation served by lighttpd on a free loopback
 // port, and Chromium with a fresh profile. run.sh sets QUORB_CGI and QUORB_BROWSER_OUTPUT.
+import assert from 'node:assert/strict';
 import { spawn, execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import net from 'node:net';
 import os from 'node:os';
 import path from 'node:path';
+import { after, before } from 'node:test';
 import { fileURLToPath } from 'node:url';
 
 import { chromium } from 'playwright-core';
@@ -88,22 +90,67 @@ export async function launchBrowser(extraArgs = []) {
   return { context, page, close };
 }
 
+// Serves a fresh site to the tests of a file: the returned object gets { root, base, stop }
+// and is given to `setUp` before they run (the root's hooks do not wait for each other); the
+// site is stopped after them.
+export function useSite(prefix, extraConfig = '', { setUp, ...options } = {}) {
+  const site = {};
+  before(async () => {
+    Object.assign(site, await startSite(prefix, extraConfig, options));
+    await setUp?.(site);
+  });
+  after(async () => { await site.stop?.(); });
+  return site;
+}
+
+// Runs `fn` with a fresh browser ({ context, page }), closed however `fn` ends.
+export async function withBrowser(fn, extraArgs = []) {
+  const browser = await launchBrowser(extraArgs);
+  try {
+    return await fn(browser);
+  } finally {
+    await browser.close();
+  }
+}
+
+// Logs kolvar in through the login form that a request without token or cookie is sent to;
+// with the right password, waits for the home page's menu.
+export async function logIn(page, base, password = 'kolvar') {
+  await page.goto(`${base}/`);
+  await page.waitForURL(/\/cgi-bin\/quorb\.cgi\?Login=1$/);
+  assert.equal(await page.title(), 'QUORB Login');
+  await page.fill('input[name=User]', 'kolvar');
+  await page.fill('input[name=Passwd]', password);
+  await page.click('input[type=submit]');
+  if (password === 'kolvar') await page.locator('a[href*="CMD=create"]').waitFor();
+}
+
 // Clicks a submit button (the first that matches) and waits for the page it loads.
 export async function submit(page, selector = 'form input[type=submit]') {
   await Promise.all([page.waitForLoadState('load'), page.locator(selector).first().click()]);
+}
+
+// Chooses in the form's drop-downs: { name: value, or { index }, or { label } }.
+export async function choose(page, choices) {
+  for (const [name, value] of Object.entries(choices)) await page.selectOption(`select[name=${name}]`, value);
+}
+
+// The drop-downs of a DEMO sheet (phase c: integration_usine, letter i).
+export const kDemoChoices = {
+  group: 'client', prog: 'web', sev: '2', impact: 'b', phase: 'c', version: '1.0', submitter: 'kolvar',
+};
+
+// Stores a DEMO sheet without its form (the first is Di20.00001).
+export async function postDemoSheet(page, base, title) {
+  await page.request.post(`${base}/cgi-bin/quorb.cgi`,
+    { form: { CMD: 'new', project: 'DEMO', title, text: 'Body.', ...kDemoChoices } });
 }
 
 // Fills the creation form of a DEMO sheet and stores it (the first is Di20.00001).
 export async function createDemoSheet(page, base, title, text, name = 'Di20.00001') {
   await page.goto(`${base}/cgi-bin/quorb.cgi?CMD=create&project=DEMO`);
   await page.fill('input[name=title]', title);
-  await page.selectOption('select[name=group]', 'client');
-  await page.selectOption('select[name=prog]', 'web');
-  await page.selectOption('select[name=sev]', '2');
-  await page.selectOption('select[name=impact]', 'b');
-  await page.selectOption('select[name=phase]', 'c');
-  await page.selectOption('select[name=version]', '1.0');
-  await page.selectOption('select[name=submitter]', 'kolvar');
+  await choose(page, kDemoChoices);
   await page.fill('textarea[name=text]', text);
   await submit(page);
   await page.waitForSelector(`h1:has-text("${name}")`);

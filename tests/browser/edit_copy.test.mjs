@@ -3,41 +3,31 @@
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
-import { after, before, test } from 'node:test';
+import { test } from 'node:test';
 
-import { launchBrowser, output, startSite, submit } from './common.mjs';
+import { output, postDemoSheet, submit, useSite, withBrowser } from './common.mjs';
 
-let site;
-before(async () => { site = await startSite('quorb-edit-'); });
-after(async () => { await site?.stop(); });
+const site = useSite('quorb-edit-');
 
-test('a sheet is renamed through Change_Header and copied through Copy', async () => {
-  const { page, close } = await launchBrowser();
-  try {
-    await page.request.post(`${site.base}/cgi-bin/quorb.cgi`, {
-      form: { CMD: 'new', project: 'DEMO', title: 'Old title', group: 'client', prog: 'web',
-        sev: '2', impact: 'b', phase: 'c', version: '1.0', submitter: 'kolvar', text: 'Body.' },
-    });
-    await page.goto(`${site.base}/cgi-bin/quorb.cgi?Num=Di20.00001`);
-    await page.click('a[href*="CMD=Change_Header&Num=Di20.00001"]');
-    await page.fill('input[name=title]', 'New "title" <b>');
-    await submit(page);
-    await page.waitForSelector('h1:has-text("Di20.00001")');
-    assert.ok((await page.textContent('body')).includes('Title : New "title" <b>'));
-    const stored = fs.readFileSync(path.join(site.root, 'data/Di20.00001'), 'latin1');
-    assert.ok(stored.includes('New "title" <b>') && !stored.includes('Old title'));
+test('a sheet is renamed through Change_Header and copied through Copy', () => withBrowser(async ({ page }) => {
+  await postDemoSheet(page, site.base, 'Old title');
+  await page.goto(`${site.base}/cgi-bin/quorb.cgi?Num=Di20.00001`);
+  await page.click('a[href*="CMD=Change_Header&Num=Di20.00001"]');
+  await page.fill('input[name=title]', 'New "title" <b>');
+  await submit(page);
+  await page.waitForSelector('h1:has-text("Di20.00001")');
+  assert.ok((await page.textContent('body')).includes('Title : New "title" <b>'));
+  const stored = fs.readFileSync(path.join(site.root, 'data/Di20.00001'), 'latin1');
+  assert.ok(stored.includes('New "title" <b>') && !stored.includes('Old title'));
 
-    await page.click('a[href*="CMD=Copy&Num=Di20.00001"]');
-    await submit(page);
-    await page.waitForSelector('h1:has-text("Copy made from Di20.00001")');
-    await page.screenshot({ path: path.join(output, 'copy.png'), fullPage: true });
-    const body = await page.textContent('body');
-    assert.match(body, /Di20\.00002\s+\S+\s+Status : New/);
-    assert.ok(body.includes('Title : New "title" <b>'), 'the copy shows the title');
-    await page.locator('a[href*="CMD=Copy&Num=Di20.00002"]').waitFor();
-    const copy = fs.readFileSync(path.join(site.root, 'data/Di20.00002'), 'latin1');
-    assert.ok(copy.includes('New "title" <b>'), 'the copy has the title');
-  } finally {
-    await close();
-  }
-});
+  await page.click('a[href*="CMD=Copy&Num=Di20.00001"]');
+  await submit(page);
+  await page.waitForSelector('h1:has-text("Copy made from Di20.00001")');
+  await page.screenshot({ path: path.join(output, 'copy.png'), fullPage: true });
+  const body = await page.textContent('body');
+  assert.match(body, /Di20\.00002\s+\S+\s+Status : New/);
+  assert.ok(body.includes('Title : New "title" <b>'), 'the copy shows the title');
+  await page.locator('a[href*="CMD=Copy&Num=Di20.00002"]').waitFor();
+  const copy = fs.readFileSync(path.join(site.root, 'data/Di20.00002'), 'latin1');
+  assert.ok(copy.includes('New "title" <b>'), 'the copy has the title');
+}));

@@ -3,13 +3,11 @@
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
-import { after, before, test } from 'node:test';
+import { test } from 'node:test';
 
-import { launchBrowser, output, startSite, submit, createDemoSheet } from './common.mjs';
+import { choose, createDemoSheet, output, submit, useSite, withBrowser } from './common.mjs';
 
-let site;
-before(async () => { site = await startSite('quorb-lifecycle-'); });
-after(async () => { await site?.stop(); });
+const site = useSite('quorb-lifecycle-');
 
 // Follows the action bar's button CMD, fills the form, sends it and waits for the sheet.
 async function act(page, cmd, fill) {
@@ -20,46 +18,35 @@ async function act(page, cmd, fill) {
   await page.waitForSelector('h1:has-text("Di20.00001")');
 }
 
-test('a sheet goes from New to Verified through the action bar', async () => {
-  const { page, close } = await launchBrowser();
-  try {
-    await createDemoSheet(page, site.base, 'Lifecycle', 'Goes the whole way.\n');
+test('a sheet goes from New to Verified through the action bar', () => withBrowser(async ({ page }) => {
+  await createDemoSheet(page, site.base, 'Lifecycle', 'Goes the whole way.\n');
 
-    const users = async (designated, acting) => {
-      if (designated) await page.selectOption('select[name=submitter]', designated);
-      await page.selectOption('select[name=User]', acting);
-    };
-    await act(page, 'Assign', () => users('tessin', 'kolvar'));
-    await act(page, 'Open', () => users('tessin', 'tessin'));
-    await act(page, 'Corrected', async () => {
-      await page.selectOption('select[name=version]', '2.0');  // planned, not delivered
-      await users(null, 'tessin');
-      await page.fill('textarea[name=text]', 'Fixed the loop.\n');
-    });
-    await act(page, 'For_Verification', () => users('kolvar', 'tessin'));
-    await act(page, 'Verified', async () => {
-      await page.selectOption('select[name=version]', '1.1');
-      await users(null, 'kolvar');
-      await page.fill('input[name=test]', 'T-42');
-      await page.fill('textarea[name=text]', 'Checked on 1.1.\n');
-    });
+  await act(page, 'Assign', () => choose(page, { submitter: 'tessin', User: 'kolvar' }));
+  await act(page, 'Open', () => choose(page, { submitter: 'tessin', User: 'tessin' }));
+  await act(page, 'Corrected', async () => {
+    await choose(page, { version: '2.0', User: 'tessin' });  // planned, not delivered
+    await page.fill('textarea[name=text]', 'Fixed the loop.\n');
+  });
+  await act(page, 'For_Verification', () => choose(page, { submitter: 'kolvar', User: 'tessin' }));
+  await act(page, 'Verified', async () => {
+    await choose(page, { version: '1.1', User: 'kolvar' });
+    await page.fill('input[name=test]', 'T-42');
+    await page.fill('textarea[name=text]', 'Checked on 1.1.\n');
+  });
 
-    await page.screenshot({ path: path.join(output, 'lifecycle_verified.png'), fullPage: true });
-    assert.match(await page.textContent('body'), /Status : Verified/);
-    const log = (await page.textContent('pre')).trimEnd().split('\n')
-      .map((line) => line.replace(/^\d{4}\/\d\d\/\d\d:\d\d\.\d\d\.\d\d /, ''));
-    assert.deepEqual(log, [
-      'Submitted by kolvar',
-      'Assigned to tessin by kolvar',
-      'Opened, responsible tessin, by tessin',
-      'Corrected by tessin in version 2.0',
-      'Verifier kolvar designated by tessin',
-      'Verified by kolvar in version 1.1',
-    ]);
-    const body = (await page.textContent('body')).replace(/\u00a0/g, ' ');
-    assert.ok(body.includes('Fixed the loop.') && body.includes('Checked on 1.1.'), 'the texts show');
-    assert.ok(fs.readFileSync(path.join(site.root, 'data/index'), 'latin1').includes('Lifecycle'));
-  } finally {
-    await close();
-  }
-});
+  await page.screenshot({ path: path.join(output, 'lifecycle_verified.png'), fullPage: true });
+  assert.match(await page.textContent('body'), /Status : Verified/);
+  const log = (await page.textContent('pre')).trimEnd().split('\n')
+    .map((line) => line.replace(/^\d{4}\/\d\d\/\d\d:\d\d\.\d\d\.\d\d /, ''));
+  assert.deepEqual(log, [
+    'Submitted by kolvar',
+    'Assigned to tessin by kolvar',
+    'Opened, responsible tessin, by tessin',
+    'Corrected by tessin in version 2.0',
+    'Verifier kolvar designated by tessin',
+    'Verified by kolvar in version 1.1',
+  ]);
+  const body = (await page.textContent('body')).replace(/\u00a0/g, ' ');
+  assert.ok(body.includes('Fixed the loop.') && body.includes('Checked on 1.1.'), 'the texts show');
+  assert.ok(fs.readFileSync(path.join(site.root, 'data/index'), 'latin1').includes('Lifecycle'));
+}));

@@ -4,13 +4,11 @@
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
-import { after, before, test } from 'node:test';
+import { test } from 'node:test';
 
-import { launchBrowser, output, startSite } from './common.mjs';
+import { choose, kDemoChoices, logIn, output, submit, useSite, withBrowser } from './common.mjs';
 
-let site;  // the installation served: { root, base, stop }
-let root;
-let base;
+const site = useSite('quorb-browser-', 'SECURITY YES\n');  // logins on
 
 // Every image of the page arrived and decoded.
 async function assertImagesShow(page) {
@@ -23,115 +21,69 @@ async function quorbCookie(context) {
   return (await context.cookies()).find((c) => c.name === 'quorb');
 }
 
-before(async () => {
-  // Logins on.
-  site = await startSite('quorb-browser-', 'SECURITY YES\n');
-  ({ root, base } = site);
-});
+test('a member logs in and creates a sheet in another project', () => withBrowser(async ({ context, page }) => {
+  const { root, base } = site;
+  // No token and no cookie: the page's cookie check sends the browser to the login form; the
+  // check page stores the cookie and posts the token back: the home page with the menu.
+  await logIn(page, base);
+  const create = page.locator('a[href*="CMD=create"]');
+  assert.equal(await page.title(), 'QUORB');
+  const cookie = await quorbCookie(context);
+  assert.ok(cookie, 'the quorb cookie is set');
+  const uid = decodeURIComponent(cookie.value);
+  // kolvar and DEMO, each byte + 2, the time, and the MAC of all that.
+  assert.match(uid, /^mqnxct#FGOQ#\d+#[0-9a-f]{16}$/);
+  assert.equal(await create.getAttribute('href'),
+    `/cgi-bin/quorb.cgi?CMD=create&Uid=${encodeURIComponent(uid).replace(/%20/g, '+')}`);
+  await assertImagesShow(page);
+  await page.screenshot({ path: path.join(output, 'home.png'), fullPage: true });
 
-after(async () => {
-  if (site) await site.stop();
-});
+  // The creation form through the menu's link; choosing a project in the drop-down reloads it
+  // for that project (what was typed stays: day.test.mjs).
+  await create.click();
+  await page.waitForSelector('select[name=Deroulant]');
+  await Promise.all([page.waitForLoadState('load'),
+    page.selectOption('select[name=Deroulant]', { label: 'DEMO' })]);
+  await page.waitForSelector('select[name=group] option:has-text("client")', { state: 'attached' });
+  assert.equal(await page.inputValue('input[name=project]'), 'DEMO');
 
-test('a member logs in and creates a sheet in another project', async () => {
-  const { context, page, close } = await launchBrowser();
-  try {
-    // No token and no cookie: the page's cookie check sends the browser to the login form.
-    await page.goto(`${base}/`);
-    await page.waitForURL(/\/cgi-bin\/quorb\.cgi\?Login=1$/);
-    assert.equal(await page.title(), 'QUORB Login');
-    await page.fill('input[name=User]', 'kolvar');
-    await page.fill('input[name=Passwd]', 'kolvar');
-    await page.click('input[type=submit]');
+  const title = 'The login button does nothing';
+  await page.fill('input[name=title]', title);
+  await choose(page, kDemoChoices);
+  await page.fill('textarea[name=text]', 'Pressing Login on the start page has no effect.\n');
+  await assertImagesShow(page);
+  await page.screenshot({ path: path.join(output, 'create_form.png'), fullPage: true });
+  await submit(page);
 
-    // The check page stores the cookie and posts the token back: the home page with the menu.
-    const create = page.locator('a[href*="CMD=create"]');
-    await create.waitFor();
-    assert.equal(await page.title(), 'QUORB');
-    const cookie = await quorbCookie(context);
-    assert.ok(cookie, 'the quorb cookie is set');
-    const uid = decodeURIComponent(cookie.value);
-    // kolvar and DEMO, each byte + 2, the time, and the MAC of all that.
-    assert.match(uid, /^mqnxct#FGOQ#\d+#[0-9a-f]{16}$/);
-    assert.equal(await create.getAttribute('href'),
-      `/cgi-bin/quorb.cgi?CMD=create&Uid=${encodeURIComponent(uid).replace(/%20/g, '+')}`);
-    await assertImagesShow(page);
-    await page.screenshot({ path: path.join(output, 'home.png'), fullPage: true });
+  // The new sheet: project code D, phase letter i, sub-project code 20, number 1.
+  await page.waitForSelector('h1:has-text("Di20.00001")');
+  const body = await page.textContent('body');
+  assert.ok(body.includes(title), 'the title shows on the page');
+  await assertImagesShow(page);
+  await page.screenshot({ path: path.join(output, 'sheet_created.png'), fullPage: true });
+  const journal = fs.readFileSync(path.join(root, 'data/history.dat'), 'latin1');
+  assert.ok(journal.includes('Di20.00001'), 'the journal names the sheet');
 
-    // The creation form; choosing a project in the drop-down reloads it for that project.
-    await create.click();
-    await page.waitForSelector('select[name=Deroulant]');
-    // The form is sent back to itself, so what was typed stays (see day.test.mjs).
-    await Promise.all([page.waitForLoadState('load'),
-      page.selectOption('select[name=Deroulant]', { label: 'TEST' })]);
-    await page.waitForSelector('select[name=group] option:has-text("phase 1")', { state: 'attached' });
-    assert.equal(await page.inputValue('input[name=project]'), 'TEST');
-    await Promise.all([page.waitForLoadState('load'),
-      page.selectOption('select[name=Deroulant]', { label: 'DEMO' })]);
-    await page.waitForSelector('select[name=group] option:has-text("client")', { state: 'attached' });
-    assert.equal(await page.inputValue('input[name=project]'), 'DEMO');
-    const groups = await page.$$eval('select[name=group] option', (o) => o.map((x) => x.label.trim()));
-    assert.ok(groups.includes('client') && groups.includes('server'), `sub-projects ${groups}`);
+  // The house icon leads back home; the cookie alone lets the page through.
+  await page.click('a[href="?"]');
+  await page.locator('a[href*="CMD=create"]').waitFor();
+  assert.equal(await page.title(), 'QUORB');
 
-    const title = 'The login button does nothing';
-    await page.fill('input[name=title]', title);
-    await page.selectOption('select[name=group]', 'client');
-    await page.selectOption('select[name=prog]', 'web');
-    await page.selectOption('select[name=sev]', '2');
-    await page.selectOption('select[name=impact]', 'b');
-    await page.selectOption('select[name=phase]', 'c');  // integration_usine, letter i
-    await page.selectOption('select[name=version]', '1.0');
-    await page.selectOption('select[name=submitter]', 'kolvar');
-    await page.fill('textarea[name=text]', 'Pressing Login on the start page has no effect.\n');
-    await assertImagesShow(page);
-    await page.screenshot({ path: path.join(output, 'create_form.png'), fullPage: true });
-    await Promise.all([page.waitForLoadState('load'), page.click('form input[type=submit]')]);
+  // The way out: the logout link empties the cookie and ends on the login form.
+  await page.click('a[href$="?Login=0"]');
+  await page.waitForURL(/\?Login=1$/);
+  assert.equal(await quorbCookie(context), undefined);
+  await page.goto(`${base}/`);
+  await page.waitForURL(/\?Login=1$/);
+}));
 
-    // The new sheet: project code D, phase letter i, sub-project code 20, number 1.
-    await page.waitForSelector('h1:has-text("Di20.00001")');
-    const body = await page.textContent('body');
-    assert.ok(body.includes(title), 'the title shows on the page');
-    await assertImagesShow(page);
-    await page.screenshot({ path: path.join(output, 'sheet_created.png'), fullPage: true });
-    const stored = fs.readFileSync(path.join(root, 'data/Di20.00001'), 'latin1');
-    assert.ok(stored.includes(title), 'the sheet file holds the title');
-    const index = fs.readFileSync(path.join(root, 'data/index'), 'latin1');
-    assert.ok(index.includes(title) && index.includes('DEMO'), 'the index line is written');
-    const journal = fs.readFileSync(path.join(root, 'data/history.dat'), 'latin1');
-    assert.ok(journal.includes('Di20.00001'), 'the journal names the sheet');
-
-    // The house icon leads back home; the cookie alone lets the page through.
-    await page.click('a[href="?"]');
-    await page.locator('a[href*="CMD=create"]').waitFor();
-    assert.equal(await page.title(), 'QUORB');
-
-    // The way out: the logout link empties the cookie and ends on the login form.
-    await page.click('a[href$="?Login=0"]');
-    await page.waitForURL(/\?Login=1$/);
-    assert.equal(await quorbCookie(context), undefined);
-    await page.goto(`${base}/`);
-    await page.waitForURL(/\?Login=1$/);
-  } finally {
-    await close();
-  }
-});
-
-test('a wrong password gets error 513 and no cookie', async () => {
-  const { context, page, close } = await launchBrowser();
-  try {
-    await page.goto(`${base}/`);
-    await page.waitForURL(/\?Login=1$/);
-    await page.fill('input[name=User]', 'kolvar');
-    await page.fill('input[name=Passwd]', 'not-the-password');
-    await Promise.all([page.waitForLoadState('load'), page.click('input[type=submit]')]);
-    await page.waitForSelector('text=Wrong login or password.');
-    assert.equal(await page.title(), 'QUORB Login2');
-    // The way back to the login form.
-    await Promise.all([page.waitForLoadState('load'), page.click('a:has-text("Back to the login page")')]);
-    await page.waitForURL(/\?Login=1$/);
-    assert.equal(await quorbCookie(context), undefined);
-    await page.screenshot({ path: path.join(output, 'wrong_password.png'), fullPage: true });
-  } finally {
-    await close();
-  }
-});
+test('a wrong password gets error 513 and no cookie', () => withBrowser(async ({ context, page }) => {
+  await logIn(page, site.base, 'not-the-password');
+  await page.waitForSelector('text=Wrong login or password.');
+  assert.equal(await page.title(), 'QUORB Login2');
+  // The way back to the login form.
+  await Promise.all([page.waitForLoadState('load'), page.click('a:has-text("Back to the login page")')]);
+  await page.waitForURL(/\?Login=1$/);
+  assert.equal(await quorbCookie(context), undefined);
+  await page.screenshot({ path: path.join(output, 'wrong_password.png'), fullPage: true });
+}));

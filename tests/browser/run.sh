@@ -5,10 +5,7 @@
 # Screenshots go to OUTPUT_DIR.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
-if (($# != 2)); then
-  echo "usage: $0 CGI OUTPUT_DIR" >&2
-  exit 2
-fi
+(($# == 2)) || { echo "usage: $0 CGI OUTPUT_DIR" >&2; exit 2; }
 
 command -v lighttpd >/dev/null || PATH="$PATH:/usr/sbin"
 if [ ! -x /usr/bin/chromium ] || ! command -v lighttpd >/dev/null; then

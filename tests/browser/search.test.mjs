@@ -4,13 +4,11 @@
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
-import { after, before, test } from 'node:test';
+import { test } from 'node:test';
 
-import { launchBrowser, output, startSite, submit, createDemoSheet } from './common.mjs';
+import { createDemoSheet, output, submit, useSite, withBrowser } from './common.mjs';
 
-let site;
-before(async () => { site = await startSite('quorb-search-'); });
-after(async () => { await site?.stop(); });
+const site = useSite('quorb-search-');
 
 const kTitle = 'Grüße';
 
@@ -28,24 +26,14 @@ async function searchFinds(page, shot) {
   assert.ok(body.includes(kTitle), 'the title shows as typed');
 }
 
-test('a Japanese browser stores a Latin-1 title and finds it with empty options', async () => {
-  const { page, close } = await launchBrowser(['--lang=ja']);
-  try {
+test('a Japanese browser stores a Latin-1 title and finds it with empty options', () =>
+  withBrowser(async ({ page }) => {
     await createDemoSheet(page, site.base, kTitle, 'Straße\n');
     const stored = fs.readFileSync(path.join(site.root, 'data/Di20.00001'));
     assert.ok(stored.includes(Buffer.from([0x47, 0x72, 0xfc, 0xdf, 0x65])), 'Grüße in Latin-1');
     assert.ok(!stored.includes(Buffer.from('Grü', 'utf8')), 'no UTF-8 bytes');
     await searchFinds(page, 'search_ja.png');
-  } finally {
-    await close();
-  }
-});
+  }, ['--lang=ja']));
 
-test('an English browser finds the sheet with empty options', async () => {
-  const { page, close } = await launchBrowser();
-  try {
-    await searchFinds(page, 'search_en.png');
-  } finally {
-    await close();
-  }
-});
+test('an English browser finds the sheet with empty options', () =>
+  withBrowser(({ page }) => searchFinds(page, 'search_en.png')));

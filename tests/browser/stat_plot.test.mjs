@@ -4,14 +4,10 @@
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
-import { after, before, test } from 'node:test';
+import { after, test } from 'node:test';
 
-import { launchBrowser, output, startSite } from './common.mjs';
+import { launchBrowser, output, useSite } from './common.mjs';
 
-let site;     // { root, base, stop }
-let base;
-let browser;  // the Chromium context
-let closeBrowser;
 
 function statisticsFile() {
   const lines = [];
@@ -29,24 +25,21 @@ function statisticsFile() {
   return lines.join('\n') + '\n';
 }
 
-before(async () => {
-  site = await startSite('quorb-plot-');
-  base = site.base;
-  fs.writeFileSync(path.join(site.root, 'data/Stats/DEMO.TOTAL'), statisticsFile());
-  ({ context: browser, close: closeBrowser } = await launchBrowser());
+let browser;  // { context, close }
+const site = useSite('quorb-plot-', '', {
+  setUp: async ({ root }) => {
+    fs.writeFileSync(path.join(root, 'data/Stats/DEMO.TOTAL'), statisticsFile());
+    browser = await launchBrowser();
+  },
 });
-
-after(async () => {
-  if (closeBrowser) await closeBrowser();
-  if (site) await site.stop();
-});
+after(async () => { await browser?.close(); });
 
 async function drawnPlot(statS, weeks, screenshot) {
-  const page = await browser.newPage();
+  const page = await browser.context.newPage();
   const errors = [];
   page.on('pageerror', (e) => errors.push(e.message));
   try {
-    await page.goto(`${base}/cgi-bin/quorb.cgi?CMD=statS&statS=${statS}&project=DEMO&group=TOTAL&Week=${weeks}`);
+    await page.goto(`${site.base}/cgi-bin/quorb.cgi?CMD=statS&statS=${statS}&project=DEMO&group=TOTAL&Week=${weeks}`);
     await page.waitForSelector('svg.statplot[data-points], svg.statplot[data-error]');
     const drawn = await page.$eval('svg.statplot', (svg) => ({
       error: svg.getAttribute('data-error'),

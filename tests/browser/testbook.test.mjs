@@ -3,45 +3,38 @@
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
-import { after, before, test } from 'node:test';
+import { test } from 'node:test';
 
-import { launchBrowser, output, startSite, submit } from './common.mjs';
+import { output, submit, useSite, withBrowser } from './common.mjs';
 
-let site;
-before(async () => { site = await startSite('quorb-book-'); });
-after(async () => { await site?.stop(); });
+const site = useSite('quorb-book-');
 
-test('a module, a step and a test are created through the navigator', async () => {
-  const { page, close } = await launchBrowser();
-  try {
-    // Follows the New button whose link carries book=FORM, fills the form, sends it and
-    // goes back to the navigator by the page's arrow.
-    const create = async (form, done, fields) => {
-      await page.click(`a[href*="&book=${form}"]:has(img[alt=New])`);
-      for (const [name, value] of Object.entries(fields)) await page.fill(`[name=${name}]`, value);
-      await submit(page);
-      await page.waitForSelector(done);
-      assert.equal(await page.locator('text=Error').count(), 0, `${done}: no error`);
-      await page.click('a:has(img[src$="larrow.gif"])');
-      await page.waitForSelector('text=Contents');
-    };
-    await page.goto(`${site.base}/cgi-bin/quorb.cgi?CMD=book&project=DEMO&group=client&phase=c`);
-    await create(3, 'h1:has-text("Module created")', { title: 'Login page', mod: 'M1', text: 'Logging in.' });
-    assert.equal(await page.inputValue('select:has(option[value=M1])'), 'M1');
-    await create(5, 'h1:has-text("Step created")', { title: 'Wrong password', step: 'S1', text: 'Refused.' });
-    await create(7, 'text=Three wrong passwords', {
-      title: 'Three wrong passwords', ref: 'REF-1', obj: 'Locks the account.',
-      steps: 'Type a wrong password three times.', exp: 'The account is locked.',
-    });
-    await page.screenshot({ path: path.join(output, 'testbook.png'), fullPage: true });
-    const book = path.join(site.root, 'data/Tests/DEMO/20/i/Book');
-    assert.deepEqual(fs.readdirSync(book).sort(), ['mod.M1', 'step.M1.S1', 'test.M1.S1.000']);
-    assert.match(fs.readFileSync(path.join(book, 'test.M1.S1.000'), 'latin1'), /The account is locked/);
-    // The navigator lists the three, the new test chosen.
-    for (const [item, value] of [['mod', 'M1'], ['step', 'S1'], ['test', '000']]) {
-      assert.equal(await page.inputValue(`select:has(option[value="${value}"])`), value, item);
-    }
-  } finally {
-    await close();
+test('a module, a step and a test are created through the navigator', () => withBrowser(async ({ page }) => {
+  // Follows the New button whose link carries book=FORM, fills the form, sends it and
+  // goes back to the navigator by the page's arrow.
+  const create = async (form, done, fields) => {
+    await page.click(`a[href*="&book=${form}"]:has(img[alt=New])`);
+    for (const [name, value] of Object.entries(fields)) await page.fill(`[name=${name}]`, value);
+    await submit(page);
+    await page.waitForSelector(done);
+    assert.equal(await page.locator('text=Error').count(), 0, `${done}: no error`);
+    await page.click('a:has(img[src$="larrow.gif"])');
+    await page.waitForSelector('text=Contents');
+  };
+  await page.goto(`${site.base}/cgi-bin/quorb.cgi?CMD=book&project=DEMO&group=client&phase=c`);
+  await create(3, 'h1:has-text("Module created")', { title: 'Login page', mod: 'M1', text: 'Logging in.' });
+  assert.equal(await page.inputValue('select:has(option[value=M1])'), 'M1');
+  await create(5, 'h1:has-text("Step created")', { title: 'Wrong password', step: 'S1', text: 'Refused.' });
+  await create(7, 'text=Three wrong passwords', {
+    title: 'Three wrong passwords', ref: 'REF-1', obj: 'Locks the account.',
+    steps: 'Type a wrong password three times.', exp: 'The account is locked.',
+  });
+  await page.screenshot({ path: path.join(output, 'testbook.png'), fullPage: true });
+  const book = path.join(site.root, 'data/Tests/DEMO/20/i/Book');
+  assert.deepEqual(fs.readdirSync(book).sort(), ['mod.M1', 'step.M1.S1', 'test.M1.S1.000']);
+  assert.match(fs.readFileSync(path.join(book, 'test.M1.S1.000'), 'latin1'), /The account is locked/);
+  // The navigator lists the three, the new test chosen.
+  for (const [item, value] of [['mod', 'M1'], ['step', 'S1'], ['test', '000']]) {
+    assert.equal(await page.inputValue(`select:has(option[value="${value}"])`), value, item);
   }
-});
+}));

@@ -19,8 +19,7 @@ root="$(mktemp -d /tmp/quorb-deploy-XXXXXX)"
 chmod 755 "$root"
 pid=""
 cleanup() {
-  [ -n "$pid" ] && kill "$pid" 2>/dev/null
-  [ -n "$pid" ] && sleep 0.3
+  [ -z "$pid" ] || { kill "$pid" 2>/dev/null; sleep 0.3; }
   rm -rf "$root"
 }
 trap cleanup EXIT
@@ -45,10 +44,7 @@ user=www-data
 [ "$(id -u)" -eq 0 ] || user="$(id -un)"
 while IFS= read -r line; do
   line="${line%%#*}"
-  [ -n "${line// /}" ] || continue
-  case "$line" in
-    make*) continue ;;
-  esac
+  [ -n "${line// /}" ] && [[ $line != make* ]] || continue
   line="${line//build\/quorb.cgi/$cgi}"
   line="${line//www-data/$user}"
   (cd "$repo" && eval "$line") || fail "step failed: $line"
@@ -103,11 +99,7 @@ done
 
 page() { curl -s --max-time 20 "$@" || fail "no answer: $*"; }
 expect() {
-  local what="$1" text="$2"
-  grep -qF -- "$text" <<<"$what" || {
-    echo "$what" | head -n 40 >&2
-    fail "page lacks: $text"
-  }
+  grep -qF -- "$2" <<<"$1" || { head -n 40 <<<"$1" >&2; fail "page lacks: $2"; }
 }
 status() { curl -s -o /dev/null -w '%{http_code}' --max-time 20 "$1"; }
 

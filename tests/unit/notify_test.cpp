@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
-#include <vector>
 
 #include "base/request_state.h"
 #include "mail/spool.h"
@@ -36,7 +35,8 @@ class NotifyTest : public unit_test::Installation {
           "verif:verif@corp.test:pw\n"
           "x:x@corp.test\n"
           "mute: :pw\n"
-          "sub:sub@corp.test:pw\n");
+          "sub:sub@corp.test:pw\n"
+          "abcdefghijklmnopqrs:long@corp.test\n");
     sheet_.project = "TEST";
     sheet_.submitter = "sub";
     sheet_.resp = "duval";
@@ -66,15 +66,8 @@ TEST(ActionTable, LastCodeAndCodesOutsideTheTable) {
   EXPECT_EQ(sheets::ActionLabel(-1), 200);
 }
 
-TEST_F(NotifyTest, MessageFileIsNamedAfterTheProcess) {
-  EXPECT_EQ(sheets::MessageFilePath(1234), root_ + "/data//tmp/bugmail.1234l");
-}
-
-TEST_F(NotifyTest, NoSendmailFileMailsNobody) {
-  EXPECT_EQ(Collect(0, "duval"), "");
-}
-
-TEST_F(NotifyTest, RoleLettersAndTheActingUser) {
+TEST_F(NotifyTest, RecipientsOfTheKeyLines) {
+  EXPECT_EQ(Collect(0, "duval"), "");  // no sendmail.cfg: nobody
   // The responsible person acts: only the project's managers, newest first.
   Write("config/sendmail.cfg", "# who gets what\nAssign a M\nnew s\n");
   EXPECT_EQ(Collect(5, "duval"), "tessin@corp.test,kolvar@corp.test");
@@ -82,25 +75,17 @@ TEST_F(NotifyTest, RoleLettersAndTheActingUser) {
   Write("config/sendmail.cfg", "Observed s\nObserved v V\nObserved x c q\n");
   sheet_.corrector = "tessin";
   EXPECT_EQ(Collect(2, std::nullopt), "tessin@corp.test,x@corp.test,verif@corp.test,sub@corp.test");
-}
-
-TEST_F(NotifyTest, EveryLineOfTheKeyCountsAndEachLoginOnce) {
+  // Every line of the key counts, and each login once.
   Write("config/sendmail.cfg",
         "Edit s kolvar\nnew kolvar\nEdit sub,duval\tkolvar  mute ghost\nEditor x\n");
   // ghost has no line and mute an empty address: neither adds an empty recipient.
   EXPECT_EQ(Collect(16, "duval"), "kolvar@corp.test,sub@corp.test");
-}
-
-TEST_F(NotifyTest, LineBreaksNeverReachAnAddress) {
-  // CR LF line ends in both files, and a login field holding a carriage return.
+  // Line breaks never reach an address: CR LF line ends in both files, and a login field holding a
+  // carriage return.
   Write("config/sendmail.cfg", "Open tessin\r\nOpen a\r\n");
   sheet_.resp = "kol\rvar";
   EXPECT_EQ(Collect(6, std::nullopt), "kolvar@corp.test,tessin@corp.test");
-}
-
-TEST_F(NotifyTest, LongFieldsAreCut) {
-  // A login is at most 19 characters, a word 51.
-  Write("config/TEST_users.cfg", "abcdefghijklmnopqrs:long@corp.test\n");
+  // Long fields are cut: a login is at most 19 characters, a word 51.
   Write("config/sendmail.cfg", "new abcdefghijklmnopqrstuvwxyz\n");
   EXPECT_EQ(Collect(0, std::nullopt), "long@corp.test");
 }

@@ -13,6 +13,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using unit_test::Each;
 
 // A configuration folder in a temporary directory, named by PWD as the CGI would find it.
 class ProjectFiles : public unit_test::Installation {
@@ -33,14 +34,6 @@ std::string Fields(const std::string& project) {
 }
 
 using Strings = std::vector<std::string>;
-
-TEST_F(ProjectFiles, ProjectFieldsOfTheWizardsProjectLine) {
-  WriteProjects("TEST:T:kolvar:tessin\n");
-  EXPECT_EQ(Fields("TEST"), "T|tessin|");
-  // Matching is exact and case-sensitive.
-  EXPECT_EQ(Fields("test"), "||");
-  EXPECT_EQ(Fields("TES"), "||");
-}
 
 TEST_F(ProjectFiles, ManagerAndSiteAndAMissingFile) {
   WriteProjects("A:a:ma\nB:b:mb:vb:site@x\nC:c:mc\n");
@@ -74,14 +67,12 @@ TEST_F(ProjectFiles, ProjectListIsInReverseOrderAndFiltered) {
 
 TEST_F(ProjectFiles, MissingFilesGiveEmptyListsAndFacts) {
   EXPECT_EQ(config::ListProjects(""), Strings{});
-  EXPECT_EQ(config::GetProjectCode("TEST"), "");
-  EXPECT_EQ(config::GetSubprojectCode("TEST", "x"), "_");
-  EXPECT_EQ(config::GetSubprojectName("TEST", "10"), "_");
+  EXPECT_EQ(config::GetProjectCode("TEST") + "|" + config::GetSubprojectCode("TEST", "x") + "|" +
+                config::GetSubprojectName("TEST", "10") + "|" + config::GetPhaseName(0) + "|" +
+                config::GetImpactName(0) + "|" + config::GetSheetPrefix("TEST", "x", 0),
+            "|_|_|||__");
   EXPECT_EQ(config::CountPhases(), 0u);
   EXPECT_EQ(config::GetPhaseIndex('S'), 0);
-  EXPECT_EQ(config::GetPhaseName(0), "");
-  EXPECT_EQ(config::GetImpactName(0), "");
-  EXPECT_EQ(config::GetSheetPrefix("TEST", "x", 0), "__");
 }
 
 TEST_F(ProjectFiles, SubprojectsAndSheetNames) {
@@ -89,12 +80,10 @@ TEST_F(ProjectFiles, SubprojectsAndSheetNames) {
   Write("config/TEST_subproject.cfg", "phase 1:10\n#old:99\nGUI:GUI\nnocode:\n");
   Write("config/OTHER_subproject.cfg", "core:C\n");
   Write("config/phase.cfg", "specification:S\ndeveloppement:D\n");
-  EXPECT_EQ(config::GetSubprojectCode("TEST", "phase 1"), "10");
-  EXPECT_EQ(config::GetSubprojectCode("TEST", "nocode"), "_");
-  EXPECT_EQ(config::GetSubprojectCode("TEST", "core"), "_");
-  EXPECT_EQ(config::GetSubprojectCode("TEST", "#old"), "_");
-  EXPECT_EQ(config::GetSubprojectName("TEST", "GUI"), "GUI");
-  EXPECT_EQ(config::GetSubprojectName("TEST", "C"), "_");
+  auto code = [](const char* name) { return config::GetSubprojectCode("TEST", name); };
+  EXPECT_EQ(Each(code, {"phase 1", "nocode", "core", "#old"}), "10|_|_|_|");
+  EXPECT_EQ(config::GetSubprojectName("TEST", "GUI") + config::GetSubprojectName("TEST", "C"),
+            "GUI_");
   EXPECT_EQ(config::ListSubprojects("TEST", " "), (Strings{"phase 1", "GUI", "nocode"}));
   EXPECT_EQ(config::ListSubprojects("", ""), (Strings{"core", "phase 1", "GUI", "nocode"}));
   EXPECT_EQ(config::ListSubprojects("TEST", "GUI"), (Strings{"GUI"}));
@@ -117,20 +106,10 @@ TEST_F(ProjectFiles, PhaseAndImpactTables) {
         "VSR:f\ntest_unitaire:U\n");
   Write("config/impacts.cfg", "#impacts\nUsability\nFonctional  extra words\n\nRobustness\n");
   EXPECT_EQ(config::CountPhases(), 11u);
-  EXPECT_EQ(config::GetPhaseLetter(0), 'S');
-  EXPECT_EQ(config::GetPhaseLetter(10), 'U');
-  EXPECT_EQ(config::GetPhaseIndex('i'), 2);
-  EXPECT_EQ(config::GetPhaseIndex('f'), 9);
-  EXPECT_EQ(config::GetPhaseIndex('Z'), 11);
-  EXPECT_EQ(config::GetPhaseName(8), "VABF");
-  EXPECT_EQ(config::GetPhaseName(11), "");
-  EXPECT_EQ(config::GetPhaseName(-1), "");
-  EXPECT_EQ(config::GetPhaseLetter(11), '_');
-  EXPECT_EQ(config::GetImpactName(0), "Usability");
-  EXPECT_EQ(config::GetImpactName(1), "Fonctional");
-  EXPECT_EQ(config::GetImpactName(2), "Robustness");
-  EXPECT_EQ(config::GetImpactName(3), "");
-  EXPECT_EQ(config::GetImpactName(1000), "");
+  EXPECT_EQ(Each(config::GetPhaseLetter, {0, 10, 11}), "S|U|_|");
+  EXPECT_EQ(Each(config::GetPhaseIndex, {'i', 'f', 'Z'}), "2|9|11|");
+  EXPECT_EQ(Each(config::GetPhaseName, {8, 11, -1}), "VABF|||");
+  EXPECT_EQ(Each(config::GetImpactName, {0, 1, 2, 3, 1000}), "Usability|Fonctional|Robustness|||");
 }
 
 TEST_F(ProjectFiles, TablesAreReadOncePerRequestAndForgottenOnDemand) {
@@ -147,17 +126,20 @@ TEST_F(ProjectFiles, TablesAreReadOncePerRequestAndForgottenOnDemand) {
   EXPECT_EQ(config::GetProjectCode("P"), "q");
 }
 
+// Matching is exact and case-sensitive.
 TEST_F(ProjectFiles, BadInputNeitherCrashesNorSpillsIntoOtherFields) {
   std::string long_name(5000, 'x');
-  WriteProjects("CRLF:C:mgr:ver:\r\n" + long_name + ":L:" + std::string(5000, 'm') +
+  WriteProjects("TEST:T:kolvar:tessin\nCRLF:C:mgr:ver:\r\n" + long_name +
+                ":L:" + std::string(5000, 'm') +
                 ":v\nmy proj:M:boss:check\nmy:Y:a b:c d:e f\nEMPTY::::\nLAST:Z:last");
   // A name with a blank is one name: its blank does not shift the fields. A blank ends a
   // field's value; the rest of that field goes nowhere else.
-  const std::pair<std::string, std::string> cases[] = {{"CRLF", "C|ver|"},      {long_name, "L|v|"},
-                                                       {"my proj", "M|check|"}, {"my", "Y|c|e"},
-                                                       {"EMPTY", "||"},         {"LAST", "Z||"}};
+  const std::pair<std::string, std::string> cases[] = {
+      {"TEST", "T|tessin|"}, {"test", "||"},      {"TES", "||"},
+      {"CRLF", "C|ver|"},    {long_name, "L|v|"}, {"my proj", "M|check|"},
+      {"my", "Y|c|e"},       {"EMPTY", "||"},     {"LAST", "Z||"}};
   for (const auto& [name, fields] : cases) EXPECT_EQ(Fields(name), fields) << name.substr(0, 9);
-  EXPECT_EQ(config::ListProjects("").size(), 6u);
+  EXPECT_EQ(config::ListProjects("").size(), 7u);
   EXPECT_EQ(config::ListProjects("")[0], "LAST");
 
   std::string phases;
@@ -168,12 +150,9 @@ TEST_F(ProjectFiles, BadInputNeitherCrashesNorSpillsIntoOtherFields) {
   for (int i = 0; i < 60; ++i) impacts += "impact" + std::to_string(i) + "\r\n";
   Write("config/impacts.cfg", impacts + std::string(5000, 'i'));
   EXPECT_EQ(config::CountPhases(), 50u);
-  EXPECT_EQ(config::GetPhaseName(49), "phase49");
-  EXPECT_EQ(config::GetPhaseName(50), "");
+  EXPECT_EQ(Each(config::GetPhaseName, {49, 50}), "phase49||");
   EXPECT_EQ(config::GetPhaseLetter(1), 'B');
-  EXPECT_EQ(config::GetImpactName(0), "impact0");
-  EXPECT_EQ(config::GetImpactName(49), "impact49");
-  EXPECT_EQ(config::GetImpactName(50), "");
+  EXPECT_EQ(Each(config::GetImpactName, {0, 49, 50}), "impact0|impact49||");
 
   WriteProjects("TEST:T\r\n");
   Write("config/TEST_subproject.cfg", "GUI:G1\r\nlast:L");
@@ -184,18 +163,11 @@ TEST_F(ProjectFiles, BadInputNeitherCrashesNorSpillsIntoOtherFields) {
 }
 
 TEST_F(ProjectFiles, LabelsAndStatusCodes) {
-  EXPECT_EQ(store::GetStatusLabel(0), "New");
-  EXPECT_EQ(store::GetStatusLabel(11), "Created");
-  EXPECT_EQ(store::GetStatusLabel(12), "");
-  EXPECT_EQ(store::GetStatusLabel(-1), "");
-  EXPECT_EQ(config::GetSeverityLabel(1), "Critical");
-  EXPECT_EQ(config::GetSeverityLabel(5), "");
-  EXPECT_EQ(config::GetTypeLabel(2), "Enhancement");
-  EXPECT_EQ(config::GetTypeLabel(3), "");
-  std::string codes;
-  for (int i = 0; i <= 13; ++i) codes += std::string(store::GetStatusCode(i)) + ",";
-  EXPECT_EQ(codes, "N,Obs,A,O,C,V,D,NB,NR,P,Ab,,,,");
-  EXPECT_EQ(store::GetStatusCode(-1), "");
+  EXPECT_EQ(Each(store::GetStatusLabel, {0, 11, 12, -1}), "New|Created|||");
+  EXPECT_EQ(Each(config::GetSeverityLabel, {1, 5}), "Critical||");
+  EXPECT_EQ(Each(config::GetTypeLabel, {2, 3}), "Enhancement||");
+  EXPECT_EQ(Each(store::GetStatusCode, {-1, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13}),
+            "|N|Obs|A|O|C|V|D|NB|NR|P|Ab||||");
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 // The sheet as HTML: the action bar, the header table per status, the entries and the log,
 // on the page and in a mail file.
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <sstream>
 #include <string>
 
 #include "common/capture.h"
@@ -25,111 +27,83 @@ void SetUpProject(const Installation& inst) {
   inst.Write("config/ABC_subproject.cfg", "Gui:GUI\n");
 }
 
-// Sheet ABCTGUI.00012, status `status`, with one description entry.
+// Sheet ABCTGUI.00012, status `status`, with one description entry; the header as the index
+// line gives it: phase b (Tests), severity c (Major), type and impact b.
 store::FactSheet MakeSheet(int status) {
   store::FactSheet s;
-  s.subCode = "GUI";
-  s.number = 12;
-  s.created = 946681200;
-  s.submitter = "kolvar";
-  s.sev = 2;
-  s.project = "ABC";
-  s.group = "Gui";
-  s.phase = 1;
-  s.prog = "prog";
-  s.version = "1.0";
-  s.title = "Crash on \"save\" <now>";
-  s.exp = "1.1";
+  store::ParseHeader(
+      "GUI|12|b|946681200|kolvar|c|ABC|Gui|prog|1.0|1.1|a|946767600|tessin|corr|946854000|1.2|"
+      "veri|946940400|1.3|b|b|CR-7||4|2|Crash on \"save\" <now>",
+      s);
   s.status = status;
-  s.postponed = 946767600;
-  s.resp = "tessin";
-  s.corrector = "corr";
-  s.corrDate = 946854000;
-  s.corrVers = "1.2";
-  s.verifier = "veri";
-  s.verDate = 946940400;
-  s.verVers = "1.3";
-  s.type = 1;
-  s.impact = 1;
-  s.mdapda = "CR-7";
-  s.corrLoad = 4;
-  s.Load = 2;
   s.log = "2000/01/01:00.00.00 Submitted by kolvar\n";
   store::AddEntry(s, "Description", "kolvar", 946681200, "Text.\n");
   return s;
 }
 
-std::string Button(const std::string& base, const std::string& action, const std::string& image,
-                   const std::string& label, const std::string& qs = "") {
-  return "<TD><A HREF=" + base + "/cgi-bin/quorb.cgi?CMD=" + action +
-         "&Num=ABCTGUI.00012&QS=" + qs + "><IMG NAME=" + action + "ABCTGUI_00012 SRC=" + base +
-         "/quorb/images//" + image + ".gif WIDTH=30 HEIGHT=20 ALT=\"" + label + "\" TITLE=\"" +
-         label + "\" BORDER=0></A> </TD>\n";
-}
-
+// The action bar of ABCTGUI.00012 with the anchor numbered `anchor`, its links under `base`.
 std::string Bar(int anchor, const std::string& base, const std::string& qs = "") {
-  char number[16];
-  std::snprintf(number, sizeof number, "%05d", anchor);
-  return std::string("<a name=") + number + ">\n" +
-         "<TABLE BORDER=0 CELLSPACING=0 CELLPADDING=0 WIDTH=100%>\n<TR>\n" +
-         Button(base, "Change_Header", "header", "Header change", qs) +
-         Button(base, "Observed", "observe", "Observation", qs) +
-         Button(base, "Analyse", "analyse", "Analysis", qs) +
-         Button(base, "Attach", "attach", "Attachment", qs) +
-         Button(base, "Copy", "copy", "Copy", qs) +
-         Button(base, "Assign", "assign", "Assignment", qs) +
-         Button(base, "Open", "open", "Opening", qs) +
-         Button(base, "Not_a_Bug", "notabug", "Not a bug", qs) +
-         Button(base, "Not_Reproducible", "notRep", "Not reproducible", qs) +
-         Button(base, "Duplicate", "duplicate", "Duplicate", qs) +
-         Button(base, "Postpone", "postpone", "Postponement", qs) +
-         Button(base, "Corrected", "correct", "Correction", qs) +
-         Button(base, "For_Verification", "forverif", "For verification", qs) +
-         Button(base, "Verified", "verify", "Verification", qs) +
-         Button(base, "Rejected", "reject", "Rejection", qs) +
-         Button(base, "Abandoned", "abandon", "Abandonment", qs) +
-         Button(base, "Print", "print", "Print", qs) + "</TR></TABLE>\n";
+  std::string bar = fmt::format("<a name={:05d}>\n", anchor) +
+                    "<TABLE BORDER=0 CELLSPACING=0 CELLPADDING=0 WIDTH=100%>\n<TR>\n";
+  // Each button as "action image label".
+  for (const char* button :
+       {"Change_Header header Header change", "Observed observe Observation",
+        "Analyse analyse Analysis", "Attach attach Attachment", "Copy copy Copy",
+        "Assign assign Assignment", "Open open Opening", "Not_a_Bug notabug Not a bug",
+        "Not_Reproducible notRep Not reproducible", "Duplicate duplicate Duplicate",
+        "Postpone postpone Postponement", "Corrected correct Correction",
+        "For_Verification forverif For verification", "Verified verify Verification",
+        "Rejected reject Rejection", "Abandoned abandon Abandonment", "Print print Print"}) {
+    std::istringstream in(button);
+    std::string action, image, label;
+    in >> action >> image >> std::ws;
+    std::getline(in, label);
+    bar += fmt::format(
+        "<TD><A HREF={0}/cgi-bin/quorb.cgi?CMD={1}&Num=ABCTGUI.00012&QS={2}><IMG NAME={1}"
+        "ABCTGUI_00012 SRC={0}/quorb/images//{3}.gif WIDTH=30 HEIGHT=20 ALT=\"{4}\" TITLE=\"{4}\" "
+        "BORDER=0></A> </TD>\n",
+        base, action, qs, image, label);
+  }
+  return bar + "</TR></TABLE>\n";
 }
 
 // The header table of MakeSheet(status) up to its conditional rows.
 std::string HeaderRows(const std::string& status_label) {
-  return "<TABLE BORDER=1 WIDTH=100%><TR><TD><B>ABCTGUI.00012</B></TD>\n"
-         "<TD>" +
-         store::FormatDate(946681200) +
-         "</TD>\n"
-         "<TD>Status : <B>" +
-         status_label +
-         "</B></TD>\n"
-         "<TD>Submitted by :<B> kolvar</B></TD>\n</TR>\n"
-         "<TR><TD COLSPAN=4>Title : <B>Crash on &quot;save&quot; &lt;now&gt;</B></TD></TR>\n"
-         "<TR><TD>Project : <B>ABC<B></TD>\n<TD>Sub-project : Gui</TD>\n"
-         "<TD>Phase : Tests</TD>\n<TD>Program : prog</TD></TR>\n"
-         "<TR><TD>Severity : <B>Major<B></TD>\n<TD>Version : 1.0</TD>\n"
-         "<TD>Planned version : 1.1</TD>\n<TD>Impact : High</TD></TR>\n"
-         "<TR><TD>Type : Defect</TD>\n<TD>Change request : CR-7</TD>\n"
-         "<TD>Responsible : <B>tessin</B></TD>\n<TD>Load : 2</TD></TR>\n";
+  return fmt::format(
+      "<TABLE BORDER=1 WIDTH=100%><TR><TD><B>ABCTGUI.00012</B></TD>\n<TD>{}</TD>\n"
+      "<TD>Status : <B>{}</B></TD>\n<TD>Submitted by :<B> kolvar</B></TD>\n</TR>\n"
+      "<TR><TD COLSPAN=4>Title : <B>Crash on &quot;save&quot; &lt;now&gt;</B></TD></TR>\n"
+      "<TR><TD>Project : <B>ABC<B></TD>\n<TD>Sub-project : Gui</TD>\n"
+      "<TD>Phase : Tests</TD>\n<TD>Program : prog</TD></TR>\n"
+      "<TR><TD>Severity : <B>Major<B></TD>\n<TD>Version : 1.0</TD>\n"
+      "<TD>Planned version : 1.1</TD>\n<TD>Impact : High</TD></TR>\n"
+      "<TR><TD>Type : Defect</TD>\n<TD>Change request : CR-7</TD>\n"
+      "<TD>Responsible : <B>tessin</B></TD>\n<TD>Load : 2</TD></TR>\n",
+      store::FormatDate(946681200), status_label);
 }
 
 std::string Entries(const std::string& script) {
-  return "<TABLE BORDER=1 WIDTH=100%>\n"
-         "<TR><TD><B><A HREF=" +
-         script +
-         "?CMD=Edit&Num=ABCTGUI.00012&Edit=0>Description</A></B></TD>\n"
-         "<TD>" +
-         store::FormatDate(946681200) +
-         "</TD>\n<TD>kolvar</TD></TR>\n"
-         "<TR><TD COLSPAN=3>Text.<BR>\n</FONT></TD></TABLE>\n";
+  return fmt::format(
+      "<TABLE BORDER=1 WIDTH=100%>\n<TR><TD><B><A HREF={}?CMD=Edit&Num=ABCTGUI.00012&Edit=0>"
+      "Description</A></B></TD>\n<TD>{}</TD>\n<TD>kolvar</TD></TR>\n"
+      "<TR><TD COLSPAN=3>Text.<BR>\n</FONT></TD></TABLE>\n",
+      script, store::FormatDate(946681200));
 }
 
 const std::string kLog =
     "<TABLE BORDER=1 WIDTH=100%>\n<TR><TD><PRE>2000/01/01:00.00.00 Submitted by kolvar\n"
     "</PRE></TD></TR>\n</TABLE><P>\n";
 
-// The anchors count the bars of the page.
-TEST(SheetDisplay, PageShowsBarAndBodyExactly) {
+class SheetDisplay : public ::testing::Test {
+ protected:
+  void SetUp() override { SetUpProject(inst); }
   Installation inst;
-  SetUpProject(inst);
-  InProcess req(inst);
+  InProcess req{inst};
+};
+
+// The anchors count the bars of the request. A mail file, as a file stream gets it, has
+// absolute links (the page's stay relative).
+TEST_F(SheetDisplay, PageShowsBarAndBodyExactly) {
   store::FactSheet sheet = MakeSheet(store::kNew);
   ASSERT_EQ(store::CreateSheet(sheet, sheet.number), store::Stored::kOk);
   std::string out = CaptureStdout([&] {
@@ -139,67 +113,49 @@ TEST(SheetDisplay, PageShowsBarAndBodyExactly) {
   });
   EXPECT_EQ(out, Bar(0, "", "a%3Db") + HeaderRows("New") + "</TABLE>\n" +
                      Entries("/cgi-bin/quorb.cgi") + kLog + Bar(1, "") + Bar(2, ""));
+  std::string mail = testing_support::CaptureStream([&](std::FILE* f) {
+    sheets::WriteActionBar(f, "ABCTGUI.00012", "");
+    sheets::WriteSheetBody(sheet, f);
+  });
+  EXPECT_TRUE(mail.starts_with(Bar(3, "http://localhost"))) << mail;
+  EXPECT_TRUE(mail.ends_with(Entries("http://localhost/cgi-bin/quorb.cgi") + kLog)) << mail;
 }
 
-// What a mail file holds: bar and body, as a file stream gets them, with absolute links (the
-// creation test sends one through a relay on another port, and checks that the page's
-// links stay relative).
-TEST(SheetDisplay, MailFileLinksAreAbsolute) {
-  Installation inst;
-  SetUpProject(inst);
-  store::FactSheet sheet = MakeSheet(store::kNew);
-  InProcess req(inst);
-  EXPECT_EQ(testing_support::CaptureStream([&](std::FILE* f) {
-              sheets::WriteActionBar(f, "ABCTGUI.00012", "");
-              sheets::WriteSheetBody(sheet, f);
-            }),
-            Bar(0, "http://localhost") + HeaderRows("New") + "</TABLE>\n" +
-                Entries("http://localhost/cgi-bin/quorb.cgi") + kLog);
-}
-
-TEST(SheetDisplay, ConditionalRowsFollowTheStatus) {
-  Installation inst;
-  SetUpProject(inst);
-  InProcess req(inst);
-  auto body = [](const store::FactSheet& s) {
-    return CaptureStdout([&] { sheets::WriteSheetBody(s, nullptr); });
-  };
-  const std::string tail = Entries("/cgi-bin/quorb.cgi") + kLog;
+TEST_F(SheetDisplay, ConditionalRowsFollowTheStatus) {
   const std::string correction = "<TR><TD COLSPAN=3>Corrected by corr on " +
                                  store::FormatDate(946854000) +
                                  " in version 1.2</TD>\n<TD>Correction load : 4</TD></TR>\n";
   const std::string verification = "<TR><TD COLSPAN=4>Verified by veri on " +
                                    store::FormatDate(946940400) + " in version 1.3</TD></TR>\n";
-
-  EXPECT_EQ(body(MakeSheet(store::kCorrected)),
-            HeaderRows("Corrected") + correction + "</TABLE>\n" + tail);
-  EXPECT_EQ(body(MakeSheet(store::kVerified)),
-            HeaderRows("Verified") + correction + verification + "</TABLE>\n" + tail);
-  EXPECT_EQ(body(MakeSheet(store::kPostponed)),
-            HeaderRows("Postponed") + "<TR><TD COLSPAN=4>Postponed until : " +
-                store::FormatDate(946767600) + "</TD></TR>\n</TABLE>\n" + tail);
-
-  store::FactSheet tested = MakeSheet(store::kOpen);
-  tested.test = "T<1>";
-  EXPECT_EQ(body(tested), HeaderRows("Open") +
-                              "<TD COLSPAN=4>Test reference: T&lt;1&gt;</TD></TR>\n" +
-                              "</TABLE>\n" + tail);
+  const struct {
+    int status;
+    std::string test, label, rows;
+  } cases[] = {
+      {store::kCorrected, "", "Corrected", correction},
+      {store::kVerified, "", "Verified", correction + verification},
+      {store::kPostponed, "", "Postponed",
+       "<TR><TD COLSPAN=4>Postponed until : " + store::FormatDate(946767600) + "</TD></TR>\n"},
+      {store::kOpen, "T<1>", "Open", "<TD COLSPAN=4>Test reference: T&lt;1&gt;</TD></TR>\n"},
+  };
+  for (const auto& c : cases) {
+    store::FactSheet sheet = MakeSheet(c.status);
+    sheet.test = c.test;
+    EXPECT_EQ(CaptureStdout([&] { sheets::WriteSheetBody(sheet, nullptr); }),
+              HeaderRows(c.label) + c.rows + "</TABLE>\n" + Entries("/cgi-bin/quorb.cgi") + kLog);
+  }
 }
 
-TEST(SheetDisplay, EntriesCountAttachmentsAndLinkTheStoredFile) {
-  Installation inst;
-  SetUpProject(inst);
-  InProcess req(inst);
+// After the description (compared whole above), in the same table: the file and the analysis;
+// the log, the entries' names and a query that is not encoded never become markup.
+TEST_F(SheetDisplay, EntriesLinkTheStoredFileAndUserValuesNeverBecomeMarkup) {
   store::FactSheet sheet = MakeSheet(store::kNew);
   store::SheetEntry& file =
       store::AddEntry(sheet, "File_1", "tessin", 946681260,
                       inst.DataDir() + "/TRACE_ABCTGUI.00012/File_1_run log.txt\n");
   file.kind = store::kAttachmentEntry;
-  store::AddEntry(sheet, "Analysis", "tessin", 946681320, "a <b>\n");
-  sheet.log.clear();
-
+  store::AddEntry(sheet, "<i>x</i>", "tessin", 946681320, "a <b>\n");
+  sheet.log = "2000/01/01:00.00.00 Submitted by <script>\n";
   std::string out = CaptureStdout([&] { sheets::WriteSheetBody(sheet, nullptr); });
-  // After the description (compared whole above), in the same table: the file, the analysis.
   EXPECT_TRUE(
       out.ends_with("<TR><TD COLSPAN=3>Text.<BR>\n</FONT></TD>"
                     "<TR><TD><B><A HREF=\"/cgi-bin/quorb.cgi?CMD=FILE&title="
@@ -207,29 +163,13 @@ TEST(SheetDisplay, EntriesCountAttachmentsAndLinkTheStoredFile) {
                     store::FormatDate(946681260) +
                     "</TD>\n<TD>tessin</TD></TR>\n"
                     "<TR><TD><B><A HREF=/cgi-bin/quorb.cgi?CMD=Edit&Num=ABCTGUI.00012&Edit=2>"
-                    "Analysis</A></B></TD>\n<TD>" +
+                    "&lt;i&gt;x&lt;/i&gt;</A></B></TD>\n<TD>" +
                     store::FormatDate(946681320) +
                     "</TD>\n<TD>tessin</TD></TR>\n"
                     "<TR><TD COLSPAN=3>a&nbsp;&lt;b><BR>\n</FONT></TD></TABLE>\n"
-                    "<TABLE BORDER=1 WIDTH=100%>\n<TR><TD><PRE></PRE></TD></TR>\n</TABLE><P>\n"))
+                    "<TABLE BORDER=1 WIDTH=100%>\n<TR><TD><PRE>2000/01/01:00.00.00 Submitted by "
+                    "&lt;script&gt;\n</PRE></TD></TR>\n</TABLE><P>\n"))
       << out;
-}
-
-TEST(SheetDisplay, LogAndUserValuesNeverBecomeMarkup) {
-  Installation inst;
-  SetUpProject(inst);
-  InProcess req(inst);
-  store::FactSheet sheet = MakeSheet(store::kNew);
-  sheet.log = "2000/01/01:00.00.00 Submitted by <script>\n";
-  sheet.entries[0].name = "<i>x</i>";
-  std::string out = CaptureStdout([&] { sheets::WriteSheetBody(sheet, nullptr); });
-  EXPECT_NE(out.find("<PRE>2000/01/01:00.00.00 Submitted by &lt;script&gt;\n</PRE>"),
-            std::string::npos);
-  EXPECT_NE(out.find("Edit=0>&lt;i&gt;x&lt;/i&gt;</A>"), std::string::npos);
-  EXPECT_EQ(out.find("<script>"), std::string::npos);
-  EXPECT_EQ(out.find("<i>"), std::string::npos);
-
-  // A query that is not encoded cannot end the unquoted link attribute.
   std::string bar = CaptureStdout([] { sheets::WriteActionBar(nullptr, "ABCTGUI.00012", "a b>"); });
   EXPECT_NE(bar.find("&QS=a%20b%3E>"), std::string::npos);
 }

@@ -2,6 +2,7 @@
 // and the day windows of the data pages.
 #include "stats/stat_line.h"
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -28,13 +29,10 @@ TEST(StatLine, CodesSixAndSevenAreCrossedAndSeverityZeroIsNotWritten) {
 
   StatLine line;
   ASSERT_TRUE(stats::ParseStatLine("1700000000 0 0 1 1 0 0 2 0 0 1 0 9 2 0 0 0 1 1 2 0 0", line));
-  EXPECT_EQ(line.label, 1700000000);
-  EXPECT_EQ(line.field[6], 2);  // code 7
-  EXPECT_EQ(line.field[9], 1);  // code 6
-  EXPECT_EQ(line.Active(), 2);
-  EXPECT_EQ(line.Closed(), 3);
-  EXPECT_EQ(line.load, 9);
-  EXPECT_EQ(line.active[3], 1);
+  // Label, fields of codes 7 and 6, active, closed, load, active of severity 4.
+  EXPECT_EQ(fmt::format("{} {} {} {} {} {} {}", line.label, line.field[6], line.field[9],
+                        line.Active(), line.Closed(), line.load, line.active[3]),
+            "1700000000 2 1 2 3 9 1");
   EXPECT_FALSE(stats::ParseStatLine("", line));
   EXPECT_TRUE(stats::ParseStatLine("5 1 2", line));  // a short line: the rest reads 0
   EXPECT_EQ(line.field[1], 2);
@@ -122,15 +120,12 @@ TEST(IndexFields, AgreeWithTheStoreParser) {
     ASSERT_TRUE(stats::ScanIndexLine(text, f, length)) << text;
     store::FactSheet expected;
     store::ParseHeader(text, expected);
-    EXPECT_EQ(f.project, expected.project);
-    EXPECT_EQ(f.group, expected.group);
+    constexpr const char* format = "{}|{}|{}|{}|{}|{}|{}|{}";
+    EXPECT_EQ(fmt::format(format, f.project, f.group, f.phase, f.sev, f.status, f.postponed,
+                          f.corr_load, f.load),
+              fmt::format(format, expected.project, expected.group, expected.phase, expected.sev,
+                          expected.status, expected.postponed, expected.corrLoad, expected.Load));
     EXPECT_EQ(f.place, text.substr(text.find(f.project), f.place.size()));
-    EXPECT_EQ(f.phase, expected.phase);
-    EXPECT_EQ(f.sev, expected.sev);
-    EXPECT_EQ(f.status, expected.status);
-    EXPECT_EQ(f.postponed, expected.postponed);
-    EXPECT_EQ(f.corr_load, expected.corrLoad);
-    EXPECT_EQ(f.load, expected.Load);
   }
   stats::IndexFields f;
   EXPECT_FALSE(stats::ScanIndexLine("a|b|c", f, length));  // short: the store's reading

@@ -2,12 +2,8 @@
 // concurrent requests do, and all add entries to one shared sheet: no number is taken
 // twice, no entry, index line or journal line is lost, no copy's note lands elsewhere.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <map>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -15,6 +11,7 @@
 #include "e2e/harness.h"
 #include "store/check.h"
 #include "store/store.h"
+#include "unit_support.h"
 
 namespace {
 
@@ -90,18 +87,7 @@ TEST(StoreConcurrency, ThirtyTwoMixedWritersLoseNothing) {
   };
   ASSERT_EQ(store::UpdateSheet(store::GetSheetName(shared), open), store::Stored::kOk);
 
-  std::vector<pid_t> children;
-  for (int id = 0; id < kProcesses; ++id) {
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) _exit(Worker(id));
-    children.push_back(pid);
-  }
-  for (pid_t pid : children) {
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "worker status " << status;
-  }
+  unit_test::RunProcesses(kProcesses, Worker);
 
   // Every sheet once in the index, every file with its line: the store is sound.
   EXPECT_EQ(store::CheckStore(false), 0);

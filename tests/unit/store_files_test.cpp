@@ -1,6 +1,5 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -151,23 +150,17 @@ TEST_F(StoreFiles, NumbersAreTheLowestFreeAndRenamesGiveThemBack) {
   EXPECT_EQ(again.number, 3);
 }
 
-TEST_F(StoreFiles, SameNameWithAnotherKeyReplacesTheOldLine) {
-  FactSheet s = NewSheet("Same name");
-  ASSERT_EQ(store::CreateSheet(s), Stored::kOk);
-  // Same code GUI: same sheet name, another key.
-  auto regroup = [](FactSheet& sheet) {
-    sheet.group = "More";
-    return true;
-  };
-  ASSERT_EQ(store::ChangeSheetHeader(store::GetSheetName(s), regroup, &s), Stored::kOk);
-  EXPECT_EQ(Read("data/index"), store::FormatHeader(s));
-}
-
-TEST_F(StoreFiles, EmptyIndexLinesDoNotLoseTheLinesAfterThem) {
+// Empty index lines do not lose the lines after them; the same name with another key
+// replaces the old line.
+TEST_F(StoreFiles, IndexLinesOfOtherSheetsStayAndTheSheetsOwnIsReplaced) {
   FactSheet s = NewSheet("Edited");
   const std::string tail = "|a|0|u|a|P|G|p|1|1|a|0|||0|||0||a|a|||0|1|T";
   Write("data/index", "X|1" + tail + "\n\n\nY|2" + tail);
   ASSERT_EQ(store::CreateSheet(s, 4), Stored::kOk);
+  EXPECT_EQ(Read("data/index"), "X|1" + tail + "\nY|2" + tail + "\n" + store::FormatHeader(s));
+  // Same code GUI: same sheet name, another key.
+  auto regroup = [](FactSheet& sheet) { return (sheet.group = "More"), true; };
+  ASSERT_EQ(store::ChangeSheetHeader(store::GetSheetName(s), regroup, &s), Stored::kOk);
   EXPECT_EQ(Read("data/index"), "X|1" + tail + "\nY|2" + tail + "\n" + store::FormatHeader(s));
 }
 

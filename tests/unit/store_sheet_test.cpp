@@ -1,3 +1,4 @@
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -68,24 +69,21 @@ TEST(StoreSheet, AttachmentEntriesAndSeveralEntriesRoundTrip) {
   EXPECT_EQ(RoundTrip(bytes), bytes);
 }
 
-TEST(StoreSheet, TitleIsTheWholeRestOfTheLine) {
+// The title is the whole rest of the line; a "|" in other fields is written as "/", so
+// nothing shifts.
+TEST(StoreSheet, BarsInTheTitleAndInOtherFields) {
   FactSheet s;
   store::ParseHeader(kHeader.substr(0, kHeader.size() - 7) + "|a|b|c title", s);
   EXPECT_EQ(s.title, "a|b|c title");
   EXPECT_EQ(s.Load, 1);
   s.title = "A|B";
   EXPECT_EQ(Read(store::FormatHeader(s)).title, "A|B");
-}
-
-TEST(StoreSheet, BarInOtherFieldsIsWrittenAsSlashSoNothingShifts) {
-  FactSheet s = Read(kExample);
+  s = Read(kExample);
   s.test = "T|12";
   s.prog = "a\nb";
   FactSheet back = Read(store::FormatHeader(s));
-  EXPECT_EQ(back.test, "T/12");
-  EXPECT_EQ(back.prog, "a b");
-  EXPECT_EQ(back.Load, 1);
-  EXPECT_EQ(back.title, "Title");
+  EXPECT_EQ(fmt::format("{}|{}|{}|{}", back.test, back.prog, back.Load, back.title),
+            "T/12|a b|1|Title");
   // Read from a hand-edited line, a "|" still shifts the following fields.
   FactSheet shifted;
   store::ParseHeader("GUI|12|c|946681200|kol|var|b|Project|Sub", shifted);
@@ -101,12 +99,10 @@ TEST(StoreSheet, TextFieldsAreCutToTheirCapacity) {
   s.mdapda = std::string(120, 'm');
   store::AddEntry(s, std::string(210, 'n'), std::string(25, 'w'), 5, "x\n");
   FactSheet back = Read(store::FormatSheet(s));
-  EXPECT_EQ(back.title, std::string(199, 't'));
-  EXPECT_EQ(back.project, std::string(39, 'p'));
-  EXPECT_EQ(back.subCode, "ABCDEFG");
-  EXPECT_EQ(back.mdapda, std::string(99, 'm'));
-  EXPECT_EQ(back.entries[0].name, std::string(199, 'n'));
-  EXPECT_EQ(back.entries[0].who, std::string(19, 'w'));
+  EXPECT_EQ(back.title + back.project + back.subCode + back.mdapda + back.entries[0].name +
+                back.entries[0].who,
+            std::string(199, 't') + std::string(39, 'p') + "ABCDEFG" + std::string(99, 'm') +
+                std::string(199, 'n') + std::string(19, 'w'));
   // Parsing cuts as well.
   FactSheet parsed;
   store::ParseHeader(std::string(30, 's') + "|1|a|0|" + std::string(30, 'u'), parsed);
@@ -123,9 +119,8 @@ TEST(StoreSheet, LetterFields) {
   s.impact = 27;  // the letter would be "|": cannot be stored
   std::string line = store::FormatHeader(s);
   FactSheet back = Read(line);
-  EXPECT_EQ(back.phase, 40);
-  EXPECT_EQ(back.impact, '_' - 'a');
-  EXPECT_EQ(back.Load, 0);
+  EXPECT_EQ(fmt::format("{}|{}|{}", back.phase, back.impact, back.Load),
+            fmt::format("40|{}|0", '_' - 'a'));
 }
 
 TEST(StoreSheet, SeparatorKindMatchesSeparatorsAndTheirTails) {
@@ -141,14 +136,19 @@ TEST(StoreSheet, SeparatorKindMatchesSeparatorsAndTheirTails) {
       EXPECT_EQ(store::SeparatorKind(line), kind) << line;
 }
 
-TEST(StoreSheet, BodyWithoutFinalLineFeedGetsOne) {
+// A body without its final line feed gets one; long lines and NUL bytes survive.
+TEST(StoreSheet, BodiesRoundTrip) {
   FactSheet s;
   store::AddEntry(s, "Description", "kolvar", 946681200, "Text.");
   std::string bytes = store::FormatSheet(s);
   EXPECT_EQ(s.entries[0].text, "Text.\n");
   EXPECT_NE(bytes.find("Description|946681200|kolvar|6\nText.\n=-="), std::string::npos);
-  FactSheet back = Read(bytes);
-  EXPECT_EQ(back.entries[0].text, "Text.\n");
+  EXPECT_EQ(Read(bytes).entries[0].text, "Text.\n");
+  EXPECT_EQ(RoundTrip(bytes), bytes);
+  std::string text = std::string(3000, 'x') + "\n" + std::string("a\0b\n", 4);
+  store::AddEntry(s, "D", "w", 1, text);
+  bytes = store::FormatSheet(s);
+  EXPECT_EQ(Read(bytes).entries[1].text, text);
   EXPECT_EQ(RoundTrip(bytes), bytes);
 }
 
@@ -179,16 +179,8 @@ TEST(StoreSheet, BodiesAndLogAreBoundByTheirLengths) {
   EXPECT_EQ(store::FormatSheet(bare), kHeader + "=-=-=-=-=-=-=-=-=-=-=-=\n0\n");
 }
 
-TEST(StoreSheet, LongBodyLinesAndNulBytesSurvive) {
-  FactSheet s;
-  std::string text = std::string(3000, 'x') + "\n" + std::string("a\0b\n", 4);
-  store::AddEntry(s, "D", "w", 1, text);
-  std::string bytes = store::FormatSheet(s);
-  EXPECT_EQ(Read(bytes).entries[0].text, text);
-  EXPECT_EQ(RoundTrip(bytes), bytes);
-}
-
-TEST(StoreSheet, HeaderLineLongerThanTheLimitIsReadAsTwoLines) {
+// A header line longer than the limit is read as two lines; the rules of a line.
+TEST(StoreSheet, LinePieces) {
   std::string line = "GUI|12|c|0|" + std::string(1100, 'x') + "\n";
   BufFile file;
   const std::string bytes = line + "next\n";  // read in place: must outlive the reads
@@ -202,21 +194,18 @@ TEST(StoreSheet, HeaderLineLongerThanTheLimitIsReadAsTwoLines) {
   FactSheet s = Read(line + "=-=-=-=-=-=-=-=-=-=-=-=\n2\nx\n");
   EXPECT_EQ(s.title, std::string(199, 'x'));
   EXPECT_EQ(s.log, "x\n");
-}
 
-TEST(StoreSheet, ReadLineRules) {
-  BufFile file;
   std::string exact(1022, 'e');
-  std::string bytes = exact + "\n" + std::string("\0zz\n", 4) + std::string("ab\0c\n\nlast", 10);
-  file.OpenMemory(bytes);
-  std::string_view line;
-  EXPECT_EQ(file.ReadLinePiece(line), 1022);  // exactly the limit: one line, line feed taken
-  EXPECT_EQ(file.ReadLinePiece(line), 0);     // begins with NUL
-  EXPECT_EQ(file.ReadLinePiece(line), 2);     // taken up to its NUL
-  EXPECT_EQ(line, "ab");
-  EXPECT_EQ(file.ReadLinePiece(line), 0);   // empty
-  EXPECT_EQ(file.ReadLinePiece(line), -1);  // no line feed after "last"
-  EXPECT_EQ(line, "");
+  const std::string more =
+      exact + "\n" + std::string("\0zz\n", 4) + std::string("ab\0c\n\nlast", 10);
+  file.OpenMemory(more);
+  EXPECT_EQ(file.ReadLinePiece(got), 1022);  // exactly the limit: one line, line feed taken
+  EXPECT_EQ(file.ReadLinePiece(got), 0);     // begins with NUL
+  EXPECT_EQ(file.ReadLinePiece(got), 2);     // taken up to its NUL
+  EXPECT_EQ(got, "ab");
+  EXPECT_EQ(file.ReadLinePiece(got), 0);   // empty
+  EXPECT_EQ(file.ReadLinePiece(got), -1);  // no line feed after "last"
+  EXPECT_EQ(got, "");
 }
 
 TEST(StoreSheet, IndexKeyOfLineAgreesWithParsing) {
@@ -235,13 +224,9 @@ TEST(StoreSheet, IndexKeyOfLineAgreesWithParsing) {
 }
 
 TEST(StoreSheet, LeadingNumber) {
-  EXPECT_EQ(store::LeadingNumber(" 42abc"), 42);
-  EXPECT_EQ(store::LeadingNumber("-7"), -7);
-  EXPECT_EQ(store::LeadingNumber("+00000000000000012|"), 12);
-  EXPECT_EQ(store::LeadingNumber("2147483648"), 2147483647);
-  EXPECT_EQ(store::LeadingNumber("x1"), 0);
-  EXPECT_EQ(store::LeadingNumber("99999999999"), 2147483647);
-  EXPECT_EQ(store::LeadingNumber("-99999999999"), -2147483647 - 1);
+  EXPECT_EQ(unit_test::Each(store::LeadingNumber, {" 42abc", "-7", "+00000000000000012|", "x1",
+                                                   "2147483648", "99999999999", "-99999999999"}),
+            "42|-7|12|0|2147483647|2147483647|-2147483648|");
 }
 
 TEST(LocalTime, FormatDateAndWorkingDays) {

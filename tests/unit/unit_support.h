@@ -2,14 +2,21 @@
 // environment variable set for a test.
 #pragma once
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <initializer_list>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "base/request_state.h"
 #include "common/capture.h"
@@ -19,6 +26,35 @@ namespace unit_test {
 inline std::string ReadFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// What `f` gives for each of `args`, each followed by "|": one comparison for a run of cases.
+template <typename F, typename T>
+std::string Each(F f, std::initializer_list<T> args) {
+  std::string out;
+  for (const T& arg : args) out += fmt::format("{}|", f(arg));
+  return out;
+}
+
+// Runs work(0) to work(n - 1) at once, each in a process of its own, and expects each to
+// return 0.
+inline void RunProcesses(int n, const std::function<int(int)>& work) {
+  std::vector<pid_t> children;
+  for (int i = 0; i < n; ++i) {
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      const int status = work(i);
+      std::fflush(stdout);
+      _exit(status);
+    }
+    children.push_back(pid);
+  }
+  for (pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+  }
 }
 
 // Sets an environment variable (TZ is read again) and puts back what was there.

@@ -1,7 +1,6 @@
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <ctime>
 #include <filesystem>
@@ -16,7 +15,6 @@
 #include "users/rights.h"
 #include "users/uid.h"
 #include "users/user_context.h"
-#include "web/cookies.h"
 
 namespace {
 
@@ -119,24 +117,16 @@ TEST_F(UsersConfig, ForgedOrStaleTokensAreNoLogin) {
 TEST_F(UsersConfig, TokensEndWithTheirLifetimeAndWithThePassword) {
   Write("config/TEST_users.cfg", "kolvar:k@example.org:secret: :YES:YES\n");
   const long now = static_cast<long>(std::time(nullptr));
-  const struct {
-    const char* persist;
-    long lifetime;
-  } kLifetimes[] = {{"", 12 * 3600},
-                    {"PERSIST 0\n", 12 * 3600},
-                    {"PERSIST 1\n", 86400},
-                    {"PERSIST 2\n", 604800},
-                    {"PERSIST 3\n", 2592000}};
-  for (const auto& c : kLifetimes) {
-    MainConfig(c.persist);
+  const long lifetimes[] = {12 * 3600, 12 * 3600, 86400, 604800, 2592000};  // none, PERSIST 0-3
+  for (int persist = -1; persist <= 3; ++persist) {
+    MainConfig(persist < 0 ? "" : "PERSIST " + std::to_string(persist) + "\n");
     base::ResetRequestState();
-    EXPECT_EQ(users::TokenLifetime(), c.lifetime) << c.persist;
-    EXPECT_TRUE(users::VerifyUidAt(users::MakeUidAt("kolvar", "TEST", now - c.lifetime + 60), now))
-        << c.persist;
-    EXPECT_FALSE(users::VerifyUidAt(users::MakeUidAt("kolvar", "TEST", now - c.lifetime - 1), now))
-        << c.persist;
-    EXPECT_FALSE(users::VerifyUidAt(users::MakeUidAt("kolvar", "TEST", now + 3600), now))
-        << c.persist;
+    const long lifetime = lifetimes[persist + 1];
+    EXPECT_EQ(users::TokenLifetime(), lifetime) << persist;
+    for (long made : {now - lifetime + 60, now - lifetime - 1, now + 3600})
+      EXPECT_EQ(users::VerifyUidAt(users::MakeUidAt("kolvar", "TEST", made), now).has_value(),
+                made == now - lifetime + 60)
+          << persist << " " << now - made;
   }
   const std::string token = users::MakeUid("kolvar", "TEST");
   const struct {
@@ -183,18 +173,6 @@ TEST_F(UsersConfig, RightsFollowTheFieldAfterTheColons) {
     for (int n = 1; n <= 7; ++n)
       EXPECT_EQ(Right(n), c.rights[n - 1] == 'G' ? Granted(n) : Denied(n)) << c.file << n;
   }
-}
-
-TEST_F(UsersConfig, EveryLineOfTheLoginIsChecked) {
-  Write("config/TEST_users.cfg",
-        "kolvar :k:p: : :YES\n"      // a blank before ':' does not match
-        "tessin:t:p: : : : : : :\n"  // other logins are not looked at
-        "kolvar:k:p: :YES:YES\n"
-        "kolvar:k:p: :YES: \n");
-  EXPECT_EQ(Right(1), Granted(1));
-  EXPECT_EQ(Right(2), Denied(2));
-  Write("config/TEST_users.cfg", "kolvar:k:p: : :YES\nkolvar:k:p: : :YES\n");
-  EXPECT_EQ(Right(1), Outcome(false, Denied(1).second + Denied(1).second));
 }
 
 TEST_F(UsersConfig, RightsWithoutUidOrUsersFileAreGrantedSilently) {
@@ -246,21 +224,27 @@ TEST_F(UsersConfig, SecurityOnChecksTheProjectActedOn) {
   });
 }
 
-TEST_F(UsersConfig, ExportSuppressesTheGrantedComment) {
-  Write("config/TEST_users.cfg", "kolvar:k:p: :YES:\n");
+// Every line of the login is checked and commented; an export suppresses the granted comment;
+// right 4 is asked once per request.
+TEST_F(UsersConfig, EveryLineOfTheLoginIsCheckedAndCommented) {
+  Write("config/TEST_users.cfg",
+        "kolvar :k:p: : :YES\n"      // a blank before ':' does not match
+        "tessin:t:p: : : : : : :\n"  // other logins are not looked at
+        "kolvar:k:p: :YES:YES:YES:YES\n"
+        "kolvar:k:p: :YES: \n");
+  EXPECT_EQ(Right(1), Granted(1));
+  EXPECT_EQ(Right(2), Denied(2));
   EXPECT_EQ(Right(1, "excel", "X1"), Outcome(true, ""));
   EXPECT_EQ(Right(2, "excel", "X1"), Denied(2));
   EXPECT_EQ(Right(1, "excel", "1"), Granted(1));
-}
-
-TEST_F(UsersConfig, RightFourIsAskedOncePerRequest) {
-  Write("config/TEST_users.cfg", "kolvar:k:p: :YES:YES:YES:YES:YES:YES\n");
   web::ParamList list = {{"Uid", users::MakeUid("kolvar", "TEST")}};
   EXPECT_EQ(testing_support::CaptureStdout([&] {
               EXPECT_TRUE(users::CanSeeEveryProject(list));
               EXPECT_TRUE(users::CanSeeEveryProject(list));
             }),
             "<!Access granted for kolvar in 4>\n");
+  Write("config/TEST_users.cfg", "kolvar:k:p: : :YES\nkolvar:k:p: : :YES\n");
+  EXPECT_EQ(Right(1), Outcome(false, Denied(1).second + Denied(1).second));
 }
 
 TEST_F(UsersConfig, PasswordIsTheThirdFieldOfTheLoginsLine) {
@@ -328,20 +312,19 @@ TEST_F(UsersConfig, RecordOfTheClientAddress) {
   struct Case {
     const char* address;
     const char* remote_user;
-    std::string user, project, subproject;
-    int phase;
-  } cases[] = {{"10.0.0.5", nullptr, "kolvar", "TEST", "Engine", 2},
-               {"10.0.0.6", "kolvar", "kolvar", " ", "", -1},
-               {"10.0.0.6", nullptr, "", " ", "", -1},
-               {"10.0.0.7", nullptr, "kolvar", " ", "", -1},
-               {"10.0.0.8", nullptr, "abcdefghijklmnopqrs", "TEST", "Engine", -1}};
+    std::string record;  // user|project|sub-project|phase
+  } cases[] = {{"10.0.0.5", nullptr, "kolvar|TEST|Engine|2"},
+               {"10.0.0.6", "kolvar", "kolvar| ||-1"},
+               {"10.0.0.6", nullptr, "| ||-1"},
+               {"10.0.0.7", nullptr, "kolvar| ||-1"},
+               {"10.0.0.8", nullptr, "abcdefghijklmnopqrs|TEST|Engine|-1"}};
   for (const Case& c : cases) {
     if (c.remote_user) setenv("REMOTE_USER", c.remote_user, 1);
     NewRequest(c.address);
-    EXPECT_EQ(users::GetUserName(), c.user) << c.address;
-    EXPECT_EQ(users::GetLastProject(), c.project) << c.address;
-    EXPECT_EQ(users::GetLastSubproject(), c.subproject) << c.address;
-    EXPECT_EQ(users::GetLastPhase(), c.phase) << c.address;
+    EXPECT_EQ(fmt::format("{}|{}|{}|{}", users::GetUserName(), users::GetLastProject(),
+                          users::GetLastSubproject(), users::GetLastPhase()),
+              c.record)
+        << c.address;
     unsetenv("REMOTE_USER");
   }
 }
@@ -373,16 +356,16 @@ TEST_F(UsersConfig, SavingMovesTheRecordLastAndDropsMalformedLines) {
             "10.0.0.5:tessin:OTHER:Core:1\n");
 }
 
-TEST_F(UsersConfig, SavingWithoutFileOrRecord) {
+// Without file or record, a login is saved with an empty context; saved values cannot forge
+// another record.
+TEST_F(UsersConfig, SavingWithoutFileOrRecordAndWithHostileValues) {
   NewRequest("10.0.0.5");
   users::SaveUserName("kolvar");
   EXPECT_EQ(Read("config/userinfo.dat"), "10.0.0.5:kolvar: : :-1\n");
   NewRequest("10.0.0.5");
   EXPECT_EQ(users::GetLastProject(), " ");
   EXPECT_EQ(users::GetLastPhase(), -1);
-}
-
-TEST_F(UsersConfig, SavedValuesCannotForgeAnotherRecord) {
+  Write("config/userinfo.dat", "");
   NewRequest("::1");
   users::SaveUserContext("kolvar\n10.0.0.6:admin", "TEST:x", "UI\r", 2);
   EXPECT_EQ(Read("config/userinfo.dat"), "..1:kolvar:TEST:UI:2\n");
@@ -394,26 +377,14 @@ TEST_F(UsersConfig, SavedValuesCannotForgeAnotherRecord) {
 // Saves running at once each keep their record: the rewrite is serialised.
 TEST_F(UsersConfig, ConcurrentSavesLoseNoRecord) {
   constexpr int kClients = 12;
-  std::vector<pid_t> children;
-  for (int i = 0; i < kClients; ++i) {
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      std::string address = "10.0.1." + std::to_string(i);
-      for (int round = 0; round < 20; ++round) {
-        NewRequest(address.c_str());
-        users::SaveUserContext("user" + std::to_string(i), "TEST", "UI", round);
-      }
-      std::fflush(stdout);
-      _exit(0);
+  unit_test::RunProcesses(kClients, [&](int i) {
+    std::string address = "10.0.1." + std::to_string(i);
+    for (int round = 0; round < 20; ++round) {
+      NewRequest(address.c_str());
+      users::SaveUserContext("user" + std::to_string(i), "TEST", "UI", round);
     }
-    children.push_back(pid);
-  }
-  for (pid_t pid : children) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
+    return 0;
+  });
   std::string file = Read("config/userinfo.dat");
   for (int i = 0; i < kClients; ++i)
     EXPECT_NE(
