@@ -11,11 +11,10 @@
 
 namespace {
 
-using e2e::Has;
-using e2e::Installation;
+using namespace e2e;
 
 // The query of the redirection an answer carries, or "" when it carries none.
-std::string Redirected(const e2e::CgiResult& page) {
+std::string Redirected(const CgiResult& page) {
   const std::string status = "Status: 303 See Other\nLocation: ";
   if (page.out.rfind(status, 0) != 0) return "";
   const size_t start = page.out.find('?', status.size());
@@ -24,8 +23,8 @@ std::string Redirected(const e2e::CgiResult& page) {
 }
 
 // The answer to a form sent, as the program gives it (no redirection followed).
-e2e::CgiResult Send(const Installation& inst, const std::string& body) {
-  e2e::Request r;
+CgiResult Send(const Installation& inst, const std::string& body) {
+  Request r;
   r.method = "POST";
   r.body = body;
   r.content_type = "application/x-www-form-urlencoded";
@@ -34,14 +33,14 @@ e2e::CgiResult Send(const Installation& inst, const std::string& body) {
 
 // TsG.00001 in the sample project; tessin is no manager of TEST.
 void MakeSheet(const Installation& inst, const std::string& extra = "") {
-  e2e::WriteSampleProject(inst, extra);
-  inst.Post(e2e::kNewSheet);
+  WriteSampleProject(inst, extra);
+  inst.Post(kNewSheet);
 }
 
 TEST(DayRedirects, EveryStoredChangeLeadsToItsPageAndAReloadStoresNothing) {
   Installation inst;
-  e2e::WriteSampleProject(inst);
-  const e2e::CgiResult created = Send(inst, e2e::kNewSheet);
+  WriteSampleProject(inst);
+  const CgiResult created = Send(inst, kNewSheet);
   ASSERT_EQ(Redirected(created), "CMD=new&Done=TsG.00001") << created.out;
   struct Case {
     std::string body;
@@ -61,14 +60,14 @@ TEST(DayRedirects, EveryStoredChangeLeadsToItsPageAndAReloadStoresNothing) {
        "CMD=Copy&Num=TsG.00001&Done=TsC.00001", "TsC.00001"},
   };
   for (const Case& c : cases) {
-    const e2e::CgiResult page = Send(inst, c.body);
+    const CgiResult page = Send(inst, c.body);
     const std::string location = Redirected(page);
     EXPECT_EQ(location, c.location) << c.body << "\n" << page.out;
     const std::string sheet = inst.Read("data/TsG.00001");
     const std::string journal = inst.Read("data/history.dat");
     // The page the browser is sent to, loaded twice, shows the result and stores nothing.
     for (int reload = 0; reload < 2; ++reload) {
-      const e2e::CgiResult shown = inst.Get(location);
+      const CgiResult shown = inst.Get(location);
       EXPECT_TRUE(Has(shown.out, c.shown)) << c.location << "\n" << shown.out;
       EXPECT_TRUE(Has(shown.out, "home.gif") || Has(shown.out, "larrow.gif")) << c.location;
     }
@@ -81,10 +80,10 @@ TEST(DayRedirects, EveryStoredChangeLeadsToItsPageAndAReloadStoresNothing) {
 
 TEST(DayRedirects, BookCampaignAndSetupSavesLeadToTheirPage) {
   Installation inst;
-  e2e::WriteSampleProject(inst);
+  WriteSampleProject(inst);
   const std::string book = "CMD=book&project=TEST&group=GUI&phase=0";
   const std::string camp = "CMD=tests&project=TEST&group=GUI&phase=0";
-  const std::string dir = e2e::kSampleBook;
+  const std::string dir = kSampleBook;
   struct Case {
     std::string body;
     std::string location;
@@ -111,7 +110,7 @@ TEST(DayRedirects, BookCampaignAndSetupSavesLeadToTheirPage) {
        "config/TEST_sync.key"},
   };
   for (const Case& c : cases) {
-    const e2e::CgiResult page = Send(inst, c.body);
+    const CgiResult page = Send(inst, c.body);
     const std::string location = Redirected(page);
     EXPECT_EQ(location, c.location) << c.body << "\n" << page.out;
     if (!c.file.empty()) inst.Write(c.file, "changed since\n");
@@ -180,7 +179,7 @@ TEST(DayRefusals, TheFormComesBackFilledBelowTheErrorAndNothingIsTold) {
        "postponed until"},
   };
   for (const Case& c : cases) {
-    const e2e::CgiResult page = Send(inst, c.body);
+    const CgiResult page = Send(inst, c.body);
     EXPECT_EQ(Redirected(page), "") << c.body;
     size_t at = 0;
     for (const std::string& piece : c.in_order) {
@@ -193,12 +192,12 @@ TEST(DayRefusals, TheFormComesBackFilledBelowTheErrorAndNothingIsTold) {
   EXPECT_FALSE(inst.Exists("data/TsG.00002"));
 
   // An upload refused names the file as the user knows it, not the server's folders.
-  const e2e::CgiResult attach = inst.PostMultipart({{"CMD", "Attach"},
-                                                    {"Num", "TsG.00001"},
-                                                    {"QS", ""},
-                                                    {"title", "Bad/title"},
-                                                    {"User", "kolvar"},
-                                                    {"Attach", "data", "run.txt"}});
+  const CgiResult attach = inst.PostMultipart({{"CMD", "Attach"},
+                                               {"Num", "TsG.00001"},
+                                               {"QS", ""},
+                                               {"title", "Bad/title"},
+                                               {"User", "kolvar"},
+                                               {"Attach", "data", "run.txt"}});
   EXPECT_TRUE(Has(attach.out, "Bad/title_run.txt")) << attach.out;
   EXPECT_FALSE(Has(attach.out.substr(0, attach.out.find("<FORM")), inst.DataDir())) << attach.out;
   EXPECT_TRUE(Has(attach.out, "NAME=\"title\" VALUE=Bad/title>")) << attach.out;
@@ -207,31 +206,22 @@ TEST(DayRefusals, TheFormComesBackFilledBelowTheErrorAndNothingIsTold) {
 TEST(DayPages, EveryPageHasAWayHomeAndEveryRequestAnAnswer) {
   Installation inst("SECURITY YES\n");
   MakeSheet(inst);
-  const std::string uid = "&Uid=" + e2e::EncodedToken(inst, "kolvar", "TEST");
-  struct Case {
-    std::string query;
-    std::string expected;
-  };
-  const std::vector<Case> cases = {
-      {"CMD=create&project=TEST" + uid, "home.gif"},
-      {"CMD=search" + uid, "home.gif"},
-      {"CMD=Observed&Num=TsG.00001" + uid, "home.gif"},
-      {"CMD=Change_Header&Num=TsG.00001" + uid, "home.gif"},
-      {"CMD=book" + uid, "home.gif"},
-      {"CMD=tests" + uid, "home.gif"},
+  const std::string uid = "&Uid=" + EncodedToken(inst, "kolvar", "TEST");
+  for (const std::string& query :
+       Words("CMD=create&project=TEST CMD=search CMD=Observed&Num=TsG.00001 CMD=book CMD=tests "
+             "CMD=Change_Header&Num=TsG.00001 CMD=statS CMD=statS&statS=4&project=TEST&group=TOTAL "
+             "CMD=setup CMD=setup&Edit=6 CMD=help"))
+    EXPECT_TRUE(Has(inst.Get(query + uid).out, "home.gif")) << query;
+  const std::pair<std::string, std::string> cases[] = {
       {"CMD=history&text=TOP" + uid, "TARGET=\"_top\""},
-      {"CMD=statS" + uid, "home.gif"},
-      {"CMD=statS&statS=4&project=TEST&group=TOTAL" + uid, "home.gif"},
-      {"CMD=setup" + uid, "home.gif"},
-      {"CMD=setup&Edit=6" + uid, "home.gif"},
-      {"CMD=help" + uid, "home.gif"},
       {"Login=3", "NAME=Passwd"},
       {"Login=x&foo=1", "NAME=Passwd"},
       {"Login=2&User=kolvar&Passwd=wrong", "?Login=1\">Back to the login page</A>"},
+      {"Login=0", "  ecritCookie(\"quorb\", \"\", 0); \n"},  // the logout clears the cookie
   };
-  for (const Case& c : cases) {
-    const e2e::CgiResult page = inst.Get(c.query);
-    EXPECT_TRUE(Has(page.out, c.expected)) << c.query << "\n" << page.out;
+  for (const auto& [query, expected] : cases) {
+    const CgiResult page = inst.Get(query);
+    EXPECT_TRUE(Has(page.out, expected)) << query << "\n" << page.out;
   }
 }
 
@@ -244,8 +234,7 @@ TEST(DayValues, LabelsIconsDatesAndStatisticsSayWhatTheyShow) {
   EXPECT_FALSE(Has(sheet, "<TD>Type : </TD>\n<TD>Responsible")) << sheet;
   // Each action icon names its action as tooltip and as text.
   EXPECT_TRUE(Has(sheet, "ALT=\"Assignment\" TITLE=\"Assignment\"")) << sheet;
-  EXPECT_EQ(e2e::Count(sheet, " TITLE=\""), 17 + 0 * e2e::Count(sheet, "home.gif"))
-      << "one tooltip per icon";
+  EXPECT_EQ(Count(sheet, " TITLE=\""), 17 + 0 * Count(sheet, "home.gif")) << "one tooltip per icon";
 
   // Dates never set are empty in the export.
   const std::string exported = inst.Get("CMD=find&resp=all&statN=X&excel=X").out;
@@ -271,8 +260,8 @@ TEST(DayValues, LabelsIconsDatesAndStatisticsSayWhatTheyShow) {
 
 TEST(DaySearch, EveryProjectAndAPageOfSheetsAtATime) {
   Installation inst("PAGESIZE 2\n");
-  e2e::WriteSampleProject(inst, "OTHER:O:kolvar:tessin\n");
-  for (int i = 0; i < 3; ++i) inst.Post(e2e::kNewSheet);
+  WriteSampleProject(inst, "OTHER:O:kolvar:tessin\n");
+  for (int i = 0; i < 3; ++i) inst.Post(kNewSheet);
   // The empty project keeps no project and searches them all.
   const std::string form = inst.Get("CMD=search&project=").out;
   EXPECT_TRUE(Has(form, "NAME=project VALUE=\"\"")) << form;
@@ -284,16 +273,15 @@ TEST(DaySearch, EveryProjectAndAPageOfSheetsAtATime) {
       "CMD=search&Deroulant=x&group=GUI&phase=b&submitter=tessin&statA=X&statC=X&prog=prog2"
       "&sev=3&ival=2&between=01%2F01%2F2020&intitle=a+%22b%22&sort=3&aff_crit=AC&project=";
   for (const std::string project : {"TEST", ""}) {
-    const std::string page = inst.Get(typed + project).out;
-    for (const std::string& piece :
-         {"NAME=project VALUE=\"" + project + "\"", std::string("<OPTION SELECTED> GUI"),
-          std::string("<OPTION SELECTED VALUE=\"b\">"), std::string("<OPTION SELECTED> tessin"),
-          std::string("NAME=statC VALUE=X CHECKED"), std::string("NAME=statN VALUE=X >"),
-          std::string("<OPTION SELECTED> prog2"), std::string("<OPTION VALUE=3 SELECTED >"),
-          std::string("<OPTION SELECTED VALUE=2>"), std::string("VALUE=\"01/01/2020\""),
-          std::string("NAME=intitle SIZE=30 VALUE=\"a &quot;b&quot;\""),
-          std::string("<OPTION VALUE=3 SELECTED>"), std::string("VALUE=AC CHECKED")})
-      EXPECT_TRUE(Has(page, piece)) << project << ": " << piece;
+    EXPECT_EQ("", Missing(inst.Get(typed + project).out,
+                          {"NAME=project VALUE=\"" + project + "\"", "<OPTION SELECTED> GUI",
+                           "<OPTION SELECTED VALUE=\"b\">", "<OPTION SELECTED> tessin",
+                           "NAME=statC VALUE=X CHECKED", "NAME=statN VALUE=X >",
+                           "<OPTION SELECTED> prog2", "<OPTION VALUE=3 SELECTED >",
+                           "<OPTION SELECTED VALUE=2>", "VALUE=\"01/01/2020\"",
+                           "NAME=intitle SIZE=30 VALUE=\"a &quot;b&quot;\"",
+                           "<OPTION VALUE=3 SELECTED>", "VALUE=AC CHECKED"}))
+        << project;
   }
 
   const std::string query = "CMD=find&project=&resp=all&statN=X";
@@ -309,13 +297,13 @@ TEST(DaySearch, EveryProjectAndAPageOfSheetsAtATime) {
   };
   for (const Case& c : cases) {
     const std::string page = inst.Get(query + c.from).out;
-    EXPECT_EQ(e2e::Count(page, "<a name="), c.full) << c.from;
-    EXPECT_EQ(e2e::Count(page, "<TR><TD WIDTH=10%><A HREF="), 3) << c.from;  // the list stays whole
+    EXPECT_EQ(Count(page, "<a name="), c.full) << c.from;
+    EXPECT_EQ(Count(page, "<TR><TD WIDTH=10%><A HREF="), 3) << c.from;  // the list stays whole
     for (const std::string& p : c.present) EXPECT_TRUE(Has(page, p)) << c.from << ": " << p;
     for (const std::string& p : c.absent) EXPECT_FALSE(Has(page, p)) << c.from << ": " << p;
   }
   // The export stays complete.
-  EXPECT_EQ(e2e::Count(inst.Get(query + "&excel=X").out, "\nT\t"), 3);
+  EXPECT_EQ(Count(inst.Get(query + "&excel=X").out, "\nT\t"), 3);
 }
 
 }  // namespace

@@ -161,11 +161,19 @@ inline bool Has(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
+// The pieces `text` lacks (Missing) or holds (Found), one a line: "" when there are none.
+//   EXPECT_EQ(Missing(page, {"<FORM", "home.gif"}), "") << page;
+std::string Missing(const std::string& text, const std::vector<std::string>& pieces);
+std::string Found(const std::string& text, const std::vector<std::string>& pieces);
+
 // How many times `piece` occurs in `text`, overlaps included.
 int Count(const std::string& text, const std::string& piece);
 
 // The lines of `text`, without their line feeds.
 std::vector<std::string> Lines(const std::string& text);
+
+// The blank-separated words of `text`, for long lists of short values.
+std::vector<std::string> Words(const std::string& text);
 
 // The fields of a url-encoded form, values already encoded.
 using Fields = std::vector<std::pair<std::string, std::string>>;
@@ -173,6 +181,9 @@ std::string FormBody(const Fields& fields);
 Fields With(Fields fields, const std::string& name, const std::string& value);
 // The header change form of sheet `num` of the sample project as tessin posts it, unchanged.
 Fields HeaderForm(const std::string& num);
+
+// What python3 prints running `script` on a file of `inst` that holds `input` (sys.argv[1]).
+std::string Python(const Installation& inst, const std::string& script, const std::string& input);
 
 // Makes print.sh of `inst` the print command, followed by `setting`: it writes each argument
 // on a line of args.txt, copies the last to copy.txt and prints "queued <1>".

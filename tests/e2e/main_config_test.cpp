@@ -7,9 +7,7 @@
 
 namespace {
 
-using e2e::CaptureStdout;
-using e2e::InProcess;
-using e2e::Installation;
+using namespace e2e;
 
 TEST(MainConfig, LastOccurrenceWinsAndValuesAreTrimmed) {
   Installation inst;
@@ -46,12 +44,11 @@ TEST(MainConfig, ValuesAreCutAt99CharactersAndTheRestIsScannedOn) {
 TEST(MainConfig, MissingFileGivesEmptyValuesAndDiagnosticsForTheAdministrator) {
   Installation inst;
   std::remove(inst.Path("config/quorb.cfg").c_str());
-  e2e::Request request;
+  Request request;
   request.query = "CMD=help";
-  e2e::CgiResult r = inst.Run(request);
-  EXPECT_FALSE(e2e::Has(r.out, inst.root())) << r.out;
-  EXPECT_EQ(e2e::Count(r.err, "quorb: unable to open " + inst.root() + "/config/quorb.cfg"), 1)
-      << r.err;
+  CgiResult r = inst.Run(request);
+  EXPECT_FALSE(Has(r.out, inst.root())) << r.out;
+  EXPECT_EQ(Count(r.err, "quorb: unable to open " + inst.root() + "/config/quorb.cfg"), 1) << r.err;
 }
 
 TEST(MainConfig, PathWithoutPwdFallsBackToTheWindowsBase) {

@@ -9,12 +9,10 @@
 
 namespace {
 
-using e2e::Installation;
-
-using e2e::Has;
+using namespace e2e;
 
 TEST(SetupEditor, MembersGridKeepsPasswordsOutOfPagesAndRightsAsTheyWere) {
-  e2e::SampleInstallation inst;
+  SampleInstallation inst;
   std::string form = inst.Get("CMD=setup&Edit=9").out;
   EXPECT_FALSE(Has(form, "secret"));
   EXPECT_TRUE(Has(form, "<TD><INPUT TYPE=Password SIZE=12 NAME=V2_0></TD>\n"));
@@ -32,7 +30,7 @@ TEST(SetupEditor, MembersGridKeepsPasswordsOutOfPagesAndRightsAsTheyWere) {
           .out;
   // Every password is stored hashed, the one kept in clear as well as the one typed; the
   // file is for the owner alone.
-  const std::vector<std::string> lines = e2e::Lines(inst.Read("config/TEST_users.cfg"));
+  const std::vector<std::string> lines = Lines(inst.Read("config/TEST_users.cfg"));
   ASSERT_EQ(lines.size(), 2u);
   const struct {
     std::string line, start, password, end;
@@ -55,7 +53,7 @@ TEST(SetupEditor, MembersGridKeepsPasswordsOutOfPagesAndRightsAsTheyWere) {
 }
 
 TEST(SetupEditor, RefusedSavesChangeNothing) {
-  e2e::SampleInstallation inst;
+  SampleInstallation inst;
   struct Case {
     std::string body;
     std::string message;
@@ -94,7 +92,7 @@ TEST(SetupEditor, RefusedSavesChangeNothing) {
 }
 
 TEST(SetupEditor, ListSaveWritesTheProjectFileWithUnixLineEnds) {
-  e2e::SampleInstallation inst;
+  SampleInstallation inst;
   std::string form = inst.Get("CMD=setup&Edit=6").out;
   EXPECT_TRUE(Has(form,
                   "<INPUT TYPE=hidden NAME=project VALUE=TEST>\n"
@@ -106,7 +104,7 @@ TEST(SetupEditor, ListSaveWritesTheProjectFileWithUnixLineEnds) {
 }
 
 TEST(SetupEditor, MainFormMasksThePop3PasswordAndKeepsIt) {
-  e2e::SampleInstallation inst("POP3PASS hidden-pw\nPERSIST 2\nDEBUG NO\n");
+  SampleInstallation inst("POP3PASS hidden-pw\nPERSIST 2\nDEBUG NO\n");
   std::string form = inst.Get("CMD=setup&Edit=1").out;
   EXPECT_FALSE(Has(form, "hidden-pw"));
   EXPECT_TRUE(Has(form, "<INPUT TYPE=password NAME=popP SIZE=20 VALUE=\"\">"));
@@ -144,9 +142,9 @@ TEST(SetupEditor, MainFormMasksThePop3PasswordAndKeepsIt) {
 // With security on, a member without the setup right changes nothing (the security tests
 // check a member's save), and the menu carries the token on.
 TEST(SetupEditor, WithSecurityEverySaveNeedsTheSetupRight) {
-  e2e::SampleInstallation inst("SECURITY YES\n");
-  const std::string kKolvarUid = e2e::EncodedToken(inst, "kolvar", "TEST");
-  const std::string kTessinUid = e2e::EncodedToken(inst, "tessin", "TEST");
+  SampleInstallation inst("SECURITY YES\n");
+  const std::string kKolvarUid = EncodedToken(inst, "kolvar", "TEST");
+  const std::string kTessinUid = EncodedToken(inst, "tessin", "TEST");
   const std::string save = "CMD=setup&Edit=8&text=Changed%0A";
   for (const std::string& uid : {std::string(), "&Uid=" + kTessinUid}) {
     std::string page = inst.Post(save + uid).out;
@@ -163,7 +161,7 @@ TEST(SetupEditor, WithSecurityEverySaveNeedsTheSetupRight) {
 }
 
 TEST(SetupEditor, MailGridShowsAndSavesEveryAction) {
-  e2e::SampleInstallation inst;
+  SampleInstallation inst;
   inst.Write("config/sendmail.cfg", "new M boss\nVerified c\nnew V\n");
   std::string form = inst.Get("CMD=setup&Edit=10").out;
   EXPECT_TRUE(Has(form,

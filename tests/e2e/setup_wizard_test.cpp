@@ -11,9 +11,7 @@
 
 namespace {
 
-using e2e::Installation;
-
-using e2e::Has;
+using namespace e2e;
 
 std::string StepOne(const Installation& inst, const std::string& data) {
   return "CMD=setup&Edit=12&Wizzard=1&data=" + data + "&cfg=" + inst.ConfigDir() +
@@ -30,7 +28,7 @@ TEST(SetupWizard, FreshInstallationEndToEnd) {
   // A command runs against the missing configuration; only the home road shows the wizard.
   EXPECT_FALSE(Has(inst.Get("CMD=help").out, "Setup Wizzard"));
   std::string home = inst.Get("").out;
-  ASSERT_EQ(home.rfind(e2e::kHtmlHeader, 0), 0u) << home;
+  ASSERT_EQ(home.rfind(kHtmlHeader, 0), 0u) << home;
   EXPECT_TRUE(Has(home, "<BODY BGCOLOR=#C0C0C0>\n<Font size=7>QUORB Setup Wizzard</font>\n"));
   EXPECT_TRUE(Has(home, "<INPUT TYPE=hidden NAME=Wizzard VALUE=1>\n"));
   EXPECT_TRUE(Has(home, "NAME=data SIZE=40 VALUE=\"" + inst.root() + "/data/\""));
@@ -111,7 +109,7 @@ TEST(SetupWizard, LanguageFilesAreCopiedFromShareOrMissingBlocksCompletion) {
     std::filesystem::remove(inst.Path(std::string("config/langue.") + code));
   std::filesystem::create_directory(inst.Path("bin"));
   std::filesystem::copy_file(QUORB_CGI, inst.Path("bin/quorb.cgi"));
-  e2e::Request alone;
+  Request alone;
   alone.query = StepOne(inst, inst.Path("data"));
   alone.program = inst.Path("bin/quorb.cgi");
   page = inst.Run(alone).out;
