@@ -288,6 +288,10 @@ Fields HeaderForm(const std::string& num) {
   return fields;
 }
 
+int Mode(const Installation& inst, const std::string& rel) {
+  return static_cast<int>(fs::status(inst.Path(rel)).permissions() & fs::perms::all);
+}
+
 std::string Missing(const std::string& text, const std::vector<std::string>& pieces) {
   std::string missing;
   for (const std::string& piece : pieces)

@@ -161,6 +161,9 @@ inline bool Has(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
+// The permission bits of a file of `inst`, as 0600.
+int Mode(const Installation& inst, const std::string& rel);
+
 // The pieces `text` lacks (Missing) or holds (Found), one a line: "" when there are none.
 //   EXPECT_EQ(Missing(page, {"<FORM", "home.gif"}), "") << page;
 std::string Missing(const std::string& text, const std::vector<std::string>& pieces);

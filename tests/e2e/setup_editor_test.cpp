@@ -14,12 +14,13 @@ using namespace e2e;
 TEST(SetupEditor, MembersGridKeepsPasswordsOutOfPagesAndRightsAsTheyWere) {
   SampleInstallation inst;
   std::string form = inst.Get("CMD=setup&Edit=9").out;
-  EXPECT_FALSE(Has(form, "secret"));
-  EXPECT_TRUE(Has(form, "<TD><INPUT TYPE=Password SIZE=12 NAME=V2_0></TD>\n"));
+  EXPECT_EQ("", Found(form, {"secret", "$pbkdf2"}));
   // tessin's blank right 2 stays unchecked; his first right is checked.
-  EXPECT_TRUE(Has(form, "<TD ALIGN=CENTER><INPUT TYPE=Checkbox VALUE=\"YES\" NAME=V5_1></TD>\n"));
-  EXPECT_TRUE(Has(form, "<TD ALIGN=CENTER><INPUT TYPE=Checkbox  CHECKED VALUE=\"YES\" NAME=V4_1>"));
-  EXPECT_TRUE(Has(form, "<INPUT TYPE=hidden NAME=LINES VALUE=3>\n"));
+  EXPECT_EQ(
+      "", Missing(form, {"<TD><INPUT TYPE=Password SIZE=12 NAME=V2_0></TD>\n",
+                         "<TD ALIGN=CENTER><INPUT TYPE=Checkbox VALUE=\"YES\" NAME=V5_1></TD>\n",
+                         "<TD ALIGN=CENTER><INPUT TYPE=Checkbox  CHECKED VALUE=\"YES\" NAME=V4_1>",
+                         "<INPUT TYPE=hidden NAME=LINES VALUE=3>\n"}));
 
   // Row 1 has no login and is dropped; an empty password keeps the stored one; a cell cannot
   // carry a field separator or a line of its own.
@@ -44,12 +45,8 @@ TEST(SetupEditor, MembersGridKeepsPasswordsOutOfPagesAndRightsAsTheyWere) {
     EXPECT_TRUE(users::VerifyPassword(hash, row.password)) << row.line;
     EXPECT_FALSE(Has(page, hash));
   }
-  EXPECT_FALSE(Has(page, "secret"));
-  EXPECT_FALSE(Has(page, "$pbkdf2"));
-  EXPECT_FALSE(Has(form, "$pbkdf2"));
-  EXPECT_EQ(std::filesystem::status(inst.Path("config/TEST_users.cfg")).permissions() &
-                std::filesystem::perms::all,
-            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  EXPECT_EQ("", Found(page, {"secret", "$pbkdf2"}));
+  EXPECT_EQ(Mode(inst, "config/TEST_users.cfg"), 0600);
 }
 
 TEST(SetupEditor, RefusedSavesChangeNothing) {
@@ -80,8 +77,7 @@ TEST(SetupEditor, RefusedSavesChangeNothing) {
     EXPECT_TRUE(Has(page, c.message)) << c.body << page;
     EXPECT_EQ(inst.Read(c.untouched), before) << c.body;
   }
-  EXPECT_FALSE(std::filesystem::exists(inst.Path("data/Synchro/in/GOOD")));
-  EXPECT_FALSE(std::filesystem::exists(inst.Path("data/Synchro/in/xy")));
+  EXPECT_EQ(inst.List("data/Synchro/in"), std::vector<std::string>{});  // no GOOD, no xy
 
   // A save that fails names the error and leaves the old file in place.
   std::filesystem::remove(inst.Path("config/impacts.cfg"));
@@ -106,16 +102,14 @@ TEST(SetupEditor, ListSaveWritesTheProjectFileWithUnixLineEnds) {
 TEST(SetupEditor, MainFormMasksThePop3PasswordAndKeepsIt) {
   SampleInstallation inst("POP3PASS hidden-pw\nPERSIST 2\nDEBUG NO\n");
   std::string form = inst.Get("CMD=setup&Edit=1").out;
-  EXPECT_FALSE(Has(form, "hidden-pw"));
-  EXPECT_TRUE(Has(form, "<INPUT TYPE=password NAME=popP SIZE=20 VALUE=\"\">"));
-  EXPECT_TRUE(Has(form, "<OPTION VALUE=2 SELECTED>week\n"));
-  EXPECT_TRUE(Has(form, "<OPTION SELECTED>EN\n"));
   // The print command is shown, never a field: the shell runs it.
-  EXPECT_FALSE(Has(form, "NAME=prt"));
-  EXPECT_TRUE(Has(form,
-                  "<TT>cat</TT><BR><FONT SIZE=-1>Set on the server only: edit PRINT in "
-                  "quorb.cfg there to change it.</FONT>"));
-  EXPECT_TRUE(Has(form, "<INPUT TYPE=checkbox NAME=dbg VALUE=YES> "));
+  EXPECT_EQ("", Found(form, {"hidden-pw", "NAME=prt"}));
+  EXPECT_EQ("",
+            Missing(form, {"<INPUT TYPE=password NAME=popP SIZE=20 VALUE=\"\">",
+                           "<OPTION VALUE=2 SELECTED>week\n", "<OPTION SELECTED>EN\n",
+                           "<TT>cat</TT><BR><FONT SIZE=-1>Set on the server only: edit PRINT in "
+                           "quorb.cfg there to change it.</FONT>",
+                           "<INPUT TYPE=checkbox NAME=dbg VALUE=YES> "}));
 
   // An empty password keeps the stored one; a line feed in a value cannot add a key; PRINT
   // stays as the file has it; settings no form shows are kept.
@@ -126,15 +120,10 @@ TEST(SetupEditor, MainFormMasksThePop3PasswordAndKeepsIt) {
                 "&www=me&dbg=YES")
           .out;
   std::string cfg = inst.Read("config/quorb.cfg");
-  EXPECT_TRUE(Has(cfg, "PRINT cat\n")) << cfg;
-  EXPECT_TRUE(Has(cfg, "HOSTNAME aSECURITY YES\n")) << cfg;
-  EXPECT_TRUE(Has(cfg, "POP3PASS hidden-pw\n"));
-  EXPECT_TRUE(Has(cfg, "LANGUAGE FR\n"));
-  EXPECT_TRUE(Has(cfg, "DEBUG YES\n"));
-  EXPECT_TRUE(Has(cfg, "MAXPARTS 20\n"));
-  EXPECT_EQ(std::filesystem::status(inst.Path("config/quorb.cfg")).permissions() &
-                std::filesystem::perms::all,
-            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  EXPECT_EQ("", Missing(cfg, {"PRINT cat\n", "HOSTNAME aSECURITY YES\n", "POP3PASS hidden-pw\n",
+                              "LANGUAGE FR\n", "DEBUG YES\n", "MAXPARTS 20\n"}))
+      << cfg;
+  EXPECT_EQ(Mode(inst, "config/quorb.cfg"), 0600);
   EXPECT_FALSE(Has(page, "hidden-pw"));
   EXPECT_TRUE(Has(page, "POP3PASS *\n"));
 }
