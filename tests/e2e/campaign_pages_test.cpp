@@ -74,35 +74,31 @@ TEST(CampaignPages, CampaignIsCreatedFilledSummarisedAndDownloaded) {
   for (const char* test : {"000", "001"})
     SaveResult(inst, "&step=S2&test=" + std::string(test), "&submitter=kolvar&res=3");
 
-  const std::string result = inst.Read(kBook + "test/C.2024-01-02/M1.S1.000");
-  EXPECT_TRUE(Has(result, " Test Created by tessin (NOK)\n"));
-  EXPECT_TRUE(Has(result, " Test Changed by tessin (OK)\nTESTaG.00002\nTESTaG.00001\n"));
+  EXPECT_EQ("", Missing(inst.Read(kBook + "test/C.2024-01-02/M1.S1.000"),
+                        {" Test Created by tessin (NOK)\n",
+                         " Test Changed by tessin (OK)\nTESTaG.00002\nTESTaG.00001\n"}));
   const std::string journal = inst.Read("data/history.dat");
-  EXPECT_TRUE(Has(journal, " TEST/G/a/Book/test.M1.S1.000 Test Changed by tessin (OK)\n"));
+  EXPECT_EQ("", Missing(journal, {" TEST/G/a/Book/test.M1.S1.000 Test Changed by tessin (OK)\n",
+                                  "test.M1.S1.002 Test Created by kolvar (NT)"}));
   EXPECT_FALSE(Has(journal, "test.M1.S1.002 Test Created by kolvar (NOK)"));
-  EXPECT_TRUE(Has(journal, "test.M1.S1.002 Test Created by kolvar (NT)"));
 
-  // The step's results after a save: verdict links, sheets with their status, empty cells.
-  EXPECT_TRUE(Has(step_page,
-                  "&camp=2024%2d01%2d02&test=000&book=29\"> \nOK</A></TD>\n"
-                  "<TD ALIGN=CENTER>tessin</TD>\n"));
-  EXPECT_TRUE(Has(step_page,
-                  "<A HREF=\"/cgi-bin/quorb.cgi?Num=TESTaG%2e00002\">TESTaG.00002</A>"
-                  "<BR>\n<A HREF=\"/cgi-bin/quorb.cgi?Num=TESTaG%2e00001\">TESTaG.00001"
-                  "</A>&nbsp;</TD>\n<TD ALIGN=CENTER>?<BR>\n?&nbsp;</TD></TR>\n"));
-  EXPECT_TRUE(
-      Has(step_page,
-          "NT</A></TD>\n<TD ALIGN=CENTER>&nbsp;</TD>\n<TD ALIGN=CENTER>&nbsp;"));  // test 003 has
-                                                                                   // no result
+  // The step's results after a save: verdict links, sheets with their status, empty cells
+  // (test 003 has no result).
+  EXPECT_EQ("", Missing(step_page,
+                        {"&camp=2024%2d01%2d02&test=000&book=29\"> \nOK</A></TD>\n"
+                         "<TD ALIGN=CENTER>tessin</TD>\n",
+                         "<A HREF=\"/cgi-bin/quorb.cgi?Num=TESTaG%2e00002\">TESTaG.00002</A>"
+                         "<BR>\n<A HREF=\"/cgi-bin/quorb.cgi?Num=TESTaG%2e00001\">TESTaG.00001"
+                         "</A>&nbsp;</TD>\n<TD ALIGN=CENTER>?<BR>\n?&nbsp;</TD></TR>\n",
+                         "NT</A></TD>\n<TD ALIGN=CENTER>&nbsp;</TD>\n<TD ALIGN=CENTER>&nbsp;"}));
 
-  std::string summary = Tests(inst, "&camp=2024-01-02&book=28");
-  EXPECT_TRUE(Has(summary, Numbers({"4", "4", "2", "1", "50%", "25%", "50%"}, "FFFFFF", "000000")));
-  EXPECT_TRUE(Has(summary, Numbers({"2", "0", "0", "0", "0%", "0%", "0%"}, "FFFFFF", "000000")));
-  EXPECT_TRUE(Has(summary,
-                  "<TR><TD WIDTH=50 ALIGN=LEFT BGCOLOR=\"#EFEFEF\"COLSPAN=2 ><FONT "
-                  "COLOR=#008F00 FACE=Helvetica><B>Whole book</B></TD>\n" +
-                      Numbers({"6", "4", "2", "1", "50%", "25%", "50%"}, "EFEFEF", "008F00")));
-  EXPECT_TRUE(Has(summary, "&camp=2024%2d01%2d02&mod=M1&step=S2&test=+&book=18\"> \nS2</A>"));
+  EXPECT_EQ("", Missing(Tests(inst, "&camp=2024-01-02&book=28"),
+                        {Numbers({"4", "4", "2", "1", "50%", "25%", "50%"}, "FFFFFF", "000000"),
+                         Numbers({"2", "0", "0", "0", "0%", "0%", "0%"}, "FFFFFF", "000000"),
+                         "<TR><TD WIDTH=50 ALIGN=LEFT BGCOLOR=\"#EFEFEF\"COLSPAN=2 ><FONT "
+                         "COLOR=#008F00 FACE=Helvetica><B>Whole book</B></TD>\n" +
+                             Numbers({"6", "4", "2", "1", "50%", "25%", "50%"}, "EFEFEF", "008F00"),
+                         "&camp=2024%2d01%2d02&mod=M1&step=S2&test=+&book=18\"> \nS2</A>"}));
 
   // The download: one row per test, every row as many fields as the header.
   CgiResult download = inst.Get("CMD=tests&" + kPlace + "&camp=2024-01-02&book=31");
@@ -111,8 +107,8 @@ TEST(CampaignPages, CampaignIsCreatedFilledSummarisedAndDownloaded) {
       "filename=\"2024-01-02.tsv\"\n" E2E_PROTECTIVE "\n";
   ASSERT_EQ(download.out.substr(0, head.size()), head);
   std::string body = download.out.substr(head.size());
-  EXPECT_TRUE(Has(body, "M1\tS1\t000\tOK\t"));
-  EXPECT_TRUE(Has(body, "\tTESTaG.00002 TESTaG.00001\nM1\tS1\t001\tNOK\t"));
+  EXPECT_EQ(
+      "", Missing(body, {"M1\tS1\t000\tOK\t", "\tTESTaG.00002 TESTaG.00001\nM1\tS1\t001\tNOK\t"}));
   EXPECT_EQ(Python(inst,
                    "import csv,sys; rows=list(csv.reader(open(sys.argv[1]), dialect='excel-tab'));"
                    " print(len(rows), set(len(r) for r in rows))",
@@ -125,8 +121,7 @@ TEST(CampaignPages, EmptyCampaignCountsZeroAndBadNamesAreRefused) {
   Tests(inst, "&book=27&camp=empty");
   std::string summary = Tests(inst, "&camp=empty&book=28");
   EXPECT_TRUE(Has(summary, Numbers({"0", "0", "0", "0", "0%", "0%", "0%"}, "EFEFEF", "008F00")));
-  EXPECT_FALSE(Has(summary, "nan"));
-  EXPECT_FALSE(Has(summary, "inf"));
+  EXPECT_EQ("", Found(summary, {"nan", "inf"}));
 
   const std::string missing = "A required field is missing";
   for (const char* camp : {"..", "x:y", "a%5Cb", "x%0Ay", "%2E%2E%2F%2E%2E", "", "+lead"}) {
@@ -153,10 +148,9 @@ TEST(CampaignPages, ListingsArePrintedInEightyColumnsAndTheirFilesRemoved) {
        start = lf + 1, ++lines)
     EXPECT_EQ(lf - start, 80u) << listing.substr(start, lf - start);
   EXPECT_EQ(lines, 28u);  // 5 head lines; 7 sections: label, text lines (2 for obj, steps), rule
-  EXPECT_TRUE(Has(listing, "|001 Title : Long "));
-  EXPECT_TRUE(Has(listing, "|" + std::string(78, 'o') + "|\n|" + std::string(22, 'o') + " "));
-  EXPECT_TRUE(Has(page, "<PRE>\n+----"));
-  EXPECT_TRUE(Has(page, "|&lt;b&gt; "));  // the page copy is escaped
+  EXPECT_EQ("", Missing(listing, {"|001 Title : Long ", "|" + std::string(78, 'o') + "|\n|" +
+                                                            std::string(22, 'o') + " "}));
+  EXPECT_EQ("", Missing(page, {"<PRE>\n+----", "|&lt;b&gt; "}));  // the page copy is escaped
   // Nothing left but the trace log DEBUG keeps.
   EXPECT_EQ(inst.List("data/tmp"), std::vector<std::string>{"quorb.log"});
 
@@ -165,11 +159,11 @@ TEST(CampaignPages, ListingsArePrintedInEightyColumnsAndTheirFilesRemoved) {
   inst.Post("CMD=tests&" + kPlace +
             "&camp=c1&book=30&mod=M1&step=S1&test=000&submitter=tessin&res=1&version=1.0");
   Tests(inst, "&camp=c1&mod=M1&step=S1&book=19");
-  const std::string report = inst.Read("copy.txt");
-  EXPECT_TRUE(Has(report, "\n  Step : S1 : Step \n  ===============================\n\n+---+----"));
-  EXPECT_TRUE(Has(report, "|000|Check it" + std::string(33, ' ') + "|OK |tessin|"));
-  EXPECT_TRUE(
-      Has(report, "|001|Long" + std::string(37, ' ') + "|NT |      |     |            |  |\n"));
+  EXPECT_EQ("",
+            Missing(inst.Read("copy.txt"),
+                    {"\n  Step : S1 : Step \n  ===============================\n\n+---+----",
+                     "|000|Check it" + std::string(33, ' ') + "|OK |tessin|",
+                     "|001|Long" + std::string(37, ' ') + "|NT |      |     |            |  |\n"}));
 }
 
 }  // namespace

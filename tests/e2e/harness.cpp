@@ -1,16 +1,19 @@
 #include "harness.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 #include "base/encode.h"
 #include "base/request_state.h"
@@ -137,18 +140,17 @@ CgiResult Installation::Run(const Request& request) const {
   envp.push_back(nullptr);
   argv.push_back(nullptr);
 
-  // Standard input, output and error are unnamed files, so large bodies and pages never block;
-  // a program still running after the timeout is ended by its alarm.
-  signal(SIGPIPE, SIG_IGN);  // for the tests' own peers, whose clients may go away
-  std::FILE* in = std::tmpfile();
+  // Standard input is a pipe, as a web server gives it, fed while the program runs; output
+  // and error are unnamed files. A program still running after the timeout is ended by its
+  // alarm.
+  signal(SIGPIPE, SIG_IGN);  // a program may leave its input unread
+  int feed[2];
+  if (pipe2(feed, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
   std::FILE* out = std::tmpfile();
   std::FILE* err = std::tmpfile();
-  std::fwrite(request.body.data(), 1, request.body.size(), in);
-  std::fflush(in);
-  std::rewind(in);
   pid_t pid = fork();
   if (pid == 0) {
-    dup2(fileno(in), 0);
+    dup2(feed[0], 0);
     dup2(fileno(out), 1);
     dup2(fileno(err), 2);
     alarm(kTimeoutSeconds);
@@ -156,12 +158,24 @@ CgiResult Installation::Run(const Request& request) const {
     execve(argv[0], argv.data(), envp.data());
     _exit(127);
   }
+  close(feed[0]);
+  std::thread writer([&] {
+    for (size_t at = 0; at < request.body.size();) {
+      ssize_t n = write(feed[1], request.body.data() + at, request.body.size() - at);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      at += static_cast<size_t>(n);
+    }
+    close(feed[1]);
+  });
   int status = 0;
   waitpid(pid, &status, 0);
+  writer.join();
   CgiResult result{0, testing_support::ReadAll(out), testing_support::ReadAll(err)};
   if (WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM)
     result.err += "\n[harness: killed after timeout]\n";
-  for (std::FILE* f : {in, out, err}) std::fclose(f);
+  std::fclose(out);
+  std::fclose(err);
   result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return result;
 }

@@ -137,13 +137,12 @@ using testing_support::CaptureStdout;
 // The body a browser sends for `parts`, with the given boundary.
 std::string MultipartBody(const std::vector<FormPart>& parts, const std::string& boundary);
 
-// The page header every HTML answer starts with.
-// The protective headers every answer ends its header with.
+// The protective headers every answer ends its header with, and the page header every HTML
+// answer starts with.
 #define E2E_PROTECTIVE                \
   "X-Content-Type-Options: nosniff\n" \
   "Referrer-Policy: same-origin\n"    \
   "Content-Security-Policy: frame-ancestors 'self'\n"
-inline constexpr const char* kProtective = E2E_PROTECTIVE;
 inline constexpr const char* kHtmlHeader =
     "Content-type: text/html; charset=ISO-8859-1\n" E2E_PROTECTIVE "\n";
 

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "base/encode.h"
@@ -59,35 +60,31 @@ Names ListedNames(const std::string& page) {
 void WriteFourSheets(const Installation& inst) {
   WriteSampleProject(inst);
   long from = Date(inst, "31/12/1998:12.00.00"), to = Date(inst, "31/12/2010:12.00.00");
-  Add(inst, [&](store::FactSheet& s) {
-    s.title = "B title";
-    s.resp = "kolvar";
-    s.created = static_cast<int>(from);
-  });
-  Add(inst, [&](store::FactSheet& s) {
-    s.title = "A title";
-    s.resp = "tessin";
-    s.created = static_cast<int>(to);
-    s.entries[0].text = "first\n\nhidden phrase\n";
-  });
-  Add(inst, [&](store::FactSheet& s) {
-    s.title = "C title";
-    s.resp = "kolvar";
-    s.status = store::kCorrected;
-    s.sev = 1;
-    s.mdapda = "CR-1";
-    s.created = static_cast<int>(to + 1);
-    s.entries[0].text = std::string(3000, 'x') + "needle\n";
-  });
-  Add(inst, [&](store::FactSheet& s) {
-    s.title = "A title";
-    s.status = store::kObserved;
-    s.sev = 3;
-    s.created = static_cast<int>(from - 1);
-  });
+  const struct {
+    std::string title, resp;
+    int status, sev;
+    long created;
+    std::string mdapda, text;
+  } kSheets[] = {
+      {"B title", "kolvar", store::kNew, 2, from, "", "Some text.\n"},
+      {"A title", "tessin", store::kNew, 2, to, "", "first\n\nhidden phrase\n"},
+      {"C title", "kolvar", store::kCorrected, 1, to + 1, "CR-1",
+       std::string(3000, 'x') + "needle\n"},
+      {"A title", "", store::kObserved, 3, from - 1, "", "Some text.\n"},
+  };
+  for (const auto& k : kSheets) {
+    Add(inst, [&](store::FactSheet& s) {
+      std::tie(s.title, s.resp, s.status, s.sev, s.mdapda, s.entries[0].text) =
+          std::tie(k.title, k.resp, k.status, k.sev, k.mdapda, k.text);
+      s.created = static_cast<int>(k.created);
+    });
+  }
 }
 
-TEST(Search, CriteriaQuickAccessAndOrder) {
+// Criteria and quick access over four sheets, the order of the hits, the full text; the
+// printed index, the export read by Python's csv module, and the summary and anchors of a
+// list whose sheet is missing.
+TEST(Search, CriteriaPrintExportAndSummaryOverFourSheets) {
   Installation inst;
   WriteFourSheets(inst);
   // A file outside the data directory with a sheet's name must never be shown.
@@ -127,6 +124,56 @@ TEST(Search, CriteriaQuickAccessAndOrder) {
     EXPECT_FALSE(Has(r.out, "OUTSIDE")) << c.query;
     EXPECT_TRUE(r.out.starts_with(kHtmlHeader)) << c.query;
   }
+
+  // The printed index goes to the print command as a file of the system's own naming; no
+  // request text reaches its command line.
+  InstallPrintStandIn(inst);
+  std::string page = inst.Get("Print=yes&find=TaG.00004;touch+x&aff_mdapda=AM").out;
+  EXPECT_TRUE(Has(page, "<PRE>\nIndex of the 1 reports \n\nTaG.00004  3  Obs    A title\n"))
+      << page;
+  std::string args = inst.Read("args.txt");
+  EXPECT_TRUE(args.starts_with(inst.Path("data/tmp/quorb."))) << args;
+  EXPECT_FALSE(Has(args, "touch"));
+  for (const std::string& name : inst.List("data/tmp")) EXPECT_FALSE(name.ends_with(".prt"));
+
+  // The export.
+  Add(inst, [](store::FactSheet& s) {
+    s.title = "tab\there | bar";
+    s.test = "\"quoted\" ref";
+    s.prog = "p\rq";
+  });
+  CgiResult r = inst.Get("CMD=find&resp=all&statN=X&excel=X&aff_crit=AC&sort=1");
+  const std::string header =
+      "Content-type: application/octet-stream\n"
+      "Content-Disposition: attachment; filename=\"bugs.dat\"\n" E2E_PROTECTIVE "\n";
+  ASSERT_TRUE(r.out.starts_with(header)) << r.out;
+  EXPECT_FALSE(Has(r.out, "<"));
+  // Times never set are empty.
+  EXPECT_EQ(Python(inst,
+                   "import csv, sys\n"
+                   "rows = list(csv.reader(open(sys.argv[1], newline='', encoding='latin-1'),"
+                   " dialect='excel-tab'))\n"
+                   "print(len(rows), sorted(set(len(r) for r in rows)))\n"
+                   "print('|'.join(rows[-1]))\n",
+                   r.out.substr(header.size())),
+            "4 [28]\nT|G|00005|Analysis||kolvar|Major|TEST|GUI|p q|1.0||New|||||||||None|Low||"
+            "\"quoted\" ref|0|0|tab here | bar\n");
+
+  // A missing sheet still has its anchor and bar.
+  std::filesystem::remove(inst.Path("data/TaG.00001"));
+  page = inst.Get("CMD=find&resp=all&statN=X&statS=X&aff_crit=AC&intitle=tit").out;
+  EXPECT_EQ("", Missing(page, {"<H2>Search criteria</H2>Text in the title : 'tit'<br>\n"
+                               "Status = NewObserved\n<BR>\n<HR>",
+                               "<H2>3 fact sheet(s) found</H2>",
+                               "Unable to read the fact sheet TaG.00001 <BR>"}));
+  // Anchor i is followed by the bar of hit i, the missing sheet's included.
+  Names names = ListedNames(page);
+  ASSERT_EQ(names.size(), 3u);
+  for (int i = 0; i < 3; ++i) {
+    size_t anchor = page.find(base::Sprintf("<a name=%05d>", i));
+    ASSERT_NE(anchor, std::string::npos);
+    EXPECT_EQ(page.find("&Num=" + names[i], anchor), page.find("&Num=", anchor)) << i;
+  }
 }
 
 // The quick view of one name reads that sheet's own file, but finds, as the whole index does,
@@ -149,85 +196,24 @@ TEST(Search, QuickViewFindsEveryNameTheTextHolds) {
     EXPECT_EQ(ListedNames(inst.Get(query).out), names) << query;
 }
 
-TEST(Search, SummaryAndAnchorsOfAMissingSheet) {
-  Installation inst;
-  WriteFourSheets(inst);
-  std::filesystem::remove(inst.Path("data/TaG.00001"));
-  std::string page = inst.Get("CMD=find&resp=all&statN=X&statS=X&aff_crit=AC&intitle=tit").out;
-  EXPECT_TRUE(Has(page,
-                  "<H2>Search criteria</H2>Text in the title : 'tit'<br>\n"
-                  "Status = NewObserved\n<BR>\n<HR>"));
-  EXPECT_TRUE(Has(page, "<H2>3 fact sheet(s) found</H2>"));
-  EXPECT_TRUE(Has(page, "Unable to read the fact sheet TaG.00001 <BR>"));
-  // Anchor i is followed by the bar of hit i, the missing sheet's included.
-  Names names = ListedNames(page);
-  ASSERT_EQ(names.size(), 3u);
-  for (int i = 0; i < 3; ++i) {
-    size_t anchor = page.find(base::Sprintf("<a name=%05d>", i));
-    ASSERT_NE(anchor, std::string::npos);
-    EXPECT_EQ(page.find("&Num=" + names[i], anchor), page.find("&Num=", anchor)) << i;
-  }
-}
-
-TEST(Search, ExportReadByPythonCsv) {
-  Installation inst;
-  WriteFourSheets(inst);
-  Add(inst, [](store::FactSheet& s) {
-    s.title = "tab\there | bar";
-    s.test = "\"quoted\" ref";
-    s.prog = "p\rq";
-  });
-  CgiResult r = inst.Get("CMD=find&resp=all&statN=X&excel=X&aff_crit=AC&sort=1");
-  const std::string header =
-      "Content-type: application/octet-stream\n"
-      "Content-Disposition: attachment; filename=\"bugs.dat\"\n" E2E_PROTECTIVE "\n";
-  ASSERT_TRUE(r.out.starts_with(header)) << r.out;
-  EXPECT_FALSE(Has(r.out, "<"));
-  // Times never set are empty.
-  EXPECT_EQ(Python(inst,
-                   "import csv, sys\n"
-                   "rows = list(csv.reader(open(sys.argv[1], newline='', encoding='latin-1'),"
-                   " dialect='excel-tab'))\n"
-                   "print(len(rows), sorted(set(len(r) for r in rows)))\n"
-                   "print('|'.join(rows[-1]))\n",
-                   r.out.substr(header.size())),
-            "4 [28]\nT|G|00005|Analysis||kolvar|Major|TEST|GUI|p q|1.0||New|||||||||None|Low||"
-            "\"quoted\" ref|0|0|tab here | bar\n");
-}
-
 TEST(Search, FormCarriesTheIdentityAndTicksTheOpenStatuses) {
   SampleInstallation inst("SECURITY YES\n");
   const std::string uid = TokenFor(inst, "kolvar", "TEST");
   std::string page = inst.Get("CMD=search&project=TEST&Uid=" + base::UrlEncode(uid)).out;
-  for (const std::string& fragment : std::vector<std::string>{
-           "<INPUT SIZE=20 NAME=\"find\">\n<INPUT TYPE=submit VALUE=\"Show\">\n"
-           "<INPUT TYPE=hidden name=Uid Value=\"" +
-               uid + "\">",
-           "<OPTION VALUE=\"/cgi-bin/quorb.cgi?CMD=search&project=TEST&Uid=" +
-               base::UrlEncode(uid) + "\" SELECTED > TEST \n",
-           "<TD><INPUT TYPE=checkbox NAME=statO VALUE=X CHECKED> Open</TD>\n"
-           "<TD><INPUT TYPE=checkbox NAME=statC VALUE=X > Corrected</TD>\n",
-           "<TD><INPUT TYPE=checkbox NAME=ALL onclick=\"javascript:checkChange();\">All</TD>\n",
-           "<TD COLSPAN=2><INPUT TYPE=checkbox NAME=statR VALUE=X > Not reproducible</TD>\n",
-           "<SELECT NAME=resp>\n<OPTION SELECTED>all\n<OPTION> kolvar\n<OPTION> tessin\n",
-           "   f.statS.checked = f.ALL.checked;\n"}) {
-    EXPECT_TRUE(Has(page, fragment)) << fragment;
-  }
-}
-
-// The printed index goes to the print command as a file of the system's own naming; no
-// request text reaches its command line.
-TEST(Search, PrintedIndexGoesToTheCommand) {
-  Installation inst;
-  WriteFourSheets(inst);
-  InstallPrintStandIn(inst);
-  std::string page = inst.Get("Print=yes&find=TaG.00004;touch+x&aff_mdapda=AM").out;
-  EXPECT_TRUE(Has(page, "<PRE>\nIndex of the 1 reports \n\nTaG.00004  3  Obs    A title\n"))
-      << page;
-  std::string args = inst.Read("args.txt");
-  EXPECT_TRUE(args.starts_with(inst.Path("data/tmp/quorb."))) << args;
-  EXPECT_FALSE(Has(args, "touch"));
-  for (const std::string& name : inst.List("data/tmp")) EXPECT_FALSE(name.ends_with(".prt"));
+  EXPECT_EQ(
+      "",
+      Missing(page,
+              {"<INPUT SIZE=20 NAME=\"find\">\n<INPUT TYPE=submit VALUE=\"Show\">\n"
+               "<INPUT TYPE=hidden name=Uid Value=\"" +
+                   uid + "\">",
+               "<OPTION VALUE=\"/cgi-bin/quorb.cgi?CMD=search&project=TEST&Uid=" +
+                   base::UrlEncode(uid) + "\" SELECTED > TEST \n",
+               "<TD><INPUT TYPE=checkbox NAME=statO VALUE=X CHECKED> Open</TD>\n"
+               "<TD><INPUT TYPE=checkbox NAME=statC VALUE=X > Corrected</TD>\n",
+               "<TD><INPUT TYPE=checkbox NAME=ALL onclick=\"javascript:checkChange();\">All</TD>\n",
+               "<TD COLSPAN=2><INPUT TYPE=checkbox NAME=statR VALUE=X > Not reproducible</TD>\n",
+               "<SELECT NAME=resp>\n<OPTION SELECTED>all\n<OPTION> kolvar\n<OPTION> tessin\n",
+               "   f.statS.checked = f.ALL.checked;\n"}));
 }
 
 // With security on: a member without right 4 sees the sheets of the project of his `Uid`
