@@ -4,8 +4,6 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <string>
-#include <vector>
 
 #include "harness.h"
 

@@ -7,8 +7,6 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
-#include <string>
-#include <vector>
 
 #include "../unit/smtp_peer.h"
 #include "base/encode.h"

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <regex>
-#include <string>
 
 #include "base/encode.h"
 #include "harness.h"

@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
-#include <string>
-#include <vector>
 
 #include "base/encode.h"
 #include "harness.h"

@@ -6,9 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
-#include <string>
 #include <tuple>
-#include <vector>
 
 #include "base/encode.h"
 #include "base/out.h"

@@ -3,9 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <string>
-#include <utility>
-#include <vector>
 
 #include "harness.h"
 
