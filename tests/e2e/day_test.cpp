@@ -20,15 +20,6 @@ std::string Redirected(const CgiResult& page) {
   return start < end ? page.out.substr(start + 1, end - start - 1) : "";
 }
 
-// The answer to a form sent, as the program gives it (no redirection followed).
-CgiResult Send(const Installation& inst, const std::string& body) {
-  Request r;
-  r.method = "POST";
-  r.body = body;
-  r.content_type = "application/x-www-form-urlencoded";
-  return inst.Run(r);
-}
-
 // TsG.00001 in the sample project; tessin is no manager of TEST.
 void MakeSheet(const Installation& inst, const std::string& extra = "") {
   WriteSampleProject(inst, extra);
@@ -41,7 +32,7 @@ void MakeSheet(const Installation& inst, const std::string& extra = "") {
 TEST(DayRedirects, EveryStoredChangeLeadsToItsPageAndAReloadStoresNothing) {
   Installation inst;
   WriteSampleProject(inst);
-  const CgiResult created = Send(inst, kNewSheet);
+  const CgiResult created = inst.Send(kNewSheet);
   ASSERT_EQ(Redirected(created), "CMD=new&Done=TsG.00001") << created.out;
   const std::string book = "CMD=book&project=TEST&group=GUI&phase=0";
   const std::string camp = "CMD=tests&project=TEST&group=GUI&phase=0";
@@ -79,7 +70,7 @@ TEST(DayRedirects, EveryStoredChangeLeadsToItsPageAndAReloadStoresNothing) {
        "config/TEST_sync.key"},
   };
   for (const Case& c : cases) {
-    const CgiResult page = Send(inst, c.body);
+    const CgiResult page = inst.Send(c.body);
     const std::string location = Redirected(page);
     EXPECT_EQ(location, c.location) << c.body << "\n" << page.out;
     if (!c.file.empty()) inst.Write(c.file, "changed since\n");
@@ -108,7 +99,7 @@ TEST(DayRedirects, EveryStoredChangeLeadsToItsPageAndAReloadStoresNothing) {
        "CMD=setup&Edit=12&Wizzard=3&Done=1", "NAME=Wizzard VALUE=4>", "config/project.cfg"},
   };
   for (const Case& c : steps) {
-    const std::string location = Redirected(Send(inst, c.body));
+    const std::string location = Redirected(inst.Send(c.body));
     EXPECT_EQ(location, c.location) << c.body;
     inst.Write(c.file, "TEST:T:kolvar:tessin\n");
     for (int reload = 0; reload < 2; ++reload)
@@ -153,7 +144,7 @@ TEST(DayRefusals, TheFormComesBackFilledBelowTheErrorAndNothingIsTold) {
        "postponed until"},
   };
   for (const Case& c : cases) {
-    const CgiResult page = Send(inst, c.body);
+    const CgiResult page = inst.Send(c.body);
     EXPECT_EQ(Redirected(page), "") << c.body;
     size_t at = 0;
     for (const std::string& piece : c.in_order) {

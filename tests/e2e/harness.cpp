@@ -215,6 +215,16 @@ CgiResult Installation::Post(const std::string& body, const std::string& content
   return Follow(Run(r), r.env);
 }
 
+CgiResult Installation::Send(const std::string& body,
+                             std::map<std::string, std::string> env) const {
+  Request r;
+  r.method = "POST";
+  r.body = body;
+  r.content_type = "application/x-www-form-urlencoded";
+  r.env = std::move(env);
+  return Run(r);
+}
+
 std::string MultipartBody(const std::vector<FormPart>& parts, const std::string& boundary) {
   std::string body;
   for (const FormPart& p : parts) {
@@ -337,30 +347,25 @@ void InstallPrintStandIn(const Installation& inst, const std::string& setting) {
   inst.WriteConfig(inst.DefaultConfig("PRINT " + inst.Path("print.sh") + setting + "\n"));
 }
 
+// Sets the variables ("" unsets one), and starts with fresh request caches.
+static void SetEnvironment(const std::map<std::string, std::string>& vars) {
+  for (const auto& [k, v] : vars) v.empty() ? unsetenv(k.c_str()) : setenv(k.c_str(), v.c_str(), 1);
+  tzset();
+  base::ResetRequestState();
+}
+
 InProcess::InProcess(const Installation& inst, std::map<std::string, std::string> env) {
   std::map<std::string, std::string> all = inst.BaseEnv();
   for (const auto& [k, v] : env) all[k] = v;
   for (const auto& [k, v] : all) {
     const char* old = std::getenv(k.c_str());
-    saved_[k] = old ? old : std::string("\x01unset");
-    if (v.empty())
-      unsetenv(k.c_str());
-    else
-      setenv(k.c_str(), v.c_str(), 1);
+    saved_[k] = old ? old : "";
   }
-  tzset();
-  base::ResetRequestState();
+  SetEnvironment(all);
 }
 
 InProcess::~InProcess() {
-  for (const auto& [k, v] : saved_) {
-    if (v == "\x01unset")
-      unsetenv(k.c_str());
-    else
-      setenv(k.c_str(), v.c_str(), 1);
-  }
-  tzset();
-  base::ResetRequestState();
+  SetEnvironment(saved_);
 }
 
 std::string TokenFor(const Installation& inst, const std::string& login,

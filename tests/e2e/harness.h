@@ -82,6 +82,8 @@ class Installation {
   CgiResult Post(const std::string& body,
                  const std::string& content_type = "application/x-www-form-urlencoded",
                  std::map<std::string, std::string> env = {}) const;
+  // A form posted, answered as the program did (a redirection is not followed).
+  CgiResult Send(const std::string& body, std::map<std::string, std::string> env = {}) const;
   CgiResult PostMultipart(const std::vector<FormPart>& parts,
                           std::map<std::string, std::string> env = {}) const;
 

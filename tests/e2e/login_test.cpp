@@ -162,8 +162,7 @@ TEST(Login, HashedAndClearPasswordsAreComparedWhole) {
   };
   int client = 0;  // one address each, so that failures do not slow the next case down
   for (const auto& c : cases) {
-    auto r = inst.Post("Login=2&User=" + c.user + "&Passwd=" + base::UrlEncode(c.password),
-                       "application/x-www-form-urlencoded",
+    auto r = inst.Send("Login=2&User=" + c.user + "&Passwd=" + base::UrlEncode(c.password),
                        {{"REMOTE_ADDR", "10.0.0." + std::to_string(++client)}});
     EXPECT_EQ(Has(r.out, "NAME=Uid VALUE="), c.logs_in) << c.user << " " << c.password;
     if (!c.logs_in) {

@@ -102,11 +102,7 @@ TEST(Rights, SetupNeedsTheRightsOfTheProjectActedOnOrTheAdministrator) {
       const std::string before = inst.Read(c.file);
       // The answer to the save itself: the page a stored save leads to is read with the
       // members file as the save left it, which may no longer hold the one who saved.
-      Request save;
-      save.method = "POST";
-      save.body = c.save + who;
-      save.content_type = "application/x-www-form-urlencoded";
-      const std::string page = inst.Run(save).out;
+      const std::string page = inst.Send(c.save + who).out;
       EXPECT_EQ(Has(page, "You are not allowed to change the configuration."), !may)
           << c.save << who;
       if (!may) {
@@ -245,7 +241,7 @@ TEST(Rights, FailedLoginsSlowDown) {
   const std::map<std::string, std::string> here = {{"REMOTE_ADDR", "10.0.0.5"}};
   const std::map<std::string, std::string> there = {{"REMOTE_ADDR", "10.0.0.6"}};
   auto login = [&](const std::string& who, const std::map<std::string, std::string>& from) {
-    return inst.Post("Login=2&User=" + who, "application/x-www-form-urlencoded", from).out;
+    return inst.Send("Login=2&User=" + who, from).out;
   };
   for (int i = 0; i < 5; ++i) EXPECT_TRUE(Has(login("kolvar&Passwd=bad", here), "Wrong login"));
   const struct {
