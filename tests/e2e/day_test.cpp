@@ -116,12 +116,8 @@ TEST(DayRedirects, EveryStoredChangeLeadsToItsPageAndAReloadStoresNothing) {
 TEST(DayRefusals, TheFormComesBackFilledBelowTheErrorAndNothingIsTold) {
   Installation inst;
   MakeSheet(inst);
-  struct Case {
-    std::string body;
-    std::vector<std::string> in_order;  // pieces of the page, in this order
-    std::string never;
-  };
-  const std::vector<Case> cases = {
+  // in_order: pieces of the page, in this order
+  const std::tuple<std::string, std::vector<std::string>, std::string> cases[] = {
       // A creation without a version keeps every field typed.
       {"CMD=new&title=Kept+title&project=TEST&group=GUI&prog=prog2&sev=3&impact=b&phase=a"
        "&submitter=tessin&mdapda=CR-9&Load=4&text=Typed+body",
@@ -143,16 +139,16 @@ TEST(DayRefusals, TheFormComesBackFilledBelowTheErrorAndNothingIsTold) {
        {"The date is missing or invalid", "<FORM", "VALUE=soon"},
        "postponed until"},
   };
-  for (const Case& c : cases) {
-    const CgiResult page = inst.Send(c.body);
-    EXPECT_EQ(Redirected(page), "") << c.body;
+  for (const auto& [body, in_order, never] : cases) {
+    const CgiResult page = inst.Send(body);
+    EXPECT_EQ(Redirected(page), "") << body;
     size_t at = 0;
-    for (const std::string& piece : c.in_order) {
+    for (const std::string& piece : in_order) {
       size_t found = page.out.find(piece, at);
-      EXPECT_NE(found, std::string::npos) << c.body << ": " << piece << "\n" << page.out;
+      EXPECT_NE(found, std::string::npos) << body << ": " << piece << "\n" << page.out;
       if (found != std::string::npos) at = found + piece.size();
     }
-    EXPECT_FALSE(Has(page.out, c.never)) << c.body << "\n" << page.out;
+    EXPECT_FALSE(Has(page.out, never)) << body << "\n" << page.out;
   }
   EXPECT_FALSE(inst.Exists("data/TsG.00002"));
 
@@ -250,22 +246,18 @@ TEST(DaySearch, EveryProjectAndAPageOfSheetsAtATime) {
   }
 
   const std::string query = "CMD=find&project=&resp=all&statN=X";
-  struct Case {
-    std::string from;
-    int full;  // sheets shown in full
-    std::vector<std::string> present, absent;
-  };
-  const std::vector<Case> cases = {
+  // full: sheets shown in full
+  const std::tuple<std::string, int, std::vector<std::string>, std::vector<std::string>> cases[] = {
       {"", 2, {"3 fact sheet(s) found", "Next page", "From=2#00000"}, {"Previous page"}},
       {"&From=2", 1, {"3 fact sheet(s) found", "Previous page", "From=0#00001"}, {"Next page"}},
       {"&From=99", 2, {"Next page"}, {"Previous page"}},
   };
-  for (const Case& c : cases) {
-    const std::string page = inst.Get(query + c.from).out;
-    EXPECT_EQ(Count(page, "<a name="), c.full) << c.from;
-    EXPECT_EQ(Count(page, "<TR><TD WIDTH=10%><A HREF="), 3) << c.from;  // the list stays whole
-    for (const std::string& p : c.present) EXPECT_TRUE(Has(page, p)) << c.from << ": " << p;
-    for (const std::string& p : c.absent) EXPECT_FALSE(Has(page, p)) << c.from << ": " << p;
+  for (const auto& [from, full, present, absent] : cases) {
+    const std::string page = inst.Get(query + from).out;
+    EXPECT_EQ(Count(page, "<a name="), full) << from;
+    EXPECT_EQ(Count(page, "<TR><TD WIDTH=10%><A HREF="), 3) << from;  // the list stays whole
+    for (const std::string& p : present) EXPECT_TRUE(Has(page, p)) << from << ": " << p;
+    for (const std::string& p : absent) EXPECT_FALSE(Has(page, p)) << from << ": " << p;
   }
   // The export stays complete.
   EXPECT_EQ(Count(inst.Get(query + "&excel=X").out, "\nT\t"), 3);

@@ -146,10 +146,7 @@ TEST(Login, HashedAndClearPasswordsAreComparedWhole) {
                                           ": :YES\n" + "tessin:t@x:" + long_pw + ": :YES\n" +
                                           "blank:b@x: : :YES\n");
   inst.Write("config/OTHER_users.cfg", "Zed:zed@example.org:Zpw\n");
-  const struct {
-    std::string user, password;
-    bool logs_in;
-  } cases[] = {
+  const std::tuple<std::string, std::string, bool> cases[] = {
       {"kolvar", "s3cr;t pw", true},
       {"kolvar", "s3cr;t p", false},
       {"kolvar", "s3cr;t pwx", false},
@@ -161,11 +158,11 @@ TEST(Login, HashedAndClearPasswordsAreComparedWhole) {
       {"Zed", "Zpw", true},
   };
   int client = 0;  // one address each, so that failures do not slow the next case down
-  for (const auto& c : cases) {
-    auto r = inst.Send("Login=2&User=" + c.user + "&Passwd=" + base::UrlEncode(c.password),
+  for (const auto& [user, password, logs_in] : cases) {
+    auto r = inst.Send("Login=2&User=" + user + "&Passwd=" + base::UrlEncode(password),
                        {{"REMOTE_ADDR", "10.0.0." + std::to_string(++client)}});
-    EXPECT_EQ(Has(r.out, "NAME=Uid VALUE="), c.logs_in) << c.user << " " << c.password;
-    if (!c.logs_in) {
+    EXPECT_EQ(Has(r.out, "NAME=Uid VALUE="), logs_in) << user << " " << password;
+    if (!logs_in) {
       EXPECT_TRUE(
           After(r.out, kCheckScriptOf2)
               .starts_with(kErrorBox +
@@ -174,7 +171,7 @@ TEST(Login, HashedAndClearPasswordsAreComparedWhole) {
           << r.out;
     }
     // 'Z' + 2 is a backslash: doubled inside the script string.
-    if (c.user == "Zed") {
+    if (user == "Zed") {
       EXPECT_EQ("", Missing(r.out, {"NAME=Uid VALUE=\"\\gf#QVJGT#",
                                     "ecritCookie(\"quorb\", \"\\\\gf#QVJGT#"}));
     }

@@ -239,11 +239,7 @@ TEST(RequestLimits, OversizedRequestsAnswer413AndStoreNothing) {
   Request huge_form = huge_upload;
   huge_form.content_type = "application/x-www-form-urlencoded";
   huge_form.content_length = (1LL << 20) + 1;
-  const struct {
-    std::string what;
-    std::function<CgiResult()> run;
-    std::string says;
-  } cases[] = {
+  const std::tuple<std::string, std::function<CgiResult()>, std::string> cases[] = {
       {"url-encoded body over 1 MB", [&] { return inst.Run(huge_form); }, "larger than 1048576"},
       {"upload over 64 MB", [&] { return inst.Run(huge_upload); }, "larger than 67108864"},
       {"too many parameters in a body", [&] { return inst.Post("CMD=new&" + many_params); },
@@ -252,14 +248,14 @@ TEST(RequestLimits, OversizedRequestsAnswer413AndStoreNothing) {
        "more than 50 parameters"},
       {"too many parts", [&] { return inst.PostMultipart(many_parts); }, "more than 5 parts"},
   };
-  for (const auto& c : cases) {
-    CgiResult r = c.run();
-    EXPECT_TRUE(r.out.starts_with("Status: 413 Payload Too Large\n")) << c.what << r.out;
-    EXPECT_TRUE(Has(r.out, c.says)) << c.what << r.out;
-    EXPECT_TRUE(Has(r.out, "Nothing was stored.")) << c.what;
-    EXPECT_LT(r.out.size(), 2000u) << c.what;
-    EXPECT_EQ(inst.List("data/tmp"), std::vector<std::string>{}) << c.what;
-    EXPECT_EQ(inst.List("temp"), std::vector<std::string>{}) << c.what;
+  for (const auto& [what, run, says] : cases) {
+    CgiResult r = run();
+    EXPECT_TRUE(r.out.starts_with("Status: 413 Payload Too Large\n")) << what << r.out;
+    EXPECT_TRUE(Has(r.out, says)) << what << r.out;
+    EXPECT_TRUE(Has(r.out, "Nothing was stored.")) << what;
+    EXPECT_LT(r.out.size(), 2000u) << what;
+    EXPECT_EQ(inst.List("data/tmp"), std::vector<std::string>{}) << what;
+    EXPECT_EQ(inst.List("temp"), std::vector<std::string>{}) << what;
   }
   // At the limit the request is served; the dump and the diagnostic files keep a few
   // kilobytes of a long value.

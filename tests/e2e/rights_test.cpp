@@ -50,10 +50,8 @@ TEST(Rights, LoginCarriesOnlyWhatChangesNothing) {
   Installation inst("SECURITY YES\n");
   LayOut(inst);
   const std::string login = "Login=2&User=kolvar&Passwd=secret&";
-  const struct {
-    std::string asked;
-    std::string carried;  // as the check step posts it on, in list order
-  } kCases[] = {
+  // carried: as the check step posts it on, in list order
+  const std::pair<std::string, std::string> kCases[] = {
       {"CMD=search&project=TEST", "project=TEST&CMD=search"},
       {"Num=TsG.00001", "Num=TsG.00001"},
       {"CMD=find&project=TEST&Print=yes", "project=TEST&CMD=find"},
@@ -67,10 +65,10 @@ TEST(Rights, LoginCarriesOnlyWhatChangesNothing) {
       {"CMD=create&project=TEST&title=x", "CMD=create"},
       {"CMD=help&CMD=Print&Num=TsG.00001", ""},
   };
-  for (const auto& c : kCases) {
-    EXPECT_EQ(Carried(inst.Post(login + c.asked).out), c.carried) << c.asked;
+  for (const auto& [asked, carried] : kCases) {
+    EXPECT_EQ(Carried(inst.Post(login + asked).out), carried) << asked;
     // The login form carries the same, so its hidden fields change nothing either.
-    EXPECT_EQ(Has(inst.Get("Login=1&" + c.asked).out, "Changed"), false) << c.asked;
+    EXPECT_EQ(Has(inst.Get("Login=1&" + asked).out, "Changed"), false) << asked;
   }
   // The whole road: the link, the login, the page the browser then posts. Nothing is saved.
   const std::string after = Carried(inst.Post(login + "CMD=setup&Edit=8&text=Changed").out);
@@ -83,10 +81,7 @@ TEST(Rights, SetupNeedsTheRightsOfTheProjectActedOnOrTheAdministrator) {
   LayOut(inst);
   const std::string m2 = Uid(inst, "m2"), kolvar = Uid(inst, "kolvar");
   const std::string members = "CMD=setup&Edit=9&text=xxx&LINES=1&V0_0=evil&V1_0=e&V2_0=p&project=";
-  const struct {
-    std::string save, file;
-    bool m2_may, kolvar_may;
-  } kCases[] = {
+  const std::tuple<std::string, std::string, bool, bool> kCases[] = {
       {members + "TEST", "config/TEST_users.cfg", true, true},
       {members + "DEMO", "config/DEMO_users.cfg", false, true},
       {"CMD=setup&Edit=6&text=9.9%0A&project=TEST", "config/TEST_version.cfg", true, true},
@@ -97,20 +92,19 @@ TEST(Rights, SetupNeedsTheRightsOfTheProjectActedOnOrTheAdministrator) {
       {"CMD=setup&Edit=10&text=xxx", "config/sendmail.cfg", false, true},
       {"CMD=setup&Edit=12&Wizzard=2&DATADIR=alt/&text=xxx", "config/quorb.cfg", false, true},
   };
-  for (const auto& c : kCases) {
-    for (const auto& [who, may] : {std::pair{m2, c.m2_may}, std::pair{kolvar, c.kolvar_may}}) {
-      const std::string before = inst.Read(c.file);
+  for (const auto& [save, file, m2_may, kolvar_may] : kCases) {
+    for (const auto& [who, may] : {std::pair{m2, m2_may}, std::pair{kolvar, kolvar_may}}) {
+      const std::string before = inst.Read(file);
       // The answer to the save itself: the page a stored save leads to is read with the
       // members file as the save left it, which may no longer hold the one who saved.
-      const std::string page = inst.Send(c.save + who).out;
-      EXPECT_EQ(Has(page, "You are not allowed to change the configuration."), !may)
-          << c.save << who;
+      const std::string page = inst.Send(save + who).out;
+      EXPECT_EQ(Has(page, "You are not allowed to change the configuration."), !may) << save << who;
       if (!may) {
-        EXPECT_EQ(inst.Read(c.file), before) << c.save << who;
+        EXPECT_EQ(inst.Read(file), before) << save << who;
       }
       // The wizard and the main file are written back as they were, for the next cases.
-      c.file == "config/quorb.cfg" ? inst.WriteConfig(inst.DefaultConfig("SECURITY YES\n"))
-                                   : LayOut(inst);
+      file == "config/quorb.cfg" ? inst.WriteConfig(inst.DefaultConfig("SECURITY YES\n"))
+                                 : LayOut(inst);
     }
   }
   // The members form of m2 shows TEST's members only; a new row has Member and Menu.
@@ -187,10 +181,7 @@ TEST(Rights, EveryPageChecksItsReader) {
     expired = base::UrlEncode(users::MakeUidAt("kolvar", "TEST", now - 13 * 3600));
   }
   const std::string kolvar = TokenFor(inst, "kolvar", "TEST");
-  const struct {
-    std::string what, uid;
-    std::map<std::string, std::string> env;
-  } kReaders[] = {
+  const std::tuple<std::string, std::string, std::map<std::string, std::string>> kReaders[] = {
       {"nobody", "", {}},
       {"forged", "&Uid=mqnxct%23VGUV%2312", {}},
       {"forged cookie", "", {{"HTTP_COOKIE", "quorb=mqnxct%23VGUV%2312"}}},
@@ -198,11 +189,11 @@ TEST(Rights, EveryPageChecksItsReader) {
       {"expired cookie", "", {{"HTTP_COOKIE", "quorb=" + expired}}},
       {"other project", Uid(inst, "zed", "THIRD"), {}},
   };
-  for (const auto& reader : kReaders) {
+  for (const auto& [what, uid, env] : kReaders) {
     for (const std::string& query : pages) {
-      const std::string out = inst.Get(query + reader.uid, reader.env).out;
+      const std::string out = inst.Get(query + uid, env).out;
       for (const char* secret : kSecrets)
-        EXPECT_FALSE(Has(out, secret)) << reader.what << ": " << query << " shows " << secret;
+        EXPECT_FALSE(Has(out, secret)) << what << ": " << query << " shows " << secret;
     }
   }
   // The member reads them.
@@ -219,19 +210,15 @@ TEST(Rights, PrintingNeedsTheRequestsOwnTokenAndRunsOnce) {
   ASSERT_TRUE(Has(inst.Post(kNewSheet).out, "TsG.00001"));
   InstallPrintStandIn(inst, "\nSECURITY YES");
   const std::string kolvar = TokenFor(inst, "kolvar", "TEST");
-  const struct {
-    std::string query;
-    std::map<std::string, std::string> env;
-    int printed;
-  } kCases[] = {
+  const std::tuple<std::string, std::map<std::string, std::string>, int> kCases[] = {
       {"CMD=Print&Num=TsG.00001", {{"HTTP_COOKIE", "quorb=" + base::UrlEncode(kolvar, false)}}, 0},
       {"CMD=Print&Num=TsG.00001" + Uid(inst, "kolvar"), {}, 1},
       {"CMD=Print&CMD=Print&CMD=Print&Num=TsG.00001" + Uid(inst, "kolvar"), {}, 1},
   };
-  for (const auto& c : kCases) {
-    const std::string out = inst.Get(c.query, c.env).out;
-    EXPECT_TRUE(Has(out, "A bug")) << c.query;
-    EXPECT_EQ(Count(out, "queued &lt;1&gt;"), c.printed) << c.query << out;
+  for (const auto& [query, env, printed] : kCases) {
+    const std::string out = inst.Get(query, env).out;
+    EXPECT_TRUE(Has(out, "A bug")) << query;
+    EXPECT_EQ(Count(out, "queued &lt;1&gt;"), printed) << query << out;
   }
 }
 
@@ -244,20 +231,16 @@ TEST(Rights, FailedLoginsSlowDown) {
     return inst.Send("Login=2&User=" + who, from).out;
   };
   for (int i = 0; i < 5; ++i) EXPECT_TRUE(Has(login("kolvar&Passwd=bad", here), "Wrong login"));
-  const struct {
-    std::string who;
-    std::map<std::string, std::string> from;
-    bool refused;
-  } kCases[] = {
+  const std::tuple<std::string, std::map<std::string, std::string>, bool> kCases[] = {
       {"kolvar&Passwd=secret", here, true},   // the login and the address
       {"kolvar&Passwd=secret", there, true},  // the login
       {"tessin&Passwd=pass", here, true},     // the address
       {"tessin&Passwd=pass", there, false},
   };
-  for (const auto& c : kCases) {
-    const std::string out = login(c.who, c.from);
-    EXPECT_EQ(Has(out, "Too many failed logins"), c.refused) << c.who;
-    EXPECT_EQ(Has(out, "ecritCookie(\"quorb\""), !c.refused) << c.who;
+  for (const auto& [who, from, refused] : kCases) {
+    const std::string out = login(who, from);
+    EXPECT_EQ(Has(out, "Too many failed logins"), refused) << who;
+    EXPECT_EQ(Has(out, "ecritCookie(\"quorb\""), !refused) << who;
   }
   EXPECT_TRUE(Has(login("kolvar&Passwd=secret", there), "try again in 15 minutes"));
   // Failures older than a quarter of an hour count no more.

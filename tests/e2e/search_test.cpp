@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
-#include <tuple>
 
 #include "base/encode.h"
 #include "base/out.h"
@@ -88,11 +87,7 @@ TEST(Search, CriteriaPrintExportAndSummaryOverFourSheets) {
   // A file outside the data directory with a sheet's name must never be shown.
   inst.Write("TaG.00001", "G|1|a|0|intruder||TEST|GUI|||||a|0|||0|||0||a|a|||0|0|OUTSIDE\n");
   const std::string all = "CMD=find&resp=all&statN=X&statS=X&statC=X";
-  struct Case {
-    std::string query;
-    Names names;
-  };
-  const Case cases[] = {
+  const std::pair<std::string, Names> cases[] = {
       {"CMD=find&resp=all", {}},  // no status box ticked
       {all, {"TaG.00001", "TaG.00002", "TaG.00003", "TaG.00004"}},
       {"find=TaG.00001+TaG.00003", {"TaG.00001", "TaG.00003"}},
@@ -116,11 +111,11 @@ TEST(Search, CriteriaPrintExportAndSummaryOverFourSheets) {
        {"TaG.00001", "TaG.00002", "TaG.00003", "TaG.00004"}},
       {all + "&project=OTHER", {}},
   };
-  for (const Case& c : cases) {
-    CgiResult r = inst.Get(c.query);
-    EXPECT_EQ(ListedNames(r.out), c.names) << c.query;
-    EXPECT_FALSE(Has(r.out, "OUTSIDE")) << c.query;
-    EXPECT_TRUE(r.out.starts_with(kHtmlHeader)) << c.query;
+  for (const auto& [query, names] : cases) {
+    CgiResult r = inst.Get(query);
+    EXPECT_EQ(ListedNames(r.out), names) << query;
+    EXPECT_FALSE(Has(r.out, "OUTSIDE")) << query;
+    EXPECT_TRUE(r.out.starts_with(kHtmlHeader)) << query;
   }
 
   // The printed index goes to the print command as a file of the system's own naming; no
@@ -229,27 +224,23 @@ TEST(Search, RightsWithSecurityOn) {
   Add(inst, [](store::FactSheet&) {});                                  // TaG.00001, open
   Add(inst, [](store::FactSheet& s) { s.status = store::kVerified; });  // TaG.00002, closed
   Add(inst, [](store::FactSheet& s) { s.project = "OTHER"; });          // OaG.00001, open
-  struct Case {
-    std::string login;
-    Names names;
-  };
-  const Case cases[] = {
+  const std::pair<std::string, Names> cases[] = {
       {"all", {"OaG.00001", "TaG.00001", "TaG.00002"}},
       {"no4", {"TaG.00001", "TaG.00002"}},
       {"no6", {"OaG.00001", "TaG.00001"}},
       {"no7", {"TaG.00002"}},
   };
-  for (const Case& c : cases) {
+  for (const auto& [login, names] : cases) {
     std::string query =
-        "CMD=find&resp=all&statN=X&statV=X&Uid=" + EncodedToken(inst, c.login, "TEST");
-    EXPECT_EQ(ListedNames(inst.Get(query).out), c.names) << c.login;
+        "CMD=find&resp=all&statN=X&statV=X&Uid=" + EncodedToken(inst, login, "TEST");
+    EXPECT_EQ(ListedNames(inst.Get(query).out), names) << login;
     std::string data = inst.Get(query + "&excel=X").out;
-    EXPECT_FALSE(Has(data, "<")) << c.login;
+    EXPECT_FALSE(Has(data, "<")) << login;
     size_t rows = 0;
     for (char ch : data) rows += ch == '\n';
     // Header lines (the type, the disposition, three protective headers, the blank line),
     // column names, rows.
-    EXPECT_EQ(rows, 6 + 1 + c.names.size()) << c.login;
+    EXPECT_EQ(rows, 6 + 1 + names.size()) << login;
   }
   // A forged token (the login shifted, no seal) sees nothing, in the page or the export.
   const std::string forged = "CMD=find&resp=all&statN=X&statV=X&Uid=cnn%23VGUV%2312";

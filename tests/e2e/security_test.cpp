@@ -30,12 +30,8 @@ TEST(Security, CreationNeedsTheRequestsOwnSealedTokenOfAMemberWithRightTwo) {
   const std::string kolvar = TokenFor(inst, "kolvar", "TEST");
   std::string other_project = kolvar;
   other_project.replace(0, 11, "mqnxct#VJKTF");  // THIRD in place of TEST, same MAC
-  struct Case {
-    std::string what;
-    std::string uid;  // url-encoded, appended as the request's own Uid
-    std::map<std::string, std::string> env;
-  };
-  const Case refused[] = {
+  // uid: url-encoded, appended as the request's own Uid
+  const std::tuple<std::string, std::string, std::map<std::string, std::string>> refused[] = {
       {"no token", "", {}},
       {"forged", "mqnxct%23VGUV%2312", {}},
       {"another project", base::UrlEncode(other_project), {}},
@@ -43,13 +39,13 @@ TEST(Security, CreationNeedsTheRequestsOwnSealedTokenOfAMemberWithRightTwo) {
       {"no right 2", EncodedToken(inst, "tessin", "TEST"), {}},
       {"cookie alone", "", {{"HTTP_COOKIE", Cookie(kolvar)}}},
   };
-  for (const Case& c : refused) {
-    auto r = inst.Send(kCreation + (c.uid.empty() ? "" : "&Uid=" + c.uid), c.env);
+  for (const auto& [what, uid, env] : refused) {
+    auto r = inst.Send(kCreation + (uid.empty() ? "" : "&Uid=" + uid), env);
     EXPECT_TRUE(Has(r.out, "You are not allowed to create fact sheets in this project."))
-        << c.what << "\n"
+        << what << "\n"
         << r.out;
-    EXPECT_FALSE(inst.Exists("data/TaG.00001")) << c.what;
-    EXPECT_EQ(inst.Read("data/index"), "") << c.what;
+    EXPECT_FALSE(inst.Exists("data/TaG.00001")) << what;
+    EXPECT_EQ(inst.Read("data/index"), "") << what;
   }
 
   // A new secret makes every earlier token worthless.
@@ -103,12 +99,10 @@ TEST(Security, OnlyMembersChange) {
   ASSERT_TRUE(Has(inst.Post(kCreation + member).out, "<H1>TaG.00001</H1>"));
   const std::string book = "project=TEST&group=GUI&phase=0&mod=M1";
   const std::string kBook = kSampleBook;
-  struct Case {
-    std::string change;       // posted
-    std::string file, holds;  // what the change leaves
-    std::string form;         // a form of the same page
-  };
-  const Case cases[] = {
+  // change: posted
+  // file, holds: what the change leaves
+  // form: a form of the same page
+  const std::tuple<std::string, std::string, std::string, std::string> cases[] = {
       {"CMD=book&" + book + "&book=4&title=T", kBook + "mod.M1", "T\n",
        "CMD=book&" + book + "&book=3"},
       {"CMD=book&" + book + "&book=6&step=S1&title=S", kBook + "step.M1.S1", "S\n",
@@ -126,17 +120,16 @@ TEST(Security, OnlyMembersChange) {
        "CMD=Edit&Num=TaG.00001&Edit=0"},
       {"CMD=setup&Edit=8&text=Changed%0A", "config/impacts.cfg", "Changed\n", "CMD=setup&Edit=8"},
   };
-  for (const Case& c : cases) {
+  for (const auto& [change, file, holds, form] : cases) {
     for (const std::string& who : {std::string(), stranger}) {
-      EXPECT_TRUE(Has(inst.Post(c.change + who).out, "You are not allowed")) << c.change << who;
-      EXPECT_FALSE(Has(inst.Read(c.file), c.holds) && inst.Exists(c.file)) << c.change << who;
+      EXPECT_TRUE(Has(inst.Post(change + who).out, "You are not allowed")) << change << who;
+      EXPECT_FALSE(Has(inst.Read(file), holds) && inst.Exists(file)) << change << who;
     }
-    inst.Post(c.change + member);
-    EXPECT_TRUE(inst.Exists(c.file) && Has(inst.Read(c.file), c.holds)) << c.change;
+    inst.Post(change + member);
+    EXPECT_TRUE(inst.Exists(file) && Has(inst.Read(file), holds)) << change;
     // NAME=Uid, or NAME="Uid" in the test book's pages.
-    const std::string form = inst.Get(c.form + member).out, value = " VALUE=\"" + token + "\">";
-    EXPECT_TRUE(Has(form, "NAME=Uid" + value) || Has(form, "NAME=\"Uid\"" + value))
-        << c.form << form;
+    const std::string page = inst.Get(form + member).out, value = " VALUE=\"" + token + "\">";
+    EXPECT_TRUE(Has(page, "NAME=Uid" + value) || Has(page, "NAME=\"Uid\"" + value)) << form << page;
   }
 }
 

@@ -50,12 +50,7 @@ TEST(SetupEditor, MembersGridKeepsPasswordsOutOfPagesAndRightsAsTheyWere) {
 
 TEST(SetupEditor, RefusedSavesChangeNothing) {
   SampleInstallation inst;
-  struct Case {
-    std::string body;
-    std::string message;
-    std::string untouched;
-  };
-  const Case cases[] = {
+  const std::tuple<std::string, std::string, std::string> cases[] = {
       {"Edit=4&project=NOPE&text=a%0Ab%0A", "There is no project NOPE in project.cfg.",
        "config/NOPE_program.cfg"},
       {"Edit=4&project=..%2Fdata%2Fx&text=a%0Ab%0A", "The name ../data/x cannot",
@@ -70,11 +65,11 @@ TEST(SetupEditor, RefusedSavesChangeNothing) {
       {"Edit=3&project=TEST&text=xxx&LINES=1&V0_0=GUI&V1_0=G%2FH", "The name G/H cannot",
        "config/TEST_subproject.cfg"},
   };
-  for (const Case& c : cases) {
-    std::string before = inst.Read(c.untouched);
-    std::string page = inst.Post("CMD=setup&" + c.body).out;
-    EXPECT_TRUE(Has(page, c.message)) << c.body << page;
-    EXPECT_EQ(inst.Read(c.untouched), before) << c.body;
+  for (const auto& [body, message, untouched] : cases) {
+    std::string before = inst.Read(untouched);
+    std::string page = inst.Post("CMD=setup&" + body).out;
+    EXPECT_TRUE(Has(page, message)) << body << page;
+    EXPECT_EQ(inst.Read(untouched), before) << body;
   }
   EXPECT_EQ(inst.List("data/Synchro/in"), std::vector<std::string>{});  // no GOOD, no xy
 
