@@ -30,8 +30,7 @@ void MakeSheet(const Installation& inst, const std::string& extra = "") {
 // result shows; that page, loaded twice, stores nothing: a file changed behind its back stays
 // so, the sheet and the journal stay as they were.
 TEST(DayRedirects, EveryStoredChangeLeadsToItsPageAndAReloadStoresNothing) {
-  Installation inst;
-  WriteSampleProject(inst);
+  SampleInstallation inst;
   const CgiResult created = inst.Send(kNewSheet);
   ASSERT_EQ(Redirected(created), "CMD=new&Done=TsG.00001") << created.out;
   const std::string book = "CMD=book&project=TEST&group=GUI&phase=0";

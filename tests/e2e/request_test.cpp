@@ -1,7 +1,6 @@
 #include "web/request.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <functional>
 
@@ -147,48 +146,6 @@ TEST(Multipart, FieldsThenAFileThatMustBeLastAndLongValuesCut) {
   EXPECT_EQ(inst.PostMultipart({{"CMD", "zz"}, {"big", big}}).out,
             Dump("big : '" + std::string(998, 'v') + "'\nCMD : 'zz'\n"));
   EXPECT_EQ(inst.Read("data/tmp/quorb.log"), "big=" + std::string(995, 'v') + "\n");
-}
-
-// ParseRequest in this process, its standard input read from `body`.
-web::ParamList ParseFromStdin(const std::string& body) {
-  std::FILE* in = std::tmpfile();
-  std::fwrite(body.data(), 1, body.size(), in);
-  std::rewind(in);
-  int saved = dup(0);
-  dup2(fileno(in), 0);
-  web::ParamList list = web::ParseRequest(nullptr);
-  dup2(saved, 0);
-  close(saved);
-  std::clearerr(stdin);
-  std::fclose(in);
-  return list;
-}
-
-TEST(Multipart, TheUploadIsKeptForTheRequestAndDiscardedAtItsEnd) {
-  Installation inst;
-  std::string body = MultipartBody({{"CMD", "Attach"}, {"f", "bytes\r\n", "a.bin"}},
-                                   "-----------------------------x");
-  for (bool handler_moves_it : {false, true}) {
-    std::string path, moved = inst.Path("data/kept");
-    InProcess req(inst, {{"REQUEST_METHOD", "POST"},
-                         {"QUERY_STRING", ""},
-                         {"CONTENT_LENGTH", std::to_string(body.size())}});
-    {
-      web::UploadGuard end_of_request;
-      web::ParamList list = ParseFromStdin(body);
-      ASSERT_EQ(list.size(), 2u);
-      path = web::UploadPath();
-      EXPECT_EQ(path, inst.DataDir() + "/tmp/data" + std::to_string(getpid()));
-      EXPECT_EQ(inst.Read(path.substr(inst.root().size() + 1)),
-                "bytes\r\n");  // exactly the bytes sent
-      if (handler_moves_it) {
-        EXPECT_EQ(std::rename(path.c_str(), moved.c_str()), 0);
-      }
-    }
-    EXPECT_FALSE(inst.Exists(path.substr(inst.root().size() + 1)));
-    EXPECT_EQ(inst.Exists("data/kept"), handler_moves_it);
-    web::DiscardUpload();  // nothing left to remove
-  }
 }
 
 TEST(RequestDecoding, HostileInputsEndCleanly) {
