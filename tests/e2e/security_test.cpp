@@ -83,8 +83,6 @@ TEST(Security, CookieNamesTheReaderOfABareLink) {
     EXPECT_TRUE(Has(nobody.out, "You are not allowed to create")) << cookie;
     EXPECT_FALSE(Has(nobody.out, "<FORM"));
   }
-  // The help page needs no login.
-  EXPECT_TRUE(Has(inst.Get("CMD=help").out, "<H1>QUORB Help</H1>"));
 }
 
 // Every change of a sheet, a test book, a campaign or the setup is a member's: refused without
