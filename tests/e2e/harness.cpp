@@ -159,18 +159,21 @@ CgiResult Installation::Run(const Request& request) const {
     _exit(127);
   }
   close(feed[0]);
-  std::thread writer([&] {
-    for (size_t at = 0; at < request.body.size();) {
-      ssize_t n = write(feed[1], request.body.data() + at, request.body.size() - at);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      at += static_cast<size_t>(n);
-    }
-    close(feed[1]);
-  });
+  std::thread writer;  // a request without a body (most of them) needs none
+  if (request.body.empty()) close(feed[1]);
+  if (!request.body.empty())
+    writer = std::thread([&] {
+      for (size_t at = 0; at < request.body.size();) {
+        ssize_t n = write(feed[1], request.body.data() + at, request.body.size() - at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        at += static_cast<size_t>(n);
+      }
+      close(feed[1]);
+    });
   int status = 0;
   waitpid(pid, &status, 0);
-  writer.join();
+  if (writer.joinable()) writer.join();
   CgiResult result{0, testing_support::ReadAll(out), testing_support::ReadAll(err)};
   if (WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM)
     result.err += "\n[harness: killed after timeout]\n";
