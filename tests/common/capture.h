@@ -32,17 +32,15 @@ std::string CaptureStream(F&& write) {
 // What `write` sends to standard output (the page), written through the file descriptor.
 template <typename F>
 std::string CaptureStdout(F&& write) {
-  std::fflush(stdout);
-  std::FILE* tmp = std::tmpfile();
-  int saved = dup(1);
-  dup2(fileno(tmp), 1);
-  write();
-  std::fflush(stdout);
-  dup2(saved, 1);
-  close(saved);
-  std::string out = ReadAll(tmp);
-  std::fclose(tmp);
-  return out;
+  return CaptureStream([&](std::FILE* tmp) {
+    std::fflush(stdout);
+    int saved = dup(1);
+    dup2(fileno(tmp), 1);
+    write();
+    std::fflush(stdout);
+    dup2(saved, 1);
+    close(saved);
+  });
 }
 
 }  // namespace testing_support

@@ -24,23 +24,18 @@ inline int FreePort() {
   return ntohs(addr.sin_port);
 }
 
-// Whether something accepts connections on the port of 127.0.0.1 now.
-inline bool Accepts(int port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+// Whether something accepts connections on the port of 127.0.0.1, waiting up to ten seconds
+// for a peer that is starting.
+inline bool AcceptsWithin10s(int port) {
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_port = htons(static_cast<uint16_t>(port));
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bool up = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-  ::close(fd);
-  return up;
-}
-
-// The same, waiting up to ten seconds for a peer that is starting.
-inline bool AcceptsWithin10s(int port) {
-  for (int i = 0; i < 100; ++i) {
-    if (Accepts(port)) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  for (int i = 0; i < 100; std::this_thread::sleep_for(std::chrono::milliseconds(100)), ++i) {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    bool up = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    ::close(fd);
+    if (up) return true;
   }
   return false;
 }

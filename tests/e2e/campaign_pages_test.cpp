@@ -4,16 +4,14 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <string>
-#include <vector>
 
 #include "harness.h"
 
 namespace {
 
-using e2e::Installation;
+using namespace e2e;
 
-const std::string kBook = e2e::kSampleBook;
+const std::string kBook = kSampleBook;
 const std::string kPlace = "project=TEST&group=GUI&phase=0";
 
 std::string Book(const Installation& inst, const std::string& query) {
@@ -25,7 +23,7 @@ std::string Tests(const Installation& inst, const std::string& query) {
 
 // Module M1: step S1 with tests 000 to 003, step S2 with 000 and 001.
 void WriteSmallBook(const Installation& inst) {
-  e2e::WriteSampleProject(inst);
+  WriteSampleProject(inst);
   Book(inst, "&book=4&mod=M1&title=First+module");
   for (const auto& [step, tests] : {std::pair{"S1", 4}, std::pair{"S2", 2}}) {
     Book(inst, std::string("&book=6&mod=M1&title=Step&step=") + step);
@@ -59,89 +57,74 @@ TEST(CampaignPages, CampaignIsCreatedFilledSummarisedAndDownloaded) {
   WriteSmallBook(inst);
   std::string created = Tests(inst, "&book=27&camp=2024/01/02");
   EXPECT_TRUE(std::filesystem::is_directory(inst.Path(kBook + "test/C.2024-01-02")));
-  EXPECT_TRUE(e2e::Has(created, "<OPTION SELECTED VALUE=\"2024%2d01%2d02\">"));
+  EXPECT_TRUE(Has(created, "<OPTION SELECTED VALUE=\"2024%2d01%2d02\">"));
   Tests(inst, "&book=27&camp=2023.12.31.10.00.00");
   // Without a campaign the navigator takes the greatest name.
-  EXPECT_TRUE(e2e::Has(Tests(inst, ""), "<OPTION SELECTED VALUE=\"2024%2d01%2d02\">2024-01-02\n"));
-  EXPECT_TRUE(e2e::Has(Tests(inst, "&book=26"), "NAME=\"camp\" VALUE=\"20"));
+  EXPECT_TRUE(Has(Tests(inst, ""), "<OPTION SELECTED VALUE=\"2024%2d01%2d02\">2024-01-02\n"));
+  EXPECT_TRUE(Has(Tests(inst, "&book=26"), "NAME=\"camp\" VALUE=\"20"));
 
   const std::string refs = "&fft=TESTaG.00001%2C+TESTaG.00002";
   SaveResult(inst, "&step=S1&test=000", "&submitter=tessin&version=1.0&res=0");
   SaveResult(inst, "&step=S1&test=000", "&submitter=tessin&version=1.0&res=1&text=fine", refs);
   SaveResult(inst, "&step=S1&test=001", "&submitter=kolvar&version=1.1&res=0");
-  EXPECT_TRUE(
-      e2e::Has(SaveResult(inst, "&step=S1&test=002", "&submitter=kolvar&res=0"), "fill in the"));
+  EXPECT_TRUE(Has(SaveResult(inst, "&step=S1&test=002", "&submitter=kolvar&res=0"), "fill in the"));
   std::string step_page = SaveResult(inst, "&step=S1&test=002", "&submitter=kolvar&res=2");
   for (const char* test : {"000", "001"})
     SaveResult(inst, "&step=S2&test=" + std::string(test), "&submitter=kolvar&res=3");
 
-  const std::string result = inst.Read(kBook + "test/C.2024-01-02/M1.S1.000");
-  EXPECT_TRUE(e2e::Has(result, " Test Created by tessin (NOK)\n"));
-  EXPECT_TRUE(e2e::Has(result, " Test Changed by tessin (OK)\nTESTaG.00002\nTESTaG.00001\n"));
+  EXPECT_EQ("", Missing(inst.Read(kBook + "test/C.2024-01-02/M1.S1.000"),
+                        {" Test Created by tessin (NOK)\n",
+                         " Test Changed by tessin (OK)\nTESTaG.00002\nTESTaG.00001\n"}));
   const std::string journal = inst.Read("data/history.dat");
-  EXPECT_TRUE(e2e::Has(journal, " TEST/G/a/Book/test.M1.S1.000 Test Changed by tessin (OK)\n"));
-  EXPECT_FALSE(e2e::Has(journal, "test.M1.S1.002 Test Created by kolvar (NOK)"));
-  EXPECT_TRUE(e2e::Has(journal, "test.M1.S1.002 Test Created by kolvar (NT)"));
+  EXPECT_EQ("", Missing(journal, {" TEST/G/a/Book/test.M1.S1.000 Test Changed by tessin (OK)\n",
+                                  "test.M1.S1.002 Test Created by kolvar (NT)"}));
+  EXPECT_FALSE(Has(journal, "test.M1.S1.002 Test Created by kolvar (NOK)"));
 
-  // The step's results after a save: verdict links, sheets with their status, empty cells.
-  EXPECT_TRUE(e2e::Has(step_page,
-                       "&camp=2024%2d01%2d02&test=000&book=29\"> \nOK</A></TD>\n"
-                       "<TD ALIGN=CENTER>tessin</TD>\n"));
-  EXPECT_TRUE(e2e::Has(step_page,
-                       "<A HREF=\"/cgi-bin/quorb.cgi?Num=TESTaG%2e00002\">TESTaG.00002</A>"
-                       "<BR>\n<A HREF=\"/cgi-bin/quorb.cgi?Num=TESTaG%2e00001\">TESTaG.00001"
-                       "</A>&nbsp;</TD>\n<TD ALIGN=CENTER>?<BR>\n?&nbsp;</TD></TR>\n"));
-  EXPECT_TRUE(e2e::Has(
-      step_page,
-      "NT</A></TD>\n<TD ALIGN=CENTER>&nbsp;</TD>\n<TD ALIGN=CENTER>&nbsp;"));  // test 003 has no
-                                                                               // result
+  // The step's results after a save: verdict links, sheets with their status, empty cells
+  // (test 003 has no result).
+  EXPECT_EQ("", Missing(step_page,
+                        {"&camp=2024%2d01%2d02&test=000&book=29\"> \nOK</A></TD>\n"
+                         "<TD ALIGN=CENTER>tessin</TD>\n",
+                         "<A HREF=\"/cgi-bin/quorb.cgi?Num=TESTaG%2e00002\">TESTaG.00002</A>"
+                         "<BR>\n<A HREF=\"/cgi-bin/quorb.cgi?Num=TESTaG%2e00001\">TESTaG.00001"
+                         "</A>&nbsp;</TD>\n<TD ALIGN=CENTER>?<BR>\n?&nbsp;</TD></TR>\n",
+                         "NT</A></TD>\n<TD ALIGN=CENTER>&nbsp;</TD>\n<TD ALIGN=CENTER>&nbsp;"}));
 
-  std::string summary = Tests(inst, "&camp=2024-01-02&book=28");
-  EXPECT_TRUE(
-      e2e::Has(summary, Numbers({"4", "4", "2", "1", "50%", "25%", "50%"}, "FFFFFF", "000000")));
-  EXPECT_TRUE(
-      e2e::Has(summary, Numbers({"2", "0", "0", "0", "0%", "0%", "0%"}, "FFFFFF", "000000")));
-  EXPECT_TRUE(e2e::Has(summary,
-                       "<TR><TD WIDTH=50 ALIGN=LEFT BGCOLOR=\"#EFEFEF\"COLSPAN=2 ><FONT "
-                       "COLOR=#008F00 FACE=Helvetica><B>Whole book</B></TD>\n" +
-                           Numbers({"6", "4", "2", "1", "50%", "25%", "50%"}, "EFEFEF", "008F00")));
-  EXPECT_TRUE(e2e::Has(summary, "&camp=2024%2d01%2d02&mod=M1&step=S2&test=+&book=18\"> \nS2</A>"));
+  EXPECT_EQ("", Missing(Tests(inst, "&camp=2024-01-02&book=28"),
+                        {Numbers({"4", "4", "2", "1", "50%", "25%", "50%"}, "FFFFFF", "000000"),
+                         Numbers({"2", "0", "0", "0", "0%", "0%", "0%"}, "FFFFFF", "000000"),
+                         "<TR><TD WIDTH=50 ALIGN=LEFT BGCOLOR=\"#EFEFEF\"COLSPAN=2 ><FONT "
+                         "COLOR=#008F00 FACE=Helvetica><B>Whole book</B></TD>\n" +
+                             Numbers({"6", "4", "2", "1", "50%", "25%", "50%"}, "EFEFEF", "008F00"),
+                         "&camp=2024%2d01%2d02&mod=M1&step=S2&test=+&book=18\"> \nS2</A>"}));
 
   // The download: one row per test, every row as many fields as the header.
-  e2e::CgiResult download = inst.Get("CMD=tests&" + kPlace + "&camp=2024-01-02&book=31");
+  CgiResult download = inst.Get("CMD=tests&" + kPlace + "&camp=2024-01-02&book=31");
   const std::string head =
       "Content-type: text/tab-separated-values\nContent-Disposition: attachment; "
       "filename=\"2024-01-02.tsv\"\n" E2E_PROTECTIVE "\n";
   ASSERT_EQ(download.out.substr(0, head.size()), head);
   std::string body = download.out.substr(head.size());
-  EXPECT_TRUE(e2e::Has(body, "M1\tS1\t000\tOK\t"));
-  EXPECT_TRUE(e2e::Has(body, "\tTESTaG.00002 TESTaG.00001\nM1\tS1\t001\tNOK\t"));
-  inst.Write("export.tsv", body);
-  std::string command =
-      "python3 -c 'import csv,sys; rows=list(csv.reader(open(sys.argv[1]), dialect=\"excel-tab\"));"
-      " print(len(rows), set(len(r) for r in rows))' " +
-      inst.Path("export.tsv");
-  std::FILE* python = ::popen(command.c_str(), "r");
-  ASSERT_NE(python, nullptr);
-  char line[64] = {};
-  ASSERT_NE(std::fgets(line, sizeof line, python), nullptr);
-  ::pclose(python);
-  EXPECT_EQ(std::string(line), "7 {6}\n");
+  EXPECT_EQ(
+      "", Missing(body, {"M1\tS1\t000\tOK\t", "\tTESTaG.00002 TESTaG.00001\nM1\tS1\t001\tNOK\t"}));
+  EXPECT_EQ(Python(inst,
+                   "import csv,sys; rows=list(csv.reader(open(sys.argv[1]), dialect='excel-tab'));"
+                   " print(len(rows), set(len(r) for r in rows))",
+                   body),
+            "7 {6}\n");
 }
 
 TEST(CampaignPages, EmptyCampaignCountsZeroAndBadNamesAreRefused) {
-  e2e::SampleInstallation inst;
+  SampleInstallation inst;
   Tests(inst, "&book=27&camp=empty");
   std::string summary = Tests(inst, "&camp=empty&book=28");
-  EXPECT_TRUE(
-      e2e::Has(summary, Numbers({"0", "0", "0", "0", "0%", "0%", "0%"}, "EFEFEF", "008F00")));
-  EXPECT_FALSE(e2e::Has(summary, "nan"));
-  EXPECT_FALSE(e2e::Has(summary, "inf"));
+  EXPECT_TRUE(Has(summary, Numbers({"0", "0", "0", "0", "0%", "0%", "0%"}, "EFEFEF", "008F00")));
+  EXPECT_EQ("", Found(summary, {"nan", "inf"}));
 
   const std::string missing = "A required field is missing";
   for (const char* camp : {"..", "x:y", "a%5Cb", "x%0Ay", "%2E%2E%2F%2E%2E", "", "+lead"}) {
-    EXPECT_TRUE(e2e::Has(Tests(inst, std::string("&book=27&camp=") + camp), missing)) << camp;
-    EXPECT_TRUE(e2e::Has(Tests(inst, std::string("&book=28&camp=") + camp), missing)) << camp;
+    EXPECT_TRUE(Has(Tests(inst, std::string("&book=27&camp=") + camp), missing)) << camp;
+    EXPECT_TRUE(Has(Tests(inst, std::string("&book=28&camp=") + camp), missing)) << camp;
   }
   EXPECT_EQ(inst.List(kBook + "test"), std::vector<std::string>{"C.empty"});
 }
@@ -149,7 +132,7 @@ TEST(CampaignPages, EmptyCampaignCountsZeroAndBadNamesAreRefused) {
 TEST(CampaignPages, ListingsArePrintedInEightyColumnsAndTheirFilesRemoved) {
   Installation inst;
   WriteSmallBook(inst);
-  e2e::InstallPrintStandIn(inst);
+  InstallPrintStandIn(inst);
   Book(inst,
        "&book=14&mod=M1&step=S1&Num=1&title=Long&submitter=tessin&impact=a&ref=R-1"
        "&obj=" +
@@ -163,10 +146,9 @@ TEST(CampaignPages, ListingsArePrintedInEightyColumnsAndTheirFilesRemoved) {
        start = lf + 1, ++lines)
     EXPECT_EQ(lf - start, 80u) << listing.substr(start, lf - start);
   EXPECT_EQ(lines, 28u);  // 5 head lines; 7 sections: label, text lines (2 for obj, steps), rule
-  EXPECT_TRUE(e2e::Has(listing, "|001 Title : Long "));
-  EXPECT_TRUE(e2e::Has(listing, "|" + std::string(78, 'o') + "|\n|" + std::string(22, 'o') + " "));
-  EXPECT_TRUE(e2e::Has(page, "<PRE>\n+----"));
-  EXPECT_TRUE(e2e::Has(page, "|&lt;b&gt; "));  // the page copy is escaped
+  EXPECT_EQ("", Missing(listing, {"|001 Title : Long ", "|" + std::string(78, 'o') + "|\n|" +
+                                                            std::string(22, 'o') + " "}));
+  EXPECT_EQ("", Missing(page, {"<PRE>\n+----", "|&lt;b&gt; "}));  // the page copy is escaped
   // Nothing left but the trace log DEBUG keeps.
   EXPECT_EQ(inst.List("data/tmp"), std::vector<std::string>{"quorb.log"});
 
@@ -175,12 +157,11 @@ TEST(CampaignPages, ListingsArePrintedInEightyColumnsAndTheirFilesRemoved) {
   inst.Post("CMD=tests&" + kPlace +
             "&camp=c1&book=30&mod=M1&step=S1&test=000&submitter=tessin&res=1&version=1.0");
   Tests(inst, "&camp=c1&mod=M1&step=S1&book=19");
-  const std::string report = inst.Read("copy.txt");
-  EXPECT_TRUE(
-      e2e::Has(report, "\n  Step : S1 : Step \n  ===============================\n\n+---+----"));
-  EXPECT_TRUE(e2e::Has(report, "|000|Check it" + std::string(33, ' ') + "|OK |tessin|"));
-  EXPECT_TRUE(e2e::Has(
-      report, "|001|Long" + std::string(37, ' ') + "|NT |      |     |            |  |\n"));
+  EXPECT_EQ("",
+            Missing(inst.Read("copy.txt"),
+                    {"\n  Step : S1 : Step \n  ===============================\n\n+---+----",
+                     "|000|Check it" + std::string(33, ' ') + "|OK |tessin|",
+                     "|001|Long" + std::string(37, ' ') + "|NT |      |     |            |  |\n"}));
 }
 
 }  // namespace

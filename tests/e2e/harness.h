@@ -10,6 +10,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -82,6 +83,8 @@ class Installation {
   CgiResult Post(const std::string& body,
                  const std::string& content_type = "application/x-www-form-urlencoded",
                  std::map<std::string, std::string> env = {}) const;
+  // A form posted, answered as the program did (a redirection is not followed).
+  CgiResult Send(const std::string& body, std::map<std::string, std::string> env = {}) const;
   CgiResult PostMultipart(const std::vector<FormPart>& parts,
                           std::map<std::string, std::string> env = {}) const;
 
@@ -143,13 +146,12 @@ const std::string& Cgi();
 // Whether that program is a sanitizer build's (QUORB_CGI_SANITIZED=1 says so).
 bool CgiSanitized();
 
-// The page header every HTML answer starts with.
-// The protective headers every answer ends its header with.
+// The protective headers every answer ends its header with, and the page header every HTML
+// answer starts with.
 #define E2E_PROTECTIVE                \
   "X-Content-Type-Options: nosniff\n" \
   "Referrer-Policy: same-origin\n"    \
   "Content-Security-Policy: frame-ancestors 'self'\n"
-inline constexpr const char* kProtective = E2E_PROTECTIVE;
 inline constexpr const char* kHtmlHeader =
     "Content-type: text/html; charset=ISO-8859-1\n" E2E_PROTECTIVE "\n";
 
@@ -167,11 +169,22 @@ inline bool Has(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
+// The permission bits of a file of `inst`, as 0600.
+int Mode(const Installation& inst, const std::string& rel);
+
+// The pieces `text` lacks (Missing) or holds (Found), one a line: "" when there are none.
+//   EXPECT_EQ(Missing(page, {"<FORM", "home.gif"}), "") << page;
+std::string Missing(const std::string& text, const std::vector<std::string>& pieces);
+std::string Found(const std::string& text, const std::vector<std::string>& pieces);
+
 // How many times `piece` occurs in `text`, overlaps included.
 int Count(const std::string& text, const std::string& piece);
 
 // The lines of `text`, without their line feeds.
 std::vector<std::string> Lines(const std::string& text);
+
+// The blank-separated words of `text`, for long lists of short values.
+std::vector<std::string> Words(const std::string& text);
 
 // The fields of a url-encoded form, values already encoded.
 using Fields = std::vector<std::pair<std::string, std::string>>;
@@ -179,6 +192,9 @@ std::string FormBody(const Fields& fields);
 Fields With(Fields fields, const std::string& name, const std::string& value);
 // The header change form of sheet `num` of the sample project as tessin posts it, unchanged.
 Fields HeaderForm(const std::string& num);
+
+// What python3 prints running `script` on a file of `inst` that holds `input` (sys.argv[1]).
+std::string Python(const Installation& inst, const std::string& script, const std::string& input);
 
 // Makes print.sh of `inst` the print command, followed by `setting`: it writes each argument
 // on a line of args.txt, copies the last to copy.txt and prints "queued <1>".

@@ -7,11 +7,9 @@
 
 namespace {
 
-using e2e::CaptureStdout;
-using e2e::InProcess;
-using e2e::Installation;
+using namespace e2e;
 
-TEST(MainConfig, LastOccurrenceWinsAndValuesAreTrimmed) {
+TEST(MainConfig, LastOccurrenceWinsValuesAreTrimmedAndCut) {
   Installation inst;
   inst.WriteConfig(
       "DATADIR /first/\nDATADIR   /second/  \t\nLANGUAGE EN  \r\nEMPTY\nSECURITY yes\n"
@@ -29,13 +27,10 @@ TEST(MainConfig, LastOccurrenceWinsAndValuesAreTrimmed) {
   EXPECT_EQ(config::GetConfig("MAILSERV"), "relay.example:2525");
   // A key followed by nothing takes the next line's line feed only: empty.
   EXPECT_EQ(config::GetConfig("WWW"), "");
-}
 
-TEST(MainConfig, ValuesAreCutAt99CharactersAndTheRestIsScannedOn) {
-  Installation inst;
-  std::string tail = " HIDDEN found";
-  inst.WriteConfig("PRINT " + std::string(120, 'p') + tail + "\nSECURITY YES\n");
-  InProcess req(inst);
+  // Values are cut at 99 characters and the rest is scanned on.
+  inst.WriteConfig("PRINT " + std::string(120, 'p') + " HIDDEN found\nSECURITY YES\n");
+  InProcess again(inst);
   // The rest of the line after "PRINT" is read 99 characters at a time: a blank and 98 p.
   EXPECT_EQ(config::GetConfig("PRINT"), std::string(98, 'p'));
   EXPECT_EQ(config::GetConfig("HIDDEN"), "found");
@@ -46,12 +41,9 @@ TEST(MainConfig, ValuesAreCutAt99CharactersAndTheRestIsScannedOn) {
 TEST(MainConfig, MissingFileGivesEmptyValuesAndDiagnosticsForTheAdministrator) {
   Installation inst;
   std::remove(inst.Path("config/quorb.cfg").c_str());
-  e2e::Request request;
-  request.query = "CMD=help";
-  e2e::CgiResult r = inst.Run(request);
-  EXPECT_FALSE(e2e::Has(r.out, inst.root())) << r.out;
-  EXPECT_EQ(e2e::Count(r.err, "quorb: unable to open " + inst.root() + "/config/quorb.cfg"), 1)
-      << r.err;
+  CgiResult r = inst.Get("CMD=help");
+  EXPECT_FALSE(Has(r.out, inst.root())) << r.out;
+  EXPECT_EQ(Count(r.err, "quorb: unable to open " + inst.root() + "/config/quorb.cfg"), 1) << r.err;
 }
 
 TEST(MainConfig, PathWithoutPwdFallsBackToTheWindowsBase) {

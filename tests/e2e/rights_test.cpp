@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
-#include <string>
-#include <vector>
 
 #include "base/encode.h"
 #include "harness.h"
@@ -14,18 +12,15 @@
 
 namespace {
 
-using e2e::Has;
-using e2e::Installation;
+using namespace e2e;
 
 // TEST as the sample lays it out, with the member m2 (Member, Menu and Create only), the
 // member k, and DEMO, which m2 does not belong to; zed is a member of THIRD only.
 void LayOut(const Installation& inst) {
-  e2e::WriteSampleProject(inst, "DEMO:D:kolvar:kolvar\nTHIRD:3:zed:zed\n");
-  inst.Write("config/TEST_users.cfg",
-             "kolvar:kolvar@example.org:secret: :YES:YES:YES:YES:YES:YES\n"
-             "tessin:tessin@example.org:pass: :YES: :YES:YES:YES:YES\n"
-             "m2:m2@example.org:m2pw:YES:YES:YES: : : : \n"
-             "k:k@example.org:kpw:YES:YES:YES: : :YES:YES\n");
+  WriteSampleProject(inst, "DEMO:D:kolvar:kolvar\nTHIRD:3:zed:zed\n");
+  inst.Write("config/TEST_users.cfg", inst.Read("config/TEST_users.cfg") +
+                                          "m2:m2@example.org:m2pw:YES:YES:YES: : : : \n"
+                                          "k:k@example.org:kpw:YES:YES:YES: : :YES:YES\n");
   inst.Write("config/DEMO_users.cfg", "kolvar:kolvar@example.org:secret: :YES:YES:YES:YES\n");
   inst.Write("config/DEMO_subproject.cfg", "GUI:G\n");
   inst.Write("config/THIRD_users.cfg", "zed:zed@example.org:zpw: :YES:YES:YES: :YES:YES\n");
@@ -33,7 +28,7 @@ void LayOut(const Installation& inst) {
 
 std::string Uid(const Installation& inst, const std::string& login,
                 const std::string& project = "TEST") {
-  return "&Uid=" + e2e::EncodedToken(inst, login, project);
+  return "&Uid=" + EncodedToken(inst, login, project);
 }
 
 // The hidden fields the check step of the login posts on, "name=value&..." in page order.
@@ -55,10 +50,8 @@ TEST(Rights, LoginCarriesOnlyWhatChangesNothing) {
   Installation inst("SECURITY YES\n");
   LayOut(inst);
   const std::string login = "Login=2&User=kolvar&Passwd=secret&";
-  const struct {
-    std::string asked;
-    std::string carried;  // as the check step posts it on, in list order
-  } kCases[] = {
+  // carried: as the check step posts it on, in list order
+  const std::pair<std::string, std::string> kCases[] = {
       {"CMD=search&project=TEST", "project=TEST&CMD=search"},
       {"Num=TsG.00001", "Num=TsG.00001"},
       {"CMD=find&project=TEST&Print=yes", "project=TEST&CMD=find"},
@@ -72,10 +65,10 @@ TEST(Rights, LoginCarriesOnlyWhatChangesNothing) {
       {"CMD=create&project=TEST&title=x", "CMD=create"},
       {"CMD=help&CMD=Print&Num=TsG.00001", ""},
   };
-  for (const auto& c : kCases) {
-    EXPECT_EQ(Carried(inst.Post(login + c.asked).out), c.carried) << c.asked;
+  for (const auto& [asked, carried] : kCases) {
+    EXPECT_EQ(Carried(inst.Post(login + asked).out), carried) << asked;
     // The login form carries the same, so its hidden fields change nothing either.
-    EXPECT_EQ(Has(inst.Get("Login=1&" + c.asked).out, "Changed"), false) << c.asked;
+    EXPECT_EQ(Has(inst.Get("Login=1&" + asked).out, "Changed"), false) << asked;
   }
   // The whole road: the link, the login, the page the browser then posts. Nothing is saved.
   const std::string after = Carried(inst.Post(login + "CMD=setup&Edit=8&text=Changed").out);
@@ -88,10 +81,7 @@ TEST(Rights, SetupNeedsTheRightsOfTheProjectActedOnOrTheAdministrator) {
   LayOut(inst);
   const std::string m2 = Uid(inst, "m2"), kolvar = Uid(inst, "kolvar");
   const std::string members = "CMD=setup&Edit=9&text=xxx&LINES=1&V0_0=evil&V1_0=e&V2_0=p&project=";
-  const struct {
-    std::string save, file;
-    bool m2_may, kolvar_may;
-  } kCases[] = {
+  const std::tuple<std::string, std::string, bool, bool> kCases[] = {
       {members + "TEST", "config/TEST_users.cfg", true, true},
       {members + "DEMO", "config/DEMO_users.cfg", false, true},
       {"CMD=setup&Edit=6&text=9.9%0A&project=TEST", "config/TEST_version.cfg", true, true},
@@ -102,25 +92,19 @@ TEST(Rights, SetupNeedsTheRightsOfTheProjectActedOnOrTheAdministrator) {
       {"CMD=setup&Edit=10&text=xxx", "config/sendmail.cfg", false, true},
       {"CMD=setup&Edit=12&Wizzard=2&DATADIR=alt/&text=xxx", "config/quorb.cfg", false, true},
   };
-  for (const auto& c : kCases) {
-    for (const auto& [who, may] : {std::pair{m2, c.m2_may}, std::pair{kolvar, c.kolvar_may}}) {
-      const std::string before = inst.Read(c.file);
+  for (const auto& [save, file, m2_may, kolvar_may] : kCases) {
+    for (const auto& [who, may] : {std::pair{m2, m2_may}, std::pair{kolvar, kolvar_may}}) {
+      const std::string before = inst.Read(file);
       // The answer to the save itself: the page a stored save leads to is read with the
       // members file as the save left it, which may no longer hold the one who saved.
-      e2e::Request save;
-      save.method = "POST";
-      save.body = c.save + who;
-      save.content_type = "application/x-www-form-urlencoded";
-      const std::string page = inst.Run(save).out;
-      EXPECT_EQ(Has(page, "You are not allowed to change the configuration."), !may)
-          << c.save << who;
+      const std::string page = inst.Send(save + who).out;
+      EXPECT_EQ(Has(page, "You are not allowed to change the configuration."), !may) << save << who;
       if (!may) {
-        EXPECT_EQ(inst.Read(c.file), before) << c.save << who;
+        EXPECT_EQ(inst.Read(file), before) << save << who;
       }
       // The wizard and the main file are written back as they were, for the next cases.
-      if (c.file == "config/quorb.cfg") inst.WriteConfig(inst.DefaultConfig("SECURITY YES\n"));
-      if (c.file == "config/project.cfg") LayOut(inst);
-      if (c.file == "config/TEST_users.cfg" || c.file == "config/DEMO_users.cfg") LayOut(inst);
+      file == "config/quorb.cfg" ? inst.WriteConfig(inst.DefaultConfig("SECURITY YES\n"))
+                                 : LayOut(inst);
     }
   }
   // The members form of m2 shows TEST's members only; a new row has Member and Menu.
@@ -128,7 +112,7 @@ TEST(Rights, SetupNeedsTheRightsOfTheProjectActedOnOrTheAdministrator) {
   EXPECT_TRUE(Has(form, "m2@example.org"));
   EXPECT_FALSE(Has(form, "DEMO"));
   const std::string blank = form.substr(form.rfind("<TR>"));
-  EXPECT_EQ(e2e::Count(blank, " CHECKED "), 2) << blank;
+  EXPECT_EQ(Count(blank, " CHECKED "), 2) << blank;
   EXPECT_TRUE(Has(blank, " CHECKED VALUE=\"YES\" NAME=V3_4>"));
   EXPECT_TRUE(Has(blank, " CHECKED VALUE=\"YES\" NAME=V4_4>"));
 }
@@ -136,7 +120,7 @@ TEST(Rights, SetupNeedsTheRightsOfTheProjectActedOnOrTheAdministrator) {
 TEST(Rights, TheActingUserIsTheLoggedInOne) {
   Installation inst("SECURITY YES\n");
   LayOut(inst);
-  ASSERT_TRUE(Has(inst.Post(std::string(e2e::kNewSheet) + Uid(inst, "kolvar")).out, "TsG.00001"));
+  ASSERT_TRUE(Has(inst.Post(std::string(kNewSheet) + Uid(inst, "kolvar")).out, "TsG.00001"));
   const std::string assign = "CMD=Assign&Num=TsG.00001&submitter=m2&text=x&User=";
   // Not the manager, whatever the form names: m2 as kolvar, k (a part of "kolvar").
   for (const std::string login : {"m2", "k"})
@@ -158,7 +142,7 @@ TEST(Rights, TheActingUserIsTheLoggedInOne) {
 TEST(Rights, EveryPageChecksItsReader) {
   Installation inst;
   LayOut(inst);
-  std::string creation = e2e::kNewSheet;
+  std::string creation = kNewSheet;
   creation.replace(creation.find("title=A+bug"), 11, "title=Secret7title");
   creation.replace(creation.find("text=Desc"), 9, "text=Secret7text");
   ASSERT_TRUE(Has(inst.Post(creation).out, "TsG.00001"));
@@ -168,23 +152,14 @@ TEST(Rights, EveryPageChecksItsReader) {
   char today[16];
   std::time_t now = std::time(nullptr);
   std::strftime(today, sizeof today, "%Y/%m/%d", std::localtime(&now));
-  std::vector<std::string> pages = {"CMD=Print&Num=TsG.00001",
-                                    "CMD=history",
-                                    "CMD=history&text=" + base::UrlEncode(today),
-                                    "Num=TsG.00001",
-                                    "find=TsG.00001",
-                                    "Numero=TsG.00001",
-                                    "CMD=find&project=TEST",
-                                    "CMD=search&project=TEST",
-                                    "CMD=create&project=TEST",
-                                    "CMD=book&book=24" + book,
-                                    "CMD=book&book=15&mod=M1" + book,
-                                    "CMD=book&book=3" + book,
-                                    "CMD=book" + book,
-                                    "CMD=tests&book=28&camp=run" + book,
-                                    "CMD=tests&book=31&camp=run" + book,
-                                    "CMD=tests" + book,
-                                    "CMD=FILE&title=TRACE_TsG.00001/x"};
+  std::vector<std::string> pages = Words(
+      "CMD=Print&Num=TsG.00001 CMD=history Num=TsG.00001 find=TsG.00001 Numero=TsG.00001 "
+      "CMD=find&project=TEST CMD=search&project=TEST CMD=create&project=TEST "
+      "CMD=FILE&title=TRACE_TsG.00001/x CMD=history&text=" +
+      base::UrlEncode(today));
+  for (const std::string& at : Words("book&book=24 book&book=15&mod=M1 book&book=3 book "
+                                     "tests&book=28&camp=run tests&book=31&camp=run tests"))
+    pages.push_back("CMD=" + at + book);
   for (int page = 0; page <= 10; ++page)
     pages.push_back("CMD=statS&statS=" + std::to_string(page) + "&project=TEST&group=GUI");
   for (int kind = 1; kind <= 10; ++kind) pages.push_back("CMD=setup&Edit=" + std::to_string(kind));
@@ -202,14 +177,11 @@ TEST(Rights, EveryPageChecksItsReader) {
   inst.WriteConfig(inst.DefaultConfig("SECURITY YES\n"));
   std::string expired;
   {
-    e2e::InProcess request(inst);
+    InProcess request(inst);
     expired = base::UrlEncode(users::MakeUidAt("kolvar", "TEST", now - 13 * 3600));
   }
-  const std::string kolvar = e2e::TokenFor(inst, "kolvar", "TEST");
-  const struct {
-    std::string what, uid;
-    std::map<std::string, std::string> env;
-  } kReaders[] = {
+  const std::string kolvar = TokenFor(inst, "kolvar", "TEST");
+  const std::tuple<std::string, std::string, std::map<std::string, std::string>> kReaders[] = {
       {"nobody", "", {}},
       {"forged", "&Uid=mqnxct%23VGUV%2312", {}},
       {"forged cookie", "", {{"HTTP_COOKIE", "quorb=mqnxct%23VGUV%2312"}}},
@@ -217,11 +189,11 @@ TEST(Rights, EveryPageChecksItsReader) {
       {"expired cookie", "", {{"HTTP_COOKIE", "quorb=" + expired}}},
       {"other project", Uid(inst, "zed", "THIRD"), {}},
   };
-  for (const auto& reader : kReaders) {
+  for (const auto& [what, uid, env] : kReaders) {
     for (const std::string& query : pages) {
-      const std::string out = inst.Get(query + reader.uid, reader.env).out;
+      const std::string out = inst.Get(query + uid, env).out;
       for (const char* secret : kSecrets)
-        EXPECT_FALSE(Has(out, secret)) << reader.what << ": " << query << " shows " << secret;
+        EXPECT_FALSE(Has(out, secret)) << what << ": " << query << " shows " << secret;
     }
   }
   // The member reads them.
@@ -235,75 +207,50 @@ TEST(Rights, EveryPageChecksItsReader) {
 TEST(Rights, PrintingNeedsTheRequestsOwnTokenAndRunsOnce) {
   Installation inst;
   LayOut(inst);
-  ASSERT_TRUE(Has(inst.Post(e2e::kNewSheet).out, "TsG.00001"));
-  e2e::InstallPrintStandIn(inst, "\nSECURITY YES");
-  const std::string kolvar = e2e::TokenFor(inst, "kolvar", "TEST");
-  const struct {
-    std::string query;
-    std::map<std::string, std::string> env;
-    int printed;
-  } kCases[] = {
+  ASSERT_TRUE(Has(inst.Post(kNewSheet).out, "TsG.00001"));
+  InstallPrintStandIn(inst, "\nSECURITY YES");
+  const std::string kolvar = TokenFor(inst, "kolvar", "TEST");
+  const std::tuple<std::string, std::map<std::string, std::string>, int> kCases[] = {
       {"CMD=Print&Num=TsG.00001", {{"HTTP_COOKIE", "quorb=" + base::UrlEncode(kolvar, false)}}, 0},
       {"CMD=Print&Num=TsG.00001" + Uid(inst, "kolvar"), {}, 1},
       {"CMD=Print&CMD=Print&CMD=Print&Num=TsG.00001" + Uid(inst, "kolvar"), {}, 1},
   };
-  for (const auto& c : kCases) {
-    const std::string out = inst.Get(c.query, c.env).out;
-    EXPECT_TRUE(Has(out, "A bug")) << c.query;
-    EXPECT_EQ(e2e::Count(out, "queued &lt;1&gt;"), c.printed) << c.query << out;
+  for (const auto& [query, env, printed] : kCases) {
+    const std::string out = inst.Get(query, env).out;
+    EXPECT_TRUE(Has(out, "A bug")) << query;
+    EXPECT_EQ(Count(out, "queued &lt;1&gt;"), printed) << query << out;
   }
-}
-
-TEST(Rights, LogoutClearsTheCookie) {
-  Installation inst("SECURITY YES\n");
-  LayOut(inst);
-  const std::string home =
-      inst.Get("", {{"HTTP_COOKIE", "quorb=" + e2e::EncodedToken(inst, "kolvar", "TEST")}}).out;
-  EXPECT_TRUE(Has(home, "<A HREF=\"/cgi-bin/quorb.cgi?Login=0\">Logout</A>")) << home;
-  const std::string out = inst.Get("Login=0").out;
-  EXPECT_TRUE(Has(out, "  ecritCookie(\"quorb\", \"\", 0); \n")) << out;
 }
 
 TEST(Rights, FailedLoginsSlowDown) {
   Installation inst("SECURITY YES\n");
   LayOut(inst);
-  const std::string wait = "Too many failed logins";
   const std::map<std::string, std::string> here = {{"REMOTE_ADDR", "10.0.0.5"}};
   const std::map<std::string, std::string> there = {{"REMOTE_ADDR", "10.0.0.6"}};
-  for (int i = 0; i < 5; ++i)
-    EXPECT_TRUE(Has(
-        inst.Post("Login=2&User=kolvar&Passwd=bad", "application/x-www-form-urlencoded", here).out,
-        "Wrong login or password."));
-  const struct {
-    std::string body;
-    std::map<std::string, std::string> env;
-    bool refused;
-  } kCases[] = {
-      {"Login=2&User=kolvar&Passwd=secret", here, true},   // the login and the address
-      {"Login=2&User=kolvar&Passwd=secret", there, true},  // the login
-      {"Login=2&User=tessin&Passwd=pass", here, true},     // the address
-      {"Login=2&User=tessin&Passwd=pass", there, false},
+  auto login = [&](const std::string& who, const std::map<std::string, std::string>& from) {
+    return inst.Send("Login=2&User=" + who, from).out;
   };
-  for (const auto& c : kCases) {
-    const std::string out = inst.Post(c.body, "application/x-www-form-urlencoded", c.env).out;
-    EXPECT_EQ(Has(out, wait), c.refused) << c.body;
-    EXPECT_EQ(Has(out, "ecritCookie(\"quorb\""), !c.refused) << c.body;
+  for (int i = 0; i < 5; ++i) EXPECT_TRUE(Has(login("kolvar&Passwd=bad", here), "Wrong login"));
+  const std::tuple<std::string, std::map<std::string, std::string>, bool> kCases[] = {
+      {"kolvar&Passwd=secret", here, true},   // the login and the address
+      {"kolvar&Passwd=secret", there, true},  // the login
+      {"tessin&Passwd=pass", here, true},     // the address
+      {"tessin&Passwd=pass", there, false},
+  };
+  for (const auto& [who, from, refused] : kCases) {
+    const std::string out = login(who, from);
+    EXPECT_EQ(Has(out, "Too many failed logins"), refused) << who;
+    EXPECT_EQ(Has(out, "ecritCookie(\"quorb\""), !refused) << who;
   }
-  EXPECT_TRUE(
-      Has(inst.Post("Login=2&User=kolvar&Passwd=secret", "application/x-www-form-urlencoded", there)
-              .out,
-          "try again in 15 minutes"));
+  EXPECT_TRUE(Has(login("kolvar&Passwd=secret", there), "try again in 15 minutes"));
   // Failures older than a quarter of an hour count no more.
   std::string file = inst.Read("data/tmp/logins.dat");
   ASSERT_FALSE(file.empty());
   const std::string stale = std::to_string(std::time(nullptr) - 16 * 60);
   std::string aged;
-  for (const std::string& line : e2e::Lines(file))
-    aged += stale + line.substr(line.find(' ')) + "\n";
+  for (const std::string& line : Lines(file)) aged += stale + line.substr(line.find(' ')) + "\n";
   inst.Write("data/tmp/logins.dat", aged);
-  EXPECT_TRUE(Has(
-      inst.Post("Login=2&User=kolvar&Passwd=secret", "application/x-www-form-urlencoded", here).out,
-      "ecritCookie(\"quorb\""));
+  EXPECT_TRUE(Has(login("kolvar&Passwd=secret", here), "ecritCookie(\"quorb\""));
 }
 
 }  // namespace

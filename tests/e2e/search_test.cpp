@@ -6,8 +6,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
-#include <string>
-#include <vector>
 
 #include "base/encode.h"
 #include "base/out.h"
@@ -17,8 +15,7 @@
 
 namespace {
 
-using e2e::InProcess;
-using e2e::Installation;
+using namespace e2e;
 using Names = std::vector<std::string>;
 
 // Creates a sheet of TEST/GUI phase Analysis ("TaG.<n>"), changed by `edit` first.
@@ -58,47 +55,39 @@ Names ListedNames(const std::string& page) {
 // "C title" corrected kolvar with a change request, TaG.00004 "A title" observed, sev 3.
 // Created on the edges of the search form's default window.
 void WriteFourSheets(const Installation& inst) {
-  e2e::WriteSampleProject(inst);
+  WriteSampleProject(inst);
   long from = Date(inst, "31/12/1998:12.00.00"), to = Date(inst, "31/12/2010:12.00.00");
-  Add(inst, [&](store::FactSheet& s) {
-    s.title = "B title";
-    s.resp = "kolvar";
-    s.created = static_cast<int>(from);
-  });
-  Add(inst, [&](store::FactSheet& s) {
-    s.title = "A title";
-    s.resp = "tessin";
-    s.created = static_cast<int>(to);
-    s.entries[0].text = "first\n\nhidden phrase\n";
-  });
-  Add(inst, [&](store::FactSheet& s) {
-    s.title = "C title";
-    s.resp = "kolvar";
-    s.status = store::kCorrected;
-    s.sev = 1;
-    s.mdapda = "CR-1";
-    s.created = static_cast<int>(to + 1);
-    s.entries[0].text = std::string(3000, 'x') + "needle\n";
-  });
-  Add(inst, [&](store::FactSheet& s) {
-    s.title = "A title";
-    s.status = store::kObserved;
-    s.sev = 3;
-    s.created = static_cast<int>(from - 1);
-  });
+  const struct {
+    std::string title, resp;
+    int status, sev;
+    long created;
+    std::string mdapda, text;
+  } kSheets[] = {
+      {"B title", "kolvar", store::kNew, 2, from, "", "Some text.\n"},
+      {"A title", "tessin", store::kNew, 2, to, "", "first\n\nhidden phrase\n"},
+      {"C title", "kolvar", store::kCorrected, 1, to + 1, "CR-1",
+       std::string(3000, 'x') + "needle\n"},
+      {"A title", "", store::kObserved, 3, from - 1, "", "Some text.\n"},
+  };
+  for (const auto& k : kSheets) {
+    Add(inst, [&](store::FactSheet& s) {
+      std::tie(s.title, s.resp, s.status, s.sev, s.mdapda, s.entries[0].text) =
+          std::tie(k.title, k.resp, k.status, k.sev, k.mdapda, k.text);
+      s.created = static_cast<int>(k.created);
+    });
+  }
 }
 
-TEST(Search, CriteriaQuickAccessAndOrder) {
+// Criteria and quick access over four sheets, the order of the hits, the full text; the
+// printed index, the export read by Python's csv module, and the summary and anchors of a
+// list whose sheet is missing.
+TEST(Search, CriteriaPrintExportAndSummaryOverFourSheets) {
   Installation inst;
   WriteFourSheets(inst);
   // A file outside the data directory with a sheet's name must never be shown.
   inst.Write("TaG.00001", "G|1|a|0|intruder||TEST|GUI|||||a|0|||0|||0||a|a|||0|0|OUTSIDE\n");
   const std::string all = "CMD=find&resp=all&statN=X&statS=X&statC=X";
-  struct Case {
-    std::string query;
-    Names names;
-  };
-  const Case cases[] = {
+  const std::pair<std::string, Names> cases[] = {
       {"CMD=find&resp=all", {}},  // no status box ticked
       {all, {"TaG.00001", "TaG.00002", "TaG.00003", "TaG.00004"}},
       {"find=TaG.00001+TaG.00003", {"TaG.00001", "TaG.00003"}},
@@ -122,11 +111,61 @@ TEST(Search, CriteriaQuickAccessAndOrder) {
        {"TaG.00001", "TaG.00002", "TaG.00003", "TaG.00004"}},
       {all + "&project=OTHER", {}},
   };
-  for (const Case& c : cases) {
-    e2e::CgiResult r = inst.Get(c.query);
-    EXPECT_EQ(ListedNames(r.out), c.names) << c.query;
-    EXPECT_FALSE(e2e::Has(r.out, "OUTSIDE")) << c.query;
-    EXPECT_TRUE(r.out.starts_with(e2e::kHtmlHeader)) << c.query;
+  for (const auto& [query, names] : cases) {
+    CgiResult r = inst.Get(query);
+    EXPECT_EQ(ListedNames(r.out), names) << query;
+    EXPECT_FALSE(Has(r.out, "OUTSIDE")) << query;
+    EXPECT_TRUE(r.out.starts_with(kHtmlHeader)) << query;
+  }
+
+  // The printed index goes to the print command as a file of the system's own naming; no
+  // request text reaches its command line.
+  InstallPrintStandIn(inst);
+  std::string page = inst.Get("Print=yes&find=TaG.00004;touch+x&aff_mdapda=AM").out;
+  EXPECT_TRUE(Has(page, "<PRE>\nIndex of the 1 reports \n\nTaG.00004  3  Obs    A title\n"))
+      << page;
+  std::string args = inst.Read("args.txt");
+  EXPECT_TRUE(args.starts_with(inst.Path("data/tmp/quorb."))) << args;
+  EXPECT_FALSE(Has(args, "touch"));
+  for (const std::string& name : inst.List("data/tmp")) EXPECT_FALSE(name.ends_with(".prt"));
+
+  // The export.
+  Add(inst, [](store::FactSheet& s) {
+    s.title = "tab\there | bar";
+    s.test = "\"quoted\" ref";
+    s.prog = "p\rq";
+  });
+  CgiResult r = inst.Get("CMD=find&resp=all&statN=X&excel=X&aff_crit=AC&sort=1");
+  const std::string header =
+      "Content-type: application/octet-stream\n"
+      "Content-Disposition: attachment; filename=\"bugs.dat\"\n" E2E_PROTECTIVE "\n";
+  ASSERT_TRUE(r.out.starts_with(header)) << r.out;
+  EXPECT_FALSE(Has(r.out, "<"));
+  // Times never set are empty.
+  EXPECT_EQ(Python(inst,
+                   "import csv, sys\n"
+                   "rows = list(csv.reader(open(sys.argv[1], newline='', encoding='latin-1'),"
+                   " dialect='excel-tab'))\n"
+                   "print(len(rows), sorted(set(len(r) for r in rows)))\n"
+                   "print('|'.join(rows[-1]))\n",
+                   r.out.substr(header.size())),
+            "4 [28]\nT|G|00005|Analysis||kolvar|Major|TEST|GUI|p q|1.0||New|||||||||None|Low||"
+            "\"quoted\" ref|0|0|tab here | bar\n");
+
+  // A missing sheet still has its anchor and bar.
+  std::filesystem::remove(inst.Path("data/TaG.00001"));
+  page = inst.Get("CMD=find&resp=all&statN=X&statS=X&aff_crit=AC&intitle=tit").out;
+  EXPECT_EQ("", Missing(page, {"<H2>Search criteria</H2>Text in the title : 'tit'<br>\n"
+                               "Status = NewObserved\n<BR>\n<HR>",
+                               "<H2>3 fact sheet(s) found</H2>",
+                               "Unable to read the fact sheet TaG.00001 <BR>"}));
+  // Anchor i is followed by the bar of hit i, the missing sheet's included.
+  Names names = ListedNames(page);
+  ASSERT_EQ(names.size(), 3u);
+  for (int i = 0; i < 3; ++i) {
+    size_t anchor = page.find(base::Sprintf("<a name=%05d>", i));
+    ASSERT_NE(anchor, std::string::npos);
+    EXPECT_EQ(page.find("&Num=" + names[i], anchor), page.find("&Num=", anchor)) << i;
   }
 }
 
@@ -135,7 +174,7 @@ TEST(Search, CriteriaQuickAccessAndOrder) {
 // "TaG.00001". A file holding another sheet's first line is never shown under its file name.
 TEST(Search, QuickViewFindsEveryNameTheTextHolds) {
   Installation inst;
-  e2e::WriteSampleProject(inst, "BARE::kolvar:tessin\n");
+  WriteSampleProject(inst, "BARE::kolvar:tessin\n");
   inst.Write("config/BARE_subproject.cfg", "GUI:G\n");
   Add(inst, [](store::FactSheet&) {});
   Add(inst, [](store::FactSheet& s) { s.project = "BARE"; });
@@ -150,92 +189,24 @@ TEST(Search, QuickViewFindsEveryNameTheTextHolds) {
     EXPECT_EQ(ListedNames(inst.Get(query).out), names) << query;
 }
 
-TEST(Search, SummaryAndAnchorsOfAMissingSheet) {
-  Installation inst;
-  WriteFourSheets(inst);
-  std::filesystem::remove(inst.Path("data/TaG.00001"));
-  std::string page = inst.Get("CMD=find&resp=all&statN=X&statS=X&aff_crit=AC&intitle=tit").out;
-  EXPECT_TRUE(e2e::Has(page,
-                       "<H2>Search criteria</H2>Text in the title : 'tit'<br>\n"
-                       "Status = NewObserved\n<BR>\n<HR>"));
-  EXPECT_TRUE(e2e::Has(page, "<H2>3 fact sheet(s) found</H2>"));
-  EXPECT_TRUE(e2e::Has(page, "Unable to read the fact sheet TaG.00001 <BR>"));
-  // Anchor i is followed by the bar of hit i, the missing sheet's included.
-  Names names = ListedNames(page);
-  ASSERT_EQ(names.size(), 3u);
-  for (int i = 0; i < 3; ++i) {
-    size_t anchor = page.find(base::Sprintf("<a name=%05d>", i));
-    ASSERT_NE(anchor, std::string::npos);
-    EXPECT_EQ(page.find("&Num=" + names[i], anchor), page.find("&Num=", anchor)) << i;
-  }
-}
-
-TEST(Search, ExportReadByPythonCsv) {
-  Installation inst;
-  WriteFourSheets(inst);
-  Add(inst, [](store::FactSheet& s) {
-    s.title = "tab\there | bar";
-    s.test = "\"quoted\" ref";
-    s.prog = "p\rq";
-  });
-  inst.Write("rows.py",
-             "import csv, sys\n"
-             "rows = list(csv.reader(open(sys.argv[1], newline='', encoding='latin-1'),"
-             " dialect='excel-tab'))\n"
-             "print(len(rows), sorted(set(len(r) for r in rows)))\n"
-             "print('|'.join(rows[-1]))\n");
-  e2e::CgiResult r = inst.Get("CMD=find&resp=all&statN=X&excel=X&aff_crit=AC&sort=1");
-  const std::string header =
-      "Content-type: application/octet-stream\n"
-      "Content-Disposition: attachment; filename=\"bugs.dat\"\n" E2E_PROTECTIVE "\n";
-  ASSERT_TRUE(r.out.starts_with(header)) << r.out;
-  EXPECT_FALSE(e2e::Has(r.out, "<"));
-  inst.Write("bugs.dat", r.out.substr(header.size()));
-  std::string command =
-      "python3 " + inst.Path("rows.py") + " " + inst.Path("bugs.dat") + " > " + inst.Path("py.txt");
-  ASSERT_EQ(std::system(command.c_str()), 0) << "python3 with its csv module must run";
-  // Times never set are empty.
-  const std::string when;
-  EXPECT_EQ(inst.Read("py.txt"),
-            "4 [28]\n"
-            "T|G|00005|Analysis|" +
-                when + "|kolvar|Major|TEST|GUI|p q|1.0||New|" + when + "|||" + when + "|||" + when +
-                "||None|Low||\"quoted\" ref|0|0|tab here | bar\n");
-}
-
 TEST(Search, FormCarriesTheIdentityAndTicksTheOpenStatuses) {
-  e2e::SampleInstallation inst("SECURITY YES\n");
-  const std::string uid = e2e::TokenFor(inst, "kolvar", "TEST");
+  SampleInstallation inst("SECURITY YES\n");
+  const std::string uid = TokenFor(inst, "kolvar", "TEST");
   std::string page = inst.Get("CMD=search&project=TEST&Uid=" + base::UrlEncode(uid)).out;
-  for (const std::string& fragment : std::vector<std::string>{
-           "<INPUT SIZE=20 NAME=\"find\">\n<INPUT TYPE=submit VALUE=\"Show\">\n"
-           "<INPUT TYPE=hidden name=Uid Value=\"" +
-               uid + "\">",
-           "<OPTION VALUE=\"/cgi-bin/quorb.cgi?CMD=search&project=TEST&Uid=" +
-               base::UrlEncode(uid) + "\" SELECTED > TEST \n",
-           "<TD><INPUT TYPE=checkbox NAME=statO VALUE=X CHECKED> Open</TD>\n"
-           "<TD><INPUT TYPE=checkbox NAME=statC VALUE=X > Corrected</TD>\n",
-           "<TD><INPUT TYPE=checkbox NAME=ALL onclick=\"javascript:checkChange();\">All</TD>\n",
-           "<TD COLSPAN=2><INPUT TYPE=checkbox NAME=statR VALUE=X > Not reproducible</TD>\n",
-           "<SELECT NAME=resp>\n<OPTION SELECTED>all\n<OPTION> kolvar\n<OPTION> tessin\n",
-           "   f.statS.checked = f.ALL.checked;\n"}) {
-    EXPECT_TRUE(e2e::Has(page, fragment)) << fragment;
-  }
-}
-
-// The printed index goes to the print command as a file of the system's own naming; no
-// request text reaches its command line.
-TEST(Search, PrintedIndexGoesToTheCommand) {
-  Installation inst;
-  WriteFourSheets(inst);
-  e2e::InstallPrintStandIn(inst);
-  std::string page = inst.Get("Print=yes&find=TaG.00004;touch+x&aff_mdapda=AM").out;
-  EXPECT_TRUE(e2e::Has(page, "<PRE>\nIndex of the 1 reports \n\nTaG.00004  3  Obs    A title\n"))
-      << page;
-  std::string args = inst.Read("args.txt");
-  EXPECT_TRUE(args.starts_with(inst.Path("data/tmp/quorb."))) << args;
-  EXPECT_FALSE(e2e::Has(args, "touch"));
-  for (const std::string& name : inst.List("data/tmp")) EXPECT_FALSE(name.ends_with(".prt"));
+  EXPECT_EQ(
+      "",
+      Missing(page,
+              {"<INPUT SIZE=20 NAME=\"find\">\n<INPUT TYPE=submit VALUE=\"Show\">\n"
+               "<INPUT TYPE=hidden name=Uid Value=\"" +
+                   uid + "\">",
+               "<OPTION VALUE=\"/cgi-bin/quorb.cgi?CMD=search&project=TEST&Uid=" +
+                   base::UrlEncode(uid) + "\" SELECTED > TEST \n",
+               "<TD><INPUT TYPE=checkbox NAME=statO VALUE=X CHECKED> Open</TD>\n"
+               "<TD><INPUT TYPE=checkbox NAME=statC VALUE=X > Corrected</TD>\n",
+               "<TD><INPUT TYPE=checkbox NAME=ALL onclick=\"javascript:checkChange();\">All</TD>\n",
+               "<TD COLSPAN=2><INPUT TYPE=checkbox NAME=statR VALUE=X > Not reproducible</TD>\n",
+               "<SELECT NAME=resp>\n<OPTION SELECTED>all\n<OPTION> kolvar\n<OPTION> tessin\n",
+               "   f.statS.checked = f.ALL.checked;\n"}));
 }
 
 // With security on: a member without right 4 sees the sheets of the project of his `Uid`
@@ -243,7 +214,7 @@ TEST(Search, PrintedIndexGoesToTheCommand) {
 // without a comment.
 TEST(Search, RightsWithSecurityOn) {
   Installation inst("SECURITY YES\n");
-  e2e::WriteSampleProject(inst, "OTHER:O:kolvar:tessin\n");
+  WriteSampleProject(inst, "OTHER:O:kolvar:tessin\n");
   inst.Write("config/OTHER_subproject.cfg", "GUI:G\n");
   inst.Write("config/TEST_users.cfg",
              "all:a@x:p: :YES:YES:YES:YES:YES:YES\n"
@@ -253,27 +224,22 @@ TEST(Search, RightsWithSecurityOn) {
   Add(inst, [](store::FactSheet&) {});                                  // TaG.00001, open
   Add(inst, [](store::FactSheet& s) { s.status = store::kVerified; });  // TaG.00002, closed
   Add(inst, [](store::FactSheet& s) { s.project = "OTHER"; });          // OaG.00001, open
-  struct Case {
-    std::string login;
-    Names names;
-  };
-  const Case cases[] = {
+  const std::pair<std::string, Names> cases[] = {
       {"all", {"OaG.00001", "TaG.00001", "TaG.00002"}},
       {"no4", {"TaG.00001", "TaG.00002"}},
       {"no6", {"OaG.00001", "TaG.00001"}},
       {"no7", {"TaG.00002"}},
   };
-  for (const Case& c : cases) {
+  for (const auto& [login, names] : cases) {
     std::string query =
-        "CMD=find&resp=all&statN=X&statV=X&Uid=" + e2e::EncodedToken(inst, c.login, "TEST");
-    EXPECT_EQ(ListedNames(inst.Get(query).out), c.names) << c.login;
+        "CMD=find&resp=all&statN=X&statV=X&Uid=" + EncodedToken(inst, login, "TEST");
+    EXPECT_EQ(ListedNames(inst.Get(query).out), names) << login;
     std::string data = inst.Get(query + "&excel=X").out;
-    EXPECT_FALSE(e2e::Has(data, "<")) << c.login;
-    size_t rows = 0;
-    for (char ch : data) rows += ch == '\n';
+    EXPECT_FALSE(Has(data, "<")) << login;
     // Header lines (the type, the disposition, three protective headers, the blank line),
     // column names, rows.
-    EXPECT_EQ(rows, 6 + 1 + c.names.size()) << c.login;
+    EXPECT_EQ(std::count(data.begin(), data.end(), '\n'), 6 + 1 + static_cast<long>(names.size()))
+        << login;
   }
   // A forged token (the login shifted, no seal) sees nothing, in the page or the export.
   const std::string forged = "CMD=find&resp=all&statN=X&statV=X&Uid=cnn%23VGUV%2312";
