@@ -1,6 +1,7 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <ctime>
 #include <filesystem>
@@ -354,6 +355,24 @@ TEST_F(UsersConfig, SavingMovesTheRecordLastAndDropsMalformedLines) {
             "10.0.0.6:ana:TEST:UI:1\n"
             "10.0.0.9:mira:TEST:Engine:3\n"
             "10.0.0.5:tessin:OTHER:Core:1\n");
+
+  // A save that repeats the record leaves the file as it is; one that cannot replace the
+  // file leaves no temporary file behind.
+  struct stat before {};
+  stat((root_ + "/config/userinfo.dat").c_str(), &before);
+  NewRequest("10.0.0.9");
+  users::SaveUserContext("mira", "TEST", "Engine", 3);
+  struct stat after {};
+  stat((root_ + "/config/userinfo.dat").c_str(), &after);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  std::filesystem::remove(root_ + "/config/userinfo.dat");
+  std::filesystem::create_directory(root_ + "/config/userinfo.dat");
+  NewRequest("10.0.0.9");
+  testing::internal::CaptureStderr();
+  users::SaveUserContext("mira", "TEST", "Engine", 4);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("unable to rename"), std::string::npos);
+  for (const auto& entry : std::filesystem::directory_iterator(root_ + "/config"))
+    EXPECT_FALSE(entry.path().filename().string().starts_with("userinfo.dat.")) << entry.path();
 }
 
 // Without file or record, a login is saved with an empty context; saved values cannot forge
