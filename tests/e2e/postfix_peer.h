@@ -2,7 +2,7 @@
 // configuration, queue and log in a private folder, listening on a free loopback port,
 // delivering every mail for corp.test into Maildirs and nothing anywhere else. Starting it
 // needs the superuser and the Debian package (scripts/install-deps.sh). Also the child
-// process the tests start their other servers (Dovecot, aiosmtpd, cupsd) as.
+// process the tests start their other servers (Dovecot, cupsd) as.
 #pragma once
 
 #include <fcntl.h>
@@ -91,29 +91,18 @@ class Postfix {
         << "alias_maps =\nalias_database =\nsmtputf8_enable = no\nbiff = no\n"
         << "default_transport = error:no mail leaves the test\n"
         << "relay_transport = error:no mail leaves the test\n";
-    std::ofstream master(root_ / "etc/master.cf");
-    master << "127.0.0.1:" << port_ << " inet n - n - - smtpd\n";
-    for (const char* service : {"pickup unix n - n 60 1 pickup",
-                                "cleanup unix n - n - 0 cleanup",
-                                "qmgr unix n - n 300 1 qmgr",
-                                "rewrite unix - - n - - trivial-rewrite",
-                                "bounce unix - - n - 0 bounce",
-                                "defer unix - - n - 0 bounce",
-                                "trace unix - - n - 0 bounce",
-                                "verify unix - - n - 1 verify",
-                                "flush unix n - n 1000? 0 flush",
-                                "proxymap unix - - n - - proxymap",
-                                "smtp unix - - n - - smtp",
-                                "relay unix - - n - - smtp",
-                                "error unix - - n - - error",
-                                "retry unix - - n - - error",
-                                "discard unix - - n - - discard",
-                                "virtual unix - n n - - virtual",
-                                "anvil unix - - n - 1 anvil",
-                                "scache unix - - n - 1 scache",
-                                "postlog unix-dgram n - n - 1 postlogd",
-                                "showq unix n - n - - showq"})
-      master << service << "\n";
+    std::ofstream(root_ / "etc/master.cf")
+        << "127.0.0.1:" << port_ << " inet n - n - - smtpd\n"
+        << "pickup unix n - n 60 1 pickup\ncleanup unix n - n - 0 cleanup\n"
+           "qmgr unix n - n 300 1 qmgr\nrewrite unix - - n - - trivial-rewrite\n"
+           "bounce unix - - n - 0 bounce\ndefer unix - - n - 0 bounce\n"
+           "trace unix - - n - 0 bounce\nverify unix - - n - 1 verify\n"
+           "flush unix n - n 1000? 0 flush\nproxymap unix - - n - - proxymap\n"
+           "smtp unix - - n - - smtp\nrelay unix - - n - - smtp\nerror unix - - n - - error\n"
+           "retry unix - - n - - error\ndiscard unix - - n - - discard\n"
+           "virtual unix - n n - - virtual\nanvil unix - - n - 1 anvil\n"
+           "scache unix - - n - 1 scache\npostlog unix-dgram n - n - 1 postlogd\n"
+           "showq unix n - n - - showq\n";
   }
   ~Postfix() {
     Stop();

@@ -166,15 +166,10 @@ TEST(SheetCreation, PageFilesJournalUserContextAndSpooledMail) {
   EXPECT_EQ(inst.Read("config/userinfo.dat"), "192.0.2.10:kolvar:TEST:GUI:1\n");
 
   // The page layout itself is checked by the display tests; here what this sheet put in it.
-  EXPECT_TRUE(r.out.starts_with(
-      kCreatedHead +
-      "<Table Width=100% Cellpadding=0 Cellspacing=0 border=0>\n"
-      "<TR><TD ALIGN=LEFT><H1>TsG.00001</H1></TD>\n<TD ALIGN=RIGHT Valign=TOP>\n"
-      "<A HREF=\"?\"><IMG SRC=\"/quorb/images//home.gif\" BORDER=0 VALIGN=CENTER></A>\n"
-      "</TD></TR></Table>\n<a name=00000>\n"))
-      << r.out;
+  EXPECT_TRUE(r.out.starts_with(kCreatedHead)) << r.out;
   for (const std::string& part :
-       {std::string("<TD>Status : <B>New</B></TD>"), std::string("Test reference: T1</TD>"),
+       {std::string("<TR><TD ALIGN=LEFT><H1>TsG.00001</H1></TD>"),
+        std::string("<TD>Status : <B>New</B></TD>"), std::string("Test reference: T1</TD>"),
         // Shown as stored: pasted text reads as typed, with the line feed storing adds.
         std::string("<TR><TD COLSPAN=3>Line&nbsp;1\r<BR>\nline&nbsp;&lt;b><BR>\n</FONT>"),
         "<TR><TD><PRE>" + log + "</PRE></TD></TR>\n</TABLE><P>\n"})

@@ -180,21 +180,16 @@ TEST(StatisticsPages, MenuNeedsTheRightAndHistoryShowsChangesInTheirColours) {
   EXPECT_TRUE(Has(page, red + "+3</TD>\n" + green + "+2</TD>\n</TR>\n"));  // the two sums
   EXPECT_TRUE(Has(page, "<TR><TH WIDTH=100>Total</TH>\n<TD COLSPAN=2 ALIGN=CENTER>1</TD>\n"));
   EXPECT_TRUE(Has(page, "<TD COLSPAN=2 ALIGN=CENTER>4</TD></TR>\n</TABLE>\n"));
-  EXPECT_TRUE(Has(page,
-                  "<OPTION VALUE=\"/cgi-bin/quorb.cgi?CMD=statS&statS=2&project=TEST&"
-                  "group=TOTAL\" SELECTED> TOTAL\n"));
+  EXPECT_TRUE(Has(page, "statS=2&project=TEST&group=TOTAL\" SELECTED> TOTAL\n"));
   // The menu needs the statistics right.
   inst.Write("config/TEST_users.cfg", "nostat:n@example.org:pw: :YES:YES:YES:YES: :YES:YES\n");
   const std::string uid = e2e::EncodedToken(inst, "nostat", "TEST");
   EXPECT_TRUE(
       Has(StatsPage(inst, "statS=0&Uid=" + uid), "You are not allowed to see the statistics."));
   std::string menu = StatsPage(inst, "statS=0");
-  EXPECT_TRUE(Has(menu,
-                  "<TR><TD ALIGN=CENTER><A HREF=\"/cgi-bin/quorb.cgi?CMD=statS&statS=1\" >"
-                  "Workload of the responsibles&nbsp;</A></TD></TD></TR>\n"
-                  "<TR><TD ALIGN=CENTER><A HREF=\"/cgi-bin/quorb.cgi?CMD=statS&statS=2\" >"));
-  EXPECT_TRUE(
-      Has(menu, "statS=9\" >Active sheets by severity&nbsp;</A></TD></TD></TR>\n</TABLE></UL>\n"));
+  for (const char* entry : {"statS=1\" >Workload of the responsibles&nbsp;</A></TD></TD></TR>\n",
+                            "statS=9\" >Active sheets by severity&nbsp;</A></TD></TD></TR>\n"})
+    EXPECT_TRUE(Has(menu, std::string("<A HREF=\"/cgi-bin/quorb.cgi?CMD=statS&") + entry));
 }
 
 TEST(StatisticsPages, MonthlyTableAndDetail) {
@@ -229,9 +224,7 @@ TEST(StatisticsPages, MonthlyTableAndDetail) {
                   "<TD>&nbsp</TD></TR>\n"));
   EXPECT_TRUE(Has(detail, "<TD ALIGN=CENTER>13</TD>\n<TD ALIGN=CENTER>13</TD></TR>\n"));
   EXPECT_TRUE(Has(detail, "<TD ALIGN=CENTER>+"));  // the open sheet
-  EXPECT_TRUE(Has(detail,
-                  "<OPTION  SELECTED  VALUE=\"/cgi-bin/quorb.cgi?CMD=statS&statS=4&"
-                  "project=TEST&group=TOTAL&text=ON\">ON\n"));
+  EXPECT_TRUE(Has(detail, "<OPTION  SELECTED  VALUE=\"/cgi-bin/quorb.cgi?CMD=statS&statS=4&"));
 }
 
 TEST(StatisticsPages, WorkloadAndPrograms) {
@@ -268,14 +261,12 @@ TEST(StatisticsPages, PlotPageEmbedsTheDataPageAndItsScript) {
 
   inst.Write("data/Stats/TEST.TOTAL", "1000 1 0 0 0 0 0 0 0 0 0 0 0 0 5 6 7 8 0 0 0 0\n");
   std::string page = StatsPage(inst, "statS=9&project=TEST&group=TOTAL&Week=3");
+  // The plot (drawn by the script, see the browser tests) reads the data page of its week.
   EXPECT_TRUE(Has(page,
-                  "<APPLET code=StatPlot.class codebase=\"/quorb/java/\" width=600 "
-                  "height=400>\n<param name=Base value=\"http://localhost/cgi-bin/quorb.cgi?"
-                  "CMD=statS&statS=10&project=TEST&group=TOTAL&Week=3\">\n"
-                  "<param name=CUMUL value=\"TRUE\" >\n</APPLET>\n\n"
-                  "<SCRIPT SRC=\"/quorb/java/StatPlot.js\"></SCRIPT>\n</TD></TR>\n"));
-  EXPECT_TRUE(
-      Has(page, "  <FONT COLOR=#FFFF33 SIZE=+2>--</FONT> : Minor  </TD><TD ALIGN=CENTER>\n"));
+                  "value=\"http://localhost/cgi-bin/quorb.cgi?CMD=statS&statS=10&project="
+                  "TEST&group=TOTAL&Week=3\">\n<param name=CUMUL value=\"TRUE\" >\n"));
+  EXPECT_TRUE(Has(page, "<SCRIPT SRC=\"/quorb/java/StatPlot.js\"></SCRIPT>\n"));
+  EXPECT_TRUE(Has(page, "<FONT COLOR=#FFFF33 SIZE=+2>--</FONT> : Minor "));
   EXPECT_TRUE(Has(page, "&Week=3\" SELECTED >3\n"));
 
   std::string data = StatsPage(inst, "statS=10&project=TEST&group=TOTAL");
