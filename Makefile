@@ -51,7 +51,7 @@ test-asan: build-asan-tests build-optimised
 test-asan-slow: build-asan-tests build-optimised
 	cd build-asan && ASAN_OPTIONS=detect_leaks=1 QUORB_CGI_LEAKS=1 ctest --output-on-failure -j$(JOBS) -L slow
 
-# The tests against real peers: Postfix, Dovecot, aiosmtpd, CUPS, lighttpd, Apache and Chromium.
+# The tests against real peers: Postfix, Dovecot, CUPS, lighttpd, Apache and Chromium.
 test-peers: deps build-optimised
 	cd build && ctest --output-on-failure -j$(JOBS) -L 'peer|browser'
 

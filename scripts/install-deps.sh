@@ -17,7 +17,6 @@ if [ "${1:-}" != run ]; then
 packages+=(
   libgtest-dev googletest
   clang
-  python3-aiosmtpd
   python3                   # the export test reads bugs.dat with Python's csv module
   strace                    # the path catalogue test watches every file the CGI opens
   dovecot-pop3d             # the POP3 server of the synchronisation test
