@@ -14,9 +14,13 @@ std::string VSprintf(std::string_view format, fmt::printf_args args) {
   }
 }
 
-PageBuffer::PageBuffer() : bytes_(1 << 16) {
+namespace {
+constexpr size_t kPageBufferSize = 1 << 16;
+}  // namespace
+
+PageBuffer::PageBuffer() : bytes_(std::make_unique_for_overwrite<char[]>(kPageBufferSize)) {
   std::fflush(stdout);
-  std::setvbuf(stdout, bytes_.data(), _IOFBF, bytes_.size());
+  std::setvbuf(stdout, bytes_.get(), _IOFBF, kPageBufferSize);
 }
 
 PageBuffer::~PageBuffer() {

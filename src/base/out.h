@@ -8,6 +8,7 @@
 #include <fmt/printf.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,7 +38,8 @@ class PageBuffer {
   PageBuffer& operator=(const PageBuffer&) = delete;
 
  private:
-  std::vector<char> bytes_;
+  // Left unfilled: only the pages the page's bytes reach are ever touched.
+  std::unique_ptr<char[]> bytes_;
 };
 
 // Writes text as it is.
