@@ -3,6 +3,7 @@
 #include "common/capture.h"
 #include "config/language.h"
 #include "e2e/harness.h"
+#include "unit_support.h"
 #include "web/page.h"
 
 namespace {
@@ -20,17 +21,9 @@ TEST(LanguageTable, LaterLinesWinAndOnlyPositiveNumbersCount) {
                  std::string(400, 'x') + "\n6,next\n10,last line without end");
   InProcess req(inst);
   EXPECT_EQ(config::Msg(5), std::string(297, 'x'));
-  EXPECT_EQ(config::Msg(6), "next");
-  EXPECT_EQ(config::Msg(500), "Error");
-  EXPECT_EQ(config::Msg(12), " word");
-  EXPECT_EQ(config::Msg(0), "");
-  EXPECT_EQ(config::Msg(-3), "");
-  EXPECT_EQ(config::Msg(1), "EN");  // CR LF line end removed
-  EXPECT_EQ(config::Msg(7), "  kept blanks  ");
-  EXPECT_EQ(config::Msg(8), "a,b");
-  EXPECT_EQ(config::Msg(9), "");
-  EXPECT_EQ(config::Msg(10), "last line without end");
-  EXPECT_EQ(config::Msg(4242), "");
+  // A CR LF line end is removed; blanks, commas and a last line without its end are kept.
+  EXPECT_EQ(unit_test::Each(config::Msg, {6, 500, 12, 0, -3, 1, 7, 8, 9, 10, 4242}),
+            "next|Error| word|||EN|  kept blanks  |a,b||last line without end||");
 }
 
 TEST(LanguageTable, CodeFromLanguageFirstWordOrFrench) {
