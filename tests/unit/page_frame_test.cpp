@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "base/request_state.h"
 #include "common/capture.h"
 #include "config/language.h"
 #include "e2e/harness.h"
@@ -50,19 +51,17 @@ class PageFrame : public ::testing::Test {
   Installation inst;
 };
 
-// Only the default colour carries the background image; the title is escaped.
-// (The default colour's head, with the background image, is the home page's.)
-TEST_F(PageFrame, HeadPerColour) {
+// Only the default colour carries the background image; the title is escaped. A file copy
+// has no scripts, no background and no blank line. (The default colour's head, with the
+// background image, is the home page's.)
+TEST_F(PageFrame, HeadPerColourAndInAFile) {
   InProcess req(inst);
   EXPECT_EQ(CaptureStdout([] { web::WritePageHead(nullptr, "Sheet <b>", "#C0C0C0", {}); }),
             std::string(e2e::kHtmlHeader) +
                 "<HTML>\n<HEAD>\n<TITLE>Sheet &lt;b&gt;</TITLE>\n</HEAD>\n"
                 "<BODY BGCOLOR=\"#C0C0C0\" TEXT=\"#000000\" >\n");
-}
-
-TEST_F(PageFrame, FileCopyHasNoScriptsNoBackgroundNoBlankLine) {
   inst.WriteConfig(inst.DefaultConfig("SECURITY YES\n"));
-  InProcess req(inst);
+  base::ResetRequestState();
   EXPECT_EQ(testing_support::CaptureStream(
                 [](std::FILE* f) { web::WritePageHead(f, "TS10.00042", "", {}); }),
             "Content-Type: text/html; charset=us-ascii\n<HTML>\n<HEAD>\n<TITLE>TS10.00042</TITLE>\n"
