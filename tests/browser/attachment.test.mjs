@@ -7,7 +7,7 @@ import os from 'node:os';
 import path from 'node:path';
 import { test } from 'node:test';
 
-import { output, postDemoSheet, submit, useSite, withBrowser } from './common.mjs';
+import { kDemoChoices, output, submit, useSite, withBrowser } from './common.mjs';
 
 const site = useSite('quorb-attach-');
 
@@ -28,7 +28,8 @@ test('a 5 MB binary attachment comes back byte for byte', () => withBrowser(asyn
     const sent = binaryFile();
     const file = path.join(dir, 'dump.bin');
     fs.writeFileSync(file, sent);
-    await postDemoSheet(page, site.base, 'Crash dump');
+    await page.request.post(`${site.base}/cgi-bin/quorb.cgi`,
+      { form: { CMD: 'new', project: 'DEMO', title: 'Crash dump', text: 'Body.', ...kDemoChoices } });
     await page.goto(`${site.base}/cgi-bin/quorb.cgi?Num=Di20.00001`);
     await page.click('a[href*="CMD=Attach&Num=Di20.00001"]');
     await page.fill('input[name=title]', 'Dump');
@@ -43,9 +44,7 @@ test('a 5 MB binary attachment comes back byte for byte', () => withBrowser(asyn
     const [download] = await Promise.all([page.waitForEvent('download'), link.click()]);
     assert.equal(download.suggestedFilename(), 'Dump_dump.bin');
     const got = fs.readFileSync(await download.path());
-    assert.equal(got.length, sent.length);
     assert.ok(got.equals(sent), 'the downloaded bytes are the uploaded ones');
-    assert.ok(fs.readFileSync(path.join(site.root, 'data/TRACE_Di20.00001/Dump_dump.bin')).equals(sent));
   } finally {
     fs.rmSync(dir, { recursive: true, force: true });
   }

@@ -15,11 +15,6 @@ export const repo = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '
 export const cgi = process.env.QUORB_CGI ?? path.join(repo, 'build/quorb.cgi');
 export const output = process.env.QUORB_BROWSER_OUTPUT ?? path.join(repo, 'build/browser-output');
 
-export const kChromiumArgs = [
-  '--headless', '--no-sandbox', '--disable-gpu', '--no-first-run',
-  '--disable-background-networking', '--disable-component-update', '--disable-sync',
-];
-
 function freePort() {
   return new Promise((resolve, reject) => {
     const probe = net.createServer();
@@ -45,40 +40,14 @@ async function waitForPort(server, port, ms) {
   }
 }
 
-// Lays out the demo installation (config lines appended to quorb.cfg) and serves it; a
-// `bare` one has no quorb.cfg yet, so the setup wizard answers. Returns { root, base, stop }.
-export async function startSite(prefix, extraConfig = '', { bare = false } = {}) {
-  fs.mkdirSync(output, { recursive: true });
-  const root = fs.mkdtempSync(path.join(os.tmpdir(), prefix));
-  const port = await freePort();
-  execFileSync('bash', [path.join(repo, 'scripts/lay-out-demo.sh'), root, String(port), cgi],
-    bare ? { env: { ...process.env, QUORB_LAYOUT_BARE: '1' } } : {});
-  // No mail relay or mailbox to wait for (connections are refused at once).
-  if (!bare) {
-    fs.appendFileSync(path.join(root, 'config/quorb.cfg'),
-      `MAILSERV 127.0.0.1:1\nPOP3 127.0.0.1:1\n${extraConfig}`);
-  }
-  const server = spawn('lighttpd', ['-D', '-f', path.join(root, 'lighttpd.conf')],
-    { stdio: ['ignore', 'inherit', 'inherit'] });
-  await waitForPort(server, port, 5000);
-  const stop = async () => {
-    if (server.exitCode === null) {
-      const exited = new Promise((r) => server.once('exit', r));
-      server.kill('SIGTERM');
-      await exited;
-    }
-    if (!process.env.QUORB_KEEP_TEST_DIRS) fs.rmSync(root, { recursive: true, force: true });
-  };
-  return { root, base: `http://127.0.0.1:${port}`, stop };
-}
-
 // Chromium with a fresh profile (removed on close); extra flags such as --lang=ja.
 export async function launchBrowser(extraArgs = []) {
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'quorb-chromium-'));
   const context = await chromium.launchPersistentContext(profile, {
     executablePath: '/usr/bin/chromium',
     headless: true,
-    args: [...kChromiumArgs, ...extraArgs],
+    args: ['--headless', '--no-sandbox', '--disable-gpu', '--no-first-run', '--disable-background-networking',
+      '--disable-component-update', '--disable-sync', ...extraArgs],
     viewport: { width: 1024, height: 900 },
   });
   context.setDefaultTimeout(10000);
@@ -90,13 +59,34 @@ export async function launchBrowser(extraArgs = []) {
   return { context, page, close };
 }
 
-// Serves a fresh site to the tests of a file: the returned object gets { root, base, stop }
-// and is given to `setUp` before they run (the root's hooks do not wait for each other); the
-// site is stopped after them.
-export function useSite(prefix, extraConfig = '', { setUp, ...options } = {}) {
+// Serves a fresh demo installation (config lines appended to quorb.cfg; a `bare` one has no
+// quorb.cfg yet, so the setup wizard answers) to the tests of a file: the returned object gets
+// { root, base, stop } and is given to `setUp` before they run; the site is stopped after them.
+export function useSite(prefix, extraConfig = '', { setUp, bare = false } = {}) {
   const site = {};
   before(async () => {
-    Object.assign(site, await startSite(prefix, extraConfig, options));
+    fs.mkdirSync(output, { recursive: true });
+    const root = fs.mkdtempSync(path.join(os.tmpdir(), prefix));
+    const port = await freePort();
+    execFileSync('bash', [path.join(repo, 'scripts/lay-out-demo.sh'), root, String(port), cgi],
+      bare ? { env: { ...process.env, QUORB_LAYOUT_BARE: '1' } } : {});
+    // No mail relay or mailbox to wait for (connections are refused at once).
+    if (!bare) {
+      fs.appendFileSync(path.join(root, 'config/quorb.cfg'),
+        `MAILSERV 127.0.0.1:1\nPOP3 127.0.0.1:1\n${extraConfig}`);
+    }
+    const server = spawn('lighttpd', ['-D', '-f', path.join(root, 'lighttpd.conf')],
+      { stdio: ['ignore', 'inherit', 'inherit'] });
+    await waitForPort(server, port, 5000);
+    site.stop = async () => {
+      if (server.exitCode === null) {
+        const exited = new Promise((r) => server.once('exit', r));
+        server.kill('SIGTERM');
+        await exited;
+      }
+      if (!process.env.QUORB_KEEP_TEST_DIRS) fs.rmSync(root, { recursive: true, force: true });
+    };
+    Object.assign(site, { root, base: `http://127.0.0.1:${port}` });
     await setUp?.(site);
   });
   after(async () => { await site.stop?.(); });
@@ -139,12 +129,6 @@ export async function choose(page, choices) {
 export const kDemoChoices = {
   group: 'client', prog: 'web', sev: '2', impact: 'b', phase: 'c', version: '1.0', submitter: 'kolvar',
 };
-
-// Stores a DEMO sheet without its form (the first is Di20.00001).
-export async function postDemoSheet(page, base, title) {
-  await page.request.post(`${base}/cgi-bin/quorb.cgi`,
-    { form: { CMD: 'new', project: 'DEMO', title, text: 'Body.', ...kDemoChoices } });
-}
 
 // Fills the creation form of a DEMO sheet and stores it (the first is Di20.00001).
 export async function createDemoSheet(page, base, title, text, name = 'Di20.00001') {

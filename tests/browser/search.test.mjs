@@ -1,6 +1,7 @@
-// The search form in a real browser: a drop-down left on its empty first option is no
-// criterion, in an English browser and in a Japanese one (whose default page encoding is not
-// Latin-1); a title typed into the creation form is stored as Latin-1 bytes.
+// The search form in a real browser: choosing every project in the drop-down sends the form
+// back with what was ticked, the ALL box ticks every status, and a drop-down left on its empty
+// first option is no criterion, in an English browser and in a Japanese one (whose default
+// page encoding is not Latin-1); a title typed into the creation form is stored as Latin-1 bytes.
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
@@ -12,9 +13,14 @@ const site = useSite('quorb-search-');
 
 const kTitle = 'Grüße';
 
-// Searches DEMO for the title with the program and version lists on their empty options.
+// Searches every project for the title with the program and version lists on their empty options.
 async function searchFinds(page, shot) {
   await page.goto(`${site.base}/cgi-bin/quorb.cgi?CMD=search&project=DEMO`);
+  await page.check('input[name=aff_crit]');
+  await Promise.all([page.waitForURL(/CMD=search&/), page.selectOption('select[name=Deroulant]', { index: 0 })]);
+  assert.equal(await page.inputValue('input[name=project]'), '');
+  assert.ok(await page.isChecked('input[name=aff_crit]'), 'the display option kept');
+  await page.check('input[name=ALL]');
   await page.selectOption('select[name=prog]', { index: 0 });
   await page.selectOption('select[name=version]', { index: 0 });
   await page.fill('input[name=intitle]', kTitle);

@@ -40,11 +40,11 @@ test('the wizard installs a fresh site and a sheet is created with its files', (
   const create = page.locator('a[href*="CMD=create"]');
   await create.waitFor();
   await create.click();
-  await page.waitForSelector('select[name=Deroulant]');
-  await page.selectOption('select[name=Deroulant]', { label: 'TEST' });
-  // The form goes back with what was typed and the project chosen.
-  await page.waitForFunction(() => document.querySelector('input[name=project]')?.value === 'TEST');
+  // The form goes back with what was typed and the project chosen (security off here).
   await page.fill('input[name=title]', 'Made after the wizard');
+  await page.selectOption('select[name=Deroulant]', { label: 'TEST' });
+  await page.waitForFunction(() => document.querySelector('input[name=project]')?.value === 'TEST');
+  assert.equal(await page.inputValue('input[name=title]'), 'Made after the wizard');
   await choose(page, { group: { label: 'phase 1' }, prog: { label: 'install' }, sev: '2', impact: 'a',
     phase: 'b', version: { label: 'v1' }, submitter: 'kolvar' });  // phase b: developpement, letter D
   await page.fill('textarea[name=text]', 'A sheet on a site the wizard laid out.\n');

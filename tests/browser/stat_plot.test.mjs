@@ -8,21 +8,17 @@ import { after, test } from 'node:test';
 
 import { launchBrowser, output, useSite } from './common.mjs';
 
-
+// 29 days of DEMO's totals up to yesterday, each field changing from day to day: statuses
+// N Obs A O, C V NB NR P D Ab, the loads, the active ones by severity, four more.
 function statisticsFile() {
-  const lines = [];
-  for (let i = 29; i >= 1; i--) {
+  return Array.from({ length: 29 }, (_, j) => {
     const day = new Date();
-    day.setDate(day.getDate() - i);
+    day.setDate(day.getDate() - 29 + j);
     day.setHours(23, 0, 0, 0);
-    const k = 30 - i;
-    const open = [5 + (k % 7), 2 + (k % 3), 1 + (k % 4), k % 2];  // N Obs A O
-    const closed = [k, Math.floor(k / 2), 1, 0, 0, 2, 1];         // C V NB NR P D Ab
-    const active = [1 + (k % 2), 2 + (k % 3), 3 + (k % 4), 1];
-    const rest = [0, 0, 0, 0];
-    lines.push([Math.floor(day / 1000), ...open, ...closed, 4 * k, 3 * k, ...active, ...rest].join(' '));
-  }
-  return lines.join('\n') + '\n';
+    const k = j + 1;
+    return [Math.floor(day / 1000), 5 + (k % 7), 2 + (k % 3), 1 + (k % 4), k % 2, k, k >> 1, 1, 0, 0, 2, 1,
+      4 * k, 3 * k, 1 + (k % 2), 2 + (k % 3), 3 + (k % 4), 1, 0, 0, 0, 0].join(' ') + '\n';
+  }).join('');
 }
 
 let browser;  // { context, close }

@@ -2,6 +2,7 @@
 // message catalogue share/config/messages.tsv and against the message numbers the sources use.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <regex>
@@ -90,12 +91,10 @@ const std::map<int, CatalogueRow>& Catalogue() {
   return rows;
 }
 
-// The checker's own format reader: a dangling "%" must not pass as plain text.
-TEST(LanguageLineParser, ConversionsOfAFormat) {
-  EXPECT_EQ(Conversions("%s and %d, 100%% %-5ld %"), "sdd?");
-}
-
-TEST(LanguageFiles, NameTheirLanguageAndVersionAndHoldExactlyTheCataloguedNumbers) {
+// Each file names its language and version, holds exactly the catalogued numbers, once each,
+// in short plain ASCII lines. The history view colours a journal line by the first keyword it
+// contains: every keyword that marks a sheet action must occur in the action's log text.
+TEST(LanguageFiles, HoldTheCataloguedNumbersInPlainLinesWithTheirKeywords) {
   ASSERT_FALSE(Catalogue().empty());
   for (const auto& file : Both()) {
     ASSERT_FALSE(file.messages.empty()) << "share/config/langue." << file.code << " is missing";
@@ -107,10 +106,27 @@ TEST(LanguageFiles, NameTheirLanguageAndVersionAndHoldExactlyTheCataloguedNumber
     for (const auto& [number, text] : file.messages)
       EXPECT_TRUE(Catalogue().contains(number)) << "uncatalogued message " << number;
     EXPECT_EQ(file.repeated, std::vector<int>{}) << "numbers repeated in langue." << file.code;
+    for (const auto& line : file.lines) {
+      EXPECT_LE(line.size(), 299u) << line;
+      EXPECT_TRUE(line.empty() || line.back() != '\r') << "CR LF line end: " << line;
+      EXPECT_TRUE(std::all_of(line.begin(), line.end(),
+                              [](unsigned char c) { return c >= 0x20 && c < 0x7F; }))
+          << "a byte outside printable ASCII in: " << line;
+    }
+    for (int keyword = 2600; keyword <= 2606; ++keyword) {
+      const std::string& word = file.messages.at(keyword);
+      ASSERT_FALSE(word.empty()) << keyword;
+      bool used = false;
+      for (const auto& [number, text] : file.messages)
+        if ((number < 2600 || number > 2608) && text.find(word) != std::string::npos) used = true;
+      EXPECT_TRUE(used) << "keyword " << keyword << " (" << word << ") is in no other message";
+    }
   }
 }
 
 TEST(LanguageFiles, CarryTheCataloguedPlaceholders) {
+  // The checker's own format reader: a dangling "%" must not pass as plain text.
+  EXPECT_EQ(Conversions("%s and %d, 100%% %-5ld %"), "sdd?");
   for (const auto& [number, row] : Catalogue()) {
     EXPECT_EQ(static_cast<int>(row.conversions.size()), row.placeholders)
         << "catalogue row " << number;
@@ -119,34 +135,6 @@ TEST(LanguageFiles, CarryTheCataloguedPlaceholders) {
       if (found == file.messages.end()) continue;
       EXPECT_EQ(Conversions(found->second), row.conversions)
           << "message " << number << " (" << row.usage << "): " << found->second;
-    }
-  }
-}
-
-TEST(LanguageFiles, AreShortPlainAsciiLines) {
-  for (const auto& file : Both()) {
-    for (const auto& line : file.lines) {
-      EXPECT_LE(line.size(), 299u) << line;
-      EXPECT_TRUE(line.empty() || line.back() != '\r') << "CR LF line end: " << line;
-      for (unsigned char c : line) {
-        EXPECT_TRUE(c >= 0x20 && c < 0x7F) << "byte " << int(c) << " in: " << line;
-        if (!(c >= 0x20 && c < 0x7F)) break;
-      }
-    }
-  }
-}
-
-// The history view colours a journal line by the first keyword it contains: every keyword that
-// marks a sheet action must occur in the action's log text, in both languages.
-TEST(LanguageFiles, HistoryKeywordsOccurInLogTexts) {
-  for (const auto& file : Both()) {
-    for (int keyword = 2600; keyword <= 2606; ++keyword) {
-      const std::string& word = file.messages.at(keyword);
-      ASSERT_FALSE(word.empty()) << keyword;
-      bool used = false;
-      for (const auto& [number, text] : file.messages)
-        if ((number < 2600 || number > 2608) && text.find(word) != std::string::npos) used = true;
-      EXPECT_TRUE(used) << "keyword " << keyword << " (" << word << ") is in no other message";
     }
   }
 }

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include "base/request_state.h"
 #include "common/capture.h"
 #include "config/language.h"
 #include "e2e/harness.h"
+#include "unit_support.h"
 #include "web/page.h"
 
 namespace {
@@ -20,17 +22,9 @@ TEST(LanguageTable, LaterLinesWinAndOnlyPositiveNumbersCount) {
                  std::string(400, 'x') + "\n6,next\n10,last line without end");
   InProcess req(inst);
   EXPECT_EQ(config::Msg(5), std::string(297, 'x'));
-  EXPECT_EQ(config::Msg(6), "next");
-  EXPECT_EQ(config::Msg(500), "Error");
-  EXPECT_EQ(config::Msg(12), " word");
-  EXPECT_EQ(config::Msg(0), "");
-  EXPECT_EQ(config::Msg(-3), "");
-  EXPECT_EQ(config::Msg(1), "EN");  // CR LF line end removed
-  EXPECT_EQ(config::Msg(7), "  kept blanks  ");
-  EXPECT_EQ(config::Msg(8), "a,b");
-  EXPECT_EQ(config::Msg(9), "");
-  EXPECT_EQ(config::Msg(10), "last line without end");
-  EXPECT_EQ(config::Msg(4242), "");
+  // A CR LF line end is removed; blanks, commas and a last line without its end are kept.
+  EXPECT_EQ(unit_test::Each(config::Msg, {6, 500, 12, 0, -3, 1, 7, 8, 9, 10, 4242}),
+            "next|Error| word|||EN|  kept blanks  |a,b||last line without end||");
 }
 
 TEST(LanguageTable, CodeFromLanguageFirstWordOrFrench) {
@@ -57,19 +51,17 @@ class PageFrame : public ::testing::Test {
   Installation inst;
 };
 
-// Only the default colour carries the background image; the title is escaped.
-// (The default colour's head, with the background image, is the home page's.)
-TEST_F(PageFrame, HeadPerColour) {
+// Only the default colour carries the background image; the title is escaped. A file copy
+// has no scripts, no background and no blank line. (The default colour's head, with the
+// background image, is the home page's.)
+TEST_F(PageFrame, HeadPerColourAndInAFile) {
   InProcess req(inst);
   EXPECT_EQ(CaptureStdout([] { web::WritePageHead(nullptr, "Sheet <b>", "#C0C0C0", {}); }),
             std::string(e2e::kHtmlHeader) +
                 "<HTML>\n<HEAD>\n<TITLE>Sheet &lt;b&gt;</TITLE>\n</HEAD>\n"
                 "<BODY BGCOLOR=\"#C0C0C0\" TEXT=\"#000000\" >\n");
-}
-
-TEST_F(PageFrame, FileCopyHasNoScriptsNoBackgroundNoBlankLine) {
   inst.WriteConfig(inst.DefaultConfig("SECURITY YES\n"));
-  InProcess req(inst);
+  base::ResetRequestState();
   EXPECT_EQ(testing_support::CaptureStream(
                 [](std::FILE* f) { web::WritePageHead(f, "TS10.00042", "", {}); }),
             "Content-Type: text/html; charset=us-ascii\n<HTML>\n<HEAD>\n<TITLE>TS10.00042</TITLE>\n"

@@ -35,7 +35,8 @@ std::string Fields(const std::string& project) {
 
 using Strings = std::vector<std::string>;
 
-TEST_F(ProjectFiles, ManagerAndSiteAndAMissingFile) {
+// Without the project list, or any other file, lists and facts are empty.
+TEST_F(ProjectFiles, ManagerAndSiteAndMissingFiles) {
   WriteProjects("A:a:ma\nB:b:mb:vb:site@x\nC:c:mc\n");
   testing_support::CaptureStdout([] {
     EXPECT_EQ(config::GetProjectManager("B"), "mb");
@@ -51,6 +52,13 @@ TEST_F(ProjectFiles, ManagerAndSiteAndAMissingFile) {
   // The other facts stay silent.
   page = testing_support::CaptureStdout([] { EXPECT_EQ(config::GetProjectCode("B"), ""); });
   EXPECT_EQ(page, "");
+  EXPECT_EQ(config::ListProjects(""), Strings{});
+  EXPECT_EQ(config::GetProjectCode("TEST") + "|" + config::GetSubprojectCode("TEST", "x") + "|" +
+                config::GetSubprojectName("TEST", "10") + "|" + config::GetPhaseName(0) + "|" +
+                config::GetImpactName(0) + "|" + config::GetSheetPrefix("TEST", "x", 0),
+            "|_|_|||__");
+  EXPECT_EQ(config::CountPhases(), 0u);
+  EXPECT_EQ(config::GetPhaseIndex('S'), 0);
 }
 
 TEST_F(ProjectFiles, ProjectListIsInReverseOrderAndFiltered) {
@@ -63,16 +71,6 @@ TEST_F(ProjectFiles, ProjectListIsInReverseOrderAndFiltered) {
             (Strings{Dir() + "GAMMA_version.cfg", Dir() + "BETA_version.cfg",
                      Dir() + "ALPHA_version.cfg"}));
   EXPECT_EQ(config::ListProjectFiles("ALPHA", "users"), (Strings{Dir() + "ALPHA_users.cfg"}));
-}
-
-TEST_F(ProjectFiles, MissingFilesGiveEmptyListsAndFacts) {
-  EXPECT_EQ(config::ListProjects(""), Strings{});
-  EXPECT_EQ(config::GetProjectCode("TEST") + "|" + config::GetSubprojectCode("TEST", "x") + "|" +
-                config::GetSubprojectName("TEST", "10") + "|" + config::GetPhaseName(0) + "|" +
-                config::GetImpactName(0) + "|" + config::GetSheetPrefix("TEST", "x", 0),
-            "|_|_|||__");
-  EXPECT_EQ(config::CountPhases(), 0u);
-  EXPECT_EQ(config::GetPhaseIndex('S'), 0);
 }
 
 TEST_F(ProjectFiles, SubprojectsAndSheetNames) {

@@ -21,12 +21,6 @@ FoundSheet Hit(std::string name, int status = 0, int sev = 0, std::string title 
   return hit;
 }
 
-std::string Names(const FoundList& hits) {
-  std::string out;
-  for (const FoundSheet& hit : hits) out += hit.name + " ";
-  return out;
-}
-
 TEST(SearchOrder, ComparisonsAndStableSort) {
   struct Case {
     std::string sort;
@@ -42,7 +36,9 @@ TEST(SearchOrder, ComparisonsAndStableSort) {
     FoundList hits = {Hit("B", 2, 1, "a"), Hit("D", 0, 3, "a"), Hit("C", 0, 3, "b"),
                       Hit("A", 0, 1, "c")};
     search::SortFound(hits, search::CompareFor(c.sort));
-    EXPECT_EQ(Names(hits), c.expected) << c.sort;
+    std::string names;
+    for (const FoundSheet& hit : hits) names += hit.name + " ";
+    EXPECT_EQ(names, c.expected) << c.sort;
   }
 }
 

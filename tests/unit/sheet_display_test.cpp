@@ -19,14 +19,6 @@ using e2e::CaptureStdout;
 using e2e::InProcess;
 using e2e::Installation;
 
-void SetUpProject(const Installation& inst) {
-  inst.InstallLanguageFiles();
-  inst.WriteProjects("ABC:ABC:kolvar:tessin\n");
-  inst.Write("config/phase.cfg", "Analysis:A\nTests:T\n");
-  inst.Write("config/impacts.cfg", "Low\nHigh\n");
-  inst.Write("config/ABC_subproject.cfg", "Gui:GUI\n");
-}
-
 // Sheet ABCTGUI.00012, status `status`, with one description entry; the header as the index
 // line gives it: phase b (Tests), severity c (Major), type and impact b.
 store::FactSheet MakeSheet(int status) {
@@ -96,7 +88,13 @@ const std::string kLog =
 
 class SheetDisplay : public ::testing::Test {
  protected:
-  void SetUp() override { SetUpProject(inst); }
+  void SetUp() override {
+    inst.InstallLanguageFiles();
+    inst.WriteProjects("ABC:ABC:kolvar:tessin\n");
+    inst.Write("config/phase.cfg", "Analysis:A\nTests:T\n");
+    inst.Write("config/impacts.cfg", "Low\nHigh\n");
+    inst.Write("config/ABC_subproject.cfg", "Gui:GUI\n");
+  }
   Installation inst;
   InProcess req{inst};
 };

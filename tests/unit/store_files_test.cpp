@@ -2,9 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "base/request_state.h"
+#include "e2e/harness.h"
+#include "store/check.h"
 #include "store/store.h"
 #include "unit_support.h"
 
@@ -253,6 +257,93 @@ TEST_F(StoreFiles, AChangePastItsCommitIsFinishedByTheNextLockTaker) {
   EXPECT_NE(Read("data/history.dat").find(" ABCTGUI.00001 Lost\n"), std::string::npos);
   fs::remove_all(root_ + "/data");
   EXPECT_EQ(store::CreateSheet(s), Stored::kNoFile);
+}
+
+// Thirty-two processes create, rewrite, copy and move sheets at the same moment, as concurrent
+// requests do, and all add entries to one shared sheet: no number is taken twice, no entry,
+// index line or journal line is lost, no copy's note lands elsewhere.
+TEST_F(StoreFiles, ThirtyTwoMixedWritersLoseNothing) {
+  constexpr int kProcesses = 32, kSheetsEach = 3;
+  auto sheet = [](const std::string& submitter, const std::string& title) {
+    FactSheet s = NewSheet(title);
+    s.submitter = submitter;
+    store::AddEntry(s, "Description", submitter, 946681200, "Text.");
+    store::LogAction(s, "Created by %s", submitter);
+    return s;
+  };
+  FactSheet shared = sheet("kolvar", "shared");
+  ASSERT_EQ(store::CreateSheet(shared), Stored::kOk);
+  auto open = [](const std::string& title) {
+    return [title](FactSheet& s) {
+      s.status = store::kOpen;
+      store::LogAction(s, "Opened");
+      return s.title == title;
+    };
+  };
+  ASSERT_EQ(store::UpdateSheet("ABCTGUI.00001", open("shared")), Stored::kOk);
+
+  // One request's worth of work, many times over: create a sheet, then change it, add an entry
+  // to the shared sheet, copy the sheet, and (every other process) move it to another prefix.
+  unit_test::RunProcesses(kProcesses, [&](int id) {
+    for (int i = 0; i < kSheetsEach; ++i) {
+      FactSheet s = sheet(fmt::format("user{}", id), fmt::format("p{} s{}", id, i));
+      if (store::CreateSheet(s) != Stored::kOk) return 2;
+      const std::string name = store::GetSheetName(s);
+      if (store::UpdateSheet(name, open(s.title)) != Stored::kOk) return 3;
+      auto comment = [&](FactSheet& to) {
+        return store::AddEntry(to, "Comment", s.submitter, 946681200, s.title), true;
+      };
+      if (store::UpdateSheet("ABCTGUI.00001", comment) != Stored::kOk) return 4;
+      auto make = [&](const FactSheet& source, FactSheet& copy) {
+        store::LogAction(copy, "Copy of %s", store::GetSheetName(source));
+        return source.title == s.title;
+      };
+      auto note = [](FactSheet& source, std::string_view copy_name) {
+        store::LogAction(source, "Copied to %s", copy_name);
+      };
+      if (store::CopySheet(name, make, note) != Stored::kOk) return 5;
+      auto move = [&](FactSheet& again) {
+        again.group = "Third";
+        again.subCode = "TRD";
+        return again.title == s.title;
+      };
+      if (id % 2 && store::ChangeSheetHeader(name, move) != Stored::kOk) return 6;
+    }
+    return 0;
+  });
+
+  // Every sheet once in the index, every file with its line: the store is sound.
+  EXPECT_EQ(store::CheckStore(false), 0);
+  std::vector<std::string> lines = e2e::Lines(Read("data/index"));
+  EXPECT_EQ(lines.size(), static_cast<size_t>(2 * kProcesses * kSheetsEach + 1));
+  std::map<std::string, int> titles;
+  std::map<std::string, std::string> title_of;
+  for (const std::string& line : lines) {
+    FactSheet header;
+    store::ParseHeader(line, header);
+    ++titles[header.title];
+    title_of[store::GetSheetName(header)] = header.title;
+  }
+  for (const auto& [title, count] : titles) EXPECT_EQ(count, title == "shared" ? 1 : 2) << title;
+  // Each note names the sheet's own copy (which carries its title).
+  int notes = 0;
+  for (const auto& [name, title] : title_of) {
+    auto read = store::ReadSheet(name);
+    ASSERT_TRUE(read.has_value()) << name;
+    EXPECT_EQ(read->status, store::kOpen) << name;
+    for (const std::string& line : e2e::Lines(read->log)) {
+      size_t at = line.find("Copied to ");
+      if (at == std::string::npos) continue;
+      ++notes;
+      EXPECT_EQ(title_of[line.substr(at + 10)], title) << name << ": " << line;
+    }
+  }
+  EXPECT_EQ(notes, kProcesses * kSheetsEach);
+  EXPECT_EQ(store::ReadSheet("ABCTGUI.00001")->entries.size(),
+            static_cast<size_t>(kProcesses * kSheetsEach + 1));
+  // Two journal lines per sheet created (created, opened), one per copy and one per note.
+  EXPECT_EQ(e2e::Lines(Read("data/history.dat")).size(),
+            static_cast<size_t>(2 + 4 * kProcesses * kSheetsEach));
 }
 
 }  // namespace

@@ -67,6 +67,18 @@ TEST(StoreSheet, AttachmentEntriesAndSeveralEntriesRoundTrip) {
   EXPECT_EQ(s.entries[1].who, "");  // an empty author keeps its body
   EXPECT_EQ(s.entries[1].text, "line one\n\n\n");
   EXPECT_EQ(RoundTrip(bytes), bytes);
+  // A body without its final line feed gets one; long lines and NUL bytes survive.
+  s = FactSheet{};
+  store::AddEntry(s, "Description", "kolvar", 946681200, "Text.");
+  bytes = store::FormatSheet(s);
+  EXPECT_EQ(s.entries[0].text, "Text.\n");
+  EXPECT_NE(bytes.find("Description|946681200|kolvar|6\nText.\n=-="), std::string::npos);
+  EXPECT_EQ(RoundTrip(bytes), bytes);
+  std::string text = std::string(3000, 'x') + "\n" + std::string("a\0b\n", 4);
+  store::AddEntry(s, "D", "w", 1, text);
+  bytes = store::FormatSheet(s);
+  EXPECT_EQ(Read(bytes).entries[1].text, text);
+  EXPECT_EQ(RoundTrip(bytes), bytes);
 }
 
 // The title is the whole rest of the line; a "|" in other fields is written as "/", so
@@ -134,22 +146,6 @@ TEST(StoreSheet, SeparatorKindMatchesSeparatorsAndTheirTails) {
   for (int kind = 0; kind < 4; ++kind)
     for (const std::string& line : by_kind[kind])
       EXPECT_EQ(store::SeparatorKind(line), kind) << line;
-}
-
-// A body without its final line feed gets one; long lines and NUL bytes survive.
-TEST(StoreSheet, BodiesRoundTrip) {
-  FactSheet s;
-  store::AddEntry(s, "Description", "kolvar", 946681200, "Text.");
-  std::string bytes = store::FormatSheet(s);
-  EXPECT_EQ(s.entries[0].text, "Text.\n");
-  EXPECT_NE(bytes.find("Description|946681200|kolvar|6\nText.\n=-="), std::string::npos);
-  EXPECT_EQ(Read(bytes).entries[0].text, "Text.\n");
-  EXPECT_EQ(RoundTrip(bytes), bytes);
-  std::string text = std::string(3000, 'x') + "\n" + std::string("a\0b\n", 4);
-  store::AddEntry(s, "D", "w", 1, text);
-  bytes = store::FormatSheet(s);
-  EXPECT_EQ(Read(bytes).entries[1].text, text);
-  EXPECT_EQ(RoundTrip(bytes), bytes);
 }
 
 // Entries and log read from a header and `tail`: each entry as "name:text|", then the log.

@@ -1,5 +1,5 @@
-// What the unit tests share: an installation folder named by PWD, a whole file's bytes and an
-// environment variable set for a test.
+// What the unit tests share: an installation folder named by PWD, a whole file's bytes, runs of
+// cases and processes, and an environment variable set for a test.
 #pragma once
 
 #include <fmt/format.h>
@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "base/request_state.h"
 #include "common/capture.h"
+#include "e2e/harness.h"
 
 namespace unit_test {
 
@@ -78,29 +78,15 @@ class ScopedEnv {
   bool had_;
 };
 
-// A temporary installation: config/ with its quorb.cfg, data/tmp/, found through PWD as the CGI
-// finds them, and removed after the test.
+// A temporary installation (the end-to-end one) with a quorb.cfg naming only its folders and
+// English, its request environment set, PWD naming it as the CGI finds it; removed after the test.
 class Installation : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string templ = (std::filesystem::temp_directory_path() / "quorb_unit_XXXXXX").string();
-    root_ = mkdtemp(templ.data());
-    std::filesystem::create_directories(root_ + "/config");
-    std::filesystem::create_directories(root_ + "/data/tmp");
-    setenv("PWD", root_.c_str(), 1);
-    MainConfig("");
-    base::ResetRequestState();
-  }
-  void TearDown() override {
-    base::ResetRequestState();
-    std::filesystem::remove_all(root_);
-  }
+  void SetUp() override { MainConfig(""); }
 
   // Writes a file under the root; what this request already read of it stays as read.
-  void Write(const std::string& rel, const std::string& text) {
-    std::ofstream(root_ + "/" + rel, std::ios::binary) << text;
-  }
-  std::string Read(const std::string& rel) const { return ReadFile(root_ + "/" + rel); }
+  void Write(const std::string& rel, const std::string& text) { inst_.Write(rel, text); }
+  std::string Read(const std::string& rel) const { return inst_.Read(rel); }
   // Replaces the project list, one "NAME:CODE:manager:verifier[:partners]" line per project.
   void WriteProjects(const std::string& lines) { Write("config/project.cfg", lines); }
   // quorb.cfg naming the folders and English, then `extra`.
@@ -109,10 +95,9 @@ class Installation : public ::testing::Test {
           "DATADIR " + root_ + "/data/\nCONFIGDIR " + root_ + "/config/\nLANGUAGE EN\n" + extra);
   }
 
-  std::string root_;
-
- private:
-  ScopedEnv pwd_{"PWD", ""};  // the PWD before the test comes back after it
+  e2e::Installation inst_;
+  e2e::InProcess request_{inst_};
+  const std::string root_ = inst_.root();
 };
 
 }  // namespace unit_test

@@ -22,10 +22,9 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(Home, HelpFolderBesideTheImageFolder) {
-  EXPECT_EQ(front::HelpFolder("/quorb/images/"), "/quorb/help/");
-  EXPECT_EQ(front::HelpFolder("/quorb/images//"), "/quorb/help/");
-  EXPECT_EQ(front::HelpFolder("http://host/quorb/images"), "http://host/quorb/help/");
-  EXPECT_EQ(front::HelpFolder("images"), "/help/");
+  EXPECT_EQ(unit_test::Each(front::HelpFolder, {"/quorb/images/", "/quorb/images//",
+                                                "http://host/quorb/images", "images"}),
+            "/quorb/help/|/quorb/help/|http://host/quorb/help/|/help/|");
 }
 
 // A configuration folder named by PWD, as the CGI finds it.
