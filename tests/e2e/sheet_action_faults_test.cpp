@@ -1,9 +1,6 @@
 // The status actions refusing what they must: names that are no sheet, duplicates of no
-// sheet, dates that do not fit, missing fields, users without the right; and two actions on
-// one sheet at once.
+// sheet, dates that do not fit, missing fields, users without the right.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <ctime>
 #include <string>
@@ -69,7 +66,8 @@ TEST(SheetActionFaults, NameOfNoSheetGivesOnlyTheErrorBox) {
 }
 
 // Duplicates of no sheet, dates that do not fit, missing fields and users without the right
-// are refused and change nothing; the same actions done right are stored.
+// are refused and change nothing; the same actions done right are stored. (Commits at once
+// on one sheet: every action commits through one UpdateSheet, the store concurrency test's.)
 TEST(SheetActionFaults, RefusalsChangeNothing) {
   Installation inst;
   MakeSheets(inst);
@@ -124,38 +122,6 @@ TEST(SheetActionFaults, RefusalsChangeNothing) {
     std::tm tm = *std::localtime(&at);
     EXPECT_EQ(base::Sprintf("%d/%d/%d", tm.tm_mday, tm.tm_mon + 1, tm.tm_year + 1900), day);
     EXPECT_EQ(sheet->status, store::kPostponed);
-  }
-}
-
-// Processes running the CGI at once on one sheet: every analysis is kept, with its log and
-// journal lines.
-TEST(SheetActionFaults, ConcurrentCommitsKeepEveryAction) {
-  Installation inst;
-  MakeSheets(inst);
-  constexpr int kWriters = 8;
-  std::vector<pid_t> children;
-  for (int i = 0; i < kWriters; ++i) {
-    pid_t pid = fork();
-    if (pid == 0) {
-      auto r = inst.Get(base::Sprintf("CMD=Analyse&Num=TsG.00001&User=kolvar&title=A%d&text=t", i));
-      _exit(r.exit_code);
-    }
-    children.push_back(pid);
-  }
-  for (pid_t pid : children) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
-  InProcess req(inst);
-  auto sheet = store::ReadSheet("TsG.00001");
-  ASSERT_TRUE(sheet);
-  EXPECT_EQ(sheet->entries.size(), 1u + kWriters);
-  const std::string journal = inst.Read("data/history.dat");
-  for (int i = 0; i < kWriters; ++i) {
-    std::string line = base::Sprintf("Analysis A%d added by kolvar\n", i);
-    EXPECT_TRUE(e2e::Has(sheet->log, line)) << line;
-    EXPECT_TRUE(e2e::Has(journal, "TsG.00001 " + line)) << line;
   }
 }
 
