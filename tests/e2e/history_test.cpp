@@ -6,6 +6,7 @@
 
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "harness.h"
 #include "store/sheet.h"
@@ -65,32 +66,25 @@ TEST(History, DayPageLinksSheetsAndTestsAndEscapesJournalValues) {
              "1999/12/31:10.00.00 x\"><i>&a=1 Corrected then Verified\n"
              "1999/12/31:11.00.00 TsG.00002 New copy of New\n");
   std::string page = inst.Get("CMD=history&text=1999/12/31").out;
-  const std::string table = "<TABLE BORDER=0 CELLSPACING=0 CELLPADDING=0 >\n";
-  EXPECT_EQ(page,
-            e2e::kHtmlHeader + kBody + "<H1>Actions of 1999/12/31</H1>\n" + table +
-                "<TR><TD> 09.00.00 </TD>\n<TD><A HREF=" + kCgi +
-                "?Num=TsG.00002>TsG.00002</A> </TD>\n"
-                "<TD> <B><FONT COLOR=RED>Submitted</Font></B> by &lt;b&gt;kolvar&lt;/b&gt;</TD>"
-                "<TR>\n"
-                // A test of a test book: group by its code, phase by its letter.
-                "<TR><TD> 09.30.00 </TD>\n<TD><A HREF=\"" +
-                kCgi +
-                "?CMD=book&project=TEST&group=GUI&phase=1&mod=M1&step=S1&test=001&book=21\"> \n"
-                "TEST.G.s.M1.S1.001</A> </TD>\n"
-                "<TD> Test passed by tessin <B><FONT COLOR=GREEN>(OK)</Font></B></TD><TR>\n"
-                // The first word in table order is coloured, not the first in the text.
-                "<TR><TD> 10.00.00 </TD>\n<TD><A HREF=" +
-                kCgi +
-                "?Num=x%22%3E%3Ci%3E%26a%3D1>x&quot;&gt;&lt;i&gt;&a=1</A> </TD>\n"
-                "<TD> Corrected then <B><FONT COLOR=STEELBLUE>Verified</Font></B></TD><TR>\n"
-                "<TR><TD> 11.00.00 </TD>\n<TD><A HREF=" +
-                kCgi +
-                "?Num=TsG.00002>TsG.00002</A> </TD>\n"
-                "<TD> <B><FONT COLOR=RED>New</Font></B> copy of New</TD><TR>\n</TABLE>\n");
+  EXPECT_EQ(e2e::Count(page, "<TR><TD> "), 4) << page;  // the lines of that day only
+  for (const std::string& part : std::vector<std::string>{
+           "<H1>Actions of 1999/12/31</H1>\n<TABLE BORDER=0 CELLSPACING=0 CELLPADDING=0 >\n",
+           "<TD> <B><FONT COLOR=RED>Submitted</Font></B> by &lt;b&gt;kolvar&lt;/b&gt;</TD><TR>\n",
+           // A test of a test book: group by its code, phase by its letter.
+           "<TD><A HREF=\"" + kCgi +
+               "?CMD=book&project=TEST&group=GUI&phase=1&mod=M1&step=S1&test=001&book=21\"> \n"
+               "TEST.G.s.M1.S1.001</A> </TD>\n",
+           "<TD> Test passed by tessin <B><FONT COLOR=GREEN>(OK)</Font></B></TD><TR>\n",
+           "<TD><A HREF=" + kCgi +
+               "?Num=x%22%3E%3Ci%3E%26a%3D1>x&quot;&gt;&lt;i&gt;&a=1</A> </TD>\n",
+           // The first word in table order is coloured, not the first in the text.
+           "<TD> Corrected then <B><FONT COLOR=STEELBLUE>Verified</Font></B></TD><TR>\n",
+           "<TD><A HREF=" + kCgi + "?Num=TsG.00002>TsG.00002</A> </TD>\n"})
+    EXPECT_TRUE(e2e::Has(page, part)) << part << "\n" << page;
   // A day that is no day of the journal, and request text in the heading.
-  EXPECT_EQ(
-      inst.Get("CMD=history&text=%3Cb%3E1999/12").out,
-      e2e::kHtmlHeader + kBody + "<H1>Actions of &lt;b&gt;1999/12</H1>\n" + table + "</TABLE>\n");
+  EXPECT_TRUE(inst.Get("CMD=history&text=%3Cb%3E1999/12")
+                  .out.ends_with("&lt;b&gt;1999/12</H1>\n<TABLE BORDER=0 CELLSPACING=0 "
+                                 "CELLPADDING=0 >\n</TABLE>\n"));
 }
 
 TEST(History, KeywordsComeFromTheLanguageFile) {

@@ -89,11 +89,9 @@ TEST(PostfixRelay, MailsKeptWhileTheRelayIsDownArriveOnceWithTheirHeaders) {
   for (const std::string& mail : mails) {
     subjects.insert(HeaderValue(mail, "Subject"));
     ids.insert(HeaderValue(mail, "Message-ID"));
+    // The other fields as the relay passed them on (each field: the mail header unit test).
     EXPECT_EQ(HeaderValue(mail, "From"), "\"Bug Manager\" <quorb@tracker.corp.test>");
     EXPECT_TRUE(Has(mail, "\nTo: outsider@elsewhere.test,\n tessin@corp.test\n")) << mail;
-    EXPECT_FALSE(HeaderValue(mail, "Date").empty());
-    EXPECT_EQ(HeaderValue(mail, "MIME-Version"), "1.0");
-    EXPECT_EQ(HeaderValue(mail, "Content-Type"), "text/html; charset=ISO-8859-1");
     EXPECT_TRUE(Has(mail, "\n\n<HTML>\n")) << mail;
   }
   EXPECT_EQ(subjects,

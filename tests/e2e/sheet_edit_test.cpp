@@ -142,25 +142,6 @@ TEST(SheetEdit, RenameMovesToFirstFreeNumberAndKeepsAttachments) {
   EXPECT_TRUE(Has(inst.Read("data/history.dat"), " " + moved + " Header changed by tessin\n"));
 }
 
-TEST(SheetEdit, RenameAloneAndSameNameUnderAnotherKeyLeaveOneIndexLine) {
-  Installation inst;
-  e2e::WriteSampleProject(inst, "TWIN:T:kolvar:tessin\n");
-  inst.Write("config/TWIN_subproject.cfg", "GUI:G\n");
-  const Fields moved = With(HeaderForm(MakeSheet(inst, 7)), "phase", "a");
-  inst.Post(FormBody(moved));
-  // A prefix whose number 1 is free: exactly one file and one index line remain.
-  std::vector<std::string> sheets;
-  for (const std::string& file : inst.List("data"))
-    if (file[0] == 'T' && file.find('.') == 3) sheets.push_back(file);
-  EXPECT_EQ(sheets, std::vector<std::string>{"TaG.00001"});
-  EXPECT_EQ(Sheet(inst, "TaG.00001").title, "Crash");
-  EXPECT_EQ(inst.Read("data/index"), store::FormatHeader(Sheet(inst, "TaG.00001")));
-  // Another project of the same code keeps the name.
-  inst.Post(FormBody(With(With(moved, "Num", "TaG.00001"), "project", "TWIN")));
-  EXPECT_EQ(Sheet(inst, "TaG.00001").project, "TWIN");
-  EXPECT_EQ(inst.Read("data/index"), store::FormatHeader(Sheet(inst, "TaG.00001")));
-}
-
 TEST(SheetEdit, CopyNumbersFromSourceAndLogsBoth) {
   e2e::SampleInstallation inst;
   std::string name = MakeSheet(inst, 12);

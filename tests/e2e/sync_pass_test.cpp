@@ -29,14 +29,26 @@ using e2e::CaptureStdout;
 using e2e::InProcess;
 using e2e::Installation;
 
-// A POP3 server for one connection. Lines end with `end`; the mail numbered `cut` is sent
-// half, and after that the server says nothing more (it hangs up at QUIT).
+// A POP3 server for one connection: it sends its whole `script` of replies at once (the client
+// reads them in turn) and records the commands until the client hangs up.
 class ScriptedPop3 {
  public:
-  ScriptedPop3(std::vector<std::string> mails, std::string end, int cut = 0)
-      : mails_(std::move(mails)), end_(std::move(end)), cut_(cut) {
+  explicit ScriptedPop3(std::string script) {
     listener_ = mail_test::Listen(&port_);
-    thread_ = std::thread([this] { Serve(); });
+    thread_ = std::thread([this, script] {
+      pollfd p{listener_, POLLIN, 0};
+      if (poll(&p, 1, 20000) <= 0) return;
+      int c = accept(listener_, nullptr, nullptr);
+      mail_test::SendAll(c, script);
+      char buffer[512];
+      for (pollfd q{c, POLLIN, 0}; poll(&q, 1, 30000) > 0;) {
+        ssize_t n = recv(c, buffer, sizeof buffer, 0);
+        if (n <= 0) break;
+        for (char ch : std::string_view(buffer, static_cast<size_t>(n)))
+          if (ch != '\r') commands_ += ch;
+      }
+      close(c);
+    });
   }
   ~ScriptedPop3() {
     Commands();
@@ -49,54 +61,6 @@ class ScriptedPop3 {
   }
 
  private:
-  void Serve() {
-    pollfd p{listener_, POLLIN, 0};
-    if (poll(&p, 1, 20000) <= 0) return;
-    int c = accept(listener_, nullptr, nullptr);
-    auto say = [&](const std::string& text) { mail_test::SendAll(c, text + end_); };
-    say("+OK ready");
-    std::string pending;
-    bool silent = false, quit = false;
-    char buffer[512];
-    for (pollfd q{c, POLLIN, 0}; !quit && poll(&q, 1, 30000) > 0;) {
-      ssize_t n = recv(c, buffer, sizeof buffer, 0);
-      if (n <= 0) break;
-      pending.append(buffer, static_cast<size_t>(n));
-      for (size_t eol; (eol = pending.find("\r\n")) != std::string::npos;
-           pending.erase(0, eol + 2)) {
-        const std::string line = pending.substr(0, eol);
-        commands_ += line + "\n";
-        const size_t k =
-            std::strtoul(line.c_str() + std::min(line.size(), line.find(' ') + 1), nullptr, 10);
-        const std::string mail = k >= 1 && k <= mails_.size() ? mails_[k - 1] : "";
-        if (line == "QUIT") {
-          if (!silent) say("+OK bye");
-          quit = true;
-        } else if (silent) {
-          // says nothing more
-        } else if (line == "PASS wrong") {
-          say("-ERR [AUTH] Authentication failed.");
-        } else if (line == "LIST") {
-          std::string list = "+OK";
-          for (size_t i = 0; i < mails_.size(); ++i)
-            list += end_ + std::to_string(i + 1) + " " + std::to_string(mails_[i].size());
-          say(list + end_ + ".");
-        } else if (line.starts_with("TOP")) {
-          say("+OK" + end_ + mail.substr(0, mail.find(end_ + end_) + 2 * end_.size()) + ".");
-        } else if (line.starts_with("RETR") && static_cast<int>(k) == cut_) {
-          mail_test::SendAll(c, "+OK" + end_ + mail.substr(0, mail.size() / 2));
-          silent = true;
-        } else {
-          say(line.starts_with("RETR") ? "+OK" + end_ + mail + "." : "+OK");
-        }
-      }
-    }
-    close(c);
-  }
-
-  std::vector<std::string> mails_;
-  std::string end_;
-  int cut_;
   int port_ = 0;
   int listener_ = -1;
   std::thread thread_;
@@ -123,9 +87,21 @@ TEST(SyncPop3, CollectsOnlyWholeSynchMailsWhateverTheLineEnds) {
   };
   for (const auto& c : cases) {
     const std::string e = c.end;
-    ScriptedPop3 pop({SynchMailText("s00001", e), "Subject: Hello" + e + e + "hi" + e,
-                      SynchMailText("s00002", e)},
-                     e, c.cut);
+    const std::vector<std::string> mails = {SynchMailText("s00001", e),
+                                            "Subject: Hello" + e + e + "hi" + e,
+                                            SynchMailText("s00002", e)};
+    // The replies to USER, PASS, LIST, the three TOPs, then RETR and DELE of 1 and 3, QUIT;
+    // mail 3 is sent half when it is the one cut.
+    std::string script = "+OK ready" + e + "+OK" + e + "+OK" + e + "+OK" + e;
+    for (size_t i = 0; i < mails.size(); ++i)
+      script += std::to_string(i + 1) + " " + std::to_string(mails[i].size()) + e;
+    script += "." + e;
+    for (const std::string& m : mails)
+      script += "+OK" + e + m.substr(0, m.find(e + e)) + e + e + "." + e;
+    for (int k : {1, 3})
+      script += k == c.cut ? "+OK" + e + mails[2].substr(0, mails[2].size() / 2)
+                           : "+OK" + e + mails[k - 1] + "." + e + "+OK" + e;
+    ScriptedPop3 pop(c.cut ? script : script + "+OK bye" + e);
     Installation inst("POP3 " + pop.server() + "\nPOP3USER u\nPOP3PASS pop-secret-word\n");
     inst.Write("data/Synchro/in/TEST/.keep", "");
     InProcess req(inst);
@@ -440,7 +416,7 @@ TEST(SyncPass, CollectsAtMostOncePerDelayAndNothingHoldsThePage) {
 // What the status page says, in words, when the mailbox cannot be opened or the relay
 // refuses a partner.
 TEST(SyncStatus, SaysInWordsWhyMailIsNotCollectedOrNotDelivered) {
-  ScriptedPop3 refusing({}, "\r\n");
+  ScriptedPop3 refusing("+OK ready\r\n+OK\r\n-ERR [AUTH] Authentication failed.\r\n+OK bye\r\n");
   const int closed = test_ports::FreePort();
   const std::pair<std::string, std::string> pop3[] = {
       {refusing.server() + "\nPOP3USER u\nPOP3PASS wrong", "POP3 login refused: wrong password"},
