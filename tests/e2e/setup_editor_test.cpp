@@ -55,6 +55,8 @@ TEST(SetupEditor, RefusedSavesChangeNothing) {
        "config/NOPE_program.cfg"},
       {"Edit=4&project=..%2Fdata%2Fx&text=a%0Ab%0A", "The name ../data/x cannot",
        "data/x_program.cfg"},
+      {"Edit=3&project=..%2Fx&text=xxx&LINES=1&V0_0=a&V1_0=b", "The name ../x cannot",
+       "x_subproject.cfg"},
       {"Edit=2&text=xxx&LINES=2&V0_0=GOOD&V0_1=..%2F..%2Fetc", "The name ../../etc",
        "config/project.cfg"},
       // ":" is refused as it was sent, not dropped into another name.
