@@ -97,7 +97,6 @@ TEST(Search, CriteriaPrintExportAndSummaryOverFourSheets) {
       {"Numero=%2E%2E%2F..%2Fetc%2Fpasswd", {}},
       {"CMD=find&statN=X&statS=X&statC=X", {}},  // no resp: nothing
       {"CMD=find&resp=kolvar&statN=X&statS=X&statC=X", {"TaG.00001", "TaG.00003"}},
-      {all + "&sort=0", {"TaG.00001", "TaG.00002", "TaG.00004", "TaG.00003"}},
       {all + "&sort=4", {"TaG.00004", "TaG.00002", "TaG.00001", "TaG.00003"}},  // newest first
       {all + "&ival=1&between=31/12/1998:12.00.00&and=31/12/2010:12.00.00",
        {"TaG.00001", "TaG.00002"}},
@@ -203,10 +202,7 @@ TEST(Search, FormCarriesTheIdentityAndTicksTheOpenStatuses) {
                    base::UrlEncode(uid) + "\" SELECTED > TEST \n",
                "<TD><INPUT TYPE=checkbox NAME=statO VALUE=X CHECKED> Open</TD>\n"
                "<TD><INPUT TYPE=checkbox NAME=statC VALUE=X > Corrected</TD>\n",
-               "<TD><INPUT TYPE=checkbox NAME=ALL onclick=\"javascript:checkChange();\">All</TD>\n",
-               "<TD COLSPAN=2><INPUT TYPE=checkbox NAME=statR VALUE=X > Not reproducible</TD>\n",
-               "<SELECT NAME=resp>\n<OPTION SELECTED>all\n<OPTION> kolvar\n<OPTION> tessin\n",
-               "   f.statS.checked = f.ALL.checked;\n"}));
+               "<SELECT NAME=resp>\n<OPTION SELECTED>all\n<OPTION> kolvar\n<OPTION> tessin\n"}));
 }
 
 // With security on: a member without right 4 sees the sheets of the project of his `Uid`

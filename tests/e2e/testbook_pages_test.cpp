@@ -133,15 +133,4 @@ TEST(TestBookPages, NavigatorReadsBothPhaseFormsAndTheRememberedBook) {
                   "SELECTED > TEST"));
 }
 
-// With security on (the security tests check who may change the book), the pages carry the
-// token on in their links, and a deletion is a change too.
-TEST(TestBookPages, WithSecurityLinksCarryTheTokenAndStrangersDeleteNothing) {
-  SampleInstallation inst("SECURITY YES\n");
-  const std::string member = "&Uid=" + EncodedToken(inst, "tessin", "TEST");
-  const std::string stranger = "&Uid=" + EncodedToken(inst, "nobody", "TEST");
-  EXPECT_TRUE(Has(Post(inst, member + "&book=4&mod=A&title=T"), "&mod=A&Uid="));
-  EXPECT_TRUE(Has(Get(inst, stranger + "&mod=A&book=17"), "You are not allowed"));
-  EXPECT_TRUE(inst.Exists(kBook + "mod.A"));
-}
-
 }  // namespace
