@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -62,27 +61,6 @@ TEST_F(OptionLists, SubprojectOptionsOfTheProjectOrOfAll) {
   // The request's text in the comment stays text.
   EXPECT_FALSE(e2e::Has(
       Capture([](base::Stream s) { config::WriteSubprojectOptions(s, "NONE", "<b>"); }), "<b>"));
-}
-
-// (The severity and type lists are the creation form's.)
-TEST_F(OptionLists, IndexOptionsCarryLetterValues) {
-  Config("phase.cfg", "#phases\netude:S\ndeveloppement:D\n\n integration:i\nrecette:r\n");
-  EXPECT_EQ(Capture([](base::Stream s) { config::WritePhaseOptions(s, 1); }),
-            "<OPTION VALUE=\"a\"> etude\n<OPTION SELECTED VALUE=\"b\"> developpement\n"
-            "<OPTION VALUE=\"c\"> recette\n");
-  EXPECT_EQ(config::GetPhaseName(2), "recette");
-  Config("impacts.cfg", "Usability\r\nFonctional\r\n");
-  EXPECT_EQ(Capture([](base::Stream s) { config::WriteImpactOptions(s, -1); }),
-            "<OPTION VALUE=\"a\"> Usability\n<OPTION VALUE=\"b\"> Fonctional\n");
-  // The lists stop at the table's size.
-  std::string phases;
-  for (int i = 0; i < 60; ++i) phases += "p" + std::to_string(i) + ":X\n";
-  Config("phase.cfg", phases);
-  config::ForgetProjectFiles();
-  std::string out = Capture([](base::Stream s) { config::WritePhaseOptions(s, 59); });
-  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 50);
-  EXPECT_EQ(out.find("SELECTED"), std::string::npos);
-  EXPECT_NE(out.find("> p49\n"), std::string::npos);
 }
 
 TEST_F(OptionLists, UserOptionsTakeTheLoginOfEachLine) {

@@ -6,8 +6,6 @@
 #include <string>
 
 #include "base/request_state.h"
-#include "config/labels.h"
-#include "store/sheet.h"
 #include "unit_support.h"
 
 namespace {
@@ -18,12 +16,6 @@ using unit_test::Each;
 // A configuration folder in a temporary directory, named by PWD as the CGI would find it.
 class ProjectFiles : public unit_test::Installation {
  protected:
-  void SetUp() override {
-    Installation::SetUp();
-    Write("config/langue.EN",
-          "200,New\n201,Observed\n210,Abandoned\n211,Created\n214,None\n215,Critical\n"
-          "216,Major\n217,Minor\n218,Cosmetic\n220,None\n221,Defect\n222,Enhancement\n");
-  }
   std::string Dir() const { return root_ + "/config//"; }
 };
 
@@ -158,14 +150,6 @@ TEST_F(ProjectFiles, BadInputNeitherCrashesNorSpillsIntoOtherFields) {
   EXPECT_EQ(config::GetSubprojectCode("TEST", "GUI"), "G1");
   EXPECT_EQ(config::GetSubprojectCode("TEST", "last"), "L");
   EXPECT_EQ(config::GetSubprojectName("TEST", "L"), "last");
-}
-
-TEST_F(ProjectFiles, LabelsAndStatusCodes) {
-  EXPECT_EQ(Each(store::GetStatusLabel, {0, 11, 12, -1}), "New|Created|||");
-  EXPECT_EQ(Each(config::GetSeverityLabel, {1, 5}), "Critical||");
-  EXPECT_EQ(Each(config::GetTypeLabel, {2, 3}), "Enhancement||");
-  EXPECT_EQ(Each(store::GetStatusCode, {-1, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13}),
-            "|N|Obs|A|O|C|V|D|NB|NR|P|Ab||||");
 }
 
 }  // namespace
