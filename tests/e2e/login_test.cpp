@@ -10,16 +10,6 @@ namespace {
 
 using namespace e2e;
 
-const std::string kUsers =
-    "tessin tessin@example.org:pass: :YES:YES:YES:YES:YES:YES\n"
-    "kolvar:kolvar@example.org:secret: :YES:YES:YES:YES:YES:YES\n";
-
-void AddProjects(const Installation& inst) {
-  inst.InstallLanguageFiles();
-  inst.WriteProjects("TEST:T:kolvar:tessin\nOTHER:O:kolvar:tessin\n");
-  inst.Write("config/TEST_users.cfg", kUsers);
-}
-
 const std::string kCheckScriptOf2 =
     "<SCRIPT LANGUAGE=JavaScript>  \nfunction CookieCheck() \n{  \n"
     "   var user = getCookie(\"quorb\"); \n} \n</SCRIPT>             \n\n"
@@ -37,7 +27,7 @@ std::string After(const std::string& page, const std::string& marker) {
 // cookie against its token in a script that sends a stranger to the login page.
 TEST(Login, FormCarriesTheOtherParametersEscapedAndDispatchesNothingElse) {
   Installation inst("SECURITY YES\n");
-  AddProjects(inst);
+  WriteSampleProject(inst, "OTHER:O:kolvar:tessin\n");
   auto r = inst.Get("CMD=help&Passwd=x&User=y&Login=1");
   EXPECT_EQ("",
             Missing(r.out, {"<TITLE>QUORB Login</TITLE>", "   document.forms[0].User.focus()\n} \n",
@@ -86,7 +76,7 @@ TEST(Login, GoodPasswordSetsTheCookieForASessionOrDays) {
   // The lifetimes themselves are the users unit tests'.
   for (int persist : {0, 2}) {
     Installation inst("SECURITY YES\nPERSIST " + std::to_string(persist) + "\n");
-    AddProjects(inst);
+    WriteSampleProject(inst, "OTHER:O:kolvar:tessin\n");
     auto r = inst.Post("Login=2&User=kolvar&Passwd=secret&CMD=search&PERSIST=" +
                        std::to_string(3 - persist));
     std::string expiry = persist == 0 ? "null" : "(\\d+)000";
@@ -112,7 +102,7 @@ TEST(Login, GoodPasswordSetsTheCookieForASessionOrDays) {
 
 TEST(Login, SecurityOffStillChecksButWritesNoCookieNorScripts) {
   Installation inst;
-  AddProjects(inst);
+  WriteSampleProject(inst, "OTHER:O:kolvar:tessin\n");
   auto r = inst.Post("Login=2&User=kolvar&Passwd=secret");
   EXPECT_TRUE(Has(r.out, "<INPUT TYPE=HIDDEN NAME=Uid VALUE=\"mqnxct#VGUV#")) << r.out;
   EXPECT_EQ("",
@@ -124,7 +114,7 @@ TEST(Login, SecurityOffStillChecksButWritesNoCookieNorScripts) {
 // and no cookie. A login is looked for in the project whose file holds it.
 TEST(Login, HashedAndClearPasswordsAreComparedWhole) {
   Installation inst("SECURITY YES\n");
-  AddProjects(inst);
+  WriteSampleProject(inst, "OTHER:O:kolvar:tessin\n");
   const std::string long_pw = "correct-horse-battery-staple";  // over 19 characters
   inst.Write("config/TEST_users.cfg", "kolvar:k@x:" + users::HashPassword("s3cr;t pw") +
                                           ": :YES\n" + "tessin:t@x:" + long_pw + ": :YES\n" +
