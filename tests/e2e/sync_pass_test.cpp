@@ -124,8 +124,7 @@ TEST(SyncPop3, CollectsOnlyWholeSynchMailsWhateverTheLineEnds) {
 // An installation whose project TEST has a partner; the relay is unreachable.
 struct Site {
   Site() {
-    inst.InstallLanguageFiles();  // errors are language messages
-    e2e::WriteSampleProject(inst);
+    e2e::WriteSampleProject(inst);  // with the language files: errors are language messages
     inst.Write("config/project.cfg", "TEST:T:kolvar:tessin:partner@example.org\nSOLO:S:a:b\n");
     inst.Write("data/Synchro/out/TEST/.keep", "");
     inst.Write("data/Synchro/in/TEST/.keep", "");
@@ -183,8 +182,7 @@ TEST(SyncPass, NumbersRequestsAcknowledgementsAndRefusals) {
             (std::vector<std::string>{".keep", "s00001.dat", "s00003.dat", "s00004.dat",
                                       "s00005.dat", "s00006.dat"}));
   std::string out = inst.Read("data/Synchro/out/TEST/s00002.txt");
-  EXPECT_TRUE(e2e::Has(out, "filetype: f ")) << out;
-  EXPECT_TRUE(e2e::Has(out, " localhost s00002.txt\r\n")) << out;
+  EXPECT_EQ(e2e::Missing(out, {"filetype: f ", " localhost s00002.txt\r\n"}), "") << out;
   EXPECT_EQ(inst.Read("data/Synchro/out/TEST/sent.txt"), "3");  // request, acknowledgement
   EXPECT_TRUE(e2e::Has(inst.Read("data/Synchro/out/TEST/s00003.txt"), " localhost s00004.txt\r\n"));
   EXPECT_EQ(inst.List("data/tmp"), std::vector<std::string>{});  // the work folder is gone
@@ -427,8 +425,8 @@ TEST(SyncStatus, SaysInWordsWhyMailIsNotCollectedOrNotDelivered) {
     inst.InstallLanguageFiles();
     inst.Get("");
     std::string page = inst.Get("CMD=setup&Edit=11").out;
-    EXPECT_TRUE(e2e::Has(page, ": " + words)) << page;             // the last pass
-    EXPECT_TRUE(e2e::Has(page, "<TD></TD><TD>" + words)) << page;  // an error
+    // The last pass, and an error.
+    EXPECT_EQ(e2e::Missing(page, {": " + words, "<TD></TD><TD>" + words}), "") << page;
   }
   // The relay refuses the partner for good: the page names the message, the partner and
   // the relay's reply.
