@@ -97,6 +97,7 @@ TEST(Search, CriteriaPrintExportAndSummaryOverFourSheets) {
       {"Numero=%2E%2E%2F..%2Fetc%2Fpasswd", {}},
       {"CMD=find&statN=X&statS=X&statC=X", {}},  // no resp: nothing
       {"CMD=find&resp=kolvar&statN=X&statS=X&statC=X", {"TaG.00001", "TaG.00003"}},
+      {all + "&sort=0", {"TaG.00001", "TaG.00002", "TaG.00004", "TaG.00003"}},  // by status
       {all + "&sort=4", {"TaG.00004", "TaG.00002", "TaG.00001", "TaG.00003"}},  // newest first
       {all + "&ival=1&between=31/12/1998:12.00.00&and=31/12/2010:12.00.00",
        {"TaG.00001", "TaG.00002"}},
