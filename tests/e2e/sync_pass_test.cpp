@@ -1,7 +1,6 @@
 // The synchronisation inside one installation: POP3 collection against a scripted server,
 // numbering, the pass (gap check, acknowledgements, refusals), merging and conflicts, locks.
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -10,7 +9,6 @@
 #include <algorithm>
 #include <map>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "../unit/smtp_peer.h"
@@ -28,44 +26,6 @@ namespace {
 using e2e::CaptureStdout;
 using e2e::InProcess;
 using e2e::Installation;
-
-// A POP3 server for one connection: it sends its whole `script` of replies at once (the client
-// reads them in turn) and records the commands until the client hangs up.
-class ScriptedPop3 {
- public:
-  explicit ScriptedPop3(std::string script) {
-    listener_ = mail_test::Listen(&port_);
-    thread_ = std::thread([this, script] {
-      pollfd p{listener_, POLLIN, 0};
-      if (poll(&p, 1, 20000) <= 0) return;
-      int c = accept(listener_, nullptr, nullptr);
-      mail_test::SendAll(c, script);
-      char buffer[512];
-      for (pollfd q{c, POLLIN, 0}; poll(&q, 1, 30000) > 0;) {
-        ssize_t n = recv(c, buffer, sizeof buffer, 0);
-        if (n <= 0) break;
-        for (char ch : std::string_view(buffer, static_cast<size_t>(n)))
-          if (ch != '\r') commands_ += ch;
-      }
-      close(c);
-    });
-  }
-  ~ScriptedPop3() {
-    Commands();
-    close(listener_);
-  }
-  std::string server() const { return "127.0.0.1:" + std::to_string(port_); }
-  std::string Commands() {
-    if (thread_.joinable()) thread_.join();
-    return commands_;
-  }
-
- private:
-  int port_ = 0;
-  int listener_ = -1;
-  std::thread thread_;
-  std::string commands_;
-};
 
 std::string SynchMailText(const std::string& name, const std::string& end) {
   return "From: a@b" + end + "Subject: Quorb-Synchro TEST " + name + end + end +
@@ -101,7 +61,7 @@ TEST(SyncPop3, CollectsOnlyWholeSynchMailsWhateverTheLineEnds) {
     for (int k : {1, 3})
       script += k == c.cut ? "+OK" + e + mails[2].substr(0, mails[2].size() / 2)
                            : "+OK" + e + mails[k - 1] + "." + e + "+OK" + e;
-    ScriptedPop3 pop(c.cut ? script : script + "+OK bye" + e);
+    mail_test::ScriptedPeer pop(c.cut ? script : script + "+OK bye" + e);
     Installation inst("POP3 " + pop.server() + "\nPOP3USER u\nPOP3PASS pop-secret-word\n");
     inst.Write("data/Synchro/in/TEST/.keep", "");
     InProcess req(inst);
@@ -114,7 +74,9 @@ TEST(SyncPop3, CollectsOnlyWholeSynchMailsWhateverTheLineEnds) {
       });
     });
     EXPECT_FALSE(e2e::Has(page, "pop-secret-word"));
-    EXPECT_EQ(pop.Commands(),
+    std::string commands = pop.Received();
+    std::erase(commands, '\r');
+    EXPECT_EQ(commands,
               "USER u\nPASS pop-secret-word\nLIST\nTOP 1 1\nTOP 2 1\n" + c.commands + "QUIT\n");
     EXPECT_EQ(names, c.names);
     EXPECT_TRUE(e2e::Has(stuffed, e + ". a stuffed line" + e));
@@ -414,7 +376,8 @@ TEST(SyncPass, CollectsAtMostOncePerDelayAndNothingHoldsThePage) {
 // What the status page says, in words, when the mailbox cannot be opened or the relay
 // refuses a partner.
 TEST(SyncStatus, SaysInWordsWhyMailIsNotCollectedOrNotDelivered) {
-  ScriptedPop3 refusing("+OK ready\r\n+OK\r\n-ERR [AUTH] Authentication failed.\r\n+OK bye\r\n");
+  mail_test::ScriptedPeer refusing(
+      "+OK ready\r\n+OK\r\n-ERR [AUTH] Authentication failed.\r\n+OK bye\r\n");
   const int closed = test_ports::FreePort();
   const std::pair<std::string, std::string> pop3[] = {
       {refusing.server() + "\nPOP3USER u\nPOP3PASS wrong", "POP3 login refused: wrong password"},

@@ -37,10 +37,16 @@ inline void SendAll(int s, std::string_view text) {
 // It refuses the recipient "nobody@..." for good and defers "later@...".
 class ScriptedPeer {
  public:
-  enum class Mode { kAnswer, kSilent, kGreetThenSilent };
+  enum class Mode { kAnswer, kSilent, kGreetThenSilent, kScript };
 
   explicit ScriptedPeer(Mode mode) : listener_(Listen(&port_)) {
     thread_ = std::thread([this, mode] { Serve(mode); });
+  }
+  // A server of any line protocol: it sends its whole `script` of replies at once (the client
+  // reads them in turn) and records what the client sends.
+  explicit ScriptedPeer(std::string script)
+      : script_(std::move(script)), listener_(Listen(&port_)) {
+    thread_ = std::thread([this] { Serve(Mode::kScript); });
   }
   ~ScriptedPeer() {
     if (thread_.joinable()) thread_.join();
@@ -65,6 +71,8 @@ class ScriptedPeer {
       SendAll(c, "220 relay.test <ready>\r\n");
     } else if (mode == Mode::kGreetThenSilent) {
       SendAll(c, "220 relay.test\r\n");
+    } else if (mode == Mode::kScript) {
+      SendAll(c, script_);
     }
     std::string pending;
     bool data = false;
@@ -103,6 +111,7 @@ class ScriptedPeer {
     close(c);
   }
 
+  std::string script_;
   int port_ = 0;
   int listener_;
   std::thread thread_;
