@@ -159,8 +159,10 @@ std::string CreationBody() {
          "&Load=3&text=Line+1%0D%0Aline+2";
 }
 
+// The benchmark's own folder, absolute: the pages run in the installation's folder, where a
+// relative LD_PRELOAD names nothing and the loader silently goes without it.
 std::string Here(const char* argv0) {
-  return std::filesystem::path(argv0).parent_path().string();
+  return std::filesystem::absolute(argv0).parent_path().string();
 }
 
 }  // namespace
@@ -177,6 +179,10 @@ int main(int argc, char** argv) {
   const char* cgi_env = std::getenv("QUORB_BENCH_CGI");
   const std::string cgi_list = cgi_env ? cgi_env : QUORB_CGI;
   const std::string nosync = Here(argv[0]) + "/libbench_nosync.so";
+  if (!std::filesystem::exists(nosync)) {
+    base::Printf(stderr, "%s is missing\n", nosync);
+    return 2;
+  }
 
   // The generated store, then the configuration a site has: mail and POP3 servers (on closed
   // ports here), mails on creation, the sample project beside the generated ones.
