@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -118,12 +119,23 @@ File OpenFile(const std::string& path, const char* mode) {
 }
 
 std::optional<std::string> ReadFile(const std::string& path) {
-  File f = OpenFile(path, "rb");
-  if (!f) return std::nullopt;
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
   std::string content;
-  char chunk[65536];
-  size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, f.get())) > 0) content.append(chunk, n);
+  // Sized by the file, read in as few calls as it takes; a file that grows meanwhile is read
+  // to its end all the same. A read error ends the content where it happened.
+  struct stat st;
+  size_t size = ::fstat(fd, &st) == 0 && st.st_size > 0 ? static_cast<size_t>(st.st_size) : 0;
+  size_t have = 0;
+  for (;;) {
+    if (have == content.size()) content.resize(std::max<size_t>(have + 4096, size + 1));
+    ssize_t n = ::read(fd, content.data() + have, content.size() - have);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    have += static_cast<size_t>(n);
+  }
+  ::close(fd);
+  content.resize(have);
   return content;
 }
 

@@ -1,7 +1,9 @@
 #include "config/language.h"
 
+#include <algorithm>
 #include <optional>
 #include <unordered_map>
+#include <vector>
 
 #include "base/files.h"
 #include "base/numbers.h"
@@ -15,8 +17,16 @@ namespace {
 
 constexpr size_t kLineLimit = 299;  // a longer line's remainder reads as a further line
 
+// The language file, read in one piece; a message becomes a string when a page first asks
+// for it (a page asks for a few dozen of some five hundred).
 struct LanguageTable {
-  std::unordered_map<int, std::string> messages;
+  struct Entry {
+    int number;
+    size_t at, size;
+  };
+  std::string text;
+  std::vector<Entry> entries;  // by number; of equal numbers, the last line counts
+  std::unordered_map<int, std::string> made;
   bool loaded = false;
 };
 
@@ -39,8 +49,8 @@ std::optional<int> LeadingNumber(std::string_view line, size_t& after_comma) {
 
 void Load(LanguageTable& table) {
   std::string path = base::Sprintf("%s/langue.%s", GetConfigDir(), GetLanguageCode());
-  base::LineReader reader(path);
-  if (!reader.IsOpen()) {
+  std::optional<std::string> text = base::ReadFile(path);
+  if (!text) {
     // Tried again at every lookup; the administrator's log hears of it once.
     static bool logged = false;
     if (!logged) LogToServer(base::Sprintf("no language file %s", path));
@@ -48,11 +58,15 @@ void Load(LanguageTable& table) {
     config::DebugPage("<! langue file : %s >\n", path);
     return;
   }
-  std::string line;
-  bool ended = false;
-  while (reader.Next(line, &ended)) {
+  table.text = std::move(*text);
+  table.entries.clear();
+  const std::string_view all(table.text);
+  for (size_t begin = 0; begin < all.size();) {
+    size_t lf = all.find('\n', begin);
+    const bool ended = lf != std::string_view::npos;
+    std::string_view rest = all.substr(begin, ended ? lf - begin : std::string_view::npos);
+    begin = ended ? lf + 1 : all.size();
     // Lines are taken in pieces of at most 299 characters.
-    std::string_view rest(line);
     do {
       std::string_view piece = rest.substr(0, kLineLimit);
       rest.remove_prefix(piece.size());
@@ -60,14 +74,19 @@ void Load(LanguageTable& table) {
       size_t text_at = 0;
       auto n = LeadingNumber(piece, text_at);
       if (n && *n > 0) {
-        std::string_view text = piece.substr(text_at);
+        std::string_view message = piece.substr(text_at);
         // The line end goes: the line feed (already gone) and a carriage return before it.
-        if (last_piece && ended && !text.empty() && text.back() == '\r') text.remove_suffix(1);
-        table.messages[*n] = std::string(text);
+        if (last_piece && ended && !message.empty() && message.back() == '\r')
+          message.remove_suffix(1);
+        table.entries.push_back(
+            {*n, static_cast<size_t>(message.data() - all.data()), message.size()});
       }
     } while (!rest.empty());
   }
-  table.loaded = !table.messages.empty();
+  auto by_number = [](const auto& a, const auto& b) { return a.number < b.number; };
+  if (!std::is_sorted(table.entries.begin(), table.entries.end(), by_number))
+    std::stable_sort(table.entries.begin(), table.entries.end(), by_number);
+  table.loaded = !table.entries.empty();
 }
 
 }  // namespace
@@ -84,8 +103,11 @@ const std::string& Msg(int n) {
   LanguageTable& table = base::Cache<LanguageTable>();
   // An empty table is not kept: the next lookup tries the file again.
   if (!table.loaded) Load(table);
-  auto it = table.messages.find(n);
-  return it == table.messages.end() ? kEmpty : it->second;
+  if (auto made = table.made.find(n); made != table.made.end()) return made->second;
+  auto after = std::upper_bound(table.entries.begin(), table.entries.end(), n,
+                                [](int number, const auto& e) { return number < e.number; });
+  if (after == table.entries.begin() || (after - 1)->number != n) return kEmpty;
+  return table.made.emplace(n, table.text.substr((after - 1)->at, (after - 1)->size)).first->second;
 }
 
 }  // namespace config

@@ -33,28 +33,32 @@ const char* EnvOr(const char* name, const char* fallback) {
   return v ? v : fallback;
 }
 
-// The file's value for `key`, scanning word by word as the file has always been read: a
-// value is the rest of the line after any word equal to the key, and the last one wins.
+// The file's value for `key`, as the file has always been read word by word: a value is the
+// rest of the line after any word equal to the key, and the last one wins. Only the places
+// where the key's text stands are looked at: one is a word when it starts where the previous
+// value ended or after a blank, and ends the text or before a blank.
 std::string ScanForKey(std::string_view text, std::string_view key) {
   std::string result;
-  size_t pos = 0;
-  while (true) {
-    std::string_view word = base::NextWord(text, pos);
-    if (word.empty()) break;
-    if (word != key) continue;
+  if (key.empty()) return result;
+  size_t words_from = 0;  // where the reading by words goes on, past the last value
+  for (size_t at = text.find(key); at != std::string_view::npos; at = text.find(key, at + 1)) {
+    const size_t after = at + key.size();
+    if (at != words_from && !base::IsBlank(text[at - 1])) continue;
+    if (after < text.size() && !base::IsBlank(text[after])) continue;
     // The rest of the line: up to and including its line feed, at most 99 characters.
-    size_t end = pos;
-    while (end < text.size() && end - pos < kValueLimit) {
+    size_t end = after;
+    while (end < text.size() && end - after < kValueLimit) {
       if (text[end++] == '\n') break;
     }
-    std::string_view value = text.substr(pos, end - pos);
-    pos = end;
+    std::string_view value = text.substr(after, end - after);
     while (!value.empty() && (value.back() == '\n' || value.back() == '\r' || value.back() == ' ' ||
                               value.back() == '\t'))
       value.remove_suffix(1);
     while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
       value.remove_prefix(1);
     result.assign(value);
+    words_from = end;
+    at = end - 1;  // the next word starts after the value
   }
   return result;
 }
@@ -111,14 +115,13 @@ bool MainConfigReadable() {
 
 std::string GetConfig(std::string_view key) {
   MainConfigCache& cache = Cached();
-  std::string path = GetConfigPath();
-  MainConfigText(path);
+  if (!cache.file_read) MainConfigText(GetConfigPath());
   if (!cache.file) {
     // For the administrator alone (no DEBUG setting can be read without the file): once per
     // request, in the server's error log.
     if (!cache.missing_reported) {
       cache.missing_reported = true;
-      LogToServer(base::Sprintf("unable to open %s (script %s, pwd %s)", path,
+      LogToServer(base::Sprintf("unable to open %s (script %s, pwd %s)", GetConfigPath(),
                                 EnvOr("SCRIPT_FILENAME", ""), EnvOr("PWD", "")));
     }
     return {};

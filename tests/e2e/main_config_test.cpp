@@ -13,7 +13,7 @@ TEST(MainConfig, LastOccurrenceWinsValuesAreTrimmedAndCut) {
   Installation inst;
   inst.WriteConfig(
       "DATADIR /first/\nDATADIR   /second/  \t\nLANGUAGE EN  \r\nEMPTY\nSECURITY yes\n"
-      "# a comment naming MAILSERV relay.example:2525\nWWW\n");
+      "# a comment naming MAILSERV relay.example:2525\nWWW\nNOTWWW w\nTHEME THEME inner\n");
   InProcess req(inst);
   EXPECT_EQ(config::GetConfig("DATADIR"), "/second/");
   EXPECT_EQ(config::GetDataDir(), "/second/");
@@ -27,13 +27,17 @@ TEST(MainConfig, LastOccurrenceWinsValuesAreTrimmedAndCut) {
   EXPECT_EQ(config::GetConfig("MAILSERV"), "relay.example:2525");
   // A key followed by nothing takes the next line's line feed only: empty.
   EXPECT_EQ(config::GetConfig("WWW"), "");
+  // Only whole words count, and a value is not scanned for keys.
+  EXPECT_EQ(config::GetConfig("THEME"), "THEME inner");
 
   // Values are cut at 99 characters and the rest is scanned on.
-  inst.WriteConfig("PRINT " + std::string(120, 'p') + " HIDDEN found\nSECURITY YES\n");
+  inst.WriteConfig("PRINT " + std::string(120, 'p') + " HIDDEN found\nSECURITY YES\nWWW " +
+                   std::string(98, 'w') + "WWW cut\n");
   InProcess again(inst);
   // The rest of the line after "PRINT" is read 99 characters at a time: a blank and 98 p.
   EXPECT_EQ(config::GetConfig("PRINT"), std::string(98, 'p'));
   EXPECT_EQ(config::GetConfig("HIDDEN"), "found");
+  EXPECT_EQ(config::GetConfig("WWW"), "cut");  // the reading by words goes on where it was cut
   EXPECT_TRUE(config::IsSecurityOn());
 }
 
