@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
@@ -67,14 +68,30 @@ std::string Serialise(const Commit& c) {
   return out;
 }
 
-// The commit an intent holds, or nothing when it is not whole.
+// A record's length; beyond any text when it is not a number.
+size_t RecordSize(std::string_view digits) {
+  size_t size = 0;
+  auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), size);
+  return error == std::errc() && end == digits.data() + digits.size() ? size : SIZE_MAX;
+}
+
+// The commit an intent holds, or nothing when it is not whole. The intent is written over
+// the one before, so bytes of an older, longer one may follow its "end" line.
 std::optional<Commit> Parse(std::string_view text) {
-  size_t end = text.rfind("end ");
-  if (!text.starts_with(kMagic) || end == std::string_view::npos || text.back() != '\n')
+  if (!text.starts_with(kMagic)) return std::nullopt;
+  size_t end = kMagic.size();
+  while (end < text.size() && !text.substr(end).starts_with("end ")) {
+    size_t blank = text.find(' ', end), lf = text.find('\n', end);
+    if (blank == std::string_view::npos || lf == std::string_view::npos || blank > lf)
+      return std::nullopt;
+    const size_t size = RecordSize(text.substr(blank + 1, lf - blank - 1));
+    if (size > text.size() - lf) return std::nullopt;
+    end = lf + 1 + size + 1;
+  }
+  const size_t lf = text.find('\n', end);
+  if (end >= text.size() || lf == std::string_view::npos ||
+      text.substr(end + 4, lf - end - 4) != std::to_string(Hash(text.substr(0, end))))
     return std::nullopt;
-  std::string_view hash = text.substr(end + 4);
-  hash.remove_suffix(1);
-  if (hash != std::to_string(Hash(text.substr(0, end)))) return std::nullopt;
   Commit c;
   size_t pos = kMagic.size();
   while (pos < end) {
@@ -82,8 +99,8 @@ std::optional<Commit> Parse(std::string_view text) {
     if (blank == std::string_view::npos || lf == std::string_view::npos || blank > lf)
       return std::nullopt;
     std::string_view tag = text.substr(pos, blank - pos);
-    size_t size = static_cast<size_t>(std::atoll(std::string(text.substr(blank + 1)).c_str()));
-    if (lf + 1 + size + 1 > end) return std::nullopt;
+    size_t size = RecordSize(text.substr(blank + 1, lf - blank - 1));
+    if (size > end - lf) return std::nullopt;
     std::string value(text.substr(lf + 1, size));
     pos = lf + 1 + size + 1;
     if (tag == "pid") {
@@ -245,11 +262,20 @@ int OpenIntent(int flags) {
   return ::open(DataPath(kIntentName).c_str(), flags | O_CLOEXEC, 0644);
 }
 
+// An intent holds no change once its first byte no longer begins the magic line. Marked in
+// place rather than cut: cutting a file frees its blocks (and discards them on the disk), on
+// every change, and the next intent is written over this one anyway.
+void MarkDone(int fd) {
+  if (base::SysPwrite(fd, "-", 1, 0) != 1) {
+    if (::ftruncate(fd, 0) != 0) {
+    }
+  }
+}
+
 void ClearIntent() {
   int fd = OpenIntent(O_WRONLY);
   if (fd < 0) return;
-  if (::ftruncate(fd, 0) != 0) {
-  }
+  MarkDone(fd);
   ::close(fd);
 }
 
@@ -343,7 +369,7 @@ bool RunCommit(Commit& c) {
     return false;
   if (c.append && (c.index_size = SizeEndingInLine(DataPath(kIndexName))) < 0) return false;
   const std::string intent = Serialise(c);
-  int fd = OpenIntent(O_WRONLY | O_CREAT | O_TRUNC);
+  int fd = OpenIntent(O_WRONLY | O_CREAT);
   if (fd < 0) return false;
   bool durable = base::WriteAll(fd, intent) && base::SyncData(fd);
   if (!durable) {
@@ -356,9 +382,7 @@ bool RunCommit(Commit& c) {
     return false;
   }
   // The commit point is passed: from here on the change is stored.
-  bool done = Apply(c);
-  if (done && ::ftruncate(fd, 0) != 0) {
-  }
+  if (Apply(c)) MarkDone(fd);
   ::close(fd);
   return true;
 }
@@ -372,9 +396,10 @@ bool RecoverStore() {
       std::string text(static_cast<size_t>(st.st_size), '\0');
       ssize_t n = ::pread(fd, text.data(), text.size(), 0);
       text.resize(n > 0 ? static_cast<size_t>(n) : 0);
+      // A marked intent holds nothing; one never whole is marked too.
       std::optional<Commit> c = Parse(text);
       clear = !c || Apply(*c);
-      if (clear) ClearIntent();
+      if (clear && text.starts_with(kMagic)) ClearIntent();
     }
     ::close(fd);
   }
