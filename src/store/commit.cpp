@@ -256,7 +256,7 @@ bool Apply(const Commit& c) {
   return true;
 }
 
-// The intent file, opened once and kept: it is never removed, only emptied, so that its
+// The intent file, opened once and kept: it is never removed, only marked done, so that its
 // name need not be made durable for each change.
 int OpenIntent(int flags) {
   return ::open(DataPath(kIntentName).c_str(), flags | O_CLOEXEC, 0644);

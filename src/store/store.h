@@ -16,12 +16,13 @@
 //      place; removals; folder moves; the index appended to (a new name, while the data
 //      directory is as the program left it) or rewritten through "index.tmp" (synced,
 //      renamed); the journal appended to; every folder touched synced once.
-//   4. The intent is emptied (truncated, never removed, so its own name needs no sync).
+//   4. The intent is marked done in place (its first byte overwritten: never removed, so its
+//      name needs no sync, nor cut, so its blocks stay for the next intent, written over it).
 //
 // Every step of 3 is idempotent: a file is put whole again, a removal or move already done
 // is skipped, an append whose bytes are already at the recorded size is skipped, else the
 // file is cut back to that size first. So whoever takes the lock next finishes a change that
-// a killed or failed process left (one stat of the intent when there is none), then removes
+// a killed or failed process left (one read of the intent when there is none), then removes
 // what dead processes left in "tmp". A change is reported stored exactly when it passed
 // step 2; a failure before it leaves nothing behind (nothing but the intent was written, and
 // appends start on a line of their own: a file not ending in a line feed is repaired first).
