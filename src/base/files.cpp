@@ -93,6 +93,12 @@ int SysLink(const char* from, const char* to) {
   return ::link(from, to);
 }
 
+int SysLinkOpen(int fd, const char* to) {
+  if (Inject()) return -1;
+  return ::linkat(AT_FDCWD, Sprintf("/proc/self/fd/%d", fd).c_str(), AT_FDCWD, to,
+                  AT_SYMLINK_FOLLOW);
+}
+
 int SysUnlink(const char* path) {
   if (Inject()) return -1;
   return ::unlink(path);

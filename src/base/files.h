@@ -98,6 +98,8 @@ ssize_t SysWrite(int fd, const void* bytes, size_t size);
 ssize_t SysPwrite(int fd, const void* bytes, size_t size, off_t offset);
 int SysRename(const char* from, const char* to);
 int SysLink(const char* from, const char* to);
+// Gives the nameless file open as `fd` (O_TMPFILE) the name `to`; counted as a link.
+int SysLinkOpen(int fd, const char* to);
 int SysUnlink(const char* path);
 // fdatasync of an open file; true when done (or syncing is off).
 bool SyncData(int fd);
