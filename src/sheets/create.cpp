@@ -371,24 +371,23 @@ int StoreNewSheet(const web::ParamList& params) {
   store::Stored stored = store::CreateSheet(sheet);
   const std::string name = store::GetSheetName(sheet);
 
-  WriteCreatedHead(name);
-  WriteActionBar(nullptr, name, "");
-  WriteSheetBody(sheet, nullptr);
-
-  // A failure is said on the page; a sheet that is not both in its file and in the index is
-  // announced to nobody.
-  if (!store::IsStored(stored))
-    web::ErrorBoxArg(config::kMsgCannotOpen, base::JoinPath(config::GetDataDir(), name));
-  if (store::IsStored(stored) || stored == store::Stored::kNoJournal) {
+  // A stored sheet is announced, and the answer is the way to its page; a sheet that is not
+  // both in its file and in the index is announced to nobody, and shown with the failure.
+  const bool announced = store::IsStored(stored) || stored == store::Stored::kNoJournal;
+  if (announced) {
     SendNotification(name, 0, sheet.submitter,
                      [&name](base::Stream file, const store::FactSheet& written) {
                        WriteActionBar(file, name, "");
                        WriteSheetBody(written, file);
                      });
+  } else {
+    WriteCreatedHead(name);
+    WriteActionBar(nullptr, name, "");
+    WriteSheetBody(sheet, nullptr);
+    web::ErrorBoxArg(config::kMsgCannotOpen, base::JoinPath(config::GetDataDir(), name));
   }
   users::SaveUserContext(sheet.submitter, sheet.project, sheet.group, sheet.phase);
-  if (store::IsStored(stored) || stored == store::Stored::kNoJournal)
-    hold.Redirect("CMD=new&Done=" + web::QueryValue(name));
+  if (announced) hold.Redirect("CMD=new&Done=" + web::QueryValue(name));
   return 1;
 }
 
