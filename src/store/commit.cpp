@@ -385,7 +385,15 @@ bool RunCommit(Commit& c) {
   const std::string intent = Serialise(c);
   int fd = OpenIntent(O_WRONLY | O_CREAT);
   if (fd < 0) return false;
-  bool durable = base::WriteAll(fd, intent) && base::SyncData(fd);
+  bool durable = base::WriteAll(fd, intent);
+  // What a far larger change left after it is cut away now and then, not at every change.
+  struct stat st;
+  constexpr off_t kKeptTail = 65536;
+  const off_t size = static_cast<off_t>(intent.size());
+  if (durable && ::fstat(fd, &st) == 0 && st.st_size > size + kKeptTail &&
+      ::ftruncate(fd, size) != 0) {
+  }
+  durable = durable && base::SyncData(fd);
   if (!durable) {
     // Never whole on disk: cleared, so that nobody finishes it.
     if (::ftruncate(fd, 0) != 0) {
@@ -405,15 +413,19 @@ bool RecoverStore() {
   int fd = OpenIntent(O_RDONLY);
   bool clear = true;
   if (fd >= 0) {
+    // A marked intent holds nothing, and only its first bytes are read: intents are written
+    // over each other, so the file keeps the size of the largest change it ever held.
+    std::string text(kMagic.size(), '\0');
     struct stat st;
-    if (::fstat(fd, &st) == 0 && st.st_size > 0) {
-      std::string text(static_cast<size_t>(st.st_size), '\0');
+    if (::pread(fd, text.data(), text.size(), 0) == static_cast<ssize_t>(text.size()) &&
+        text == kMagic && ::fstat(fd, &st) == 0) {
+      text.resize(static_cast<size_t>(st.st_size));
       ssize_t n = ::pread(fd, text.data(), text.size(), 0);
       text.resize(n > 0 ? static_cast<size_t>(n) : 0);
-      // A marked intent holds nothing; one never whole is marked too.
+      // One never whole is marked too.
       std::optional<Commit> c = Parse(text);
       clear = !c || Apply(*c);
-      if (clear && text.starts_with(kMagic)) ClearIntent();
+      if (clear) ClearIntent();
     }
     ::close(fd);
   }
