@@ -19,7 +19,9 @@
 //
 // Targets: each GET page <= 1.5 x hello, the creation POST <= 2 x hello-body.
 //
-//   floor_bench [N [runs]]                (default 10000 sheets, 41 runs)
+//   floor_bench [N [runs]]                (default 10000 sheets, 41 runs; the store is made
+//                                         once in floor-store-N beside the benchmark and
+//                                         kept: remove it to start afresh)
 //   floor_bench --dump DIR [N]            writes each page once into DIR (byte comparison)
 //   QUORB_BENCH_CGI=path floor_bench ...  another build of quorb.cgi; "a=path,b=path": several,
 //                                         every page of each in every round
