@@ -64,26 +64,14 @@ struct Sent {
   std::string_view Selected(bool chosen) const { return chosen ? " SELECTED" : ""; }
 };
 
-void Label(int message) {
-  base::Page("<TD><B>%s</B></TD>\n", Msg(message));
-}
-
-void OpenList(std::string_view name) {
-  base::Page("<TD><SELECT NAME=%s>\n", name);
-}
-
-void CloseList() {
-  base::Write(nullptr, "</SELECT></TD>\n");
-}
-
 // A list opened with its empty option selected, its options written by `options`.
 template <typename Options>
 void List(int label, std::string_view name, Options options) {
-  Label(label);
-  OpenList(name);
+  web::LabelCell(label);
+  web::OpenSelectCell(name);
   base::Write(nullptr, kEmptyOption);
   options();
-  CloseList();
+  web::CloseSelectCell();
 }
 
 void WriteBox(const Sent& sent, const Box& box, std::string_view cell = "<TD>") {
@@ -130,7 +118,7 @@ void WriteQuickAccess(const std::string& script) {
 
 void WriteProjectRow(const Sent& sent, const std::string& script, const std::string& project) {
   base::Write(nullptr, "<TABLE BORDER=0 WIDTH=100%>\n<TR>");
-  Label(100);
+  web::LabelCell(100);
   base::Page("<TD><INPUT TYPE=\"hidden\" NAME=project VALUE=\"%s\">\n", base::EscapeHtml(project));
   if (HasUid())
     base::Page("<INPUT TYPE=\"hidden\" NAME=Uid VALUE=\"%s\">\n",
@@ -147,7 +135,7 @@ void WriteProjectRow(const Sent& sent, const std::string& script, const std::str
     if (name == project) base::Write(nullptr, "SELECTED ");
     base::Page("> %s \n", base::EscapeHtml(name));
   }
-  CloseList();
+  web::CloseSelectCell();
   // Across every project no sub-project is taken for granted.
   const std::string last_group = project.empty() ? std::string() : users::GetLastSubproject();
   const std::string group = sent.list            ? sent.Value("group", " ")
@@ -156,11 +144,11 @@ void WriteProjectRow(const Sent& sent, const std::string& script, const std::str
   List(101, "group", [&] { config::WriteSubprojectOptions(nullptr, project, group); });
   List(102, "phase", [&] { config::WritePhaseOptions(nullptr, sent.Index("phase")); });
   base::Write(nullptr, "</TR>\n<TR>");
-  Label(117);
-  OpenList("resp");
+  web::LabelCell(117);
+  web::OpenSelectCell("resp");
   base::Write(nullptr, "<OPTION SELECTED>all\n");
   config::WriteUserOptions(nullptr, project, sent.Value("resp", ""));
-  CloseList();
+  web::CloseSelectCell();
   List(113, "submitter",
        [&] { config::WriteUserOptions(nullptr, project, sent.Value("submitter", "")); });
   List(118, "verifier",
@@ -227,9 +215,9 @@ void WriteDateAndText(const Sent& sent) {
   base::Page("<TD>%s</TD><TD><INPUT NAME=and VALUE=\"%s\"></TD></TR>\n", Msg(2110),
              base::EscapeHtml(sent.Value("and", "31/12/2010:12.00.00")));
   base::Write(nullptr, "</TABLE>\n<TABLE BORDER=0>\n<TR>");
-  Label(2009);
+  web::LabelCell(2009);
   WriteTextField(sent, "intext");
-  Label(2010);
+  web::LabelCell(2010);
   WriteTextField(sent, "intitle");
   base::Page("<TD><INPUT TYPE=submit VALUE=\"%s\"> <INPUT TYPE=reset VALUE=\"Reset\"></TD></TR>\n",
              Msg(3002));
@@ -239,7 +227,7 @@ void WriteDateAndText(const Sent& sent) {
 void WriteDisplayOptions(const Sent& sent) {
   base::Page("<HR>\n<P><H3>%s:</H3>\n", Msg(2028));
   base::Write(nullptr, "<TABLE BORDER=0>\n<TR>");
-  Label(2011);
+  web::LabelCell(2011);
   base::Write(nullptr, "<TD><SELECT NAME=sort>\n");
   static constexpr std::pair<char, int> kSorts[] = {
       {'0', 2012}, {'1', 2013}, {'2', 2014}, {'3', 2015}, {'4', 106}};
@@ -247,7 +235,7 @@ void WriteDisplayOptions(const Sent& sent) {
   for (auto [value, label] : kSorts)
     base::Page("<OPTION VALUE=%c%s> %s\n", value,
                sent.Selected(sort.size() == 1 && sort[0] == value), Msg(label));
-  CloseList();
+  web::CloseSelectCell();
   auto checked = [&](std::string_view name) { return sent.Ticked(name, false) ? " CHECKED" : ""; };
   base::Page("<TD><INPUT TYPE=checkbox NAME=aff_vers VALUE=AV%s> %s\n", checked("aff_vers"),
              Msg(2016));
@@ -255,7 +243,7 @@ void WriteDisplayOptions(const Sent& sent) {
   const int shown = sent.Number("aff_versSel", 0);
   for (int k = 1; k <= 4; ++k)
     base::Page("<OPTION VALUE=%d%s> %s\n", k, sent.Selected(shown == k), Msg(2016 + k));
-  CloseList();
+  web::CloseSelectCell();
   base::Write(nullptr, "</TR>\n<TR>");
   base::Page("<TD><INPUT TYPE=checkbox NAME=aff_crit VALUE=AC%s> %s</TD>\n", checked("aff_crit"),
              Msg(2021));

@@ -44,21 +44,10 @@ std::string_view EmptyOption(std::string_view chosen) {
   return chosen.empty() ? kEmptyOptionSelected : kEmptyOption;
 }
 
-void WriteLabelCell(int label) {
-  base::Page("<TD><B>%s</B></TD>\n", Msg(label));
-}
-
-void OpenSelect(std::string_view name) {
-  base::Page("<TD><SELECT NAME=%s>\n", name);
-}
-void CloseSelect() {
-  base::Write(nullptr, "</SELECT></TD>\n");
-}
-
 void WriteProjectRow(std::string_view project, const web::ParamList& params) {
   const std::string script = web::ScriptName();
   base::Write(nullptr, "<TR>");
-  WriteLabelCell(100);
+  web::LabelCell(100);
   base::Page("<TD><INPUT TYPE=\"hidden\" NAME=project VALUE=\"%s\">\n", base::EscapeHtml(project));
   base::Page("<SELECT NAME=\"%s\" onChange=", "Deroulant");
   base::Page(" \"changePage(this.options[this.selectedIndex].value,%s)\" >\n", "Deroulant");
@@ -71,87 +60,87 @@ void WriteProjectRow(std::string_view project, const web::ParamList& params) {
     if (name == project) base::Write(nullptr, "SELECTED ");
     base::Page("> %s \n", base::EscapeHtml(name));
   }
-  CloseSelect();
+  web::CloseSelectCell();
 
-  WriteLabelCell(101);
-  OpenSelect("group");
+  web::LabelCell(101);
+  web::OpenSelectCell("group");
   base::Write(nullptr, kEmptyOption);
   std::string group = web::FieldValue(params, "group");
   if (group.empty()) group = users::GetLastSubproject();
   config::WriteSubprojectOptions(nullptr, project, group.empty() ? " " : group);
-  CloseSelect();
+  web::CloseSelectCell();
 
-  WriteLabelCell(108);
-  OpenSelect("prog");
+  web::LabelCell(108);
+  web::OpenSelectCell("prog");
   const std::string prog = web::FieldValue(params, "prog");
   base::Write(nullptr, EmptyOption(prog));
   config::WriteProjectFileOptions(nullptr, project, "program", prog.empty() ? " " : prog);
-  CloseSelect();
+  web::CloseSelectCell();
   base::Write(nullptr, "</TR>\n");
 }
 
 void WriteClassRows(std::string_view project, const web::ParamList& params) {
   base::Write(nullptr, "<TR>");
-  WriteLabelCell(109);
-  OpenSelect("sev");
+  web::LabelCell(109);
+  web::OpenSelectCell("sev");
   const int sev = web::GetParamInt(params, "sev");
   base::Write(nullptr, EmptyOption(sev ? "x" : ""));
   config::WriteSeverityOptions(nullptr, sev);
-  CloseSelect();
-  WriteLabelCell(104);
-  OpenSelect("impact");
+  web::CloseSelectCell();
+  web::LabelCell(104);
+  web::OpenSelectCell("impact");
   const int impact = TypedIndex(params, "impact", -1);
   base::Write(nullptr, EmptyOption(impact >= 0 ? "x" : ""));
   config::WriteImpactOptions(nullptr, impact);
-  CloseSelect();
-  WriteLabelCell(102);
-  OpenSelect("phase");
+  web::CloseSelectCell();
+  web::LabelCell(102);
+  web::OpenSelectCell("phase");
   base::Write(nullptr, kEmptyOption);
   config::WritePhaseOptions(nullptr, TypedIndex(params, "phase", users::GetLastPhase()));
-  CloseSelect();
+  web::CloseSelectCell();
   base::Write(nullptr, "</TR>\n");
 
   base::Write(nullptr, "<TR>");
-  WriteLabelCell(110);
-  OpenSelect("version");
+  web::LabelCell(110);
+  web::OpenSelectCell("version");
   const std::string version = web::FieldValue(params, "version");
   base::Write(nullptr, EmptyOption(version));
   config::WriteProjectFileOptions(nullptr, project, "version", version.empty() ? " " : version);
-  CloseSelect();
-  WriteLabelCell(111);
-  OpenSelect("exp");
+  web::CloseSelectCell();
+  web::LabelCell(111);
+  web::OpenSelectCell("exp");
   const std::string exp = web::FieldValue(params, "exp");
   base::Write(nullptr, kEmptyOption);
   config::WriteDeadlineOptions(nullptr, project, exp);
-  CloseSelect();
-  WriteLabelCell(112);
-  OpenSelect("type");
+  web::CloseSelectCell();
+  web::LabelCell(112);
+  web::OpenSelectCell("type");
   const int type = web::GetParamInt(params, "type");
   base::Write(nullptr, EmptyOption(type ? "x" : ""));
   config::WriteTypeOptions(nullptr, type);
-  CloseSelect();
+  web::CloseSelectCell();
   base::Write(nullptr, "</TR>\n");
 }
 
 void WritePersonTable(std::string_view project, const web::ParamList& params) {
   base::Write(nullptr, "<TABLE BORDER=0 WIDTH=100%>\n<TR>");
-  WriteLabelCell(113);
-  OpenSelect("submitter");
+  web::LabelCell(113);
+  web::OpenSelectCell("submitter");
   base::Write(nullptr, kEmptyOption);
   std::string submitter = web::FieldValue(params, "submitter");
   if (submitter.empty()) submitter = users::GetUserName();
   config::WriteUserOptions(nullptr, project, submitter);
-  CloseSelect();
-  WriteLabelCell(114);
+  web::CloseSelectCell();
+  web::LabelCell(114);
   base::Page("<TD><INPUT NAME=test VALUE=\"%s\"></TD>\n",
              base::EscapeHtml(web::FieldValue(params, "test")));
   base::Page("<TD><INPUT TYPE=submit VALUE=\"%s\"> <INPUT TYPE=reset VALUE=\"Reset\"></TD></TR>\n",
              Msg(3001));
   base::Write(nullptr, "<TR>");
-  WriteLabelCell(115);
+  web::LabelCell(115);
   base::Page("<TD><INPUT NAME=mdapda SIZE=40 VALUE=\"%s\"></TD>\n",
              base::EscapeHtml(web::FieldValue(params, "mdapda")));
-  WriteLabelCell(116);
+  web::LabelCell(116);
   std::string load = web::FieldValue(params, "Load");
   if (load.empty()) load = "1";
   base::Page("<TD><INPUT NAME=Load SIZE=4 VALUE=\"%s\"></TD><TD>&nbsp</TD></TR>\n",

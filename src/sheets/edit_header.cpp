@@ -35,16 +35,6 @@ std::string Esc(std::string_view text) {
   return base::EscapeHtml(text);
 }
 
-void LabelCell(int label) {
-  base::Page("<TD><B>%s</B></TD>\n", Msg(label));
-}
-void OpenSelect(std::string_view name) {
-  base::Page("<TD><SELECT NAME=%s>\n", name);
-}
-void CloseSelect() {
-  base::Write(nullptr, "</SELECT></TD>\n");
-}
-
 // The options of a text field, selected by exact value. A current value the lists do not
 // hold (a list edited since) comes first, selected, so a form sent back unchanged keeps it.
 void WriteChoices(const std::vector<std::string>& values, std::string_view current,
@@ -79,28 +69,28 @@ std::vector<std::string> FileValues(std::string_view project, std::string_view k
 
 void TextSelect(int label, std::string_view field, const std::vector<std::string>& values,
                 std::string_view current, bool empty_choice = false) {
-  LabelCell(label);
-  OpenSelect(field);
+  web::LabelCell(label);
+  web::OpenSelectCell(field);
   WriteChoices(values, current, empty_choice);
-  CloseSelect();
+  web::CloseSelectCell();
 }
 
 void CodeSelect(int label, std::string_view field, int current,
                 void (*options)(base::Stream, int)) {
-  LabelCell(label);
-  OpenSelect(field);
+  web::LabelCell(label);
+  web::OpenSelectCell(field);
   base::Write(nullptr,
               current == 0 ? "<OPTION SELECTED VALUE=\"\">&nbsp\n" : "<OPTION VALUE=\"\">&nbsp\n");
   options(nullptr, current);
-  CloseSelect();
+  web::CloseSelectCell();
 }
 
 void IndexSelect(int label, std::string_view field, int current,
                  void (*options)(base::Stream, int)) {
-  LabelCell(label);
-  OpenSelect(field);
+  web::LabelCell(label);
+  web::OpenSelectCell(field);
   options(nullptr, current);
-  CloseSelect();
+  web::CloseSelectCell();
 }
 
 // Project, sub-project and program: the cells of the first row of both forms.
@@ -189,7 +179,7 @@ void ChangeHeader(store::FactSheet& sheet, std::string& name, const web::ParamLi
 void ShowHeaderForm(const store::FactSheet& sheet, std::string_view name) {
   base::Page("<H1>%s %s </H1>\n", Msg(2029), Esc(name));
   base::Write(nullptr, "<TABLE BORDER=1 WIDTH=100%>\n<TR>");
-  LabelCell(106);
+  web::LabelCell(106);
   base::Page("<TD COLSPAN=5><INPUT NAME=%s SIZE=83 VALUE=\"%s\"></TD></TR>\n", "title",
              Esc(sheet.title));
   base::Write(nullptr, "<TR>");
@@ -207,17 +197,17 @@ void ShowHeaderForm(const store::FactSheet& sheet, std::string_view name) {
 
   base::Write(nullptr, "<TABLE BORDER=0 WIDTH=100%>\n<TR>");
   TextSelect(113, "submitter", config::MemberLogins(sheet.project), sheet.submitter);
-  LabelCell(114);
+  web::LabelCell(114);
   base::Page("<TD><INPUT NAME=%s  SIZE=25 VALUE=\"%s\" >\n</TD>\n", "test", Esc(sheet.test));
   base::Write(nullptr, kButtons);
   base::Write(nullptr, "</TR>\n<TR>");
-  LabelCell(2025);
+  web::LabelCell(2025);
   base::Write(nullptr, "<TD>");
   edit_parts::WriteUserSelect(sheet.project);
   base::Write(nullptr, "</TD>\n");
-  LabelCell(122);
+  web::LabelCell(122);
   base::Page("<TD><INPUT NAME=%s SIZE=30 Value=\"%s\"></TD>\n", "mdapda", Esc(sheet.mdapda));
-  LabelCell(116);
+  web::LabelCell(116);
   base::Page("<TD><INPUT NAME=%s SIZE=4 VALUE=%ld >\n</TD></TR>\n", "Load",
              static_cast<long>(sheet.Load));
   base::Write(nullptr, "</TABLE>\n");
@@ -242,7 +232,7 @@ void ShowCopyForm(const store::FactSheet& sheet, std::string_view name) {
   CodeSelect(109, "sev", sheet.sev, &config::WriteSeverityOptions);
   IndexSelect(102, "phase", sheet.phase, &config::WritePhaseOptions);
   base::Write(nullptr, "</TR>\n<TR>");
-  LabelCell(2114);
+  web::LabelCell(2114);
   base::Write(nullptr, "<TD>");
   edit_parts::WriteUserSelect(sheet.project);
   base::Write(nullptr, "</TD>\n");

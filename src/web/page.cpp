@@ -78,4 +78,16 @@ void CheckLanguageVersion() {
   base::Page("langue.%s in configuration directory.</P></FONT>\n", config::Msg(1));
 }
 
+void LabelCell(int message) {
+  base::Page("<TD><B>%s</B></TD>\n", config::Msg(message));
+}
+
+void OpenSelectCell(std::string_view name) {
+  base::Page("<TD><SELECT NAME=%s>\n", name);
+}
+
+void CloseSelectCell() {
+  base::Write(nullptr, "</SELECT></TD>\n");
+}
+
 }  // namespace web

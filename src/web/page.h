@@ -21,6 +21,11 @@ void ErrorBox(int n);
 // The same, with message n used as a format applied to `arg`.
 void ErrorBoxArg(int n, std::string_view arg);
 
+// The cells of a form row: a label in bold (message `message`), and a list opened and closed.
+void LabelCell(int message);
+void OpenSelectCell(std::string_view name);
+void CloseSelectCell();
+
 // The way home: the home image linking to the home page, at the right of the page.
 void WriteHomeLink();
 // The link alone, for a caller that places it; `whole_window` leaves a frame.
