@@ -129,12 +129,7 @@ void WriteProjectRow(const Sent& sent, const std::string& script, const std::str
   // The empty choice is every project the user may see, and stays chosen.
   base::Page("<OPTION VALUE=\"%s?%s=%s&%s=%s\"%s>&nbsp\n", script, "CMD", "search", "project", uid,
              project.empty() ? " SELECTED" : "");
-  for (const std::string& name : config::ListProjects(" ")) {
-    base::Page("<OPTION VALUE=\"%s?%s=%s&%s=%s%s\" ", script, "CMD", "search", "project",
-               base::EscapeHtml(name), uid);
-    if (name == project) base::Write(nullptr, "SELECTED ");
-    base::Page("> %s \n", base::EscapeHtml(name));
-  }
+  web::WriteProjectChoices("search", project, uid);
   web::CloseSelectCell();
   // Across every project no sub-project is taken for granted.
   const std::string last_group = project.empty() ? std::string() : users::GetLastSubproject();

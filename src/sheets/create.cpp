@@ -54,12 +54,7 @@ void WriteProjectRow(std::string_view project, const web::ParamList& params) {
   // Reloading keeps the identity, so the creation right is checked again for the same user.
   const std::string uid = web::UidSuffix();
   base::Page("<OPTION VALUE=\"%s?CMD=create%s\">&nbsp\n", script, uid);
-  for (const std::string& name : config::ListProjects(" ")) {
-    base::Page("<OPTION VALUE=\"%s?%s=%s&%s=%s%s\" ", script, "CMD", "create", "project",
-               base::EscapeHtml(name), uid);
-    if (name == project) base::Write(nullptr, "SELECTED ");
-    base::Page("> %s \n", base::EscapeHtml(name));
-  }
+  web::WriteProjectChoices("create", project, uid);
   web::CloseSelectCell();
 
   web::LabelCell(101);

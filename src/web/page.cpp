@@ -3,6 +3,7 @@
 #include "base/encode.h"
 #include "config/language.h"
 #include "config/main_config.h"
+#include "config/projects.h"
 #include "web/cookies.h"
 #include "web/response.h"
 
@@ -88,6 +89,16 @@ void OpenSelectCell(std::string_view name) {
 
 void CloseSelectCell() {
   base::Write(nullptr, "</SELECT></TD>\n");
+}
+
+void WriteProjectChoices(std::string_view cmd, std::string_view project, std::string_view uid) {
+  const std::string script = ScriptName();
+  for (const std::string& name : config::ListProjects(" ")) {
+    base::Page("<OPTION VALUE=\"%s?%s=%s&%s=%s%s\" ", script, "CMD", cmd, "project",
+               base::EscapeHtml(name), uid);
+    if (name == project) base::Write(nullptr, "SELECTED ");
+    base::Page("> %s \n", base::EscapeHtml(name));
+  }
 }
 
 }  // namespace web

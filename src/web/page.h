@@ -25,6 +25,9 @@ void ErrorBoxArg(int n, std::string_view arg);
 void LabelCell(int message);
 void OpenSelectCell(std::string_view name);
 void CloseSelectCell();
+// The options of a project list that reloads the page `cmd` for the project chosen, `project`
+// selected; `uid` ends each link (the identity suffix).
+void WriteProjectChoices(std::string_view cmd, std::string_view project, std::string_view uid);
 
 // The way home: the home image linking to the home page, at the right of the page.
 void WriteHomeLink();
