@@ -252,15 +252,18 @@ bool CopyIntoDir(const std::string& file, const std::string& folder) {
 
 namespace {
 
+// The line of a mail that starts at `pos`, without its line end; `pos` moves past it.
+std::string_view NextMailLine(std::string_view mail, size_t& pos) {
+  std::string_view line = base::NextLine(mail, pos);
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  return line;
+}
+
 // The description line of a stored mail: kind letter, time and sending site.
 bool ReadDescription(std::string_view mail, SynchHeader& header) {
   size_t pos = 0;
   while (pos < mail.size()) {
-    size_t end = mail.find('\n', pos);
-    if (end == std::string_view::npos) end = mail.size();
-    std::string_view line = mail.substr(pos, end - pos);
-    pos = end + 1;
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    std::string_view line = NextMailLine(mail, pos);
     if (!line.starts_with("filetype:")) continue;
     std::vector<std::string_view> words;
     base::AppendWords(line.substr(9), words);
@@ -287,11 +290,7 @@ bool SameLetters(std::string_view a, std::string_view b) {
 std::string HeaderValue(std::string_view mail, std::string_view name) {
   size_t pos = 0;
   while (pos < mail.size()) {
-    size_t end = mail.find('\n', pos);
-    if (end == std::string_view::npos) end = mail.size();
-    std::string_view line = mail.substr(pos, end - pos);
-    pos = end + 1;
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    std::string_view line = NextMailLine(mail, pos);
     if (line.empty() || line.starts_with("filetype:")) break;  // the end of the headers
     if (line.size() > name.size() && line[name.size()] == ':' &&
         SameLetters(line.substr(0, name.size()), name)) {
