@@ -86,19 +86,7 @@ bool HasUid() {
 }
 
 void WriteScripts() {
-  // Choosing another project sends the form back to itself, so no criterion is lost.
-  base::Write(nullptr, "<SCRIPT LANGUAGE=\"JavaScript\">\n");
-  base::Write(nullptr,
-              "function changePage(page,menu)\n{\n"
-              "   var f = menu && menu.form;\n"
-              "   if (f && f.CMD && f.project) {\n"
-              "     f.CMD.value = \"search\";\n"
-              "     f.project.value = menu.options[menu.selectedIndex].text.trim();\n"
-              "     f.submit();\n"
-              "     return;\n"
-              "   }\n"
-              "   document.location = page\n}\n");
-  base::Write(nullptr, "</SCRIPT>\n");
+  web::WriteProjectChangeScript("search");
   base::Write(nullptr, "<SCRIPT  LANGUAGE=javascript1.2>\nfunction checkChange()\n{\n");
   base::Write(nullptr, "   var f = document.forms[1];\n");
   for (const Box& box : kStatusBoxes)

@@ -186,20 +186,7 @@ std::string FormProject(const web::ParamList& params, bool& listed) {
 
 // The form itself, every field holding what the request carries.
 void WriteCreateForm(const web::ParamList& params, std::string_view project) {
-  // Choosing another project sends the form back to itself, so nothing typed is lost; a
-  // page without the form goes to the address of the option.
-  base::Write(nullptr, "<SCRIPT LANGUAGE=\"JavaScript\">\n");
-  base::Write(nullptr,
-              "function changePage(page,menu)\n{\n"
-              "   var f = menu && menu.form;\n"
-              "   if (f && f.CMD && f.project) {\n"
-              "     f.CMD.value = \"create\";\n"
-              "     f.project.value = menu.options[menu.selectedIndex].text.trim();\n"
-              "     f.submit();\n"
-              "     return;\n"
-              "   }\n"
-              "   document.location = page\n}\n");
-  base::Write(nullptr, "</SCRIPT>\n");
+  web::WriteProjectChangeScript("create");
 
   base::Page("<FORM METHOD=POST ACTION=\"%s\">\n", base::EscapeHtml(web::ScriptName()));
   base::Write(nullptr, "<INPUT TYPE=\"hidden\" NAME=CMD VALUE=\"new\">\n");

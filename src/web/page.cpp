@@ -101,4 +101,20 @@ void WriteProjectChoices(std::string_view cmd, std::string_view project, std::st
   }
 }
 
+void WriteProjectChangeScript(std::string_view cmd) {
+  base::Write(nullptr, "<SCRIPT LANGUAGE=\"JavaScript\">\n");
+  base::Page(
+      "function changePage(page,menu)\n{\n"
+      "   var f = menu && menu.form;\n"
+      "   if (f && f.CMD && f.project) {\n"
+      "     f.CMD.value = \"%s\";\n"
+      "     f.project.value = menu.options[menu.selectedIndex].text.trim();\n"
+      "     f.submit();\n"
+      "     return;\n"
+      "   }\n"
+      "   document.location = page\n}\n",
+      cmd);
+  base::Write(nullptr, "</SCRIPT>\n");
+}
+
 }  // namespace web

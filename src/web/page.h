@@ -28,6 +28,9 @@ void CloseSelectCell();
 // The options of a project list that reloads the page `cmd` for the project chosen, `project`
 // selected; `uid` ends each link (the identity suffix).
 void WriteProjectChoices(std::string_view cmd, std::string_view project, std::string_view uid);
+// The script behind such a list: in a form, choosing a project sends the form back to the
+// page `cmd`, so nothing typed is lost; elsewhere it goes to the option's address.
+void WriteProjectChangeScript(std::string_view cmd);
 
 // The way home: the home image linking to the home page, at the right of the page.
 void WriteHomeLink();
