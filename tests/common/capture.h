@@ -12,9 +12,7 @@ namespace testing_support {
 inline std::string ReadAll(std::FILE* f) {
   std::rewind(f);
   std::string out;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
+  for (int c; (c = std::getc(f)) != EOF;) out += static_cast<char>(c);
   return out;
 }
 

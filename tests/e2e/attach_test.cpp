@@ -66,8 +66,7 @@ TEST(Attach, UploadAndDownloadRoundTripByteForByte) {
   // The sheet's own link brings it back.
   size_t link = r.out.find("?CMD=FILE&title=");
   ASSERT_NE(link, std::string::npos);
-  std::string query = r.out.substr(link + 1, r.out.find('"', link) - link - 1);
-  auto down = inst.Get(query);
+  auto down = inst.Get(r.out.substr(link + 1, r.out.find('"', link) - link - 1));
   EXPECT_TRUE(down.out ==
               "Content-type: application/octet-stream\nContent-Disposition: "
               "attachment; filename=\"File_1_run.bin\"\nContent-Length: 5242926\n" E2E_PROTECTIVE

@@ -22,14 +22,8 @@ using Names = std::vector<std::string>;
 void Add(const Installation& inst, const std::function<void(store::FactSheet&)>& edit) {
   InProcess req(inst);
   store::FactSheet s;
-  s.project = "TEST";
-  s.group = "GUI";
-  s.subCode = "G";
-  s.submitter = "kolvar";
-  s.prog = "prog1";
-  s.version = "1.0";
-  s.sev = 2;
-  s.title = "title";
+  s.project = "TEST", s.group = "GUI", s.subCode = "G", s.submitter = "kolvar";
+  s.prog = "prog1", s.version = "1.0", s.sev = 2, s.title = "title";
   store::AddEntry(s, "Description", "kolvar", 0, "Some text.\n");
   edit(s);
   ASSERT_EQ(store::CreateSheet(s), store::Stored::kOk);

@@ -135,11 +135,8 @@ TEST(StatisticsRefresh, PostponedSheetWakes) {
     InProcess req(inst);
     for (long when : {std::time(nullptr) - 60L, std::time(nullptr) + 86400L}) {
       store::FactSheet s;
-      s.project = "TEST";
-      s.group = "GUI";
-      s.status = store::kPostponed;
-      s.postponed = static_cast<int>(when);
-      s.title = "later";
+      s.project = "TEST", s.group = "GUI", s.title = "later";
+      s.status = store::kPostponed, s.postponed = static_cast<int>(when);
       ASSERT_EQ(store::CreateSheet(s), store::Stored::kOk);
       (past.empty() ? past : future) = store::GetSheetName(s);
     }

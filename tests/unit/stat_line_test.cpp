@@ -99,12 +99,7 @@ TEST(DataWindow, PrintsOneLinePerDayOfTheWindow) {
 TEST(IndexFields, AgreeWithTheStoreParser) {
   store::FactSheet s;
   s.project = std::string(45, 'P');  // cut to 39
-  s.group = "GUI";
-  s.phase = 3;
-  s.sev = 2;
-  s.status = 9;
-  s.postponed = 1700000000;
-  s.corrLoad = -4;
+  s.group = "GUI", s.phase = 3, s.sev = 2, s.status = 9, s.postponed = 1700000000, s.corrLoad = -4;
   s.Load = 1234567890;  // ten digits: the slow way
   s.title = "a title | with bars";
   std::string line = store::FormatHeader(s);

@@ -9,6 +9,7 @@
 #include "base/request_state.h"
 #include "e2e/harness.h"
 #include "store/check.h"
+#include "store/commit.h"
 #include "store/store.h"
 #include "unit_support.h"
 
@@ -38,14 +39,8 @@ class StoreFiles : public unit_test::Installation {
 
   static FactSheet NewSheet(const std::string& title, const std::string& group = "Sub") {
     FactSheet s;
-    s.project = "Project";
-    s.group = group;
-    s.phase = 1;
-    s.subCode = "GUI";
-    s.created = 946681200;
-    s.submitter = "kolvar";
-    s.title = title;
-    s.Load = 1;
+    s.project = "Project", s.group = group, s.phase = 1, s.subCode = "GUI";
+    s.created = 946681200, s.submitter = "kolvar", s.title = title, s.Load = 1;
     return s;
   }
 
@@ -260,6 +255,18 @@ TEST_F(StoreFiles, AChangePastItsCommitIsFinishedByTheNextLockTaker) {
   EXPECT_NE(Read("data/history.dat").find(" ABCTGUI.00001 Lost\n"), std::string::npos);
   fs::remove_all(root_ + "/data");
   EXPECT_EQ(store::CreateSheet(s), Stored::kNoFile);
+}
+
+// An intent cut short (a power cut while it was written) or garbled is no change: nothing of
+// it is carried out, and it is marked done.
+TEST_F(StoreFiles, AnIntentThatIsNotWholeIsNoChange) {
+  const std::string head = "QUORB-COMMIT 1\npid 1\n7\nstep 1\n0\na 13\nABCTGUI.00001\nb 2\nx\n";
+  for (const std::string& intent : {head.substr(0, 40), head + "add", head + "end 12\n"}) {
+    Write("data/commit.intent", intent);
+    EXPECT_TRUE(store::RecoverStore()) << intent;
+    EXPECT_FALSE(Exists("data/ABCTGUI.00001")) << intent;
+    EXPECT_FALSE(Read("data/commit.intent").starts_with("QUORB-COMMIT")) << intent;
+  }
 }
 
 // Thirty-two processes create, rewrite, copy and move sheets at the same moment, as concurrent
