@@ -37,9 +37,7 @@ class NotifyTest : public unit_test::Installation {
           "mute: :pw\n"
           "sub:sub@corp.test:pw\n"
           "abcdefghijklmnopqrs:long@corp.test\n");
-    sheet_.project = "TEST";
-    sheet_.submitter = "sub";
-    sheet_.resp = "duval";
+    sheet_.project = "TEST", sheet_.submitter = "sub", sheet_.resp = "duval";
     sheet_.verifier = "verif";
   }
   // The recipients.

@@ -84,14 +84,8 @@ TEST(TestBookEncode, TextBlocksReadBackExactly) {
 
 TEST(TestBookEncode, TestFileHoldsOneFieldPerLineAndItsTextsAsBlocks) {
   testbook::TestRecord test;
-  test.number = 7;
-  test.submitter = "kolvar";
-  test.created = 946684800;
-  test.project = "TEST";
-  test.group = "GUI";
-  test.phase = 1;
-  test.mod = "LOG";
-  test.step = "S1";
+  test.number = 7, test.submitter = "kolvar", test.created = 946684800, test.project = "TEST";
+  test.group = "GUI", test.phase = 1, test.mod = "LOG", test.step = "S1";
   test.title = "Two\nlines";  // a line break never splits a field
   test.impact = -1;
   test.obj = "Objective";
@@ -134,12 +128,8 @@ auto Quiet(F fn) {
 
 testbook::TestRecord TestAt(const std::string& mod, const std::string& step, int number = 0) {
   testbook::TestRecord test;
-  test.project = "TEST";
-  test.group = "GUI";
-  test.phase = 0;
-  test.mod = mod;
-  test.step = step;
-  test.number = number;
+  test.project = "TEST", test.group = "GUI", test.phase = 0;
+  test.mod = mod, test.step = step, test.number = number;
   return test;
 }
 
@@ -179,14 +169,10 @@ TEST(TestBookFiles, TestTakesItsLocationFromItsPath) {
   e2e::SampleInstallation inst;
   InProcess req(inst);
   testbook::TestRecord written = TestAt("OTHERMOD", "OTHERSTEP", 9);
-  written.project = "OTHER";
-  written.group = "Nowhere";
-  written.phase = 1;
+  written.project = "OTHER", written.group = "Nowhere", written.phase = 1;
   written.submitter = "";  // empty lines keep the fields after them in place
   written.title = "";
-  written.impact = 1;
-  written.ref = "REQ-1";
-  written.steps = "1. open\r\n2. close\n";
+  written.impact = 1, written.ref = "REQ-1", written.steps = "1. open\r\n2. close\n";
   inst.Write(kBook + "test.LOG.S1.004", testbook::FormatTest(written));
   inst.Write("data//Tests/TEST/Z/s/Book/test.LOG.S1.000", testbook::FormatTest(written));
 
