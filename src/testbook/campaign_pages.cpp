@@ -23,6 +23,7 @@
 #include "testbook/listing.h"
 #include "testbook/names_cache.h"
 #include "testbook/pages.h"
+#include "testbook/records.h"
 #include "users/user_context.h"
 #include "web/cookies.h"
 #include "web/identity.h"
@@ -34,8 +35,6 @@ namespace {
 
 using config::Msg;
 
-constexpr int kVerdictNt = 2;
-constexpr int kVerdictNa = 3;
 constexpr size_t kMinReference = 7;
 
 struct CampaignAction {
@@ -296,7 +295,7 @@ void WriteResultForm(const BookPlace& place, const std::string& campaign) {
   ResultRecord result;
   if (!ReadResult(test, campaign, result)) {
     result.tester = users::GetUserName();
-    result.code = kVerdictNa;
+    result.code = kResultNotApplicable;
     result.time = static_cast<long>(std::time(nullptr));
     result.version = " ";
   }
@@ -386,7 +385,7 @@ void SaveResult(const web::ParamList& list, const BookPlace& place, const std::s
   int code = web::IsAbsent(res) ? -1 : web::GetParamInt(list, "res");
   // A tester is always needed, a version for a verdict given, and a verdict of the table.
   if (submitter.empty() || code < 0 || code >= kResultCodes ||
-      (version.empty() && code != kVerdictNt && code != kVerdictNa)) {
+      (version.empty() && code != kResultNotTested && code != kResultNotApplicable)) {
     base::Page("<Font color=red><H1>Error</H1>\n");
     base::Page("<P>Please fill in the blanks<P></font>\n");
     return;

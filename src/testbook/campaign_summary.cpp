@@ -13,6 +13,7 @@
 #include "testbook/listing.h"
 #include "testbook/names_cache.h"
 #include "testbook/pages.h"
+#include "testbook/records.h"
 #include "web/cookies.h"
 #include "web/response.h"
 
@@ -20,10 +21,6 @@ namespace testbook {
 namespace {
 
 using config::Msg;
-
-constexpr int kVerdictNok = 0;
-constexpr int kVerdictOk = 1;
-constexpr int kVerdictNa = 3;
 
 int Percent(int part, int whole) {
   return whole == 0 ? 0 : 100 * part / whole;
@@ -116,10 +113,10 @@ void WriteModuleTable(const BookPlace& place, std::string_view campaign,
 
 void CampaignCounts::CountResult(int code) {
   ++tests;
-  if (code == kVerdictNa) return;
+  if (code == kResultNotApplicable) return;
   ++applicable;
-  if (code == kVerdictOk || code == kVerdictNok) ++executed;
-  if (code == kVerdictOk) ++passed;
+  if (code == kResultOk || code == kResultNok) ++executed;
+  if (code == kResultOk) ++passed;
 }
 
 void CampaignCounts::Add(CampaignCounts part) {

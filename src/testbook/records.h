@@ -35,7 +35,10 @@ struct TestRecord {
 };
 
 // Verdicts: 0 "NOK", 1 "OK", 2 "NT", 3 "NA"; 4 is the empty name that ends the table.
+inline constexpr int kResultNok = 0;
+inline constexpr int kResultOk = 1;
 inline constexpr int kResultNotTested = 2;
+inline constexpr int kResultNotApplicable = 3;
 inline constexpr int kResultCodes = 4;
 std::string_view ResultCodeName(int code);
 
