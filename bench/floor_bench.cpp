@@ -246,10 +246,21 @@ int main(int argc, char** argv) {
     builds.emplace_back(eq == std::string_view::npos ? "" : std::string(item.substr(0, eq)),
                         std::string(eq == std::string_view::npos ? item : item.substr(eq + 1)));
   }
-  std::vector<Page> pages = {get("hello", QUORB_CGI_HELLO, "", "hello"),
-                             post("hello-body", QUORB_CGI_HELLO, "hello")};
-  for (const auto& [build, cgi] : builds) {
+  // Each program runs from a copy in the installation, as a site installs it: the file the
+  // linker has just written sits in the page cache in small pieces, and a program started
+  // from it took up to a tenth longer than the same program started from a copy.
+  int copies = 0;
+  auto installed = [&](const std::string& program) {
+    const std::string copy = inst.Path(base::Sprintf("cgi-bin/%d.cgi", copies++));
+    std::filesystem::create_directories(inst.Path("cgi-bin"));
+    std::filesystem::copy_file(program, copy);
+    return copy;
+  };
+  const std::string hello = installed(QUORB_CGI_HELLO);
+  std::vector<Page> pages = {get("hello", hello, "", "hello"), post("hello-body", hello, "hello")};
+  for (const auto& [build, program] : builds) {
     const std::string tag = build.empty() ? "" : build + " ";
+    const std::string cgi = installed(program);
     pages.push_back(get(tag + "home", cgi, "", "<TITLE>QUORB</TITLE>"));
     pages.push_back(get(tag + "home-nosync", cgi, "", "<TITLE>QUORB</TITLE>"));
     pages.back().without_sync = true;
@@ -286,7 +297,7 @@ int main(int argc, char** argv) {
     // One answer of each page, in the order of the table, for a comparison of two builds.
     std::filesystem::create_directories(dump_dir);
     for (Page& page : pages) {
-      if (page.program == QUORB_CGI_HELLO || !page.preload.empty()) continue;
+      if (page.program == hello || !page.preload.empty()) continue;
       run(page);
       // The installation's folder differs from run to run.
       for (size_t at; (at = out.find(root)) != std::string::npos;)
@@ -316,10 +327,9 @@ int main(int argc, char** argv) {
     const bool post = p.method == "POST";
     const std::string floor = post ? "hello-body" : "hello";
     const double wall = Median(p.ms), cpu = Median(p.cpu_ms);
-    base::Printf(
-        nullptr, "  %-12s %7.3f ms %5.2f x   cpu %6.3f ms %5.2f x %-10s%s\n", p.label, wall,
-        wall / median(floor, &Page::ms), cpu, cpu / median(floor, &Page::cpu_ms), floor,
-        p.program != QUORB_CGI_HELLO ? (post ? "  (target <= 2)" : "  (target <= 1.5)") : "");
+    base::Printf(nullptr, "  %-12s %7.3f ms %5.2f x   cpu %6.3f ms %5.2f x %-10s%s\n", p.label,
+                 wall, wall / median(floor, &Page::ms), cpu, cpu / median(floor, &Page::cpu_ms),
+                 floor, p.program != hello ? (post ? "  (target <= 2)" : "  (target <= 1.5)") : "");
   }
   for (const auto& [build, cgi] : builds) {
     const std::string tag = build.empty() ? "" : build + " ";
