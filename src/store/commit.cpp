@@ -75,32 +75,20 @@ size_t RecordSize(std::string_view digits) {
   return error == std::errc() && end == digits.data() + digits.size() ? size : SIZE_MAX;
 }
 
-// The commit an intent holds, or nothing when it is not whole. The intent is written over
-// the one before, so bytes of an older, longer one may follow its "end" line.
+// The commit an intent holds, or nothing when it is not whole: its records, one after the
+// other, up to the "end" line whose sum covers them. The intent is written over the one
+// before, so bytes of an older, longer one may follow that line.
 std::optional<Commit> Parse(std::string_view text) {
   if (!text.starts_with(kMagic)) return std::nullopt;
-  size_t end = kMagic.size();
-  while (end < text.size() && !text.substr(end).starts_with("end ")) {
-    size_t blank = text.find(' ', end), lf = text.find('\n', end);
-    if (blank == std::string_view::npos || lf == std::string_view::npos || blank > lf)
-      return std::nullopt;
-    const size_t size = RecordSize(text.substr(blank + 1, lf - blank - 1));
-    if (size > text.size() - lf) return std::nullopt;
-    end = lf + 1 + size + 1;
-  }
-  const size_t lf = text.find('\n', end);
-  if (end >= text.size() || lf == std::string_view::npos ||
-      text.substr(end + 4, lf - end - 4) != std::to_string(Hash(text.substr(0, end))))
-    return std::nullopt;
   Commit c;
   size_t pos = kMagic.size();
-  while (pos < end) {
+  while (!text.substr(pos).starts_with("end ")) {
     size_t blank = text.find(' ', pos), lf = text.find('\n', pos);
     if (blank == std::string_view::npos || lf == std::string_view::npos || blank > lf)
       return std::nullopt;
     std::string_view tag = text.substr(pos, blank - pos);
     size_t size = RecordSize(text.substr(blank + 1, lf - blank - 1));
-    if (size > end - lf) return std::nullopt;
+    if (size > text.size() || lf + 2 + size > text.size()) return std::nullopt;
     std::string value(text.substr(lf + 1, size));
     pos = lf + 1 + size + 1;
     if (tag == "pid") {
@@ -127,6 +115,10 @@ std::optional<Commit> Parse(std::string_view text) {
       c.journal_size = std::atoll(value.c_str());
     }
   }
+  const size_t lf = text.find('\n', pos);
+  if (lf == std::string_view::npos ||
+      text.substr(pos + 4, lf - pos - 4) != std::to_string(Hash(text.substr(0, pos))))
+    return std::nullopt;
   return c;
 }
 

@@ -228,7 +228,6 @@ void SaveUserContext(std::string_view login, std::string_view project, std::stri
     }
   }
   if (!base::ReplaceFile(temp, path)) {
-    base::RemoveFile(temp);
     config::ReportFailure(base::Sprintf("unable to rename %s", temp), "<!Unable to rename : %s>\n",
                           temp);
     return;
