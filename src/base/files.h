@@ -73,6 +73,7 @@ class FileLock {
   FileLock(const FileLock&) = delete;
   FileLock& operator=(const FileLock&) = delete;
   bool Held() const { return fd_ >= 0; }
+  int fd() const { return fd_; }  // -1 when not held
 
  private:
   int fd_ = -1;

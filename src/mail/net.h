@@ -7,8 +7,9 @@
 
 namespace mail {
 
-// How long to wait for a connection, a greeting or a reply when the caller does not say.
-constexpr int kNetWaitSeconds = 10;
+// How long to wait for a greeting, a reply or a write when the caller does not say: a server
+// that accepts and then stays silent costs no more than one that is down.
+constexpr int kNetWaitSeconds = 2;
 // The longest wait for a connection: a relay or a mailbox that is down costs no more.
 constexpr int kConnectSeconds = 2;
 

@@ -62,7 +62,7 @@ std::optional<Envelope> ReadEnvelope(const std::string& path) {
 // Writes `content` under `path`: a temporary file, synced, renamed.
 bool WriteSynced(const std::string& path, std::string_view content) {
   std::string temp = base::TempNameFor(path);
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd < 0) return false;
   bool ok = base::WriteAll(fd, content);
   ok = ::fsync(fd) == 0 && ok;
@@ -193,7 +193,8 @@ bool QueueMail(std::string_view sender, std::string_view recipients, const std::
   bool ok = false;
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd >= 0) {
-    ok = ::fsync(fd) == 0;
+    // Mail is for its recipients: no other account of the machine reads the spool.
+    ok = ::fchmod(fd, 0600) == 0 && ::fsync(fd) == 0;
     ::close(fd);
   }
   ok = ok && std::rename(path.c_str(), msg.c_str()) == 0;
@@ -251,10 +252,10 @@ std::vector<SpoolEntry> ListSpool() {
   return entries;
 }
 
-void DeliverSpool(bool wait_for_lock) {
-  std::string dir = SpoolDir();
-  base::FileLock lock(dir + "/lock", wait_for_lock ? kLockWaitSeconds * 1000 : 0);
-  if (!lock.Held()) return;
+namespace {
+
+// The pass itself, with the spool's lock held.
+void DeliverHeld(const std::string& dir) {
   // The attempt's time: later requests leave the spool alone for a minute.
   Touch(PendingStamp(dir));
   std::string server = config::GetConfig("MAILSERV");
@@ -322,6 +323,42 @@ void DeliverSpool(bool wait_for_lock) {
   if (!pending_left) base::RemoveFile(PendingStamp(dir));
 }
 
+// Leaves the web server behind: a session of its own (no signal sent to the request's group
+// reaches it), standard input and output on /dev/null and every other descriptor closed but
+// `keep`, so that no pipe of the server stays open while the relay is talked to. Standard
+// error stays when it is a file (the server's error log: it holds nothing open that anyone
+// waits on); a pipe is replaced by the spool's own log, "delivery.log".
+void Detach(int keep, const std::string& dir) {
+  ::setsid();
+  if (keep >= 0 && keep <= 2) keep = ::fcntl(keep, F_DUPFD, 3);  // the copy holds the lock too
+  struct stat st;
+  const bool error_file = ::fstat(STDERR_FILENO, &st) == 0 && S_ISREG(st.st_mode);
+  int null = ::open("/dev/null", O_RDWR);
+  for (int fd = 0; fd <= 1 && null >= 0; ++fd) {
+    if (fd != null) ::dup2(null, fd);
+  }
+  if (null > 2) ::close(null);
+  if (!error_file) {
+    int log = ::open((dir + "/delivery.log").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+    if (log < 0) log = ::open("/dev/null", O_WRONLY);
+    if (log >= 0 && log != STDERR_FILENO) {
+      ::dup2(log, STDERR_FILENO);
+      ::close(log);
+    }
+  }
+  const unsigned top = ~0U;
+  if (keep > 3) ::close_range(3, static_cast<unsigned>(keep) - 1, 0);
+  ::close_range(keep >= 3 ? static_cast<unsigned>(keep) + 1 : 3, top, 0);
+}
+
+}  // namespace
+
+void DeliverSpool(bool wait_for_lock) {
+  std::string dir = SpoolDir();
+  base::FileLock lock(dir + "/lock", wait_for_lock ? kLockWaitSeconds * 1000 : 0);
+  if (lock.Held()) DeliverHeld(dir);
+}
+
 void DeliverAfterPage() {
   if (!queued_here) {
     const std::string& data = config::GetDataDir();
@@ -330,8 +367,31 @@ void DeliverAfterPage() {
     if (::stat(base::Sprintf("%s/Mail/pending", data).c_str(), &st) != 0) return;
     if (std::time(nullptr) - st.st_mtime < kRetrySeconds) return;
   }
-  ClosePage();
-  DeliverSpool(queued_here);
+  const std::string dir = SpoolDir();
+  // Taken before the delivery process starts, which inherits it: whoever waits for the lock
+  // waits for that delivery to end.
+  base::FileLock lock(dir + "/lock", 0);
+  if (!lock.Held() && !queued_here) return;  // another pass is under way
+  std::fflush(stdout);
+  std::fflush(stderr);
+  const pid_t pid = ::fork();
+  if (pid > 0) return;  // the page is complete: the request ends here
+  if (pid < 0) {
+    // No process to hand it to: delivered here, after the page.
+    ClosePage();
+    if (lock.Held())
+      DeliverHeld(dir);
+    else
+      DeliverSpool(true);
+    return;
+  }
+  Detach(lock.fd(), dir);
+  if (lock.Held())
+    DeliverHeld(dir);
+  else
+    DeliverSpool(true);
+  // Nothing of the request is the delivery's to end (its page, its upload, its buffers).
+  ::_exit(0);
 }
 
 }  // namespace mail

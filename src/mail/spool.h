@@ -3,7 +3,7 @@
 // the relay does not take stays there and is tried again by later requests, at most once a
 // minute, until the relay takes it or refuses it for good.
 //
-// An entry is two files named after its creation: "<id>.msg", the message as it is sent,
+// An entry is two files, readable by their owner alone, named after its creation: "<id>.msg", the message as it is sent,
 // and "<id>.env", its envelope (written last, so an entry without one is not complete):
 //   line 1  the sender address
 //   line 2  the recipients still to be served, comma-separated
@@ -75,8 +75,10 @@ std::vector<SpoolEntry> ListSpool();
 
 // Ends the request's mail duties, called once the page is complete: when this request queued
 // mail, or when mail waits and the last attempt is a minute old (one stat tells), hands the
-// page to the web server (standard output flushed and closed) and delivers what the spool
-// holds. Failures go to standard error and into the entries.
+// delivery of what the spool holds to a process of its own, detached from the web server (its
+// own session, none of the request's descriptors), and returns at once. That process holds the
+// spool's lock until it is done. Failures go into the entries and to standard error when it
+// is a file, else to "delivery.log" in the spool.
 void DeliverAfterPage();
 
 // One delivery pass over the spool: each pending entry in turn, stopping at the first that

@@ -1,12 +1,14 @@
 #include "harness.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -187,6 +189,7 @@ CgiResult Installation::Run(const Request& request) const {
   int status = 0;
   waitpid(pid, &status, 0);
   if (writer.joinable()) writer.join();
+  WaitForDelivery(Path("data/Mail/lock"));
   CgiResult result{0, testing_support::ReadAll(out), testing_support::ReadAll(err)};
   if (WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM)
     result.err += "\n[harness: killed after timeout]\n";
@@ -194,6 +197,16 @@ CgiResult Installation::Run(const Request& request) const {
   std::fclose(err);
   result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return result;
+}
+
+// The mail a request hands to its delivery process has left (or waits in the spool) once that
+// process lets go of the spool's lock, which it holds from before the request ends.
+void WaitForDelivery(const std::string& lock_path) {
+  int fd = open(lock_path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return;
+  for (int i = 0; i < kTimeoutSeconds * 100 && flock(fd, LOCK_EX | LOCK_NB) != 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  close(fd);
 }
 
 CgiResult Installation::Follow(CgiResult result,

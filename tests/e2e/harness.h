@@ -95,6 +95,10 @@ class Installation {
   std::string root_;
 };
 
+// Waits (a minute at most) until no process holds the lock at `lock_path`: after a request,
+// until the delivery it started is over.
+void WaitForDelivery(const std::string& lock_path);
+
 // A small project for page tests: TEST (code T, manager kolvar, verifier tessin) with the
 // phases Analysis:a and Tests:s, impacts Low and High, sub-projects GUI:G and Core:C,
 // `programs`, versions 1.0 and 1.1, deadlines 1.0 and 2.0, the members kolvar (password

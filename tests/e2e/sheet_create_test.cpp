@@ -173,7 +173,11 @@ TEST(SheetCreation, PageFilesJournalUserContextAndSpooledMail) {
   // The page is out before the relay is tried: the mail waits in the spool, and the failure
   // goes to the server's log. No error box, nothing after the sheet but comments.
   EXPECT_TRUE(e2e::Has(r.err, "cannot reach the mail server 127.0.0.1:1")) << r.err;
-  EXPECT_EQ(inst.List("data/Mail").size(), 4u);  // the entry's two files, the lock, the stamp
+  const std::vector<std::string> spool = inst.List("data/Mail");
+  ASSERT_EQ(spool.size(), 4u);  // the entry's two files, the lock, the stamp
+  // The entry is its recipients' mail: no other account of the machine reads it.
+  EXPECT_EQ(e2e::Mode(inst, "data/Mail/" + spool[0]), 0600);
+  EXPECT_EQ(e2e::Mode(inst, "data/Mail/" + spool[1]), 0600);
   EXPECT_FALSE(Has(r.out, "COLOR=RED"));
   ExpectOnlyCommentsAfterTheSheet(r.out);
   EXPECT_EQ(inst.List("data/tmp"), std::vector<std::string>{"quorb.log"});  // DEBUG's trace
