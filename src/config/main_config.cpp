@@ -185,7 +185,35 @@ size_t ReadLimit(std::string_view key, size_t fallback) {
 std::vector<std::pair<std::string, std::string>> HandEditedSettings() {
   std::vector<std::pair<std::string, std::string>> kept;
   for (std::string_view key : kLimitKeys) kept.emplace_back(key, GetConfig(key));
+  kept.emplace_back("BASEURL", GetConfig("BASEURL"));
   return kept;
+}
+
+std::string PlainBaseUrl(std::string_view url) {
+  size_t scheme = url.starts_with("http://") ? 7 : url.starts_with("https://") ? 8 : 0;
+  while (url.size() > scheme && url.back() == '/') url.remove_suffix(1);
+  if (scheme == 0 || url.size() == scheme || url[scheme] == '/' || url[scheme] == ':') return {};
+  for (char c : url.substr(scheme)) {
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                       std::string_view("-._~/:[]%").find(c) != std::string_view::npos;
+    if (!plain) return {};
+  }
+  return std::string(url);
+}
+
+std::string GetBaseUrl() {
+  return PlainBaseUrl(GetConfig("BASEURL"));
+}
+
+std::string MailHost() {
+  std::string host = GetConfig("HOSTNAME");
+  // "host:port" or "[v6]:port"; a bare v6 address has several colons and no port.
+  const size_t colon = host.rfind(':');
+  const bool bracketed = !host.empty() && host.front() == '[';
+  if (colon != std::string::npos && host.find_first_not_of("0123456789", colon + 1) == std::string::npos &&
+      (bracketed ? colon > 0 && host[colon - 1] == ']' : host.find(':') == colon))
+    host.resize(colon);
+  return host;
 }
 
 RequestLimits GetRequestLimits() {

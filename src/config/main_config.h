@@ -35,6 +35,16 @@ bool IsSecurityOn();
 // "DEBUG YES": diagnostics (the request traces and the comments that show paths, addresses or
 // server dialogue) are written; off by default, as they are for the administrator alone.
 bool IsDebugOn();
+// "BASEURL": the address the site is reached at from outside (scheme, host, port and path,
+// "https://bugs.example.org:8443/tools"), put before the program's and the images' paths in
+// the links of mails. Empty when unset or not fit (PlainBaseUrl).
+std::string GetBaseUrl();
+// `url` when it is an http or https address whose host, port and path hold only letters,
+// digits and "-._~/:[]%" (it then stands in a link unquoted), without its trailing "/";
+// empty otherwise.
+std::string PlainBaseUrl(std::string_view url);
+// The HOSTNAME value without the port it may carry: the host of mail addresses.
+std::string MailHost();
 // "PAGESIZE n": how many sheets a result page shows in full; 100 when unset or not a number,
 // 0 for all.
 int GetPageSize();
@@ -63,7 +73,7 @@ struct MainConfigValues {
 };
 
 // The settings of the file that are set by hand on the server and that a save of the main
-// form keeps: the request limits.
+// form keeps: the request limits and BASEURL.
 std::vector<std::pair<std::string, std::string>> HandEditedSettings();
 
 // How much a request may carry; beyond it the request is refused before its body is read.

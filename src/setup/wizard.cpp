@@ -107,6 +107,9 @@ void WriteCompleted() {
 // when the installation is complete; `copied` names the language files it copied.
 bool Install(const web::ParamList& list, std::vector<std::string>& copied) {
   config::MainConfigValues v = MainValuesFromForm(list);
+  // The links of mails lead where this request came from, unless the file says otherwise.
+  for (auto& [key, value] : v.kept)
+    if (key == "BASEURL" && value.empty()) value = web::RequestBaseUrl();
   bool ok = true;
   base::Write(nullptr, "<TABLE>");
   std::string base_dir = BaseConfigDir();

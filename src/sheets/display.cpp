@@ -66,11 +66,14 @@ void AppendHex(std::string& out, unsigned char c) {
   out += kHexDigits[c & 15];
 }
 
-// "http://<HOSTNAME>", with ":<SERVER_PORT>" unless the port is 80 (or unknown).
+// The BASEURL value; without it "http://<HOSTNAME>", with ":<SERVER_PORT>" unless the port is
+// 80 (or unknown) or HOSTNAME names a port itself.
 std::string AbsoluteBase() {
+  std::string base = config::GetBaseUrl();
+  if (!base.empty()) return base;
   std::string host = config::GetConfig("HOSTNAME");
   const char* port = std::getenv("SERVER_PORT");
-  if (port && *port && std::string_view(port) != "80")
+  if (port && *port && std::string_view(port) != "80" && config::MailHost() == host)
     return base::Sprintf("http://%s:%s", host, port);
   return base::Sprintf("http://%s", host);
 }

@@ -128,7 +128,8 @@ void SendNotification(std::string_view name, int code, std::optional<std::string
   mail::MessageFile message(MessageFilePath(static_cast<unsigned>(getpid())));
   if (!message) return;
   // Header values never carry a line break: a login or a name cannot add header lines.
-  std::string host = StripLineBreaks(config::GetConfig("HOSTNAME"));
+  // An address names a host, never a port.
+  std::string host = StripLineBreaks(config::MailHost());
   mail::MailHeader header;
   header.from = base::Sprintf("\"Bug Manager\" <%s@%s>", mail::SenderName(), host);
   header.to = recipients;

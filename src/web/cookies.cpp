@@ -13,6 +13,24 @@ std::string ScriptName() {
   return v ? v : "";
 }
 
+std::string RequestBaseUrl() {
+  auto env = [](const char* name) {
+    const char* v = std::getenv(name);
+    return std::string(v ? v : "");
+  };
+  const std::string https = env("HTTPS");
+  const bool secure =
+      https == "on" || https == "ON" || https == "1" || env("REQUEST_SCHEME") == "https";
+  std::string host = env("HTTP_HOST");
+  if (host.empty()) {
+    host = env("SERVER_NAME");
+    const std::string port = env("SERVER_PORT");
+    if (!host.empty() && !port.empty() && port != (secure ? "443" : "80")) host += ":" + port;
+  }
+  if (host.empty()) return {};
+  return config::PlainBaseUrl((secure ? "https://" : "http://") + host);
+}
+
 std::string UidSuffix() {
   const std::string& uid = GetCurrentUid();
   if (!config::IsSecurityOn() || uid.empty() || uid.front() == ' ') return "";

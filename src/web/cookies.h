@@ -11,6 +11,11 @@ namespace web {
 // `SCRIPT_NAME`, the address of this program (empty when unset).
 std::string ScriptName();
 
+// The address this request reached the site at, for BASEURL: "https" when HTTPS is on (or
+// REQUEST_SCHEME says so), else "http"; then HTTP_HOST, or SERVER_NAME with SERVER_PORT when
+// that is not the scheme's own. Empty when it is not a plain address (config::PlainBaseUrl).
+std::string RequestBaseUrl();
+
 // "&Uid=" and the url-encoded current identity; empty when security is off or there is no
 // identity (empty or beginning with a blank).
 std::string UidSuffix();

@@ -34,7 +34,9 @@ TEST(SetupWizard, FreshInstallationEndToEnd) {
 
   // Step 1 with a data directory given without its trailing "/": nested folders are made.
   std::string data = inst.Path("data/deep");
-  std::string page = inst.Get(StepOne(inst, data)).out;
+  // Served behind https on a port of its own: the links of mails lead back there.
+  std::string page =
+      inst.Get(StepOne(inst, data), {{"HTTP_HOST", "bugs.example.org:8443"}, {"HTTPS", "on"}}).out;
   EXPECT_EQ("", Missing(page, {"<TR><TD> Creating Directory : " + data +
                                    "/ </TD>\n<TD><Font COLOR=GREEN>OK</Font></TD></TR>\n",
                                "<TR><TD> Creating Default File : sendmail.cfg </TD>\n",
@@ -44,7 +46,7 @@ TEST(SetupWizard, FreshInstallationEndToEnd) {
   std::string cfg = inst.Read("config/quorb.cfg");
   // The print command is never taken from a request: a fresh installation gets the default.
   EXPECT_EQ("", Missing(cfg, {"DATADIR " + data + "/\n", "POP3PASS *\nWWW www\nDEBUG NO\n",
-                              "PRINT lp -o2 %s\n"}))
+                              "PRINT lp -o2 %s\n", "BASEURL https://bugs.example.org:8443\n"}))
       << cfg;
   EXPECT_EQ(inst.Read("config/users.cfg"), "kolvar :kolvar@localhost\n");
   // The files that hold secrets are the owner's alone.

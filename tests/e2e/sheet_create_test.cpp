@@ -225,4 +225,35 @@ TEST(SheetCreation, MailCarriesTheSheetWithAbsoluteLinks) {
   EXPECT_TRUE(Has(r.out, "<TD><A HREF=/cgi-bin/quorb.cgi?CMD=Change_Header&Num=TsG.00001&QS=>"));
 }
 
+// Where the links of a mail lead and whom it is from, as the site names itself.
+TEST(SheetCreation, MailLinksFollowTheBaseUrlAndNeverDoubleAPort) {
+  struct Case {
+    std::string config;  // added to quorb.cfg
+    std::string port;    // SERVER_PORT
+    std::string base;    // the links' start
+    std::string from;    // the sender's host
+  };
+  const Case cases[] = {
+      {"HOSTNAME localhost:18300\n", "18300", "http://localhost:18300/", "localhost"},
+      {"HOSTNAME [::1]:18300\n", "18300", "http://[::1]:18300/", "[::1]"},
+      {"HOSTNAME bugs.example.org\n", "8080", "http://bugs.example.org:8080/", "bugs.example.org"},
+      {"BASEURL https://bugs.example.org/tools/\n", "8080", "https://bugs.example.org/tools/",
+       "localhost"},
+      // Not a plain address: today's rule.
+      {"BASEURL https://bugs.example.org/a b\n", "80", "http://localhost/", "localhost"},
+      {"BASEURL javascript:alert(1)\n", "80", "http://localhost/", "localhost"},
+  };
+  for (const Case& c : cases) {
+    mail_test::ScriptedPeer relay(mail_test::ScriptedPeer::Mode::kAnswer);
+    e2e::SampleInstallation inst("MAILSERV " + relay.server() + "\n" + c.config);
+    inst.Write("config/sendmail.cfg", "new s tessin M\n");
+    inst.Post(FormBody(FullForm()), "application/x-www-form-urlencoded", {{"SERVER_PORT", c.port}});
+    const std::string sent = relay.Received();
+    EXPECT_TRUE(Has(sent, "<A HREF=" + c.base + "cgi-bin/quorb.cgi?CMD=Edit&Num=TsG.00001&Edit=0>"))
+        << c.config << sent;
+    EXPECT_TRUE(Has(sent, "SRC=" + c.base + "quorb/images//header.gif ")) << c.config;
+    EXPECT_TRUE(Has(sent, "\"Bug Manager\" <www@" + c.from + ">\r\n")) << c.config << sent;
+  }
+}
+
 }  // namespace
