@@ -161,6 +161,19 @@ int Main(int argc, char** argv) {
     std::fflush(stdout);
     return status;
   }
+  // For a site whose home page is seldom opened, from cron: one synchronisation pass, then
+  // the mail spool, here and now. The pass writes only page comments: they go nowhere, and
+  // what goes wrong goes to standard error.
+  if (argc > 1 && std::string_view(argv[1]) == "--sync" && !std::getenv("GATEWAY_INTERFACE")) {
+    if (!config::MainConfigReadable()) {
+      std::fprintf(stderr, "quorb: no %s here\n", config::GetConfigPath().c_str());
+      return 2;
+    }
+    if (!std::freopen("/dev/null", "w", stdout)) return 1;
+    synch::SynchPass();
+    mail::DeliverSpool(true);
+    return 0;
+  }
   base::PageBuffer page_buffer;
   // An uploaded file that no handler took away is removed when the request ends.
   web::UploadGuard upload;

@@ -183,6 +183,28 @@ TEST(SheetCreation, PageFilesJournalUserContextAndSpooledMail) {
   EXPECT_EQ(inst.List("data/tmp"), std::vector<std::string>{"quorb.log"});  // DEBUG's trace
 }
 
+// A quiet site's cron job delivers what waits, from a shell only.
+TEST(SheetCreation, SyncCommandDeliversTheSpoolFromAShellOnly) {
+  e2e::SampleInstallation inst;
+  inst.Write("config/sendmail.cfg", "new s tessin\n");
+  inst.Post(FormBody(FullForm()));
+  ASSERT_EQ(inst.List("data/Mail").size(), 4u);
+  mail_test::ScriptedPeer relay(mail_test::ScriptedPeer::Mode::kAnswer);
+  inst.WriteConfig(inst.DefaultConfig("MAILSERV " + relay.server() + "\n"));
+  e2e::Request r;
+  r.args = {"--sync"};
+  // From the web, the argument is a query like any other (and the spool was tried a moment ago).
+  EXPECT_TRUE(Has(inst.Run(r).out, "Content-type"));
+  EXPECT_EQ(inst.List("data/Mail").size(), 4u);
+  r.env = {{"GATEWAY_INTERFACE", ""}};
+  const e2e::CgiResult shell = inst.Run(r);
+  EXPECT_EQ(shell.exit_code, 0);
+  EXPECT_EQ(shell.out, "");
+  const std::string sent = relay.Received();
+  EXPECT_TRUE(Has(sent, "Subject: Bug TsG.00001 New by kolvar\r\n")) << sent << shell.err;
+  EXPECT_EQ(inst.List("data/Mail"), std::vector<std::string>{"lock"});
+}
+
 TEST(SheetCreation, SheetThatCannotBeStoredIsReportedAndNotMailed) {
   e2e::SampleInstallation inst;
   // A project code that would put the sheet outside the data directory is refused by the store.
