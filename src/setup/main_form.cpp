@@ -14,7 +14,6 @@
 namespace setup {
 namespace {
 
-constexpr std::string_view kDefaultPrint = "lp -o2 %s";
 constexpr std::string_view kPrintIsReadOnly =
     "Set on the server only: edit PRINT in quorb.cfg there to change it.";
 constexpr std::string_view kDebugHint =

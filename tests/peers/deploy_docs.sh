@@ -4,7 +4,10 @@
 # Follows "A fresh site, step by step" and the web server's section word for word, with
 # /opt/quorb and /srv/quorb moved into a fresh folder and the server on a free loopback port;
 # then, over HTTP, runs the wizard's first page, checks the home page with its images and help,
-# creates a sheet and shows it.
+# creates a sheet and shows it. As root, with a Postfix of its own as the relay, it sees the
+# sheet's notification and its synchronisation message reach their mailboxes and the mail's
+# link open the sheet. Then it runs the printing line, the backup, the cron line and the
+# upgrade as the docs write them.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 repo="$(cd "$here/../.." && pwd)"
@@ -18,9 +21,11 @@ fi
 root="$(mktemp -d /tmp/quorb-deploy-XXXXXX)"
 chmod 755 "$root"
 pid=""
+postfix_etc=""
 cleanup() {
   [ -z "$pid" ] || { kill "$pid" 2>/dev/null; sleep 0.3; }
-  rm -rf "$root"
+  [ -z "$postfix_etc" ] || postfix -c "$postfix_etc" stop >/dev/null 2>&1 || true
+  [ -n "${QUORB_KEEP_DEPLOY:-}" ] || rm -rf "$root"
 }
 trap cleanup EXIT
 fail() {
@@ -36,22 +41,100 @@ doc_block() {
     found && /^    / { inside = 1; print substr($0, 5); next }
     found && inside && /^$/ { print ""; next }
     found && inside { exit }
-  ' "$repo/docs/deploy.md" | sed -e "s|/opt/quorb|$root/opt/quorb|g" -e "s|/srv/quorb|$root/srv/quorb|g"
+  ' "$repo/docs/deploy.md" | sed -e "s|/opt/quorb|$root/opt/quorb|g" -e "s|/srv/quorb|$root/srv/quorb|g" \
+    -e "s|/var/log/lighttpd|$root/run|g" -e "s|/etc/cron.d|$root/cron.d|g" -e "s|/backup/|$root/backup/|g"
 }
 
-# The step-by-step commands, run as written but for the build (done by the test's caller).
+# Runs the command lines of a block as an administrator would, but for the build (done by the
+# test's caller).
+run_block() {
+  local line
+  while IFS= read -r line; do
+    line="${line%%#*}"
+    [ -n "${line// /}" ] && [[ $line != make* ]] || continue
+    line="${line//build\/quorb.cgi/$cgi}"
+    line="${line//www-data/$user}"
+    [ "$(id -u)" -eq 0 ] || line="${line//runuser -u $user --/}"
+    (cd "$repo" && eval "$line") || fail "step failed: $line"
+  done < <(doc_block "$1")
+}
+
+# The step-by-step commands, run as written.
 user=www-data
 [ "$(id -u)" -eq 0 ] || user="$(id -un)"
-while IFS= read -r line; do
-  line="${line%%#*}"
-  [ -n "${line// /}" ] && [[ $line != make* ]] || continue
-  line="${line//build\/quorb.cgi/$cgi}"
-  line="${line//www-data/$user}"
-  (cd "$repo" && eval "$line") || fail "step failed: $line"
-done < <(doc_block "## A fresh site, step by step")
+run="$root/run"
+run_block "## A fresh site, step by step"
+
+# A relay of the test's own (root only): Postfix on a free loopback port, delivering every mail
+# for corp.test into one Maildir and refusing every other domain.
+smtp=127.0.0.1:1
+mailbox=""
+if [ "$(id -u)" -eq 0 ] && command -v postfix >/dev/null && getent passwd postfix >/dev/null; then
+  pf="$root/postfix"
+  mkdir -p "$pf/etc" "$pf/queue" "$pf/data" "$pf/mail"
+  chown postfix: "$pf/data" "$pf/mail"
+  smtp_port="$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"
+  smtp="127.0.0.1:$smtp_port"
+  pf_uid="$(id -u postfix)"
+  pf_gid="$(id -g postfix)"
+  cat >"$pf/etc/main.cf" <<EOF
+compatibility_level = 3.6
+queue_directory = $pf/queue
+data_directory = $pf/data
+command_directory = /usr/sbin
+daemon_directory = /usr/lib/postfix/sbin
+meta_directory = /etc/postfix
+shlib_directory = no
+mail_owner = postfix
+setgid_group = postdrop
+myhostname = relay.corp.test
+mydestination =
+inet_interfaces = 127.0.0.1
+inet_protocols = ipv4
+mynetworks = 127.0.0.0/8
+smtpd_relay_restrictions = reject_unauth_destination
+virtual_mailbox_domains = corp.test
+virtual_mailbox_base = $pf/mail
+virtual_mailbox_maps = static:inbox/
+virtual_uid_maps = static:$pf_uid
+virtual_gid_maps = static:$pf_gid
+virtual_minimum_uid = 1
+maillog_file = $pf/postfix.log
+maillog_file_prefixes = $pf
+alias_maps =
+alias_database =
+smtputf8_enable = no
+biff = no
+default_transport = error:no mail leaves the test
+relay_transport = error:no mail leaves the test
+EOF
+  cat >"$pf/etc/master.cf" <<EOF
+$smtp inet n - n - - smtpd
+pickup unix n - n 60 1 pickup
+cleanup unix n - n - 0 cleanup
+qmgr unix n - n 300 1 qmgr
+rewrite unix - - n - - trivial-rewrite
+bounce unix - - n - 0 bounce
+defer unix - - n - 0 bounce
+trace unix - - n - 0 bounce
+verify unix - - n - 1 verify
+flush unix n - n 1000? 0 flush
+proxymap unix - - n - - proxymap
+smtp unix - - n - - smtp
+relay unix - - n - - smtp
+error unix - - n - - error
+retry unix - - n - - error
+discard unix - - n - - discard
+virtual unix - n n - - virtual
+anvil unix - - n - 1 anvil
+scache unix - - n - 1 scache
+postlog unix-dgram n - n - 1 postlogd
+showq unix n - n - - showq
+EOF
+  postfix -c "$pf/etc" start >/dev/null 2>&1 && postfix_etc="$pf/etc" && mailbox="$pf/mail/inbox/new"
+fi
 
 # The server's own files, in a folder its user may write.
-run="$root/run"
 install -d -o "$user" "$run"
 port="$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"
 case "$server" in
@@ -106,8 +189,8 @@ status() { curl -s -o /dev/null -w '%{http_code}' --max-time 20 "$1"; }
 home="$(page "$base/cgi-bin/quorb.cgi")"
 expect "$home" "QUORB Setup Wizzard"
 step1="$(page -L --data-urlencode "data=$root/srv/quorb/data/" --data-urlencode "cfg=$root/srv/quorb/config/" \
-  -d "CMD=setup&Edit=12&Wizzard=1&img=/quorb/images/&mel=localhost&hst=localhost&lang=EN" \
-  -d "PERSIST=0&pop=localhost&popU=%23&popP=&dom=localhost&www=www" \
+  --data-urlencode "mel=$smtp" -d "CMD=setup&Edit=12&Wizzard=1&img=/quorb/images/&hst=site-a&lang=EN" \
+  -d "PERSIST=0&pop=&popU=%23&popP=&dom=corp.test&www=quorb" \
   --data-urlencode "prt=iconv -f ISO-8859-1 -t UTF-8 %s | lp -o cpi=12 -o lpi=7" \
   "$base/cgi-bin/quorb.cgi")"
 expect "$step1" "Default Setup Completed"
@@ -123,7 +206,10 @@ help="$(grep -oiE 'HREF="?/quorb/help/[^" >]*' <<<"$home" | head -n 1 | sed 's/^
 
 # A project of its own, then a sheet created and shown through the server.
 cfg="$root/srv/quorb/config"
-printf 'DOCS:D:admin:admin\n' >>"$cfg/project.cfg"
+printf 'DOCS:D:boss:admin:partner@corp.test\n' >>"$cfg/project.cfg"
+# The manager hears of new sheets, and an address the relay refuses for good shows in the log.
+printf 'boss:boss@corp.test\noutsider:outsider@elsewhere.test\n' >"$cfg/DOCS_users.cfg"
+printf 'new M outsider\n' >"$cfg/sendmail.cfg"
 printf 'Core:C\n' >"$cfg/DOCS_subproject.cfg"
 printf 'prog1\n' >"$cfg/DOCS_program.cfg"
 printf '1.0\n' >"$cfg/DOCS_version.cfg"
@@ -133,4 +219,45 @@ sheet="$(grep -oE 'D[A-Za-z0-9]*\.[0-9]{5}' <<<"$created" | head -n 1)"
 [ -n "$sheet" ] || { echo "$created" | head -n 30 >&2; fail "no sheet created"; }
 shown="$(page "$base/cgi-bin/quorb.cgi?Num=$sheet")"
 expect "$shown" "Deployed"
-echo "deploy_docs ($server): site from the docs answers; sheet $sheet created and shown"
+
+# The sheet's mails leave whatever the server does to the program once its page is out.
+if [ -n "$mailbox" ]; then
+  for _ in $(seq 100); do
+    [ "$(ls "$mailbox" 2>/dev/null | wc -l)" -ge 2 ] && break
+    sleep 0.2
+  done
+  notice="$(grep -l "^Subject: Bug $sheet New" "$mailbox"/* 2>/dev/null | head -n 1)"
+  [ -n "$notice" ] || fail "no notification reached the mailbox ($(tail -n 5 "$pf/postfix.log"))"
+  grep -lq "^Subject: Quorb-Synchro DOCS " "$mailbox"/* || fail "no synchronisation message reached the partner"
+  # The mail's link leads back to the site the wizard was opened at.
+  link="$(grep -oE "HREF=http://127\.0\.0\.1:$port/cgi-bin/quorb\.cgi\?CMD=Edit&Num=$sheet&Edit=0" "$notice" | head -n 1)"
+  [ -n "$link" ] || fail "the mail has no link to the site: $(grep -m 3 HREF "$notice")"
+  expect "$(page "${link#HREF=}")" "Deployed"
+  log="$run/breakage.log"
+  [ "$server" = apache ] && log="$run/server.log $root/srv/quorb/data/Mail/delivery.log"
+  # shellcheck disable=SC2086
+  grep -qsh "quorb: mail .* outsider@elsewhere.test" $log || fail "the refused recipient is in no log"
+  [ "$(stat -c %a "$root"/srv/quorb/data/Mail/*.env | sort -u)" = 600 ] || fail "spool entries readable by others"
+fi
+
+# The printing line is the one the wizard wrote.
+grep -qxF "PRINT $(doc_block "## Printing through CUPS" | sed -n 's/^PRINT //p')" "$cfg/quorb.cfg" ||
+  fail "the wizard writes another print command than the docs"
+# The backup, readable by its owner alone.
+mkdir -p "$root/backup"
+run_block "## Backups"
+[ "$(stat -c %a "$root"/backup/quorb-*.tgz)" = 600 ] || fail "the backup is readable by others"
+# The cron line, installed and then run as cron runs it.
+mkdir -p "$root/cron.d"
+run_block "## A quiet site: the cron line"
+IFS=' ' read -r _ _ _ _ _ cron_user cron_command <"$root/cron.d/quorb"
+[ "$cron_user" = "$user" ] || fail "the cron line runs as $cron_user"
+if [ "$(id -u)" -eq 0 ]; then
+  runuser -u "$cron_user" -- env -i PATH=/usr/bin:/bin sh -c "$cron_command" || fail "the cron command failed"
+else
+  env -i PATH=/usr/bin:/bin sh -c "$cron_command" || fail "the cron command failed"
+fi
+# The upgrade, while the site serves: the site answers as before and the store is sound.
+run_block "## Upgrading"
+expect "$(page "$base/cgi-bin/quorb.cgi?Num=$sheet")" "Deployed"
+echo "deploy_docs ($server): site from the docs answers; sheet $sheet created, shown${mailbox:+ and mailed}"
