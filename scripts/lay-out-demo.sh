@@ -7,7 +7,9 @@
 # programs, versions, deadlines and members). ROOT/temp is the CGI's TEMP; ROOT/java is the
 # applet folder, holding the plot script (share/applet). An installation that exists already
 # is reused with its data; only the language files, the plot script and the server
-# configuration are written again.
+# configuration are written again. The demo collects no mailbox and has no partner site. What
+# the program says on its standard error goes to ROOT/lighttpd.log, as when lighttpd runs it.
+# With QUORB_DEMO_USER set (by root), the CGI runs as that account and ROOT is given to it.
 set -euo pipefail
 
 if (($# != 3)); then
@@ -24,16 +26,32 @@ mkdir -p "$root"/config "$root"/temp "$root"/java "$root"/www
 cp "$repo"/share/config/langue.* "$root/config/"
 cp "$repo"/share/applet/* "$root/java/"
 
+# The account the CGI runs as: the caller's, or an unprivileged one for root.
+as_user=()
+server_user="${QUORB_DEMO_USER:-}"
+user_conf=""
+if [ -n "$server_user" ]; then
+  user_conf="server.username = \"$server_user\"
+server.groupname = \"$(id -gn "$server_user")\""
+  chown -R "$server_user:" "$root/config" "$root/temp" "$root/java" "$root/www"
+  [ ! -e "$root/data" ] || chown -R "$server_user:" "$root/data"
+  chown "$server_user:" "$root"
+  as_user=(runuser -u "$server_user" --)
+fi
+log="$root/lighttpd.log"
+touch "$log"
+[ -z "$server_user" ] || chown "$server_user:" "$log"
+
 # One request to the CGI as the web server makes it: GET with a query, or POST with a body.
 cgi_request() {
   local method="$1" data="$2"
   if [ "$method" = GET ]; then
-    env -i PATH="$PATH" PWD="$root" TEMP="$root/temp" SCRIPT_NAME=/cgi-bin/quorb.cgi \
-      REQUEST_METHOD=GET QUERY_STRING="$data" "$cgi"
+    "${as_user[@]}" env -i PATH="$PATH" PWD="$root" TEMP="$root/temp" SCRIPT_NAME=/cgi-bin/quorb.cgi \
+      HTTP_HOST="127.0.0.1:$port" REQUEST_METHOD=GET QUERY_STRING="$data" "$cgi" 2>>"$log"
   else
-    printf '%s' "$data" | env -i PATH="$PATH" PWD="$root" TEMP="$root/temp" \
-      SCRIPT_NAME=/cgi-bin/quorb.cgi REQUEST_METHOD=POST QUERY_STRING= \
-      CONTENT_TYPE=application/x-www-form-urlencoded CONTENT_LENGTH="${#data}" "$cgi"
+    printf '%s' "$data" | "${as_user[@]}" env -i PATH="$PATH" PWD="$root" TEMP="$root/temp" \
+      SCRIPT_NAME=/cgi-bin/quorb.cgi HTTP_HOST="127.0.0.1:$port" REQUEST_METHOD=POST QUERY_STRING= \
+      CONTENT_TYPE=application/x-www-form-urlencoded CONTENT_LENGTH="${#data}" "$cgi" 2>>"$log"
   fi
 }
 
@@ -71,13 +89,13 @@ members() {
 if [ ! -e "$root/config/quorb.cfg" ] && [ "${QUORB_LAYOUT_BARE:-}" != 1 ]; then
   # The home page of an empty installation is the wizard.
   # grep reads the whole page: stopping at the match would kill the CGI with SIGPIPE.
-  cgi_request GET "" | grep -F "QUORB Setup Wizzard" >/dev/null || {
+  cgi_request GET "" | grep -F "QUORB Setup Wizard" >/dev/null || {
     echo "the home page of a fresh installation is not the setup wizard" >&2
     exit 1
   }
   wizard_step 1 "Default Setup Completed" "data=$root/data/" "cfg=$root/config/" \
     "img=/quorb/images/" "prt=iconv+-f+ISO-8859-1+-t+UTF-8+%25s+%7C+lp+-o+cpi%3D12+-o+lpi%3D7" "mel=localhost" "hst=localhost" "lang=EN" \
-    "PERSIST=0" "pop=localhost" "popU=%23" "popP=" "dom=localhost" "www=www"
+    "PERSIST=0" "pop=" "popU=%23" "popP=" "dom=localhost" "www=www"
   wizard_step 3 "DEMO subproject.cfg Setup" "text=xxx" "LINES=3" \
     "V0_0=TEST" "V1_0=T" "V2_0=kolvar" "V3_0=tessin" \
     "V0_1=DEMO" "V1_1=D" "V2_1=kolvar" "V3_1=tessin"
@@ -100,6 +118,8 @@ server.bind = "127.0.0.1"
 server.port = $port
 server.document-root = "$root/www"
 server.errorlog = "$root/lighttpd.log"
+server.breakagelog = "$root/lighttpd.log"
+$user_conf
 index-file.names = ("index.html")
 mimetype.assign = (".gif" => "image/gif", ".png" => "image/png", ".html" => "text/html",
                    ".css" => "text/css", ".js" => "text/javascript",

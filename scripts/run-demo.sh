@@ -10,10 +10,16 @@ command -v lighttpd >/dev/null || PATH="$PATH:/usr/sbin"
 command -v lighttpd >/dev/null || bash "$repo/scripts/install-deps.sh" run
 [ -x "$cgi" ] || { echo "missing $cgi: run make build" >&2; exit 1; }
 
+# Run as root, the CGI runs as an unprivileged account, which then owns demo/.
+if [ "$(id -u)" -eq 0 ] && [ -z "${QUORB_DEMO_USER:-}" ]; then
+  QUORB_DEMO_USER=nobody
+  getent passwd www-data >/dev/null && QUORB_DEMO_USER=www-data
+  export QUORB_DEMO_USER
+fi
 bash "$repo/scripts/lay-out-demo.sh" "$repo/demo" "$port" "$cgi"
 lighttpd -tt -f "$repo/demo/lighttpd.conf" >/dev/null
 
 echo "QUORB demo: open http://127.0.0.1:$port/"
 echo "  data: $repo/demo/data   configuration: $repo/demo/config/quorb.cfg"
-echo "  server log: $repo/demo/lighttpd.log   (Ctrl-C stops the server)"
+echo "  server and program log: $repo/demo/lighttpd.log   (Ctrl-C stops the server)"
 exec lighttpd -D -f "$repo/demo/lighttpd.conf"

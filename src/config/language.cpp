@@ -51,9 +51,10 @@ void Load(LanguageTable& table) {
   std::string path = base::Sprintf("%s/langue.%s", GetConfigDir(), GetLanguageCode());
   std::optional<std::string> text = base::ReadFile(path);
   if (!text) {
-    // Tried again at every lookup; the administrator's log hears of it once.
+    // Tried again at every lookup; the administrator's log hears of it once, unless there is
+    // no configuration yet (the wizard's pages, whose missing file is told already).
     static bool logged = false;
-    if (!logged) LogToServer(base::Sprintf("no language file %s", path));
+    if (!logged && MainConfigReadable()) LogToServer(base::Sprintf("no language file %s", path));
     logged = true;
     config::DebugPage("<! langue file : %s >\n", path);
     return;

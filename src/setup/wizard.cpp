@@ -215,7 +215,7 @@ bool SavePreviousPage(int step, const web::ParamList& list) {
 void WriteExplanation(int step) {
   switch (step) {
     case 1:
-      base::Write(nullptr, "Wizzard will try to create Installation Directories .\n");
+      base::Write(nullptr, "The wizard will try to create Installation Directories .\n");
       break;
     case 2:
       base::Page("%s\n<P>%s\n", config::Msg(2461), config::Msg(2462));
@@ -289,7 +289,7 @@ int CheckInstallation(const web::ParamList& list) {
     note = "<! cfgfile empty>\n";
     result = 1;
   } else if (!config::MainConfigReadable()) {
-    note = base::Sprintf("<! can't open cfgfile :%s>\n", base::EscapeHtml(path));
+    note = "<! can't open cfgfile>\n";  // where it was looked for is in the server's log
     result = 2;
   }
   if (result == 0) return 0;
@@ -298,14 +298,14 @@ int CheckInstallation(const web::ParamList& list) {
   web::WritePageHead(nullptr, "Setup", kSetupColor, list);
   base::Write(nullptr, note);
   base::Write(nullptr, "<BODY BGCOLOR=#C0C0C0>\n");
-  base::Write(nullptr, "<Font size=7>QUORB Setup Wizzard</font>\n");
+  base::Write(nullptr, "<Font size=7>QUORB Setup Wizard</font>\n");
   for (std::string_view line :
        {"<P>This is your first installation of QUORB.\n",
-        "<P>Welcome to the QUORB Setup Wizzard !\n",
+        "<P>Welcome to the QUORB Setup Wizard !\n",
         "<P>Please give a few basic information on where do\n",
         "you want to install the software files and then we\n",
         "will go over all the configuration files to see if\n", "You want to change them.\n",
-        "<P>You are free to leave the dafault values, you\n",
+        "<P>You are free to leave the default values, you\n",
         "will always have the chance to change them later.\n", "<P>\n"})
     base::Write(nullptr, line);
   base::Write(nullptr, "<TABLE BORDER=1 WIDTH=80%><TR><TD ALIGN=CENTER>\n");
@@ -318,7 +318,7 @@ std::string RunWizardStep(const web::ParamList& list) {
   int step = web::GetParamInt(list, "Wizzard");
   // The page a stored step leads to shows the step again without saving anything.
   const bool done = !web::IsAbsent(web::GetParam(list, "Done"));
-  base::Write(nullptr, "<Font size=7><B>QUORB Setup Wizzard</B></font>\n");
+  base::Write(nullptr, "<Font size=7><B>QUORB Setup Wizard</B></font>\n");
   base::Write(nullptr, "<UL><UL><UL><UL>\n");
   // Every step writes files shared by all projects; with security on, on an installed site,
   // it takes the administrator's rights.

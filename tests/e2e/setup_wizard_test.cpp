@@ -25,10 +25,10 @@ TEST(SetupWizard, FreshInstallationEndToEnd) {
   std::filesystem::remove_all(inst.Path("data"));
 
   // A command runs against the missing configuration; only the home road shows the wizard.
-  EXPECT_FALSE(Has(inst.Get("CMD=help").out, "Setup Wizzard"));
+  EXPECT_FALSE(Has(inst.Get("CMD=help").out, "Setup Wizard"));
   std::string home = inst.Get("").out;
   ASSERT_EQ(home.rfind(kHtmlHeader, 0), 0u) << home;
-  EXPECT_EQ("", Missing(home, {"<BODY BGCOLOR=#C0C0C0>\n<Font size=7>QUORB Setup Wizzard</font>\n",
+  EXPECT_EQ("", Missing(home, {"<BODY BGCOLOR=#C0C0C0>\n<Font size=7>QUORB Setup Wizard</font>\n",
                                "<INPUT TYPE=hidden NAME=Wizzard VALUE=1>\n",
                                "NAME=data SIZE=40 VALUE=\"" + inst.root() + "/data/\""}));
 

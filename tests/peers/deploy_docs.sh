@@ -187,7 +187,7 @@ expect() {
 status() { curl -s -o /dev/null -w '%{http_code}' --max-time 20 "$1"; }
 
 home="$(page "$base/cgi-bin/quorb.cgi")"
-expect "$home" "QUORB Setup Wizzard"
+expect "$home" "QUORB Setup Wizard"
 step1="$(page -L --data-urlencode "data=$root/srv/quorb/data/" --data-urlencode "cfg=$root/srv/quorb/config/" \
   --data-urlencode "mel=$smtp" -d "CMD=setup&Edit=12&Wizzard=1&img=/quorb/images/&hst=site-a&lang=EN" \
   -d "PERSIST=0&pop=&popU=%23&popP=&dom=corp.test&www=quorb" \
