@@ -246,7 +246,10 @@ std::string FormatPrintText(const store::FactSheet& sheet) {
   for (const store::SheetEntry& entry : sheet.entries) {
     out +=
         base::Sprintf("%s      %s     %s\n", entry.name, store::FormatDate(entry.time), entry.who);
-    out += entry.text;
+    // An attached file is named within the data folder, as its page names it: a printout
+    // leaves the server and does not tell where its data lives.
+    const size_t trace = entry.kind == store::kAttachmentEntry ? entry.text.find("TRACE_") : 0;
+    out += std::string_view(entry.text).substr(trace == std::string::npos ? 0 : trace);
     out += '\n';
     WriteRule(out, entry_rule, 1);
   }

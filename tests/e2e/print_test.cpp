@@ -45,6 +45,9 @@ TEST(PrintSheet, StandInReceivesTheFileWhosePageCopyIsEscaped) {
     e2e::SampleInstallation inst;
     e2e::InstallPrintStandIn(inst, c.setting);
     store::FactSheet sheet = MakeSheet(c.status);
+    store::AddEntry(sheet, "Trace", "kolvar", 946681300,
+                    inst.DataDir() + "TRACE_TsG.00001/log.txt\n")
+        .kind = store::kAttachmentEntry;
     inst.Write("data/TsG.00001", store::FormatSheet(sheet));
     std::string page = inst.Get("CMD=Print&Num=TsG.00001").out;
 
@@ -61,6 +64,9 @@ TEST(PrintSheet, StandInReceivesTheFileWhosePageCopyIsEscaped) {
 
     const std::string copy = inst.Read("copy.txt");
     EXPECT_TRUE(e2e::Has(copy, c.row)) << copy;
+    // The attached file by its name in the data folder: no path of the server.
+    EXPECT_TRUE(e2e::Has(copy, "\nTRACE_TsG.00001/log.txt\n")) << copy;
+    EXPECT_FALSE(e2e::Has(copy, inst.root())) << copy;
     EXPECT_TRUE(e2e::Has(page, "<PRE>" + base::EscapeHtml(copy))) << page;
     EXPECT_TRUE(page.ends_with(c.output)) << page;
   }
