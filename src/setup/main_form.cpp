@@ -164,7 +164,7 @@ void WriteMainConfigForm(int wizard_step, const web::ParamList& list) {
   base::Page(" %s <SELECT NAME=PERSIST>\n", Label(2116, "Persistent"));
   const std::string& asked = web::GetParam(list, "PERSIST");
   int persist = web::IsAbsent(asked) ? v.persist : web::GetParamInt(list, "PERSIST");
-  constexpr std::string_view kPersistNames[] = {"session", "day", "week", "year"};
+  constexpr std::string_view kPersistNames[] = {"session", "day", "week", "30 days"};
   for (int i = 0; i < 4; ++i)
     base::Page("<OPTION VALUE=%d%s>%s\n", i, i == persist ? " SELECTED" : "",
                Label(2117 + i, kPersistNames[i]));

@@ -132,6 +132,19 @@ std::vector<std::string> ListStatsDirectory() {
   return names;
 }
 
+// What the menu shows for a statistics group of `project`: the phase's and the sub-project's
+// names for "<phase letter><sub-project code>" (a letter or code no file names stays as it
+// is), TOTAL as it is.
+std::string GroupLabel(std::string_view project, const std::string& group) {
+  if (group == "TOTAL" || group.empty()) return group;
+  std::string phase = config::GetPhaseName(config::GetPhaseIndex(group[0]));
+  if (phase.empty()) phase = group.substr(0, 1);
+  const std::string code = group.substr(1);
+  std::string sub = config::GetSubprojectName(project, code);
+  if (sub == "_") sub = code;
+  return phase + " " + sub;
+}
+
 void WriteStatsGroupSelector(const View& view, std::string_view first_option,
                              std::string_view extra) {
   const std::string script = Script();
@@ -150,7 +163,7 @@ void WriteStatsGroupSelector(const View& view, std::string_view first_option,
     base::Page("VALUE=\"%s?%s=%s&%s=%d&%s=%s&%s=%s%s\" ", script, "CMD", "statS", "statS",
                view.page, "project", project, "group", LinkValue(group), std::string(extra) + uid);
     if (group == current) base::Page("SELECTED");
-    base::Page("> %s\n", base::EscapeHtml(group));
+    base::Page("> %s\n", base::EscapeHtml(view.HasProject() ? GroupLabel(view.project, group) : group));
   }
   base::Page("</SELECT>\n");
 }

@@ -295,11 +295,11 @@ void Refresh(const std::string& config_dir) {
   long now = static_cast<long>(std::time(nullptr));
   long last = base::FileTime(stamp);
   if (last != 0 && last > LocalMidnight(now)) return;  // already run today
-  if (last == 0) last = now;
   // Without a stamp every request would count again and append a second line for the day.
   if (!base::WriteFileAtomic(stamp, StampText(now) + "\n")) return;
   MarkNextRefresh(stamp, now);
-  ComputeStatistics(LabelTime(last));
+  // The counts are today's, whenever the last ones were taken.
+  ComputeStatistics(LabelTime(now));
 }
 
 }  // namespace
