@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc)
 BUILD_TYPE ?= RelWithDebInfo
 
 .PHONY: all build cgi test test-optimised build-optimised test-asan test-asan-slow build-asan-tests test-fast \
-        test-peers run deps deps-run clean fuzz
+        test-peers run deps deps-run clean fuzz bench-smoke
 
 all: build
 
@@ -57,6 +57,14 @@ test-peers: deps build-optimised
 
 test-fast: build
 	cd build && ctest --output-on-failure -j$(JOBS) -LE 'peer|browser'
+
+# Every benchmark once at a tiny size: answers checked, no timing judged (CI runs it).
+BENCHES = store_bench request_bench history_bench search_bench stats_bench attach_bench \
+          testbook_bench floor_bench cgi_bench
+
+bench-smoke: build-optimised
+	cmake --build build -j$(JOBS) --target $(BENCHES)
+	bash scripts/bench-smoke.sh build
 
 fuzz: deps
 	CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORB_FUZZ=ON

@@ -83,9 +83,12 @@ int main(int argc, char** argv) {
   view.query = "Num=TaG.00001";
   const std::string shown = "<B>TaG.00001</B>";
 
+  // Posted as its form posts it; a stored action answers with the way to its page.
   e2e::Request action;
-  action.query = "CMD=Observed&Num=TaG.00001&User=kolvar&submitter=tessin";
-  const std::string observed = "<TITLE>Observed</TITLE>";
+  action.method = "POST";
+  action.body = "CMD=Observed&Num=TaG.00001&User=kolvar&submitter=tessin";
+  action.content_type = "application/x-www-form-urlencoded";
+  const std::string observed = "Location: /cgi-bin/quorb.cgi?CMD=Observed&Num=TaG.00001&Done=1";
   auto without_sync = [](e2e::Request r) {
     r.env = {{"GATEWAY_INTERFACE", ""}, {"QUORB_NOSYNC", "1"}};
     return r;
