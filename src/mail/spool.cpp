@@ -339,7 +339,11 @@ void Detach(int keep, const std::string& dir) {
   }
   if (null > 2) ::close(null);
   if (!error_file) {
-    int log = ::open((dir + "/delivery.log").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+    // The last megabyte or two of reports: a full log moves aside for a new one.
+    const std::string path = dir + "/delivery.log";
+    if (::stat(path.c_str(), &st) == 0 && st.st_size > (1 << 20))
+      std::rename(path.c_str(), (path + ".old").c_str());
+    int log = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
     if (log < 0) log = ::open("/dev/null", O_WRONLY);
     if (log >= 0 && log != STDERR_FILENO) {
       ::dup2(log, STDERR_FILENO);
