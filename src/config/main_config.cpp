@@ -210,7 +210,8 @@ std::string MailHost() {
   // "host:port" or "[v6]:port"; a bare v6 address has several colons and no port.
   const size_t colon = host.rfind(':');
   const bool bracketed = !host.empty() && host.front() == '[';
-  if (colon != std::string::npos && host.find_first_not_of("0123456789", colon + 1) == std::string::npos &&
+  if (colon != std::string::npos &&
+      host.find_first_not_of("0123456789", colon + 1) == std::string::npos &&
       (bracketed ? colon > 0 && host[colon - 1] == ']' : host.find(':') == colon))
     host.resize(colon);
   return host;

@@ -3,8 +3,9 @@
 // the relay does not take stays there and is tried again by later requests, at most once a
 // minute, until the relay takes it or refuses it for good.
 //
-// An entry is two files, readable by their owner alone, named after its creation: "<id>.msg", the message as it is sent,
-// and "<id>.env", its envelope (written last, so an entry without one is not complete):
+// An entry is two files named after its creation, readable by their owner alone: "<id>.msg",
+// the message as it is sent, and "<id>.env", its envelope (written last, so an entry without
+// one is not complete):
 //   line 1  the sender address
 //   line 2  the recipients still to be served, comma-separated
 //   line 3  "pending" (to be tried again) or "refused" (the relay refused it for good)

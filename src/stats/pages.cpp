@@ -163,7 +163,8 @@ void WriteStatsGroupSelector(const View& view, std::string_view first_option,
     base::Page("VALUE=\"%s?%s=%s&%s=%d&%s=%s&%s=%s%s\" ", script, "CMD", "statS", "statS",
                view.page, "project", project, "group", LinkValue(group), std::string(extra) + uid);
     if (group == current) base::Page("SELECTED");
-    base::Page("> %s\n", base::EscapeHtml(view.HasProject() ? GroupLabel(view.project, group) : group));
+    base::Page("> %s\n",
+               base::EscapeHtml(view.HasProject() ? GroupLabel(view.project, group) : group));
   }
   base::Page("</SELECT>\n");
 }

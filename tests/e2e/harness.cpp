@@ -1,8 +1,8 @@
 #include "harness.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 

@@ -46,7 +46,8 @@ TEST(SetupWizard, FreshInstallationEndToEnd) {
   std::string cfg = inst.Read("config/quorb.cfg");
   // The print command is never taken from a request: a fresh installation gets the default.
   EXPECT_EQ("", Missing(cfg, {"DATADIR " + data + "/\n", "POP3PASS *\nWWW www\nDEBUG NO\n",
-                              "PRINT iconv -f ISO-8859-1 -t UTF-8 %s | lp -o cpi=12 -o lpi=7\n", "BASEURL https://bugs.example.org:8443\n"}))
+                              "PRINT iconv -f ISO-8859-1 -t UTF-8 %s | lp -o cpi=12 -o lpi=7\n",
+                              "BASEURL https://bugs.example.org:8443\n"}))
       << cfg;
   EXPECT_EQ(inst.Read("config/users.cfg"), "kolvar :kolvar@localhost\n");
   // The files that hold secrets are the owner's alone.
