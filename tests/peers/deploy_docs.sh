@@ -6,8 +6,8 @@
 # then, over HTTP, runs the wizard's first page, checks the home page with its images and help,
 # creates a sheet and shows it. As root, with a Postfix of its own as the relay, it sees the
 # sheet's notification and its synchronisation message reach their mailboxes and the mail's
-# link open the sheet. Then it runs the printing line, the backup, the cron line and the
-# upgrade as the docs write them.
+# link open the sheet. Then it runs the printing line, the backup, the cron line, the integrity
+# check and the upgrade as the docs write them.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 repo="$(cd "$here/../.." && pwd)"
@@ -257,6 +257,7 @@ if [ "$(id -u)" -eq 0 ]; then
 else
   env -i PATH=/usr/bin:/bin sh -c "$cron_command" || fail "the cron command failed"
 fi
+run_block "## Integrity check"
 # The upgrade, while the site serves: the site answers as before and the store is sound.
 run_block "## Upgrading"
 expect "$(page "$base/cgi-bin/quorb.cgi?Num=$sheet")" "Deployed"
