@@ -9,6 +9,35 @@ namespace {
 
 using namespace e2e;
 
+// BASEURL stands unquoted in links: only a plain http(s) address is taken; HOSTNAME gives mail
+// addresses its host without the port.
+TEST(MainConfig, BaseUrlIsAPlainAddressAndTheMailHostHasNoPort) {
+  const std::pair<std::string, std::string> urls[] = {
+      {"https://bugs.example.org:8443/tools//", "https://bugs.example.org:8443/tools"},
+      {"http://[::1]:8080", "http://[::1]:8080"},
+      {"http://a.example/%7Euser", "http://a.example/%7Euser"},
+      {"http://", ""},
+      {"http:///path", ""},
+      {"ftp://a.example", ""},
+      {"http://user@a.example", ""},
+      {"http://a.example/x>y", ""},
+      {"http://a.example/\"", ""},
+      {"javascript:alert(1)", ""},
+  };
+  for (const auto& [url, plain] : urls) EXPECT_EQ(config::PlainBaseUrl(url), plain) << url;
+  const std::pair<std::string, std::string> hosts[] = {
+      {"bugs.example.org", "bugs.example.org"}, {"localhost:18300", "localhost"},
+      {"[::1]:18300", "[::1]"},                 {"::1", "::1"},
+      {"host:", "host"},                        {"host:http", "host:http"},
+  };
+  Installation inst;
+  for (const auto& [hostname, host] : hosts) {
+    inst.WriteConfig(inst.DefaultConfig("HOSTNAME " + hostname + "\n"));
+    InProcess req(inst);
+    EXPECT_EQ(config::MailHost(), host) << hostname;
+  }
+}
+
 TEST(MainConfig, LastOccurrenceWinsValuesAreTrimmedAndCut) {
   Installation inst;
   inst.WriteConfig(
