@@ -26,9 +26,12 @@ TEST(MainConfig, BaseUrlIsAPlainAddressAndTheMailHostHasNoPort) {
   };
   for (const auto& [url, plain] : urls) EXPECT_EQ(config::PlainBaseUrl(url), plain) << url;
   const std::pair<std::string, std::string> hosts[] = {
-      {"bugs.example.org", "bugs.example.org"}, {"localhost:18300", "localhost"},
-      {"[::1]:18300", "[::1]"},                 {"::1", "::1"},
-      {"host:", "host"},                        {"host:http", "host:http"},
+      {"bugs.example.org", "bugs.example.org"},
+      {"localhost:18300", "localhost"},
+      {"[::1]:18300", "[::1]"},
+      {"::1", "::1"},
+      {"host:", "host"},
+      {"host:http", "host:http"},
   };
   Installation inst;
   for (const auto& [hostname, host] : hosts) {
