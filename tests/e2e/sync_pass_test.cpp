@@ -121,7 +121,9 @@ TEST(SyncPass, NumbersRequestsAcknowledgementsAndRefusals) {
   inst.Write("data/Synchro/out/TEST/s00007.txt", "x");
   inst.Write("data/evil.cfg", "mine");
   inst.Write("data/TEST_version.cfg", "9.9\n");
+  inst.Write("data/TEST_other.cfg", "x\n");
   site.Receive("s00001.txt", "s00007.txt", synch::kAcknowledgement);
+  site.Receive("s00007.txt", inst.Path("data/TEST_other.cfg"), synch::kConfigFile);
   site.Receive("s00003.txt", inst.Path("data/evil.cfg"), synch::kConfigFile);
   site.Receive("s00004.txt", inst.Path("data/TEST_version.cfg"), synch::kConfigFile);
   site.Receive("s00005.msg", "s00001.txt", synch::kRequest);
@@ -136,13 +138,14 @@ TEST(SyncPass, NumbersRequestsAcknowledgementsAndRefusals) {
   EXPECT_FALSE(inst.Exists("data/Synchro/out/TEST/s00007.txt")) << page;  // acknowledged
   EXPECT_EQ(inst.Read("config/TEST_version.cfg"), "9.9\n");               // replaced
   EXPECT_FALSE(inst.Exists("config/evil.cfg"));                           // not a project file
+  EXPECT_FALSE(inst.Exists("config/TEST_other.cfg"));                     // not one it sends
   EXPECT_FALSE(inst.Exists("x"));
   EXPECT_TRUE(e2e::Has(page, "not applied: .. is not an attachment folder"));
   // Every file got its ".dat" name; s00003 had no s00002 before it: one request, and the
   // acknowledgements of the applied files; the ".msg" file was not applied.
   EXPECT_EQ(inst.List("data/Synchro/in/TEST"),
             (std::vector<std::string>{".keep", "s00001.dat", "s00003.dat", "s00004.dat",
-                                      "s00005.dat", "s00006.dat"}));
+                                      "s00005.dat", "s00006.dat", "s00007.dat"}));
   std::string out = inst.Read("data/Synchro/out/TEST/s00002.txt");
   EXPECT_EQ(e2e::Missing(out, {"filetype: f ", " localhost s00002.txt\r\n"}), "") << out;
   EXPECT_EQ(inst.Read("data/Synchro/out/TEST/sent.txt"), "3");  // request, acknowledgement
@@ -296,6 +299,11 @@ TEST(SyncTrust, OnlySignedFreshMailOfAPartnerIsTakenAndKnownBySenderAndNumber) {
   forged.replace(forged.find("s00009"), 6, "s00008");
   std::string unsigned_mail = good;
   unsigned_mail.erase(unsigned_mail.find("X-Quorb-MAC"), 78);
+  // A members file slipped into a genuinely signed mail, before its description or after
+  // its end.
+  const std::string members = "begin 0666 TEST_users.cfg\r\n#86)C\r\n`\r\nend\r\n";
+  std::string before = good;
+  before.insert(before.find("\r\nfiletype:"), "\r\nfiletype c 1 siteb \r\n" + members);
   struct Case {
     std::string name, project, text, error;
     mail::Keep keep = mail::Keep::kDelete;
@@ -304,6 +312,8 @@ TEST(SyncTrust, OnlySignedFreshMailOfAPartnerIsTakenAndKnownBySenderAndNumber) {
       {"s00001", "TEST", good, ""},  // the same again: nothing new
       {"s00002", "TEST", forged, "message s00002 refused: its MAC is wrong"},
       {"s00003", "TEST", unsigned_mail, "message s00003 refused: its MAC is missing"},
+      {"s00007", "TEST", before, "message s00007 refused: its MAC is wrong"},
+      {"s00008", "TEST", good + members, "message s00008 refused: its MAC is wrong"},
       {"s00004", "TEST", SignedMail(inst, "s00004", "siteb", "x", now - 40 * 86400),
        "older than the replay window"},
       {"s00005", "SOLO", good, "the project has no partner"},
