@@ -161,6 +161,7 @@ void PrepareSheet(const std::string& path) {
       name,
       [](store::FactSheet& sheet) {
         const std::string before = store::FormatSheet(sheet);
+        KeepIdentity(sheet);
         if (std::optional<store::FactSheet> shadow = ReadShadow(sheet))
           sheet.log += NoteChanges(*shadow, sheet);
         Canonicalise(sheet);

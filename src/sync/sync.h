@@ -108,8 +108,12 @@ bool CopyIntoDir(const std::string& file, const std::string& folder);
 
 // What makes a sheet the same sheet on every site: the origin line its creation wrote into
 // its log ("<date> Origin: <site> <random>"); for a sheet made before its project had
-// partners, its creation time and first log line.
+// partners, its name when it was made and its creation time ("TsG.00001 946681200").
 std::string SheetIdentity(const store::FactSheet& sheet);
+// Gives a sheet of a project with partners that has no origin line the one its name and
+// creation time make, so that it stays the same sheet when its name changes. Done before a
+// sheet is sent and before its header changes.
+void KeepIdentity(store::FactSheet& sheet);
 // The word an attachment message carries for its sheet: its creation time and a fingerprint
 // of its identity ("<created>.<16 hex digits>").
 std::string OriginWord(const store::FactSheet& sheet);

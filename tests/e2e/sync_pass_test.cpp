@@ -231,6 +231,55 @@ TEST(SyncMerge, TwoSheetsMadeInOneSecondStayTwo) {
   EXPECT_TRUE(e2e::Has(other.Read("data/TsG.00001"), "Origin: b 1"));
 }
 
+// The same login adds an analysis with the same heading in the same second on two sites:
+// two entries, told apart by where they were made. A copy that a partner of an older version
+// sent back without places is still the same entries.
+TEST(SyncMerge, EntriesOfOneSecondOnTwoSitesStayTwo) {
+  Site site;
+  InProcess req(site.inst);
+  store::FactSheet base = Sheet(100, {{100, "a"}}, "2026/01/01:10.00.00 Origin: x 1\n");
+  store::FactSheet a = base, b = base;
+  store::AddEntry(a, "Analyse_1", "kolvar", 200, "from A\n");
+  store::AddEntry(b, "Analyse_1", "kolvar", 200, "from B\n");
+  ASSERT_NE(a.entries[1].place, b.entries[1].place);
+  auto bytes = [](store::FactSheet s) { return store::FormatSheet(s); };
+  store::FactSheet ab = synch::MergeSheets(a, b);
+  EXPECT_EQ(bytes(ab), bytes(synch::MergeSheets(b, a)));
+  ASSERT_EQ(ab.entries.size(), 3u);
+  EXPECT_EQ(ab.entries[1].text + ab.entries[2].text,
+            a.entries[1].place < b.entries[1].place ? "from A\nfrom B\n" : "from B\nfrom A\n");
+  store::FactSheet older = ab;
+  for (store::SheetEntry& e : older.entries) e.place.clear();
+  EXPECT_EQ(bytes(synch::MergeSheets(ab, older)), bytes(ab));
+  EXPECT_EQ(bytes(synch::MergeSheets(older, ab)), bytes(ab));
+}
+
+// Sheets made before their project had partners carry no origin: two of one second and one
+// log are still two, and each stays itself once it is given an origin and a new name.
+TEST(SyncMerge, SheetsWithoutOriginAreKnownByTheirFirstNameAndTime) {
+  Site site;
+  InProcess req(site.inst);
+  const std::string made = "2026/01/01:10.00.00 Created by kolvar\n";
+  store::FactSheet one = Sheet(700, {{700, "a"}}, made), two = one;
+  one.title = "One", two.title = "Two", two.number = 2;
+  CaptureStdout([&] {
+    EXPECT_EQ(synch::MergeReceivedSheet(one).name, "TsG.00001");
+    EXPECT_EQ(synch::MergeReceivedSheet(two).name, "TsG.00002");
+  });
+  EXPECT_EQ(store::ReadSheet("TsG.00001")->title, "One");
+  EXPECT_EQ(store::ReadSheet("TsG.00002")->title, "Two");
+
+  store::FactSheet stamped = two;
+  synch::KeepIdentity(stamped);
+  EXPECT_TRUE(e2e::Has(stamped.log, " Origin: TsG.00002 700\n")) << stamped.log;
+  stamped.number = 5;
+  EXPECT_EQ(synch::SheetIdentity(stamped), synch::SheetIdentity(two));
+  store::FactSheet renumbered = two;
+  store::LogAction(renumbered, "Renumbered from TsG.00002 after a clash of names");
+  renumbered.number = 7;
+  EXPECT_EQ(synch::SheetIdentity(renumbered), synch::SheetIdentity(two));
+}
+
 // A process that holds the lock of `folder` until it is killed.
 pid_t HoldLock(const std::string& folder) {
   int ready[2];
