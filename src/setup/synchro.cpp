@@ -102,6 +102,7 @@ void WriteProject(const std::string& project, const std::string& script, const s
   base::Page("<TR><TD>%s</TD><TD>%s", Msg(2810), Msg(secret ? 2811 : 2812));
   if (secret && (st.st_mode & 077) != 0) base::Page(" %s", Msg(2813));
   base::Write(nullptr, "</TD></TR>\n</TABLE>\n");
+  if (!partners.empty()) base::Page("<P>%s\n", Msg(2872));
   base::Page("<FORM METHOD=POST ACTION=\"%s\">\n", Esc(script));
   base::Write(nullptr, "<INPUT TYPE=hidden NAME=CMD VALUE=setup>\n");
   base::Page("<INPUT TYPE=hidden NAME=Edit VALUE=%d>\n", kSynchro);

@@ -17,6 +17,7 @@
 #include "base/text.h"
 #include "config/debug.h"
 #include "config/main_config.h"
+#include "config/members.h"
 #include "config/projects.h"
 #include "mail/pop3.h"
 #include "store/buf_file.h"
@@ -88,6 +89,17 @@ bool IsProjectFile(std::string_view name, std::string_view project) {
   return false;
 }
 
+// A received members file is merged member by member into the local one: the decoded file
+// becomes the merged one.
+bool MergeMembersFile(const std::string& decoded) {
+  std::optional<std::string> received = base::ReadFile(decoded);
+  if (!received) return false;
+  const std::string local_path =
+      base::JoinPath(config::GetConfigDir(), fs::path(decoded).filename().string());
+  const std::string local = base::ReadFile(local_path).value_or("");
+  return base::WriteSecretFile(decoded, config::MergeMembers(local, *received));
+}
+
 // A sheet file of the project, by its name.
 bool IsProjectSheet(std::string_view name, std::string_view project) {
   return store::IsSheetName(name) && name.starts_with(config::GetProjectCode(project));
@@ -123,6 +135,8 @@ Outcome Apply(const DecodedMessage& m, std::string_view project, const std::stri
         NoteError(2859, project, file, sender, base);
         return Outcome::kDone;
       }
+      if (base == base::Sprintf("%s_users.cfg", project) && !MergeMembersFile(m.path))
+        return Outcome::kRetry;
       if (!CopyIntoDir(m.path, config::GetConfigDir())) return Outcome::kRetry;
       config::ForgetProjectFiles();
       SendSynchFile(name, project, kAcknowledgement);

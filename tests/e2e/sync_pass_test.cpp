@@ -124,6 +124,9 @@ TEST(SyncPass, NumbersRequestsAcknowledgementsAndRefusals) {
   inst.Write("data/TEST_other.cfg", "x\n");
   site.Receive("s00001.txt", "s00007.txt", synch::kAcknowledgement);
   site.Receive("s00007.txt", inst.Path("data/TEST_other.cfg"), synch::kConfigFile);
+  const std::string members = inst.Read("config/TEST_users.cfg");
+  inst.Write("data/TEST_users.cfg", "newbie:n@x:H5:Y\n#changed newbie 7 7\n");
+  site.Receive("s00008.txt", inst.Path("data/TEST_users.cfg"), synch::kConfigFile);
   site.Receive("s00003.txt", inst.Path("data/evil.cfg"), synch::kConfigFile);
   site.Receive("s00004.txt", inst.Path("data/TEST_version.cfg"), synch::kConfigFile);
   site.Receive("s00005.msg", "s00001.txt", synch::kRequest);
@@ -139,16 +142,19 @@ TEST(SyncPass, NumbersRequestsAcknowledgementsAndRefusals) {
   EXPECT_EQ(inst.Read("config/TEST_version.cfg"), "9.9\n");               // replaced
   EXPECT_FALSE(inst.Exists("config/evil.cfg"));                           // not a project file
   EXPECT_FALSE(inst.Exists("config/TEST_other.cfg"));                     // not one it sends
+  EXPECT_EQ(inst.Read("config/TEST_users.cfg"),
+            members + "newbie:n@x:H5:Y\n#changed newbie 7 7\n");  // merged, not replaced
   EXPECT_FALSE(inst.Exists("x"));
   EXPECT_TRUE(e2e::Has(page, "not applied: .. is not an attachment folder"));
   // Every file got its ".dat" name; s00003 had no s00002 before it: one request, and the
   // acknowledgements of the applied files; the ".msg" file was not applied.
   EXPECT_EQ(inst.List("data/Synchro/in/TEST"),
             (std::vector<std::string>{".keep", "s00001.dat", "s00003.dat", "s00004.dat",
-                                      "s00005.dat", "s00006.dat", "s00007.dat"}));
+                                      "s00005.dat", "s00006.dat", "s00007.dat",
+                                      "s00008.dat"}));
   std::string out = inst.Read("data/Synchro/out/TEST/s00002.txt");
   EXPECT_EQ(e2e::Missing(out, {"filetype: f ", " localhost s00002.txt\r\n"}), "") << out;
-  EXPECT_EQ(inst.Read("data/Synchro/out/TEST/sent.txt"), "3");  // request, acknowledgement
+  EXPECT_EQ(inst.Read("data/Synchro/out/TEST/sent.txt"), "4");  // request, acknowledgements
   EXPECT_TRUE(e2e::Has(inst.Read("data/Synchro/out/TEST/s00003.txt"), " localhost s00004.txt\r\n"));
   EXPECT_EQ(inst.List("data/tmp"), std::vector<std::string>{});  // the work folder is gone
 }
@@ -402,7 +408,8 @@ TEST(SyncTrust, OnlySignedFreshMailOfAPartnerIsTakenAndKnownBySenderAndNumber) {
   ASSERT_EQ(stat(inst.Path("config/TEST_sync.key").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
   for (const char* words : {"its MAC is wrong", "its MAC is missing", "has no partner",
-                            "has no folder for received messages", "partner@example.org"})
+                            "has no folder for received messages", "partner@example.org",
+                            "with their password hashes, are shared with its partners"})
     EXPECT_TRUE(e2e::Has(page, words)) << words << "\n" << page;
 }
 
