@@ -91,6 +91,15 @@ std::string SynchMailHead(std::string_view message, std::string_view project, in
 // are recorded as errors.
 mail::Keep ReceiveMail(const mail::SynchMailEntry& entry, std::string_view text);
 
+// A stored outgoing message "s%05d.txt" of the project mailed again to the partners under
+// its own number (a partner that has it already takes it once); forgotten: removed, never
+// to be sent. False when there is no such message (or partner).
+bool SendAgain(std::string_view project, std::string_view name);
+bool ForgetMessage(std::string_view project, std::string_view name);
+// Every stored outgoing message of the project mailed again, oldest first: once its secret
+// is set, what waited for it leaves. The number mailed.
+int SendWaiting(std::string_view project);
+
 // The synchronisation pass of the home page. Writes only comments.
 void SynchPass();
 

@@ -464,13 +464,25 @@ TEST(SyncStatus, SaysInWordsWhyMailIsNotCollectedOrNotDelivered) {
   site.inst.WriteConfig(site.inst.DefaultConfig("MAILSERV " + relay.server() + "\n"));
   site.inst.Write("config/project.cfg", "TEST:T:kolvar:tessin:nobody@example.org\n");
   site.inst.Post(e2e::kNewSheet);
-  relay.Received();
+  // No secret yet: the message waits here, and the page says why.
   std::string page = site.inst.Get("CMD=setup&Edit=11").out;
+  EXPECT_TRUE(e2e::Has(page, "s00001.txt: not sent: waits for the shared secret")) << page;
+  EXPECT_FALSE(e2e::Has(page, "NAME=resend"));
+  EXPECT_EQ(site.inst.List("data/Mail"), std::vector<std::string>{});  // nor in the spool
+  // The secret set, it leaves.
+  site.inst.Post("CMD=setup&Edit=11&project=TEST&secret=a-secret-of-sixteen");
+  relay.Received();
+  page = site.inst.Get("CMD=setup&Edit=11").out;
+  EXPECT_TRUE(e2e::Has(page, "s00001.txt: sent, not yet acknowledged by the partners (since "));
+  EXPECT_TRUE(e2e::Has(page, "NAME=resend"));
   EXPECT_TRUE(
       e2e::Has(page,
                "<TR><TD>Not delivered</TD><TD>s00001: the relay refused nobody@example.org: "
                "RCPT TO nobody@example.org: 550 5.1.1 &lt;nobody&gt;: no such user<BR>"))
       << page;
+  // Forgotten, it is gone for good.
+  site.inst.Post("CMD=setup&Edit=11&project=TEST&message=s00001.txt&forget=Forget");
+  EXPECT_FALSE(site.inst.Exists("data/Synchro/out/TEST/s00001.txt"));
 }
 
 }  // namespace
