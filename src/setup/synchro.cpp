@@ -142,19 +142,8 @@ bool SaveSecret(const web::ParamList& list) {
     web::ErrorBox(config::kMsgNoSetupRight);
     return false;
   }
-  std::string line = secret;
-  while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.pop_back();
-  if (line.size() < 16 || line.find_first_of("\r\n") != std::string::npos) {
-    Refusal(2815);
-    return false;
-  }
-  if (!web::WritePrivateFile(synch::SecretPath(project), line + "\n")) {
-    Refusal(2816);
-    return false;
-  }
+  if (!WriteSharedSecret(project, secret)) return false;
   web::MarkStored();
-  // What waited for the secret leaves now.
-  synch::SendWaiting(project);
   return true;
 }
 
@@ -177,6 +166,22 @@ void ActOnMessage(const web::ParamList& list) {
 }
 
 }  // namespace
+
+bool WriteSharedSecret(std::string_view project, std::string_view secret) {
+  std::string line(secret);
+  while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.pop_back();
+  if (line.size() < 16 || line.find_first_of("\r\n") != std::string::npos) {
+    Refusal(2815);
+    return false;
+  }
+  if (!web::WritePrivateFile(synch::SecretPath(project), line + "\n")) {
+    Refusal(2816);
+    return false;
+  }
+  // What waited for the secret leaves now.
+  synch::SendWaiting(project);
+  return true;
+}
 
 void WriteSpoolStatus() {
   // Every mail (notification or synchronisation) waits in the spool until the relay took it.

@@ -129,6 +129,9 @@ void WriteTableForm(int kind, int wizard_step, std::string_view project, const s
   if (kind == kUsers) blank = {"", "", "", "YES", "YES", " ", " ", " ", " ", " "};
   WriteRow(kind, columns, blank, rows++);
   base::Write(nullptr, "</TABLE>\n");
+  // The wizard asks for the partners' shared secret with the partners themselves.
+  if (kind == kProject && wizard_step > 0)
+    base::Page("<P>%s <INPUT TYPE=password NAME=secret SIZE=40>\n", config::Msg(2814));
   WriteSubmit(wizard_step);
   base::Page("<INPUT TYPE=hidden NAME=LINES VALUE=%d>\n", rows);
   base::Write(nullptr, "</FORM>\n");
