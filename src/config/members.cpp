@@ -71,8 +71,8 @@ std::string FormatMembers(const MembersText& m) {
     auto it = m.times.find(login);
     if (login.empty() || it == m.times.end() || (it->second.line == 0 && it->second.password == 0))
       continue;
-    out += base::Sprintf("%s%s %ld %ld\n", kChangedMark, login, it->second.line,
-                         it->second.password);
+    out +=
+        base::Sprintf("%s%s %ld %ld\n", kChangedMark, login, it->second.line, it->second.password);
   }
   return out;
 }
@@ -127,10 +127,10 @@ std::string MergeMembers(std::string_view local, std::string_view received) {
     auto later = [](long a, std::string_view va, long b, std::string_view vb) {
       return a != b ? a > b : va > vb;
     };
-    const std::string password(later(rt.password, PasswordField(theirs), lt.password,
-                                     PasswordField(mine))
-                                   ? PasswordField(theirs)
-                                   : PasswordField(mine));
+    const std::string password(
+        later(rt.password, PasswordField(theirs), lt.password, PasswordField(mine))
+            ? PasswordField(theirs)
+            : PasswordField(mine));
     if (later(rt.line, theirs, lt.line, mine)) mine = theirs;
     mine = WithPassword(mine, password);
     lt = {std::max(lt.line, rt.line), std::max(lt.password, rt.password)};

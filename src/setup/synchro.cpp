@@ -102,8 +102,7 @@ void WriteProject(const std::string& project, const std::string& script, const s
         "<INPUT TYPE=hidden NAME=project VALUE=\"%s\"><INPUT TYPE=hidden NAME=message "
         "VALUE=\"%s\">\n",
         kSynchro, Esc(project), Esc(name));
-    if (!suffix.empty())
-      base::Page("<INPUT TYPE=hidden NAME=Uid VALUE=\"%s\">\n", Esc(suffix));
+    if (!suffix.empty()) base::Page("<INPUT TYPE=hidden NAME=Uid VALUE=\"%s\">\n", Esc(suffix));
     if (secret) base::Page("<INPUT TYPE=submit NAME=resend VALUE=\"%s\">\n", Msg(2875));
     base::Page("<INPUT TYPE=submit NAME=forget VALUE=\"%s\"></FORM>\n", Msg(2876));
   }
@@ -206,7 +205,8 @@ void SynchroPage(const web::ParamList& list) {
     return;
   }
   if (!web::IsAbsent(web::GetParam(list, "secret"))) SaveSecret(list);
-  if (!web::IsAbsent(web::GetParam(list, "resend")) || !web::IsAbsent(web::GetParam(list, "forget")))
+  if (!web::IsAbsent(web::GetParam(list, "resend")) ||
+      !web::IsAbsent(web::GetParam(list, "forget")))
     ActOnMessage(list);
   // The page a saved secret leads to says so, for a project that has one.
   const std::string& project = web::GetParam(list, "project");

@@ -150,8 +150,7 @@ TEST(SyncPass, NumbersRequestsAcknowledgementsAndRefusals) {
   // acknowledgements of the applied files; the ".msg" file was not applied.
   EXPECT_EQ(inst.List("data/Synchro/in/TEST"),
             (std::vector<std::string>{".keep", "s00001.dat", "s00003.dat", "s00004.dat",
-                                      "s00005.dat", "s00006.dat", "s00007.dat",
-                                      "s00008.dat"}));
+                                      "s00005.dat", "s00006.dat", "s00007.dat", "s00008.dat"}));
   std::string out = inst.Read("data/Synchro/out/TEST/s00002.txt");
   EXPECT_EQ(e2e::Missing(out, {"filetype: f ", " localhost s00002.txt\r\n"}), "") << out;
   EXPECT_EQ(inst.Read("data/Synchro/out/TEST/sent.txt"), "4");  // request, acknowledgements

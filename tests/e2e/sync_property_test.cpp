@@ -124,8 +124,7 @@ class Network {
   // a line put inside or after its signed part, or a second block appended.
   std::string Tampered(std::string mail) {
     const std::string block = "begin 0666 TEST_users.cfg\r\n" +
-                              synch::EncodeLine("evil:e@x:pw:Y:Y:Y:Y:Y:Y:Y\n") +
-                              "\r\n`\r\nend\r\n";
+                              synch::EncodeLine("evil:e@x:pw:Y:Y:Y:Y:Y:Y:Y\n") + "\r\n`\r\nend\r\n";
     const size_t description = mail.find("\r\nfiletype:");
     switch (random_() % 4) {
       case 0:

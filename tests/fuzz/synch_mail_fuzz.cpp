@@ -69,7 +69,7 @@ void FreshData() {
 
 const std::set<std::string>& AllowedConfigFiles() {
   static const std::set<std::string> names = {
-      "quorb.cfg",          "project.cfg",      "TEST_sync.key",     "TEST_users.cfg",
+      "quorb.cfg",           "project.cfg",      "TEST_sync.key",    "TEST_users.cfg",
       "TEST_subproject.cfg", "TEST_program.cfg", "TEST_version.cfg", "TEST_deadline.cfg"};
   return names;
 }
@@ -83,8 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   base::ResetRequestState();
   const std::string body(reinterpret_cast<const char*>(data) + 1, size - 1);
   std::string text = "+OK\r\nSubject: Quorb-Synchro TEST s00001\r\n";
-  if (data[0] & 1)
-    text += "X-Quorb-MAC: " + synch::SynchMac(kSecret, "TEST s00001", body) + "\r\n";
+  if (data[0] & 1) text += "X-Quorb-MAC: " + synch::SynchMac(kSecret, "TEST s00001", body) + "\r\n";
   text += body;
 
   synch::ReceiveMail({1, "TEST", "s00001", 0}, text);

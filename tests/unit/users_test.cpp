@@ -410,9 +410,8 @@ TEST_F(UsersConfig, MembersMergeByTheirChangeTimes) {
   config::ForgetProjectFiles();
   base::ResetRequestState();
   const std::string token = users::MakeUidAt("kolvar", "TEST", now);
-  Write("config/TEST_users.cfg",
-        config::MergeMembers("kolvar:k@x:H1:Y:Y\n#changed kolvar 5 5\n",
-                             "kolvar:k@y:H0:Y:Y\n#changed kolvar 9 2\n"));
+  Write("config/TEST_users.cfg", config::MergeMembers("kolvar:k@x:H1:Y:Y\n#changed kolvar 5 5\n",
+                                                      "kolvar:k@y:H0:Y:Y\n#changed kolvar 9 2\n"));
   config::ForgetProjectFiles();
   base::ResetRequestState();
   EXPECT_TRUE(users::VerifyUidAt(token, now));
