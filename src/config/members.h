@@ -38,4 +38,26 @@ std::string MemberAddress(std::string_view project, std::string_view login);
 // Whether `login` has a line in the project's members file (IsRightsLine).
 bool IsMemberOf(std::string_view project, std::string_view login);
 
+// When a member's line and password last changed, kept in the members file itself as
+// comment lines "#changed <login> <line time> <password time>" (seconds since 1970) after
+// the members, which older readers pass over and the editor does not show. So partner sites
+// merge their members files member by member.
+inline constexpr std::string_view kChangedMark = "#changed ";
+struct MemberTimes {
+  long line = 0;
+  long password = 0;
+};
+// Whether a line of a members file is a change time line.
+bool IsChangedLine(std::string_view line);
+
+// The members file `after`, as the editor saves it, with its change times: those `before`
+// gives for lines that stay the same, `now` for a changed line or password.
+std::string StampMembers(std::string_view before, std::string_view after, long now);
+
+// The members file that the partner's `received` one makes of the `local` one: a member of
+// both takes the line changed later and, apart from it, the password changed later; members
+// of one of them are kept. Every site gets the same lines whichever file is local, up to
+// the order of members only one had.
+std::string MergeMembers(std::string_view local, std::string_view received);
+
 }  // namespace config

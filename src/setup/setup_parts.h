@@ -136,6 +136,9 @@ bool SaveTable(int kind, const web::ParamList& list, bool wizard,
 void WriteMailForm(int wizard_step);
 // The synchronisation page (Edit=11), and the save of a project's shared secret from it.
 void SynchroPage(const web::ParamList& list);
+// Writes the project's shared secret (one line of at least 16 characters, else a refusal
+// box) and sends the messages that waited for it. The caller checked the project and right.
+bool WriteSharedSecret(std::string_view project, std::string_view secret);
 // The outgoing notification mails waiting in the spool, with their ages.
 void WriteSpoolStatus();
 bool SaveMail(const web::ParamList& list, bool wizard);

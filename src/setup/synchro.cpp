@@ -90,18 +90,31 @@ void WriteProject(const std::string& project, const std::string& script, const s
   auto queued = Files(base::Sprintf("%s/out/%s/queue", synchro, project), &IsQueued);
   auto waiting = Files(base::Sprintf("%s/out/%s", synchro, project), &IsMessage);
   base::Page("<TR><TD>%s</TD><TD>%d</TD></TR>\n", Msg(2805), static_cast<int>(queued.size()));
+  struct stat st;
+  bool secret = ::stat(synch::SecretPath(project).c_str(), &st) == 0;
   base::Page("<TR><TD>%s</TD><TD>%d", Msg(2806), static_cast<int>(waiting.size()));
-  for (const auto& [time, name] : waiting) base::Page(" %s (%s)", Esc(name), When(time));
+  // Each waiting message: why it waits, and a way to send it again or to forget it.
+  for (const auto& [time, name] : waiting) {
+    base::Page("<FORM METHOD=POST ACTION=\"%s\">%s: %s\n", Esc(script), Esc(name),
+               secret ? base::Sprintf(Msg(2874), When(time)) : Msg(2873));
+    base::Page(
+        "<INPUT TYPE=hidden NAME=CMD VALUE=setup><INPUT TYPE=hidden NAME=Edit VALUE=%d>"
+        "<INPUT TYPE=hidden NAME=project VALUE=\"%s\"><INPUT TYPE=hidden NAME=message "
+        "VALUE=\"%s\">\n",
+        kSynchro, Esc(project), Esc(name));
+    if (!suffix.empty()) base::Page("<INPUT TYPE=hidden NAME=Uid VALUE=\"%s\">\n", Esc(suffix));
+    if (secret) base::Page("<INPUT TYPE=submit NAME=resend VALUE=\"%s\">\n", Msg(2875));
+    base::Page("<INPUT TYPE=submit NAME=forget VALUE=\"%s\"></FORM>\n", Msg(2876));
+  }
   base::Write(nullptr, "</TD></TR>\n");
   WriteUndelivered(project, spool);
   bool folders = base::IsDirectory(base::Sprintf("%s/in/%s", synchro, project)) &&
                  base::IsDirectory(base::Sprintf("%s/out/%s", synchro, project));
   base::Page("<TR><TD>%s</TD><TD>%s</TD></TR>\n", Msg(2807), Msg(folders ? 2808 : 2809));
-  struct stat st;
-  bool secret = ::stat(synch::SecretPath(project).c_str(), &st) == 0;
   base::Page("<TR><TD>%s</TD><TD>%s", Msg(2810), Msg(secret ? 2811 : 2812));
   if (secret && (st.st_mode & 077) != 0) base::Page(" %s", Msg(2813));
   base::Write(nullptr, "</TD></TR>\n</TABLE>\n");
+  if (!partners.empty()) base::Page("<P>%s\n", Msg(2872));
   base::Page("<FORM METHOD=POST ACTION=\"%s\">\n", Esc(script));
   base::Write(nullptr, "<INPUT TYPE=hidden NAME=CMD VALUE=setup>\n");
   base::Page("<INPUT TYPE=hidden NAME=Edit VALUE=%d>\n", kSynchro);
@@ -128,7 +141,33 @@ bool SaveSecret(const web::ParamList& list) {
     web::ErrorBox(config::kMsgNoSetupRight);
     return false;
   }
-  std::string line = secret;
+  if (!WriteSharedSecret(project, secret)) return false;
+  web::MarkStored();
+  return true;
+}
+
+// "resend" or "forget" of a waiting message of a project, by a member with the setup right
+// there.
+void ActOnMessage(const web::ParamList& list) {
+  const std::string& project = web::GetParam(list, "project");
+  const std::string& message = web::GetParam(list, "message");
+  if (!base::IsSafeName(project) || config::ListProjects(project).empty()) {
+    WriteRefusedProject(project);
+    return;
+  }
+  if (config::IsSecurityOn() && !users::CheckRightQuietly(list, 2, project)) {
+    web::ErrorBox(config::kMsgNoSetupRight);
+    return;
+  }
+  bool done = !web::IsAbsent(web::GetParam(list, "forget")) ? synch::ForgetMessage(project, message)
+                                                            : synch::SendAgain(project, message);
+  if (done) web::MarkStored();
+}
+
+}  // namespace
+
+bool WriteSharedSecret(std::string_view project, std::string_view secret) {
+  std::string line(secret);
   while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.pop_back();
   if (line.size() < 16 || line.find_first_of("\r\n") != std::string::npos) {
     Refusal(2815);
@@ -138,11 +177,10 @@ bool SaveSecret(const web::ParamList& list) {
     Refusal(2816);
     return false;
   }
-  web::MarkStored();
+  // What waited for the secret leaves now.
+  synch::SendWaiting(project);
   return true;
 }
-
-}  // namespace
 
 void WriteSpoolStatus() {
   // Every mail (notification or synchronisation) waits in the spool until the relay took it.
@@ -167,6 +205,9 @@ void SynchroPage(const web::ParamList& list) {
     return;
   }
   if (!web::IsAbsent(web::GetParam(list, "secret"))) SaveSecret(list);
+  if (!web::IsAbsent(web::GetParam(list, "resend")) ||
+      !web::IsAbsent(web::GetParam(list, "forget")))
+    ActOnMessage(list);
   // The page a saved secret leads to says so, for a project that has one.
   const std::string& project = web::GetParam(list, "project");
   if (!web::IsAbsent(web::GetParam(list, "Saved")) && base::IsSafeName(project) &&

@@ -1,6 +1,7 @@
 // The colon-separated tables (projects, sub-projects, phases, members): a grid of text
 // fields and check boxes, one row per line and one empty row for a new entry.
 #include <algorithm>
+#include <ctime>
 #include <map>
 
 #include "base/encode.h"
@@ -10,6 +11,7 @@
 #include "config/debug.h"
 #include "config/language.h"
 #include "config/main_config.h"
+#include "config/members.h"
 #include "config/projects.h"
 #include "setup/setup_parts.h"
 #include "users/passwords.h"
@@ -121,12 +123,15 @@ void WriteTableForm(int kind, int wizard_step, std::string_view project, const s
   base::Write(nullptr, "</TR>\n");
   int rows = 0;
   for (const std::string& line : SplitLines(*text))
-    WriteRow(kind, columns, SplitFields(line), rows++);
+    if (!config::IsChangedLine(line)) WriteRow(kind, columns, SplitFields(line), rows++);
   // A new entry; a new member starts with the Member and Menu rights only.
   std::vector<std::string> blank;
   if (kind == kUsers) blank = {"", "", "", "YES", "YES", " ", " ", " ", " ", " "};
   WriteRow(kind, columns, blank, rows++);
   base::Write(nullptr, "</TABLE>\n");
+  // The wizard asks for the partners' shared secret with the partners themselves.
+  if (kind == kProject && wizard_step > 0)
+    base::Page("<P>%s <INPUT TYPE=password NAME=secret SIZE=40>\n", config::Msg(2814));
   WriteSubmit(wizard_step);
   base::Page("<INPUT TYPE=hidden NAME=LINES VALUE=%d>\n", rows);
   base::Write(nullptr, "</FORM>\n");
@@ -151,7 +156,7 @@ void ShowTable(int kind, const std::string& path) {
     base::Page("<TH>%s</TH>\n", config::Msg(column.label));
   base::Write(nullptr, "</TR>\n");
   for (const std::string& line : SplitLines(base::ReadFile(path).value_or(""))) {
-    if (line.empty()) continue;
+    if (line.empty() || config::IsChangedLine(line)) continue;
     base::Write(nullptr, "<TR><TD>\n");
     std::vector<std::string> fields = SplitFields(line);
     for (size_t c = 0; c < fields.size(); ++c) {
@@ -232,6 +237,10 @@ bool SaveTable(int kind, const web::ParamList& list, bool wizard,
                                 base::EscapeHtml(given ? project : ""), KindName(kind)),
                   kind);
   if (before_write) before_write(names);
+  // Partner sites merge members by the time each line and password last changed.
+  if (kind == kUsers)
+    content = config::StampMembers(base::ReadFile(*target).value_or(""), content,
+                                   static_cast<long>(std::time(nullptr)));
   int error = 0;
   if (!ReplaceConfigFile(*target, content, error, kind == kUsers)) {
     WriteSaveFailure(error);

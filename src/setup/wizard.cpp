@@ -205,7 +205,22 @@ void MoveTemplates(const std::vector<std::string>& projects) {
 
 // True when a file was saved.
 bool SavePreviousPage(int step, const web::ParamList& list) {
-  if (step == 3) return SaveTable(kProject, list, true, MoveTemplates);
+  if (step == 3) {
+    // The partners' shared secret comes with the projects, before any file is sent.
+    std::vector<std::string> projects;
+    auto keep = [&](const std::vector<std::string>& names) {
+      MoveTemplates(names);
+      projects = names;
+    };
+    if (!SaveTable(kProject, list, true, keep)) return false;
+    const std::string& secret = web::GetParam(list, "secret");
+    if (!web::IsMissing(secret))
+      for (const std::string& project : projects)
+        if (const std::string site = config::GetProjectSite(project);
+            !site.empty() && site[0] != ' ')
+          WriteSharedSecret(project, secret);
+    return true;
+  }
   if (step == 4 || step == 6 || step == 10) return SaveTable(step - 1, list, true);
   if (step == 5 || step == 7 || step == 8 || step == 9) return SaveList(step - 1, list, true);
   if (step == 11) return SaveMail(list, true);

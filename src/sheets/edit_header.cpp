@@ -156,6 +156,7 @@ void ChangeHeader(store::FactSheet& sheet, std::string& name, const web::ParamLi
       rights = false;
       return false;
     }
+    synch::KeepIdentity(s);  // before its name may change
     ApplyHeader(params, s);
     LogHeaderChange(params, user, s);
     return true;

@@ -1,5 +1,7 @@
 #include "store/sheet.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -7,11 +9,14 @@
 #include <cstring>
 #include <ctime>
 #include <limits>
+#include <random>
 #include <string>
 #include <utility>
 
 #include "base/out.h"
 #include "config/language.h"
+#include "config/main_config.h"
+#include "config/projects.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -203,6 +208,27 @@ void ParseClean(std::string_view line, FactSheet& sheet);
 
 // Reads one entry after its separator line into `entry`. Returns false at end of file,
 // else leaves the separator line that ended the entry in `line`.
+bool IsPlaceChar(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+         c == '_' || c == '-';
+}
+
+// The place of an entry header: its leading place characters, at most kPlaceSize.
+std::string PlaceOf(std::string_view text) {
+  size_t n = 0;
+  while (n < text.size() && n < kPlaceSize && IsPlaceChar(text[n])) ++n;
+  return std::string(text.substr(0, n));
+}
+
+// This site's name and a random part.
+std::string NewPlace() {
+  std::string host = PlaceOf(config::GetConfig("HOSTNAME")).substr(0, kPlaceSize - 14);
+  static unsigned counter = 0;
+  std::random_device random;
+  return base::Sprintf("%s.%08x%04x", host.empty() ? "localhost" : host, random(),
+                       (static_cast<unsigned>(getpid()) + ++counter) & 0xffff);
+}
+
 bool ReadEntry(BufFile& file, SheetEntry& entry, std::string_view& line) {
   // The entry header: lines joined until two "|" are seen, at most 1024 bytes.
   std::string head;
@@ -232,7 +258,12 @@ bool ReadEntry(BufFile& file, SheetEntry& entry, std::string_view& line) {
       rest.remove_prefix(bar + 1);
       bar = rest.find('|');
       Assign(entry.who, rest.substr(0, bar), kLoginSize);
-      if (bar != std::string_view::npos) bound = LeadingNumber(rest.substr(bar + 1));
+      if (bar != std::string_view::npos) {
+        rest.remove_prefix(bar + 1);
+        bound = LeadingNumber(rest);
+        bar = rest.find('|');
+        if (bar != std::string_view::npos) entry.place = PlaceOf(rest.substr(bar + 1));
+      }
     }
   }
   // The body: lines up to the next separator, as long as they fit in the announced length.
@@ -410,6 +441,10 @@ std::string FormatSheet(FactSheet& sheet) {
     AppendText(out, e.who, kLoginSize);
     out += '|';
     AppendNumber(out, static_cast<long>(e.text.size()));
+    if (!e.place.empty()) {
+      out += '|';
+      out += e.place;
+    }
     out += '\n';
     out += e.text;
   }
@@ -431,6 +466,8 @@ SheetEntry& AddEntry(FactSheet& sheet, std::string_view name, std::string_view w
   e.time = time;
   e.text = text;
   e.kind = kTextEntry;
+  const std::string sites = config::GetProjectSite(sheet.project);
+  if (!sites.empty() && sites[0] != ' ') e.place = NewPlace();
   return e;
 }
 

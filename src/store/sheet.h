@@ -35,7 +35,13 @@ struct SheetEntry {
   std::string who;   // the author's login
   std::string text;  // the body; ends with a line feed once written
   int kind = kTextEntry;
+  // Where it was made, in a project with partner sites: "<site>.<random>", after `len` in
+  // its header ("name|time|who|len|place"), which older readers pass over. Empty for an
+  // entry made elsewhere.
+  std::string place;
 };
+// The longest place kept; a place holds letters, digits, ".", "_" and "-" only.
+inline constexpr size_t kPlaceSize = 64;
 
 // Status codes.
 enum Status {
@@ -141,7 +147,8 @@ FactSheet ReadSheetFrom(BufFile& file);
 // The bytes of a sheet file. A body without a final line feed gets one, in `sheet` too.
 std::string FormatSheet(FactSheet& sheet);
 
-// Appends a text entry with a copy of `text`; returns it.
+// Appends a text entry with a copy of `text`; returns it. In a project with partner sites
+// the entry gets a new place, so that no two entries are ever taken for one.
 SheetEntry& AddEntry(FactSheet& sheet, std::string_view name, std::string_view who, int time,
                      std::string_view text);
 

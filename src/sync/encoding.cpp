@@ -4,6 +4,7 @@
 
 #include <ctime>
 #include <functional>
+#include <vector>
 
 #include "base/files.h"
 #include "base/out.h"
@@ -105,11 +106,6 @@ DecodedMessage Decode(const std::function<bool(std::string&)>& next, const std::
   return message;
 }
 
-// Drops carriage returns, as the stored text's line ends may carry them.
-void DropCarriageReturns(std::string& line) {
-  std::erase(line, '\r');
-}
-
 }  // namespace
 
 std::string EncodeLine(std::string_view bytes) {
@@ -181,12 +177,65 @@ bool EncodeSynchFile(std::FILE* out, const std::string& path, int kind, std::str
   return std::fputs("`\r\nend\r\n", out) >= 0 && ok;
 }
 
+std::optional<std::string> SignedPart(std::string_view mail) {
+  std::vector<std::string_view> lines;
+  for (size_t pos = 0; pos < mail.size();) {
+    size_t end = mail.find('\n', pos);
+    if (end == std::string_view::npos) end = mail.size();
+    std::string_view line = mail.substr(pos, end - pos);
+    pos = end + 1;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    lines.push_back(line);
+  }
+  while (!lines.empty() && lines.back().empty()) lines.pop_back();
+  auto is_part = [](std::string_view line) {
+    return line.starts_with("filetype") || line.starts_with("begin");
+  };
+  size_t i = 0;
+  const size_t n = lines.size();
+  if (n > 0 && !lines[0].starts_with("filetype:")) {
+    for (; i < n && !lines[i].empty(); ++i)
+      if (is_part(lines[i])) return std::nullopt;  // a message hidden in the head
+  }
+  while (i < n && lines[i].empty()) ++i;
+  if (i == n || !lines[i].starts_with("filetype:")) return std::nullopt;
+  const size_t start = i++;
+  while (i < n && lines[i].empty()) ++i;
+  if (i < n) {
+    if (!lines[i++].starts_with("begin")) return std::nullopt;
+    // The data, up to its closing line (a length of 0); a cut-off block is left to the
+    // decoder, which reports it.
+    while (i < n && !lines[i].empty() && DecodeValue(lines[i][0]) != 0) ++i;
+    if (i < n) {
+      if (i + 1 >= n || lines[i + 1] != "end") return std::nullopt;
+      i += 2;
+      if (i < n) return std::nullopt;  // something after "end": a second block...
+    }
+  }
+  std::string part;
+  for (size_t k = start; k < n; ++k) {
+    if (k > start) part += '\n';
+    part += lines[k];
+  }
+  return part;
+}
+
 std::optional<DecodedMessage> DecodeSynchFile(const std::string& path, const std::string& folder) {
-  base::LineReader reader(path);
-  if (!reader.IsOpen()) return std::nullopt;
+  std::optional<std::string> text = base::ReadFile(path);
+  if (!text) return std::nullopt;
+  std::optional<std::string> part = SignedPart(*text);
+  if (!part) {
+    DecodedMessage refused;
+    refused.refused = true;
+    return refused;
+  }
+  size_t pos = 0;
   auto next = [&](std::string& line) {
-    if (!reader.Next(line)) return false;
-    DropCarriageReturns(line);
+    if (pos >= part->size()) return false;
+    size_t end = part->find('\n', pos);
+    if (end == std::string::npos) end = part->size();
+    line.assign(*part, pos, end - pos);
+    pos = end + 1;
     return true;
   };
   return Decode(next, folder);

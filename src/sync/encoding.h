@@ -47,16 +47,25 @@ std::string BeginLineName(std::string_view line);
 bool EncodeSynchFile(std::FILE* out, const std::string& path, int kind, std::string_view host,
                      std::string_view origin = {});
 
+// The part of a mail that its MAC covers and that alone is applied: the lines from its
+// description line ("filetype:") to its last non-empty line, each without its line end,
+// joined by line feeds. Nothing when the mail is not exactly one message: before the
+// description only the mail head (the lines up to the first empty one, when the mail does
+// not begin with the description) and empty lines; after it only empty lines, then at most
+// one "begin" block whose data ends with the "`" line and "end", followed by nothing.
+std::optional<std::string> SignedPart(std::string_view mail);
+
 // What a stored message held.
 struct DecodedMessage {
   SynchHeader header;
+  bool refused = false;   // not exactly one message (SignedPart): nothing of it is used
   bool has_file = false;  // a "begin" line was found
   bool complete = false;  // its data ended with the "`" line and "end"
   std::string path;       // the file written (in `folder`); empty when none could be created
 };
 
-// Reads the stored message at `path` (a whole mail: status and header lines before the
-// description line are passed over) and writes the carried file under its base name into
+// Reads the stored message at `path` (a whole mail, or the part of it that SignedPart
+// gives) and, when it is exactly one message, writes the carried file under its base name into
 // `folder`, which the caller owns. Nothing when the message cannot be read.
 std::optional<DecodedMessage> DecodeSynchFile(const std::string& path, const std::string& folder);
 

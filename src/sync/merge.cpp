@@ -40,6 +40,7 @@ constexpr size_t kLogDateWidth = 20;
 constexpr int kMergeAttempts = 3;
 constexpr std::string_view kOriginWord = "Origin: ";
 constexpr std::string_view kChangedWord = "Changed on ";
+constexpr std::string_view kRenumberedWord = "Renumbered from ";
 
 // The header fields in the order of the header line.
 constexpr std::array<std::string_view, 27> kFieldNames = {
@@ -78,28 +79,60 @@ std::vector<std::string> HeaderFields(const store::FactSheet& sheet) {
   return fields;
 }
 
-// The key of an entry among the entries of its sheet: time, author, kind, heading and its
-// rank among entries with the same four.
-using EntryKey = std::tuple<int, std::string, int, std::string, int>;
+// The key of an entry among the entries of its sheet: time, author, kind, heading, the
+// place it was made and its rank among entries with the same five.
+using EntryKey = std::tuple<int, std::string, int, std::string, std::string, int>;
 
 std::vector<EntryKey> EntryKeys(const store::FactSheet& sheet) {
-  std::map<std::tuple<int, std::string, int, std::string>, int> seen;
+  std::map<std::tuple<int, std::string, int, std::string, std::string>, int> seen;
   std::vector<EntryKey> keys;
   for (const store::SheetEntry& e : sheet.entries) {
-    int rank = seen[{e.time, e.who, e.kind, e.name}]++;
-    keys.emplace_back(e.time, e.who, e.kind, e.name, rank);
+    int rank = seen[{e.time, e.who, e.kind, e.name, e.place}]++;
+    keys.emplace_back(e.time, e.who, e.kind, e.name, e.place, rank);
   }
   return keys;
 }
 
-// The word that names an entry in a change note.
+// The word that names an entry in a change note; the place follows the rank, for entries
+// that have one.
 std::string EntryToken(const EntryKey& k) {
   std::string who = std::get<1>(k), name = std::get<3>(k);
   for (std::string* s : {&who, &name})
     for (char& c : *s)
       if (base::IsBlank(c) || c == '\n' || c == '\r') c = '_';
-  return base::Sprintf("entry:%d:%s:%d:%d:%s", std::get<0>(k), who, std::get<2>(k), std::get<4>(k),
-                       name);
+  const std::string& place = std::get<4>(k);
+  return base::Sprintf("entry:%d:%s:%d:%d%s:%s", std::get<0>(k), who, std::get<2>(k),
+                       std::get<5>(k), place.empty() ? "" : "@" + place, name);
+}
+
+// An entry that a partner of an older version sent back has lost its place: in `lacking`,
+// each entry without a place that `placed` does not hold is taken for the first entry of
+// `placed` with a place and the same time, author, kind and heading that `lacking` does not
+// hold either.
+void FindLostPlaces(std::map<EntryKey, const store::SheetEntry*>& lacking,
+                    const std::map<EntryKey, const store::SheetEntry*>& placed) {
+  std::set<EntryKey> taken;
+  for (auto it = lacking.begin(); it != lacking.end();) {
+    const EntryKey& k = it->first;
+    if (!std::get<4>(k).empty() || placed.contains(k)) {
+      ++it;
+      continue;
+    }
+    auto same = [&](const EntryKey& p) {
+      return std::get<0>(p) == std::get<0>(k) && std::get<1>(p) == std::get<1>(k) &&
+             std::get<2>(p) == std::get<2>(k) && std::get<3>(p) == std::get<3>(k) &&
+             !std::get<4>(p).empty() && !lacking.contains(p) && !taken.contains(p);
+    };
+    auto found = std::find_if(placed.begin(), placed.end(), [&](auto& p) { return same(p.first); });
+    if (found == placed.end()) {
+      ++it;
+      continue;
+    }
+    taken.insert(found->first);
+    const store::SheetEntry* entry = it->second;
+    it = lacking.erase(it);
+    lacking.emplace(found->first, entry);
+  }
 }
 
 // The words of a change note line, or nothing when the line is not one.
@@ -207,7 +240,7 @@ std::string NoteLine(const store::FactSheet& sheet, const std::string& words) {
 
 // Logs the renumbering of a sheet; the journal gets the line under the new name.
 void NoteRenumbered(store::FactSheet& sheet, std::string_view old_name) {
-  store::LogAction(sheet, "Renumbered from %s after a clash of names", old_name);
+  store::LogAction(sheet, std::string(kRenumberedWord) + "%s after a clash of names", old_name);
   sheet.log += NoteLine(sheet, " number");
 }
 
@@ -266,10 +299,28 @@ std::string SheetIdentity(const store::FactSheet& sheet) {
       return id;
     }
   }
-  // A sheet made before its project had partners: its creation time and first log line.
-  std::vector<std::string> lines = LogLines(sheet.log);
-  std::string first = lines.empty() ? std::string() : *std::min_element(lines.begin(), lines.end());
-  return base::Sprintf("%d %s", sheet.created, first);
+  // A sheet made before its project had partners (or by a partner of an older version):
+  // its name when it was made, the one its first renumbering left, and its creation time.
+  // Two sheets made in one second have two names.
+  std::string first, name = store::GetSheetName(sheet);
+  for (const std::string& line : LogLines(sheet.log)) {
+    std::string_view text = std::string_view(line).substr(std::min(line.size(), kLogDateWidth));
+    if (!text.starts_with(kRenumberedWord) || (!first.empty() && line >= first)) continue;
+    first = line;
+    size_t pos = kRenumberedWord.size();
+    name = std::string(base::NextWord(text, pos));
+  }
+  return base::Sprintf("%s %d", name, sheet.created);
+}
+
+void KeepIdentity(store::FactSheet& sheet) {
+  if (PartnersOf(sheet.project).empty()) return;
+  for (const std::string& line : LogLines(sheet.log))
+    if (line.size() > kLogDateWidth &&
+        std::string_view(line).substr(kLogDateWidth).starts_with(kOriginWord))
+      return;
+  sheet.log += base::Sprintf("%s %s%s\n", store::FormatDate(std::time(nullptr)), kOriginWord,
+                             SheetIdentity(sheet));
 }
 
 std::string OriginWord(const store::FactSheet& sheet) {
@@ -340,8 +391,11 @@ store::FactSheet MergeSheets(const store::FactSheet& local, const store::FactShe
   std::vector<EntryKey> ka = EntryKeys(local), kb = EntryKeys(received);
   for (size_t i = 0; i < ka.size(); ++i) from_a[ka[i]] = &local.entries[i];
   for (size_t i = 0; i < kb.size(); ++i) from_b[kb[i]] = &received.entries[i];
-  std::set<EntryKey> keys(ka.begin(), ka.end());
-  keys.insert(kb.begin(), kb.end());
+  FindLostPlaces(from_a, from_b);
+  FindLostPlaces(from_b, from_a);
+  std::set<EntryKey> keys;
+  for (const auto* from : {&from_a, &from_b})
+    for (const auto& [k, e] : *from) keys.insert(k);
   for (const EntryKey& k : keys) {
     auto ia = from_a.find(k), ib = from_b.find(k);
     const store::SheetEntry* e = nullptr;
@@ -353,6 +407,7 @@ store::FactSheet MergeSheets(const store::FactSheet& local, const store::FactShe
       e = Wins(a, b, EntryToken(k), ia->second->text, ib->second->text) ? ia->second : ib->second;
     }
     merged.entries.push_back(*e);
+    merged.entries.back().place = std::get<4>(k);
   }
 
   // Log lines: each as often as the log that holds it most often.

@@ -17,6 +17,7 @@
 #include "base/text.h"
 #include "config/debug.h"
 #include "config/main_config.h"
+#include "config/members.h"
 #include "config/projects.h"
 #include "mail/pop3.h"
 #include "store/buf_file.h"
@@ -78,10 +79,30 @@ Outcome ApplySheet(const std::string& decoded, std::string_view project, const s
   return merged.stored == store::Stored::kRefused ? Outcome::kDone : Outcome::kRetry;
 }
 
-// A per-project configuration file of this very project.
+// The per-project configuration files a partner may send, "<project>_<list>.cfg": the
+// lists the setup keeps per project and the members file.
+constexpr std::string_view kCarriedLists[] = {"subproject", "program", "version", "deadline",
+                                              "users"};
 bool IsProjectFile(std::string_view name, std::string_view project) {
-  return name.size() > project.size() + 5 && name.starts_with(project) &&
-         name[project.size()] == '_' && name.ends_with(".cfg");
+  for (std::string_view list : kCarriedLists)
+    if (name == base::Sprintf("%s_%s.cfg", project, list)) return true;
+  return false;
+}
+
+// A received members file is merged member by member into the local one: the decoded file
+// becomes the merged one.
+bool MergeMembersFile(const std::string& decoded) {
+  std::optional<std::string> received = base::ReadFile(decoded);
+  if (!received) return false;
+  const std::string local_path =
+      base::JoinPath(config::GetConfigDir(), fs::path(decoded).filename().string());
+  const std::string local = base::ReadFile(local_path).value_or("");
+  return base::WriteSecretFile(decoded, config::MergeMembers(local, *received));
+}
+
+// A sheet file of the project, by its name.
+bool IsProjectSheet(std::string_view name, std::string_view project) {
+  return store::IsSheetName(name) && name.starts_with(config::GetProjectCode(project));
 }
 
 // An attachment folder of a sheet of the project: "TRACE_" and a sheet name with the
@@ -101,6 +122,10 @@ Outcome Apply(const DecodedMessage& m, std::string_view project, const std::stri
   const std::string name = sender.empty() ? file : file + "@" + sender;
   switch (m.header.kind) {
     case kSheetFile: {
+      if (!IsProjectSheet(base, project)) {
+        NoteError(2859, project, file, sender, base);
+        return Outcome::kDone;
+      }
       Outcome outcome = ApplySheet(m.path, project, file, sender);
       if (outcome == Outcome::kDone) SendSynchFile(name, project, kAcknowledgement);
       return outcome;
@@ -110,10 +135,8 @@ Outcome Apply(const DecodedMessage& m, std::string_view project, const std::stri
         NoteError(2859, project, file, sender, base);
         return Outcome::kDone;
       }
-      if (base.ends_with(".key")) {
-        NoteError(2860, project, file, sender);
-        return Outcome::kDone;
-      }
+      if (base == base::Sprintf("%s_users.cfg", project) && !MergeMembersFile(m.path))
+        return Outcome::kRetry;
       if (!CopyIntoDir(m.path, config::GetConfigDir())) return Outcome::kRetry;
       config::ForgetProjectFiles();
       SendSynchFile(name, project, kAcknowledgement);
@@ -180,7 +203,11 @@ void ScanFile(std::string_view project, const std::string& folder, const std::st
                         base::EscapeHtml(m->header.host), base::EscapeHtml(m->header.extra));
       bool carries = m->header.kind == kSheetFile || m->header.kind == kConfigFile ||
                      m->header.kind == kAttachment;
-      if (!m->has_file) {
+      if (m->refused) {
+        // Not one message: as forged as a wrong MAC. Removed, so the gap check asks again.
+        NoteError(2867, project, name);
+        outcome = Outcome::kDiscard;
+      } else if (!m->has_file) {
         // Nothing to apply.
       } else if (carries && !m->complete) {
         NoteError(2862, project, name, sender);
@@ -330,12 +357,18 @@ mail::Keep ReceiveMail(const mail::SynchMailEntry& entry, std::string_view text)
     NoteError(2865, project, entry.name);
     return mail::Keep::kDelete;
   }
-  if (mac.empty() || !SameText(mac, SynchMac(secret, subject, text))) {
-    NoteError(mac.empty() ? 2866 : 2867, project, entry.name);
+  // Only what the MAC covers is kept; a mail with more than one message in it is forged.
+  const std::optional<std::string> signed_part = SignedPart(text);
+  if (mac.empty() && signed_part) {
+    NoteError(2866, project, entry.name);
+    return mail::Keep::kDelete;
+  }
+  if (!signed_part || !SameText(mac, SynchMac(secret, subject, *signed_part))) {
+    NoteError(2867, project, entry.name);
     return mail::Keep::kDelete;
   }
   SynchHeader header;
-  if (!ReadDescription(text, header) || !base::IsSafeName(header.host)) {
+  if (!ReadDescription(*signed_part, header) || !base::IsSafeName(header.host)) {
     NoteError(2868, project, entry.name);
     return mail::Keep::kDelete;
   }
@@ -352,7 +385,7 @@ mail::Keep ReceiveMail(const mail::SynchMailEntry& entry, std::string_view text)
                       base::EscapeHtml(header.host));
     return mail::Keep::kDelete;
   }
-  if (!base::WriteFileAtomic(path, text)) {
+  if (!base::WriteFileAtomic(path, *signed_part + "\n")) {
     NoteError(2870, project, path);
     return mail::Keep::kLeave;
   }

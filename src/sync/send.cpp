@@ -115,12 +115,10 @@ std::string SynchMailHead(std::string_view message, std::string_view project, in
   header.domain = config::GetConfig("HOSTNAME");
   std::string head = mail::FormatMailHeader(header, std::time(nullptr));
   head.pop_back();  // the empty line that ends the header comes after the signature
-  // Signed with the partnership's secret; without one the partners refuse the mail.
+  // Signed with the partnership's secret (SynchMail sends nothing without one).
   if (std::string secret = ProjectSecret(project); !secret.empty()) {
     std::string subject = base::Sprintf("%s s%05d", project, number);
     head += base::Sprintf("X-Quorb-MAC: %s\n", SynchMac(secret, subject, message));
-  } else {
-    NoteError(2856, project);
   }
   head += "\n";
   return head;
@@ -128,6 +126,11 @@ std::string SynchMailHead(std::string_view message, std::string_view project, in
 
 void SynchMail(const std::string& file, std::string_view recipients, std::string_view project,
                int number) {
+  // The partners refuse what is not signed: the message waits in out/ for the secret.
+  if (ProjectSecret(project).empty()) {
+    NoteError(2856, project);
+    return;
+  }
   mail::MessageFile out(
       base::Sprintf("%s/tmp/synch.%ul", config::GetDataDir(), static_cast<unsigned>(getpid())));
   if (!out) return;
@@ -161,6 +164,7 @@ void PrepareSheet(const std::string& path) {
       name,
       [](store::FactSheet& sheet) {
         const std::string before = store::FormatSheet(sheet);
+        KeepIdentity(sheet);
         if (std::optional<store::FactSheet> shadow = ReadShadow(sheet))
           sheet.log += NoteChanges(*shadow, sheet);
         Canonicalise(sheet);
@@ -264,6 +268,35 @@ void SendSynchFile(const std::string& path, std::string_view project, int kind) 
     return;
   }
   base::Page("<! message queued for the next pass >\n");
+}
+
+bool SendAgain(std::string_view project, std::string_view name) {
+  const int n = MessageNumber(name);
+  const std::string sites = PartnersOf(project);
+  const std::string stored = base::Sprintf("%s/%s", OutFolder(project), name);
+  if (!base::IsSafeName(project) || n == 0 || sites.empty() || !base::FileExists(stored))
+    return false;
+  SynchMail(stored, sites, project, n);
+  return true;
+}
+
+bool ForgetMessage(std::string_view project, std::string_view name) {
+  if (!base::IsSafeName(project) || MessageNumber(name) == 0) return false;
+  return base::RemoveFile(base::Sprintf("%s/%s", OutFolder(project), name));
+}
+
+int SendWaiting(std::string_view project) {
+  if (!base::IsSafeName(project)) return 0;
+  std::vector<std::string> names;
+  std::error_code error;
+  for (fs::directory_iterator it(OutFolder(project), error), end; !error && it != end;
+       it.increment(error))
+    if (MessageNumber(it->path().filename().string()) > 0)
+      names.push_back(it->path().filename().string());
+  std::sort(names.begin(), names.end());
+  int sent = 0;
+  for (const std::string& name : names) sent += SendAgain(project, name) ? 1 : 0;
+  return sent;
 }
 
 }  // namespace synch

@@ -91,6 +91,15 @@ std::string SynchMailHead(std::string_view message, std::string_view project, in
 // are recorded as errors.
 mail::Keep ReceiveMail(const mail::SynchMailEntry& entry, std::string_view text);
 
+// A stored outgoing message "s%05d.txt" of the project mailed again to the partners under
+// its own number (a partner that has it already takes it once); forgotten: removed, never
+// to be sent. False when there is no such message (or partner).
+bool SendAgain(std::string_view project, std::string_view name);
+bool ForgetMessage(std::string_view project, std::string_view name);
+// Every stored outgoing message of the project mailed again, oldest first: once its secret
+// is set, what waited for it leaves. The number mailed.
+int SendWaiting(std::string_view project);
+
 // The synchronisation pass of the home page. Writes only comments.
 void SynchPass();
 
@@ -108,8 +117,12 @@ bool CopyIntoDir(const std::string& file, const std::string& folder);
 
 // What makes a sheet the same sheet on every site: the origin line its creation wrote into
 // its log ("<date> Origin: <site> <random>"); for a sheet made before its project had
-// partners, its creation time and first log line.
+// partners, its name when it was made and its creation time ("TsG.00001 946681200").
 std::string SheetIdentity(const store::FactSheet& sheet);
+// Gives a sheet of a project with partners that has no origin line the one its name and
+// creation time make, so that it stays the same sheet when its name changes. Done before a
+// sheet is sent and before its header changes.
+void KeepIdentity(store::FactSheet& sheet);
 // The word an attachment message carries for its sheet: its creation time and a fingerprint
 // of its identity ("<created>.<16 hex digits>").
 std::string OriginWord(const store::FactSheet& sheet);

@@ -31,7 +31,9 @@ TEST(SetupEditor, MembersGridKeepsPasswordsOutOfPagesAndRightsAsTheyWere) {
   // Every password is stored hashed, the one kept in clear as well as the one typed; the
   // file is for the owner alone.
   const std::vector<std::string> lines = Lines(inst.Read("config/TEST_users.cfg"));
-  ASSERT_EQ(lines.size(), 2u);
+  ASSERT_EQ(lines.size(), 4u);
+  // When each line and password changed, for the partner sites.
+  EXPECT_TRUE(lines[2].starts_with("#changed kolvar ") && lines[3].starts_with("#changed new "));
   const struct {
     std::string line, start, password, end;
   } rows[] = {{lines[0], "kolvar:k@x:", "secret", ": :YES: : : : : "},

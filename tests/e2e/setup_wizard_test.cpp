@@ -77,6 +77,13 @@ TEST(SetupWizard, FreshInstallationEndToEnd) {
   inst.Write("config/ALPHA_users.cfg", "kolvar:k@x:pw:YES\n");
   inst.Post(table);
   EXPECT_EQ(inst.Read("config/ALPHA_users.cfg"), "kolvar:k@x:pw:YES\n");
+  // The partners' shared secret is asked for with the partners, so that what the next steps
+  // send is signed.
+  EXPECT_TRUE(Has(inst.Get("CMD=setup&Edit=12&Wizzard=2").out, "<INPUT TYPE=password NAME=secret"));
+  inst.Post(table + "&V4_0=b%40example.org&secret=the-partners-secret");
+  EXPECT_EQ(inst.Read("config/ALPHA_sync.key"), "the-partners-secret\n");
+  EXPECT_EQ(Mode(inst, "config/ALPHA_sync.key"), 0600);
+  inst.Post(table);
 
   // The last step saves the mail grid and leads home, where the menu now answers.
   page = inst.Post("CMD=setup&Edit=12&Wizzard=11&text=xxx&V0_0=on&V5_13=on").out;

@@ -121,7 +121,12 @@ TEST(SyncPass, NumbersRequestsAcknowledgementsAndRefusals) {
   inst.Write("data/Synchro/out/TEST/s00007.txt", "x");
   inst.Write("data/evil.cfg", "mine");
   inst.Write("data/TEST_version.cfg", "9.9\n");
+  inst.Write("data/TEST_other.cfg", "x\n");
   site.Receive("s00001.txt", "s00007.txt", synch::kAcknowledgement);
+  site.Receive("s00007.txt", inst.Path("data/TEST_other.cfg"), synch::kConfigFile);
+  const std::string members = inst.Read("config/TEST_users.cfg");
+  inst.Write("data/TEST_users.cfg", "newbie:n@x:H5:Y\n#changed newbie 7 7\n");
+  site.Receive("s00008.txt", inst.Path("data/TEST_users.cfg"), synch::kConfigFile);
   site.Receive("s00003.txt", inst.Path("data/evil.cfg"), synch::kConfigFile);
   site.Receive("s00004.txt", inst.Path("data/TEST_version.cfg"), synch::kConfigFile);
   site.Receive("s00005.msg", "s00001.txt", synch::kRequest);
@@ -136,16 +141,19 @@ TEST(SyncPass, NumbersRequestsAcknowledgementsAndRefusals) {
   EXPECT_FALSE(inst.Exists("data/Synchro/out/TEST/s00007.txt")) << page;  // acknowledged
   EXPECT_EQ(inst.Read("config/TEST_version.cfg"), "9.9\n");               // replaced
   EXPECT_FALSE(inst.Exists("config/evil.cfg"));                           // not a project file
+  EXPECT_FALSE(inst.Exists("config/TEST_other.cfg"));                     // not one it sends
+  EXPECT_EQ(inst.Read("config/TEST_users.cfg"),
+            members + "newbie:n@x:H5:Y\n#changed newbie 7 7\n");  // merged, not replaced
   EXPECT_FALSE(inst.Exists("x"));
   EXPECT_TRUE(e2e::Has(page, "not applied: .. is not an attachment folder"));
   // Every file got its ".dat" name; s00003 had no s00002 before it: one request, and the
   // acknowledgements of the applied files; the ".msg" file was not applied.
   EXPECT_EQ(inst.List("data/Synchro/in/TEST"),
             (std::vector<std::string>{".keep", "s00001.dat", "s00003.dat", "s00004.dat",
-                                      "s00005.dat", "s00006.dat"}));
+                                      "s00005.dat", "s00006.dat", "s00007.dat", "s00008.dat"}));
   std::string out = inst.Read("data/Synchro/out/TEST/s00002.txt");
   EXPECT_EQ(e2e::Missing(out, {"filetype: f ", " localhost s00002.txt\r\n"}), "") << out;
-  EXPECT_EQ(inst.Read("data/Synchro/out/TEST/sent.txt"), "3");  // request, acknowledgement
+  EXPECT_EQ(inst.Read("data/Synchro/out/TEST/sent.txt"), "4");  // request, acknowledgements
   EXPECT_TRUE(e2e::Has(inst.Read("data/Synchro/out/TEST/s00003.txt"), " localhost s00004.txt\r\n"));
   EXPECT_EQ(inst.List("data/tmp"), std::vector<std::string>{});  // the work folder is gone
 }
@@ -228,6 +236,55 @@ TEST(SyncMerge, TwoSheetsMadeInOneSecondStayTwo) {
   EXPECT_TRUE(e2e::Has(other.Read("data/TsG.00001"), "Origin: b 1"));
 }
 
+// The same login adds an analysis with the same heading in the same second on two sites:
+// two entries, told apart by where they were made. A copy that a partner of an older version
+// sent back without places is still the same entries.
+TEST(SyncMerge, EntriesOfOneSecondOnTwoSitesStayTwo) {
+  Site site;
+  InProcess req(site.inst);
+  store::FactSheet base = Sheet(100, {{100, "a"}}, "2026/01/01:10.00.00 Origin: x 1\n");
+  store::FactSheet a = base, b = base;
+  store::AddEntry(a, "Analyse_1", "kolvar", 200, "from A\n");
+  store::AddEntry(b, "Analyse_1", "kolvar", 200, "from B\n");
+  ASSERT_NE(a.entries[1].place, b.entries[1].place);
+  auto bytes = [](store::FactSheet s) { return store::FormatSheet(s); };
+  store::FactSheet ab = synch::MergeSheets(a, b);
+  EXPECT_EQ(bytes(ab), bytes(synch::MergeSheets(b, a)));
+  ASSERT_EQ(ab.entries.size(), 3u);
+  EXPECT_EQ(ab.entries[1].text + ab.entries[2].text,
+            a.entries[1].place < b.entries[1].place ? "from A\nfrom B\n" : "from B\nfrom A\n");
+  store::FactSheet older = ab;
+  for (store::SheetEntry& e : older.entries) e.place.clear();
+  EXPECT_EQ(bytes(synch::MergeSheets(ab, older)), bytes(ab));
+  EXPECT_EQ(bytes(synch::MergeSheets(older, ab)), bytes(ab));
+}
+
+// Sheets made before their project had partners carry no origin: two of one second and one
+// log are still two, and each stays itself once it is given an origin and a new name.
+TEST(SyncMerge, SheetsWithoutOriginAreKnownByTheirFirstNameAndTime) {
+  Site site;
+  InProcess req(site.inst);
+  const std::string made = "2026/01/01:10.00.00 Created by kolvar\n";
+  store::FactSheet one = Sheet(700, {{700, "a"}}, made), two = one;
+  one.title = "One", two.title = "Two", two.number = 2;
+  CaptureStdout([&] {
+    EXPECT_EQ(synch::MergeReceivedSheet(one).name, "TsG.00001");
+    EXPECT_EQ(synch::MergeReceivedSheet(two).name, "TsG.00002");
+  });
+  EXPECT_EQ(store::ReadSheet("TsG.00001")->title, "One");
+  EXPECT_EQ(store::ReadSheet("TsG.00002")->title, "Two");
+
+  store::FactSheet stamped = two;
+  synch::KeepIdentity(stamped);
+  EXPECT_TRUE(e2e::Has(stamped.log, " Origin: TsG.00002 700\n")) << stamped.log;
+  stamped.number = 5;
+  EXPECT_EQ(synch::SheetIdentity(stamped), synch::SheetIdentity(two));
+  store::FactSheet renumbered = two;
+  store::LogAction(renumbered, "Renumbered from TsG.00002 after a clash of names");
+  renumbered.number = 7;
+  EXPECT_EQ(synch::SheetIdentity(renumbered), synch::SheetIdentity(two));
+}
+
 // A process that holds the lock of `folder` until it is killed.
 pid_t HoldLock(const std::string& folder) {
   int ready[2];
@@ -296,6 +353,11 @@ TEST(SyncTrust, OnlySignedFreshMailOfAPartnerIsTakenAndKnownBySenderAndNumber) {
   forged.replace(forged.find("s00009"), 6, "s00008");
   std::string unsigned_mail = good;
   unsigned_mail.erase(unsigned_mail.find("X-Quorb-MAC"), 78);
+  // A members file slipped into a genuinely signed mail, before its description or after
+  // its end.
+  const std::string members = "begin 0666 TEST_users.cfg\r\n#86)C\r\n`\r\nend\r\n";
+  std::string before = good;
+  before.insert(before.find("\r\nfiletype:"), "\r\nfiletype c 1 siteb \r\n" + members);
   struct Case {
     std::string name, project, text, error;
     mail::Keep keep = mail::Keep::kDelete;
@@ -304,6 +366,8 @@ TEST(SyncTrust, OnlySignedFreshMailOfAPartnerIsTakenAndKnownBySenderAndNumber) {
       {"s00001", "TEST", good, ""},  // the same again: nothing new
       {"s00002", "TEST", forged, "message s00002 refused: its MAC is wrong"},
       {"s00003", "TEST", unsigned_mail, "message s00003 refused: its MAC is missing"},
+      {"s00007", "TEST", before, "message s00007 refused: its MAC is wrong"},
+      {"s00008", "TEST", good + members, "message s00008 refused: its MAC is wrong"},
       {"s00004", "TEST", SignedMail(inst, "s00004", "siteb", "x", now - 40 * 86400),
        "older than the replay window"},
       {"s00005", "SOLO", good, "the project has no partner"},
@@ -343,7 +407,8 @@ TEST(SyncTrust, OnlySignedFreshMailOfAPartnerIsTakenAndKnownBySenderAndNumber) {
   ASSERT_EQ(stat(inst.Path("config/TEST_sync.key").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
   for (const char* words : {"its MAC is wrong", "its MAC is missing", "has no partner",
-                            "has no folder for received messages", "partner@example.org"})
+                            "has no folder for received messages", "partner@example.org",
+                            "with their password hashes, are shared with its partners"})
     EXPECT_TRUE(e2e::Has(page, words)) << words << "\n" << page;
 }
 
@@ -398,13 +463,25 @@ TEST(SyncStatus, SaysInWordsWhyMailIsNotCollectedOrNotDelivered) {
   site.inst.WriteConfig(site.inst.DefaultConfig("MAILSERV " + relay.server() + "\n"));
   site.inst.Write("config/project.cfg", "TEST:T:kolvar:tessin:nobody@example.org\n");
   site.inst.Post(e2e::kNewSheet);
-  relay.Received();
+  // No secret yet: the message waits here, and the page says why.
   std::string page = site.inst.Get("CMD=setup&Edit=11").out;
+  EXPECT_TRUE(e2e::Has(page, "s00001.txt: not sent: waits for the shared secret")) << page;
+  EXPECT_FALSE(e2e::Has(page, "NAME=resend"));
+  EXPECT_EQ(site.inst.List("data/Mail"), std::vector<std::string>{});  // nor in the spool
+  // The secret set, it leaves.
+  site.inst.Post("CMD=setup&Edit=11&project=TEST&secret=a-secret-of-sixteen");
+  relay.Received();
+  page = site.inst.Get("CMD=setup&Edit=11").out;
+  EXPECT_TRUE(e2e::Has(page, "s00001.txt: sent, not yet acknowledged by the partners (since "));
+  EXPECT_TRUE(e2e::Has(page, "NAME=resend"));
   EXPECT_TRUE(
       e2e::Has(page,
                "<TR><TD>Not delivered</TD><TD>s00001: the relay refused nobody@example.org: "
                "RCPT TO nobody@example.org: 550 5.1.1 &lt;nobody&gt;: no such user<BR>"))
       << page;
+  // Forgotten, it is gone for good.
+  site.inst.Post("CMD=setup&Edit=11&project=TEST&message=s00001.txt&forget=Forget");
+  EXPECT_FALSE(site.inst.Exists("data/Synchro/out/TEST/s00001.txt"));
 }
 
 }  // namespace

@@ -1,9 +1,14 @@
-// Three sites share project TEST. A seeded random mix of creations, status actions,
-// analyses, entry edits, header changes (renames among them), copies and attachments runs
-// on random sites through the built CGI, interleaved with synchronisation passes; the mail
-// between them is delayed, reordered and duplicated (but signed, and checked on arrival as
-// the POP3 collection checks it). Once everything is delivered, every site holds the same
-// sheets, index lines and attachments, byte for byte, and every analysis made is there.
+// Three sites share project TEST. They start from a store of an older version: sheets
+// without origins, one shared by all, two of one second on one site only. A seeded random
+// mix of creations, status actions, analyses (the same heading by the same login on two
+// sites at once among them), entry edits, header changes (renames among them), copies and
+// attachments runs on random sites through the built CGI, interleaved with synchronisation
+// passes; the mail between them is delayed, reordered and duplicated (but signed, and
+// checked on arrival as the POP3 collection checks it), and some of it is tampered with on
+// the way (lines put before, inside or after its signed part, a second block appended).
+// Once everything is delivered, every site holds the same sheets, index lines and
+// attachments, byte for byte, every analysis made is there, and no tampered mail changed
+// anything.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -18,6 +23,8 @@
 #include "base/out.h"
 #include "harness.h"
 #include "mail/pop3.h"
+#include "store/store.h"
+#include "sync/encoding.h"
 #include "sync/sync.h"
 
 namespace {
@@ -83,6 +90,7 @@ class Network {
         if (j == i) continue;
         wire_.push_back({j, name, "+OK\r\n" + head + body});
         if (random_() % 5 == 0) wire_.push_back({j, name, "+OK\r\n" + head + body});
+        if (random_() % 4 == 0) wire_.push_back({j, name, Tampered("+OK\r\n" + head + body)});
       }
     }
     harvested_[static_cast<size_t>(i)] = sent;
@@ -110,6 +118,24 @@ class Network {
       synch::SynchPass();
     });
     Harvest(i);
+  }
+
+  // A signed mail changed on the way: a members file slipped in before its description,
+  // a line put inside or after its signed part, or a second block appended.
+  std::string Tampered(std::string mail) {
+    const std::string block = "begin 0666 TEST_users.cfg\r\n" +
+                              synch::EncodeLine("evil:e@x:pw:Y:Y:Y:Y:Y:Y:Y\n") + "\r\n`\r\nend\r\n";
+    const size_t description = mail.find("\r\nfiletype:");
+    switch (random_() % 4) {
+      case 0:
+        return mail.insert(description, "\r\nfiletype c 1 evil \r\n" + block);
+      case 1:
+        return mail.insert(mail.find("\r\n", description + 2), "\r\nevil");
+      case 2:
+        return mail + "evil\r\n";
+      default:
+        return mail + block;
+    }
   }
 
   bool Quiet() const { return wire_.empty(); }
@@ -165,11 +191,49 @@ std::map<std::string, std::string> Holdings(Network& net, int i) {
   return held;
 }
 
+// The store an older version left: a sheet every site holds, without origin, and on the
+// first site two more made in one second, with one log, before the project had partners.
+// Each is then analysed on a site, so that it travels.
+void OlderStore(Network& net, std::vector<std::string>& analyses) {
+  auto legacy = [](int number, const std::string& title, const std::string& mark) {
+    store::FactSheet s;
+    s.project = "TEST", s.group = "GUI", s.prog = "prog1", s.phase = 1, s.number = number;
+    s.created = 1700000000 + (number > 1 ? 1 : 0), s.submitter = "kolvar", s.title = title;
+    store::AddEntry(s, "Description", "kolvar", s.created, "Made " + mark + "\n");
+    s.log = "2023/11/14:22.13.20 Created by kolvar\n";
+    return s;
+  };
+  for (int i = 0; i < kSites; ++i) {
+    Installation& s = net.site(i);
+    const std::string projects = s.Read("config/project.cfg");
+    s.Write("config/project.cfg", "TEST:T:kolvar:tessin\n");
+    {
+      e2e::InProcess req(s);
+      store::FactSheet shared = legacy(1, "Shared", "shared");
+      EXPECT_EQ(store::CreateSheet(shared, 1), store::Stored::kOk);
+      if (i == 0) {
+        for (int n : {2, 3}) {
+          store::FactSheet one = legacy(n, n == 2 ? "One" : "Two", n == 2 ? "one" : "two");
+          EXPECT_EQ(store::CreateSheet(one, n), store::Stored::kOk);
+        }
+      }
+    }
+    s.Write("config/project.cfg", projects);
+  }
+  for (const auto& [site, num] : {std::pair{1, 0}, std::pair{0, 1}, std::pair{0, 2}}) {
+    const std::string name = net.Sheets(site)[static_cast<size_t>(num)];
+    analyses.push_back("Legacy" + name);
+    net.site(site).Get(Form("Analyse", name, "title=Old&text=Legacy" + name));
+    net.Harvest(site);
+  }
+}
+
 void RunSeed(unsigned seed) {
   SCOPED_TRACE("seed " + std::to_string(seed));
   Network net(seed);
   std::mt19937& r = net.random();
   std::vector<std::string> analyses;
+  OlderStore(net, analyses);
   const char* groups[] = {"GUI", "Core"};
   for (int step = 0; step < 24; ++step) {
     int i = static_cast<int>(r() % kSites);
@@ -177,7 +241,7 @@ void RunSeed(unsigned seed) {
     std::vector<std::string> sheets = net.Sheets(i);
     std::string num = sheets.empty() ? "" : sheets[r() % sheets.size()];
     std::string tag = base::Sprintf("%u_%d", seed, step);
-    int op = sheets.empty() ? 0 : static_cast<int>(r() % 9);
+    int op = sheets.empty() ? 0 : static_cast<int>(r() % 10);
     if (std::getenv("QUORB_SYNC_TRACE"))
       std::fprintf(stderr, "step %d site %d op %d on %s\n", step, i, op, num.c_str());
     if (op == 0) {
@@ -208,6 +272,15 @@ void RunSeed(unsigned seed) {
                        {"title", "F" + tag},
                        {"User", "kolvar"},
                        {"Attach", "content " + tag + "\n", "f.txt"}});
+    } else if (op == 8) {
+      // The same login, the same heading, the same second, on two sites.
+      const int j = (i + 1) % kSites;
+      for (int k : {i, j}) {
+        if (!net.site(k).Exists("data/" + num)) continue;
+        analyses.push_back(base::Sprintf("Twin%s_%d", tag, k));
+        net.site(k).Get(Form("Analyse", num, "title=Twin&text=" + analyses.back()));
+        net.Harvest(k);
+      }
     } else {
       net.Pass(i);
     }
@@ -234,6 +307,8 @@ void RunSeed(unsigned seed) {
   for (const auto& [key, value] : first) all += value;
   for (const std::string& text : analyses)
     EXPECT_TRUE(e2e::Has(all, text + "\n")) << text << " was lost";
+  for (int i = 0; i < kSites; ++i)
+    EXPECT_FALSE(e2e::Has(net.site(i).Read("config/TEST_users.cfg"), "evil")) << kNames[i];
 }
 
 TEST(SyncProperty, ThreeSitesEndWithTheSameSheetsWhateverTheMailDoes) {

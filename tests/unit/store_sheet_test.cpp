@@ -58,12 +58,13 @@ TEST(StoreSheet, ExampleSheetReadsAndWritesAsGiven) {
 
 TEST(StoreSheet, AttachmentEntriesAndSeveralEntriesRoundTrip) {
   std::string bytes = kHeader +
-                      "=|=|=|=|=|=|=|=|=|=|=|=\nreport.txt|946681300|tessin|1\n\n"
+                      "=|=|=|=|=|=|=|=|=|=|=|=\nreport.txt|946681300|tessin|1|sitea.0a1b\n\n"
                       "=!=!=!=!=!=!=!=!=!=!=!=\nAnalysis|946681400||11\nline one\n\n\n"
                       "=-=-=-=-=-=-=-=-=-=-=-=\n0\n";
   FactSheet s = Read(bytes);
   ASSERT_EQ(s.entries.size(), 2u);
   EXPECT_EQ(s.entries[0].kind, store::kAttachmentEntry);
+  EXPECT_EQ(s.entries[0].place + "|" + s.entries[0].text, "sitea.0a1b|\n");  // where it was made
   EXPECT_EQ(s.entries[1].who, "");  // an empty author keeps its body
   EXPECT_EQ(s.entries[1].text, "line one\n\n\n");
   EXPECT_EQ(RoundTrip(bytes), bytes);

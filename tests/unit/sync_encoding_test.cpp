@@ -95,14 +95,63 @@ TEST_F(Encoding, EveryByteComesBackAndNamesStayInTheFolder) {
       {"begin 0666 ", ""},
   };
   for (const auto& [line, name] : names) EXPECT_EQ(synch::BeginLineName(line), name) << line;
-  synch::DecodedMessage escape = Decoded("begin 0666 ../x\r\n`\r\nend\r\n");
+  const std::string described = "filetype: d 1 siteA TRACE_TsG.00001\r\n";
+  synch::DecodedMessage escape = Decoded(described + "begin 0666 ../x\r\n`\r\nend\r\n");
   EXPECT_EQ(escape.path, work + "/x");
   // A name the file system refuses: nothing written, nothing complete (found by fuzzing).
   synch::DecodedMessage too_long =
-      Decoded("begin 0666 " + std::string(300, 'a') + "\r\n`\r\nend\r\n");
+      Decoded(described + "begin 0666 " + std::string(300, 'a') + "\r\n`\r\nend\r\n");
   EXPECT_TRUE(too_long.path.empty());
   EXPECT_FALSE(too_long.complete);
   EXPECT_FALSE(fs::exists(root_ + "/x"));
+}
+
+// Only a mail that is exactly one message is used, and only from its description line on:
+// whatever is put before, inside or after it makes the whole mail refused.
+TEST_F(Encoding, OnlyOneWholeMessageIsTaken) {
+  const std::string message = Message("some bytes of a file", 2, "TEST_version.cfg");
+  std::string part = message.substr(2, message.size() - 4);  // its signed lines
+  std::erase(part, '\r');
+  const std::string head = "+OK 99 octets\r\nSubject: x\r\nX-Quorb-MAC: 0a\r\n";
+  const std::string block = "begin 0666 TEST_users.cfg\r\n#86)C\r\n`\r\nend\r\n";
+  const std::string description = "filetype: c 1 siteB \r\n";
+  auto at = [&](std::string_view mark, const std::string& insert) {
+    std::string mail = head + message;
+    return mail.insert(mail.find(mark), insert);
+  };
+  const struct {
+    std::string mail;
+    bool taken;
+  } cases[] = {
+      {head + message, true},
+      {message, true},
+      {message.substr(2), true},
+      {head + message + "\r\n\r\n", true},
+      {head + "\r\n" + description, true},  // nothing carried
+      {at("\r\nfiletype:", "\r\nfiletype c 1 siteB \r\n" + block), false},
+      {at("\r\nfiletype:", "\r\nsome words\r\n"), false},
+      {at("X-Quorb", "begin 0666 x\r\n"), false},
+      {at("\r\nbegin", "\r\n" + description), false},
+      {at("\r\nbegin", "\r\nwords\r\n"), false},
+      {at("end\r\n", "\r\n#86)C\r\n"), false},
+      {head + message + block, false},
+      {head + message + "\r\n" + description, false},
+      {head + message + "more\r\n", false},
+      {head + message.substr(0, message.size() - 5), false},
+  };
+  for (const auto& c : cases) {
+    std::optional<std::string> taken = synch::SignedPart(c.mail);
+    EXPECT_EQ(taken.has_value(), c.taken) << c.mail;
+    synch::DecodedMessage m = Decoded(c.mail);
+    EXPECT_EQ(m.refused, !c.taken) << c.mail;
+    if (!c.taken) {
+      EXPECT_EQ(m.path, "") << c.mail;
+    }
+    if (c.taken && c.mail.find("begin") != std::string::npos) {
+      EXPECT_EQ(*taken, part);
+      EXPECT_EQ(unit_test::ReadFile(m.path), "some bytes of a file");
+    }
+  }
 }
 
 TEST(Pop3Reply, EndsDotsAndSubjects) {

@@ -8,6 +8,8 @@
 #include <string>
 
 #include "base/request_state.h"
+#include "config/members.h"
+#include "config/projects.h"
 #include "unit_support.h"
 #include "users/login.h"
 #include "users/passwords.h"
@@ -372,6 +374,47 @@ TEST_F(UsersConfig, ConcurrentSavesLoseNoRecord) {
   EXPECT_EQ(std::count(file.begin(), file.end(), '\n'), kClients);
   for (const auto& entry : fs::directory_iterator(root_ + "/config"))
     EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos);
+}
+
+// Two sites' members files merge member by member: the later line, and apart from it the
+// later password, whichever file is local; a member of one site only is added. A token
+// stays good through an exchange that leaves its member's password alone.
+TEST_F(UsersConfig, MembersMergeByTheirChangeTimes) {
+  EXPECT_EQ(config::StampMembers("a:x:H1:Y\nb:y:H2:Y\n#changed a 5 5\n",
+                                 "a:x:H1:Y\nb:z:H2:Y\nc:w:H3:Y\n", 9),
+            "a:x:H1:Y\nb:z:H2:Y\nc:w:H3:Y\n#changed a 5 5\n#changed b 9 0\n#changed c 9 9\n");
+  const struct {
+    std::string local, received, merged;
+  } cases[] = {
+      // Only here, or only there.
+      {"a:x:H1:Y\n#changed a 5 5\n", "b:y:H2:Y\n#changed b 7 7\n",
+       "a:x:H1:Y\nb:y:H2:Y\n#changed a 5 5\n#changed b 7 7\n"},
+      // A newer line there, a newer password here: both kept.
+      {"a:x:H1:Y\n#changed a 5 8\n", "a:new:H0: \n#changed a 9 3\n",
+       "a:new:H1: \n#changed a 9 8\n"},
+      // A newer password there only.
+      {"a:x:H1:Y\n#changed a 5 5\n", "a:old:H9:Y\n#changed a 2 6\n", "a:x:H9:Y\n#changed a 5 6\n"},
+      // Files of an older version: the same lines stay.
+      {"a:x:H1:Y\n", "a:x:H1:Y\n", "a:x:H1:Y\n"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(config::MergeMembers(c.local, c.received), c.merged) << c.local << c.received;
+    // A member both have ends the same on both sites.
+    if (c.received.starts_with("a:")) {
+      EXPECT_EQ(config::MergeMembers(c.received, c.local), c.merged) << c.local << c.received;
+    }
+  }
+
+  const long now = static_cast<long>(std::time(nullptr));
+  Write("config/TEST_users.cfg", "kolvar:k@x:H1:Y:Y\n#changed kolvar 5 5\n");
+  config::ForgetProjectFiles();
+  base::ResetRequestState();
+  const std::string token = users::MakeUidAt("kolvar", "TEST", now);
+  Write("config/TEST_users.cfg", config::MergeMembers("kolvar:k@x:H1:Y:Y\n#changed kolvar 5 5\n",
+                                                      "kolvar:k@y:H0:Y:Y\n#changed kolvar 9 2\n"));
+  config::ForgetProjectFiles();
+  base::ResetRequestState();
+  EXPECT_TRUE(users::VerifyUidAt(token, now));
 }
 
 }  // namespace
