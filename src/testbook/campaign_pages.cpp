@@ -504,6 +504,11 @@ std::vector<std::string> ParseSheetReferences(std::string_view typed) {
   return references;
 }
 
+bool CampaignRequestChanges(const web::ParamList& list) {
+  const CampaignAction* action = FindCampaignAction(list);
+  return action && action->change;
+}
+
 void CampaignPage(web::ParamList& list) {
   const CampaignAction* action = FindCampaignAction(list);
   BookPlace place;

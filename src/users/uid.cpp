@@ -192,12 +192,12 @@ std::optional<UidNames> ReadIdentity(const web::ParamList& list) {
   return VerifyUid(web::CookieValue("quorb"));
 }
 
-void TakeActingUserFromToken(web::ParamList& list) {
+void TakeActingUserFromToken(web::ParamList& list, std::string_view field) {
   if (!config::IsSecurityOn()) return;
   std::optional<UidNames> names = ChangeIdentity(list);
   if (!names) return;
   for (web::Param& p : list)
-    if (p.name == "User") p.value = names->login;
+    if (p.name == field) p.value = names->login;
 }
 
 void AdoptCookieIdentity(const web::ParamList& list) {
