@@ -52,6 +52,22 @@ TEST(UrlDecode, PlusPercentAndNonBreakingSpace) {
   for (const auto& [in, out] : cases) EXPECT_EQ(base::UrlDecode(in), out) << in;
 }
 
+// A download field keeps its row and is never a spreadsheet formula.
+TEST(TsvField, OneRowOneCellNoFormula) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"a\tb\nc\rd", "a b c d"},
+      {"\"q\" x", "\"\"\"q\"\" x\""},
+      {"x \"y\"", "x \"y\""},
+      {"=HYPERLINK(\"http://e.example\")", "'=HYPERLINK(\"http://e.example\")"},
+      {"+1", "'+1"},
+      {"-2", "'-2"},
+      {"@SUM(A1)", "'@SUM(A1)"},
+      {"a=b", "a=b"},
+      {"", ""},
+  };
+  for (const auto& [in, out] : cases) EXPECT_EQ(base::TsvField(in), out) << in;
+}
+
 TEST(EscapeHtml, OnlyTheThreeDangerousCharacters) {
   EXPECT_EQ(base::EscapeHtml("R&D <b>\"x\"</b> a\\b"), "R&D &lt;b&gt;&quot;x&quot;&lt;/b&gt; a\\b");
   EXPECT_EQ(base::EscapeHtml("plain value 12"), "plain value 12");
