@@ -316,6 +316,27 @@ TEST(Rights, CommentsTellNothingWithoutDebug) {
   }
 }
 
+// The navigators start at the project the client machine last used, and the statistics
+// without a project count every project: neither shows a reader what they may not read.
+TEST(Rights, NavigatorsAndStatisticsKeepToTheReadersProjects) {
+  Installation inst("SECURITY YES\n");
+  LayOut(inst);
+  const std::string kolvar = Uid(inst, "kolvar"), zed = Uid(inst, "zed", "THIRD");
+  ASSERT_TRUE(Has(inst.Post(std::string(kNewSheet) + kolvar).out, "TsG.00001"));
+  const std::string place = "&project=TEST&group=GUI&phase=1";
+  inst.Post("CMD=book&book=4&mod=Secret7mod&title=T" + place + kolvar);
+  inst.Post("CMD=tests&book=27&camp=Secret7run" + place + kolvar);
+  const std::tuple<std::string, std::string> kCases[] = {
+      {"CMD=book", "Secret7mod"},
+      {"CMD=tests", "Secret7run"},
+      {"CMD=statS&statS=3", "prog1"},
+  };
+  for (const auto& [query, secret] : kCases) {
+    EXPECT_TRUE(Has(inst.Get(query + kolvar).out, secret)) << query;
+    EXPECT_FALSE(Has(inst.Get(query + zed).out, secret)) << query;
+  }
+}
+
 TEST(Rights, PrintingNeedsTheRequestsOwnTokenAndRunsOnce) {
   Installation inst;
   LayOut(inst);
