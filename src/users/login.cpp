@@ -14,6 +14,7 @@
 #include "config/members.h"
 #include "config/projects.h"
 #include "users/passwords.h"
+#include "users/sessions.h"
 #include "users/uid.h"
 #include "users/user_context.h"
 #include "web/cookies.h"
@@ -253,6 +254,8 @@ void CheckLogin(const web::ParamList& list, SheetFormTest has_sheet_form) {
 
 // The logout: the cookie is emptied and made to expire; the page then goes to the login form.
 void Logout(const web::ParamList& list) {
+  // The token ends on the server too: a copy of it (a link, a log) opens nothing more.
+  if (std::optional<UidNames> names = ReadIdentity(list)) EndSessions(names->login);
   web::WritePageHead(nullptr, "QUORB Logout", "", list);
   base::Write(nullptr, "<SCRIPT LANGUAGE=JavaScript>            \n");
   base::Write(nullptr, "  ecritCookie(\"quorb\", \"\", 0); \n");

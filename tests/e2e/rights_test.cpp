@@ -337,6 +337,24 @@ TEST(Rights, NavigatorsAndStatisticsKeepToTheReadersProjects) {
   }
 }
 
+// A logout ends the member's tokens on the server, by link and by cookie; a new login works.
+TEST(Rights, LogoutEndsTheToken) {
+  Installation inst("SECURITY YES\n");
+  LayOut(inst);
+  const std::string before = Uid(inst, "kolvar");
+  ASSERT_TRUE(Has(inst.Post(std::string(kNewSheet) + before).out, "TsG.00001"));
+  const std::string print = "CMD=Print&Num=TsG.00001";
+  ASSERT_TRUE(Has(inst.Get(print + before).out, "A bug"));
+  const std::string cookie = "quorb=" + before.substr(5);
+  EXPECT_TRUE(Has(inst.Get("Login=0" + before).out, "ecritCookie(\"quorb\", \"\", 0)"));
+  EXPECT_FALSE(Has(inst.Get(print + before).out, "A bug"));
+  EXPECT_FALSE(Has(inst.Get(print, {{"HTTP_COOKIE", cookie}}).out, "A bug"));
+  EXPECT_TRUE(Has(inst.Get(print + Uid(inst, "kolvar")).out, "A bug"));
+  struct stat st {};
+  ASSERT_EQ(::stat(inst.Path("config/sessions.dat").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
 TEST(Rights, PrintingNeedsTheRequestsOwnTokenAndRunsOnce) {
   Installation inst;
   LayOut(inst);
