@@ -18,6 +18,7 @@
 #include "users/uid.h"
 #include "users/user_context.h"
 #include "web/cookies.h"
+#include "web/origin.h"
 #include "web/page.h"
 
 namespace users {
@@ -200,6 +201,14 @@ long SecondsRefused(const std::vector<Failure>& failures, std::string_view login
 
 void CheckLogin(const web::ParamList& list, SheetFormTest has_sheet_form) {
   web::WritePageHead(nullptr, "QUORB Login2", "", list);
+  // A page of another site posting a login would log the visitor in as its own member, and
+  // what they then file would be that member's: such a login changes nothing.
+  if (web::RequestIsCrossSite()) {
+    web::ErrorBox(513);
+    base::Page("<P><A HREF=\"%s\">%s</A>\n", base::EscapeHtml(web::LoginUrl(list, 1)),
+               config::Msg(519));
+    return;
+  }
   const std::string& user = web::GetParam(list, "User");
   const long now = static_cast<long>(std::time(nullptr));
   std::string project;

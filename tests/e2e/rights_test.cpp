@@ -355,6 +355,24 @@ TEST(Rights, LogoutEndsTheToken) {
   EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
+// A login posted by another site's page sets no cookie and makes no token.
+TEST(Rights, CrossSiteLoginChangesNothing) {
+  Installation inst("SECURITY YES\n");
+  LayOut(inst);
+  using Env = std::map<std::string, std::string>;
+  const std::pair<Env, bool> kCases[] = {
+      {{{"HTTP_ORIGIN", "https://evil.example"}, {"HTTP_HOST", "q.example"}}, false},
+      {{{"HTTP_SEC_FETCH_SITE", "cross-site"}}, false},
+      {{{"HTTP_ORIGIN", "https://q.example"}, {"HTTP_HOST", "q.example"}}, true},
+      {{}, true},
+  };
+  for (const auto& [env, logged] : kCases) {
+    const std::string out = inst.Send("Login=2&User=kolvar&Passwd=secret", env).out;
+    EXPECT_EQ(Has(out, "ecritCookie(\"quorb\", \"mqnxct"), logged) << out;
+    EXPECT_EQ(Has(out, "NAME=Uid"), logged);
+  }
+}
+
 TEST(Rights, PrintingNeedsTheRequestsOwnTokenAndRunsOnce) {
   Installation inst;
   LayOut(inst);
