@@ -297,6 +297,26 @@ TEST(Rights, ChangesNeedTheRightOfTheirRow) {
   }
 }
 
+// Each page that shows data asked by a member lacking exactly its row's right, then by one
+// holding it. m2 lacks Statistics, tessin lacks Create (and so the setup pages).
+TEST(Rights, PagesNeedTheRightOfTheirRow) {
+  Installation inst("SECURITY YES\n");
+  LayOut(inst);
+  ASSERT_TRUE(Has(inst.Post(std::string(kNewSheet) + Uid(inst, "kolvar")).out, "TsG.00001"));
+  const std::tuple<std::string, std::string, std::string, std::string> kCases[] = {
+      {"CMD=statS&statS=3&project=TEST", "prog1", "m2", "tessin"},
+      {"CMD=create&project=TEST", "NAME=title", "tessin", "m2"},
+      {"CMD=setup&Edit=9&project=TEST", "kolvar@example.org", "tessin", "m2"},
+  };
+  for (const auto& [query, secret, lacking, holding] : kCases) {
+    EXPECT_FALSE(Has(inst.Get(query + Uid(inst, lacking)).out, secret)) << query;
+    EXPECT_TRUE(Has(inst.Get(query + Uid(inst, holding)).out, secret)) << query;
+  }
+  // Turning logins off is asked twice.
+  EXPECT_TRUE(Has(inst.Get("CMD=setup&Edit=1" + Uid(inst, "kolvar")).out,
+                  "NAME=sec VALUE=YES CHECKED onClick=\"if (!this.checked && !confirm('Unchecked"));
+}
+
 // Without DEBUG the comments of a page name no login, token, right or path.
 TEST(Rights, CommentsTellNothingWithoutDebug) {
   Installation inst("SECURITY YES\nDEBUG NO\n");
