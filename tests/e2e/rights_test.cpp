@@ -23,7 +23,9 @@ void LayOut(const Installation& inst) {
   inst.Write("config/TEST_users.cfg", inst.Read("config/TEST_users.cfg") +
                                           "m2:m2@example.org:m2pw:YES:YES:YES: : : : \n"
                                           "k:k@example.org:kpw:YES:YES:YES:YES: :YES:YES\n");
-  inst.Write("config/DEMO_users.cfg", "kolvar:kolvar@example.org:secret: :YES:YES:YES:YES\n");
+  inst.Write("config/DEMO_users.cfg",
+             "kolvar:kolvar@example.org:secret: :YES:YES:YES:YES\n"
+             "tessin:tessin@example.org:pass: :YES: : : : : \n");
   inst.Write("config/DEMO_subproject.cfg", "GUI:G\n");
   inst.Write("config/THIRD_users.cfg", "zed:zed@example.org:zpw: :YES:YES:YES: :YES:YES\n");
 }
@@ -267,10 +269,15 @@ TEST(Rights, EveryCommandHasItsRow) {
 TEST(Rights, ChangesNeedTheRightOfTheirRow) {
   const std::string sheet = "data/TsG.00001";
   const std::string at = "&project=TEST&group=GUI&phase=0";
+  std::string moved =
+      std::string(kNewSheet).replace(0, 7, "CMD=Change_Header&Num=TsG.00001&User=x");
+  moved.replace(moved.find("project=TEST"), 12, "project=DEMO");
   const std::tuple<std::string, std::string, std::string, std::string> kCases[] = {
       {"CMD=Observed&Num=TsG.00001&QS=&submitter=tessin&text=Seen7&User=x", sheet, "m2", "tessin"},
       {"CMD=Edit&Num=TsG.00001&Edit=0&title=Desc&text=Edited7&User=x", sheet, "m2", "tessin"},
       {std::string(kNewSheet), "data/TsG.00002", "tessin", "m2"},
+      // Moved into DEMO, where tessin lacks Modify.
+      {moved, sheet, "tessin", "kolvar"},
       {"CMD=Copy&Num=TsG.00001&project=TEST&group=Core&prog=prog1&sev=2&phase=b&User=x",
        "data/TsC.00001", "tessin", "m2"},
       {"CMD=book&book=4&mod=M7&title=Book7" + at, "data/Tests/TEST/G/a/Book/mod.M7", "m2",
