@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <ctime>
 
 #include "base/encode.h"
@@ -195,7 +196,7 @@ TEST(Rights, EveryPageChecksItsReader) {
   std::vector<std::string> pages = Words(
       "CMD=Print&Num=TsG.00001 CMD=history Num=TsG.00001 find=TsG.00001 Numero=TsG.00001 "
       "CMD=find&project=TEST CMD=search&project=TEST CMD=create&project=TEST "
-      "CMD=FILE&title=TRACE_TsG.00001/x CMD=history&text=" +
+      "CMD=FILE&title=TRACE_TsG.00001/x CMD=help CMD=new&project=TEST CMD=history&text=" +
       base::UrlEncode(today));
   for (const std::string& at : Words("book&book=24 book&book=15&mod=M1 book&book=3 book "
                                      "tests&book=28&camp=run tests&book=31&camp=run tests"))
@@ -206,6 +207,14 @@ TEST(Rights, EveryPageChecksItsReader) {
   for (const sheets::Action& action : sheets::Actions())
     if (action.kind != sheets::ActionKind::kNew)
       pages.push_back("CMD=" + std::string(action.cmd) + "&Num=TsG.00001&Edit=0");
+  // Every row of the command table is walked: a new page is asked here too.
+  for (const front::CommandRow& row : front::CommandRows()) {
+    const std::string start =
+        row.parameter ? std::string(row.trigger) + "=" : "CMD=" + std::string(row.trigger);
+    EXPECT_TRUE(std::ranges::any_of(pages, [&](const std::string& p) {
+      return p.starts_with(start);
+    })) << row.trigger;
+  }
   const char* kSecrets[] = {"Secret7title", "Secret7book", "kolvar@example.org", "Secret7text"};
 
   for (const std::string& query : pages) {
