@@ -279,14 +279,16 @@ bool CheckPassword(std::string_view login, std::string_view password, std::strin
   for (const std::string& name : config::ListProjects("")) {
     const config::ConfigFile& file = config::ReadConfigFile(config::UsersFilePath(name));
     for (const config::ConfigLine& line : file.lines) {
-      if (config::MemberPassword(line.text, login)) hashed = true;
+      if (std::optional<std::string_view> stored = config::MemberPassword(line.text, login))
+        hashed |= IsPasswordHash(*stored);
       if (LinePasswordMatches(line.text, login, password)) {
         project = name;
         return true;
       }
     }
   }
-  // An unknown login costs the hash a known one costs: the time of a refusal tells nothing.
+  // An unknown login, or one whose password is still in clear, costs the hash a hashed one
+  // costs: the time of a refusal tells nothing of the logins.
   if (!hashed) (void)HashPassword(password);
   return false;
 }
