@@ -9,6 +9,7 @@
 
 #include "base/encode.h"
 #include "base/out.h"
+#include "base/request_state.h"
 #include "config/language.h"
 #include "config/main_config.h"
 #include "config/members.h"
@@ -147,13 +148,29 @@ struct Target {
   int right;
 };
 
+// The sheet `Num` names, read once for the gate of a request however many rows ask for it,
+// and forgotten once a handler ran (it may have moved the sheet).
+struct GateSheet {
+  bool read = false;
+  std::optional<store::FactSheet> sheet;
+};
+
+const std::optional<store::FactSheet>& NamedSheet(const web::ParamList& list) {
+  GateSheet& cached = base::Cache<GateSheet>();
+  if (!cached.read) {
+    cached.sheet = store::ReadSheet(web::GetParam(list, "Num"));
+    cached.read = true;
+  }
+  return cached.sheet;
+}
+
 Target TargetOf(const Needs& needs, const web::ParamList& list, const users::UidNames& names) {
   Target target{names.project, needs.right};
   if (needs.from == ProjectFrom::kForm) {
     const std::string& named = web::GetParam(list, "project");
     if (!web::IsMissing(named)) target.project = named;
   } else if (needs.from == ProjectFrom::kSheet) {
-    if (std::optional<store::FactSheet> sheet = store::ReadSheet(web::GetParam(list, "Num"))) {
+    if (const std::optional<store::FactSheet>& sheet = NamedSheet(list)) {
       target.project = sheet->project;
       if (target.right == kSheetReading) target.right = store::IsOpenStatus(sheet->status) ? 7 : 6;
     }
@@ -198,6 +215,7 @@ bool DispatchCommand(std::string_view cmd, web::ParamList& list) {
   if (!row) return false;
   if (!row->actor.empty()) users::TakeActingUserFromToken(list, row->actor);
   if (PassGate(*row, list)) row->run(list);
+  base::Cache<GateSheet>() = {};
   return true;
 }
 
