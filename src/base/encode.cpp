@@ -132,7 +132,10 @@ std::string EncodeLinkValue(std::string_view text) {
 std::string TsvField(std::string_view value) {
   std::string out;
   const bool quoted = !value.empty() && value.front() == '"';
-  out.reserve(value.size() + (quoted ? 4 : 0));
+  const bool formula =
+      !value.empty() && std::string_view("=+-@").find(value.front()) != std::string_view::npos;
+  out.reserve(value.size() + (quoted ? 4 : 0) + (formula ? 1 : 0));
+  if (formula) out += '\'';
   if (quoted) out += '"';
   for (char c : value) {
     if (c == '\t' || c == '\n' || c == '\r') c = ' ';

@@ -23,7 +23,9 @@ std::string UrlEncode(std::string_view text, bool blank_as_plus = true);
 // excel-tab dialect): a tab, carriage return or line feed becomes a blank, so the field
 // cannot break its row; a value that begins with a double quote is written quoted, its
 // quotes doubled, so that it is not taken for a quoted field. A quote further in is read as
-// it stands by those readers, and stays as it is.
+// it stands by those readers, and stays as it is. A value that begins with "=", "+", "-" or
+// "@" gets a "'" before it, so that a spreadsheet opening the file takes it for text, never
+// for a formula (=HYPERLINK(...) typed in a form).
 std::string TsvField(std::string_view value);
 
 // As UrlEncode (a blank too becomes "%20"), but the characters of `keep` also stay.

@@ -10,6 +10,7 @@
 #include "base/out.h"
 #include "base/request_state.h"
 #include "base/text.h"
+#include "config/debug.h"
 #include "config/main_config.h"
 
 namespace config {
@@ -236,12 +237,12 @@ std::string GetProjectManager(std::string_view project) {
     size_t colon = text.find(':');
     std::string_view first =
         colon == std::string_view::npos ? WithoutCr(text) : text.substr(0, colon);
-    base::Page("<! -%s-%s->\n", wanted, base::EscapeHtml(first));
+    DebugPage("<! -%s-%s->\n", wanted, base::EscapeHtml(first));
     auto name = ProjectNameOf(text);
     if (!name || *name != project) continue;
     std::string code = ProjectField(text, 2);
     std::string manager = ProjectField(text, 3);
-    base::Page("<! -%s-\n-%s->\n", base::EscapeHtml(code), base::EscapeHtml(manager));
+    DebugPage("<! -%s-\n-%s->\n", base::EscapeHtml(code), base::EscapeHtml(manager));
     return manager;
   }
   return {};

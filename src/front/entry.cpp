@@ -2,12 +2,17 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
 #include "base/encode.h"
 #include "base/out.h"
+#include "base/request_state.h"
+#include "config/language.h"
 #include "config/main_config.h"
+#include "config/members.h"
 #include "front/home.h"
 #include "mail/spool.h"
 #include "search/form.h"
@@ -23,42 +28,112 @@
 #include "stats/pages.h"
 #include "stats/refresh.h"
 #include "store/check.h"
+#include "store/sheet.h"
+#include "store/store.h"
 #include "sync/sync.h"
 #include "testbook/campaigns.h"
 #include "testbook/pages.h"
 #include "users/login.h"
+#include "users/rights.h"
 #include "users/uid.h"
 #include "web/diagnostics.h"
 #include "web/identity.h"
+#include "web/page.h"
 #include "web/request.h"
 #include "web/response.h"
 
 namespace front {
 namespace {
 
-using Handler = void (*)(web::ParamList&);
-
-struct CommandEntry {
-  std::string_view cmd;
-  Handler run;
-};
-
-// The pages reached by a CMD value, besides the actions on a sheet (sheets/action_table).
-const std::vector<CommandEntry>& CommandTable() {
-  static const std::vector<CommandEntry> table = {
-      {"help", WriteHelpPage},
-      {"setup", setup::SetupCommand},
-      {"create", [](web::ParamList& list) { sheets::ShowCreateForm(list); }},
-      {"history", [](web::ParamList& list) { sheets::HistoryCommand(list); }},
-      {"search", [](web::ParamList& list) { search::ShowSearchForm(list); }},
-      {"find", [](web::ParamList& list) { search::RunFind(list); }},
-      {"book", [](web::ParamList& list) { testbook::TestBookPage(list, "book"); }},
-      {"tests", [](web::ParamList& list) { testbook::CampaignPage(list); }},
-      {"FILE", [](web::ParamList& list) { sheets::SendAttachment(list); }},
-      {"statS", stats::StatisticsPage},
-  };
-  return table;
+bool Always(const web::ParamList&) {
+  return true;
 }
+// A sheet's forms post the one who acts; without it the request shows a form or a result.
+bool PostsUser(const web::ParamList& list) {
+  return !web::IsAbsent(web::GetParam(list, "User"));
+}
+
+// The actions on a sheet: their table names their handlers.
+void RunSheetAction(web::ParamList& list, std::string_view cmd) {
+  if (const sheets::Action* action = sheets::FindAction(cmd)) action->handle(*action, list);
+}
+template <size_t N>
+struct Cmd {
+  char text[N];
+  constexpr Cmd(const char (&from)[N]) {
+    for (size_t i = 0; i < N; ++i) text[i] = from[i];
+  }
+};
+template <Cmd C>
+void SheetAction(web::ParamList& list) {
+  RunSheetAction(list, C.text);
+}
+
+void RunFindNode(web::ParamList& list) {
+  search::RunFind(list);
+}
+
+constexpr int kSeeNothing = config::kMsgNoRight;
+constexpr int kCreateNothing = 515;
+constexpr Needs kNobody{Access::kOpen, 0, ProjectFrom::kToken, 0};
+constexpr Needs kReader{Access::kRead, 0, ProjectFrom::kToken, kSeeNothing};
+constexpr Needs kFormReader{Access::kRead, 0, ProjectFrom::kForm, kSeeNothing};
+constexpr Needs kSheetReader{Access::kRead, kSheetReading, ProjectFrom::kSheet, kSeeNothing};
+constexpr Needs kSheetModifier{Access::kChange, 3, ProjectFrom::kSheet,
+                               config::kMsgNoRightOnProject};
+constexpr Needs kCreator{Access::kChange, 2, ProjectFrom::kForm, kCreateNothing};
+constexpr Needs kBookModifier{Access::kChange, 3, ProjectFrom::kForm, config::kMsgNoRightOnProject};
+constexpr Needs kSetupReader{Access::kRead, 2, ProjectFrom::kToken, config::kMsgNoSetupRight};
+constexpr Needs kSetupSaver{Access::kChange, 2, ProjectFrom::kForm, config::kMsgNoSetupRight};
+constexpr Needs kCreationReader{Access::kRead, 2, ProjectFrom::kForm, kCreateNothing};
+constexpr Needs kStatisticsReader{Access::kRead, 5, ProjectFrom::kForm, 517};
+
+// Rights: 1 menu, 2 create (and set up), 3 modify, 4 all projects, 5 statistics, 6 closed
+// sheets, 7 open sheets. Every page a request can reach is one row here.
+constexpr CommandRow kRows[] = {
+    {"help", false, WriteHelpPage, kNobody, kNobody, nullptr},
+    {"setup", false, setup::SetupCommand, kSetupReader, kSetupSaver, setup::SetupRequestChanges},
+    {"create", false, [](web::ParamList& list) { sheets::ShowCreateForm(list); }, kCreationReader,
+     kNobody, nullptr},
+    {"new", false, SheetAction<"new">, kNobody, kCreator, Always, "submitter"},
+    {"history", false, [](web::ParamList& list) { sheets::HistoryCommand(list); }, kReader, kNobody,
+     nullptr},
+    {"search", false, [](web::ParamList& list) { search::ShowSearchForm(list); }, kFormReader,
+     kNobody, nullptr},
+    {"find", false, RunFindNode, kFormReader, kNobody, nullptr},
+    {"book", false, [](web::ParamList& list) { testbook::TestBookPage(list, "book"); }, kFormReader,
+     kBookModifier, testbook::BookRequestChanges},
+    {"tests", false, [](web::ParamList& list) { testbook::CampaignPage(list); }, kFormReader,
+     kBookModifier, testbook::CampaignRequestChanges, "submitter"},
+    {"FILE", false, [](web::ParamList& list) { sheets::SendAttachment(list); }, kReader, kNobody,
+     nullptr},
+    {"statS", false, stats::StatisticsPage, kStatisticsReader, kNobody, nullptr},
+    {"Print", false, SheetAction<"Print">, kSheetReader, kNobody, nullptr},
+    {"Edit", false, SheetAction<"Edit">, kSheetReader, kSheetModifier, PostsUser},
+    {"Change_Header", false, SheetAction<"Change_Header">, kSheetReader, kSheetModifier, PostsUser},
+    // A copy is a creation in the project the form names; reading the original is asked too.
+    {"Copy", false, SheetAction<"Copy">, kSheetReader, kCreator, PostsUser},
+    {"Observed", false, SheetAction<"Observed">, kSheetReader, kSheetModifier, PostsUser},
+    {"Analyse", false, SheetAction<"Analyse">, kSheetReader, kSheetModifier, PostsUser},
+    {"Assign", false, SheetAction<"Assign">, kSheetReader, kSheetModifier, PostsUser},
+    {"Open", false, SheetAction<"Open">, kSheetReader, kSheetModifier, PostsUser},
+    {"Not_a_Bug", false, SheetAction<"Not_a_Bug">, kSheetReader, kSheetModifier, PostsUser},
+    {"Not_Reproducible", false, SheetAction<"Not_Reproducible">, kSheetReader, kSheetModifier,
+     PostsUser},
+    {"Duplicate", false, SheetAction<"Duplicate">, kSheetReader, kSheetModifier, PostsUser},
+    {"Postpone", false, SheetAction<"Postpone">, kSheetReader, kSheetModifier, PostsUser},
+    {"Corrected", false, SheetAction<"Corrected">, kSheetReader, kSheetModifier, PostsUser},
+    {"For_Verification", false, SheetAction<"For_Verification">, kSheetReader, kSheetModifier,
+     PostsUser},
+    {"Verified", false, SheetAction<"Verified">, kSheetReader, kSheetModifier, PostsUser},
+    {"Rejected", false, SheetAction<"Rejected">, kSheetReader, kSheetModifier, PostsUser},
+    {"Abandoned", false, SheetAction<"Abandoned">, kSheetReader, kSheetModifier, PostsUser},
+    {"Attach", false, SheetAction<"Attach">, kSheetReader, kSheetModifier, PostsUser},
+    // The search and result list, reached by find, Numero and Num (without CMD) nodes.
+    {"find", true, RunFindNode, kFormReader, kNobody, nullptr},
+    {"Numero", true, RunFindNode, kFormReader, kNobody, nullptr},
+    {"Num", true, RunFindNode, kSheetReader, kNobody, nullptr},
+};
 
 // An action on a sheet that has a form: a status action or an edit.
 bool IsSheetFormCommand(std::string_view cmd) {
@@ -67,27 +142,109 @@ bool IsSheetFormCommand(std::string_view cmd) {
          (action->kind == sheets::ActionKind::kStatus || action->kind == sheets::ActionKind::kEdit);
 }
 
-// The search and result list, reached by find, Numero and Num nodes.
-void RunFindNode(web::ParamList& list) {
-  search::RunFind(list);
-}
-constexpr Handler kFindHandler = RunFindNode;
+// The project a row acts on and the right it asks there, for the reader `names`.
+struct Target {
+  std::string project;
+  int right;
+};
 
-// Runs the page a CMD value names; false when no page answers to it.
-bool DispatchCommand(std::string_view cmd, web::ParamList& list) {
-  for (const CommandEntry& entry : CommandTable()) {
-    if (entry.cmd == cmd) {
-      entry.run(list);
-      return true;
+// The sheet `Num` names, read once for the gate of a request however many rows ask for it,
+// and forgotten once a handler ran (it may have moved the sheet).
+struct GateSheet {
+  bool read = false;
+  std::optional<store::FactSheet> sheet;
+};
+
+const std::optional<store::FactSheet>& NamedSheet(const web::ParamList& list) {
+  GateSheet& cached = base::Cache<GateSheet>();
+  if (!cached.read) {
+    cached.sheet = store::ReadSheet(web::GetParam(list, "Num"));
+    cached.read = true;
+  }
+  return cached.sheet;
+}
+
+Target TargetOf(const Needs& needs, const web::ParamList& list, const users::UidNames& names) {
+  Target target{names.project, needs.right};
+  if (needs.from == ProjectFrom::kForm) {
+    const std::string& named = web::GetParam(list, "project");
+    if (!web::IsMissing(named)) target.project = named;
+  } else if (needs.from == ProjectFrom::kSheet) {
+    if (const std::optional<store::FactSheet>& sheet = NamedSheet(list)) {
+      target.project = sheet->project;
+      if (target.right == kSheetReading) target.right = store::IsOpenStatus(sheet->status) ? 7 : 6;
     }
   }
-  // The actions on a sheet: their table names their handlers.
-  if (const sheets::Action* action = sheets::FindAction(cmd)) {
-    action->handle(*action, list);
-    return true;
-  }
-  return false;
+  // A sheet that cannot be read is the handler's to tell; the reader is asked for.
+  if (target.right == kSheetReading) target.right = 0;
+  return target;
 }
+
+bool Grants(const Needs& needs, const web::ParamList& list) {
+  if (needs.access == Access::kOpen) return true;
+  const bool change = needs.access == Access::kChange;
+  std::optional<users::UidNames> names =
+      change ? users::ChangeIdentity(list) : users::ReadIdentity(list);
+  if (!names) return false;
+  const Target target = TargetOf(needs, list, *names);
+  if (change)
+    return users::MayChangeProject(list, target.project) &&
+           (target.right == 0 || users::CheckRightQuietly(list, target.right, target.project));
+  if (!users::MayReadProject(list, target.project)) return false;
+  // A reader's rights are those of their line in the project read when they are a member
+  // of it, else of their own project (whose "All projects" let them read it).
+  const bool member = config::IsMemberOf(target.project, names->login);
+  return target.right == 0 ||
+         users::CheckRightQuietly(list, target.right, member ? target.project : names->project);
+}
+
+// What a refused request is told: the way to the login for one who is not logged in, and
+// the box of what it asked for. A file or an export asked for is simply refused.
+void WriteRefusal(const CommandRow& row, const web::ParamList& list, const Needs& refused) {
+  if ((row.trigger == "FILE" && !row.parameter)) return web::WriteStatusOnly(404, "Not Found");
+  if (web::GetParam(list, "excel").starts_with('X')) return web::WriteStatusOnly(403, "Forbidden");
+  web::WritePageHead(nullptr, "QUORB", "", list);
+  users::RequireLogin(list);
+  web::WriteHomeLink();
+  web::ErrorBox(refused.refusal);
+}
+
+// Runs the page a CMD value names; false when no row answers to it.
+bool DispatchCommand(std::string_view cmd, web::ParamList& list) {
+  const CommandRow* row = FindCommandRow(cmd);
+  if (!row) return false;
+  if (!row->actor.empty()) users::TakeActingUserFromToken(list, row->actor);
+  if (PassGate(*row, list)) row->run(list);
+  base::Cache<GateSheet>() = {};
+  return true;
+}
+
+}  // namespace
+
+std::span<const CommandRow> CommandRows() {
+  return kRows;
+}
+
+const CommandRow* FindCommandRow(std::string_view trigger, bool parameter) {
+  for (const CommandRow& row : kRows)
+    if (row.trigger == trigger && row.parameter == parameter) return &row;
+  return nullptr;
+}
+
+bool PassGate(const CommandRow& row, const web::ParamList& list) {
+  if (!config::IsSecurityOn()) return true;
+  if (!Grants(row.read, list)) {
+    WriteRefusal(row, list, row.read);
+    return false;
+  }
+  if (row.changes && row.changes(list) && !Grants(row.change, list)) {
+    WriteRefusal(row, list, row.change);
+    return false;
+  }
+  return true;
+}
+
+namespace {
 
 void WriteParameterDump(const web::ParamList& list) {
   web::StartHtmlPage();
@@ -145,7 +302,8 @@ void Dispatch(web::ParamList& list) {
       if (!DispatchCommand(node.value, list)) dump = true;
     } else if (!searched && (node.name == "find" || node.name == "Numero" ||
                              (node.name == "Num" && no_command))) {
-      kFindHandler(list);
+      const CommandRow* row = FindCommandRow(node.name, true);
+      if (PassGate(*row, list)) row->run(list);
       searched = true;
     }
   }

@@ -95,6 +95,13 @@ void WriteSetupMenu(const web::ParamList& list) {
   base::Write(nullptr, "</TABLE></UL>\n");
 }
 
+bool SetupRequestChanges(const web::ParamList& list) {
+  const int kind = web::GetParamInt(list, "Edit");
+  if (kind == kWizard) return true;
+  if (kind == kSynchro && !web::IsAbsent(web::GetParam(list, "secret"))) return true;
+  return kind >= kMain && kind <= kSendmail && web::GetParam(list, "text").size() >= 2;
+}
+
 void SetupCommand(web::ParamList& list) {
   int kind = web::GetParamInt(list, "Edit");
   if (kind == kWizard) {

@@ -16,6 +16,8 @@ namespace {
 
 constexpr std::string_view kPrintIsReadOnly =
     "Set on the server only: edit PRINT in quorb.cfg there to change it.";
+constexpr std::string_view kSecurityOffWarning =
+    "Unchecked, logins and rights are off: everyone may read and change everything.";
 constexpr std::string_view kDebugHint =
     "paths, addresses and server dialogue in the pages, for the administrator (DEBUG)";
 
@@ -160,7 +162,14 @@ void WriteMainConfigForm(int wizard_step, const web::ParamList& list) {
   TextField("dom", 24, v.domain);
   base::Write(nullptr, "</TD></TR>\n");
   RowStart(2558, "Authentication");
-  base::Page("<INPUT TYPE=checkbox NAME=sec VALUE=YES%s>", v.security == "YES" ? " CHECKED" : "");
+  // Turning logins off opens every page to everyone: the box that does it says so, and asks.
+  if (v.security == "YES")
+    base::Page(
+        "<INPUT TYPE=checkbox NAME=sec VALUE=YES CHECKED onClick=\"if (!this.checked && "
+        "!confirm('%s')) this.checked = true;\"> <B>%s</B><BR>",
+        kSecurityOffWarning, kSecurityOffWarning);
+  else
+    base::Page("<INPUT TYPE=checkbox NAME=sec VALUE=YES>");
   base::Page(" %s <SELECT NAME=PERSIST>\n", Label(2116, "Persistent"));
   const std::string& asked = web::GetParam(list, "PERSIST");
   int persist = web::IsAbsent(asked) ? v.persist : web::GetParamInt(list, "PERSIST");

@@ -11,6 +11,9 @@ namespace setup {
 // CMD=setup: `Edit` chooses the file (1 to 10, 12 the wizard); a `text` field of at least
 // two characters marks a submitted form, which is saved.
 void SetupCommand(web::ParamList& list);
+// Whether a CMD=setup request saves something (a submitted form, a wizard step, a shared
+// secret) rather than showing a page.
+bool SetupRequestChanges(const web::ParamList& list);
 
 // 0 when the main configuration file can be opened. Otherwise writes the wizard's first
 // page and returns 1 (no path) or 2 (the file cannot be opened).

@@ -67,6 +67,12 @@ bool MaySaveShared(const web::ParamList& list);
 // that project (the project acted on, not the token's); any other file is shared. `say`
 // writes the rights comments into the page.
 bool MaySaveFile(const web::ParamList& list, int kind, std::string_view project, bool say = true);
+// With security on, whether the saver may store `content` as the members file `path` of
+// `project`: every right it grants that the file did not is one the saver holds ("All
+// projects" and the setup right only for who holds both), and it keeps one member holding
+// both when the file had one.
+bool MayGrant(const web::ParamList& list, std::string_view project, const std::string& path,
+              std::string_view content);
 
 // Writes `content` to a temporary name beside `path` and renames it over `path`. On
 // failure the old file stays whole and `error` holds the system's error number. A `secret`

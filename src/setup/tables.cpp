@@ -236,6 +236,10 @@ bool SaveTable(int kind, const web::ParamList& list, bool wizard,
     WriteTitleBar(base::Sprintf("<Font size=7>%s %s.cfg Setup</font>",
                                 base::EscapeHtml(given ? project : ""), KindName(kind)),
                   kind);
+  if (kind == kUsers && !wizard && !MayGrant(list, project, *target, content)) {
+    web::ErrorBox(config::kMsgNoSetupRight);
+    return false;
+  }
   if (before_write) before_write(names);
   // Partner sites merge members by the time each line and password last changed.
   if (kind == kUsers)

@@ -8,6 +8,7 @@
 #include "base/encode.h"
 #include "base/out.h"
 #include "base/text.h"
+#include "config/debug.h"
 #include "config/language.h"
 #include "config/projects.h"
 #include "sheets/action_parts.h"
@@ -44,7 +45,7 @@ bool ManagerCondition(const store::FactSheet& sheet, CommitInput& in) {
   const std::string manager = config::GetProjectManager(sheet.project);
   if (FoundIn(in.user, manager)) return true;
   web::ErrorBox(config::kMsgNoRightOnProject);
-  base::Page("<!%s,%s>\n", base::EscapeHtml(in.user), base::EscapeHtml(manager));
+  config::DebugPage("<!%s,%s>\n", base::EscapeHtml(in.user), base::EscapeHtml(manager));
   return false;
 }
 
@@ -143,7 +144,6 @@ namespace {
 
 using enum CommitTitle;
 using enum LogArgs;
-using enum EntryKind;
 
 bool HasRequired(const ActionCommit& row, const CommitInput& in) {
   if ((row.needs & kNeedUser) && web::IsMissing(in.user)) return false;
@@ -205,19 +205,19 @@ void ApplyCommit(const ActionCommit& row, store::FactSheet& sheet, const CommitI
   }
   const int time = static_cast<int>(in.now);
   switch (row.entry) {
-    case kNone:
+    case EntryKind::kNone:
       break;
-    case kText:
+    case EntryKind::kText:
       store::AddEntry(sheet, Msg(row.entry_name), in.user, time, in.text);
       break;
-    case kTextOrTest:
+    case EntryKind::kTextOrTest:
       store::AddEntry(sheet, Msg(row.entry_name), in.user, time,
                       in.text.empty() ? in.test : in.text);
       break;
-    case kTitled:
+    case EntryKind::kTitled:
       store::AddEntry(sheet, in.title, in.user, time, in.text);
       break;
-    case kAttachment:
+    case EntryKind::kAttachment:
       store::AddEntry(sheet, in.title, in.user, time, in.stored).kind = store::kAttachmentEntry;
       break;
   }

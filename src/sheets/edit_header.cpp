@@ -220,6 +220,10 @@ void CommitHeaderChange(store::FactSheet& sheet, std::string& name, const web::P
   // A field left empty would leave the sheet without a project, a name prefix or a title.
   if (!ValidateNewSheet(params)) return;
   if (!MayChangeBoth(params, sheet.project, web::GetParam(params, "project"))) return;
+  // A sheet moved into a project is a change there too: the Modify right of that project.
+  if (config::IsSecurityOn() &&
+      !users::CheckRightQuietly(params, 3, web::GetParam(params, "project")))
+    return web::ErrorBox(config::kMsgNoRightOnProject);
   ChangeHeader(sheet, name, params, user);
 }
 

@@ -333,6 +333,11 @@ void StatisticsPage(web::ParamList& list) {
       !config::IsSecurityOn() ||
       (users::CheckRightQuietly(list, 5) &&
        (web::IsAbsent(project) || project.empty() || users::MayReadProject(list, project)));
+  // Every project counted together is for a reader of every project; another reader gets
+  // the counts of their own project.
+  if (allowed && config::IsSecurityOn() && !view.HasProject() && !users::CheckRightQuietly(list, 4))
+    if (std::optional<users::UidNames> names = users::ReadIdentity(list))
+      view.project = names->project;
   if (allowed && (view.page == 6 || view.page == 8 || view.page == 10)) return WriteDataPage(view);
   web::WritePageHead(nullptr, "Statistics", "", list);
   web::WriteHomeLink();

@@ -504,6 +504,11 @@ std::vector<std::string> ParseSheetReferences(std::string_view typed) {
   return references;
 }
 
+bool CampaignRequestChanges(const web::ParamList& list) {
+  const CampaignAction* action = FindCampaignAction(list);
+  return action && action->change;
+}
+
 void CampaignPage(web::ParamList& list) {
   const CampaignAction* action = FindCampaignAction(list);
   BookPlace place;
@@ -514,7 +519,12 @@ void CampaignPage(web::ParamList& list) {
     valid = !campaign.empty();
   }
   const bool readable = valid && MayReadBook(list, place.project);
-  if (readable && action->action == kExportSummary) return ExportSummary(place, campaign);
+  if (readable && action->action == kExportSummary) {
+    // A campaign that does not exist has no summary to download, not an empty one.
+    if (!base::IsDirectory(CampaignDirectory(place.project, place.group, place.phase, campaign)))
+      return web::WriteStatusOnly(404, "Not Found");
+    return ExportSummary(place, campaign);
+  }
 
   // A change once stored sends the browser on to the page that shows it, so that a reload
   // shows it again instead of saving once more; a saved result's page stores nothing.

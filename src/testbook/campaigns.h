@@ -12,6 +12,8 @@ namespace testbook {
 
 // `CMD=tests`: the page that `book` selects, or the campaign navigator.
 void CampaignPage(web::ParamList& list);
+// Whether a CMD=tests request stores (a new campaign, a result).
+bool CampaignRequestChanges(const web::ParamList& list);
 
 // A campaign name as typed, as it is stored: every '/' made '-'. Empty when the result
 // cannot be a campaign folder inside the book: empty or beginning with a blank, longer than

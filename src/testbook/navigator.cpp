@@ -10,6 +10,7 @@
 #include "config/language.h"
 #include "config/options.h"
 #include "config/projects.h"
+#include "testbook/guard.h"
 #include "testbook/listing.h"
 #include "testbook/page_parts.h"
 #include "users/user_context.h"
@@ -205,6 +206,9 @@ bool WriteNavigatorTop(web::ParamList& list, std::string_view cmd, int heading,
       !web::IsAbsent(users::GetLastSubproject()))
     web::AddParam(list, "group", users::GetLastSubproject());
   place.project = web::GetParam(list, "project");
+  // The remembered project is the client machine's, not the reader's: a project the reader
+  // may not read is no project here.
+  if (!web::IsAbsent(place.project) && !MayReadBook(list, place.project)) place.project = " ";
   place.group = web::GetParam(list, "group");
   place.phase = NavigatorPhase(list);
   place.mod = web::GetParam(list, "mod");

@@ -157,6 +157,12 @@ TestRecord BookPlace::Test(int number) const {
   return test;
 }
 
+bool BookRequestChanges(const web::ParamList& list) {
+  if (web::IsAbsent(web::GetParam(list, "book"))) return false;
+  const ActionNeeds* needs = FindAction(web::GetParamInt(list, "book"));
+  return needs && needs->change;
+}
+
 void TestBookPage(web::ParamList& list, std::string_view cmd) {
   const std::string& book = web::GetParam(list, "book");
   const ActionNeeds* needs =

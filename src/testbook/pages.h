@@ -10,6 +10,8 @@ namespace testbook {
 // `CMD=book`: the page frame, then the page that `book` selects (the navigator when there is
 // no such action). `cmd` is the command that reached it.
 void TestBookPage(web::ParamList& list, std::string_view cmd);
+// Whether a CMD=book request saves or deletes (its `book` names such an action).
+bool BookRequestChanges(const web::ParamList& list);
 
 // The banner at the top of the action pages: `title` (markup) on the left, the project, the
 // group and the phase's name on the right.

@@ -14,9 +14,11 @@
 #include "config/members.h"
 #include "config/projects.h"
 #include "users/passwords.h"
+#include "users/sessions.h"
 #include "users/uid.h"
 #include "users/user_context.h"
 #include "web/cookies.h"
+#include "web/origin.h"
 #include "web/page.h"
 
 namespace users {
@@ -131,15 +133,18 @@ void WriteLoginForm(const web::ParamList& list, SheetFormTest has_sheet_form) {
   base::Write(nullptr, " </FORM>\n");
 }
 
-// Failed logins: one line per failure, "<time> <L|A> <url-encoded login or address>", in
-// "<DATADIR>/tmp/logins.dat". Five failures of one login or one address within the window
-// refuse further tries until the oldest of them leaves it.
+// Failed logins: one line per failure, "<time> <P|A> <url-encoded login and address, or
+// address>", in "<DATADIR>/tmp/logins.dat" (mode 0600: it names logins and addresses). Five
+// failures of one login from one address, or twenty from one address whatever the logins,
+// within the window refuse further tries of that pair or address until the oldest of them
+// leaves it; the owner of a login, from another address, is never locked out by them.
 constexpr long kFailureWindow = 15 * 60;
 constexpr int kFailuresAllowed = 5;
+constexpr int kAddressFailuresAllowed = 20;
 
 struct Failure {
   long time = 0;
-  std::string key;  // "L <login>" or "A <address>"
+  std::string key;  // "P <login> <address>" or "A <address>"
 };
 
 std::string FailuresPath() {
@@ -168,11 +173,12 @@ std::vector<Failure> ReadFailures(long now) {
 void WriteFailures(const std::vector<Failure>& failures) {
   std::string text;
   for (const Failure& f : failures) text += base::Sprintf("%ld %s\n", f.time, f.key);
-  base::WriteFileAtomic(FailuresPath(), text);
+  base::WriteSecretFile(FailuresPath(), text);
 }
 
 std::vector<std::string> FailureKeys(std::string_view login) {
-  return {"L " + base::UrlEncode(login), "A " + base::UrlEncode(GetClientAddress())};
+  const std::string address = base::UrlEncode(GetClientAddress());
+  return {"P " + base::UrlEncode(login) + " " + address, "A " + address};
 }
 
 // Seconds until a login or an address with too many recent failures may try again; 0 when
@@ -183,10 +189,11 @@ long SecondsRefused(const std::vector<Failure>& failures, std::string_view login
     std::vector<long> times;
     for (const Failure& f : failures)
       if (f.key == key) times.push_back(f.time);
-    if (static_cast<int>(times.size()) < kFailuresAllowed) continue;
+    const size_t allowed = key.starts_with('A') ? kAddressFailuresAllowed : kFailuresAllowed;
+    if (times.size() < allowed) continue;
     std::ranges::sort(times);
-    // The try is free again when all but four of the failures have left the window.
-    long free_at = times[times.size() - kFailuresAllowed] + kFailureWindow;
+    // The try is free again when all but allowed - 1 of the failures have left the window.
+    long free_at = times[times.size() - allowed] + kFailureWindow;
     wait = std::max(wait, free_at - now);
   }
   return wait;
@@ -194,6 +201,14 @@ long SecondsRefused(const std::vector<Failure>& failures, std::string_view login
 
 void CheckLogin(const web::ParamList& list, SheetFormTest has_sheet_form) {
   web::WritePageHead(nullptr, "QUORB Login2", "", list);
+  // A page of another site posting a login would log the visitor in as its own member, and
+  // what they then file would be that member's: such a login changes nothing.
+  if (web::RequestIsCrossSite()) {
+    web::ErrorBox(513);
+    base::Page("<P><A HREF=\"%s\">%s</A>\n", base::EscapeHtml(web::LoginUrl(list, 1)),
+               config::Msg(519));
+    return;
+  }
   const std::string& user = web::GetParam(list, "User");
   const long now = static_cast<long>(std::time(nullptr));
   std::string project;
@@ -213,7 +228,7 @@ void CheckLogin(const web::ParamList& list, SheetFormTest has_sheet_form) {
     if (token.empty()) {
       for (std::string& key : keys) failures.push_back({now, std::move(key)});
     } else {
-      // The member is known again: the failures of the login are forgotten.
+      // The member is known again: the failures of the login from here are forgotten.
       std::erase_if(failures, [&](const Failure& f) { return f.key == keys[0]; });
     }
     WriteFailures(failures);
@@ -248,6 +263,8 @@ void CheckLogin(const web::ParamList& list, SheetFormTest has_sheet_form) {
 
 // The logout: the cookie is emptied and made to expire; the page then goes to the login form.
 void Logout(const web::ParamList& list) {
+  // The token ends on the server too: a copy of it (a link, a log) opens nothing more.
+  if (std::optional<UidNames> names = ReadIdentity(list)) EndSessions(names->login);
   web::WritePageHead(nullptr, "QUORB Logout", "", list);
   base::Write(nullptr, "<SCRIPT LANGUAGE=JavaScript>            \n");
   base::Write(nullptr, "  ecritCookie(\"quorb\", \"\", 0); \n");
@@ -258,15 +275,21 @@ void Logout(const web::ParamList& list) {
 }  // namespace
 
 bool CheckPassword(std::string_view login, std::string_view password, std::string& project) {
+  bool hashed = false;
   for (const std::string& name : config::ListProjects("")) {
     const config::ConfigFile& file = config::ReadConfigFile(config::UsersFilePath(name));
     for (const config::ConfigLine& line : file.lines) {
+      if (std::optional<std::string_view> stored = config::MemberPassword(line.text, login))
+        hashed |= IsPasswordHash(*stored);
       if (LinePasswordMatches(line.text, login, password)) {
         project = name;
         return true;
       }
     }
   }
+  // An unknown login, or one whose password is still in clear, costs the hash a hashed one
+  // costs: the time of a refusal tells nothing of the logins.
+  if (!hashed) (void)HashPassword(password);
   return false;
 }
 

@@ -5,6 +5,7 @@
 #include "base/encode.h"
 #include "base/out.h"
 #include "base/request_state.h"
+#include "config/debug.h"
 #include "config/main_config.h"
 #include "config/members.h"
 #include "config/projects.h"
@@ -20,11 +21,7 @@ constexpr size_t kLinePiece = 1024;
 // True when `text` (one piece of a line, its line feed kept) belongs to `login` and does
 // not grant right n: the character after the (n+3)-th ':' is neither 'Y' nor the end.
 bool PieceDenies(std::string_view text, std::string_view login, int n) {
-  if (!config::IsRightsLine(text, login)) return false;
-  size_t pos = 0;
-  for (int counter = -3; counter < n && pos < text.size(); ++pos)
-    if (text[pos] == ':') ++counter;
-  return pos < text.size() && text[pos] != 'Y';
+  return config::IsRightsLine(text, login) && !LineGrantsRight(text, n);
 }
 
 struct EveryProjectRight {
@@ -32,6 +29,13 @@ struct EveryProjectRight {
 };
 
 }  // namespace
+
+bool LineGrantsRight(std::string_view line, int n) {
+  size_t pos = 0;
+  for (int counter = -3; counter < n && pos < line.size(); ++pos)
+    if (line[pos] == ':') ++counter;
+  return pos >= line.size() || line[pos] == 'Y';
+}
 
 bool IsListedProject(std::string_view project) {
   if (web::IsMissing(project)) return false;
@@ -56,17 +60,19 @@ bool CheckRightSaying(const web::ParamList& list, int n, std::string_view projec
     if (config::IsRightsLine(line, names->login)) member = true;
     for (size_t start = 0; start < line.size(); start += kLinePiece) {
       if (PieceDenies(std::string_view(line).substr(start, kLinePiece), names->login, n)) {
-        if (say) base::Page("<!Access denied for %s in %d>\n", base::EscapeHtml(names->login), n);
+        if (say)
+          config::DebugPage("<!Access denied for %s in %d>\n", base::EscapeHtml(names->login), n);
         denied = true;
       }
     }
   }
   if (security && !member) {
-    if (say) base::Page("<!Access denied for %s in %d>\n", base::EscapeHtml(names->login), n);
+    if (say)
+      config::DebugPage("<!Access denied for %s in %d>\n", base::EscapeHtml(names->login), n);
     denied = true;
   }
   if (say && !denied && !web::GetParam(list, "excel").starts_with('X'))
-    base::Page("<!Access granted for %s in %d>\n", base::EscapeHtml(names->login), n);
+    config::DebugPage("<!Access granted for %s in %d>\n", base::EscapeHtml(names->login), n);
   return !denied;
 }
 

@@ -8,6 +8,10 @@
 
 namespace users {
 
+// Whether a member line (its line feed kept) grants right n: the character after the
+// (n+3)-th ':' is 'Y' or the end of the text.
+bool LineGrantsRight(std::string_view line, int n);
+
 // Whether `project` is a project of "project.cfg"; only such a name becomes part of a path.
 bool IsListedProject(std::string_view project);
 

@@ -17,6 +17,7 @@
 #include "users/crypto_start.h"
 #include "users/login.h"
 #include "users/rights.h"
+#include "users/sessions.h"
 #include "web/cookies.h"
 #include "web/identity.h"
 #include "web/private_file.h"
@@ -79,9 +80,11 @@ const std::string& InstallationSecret() {
 
 // What the token is sealed over: its text, a line feed, and the member's stored password
 // field in the token's project (empty when there is none), so that a new password ends
-// every token made before it.
+// every token made before it. After a member's logout, the text is followed by "#" and the
+// member's session generation (sessions.h), so that the logout ends those tokens too.
 std::string SealedText(std::string_view text, std::string_view login, std::string_view project) {
   std::string sealed(text);
+  if (long generation = SessionGeneration(login)) sealed += base::Sprintf("#%ld", generation);
   sealed += '\n';
   if (IsListedProject(project)) {
     for (const config::ConfigLine& line :
@@ -192,12 +195,12 @@ std::optional<UidNames> ReadIdentity(const web::ParamList& list) {
   return VerifyUid(web::CookieValue("quorb"));
 }
 
-void TakeActingUserFromToken(web::ParamList& list) {
+void TakeActingUserFromToken(web::ParamList& list, std::string_view field) {
   if (!config::IsSecurityOn()) return;
   std::optional<UidNames> names = ChangeIdentity(list);
   if (!names) return;
   for (web::Param& p : list)
-    if (p.name == "User") p.value = names->login;
+    if (p.name == field) p.value = names->login;
 }
 
 void AdoptCookieIdentity(const web::ParamList& list) {

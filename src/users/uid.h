@@ -57,8 +57,9 @@ std::optional<UidNames> ReadIdentity(const web::ParamList& list);
 
 // With security on, the acting user is the login of the request's own token: every `User`
 // field the request carries (the "Done by" of a form) is replaced by it. Without a valid
-// token the fields are left for the handlers, which refuse the change.
-void TakeActingUserFromToken(web::ParamList& list);
+// token the fields are left for the handlers, which refuse the change. `field` names another
+// field that names who acts (the submitter of a new sheet, the tester of a result).
+void TakeActingUserFromToken(web::ParamList& list, std::string_view field = "User");
 
 // With security on, a request without `Uid` whose cookie holds a valid token is known by
 // that token: it becomes the current identity, so links and forms of the page carry it.

@@ -1,5 +1,7 @@
 #include "users/user_context.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
@@ -211,6 +213,8 @@ void SaveUserContext(std::string_view login, std::string_view project, std::stri
                             temp);
       return;
     }
+    // The file names logins and addresses: for the owner alone.
+    ::fchmod(::fileno(out.get()), 0600);
     base::LineReader reader(path);
     std::string line;
     while (reader.Next(line)) {

@@ -4,6 +4,7 @@
 
 #include "base/encode.h"
 #include "base/out.h"
+#include "config/debug.h"
 #include "config/main_config.h"
 #include "web/identity.h"
 
@@ -149,7 +150,7 @@ void WriteCookieCheck(std::string_view title, const ParamList& list) {
   }
   base::Write(nullptr, "} \n</SCRIPT>             \n\n");
   base::Page("<!title:%s>\n", base::EscapeHtml(title));
-  base::Page("<!uid:%s>\n", base::EscapeHtml(uid));
+  config::DebugPage("<!uid:%s>\n", base::EscapeHtml(uid));
   // A request without a `Uid` of its own keeps the identity its cookie gave it.
   if ((uid.size() >= 2 && !IsAbsent(uid)) || GetCurrentUid().empty()) SetCurrentUid(uid);
 }

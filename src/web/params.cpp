@@ -3,6 +3,7 @@
 #include "base/encode.h"
 #include "base/numbers.h"
 #include "base/out.h"
+#include "config/debug.h"
 
 namespace web {
 
@@ -35,7 +36,7 @@ int GetParamInt(const ParamList& list, std::string_view name) {
 
 void AddParam(ParamList& list, std::string_view name, std::string_view value) {
   list.insert(list.begin(), Param{std::string(name), std::string(value)});
-  base::Page("<!%s,%s>\n", base::EscapeHtml(name), base::EscapeHtml(value));
+  config::DebugPage("<!%s,%s>\n", base::EscapeHtml(name), base::EscapeHtml(value));
 }
 
 }  // namespace web

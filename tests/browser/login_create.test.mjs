@@ -83,3 +83,14 @@ test('a wrong password gets error 513 and no cookie', () => withBrowser(async ({
   assert.equal(await quorbCookie(context), undefined);
   await page.screenshot({ path: path.join(output, 'wrong_password.png'), fullPage: true });
 }));
+
+test('a login auto-posted by a page of another site changes nothing', () => withBrowser(async ({ context, page }) => {
+  // A page of no origin of this site posts the right password as soon as it loads.
+  await page.setContent(`<form method="POST" action="${site.base}/cgi-bin/quorb.cgi">
+    <input name="Login" value="2"><input name="User" value="kolvar">
+    <input name="Passwd" value="kolvar"></form><script>document.forms[0].submit()</script>`);
+  await page.waitForURL(/\/cgi-bin\/quorb\.cgi$/);
+  await page.waitForSelector('text=Wrong login or password.');
+  assert.equal(await quorbCookie(context), undefined);
+  assert.equal(await page.locator('input[name=Uid]').count(), 0);
+}));

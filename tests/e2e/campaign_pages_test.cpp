@@ -112,6 +112,9 @@ TEST(CampaignPages, CampaignIsCreatedFilledSummarisedAndDownloaded) {
                    " print(len(rows), set(len(r) for r in rows))",
                    body),
             "7 {6}\n");
+  // A campaign that was never made has nothing to download.
+  EXPECT_TRUE(
+      inst.Get("CMD=tests&" + kPlace + "&camp=never&book=31").out.starts_with("Status: 404"));
 }
 
 TEST(CampaignPages, EmptyCampaignCountsZeroAndBadNamesAreRefused) {

@@ -2,10 +2,13 @@
 // the rights, the acting user is the logged-in one, every page checks its reader, printing
 // needs the request's own token, tokens end, failed logins slow down.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <ctime>
 
 #include "base/encode.h"
+#include "front/entry.h"
 #include "harness.h"
 #include "sheets/action_table.h"
 #include "users/uid.h"
@@ -20,8 +23,10 @@ void LayOut(const Installation& inst) {
   WriteSampleProject(inst, "DEMO:D:kolvar:kolvar\nTHIRD:3:zed:zed\n");
   inst.Write("config/TEST_users.cfg", inst.Read("config/TEST_users.cfg") +
                                           "m2:m2@example.org:m2pw:YES:YES:YES: : : : \n"
-                                          "k:k@example.org:kpw:YES:YES:YES: : :YES:YES\n");
-  inst.Write("config/DEMO_users.cfg", "kolvar:kolvar@example.org:secret: :YES:YES:YES:YES\n");
+                                          "k:k@example.org:kpw:YES:YES:YES:YES: :YES:YES\n");
+  inst.Write("config/DEMO_users.cfg",
+             "kolvar:kolvar@example.org:secret: :YES:YES:YES:YES\n"
+             "tessin:tessin@example.org:pass: :YES: : : : : \n");
   inst.Write("config/DEMO_subproject.cfg", "GUI:G\n");
   inst.Write("config/THIRD_users.cfg", "zed:zed@example.org:zpw: :YES:YES:YES: :YES:YES\n");
 }
@@ -80,7 +85,9 @@ TEST(Rights, SetupNeedsTheRightsOfTheProjectActedOnOrTheAdministrator) {
   Installation inst("SECURITY YES\n");
   LayOut(inst);
   const std::string m2 = Uid(inst, "m2"), kolvar = Uid(inst, "kolvar");
-  const std::string members = "CMD=setup&Edit=9&text=xxx&LINES=1&V0_0=evil&V1_0=e&V2_0=p&project=";
+  const std::string members =
+      "CMD=setup&Edit=9&text=xxx&LINES=2&V0_0=evil&V1_0=e&V2_0=p&V0_1=kolvar&V1_1=k&V4_1=YES&"
+      "V5_1=YES&V6_1=YES&V7_1=YES&V8_1=YES&V9_1=YES&project=";
   const std::tuple<std::string, std::string, bool, bool> kCases[] = {
       {members + "TEST", "config/TEST_users.cfg", true, true},
       {members + "DEMO", "config/DEMO_users.cfg", false, true},
@@ -117,13 +124,47 @@ TEST(Rights, SetupNeedsTheRightsOfTheProjectActedOnOrTheAdministrator) {
   EXPECT_TRUE(Has(blank, " CHECKED VALUE=\"YES\" NAME=V4_4>"));
 }
 
+// A member grants only the rights they hold, the setup right and "All projects" only when
+// holding both, and no save leaves the members file without such a member.
+TEST(Rights, NoSelfPromotionInTheMembersGrid) {
+  Installation inst("SECURITY YES\n");
+  // Fields 4 to 10 of kolvar, tessin, m2 and k as LayOut writes them ('Y' checked).
+  const std::string kStored[] = {" YYYYYY", " Y YYYY", "YYY    ", "YYYY YY"};
+  const std::tuple<std::string, int, std::string, bool> kCases[] = {
+      {"m2", 2, "YYY Y  ", false},      // All projects for himself
+      {"m2", 2, "YYY  Y ", false},      // a right he lacks
+      {"m2", 1, " YYYYYY", false},      // the setup right for another
+      {"m2", 3, "YYY  YY", true},       // taking away is allowed
+      {"kolvar", 2, "YYYYY  ", true},   // the administrator grants both
+      {"kolvar", 0, " Y YYYY", false},  // the last administrator stays one
+  };
+  for (const auto& [saver, row, flags, stored] : kCases) {
+    LayOut(inst);
+    const std::string before = inst.Read("config/TEST_users.cfg");
+    std::string save = "CMD=setup&Edit=9&text=xxx&project=TEST&LINES=4";
+    for (int r = 0; r < 4; ++r) {
+      const std::string login = Words("kolvar tessin m2 k")[r];
+      const std::string cells = r == row ? flags : kStored[r];
+      save += "&V0_" + std::to_string(r) + "=" + login + "&V1_" + std::to_string(r) + "=" + login +
+              "@example.org";
+      for (int c = 0; c < 7; ++c)
+        if (cells[c] == 'Y')
+          save += "&V" + std::to_string(c + 3) + "_" + std::to_string(r) + "=YES";
+    }
+    inst.Send(save + Uid(inst, saver));
+    EXPECT_EQ(inst.Read("config/TEST_users.cfg") != before, stored) << saver << " " << flags;
+  }
+}
+
 TEST(Rights, TheActingUserIsTheLoggedInOne) {
   Installation inst("SECURITY YES\n");
   LayOut(inst);
-  ASSERT_TRUE(Has(inst.Post(std::string(kNewSheet) + Uid(inst, "kolvar")).out, "TsG.00001"));
+  // The submitter the form names (kolvar) is not the one who submits.
+  ASSERT_TRUE(Has(inst.Post(std::string(kNewSheet) + Uid(inst, "m2")).out, "TsG.00001"));
+  EXPECT_TRUE(Has(inst.Read("data/TsG.00001"), "Submitted by m2\n"));
   const std::string assign = "CMD=Assign&Num=TsG.00001&submitter=m2&text=x&User=";
-  // Not the manager, whatever the form names: m2 as kolvar, k (a part of "kolvar").
-  for (const std::string login : {"m2", "k"})
+  // Not the manager, whatever the form names: tessin as kolvar, k (a part of "kolvar").
+  for (const std::string login : {"tessin", "k"})
     EXPECT_TRUE(Has(inst.Post(assign + "kolvar" + Uid(inst, login)).out, "<!" + login + ",kolvar>"))
         << login;
   EXPECT_FALSE(Has(inst.Read("data/TsG.00001"), "Assign")) << inst.Read("data/TsG.00001");
@@ -155,7 +196,7 @@ TEST(Rights, EveryPageChecksItsReader) {
   std::vector<std::string> pages = Words(
       "CMD=Print&Num=TsG.00001 CMD=history Num=TsG.00001 find=TsG.00001 Numero=TsG.00001 "
       "CMD=find&project=TEST CMD=search&project=TEST CMD=create&project=TEST "
-      "CMD=FILE&title=TRACE_TsG.00001/x CMD=history&text=" +
+      "CMD=FILE&title=TRACE_TsG.00001/x CMD=help CMD=new&project=TEST CMD=history&text=" +
       base::UrlEncode(today));
   for (const std::string& at : Words("book&book=24 book&book=15&mod=M1 book&book=3 book "
                                      "tests&book=28&camp=run tests&book=31&camp=run tests"))
@@ -166,6 +207,14 @@ TEST(Rights, EveryPageChecksItsReader) {
   for (const sheets::Action& action : sheets::Actions())
     if (action.kind != sheets::ActionKind::kNew)
       pages.push_back("CMD=" + std::string(action.cmd) + "&Num=TsG.00001&Edit=0");
+  // Every row of the command table is walked: a new page is asked here too.
+  for (const front::CommandRow& row : front::CommandRows()) {
+    const std::string start =
+        row.parameter ? std::string(row.trigger) + "=" : "CMD=" + std::string(row.trigger);
+    EXPECT_TRUE(std::ranges::any_of(pages, [&](const std::string& p) {
+      return p.starts_with(start);
+    })) << row.trigger;
+  }
   const char* kSecrets[] = {"Secret7title", "Secret7book", "kolvar@example.org", "Secret7text"};
 
   for (const std::string& query : pages) {
@@ -204,6 +253,162 @@ TEST(Rights, EveryPageChecksItsReader) {
                   "Secret7book"));
 }
 
+// Every page a request can reach has a row, and a row that changes says what a change needs.
+TEST(Rights, EveryCommandHasItsRow) {
+  std::vector<std::string> triggers;
+  for (const sheets::Action& action : sheets::Actions()) triggers.emplace_back(action.cmd);
+  for (const std::string& cmd :
+       Words("help setup create history search find book tests FILE statS"))
+    triggers.push_back(cmd);
+  for (const std::string& trigger : triggers) {
+    const front::CommandRow* row = front::FindCommandRow(trigger);
+    ASSERT_NE(row, nullptr) << trigger;
+    EXPECT_NE(row->run, nullptr) << trigger;
+  }
+  for (const std::string& name : Words("find Numero Num"))
+    EXPECT_NE(front::FindCommandRow(name, true), nullptr) << name;
+  for (const front::CommandRow& row : front::CommandRows()) {
+    EXPECT_TRUE(!row.changes || row.change.access == front::Access::kChange) << row.trigger;
+    EXPECT_EQ(front::FindCommandRow(row.trigger, row.parameter), &row) << row.trigger;
+  }
+}
+
+// Each change asked by everyone who must not make it, then by a member holding exactly the
+// row's right: only the last changes the file. m2 lacks Modify, tessin lacks Create.
+TEST(Rights, ChangesNeedTheRightOfTheirRow) {
+  const std::string sheet = "data/TsG.00001";
+  const std::string at = "&project=TEST&group=GUI&phase=0";
+  std::string moved =
+      std::string(kNewSheet).replace(0, 7, "CMD=Change_Header&Num=TsG.00001&User=x");
+  moved.replace(moved.find("project=TEST"), 12, "project=DEMO");
+  const std::tuple<std::string, std::string, std::string, std::string> kCases[] = {
+      {"CMD=Observed&Num=TsG.00001&QS=&submitter=tessin&text=Seen7&User=x", sheet, "m2", "tessin"},
+      {"CMD=Edit&Num=TsG.00001&Edit=0&title=Desc&text=Edited7&User=x", sheet, "m2", "tessin"},
+      {std::string(kNewSheet), "data/TsG.00002", "tessin", "m2"},
+      // Moved into DEMO, where tessin lacks Modify.
+      {moved, sheet, "tessin", "kolvar"},
+      {"CMD=Copy&Num=TsG.00001&project=TEST&group=Core&prog=prog1&sev=2&phase=b&User=x",
+       "data/TsC.00001", "tessin", "m2"},
+      {"CMD=book&book=4&mod=M7&title=Book7" + at, "data/Tests/TEST/G/a/Book/mod.M7", "m2",
+       "tessin"},
+  };
+  for (const auto& [change, file, lacking, holding] : kCases) {
+    Installation inst("SECURITY YES\n");
+    LayOut(inst);
+    ASSERT_TRUE(Has(inst.Post(std::string(kNewSheet) + Uid(inst, "kolvar")).out, "TsG.00001"));
+    std::string expired;
+    {
+      InProcess request(inst);
+      expired = base::UrlEncode(users::MakeUidAt("kolvar", "TEST", std::time(nullptr) - 13 * 3600));
+    }
+    const std::string before = inst.Read(file);
+    for (const std::string& uid :
+         {std::string(), std::string("&Uid=mqnxct%23VGUV%2312"), "&Uid=" + expired,
+          Uid(inst, "zed", "THIRD"), Uid(inst, lacking)}) {
+      inst.Post(change + uid);
+      EXPECT_EQ(inst.Read(file), before) << change << uid;
+    }
+    inst.Post(change + Uid(inst, holding));
+    EXPECT_NE(inst.Read(file), before) << change << " by " << holding;
+  }
+}
+
+// Each page that shows data asked by a member lacking exactly its row's right, then by one
+// holding it. m2 lacks Statistics, tessin lacks Create (and so the setup pages).
+TEST(Rights, PagesNeedTheRightOfTheirRow) {
+  Installation inst("SECURITY YES\n");
+  LayOut(inst);
+  ASSERT_TRUE(Has(inst.Post(std::string(kNewSheet) + Uid(inst, "kolvar")).out, "TsG.00001"));
+  const std::tuple<std::string, std::string, std::string, std::string> kCases[] = {
+      {"CMD=statS&statS=3&project=TEST", "prog1", "m2", "tessin"},
+      {"CMD=create&project=TEST", "NAME=title", "tessin", "m2"},
+      {"CMD=setup&Edit=9&project=TEST", "kolvar@example.org", "tessin", "m2"},
+  };
+  for (const auto& [query, secret, lacking, holding] : kCases) {
+    EXPECT_FALSE(Has(inst.Get(query + Uid(inst, lacking)).out, secret)) << query;
+    EXPECT_TRUE(Has(inst.Get(query + Uid(inst, holding)).out, secret)) << query;
+  }
+  // Turning logins off is asked twice.
+  EXPECT_TRUE(Has(inst.Get("CMD=setup&Edit=1" + Uid(inst, "kolvar")).out,
+                  "NAME=sec VALUE=YES CHECKED onClick=\"if (!this.checked && !confirm('Unchecked"));
+}
+
+// Without DEBUG the comments of a page name no login, token, right or path.
+TEST(Rights, CommentsTellNothingWithoutDebug) {
+  Installation inst("SECURITY YES\nDEBUG NO\n");
+  LayOut(inst);
+  const std::string uid = Uid(inst, "kolvar");
+  ASSERT_TRUE(Has(inst.Post(std::string(kNewSheet) + uid).out, "TsG.00001"));
+  for (const std::string& query :
+       Words("CMD=search CMD=Observed&Num=TsG.00001 CMD=Assign&Num=TsG.00001&User=m2&text=x "
+             "CMD=setup&Edit=9 CMD=statS&statS=0 Num=TsG.00001 CMD=book&project=TEST")) {
+    const std::string out = inst.Get(query + uid).out;
+    for (size_t at = out.find("<!"); at != std::string::npos; at = out.find("<!", at + 2)) {
+      const std::string comment = out.substr(at, out.find('>', at) - at);
+      // "mqnxct#": the token of kolvar begins so.
+      for (const std::string& secret : Words("kolvar Access mqnxct# " + inst.root()))
+        EXPECT_FALSE(Has(comment, secret)) << query << ": " << comment;
+    }
+  }
+}
+
+// The navigators start at the project the client machine last used, and the statistics
+// without a project count every project: neither shows a reader what they may not read.
+TEST(Rights, NavigatorsAndStatisticsKeepToTheReadersProjects) {
+  Installation inst("SECURITY YES\n");
+  LayOut(inst);
+  const std::string kolvar = Uid(inst, "kolvar"), zed = Uid(inst, "zed", "THIRD");
+  ASSERT_TRUE(Has(inst.Post(std::string(kNewSheet) + kolvar).out, "TsG.00001"));
+  const std::string place = "&project=TEST&group=GUI&phase=1";
+  inst.Post("CMD=book&book=4&mod=Secret7mod&title=T" + place + kolvar);
+  inst.Post("CMD=tests&book=27&camp=Secret7run" + place + kolvar);
+  const std::tuple<std::string, std::string> kCases[] = {
+      {"CMD=book", "Secret7mod"},
+      {"CMD=tests", "Secret7run"},
+      {"CMD=statS&statS=3", "prog1"},
+  };
+  for (const auto& [query, secret] : kCases) {
+    EXPECT_TRUE(Has(inst.Get(query + kolvar).out, secret)) << query;
+    EXPECT_FALSE(Has(inst.Get(query + zed).out, secret)) << query;
+  }
+}
+
+// A logout ends the member's tokens on the server, by link and by cookie; a new login works.
+TEST(Rights, LogoutEndsTheToken) {
+  Installation inst("SECURITY YES\n");
+  LayOut(inst);
+  const std::string before = Uid(inst, "kolvar");
+  ASSERT_TRUE(Has(inst.Post(std::string(kNewSheet) + before).out, "TsG.00001"));
+  const std::string print = "CMD=Print&Num=TsG.00001";
+  ASSERT_TRUE(Has(inst.Get(print + before).out, "A bug"));
+  const std::string cookie = "quorb=" + before.substr(5);
+  EXPECT_TRUE(Has(inst.Get("Login=0" + before).out, "ecritCookie(\"quorb\", \"\", 0)"));
+  EXPECT_FALSE(Has(inst.Get(print + before).out, "A bug"));
+  EXPECT_FALSE(Has(inst.Get(print, {{"HTTP_COOKIE", cookie}}).out, "A bug"));
+  EXPECT_TRUE(Has(inst.Get(print + Uid(inst, "kolvar")).out, "A bug"));
+  struct stat st {};
+  ASSERT_EQ(::stat(inst.Path("config/sessions.dat").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+// A login posted by another site's page sets no cookie and makes no token.
+TEST(Rights, CrossSiteLoginChangesNothing) {
+  Installation inst("SECURITY YES\n");
+  LayOut(inst);
+  using Env = std::map<std::string, std::string>;
+  const std::pair<Env, bool> kCases[] = {
+      {{{"HTTP_ORIGIN", "https://evil.example"}, {"HTTP_HOST", "q.example"}}, false},
+      {{{"HTTP_SEC_FETCH_SITE", "cross-site"}}, false},
+      {{{"HTTP_ORIGIN", "https://q.example"}, {"HTTP_HOST", "q.example"}}, true},
+      {{}, true},
+  };
+  for (const auto& [env, logged] : kCases) {
+    const std::string out = inst.Send("Login=2&User=kolvar&Passwd=secret", env).out;
+    EXPECT_EQ(Has(out, "ecritCookie(\"quorb\", \"mqnxct"), logged) << out;
+    EXPECT_EQ(Has(out, "NAME=Uid"), logged);
+  }
+}
+
 TEST(Rights, PrintingNeedsTheRequestsOwnTokenAndRunsOnce) {
   Installation inst;
   LayOut(inst);
@@ -231,18 +436,22 @@ TEST(Rights, FailedLoginsSlowDown) {
     return inst.Send("Login=2&User=" + who, from).out;
   };
   for (int i = 0; i < 5; ++i) EXPECT_TRUE(Has(login("kolvar&Passwd=bad", here), "Wrong login"));
-  const std::tuple<std::string, std::map<std::string, std::string>, bool> kCases[] = {
-      {"kolvar&Passwd=secret", here, true},   // the login and the address
-      {"kolvar&Passwd=secret", there, true},  // the login
-      {"tessin&Passwd=pass", here, true},     // the address
-      {"tessin&Passwd=pass", there, false},
-  };
-  for (const auto& [who, from, refused] : kCases) {
-    const std::string out = login(who, from);
-    EXPECT_EQ(Has(out, "Too many failed logins"), refused) << who;
-    EXPECT_EQ(Has(out, "ecritCookie(\"quorb\""), !refused) << who;
+  // Five failures refuse the login from that address; twenty, of any logins, the address.
+  using Case = std::tuple<std::string, std::map<std::string, std::string>, bool>;
+  for (const Case& c :
+       {Case{"kolvar&Passwd=secret", here, true}, Case{"tessin&Passwd=pass", here, false},
+        Case{"kolvar&Passwd=secret", there, false}}) {
+    const std::string out = login(std::get<0>(c), std::get<1>(c));
+    EXPECT_EQ(Has(out, "Too many failed logins"), std::get<2>(c)) << std::get<0>(c);
+    EXPECT_EQ(Has(out, "ecritCookie(\"quorb\""), !std::get<2>(c)) << std::get<0>(c);
   }
-  EXPECT_TRUE(Has(login("kolvar&Passwd=secret", there), "try again in 15 minutes"));
+  EXPECT_TRUE(Has(login("kolvar&Passwd=secret", here), "try again in 15 minutes"));
+  for (int i = 0; i < 15; ++i) login("x" + std::to_string(i) + "&Passwd=bad", here);
+  EXPECT_TRUE(Has(login("tessin&Passwd=pass", here), "Too many failed logins"));
+  EXPECT_TRUE(Has(login("tessin&Passwd=pass", there), "ecritCookie(\"quorb\""));
+  struct stat st {};
+  ASSERT_EQ(::stat(inst.Path("data/tmp/logins.dat").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
   // Failures older than a quarter of an hour count no more.
   std::string file = inst.Read("data/tmp/logins.dat");
   ASSERT_FALSE(file.empty());

@@ -93,7 +93,7 @@ TEST(Security, OnlyMembersChange) {
       {"CMD=tests&" + book + "&book=27&camp=run", kBook + "test/C.run", "",
        "CMD=tests&" + book + "&book=26"},
       {"CMD=tests&" + book + "&camp=run&book=30&step=S1&test=000&submitter=tessin&res=2",
-       kBook + "test/C.run/M1.S1.000", "tessin",
+       kBook + "test/C.run/M1.S1.000", "kolvar",
        "CMD=tests&" + book + "&camp=run&step=S1&test=000&book=29"},
       {"CMD=Rejected&Num=TaG.00001&User=kolvar&text=No", "data/TaG.00001", " Rejected by kolvar\n",
        "CMD=Rejected&Num=TaG.00001"},

@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "sheets/display.h"
 #include "unit_support.h"
+#include "web/origin.h"
 
 namespace {
 
@@ -50,6 +52,40 @@ TEST(UrlDecode, PlusPercentAndNonBreakingSpace) {
                                                        {"%%41", "%A"},
                                                        {"%4%41", "%4A"}};
   for (const auto& [in, out] : cases) EXPECT_EQ(base::UrlDecode(in), out) << in;
+}
+
+// Another site's page is told by what the browser says of it; saying nothing is this site.
+TEST(Origin, CrossSiteByFetchSiteOrOriginHost) {
+  const std::tuple<std::string, std::string, std::string, bool> cases[] = {
+      {"cross-site", "", "q.example", true},
+      {"same-origin", "https://q.example", "q.example", false},
+      {"", "https://q.example:8080", "q.example:8080", false},
+      {"", "https://q.example/", "q.example", false},
+      {"", "https://evil.example", "q.example", true},
+      {"", "https://q.example.evil.example", "q.example", true},
+      {"", "null", "q.example", true},
+      {"", "https://q.example", "", true},
+      {"", "", "q.example", false},
+      {"none", "", "", false},
+  };
+  for (const auto& [site, origin, host, cross] : cases)
+    EXPECT_EQ(web::IsCrossSite(site, origin, host), cross) << site << " " << origin << " " << host;
+}
+
+// A download field keeps its row and is never a spreadsheet formula.
+TEST(TsvField, OneRowOneCellNoFormula) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"a\tb\nc\rd", "a b c d"},
+      {"\"q\" x", "\"\"\"q\"\" x\""},
+      {"x \"y\"", "x \"y\""},
+      {"=HYPERLINK(\"http://e.example\")", "'=HYPERLINK(\"http://e.example\")"},
+      {"+1", "'+1"},
+      {"-2", "'-2"},
+      {"@SUM(A1)", "'@SUM(A1)"},
+      {"a=b", "a=b"},
+      {"", ""},
+  };
+  for (const auto& [in, out] : cases) EXPECT_EQ(base::TsvField(in), out) << in;
 }
 
 TEST(EscapeHtml, OnlyTheThreeDangerousCharacters) {

@@ -149,6 +149,8 @@ Outcome Denied(int n) {
 }
 
 TEST_F(UsersConfig, RightsFollowTheFieldAfterTheColons) {
+  MainConfig("DEBUG YES\n");  // the comments are the administrator's
+  base::ResetRequestState();
   const struct {
     std::string file;
     std::string rights;  // right 1 to 7: G granted, D denied
@@ -190,6 +192,8 @@ TEST_F(UsersConfig, RightsWithoutUidOrUsersFileAreGrantedSilently) {
 // Every line of the login is checked and commented; an export suppresses the granted comment;
 // right 4 is asked once per request.
 TEST_F(UsersConfig, EveryLineOfTheLoginIsCheckedAndCommented) {
+  MainConfig("DEBUG YES\n");
+  base::ResetRequestState();
   Write("config/TEST_users.cfg",
         "kolvar :k:p: : :YES\n"      // a blank before ':' does not match
         "tessin:t:p: : : : : : :\n"  // other logins are not looked at
