@@ -166,9 +166,18 @@ std::string TempNameFor(const std::string& path) {
 }
 
 bool ReplaceFile(const std::string& temp, const std::string& path) {
-  if (SysRename(temp.c_str(), path.c_str()) == 0) return true;
-  ::unlink(temp.c_str());
-  return false;
+  // The bytes first, then the name, then the folders that hold the names: a power cut never
+  // leaves `path` naming a file whose data was not written yet.
+  int fd = ::open(temp.c_str(), O_RDONLY | O_CLOEXEC);
+  bool ok = fd >= 0 && SyncData(fd);
+  if (fd >= 0) ::close(fd);
+  ok = ok && SysRename(temp.c_str(), path.c_str()) == 0;
+  if (!ok) {
+    ::unlink(temp.c_str());
+    return false;
+  }
+  const std::string from = FolderOf(temp), to = FolderOf(path);
+  return SyncFolder(to) && (from == to || SyncFolder(from));
 }
 
 bool WriteAll(int fd, std::string_view bytes) {
@@ -181,55 +190,108 @@ bool WriteAll(int fd, std::string_view bytes) {
   return true;
 }
 
-bool WriteFileAtomic(const std::string& path, std::string_view content) {
-  std::string temp = TempNameFor(path);
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  bool ok = WriteAll(fd, content) && SyncData(fd);
-  ok = ::close(fd) == 0 && ok;
-  if (!ok) {
-    ::unlink(temp.c_str());
-    return false;
-  }
-  return ReplaceFile(temp, path);
+std::string FolderOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-bool WriteSecretFile(const std::string& path, std::string_view content, int* error) {
+namespace {
+
+// Waits for an exclusive flock on `fd`, at most `wait_ms` (none: without limit).
+bool TakeFlock(int fd, int wait_ms) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(wait_ms);
+  const int how = wait_ms < 0 ? LOCK_EX : LOCK_EX | LOCK_NB;
+  while (::flock(fd, how) != 0) {
+    const bool busy = errno == EWOULDBLOCK && wait_ms >= 0 && Clock::now() < deadline;
+    if (errno != EINTR && !busy) return false;
+    // flock has no time-out of its own: a bounded wait looks again shortly.
+    if (busy) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+// ReplaceFileContent with the folder's lock already held.
+bool ReplaceLocked(const std::string& path, std::string_view content, const ReplaceHow& how) {
   const std::string temp = TempNameFor(path);
   ::unlink(temp.c_str());  // a leftover of a process with the same id
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  bool ok = fd >= 0 && WriteAll(fd, content) && ::fsync(fd) == 0;
+  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                  static_cast<mode_t>(how.mode));
+  bool ok = fd >= 0 && WriteAll(fd, content) && SyncData(fd);
   int saved = errno;
   if (fd >= 0 && ::close(fd) != 0 && ok) {
     ok = false;
     saved = errno;
   }
-  if (ok && std::rename(temp.c_str(), path.c_str()) != 0) {
+  if (ok && SysRename(temp.c_str(), path.c_str()) != 0) {
     ok = false;
     saved = errno;
   }
   if (!ok) {
     if (fd >= 0) ::unlink(temp.c_str());
-    if (error) *error = saved;
+  } else if (!SyncFolder(FolderOf(path))) {
+    ok = false;  // in place, but not known to last
+    saved = errno;
   }
+  if (!ok && how.error) *how.error = saved;
   return ok;
+}
+
+bool LockFailed(const ReplaceHow& how) {
+  if (how.error) *how.error = errno == 0 ? EWOULDBLOCK : errno;
+  return false;
+}
+
+}  // namespace
+
+FolderLock::FolderLock(const std::string& folder, int wait_ms) {
+  fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  held_ = fd_ >= 0 && TakeFlock(fd_, wait_ms);
+  if (!held_ && fd_ >= 0 && errno == 0) errno = EWOULDBLOCK;
+}
+
+FolderLock::~FolderLock() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool ReplaceFileContent(const std::string& path, std::string_view content, ReplaceHow how) {
+  errno = 0;
+  FolderLock lock(FolderOf(path), how.wait_ms);
+  if (!lock.Held()) return LockFailed(how);
+  return ReplaceLocked(path, content, how);
+}
+
+bool UpdateFileContent(
+    const std::string& path,
+    const std::function<std::optional<std::string>(const std::optional<std::string>&)>& change,
+    ReplaceHow how) {
+  errno = 0;
+  FolderLock lock(FolderOf(path), how.wait_ms);
+  if (!lock.Held()) return LockFailed(how);
+  std::optional<std::string> next = change(ReadFile(path));
+  return !next || ReplaceLocked(path, *next, how);
+}
+
+int CreateFileExclusive(const std::string& path, ReplaceHow how) {
+  errno = 0;
+  const std::string folder = FolderOf(path);
+  FolderLock lock(folder, how.wait_ms);
+  if (!lock.Held()) {
+    LockFailed(how);
+    return -1;
+  }
+  if (FileExists(path)) return 0;
+  // Made whole under its own name (the file is empty), so no reader sees a half of it.
+  return ReplaceLocked(path, "", how) ? 1 : -1;
 }
 
 FileLock::FileLock(const std::string& lock_path, int wait_ms) {
   fd_ = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (fd_ < 0) return;
-  using Clock = std::chrono::steady_clock;
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(wait_ms);
-  const int how = wait_ms < 0 ? LOCK_EX : LOCK_EX | LOCK_NB;
-  while (::flock(fd_, how) != 0) {
-    const bool busy = errno == EWOULDBLOCK && wait_ms >= 0 && Clock::now() < deadline;
-    if (errno != EINTR && !busy) {
-      ::close(fd_);
-      fd_ = -1;
-      return;
-    }
-    // flock has no time-out of its own: a bounded wait looks again shortly.
-    if (busy) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  if (!TakeFlock(fd_, wait_ms)) {
+    ::close(fd_);
+    fd_ = -1;
   }
 }
 

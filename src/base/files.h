@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -44,15 +45,61 @@ class LineReader {
   size_t capacity_ = 0;
 };
 
-// Writes `content` to a temporary file beside `path` (named after the process) and renames
-// it over `path`, so readers see the old file or the new one, never half of one.
-bool WriteFileAtomic(const std::string& path, std::string_view content);
+// The one way a file outside the store is replaced. Under the lock of its folder (an
+// exclusive flock on the folder itself, waited for at most `wait_ms`), `content` is written
+// to "<path>.tmp.<pid>" (made afresh with `mode`, never through a symbolic link), its data
+// synced, renamed over `path`, and the folder synced: after a crash or a power cut a reader
+// finds the old file or the new one, whole, and a true return means the new one lasts.
+// On failure `error` (when given) holds the system's error number (EWOULDBLOCK: the lock
+// stayed taken) and the temporary file is gone.
+inline constexpr int kFileLockWaitMs = 5000;
+struct ReplaceHow {
+  unsigned mode = 0644;  // 0600 for a file that holds a secret (passwords, keys)
+  int wait_ms = kFileLockWaitMs;
+  int* error = nullptr;
+};
+bool ReplaceFileContent(const std::string& path, std::string_view content, ReplaceHow how = {});
 
-// As WriteFileAtomic, for a file that holds a secret (passwords, keys): the file is made
-// for its owner alone (mode 0600) from its first byte on, never through a symbolic link,
-// and synced before it takes the old file's place. On failure `error` (when given) holds
-// the system's error number and the old file stays whole.
-bool WriteSecretFile(const std::string& path, std::string_view content, int* error = nullptr);
+// Reads `path`, changes it and replaces it, all under its folder's lock, so that two
+// writers each see the other's change. `change` gets the content (nothing when there is no
+// file) and returns the new content, or nothing to leave the file as it is (then true).
+bool UpdateFileContent(
+    const std::string& path,
+    const std::function<std::optional<std::string>(const std::optional<std::string>&)>& change,
+    ReplaceHow how = {});
+
+// Creates `path` empty when no file has that name, durably (folder synced), under the
+// folder's lock. 1: created; 0: a file was there; -1: failure.
+int CreateFileExclusive(const std::string& path, ReplaceHow how = {});
+
+// The lock of a folder: an exclusive flock on the folder itself, so no lock file is left in
+// it. Held() is false when it could not be had within `wait_ms`.
+class FolderLock {
+ public:
+  explicit FolderLock(const std::string& folder, int wait_ms = kFileLockWaitMs);
+  ~FolderLock();
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+  bool Held() const { return held_; }
+
+ private:
+  int fd_ = -1;
+  bool held_ = false;
+};
+
+// The folder part of `path` ("." when it has none).
+std::string FolderOf(const std::string& path);
+
+// ReplaceFileContent with the usual mode; kept for the many callers that need no more.
+inline bool WriteFileAtomic(const std::string& path, std::string_view content) {
+  return ReplaceFileContent(path, content);
+}
+
+// ReplaceFileContent for a file that holds a secret (mode 0600 from its first byte on).
+inline bool WriteSecretFile(const std::string& path, std::string_view content,
+                            int* error = nullptr) {
+  return ReplaceFileContent(path, content, {.mode = 0600, .error = error});
+}
 
 // Writes all of `bytes` to the descriptor `fd`, as many calls as it takes; false on an error.
 bool WriteAll(int fd, std::string_view bytes);

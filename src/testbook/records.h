@@ -7,6 +7,7 @@
 // the result's history as text blocks, then one linked sheet per line to the end.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -126,5 +127,10 @@ std::string FormatResult(const ResultRecord& result);
 bool ReadResult(const TestRecord& test, std::string_view campaign, ResultRecord& result,
                 bool note = true);
 bool WriteResult(const TestRecord& test, std::string_view campaign, const ResultRecord& result);
+// Reads the stored result (empty when there is none), lets `change` change it and stores
+// it, all under the folder's lock, so that two testers saving at once each keep the other's
+// verdict in the history. False when it could not be stored.
+bool UpdateResult(const TestRecord& test, std::string_view campaign,
+                  const std::function<void(ResultRecord&)>& change);
 
 }  // namespace testbook
