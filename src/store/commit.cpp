@@ -10,7 +10,9 @@
 #include <charconv>
 #include <csignal>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <set>
 
@@ -141,18 +143,27 @@ bool PutNewFile(const std::string& path, std::string_view content) {
 }
 
 // Writes `content` under `path`: a new file as above, else through a synced temporary file.
+// The temporary name is the writer's, whoever finishes its change: a process that dies while
+// finishing another's change leaves nothing the next one does not write over and rename.
 bool PutFile(const std::string& path, std::string_view content, int writer) {
   if (writer == ::getpid() && !Exists(path) && PutNewFile(path, content)) return true;
-  const std::string temp = base::Sprintf("%s.tmp.%d", path, static_cast<int>(::getpid()));
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const std::string temp = base::Sprintf("%s.tmp.%d", path, writer);
+  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (fd < 0) return false;
   bool ok = base::WriteAll(fd, content) && base::SyncData(fd);
   ok = ::close(fd) == 0 && ok;
   if (ok) ok = base::SysRename(temp.c_str(), path.c_str()) == 0;
   if (!ok) ::unlink(temp.c_str());
-  if (writer != ::getpid())
-    ::unlink(base::Sprintf("%s.tmp.%d", path, writer).c_str());  // the dead writer's
   return ok;
+}
+
+// Makes the folder that holds `path` when it is missing (a power cut can lose a folder made
+// before the change was written down), and has its own folder synced with the others.
+bool EnsureFolderOf(const std::string& path, std::set<std::string>& folders) {
+  const std::string folder = base::FolderOf(path);
+  if (base::IsDirectory(folder)) return true;
+  folders.insert(FolderOf(folder));
+  return base::MakeDirectory(folder);
 }
 
 // The index rewritten through "index.tmp": lines with a dropped key or name go, the added
@@ -222,15 +233,21 @@ bool ApplyStep(const Commit::Step& step, int writer, std::set<std::string>& fold
     case Commit::Kind::kMoveFolder: {
       const std::string from = DataPath(step.a), to = DataPath(step.b);
       folders.insert(FolderOf(to));
+      folders.insert(FolderOf(from));
       if (!Exists(from) || Exists(to)) return true;  // moved already
-      return base::SysRename(from.c_str(), to.c_str()) == 0;
+      return EnsureFolderOf(to, folders) && base::SysRename(from.c_str(), to.c_str()) == 0;
     }
     case Commit::Kind::kMoveFile: {
       const std::string from = DataPath(step.a), to = DataPath(step.b);
       folders.insert(FolderOf(to));
       folders.insert(FolderOf(from));
-      if (!Exists(from)) return true;  // moved already
+      // Moved already only when the target holds the file: a source gone without its target
+      // is a loss, never a step done.
+      if (!Exists(from)) return Exists(to);
+      if (!EnsureFolderOf(to, folders)) return false;
       if (base::SysLink(from.c_str(), to.c_str()) != 0 && errno != EEXIST) return false;
+      // The new name lasts before the old one goes.
+      if (!base::SyncFolder(base::FolderOf(to))) return false;
       return base::SysUnlink(from.c_str()) == 0 || errno == ENOENT;
     }
   }
@@ -239,10 +256,16 @@ bool ApplyStep(const Commit::Step& step, int writer, std::set<std::string>& fold
 
 // Carries the commit out; idempotent, so that it can be run again after a crash at any
 // point of an earlier run.
-bool Apply(const Commit& c) {
+bool Apply(const Commit& c, std::string* why = nullptr) {
+  auto failed = [why](std::string_view what, std::string_view name) {
+    if (why) *why = base::Sprintf("%s %s: %s", what, name, std::strerror(errno));
+    return false;
+  };
+  static constexpr std::string_view kWhat[] = {"writing", "removing", "moving", "moving"};
   std::set<std::string> folders{config::GetDataDir()};
   for (const Commit::Step& step : c.steps)
-    if (!ApplyStep(step, c.pid, folders)) return false;
+    if (!ApplyStep(step, c.pid, folders))
+      return failed(kWhat[static_cast<int>(step.kind) & 3], step.a);
   if (c.pid != ::getpid()) ::unlink(DataPath(kIndexTempName).c_str());
   if (!c.index_add.empty() || !c.drop_keys.empty() || !c.drop_names.empty()) {
     bool ok = c.append && c.index_size >= 0 ? AppendAt(DataPath(kIndexName), c.index_size,
@@ -253,12 +276,12 @@ bool Apply(const Commit& c) {
                                                          return all;
                                                        }())
                                             : RewriteIndex(c);
-    if (!ok) return false;
+    if (!ok) return failed("writing", kIndexName);
   }
   if (!c.journal.empty() && !AppendAt(DataPath(kJournalName), c.journal_size, c.journal))
-    return false;
+    return failed("appending to", kJournalName);
   for (const std::string& folder : folders)
-    if (!base::SyncFolder(folder)) return false;
+    if (!base::SyncFolder(folder)) return failed("syncing", folder);
   return true;
 }
 
@@ -375,7 +398,10 @@ bool RunCommit(Commit& c) {
     return false;
   if (c.append && (c.index_size = SizeEndingInLine(DataPath(kIndexName))) < 0) return false;
   const std::string intent = Serialise(c);
-  int fd = OpenIntent(O_WRONLY | O_CREAT);
+  int fd = OpenIntent(O_WRONLY);
+  // The first intent of a data directory: its name is made to last with it.
+  const bool first = fd < 0 && errno == ENOENT;
+  if (first) fd = OpenIntent(O_WRONLY | O_CREAT);
   if (fd < 0) return false;
   bool durable = base::WriteAll(fd, intent);
   // What a far larger change left after it is cut away now and then, not at every change.
@@ -386,6 +412,7 @@ bool RunCommit(Commit& c) {
       ::ftruncate(fd, size) != 0) {
   }
   durable = durable && base::SyncData(fd);
+  if (durable && first) durable = base::SyncFolder(config::GetDataDir());
   if (!durable) {
     // Never whole on disk: cleared, so that nobody finishes it.
     if (::ftruncate(fd, 0) != 0) {
@@ -396,12 +423,16 @@ bool RunCommit(Commit& c) {
     return false;
   }
   // The commit point is passed: from here on the change is stored.
-  if (Apply(c)) MarkDone(fd);
+  std::string why;
+  if (Apply(c, &why))
+    MarkDone(fd);
+  else
+    std::fprintf(stderr, "quorb: a stored change is not finished yet: %s\n", why.c_str());
   ::close(fd);
   return true;
 }
 
-bool RecoverStore() {
+bool RecoverStore(std::string* why) {
   int fd = OpenIntent(O_RDONLY);
   bool clear = true;
   if (fd >= 0) {
@@ -416,7 +447,7 @@ bool RecoverStore() {
       text.resize(n > 0 ? static_cast<size_t>(n) : 0);
       // One never whole is marked too.
       std::optional<Commit> c = Parse(text);
-      clear = !c || Apply(*c);
+      clear = !c || Apply(*c, why);
       if (clear) ClearIntent();
     }
     ::close(fd);
@@ -425,6 +456,17 @@ bool RecoverStore() {
   if (clear)
     for (const std::string& path : DeadLeftovers()) ::unlink(path.c_str());
   return clear;
+}
+
+bool IntentPending() {
+  int fd = OpenIntent(O_RDONLY);
+  if (fd < 0) return false;
+  std::string head(kMagic.size(), '\0');
+  const bool pending =
+      ::pread(fd, head.data(), head.size(), 0) == static_cast<ssize_t>(head.size()) &&
+      head == kMagic;
+  ::close(fd);
+  return pending;
 }
 
 std::vector<std::string> DeadLeftovers() {
@@ -448,7 +490,15 @@ std::string StageUpload(const std::string& upload) {
   static int count = 0;
   const std::string staged =
       base::Sprintf("tmp/stage.%d.%d", static_cast<int>(::getpid()), count++);
-  if (base::SysRename(upload.c_str(), DataPath(staged).c_str()) != 0) return {};
+  // The bytes and the staged name last before an intent names them.
+  int fd = ::open(upload.c_str(), O_RDONLY | O_CLOEXEC);
+  bool ok = fd >= 0 && base::SyncData(fd);
+  if (fd >= 0) ::close(fd);
+  if (!ok || base::SysRename(upload.c_str(), DataPath(staged).c_str()) != 0) return {};
+  if (!base::SyncFolder(DataPath("tmp"))) {
+    ::unlink(DataPath(staged).c_str());
+    return {};
+  }
   return staged;
 }
 

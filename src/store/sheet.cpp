@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <charconv>
 #include <cstdint>
 #include <cstring>
 #include <ctime>
@@ -232,7 +233,16 @@ bool ReadEntry(BufFile& file, SheetEntry& entry, std::string_view& line) {
       rest.remove_prefix(bar + 1);
       bar = rest.find('|');
       Assign(entry.who, rest.substr(0, bar), kLoginSize);
-      if (bar != std::string_view::npos) bound = LeadingNumber(rest.substr(bar + 1));
+      if (bar != std::string_view::npos) {
+        rest.remove_prefix(bar + 1);
+        bound = LeadingNumber(rest);
+        bar = rest.find('|');
+        long long bytes = 0;
+        if (bar != std::string_view::npos &&
+            std::from_chars(rest.data() + bar + 1, rest.data() + rest.size(), bytes).ec ==
+                std::errc())
+          entry.bytes = bytes;
+      }
     }
   }
   // The body: lines up to the next separator, as long as they fit in the announced length.
@@ -410,6 +420,10 @@ std::string FormatSheet(FactSheet& sheet) {
     AppendText(out, e.who, kLoginSize);
     out += '|';
     AppendNumber(out, static_cast<long>(e.text.size()));
+    if (e.kind == kAttachmentEntry && e.bytes >= 0) {
+      out += '|';
+      out += std::to_string(e.bytes);
+    }
     out += '\n';
     out += e.text;
   }

@@ -35,6 +35,9 @@ struct SheetEntry {
   std::string who;   // the author's login
   std::string text;  // the body; ends with a line feed once written
   int kind = kTextEntry;
+  // An attachment's size in bytes when it was stored, -1 when not known (older sheets). It
+  // follows the length in the entry's line, "|<size>", where older readers stop reading.
+  long long bytes = -1;
 };
 
 // Status codes.

@@ -55,6 +55,9 @@ inline constexpr std::string_view kIndexName = "index";
 inline constexpr std::string_view kIndexTempName = "index.tmp";
 inline constexpr std::string_view kJournalName = "history.dat";
 inline constexpr std::string_view kLockName = "index.lock";
+// The longest a change waits for the store lock; then it is refused (and the error log says
+// why) rather than keep a request hanging on a stuck holder.
+inline constexpr int kStoreLockWaitMs = 20000;
 // The lowest number known to be free per name prefix, so that a new sheet need not probe
 // every number taken before it: lines "<prefix> <number>". Removing the file makes the
 // next creation probe from 1 again and rebuild it.
@@ -75,6 +78,12 @@ bool IsSheetName(std::string_view name);
 // sheet, from the project configuration.
 std::string GetSheetPrefixOf(const FactSheet& sheet);
 std::string GetSheetName(const FactSheet& sheet);
+
+// Finishes, once per request, a change that passed its commit point but was left unfinished
+// (a killed process, a disk error): every read of a sheet shows what was stored. True when
+// such a change is left that could not be finished now; a page then says the change will
+// appear shortly rather than show the sheet as it was before.
+bool ChangePending();
 
 // Reads the sheet file `name` of the data directory; nothing when it is not a sheet name,
 // cannot be opened or is not a regular file.
