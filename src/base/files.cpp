@@ -13,13 +13,14 @@
 #include <thread>
 
 #include "base/out.h"
+#include "base/power_cut.h"
 
 namespace base {
 namespace {
 
 struct Fault {
   long at = 0;  // the call that fails, 0 for none
-  enum class What { kKill, kEio, kEnospc, kFull } what = What::kEio;
+  enum class What { kKill, kEio, kEnospc, kFull, kCut, kLose } what = What::kEio;
   long calls = 0;
 };
 
@@ -37,6 +38,10 @@ Fault& Faults() {
       f.what = Fault::What::kEnospc;
     else if (what == "full")
       f.what = Fault::What::kFull;
+    else if (what == "cut")
+      f.what = Fault::What::kCut;
+    else if (what == "lose")
+      f.what = Fault::What::kLose;
     return f;
   }();
   return fault;
@@ -44,9 +49,14 @@ Fault& Faults() {
 
 // Counts one file-changing call; true when it is to fail (errno set). Kills the process
 // when that is the fault asked for.
+bool PowerCutMode() {
+  Fault& f = Faults();
+  return f.at > 0 && (f.what == Fault::What::kCut || f.what == Fault::What::kLose);
+}
+
 bool Inject() {
   Fault& f = Faults();
-  if (f.at <= 0) return false;
+  if (f.at <= 0 || PowerCutMode()) return false;
   ++f.calls;
   // A full disk stays full: that call and every later one fail.
   if (f.what == Fault::What::kFull && f.calls > f.at) {
@@ -66,6 +76,24 @@ bool SyncOff() {
   return off;
 }
 
+// A sync barrier: in the power-cut modes the calls counted are these, and the chosen one
+// leaves the files as a power cut at that moment could.
+bool InjectSync() {
+  if (!PowerCutMode()) return Inject();
+  Fault& f = Faults();
+  if (++f.calls != f.at) return false;
+  std::fprintf(stderr, "quorb: fault %ld\n", f.calls);
+  power_cut::Cut(f.what == Fault::What::kLose);
+}
+
+// In the power-cut modes, what a call is about to change is recorded first.
+void BeforeWrite(int fd) {
+  if (PowerCutMode()) power_cut::BeforeWrite(fd);
+}
+void BeforeNameChange(const char* path) {
+  if (PowerCutMode()) power_cut::BeforeNameChange(path);
+}
+
 }  // namespace
 
 const char* TestSetting(const char* name) {
@@ -75,16 +103,19 @@ const char* TestSetting(const char* name) {
 
 ssize_t SysWrite(int fd, const void* bytes, size_t size) {
   if (Inject()) return -1;
+  BeforeWrite(fd);
   return ::write(fd, bytes, size);
 }
 
 ssize_t SysPwrite(int fd, const void* bytes, size_t size, off_t offset) {
   if (Inject()) return -1;
+  BeforeWrite(fd);
   return ::pwrite(fd, bytes, size, offset);
 }
 
 int SysRename(const char* from, const char* to) {
   if (Inject()) return -1;
+  BeforeNameChange(to);
   return std::rename(from, to);
 }
 
@@ -101,22 +132,26 @@ int SysLinkOpen(int fd, const char* to) {
 
 int SysUnlink(const char* path) {
   if (Inject()) return -1;
+  BeforeNameChange(path);
   return ::unlink(path);
 }
 
 bool SyncData(int fd) {
   if (SyncOff()) return true;
-  if (Inject()) return false;
-  return ::fdatasync(fd) == 0;
+  if (InjectSync()) return false;
+  if (::fdatasync(fd) != 0) return false;
+  if (PowerCutMode()) power_cut::AfterDataSync(fd);
+  return true;
 }
 
 bool SyncFolder(const std::string& path) {
   if (SyncOff()) return true;
-  if (Inject()) return false;
+  if (InjectSync()) return false;
   int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return false;
   bool ok = ::fsync(fd) == 0;
   ::close(fd);
+  if (ok && PowerCutMode()) power_cut::AfterFolderSync(path);
   return ok;
 }
 
@@ -315,6 +350,7 @@ bool MakeDirectory(const std::string& path) {
 
 bool RemoveFile(const std::string& path) {
   if (Inject()) return false;
+  BeforeNameChange(path.c_str());
   return std::remove(path.c_str()) == 0;
 }
 

@@ -138,6 +138,11 @@ long FileTime(const std::string& path);
 //   QUORB_FAULT="<n>:<what>"   what: kill, eio or enospc (the n-th call), full (ENOSPC from
 //                              the n-th call on); calls counted from 1 over write, rename,
 //                              link, unlink and sync alike
+//   QUORB_FAULT="<n>:cut"      a power cut at the n-th sync (fdatasync of a file, fsync of a
+//   QUORB_FAULT="<n>:lose"     folder, counted from 1): the data each file got since its last
+//                              sync is cut halfway ("cut") or lost ("lose"), the names made,
+//                              replaced or removed since their folder's last sync under the
+//                              tree QUORB_CUT_ROOT are as they were, and the process dies
 //   QUORB_NOSYNC=1             no file or folder is synced (the benchmark's "without sync")
 // Both are read only when GATEWAY_INTERFACE is unset: a web server always sets it, so no
 // request can ever reach them. A fault that fires says "quorb: fault <n>" on standard error.
