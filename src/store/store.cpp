@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <future>
 #include <map>
@@ -110,8 +111,8 @@ class StoreLock {
     check.pending = !ready_;
     // The administrator learns it from the web server's error log.
     if (!lock_.Held())
-      std::fprintf(stderr, "quorb: the store lock %s was not free within %d ms\n",
-                   DataPath(kLockName).c_str(), kStoreLockWaitMs);
+      std::fprintf(stderr, "quorb: the store lock %s cannot be taken: %s\n",
+                   DataPath(kLockName).c_str(), std::strerror(errno));
     else if (!ready_)
       std::fprintf(stderr, "quorb: a stored change cannot be finished: %s\n", why.c_str());
   }
