@@ -10,6 +10,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <map>
 #include <thread>
 
 #include "base/out.h"
@@ -22,6 +23,7 @@ struct Fault {
   long at = 0;  // the call that fails, 0 for none
   enum class What { kKill, kEio, kEnospc, kFull, kCut, kLose } what = What::kEio;
   long calls = 0;
+  std::map<ino_t, long long> reserved;  // a full disk still takes writes into reserved room
 };
 
 Fault& Faults() {
@@ -54,15 +56,38 @@ bool PowerCutMode() {
   return f.at > 0 && (f.what == Fault::What::kCut || f.what == Fault::What::kLose);
 }
 
-bool Inject() {
+// A disk that fills at the chosen call: from it on, a write that needs new room fails with
+// ENOSPC (one within the file's size or room reserved before does not); renames, links,
+// removals and syncs need none.
+bool InjectFull(int fd, off_t offset, size_t size) {
+  Fault& f = Faults();
+  ++f.calls;
+  if (f.calls < f.at) return false;
+  if (f.calls == f.at) {
+    std::fprintf(stderr, "quorb: fault %ld\n", f.calls);
+    std::fflush(stderr);
+  }
+  struct stat st;
+  if (fd < 0 || ::fstat(fd, &st) != 0) return false;
+  if (offset < 0) offset = ::lseek(fd, 0, SEEK_CUR);
+  auto room = f.reserved.find(st.st_ino);
+  const long long end =
+      std::max<long long>(st.st_size, room == f.reserved.end() ? 0 : room->second);
+  if (offset >= 0 && offset + static_cast<long long>(size) <= end) return false;
+  errno = ENOSPC;
+  return true;
+}
+
+bool FullMode() {
+  Fault& f = Faults();
+  return f.at > 0 && f.what == Fault::What::kFull;
+}
+
+bool Inject(int fd = -1, off_t offset = -1, size_t size = 0) {
   Fault& f = Faults();
   if (f.at <= 0 || PowerCutMode()) return false;
+  if (FullMode()) return InjectFull(fd, offset, size);
   ++f.calls;
-  // A full disk stays full: that call and every later one fail.
-  if (f.what == Fault::What::kFull && f.calls > f.at) {
-    errno = ENOSPC;
-    return true;
-  }
   if (f.calls != f.at) return false;
   std::fprintf(stderr, "quorb: fault %ld\n", f.calls);
   std::fflush(stderr);
@@ -74,6 +99,18 @@ bool Inject() {
 bool SyncOff() {
   static const bool off = TestSetting("QUORB_NOSYNC") != nullptr;
   return off;
+}
+
+// With QUORB_COUNT_SYNCS set, the number of syncs the process made is told on standard
+// error when it ends (the benchmark's count per operation).
+void CountSync() {
+  static long syncs = -1;
+  if (syncs < 0) {
+    if (!TestSetting("QUORB_COUNT_SYNCS")) return;
+    syncs = 0;
+    std::atexit([] { std::fprintf(stderr, "quorb: syncs %ld\n", syncs); });
+  }
+  ++syncs;
 }
 
 // A sync barrier: in the power-cut modes the calls counted are these, and the chosen one
@@ -102,13 +139,13 @@ const char* TestSetting(const char* name) {
 }
 
 ssize_t SysWrite(int fd, const void* bytes, size_t size) {
-  if (Inject()) return -1;
+  if (Inject(fd, -1, size)) return -1;
   BeforeWrite(fd);
   return ::write(fd, bytes, size);
 }
 
 ssize_t SysPwrite(int fd, const void* bytes, size_t size, off_t offset) {
-  if (Inject()) return -1;
+  if (Inject(fd, offset, size)) return -1;
   BeforeWrite(fd);
   return ::pwrite(fd, bytes, size, offset);
 }
@@ -136,9 +173,24 @@ int SysUnlink(const char* path) {
   return ::unlink(path);
 }
 
+bool SysReserve(int fd, long long at, long long size) {
+  // Reserving needs room as writing does: on a full disk it fails.
+  if (Inject(fd, static_cast<off_t>(at), static_cast<size_t>(size))) return false;
+  const bool done =
+      ::fallocate(fd, FALLOC_FL_KEEP_SIZE, static_cast<off_t>(at), static_cast<off_t>(size)) == 0;
+  if (!done && errno != EOPNOTSUPP && errno != ENOSYS) return false;
+  struct stat st;
+  if (FullMode() && ::fstat(fd, &st) == 0) {
+    long long& end = Faults().reserved[st.st_ino];
+    end = std::max(end, at + size);
+  }
+  return true;
+}
+
 bool SyncData(int fd) {
   if (SyncOff()) return true;
   if (InjectSync()) return false;
+  CountSync();
   if (::fdatasync(fd) != 0) return false;
   if (PowerCutMode()) power_cut::AfterDataSync(fd);
   return true;
@@ -147,6 +199,7 @@ bool SyncData(int fd) {
 bool SyncFolder(const std::string& path) {
   if (SyncOff()) return true;
   if (InjectSync()) return false;
+  CountSync();
   int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return false;
   bool ok = ::fsync(fd) == 0;

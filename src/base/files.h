@@ -135,15 +135,18 @@ long FileTime(const std::string& path);
 
 // The file-changing system calls of the store and of every atomic replacement go through
 // these, so that a test can make the n-th of them fail or kill the process:
-//   QUORB_FAULT="<n>:<what>"   what: kill, eio or enospc (the n-th call), full (ENOSPC from
-//                              the n-th call on); calls counted from 1 over write, rename,
-//                              link, unlink and sync alike
+//   QUORB_FAULT="<n>:<what>"   what: kill, eio or enospc (the n-th call), full (the disk
+//                              fills at the n-th call: from it on every write that needs new
+//                              room fails with ENOSPC, one into a file's size or reserved
+//                              room does not); calls counted from 1 over write, reserve,
+//                              rename, link, unlink and sync alike
 //   QUORB_FAULT="<n>:cut"      a power cut at the n-th sync (fdatasync of a file, fsync of a
 //   QUORB_FAULT="<n>:lose"     folder, counted from 1): the data each file got since its last
 //                              sync is cut halfway ("cut") or lost ("lose"), the names made,
 //                              replaced or removed since their folder's last sync under the
 //                              tree QUORB_CUT_ROOT are as they were, and the process dies
 //   QUORB_NOSYNC=1             no file or folder is synced (the benchmark's "without sync")
+//   QUORB_COUNT_SYNCS=1        "quorb: syncs <n>" on standard error when the process ends
 // Both are read only when GATEWAY_INTERFACE is unset: a web server always sets it, so no
 // request can ever reach them. A fault that fires says "quorb: fault <n>" on standard error.
 ssize_t SysWrite(int fd, const void* bytes, size_t size);
@@ -153,6 +156,10 @@ int SysLink(const char* from, const char* to);
 // Gives the nameless file open as `fd` (O_TMPFILE) the name `to`; counted as a link.
 int SysLinkOpen(int fd, const char* to);
 int SysUnlink(const char* path);
+// Reserves room for `size` bytes at `at` in the open file `fd` without changing its size
+// (fallocate), so that writing them later cannot meet a full disk; true when done or when
+// the file system cannot reserve (nothing is promised then). Counted as a write.
+bool SysReserve(int fd, long long at, long long size);
 // fdatasync of an open file; true when done (or syncing is off).
 bool SyncData(int fd);
 // fsync of a folder, so that the names created, renamed or removed in it last; true when done.
