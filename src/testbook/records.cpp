@@ -188,13 +188,17 @@ int NextTestNumber(const TestRecord& test) {
   return number;
 }
 
-int ReserveTestNumber(const TestRecord& test) {
-  for (int number = NextTestNumber(test);; ++number) {
-    int created = base::CreateFileExclusive(TestPath(test, number));
-    if (created < 0) return -1;
-    if (created > 0) {
+int CreateTest(TestRecord& test) {
+  for (test.number = NextTestNumber(test);; ++test.number) {
+    bool taken = false;
+    auto create = [&](const std::optional<std::string>& old) -> std::optional<std::string> {
+      taken = old.has_value();
+      return taken ? std::nullopt : std::optional<std::string>(FormatTest(test));
+    };
+    if (!base::UpdateFileContent(TestPath(test, test.number), create)) return -1;
+    if (!taken) {
       ForgetListings();
-      return number;
+      return test.number;
     }
   }
 }

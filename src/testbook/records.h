@@ -94,9 +94,10 @@ std::string StepTitle(std::string_view project, std::string_view group, int phas
 std::string TestPath(const TestRecord& test, int number);
 // The smallest number from 0 whose test file at the test's location does not exist.
 int NextTestNumber(const TestRecord& test);
-// From NextTestNumber up, the first number whose file can be created, created empty at once so
-// that no other request takes it; -1 when nothing can be created there.
-int ReserveTestNumber(const TestRecord& test);
+// Stores a new test under the first number from NextTestNumber up that no file has yet, its
+// content written with the file (never an empty test, even after a crash); the number (also
+// put in `test`), or -1 when nothing can be created there.
+int CreateTest(TestRecord& test);
 
 // The file's text as WriteTest writes it.
 std::string FormatTest(const TestRecord& test);
