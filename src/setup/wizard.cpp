@@ -195,10 +195,8 @@ void MoveTemplates(const std::vector<std::string>& projects) {
   for (int kind : {kSubproject, kVersion, kDeadline, kProgram, kUsers}) {
     std::string generic = base::Sprintf("%s/%s.cfg", config::GetConfigDir(), KindName(kind));
     if (!base::FileExists(generic)) continue;
-    moved = base::SysRename(generic.c_str(),
-                            config::GetProjectFilePath(projects.front(), KindName(kind)).c_str()) ==
-                0 ||
-            moved;
+    const std::string target = config::GetProjectFilePath(projects.front(), KindName(kind));
+    if (base::SysRename(generic.c_str(), target.c_str()) == 0) moved = true;
   }
   if (moved) base::SyncFolder(config::GetConfigDir());  // the new names last
   config::ForgetProjectFiles();
