@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <ctime>
 
 #include "base/encode.h"
@@ -89,6 +90,15 @@ std::string& TextField(TestRecord& test, int i) {
   return *fields[i];
 }
 
+// A write that failed is told to the administrator (the web server's error log) as well as
+// on the page; `ok` passes through.
+bool Logged(bool ok, const std::string& path) {
+  if (!ok)
+    config::ReportFailure(base::Sprintf("unable to write %s: %s", path, std::strerror(errno)),
+                          "<! W unable to write %s>\n", base::EscapeHtml(path));
+  return ok;
+}
+
 std::string ShortDate(long time) {
   std::time_t t = static_cast<std::time_t>(time);
   std::tm tm{};
@@ -155,11 +165,11 @@ int WriteItemFile(const std::string& path, std::string_view title, std::string_v
   // Made with its content under the folder's lock: never an empty item, and of two made at
   // once under one name the second is told the name is taken.
   bool existed = false;
-  bool ok = base::UpdateFileContent(path, [&](const std::optional<std::string>& old) {
+  auto create = [&](const std::optional<std::string>& old) {
     existed = old.has_value();
     return existed ? std::nullopt : std::optional<std::string>(content);
-  });
-  if (!ok) return -1;
+  };
+  if (!Logged(base::UpdateFileContent(path, create), path)) return -1;
   if (existed) return 0;
   ForgetListings();
   return 1;
@@ -195,7 +205,8 @@ int CreateTest(TestRecord& test) {
       taken = old.has_value();
       return taken ? std::nullopt : std::optional<std::string>(FormatTest(test));
     };
-    if (!base::UpdateFileContent(TestPath(test, test.number), create)) return -1;
+    const std::string path = TestPath(test, test.number);
+    if (!Logged(base::UpdateFileContent(path, create), path)) return -1;
     if (!taken) {
       ForgetListings();
       return test.number;
@@ -337,13 +348,14 @@ bool WriteResult(const TestRecord& test, std::string_view campaign, const Result
 bool UpdateResult(const TestRecord& test, std::string_view campaign,
                   const std::function<void(ResultRecord&)>& change) {
   if (!IsSafeCampaignName(CampaignName(campaign))) return false;
-  return base::UpdateFileContent(ResultPath(test, campaign),
-                                 [&](const std::optional<std::string>& old) {
-                                   ResultRecord result;
-                                   if (old) ParseResult(*old, result);
-                                   change(result);
-                                   return std::optional<std::string>(FormatResult(result));
-                                 });
+  auto changed = [&](const std::optional<std::string>& old) {
+    ResultRecord result;
+    if (old) ParseResult(*old, result);
+    change(result);
+    return std::optional<std::string>(FormatResult(result));
+  };
+  const std::string path = ResultPath(test, campaign);
+  return Logged(base::UpdateFileContent(path, changed), path);
 }
 
 }  // namespace testbook
