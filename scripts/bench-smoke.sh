@@ -19,6 +19,7 @@ runs=(
   "testbook_bench|2 2 2|whole book"
   "floor_bench|20 1|store of 20 sheets"
   "cgi_bench|20 2|store of 20 sheets"
+  "sync_bench|2|file attached"
 )
 
 failed=0

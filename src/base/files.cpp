@@ -10,17 +10,20 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <map>
 #include <thread>
 
 #include "base/out.h"
+#include "base/power_cut.h"
 
 namespace base {
 namespace {
 
 struct Fault {
   long at = 0;  // the call that fails, 0 for none
-  enum class What { kKill, kEio, kEnospc, kFull } what = What::kEio;
+  enum class What { kKill, kEio, kEnospc, kFull, kCut, kLose } what = What::kEio;
   long calls = 0;
+  std::map<ino_t, long long> reserved;  // a full disk still takes writes into reserved room
 };
 
 Fault& Faults() {
@@ -37,6 +40,10 @@ Fault& Faults() {
       f.what = Fault::What::kEnospc;
     else if (what == "full")
       f.what = Fault::What::kFull;
+    else if (what == "cut")
+      f.what = Fault::What::kCut;
+    else if (what == "lose")
+      f.what = Fault::What::kLose;
     return f;
   }();
   return fault;
@@ -44,15 +51,43 @@ Fault& Faults() {
 
 // Counts one file-changing call; true when it is to fail (errno set). Kills the process
 // when that is the fault asked for.
-bool Inject() {
+bool PowerCutMode() {
   Fault& f = Faults();
-  if (f.at <= 0) return false;
+  return f.at > 0 && (f.what == Fault::What::kCut || f.what == Fault::What::kLose);
+}
+
+// A disk that fills at the chosen call: from it on, a write that needs new room fails with
+// ENOSPC (one within the file's size or room reserved before does not); renames, links,
+// removals and syncs need none.
+bool InjectFull(int fd, off_t offset, size_t size) {
+  Fault& f = Faults();
   ++f.calls;
-  // A full disk stays full: that call and every later one fail.
-  if (f.what == Fault::What::kFull && f.calls > f.at) {
-    errno = ENOSPC;
-    return true;
+  if (f.calls < f.at) return false;
+  if (f.calls == f.at) {
+    std::fprintf(stderr, "quorb: fault %ld\n", f.calls);
+    std::fflush(stderr);
   }
+  struct stat st;
+  if (fd < 0 || ::fstat(fd, &st) != 0) return false;
+  if (offset < 0) offset = ::lseek(fd, 0, SEEK_CUR);
+  auto room = f.reserved.find(st.st_ino);
+  const long long end =
+      std::max<long long>(st.st_size, room == f.reserved.end() ? 0 : room->second);
+  if (offset >= 0 && offset + static_cast<long long>(size) <= end) return false;
+  errno = ENOSPC;
+  return true;
+}
+
+bool FullMode() {
+  Fault& f = Faults();
+  return f.at > 0 && f.what == Fault::What::kFull;
+}
+
+bool Inject(int fd = -1, off_t offset = -1, size_t size = 0) {
+  Fault& f = Faults();
+  if (f.at <= 0 || PowerCutMode()) return false;
+  if (FullMode()) return InjectFull(fd, offset, size);
+  ++f.calls;
   if (f.calls != f.at) return false;
   std::fprintf(stderr, "quorb: fault %ld\n", f.calls);
   std::fflush(stderr);
@@ -66,6 +101,36 @@ bool SyncOff() {
   return off;
 }
 
+// With QUORB_COUNT_SYNCS set, the number of syncs the process made is told on standard
+// error when it ends (the benchmark's count per operation).
+void CountSync() {
+  static long syncs = -1;
+  if (syncs < 0) {
+    if (!TestSetting("QUORB_COUNT_SYNCS")) return;
+    syncs = 0;
+    std::atexit([] { std::fprintf(stderr, "quorb: syncs %ld\n", syncs); });
+  }
+  ++syncs;
+}
+
+// A sync barrier: in the power-cut modes the calls counted are these, and the chosen one
+// leaves the files as a power cut at that moment could.
+bool InjectSync() {
+  if (!PowerCutMode()) return Inject();
+  Fault& f = Faults();
+  if (++f.calls != f.at) return false;
+  std::fprintf(stderr, "quorb: fault %ld\n", f.calls);
+  power_cut::Cut(f.what == Fault::What::kLose);
+}
+
+// In the power-cut modes, what a call is about to change is recorded first.
+void BeforeWrite(int fd) {
+  if (PowerCutMode()) power_cut::BeforeWrite(fd);
+}
+void BeforeNameChange(const char* path) {
+  if (PowerCutMode()) power_cut::BeforeNameChange(path);
+}
+
 }  // namespace
 
 const char* TestSetting(const char* name) {
@@ -74,17 +139,20 @@ const char* TestSetting(const char* name) {
 }
 
 ssize_t SysWrite(int fd, const void* bytes, size_t size) {
-  if (Inject()) return -1;
+  if (Inject(fd, -1, size)) return -1;
+  BeforeWrite(fd);
   return ::write(fd, bytes, size);
 }
 
 ssize_t SysPwrite(int fd, const void* bytes, size_t size, off_t offset) {
-  if (Inject()) return -1;
+  if (Inject(fd, offset, size)) return -1;
+  BeforeWrite(fd);
   return ::pwrite(fd, bytes, size, offset);
 }
 
 int SysRename(const char* from, const char* to) {
   if (Inject()) return -1;
+  BeforeNameChange(to);
   return std::rename(from, to);
 }
 
@@ -101,22 +169,42 @@ int SysLinkOpen(int fd, const char* to) {
 
 int SysUnlink(const char* path) {
   if (Inject()) return -1;
+  BeforeNameChange(path);
   return ::unlink(path);
+}
+
+bool SysReserve(int fd, long long at, long long size) {
+  // Reserving needs room as writing does: on a full disk it fails.
+  if (Inject(fd, static_cast<off_t>(at), static_cast<size_t>(size))) return false;
+  const bool done =
+      ::fallocate(fd, FALLOC_FL_KEEP_SIZE, static_cast<off_t>(at), static_cast<off_t>(size)) == 0;
+  if (!done && errno != EOPNOTSUPP && errno != ENOSYS) return false;
+  struct stat st;
+  if (FullMode() && ::fstat(fd, &st) == 0) {
+    long long& end = Faults().reserved[st.st_ino];
+    end = std::max(end, at + size);
+  }
+  return true;
 }
 
 bool SyncData(int fd) {
   if (SyncOff()) return true;
-  if (Inject()) return false;
-  return ::fdatasync(fd) == 0;
+  if (InjectSync()) return false;
+  CountSync();
+  if (::fdatasync(fd) != 0) return false;
+  if (PowerCutMode()) power_cut::AfterDataSync(fd);
+  return true;
 }
 
 bool SyncFolder(const std::string& path) {
   if (SyncOff()) return true;
-  if (Inject()) return false;
+  if (InjectSync()) return false;
+  CountSync();
   int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return false;
   bool ok = ::fsync(fd) == 0;
   ::close(fd);
+  if (ok && PowerCutMode()) power_cut::AfterFolderSync(path);
   return ok;
 }
 
@@ -166,9 +254,18 @@ std::string TempNameFor(const std::string& path) {
 }
 
 bool ReplaceFile(const std::string& temp, const std::string& path) {
-  if (SysRename(temp.c_str(), path.c_str()) == 0) return true;
-  ::unlink(temp.c_str());
-  return false;
+  // The bytes first, then the name, then the folders that hold the names: a power cut never
+  // leaves `path` naming a file whose data was not written yet.
+  int fd = ::open(temp.c_str(), O_RDONLY | O_CLOEXEC);
+  bool ok = fd >= 0 && SyncData(fd);
+  if (fd >= 0) ::close(fd);
+  ok = ok && SysRename(temp.c_str(), path.c_str()) == 0;
+  if (!ok) {
+    ::unlink(temp.c_str());
+    return false;
+  }
+  const std::string from = FolderOf(temp), to = FolderOf(path);
+  return SyncFolder(to) && (from == to || SyncFolder(from));
 }
 
 bool WriteAll(int fd, std::string_view bytes) {
@@ -181,55 +278,108 @@ bool WriteAll(int fd, std::string_view bytes) {
   return true;
 }
 
-bool WriteFileAtomic(const std::string& path, std::string_view content) {
-  std::string temp = TempNameFor(path);
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  bool ok = WriteAll(fd, content) && SyncData(fd);
-  ok = ::close(fd) == 0 && ok;
-  if (!ok) {
-    ::unlink(temp.c_str());
-    return false;
-  }
-  return ReplaceFile(temp, path);
+std::string FolderOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-bool WriteSecretFile(const std::string& path, std::string_view content, int* error) {
+namespace {
+
+// Waits for an exclusive flock on `fd`, at most `wait_ms` (none: without limit).
+bool TakeFlock(int fd, int wait_ms) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(wait_ms);
+  const int how = wait_ms < 0 ? LOCK_EX : LOCK_EX | LOCK_NB;
+  while (::flock(fd, how) != 0) {
+    const bool busy = errno == EWOULDBLOCK && wait_ms >= 0 && Clock::now() < deadline;
+    if (errno != EINTR && !busy) return false;
+    // flock has no time-out of its own: a bounded wait looks again shortly.
+    if (busy) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+// ReplaceFileContent with the folder's lock already held.
+bool ReplaceLocked(const std::string& path, std::string_view content, const ReplaceHow& how) {
   const std::string temp = TempNameFor(path);
   ::unlink(temp.c_str());  // a leftover of a process with the same id
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  bool ok = fd >= 0 && WriteAll(fd, content) && ::fsync(fd) == 0;
+  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                  static_cast<mode_t>(how.mode));
+  bool ok = fd >= 0 && WriteAll(fd, content) && SyncData(fd);
   int saved = errno;
   if (fd >= 0 && ::close(fd) != 0 && ok) {
     ok = false;
     saved = errno;
   }
-  if (ok && std::rename(temp.c_str(), path.c_str()) != 0) {
+  if (ok && SysRename(temp.c_str(), path.c_str()) != 0) {
     ok = false;
     saved = errno;
   }
   if (!ok) {
     if (fd >= 0) ::unlink(temp.c_str());
-    if (error) *error = saved;
+  } else if (!SyncFolder(FolderOf(path))) {
+    ok = false;  // in place, but not known to last
+    saved = errno;
   }
+  if (!ok && how.error) *how.error = saved;
   return ok;
+}
+
+bool LockFailed(const ReplaceHow& how) {
+  if (how.error) *how.error = errno == 0 ? EWOULDBLOCK : errno;
+  return false;
+}
+
+}  // namespace
+
+FolderLock::FolderLock(const std::string& folder, int wait_ms) {
+  fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  held_ = fd_ >= 0 && TakeFlock(fd_, wait_ms);
+  if (!held_ && fd_ >= 0 && errno == 0) errno = EWOULDBLOCK;
+}
+
+FolderLock::~FolderLock() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool ReplaceFileContent(const std::string& path, std::string_view content, ReplaceHow how) {
+  errno = 0;
+  FolderLock lock(FolderOf(path), how.wait_ms);
+  if (!lock.Held()) return LockFailed(how);
+  return ReplaceLocked(path, content, how);
+}
+
+bool UpdateFileContent(
+    const std::string& path,
+    const std::function<std::optional<std::string>(const std::optional<std::string>&)>& change,
+    ReplaceHow how) {
+  errno = 0;
+  FolderLock lock(FolderOf(path), how.wait_ms);
+  if (!lock.Held()) return LockFailed(how);
+  std::optional<std::string> next = change(ReadFile(path));
+  return !next || ReplaceLocked(path, *next, how);
+}
+
+int CreateFileExclusive(const std::string& path, ReplaceHow how) {
+  errno = 0;
+  const std::string folder = FolderOf(path);
+  FolderLock lock(folder, how.wait_ms);
+  if (!lock.Held()) {
+    LockFailed(how);
+    return -1;
+  }
+  if (FileExists(path)) return 0;
+  // Made whole under its own name (the file is empty), so no reader sees a half of it.
+  return ReplaceLocked(path, "", how) ? 1 : -1;
 }
 
 FileLock::FileLock(const std::string& lock_path, int wait_ms) {
   fd_ = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (fd_ < 0) return;
-  using Clock = std::chrono::steady_clock;
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(wait_ms);
-  const int how = wait_ms < 0 ? LOCK_EX : LOCK_EX | LOCK_NB;
-  while (::flock(fd_, how) != 0) {
-    const bool busy = errno == EWOULDBLOCK && wait_ms >= 0 && Clock::now() < deadline;
-    if (errno != EINTR && !busy) {
-      ::close(fd_);
-      fd_ = -1;
-      return;
-    }
-    // flock has no time-out of its own: a bounded wait looks again shortly.
-    if (busy) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  if (!TakeFlock(fd_, wait_ms)) {
+    ::close(fd_);
+    fd_ = -1;
   }
 }
 
@@ -253,6 +403,7 @@ bool MakeDirectory(const std::string& path) {
 
 bool RemoveFile(const std::string& path) {
   if (Inject()) return false;
+  BeforeNameChange(path.c_str());
   return std::remove(path.c_str()) == 0;
 }
 

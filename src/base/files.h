@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -44,15 +45,61 @@ class LineReader {
   size_t capacity_ = 0;
 };
 
-// Writes `content` to a temporary file beside `path` (named after the process) and renames
-// it over `path`, so readers see the old file or the new one, never half of one.
-bool WriteFileAtomic(const std::string& path, std::string_view content);
+// The one way a file outside the store is replaced. Under the lock of its folder (an
+// exclusive flock on the folder itself, waited for at most `wait_ms`), `content` is written
+// to "<path>.tmp.<pid>" (made afresh with `mode`, never through a symbolic link), its data
+// synced, renamed over `path`, and the folder synced: after a crash or a power cut a reader
+// finds the old file or the new one, whole, and a true return means the new one lasts.
+// On failure `error` (when given) holds the system's error number (EWOULDBLOCK: the lock
+// stayed taken) and the temporary file is gone.
+inline constexpr int kFileLockWaitMs = 5000;
+struct ReplaceHow {
+  unsigned mode = 0644;  // 0600 for a file that holds a secret (passwords, keys)
+  int wait_ms = kFileLockWaitMs;
+  int* error = nullptr;
+};
+bool ReplaceFileContent(const std::string& path, std::string_view content, ReplaceHow how = {});
 
-// As WriteFileAtomic, for a file that holds a secret (passwords, keys): the file is made
-// for its owner alone (mode 0600) from its first byte on, never through a symbolic link,
-// and synced before it takes the old file's place. On failure `error` (when given) holds
-// the system's error number and the old file stays whole.
-bool WriteSecretFile(const std::string& path, std::string_view content, int* error = nullptr);
+// Reads `path`, changes it and replaces it, all under its folder's lock, so that two
+// writers each see the other's change. `change` gets the content (nothing when there is no
+// file) and returns the new content, or nothing to leave the file as it is (then true).
+bool UpdateFileContent(
+    const std::string& path,
+    const std::function<std::optional<std::string>(const std::optional<std::string>&)>& change,
+    ReplaceHow how = {});
+
+// Creates `path` empty when no file has that name, durably (folder synced), under the
+// folder's lock. 1: created; 0: a file was there; -1: failure.
+int CreateFileExclusive(const std::string& path, ReplaceHow how = {});
+
+// The lock of a folder: an exclusive flock on the folder itself, so no lock file is left in
+// it. Held() is false when it could not be had within `wait_ms`.
+class FolderLock {
+ public:
+  explicit FolderLock(const std::string& folder, int wait_ms = kFileLockWaitMs);
+  ~FolderLock();
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+  bool Held() const { return held_; }
+
+ private:
+  int fd_ = -1;
+  bool held_ = false;
+};
+
+// The folder part of `path` ("." when it has none).
+std::string FolderOf(const std::string& path);
+
+// ReplaceFileContent with the usual mode; kept for the many callers that need no more.
+inline bool WriteFileAtomic(const std::string& path, std::string_view content) {
+  return ReplaceFileContent(path, content);
+}
+
+// ReplaceFileContent for a file that holds a secret (mode 0600 from its first byte on).
+inline bool WriteSecretFile(const std::string& path, std::string_view content,
+                            int* error = nullptr) {
+  return ReplaceFileContent(path, content, {.mode = 0600, .error = error});
+}
 
 // Writes all of `bytes` to the descriptor `fd`, as many calls as it takes; false on an error.
 bool WriteAll(int fd, std::string_view bytes);
@@ -89,10 +136,18 @@ long FileTime(const std::string& path);
 
 // The file-changing system calls of the store and of every atomic replacement go through
 // these, so that a test can make the n-th of them fail or kill the process:
-//   QUORB_FAULT="<n>:<what>"   what: kill, eio or enospc (the n-th call), full (ENOSPC from
-//                              the n-th call on); calls counted from 1 over write, rename,
-//                              link, unlink and sync alike
+//   QUORB_FAULT="<n>:<what>"   what: kill, eio or enospc (the n-th call), full (the disk
+//                              fills at the n-th call: from it on every write that needs new
+//                              room fails with ENOSPC, one into a file's size or reserved
+//                              room does not); calls counted from 1 over write, reserve,
+//                              rename, link, unlink and sync alike
+//   QUORB_FAULT="<n>:cut"      a power cut at the n-th sync (fdatasync of a file, fsync of a
+//   QUORB_FAULT="<n>:lose"     folder, counted from 1): the data each file got since its last
+//                              sync is cut halfway ("cut") or lost ("lose"), the names made,
+//                              replaced or removed since their folder's last sync under the
+//                              tree QUORB_CUT_ROOT are as they were, and the process dies
 //   QUORB_NOSYNC=1             no file or folder is synced (the benchmark's "without sync")
+//   QUORB_COUNT_SYNCS=1        "quorb: syncs <n>" on standard error when the process ends
 // Both are read only when GATEWAY_INTERFACE is unset: a web server always sets it, so no
 // request can ever reach them. A fault that fires says "quorb: fault <n>" on standard error.
 ssize_t SysWrite(int fd, const void* bytes, size_t size);
@@ -102,6 +157,10 @@ int SysLink(const char* from, const char* to);
 // Gives the nameless file open as `fd` (O_TMPFILE) the name `to`; counted as a link.
 int SysLinkOpen(int fd, const char* to);
 int SysUnlink(const char* path);
+// Reserves room for `size` bytes at `at` in the open file `fd` without changing its size
+// (fallocate), so that writing them later cannot meet a full disk; true when done or when
+// the file system cannot reserve (nothing is promised then). Counted as a write.
+bool SysReserve(int fd, long long at, long long size);
 // fdatasync of an open file; true when done (or syncing is off).
 bool SyncData(int fd);
 // fsync of a folder, so that the names created, renamed or removed in it last; true when done.

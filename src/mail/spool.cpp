@@ -59,26 +59,31 @@ std::optional<Envelope> ReadEnvelope(const std::string& path) {
   return env;
 }
 
-// Writes `content` under `path`: a temporary file, synced, renamed.
-bool WriteSynced(const std::string& path, std::string_view content) {
-  std::string temp = base::TempNameFor(path);
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
-  bool ok = base::WriteAll(fd, content);
-  ok = ::fsync(fd) == 0 && ok;
-  ok = ::close(fd) == 0 && ok;
-  if (!ok) {
-    base::RemoveFile(temp);
-    return false;
-  }
-  return base::ReplaceFile(temp, path);
+bool WriteEnvelope(const std::string& path, const Envelope& env) {
+  // Mail is for its recipients: no other account of the machine reads the spool.
+  return base::ReplaceFileContent(
+      path,
+      base::Sprintf("%s\n%s\n%s\n%d\n%s\n", StripLineBreaks(env.sender),
+                    StripLineBreaks(env.recipients), env.refused ? "refused" : "pending",
+                    env.attempts, StripLineBreaks(env.error)),
+      {.mode = 0600});
 }
 
-bool WriteEnvelope(const std::string& path, const Envelope& env) {
-  return WriteSynced(
-      path, base::Sprintf("%s\n%s\n%s\n%d\n%s\n", StripLineBreaks(env.sender),
-                          StripLineBreaks(env.recipients), env.refused ? "refused" : "pending",
-                          env.attempts, StripLineBreaks(env.error)));
+// Removes the messages that no envelope names and that no queuing process will name any
+// more (older than kOrphanSeconds): what a crash between the two writes leaves.
+void RemoveOrphans(const std::string& dir) {
+  namespace fs = std::filesystem;
+  constexpr long kOrphanSeconds = 600;
+  const long now = static_cast<long>(std::time(nullptr));
+  std::error_code error;
+  for (fs::directory_iterator it(dir, error), end; !error && it != end; it.increment(error)) {
+    std::string name = it->path().filename().string();
+    if (name.size() <= 4 || !name.ends_with(".msg")) continue;
+    const std::string path = it->path().string();
+    if (base::FileExists(path.substr(0, path.size() - 4) + ".env")) continue;
+    long time = base::FileTime(path);
+    if (time != 0 && time < now - kOrphanSeconds) base::RemoveFile(path);
+  }
 }
 
 // The envelopes of the spool, by name (the name starts with the creation time).
@@ -194,10 +199,12 @@ bool QueueMail(std::string_view sender, std::string_view recipients, const std::
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd >= 0) {
     // Mail is for its recipients: no other account of the machine reads the spool.
-    ok = ::fchmod(fd, 0600) == 0 && ::fsync(fd) == 0;
+    ok = ::fchmod(fd, 0600) == 0;
     ::close(fd);
   }
-  ok = ok && std::rename(path.c_str(), msg.c_str()) == 0;
+  // The message lasts before its envelope names it: a crash between the two leaves a
+  // message without envelope, which the next delivery pass removes.
+  ok = ok && base::ReplaceFile(path, msg);
   Envelope env{std::string(sender), std::string(recipients), false, 0, ""};
   ok = ok && WriteEnvelope(base::Sprintf("%s/%s.env", dir, id), env);
   if (!ok) {
@@ -256,6 +263,7 @@ namespace {
 
 // The pass itself, with the spool's lock held.
 void DeliverHeld(const std::string& dir) {
+  RemoveOrphans(dir);
   // The attempt's time: later requests leave the spool alone for a minute.
   Touch(PendingStamp(dir));
   std::string server = config::GetConfig("MAILSERV");

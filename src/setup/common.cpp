@@ -95,36 +95,8 @@ bool MaySaveFile(const web::ParamList& list, int kind, std::string_view project,
 
 bool ReplaceConfigFile(const std::string& path, std::string_view content, int& error, bool secret) {
   error = 0;
-  if (secret) {
-    if (!base::WriteSecretFile(path, content, &error)) return false;
-    config::ForgetProjectFiles();
-    return true;
-  }
-  std::string temp = base::TempNameFor(path);
-  {
-    base::File f = base::OpenFile(temp, "wb");
-    if (!f) {
-      error = errno;
-      return false;
-    }
-    bool ok = std::fwrite(content.data(), 1, content.size(), f.get()) == content.size();
-    if (!ok || std::fflush(f.get()) != 0) {
-      error = errno;
-      f.reset();
-      std::remove(temp.c_str());
-      return false;
-    }
-    if (std::fclose(f.release()) != 0) {
-      error = errno;
-      std::remove(temp.c_str());
-      return false;
-    }
-  }
-  if (std::rename(temp.c_str(), path.c_str()) != 0) {
-    error = errno;
-    std::remove(temp.c_str());
+  if (!base::ReplaceFileContent(path, content, {.mode = secret ? 0600u : 0644u, .error = &error}))
     return false;
-  }
   config::ForgetProjectFiles();
   return true;
 }

@@ -194,12 +194,14 @@ void ShowInstalled(std::string_view copied) {
 // that is gone (moved by an earlier run) leaves the project's own file as it is.
 void MoveTemplates(const std::vector<std::string>& projects) {
   if (projects.empty()) return;
+  bool moved = false;
   for (int kind : {kSubproject, kVersion, kDeadline, kProgram, kUsers}) {
     std::string generic = base::Sprintf("%s/%s.cfg", config::GetConfigDir(), KindName(kind));
     if (!base::FileExists(generic)) continue;
-    std::rename(generic.c_str(),
-                config::GetProjectFilePath(projects.front(), KindName(kind)).c_str());
+    const std::string target = config::GetProjectFilePath(projects.front(), KindName(kind));
+    if (base::SysRename(generic.c_str(), target.c_str()) == 0) moved = true;
   }
+  if (moved) base::SyncFolder(config::GetConfigDir());  // the new names last
   config::ForgetProjectFiles();
 }
 

@@ -121,18 +121,12 @@ std::string ResultQuery(const Action& action, const ActionCommit& row, const web
   return query;
 }
 
-// The sheet a stored change left: read after taking the store's lock once, so that a change
-// that passed its commit point but was cut short is finished first.
-std::optional<store::FactSheet> ReadStoredSheet(std::string_view name) {
-  std::optional<store::FactSheet> sheet = store::ReadSheet(name);
-  if (sheet) return sheet;
-  store::UpdateSheet(name, [](store::FactSheet&) { return false; });
-  return store::ReadSheet(name);
-}
-
 // The page after a stored action: its title, the way back, the action bar and the sheet.
 void ShowResult(const ActionCommit& row, const web::ParamList& list, std::string_view name) {
-  std::optional<store::FactSheet> sheet = ReadStoredSheet(name);
+  // Read once a change left unfinished is finished (ReadSheet does): never the sheet as it
+  // was before the change this page follows.
+  std::optional<store::FactSheet> sheet = store::ReadSheet(name);
+  if (store::ChangePending()) return ShowWillAppear(name);
   if (!sheet || !users::CheckRightQuietly(list, 1, sheet->project)) {
     web::WriteHomeLink();
     web::ErrorBox(config::kMsgCannotReadSheet);
@@ -184,6 +178,10 @@ bool HandleAction(int code, const web::ParamList& list) {
     return true;
   }
   std::optional<store::FactSheet> sheet = store::ReadSheet(name);
+  if (store::ChangePending()) {
+    ShowWillAppear(name);
+    return true;
+  }
   if (!sheet) {
     web::WriteHomeLink();
     web::ErrorBox(config::kMsgCannotReadSheet);

@@ -269,19 +269,13 @@ void FillNewSheet(const web::ParamList& params, store::FactSheet& sheet) {
 
 namespace {
 
-// The sheet a stored change left: read after taking the store's lock once, so that a change
-// that passed its commit point but was cut short is finished first.
-std::optional<store::FactSheet> ReadStoredSheet(std::string_view name) {
-  std::optional<store::FactSheet> sheet = store::ReadSheet(name);
-  if (sheet) return sheet;
-  store::UpdateSheet(name, [](store::FactSheet&) { return false; });
-  return store::ReadSheet(name);
-}
-
 // The page after a stored creation: the new sheet under its name, with its action bar.
 void ShowCreatedSheet(const web::ParamList& params, std::string_view name) {
   web::WritePageHead(nullptr, Msg(2002), "", params);
-  std::optional<store::FactSheet> sheet = ReadStoredSheet(name);
+  // Read once a change left unfinished is finished (ReadSheet does): never the sheet as it
+  // was before the change this page follows.
+  std::optional<store::FactSheet> sheet = store::ReadSheet(name);
+  if (store::ChangePending()) return ShowWillAppear(name);
   // Only what the reader may see: with security on, a member of the sheet's project.
   if (!sheet || !users::CheckRightQuietly(params, 1, sheet->project)) {
     web::WriteHomeLink();

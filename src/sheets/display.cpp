@@ -20,6 +20,7 @@
 #include "sheets/action_table.h"
 #include "store/store.h"
 #include "web/cookies.h"
+#include "web/page.h"
 
 namespace sheets {
 namespace {
@@ -274,6 +275,11 @@ void WriteActionBar(base::Stream out, std::string_view name, std::string_view qs
   html.reserve(8192);
   AppendActionBar(html, out, name, qs);
   base::Write(out, html);
+}
+
+void ShowWillAppear(std::string_view name) {
+  web::WriteHomeLink();
+  base::Page("<P>stored as %s, will appear shortly<P>\n", base::EscapeHtml(name));
 }
 
 void WriteSheetBody(const store::FactSheet& sheet, base::Stream out) {

@@ -25,6 +25,10 @@ void AppendActionBar(std::string& html, base::Stream out, std::string_view name,
                      std::string_view qs);
 void AppendSheetBody(std::string& html, const store::FactSheet& sheet, base::Stream out);
 
+// In place of a sheet whose stored change could not be finished yet: the way home and
+// "stored as <name>, will appear shortly" (never the sheet as it was before the change).
+void ShowWillAppear(std::string_view name);
+
 // Letters and digits stay; every other byte becomes "%" and two upper-case hex digits.
 std::string EncodeQS(std::string_view text);
 

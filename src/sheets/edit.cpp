@@ -175,20 +175,14 @@ void WriteForm(int code, const store::FactSheet& sheet, std::string_view name,
   base::Write(nullptr, "</FORM><HR>\n");
 }
 
-// The sheet a stored change left: read after taking the store's lock once, so that a change
-// that passed its commit point but was cut short is finished first.
-std::optional<store::FactSheet> ReadStoredSheet(std::string_view name) {
-  std::optional<store::FactSheet> sheet = store::ReadSheet(name);
-  if (sheet) return sheet;
-  store::UpdateSheet(name, [](store::FactSheet&) { return false; });
-  return store::ReadSheet(name);
-}
-
 // The page a stored change leads to: the title, the way back, the action bar and the sheet
 // as it is now (for a copy, the copy; for a renamed sheet, under its new name).
 void ShowStored(int code, const web::ParamList& params, std::string_view name,
                 std::string_view shown, std::string_view qs) {
-  std::optional<store::FactSheet> sheet = ReadStoredSheet(shown);
+  // Read once a change left unfinished is finished (ReadSheet does): never the sheet as it
+  // was before the change this page follows.
+  std::optional<store::FactSheet> sheet = store::ReadSheet(shown);
+  if (store::ChangePending()) return ShowWillAppear(shown);
   if (!sheet || !users::CheckRightQuietly(params, 1, sheet->project)) {
     web::WriteHomeLink();
     web::ErrorBox(config::kMsgCannotReadSheet);
@@ -220,6 +214,7 @@ void EditCommand(int code, web::ParamList& params) {
   web::PageHold hold;
   web::WritePageHead(nullptr, web::GetParam(params, "CMD"), "", params);
   std::optional<store::FactSheet> read = store::ReadSheet(name);
+  if (store::ChangePending()) return ShowWillAppear(name);
   if (!read) {
     web::WriteHomeLink();
     web::ErrorBox(config::kMsgCannotReadSheet);

@@ -203,8 +203,8 @@ class MappedIndex {
 void AppendLine(const std::string& path, const std::string& line) {
   int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) return;
-  ssize_t written = ::write(fd, line.data(), line.size());
-  (void)written;  // a group whose file cannot be written is skipped
+  // A group whose file cannot be written is skipped.
+  if (base::WriteAll(fd, line)) base::SyncData(fd);
   ::close(fd);
 }
 
@@ -295,11 +295,13 @@ void Refresh(const std::string& config_dir) {
   long now = static_cast<long>(std::time(nullptr));
   long last = base::FileTime(stamp);
   if (last != 0 && last > LocalMidnight(now)) return;  // already run today
-  // Without a stamp every request would count again and append a second line for the day.
+  // The day's lines last before the stamp that says they were written: a crash between the
+  // two counts the day again rather than never. Without a stamp every request would count
+  // again and append a second line for the day. The counts are today's, whenever the last
+  // ones were taken.
+  ComputeStatistics(LabelTime(now));
   if (!base::WriteFileAtomic(stamp, StampText(now) + "\n")) return;
   MarkNextRefresh(stamp, now);
-  // The counts are today's, whenever the last ones were taken.
-  ComputeStatistics(LabelTime(now));
 }
 
 }  // namespace
@@ -379,6 +381,7 @@ void ComputeStatistics(long label_time) {
     std::string path = StatsFilePath(groups.names[i]);
     if (!path.empty()) AppendLine(path, FormatStatLine(groups.counts[i]));
   }
+  base::SyncFolder(config::GetStatsDir());  // the names of files made today
 }
 
 }  // namespace stats

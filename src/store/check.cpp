@@ -66,13 +66,16 @@ int CheckOnce(bool repair) {
     base::Printf(nullptr, "no data directory %s\n", data);
     return 2;
   }
-  base::FileLock lock(DataPath(kLockName));
+  base::FileLock lock(DataPath(kLockName), kStoreLockWaitMs);
   if (!lock.Held()) {
     base::Printf(nullptr, "the store lock %s cannot be taken\n", DataPath(kLockName));
     return 2;
   }
   Report report;
-  if (!RecoverStore()) report.Problem("intent: a change left by a process cannot be finished");
+  std::string why;
+  const bool pending = !RecoverStore(&why);
+  if (pending)
+    report.Problem(base::Sprintf("intent: a change left by a process cannot be finished: %s", why));
 
   // The files of the directory.
   std::map<std::string, FactSheet> sheets;
@@ -162,9 +165,13 @@ int CheckOnce(bool repair) {
       while (!body.empty() && (body.back() == '\n' || body.back() == '\r')) body.remove_suffix(1);
       size_t at = body.find(kFolderPrefix);
       if (at == std::string_view::npos) continue;
-      if (!base::FileExists(DataPath(body.substr(at))))
-        report.Problem(base::Sprintf("attachments: %s names the missing file %s", name,
-                                     std::string(body.substr(at))));
+      const std::string file(body.substr(at));
+      struct stat st;
+      if (::stat(DataPath(file).c_str(), &st) != 0)
+        report.Problem(base::Sprintf("attachments: %s names the missing file %s", name, file));
+      else if (entry.bytes >= 0 && static_cast<long long>(st.st_size) != entry.bytes)
+        report.Problem(base::Sprintf("attachments: %s holds %d bytes, not the %d stored", file,
+                                     static_cast<long long>(st.st_size), entry.bytes));
     }
   }
 
@@ -189,6 +196,11 @@ int CheckOnce(bool repair) {
     return 0;
   }
   if (!repair) return 1;
+  // A repair is a change of its own: written over the pending one, it would lose it.
+  if (pending) {
+    base::Printf(nullptr, "repair: nothing repaired while that change waits to be finished\n");
+    return 1;
+  }
 
   // Repairs that lose nothing.
   for (const std::string& path : leftovers) ::unlink(path.c_str());

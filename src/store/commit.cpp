@@ -10,9 +10,12 @@
 #include <charconv>
 #include <csignal>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <set>
+#include <vector>
 
 #include "base/files.h"
 #include "base/out.h"
@@ -141,23 +144,32 @@ bool PutNewFile(const std::string& path, std::string_view content) {
 }
 
 // Writes `content` under `path`: a new file as above, else through a synced temporary file.
+// The temporary name is the writer's, whoever finishes its change: a process that dies while
+// finishing another's change leaves nothing the next one does not write over and rename.
 bool PutFile(const std::string& path, std::string_view content, int writer) {
   if (writer == ::getpid() && !Exists(path) && PutNewFile(path, content)) return true;
-  const std::string temp = base::Sprintf("%s.tmp.%d", path, static_cast<int>(::getpid()));
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const std::string temp = base::Sprintf("%s.tmp.%d", path, writer);
+  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (fd < 0) return false;
   bool ok = base::WriteAll(fd, content) && base::SyncData(fd);
   ok = ::close(fd) == 0 && ok;
   if (ok) ok = base::SysRename(temp.c_str(), path.c_str()) == 0;
   if (!ok) ::unlink(temp.c_str());
-  if (writer != ::getpid())
-    ::unlink(base::Sprintf("%s.tmp.%d", path, writer).c_str());  // the dead writer's
   return ok;
+}
+
+// Makes the folder that holds `path` when it is missing (a power cut can lose a folder made
+// before the change was written down), and has its own folder synced with the others.
+bool EnsureFolderOf(const std::string& path, std::set<std::string>& folders) {
+  const std::string folder = base::FolderOf(path);
+  if (base::IsDirectory(folder)) return true;
+  folders.insert(FolderOf(folder));
+  return base::MakeDirectory(folder);
 }
 
 // The index rewritten through "index.tmp": lines with a dropped key or name go, the added
 // lines come last.
-bool RewriteIndex(const Commit& c) {
+bool WriteIndexTemp(const Commit& c, const std::string& temp_path) {
   std::set<std::string, std::less<>> keys(c.drop_keys.begin(), c.drop_keys.end());
   std::set<std::string, std::less<>> names(c.drop_names.begin(), c.drop_names.end());
   std::set<int> numbers;  // the numbers of the dropped names: only those lines need a name
@@ -173,7 +185,6 @@ bool RewriteIndex(const Commit& c) {
     numbers.insert(s.number);
   }
   const std::string index_path = DataPath(kIndexName);
-  const std::string temp_path = DataPath(kIndexTempName);
   BufFile out;
   if (!out.Open(temp_path, 'w', kIndexBufferSize)) return false;
   bool ok = true;
@@ -203,18 +214,111 @@ bool RewriteIndex(const Commit& c) {
     ok = fd >= 0 && base::SyncData(fd);
     if (fd >= 0) ::close(fd);
   }
-  if (!ok) {
-    ::unlink(temp_path.c_str());
-    return false;
-  }
-  return base::ReplaceFile(temp_path, index_path);
+  if (!ok) ::unlink(temp_path.c_str());
+  return ok;
 }
 
-bool ApplyStep(const Commit::Step& step, int writer, std::set<std::string>& folders) {
+// Its data synced already; the folder is synced with the others at the end.
+bool PutIndexTemp(const std::string& temp_path) {
+  return base::SysRename(temp_path.c_str(), DataPath(kIndexName).c_str()) == 0;
+}
+
+bool RewriteIndex(const Commit& c) {
+  const std::string temp_path = DataPath(kIndexTempName);
+  return WriteIndexTemp(c, temp_path) && PutIndexTemp(temp_path);
+}
+
+// The files a writer makes ready lie in "tmp", named after it, where they are removed with
+// the other leftovers of dead processes when it dies before its commit point.
+std::string ReadyName(int pid, size_t step) {
+  return DataPath(base::Sprintf("tmp/put.%d.%d", pid, static_cast<long long>(step)));
+}
+std::string ReadyIndexName(int pid) {
+  return DataPath(base::Sprintf("tmp/put.%d.index", pid));
+}
+
+bool RewritesIndex(const Commit& c) {
+  return (!c.index_add.empty() || !c.drop_keys.empty() || !c.drop_names.empty()) &&
+         !(c.append && c.index_size >= 0);
+}
+
+// What the writer makes ready before its commit point, so that finishing its change needs no
+// new room on the disk: each file's content (a nameless file, or "<name>.tmp.<pid>"), synced;
+// the new index in "index.tmp"; room for the appended lines. A full disk then refuses the
+// change before it is stored, never blocks it after.
+struct Ready {
+  std::vector<int> files;   // per step: a nameless file with a put's content, or -1
+  std::vector<char> temps;  // per step: "<name>.tmp.<pid>" holds a put's content
+  bool index = false;
+  Ready() = default;
+  Ready(const Ready&) = delete;
+  Ready& operator=(const Ready&) = delete;
+  ~Ready() {
+    for (int fd : files)
+      if (fd >= 0) ::close(fd);
+  }
+};
+
+void DropReady(const Commit& c, const Ready& r) {
+  for (size_t i = 0; i < r.temps.size(); ++i)
+    if (r.temps[i]) ::unlink(ReadyName(c.pid, i).c_str());
+  if (r.index) ::unlink(ReadyIndexName(c.pid).c_str());
+}
+
+bool ReserveAppend(const std::string& path, long long at, size_t bytes) {
+  if (bytes == 0) return true;
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  bool ok = base::SysReserve(fd, at < 0 ? 0 : at, static_cast<long long>(bytes));
+  ::close(fd);
+  return ok;
+}
+
+bool MakeReady(const Commit& c, Ready& r) {
+  r.files.assign(c.steps.size(), -1);
+  r.temps.assign(c.steps.size(), 0);
+  for (size_t i = 0; i < c.steps.size(); ++i) {
+    const Commit::Step& step = c.steps[i];
+    if (step.kind != Commit::Kind::kPut) continue;
+    const std::string path = DataPath(step.a);
+    if (!Exists(path)) {
+      int fd = ::open(FolderOf(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
+      if (fd >= 0) {
+        r.files[i] = fd;
+        if (!base::WriteAll(fd, step.b) || !base::SyncData(fd)) return false;
+        continue;
+      }
+    }
+    const std::string temp = ReadyName(c.pid, i);
+    const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC;
+    int fd = ::open(temp.c_str(), flags, 0644);
+    if (fd < 0 && errno == ENOENT && base::MakeDirectory(DataPath("tmp")))
+      fd = ::open(temp.c_str(), flags, 0644);
+    if (fd < 0) return false;
+    r.temps[i] = 1;
+    bool ok = base::WriteAll(fd, step.b) && base::SyncData(fd);
+    if (::close(fd) != 0 || !ok) return false;
+  }
+  if (RewritesIndex(c)) {
+    base::MakeDirectory(DataPath("tmp"));
+    if (!WriteIndexTemp(c, ReadyIndexName(c.pid))) return false;
+    r.index = true;
+  } else if (!c.index_add.empty()) {
+    size_t bytes = 0;
+    for (const std::string& line : c.index_add) bytes += line.size();
+    if (!ReserveAppend(DataPath(kIndexName), c.index_size, bytes)) return false;
+  }
+  return ReserveAppend(DataPath(kJournalName), c.journal_size, c.journal.size());
+}
+
+bool ApplyStep(const Commit::Step& step, int writer, std::set<std::string>& folders,
+               int ready_file = -1, const std::string* ready_temp = nullptr) {
   switch (step.kind) {
     case Commit::Kind::kPut: {
       const std::string path = DataPath(step.a);
       folders.insert(FolderOf(path));
+      if (ready_file >= 0 && base::SysLinkOpen(ready_file, path.c_str()) == 0) return true;
+      if (ready_temp && base::SysRename(ready_temp->c_str(), path.c_str()) == 0) return true;
       return PutFile(path, step.b, writer);
     }
     case Commit::Kind::kRemove:
@@ -222,15 +326,21 @@ bool ApplyStep(const Commit::Step& step, int writer, std::set<std::string>& fold
     case Commit::Kind::kMoveFolder: {
       const std::string from = DataPath(step.a), to = DataPath(step.b);
       folders.insert(FolderOf(to));
+      folders.insert(FolderOf(from));
       if (!Exists(from) || Exists(to)) return true;  // moved already
-      return base::SysRename(from.c_str(), to.c_str()) == 0;
+      return EnsureFolderOf(to, folders) && base::SysRename(from.c_str(), to.c_str()) == 0;
     }
     case Commit::Kind::kMoveFile: {
       const std::string from = DataPath(step.a), to = DataPath(step.b);
       folders.insert(FolderOf(to));
       folders.insert(FolderOf(from));
-      if (!Exists(from)) return true;  // moved already
+      // Moved already only when the target holds the file: a source gone without its target
+      // is a loss, never a step done.
+      if (!Exists(from)) return Exists(to);
+      if (!EnsureFolderOf(to, folders)) return false;
       if (base::SysLink(from.c_str(), to.c_str()) != 0 && errno != EEXIST) return false;
+      // The new name lasts before the old one goes.
+      if (!base::SyncFolder(base::FolderOf(to))) return false;
       return base::SysUnlink(from.c_str()) == 0 || errno == ENOENT;
     }
   }
@@ -239,10 +349,20 @@ bool ApplyStep(const Commit::Step& step, int writer, std::set<std::string>& fold
 
 // Carries the commit out; idempotent, so that it can be run again after a crash at any
 // point of an earlier run.
-bool Apply(const Commit& c) {
+bool Apply(const Commit& c, std::string* why = nullptr, const Ready* ready = nullptr) {
+  auto failed = [why](std::string_view what, std::string_view name) {
+    if (why) *why = base::Sprintf("%s %s: %s", what, name, std::strerror(errno));
+    return false;
+  };
+  static constexpr std::string_view kWhat[] = {"writing", "removing", "moving", "moving"};
   std::set<std::string> folders{config::GetDataDir()};
-  for (const Commit::Step& step : c.steps)
-    if (!ApplyStep(step, c.pid, folders)) return false;
+  for (size_t i = 0; i < c.steps.size(); ++i) {
+    const Commit::Step& step = c.steps[i];
+    const std::string temp = ready && ready->temps[i] ? ReadyName(c.pid, i) : std::string();
+    if (!ApplyStep(step, c.pid, folders, ready ? ready->files[i] : -1,
+                   temp.empty() ? nullptr : &temp))
+      return failed(kWhat[static_cast<int>(step.kind) & 3], step.a);
+  }
   if (c.pid != ::getpid()) ::unlink(DataPath(kIndexTempName).c_str());
   if (!c.index_add.empty() || !c.drop_keys.empty() || !c.drop_names.empty()) {
     bool ok = c.append && c.index_size >= 0 ? AppendAt(DataPath(kIndexName), c.index_size,
@@ -252,13 +372,14 @@ bool Apply(const Commit& c) {
                                                            all += line;
                                                          return all;
                                                        }())
-                                            : RewriteIndex(c);
-    if (!ok) return false;
+              : ready && ready->index && PutIndexTemp(ReadyIndexName(c.pid)) ? true
+                                                                             : RewriteIndex(c);
+    if (!ok) return failed("writing", kIndexName);
   }
   if (!c.journal.empty() && !AppendAt(DataPath(kJournalName), c.journal_size, c.journal))
-    return false;
+    return failed("appending to", kJournalName);
   for (const std::string& folder : folders)
-    if (!base::SyncFolder(folder)) return false;
+    if (!base::SyncFolder(folder)) return failed("syncing", folder);
   return true;
 }
 
@@ -374,9 +495,22 @@ bool RunCommit(Commit& c) {
   if (!c.journal.empty() && (c.journal_size = SizeEndingInLine(DataPath(kJournalName))) < 0)
     return false;
   if (c.append && (c.index_size = SizeEndingInLine(DataPath(kIndexName))) < 0) return false;
+  Ready ready;
+  if (!MakeReady(c, ready)) {
+    DropReady(c, ready);
+    for (const Commit::Step& step : c.steps)
+      if (step.kind == Commit::Kind::kMoveFile) ::unlink(DataPath(step.a).c_str());
+    return false;
+  }
   const std::string intent = Serialise(c);
-  int fd = OpenIntent(O_WRONLY | O_CREAT);
-  if (fd < 0) return false;
+  int fd = OpenIntent(O_WRONLY);
+  // The first intent of a data directory: its name is made to last with it.
+  const bool first = fd < 0 && errno == ENOENT;
+  if (first) fd = OpenIntent(O_WRONLY | O_CREAT);
+  if (fd < 0) {
+    DropReady(c, ready);
+    return false;
+  }
   bool durable = base::WriteAll(fd, intent);
   // What a far larger change left after it is cut away now and then, not at every change.
   struct stat st;
@@ -386,22 +520,28 @@ bool RunCommit(Commit& c) {
       ::ftruncate(fd, size) != 0) {
   }
   durable = durable && base::SyncData(fd);
+  if (durable && first) durable = base::SyncFolder(config::GetDataDir());
   if (!durable) {
     // Never whole on disk: cleared, so that nobody finishes it.
     if (::ftruncate(fd, 0) != 0) {
     }
     ::close(fd);
+    DropReady(c, ready);
     for (const Commit::Step& step : c.steps)
       if (step.kind == Commit::Kind::kMoveFile) ::unlink(DataPath(step.a).c_str());
     return false;
   }
   // The commit point is passed: from here on the change is stored.
-  if (Apply(c)) MarkDone(fd);
+  std::string why;
+  if (Apply(c, &why, &ready))
+    MarkDone(fd);
+  else
+    std::fprintf(stderr, "quorb: a stored change is not finished yet: %s\n", why.c_str());
   ::close(fd);
   return true;
 }
 
-bool RecoverStore() {
+bool RecoverStore(std::string* why) {
   int fd = OpenIntent(O_RDONLY);
   bool clear = true;
   if (fd >= 0) {
@@ -416,7 +556,7 @@ bool RecoverStore() {
       text.resize(n > 0 ? static_cast<size_t>(n) : 0);
       // One never whole is marked too.
       std::optional<Commit> c = Parse(text);
-      clear = !c || Apply(*c);
+      clear = !c || Apply(*c, why);
       if (clear) ClearIntent();
     }
     ::close(fd);
@@ -425,6 +565,17 @@ bool RecoverStore() {
   if (clear)
     for (const std::string& path : DeadLeftovers()) ::unlink(path.c_str());
   return clear;
+}
+
+bool IntentPending() {
+  int fd = OpenIntent(O_RDONLY);
+  if (fd < 0) return false;
+  std::string head(kMagic.size(), '\0');
+  const bool pending =
+      ::pread(fd, head.data(), head.size(), 0) == static_cast<ssize_t>(head.size()) &&
+      head == kMagic;
+  ::close(fd);
+  return pending;
 }
 
 std::vector<std::string> DeadLeftovers() {
@@ -436,6 +587,7 @@ std::vector<std::string> DeadLeftovers() {
     std::string_view name = e->d_name;
     int pid = PidAfter(name, "data");
     if (!pid) pid = PidAfter(name, "stage.");
+    if (!pid) pid = PidAfter(name, "put.");
     if (!pid) pid = PidAfter(name, "bugmail.");
     if (!pid) pid = PidAfter(name, "synch.");
     if (IsDeadProcess(pid)) found.push_back(base::JoinPath(dir, name));
@@ -448,7 +600,15 @@ std::string StageUpload(const std::string& upload) {
   static int count = 0;
   const std::string staged =
       base::Sprintf("tmp/stage.%d.%d", static_cast<int>(::getpid()), count++);
-  if (base::SysRename(upload.c_str(), DataPath(staged).c_str()) != 0) return {};
+  // The bytes and the staged name last before an intent names them.
+  int fd = ::open(upload.c_str(), O_RDONLY | O_CLOEXEC);
+  bool ok = fd >= 0 && base::SyncData(fd);
+  if (fd >= 0) ::close(fd);
+  if (!ok || base::SysRename(upload.c_str(), DataPath(staged).c_str()) != 0) return {};
+  if (!base::SyncFolder(DataPath("tmp"))) {
+    ::unlink(DataPath(staged).c_str());
+    return {};
+  }
   return staged;
 }
 

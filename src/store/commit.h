@@ -66,8 +66,11 @@ bool RunCommit(Commit& commit);
 // Run by whoever takes the store lock: finishes the change a dead (or failed) process left
 // in the intent, or drops an intent that never became whole; then removes the staged files
 // of dead processes. One open and stat of the intent when there is nothing to finish.
-// False when a change is left that could not be finished.
-bool RecoverStore();
+// False when a change is left that could not be finished; `why` (when given) then says why.
+bool RecoverStore(std::string* why = nullptr);
+
+// Whether the intent holds a change not yet marked done (one open and read, no lock).
+bool IntentPending();
 
 // The files of the data directory's "tmp" folder that a dead process left: uploads,
 // staged uploads and mail files named after a process that no longer runs.

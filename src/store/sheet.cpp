@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <charconv>
 #include <cstdint>
 #include <cstring>
 #include <ctime>
@@ -262,7 +263,21 @@ bool ReadEntry(BufFile& file, SheetEntry& entry, std::string_view& line) {
         rest.remove_prefix(bar + 1);
         bound = LeadingNumber(rest);
         bar = rest.find('|');
-        if (bar != std::string_view::npos) entry.place = PlaceOf(rest.substr(bar + 1));
+        // What older readers pass over: the place it was made ("<site>.<random>", never
+        // digits alone) and an attachment's size (digits), each after a "|", in either order.
+        for (int n = 0; n < 2 && bar != std::string_view::npos; ++n) {
+          rest.remove_prefix(bar + 1);
+          bar = rest.find('|');
+          std::string_view field = rest.substr(0, bar);
+          while (!field.empty() && (field.back() == '\n' || field.back() == '\r'))
+            field.remove_suffix(1);
+          long long bytes = 0;
+          auto [end, ec] = std::from_chars(field.data(), field.data() + field.size(), bytes);
+          if (ec == std::errc() && end == field.data() + field.size())
+            entry.bytes = bytes;
+          else
+            entry.place = PlaceOf(field);
+        }
       }
     }
   }
@@ -444,6 +459,10 @@ std::string FormatSheet(FactSheet& sheet) {
     if (!e.place.empty()) {
       out += '|';
       out += e.place;
+    }
+    if (e.kind == kAttachmentEntry && e.bytes >= 0) {
+      out += '|';
+      out += std::to_string(e.bytes);
     }
     out += '\n';
     out += e.text;

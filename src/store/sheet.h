@@ -39,6 +39,10 @@ struct SheetEntry {
   // its header ("name|time|who|len|place"), which older readers pass over. Empty for an
   // entry made elsewhere.
   std::string place;
+  // An attachment's size in bytes when it was stored, -1 when not known (older sheets). It
+  // follows the length (and the place, when there is one) in the entry's line, "|<size>",
+  // where older readers stop reading.
+  long long bytes = -1;
 };
 // The longest place kept; a place holds letters, digits, ".", "_" and "-" only.
 inline constexpr size_t kPlaceSize = 64;

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <future>
 #include <map>
@@ -88,11 +90,35 @@ FactSheet ParseSheet(std::string_view bytes) {
   return ReadSheetFrom(file);
 }
 
+// Whether this request found a stored change it could not finish (checked once).
+struct PendingCheck {
+  bool done = false;
+  bool pending = false;
+};
+// Set while this process holds the store lock: reads then need no check.
+bool lock_held = false;
+
 // The store lock of the data directory; Held() tells whether it was taken. Whoever takes it
 // first finishes what a dead process left.
 class StoreLock {
  public:
-  StoreLock() : lock_(DataPath(kLockName)) { ready_ = lock_.Held() && RecoverStore(); }
+  StoreLock() : lock_(DataPath(kLockName), kStoreLockWaitMs) {
+    std::string why;
+    ready_ = lock_.Held() && RecoverStore(&why);
+    lock_held = lock_.Held();
+    PendingCheck& check = base::Cache<PendingCheck>();
+    check.done = true;
+    check.pending = !ready_;
+    // The administrator learns it from the web server's error log.
+    if (!lock_.Held())
+      std::fprintf(stderr, "quorb: the store lock %s cannot be taken: %s\n",
+                   DataPath(kLockName).c_str(), std::strerror(errno));
+    else if (!ready_)
+      std::fprintf(stderr, "quorb: a stored change cannot be finished: %s\n", why.c_str());
+  }
+  ~StoreLock() { lock_held = false; }
+  StoreLock(const StoreLock&) = delete;
+  StoreLock& operator=(const StoreLock&) = delete;
   // Held, and no change is left unfinished (a new one must not overwrite its intent).
   bool Held() const { return ready_; }
 
@@ -178,6 +204,23 @@ void DropStaged(const Commit& c) {
     if (step.kind == Commit::Kind::kMoveFile) ::unlink(DataPath(step.a).c_str());
 }
 
+// Each attachment entry that names a file the change moves into place records the file's
+// size, so that the check can tell a file cut short (a power cut, a disk error) from a whole
+// one.
+void NoteUploadSizes(const Commit& c, FactSheet& sheet) {
+  for (const Commit::Step& step : c.steps) {
+    if (step.kind != Commit::Kind::kMoveFile) continue;
+    struct stat st;
+    if (::stat(DataPath(step.a).c_str(), &st) != 0) continue;
+    for (SheetEntry& entry : sheet.entries) {
+      std::string_view body = entry.text;
+      while (!body.empty() && (body.back() == '\n' || body.back() == '\r')) body.remove_suffix(1);
+      if (entry.kind == kAttachmentEntry && entry.bytes < 0 && body.ends_with(step.b))
+        entry.bytes = static_cast<long long>(st.st_size);
+    }
+  }
+}
+
 // After a change: the hints, restamped when they were trusted before.
 void Restamp(Hints& hints) {
   if (hints.trusted) WriteHints(hints);
@@ -237,8 +280,20 @@ std::string GetSheetName(const FactSheet& sheet) {
   return config::GetSheetName(GetSheetPrefixOf(sheet), sheet.number);
 }
 
+bool ChangePending() {
+  PendingCheck& check = base::Cache<PendingCheck>();
+  if (check.done || lock_held) return check.pending;
+  check.done = true;
+  // One open and read when nothing waits; else the lock, whose taker finishes it.
+  if (IntentPending()) {
+    StoreLock lock;
+  }
+  return check.pending;
+}
+
 std::optional<FactSheet> ReadSheet(std::string_view name) {
   if (!IsSheetName(name)) return std::nullopt;
+  ChangePending();
   auto [dir, path] = base::Cache<DataDirectory>().Locate(name);
   std::optional<std::string> bytes = ReadRegularFile(dir, path);
   if (!bytes) return std::nullopt;
@@ -254,6 +309,7 @@ bool SheetFileExists(std::string_view name) {
 
 void ReadSheetsInOrder(const std::vector<std::string>& names,
                        const std::function<void(size_t, std::optional<FactSheet>&)>& use) {
+  ChangePending();  // a change left unfinished is finished before any sheet is shown
   // Where each sheet lies is worked out here, with this thread's caches; the other thread
   // only reads files.
   std::vector<std::optional<std::pair<int, std::string>>> places;
@@ -347,6 +403,7 @@ Stored UpdateSheet(std::string_view name, const std::function<bool(FactSheet&)>&
     DropStaged(c);
     return Stored::kRefused;
   }
+  NoteUploadSizes(c, *sheet);
   c.Put(std::string(name), FormatSheet(*sheet));
   AddSheetLines(c, *sheet, name);
   Stored result = Run(c, hints);

@@ -5,27 +5,41 @@
 // Every change is one commit, made the way embedded storage engines make theirs, with a hot
 // journal of its own ("commit.intent") that the next opener replays:
 //
-//   1. Under an exclusive flock on "index.lock" the change is prepared in memory: the sheet
-//      read, changed, given its number; the whole content of every file it will write, the
-//      files it removes, the folders and staged uploads it moves, the index lines it adds
-//      and drops, its journal lines and the sizes of index and journal it appends to.
-//   2. That description is written to "commit.intent" in one write, closed by a checksum,
+//   1. Under an exclusive flock on "index.lock" (waited for at most kStoreLockWaitMs) the
+//      change is prepared in memory: the sheet read, changed, given its number; the whole
+//      content of every file it will write, the files it removes, the folders and staged
+//      uploads it moves, the index lines it adds and drops, its journal lines and the sizes
+//      of index and journal it appends to. An upload is staged durably: its bytes synced,
+//      renamed to "tmp/stage.<pid>.<n>", "tmp" synced; its entry records its size.
+//   2. What finishing needs is made ready: each file's content written and synced (a
+//      nameless file in its folder, or "tmp/put.<pid>.<step>"), the new index likewise
+//      ("tmp/put.<pid>.index"), room reserved for the appended index and journal lines.
+//      A full disk refuses the change here, before it is stored.
+//   3. The description is written to "commit.intent" in one write, closed by a checksum,
 //      and synced. This is the commit point: an intent that is not whole (checksum) is no
 //      change, a whole one is a change that will be finished.
-//   3. It is carried out: each file written to "<name>.tmp.<pid>", synced and renamed into
-//      place; removals; folder moves; the index appended to (a new name, while the data
-//      directory is as the program left it) or rewritten through "index.tmp" (synced,
-//      renamed); the journal appended to; every folder touched synced once.
-//   4. The intent is marked done in place (its first byte overwritten: never removed, so its
+//   4. It is carried out: each file made ready gets its name (linked, or renamed); a writer
+//      that died left none, so whoever finishes its change writes each file to
+//      "<name>.tmp.<writer's pid>", syncs and renames it; removals; folder moves (a missing
+//      target folder made again); staged uploads linked in, their folder synced, then
+//      unlinked; the index appended to (a new name, while the data directory is as the
+//      program left it) or replaced by the new one; the journal appended to; every folder
+//      touched synced once.
+//   5. The intent is marked done in place (its first byte overwritten: never removed, so its
 //      name needs no sync, nor cut, so its blocks stay for the next intent, written over it).
 //
-// Every step of 3 is idempotent: a file is put whole again, a removal or move already done
-// is skipped, an append whose bytes are already at the recorded size is skipped, else the
-// file is cut back to that size first. So whoever takes the lock next finishes a change that
-// a killed or failed process left (one read of the intent when there is none), then removes
-// what dead processes left in "tmp". A change is reported stored exactly when it passed
-// step 2; a failure before it leaves nothing behind (nothing but the intent was written, and
-// appends start on a line of their own: a file not ending in a line feed is repaired first).
+// Every step of 4 is idempotent: a file is put whole again, a removal or move already done
+// is skipped (a staged upload counts as moved only when its target exists), an append whose
+// bytes are already at the recorded size is skipped, else the file is cut back to that size
+// first. So whoever takes the lock next finishes a change that a killed or failed process
+// left (one read of the intent when there is none), then removes what dead processes left
+// in "tmp". A change is reported stored exactly when it passed step 3; a failure before it
+// leaves nothing behind (what was made ready is removed, and appends start on a line of
+// their own: a file not ending in a line feed is repaired first). The first intent of a
+// directory has the directory synced after it, so its name lasts too. A change that cannot
+// be finished (an error) is told on standard error; every read of a sheet tries to finish
+// it first (ChangePending), and the integrity check's repair never writes a change of its
+// own over it.
 //
 // Readers take no lock: sheets and the index are always replaced whole, by renaming a
 // finished file.
@@ -55,6 +69,9 @@ inline constexpr std::string_view kIndexName = "index";
 inline constexpr std::string_view kIndexTempName = "index.tmp";
 inline constexpr std::string_view kJournalName = "history.dat";
 inline constexpr std::string_view kLockName = "index.lock";
+// The longest a change waits for the store lock; then it is refused (and the error log says
+// why) rather than keep a request hanging on a stuck holder.
+inline constexpr int kStoreLockWaitMs = 20000;
 // The lowest number known to be free per name prefix, so that a new sheet need not probe
 // every number taken before it: lines "<prefix> <number>". Removing the file makes the
 // next creation probe from 1 again and rebuild it.
@@ -75,6 +92,12 @@ bool IsSheetName(std::string_view name);
 // sheet, from the project configuration.
 std::string GetSheetPrefixOf(const FactSheet& sheet);
 std::string GetSheetName(const FactSheet& sheet);
+
+// Finishes, once per request, a change that passed its commit point but was left unfinished
+// (a killed process, a disk error): every read of a sheet shows what was stored. True when
+// such a change is left that could not be finished now; a page then says the change will
+// appear shortly rather than show the sheet as it was before.
+bool ChangePending();
 
 // Reads the sheet file `name` of the data directory; nothing when it is not a sheet name,
 // cannot be opened or is not a regular file.

@@ -258,21 +258,11 @@ bool RequestMissing(std::string_view project, const std::string& folder, const s
 
 bool CopyIntoDir(const std::string& file, const std::string& folder) {
   std::string target = base::JoinPath(folder, fs::path(file).filename().string());
-  std::string temp = base::TempNameFor(target);
-  std::error_code error;
-  fs::copy_file(file, temp, fs::copy_options::overwrite_existing, error);
   // A members file holds password hashes: for the owner alone, as the setup pages write it.
   const bool secret = target.ends_with("_users.cfg");
-  if (!error)
-    fs::permissions(temp,
-                    secret ? fs::perms::owner_read | fs::perms::owner_write
-                           : fs::perms::owner_read | fs::perms::owner_write |
-                                 fs::perms::group_read | fs::perms::others_read,
-                    error);
-  if (error || !base::ReplaceFile(temp, target)) {
-    base::RemoveFile(temp);
+  std::optional<std::string> content = base::ReadFile(file);
+  if (!content || !base::ReplaceFileContent(target, *content, {.mode = secret ? 0600u : 0644u}))
     return false;
-  }
   base::RemoveFile(file);
   return true;
 }

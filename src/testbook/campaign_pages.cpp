@@ -392,28 +392,30 @@ void SaveResult(const web::ParamList& list, const BookPlace& place, const std::s
   }
   TestRecord test = place.Test(base::LeadingNumber(place.test));
   if (!ReadTest(TestPath(test, test.number), test)) return web::ErrorBox(config::kMsgFieldMissing);
-  ResultRecord result;
-  ReadResult(test, campaign, result);
-  result.tester = submitter;
-  result.time = static_cast<long>(std::time(nullptr));
-  result.date.clear();
-  result.version = version;
-  result.comment = FieldValue(list, "text");
-  while (!result.comment.empty() &&
-         (result.comment.back() == '\n' || result.comment.back() == '\r'))
-    result.comment.pop_back();
-  result.code = code;
-  std::string_view change = result.history.empty() ? "Created" : "Changed";
-  std::string message =
-      base::Sprintf("Test %s by %s (%s)", change, submitter, ResultCodeName(code));
-  std::string date = store::FormatDate(result.time);
-  result.history += base::Sprintf("%s %s\n", date, message);
-  result.sheets = ParseSheetReferences(FieldValue(list, "fft"));
+  std::string comment = FieldValue(list, "text");
+  while (!comment.empty() && (comment.back() == '\n' || comment.back() == '\r')) comment.pop_back();
+  std::vector<std::string> sheets = ParseSheetReferences(FieldValue(list, "fft"));
+  // The history is extended from the stored result as it is when this one is stored, so a
+  // verdict another tester stored meanwhile stays in it.
+  std::string message;
+  const long time = static_cast<long>(std::time(nullptr));
+  auto change = [&](ResultRecord& result) {
+    result.tester = submitter;
+    result.time = time;
+    result.date.clear();
+    result.version = version;
+    result.comment = comment;
+    result.code = code;
+    std::string_view change = result.history.empty() ? "Created" : "Changed";
+    message = base::Sprintf("Test %s by %s (%s)", change, submitter, ResultCodeName(code));
+    result.history += base::Sprintf("%s %s\n", store::FormatDate(result.time), message);
+    result.sheets = sheets;
+  };
   // The result first: a journal line never tells of a result that was not stored.
   if (!base::IsDirectory(CampaignDirectory(place.project, place.group, place.phase, campaign)) ||
-      !WriteResult(test, campaign, result))
+      !UpdateResult(test, campaign, change))
     return web::ErrorBoxArg(config::kMsgCannotOpen, ResultPath(test, campaign));
-  AppendJournal(test, message, result.time);
+  AppendJournal(test, message, time);
   web::MarkStored();
   ShowSavedResult(place, campaign);
 }

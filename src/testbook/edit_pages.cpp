@@ -289,9 +289,6 @@ void SaveTest(const web::ParamList& list, BookPlace& place, bool create, bool do
   if (create) {
     test.created = static_cast<long>(std::time(nullptr));
     MakeDirectories(BookDirectory(place.project, place.group, place.phase));
-    test.number = ReserveTestNumber(test);
-    if (test.number < 0)
-      return web::ErrorBoxArg(config::kMsgCannotOpen, TestPath(test, NextTestNumber(test)));
   } else {
     const std::string& num = web::GetParam(list, "Num");
     if (num.empty() || num.front() < '0' || num.front() > '9')
@@ -312,10 +309,10 @@ void SaveTest(const web::ParamList& list, BookPlace& place, bool create, bool do
   for (const TextArea& area : kTextAreas) test.*area.field = TypedText(list, area.name);
   test.impact = ImpactOf(web::GetParam(list, "impact"));
   test.ref = FieldValue(list, "ref");
-  if (!WriteTest(test)) {
-    if (create) RemoveTest(test);
-    return web::ErrorBoxArg(config::kMsgCannotOpen, TestPath(test, test.number));
-  }
+  // A new test is made with its content, under a number no other request takes.
+  if (create ? CreateTest(test) < 0 : !WriteTest(test))
+    return web::ErrorBoxArg(config::kMsgCannotOpen,
+                            TestPath(test, create ? NextTestNumber(test) : test.number));
   AppendJournal(test, base::Sprintf("Test %s by %s", create ? "Created" : "Changed",
                                     ActingLogin(list, test.submitter)));
   web::MarkStored();

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <ctime>
 
 #include "base/encode.h"
@@ -44,16 +45,6 @@ std::string_view NextLine(std::string_view& in) {
 std::string WithoutCr(std::string_view line) {
   if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
   return std::string(line);
-}
-
-// Creates `path` exclusively. 1: created; 0: it exists already; -1: it cannot be created.
-int CreateExclusive(const std::string& path) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (fd >= 0) {
-    ::close(fd);
-    return 1;
-  }
-  return errno == EEXIST ? 0 : -1;
 }
 
 // The path's directory names from the end: [0] the file name, [1] its folder, and so on.
@@ -97,6 +88,15 @@ std::string& TextField(TestRecord& test, int i) {
   std::string* fields[] = {&test.obj, &test.env,  &test.pre,  &test.steps,
                            &test.exp, &test.post, &test.notes};
   return *fields[i];
+}
+
+// A write that failed is told to the administrator (the web server's error log) as well as
+// on the page; `ok` passes through.
+bool Logged(bool ok, const std::string& path) {
+  if (!ok)
+    config::ReportFailure(base::Sprintf("unable to write %s: %s", path, std::strerror(errno)),
+                          "<! W unable to write %s>\n", base::EscapeHtml(path));
+  return ok;
 }
 
 std::string ShortDate(long time) {
@@ -160,15 +160,19 @@ ItemFile ReadItemFile(const std::string& path) {
 
 int WriteItemFile(const std::string& path, std::string_view title, std::string_view description,
                   bool exclusive) {
-  if (exclusive) {
-    int created = CreateExclusive(path);
-    if (created <= 0) return created;
-    ForgetListings();
-  }
   std::string content = base::Sprintf("%s\n%s\n", OneLine(title, kMaxTitle), description);
-  if (base::WriteFileAtomic(path, content)) return 1;
-  if (exclusive) base::RemoveFile(path);
-  return -1;
+  if (!exclusive) return base::WriteFileAtomic(path, content) ? 1 : -1;
+  // Made with its content under the folder's lock: never an empty item, and of two made at
+  // once under one name the second is told the name is taken.
+  bool existed = false;
+  auto create = [&](const std::optional<std::string>& old) {
+    existed = old.has_value();
+    return existed ? std::nullopt : std::optional<std::string>(content);
+  };
+  if (!Logged(base::UpdateFileContent(path, create), path)) return -1;
+  if (existed) return 0;
+  ForgetListings();
+  return 1;
 }
 
 std::string ModuleTitle(std::string_view project, std::string_view group, int phase,
@@ -194,13 +198,18 @@ int NextTestNumber(const TestRecord& test) {
   return number;
 }
 
-int ReserveTestNumber(const TestRecord& test) {
-  for (int number = NextTestNumber(test);; ++number) {
-    int created = CreateExclusive(TestPath(test, number));
-    if (created < 0) return -1;
-    if (created > 0) {
+int CreateTest(TestRecord& test) {
+  for (test.number = NextTestNumber(test);; ++test.number) {
+    bool taken = false;
+    auto create = [&](const std::optional<std::string>& old) -> std::optional<std::string> {
+      taken = old.has_value();
+      return taken ? std::nullopt : std::optional<std::string>(FormatTest(test));
+    };
+    const std::string path = TestPath(test, test.number);
+    if (!Logged(base::UpdateFileContent(path, create), path)) return -1;
+    if (!taken) {
       ForgetListings();
-      return number;
+      return test.number;
     }
   }
 }
@@ -298,18 +307,9 @@ std::string FormatResult(const ResultRecord& r) {
   return out;
 }
 
-bool ReadResult(const TestRecord& test, std::string_view campaign, ResultRecord& result,
-                bool note) {
-  std::string path = ResultPath(test, campaign);
-  if (note) config::DebugPage("<! %s >\n", base::EscapeHtml(path));
-  result = ResultRecord{};
-  std::optional<std::string> text =
-      IsSafeCampaignName(CampaignName(campaign)) ? base::ReadFile(path) : std::nullopt;
-  if (!text) {
-    result.tester = result.date = result.version = kNoResult;
-    return false;
-  }
-  std::string_view in = *text;
+namespace {
+
+void ParseResult(std::string_view in, ResultRecord& result) {
   result.tester = NextLine(in);
   result.time = base::LeadingNumber(NextLine(in));
   result.date = ShortDate(result.time);
@@ -321,12 +321,41 @@ bool ReadResult(const TestRecord& test, std::string_view campaign, ResultRecord&
     std::string_view sheet = NextLine(in);
     if (!sheet.empty()) result.sheets.emplace_back(sheet);
   }
+}
+
+}  // namespace
+
+bool ReadResult(const TestRecord& test, std::string_view campaign, ResultRecord& result,
+                bool note) {
+  std::string path = ResultPath(test, campaign);
+  if (note) config::DebugPage("<! %s >\n", base::EscapeHtml(path));
+  result = ResultRecord{};
+  std::optional<std::string> text =
+      IsSafeCampaignName(CampaignName(campaign)) ? base::ReadFile(path) : std::nullopt;
+  if (!text) {
+    result.tester = result.date = result.version = kNoResult;
+    return false;
+  }
+  ParseResult(*text, result);
   return true;
 }
 
 bool WriteResult(const TestRecord& test, std::string_view campaign, const ResultRecord& result) {
   if (!IsSafeCampaignName(CampaignName(campaign))) return false;
   return base::WriteFileAtomic(ResultPath(test, campaign), FormatResult(result));
+}
+
+bool UpdateResult(const TestRecord& test, std::string_view campaign,
+                  const std::function<void(ResultRecord&)>& change) {
+  if (!IsSafeCampaignName(CampaignName(campaign))) return false;
+  auto changed = [&](const std::optional<std::string>& old) {
+    ResultRecord result;
+    if (old) ParseResult(*old, result);
+    change(result);
+    return std::optional<std::string>(FormatResult(result));
+  };
+  const std::string path = ResultPath(test, campaign);
+  return Logged(base::UpdateFileContent(path, changed), path);
 }
 
 }  // namespace testbook

@@ -7,6 +7,7 @@
 // the result's history as text blocks, then one linked sheet per line to the end.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -93,9 +94,10 @@ std::string StepTitle(std::string_view project, std::string_view group, int phas
 std::string TestPath(const TestRecord& test, int number);
 // The smallest number from 0 whose test file at the test's location does not exist.
 int NextTestNumber(const TestRecord& test);
-// From NextTestNumber up, the first number whose file can be created, created empty at once so
-// that no other request takes it; -1 when nothing can be created there.
-int ReserveTestNumber(const TestRecord& test);
+// Stores a new test under the first number from NextTestNumber up that no file has yet, its
+// content written with the file (never an empty test, even after a crash); the number (also
+// put in `test`), or -1 when nothing can be created there.
+int CreateTest(TestRecord& test);
 
 // The file's text as WriteTest writes it.
 std::string FormatTest(const TestRecord& test);
@@ -126,5 +128,10 @@ std::string FormatResult(const ResultRecord& result);
 bool ReadResult(const TestRecord& test, std::string_view campaign, ResultRecord& result,
                 bool note = true);
 bool WriteResult(const TestRecord& test, std::string_view campaign, const ResultRecord& result);
+// Reads the stored result (empty when there is none), lets `change` change it and stores
+// it, all under the folder's lock, so that two testers saving at once each keep the other's
+// verdict in the history. False when it could not be stored.
+bool UpdateResult(const TestRecord& test, std::string_view campaign,
+                  const std::function<void(ResultRecord&)>& change);
 
 }  // namespace testbook

@@ -56,25 +56,40 @@ std::string Hex(const unsigned char* bytes, size_t n) {
   return out;
 }
 
+// A key as stored, without its line end.
+std::string TrimmedKey(std::string text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return text;
+}
+
 // The secret of the installation: read from its file, or made there by the first request
-// that needs it. Two first requests at once both end with the one that was linked first.
+// that needs it. Two first requests at once both end with the one that was stored first.
 const std::string& InstallationSecret() {
   Secret& secret = base::Cache<Secret>();
   if (secret.loaded) return secret.key;
   secret.loaded = true;
   const std::string path = SecretPath();
-  std::optional<std::string> text = base::ReadFile(path);
-  if (!text) {
+  // A key that is missing, empty or short (a write cut by a crash) is made anew, under the
+  // folder's lock so that two first requests end with the same key.
+  std::optional<std::string> made;
+  auto keep_or_make = [&](const std::optional<std::string>& old) -> std::optional<std::string> {
+    if (old && TrimmedKey(*old).size() >= kSecretBytes) {
+      made = *old;
+      return std::nullopt;
+    }
     unsigned char bytes[kSecretBytes];
     PrepareCrypto();
-    if (RAND_bytes(bytes, sizeof bytes) != 1) return secret.key;
-    web::WritePrivateFile(path, Hex(bytes, sizeof bytes) + "\n", true);
-    text = base::ReadFile(path);
+    if (RAND_bytes(bytes, sizeof bytes) != 1) return std::nullopt;
+    made = Hex(bytes, sizeof bytes) + "\n";
+    return made;
+  };
+  std::optional<std::string> text = base::ReadFile(path);
+  if (text && TrimmedKey(*text).size() >= kSecretBytes) {
+    secret.key = TrimmedKey(*text);
+    return secret.key;
   }
-  if (text) {
-    while (!text->empty() && (text->back() == '\n' || text->back() == '\r')) text->pop_back();
-    if (text->size() >= kSecretBytes) secret.key = *text;  // a shorter key is no key
-  }
+  if (base::UpdateFileContent(path, keep_or_make, {.mode = 0600}) && made)
+    secret.key = TrimmedKey(*made);
   return secret.key;
 }
 

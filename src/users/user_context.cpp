@@ -202,38 +202,24 @@ void SaveUserContext(std::string_view login, std::string_view project, std::stri
 
   const std::string path = UserInfoPath();
   // Two requests saving at once would each rewrite the file from the same old copy and one
-  // record would be lost: the rewrite is serialised, and each process writes its own
-  // temporary file.
-  base::FileLock lock(base::JoinPath(config::GetConfigDir(), "userinfo.lock"));
-  const std::string temp = base::TempNameFor(path);
-  {
-    base::File out = base::OpenFile(temp, "wb");
-    if (!out) {
-      config::ReportFailure(base::Sprintf("unable to open %s", temp), "<!Unable to open : %s>\n",
-                            temp);
-      return;
-    }
-    // The file names logins and addresses: for the owner alone.
-    ::fchmod(::fileno(out.get()), 0600);
-    base::LineReader reader(path);
-    std::string line;
-    while (reader.Next(line)) {
+  // record would be lost: the rewrite is made under the folder's lock.
+  auto with_current = [&](const std::optional<std::string>& old) -> std::optional<std::string> {
+    std::string text;
+    std::string_view rest = old ? std::string_view(*old) : std::string_view();
+    while (!rest.empty()) {
+      size_t end = rest.find('\n');
+      std::string line(rest.substr(0, end));
+      rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
       auto record = ParseSavedLine(line);
       if (!record || record->address.empty() || record->address == current.address) continue;
-      base::Write(out.get(), FormatRecord(*record));
+      text += FormatRecord(*record);
     }
-    base::Write(out.get(), FormatRecord(current));
-    if (std::fflush(out.get()) != 0 || std::ferror(out.get())) {
-      out.reset();
-      base::RemoveFile(temp);
-      config::ReportFailure(base::Sprintf("unable to write %s", temp), "<!Unable to write : %s>\n",
-                            temp);
-      return;
-    }
-  }
-  if (!base::ReplaceFile(temp, path)) {
-    config::ReportFailure(base::Sprintf("unable to rename %s", temp), "<!Unable to rename : %s>\n",
-                          temp);
+    return text + FormatRecord(current);
+  };
+  // The file names logins and addresses: for the owner alone.
+  if (!base::UpdateFileContent(path, with_current, {.mode = 0600})) {
+    config::ReportFailure(base::Sprintf("unable to write %s", path), "<!Unable to write : %s>\n",
+                          path);
     return;
   }
   UserContext& ctx = Context();

@@ -2,8 +2,12 @@
 // saved and summarised, downloaded and printed; the refusals and the members-only changes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
+#include <thread>
+#include <vector>
 
 #include "harness.h"
 
@@ -50,6 +54,35 @@ std::string Numbers(const std::vector<std::string>& n, const std::string& colour
     out += "<" + std::string(cells[i]) + "BGCOLOR=\"#" + colour + "\"><FONT COLOR=#" + font +
            " FACE=Helvetica>" + n[i] + "</TD>\n";
   return out.substr(0, out.size() - 1) + "</TR>\n";
+}
+
+// Testers who save verdicts on one test at the same moment each keep theirs in its history;
+// of several making one module at once, one makes it, whole, and the others are told it
+// exists.
+TEST(CampaignPages, ConcurrentTestersLoseNothing) {
+  Installation inst;
+  WriteSmallBook(inst);
+  Tests(inst, "&book=27&camp=2024/01/02");
+  constexpr int kTesters = 8;
+  std::vector<std::string> pages(kTesters);
+  auto together = [&](const std::function<std::string(int)>& work) {
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kTesters; ++i) threads.emplace_back([&, i] { pages[i] = work(i); });
+    for (std::thread& t : threads) t.join();
+  };
+  together([&](int i) {
+    return SaveResult(inst, "&step=S1&test=000",
+                      "&version=1.0&res=1&submitter=tester" + std::to_string(i));
+  });
+  const std::string result = inst.Read(kBook + "test/C.2024-01-02/M1.S1.000");
+  for (int i = 0; i < kTesters; ++i)
+    EXPECT_TRUE(Has(result, "by tester" + std::to_string(i) + " (OK)")) << result;
+  together([&](int i) { return Book(inst, "&book=4&mod=M9&title=T" + std::to_string(i)); });
+  const int refused = static_cast<int>(std::count_if(pages.begin(), pages.end(), [](auto& page) {
+    return Has(page, "The module M9 already exists.");
+  }));
+  EXPECT_EQ(refused, kTesters - 1);
+  EXPECT_TRUE(inst.Read(kBook + "mod.M9").starts_with("T")) << inst.Read(kBook + "mod.M9");
 }
 
 TEST(CampaignPages, CampaignIsCreatedFilledSummarisedAndDownloaded) {

@@ -126,8 +126,10 @@ std::vector<std::string> TouchedPaths(const Installation& inst, Request req) {
 }
 
 bool Allowed(const Installation& inst, const std::string& path) {
-  for (const char* dir : {"config/", "data/", "temp/"})
-    if (path.starts_with(inst.Path(dir))) return true;
+  // The folders themselves too: a file is replaced under its folder's lock, and the folder
+  // synced after.
+  for (const char* dir : {"config", "data", "temp"})
+    if (path == inst.Path(dir) || path.starts_with(inst.Path(dir) + "/")) return true;
   if (path == inst.root() || path == inst.root() + "/") return true;
   // What a sanitizer build's runtime reads of its own process (the plain build still sees every
   // such read as a fault).

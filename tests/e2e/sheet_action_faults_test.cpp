@@ -1,8 +1,10 @@
 // The status actions refusing what they must: names that are no sheet, duplicates of no
 // sheet, dates that do not fit, missing fields, users without the right.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <ctime>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -123,6 +125,31 @@ TEST(SheetActionFaults, RefusalsChangeNothing) {
     EXPECT_EQ(base::Sprintf("%d/%d/%d", tm.tm_mday, tm.tm_mon + 1, tm.tm_year + 1900), day);
     EXPECT_EQ(sheet->status, store::kPostponed);
   }
+}
+
+// A change stored but not finished (the index cannot be written): every page of the sheet
+// says it will appear, never an error box nor the sheet as it was; once the index can be
+// written again, the next page finishes the change and shows it.
+TEST(SheetActionFaults, AStoredChangeNotFinishedYetIsAnnouncedThenShown) {
+  Installation inst;
+  MakeSheets(inst);
+  ASSERT_EQ(::rename(inst.Path("data/index").c_str(), inst.Path("kept").c_str()), 0);
+  inst.Write("data/index/stuck", "");
+  e2e::CgiResult stored = inst.Get("CMD=Observed&Num=TsG.00001&User=kolvar&submitter=tessin");
+  const std::string notice = "<P>stored as TsG.00001, will appear shortly<P>\n";
+  EXPECT_TRUE(e2e::Has(stored.out, notice)) << stored.out;
+  EXPECT_TRUE(e2e::Has(stored.err, "quorb: a stored change")) << stored.err;
+  for (const std::string cmd : {"Observed", "Edit&Edit=0", "Change_Header"}) {
+    const std::string page = inst.Get("CMD=" + cmd + "&Num=TsG.00001").out;
+    EXPECT_TRUE(e2e::Has(page, notice)) << cmd << page;
+    EXPECT_FALSE(e2e::Has(page, kError)) << cmd << page;
+  }
+  std::filesystem::remove_all(inst.Path("data/index"));
+  ASSERT_EQ(::rename(inst.Path("kept").c_str(), inst.Path("data/index").c_str()), 0);
+  const std::string page = inst.Get("CMD=Edit&Edit=0&Num=TsG.00001").out;
+  EXPECT_FALSE(e2e::Has(page, notice)) << page;
+  EXPECT_EQ(e2e::Lines(inst.Read("data/index")).size(), 2u) << inst.Read("data/index");
+  EXPECT_TRUE(e2e::Has(inst.Read("data/TsG.00001"), "Observed")) << inst.Read("data/TsG.00001");
 }
 
 }  // namespace

@@ -2,7 +2,9 @@
 // message that reaches a scripted relay through the spool.
 #include "sheets/notify.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -104,8 +106,17 @@ TEST_F(NotifyTest, MailIsQueuedThenCarriesTheSheetToEachRecipient) {
   EXPECT_EQ(written_for, "Crash");
   EXPECT_FALSE(fs::exists(path));
   ASSERT_EQ(mail::ListSpool().size(), 1u);
+  // Messages no envelope names (a crash between the two writes): an old one is cleared, a
+  // fresh one may still get its envelope.
+  Write("data/Mail/0000000001.1.1.msg", "old");
+  Write("data/Mail/9999999999.1.1.msg", "fresh");
+  const timespec old_times[2] = {{1000000000, 0}, {1000000000, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, (root_ + "/data/Mail/0000000001.1.1.msg").c_str(), old_times, 0),
+            0);
   testing_support::CaptureStdout([] { mail::DeliverSpool(false); });
   EXPECT_TRUE(mail::ListSpool().empty());
+  EXPECT_FALSE(fs::exists(root_ + "/data/Mail/0000000001.1.1.msg"));
+  EXPECT_TRUE(fs::exists(root_ + "/data/Mail/9999999999.1.1.msg"));
   std::string got = peer.Received();
   EXPECT_NE(got.find("\r\nMAIL FROM:<www@corp.test>\r\n"
                      "RCPT TO:<duval@corp.test>\r\nRCPT TO:<sub@corp.test>\r\nDATA\r\n"

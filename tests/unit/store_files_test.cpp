@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "base/files.h"
 #include "base/request_state.h"
 #include "e2e/harness.h"
 #include "store/check.h"
@@ -238,7 +239,7 @@ TEST_F(StoreFiles, AChangePastItsCommitIsFinishedByTheNextLockTaker) {
   fs::create_directories(root_ + "/data/index/x");
   EXPECT_EQ(store::CreateSheet(s), Stored::kOk);
   EXPECT_TRUE(Exists("data/ABCTGUI.00001"));
-  EXPECT_FALSE(Exists("data/history.dat"));
+  EXPECT_EQ(Read("data/history.dat"), "");  // room reserved, nothing written
   EXPECT_TRUE(Read("data/commit.intent").starts_with("QUORB-COMMIT"));
   // An intent is written over the one before: what an older, longer one left after its end
   // line is no part of it.
@@ -267,6 +268,82 @@ TEST_F(StoreFiles, AnIntentThatIsNotWholeIsNoChange) {
     EXPECT_FALSE(Exists("data/ABCTGUI.00001")) << intent;
     EXPECT_FALSE(Read("data/commit.intent").starts_with("QUORB-COMMIT")) << intent;
   }
+}
+
+// A change that waits (its staged upload is not there yet) is never written over by a repair,
+// which says why it waits; an attachment cut short is found by its recorded size.
+TEST_F(StoreFiles, RepairKeepsAWaitingChangeAndCheckFindsShortAttachments) {
+  FactSheet s = NewSheet("With a file");
+  store::AddEntry(s, "a.txt", "kolvar", 946681200, "TRACE_ABCTGUI.00001/a.txt").kind =
+      store::kAttachmentEntry;
+  s.entries[0].bytes = 5;
+  ASSERT_EQ(store::CreateSheet(s), Stored::kOk);
+  Write("data/TRACE_ABCTGUI.00001/a.txt", "12345");
+  EXPECT_EQ(store::CheckStore(false), 0);
+  Write("data/TRACE_ABCTGUI.00001/a.txt", "12");
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(store::CheckStore(true), 1);
+  EXPECT_NE(testing::internal::GetCapturedStdout().find("holds 2 bytes, not the 5 stored"),
+            std::string::npos);
+  Write("data/TRACE_ABCTGUI.00001/a.txt", "12345");
+
+  store::Commit waiting;
+  waiting.MoveFile("tmp/stage.1.0", "TRACE_ABCTGUI.00001/b.txt");
+  testing::internal::CaptureStderr();
+  ASSERT_TRUE(store::RunCommit(waiting));  // past its commit point; the move waits
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("not finished yet"), std::string::npos);
+  const std::string intent = Read("data/commit.intent");
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(store::CheckStore(true), 1);
+  const std::string said = testing::internal::GetCapturedStdout();
+  EXPECT_NE(said.find("moving tmp/stage.1.0"), std::string::npos) << said;
+  EXPECT_NE(said.find("nothing repaired"), std::string::npos) << said;
+  EXPECT_EQ(Read("data/commit.intent"), intent);
+  // Once its file is there, the next lock taker finishes it.
+  Write("data/tmp/stage.1.0", "bytes");
+  EXPECT_TRUE(store::RecoverStore());
+  EXPECT_EQ(Read("data/TRACE_ABCTGUI.00001/b.txt"), "bytes");
+}
+
+// Files outside the store: many processes change one file through its folder's lock and each
+// replace their own beside it; nothing is lost, nothing half-written or temporary is left, a
+// secret is for its owner alone, and a lock held too long is a refusal, not a wait for ever.
+TEST_F(StoreFiles, FilesOutsideTheStoreAreReplacedWholeUnderTheirLock) {
+  constexpr int kProcesses = 12, kTimes = 8;
+  const std::string dir = root_ + "/config";
+  unit_test::RunProcesses(kProcesses, [&](int id) {
+    for (int i = 0; i < kTimes; ++i) {
+      auto add = [&](const std::optional<std::string>& old) -> std::optional<std::string> {
+        return old.value_or("") + fmt::format("{} {}\n", id, i);
+      };
+      if (!base::UpdateFileContent(dir + "/shared.cfg", add)) return 1;
+      const std::string own = fmt::format("{}/own{}.cfg", dir, id);
+      if (!base::ReplaceFileContent(own, std::string(1000 * (i + 1), 'a' + id))) return 2;
+    }
+    return 0;
+  });
+  EXPECT_EQ(e2e::Lines(Read("config/shared.cfg")).size(), size_t{kProcesses * kTimes});
+  for (int id = 0; id < kProcesses; ++id)
+    EXPECT_EQ(Read(fmt::format("config/own{}.cfg", id)), std::string(1000 * kTimes, 'a' + id));
+  for (const auto& e : fs::directory_iterator(dir))
+    EXPECT_EQ(e.path().filename().string().find(".tmp."), std::string::npos) << e.path();
+
+  struct Case {
+    unsigned mode;
+    fs::perms perms;
+  };
+  for (const Case& c : {Case{0600, fs::perms::owner_read | fs::perms::owner_write},
+                        Case{0644, fs::perms::owner_read | fs::perms::owner_write |
+                                       fs::perms::group_read | fs::perms::others_read}}) {
+    ASSERT_TRUE(base::ReplaceFileContent(dir + "/mode.cfg", "x", {.mode = c.mode}));
+    EXPECT_EQ(fs::status(dir + "/mode.cfg").permissions(), c.perms) << c.mode;
+  }
+  base::FolderLock held(dir);
+  ASSERT_TRUE(held.Held());
+  int error = 0;
+  EXPECT_FALSE(base::ReplaceFileContent(dir + "/mode.cfg", "y", {.wait_ms = 50, .error = &error}));
+  EXPECT_EQ(error, EWOULDBLOCK);
+  EXPECT_EQ(Read("config/mode.cfg"), "x");
 }
 
 // Thirty-two processes create, rewrite, copy and move sheets at the same moment, as concurrent

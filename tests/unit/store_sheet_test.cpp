@@ -82,6 +82,34 @@ TEST(StoreSheet, AttachmentEntriesAndSeveralEntriesRoundTrip) {
   EXPECT_EQ(RoundTrip(bytes), bytes);
 }
 
+// An attachment entry keeps the size its file had when stored after its length, where a
+// reader that knows no size stops; a text entry never carries one.
+TEST(StoreSheet, AttachmentSizeFollowsTheLength) {
+  struct Case {
+    std::string line;
+    long long bytes;
+    std::string written;  // the line as written again
+  };
+  const std::vector<Case> cases = {
+      {"a.txt|946681300|tessin|22|1043", 1043, "a.txt|946681300|tessin|22|1043"},
+      {"a.txt|946681300|tessin|22", -1, "a.txt|946681300|tessin|22"},
+      {"a.txt|946681300|tessin|22|x", -1, "a.txt|946681300|tessin|22"},
+      {"a.txt|946681300|tessin|22|0", 0, "a.txt|946681300|tessin|22|0"},
+  };
+  for (const Case& c : cases) {
+    const std::string bytes = kHeader + "=|=|=|=|=|=|=|=|=|=|=|=\n" + c.line +
+                              "\nTRACE_TaG.00001/a.txt\n=-=-=-=-=-=-=-=-=-=-=-=\n0\n";
+    FactSheet s = Read(bytes);
+    ASSERT_EQ(s.entries.size(), 1u) << c.line;
+    EXPECT_EQ(s.entries[0].bytes, c.bytes) << c.line;
+    EXPECT_EQ(s.entries[0].text, "TRACE_TaG.00001/a.txt\n") << c.line;
+    EXPECT_NE(RoundTrip(bytes).find(c.written + "\n"), std::string::npos) << c.line;
+  }
+  FactSheet text;
+  store::AddEntry(text, "Description", "kolvar", 946681200, "Text.").bytes = 5;
+  EXPECT_NE(store::FormatSheet(text).find("kolvar|6\nText."), std::string::npos);
+}
+
 // The title is the whole rest of the line; a "|" in other fields is written as "/", so
 // nothing shifts.
 TEST(StoreSheet, BarsInTheTitleAndInOtherFields) {

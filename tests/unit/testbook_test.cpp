@@ -157,12 +157,14 @@ TEST(TestBookFiles, NewTestsTakeTheFirstFreeNumber) {
   InProcess req(inst);
   ASSERT_TRUE(testbook::MakeDirectories(inst.Path(kBook)));
   testbook::TestRecord test = TestAt("A", "S");
-  for (int expected : {0, 1, 2}) EXPECT_EQ(testbook::ReserveTestNumber(test), expected);
+  test.title = "Made whole";
+  for (int expected : {0, 1, 2}) EXPECT_EQ(testbook::CreateTest(test), expected);
   test.number = 1;
   testbook::RemoveTest(test);
   EXPECT_EQ(testbook::NextTestNumber(test), 1);
-  EXPECT_EQ(testbook::ReserveTestNumber(test), 1);
-  EXPECT_EQ(testbook::ReserveTestNumber(test), 3);
+  EXPECT_EQ(testbook::CreateTest(test), 1);
+  EXPECT_EQ(testbook::CreateTest(test), 3);
+  EXPECT_EQ(inst.Read(kBook + "test.A.S.003"), testbook::FormatTest(test));
 }
 
 TEST(TestBookFiles, TestTakesItsLocationFromItsPath) {
