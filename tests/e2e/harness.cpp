@@ -280,7 +280,8 @@ void WriteSampleProject(const Installation& inst, const std::string& more_projec
 }
 
 std::string PageHead(const std::string& title) {
-  return std::string(kHtmlHeader) + "<HTML LANG=\"en\">\n<HEAD>\n" + kNarrowScreen + "<TITLE>" + title +
+  return std::string(kHtmlHeader) + "<HTML LANG=\"en\">\n<HEAD>\n" + kNarrowScreen + "<TITLE>" +
+         title +
          "</TITLE>\n</HEAD>\n<BODY BACKGROUND=/quorb/images//fond.gif BGCOLOR=\"#FFFFFF\" "
          "TEXT=\"#000000\" >\n";
 }

@@ -76,7 +76,8 @@ TEST(PageFrameLanguage, FromTheLanguageCode) {
     Installation inst(std::string("LANGUAGE ") + language + "\n");
     InProcess req(inst);
     const std::string page = CaptureStdout([] { web::WritePageHead(nullptr, "T", "#C0C0C0", {}); });
-    EXPECT_NE(page.find(std::string("<HTML LANG=\"") + tag + "\">\n"), std::string::npos) << language;
+    EXPECT_NE(page.find(std::string("<HTML LANG=\"") + tag + "\">\n"), std::string::npos)
+        << language;
   }
 }
 
