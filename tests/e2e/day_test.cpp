@@ -48,7 +48,7 @@ TEST(DayRedirects, EveryStoredChangeLeadsToItsPageAndAReloadStoresNothing) {
       {"CMD=Corrected&Num=TsG.00001&version=2.0&Load=2&User=kolvar&text=Fixed",
        "CMD=Corrected&Num=TsG.00001&Done=1", "Corrected by kolvar on", ""},
       {"CMD=Edit&Num=TsG.00001&Edit=0&title=Desc&text=New+text&User=kolvar",
-       "CMD=Edit&Num=TsG.00001&Done=TsG.00001", "New&nbsp;text", ""},
+       "CMD=Edit&Num=TsG.00001&Done=TsG.00001", "New text", ""},
       {"CMD=Copy&Num=TsG.00001&project=TEST&group=Core&prog=prog1&sev=2&phase=b&User=kolvar",
        "CMD=Copy&Num=TsG.00001&Done=TsC.00001", "TsC.00001", ""},
       {book + "&book=4&mod=M1&title=First&text=About", book + "&mod=M1&book=4&Done=1",
