@@ -183,11 +183,15 @@ TEST_F(SheetDisplay, EntryTextWrapsAndLinks) {
       {" x\r\ny", "&nbsp;x\r<BR>\ny"},
       {"see http://h.example/a?b=1&c=\"2\" now",
        "see <A HREF=\"http://h.example/a?b=1&amp;c=\">http://h.example/a?b=1&c=</A>\"2\" now"},
-      {"(HTTPS://h.example/p_(1)), end.", "(<A HREF=\"HTTPS://h.example/p_(1)\">HTTPS://h.example/p_(1)</A>), end."},
-      {"at https://h.example/x<script>.", "at <A HREF=\"https://h.example/x\">https://h.example/x</A>&lt;script>."},
-      {"javascript:alert(1) http:// ftp://h.example xhttp://h.example", "javascript:alert(1) http:// ftp://h.example xhttp://h.example"},
+      {"(HTTPS://h.example/p_(1)), end.",
+       "(<A HREF=\"HTTPS://h.example/p_(1)\">HTTPS://h.example/p_(1)</A>), end."},
+      {"at https://h.example/x<script>.",
+       "at <A HREF=\"https://h.example/x\">https://h.example/x</A>&lt;script>."},
+      {"javascript:alert(1) http:// ftp://h.example xhttp://h.example",
+       "javascript:alert(1) http:// ftp://h.example xhttp://h.example"},
       {"As TsG.00012, not v1.00012 nor TsG.0001 nor TsG.00012b:\nTaG.000123",
-       "As " + sheet_link + "TsG.00012\">TsG.00012</A>, not v1.00012 nor TsG.0001 nor TsG.00012b:<BR>\n" +
+       "As " + sheet_link +
+           "TsG.00012\">TsG.00012</A>, not v1.00012 nor TsG.0001 nor TsG.00012b:<BR>\n" +
            sheet_link + "TaG.000123\">TaG.000123</A>"},
   };
   for (const auto& c : cases) {
