@@ -54,7 +54,8 @@ void WriteResultHead() {
   base::Page("<TR><TD ALIGN=LEFT><BIG>%s</BIG>\n", Msg(2113));
   base::Write(nullptr, "</TD>\n<TD ALIGN=RIGHT Valign=TOP>\n");
   base::Page("<A HREF=\"?%s\">", base::EscapeHtml(web::UidSuffix()));
-  base::Page("<IMG SRC=\"%s/home.gif\" BORDER=0 VALIGN=CENTER></A>\n", config::GetImageDir());
+  base::Page("<IMG SRC=\"%s/home.gif\" BORDER=0 VALIGN=CENTER ALT=\"QUORB\"></A>\n",
+             config::GetImageDir());
   base::Write(nullptr, "</TD></TR></Table>\n<HR>\n");
 }
 
@@ -186,7 +187,8 @@ void WriteResultList(const FoundList& hits, const web::ParamList& params,
   base::Write(nullptr, "</H2>\n</TD><TD ALIGN=RIGHT WIDTH=35>\n");
   base::Page("<A HREF=%s?%s=yes&%s>\n", base::EscapeHtml(web::ScriptName()), "Print",
              QueryForLink(web::GetRawQuery()));
-  base::Page("<IMG SRC=%s/print.gif BORDER=0 VALIGN=CENTER></A>", config::GetImageDir());
+  base::Page("<IMG SRC=%s/print.gif BORDER=0 VALIGN=CENTER ALT=\"%s\"></A>", config::GetImageDir(),
+             Msg(156));
   base::Write(nullptr, "</TD></TR></TABLE>\n");
 
   base::Write(nullptr, "<TABLE CELLSPACING=0 BORDER=0 CELLPADDING=0>\n");

@@ -76,9 +76,15 @@ void WriteSetupMenu(const web::ParamList& list) {
   }
   const std::string& images = config::GetImageDir();
   base::Write(nullptr, "<TABLE BORDER=1 WIDTH=70%>\n");
-  base::Page("<TR><TD ALIGN=CENTER><IMG SRC=%s/bugL.gif></TD>\n", images);
+  base::Page(
+      "<TR><TD ALIGN=CENTER><IMG SRC=%s/bugL.gif ALT="
+      "></TD>\n",
+      images);
   base::Write(nullptr, "<TD><BR><H1><Font size=7>QUORB&nbsp;SETUP</font></H1>\n");
-  base::Page("</TD><TD ALIGN=CENTER><IMG SRC=%s/bugR.gif></TD>\n", images);
+  base::Page(
+      "</TD><TD ALIGN=CENTER><IMG SRC=%s/bugR.gif ALT="
+      "></TD>\n",
+      images);
   base::Page("<TR><TH WIDTH=25%%>%s</TH>\n", config::Msg(2440));
   base::Page("<TH>%s</TH></TR>\n", config::Msg(2441));
   std::string script = base::EscapeHtml(web::ScriptName());

@@ -166,7 +166,8 @@ void WriteCreatedHead(std::string_view name) {
   base::Page("<TR><TD ALIGN=LEFT><H1>%s", base::EscapeHtml(name));
   base::Write(nullptr, "</H1></TD>\n<TD ALIGN=RIGHT Valign=TOP>\n");
   base::Write(nullptr, "<A HREF=\"?\">");
-  base::Page("<IMG SRC=\"%s/home.gif\" BORDER=0 VALIGN=CENTER></A>\n", config::GetImageDir());
+  base::Page("<IMG SRC=\"%s/home.gif\" BORDER=0 VALIGN=CENTER ALT=\"QUORB\"></A>\n",
+             config::GetImageDir());
   base::Write(nullptr, "</TD></TR></Table>\n");
 }
 

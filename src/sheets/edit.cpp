@@ -82,7 +82,8 @@ void WriteCommitHead(int code, std::string_view name, std::string_view qs) {
   base::Page("%s %s", Msg(CommitTitle(code)), Esc(name));
   base::Write(nullptr, "</H1></TD>\n<TD ALIGN=RIGHT Valign=TOP>\n");
   base::Page("<A HREF=\"?%s\">\n", Esc(qs));
-  base::Page("<IMG SRC=\"%s/larrow.gif\" BORDER=0 VALIGN=CENTER></A>\n", config::GetImageDir());
+  base::Page("<IMG SRC=\"%s/larrow.gif\" BORDER=0 VALIGN=CENTER ALT=\"%s\"></A>\n",
+             config::GetImageDir(), Msg(1106));
   base::Write(nullptr, "</A></TD></TR></Table>\n");
 }
 

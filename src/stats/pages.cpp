@@ -188,9 +188,15 @@ void WriteMenu(const View& view) {
   base::Page("<TABLE BORDER=1 WIDTH=70%%>\n");
   base::Page("<TR><TD ALIGN=CENTER >\n");
   base::Page("<TABLE BORDER=0 WIDTH=100%%>\n");
-  base::Page("<TR><TD ALIGN=CENTER><IMG SRC=%s/bugL.gif></TD>\n", images);
+  base::Page(
+      "<TR><TD ALIGN=CENTER><IMG SRC=%s/bugL.gif ALT="
+      "></TD>\n",
+      images);
   base::Page("<TD ALIGN=CENTER><BR><H1><Font size=5>QUORB&nbsp;%s</font></H1>\n", Msg(3005));
-  base::Page("</TD><TD ALIGN=CENTER><IMG SRC=%s/bugR.gif></TD>\n", images);
+  base::Page(
+      "</TD><TD ALIGN=CENTER><IMG SRC=%s/bugR.gif ALT="
+      "></TD>\n",
+      images);
   base::Page("</TR></TABLE>\n");
   base::Page("</TD></TR>\n");
   const std::string script = Script();

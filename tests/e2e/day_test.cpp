@@ -20,6 +20,16 @@ std::string Redirected(const CgiResult& page) {
   return start < end ? page.out.substr(start + 1, end - start - 1) : "";
 }
 
+// The image tags of a page that have no ALT text (for a reader who does not see them).
+std::string ImagesWithoutAlt(const std::string& page) {
+  std::string missing;
+  for (size_t at = page.find("<IMG"); at != std::string::npos; at = page.find("<IMG", at + 1)) {
+    const std::string tag = page.substr(at, page.find('>', at) - at + 1);
+    if (!Has(tag, " ALT=")) missing += tag + "\n";
+  }
+  return missing;
+}
+
 // TsG.00001 in the sample project; tessin is no manager of TEST.
 void MakeSheet(const Installation& inst, const std::string& extra = "") {
   WriteSampleProject(inst, extra);
@@ -79,6 +89,7 @@ TEST(DayRedirects, EveryStoredChangeLeadsToItsPageAndAReloadStoresNothing) {
       const CgiResult shown = inst.Get(location);
       EXPECT_TRUE(Has(shown.out, c.shown)) << c.location << "\n" << shown.out;
       EXPECT_TRUE(Has(shown.out, "home.gif") || Has(shown.out, "larrow.gif")) << c.location;
+      EXPECT_EQ(ImagesWithoutAlt(shown.out), "") << c.location;
     }
     EXPECT_EQ(inst.Read(c.file), c.file.empty() ? "" : "changed since\n") << c.location;
     EXPECT_EQ(inst.Read("data/TsG.00001"), sheet) << c.location;
