@@ -12,16 +12,6 @@ namespace {
 
 constexpr std::string_view kDefaultColor = "#FFFFFF";
 
-// What every page needs on a phone: its own width, and tables, lists and fields that shrink
-// to the screen (words break rather than push the page sideways). On a narrow screen the
-// cells of a form stack, each label above its field.
-constexpr std::string_view kNarrowScreen =
-    "<META NAME=\"viewport\" CONTENT=\"width=device-width, initial-scale=1\">\n"
-    "<STYLE>TABLE{max-width:100%}TD,TH{overflow-wrap:anywhere}"
-    "INPUT,SELECT,TEXTAREA,IMG{max-width:100%;box-sizing:border-box}"
-    "@media (max-width:40em){FORM TABLE,FORM TBODY,FORM TR,FORM TD,FORM TH{display:block}"
-    "FORM TABLE{width:auto !important}}</STYLE>\n";
-
 // The language of the page's text: the language file's code ("FR", "EN" ...) in lower case;
 // a code that is not a language tag reads as the default's.
 std::string PageLanguage() {
@@ -48,7 +38,7 @@ void WritePageHead(base::Stream stream, std::string_view title, std::string_view
   }
   bool security = config::IsSecurityOn();
   StartHtmlPage();
-  base::Page("<HTML LANG=\"%s\">\n<HEAD>\n%s", PageLanguage(), kNarrowScreen);
+  base::Page("<HTML LANG=\"%s\">\n<HEAD>\n%s", PageLanguage(), kEveryReaderHead);
   if (security) {
     WriteCookieFunctions();
     WriteCookieCheck(title, list);

@@ -155,14 +155,6 @@ bool CgiSanitized();
 inline constexpr const char* kHtmlHeader =
     "Content-type: text/html; charset=ISO-8859-1\n" E2E_PROTECTIVE "\n";
 
-// What follows "<HEAD>\n" on every page: the viewport and the narrow-screen style.
-inline constexpr const char* kNarrowScreen =
-    "<META NAME=\"viewport\" CONTENT=\"width=device-width, initial-scale=1\">\n"
-    "<STYLE>TABLE{max-width:100%}TD,TH{overflow-wrap:anywhere}"
-    "INPUT,SELECT,TEXTAREA,IMG{max-width:100%;box-sizing:border-box}"
-    "@media (max-width:40em){FORM TABLE,FORM TBODY,FORM TR,FORM TD,FORM TH{display:block}"
-    "FORM TABLE{width:auto !important}}</STYLE>\n";
-
 // The start of a page of the default colour titled `title`, header included.
 std::string PageHead(const std::string& title);
 

@@ -57,7 +57,8 @@ class PageFrame : public ::testing::Test {
 TEST_F(PageFrame, HeadPerColourAndInAFile) {
   InProcess req(inst);
   EXPECT_EQ(CaptureStdout([] { web::WritePageHead(nullptr, "Sheet <b>", "#C0C0C0", {}); }),
-            std::string(e2e::kHtmlHeader) + "<HTML LANG=\"en\">\n<HEAD>\n" + e2e::kNarrowScreen +
+            std::string(e2e::kHtmlHeader) + "<HTML LANG=\"en\">\n<HEAD>\n" +
+                std::string(web::kEveryReaderHead) +
                 "<TITLE>Sheet &lt;b&gt;</TITLE>\n</HEAD>\n"
                 "<BODY BGCOLOR=\"#C0C0C0\" TEXT=\"#000000\" >\n");
   inst.WriteConfig(inst.DefaultConfig("SECURITY YES\n"));
