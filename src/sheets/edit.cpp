@@ -28,7 +28,7 @@ namespace sheets {
 namespace edit_parts {
 
 void WriteUserSelect(std::string_view project) {
-  base::Page("<SELECT NAME=\"%s\">\n", "User");
+  base::Page("<SELECT NAME=\"%s\" ID=User>\n", "User");
   base::Write(nullptr, "<OPTION >&nbsp\n");
   config::WriteUserOptions(nullptr, project, users::GetUserName());
   base::Write(nullptr, "</SELECT>\n");

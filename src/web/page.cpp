@@ -91,12 +91,15 @@ void CheckLanguageVersion() {
   base::Page("langue.%s in configuration directory.</P></FONT>\n", config::Msg(1));
 }
 
-void LabelCell(int message) {
-  base::Page("<TD><B>%s</B></TD>\n", config::Msg(message));
+void LabelCell(int message, std::string_view field) {
+  if (field.empty())
+    base::Page("<TD><B>%s</B></TD>\n", config::Msg(message));
+  else
+    base::Page("<TD><LABEL FOR=%s><B>%s</B></LABEL></TD>\n", field, config::Msg(message));
 }
 
 void OpenSelectCell(std::string_view name) {
-  base::Page("<TD><SELECT NAME=%s>\n", name);
+  base::Page("<TD><SELECT NAME=%s ID=%s>\n", name, name);
 }
 
 void CloseSelectCell() {

@@ -21,8 +21,9 @@ void ErrorBox(int n);
 // The same, with message n used as a format applied to `arg`.
 void ErrorBoxArg(int n, std::string_view arg);
 
-// The cells of a form row: a label in bold (message `message`), and a list opened and closed.
-void LabelCell(int message);
+// The cells of a form row: a label in bold (message `message`), naming the field `field` (the
+// field's ID, which is its name) for readers and for a click; and a list opened and closed.
+void LabelCell(int message, std::string_view field = {});
 void OpenSelectCell(std::string_view name);
 void CloseSelectCell();
 // The options of a project list that reloads the page `cmd` for the project chosen, `project`

@@ -30,6 +30,28 @@ std::string ImagesWithoutAlt(const std::string& page) {
   return missing;
 }
 
+// The fields of a page that no label names: every field a user fills (not a hidden field
+// or a button) has an ID that a LABEL is FOR, or names itself with ARIA-LABEL.
+std::string FieldsWithoutLabel(const std::string& page) {
+  std::string missing;
+  for (const char* kind : {"<INPUT", "<SELECT", "<TEXTAREA"}) {
+    for (size_t at = page.find(kind); at != std::string::npos; at = page.find(kind, at + 1)) {
+      const std::string tag = page.substr(at, page.find('>', at) - at + 1);
+      std::string upper = tag;
+      for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      if (Has(upper, "TYPE=\"HIDDEN\"") || Has(upper, "TYPE=HIDDEN") || Has(upper, "TYPE=SUBMIT") ||
+          Has(upper, "TYPE=RESET") || Has(tag, " ARIA-LABEL="))
+        continue;
+      const size_t id = tag.find(" ID=");
+      const std::string name = id == std::string::npos
+                                   ? ""
+                                   : tag.substr(id + 4, tag.find_first_of(" >", id + 4) - id - 4);
+      if (name.empty() || !Has(page, "<LABEL FOR=" + name + ">")) missing += tag + "\n";
+    }
+  }
+  return missing;
+}
+
 // TsG.00001 in the sample project; tessin is no manager of TEST.
 void MakeSheet(const Installation& inst, const std::string& extra = "") {
   WriteSampleProject(inst, extra);
@@ -196,6 +218,16 @@ TEST(DayPages, EveryPageHasAWayHomeAndEveryRequestAnAnswer) {
 }
 
 // (Dates never set are empty in the export: see the search tests.)
+// The forms a user fills most name every field, for a screen reader and for a click on the
+// label.
+TEST(DayPages, FormsLabelEveryField) {
+  Installation inst;
+  MakeSheet(inst);
+  for (const std::string query : {"CMD=create&project=TEST", "CMD=search&project=TEST",
+                                  "CMD=Change_Header&Num=TsG.00001", "Login=1"})
+    EXPECT_EQ(FieldsWithoutLabel(inst.Get(query).out), "") << query;
+}
+
 TEST(DayValues, StatisticsSayWhatTheyShow) {
   Installation inst;
   MakeSheet(inst, "OTHER:O:kolvar:tessin\n");
@@ -234,10 +266,10 @@ TEST(DaySearch, EveryProjectAndAPageOfSheetsAtATime) {
     EXPECT_EQ("", Missing(inst.Get(typed + project).out,
                           {"NAME=project VALUE=\"" + project + "\"", "<OPTION SELECTED> GUI",
                            "<OPTION SELECTED VALUE=\"b\">", "<OPTION SELECTED> tessin",
-                           "NAME=statC VALUE=X CHECKED", "NAME=statN VALUE=X >",
+                           "NAME=statC ID=statC VALUE=X CHECKED", "NAME=statN ID=statN VALUE=X >",
                            "<OPTION SELECTED> prog2", "<OPTION VALUE=3 SELECTED >",
                            "<OPTION SELECTED VALUE=2>", "VALUE=\"01/01/2020\"",
-                           "NAME=intitle SIZE=30 VALUE=\"a &quot;b&quot;\"",
+                           "NAME=intitle ID=intitle SIZE=30 VALUE=\"a &quot;b&quot;\"",
                            "<OPTION VALUE=3 SELECTED>", "VALUE=AC CHECKED"}))
         << project;
   }

@@ -189,15 +189,18 @@ TEST(Search, FormCarriesTheIdentityAndTicksTheOpenStatuses) {
   std::string page = inst.Get("CMD=search&project=TEST&Uid=" + base::UrlEncode(uid)).out;
   EXPECT_EQ(
       "",
-      Missing(page,
-              {"<INPUT SIZE=20 NAME=\"find\">\n<INPUT TYPE=submit VALUE=\"Show\">\n"
-               "<INPUT TYPE=hidden name=Uid Value=\"" +
-                   uid + "\">",
-               "<OPTION VALUE=\"/cgi-bin/quorb.cgi?CMD=search&project=TEST&Uid=" +
-                   base::UrlEncode(uid) + "\" SELECTED > TEST \n",
-               "<TD><INPUT TYPE=checkbox NAME=statO VALUE=X CHECKED> Open</TD>\n"
-               "<TD><INPUT TYPE=checkbox NAME=statC VALUE=X > Corrected</TD>\n",
-               "<SELECT NAME=resp>\n<OPTION SELECTED>all\n<OPTION> kolvar\n<OPTION> tessin\n"}));
+      Missing(
+          page,
+          {"<INPUT SIZE=20 NAME=\"find\" ID=find>\n<INPUT TYPE=submit VALUE=\"Show\">\n"
+           "<INPUT TYPE=hidden name=Uid Value=\"" +
+               uid + "\">",
+           "<OPTION VALUE=\"/cgi-bin/quorb.cgi?CMD=search&project=TEST&Uid=" +
+               base::UrlEncode(uid) + "\" SELECTED > TEST \n",
+           "<TD><INPUT TYPE=checkbox NAME=statO ID=statO VALUE=X CHECKED> <LABEL "
+           "FOR=statO>Open</LABEL></TD>\n<TD><INPUT TYPE=checkbox NAME=statC ID=statC VALUE=X > "
+           "<LABEL FOR=statC>Corrected</LABEL></TD>\n",
+           "<LABEL FOR=resp><B>Responsible</B></LABEL></TD>\n<TD><SELECT NAME=resp "
+           "ID=resp>\n<OPTION SELECTED>all\n<OPTION> kolvar\n<OPTION> tessin\n"}));
 }
 
 // With security on: a member without right 4 sees the sheets of the project of his `Uid`

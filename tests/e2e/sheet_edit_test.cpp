@@ -82,7 +82,7 @@ TEST(SheetEdit, HeaderChangeKeepsNameAndLogsLoad) {
   std::string name = MakeSheet(inst, 1);
   std::string form = inst.Get("CMD=Change_Header&Num=" + name).out;
   EXPECT_TRUE(Has(form, "<OPTION SELECTED VALUE=\"prog1\"> prog1\n<OPTION VALUE=\"prog2\">"));
-  EXPECT_TRUE(Has(form, "<INPUT NAME=Load SIZE=4 VALUE=3 >"));
+  EXPECT_TRUE(Has(form, "<INPUT NAME=Load ID=Load SIZE=4 VALUE=3 >"));
 
   struct Case {
     std::string load, title, log;
