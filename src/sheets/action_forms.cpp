@@ -32,7 +32,7 @@ void WriteUserSelect(const store::FactSheet& sheet, std::string_view field,
   // With security on the one acting is the logged-in member, whatever the form would offer.
   if (field == "User" && config::IsSecurityOn()) selected = users::GetUserName();
   if (new_line) base::Write(nullptr, "\n");
-  base::Page("<SELECT NAME=\"%s\">\n", field);
+  base::Page("<SELECT NAME=\"%s\" ID=%s>\n", field, field);
   base::Write(nullptr, "<OPTION >&nbsp\n");
   config::WriteUserOptions(nullptr, sheet.project, selected);
   base::Write(nullptr, "</SELECT>\n");
@@ -42,8 +42,9 @@ void WriteActingUser(const store::FactSheet& sheet, const FormValues& values, bo
   WriteUserSelect(sheet, "User", values.Get("User", users::GetUserName()), new_line);
 }
 
+// The label of the acting user's list, which follows it.
 void WriteDoneBy() {
-  base::Page("%s \n", Msg(2083));
+  base::Page("<LABEL FOR=User>%s</LABEL> \n", Msg(2083));
 }
 
 void WriteSubmit() {
@@ -70,9 +71,9 @@ std::string UnquotedValue(std::string_view value) {
 // user and the submit button, then the next row.
 void WriteTitleAndUser(const store::FactSheet& sheet, const FormValues& values,
                        std::string_view kind) {
-  base::Page("<P>%s \n", Msg(106));
+  base::Page("<P><LABEL FOR=title>%s</LABEL> \n", Msg(106));
   const std::string proposal = base::Sprintf("%s_%d", kind, static_cast<int>(sheet.entries.size()));
-  base::Page("<INPUT SIZE=20 NAME=\"%s\" VALUE=%s>\n", "title",
+  base::Page("<INPUT SIZE=20 NAME=\"%s\" ID=title VALUE=%s>\n", "title",
              UnquotedValue(values.Get("title", proposal)));
   WriteDoneBy();
   WriteActingUser(sheet, values, false);
@@ -120,7 +121,7 @@ void DuplicateFields(const store::FactSheet& sheet, const FormValues& values) {
     base::Page("\n<INPUT SIZE=20 NAME=\"%s\">\n", "text");
   else
     base::Page("\n<INPUT SIZE=20 NAME=\"%s\" VALUE=%s>\n", "text", UnquotedValue(typed));
-  base::Page(" %s \n", Msg(2083));
+  base::Page(" <LABEL FOR=User>%s</LABEL> \n", Msg(2083));
   WriteActingUser(sheet, values, false);
   WriteSubmit();
 }
@@ -134,7 +135,7 @@ void PostponeFields(const store::FactSheet& sheet, const FormValues& values) {
   std::strftime(date, sizeof date, "%d/%m/%Y", &local);
   base::Page("\n<INPUT SIZE=20 NAME=\"%s\" VALUE=%s>\n", "text",
              UnquotedValue(values.Get("text", date)));
-  base::Page(" %s \n", Msg(2083));
+  base::Page(" <LABEL FOR=User>%s</LABEL> \n", Msg(2083));
   WriteActingUser(sheet, values, false);
   WriteSubmit();
 }
@@ -190,7 +191,8 @@ void VerifiedFields(const store::FactSheet& sheet, const FormValues& values) {
 // field, last, as the multipart decoder needs it.
 void AttachFields(const store::FactSheet& sheet, const FormValues& values) {
   WriteTitleAndUser(sheet, values, "File");
-  base::Page("%s : <INPUT TYPE=FILE NAME=%s SIZE=40>\n", Msg(2440), "Attach");
+  base::Page("<LABEL FOR=Attach>%s</LABEL> : <INPUT TYPE=FILE NAME=%s ID=Attach SIZE=40>\n",
+             Msg(2440), "Attach");
 }
 
 template void ReasonFields<5>(const store::FactSheet&, const FormValues&);

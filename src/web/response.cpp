@@ -192,6 +192,13 @@ void AppendUtf8(std::string& out, unsigned long code) {
   }
 }
 
+// What browsers send for a page in ISO-8859-1 is windows-1252 (the WHATWG encoding of that
+// label): the bytes 0x80 to 0x9F are these characters; 0 where that set has none.
+constexpr unsigned short kWindows1252[32] = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
 // The ASCII letter under an ISO-8859-1 letter with an accent; '_' for any other character.
 char AsciiOf(unsigned long code) {
   // From U+00C0 to U+00FF.
@@ -212,6 +219,7 @@ std::string ContentDisposition(std::string_view kind, std::string_view name) {
     auto [code, length] = CharacterReference(name.substr(i));
     if (length == 0) {
       code = static_cast<unsigned char>(name[i]);
+      if (code >= 0x80 && code < 0xA0) code = kWindows1252[code - 0x80];
       length = 1;
     }
     i += length;

@@ -81,9 +81,10 @@ bool WasStored();
 std::string QuotedFileName(std::string_view name);
 
 // A Content-Disposition value of `kind` ("attachment", "inline") for a file named `name` as
-// stored: ISO-8859-1 bytes, where the browser wrote "&#NNNN;" for a character outside that
-// set. A name of plain ASCII is given as it is; any other has an ASCII fallback (accents
-// dropped, other characters "_") and its exact name as "filename*=UTF-8''..." (RFC 6266).
+// stored: the bytes the browser sent for a page in ISO-8859-1 (windows-1252, in fact, and
+// "&#NNNN;" for a character outside that set). A name of plain ASCII is given as it is; any other
+// has an ASCII fallback (accents dropped, other characters "_") and its exact name as
+// "filename*=UTF-8''..." (RFC 6266).
 std::string ContentDisposition(std::string_view kind, std::string_view name);
 
 }  // namespace web

@@ -76,8 +76,10 @@ TEST(Attach, UploadAndDownloadRoundTripByteForByte) {
   const std::string form = inst.Get("CMD=Attach&Num=TsG.00001").out;
   for (const char* part :
        {"<FORM METHOD=POST enctype=\"multipart/form-data\" ACTION=\"/cgi-bin/quorb.cgi\">\n",
-        "use no blanks and no slashes.</FONT>\n", "<INPUT SIZE=20 NAME=\"title\" VALUE=File_2>\n",
-        "VALUE=\"OK\">\n</TD></TR>\n<TR><TD>\nFile : <INPUT TYPE=FILE NAME=Attach SIZE=40>\n"
+        "use no blanks and no slashes.</FONT>\n",
+        "<INPUT SIZE=20 NAME=\"title\" ID=title VALUE=File_2>\n",
+        "VALUE=\"OK\">\n</TD></TR>\n<TR><TD>\n<LABEL FOR=Attach>File</LABEL> : <INPUT TYPE=FILE "
+        "NAME=Attach ID=Attach SIZE=40>\n"
         "</TD></TR></TABLE>\n</FORM>"})
     EXPECT_TRUE(e2e::Has(form, part)) << part << "\n" << form;
 }

@@ -193,7 +193,7 @@ TEST(DayRefusals, TheFormComesBackFilledBelowTheErrorAndNothingIsTold) {
                                                {"Attach", "data", "run.txt"}});
   EXPECT_TRUE(Has(attach.out, "Bad/title_run.txt")) << attach.out;
   EXPECT_FALSE(Has(attach.out.substr(0, attach.out.find("<FORM")), inst.DataDir())) << attach.out;
-  EXPECT_TRUE(Has(attach.out, "NAME=\"title\" VALUE=Bad/title>")) << attach.out;
+  EXPECT_TRUE(Has(attach.out, "NAME=\"title\" ID=title VALUE=Bad/title>")) << attach.out;
 }
 
 TEST(DayPages, EveryPageHasAWayHomeAndEveryRequestAnAnswer) {

@@ -41,14 +41,15 @@ store::FactSheet Sheet(const Installation& inst) {
 }
 
 std::string Select(const std::string& field, const std::string& selected) {
-  std::string s = "<SELECT NAME=\"" + field + "\">\n<OPTION >&nbsp\n";
+  std::string s = "<SELECT NAME=\"" + field + "\" ID=" + field + ">\n<OPTION >&nbsp\n";
   for (std::string login : {"kolvar", "tessin"})
     s += (login == selected ? "<OPTION SELECTED> " : "<OPTION> ") + login + "\n";
   return s + "</SELECT>\n";
 }
 
 const std::string kSubmit = "<inPUT TYPE=\"submit\" VALUE=\"OK\">\n";
-const std::string kDoneBy = "Done by: \n" + Select("User", "tessin") + kSubmit;
+const std::string kDoneBy =
+    "<LABEL FOR=User>Done by:</LABEL> \n" + Select("User", "tessin") + kSubmit;
 const std::string kDesignate = Select("submitter", "kolvar") + kDoneBy;
 
 // Each form: its method, its heading, and what it asks for (the user pre-set from the client's
@@ -87,8 +88,8 @@ TEST(SheetActions, FormsAsTheirRowsSayAndNothingStored) {
       {"Postpone", "GET", "Postpone the fact sheet",
        "(day/month/year):\n<INPUT SIZE=20 NAME=\"text\" VALUE=" + tomorrow + ">\n " + kDoneBy},
       {"Analyse", "POST", "Analysis of",
-       "<INPUT SIZE=20 NAME=\"title\" VALUE=Analyse_1>\n" + kDoneBy + "</TD></TR>\n<TR><TD>\n" +
-           entry},
+       "<INPUT SIZE=20 NAME=\"title\" ID=title VALUE=Analyse_1>\n" + kDoneBy +
+           "</TD></TR>\n<TR><TD>\n" + entry},
       {"Corrected", "POST", "Correction of",
        "version:\n<SELECT NAME=\"version\">\n<OPTION >&nbsp\n<OPTION> 2.0\n</SELECT>\n" + kDoneBy +
            "</TD></TR>\n<TR><TD>\n<P>Correction load (days) : \n<INPUT SIZE=4 "

@@ -45,11 +45,12 @@ TEST(ContentDisposition, AsciiFallbackAndExactName) {
   } cases[] = {
       {"run log.txt", "attachment; filename=\"run log.txt\""},
       {"say \"hi\"\r\n.txt", "attachment; filename=\"say \\\"hi\\\".txt\""},
-      {"Rapport d'essai \xE9t\xE9 2026 &#8211; \xE9"
+      {"Rapport d'essai \xE9t\xE9 2026 \x96 &#8211; \xE9"
        "cran.txt",
-       "attachment; filename=\"Rapport d'essai ete 2026 _ ecran.txt\"; "
-       "filename*=UTF-8''Rapport%20d%27essai%20%C3%A9t%C3%A9%202026%20%E2%80%93%20%C3%A9cran.txt"},
-      {"&#x1F600;&#0;&#55296;&#12a;\xD7\xFF",
+       "attachment; filename=\"Rapport d'essai ete 2026 _ _ ecran.txt\"; "
+       "filename*=UTF-8''Rapport%20d%27essai%20%C3%A9t%C3%A9%202026%20%E2%80%93%20%E2%80%93%20"
+       "%C3%A9cran.txt"},
+      {"&#x1F600;&#0;&#55296;&#12a;\xD7\xFF\x81",
        "attachment; filename=\"_&#0;&#55296;&#12a;_y\"; "
        "filename*=UTF-8''%F0%9F%98%80&#0%3B&#55296%3B&#12a%3B%C3%97%C3%BF"},
   };
