@@ -270,8 +270,9 @@ void ShowEntryEditForm(const store::FactSheet& sheet, std::string_view name,
   const store::SheetEntry& entry = sheet.entries[static_cast<size_t>(number)];
   base::Page("<INPUT TYPE=\"hidden\" NAME=\"%s\" VALUE=\"%d\">\n", "Edit", number);
   // The name is quoted: a name of several words comes back whole.
-  base::Page("%s \n<INPUT SIZE=25 NAME=\"%s\" VALUE=\"%s\">\n", Msg(106), "title", Esc(entry.name));
-  base::Page("%s \n", Msg(2025));
+  base::Page("<LABEL FOR=title>%s</LABEL> \n<INPUT SIZE=25 NAME=\"%s\" ID=title VALUE=\"%s\">\n",
+             Msg(106), "title", Esc(entry.name));
+  base::Page("<LABEL FOR=User>%s</LABEL> \n", Msg(2025));
   edit_parts::WriteUserSelect(sheet.project);
   base::Write(nullptr, edit_parts::kSubmit);
   base::Write(nullptr, "<BR>\n");
@@ -279,7 +280,8 @@ void ShowEntryEditForm(const store::FactSheet& sheet, std::string_view name,
   // a body that starts with an empty line keeps it. The body of an attachment entry is the
   // stored file's path, which is shown but not edited.
   bool attachment = entry.kind == store::kAttachmentEntry;
-  base::Page("<TEXTAREA NAME=%s ROWS=15 COLS=70%s>\n", "text", attachment ? " READONLY" : "");
+  base::Page("<TEXTAREA NAME=%s ROWS=15 COLS=70 ARIA-LABEL=\"%s\"%s>\n", "text", Esc(entry.name),
+             attachment ? " READONLY" : "");
   base::Write(nullptr, Esc(entry.text));
   base::Write(nullptr, "</TEXTAREA>\n");
 }
