@@ -246,6 +246,10 @@ void WriteDisplayOptions(const Sent& sent) {
       "FOR=aff_mdapda>%s</LABEL></TD>\n",
       checked("aff_mdapda"), Msg(2022));
   base::Page(
+      "<TD><INPUT TYPE=checkbox NAME=aff_list ID=aff_list VALUE=AL%s> <LABEL "
+      "FOR=aff_list>%s</LABEL></TD>\n",
+      checked("aff_list"), Msg(2139));
+  base::Page(
       "<TD><INPUT TYPE=checkbox NAME=excel ID=excel VALUE=X%s> <LABEL FOR=excel>%s</LABEL></TD>\n",
       checked("excel"), Msg(2023));
   base::Write(nullptr, "</TR>\n</TABLE>\n</FORM>\n");

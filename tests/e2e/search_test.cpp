@@ -112,6 +112,15 @@ TEST(Search, CriteriaPrintExportAndSummaryOverFourSheets) {
     EXPECT_TRUE(r.out.starts_with(kHtmlHeader)) << query;
   }
 
+  // The list alone: the same names, each linking to its sheet's page, and no sheet in full.
+  for (const bool lean : {false, true}) {
+    const std::string page = inst.Get(all + (lean ? "&aff_list=AL" : "")).out;
+    EXPECT_EQ(ListedNames(page).size(), lean ? 0u : 4u);
+    EXPECT_EQ(Count(page, "<A HREF=\"/cgi-bin/quorb.cgi?Num=TaG.0000"), lean ? 4 : 0);
+    EXPECT_EQ(Has(page, "<A HREF=\"/cgi-bin/quorb.cgi?Num=TaG.00003\">TaG.00003</A>"), lean);
+    EXPECT_EQ(Count(page, "<a name="), lean ? 0 : 4) << lean;
+  }
+
   // The printed index goes to the print command as a file of the system's own naming; no
   // request text reaches its command line.
   InstallPrintStandIn(inst);
