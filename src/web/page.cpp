@@ -12,18 +12,6 @@ namespace {
 
 constexpr std::string_view kDefaultColor = "#FFFFFF";
 
-// The language of the page's text: the language file's code ("FR", "EN" ...) in lower case;
-// a code that is not a language tag reads as the default's.
-std::string PageLanguage() {
-  std::string code = config::GetLanguageCode();
-  bool letters = code.size() >= 2 && code.size() <= 3;
-  for (char& c : code) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    letters = letters && c >= 'a' && c <= 'z';
-  }
-  return letters ? code : "fr";
-}
-
 }  // namespace
 
 void WritePageHead(base::Stream stream, std::string_view title, std::string_view color,
@@ -51,6 +39,18 @@ void WritePageHead(base::Stream stream, std::string_view title, std::string_view
   base::Page("TEXT=\"#000000\" ");
   if (security) base::Page("onLoad=\"CookieCheck()\"");
   base::Page(">\n");
+}
+
+// The language file's code ("FR", "EN" ...) in lower case;
+// a code that is not a language tag reads as the default's.
+std::string PageLanguage() {
+  std::string code = config::GetLanguageCode();
+  bool letters = code.size() >= 2 && code.size() <= 3;
+  for (char& c : code) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    letters = letters && c >= 'a' && c <= 'z';
+  }
+  return letters ? code : "fr";
 }
 
 void ErrorBox(int n) {

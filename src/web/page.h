@@ -38,6 +38,9 @@ void WriteHomeLink();
 // The link alone, for a caller that places it; `whole_window` leaves a frame.
 std::string HomeAnchor(bool whole_window = false);
 
+// The language of the pages ("en", "fr" ...), from the language file's code.
+std::string PageLanguage();
+
 // Warns when the language file is not of the version this program speaks.
 void CheckLanguageVersion();
 
