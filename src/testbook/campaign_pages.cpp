@@ -140,7 +140,7 @@ void WriteCampaignNavigator(web::ParamList& list) {
     base::Page("<TR><TD ALIGN=RIGHT WIDTH=70%%>\n");
     base::Page("%s : ", Msg(2491));
     if (!campaigns.empty()) {
-      base::Page("\n<SELECT NAME=CMENU onChange=");
+      base::Page("\n<SELECT NAME=CMENU ARIA-LABEL=\"%s\" onChange=", base::EscapeHtml(Msg(2491)));
       base::Page(" \"changePage2(this.options[this.selectedIndex].value,4)\" >\n");
       for (const std::string& name : campaigns) {
         base::Page("<OPTION ");

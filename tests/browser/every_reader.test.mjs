@@ -30,9 +30,16 @@ test('the pages of a day have no A or AA violation and fit a phone', () => withB
   await createDemoSheet(page, site.base, 'Readable', 'See http://example.org/a?b=1 and Di20.00001.\n'
     + 'A long paragraph of words that must wrap on a small screen rather than push the page '
     + 'sideways, as every reader of a phone expects of any page of text.\n');
+  const sheet = (cmd) => `?CMD=${cmd}&Num=Di20.00001`;
+  const place = 'project=DEMO&group=client&phase=c';
   const pages = [
     '', '?CMD=create&project=DEMO', '?Num=Di20.00001', '?CMD=search&project=DEMO',
-    '?CMD=find&project=DEMO&statN=X&sort=0', '?CMD=Attach&Num=Di20.00001', '?Login=1',
+    '?CMD=find&project=DEMO&statN=X&sort=0', '?CMD=find&project=DEMO&statN=X&sort=0&aff_list=AL',
+    '?Login=1', '?CMD=history', '?CMD=history&text=PAGE', '?CMD=help', '?CMD=setup',
+    '?CMD=statS&statS=0&project=DEMO', '?CMD=statS&statS=5&project=DEMO&group=TOTAL&Week=4',
+    `?CMD=book&${place}`, `?CMD=tests&${place}`,
+    ...['Attach', 'Assign', 'Analyse', 'Corrected', 'Postpone', 'Duplicate', 'Change_Header', 'Copy']
+      .map(sheet), `${sheet('Edit')}&Edit=0`,
   ];
   const found = [];
   for (const width of [1024, 375]) {
