@@ -237,8 +237,8 @@ size_t SheetNameLength(std::string_view text) {
   return store::IsSheetName(text.substr(0, end)) ? end : 0;
 }
 
-// Bytes `from` to `to` of an entry's text as page text: line feeds become breaks and '<'
-// "&lt;". A single blank between two words is a plain blank, so the text wraps to the
+// Bytes `from` to `to` of an entry's text as page text: line feeds become breaks, '<' "&lt;"
+// and '"' "&quot;". A single blank between two words is a plain blank, so the text wraps to the
 // screen; blanks at the start of a line and runs of blanks become "&nbsp;", so indented and
 // aligned text keeps its shape.
 void AppendPlainText(std::string& out, std::string_view text, size_t from, size_t to) {
@@ -251,6 +251,8 @@ void AppendPlainText(std::string& out, std::string_view text, size_t from, size_
       out += "<BR>\n";
     else if (c == '<')
       out += "&lt;";
+    else if (c == '"')
+      out += "&quot;";  // text, never the end of an attribute
     else if (c == ' ')
       out += i > 0 && !gap(i - 1) && !gap(i + 1) ? " " : "&nbsp;";
     else

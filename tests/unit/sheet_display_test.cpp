@@ -182,7 +182,8 @@ TEST_F(SheetDisplay, EntryTextWrapsAndLinks) {
       {"one two  three\n  four ", "one two&nbsp;&nbsp;three<BR>\n&nbsp;&nbsp;four&nbsp;"},
       {" x\r\ny", "&nbsp;x\r<BR>\ny"},
       {"see http://h.example/a?b=1&c=\"2\" now",
-       "see <A HREF=\"http://h.example/a?b=1&amp;c=\">http://h.example/a?b=1&c=</A>\"2\" now"},
+       "see <A HREF=\"http://h.example/a?b=1&amp;c=\">http://h.example/a?b=1&c=</A>&quot;2&quot; "
+       "now"},
       {"(HTTPS://h.example/p_(1)), end.",
        "(<A HREF=\"HTTPS://h.example/p_(1)\">HTTPS://h.example/p_(1)</A>), end."},
       {"at https://h.example/x<script>.",
