@@ -2,7 +2,8 @@
 // element of the page it reads the parameters Base (the address of a data page) and CUMUL
 // (stacked curves), fetches the data page (one line of numbers per day, the last one today)
 // and draws an SVG chart of the applet's size. The curves take the colours of the page's
-// legend: the "--" FONT elements after the APPLET element, in order.
+// legend: the "--" FONT elements after the APPLET element, in order; and each its own line
+// pattern, which the legend then shows instead of the "--".
 (function () {
   'use strict';
 
@@ -18,17 +19,47 @@
     return null;
   }
 
-  // The colours of the legend entries that follow the applet.
-  function legendColours(applet) {
-    var colours = [];
+  // The legend entries that follow the applet: each "--" FONT element with its colour and the
+  // text after it (the curve's name).
+  function legend(applet) {
+    var entries = [];
     var fonts = document.getElementsByTagName('font');
     for (var i = 0; i < fonts.length; i++) {
       var font = fonts[i];
       if (!(applet.compareDocumentPosition(font) & Node.DOCUMENT_POSITION_FOLLOWING)) continue;
       if (font.textContent.trim() !== '--' || !font.getAttribute('color')) continue;
-      colours.push(font.getAttribute('color'));
+      var after = font.nextSibling;
+      var name = after && after.nodeType === Node.TEXT_NODE ? after.textContent.trim() : '';
+      entries.push({ font: font, colour: font.getAttribute('color'), name: name });
     }
+    return entries;
+  }
+
+  function legendColours(entries) {
+    var colours = entries.map(function (e) { return e.colour; });
     return colours.length ? colours : ['red', 'green'];
+  }
+
+  // Curves differ by more than their colour: each has its own line pattern, which its legend
+  // entry shows too, and which the chart's title names.
+  var PATTERNS = [
+    { dash: '', mark: '\u2014\u2014', name: 'solid line' },
+    { dash: '8 4', mark: '\u2013 \u2013', name: 'dashed line' },
+    { dash: '2 3', mark: '\u00b7\u00b7\u00b7\u00b7', name: 'dotted line' },
+    { dash: '10 3 2 3', mark: '\u2014\u00b7\u2014', name: 'dash-dot line' },
+  ];
+
+  function showPatterns(entries) {
+    entries.forEach(function (e, k) {
+      e.font.textContent = PATTERNS[k % PATTERNS.length].mark;
+    });
+  }
+
+  function chartTitle(entries) {
+    var names = entries.map(function (e, k) {
+      return (e.name || 'curve ' + (k + 1)) + ' (' + PATTERNS[k % PATTERNS.length].name + ')';
+    });
+    return document.title + (names.length ? ': ' + names.join(', ') : '');
   }
 
   // The data page is asked of the server that served this page, whatever host the
@@ -144,6 +175,7 @@
       var line = values.map(function (value, i) { return x(i) + ',' + y(value); }).join(' ');
       element('polyline', { class: 'curve', 'data-curve': k, points: line, fill: 'none',
         stroke: colours[k % colours.length], 'stroke-width': 2,
+        'stroke-dasharray': PATTERNS[k % PATTERNS.length].dash || 'none',
         'stroke-linejoin': 'round' }, svg);
     });
   }
@@ -156,10 +188,13 @@
     var svg = element('svg', { class: 'statplot', width: width, height: height,
       viewBox: '0 0 ' + width + ' ' + height, role: 'img' });
     applet.parentNode.insertBefore(svg, applet.nextSibling);
+    var entries = legend(applet);
+    element('title', {}, svg).textContent = chartTitle(entries);
+    showPatterns(entries);
     var base = param(applet, 'Base');
     if (!base) return;
     var stacked = (param(applet, 'CUMUL') || '').toUpperCase() === 'TRUE';
-    var colours = legendColours(applet);
+    var colours = legendColours(entries);
     fetch(dataAddress(base), { credentials: 'same-origin' })
       .then(function (response) {
         if (!response.ok) throw new Error('HTTP ' + response.status);

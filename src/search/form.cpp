@@ -67,7 +67,7 @@ struct Sent {
 // A list opened with its empty option selected, its options written by `options`.
 template <typename Options>
 void List(int label, std::string_view name, Options options) {
-  web::LabelCell(label);
+  web::LabelCell(label, name);
   web::OpenSelectCell(name);
   base::Write(nullptr, kEmptyOption);
   options();
@@ -76,8 +76,9 @@ void List(int label, std::string_view name, Options options) {
 
 void WriteBox(const Sent& sent, const Box& box, std::string_view cell = "<TD>") {
   const auto name = StatusBoxName(box.status);
-  base::Page("%s<INPUT TYPE=checkbox NAME=%s VALUE=X %s> %s</TD>\n", cell, name,
-             sent.Ticked(name, box.ticked) ? "CHECKED" : "", store::GetStatusLabel(box.status));
+  base::Page("%s<INPUT TYPE=checkbox NAME=%s ID=%s VALUE=X %s> <LABEL FOR=%s>%s</LABEL></TD>\n",
+             cell, name, name, sent.Ticked(name, box.ticked) ? "CHECKED" : "", name,
+             store::GetStatusLabel(box.status));
 }
 
 bool HasUid() {
@@ -96,7 +97,8 @@ void WriteScripts() {
 
 void WriteQuickAccess(const std::string& script) {
   base::Page("<FORM ACTION=\"%s\">\n", script);
-  base::Page("%s : <INPUT SIZE=20 NAME=\"%s\">\n", Msg(2005), "find");
+  base::Page("<LABEL FOR=find>%s</LABEL> : <INPUT SIZE=20 NAME=\"%s\" ID=find>\n", Msg(2005),
+             "find");
   base::Page("<INPUT TYPE=submit VALUE=\"%s\">\n", Msg(2006));
   if (HasUid())
     base::Page("<INPUT TYPE=hidden name=%s Value=\"%s\">", "Uid",
@@ -106,12 +108,12 @@ void WriteQuickAccess(const std::string& script) {
 
 void WriteProjectRow(const Sent& sent, const std::string& script, const std::string& project) {
   base::Write(nullptr, "<TABLE BORDER=0 WIDTH=100%>\n<TR>");
-  web::LabelCell(100);
+  web::LabelCell(100, "Deroulant");
   base::Page("<TD><INPUT TYPE=\"hidden\" NAME=project VALUE=\"%s\">\n", base::EscapeHtml(project));
   if (HasUid())
     base::Page("<INPUT TYPE=\"hidden\" NAME=Uid VALUE=\"%s\">\n",
                base::EscapeHtml(web::GetCurrentUid()));
-  base::Page("<SELECT NAME=\"%s\" onChange=", "Deroulant");
+  base::Page("<SELECT NAME=\"%s\" ID=Deroulant onChange=", "Deroulant");
   base::Page(" \"changePage(this.options[this.selectedIndex].value,%s)\" >\n", "Deroulant");
   const std::string uid = web::UidSuffix();
   // The empty choice is every project the user may see, and stays chosen.
@@ -127,7 +129,7 @@ void WriteProjectRow(const Sent& sent, const std::string& script, const std::str
   List(101, "group", [&] { config::WriteSubprojectOptions(nullptr, project, group); });
   List(102, "phase", [&] { config::WritePhaseOptions(nullptr, sent.Index("phase")); });
   base::Write(nullptr, "</TR>\n<TR>");
-  web::LabelCell(117);
+  web::LabelCell(117, "resp");
   web::OpenSelectCell("resp");
   base::Write(nullptr, "<OPTION SELECTED>all\n");
   config::WriteUserOptions(nullptr, project, sent.Value("resp", ""));
@@ -143,9 +145,9 @@ void WriteStatusBoxes(const Sent& sent) {
   base::Write(nullptr, "<TABLE BORDER=0>\n<TR><TD>Status :</TD>\n");
   for (int i = 0; i < 6; ++i) WriteBox(sent, kStatusBoxes[i]);
   base::Write(nullptr, "</TR>\n<TR>");
-  base::Write(nullptr, "<TD><INPUT TYPE=checkbox NAME=ALL ");
+  base::Write(nullptr, "<TD><INPUT TYPE=checkbox NAME=ALL ID=ALL ");
   if (sent.Ticked("ALL", false)) base::Write(nullptr, "CHECKED ");
-  base::Page("onclick=\"javascript:checkChange();\">%s</TD>\n", Msg(212));
+  base::Page("onclick=\"javascript:checkChange();\"><LABEL FOR=ALL>%s</LABEL></TD>\n", Msg(212));
   WriteBox(sent, kStatusBoxes[6]);
   WriteBox(sent, kStatusBoxes[7], "<TD COLSPAN=2>");
   for (int i = 8; i < store::kStatusCount; ++i) WriteBox(sent, kStatusBoxes[i]);
@@ -180,27 +182,32 @@ void WriteFieldLists(const Sent& sent, const std::string& project) {
 void WriteTextField(const Sent& sent, std::string_view name) {
   const std::string value = sent.Value(name, "");
   if (value.empty())
-    base::Page("<TD><INPUT NAME=%s SIZE=30></TD>\n", name);
+    base::Page("<TD><INPUT NAME=%s ID=%s SIZE=30></TD>\n", name, name);
   else
-    base::Page("<TD><INPUT NAME=%s SIZE=30 VALUE=\"%s\"></TD>\n", name, base::EscapeHtml(value));
+    base::Page("<TD><INPUT NAME=%s ID=%s SIZE=30 VALUE=\"%s\"></TD>\n", name, name,
+               base::EscapeHtml(value));
 }
 
 void WriteDateAndText(const Sent& sent) {
   const int interval = sent.Number("ival", 0);
-  base::Write(nullptr, "<TABLE BORDER=0>\n<TR><TD><SELECT NAME=ival>\n");
+  base::Page("<TABLE BORDER=0>\n<TR><TD><SELECT NAME=ival ARIA-LABEL=\"%s / %s / %s\">\n",
+             base::EscapeHtml(Msg(211)), base::EscapeHtml(Msg(204)), base::EscapeHtml(Msg(205)));
   base::Write(nullptr, "<OPTION SELECTED VALUE=0>&nbsp\n");
   static constexpr int kIntervals[] = {211, 204, 205};
   for (int k = 1; k <= 3; ++k)
     base::Page("<OPTION%s VALUE=%d> %s\n", sent.Selected(interval == k), k, Msg(kIntervals[k - 1]));
   base::Write(nullptr, "</SELECT></TD>\n");
-  base::Page("<TD>%s</TD><TD><INPUT NAME=between VALUE=\"%s\"></TD>\n", Msg(2008),
-             base::EscapeHtml(sent.Value("between", "31/12/1998:12.00.00")));
-  base::Page("<TD>%s</TD><TD><INPUT NAME=and VALUE=\"%s\"></TD></TR>\n", Msg(2110),
-             base::EscapeHtml(sent.Value("and", "31/12/2010:12.00.00")));
+  base::Page(
+      "<TD><LABEL FOR=between>%s</LABEL></TD><TD><INPUT NAME=between ID=between "
+      "VALUE=\"%s\"></TD>\n",
+      Msg(2008), base::EscapeHtml(sent.Value("between", "31/12/1998:12.00.00")));
+  base::Page(
+      "<TD><LABEL FOR=and>%s</LABEL></TD><TD><INPUT NAME=and ID=and VALUE=\"%s\"></TD></TR>\n",
+      Msg(2110), base::EscapeHtml(sent.Value("and", "31/12/2010:12.00.00")));
   base::Write(nullptr, "</TABLE>\n<TABLE BORDER=0>\n<TR>");
-  web::LabelCell(2009);
+  web::LabelCell(2009, "intext");
   WriteTextField(sent, "intext");
-  web::LabelCell(2010);
+  web::LabelCell(2010, "intitle");
   WriteTextField(sent, "intitle");
   base::Page("<TD><INPUT TYPE=submit VALUE=\"%s\"> <INPUT TYPE=reset VALUE=\"Reset\"></TD></TR>\n",
              Msg(3002));
@@ -210,8 +217,8 @@ void WriteDateAndText(const Sent& sent) {
 void WriteDisplayOptions(const Sent& sent) {
   base::Page("<HR>\n<P><H3>%s:</H3>\n", Msg(2028));
   base::Write(nullptr, "<TABLE BORDER=0>\n<TR>");
-  web::LabelCell(2011);
-  base::Write(nullptr, "<TD><SELECT NAME=sort>\n");
+  web::LabelCell(2011, "sort");
+  base::Write(nullptr, "<TD><SELECT NAME=sort ID=sort>\n");
   static constexpr std::pair<char, int> kSorts[] = {
       {'0', 2012}, {'1', 2013}, {'2', 2014}, {'3', 2015}, {'4', 106}};
   const std::string sort = sent.Value("sort", "");
@@ -220,20 +227,31 @@ void WriteDisplayOptions(const Sent& sent) {
                sent.Selected(sort.size() == 1 && sort[0] == value), Msg(label));
   web::CloseSelectCell();
   auto checked = [&](std::string_view name) { return sent.Ticked(name, false) ? " CHECKED" : ""; };
-  base::Page("<TD><INPUT TYPE=checkbox NAME=aff_vers VALUE=AV%s> %s\n", checked("aff_vers"),
-             Msg(2016));
-  base::Write(nullptr, "<SELECT NAME=aff_versSel>\n");
+  base::Page(
+      "<TD><INPUT TYPE=checkbox NAME=aff_vers ID=aff_vers VALUE=AV%s> "
+      "<LABEL FOR=aff_vers>%s</LABEL>\n",
+      checked("aff_vers"), Msg(2016));
+  base::Page("<SELECT NAME=aff_versSel ARIA-LABEL=\"%s\">\n", base::EscapeHtml(Msg(2016)));
   const int shown = sent.Number("aff_versSel", 0);
   for (int k = 1; k <= 4; ++k)
     base::Page("<OPTION VALUE=%d%s> %s\n", k, sent.Selected(shown == k), Msg(2016 + k));
   web::CloseSelectCell();
   base::Write(nullptr, "</TR>\n<TR>");
-  base::Page("<TD><INPUT TYPE=checkbox NAME=aff_crit VALUE=AC%s> %s</TD>\n", checked("aff_crit"),
-             Msg(2021));
-  base::Page("<TD><INPUT TYPE=checkbox NAME=aff_mdapda VALUE=AM%s> %s</TD>\n",
-             checked("aff_mdapda"), Msg(2022));
-  base::Page("<TD><INPUT TYPE=checkbox NAME=excel VALUE=X%s> %s</TD>\n", checked("excel"),
-             Msg(2023));
+  base::Page(
+      "<TD><INPUT TYPE=checkbox NAME=aff_crit ID=aff_crit VALUE=AC%s> <LABEL "
+      "FOR=aff_crit>%s</LABEL></TD>\n",
+      checked("aff_crit"), Msg(2021));
+  base::Page(
+      "<TD><INPUT TYPE=checkbox NAME=aff_mdapda ID=aff_mdapda VALUE=AM%s> <LABEL "
+      "FOR=aff_mdapda>%s</LABEL></TD>\n",
+      checked("aff_mdapda"), Msg(2022));
+  base::Page(
+      "<TD><INPUT TYPE=checkbox NAME=aff_list ID=aff_list VALUE=AL%s> <LABEL "
+      "FOR=aff_list>%s</LABEL></TD>\n",
+      checked("aff_list"), Msg(2139));
+  base::Page(
+      "<TD><INPUT TYPE=checkbox NAME=excel ID=excel VALUE=X%s> <LABEL FOR=excel>%s</LABEL></TD>\n",
+      checked("excel"), Msg(2023));
   base::Write(nullptr, "</TR>\n</TABLE>\n</FORM>\n");
 }
 

@@ -54,7 +54,8 @@ void WriteResultHead() {
   base::Page("<TR><TD ALIGN=LEFT><BIG>%s</BIG>\n", Msg(2113));
   base::Write(nullptr, "</TD>\n<TD ALIGN=RIGHT Valign=TOP>\n");
   base::Page("<A HREF=\"?%s\">", base::EscapeHtml(web::UidSuffix()));
-  base::Page("<IMG SRC=\"%s/home.gif\" BORDER=0 VALIGN=CENTER></A>\n", config::GetImageDir());
+  base::Page("<IMG SRC=\"%s/home.gif\" BORDER=0 VALIGN=CENTER ALT=\"QUORB\"></A>\n",
+             config::GetImageDir());
   base::Write(nullptr, "</TD></TR></Table>\n<HR>\n");
 }
 
@@ -136,9 +137,12 @@ void RunFind(const web::ParamList& params) {
   } else if (web::GetParam(params, "Print").starts_with('y')) {
     PrintIndex(hits, params);
   } else {
-    // The list stays complete; the sheets in full come a page at a time.
+    // The list stays complete; the sheets in full come a page at a time, unless the list
+    // alone was asked for.
     const ResultWindow window = WindowOf(hits, params);
-    WriteResultList(hits, params, window);
+    const bool lean = IsGiven(web::GetParam(params, "aff_list"));
+    WriteResultList(hits, params, window, lean);
+    if (lean) return;
     WritePageLinks(hits, window);
     WriteFullSheets(hits, window);
     WritePageLinks(hits, window);
@@ -178,7 +182,7 @@ void WriteCriteria(const web::ParamList& params) {
 }
 
 void WriteResultList(const FoundList& hits, const web::ParamList& params,
-                     const ResultWindow& window) {
+                     const ResultWindow& window, bool lean) {
   const bool show_mdapda = IsGiven(web::GetParam(params, "aff_mdapda"));
   const bool show_version = IsGiven(web::GetParam(params, "aff_vers"));
   base::Write(nullptr, "<TABLE CELLSPACING=0 BORDER=0 CELLPADDING=0 WIDTH=100%>\n<TR><TD>\n<H2>");
@@ -186,15 +190,21 @@ void WriteResultList(const FoundList& hits, const web::ParamList& params,
   base::Write(nullptr, "</H2>\n</TD><TD ALIGN=RIGHT WIDTH=35>\n");
   base::Page("<A HREF=%s?%s=yes&%s>\n", base::EscapeHtml(web::ScriptName()), "Print",
              QueryForLink(web::GetRawQuery()));
-  base::Page("<IMG SRC=%s/print.gif BORDER=0 VALIGN=CENTER></A>", config::GetImageDir());
+  base::Page("<IMG SRC=%s/print.gif BORDER=0 VALIGN=CENTER ALT=\"%s\"></A>", config::GetImageDir(),
+             Msg(156));
   base::Write(nullptr, "</TD></TR></TABLE>\n");
 
   base::Write(nullptr, "<TABLE CELLSPACING=0 BORDER=0 CELLPADDING=0>\n");
+  const std::string sheet_link = base::EscapeHtml(web::ScriptName()) + "?Num=";
+  const std::string uid = base::EscapeHtml(web::UidSuffix());
   std::string rows;
   for (size_t i = 0; i < hits.size(); ++i) {
     const FoundSheet& hit = hits[i];
-    // A sheet shown on another page is reached through that page.
-    if (i >= window.first && i < window.end) {
+    // A sheet shown on another page is reached through that page; in a list alone, each
+    // sheet is reached on its own page.
+    if (lean) {
+      Cat(rows, "<TR><TD WIDTH=10%><A HREF=\"", sheet_link, Html{hit.name}, uid, "\"");
+    } else if (i >= window.first && i < window.end) {
       rows += "<TR><TD WIDTH=10%><A HREF=#";
       fmt::format_to(std::back_inserter(rows), "{:05d}", static_cast<int>(i - window.first));
     } else {

@@ -27,9 +27,9 @@ struct ResultWindow {
 void WriteCriteria(const web::ParamList& params);
 
 // The compact list: the count with the print link, then one row per hit, each linking to
-// the anchor of its sheet in the full listing.
+// the anchor of its sheet in the full listing, or (`lean`: the list alone) to its own page.
 void WriteResultList(const FoundList& hits, const web::ParamList& params,
-                     const ResultWindow& window = {});
+                     const ResultWindow& window = {}, bool lean = false);
 
 // Every hit in full, its action bar carrying the search's query.
 void WriteFullSheets(const FoundList& hits, const ResultWindow& window = {});

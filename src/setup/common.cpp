@@ -136,10 +136,11 @@ void WriteTitleBar(std::string_view heading, int kind) {
   std::string suffix = web::UidSuffix();
   base::Page("%s\n", heading);
   base::Page("<A HREF=\"?CMD=setup&Edit=%d%s\">\n", kind, suffix);
-  base::Page("<IMG SRC=%s/larrow.gif BORDER=0></A>\n", config::GetImageDir());
+  base::Page("<IMG SRC=%s/larrow.gif BORDER=0 ALT=\"%s\"></A>\n", config::GetImageDir(),
+             config::Msg(1106));
   // The home page takes no parameter but the identity.
   base::Page("<A HREF=\"?%s\">\n", suffix.empty() ? suffix : suffix.substr(1));
-  base::Page("<IMG SRC=%s/home.gif BORDER=0></A>\n", config::GetImageDir());
+  base::Page("<IMG SRC=%s/home.gif BORDER=0 ALT=\"QUORB\"></A>\n", config::GetImageDir());
 }
 
 void WriteFileHeading(std::string_view project, int kind) {

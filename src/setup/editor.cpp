@@ -76,9 +76,9 @@ void WriteSetupMenu(const web::ParamList& list) {
   }
   const std::string& images = config::GetImageDir();
   base::Write(nullptr, "<TABLE BORDER=1 WIDTH=70%>\n");
-  base::Page("<TR><TD ALIGN=CENTER><IMG SRC=%s/bugL.gif></TD>\n", images);
+  base::Page("<TR><TD ALIGN=CENTER><IMG SRC=%s/bugL.gif ALT=\"\"></TD>\n", images);
   base::Write(nullptr, "<TD><BR><H1><Font size=7>QUORB&nbsp;SETUP</font></H1>\n");
-  base::Page("</TD><TD ALIGN=CENTER><IMG SRC=%s/bugR.gif></TD>\n", images);
+  base::Page("</TD><TD ALIGN=CENTER><IMG SRC=%s/bugR.gif ALT=\"\"></TD>\n", images);
   base::Page("<TR><TH WIDTH=25%%>%s</TH>\n", config::Msg(2440));
   base::Page("<TH>%s</TH></TR>\n", config::Msg(2441));
   std::string script = base::EscapeHtml(web::ScriptName());
@@ -86,13 +86,13 @@ void WriteSetupMenu(const web::ParamList& list) {
   for (int kind = 1; kind <= kKindCount; ++kind) {
     base::Page("<TR><TD ALIGN=CENTER><A HREF=\"%s?CMD=setup%s", script, suffix);
     base::Page("&%s=%d\">%s</A></TD>\n", "Edit", kind, KindMenuName(kind));
-    base::Write(nullptr, "<TD><UL>\n");
+    base::Write(nullptr, "<TD STYLE=\"padding-left:40px\">\n");
     base::Page("%s</TD></TR>\n", config::Msg(2441 + kind));
   }
   base::Page("<TR><TD ALIGN=CENTER><A HREF=\"%s?CMD=setup%s&%s=%d\">%s</A></TD>\n", script, suffix,
              "Edit", kSynchro, config::Msg(2800));
-  base::Page("<TD><UL>\n%s\n</TD></TR>\n", config::Msg(2801));
-  base::Write(nullptr, "</TABLE></UL>\n");
+  base::Page("<TD STYLE=\"padding-left:40px\">\n%s\n</TD></TR>\n", config::Msg(2801));
+  base::Write(nullptr, "</TABLE>\n");
 }
 
 bool SetupRequestChanges(const web::ParamList& list) {

@@ -28,11 +28,14 @@ constexpr std::string_view kNextRow = "</TD></TR>\n<TR><TD>\n";
 
 // A selection of the project's users, with an empty first choice.
 void WriteUserSelect(const store::FactSheet& sheet, std::string_view field,
-                     std::string_view selected, bool new_line) {
+                     std::string_view selected, bool new_line, int label = 0) {
   // With security on the one acting is the logged-in member, whatever the form would offer.
   if (field == "User" && config::IsSecurityOn()) selected = users::GetUserName();
   if (new_line) base::Write(nullptr, "\n");
-  base::Page("<SELECT NAME=\"%s\">\n", field);
+  base::Page("<SELECT NAME=\"%s\" ID=%s", field, field);
+  // A list whose label is part of a sentence of the form is named for readers.
+  if (label) base::Page(" ARIA-LABEL=\"%s\"", base::EscapeHtml(Msg(label)));
+  base::Write(nullptr, ">\n");
   base::Write(nullptr, "<OPTION >&nbsp\n");
   config::WriteUserOptions(nullptr, sheet.project, selected);
   base::Write(nullptr, "</SELECT>\n");
@@ -42,8 +45,9 @@ void WriteActingUser(const store::FactSheet& sheet, const FormValues& values, bo
   WriteUserSelect(sheet, "User", values.Get("User", users::GetUserName()), new_line);
 }
 
+// The label of the acting user's list, which follows it.
 void WriteDoneBy() {
-  base::Page("%s \n", Msg(2083));
+  base::Page("<LABEL FOR=User>%s</LABEL> \n", Msg(2083));
 }
 
 void WriteSubmit() {
@@ -52,7 +56,8 @@ void WriteSubmit() {
 
 // A text area, pre-filled with language messages or with the text typed, escaped.
 void WriteTextArea(int rows, std::string_view content) {
-  base::Page("<TEXTAREA NAME=%s ROWS=%d COLS=70>\n", "text", rows);
+  base::Page("<TEXTAREA NAME=%s ROWS=%d COLS=70 ARIA-LABEL=\"%s\">\n", "text", rows,
+             base::EscapeHtml(Msg(2099)));
   base::Write(nullptr, content);
   base::Write(nullptr, "</TEXTAREA>\n");
 }
@@ -70,9 +75,9 @@ std::string UnquotedValue(std::string_view value) {
 // user and the submit button, then the next row.
 void WriteTitleAndUser(const store::FactSheet& sheet, const FormValues& values,
                        std::string_view kind) {
-  base::Page("<P>%s \n", Msg(106));
+  base::Page("<P><LABEL FOR=title>%s</LABEL> \n", Msg(106));
   const std::string proposal = base::Sprintf("%s_%d", kind, static_cast<int>(sheet.entries.size()));
-  base::Page("<INPUT SIZE=20 NAME=\"%s\" VALUE=%s>\n", "title",
+  base::Page("<INPUT SIZE=20 NAME=\"%s\" ID=title VALUE=%s>\n", "title",
              UnquotedValue(values.Get("title", proposal)));
   WriteDoneBy();
   WriteActingUser(sheet, values, false);
@@ -84,7 +89,7 @@ void WriteTitleAndUser(const store::FactSheet& sheet, const FormValues& values,
 
 // Observed, Assign, Open: the person designated, then the acting user.
 void DesignateFields(const store::FactSheet& sheet, const FormValues& values) {
-  WriteUserSelect(sheet, "submitter", values.Get("submitter", sheet.submitter), true);
+  WriteUserSelect(sheet, "submitter", values.Get("submitter", sheet.submitter), true, 117);
   WriteDoneBy();
   WriteActingUser(sheet, values, false);
   WriteSubmit();
@@ -110,17 +115,18 @@ void ReasonFields(const store::FactSheet& sheet, const FormValues& values) {
 void VerifierFields(const store::FactSheet& sheet, const FormValues& values) {
   WriteUserSelect(sheet, "User", values.Get("User", sheet.submitter), true);
   base::Page("%s \n", Msg(2070));
-  WriteUserSelect(sheet, "submitter", values.Get("submitter", users::GetUserName()), false);
+  WriteUserSelect(sheet, "submitter", values.Get("submitter", users::GetUserName()), false, 118);
   WriteSubmit();
 }
 
 void DuplicateFields(const store::FactSheet& sheet, const FormValues& values) {
   const std::string typed = values.Get("text", {});
   if (typed.empty())
-    base::Page("\n<INPUT SIZE=20 NAME=\"%s\">\n", "text");
+    base::Page("\n<INPUT SIZE=20 NAME=\"%s\" ARIA-LABELLEDBY=lead>\n", "text");
   else
-    base::Page("\n<INPUT SIZE=20 NAME=\"%s\" VALUE=%s>\n", "text", UnquotedValue(typed));
-  base::Page(" %s \n", Msg(2083));
+    base::Page("\n<INPUT SIZE=20 NAME=\"%s\" ARIA-LABELLEDBY=lead VALUE=%s>\n", "text",
+               UnquotedValue(typed));
+  base::Page(" <LABEL FOR=User>%s</LABEL> \n", Msg(2083));
   WriteActingUser(sheet, values, false);
   WriteSubmit();
 }
@@ -132,9 +138,9 @@ void PostponeFields(const store::FactSheet& sheet, const FormValues& values) {
   localtime_r(&tomorrow, &local);
   char date[32];
   std::strftime(date, sizeof date, "%d/%m/%Y", &local);
-  base::Page("\n<INPUT SIZE=20 NAME=\"%s\" VALUE=%s>\n", "text",
+  base::Page("\n<INPUT SIZE=20 NAME=\"%s\" ARIA-LABELLEDBY=lead VALUE=%s>\n", "text",
              UnquotedValue(values.Get("text", date)));
-  base::Page(" %s \n", Msg(2083));
+  base::Page(" <LABEL FOR=User>%s</LABEL> \n", Msg(2083));
   WriteActingUser(sheet, values, false);
   WriteSubmit();
 }
@@ -148,7 +154,7 @@ void AnalyseFields(const store::FactSheet& sheet, const FormValues& values) {
 // Corrected: a planned version not yet delivered, the acting user, the load in working days
 // since the creation, and the text laid out for the cause, the correction and the files.
 void CorrectedFields(const store::FactSheet& sheet, const FormValues& values) {
-  base::Page("\n<SELECT NAME=\"%s\">\n", "version");
+  base::Page("\n<SELECT NAME=\"%s\" ARIA-LABEL=\"%s\">\n", "version", Msg(110));
   base::Write(nullptr, "<OPTION >&nbsp\n");
   config::WriteDeadlineOptions(nullptr, sheet.project, values.Get("version", {}));
   base::Write(nullptr, "</SELECT>\n");
@@ -156,10 +162,10 @@ void CorrectedFields(const store::FactSheet& sheet, const FormValues& values) {
   WriteActingUser(sheet, values, false);
   WriteSubmit();
   base::Write(nullptr, kNextRow);
-  base::Page("<P>%s : \n", Msg(2091));
+  base::Page("<P><LABEL FOR=Load>%s</LABEL> : \n", Msg(2091));
   const std::string days =
       std::to_string(store::CountWorkingDays(sheet.created, static_cast<long>(std::time(nullptr))));
-  base::Page("<INPUT SIZE=4 NAME=\"%s\" VALUE=%s>\n", "Load",
+  base::Page("<INPUT SIZE=4 NAME=\"%s\" ID=Load VALUE=%s>\n", "Load",
              UnquotedValue(values.Get("Load", days)));
   base::Write(nullptr, kNextRow);
   WriteTextArea(15, values.Text("text", base::Sprintf("%s\n\n\n", Msg(2092)) +
@@ -169,7 +175,7 @@ void CorrectedFields(const store::FactSheet& sheet, const FormValues& values) {
 
 // Verified: the delivered versions, the acting user, the test reference and the comment.
 void VerifiedFields(const store::FactSheet& sheet, const FormValues& values) {
-  base::Page("\n<SELECT NAME=\"%s\">\n", "version");
+  base::Page("\n<SELECT NAME=\"%s\" ARIA-LABEL=\"%s\">\n", "version", Msg(110));
   const std::string version = values.Get("version", {});
   base::Write(nullptr, version.empty() ? "<OPTION SELECTED>&nbsp\n" : "<OPTION >&nbsp\n");
   config::WriteProjectFileOptions(nullptr, sheet.project, "version",
@@ -190,7 +196,8 @@ void VerifiedFields(const store::FactSheet& sheet, const FormValues& values) {
 // field, last, as the multipart decoder needs it.
 void AttachFields(const store::FactSheet& sheet, const FormValues& values) {
   WriteTitleAndUser(sheet, values, "File");
-  base::Page("%s : <INPUT TYPE=FILE NAME=%s SIZE=40>\n", Msg(2440), "Attach");
+  base::Page("<LABEL FOR=Attach>%s</LABEL> : <INPUT TYPE=FILE NAME=%s ID=Attach SIZE=40>\n",
+             Msg(2440), "Attach");
 }
 
 template void ReasonFields<5>(const store::FactSheet&, const FormValues&);
@@ -226,7 +233,12 @@ void WriteHeading(const ActionForm& row, std::string_view sheet_name) {
       base::Page("%s\n", kTable);
       return;
   }
-  if (row.lead) base::Page(Msg(row.lead), name);
+  // The lead names the field that follows it.
+  if (row.lead) {
+    base::Write(nullptr, "<SPAN ID=lead>");
+    base::Page(Msg(row.lead), name);
+    base::Write(nullptr, "</SPAN>");
+  }
 }
 
 }  // namespace

@@ -28,7 +28,8 @@ void WriteTitleBar(std::string_view title, std::string_view qs) {
   base::Write(nullptr, "<Table Width=100% Cellpadding=0 Cellspacing=0 border=0>\n");
   base::Page("<TR><TD ALIGN=LEFT><H1>%s</H1></TD>\n<TD ALIGN=RIGHT Valign=TOP>\n", title);
   base::Page("<A HREF=\"?%s\">\n", base::EscapeHtml(qs));
-  base::Page("<IMG SRC=\"%s/larrow.gif\" BORDER=0 VALIGN=CENTER></A>\n", config::GetImageDir());
+  base::Page("<IMG SRC=\"%s/larrow.gif\" BORDER=0 VALIGN=CENTER ALT=\"%s\"></A>\n",
+             config::GetImageDir(), config::Msg(1106));
   base::Write(nullptr, "</A></TD></TR></Table>\n");
 }
 

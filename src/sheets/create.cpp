@@ -47,9 +47,9 @@ std::string_view EmptyOption(std::string_view chosen) {
 void WriteProjectRow(std::string_view project, const web::ParamList& params) {
   const std::string script = web::ScriptName();
   base::Write(nullptr, "<TR>");
-  web::LabelCell(100);
+  web::LabelCell(100, "Deroulant");
   base::Page("<TD><INPUT TYPE=\"hidden\" NAME=project VALUE=\"%s\">\n", base::EscapeHtml(project));
-  base::Page("<SELECT NAME=\"%s\" onChange=", "Deroulant");
+  base::Page("<SELECT NAME=\"%s\" ID=Deroulant onChange=", "Deroulant");
   base::Page(" \"changePage(this.options[this.selectedIndex].value,%s)\" >\n", "Deroulant");
   // Reloading keeps the identity, so the creation right is checked again for the same user.
   const std::string uid = web::UidSuffix();
@@ -57,7 +57,7 @@ void WriteProjectRow(std::string_view project, const web::ParamList& params) {
   web::WriteProjectChoices("create", project, uid);
   web::CloseSelectCell();
 
-  web::LabelCell(101);
+  web::LabelCell(101, "group");
   web::OpenSelectCell("group");
   base::Write(nullptr, kEmptyOption);
   std::string group = web::FieldValue(params, "group");
@@ -65,7 +65,7 @@ void WriteProjectRow(std::string_view project, const web::ParamList& params) {
   config::WriteSubprojectOptions(nullptr, project, group.empty() ? " " : group);
   web::CloseSelectCell();
 
-  web::LabelCell(108);
+  web::LabelCell(108, "prog");
   web::OpenSelectCell("prog");
   const std::string prog = web::FieldValue(params, "prog");
   base::Write(nullptr, EmptyOption(prog));
@@ -76,19 +76,19 @@ void WriteProjectRow(std::string_view project, const web::ParamList& params) {
 
 void WriteClassRows(std::string_view project, const web::ParamList& params) {
   base::Write(nullptr, "<TR>");
-  web::LabelCell(109);
+  web::LabelCell(109, "sev");
   web::OpenSelectCell("sev");
   const int sev = web::GetParamInt(params, "sev");
   base::Write(nullptr, EmptyOption(sev ? "x" : ""));
   config::WriteSeverityOptions(nullptr, sev);
   web::CloseSelectCell();
-  web::LabelCell(104);
+  web::LabelCell(104, "impact");
   web::OpenSelectCell("impact");
   const int impact = TypedIndex(params, "impact", -1);
   base::Write(nullptr, EmptyOption(impact >= 0 ? "x" : ""));
   config::WriteImpactOptions(nullptr, impact);
   web::CloseSelectCell();
-  web::LabelCell(102);
+  web::LabelCell(102, "phase");
   web::OpenSelectCell("phase");
   base::Write(nullptr, kEmptyOption);
   config::WritePhaseOptions(nullptr, TypedIndex(params, "phase", users::GetLastPhase()));
@@ -96,19 +96,19 @@ void WriteClassRows(std::string_view project, const web::ParamList& params) {
   base::Write(nullptr, "</TR>\n");
 
   base::Write(nullptr, "<TR>");
-  web::LabelCell(110);
+  web::LabelCell(110, "version");
   web::OpenSelectCell("version");
   const std::string version = web::FieldValue(params, "version");
   base::Write(nullptr, EmptyOption(version));
   config::WriteProjectFileOptions(nullptr, project, "version", version.empty() ? " " : version);
   web::CloseSelectCell();
-  web::LabelCell(111);
+  web::LabelCell(111, "exp");
   web::OpenSelectCell("exp");
   const std::string exp = web::FieldValue(params, "exp");
   base::Write(nullptr, kEmptyOption);
   config::WriteDeadlineOptions(nullptr, project, exp);
   web::CloseSelectCell();
-  web::LabelCell(112);
+  web::LabelCell(112, "type");
   web::OpenSelectCell("type");
   const int type = web::GetParamInt(params, "type");
   base::Write(nullptr, EmptyOption(type ? "x" : ""));
@@ -119,36 +119,39 @@ void WriteClassRows(std::string_view project, const web::ParamList& params) {
 
 void WritePersonTable(std::string_view project, const web::ParamList& params) {
   base::Write(nullptr, "<TABLE BORDER=0 WIDTH=100%>\n<TR>");
-  web::LabelCell(113);
+  web::LabelCell(113, "submitter");
   web::OpenSelectCell("submitter");
   base::Write(nullptr, kEmptyOption);
   std::string submitter = web::FieldValue(params, "submitter");
   if (submitter.empty()) submitter = users::GetUserName();
   config::WriteUserOptions(nullptr, project, submitter);
   web::CloseSelectCell();
-  web::LabelCell(114);
-  base::Page("<TD><INPUT NAME=test VALUE=\"%s\"></TD>\n",
+  web::LabelCell(114, "test");
+  base::Page("<TD><INPUT NAME=test ID=test VALUE=\"%s\"></TD>\n",
              base::EscapeHtml(web::FieldValue(params, "test")));
-  base::Page("<TD><INPUT TYPE=submit VALUE=\"%s\"> <INPUT TYPE=reset VALUE=\"Reset\"></TD></TR>\n",
-             Msg(3001));
-  base::Write(nullptr, "<TR>");
-  web::LabelCell(115);
-  base::Page("<TD><INPUT NAME=mdapda SIZE=40 VALUE=\"%s\"></TD>\n",
+  base::Write(nullptr, "</TR>\n<TR>");
+  web::LabelCell(115, "mdapda");
+  base::Page("<TD><INPUT NAME=mdapda ID=mdapda SIZE=40 VALUE=\"%s\"></TD>\n",
              base::EscapeHtml(web::FieldValue(params, "mdapda")));
-  web::LabelCell(116);
+  web::LabelCell(116, "Load");
   std::string load = web::FieldValue(params, "Load");
   if (load.empty()) load = "1";
-  base::Page("<TD><INPUT NAME=Load SIZE=4 VALUE=\"%s\"></TD><TD>&nbsp</TD></TR>\n",
+  base::Page("<TD><INPUT NAME=Load ID=Load SIZE=4 VALUE=\"%s\"></TD><TD>&nbsp</TD></TR>\n",
              base::EscapeHtml(load));
   // The line end after the tag is dropped by the browser: a typed text keeps its first line.
+  // The text area is named by its first line's label, which the browser does not read out.
   const std::string* text = web::FindParam(params, "text");
+  base::Page("<TR><TD COLSPAN=6><TEXTAREA NAME=text ROWS=15 COLS=80 ARIA-LABEL=\"%s\">",
+             base::EscapeHtml(Msg(107)));
   if (text)
-    base::Page("<TR><TD COLSPAN=6><TEXTAREA NAME=text ROWS=15 COLS=80>\n%s</TEXTAREA></TD></TR>\n",
-               base::EscapeHtml(*text));
+    base::Page("\n%s</TEXTAREA></TD></TR>\n", base::EscapeHtml(*text));
   else
-    base::Page(
-        "<TR><TD COLSPAN=6><TEXTAREA NAME=text ROWS=15 COLS=80>%s :\n</TEXTAREA></TD></TR>\n",
-        Msg(107));
+    base::Page("%s :\n</TEXTAREA></TD></TR>\n", Msg(107));
+  // The buttons come after every field, where the keyboard reaches them last.
+  base::Page(
+      "<TR><TD COLSPAN=6><INPUT TYPE=submit VALUE=\"%s\"> <INPUT TYPE=reset "
+      "VALUE=\"Reset\"></TD></TR>\n",
+      Msg(3001));
   base::Write(nullptr, "</TABLE>\n");
 }
 
@@ -166,7 +169,8 @@ void WriteCreatedHead(std::string_view name) {
   base::Page("<TR><TD ALIGN=LEFT><H1>%s", base::EscapeHtml(name));
   base::Write(nullptr, "</H1></TD>\n<TD ALIGN=RIGHT Valign=TOP>\n");
   base::Write(nullptr, "<A HREF=\"?\">");
-  base::Page("<IMG SRC=\"%s/home.gif\" BORDER=0 VALIGN=CENTER></A>\n", config::GetImageDir());
+  base::Page("<IMG SRC=\"%s/home.gif\" BORDER=0 VALIGN=CENTER ALT=\"QUORB\"></A>\n",
+             config::GetImageDir());
   base::Write(nullptr, "</TD></TR></Table>\n");
 }
 
@@ -195,8 +199,8 @@ void WriteCreateForm(const web::ParamList& params, std::string_view project) {
              base::EscapeHtml(web::GetParam(params, "QS")));
 
   base::Write(nullptr, "<TABLE BORDER=0 WIDTH=100%>\n");
-  base::Page("<TR><TD COLSPAN=6><B>%s</B> ", Msg(106));
-  base::Page("<INPUT NAME=%s SIZE=73 VALUE=\"%s\"></TD></TR>\n", "title",
+  base::Page("<TR><TD COLSPAN=6><LABEL FOR=title><B>%s</B></LABEL> ", Msg(106));
+  base::Page("<INPUT NAME=%s ID=title SIZE=73 VALUE=\"%s\"></TD></TR>\n", "title",
              base::EscapeHtml(web::FieldValue(params, "title")));
   WriteProjectRow(project, params);
   WriteClassRows(project, params);

@@ -181,42 +181,130 @@ void AppendHeaderTable(std::string& out, const store::FactSheet& sheet, const st
   Put(out, "</TABLE>\n");
 }
 
-// What each byte of an entry's text becomes on the page: line feeds become breaks, blanks
-// "&nbsp;", '<' "&lt;", every other byte stays.
-struct PageBytes {
-  std::array<char, 8> bytes{};
-  size_t size = 1;
-};
+bool IsWordByte(unsigned char c) {
+  return IsAlnum(c) || c == '_' || c == '-';
+}
 
-constexpr std::array<PageBytes, 256> kEntryTextBytes = [] {
-  std::array<PageBytes, 256> table{};
-  for (size_t c = 0; c < table.size(); ++c) table[c].bytes[0] = static_cast<char>(c);
-  auto set = [&table](char c, std::string_view to) {
-    PageBytes& b = table[static_cast<unsigned char>(c)];
-    for (size_t i = 0; i < to.size(); ++i) b.bytes[i] = to[i];
-    b.size = to.size();
-  };
-  set('\n', "<BR>\n");
-  set('<', "&lt;");
-  set(' ', "&nbsp;");
-  return table;
-}();
-
-// An entry's text as page text. The text is mostly short words, so each byte is copied with
-// its whole replacement (eight bytes, of which the next byte's overwrite the unused ones),
-// without a branch; the string is sized once, with room for the last copy's overhang.
-void AppendEntryText(std::string& out, std::string_view text) {
-  size_t size = 0;
-  for (char c : text) size += kEntryTextBytes[static_cast<unsigned char>(c)].size;
-  const size_t at = out.size();
-  out.resize(at + size + sizeof(PageBytes::bytes));
-  char* p = out.data() + at;
-  for (char c : text) {
-    const PageBytes& b = kEntryTextBytes[static_cast<unsigned char>(c)];
-    std::memcpy(p, b.bytes.data(), b.bytes.size());
-    p += b.size;
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i) {
+    char c = text[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != prefix[i]) return false;
   }
-  out.resize(at + size);
+  return true;
+}
+
+// The length of the web address at the start of `text`: "http://" or "https://" and what
+// follows up to a blank, a line end or a character that cannot be in an address; the
+// punctuation that ends a sentence is not taken, nor a closing bracket the address did not
+// open. 0 when `text` starts with no address.
+size_t AddressLength(std::string_view text) {
+  size_t scheme = StartsWithNoCase(text, "http://")    ? 7
+                  : StartsWithNoCase(text, "https://") ? 8
+                                                       : 0;
+  if (scheme == 0) return 0;
+  size_t end = scheme;
+  while (end < text.size()) {
+    unsigned char c = static_cast<unsigned char>(text[end]);
+    if (c <= ' ' || c >= 0x7F || c == '<' || c == '>' || c == '"' || c == '`') break;
+    ++end;
+  }
+  long open = 0;  // brackets opened and not closed
+  for (size_t i = scheme; i < end; ++i) open += text[i] == '(' ? 1 : text[i] == ')' ? -1 : 0;
+  while (end > scheme) {
+    char last = text[end - 1];
+    if (last == ')' && open < 0)
+      ++open;
+    else if (std::string_view(".,;:!?'").find(last) == std::string_view::npos)
+      break;
+    --end;
+  }
+  return end > scheme ? end : 0;
+}
+
+// The length of the sheet name at the start of `text` ("TaG.00012": a prefix of three
+// letters or digits or more (project, phase and sub-project), the first a letter, a "." and
+// five digits or more, the word ending there); 0 when `text` starts with none, as a version
+// such as "v1.00012".
+size_t SheetNameLength(std::string_view text) {
+  if (text.empty() || !IsAlnum(static_cast<unsigned char>(text[0])) ||
+      (text[0] >= '0' && text[0] <= '9'))
+    return 0;
+  size_t dot = 0;
+  while (dot < text.size() && IsWordByte(static_cast<unsigned char>(text[dot]))) ++dot;
+  if (dot < 3 || dot >= text.size() || text[dot] != '.') return 0;
+  size_t end = dot + 1;
+  while (end < text.size() && text[end] >= '0' && text[end] <= '9') ++end;
+  if (end - dot - 1 < 5) return 0;
+  if (end < text.size() && IsWordByte(static_cast<unsigned char>(text[end]))) return 0;
+  return store::IsSheetName(text.substr(0, end)) ? end : 0;
+}
+
+// Bytes `from` to `to` of an entry's text as page text: line feeds become breaks, '<' "&lt;"
+// and '"' "&quot;". A single blank between two words is a plain blank, so the text wraps to the
+// screen; blanks at the start of a line and runs of blanks become "&nbsp;", so indented and
+// aligned text keeps its shape.
+void AppendPlainText(std::string& out, std::string_view text, size_t from, size_t to) {
+  auto gap = [&text](size_t at) {
+    return at >= text.size() || text[at] == ' ' || text[at] == '\n' || text[at] == '\r';
+  };
+  for (size_t i = from; i < to; ++i) {
+    const char c = text[i];
+    if (c == '\n')
+      out += "<BR>\n";
+    else if (c == '<')
+      out += "&lt;";
+    else if (c == '"')
+      out += "&quot;";  // text, never the end of an attribute
+    else if (c == ' ')
+      out += i > 0 && !gap(i - 1) && !gap(i + 1) ? " " : "&nbsp;";
+    else
+      out += c;
+  }
+}
+
+// A link in an entry: the address escaped for a quoted attribute; the text (an address or a
+// name, which hold no blank, '<' or line end) as it is.
+void AppendLink(std::string& out, std::string_view href, std::string_view text) {
+  out += "<A HREF=\"";
+  for (char c : href) {
+    if (c == '&')
+      out += "&amp;";
+    else if (c == '"')
+      out += "&quot;";
+    else if (c == '<')
+      out += "&lt;";
+    else
+      out += c;
+  }
+  Cat(out, "\">", text, "</A>");
+}
+
+// An entry's text as page text (see AppendPlainText), with the web addresses and the sheet
+// names it holds as links: a sheet links to its page through `script`.
+void AppendEntryText(std::string& out, std::string_view text, const std::string& script) {
+  out.reserve(out.size() + text.size() + text.size() / 4);
+  size_t plain = 0;  // the start of the text not yet written
+  for (size_t i = 0; i < text.size(); ++i) {
+    // Links start a word only.
+    if (i > 0 && IsWordByte(static_cast<unsigned char>(text[i - 1]))) continue;
+    std::string_view rest = text.substr(i);
+    size_t address = AddressLength(rest);
+    size_t sheet = address ? 0 : SheetNameLength(rest);
+    if (!address && !sheet) continue;
+    AppendPlainText(out, text, plain, i);
+    if (address) {
+      AppendLink(out, rest.substr(0, address), rest.substr(0, address));
+      i += address - 1;
+    } else {
+      AppendLink(out, base::Sprintf("%s?Num=%s", script, rest.substr(0, sheet)),
+                 rest.substr(0, sheet));
+      i += sheet - 1;
+    }
+    plain = i + 1;
+  }
+  AppendPlainText(out, text, plain, text.size());
 }
 
 void AppendEntries(std::string& out, const store::FactSheet& sheet, const std::string& name,
@@ -235,7 +323,7 @@ void AppendEntries(std::string& out, const store::FactSheet& sheet, const std::s
     Cat(out, "<TD>", Html{entry.who}, "</TD></TR>\n");
     if (entry.kind != store::kAttachmentEntry) {
       Put(out, "<TR><TD COLSPAN=3>");
-      AppendEntryText(out, entry.text);
+      AppendEntryText(out, entry.text, script);
       Put(out, "</FONT></TD>");
     }
     ++number;

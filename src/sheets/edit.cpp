@@ -28,7 +28,7 @@ namespace sheets {
 namespace edit_parts {
 
 void WriteUserSelect(std::string_view project) {
-  base::Page("<SELECT NAME=\"%s\">\n", "User");
+  base::Page("<SELECT NAME=\"%s\" ID=User>\n", "User");
   base::Write(nullptr, "<OPTION >&nbsp\n");
   config::WriteUserOptions(nullptr, project, users::GetUserName());
   base::Write(nullptr, "</SELECT>\n");
@@ -82,7 +82,8 @@ void WriteCommitHead(int code, std::string_view name, std::string_view qs) {
   base::Page("%s %s", Msg(CommitTitle(code)), Esc(name));
   base::Write(nullptr, "</H1></TD>\n<TD ALIGN=RIGHT Valign=TOP>\n");
   base::Page("<A HREF=\"?%s\">\n", Esc(qs));
-  base::Page("<IMG SRC=\"%s/larrow.gif\" BORDER=0 VALIGN=CENTER></A>\n", config::GetImageDir());
+  base::Page("<IMG SRC=\"%s/larrow.gif\" BORDER=0 VALIGN=CENTER ALT=\"%s\"></A>\n",
+             config::GetImageDir(), Msg(1106));
   base::Write(nullptr, "</A></TD></TR></Table>\n");
 }
 
@@ -264,8 +265,9 @@ void ShowEntryEditForm(const store::FactSheet& sheet, std::string_view name,
   const store::SheetEntry& entry = sheet.entries[static_cast<size_t>(number)];
   base::Page("<INPUT TYPE=\"hidden\" NAME=\"%s\" VALUE=\"%d\">\n", "Edit", number);
   // The name is quoted: a name of several words comes back whole.
-  base::Page("%s \n<INPUT SIZE=25 NAME=\"%s\" VALUE=\"%s\">\n", Msg(106), "title", Esc(entry.name));
-  base::Page("%s \n", Msg(2025));
+  base::Page("<LABEL FOR=title>%s</LABEL> \n<INPUT SIZE=25 NAME=\"%s\" ID=title VALUE=\"%s\">\n",
+             Msg(106), "title", Esc(entry.name));
+  base::Page("<LABEL FOR=User>%s</LABEL> \n", Msg(2025));
   edit_parts::WriteUserSelect(sheet.project);
   base::Write(nullptr, edit_parts::kSubmit);
   base::Write(nullptr, "<BR>\n");
@@ -273,7 +275,8 @@ void ShowEntryEditForm(const store::FactSheet& sheet, std::string_view name,
   // a body that starts with an empty line keeps it. The body of an attachment entry is the
   // stored file's path, which is shown but not edited.
   bool attachment = entry.kind == store::kAttachmentEntry;
-  base::Page("<TEXTAREA NAME=%s ROWS=15 COLS=70%s>\n", "text", attachment ? " READONLY" : "");
+  base::Page("<TEXTAREA NAME=%s ROWS=15 COLS=70 ARIA-LABEL=\"%s\"%s>\n", "text", Esc(entry.name),
+             attachment ? " READONLY" : "");
   base::Write(nullptr, Esc(entry.text));
   base::Write(nullptr, "</TEXTAREA>\n");
 }

@@ -69,7 +69,7 @@ std::vector<std::string> FileValues(std::string_view project, std::string_view k
 
 void TextSelect(int label, std::string_view field, const std::vector<std::string>& values,
                 std::string_view current, bool empty_choice = false) {
-  web::LabelCell(label);
+  web::LabelCell(label, field);
   web::OpenSelectCell(field);
   WriteChoices(values, current, empty_choice);
   web::CloseSelectCell();
@@ -77,7 +77,7 @@ void TextSelect(int label, std::string_view field, const std::vector<std::string
 
 void CodeSelect(int label, std::string_view field, int current,
                 void (*options)(base::Stream, int)) {
-  web::LabelCell(label);
+  web::LabelCell(label, field);
   web::OpenSelectCell(field);
   base::Write(nullptr,
               current == 0 ? "<OPTION SELECTED VALUE=\"\">&nbsp\n" : "<OPTION VALUE=\"\">&nbsp\n");
@@ -87,7 +87,7 @@ void CodeSelect(int label, std::string_view field, int current,
 
 void IndexSelect(int label, std::string_view field, int current,
                  void (*options)(base::Stream, int)) {
-  web::LabelCell(label);
+  web::LabelCell(label, field);
   web::OpenSelectCell(field);
   options(nullptr, current);
   web::CloseSelectCell();
@@ -180,8 +180,8 @@ void ChangeHeader(store::FactSheet& sheet, std::string& name, const web::ParamLi
 void ShowHeaderForm(const store::FactSheet& sheet, std::string_view name) {
   base::Page("<H1>%s %s </H1>\n", Msg(2029), Esc(name));
   base::Write(nullptr, "<TABLE BORDER=1 WIDTH=100%>\n<TR>");
-  web::LabelCell(106);
-  base::Page("<TD COLSPAN=5><INPUT NAME=%s SIZE=83 VALUE=\"%s\"></TD></TR>\n", "title",
+  web::LabelCell(106, "title");
+  base::Page("<TD COLSPAN=5><INPUT NAME=%s ID=title SIZE=83 VALUE=\"%s\"></TD></TR>\n", "title",
              Esc(sheet.title));
   base::Write(nullptr, "<TR>");
   WritePlaceCells(sheet);
@@ -198,18 +198,19 @@ void ShowHeaderForm(const store::FactSheet& sheet, std::string_view name) {
 
   base::Write(nullptr, "<TABLE BORDER=0 WIDTH=100%>\n<TR>");
   TextSelect(113, "submitter", config::MemberLogins(sheet.project), sheet.submitter);
-  web::LabelCell(114);
-  base::Page("<TD><INPUT NAME=%s  SIZE=25 VALUE=\"%s\" >\n</TD>\n", "test", Esc(sheet.test));
+  web::LabelCell(114, "test");
+  base::Page("<TD><INPUT NAME=%s ID=test SIZE=25 VALUE=\"%s\" >\n</TD>\n", "test", Esc(sheet.test));
   base::Write(nullptr, kButtons);
   base::Write(nullptr, "</TR>\n<TR>");
-  web::LabelCell(2025);
+  web::LabelCell(2025, "User");
   base::Write(nullptr, "<TD>");
   edit_parts::WriteUserSelect(sheet.project);
   base::Write(nullptr, "</TD>\n");
-  web::LabelCell(122);
-  base::Page("<TD><INPUT NAME=%s SIZE=30 Value=\"%s\"></TD>\n", "mdapda", Esc(sheet.mdapda));
-  web::LabelCell(116);
-  base::Page("<TD><INPUT NAME=%s SIZE=4 VALUE=%ld >\n</TD></TR>\n", "Load",
+  web::LabelCell(122, "mdapda");
+  base::Page("<TD><INPUT NAME=%s ID=mdapda SIZE=30 Value=\"%s\"></TD>\n", "mdapda",
+             Esc(sheet.mdapda));
+  web::LabelCell(116, "Load");
+  base::Page("<TD><INPUT NAME=%s ID=Load SIZE=4 VALUE=%ld >\n</TD></TR>\n", "Load",
              static_cast<long>(sheet.Load));
   base::Write(nullptr, "</TABLE>\n");
 }
@@ -237,7 +238,7 @@ void ShowCopyForm(const store::FactSheet& sheet, std::string_view name) {
   CodeSelect(109, "sev", sheet.sev, &config::WriteSeverityOptions);
   IndexSelect(102, "phase", sheet.phase, &config::WritePhaseOptions);
   base::Write(nullptr, "</TR>\n<TR>");
-  web::LabelCell(2114);
+  web::LabelCell(2114, "User");
   base::Write(nullptr, "<TD>");
   edit_parts::WriteUserSelect(sheet.project);
   base::Write(nullptr, "</TD>\n");

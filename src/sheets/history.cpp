@@ -210,8 +210,11 @@ void HistoryCommand(const web::ParamList& list) {
   web::StartHtmlPage();
   const std::string& text = web::GetParam(list, "text");
   if (web::IsAbsent(text)) {
-    base::Page("<HTML>\n<HEAD>\n<TITLE>History</TITLE>\n</HEAD>\n");
+    base::Page("<HTML LANG=\"%s\">\n<HEAD>\n<TITLE>History</TITLE>\n</HEAD>\n",
+               web::PageLanguage());
     WriteHistoryFrames();
+  } else if (text == "PAGE") {
+    WriteHistoryPage(web::GetParam(list, "day"), list);
   } else if (text == "TOP") {
     WriteHistoryTitle();
   } else if (text == "LEFT") {
@@ -227,13 +230,16 @@ void WriteHistoryFrames(base::Stream out) {
   const std::string script = web::ScriptName();
   const std::string uid = web::UidSuffix();
   base::Write(out, "<FRAMESET BORDER=1 ROWS=\"50,*\">\n");
-  base::Printf(out, "  <FRAME SRC=%s?%s=history&%s=TOP name=TOP ", script, "CMD", "text");
+  const std::string title = base::EscapeHtml(config::Msg(2036));
+  base::Printf(out, "  <FRAME SRC=%s?%s=history&%s=TOP name=TOP TITLE=\"%s\" ", script, "CMD",
+               "text", title);
   base::Write(out, "     scrolling=no frameborder=0 noresize />\n");
   base::Write(out, "  <FRAMESET BORDER=1 COLS=\"100,*\">\n");
-  base::Printf(out, "     <FRAME SRC=%s?%s=history&%s=LEFT%s name=LEFT />\n", script, "CMD", "text",
-               uid);
-  base::Printf(out, "     <FRAME SRC=%s?%s=history&%s=%s%s name=HIST />\n", script, "CMD", "text",
-               std::string_view(today).substr(0, kDayLength), uid);
+  base::Printf(out, "     <FRAME SRC=%s?%s=history&%s=LEFT%s name=LEFT TITLE=\"%s\" />\n", script,
+               "CMD", "text", uid, title);
+  base::Printf(out, "     <FRAME SRC=%s?%s=history&%s=%s%s name=HIST TITLE=\"%s\" />\n", script,
+               "CMD", "text", std::string_view(today).substr(0, kDayLength), uid,
+               base::EscapeHtml(config::Msg(2037)));
   base::Write(out, "  </FRAMESET>\n");
   base::Write(out, "</FRAMESET>\n");
 }
@@ -243,13 +249,17 @@ void WriteHistoryTitle(base::Stream out) {
   // The way home leaves the frames.
   base::Printf(out, "<DIV STYLE=\"float:right\">%s</DIV>\n", web::HomeAnchor(true));
   base::Printf(out, "<P ALIGN=CENTER><B><FONT SIZE=5>%s</FONT>\n", config::Msg(2036));
+  // The same history on one page, for a phone, the back button and a screen reader.
+  base::Printf(out, "</B> <A HREF=\"%s?CMD=history&text=PAGE%s\" TARGET=\"_top\">%s</A>\n",
+               web::ScriptName(), base::EscapeHtml(web::UidSuffix()), config::Msg(2140));
   base::Write(out, "</BODY>\n");
 }
 
-void WriteHistoryDays(base::Stream out) {
-  base::Write(out, "<BODY BGCOLOR=#FFFFFF TEXT=#000000 >\n");
-  // The first day of each run of lines, in journal order. A line too short to hold a day
-  // neither adds one nor ends a run.
+namespace {
+
+// The first day of each run of lines, in journal order. A line too short to hold a day
+// neither adds one nor ends a run.
+std::vector<std::string> JournalDays() {
   std::vector<std::string> days;
   LineBlocks journal(JournalPath());
   std::string_view block;
@@ -260,6 +270,14 @@ void WriteHistoryDays(base::Stream out) {
       if (days.empty() || days.back() != day) days.emplace_back(day);
     });
   }
+  return days;
+}
+
+}  // namespace
+
+void WriteHistoryDays(base::Stream out) {
+  base::Write(out, "<BODY BGCOLOR=#FFFFFF TEXT=#000000 >\n");
+  const std::vector<std::string> days = JournalDays();
   const std::string script = web::ScriptName();
   const std::string uid = web::UidSuffix();
   std::string html;
@@ -270,6 +288,24 @@ void WriteHistoryDays(base::Stream out) {
     html += "</A><BR>\n";
   }
   base::Write(out, html);
+}
+
+void WriteHistoryPage(std::string_view day, const web::ParamList& list) {
+  web::WritePageHead(nullptr, config::Msg(2036), "", list);
+  web::WriteHomeLink();
+  const std::vector<std::string> days = JournalDays();
+  // Today's actions unless a day is asked for.
+  std::string shown(day);
+  if (web::IsAbsent(shown))
+    shown = store::FormatDate(static_cast<long>(std::time(nullptr))).substr(0, kDayLength);
+  WriteHistoryDay(shown);
+  const std::string script = web::ScriptName();
+  const std::string uid = base::EscapeHtml(web::UidSuffix());
+  std::string html = "<P>\n";
+  for (auto it = days.rbegin(); it != days.rend(); ++it)
+    html += base::Sprintf("<A HREF=\"%s?CMD=history&text=PAGE&day=%s%s\">%s</A>\n", script,
+                          LinkValue(*it), uid, base::EscapeHtml(*it));
+  base::Write(nullptr, html);
 }
 
 void WriteHistoryDay(std::string_view day, base::Stream out) {

@@ -23,6 +23,9 @@ void WriteHistoryTitle(base::Stream out = nullptr);
 void WriteHistoryDays(base::Stream out = nullptr);
 // One table row per journal line of `day` ("1999/12/31"), in journal order.
 void WriteHistoryDay(std::string_view day, base::Stream out = nullptr);
+// The history on one page, without frames: the actions of `day` (today when absent), then
+// every day of the journal, newest first, each linking to its own page.
+void WriteHistoryPage(std::string_view day, const web::ParamList& list);
 
 // `text` as HTML, with the first word of the colouring table (messages 2600 to 2608, in
 // that order, up to the first empty one) that occurs in it set in bold and in its colour at

@@ -82,7 +82,7 @@ void WriteForm(const View& view) {
                           "");
   bool detail = !web::IsAbsent(web::GetParam(view.list, "text"));
   base::Page(" %s : \n", Msg(2112));
-  base::Page("<SELECT NAME=%s onChange=", "DET");
+  base::Page("<SELECT NAME=%s ARIA-LABEL=\"%s\" onChange=", "DET", base::EscapeHtml(Msg(2112)));
   base::Page(" \"changePage(this.options[this.selectedIndex].value,%s)\" >\n", "DET");
   base::Page("<OPTION %s VALUE=\"%s?%s=%s&%s=%d&%s=%s&%s=%s%s\">OFF\n", detail ? "" : " SELECTED ",
              script, "CMD", "statS", "statS", 4, "project", project, "group", group, uid);

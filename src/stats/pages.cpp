@@ -108,7 +108,8 @@ void OpenViewForm(const View&, int hidden_page) {
 void WriteProjectSelector(const View& view, std::string_view extra) {
   const std::string script = Script();
   const std::string uid = web::UidSuffix();
-  base::Page("<SELECT NAME=\"%s\" onChange=", "PMENU");
+  base::Page("<SELECT NAME=\"%s\" ARIA-LABEL=\"%s\" onChange=", "PMENU",
+             base::EscapeHtml(Msg(100)));
   base::Page(" \"changePage(this.options[this.selectedIndex].value,%s)\" >\n", "PMENU");
   base::Page("<OPTION VALUE=\"%s?%s=%s&%s=%d%s%s\">&nbsp\n", script, "CMD", "statS", "statS",
              view.page, "", uid);
@@ -152,7 +153,8 @@ void WriteStatsGroupSelector(const View& view, std::string_view first_option,
   const std::string project = LinkValue(view.project);
   const std::string current = view.GroupOrTotal();
   const std::string prefix = view.HasProject() ? view.project + "." : ".";
-  base::Page("<SELECT NAME=\"%s\" onChange=", "SPMENU");
+  base::Page("<SELECT NAME=\"%s\" ARIA-LABEL=\"%s\" onChange=", "SPMENU",
+             base::EscapeHtml(Msg(101)));
   base::Page(" \"changePage(this.options[this.selectedIndex].value,%s)\" >\n", "SPMENU");
   base::Write(nullptr, first_option);
   std::vector<std::string> names = ListStatsDirectory();
@@ -198,13 +200,14 @@ void WriteMenu(const View& view) {
     return;
   }
   const std::string& images = config::GetImageDir();
-  base::Page("<P><BR><BR><UL>\n");
+  // Indented as a list was, without being one.
+  base::Page("<P><BR><BR><DIV STYLE=\"margin-left:40px\">\n");
   base::Page("<TABLE BORDER=1 WIDTH=70%%>\n");
   base::Page("<TR><TD ALIGN=CENTER >\n");
   base::Page("<TABLE BORDER=0 WIDTH=100%%>\n");
-  base::Page("<TR><TD ALIGN=CENTER><IMG SRC=%s/bugL.gif></TD>\n", images);
+  base::Page("<TR><TD ALIGN=CENTER><IMG SRC=%s/bugL.gif ALT=\"\"></TD>\n", images);
   base::Page("<TD ALIGN=CENTER><BR><H1><Font size=5>QUORB&nbsp;%s</font></H1>\n", Msg(3005));
-  base::Page("</TD><TD ALIGN=CENTER><IMG SRC=%s/bugR.gif></TD>\n", images);
+  base::Page("</TD><TD ALIGN=CENTER><IMG SRC=%s/bugR.gif ALT=\"\"></TD>\n", images);
   base::Page("</TR></TABLE>\n");
   base::Page("</TD></TR>\n");
   const std::string script = Script();
@@ -214,7 +217,7 @@ void WriteMenu(const View& view) {
                page, uid);
     base::Page("%s&nbsp;</A></TD></TD></TR>\n", Msg(label));
   }
-  base::Page("</TABLE></UL>\n");
+  base::Page("</TABLE></DIV>\n");
 }
 
 void WriteWorkload(const View& view) {
@@ -222,7 +225,8 @@ void WriteWorkload(const View& view) {
   const std::string uid = web::UidSuffix();
   base::Page("<H1>%s %s</H1>\n", Msg(2489), base::EscapeHtml(view.project));
   OpenViewForm(view, 1);
-  base::Page("<SELECT NAME=\"%s\" onChange=", "MENU");
+  base::Page("<SELECT NAME=\"%s\" ARIA-LABEL=\"%s\" onChange=", "MENU",
+             base::EscapeHtml(Msg(2489)));
   base::Page(" \"changePage(this.options[this.selectedIndex].value,%s)\" >\n", "MENU");
   base::Page("<OPTION VALUE=\"%s?%s=%s&%s=%d%s\">&nbsp\n", script, "CMD", "statS", "statS", 1, uid);
   for (const std::string& name : config::ListProjects(" ")) {
@@ -287,7 +291,8 @@ void WritePrograms(const View& view) {
   OpenViewForm(view, 3);
   WriteProjectSelector(view, "");
   base::Page(" %s : \n", Msg(101));
-  base::Page("<SELECT NAME=\"%s\" onChange=", "SPMENU");
+  base::Page("<SELECT NAME=\"%s\" ARIA-LABEL=\"%s\" onChange=", "SPMENU",
+             base::EscapeHtml(Msg(101)));
   base::Page(" \"changePage(this.options[this.selectedIndex].value,%s)\" >\n", "SPMENU");
   base::Page("<OPTION VALUE=\"%s?%s=%s&%s=%d&%s=%s%s\">&nbsp\n", script, "CMD", "statS", "statS", 3,
              "project", project, uid);

@@ -50,7 +50,8 @@ void WriteForm(const View& view, int weeks) {
                                         "CMD", "statS", "statS", view.page, "Week", weeks, uid),
                           week);
   base::Page("</TD><TD>\n");
-  base::Page("%s:<SELECT NAME=\"%s\" onChange=", Msg(2563), "SPMENU");
+  base::Page("%s:<SELECT NAME=\"%s\" ARIA-LABEL=\"%s\" onChange=", Msg(2563), "SPMENU",
+             base::EscapeHtml(Msg(2563)));
   base::Page(" \"changePage(this.options[this.selectedIndex].value,%s)\" >\n", "SPMENU");
   const std::string project = LinkValue(view.project);
   const std::string group = LinkValue(view.GroupOrTotal());

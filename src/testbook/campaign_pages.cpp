@@ -140,7 +140,7 @@ void WriteCampaignNavigator(web::ParamList& list) {
     base::Page("<TR><TD ALIGN=RIGHT WIDTH=70%%>\n");
     base::Page("%s : ", Msg(2491));
     if (!campaigns.empty()) {
-      base::Page("\n<SELECT NAME=CMENU onChange=");
+      base::Page("\n<SELECT NAME=CMENU ARIA-LABEL=\"%s\" onChange=", base::EscapeHtml(Msg(2491)));
       base::Page(" \"changePage2(this.options[this.selectedIndex].value,4)\" >\n");
       for (const std::string& name : campaigns) {
         base::Page("<OPTION ");
@@ -353,7 +353,7 @@ void WriteResultForm(const BookPlace& place, const std::string& campaign) {
   base::Page("<A HREF=\"%s?%s=%s&%s=%s&%s=%s&%s=%d%s\">\n", ScriptName(), "CMD", "create",
              "project", base::EscapeHtml(place.project), "group", EncodeLinkValue(place.group),
              "phase", place.phase, web::UidSuffix());
-  base::Page("<IMG BORDER=0 SRC=%s/newbt.gif><A>\n", config::GetImageDir());
+  base::Page("<IMG BORDER=0 SRC=%s/newbt.gif ALT=\"%s\"></A>\n", config::GetImageDir(), Msg(2001));
   base::Page("</TD>\n");
   base::Page("<TD><TEXTAREA NAME=%s ROWS=2 COLS=60>\n", "fft");
   for (const std::string& sheet : result.sheets) base::Page("%s ", base::EscapeHtml(sheet));

@@ -162,8 +162,8 @@ void SaveModule(const web::ParamList& list, const BookPlace& place, bool create,
   base::Page("<TD ALIGN=RIGHT>");
   base::Page("%s", NavigatorLinkStart(place));
   base::Page("&%s=%s", "mod", EncodeLinkValue(mod));
-  base::Page("%s\"><IMG Border=0 SRC=\"%s/larrow.gif\"></A></TD></TR></TABLE>\n", web::UidSuffix(),
-             config::GetImageDir());
+  base::Page("%s\"><IMG Border=0 SRC=\"%s/larrow.gif\" ALT=\"%s\"></A></TD></TR></TABLE>\n",
+             web::UidSuffix(), config::GetImageDir(), Msg(1106));
   if (stored) ViewModule(place, false, false);
 }
 
@@ -193,7 +193,8 @@ void SaveStep(const web::ParamList& list, const BookPlace& place, bool create, b
   base::Page("%s", NavigatorLinkStart(place));
   base::Page("&%s=%s", "mod", EncodeLinkValue(place.mod));
   base::Page("&%s=%s%s\">", "step", EncodeLinkValue(step), web::UidSuffix());
-  base::Page("<IMG BORDER=0 SRC=%s/larrow.gif></A><BR> \n", config::GetImageDir());
+  base::Page("<IMG BORDER=0 SRC=%s/larrow.gif ALT=\"%s\"></A><BR> \n", config::GetImageDir(),
+             Msg(1106));
   base::Page("</TD></TR></TABLE>\n");
   if (stored) ViewStep(place, false, false);
 }
@@ -263,7 +264,8 @@ void ShowSavedTest(const BookPlace& place, const TestRecord& test) {
   base::Page("&%s=%s&%s=%s", "mod", EncodeLinkValue(place.mod), "step",
              EncodeLinkValue(place.step));
   base::Page("&%s=%03d%s\">", "test", test.number, web::UidSuffix());
-  base::Page("<IMG BORDER=0 SRC=%s/larrow.gif></A><BR> \n", config::GetImageDir());
+  base::Page("<IMG BORDER=0 SRC=%s/larrow.gif ALT=\"%s\"></A><BR> \n", config::GetImageDir(),
+             Msg(1106));
   BookBanner(Msg(1009), place.project, place.group, place.phase);
   base::Page("<H2>%s : <FONT COLOR=DarkSlateBlue> %s : %s </FONT>", Msg(1000),
              base::EscapeHtml(place.mod),

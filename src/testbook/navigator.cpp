@@ -85,7 +85,8 @@ void WriteChangePageScripts(const BookPlace& place, std::string_view cmd, const 
 void WriteProjectSelector(const BookPlace& place, std::string_view cmd, int book) {
   const std::string script = base::EscapeHtml(web::ScriptName());
   const std::string uid = web::UidSuffix();
-  base::Page("<SELECT NAME=\"%s\" onChange=", "PMENU");
+  base::Page("<SELECT NAME=\"%s\" ARIA-LABEL=\"%s\" onChange=", "PMENU",
+             base::EscapeHtml(Msg(100)));
   base::Page(" \"changePage(this.options[this.selectedIndex].value,%s)\" >\n", "PMENU");
   base::Page("<OPTION VALUE=\"%s?%s=%s&%s=%d%s%s\">&nbsp\n", script, "CMD", cmd, cmd, book, "",
              uid);
@@ -103,7 +104,8 @@ bool WriteGroupSelector(const BookPlace& place, std::string_view cmd) {
   const std::string script = base::EscapeHtml(web::ScriptName());
   const std::string uid = web::UidSuffix();
   const std::string project = base::EscapeHtml(BlanksAsPlus(place.project));
-  base::Page("<SELECT NAME=\"%s\" onChange=", "SPMENU");
+  base::Page("<SELECT NAME=\"%s\" ARIA-LABEL=\"%s\" onChange=", "SPMENU",
+             base::EscapeHtml(Msg(101)));
   base::Page(" \"changePage(this.options[this.selectedIndex].value,%s)\" >\n", "SPMENU");
   base::Page("<OPTION VALUE=\"%s?%s=%s&%s=%s%s\">&nbsp\n", script, "CMD", cmd, "project", project,
              uid);
@@ -237,7 +239,8 @@ bool WriteNavigatorTop(web::ParamList& list, std::string_view cmd, int heading,
   base::Page("\n<!Proj:%s,Sproj:%s>\n", base::EscapeHtml(place.project),
              base::EscapeHtml(place.group));
   base::Page("%s : ", Msg(102));
-  base::Page("<SELECT NAME=\"%s\" onChange=", "PHMENU");
+  base::Page("<SELECT NAME=\"%s\" ARIA-LABEL=\"%s\" onChange=", "PHMENU",
+             base::EscapeHtml(Msg(102)));
   base::Page(" \"changePage2(this.options[this.selectedIndex].value,0)\" >\n");
   base::Page("<OPTION >&nbsp\n");
   config::WritePhaseOptions(nullptr, place.phase);

@@ -117,17 +117,20 @@ void WriteCarriedFields(const web::ParamList& list, std::string_view format,
 void WriteLoginForm(const web::ParamList& list, SheetFormTest has_sheet_form) {
   web::WritePageHead(nullptr, "QUORB Login", "", list);
   base::Page(" <FORM NAME=mainform METHOD=POST ACTION=%s>\n", EscapeUnquoted(web::ScriptName()));
-  base::Write(nullptr,
-              "<CENTER>\n"
-              "<TABLE BORDER=0 CELLPADDING=10><TR><TD BGCOLOR=\"#C0C0C0\">\n"
-              "  <TABLE BORDER=0>\n"
-              "  <TR><TD COLSPAN=2 ALIGN=CENTER><H2>QUORB Login</H2></TD></TR>\n"
-              "  <TR><TD> Login : </TD><TD><INPUT TYPE=text NAME=User SIZE=20></TD></TR>\n"
-              "  <TR><TD> Passwd : </TD><TD><INPUT TYPE=password NAME=Passwd SIZE=20></TD></TR>\n"
-              "  <TR><TD COLSPAN=2 ALIGN=CENTER><INPUT TYPE=submit VALUE=\"Login\"></TD></TR>\n"
-              "  </TABLE>\n"
-              "</TD></TR></TABLE>\n"
-              "</CENTER>\n");
+  base::Write(
+      nullptr,
+      "<CENTER>\n"
+      "<TABLE BORDER=0 CELLPADDING=10><TR><TD BGCOLOR=\"#C0C0C0\">\n"
+      "  <TABLE BORDER=0>\n"
+      "  <TR><TD COLSPAN=2 ALIGN=CENTER><H2>QUORB Login</H2></TD></TR>\n"
+      "  <TR><TD> <LABEL FOR=User>Login</LABEL> : </TD><TD><INPUT TYPE=text NAME=User ID=User "
+      "SIZE=20 AUTOCOMPLETE=username></TD></TR>\n"
+      "  <TR><TD> <LABEL FOR=Passwd>Passwd</LABEL> : </TD><TD><INPUT TYPE=password "
+      "NAME=Passwd ID=Passwd SIZE=20 AUTOCOMPLETE=current-password></TD></TR>\n"
+      "  <TR><TD COLSPAN=2 ALIGN=CENTER><INPUT TYPE=submit VALUE=\"Login\"></TD></TR>\n"
+      "  </TABLE>\n"
+      "</TD></TR></TABLE>\n"
+      "</CENTER>\n");
   base::Page("<INPUT TYPE=hidden NAME=\"%s\" VALUE=\"%d\">\n", "Login", 2);
   WriteCarriedFields(list, "      <INPUT TYPE=hidden NAME=\"%s\" VALUE=\"%s\">\n", has_sheet_form);
   base::Write(nullptr, " </FORM>\n");

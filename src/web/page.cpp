@@ -26,7 +26,7 @@ void WritePageHead(base::Stream stream, std::string_view title, std::string_view
   }
   bool security = config::IsSecurityOn();
   StartHtmlPage();
-  base::Page("<HTML>\n<HEAD>\n");
+  base::Page("<HTML LANG=\"%s\">\n<HEAD>\n%s", PageLanguage(), kEveryReaderHead);
   if (security) {
     WriteCookieFunctions();
     WriteCookieCheck(title, list);
@@ -39,6 +39,18 @@ void WritePageHead(base::Stream stream, std::string_view title, std::string_view
   base::Page("TEXT=\"#000000\" ");
   if (security) base::Page("onLoad=\"CookieCheck()\"");
   base::Page(">\n");
+}
+
+// The language file's code ("FR", "EN" ...) in lower case;
+// a code that is not a language tag reads as the default's.
+std::string PageLanguage() {
+  std::string code = config::GetLanguageCode();
+  bool letters = code.size() >= 2 && code.size() <= 3;
+  for (char& c : code) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    letters = letters && c >= 'a' && c <= 'z';
+  }
+  return letters ? code : "fr";
 }
 
 void ErrorBox(int n) {
@@ -79,12 +91,15 @@ void CheckLanguageVersion() {
   base::Page("langue.%s in configuration directory.</P></FONT>\n", config::Msg(1));
 }
 
-void LabelCell(int message) {
-  base::Page("<TD><B>%s</B></TD>\n", config::Msg(message));
+void LabelCell(int message, std::string_view field) {
+  if (field.empty())
+    base::Page("<TD><B>%s</B></TD>\n", config::Msg(message));
+  else
+    base::Page("<TD><LABEL FOR=%s><B>%s</B></LABEL></TD>\n", field, config::Msg(message));
 }
 
 void OpenSelectCell(std::string_view name) {
-  base::Page("<TD><SELECT NAME=%s>\n", name);
+  base::Page("<TD><SELECT NAME=%s ID=%s>\n", name, name);
 }
 
 void CloseSelectCell() {

@@ -21,8 +21,9 @@ void ErrorBox(int n);
 // The same, with message n used as a format applied to `arg`.
 void ErrorBoxArg(int n, std::string_view arg);
 
-// The cells of a form row: a label in bold (message `message`), and a list opened and closed.
-void LabelCell(int message);
+// The cells of a form row: a label in bold (message `message`), naming the field `field` (the
+// field's ID, which is its name) for readers and for a click; and a list opened and closed.
+void LabelCell(int message, std::string_view field = {});
 void OpenSelectCell(std::string_view name);
 void CloseSelectCell();
 // The options of a project list that reloads the page `cmd` for the project chosen, `project`
@@ -37,9 +38,36 @@ void WriteHomeLink();
 // The link alone, for a caller that places it; `whole_window` leaves a frame.
 std::string HomeAnchor(bool whole_window = false);
 
+// The language of the pages ("en", "fr" ...), from the language file's code.
+std::string PageLanguage();
+
 // Warns when the language file is not of the version this program speaks.
 void CheckLanguageVersion();
 
 inline constexpr std::string_view kLanguageVersion = "v4.6";
+
+// What the head of every page holds for every reader: what a phone needs (its own width;
+// tables, lists and fields that shrink to the screen, words breaking rather than pushing the
+// page sideways; on a narrow screen the cells of a form stack, each label above its field),
+// and the keyboard's way through lists that load a page.
+inline constexpr std::string_view kEveryReaderHead =
+    "<META NAME=\"viewport\" CONTENT=\"width=device-width, initial-scale=1\">\n"
+    "<STYLE>TABLE{max-width:100%}TD,TH{overflow-wrap:anywhere}"
+    "INPUT,SELECT,TEXTAREA,IMG{max-width:100%;box-sizing:border-box}"
+    "@media (max-width:40em){FORM TABLE,FORM TBODY,FORM TR,FORM TD,FORM TH{display:block}"
+    "FORM TABLE{width:auto !important}}</STYLE>\n"
+    // A list that loads another page when changed (a project, a book ...) waits, when it is
+    // changed from the keyboard, until the choice is made: Enter, or leaving the list. Arrow
+    // keys move through the choices without a reload taking the focus away.
+    "<SCRIPT>(function(){var d=document;"
+    "d.addEventListener(\"keydown\",function(e){var m=e.target;"
+    "if(m.tagName!=\"SELECT\"||!m.onchange)return;"
+    "if(e.key==\"Enter\"&&m.held){e.preventDefault();m.held=0;m.keyed=0;m.onchange();}"
+    "else if(e.key!=\"Tab\"&&e.key!=\"Shift\")m.keyed=1;},true);"
+    "d.addEventListener(\"mousedown\",function(e){e.target.keyed=0;},true);"
+    "d.addEventListener(\"change\",function(e){var m=e.target;"
+    "if(m.keyed&&m.onchange){e.stopPropagation();m.held=1;}},true);"
+    "d.addEventListener(\"focusout\",function(e){var m=e.target;"
+    "if(m.held){m.held=0;m.keyed=0;m.onchange();}},true);})();</SCRIPT>\n";
 
 }  // namespace web

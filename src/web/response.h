@@ -24,6 +24,7 @@ struct ResponseHeader {
   std::string_view status_text;       // the reason phrase that goes with `status`
   std::string disposition;            // e.g. attachment; filename="bugs.dat"
   long long length = -1;              // the body's length, when known
+  std::string_view policy;            // a content security policy of the answer's own
 };
 
 // Writes the header (then any diagnostics held back until it was out).
@@ -78,5 +79,12 @@ bool WasStored();
 // A value for a quoted Content-Disposition file name: its quotes and backslashes escaped,
 // line breaks dropped.
 std::string QuotedFileName(std::string_view name);
+
+// A Content-Disposition value of `kind` ("attachment", "inline") for a file named `name` as
+// stored: the bytes the browser sent for a page in ISO-8859-1 (windows-1252, in fact, and
+// "&#NNNN;" for a character outside that set). A name of plain ASCII is given as it is; any other
+// has an ASCII fallback (accents dropped, other characters "_") and its exact name as
+// "filename*=UTF-8''..." (RFC 6266).
+std::string ContentDisposition(std::string_view kind, std::string_view name);
 
 }  // namespace web

@@ -44,9 +44,12 @@ async function drawnPlot(statS, weeks, screenshot) {
       height: svg.getBoundingClientRect().height,
       curves: [...svg.querySelectorAll('polyline.curve')].map((p) => ({
         colour: p.getAttribute('stroke'),
+        dash: p.getAttribute('stroke-dasharray'),
         points: p.getAttribute('points').trim().split(/\s+/).map((xy) => xy.split(',').map(Number)),
       })),
       labels: svg.querySelectorAll('text').length,
+      title: svg.querySelector('title')?.textContent ?? '',
+      legend: [...document.querySelectorAll('font[color]')].map((f) => f.textContent.trim()),
       afterApplet: svg.previousElementSibling?.tagName,
     }));
     await page.screenshot({ path: path.join(output, screenshot), fullPage: true });
@@ -65,6 +68,11 @@ test('the daily change plot draws its two curves over the chosen weeks', async (
   assert.equal(drawn.width, 600);
   assert.equal(drawn.height, 400);
   assert.deepEqual(drawn.curves.map((c) => c.colour), ['RED', 'GREEN']);
+  // Told apart without colour: each curve its own pattern, shown in the legend and named in
+  // the chart's title, which a screen reader reads.
+  assert.deepEqual(drawn.curves.map((c) => c.dash), ['none', '8 4']);
+  assert.ok(drawn.legend.includes('\u2014\u2014') && drawn.legend.includes('\u2013 \u2013'), drawn.legend.join('|'));
+  assert.match(drawn.title, /\(solid line\).*\(dashed line\)/);
   for (const curve of drawn.curves) {
     assert.equal(curve.points.length, 29);
     assert.ok(curve.points.every(([x, y]) => x >= 0 && x <= 600 && y >= 0 && y <= 400));

@@ -76,8 +76,10 @@ TEST(Attach, UploadAndDownloadRoundTripByteForByte) {
   const std::string form = inst.Get("CMD=Attach&Num=TsG.00001").out;
   for (const char* part :
        {"<FORM METHOD=POST enctype=\"multipart/form-data\" ACTION=\"/cgi-bin/quorb.cgi\">\n",
-        "use no blanks and no slashes.</FONT>\n", "<INPUT SIZE=20 NAME=\"title\" VALUE=File_2>\n",
-        "VALUE=\"OK\">\n</TD></TR>\n<TR><TD>\nFile : <INPUT TYPE=FILE NAME=Attach SIZE=40>\n"
+        "use no blanks and no slashes.</FONT>\n",
+        "<INPUT SIZE=20 NAME=\"title\" ID=title VALUE=File_2>\n",
+        "VALUE=\"OK\">\n</TD></TR>\n<TR><TD>\n<LABEL FOR=Attach>File</LABEL> : <INPUT TYPE=FILE "
+        "NAME=Attach ID=Attach SIZE=40>\n"
         "</TD></TR></TABLE>\n</FORM>"})
     EXPECT_TRUE(e2e::Has(form, part)) << part << "\n" << form;
 }
@@ -152,6 +154,35 @@ TEST(Attach, DownloadSendsOnlyAttachedFiles) {
   EXPECT_TRUE(inst.Get("CMD=FILE&title=TRACE_TsG.00001/say%20%22hi%22.txt").out.ends_with("\nhi"));
   for (std::string title : {"../data/index", "TRACE_TsG.00001/../index", "index", "./index"})
     EXPECT_EQ(inst.Get("CMD=FILE&title=" + base::UrlEncode(title)).out, kNotFound) << title;
+}
+
+// Pictures, known by their first bytes, open in the browser under a policy that runs
+// nothing; anything else, a drawing or a page named as a picture included, is downloaded.
+TEST(Attach, PicturesOpenInlineEverythingElseDownloads) {
+  Installation inst;
+  const std::string policy =
+      "Content-Security-Policy: default-src 'none'; style-src 'unsafe-inline'; sandbox\n";
+  const struct {
+    std::string name, content, type;
+  } cases[] = {
+      {"s.png", std::string("\x89PNG\r\n\x1A\n", 8) + "data", "image/png"},
+      {"s.jpg", "\xFF\xD8\xFF\xE0", "image/jpeg"},
+      {"s", "GIF89a", "image/gif"},
+      {"svg.png", "<svg onload=alert(1)>", ""},
+      {"page.gif", "<html><script>", ""},
+      {"short.png", "\x89PNG", ""},
+  };
+  for (const auto& c : cases) {
+    inst.Write("data/TRACE_TsG.00001/" + c.name, c.content);
+    const std::string head =
+        c.type.empty() ? "Content-type: application/octet-stream\nContent-Disposition: attachment; "
+                       : "Content-type: " + c.type + "\nContent-Disposition: inline; ";
+    EXPECT_EQ(inst.Get("CMD=FILE&title=TRACE_TsG.00001/" + c.name).out,
+              head + "filename=\"" + c.name +
+                  "\"\nContent-Length: " + std::to_string(c.content.size()) + "\n" +
+                  (c.type.empty() ? "" : policy) + E2E_PROTECTIVE "\n" + c.content)
+        << c.name;
+  }
 }
 
 TEST(Attach, WithSecurityOnlyMembersAttach) {

@@ -20,6 +20,38 @@ std::string Redirected(const CgiResult& page) {
   return start < end ? page.out.substr(start + 1, end - start - 1) : "";
 }
 
+// The image tags of a page that have no ALT text (for a reader who does not see them).
+std::string ImagesWithoutAlt(const std::string& page) {
+  std::string missing;
+  for (size_t at = page.find("<IMG"); at != std::string::npos; at = page.find("<IMG", at + 1)) {
+    const std::string tag = page.substr(at, page.find('>', at) - at + 1);
+    if (!Has(tag, " ALT=")) missing += tag + "\n";
+  }
+  return missing;
+}
+
+// The fields of a page that no label names: every field a user fills (not a hidden field
+// or a button) has an ID that a LABEL is FOR, or names itself with ARIA-LABEL.
+std::string FieldsWithoutLabel(const std::string& page) {
+  std::string missing;
+  for (const char* kind : {"<INPUT", "<SELECT", "<TEXTAREA"}) {
+    for (size_t at = page.find(kind); at != std::string::npos; at = page.find(kind, at + 1)) {
+      const std::string tag = page.substr(at, page.find('>', at) - at + 1);
+      std::string upper = tag;
+      for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      if (Has(upper, "TYPE=\"HIDDEN\"") || Has(upper, "TYPE=HIDDEN") || Has(upper, "TYPE=SUBMIT") ||
+          Has(upper, "TYPE=RESET") || Has(tag, " ARIA-LABEL="))
+        continue;
+      const size_t id = tag.find(" ID=");
+      const std::string name = id == std::string::npos
+                                   ? ""
+                                   : tag.substr(id + 4, tag.find_first_of(" >", id + 4) - id - 4);
+      if (name.empty() || !Has(page, "<LABEL FOR=" + name + ">")) missing += tag + "\n";
+    }
+  }
+  return missing;
+}
+
 // TsG.00001 in the sample project; tessin is no manager of TEST.
 void MakeSheet(const Installation& inst, const std::string& extra = "") {
   WriteSampleProject(inst, extra);
@@ -48,7 +80,7 @@ TEST(DayRedirects, EveryStoredChangeLeadsToItsPageAndAReloadStoresNothing) {
       {"CMD=Corrected&Num=TsG.00001&version=2.0&Load=2&User=kolvar&text=Fixed",
        "CMD=Corrected&Num=TsG.00001&Done=1", "Corrected by kolvar on", ""},
       {"CMD=Edit&Num=TsG.00001&Edit=0&title=Desc&text=New+text&User=kolvar",
-       "CMD=Edit&Num=TsG.00001&Done=TsG.00001", "New&nbsp;text", ""},
+       "CMD=Edit&Num=TsG.00001&Done=TsG.00001", "New text", ""},
       {"CMD=Copy&Num=TsG.00001&project=TEST&group=Core&prog=prog1&sev=2&phase=b&User=kolvar",
        "CMD=Copy&Num=TsG.00001&Done=TsC.00001", "TsC.00001", ""},
       {book + "&book=4&mod=M1&title=First&text=About", book + "&mod=M1&book=4&Done=1",
@@ -79,6 +111,7 @@ TEST(DayRedirects, EveryStoredChangeLeadsToItsPageAndAReloadStoresNothing) {
       const CgiResult shown = inst.Get(location);
       EXPECT_TRUE(Has(shown.out, c.shown)) << c.location << "\n" << shown.out;
       EXPECT_TRUE(Has(shown.out, "home.gif") || Has(shown.out, "larrow.gif")) << c.location;
+      EXPECT_EQ(ImagesWithoutAlt(shown.out), "") << c.location;
     }
     EXPECT_EQ(inst.Read(c.file), c.file.empty() ? "" : "changed since\n") << c.location;
     EXPECT_EQ(inst.Read("data/TsG.00001"), sheet) << c.location;
@@ -160,7 +193,7 @@ TEST(DayRefusals, TheFormComesBackFilledBelowTheErrorAndNothingIsTold) {
                                                {"Attach", "data", "run.txt"}});
   EXPECT_TRUE(Has(attach.out, "Bad/title_run.txt")) << attach.out;
   EXPECT_FALSE(Has(attach.out.substr(0, attach.out.find("<FORM")), inst.DataDir())) << attach.out;
-  EXPECT_TRUE(Has(attach.out, "NAME=\"title\" VALUE=Bad/title>")) << attach.out;
+  EXPECT_TRUE(Has(attach.out, "NAME=\"title\" ID=title VALUE=Bad/title>")) << attach.out;
 }
 
 TEST(DayPages, EveryPageHasAWayHomeAndEveryRequestAnAnswer) {
@@ -185,6 +218,16 @@ TEST(DayPages, EveryPageHasAWayHomeAndEveryRequestAnAnswer) {
 }
 
 // (Dates never set are empty in the export: see the search tests.)
+// The forms a user fills most name every field, for a screen reader and for a click on the
+// label.
+TEST(DayPages, FormsLabelEveryField) {
+  Installation inst;
+  MakeSheet(inst);
+  for (const std::string query : {"CMD=create&project=TEST", "CMD=search&project=TEST",
+                                  "CMD=Change_Header&Num=TsG.00001", "Login=1"})
+    EXPECT_EQ(FieldsWithoutLabel(inst.Get(query).out), "") << query;
+}
+
 TEST(DayValues, StatisticsSayWhatTheyShow) {
   Installation inst;
   MakeSheet(inst, "OTHER:O:kolvar:tessin\n");
@@ -223,10 +266,10 @@ TEST(DaySearch, EveryProjectAndAPageOfSheetsAtATime) {
     EXPECT_EQ("", Missing(inst.Get(typed + project).out,
                           {"NAME=project VALUE=\"" + project + "\"", "<OPTION SELECTED> GUI",
                            "<OPTION SELECTED VALUE=\"b\">", "<OPTION SELECTED> tessin",
-                           "NAME=statC VALUE=X CHECKED", "NAME=statN VALUE=X >",
+                           "NAME=statC ID=statC VALUE=X CHECKED", "NAME=statN ID=statN VALUE=X >",
                            "<OPTION SELECTED> prog2", "<OPTION VALUE=3 SELECTED >",
                            "<OPTION SELECTED VALUE=2>", "VALUE=\"01/01/2020\"",
-                           "NAME=intitle SIZE=30 VALUE=\"a &quot;b&quot;\"",
+                           "NAME=intitle ID=intitle SIZE=30 VALUE=\"a &quot;b&quot;\"",
                            "<OPTION VALUE=3 SELECTED>", "VALUE=AC CHECKED"}))
         << project;
   }

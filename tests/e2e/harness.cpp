@@ -21,6 +21,7 @@
 #include "base/request_state.h"
 #include "common/capture.h"
 #include "users/uid.h"
+#include "web/page.h"
 
 namespace e2e {
 namespace fs = std::filesystem;
@@ -293,7 +294,8 @@ void WriteSampleProject(const Installation& inst, const std::string& more_projec
 }
 
 std::string PageHead(const std::string& title) {
-  return std::string(kHtmlHeader) + "<HTML>\n<HEAD>\n<TITLE>" + title +
+  return std::string(kHtmlHeader) + "<HTML LANG=\"en\">\n<HEAD>\n" +
+         std::string(web::kEveryReaderHead) + "<TITLE>" + title +
          "</TITLE>\n</HEAD>\n<BODY BACKGROUND=/quorb/images//fond.gif BGCOLOR=\"#FFFFFF\" "
          "TEXT=\"#000000\" >\n";
 }

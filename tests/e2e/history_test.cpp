@@ -36,7 +36,31 @@ TEST(History, FramesetPointsItsFramesAtTodayAndTheDayList) {
     EXPECT_TRUE(e2e::Has(frames, "<FRAME SRC=" + kCgi + "?CMD=history&text=" + frame)) << frames;
   const std::string top = inst.Get("CMD=history&text=TOP").out;
   EXPECT_TRUE(top.starts_with(e2e::kHtmlHeader + kBody)) << top;
-  EXPECT_TRUE(top.ends_with("<FONT SIZE=5>History of the actions</FONT>\n</BODY>\n")) << top;
+  EXPECT_TRUE(top.ends_with("<FONT SIZE=5>History of the actions</FONT>\n</B> <A HREF=\"" + kCgi +
+                            "?CMD=history&text=PAGE\" TARGET=\"_top\">On one page</A>\n</BODY>\n"))
+      << top;
+  // Every frame is named for a screen reader.
+  EXPECT_EQ(e2e::Count(frames, " TITLE=\""), 3) << frames;
+}
+
+// The history on one page: the day asked for (today by default), with the way home, and the
+// days of the journal, each linking to its own page.
+TEST(History, OnePageWithoutFrames) {
+  e2e::SampleInstallation inst;
+  inst.Write("data/history.dat",
+             "1999/12/30:09.00.00 TsG.00001 Submitted by kolvar\n"
+             "1999/12/31:09.00.00 TsG.00002 Submitted by kolvar\n");
+  const std::string day = inst.Get("CMD=history&text=PAGE&day=1999/12/30").out;
+  EXPECT_EQ("", e2e::Missing(
+                    day, {e2e::PageHead("History of the actions"), "home.gif",
+                          "<H1>Actions of 1999/12/30</H1>", "?Num=TsG.00001>",
+                          "<A HREF=\"" + kCgi +
+                              "?CMD=history&text=PAGE&day=1999/12/31\">1999/12/31</A>\n"
+                              "<A HREF=\"" +
+                              kCgi + "?CMD=history&text=PAGE&day=1999/12/30\">1999/12/30</A>\n"}));
+  EXPECT_FALSE(e2e::Has(day, "?Num=TsG.00002>"));
+  EXPECT_FALSE(e2e::Has(day, "FRAME"));
+  EXPECT_TRUE(e2e::Has(inst.Get("CMD=history&text=PAGE").out, "<H1>Actions of 2"));
 }
 
 TEST(History, DaysAreListedNewestFirstOncePerRun) {

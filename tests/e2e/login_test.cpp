@@ -29,9 +29,12 @@ TEST(Login, FormCarriesTheOtherParametersEscapedAndDispatchesNothingElse) {
   Installation inst("SECURITY YES\n");
   WriteSampleProject(inst, "OTHER:O:kolvar:tessin\n");
   auto r = inst.Get("CMD=help&Passwd=x&User=y&Login=1");
-  EXPECT_EQ("",
-            Missing(r.out, {"<TITLE>QUORB Login</TITLE>", "   document.forms[0].User.focus()\n} \n",
-                            "<INPUT TYPE=password NAME=Passwd SIZE=20>"}));
+  EXPECT_EQ(
+      "",
+      Missing(
+          r.out,
+          {"<TITLE>QUORB Login</TITLE>", "   document.forms[0].User.focus()\n} \n",
+           "<INPUT TYPE=password NAME=Passwd ID=Passwd SIZE=20 AUTOCOMPLETE=current-password>"}));
   // The form posts the next step.
   EXPECT_TRUE(After(r.out, "onLoad=\"CookieCheck()\">\n")
                   .ends_with("<INPUT TYPE=hidden NAME=\"Login\" VALUE=\"2\">\n"

@@ -112,6 +112,15 @@ TEST(Search, CriteriaPrintExportAndSummaryOverFourSheets) {
     EXPECT_TRUE(r.out.starts_with(kHtmlHeader)) << query;
   }
 
+  // The list alone: the same names, each linking to its sheet's page, and no sheet in full.
+  for (const bool lean : {false, true}) {
+    const std::string page = inst.Get(all + (lean ? "&aff_list=AL" : "")).out;
+    EXPECT_EQ(ListedNames(page).size(), lean ? 0u : 4u);
+    EXPECT_EQ(Count(page, "<A HREF=\"/cgi-bin/quorb.cgi?Num=TaG.0000"), lean ? 4 : 0);
+    EXPECT_EQ(Has(page, "<A HREF=\"/cgi-bin/quorb.cgi?Num=TaG.00003\">TaG.00003</A>"), lean);
+    EXPECT_EQ(Count(page, "<a name="), lean ? 0 : 4) << lean;
+  }
+
   // The printed index goes to the print command as a file of the system's own naming; no
   // request text reaches its command line.
   InstallPrintStandIn(inst);
@@ -189,15 +198,18 @@ TEST(Search, FormCarriesTheIdentityAndTicksTheOpenStatuses) {
   std::string page = inst.Get("CMD=search&project=TEST&Uid=" + base::UrlEncode(uid)).out;
   EXPECT_EQ(
       "",
-      Missing(page,
-              {"<INPUT SIZE=20 NAME=\"find\">\n<INPUT TYPE=submit VALUE=\"Show\">\n"
-               "<INPUT TYPE=hidden name=Uid Value=\"" +
-                   uid + "\">",
-               "<OPTION VALUE=\"/cgi-bin/quorb.cgi?CMD=search&project=TEST&Uid=" +
-                   base::UrlEncode(uid) + "\" SELECTED > TEST \n",
-               "<TD><INPUT TYPE=checkbox NAME=statO VALUE=X CHECKED> Open</TD>\n"
-               "<TD><INPUT TYPE=checkbox NAME=statC VALUE=X > Corrected</TD>\n",
-               "<SELECT NAME=resp>\n<OPTION SELECTED>all\n<OPTION> kolvar\n<OPTION> tessin\n"}));
+      Missing(
+          page,
+          {"<INPUT SIZE=20 NAME=\"find\" ID=find>\n<INPUT TYPE=submit VALUE=\"Show\">\n"
+           "<INPUT TYPE=hidden name=Uid Value=\"" +
+               uid + "\">",
+           "<OPTION VALUE=\"/cgi-bin/quorb.cgi?CMD=search&project=TEST&Uid=" +
+               base::UrlEncode(uid) + "\" SELECTED > TEST \n",
+           "<TD><INPUT TYPE=checkbox NAME=statO ID=statO VALUE=X CHECKED> <LABEL "
+           "FOR=statO>Open</LABEL></TD>\n<TD><INPUT TYPE=checkbox NAME=statC ID=statC VALUE=X > "
+           "<LABEL FOR=statC>Corrected</LABEL></TD>\n",
+           "<LABEL FOR=resp><B>Responsible</B></LABEL></TD>\n<TD><SELECT NAME=resp "
+           "ID=resp>\n<OPTION SELECTED>all\n<OPTION> kolvar\n<OPTION> tessin\n"}));
 }
 
 // With security on: a member without right 4 sees the sheets of the project of his `Uid`

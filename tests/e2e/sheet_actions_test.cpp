@@ -40,16 +40,19 @@ store::FactSheet Sheet(const Installation& inst) {
   return store::ReadSheet("TsG.00001").value_or(store::FactSheet{});
 }
 
-std::string Select(const std::string& field, const std::string& selected) {
-  std::string s = "<SELECT NAME=\"" + field + "\">\n<OPTION >&nbsp\n";
+std::string Select(const std::string& field, const std::string& selected,
+                   const std::string& label = "") {
+  std::string s = "<SELECT NAME=\"" + field + "\" ID=" + field +
+                  (label.empty() ? "" : " ARIA-LABEL=\"" + label + "\"") + ">\n<OPTION >&nbsp\n";
   for (std::string login : {"kolvar", "tessin"})
     s += (login == selected ? "<OPTION SELECTED> " : "<OPTION> ") + login + "\n";
   return s + "</SELECT>\n";
 }
 
 const std::string kSubmit = "<inPUT TYPE=\"submit\" VALUE=\"OK\">\n";
-const std::string kDoneBy = "Done by: \n" + Select("User", "tessin") + kSubmit;
-const std::string kDesignate = Select("submitter", "kolvar") + kDoneBy;
+const std::string kDoneBy =
+    "<LABEL FOR=User>Done by:</LABEL> \n" + Select("User", "tessin") + kSubmit;
+const std::string kDesignate = Select("submitter", "kolvar", "Responsible") + kDoneBy;
 
 // Each form: its method, its heading, and what it asks for (the user pre-set from the client's
 // context, a designated user from the query, the defaults the action proposes).
@@ -68,31 +71,35 @@ TEST(SheetActions, FormsAsTheirRowsSayAndNothingStored) {
   }
   const std::string user = Select("User", "tessin") + kSubmit;
   const std::string reason = "</TD></TR>\n<TR><TD>\nReason : <BR>\n<TEXTAREA NAME=text ROWS=";
-  const std::string entry = "<TEXTAREA NAME=text ROWS=15 COLS=70>\n";
+  const std::string entry = "<TEXTAREA NAME=text ROWS=15 COLS=70 ARIA-LABEL=\"Comment\">\n";
   const struct {
     std::string cmd, method, title, asks;
   } cases[] = {
       {"Observed", "GET", "Observation of the fact sheet",
-       "Responsible for TsG.00001:\n" + kDesignate},
-      {"Assign", "GET", "Assign the fact sheet", "Assign TsG.00001 to:\n" + kDesignate},
-      {"Open", "GET", "Open the fact sheet", "work on TsG.00001:\n" + kDesignate},
-      {"Not_a_Bug", "GET", "Close", "does not describe a bug.\n" + user},
-      {"Not_Reproducible", "GET", "Fact sheet", "cannot be reproduced.\n" + user},
+       "Responsible for TsG.00001:</SPAN>\n" + kDesignate},
+      {"Assign", "GET", "Assign the fact sheet", "Assign TsG.00001 to:</SPAN>\n" + kDesignate},
+      {"Open", "GET", "Open the fact sheet", "work on TsG.00001:</SPAN>\n" + kDesignate},
+      {"Not_a_Bug", "GET", "Close", "does not describe a bug.</SPAN>\n" + user},
+      {"Not_Reproducible", "GET", "Fact sheet", "cannot be reproduced.</SPAN>\n" + user},
       {"Abandoned", "POST", "Abandonment of the fact sheet",
-       "Abandoned by:\n" + Select("User", "tessin") + reason + "5 "},
+       "Abandoned by:</SPAN>\n" + Select("User", "tessin") + reason + "5 "},
       {"Rejected", "POST", "Rejection of the fact sheet",
-       "Rejected by:\n" + Select("User", "tessin") + reason + "6 "},
+       "Rejected by:</SPAN>\n" + Select("User", "tessin") + reason + "6 "},
       {"Duplicate", "GET", "Duplicate fact sheet",
-       "duplicates the fact sheet:\n<INPUT SIZE=20 NAME=\"text\">\n " + kDoneBy},
+       "duplicates the fact sheet:</SPAN>\n<INPUT SIZE=20 NAME=\"text\" ARIA-LABELLEDBY=lead>\n " +
+           kDoneBy},
       {"Postpone", "GET", "Postpone the fact sheet",
-       "(day/month/year):\n<INPUT SIZE=20 NAME=\"text\" VALUE=" + tomorrow + ">\n " + kDoneBy},
+       "(day/month/year):</SPAN>\n<INPUT SIZE=20 NAME=\"text\" ARIA-LABELLEDBY=lead VALUE=" +
+           tomorrow + ">\n " + kDoneBy},
       {"Analyse", "POST", "Analysis of",
-       "<INPUT SIZE=20 NAME=\"title\" VALUE=Analyse_1>\n" + kDoneBy + "</TD></TR>\n<TR><TD>\n" +
-           entry},
+       "<INPUT SIZE=20 NAME=\"title\" ID=title VALUE=Analyse_1>\n" + kDoneBy +
+           "</TD></TR>\n<TR><TD>\n" + entry},
       {"Corrected", "POST", "Correction of",
-       "version:\n<SELECT NAME=\"version\">\n<OPTION >&nbsp\n<OPTION> 2.0\n</SELECT>\n" + kDoneBy +
-           "</TD></TR>\n<TR><TD>\n<P>Correction load (days) : \n<INPUT SIZE=4 "
-           "NAME=\"Load\" VALUE=" +
+       "version:</SPAN>\n<SELECT NAME=\"version\" ARIA-LABEL=\"Version\">\n<OPTION "
+       ">&nbsp\n<OPTION> 2.0\n</SELECT>\n" +
+           kDoneBy +
+           "</TD></TR>\n<TR><TD>\n<P><LABEL FOR=Load>Correction load (days)</LABEL> : \n<INPUT "
+           "SIZE=4 NAME=\"Load\" ID=Load VALUE=" +
            load + ">\n</TD></TR>\n<TR><TD>\n" + entry +
            "Cause of the problem\n\n\nCorrection made:\n\n\nModified files:\n</TEXTAREA>\n"},
       {"Verified", "POST", "Verification of",
@@ -129,8 +136,9 @@ TEST(SheetActions, FormsAsTheirRowsSayAndNothingStored) {
     store::UpdateSheet("TsG.00001", [](store::FactSheet& s) { return s.status = 4, true; });
   }
   EXPECT_TRUE(e2e::Has(inst.Get("CMD=For_Verification&Num=TsG.00001").out,
-                       "Requested by:\n" + Select("User", "kolvar") + "Verifier: \n" +
-                           Select("submitter", "tessin") + kSubmit + "</TD></TR></TABLE>\n"));
+                       "Requested by:</SPAN>\n" + Select("User", "kolvar") + "Verifier: \n" +
+                           Select("submitter", "tessin", "Verifier") + kSubmit +
+                           "</TD></TR></TABLE>\n"));
   EXPECT_EQ(inst.Read("config/userinfo.dat"), kOtherContext);
   EXPECT_EQ(inst.Read("data/history.dat"), journal);
 }

@@ -167,7 +167,7 @@ TEST(SheetCreation, PageFilesJournalUserContextAndSpooledMail) {
        {std::string("<TR><TD ALIGN=LEFT><H1>TsG.00001</H1></TD>"),
         std::string("<TD>Status : <B>New</B></TD>"), std::string("Test reference: T1</TD>"),
         // Shown as stored: pasted text reads as typed, with the line feed storing adds.
-        std::string("<TR><TD COLSPAN=3>Line&nbsp;1\r<BR>\nline&nbsp;&lt;b><BR>\n</FONT>"),
+        std::string("<TR><TD COLSPAN=3>Line 1\r<BR>\nline &lt;b><BR>\n</FONT>"),
         "<TR><TD><PRE>" + log + "</PRE></TD></TR>\n</TABLE><P>\n"})
     EXPECT_TRUE(Has(r.out, part)) << part;
   // The page is out before the relay is tried: the mail waits in the spool, and the failure

@@ -49,8 +49,9 @@ TEST(SheetEdit, EntryFormAndCommitCountAttachments) {
   std::string form = inst.Get("CMD=Edit&Num=" + name + "&Edit=1").out;
   EXPECT_TRUE(Has(form,
                   "<INPUT TYPE=\"hidden\" NAME=\"Edit\" VALUE=\"1\">\n"
-                  "Title \n<INPUT SIZE=25 NAME=\"title\" VALUE=\"File_1\">\n"));
-  EXPECT_TRUE(Has(form, "<TEXTAREA NAME=text ROWS=15 COLS=70 READONLY>\n"));
+                  "<LABEL FOR=title>Title</LABEL> \n<INPUT SIZE=25 NAME=\"title\" ID=title "
+                  "VALUE=\"File_1\">\n"));
+  EXPECT_TRUE(Has(form, "<TEXTAREA NAME=text ROWS=15 COLS=70 ARIA-LABEL=\"File_1\" READONLY>\n"));
   EXPECT_FALSE(Has(form, "NAME=Uid"));
 
   // Entry 1 is the attachment: its title changes, its stored path stays, and so does its link.
@@ -82,7 +83,7 @@ TEST(SheetEdit, HeaderChangeKeepsNameAndLogsLoad) {
   std::string name = MakeSheet(inst, 1);
   std::string form = inst.Get("CMD=Change_Header&Num=" + name).out;
   EXPECT_TRUE(Has(form, "<OPTION SELECTED VALUE=\"prog1\"> prog1\n<OPTION VALUE=\"prog2\">"));
-  EXPECT_TRUE(Has(form, "<INPUT NAME=Load SIZE=4 VALUE=3 >"));
+  EXPECT_TRUE(Has(form, "<INPUT NAME=Load ID=Load SIZE=4 VALUE=3 >"));
 
   struct Case {
     std::string load, title, log;

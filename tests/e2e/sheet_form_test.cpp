@@ -28,20 +28,23 @@ TEST(CreateForm, ListsPresetFromTheUserContextOrTheProjectAsked) {
         "<INPUT TYPE=\"hidden\" NAME=QS VALUE=\"find=1&quot;\">\n",
         "f.CMD.value = \"create\";\n", "<TD><INPUT TYPE=\"hidden\" NAME=project VALUE=\"TEST\">\n",
         "<OPTION VALUE=\"/cgi-bin/quorb.cgi?CMD=create&project=TEST\" SELECTED > TEST \n",
-        "<SELECT NAME=group>\n<OPTION VALUE=\"\">&nbsp\n",
+        "<SELECT NAME=group ID=group>\n<OPTION VALUE=\"\">&nbsp\n",
         "<OPTION> GUI<OPTION SELECTED> Core</SELECT>",
-        "<SELECT NAME=prog>\n<OPTION SELECTED VALUE=\"\">&nbsp\n<OPTION> prog1\n</SELECT>",
-        "<SELECT NAME=sev>\n<OPTION SELECTED VALUE=\"\">&nbsp\n<OPTION VALUE=1 > Critical\n"
+        "<SELECT NAME=prog ID=prog>\n<OPTION SELECTED VALUE=\"\">&nbsp\n<OPTION> prog1\n</SELECT>",
+        "<SELECT NAME=sev ID=sev>\n<OPTION SELECTED VALUE=\"\">&nbsp\n<OPTION VALUE=1 > Critical\n"
         "<OPTION VALUE=2 > Major\n<OPTION VALUE=3 > Minor\n<OPTION VALUE=4 > Cosmetic\n",
-        "<SELECT NAME=impact>\n<OPTION SELECTED VALUE=\"\">&nbsp\n<OPTION VALUE=\"a\"> Low\n",
+        "<SELECT NAME=impact ID=impact>\n<OPTION SELECTED VALUE=\"\">&nbsp\n<OPTION VALUE=\"a\"> "
+        "Low\n",
         "<OPTION SELECTED VALUE=\"a\"> Analysis\n<OPTION VALUE=\"b\"> Tests\n</SELECT>",
-        "<SELECT NAME=version>\n<OPTION SELECTED VALUE=\"\">&nbsp\n<OPTION> 1.0\n<OPTION> 1.1\n",
-        "<SELECT NAME=exp>\n<OPTION VALUE=\"\">&nbsp\n<OPTION> 2.0\n</SELECT>",
-        "<SELECT NAME=type>\n<OPTION SELECTED VALUE=\"\">&nbsp\n<OPTION VALUE=1 > Defect\n",
+        "<SELECT NAME=version ID=version>\n<OPTION SELECTED VALUE=\"\">&nbsp\n<OPTION> "
+        "1.0\n<OPTION> 1.1\n",
+        "<SELECT NAME=exp ID=exp>\n<OPTION VALUE=\"\">&nbsp\n<OPTION> 2.0\n</SELECT>",
+        "<SELECT NAME=type ID=type>\n<OPTION SELECTED VALUE=\"\">&nbsp\n<OPTION VALUE=1 > Defect\n",
         "<OPTION VALUE=\"\">&nbsp\n<OPTION> kolvar\n<OPTION SELECTED> tessin\n</SELECT>",
-        "<INPUT NAME=test VALUE=\"\">", "<INPUT NAME=mdapda SIZE=40 VALUE=\"\">",
-        "<INPUT NAME=Load SIZE=4 VALUE=\"1\">",
-        "<TEXTAREA NAME=text ROWS=15 COLS=80>Description :\n</TEXTAREA>"})
+        "<INPUT NAME=test ID=test VALUE=\"\">", "<INPUT NAME=mdapda ID=mdapda SIZE=40 VALUE=\"\">",
+        "<INPUT NAME=Load ID=Load SIZE=4 VALUE=\"1\">",
+        "<TEXTAREA NAME=text ROWS=15 COLS=80 ARIA-LABEL=\"Description\">Description "
+        ":\n</TEXTAREA>"})
     EXPECT_TRUE(e2e::Has(r.out, part)) << part << "\n" << r.out;
   // A project parameter wins over the remembered one.
   r = inst.Get("CMD=create&project=OTHER");
@@ -75,7 +78,10 @@ TEST(CreateForm, CreationRightGuardsTheForm) {
                        "&Uid=" +
                            kolvar + "\" > OTHER \n"))
       << granted.out;
-  EXPECT_TRUE(e2e::Has(granted.out, "</TEXTAREA></TD></TR>\n</TABLE>\n</FORM>\n"));
+  EXPECT_TRUE(
+      e2e::Has(granted.out,
+               "</TEXTAREA></TD></TR>\n<TR><TD COLSPAN=6><INPUT TYPE=submit VALUE=\"Create\"> "
+               "<INPUT TYPE=reset VALUE=\"Reset\"></TD></TR>\n</TABLE>\n</FORM>\n"));
 }
 
 }  // namespace

@@ -50,7 +50,8 @@ TEST(TestBookPages, BookIsWrittenEditedViewedAndDeletedThroughThePages) {
   std::string saved =
       Post(inst, "&book=14&mod=M2&step=S3&Num=4&title=Changed&submitter=kolvar&impact=a");
   EXPECT_TRUE(
-      Has(saved, "&mod=M2&step=S3&test=004\"><IMG BORDER=0 SRC=/quorb/images//larrow.gif>"));
+      Has(saved,
+          "&mod=M2&step=S3&test=004\"><IMG BORDER=0 SRC=/quorb/images//larrow.gif ALT=\"Back\">"));
   const std::string edited = inst.Read(test_file);
   EXPECT_EQ(edited.substr(0, edited.find("TEST")), "4\nkolvar\n" + created.substr(9, 11));
 

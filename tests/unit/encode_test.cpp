@@ -9,6 +9,7 @@
 #include "sheets/display.h"
 #include "unit_support.h"
 #include "web/origin.h"
+#include "web/response.h"
 
 namespace {
 
@@ -38,6 +39,26 @@ TEST(PercentEncode, LettersAndDigitsStayEveryOtherByteIsHex) {
 
 // A plus is a blank, and so is a decoded 0xA0; a percent sign without two hexadecimal digits
 // is kept and decoding goes on.
+// A download's name: ASCII as it always was; an accented name (ISO-8859-1, with the browser's
+// character references for what that set lacks) keeps its exact text beside a fallback.
+TEST(ContentDisposition, AsciiFallbackAndExactName) {
+  const struct {
+    std::string name, value;
+  } cases[] = {
+      {"run log.txt", "attachment; filename=\"run log.txt\""},
+      {"say \"hi\"\r\n.txt", "attachment; filename=\"say \\\"hi\\\".txt\""},
+      {"Rapport d'essai \xE9t\xE9 2026 \x96 &#8211; \xE9"
+       "cran.txt",
+       "attachment; filename=\"Rapport d'essai ete 2026 _ _ ecran.txt\"; "
+       "filename*=UTF-8''Rapport%20d%27essai%20%C3%A9t%C3%A9%202026%20%E2%80%93%20%E2%80%93%20"
+       "%C3%A9cran.txt"},
+      {"&#x1F600;&#0;&#55296;&#12a;\xD7\xFF\x81",
+       "attachment; filename=\"_&#0;&#55296;&#12a;_y\"; "
+       "filename*=UTF-8''%F0%9F%98%80&#0%3B&#55296%3B&#12a%3B%C3%97%C3%BF"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(web::ContentDisposition("attachment", c.name), c.value);
+}
+
 TEST(UrlDecode, PlusPercentAndNonBreakingSpace) {
   const std::pair<std::string, std::string> cases[] = {{"a+b%2Bc%A0d", "a b+c d"},
                                                        {"%41%62%2f%2F", "Ab//"},

@@ -57,8 +57,9 @@ class PageFrame : public ::testing::Test {
 TEST_F(PageFrame, HeadPerColourAndInAFile) {
   InProcess req(inst);
   EXPECT_EQ(CaptureStdout([] { web::WritePageHead(nullptr, "Sheet <b>", "#C0C0C0", {}); }),
-            std::string(e2e::kHtmlHeader) +
-                "<HTML>\n<HEAD>\n<TITLE>Sheet &lt;b&gt;</TITLE>\n</HEAD>\n"
+            std::string(e2e::kHtmlHeader) + "<HTML LANG=\"en\">\n<HEAD>\n" +
+                std::string(web::kEveryReaderHead) +
+                "<TITLE>Sheet &lt;b&gt;</TITLE>\n</HEAD>\n"
                 "<BODY BGCOLOR=\"#C0C0C0\" TEXT=\"#000000\" >\n");
   inst.WriteConfig(inst.DefaultConfig("SECURITY YES\n"));
   base::ResetRequestState();
@@ -66,6 +67,19 @@ TEST_F(PageFrame, HeadPerColourAndInAFile) {
                 [](std::FILE* f) { web::WritePageHead(f, "TS10.00042", "", {}); }),
             "Content-Type: text/html; charset=us-ascii\n<HTML>\n<HEAD>\n<TITLE>TS10.00042</TITLE>\n"
             "</HEAD>\n<BODY BGCOLOR=\"#FFFFFF\" TEXT=\"#000000\" >\n");
+}
+
+// The page names its language from the language file's code; a code that is no language tag
+// is not written into the page.
+TEST(PageFrameLanguage, FromTheLanguageCode) {
+  for (auto [language, tag] : std::initializer_list<std::pair<const char*, const char*>>{
+           {"EN", "en"}, {"", "fr"}, {"deu extra", "deu"}, {"E\"N", "fr"}, {"ENGLISH", "fr"}}) {
+    Installation inst(std::string("LANGUAGE ") + language + "\n");
+    InProcess req(inst);
+    const std::string page = CaptureStdout([] { web::WritePageHead(nullptr, "T", "#C0C0C0", {}); });
+    EXPECT_NE(page.find(std::string("<HTML LANG=\"") + tag + "\">\n"), std::string::npos)
+        << language;
+  }
 }
 
 TEST_F(PageFrame, ErrorBoxes) {

@@ -164,12 +164,44 @@ TEST_F(SheetDisplay, EntriesLinkTheStoredFileAndUserValuesNeverBecomeMarkup) {
                     "&lt;i&gt;x&lt;/i&gt;</A></B></TD>\n<TD>" +
                     store::FormatDate(946681320) +
                     "</TD>\n<TD>tessin</TD></TR>\n"
-                    "<TR><TD COLSPAN=3>a&nbsp;&lt;b><BR>\n</FONT></TD></TABLE>\n"
+                    "<TR><TD COLSPAN=3>a &lt;b><BR>\n</FONT></TD></TABLE>\n"
                     "<TABLE BORDER=1 WIDTH=100%>\n<TR><TD><PRE>2000/01/01:00.00.00 Submitted by "
                     "&lt;script&gt;\n</PRE></TD></TR>\n</TABLE><P>\n"))
       << out;
   std::string bar = CaptureStdout([] { sheets::WriteActionBar(nullptr, "ABCTGUI.00012", "a b>"); });
   EXPECT_NE(bar.find("&QS=a%20b%3E>"), std::string::npos);
+}
+
+// An entry wraps at single blanks and keeps its indentation and alignment; web addresses and
+// sheet names become links, and nothing typed becomes markup or another kind of link.
+TEST_F(SheetDisplay, EntryTextWrapsAndLinks) {
+  const std::string sheet_link = "<A HREF=\"/cgi-bin/quorb.cgi?Num=";
+  const struct {
+    std::string text, html;
+  } cases[] = {
+      {"one two  three\n  four ", "one two&nbsp;&nbsp;three<BR>\n&nbsp;&nbsp;four&nbsp;"},
+      {" x\r\ny", "&nbsp;x\r<BR>\ny"},
+      {"see http://h.example/a?b=1&c=\"2\" now",
+       "see <A HREF=\"http://h.example/a?b=1&amp;c=\">http://h.example/a?b=1&c=</A>&quot;2&quot; "
+       "now"},
+      {"(HTTPS://h.example/p_(1)), end.",
+       "(<A HREF=\"HTTPS://h.example/p_(1)\">HTTPS://h.example/p_(1)</A>), end."},
+      {"at https://h.example/x<script>.",
+       "at <A HREF=\"https://h.example/x\">https://h.example/x</A>&lt;script>."},
+      {"javascript:alert(1) http:// ftp://h.example xhttp://h.example",
+       "javascript:alert(1) http:// ftp://h.example xhttp://h.example"},
+      {"As TsG.00012, not v1.00012 nor TsG.0001 nor TsG.00012b:\nTaG.000123",
+       "As " + sheet_link +
+           "TsG.00012\">TsG.00012</A>, not v1.00012 nor TsG.0001 nor TsG.00012b:<BR>\n" +
+           sheet_link + "TaG.000123\">TaG.000123</A>"},
+  };
+  for (const auto& c : cases) {
+    store::FactSheet sheet = MakeSheet(store::kNew);
+    sheet.entries.front().text = c.text;
+    std::string out = CaptureStdout([&] { sheets::WriteSheetBody(sheet, nullptr); });
+    size_t from = out.find("<TD COLSPAN=3>") + 14;
+    EXPECT_EQ(out.substr(from, out.find("</FONT></TD>") - from), c.html) << c.text;
+  }
 }
 
 }  // namespace
