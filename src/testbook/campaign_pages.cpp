@@ -541,7 +541,8 @@ void SaveVerdicts(const web::ParamList& list, const BookPlace& place, const std:
     const std::string field = base::Sprintf("v%d", row);
     const std::string& verdict = web::GetParam(list, field);
     int code = web::IsAbsent(verdict) ? -1 : web::GetParamInt(list, field);
-    int shown = web::GetParamInt(list, base::Sprintf("w%d", row));
+    const std::string was = base::Sprintf("w%d", row);
+    int shown = web::IsAbsent(web::GetParam(list, was)) ? -1 : web::GetParamInt(list, was);
     std::optional<BookTest> at = ParseBookTest(*key);
     if (!at || code < 0 || code >= kResultCodes) return web::ErrorBox(config::kMsgFieldMissing);
     if (code == shown) continue;

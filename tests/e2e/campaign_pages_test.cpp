@@ -221,7 +221,7 @@ TEST(CampaignPages, VerdictsOfTheWholeBookAreSetInOneSubmit) {
   EXPECT_TRUE(Has(Tests(inst, "&camp=run" + member), "&book=32\"> \n<IMG"));
 
   // Rows 0, 2 and 5 keep their verdict; 1, 3 and 4 change. The tester named is not the one
-  // logged in.
+  // logged in. Refused: no token, a stranger's, no version, a test outside the book or absent.
   const std::string rows =
       "&t0=M1.S1.000&w0=1&v0=1&t1=M1.S1.001&w1=2&v1=0&t2=M1.S1.002&w2=2&v2=2"
       "&t3=M1.S1.003&w3=2&v3=1&t4=M1.S2.000&w4=2&v4=3&t5=M1.S2.001&w5=2&v5=2";
@@ -229,7 +229,9 @@ TEST(CampaignPages, VerdictsOfTheWholeBookAreSetInOneSubmit) {
   const std::string journal = inst.Read("data/history.dat");
   for (const std::string& refused :
        {submit + "&version=1.0",
-        submit + "&version=1.0&Uid=" + EncodedToken(inst, "nobody", "TEST"), submit + member}) {
+        submit + "&version=1.0&Uid=" + EncodedToken(inst, "nobody", "TEST"), submit + member,
+        submit + "&version=1.0&t6=..%2FM1.S1.000&w6=2&v6=1" + member,
+        submit + "&version=1.0&t6=M1.S1.009&w6=2&v6=1" + member}) {
     inst.Post(refused);
     EXPECT_EQ(inst.Read("data/history.dat"), journal) << refused;
     EXPECT_EQ(inst.List(kBook + "test/C.run"), std::vector<std::string>{"M1.S1.000"}) << refused;
