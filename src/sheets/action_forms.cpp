@@ -185,8 +185,8 @@ void VerifiedFields(const store::FactSheet& sheet, const FormValues& values) {
   WriteActingUser(sheet, values, false);
   WriteSubmit();
   base::Write(nullptr, kNextRow);
-  base::Write(nullptr, Msg(2098));
-  base::Page("<INPUT SIZE=20 NAME=\"%s\" VALUE=%s>\n", "test",
+  base::Page("<LABEL FOR=test>%s</LABEL>", Msg(2098));
+  base::Page("<INPUT SIZE=20 NAME=\"%s\" ID=test VALUE=%s>\n", "test",
              UnquotedValue(values.Get("test", sheet.test)));
   base::Page("<BR>%s :<BR>\n", Msg(2099));
   WriteTextArea(15, values.Text("text", {}));

@@ -59,6 +59,8 @@ constexpr CampaignAction kActions[] = {
     {kResultForm, true, true, true, true, false},
     {kSaveResult, true, true, true, true, true},
     {kExportSummary, false, false, false, true, false},
+    {kVerdictsForm, false, false, false, true, false},
+    {kSaveVerdicts, false, false, false, true, true},
 };
 
 const CampaignAction* FindCampaignAction(const web::ParamList& list) {
@@ -101,6 +103,7 @@ void WriteCampaignRows(const BookPlace& place, const std::string& campaign) {
   WriteCampaignLink(place, campaign, kViewBook, kIconView);
   WriteCampaignLink(place, campaign, kPrintBook, kIconPrint);
   WriteCampaignLink(place, campaign, kCampaignSummary, kIconSummary);
+  WriteCampaignLink(place, campaign, kVerdictsForm, kIconEdit);
   base::Page("</TD></TR>\n");
 
   base::Page("<TR><TD><UL><LI> %s : </LI></UL></TD><TD>\n", Msg(1000));
@@ -367,6 +370,21 @@ void WriteResultForm(const BookPlace& place, const std::string& campaign) {
   ShowTest(test);
 }
 
+// Gives the result a verdict from `tester` at `time` and adds the line that tells of it to
+// the result's history; the journal's message comes back.
+std::string RecordVerdict(ResultRecord& result, const std::string& tester,
+                          const std::string& version, int code, long time) {
+  result.tester = tester;
+  result.time = time;
+  result.date.clear();
+  result.version = version;
+  result.code = code;
+  std::string_view change = result.history.empty() ? "Created" : "Changed";
+  std::string message = base::Sprintf("Test %s by %s (%s)", change, tester, ResultCodeName(code));
+  result.history += base::Sprintf("%s %s\n", store::FormatDate(result.time), message);
+  return message;
+}
+
 // The page of a stored result: the way back to the campaign navigator and the results of
 // the test's step.
 void ShowSavedResult(const BookPlace& place, const std::string& campaign) {
@@ -400,15 +418,8 @@ void SaveResult(const web::ParamList& list, const BookPlace& place, const std::s
   std::string message;
   const long time = static_cast<long>(std::time(nullptr));
   auto change = [&](ResultRecord& result) {
-    result.tester = submitter;
-    result.time = time;
-    result.date.clear();
-    result.version = version;
+    message = RecordVerdict(result, submitter, version, code, time);
     result.comment = comment;
-    result.code = code;
-    std::string_view change = result.history.empty() ? "Created" : "Changed";
-    message = base::Sprintf("Test %s by %s (%s)", change, submitter, ResultCodeName(code));
-    result.history += base::Sprintf("%s %s\n", store::FormatDate(result.time), message);
     result.sheets = sheets;
   };
   // The result first: a journal line never tells of a result that was not stored.
@@ -420,6 +431,158 @@ void SaveResult(const web::ParamList& list, const BookPlace& place, const std::s
   ShowSavedResult(place, campaign);
 }
 
+// --- Verdicts of the whole book on one page ----------------------------------------------
+
+// A test of the book as the verdicts form names it: "module.step.number" (identifiers never
+// hold a dot).
+struct BookTest {
+  std::string mod;
+  std::string step;
+  int number = 0;
+};
+
+std::optional<BookTest> ParseBookTest(std::string_view key) {
+  size_t first = key.find('.');
+  size_t second = first == std::string_view::npos ? first : key.find('.', first + 1);
+  if (second == std::string_view::npos) return std::nullopt;
+  BookTest test{std::string(key.substr(0, first)),
+                std::string(key.substr(first + 1, second - first - 1)), 0};
+  std::string_view number = key.substr(second + 1);
+  if (!IsSafeIdentifier(test.mod) || !IsSafeIdentifier(test.step) || number.empty() ||
+      number.size() > 6 || number.find_first_not_of("0123456789") != std::string_view::npos)
+    return std::nullopt;
+  test.number = base::LeadingNumber(number);
+  return test;
+}
+
+void WriteVerdictSelect(std::string_view name, int code, std::string_view label) {
+  base::Page("<SELECT NAME=\"%s\" ARIA-LABEL=\"%s\">\n", name, label);
+  for (int c = 0; !ResultCodeName(c).empty(); ++c) {
+    base::Page("<OPTION ");
+    if (c == code) base::Page("SELECTED ");
+    base::Page("VALUE=%d> %s\n", c, ResultCodeName(c));
+  }
+  base::Page("</SELECT>\n");
+}
+
+// Every test of the book, module by module and step by step, with its verdict in the
+// campaign ready to be changed: a test without result shows NT. Each row carries the test it
+// is for and the verdict shown, so that only what the tester changes is recorded.
+void WriteVerdictsForm(const BookPlace& place, const std::string& campaign) {
+  BookBanner(base::Sprintf("<FONT COLOR=DarkViolet>%s</FONT>", Msg(2494)), place.project,
+             place.group, place.phase);
+  BookPlace back = place;
+  back.mod = back.step = back.test = "";
+  WriteCampaignLink(back, campaign, -1, kIconBack);
+  base::Page("<P>%s : <B>%s</B></P>\n", Msg(2491), base::EscapeHtml(campaign));
+  base::Page("<FORM METHOD=POST ACTION=\"%s\">\n", ScriptName());
+  WriteCampaignFormPlace(place);
+  WriteHidden("camp", campaign);
+  WriteHidden("book", base::Sprintf("%d", kSaveVerdicts));
+  base::Page("<P><LABEL FOR=\"submitter\">%s</LABEL>\n", Msg(2499));
+  base::Page("<SELECT NAME=\"submitter\" ID=\"submitter\">\n<OPTION >&nbsp\n");
+  config::WriteUserOptions(nullptr, place.project, users::GetUserName());
+  base::Page("</SELECT>\n");
+  base::Page("<LABEL FOR=\"version\">%s</LABEL>\n", Msg(110));
+  base::Page("<SELECT NAME=\"version\" ID=\"version\">\n<OPTION>&nbsp\n");
+  config::WriteProjectFileOptions(nullptr, place.project, "version", "");
+  base::Page("</SELECT>\n");
+  base::Page("<inPUT TYPE=\"submit\" VALUE=\"OK\"></P>\n");
+  base::Page("<TABLE BORDER=1 WIDTH=100%%>\n");
+  base::Page("<TR><TH>Tst#</TH><TH>%s</TH><TH>%s</TH><TH>%s</TH><TH>%s</TH></TR>\n", Msg(106),
+             Msg(2495), Msg(2496), Msg(2511));
+  const std::string directory = BookDirectory(place.project, place.group, place.phase);
+  int row = 0;
+  BookPlace at = place;
+  for (const std::string& mod : ListItems(place.project, place.group, place.phase, "mod")) {
+    if (!IsSafeIdentifier(mod)) continue;
+    at.mod = mod;
+    for (const std::string& step :
+         ListItems(place.project, place.group, place.phase, base::Sprintf("%s.%s", "step", mod))) {
+      if (!IsSafeIdentifier(step)) continue;
+      at.step = step;
+      const std::string prefix = TestPrefix(at);
+      for (const std::string& key : ListItemsIn(directory, prefix)) {
+        TestRecord test = at.Test(base::LeadingNumber(key));
+        if (!ReadTest(base::Sprintf("%s%s.%s", directory, prefix, key), test)) continue;
+        ResultRecord result;
+        if (!ReadResult(test, campaign, result, false)) result.tester = result.date = "";
+        const std::string id = base::Sprintf("%s.%s.%03d", mod, step, test.number);
+        base::Page("<TR><TD>%s</TD><TD>%s</TD><TD ALIGN=CENTER>\n", base::EscapeHtml(id),
+                   base::EscapeHtml(test.title));
+        WriteHidden(base::Sprintf("t%d", row), id);
+        WriteHidden(base::Sprintf("w%d", row), base::Sprintf("%d", result.code));
+        WriteVerdictSelect(base::Sprintf("v%d", row), result.code,
+                           base::EscapeHtml(base::Sprintf("%s %s", Msg(2495), id)));
+        base::Page("</TD><TD ALIGN=CENTER>%s&nbsp;</TD><TD ALIGN=CENTER>%s&nbsp;</TD></TR>\n",
+                   base::EscapeHtml(result.tester), base::EscapeHtml(result.date));
+        ++row;
+      }
+    }
+  }
+  base::Page("</TABLE>\n");
+  base::Page("<P><inPUT TYPE=\"submit\" VALUE=\"OK\"></P>\n");
+  base::Page("</FORM>\n");
+}
+
+// Records every verdict the tester changed on the verdicts form, each as the result form
+// records one: the result's history and the journal get one line per changed test. Nothing
+// is written when a field is missing or wrong.
+void SaveVerdicts(const web::ParamList& list, const BookPlace& place, const std::string& campaign) {
+  struct Change {
+    TestRecord test;
+    int code;
+  };
+  std::vector<Change> changes;
+  bool complete = true;
+  for (int row = 0;; ++row) {
+    const std::string* key = web::FindParam(list, base::Sprintf("t%d", row));
+    if (!key) break;
+    const std::string field = base::Sprintf("v%d", row);
+    const std::string& verdict = web::GetParam(list, field);
+    int code = web::IsAbsent(verdict) ? -1 : web::GetParamInt(list, field);
+    const std::string was = base::Sprintf("w%d", row);
+    int shown = web::IsAbsent(web::GetParam(list, was)) ? -1 : web::GetParamInt(list, was);
+    std::optional<BookTest> at = ParseBookTest(*key);
+    if (!at || code < 0 || code >= kResultCodes) return web::ErrorBox(config::kMsgFieldMissing);
+    if (code == shown) continue;
+    BookPlace test_place = place;
+    test_place.mod = at->mod;
+    test_place.step = at->step;
+    TestRecord test = test_place.Test(at->number);
+    if (!ReadTest(TestPath(test, test.number), test))
+      return web::ErrorBox(config::kMsgFieldMissing);
+    if (code != kResultNotTested && code != kResultNotApplicable) complete = false;
+    changes.push_back({std::move(test), code});
+  }
+  const std::string submitter = FieldValue(list, "submitter");
+  const std::string version = FieldValue(list, "version");
+  if (submitter.empty() || (!complete && version.empty())) {
+    base::Page("<Font color=red><H1>Error</H1>\n");
+    base::Page("<P>Please fill in the blanks<P></font>\n");
+    return;
+  }
+  if (!base::IsDirectory(CampaignDirectory(place.project, place.group, place.phase, campaign)))
+    return web::ErrorBoxArg(config::kMsgCannotOpen, campaign);
+  const long time = static_cast<long>(std::time(nullptr));
+  for (const Change& c : changes) {
+    // A verdict already stored as the tester sets it (another tester was quicker) is not
+    // recorded twice.
+    ResultRecord stored;
+    ReadResult(c.test, campaign, stored, false);
+    if (stored.code == c.code) continue;
+    std::string message;
+    auto change = [&](ResultRecord& result) {
+      message = RecordVerdict(result, submitter, version, c.code, time);
+    };
+    if (!UpdateResult(c.test, campaign, change))
+      return web::ErrorBoxArg(config::kMsgCannotOpen, ResultPath(c.test, campaign));
+    AppendJournal(c.test, message, time);
+    web::MarkStored();
+  }
+  if (!web::WasStored()) WriteVerdictsForm(place, campaign);
+}
+
 // The address of the page that shows a stored change: the navigator at a created campaign,
 // or the saved result's own page marked done.
 std::string StoredQuery(const web::ParamList& list, const BookPlace& place, int action,
@@ -429,6 +592,8 @@ std::string StoredQuery(const web::ParamList& list, const BookPlace& place, int 
                     web::QueryValue(place.group), place.phase);
   if (action == kCreateCampaign)
     return query + "&camp=" + web::QueryValue(CheckedCampaignName(FieldValue(list, "camp")));
+  if (action == kSaveVerdicts)
+    return query + base::Sprintf("&camp=%s&book=%d", web::QueryValue(campaign), kVerdictsForm);
   return query + base::Sprintf("&mod=%s&step=%s&test=%s&camp=%s&book=%d&Done=1",
                                web::QueryValue(place.mod), web::QueryValue(place.step),
                                web::QueryValue(place.test), web::QueryValue(campaign), action);
@@ -459,6 +624,10 @@ void RunCampaignAction(web::ParamList& list, const BookPlace& place, int action,
       return WriteResultForm(place, campaign);
     case kSaveResult:
       return SaveResult(list, place, campaign, done);
+    case kVerdictsForm:
+      return WriteVerdictsForm(place, campaign);
+    case kSaveVerdicts:
+      return SaveVerdicts(list, place, campaign);
   }
 }
 

@@ -127,7 +127,9 @@ bool WriteGroupSelector(const BookPlace& place, std::string_view cmd) {
 
 void WriteItemSelector(const std::vector<std::string>& keys, std::string_view current, int menu) {
   if (keys.empty()) return;
-  base::Page("<SELECT  onChange=");
+  // Named as the row that holds it: module (1), step (2) or test (3).
+  const std::string label = menu == 3 ? std::string("Test") : Msg(menu == 2 ? 1001 : 1000);
+  base::Page("<SELECT ARIA-LABEL=\"%s\" onChange=", base::EscapeHtml(label));
   base::Page(" \"changePage2(this.options[this.selectedIndex].value,%d)\" >\n", menu);
   base::Page("<OPTION >&nbsp\n");
   for (const std::string& key : keys) {

@@ -65,6 +65,8 @@ enum Action {
   kResultForm = 29,
   kSaveResult = 30,
   kExportSummary = 31,  // the summary as a tab-separated download
+  kVerdictsForm = 32,   // every test of the book with its verdict, set in one submit
+  kSaveVerdicts = 33,
 };
 enum Icon {
   kIconEdit = 0,

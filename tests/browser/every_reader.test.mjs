@@ -32,12 +32,18 @@ test('the pages of a day have no A or AA violation and fit a phone', () => withB
     + 'sideways, as every reader of a phone expects of any page of text.\n');
   const sheet = (cmd) => `?CMD=${cmd}&Num=Di20.00001`;
   const place = 'project=DEMO&group=client&phase=c';
+  // A book of one test and a campaign over it, for the campaign's pages.
+  const book = 'project=DEMO&group=client&phase=2&mod=R1&step=S1';
+  for (const query of [`CMD=book&${book}&book=4&title=Reading`, `CMD=book&${book}&book=6&title=Steps`,
+    `CMD=book&${book}&book=8&title=Read it&submitter=kolvar`, `CMD=tests&${book}&book=27&camp=walk`]) {
+    assert.ok((await page.request.post(`${site.base}${script}`, { form: Object.fromEntries(new URLSearchParams(query)) })).ok());
+  }
   const pages = [
     '', '?CMD=create&project=DEMO', '?Num=Di20.00001', '?CMD=search&project=DEMO',
     '?CMD=find&project=DEMO&statN=X&sort=0', '?CMD=find&project=DEMO&statN=X&sort=0&aff_list=AL',
     '?Login=1', '?CMD=history', '?CMD=history&text=PAGE', '?CMD=help', '?CMD=setup',
     '?CMD=statS&statS=0&project=DEMO', '?CMD=statS&statS=5&project=DEMO&group=TOTAL&Week=4',
-    `?CMD=book&${place}`, `?CMD=tests&${place}`,
+    `?CMD=book&${place}`, `?CMD=tests&${place}`, `?CMD=tests&${place}&camp=walk&book=32`,
     ...['Attach', 'Assign', 'Analyse', 'Corrected', 'Postpone', 'Duplicate', 'Change_Header', 'Copy']
       .map(sheet), `${sheet('Edit')}&Edit=0`,
   ];

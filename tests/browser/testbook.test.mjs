@@ -38,3 +38,37 @@ test('a module, a step and a test are created through the navigator', () => with
     assert.equal(await page.inputValue(`select:has(option[value="${value}"])`), value, item);
   }
 }));
+
+test('five verdicts of a campaign are recorded in one submit', () => withBrowser(async ({ page }) => {
+  const cgi = `${site.base}/cgi-bin/quorb.cgi`;
+  const place = 'CMD=book&project=DEMO&group=client&phase=2&mod=V1';
+  const post = async (form) => {
+    const answer = await page.request.post(cgi, { form });
+    assert.ok(answer.ok(), `${JSON.stringify(form)}: ${answer.status()}`);
+  };
+  const fields = (query) => Object.fromEntries(new URLSearchParams(query));
+  await post(fields(`${place}&book=4&title=Verdicts`));
+  await post(fields(`${place}&book=6&step=S1&title=Five`));
+  for (let i = 0; i < 6; ++i) await post(fields(`${place}&book=8&step=S1&title=Check ${i}&submitter=kolvar`));
+  await post(fields('CMD=tests&project=DEMO&group=client&phase=2&book=27&camp=run'));
+
+  await page.goto(`${cgi}?CMD=tests&project=DEMO&group=client&phase=c&camp=run`);
+  await Promise.all([page.waitForLoadState('load'), page.click('a[href*="&book=32"]')]);
+  let loads = 0;
+  page.on('load', () => { loads += 1; });
+  const verdicts = { '000': 'OK', '001': 'NOK', '002': 'OK', '004': 'NA', '005': 'OK' };
+  for (const [test, verdict] of Object.entries(verdicts)) {
+    await page.selectOption(`select[aria-label="Verdict V1.S1.${test}"]`, String(['NOK', 'OK', 'NT', 'NA'].indexOf(verdict)));
+  }
+  await page.selectOption('select[name=submitter]', 'kolvar');
+  await page.selectOption('select[name=version]', '1.0');
+  await submit(page);
+  assert.equal(loads, 1, 'one page for five verdicts');
+  const run = path.join(site.root, 'data/Tests/DEMO/20/i/Book/test/C.run');
+  assert.deepEqual(fs.readdirSync(run).sort(), Object.keys(verdicts).map((t) => `V1.S1.${t}`));
+  for (const [test, verdict] of Object.entries(verdicts)) {
+    assert.match(fs.readFileSync(path.join(run, `V1.S1.${test}`), 'latin1'), new RegExp(` Test Created by kolvar \\(${verdict}\\)\n`));
+    assert.equal(await page.inputValue(`select[aria-label="Verdict V1.S1.${test}"]`), String(['NOK', 'OK', 'NT', 'NA'].indexOf(verdict)));
+  }
+  assert.equal(await page.inputValue('select[aria-label="Verdict V1.S1.003"]'), '2');
+}));

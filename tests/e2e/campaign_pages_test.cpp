@@ -26,13 +26,13 @@ std::string Tests(const Installation& inst, const std::string& query) {
 }
 
 // Module M1: step S1 with tests 000 to 003, step S2 with 000 and 001.
-void WriteSmallBook(const Installation& inst) {
+void WriteSmallBook(const Installation& inst, const std::string& uid = "") {
   WriteSampleProject(inst);
-  Book(inst, "&book=4&mod=M1&title=First+module");
+  Book(inst, "&book=4&mod=M1&title=First+module" + uid);
   for (const auto& [step, tests] : {std::pair{"S1", 4}, std::pair{"S2", 2}}) {
-    Book(inst, std::string("&book=6&mod=M1&title=Step&step=") + step);
+    Book(inst, std::string("&book=6&mod=M1&title=Step&step=") + step + uid);
     for (int t = 0; t < tests; ++t)
-      Book(inst, std::string("&book=8&mod=M1&title=Check+it&submitter=tessin&step=") + step);
+      Book(inst, std::string("&book=8&mod=M1&title=Check+it&submitter=tessin&step=") + step + uid);
   }
 }
 
@@ -197,6 +197,60 @@ TEST(CampaignPages, ListingsArePrintedInEightyColumnsAndTheirFilesRemoved) {
                     {"\n  Step : S1 : Step \n  ===============================\n\n+---+----",
                      "|000|Check it" + std::string(33, ' ') + "|OK |tessin|",
                      "|001|Long" + std::string(37, ' ') + "|NT |      |     |            |  |\n"}));
+}
+
+// The verdicts of the whole book on one page: of one submit only the verdicts the tester
+// changed are recorded, each as the result form records one and by the one logged in; a
+// submit lacking the version of a verdict, or a stranger's, records nothing.
+TEST(CampaignPages, VerdictsOfTheWholeBookAreSetInOneSubmit) {
+  SampleInstallation inst("SECURITY YES\n");  // the tokens are sealed with the users' file
+  const std::string member = "&Uid=" + EncodedToken(inst, "kolvar", "TEST");
+  WriteSmallBook(inst, member);
+  inst.Post("CMD=tests&" + kPlace + "&book=27&camp=run" + member);
+  inst.Post("CMD=tests&" + kPlace + "&camp=run&book=30&mod=M1&step=S1&test=000&res=1" +
+            "&version=1.0&submitter=kolvar" + member);
+  const std::string form = Tests(inst, "&camp=run&book=32" + member);
+  EXPECT_EQ("", Missing(form, {"<LABEL FOR=\"submitter\">", "<LABEL FOR=\"version\">",
+                               "NAME=\"t0\" VALUE=\"M1.S1.000\">\n<INPUT TYPE=\"hidden\" "
+                               "NAME=\"w0\" VALUE=\"1\">\n<SELECT NAME=\"v0\" "
+                               "ARIA-LABEL=\"Verdict M1.S1.000\">\n<OPTION VALUE=0> NOK\n"
+                               "<OPTION SELECTED VALUE=1> OK\n",
+                               "NAME=\"t5\" VALUE=\"M1.S2.001\">\n<INPUT TYPE=\"hidden\" "
+                               "NAME=\"w5\" VALUE=\"2\">"}))
+      << form;
+  EXPECT_TRUE(Has(Tests(inst, "&camp=run" + member), "&book=32\"> \n<IMG"));
+
+  // Rows 0, 2 and 5 keep their verdict; 1, 3 and 4 change. The tester named is not the one
+  // logged in. Refused: no token, a stranger's, no version, a test outside the book or absent.
+  const std::string rows =
+      "&t0=M1.S1.000&w0=1&v0=1&t1=M1.S1.001&w1=2&v1=0&t2=M1.S1.002&w2=2&v2=2"
+      "&t3=M1.S1.003&w3=2&v3=1&t4=M1.S2.000&w4=2&v4=3&t5=M1.S2.001&w5=2&v5=2";
+  const std::string submit = "CMD=tests&" + kPlace + "&camp=run&book=33&submitter=tessin" + rows;
+  const std::string journal = inst.Read("data/history.dat");
+  for (const std::string& refused :
+       {submit + "&version=1.0",
+        submit + "&version=1.0&Uid=" + EncodedToken(inst, "nobody", "TEST"), submit + member,
+        submit + "&version=1.0&t6=..%2FM1.S1.000&w6=2&v6=1" + member,
+        submit + "&version=1.0&t6=M1.S1.009&w6=2&v6=1" + member}) {
+    inst.Post(refused);
+    EXPECT_EQ(inst.Read("data/history.dat"), journal) << refused;
+    EXPECT_EQ(inst.List(kBook + "test/C.run"), std::vector<std::string>{"M1.S1.000"}) << refused;
+  }
+  inst.Post(submit + "&version=1.0" + member);
+  const std::string run = kBook + "test/C.run/";
+  EXPECT_EQ(inst.List(kBook + "test/C.run"),
+            (std::vector<std::string>{"M1.S1.000", "M1.S1.001", "M1.S1.003", "M1.S2.000"}));
+  EXPECT_EQ(inst.Read(run + "M1.S1.001").substr(0, 7), "kolvar\n");
+  EXPECT_EQ(
+      "", Missing(inst.Read(run + "M1.S1.001"), {"\n1.0\n0\n", " Test Created by kolvar (NOK)\n"}));
+  EXPECT_TRUE(Has(inst.Read(run + "M1.S1.003"), " Test Created by kolvar (OK)\n"));
+  EXPECT_TRUE(Has(inst.Read(run + "M1.S2.000"), " Test Created by kolvar (NA)\n"));
+  EXPECT_FALSE(Has(inst.Read(run + "M1.S1.000"), "Changed"));
+  const std::string added = inst.Read("data/history.dat").substr(journal.size());
+  EXPECT_EQ(std::count(added.begin(), added.end(), '\n'), 3) << added;
+  EXPECT_EQ("", Missing(added, {" TEST/G/a/Book/test.M1.S1.001 Test Created by kolvar (NOK)\n",
+                                "test.M1.S1.003 Test Created by kolvar (OK)\n",
+                                "test.M1.S2.000 Test Created by kolvar (NA)\n"}));
 }
 
 }  // namespace

@@ -105,8 +105,8 @@ TEST(SheetActions, FormsAsTheirRowsSayAndNothingStored) {
       {"Verified", "POST", "Verification of",
        "<OPTION SELECTED>&nbsp\n<OPTION SELECTED> 1.0\n<OPTION SELECTED> 1.1\n</SELECT>\n" +
            kDoneBy +
-           "</TD></TR>\n<TR><TD>\nTest reference:<INPUT SIZE=20 NAME=\"test\" "
-           "VALUE=T1>\n<BR>Comment :<BR>\n" +
+           "</TD></TR>\n<TR><TD>\n<LABEL FOR=test>Test reference:</LABEL><INPUT SIZE=20 "
+           "NAME=\"test\" ID=test VALUE=T1>\n<BR>Comment :<BR>\n" +
            entry},
   };
   for (const auto& c : cases) {
