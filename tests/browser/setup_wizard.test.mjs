@@ -32,7 +32,8 @@ test('the wizard installs a fresh site and a sheet is created with its files', (
     if (step === 10) await page.screenshot({ path: path.join(output, 'wizard_mail.png'), fullPage: true });
   }
   const users = fs.readFileSync(path.join(root, 'config/TEST_users.cfg'), 'latin1');
-  assert.match(users, /^kolvar:kolvar@localhost: :YES:YES:YES:YES:YES:YES:YES\n$/);
+  // The member's line, and when it and its password last changed.
+  assert.match(users, /^kolvar:kolvar@localhost: :YES:YES:YES:YES:YES:YES:YES\n#changed kolvar \d+ \d+\n$/);
   assert.ok(!fs.existsSync(path.join(root, 'config/users.cfg')), 'the template went to TEST');
   await submit(page, 'input[value=Next]');
 
