@@ -13,6 +13,7 @@
 #include "sheets/action_table.h"
 #include "sheets/display.h"
 #include "sheets/notify.h"
+#include "sheets/revision.h"
 #include "store/store.h"
 #include "sync/sync.h"
 #include "users/rights.h"
@@ -50,6 +51,15 @@ CommitInput ReadCommitInput(const web::ParamList& list, std::string_view name) {
 // What a commit came to.
 enum class Outcome { kStored, kRefused, kNotStored };
 
+// An action that keeps the status and every header field, and only adds its log line and
+// its entry (Analyse, Attach), is applied to the sheet as it is even when it changed since
+// the form was shown: it overwrites nothing anyone stored, its entry is the user's own text
+// or file, and its condition is checked again on the current sheet. Any other action decides
+// from the status and fields the form showed, and is refused when those may have changed.
+bool OnlyAdds(const ActionCommit& row) {
+  return row.status == kStatusUnchanged && row.set_fields == nullptr;
+}
+
 // The commit: under the store lock the sheet is read, the action checked and applied, and
 // the sheet written back, so that a concurrent action on the same sheet is never lost. A
 // refusal writes its error into the page; the title that tells the outcome is written only
@@ -60,10 +70,16 @@ Outcome RunCommit(const Action& action, const web::ParamList& list, std::string_
   CommitInput in = ReadCommitInput(list, name);
   bool accepted = false;
   bool hidden = false;
+  bool changed = false;
   store::Stored stored = store::UpdateSheet(name, [&](store::FactSheet& sheet) {
     // A sheet the reader may not see is neither changed nor shown.
     if (!users::MayReadSheet(list, sheet.project, store::IsOpenStatus(sheet.status))) {
       hidden = true;
+      return false;
+    }
+    if (!OnlyAdds(row) && ChangedSince(list, sheet)) {
+      changed = true;
+      shown = sheet;
       return false;
     }
     accepted = AcceptCommit(row, sheet, list, in);
@@ -89,6 +105,7 @@ Outcome RunCommit(const Action& action, const web::ParamList& list, std::string_
       web::ErrorBoxArg(config::kMsgCannotOpen, base::JoinPath(config::GetDataDir(), name));
     return Outcome::kNotStored;
   }
+  if (changed) WriteCollision(list, *shown);
   if (!accepted) return Outcome::kRefused;
   if (!store::IsStored(stored)) {
     web::ErrorBoxArg(config::kMsgCannotOpen, base::JoinPath(config::GetDataDir(), name));

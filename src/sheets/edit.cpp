@@ -15,6 +15,7 @@
 #include "sheets/display.h"
 #include "sheets/edit_parts.h"
 #include "sheets/notify.h"
+#include "sheets/revision.h"
 #include "store/store.h"
 #include "users/rights.h"
 #include "users/user_context.h"
@@ -166,6 +167,7 @@ void WriteForm(int code, const store::FactSheet& sheet, std::string_view name,
                const web::ParamList& params, std::string_view qs) {
   web::WriteHomeLink();
   WriteFormStart(params, name, qs);
+  WriteRevisionField(sheet);
   if (code == kActionChangeHeader)
     ShowHeaderForm(sheet, name);
   else if (code == kActionCopy)
@@ -300,10 +302,15 @@ void CommitEntryEdit(store::FactSheet& sheet, std::string& name, const web::Para
   }
   const std::string* title = FindParam(params, "title");
   const std::string* text = FindParam(params, "text");
-  enum class Refusal { kNone, kNoEntry, kRights } refusal = Refusal::kNone;
+  enum class Refusal { kNone, kNoEntry, kRights, kChanged } refusal = Refusal::kNone;
   store::FactSheet stored;
   auto edit = [&](store::FactSheet& s) {
     // The sheet as it is now, under the lock: it may have changed since it was shown.
+    if (ChangedSince(params, s)) {
+      refusal = Refusal::kChanged;
+      stored = s;
+      return false;
+    }
     if (static_cast<size_t>(number) >= s.entries.size()) {
       refusal = Refusal::kNoEntry;
       return false;
@@ -323,6 +330,10 @@ void CommitEntryEdit(store::FactSheet& sheet, std::string& name, const web::Para
   store::Stored result = store::UpdateSheet(name, edit, &stored);
   if (refusal == Refusal::kNoEntry) return WriteNoEntry(number);
   if (refusal == Refusal::kRights) return web::ErrorBox(config::kMsgNoRightOnProject);
+  if (refusal == Refusal::kChanged) {
+    sheet = std::move(stored);
+    return WriteCollision(params, sheet);
+  }
   if (!store::IsStored(result)) edit_parts::ReportNotStored(result, name);
   if (!store::IsStored(result) && result != store::Stored::kNoJournal) return;
   sheet = std::move(stored);

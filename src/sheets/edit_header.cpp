@@ -16,6 +16,7 @@
 #include "sheets/create.h"
 #include "sheets/edit.h"
 #include "sheets/edit_parts.h"
+#include "sheets/revision.h"
 #include "store/store.h"
 #include "sync/sync.h"
 #include "users/rights.h"
@@ -150,10 +151,16 @@ void LogHeaderChange(const web::ParamList& params, std::string_view user, store:
 void ChangeHeader(store::FactSheet& sheet, std::string& name, const web::ParamList& params,
                   std::string_view user) {
   bool rights = true;
+  bool changed = false;
   store::FactSheet stored;
   auto change = [&](store::FactSheet& s) {
     if (!users::MayChangeProject(params, s.project)) {
       rights = false;
+      return false;
+    }
+    if (ChangedSince(params, s)) {
+      changed = true;
+      stored = s;
       return false;
     }
     ApplyHeader(params, s);
@@ -162,6 +169,10 @@ void ChangeHeader(store::FactSheet& sheet, std::string& name, const web::ParamLi
   };
   store::Stored result = store::ChangeSheetHeader(name, change, &stored);
   if (!rights) return web::ErrorBox(config::kMsgNoRightOnProject);
+  if (changed) {
+    sheet = std::move(stored);
+    return WriteCollision(params, sheet);
+  }
   const std::string new_name = store::GetSheetName(stored);
   if (result == store::Stored::kMissing) return edit_parts::ReportNotStored(result, name);
   if (!store::IsStored(result)) edit_parts::ReportNotStored(result, new_name);
@@ -255,7 +266,14 @@ void CommitCopy(store::FactSheet& sheet, std::string& name, const web::ParamList
   }
   if (!MayChangeBoth(params, sheet.project, web::GetParam(params, "project"))) return;
 
-  auto make = [&](const store::FactSheet&, store::FactSheet& copy) {
+  bool changed = false;
+  auto make = [&](const store::FactSheet& source, store::FactSheet& copy) {
+    // A copy of a sheet that changed since the form showed it would not be the copy asked for.
+    if (ChangedSince(params, source)) {
+      changed = true;
+      sheet = source;
+      return false;
+    }
     copy.project = web::GetParam(params, "project");
     copy.group = web::GetParam(params, "group");
     copy.prog = web::GetParam(params, "prog");
@@ -275,6 +293,7 @@ void CommitCopy(store::FactSheet& sheet, std::string& name, const web::ParamList
   store::FactSheet copy;
   store::FactSheet source;
   store::Stored created = store::CopySheet(name, make, note, &copy, &source);
+  if (changed) return WriteCollision(params, sheet);
   const std::string copy_name = store::GetSheetName(copy);
   if (!store::IsStored(created)) {
     edit_parts::ReportNotStored(created, created == store::Stored::kMissing ? name : copy_name);

@@ -169,6 +169,15 @@ inline bool Has(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
+// A page without the hidden revision field of its sheet form, whose value is the time of the
+// sheet's last change, for comparing the rest of the form as it is.
+inline std::string WithoutRevision(std::string page) {
+  const std::string field = "<INPUT TYPE=\"hidden\" NAME=Rev VALUE=\"";
+  for (size_t at; (at = page.find(field)) != std::string::npos;)
+    page.erase(at, page.find(">\n", at) + 2 - at);
+  return page;
+}
+
 // The permission bits of a file of `inst`, as 0600.
 int Mode(const Installation& inst, const std::string& rel);
 

@@ -1,0 +1,66 @@
+#include "sheets/revision.h"
+
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/encode.h"
+#include "base/out.h"
+#include "config/language.h"
+#include "web/page.h"
+
+namespace sheets {
+namespace {
+
+constexpr std::string_view kField = "Rev";
+constexpr int kMsgChangedMeanwhile = 560;
+constexpr int kMsgChangesLabel = 561;
+
+// The log's lines, without their line feeds.
+std::vector<std::string_view> LogLines(const store::FactSheet& sheet) {
+  std::vector<std::string_view> lines;
+  std::string_view log = sheet.log;
+  while (!log.empty()) {
+    size_t end = log.find('\n');
+    std::string_view line = log.substr(0, end);
+    if (!line.empty()) lines.push_back(line);
+    if (end == std::string_view::npos) break;
+    log.remove_prefix(end + 1);
+  }
+  return lines;
+}
+
+}  // namespace
+
+std::string SheetRevision(const store::FactSheet& sheet) {
+  std::vector<std::string_view> lines = LogLines(sheet);
+  std::string_view last = lines.empty() ? std::string_view() : lines.back();
+  return base::Sprintf("%d-%s", static_cast<int>(lines.size()), last.substr(0, last.find(' ')));
+}
+
+void WriteRevisionField(const store::FactSheet& sheet) {
+  base::Page("<INPUT TYPE=\"hidden\" NAME=%s VALUE=\"%s\">\n", kField,
+             base::EscapeHtml(SheetRevision(sheet)));
+}
+
+bool ChangedSince(const web::ParamList& params, const store::FactSheet& now) {
+  const std::string* shown = web::FindParam(params, kField);
+  if (!shown || web::IsAbsent(*shown)) return false;
+  return *shown != SheetRevision(now);
+}
+
+void WriteCollision(const web::ParamList& params, const store::FactSheet& now) {
+  web::ErrorBox(kMsgChangedMeanwhile);
+  // The lines after those the form saw; all of them when its count is not one of this log.
+  const std::string* shown = web::FindParam(params, kField);
+  const long seen = shown ? std::strtol(shown->c_str(), nullptr, 10) : 0;
+  std::vector<std::string_view> lines = LogLines(now);
+  size_t first = seen > 0 && static_cast<size_t>(seen) <= lines.size() ? seen : 0;
+  if (seen > 0 && static_cast<size_t>(seen) == lines.size()) first = 0;
+  base::Page("<P><B>%s</B>\n<UL>\n", config::Msg(kMsgChangesLabel));
+  for (size_t i = first; i < lines.size(); ++i) base::Page("<LI>%s\n", base::EscapeHtml(lines[i]));
+  base::Write(nullptr, "</UL>\n");
+}
+
+}  // namespace sheets
