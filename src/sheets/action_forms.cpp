@@ -262,6 +262,7 @@ void WriteActionForm(const Action& action, const store::FactSheet& sheet, std::s
   if (!uid.empty() && !web::IsAbsent(uid))
     base::Page("<INPUT TYPE=\"hidden\" NAME=Uid VALUE=\"%s\">\n", base::EscapeHtml(uid));
   WriteRevisionField(sheet);
+  WriteOnceField();
   if (row.corrected_only && sheet.status != store::kCorrected) {
     web::ErrorBox(508);
   } else {

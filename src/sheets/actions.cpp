@@ -71,6 +71,7 @@ Outcome RunCommit(const Action& action, const web::ParamList& list, std::string_
   bool accepted = false;
   bool hidden = false;
   bool changed = false;
+  UseOnceValue(list);
   store::Stored stored = store::UpdateSheet(name, [&](store::FactSheet& sheet) {
     // A sheet the reader may not see is neither changed nor shown.
     if (!users::MayReadSheet(list, sheet.project, store::IsOpenStatus(sheet.status))) {
@@ -93,6 +94,7 @@ Outcome RunCommit(const Action& action, const web::ParamList& list, std::string_
     shown = sheet;
     return accepted;
   });
+  if (WriteIfAlreadyStored()) return Outcome::kNotStored;
   if (hidden) {
     web::ErrorBox(config::kMsgNoRight);
     return Outcome::kNotStored;

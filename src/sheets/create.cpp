@@ -14,6 +14,7 @@
 #include "config/projects.h"
 #include "sheets/display.h"
 #include "sheets/notify.h"
+#include "sheets/revision.h"
 #include "store/store.h"
 #include "sync/sync.h"
 #include "users/rights.h"
@@ -191,6 +192,7 @@ void WriteCreateForm(const web::ParamList& params, std::string_view project) {
   base::Page("<FORM METHOD=POST ACTION=\"%s\">\n", base::EscapeHtml(web::ScriptName()));
   base::Write(nullptr, "<INPUT TYPE=\"hidden\" NAME=CMD VALUE=\"new\">\n");
   WriteUidField();
+  WriteOnceField();
   base::Page("<INPUT TYPE=\"hidden\" NAME=QS VALUE=\"%s\">\n",
              base::EscapeHtml(web::GetParam(params, "QS")));
 
@@ -339,7 +341,12 @@ int StoreNewSheet(const web::ParamList& params) {
                   web::ValueOrEmpty(params, "text"));
   synch::StampOrigin(sheet);
   // The number is the lowest free one when the file is placed.
+  UseOnceValue(params);
   store::Stored stored = store::CreateSheet(sheet);
+  if (WriteIfAlreadyStored()) {
+    web::WriteHomeLink();
+    return 0;
+  }
   const std::string name = store::GetSheetName(sheet);
 
   // A stored sheet is announced, and the answer is the way to its page; a sheet that is not

@@ -168,6 +168,7 @@ void WriteForm(int code, const store::FactSheet& sheet, std::string_view name,
   web::WriteHomeLink();
   WriteFormStart(params, name, qs);
   WriteRevisionField(sheet);
+  WriteOnceField();
   if (code == kActionChangeHeader)
     ShowHeaderForm(sheet, name);
   else if (code == kActionCopy)
@@ -327,7 +328,9 @@ void CommitEntryEdit(store::FactSheet& sheet, std::string& name, const web::Para
     store::LogAction(s, Msg(2027), entry.name, user);
     return true;
   };
+  UseOnceValue(params);
   store::Stored result = store::UpdateSheet(name, edit, &stored);
+  if (WriteIfAlreadyStored()) return;
   if (refusal == Refusal::kNoEntry) return WriteNoEntry(number);
   if (refusal == Refusal::kRights) return web::ErrorBox(config::kMsgNoRightOnProject);
   if (refusal == Refusal::kChanged) {

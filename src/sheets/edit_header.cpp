@@ -167,7 +167,9 @@ void ChangeHeader(store::FactSheet& sheet, std::string& name, const web::ParamLi
     LogHeaderChange(params, user, s);
     return true;
   };
+  UseOnceValue(params);
   store::Stored result = store::ChangeSheetHeader(name, change, &stored);
+  if (WriteIfAlreadyStored()) return;
   if (!rights) return web::ErrorBox(config::kMsgNoRightOnProject);
   if (changed) {
     sheet = std::move(stored);
@@ -292,7 +294,9 @@ void CommitCopy(store::FactSheet& sheet, std::string& name, const web::ParamList
   // The source is read, the copy made and the note added under one lock, in one change.
   store::FactSheet copy;
   store::FactSheet source;
+  UseOnceValue(params);
   store::Stored created = store::CopySheet(name, make, note, &copy, &source);
+  if (WriteIfAlreadyStored()) return;
   if (changed) return WriteCollision(params, sheet);
   const std::string copy_name = store::GetSheetName(copy);
   if (!store::IsStored(created)) {

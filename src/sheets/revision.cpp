@@ -1,6 +1,7 @@
 #include "sheets/revision.h"
 
 #include <cstdlib>
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -8,7 +9,10 @@
 #include "base/encode.h"
 #include "base/out.h"
 #include "config/language.h"
+#include "store/store.h"
+#include "web/cookies.h"
 #include "web/page.h"
+#include "web/response.h"
 
 namespace sheets {
 namespace {
@@ -16,6 +20,9 @@ namespace {
 constexpr std::string_view kField = "Rev";
 constexpr int kMsgChangedMeanwhile = 560;
 constexpr int kMsgChangesLabel = 561;
+constexpr int kMsgAlreadyStored = 562;
+constexpr std::string_view kOnceField = "Once";
+constexpr size_t kOnceDigits = 24;
 
 // The log's lines, without their line feeds.
 std::vector<std::string_view> LogLines(const store::FactSheet& sheet) {
@@ -61,6 +68,32 @@ void WriteCollision(const web::ParamList& params, const store::FactSheet& now) {
   base::Page("<P><B>%s</B>\n<UL>\n", config::Msg(kMsgChangesLabel));
   for (size_t i = first; i < lines.size(); ++i) base::Page("<LI>%s\n", base::EscapeHtml(lines[i]));
   base::Write(nullptr, "</UL>\n");
+}
+
+void WriteOnceField() {
+  std::random_device random;
+  std::string value;
+  while (value.size() < kOnceDigits) value += base::Sprintf("%08x", random());
+  value.resize(kOnceDigits);
+  base::Page("<INPUT TYPE=\"hidden\" NAME=%s VALUE=\"%s\">\n", kOnceField, value);
+}
+
+void UseOnceValue(const web::ParamList& params) {
+  const std::string* value = web::FindParam(params, kOnceField);
+  // Only a value as the forms make them goes into the store's record.
+  if (!value || value->size() != kOnceDigits ||
+      value->find_first_not_of("0123456789abcdef") != std::string::npos)
+    return store::UseFormValue({});
+  store::UseFormValue(*value);
+}
+
+bool WriteIfAlreadyStored() {
+  const std::string& name = store::FormStoredAs();
+  if (name.empty()) return false;
+  web::ErrorBoxArg(kMsgAlreadyStored, name);
+  base::Page("<P><A HREF=\"?Num=%s%s\">%s</A>\n", web::QueryValue(name), web::UidSuffix(),
+             base::EscapeHtml(name));
+  return true;
 }
 
 }  // namespace sheets

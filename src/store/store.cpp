@@ -183,6 +183,43 @@ void Restamp(Hints& hints) {
   if (hints.trusted) WriteHints(hints);
 }
 
+// The form value of the next storing call (UseFormValue), and what the last refused one was
+// stored as.
+std::string form_value;
+std::string form_stored_as;
+
+// Under the lock: takes the pending form value; true when it was stored before (the name it
+// was stored as is then in form_stored_as).
+bool FormValueUsed(std::string& value) {
+  value = std::exchange(form_value, {});
+  form_stored_as.clear();
+  if (value.empty()) return false;
+  std::string forms = ReadRegularFile(AT_FDCWD, DataPath(kFormsName)).value_or("");
+  for (std::string_view rest = forms; !rest.empty();) {
+    std::string_view line = rest.substr(0, rest.find('\n'));
+    rest.remove_prefix(std::min(rest.size(), line.size() + 1));
+    if (line.size() > value.size() && line.starts_with(value) && line[value.size()] == ' ') {
+      form_stored_as = line.substr(value.size() + 1);
+      return true;
+    }
+  }
+  return false;
+}
+
+// Records the form value with the sheet it stored, as part of the change `c`.
+void RecordFormValue(Commit& c, std::string_view value, std::string_view name) {
+  if (value.empty()) return;
+  std::string forms = ReadRegularFile(AT_FDCWD, DataPath(kFormsName)).value_or("");
+  if (!forms.empty() && forms.back() != '\n') forms += '\n';
+  forms += base::Sprintf("%s %s\n", value, name);
+  size_t lines = static_cast<size_t>(std::count(forms.begin(), forms.end(), '\n'));
+  for (size_t cut = 0; lines > kFormsKept; --lines) {
+    cut = forms.find('\n') + 1;
+    forms.erase(0, cut);
+  }
+  c.Put(std::string(kFormsName), std::move(forms));
+}
+
 Stored Run(Commit& c, Hints& hints) {
   if (!RunCommit(c)) return Stored::kNoFile;
   Restamp(hints);
@@ -303,6 +340,8 @@ Stored CreateSheet(FactSheet& sheet, int first) {
   }
   StoreLock lock;
   if (!lock.Held()) return Stored::kNoFile;
+  std::string once;
+  if (FormValueUsed(once)) return Stored::kRefused;
   Hints hints = ReadHints();
   int number = PickNumber(hints, prefix, first);
   if (number == 0) return Stored::kRefused;
@@ -319,6 +358,7 @@ Stored CreateSheet(FactSheet& sheet, int first) {
   // appended line, not a rewrite.
   c.append = hints.trusted;
   AddSheetLines(c, sheet, name);
+  RecordFormValue(c, once, name);
   if (!RunCommit(c)) return Stored::kNoFile;
   if (first == 1) {
     if (!hints.trusted) hints.next.clear();
@@ -334,6 +374,8 @@ Stored UpdateSheet(std::string_view name, const std::function<bool(FactSheet&)>&
   if (!IsSheetName(name)) return Stored::kMissing;
   StoreLock lock;
   if (!lock.Held()) return Stored::kNoFile;
+  std::string once;
+  if (FormValueUsed(once)) return Stored::kRefused;
   std::optional<FactSheet> sheet = ReadSheet(name);
   if (!sheet) return Stored::kMissing;
   Hints hints = ReadHints();
@@ -349,6 +391,7 @@ Stored UpdateSheet(std::string_view name, const std::function<bool(FactSheet&)>&
   }
   c.Put(std::string(name), FormatSheet(*sheet));
   AddSheetLines(c, *sheet, name);
+  RecordFormValue(c, once, name);
   Stored result = Run(c, hints);
   if (stored) *stored = std::move(*sheet);
   return result;
@@ -405,6 +448,8 @@ Stored ChangeSheetHeaderFrom(std::string_view name, int first,
   if (!IsSheetName(name)) return Stored::kMissing;
   StoreLock lock;
   if (!lock.Held()) return Stored::kNoFile;
+  std::string once;
+  if (FormValueUsed(once)) return Stored::kRefused;
   std::optional<FactSheet> sheet = ReadSheet(name);
   if (!sheet) return Stored::kMissing;
   const FactSheet old_header = *sheet;
@@ -435,6 +480,7 @@ Stored ChangeSheetHeaderFrom(std::string_view name, int first,
     c.drop_names.emplace_back(name);
   }
   AddSheetLines(c, *sheet, new_name);
+  RecordFormValue(c, once, new_name);
   Stored result = Stored::kNoFile;
   if (RunCommit(c)) {
     result = Stored::kOk;
@@ -460,6 +506,8 @@ Stored CopySheet(std::string_view name,
   if (!IsSheetName(name)) return Stored::kMissing;
   StoreLock lock;
   if (!lock.Held()) return Stored::kNoFile;
+  std::string once;
+  if (FormValueUsed(once)) return Stored::kRefused;
   std::optional<FactSheet> source = ReadSheet(name);
   if (!source) return Stored::kMissing;
   FactSheet copy = *source;
@@ -479,6 +527,7 @@ Stored CopySheet(std::string_view name,
   c.Put(std::string(name), FormatSheet(*source));
   AddSheetLines(c, copy, copy_name);
   AddSheetLines(c, *source, name);
+  RecordFormValue(c, once, copy_name);
   Stored result = Run(c, hints);
   if (copy_out) *copy_out = std::move(copy);
   if (source_out) *source_out = std::move(*source);
@@ -504,6 +553,14 @@ Stored StoreReceivedFile(const std::function<std::optional<std::string>()>& loca
   Commit c;
   c.Put(base::Sprintf("%s/%s", folder, file), std::move(*bytes));
   return Run(c, hints);
+}
+
+void UseFormValue(std::string value) {
+  form_value = std::move(value);
+}
+
+const std::string& FormStoredAs() {
+  return form_stored_as;
 }
 
 void LogAction(FactSheet& sheet, std::string_view format, std::string_view a, std::string_view b,

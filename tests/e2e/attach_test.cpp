@@ -164,7 +164,7 @@ TEST(Attach, WithSecurityOnlyMembersAttach) {
   auto refused = Attach(inst, "File_1", "x", "a.txt", stranger);
   EXPECT_TRUE(e2e::Has(refused.out, "You are not allowed to see this page."));
   EXPECT_FALSE(inst.Exists("data/TRACE_TsG.00001/File_1_a.txt"));
-  EXPECT_TRUE(e2e::Has(e2e::WithoutRevision(
+  EXPECT_TRUE(e2e::Has(e2e::WithoutFormGuards(
                            inst.Get("CMD=Attach&Num=TsG.00001&Uid=" + base::UrlEncode(uid)).out),
                        "<INPUT TYPE=\"hidden\" NAME=Uid VALUE=\"" + uid + "\">\n<H1>"));
   Attach(inst, "File_1", "x", "a.txt", uid);

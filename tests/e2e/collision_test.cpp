@@ -92,4 +92,59 @@ TEST(MidAirCollision, StaleFormIsRefusedKeepsTypingAndResubmits) {
   }
 }
 
+// The one-time value of a form page.
+std::string OnceValue(const std::string& page) {
+  const std::string mark = "NAME=Once VALUE=\"";
+  size_t at = page.find(mark);
+  if (at == std::string::npos) return "";
+  at += mark.size();
+  return page.substr(at, page.find('"', at) - at);
+}
+
+TEST(OneSubmitPerForm, SecondSubmitStoresNothingAndNamesTheSheet) {
+  struct Case {
+    const char* form;    // the form's query; "<name>" stands for the sheet
+    const char* commit;  // its commit body
+    const char* stored;  // the sheet the page names
+  };
+  const Case kCases[] = {
+      {"CMD=create&project=TEST", e2e::kNewSheet, "TsG.00002"},
+      {"CMD=Change_Header&Num=<name>",
+       "CMD=Change_Header&Num=<name>&User=tessin&title=New&project=TEST&group=GUI&prog=prog1"
+       "&sev=2&impact=b&phase=b&version=1.0&submitter=kolvar&Load=3",
+       "TsG.00001"},
+      {"CMD=Edit&Num=<name>&Edit=0", "CMD=Edit&Num=<name>&Edit=0&User=tessin&title=T&text=x",
+       "TsG.00001"},
+      {"CMD=Copy&Num=<name>",
+       "CMD=Copy&Num=<name>&User=tessin&project=TEST&group=GUI&prog=prog1&sev=2&phase=b",
+       "TsG.00002"},
+      {"CMD=Analyse&Num=<name>", "CMD=Analyse&Num=<name>&User=tessin&title=Mine&text=x",
+       "TsG.00001"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.form);
+    e2e::SampleInstallation inst;
+    const std::string name = MakeSharedSheet(inst);
+    ASSERT_EQ(name, "TsG.00001");
+    auto named = [&](std::string text) {
+      if (size_t at = text.find("<name>"); at != std::string::npos) text.replace(at, 6, name);
+      return text;
+    };
+    const std::string once = OnceValue(inst.Get(named(c.form)).out);
+    ASSERT_EQ(once.size(), 24u);
+    const std::string body = named(c.commit) + "&Once=" + once;
+    inst.Post(body);
+    const std::vector<std::string> files = inst.List("data");
+    const std::string index = inst.Read("data/index");
+    const std::string sheet = inst.Read("data/" + name);
+
+    const std::string again = inst.Post(body).out;
+    EXPECT_TRUE(Has(again, std::string("This form was already stored as ") + c.stored)) << again;
+    EXPECT_TRUE(Has(again, std::string("<A HREF=\"?Num=") + c.stored + "\">"));
+    EXPECT_EQ(inst.List("data"), files);
+    EXPECT_EQ(inst.Read("data/index"), index);
+    EXPECT_EQ(inst.Read("data/" + name), sheet);
+  }
+}
+
 }  // namespace

@@ -169,12 +169,14 @@ inline bool Has(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
-// A page without the hidden revision field of its sheet form, whose value is the time of the
-// sheet's last change, for comparing the rest of the form as it is.
-inline std::string WithoutRevision(std::string page) {
-  const std::string field = "<INPUT TYPE=\"hidden\" NAME=Rev VALUE=\"";
-  for (size_t at; (at = page.find(field)) != std::string::npos;)
-    page.erase(at, page.find(">\n", at) + 2 - at);
+// A page without the hidden fields that change with every showing of a form (the sheet's
+// revision, the one-time value), for comparing the rest of the form as it is.
+inline std::string WithoutFormGuards(std::string page) {
+  for (const char* name : {"Rev", "Once"}) {
+    const std::string field = std::string("<INPUT TYPE=\"hidden\" NAME=") + name + " VALUE=\"";
+    for (size_t at; (at = page.find(field)) != std::string::npos;)
+      page.erase(at, page.find(">\n", at) + 2 - at);
+  }
   return page;
 }
 
