@@ -29,6 +29,8 @@ namespace {
 
 using config::Msg;
 
+constexpr int kMsgNotOfProject = 563;
+
 // The empty first option of a list: its value is empty, so a required list left on it
 // counts as missing and an optional one stays empty.
 constexpr std::string_view kEmptyOption = "<OPTION VALUE=\"\">&nbsp\n";
@@ -246,6 +248,35 @@ int ValidateNewSheet(const web::ParamList& params) {
   return 1;
 }
 
+int ValidatePlace(const web::ParamList& params, const store::FactSheet* kept) {
+  const std::string& project = web::GetParam(params, "project");
+  if (!users::IsListedProject(project)) {
+    web::ErrorBoxArg(518, project);
+    return 0;
+  }
+  const bool same = kept && kept->project == project;
+  auto refuse = [](int label, std::string_view value) {
+    web::ErrorBoxArg(kMsgNotOfProject, base::Sprintf("%s %s", Msg(label), value));
+    return 0;
+  };
+  const std::string& group = web::GetParam(params, "group");
+  if (!(same && group == kept->group) &&
+      (web::IsMissing(group) || config::ListSubprojects(project, group).empty()))
+    return refuse(101, group);
+  const std::string& prog = web::GetParam(params, "prog");
+  if (!(same && prog == kept->prog) && !config::IsProjectFileOption(project, "program", prog))
+    return refuse(108, prog);
+  const std::string& version = web::GetParam(params, "version");
+  if (!web::IsMissing(version) && !(same && version == kept->version) &&
+      !config::IsProjectFileOption(project, "version", version))
+    return refuse(110, version);
+  const std::string& phase = web::GetParam(params, "phase");
+  const int index = config::LetterIndex(phase);
+  if (phase.size() != 1 || index < 0 || static_cast<size_t>(index) >= config::CountPhases())
+    return refuse(102, phase);
+  return 1;
+}
+
 void FillNewSheet(const web::ParamList& params, store::FactSheet& sheet) {
   sheet = store::FactSheet{};
   auto text = [&](std::string_view name) { return web::GetParam(params, name); };
@@ -317,10 +348,7 @@ int StoreNewSheet(const web::ParamList& params) {
   if (!ValidateNewSheet(params)) return refuse();
   // A project that is not listed has no files to take codes and members from.
   const std::string& project = web::GetParam(params, "project");
-  if (!users::IsListedProject(project)) {
-    web::ErrorBoxArg(518, project);
-    return refuse();
-  }
+  if (!ValidatePlace(params)) return refuse();
   // With security on, only a member with the creation right in the sheet's project stores,
   // and only with the token in the request itself.
   if (config::IsSecurityOn() &&

@@ -232,6 +232,7 @@ void CommitHeaderChange(store::FactSheet& sheet, std::string& name, const web::P
   // A field left empty would leave the sheet without a project, a name prefix or a title.
   if (!ValidateNewSheet(params)) return;
   if (!MayChangeBoth(params, sheet.project, web::GetParam(params, "project"))) return;
+  if (!ValidatePlace(params, &sheet)) return;
   ChangeHeader(sheet, name, params, user);
 }
 
@@ -267,6 +268,7 @@ void CommitCopy(store::FactSheet& sheet, std::string& name, const web::ParamList
       return web::ErrorBoxArg(config::kMsgFillInField, Msg(r.label));
   }
   if (!MayChangeBoth(params, sheet.project, web::GetParam(params, "project"))) return;
+  if (!ValidatePlace(params, &sheet)) return;
 
   bool changed = false;
   auto make = [&](const store::FactSheet& source, store::FactSheet& copy) {

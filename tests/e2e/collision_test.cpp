@@ -147,4 +147,55 @@ TEST(OneSubmitPerForm, SecondSubmitStoresNothingAndNamesTheSheet) {
   }
 }
 
+// A sheet is stored only under a place of its own project: a sub-project, program, version or
+// phase of another project (a list that did not follow the project) is refused by name.
+TEST(SheetPlace, ListValuesOfAnotherProjectAreRefused) {
+  const std::string kCreate =
+      "CMD=new&title=A+bug&sev=2&impact=b&version=1.0&submitter=kolvar&type=1&text=Desc";
+  const std::string kHeader =
+      "CMD=Change_Header&Num=TsG.00001&User=tessin&title=Crash&sev=2&impact=b&submitter=kolvar"
+      "&Load=3";
+  const std::string kCopy = "CMD=Copy&Num=TsG.00001&User=tessin&sev=2";
+  struct Case {
+    std::string body;   // the form without its place
+    std::string place;  // project, sub-project, program, phase (and version)
+    std::string named;  // what the error box names; empty: stored
+  };
+  const std::string kDemo = "&project=DEMO&group=Other&prog=dprog&phase=b";
+  const Case kCases[] = {
+      {kCreate, "&project=DEMO&group=GUI&prog=dprog&phase=b", "Sub-project GUI"},
+      {kCreate, "&project=DEMO&group=Other&prog=prog1&phase=b", "Program prog1"},
+      {kCreate, "&project=TEST&group=GUI&prog=prog1&phase=z", "Phase z"},
+      {kCreate, "&project=NOSUCH&group=GUI&prog=prog1&phase=b", "NOSUCH"},
+      {kHeader, "&project=DEMO&group=GUI&prog=dprog&phase=b&version=9.9", "Sub-project GUI"},
+      {kHeader, kDemo + "&version=1.0", "Version 1.0"},
+      {kCopy, "&project=DEMO&group=GUI&prog=dprog&phase=b", "Sub-project GUI"},
+      {kCopy, "&project=DEMO&group=Other&prog=prog1&phase=b", "Program prog1"},
+      {kCreate, kDemo + "&version=9.9", ""},
+      {kHeader, kDemo + "&version=9.9", ""},
+      {kCopy, kDemo, ""},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.body + c.place);
+    e2e::Installation inst;
+    e2e::WriteSampleProject(inst, "DEMO:D:kolvar:tessin\n", "prog1\n");
+    inst.Write("config/DEMO_subproject.cfg", "Other:O\n");
+    inst.Write("config/DEMO_program.cfg", "dprog\n");
+    inst.Write("config/DEMO_version.cfg", "9.9\n");
+    inst.Write("config/DEMO_users.cfg", inst.Read("config/TEST_users.cfg"));
+    MakeSharedSheet(inst);
+    const std::vector<std::string> files = inst.List("data");
+    const std::string sheet = inst.Read("data/TsG.00001");
+    const std::string page = inst.Post(c.body + c.place).out;
+    if (c.named.empty()) {
+      EXPECT_NE(inst.List("data"), files);
+      continue;
+    }
+    EXPECT_TRUE(Has(page, c.named)) << page;
+    EXPECT_TRUE(Has(page, "Error")) << page;
+    EXPECT_EQ(inst.List("data"), files);
+    EXPECT_EQ(inst.Read("data/TsG.00001"), sheet);
+  }
+}
+
 }  // namespace

@@ -107,8 +107,6 @@ TEST(SheetCreation, NumbersPerPrefixAndValuesAsStored) {
       {FullForm(), "TsG.00002", "", ""},
       {With(FullForm(), "phase", "a"), "TaG.00001", "", ""},
       {With(FullForm(), "group", "Core"), "TsC.00001", "", ""},
-      // A sub-project the project does not list gives the code "_".
-      {With(FullForm(), "group", "Other"), "Ts_.00001", "", ""},
       // The form's default Load gives 1; a word gives 0.
       {With(With(FullForm(), "text", ""), "Load", "1"), "TsG.00003", "|CR|T1|0|1|A bug\n", ""},
       {With(Without(FullForm(), "text"), "Load", "abc"), "TsG.00004", "|CR|T1|0|0|A bug\n", ""},
@@ -124,7 +122,6 @@ TEST(SheetCreation, NumbersPerPrefixAndValuesAsStored) {
     EXPECT_FALSE(Has(page, "<script>"));
     index += header;
   }
-  EXPECT_EQ(HeaderLine(inst, "Ts_.00001").substr(0, 4), "_|1|");
   // Each file exists, and the index holds one line per sheet, in creation order.
   EXPECT_EQ(inst.Read("data/index"), index);
   // Without a text, the description is empty.
