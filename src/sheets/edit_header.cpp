@@ -94,11 +94,18 @@ void IndexSelect(int label, std::string_view field, int current,
   web::CloseSelectCell();
 }
 
-// Project, sub-project and program: the cells of the first row of both forms.
+// Project, sub-project and program: the cells of the first row of both forms. Choosing
+// another project posts the form back to itself (edit.cpp), so that the lists below follow
+// it with everything typed kept; a value the project does not have shows as none chosen.
 void WritePlaceCells(const store::FactSheet& sheet) {
-  TextSelect(100, "project", config::ListProjects(" "), sheet.project);
-  TextSelect(101, "group", config::ListSubprojects(sheet.project, " "), sheet.group);
-  TextSelect(108, "prog", FileValues(sheet.project, "program"), sheet.prog);
+  web::LabelCell(100);
+  base::Page("<TD><SELECT NAME=%s onChange=\"this.form.Reload.value='1';this.form.submit()\">\n",
+             "project");
+  WriteChoices(config::ListProjects(" "), sheet.project, false);
+  web::CloseSelectCell();
+  TextSelect(101, "group", config::ListSubprojects(sheet.project, " "), sheet.group,
+             sheet.group.empty());
+  TextSelect(108, "prog", FileValues(sheet.project, "program"), sheet.prog, sheet.prog.empty());
 }
 
 constexpr std::string_view kButtons =
@@ -202,7 +209,8 @@ void ShowHeaderForm(const store::FactSheet& sheet, std::string_view name) {
   IndexSelect(104, "impact", sheet.impact, &config::WriteImpactOptions);
   IndexSelect(102, "phase", sheet.phase, &config::WritePhaseOptions);
   base::Write(nullptr, "</TR>\n<TR>");
-  TextSelect(110, "version", FileValues(sheet.project, "version"), sheet.version);
+  TextSelect(110, "version", FileValues(sheet.project, "version"), sheet.version,
+             sheet.version.empty());
   TextSelect(111, "exp", config::UndeliveredDeadlines(sheet.project), sheet.exp,
              /*empty_choice=*/true);
   CodeSelect(112, "type", sheet.type, &config::WriteTypeOptions);

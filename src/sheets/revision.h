@@ -20,7 +20,9 @@ namespace sheets {
 std::string SheetRevision(const store::FactSheet& sheet);
 
 // The hidden field that carries the revision of the sheet a form shows.
-void WriteRevisionField(const store::FactSheet& sheet);
+// With `kept`, the revision that request carries instead, when it has one (a form posted back
+// to itself is still the form first shown).
+void WriteRevisionField(const store::FactSheet& sheet, const web::ParamList* kept = nullptr);
 
 // Whether the sheet changed since the form of the request showed it. A request without a
 // revision (a page from before revisions were carried) is taken as current.

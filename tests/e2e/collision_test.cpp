@@ -198,4 +198,34 @@ TEST(SheetPlace, ListValuesOfAnotherProjectAreRefused) {
   }
 }
 
+// Choosing another project on the header and copy forms posts them back to themselves: the
+// lists are the new project's, what was typed stays, and nothing is stored.
+TEST(SheetPlace, FormsPostedBackFollowTheProject) {
+  e2e::Installation inst;
+  e2e::WriteSampleProject(inst, "DEMO:D:kolvar:tessin\n", "prog1\n");
+  inst.Write("config/DEMO_subproject.cfg", "Other:O\n");
+  inst.Write("config/DEMO_program.cfg", "dprog\n");
+  const std::string name = MakeSharedSheet(inst);
+  const std::string sheet = inst.Read("data/" + name);
+  for (const char* cmd : {"Change_Header", "Copy"}) {
+    SCOPED_TRACE(cmd);
+    const std::string page =
+        inst.Post(std::string("CMD=") + cmd + "&Num=" + name +
+                  "&Reload=1&Rev=1-x&User=tessin&title=Typed&project=DEMO&group=GUI&prog=prog1"
+                  "&sev=3&phase=b")
+            .out;
+    EXPECT_EQ(inst.Read("data/" + name), sheet);
+    EXPECT_TRUE(Has(page,
+                    "<SELECT NAME=group>\n<OPTION SELECTED VALUE=\"\">&nbsp\n"
+                    "<OPTION VALUE=\"Other\"> Other\n</SELECT>"))
+        << page;
+    EXPECT_TRUE(Has(page,
+                    "<SELECT NAME=prog>\n<OPTION SELECTED VALUE=\"\">&nbsp\n"
+                    "<OPTION VALUE=\"dprog\"> dprog\n</SELECT>"));
+    EXPECT_TRUE(Has(page, "<OPTION SELECTED VALUE=\"DEMO\"> DEMO\n"));
+    EXPECT_TRUE(Has(page, "<OPTION VALUE=3 SELECTED >"));
+    EXPECT_TRUE(Has(page, "NAME=Rev VALUE=\"1-x\">"));
+  }
+}
+
 }  // namespace
