@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <set>
 
@@ -423,7 +424,11 @@ bool RecoverStore() {
   }
   // What dead processes left in "tmp"; not while a change still waits for a staged upload.
   if (clear)
-    for (const std::string& path : DeadLeftovers()) ::unlink(path.c_str());
+    for (const std::string& path : DeadLeftovers()) {
+      // A staged copy's folder of attachments goes whole.
+      std::error_code error;
+      std::filesystem::remove_all(path, error);
+    }
   return clear;
 }
 

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
+#include <filesystem>
 #include <future>
 #include <map>
 #include <utility>
@@ -218,6 +219,48 @@ void RecordFormValue(Commit& c, std::string_view value, std::string_view name) {
     forms.erase(0, cut);
   }
   c.Put(std::string(kFormsName), std::move(forms));
+}
+
+// A copy owns its attachments: the files of the source's folder that its entries name are
+// hard-linked into a staged folder, which becomes the copy's folder in the change, and the
+// entries name that folder. The staged folder is named as a staged upload, so that what a
+// dead process left is found as its leftover.
+bool LinkAttachments(Commit& c, FactSheet& copy, std::string_view source,
+                     std::string_view copy_name) {
+  const std::string old_part = FolderOfSheet(source) + "/";
+  std::string staged;
+  for (const SheetEntry& entry : copy.entries) {
+    if (entry.kind != kAttachmentEntry) continue;
+    const size_t at = entry.text.find(old_part);
+    if (at == std::string::npos) continue;
+    std::string file = entry.text.substr(at + old_part.size());
+    while (!file.empty() && (file.back() == '\n' || file.back() == '\r')) file.pop_back();
+    if (file.empty() || file.find('/') != std::string::npos || file == "..") continue;
+    if (staged.empty()) {
+      base::MakeDirectory(DataPath("tmp"));
+      staged = base::Sprintf("tmp/stage.%d.%s", static_cast<int>(::getpid()), copy_name);
+      std::filesystem::remove_all(DataPath(staged));
+      if (!base::MakeDirectory(DataPath(staged))) return false;
+    }
+    const std::string from = DataPath(old_part + file), to = DataPath(staged + "/" + file);
+    if (base::SysLink(from.c_str(), to.c_str()) != 0 && errno != EEXIST) {
+      // A file that is already gone stays a dead link, as in its source.
+      if (errno == ENOENT) continue;
+      std::filesystem::remove_all(DataPath(staged));
+      return false;
+    }
+  }
+  if (staged.empty()) return true;
+  c.MoveFolder(staged, FolderOfSheet(copy_name));
+  MoveAttachmentEntries(copy, source, copy_name);
+  return true;
+}
+
+// Staged folders of a change that was not made are removed.
+void DropStagedFolders(const Commit& c) {
+  for (const Commit::Step& step : c.steps)
+    if (step.kind == Commit::Kind::kMoveFolder && step.a.starts_with("tmp/"))
+      std::filesystem::remove_all(DataPath(step.a));
 }
 
 Stored Run(Commit& c, Hints& hints) {
@@ -523,12 +566,14 @@ Stored CopySheet(std::string_view name,
   note(*source, copy_name);
   Commit c;
   SetAsideOldFolder(c, copy_name);
+  if (!LinkAttachments(c, copy, name, copy_name)) return Stored::kNoFile;
   c.Put(copy_name, FormatSheet(copy));
   c.Put(std::string(name), FormatSheet(*source));
   AddSheetLines(c, copy, copy_name);
   AddSheetLines(c, *source, name);
   RecordFormValue(c, once, copy_name);
   Stored result = Run(c, hints);
+  if (result != Stored::kOk) DropStagedFolders(c);
   if (copy_out) *copy_out = std::move(copy);
   if (source_out) *source_out = std::move(*source);
   return result;

@@ -190,3 +190,53 @@ TEST(Attach, WithSecurityOnlyMembersAttach) {
 }
 
 }  // namespace
+
+namespace {
+
+// A copy owns its attachments: its entries name files of its own folder, which survive any
+// rename of the source and never become another sheet's bytes; the check finds an entry that
+// points into another sheet's folder.
+TEST(Attach, CopyOwnsItsAttachments) {
+  e2e::SampleInstallation inst;
+  inst.Post(e2e::kNewSheet);
+  Attach(inst, "Log", "source bytes", "a.txt");
+  inst.Post("CMD=Copy&Num=TsG.00001&User=tessin&project=TEST&group=GUI&prog=prog1&sev=2&phase=b");
+  // The source moves away, and a new sheet takes its name and attaches a file of that name.
+  e2e::Fields header = e2e::HeaderForm("TsG.00001");
+  inst.Post(e2e::FormBody(e2e::With(header, "group", "Core")));
+  ASSERT_TRUE(inst.Exists("data/TsC.00001"));
+  inst.Post(e2e::kNewSheet);
+  Attach(inst, "Log", "unrelated bytes", "a.txt");
+
+  std::string copied;
+  {
+    InProcess req(inst);
+    for (const store::SheetEntry& entry : store::ReadSheet("TsG.00002").value().entries)
+      if (entry.kind == store::kAttachmentEntry) copied = entry.text;
+  }
+  EXPECT_TRUE(e2e::Has(copied, "TRACE_TsG.00002/")) << copied;
+  EXPECT_EQ(inst.Read("data/TRACE_TsG.00002/Log_a.txt"), "source bytes");
+  EXPECT_EQ(inst.Read("data/TRACE_TsC.00001/Log_a.txt"), "source bytes");
+  e2e::Request check;
+  check.args = {"--check"};
+  check.env = {{"GATEWAY_INTERFACE", ""}};
+  EXPECT_EQ(inst.Run(check).exit_code, 0) << inst.Run(check).out;
+
+  // An entry that names another sheet's folder is reported.
+  {
+    InProcess req(inst);
+    store::UpdateSheet("TsG.00002", [&](store::FactSheet& s) {
+      for (store::SheetEntry& entry : s.entries)
+        if (entry.kind == store::kAttachmentEntry)
+          entry.text.replace(entry.text.find("TsG.00002"), 9, "TsC.00001");
+      return true;
+    });
+  }
+  e2e::CgiResult found = inst.Run(check);
+  EXPECT_NE(found.exit_code, 0);
+  EXPECT_TRUE(e2e::Has(found.out, "attachments: an entry of TsG.00002 points into the folder of "
+                                  "TsC.00001"))
+      << found.out;
+}
+
+}  // namespace
