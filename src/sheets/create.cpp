@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/encode.h"
 #include "base/files.h"
@@ -30,6 +31,7 @@ namespace {
 using config::Msg;
 
 constexpr int kMsgNotOfProject = 563;
+constexpr int kMsgFillInFields = 564;
 
 // The empty first option of a list: its value is empty, so a required list left on it
 // counts as missing and an optional one stays empty.
@@ -227,25 +229,27 @@ void ShowCreateForm(const web::ParamList& params) {
 }
 
 int ValidateNewSheet(const web::ParamList& params) {
-  if (web::IsMissing(web::GetParam(params, "title"))) {
-    web::ErrorBoxArg(config::kMsgFillInField, "title");
-    return 0;
-  }
   struct Required {
     std::string_view name;
     int label;
   };
   static constexpr Required kRequired[] = {
-      {"project", 100}, {"group", 101}, {"prog", 108},    {"sev", 109},
-      {"impact", 104},  {"phase", 102}, {"version", 110}, {"submitter", 113},
+      {"title", 106}, {"project", 100}, {"group", 101},   {"prog", 108},      {"sev", 109},
+      {"impact", 104}, {"phase", 102},  {"version", 110}, {"submitter", 113},
   };
-  for (const Required& field : kRequired) {
-    if (web::IsMissing(web::GetParam(params, field.name))) {
-      web::ErrorBoxArg(config::kMsgFillInField, Msg(field.label));
-      return 0;
-    }
+  // Every missing field in one box: one round trip, not one per field.
+  std::vector<std::string> missing;
+  for (const Required& field : kRequired)
+    if (web::IsMissing(web::GetParam(params, field.name))) missing.push_back(Msg(field.label));
+  if (missing.empty()) return 1;
+  if (missing.size() == 1) {
+    web::ErrorBoxArg(config::kMsgFillInField, missing.front());
+    return 0;
   }
-  return 1;
+  std::string labels = missing.front();
+  for (size_t i = 1; i < missing.size(); ++i) labels += ", " + missing[i];
+  web::ErrorBoxArg(kMsgFillInFields, labels);
+  return 0;
 }
 
 int ValidatePlace(const web::ParamList& params, const store::FactSheet* kept) {
@@ -336,8 +340,15 @@ int StoreNewSheet(const web::ParamList& params) {
     return 1;
   }
   web::PageHold hold;
-  web::WritePageHead(nullptr, Msg(2002), "", params);
-  // A refusal shows the form again, as it was filled, below the error.
+  // A refusal shows the form again, as it was filled, below the error, under the title of
+  // the form: nothing was created.
+  std::string errors;
+  {
+    web::PageHold check;
+    if (ValidateNewSheet(params)) ValidatePlace(params);
+    errors = check.Take();
+  }
+  web::WritePageHead(nullptr, Msg(errors.empty() ? 2002 : 2000), "", params);
   bool listed = false;
   const std::string form_project = FormProject(params, listed);
   auto refuse = [&] {
@@ -345,10 +356,11 @@ int StoreNewSheet(const web::ParamList& params) {
     WriteCreateForm(params, form_project);
     return 0;
   };
-  if (!ValidateNewSheet(params)) return refuse();
-  // A project that is not listed has no files to take codes and members from.
+  if (!errors.empty()) {
+    base::Write(nullptr, errors);
+    return refuse();
+  }
   const std::string& project = web::GetParam(params, "project");
-  if (!ValidatePlace(params)) return refuse();
   // With security on, only a member with the creation right in the sheet's project stores,
   // and only with the token in the request itself.
   if (config::IsSecurityOn() &&
