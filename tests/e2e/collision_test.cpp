@@ -228,4 +228,28 @@ TEST(SheetPlace, FormsPostedBackFollowTheProject) {
   }
 }
 
+// With logins off, the remembered user is the browser's: two browsers behind one address each
+// see their own name preselected, and a browser without a key gets one when its context is
+// first remembered.
+TEST(BrowserContext, BrowsersBehindOneAddressActAsThemselves) {
+  e2e::SampleInstallation inst;
+  const std::string name = MakeSharedSheet(inst);
+  const std::string a = "quorbctx=" + std::string(24, 'a'), b = "quorbctx=" + std::string(24, 'b');
+  const std::string first =
+      inst.Send("CMD=Analyse&Num=" + name + "&User=tessin&title=T&text=x").out;
+  EXPECT_TRUE(Has(first, "Set-Cookie: quorbctx=")) << first.substr(0, 400);
+  inst.Send("CMD=Analyse&Num=" + name + "&User=kolvar&title=T&text=x", {{"HTTP_COOKIE", a}});
+  struct Case {
+    std::string cookie;
+    std::string selected;  // the option preselected in "Done by"; empty: none
+  };
+  const Case kCases[] = {{a, "kolvar"}, {b, ""}, {"quorbctx=../../x", "tessin"}, {"", "tessin"}};
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.cookie);
+    const std::string form = inst.Get("CMD=Analyse&Num=" + name, {{"HTTP_COOKIE", c.cookie}}).out;
+    for (const char* login : {"kolvar", "tessin"})
+      EXPECT_EQ(Has(form, std::string("<OPTION SELECTED> ") + login), c.selected == login) << login;
+  }
+}
+
 }  // namespace
