@@ -196,9 +196,9 @@ void WriteCreateForm(const web::ParamList& params, std::string_view project) {
   base::Page("<FORM METHOD=POST ACTION=\"%s\">\n", base::EscapeHtml(web::ScriptName()));
   base::Write(nullptr, "<INPUT TYPE=\"hidden\" NAME=CMD VALUE=\"new\">\n");
   WriteUidField();
-  WriteOnceField();
   base::Page("<INPUT TYPE=\"hidden\" NAME=QS VALUE=\"%s\">\n",
              base::EscapeHtml(web::GetParam(params, "QS")));
+  WriteOnceField();
 
   base::Write(nullptr, "<TABLE BORDER=0 WIDTH=100%>\n");
   base::Page("<TR><TD COLSPAN=6><B>%s</B> ", Msg(106));
