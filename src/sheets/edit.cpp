@@ -227,7 +227,7 @@ void EditCommand(int code, web::ParamList& params) {
   std::string name = web::GetParam(params, "Num");
   const std::string qs = QueryOf(params);
   // A form posted back for another project's lists is shown again, not committed.
-  const bool reload = !web::IsAbsent(web::GetParam(params, "Reload"));
+  const bool reload = web::GetParam(params, "Reload") == "1";
   const bool commit = !reload && !web::IsAbsent(web::GetParam(params, "User"));
   const std::string& done = web::GetParam(params, "Done");
   if (!commit && !web::IsAbsent(done)) {

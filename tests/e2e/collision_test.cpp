@@ -55,7 +55,7 @@ TEST(MidAirCollision, StaleFormIsRefusedKeepsTypingAndResubmits) {
   };
   const Case kCases[] = {
       {"CMD=Change_Header",
-       "CMD=Change_Header&User=tessin&title=Typed+title&project=TEST&group=GUI"
+       "CMD=Change_Header&Reload=&User=tessin&title=Typed+title&project=TEST&group=GUI"
        "&prog=prog1&sev=2&impact=b&phase=b&version=1.0&submitter=kolvar&Load=3",
        "Typed title", false},
       {"CMD=Edit&Edit=0", "CMD=Edit&Edit=0&User=tessin&title=Mine&text=typed+body", "typed body",
