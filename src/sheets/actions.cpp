@@ -1,5 +1,7 @@
 #include "sheets/actions.h"
 
+#include <sys/stat.h>
+
 #include <ctime>
 #include <optional>
 #include <string>
@@ -65,7 +67,7 @@ bool OnlyAdds(const ActionCommit& row) {
 // refusal writes its error into the page; the title that tells the outcome is written only
 // by the page the browser is sent to once the change is stored.
 Outcome RunCommit(const Action& action, const web::ParamList& list, std::string_view name,
-                  std::optional<store::FactSheet>& shown) {
+                  std::optional<store::FactSheet>& shown, std::string& result_query) {
   const ActionCommit& row = action.commit;
   CommitInput in = ReadCommitInput(list, name);
   bool accepted = false;
@@ -114,7 +116,14 @@ Outcome RunCommit(const Action& action, const web::ParamList& list, std::string_
     return Outcome::kNotStored;
   }
   // The stored file goes to the partner installations from here, and from nowhere else.
-  if (!in.stored.empty()) synch::SendSynchFile(in.stored, shown->project, synch::kAttachment);
+  if (!in.stored.empty()) {
+    synch::SendSynchFile(in.stored, shown->project, synch::kAttachment);
+    // The page the browser is sent to confirms the file as the commit received it.
+    struct stat st;
+    if (::stat(in.stored.c_str(), &st) == 0)
+      result_query = base::Sprintf("&file=%s&size=%lld", web::QueryValue(in.file),
+                                   static_cast<long long>(st.st_size));
+  }
   if (row.project_context)
     users::SaveUserContext(in.user, shown->project, shown->group, shown->phase);
   else if (!in.user.empty())
@@ -165,6 +174,9 @@ void ShowResult(const ActionCommit& row, const web::ParamList& list, std::string
   }
   CommitInput in = ReadCommitInput(list, name);
   WriteTitleBar(CommitTitleText(row, in), web::GetParam(list, "QS"));
+  if (row.entry == EntryKind::kAttachment && web::FindParam(list, "size"))
+    base::Page("<P>%s %s , %d bytes.<P>", config::Msg(2084),
+               base::EscapeHtml(web::GetParam(list, "file")), web::GetParamInt(list, "size"));
   WriteActionBar(nullptr, name, EncodeQS(web::GetParam(list, "QS")));
   WriteSheetBody(*sheet, nullptr);
 }
@@ -181,9 +193,10 @@ bool HandleAction(int code, const web::ParamList& list) {
     web::PageHold hold;
     web::WritePageHead(nullptr, action->cmd, "", list);
     std::optional<store::FactSheet> shown;
-    switch (RunCommit(*action, list, name, shown)) {
+    std::string result_query;
+    switch (RunCommit(*action, list, name, shown, result_query)) {
       case Outcome::kStored:
-        hold.Redirect(ResultQuery(*action, *commit, list, name));
+        hold.Redirect(ResultQuery(*action, *commit, list, name) + result_query);
         return true;
       case Outcome::kRefused:
         // The form again, as it was filled, below the error.

@@ -125,8 +125,10 @@ bool AddUploadToChange(const std::string& upload, std::string_view name);
 
 // Copies the sheet `name` in one change: `make` turns a copy of the source into the new
 // sheet (false: nothing is done); the copy takes the first free number of its prefix from the
-// source's number up; `note` then records the copy's name in the source. Both sheets, their
-// index lines and journal lines are stored together or not at all.
+// source's number up; `note` then records the copy's name in the source. The files of the
+// source's folder that the copy's entries name are hard-linked into the copy's own folder,
+// and its entries name them there. Both sheets, their index lines, journal lines and the
+// copy's folder are stored together or not at all.
 Stored CopySheet(std::string_view name,
                  const std::function<bool(const FactSheet&, FactSheet&)>& make,
                  const std::function<void(FactSheet&, std::string_view)>& note,

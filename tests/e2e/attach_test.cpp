@@ -50,6 +50,10 @@ TEST(Attach, UploadAndDownloadRoundTripByteForByte) {
   auto r = Attach(inst, "File_1", content, "D:\\logs\\run.bin");
   // The page the commit leads to lists the attachment.
   EXPECT_TRUE(e2e::Has(r.out, ">File_1</A>")) << r.out.substr(0, 2000);
+  // It confirms the file as it was received.
+  EXPECT_TRUE(e2e::Has(r.out, "D:\\logs\\run.bin , " + std::to_string(content.size()) +
+                                  " bytes.<P>"))
+      << r.out.substr(0, 2000);
   const std::string path = inst.DataDir() + "TRACE_TsG.00001/File_1_run.bin";
   EXPECT_TRUE(inst.Read("data/TRACE_TsG.00001/File_1_run.bin") == content);
   for (const std::string& f : inst.List("data/tmp")) EXPECT_FALSE(f.starts_with("data")) << f;
