@@ -264,7 +264,8 @@ bool ReadEntry(BufFile& file, SheetEntry& entry, std::string_view& line) {
         bound = LeadingNumber(rest);
         bar = rest.find('|');
         // What older readers pass over: the place it was made ("<site>.<random>", never
-        // digits alone) and an attachment's size (digits), each after a "|", in either order.
+        // digits alone) and an attachment's size (digits), each after a "|"; anything else
+        // there is dropped.
         for (int n = 0; n < 2 && bar != std::string_view::npos; ++n) {
           rest.remove_prefix(bar + 1);
           bar = rest.find('|');
@@ -273,10 +274,10 @@ bool ReadEntry(BufFile& file, SheetEntry& entry, std::string_view& line) {
             field.remove_suffix(1);
           long long bytes = 0;
           auto [end, ec] = std::from_chars(field.data(), field.data() + field.size(), bytes);
-          if (ec == std::errc() && end == field.data() + field.size())
+          if (!field.empty() && ec == std::errc() && end == field.data() + field.size())
             entry.bytes = bytes;
-          else
-            entry.place = PlaceOf(field);
+          else if (field.find('.') != std::string_view::npos && PlaceOf(field) == field)
+            entry.place = field;
         }
       }
     }
