@@ -322,6 +322,17 @@ void CommitCopy(store::FactSheet& sheet, std::string& name, const web::ParamList
   // Both travel: the copy as a creation, the source with its new log line.
   synch::SendSynchFile(base::JoinPath(config::GetDataDir(), copy_name), copy.project,
                        synch::kSheetFile);
+  // Its attachments are its own files: they travel after it, as attachments of the copy.
+  const std::string folder = "TRACE_" + copy_name + "/";
+  for (const store::SheetEntry& entry : copy.entries) {
+    if (entry.kind != store::kAttachmentEntry) continue;
+    const size_t at = entry.text.find(folder);
+    if (at == std::string::npos) continue;
+    std::string file = entry.text.substr(at);
+    while (!file.empty() && (file.back() == '\n' || file.back() == '\r')) file.pop_back();
+    const std::string path = base::JoinPath(config::GetDataDir(), file);
+    if (base::FileExists(path)) synch::SendSynchFile(path, copy.project, synch::kAttachment);
+  }
   synch::SendSynchFile(base::JoinPath(config::GetDataDir(), name), source.project,
                        synch::kSheetFile);
   sheet = std::move(copy);
