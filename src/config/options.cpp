@@ -54,6 +54,25 @@ void WriteProjectFileOptions(base::Stream stream, std::string_view project, std:
     WriteFileOptions(stream, path, selected);
 }
 
+bool IsProjectFileOption(std::string_view project, std::string_view kind, std::string_view value) {
+  auto trim = [](std::string_view text) {
+    const char* kBlanks = " \t\r\n";
+    size_t first = text.find_first_not_of(kBlanks);
+    if (first == std::string_view::npos) return std::string_view();
+    return text.substr(first, text.find_last_not_of(kBlanks) + 1 - first);
+  };
+  value = trim(value);
+  if (value.empty() || project.empty() || project.front() == ' ') return false;
+  for (const std::string& path : ListProjectFiles(project, kind)) {
+    for (const ConfigLine& line : ReadConfigFile(path).lines) {
+      std::string_view text = line.text;
+      if (IsCommentLine(text) || IsEmptyLine(text)) continue;
+      if (trim(text.substr(0, text.find(':'))) == value) return true;
+    }
+  }
+  return false;
+}
+
 void WriteSubprojectOptions(base::Stream stream, std::string_view project,
                             std::string_view selected) {
   std::vector<std::string> files = ListProjectFiles(project, "subproject");

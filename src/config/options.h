@@ -24,6 +24,10 @@ void WriteFileOptions(base::Stream stream, const std::string& path,
 void WriteProjectFileOptions(base::Stream stream, std::string_view project, std::string_view kind,
                              std::string_view selected = " ");
 
+// Whether `value` is one of the options WriteProjectFileOptions writes for the project (a
+// browser sends an option without blanks around it; they are ignored on both sides).
+bool IsProjectFileOption(std::string_view project, std::string_view kind, std::string_view value);
+
 // The sub-projects of the project: first the comment
 // "\n<! proj:%s, match:%s, files.name:%s>\n" (with DEBUG YES), then the options of each sub-project
 // file.

@@ -42,12 +42,20 @@ constexpr Box kStatusBoxes[store::kStatusCount] = {
 // comes back as it was. A first showing (no list) starts from the defaults.
 struct Sent {
   const web::ParamList* list = nullptr;
+  // The form was sent back for another project than the one its lists were of: what belongs
+  // to the old project (sub-project, programs, versions, deadlines) starts again from the
+  // defaults, as a filter the new lists cannot show would narrow the search unseen.
+  bool moved = false;
 
   // The value sent, or `fallback` when the form was not sent or the field was left empty.
   std::string Value(std::string_view name, std::string_view fallback) const {
     if (!list) return std::string(fallback);
     const std::string& value = web::GetParam(*list, name);
     return web::IsAbsent(value) || value.empty() ? std::string(fallback) : value;
+  }
+  // The value of a list of the project's own.
+  std::string Place(std::string_view name, std::string_view fallback) const {
+    return moved ? std::string(fallback) : Value(name, fallback);
   }
   int Number(std::string_view name, int fallback) const {
     const std::string value = Value(name, "");
@@ -123,7 +131,7 @@ void WriteProjectRow(const Sent& sent, const std::string& script, const std::str
   web::CloseSelectCell();
   // Across every project no sub-project is taken for granted.
   const std::string last_group = project.empty() ? std::string() : users::GetLastSubproject();
-  const std::string group = sent.list            ? sent.Value("group", " ")
+  const std::string group = sent.list            ? sent.Place("group", " ")
                             : last_group.empty() ? " "
                                                  : last_group;
   List(101, "group", [&] { config::WriteSubprojectOptions(nullptr, project, group); });
@@ -157,7 +165,7 @@ void WriteStatusBoxes(const Sent& sent) {
 void WriteFieldLists(const Sent& sent, const std::string& project) {
   auto file_list = [&](int label, std::string_view name, std::string_view kind) {
     List(label, name,
-         [&] { config::WriteProjectFileOptions(nullptr, project, kind, sent.Value(name, " ")); });
+         [&] { config::WriteProjectFileOptions(nullptr, project, kind, sent.Place(name, " ")); });
   };
   base::Write(nullptr, "<TABLE BORDER=0 WIDTH=100%>\n<TR>");
   file_list(108, "prog", "program");
@@ -165,7 +173,7 @@ void WriteFieldLists(const Sent& sent, const std::string& project) {
   List(104, "impact", [&] { config::WriteImpactOptions(nullptr, sent.Index("impact")); });
   base::Write(nullptr, "</TR>\n<TR>");
   List(109, "sev", [&] { config::WriteSeverityOptions(nullptr, sent.Number("sev", 0)); });
-  List(111, "exp", [&] { config::WriteDeadlineOptions(nullptr, project, sent.Value("exp", "")); });
+  List(111, "exp", [&] { config::WriteDeadlineOptions(nullptr, project, sent.Place("exp", "")); });
   List(112, "type", [&] { config::WriteTypeOptions(nullptr, sent.Number("type", 0)); });
   base::Write(nullptr, "</TR>\n<TR>");
   file_list(120, "corrVers", "version");
@@ -291,7 +299,9 @@ void ShowSearchForm(const web::ParamList& params) {
   // A form sent back to itself (it always sends its sort order) is shown as it was filled.
   bool sent_back = false;
   for (const web::Param& p : params) sent_back = sent_back || p.name == "sort";
-  const Sent sent{sent_back ? &params : nullptr};
+  Sent sent{sent_back ? &params : nullptr};
+  sent.moved = sent_back && web::GetParam(params, "listed") != project;
+  base::Page("<INPUT TYPE=\"hidden\" NAME=listed VALUE=\"%s\">\n", base::EscapeHtml(project));
   WriteProjectRow(sent, script, project);
   WriteStatusBoxes(sent);
   WriteFieldLists(sent, project);

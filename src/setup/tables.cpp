@@ -196,7 +196,13 @@ bool SaveTable(int kind, const web::ParamList& list, bool wizard,
   std::vector<Column> columns = ColumnsOf(kind);
   std::map<std::string, std::string> passwords;
   if (kind == kUsers) passwords = StoredPasswords(*target);
-  // No row lies beyond the cells the request carries.
+  // No row lies beyond the cells the request carries; a count that is no count (below zero,
+  // or not a number) is refused rather than taken for an empty table.
+  const std::string& count = web::GetParam(list, "LINES");
+  if (count.empty() || count.find_first_not_of("0123456789") != std::string::npos) {
+    web::ErrorBox(config::kMsgFieldMissing);
+    return false;
+  }
   int lines = std::clamp(web::GetParamInt(list, "LINES"), 0, static_cast<int>(list.size()));
   std::string content;
   std::vector<std::string> names;

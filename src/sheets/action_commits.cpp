@@ -59,6 +59,11 @@ bool VerifierCondition(const store::FactSheet& sheet, CommitInput& in) {
 
 // The sheet this one duplicates must be a sheet of the data directory.
 bool DuplicateCondition(const store::FactSheet&, CommitInput& in) {
+  // A name left blank is asked for, not reported as a sheet without a name.
+  if (web::IsMissing(in.text)) {
+    web::ErrorBox(565);
+    return false;
+  }
   if (store::ReadSheet(in.text)) return true;
   web::ErrorBoxArg(509, in.text);
   return false;

@@ -12,6 +12,7 @@
 #include "config/projects.h"
 #include "sheets/action_parts.h"
 #include "sheets/action_table.h"
+#include "sheets/revision.h"
 #include "store/store.h"
 #include "users/user_context.h"
 #include "web/cookies.h"
@@ -272,6 +273,8 @@ void WriteActionForm(const Action& action, const store::FactSheet& sheet, std::s
   const std::string& uid = web::GetCurrentUid();
   if (!uid.empty() && !web::IsAbsent(uid))
     base::Page("<INPUT TYPE=\"hidden\" NAME=Uid VALUE=\"%s\">\n", base::EscapeHtml(uid));
+  WriteRevisionField(sheet);
+  WriteOnceField();
   if (row.corrected_only && sheet.status != store::kCorrected) {
     web::ErrorBox(508);
   } else {

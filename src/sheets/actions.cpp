@@ -1,5 +1,7 @@
 #include "sheets/actions.h"
 
+#include <sys/stat.h>
+
 #include <ctime>
 #include <optional>
 #include <string>
@@ -13,6 +15,7 @@
 #include "sheets/action_table.h"
 #include "sheets/display.h"
 #include "sheets/notify.h"
+#include "sheets/revision.h"
 #include "store/store.h"
 #include "sync/sync.h"
 #include "users/rights.h"
@@ -51,20 +54,36 @@ CommitInput ReadCommitInput(const web::ParamList& list, std::string_view name) {
 // What a commit came to.
 enum class Outcome { kStored, kRefused, kNotStored };
 
+// An action that keeps the status and every header field, and only adds its log line and
+// its entry (Analyse, Attach), is applied to the sheet as it is even when it changed since
+// the form was shown: it overwrites nothing anyone stored, its entry is the user's own text
+// or file, and its condition is checked again on the current sheet. Any other action decides
+// from the status and fields the form showed, and is refused when those may have changed.
+bool OnlyAdds(const ActionCommit& row) {
+  return row.status == kStatusUnchanged && row.set_fields == nullptr;
+}
+
 // The commit: under the store lock the sheet is read, the action checked and applied, and
 // the sheet written back, so that a concurrent action on the same sheet is never lost. A
 // refusal writes its error into the page; the title that tells the outcome is written only
 // by the page the browser is sent to once the change is stored.
 Outcome RunCommit(const Action& action, const web::ParamList& list, std::string_view name,
-                  std::optional<store::FactSheet>& shown) {
+                  std::optional<store::FactSheet>& shown, std::string& result_query) {
   const ActionCommit& row = action.commit;
   CommitInput in = ReadCommitInput(list, name);
   bool accepted = false;
   bool hidden = false;
+  bool changed = false;
+  UseOnceValue(list);
   store::Stored stored = store::UpdateSheet(name, [&](store::FactSheet& sheet) {
     // A sheet the reader may not see is neither changed nor shown.
     if (!users::MayReadSheet(list, sheet.project, store::IsOpenStatus(sheet.status))) {
       hidden = true;
+      return false;
+    }
+    if (!OnlyAdds(row) && ChangedSince(list, sheet)) {
+      changed = true;
+      shown = sheet;
       return false;
     }
     accepted = AcceptCommit(row, sheet, list, in);
@@ -78,6 +97,7 @@ Outcome RunCommit(const Action& action, const web::ParamList& list, std::string_
     shown = sheet;
     return accepted;
   });
+  if (WriteIfAlreadyStored()) return Outcome::kNotStored;
   if (hidden) {
     web::ErrorBox(config::kMsgNoRight);
     return Outcome::kNotStored;
@@ -90,13 +110,21 @@ Outcome RunCommit(const Action& action, const web::ParamList& list, std::string_
       web::ErrorBoxArg(config::kMsgCannotOpen, base::JoinPath(config::GetDataDir(), name));
     return Outcome::kNotStored;
   }
+  if (changed) WriteCollision(list, *shown);
   if (!accepted) return Outcome::kRefused;
   if (!store::IsStored(stored)) {
     web::ErrorBoxArg(config::kMsgCannotOpen, base::JoinPath(config::GetDataDir(), name));
     return Outcome::kNotStored;
   }
   // The stored file goes to the partner installations from here, and from nowhere else.
-  if (!in.stored.empty()) synch::SendSynchFile(in.stored, shown->project, synch::kAttachment);
+  if (!in.stored.empty()) {
+    synch::SendSynchFile(in.stored, shown->project, synch::kAttachment);
+    // The page the browser is sent to confirms the file as the commit received it.
+    struct stat st;
+    if (::stat(in.stored.c_str(), &st) == 0)
+      result_query = base::Sprintf("&file=%s&size=%lld", web::QueryValue(in.file),
+                                   static_cast<long long>(st.st_size));
+  }
   if (row.project_context)
     users::SaveUserContext(in.user, shown->project, shown->group, shown->phase);
   else if (!in.user.empty())
@@ -141,6 +169,9 @@ void ShowResult(const ActionCommit& row, const web::ParamList& list, std::string
   }
   CommitInput in = ReadCommitInput(list, name);
   WriteTitleBar(CommitTitleText(row, in), web::GetParam(list, "QS"));
+  if (row.entry == EntryKind::kAttachment && web::FindParam(list, "size"))
+    base::Page("<P>%s %s , %d bytes.<P>", config::Msg(2084),
+               base::EscapeHtml(web::GetParam(list, "file")), web::GetParamInt(list, "size"));
   WriteActionBar(nullptr, name, EncodeQS(web::GetParam(list, "QS")));
   WriteSheetBody(*sheet, nullptr);
 }
@@ -157,9 +188,10 @@ bool HandleAction(int code, const web::ParamList& list) {
     web::PageHold hold;
     web::WritePageHead(nullptr, action->cmd, "", list);
     std::optional<store::FactSheet> shown;
-    switch (RunCommit(*action, list, name, shown)) {
+    std::string result_query;
+    switch (RunCommit(*action, list, name, shown, result_query)) {
       case Outcome::kStored:
-        hold.Redirect(ResultQuery(*action, *commit, list, name));
+        hold.Redirect(ResultQuery(*action, *commit, list, name) + result_query);
         return true;
       case Outcome::kRefused:
         // The form again, as it was filled, below the error.

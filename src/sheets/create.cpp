@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/encode.h"
 #include "base/files.h"
@@ -14,6 +15,7 @@
 #include "config/projects.h"
 #include "sheets/display.h"
 #include "sheets/notify.h"
+#include "sheets/revision.h"
 #include "store/store.h"
 #include "sync/sync.h"
 #include "users/rights.h"
@@ -27,6 +29,9 @@ namespace sheets {
 namespace {
 
 using config::Msg;
+
+constexpr int kMsgNotOfProject = 563;
+constexpr int kMsgFillInFields = 564;
 
 // The empty first option of a list: its value is empty, so a required list left on it
 // counts as missing and an optional one stays empty.
@@ -197,6 +202,7 @@ void WriteCreateForm(const web::ParamList& params, std::string_view project) {
   WriteUidField();
   base::Page("<INPUT TYPE=\"hidden\" NAME=QS VALUE=\"%s\">\n",
              base::EscapeHtml(web::GetParam(params, "QS")));
+  WriteOnceField();
 
   base::Write(nullptr, "<TABLE BORDER=0 WIDTH=100%>\n");
   base::Page("<TR><TD COLSPAN=6><LABEL FOR=title><B>%s</B></LABEL> ", Msg(106));
@@ -227,24 +233,55 @@ void ShowCreateForm(const web::ParamList& params) {
 }
 
 int ValidateNewSheet(const web::ParamList& params) {
-  if (web::IsMissing(web::GetParam(params, "title"))) {
-    web::ErrorBoxArg(config::kMsgFillInField, "title");
-    return 0;
-  }
   struct Required {
     std::string_view name;
     int label;
   };
   static constexpr Required kRequired[] = {
-      {"project", 100}, {"group", 101}, {"prog", 108},    {"sev", 109},
-      {"impact", 104},  {"phase", 102}, {"version", 110}, {"submitter", 113},
+      {"title", 106}, {"project", 100}, {"group", 101},   {"prog", 108},      {"sev", 109},
+      {"impact", 104}, {"phase", 102},  {"version", 110}, {"submitter", 113},
   };
-  for (const Required& field : kRequired) {
-    if (web::IsMissing(web::GetParam(params, field.name))) {
-      web::ErrorBoxArg(config::kMsgFillInField, Msg(field.label));
-      return 0;
-    }
+  // Every missing field in one box: one round trip, not one per field.
+  std::vector<std::string> missing;
+  for (const Required& field : kRequired)
+    if (web::IsMissing(web::GetParam(params, field.name))) missing.push_back(Msg(field.label));
+  if (missing.empty()) return 1;
+  if (missing.size() == 1) {
+    web::ErrorBoxArg(config::kMsgFillInField, missing.front());
+    return 0;
   }
+  std::string labels = missing.front();
+  for (size_t i = 1; i < missing.size(); ++i) labels += ", " + missing[i];
+  web::ErrorBoxArg(kMsgFillInFields, labels);
+  return 0;
+}
+
+int ValidatePlace(const web::ParamList& params, const store::FactSheet* kept) {
+  const std::string& project = web::GetParam(params, "project");
+  if (!users::IsListedProject(project)) {
+    web::ErrorBoxArg(518, project);
+    return 0;
+  }
+  const bool same = kept && kept->project == project;
+  auto refuse = [](int label, std::string_view value) {
+    web::ErrorBoxArg(kMsgNotOfProject, base::Sprintf("%s %s", Msg(label), value));
+    return 0;
+  };
+  const std::string& group = web::GetParam(params, "group");
+  if (!(same && group == kept->group) &&
+      (web::IsMissing(group) || config::ListSubprojects(project, group).empty()))
+    return refuse(101, group);
+  const std::string& prog = web::GetParam(params, "prog");
+  if (!(same && prog == kept->prog) && !config::IsProjectFileOption(project, "program", prog))
+    return refuse(108, prog);
+  const std::string& version = web::GetParam(params, "version");
+  if (!web::IsMissing(version) && !(same && version == kept->version) &&
+      !config::IsProjectFileOption(project, "version", version))
+    return refuse(110, version);
+  const std::string& phase = web::GetParam(params, "phase");
+  const int index = config::LetterIndex(phase);
+  if (phase.size() != 1 || index < 0 || static_cast<size_t>(index) >= config::CountPhases())
+    return refuse(102, phase);
   return 1;
 }
 
@@ -301,8 +338,15 @@ int StoreNewSheet(const web::ParamList& params) {
     return 1;
   }
   web::PageHold hold;
-  web::WritePageHead(nullptr, Msg(2002), "", params);
-  // A refusal shows the form again, as it was filled, below the error.
+  // A refusal shows the form again, as it was filled, below the error, under the title of
+  // the form: nothing was created.
+  std::string errors;
+  {
+    web::PageHold check;
+    if (ValidateNewSheet(params)) ValidatePlace(params);
+    errors = check.Take();
+  }
+  web::WritePageHead(nullptr, Msg(errors.empty() ? 2002 : 2000), "", params);
   bool listed = false;
   const std::string form_project = FormProject(params, listed);
   auto refuse = [&] {
@@ -310,13 +354,11 @@ int StoreNewSheet(const web::ParamList& params) {
     WriteCreateForm(params, form_project);
     return 0;
   };
-  if (!ValidateNewSheet(params)) return refuse();
-  // A project that is not listed has no files to take codes and members from.
-  const std::string& project = web::GetParam(params, "project");
-  if (!users::IsListedProject(project)) {
-    web::ErrorBoxArg(518, project);
+  if (!errors.empty()) {
+    base::Write(nullptr, errors);
     return refuse();
   }
+  const std::string& project = web::GetParam(params, "project");
   // With security on, only a member with the creation right in the sheet's project stores,
   // and only with the token in the request itself.
   if (config::IsSecurityOn() &&
@@ -337,7 +379,12 @@ int StoreNewSheet(const web::ParamList& params) {
                   web::ValueOrEmpty(params, "text"));
   synch::StampOrigin(sheet);
   // The number is the lowest free one when the file is placed.
+  UseOnceValue(params);
   store::Stored stored = store::CreateSheet(sheet);
+  if (WriteIfAlreadyStored()) {
+    web::WriteHomeLink();
+    return 0;
+  }
   const std::string name = store::GetSheetName(sheet);
 
   // A stored sheet is announced, and the answer is the way to its page; a sheet that is not

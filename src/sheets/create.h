@@ -20,6 +20,12 @@ int StoreNewSheet(const web::ParamList& params);
 // first missing one.
 int ValidateNewSheet(const web::ParamList& params);
 
+// 1 when the project of the request is listed and its sub-project, program, version (when
+// the request has one) and phase are the project's, else 0 after writing the error box naming
+// the first that is not. `kept`: the sheet being changed, whose own values stay acceptable
+// while its project stays (a list edited since must not block a change of the title).
+int ValidatePlace(const web::ParamList& params, const store::FactSheet* kept = nullptr);
+
 // Copies the form's fields into a fresh sheet.
 void FillNewSheet(const web::ParamList& params, store::FactSheet& sheet);
 

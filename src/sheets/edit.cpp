@@ -11,10 +11,12 @@
 #include "config/language.h"
 #include "config/main_config.h"
 #include "config/options.h"
+#include "config/projects.h"
 #include "sheets/action_table.h"
 #include "sheets/display.h"
 #include "sheets/edit_parts.h"
 #include "sheets/notify.h"
+#include "sheets/revision.h"
 #include "store/store.h"
 #include "users/rights.h"
 #include "users/user_context.h"
@@ -93,6 +95,7 @@ void WriteFormStart(const web::ParamList& params, std::string_view name, std::st
              Esc(web::GetParam(params, "CMD")));
   base::Page("<INPUT TYPE=\"hidden\" NAME=\"%s\" VALUE=\"%s\">\n", "Num", Esc(name));
   base::Page("<INPUT TYPE=\"hidden\" NAME=QS VALUE=\"%s\">\n", Esc(qs));
+  base::Write(nullptr, "<INPUT TYPE=\"hidden\" NAME=Reload VALUE=\"\">\n");
   // The identity goes back with the commit, which checks the rights again.
   const std::string& uid = web::GetCurrentUid();
   if (!uid.empty() && !web::IsAbsent(uid))
@@ -163,10 +166,23 @@ store::FactSheet AsTyped(int code, const store::FactSheet& sheet, const web::Par
   return typed;
 }
 
+// The typed sheet of a form posted back to itself for another project: the sub-project,
+// program and version that project does not have are dropped, to be chosen again.
+store::FactSheet FollowProject(store::FactSheet typed) {
+  if (config::ListSubprojects(typed.project, typed.group).empty() || web::IsMissing(typed.group))
+    typed.group.clear();
+  if (!config::IsProjectFileOption(typed.project, "program", typed.prog)) typed.prog.clear();
+  if (!config::IsProjectFileOption(typed.project, "version", typed.version)) typed.version.clear();
+  return typed;
+}
+
 void WriteForm(int code, const store::FactSheet& sheet, std::string_view name,
-               const web::ParamList& params, std::string_view qs) {
+               const web::ParamList& params, std::string_view qs, bool reload = false) {
   web::WriteHomeLink();
   WriteFormStart(params, name, qs);
+  // A form posted back to itself keeps the revision it was first shown with.
+  WriteRevisionField(sheet, reload ? &params : nullptr);
+  WriteOnceField();
   if (code == kActionChangeHeader)
     ShowHeaderForm(sheet, name);
   else if (code == kActionCopy)
@@ -205,7 +221,9 @@ void ShowStored(int code, const web::ParamList& params, std::string_view name,
 void EditCommand(int code, web::ParamList& params) {
   std::string name = web::GetParam(params, "Num");
   const std::string qs = QueryOf(params);
-  const bool commit = !web::IsAbsent(web::GetParam(params, "User"));
+  // A form posted back for another project's lists is shown again, not committed.
+  const bool reload = web::GetParam(params, "Reload") == "1";
+  const bool commit = !reload && !web::IsAbsent(web::GetParam(params, "User"));
   const std::string& done = web::GetParam(params, "Done");
   if (!commit && !web::IsAbsent(done)) {
     web::WritePageHead(nullptr, web::GetParam(params, "CMD"), "", params);
@@ -224,6 +242,11 @@ void EditCommand(int code, web::ParamList& params) {
   store::FactSheet sheet = std::move(*read);
   if (!users::MayReadSheet(params, sheet.project, store::IsOpenStatus(sheet.status))) {
     web::ErrorBox(config::kMsgNoRight);
+    return;
+  }
+  if (reload && code != kActionEdit) {
+    WriteForm(code, FollowProject(AsTyped(code, sheet, params)), name, params, qs, true);
+    WriteSheetBody(sheet, nullptr);
     return;
   }
   if (!commit) {
@@ -298,10 +321,15 @@ void CommitEntryEdit(store::FactSheet& sheet, std::string& name, const web::Para
   }
   const std::string* title = FindParam(params, "title");
   const std::string* text = FindParam(params, "text");
-  enum class Refusal { kNone, kNoEntry, kRights } refusal = Refusal::kNone;
+  enum class Refusal { kNone, kNoEntry, kRights, kChanged } refusal = Refusal::kNone;
   store::FactSheet stored;
   auto edit = [&](store::FactSheet& s) {
     // The sheet as it is now, under the lock: it may have changed since it was shown.
+    if (ChangedSince(params, s)) {
+      refusal = Refusal::kChanged;
+      stored = s;
+      return false;
+    }
     if (static_cast<size_t>(number) >= s.entries.size()) {
       refusal = Refusal::kNoEntry;
       return false;
@@ -318,9 +346,15 @@ void CommitEntryEdit(store::FactSheet& sheet, std::string& name, const web::Para
     store::LogAction(s, Msg(2027), entry.name, user);
     return true;
   };
+  UseOnceValue(params);
   store::Stored result = store::UpdateSheet(name, edit, &stored);
+  if (WriteIfAlreadyStored()) return;
   if (refusal == Refusal::kNoEntry) return WriteNoEntry(number);
   if (refusal == Refusal::kRights) return web::ErrorBox(config::kMsgNoRightOnProject);
+  if (refusal == Refusal::kChanged) {
+    sheet = std::move(stored);
+    return WriteCollision(params, sheet);
+  }
   if (!store::IsStored(result)) edit_parts::ReportNotStored(result, name);
   if (!store::IsStored(result) && result != store::Stored::kNoJournal) return;
   sheet = std::move(stored);

@@ -16,6 +16,7 @@
 #include "sheets/create.h"
 #include "sheets/edit.h"
 #include "sheets/edit_parts.h"
+#include "sheets/revision.h"
 #include "store/store.h"
 #include "sync/sync.h"
 #include "users/rights.h"
@@ -93,11 +94,18 @@ void IndexSelect(int label, std::string_view field, int current,
   web::CloseSelectCell();
 }
 
-// Project, sub-project and program: the cells of the first row of both forms.
+// Project, sub-project and program: the cells of the first row of both forms. Choosing
+// another project posts the form back to itself (edit.cpp), so that the lists below follow
+// it with everything typed kept; a value the project does not have shows as none chosen.
 void WritePlaceCells(const store::FactSheet& sheet) {
-  TextSelect(100, "project", config::ListProjects(" "), sheet.project);
-  TextSelect(101, "group", config::ListSubprojects(sheet.project, " "), sheet.group);
-  TextSelect(108, "prog", FileValues(sheet.project, "program"), sheet.prog);
+  web::LabelCell(100);
+  base::Page("<TD><SELECT NAME=%s onChange=\"this.form.Reload.value='1';this.form.submit()\">\n",
+             "project");
+  WriteChoices(config::ListProjects(" "), sheet.project, false);
+  web::CloseSelectCell();
+  TextSelect(101, "group", config::ListSubprojects(sheet.project, " "), sheet.group,
+             sheet.group.empty());
+  TextSelect(108, "prog", FileValues(sheet.project, "program"), sheet.prog, sheet.prog.empty());
 }
 
 constexpr std::string_view kButtons =
@@ -150,10 +158,16 @@ void LogHeaderChange(const web::ParamList& params, std::string_view user, store:
 void ChangeHeader(store::FactSheet& sheet, std::string& name, const web::ParamList& params,
                   std::string_view user) {
   bool rights = true;
+  bool changed = false;
   store::FactSheet stored;
   auto change = [&](store::FactSheet& s) {
     if (!users::MayChangeProject(params, s.project)) {
       rights = false;
+      return false;
+    }
+    if (ChangedSince(params, s)) {
+      changed = true;
+      stored = s;
       return false;
     }
     synch::KeepIdentity(s);  // before its name may change
@@ -161,8 +175,14 @@ void ChangeHeader(store::FactSheet& sheet, std::string& name, const web::ParamLi
     LogHeaderChange(params, user, s);
     return true;
   };
+  UseOnceValue(params);
   store::Stored result = store::ChangeSheetHeader(name, change, &stored);
+  if (WriteIfAlreadyStored()) return;
   if (!rights) return web::ErrorBox(config::kMsgNoRightOnProject);
+  if (changed) {
+    sheet = std::move(stored);
+    return WriteCollision(params, sheet);
+  }
   const std::string new_name = store::GetSheetName(stored);
   if (result == store::Stored::kMissing) return edit_parts::ReportNotStored(result, name);
   if (!store::IsStored(result)) edit_parts::ReportNotStored(result, new_name);
@@ -190,7 +210,8 @@ void ShowHeaderForm(const store::FactSheet& sheet, std::string_view name) {
   IndexSelect(104, "impact", sheet.impact, &config::WriteImpactOptions);
   IndexSelect(102, "phase", sheet.phase, &config::WritePhaseOptions);
   base::Write(nullptr, "</TR>\n<TR>");
-  TextSelect(110, "version", FileValues(sheet.project, "version"), sheet.version);
+  TextSelect(110, "version", FileValues(sheet.project, "version"), sheet.version,
+             sheet.version.empty());
   TextSelect(111, "exp", config::UndeliveredDeadlines(sheet.project), sheet.exp,
              /*empty_choice=*/true);
   CodeSelect(112, "type", sheet.type, &config::WriteTypeOptions);
@@ -225,6 +246,7 @@ void CommitHeaderChange(store::FactSheet& sheet, std::string& name, const web::P
   if (config::IsSecurityOn() &&
       !users::CheckRightQuietly(params, 3, web::GetParam(params, "project")))
     return web::ErrorBox(config::kMsgNoRightOnProject);
+  if (!ValidatePlace(params, &sheet)) return;
   ChangeHeader(sheet, name, params, user);
 }
 
@@ -260,8 +282,16 @@ void CommitCopy(store::FactSheet& sheet, std::string& name, const web::ParamList
       return web::ErrorBoxArg(config::kMsgFillInField, Msg(r.label));
   }
   if (!MayChangeBoth(params, sheet.project, web::GetParam(params, "project"))) return;
+  if (!ValidatePlace(params, &sheet)) return;
 
-  auto make = [&](const store::FactSheet&, store::FactSheet& copy) {
+  bool changed = false;
+  auto make = [&](const store::FactSheet& source, store::FactSheet& copy) {
+    // A copy of a sheet that changed since the form showed it would not be the copy asked for.
+    if (ChangedSince(params, source)) {
+      changed = true;
+      sheet = source;
+      return false;
+    }
     copy.project = web::GetParam(params, "project");
     copy.group = web::GetParam(params, "group");
     copy.prog = web::GetParam(params, "prog");
@@ -280,7 +310,10 @@ void CommitCopy(store::FactSheet& sheet, std::string& name, const web::ParamList
   // The source is read, the copy made and the note added under one lock, in one change.
   store::FactSheet copy;
   store::FactSheet source;
+  UseOnceValue(params);
   store::Stored created = store::CopySheet(name, make, note, &copy, &source);
+  if (WriteIfAlreadyStored()) return;
+  if (changed) return WriteCollision(params, sheet);
   const std::string copy_name = store::GetSheetName(copy);
   if (!store::IsStored(created)) {
     edit_parts::ReportNotStored(created, created == store::Stored::kMissing ? name : copy_name);
@@ -289,6 +322,17 @@ void CommitCopy(store::FactSheet& sheet, std::string& name, const web::ParamList
   // Both travel: the copy as a creation, the source with its new log line.
   synch::SendSynchFile(base::JoinPath(config::GetDataDir(), copy_name), copy.project,
                        synch::kSheetFile);
+  // Its attachments are its own files: they travel after it, as attachments of the copy.
+  const std::string folder = "TRACE_" + copy_name + "/";
+  for (const store::SheetEntry& entry : copy.entries) {
+    if (entry.kind != store::kAttachmentEntry) continue;
+    const size_t at = entry.text.find(folder);
+    if (at == std::string::npos) continue;
+    std::string file = entry.text.substr(at);
+    while (!file.empty() && (file.back() == '\n' || file.back() == '\r')) file.pop_back();
+    const std::string path = base::JoinPath(config::GetDataDir(), file);
+    if (base::FileExists(path)) synch::SendSynchFile(path, copy.project, synch::kAttachment);
+  }
   synch::SendSynchFile(base::JoinPath(config::GetDataDir(), name), source.project,
                        synch::kSheetFile);
   sheet = std::move(copy);

@@ -98,6 +98,20 @@ int CheckOnce(bool repair) {
       orphans.push_back(name);
     }
   }
+  // An entry names a file of its own sheet's folder: a link into another sheet's folder dies
+  // when that sheet moves, and serves another file once a new sheet takes its old name.
+  for (const auto& [name, sheet] : sheets) {
+    for (const SheetEntry& entry : sheet.entries) {
+      if (entry.kind != kAttachmentEntry) continue;
+      const size_t at = entry.text.find(kFolderPrefix);
+      if (at == std::string::npos) continue;
+      const size_t from = at + kFolderPrefix.size();
+      const std::string owner = entry.text.substr(from, entry.text.find('/', from) - from);
+      if (owner != name)
+        report.Problem(base::Sprintf("attachments: an entry of %s points into the folder of %s",
+                                     name, owner));
+    }
+  }
   for (const std::string& path : DeadLeftovers()) leftovers.push_back(path);
   for (const std::string& path : leftovers) report.Problem(base::Sprintf("leftover: %s", path));
 

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <set>
 #include <vector>
@@ -563,7 +564,11 @@ bool RecoverStore(std::string* why) {
   }
   // What dead processes left in "tmp"; not while a change still waits for a staged upload.
   if (clear)
-    for (const std::string& path : DeadLeftovers()) ::unlink(path.c_str());
+    for (const std::string& path : DeadLeftovers()) {
+      // A staged copy's folder of attachments goes whole.
+      std::error_code error;
+      std::filesystem::remove_all(path, error);
+    }
   return clear;
 }
 

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <future>
 #include <map>
 #include <utility>
@@ -226,6 +227,85 @@ void Restamp(Hints& hints) {
   if (hints.trusted) WriteHints(hints);
 }
 
+// The form value of the next storing call (UseFormValue), and what the last refused one was
+// stored as.
+std::string form_value;
+std::string form_stored_as;
+
+// Under the lock: takes the pending form value; true when it was stored before (the name it
+// was stored as is then in form_stored_as).
+bool FormValueUsed(std::string& value) {
+  value = std::exchange(form_value, {});
+  form_stored_as.clear();
+  if (value.empty()) return false;
+  std::string forms = ReadRegularFile(AT_FDCWD, DataPath(kFormsName)).value_or("");
+  for (std::string_view rest = forms; !rest.empty();) {
+    std::string_view line = rest.substr(0, rest.find('\n'));
+    rest.remove_prefix(std::min(rest.size(), line.size() + 1));
+    if (line.size() > value.size() && line.starts_with(value) && line[value.size()] == ' ') {
+      form_stored_as = line.substr(value.size() + 1);
+      return true;
+    }
+  }
+  return false;
+}
+
+// Records the form value with the sheet it stored, as part of the change `c`.
+void RecordFormValue(Commit& c, std::string_view value, std::string_view name) {
+  if (value.empty()) return;
+  std::string forms = ReadRegularFile(AT_FDCWD, DataPath(kFormsName)).value_or("");
+  if (!forms.empty() && forms.back() != '\n') forms += '\n';
+  forms += base::Sprintf("%s %s\n", value, name);
+  size_t lines = static_cast<size_t>(std::count(forms.begin(), forms.end(), '\n'));
+  for (size_t cut = 0; lines > kFormsKept; --lines) {
+    cut = forms.find('\n') + 1;
+    forms.erase(0, cut);
+  }
+  c.Put(std::string(kFormsName), std::move(forms));
+}
+
+// A copy owns its attachments: the files of the source's folder that its entries name are
+// hard-linked into a staged folder, which becomes the copy's folder in the change, and the
+// entries name that folder. The staged folder is named as a staged upload, so that what a
+// dead process left is found as its leftover.
+bool LinkAttachments(Commit& c, FactSheet& copy, std::string_view source,
+                     std::string_view copy_name) {
+  const std::string old_part = FolderOfSheet(source) + "/";
+  std::string staged;
+  for (const SheetEntry& entry : copy.entries) {
+    if (entry.kind != kAttachmentEntry) continue;
+    const size_t at = entry.text.find(old_part);
+    if (at == std::string::npos) continue;
+    std::string file = entry.text.substr(at + old_part.size());
+    while (!file.empty() && (file.back() == '\n' || file.back() == '\r')) file.pop_back();
+    if (file.empty() || file.find('/') != std::string::npos || file == "..") continue;
+    if (staged.empty()) {
+      base::MakeDirectory(DataPath("tmp"));
+      staged = base::Sprintf("tmp/stage.%d.%s", static_cast<int>(::getpid()), copy_name);
+      std::filesystem::remove_all(DataPath(staged));
+      if (!base::MakeDirectory(DataPath(staged))) return false;
+    }
+    const std::string from = DataPath(old_part + file), to = DataPath(staged + "/" + file);
+    if (base::SysLink(from.c_str(), to.c_str()) != 0 && errno != EEXIST) {
+      // A file that is already gone stays a dead link, as in its source.
+      if (errno == ENOENT) continue;
+      std::filesystem::remove_all(DataPath(staged));
+      return false;
+    }
+  }
+  if (staged.empty()) return true;
+  c.MoveFolder(staged, FolderOfSheet(copy_name));
+  MoveAttachmentEntries(copy, source, copy_name);
+  return true;
+}
+
+// Staged folders of a change that was not made are removed.
+void DropStagedFolders(const Commit& c) {
+  for (const Commit::Step& step : c.steps)
+    if (step.kind == Commit::Kind::kMoveFolder && step.a.starts_with("tmp/"))
+      std::filesystem::remove_all(DataPath(step.a));
+}
+
 Stored Run(Commit& c, Hints& hints) {
   if (!RunCommit(c)) return Stored::kNoFile;
   Restamp(hints);
@@ -359,6 +439,8 @@ Stored CreateSheet(FactSheet& sheet, int first) {
   }
   StoreLock lock;
   if (!lock.Held()) return Stored::kNoFile;
+  std::string once;
+  if (FormValueUsed(once)) return Stored::kRefused;
   Hints hints = ReadHints();
   int number = PickNumber(hints, prefix, first);
   if (number == 0) return Stored::kRefused;
@@ -375,6 +457,7 @@ Stored CreateSheet(FactSheet& sheet, int first) {
   // appended line, not a rewrite.
   c.append = hints.trusted;
   AddSheetLines(c, sheet, name);
+  RecordFormValue(c, once, name);
   if (!RunCommit(c)) return Stored::kNoFile;
   if (first == 1) {
     if (!hints.trusted) hints.next.clear();
@@ -390,6 +473,8 @@ Stored UpdateSheet(std::string_view name, const std::function<bool(FactSheet&)>&
   if (!IsSheetName(name)) return Stored::kMissing;
   StoreLock lock;
   if (!lock.Held()) return Stored::kNoFile;
+  std::string once;
+  if (FormValueUsed(once)) return Stored::kRefused;
   std::optional<FactSheet> sheet = ReadSheet(name);
   if (!sheet) return Stored::kMissing;
   Hints hints = ReadHints();
@@ -406,6 +491,7 @@ Stored UpdateSheet(std::string_view name, const std::function<bool(FactSheet&)>&
   NoteUploadSizes(c, *sheet);
   c.Put(std::string(name), FormatSheet(*sheet));
   AddSheetLines(c, *sheet, name);
+  RecordFormValue(c, once, name);
   Stored result = Run(c, hints);
   if (stored) *stored = std::move(*sheet);
   return result;
@@ -462,6 +548,8 @@ Stored ChangeSheetHeaderFrom(std::string_view name, int first,
   if (!IsSheetName(name)) return Stored::kMissing;
   StoreLock lock;
   if (!lock.Held()) return Stored::kNoFile;
+  std::string once;
+  if (FormValueUsed(once)) return Stored::kRefused;
   std::optional<FactSheet> sheet = ReadSheet(name);
   if (!sheet) return Stored::kMissing;
   const FactSheet old_header = *sheet;
@@ -492,6 +580,7 @@ Stored ChangeSheetHeaderFrom(std::string_view name, int first,
     c.drop_names.emplace_back(name);
   }
   AddSheetLines(c, *sheet, new_name);
+  RecordFormValue(c, once, new_name);
   Stored result = Stored::kNoFile;
   if (RunCommit(c)) {
     result = Stored::kOk;
@@ -517,6 +606,8 @@ Stored CopySheet(std::string_view name,
   if (!IsSheetName(name)) return Stored::kMissing;
   StoreLock lock;
   if (!lock.Held()) return Stored::kNoFile;
+  std::string once;
+  if (FormValueUsed(once)) return Stored::kRefused;
   std::optional<FactSheet> source = ReadSheet(name);
   if (!source) return Stored::kMissing;
   FactSheet copy = *source;
@@ -532,11 +623,14 @@ Stored CopySheet(std::string_view name,
   note(*source, copy_name);
   Commit c;
   SetAsideOldFolder(c, copy_name);
+  if (!LinkAttachments(c, copy, name, copy_name)) return Stored::kNoFile;
   c.Put(copy_name, FormatSheet(copy));
   c.Put(std::string(name), FormatSheet(*source));
   AddSheetLines(c, copy, copy_name);
   AddSheetLines(c, *source, name);
+  RecordFormValue(c, once, copy_name);
   Stored result = Run(c, hints);
+  if (result != Stored::kOk) DropStagedFolders(c);
   if (copy_out) *copy_out = std::move(copy);
   if (source_out) *source_out = std::move(*source);
   return result;
@@ -561,6 +655,14 @@ Stored StoreReceivedFile(const std::function<std::optional<std::string>()>& loca
   Commit c;
   c.Put(base::Sprintf("%s/%s", folder, file), std::move(*bytes));
   return Run(c, hints);
+}
+
+void UseFormValue(std::string value) {
+  form_value = std::move(value);
+}
+
+const std::string& FormStoredAs() {
+  return form_stored_as;
 }
 
 void LogAction(FactSheet& sheet, std::string_view format, std::string_view a, std::string_view b,

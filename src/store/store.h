@@ -76,6 +76,10 @@ inline constexpr int kStoreLockWaitMs = 20000;
 // every number taken before it: lines "<prefix> <number>". Removing the file makes the
 // next creation probe from 1 again and rebuild it.
 inline constexpr std::string_view kNumbersName = "numbers";
+// The one-time values of the forms stored, with the name of the sheet each stored: lines
+// "<value> <sheet name>", the latest last; only the latest kFormsKept are kept.
+inline constexpr std::string_view kFormsName = "forms";
+inline constexpr size_t kFormsKept = 2000;
 // A log format is cut to this many bytes; a log line with its time and line feed to this
 // many bytes less one.
 inline constexpr size_t kLogFormatLimit = 100;
@@ -144,8 +148,10 @@ bool AddUploadToChange(const std::string& upload, std::string_view name);
 
 // Copies the sheet `name` in one change: `make` turns a copy of the source into the new
 // sheet (false: nothing is done); the copy takes the first free number of its prefix from the
-// source's number up; `note` then records the copy's name in the source. Both sheets, their
-// index lines and journal lines are stored together or not at all.
+// source's number up; `note` then records the copy's name in the source. The files of the
+// source's folder that the copy's entries name are hard-linked into the copy's own folder,
+// and its entries name them there. Both sheets, their index lines, journal lines and the
+// copy's folder are stored together or not at all.
 Stored CopySheet(std::string_view name,
                  const std::function<bool(const FactSheet&, FactSheet&)>& make,
                  const std::function<void(FactSheet&, std::string_view)>& note,
@@ -181,6 +187,14 @@ Stored ChangeSheetHeader(std::string_view name, const std::function<bool(FactShe
 Stored ChangeSheetHeaderFrom(std::string_view name, int first,
                              const std::function<bool(FactSheet&)>& change,
                              FactSheet* stored = nullptr);
+
+// The one-time value of the form that the next storing call of this process (CreateSheet,
+// UpdateSheet, ChangeSheetHeader, CopySheet) comes from. Under the store lock that call
+// refuses (kRefused, nothing written, `change` not asked) a value stored before, and
+// otherwise records it with the name of the sheet it shows, in the same change.
+void UseFormValue(std::string value);
+// The sheet name the last refused form value was stored as; empty when none was refused.
+const std::string& FormStoredAs();
 
 // Records one action in the sheet: "<date> <message>\n" appended to its log, and the
 // journal line "<date> <sheet name> <message>\n" kept for the storing of the sheet. The

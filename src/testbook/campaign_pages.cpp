@@ -298,7 +298,8 @@ void WriteResultForm(const BookPlace& place, const std::string& campaign) {
   ResultRecord result;
   if (!ReadResult(test, campaign, result)) {
     result.tester = users::GetUserName();
-    result.code = kResultNotApplicable;
+    // Nothing was tested yet: the verdict proposed says so.
+    result.code = kResultNotTested;
     result.time = static_cast<long>(std::time(nullptr));
     result.version = " ";
   }

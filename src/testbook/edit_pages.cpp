@@ -22,6 +22,9 @@
 namespace testbook {
 namespace {
 
+// "The test %s does not exist in this step."
+constexpr int kMsgNoSuchTest = 566;
+
 using config::Msg;
 
 using web::FieldValue;
@@ -296,9 +299,10 @@ void SaveTest(const web::ParamList& list, BookPlace& place, bool create, bool do
     if (num.empty() || num.front() < '0' || num.front() > '9')
       return web::ErrorBox(config::kMsgFieldMissing);
     test.number = web::GetParamInt(list, "Num");
-    // The stored test keeps its number and creation time; its location is the request's.
+    // The stored test keeps its number and creation time; its location is the request's. A
+    // number no test was created with is refused: saving makes no test.
     if (!ReadTest(TestPath(test, test.number), test))
-      test.created = static_cast<long>(std::time(nullptr));
+      return web::ErrorBoxArg(kMsgNoSuchTest, num);
     TestRecord place_test = place.Test(test.number);
     test.project = place_test.project;
     test.group = place_test.group;

@@ -21,6 +21,9 @@
 namespace testbook {
 namespace {
 
+// "The %s does not belong to the project chosen".
+constexpr int kMsgNotOfProject = 563;
+
 using config::Msg;
 
 constexpr std::string_view kIconNames[] = {"editbt", "viewbt", "printbt", "delbt",
@@ -184,6 +187,10 @@ void TestBookPage(web::ParamList& list, std::string_view cmd) {
   if (!MayReadBook(list, place.project)) return web::ErrorBox(config::kMsgNoRight);
   if (change && !done && !MayChangeBook(list, place.project))
     return web::ErrorBox(config::kMsgNoRightOnProject);
+  // A change goes only into the book of a sub-project of the project: any other name would
+  // share the folder of every unknown sub-project.
+  if (change && !done && config::ListSubprojects(place.project, place.group).empty())
+    return web::ErrorBoxArg(kMsgNotOfProject, base::Sprintf("%s %s", Msg(101), place.group));
   RunAction(list, place, needs->action, done);
   if (hold && web::WasStored()) hold->Redirect(StoredQuery(place, needs->action));
 }

@@ -12,6 +12,7 @@
 #include "config/debug.h"
 #include "config/main_config.h"
 #include "users/uid.h"
+#include "web/cookies.h"
 #include "web/identity.h"
 
 namespace users {
@@ -139,10 +140,18 @@ const std::string& GetClientAddress() {
   return ctx.address;
 }
 
+// The record key of the browser: its own cookie's key, so that browsers behind one address
+// (a proxy, a shared machine) each keep their own context; the address only for a browser
+// that returns no cookie.
+std::string ContextKey() {
+  const std::string browser = web::BrowserKey();
+  return browser.empty() ? AddressKey(GetClientAddress()) : "b-" + browser;
+}
+
 const std::optional<UserRecord>& GetUserRecord() {
   UserContext& ctx = Context();
   if (!ctx.record_read) {
-    ctx.record = FindRecord(AddressKey(GetClientAddress()));
+    ctx.record = FindRecord(ContextKey());
     ctx.record_read = true;
   }
   return ctx.record;
@@ -188,7 +197,10 @@ int GetLastPhase() {
 void SaveUserContext(std::string_view login, std::string_view project, std::string_view subproject,
                      int phase) {
   UserRecord current;
-  current.address = AddressKey(GetClientAddress());
+  current.address = ContextKey();
+  // A browser without a key gets one for its next requests; until it returns it, its
+  // context is kept under its address.
+  if (web::BrowserKey().empty()) web::NewBrowserKey();
   current.login = FieldValue(login);
   current.project = FieldValue(project);
   current.subproject = FieldValue(subproject);

@@ -1,9 +1,11 @@
 #include "web/cookies.h"
 
 #include <cstdlib>
+#include <random>
 
 #include "base/encode.h"
 #include "base/out.h"
+#include "base/request_state.h"
 #include "config/debug.h"
 #include "config/main_config.h"
 #include "web/identity.h"
@@ -89,6 +91,43 @@ std::string Unescape(std::string_view text) {
 }
 
 }  // namespace
+
+namespace {
+
+constexpr std::string_view kBrowserCookie = "quorbctx";
+constexpr size_t kBrowserKeyDigits = 24;
+
+struct NewKey {
+  std::string value;
+};
+
+}  // namespace
+
+std::string BrowserKey() {
+  std::string key = CookieValue(kBrowserCookie);
+  if (key.size() != kBrowserKeyDigits ||
+      key.find_first_not_of("0123456789abcdef") != std::string::npos)
+    return {};
+  return key;
+}
+
+std::string NewBrowserKey() {
+  std::string& key = base::Cache<NewKey>().value;
+  if (key.empty()) {
+    std::random_device random;
+    while (key.size() < kBrowserKeyDigits) key += base::Sprintf("%08x", random());
+    key.resize(kBrowserKeyDigits);
+  }
+  return key;
+}
+
+std::string BrowserKeyHeader() {
+  const std::string& key = base::Cache<NewKey>().value;
+  if (key.empty()) return {};
+  // Ten years: the context outlives the session, as the address record did.
+  return base::Sprintf("Set-Cookie: %s=%s; Max-Age=315360000; Path=/; HttpOnly; SameSite=Lax\n",
+                       kBrowserCookie, key);
+}
 
 std::string CookieValue(std::string_view name) {
   const char* header = std::getenv("HTTP_COOKIE");

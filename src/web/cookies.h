@@ -27,6 +27,15 @@ std::string LoginUrl(const ParamList& list, int step);
 // unescaped ("%XX" and "%uXXXX" below 256); empty when absent.
 std::string CookieValue(std::string_view name);
 
+// The key of the browser's remembered user context: the value of the cookie "quorbctx" when
+// it is one NewBrowserKey made (24 lower-case hex digits); else empty.
+std::string BrowserKey();
+// A new random key for this browser, which the response sets as a long-lived cookie when its
+// header is still to be written.
+std::string NewBrowserKey();
+// The "Set-Cookie" header line of the key made for this response; empty when none was.
+std::string BrowserKeyHeader();
+
 // The script holding getCookie and ecritCookie.
 void WriteCookieFunctions();
 

@@ -19,6 +19,7 @@ void WriteResponseHeader(const ResponseHeader& header) {
     text += base::Sprintf("Content-Disposition: %s\n", header.disposition);
   if (header.length >= 0) text += base::Sprintf("Content-Length: %lld\n", header.length);
   if (!header.policy.empty()) text += base::Sprintf("Content-Security-Policy: %s\n", header.policy);
+  text += BrowserKeyHeader();
   text += kProtectiveHeaders;
   text += '\n';
   base::Write(nullptr, text);
@@ -123,7 +124,8 @@ void WriteRedirect(std::string_view query) {
     return;
   }
   page.header_written = true;
-  base::Write(nullptr, base::Sprintf("Status: 303 See Other\nLocation: %s\n", location));
+  base::Write(nullptr, base::Sprintf("Status: 303 See Other\nLocation: %s\n%s", location,
+                                     BrowserKeyHeader()));
   base::Write(nullptr, base::Sprintf("Content-type: %s\n%s\n", kHtmlType, kProtectiveHeaders));
   if (!page.held.empty()) {
     std::string held;

@@ -50,6 +50,10 @@ TEST(Attach, UploadAndDownloadRoundTripByteForByte) {
   auto r = Attach(inst, "File_1", content, "D:\\logs\\run.bin");
   // The page the commit leads to lists the attachment.
   EXPECT_TRUE(e2e::Has(r.out, ">File_1</A>")) << r.out.substr(0, 2000);
+  // It confirms the file as it was received.
+  EXPECT_TRUE(e2e::Has(r.out, "D:\\logs\\run.bin , " + std::to_string(content.size()) +
+                                  " bytes.<P>"))
+      << r.out.substr(0, 2000);
   const std::string path = inst.DataDir() + "TRACE_TsG.00001/File_1_run.bin";
   EXPECT_TRUE(inst.Read("data/TRACE_TsG.00001/File_1_run.bin") == content);
   for (const std::string& f : inst.List("data/tmp")) EXPECT_FALSE(f.starts_with("data")) << f;
@@ -195,7 +199,8 @@ TEST(Attach, WithSecurityOnlyMembersAttach) {
   auto refused = Attach(inst, "File_1", "x", "a.txt", stranger);
   EXPECT_TRUE(e2e::Has(refused.out, "You are not allowed to see this page."));
   EXPECT_FALSE(inst.Exists("data/TRACE_TsG.00001/File_1_a.txt"));
-  EXPECT_TRUE(e2e::Has(inst.Get("CMD=Attach&Num=TsG.00001&Uid=" + base::UrlEncode(uid)).out,
+  EXPECT_TRUE(e2e::Has(e2e::WithoutFormGuards(
+                           inst.Get("CMD=Attach&Num=TsG.00001&Uid=" + base::UrlEncode(uid)).out),
                        "<INPUT TYPE=\"hidden\" NAME=Uid VALUE=\"" + uid + "\">\n<H1>"));
   Attach(inst, "File_1", "x", "a.txt", uid);
   EXPECT_EQ(inst.Read("data/TRACE_TsG.00001/File_1_a.txt"), "x");
@@ -217,6 +222,56 @@ TEST(Attach, WithSecurityOnlyMembersAttach) {
   ASSERT_TRUE(inst.Exists("data/TsG.00001"));
   EXPECT_FALSE(e2e::Has(Attach(inst, "File_1", "y", "a.txt", uid).out, e2e::kErrorBox));
   EXPECT_TRUE(inst.Get(file + "&Uid=" + base::UrlEncode(uid)).out.ends_with("\n\ny"));
+}
+
+}  // namespace
+
+namespace {
+
+// A copy owns its attachments: its entries name files of its own folder, which survive any
+// rename of the source and never become another sheet's bytes; the check finds an entry that
+// points into another sheet's folder.
+TEST(Attach, CopyOwnsItsAttachments) {
+  e2e::SampleInstallation inst;
+  inst.Post(e2e::kNewSheet);
+  Attach(inst, "Log", "source bytes", "a.txt");
+  inst.Post("CMD=Copy&Num=TsG.00001&User=tessin&project=TEST&group=GUI&prog=prog1&sev=2&phase=b");
+  // The source moves away, and a new sheet takes its name and attaches a file of that name.
+  e2e::Fields header = e2e::HeaderForm("TsG.00001");
+  inst.Post(e2e::FormBody(e2e::With(header, "group", "Core")));
+  ASSERT_TRUE(inst.Exists("data/TsC.00001"));
+  inst.Post(e2e::kNewSheet);
+  Attach(inst, "Log", "unrelated bytes", "a.txt");
+
+  std::string copied;
+  {
+    InProcess req(inst);
+    for (const store::SheetEntry& entry : store::ReadSheet("TsG.00002").value().entries)
+      if (entry.kind == store::kAttachmentEntry) copied = entry.text;
+  }
+  EXPECT_TRUE(e2e::Has(copied, "TRACE_TsG.00002/")) << copied;
+  EXPECT_EQ(inst.Read("data/TRACE_TsG.00002/Log_a.txt"), "source bytes");
+  EXPECT_EQ(inst.Read("data/TRACE_TsC.00001/Log_a.txt"), "source bytes");
+  e2e::Request check;
+  check.args = {"--check"};
+  check.env = {{"GATEWAY_INTERFACE", ""}};
+  EXPECT_EQ(inst.Run(check).exit_code, 0) << inst.Run(check).out;
+
+  // An entry that names another sheet's folder is reported.
+  {
+    InProcess req(inst);
+    store::UpdateSheet("TsG.00002", [&](store::FactSheet& s) {
+      for (store::SheetEntry& entry : s.entries)
+        if (entry.kind == store::kAttachmentEntry)
+          entry.text.replace(entry.text.find("TsG.00002"), 9, "TsC.00001");
+      return true;
+    });
+  }
+  e2e::CgiResult found = inst.Run(check);
+  EXPECT_NE(found.exit_code, 0);
+  EXPECT_TRUE(e2e::Has(found.out, "attachments: an entry of TsG.00002 points into the folder of "
+                                  "TsC.00001"))
+      << found.out;
 }
 
 }  // namespace

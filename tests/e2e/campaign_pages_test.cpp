@@ -189,6 +189,9 @@ TEST(CampaignPages, ListingsArePrintedInEightyColumnsAndTheirFilesRemoved) {
 
   // The step's report in a campaign: the table and a row per test.
   Tests(inst, "&book=27&camp=c1");
+  // A test not run yet in the campaign proposes "not tested".
+  EXPECT_TRUE(Has(Tests(inst, "&camp=c1&mod=M1&step=S1&test=001&book=29"),
+                  "<OPTION SELECTED VALUE=2> NT\n"));
   inst.Post("CMD=tests&" + kPlace +
             "&camp=c1&book=30&mod=M1&step=S1&test=000&submitter=tessin&res=1&version=1.0");
   Tests(inst, "&camp=c1&mod=M1&step=S1&book=19");

@@ -49,12 +49,12 @@ const Markup kMarkup[] = {
     {"\"><!--22", "\"><!--"},
 };
 
-// Every field of the creation form, the project being a real one so the sheet is stored.
+// Every field of the creation form, the place being a real one so the sheet is stored.
 std::string CreationWithEverywhere(const std::string& value) {
   const std::string v = base::UrlEncode(value);
-  std::string body = "CMD=new&project=TEST";
-  for (const char* field : {"title", "group", "prog", "sev", "impact", "phase", "version", "exp",
-                            "type", "submitter", "test", "mdapda", "Load", "text", "QS"})
+  std::string body = "CMD=new&project=TEST&group=GUI&prog=prog1&phase=b&version=1.0";
+  for (const char* field : {"title", "sev", "impact", "exp", "type", "submitter", "test",
+                            "mdapda", "Load", "text", "QS"})
     body += std::string("&") + field + "=" + v;
   return body;
 }
@@ -77,6 +77,8 @@ TEST(Catalogue, MarkupFromRequestsNeverRendered) {
     // The body, that is; the subject is text.
     ExpectNoMarkup(mail.substr(std::min(mail.find("<HTML>"), mail.size())), m, "mail");
     ExpectNoMarkup(inst.Post("CMD=new&title=" + v + "&project=" + v).out, m, "refused project");
+    ExpectNoMarkup(inst.Post(CreationWithEverywhere(m.payload) + "&group=" + v).out, m,
+                   "refused sub-project");
     ExpectNoMarkup(inst.Get("CMD=create&project=" + v + "&QS=" + v).out, m, "form");
     ExpectNoMarkup(inst.Get("CMD=" + v + "&" + v + "=" + v).out, m, "dump");
     ExpectNoMarkup(inst.Get("Login=1&" + v + "=" + v).out, m, "login form");

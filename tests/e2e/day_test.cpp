@@ -258,20 +258,24 @@ TEST(DaySearch, EveryProjectAndAPageOfSheetsAtATime) {
   EXPECT_TRUE(Has(form, "&project=\" SELECTED>&nbsp")) << form;
   EXPECT_TRUE(Has(form, "home.gif"));
   // A change of project sends the form back to itself: every criterion comes back, and the
-  // empty project stays empty.
+  // empty project stays empty; the lists of the project the form was shown for (TEST) only
+  // while the project stays.
   const std::string typed =
       "CMD=search&Deroulant=x&group=GUI&phase=b&submitter=tessin&statA=X&statC=X&prog=prog2"
-      "&sev=3&ival=2&between=01%2F01%2F2020&intitle=a+%22b%22&sort=3&aff_crit=AC&project=";
+      "&sev=3&ival=2&between=01%2F01%2F2020&intitle=a+%22b%22&sort=3&aff_crit=AC&listed=TEST"
+      "&project=";
   for (const std::string project : {"TEST", ""}) {
-    EXPECT_EQ("", Missing(inst.Get(typed + project).out,
-                          {"NAME=project VALUE=\"" + project + "\"", "<OPTION SELECTED> GUI",
-                           "<OPTION SELECTED VALUE=\"b\">", "<OPTION SELECTED> tessin",
-                           "NAME=statC ID=statC VALUE=X CHECKED", "NAME=statN ID=statN VALUE=X >",
-                           "<OPTION SELECTED> prog2", "<OPTION VALUE=3 SELECTED >",
-                           "<OPTION SELECTED VALUE=2>", "VALUE=\"01/01/2020\"",
-                           "NAME=intitle ID=intitle SIZE=30 VALUE=\"a &quot;b&quot;\"",
-                           "<OPTION VALUE=3 SELECTED>", "VALUE=AC CHECKED"}))
+    const std::string page = inst.Get(typed + project).out;
+    EXPECT_EQ("", Missing(page, {"NAME=project VALUE=\"" + project + "\"",
+                                 "<OPTION SELECTED VALUE=\"b\">", "<OPTION SELECTED> tessin",
+                                 "NAME=statC ID=statC VALUE=X CHECKED",
+                                 "NAME=statN ID=statN VALUE=X >", "<OPTION VALUE=3 SELECTED >",
+                                 "<OPTION SELECTED VALUE=2>", "VALUE=\"01/01/2020\"",
+                                 "NAME=intitle ID=intitle SIZE=30 VALUE=\"a &quot;b&quot;\"",
+                                 "<OPTION VALUE=3 SELECTED>", "VALUE=AC CHECKED"}))
         << project;
+    for (const char* place : {"<OPTION SELECTED> GUI", "<OPTION SELECTED> prog2"})
+      EXPECT_EQ(Has(page, place), project == "TEST") << project << place;
   }
 
   const std::string query = "CMD=find&project=&resp=all&statN=X";

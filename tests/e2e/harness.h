@@ -173,6 +173,17 @@ inline bool Has(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
+// A page without the hidden fields that change with every showing of a form (the sheet's
+// revision, the one-time value), for comparing the rest of the form as it is.
+inline std::string WithoutFormGuards(std::string page) {
+  for (const char* name : {"Rev", "Once"}) {
+    const std::string field = std::string("<INPUT TYPE=\"hidden\" NAME=") + name + " VALUE=\"";
+    for (size_t at; (at = page.find(field)) != std::string::npos;)
+      page.erase(at, page.find(">\n", at) + 2 - at);
+  }
+  return page;
+}
+
 // The permission bits of a file of `inst`, as 0600.
 int Mode(const Installation& inst, const std::string& rel);
 

@@ -212,6 +212,26 @@ TEST(Search, FormCarriesTheIdentityAndTicksTheOpenStatuses) {
            "ID=resp>\n<OPTION SELECTED>all\n<OPTION> kolvar\n<OPTION> tessin\n"}));
 }
 
+// The form sent back for another project drops the sub-project, program and version of the
+// project its lists were of, and keeps them when the project stays.
+TEST(Search, FormSentBackForAnotherProjectDropsTheOldProjectsLists) {
+  SampleInstallation inst;
+  const std::string sent = "CMD=search&sort=1&group=GUI&prog=prog1&version=1.1&sev=3";
+  struct Case {
+    std::string project, listed;
+    bool kept;
+  };
+  for (const Case& c :
+       {Case{"TEST", "TEST", true}, Case{"", "TEST", false}, Case{"TEST", "", false}}) {
+    SCOPED_TRACE(c.project + "/" + c.listed);
+    const std::string page = inst.Get(sent + "&project=" + c.project + "&listed=" + c.listed).out;
+    for (const char* option :
+         {"<OPTION SELECTED> GUI", "<OPTION SELECTED> prog1", "<OPTION SELECTED> 1.1"})
+      EXPECT_EQ(e2e::Has(page, option), c.kept) << option;
+    EXPECT_TRUE(e2e::Has(page, "<OPTION VALUE=3 SELECTED >"));
+  }
+}
+
 // With security on: a member without right 4 sees the sheets of the project of his `Uid`
 // only, without right 6 no closed sheet, without right 7 no open one; the export says so
 // without a comment.

@@ -64,6 +64,9 @@ TEST(SetupEditor, RefusedSavesChangeNothing) {
       // ":" is refused as it was sent, not dropped into another name.
       {"Edit=2&text=xxx&LINES=2&V0_0=GOOD&V0_1=x:y", "The name x:y cannot", "config/project.cfg"},
       {"Edit=2&text=xxx&LINES=1&V0_0=GOOD&V1_0=%2E%2E", "The name .. cannot", "config/project.cfg"},
+      // A row count below zero is no empty table.
+      {"Edit=3&project=TEST&text=xxx&LINES=-1", "A required field is missing",
+       "config/TEST_subproject.cfg"},
   };
   for (const auto& [body, message, untouched] : cases) {
     std::string before = inst.Read(untouched);

@@ -98,10 +98,13 @@ TEST(SheetActionFaults, RefusalsChangeNothing) {
            {"index", "index"},
            {"TsG.00099", "TsG.00099"},
            {"%3Cb%3E", "&lt;b&gt;"},
-           {"..%2Fdata%2FTsG.00002", "../data/TsG.00002"},
-           {"", ""}})
+           {"..%2Fdata%2FTsG.00002", "../data/TsG.00002"}})
     refused.emplace_back("Duplicate&User=kolvar&text=" + text,
                          kError + "The fact sheet " + shown + " does not exist.</TD>");
+  // A name left blank is asked for.
+  for (std::string text : {"", "+", "+TsG.00002"})
+    refused.emplace_back("Duplicate&User=kolvar&text=" + text,
+                         kError + "Please type the name of the fact sheet this one duplicates.\n");
   for (const auto& [query, error] : refused)
     EXPECT_TRUE(e2e::Has(inst.Get("CMD=" + query + "&Num=TsG.00001").out, error)) << query;
   EXPECT_EQ(DataState(inst), before);

@@ -2,7 +2,12 @@
 // deleted through them, their refusals, the navigator's defaults and the guard of changes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "harness.h"
 
@@ -132,6 +137,34 @@ TEST(TestBookPages, NavigatorReadsBothPhaseFormsAndTheRememberedBook) {
   EXPECT_TRUE(Has(remembered,
                   "<OPTION VALUE=\"/cgi-bin/quorb.cgi?CMD=book&book=0&project=TEST\" "
                   "SELECTED > TEST"));
+}
+
+// A change goes only where the book has it: a sub-project of the project, a test that was
+// created. Refused, it writes nothing.
+TEST(TestBookPages, ChangesOutsideTheBookAreRefused) {
+  SampleInstallation inst;
+  Post(inst, "&book=4&mod=M1&title=Module&text=x");
+  Post(inst, "&book=6&mod=M1&step=S1&title=Step");
+  auto tree = [&] {
+    std::vector<std::string> paths;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(inst.Path("data/Tests")))
+      paths.push_back(e.path().string());
+    std::sort(paths.begin(), paths.end());
+    return paths;
+  };
+  const std::vector<std::string> before = tree();
+  const std::pair<std::string, std::string> kCases[] = {
+      {"CMD=book&project=TEST&group=nosuch&phase=0&book=4&mod=M9&title=x", "Sub-project nosuch"},
+      {"CMD=book&project=TEST&group=..%2F..&phase=0&book=6&mod=M1&step=S9&title=x",
+       "Sub-project ../.."},
+      {kPlace + "&book=14&mod=M1&step=S1&Num=2147483647&title=x&submitter=kolvar",
+       "The test 2147483647 does not exist"},
+  };
+  for (const auto& [body, error] : kCases) {
+    const std::string page = inst.Post(body).out;
+    EXPECT_TRUE(Has(page, error)) << body << page;
+    EXPECT_EQ(tree(), before) << body;
+  }
 }
 
 }  // namespace
