@@ -238,8 +238,8 @@ int ValidateNewSheet(const web::ParamList& params) {
     int label;
   };
   static constexpr Required kRequired[] = {
-      {"title", 106}, {"project", 100}, {"group", 101},   {"prog", 108},      {"sev", 109},
-      {"impact", 104}, {"phase", 102},  {"version", 110}, {"submitter", 113},
+      {"title", 106},  {"project", 100}, {"group", 101},   {"prog", 108},      {"sev", 109},
+      {"impact", 104}, {"phase", 102},   {"version", 110}, {"submitter", 113},
   };
   // Every missing field in one box: one round trip, not one per field.
   std::vector<std::string> missing;

@@ -49,8 +49,7 @@ std::string SheetRevision(const store::FactSheet& sheet) {
 void WriteRevisionField(const store::FactSheet& sheet, const web::ParamList* kept) {
   const std::string* shown = kept ? web::FindParam(*kept, kField) : nullptr;
   const std::string revision = shown && !web::IsAbsent(*shown) ? *shown : SheetRevision(sheet);
-  base::Page("<INPUT TYPE=\"hidden\" NAME=%s VALUE=\"%s\">\n", kField,
-             base::EscapeHtml(revision));
+  base::Page("<INPUT TYPE=\"hidden\" NAME=%s VALUE=\"%s\">\n", kField, base::EscapeHtml(revision));
 }
 
 bool ChangedSince(const web::ParamList& params, const store::FactSheet& now) {

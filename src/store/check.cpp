@@ -108,8 +108,8 @@ int CheckOnce(bool repair) {
       const size_t from = at + kFolderPrefix.size();
       const std::string owner = entry.text.substr(from, entry.text.find('/', from) - from);
       if (owner != name)
-        report.Problem(base::Sprintf("attachments: an entry of %s points into the folder of %s",
-                                     name, owner));
+        report.Problem(
+            base::Sprintf("attachments: an entry of %s points into the folder of %s", name, owner));
     }
   }
   for (const std::string& path : DeadLeftovers()) leftovers.push_back(path);

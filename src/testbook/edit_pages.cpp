@@ -301,8 +301,7 @@ void SaveTest(const web::ParamList& list, BookPlace& place, bool create, bool do
     test.number = web::GetParamInt(list, "Num");
     // The stored test keeps its number and creation time; its location is the request's. A
     // number no test was created with is refused: saving makes no test.
-    if (!ReadTest(TestPath(test, test.number), test))
-      return web::ErrorBoxArg(kMsgNoSuchTest, num);
+    if (!ReadTest(TestPath(test, test.number), test)) return web::ErrorBoxArg(kMsgNoSuchTest, num);
     TestRecord place_test = place.Test(test.number);
     test.project = place_test.project;
     test.group = place_test.group;

@@ -51,8 +51,8 @@ TEST(Attach, UploadAndDownloadRoundTripByteForByte) {
   // The page the commit leads to lists the attachment.
   EXPECT_TRUE(e2e::Has(r.out, ">File_1</A>")) << r.out.substr(0, 2000);
   // It confirms the file as it was received.
-  EXPECT_TRUE(e2e::Has(r.out, "D:\\logs\\run.bin , " + std::to_string(content.size()) +
-                                  " bytes.<P>"))
+  EXPECT_TRUE(
+      e2e::Has(r.out, "D:\\logs\\run.bin , " + std::to_string(content.size()) + " bytes.<P>"))
       << r.out.substr(0, 2000);
   const std::string path = inst.DataDir() + "TRACE_TsG.00001/File_1_run.bin";
   EXPECT_TRUE(inst.Read("data/TRACE_TsG.00001/File_1_run.bin") == content);
@@ -199,9 +199,9 @@ TEST(Attach, WithSecurityOnlyMembersAttach) {
   auto refused = Attach(inst, "File_1", "x", "a.txt", stranger);
   EXPECT_TRUE(e2e::Has(refused.out, "You are not allowed to see this page."));
   EXPECT_FALSE(inst.Exists("data/TRACE_TsG.00001/File_1_a.txt"));
-  EXPECT_TRUE(e2e::Has(e2e::WithoutFormGuards(
-                           inst.Get("CMD=Attach&Num=TsG.00001&Uid=" + base::UrlEncode(uid)).out),
-                       "<INPUT TYPE=\"hidden\" NAME=Uid VALUE=\"" + uid + "\">\n<H1>"));
+  EXPECT_TRUE(e2e::Has(
+      e2e::WithoutFormGuards(inst.Get("CMD=Attach&Num=TsG.00001&Uid=" + base::UrlEncode(uid)).out),
+      "<INPUT TYPE=\"hidden\" NAME=Uid VALUE=\"" + uid + "\">\n<H1>"));
   Attach(inst, "File_1", "x", "a.txt", uid);
   EXPECT_EQ(inst.Read("data/TRACE_TsG.00001/File_1_a.txt"), "x");
   // Downloading is reading: nobody without a login of the sheet's project gets the file.
@@ -269,8 +269,9 @@ TEST(Attach, CopyOwnsItsAttachments) {
   }
   e2e::CgiResult found = inst.Run(check);
   EXPECT_NE(found.exit_code, 0);
-  EXPECT_TRUE(e2e::Has(found.out, "attachments: an entry of TsG.00002 points into the folder of "
-                                  "TsC.00001"))
+  EXPECT_TRUE(e2e::Has(found.out,
+                       "attachments: an entry of TsG.00002 points into the folder of "
+                       "TsC.00001"))
       << found.out;
 }
 

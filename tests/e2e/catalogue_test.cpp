@@ -53,8 +53,8 @@ const Markup kMarkup[] = {
 std::string CreationWithEverywhere(const std::string& value) {
   const std::string v = base::UrlEncode(value);
   std::string body = "CMD=new&project=TEST&group=GUI&prog=prog1&phase=b&version=1.0";
-  for (const char* field : {"title", "sev", "impact", "exp", "type", "submitter", "test",
-                            "mdapda", "Load", "text", "QS"})
+  for (const char* field : {"title", "sev", "impact", "exp", "type", "submitter", "test", "mdapda",
+                            "Load", "text", "QS"})
     body += std::string("&") + field + "=" + v;
   return body;
 }

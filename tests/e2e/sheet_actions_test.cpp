@@ -127,10 +127,10 @@ TEST(SheetActions, FormsAsTheirRowsSayAndNothingStored) {
   }
   // For verification only once corrected.
   auto refused = inst.Get("CMD=For_Verification&Num=TsG.00001");
-  EXPECT_TRUE(
-      e2e::Has(e2e::WithoutFormGuards(refused.out), "NAME=QS VALUE=\" \">\n" + e2e::kErrorBox +
-                                "Only a corrected fact sheet can be sent for verification.\n"
-                                "</TD></TR></TABLE></FORM><HR>\n"))
+  EXPECT_TRUE(e2e::Has(e2e::WithoutFormGuards(refused.out),
+                       "NAME=QS VALUE=\" \">\n" + e2e::kErrorBox +
+                           "Only a corrected fact sheet can be sent for verification.\n"
+                           "</TD></TR></TABLE></FORM><HR>\n"))
       << refused.out;
   {
     InProcess req(inst);
