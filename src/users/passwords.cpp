@@ -41,7 +41,10 @@ std::optional<std::string> FromBase64(std::string_view text) {
   return out;
 }
 
+long derivations = 0;
+
 std::string Derive(std::string_view password, std::string_view salt, long rounds) {
+  ++derivations;
   unsigned char out[kHashBytes];
   if (PKCS5_PBKDF2_HMAC(password.data(), static_cast<int>(password.size()),
                         reinterpret_cast<const unsigned char*>(salt.data()),
@@ -76,6 +79,10 @@ std::string HashPassword(std::string_view password) {
   if (hash.empty()) return {};
   return std::string(kHashPrefix) + std::to_string(kHashRounds) + "$" + Base64(salt, sizeof salt) +
          "$" + Base64(reinterpret_cast<const unsigned char*>(hash.data()), hash.size());
+}
+
+long PasswordDerivations() {
+  return derivations;
 }
 
 bool IsPasswordHash(std::string_view stored) {

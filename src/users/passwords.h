@@ -16,6 +16,10 @@ inline constexpr int kHashRounds = 200000;
 // A fresh hash of `password` with a random salt; empty when no random salt could be had.
 std::string HashPassword(std::string_view password);
 
+// How many slow hashes this process has computed: what a login attempt cost, whatever its
+// outcome.
+long PasswordDerivations();
+
 // Whether a users file's password field holds a hash (as opposed to a password in clear,
 // as older files have them).
 bool IsPasswordHash(std::string_view stored);

@@ -242,6 +242,20 @@ TEST_F(UsersConfig, PasswordIsTheThirdFieldOfTheLoginsLine) {
   }
 }
 
+// A refused login costs one slow hash whether the login exists (hashed or in clear) or not:
+// the time of a refusal tells nothing of the logins.
+TEST_F(UsersConfig, ARefusalCostsOneHashKnownOrNot) {
+  WriteProjects("TEST:T:kolvar:tessin\n");
+  Write("config/TEST_users.cfg",
+        "kolvar:k:" + users::HashPassword("right") + ": :YES\ntessin:t:clear\n");
+  for (const char* login : {"kolvar", "tessin", "nobody"}) {
+    const long before = users::PasswordDerivations();
+    std::string project;
+    EXPECT_FALSE(users::CheckPassword(login, "wrong", project)) << login;
+    EXPECT_EQ(users::PasswordDerivations() - before, 1) << login;
+  }
+}
+
 // A stored hash is salted (two hashes of one password differ), has no ":" nor blank, and
 // matches its password alone; a field in clear matches itself; a blank field matches nothing.
 TEST(Passwords, HashesAndClearFields) {
