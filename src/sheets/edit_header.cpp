@@ -98,9 +98,10 @@ void IndexSelect(int label, std::string_view field, int current,
 // another project posts the form back to itself (edit.cpp), so that the lists below follow
 // it with everything typed kept; a value the project does not have shows as none chosen.
 void WritePlaceCells(const store::FactSheet& sheet) {
-  web::LabelCell(100);
-  base::Page("<TD><SELECT NAME=%s onChange=\"this.form.Reload.value='1';this.form.submit()\">\n",
-             "project");
+  web::LabelCell(100, "project");
+  base::Page(
+      "<TD><SELECT NAME=%s ID=%s onChange=\"this.form.Reload.value='1';this.form.submit()\">\n",
+      "project", "project");
   WriteChoices(config::ListProjects(" "), sheet.project, false);
   web::CloseSelectCell();
   TextSelect(101, "group", config::ListSubprojects(sheet.project, " "), sheet.group,

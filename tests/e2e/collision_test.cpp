@@ -216,11 +216,11 @@ TEST(SheetPlace, FormsPostedBackFollowTheProject) {
             .out;
     EXPECT_EQ(inst.Read("data/" + name), sheet);
     EXPECT_TRUE(Has(page,
-                    "<SELECT NAME=group>\n<OPTION SELECTED VALUE=\"\">&nbsp\n"
+                    "<SELECT NAME=group ID=group>\n<OPTION SELECTED VALUE=\"\">&nbsp\n"
                     "<OPTION VALUE=\"Other\"> Other\n</SELECT>"))
         << page;
     EXPECT_TRUE(Has(page,
-                    "<SELECT NAME=prog>\n<OPTION SELECTED VALUE=\"\">&nbsp\n"
+                    "<SELECT NAME=prog ID=prog>\n<OPTION SELECTED VALUE=\"\">&nbsp\n"
                     "<OPTION VALUE=\"dprog\"> dprog\n</SELECT>"));
     EXPECT_TRUE(Has(page, "<OPTION SELECTED VALUE=\"DEMO\"> DEMO\n"));
     EXPECT_TRUE(Has(page, "<OPTION VALUE=3 SELECTED >"));

@@ -28,6 +28,8 @@ void LayOut(const Installation& inst) {
              "kolvar:kolvar@example.org:secret: :YES:YES:YES:YES\n"
              "tessin:tessin@example.org:pass: :YES: : : : : \n");
   inst.Write("config/DEMO_subproject.cfg", "GUI:G\n");
+  inst.Write("config/DEMO_program.cfg", "prog1\n");
+  inst.Write("config/DEMO_version.cfg", "1.0\n");
   inst.Write("config/THIRD_users.cfg", "zed:zed@example.org:zpw: :YES:YES:YES: :YES:YES\n");
 }
 
