@@ -90,6 +90,8 @@ int main(int argc, char** argv) {
   WriteText(config / "project.cfg", "TEST:T:kolvar:tessin\n");
   WriteText(config / "phase.cfg", "Analysis:a\nTests:s\n");
   WriteText(config / "TEST_subproject.cfg", "GUI:G\n");
+  WriteText(config / "TEST_program.cfg", "p\n");
+  WriteText(config / "TEST_version.cfg", "1.0\n");
   WriteText(config / "TEST_users.cfg", "kolvar:k@example.org:secret: :YES:YES:YES:YES:YES:YES\n");
   const fs::path work = root / "work";
   const std::string new_sheet =
