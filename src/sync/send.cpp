@@ -112,7 +112,7 @@ std::string SynchMailHead(std::string_view message, std::string_view project, in
                               mail::StripLineBreaks(config::GetConfig("DOMAIN")));
   header.subject =
       base::Sprintf("%s %s s%05d", mail::kSynchMarker, mail::StripLineBreaks(project), number);
-  header.domain = config::GetConfig("HOSTNAME");
+  header.domain = config::MailHost();
   std::string head = mail::FormatMailHeader(header, std::time(nullptr));
   head.pop_back();  // the empty line that ends the header comes after the signature
   // Signed with the partnership's secret (SynchMail sends nothing without one).
