@@ -207,6 +207,10 @@ help="$(grep -oiE 'HREF="?/quorb/help/[^" >]*' <<<"$home" | head -n 1 | sed 's/^
 # A project of its own, then a sheet created and shown through the server.
 cfg="$root/srv/quorb/config"
 printf 'DOCS:D:boss:admin:partner@corp.test\n' >>"$cfg/project.cfg"
+# The partners' shared secret (docs/sync.md), readable by the server's account alone: without
+# it the synchronisation messages wait on the site.
+(umask 077 && printf 'deploy-test-shared-secret\n' >"$cfg/DOCS_sync.key")
+[ "$(id -u)" -ne 0 ] || chown "$user" "$cfg/DOCS_sync.key"
 # The manager hears of new sheets, and an address the relay refuses for good shows in the log.
 printf 'boss:boss@corp.test\noutsider:outsider@elsewhere.test\n' >"$cfg/DOCS_users.cfg"
 printf 'new M outsider\n' >"$cfg/sendmail.cfg"
