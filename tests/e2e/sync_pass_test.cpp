@@ -343,6 +343,14 @@ std::string SignedMail(const Installation& inst, const std::string& name, const 
   return "+OK\r\n" + synch::SynchMailHead(body, "TEST", std::atoi(name.c_str() + 1)) + body;
 }
 
+// A port in HOSTNAME stays out of a synchronisation mail's Message-ID, as out of addresses.
+TEST(SyncTrust, MessageIdNamesTheHostWithoutItsPort) {
+  Installation inst("HOSTNAME localhost:18300\n");
+  InProcess req(inst);
+  const std::string head = synch::SynchMailHead("\r\nbody\r\n", "TEST", 1);
+  EXPECT_TRUE(e2e::Has(head, ".quorb@localhost>\n")) << head;
+}
+
 TEST(SyncTrust, OnlySignedFreshMailOfAPartnerIsTakenAndKnownBySenderAndNumber) {
   Site site;
   Installation& inst = site.inst;
