@@ -1,10 +1,14 @@
 // With security on, the server itself knows who asks: sealed tokens, the cookie for reading
 // only, rights in the project acted on, no replay from the web, private diagnostic files.
+#include <elf.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
+
 #include "base/encode.h"
+#include "base/files.h"
 #include "harness.h"
 
 namespace {
@@ -22,6 +26,17 @@ void LayOutSecured(const Installation& inst) {
 
 std::string Cookie(const std::string& token) {
   return "lang=ja; quorb=" + base::UrlEncode(token, false);
+}
+
+// The program that faces the web is position-independent: its code lies at another address in
+// every process. (The sanitizer build is not, for its start-up time.)
+TEST(Security, TheProgramIsPositionIndependent) {
+  if (e2e::CgiSanitized()) GTEST_SKIP();
+  const std::optional<std::string> program = base::ReadFile(e2e::Cgi());
+  ASSERT_TRUE(program && program->size() > sizeof(Elf64_Ehdr));
+  Elf64_Ehdr head;
+  std::memcpy(&head, program->data(), sizeof head);
+  EXPECT_EQ(head.e_type, ET_DYN);
 }
 
 TEST(Security, CreationNeedsTheRequestsOwnSealedTokenOfAMemberWithRightTwo) {
