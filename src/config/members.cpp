@@ -20,12 +20,8 @@ struct MembersText {
 
 MembersText ParseMembers(std::string_view text) {
   MembersText m;
-  size_t pos = 0;
-  while (pos < text.size()) {
-    size_t end = text.find('\n', pos);
-    if (end == std::string_view::npos) end = text.size();
-    std::string_view line = text.substr(pos, end - pos);
-    pos = end + 1;
+  for (size_t pos = 0; pos < text.size();) {
+    std::string_view line = base::NextLine(text, pos);
     if (!IsChangedLine(line)) {
       m.lines.emplace_back(line);
       continue;

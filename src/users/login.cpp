@@ -9,6 +9,7 @@
 #include "base/files.h"
 #include "base/numbers.h"
 #include "base/out.h"
+#include "base/text.h"
 #include "config/language.h"
 #include "config/main_config.h"
 #include "config/members.h"
@@ -158,12 +159,8 @@ std::vector<Failure> ReadFailures(long now) {
   std::vector<Failure> failures;
   std::optional<std::string> text = base::ReadFile(FailuresPath());
   if (!text) return failures;
-  size_t start = 0;
-  while (start < text->size()) {
-    size_t end = text->find('\n', start);
-    if (end == std::string::npos) end = text->size();
-    std::string_view line = std::string_view(*text).substr(start, end - start);
-    start = end + 1;
+  for (size_t pos = 0; pos < text->size();) {
+    std::string_view line = base::NextLine(*text, pos);
     size_t blank = line.find(' ');
     if (blank == std::string_view::npos) continue;
     long time = std::atol(std::string(line.substr(0, blank)).c_str());

@@ -7,6 +7,7 @@
 #include "base/encode.h"
 #include "base/files.h"
 #include "base/request_state.h"
+#include "base/text.h"
 #include "config/main_config.h"
 
 namespace users {
@@ -19,12 +20,8 @@ struct Generations {
 
 std::map<std::string, long, std::less<>> Parse(std::string_view text) {
   std::map<std::string, long, std::less<>> generations;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string_view::npos) end = text.size();
-    std::string_view line = text.substr(start, end - start);
-    start = end + 1;
+  for (size_t pos = 0; pos < text.size();) {
+    std::string_view line = base::NextLine(text, pos);
     const size_t blank = line.find(' ');
     if (blank == std::string_view::npos || blank == 0) continue;
     const long generation = std::atol(std::string(line.substr(blank + 1)).c_str());

@@ -9,6 +9,7 @@
 #include "base/files.h"
 #include "base/out.h"
 #include "base/request_state.h"
+#include "base/text.h"
 #include "config/debug.h"
 #include "config/main_config.h"
 #include "users/uid.h"
@@ -217,12 +218,9 @@ void SaveUserContext(std::string_view login, std::string_view project, std::stri
   // record would be lost: the rewrite is made under the folder's lock.
   auto with_current = [&](const std::optional<std::string>& old) -> std::optional<std::string> {
     std::string text;
-    std::string_view rest = old ? std::string_view(*old) : std::string_view();
-    while (!rest.empty()) {
-      size_t end = rest.find('\n');
-      std::string line(rest.substr(0, end));
-      rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
-      auto record = ParseSavedLine(line);
+    const std::string_view lines = old ? std::string_view(*old) : std::string_view();
+    for (size_t pos = 0; pos < lines.size();) {
+      auto record = ParseSavedLine(base::NextLine(lines, pos));
       if (!record || record->address.empty() || record->address == current.address) continue;
       text += FormatRecord(*record);
     }
