@@ -24,6 +24,7 @@ packages+=(
   cups-daemon cups-client cups-core-drivers  # the printing test's own spooler, lp, gziptoany
   chromium chromium-driver  # the browser tests (driven by playwright-core from npm)
   apache2 curl              # the test that lays out a site from docs/deploy.md
+  openssl                   # ... and makes the partners' secret as docs/sync.md does
 )
 # The browser tests' driver runs on Node.js; machines that come with it keep theirs.
 command -v node >/dev/null || packages+=(nodejs npm)
