@@ -465,16 +465,19 @@ run_block "## Backups"
 # The cron line, installed and then run as cron runs it.
 mkdir -p "$root/cron.d"
 run_block "## A quiet site: the cron line"
-# Runs the site's cron line as cron would.
+# Runs the site's cron line as cron would; on a sound site it prints nothing (cron would mail
+# it to root).
 run_cron() {
-  local cron_user cron_command
+  local cron_user cron_command said
   IFS=' ' read -r _ _ _ _ _ cron_user cron_command <"$site/cron.d/quorb"
   [ "$cron_user" = "$user" ] || fail "the cron line runs as $cron_user"
   if [ "$(id -u)" -eq 0 ]; then
-    runuser -u "$cron_user" -- env -i PATH=/usr/bin:/bin sh -c "$cron_command" || fail "the cron command failed"
+    said="$(runuser -u "$cron_user" -- env -i PATH=/usr/bin:/bin sh -c "$cron_command" 2>&1)" ||
+      fail "the cron command failed: $said"
   else
-    env -i PATH=/usr/bin:/bin sh -c "$cron_command" || fail "the cron command failed"
+    said="$(env -i PATH=/usr/bin:/bin sh -c "$cron_command" 2>&1)" || fail "the cron command failed: $said"
   fi
+  [ -z "$said" ] || fail "the cron command said: $said"
 }
 run_cron
 run_block "## Integrity check"
@@ -566,5 +569,32 @@ EOF
   sync_mail quorb-sync-a >/dev/null
   collect "$root"
   expect "$(page "$base/cgi-bin/quorb.cgi?Num=$shared")" "Seen on B"
+  [ -s "$root/srv/quorb/data/Synchro/out/TEST/sent.txt" ] || fail "site A keeps no message counter"
+
+  # "Moving an existing partnership over": a new secret chosen as the docs say and entered on
+  # each site's synchronisation page; a sheet made on B then reaches A, and neither status
+  # page lists an error.
+  secret="$(openssl rand -hex 32)"
+  for target in "$base" "$peer_base"; do
+    page -L -d "CMD=setup&Edit=11&project=TEST&secret=$secret" "$target/cgi-bin/quorb.cgi" >/dev/null
+  done
+  for target in "$root" "$peer_site"; do
+    [ "$(cat "$target/srv/quorb/config/TEST_sync.key")" = "$secret" ] || fail "the page did not set the secret"
+    [ "$(stat -c '%a %U' "$target/srv/quorb/config/TEST_sync.key")" = "600 $user" ] ||
+      fail "the secret is readable by others"
+  done
+  created="$(page -L -d "CMD=new&title=Shared+from+B&project=TEST&group=phase+1&prog=general&sev=2" \
+    -d "impact=a&phase=a&version=v1&submitter=kolvar" "$peer_base/cgi-bin/quorb.cgi")"
+  back="$(grep -oE 'T[A-Za-z0-9]*\.[0-9]{5}' <<<"$created" | head -n 1 || true)"
+  [ -n "$back" ] || { echo "$created" | head -n 30 >&2; fail "no sheet of TEST created on site B"; }
+  sync_mail quorb-sync-a >/dev/null
+  collect "$root"
+  expect "$(page "$base/cgi-bin/quorb.cgi?Num=$back")" "Shared from B"
+  for target in "$base" "$peer_base"; do
+    state="$(page "$target/cgi-bin/quorb.cgi?CMD=setup&Edit=11")"
+    expect "$state" "<TR><TD>Shared secret</TD><TD>set</TD></TR>"
+    expect "$state" "<TR><TD>Folders</TD><TD>in place</TD></TR>"
+    expect "$(grep -A1 -F "<H2>Errors of the last passes</H2>" <<<"$state")" "<P>None."
+  done
 fi
 echo "deploy_docs ($server): site from the docs answers; sheet $sheet created, shown${mailbox:+ and mailed}${cups_server:+, printed}${shared:+; $shared shared between two sites}"
