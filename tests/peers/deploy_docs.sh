@@ -446,6 +446,10 @@ grep -qxF "PRINT $(doc_block "## Printing through CUPS" | sed -n 's/^PRINT //p')
 # The documented lines that make the spooler's queue the default, then a print from the sheet's
 # page: the job reaches the queue's file, in UTF-8.
 if [ -n "$cups_server" ]; then
+  # Before, as the docs say, the page shows lp's complaint.
+  unset_default="$(page "$base/cgi-bin/quorb.cgi?CMD=Print&Num=$sheet")"
+  expect "$unset_default" "The print command failed: lp: Error - No default destination"
+  grep -qs "quorb: print command failed:" "$run"/*.log || fail "the failed print is in no log"
   run_block "## Printing through CUPS" 2
   [ "$(runuser -u "$user" -- lpstat -d)" = "system default destination: $queue" ] ||
     fail "the web server's user has another default destination: $(runuser -u "$user" -- lpstat -d)"
