@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
-# A site set up from docs/deploy.md alone, as ctest runs it:
+# Sites set up from docs/deploy.md and docs/sync.md alone, as ctest runs it:
 #   tests/peers/deploy_docs.sh lighttpd|apache CGI
 # Follows "A fresh site, step by step" and the web server's section word for word, with
 # /opt/quorb and /srv/quorb moved into a fresh folder and the server on a free loopback port;
-# then, over HTTP, runs the wizard's first page, checks the home page with its images and help,
-# creates a sheet and shows it. As root, with a Postfix of its own as the relay, it sees the
-# sheet's notification and its synchronisation message reach their mailboxes and the mail's
-# link open the sheet. Then it runs the printing line, the backup, the cron line, the integrity
-# check and the upgrade as the docs write them. As root it also prints the sheet through a
-# cupsd of its own after the documented `lpadmin -d` lines, and lays out a second site to run
-# docs/sync.md's two sites step by step, with Dovecot serving their mailboxes: a sheet made on
-# one site reaches the other by the cron line, and a change made there comes back.
+# then, over HTTP, runs the wizard's first page and its project step, checks the home page with
+# its images and help, creates a sheet and shows it. As root, with a Postfix of its own as the
+# relay, it sees the sheet's notification and its synchronisation message reach their
+# mailboxes and the mail's link open the sheet. Then it runs the printing line, the backup, the
+# cron line, the integrity check and the upgrade as the docs write them. As root it also
+# prints the sheet through a cupsd of its own after the documented `lpadmin -d` lines, and lays
+# out a second site to run docs/sync.md's two sites step by step, with Dovecot serving their
+# mailboxes: a sheet made on one site reaches the other by the cron line, a change made there
+# comes back, the MAC is the documented one, and after a new secret is entered on both sites'
+# synchronisation pages a sheet still travels and neither page lists an error.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 repo="$(cd "$here/../.." && pwd)"
