@@ -20,7 +20,7 @@ server="$1"
 cgi="$(cd "$(dirname "$2")" && pwd)/$(basename "$2")"
 PATH="$PATH:/usr/sbin"
 if ! command -v curl >/dev/null || { [ "$server" = apache ] && ! command -v apache2 >/dev/null; } ||
-  { [ "$(id -u)" -eq 0 ] && ! { command -v cupsd && command -v dovecot && command -v openssl; } >/dev/null; }; then
+  { [ "$(id -u)" -eq 0 ] && ! { command -v postfix && command -v cupsd && command -v dovecot && command -v openssl; } >/dev/null; }; then
   bash "$repo/scripts/install-deps.sh"
 fi
 
@@ -180,7 +180,12 @@ scache unix - - n - 1 scache
 postlog unix-dgram n - n - 1 postlogd
 showq unix n - n - - showq
 EOF
-  postfix -c "$pf/etc" start >/dev/null 2>&1 && postfix_etc="$pf/etc" && mailbox="$pf/mail/inbox/new"
+  postfix -c "$pf/etc" start >"$pf/start.log" 2>&1 || fail "postfix did not start: $(cat "$pf/start.log")"
+  postfix_etc="$pf/etc"
+  mailbox="$pf/mail/inbox/new"
+elif [ "$(id -u)" -ne 0 ]; then
+  echo "deploy_docs ($server): not run as root: no relay, POP3 server or spooler of its own," \
+    "so mail, printing and the second site are not tried" >&2
 fi
 
 # The POP3 server of the synchronisation mailboxes (docs/sync.md): Dovecot serving the
