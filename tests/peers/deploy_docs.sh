@@ -488,7 +488,8 @@ run_cron() {
   else
     said="$(env -i PATH=/usr/bin:/bin sh -c "$cron_command" 2>&1)" || fail "the cron command failed: $said"
   fi
-  [ -z "$said" ] || fail "the cron command said: $said"
+  # (Without a relay of the test's own the spool's mail has nowhere to go, and it says so.)
+  [ -z "$said" ] || [ -z "$mailbox" ] || fail "the cron command said: $said"
 }
 run_cron
 run_block "## Integrity check"
