@@ -477,7 +477,7 @@ run_block "## Backups"
 mkdir -p "$root/cron.d"
 run_block "## A quiet site: the cron line"
 # Runs the site's cron line as cron would; on a sound site it prints nothing (cron would mail
-# it to root).
+# it to root), else what it prints must hold $1.
 run_cron() {
   local cron_user cron_command said
   IFS=' ' read -r _ _ _ _ _ cron_user cron_command <"$site/cron.d/quorb"
@@ -489,7 +489,11 @@ run_cron() {
     said="$(env -i PATH=/usr/bin:/bin sh -c "$cron_command" 2>&1)" || fail "the cron command failed: $said"
   fi
   # (Without a relay of the test's own the spool's mail has nowhere to go, and it says so.)
-  [ -z "$said" ] || [ -z "$mailbox" ] || fail "the cron command said: $said"
+  if [ -n "${1:-}" ]; then
+    grep -qF -- "$1" <<<"$said" || fail "the cron command did not say $1: $said"
+  else
+    [ -z "$said" ] || [ -z "$mailbox" ] || fail "the cron command said: $said"
+  fi
 }
 run_cron
 run_block "## Integrity check"
@@ -536,14 +540,29 @@ if [ "$pop3" != 127.0.0.1:1 ]; then
   mkdir -p "$site/cron.d"
   run_block "## A quiet site: the cron line"
 
-  # Waits until the mailbox $1 holds a synchronisation message of TEST; prints its file.
-  sync_mail() {
-    local found=""
-    for _ in $(seq 100); do
-      found="$(grep -ls "^Subject: Quorb-Synchro TEST " "$pf/mail/$1/new/"* 2>/dev/null | head -n 1)"
-      [ -n "$found" ] && break
+  # Waits until both sites have handed every mail to the relay (what is left in their spools
+  # was refused for good) and the relay has delivered them all.
+  settle() {
+    local busy env queue
+    for _ in $(seq 150); do
+      busy=""
+      for env in "$root"/srv/quorb/data/Mail/*.env "$peer_site"/srv/quorb/data/Mail/*.env; do
+        [ ! -e "$env" ] || [ "$(sed -n 3p "$env")" = refused ] || busy=1
+      done
+      for queue in maildrop incoming active; do
+        [ -z "$(ls -A "$pf/queue/$queue" 2>/dev/null)" ] || busy=1
+      done
+      [ -n "$busy" ] || return 0
       sleep 0.2
     done
+    fail "mail still on its way ($(tail -n 5 "$pf/postfix.log"))"
+  }
+  # Once the mail has settled, a synchronisation message of TEST in the mailbox $1; prints its
+  # file.
+  sync_mail() {
+    local found
+    settle
+    found="$(grep -ls "^Subject: Quorb-Synchro TEST " "$pf/mail/$1/new/"* 2>/dev/null | head -n 1 || true)"
     [ -n "$found" ] || fail "no synchronisation message reached $1 ($(tail -n 5 "$pf/postfix.log"))"
     echo "$found"
   }
@@ -551,7 +570,7 @@ if [ "$pop3" != 127.0.0.1:1 ]; then
   collect() {
     site="$1"
     [ ! -e "$site/srv/quorb/data/Synchro/pass.stamp" ] || touch -d '-1 hour' "$site/srv/quorb/data/Synchro/pass.stamp"
-    run_cron
+    run_cron "${2:-}"
   }
 
   created="$(page -L -d "CMD=new&title=Shared+from+A&project=TEST&group=phase+1&prog=general&sev=2" \
@@ -572,6 +591,8 @@ end = max(i for i, l in enumerate(lines) if l)
 text = subject + "\n" + "\n".join(lines[start:end + 1])
 sys.exit(hmac.new(secret.encode("latin-1"), text.encode("latin-1"), hashlib.sha256).hexdigest() != mac)
 EOF
+  # Kept to be sent again with a wrong MAC below.
+  sed 's/^X-Quorb-MAC: .*/X-Quorb-MAC: '"$(printf '0%.0s' $(seq 64))"'/' "$message" >"$root/forged.eml"
   collect "$peer_site"
   expect "$(page "$peer_base/cgi-bin/quorb.cgi?Num=$shared")" "Shared from A"
   ls "$peer_site"/srv/quorb/data/Synchro/in/TEST/a.example.org/s*.dat >/dev/null 2>&1 ||
@@ -583,9 +604,11 @@ EOF
   expect "$(page "$base/cgi-bin/quorb.cgi?Num=$shared")" "Seen on B"
   [ -s "$root/srv/quorb/data/Synchro/out/TEST/sent.txt" ] || fail "site A keeps no message counter"
 
-  # "Moving an existing partnership over": a new secret chosen as the docs say and entered on
-  # each site's synchronisation page; a sheet made on B then reaches A, and neither status
-  # page lists an error.
+  # "Moving an existing partnership over": a new secret, at a quiet time (each site collected),
+  # chosen as the docs say and entered on each site's synchronisation page; a sheet made on B
+  # then reaches A, and neither status page lists an error.
+  settle
+  collect "$peer_site"
   secret="$(openssl rand -hex 32)"
   for target in "$base" "$peer_base"; do
     page -L -d "CMD=setup&Edit=11&project=TEST&secret=$secret" "$target/cgi-bin/quorb.cgi" >/dev/null
@@ -602,11 +625,24 @@ EOF
   sync_mail quorb-sync-a >/dev/null
   collect "$root"
   expect "$(page "$base/cgi-bin/quorb.cgi?Num=$back")" "Shared from B"
+  settle
+  collect "$peer_site"
   for target in "$base" "$peer_base"; do
     state="$(page "$target/cgi-bin/quorb.cgi?CMD=setup&Edit=11")"
     expect "$state" "<TR><TD>Shared secret</TD><TD>set</TD></TR>"
     expect "$state" "<TR><TD>Folders</TD><TD>in place</TD></TR>"
     expect "$(grep -A1 -F "<H2>Errors of the last passes</H2>" <<<"$state")" "<P>None."
   done
+
+  # A message whose MAC is wrong is refused as the docs say: not applied, gone from the
+  # mailbox, in the error log and on the status page.
+  forged="$pf/mail/quorb-sync-b/new/forged.eml"
+  install -o postfix -g postfix -m 600 "$root/forged.eml" "$forged"
+  collect "$peer_site" "quorb synchronisation: TEST: "
+  [ ! -e "$forged" ] || fail "the refused message stays in the mailbox"
+  state="$(page "$peer_base/cgi-bin/quorb.cgi?CMD=setup&Edit=11")"
+  errors="$(sed -n '/<H2>Errors of the last passes<\/H2>/,/<H2>/p' <<<"$state")"
+  [ "$(grep -c "refused: its MAC is wrong" <<<"$errors")" = 1 ] ||
+    fail "the status page does not list the refused message alone: $errors"
 fi
 echo "deploy_docs ($server): site from the docs answers; sheet $sheet created, shown${mailbox:+ and mailed}${cups_server:+, printed}${shared:+; $shared shared between two sites}"
