@@ -634,8 +634,8 @@ EOF
     expect "$(grep -A1 -F "<H2>Errors of the last passes</H2>" <<<"$state")" "<P>None."
   done
 
-  # A message whose MAC is wrong is refused as the docs say: not applied, gone from the
-  # mailbox, in the error log and on the status page.
+  # A message whose MAC is wrong (site A's first, its MAC replaced) is refused as the docs say:
+  # gone from the mailbox, in the error log and on the status page.
   forged="$pf/mail/quorb-sync-b/new/forged.eml"
   install -o postfix -g postfix -m 600 "$root/forged.eml" "$forged"
   collect "$peer_site" "quorb synchronisation: TEST: "
