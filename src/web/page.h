@@ -26,6 +26,12 @@ void ErrorBoxArg(int n, std::string_view arg);
 void LabelCell(int message, std::string_view field = {});
 void OpenSelectCell(std::string_view name);
 void CloseSelectCell();
+// A field's visible label, naming for readers and for a click the field whose ID is `field`:
+// "<LABEL FOR=field>text</LABEL>" (`text` written as it is: the caller escapes user text).
+std::string LabelFor(std::string_view field, std::string_view text);
+// The name of a field that no visible label can point at (a cell of a grid, a field repeated
+// in several forms of a page): the attribute " ARIA-LABEL=\"text\"", `text` escaped.
+std::string AriaLabel(std::string_view text);
 // The options of a project list that reloads the page `cmd` for the project chosen, `project`
 // selected; `uid` ends each link (the identity suffix).
 void WriteProjectChoices(std::string_view cmd, std::string_view project, std::string_view uid);
