@@ -53,12 +53,12 @@ void CheckLanguageVersion();
 inline constexpr std::string_view kLanguageVersion = "v4.6";
 
 // What the head of every page holds for every reader: what a phone needs (its own width;
-// tables, lists and fields that shrink to the screen, words breaking rather than pushing the
-// page sideways; on a narrow screen the cells of a form stack, each label above its field),
-// and the keyboard's way through lists that load a page.
+// tables, lists and fields that shrink to the screen, words of cells and headings breaking
+// rather than pushing the page sideways; on a narrow screen the cells of a form stack, each
+// label above its field), and the keyboard's way through lists that load a page.
 inline constexpr std::string_view kEveryReaderHead =
     "<META NAME=\"viewport\" CONTENT=\"width=device-width, initial-scale=1\">\n"
-    "<STYLE>TABLE{max-width:100%}TD,TH{overflow-wrap:anywhere}"
+    "<STYLE>TABLE{max-width:100%}TD,TH,H1,H2{overflow-wrap:anywhere}"
     "INPUT,SELECT,TEXTAREA,IMG{max-width:100%;box-sizing:border-box}"
     "@media (max-width:40em){FORM TABLE,FORM TBODY,FORM TR,FORM TD,FORM TH{display:block}"
     "FORM TABLE{width:auto !important}}</STYLE>\n"

@@ -12,6 +12,8 @@ import { test } from 'node:test';
 import { createDemoSheet, kDemoChoices, output, submit, useSite, withBrowser } from './common.mjs';
 
 const site = useSite('quorb-reader-');
+// A site without its main configuration file, for the first-run setup page (the wizard).
+const bare = useSite('quorb-reader-bare-', '', { bare: true });
 const axeSource = fs.readFileSync(createRequire(import.meta.url).resolve('axe-core/axe.min.js'), 'utf8');
 const script = '/cgi-bin/quorb.cgi';
 
@@ -44,14 +46,17 @@ test('the pages of a day have no A or AA violation and fit a phone', () => withB
     '?Login=1', '?CMD=history', '?CMD=history&text=PAGE', '?CMD=help', '?CMD=setup',
     '?CMD=statS&statS=0&project=DEMO', '?CMD=statS&statS=5&project=DEMO&group=TOTAL&Week=4',
     `?CMD=book&${place}`, `?CMD=tests&${place}`, `?CMD=tests&${place}&camp=walk&book=32`,
+    ...[3, 5, 7, 9, 11].map((n) => `?CMD=book&${book}&book=${n}`), `?CMD=tests&${book}&book=28&camp=walk`,
+    ...Array.from({ length: 11 }, (_, i) => `?CMD=setup&Edit=${i + 1}&project=DEMO`),
     ...['Attach', 'Assign', 'Analyse', 'Corrected', 'Postpone', 'Duplicate', 'Change_Header', 'Copy']
       .map(sheet), `${sheet('Edit')}&Edit=0`,
   ];
   const found = [];
+  const wizard = `${bare.base}/`;
   for (const width of [1024, 375]) {
     await page.setViewportSize({ width, height: 800 });
-    for (const query of pages) {
-      await page.goto(`${site.base}${script}${query}`);
+    for (const query of [...pages, wizard]) {
+      await page.goto(query === wizard ? wizard : `${site.base}${script}${query}`);
       for (const v of await violations(page)) found.push(`${width} ${query}: ${v}`);
       const scroll = await page.evaluate(() => document.documentElement.scrollWidth);
       if (scroll > width) found.push(`${width} ${query}: ${scroll} px wide`);

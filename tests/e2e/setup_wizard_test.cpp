@@ -30,7 +30,7 @@ TEST(SetupWizard, FreshInstallationEndToEnd) {
   ASSERT_EQ(home.rfind(kHtmlHeader, 0), 0u) << home;
   EXPECT_EQ("", Missing(home, {"<BODY BGCOLOR=#C0C0C0>\n<Font size=7>QUORB Setup Wizard</font>\n",
                                "<INPUT TYPE=hidden NAME=Wizzard VALUE=1>\n",
-                               "NAME=data SIZE=40 VALUE=\"" + inst.root() + "/data/\""}));
+                               "NAME=data ID=data SIZE=40 VALUE=\"" + inst.root() + "/data/\""}));
 
   // Step 1 with a data directory given without its trailing "/": nested folders are made.
   std::string data = inst.Path("data/deep");
