@@ -61,7 +61,7 @@ inline constexpr std::string_view kEveryReaderHead =
     "<STYLE>TABLE{max-width:100%}TD,TH,H1,H2{overflow-wrap:anywhere}"
     "INPUT,SELECT,TEXTAREA,IMG{max-width:100%;box-sizing:border-box}"
     "@media (max-width:40em){FORM TABLE,FORM TBODY,FORM TR,FORM TD,FORM TH{display:block}"
-    "FORM TABLE{width:auto !important}}</STYLE>\n"
+    "FORM TABLE{width:auto !important}TEXTAREA{width:100%}}</STYLE>\n"
     // A list that loads another page when changed (a project, a book ...) waits, when it is
     // changed from the keyboard, until the choice is made: Enter, or leaving the list. Arrow
     // keys move through the choices without a reload taking the focus away.

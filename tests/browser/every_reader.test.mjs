@@ -52,16 +52,31 @@ test('the pages of a day have no A or AA violation and fit a phone', () => withB
       .map(sheet), `${sheet('Edit')}&Edit=0`,
   ];
   const found = [];
-  const wizard = `${bare.base}/`;
+  const check = async (width, where) => {
+    for (const v of await violations(page)) found.push(`${width} ${where}: ${v}`);
+    const scroll = await page.evaluate(() => document.documentElement.scrollWidth);
+    if (scroll > width) found.push(`${width} ${where}: ${scroll} px wide`);
+  };
   for (const width of [1024, 375]) {
     await page.setViewportSize({ width, height: 800 });
-    for (const query of [...pages, wizard]) {
-      await page.goto(query === wizard ? wizard : `${site.base}${script}${query}`);
-      for (const v of await violations(page)) found.push(`${width} ${query}: ${v}`);
-      const scroll = await page.evaluate(() => document.documentElement.scrollWidth);
-      if (scroll > width) found.push(`${width} ${query}: ${scroll} px wide`);
+    for (const query of pages) {
+      await page.goto(`${site.base}${script}${query}`);
+      await check(width, query);
     }
   }
+  // The wizard of a site without its main file, page after page: the directories, the files
+  // made, then the projects, sub-projects, programs, phases, versions, deadlines, impacts,
+  // members and mail, and the last word.
+  await page.goto(`${bare.base}/`);
+  await page.fill('input[name=mel]', '127.0.0.1:1');
+  for (let step = 1; step <= 12; ++step) {
+    for (const width of [1024, 375]) {
+      await page.setViewportSize({ width, height: 800 });
+      await check(width, `wizard page ${step}`);
+    }
+    if (step < 12) await submit(page);
+  }
+  assert.ok(await page.locator('input[value=Next]').count());
   await page.goto(`${site.base}${script}?Num=Di20.00001`);
   await page.screenshot({ path: path.join(output, 'reader_sheet_375.png'), fullPage: true });
   assert.deepEqual(found, []);
