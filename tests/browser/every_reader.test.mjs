@@ -46,7 +46,8 @@ test('the pages of a day have no A or AA violation and fit a phone', () => withB
     '?Login=1', '?CMD=history', '?CMD=history&text=PAGE', '?CMD=help', '?CMD=setup',
     '?CMD=statS&statS=0&project=DEMO', '?CMD=statS&statS=5&project=DEMO&group=TOTAL&Week=4',
     `?CMD=book&${place}`, `?CMD=tests&${place}`, `?CMD=tests&${place}&camp=walk&book=32`,
-    ...[3, 5, 7, 9, 11].map((n) => `?CMD=book&${book}&book=${n}`), `?CMD=tests&${book}&book=28&camp=walk`,
+    ...[3, 5, 7, 9, 11].map((n) => `?CMD=book&${book}&book=${n}`),
+    ...[26, 28, 29].map((n) => `?CMD=tests&${book}&book=${n}&camp=walk&test=001`),
     ...Array.from({ length: 11 }, (_, i) => `?CMD=setup&Edit=${i + 1}&project=DEMO`),
     ...['Attach', 'Assign', 'Analyse', 'Corrected', 'Postpone', 'Duplicate', 'Change_Header', 'Copy']
       .map(sheet), `${sheet('Edit')}&Edit=0`,

@@ -94,7 +94,7 @@ TEST(CampaignPages, CampaignIsCreatedFilledSummarisedAndDownloaded) {
   Tests(inst, "&book=27&camp=2023.12.31.10.00.00");
   // Without a campaign the navigator takes the greatest name.
   EXPECT_TRUE(Has(Tests(inst, ""), "<OPTION SELECTED VALUE=\"2024%2d01%2d02\">2024-01-02\n"));
-  EXPECT_TRUE(Has(Tests(inst, "&book=26"), "NAME=\"camp\" VALUE=\"20"));
+  EXPECT_TRUE(Has(Tests(inst, "&book=26"), "NAME=\"camp\" ID=camp VALUE=\"20"));
 
   const std::string refs = "&fft=TESTaG.00001%2C+TESTaG.00002";
   SaveResult(inst, "&step=S1&test=000", "&submitter=tessin&version=1.0&res=0");
