@@ -1,7 +1,8 @@
-// The pages of a day's work for every reader: the accessibility checker axe-core finds no
-// violation of WCAG level A or AA at 1024 and at 375 px, and no page scrolls sideways on a
-// phone; a project is chosen from the keyboard; an accented attachment name downloads
-// unchanged and a picture opens in the browser. Run by run.sh (QUORB_CGI, QUORB_BROWSER_OUTPUT).
+// The pages of a day's work for every reader (with the test book's forms, every setup page and
+// the wizard of a fresh site): the accessibility checker axe-core finds no violation of WCAG
+// level A or AA at 1024 and at 375 px, and no page scrolls sideways on a phone; a project is
+// chosen from the keyboard; an accented attachment name downloads unchanged and a picture opens
+// in the browser. Run by run.sh (QUORB_CGI, QUORB_BROWSER_OUTPUT).
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import { createRequire } from 'node:module';
