@@ -25,7 +25,10 @@ void WriteListForm(int kind, int wizard_step, std::string_view project, const st
   base::Page("<FORM METHOD=POST ACTION=\"%s\">\n", base::EscapeHtml(web::ScriptName()));
   WriteFormFields(kind, wizard_step);
   base::Page("<INPUT TYPE=hidden NAME=%s VALUE=%s>\n", "project", base::EscapeHtml(project));
-  base::Page("<TEXTAREA NAME=%s ROWS=%d COLS=70>\n", "text", static_cast<int>(lines.size()) + 1);
+  // Named for readers as the heading names the file (a page holds one form per project).
+  std::string file = base::Sprintf("%s.cfg", KindName(kind));
+  base::Page("<TEXTAREA NAME=%s ROWS=%d COLS=70%s>\n", "text", static_cast<int>(lines.size()) + 1,
+             web::AriaLabel(project.empty() ? file : base::Sprintf("%s %s", project, file)));
   for (const std::string& line : lines) base::Page("%s\n", base::EscapeHtml(line));
   base::Write(nullptr, "</TEXTAREA>\n");
   WriteSubmit(wizard_step);

@@ -60,7 +60,10 @@ void WriteMailForm(int wizard_step) {
     base::Page("<TR><TD>%s</TD>\n", sheets::ActionName(code));
     for (int c = 0; c < kColumns; ++c) {
       base::Write(nullptr, "<TD ALIGN=CENTER><INPUT TYPE=CHECKBOX ");
-      base::Page("NAME=V%d_%d ", c, code);
+      // Named for readers by its role (the column) and its action (the row).
+      base::Page(
+          "NAME=V%d_%d%s ", c, code,
+          web::AriaLabel(base::Sprintf("%s %s", config::Msg(2455 + c), sheets::ActionName(code))));
       if (Has(words, kMailRoles[c])) base::Write(nullptr, " CHECKED ");
       base::Write(nullptr, "></TD>\n");
     }

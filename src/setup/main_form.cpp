@@ -18,6 +18,8 @@ constexpr std::string_view kPrintIsReadOnly =
     "Set on the server only: edit PRINT in quorb.cfg there to change it.";
 constexpr std::string_view kSecurityOffWarning =
     "Unchecked, logins and rights are off: everyone may read and change everything.";
+// "Domain of my address": the name of the field after the "@" of the site's address.
+constexpr int kMsgAddressDomain = 2141;
 constexpr std::string_view kDebugHint =
     "paths, addresses and server dialogue in the pages, for the administrator (DEBUG)";
 
@@ -26,16 +28,22 @@ std::string_view Label(int n, std::string_view fallback) {
   return text.empty() ? fallback : std::string_view(text);
 }
 
-void RowStart(int n, std::string_view fallback) {
-  base::Page("<TR><TD ALIGN=RIGHT><P>%s : </TD><TD>", Label(n, fallback));
+// A row's label, naming its first field (`field`, its ID) when it has one.
+void RowStart(int n, std::string_view fallback, std::string_view field = {}) {
+  std::string_view label = Label(n, fallback);
+  base::Page("<TR><TD ALIGN=RIGHT><P>%s : </TD><TD>",
+             field.empty() ? std::string(label) : web::LabelFor(field, label));
 }
 
-void TextField(std::string_view name, int size, std::string_view value) {
-  base::Page("<INPUT TYPE=text NAME=%s SIZE=%d VALUE=\"%s\">", name, size, base::EscapeHtml(value));
+// A text field whose ID is its name; `extra` is added to its attributes.
+void TextField(std::string_view name, int size, std::string_view value,
+               std::string_view extra = {}) {
+  base::Page("<INPUT TYPE=text NAME=%s ID=%s%s SIZE=%d VALUE=\"%s\">", name, name, extra, size,
+             base::EscapeHtml(value));
 }
 
 void TextRow(int n, std::string_view fallback, std::string_view name, std::string_view value) {
-  RowStart(n, fallback);
+  RowStart(n, fallback, name);
   TextField(name, 40, value);
   base::Write(nullptr, "</TD></TR>\n");
 }
@@ -148,29 +156,30 @@ void WriteMainConfigForm(int wizard_step, const web::ParamList& list) {
   base::Page("<TT>%s</TT><BR><FONT SIZE=-1>%s</FONT></TD></TR>\n", base::EscapeHtml(v.print),
              kPrintIsReadOnly);
   TextRow(2554, "SMTP Server", "mel", v.mailserv);
-  RowStart(2557, "POP3 Server");
+  RowStart(2557, "POP3 Server", "pop");
   TextField("pop", 40, v.pop3);
-  base::Page("<DIV ALIGN=RIGHT>%s", Label(2709, "Login : "));
+  base::Page("<DIV ALIGN=RIGHT>%s", web::LabelFor("popU", Label(2709, "Login : ")));
   TextField("popU", 20, v.pop3user);
   // The stored password never goes back into a page.
-  base::Page("<BR>%s<INPUT TYPE=password NAME=popP SIZE=20 VALUE=\"\"></DIV></TD></TR>\n",
-             Label(2711, "Password : "));
+  base::Page("<BR>%s<INPUT TYPE=password NAME=popP ID=popP SIZE=20 VALUE=\"\"></DIV></TD></TR>\n",
+             web::LabelFor("popP", Label(2711, "Password : ")));
   TextRow(2555, "My Hostname", "hst", v.hostname);
-  RowStart(2559, "My Adress");
+  RowStart(2559, "My Adress", "www");
   TextField("www", 9, v.www);
   base::Write(nullptr, "@");
-  TextField("dom", 24, v.domain);
+  TextField("dom", 24, v.domain, web::AriaLabel(Label(kMsgAddressDomain, "Domain")));
   base::Write(nullptr, "</TD></TR>\n");
-  RowStart(2558, "Authentication");
+  RowStart(2558, "Authentication", "sec");
   // Turning logins off opens every page to everyone: the box that does it says so, and asks.
   if (v.security == "YES")
     base::Page(
-        "<INPUT TYPE=checkbox NAME=sec VALUE=YES CHECKED onClick=\"if (!this.checked && "
+        "<INPUT TYPE=checkbox NAME=sec ID=sec VALUE=YES CHECKED onClick=\"if (!this.checked && "
         "!confirm('%s')) this.checked = true;\"> <B>%s</B><BR>",
         kSecurityOffWarning, kSecurityOffWarning);
   else
-    base::Page("<INPUT TYPE=checkbox NAME=sec VALUE=YES>");
-  base::Page(" %s <SELECT NAME=PERSIST>\n", Label(2116, "Persistent"));
+    base::Page("<INPUT TYPE=checkbox NAME=sec ID=sec VALUE=YES>");
+  base::Page(" %s <SELECT NAME=PERSIST ID=PERSIST>\n",
+             web::LabelFor("PERSIST", Label(2116, "Persistent")));
   const std::string& asked = web::GetParam(list, "PERSIST");
   int persist = web::IsAbsent(asked) ? v.persist : web::GetParamInt(list, "PERSIST");
   constexpr std::string_view kPersistNames[] = {"session", "day", "week", "30 days"};
@@ -178,13 +187,13 @@ void WriteMainConfigForm(int wizard_step, const web::ParamList& list) {
     base::Page("<OPTION VALUE=%d%s>%s\n", i, i == persist ? " SELECTED" : "",
                Label(2117 + i, kPersistNames[i]));
   base::Write(nullptr, "</SELECT></TD></TR>\n");
-  base::Page("<TR><TD ALIGN=RIGHT><P>%s : </TD><TD>", "Diagnostics");
-  base::Page("<INPUT TYPE=checkbox NAME=dbg VALUE=YES%s> %s</TD></TR>\n",
+  base::Page("<TR><TD ALIGN=RIGHT><P>%s : </TD><TD>", web::LabelFor("dbg", "Diagnostics"));
+  base::Page("<INPUT TYPE=checkbox NAME=dbg ID=dbg VALUE=YES%s> %s</TD></TR>\n",
              v.debug == "YES" ? " CHECKED" : "", kDebugHint);
-  RowStart(2124, "Sheets per result page");
-  base::Page("<INPUT NAME=PAGESIZE SIZE=6 VALUE=%d></TD></TR>\n", v.pagesize);
-  RowStart(2556, "Display language");
-  base::Write(nullptr, "<SELECT NAME=lang>\n");
+  RowStart(2124, "Sheets per result page", "PAGESIZE");
+  base::Page("<INPUT NAME=PAGESIZE ID=PAGESIZE SIZE=6 VALUE=%d></TD></TR>\n", v.pagesize);
+  RowStart(2556, "Display language", "lang");
+  base::Write(nullptr, "<SELECT NAME=lang ID=lang>\n");
   for (std::string_view code : {"EN", "FR"})
     base::Page("<OPTION%s>%s\n", config::Msg(1) == code ? " SELECTED" : "", code);
   base::Write(nullptr, "</SELECT></TD></TR>\n");

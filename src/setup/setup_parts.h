@@ -83,7 +83,7 @@ bool ReplaceConfigFile(const std::string& path, std::string_view content, int& e
 // With security off, the warning that anyone who can reach the site can change its
 // configuration, and how to turn logins on; nothing with security on.
 inline constexpr std::string_view kOpenSiteWarning =
-    "<P><FONT COLOR=RED><B>Logins are off: anyone who can reach this site can change its "
+    "<P><FONT COLOR=#990000><B>Logins are off: anyone who can reach this site can change its "
     "configuration.</B> Add members with passwords to the projects, then check "
     "Authentication (SECURITY YES in quorb.cfg) before the site is reachable.</FONT>\n";
 void WriteOpenSiteWarning();

@@ -121,8 +121,8 @@ void WriteProject(const std::string& project, const std::string& script, const s
   base::Page("<INPUT TYPE=hidden NAME=project VALUE=\"%s\">\n", Esc(project));
   if (!suffix.empty()) base::Page("<INPUT TYPE=hidden NAME=Uid VALUE=\"%s\">\n", Esc(suffix));
   base::Page(
-      "%s <INPUT TYPE=password NAME=secret SIZE=40> <INPUT TYPE=submit VALUE=\"OK\">\n"
-      "</FORM>\n",
+      "<LABEL>%s <INPUT TYPE=password NAME=secret SIZE=40></LABEL> "
+      "<INPUT TYPE=submit VALUE=\"OK\">\n</FORM>\n",
       Msg(2814));
 }
 

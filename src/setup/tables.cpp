@@ -99,7 +99,9 @@ void WriteRow(int kind, const std::vector<Column>& columns, const std::vector<st
       if (field.empty() || field.front() == 'Y') base::Write(nullptr, " CHECKED ");
       base::Page("VALUE=\"%s\" ", "YES");
     }
-    base::Page("NAME=V%d_%d></TD>\n", static_cast<int>(c), row);
+    // Each cell is named for readers by its column and its row.
+    base::Page("NAME=V%d_%d%s></TD>\n", static_cast<int>(c), row,
+               web::AriaLabel(base::Sprintf("%s %d", config::Msg(columns[c].label), row + 1)));
   }
   base::Write(nullptr, "</TR>\n");
 }
@@ -131,7 +133,8 @@ void WriteTableForm(int kind, int wizard_step, std::string_view project, const s
   base::Write(nullptr, "</TABLE>\n");
   // The wizard asks for the partners' shared secret with the partners themselves.
   if (kind == kProject && wizard_step > 0)
-    base::Page("<P>%s <INPUT TYPE=password NAME=secret SIZE=40>\n", config::Msg(2814));
+    base::Page("<P>%s <INPUT TYPE=password NAME=secret ID=secret SIZE=40>\n",
+               web::LabelFor("secret", config::Msg(2814)));
   WriteSubmit(wizard_step);
   base::Page("<INPUT TYPE=hidden NAME=LINES VALUE=%d>\n", rows);
   base::Write(nullptr, "</FORM>\n");

@@ -169,7 +169,8 @@ void WriteNewCampaignForm(const BookPlace& place) {
   WriteCampaignFormPlace(place);
   WriteHidden("book", base::Sprintf("%d", kCreateCampaign));
   base::Page("<TABLE BORDER=1 ><TR>\n");
-  base::Page("<TD>%s : <INPUT SIZE=50 NAME=\"%s\" VALUE=\"%s\" ></TD>\n", Msg(2493), "camp",
+  base::Page("<TD>%s : <INPUT SIZE=50 NAME=\"%s\" ID=camp VALUE=\"%s\" ></TD>\n",
+             web::LabelFor("camp", Msg(2493)), "camp",
              DefaultCampaignName(static_cast<long>(std::time(nullptr))));
   base::Page("<TD><inPUT TYPE=\"submit\" VALUE=\"OK\">\n");
   base::Page("</TD></TR>\n");
@@ -322,19 +323,19 @@ void WriteResultForm(const BookPlace& place, const std::string& campaign) {
   base::Page("</TABLE>\n");
   base::Page("</TD></TR>\n");
 
-  base::Page("<TR><TD ALIGN=CENTER> %s \n", Msg(2499));
-  base::Page("<SELECT NAME=\"%s\">\n", "submitter");
+  base::Page("<TR><TD ALIGN=CENTER> %s \n", web::LabelFor("submitter", Msg(2499)));
+  base::Page("<SELECT NAME=\"%s\" ID=submitter>\n", "submitter");
   base::Page("<OPTION >&nbsp\n");
   config::WriteUserOptions(nullptr, place.project, result.tester);
   base::Page("</SELECT>\n");
   base::Page("</TD>\n");
-  base::Page("<TD ALIGN=CENTER> %s \n", Msg(110));
-  base::Page("<SELECT NAME=\"%s\">\n", "version");
+  base::Page("<TD ALIGN=CENTER> %s \n", web::LabelFor("version", Msg(110)));
+  base::Page("<SELECT NAME=\"%s\" ID=version>\n", "version");
   base::Page("<OPTION>&nbsp\n");
   config::WriteProjectFileOptions(nullptr, place.project, "version", result.version);
   base::Page("</SELECT>\n");
-  base::Page("<TD ALIGN=CENTER> %s \n", Msg(2495));
-  base::Page("<SELECT NAME=\"%s\">\n", "res");
+  base::Page("<TD ALIGN=CENTER> %s \n", web::LabelFor("res", Msg(2495)));
+  base::Page("<SELECT NAME=\"%s\" ID=res>\n", "res");
   for (int code = 0; !ResultCodeName(code).empty(); ++code) {
     base::Page("<OPTION ");
     if (code == result.code) base::Page("SELECTED ");
@@ -348,18 +349,18 @@ void WriteResultForm(const BookPlace& place, const std::string& campaign) {
   base::Page("<inPUT TYPE=\"submit\" VALUE=\"OK\">\n");
   base::Page("</TD></TR>\n");
 
-  base::Page("<TR><TD COLSPAN=3>%s:<BR>\n", Msg(2500));
-  base::Page("<TEXTAREA NAME=%s ROWS=5 COLS=70>\n", "text");
+  base::Page("<TR><TD COLSPAN=3>%s:<BR>\n", web::LabelFor("text", Msg(2500)));
+  base::Page("<TEXTAREA NAME=%s ID=text ROWS=5 COLS=70>\n", "text");
   base::Page("%s\n</TEXTAREA></TD></TR>\n", base::EscapeHtml(result.comment));
 
-  base::Page("<TR><TD COLSPAN=3>%s:\n", Msg(2501));
+  base::Page("<TR><TD COLSPAN=3>%s:\n", web::LabelFor("fft", Msg(2501)));
   base::Page("<TABLE BORDER=0><TR><TD WIDTH=5%%>\n");
   base::Page("<A HREF=\"%s?%s=%s&%s=%s&%s=%s&%s=%d%s\">\n", ScriptName(), "CMD", "create",
              "project", base::EscapeHtml(place.project), "group", EncodeLinkValue(place.group),
              "phase", place.phase, web::UidSuffix());
   base::Page("<IMG BORDER=0 SRC=%s/newbt.gif ALT=\"%s\"></A>\n", config::GetImageDir(), Msg(2001));
   base::Page("</TD>\n");
-  base::Page("<TD><TEXTAREA NAME=%s ROWS=2 COLS=60>\n", "fft");
+  base::Page("<TD><TEXTAREA NAME=%s ID=fft ROWS=2 COLS=60>\n", "fft");
   for (const std::string& sheet : result.sheets) base::Page("%s ", base::EscapeHtml(sheet));
   base::Page("</TEXTAREA></TD></TR>\n");
   base::Page("</TABLE></TD></TR>\n");

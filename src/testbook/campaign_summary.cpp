@@ -46,7 +46,8 @@ constexpr const char* kGreyBack = "BGCOLOR=\"#EFEFEF\"";
 constexpr const char* kWhiteBack = "BGCOLOR=\"#FFFFFF\"";
 constexpr const char* kBlackFont = "FONT COLOR=#000000 FACE=Helvetica";
 constexpr const char* kBlueFont = "FONT COLOR=#000080 FACE=Helvetica";
-constexpr const char* kGreenFont = "FONT COLOR=#008F00 FACE=Helvetica";
+// The book's totals: a green dark enough to read on the grey cells (4.8:1).
+constexpr const char* kGreenFont = "FONT COLOR=#007A00 FACE=Helvetica";
 
 void WriteHeadingRow() {
   base::Page("<BR><TABLE BORDER=1 CELLSPACING=0 CELLPADDING=4 WIDTH=100%% BGCOLOR=#000080>\n");

@@ -53,19 +53,21 @@ struct ItemLabels {
 void WriteItemFields(const ItemLabels& labels, std::string_view id_name, std::string_view id,
                      bool edit, const ItemFile& item) {
   base::Page("<TABLE BORDER=1 ><TR>\n");
-  base::Page("<TD>%s <INPUT SIZE=50 NAME=\"%s\" VALUE=\"%s\" ></TD>\n", labels.title, "title",
-             base::EscapeHtml(item.title));
-  base::Page("<TD>%s ", labels.id);
+  base::Page("<TD>%s <INPUT SIZE=50 NAME=\"%s\" ID=title VALUE=\"%s\" ></TD>\n",
+             web::LabelFor("title", labels.title), "title", base::EscapeHtml(item.title));
   if (edit) {
+    base::Page("<TD>%s ", labels.id);
     WriteHidden(id_name, id);
     base::Page(": <B>%s</B>", base::EscapeHtml(id));
   } else {
-    base::Page("<INPUT SIZE=5 NAME=\"%s\" >", id_name);
+    base::Page("<TD>%s ", web::LabelFor(id_name, labels.id));
+    base::Page("<INPUT SIZE=5 NAME=\"%s\" ID=%s>", id_name, id_name);
   }
   base::Page("</TD>\n");
   WriteSubmitCell();
-  base::Page("<TR><TD COLSPAN=3>%s:<BR>\n", labels.description);
-  base::Page("<TEXTAREA NAME=%s ROWS=15 COLS=70>\n%s", "text", base::EscapeHtml(item.description));
+  base::Page("<TR><TD COLSPAN=3>%s:<BR>\n", web::LabelFor("text", labels.description));
+  base::Page("<TEXTAREA NAME=%s ID=text ROWS=15 COLS=70>\n%s", "text",
+             base::EscapeHtml(item.description));
   base::Page("</TEXTAREA>\n");
   base::Page("</TD></TR></TABLE>\n");
   base::Page("</FORM>\n");
@@ -223,35 +225,35 @@ void WriteTestForm(const BookPlace& place, bool edit) {
   base::Page("<TR><TD COLSPAN=3>");
   base::Page("<TABLE BORDER=0 >\n");
   base::Page("<TR><TD>");
-  base::Page("%s <INPUT SIZE=60 NAME=\"%s\" VALUE=\"%s\"></TD>\n", Msg(106), "title",
-             base::EscapeHtml(test.title));
+  base::Page("%s <INPUT SIZE=60 NAME=\"%s\" ID=title VALUE=\"%s\"></TD>\n",
+             web::LabelFor("title", Msg(106)), "title", base::EscapeHtml(test.title));
   WriteSubmitCell();
   base::Page("</TABLE>\n");
   base::Page("</TD></TR>\n");
 
   base::Page("<TR>\n");
-  base::Page("<TD ALIGN=RIGHT>%s \n", Msg(103));
-  base::Page("<SELECT NAME=\"%s\">\n", "submitter");
+  base::Page("<TD ALIGN=RIGHT>%s \n", web::LabelFor("submitter", Msg(103)));
+  base::Page("<SELECT NAME=\"%s\" ID=submitter>\n", "submitter");
   base::Page("<OPTION >&nbsp\n");
   config::WriteUserOptions(nullptr, place.project, test.submitter);
   base::Page("</SELECT>\n");
   base::Page("</TD>\n");
-  base::Page("<TD ALIGN=RIGHT>%s\n", Msg(104));
-  base::Page("<SELECT NAME=\"%s\">\n", "impact");
+  base::Page("<TD ALIGN=RIGHT>%s\n", web::LabelFor("impact", Msg(104)));
+  base::Page("<SELECT NAME=\"%s\" ID=impact>\n", "impact");
   base::Page("<OPTION >&nbsp\n");
   config::WriteImpactOptions(nullptr, test.impact);
   base::Page("</SELECT>\n");
   base::Page("</TD>\n");
   base::Page("<TD ALIGN=RIGHT>");
-  base::Page("%s : <INPUT SIZE=35 NAME=\"%s\" VALUE=\"%s\"></TD>\n", Msg(105), "ref",
-             base::EscapeHtml(test.ref));
+  base::Page("%s : <INPUT SIZE=35 NAME=\"%s\" ID=ref VALUE=\"%s\"></TD>\n",
+             web::LabelFor("ref", Msg(105)), "ref", base::EscapeHtml(test.ref));
   base::Page("</TR>\n");
   bool first = true;
   for (const TextArea& area : kTextAreas) {
     if (!first) base::Page("</TD></TR>\n");
     first = false;
-    base::Page("<TR><TD COLSPAN=3>%s:<BR>\n", Msg(area.label));
-    base::Page("<TEXTAREA NAME=%s ROWS=%d COLS=70>\n", area.name, area.rows);
+    base::Page("<TR><TD COLSPAN=3>%s:<BR>\n", web::LabelFor(area.name, Msg(area.label)));
+    base::Page("<TEXTAREA NAME=%s ID=%s ROWS=%d COLS=70>\n", area.name, area.name, area.rows);
     base::Page("%s\n</TEXTAREA>\n", base::EscapeHtml(test.*area.field));
   }
   base::Page("</TD></TR></TABLE>\n");

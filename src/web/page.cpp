@@ -95,7 +95,15 @@ void LabelCell(int message, std::string_view field) {
   if (field.empty())
     base::Page("<TD><B>%s</B></TD>\n", config::Msg(message));
   else
-    base::Page("<TD><LABEL FOR=%s><B>%s</B></LABEL></TD>\n", field, config::Msg(message));
+    base::Page("<TD>%s</TD>\n", LabelFor(field, "<B>" + config::Msg(message) + "</B>"));
+}
+
+std::string LabelFor(std::string_view field, std::string_view text) {
+  return base::Sprintf("<LABEL FOR=%s>%s</LABEL>", field, text);
+}
+
+std::string AriaLabel(std::string_view text) {
+  return base::Sprintf(" ARIA-LABEL=\"%s\"", base::EscapeHtml(text));
 }
 
 void OpenSelectCell(std::string_view name) {

@@ -26,6 +26,12 @@ void ErrorBoxArg(int n, std::string_view arg);
 void LabelCell(int message, std::string_view field = {});
 void OpenSelectCell(std::string_view name);
 void CloseSelectCell();
+// A field's visible label, naming for readers and for a click the field whose ID is `field`:
+// "<LABEL FOR=field>text</LABEL>" (`text` written as it is: the caller escapes user text).
+std::string LabelFor(std::string_view field, std::string_view text);
+// The name of a field that no visible label can point at (a cell of a grid, a field repeated
+// in several forms of a page): the attribute " ARIA-LABEL=\"text\"", `text` escaped.
+std::string AriaLabel(std::string_view text);
 // The options of a project list that reloads the page `cmd` for the project chosen, `project`
 // selected; `uid` ends each link (the identity suffix).
 void WriteProjectChoices(std::string_view cmd, std::string_view project, std::string_view uid);
@@ -47,15 +53,15 @@ void CheckLanguageVersion();
 inline constexpr std::string_view kLanguageVersion = "v4.6";
 
 // What the head of every page holds for every reader: what a phone needs (its own width;
-// tables, lists and fields that shrink to the screen, words breaking rather than pushing the
-// page sideways; on a narrow screen the cells of a form stack, each label above its field),
-// and the keyboard's way through lists that load a page.
+// tables, lists and fields that shrink to the screen, words of cells and headings breaking
+// rather than pushing the page sideways; on a narrow screen the cells of a form stack, each
+// label above its field), and the keyboard's way through lists that load a page.
 inline constexpr std::string_view kEveryReaderHead =
     "<META NAME=\"viewport\" CONTENT=\"width=device-width, initial-scale=1\">\n"
-    "<STYLE>TABLE{max-width:100%}TD,TH{overflow-wrap:anywhere}"
+    "<STYLE>TABLE{max-width:100%}TD,TH,H1,H2{overflow-wrap:anywhere}"
     "INPUT,SELECT,TEXTAREA,IMG{max-width:100%;box-sizing:border-box}"
     "@media (max-width:40em){FORM TABLE,FORM TBODY,FORM TR,FORM TD,FORM TH{display:block}"
-    "FORM TABLE{width:auto !important}}</STYLE>\n"
+    "FORM TABLE{width:auto !important}TEXTAREA{width:100%}}</STYLE>\n"
     // A list that loads another page when changed (a project, a book ...) waits, when it is
     // changed from the keyboard, until the choice is made: Enter, or leaving the list. Arrow
     // keys move through the choices without a reload taking the focus away.

@@ -1,7 +1,8 @@
-// The pages of a day's work for every reader: the accessibility checker axe-core finds no
-// violation of WCAG level A or AA at 1024 and at 375 px, and no page scrolls sideways on a
-// phone; a project is chosen from the keyboard; an accented attachment name downloads
-// unchanged and a picture opens in the browser. Run by run.sh (QUORB_CGI, QUORB_BROWSER_OUTPUT).
+// The pages of a day's work for every reader (with the test book's forms, every setup page and
+// the wizard of a fresh site): the accessibility checker axe-core finds no violation of WCAG
+// level A or AA at 1024 and at 375 px, and no page scrolls sideways on a phone; a project is
+// chosen from the keyboard; an accented attachment name downloads unchanged and a picture opens
+// in the browser. Run by run.sh (QUORB_CGI, QUORB_BROWSER_OUTPUT).
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import { createRequire } from 'node:module';
@@ -12,6 +13,8 @@ import { test } from 'node:test';
 import { createDemoSheet, kDemoChoices, output, submit, useSite, withBrowser } from './common.mjs';
 
 const site = useSite('quorb-reader-');
+// A site without its main configuration file, for the first-run setup page (the wizard).
+const bare = useSite('quorb-reader-bare-', '', { bare: true });
 const axeSource = fs.readFileSync(createRequire(import.meta.url).resolve('axe-core/axe.min.js'), 'utf8');
 const script = '/cgi-bin/quorb.cgi';
 
@@ -44,19 +47,39 @@ test('the pages of a day have no A or AA violation and fit a phone', () => withB
     '?Login=1', '?CMD=history', '?CMD=history&text=PAGE', '?CMD=help', '?CMD=setup',
     '?CMD=statS&statS=0&project=DEMO', '?CMD=statS&statS=5&project=DEMO&group=TOTAL&Week=4',
     `?CMD=book&${place}`, `?CMD=tests&${place}`, `?CMD=tests&${place}&camp=walk&book=32`,
+    ...[3, 5, 7, 9, 11].map((n) => `?CMD=book&${book}&book=${n}`),
+    ...[26, 28, 29].map((n) => `?CMD=tests&${book}&book=${n}&camp=walk&test=001`),
+    ...Array.from({ length: 11 }, (_, i) => `?CMD=setup&Edit=${i + 1}&project=DEMO`),
     ...['Attach', 'Assign', 'Analyse', 'Corrected', 'Postpone', 'Duplicate', 'Change_Header', 'Copy']
       .map(sheet), `${sheet('Edit')}&Edit=0`,
   ];
   const found = [];
+  const check = async (width, where) => {
+    for (const v of await violations(page)) found.push(`${width} ${where}: ${v}`);
+    const scroll = await page.evaluate(() => document.documentElement.scrollWidth);
+    if (scroll > width) found.push(`${width} ${where}: ${scroll} px wide`);
+  };
   for (const width of [1024, 375]) {
     await page.setViewportSize({ width, height: 800 });
     for (const query of pages) {
       await page.goto(`${site.base}${script}${query}`);
-      for (const v of await violations(page)) found.push(`${width} ${query}: ${v}`);
-      const scroll = await page.evaluate(() => document.documentElement.scrollWidth);
-      if (scroll > width) found.push(`${width} ${query}: ${scroll} px wide`);
+      await check(width, query);
     }
   }
+  // The wizard of a site without its main file, page after page: the directories, the files
+  // made, then the projects, sub-projects, programs, phases, versions, deadlines, impacts,
+  // members and mail, and the last word.
+  await page.goto(`${bare.base}/`);
+  await page.fill('input[name=mel]', '127.0.0.1:1');
+  for (let step = 1; step <= 12; ++step) {
+    for (const width of [1024, 375]) {
+      await page.setViewportSize({ width, height: 800 });
+      await check(width, `wizard page ${step}`);
+    }
+    // Checked once the next page has loaded, not while it loads.
+    if (step < 12) await Promise.all([page.waitForEvent('load'), page.locator('form input[type=submit]').first().click()]);
+  }
+  assert.ok(await page.locator('input[value=Next]').count());
   await page.goto(`${site.base}${script}?Num=Di20.00001`);
   await page.screenshot({ path: path.join(output, 'reader_sheet_375.png'), fullPage: true });
   assert.deepEqual(found, []);

@@ -94,7 +94,7 @@ TEST(CampaignPages, CampaignIsCreatedFilledSummarisedAndDownloaded) {
   Tests(inst, "&book=27&camp=2023.12.31.10.00.00");
   // Without a campaign the navigator takes the greatest name.
   EXPECT_TRUE(Has(Tests(inst, ""), "<OPTION SELECTED VALUE=\"2024%2d01%2d02\">2024-01-02\n"));
-  EXPECT_TRUE(Has(Tests(inst, "&book=26"), "NAME=\"camp\" VALUE=\"20"));
+  EXPECT_TRUE(Has(Tests(inst, "&book=26"), "NAME=\"camp\" ID=camp VALUE=\"20"));
 
   const std::string refs = "&fft=TESTaG.00001%2C+TESTaG.00002";
   SaveResult(inst, "&step=S1&test=000", "&submitter=tessin&version=1.0&res=0");
@@ -127,8 +127,8 @@ TEST(CampaignPages, CampaignIsCreatedFilledSummarisedAndDownloaded) {
                         {Numbers({"4", "4", "2", "1", "50%", "25%", "50%"}, "FFFFFF", "000000"),
                          Numbers({"2", "0", "0", "0", "0%", "0%", "0%"}, "FFFFFF", "000000"),
                          "<TR><TD WIDTH=50 ALIGN=LEFT BGCOLOR=\"#EFEFEF\"COLSPAN=2 ><FONT "
-                         "COLOR=#008F00 FACE=Helvetica><B>Whole book</B></TD>\n" +
-                             Numbers({"6", "4", "2", "1", "50%", "25%", "50%"}, "EFEFEF", "008F00"),
+                         "COLOR=#007A00 FACE=Helvetica><B>Whole book</B></TD>\n" +
+                             Numbers({"6", "4", "2", "1", "50%", "25%", "50%"}, "EFEFEF", "007A00"),
                          "&camp=2024%2d01%2d02&mod=M1&step=S2&test=+&book=18\"> \nS2</A>"}));
 
   // The download: one row per test, every row as many fields as the header.
@@ -154,7 +154,7 @@ TEST(CampaignPages, EmptyCampaignCountsZeroAndBadNamesAreRefused) {
   SampleInstallation inst;
   Tests(inst, "&book=27&camp=empty");
   std::string summary = Tests(inst, "&camp=empty&book=28");
-  EXPECT_TRUE(Has(summary, Numbers({"0", "0", "0", "0", "0%", "0%", "0%"}, "EFEFEF", "008F00")));
+  EXPECT_TRUE(Has(summary, Numbers({"0", "0", "0", "0", "0%", "0%", "0%"}, "EFEFEF", "007A00")));
 
   const std::string missing = "A required field is missing";
   for (const char* camp : {"..", "x:y", "a%5Cb", "x%0Ay", "%2E%2E%2F%2E%2E", "", "+lead"}) {

@@ -122,8 +122,8 @@ TEST(Rights, SetupNeedsTheRightsOfTheProjectActedOnOrTheAdministrator) {
   EXPECT_FALSE(Has(form, "DEMO"));
   const std::string blank = form.substr(form.rfind("<TR>"));
   EXPECT_EQ(Count(blank, " CHECKED "), 2) << blank;
-  EXPECT_TRUE(Has(blank, " CHECKED VALUE=\"YES\" NAME=V3_4>"));
-  EXPECT_TRUE(Has(blank, " CHECKED VALUE=\"YES\" NAME=V4_4>"));
+  EXPECT_TRUE(Has(blank, " CHECKED VALUE=\"YES\" NAME=V3_4 "));
+  EXPECT_TRUE(Has(blank, " CHECKED VALUE=\"YES\" NAME=V4_4 "));
 }
 
 // A member grants only the rights they hold, the setup right and "All projects" only when
@@ -331,8 +331,9 @@ TEST(Rights, PagesNeedTheRightOfTheirRow) {
     EXPECT_TRUE(Has(inst.Get(query + Uid(inst, holding)).out, secret)) << query;
   }
   // Turning logins off is asked twice.
-  EXPECT_TRUE(Has(inst.Get("CMD=setup&Edit=1" + Uid(inst, "kolvar")).out,
-                  "NAME=sec VALUE=YES CHECKED onClick=\"if (!this.checked && !confirm('Unchecked"));
+  EXPECT_TRUE(
+      Has(inst.Get("CMD=setup&Edit=1" + Uid(inst, "kolvar")).out,
+          "NAME=sec ID=sec VALUE=YES CHECKED onClick=\"if (!this.checked && !confirm('Unchecked"));
 }
 
 // Without DEBUG the comments of a page name no login, token, right or path.

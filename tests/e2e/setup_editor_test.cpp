@@ -16,9 +16,11 @@ TEST(SetupEditor, MembersGridKeepsPasswordsOutOfPagesAndRightsAsTheyWere) {
   EXPECT_EQ("", Found(form, {"secret", "$pbkdf2"}));
   // tessin's blank right 2 stays unchecked; his first right is checked.
   EXPECT_EQ(
-      "", Missing(form, {"<TD><INPUT TYPE=Password SIZE=12 NAME=V2_0></TD>\n",
-                         "<TD ALIGN=CENTER><INPUT TYPE=Checkbox VALUE=\"YES\" NAME=V5_1></TD>\n",
-                         "<TD ALIGN=CENTER><INPUT TYPE=Checkbox  CHECKED VALUE=\"YES\" NAME=V4_1>",
+      "", Missing(form, {"<TD><INPUT TYPE=Password SIZE=12 NAME=V2_0 ARIA-LABEL=\"Password 1\">"
+                         "</TD>\n",
+                         "<TD ALIGN=CENTER><INPUT TYPE=Checkbox VALUE=\"YES\" NAME=V5_1 "
+                         "ARIA-LABEL=\"Create 2\"></TD>\n",
+                         "<TD ALIGN=CENTER><INPUT TYPE=Checkbox  CHECKED VALUE=\"YES\" NAME=V4_1 ",
                          "<INPUT TYPE=hidden NAME=LINES VALUE=3>\n"}));
 
   // Row 1 has no login and is dropped; an empty password keeps the stored one; a cell cannot
@@ -89,7 +91,8 @@ TEST(SetupEditor, ListSaveWritesTheProjectFileWithUnixLineEnds) {
   std::string form = inst.Get("CMD=setup&Edit=6").out;
   EXPECT_TRUE(Has(form,
                   "<INPUT TYPE=hidden NAME=project VALUE=TEST>\n"
-                  "<TEXTAREA NAME=text ROWS=3 COLS=70>\n1.0\n1.1\n</TEXTAREA>\n"));
+                  "<TEXTAREA NAME=text ROWS=3 COLS=70 ARIA-LABEL=\"TEST version.cfg\">\n"
+                  "1.0\n1.1\n</TEXTAREA>\n"));
   std::string page = inst.Post("CMD=setup&Edit=6&project=TEST&text=2.0%0D%0A%3Cb%3E%0D%0A").out;
   EXPECT_EQ(inst.Read("config/TEST_version.cfg"), "2.0\n<b>\n");
   EXPECT_TRUE(Has(page, "<A HREF=\"?CMD=setup&Edit=6\">\n"));
@@ -102,11 +105,13 @@ TEST(SetupEditor, MainFormMasksThePop3PasswordAndKeepsIt) {
   // The print command is shown, never a field: the shell runs it.
   EXPECT_EQ("", Found(form, {"hidden-pw", "NAME=prt"}));
   EXPECT_EQ("",
-            Missing(form, {"<INPUT TYPE=password NAME=popP SIZE=20 VALUE=\"\">",
+            Missing(form, {"<LABEL FOR=popP>Password</LABEL><INPUT TYPE=password NAME=popP ID=popP "
+                           "SIZE=20 VALUE=\"\">",
+                           "<INPUT TYPE=text NAME=dom ID=dom ARIA-LABEL=\"Domain of my address\" ",
                            "<OPTION VALUE=2 SELECTED>week\n", "<OPTION SELECTED>EN\n",
                            "<TT>cat</TT><BR><FONT SIZE=-1>Set on the server only: edit PRINT in "
                            "quorb.cfg there to change it.</FONT>",
-                           "<INPUT TYPE=checkbox NAME=dbg VALUE=YES> "}));
+                           "<INPUT TYPE=checkbox NAME=dbg ID=dbg VALUE=YES> "}));
 
   // An empty password keeps the stored one; a line feed in a value cannot add a key; PRINT
   // stays as the file has it; settings no form shows are kept.
@@ -146,10 +151,10 @@ TEST(SetupEditor, MailGridShowsAndSavesEveryAction) {
   inst.Write("config/sendmail.cfg", "new M boss\nVerified c\nnew V\n");
   std::string form = inst.Get("CMD=setup&Edit=10").out;
   EXPECT_TRUE(Has(form,
-                  "<TR><TD>new</TD>\n<TD ALIGN=CENTER><INPUT TYPE=CHECKBOX NAME=V0_0  "
-                  "CHECKED ></TD>\n<TD ALIGN=CENTER><INPUT TYPE=CHECKBOX NAME=V1_0  "
-                  "CHECKED ></TD>\n"));
-  EXPECT_TRUE(Has(form, "<INPUT TYPE=CHECKBOX NAME=V4_13  CHECKED >"));
+                  "<TR><TD>new</TD>\n<TD ALIGN=CENTER><INPUT TYPE=CHECKBOX NAME=V0_0 "
+                  "ARIA-LABEL=\"Manager (M) new\"  CHECKED ></TD>\n<TD ALIGN=CENTER><INPUT "
+                  "TYPE=CHECKBOX NAME=V1_0 ARIA-LABEL=\"Verifier (V) new\"  CHECKED ></TD>\n"));
+  EXPECT_TRUE(Has(form, "NAME=V4_13 ARIA-LABEL=\"Corrector (c) Verified\"  CHECKED >"));
   inst.Post("CMD=setup&Edit=10&text=xxx&V0_0=on&V2_17=on");
   std::string saved = inst.Read("config/sendmail.cfg");
   EXPECT_TRUE(saved.starts_with("new M boss \nChange_Header \n")) << saved;

@@ -30,7 +30,7 @@ TEST(SetupWizard, FreshInstallationEndToEnd) {
   ASSERT_EQ(home.rfind(kHtmlHeader, 0), 0u) << home;
   EXPECT_EQ("", Missing(home, {"<BODY BGCOLOR=#C0C0C0>\n<Font size=7>QUORB Setup Wizard</font>\n",
                                "<INPUT TYPE=hidden NAME=Wizzard VALUE=1>\n",
-                               "NAME=data SIZE=40 VALUE=\"" + inst.root() + "/data/\""}));
+                               "NAME=data ID=data SIZE=40 VALUE=\"" + inst.root() + "/data/\""}));
 
   // Step 1 with a data directory given without its trailing "/": nested folders are made.
   std::string data = inst.Path("data/deep");
@@ -38,7 +38,7 @@ TEST(SetupWizard, FreshInstallationEndToEnd) {
   std::string page =
       inst.Get(StepOne(inst, data), {{"HTTP_HOST", "bugs.example.org:8443"}, {"HTTPS", "on"}}).out;
   EXPECT_EQ("", Missing(page, {"<TR><TD> Creating Directory : " + data +
-                                   "/ </TD>\n<TD><Font COLOR=GREEN>OK</Font></TD></TR>\n",
+                                   "/ </TD>\n<TD><Font COLOR=#005800>OK</Font></TD></TR>\n",
                                "<TR><TD> Creating Default File : sendmail.cfg </TD>\n",
                                "Default Setup Completed"}));
   for (const char* dir : {"data/deep/Stats", "data/deep/Tests", "data/deep/tmp"})
@@ -104,7 +104,7 @@ TEST(SetupWizard, LanguageFilesAreCopiedFromShareOrMissingBlocksCompletion) {
   std::string page = inst.Get(StepOne(inst, inst.Path("data"))).out;
   EXPECT_TRUE(Has(page,
                   "<TR><TD> Copying Language File : langue.EN </TD>\n"
-                  "<TD><Font COLOR=GREEN>OK</Font></TD></TR>\n"))
+                  "<TD><Font COLOR=#005800>OK</Font></TD></TR>\n"))
       << page;
   EXPECT_TRUE(Has(page, "Default Setup Completed"));
   Installation shipped;
@@ -121,7 +121,7 @@ TEST(SetupWizard, LanguageFilesAreCopiedFromShareOrMissingBlocksCompletion) {
   alone.program = inst.Path("bin/quorb.cgi");
   page = inst.Run(alone).out;
   EXPECT_TRUE(Has(page,
-                  "<P><Font COLOR=Red>Language file missing.<BR>\n"
+                  "<P><Font COLOR=#990000>Language file missing.<BR>\n"
                   "<I>Copy 'langue.EN' to " +
                       inst.ConfigDir() + "</i>\n"));
   EXPECT_FALSE(Has(page, "Default Setup Completed"));
@@ -131,7 +131,7 @@ TEST(SetupWizard, LanguageFilesAreCopiedFromShareOrMissingBlocksCompletion) {
   std::filesystem::remove(inst.Path("config/quorb.cfg"));
   inst.Write("blocker", "a file");
   page = inst.Get(StepOne(inst, inst.Path("blocker/data"))).out;
-  EXPECT_EQ("", Missing(page, {"<TD><Font COLOR=RED>NOK, Not a directory</Font></TD></TR>\n",
+  EXPECT_EQ("", Missing(page, {"<TD><Font COLOR=#990000>NOK, Not a directory</Font></TD></TR>\n",
                                "Please remedy to the indicated problems and reload this page.\n"}))
       << page;
   EXPECT_FALSE(inst.Exists("config/quorb.cfg"));
