@@ -66,9 +66,13 @@ const std::vector<Operation>& Operations() {
        [](const Installation& inst) { return Header(inst, "TsG.00001").title == "Renamed"; }},
       {"header change with rename", Post(FormBody(With(HeaderForm("TsG.00001"), "group", "Core"))),
        [](const Installation& inst) { return inst.Exists("data/TsC.00001"); }},
-      {"copy",
+      // The copy takes the source's attachment along, hard-linked into its own folder.
+      {"copy with attachments",
        Get("CMD=Copy&Num=TsG.00001&User=kolvar&project=TEST&group=GUI&prog=prog1&sev=2&phase=b"),
-       [](const Installation& inst) { return inst.Exists("data/TsG.00002"); }},
+       [](const Installation& inst) {
+         return inst.Exists("data/TsG.00002") &&
+                inst.Read("data/TRACE_TsG.00002/first_a.txt") == "bytes\n";
+       }},
       {"attach", Attach("second", "b.txt"),
        [](const Installation& inst) { return inst.Exists("data/TRACE_TsG.00001/second_b.txt"); }},
   };
