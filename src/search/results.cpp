@@ -118,6 +118,8 @@ size_t Longest(const FoundList& hits, std::string FoundSheet::*field) {
 }  // namespace
 
 void RunFind(const web::ParamList& params) {
+  // The list comes from the index: a change stored but left unfinished is finished first.
+  store::ChangePending();
   const bool exporting = web::GetParam(params, "excel").starts_with('X');
   if (exporting) {
     web::ResponseHeader header;

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <string>
@@ -156,6 +157,48 @@ TEST(StoreFaults, PowerCutAtEachSync) {
 // the change included; nothing glues, and once there is room again the store takes changes.
 TEST(StoreFaults, DiskFull) {
   WalkFaults("full");
+}
+
+// Every page that lists sheets, asked first after a change that was stored but left
+// unfinished (its process killed after the commit point), shows the change: the result list,
+// the sheets below it, the printed index, the export and the statistics are those of the
+// same page asked once the change is finished.
+TEST(StoreFaults, ListingsAfterAnUnfinishedChangeShowIt) {
+  const std::string all = "CMD=find&resp=all&statN=X&statS=X&statA=X&statO=X&statC=X&statV=X";
+  const std::vector<std::string> pages = {all + "&aff_list=AL", all, all + "&Print=yes",
+                                          all + "&excel=X",
+                                          "CMD=statS&statS=1&project=TEST&group=TOTAL",
+                                          "CMD=statS&statS=4&project=TEST&group=TOTAL"};
+  // A page without its diagnostic comments (they name temporary files).
+  auto shown = [](const std::string& page) {
+    std::string out;
+    for (const std::string& line : e2e::Lines(e2e::WithoutFormGuards(page)))
+      if (!line.starts_with("<!")) out += line + "\n";
+    return out;
+  };
+  for (const Operation& op : Operations()) {
+    for (int n = 1;; ++n) {
+      Installation inst;
+      Prepare(inst);
+      if (testing::Test::HasFatalFailure()) return;
+      const e2e::CgiResult r =
+          op.run(inst, {{"QUORB_FAULT", std::to_string(n) + ":kill"}, {"GATEWAY_INTERFACE", ""}});
+      if (!e2e::Has(r.err, "quorb: fault")) break;
+      ASSERT_LT(n, 200);
+      // Only a change stored and left waiting is of interest here.
+      if (!inst.Read("data/commit.intent").starts_with("QUORB-COMMIT")) continue;
+      const std::filesystem::path data = inst.Path("data"), kept = inst.Path("kept");
+      std::filesystem::copy(data, kept, std::filesystem::copy_options::recursive);
+      for (const std::string& page : pages) {
+        SCOPED_TRACE(std::string(op.name) + ", killed at call " + std::to_string(n) + ", " + page);
+        std::filesystem::remove_all(data);
+        std::filesystem::copy(kept, data, std::filesystem::copy_options::recursive);
+        const std::string first = shown(inst.Get(page).out);
+        inst.Get("Num=TsG.00001");  // shows a sheet: finishes the change
+        EXPECT_EQ(first, shown(inst.Get(page).out));
+      }
+    }
+  }
 }
 
 TEST(StoreFaults, CheckFindsAndRepairs) {
