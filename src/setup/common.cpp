@@ -132,7 +132,8 @@ FormSave SaveFormFile(const std::string& path, const web::ParamList& list,
     }
     return make(content);
   };
-  if (!base::UpdateFileContent(path, change, {.mode = secret ? 0600u : 0644u, .error = &save.error}))
+  if (!base::UpdateFileContent(path, change,
+                               {.mode = secret ? 0600u : 0644u, .error = &save.error}))
     return save;
   save.saved = !save.stale;
   if (save.saved) config::ForgetProjectFiles();

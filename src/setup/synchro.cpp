@@ -182,7 +182,8 @@ bool WriteSharedSecret(std::string_view project, std::string_view secret,
   line += '\n';
   FormSave save;
   if (form)
-    save = SaveFormFile(path, *form, [&](const std::string&) { return line; }, true);
+    save = SaveFormFile(
+        path, *form, [&](const std::string&) { return line; }, true);
   else
     save.saved = web::WritePrivateFile(path, line);
   if (save.stale) {

@@ -198,7 +198,8 @@ TEST(SetupEditor, TwoAdministratorsLoseNothingOnAnyTable) {
     return Admin{"Edit=11&project=TEST&secret=" + value, value + "\n", "", ""};
   };
   const std::vector<Case> cases = {
-      {1, "config/quorb.cfg",
+      {1,
+       "config/quorb.cfg",
        {"Edit=1&text=xxx&hst=alphahost" + dirs, "HOSTNAME alphahost\n",
         "NAME=hst SIZE=40 VALUE=\"alphahost\"", "HOSTNAME alphahost\n"},
        {"Edit=1&text=xxx&hst=betahost" + dirs, "HOSTNAME betahost\n",
@@ -223,7 +224,8 @@ TEST(SetupEditor, TwoAdministratorsLoseNothingOnAnyTable) {
            "\nalpha:a@x:"),
        row("Edit=9&project=TEST&text=xxx&LINES=2" + kolvar_row + "beta&V1_1=b%40x", "beta",
            "\nbeta:b@x:")},
-      {10, "config/sendmail.cfg",
+      {10,
+       "config/sendmail.cfg",
        {"Edit=10&text=xxx&V0_0=on", "new M \n", "NAME=V0_0  CHECKED",
         "<TR><TD>new</TD>\n<TD>&nbsp;X</TD>\n"},
        {"Edit=10&text=xxx&V2_17=on", "Attach s \n", "NAME=V2_17  CHECKED",
@@ -252,8 +254,8 @@ TEST(SetupEditor, TwoAdministratorsLoseNothingOnAnyTable) {
     const Admin& loser = *admins[1 - won];
     const std::string& refused = pages[1 - won];
     ASSERT_FALSE(Has(pages[won], kErrorBox)) << pages[won];
-    EXPECT_EQ("", Missing(refused, {kErrorBox, "changed by someone else after", loser.typed,
-                                    winner.shown}))
+    EXPECT_EQ("", Missing(refused,
+                          {kErrorBox, "changed by someone else after", loser.typed, winner.shown}))
         << refused;
     EXPECT_FALSE(Has(refused, "secret-0123456789")) << refused;
     std::string stored = inst->Read(c.file);

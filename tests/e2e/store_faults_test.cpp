@@ -165,7 +165,9 @@ TEST(StoreFaults, DiskFull) {
 // same page asked once the change is finished.
 TEST(StoreFaults, ListingsAfterAnUnfinishedChangeShowIt) {
   const std::string all = "CMD=find&resp=all&statN=X&statS=X&statA=X&statO=X&statC=X&statV=X";
-  const std::vector<std::string> pages = {all + "&aff_list=AL", all, all + "&Print=yes",
+  const std::vector<std::string> pages = {all + "&aff_list=AL",
+                                          all,
+                                          all + "&Print=yes",
                                           all + "&excel=X",
                                           "CMD=statS&statS=1&project=TEST&group=TOTAL",
                                           "CMD=statS&statS=4&project=TEST&group=TOTAL"};
