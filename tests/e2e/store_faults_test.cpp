@@ -179,6 +179,8 @@ TEST(StoreFaults, ListingsAfterAnUnfinishedChangeShowIt) {
     return out;
   };
   for (const Operation& op : Operations()) {
+    // An entry's text or an attachment shows only in the sheet, which is read once finished.
+    if (op.name == std::string("entry edit") || op.name == std::string("attach")) continue;
     for (int n = 1;; ++n) {
       Installation inst;
       Prepare(inst);
