@@ -162,7 +162,7 @@ TEST(StoreFaults, DiskFull) {
 // Every page that lists sheets, asked first after a change that was stored but left
 // unfinished (its process killed after the commit point), shows the change: the result list,
 // the sheets below it, the printed index, the export and the statistics are those of the
-// same page asked once the change is finished.
+// same page asked once the change is finished; a list that cannot finish it says so.
 TEST(StoreFaults, ListingsAfterAnUnfinishedChangeShowIt) {
   const std::string all = "CMD=find&resp=all&statN=X&statS=X&statA=X&statO=X&statC=X&statV=X";
   const std::vector<std::string> pages = {all + "&aff_list=AL",
@@ -193,14 +193,25 @@ TEST(StoreFaults, ListingsAfterAnUnfinishedChangeShowIt) {
       if (!inst.Read("data/commit.intent").starts_with("QUORB-COMMIT")) continue;
       const std::filesystem::path data = inst.Path("data"), kept = inst.Path("kept");
       std::filesystem::copy(data, kept, std::filesystem::copy_options::recursive);
-      for (const std::string& page : pages) {
-        SCOPED_TRACE(std::string(op.name) + ", killed at call " + std::to_string(n) + ", " + page);
+      auto restore = [&] {
         std::filesystem::remove_all(data);
         std::filesystem::copy(kept, data, std::filesystem::copy_options::recursive);
+      };
+      for (const std::string& page : pages) {
+        SCOPED_TRACE(std::string(op.name) + ", killed at call " + std::to_string(n) + ", " + page);
+        restore();
         const std::string first = shown(inst.Get(page).out);
         inst.Get("Num=TsG.00001");  // shows a sheet: finishes the change
         EXPECT_EQ(first, shown(inst.Get(page).out));
       }
+      // A list that cannot finish the change (a disk error) says it will appear.
+      SCOPED_TRACE(std::string(op.name) + ", killed at call " + std::to_string(n));
+      restore();
+      const e2e::CgiResult failed =
+          inst.Get(pages[0], {{"QUORB_FAULT", "1:eio"}, {"GATEWAY_INTERFACE", ""}});
+      EXPECT_TRUE(e2e::Has(failed.out, "<P>A change stored a moment ago is not in this list yet"))
+          << failed.out;
+      EXPECT_TRUE(e2e::Has(failed.err, "quorb: a stored change")) << failed.err;
     }
   }
 }
