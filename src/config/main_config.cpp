@@ -113,6 +113,10 @@ bool MainConfigReadable() {
   return MainConfigText(GetConfigPath()).has_value();
 }
 
+const std::optional<std::string>& MainConfigBytes() {
+  return MainConfigText(GetConfigPath());
+}
+
 std::string GetConfig(std::string_view key) {
   MainConfigCache& cache = Cached();
   if (!cache.file_read) MainConfigText(GetConfigPath());
@@ -234,7 +238,7 @@ int GetPageSize() {
   return std::atoi(value.c_str());
 }
 
-bool WriteMainConfig(const std::string& dir, const MainConfigValues& v) {
+std::string MainConfigFileText(const MainConfigValues& v) {
   std::string text = "#\n# Fichier de Configuration Principal de Quorb\n#\n";
   text += base::Sprintf("# %s\n#\n", GetConfigPath());
   text += base::Sprintf("DATADIR %s\n", v.datadir);
@@ -255,12 +259,19 @@ bool WriteMainConfig(const std::string& dir, const MainConfigValues& v) {
   text += base::Sprintf("PAGESIZE %d\n", v.pagesize);
   for (const auto& [key, value] : v.kept)
     if (!value.empty()) text += base::Sprintf("%s %s\n", key, value);
+  return text;
+}
+
+bool WriteMainConfig(const std::string& dir, const MainConfigValues& v) {
   std::string path = base::Sprintf("%s/quorb.cfg", dir);
   // It holds the mailbox password: for the owner alone.
-  if (!base::WriteSecretFile(path, text)) return false;
-  // The next read sees the new file.
-  base::CurrentRequest().Drop<MainConfigCache>();
+  if (!base::WriteSecretFile(path, MainConfigFileText(v))) return false;
+  ForgetMainConfig();
   return true;
+}
+
+void ForgetMainConfig() {
+  base::CurrentRequest().Drop<MainConfigCache>();
 }
 
 }  // namespace config

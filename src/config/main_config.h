@@ -2,6 +2,7 @@
 // language, security, and the mail servers.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -15,6 +16,8 @@ std::string GetConfigPath();
 // Whether the main configuration file can be read (it is read once per request, for this and
 // for every value).
 bool MainConfigReadable();
+// The file's bytes as this request read them; nothing when it cannot be read.
+const std::optional<std::string>& MainConfigBytes();
 
 // The value of `key`: the rest of the line after the last occurrence of the word `key`,
 // at most 99 characters, trimmed; empty when missing. A missing file writes diagnostic
@@ -86,7 +89,11 @@ struct RequestLimits {
 };
 RequestLimits GetRequestLimits();
 
+// The text of "quorb.cfg" with `values`.
+std::string MainConfigFileText(const MainConfigValues& values);
 // Writes "quorb.cfg" in `dir` (through a temporary file); false when it could not be written.
 bool WriteMainConfig(const std::string& dir, const MainConfigValues& values);
+// The next read of a value reads the file again (after it was replaced).
+void ForgetMainConfig();
 
 }  // namespace config

@@ -24,6 +24,8 @@ using base::Cat;
 using base::Html;
 using config::Msg;
 
+constexpr int kMsgChangeNotListedYet = 603;
+
 // The rows of the result list, and its sheets, go out in pieces of about this size.
 constexpr size_t kRowsChunk = 1 << 16;
 
@@ -118,6 +120,8 @@ size_t Longest(const FoundList& hits, std::string FoundSheet::*field) {
 }  // namespace
 
 void RunFind(const web::ParamList& params) {
+  // The list comes from the index: a change stored but left unfinished is finished first.
+  const bool pending = store::ChangePending();
   const bool exporting = web::GetParam(params, "excel").starts_with('X');
   if (exporting) {
     web::ResponseHeader header;
@@ -127,6 +131,8 @@ void RunFind(const web::ParamList& params) {
   } else {
     web::WritePageHead(nullptr, "QUORB", "", params);
     WriteResultHead();
+    // One that cannot be finished now is not in the list yet: the page says so.
+    if (pending) base::Page("<P>%s<P>\n", Msg(kMsgChangeNotListedYet));
     // The summary is markup: it goes on the page, never into the data file.
     if (IsGiven(web::GetParam(params, "aff_crit"))) WriteCriteria(params);
   }

@@ -32,6 +32,10 @@ constexpr KindNames kKinds[kKindCount] = {
     {"sendmail", "Send Mail"},
 };
 
+constexpr std::string_view kRevisionField = "Rev";
+constexpr int kMsgChangedMeanwhile = 600;
+constexpr int kMsgFileNow = 601;
+
 bool HasCurrentUid() {
   const std::string& uid = web::GetCurrentUid();
   return !uid.empty() && uid.front() != ' ';
@@ -99,6 +103,46 @@ bool ReplaceConfigFile(const std::string& path, std::string_view content, int& e
     return false;
   config::ForgetProjectFiles();
   return true;
+}
+
+std::string FileRevision(std::string_view content) {
+  // A line feed first: no identity token's text starts with one.
+  std::string text = "\nrevision\n";
+  text += content;
+  return users::UidMac(text);
+}
+
+void WriteRevisionField(std::string_view revision) {
+  if (revision.empty()) return;
+  base::Page("<INPUT TYPE=\"hidden\" NAME=%s VALUE=\"%s\">\n", kRevisionField,
+             base::EscapeHtml(revision));
+}
+
+FormSave SaveFormFile(const std::string& path, const web::ParamList& list,
+                      const std::function<std::string(const std::string&)>& make, bool secret) {
+  FormSave save;
+  const std::string& shown = web::GetParam(list, kRevisionField);
+  const bool checked = !web::IsAbsent(shown);
+  auto change = [&](const std::optional<std::string>& old) -> std::optional<std::string> {
+    const std::string content = old.value_or("");
+    if (checked && FileRevision(content) != shown) {
+      save.stale = true;
+      save.revision = FileRevision(content);
+      return std::nullopt;
+    }
+    return make(content);
+  };
+  if (!base::UpdateFileContent(path, change,
+                               {.mode = secret ? 0600u : 0644u, .error = &save.error}))
+    return save;
+  save.saved = !save.stale;
+  if (save.saved) config::ForgetProjectFiles();
+  return save;
+}
+
+void WriteChangedMeanwhile() {
+  web::ErrorBox(kMsgChangedMeanwhile);
+  base::Page("<P><B>%s</B>\n", config::Msg(kMsgFileNow));
 }
 
 void WriteOpenSiteWarning() {

@@ -14,8 +14,9 @@
 namespace setup {
 namespace {
 
-void WriteListForm(int kind, int wizard_step, std::string_view project, const std::string& path) {
-  std::optional<std::string> text = base::ReadFile(path);
+void WriteListForm(int kind, int wizard_step, std::string_view project, const std::string& path,
+                   const TypedForm* typed = nullptr) {
+  std::optional<std::string> text = typed ? typed->content : base::ReadFile(path);
   if (!text) {
     web::ErrorBoxArg(config::kMsgCannotOpen, path);
     return;
@@ -24,6 +25,7 @@ void WriteListForm(int kind, int wizard_step, std::string_view project, const st
   WriteFileHeading(project, kind);
   base::Page("<FORM METHOD=POST ACTION=\"%s\">\n", base::EscapeHtml(web::ScriptName()));
   WriteFormFields(kind, wizard_step);
+  if (wizard_step == 0) WriteRevisionField(typed ? typed->revision : FileRevision(*text));
   base::Page("<INPUT TYPE=hidden NAME=%s VALUE=%s>\n", "project", base::EscapeHtml(project));
   // Named for readers as the heading names the file (a page holds one form per project).
   std::string file = base::Sprintf("%s.cfg", KindName(kind));
@@ -83,9 +85,17 @@ bool SaveList(int kind, const web::ParamList& list, bool wizard) {
     WriteTitleBar(base::Sprintf("<Font size=7>%s %s.cfg Setup</font>",
                                 base::EscapeHtml(given ? project : ""), KindName(kind)),
                   kind);
-  int error = 0;
-  if (!ReplaceConfigFile(*target, WithUnixLineEnds(web::GetParam(list, "text")), error)) {
-    WriteSaveFailure(error);
+  const std::string content = WithUnixLineEnds(web::GetParam(list, "text"));
+  const FormSave save = SaveFormFile(*target, list, [&](const std::string&) { return content; });
+  if (save.stale) {
+    WriteChangedMeanwhile();
+    ShowFile(*target);
+    const TypedForm typed{content, save.revision};
+    WriteListForm(kind, 0, given ? std::string_view(project) : "", *target, &typed);
+    return false;
+  }
+  if (!save.saved) {
+    WriteSaveFailure(save.error);
     return false;
   }
   config::DebugPage("<! %d %s >\n",

@@ -41,9 +41,9 @@ void WriteHeaderRow(std::string_view format) {
 
 }  // namespace
 
-void WriteMailForm(int wizard_step) {
+void WriteMailForm(int wizard_step, const TypedForm* typed) {
   std::string path = MailPath();
-  std::optional<std::string> text = base::ReadFile(path);
+  std::optional<std::string> text = typed ? typed->content : base::ReadFile(path);
   if (!text) {
     web::ErrorBoxArg(config::kMsgCannotOpen, path);
     return;
@@ -51,6 +51,7 @@ void WriteMailForm(int wizard_step) {
   base::Page("<P><H1><Font size=7>%s.cfg Setup</font></H1>\n<P>", "sendmail");
   base::Page("<FORM METHOD=POST ACTION=\"%s\">\n", base::EscapeHtml(web::ScriptName()));
   WriteFormFields(kSendmail, wizard_step);
+  if (wizard_step == 0) WriteRevisionField(typed ? typed->revision : FileRevision(*text));
   base::Write(nullptr, "<INPUT TYPE=hidden NAME=text VALUE=xxx>\n");
   base::Write(nullptr, "<TABLE BORDER=1>\n");
   WriteHeaderRow("<TH>%s</TH>\n");
@@ -83,23 +84,36 @@ bool SaveMail(const web::ParamList& list, bool wizard) {
     return false;
   }
   std::string path = MailPath();
-  std::string old = base::ReadFile(path).value_or("");
+  // Made from the file as it is under its lock.
   std::string content;
-  for (int code = 0; code < sheets::kActionCount; ++code) {
-    content += base::Sprintf("%s ", sheets::ActionName(code));
-    for (int c = 0; c < kColumns; ++c) {
-      const std::string& box = web::GetParam(list, base::Sprintf("V%d_%d", c, code));
-      if (!web::IsAbsent(box)) content += base::Sprintf("%c ", kMailRoles[c]);
+  auto make = [&](const std::string& old) {
+    content.clear();
+    for (int code = 0; code < sheets::kActionCount; ++code) {
+      content += base::Sprintf("%s ", sheets::ActionName(code));
+      for (int c = 0; c < kColumns; ++c) {
+        const std::string& box = web::GetParam(list, base::Sprintf("V%d_%d", c, code));
+        if (!web::IsAbsent(box)) content += base::Sprintf("%c ", kMailRoles[c]);
+      }
+      // Recipients named by login have no box; they stay as they were.
+      for (const std::string& word : RecipientsOf(old, code))
+        if (word.size() > 1) content += word + ' ';
+      content += '\n';
     }
-    // Recipients named by login have no box; they stay as they were.
-    for (const std::string& word : RecipientsOf(old, code))
-      if (word.size() > 1) content += word + ' ';
-    content += '\n';
-  }
+    return content;
+  };
   if (!wizard) WriteTitleBar("<Font size=7>sendmail.cfg Setup</font>", kSendmail);
-  int error = 0;
-  if (!ReplaceConfigFile(path, content, error)) {
-    WriteSaveFailure(error);
+  const FormSave save = SaveFormFile(path, list, make);
+  if (save.stale) {
+    WriteChangedMeanwhile();
+    const std::string now = base::ReadFile(path).value_or("");
+    ShowMailTable(now);
+    // The boxes as typed, with the recipients named by login of the file as it is now.
+    const TypedForm typed{make(now), save.revision};
+    WriteMailForm(0, &typed);
+    return false;
+  }
+  if (!save.saved) {
+    WriteSaveFailure(save.error);
     return false;
   }
   if (wizard) return true;

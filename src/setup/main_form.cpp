@@ -141,12 +141,15 @@ config::MainConfigValues MainValuesFromForm(const web::ParamList& list) {
   return v;
 }
 
-void WriteMainConfigForm(int wizard_step, const web::ParamList& list) {
+void WriteMainConfigForm(int wizard_step, const web::ParamList& list, const TypedForm* typed) {
   bool wizard = wizard_step > 0;
-  config::MainConfigValues v = FormValues(wizard);
+  config::MainConfigValues v = typed ? MainValuesFromForm(list) : FormValues(wizard);
   if (!wizard) base::Write(nullptr, "<P><H1><Font size=7>QUORB.cfg Setup</font></H1>\n<P>");
   base::Page("<FORM METHOD=POST ACTION=\"%s\">\n", base::EscapeHtml(web::ScriptName()));
   WriteFormFields(kMain, wizard_step);
+  if (!wizard)
+    WriteRevisionField(typed ? typed->revision
+                             : FileRevision(config::MainConfigBytes().value_or("")));
   if (!wizard) base::Write(nullptr, "<INPUT TYPE=hidden NAME=text VALUE=xxx>\n");
   base::Write(nullptr, "<TABLE>\n");
   TextRow(2550, "Data Directory", "data", v.datadir);
@@ -209,12 +212,24 @@ bool SaveMainConfig(const web::ParamList& list) {
     return false;
   }
   config::MainConfigValues v = MainValuesFromForm(list);
-  // Both copies are written before the file is shown: the configuration directory's, then
-  // the one this program reads.
-  std::string config_dir = config::GetConfigDir();
-  std::string base_dir = BaseConfigDir();
-  if (!config::WriteMainConfig(config_dir, v) || !config::WriteMainConfig(base_dir, v)) {
-    WriteSaveFailure(errno);
+  // Both copies are written before the file is shown: the one this program reads, which the
+  // form showed (it holds the mailbox password: for the owner alone), then the configuration
+  // directory's.
+  const std::string config_dir = config::GetConfigDir();
+  const std::string text = config::MainConfigFileText(v);
+  const FormSave save = SaveFormFile(
+      config::GetConfigPath(), list, [&](const std::string&) { return text; }, true);
+  if (save.stale) {
+    WriteTitleBar("<Font size=7>QUORB.cfg Setup</font>", kMain);
+    WriteChangedMeanwhile();
+    ShowFile(config::GetConfigPath());
+    const TypedForm typed{text, save.revision};
+    WriteMainConfigForm(0, list, &typed);
+    return false;
+  }
+  if (save.saved) config::ForgetMainConfig();
+  if (!save.saved || !config::WriteMainConfig(config_dir, v)) {
+    WriteSaveFailure(save.saved ? errno : save.error);
     return false;
   }
   WriteTitleBar("<Font size=7>QUORB.cfg Setup</font>", kMain);

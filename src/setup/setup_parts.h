@@ -80,6 +80,40 @@ bool MayGrant(const web::ParamList& list, std::string_view project, const std::s
 bool ReplaceConfigFile(const std::string& path, std::string_view content, int& error,
                        bool secret = false);
 
+// Two administrators saving the same file: every form that edits a configuration file carries
+// the revision of the file as the form showed it (hidden field "Rev"), and its save compares
+// it with the file under the file's lock. A save from a form shown before someone else saved
+// the file writes nothing; its page shows the file as it is now and the form again, with
+// what was typed and the current revision. A form without a revision (a page from before
+// they were carried, the wizard) is taken as current.
+// The revision of a file's content: a digest under the installation's secret, so that a page
+// may carry that of a file holding passwords or a shared secret.
+std::string FileRevision(std::string_view content);
+// The hidden field of `revision`; nothing for an empty one.
+void WriteRevisionField(std::string_view revision);
+// A form shown again after a refused save: what was typed, as the file would hold it, and
+// the revision of the file as it is now.
+struct TypedForm {
+  std::string content;
+  std::string revision;
+};
+// What a save of a form's file did.
+struct FormSave {
+  bool saved = false;
+  bool stale = false;    // the file changed since the form was shown: nothing was written
+  int error = 0;         // neither: the system's error number
+  std::string revision;  // stale: the file's revision now
+};
+// Replaces `path`, the file the form of `list` edits, by what `make` turns its content (empty
+// when there is none) into, all under the file's lock, when the form's revision is still the
+// file's. A `secret` file is made for its owner alone.
+FormSave SaveFormFile(const std::string& path, const web::ParamList& list,
+                      const std::function<std::string(const std::string&)>& make,
+                      bool secret = false);
+// The refusal of a stale save: the error box and the label of the file as it is now, which
+// the caller shows next, then the form again.
+void WriteChangedMeanwhile();
+
 // With security off, the warning that anyone who can reach the site can change its
 // configuration, and how to turn logins on; nothing with security on.
 inline constexpr std::string_view kOpenSiteWarning =
@@ -130,7 +164,9 @@ void WriteSetupMenu(const web::ParamList& list);
 // The main file's values from the main form's fields (directories with a trailing "/", an
 // empty password field keeping the stored password).
 config::MainConfigValues MainValuesFromForm(const web::ParamList& list);
-void WriteMainConfigForm(int wizard_step, const web::ParamList& list);
+// `typed`: the form shown again after a refused save, with the values of `list`.
+void WriteMainConfigForm(int wizard_step, const web::ParamList& list,
+                         const TypedForm* typed = nullptr);
 bool SaveMainConfig(const web::ParamList& list);
 void WriteListForms(int kind, int wizard_step, const web::ParamList* reader = nullptr);
 bool SaveList(int kind, const web::ParamList& list, bool wizard);
@@ -139,12 +175,14 @@ void WriteTableForms(int kind, int wizard_step, const web::ParamList* reader = n
 // before the file is replaced (the wizard moves the first project's templates there).
 bool SaveTable(int kind, const web::ParamList& list, bool wizard,
                const std::function<void(const std::vector<std::string>&)>& before_write = {});
-void WriteMailForm(int wizard_step);
+void WriteMailForm(int wizard_step, const TypedForm* typed = nullptr);
 // The synchronisation page (Edit=11), and the save of a project's shared secret from it.
 void SynchroPage(const web::ParamList& list);
 // Writes the project's shared secret (one line of at least 16 characters, else a refusal
 // box) and sends the messages that waited for it. The caller checked the project and right.
-bool WriteSharedSecret(std::string_view project, std::string_view secret);
+// Given the `form` it came from, a secret set since that form was shown is not replaced.
+bool WriteSharedSecret(std::string_view project, std::string_view secret,
+                       const web::ParamList* form = nullptr);
 // The outgoing notification mails waiting in the spool, with their ages.
 void WriteSpoolStatus();
 bool SaveMail(const web::ParamList& list, bool wizard);

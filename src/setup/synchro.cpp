@@ -119,12 +119,16 @@ void WriteProject(const std::string& project, const std::string& script, const s
   base::Write(nullptr, "<INPUT TYPE=hidden NAME=CMD VALUE=setup>\n");
   base::Page("<INPUT TYPE=hidden NAME=Edit VALUE=%d>\n", kSynchro);
   base::Page("<INPUT TYPE=hidden NAME=project VALUE=\"%s\">\n", Esc(project));
+  WriteRevisionField(
+      FileRevision(secret ? base::ReadFile(synch::SecretPath(project)).value_or("") : ""));
   if (!suffix.empty()) base::Page("<INPUT TYPE=hidden NAME=Uid VALUE=\"%s\">\n", Esc(suffix));
   base::Page(
       "<LABEL>%s <INPUT TYPE=password NAME=secret SIZE=40></LABEL> "
       "<INPUT TYPE=submit VALUE=\"OK\">\n</FORM>\n",
       Msg(2814));
 }
+
+constexpr int kMsgSecretChangedMeanwhile = 602;
 
 void Refusal(int message) {
   base::Page("<Font color=red><H1>%s</H1></font>\n", Msg(message));
@@ -141,7 +145,7 @@ bool SaveSecret(const web::ParamList& list) {
     web::ErrorBox(config::kMsgNoSetupRight);
     return false;
   }
-  if (!WriteSharedSecret(project, secret)) return false;
+  if (!WriteSharedSecret(project, secret, &list)) return false;
   web::MarkStored();
   return true;
 }
@@ -166,14 +170,28 @@ void ActOnMessage(const web::ParamList& list) {
 
 }  // namespace
 
-bool WriteSharedSecret(std::string_view project, std::string_view secret) {
+bool WriteSharedSecret(std::string_view project, std::string_view secret,
+                       const web::ParamList* form) {
   std::string line(secret);
   while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.pop_back();
   if (line.size() < 16 || line.find_first_of("\r\n") != std::string::npos) {
     Refusal(2815);
     return false;
   }
-  if (!web::WritePrivateFile(synch::SecretPath(project), line + "\n")) {
+  const std::string path = synch::SecretPath(project);
+  line += '\n';
+  FormSave save;
+  if (form)
+    save = SaveFormFile(
+        path, *form, [&](const std::string&) { return line; }, true);
+  else
+    save.saved = web::WritePrivateFile(path, line);
+  if (save.stale) {
+    // Partners agree on one secret: one set meanwhile is not replaced unseen.
+    web::ErrorBoxArg(kMsgSecretChangedMeanwhile, project);
+    return false;
+  }
+  if (!save.saved) {
     Refusal(2816);
     return false;
   }

@@ -106,8 +106,9 @@ void WriteRow(int kind, const std::vector<Column>& columns, const std::vector<st
   base::Write(nullptr, "</TR>\n");
 }
 
-void WriteTableForm(int kind, int wizard_step, std::string_view project, const std::string& path) {
-  std::optional<std::string> text = base::ReadFile(path);
+void WriteTableForm(int kind, int wizard_step, std::string_view project, const std::string& path,
+                    const TypedForm* typed = nullptr) {
+  std::optional<std::string> text = typed ? typed->content : base::ReadFile(path);
   if (!text) {
     config::DebugPage("<!%s>\n", base::EscapeHtml(path));
     web::ErrorBoxArg(config::kMsgCannotOpen, path);
@@ -117,6 +118,7 @@ void WriteTableForm(int kind, int wizard_step, std::string_view project, const s
   WriteFileHeading(project, kind);
   base::Page("<FORM METHOD=POST ACTION=\"%s\">\n", base::EscapeHtml(web::ScriptName()));
   WriteFormFields(kind, wizard_step);
+  if (wizard_step == 0) WriteRevisionField(typed ? typed->revision : FileRevision(*text));
   base::Page("<INPUT TYPE=hidden NAME=%s VALUE=%s>\n", "project", base::EscapeHtml(project));
   base::Write(nullptr, "<INPUT TYPE=hidden NAME=text VALUE=xxx>\n");
   base::Write(nullptr, "<TABLE BORDER=0 CELLSPACING=5 CELLPADDING=0>\n<TR>\n");
@@ -250,13 +252,24 @@ bool SaveTable(int kind, const web::ParamList& list, bool wizard,
     return false;
   }
   if (before_write) before_write(names);
-  // Partner sites merge members by the time each line and password last changed.
-  if (kind == kUsers)
-    content = config::StampMembers(base::ReadFile(*target).value_or(""), content,
-                                   static_cast<long>(std::time(nullptr)));
-  int error = 0;
-  if (!ReplaceConfigFile(*target, content, error, kind == kUsers)) {
-    WriteSaveFailure(error);
+  // Partner sites merge members by the time each line and password last changed: stamped
+  // against the file as it is under its lock.
+  auto make = [&](const std::string& old) {
+    return kind == kUsers
+               ? config::StampMembers(old, content, static_cast<long>(std::time(nullptr)))
+               : content;
+  };
+  const FormSave save = SaveFormFile(*target, list, make, kind == kUsers);
+  if (save.stale) {
+    // The rows as typed (a password typed is not shown again) on the file as it is now.
+    WriteChangedMeanwhile();
+    ShowTable(kind, *target);
+    const TypedForm typed{content, save.revision};
+    WriteTableForm(kind, 0, given ? std::string_view(project) : "", *target, &typed);
+    return false;
+  }
+  if (!save.saved) {
+    WriteSaveFailure(save.error);
     return false;
   }
   config::DebugPage("<! %d %s >\n",

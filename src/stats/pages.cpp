@@ -329,6 +329,8 @@ void WritePrograms(const View& view) {
 }
 
 void StatisticsPage(web::ParamList& list) {
+  // Counted from the index: a change stored but left unfinished is finished first.
+  store::ChangePending();
   View view{list, web::GetParamInt(list, "statS"), web::GetParam(list, "project"),
             web::GetParam(list, "group")};
   // Every page and data page of the statistics takes the statistics right.

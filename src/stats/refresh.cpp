@@ -345,6 +345,7 @@ void RefreshStatistics(RefreshOutput output) {
 }
 
 void ComputeStatistics(long label_time) {
+  store::ChangePending();  // the day's counts include a change left unfinished
   long start = static_cast<long>(std::time(nullptr));
   MappedIndex index(base::JoinPath(config::GetDataDir(), store::kIndexName));
   if (!index.IsOpen()) return;

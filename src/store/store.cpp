@@ -294,6 +294,12 @@ bool LinkAttachments(Commit& c, FactSheet& copy, std::string_view source,
     }
   }
   if (staged.empty()) return true;
+  // The staged folder and its links last before an intent names them: a power cut after the
+  // intent would otherwise leave a copy whose attachments are gone.
+  if (!base::SyncFolder(DataPath(staged)) || !base::SyncFolder(DataPath("tmp"))) {
+    std::filesystem::remove_all(DataPath(staged));
+    return false;
+  }
   c.MoveFolder(staged, FolderOfSheet(copy_name));
   MoveAttachmentEntries(copy, source, copy_name);
   return true;

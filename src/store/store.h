@@ -10,7 +10,9 @@
 //      content of every file it will write, the files it removes, the folders and staged
 //      uploads it moves, the index lines it adds and drops, its journal lines and the sizes
 //      of index and journal it appends to. An upload is staged durably: its bytes synced,
-//      renamed to "tmp/stage.<pid>.<n>", "tmp" synced; its entry records its size.
+//      renamed to "tmp/stage.<pid>.<n>", "tmp" synced; its entry records its size. A copy's
+//      attachments are hard-linked into "tmp/stage.<pid>.<copy name>", that folder and "tmp"
+//      synced.
 //   2. What finishing needs is made ready: each file's content written and synced (a
 //      nameless file in its folder, or "tmp/put.<pid>.<step>"), the new index likewise
 //      ("tmp/put.<pid>.index"), room reserved for the appended index and journal lines.

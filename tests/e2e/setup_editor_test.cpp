@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <thread>
 
 #include "harness.h"
 #include "users/passwords.h"
@@ -159,6 +160,118 @@ TEST(SetupEditor, MailGridShowsAndSavesEveryAction) {
   std::string saved = inst.Read("config/sendmail.cfg");
   EXPECT_TRUE(saved.starts_with("new M boss \nChange_Header \n")) << saved;
   EXPECT_TRUE(saved.ends_with("Edit \nAttach s \n"));
+}
+
+// The revision a setup page's first form carries.
+std::string RevisionIn(const std::string& page) {
+  const std::string field = "NAME=Rev VALUE=\"";
+  const size_t at = page.find(field);
+  if (at == std::string::npos) return "";
+  const size_t from = at + field.size();
+  return page.substr(from, page.find('"', from) - from);
+}
+
+// Two administrators save the same file from forms loaded before either saved, at the same
+// moment: one save is stored, the other stores nothing and shows the file as it is now and
+// its own form as typed, whose second submission is then stored. For every setup table.
+TEST(SetupEditor, TwoAdministratorsLoseNothingOnAnyTable) {
+  // The folders of the main file's form are those of every installation of the test.
+  std::optional<SampleInstallation> inst(std::in_place);
+  const std::string dirs = "&data=" + inst->DataDir() + "&cfg=" + inst->ConfigDir() +
+                           "&img=/quorb/images/&lang=EN&sec=+&www=www&dom=localhost";
+  struct Admin {
+    std::string body;
+    std::string stored;  // in the file once this admin's save is stored
+    std::string typed;   // in the page that refused this admin's save ("" for a secret)
+    std::string shown;   // in the page that refused the other admin's save
+  };
+  struct Case {
+    int edit;
+    std::string file;
+    Admin alpha, beta;
+  };
+  auto list = [](int edit, const std::string& project, const std::string& name) -> Admin {
+    return {"Edit=" + std::to_string(edit) + project + "&text=" + name + "%0A", name + "\n",
+            "\n" + name + "\n</TEXTAREA>", "<PRE>" + name + "\n</PRE>"};
+  };
+  auto row = [](const std::string& body, const std::string& name, const std::string& stored) {
+    return Admin{body, stored, "VALUE=\"" + name + "\"", "<TR><TD>\n" + name + "&nbsp;"};
+  };
+  const std::string test_row = "&V0_0=TEST&V1_0=T&V2_0=kolvar&V3_0=tessin&V0_1=";
+  const std::string kolvar_row = "&V0_0=kolvar&V1_0=k%40x&V3_0=YES&V4_0=YES&V0_1=";
+  auto secret = [](const std::string& value) {
+    return Admin{"Edit=11&project=TEST&secret=" + value, value + "\n", "", ""};
+  };
+  const std::vector<Case> cases = {
+      {1,
+       "config/quorb.cfg",
+       {"Edit=1&text=xxx&hst=alphahost" + dirs, "HOSTNAME alphahost\n",
+        "NAME=hst SIZE=40 VALUE=\"alphahost\"", "HOSTNAME alphahost\n"},
+       {"Edit=1&text=xxx&hst=betahost" + dirs, "HOSTNAME betahost\n",
+        "NAME=hst SIZE=40 VALUE=\"betahost\"", "HOSTNAME betahost\n"}},
+      {2, "config/project.cfg",
+       row("Edit=2&text=xxx&LINES=2" + test_row + "ALPHA&V1_1=A", "ALPHA", "\nALPHA:A:"),
+       row("Edit=2&text=xxx&LINES=2" + test_row + "BETA&V1_1=B", "BETA", "\nBETA:B:")},
+      {3, "config/TEST_subproject.cfg",
+       row("Edit=3&project=TEST&text=xxx&LINES=1&V0_0=Alpha&V1_0=L", "Alpha", "Alpha:L\n"),
+       row("Edit=3&project=TEST&text=xxx&LINES=1&V0_0=Beta&V1_0=E", "Beta", "Beta:E\n")},
+      {4, "config/TEST_program.cfg", list(4, "&project=TEST", "alpha-prog"),
+       list(4, "&project=TEST", "beta-prog")},
+      {5, "config/phase.cfg", row("Edit=5&text=xxx&LINES=1&V0_0=Alpha&V1_0=a", "Alpha", "Alpha:a"),
+       row("Edit=5&text=xxx&LINES=1&V0_0=Beta&V1_0=s", "Beta", "Beta:s")},
+      {6, "config/TEST_version.cfg", list(6, "&project=TEST", "3.0"),
+       list(6, "&project=TEST", "4.0")},
+      {7, "config/TEST_deadline.cfg", list(7, "&project=TEST", "2030"),
+       list(7, "&project=TEST", "2040")},
+      {8, "config/impacts.cfg", list(8, "", "Medium"), list(8, "", "Severe")},
+      {9, "config/TEST_users.cfg",
+       row("Edit=9&project=TEST&text=xxx&LINES=2" + kolvar_row + "alpha&V1_1=a%40x", "alpha",
+           "\nalpha:a@x:"),
+       row("Edit=9&project=TEST&text=xxx&LINES=2" + kolvar_row + "beta&V1_1=b%40x", "beta",
+           "\nbeta:b@x:")},
+      {10,
+       "config/sendmail.cfg",
+       {"Edit=10&text=xxx&V0_0=on", "new M \n", "NAME=V0_0  CHECKED",
+        "<TR><TD>new</TD>\n<TD>&nbsp;X</TD>\n"},
+       {"Edit=10&text=xxx&V2_17=on", "Attach s \n", "NAME=V2_17  CHECKED",
+        "<TR><TD>Attach</TD>\n<TD>&nbsp;</TD>\n<TD>&nbsp;</TD>\n<TD>&nbsp;X</TD>\n"}},
+      {11, "config/TEST_sync.key", secret("alpha-secret-0123456789"),
+       secret("beta-secret-0123456789")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE("Edit=" + std::to_string(c.edit));
+    // Each file in an installation of its own, where TEST is the one project.
+    if (c.edit > 1) inst.emplace();
+    if (c.edit == 10) inst->Write(c.file, "");
+    const std::string form = inst->Get("CMD=setup&Edit=" + std::to_string(c.edit)).out;
+    const std::string revision = RevisionIn(form);
+    ASSERT_NE(revision, "") << form;
+    const Admin* admins[] = {&c.alpha, &c.beta};
+    std::string pages[2];
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 2; ++i)
+      threads.emplace_back([&, i] {
+        pages[i] = inst->Post("CMD=setup&" + admins[i]->body + "&Rev=" + revision).out;
+      });
+    for (std::thread& t : threads) t.join();
+    const int won = Has(pages[0], kErrorBox) ? 1 : 0;
+    const Admin& winner = *admins[won];
+    const Admin& loser = *admins[1 - won];
+    const std::string& refused = pages[1 - won];
+    ASSERT_FALSE(Has(pages[won], kErrorBox)) << pages[won];
+    EXPECT_EQ("", Missing(refused,
+                          {kErrorBox, "changed by someone else after", loser.typed, winner.shown}))
+        << refused;
+    EXPECT_FALSE(Has(refused, "secret-0123456789")) << refused;
+    std::string stored = inst->Read(c.file);
+    EXPECT_TRUE(Has(stored, winner.stored) && !Has(stored, loser.stored)) << stored;
+    // The refused form, sent again, applies to the file as it is now.
+    const std::string again = RevisionIn(refused);
+    EXPECT_NE(again, revision);
+    EXPECT_FALSE(Has(inst->Post("CMD=setup&" + loser.body + "&Rev=" + again).out, kErrorBox));
+    stored = inst->Read(c.file);
+    EXPECT_TRUE(Has(stored, loser.stored)) << stored;
+  }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <string>
@@ -66,9 +67,13 @@ const std::vector<Operation>& Operations() {
        [](const Installation& inst) { return Header(inst, "TsG.00001").title == "Renamed"; }},
       {"header change with rename", Post(FormBody(With(HeaderForm("TsG.00001"), "group", "Core"))),
        [](const Installation& inst) { return inst.Exists("data/TsC.00001"); }},
-      {"copy",
+      // The copy takes the source's attachment along, hard-linked into its own folder.
+      {"copy with attachments",
        Get("CMD=Copy&Num=TsG.00001&User=kolvar&project=TEST&group=GUI&prog=prog1&sev=2&phase=b"),
-       [](const Installation& inst) { return inst.Exists("data/TsG.00002"); }},
+       [](const Installation& inst) {
+         return inst.Exists("data/TsG.00002") &&
+                inst.Read("data/TRACE_TsG.00002/first_a.txt") == "bytes\n";
+       }},
       {"attach", Attach("second", "b.txt"),
        [](const Installation& inst) { return inst.Exists("data/TRACE_TsG.00001/second_b.txt"); }},
   };
@@ -152,6 +157,63 @@ TEST(StoreFaults, PowerCutAtEachSync) {
 // the change included; nothing glues, and once there is room again the store takes changes.
 TEST(StoreFaults, DiskFull) {
   WalkFaults("full");
+}
+
+// Every page that lists sheets, asked first after a change that was stored but left
+// unfinished (its process killed after the commit point), shows the change: the result list,
+// the sheets below it, the printed index, the export and the statistics are those of the
+// same page asked once the change is finished; a list that cannot finish it says so.
+TEST(StoreFaults, ListingsAfterAnUnfinishedChangeShowIt) {
+  const std::string all = "CMD=find&resp=all&statN=X&statS=X&statA=X&statO=X&statC=X&statV=X";
+  const std::vector<std::string> pages = {all + "&aff_list=AL",
+                                          all,
+                                          all + "&Print=yes",
+                                          all + "&excel=X",
+                                          "CMD=statS&statS=1&project=TEST&group=TOTAL",
+                                          "CMD=statS&statS=4&project=TEST&group=TOTAL"};
+  // A page without its diagnostic comments (they name temporary files).
+  auto shown = [](const std::string& page) {
+    std::string out;
+    for (const std::string& line : e2e::Lines(e2e::WithoutFormGuards(page)))
+      if (!line.starts_with("<!")) out += line + "\n";
+    return out;
+  };
+  for (const Operation& op : Operations()) {
+    // An entry's text or an attachment shows only in the sheet, which is read once finished.
+    if (op.name == std::string("entry edit") || op.name == std::string("attach")) continue;
+    for (int n = 1;; ++n) {
+      Installation inst;
+      Prepare(inst);
+      if (testing::Test::HasFatalFailure()) return;
+      const e2e::CgiResult r =
+          op.run(inst, {{"QUORB_FAULT", std::to_string(n) + ":kill"}, {"GATEWAY_INTERFACE", ""}});
+      if (!e2e::Has(r.err, "quorb: fault")) break;
+      ASSERT_LT(n, 200);
+      // Only a change stored and left waiting is of interest here.
+      if (!inst.Read("data/commit.intent").starts_with("QUORB-COMMIT")) continue;
+      const std::filesystem::path data = inst.Path("data"), kept = inst.Path("kept");
+      std::filesystem::copy(data, kept, std::filesystem::copy_options::recursive);
+      auto restore = [&] {
+        std::filesystem::remove_all(data);
+        std::filesystem::copy(kept, data, std::filesystem::copy_options::recursive);
+      };
+      for (const std::string& page : pages) {
+        SCOPED_TRACE(std::string(op.name) + ", killed at call " + std::to_string(n) + ", " + page);
+        restore();
+        const std::string first = shown(inst.Get(page).out);
+        inst.Get("Num=TsG.00001");  // shows a sheet: finishes the change
+        EXPECT_EQ(first, shown(inst.Get(page).out));
+      }
+      // A list that cannot finish the change (a disk error) says it will appear.
+      SCOPED_TRACE(std::string(op.name) + ", killed at call " + std::to_string(n));
+      restore();
+      const e2e::CgiResult failed =
+          inst.Get(pages[0], {{"QUORB_FAULT", "1:eio"}, {"GATEWAY_INTERFACE", ""}});
+      EXPECT_TRUE(e2e::Has(failed.out, "<P>A change stored a moment ago is not in this list yet"))
+          << failed.out;
+      EXPECT_TRUE(e2e::Has(failed.err, "quorb: a stored change")) << failed.err;
+    }
+  }
 }
 
 TEST(StoreFaults, CheckFindsAndRepairs) {
