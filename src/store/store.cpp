@@ -450,7 +450,14 @@ std::optional<std::string> ResolveName(std::string_view name) {
   constexpr int kLongestChain = 64;
   std::string at(name);
   for (int hop = 0; hop < kLongestChain; ++hop) {
-    if (SheetFileExists(at)) return at;
+    if (SheetFileExists(at)) {
+      // A sheet is a file: an attachment folder's name leads nowhere.
+      auto [dir, path] = base::Cache<DataDirectory>().Locate(at);
+      struct stat st;
+      if (::fstatat(dir, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+      return at;
+    }
     std::optional<std::string> next = ReadForward(at);
     if (!next || !IsSheetName(*next)) return std::nullopt;
     at = std::move(*next);
