@@ -180,13 +180,14 @@ std::string ForwardName(std::string_view name) {
 }
 
 // Whether the forward of `old` leads to `name`, or to another sheet that had that name too
-// (moves on two sites at once): that one keeps it.
-bool LeadsToHolder(std::string_view old, std::string_view name) {
+// (moves on two sites at once): that one keeps it. `self` is the name the sheet leaves in
+// this change, if any (a forward leading there leads to the sheet as it was).
+bool LeadsToHolder(std::string_view old, std::string_view name, std::string_view self) {
   std::optional<std::string> next = ReadForward(old);
   if (!next) return false;
   if (*next == name) return true;
   std::optional<std::string> at = ResolveName(old);
-  if (!at) return false;
+  if (!at || *at == self) return false;
   if (*at == name) return true;
   std::optional<FactSheet> holder = ReadSheet(*at);
   if (!holder) return false;
@@ -199,7 +200,8 @@ bool LeadsToHolder(std::string_view old, std::string_view name) {
 // lead straight to it (a forward that led elsewhere is put right: a name the sheet lost in a
 // clash of names is no longer on its way). A sheet that left `left` says so in its log.
 void PutForwards(Commit& c, FactSheet& sheet, std::string_view name, std::string_view left = {},
-                 const std::set<std::string>* taken = nullptr, bool note = true) {
+                 const std::set<std::string>* taken = nullptr, bool note = true,
+                 std::string_view self = {}) {
   std::vector<std::string> former = FormerNames(sheet);
   if (!left.empty() && left != name &&
       std::find(former.begin(), former.end(), left) == former.end()) {
@@ -208,7 +210,7 @@ void PutForwards(Commit& c, FactSheet& sheet, std::string_view name, std::string
   }
   for (const std::string& old : former) {
     if (old == name || (taken && taken->contains(old)) ||
-        (old != left && (SheetFileExists(old) || LeadsToHolder(old, name))))
+        (old != left && (SheetFileExists(old) || LeadsToHolder(old, name, self))))
       continue;
     base::MakeDirectory(DataPath(kForwardFolder));
     c.Put(ForwardName(old), base::Sprintf("%s\n", name));
@@ -694,7 +696,7 @@ Stored ChangeSheetHeaderFrom(std::string_view name, int first,
       c.MoveFolder(FolderOfSheet(name), FolderOfSheet(new_name));
   }
   // The old name leads to the new one from now on, and stays taken.
-  if (moves) PutForwards(c, *sheet, new_name, name);
+  if (moves) PutForwards(c, *sheet, new_name, name, nullptr, true, name);
   c.Put(new_name, FormatSheet(*sheet));
   if (moves) {
     c.Remove(std::string(name));
@@ -854,7 +856,7 @@ Stored PlaceSheets(const std::function<bool(std::vector<Placement>&)>& plan,
     // Only a move made here is logged: one that follows a partner's carries its line, and
     // this site's copy must stay the partner's.
     PutForwards(c, p.sheet, p.name, leaves ? std::string_view(p.from) : std::string_view(),
-                &claimed, p.renumbered);
+                &claimed, p.renumbered, p.from);
     c.Put(p.name, FormatSheet(p.sheet));
     if (p.from != p.name && IsForwarded(p.name)) c.Remove(ForwardName(p.name));
     if (leaves) c.Remove(p.from);
