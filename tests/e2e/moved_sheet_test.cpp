@@ -3,6 +3,7 @@
 // the project it is in now.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "harness.h"
@@ -88,6 +89,41 @@ TEST(MovedSheet, EveryWayInByTheOldNameLeadsToTheSheet) {
   inst.Post(kNewSheet);
   EXPECT_TRUE(inst.Exists("data/TsG.00003"));
   EXPECT_FALSE(inst.Exists("data/TsG.00001"));
+}
+
+TEST(MovedSheet, TheCheckFindsForwardsThatLeadNowhereAndRepairsThem) {
+  SampleInstallation inst;
+  MoveOne(inst);
+  auto check = [&inst](bool repair) {
+    Request r;
+    r.args = {"--check"};
+    if (repair) r.args.push_back("--repair");
+    r.env = {{"GATEWAY_INTERFACE", ""}};
+    return inst.Run(r);
+  };
+  ASSERT_EQ(check(false).exit_code, 0) << check(false).out;
+  // A former name without its forward, a loop, and a forward beside a sheet of its name.
+  std::filesystem::remove(inst.Path("data/forward/TsG.00001"));
+  inst.Write("data/forward/TsG.00007", "TsG.00008\n");
+  inst.Write("data/forward/TsG.00008", "TsG.00007\n");
+  inst.Write("data/forward/TsC.00001", "TsG.00008\n");
+  const CgiResult found = check(false);
+  EXPECT_EQ(found.exit_code, 1);
+  EXPECT_EQ(Missing(found.out,
+                    {"forward: TsG.00001, a former name of TsC.00001, has none",
+                     "forward: TsG.00007 leads to no sheet", "forward: TsG.00008 leads to no sheet",
+                     "forward: TsC.00001 is a sheet and a forward"}),
+            "")
+      << found.out;
+  EXPECT_EQ(check(true).exit_code, 0);
+  EXPECT_EQ(inst.Read("data/forward/TsG.00001"), "TsC.00001\n");
+  EXPECT_EQ(inst.Read("data/forward/TsG.00007"), "\n");  // retired: taken, leading nowhere
+  EXPECT_FALSE(inst.Exists("data/forward/TsC.00001"));
+  EXPECT_TRUE(Location(GetAsIs(inst, "Num=TsG.00001")).ends_with("?Num=TsC.00001"));
+  // A copy is a new sheet: its source's old names are not its own.
+  inst.Get("CMD=Copy&Num=TsC.00001&User=kolvar&project=TEST&group=GUI&prog=prog1&sev=2&phase=b");
+  EXPECT_TRUE(inst.Exists("data/TsG.00002"));
+  EXPECT_FALSE(Has(inst.Read("data/TsG.00002"), "Formerly"));
 }
 
 TEST(MovedSheet, TheGateAsksForTheRightsOfTheProjectTheSheetIsInNow) {
