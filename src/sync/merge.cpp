@@ -336,6 +336,10 @@ std::optional<std::string> SheetOfOrigin(std::string_view project, std::string_v
   };
   if (std::optional<store::FactSheet> named = store::ReadSheet(hint); named && same(*named))
     return hint;
+  // Moved here since: its old name leads to it.
+  if (std::optional<std::string> now = store::ResolveName(hint); now && *now != hint)
+    if (std::optional<store::FactSheet> moved = store::ReadSheet(*now); moved && same(*moved))
+      return *now;
   return FindSheet(project, base::LeadingNumber(word.substr(0, dot)), hint, same);
 }
 
