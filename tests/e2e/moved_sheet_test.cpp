@@ -12,20 +12,20 @@ namespace {
 
 using namespace e2e;
 
-CgiResult GetAsIs(const Installation& inst, const std::string& query) {
+CgiResult GetUnfollowed(const Installation& inst, const std::string& query) {
   Request r;
   r.query = query;
   return inst.Run(r);
 }
 
-std::string Location(const CgiResult& r) {
+std::string RedirectTarget(const CgiResult& r) {
   const std::string start = "Status: 303 See Other\nLocation: ";
   if (!r.out.starts_with(start)) return "(no redirection)";
   return r.out.substr(start.size(), r.out.find('\n', start.size()) - start.size());
 }
 
 // TsG.00001, with one attachment, moved to the Core sub-project: TsC.00001.
-void MoveOne(const Installation& inst, const std::string& to = "group=Core") {
+void MoveFirstSheet(const Installation& inst, const std::string& to = "group=Core") {
   ASSERT_FALSE(Has(inst.Post(kNewSheet).out, kErrorBox));
   inst.PostMultipart({{"CMD", "Attach"},
                       {"Num", "TsG.00001"},
@@ -39,7 +39,7 @@ void MoveOne(const Installation& inst, const std::string& to = "group=Core") {
 
 TEST(MovedSheet, EveryWayInByTheOldNameLeadsToTheSheet) {
   SampleInstallation inst;
-  MoveOne(inst);
+  MoveFirstSheet(inst);
   ASSERT_TRUE(inst.Exists("data/TsC.00001"));
   ASSERT_FALSE(inst.Exists("data/TsG.00001"));
 
@@ -53,12 +53,12 @@ TEST(MovedSheet, EveryWayInByTheOldNameLeadsToTheSheet) {
        "?CMD=FILE&title=TRACE_TsC.00001%2Ffirst_a.txt"},
   };
   for (const auto& [query, to] : kReads) {
-    const std::string location = Location(GetAsIs(inst, query));
+    const std::string location = RedirectTarget(GetUnfollowed(inst, query));
     EXPECT_TRUE(location.ends_with(to)) << query << " -> " << location;
   }
   // The download works where it was sent; a name that never was a sheet is not followed.
   EXPECT_TRUE(Has(inst.Get("CMD=FILE&title=TRACE_TsG.00001/first_a.txt").out, "\nbytes\n"));
-  EXPECT_EQ(Location(GetAsIs(inst, "Num=TsG.00009")), "(no redirection)");
+  EXPECT_EQ(RedirectTarget(GetUnfollowed(inst, "Num=TsG.00009")), "(no redirection)");
 
   // Forms: the form of the sheet as it is called now, saying it moved.
   const std::string moved = "The fact sheet TsG.00001 has moved: this is the fact sheet TsC.00001.";
@@ -93,7 +93,7 @@ TEST(MovedSheet, EveryWayInByTheOldNameLeadsToTheSheet) {
 
 TEST(MovedSheet, TheCheckFindsForwardsThatLeadNowhereAndRepairsThem) {
   SampleInstallation inst;
-  MoveOne(inst);
+  MoveFirstSheet(inst);
   auto check = [&inst](bool repair) {
     Request r;
     r.args = {"--check"};
@@ -119,7 +119,7 @@ TEST(MovedSheet, TheCheckFindsForwardsThatLeadNowhereAndRepairsThem) {
   EXPECT_EQ(inst.Read("data/forward/TsG.00001"), "TsC.00001\n");
   EXPECT_EQ(inst.Read("data/forward/TsG.00007"), "\n");  // retired: taken, leading nowhere
   EXPECT_FALSE(inst.Exists("data/forward/TsC.00001"));
-  EXPECT_TRUE(Location(GetAsIs(inst, "Num=TsG.00001")).ends_with("?Num=TsC.00001"));
+  EXPECT_TRUE(RedirectTarget(GetUnfollowed(inst, "Num=TsG.00001")).ends_with("?Num=TsC.00001"));
   // A copy is a new sheet: its source's old names are not its own.
   inst.Get("CMD=Copy&Num=TsC.00001&User=kolvar&project=TEST&group=GUI&prog=prog1&sev=2&phase=b");
   EXPECT_TRUE(inst.Exists("data/TsG.00002"));

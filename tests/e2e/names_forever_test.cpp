@@ -25,9 +25,9 @@ namespace fs = std::filesystem;
 using e2e::Installation;
 
 // The sites of the project TEST, each a partner of the others, and the mail between them.
-class Sites {
+class NameSites {
  public:
-  explicit Sites(int count) {
+  explicit NameSites(int count) {
     for (int i = 0; i < count; ++i) {
       sites_.push_back(std::make_unique<Installation>());
       Installation& s = *sites_.back();
@@ -100,7 +100,7 @@ class Sites {
 
 // The sheets of a site: name -> title (each sheet's title is its own, and header changes
 // keep it).
-std::map<std::string, std::string> Shown(const Installation& s) {
+std::map<std::string, std::string> SheetsShown(const Installation& s) {
   std::map<std::string, std::string> shown;
   for (const std::string& f : s.List("data")) {
     if (f.size() != 9 || f[0] != 'T' || f[3] != '.') continue;
@@ -112,13 +112,13 @@ std::map<std::string, std::string> Shown(const Installation& s) {
 }
 
 // One seeded run: `steps` operations, made `together` at most between two exchanges of mail.
-void RunNames(int count, unsigned seed, int steps) {
+void RunNameWalk(int count, unsigned seed, int steps) {
   SCOPED_TRACE(base::Sprintf("%d sites, seed %u", count, seed));
-  Sites sites(count);
+  NameSites sites(count);
   std::mt19937 random(seed);
   std::map<std::string, std::string> ever;  // every name shown once agreed -> its title
   auto record = [&](const Installation& s) {
-    for (const auto& [name, title] : Shown(s)) {
+    for (const auto& [name, title] : SheetsShown(s)) {
       auto [it, added] = ever.emplace(name, title);
       EXPECT_EQ(it->second, title) << name << " given to two sheets";
     }
@@ -130,7 +130,7 @@ void RunNames(int count, unsigned seed, int steps) {
     const int together = count == 1 ? 1 : 1 + static_cast<int>(random() % 3);
     for (int k = 0; k < together && step < steps; ++k, ++step) {
       Installation& s = sites[static_cast<int>(random() % static_cast<unsigned>(count))];
-      std::map<std::string, std::string> sheets = Shown(s);
+      std::map<std::string, std::string> sheets = SheetsShown(s);
       const char* group = random() % 2 ? "GUI" : "Core";
       const char* phase = random() % 2 ? "a" : "b";
       if (sheets.empty() || random() % 3 == 0) {
@@ -155,7 +155,7 @@ void RunNames(int count, unsigned seed, int steps) {
   // Every site holds every sheet once, and every name ever shown leads to its sheet there.
   for (int i = 0; i < count; ++i) {
     Installation& s = sites[i];
-    std::map<std::string, std::string> now = Shown(s);
+    std::map<std::string, std::string> now = SheetsShown(s);
     std::map<std::string, int> titles;
     for (const auto& [name, title] : now) ++titles[title];
     EXPECT_EQ(static_cast<int>(titles.size()), made) << "site " << i;
@@ -174,7 +174,7 @@ void RunNames(int count, unsigned seed, int steps) {
   }
   if (std::getenv("QUORB_NAMES_TRACE")) {
     int renumbered = 0;
-    for (const auto& [name, title] : Shown(sites[0]))
+    for (const auto& [name, title] : SheetsShown(sites[0]))
       renumbered += e2e::Count(sites[0].Read("data/" + name), "Renumbered");
     std::fprintf(stderr, "names %zu sheets %d forwards %zu renumbered %d\n", ever.size(), made,
                  sites[0].List("data/forward").size(), renumbered);
@@ -188,23 +188,23 @@ void RunNames(int count, unsigned seed, int steps) {
 }
 
 TEST(NamesForever, OneSite) {
-  for (unsigned seed = 1; seed <= 3; ++seed) RunNames(1, seed, 30);
+  for (unsigned seed = 1; seed <= 3; ++seed) RunNameWalk(1, seed, 30);
 }
 
-void RunThreeSites(unsigned seeds) {
+void RunNameWalkOnThree(unsigned seeds) {
   if (const char* env = std::getenv("QUORB_NAMES_SEEDS"))
     seeds = static_cast<unsigned>(std::atoi(env));
   for (unsigned seed = 1; seed <= seeds && !testing::Test::HasFailure(); ++seed)
-    RunNames(3, seed, 24);
+    RunNameWalk(3, seed, 24);
 }
 
 TEST(NamesForever, ThreeSites) {
-  RunThreeSites(1);
+  RunNameWalkOnThree(1);
 }
 
 // More seeds, in the slow group.
 TEST(NamesForever, ThreeSitesLong) {
-  RunThreeSites(8);
+  RunNameWalkOnThree(8);
 }
 
 }  // namespace
