@@ -279,6 +279,24 @@ std::string QueryWith(const web::ParamList& list, std::string_view name, const s
   return query;
 }
 
+// Sends the request on to `query`, the same with the sheet's current name `now`; with
+// security on, only one who may read that sheet learns its name (others get the refusal, a
+// download a bare 404).
+bool SendOn(const web::ParamList& list, const std::string& now, const std::string& query,
+            bool download = false) {
+  if (config::IsSecurityOn()) {
+    web::ParamList probe = list;
+    probe.insert(probe.begin(), web::Param{"Num", now});  // the head is found first
+    if (download && !Grants(kSheetReader, probe)) {
+      web::WriteStatusOnly(404, "Not Found");
+      return true;
+    }
+    if (!download && !PassGate(*FindCommandRow("Num", true), probe)) return true;
+  }
+  web::WriteRedirect(query);
+  return true;
+}
+
 // A name a sheet had before it moved (a link in a mail, a bookmark, a history line, a test
 // result): the request is answered for the sheet that has it now, before the gate, so that
 // the rights asked are those of its project. A page that only shows is sent on (303) to the
@@ -290,10 +308,8 @@ bool FollowMovedSheet(web::ParamList& list) {
     for (std::string_view key : {"Num", "Numero", "find"}) {
       const std::string* value = web::FindParam(list, key);
       if (!value) continue;
-      if (std::optional<std::string> now = MovedTo(*value)) {
-        web::WriteRedirect(QueryWith(list, key, *now));
-        return true;
-      }
+      if (std::optional<std::string> now = MovedTo(*value))
+        return SendOn(list, *now, QueryWith(list, key, *now));
       return false;  // the search runs on the first of them the list holds
     }
     return false;
@@ -306,19 +322,16 @@ bool FollowMovedSheet(web::ParamList& list) {
     const size_t from = at + std::string_view("TRACE_").size();
     std::optional<std::string> now = MovedTo(title.substr(from, slash - from));
     if (!now) return false;
-    web::WriteRedirect(
-        QueryWith(list, "title", title.substr(0, from) + *now + title.substr(slash)));
-    return true;
+    return SendOn(list, *now,
+                  QueryWith(list, "title", title.substr(0, from) + *now + title.substr(slash)),
+                  true);
   }
   const sheets::Action* action = sheets::FindAction(cmd);
   if (!action || cmd == "new") return false;
   const std::string asked = web::GetParam(list, "Num");
   std::optional<std::string> now = MovedTo(asked);
   if (!now) return false;
-  if (cmd == "Print") {
-    web::WriteRedirect(QueryWith(list, "Num", *now));
-    return true;
-  }
+  if (cmd == "Print") return SendOn(list, *now, QueryWith(list, "Num", *now));
   for (web::Param& p : list)
     if (p.name == "Num") p.value = *now;
   sheets::NoteMovedFrom(asked, *now);

@@ -145,11 +145,19 @@ TEST(MovedSheet, TheGateAsksForTheRightsOfTheProjectTheSheetIsInNow) {
   const std::string refused = "You are not allowed to see this page.";
   EXPECT_TRUE(Has(inst.Get("CMD=Observed&Num=TsG.00001" + m2).out, refused));
   EXPECT_TRUE(Has(inst.Get("CMD=Observed&Num=TsG.00001&User=m2&submitter=m2" + m2).out, refused));
-  EXPECT_TRUE(Has(inst.Get("Num=TsG.00001" + m2).out, refused));
+  // Nor does it tell the name the sheet has now.
+  for (const std::string query : {"Num=TsG.00001", "find=TsG.00001", "CMD=Print&Num=TsG.00001",
+                                  "CMD=FILE&title=TRACE_TsG.00001/a.txt"}) {
+    const CgiResult r = GetUnfollowed(inst, query + m2);
+    EXPECT_FALSE(Has(r.out, "DsG")) << query << "\n" << r.out;
+    EXPECT_TRUE(Has(r.out, refused) || r.out.starts_with("Status: 404")) << query;
+  }
   EXPECT_FALSE(Has(inst.Read("data/DsG.00001"), "Observed"));
   const std::string form = inst.Get("CMD=Observed&Num=TsG.00001" + kolvar).out;
   EXPECT_FALSE(Has(form, kErrorBox)) << form;
   EXPECT_TRUE(Has(form, "VALUE=\"DsG.00001\""));
+  EXPECT_TRUE(RedirectTarget(GetUnfollowed(inst, "Num=TsG.00001" + kolvar))
+                  .starts_with("/cgi-bin/quorb.cgi?Num=DsG.00001&Uid="));
 }
 
 }  // namespace
