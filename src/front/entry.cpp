@@ -22,6 +22,7 @@
 #include "sheets/actions.h"
 #include "sheets/attach.h"
 #include "sheets/create.h"
+#include "sheets/display.h"
 #include "sheets/edit.h"
 #include "sheets/history.h"
 #include "sheets/print.h"
@@ -256,6 +257,87 @@ void WriteParameterDump(const web::ParamList& list) {
                base::EscapeHtml(std::string_view(p.value).substr(0, web::kDiagnosticValueLimit)));
 }
 
+// The sheet that `value`, a name it had before it moved, names now; nothing when `value` is
+// a sheet's name (or none at all).
+std::optional<std::string> MovedTo(const std::string& value) {
+  if (!store::IsSheetName(value) || store::SheetFileExists(value) || !store::IsForwarded(value))
+    return std::nullopt;
+  std::optional<std::string> now = store::ResolveName(value);
+  if (now && *now == value) now.reset();
+  return now;
+}
+
+// The request's query again, with the value of `name` replaced (the token is added by the
+// redirection).
+std::string QueryWith(const web::ParamList& list, std::string_view name, const std::string& value) {
+  std::string query;
+  for (auto p = list.rbegin(); p != list.rend(); ++p) {
+    if (p->name == "Uid") continue;
+    if (!query.empty()) query += '&';
+    query += web::QueryValue(p->name) + "=" + web::QueryValue(p->name == name ? value : p->value);
+  }
+  return query;
+}
+
+// Sends the request on to `query`, the same with the sheet's current name `now`; with
+// security on, only one who may read that sheet learns its name (others get the refusal, a
+// download a bare 404).
+bool SendOn(const web::ParamList& list, const std::string& now, const std::string& query,
+            bool download = false) {
+  if (config::IsSecurityOn()) {
+    web::ParamList probe = list;
+    probe.insert(probe.begin(), web::Param{"Num", now});  // the head is found first
+    if (download && !Grants(kSheetReader, probe)) {
+      web::WriteStatusOnly(404, "Not Found");
+      return true;
+    }
+    if (!download && !PassGate(*FindCommandRow("Num", true), probe)) return true;
+  }
+  web::WriteRedirect(query);
+  return true;
+}
+
+// A name a sheet had before it moved (a link in a mail, a bookmark, a history line, a test
+// result): the request is answered for the sheet that has it now, before the gate, so that
+// the rights asked are those of its project. A page that only shows is sent on (303) to the
+// same query with the current name; a form opens on the current sheet and says it moved.
+// True when the answer is written.
+bool FollowMovedSheet(web::ParamList& list) {
+  const std::string& cmd = web::GetParam(list, "CMD");
+  if (web::IsAbsent(cmd)) {
+    for (std::string_view key : {"Num", "Numero", "find"}) {
+      const std::string* value = web::FindParam(list, key);
+      if (!value) continue;
+      if (std::optional<std::string> now = MovedTo(*value))
+        return SendOn(list, *now, QueryWith(list, key, *now));
+      return false;  // the search runs on the first of them the list holds
+    }
+    return false;
+  }
+  if (cmd == "FILE") {
+    // "TRACE_<sheet>/<file>": the folder went with its sheet.
+    const std::string& title = web::GetParam(list, "title");
+    const size_t at = title.find("TRACE_"), slash = title.find('/', at);
+    if (at == std::string::npos || slash == std::string::npos) return false;
+    const size_t from = at + std::string_view("TRACE_").size();
+    std::optional<std::string> now = MovedTo(title.substr(from, slash - from));
+    if (!now) return false;
+    return SendOn(list, *now,
+                  QueryWith(list, "title", title.substr(0, from) + *now + title.substr(slash)),
+                  true);
+  }
+  const sheets::Action* action = sheets::FindAction(cmd);
+  if (!action || cmd == "new") return false;
+  const std::string asked = web::GetParam(list, "Num");
+  std::optional<std::string> now = MovedTo(asked);
+  if (!now) return false;
+  if (cmd == "Print") return SendOn(list, *now, QueryWith(list, "Num", *now));
+  for (web::Param& p : list)
+    if (p.name == "Num") p.value = *now;
+  sheets::NoteMovedFrom(asked, *now);
+  return false;
+}
+
 void RunHomeRoad(web::ParamList& list) {
   // Without a main configuration file the answer is the setup wizard.
   if (setup::CheckInstallation(list) != 0) return;
@@ -288,6 +370,8 @@ void Dispatch(web::ParamList& list) {
   // carries its token itself prints.
   users::TakeActingUserFromToken(list);
   sheets::AllowPrinting(!config::IsSecurityOn() || users::ChangeIdentity(list).has_value());
+
+  if (FollowMovedSheet(list)) return;
 
   // Second pass over the nodes as they were decoded; handlers may add parameters to the
   // list, which does not change the nodes walked here.

@@ -65,6 +65,11 @@ bool DuplicateCondition(const store::FactSheet&, CommitInput& in) {
     return false;
   }
   if (store::ReadSheet(in.text)) return true;
+  // A name the sheet had before it moved: the reference names the sheet as it is called now.
+  if (std::optional<std::string> now = store::ResolveName(in.text)) {
+    in.text = *now;
+    return true;
+  }
   web::ErrorBoxArg(509, in.text);
   return false;
 }

@@ -187,6 +187,7 @@ bool HandleAction(int code, const web::ParamList& list) {
   if (!web::IsAbsent(web::GetParam(list, "User"))) {
     web::PageHold hold;
     web::WritePageHead(nullptr, action->cmd, "", list);
+    WriteMovedNote();
     std::optional<store::FactSheet> shown;
     std::string result_query;
     switch (RunCommit(*action, list, name, shown, result_query)) {
@@ -206,6 +207,7 @@ bool HandleAction(int code, const web::ParamList& list) {
     return true;
   }
   web::WritePageHead(nullptr, action->cmd, "", list);
+  WriteMovedNote();
   if (!web::IsAbsent(web::GetParam(list, "Done"))) {
     ShowResult(*commit, list, name);
     return true;

@@ -137,7 +137,13 @@ using base::Html;
 using base::Put;
 
 void AppendHeaderTable(std::string& out, const store::FactSheet& sheet, const std::string& name) {
-  Cat(out, "<TABLE BORDER=1 WIDTH=100%>", "<TR><TD><B>", name, "</B></TD>\n");
+  Cat(out, "<TABLE BORDER=1 WIDTH=100%>", "<TR><TD><B>", name, "</B>");
+  // The names it had before it moved, which still lead to it.
+  std::string former;
+  for (const std::string& old : store::FormerNames(sheet))
+    if (old != name) former += (former.empty() ? "" : ", ") + old;
+  if (!former.empty()) Cat(out, " (", config::Msg(570), " ", Html{former}, ")");
+  Put(out, "</TD>\n");
   Cat(out, "<TD>", store::FormatDate(sheet.created), "</TD>\n");
   Cat(out, "<TD>", Label(119), " : <B>", store::GetStatusLabel(sheet.status), "</B></TD>\n");
   Cat(out, "<TD>", Label(113), " :<B> ", Html{sheet.submitter}, "</B></TD>\n", "</TR>\n");
@@ -363,6 +369,24 @@ void WriteActionBar(base::Stream out, std::string_view name, std::string_view qs
   html.reserve(8192);
   AppendActionBar(html, out, name, qs);
   base::Write(out, html);
+}
+
+namespace {
+// The name a form's request asked for, when the sheet has moved since (NoteMovedFrom).
+struct MovedFrom {
+  std::string asked, name;
+};
+}  // namespace
+
+void NoteMovedFrom(std::string asked, std::string name) {
+  base::Cache<MovedFrom>() = {std::move(asked), std::move(name)};
+}
+
+void WriteMovedNote() {
+  const MovedFrom& moved = base::Cache<MovedFrom>();
+  if (moved.asked.empty()) return;
+  base::Page("<P><B>%s</B></P>\n", base::Sprintf(config::Msg(571), base::EscapeHtml(moved.asked),
+                                                 base::EscapeHtml(moved.name)));
 }
 
 void ShowWillAppear(std::string_view name) {

@@ -29,6 +29,11 @@ void AppendSheetBody(std::string& html, const store::FactSheet& sheet, base::Str
 // "stored as <name>, will appear shortly" (never the sheet as it was before the change).
 void ShowWillAppear(std::string_view name);
 
+// A form asked for by a name the sheet had before it moved opens on the sheet under its
+// current name, `name`; the form's page then says so (WriteMovedNote, after its head).
+void NoteMovedFrom(std::string asked, std::string name);
+void WriteMovedNote();
+
 // Letters and digits stay; every other byte becomes "%" and two upper-case hex digits.
 std::string EncodeQS(std::string_view text);
 

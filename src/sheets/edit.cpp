@@ -232,6 +232,7 @@ void EditCommand(int code, web::ParamList& params) {
   }
   web::PageHold hold;
   web::WritePageHead(nullptr, web::GetParam(params, "CMD"), "", params);
+  WriteMovedNote();
   std::optional<store::FactSheet> read = store::ReadSheet(name);
   if (store::ChangePending()) return ShowWillAppear(name);
   if (!read) {

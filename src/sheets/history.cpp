@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <map>
 #include <vector>
 
 #include "base/encode.h"
@@ -162,7 +163,24 @@ void WriteTestLink(base::Stream out, const std::string& script, std::string_view
                EscapeHtml(p[2]), EscapeHtml(p[4]), EscapeHtml(p[5]), EscapeHtml(p[6]));
 }
 
-// One journal line of the day page: the time, the link, the coloured message.
+// The names of the day's lines that belonged to sheets which moved since, with the names
+// they have now (looked up once each).
+struct MovedNames {
+  std::map<std::string, std::string, std::less<>> now;
+};
+
+std::string CurrentName(std::string_view name) {
+  auto& known = base::Cache<MovedNames>().now;
+  if (auto it = known.find(name); it != known.end()) return it->second;
+  std::string now(name);
+  if (store::IsSheetName(name) && !store::SheetFileExists(name) && store::IsForwarded(name))
+    now = store::ResolveName(name).value_or(now);
+  known.emplace(std::string(name), now);
+  return now;
+}
+
+// One journal line of the day page: the time, the link, the coloured message. The line of
+// a name the sheet had before it moved shows under its current name.
 void WriteDayRow(base::Stream out, const std::string& script, const std::string& uid,
                  std::string_view line) {
   std::string_view rest = line.size() > kDayLength + 1 ? line.substr(kDayLength + 1) : "";
@@ -170,10 +188,16 @@ void WriteDayRow(base::Stream out, const std::string& script, const std::string&
   std::string_view name = TakeWord(rest);
   SkipBlanks(rest);
   base::Printf(out, "<TR><TD> %s </TD>\n", base::EscapeHtml(time));
-  if (name.find('/') == std::string_view::npos)
-    base::Printf(out, "<TD><A HREF=%s?%s=%s%s>%s</A> </TD>\n", script, "Num", LinkValue(name), uid,
-                 base::EscapeHtml(name));
-  else
+  if (name.find('/') == std::string_view::npos) {
+    const std::string now = CurrentName(name);
+    if (now == name)
+      base::Printf(out, "<TD><A HREF=%s?%s=%s%s>%s</A> </TD>\n", script, "Num", LinkValue(name),
+                   uid, base::EscapeHtml(name));
+    else
+      base::Printf(out, "<TD><A HREF=%s?%s=%s%s>%s</A> (%s %s) </TD>\n", script, "Num",
+                   LinkValue(now), uid, base::EscapeHtml(now), config::Msg(570),
+                   base::EscapeHtml(name));
+  } else
     WriteTestLink(out, script, name);
   base::Printf(out, "<TD> %s</TD><TR>\n", ColourKeywords(rest));
 }

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <ctime>
 #include <map>
+#include <optional>
 #include <set>
 
 #include "base/files.h"
@@ -189,13 +190,55 @@ int CheckOnce(bool repair) {
     }
   }
 
-  // The numbering hints, while trusted, never skip a free number.
+  // Forwards: each leads to a sheet, and each former name of a sheet that is no sheet's
+  // has one. Repairs point a forward that leads nowhere at the sheet that says it had the
+  // name, or retire the name (an empty forward: still taken, leading nowhere).
+  std::map<std::string, std::string> forward_repairs;  // name -> content
+  std::vector<std::string> forward_drops;
+  {
+    std::map<std::string, std::string> had;  // former name -> the sheet that had it
+    for (const auto& [name, sheet] : sheets)
+      for (const std::string& old : FormerNames(sheet))
+        if (!sheets.contains(old)) had.emplace(old, name);
+    auto resolve = [&](const std::string& from) -> std::optional<std::string> {
+      std::set<std::string> seen;
+      std::string at = from;
+      while (!sheets.contains(at)) {
+        if (!seen.insert(at).second) return std::nullopt;
+        std::optional<std::string> next = ReadForward(at);
+        if (!next || next->empty()) return std::nullopt;
+        at = std::move(*next);
+      }
+      return at;
+    };
+    for (const std::string& name : Names(DataPath(kForwardFolder))) {
+      std::optional<std::string> next = ReadForward(name);
+      if (!next) continue;
+      if (sheets.contains(name)) {
+        report.Problem(base::Sprintf("forward: %s is a sheet and a forward", name));
+        forward_drops.push_back(name);
+      } else if (!next->empty() && !resolve(name)) {
+        report.Problem(base::Sprintf("forward: %s leads to no sheet", name));
+        auto owner = had.find(name);
+        forward_repairs[name] = owner == had.end() ? std::string("\n") : owner->second + "\n";
+      }
+    }
+    for (const auto& [old, name] : had) {
+      if (!IsForwarded(old)) {
+        report.Problem(base::Sprintf("forward: %s, a former name of %s, has none", old, name));
+        forward_repairs[old] = name + "\n";
+      }
+    }
+  }
+
+  // The numbering hints, while trusted, never skip a free number (a forwarded one is taken).
   bool bad_hints = false;
   Hints hints = ReadHints();
   if (hints.trusted) {
     for (const auto& [prefix, next] : hints.next) {
       for (int n = 1; n < next; ++n) {
-        if (!SheetFileExists(config::GetSheetName(prefix, n))) {
+        const std::string name = config::GetSheetName(prefix, n);
+        if (!SheetFileExists(name) && !IsForwarded(name)) {
           report.Problem(
               base::Sprintf("numbers: the hint for %s skips the free number %d", prefix, n));
           bad_hints = true;
@@ -236,6 +279,11 @@ int CheckOnce(bool repair) {
   for (const auto& [name, sheet] : sheets)
     if (written.insert(name).second) index += FormatHeader(sheet);
   c.Put(std::string(kIndexName), std::move(index));
+  for (const std::string& name : forward_drops)
+    c.Remove(base::Sprintf("%s/%s", kForwardFolder, name));
+  if (!forward_repairs.empty()) base::MakeDirectory(DataPath(kForwardFolder));
+  for (const auto& [name, content] : forward_repairs)
+    c.Put(base::Sprintf("%s/%s", kForwardFolder, name), content);
   if (!RunCommit(c)) {
     base::Printf(nullptr, "repair: the index could not be rewritten\n");
     return 1;

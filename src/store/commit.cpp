@@ -318,6 +318,8 @@ bool ApplyStep(const Commit::Step& step, int writer, std::set<std::string>& fold
     case Commit::Kind::kPut: {
       const std::string path = DataPath(step.a);
       folders.insert(FolderOf(path));
+      // A folder made for the change (the forwards') that a power cut lost is made again.
+      if (!EnsureFolderOf(path, folders)) return false;
       if (ready_file >= 0 && base::SysLinkOpen(ready_file, path.c_str()) == 0) return true;
       if (ready_temp && base::SysRename(ready_temp->c_str(), path.c_str()) == 0) return true;
       return PutFile(path, step.b, writer);

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <future>
 #include <map>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -166,12 +167,82 @@ int PickNumber(const Hints& hints, std::string_view prefix, int first) {
   for (;; ++number) {
     std::string name = config::GetSheetName(prefix, number);
     if (!IsSheetName(name)) return 0;
-    if (!SheetFileExists(name)) return number;
+    if (!SheetFileExists(name) && !IsForwarded(name)) return number;
   }
 }
 
 std::string FolderOfSheet(std::string_view name) {
   return base::Sprintf("TRACE_%s", name);
+}
+
+std::string ForwardName(std::string_view name) {
+  return base::Sprintf("%s/%s", kForwardFolder, name);
+}
+
+// Whether the forward of `old` leads to `name`, or to another sheet that had that name too
+// (moves on two sites at once): that one keeps it. `self` is the name the sheet leaves in
+// this change, if any (a forward leading there leads to the sheet as it was).
+bool LeadsToHolder(std::string_view old, std::string_view name, std::string_view self) {
+  std::optional<std::string> next = ReadForward(old);
+  if (!next) return false;
+  if (*next == name) return true;
+  std::optional<std::string> at = ResolveName(old);
+  if (!at || *at == self) return false;
+  if (*at == name) return true;
+  std::optional<FactSheet> holder = ReadSheet(*at);
+  if (!holder) return false;
+  const std::vector<std::string> had = FormerNames(*holder);
+  return std::find(had.begin(), had.end(), old) != had.end();
+}
+
+// The forwards a change puts for `sheet`, stored under `name`: `left`, the name it leaves
+// (when it leaves one that no other sheet takes), and each former name that is no sheet's
+// lead straight to it (a forward that led elsewhere is put right: a name the sheet lost in a
+// clash of names is no longer on its way). A sheet that left `left` says so in its log.
+void PutForwards(Commit& c, FactSheet& sheet, std::string_view name, std::string_view left = {},
+                 const std::set<std::string>* taken = nullptr, bool note = true,
+                 std::string_view self = {}) {
+  std::vector<std::string> former = FormerNames(sheet);
+  if (!left.empty() && left != name &&
+      std::find(former.begin(), former.end(), left) == former.end()) {
+    if (note) LogAction(sheet, std::string(kFormerlyWord) + "%s", left);
+    former.emplace_back(left);
+  }
+  for (const std::string& old : former) {
+    if (old == name || (taken && taken->contains(old)) ||
+        (old != left && (SheetFileExists(old) || LeadsToHolder(old, name, self))))
+      continue;
+    base::MakeDirectory(DataPath(kForwardFolder));
+    c.Put(ForwardName(old), base::Sprintf("%s\n", name));
+  }
+}
+
+// The log line of a former name: its message after the date and blank, or empty.
+std::string_view FormerNameOf(std::string_view line) {
+  const size_t blank = line.find(' ');
+  if (blank == std::string_view::npos) return {};
+  std::string_view message = line.substr(blank + 1);
+  if (!message.starts_with(kFormerlyWord)) return {};
+  message.remove_prefix(kFormerlyWord.size());
+  // The name ends the line: a message that merely starts with the word (a title typed so)
+  // names nothing.
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r'))
+    message.remove_suffix(1);
+  return IsSheetName(message) && message.find(' ') == std::string_view::npos ? message
+                                                                             : std::string_view();
+}
+
+// A copy is a new sheet: the names its source had are not its own.
+void DropFormerNames(FactSheet& sheet) {
+  std::string kept;
+  std::string_view log = sheet.log;
+  while (!log.empty()) {
+    const size_t lf = log.find('\n');
+    std::string_view line = log.substr(0, lf == std::string_view::npos ? log.size() : lf + 1);
+    log.remove_prefix(line.size());
+    if (FormerNameOf(line).empty()) kept += line;
+  }
+  sheet.log = std::move(kept);
 }
 
 // A folder left by a sheet that is gone is moved aside before a new sheet takes its name.
@@ -364,6 +435,56 @@ std::string GetSheetPrefixOf(const FactSheet& sheet) {
 
 std::string GetSheetName(const FactSheet& sheet) {
   return config::GetSheetName(GetSheetPrefixOf(sheet), sheet.number);
+}
+
+std::optional<std::string> ReadForward(std::string_view name) {
+  if (!IsSheetName(name)) return std::nullopt;
+  std::optional<std::string> text = base::ReadFile(DataPath(ForwardName(name)));
+  if (!text) return std::nullopt;
+  return text->substr(0, text->find_first_of("\r\n"));
+}
+
+bool IsForwarded(std::string_view name) {
+  if (!IsSafeSheetName(name)) return false;
+  auto [dir, path] = base::Cache<DataDirectory>().Locate(ForwardName(name));
+  struct stat st;
+  return ::fstatat(dir, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+std::optional<std::string> ResolveName(std::string_view name) {
+  if (!IsSheetName(name)) return std::nullopt;
+  ChangePending();  // a move stored but not finished is finished first
+  // A chain longer than this has a loop in it (the check repairs it).
+  constexpr int kLongestChain = 64;
+  std::string at(name);
+  for (int hop = 0; hop < kLongestChain; ++hop) {
+    if (SheetFileExists(at)) {
+      // A sheet is a file: an attachment folder's name leads nowhere.
+      auto [dir, path] = base::Cache<DataDirectory>().Locate(at);
+      struct stat st;
+      if (::fstatat(dir, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+      return at;
+    }
+    std::optional<std::string> next = ReadForward(at);
+    if (!next || !IsSheetName(*next)) return std::nullopt;
+    at = std::move(*next);
+  }
+  return std::nullopt;
+}
+
+std::vector<std::string> FormerNames(const FactSheet& sheet) {
+  std::vector<std::string> names;
+  std::string_view log = sheet.log;
+  while (!log.empty()) {
+    const size_t lf = log.find('\n');
+    std::string_view line = log.substr(0, lf);
+    log.remove_prefix(lf == std::string_view::npos ? log.size() : lf + 1);
+    std::string_view former = FormerNameOf(line);
+    if (!former.empty() && std::find(names.begin(), names.end(), former) == names.end())
+      names.emplace_back(former);
+  }
+  return names;
 }
 
 bool ChangePending() {
@@ -580,6 +701,8 @@ Stored ChangeSheetHeaderFrom(std::string_view name, int first,
     if (base::IsDirectory(DataPath(FolderOfSheet(name))))
       c.MoveFolder(FolderOfSheet(name), FolderOfSheet(new_name));
   }
+  // The old name leads to the new one from now on, and stays taken.
+  if (moves) PutForwards(c, *sheet, new_name, name, nullptr, true, name);
   c.Put(new_name, FormatSheet(*sheet));
   if (moves) {
     c.Remove(std::string(name));
@@ -595,9 +718,7 @@ Stored ChangeSheetHeaderFrom(std::string_view name, int first,
       auto hint = hints.next.find(prefix);
       if (hint == hints.next.end() ? first <= 1 : hint->second == sheet->number)
         hints.next[prefix] = sheet->number + 1;
-      auto old = hints.next.find(GetSheetPrefixOf(old_header));
-      if (old != hints.next.end() && old->second > old_header.number)
-        old->second = old_header.number;  // its old number is free again
+      // Its old number is forwarded: never free again.
     }
     Restamp(hints);
   }
@@ -618,6 +739,7 @@ Stored CopySheet(std::string_view name,
   if (!source) return Stored::kMissing;
   FactSheet copy = *source;
   copy.journal.clear();
+  DropFormerNames(copy);
   if (!make(*source, copy)) return Stored::kRefused;
   Hints hints = ReadHints();
   const std::string prefix = GetSheetPrefixOf(copy);
@@ -661,6 +783,96 @@ Stored StoreReceivedFile(const std::function<std::optional<std::string>()>& loca
   Commit c;
   c.Put(base::Sprintf("%s/%s", folder, file), std::move(*bytes));
   return Run(c, hints);
+}
+
+Stored PlaceSheets(const std::function<bool(std::vector<Placement>&)>& plan,
+                   const std::function<void(FactSheet&, std::string_view)>& renumbered,
+                   std::vector<Placement>* placed) {
+  StoreLock lock;
+  if (!lock.Held()) return Stored::kNoFile;
+  std::vector<Placement> list;
+  if (!plan(list) || list.empty()) return Stored::kRefused;
+  Hints hints = ReadHints();
+  std::set<std::string> vacated, claimed;
+  for (const Placement& p : list)
+    if (!p.from.empty()) vacated.insert(p.from);
+  // A name is free for a sheet when it is its own, or no sheet's and never forwarded; one
+  // another sheet of the change leaves is free only for the sheet that wants it by name (the
+  // older of two sheets given one name keeps it). The name a partner gave a sheet is taken
+  // over a forward here (a move the partner had not heard of): every site must give a sheet
+  // the same name, and a forward never holds a name against a sheet.
+  auto free_for = [&](const std::string& n, const Placement& p, bool wanted) {
+    if (claimed.contains(n)) return false;
+    if (n == p.from) return true;
+    if (!wanted && IsForwarded(n)) return false;
+    return !SheetFileExists(n) || (wanted && vacated.contains(n));
+  };
+  Commit c;
+  std::vector<std::pair<std::string, std::string>> moves;  // folders
+  for (Placement& p : list) {
+    const std::string prefix = GetSheetPrefixOf(p.sheet);
+    const std::string wanted = GetSheetName(p.sheet);
+    if (!IsSheetName(wanted)) return Stored::kRefused;
+    if (!p.keep || !free_for(wanted, p, true)) {
+      int number = p.first < 1 ? 1 : p.first;
+      if (number == 1 && hints.trusted)
+        if (auto hint = hints.next.find(prefix); hint != hints.next.end()) number = hint->second;
+      for (;; ++number) {
+        const std::string n = config::GetSheetName(prefix, number);
+        if (!IsSheetName(n)) return Stored::kRefused;
+        if (free_for(n, p, false)) break;
+      }
+      p.sheet.number = number;
+    }
+    p.name = GetSheetName(p.sheet);
+    claimed.insert(p.name);
+    p.renumbered = p.name != wanted;
+    if (p.renumbered) renumbered(p.sheet, wanted);
+    MoveAttachmentEntries(p.sheet, wanted, p.name);
+    if (!p.from.empty()) {
+      MoveAttachmentEntries(p.sheet, p.from, p.name);
+      if (std::optional<FactSheet> old = ReadSheet(p.from))
+        c.drop_keys.push_back(GetIndexKey(*old));
+      if (p.from != p.name && base::IsDirectory(DataPath(FolderOfSheet(p.from))))
+        moves.emplace_back(FolderOfSheet(p.from), FolderOfSheet(p.name));
+    }
+  }
+  // A folder left behind under a name taken now goes aside; then the folders move, each
+  // after the one that leaves its target (through "tmp" where two would swap).
+  for (const Placement& p : list)
+    if (p.from != p.name && !vacated.contains(p.name)) SetAsideOldFolder(c, p.name);
+  while (!moves.empty()) {
+    auto next = std::find_if(moves.begin(), moves.end(), [&](const auto& m) {
+      return std::none_of(moves.begin(), moves.end(),
+                          [&](const auto& o) { return &o != &m && o.first == m.second; });
+    });
+    if (next == moves.end()) {
+      base::MakeDirectory(DataPath("tmp"));
+      const std::string aside =
+          base::Sprintf("tmp/stage.%d.%s", static_cast<int>(::getpid()), moves.front().first);
+      c.MoveFolder(moves.front().first, aside);
+      moves.front().first = aside;
+      continue;
+    }
+    c.MoveFolder(next->first, next->second);
+    moves.erase(next);
+  }
+  for (Placement& p : list) {
+    const bool leaves = !p.from.empty() && p.from != p.name && !claimed.contains(p.from);
+    // Only a move made here is logged: one that follows a partner's carries its line, and
+    // this site's copy must stay the partner's.
+    PutForwards(c, p.sheet, p.name, leaves ? std::string_view(p.from) : std::string_view(),
+                &claimed, p.renumbered, p.from);
+    c.Put(p.name, FormatSheet(p.sheet));
+    if (p.from != p.name && IsForwarded(p.name)) c.Remove(ForwardName(p.name));
+    if (leaves) c.Remove(p.from);
+    if (!p.from.empty() && p.from != p.name) c.drop_names.push_back(p.from);
+    AddSheetLines(c, p.sheet, p.name);
+  }
+  // Every name it gives was taken or is taken now, and none is freed: the hints hold.
+  Stored result = Run(c, hints);
+  if (placed) *placed = std::move(list);
+  return result;
 }
 
 void UseFormValue(std::string value) {

@@ -55,6 +55,14 @@
 // Attachments belong to their sheet: a sheet that moves to another name takes its folder and
 // its entries' paths along; a new sheet never inherits a folder its name left behind (that
 // folder goes to "lost/").
+//
+// A name is never given twice. A sheet that moves to another name (a header change, a partner's
+// renumbering) leaves a forwarding record "forward/<old name>" holding "<new name>\n", put in
+// the same change as the move, and a log line "Formerly <old name>" in the sheet, which travels
+// to the partners with it: whoever stores the sheet puts the forward of every former name that
+// has none, so every site has the same forwards. A forward of a forward leads on (a sheet moved
+// twice); an empty one retires the name (the check's repair of a chain that leads nowhere).
+// Numbering counts a forwarded name as taken. Forwards stay out of the index.
 #pragma once
 
 #include <functional>
@@ -98,6 +106,21 @@ bool IsSheetName(std::string_view name);
 // sheet, from the project configuration.
 std::string GetSheetPrefixOf(const FactSheet& sheet);
 std::string GetSheetName(const FactSheet& sheet);
+
+inline constexpr std::string_view kForwardFolder = "forward";
+// The log line a move leaves in the sheet: "<date> Formerly <old name>".
+inline constexpr std::string_view kFormerlyWord = "Formerly ";
+
+// The name of the sheet that `name` names now: `name` itself when it is a sheet's file, else
+// the end of its chain of forwards; nothing when it leads to no sheet (or loops).
+std::optional<std::string> ResolveName(std::string_view name);
+// Whether `name` was a sheet's name before it moved on (it has a forwarding record).
+bool IsForwarded(std::string_view name);
+// The forward of `name` as stored: the next name in its chain (empty for a retired name), or
+// nothing when it has none.
+std::optional<std::string> ReadForward(std::string_view name);
+// The names the sheet had before, from its "Formerly" log lines, oldest first, each once.
+std::vector<std::string> FormerNames(const FactSheet& sheet);
 
 // Finishes, once per request, a change that passed its commit point but was left unfinished
 // (a killed process, a disk error): every read of a sheet shows what was stored. True when
@@ -147,6 +170,26 @@ Stored UpdateSheet(std::string_view name, const std::function<bool(FactSheet&)>&
 // is in place exactly when the change is stored. The upload is taken away at once (staged
 // under "tmp/"); false when no change is open or it could not be taken.
 bool AddUploadToChange(const std::string& upload, std::string_view name);
+
+// One sheet of a change that places several at once (a received sheet merged, with the
+// local sheet it displaces): `from` is its name now, empty for a sheet new here. It takes the
+// name its header gives when that is free for it (`keep`), else the lowest free number of its
+// prefix from `first` up.
+struct Placement {
+  std::string from;
+  FactSheet sheet;
+  bool keep = true;
+  int first = 1;
+  std::string name;         // set: where it went
+  bool renumbered = false;  // set: not under the name its header gave
+};
+// Under the store lock, `plan` looks at the store and lists the sheets to place (false, or
+// none: nothing is done, kRefused); they are then stored in one change: files, folders,
+// forwards of the names left, index and journal lines. `renumbered` is told of each sheet
+// that did not get the name its header gives, before it is written.
+Stored PlaceSheets(const std::function<bool(std::vector<Placement>&)>& plan,
+                   const std::function<void(FactSheet&, std::string_view)>& renumbered,
+                   std::vector<Placement>* placed = nullptr);
 
 // Copies the sheet `name` in one change: `make` turns a copy of the source into the new
 // sheet (false: nothing is done); the copy takes the first free number of its prefix from the

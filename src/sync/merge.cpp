@@ -21,6 +21,7 @@
 #include <set>
 #include <tuple>
 
+#include "base/encode.h"
 #include "base/files.h"
 #include "base/names.h"
 #include "base/numbers.h"
@@ -36,8 +37,6 @@ namespace {
 
 // Characters of a log line that hold its date and the blank after it.
 constexpr size_t kLogDateWidth = 20;
-// How often a merge is tried again when another request changed the sheet meanwhile.
-constexpr int kMergeAttempts = 3;
 constexpr std::string_view kOriginWord = "Origin: ";
 constexpr std::string_view kChangedWord = "Changed on ";
 constexpr std::string_view kRenumberedWord = "Renumbered from ";
@@ -337,6 +336,10 @@ std::optional<std::string> SheetOfOrigin(std::string_view project, std::string_v
   };
   if (std::optional<store::FactSheet> named = store::ReadSheet(hint); named && same(*named))
     return hint;
+  // Moved here since: its old name leads to it.
+  if (std::optional<std::string> now = store::ResolveName(hint); now && *now != hint)
+    if (std::optional<store::FactSheet> moved = store::ReadSheet(*now); moved && same(*moved))
+      return *now;
   return FindSheet(project, base::LeadingNumber(word.substr(0, dot)), hint, same);
 }
 
@@ -421,119 +424,72 @@ store::FactSheet MergeSheets(const store::FactSheet& local, const store::FactShe
 
 Merged MergeReceivedSheet(const store::FactSheet& received) {
   Merged result;
-  std::string name = store::GetSheetName(received);
+  const std::string name = store::GetSheetName(received);
   if (!store::IsSheetName(name)) return result;
   const std::string identity = SheetIdentity(received);
-  for (int attempt = 0; attempt < kMergeAttempts; ++attempt) {
-    // Where this sheet is now: under the received name, or elsewhere after a renumbering.
+  // Decided under the store lock and stored in one change: the received sheet where it
+  // goes, and a local sheet it takes the name of.
+  auto plan = [&](std::vector<store::Placement>& list) {
     std::optional<store::FactSheet> occupant = store::ReadSheet(name);
+    // Where this sheet is now: under the received name, where that name's forwards lead, or
+    // elsewhere after a renumbering.
     std::string here;
-    if (occupant && SheetIdentity(*occupant) == identity)
+    if (occupant && SheetIdentity(*occupant) == identity) {
       here = name;
-    else if (std::optional<std::string> other = FindSameSheet(received, identity, name))
-      here = *other;
+    } else if (std::optional<std::string> now = store::ResolveName(name); now && *now != name) {
+      if (std::optional<store::FactSheet> s = store::ReadSheet(*now);
+          s && SheetIdentity(*s) == identity)
+        here = *now;
+    }
+    if (here.empty())
+      if (std::optional<std::string> other = FindSameSheet(received, identity, name)) here = *other;
 
     if (!here.empty()) {
       std::optional<store::FactSheet> local = here == name ? occupant : store::ReadSheet(here);
-      if (!local) continue;
+      if (!local) return false;
       store::FactSheet merged = MergeSheets(*local, received);
+      // The attachments the sender filed under its name for the sheet are in its folder here
+      // (and move with it when the sheet moves on).
+      store::MoveAttachmentEntries(merged, name, here);
       const std::string target = store::GetSheetName(merged);
-      if (target != here) {
-        // Another name (a partner renamed it): another sheet holding that name keeps it when
-        // it is the older one, else it moves on to a new number and says so.
-        std::optional<store::FactSheet> holder = store::ReadSheet(target);
-        if (holder && SheetIdentity(*holder) != identity) {
-          if (KeepsName(*holder, merged)) {
-            merged.number = 0;
-          } else {
-            store::FactSheet moved;
-            store::Stored s = store::ChangeSheetHeaderFrom(
-                target, 1,
-                [&](store::FactSheet& h) {
-                  if (SheetIdentity(h) == identity) return false;
-                  h.number = 0;
-                  NoteRenumbered(h, target);
-                  return true;
-                },
-                &moved);
-            if (s == store::Stored::kOk) result.renumbered.push_back(store::GetSheetName(moved));
-          }
-        }
-      }
-      bool renumbered = merged.number == 0;
-      store::FactSheet written;
-      store::Stored s = store::ChangeSheetHeaderFrom(
-          here, merged.number == 0 ? 1 : merged.number,
-          [&](store::FactSheet& l) {
-            if (SheetIdentity(l) != identity) return false;
-            store::FactSheet again = MergeSheets(l, received);
-            // The attachments the sender filed under its name for the sheet are in its folder
-            // here (and move with it when the sheet moves on).
-            store::MoveAttachmentEntries(again, name, here);
-            if (renumbered) again.number = 0;
-            l = std::move(again);
-            if (renumbered) NoteRenumbered(l, target);
-            return true;
-          },
-          &written);
-      if (s == store::Stored::kRefused || s == store::Stored::kMissing) continue;
-      result.stored = s;
-      result.name = store::GetSheetName(written);
-      result.sheet = written;
-      if (renumbered) result.renumbered.push_back(result.name);
-      return result;
+      // Another name (a partner renamed it): another sheet holding that name keeps it when
+      // it is the older one, else it moves on to a new number and says so.
+      std::optional<store::FactSheet> holder =
+          target == here ? std::nullopt : store::ReadSheet(target);
+      if (holder && SheetIdentity(*holder) == identity) holder.reset();
+      const bool yields = holder && KeepsName(*holder, merged);
+      list.push_back({here, std::move(merged), !yields, 1, {}});
+      if (holder && !yields) list.push_back({target, std::move(*holder), false, 1, {}});
+      return true;
     }
-
     // Not here yet: it takes its own name when that is free or held by a younger sheet.
     store::FactSheet copy = received;
     copy.journal.clear();
     if (occupant) {
-      base::Page("<! conflict on %s >\n", name);
-      if (KeepsName(*occupant, received)) {
-        // A new number; the store points its attachment entries at its folder here.
-        NoteRenumbered(copy, name);
-        result.stored = store::CreateSheet(copy, 1);
-        result.name = store::GetSheetName(copy);
-        result.sheet = copy;
-        result.renumbered.push_back(result.name);
-        return result;
-      }
-      store::FactSheet moved;
-      const int occupant_created = occupant->created;
-      store::Stored s = store::ChangeSheetHeaderFrom(
-          name, 1,
-          [&](store::FactSheet& h) {
-            if (h.created != occupant_created || SheetIdentity(h) == identity) return false;
-            h.number = 0;  // another name: the store gives it the lowest free number
-            NoteRenumbered(h, name);
-            return true;
-          },
-          &moved);
-      if (s == store::Stored::kRefused || s == store::Stored::kMissing) continue;
-      if (s != store::Stored::kOk) {
-        result.stored = s;
-        result.name = name;
-        return result;
-      }
-      base::Page("<! local %s moved to %s >\n", name, store::GetSheetName(moved));
-      result.renumbered.push_back(store::GetSheetName(moved));
+      base::Page("<! conflict on %s >\n", base::EscapeHtml(name));
+      const bool yields = KeepsName(*occupant, received);
+      list.push_back({{}, std::move(copy), !yields, yields ? 1 : received.number, {}});
+      if (!yields) list.push_back({name, std::move(*occupant), false, 1, {}});
+      return true;
     }
-    result.stored = store::CreateSheet(copy, received.number);
-    result.name = store::GetSheetName(copy);
-    result.sheet = copy;
-    if (result.name != name) {
-      base::Page("<! %s taken meanwhile: stored as %s >\n", name, result.name);
-      // A new number as any other: logged, so that every site gives it the same.
-      if (result.stored == store::Stored::kOk)
-        store::UpdateSheet(
-            result.name, [&](store::FactSheet& s) { return NoteRenumbered(s, name), true; },
-            &result.sheet);
-      result.renumbered.push_back(result.name);
-    }
-    return result;
-  }
-  result.stored = store::Stored::kNoFile;  // raced every time: tried again next pass
+    list.push_back({{}, std::move(copy), true, received.number, {}});
+    return true;
+  };
+  std::vector<store::Placement> placed;
+  result.stored = store::PlaceSheets(
+      plan, [](store::FactSheet& s, std::string_view old) { NoteRenumbered(s, old); }, &placed);
   result.name = name;
+  if (placed.empty()) return result;
+  result.name = placed.front().name;
+  result.sheet = placed.front().sheet;
+  if (result.stored != store::Stored::kOk) return result;
+  // Sheets given a number other than the one their header asked for: the partners must
+  // hear of it.
+  for (const store::Placement& p : placed) {
+    if (!p.from.empty() && p.from != p.name)
+      base::Page("<! %s moved to %s >\n", base::EscapeHtml(p.from), base::EscapeHtml(p.name));
+    if (p.renumbered) result.renumbered.push_back(p.name);
+  }
   return result;
 }
 

@@ -176,11 +176,12 @@ struct Merged {
   // must hear of it.
   std::vector<std::string> renumbered;
 };
-// Integrates a received sheet into the store. The same sheet (same identity) under its
-// name, or elsewhere after a renumbering, is merged (and moved when the merge gives it
-// another name); a free name takes it as it is. When another sheet holds the name, the
-// older of the two keeps it and the newer one goes under a new number, logged, so both
-// stay and the index shows both.
+// Integrates a received sheet into the store, in one change of the store. The same sheet
+// (same identity) under its name, where its name's forwards lead, or elsewhere after a
+// renumbering, is merged (and moved when the merge gives it another name, leaving a
+// forward); a free name takes it as it is. When another sheet holds the name, the older of
+// the two keeps it and the newer one goes under a new number, logged, so both stay and the
+// index shows both.
 Merged MergeReceivedSheet(const store::FactSheet& received);
 
 }  // namespace synch

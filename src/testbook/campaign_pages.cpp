@@ -224,16 +224,20 @@ void WriteResultRow(const BookPlace& place, std::string_view campaign, const Tes
   out += base::Sprintf("<TD ALIGN=CENTER>%s</TD>\n", base::EscapeHtml(result.tester));
   out += base::Sprintf("<TD ALIGN=CENTER>%s</TD>\n", base::EscapeHtml(result.date));
   out += "<TD>";
-  for (size_t i = 0; i < result.sheets.size(); ++i) {
+  // A sheet that moved since the result named it is shown under its current name.
+  std::vector<std::string> sheets;
+  for (const std::string& named : result.sheets)
+    sheets.push_back(store::ResolveName(named).value_or(named));
+  for (size_t i = 0; i < sheets.size(); ++i) {
     if (i > 0) out += "<BR>\n";
-    out += base::Sprintf("<A HREF=\"%s?%s=%s%s\">", ScriptName(), "Num",
-                         EncodeLinkValue(result.sheets[i]), uid);
-    out += base::EscapeHtml(result.sheets[i]) + "</A>";
+    out += base::Sprintf("<A HREF=\"%s?%s=%s%s\">", ScriptName(), "Num", EncodeLinkValue(sheets[i]),
+                         uid);
+    out += base::EscapeHtml(sheets[i]) + "</A>";
   }
   out += "&nbsp;</TD>\n<TD ALIGN=CENTER>";
-  for (size_t i = 0; i < result.sheets.size(); ++i) {
+  for (size_t i = 0; i < sheets.size(); ++i) {
     if (i > 0) out += "<BR>\n";
-    out += base::EscapeHtml(SheetStatus(result.sheets[i]));
+    out += base::EscapeHtml(SheetStatus(sheets[i]));
   }
   out += "&nbsp;</TD></TR>\n";
   base::Write(nullptr, out);

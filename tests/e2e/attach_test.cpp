@@ -209,19 +209,19 @@ TEST(Attach, WithSecurityOnlyMembersAttach) {
   for (const std::string& who : {std::string(), "&Uid=" + base::UrlEncode(stranger)})
     EXPECT_TRUE(inst.Get(file + who).out.starts_with("Status: 404")) << who;
   EXPECT_TRUE(inst.Get(file + "&Uid=" + base::UrlEncode(uid)).out.ends_with("\n\nx"));
-  // A rename takes the folder along: the new link is answered, the old one is not; the
-  // sheet that takes the freed name starts without a folder.
+  // A rename takes the folder along: the new link is answered, and the old one leads there;
+  // the old name is never given to another sheet.
   std::string rename = e2e::kNewSheet;
   rename.replace(0, 7, "CMD=Change_Header&Num=TsG.00001&User=kolvar&Uid=" + base::UrlEncode(uid));
   rename.replace(rename.find("group=GUI"), 9, "group=Core");
   ASSERT_FALSE(e2e::Has(inst.Post(rename).out, e2e::kErrorBox));
   const std::string moved = "CMD=FILE&title=" + inst.DataDir() + "TRACE_TsC.00001/File_1_a.txt";
   EXPECT_TRUE(inst.Get(moved + "&Uid=" + base::UrlEncode(uid)).out.ends_with("\n\nx"));
-  EXPECT_TRUE(inst.Get(file + "&Uid=" + base::UrlEncode(uid)).out.starts_with("Status: 404"));
+  EXPECT_TRUE(inst.Get(file + "&Uid=" + base::UrlEncode(uid)).out.ends_with("\n\nx"));
+  EXPECT_TRUE(inst.Get(file + "&Uid=" + base::UrlEncode(stranger)).out.starts_with("Status: 404"));
   inst.Post(std::string(e2e::kNewSheet) + "&Uid=" + base::UrlEncode(uid));
-  ASSERT_TRUE(inst.Exists("data/TsG.00001"));
-  EXPECT_FALSE(e2e::Has(Attach(inst, "File_1", "y", "a.txt", uid).out, e2e::kErrorBox));
-  EXPECT_TRUE(inst.Get(file + "&Uid=" + base::UrlEncode(uid)).out.ends_with("\n\ny"));
+  EXPECT_TRUE(inst.Exists("data/TsG.00002"));
+  EXPECT_FALSE(inst.Exists("data/TsG.00001"));
 }
 
 }  // namespace

@@ -66,7 +66,10 @@ const std::vector<Operation>& Operations() {
       {"title change", Post(FormBody(With(HeaderForm("TsG.00001"), "title", "Renamed"))),
        [](const Installation& inst) { return Header(inst, "TsG.00001").title == "Renamed"; }},
       {"header change with rename", Post(FormBody(With(HeaderForm("TsG.00001"), "group", "Core"))),
-       [](const Installation& inst) { return inst.Exists("data/TsC.00001"); }},
+       [](const Installation& inst) {
+         return inst.Exists("data/TsC.00001") &&
+                inst.Read("data/forward/TsG.00001") == "TsC.00001\n";
+       }},
       // The copy takes the source's attachment along, hard-linked into its own folder.
       {"copy with attachments",
        Get("CMD=Copy&Num=TsG.00001&User=kolvar&project=TEST&group=GUI&prog=prog1&sev=2&phase=b"),

@@ -110,7 +110,7 @@ TEST_F(StoreFiles, SeveralSheetsAreChangedUnderOneLock) {
   EXPECT_NE(Read("data/history.dat").find("ABCTGUI.00001 Woken\n"), std::string::npos);
 }
 
-TEST_F(StoreFiles, NumbersAreTheLowestFreeAndRenamesGiveThemBack) {
+TEST_F(StoreFiles, NumbersAreTheLowestFreeAndMovedNamesStayTaken) {
   FactSheet s = NewSheet("Moved");
   ASSERT_EQ(store::CreateSheet(s), Stored::kOk);
   // A header change to another sub-project code: new name from 1, old file and line gone.
@@ -124,13 +124,16 @@ TEST_F(StoreFiles, NumbersAreTheLowestFreeAndRenamesGiveThemBack) {
   EXPECT_EQ(store::GetSheetName(s), "ABCTTRD.00002");
   EXPECT_FALSE(Exists("data/ABCTGUI.00001"));
   EXPECT_EQ(Read("data/index"), store::FormatHeader(s));
-  // The next new sheet of the old prefix takes 1 again; a copy numbers from its source.
+  // The old name leads to the new one and is never given again.
+  EXPECT_EQ(Read("data/forward/ABCTGUI.00001"), "ABCTTRD.00002\n");
+  EXPECT_EQ(store::ResolveName("ABCTGUI.00001"), "ABCTTRD.00002");
+  EXPECT_EQ(store::FormerNames(s), std::vector<std::string>{"ABCTGUI.00001"});
   FactSheet next = NewSheet("Next");
   ASSERT_EQ(store::CreateSheet(next), Stored::kOk);
-  EXPECT_EQ(next.number, 1);
+  EXPECT_EQ(next.number, 2);
   FactSheet copy = NewSheet("Copy");
   ASSERT_EQ(store::CreateSheet(copy, 1), Stored::kOk);
-  EXPECT_EQ(copy.number, 2);
+  EXPECT_EQ(copy.number, 3);
   FactSheet far = NewSheet("Far");
   ASSERT_EQ(store::CreateSheet(far, 7), Stored::kOk);
   EXPECT_EQ(far.number, 7);
@@ -147,7 +150,13 @@ TEST_F(StoreFiles, NumbersAreTheLowestFreeAndRenamesGiveThemBack) {
   fs::remove(root_ + "/data/numbers");
   FactSheet again = NewSheet("Again");
   ASSERT_EQ(store::CreateSheet(again), Stored::kOk);
-  EXPECT_EQ(again.number, 3);
+  EXPECT_EQ(again.number, 4);
+  // Moved twice: the first name leads through the second to the third.
+  auto back = [](FactSheet& m) { return (m.phase = 1), true; };
+  ASSERT_EQ(store::ChangeSheetHeader("ABCSGUI.00004", back, &far), Stored::kOk);
+  EXPECT_EQ(store::GetSheetName(far), "ABCTGUI.00005");
+  EXPECT_EQ(store::ResolveName("ABCTGUI.00007"), "ABCTGUI.00005");
+  EXPECT_EQ(store::ResolveName("ABCTGUI.00006"), std::nullopt);
 }
 
 // Empty index lines do not lose the lines after them; the same name with another key
@@ -428,9 +437,10 @@ TEST_F(StoreFiles, ThirtyTwoMixedWritersLoseNothing) {
   EXPECT_EQ(notes, kProcesses * kSheetsEach);
   EXPECT_EQ(store::ReadSheet("ABCTGUI.00001")->entries.size(),
             static_cast<size_t>(kProcesses * kSheetsEach + 1));
-  // Two journal lines per sheet created (created, opened), one per copy and one per note.
+  // Two journal lines per sheet created (created, opened), one per copy, one per note and
+  // one per move.
   EXPECT_EQ(e2e::Lines(Read("data/history.dat")).size(),
-            static_cast<size_t>(2 + 4 * kProcesses * kSheetsEach));
+            static_cast<size_t>(2 + 4 * kProcesses * kSheetsEach + kProcesses / 2 * kSheetsEach));
 }
 
 }  // namespace
