@@ -15,6 +15,7 @@
 #include "base/request_state.h"
 #include "config/main_config.h"
 #include "search/access.h"
+#include "store/index.h"
 #include "store/store.h"
 #include "users/login.h"
 
@@ -292,39 +293,25 @@ FoundList FindSheets(const web::ParamList& params) {
   if (by_name) {
     if (std::optional<FoundList> own = FindByOwnFile(quick, access, choice)) return *own;
   }
-  store::BufFile index;
-  if (!index.Open(base::JoinPath(config::GetDataDir(), store::kIndexName), 'r',
-                  store::kIndexBufferSize))
-    return hits;
-
   store::FactSheet sheet;
-  std::string_view line;
-  while (index.ReadLineView(line, /*keep_unfinished=*/true)) {
-    if (line.empty()) continue;
+  store::ForEachIndexLine([&](std::string_view line) {
     if (!by_name) {
-      bool possible = true;
-      for (const std::string& needle : criteria.needles) {
-        if (!Contains(line, needle)) {
-          possible = false;
-          break;
-        }
-      }
-      if (!possible) continue;
+      for (const std::string& needle : criteria.needles)
+        if (!Contains(line, needle)) return true;
     }
     store::ParseHeader(line, sheet);
     std::string name;
     if (by_name) {
       name = store::GetSheetName(sheet);
-      if (quick.find(name) == std::string::npos) continue;
+      if (quick.find(name) == std::string::npos) return true;
     } else {
-      if (!MeetsCriteria(sheet, criteria)) continue;
+      if (!MeetsCriteria(sheet, criteria)) return true;
       name = store::GetSheetName(sheet);
-      if (!criteria.intext.empty() && !SheetContains(name, criteria.intext)) continue;
+      if (!criteria.intext.empty() && !SheetContains(name, criteria.intext)) return true;
     }
-    if (!access.MaySee(sheet)) continue;
-    hits.push_back(Found(std::move(name), sheet, choice));
-  }
-  index.Close();
+    if (access.MaySee(sheet)) hits.push_back(Found(std::move(name), sheet, choice));
+    return true;
+  });
   std::reverse(hits.begin(), hits.end());  // the most recently written sheet first
   return hits;
 }
