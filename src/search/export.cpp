@@ -80,11 +80,15 @@ void ExportSheets(const FoundList& hits) {
   store::FactSheet sheet;
   for (const FoundSheet& hit : hits) {
     if (!store::IsSheetName(hit.name)) continue;
-    store::BufFile file;
-    if (!file.Open(base::JoinPath(config::GetDataDir(), hit.name), 'r')) continue;
     sheet = store::FactSheet{};
-    store::ReadHeader(file, sheet);
-    file.Close();
+    if (!hit.line.empty()) {
+      store::ParseHeader(hit.line, sheet);
+    } else {
+      store::BufFile file;
+      if (!file.Open(base::JoinPath(config::GetDataDir(), hit.name), 'r')) continue;
+      store::ReadHeader(file, sheet);
+      file.Close();
+    }
     auto code = codes.find(sheet.project);
     if (code == codes.end())
       code = codes.emplace(sheet.project, config::GetProjectCode(sheet.project)).first;

@@ -180,25 +180,31 @@ int CompareInt(int a, int b) {
 }
 
 FoundSheet Found(std::string name, const store::FactSheet& sheet, char choice) {
-  return {std::move(name), sheet.sev,    sheet.status,
-          sheet.impact,    sheet.mdapda, ShownVersion(sheet, choice),
-          sheet.resp,      sheet.title,  nullptr};
+  return {std::move(name), sheet.sev,
+          sheet.status,    sheet.impact,
+          sheet.mdapda,    ShownVersion(sheet, choice),
+          sheet.resp,      sheet.title,
+          nullptr,         {}};
 }
 
 // The quick view of one sheet by its name, the link of every mail and page, answered from the
 // sheet's own file, whose first line is its index line, rather than from the whole index.
 // Only where the index could give no other sheet: the text asked is one name of letters and
-// digits, a dot and five digits, whose file holds the sheet of that name, and no shorter name
-// it ends with (the same number under a shorter prefix) has a file. Nothing where this does
-// not apply.
+// digits, a dot and five digits or more, whose file holds the sheet of that name, and no other
+// name it holds (the same number under a shorter prefix, or the number cut short: TaG.12500 in
+// TaG.125000) has a file. Nothing where this does not apply.
 std::optional<FoundList> FindByOwnFile(const std::string& quick, SheetAccess& access, char choice) {
   const size_t dot = quick.find('.');
-  if (dot == 0 || dot == std::string::npos || quick.size() - dot != 6 || !store::IsSheetName(quick))
+  // Numbers from 100000 up have six digits and more.
+  if (dot == 0 || dot == std::string::npos || quick.size() - dot < 6 || !store::IsSheetName(quick))
     return std::nullopt;
   for (char c : quick.substr(0, dot))
     if (!std::isalnum(static_cast<unsigned char>(c))) return std::nullopt;
-  for (size_t k = 1; k <= dot; ++k)
-    if (store::SheetFileExists(std::string_view(quick).substr(k))) return std::nullopt;
+  for (size_t from = 0; from <= dot; ++from)
+    for (size_t end = dot + 6; end <= quick.size(); ++end)
+      if ((from > 0 || end < quick.size()) &&
+          store::SheetFileExists(std::string_view(quick).substr(from, end - from)))
+        return std::nullopt;
   std::optional<store::FactSheet> sheet = store::ReadSheet(quick);
   if (!sheet || store::GetSheetName(*sheet) != quick) return std::nullopt;
   FoundList hits;
@@ -309,7 +315,9 @@ FoundList FindSheets(const web::ParamList& params) {
       name = store::GetSheetName(sheet);
       if (!criteria.intext.empty() && !SheetContains(name, criteria.intext)) return true;
     }
-    if (access.MaySee(sheet)) hits.push_back(Found(std::move(name), sheet, choice));
+    if (!access.MaySee(sheet)) return true;
+    hits.push_back(Found(std::move(name), sheet, choice));
+    if (exporting) hits.back().line = line;
     return true;
   });
   std::reverse(hits.begin(), hits.end());  // the most recently written sheet first

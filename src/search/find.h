@@ -27,6 +27,9 @@ struct FoundSheet {
   // The whole sheet, when finding it meant reading its file (the quick view by name): the
   // page shows it without reading the file again.
   std::shared_ptr<const store::FactSheet> sheet;
+  // Its index line, kept for the export only: the line is its sheet's header, and the export
+  // takes the row from it rather than open every sheet file.
+  std::string line;
 };
 using FoundList = std::vector<FoundSheet>;
 

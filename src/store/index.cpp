@@ -143,23 +143,32 @@ struct Tail {
 
 }  // namespace
 
-bool ForEachIndexLine(const std::function<bool(std::string_view line)>& each, bool unfinished) {
-  int fd = ::open(IndexFilePath(kIndexName).c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
+IndexFile::IndexFile() {
+  fd_ = ::open(IndexFilePath(kIndexName).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd_ < 0) return;
   struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return false;
+  if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd_);
+    fd_ = -1;
+    return;
   }
-  ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-  const long long size = static_cast<long long>(st.st_size);
-  const long long compacted = CompactedEnd(fd, st);
+  ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+  size_ = static_cast<long long>(st.st_size);
+  compacted_ = CompactedEnd(fd_, st);
+}
+
+IndexFile::~IndexFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+void IndexFile::ForEach(const std::function<bool(std::string_view line, long long at)>& each,
+                        bool unfinished) {
+  if (fd_ < 0) return;
   std::vector<char> buffer(kIndexBufferSize);
   std::string key;
-
   Tail tail;
   tail.numbers.assign(Tail::kNumberBits / 64, 0);
-  StreamLines(fd, compacted, size, unfinished, buffer, [&](std::string_view line, long long at) {
+  StreamLines(fd_, compacted_, size_, unfinished, buffer, [&](std::string_view line, long long at) {
     tail.last.emplace_back(KeyHashOfLine(line, key), at);
     tail.Mark(QuickNumber(line));
     return true;
@@ -177,17 +186,38 @@ bool ForEachIndexLine(const std::function<bool(std::string_view line)>& each, bo
   tail.last.resize(kept);
 
   const bool any_tail = !tail.last.empty();
-  StreamLines(fd, 0, size, unfinished, buffer, [&](std::string_view line, long long at) {
+  StreamLines(fd_, 0, size_, unfinished, buffer, [&](std::string_view line, long long at) {
     if (any_tail) {
-      if (at >= compacted) {
+      if (at >= compacted_) {
         if (tail.LastOf(KeyHashOfLine(line, key)) != at) return true;
       } else if (tail.MayHold(QuickNumber(line)) && tail.LastOf(KeyHashOfLine(line, key)) >= 0) {
         return true;
       }
     }
-    return each(line);
+    return each(line, at);
   });
-  ::close(fd);
+}
+
+std::string_view IndexFile::LineAt(long long at, std::string& scratch) const {
+  if (fd_ < 0 || at < 0 || at >= size_) return {};
+  size_t want = 512;
+  while (true) {
+    scratch.resize(
+        static_cast<size_t>(std::min<long long>(static_cast<long long>(want), size_ - at)));
+    ssize_t n = ::pread(fd_, scratch.data(), scratch.size(), at);
+    if (n <= 0) return {};
+    std::string_view got(scratch.data(), static_cast<size_t>(n));
+    size_t lf = got.find('\n');
+    if (lf != std::string_view::npos) return got.substr(0, lf);
+    if (static_cast<size_t>(n) < want) return got;  // the file's last bytes
+    want *= 2;
+  }
+}
+
+bool ForEachIndexLine(const std::function<bool(std::string_view line)>& each, bool unfinished) {
+  IndexFile index;
+  if (!index.IsOpen()) return false;
+  index.ForEach([&each](std::string_view line, long long) { return each(line); }, unfinished);
   return true;
 }
 

@@ -16,6 +16,28 @@ inline constexpr std::string_view kIndexBaseName = "index.base";
 // seldom: a rewrite of them costs little, but every one costs a sync).
 inline constexpr long long kIndexTailSlack = 64 << 10;
 
+// The index opened once. ForEach streams its live lines as ForEachIndexLine does, each with
+// its offset; LineAt reads one back by that offset from the same file, which later changes
+// (appends, a compaction renaming a new file in) leave as it was.
+class IndexFile {
+ public:
+  IndexFile();
+  ~IndexFile();
+  IndexFile(const IndexFile&) = delete;
+  IndexFile& operator=(const IndexFile&) = delete;
+
+  bool IsOpen() const { return fd_ >= 0; }
+  void ForEach(const std::function<bool(std::string_view line, long long at)>& each,
+               bool unfinished = false);
+  // The line that begins at `at`, without its line feed; empty past the end.
+  std::string_view LineAt(long long at, std::string& scratch) const;
+
+ private:
+  int fd_ = -1;
+  long long size_ = 0;
+  long long compacted_ = 0;
+};
+
 // Streams the index once, in its order (least recently written first), and hands `each` every
 // live line (the last line of its key) without its line feed; `each` returns false to stop.
 // Empty lines are skipped; bytes after the last line feed are no line (a change may be

@@ -19,14 +19,15 @@ using namespace e2e;
 using Names = std::vector<std::string>;
 
 // Creates a sheet of TEST/GUI phase Analysis ("TaG.<n>"), changed by `edit` first.
-void Add(const Installation& inst, const std::function<void(store::FactSheet&)>& edit) {
+void Add(const Installation& inst, const std::function<void(store::FactSheet&)>& edit,
+         int first = 1) {
   InProcess req(inst);
   store::FactSheet s;
   s.project = "TEST", s.group = "GUI", s.subCode = "G", s.submitter = "kolvar";
   s.prog = "prog1", s.version = "1.0", s.sev = 2, s.title = "title";
   store::AddEntry(s, "Description", "kolvar", 0, "Some text.\n");
   edit(s);
-  ASSERT_EQ(store::CreateSheet(s), store::Stored::kOk);
+  ASSERT_EQ(store::CreateSheet(s, first), store::Stored::kOk);
 }
 
 long Date(const Installation& inst, const std::string& text) {
@@ -183,10 +184,19 @@ TEST(Search, QuickViewFindsEveryNameTheTextHolds) {
   Add(inst, [](store::FactSheet& s) { s.project = "BARE"; });
   ASSERT_TRUE(inst.Exists("data/aG.00001"));
   inst.Write("data/TaG.00002", inst.Read("data/aG.00001"));
+  // A number of six digits holds the name of five digits it begins with.
+  Add(
+      inst, [](store::FactSheet&) {}, 12500);
+  Add(
+      inst, [](store::FactSheet&) {}, 125000);
+  Add(
+      inst, [](store::FactSheet&) {}, 130000);
   const std::pair<std::string, Names> cases[] = {
       {"Num=TaG.00001", {"TaG.00001", "aG.00001"}},
       {"Num=aG.00001", {"aG.00001"}},
       {"Num=TaG.00002", {}},
+      {"Num=TaG.125000", {"TaG.12500", "TaG.125000"}},
+      {"Num=TaG.130000", {"TaG.130000"}},
   };
   for (const auto& [query, names] : cases)
     EXPECT_EQ(ListedNames(inst.Get(query).out), names) << query;
