@@ -274,48 +274,62 @@ bool SheetContains(std::string_view name, std::string_view text) {
   return found;
 }
 
+bool IsSearchByName(const web::ParamList& params) {
+  return IsGiven(web::GetParam(params, "find")) || IsGiven(web::GetParam(params, "Num")) ||
+         IsGiven(web::GetParam(params, "Numero"));
+}
+
+void ForEachMatch(
+    const web::ParamList& params, store::IndexFile& index,
+    const std::function<void(const store::FactSheet&, std::string_view line, long long at)>& each) {
+  const bool exporting = web::GetParam(params, "excel").starts_with('X');
+  const Criteria criteria = ReadCriteria(params);
+  SheetAccess access(params, exporting);
+  store::FactSheet sheet;
+  index.ForEach([&](std::string_view line, long long at) {
+    for (const std::string& needle : criteria.needles)
+      if (!Contains(line, needle)) return true;
+    store::ParseHeader(line, sheet);
+    if (!MeetsCriteria(sheet, criteria)) return true;
+    if (!criteria.intext.empty() && !SheetContains(store::GetSheetName(sheet), criteria.intext))
+      return true;
+    if (access.MaySee(sheet)) each(sheet, line, at);
+    return true;
+  });
+}
+
 FoundList FindSheets(const web::ParamList& params) {
   const bool exporting = web::GetParam(params, "excel").starts_with('X');
   // A data file has no place for the login script.
   if (!exporting) users::RequireLogin(params);
   FoundList hits;
+  const std::string& version_choice = web::GetParam(params, "aff_versSel");
+  const char choice = version_choice.empty() ? '\0' : version_choice.front();
+  store::IndexFile index;
+  if (!IsSearchByName(params)) {
+    ForEachMatch(params, index,
+                 [&](const store::FactSheet& sheet, std::string_view line, long long) {
+                   hits.push_back(Found(store::GetSheetName(sheet), sheet, choice));
+                   if (exporting) hits.back().line = line;
+                 });
+    std::reverse(hits.begin(), hits.end());  // the most recently written sheet first
+    return hits;
+  }
   // Quick access: a sheet is kept when its name occurs in the text asked.
   std::string quick;
-  bool by_name = true;
   if (IsGiven(web::GetParam(params, "find")))
     quick = web::GetParam(params, "find");
   else if (IsGiven(web::GetParam(params, "Num")))
     quick = web::GetParam(params, "Num");
-  else if (IsGiven(web::GetParam(params, "Numero")))
-    quick = web::GetParam(params, "Numero");
   else
-    by_name = false;
-
-  Criteria criteria;
-  if (!by_name) criteria = ReadCriteria(params);
-  const std::string& version_choice = web::GetParam(params, "aff_versSel");
-  const char choice = version_choice.empty() ? '\0' : version_choice.front();
+    quick = web::GetParam(params, "Numero");
   SheetAccess access(params, exporting);
-  if (by_name) {
-    if (std::optional<FoundList> own = FindByOwnFile(quick, access, choice)) return *own;
-  }
+  if (std::optional<FoundList> own = FindByOwnFile(quick, access, choice)) return *own;
   store::FactSheet sheet;
-  store::ForEachIndexLine([&](std::string_view line) {
-    if (!by_name) {
-      for (const std::string& needle : criteria.needles)
-        if (!Contains(line, needle)) return true;
-    }
+  index.ForEach([&](std::string_view line, long long) {
     store::ParseHeader(line, sheet);
-    std::string name;
-    if (by_name) {
-      name = store::GetSheetName(sheet);
-      if (quick.find(name) == std::string::npos) return true;
-    } else {
-      if (!MeetsCriteria(sheet, criteria)) return true;
-      name = store::GetSheetName(sheet);
-      if (!criteria.intext.empty() && !SheetContains(name, criteria.intext)) return true;
-    }
-    if (!access.MaySee(sheet)) return true;
+    std::string name = store::GetSheetName(sheet);
+    if (quick.find(name) == std::string::npos || !access.MaySee(sheet)) return true;
     hits.push_back(Found(std::move(name), sheet, choice));
     if (exporting) hits.back().line = line;
     return true;

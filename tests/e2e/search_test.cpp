@@ -202,6 +202,48 @@ TEST(Search, QuickViewFindsEveryNameTheTextHolds) {
     EXPECT_EQ(ListedNames(inst.Get(query).out), names) << query;
 }
 
+// The export keeps a small key per hit rather than the hit: its rows come in the order the
+// list has for every sort, names of six digits, ties and a sheet changed since included.
+TEST(Search, ExportFollowsTheListsOrderForEverySort) {
+  Installation inst;
+  WriteSampleProject(inst);
+  const struct {
+    int first, status, sev, impact;
+    std::string resp, group, title;
+  } kSheets[] = {{1, 2, 3, 1, "tessin", "GUI", "b"},      {100000, 0, 3, 0, "kolvar", "GUI", "a"},
+                 {20000, 2, 1, 1, "kolvar", "Core", "b"}, {7, 0, 3, 0, "tessin", "Core", "c"},
+                 {2, 2, 3, 1, "kolvar", "GUI", "a"},      {99999, 9, 0, 1, "", "GUI", "d"}};
+  for (const auto& k : kSheets)
+    Add(
+        inst,
+        [&k](store::FactSheet& s) {
+          s.status = k.status, s.sev = k.sev, s.impact = k.impact, s.resp = k.resp;
+          s.group = k.group, s.subCode = k.group == "GUI" ? "G" : "C", s.title = k.title;
+        },
+        k.first);
+  inst.Get("CMD=Observed&Num=TaG.00001&User=kolvar&submitter=tessin");  // written again
+  const std::string query =
+      "CMD=find&resp=all&statN=X&statS=X&statA=X&statO=X&statP=X&statC=X&sort=";
+  for (const char* sort : {"0", "1", "2", "3", "4", ""}) {
+    SCOPED_TRACE(sort);
+    const Names listed = ListedNames(inst.Get(query + sort).out);
+    ASSERT_EQ(listed.size(), std::size(kSheets));
+    Names exported;
+    for (const std::string& row : e2e::Lines(inst.Get(query + sort + "&excel=X").out)) {
+      std::vector<std::string> cells;
+      for (std::string_view rest = row;;) {
+        cells.emplace_back(rest.substr(0, rest.find('\t')));
+        if (rest.find('\t') == std::string_view::npos) break;
+        rest.remove_prefix(rest.find('\t') + 1);
+      }
+      if (cells.size() > 3 && (cells[3] == "Analysis" || cells[3] == "Tests"))
+        exported.push_back("T" + std::string(cells[3] == "Analysis" ? "a" : "s") + cells[1] + "." +
+                           cells[2]);
+    }
+    EXPECT_EQ(exported, listed);
+  }
+}
+
 TEST(Search, FormCarriesTheIdentityAndTicksTheOpenStatuses) {
   SampleInstallation inst("SECURITY YES\n");
   const std::string uid = TokenFor(inst, "kolvar", "TEST");
