@@ -190,9 +190,9 @@ FoundSheet Found(std::string name, const store::FactSheet& sheet, char choice) {
 // The quick view of one sheet by its name, the link of every mail and page, answered from the
 // sheet's own file, whose first line is its index line, rather than from the whole index.
 // Only where the index could give no other sheet: the text asked is one name of letters and
-// digits, a dot and five digits or more, whose file holds the sheet of that name, and no other
-// name it holds (the same number under a shorter prefix, or the number cut short: TaG.12500 in
-// TaG.125000) has a file. Nothing where this does not apply.
+// digits, a dot and five digits or more, whose file holds the sheet of that name, and no shorter
+// name it ends with (the same number under a shorter prefix) has a file. Nothing where this
+// does not apply.
 std::optional<FoundList> FindByOwnFile(const std::string& quick, SheetAccess& access, char choice) {
   const size_t dot = quick.find('.');
   // Numbers from 100000 up have six digits and more.
@@ -200,11 +200,8 @@ std::optional<FoundList> FindByOwnFile(const std::string& quick, SheetAccess& ac
     return std::nullopt;
   for (char c : quick.substr(0, dot))
     if (!std::isalnum(static_cast<unsigned char>(c))) return std::nullopt;
-  for (size_t from = 0; from <= dot; ++from)
-    for (size_t end = dot + 6; end <= quick.size(); ++end)
-      if ((from > 0 || end < quick.size()) &&
-          store::SheetFileExists(std::string_view(quick).substr(from, end - from)))
-        return std::nullopt;
+  for (size_t k = 1; k <= dot; ++k)
+    if (store::SheetFileExists(std::string_view(quick).substr(k))) return std::nullopt;
   std::optional<store::FactSheet> sheet = store::ReadSheet(quick);
   if (!sheet || store::GetSheetName(*sheet) != quick) return std::nullopt;
   FoundList hits;
@@ -274,6 +271,16 @@ bool SheetContains(std::string_view name, std::string_view text) {
   return found;
 }
 
+// Whether the text asked holds the name: a name the text holds followed by a digit is the
+// beginning of a longer number (TaG.12500 in TaG.125000), not that name.
+bool HoldsName(std::string_view text, std::string_view name) {
+  for (size_t at = text.find(name); at != std::string_view::npos; at = text.find(name, at + 1)) {
+    const size_t end = at + name.size();
+    if (end == text.size() || text[end] < '0' || text[end] > '9') return true;
+  }
+  return false;
+}
+
 bool IsSearchByName(const web::ParamList& params) {
   return IsGiven(web::GetParam(params, "find")) || IsGiven(web::GetParam(params, "Num")) ||
          IsGiven(web::GetParam(params, "Numero"));
@@ -329,7 +336,7 @@ FoundList FindSheets(const web::ParamList& params) {
   index.ForEach([&](std::string_view line, long long) {
     store::ParseHeader(line, sheet);
     std::string name = store::GetSheetName(sheet);
-    if (quick.find(name) == std::string::npos || !access.MaySee(sheet)) return true;
+    if (!HoldsName(quick, name) || !access.MaySee(sheet)) return true;
     hits.push_back(Found(std::move(name), sheet, choice));
     if (exporting) hits.back().line = line;
     return true;

@@ -184,7 +184,7 @@ TEST(Search, QuickViewFindsEveryNameTheTextHolds) {
   Add(inst, [](store::FactSheet& s) { s.project = "BARE"; });
   ASSERT_TRUE(inst.Exists("data/aG.00001"));
   inst.Write("data/TaG.00002", inst.Read("data/aG.00001"));
-  // A number of six digits holds the name of five digits it begins with.
+  // A number of six digits is no name of five digits it begins with.
   Add(
       inst, [](store::FactSheet&) {}, 12500);
   Add(
@@ -195,7 +195,8 @@ TEST(Search, QuickViewFindsEveryNameTheTextHolds) {
       {"Num=TaG.00001", {"TaG.00001", "aG.00001"}},
       {"Num=aG.00001", {"aG.00001"}},
       {"Num=TaG.00002", {}},
-      {"Num=TaG.125000", {"TaG.12500", "TaG.125000"}},
+      {"Num=TaG.125000", {"TaG.125000"}},
+      {"find=TaG.12500+TaG.125000", {"TaG.12500", "TaG.125000"}},
       {"Num=TaG.130000", {"TaG.130000"}},
   };
   for (const auto& [query, names] : cases)
