@@ -281,9 +281,9 @@ int main(int argc, char** argv) {
     const double ms = Median(p.ms);
     std::string ratio;
     if (!p.floor.empty())
-      ratio =
-          base::Sprintf("%5.2f x %-10s (target <= %s)", ms / median_of(p.floor), p.floor, p.target);
-    base::Printf(nullptr, "  %-10s %9.2f ms  peak %6.1f MB  %s\n", p.label, ms, p.max_kb / 1024.0,
+      ratio = base::Sprintf("%5.2f x %-10s%s", ms / median_of(p.floor), p.floor,
+                            p.target.empty() ? std::string() : " (target <= " + p.target + ")");
+    base::Printf(nullptr, "  %-13s %9.2f ms  peak %6.1f MB  %s\n", p.label, ms, p.max_kb / 1024.0,
                  ratio);
   }
   return 0;
