@@ -60,7 +60,7 @@ test-fast: build
 
 # Every benchmark once at a tiny size: answers checked, no timing judged (CI runs it).
 BENCHES = store_bench request_bench history_bench search_bench stats_bench attach_bench \
-          testbook_bench floor_bench cgi_bench sync_bench
+          testbook_bench floor_bench cgi_bench sync_bench million_bench
 
 bench-smoke: build-optimised
 	cmake --build build -j$(JOBS) --target $(BENCHES)

@@ -20,6 +20,7 @@ runs=(
   "floor_bench|20 1|store of 20 sheets"
   "cgi_bench|20 2|store of 20 sheets"
   "sync_bench|2|file attached"
+  "million_bench|300 1|store of 300 sheets"
 )
 
 failed=0

@@ -15,6 +15,7 @@
 #include "base/request_state.h"
 #include "config/main_config.h"
 #include "search/access.h"
+#include "store/index.h"
 #include "store/store.h"
 #include "users/login.h"
 
@@ -179,20 +180,23 @@ int CompareInt(int a, int b) {
 }
 
 FoundSheet Found(std::string name, const store::FactSheet& sheet, char choice) {
-  return {std::move(name), sheet.sev,    sheet.status,
-          sheet.impact,    sheet.mdapda, ShownVersion(sheet, choice),
-          sheet.resp,      sheet.title,  nullptr};
+  return {std::move(name), sheet.sev,
+          sheet.status,    sheet.impact,
+          sheet.mdapda,    ShownVersion(sheet, choice),
+          sheet.resp,      sheet.title,
+          nullptr,         {}};
 }
 
 // The quick view of one sheet by its name, the link of every mail and page, answered from the
 // sheet's own file, whose first line is its index line, rather than from the whole index.
 // Only where the index could give no other sheet: the text asked is one name of letters and
-// digits, a dot and five digits, whose file holds the sheet of that name, and no shorter name
-// it ends with (the same number under a shorter prefix) has a file. Nothing where this does
-// not apply.
+// digits, a dot and five digits or more, whose file holds the sheet of that name, and no shorter
+// name it ends with (the same number under a shorter prefix) has a file. Nothing where this
+// does not apply.
 std::optional<FoundList> FindByOwnFile(const std::string& quick, SheetAccess& access, char choice) {
   const size_t dot = quick.find('.');
-  if (dot == 0 || dot == std::string::npos || quick.size() - dot != 6 || !store::IsSheetName(quick))
+  // Numbers from 100000 up have six digits and more.
+  if (dot == 0 || dot == std::string::npos || quick.size() - dot < 6 || !store::IsSheetName(quick))
     return std::nullopt;
   for (char c : quick.substr(0, dot))
     if (!std::isalnum(static_cast<unsigned char>(c))) return std::nullopt;
@@ -267,64 +271,76 @@ bool SheetContains(std::string_view name, std::string_view text) {
   return found;
 }
 
+// Whether the text asked holds the name: a name the text holds followed by a digit is the
+// beginning of a longer number (TaG.12500 in TaG.125000), not that name.
+bool HoldsName(std::string_view text, std::string_view name) {
+  for (size_t at = text.find(name); at != std::string_view::npos; at = text.find(name, at + 1)) {
+    const size_t end = at + name.size();
+    if (end == text.size() || text[end] < '0' || text[end] > '9') return true;
+  }
+  return false;
+}
+
+bool IsSearchByName(const web::ParamList& params) {
+  return IsGiven(web::GetParam(params, "find")) || IsGiven(web::GetParam(params, "Num")) ||
+         IsGiven(web::GetParam(params, "Numero"));
+}
+
+void ForEachMatch(
+    const web::ParamList& params, store::IndexFile& index,
+    const std::function<void(const store::FactSheet&, std::string_view line, long long at)>& each) {
+  const bool exporting = web::GetParam(params, "excel").starts_with('X');
+  const Criteria criteria = ReadCriteria(params);
+  SheetAccess access(params, exporting);
+  store::FactSheet sheet;
+  index.ForEach([&](std::string_view line, long long at) {
+    for (const std::string& needle : criteria.needles)
+      if (!Contains(line, needle)) return true;
+    store::ParseHeader(line, sheet);
+    if (!MeetsCriteria(sheet, criteria)) return true;
+    if (!criteria.intext.empty() && !SheetContains(store::GetSheetName(sheet), criteria.intext))
+      return true;
+    if (access.MaySee(sheet)) each(sheet, line, at);
+    return true;
+  });
+}
+
 FoundList FindSheets(const web::ParamList& params) {
   const bool exporting = web::GetParam(params, "excel").starts_with('X');
   // A data file has no place for the login script.
   if (!exporting) users::RequireLogin(params);
   FoundList hits;
+  const std::string& version_choice = web::GetParam(params, "aff_versSel");
+  const char choice = version_choice.empty() ? '\0' : version_choice.front();
+  store::IndexFile index;
+  if (!IsSearchByName(params)) {
+    ForEachMatch(params, index,
+                 [&](const store::FactSheet& sheet, std::string_view line, long long) {
+                   hits.push_back(Found(store::GetSheetName(sheet), sheet, choice));
+                   if (exporting) hits.back().line = line;
+                 });
+    std::reverse(hits.begin(), hits.end());  // the most recently written sheet first
+    return hits;
+  }
   // Quick access: a sheet is kept when its name occurs in the text asked.
   std::string quick;
-  bool by_name = true;
   if (IsGiven(web::GetParam(params, "find")))
     quick = web::GetParam(params, "find");
   else if (IsGiven(web::GetParam(params, "Num")))
     quick = web::GetParam(params, "Num");
-  else if (IsGiven(web::GetParam(params, "Numero")))
-    quick = web::GetParam(params, "Numero");
   else
-    by_name = false;
-
-  Criteria criteria;
-  if (!by_name) criteria = ReadCriteria(params);
-  const std::string& version_choice = web::GetParam(params, "aff_versSel");
-  const char choice = version_choice.empty() ? '\0' : version_choice.front();
+    quick = web::GetParam(params, "Numero");
   SheetAccess access(params, exporting);
-  if (by_name) {
-    if (std::optional<FoundList> own = FindByOwnFile(quick, access, choice)) return *own;
-  }
-  store::BufFile index;
-  if (!index.Open(base::JoinPath(config::GetDataDir(), store::kIndexName), 'r',
-                  store::kIndexBufferSize))
-    return hits;
-
+  if (std::optional<FoundList> own = FindByOwnFile(quick, access, choice)) return *own;
   store::FactSheet sheet;
-  std::string_view line;
-  while (index.ReadLineView(line, /*keep_unfinished=*/true)) {
-    if (line.empty()) continue;
-    if (!by_name) {
-      bool possible = true;
-      for (const std::string& needle : criteria.needles) {
-        if (!Contains(line, needle)) {
-          possible = false;
-          break;
-        }
-      }
-      if (!possible) continue;
-    }
+  index.ForEach([&](std::string_view line, long long) {
     store::ParseHeader(line, sheet);
-    std::string name;
-    if (by_name) {
-      name = store::GetSheetName(sheet);
-      if (quick.find(name) == std::string::npos) continue;
-    } else {
-      if (!MeetsCriteria(sheet, criteria)) continue;
-      name = store::GetSheetName(sheet);
-      if (!criteria.intext.empty() && !SheetContains(name, criteria.intext)) continue;
-    }
-    if (!access.MaySee(sheet)) continue;
+    std::string name = store::GetSheetName(sheet);
+    if (!HoldsName(quick, name) || !access.MaySee(sheet)) return true;
     hits.push_back(Found(std::move(name), sheet, choice));
-  }
-  index.Close();
+    if (exporting) hits.back().line = line;
+    return true;
+  });
   std::reverse(hits.begin(), hits.end());  // the most recently written sheet first
   return hits;
 }

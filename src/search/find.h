@@ -4,11 +4,13 @@
 // only for a sheet that every other criterion and the rights have kept.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "store/index.h"
 #include "store/sheet.h"
 #include "web/params.h"
 
@@ -27,6 +29,9 @@ struct FoundSheet {
   // The whole sheet, when finding it meant reading its file (the quick view by name): the
   // page shows it without reading the file again.
   std::shared_ptr<const store::FactSheet> sheet;
+  // Its index line, kept for the export only: the line is its sheet's header, and the export
+  // takes the row from it rather than open every sheet file.
+  std::string line;
 };
 using FoundList = std::vector<FoundSheet>;
 
@@ -48,6 +53,14 @@ bool SheetContains(std::string_view name, std::string_view text);
 // The sheets of the index that meet the request: by name (find, Num, Numero) or by every
 // criterion, within the user's rights when security is on; newest index line first.
 FoundList FindSheets(const web::ParamList& params);
+
+// Whether the request finds sheets by name (find, Num or Numero given) rather than by criteria.
+bool IsSearchByName(const web::ParamList& params);
+// The sheets of `index` that meet every criterion of the request and the user's rights, in
+// index order, each with its index line and that line's offset (for IndexFile::LineAt).
+void ForEachMatch(
+    const web::ParamList& params, store::IndexFile& index,
+    const std::function<void(const store::FactSheet&, std::string_view line, long long at)>& each);
 
 // Comparisons of two hits: negative, zero or positive. Texts compare by byte values.
 using Compare = int (*)(const FoundSheet&, const FoundSheet&);

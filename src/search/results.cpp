@@ -136,6 +136,7 @@ void RunFind(const web::ParamList& params) {
     // The summary is markup: it goes on the page, never into the data file.
     if (IsGiven(web::GetParam(params, "aff_crit"))) WriteCriteria(params);
   }
+  if (exporting && !IsSearchByName(params) && ExportInOrder(params)) return;
   FoundList hits = FindSheets(params);
   SortFound(hits, CompareFor(web::GetParam(params, "sort")));
   if (exporting) {

@@ -42,8 +42,12 @@ std::string FormatPrintIndex(const FoundList& hits, bool show_mdapda, bool show_
 // Appends `text`, then blanks up to `width` characters.
 void WritePadded(std::string& out, size_t width, std::string_view text);
 
-// The export rows: the header of column names, then one row per hit whose file is there.
+// The export rows: the header of column names, then one row per hit.
 void ExportSheets(const FoundList& hits);
+// The export of a search by criteria, in the order the request's sort asks, holding only a
+// key and a place per hit: memory a few bytes a sheet, whatever the sheets hold. False, with
+// nothing written, for an order it cannot key (by title, or texts beyond its ranks).
+bool ExportInOrder(const web::ParamList& params);
 // The 27 header fields of a sheet in readable form, each followed by a tab but the last,
 // which ends the row with a line feed, each written as base::TsvField.
 std::string FormatExportLine(const store::FactSheet& sheet);

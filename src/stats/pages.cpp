@@ -13,6 +13,7 @@
 #include "config/projects.h"
 #include "stats/page_parts.h"
 #include "stats/refresh.h"
+#include "store/index.h"
 #include "store/store.h"
 #include "users/rights.h"
 #include "users/uid.h"
@@ -180,18 +181,12 @@ std::string ViewFilePath(const View& view) {
 }
 
 bool WalkIndex(const std::function<void(const store::FactSheet&)>& each) {
-  store::BufFile index;
-  if (!index.Open(base::JoinPath(config::GetDataDir(), store::kIndexName), 'r',
-                  store::kIndexBufferSize))
-    return false;
   store::FactSheet sheet;
-  std::string_view line;
-  while (index.ReadLineView(line)) {
-    if (line.empty()) continue;
+  return store::ForEachIndexLine([&](std::string_view line) {
     store::ParseHeader(line, sheet);
     each(sheet);
-  }
-  return true;
+    return true;
+  });
 }
 
 void WriteMenu(const View& view) {

@@ -1,7 +1,6 @@
 #include "stats/refresh.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,6 +22,7 @@
 #include "sheets/notify.h"
 #include "stats/index_fields.h"
 #include "stats/stat_line.h"
+#include "store/index.h"
 #include "store/store.h"
 
 namespace stats {
@@ -145,58 +145,6 @@ struct Groups {
                                    Find(base::Sprintf("%s.TOTAL", f.project), label)};
     return places.Add(f.place, f.phase, both);
   }
-};
-
-// The index, mapped for one pass: the walk reads it in place. The store replaces the index by
-// renaming a new file, so the mapped one never changes under the walk.
-class MappedIndex {
- public:
-  explicit MappedIndex(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return;
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-      open_ = true;
-      size_ = static_cast<size_t>(st.st_size);
-      if (size_ > 0) {
-        void* at = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd, 0);
-        if (at == MAP_FAILED) {
-          open_ = false;
-          size_ = 0;
-        } else {
-          data_ = static_cast<const char*>(at);
-          ::madvise(at, size_, MADV_SEQUENTIAL);
-        }
-      }
-    }
-    ::close(fd);
-  }
-  ~MappedIndex() {
-    if (data_) ::munmap(const_cast<char*>(data_), size_);
-  }
-  MappedIndex(const MappedIndex&) = delete;
-  MappedIndex& operator=(const MappedIndex&) = delete;
-
-  bool IsOpen() const { return open_; }
-  // Reads the fields of the next line and gives the line without its line feed; `quick`
-  // tells whether the fields were read. False at the end (bytes after the last line feed
-  // are no line).
-  bool Next(std::string_view& line, IndexFields& fields, bool& quick) {
-    if (!data_ || at_ >= size_) return false;
-    std::string_view rest(data_ + at_, size_ - at_);
-    size_t length;
-    quick = ScanIndexLine(rest, fields, length);
-    if (length == std::string_view::npos) return false;
-    line = rest.substr(0, length);
-    at_ += length + 1;
-    return true;
-  }
-
- private:
-  bool open_ = false;
-  const char* data_ = nullptr;
-  size_t size_ = 0;
-  size_t at_ = 0;
 };
 
 // Appends the line in one write, so that it never mixes with another writer's.
@@ -347,18 +295,14 @@ void RefreshStatistics(RefreshOutput output) {
 void ComputeStatistics(long label_time) {
   store::ChangePending();  // the day's counts include a change left unfinished
   long start = static_cast<long>(std::time(nullptr));
-  MappedIndex index(base::JoinPath(config::GetDataDir(), store::kIndexName));
-  if (!index.IsOpen()) return;
   Groups groups;
   std::vector<std::string> to_wake;  // in index order; woken newest first
   store::FactSheet sheet;
   IndexFields fields;
   std::string place;
-  std::string_view line;
-  bool quick = false;
-  while (index.Next(line, fields, quick)) {
-    if (line.empty()) continue;
-    if (!quick) {
+  const bool read = store::ForEachIndexLine([&](std::string_view line) {
+    size_t length;
+    if (!ScanIndexLine(line, fields, length)) {
       // An unusual line (short, or holding a NUL byte): the store's own reading.
       store::ParseHeader(line, sheet);
       place = sheet.project + "|" + sheet.group;
@@ -372,7 +316,9 @@ void ComputeStatistics(long label_time) {
       store::ParseHeader(line, sheet);
       to_wake.push_back(store::GetSheetName(sheet));
     }
-  }
+    return true;
+  });
+  if (!read) return;
 
   WakeSheets(std::vector<std::string>(to_wake.rbegin(), to_wake.rend()), start);
 

@@ -18,6 +18,7 @@
 #include "config/projects.h"
 #include "store/buf_file.h"
 #include "store/commit.h"
+#include "store/index.h"
 #include "store/store.h"
 
 namespace store {
@@ -116,37 +117,59 @@ int CheckOnce(bool repair) {
   for (const std::string& path : DeadLeftovers()) leftovers.push_back(path);
   for (const std::string& path : leftovers) report.Problem(base::Sprintf("leftover: %s", path));
 
-  // The index against the files.
-  std::map<std::string, int> lines_of;
-  std::vector<std::string> order;
+  // The index against the files: a key's last line is its live line, which must be its
+  // sheet's header; the lines before it are dead, which is sound, but for lines within the
+  // part the last rewrite compacted, where a key has one line only.
+  std::vector<std::string> order;  // the names of the live lines, in index order
   bool index_cut = false;
   {
     std::optional<std::string> text = base::ReadFile(DataPath(kIndexName));
-    std::string_view rest = text ? std::string_view(*text) : std::string_view();
-    index_cut = !rest.empty() && rest.back() != '\n';
-    while (!rest.empty()) {
-      size_t lf = rest.find('\n');
-      std::string_view line = rest.substr(0, lf);
-      rest.remove_prefix(lf == std::string_view::npos ? rest.size() : lf + 1);
+    std::string_view all = text ? std::string_view(*text) : std::string_view();
+    index_cut = !all.empty() && all.back() != '\n';
+    const long long compacted = CompactedIndexEnd();
+    struct Line {
+      std::string_view text;
+      std::string name;
+    };
+    std::vector<Line> lines;
+    std::map<std::string, size_t> last_of_key;
+    std::string key;
+    for (size_t at = 0; at < all.size();) {
+      size_t lf = all.find('\n', at);
+      std::string_view line = all.substr(at, lf == std::string_view::npos ? lf : lf - at);
+      const bool in_compacted = static_cast<long long>(at) < compacted;
+      at = lf == std::string_view::npos ? all.size() : lf + 1;
       if (line.empty()) {
         report.Problem("index: an empty line");
         continue;
       }
       FactSheet s;
       ParseHeader(line, s);
-      const std::string name = GetSheetName(s);
+      IndexKeyOfLine(line, key);
+      auto [it, first] = last_of_key.insert_or_assign(key, lines.size());
+      if (!first && in_compacted)
+        report.Problem(
+            base::Sprintf("index: %s has two lines in the compacted part", GetSheetName(s)));
+      lines.push_back({line, GetSheetName(s)});
+    }
+    std::vector<bool> live(lines.size(), false);
+    for (const auto& [k, i] : last_of_key) live[i] = true;
+    std::map<std::string, int> lines_of;
+    for (size_t i = 0; i < lines.size(); ++i) {
+      if (!live[i]) continue;
+      const std::string& name = lines[i].name;
       order.push_back(name);
       if (++lines_of[name] == 2) report.Problem(base::Sprintf("index: %s has several lines", name));
       auto sheet = sheets.find(name);
       if (sheet == sheets.end())
         report.Problem(base::Sprintf("index: the line of %s names no sheet file", name));
-      else if (Header(sheet->second) != line)
+      else if (Header(sheet->second) != lines[i].text)
         report.Problem(base::Sprintf("index: the line of %s differs from its sheet", name));
     }
+    for (const auto& [name, sheet] : sheets)
+      if (!lines_of.contains(name)) report.Problem(base::Sprintf("index: %s has no line", name));
   }
   if (index_cut) report.Problem("index: the last line has no line feed");
-  for (const auto& [name, sheet] : sheets)
-    if (!lines_of.contains(name)) report.Problem(base::Sprintf("index: %s has no line", name));
 
   // The journal: whole lines; lines naming sheets that are gone are told, not counted (a
   // renamed sheet's old lines keep its old name).

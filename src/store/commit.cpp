@@ -23,6 +23,7 @@
 #include "config/main_config.h"
 #include "config/projects.h"
 #include "store/buf_file.h"
+#include "store/index.h"
 #include "store/sheet.h"
 #include "store/store.h"
 
@@ -168,8 +169,8 @@ bool EnsureFolderOf(const std::string& path, std::set<std::string>& folders) {
   return base::MakeDirectory(folder);
 }
 
-// The index rewritten through "index.tmp": lines with a dropped key or name go, the added
-// lines come last.
+// The index rewritten through "index.tmp", compacted: of each key only its last line is kept;
+// lines with a dropped key or name go; the added lines come last.
 bool WriteIndexTemp(const Commit& c, const std::string& temp_path) {
   std::set<std::string, std::less<>> keys(c.drop_keys.begin(), c.drop_keys.end());
   std::set<std::string, std::less<>> names(c.drop_names.begin(), c.drop_names.end());
@@ -185,29 +186,26 @@ bool WriteIndexTemp(const Commit& c, const std::string& temp_path) {
     names.insert(GetSheetName(s));
     numbers.insert(s.number);
   }
-  const std::string index_path = DataPath(kIndexName);
   BufFile out;
   if (!out.Open(temp_path, 'w', kIndexBufferSize)) return false;
   bool ok = true;
-  BufFile in;
-  if (in.Open(index_path, 'r', kIndexBufferSize)) {
-    std::string_view line;
-    std::string key;
-    while (ok && in.ReadLineView(line, /*keep_unfinished=*/true)) {
-      if (line.empty()) continue;  // a stray empty line (hand edit) is dropped alone
-      IndexKeyOfLine(line, key);
-      if (keys.contains(key)) continue;
-      FactSheet s;
-      size_t bar = line.find('|');
-      if (bar != std::string_view::npos &&
-          numbers.contains(LeadingNumber(line.substr(bar + 1, line.find('|', bar + 1))))) {
-        ParseHeader(line, s);
-        if (names.contains(GetSheetName(s))) continue;
-      }
-      ok = out.Write(line) >= 0 && out.Write("\n") >= 0;
-    }
-    in.Close();
-  }
+  std::string key;
+  // A stray empty line (hand edit) is dropped alone; a last line cut short is kept.
+  ForEachIndexLine(
+      [&](std::string_view line) {
+        IndexKeyOfLine(line, key);
+        if (keys.contains(key)) return true;
+        FactSheet s;
+        size_t bar = line.find('|');
+        if (bar != std::string_view::npos &&
+            numbers.contains(LeadingNumber(line.substr(bar + 1, line.find('|', bar + 1))))) {
+          ParseHeader(line, s);
+          if (names.contains(GetSheetName(s))) return true;
+        }
+        ok = out.Write(line) >= 0 && out.Write("\n") >= 0;
+        return ok;
+      },
+      /*unfinished=*/true);
   for (const std::string& line : c.index_add) ok = ok && out.Write(line) >= 0;
   ok = out.Close() == 1 && ok;
   if (ok) {
@@ -379,6 +377,17 @@ bool Apply(const Commit& c, std::string* why = nullptr, const Ready* ready = nul
                                                                              : RewriteIndex(c);
     if (!ok) return failed("writing", kIndexName);
   }
+  // A rewritten index is compacted whole: readers learn where from the record, which only
+  // spares them work (without it they take the whole file for appended lines).
+  const bool rewritten =
+      RewritesIndex(c) || std::any_of(c.steps.begin(), c.steps.end(), [](const Commit::Step& s) {
+        return s.kind == Commit::Kind::kPut && s.a == kIndexName;
+      });
+  if (rewritten) {
+    // One that cannot be written leaves the old one, which names a file that is gone.
+    const std::string base = IndexBaseText();
+    if (!base.empty()) PutFile(DataPath(kIndexBaseName), base, c.pid);
+  }
   if (!c.journal.empty() && !AppendAt(DataPath(kJournalName), c.journal_size, c.journal))
     return failed("appending to", kJournalName);
   for (const std::string& folder : folders)
@@ -498,6 +507,13 @@ bool RunCommit(Commit& c) {
   if (!c.journal.empty() && (c.journal_size = SizeEndingInLine(DataPath(kJournalName))) < 0)
     return false;
   if (c.append && (c.index_size = SizeEndingInLine(DataPath(kIndexName))) < 0) return false;
+  // Once the lines appended since the last rewrite have grown enough, this change rewrites
+  // the index instead, dropping the dead lines: so many appends pay for each rewrite that a
+  // change costs the same on average whatever the size of the store.
+  if (c.append && IndexWantsCompaction(c.index_size)) {
+    c.append = false;
+    c.index_size = -1;
+  }
   Ready ready;
   if (!MakeReady(c, ready)) {
     DropReady(c, ready);

@@ -24,7 +24,9 @@ struct Commit {
   };
   std::vector<Step> steps;
   // The index: lines (with their line feeds) added at its end; lines with these keys or
-  // names dropped. `append`: the added lines need no rewrite (no line can have their names).
+  // names dropped. `append`: the added lines are appended, the lines they replace left behind
+  // (readers take a key's last line), as no other line must go; a change that appends may
+  // still compact the index instead (a rewrite, which drops what is dead).
   std::vector<std::string> index_add, drop_keys, drop_names;
   bool append = false;
   std::string journal;  // whole lines appended to the journal

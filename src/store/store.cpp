@@ -604,6 +604,7 @@ Stored UpdateSheet(std::string_view name, const std::function<bool(FactSheet&)>&
   if (FormValueUsed(once)) return Stored::kRefused;
   std::optional<FactSheet> sheet = ReadSheet(name);
   if (!sheet) return Stored::kMissing;
+  const std::string old_key = GetIndexKey(*sheet);
   Hints hints = ReadHints();
   Commit c;
   bool changed;
@@ -618,6 +619,7 @@ Stored UpdateSheet(std::string_view name, const std::function<bool(FactSheet&)>&
   NoteUploadSizes(c, *sheet);
   c.Put(std::string(name), FormatSheet(*sheet));
   AddSheetLines(c, *sheet, name);
+  c.append = GetIndexKey(*sheet) == old_key;  // its new line replaces the old one
   RecordFormValue(c, once, name);
   Stored result = Run(c, hints);
   if (stored) *stored = std::move(*sheet);
@@ -644,10 +646,12 @@ std::vector<Stored> UpdateSheets(const std::vector<std::string>& names,
   }
   Hints hints = ReadHints();
   Commit c;
+  c.append = true;
   for (size_t i = 0; i < names.size(); ++i) {
     std::optional<FactSheet> sheet = IsSheetName(names[i]) ? ReadSheet(names[i]) : std::nullopt;
     if (!sheet) continue;
     sheets[i] = std::move(*sheet);
+    const std::string old_key = GetIndexKey(sheets[i]);
     if (!change(sheets[i])) {
       results[i] = Stored::kRefused;
       continue;
@@ -655,8 +659,9 @@ std::vector<Stored> UpdateSheets(const std::vector<std::string>& names,
     results[i] = Stored::kOk;
     c.Put(names[i], FormatSheet(sheets[i]));
     AddSheetLines(c, sheets[i], names[i]);
+    if (GetIndexKey(sheets[i]) != old_key) c.append = false;
   }
-  // One change for them all: one index rewrite.
+  // One change for them all.
   if (!c.steps.empty() && Run(c, hints) != Stored::kOk) {
     for (Stored& r : results)
       if (r == Stored::kOk) r = Stored::kNoFile;
@@ -709,6 +714,9 @@ Stored ChangeSheetHeaderFrom(std::string_view name, int first,
     c.drop_names.emplace_back(name);
   }
   AddSheetLines(c, *sheet, new_name);
+  // A sheet that keeps its name and its key only needs its new line; one that moves, or
+  // whose key changes, has its old line taken out by a rewrite.
+  c.append = !moves && GetIndexKey(*sheet) == c.drop_keys.front();
   RecordFormValue(c, once, new_name);
   Stored result = Stored::kNoFile;
   if (RunCommit(c)) {
@@ -737,6 +745,7 @@ Stored CopySheet(std::string_view name,
   if (FormValueUsed(once)) return Stored::kRefused;
   std::optional<FactSheet> source = ReadSheet(name);
   if (!source) return Stored::kMissing;
+  const std::string source_key = GetIndexKey(*source);
   FactSheet copy = *source;
   copy.journal.clear();
   DropFormerNames(copy);
@@ -756,6 +765,9 @@ Stored CopySheet(std::string_view name,
   c.Put(std::string(name), FormatSheet(*source));
   AddSheetLines(c, copy, copy_name);
   AddSheetLines(c, *source, name);
+  // As for a new sheet: while the directory is as the program left it, no line has the
+  // copy's name.
+  c.append = hints.trusted && GetIndexKey(*source) == source_key;
   RecordFormValue(c, once, copy_name);
   Stored result = Run(c, hints);
   if (result != Stored::kOk) DropStagedFolders(c);

@@ -2,6 +2,24 @@
 // per sheet, least recently written first), the journal "history.dat" and the attachment
 // folders "TRACE_<sheet name>".
 //
+// The index is a log: a change appends the changed sheets' lines and leaves their older lines
+// behind, dead, so that it costs the same whatever the number of sheets. A key's last line is
+// its live line; readers take only those (ForEachIndexLine, the one reader of the file), so
+// the order they see is still "least recently written first", and a line is a sheet header
+// as before, which older readers can still read. A rewrite of the index (a sheet that moves
+// or changes its key, a creation while the numbering hints are not trusted, or a compaction)
+// keeps only live lines and is then recorded in "index.base": the file's size, inode and a
+// sum of its last bytes. Every dead line is thus followed by its key's live line after that
+// size, so a reader first reads the lines appended since (a set of their keys with the
+// offset of each key's last line) and then streams the whole file once: a line before the
+// recorded size is live unless its key is in the set, one after it when it is that key's last.
+// The set's memory is that of the appended part. A change whose appended part would outgrow
+// an eighth of the compacted part (plus kIndexTailSlack) compacts instead of appending: as
+// many changes pay for each rewrite, the average cost of a change stays flat. Without a
+// record that matches the file (an index written by hand or by older code, a record lost in
+// a crash) the whole file counts as appended: readers stay right, only slower, and the next
+// change compacts.
+//
 // Every change is one commit, made the way embedded storage engines make theirs, with a hot
 // journal of its own ("commit.intent") that the next opener replays:
 //
@@ -24,9 +42,10 @@
 //      that died left none, so whoever finishes its change writes each file to
 //      "<name>.tmp.<writer's pid>", syncs and renames it; removals; folder moves (a missing
 //      target folder made again); staged uploads linked in, their folder synced, then
-//      unlinked; the index appended to (a new name, while the data directory is as the
-//      program left it) or replaced by the new one; the journal appended to; every folder
-//      touched synced once.
+//      unlinked; the index appended to (the lines of a change that needs no line to go) or
+//      replaced by the new, compacted one, whose record "index.base" is then written (a
+//      record that cannot be written only leaves the old one, which no longer matches); the
+//      journal appended to; every folder touched synced once.
 //   5. The intent is marked done in place (its first byte overwritten: never removed, so its
 //      name needs no sync, nor cut, so its blocks stay for the next intent, written over it).
 //
@@ -44,7 +63,8 @@
 // own over it.
 //
 // Readers take no lock: sheets and the index are always replaced whole, by renaming a
-// finished file.
+// finished file, and a reader of the index reads no further than its size when it opened it,
+// nor bytes after its last line feed (an append under way).
 //
 // Numbering: a new sheet takes the lowest free number of its prefix. The hint file "numbers"
 // remembers the lowest number that may be free per prefix, stamped with the directory's

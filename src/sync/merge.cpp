@@ -29,6 +29,7 @@
 #include "base/text.h"
 #include "config/main_config.h"
 #include "store/buf_file.h"
+#include "store/index.h"
 #include "sync/sync.h"
 #include "sync/sync_parts.h"
 
@@ -186,20 +187,17 @@ bool Wins(const Copy& a, const Copy& b, std::string_view word, std::string_view 
 std::optional<std::string> FindSheet(std::string_view project, int created,
                                      const std::string& other_than,
                                      const std::function<bool(const store::FactSheet&)>& same) {
-  store::BufFile index;
-  if (!index.Open(base::JoinPath(config::GetDataDir(), store::kIndexName), 'r',
-                  store::kIndexBufferSize))
-    return std::nullopt;
-  std::string_view line;
-  while (index.ReadLineView(line, /*keep_unfinished=*/true)) {
+  std::optional<std::string> match;
+  store::ForEachIndexLine([&](std::string_view line) {
     store::FactSheet s;
     store::ParseHeader(line, s);
-    if (s.created != created || s.project != project) continue;
+    if (s.created != created || s.project != project) return true;
     std::string name = store::GetSheetName(s);
-    if (name == other_than) continue;
-    if (auto found = store::ReadSheet(name); found && same(*found)) return name;
-  }
-  return std::nullopt;
+    if (name == other_than) return true;
+    if (auto found = store::ReadSheet(name); found && same(*found)) match = std::move(name);
+    return !match;
+  });
+  return match;
 }
 
 // A sheet elsewhere in the store that is the received one.

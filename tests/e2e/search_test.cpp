@@ -19,14 +19,15 @@ using namespace e2e;
 using Names = std::vector<std::string>;
 
 // Creates a sheet of TEST/GUI phase Analysis ("TaG.<n>"), changed by `edit` first.
-void Add(const Installation& inst, const std::function<void(store::FactSheet&)>& edit) {
+void Add(const Installation& inst, const std::function<void(store::FactSheet&)>& edit,
+         int first = 1) {
   InProcess req(inst);
   store::FactSheet s;
   s.project = "TEST", s.group = "GUI", s.subCode = "G", s.submitter = "kolvar";
   s.prog = "prog1", s.version = "1.0", s.sev = 2, s.title = "title";
   store::AddEntry(s, "Description", "kolvar", 0, "Some text.\n");
   edit(s);
-  ASSERT_EQ(store::CreateSheet(s), store::Stored::kOk);
+  ASSERT_EQ(store::CreateSheet(s, first), store::Stored::kOk);
 }
 
 long Date(const Installation& inst, const std::string& text) {
@@ -183,13 +184,65 @@ TEST(Search, QuickViewFindsEveryNameTheTextHolds) {
   Add(inst, [](store::FactSheet& s) { s.project = "BARE"; });
   ASSERT_TRUE(inst.Exists("data/aG.00001"));
   inst.Write("data/TaG.00002", inst.Read("data/aG.00001"));
+  // A number of six digits is no name of five digits it begins with.
+  Add(
+      inst, [](store::FactSheet&) {}, 12500);
+  Add(
+      inst, [](store::FactSheet&) {}, 125000);
+  Add(
+      inst, [](store::FactSheet&) {}, 130000);
   const std::pair<std::string, Names> cases[] = {
       {"Num=TaG.00001", {"TaG.00001", "aG.00001"}},
       {"Num=aG.00001", {"aG.00001"}},
       {"Num=TaG.00002", {}},
+      {"Num=TaG.125000", {"TaG.125000"}},
+      {"find=TaG.12500+TaG.125000", {"TaG.12500", "TaG.125000"}},
+      {"Num=TaG.130000", {"TaG.130000"}},
   };
   for (const auto& [query, names] : cases)
     EXPECT_EQ(ListedNames(inst.Get(query).out), names) << query;
+}
+
+// The export keeps a small key per hit rather than the hit: its rows come in the order the
+// list has for every sort, names of six digits, ties and a sheet changed since included.
+TEST(Search, ExportFollowsTheListsOrderForEverySort) {
+  Installation inst;
+  WriteSampleProject(inst);
+  const struct {
+    int first, status, sev, impact;
+    std::string resp, group, title;
+  } kSheets[] = {{1, 2, 3, 1, "tessin", "GUI", "b"},      {100000, 0, 3, 0, "kolvar", "GUI", "a"},
+                 {20000, 2, 1, 1, "kolvar", "Core", "b"}, {7, 0, 3, 0, "tessin", "Core", "c"},
+                 {2, 2, 3, 1, "kolvar", "GUI", "a"},      {99999, 9, 0, 1, "", "GUI", "d"}};
+  for (const auto& k : kSheets)
+    Add(
+        inst,
+        [&k](store::FactSheet& s) {
+          s.status = k.status, s.sev = k.sev, s.impact = k.impact, s.resp = k.resp;
+          s.group = k.group, s.subCode = k.group == "GUI" ? "G" : "C", s.title = k.title;
+        },
+        k.first);
+  inst.Get("CMD=Observed&Num=TaG.00001&User=kolvar&submitter=tessin");  // written again
+  const std::string query =
+      "CMD=find&resp=all&statN=X&statS=X&statA=X&statO=X&statP=X&statC=X&sort=";
+  for (const char* sort : {"0", "1", "2", "3", "4", ""}) {
+    SCOPED_TRACE(sort);
+    const Names listed = ListedNames(inst.Get(query + sort).out);
+    ASSERT_EQ(listed.size(), std::size(kSheets));
+    Names exported;
+    for (const std::string& row : e2e::Lines(inst.Get(query + sort + "&excel=X").out)) {
+      std::vector<std::string> cells;
+      for (std::string_view rest = row;;) {
+        cells.emplace_back(rest.substr(0, rest.find('\t')));
+        if (rest.find('\t') == std::string_view::npos) break;
+        rest.remove_prefix(rest.find('\t') + 1);
+      }
+      if (cells.size() > 3 && (cells[3] == "Analysis" || cells[3] == "Tests"))
+        exported.push_back("T" + std::string(cells[3] == "Analysis" ? "a" : "s") + cells[1] + "." +
+                           cells[2]);
+    }
+    EXPECT_EQ(exported, listed);
+  }
 }
 
 TEST(Search, FormCarriesTheIdentityAndTicksTheOpenStatuses) {

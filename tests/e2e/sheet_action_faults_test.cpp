@@ -130,18 +130,26 @@ TEST(SheetActionFaults, RefusalsChangeNothing) {
   }
 }
 
-// A change stored but not finished (the index cannot be written): every page of the sheet
+// A change stored but not finished (the index cannot be replaced): every page of a sheet
 // says it will appear, never an error box nor the sheet as it was; once the index can be
-// written again, the next page finishes the change and shows it.
+// written again, the next page finishes the change and shows it. A change that only appends
+// to the index finds it cannot before it is stored, and stores nothing.
 TEST(SheetActionFaults, AStoredChangeNotFinishedYetIsAnnouncedThenShown) {
   Installation inst;
   MakeSheets(inst);
   ASSERT_EQ(::rename(inst.Path("data/index").c_str(), inst.Path("kept").c_str()), 0);
   inst.Write("data/index/stuck", "");
-  e2e::CgiResult stored = inst.Get("CMD=Observed&Num=TsG.00001&User=kolvar&submitter=tessin");
-  const std::string notice = "<P>stored as TsG.00001, will appear shortly<P>\n";
-  EXPECT_TRUE(e2e::Has(stored.out, notice)) << stored.out;
+  const std::string before = inst.Read("data/TsG.00001");
+  e2e::CgiResult refused = inst.Get("CMD=Observed&Num=TsG.00001&User=kolvar&submitter=tessin");
+  EXPECT_TRUE(e2e::Has(refused.out, kError)) << refused.out;
+  EXPECT_EQ(inst.Read("data/TsG.00001"), before);
+  // Without its numbering hints a creation rewrites the index.
+  ASSERT_EQ(::unlink(inst.Path("data/numbers").c_str()), 0);
+  e2e::CgiResult stored = inst.Post(e2e::kNewSheet);
+  EXPECT_TRUE(e2e::Has(stored.out, "<P>stored as TsG.00003, will appear shortly<P>\n"))
+      << stored.out;
   EXPECT_TRUE(e2e::Has(stored.err, "quorb: a stored change")) << stored.err;
+  const std::string notice = "<P>stored as TsG.00001, will appear shortly<P>\n";
   for (const std::string cmd : {"Observed", "Edit&Edit=0", "Change_Header"}) {
     const std::string page = inst.Get("CMD=" + cmd + "&Num=TsG.00001").out;
     EXPECT_TRUE(e2e::Has(page, notice)) << cmd << page;
@@ -151,8 +159,8 @@ TEST(SheetActionFaults, AStoredChangeNotFinishedYetIsAnnouncedThenShown) {
   ASSERT_EQ(::rename(inst.Path("kept").c_str(), inst.Path("data/index").c_str()), 0);
   const std::string page = inst.Get("CMD=Edit&Edit=0&Num=TsG.00001").out;
   EXPECT_FALSE(e2e::Has(page, notice)) << page;
-  EXPECT_EQ(e2e::Lines(inst.Read("data/index")).size(), 2u) << inst.Read("data/index");
-  EXPECT_TRUE(e2e::Has(inst.Read("data/TsG.00001"), "Observed")) << inst.Read("data/TsG.00001");
+  EXPECT_EQ(e2e::Lines(inst.Read("data/index")).size(), 3u) << inst.Read("data/index");
+  EXPECT_TRUE(inst.Exists("data/TsG.00003"));
 }
 
 }  // namespace

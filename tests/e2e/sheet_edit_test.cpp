@@ -105,7 +105,10 @@ TEST(SheetEdit, HeaderChangeKeepsNameAndLogsLoad) {
       EXPECT_TRUE(Has(log.back(), " " + c.log)) << log.back();
     }
   }
-  EXPECT_EQ(Lines(inst.Read("data/index")).size(), 1u);
+  // Each change appended the sheet's line; readers take the last.
+  const std::vector<std::string> lines = Lines(inst.Read("data/index"));
+  EXPECT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines.back() + "\n", store::FormatHeader(Sheet(inst, name)));
 }
 
 TEST(SheetEdit, RenameMovesToFirstFreeNumberAndKeepsAttachments) {

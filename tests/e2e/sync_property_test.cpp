@@ -181,7 +181,15 @@ std::map<std::string, std::string> Holdings(Network& net, int i) {
           << kNames[i] << " " << name << ": " << file;
     }
   }
-  std::vector<std::string> lines = e2e::Lines(s.Read("data/index"));
+  // The index as readers take it: each key's last line.
+  std::map<std::string, std::string> live;
+  std::string key;
+  for (const std::string& line : e2e::Lines(s.Read("data/index"))) {
+    store::IndexKeyOfLine(line, key);
+    live[key] = line;
+  }
+  std::vector<std::string> lines;
+  for (const auto& [k, line] : live) lines.push_back(line);
   std::sort(lines.begin(), lines.end());
   for (const std::string& line : lines) held["index " + line] += "+";
   for (const std::string& dir : s.List("data"))

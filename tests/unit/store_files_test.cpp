@@ -11,6 +11,7 @@
 #include "e2e/harness.h"
 #include "store/check.h"
 #include "store/commit.h"
+#include "store/index.h"
 #include "store/store.h"
 #include "unit_support.h"
 
@@ -36,6 +37,16 @@ class StoreFiles : public unit_test::Installation {
       if (e.is_regular_file()) names += e.path().filename().string() + " ";
     }
     return names;
+  }
+
+  // The lines readers take from the index: each key's last.
+  static std::string LiveIndex() {
+    std::string lines;
+    store::ForEachIndexLine([&lines](std::string_view line) {
+      lines.append(line).push_back('\n');
+      return true;
+    });
+    return lines;
   }
 
   static FactSheet NewSheet(const std::string& title, const std::string& group = "Sub") {
@@ -73,17 +84,19 @@ TEST_F(StoreFiles, CreateUpdateAndRewriteKeepOneIndexLineAtTheEnd) {
   };
   ASSERT_EQ(store::UpdateSheet("ABCTGUI.00001", assign, &stored), Stored::kOk);
   EXPECT_EQ(store::FormatSheet(stored), Read("data/ABCTGUI.00001"));
-  EXPECT_EQ(Read("data/index"), store::FormatHeader(b) + store::FormatHeader(stored));
+  // The new line is appended; the old one stays behind, dead.
+  EXPECT_EQ(Read("data/index"), line_a + store::FormatHeader(b) + store::FormatHeader(stored));
+  EXPECT_EQ(LiveIndex(), store::FormatHeader(b) + store::FormatHeader(stored));
   EXPECT_NE(Read("data/history.dat").find(" ABCTGUI.00001 Assigned\n"), std::string::npos);
   // A change that refuses, or a sheet that is not there, writes nothing.
   EXPECT_EQ(store::UpdateSheet("ABCTGUI.00002", [](FactSheet&) { return false; }),
             Stored::kRefused);
   EXPECT_EQ(store::UpdateSheet("ABCTGUI.00009", assign), Stored::kMissing);
-  EXPECT_EQ(Read("data/index"), store::FormatHeader(b) + store::FormatHeader(stored));
+  EXPECT_EQ(LiveIndex(), store::FormatHeader(b) + store::FormatHeader(stored));
   // Nothing but the sheets, the index, the journal, the numbering, the lock file and the
   // (empty) intent is left.
   EXPECT_EQ(DataFiles().size(), std::string("ABCTGUI.00001 ABCTGUI.00002 index history.dat "
-                                            "numbers index.lock commit.intent ")
+                                            "numbers index.lock commit.intent index.base ")
                                     .size());
   EXPECT_FALSE(Read("data/commit.intent").starts_with("QUORB-COMMIT"));
 }
@@ -103,8 +116,8 @@ TEST_F(StoreFiles, SeveralSheetsAreChangedUnderOneLock) {
   EXPECT_EQ(results,
             (std::vector<Stored>{Stored::kOk, Stored::kMissing, Stored::kOk, Stored::kRefused}));
   // The untouched sheet first, then the changed ones in the order asked.
-  EXPECT_EQ(Read("data/index"), store::FormatHeader(b) + store::FormatHeader(stored[0]) +
-                                    store::FormatHeader(stored[2]));
+  EXPECT_EQ(LiveIndex(), store::FormatHeader(b) + store::FormatHeader(stored[0]) +
+                             store::FormatHeader(stored[2]));
   EXPECT_EQ(stored[0].status, 1);
   EXPECT_NE(Read("data/history.dat").find("ABCTGUI.00003 Woken\n"), std::string::npos);
   EXPECT_NE(Read("data/history.dat").find("ABCTGUI.00001 Woken\n"), std::string::npos);
@@ -171,6 +184,62 @@ TEST_F(StoreFiles, IndexLinesOfOtherSheetsStayAndTheSheetsOwnIsReplaced) {
   auto regroup = [](FactSheet& sheet) { return (sheet.group = "More"), true; };
   ASSERT_EQ(store::ChangeSheetHeader(store::GetSheetName(s), regroup, &s), Stored::kOk);
   EXPECT_EQ(Read("data/index"), "X|1" + tail + "\nY|2" + tail + "\n" + store::FormatHeader(s));
+}
+
+// Readers take each key's last line: after the part the last rewrite compacted, among every
+// line when no record of it holds.
+TEST_F(StoreFiles, ReadersTakeEachKeysLastLine) {
+  auto line = [](int number, const std::string& title) {
+    return "X|" + std::to_string(number) + "|a|0|u|a|P|G|p|1|1|a|0|||0|||0||a|a|||0|1|" + title +
+           "\n";
+  };
+  const std::string head = line(1, "one") + line(2, "two") + line(3, "three");
+  struct Case {
+    const char* what;
+    bool record;  // the compacted part is `head`
+    std::string index, live;
+  };
+  const std::vector<Case> cases = {
+      {"no record", false,
+       line(1, "a") + "\n" + line(2, "b") + line(1, "c") + line(2, "d") + "X|3|cut",
+       line(1, "c") + line(2, "d")},
+      {"appended after the compacted part", true,
+       head + line(2, "new") + line(4, "four") + line(2, "newer"),
+       line(1, "one") + line(3, "three") + line(4, "four") + line(2, "newer")},
+      {"the compacted part alone", true, head, head},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove(root_ + "/data/index.base");
+    Write("data/index", head);
+    if (c.record) Write("data/index.base", store::IndexBaseText());
+    Write("data/index", c.index);  // in place: the same file
+    EXPECT_EQ(LiveIndex(), c.live);
+  }
+  // A record of another file is no record: another index put in its place is read whole.
+  Write("data/index.new", line(1, "x") + line(1, "y"));
+  fs::rename(root_ + "/data/index.new", root_ + "/data/index");
+  EXPECT_EQ(LiveIndex(), line(1, "y"));
+}
+
+// Changes append; one that finds the dead lines grown past the slack rewrites the index with
+// the live lines alone and records it compacted.
+TEST_F(StoreFiles, AChangeCompactsTheIndexOnceDeadLinesHaveGrown) {
+  FactSheet a = NewSheet("A"), b = NewSheet("B");
+  for (FactSheet* s : {&a, &b}) ASSERT_EQ(store::CreateSheet(*s), Stored::kOk);
+  const std::string line_a = store::FormatHeader(a);
+  std::string dead;
+  while (static_cast<long long>(dead.size()) <= store::kIndexTailSlack) dead += line_a;
+  Write("data/index", dead + Read("data/index"));
+  auto observe = [](FactSheet& s) { return (s.status = store::kObserved), true; };
+  ASSERT_EQ(store::UpdateSheet("ABCTGUI.00002", observe, &b), Stored::kOk);
+  EXPECT_EQ(Read("data/index"), line_a + store::FormatHeader(b));
+  EXPECT_EQ(Read("data/index.base"), store::IndexBaseText());
+  EXPECT_EQ(store::CompactedIndexEnd(), static_cast<long long>(Read("data/index").size()));
+  ASSERT_EQ(store::UpdateSheet("ABCTGUI.00001", observe, &a), Stored::kOk);
+  EXPECT_EQ(Read("data/index"), line_a + store::FormatHeader(b) + store::FormatHeader(a));
+  EXPECT_EQ(LiveIndex(), store::FormatHeader(b) + store::FormatHeader(a));
+  EXPECT_EQ(store::CheckStore(false), 0);
 }
 
 TEST_F(StoreFiles, NamesThatAreNoSheetFilesAreRefused) {
@@ -410,7 +479,7 @@ TEST_F(StoreFiles, ThirtyTwoMixedWritersLoseNothing) {
 
   // Every sheet once in the index, every file with its line: the store is sound.
   EXPECT_EQ(store::CheckStore(false), 0);
-  std::vector<std::string> lines = e2e::Lines(Read("data/index"));
+  std::vector<std::string> lines = e2e::Lines(LiveIndex());
   EXPECT_EQ(lines.size(), static_cast<size_t>(2 * kProcesses * kSheetsEach + 1));
   std::map<std::string, int> titles;
   std::map<std::string, std::string> title_of;

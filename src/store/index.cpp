@@ -1,0 +1,254 @@
+// The reading of the index: every key's last line, in one stream over the file.
+#include "store/index.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <vector>
+
+#include "base/files.h"
+#include "base/out.h"
+#include "config/main_config.h"
+#include "store/buf_file.h"
+#include "store/sheet.h"
+#include "store/store.h"
+
+namespace store {
+namespace {
+
+std::string IndexFilePath(std::string_view name) {
+  return base::JoinPath(config::GetDataDir(), name);
+}
+
+uint64_t Fnv(std::string_view bytes) {
+  uint64_t h = 1469598103934665603ull;
+  for (unsigned char c : bytes) h = (h ^ c) * 1099511628211ull;
+  return h;
+}
+
+uint64_t KeyHashOfLine(std::string_view line, std::string& key) {
+  IndexKeyOfLine(line, key);
+  return Fnv(key);
+}
+
+// The number a line's key holds, as IndexKeyOfLine reads it; -1 when the quick reading could
+// differ from it (a NUL byte in the field).
+long long QuickNumber(std::string_view line) {
+  size_t first = line.find('|');
+  if (first == std::string_view::npos) return 0;
+  size_t second = line.find('|', first + 1);
+  if (second == std::string_view::npos) return 0;
+  std::string_view field = line.substr(first + 1, second - first - 1);
+  if (field.find('\0') != std::string_view::npos) return -1;
+  return LeadingNumber(field);
+}
+
+// A sum of the bytes that end the compacted part, so that a record of another file that
+// happens to get the same inode is not taken for this one's.
+constexpr long long kCheckedBytes = 256;
+std::string CheckOfEnd(int fd, long long size) {
+  const long long from = std::max(0LL, size - kCheckedBytes);
+  std::string bytes(static_cast<size_t>(size - from), '\0');
+  if (!bytes.empty() &&
+      ::pread(fd, bytes.data(), bytes.size(), from) != static_cast<ssize_t>(bytes.size()))
+    return {};
+  return std::to_string(Fnv(bytes));
+}
+
+// Where the compacted part of the open index `fd` ends: 0 when nothing is known of it.
+long long CompactedEnd(int fd, const struct stat& st) {
+  std::optional<std::string> text = base::ReadFile(IndexFilePath(kIndexBaseName));
+  if (!text) return 0;
+  long long size = 0;
+  unsigned long long inode = 0;
+  char check[32] = {};
+  if (std::sscanf(text->c_str(), "%lld %llu %31s", &size, &inode, check) != 3) return 0;
+  if (size <= 0 || size > static_cast<long long>(st.st_size) ||
+      inode != static_cast<unsigned long long>(st.st_ino) || CheckOfEnd(fd, size) != check)
+    return 0;
+  return size;
+}
+
+// Reads [from, to) of `fd` in blocks and hands each line with its offset to `line`, which
+// returns false to stop. Bytes after the last line feed come as a line only with `unfinished`.
+template <typename Use>
+void StreamLines(int fd, long long from, long long to, bool unfinished, std::vector<char>& buffer,
+                 Use&& line) {
+  size_t held = 0;         // bytes in the buffer not handed out yet
+  long long start = from;  // offset of the buffer's first byte
+  long long at = from;     // next offset to read
+  while (true) {
+    if (held == buffer.size()) buffer.resize(buffer.size() * 2);  // a line longer than it
+    ssize_t n = 0;
+    if (at < to) {
+      const size_t want =
+          static_cast<size_t>(std::min(static_cast<long long>(buffer.size() - held), to - at));
+      n = ::pread(fd, buffer.data() + held, want, at);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) n = 0;
+    }
+    const bool end = n == 0;
+    at += n;
+    held += static_cast<size_t>(n);
+    size_t pos = 0;
+    while (pos < held) {
+      const char* lf = static_cast<const char*>(std::memchr(buffer.data() + pos, '\n', held - pos));
+      if (!lf) break;
+      const size_t length = static_cast<size_t>(lf - (buffer.data() + pos));
+      if (length > 0 && !line(std::string_view(buffer.data() + pos, length), start + pos)) return;
+      pos += length + 1;
+    }
+    if (end) {
+      if (unfinished && pos < held)
+        line(std::string_view(buffer.data() + pos, held - pos), start + pos);
+      return;
+    }
+    std::memmove(buffer.data(), buffer.data() + pos, held - pos);
+    held -= pos;
+    start += static_cast<long long>(pos);
+  }
+}
+
+// The keys of the lines after the compacted part, each with the offset of its last line,
+// sorted by key: a line is live when no later line has its key, and every later line of a key
+// lies there. `numbers` marks the numbers of those keys, a quick first test for the lines
+// before.
+struct Tail {
+  std::vector<std::pair<uint64_t, long long>> last;
+  std::vector<uint64_t> numbers;  // a bit per number, taken modulo its size
+  static constexpr uint64_t kNumberBits = uint64_t{1} << 20;
+
+  void Mark(long long number) {
+    const uint64_t bit = static_cast<uint64_t>(number) & (kNumberBits - 1);
+    numbers[bit / 64] |= uint64_t{1} << (bit % 64);
+  }
+  bool MayHold(long long number) const {
+    if (number < 0) return true;
+    const uint64_t bit = static_cast<uint64_t>(number) & (kNumberBits - 1);
+    return numbers[bit / 64] >> (bit % 64) & 1;
+  }
+  // The offset of the key's last line, or -1 when it has none after the compacted part.
+  long long LastOf(uint64_t hash) const {
+    auto it = std::lower_bound(last.begin(), last.end(), std::pair<uint64_t, long long>(hash, -1));
+    return it != last.end() && it->first == hash ? it->second : -1;
+  }
+};
+
+}  // namespace
+
+IndexFile::IndexFile() {
+  fd_ = ::open(IndexFilePath(kIndexName).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd_ < 0) return;
+  struct stat st;
+  if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd_);
+    fd_ = -1;
+    return;
+  }
+  ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+  size_ = static_cast<long long>(st.st_size);
+  compacted_ = CompactedEnd(fd_, st);
+}
+
+IndexFile::~IndexFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+void IndexFile::ForEach(const std::function<bool(std::string_view line, long long at)>& each,
+                        bool unfinished) {
+  if (fd_ < 0) return;
+  std::vector<char> buffer(kIndexBufferSize);
+  std::string key;
+  Tail tail;
+  tail.numbers.assign(Tail::kNumberBits / 64, 0);
+  StreamLines(fd_, compacted_, size_, unfinished, buffer, [&](std::string_view line, long long at) {
+    tail.last.emplace_back(KeyHashOfLine(line, key), at);
+    tail.Mark(QuickNumber(line));
+    return true;
+  });
+  // By key, the last line of each kept.
+  std::stable_sort(tail.last.begin(), tail.last.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  size_t kept = 0;
+  for (size_t i = 0; i < tail.last.size(); ++i) {
+    if (kept > 0 && tail.last[kept - 1].first == tail.last[i].first)
+      tail.last[kept - 1] = tail.last[i];
+    else
+      tail.last[kept++] = tail.last[i];
+  }
+  tail.last.resize(kept);
+
+  const bool any_tail = !tail.last.empty();
+  StreamLines(fd_, 0, size_, unfinished, buffer, [&](std::string_view line, long long at) {
+    if (any_tail) {
+      if (at >= compacted_) {
+        if (tail.LastOf(KeyHashOfLine(line, key)) != at) return true;
+      } else if (tail.MayHold(QuickNumber(line)) && tail.LastOf(KeyHashOfLine(line, key)) >= 0) {
+        return true;
+      }
+    }
+    return each(line, at);
+  });
+}
+
+std::string_view IndexFile::LineAt(long long at, std::string& scratch) const {
+  if (fd_ < 0 || at < 0 || at >= size_) return {};
+  size_t want = 512;
+  while (true) {
+    scratch.resize(
+        static_cast<size_t>(std::min<long long>(static_cast<long long>(want), size_ - at)));
+    ssize_t n = ::pread(fd_, scratch.data(), scratch.size(), at);
+    if (n <= 0) return {};
+    std::string_view got(scratch.data(), static_cast<size_t>(n));
+    size_t lf = got.find('\n');
+    if (lf != std::string_view::npos) return got.substr(0, lf);
+    if (static_cast<size_t>(n) < want) return got;  // the file's last bytes
+    want *= 2;
+  }
+}
+
+bool ForEachIndexLine(const std::function<bool(std::string_view line)>& each, bool unfinished) {
+  IndexFile index;
+  if (!index.IsOpen()) return false;
+  index.ForEach([&each](std::string_view line, long long) { return each(line); }, unfinished);
+  return true;
+}
+
+long long CompactedIndexEnd() {
+  int fd = ::open(IndexFilePath(kIndexName).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  struct stat st;
+  long long compacted = 0;
+  if (::fstat(fd, &st) == 0) compacted = CompactedEnd(fd, st);
+  ::close(fd);
+  return compacted;
+}
+
+bool IndexWantsCompaction(long long size) {
+  const long long compacted = CompactedIndexEnd();
+  return size - compacted > compacted / 8 + kIndexTailSlack;
+}
+
+std::string IndexBaseText() {
+  int fd = ::open(IndexFilePath(kIndexName).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return {};
+  struct stat st;
+  std::string text;
+  if (::fstat(fd, &st) == 0 && st.st_size > 0) {
+    std::string check = CheckOfEnd(fd, st.st_size);
+    if (!check.empty())
+      text = base::Sprintf("%d %d %s\n", static_cast<long long>(st.st_size),
+                           static_cast<long long>(st.st_ino), check);
+  }
+  ::close(fd);
+  return text;
+}
+
+}  // namespace store

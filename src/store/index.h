@@ -1,0 +1,60 @@
+// The reading of the index and the record of its compacted part; the design is written down
+// atop store.h. Every reader of the index goes through ForEachIndexLine.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace store {
+
+// "<size> <inode> <check>\n": the index file `inode` held no key twice in its first `size`
+// bytes when it was written (a rewrite), and `check` sums the bytes just before that size.
+inline constexpr std::string_view kIndexBaseName = "index.base";
+// A change compacts the index once the lines appended since its last rewrite take more than
+// an eighth of what that rewrite left, plus this many bytes (small indexes are rewritten
+// seldom: a rewrite of them costs little, but every one costs a sync).
+inline constexpr long long kIndexTailSlack = 64 << 10;
+
+// The index opened once. ForEach streams its live lines as ForEachIndexLine does, each with
+// its offset; LineAt reads one back by that offset from the same file, which later changes
+// (appends, a compaction renaming a new file in) leave as it was.
+class IndexFile {
+ public:
+  IndexFile();
+  ~IndexFile();
+  IndexFile(const IndexFile&) = delete;
+  IndexFile& operator=(const IndexFile&) = delete;
+
+  bool IsOpen() const { return fd_ >= 0; }
+  void ForEach(const std::function<bool(std::string_view line, long long at)>& each,
+               bool unfinished = false);
+  // The line that begins at `at`, without its line feed; empty past the end.
+  std::string_view LineAt(long long at, std::string& scratch) const;
+
+ private:
+  int fd_ = -1;
+  long long size_ = 0;
+  long long compacted_ = 0;
+};
+
+// Streams the index once, in its order (least recently written first), and hands `each` every
+// live line (the last line of its key) without its line feed; `each` returns false to stop.
+// Empty lines are skipped; bytes after the last line feed are no line (a change may be
+// appending them) unless `unfinished` is set (the writer, under the store lock). Only the
+// index as it was when the call opened it is read. False when there is no index.
+bool ForEachIndexLine(const std::function<bool(std::string_view line)>& each,
+                      bool unfinished = false);
+
+// Whether a change to an index of `size` bytes (ending in a line feed) compacts it.
+bool IndexWantsCompaction(long long size);
+
+// Where the part of the index that its last rewrite compacted ends (no key has two lines
+// before it); 0 when nothing is known of it.
+long long CompactedIndexEnd();
+
+// The content of kIndexBaseName for the index as it is now, just after a rewrite left it
+// compacted whole; empty when it cannot be read.
+std::string IndexBaseText();
+
+}  // namespace store
