@@ -322,6 +322,13 @@ Answer SearchCall(const Caller& caller, const web::ParamList& q) {
   for (const web::Param& p : q)
     if (p.name != "CMD" && p.name != "call" && p.name != "v" && p.name != "Uid") list.push_back(p);
   if (!caller.token.empty()) Add(list, "Uid", caller.token);
+  // What the form leaves to the browser: no responsible named is any, no status ticked is every.
+  if (!web::FindParam(list, "resp")) Add(list, "resp", "all");
+  bool ticked = false;
+  for (int k = 0; k < store::kStatusCount; ++k)
+    ticked = ticked || web::FindParam(list, search::StatusBoxName(k));
+  for (int k = 0; !ticked && k < store::kStatusCount; ++k)
+    Add(list, search::StatusBoxName(k), "X");
   Answer refusal;
   if (!Allowed("find", false, list, refusal)) return refusal;
   search::FoundList hits = search::FindSheets(list);
@@ -550,7 +557,8 @@ std::optional<PageOutcome> RunPage(std::string_view cmd, web::ParamList& list, A
     row->run(list);
     outcome.page = hold.Take();
   }
-  outcome.stored = web::WasStored();
+  // A sheet's page that stored sends the browser on to the result (303); a book's marks it.
+  outcome.stored = web::WasStored() || outcome.page.starts_with("Status: 303 ");
   outcome.error = web::LastErrorBox();
   return outcome;
 }

@@ -103,15 +103,155 @@ TEST(Api, KeysAreShownOnceKeptHashedAndRevoked) {
   EXPECT_EQ(inst.Read("config/apikeys.dat"), "");
 }
 
-TEST(Api, SmokeCreateAndRead) {
-  Installation inst("SECURITY YES\n");
+// The book of the sample's GUI sub-project in its first phase: module M1, step S1, tests 000
+// to 002, made through the book pages by kolvar.
+void WriteBook(const Installation& inst) {
+  const std::string at = "CMD=book&project=TEST&group=GUI&phase=0&Uid=" +
+                         EncodedToken(inst, "kolvar", "TEST");
+  inst.Post(at + "&book=4&mod=M1&title=First+module");
+  inst.Post(at + "&book=6&mod=M1&step=S1&title=Step");
+  for (int t = 0; t < 3; ++t)
+    inst.Post(at + "&book=8&mod=M1&step=S1&title=Check+it&submitter=kolvar");
+}
+
+std::string SheetFiles(const Installation& inst) {
+  std::string names;
+  for (const std::string& name : inst.List("data"))
+    if (name.find(".000") != std::string::npos) names += name + " ";
+  return names;
+}
+
+// Every call once as it succeeds, then as each kind of caller the pages refuse is refused:
+// nobody, a wrong, a malformed or a revoked key, a feed key writing, a member lacking the
+// right, a member of another project, a stale revision, a body over the limit, text Latin-1
+// cannot hold. A refused write stores nothing; a retried one (same Idempotency-Key) stores
+// nothing twice.
+TEST(Api, EveryCallSucceedsAndIsRefusedWhereThePagesRefuse) {
+  Installation inst("SECURITY YES\nMAXFORM 4K\n");
   LayOut(inst);
-  const std::string key = MakeKey(inst, "kolvar");
-  ApiAnswer created = Call(inst, key, "call=create", kNewSheetJson);
-  EXPECT_EQ(created.status, 201) << created.raw;
-  ApiAnswer read = Call(inst, key, "call=sheet&sheet=TsG.00001");
-  EXPECT_EQ(read.status, 200) << read.raw;
-  std::cerr << read.raw << "\n";
+  WriteBook(inst);
+  const std::string kolvar = MakeKey(inst, "kolvar");
+  const std::string tessin = MakeKey(inst, "tessin");
+  const std::string feed = MakeKey(inst, "kolvar", "feed");
+  const std::string revoked = MakeKey(inst, "kolvar");
+  inst.Post("CMD=keys&revoke=" + revoked.substr(3, 8) +
+            "&Uid=" + EncodedToken(inst, "kolvar", "TEST"));
+  ASSERT_FALSE(kolvar.empty());
+  ASSERT_EQ(Call(inst, kolvar, "call=create", kNewSheetJson).status, 201);
+  std::string demo = kNewSheetJson;
+  demo.replace(demo.find("TEST"), 4, "DEMO");
+  demo.replace(demo.find("\"phase\":\"b\""), 11, "\"phase\":\"a\"");
+  ASSERT_EQ(Call(inst, kolvar, "call=create", demo).status, 201) << SheetFiles(inst);
+  const std::string revision = Call(inst, kolvar, "call=sheet&sheet=TsG.00001").body["revision"];
+
+  struct Case {
+    std::string what;
+    std::string key;
+    std::string query;
+    std::string body;
+    int status;
+    std::string holds;  // a piece of the answer's text
+  };
+  const std::string assign =
+      R"({"sheet":"TsG.00001","action":"Assign","submitter":"tessin","text":"Yours","revision":")" +
+      revision + R"("})";
+  const Case kCases[] = {
+      // What succeeds.
+      {"read a sheet", kolvar, "call=sheet&sheet=TsG.00001", "", 200, "\"entries\":[{"},
+      {"search", kolvar, "call=search&project=TEST&per=1", "", 200, "\"total\":1"},
+      {"journal", kolvar, "call=journal&since=2000/01/01", "", 200, "Submitted by kolvar"},
+      {"projects", tessin, "call=projects", "", 200, "\"versions\":[\"1.0\",\"1.1\"]"},
+      {"book", kolvar, "call=book&project=TEST&group=GUI&phase=a", "", 200,
+       "\"test\":\"M1.S1.002\""},
+      {"action", kolvar, "call=action", assign, 200, "\"status\":\"A\""},
+      {"entry", tessin, "call=entry", R"({"sheet":"TsG.00001","title":"Why","text":"Ça"})", 200,
+       "\"text\":\"Ça\\n\""},
+      {"verdicts", kolvar, "call=verdicts",
+       R"({"project":"TEST","group":"GUI","phase":"a","campaign":"ci-1","version":"1.0",)"
+       R"("verdicts":[{"test":"M1.S1.000","verdict":"OK"},{"test":"M1.S1.001","verdict":"NOK"}]})",
+       201, "\"passed\":1"},
+      {"campaign", tessin, "call=campaign&project=TEST&group=GUI&phase=a&campaign=ci-1", "", 200,
+       "\"executed\":2"},
+      // Who is refused.
+      {"nobody", "", "call=sheet&sheet=TsG.00001", "", 401, "no_key"},
+      {"a wrong key", "qka00000000_00000000000000000000000000000000", "call=projects", "", 401,
+       "bad_key"},
+      {"a revoked key", revoked, "call=sheet&sheet=TsG.00001", "", 401, "bad_key"},
+      {"a feed key writing", feed, "call=create", kNewSheetJson, 403, "read_only_key"},
+      {"lacking the creation right", tessin, "call=create", kNewSheetJson, 403, "forbidden"},
+      {"another project", tessin, "call=action",
+       R"({"sheet":"DaG.00001","action":"Observed","text":"x"})", 403, "forbidden"},
+      {"a stale revision", kolvar, "call=action",
+       R"({"sheet":"TsG.00001","action":"Open","revision":"1-2000/01/01:00.00.00"})", 409,
+       "stale_revision"},
+      {"a body over MAXFORM", kolvar, "call=entry",
+       R"({"sheet":"TsG.00001","title":"Long","text":")" + std::string(5000, 'x') + "\"}", 413,
+       "too_large"},
+      {"text Latin-1 cannot hold", kolvar, "call=entry",
+       R"({"sheet":"TsG.00001","title":"Price","text":"10 €"})", 422, "U+20AC"},
+      {"a sheet that is not there", kolvar, "call=sheet&sheet=TsG.00099", "", 404, "no_such_sheet"},
+      {"no JSON", kolvar, "call=create", "title=x", 400, "bad_json"},
+      {"a missing field", kolvar, "call=create", R"({"project":"TEST"})", 422, "refused"},
+      {"an unknown call", kolvar, "call=drop", "", 404, "no_such_call"},
+      {"another version", kolvar, "call=projects&v=2", "", 400, "bad_version"},
+  };
+  for (const Case& c : kCases) {
+    const std::string journal = inst.Read("data/history.dat");
+    const std::string sheets = SheetFiles(inst);
+    ApiAnswer answer = Call(inst, c.key, c.query, c.body);
+    EXPECT_EQ(answer.status, c.status) << c.what << "\n" << answer.raw;
+    EXPECT_TRUE(Has(answer.body.dump(), c.holds)) << c.what << "\n" << answer.body.dump();
+    if (c.status >= 400) {
+      EXPECT_EQ(inst.Read("data/history.dat"), journal) << c.what;
+      EXPECT_EQ(SheetFiles(inst), sheets) << c.what;
+    }
+  }
+
+  // A retried creation: the same Idempotency-Key stores one sheet, and answers with it.
+  const std::map<std::string, std::string> once = {{"HTTP_IDEMPOTENCY_KEY", "job-42"}};
+  ApiAnswer first = Call(inst, kolvar, "call=create", kNewSheetJson, once);
+  ApiAnswer again = Call(inst, kolvar, "call=create", kNewSheetJson, once);
+  EXPECT_EQ(first.status, 201) << first.raw;
+  EXPECT_EQ(again.status, 200) << again.raw;
+  EXPECT_EQ(again.body["sheet"], first.body["sheet"]);
+  EXPECT_EQ(again.body["repeated"], true);
+  EXPECT_EQ(SheetFiles(inst), "DaG.00001 TsG.00001 TsG.00002 ");
+
+  // A file attached by a multipart post, listed with its download link, which downloads it.
+  CgiResult attached = inst.PostMultipart(
+      {{"CMD", "api"}, {"v", "1"}, {"call", "attach"}, {"sheet", "TsG.00002"}, {"title", "Log"},
+       {"file", "line 1\n", "run.log"}},
+      {{"HTTP_AUTHORIZATION", "Bearer " + kolvar}});
+  EXPECT_EQ(StatusOf(attached.out), 201) << attached.out;
+  Json sheet = Json::parse(BodyOf(attached.out), nullptr, false);
+  ASSERT_TRUE(sheet.contains("attachments")) << attached.out;
+  ASSERT_EQ(sheet["attachments"].size(), 1u) << attached.out;
+  const std::string link = sheet["attachments"][0]["download"];
+  EXPECT_EQ(sheet["attachments"][0]["file"], "Log_run.log");
+  const std::string query = link.substr(link.find('?') + 1);
+  EXPECT_EQ(BodyOf(inst.Get(query + "&Uid=" + EncodedToken(inst, "kolvar", "TEST")).out),
+            "line 1\n");
+
+  // The verdicts posted again record nothing new.
+  const std::string history = inst.Read("data/history.dat");
+  ApiAnswer repeat = Call(inst, kolvar, "call=verdicts",
+                          R"({"project":"TEST","group":"GUI","phase":"a","campaign":"ci-1",)"
+                          R"("version":"1.0","verdicts":[{"test":"M1.S1.000","verdict":"OK"}]})");
+  EXPECT_EQ(repeat.status, 200) << repeat.raw;
+  EXPECT_EQ(repeat.body["recorded"], 0);
+  EXPECT_EQ(inst.Read("data/history.dat"), history);
+}
+
+// With security off the interface answers only when the administrator turned it on.
+TEST(Api, IsOffWithoutSecurityUnlessTurnedOn) {
+  Installation off;
+  WriteSampleProject(off);
+  EXPECT_EQ(Call(off, "", "call=projects").status, 403);
+  Installation on("API YES\n");
+  WriteSampleProject(on);
+  ApiAnswer projects = Call(on, "", "call=projects");
+  EXPECT_EQ(projects.status, 200) << projects.raw;
+  EXPECT_EQ(projects.body["projects"][0]["name"], "TEST");
 }
 
 }  // namespace
