@@ -254,4 +254,46 @@ TEST(Api, IsOffWithoutSecurityUnlessTurnedOn) {
   EXPECT_EQ(projects.body["projects"][0]["name"], "TEST");
 }
 
+// The feeds: a feed key in the URL reads them, an API key there does not (a URL is logged);
+// the entity tag follows the journal, and a poll that brings it back gets 304 alone.
+TEST(Api, FeedsFollowTheJournalAndAnswerAPollWithTheirTag) {
+  Installation inst("SECURITY YES\nBASEURL https://bugs.example.org/tools\n");
+  LayOut(inst);
+  const std::string kolvar = MakeKey(inst, "kolvar");
+  const std::string feed = MakeKey(inst, "kolvar", "feed");
+  ASSERT_EQ(Call(inst, kolvar, "call=create", kNewSheetJson).status, 201);
+  auto get = [&](const std::string& query, const std::string& tag = "") {
+    Request request;
+    request.query = query;
+    if (!tag.empty()) request.env["HTTP_IF_NONE_MATCH"] = tag;
+    return inst.Run(request).out;
+  };
+  const std::string project = get("CMD=feed&project=TEST&key=" + feed);
+  EXPECT_EQ("", Missing(project, {"Content-type: application/atom+xml; charset=utf-8\n",
+                                  "<feed xmlns=\"http://www.w3.org/2005/Atom\">",
+                                  "<link rel=\"alternate\" type=\"text/html\" href=\"https://"
+                                  "bugs.example.org/tools/cgi-bin/quorb.cgi?Num=TsG.00001\"/>",
+                                  "<title>TsG.00001: Submitted by kolvar</title>"}))
+      << project;
+  const size_t at = project.find("ETag: ") + 6;
+  const std::string tag = project.substr(at, project.find('\n', at) - at);
+  EXPECT_EQ(get("CMD=feed&project=TEST&key=" + feed, tag).substr(0, 24), "Status: 304 Not Modified");
+  EXPECT_EQ(StatusOf(get("CMD=feed&project=TEST&key=" + kolvar)), 401);
+  EXPECT_EQ(StatusOf(get("CMD=feed&project=TEST")), 401);
+  EXPECT_EQ(StatusOf(get("CMD=feed&project=NONE&key=" + feed)), 404);
+  // A change: a new tag, the new entry first; the sheet's own feed has it too.
+  ASSERT_EQ(Call(inst, kolvar, "call=entry", R"({"sheet":"TsG.00001","title":"T","text":"x"})")
+                .status,
+            200);
+  const std::string changed = get("CMD=feed&project=TEST&key=" + feed, tag);
+  EXPECT_EQ(StatusOf(changed), 200);
+  EXPECT_LT(changed.find("Analysis"), changed.find("Submitted by")) << changed;
+  const std::string sheet = get("CMD=feed&Num=TsG.00001&key=" + feed);
+  EXPECT_EQ(Count(sheet, "<entry>"), 2) << sheet;
+  // Without security every project reads anonymously.
+  Installation open;
+  WriteSampleProject(open);
+  EXPECT_EQ(StatusOf(open.Get("CMD=feed&project=TEST").out), 200);
+}
+
 }  // namespace
