@@ -29,11 +29,11 @@
 //   QUORB_BENCH_CGI=path floor_bench ...  another build of quorb.cgi; "a=path,b=path": several,
 //                                         every page of each in every round
 #include <fcntl.h>
+#include <openssl/sha.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <openssl/sha.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -314,7 +314,7 @@ int main(int argc, char** argv) {
     }
     if (page.journal_tag) {
       // The tag the feed gave at its last change: the journal's size and time.
-      struct stat st{};
+      struct stat st {};
       stat((data_dir + "history.dat").c_str(), &st);
       page.env = {base::Sprintf("HTTP_IF_NONE_MATCH=\"%lld-%lld.%09ld\"",
                                 static_cast<long long>(st.st_size),
@@ -367,10 +367,10 @@ int main(int argc, char** argv) {
     base::Printf(nullptr, "  %-12s %7.3f ms %5.2f x   cpu %6.3f ms %5.2f x %-10s%s\n", p.label,
                  wall, wall / median(floor, &Page::ms), cpu, cpu / median(floor, &Page::cpu_ms),
                  floor,
-                 p.program == hello                          ? ""
-                 : post                                      ? "  (target <= 2)"
+                 p.program == hello              ? ""
+                 : post                          ? "  (target <= 2)"
                  : p.label.ends_with("feed-304") ? "  (target <= 1.2)"
-                                                             : "  (target <= 1.5)");
+                                                 : "  (target <= 1.5)");
   }
   for (const auto& [build, cgi] : builds) {
     const std::string tag = build.empty() ? "" : build + " ";

@@ -1,15 +1,14 @@
 #include "front/api.h"
 
-#include <nlohmann/json.hpp>
 #include <openssl/sha.h>
-
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <ctime>
-#include <functional>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
+#include <functional>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -63,17 +62,28 @@ struct Answer {
 
 std::string_view StatusText(int status) {
   switch (status) {
-    case 200: return "OK";
-    case 201: return "Created";
-    case 400: return "Bad Request";
-    case 401: return "Unauthorized";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 405: return "Method Not Allowed";
-    case 409: return "Conflict";
-    case 413: return "Payload Too Large";
-    case 422: return "Unprocessable Entity";
-    default: return "Internal Server Error";
+    case 200:
+      return "OK";
+    case 201:
+      return "Created";
+    case 400:
+      return "Bad Request";
+    case 401:
+      return "Unauthorized";
+    case 403:
+      return "Forbidden";
+    case 404:
+      return "Not Found";
+    case 405:
+      return "Method Not Allowed";
+    case 409:
+      return "Conflict";
+    case 413:
+      return "Payload Too Large";
+    case 422:
+      return "Unprocessable Entity";
+    default:
+      return "Internal Server Error";
   }
 }
 
@@ -165,7 +175,8 @@ void Add(web::ParamList& list, std::string name, std::string value) {
 
 // Whether the page `trigger` (a CMD value, or a parameter) lets the caller do what `list`
 // asks; the refusal when not.
-bool Allowed(std::string_view trigger, bool parameter, const web::ParamList& list, Answer& refusal) {
+bool Allowed(std::string_view trigger, bool parameter, const web::ParamList& list,
+             Answer& refusal) {
   const CommandRow* row = FindCommandRow(trigger, parameter);
   if (row && GateGrants(*row, list)) return true;
   refusal = Error(403, "forbidden", config::Msg(config::kMsgNoRight));
@@ -220,8 +231,7 @@ bool AddFields(const Json& body, web::ParamList& list, std::initializer_list<std
 void AddOnceValue(web::ParamList& list, const Caller& caller) {
   const std::string key = Env("HTTP_IDEMPOTENCY_KEY");
   if (key.empty()) return;
-  const std::string seed =
-      "api\n" + (caller.key ? caller.key->login : std::string()) + "\n" + key;
+  const std::string seed = "api\n" + (caller.key ? caller.key->login : std::string()) + "\n" + key;
   users::PrepareCrypto();
   unsigned char digest[SHA256_DIGEST_LENGTH];
   SHA256(reinterpret_cast<const unsigned char*>(seed.data()), seed.size(), digest);
@@ -277,7 +287,8 @@ Json SheetJson(const store::FactSheet& s) {
     if (e.kind == store::kAttachmentEntry) {
       std::string path = e.text;
       while (!path.empty() && (path.back() == '\n' || path.back() == '\r')) path.pop_back();
-      entry["file"] = U(path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1));
+      entry["file"] =
+          U(path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1));
       if (e.bytes >= 0) entry["bytes"] = e.bytes;
       entry["download"] = Link("CMD=FILE&title=" + base::PercentEncode(path, "/._-"));
       attachments.push_back(entry);
@@ -331,8 +342,7 @@ Answer SearchCall(const Caller& caller, const web::ParamList& q) {
   bool ticked = false;
   for (int k = 0; k < store::kStatusCount; ++k)
     ticked = ticked || web::FindParam(list, search::StatusBoxName(k));
-  for (int k = 0; !ticked && k < store::kStatusCount; ++k)
-    Add(list, search::StatusBoxName(k), "X");
+  for (int k = 0; !ticked && k < store::kStatusCount; ++k) Add(list, search::StatusBoxName(k), "X");
   Answer refusal;
   if (!Allowed("find", false, list, refusal)) return refusal;
   search::FoundList hits = search::FindSheets(list);
@@ -352,15 +362,15 @@ Answer SearchCall(const Caller& caller, const web::ParamList& q) {
                      {"responsible", U(h.resp)},
                      {"link", Link("Num=" + web::QueryValue(h.name))}});
   }
-  return {200,
-          {{"total", hits.size()}, {"page", page}, {"per", per}, {"sheets", found}}};
+  return {200, {{"total", hits.size()}, {"page", page}, {"per", per}, {"sheets", found}}};
 }
 
 Answer JournalCall(const Caller& caller, const web::ParamList& q) {
   const web::ParamList list = PageList(caller, {});
   Answer refusal;
   if (!Allowed("history", false, list, refusal)) return refusal;
-  if (!users::MayReadEverything(list)) return Error(403, "forbidden", config::Msg(config::kMsgNoRight));
+  if (!users::MayReadEverything(list))
+    return Error(403, "forbidden", config::Msg(config::kMsgNoRight));
   const std::string since = web::FieldValue(q, "since");
   int limit = web::GetParamInt(q, "limit");
   if (limit <= 0 || static_cast<size_t>(limit) > kJournalLines) limit = kJournalLines;
@@ -403,7 +413,8 @@ Answer ProjectsCall(const Caller& caller, const web::ParamList&) {
     if (!users::MayReadProject(list, project)) continue;
     Json groups = Json::array();
     for (const std::string& group : config::ListSubprojects(project, ""))
-      groups.push_back({{"name", U(group)}, {"code", U(config::GetSubprojectCode(project, group))}});
+      groups.push_back(
+          {{"name", U(group)}, {"code", U(config::GetSubprojectCode(project, group))}});
     Json members = Json::array();
     for (const std::string& login : config::MemberLogins(project)) members.push_back(U(login));
     projects.push_back({{"name", U(project)},
@@ -495,8 +506,7 @@ Answer CampaignCall(const Caller& caller, const web::ParamList& q) {
   if (campaign.empty()) return Error(400, "no_campaign", "The call needs campaign=<name>.");
   const web::ParamList list = PageList(caller, {{"project", at->project}});
   if (!Allowed("tests", false, list, refusal)) return refusal;
-  if (!base::IsDirectory(
-          testbook::CampaignDirectory(at->project, at->group, at->phase, campaign)))
+  if (!base::IsDirectory(testbook::CampaignDirectory(at->project, at->group, at->phase, campaign)))
     return Error(404, "no_such_campaign", "The book has no campaign of that name.");
   Json verdicts = Json::array();
   testbook::CampaignCounts counts;
@@ -535,8 +545,8 @@ Answer CampaignCall(const Caller& caller, const web::ParamList& q) {
 // its outcome gives. `stored` tells whether the page stored its change.
 struct PageOutcome {
   bool stored = false;
-  int error = 0;      // the error box the page ended with
-  std::string page;   // what the page wrote (a stored change: the redirection)
+  int error = 0;     // the error box the page ended with
+  std::string page;  // what the page wrote (a stored change: the redirection)
 };
 
 std::optional<PageOutcome> RunPage(std::string_view cmd, web::ParamList& list, Answer& refusal) {
@@ -548,8 +558,8 @@ std::optional<PageOutcome> RunPage(std::string_view cmd, web::ParamList& list, A
   if (!row->actor.empty()) users::TakeActingUserFromToken(list, row->actor);
   users::TakeActingUserFromToken(list);
   if (!GateGrants(*row, list)) {
-    refusal = Error(403, "forbidden", config::Msg(row->change.refusal ? row->change.refusal
-                                                                      : config::kMsgNoRight));
+    refusal = Error(403, "forbidden",
+                    config::Msg(row->change.refusal ? row->change.refusal : config::kMsgNoRight));
     return std::nullopt;
   }
   PageOutcome outcome;
@@ -639,7 +649,8 @@ Answer ActionCall(const Caller& caller, const Json& body, std::string_view fixed
   if (!store::SheetFileExists(sheet) || !store::IsSheetName(sheet))
     return Error(404, "no_such_sheet", config::Msg(config::kMsgCannotReadSheet));
   web::ParamList list = PageList(caller, {{"CMD", action}, {"Num", sheet}, {"QS", ""}});
-  if (!AddFields(body, list, {"CMD", "Uid", "Once", "Num", "QS", "sheet", "action", "revision", "User"},
+  if (!AddFields(body, list,
+                 {"CMD", "Uid", "Once", "Num", "QS", "sheet", "action", "revision", "User"},
                  refusal))
     return refusal;
   std::string revision;
@@ -662,7 +673,8 @@ Answer AttachCall(const Caller& caller, const web::ParamList& q) {
   const std::string sheet = web::FieldValue(q, "sheet");
   const std::string* file = web::FindParam(q, "file");
   if (sheet.empty() || !file)
-    return Error(400, "no_file", "The call needs the fields sheet and title, then the file part \"file\".");
+    return Error(400, "no_file",
+                 "The call needs the fields sheet and title, then the file part \"file\".");
   if (!store::SheetFileExists(sheet) || !store::IsSheetName(sheet))
     return Error(404, "no_such_sheet", config::Msg(config::kMsgCannotReadSheet));
   web::ParamList list = PageList(caller, {{"CMD", "Attach"},
@@ -695,14 +707,18 @@ Answer VerdictsCall(const Caller& caller, const Json& body) {
   const std::string campaign = testbook::CheckedCampaignName(web::FieldValue(fields, "campaign"));
   if (campaign.empty()) return Error(400, "no_campaign", "The call needs \"campaign\".");
   if (!body.contains("verdicts") || !body["verdicts"].is_array() || body["verdicts"].empty())
-    return Error(400, "no_verdicts", "The call needs \"verdicts\": [{\"test\": ..., \"verdict\": ...}].");
+    return Error(400, "no_verdicts",
+                 "The call needs \"verdicts\": [{\"test\": ..., \"verdict\": ...}].");
   const std::string phase = std::to_string(at->phase);
   auto place = [&] {
-    return PageList(caller, {{"CMD", "tests"}, {"project", at->project}, {"group", at->group},
-                             {"phase", phase}, {"camp", campaign}});
+    return PageList(caller, {{"CMD", "tests"},
+                             {"project", at->project},
+                             {"group", at->group},
+                             {"phase", phase},
+                             {"camp", campaign}});
   };
-  const bool made = !base::IsDirectory(
-      testbook::CampaignDirectory(at->project, at->group, at->phase, campaign));
+  const bool made =
+      !base::IsDirectory(testbook::CampaignDirectory(at->project, at->group, at->phase, campaign));
   if (made) {
     web::ParamList list = place();
     Add(list, "book", "27");
@@ -723,7 +739,8 @@ Answer VerdictsCall(const Caller& caller, const Json& body) {
     std::string test, verdict;
     if (!item.is_object() || !item.contains("test") || !item.contains("verdict") ||
         !FileText(item["test"], test, refusal) || !FileText(item["verdict"], verdict, refusal))
-      return Error(400, "bad_verdict", "Each verdict is {\"test\": \"M.S.NNN\", \"verdict\": \"OK\"}.");
+      return Error(400, "bad_verdict",
+                   "Each verdict is {\"test\": \"M.S.NNN\", \"verdict\": \"OK\"}.");
     int code = -1;
     for (int c = 0; c < testbook::kResultCodes; ++c)
       if (verdict == testbook::ResultCodeName(c)) code = c;
@@ -822,7 +839,6 @@ Answer Serve(web::ParamList& list) {
   return call->write(*caller, *body);
 }
 
-
 // --- Atom feeds ----------------------------------------------------------------------------
 
 constexpr size_t kFeedEntries = 50;
@@ -832,10 +848,18 @@ std::string Xml(std::string_view text) {
   std::string out;
   for (char c : U(text)) {
     switch (c) {
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '&': out += "&amp;"; break;
-      case '"': out += "&quot;"; break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '&':
+        out += "&amp;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
       default:
         // XML 1.0 allows no control character but tab and line ends.
         if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r')
@@ -912,8 +936,8 @@ std::vector<JournalLine> LatestLines(const std::string& path, long long size,
       const std::string_view name = rest.substr(0, rest.find(' '));
       if (!keep(name)) continue;
       rest.remove_prefix(std::min(rest.size(), name.size() + 1));
-      found.push_back({offset, std::string(line.substr(0, blank)), std::string(name),
-                       std::string(rest)});
+      found.push_back(
+          {offset, std::string(line.substr(0, blank)), std::string(name), std::string(rest)});
     }
     for (auto it = found.rbegin(); it != found.rend() && lines.size() < count; ++it)
       lines.push_back(std::move(*it));
@@ -986,7 +1010,7 @@ void FeedCommand(web::ParamList& list) {
 
   // The journal only grows: its size and time are the feed's version.
   const std::string path = base::JoinPath(config::GetDataDir(), store::kJournalName);
-  struct stat st{};
+  struct stat st {};
   const bool journal = ::stat(path.c_str(), &st) == 0;
   const std::string etag =
       journal ? base::Sprintf("\"%lld-%lld.%09ld\"", static_cast<long long>(st.st_size),
@@ -1006,11 +1030,12 @@ void FeedCommand(web::ParamList& list) {
   std::vector<JournalLine> lines =
       journal ? LatestLines(path, st.st_size, keep, kFeedEntries) : std::vector<JournalLine>();
   const std::string base_link = sheets::AbsoluteBase() + web::ScriptName() + "?";
-  const std::string updated =
-      lines.empty() ? Rfc3339(store::FormatDate(journal ? st.st_mtim.tv_sec : 0))
-                    : Rfc3339(lines.front().date);
-  std::string out = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
-                    "<feed xmlns=\"http://www.w3.org/2005/Atom\">\n";
+  const std::string updated = lines.empty()
+                                  ? Rfc3339(store::FormatDate(journal ? st.st_mtim.tv_sec : 0))
+                                  : Rfc3339(lines.front().date);
+  std::string out =
+      "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+      "<feed xmlns=\"http://www.w3.org/2005/Atom\">\n";
   out += "<id>" + Xml(base_link + self) + "</id>\n";
   out += "<title>QUORB: " + Xml(title) + "</title>\n";
   out += "<updated>" + (updated.empty() ? std::string("1970-01-01T00:00:00Z") : updated) +
@@ -1018,16 +1043,16 @@ void FeedCommand(web::ParamList& list) {
   out += "<author><name>QUORB</name></author>\n";
   out += "<generator>QUORB</generator>\n";
   out += "<link rel=\"self\" href=\"" + Xml(base_link + self) + "\"/>\n";
-  out += "<link rel=\"alternate\" type=\"text/html\" href=\"" + Xml(base_link + alternate) +
-         "\"/>\n";
+  out +=
+      "<link rel=\"alternate\" type=\"text/html\" href=\"" + Xml(base_link + alternate) + "\"/>\n";
   for (const JournalLine& line : lines) {
     const std::string link = base_link + "Num=" + web::QueryValue(line.name);
     const std::string when = Rfc3339(line.date);
     out += "<entry>\n";
     out += "<id>" + Xml(base::Sprintf("%s&j=%lld", link, line.offset)) + "</id>\n";
     out += "<title>" + Xml(line.name + ": " + line.text) + "</title>\n";
-    out += "<updated>" + (when.empty() ? std::string("1970-01-01T00:00:00Z") : when) +
-           "</updated>\n";
+    out +=
+        "<updated>" + (when.empty() ? std::string("1970-01-01T00:00:00Z") : when) + "</updated>\n";
     out += "<link rel=\"alternate\" type=\"text/html\" href=\"" + Xml(link) + "\"/>\n";
     out += "<summary>" + Xml(line.date + " " + line.name + " " + line.text) + "</summary>\n";
     out += "</entry>\n";

@@ -254,9 +254,9 @@ bool PassGate(const CommandRow& row, const web::ParamList& list) {
 }
 
 bool GateGrants(const CommandRow& row, const web::ParamList& list) {
-  const bool granted = !config::IsSecurityOn() ||
-                       (Grants(row.read, list) &&
-                        (!row.changes || !row.changes(list) || Grants(row.change, list)));
+  const bool granted =
+      !config::IsSecurityOn() ||
+      (Grants(row.read, list) && (!row.changes || !row.changes(list) || Grants(row.change, list)));
   base::Cache<GateSheet>() = {};
   return granted;
 }

@@ -241,8 +241,8 @@ std::vector<TreeModule> BookTree(std::string_view project, std::string_view grou
     TreeModule mod{module.mod, ModuleTitle(project, group, phase, module.mod), {}};
     place.mod = module.mod;
     for (const StepKeys& step_keys : module.steps) {
-      TreeStep step{step_keys.step, StepTitle(project, group, phase, module.mod, step_keys.step),
-                    {}};
+      TreeStep step{
+          step_keys.step, StepTitle(project, group, phase, module.mod, step_keys.step), {}};
       place.step = step_keys.step;
       for (int number : step_keys.tests) {
         TestRecord test = place.Test(number);

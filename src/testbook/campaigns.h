@@ -68,8 +68,7 @@ struct TreeModule {
 };
 std::vector<TreeModule> BookTree(std::string_view project, std::string_view group, int phase);
 // The campaigns of the book, in ascending order.
-std::vector<std::string> BookCampaigns(std::string_view project, std::string_view group,
-                                       int phase);
+std::vector<std::string> BookCampaigns(std::string_view project, std::string_view group, int phase);
 // Every test of the book with its result in the campaign (`given`: a result is stored).
 struct TestVerdict {
   std::string mod;

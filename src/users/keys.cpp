@@ -100,9 +100,9 @@ std::vector<ApiKey> ParseKeys(std::string_view text) {
 }
 
 std::string KeyLine(const ApiKey& key) {
-  return base::Sprintf("%s %c %s %s %s %ld %ld %s\n", key.id, static_cast<char>(key.kind),
-                       key.hash, base::UrlEncode(key.login), base::UrlEncode(key.project),
-                       key.created, key.last_use, base::UrlEncode(key.name));
+  return base::Sprintf("%s %c %s %s %s %ld %ld %s\n", key.id, static_cast<char>(key.kind), key.hash,
+                       base::UrlEncode(key.login), base::UrlEncode(key.project), key.created,
+                       key.last_use, base::UrlEncode(key.name));
 }
 
 // Changes the file under its folder's lock: `change` alters the keys and says whether to store.
@@ -224,8 +224,7 @@ void KeysPage(web::ParamList& list) {
   if (!names) return web::ErrorBox(config::kMsgNoRight);
   // Only the request's own token makes or revokes: the gate asked for it.
   if (web::FindParam(list, "make")) {
-    const KeyKind kind =
-        web::GetParam(list, "kind") == "feed" ? KeyKind::kFeed : KeyKind::kApi;
+    const KeyKind kind = web::GetParam(list, "kind") == "feed" ? KeyKind::kFeed : KeyKind::kApi;
     std::string name = web::FieldValue(list, "name");
     for (char& c : name)
       if (static_cast<unsigned char>(c) < 0x20) c = ' ';
@@ -233,8 +232,7 @@ void KeysPage(web::ParamList& list) {
     if (text.empty()) {
       web::ErrorBox(kMsgNotStored);
     } else {
-      base::Page("<P><B>%s</B>\n<P><CODE ID=newkey>%s</CODE>\n", config::Msg(kMsgShownOnce),
-                 text);
+      base::Page("<P><B>%s</B>\n<P><CODE ID=newkey>%s</CODE>\n", config::Msg(kMsgShownOnce), text);
     }
   } else if (const std::string* id = web::FindParam(list, "revoke")) {
     if (RevokeKey(names->login, *id))
@@ -252,9 +250,10 @@ void KeysPage(web::ParamList& list) {
   for (const ApiKey& key : ReadKeys()) {
     if (key.login != names->login) continue;
     if (!any) {
-      base::Page("<TABLE BORDER=1>\n<TR><TH>%s</TH><TH>%s</TH><TH>%s</TH><TH>%s</TH><TH></TH></TR>\n",
-                 config::Msg(kMsgName), config::Msg(kMsgKind), config::Msg(kMsgCreated),
-                 config::Msg(kMsgLastUse));
+      base::Page(
+          "<TABLE BORDER=1>\n<TR><TH>%s</TH><TH>%s</TH><TH>%s</TH><TH>%s</TH><TH></TH></TR>\n",
+          config::Msg(kMsgName), config::Msg(kMsgKind), config::Msg(kMsgCreated),
+          config::Msg(kMsgLastUse));
       any = true;
     }
     base::Page("<TR><TD>%s</TD><TD>%s</TD><TD>%s</TD><TD>%s</TD><TD>", Esc(key.name),
@@ -263,25 +262,28 @@ void KeysPage(web::ParamList& list) {
     base::Page("<FORM METHOD=POST ACTION=\"%s\"><INPUT TYPE=hidden NAME=CMD VALUE=keys>\n",
                Esc(web::ScriptName()));
     hidden_uid();
-    base::Page("<INPUT TYPE=hidden NAME=revoke VALUE=\"%s\"><INPUT TYPE=submit VALUE=\"%s\">"
-               "</FORM></TD></TR>\n",
-               Esc(key.id), Esc(config::Msg(kMsgRevoke)));
+    base::Page(
+        "<INPUT TYPE=hidden NAME=revoke VALUE=\"%s\"><INPUT TYPE=submit VALUE=\"%s\">"
+        "</FORM></TD></TR>\n",
+        Esc(key.id), Esc(config::Msg(kMsgRevoke)));
   }
   if (any)
     base::Page("</TABLE>\n");
   else
     base::Page("<P>%s\n", config::Msg(kMsgNoKey));
 
-  base::Page("<FORM METHOD=POST ACTION=\"%s\"><INPUT TYPE=hidden NAME=CMD VALUE=keys>\n"
-             "<INPUT TYPE=hidden NAME=make VALUE=1>\n",
-             Esc(web::ScriptName()));
+  base::Page(
+      "<FORM METHOD=POST ACTION=\"%s\"><INPUT TYPE=hidden NAME=CMD VALUE=keys>\n"
+      "<INPUT TYPE=hidden NAME=make VALUE=1>\n",
+      Esc(web::ScriptName()));
   hidden_uid();
-  base::Page("<P><LABEL FOR=name>%s</LABEL> <INPUT ID=name NAME=name SIZE=30 MAXLENGTH=%d>\n"
-             "<LABEL FOR=kind>%s</LABEL> <SELECT ID=kind NAME=kind>"
-             "<OPTION VALUE=api>%s<OPTION VALUE=feed>%s</SELECT>\n"
-             "<INPUT TYPE=submit VALUE=\"%s\"></FORM>\n",
-             config::Msg(kMsgName), static_cast<int>(kNameLimit), config::Msg(kMsgKind),
-             config::Msg(kMsgApiKind), config::Msg(kMsgFeedKind), Esc(config::Msg(kMsgMake)));
+  base::Page(
+      "<P><LABEL FOR=name>%s</LABEL> <INPUT ID=name NAME=name SIZE=30 MAXLENGTH=%d>\n"
+      "<LABEL FOR=kind>%s</LABEL> <SELECT ID=kind NAME=kind>"
+      "<OPTION VALUE=api>%s<OPTION VALUE=feed>%s</SELECT>\n"
+      "<INPUT TYPE=submit VALUE=\"%s\"></FORM>\n",
+      config::Msg(kMsgName), static_cast<int>(kNameLimit), config::Msg(kMsgKind),
+      config::Msg(kMsgApiKind), config::Msg(kMsgFeedKind), Esc(config::Msg(kMsgMake)));
 }
 
 }  // namespace users

@@ -24,10 +24,9 @@ struct ApiAnswer {
 // The key a member makes on their page (shown once there).
 std::string MakeKey(const Installation& inst, const std::string& login,
                     const std::string& kind = "api", const std::string& project = "TEST") {
-  const std::string page =
-      inst.Post("CMD=keys&make=1&name=ci+job&kind=" + kind +
-                "&Uid=" + EncodedToken(inst, login, project))
-          .out;
+  const std::string page = inst.Post("CMD=keys&make=1&name=ci+job&kind=" + kind +
+                                     "&Uid=" + EncodedToken(inst, login, project))
+                               .out;
   const size_t at = page.find("<CODE ID=newkey>");
   if (at == std::string::npos) return "";
   const size_t start = at + 16;
@@ -87,8 +86,7 @@ TEST(Api, KeysAreShownOnceKeptHashedAndRevoked) {
   const std::string file = inst.Read("config/apikeys.dat");
   EXPECT_FALSE(Has(file, key.substr(12)));
   EXPECT_EQ(Mode(inst, "config/apikeys.dat"), 0600);
-  const std::string list =
-      inst.Get("CMD=keys&Uid=" + EncodedToken(inst, "kolvar", "TEST")).out;
+  const std::string list = inst.Get("CMD=keys&Uid=" + EncodedToken(inst, "kolvar", "TEST")).out;
   EXPECT_EQ("", Missing(list, {"ci job", "never"})) << list;
   EXPECT_FALSE(Has(list, key));
   const std::string id = key.substr(3, 8);
@@ -106,8 +104,8 @@ TEST(Api, KeysAreShownOnceKeptHashedAndRevoked) {
 // The book of the sample's GUI sub-project in its first phase: module M1, step S1, tests 000
 // to 002, made through the book pages by kolvar.
 void WriteBook(const Installation& inst) {
-  const std::string at = "CMD=book&project=TEST&group=GUI&phase=0&Uid=" +
-                         EncodedToken(inst, "kolvar", "TEST");
+  const std::string at =
+      "CMD=book&project=TEST&group=GUI&phase=0&Uid=" + EncodedToken(inst, "kolvar", "TEST");
   inst.Post(at + "&book=4&mod=M1&title=First+module");
   inst.Post(at + "&book=6&mod=M1&step=S1&title=Step");
   for (int t = 0; t < 3; ++t)
@@ -218,10 +216,13 @@ TEST(Api, EveryCallSucceedsAndIsRefusedWhereThePagesRefuse) {
   EXPECT_EQ(SheetFiles(inst), "DaG.00001 TsG.00001 TsG.00002 ");
 
   // A file attached by a multipart post, listed with its download link, which downloads it.
-  CgiResult attached = inst.PostMultipart(
-      {{"CMD", "api"}, {"v", "1"}, {"call", "attach"}, {"sheet", "TsG.00002"}, {"title", "Log"},
-       {"file", "line 1\n", "run.log"}},
-      {{"HTTP_AUTHORIZATION", "Bearer " + kolvar}});
+  CgiResult attached = inst.PostMultipart({{"CMD", "api"},
+                                           {"v", "1"},
+                                           {"call", "attach"},
+                                           {"sheet", "TsG.00002"},
+                                           {"title", "Log"},
+                                           {"file", "line 1\n", "run.log"}},
+                                          {{"HTTP_AUTHORIZATION", "Bearer " + kolvar}});
   EXPECT_EQ(StatusOf(attached.out), 201) << attached.out;
   Json sheet = Json::parse(BodyOf(attached.out), nullptr, false);
   ASSERT_TRUE(sheet.contains("attachments")) << attached.out;
@@ -277,14 +278,15 @@ TEST(Api, FeedsFollowTheJournalAndAnswerAPollWithTheirTag) {
       << project;
   const size_t at = project.find("ETag: ") + 6;
   const std::string tag = project.substr(at, project.find('\n', at) - at);
-  EXPECT_EQ(get("CMD=feed&project=TEST&key=" + feed, tag).substr(0, 24), "Status: 304 Not Modified");
+  EXPECT_EQ(get("CMD=feed&project=TEST&key=" + feed, tag).substr(0, 24),
+            "Status: 304 Not Modified");
   EXPECT_EQ(StatusOf(get("CMD=feed&project=TEST&key=" + kolvar)), 401);
   EXPECT_EQ(StatusOf(get("CMD=feed&project=TEST")), 401);
   EXPECT_EQ(StatusOf(get("CMD=feed&project=NONE&key=" + feed)), 404);
   // A change: a new tag, the new entry first; the sheet's own feed has it too.
-  ASSERT_EQ(Call(inst, kolvar, "call=entry", R"({"sheet":"TsG.00001","title":"T","text":"x"})")
-                .status,
-            200);
+  ASSERT_EQ(
+      Call(inst, kolvar, "call=entry", R"({"sheet":"TsG.00001","title":"T","text":"x"})").status,
+      200);
   const std::string changed = get("CMD=feed&project=TEST&key=" + feed, tag);
   EXPECT_EQ(StatusOf(changed), 200);
   EXPECT_LT(changed.find("Analysis"), changed.find("Submitted by")) << changed;
