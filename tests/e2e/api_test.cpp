@@ -125,7 +125,7 @@ std::string SheetFiles(const Installation& inst) {
 // cannot hold. A refused write stores nothing; a retried one (same Idempotency-Key) stores
 // nothing twice.
 TEST(Api, EveryCallSucceedsAndIsRefusedWhereThePagesRefuse) {
-  Installation inst("SECURITY YES\nMAXFORM 4K\n");
+  Installation inst("SECURITY YES\nMAXFORM 4K\nMAXUPLOAD 8K\n");
   LayOut(inst);
   WriteBook(inst);
   const std::string kolvar = MakeKey(inst, "kolvar");
@@ -232,6 +232,14 @@ TEST(Api, EveryCallSucceedsAndIsRefusedWhereThePagesRefuse) {
   const std::string query = link.substr(link.find('?') + 1);
   EXPECT_EQ(BodyOf(inst.Get(query + "&Uid=" + EncodedToken(inst, "kolvar", "TEST")).out),
             "line 1\n");
+
+  // A file over MAXUPLOAD: refused before it is read, in JSON.
+  CgiResult large = inst.PostMultipart(
+      {{"CMD", "api"}, {"v", "1"}, {"call", "attach"}, {"sheet", "TsG.00002"}, {"title", "Big"},
+       {"file", std::string(9000, 'x'), "big.log"}},
+      {{"HTTP_AUTHORIZATION", "Bearer " + kolvar}});
+  EXPECT_EQ(StatusOf(large.out), 413) << large.out;
+  EXPECT_EQ(Json::parse(BodyOf(large.out), nullptr, false)["error"]["code"], "too_large");
 
   // The verdicts posted again record nothing new.
   const std::string history = inst.Read("data/history.dat");
