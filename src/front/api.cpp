@@ -839,6 +839,12 @@ Answer Serve(web::ParamList& list) {
   Answer refusal;
   std::optional<Caller> caller = Identify(BearerKey(), refusal);
   if (!caller) return refusal;
+  // The parameters of the address and of a multipart form are UTF-8 too.
+  for (web::Param& p : list) {
+    std::string name, value;
+    if (!FileText(p.name, name, refusal) || !FileText(p.value, value, refusal)) return refusal;
+    p = {std::move(name), std::move(value)};
+  }
   if (call->kind == Kind::kRead) return call->read(*caller, list);
   if (Env("REQUEST_METHOD") != "POST") return Error(405, "post_only", "This call is a POST.");
   if (caller->key && caller->key->kind != users::KeyKind::kApi)
