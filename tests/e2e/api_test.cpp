@@ -88,6 +88,8 @@ TEST(Api, KeysAreShownOnceKeptHashedAndRevoked) {
   EXPECT_EQ(Mode(inst, "config/apikeys.dat"), 0600);
   const std::string list = inst.Get("CMD=keys&Uid=" + EncodedToken(inst, "kolvar", "TEST")).out;
   EXPECT_EQ("", Missing(list, {"ci job", "never"})) << list;
+  EXPECT_TRUE(Has(inst.Get("Uid=" + EncodedToken(inst, "kolvar", "TEST")).out,
+                  "/cgi-bin/quorb.cgi?CMD=keys&Uid="));
   EXPECT_FALSE(Has(list, key));
   const std::string id = key.substr(3, 8);
   // Another member cannot revoke it; its owner can.
