@@ -372,6 +372,23 @@ Answer SearchCall(const Caller& caller, const web::ParamList& q) {
   return {200, {{"total", hits.size()}, {"page", page}, {"per", per}, {"sheets", found}}};
 }
 
+// A journal line: "<date> <sheet name> <message>" (as store::LogAction writes it).
+struct JournalLine {
+  long long offset = 0;  // where the line starts in the journal: a feed entry's lasting id
+  std::string_view date;
+  std::string_view name;
+  std::string_view text;
+};
+
+JournalLine SplitJournalLine(std::string_view line, long long offset = 0) {
+  JournalLine split{offset, line.substr(0, line.find(' ')), {}, {}};
+  line.remove_prefix(std::min(line.size(), split.date.size() + 1));
+  split.name = line.substr(0, line.find(' '));
+  line.remove_prefix(std::min(line.size(), split.name.size() + 1));
+  split.text = line;
+  return split;
+}
+
 Answer JournalCall(const Caller& caller, const web::ParamList& q) {
   const web::ParamList list = PageList(caller, {});
   Answer refusal;
@@ -384,18 +401,14 @@ Answer JournalCall(const Caller& caller, const web::ParamList& q) {
   Json lines = Json::array();
   bool more = false;
   base::LineReader reader(base::JoinPath(config::GetDataDir(), store::kJournalName));
-  for (std::string line; reader.IsOpen() && reader.Next(line);) {
-    std::string_view rest = line;
-    const std::string_view date = rest.substr(0, rest.find(' '));
-    if (date.size() < 10 || std::string_view(date) < std::string_view(since)) continue;
+  for (std::string text; reader.IsOpen() && reader.Next(text);) {
+    const JournalLine line = SplitJournalLine(text);
+    if (line.date.size() < 10 || line.date < std::string_view(since)) continue;
     if (lines.size() == static_cast<size_t>(limit)) {
       more = true;
       break;
     }
-    rest.remove_prefix(std::min(rest.size(), date.size() + 1));
-    const std::string_view name = rest.substr(0, rest.find(' '));
-    rest.remove_prefix(std::min(rest.size(), name.size() + 1));
-    lines.push_back({{"date", U(date)}, {"name", U(name)}, {"text", U(rest)}});
+    lines.push_back({{"date", U(line.date)}, {"name", U(line.name)}, {"text", U(line.text)}});
   }
   return {200, {{"since", U(since)}, {"lines", lines}, {"more", more}}};
 }
@@ -905,8 +918,9 @@ std::string Rfc3339(std::string_view date) {
   return text;
 }
 
-struct JournalLine {
-  long long offset = 0;  // where the line starts in the journal: its entry's lasting id
+// A journal line kept for a feed.
+struct FeedLine {
+  long long offset = 0;
   std::string date;
   std::string name;
   std::string text;
@@ -914,10 +928,10 @@ struct JournalLine {
 
 // The last `count` lines of the journal (of `size` bytes) whose sheet `keep` accepts, newest
 // first, read backwards in blocks: a poll of a long journal reads only its end.
-std::vector<JournalLine> LatestLines(const std::string& path, long long size,
+std::vector<FeedLine> LatestLines(const std::string& path, long long size,
                                      const std::function<bool(std::string_view)>& keep,
                                      size_t count) {
-  std::vector<JournalLine> lines;
+  std::vector<FeedLine> lines;
   base::File file = base::OpenFile(path, "rb");
   if (!file) return lines;
   long long end = size;  // the text before `end` is still to be read; `tail` follows it
@@ -940,21 +954,16 @@ std::vector<JournalLine> LatestLines(const std::string& path, long long size,
       }
       first = lf + 1;
     }
-    std::vector<JournalLine> found;
+    std::vector<FeedLine> found;
     for (size_t pos = first; pos < block.size();) {
       size_t lf = block.find('\n', pos);
       if (lf == std::string::npos) lf = block.size();
-      std::string_view line = std::string_view(block).substr(pos, lf - pos);
-      const long long offset = start + static_cast<long long>(pos);
+      const JournalLine line = SplitJournalLine(std::string_view(block).substr(pos, lf - pos),
+                                                start + static_cast<long long>(pos));
       pos = lf + 1;
-      const size_t blank = line.find(' ');
-      if (blank == std::string_view::npos) continue;
-      std::string_view rest = line.substr(blank + 1);
-      const std::string_view name = rest.substr(0, rest.find(' '));
-      if (!keep(name)) continue;
-      rest.remove_prefix(std::min(rest.size(), name.size() + 1));
-      found.push_back(
-          {offset, std::string(line.substr(0, blank)), std::string(name), std::string(rest)});
+      if (line.name.empty() || !keep(line.name)) continue;
+      found.push_back({line.offset, std::string(line.date), std::string(line.name),
+                       std::string(line.text)});
     }
     for (auto it = found.rbegin(); it != found.rend() && lines.size() < count; ++it)
       lines.push_back(std::move(*it));
@@ -1044,8 +1053,8 @@ void FeedCommand(web::ParamList& list) {
     return web::WriteResponseHeader(header);
   }
 
-  std::vector<JournalLine> lines =
-      journal ? LatestLines(path, st.st_size, keep, kFeedEntries) : std::vector<JournalLine>();
+  std::vector<FeedLine> lines =
+      journal ? LatestLines(path, st.st_size, keep, kFeedEntries) : std::vector<FeedLine>();
   const std::string base_link = sheets::AbsoluteBase() + web::ScriptName() + "?";
   const std::string updated = lines.empty()
                                   ? Rfc3339(store::FormatDate(journal ? st.st_mtim.tv_sec : 0))
@@ -1062,7 +1071,7 @@ void FeedCommand(web::ParamList& list) {
   out += "<link rel=\"self\" href=\"" + Xml(base_link + self) + "\"/>\n";
   out +=
       "<link rel=\"alternate\" type=\"text/html\" href=\"" + Xml(base_link + alternate) + "\"/>\n";
-  for (const JournalLine& line : lines) {
+  for (const FeedLine& line : lines) {
     const std::string link = base_link + "Num=" + web::QueryValue(line.name);
     const std::string when = Rfc3339(line.date);
     out += "<entry>\n";

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "base/encode.h"
+#include "base/out.h"
 #include "harness.h"
 
 namespace {
@@ -305,6 +306,27 @@ TEST(Api, FeedsFollowTheJournalAndAnswerAPollWithTheirTag) {
   EXPECT_LT(changed.find("Analysis"), changed.find("Submitted by")) << changed;
   const std::string sheet = get("CMD=feed&Num=TsG.00001&key=" + feed);
   EXPECT_EQ(Count(sheet, "<entry>"), 2) << sheet;
+  // A long journal is read from its end, in blocks: lines across their borders whole, the
+  // project's latest 50 in order, others' left out.
+  std::string journal, expected;
+  std::vector<std::string> mine;
+  for (int n = 0; n < 6000; ++n) {
+    const bool ours = n % 61 == 0;
+    const std::string line = base::Sprintf("2026/01/01:00.00.00 %s.%05d change %d %s\n",
+                                           ours ? "TsG" : "XsG", n, n, std::string(n % 97, 'x'));
+    journal += line;
+    if (ours) mine.push_back(line.substr(20, line.size() - 21).insert(9, ":"));
+  }
+  inst.Write("data/history.dat", journal);
+  const std::string long_feed = get("CMD=feed&project=TEST&key=" + feed);
+  std::vector<std::string> titles;
+  for (size_t at = 0; (at = long_feed.find("<entry>\n<id>", at)) != std::string::npos; ++at) {
+    const size_t title = long_feed.find("<title>", at) + 7;
+    titles.push_back(long_feed.substr(title, long_feed.find("</title>", title) - title));
+  }
+  ASSERT_EQ(titles.size(), 50u) << long_feed.substr(0, 2000);
+  for (size_t i = 0; i < 50; ++i) EXPECT_EQ(titles[i], mine[mine.size() - 1 - i]) << i;
+
   // Without security every project reads anonymously.
   Installation open;
   WriteSampleProject(open);
