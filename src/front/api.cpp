@@ -987,52 +987,73 @@ std::vector<std::string> ProjectPrefixes(std::string_view project) {
   return prefixes;
 }
 
-}  // namespace
+// What a feed shows: the lines of one sheet, or of the sheets of one project.
+struct FeedTarget {
+  std::string title, self, alternate;
+  std::string sheet;                  // a sheet's feed
+  std::vector<std::string> prefixes;  // a project's: its sheets' name prefixes
+  bool Keeps(std::string_view name) const {
+    if (!sheet.empty()) return name == sheet;
+    const size_t dot = name.find('.');
+    return dot != std::string_view::npos &&
+           std::find(prefixes.begin(), prefixes.end(), name.substr(0, dot)) != prefixes.end();
+  }
+};
 
-void FeedCommand(web::ParamList& list) {
+// The feed the request asks for, once its reader may read it; else the refusal's status.
+int CheckFeed(const web::ParamList& list, FeedTarget& target) {
   // The key: in the URL (a feed key, as feed readers take no header), or the header.
   std::optional<std::string> key_text = BearerKey();
   const std::string* in_url = web::FindParam(list, "key");
   if (in_url && !key_text) {
-    if (!in_url->starts_with("qkf")) return WriteFeedRefusal(401, "Unauthorized");
+    if (!in_url->starts_with("qkf")) return 401;
     key_text = *in_url;
   }
   Answer refusal;
   std::optional<Caller> caller = Identify(key_text, refusal);
-  if (!caller) return WriteFeedRefusal(refusal.status, StatusText(refusal.status));
+  if (!caller) return refusal.status;
   const std::string sheet = web::FieldValue(list, "Num");
   const std::string project = web::FieldValue(list, "project");
-  std::string title, self, alternate;
-  std::function<bool(std::string_view)> keep;
-  std::vector<std::string> prefixes;
   if (!sheet.empty()) {
     const web::ParamList asked = PageList(*caller, {{"Num", sheet}});
-    if (!Allowed("Num", true, asked, refusal)) return WriteFeedRefusal(403, "Forbidden");
+    if (!Allowed("Num", true, asked, refusal)) return 403;
     std::optional<store::FactSheet> s = store::ReadSheet(sheet);
-    if (!s) return WriteFeedRefusal(404, "Not Found");
-    if (!users::MayReadSheet(asked, s->project, store::IsOpenStatus(s->status)))
-      return WriteFeedRefusal(403, "Forbidden");
-    title = sheet + ": " + s->title;
-    self = "CMD=feed&Num=" + web::QueryValue(sheet);
-    alternate = "Num=" + web::QueryValue(sheet);
-    keep = [&sheet](std::string_view name) { return name == sheet; };
-  } else if (!project.empty()) {
-    const web::ParamList asked = PageList(*caller, {{"project", project}});
-    if (!users::IsListedProject(project)) return WriteFeedRefusal(404, "Not Found");
-    if (!Allowed("search", false, asked, refusal) || !users::MayReadProject(asked, project))
-      return WriteFeedRefusal(403, "Forbidden");
-    title = project;
-    self = "CMD=feed&project=" + web::QueryValue(project);
-    alternate = "CMD=search&project=" + web::QueryValue(project);
-    prefixes = ProjectPrefixes(project);
-    keep = [&prefixes](std::string_view name) {
-      const std::string_view prefix = name.substr(0, name.find('.'));
-      return name.find('.') != std::string_view::npos &&
-             std::find(prefixes.begin(), prefixes.end(), prefix) != prefixes.end();
-    };
-  } else {
-    return WriteFeedRefusal(400, "Bad Request");
+    if (!s) return 404;
+    if (!users::MayReadSheet(asked, s->project, store::IsOpenStatus(s->status))) return 403;
+    target.title = sheet + ": " + s->title;
+    target.self = "CMD=feed&Num=" + web::QueryValue(sheet);
+    target.alternate = "Num=" + web::QueryValue(sheet);
+    target.sheet = sheet;
+    return 0;
   }
+  if (project.empty()) return 400;
+  if (!users::IsListedProject(project)) return 404;
+  const web::ParamList asked = PageList(*caller, {{"project", project}});
+  if (!Allowed("search", false, asked, refusal) || !users::MayReadProject(asked, project))
+    return 403;
+  target.title = project;
+  target.self = "CMD=feed&project=" + web::QueryValue(project);
+  target.alternate = "CMD=search&project=" + web::QueryValue(project);
+  target.prefixes = ProjectPrefixes(project);
+  return 0;
+}
+
+}  // namespace
+
+void FeedCommand(web::ParamList& list) {
+  FeedTarget target;
+  int refused = 0;
+  {
+    // The checks' diagnostic comments stay out of the feed.
+    web::PageHold checks;
+    refused = CheckFeed(list, target);
+    checks.Take();
+  }
+  if (refused) return WriteFeedRefusal(refused, StatusText(refused));
+  const std::string& title = target.title;
+  const std::string& self = target.self;
+  const std::string& alternate = target.alternate;
+  auto keep = [&target](std::string_view name) { return target.Keeps(name); };
 
   // The journal only grows: its size and time are the feed's version.
   const std::string path = base::JoinPath(config::GetDataDir(), store::kJournalName);
@@ -1094,7 +1115,14 @@ void FeedCommand(web::ParamList& list) {
 }
 
 void ApiCommand(web::ParamList& list) {
-  WriteAnswer(Serve(list));
+  Answer answer;
+  {
+    // What the pages' code writes (its page, its diagnostic comments) stays out of the answer.
+    web::PageHold pages;
+    answer = Serve(list);
+    pages.Take();
+  }
+  WriteAnswer(answer);
 }
 
 }  // namespace front

@@ -60,6 +60,10 @@ ApiAnswer Call(const Installation& inst, const std::string& key, const std::stri
   answer.status = StatusOf(result.out);
   answer.body = Json::parse(BodyOf(result.out), nullptr, false);
   EXPECT_FALSE(answer.body.is_discarded()) << result.out;
+  // The header comes first: no comment of a page's code before it, even with DEBUG YES.
+  EXPECT_TRUE(result.out.starts_with("Status: ") ||
+              result.out.starts_with("Content-type: application/json; charset=utf-8\n"))
+      << result.out;
   EXPECT_TRUE(Has(result.out, "Content-type: application/json; charset=utf-8\n")) << result.out;
   return answer;
 }
@@ -284,6 +288,7 @@ TEST(Api, FeedsFollowTheJournalAndAnswerAPollWithTheirTag) {
     return inst.Run(request).out;
   };
   const std::string project = get("CMD=feed&project=TEST&key=" + feed);
+  EXPECT_TRUE(project.starts_with("Content-type: application/atom+xml; charset=utf-8\n"));
   EXPECT_EQ("", Missing(project, {"Content-type: application/atom+xml; charset=utf-8\n",
                                   "<feed xmlns=\"http://www.w3.org/2005/Atom\">",
                                   "<link rel=\"alternate\" type=\"text/html\" href=\"https://"
