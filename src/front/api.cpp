@@ -460,7 +460,8 @@ Answer ProjectsCall(const Caller& caller, const web::ParamList&) {
                         {"label", U(store::GetStatusLabel(code))}});
   Json actions = Json::array();
   for (const sheets::Action& action : sheets::Actions())
-    if (action.kind == sheets::ActionKind::kStatus && action.cmd != "Attach")
+    if ((action.kind == sheets::ActionKind::kStatus || action.kind == sheets::ActionKind::kEdit) &&
+        action.cmd != "Attach")
       actions.push_back(std::string(action.cmd));
   return {200,
           {{"projects", projects},
@@ -663,9 +664,11 @@ Answer ActionCall(const Caller& caller, const Json& body, std::string_view fixed
     return Error(400, "no_sheet", "The call needs \"sheet\".");
   if (action.empty() && (!body.contains("action") || !FileText(body["action"], action, refusal)))
     return Error(400, "no_action", "The call needs \"action\" (see the call projects).");
+  // The status actions, and the edits of an entry, of the header and the copy.
   const sheets::Action* known = sheets::FindAction(action);
-  if (!known || known->kind != sheets::ActionKind::kStatus || action == "Attach")
-    return Error(400, "no_such_action", "That is not a status action.");
+  if (!known || action == "Attach" ||
+      (known->kind != sheets::ActionKind::kStatus && known->kind != sheets::ActionKind::kEdit))
+    return Error(400, "no_such_action", "That is not an action on a sheet.");
   if (!store::SheetFileExists(sheet) || !store::IsSheetName(sheet))
     return Error(404, "no_such_sheet", config::Msg(config::kMsgCannotReadSheet));
   web::ParamList list = PageList(caller, {{"CMD", action}, {"Num", sheet}, {"QS", ""}});
@@ -686,8 +689,11 @@ Answer ActionCall(const Caller& caller, const Json& body, std::string_view fixed
   if (!outcome) return refusal;
   if (std::optional<Answer> repeated = Repeated(*outcome)) return *repeated;
   if (!outcome->stored) return NotStored(*outcome);
-  const std::string moved = RedirectValue(outcome->page, "Num");
-  return SheetNow(200, moved.empty() ? sheet : moved);
+  // An edit's result page names the sheet as it is now (a header change may move it, a copy
+  // is a new sheet) in Done; a status action's in Num.
+  const std::string now = RedirectValue(
+      outcome->page, known->kind == sheets::ActionKind::kEdit ? "Done" : "Num");
+  return SheetNow(action == "Copy" ? 201 : 200, now.empty() ? sheet : now);
 }
 
 // The attachment: a multipart post whose fields are in the request list, the file last.

@@ -171,6 +171,13 @@ TEST(Api, EveryCallSucceedsAndIsRefusedWhereThePagesRefuse) {
       {"action", kolvar, "call=action", assign, 200, "\"status\":\"A\""},
       {"entry", tessin, "call=entry", R"({"sheet":"TsG.00001","title":"Why","text":"Ça"})", 200,
        "\"text\":\"Ça\\n\""},
+      {"an entry edited", kolvar, "call=action",
+       R"({"sheet":"TsG.00001","action":"Edit","Edit":0,"title":"Desc","text":"Edited"})", 200,
+       "\"text\":\"Edited\\n\""},
+      {"a copy", kolvar, "call=action",
+       R"({"sheet":"DaG.00001","action":"Copy","project":"DEMO","group":"GUI","prog":"prog1",)"
+       R"("sev":2,"phase":"a"})",
+       201, "\"sheet\":\"DaG.00002\""},
       {"search in UTF-8", kolvar, "call=search&intext=%C3%87a", "", 200, "\"total\":1"},
       {"verdicts", kolvar, "call=verdicts",
        R"({"project":"TEST","group":"GUI","phase":"a","campaign":"ci-1","version":"1.0",)"
@@ -223,7 +230,7 @@ TEST(Api, EveryCallSucceedsAndIsRefusedWhereThePagesRefuse) {
   EXPECT_EQ(again.status, 200) << again.raw;
   EXPECT_EQ(again.body["sheet"], first.body["sheet"]);
   EXPECT_EQ(again.body["repeated"], true);
-  EXPECT_EQ(SheetFiles(inst), "DaG.00001 TsG.00001 TsG.00002 ");
+  EXPECT_EQ(SheetFiles(inst), "DaG.00001 DaG.00002 TsG.00001 TsG.00002 ");
 
   // A file attached by a multipart post, listed with its download link, which downloads it.
   CgiResult attached = inst.PostMultipart({{"CMD", "api"},
