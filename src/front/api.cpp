@@ -997,7 +997,8 @@ std::vector<std::string> ProjectPrefixes(std::string_view project) {
 struct FeedTarget {
   std::string title, self, alternate;
   std::string sheet;                  // a sheet's feed
-  std::vector<std::string> prefixes;  // a project's: its sheets' name prefixes
+  std::string project;                // a project's,
+  std::vector<std::string> prefixes;  // and its sheets' name prefixes (read for the lines only)
   bool Keeps(std::string_view name) const {
     if (!sheet.empty()) return name == sheet;
     const size_t dot = name.find('.');
@@ -1040,7 +1041,7 @@ int CheckFeed(const web::ParamList& list, FeedTarget& target) {
   target.title = project;
   target.self = "CMD=feed&project=" + web::QueryValue(project);
   target.alternate = "CMD=search&project=" + web::QueryValue(project);
-  target.prefixes = ProjectPrefixes(project);
+  target.project = project;
   return 0;
 }
 
@@ -1080,6 +1081,7 @@ void FeedCommand(web::ParamList& list) {
     return web::WriteResponseHeader(header);
   }
 
+  if (!target.project.empty()) target.prefixes = ProjectPrefixes(target.project);
   std::vector<FeedLine> lines =
       journal ? LatestLines(path, st.st_size, keep, kFeedEntries) : std::vector<FeedLine>();
   const std::string base_link = sheets::AbsoluteBase() + web::ScriptName() + "?";
