@@ -764,29 +764,77 @@ Answer VerdictsCall(const Caller& caller, const Json& body) {
   std::string tester;
   if (body.contains("submitter") && !FileText(body["submitter"], tester, refusal)) return refusal;
   Add(list, "submitter", Actor(caller, tester));
-  size_t row = 0, changed = 0;
+  // Every verdict is checked before any is recorded. One with a comment or linked sheets is
+  // recorded as the result form records it; the others together, as the verdicts page does.
+  struct Given {
+    std::string test;
+    int code = 0;
+    const testbook::TestVerdict* held = nullptr;
+    std::optional<std::string> comment, sheets;
+  };
+  std::vector<Given> given;
   for (const Json& item : body["verdicts"]) {
-    std::string test, verdict;
+    Given g;
+    std::string verdict;
     if (!item.is_object() || !item.contains("test") || !item.contains("verdict") ||
-        !FileText(item["test"], test, refusal) || !FileText(item["verdict"], verdict, refusal))
+        !FileText(item["test"], g.test, refusal) || !FileText(item["verdict"], verdict, refusal))
       return Error(400, "bad_verdict",
                    "Each verdict is {\"test\": \"M.S.NNN\", \"verdict\": \"OK\"}.");
-    int code = -1;
+    g.code = -1;
     for (int c = 0; c < testbook::kResultCodes; ++c)
-      if (verdict == testbook::ResultCodeName(c)) code = c;
-    if (code < 0) return Error(422, "bad_verdict", "A verdict is OK, NOK, NT or NA: " + verdict);
+      if (verdict == testbook::ResultCodeName(c)) g.code = c;
+    if (g.code < 0) return Error(422, "bad_verdict", "A verdict is OK, NOK, NT or NA: " + verdict);
     auto held = std::find_if(now.begin(), now.end(), [&](const testbook::TestVerdict& v) {
-      return base::Sprintf("%s.%s.%03d", v.mod, v.step, v.number) == test;
+      return base::Sprintf("%s.%s.%03d", v.mod, v.step, v.number) == g.test;
     });
-    if (held == now.end()) return Error(404, "no_such_test", "The book has no test " + test);
-    if (held->result.code == code) continue;
-    const std::string n = std::to_string(row++);
-    Add(list, "t" + n, test);
-    Add(list, "w" + n, std::to_string(held->result.code));
-    Add(list, "v" + n, std::to_string(code));
-    ++changed;
+    if (held == now.end()) return Error(404, "no_such_test", "The book has no test " + g.test);
+    g.held = &*held;
+    if (item.contains("comment") && !FileText(item["comment"], g.comment.emplace(), refusal))
+      return refusal;
+    if (item.contains("sheets")) {
+      g.sheets.emplace();
+      for (const Json& sheet : item["sheets"].is_array() ? item["sheets"] : Json::array({item["sheets"]})) {
+        std::string name;
+        if (!FileText(sheet, name, refusal)) return refusal;
+        *g.sheets += (g.sheets->empty() ? "" : " ") + name;
+      }
+    }
+    given.push_back(std::move(g));
   }
-  if (changed > 0) {
+  size_t row = 0, changed = 0;
+  for (const Given& g : given) {
+    const testbook::ResultRecord& stored = g.held->result;
+    // The result keeps the references last typed first.
+    std::string stored_sheets;
+    for (auto sheet = stored.sheets.rbegin(); sheet != stored.sheets.rend(); ++sheet)
+      stored_sheets += (stored_sheets.empty() ? "" : " ") + *sheet;
+    const bool detailed = g.comment || g.sheets;
+    if (stored.code == g.code && (!g.comment || *g.comment == stored.comment) &&
+        (!g.sheets || *g.sheets == stored_sheets))
+      continue;
+    ++changed;
+    if (!detailed) {
+      const std::string n = std::to_string(row++);
+      Add(list, "t" + n, g.test);
+      Add(list, "w" + n, std::to_string(stored.code));
+      Add(list, "v" + n, std::to_string(g.code));
+      continue;
+    }
+    web::ParamList one = place();
+    Add(one, "book", "30");
+    Add(one, "mod", g.held->mod);
+    Add(one, "step", g.held->step);
+    Add(one, "test", base::Sprintf("%03d", g.held->number));
+    Add(one, "res", std::to_string(g.code));
+    Add(one, "version", web::FieldValue(fields, "version"));
+    Add(one, "submitter", web::FieldValue(list, "submitter"));
+    Add(one, "text", g.comment.value_or(stored.comment));
+    Add(one, "fft", g.sheets.value_or(stored_sheets));
+    std::optional<PageOutcome> outcome = RunPage("tests", one, refusal);
+    if (!outcome) return refusal;
+    if (!outcome->stored) return NotStored(*outcome);
+  }
+  if (row > 0) {
     std::optional<PageOutcome> outcome = RunPage("tests", list, refusal);
     if (!outcome) return refusal;
     if (!outcome->stored) return NotStored(*outcome);

@@ -1,6 +1,7 @@
 """A CI job's road: its JUnit XML report turned into a campaign's verdicts, posted through the
 API, and the campaign summary read back. The book's tests carry the test cases' names as
-their titles; a failure or an error is NOK, a skipped case NT, any other OK.
+their titles; a failure or an error is NOK (filed as a sheet, which the verdict links, with
+the failure's message as its comment), a skipped case NT, any other OK.
     python3 tests/api/junit_ci_test.py path/to/quorb.cgi"""
 import sys
 import unittest
@@ -33,9 +34,14 @@ def verdicts_from_junit(xml_text, titles):
         test = titles.get(case.get("name"))
         if test is None:
             continue
-        if case.find("failure") is not None or case.find("error") is not None:
-            verdict = "NOK"
-        elif case.find("skipped") is not None:
+        failure = case.find("failure")
+        if failure is None:
+            failure = case.find("error")
+        if failure is not None:
+            verdicts.append({"test": test, "verdict": "NOK",
+                             "comment": f"{failure.get('message')}: {failure.text}"})
+            continue
+        if case.find("skipped") is not None:
             verdict = "NT"
         else:
             verdict = "OK"
@@ -70,6 +76,15 @@ class JunitToCampaign(unittest.TestCase):
                   for t in s["tests"]}
         self.assertEqual(len(titles), 4, book)
         verdicts = verdicts_from_junit(REPORT, titles)
+        # Each failure filed as a sheet, which its verdict links.
+        for verdict in verdicts:
+            if verdict["verdict"] == "NOK":
+                status, sheet = self.site.api(self.key, "create", payload={
+                    "project": "TEST", "group": "GUI", "phase": "a", "prog": "prog1",
+                    "version": "1.1", "exp": "1.1", "sev": 2, "impact": "b", "type": 1,
+                    "title": "CI: " + verdict["comment"], "text": verdict["comment"]})
+                self.assertEqual(status, 201, sheet)
+                verdict["sheets"] = [sheet["sheet"]]
         payload = dict(BOOK, campaign="build-1234", version="1.1", verdicts=verdicts)
         status, posted = self.site.api(self.key, "verdicts", payload=payload,
                                        headers={"Idempotency-Key": "build-1234"})
@@ -84,8 +99,9 @@ class JunitToCampaign(unittest.TestCase):
                           "success_percent": 66})
         by_test = {v["test"]: v for v in campaign["verdicts"]}
         failed = by_test[titles["refuses a wrong password"]]
-        self.assertEqual((failed["verdict"], failed["tester"], failed["version"]),
-                         ("NOK", "kolvar", "1.1"))
+        self.assertEqual((failed["verdict"], failed["tester"], failed["version"],
+                          failed["comment"], failed["sheets"]),
+                         ("NOK", "kolvar", "1.1", "expected 403: got 200", ["TaG.00001"]))
         # The job run again posts the same: nothing new is recorded.
         status, again = self.site.api(self.key, "verdicts", payload=payload)
         self.assertEqual((status, again["recorded"]), (200, 0))
