@@ -36,6 +36,7 @@ constexpr int kMsgNotStored = 2891;
 constexpr int kMsgNever = 2892;
 constexpr int kMsgNoKey = 2893;
 constexpr int kMsgApiOff = 2894;
+constexpr int kMsgProjectFeed = 2895;
 
 constexpr size_t kIdDigits = 8;
 constexpr size_t kSecretDigits = 32;
@@ -233,6 +234,11 @@ void KeysPage(web::ParamList& list) {
       web::ErrorBox(kMsgNotStored);
     } else {
       base::Page("<P><B>%s</B>\n<P><CODE ID=newkey>%s</CODE>\n", config::Msg(kMsgShownOnce), text);
+      // What a feed reader is given: the address of the member's project's feed.
+      if (kind == KeyKind::kFeed)
+        base::Page("<P>%s <CODE>%s</CODE>\n", config::Msg(kMsgProjectFeed),
+                   Esc(base::Sprintf("%s%s?CMD=feed&project=%s&key=%s", web::RequestBaseUrl(),
+                                     web::ScriptName(), base::UrlEncode(names->project), text)));
     }
   } else if (const std::string* id = web::FindParam(list, "revoke")) {
     if (RevokeKey(names->login, *id))
