@@ -17,7 +17,7 @@ runs=(
   "stats_bench|100 1 1|(1 of 1 due woken"
   "attach_bench|1|download (CGI)"
   "testbook_bench|2 2 2|whole book"
-  "floor_bench|20 1|store of 20 sheets"
+  "floor_bench|20 1|feed-304"
   "cgi_bench|20 2|store of 20 sheets"
   "sync_bench|2|file attached"
   "million_bench|300 1|store of 300 sheets"

@@ -11,6 +11,7 @@ packages=(
   cmake g++ make pkg-config
   libfmt-dev
   libssl-dev                # libcrypto: the MAC of the identity token
+  nlohmann-json3-dev        # the JSON of the machine interface (header-only)
   lighttpd                  # make run, and the browser tests' server
 )
 if [ "${1:-}" != run ]; then
@@ -25,6 +26,7 @@ packages+=(
   chromium chromium-driver  # the browser tests (driven by playwright-core from npm)
   apache2 curl              # the test that lays out a site from docs/deploy.md
   openssl                   # ... and makes the partners' secret as docs/sync.md does
+  python3-feedparser        # the feed test reads the Atom feeds as a feed reader does
 )
 # The browser tests' driver runs on Node.js; machines that come with it keep theirs.
 command -v node >/dev/null || packages+=(nodejs npm)

@@ -146,4 +146,50 @@ std::string TsvField(std::string_view value) {
   return out;
 }
 
+std::string Latin1ToUtf8(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char ch : text) {
+    const unsigned char c = static_cast<unsigned char>(ch);
+    if (c < 0x80) {
+      out += ch;
+    } else {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+bool Utf8ToLatin1(std::string_view text, std::string& out, unsigned long& refused) {
+  out.clear();
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    const size_t more = c < 0x80             ? 0
+                        : (c & 0xE0) == 0xC0 ? 1
+                        : (c & 0xF0) == 0xE0 ? 2
+                        : (c & 0xF8) == 0xF0 ? 3
+                                             : 9;
+    refused = 0xFFFD;
+    if (more == 9 || i + more >= text.size()) return false;
+    unsigned long code = more == 0 ? c : c & (0x3F >> more);
+    for (size_t k = 1; k <= more; ++k) {
+      const unsigned char next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) return false;
+      code = (code << 6) | (next & 0x3F);
+    }
+    // Overlong forms and surrogates are not UTF-8.
+    static constexpr unsigned long kLeast[] = {0, 0x80, 0x800, 0x10000};
+    if (code < kLeast[more] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
+    if (code > 0xFF) {
+      refused = code;
+      return false;
+    }
+    out += static_cast<char>(code);
+    i += more + 1;
+  }
+  return true;
+}
+
 }  // namespace base

@@ -39,4 +39,12 @@ std::string EncodeLinkValue(std::string_view text);
 // on with the byte after it ("100%+sure" is "100% sure").
 std::string UrlDecode(std::string_view text);
 
+// The installation's files hold ISO-8859-1; machine clients speak UTF-8.
+// Each byte as the character of that code.
+std::string Latin1ToUtf8(std::string_view text);
+// The text of well-formed UTF-8 in ISO-8859-1 into `out`; false at the first character that
+// ISO-8859-1 cannot hold (its code in `refused`) or at a byte that is not UTF-8 (`refused`
+// then 0xFFFD), leaving `out` partial.
+bool Utf8ToLatin1(std::string_view text, std::string& out, unsigned long& refused);
+
 }  // namespace base

@@ -190,6 +190,7 @@ std::vector<std::pair<std::string, std::string>> HandEditedSettings() {
   std::vector<std::pair<std::string, std::string>> kept;
   for (std::string_view key : kLimitKeys) kept.emplace_back(key, GetConfig(key));
   kept.emplace_back("BASEURL", GetConfig("BASEURL"));
+  kept.emplace_back("API", GetConfig("API"));
   return kept;
 }
 

@@ -13,6 +13,7 @@
 #include "config/language.h"
 #include "config/main_config.h"
 #include "config/members.h"
+#include "front/api.h"
 #include "front/home.h"
 #include "mail/spool.h"
 #include "search/form.h"
@@ -34,6 +35,7 @@
 #include "sync/sync.h"
 #include "testbook/campaigns.h"
 #include "testbook/pages.h"
+#include "users/keys.h"
 #include "users/login.h"
 #include "users/rights.h"
 #include "users/uid.h"
@@ -88,6 +90,8 @@ constexpr Needs kSetupReader{Access::kRead, 2, ProjectFrom::kToken, config::kMsg
 constexpr Needs kSetupSaver{Access::kChange, 2, ProjectFrom::kForm, config::kMsgNoSetupRight};
 constexpr Needs kCreationReader{Access::kRead, 2, ProjectFrom::kForm, kCreateNothing};
 constexpr Needs kStatisticsReader{Access::kRead, 5, ProjectFrom::kForm, 517};
+// A member's own keys: any member sees them, and changes them with their own token.
+constexpr Needs kKeyHolder{Access::kChange, 0, ProjectFrom::kToken, kSeeNothing};
 
 // Rights: 1 menu, 2 create (and set up), 3 modify, 4 all projects, 5 statistics, 6 closed
 // sheets, 7 open sheets. Every page a request can reach is one row here.
@@ -109,6 +113,11 @@ constexpr CommandRow kRows[] = {
     {"FILE", false, [](web::ParamList& list) { sheets::SendAttachment(list); }, kReader, kNobody,
      nullptr},
     {"statS", false, stats::StatisticsPage, kStatisticsReader, kNobody, nullptr},
+    {"keys", false, users::KeysPage, kReader, kKeyHolder, users::KeysRequestChanges},
+    // The machine interface: each call and feed passes the row of the page that does the
+    // same (its read, and its change for a write) with the key's member as the reader.
+    {"api", false, ApiCommand, kNobody, kNobody, nullptr},
+    {"feed", false, FeedCommand, kNobody, kNobody, nullptr},
     {"Print", false, SheetAction<"Print">, kSheetReader, kNobody, nullptr},
     {"Edit", false, SheetAction<"Edit">, kSheetReader, kSheetModifier, PostsUser},
     {"Change_Header", false, SheetAction<"Change_Header">, kSheetReader, kSheetModifier, PostsUser},
@@ -245,6 +254,14 @@ bool PassGate(const CommandRow& row, const web::ParamList& list) {
   return true;
 }
 
+bool GateGrants(const CommandRow& row, const web::ParamList& list) {
+  const bool granted =
+      !config::IsSecurityOn() ||
+      (Grants(row.read, list) && (!row.changes || !row.changes(list) || Grants(row.change, list)));
+  base::Cache<GateSheet>() = {};
+  return granted;
+}
+
 namespace {
 
 void WriteParameterDump(const web::ParamList& list) {
@@ -370,6 +387,12 @@ void Dispatch(web::ParamList& list) {
   // carries its token itself prints.
   users::TakeActingUserFromToken(list);
   sheets::AllowPrinting(!config::IsSecurityOn() || users::ChangeIdentity(list).has_value());
+  // A machine's call or feed is answered alone: its parameters are the call's, not pages.
+  const std::string& cmd = web::GetParam(list, "CMD");
+  if (cmd == "api" || cmd == "feed") {
+    DispatchCommand(cmd, list);
+    return;
+  }
 
   if (FollowMovedSheet(list)) return;
 

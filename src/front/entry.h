@@ -56,6 +56,10 @@ const CommandRow* FindCommandRow(std::string_view trigger, bool parameter = fals
 // already written (an error box, the way to the login for one not logged in).
 bool PassGate(const CommandRow& row, const web::ParamList& list);
 
+// The gate's decision alone, nothing written: whether the request may run the row's handler
+// (and make the change it asks, when it asks one).
+bool GateGrants(const CommandRow& row, const web::ParamList& list);
+
 // Runs one request; always returns 0.
 int Main(int argc, char** argv);
 

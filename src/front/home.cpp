@@ -87,9 +87,14 @@ void WriteHomePage(const web::ParamList& list) {
   else
     web::ErrorBox(514);
   // With security on, the way out: the logout page empties the cookie.
-  if (config::IsSecurityOn())
+  if (config::IsSecurityOn()) {
     base::Page("<P ALIGN=RIGHT><A HREF=\"%s?Login=0\">%s</A></P>\n",
                base::EscapeHtml(web::ScriptName()), config::Msg(533));
+    // The member's keys for scripts and feed readers.
+    base::Page("<P ALIGN=RIGHT><A HREF=\"%s?CMD=keys%s\">%s</A></P>\n",
+               base::EscapeHtml(web::ScriptName()), base::EscapeHtml(web::UidSuffix()),
+               config::Msg(2880));
+  }
   base::Write(nullptr, "\n\n\n");
 }
 

@@ -67,6 +67,8 @@ void AppendHex(std::string& out, unsigned char c) {
   out += kHexDigits[c & 15];
 }
 
+}  // namespace
+
 // The BASEURL value; without it "http://<HOSTNAME>", with ":<SERVER_PORT>" unless the port is
 // 80 (or unknown) or HOSTNAME names a port itself.
 std::string AbsoluteBase() {
@@ -78,6 +80,8 @@ std::string AbsoluteBase() {
     return base::Sprintf("http://%s:%s", host, port);
   return base::Sprintf("http://%s", host);
 }
+
+namespace {
 
 // The base of the bar's links: empty on the page, absolute in a file.
 const std::string& LinkBase(base::Stream out) {

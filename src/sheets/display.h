@@ -11,6 +11,11 @@
 
 namespace sheets {
 
+// The address the site is reached at from outside, as mails link to it: the BASEURL value;
+// without it "http://<HOSTNAME>", with ":<SERVER_PORT>" unless the port is 80 (or unknown) or
+// HOSTNAME names a port itself.
+std::string AbsoluteBase();
+
 // The numbered anchor of the bar (counted over the request) and the row of seventeen
 // buttons, each linking to its command for the sheet and carrying `qs`, the encoded query
 // of the result list the user came from.

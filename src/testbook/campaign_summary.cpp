@@ -235,4 +235,49 @@ void ExportSummary(const BookPlace& place, std::string_view campaign) {
   base::Write(nullptr, out);
 }
 
+std::vector<TreeModule> BookTree(std::string_view project, std::string_view group, int phase) {
+  BookPlace place{std::string(project), std::string(group), phase, {}, {}, {}};
+  std::vector<TreeModule> tree;
+  for (const ModuleKeys& module : BookKeys(place)) {
+    TreeModule mod{module.mod, ModuleTitle(project, group, phase, module.mod), {}};
+    place.mod = module.mod;
+    for (const StepKeys& step_keys : module.steps) {
+      TreeStep step{
+          step_keys.step, StepTitle(project, group, phase, module.mod, step_keys.step), {}};
+      place.step = step_keys.step;
+      for (int number : step_keys.tests) {
+        TestRecord test = place.Test(number);
+        ReadTest(TestPath(test, number), test);
+        step.tests.push_back({number, test.title});
+      }
+      mod.steps.push_back(std::move(step));
+    }
+    tree.push_back(std::move(mod));
+  }
+  return tree;
+}
+
+std::vector<std::string> BookCampaigns(std::string_view project, std::string_view group,
+                                       int phase) {
+  return ListItems(project, group, phase, "C", "test");
+}
+
+std::vector<TestVerdict> CampaignVerdicts(std::string_view project, std::string_view group,
+                                          int phase, std::string_view campaign) {
+  BookPlace place{std::string(project), std::string(group), phase, {}, {}, {}};
+  std::vector<TestVerdict> verdicts;
+  for (const ModuleKeys& module : BookKeys(place)) {
+    place.mod = module.mod;
+    for (const StepKeys& step : module.steps) {
+      place.step = step.step;
+      for (int number : step.tests) {
+        TestVerdict verdict{module.mod, step.step, number, false, {}};
+        verdict.given = ReadResult(place.Test(number), campaign, verdict.result, false);
+        verdicts.push_back(std::move(verdict));
+      }
+    }
+  }
+  return verdicts;
+}
+
 }  // namespace testbook

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "testbook/records.h"
 #include "web/params.h"
 
 namespace testbook {
@@ -48,5 +49,35 @@ struct CampaignCounts {
   int PassedPercent() const;
   int SuccessPercent() const;
 };
+
+// A book as data, for the machine interface: its modules, steps and tests with their titles,
+// in ascending order at every level.
+struct TreeTest {
+  int number = 0;
+  std::string title;
+};
+struct TreeStep {
+  std::string id;
+  std::string title;
+  std::vector<TreeTest> tests;
+};
+struct TreeModule {
+  std::string id;
+  std::string title;
+  std::vector<TreeStep> steps;
+};
+std::vector<TreeModule> BookTree(std::string_view project, std::string_view group, int phase);
+// The campaigns of the book, in ascending order.
+std::vector<std::string> BookCampaigns(std::string_view project, std::string_view group, int phase);
+// Every test of the book with its result in the campaign (`given`: a result is stored).
+struct TestVerdict {
+  std::string mod;
+  std::string step;
+  int number = 0;
+  bool given = false;
+  ResultRecord result;
+};
+std::vector<TestVerdict> CampaignVerdicts(std::string_view project, std::string_view group,
+                                          int phase, std::string_view campaign);
 
 }  // namespace testbook

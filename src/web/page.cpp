@@ -53,7 +53,22 @@ std::string PageLanguage() {
   return letters ? code : "fr";
 }
 
+namespace {
+struct LastError {
+  int number = 0;
+};
+}  // namespace
+
+int LastErrorBox() {
+  return base::Cache<LastError>().number;
+}
+
+void ForgetErrorBox() {
+  base::Cache<LastError>().number = 0;
+}
+
 void ErrorBox(int n) {
+  base::Cache<LastError>().number = n;
   base::Page("<Table WIDTH=400><TR><TD>\n");
   base::Page("<FONT COLOR=RED><H1>%s</H1></font>\n", config::Msg(500));
   base::Page("<P><HR><BR><BR>");
@@ -62,6 +77,7 @@ void ErrorBox(int n) {
 }
 
 void ErrorBoxArg(int n, std::string_view arg) {
+  base::Cache<LastError>().number = n;
   base::Page("<Table WIDTH=400><TR><TD>\n");
   base::Page("<FONT COLOR=RED><H1>%s</H1></font>\n", config::Msg(500));
   base::Page("<P><HR><BR><BR>");

@@ -20,6 +20,10 @@ void WritePageHead(base::Stream stream, std::string_view title, std::string_view
 void ErrorBox(int n);
 // The same, with message n used as a format applied to `arg`.
 void ErrorBoxArg(int n, std::string_view arg);
+// The message of the last error box this request wrote; 0 when none (for the machine
+// interface, which tells the outcome of a page's handler as a status).
+int LastErrorBox();
+void ForgetErrorBox();
 
 // The cells of a form row: a label in bold (message `message`), naming the field `field` (the
 // field's ID, which is its name) for readers and for a click; and a list opened and closed.

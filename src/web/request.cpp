@@ -445,6 +445,13 @@ void WriteTooLarge(std::string_view why) {
   ResponseHeader header;
   header.status = 413;
   header.status_text = "Payload Too Large";
+  // A script's call (a key in the Authorization header) is told in the interface's JSON.
+  if (Env("HTTP_AUTHORIZATION").starts_with("Bearer ")) {
+    header.type = "application/json; charset=utf-8";
+    WriteResponseHeader(header);
+    base::Page("{\"error\":{\"status\":413,\"code\":\"too_large\",\"message\":\"%s\"}}\n", why);
+    return;
+  }
   WriteResponseHeader(header);
   base::Page(
       "<HTML>\n<HEAD>\n<TITLE>Request too large</TITLE>\n</HEAD>\n<BODY>\n"

@@ -19,6 +19,7 @@ void WriteResponseHeader(const ResponseHeader& header) {
     text += base::Sprintf("Content-Disposition: %s\n", header.disposition);
   if (header.length >= 0) text += base::Sprintf("Content-Length: %lld\n", header.length);
   if (!header.policy.empty()) text += base::Sprintf("Content-Security-Policy: %s\n", header.policy);
+  if (!header.etag.empty()) text += base::Sprintf("ETag: %s\n", header.etag);
   text += BrowserKeyHeader();
   text += kProtectiveHeaders;
   text += '\n';
@@ -65,6 +66,10 @@ void MarkStored() {
 
 bool WasStored() {
   return base::Cache<CommitState>().stored;
+}
+
+void ForgetStored() {
+  base::Cache<CommitState>().stored = false;
 }
 
 PageHold::PageHold() {

@@ -25,6 +25,7 @@ struct ResponseHeader {
   std::string disposition;            // e.g. attachment; filename="bugs.dat"
   long long length = -1;              // the body's length, when known
   std::string_view policy;            // a content security policy of the answer's own
+  std::string_view etag;              // an entity tag (quoted), for a client's next If-None-Match
 };
 
 // Writes the header (then any diagnostics held back until it was out).
@@ -75,6 +76,8 @@ std::string QueryValue(std::string_view text);
 // Set by a commit once its change is stored; the page holding it then redirects.
 void MarkStored();
 bool WasStored();
+// Before a second change in one request (the machine interface runs several pages' code).
+void ForgetStored();
 
 // A value for a quoted Content-Disposition file name: its quotes and backslashes escaped,
 // line breaks dropped.

@@ -198,7 +198,8 @@ TEST(Rights, EveryPageChecksItsReader) {
   std::vector<std::string> pages = Words(
       "CMD=Print&Num=TsG.00001 CMD=history Num=TsG.00001 find=TsG.00001 Numero=TsG.00001 "
       "CMD=find&project=TEST CMD=search&project=TEST CMD=create&project=TEST "
-      "CMD=FILE&title=TRACE_TsG.00001/x CMD=help CMD=new&project=TEST CMD=history&text=" +
+      "CMD=FILE&title=TRACE_TsG.00001/x CMD=help CMD=new&project=TEST CMD=keys "
+      "CMD=api&v=1&call=sheet&sheet=TsG.00001 CMD=feed&Num=TsG.00001 CMD=history&text=" +
       base::UrlEncode(today));
   for (const std::string& at : Words("book&book=24 book&book=15&mod=M1 book&book=3 book "
                                      "tests&book=28&camp=run tests&book=31&camp=run tests"))

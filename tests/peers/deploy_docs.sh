@@ -645,4 +645,17 @@ EOF
   [ "$(grep -c "refused: its MAC is wrong" <<<"$errors")" = 1 ] ||
     fail "the status page does not list the refused message alone: $errors"
 fi
+# A script's key reaches the program through the server as docs/api.md says (Apache drops
+# the Authorization header without CGIPassAuth): a right key is answered, a wrong one refused.
+echo "API YES" >>"$cfg/quorb.cfg"
+key="qka0000beef_$(printf '%032d' 7)"
+printf '0000beef a %s kolvar DOCS 0 0 deploy\n' "$(printf %s "$key" | sha256sum | cut -d' ' -f1)" \
+  >"$cfg/apikeys.dat"
+chown "$user" "$cfg/apikeys.dat" 2>/dev/null || true
+chmod 600 "$cfg/apikeys.dat"
+api="$base/cgi-bin/quorb.cgi?CMD=api&v=1&call=projects"
+[ "$(curl -s -o /dev/null -w '%{http_code}' -H "Authorization: Bearer $key" "$api")" = 200 ] ||
+  fail "a script's key is refused: $(curl -s -H "Authorization: Bearer $key" "$api")"
+[ "$(curl -s -o /dev/null -w '%{http_code}' -H "Authorization: Bearer ${key%7}8" "$api")" = 401 ] ||
+  fail "the Authorization header does not reach the program"
 echo "deploy_docs ($server): site from the docs answers; sheet $sheet created, shown${mailbox:+ and mailed}${cups_server:+, printed}${shared:+; $shared shared between two sites}"

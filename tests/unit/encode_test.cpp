@@ -115,4 +115,28 @@ TEST(EscapeHtml, OnlyTheThreeDangerousCharacters) {
   EXPECT_EQ(base::EscapeScript("a\\b\"<"), "a\\\\b&quot;&lt;");
 }
 
+// The machine interface's text: Latin-1 out as UTF-8 and back; a character Latin-1 lacks is
+// named, a byte that is not UTF-8 (a stray continuation, a cut sequence, an overlong form, a
+// surrogate) refused.
+TEST(Latin1Utf8, BothWaysAndTheRefusals) {
+  EXPECT_EQ(base::Latin1ToUtf8("Caf\xE9 \xFF"), "Caf\xC3\xA9 \xC3\xBF");
+  const std::pair<std::string, unsigned long> kCases[] = {
+      {"plain", 0},
+      {"Caf\xC3\xA9 \xC3\xBF", 0},
+      {"10 \xE2\x82\xAC", 0x20AC},
+      {"\xF0\x9F\x98\x80", 0x1F600},
+      {"\x80", 0xFFFD},
+      {"\xC3", 0xFFFD},
+      {"\xC0\xAF", 0xFFFD},
+      {"\xED\xA0\x80", 0xFFFD},
+  };
+  for (const auto& [text, refused] : kCases) {
+    std::string out;
+    unsigned long code = 0;
+    EXPECT_EQ(base::Utf8ToLatin1(text, out, code), refused == 0) << text;
+    EXPECT_EQ(refused ? code : 0, refused) << text;
+    EXPECT_EQ(refused ? text : base::Latin1ToUtf8(out), text);
+  }
+}
+
 }  // namespace
