@@ -231,7 +231,7 @@ TEST(SetupEditor, TwoAdministratorsLoseNothingOnAnyTable) {
            "\nbeta:b@x:")},
       {10,
        "config/sendmail.cfg",
-       {"Edit=10&text=xxx&V0_0=on", "new M \n", "NAME=V0_0 ARIA-LABEL=\"Submitter (s) new\"  CHECKED",
+       {"Edit=10&text=xxx&V0_0=on", "new M \n", "NAME=V0_0 ARIA-LABEL=\"Manager (M) new\"  CHECKED",
         "<TR><TD>new</TD>\n<TD>&nbsp;X</TD>\n"},
        {"Edit=10&text=xxx&V2_17=on", "Attach s \n", "NAME=V2_17 ARIA-LABEL=\"Submitter (s) Attach\"  CHECKED",
         "<TR><TD>Attach</TD>\n<TD>&nbsp;</TD>\n<TD>&nbsp;</TD>\n<TD>&nbsp;X</TD>\n"}},
