@@ -327,8 +327,9 @@ Json SheetJson(const store::FactSheet& s) {
 // --- Reads ---------------------------------------------------------------------------------
 
 Answer ReadSheetCall(const Caller& caller, const web::ParamList& q) {
-  const std::string name = web::FieldValue(q, "sheet");
+  std::string name = web::FieldValue(q, "sheet");
   if (name.empty()) return Error(400, "no_sheet", "The call needs sheet=<name>.");
+  if (std::optional<std::string> now = store::ResolveName(name)) name = *now;
   const web::ParamList list = PageList(caller, {{"Num", name}});
   Answer refusal;
   if (!Allowed("Num", true, list, refusal)) return refusal;
@@ -662,6 +663,7 @@ Answer ActionCall(const Caller& caller, const Json& body, std::string_view fixed
   std::string sheet, action(fixed);
   if (!body.contains("sheet") || !FileText(body["sheet"], sheet, refusal))
     return Error(400, "no_sheet", "The call needs \"sheet\".");
+  if (std::optional<std::string> now = store::ResolveName(sheet)) sheet = *now;
   if (action.empty() && (!body.contains("action") || !FileText(body["action"], action, refusal)))
     return Error(400, "no_action", "The call needs \"action\" (see the call projects).");
   // The status actions, and the edits of an entry, of the header and the copy.
@@ -1067,8 +1069,10 @@ int CheckFeed(const web::ParamList& list, FeedTarget& target) {
   Answer refusal;
   std::optional<Caller> caller = Identify(key_text, refusal);
   if (!caller) return refusal.status;
-  const std::string sheet = web::FieldValue(list, "Num");
+  std::string sheet = web::FieldValue(list, "Num");
   const std::string project = web::FieldValue(list, "project");
+  if (std::optional<std::string> now = store::ResolveName(sheet); now && !sheet.empty())
+    sheet = *now;
   if (!sheet.empty()) {
     const web::ParamList asked = PageList(*caller, {{"Num", sheet}});
     if (!Allowed("Num", true, asked, refusal)) return 403;

@@ -152,6 +152,7 @@ TEST(Api, EveryCallSucceedsAndIsRefusedWhereThePagesRefuse) {
   demo.replace(demo.find("\"phase\":\"b\""), 11, "\"phase\":\"a\"");
   ASSERT_EQ(Call(inst, kolvar, "call=create", demo).status, 201) << SheetFiles(inst);
   const std::string revision = Call(inst, kolvar, "call=sheet&sheet=TsG.00001").body["revision"];
+  inst.Write("data/forward/TsG.00077", "TsG.00001\n");  // a name the sheet had before a move
 
   struct Case {
     std::string what;
@@ -167,6 +168,8 @@ TEST(Api, EveryCallSucceedsAndIsRefusedWhereThePagesRefuse) {
   const Case kCases[] = {
       // What succeeds.
       {"read a sheet", kolvar, "call=sheet&sheet=TsG.00001", "", 200, "\"entries\":[{"},
+      {"read a sheet by a former name", kolvar, "call=sheet&sheet=TsG.00077", "", 200,
+       "\"sheet\":\"TsG.00001\""},
       {"search", kolvar, "call=search&project=TEST&per=1", "", 200, "\"total\":1"},
       {"journal", kolvar, "call=journal&since=2000/01/01", "", 200, "Submitted by kolvar"},
       {"projects", tessin, "call=projects", "", 200, "\"versions\":[\"1.0\",\"1.1\"]"},
