@@ -60,9 +60,9 @@ struct Page {
   std::string method = "GET";
   std::string query;
   std::string body;
-  std::string expect;         // text the answer must hold
-  std::string preload;        // LD_PRELOAD for this page
-  bool without_sync = false;  // run with the synchronisation folder moved away
+  std::string expect;            // text the answer must hold
+  std::string preload;           // LD_PRELOAD for this page
+  bool without_sync = false;     // run with the synchronisation folder moved away
   std::vector<std::string> env;  // more variables of the request ("HTTP_...=value")
   bool journal_tag = false;      // sends the journal's entity tag as If-None-Match
   std::vector<double> ms;

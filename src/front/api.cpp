@@ -693,8 +693,8 @@ Answer ActionCall(const Caller& caller, const Json& body, std::string_view fixed
   if (!outcome->stored) return NotStored(*outcome);
   // An edit's result page names the sheet as it is now (a header change may move it, a copy
   // is a new sheet) in Done; a status action's in Num.
-  const std::string now = RedirectValue(
-      outcome->page, known->kind == sheets::ActionKind::kEdit ? "Done" : "Num");
+  const std::string now =
+      RedirectValue(outcome->page, known->kind == sheets::ActionKind::kEdit ? "Done" : "Num");
   return SheetNow(action == "Copy" ? 201 : 200, now.empty() ? sheet : now);
 }
 
@@ -795,7 +795,8 @@ Answer VerdictsCall(const Caller& caller, const Json& body) {
       return refusal;
     if (item.contains("sheets")) {
       g.sheets.emplace();
-      for (const Json& sheet : item["sheets"].is_array() ? item["sheets"] : Json::array({item["sheets"]})) {
+      for (const Json& sheet :
+           item["sheets"].is_array() ? item["sheets"] : Json::array({item["sheets"]})) {
         std::string name;
         if (!FileText(sheet, name, refusal)) return refusal;
         *g.sheets += (g.sheets->empty() ? "" : " ") + name;
@@ -985,8 +986,7 @@ struct FeedLine {
 // The last `count` lines of the journal (of `size` bytes) whose sheet `keep` accepts, newest
 // first, read backwards in blocks: a poll of a long journal reads only its end.
 std::vector<FeedLine> LatestLines(const std::string& path, long long size,
-                                     const std::function<bool(std::string_view)>& keep,
-                                     size_t count) {
+                                  const std::function<bool(std::string_view)>& keep, size_t count) {
   std::vector<FeedLine> lines;
   base::File file = base::OpenFile(path, "rb");
   if (!file) return lines;
@@ -1018,8 +1018,8 @@ std::vector<FeedLine> LatestLines(const std::string& path, long long size,
                                                 start + static_cast<long long>(pos));
       pos = lf + 1;
       if (line.name.empty() || !keep(line.name)) continue;
-      found.push_back({line.offset, std::string(line.date), std::string(line.name),
-                       std::string(line.text)});
+      found.push_back(
+          {line.offset, std::string(line.date), std::string(line.name), std::string(line.text)});
     }
     for (auto it = found.rbegin(); it != found.rend() && lines.size() < count; ++it)
       lines.push_back(std::move(*it));

@@ -96,10 +96,10 @@ TEST(Api, KeysAreShownOnceKeptHashedAndRevoked) {
   EXPECT_TRUE(Has(inst.Get("Uid=" + EncodedToken(inst, "kolvar", "TEST")).out,
                   "/cgi-bin/quorb.cgi?CMD=keys&Uid="));
   EXPECT_FALSE(Has(list, key));
-  EXPECT_TRUE(Has(inst.Post("CMD=keys&make=1&name=reader&kind=feed&Uid=" +
-                            EncodedToken(inst, "kolvar", "TEST"))
-                      .out,
-                  "http://localhost/cgi-bin/quorb.cgi?CMD=feed&project=TEST&key=qkf"));
+  EXPECT_TRUE(Has(
+      inst.Post("CMD=keys&make=1&name=reader&kind=feed&Uid=" + EncodedToken(inst, "kolvar", "TEST"))
+          .out,
+      "http://localhost/cgi-bin/quorb.cgi?CMD=feed&project=TEST&key=qkf"));
   const std::string id = key.substr(3, 8);
   // Another member cannot revoke it; its owner can.
   inst.Post("CMD=keys&revoke=" + id + "&Uid=" + EncodedToken(inst, "tessin", "TEST"));
@@ -258,10 +258,13 @@ TEST(Api, EveryCallSucceedsAndIsRefusedWhereThePagesRefuse) {
             "line 1\n");
 
   // A file over MAXUPLOAD: refused before it is read, in JSON.
-  CgiResult large = inst.PostMultipart(
-      {{"CMD", "api"}, {"v", "1"}, {"call", "attach"}, {"sheet", "TsG.00002"}, {"title", "Big"},
-       {"file", std::string(9000, 'x'), "big.log"}},
-      {{"HTTP_AUTHORIZATION", "Bearer " + kolvar}});
+  CgiResult large = inst.PostMultipart({{"CMD", "api"},
+                                        {"v", "1"},
+                                        {"call", "attach"},
+                                        {"sheet", "TsG.00002"},
+                                        {"title", "Big"},
+                                        {"file", std::string(9000, 'x'), "big.log"}},
+                                       {{"HTTP_AUTHORIZATION", "Bearer " + kolvar}});
   EXPECT_EQ(StatusOf(large.out), 413) << large.out;
   EXPECT_TRUE(Has(BodyOf(large.out), "\"code\":\"too_large\"")) << large.out;
 
