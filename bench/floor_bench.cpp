@@ -48,6 +48,7 @@
 #include "base/files.h"
 #include "base/out.h"
 #include "harness.h"
+#include "run_quiet.h"
 #include "sheet_generator.h"
 
 namespace {
@@ -108,53 +109,18 @@ std::vector<std::string> CgiEnvironment(const std::string& root, const Page& pag
 // Starts the page's program as a web server does and collects its answer; the time is from
 // the start to the end of the wait, with the whole answer read.
 double Launch(const std::string& root, const Page& page, std::string& out, double& cpu_ms) {
-  std::vector<std::string> env = CgiEnvironment(root, page);
-  std::vector<char*> envp;
-  for (std::string& e : env) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  std::string program = page.program;
-  char* argv[] = {program.data(), nullptr};
-
-  int in[2], outp[2];
-  if (pipe2(in, O_CLOEXEC) != 0 || pipe2(outp, O_CLOEXEC) != 0) std::exit(2);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-  posix_spawn_file_actions_adddup2(&actions, outp[1], 1);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addchdir_np(&actions, root.c_str());
-
-  const auto start = Clock::now();
-  pid_t pid;
-  int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv, envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  close(in[0]);
-  close(outp[1]);
-  if (spawned != 0) {
+  const bench::RunResult run =
+      bench::RunCgi({page.program}, CgiEnvironment(root, page), root, page.body, out);
+  if (run.status == -1) {
     base::Printf(stderr, "%s: cannot start %s\n", page.label, page.program);
     std::exit(2);
   }
-  // The bodies are far below a pipe's capacity: written at once, as a server hands them over.
-  if (!page.body.empty() && write(in[1], page.body.data(), page.body.size()) < 0) std::exit(2);
-  close(in[1]);
-  out.clear();
-  char buf[65536];
-  for (ssize_t n; (n = read(outp[0], buf, sizeof buf)) != 0;) {
-    if (n > 0) out.append(buf, static_cast<size_t>(n));
-  }
-  close(outp[0]);
-  int status = 0;
-  rusage usage{};
-  wait4(pid, &status, 0, &usage);
-  auto as_ms = [](const timeval& t) { return t.tv_sec * 1e3 + t.tv_usec / 1e3; };
-  cpu_ms = as_ms(usage.ru_utime) + as_ms(usage.ru_stime);
-  const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 ||
-      out.find(page.expect) == std::string::npos) {
-    base::Printf(stderr, "%s: unexpected answer (status %d):\n%s\n", page.label, status, out);
+  cpu_ms = run.cpu_ms;
+  if (!run.ok || out.find(page.expect) == std::string::npos) {
+    base::Printf(stderr, "%s: unexpected answer (status %d):\n%s\n", page.label, run.status, out);
     std::exit(1);
   }
-  return ms;
+  return run.ms;
 }
 
 double Median(std::vector<double> v) {

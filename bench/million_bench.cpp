@@ -35,6 +35,7 @@
 #include "base/files.h"
 #include "base/out.h"
 #include "harness.h"
+#include "run_quiet.h"
 #include "store/sheet.h"
 
 namespace {
@@ -78,48 +79,20 @@ std::vector<std::string> CgiEnvironment(const std::string& root, const Page& pag
 // Runs the page's program as a web server does, reads its whole answer (keeping its first
 // bytes to check) and returns the wall time; the child's peak memory goes to `kb`.
 double Launch(const std::string& root, const Page& page, long& kb) {
-  std::vector<std::string> env = CgiEnvironment(root, page), args = page.argv;
-  std::vector<char*> envp, argv;
-  for (std::string& e : env) envp.push_back(e.data());
-  for (std::string& a : args) argv.push_back(a.data());
-  envp.push_back(nullptr);
-  argv.push_back(nullptr);
-  int in[2], outp[2];
-  if (pipe2(in, O_CLOEXEC) != 0 || pipe2(outp, O_CLOEXEC) != 0) std::exit(2);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-  posix_spawn_file_actions_adddup2(&actions, outp[1], 1);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addchdir_np(&actions, root.c_str());
-  const auto start = Clock::now();
-  pid_t pid;
-  int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  close(in[0]);
-  close(outp[1]);
-  if (spawned != 0) {
+  std::string head;
+  const bench::RunResult run =
+      bench::RunCgi(page.argv, CgiEnvironment(root, page), root, page.body, head, 65536);
+  if (run.status == -1) {
     base::Printf(stderr, "%s: cannot start %s\n", page.label, page.argv[0]);
     std::exit(2);
   }
-  if (!page.body.empty() && write(in[1], page.body.data(), page.body.size()) < 0) std::exit(2);
-  close(in[1]);
-  std::string head;
-  char buf[65536];
-  for (ssize_t n; (n = read(outp[0], buf, sizeof buf)) != 0;)
-    if (n > 0 && head.size() < 65536) head.append(buf, static_cast<size_t>(n));
-  close(outp[0]);
-  int status = 0;
-  rusage usage{};
-  wait4(pid, &status, 0, &usage);
-  const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-  kb = usage.ru_maxrss;
-  if (!WIFEXITED(status) || head.find(page.expect) == std::string::npos) {
-    base::Printf(stderr, "%s: unexpected answer (status %d):\n%s\n", page.label, status,
+  kb = run.max_rss_kb;
+  if (!WIFEXITED(run.status) || head.find(page.expect) == std::string::npos) {
+    base::Printf(stderr, "%s: unexpected answer (status %d):\n%s\n", page.label, run.status,
                  head.substr(0, 2000));
     std::exit(1);
   }
-  return ms;
+  return run.ms;
 }
 
 double Median(std::vector<double> v) {
