@@ -1,6 +1,5 @@
 #include "front/api.h"
 
-#include <openssl/sha.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -30,7 +29,7 @@
 #include "store/store.h"
 #include "testbook/campaigns.h"
 #include "testbook/records.h"
-#include "users/crypto_start.h"
+#include "users/crypto.h"
 #include "users/keys.h"
 #include "users/rights.h"
 #include "users/uid.h"
@@ -239,12 +238,7 @@ void AddOnceValue(web::ParamList& list, const Caller& caller) {
   const std::string key = Env("HTTP_IDEMPOTENCY_KEY");
   if (key.empty()) return;
   const std::string seed = "api\n" + (caller.key ? caller.key->login : std::string()) + "\n" + key;
-  users::PrepareCrypto();
-  unsigned char digest[SHA256_DIGEST_LENGTH];
-  SHA256(reinterpret_cast<const unsigned char*>(seed.data()), seed.size(), digest);
-  std::string value;
-  for (size_t i = 0; i < 12; ++i) value += base::Sprintf("%02x", digest[i]);
-  Add(list, "Once", value);
+  Add(list, "Once", users::DigestHex(users::Sha256(seed), 12));
 }
 
 // --- Sheets out ----------------------------------------------------------------------------

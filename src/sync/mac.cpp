@@ -3,8 +3,6 @@
 // subject's text after the mark ("TEST s00001"), a line feed, and the lines of the message
 // from its "filetype:" line to its last non-empty line, each without its line end, joined
 // by line feeds. The format is described for administrators in docs/sync.md.
-#include <openssl/evp.h>
-#include <openssl/hmac.h>
 
 #include "base/files.h"
 #include "base/names.h"
@@ -12,6 +10,7 @@
 #include "config/main_config.h"
 #include "sync/sync.h"
 #include "sync/sync_parts.h"
+#include "users/crypto.h"
 
 namespace synch {
 
@@ -58,14 +57,7 @@ std::string MacInput(std::string_view subject_rest, std::string_view message) {
 std::string SynchMac(std::string_view secret, std::string_view subject_rest,
                      std::string_view message) {
   const std::string input = MacInput(subject_rest, message);
-  unsigned char mac[EVP_MAX_MD_SIZE];
-  unsigned int size = 0;
-  if (!HMAC(EVP_sha256(), secret.data(), static_cast<int>(secret.size()),
-            reinterpret_cast<const unsigned char*>(input.data()), input.size(), mac, &size))
-    return {};
-  std::string hex;
-  for (unsigned int i = 0; i < size; ++i) hex += base::Sprintf("%02x", mac[i]);
-  return hex;
+  return users::DigestHex(users::HmacSha256(secret, input));
 }
 
 }  // namespace synch

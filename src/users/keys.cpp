@@ -1,8 +1,5 @@
 #include "users/keys.h"
 
-#include <openssl/crypto.h>
-#include <openssl/sha.h>
-
 #include <cstdlib>
 #include <ctime>
 #include <random>
@@ -13,6 +10,7 @@
 #include "base/text.h"
 #include "config/language.h"
 #include "config/main_config.h"
+#include "users/crypto.h"
 #include "users/uid.h"
 #include "web/cookies.h"
 #include "web/identity.h"
@@ -43,30 +41,7 @@ constexpr size_t kSecretDigits = 32;
 constexpr long kUseRecordedEvery = 3600;
 constexpr size_t kNameLimit = 60;
 
-std::string Hex(const unsigned char* bytes, size_t n) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string out;
-  for (size_t i = 0; i < n; ++i) {
-    out += kDigits[bytes[i] >> 4];
-    out += kDigits[bytes[i] & 15];
-  }
-  return out;
-}
-
-// The digest functions themselves: the one-shot SHA256() of libcrypto 3 first starts the
-// library's providers and name tables, which cost a poll more than the rest of its work.
-// A key's 44 bytes need no processor extension either.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-std::string Sha256Hex(std::string_view text) {
-  unsigned char digest[SHA256_DIGEST_LENGTH];
-  SHA256_CTX context;
-  SHA256_Init(&context);
-  SHA256_Update(&context, text.data(), text.size());
-  SHA256_Final(digest, &context);
-  return Hex(digest, sizeof digest);
-}
-#pragma GCC diagnostic pop
+std::string Sha256Hex(std::string_view text) { return DigestHex(Sha256(text)); }
 
 std::string RandomHex(size_t digits) {
   std::random_device random;
@@ -190,7 +165,8 @@ std::optional<ApiKey> FindKey(std::string_view text) {
   const std::string hash = Sha256Hex(text);
   for (ApiKey& key : ReadKeys()) {
     if (key.id != id || key.hash.size() != hash.size() ||
-        CRYPTO_memcmp(key.hash.data(), hash.data(), hash.size()) != 0 ||
+        !SameBytes(reinterpret_cast<const unsigned char*>(key.hash.data()),
+                   reinterpret_cast<const unsigned char*>(hash.data()), hash.size()) ||
         static_cast<char>(key.kind) != text[2])
       continue;
     const long now = static_cast<long>(std::time(nullptr));

@@ -1,12 +1,11 @@
 #include "users/passwords.h"
 
-#include <openssl/crypto.h>
 #include <openssl/evp.h>
-#include <openssl/rand.h>
-#include <openssl/sha.h>
 
 #include <cstdlib>
 #include <optional>
+
+#include "users/crypto.h"
 
 namespace users {
 namespace {
@@ -45,13 +44,7 @@ long derivations = 0;
 
 std::string Derive(std::string_view password, std::string_view salt, long rounds) {
   ++derivations;
-  unsigned char out[kHashBytes];
-  if (PKCS5_PBKDF2_HMAC(password.data(), static_cast<int>(password.size()),
-                        reinterpret_cast<const unsigned char*>(salt.data()),
-                        static_cast<int>(salt.size()), static_cast<int>(rounds), EVP_sha256(),
-                        sizeof out, out) != 1)
-    return {};
-  return std::string(reinterpret_cast<char*>(out), sizeof out);
+  return Pbkdf2Sha256(password, salt, rounds, kHashBytes);
 }
 
 std::string_view Trimmed(std::string_view text) {
@@ -63,17 +56,15 @@ std::string_view Trimmed(std::string_view text) {
 
 // Equal texts of any length, in a time that depends on neither: their digests are compared.
 bool SameText(std::string_view a, std::string_view b) {
-  unsigned char da[SHA256_DIGEST_LENGTH], db[SHA256_DIGEST_LENGTH];
-  SHA256(reinterpret_cast<const unsigned char*>(a.data()), a.size(), da);
-  SHA256(reinterpret_cast<const unsigned char*>(b.data()), b.size(), db);
-  return CRYPTO_memcmp(da, db, sizeof da) == 0;
+  const Digest da = Sha256(a), db = Sha256(b);
+  return SameBytes(da.data(), db.data(), da.size());
 }
 
 }  // namespace
 
 std::string HashPassword(std::string_view password) {
   unsigned char salt[kSaltBytes];
-  if (RAND_bytes(salt, sizeof salt) != 1) return {};
+  if (!RandomBytes(salt, sizeof salt)) return {};
   std::string hash =
       Derive(password, std::string_view(reinterpret_cast<char*>(salt), sizeof salt), kHashRounds);
   if (hash.empty()) return {};
@@ -106,7 +97,8 @@ bool VerifyPassword(std::string_view stored, std::string_view password) {
   std::optional<std::string> expected = FromBase64(rest.substr(b + 1));
   if (!salt || !expected || expected->size() != kHashBytes) return false;
   std::string got = Derive(password, *salt, rounds);
-  return got.size() == kHashBytes && CRYPTO_memcmp(got.data(), expected->data(), kHashBytes) == 0;
+  return got.size() == kHashBytes && SameBytes(reinterpret_cast<const unsigned char*>(got.data()),
+                           reinterpret_cast<const unsigned char*>(expected->data()), kHashBytes);
 }
 
 std::string StoredPasswordField(std::string_view field) {

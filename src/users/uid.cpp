@@ -1,10 +1,5 @@
 #include "users/uid.h"
 
-#include <openssl/crypto.h>
-#include <openssl/evp.h>
-#include <openssl/hmac.h>
-#include <openssl/rand.h>
-
 #include <cstdlib>
 #include <ctime>
 
@@ -14,7 +9,7 @@
 #include "config/main_config.h"
 #include "config/members.h"
 #include "config/projects.h"
-#include "users/crypto_start.h"
+#include "users/crypto.h"
 #include "users/login.h"
 #include "users/rights.h"
 #include "users/sessions.h"
@@ -78,8 +73,7 @@ const std::string& InstallationSecret() {
       return std::nullopt;
     }
     unsigned char bytes[kSecretBytes];
-    PrepareCrypto();
-    if (RAND_bytes(bytes, sizeof bytes) != 1) return std::nullopt;
+    if (!RandomBytes(bytes, sizeof bytes)) return std::nullopt;
     made = Hex(bytes, sizeof bytes) + "\n";
     return made;
   };
@@ -135,13 +129,7 @@ std::string SecretPath() {
 std::string UidMac(std::string_view text) {
   const std::string& key = InstallationSecret();
   if (key.empty()) return {};
-  unsigned char mac[EVP_MAX_MD_SIZE];
-  unsigned int size = 0;
-  PrepareCrypto();
-  if (!HMAC(EVP_sha256(), key.data(), static_cast<int>(key.size()),
-            reinterpret_cast<const unsigned char*>(text.data()), text.size(), mac, &size))
-    return {};
-  return Hex(mac, size).substr(0, kUidMacDigits);
+  return DigestHex(HmacSha256(key, text)).substr(0, kUidMacDigits);
 }
 
 std::string MakeUidAt(std::string_view login, std::string_view project, long now) {
@@ -181,7 +169,8 @@ std::optional<UidNames> VerifyUidAt(std::string_view token, long now) {
   if (names.login.empty()) return {};
   std::string expected = UidMac(SealedText(text, names.login, names.project));
   if (expected.size() != kUidMacDigits ||
-      CRYPTO_memcmp(expected.data(), token.data() + hash + 1, kUidMacDigits) != 0)
+      !SameBytes(reinterpret_cast<const unsigned char*>(expected.data()),
+                 reinterpret_cast<const unsigned char*>(token.data()) + hash + 1, kUidMacDigits))
     return {};
   // The time of the login, after the second '#': within the lifetime the site gives a login.
   size_t time_at = text.rfind('#');

@@ -11,6 +11,7 @@
 #include "config/members.h"
 #include "config/projects.h"
 #include "unit_support.h"
+#include "users/crypto.h"
 #include "users/login.h"
 #include "users/passwords.h"
 #include "users/rights.h"
@@ -284,6 +285,41 @@ TEST(Passwords, HashesAndClearFields) {
   for (const auto& c : cases)
     EXPECT_EQ(users::VerifyPassword(c.stored, c.password), c.match)
         << c.stored << " " << c.password;
+}
+
+// The digest, its MAC and the key derivation against their published vectors (FIPS 180-2,
+// RFC 4231, RFC 7914), and a hash stored by an earlier build still matches its password.
+TEST(Crypto, DigestMacAndDerivationMeetTheirVectors) {
+  auto hex = [](std::string_view bytes) {
+    std::string out;
+    for (unsigned char c : bytes) out += fmt::format("{:02x}", c);
+    return out;
+  };
+  auto digest = [&](const users::Digest& d) {
+    return hex(std::string_view(reinterpret_cast<const char*>(d.data()), d.size()));
+  };
+  EXPECT_EQ(digest(users::Sha256("abc")),
+            "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  const struct {
+    std::string key, text, mac;
+  } macs[] = {
+      {std::string(20, '\x0b'), "Hi There",
+       "b0344c61d8db38535ca8afceaf0bf12b881dc200c9833da726e9376c2e32cff7"},
+      {"Jefe", "what do ya want for nothing?",
+       "5bdcc146bf60754e6a042426089575c75a003f089d2739839dec58b964ec3843"},
+      {std::string(131, '\xaa'), "Test Using Larger Than Block-Size Key - Hash Key First",
+       "60e431591ee0b67f0d8a26aacbf5b77f8e0bc6213728c5140546040f0ee37f54"},
+  };
+  for (const auto& m : macs) EXPECT_EQ(digest(users::HmacSha256(m.key, m.text)), m.mac) << m.text;
+  EXPECT_EQ(hex(users::Pbkdf2Sha256("passwd", "salt", 1, 64)),
+            "55ac046e56e3089fec1691c22544b605f94185216dde0465e68b9d57c20dacbc"
+            "49ca9cccf179b645991664b39d77ef317c71b845b1e30bd509112041d3a19783");
+  EXPECT_EQ(hex(users::Pbkdf2Sha256("Password", "NaCl", 80000, 64)),
+            "4ddcd8f60b98be21830cee5ef22701f9641a4418d04c0414aeff08876b34ab56"
+            "a1d425a1225833549adb841b51c9b3176a272bdebba1d078478f62b397f33c8d");
+  const std::string stored = "$pbkdf2-sha256$1000$AAECAwQFBgcICQoLDA0ODw$U9UBOAAhwYmuAy3fHDVXdFtRppdyBW3GmBlFwU4nboE";
+  EXPECT_TRUE(users::VerifyPassword(stored, "s3cret:pw"));
+  EXPECT_FALSE(users::VerifyPassword(stored, "s3cret:pW"));
 }
 
 // The record of the client address; fields stop at the first missing one and are cut.
