@@ -113,10 +113,9 @@ std::string Pbkdf2Sha256(std::string_view password, std::string_view salt, long 
   std::string out;
   out.reserve(length);
   for (uint32_t block = 1; out.size() < length; ++block) {
-    const unsigned char index[4] = {static_cast<unsigned char>(block >> 24),
-                                    static_cast<unsigned char>(block >> 16),
-                                    static_cast<unsigned char>(block >> 8),
-                                    static_cast<unsigned char>(block)};
+    const unsigned char index[4] = {
+        static_cast<unsigned char>(block >> 24), static_cast<unsigned char>(block >> 16),
+        static_cast<unsigned char>(block >> 8), static_cast<unsigned char>(block)};
     Digest u = FinishHmac(s, reinterpret_cast<const unsigned char*>(salt.data()), salt.size(),
                           index, sizeof index);
     Digest t = u;

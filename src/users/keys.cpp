@@ -41,7 +41,9 @@ constexpr size_t kSecretDigits = 32;
 constexpr long kUseRecordedEvery = 3600;
 constexpr size_t kNameLimit = 60;
 
-std::string Sha256Hex(std::string_view text) { return DigestHex(Sha256(text)); }
+std::string Sha256Hex(std::string_view text) {
+  return DigestHex(Sha256(text));
+}
 
 std::string RandomHex(size_t digits) {
   std::random_device random;

@@ -97,8 +97,9 @@ bool VerifyPassword(std::string_view stored, std::string_view password) {
   std::optional<std::string> expected = FromBase64(rest.substr(b + 1));
   if (!salt || !expected || expected->size() != kHashBytes) return false;
   std::string got = Derive(password, *salt, rounds);
-  return got.size() == kHashBytes && SameBytes(reinterpret_cast<const unsigned char*>(got.data()),
-                           reinterpret_cast<const unsigned char*>(expected->data()), kHashBytes);
+  return got.size() == kHashBytes &&
+         SameBytes(reinterpret_cast<const unsigned char*>(got.data()),
+                   reinterpret_cast<const unsigned char*>(expected->data()), kHashBytes);
 }
 
 std::string StoredPasswordField(std::string_view field) {

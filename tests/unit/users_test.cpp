@@ -317,7 +317,8 @@ TEST(Crypto, DigestMacAndDerivationMeetTheirVectors) {
   EXPECT_EQ(hex(users::Pbkdf2Sha256("Password", "NaCl", 80000, 64)),
             "4ddcd8f60b98be21830cee5ef22701f9641a4418d04c0414aeff08876b34ab56"
             "a1d425a1225833549adb841b51c9b3176a272bdebba1d078478f62b397f33c8d");
-  const std::string stored = "$pbkdf2-sha256$1000$AAECAwQFBgcICQoLDA0ODw$U9UBOAAhwYmuAy3fHDVXdFtRppdyBW3GmBlFwU4nboE";
+  const std::string stored =
+      "$pbkdf2-sha256$1000$AAECAwQFBgcICQoLDA0ODw$U9UBOAAhwYmuAy3fHDVXdFtRppdyBW3GmBlFwU4nboE";
   EXPECT_TRUE(users::VerifyPassword(stored, "s3cret:pw"));
   EXPECT_FALSE(users::VerifyPassword(stored, "s3cret:pW"));
 }
