@@ -1,14 +1,19 @@
 // The export file "bugs.dat": one tab-separated row per sheet, for a spreadsheet.
+#include <sys/mman.h>
+
 #include <algorithm>
+#include <bit>
 #include <cstdint>
-#include <deque>
+#include <cstring>
 #include <map>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "base/encode.h"
 #include "base/files.h"
 #include "base/out.h"
+#include "base/request_state.h"
 #include "config/labels.h"
 #include "config/language.h"
 #include "config/main_config.h"
@@ -23,21 +28,8 @@ namespace {
 // Column names: the project code, then the 27 header fields.
 constexpr int kFirstColumnLabel = 2400;
 constexpr int kLastColumnLabel = 2427;
-
-void AddField(std::string& row, std::string_view value) {
-  row += base::TsvField(value);
-  row += '\t';
-}
-
-void AddNumber(std::string& row, long value) {
-  row += std::to_string(value);
-  row += '\t';
-}
-
-// A date as the export shows it: empty when it was never set.
-std::string FormatDate(int time) {
-  return time == 0 ? std::string() : store::FormatDate(time);
-}
+// The rows go out in writes of about this size.
+constexpr size_t kExportChunk = 1 << 20;
 
 // The column names.
 void WriteExportHeader() {
@@ -49,48 +41,201 @@ void WriteExportHeader() {
   base::Write(nullptr, header);
 }
 
-void AppendExportRow(std::string& out, const store::FactSheet& sheet,
-                     std::map<std::string, std::string, std::less<>>& codes) {
-  auto code = codes.find(sheet.project);
-  if (code == codes.end())
-    code = codes.emplace(sheet.project, config::GetProjectCode(sheet.project)).first;
-  out += base::TsvField(code->second);
-  out += '\t';
-  out += FormatExportLine(sheet);
+// How each header field is shown, in the order of the header line and of the row.
+enum class Shown { kText, kNumber, kLabel, kDate, kCount };
+constexpr Shown kShown[store::kHeaderFieldCount] = {
+    Shown::kText,  Shown::kNumber, Shown::kLabel, Shown::kDate,  Shown::kText, Shown::kLabel,
+    Shown::kText,  Shown::kText,   Shown::kText,  Shown::kText,  Shown::kText, Shown::kLabel,
+    Shown::kDate,  Shown::kText,   Shown::kText,  Shown::kDate,  Shown::kText, Shown::kText,
+    Shown::kDate,  Shown::kText,   Shown::kLabel, Shown::kLabel, Shown::kText, Shown::kText,
+    Shown::kCount, Shown::kCount,  Shown::kText};
+
+// The label of the small code `code` of field `at`.
+const std::string& LabelOf(size_t at, int code) {
+  switch (at) {
+    case store::kPhaseAt:
+      return config::GetPhaseName(code);
+    case store::kSevAt:
+      return config::GetSeverityLabel(code);
+    case store::kStatusAt:
+      return store::GetStatusLabel(code);
+    case store::kTypeAt:
+      return config::GetTypeLabel(code);
+    default:
+      return config::GetImpactName(code);
+  }
 }
+
+// Whether base::TsvField changes a value that begins with `c` and holds no tab, carriage
+// return or line feed.
+bool TsvChangesFirst(char c) {
+  return c == '"' || c == '=' || c == '+' || c == '-' || c == '@';
+}
+
+bool AllDigits(std::string_view v) {
+  for (char c : v)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
+// Digits as the number reads back from them: 1 to 9 digits, no leading zero unless alone.
+bool IsPlainCount(std::string_view v) {
+  return !v.empty() && v.size() <= 9 && (v.size() == 1 || v[0] != '0') && AllDigits(v);
+}
+
+// Digits as "%05d" writes the number they read as: 5 digits, or up to 9 without a leading 0.
+bool IsPlainNumber(std::string_view v) {
+  return v.size() >= 5 && v.size() <= 9 && (v.size() == 5 || v[0] != '0') && AllDigits(v);
+}
+
+// Writes rows from header lines, straight from their fields: the labels and the projects'
+// codes are looked up once each, the dates go through a DateFormatter.
+class RowWriter {
+ public:
+  // The project's code, as the first column shows it, with its tab.
+  void AppendCode(std::string& out, std::string_view project) {
+    if (last_code_ >= codes_.size() || codes_[last_code_].first != project) {
+      last_code_ = 0;
+      while (last_code_ < codes_.size() && codes_[last_code_].first != project) ++last_code_;
+      if (last_code_ == codes_.size())
+        codes_.emplace_back(std::string(project),
+                            base::TsvField(config::GetProjectCode(project)) + '\t');
+    }
+    out += codes_[last_code_].second;
+  }
+
+  // The 27 fields, each followed by a tab but the last, which ends the row.
+  void AppendFields(std::string& out, const store::HeaderView& h, std::string_view line) {
+    // A line without tabs and carriage returns has fields that TsvField changes only by
+    // their first byte.
+    const bool plain = !line.empty() && !std::memchr(line.data(), '\t', line.size()) &&
+                       !std::memchr(line.data(), '\r', line.size());
+    for (size_t at = 0; at < store::kHeaderFieldCount; ++at) {
+      const std::string_view v = h[at];
+      switch (kShown[at]) {
+        case Shown::kText:
+          if (plain && (v.empty() || !TsvChangesFirst(v.front())))
+            out += v;
+          else
+            out += base::TsvField(v);
+          break;
+        case Shown::kNumber:
+          if (IsPlainNumber(v))
+            out += v;
+          else
+            out += base::Sprintf("%05d", h.Number(at));
+          break;
+        case Shown::kLabel:
+          out += Label(at, h.Code(at));
+          break;
+        case Shown::kDate:
+          if (const int time = h.Number(at)) dates_.Append(out, time);
+          break;
+        case Shown::kCount:
+          if (IsPlainCount(v))
+            out += v;
+          else
+            out += std::to_string(h.Number(at));
+          break;
+      }
+      out += at + 1 < store::kHeaderFieldCount ? '\t' : '\n';
+    }
+  }
+
+ private:
+  // The label as TsvField writes it; a code is one byte less 'a' (or 0), -97 to 158.
+  const std::string& Label(size_t at, int code) {
+    static constexpr int kLowest = -'a';
+    const size_t column = at == store::kPhaseAt    ? 0
+                          : at == store::kSevAt    ? 1
+                          : at == store::kStatusAt ? 2
+                          : at == store::kTypeAt   ? 3
+                                                   : 4;
+    std::optional<std::string>& slot = labels_[column][static_cast<size_t>(code - kLowest) & 255];
+    if (!slot) slot = base::TsvField(LabelOf(at, code));
+    return *slot;
+  }
+
+  std::vector<std::pair<std::string, std::string>> codes_;  // project, its first column
+  size_t last_code_ = 0;
+  std::optional<std::string> labels_[5][256];
+  store::DateFormatter dates_;
+};
+
+// Memory for the export's hits, two words each, grown by mremap: a large block moves its
+// pages rather than be copied, so growing never holds it twice.
+class HitBlock {
+ public:
+  HitBlock() = default;
+  HitBlock(const HitBlock&) = delete;
+  HitBlock& operator=(const HitBlock&) = delete;
+  ~HitBlock() {
+    if (words_) ::munmap(words_, bytes_);
+  }
+  bool Push(uint64_t a, uint64_t b) {
+    if ((count_ + 2) * sizeof(uint64_t) > bytes_ && !Grow()) return false;
+    words_[count_++] = a;
+    words_[count_++] = b;
+    return true;
+  }
+  uint64_t* words() { return words_; }
+  size_t count() const { return count_; }
+
+ private:
+  bool Grow() {
+    const size_t bytes = std::max<size_t>(1 << 20, 2 * bytes_);
+    void* p =
+        bytes_ ? ::mremap(words_, bytes_, bytes, MREMAP_MAYMOVE)
+               : ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) return false;
+    words_ = static_cast<uint64_t*>(p);
+    bytes_ = bytes;
+    return true;
+  }
+  uint64_t* words_ = nullptr;
+  size_t bytes_ = 0;
+  size_t count_ = 0;
+};
 
 // The export of every sheet holds, per hit, where its line lies and a key of 63 bits that
 // orders the hits as the sort asked does (sort.front(), from the high bits down):
 //   '0' status 8, severity 8, prefix 12, number 35      '3' the same with the impact
 //   '2' responsible 16, prefix 12, number 35            else prefix 12, number 35
-// The prefix is the name up to its dot, as the rank of its text among those met; the number
-// is its digits as text (names compare as bytes: TaG.100000 before TaG.20000), each digit
-// one more than its value, in base 11, padded with 0 to ten digits.
+// A code is kept as its value plus 97 (0 to 255). The prefix is the name up to its dot, as
+// the rank of its text among those met; the number is its digits as text (names compare as
+// bytes: TaG.100000 before TaG.20000), each digit one more than its value, in base 11,
+// padded with 0 to ten digits.
 constexpr int kDigitBits = 35;
 constexpr uint64_t kPrefixes = 1 << 12, kResps = 1 << 16;
-constexpr size_t kExportChunk = 64 << 10;
+constexpr uint64_t kPrefixMask = (kPrefixes - 1) << kDigitBits, kRespMask = (kResps - 1) << 47;
 
-struct KeyedHit {
-  uint64_t key;
-  long long at;  // the offset of its index line
-};
+constexpr uint64_t Power11(int n) {
+  uint64_t p = 1;
+  while (n-- > 0) p *= 11;
+  return p;
+}
 
-std::optional<uint64_t> DigitsKey(std::string_view digits) {
-  if (digits.empty() || digits.size() > 10) return std::nullopt;
+// The digits of "%05d" of a number from 0 up, and their count.
+uint64_t DigitsKey(int number, int& length) {
+  char digits[10];
+  int n = 0;
+  for (unsigned v = static_cast<unsigned>(number); v > 0 || n < 5; v /= 10) digits[n++] = v % 10;
+  length = n;
   uint64_t key = 0;
-  for (size_t i = 0; i < 10; ++i) {
-    if (i < digits.size() && (digits[i] < '0' || digits[i] > '9')) return std::nullopt;
-    key = key * 11 + (i < digits.size() ? static_cast<uint64_t>(digits[i] - '0' + 1) : 0);
-  }
-  return key;
+  for (int i = n - 1; i >= 0; --i) key = key * 11 + static_cast<uint64_t>(digits[i] + 1);
+  return key * Power11(10 - n);
 }
 
 // Texts numbered in the order met, and their ranks in byte order.
 class Ranks {
  public:
   uint32_t Id(std::string_view text) {
-    auto [it, added] = ids_.try_emplace(std::string(text), static_cast<uint32_t>(texts_.size()));
-    if (added) texts_.push_back(&it->first);
+    if (last_ < texts_.size() && *texts_[last_] == text) return static_cast<uint32_t>(last_);
+    auto it = ids_.find(text);
+    if (it == ids_.end())
+      it = ids_.emplace(std::string(text), static_cast<uint32_t>(texts_.size())).first;
+    if (it->second == texts_.size()) texts_.push_back(&it->first);
+    last_ = it->second;
     return it->second;
   }
   size_t Size() const { return texts_.size(); }
@@ -102,48 +247,85 @@ class Ranks {
   }
 
  private:
-  std::map<std::string, uint32_t> ids_;
+  std::map<std::string, uint32_t, std::less<>> ids_;
   std::vector<const std::string*> texts_;
+  size_t last_ = 0;
 };
+
+// The sheet-name prefixes of (project, group, phase), each looked up once: the id of its
+// text with its dot among `ranks`, or none when a name with it is no sheet name.
+class Prefixes {
+ public:
+  std::optional<uint32_t> Id(std::string_view project, std::string_view group, int phase,
+                             Ranks& ranks) {
+    for (const Known& p : known_)
+      if (p.phase == phase && p.project == project && p.group == group) return p.id;
+    key_.assign(project).append(1, '\0').append(group).append(1, '\0') += std::to_string(phase);
+    auto it = by_key_.find(key_);
+    if (it == by_key_.end()) {
+      std::string prefix = config::GetSheetPrefixOf(project, group, phase);
+      std::optional<uint32_t> id;
+      if (store::IsSheetName(prefix + ".00000")) id = ranks.Id(prefix + ".");
+      it = by_key_.emplace(key_, id).first;
+      if (known_.size() < 16)
+        known_.push_back({std::string(project), std::string(group), phase, id});
+    }
+    return it->second;
+  }
+
+ private:
+  struct Known {
+    std::string project, group;
+    int phase;
+    std::optional<uint32_t> id;
+  };
+  std::vector<Known> known_;  // the first few met, looked at before the map
+  std::string key_;
+  std::map<std::string, std::optional<uint32_t>, std::less<>> by_key_;
+};
+
+int BitsFor(uint64_t values) {  // bits that hold 0 .. values - 1
+  return values <= 1 ? 0 : std::bit_width(values - 1);
+}
+
+// Sorts `keys` by an LSD radix sort of 11 bits a pass over their `bits` low bits, through
+// `scratch` (as many words); passes whose digit is the same in every key are skipped.
+void RadixSort(uint64_t* keys, uint64_t* scratch, size_t n, int bits) {
+  constexpr int kDigit = 11;
+  constexpr size_t kBuckets = size_t{1} << kDigit;
+  const int passes = (bits + kDigit - 1) / kDigit;
+  uint64_t* const original = keys;
+  std::vector<size_t> counts(kBuckets * static_cast<size_t>(passes));
+  for (size_t i = 0; i < n; ++i)
+    for (int p = 0; p < passes; ++p)
+      ++counts[p * kBuckets + (keys[i] >> (p * kDigit) & (kBuckets - 1))];
+  for (int p = 0; p < passes; ++p) {
+    size_t* count = &counts[p * kBuckets];
+    if (std::find(count, count + kBuckets, n) != count + kBuckets) continue;
+    size_t sum = 0;
+    for (size_t b = 0; b < kBuckets; ++b) sum += std::exchange(count[b], sum);
+    for (size_t i = 0; i < n; ++i)
+      scratch[count[keys[i] >> (p * kDigit) & (kBuckets - 1)]++] = keys[i];
+    std::swap(keys, scratch);
+  }
+  if (keys != original) std::copy(keys, keys + n, original);
+}
 
 }  // namespace
 
 std::string FormatExportLine(const store::FactSheet& s) {
-  std::string row;
-  AddField(row, s.subCode);
-  row += base::Sprintf("%05d\t", s.number);
-  AddField(row, config::GetPhaseName(s.phase));
-  AddField(row, FormatDate(s.created));
-  AddField(row, s.submitter);
-  AddField(row, config::GetSeverityLabel(s.sev));
-  AddField(row, s.project);
-  AddField(row, s.group);
-  AddField(row, s.prog);
-  AddField(row, s.version);
-  AddField(row, s.exp);
-  AddField(row, store::GetStatusLabel(s.status));
-  AddField(row, FormatDate(s.postponed));
-  AddField(row, s.resp);
-  AddField(row, s.corrector);
-  AddField(row, FormatDate(s.corrDate));
-  AddField(row, s.corrVers);
-  AddField(row, s.verifier);
-  AddField(row, FormatDate(s.verDate));
-  AddField(row, s.verVers);
-  AddField(row, config::GetTypeLabel(s.type));
-  AddField(row, config::GetImpactName(s.impact));
-  AddField(row, s.mdapda);
-  AddField(row, s.test);
-  AddNumber(row, s.corrLoad);
-  AddNumber(row, s.Load);
-  row += base::TsvField(s.title);
-  row += '\n';
+  std::string line = store::FormatHeader(s);
+  line.pop_back();
+  store::HeaderView view;
+  std::string scratch, row;
+  store::SplitHeader(line, view, scratch);
+  base::Cache<RowWriter>().AppendFields(row, view, line);
   return row;
 }
 
 void ExportSheets(const FoundList& hits) {
   WriteExportHeader();
-  std::map<std::string, std::string, std::less<>> codes;  // project -> code
+  RowWriter& writer = base::Cache<RowWriter>();
   store::FactSheet sheet;
   for (const FoundSheet& hit : hits) {
     if (!store::IsSheetName(hit.name)) continue;
@@ -157,7 +339,8 @@ void ExportSheets(const FoundList& hits) {
       file.Close();
     }
     std::string row;
-    AppendExportRow(row, sheet, codes);
+    writer.AppendCode(row, sheet.project);
+    row += FormatExportLine(sheet);
     base::Write(nullptr, row);
   }
 }
@@ -167,51 +350,87 @@ bool ExportInOrder(const web::ParamList& params) {
   const char by = sort.empty() ? '\0' : sort.front();
   if (by == '4') return false;  // titles have no key of a few bits
   store::IndexFile index;
-  std::deque<KeyedHit> hits;  // grows without moving what it holds
+  HitBlock block;
   Ranks prefixes, resps;
+  Prefixes prefix_ids;
   bool keyed = true;
-  ForEachMatch(params, index, [&](const store::FactSheet& s, std::string_view, long long at) {
+  int longest = 5;                        // digits of the longest number
+  uint64_t low = ~uint64_t{0}, high = 0;  // of the bits above the name
+  ForEachMatch(params, index, [&](const store::HeaderView& h, std::string_view, long long at) {
     if (!keyed) return;
-    const std::string name = store::GetSheetName(s);
-    if (!store::IsSheetName(name)) return;  // no row, as for the list's hits
-    const size_t dot = name.find('.');
-    const std::optional<uint64_t> digits =
-        dot == std::string::npos ? std::nullopt : DigitsKey(std::string_view(name).substr(dot + 1));
-    const uint32_t prefix = prefixes.Id(std::string_view(name).substr(0, dot + 1));
-    const uint64_t named = uint64_t{prefix} << kDigitBits | digits.value_or(0);
-    auto small = [](int value) { return value >= 0 && value < 256; };
-    uint64_t key = named;
+    const int number = h.Number(store::kNumberAt);
+    if (number < 0) return;  // "-0001": no sheet name, no row, as for the list's hits
+    const std::optional<uint32_t> prefix =
+        prefix_ids.Id(h[store::kProjectAt], h[store::kGroupAt], h.Code(store::kPhaseAt), prefixes);
+    if (!prefix) return;
+    int length = 0;
+    uint64_t key = uint64_t{*prefix} << kDigitBits | DigitsKey(number, length);
+    longest = std::max(longest, length);
+    uint64_t above = 0;
     if (by == '0' || by == '3') {
-      const int first = by == '0' ? s.status : s.impact;
-      keyed = small(first) && small(s.sev);
-      key |= uint64_t(first & 255) << 55 | uint64_t(s.sev & 255) << 47;
+      const int first = h.Code(by == '0' ? store::kStatusAt : store::kImpactAt);
+      above = uint64_t(first + 'a') << 8 | uint64_t(h.Code(store::kSevAt) + 'a');
     } else if (by == '2') {
-      key |= uint64_t{resps.Id(s.resp)} << 47;
+      above = resps.Id(h[store::kRespAt]);
     }
-    keyed = keyed && digits && prefixes.Size() <= kPrefixes && resps.Size() <= kResps;
-    hits.push_back({key, at});
+    low = std::min(low, above);
+    high = std::max(high, above);
+    key |= above << 47;
+    keyed = prefixes.Size() <= kPrefixes && resps.Size() <= kResps &&
+            block.Push(key, static_cast<uint64_t>(at));
   });
   if (!keyed) return false;
+  const size_t n = block.count() / 2;
+  uint64_t* words = block.words();
   // The ranks of the texts in byte order replace the numbers they were given in index order.
   const std::vector<uint64_t> prefix_rank = prefixes.RanksById(), resp_rank = resps.RanksById();
-  constexpr uint64_t kPrefixMask = (kPrefixes - 1) << kDigitBits, kRespMask = (kResps - 1) << 47;
-  for (KeyedHit& hit : hits) {
-    hit.key = (hit.key & ~kPrefixMask) | prefix_rank[(hit.key & kPrefixMask) >> kDigitBits]
-                                             << kDigitBits;
-    if (by == '2') hit.key = (hit.key & ~kRespMask) | resp_rank[(hit.key & kRespMask) >> 47] << 47;
+  auto ranked = [&](uint64_t key) {
+    key = (key & ~kPrefixMask) | prefix_rank[(key & kPrefixMask) >> kDigitBits] << kDigitBits;
+    if (by == '2') key = (key & ~kRespMask) | resp_rank[(key & kRespMask) >> 47] << 47;
+    return key;
+  };
+  // Equal keys: the most recently written sheet first, as the list has them. The key packs
+  // into one word with the place when they fit: the bits above the name less the lowest,
+  // the prefix's rank, the number in base 11 on `longest` digits, the place from the end.
+  const uint64_t size = static_cast<uint64_t>(std::max(1LL, index.Size()));
+  const int above_bits = by == '2' ? BitsFor(resps.Size()) : BitsFor(high - low + 1);
+  const int prefix_bits = BitsFor(prefixes.Size()), number_bits = BitsFor(Power11(longest)),
+            place_bits = BitsFor(size);
+  const int bits = above_bits + prefix_bits + number_bits + place_bits;
+  const bool packed = bits < 64;
+  if (packed && n > 0) {
+    const uint64_t shorten = Power11(10 - longest);
+    for (size_t i = 0; i < n; ++i) {
+      const uint64_t key = ranked(words[2 * i]), at = words[2 * i + 1];
+      const uint64_t above = by == '2' ? key >> 47 : (key >> 47) - low;
+      const uint64_t name = ((key & kPrefixMask) >> kDigitBits) << number_bits |
+                            (key & ((uint64_t{1} << kDigitBits) - 1)) / shorten;
+      words[i] = ((above << (prefix_bits + number_bits) | name) << place_bits) | (size - 1 - at);
+    }
+    if (!std::is_sorted(words, words + n)) RadixSort(words, words + n, n, bits);
+  } else {
+    for (size_t i = 0; i < n; ++i) words[2 * i] = ranked(words[2 * i]);
+    struct Pair {
+      uint64_t key, at;
+    };
+    Pair* pairs = reinterpret_cast<Pair*>(words);
+    std::sort(pairs, pairs + n, [](const Pair& a, const Pair& b) {
+      return a.key != b.key ? a.key < b.key : a.at > b.at;
+    });
   }
-  // Equal keys: the most recently written sheet first, as the list has them.
-  std::sort(hits.begin(), hits.end(), [](const KeyedHit& a, const KeyedHit& b) {
-    return a.key != b.key ? a.key < b.key : a.at > b.at;
-  });
+  const uint64_t place_mask = (uint64_t{1} << place_bits) - 1;
   WriteExportHeader();
-  std::map<std::string, std::string, std::less<>> codes;  // project -> code
-  store::FactSheet sheet;
+  RowWriter& writer = base::Cache<RowWriter>();
+  store::IndexLineReader lines(index);
+  store::HeaderView view;
   std::string out, scratch;
-  for (const KeyedHit& hit : hits) {
-    sheet = store::FactSheet{};
-    store::ParseHeader(index.LineAt(hit.at, scratch), sheet);
-    AppendExportRow(out, sheet, codes);
+  out.reserve(kExportChunk + (64 << 10));
+  for (size_t i = 0; i < n; ++i) {
+    const uint64_t at = packed ? size - 1 - (words[i] & place_mask) : words[2 * i + 1];
+    const std::string_view line = lines.LineAt(static_cast<long long>(at));
+    store::SplitHeader(line, view, scratch);
+    writer.AppendCode(out, view[store::kProjectAt]);
+    writer.AppendFields(out, view, line);
     if (out.size() >= kExportChunk) {
       base::Write(nullptr, out);
       out.clear();

@@ -55,7 +55,7 @@ bool ScanNumber(std::string_view text, size_t& pos, int width, int& value) {
 
 // A text criterion on a field of the sheet: equal, byte for byte.
 struct FieldCriterion {
-  std::string store::FactSheet::*field;
+  size_t at;  // the field's place in the header
   std::string value;
 };
 
@@ -84,30 +84,29 @@ Criteria ReadCriteria(const web::ParamList& params) {
     c.from = ParseSearchDate(web::GetParam(params, "between"));
     c.to = ParseSearchDate(web::GetParam(params, "and"));
   }
-  auto field = [&](std::string_view name, std::string store::FactSheet::*member) {
+  auto field = [&](std::string_view name, size_t at) {
     const std::string& value = web::GetParam(params, name);
-    if (IsChosen(value)) c.fields.push_back({member, value});
+    if (IsChosen(value)) c.fields.push_back({at, value});
   };
   auto code = [&](std::string_view name, char zero) {
     const std::string& value = web::GetParam(params, name);
     return IsChosen(value) ? std::optional<int>(static_cast<unsigned char>(value.front()) - zero)
                            : std::nullopt;
   };
-  using S = store::FactSheet;
-  field("submitter", &S::submitter);
+  field("submitter", store::kSubmitterAt);
   c.sev = code("sev", '0');
-  field("project", &S::project);
-  field("group", &S::group);
+  field("project", store::kProjectAt);
+  field("group", store::kGroupAt);
   c.phase = code("phase", 'a');
-  field("prog", &S::prog);
-  field("version", &S::version);
-  field("exp", &S::exp);
+  field("prog", store::kProgAt);
+  field("version", store::kVersionAt);
+  field("exp", store::kExpAt);
   // resp applies even when missing: a request that names no responsible finds nothing.
   c.resp = web::GetParam(params, "resp");
   c.every_resp = c.resp == "all";
-  field("corrVers", &S::corrVers);
-  field("verifier", &S::verifier);
-  field("verVers", &S::verVers);
+  field("corrVers", store::kCorrVersAt);
+  field("verifier", store::kVerifierAt);
+  field("verVers", store::kVerVersAt);
   c.impact = code("impact", 'a');
   c.type = code("type", '0');
   std::string_view intitle = web::ValueOrEmpty(params, "intitle");
@@ -124,28 +123,30 @@ Criteria ReadCriteria(const web::ParamList& params) {
   return c;
 }
 
-int DateOf(const store::FactSheet& s, int window) {
-  return window == 1 ? s.created : window == 2 ? s.corrDate : s.verDate;
+int DateOf(const store::HeaderView& s, int window) {
+  return s.Number(window == 1   ? store::kCreatedAt
+                  : window == 2 ? store::kCorrDateAt
+                                : store::kVerDateAt);
 }
 
 // Every criterion but the full text, in the order of the search form's reading.
-bool MeetsCriteria(const store::FactSheet& s, const Criteria& c) {
+bool MeetsCriteria(const store::HeaderView& s, const Criteria& c) {
   if (c.window) {
     long date = DateOf(s, c.window);
     if (date < c.from || date > c.to) return false;
   }
   for (const FieldCriterion& f : c.fields)
-    if (s.*f.field != f.value) return false;
-  if (!c.every_resp && s.resp != c.resp) return false;
-  if (c.sev && s.sev != *c.sev) return false;
-  if (c.phase && s.phase != *c.phase) return false;
-  if (c.impact && s.impact != *c.impact) return false;
-  if (c.type && s.type != *c.type) return false;
-  if (c.intitle_given && !Contains(s.title, c.intitle)) return false;
-  if (s.status < 0 || s.status >= store::kStatusCount || !(c.status_mask >> s.status & 1u))
-    return false;
-  if (c.ad_type == 1 && s.mdapda.empty()) return false;
-  if (c.ad_type == 2 && !s.mdapda.empty()) return false;
+    if (s[f.at] != f.value) return false;
+  if (!c.every_resp && s[store::kRespAt] != c.resp) return false;
+  if (c.sev && s.Code(store::kSevAt) != *c.sev) return false;
+  if (c.phase && s.Code(store::kPhaseAt) != *c.phase) return false;
+  if (c.impact && s.Code(store::kImpactAt) != *c.impact) return false;
+  if (c.type && s.Code(store::kTypeAt) != *c.type) return false;
+  if (c.intitle_given && !Contains(s[store::kTitleAt], c.intitle)) return false;
+  const int status = s.Code(store::kStatusAt);
+  if (status < 0 || status >= store::kStatusCount || !(c.status_mask >> status & 1u)) return false;
+  if (c.ad_type == 1 && s[store::kMdapdaAt].empty()) return false;
+  if (c.ad_type == 2 && !s[store::kMdapdaAt].empty()) return false;
   return true;
 }
 
@@ -286,21 +287,22 @@ bool IsSearchByName(const web::ParamList& params) {
          IsGiven(web::GetParam(params, "Numero"));
 }
 
-void ForEachMatch(
-    const web::ParamList& params, store::IndexFile& index,
-    const std::function<void(const store::FactSheet&, std::string_view line, long long at)>& each) {
+void ForEachMatch(const web::ParamList& params, store::IndexFile& index,
+                  const std::function<void(const store::HeaderView&, std::string_view line,
+                                           long long at)>& each) {
   const bool exporting = web::GetParam(params, "excel").starts_with('X');
   const Criteria criteria = ReadCriteria(params);
   SheetAccess access(params, exporting);
-  store::FactSheet sheet;
+  store::HeaderView view;
+  std::string scratch;
   index.ForEach([&](std::string_view line, long long at) {
     for (const std::string& needle : criteria.needles)
       if (!Contains(line, needle)) return true;
-    store::ParseHeader(line, sheet);
-    if (!MeetsCriteria(sheet, criteria)) return true;
-    if (!criteria.intext.empty() && !SheetContains(store::GetSheetName(sheet), criteria.intext))
+    store::SplitHeader(line, view, scratch);
+    if (!MeetsCriteria(view, criteria)) return true;
+    if (!criteria.intext.empty() && !SheetContains(store::GetSheetName(view), criteria.intext))
       return true;
-    if (access.MaySee(sheet)) each(sheet, line, at);
+    if (access.MaySee(view[store::kProjectAt], view.Code(store::kStatusAt))) each(view, line, at);
     return true;
   });
 }
@@ -314,11 +316,12 @@ FoundList FindSheets(const web::ParamList& params) {
   const char choice = version_choice.empty() ? '\0' : version_choice.front();
   store::IndexFile index;
   if (!IsSearchByName(params)) {
-    ForEachMatch(params, index,
-                 [&](const store::FactSheet& sheet, std::string_view line, long long) {
-                   hits.push_back(Found(store::GetSheetName(sheet), sheet, choice));
-                   if (exporting) hits.back().line = line;
-                 });
+    store::FactSheet sheet;
+    ForEachMatch(params, index, [&](const store::HeaderView&, std::string_view line, long long) {
+      store::ParseHeader(line, sheet);
+      hits.push_back(Found(store::GetSheetName(sheet), sheet, choice));
+      if (exporting) hits.back().line = line;
+    });
     std::reverse(hits.begin(), hits.end());  // the most recently written sheet first
     return hits;
   }

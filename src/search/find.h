@@ -57,10 +57,11 @@ FoundList FindSheets(const web::ParamList& params);
 // Whether the request finds sheets by name (find, Num or Numero given) rather than by criteria.
 bool IsSearchByName(const web::ParamList& params);
 // The sheets of `index` that meet every criterion of the request and the user's rights, in
-// index order, each with its index line and that line's offset (for IndexFile::LineAt).
+// index order, each with its index line split into fields and that line's offset (for
+// IndexFile::LineAt).
 void ForEachMatch(
     const web::ParamList& params, store::IndexFile& index,
-    const std::function<void(const store::FactSheet&, std::string_view line, long long at)>& each);
+    const std::function<void(const store::HeaderView&, std::string_view line, long long at)>& each);
 
 // Comparisons of two hits: negative, zero or positive. Texts compare by byte values.
 using Compare = int (*)(const FoundSheet&, const FoundSheet&);

@@ -214,6 +214,53 @@ std::string_view IndexFile::LineAt(long long at, std::string& scratch) const {
   }
 }
 
+std::string_view IndexLineReader::LineAt(long long at) {
+  const int fd = index_.fd_;
+  const long long size = index_.size_;
+  if (fd < 0 || at < 0 || at >= size) return {};
+  ++clock_;
+  // A window that holds the line whole; else the one whose run reaches it (its line lies
+  // within a window's length past the window's end); else the least recently used.
+  Window* near = nullptr;
+  Window* oldest = &windows_[0];
+  for (Window& w : windows_) {
+    if (at >= w.from && at < w.from + static_cast<long long>(w.size)) {
+      const size_t start = static_cast<size_t>(at - w.from);
+      const char* data = w.bytes.data() + start;
+      if (const void* lf = std::memchr(data, '\n', w.size - start)) {
+        w.used = clock_;
+        return std::string_view(data, static_cast<size_t>(static_cast<const char*>(lf) - data));
+      }
+      if (w.from + static_cast<long long>(w.size) == size) {  // the file's last bytes
+        w.used = clock_;
+        return std::string_view(data, w.size - start);
+      }
+    }
+    if (at >= w.from && at <= w.from + static_cast<long long>(w.size + w.room)) near = &w;
+    if (w.used < oldest->used) oldest = &w;
+  }
+  Window& w = near ? *near : *oldest;
+  w.room = near ? std::clamp(2 * w.room, kSmallest, kLargest) : kSmallest;
+  if (w.bytes.size() < w.room) w.bytes.resize(w.room);
+  w.used = clock_;
+  w.from = at;
+  w.size = 0;
+  const size_t want =
+      static_cast<size_t>(std::min<long long>(static_cast<long long>(w.room), size - at));
+  while (w.size < want) {
+    const ssize_t n = ::pread(fd, w.bytes.data() + w.size, want - w.size, at + w.size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    w.size += static_cast<size_t>(n);
+  }
+  std::string_view got(w.bytes.data(), w.size);
+  const size_t lf = got.find('\n');
+  if (lf != std::string_view::npos) return got.substr(0, lf);
+  if (w.size < want || at + static_cast<long long>(w.size) == size) return got;
+  w.size = 0;  // a line longer than the window
+  return index_.LineAt(at, scratch_);
+}
+
 bool ForEachIndexLine(const std::function<bool(std::string_view line)>& each, bool unfinished) {
   IndexFile index;
   if (!index.IsOpen()) return false;

@@ -194,18 +194,9 @@ const HeaderField kFields[kHeaderFields - 1] = {
   }
 }
 
-void ClearHeader(FactSheet& s) {
-  for (const HeaderField& f : kFields) {
-    if (f.kind == FieldKind::kText)
-      (s.*f.text).clear();
-    else
-      s.*f.number = 0;
-  }
-  s.title.clear();
-}
-
 // ParseHeader of a line known to hold no NUL byte.
 void ParseClean(std::string_view line, FactSheet& sheet);
+void SplitClean(std::string_view line, HeaderView& view);
 
 // Reads one entry after its separator line into `entry`. Returns false at end of file,
 // else leaves the separator line that ended the entry in `line`.
@@ -350,6 +341,18 @@ std::string FormatHeader(const FactSheet& s) {
   return out;
 }
 
+int HeaderView::Number(size_t at) const {
+  return Decimal(field[at]);
+}
+
+int HeaderView::Code(size_t at) const {
+  return LetterValue(field[at]);
+}
+
+void SplitHeader(std::string_view line, HeaderView& view, std::string& scratch) {
+  SplitClean(WithoutNul(line, scratch), view);
+}
+
 void ParseHeader(std::string_view line, FactSheet& sheet) {
   std::string scratch;
   ParseClean(WithoutNul(line, scratch), sheet);
@@ -357,18 +360,27 @@ void ParseHeader(std::string_view line, FactSheet& sheet) {
 
 namespace {
 
-void ParseClean(std::string_view line, FactSheet& sheet) {
+// SplitHeader of a line known to hold no NUL byte.
+void SplitClean(std::string_view line, HeaderView& view) {
   std::array<size_t, kHeaderFields - 1> bars;
-  size_t count = FindBars(line, bars.data(), bars.size());
-  // Fields the line does not reach are left empty; with 26 "|" every one is set.
-  if (count < bars.size()) ClearHeader(sheet);
+  const size_t count = FindBars(line, bars.data(), bars.size());
   size_t start = 0;
   for (size_t k = 0; k < count; ++k) {
-    StoreField(sheet, k, line.substr(start, bars[k] - start));
+    std::string_view value = line.substr(start, bars[k] - start);
+    if (kFields[k].kind == FieldKind::kText) value = value.substr(0, kFields[k].capacity - 1);
+    view.field[k] = value;
     start = bars[k] + 1;
   }
-  // The title: the rest of the line after the 26th "|", bars included.
-  Assign(sheet.title, line.substr(start), kTitleSize);
+  // Fields the line does not reach are empty; with 26 "|" every one is set.
+  for (size_t k = count; k < kHeaderFields - 1; ++k) view.field[k] = {};
+  // The title: the rest of the line after the last "|" read, bars included.
+  view.field[kTitleAt] = line.substr(start).substr(0, kTitleSize - 1);
+}
+
+void ParseClean(std::string_view line, FactSheet& sheet) {
+  HeaderView view;
+  SplitClean(line, view);
+  for (size_t k = 0; k < kHeaderFields; ++k) StoreField(sheet, k, view.field[k]);
 }
 
 }  // namespace
@@ -506,6 +518,64 @@ std::string FormatDate(long time) {
     out += static_cast<char>('0' + value % 10);
   }
   return out;
+}
+
+namespace {
+
+void AppendTwoDigits(std::string& out, char separator, int value) {
+  const char text[3] = {separator, static_cast<char>('0' + value / 10),
+                        static_cast<char>('0' + value % 10)};
+  out.append(text, 3);
+}
+
+// The hour, minute and second of FormatDate.
+void AppendClock(std::string& out, int hour, int minute, int second) {
+  AppendTwoDigits(out, ':', hour);
+  AppendTwoDigits(out, '.', minute);
+  AppendTwoDigits(out, '.', second);
+}
+
+// Whether `time` falls on the local day `day` at `into` seconds from its midnight, with the
+// same offset from UTC.
+bool FallsOn(long time, const std::tm& day, long into) {
+  std::time_t t = static_cast<std::time_t>(time);
+  std::tm tm{};
+  return localtime_r(&t, &tm) && tm.tm_gmtoff == day.tm_gmtoff && tm.tm_year == day.tm_year &&
+         tm.tm_mon == day.tm_mon && tm.tm_mday == day.tm_mday &&
+         tm.tm_hour * 3600L + tm.tm_min * 60L + tm.tm_sec == into;
+}
+
+}  // namespace
+
+void DateFormatter::Append(std::string& out, long time) {
+  const long day = time >= 0 ? time / 86400 : -((86399 - time) / 86400);
+  Day* slot = &days_[2 * (static_cast<unsigned long>(day) % kDays)];
+  for (int way = 0; way < 2; ++way) {
+    const Day& d = slot[way];
+    if (time < d.from || time >= d.to) continue;
+    const long into = time - d.from;
+    out.append(d.text, d.size);
+    AppendClock(out, static_cast<int>(into / 3600), static_cast<int>(into / 60 % 60),
+                static_cast<int>(into % 60));
+    return;
+  }
+  std::time_t t = static_cast<std::time_t>(time);
+  std::tm tm{};
+  if (!localtime_r(&t, &tm)) return;
+  Day fresh;
+  const std::string text = FormatDate(time);  // the date and its clock
+  fresh.size = static_cast<unsigned char>(text.size() - 9);
+  const long into = tm.tm_hour * 3600L + tm.tm_min * 60L + tm.tm_sec;
+  // Kept only when the whole day reads as one offset: its first and last seconds fall on it.
+  if (text.size() < sizeof fresh.text + 9 && into < 86400 && FallsOn(time - into, tm, 0) &&
+      FallsOn(time - into + 86399, tm, 86399)) {
+    fresh.from = time - into;
+    fresh.to = fresh.from + 86400;
+    text.copy(fresh.text, fresh.size);
+    slot[1] = slot[0];
+    slot[0] = fresh;
+  }
+  out += text;
 }
 
 int CountWorkingDays(long from, long to) {

@@ -129,6 +129,51 @@ std::string FormatHeader(const FactSheet& sheet);
 // Fills the 27 header fields from a header line (without its line feed); fields the line
 // does not reach are left empty or 0. The title is the rest of the line after the 26th "|".
 void ParseHeader(std::string_view line, FactSheet& sheet);
+// The 27 fields of a header line as ParseHeader reads them, without copying them: each a view
+// into the line (or into the caller's scratch, for a line with NUL bytes), cut to its
+// capacity; the fields the line does not reach are empty. For walks of the whole index.
+enum HeaderFieldAt : size_t {
+  kSubCodeAt,
+  kNumberAt,
+  kPhaseAt,
+  kCreatedAt,
+  kSubmitterAt,
+  kSevAt,
+  kProjectAt,
+  kGroupAt,
+  kProgAt,
+  kVersionAt,
+  kExpAt,
+  kStatusAt,
+  kPostponedAt,
+  kRespAt,
+  kCorrectorAt,
+  kCorrDateAt,
+  kCorrVersAt,
+  kVerifierAt,
+  kVerDateAt,
+  kVerVersAt,
+  kTypeAt,
+  kImpactAt,
+  kMdapdaAt,
+  kTestAt,
+  kCorrLoadAt,
+  kLoadAt,
+  kTitleAt,
+  kHeaderFieldCount
+};
+struct HeaderView {
+  std::string_view field[kHeaderFieldCount];
+  std::string_view operator[](size_t at) const { return field[at]; }
+  // A number field (created, number, dates, loads) and a small code (sev, phase, status,
+  // type, impact) as the sheet holds them.
+  int Number(size_t at) const;
+  int Code(size_t at) const;
+};
+// Splits `line` (without its line feed) into `view`; `scratch` holds the line's copy when it
+// has NUL bytes, and must outlive the view.
+void SplitHeader(std::string_view line, HeaderView& view, std::string& scratch);
+
 // Reads one line (ReadLinePiece); when it holds a character, clears the log and entries and
 // parses it into `sheet`. Returns the line length, 0 or -1.
 int ReadHeader(BufFile& file, FactSheet& sheet);
@@ -158,6 +203,25 @@ SheetEntry& AddEntry(FactSheet& sheet, std::string_view name, std::string_view w
 
 // "%Y/%m/%d:%H.%M.%S" of `time` in local time, e.g. 1999/12/31:23.05.00.
 std::string FormatDate(long time);
+// FormatDate for many times: the local day of each time met is kept with its start, when
+// the day has one offset from UTC at both ends, so that most times need no localtime_r
+// (a day around a change of offset takes localtime_r for each time).
+class DateFormatter {
+ public:
+  // Appends FormatDate(time) to `out`.
+  void Append(std::string& out, long time);
+
+ private:
+  struct Day {
+    long from = 1, to = 0;  // [from, to): the times of this local day, one offset throughout
+    char text[24] = {};     // "%Y/%m/%d"
+    unsigned char size = 0;
+  };
+  // Two days for each day since 1970 in UTC, modulo the table's size: a UTC day meets two
+  // local days at most.
+  static constexpr size_t kDays = 1024;
+  std::vector<Day> days_ = std::vector<Day>(2 * kDays);
+};
 // The steps of one day from `from` (inclusive) to `to` (exclusive) whose local weekday is
 // neither Saturday nor Sunday.
 int CountWorkingDays(long from, long to);

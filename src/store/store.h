@@ -126,6 +126,7 @@ bool IsSheetName(std::string_view name);
 // sheet, from the project configuration.
 std::string GetSheetPrefixOf(const FactSheet& sheet);
 std::string GetSheetName(const FactSheet& sheet);
+std::string GetSheetName(const HeaderView& header);
 
 inline constexpr std::string_view kForwardFolder = "forward";
 // The log line a move leaves in the sheet: "<date> Formerly <old name>".
