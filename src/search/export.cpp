@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -40,15 +41,6 @@ void WriteExportHeader() {
   }
   base::Write(nullptr, header);
 }
-
-// How each header field is shown, in the order of the header line and of the row.
-enum class Shown { kText, kNumber, kLabel, kDate, kCount };
-constexpr Shown kShown[store::kHeaderFieldCount] = {
-    Shown::kText,  Shown::kNumber, Shown::kLabel, Shown::kDate,  Shown::kText, Shown::kLabel,
-    Shown::kText,  Shown::kText,   Shown::kText,  Shown::kText,  Shown::kText, Shown::kLabel,
-    Shown::kDate,  Shown::kText,   Shown::kText,  Shown::kDate,  Shown::kText, Shown::kText,
-    Shown::kDate,  Shown::kText,   Shown::kLabel, Shown::kLabel, Shown::kText, Shown::kText,
-    Shown::kCount, Shown::kCount,  Shown::kText};
 
 // The label of the small code `code` of field `at`.
 const std::string& LabelOf(size_t at, int code) {
@@ -88,12 +80,147 @@ bool IsPlainNumber(std::string_view v) {
   return v.size() >= 5 && v.size() <= 9 && (v.size() == 5 || v[0] != '0') && AllDigits(v);
 }
 
+// The rows on their way out, written in pieces of about kExportChunk bytes.
+class RowBuffer {
+ public:
+  RowBuffer() : bytes_(std::make_unique_for_overwrite<char[]>(kSize)) {}
+  ~RowBuffer() { Flush(); }
+  RowBuffer(const RowBuffer&) = delete;
+  RowBuffer& operator=(const RowBuffer&) = delete;
+  // Where `n` more bytes go, or null when a row that long cannot fit.
+  char* Room(size_t n) {
+    if (used_ + n > kSize) Flush();
+    return n <= kSize ? bytes_.get() + used_ : nullptr;
+  }
+  // The bytes up to `end` are written.
+  void Done(char* end) {
+    used_ = static_cast<size_t>(end - bytes_.get());
+    if (used_ >= kExportChunk) Flush();
+  }
+  void Flush() {
+    base::Write(nullptr, std::string_view(bytes_.get(), used_));
+    used_ = 0;
+  }
+
+ private:
+  static constexpr size_t kSize = kExportChunk + (256 << 10);
+  std::unique_ptr<char[]> bytes_;
+  size_t used_ = 0;
+};
+
+char* Put(char* out, std::string_view text) {
+  std::memcpy(out, text.data(), text.size());
+  return out + text.size();
+}
+
 // Writes rows from header lines, straight from their fields: the labels and the projects'
 // codes are looked up once each, the dates go through a DateFormatter.
 class RowWriter {
  public:
+  // The row of the header line `line`, split into `h` (its 27 fields): the project's code
+  // and a tab unless `code` is false, then the fields, each followed by a tab but the last,
+  // which ends the row with a line feed.
+  void PutRow(RowBuffer& out, const store::HeaderView& h, std::string_view line, bool code) {
+    const std::string* labels[std::size(kLabelled)];
+    size_t most = 3 * line.size() + 4 * store::DateFormatter::kRoom + 128;
+    for (size_t k = 0; k < std::size(kLabelled); ++k) {
+      labels[k] = &Label(k, h.Code(kLabelled[k]));
+      most += labels[k]->size();
+    }
+    const std::string* column = code ? &CodeOf(h[store::kProjectAt]) : nullptr;
+    if (column) most += column->size();
+    char* at = out.Room(most);
+    if (!at) {  // a row longer than the buffer, of labels that long
+      out.Flush();
+      base::Write(nullptr, Row(h, line, code));
+      return;
+    }
+    out.Done(PutFields(at, h, line, labels, column));
+  }
+
+  // The same row as a text.
+  std::string Row(const store::HeaderView& h, std::string_view line, bool code) {
+    const std::string* labels[std::size(kLabelled)];
+    size_t most = 3 * line.size() + 4 * store::DateFormatter::kRoom + 128;
+    for (size_t k = 0; k < std::size(kLabelled); ++k) {
+      labels[k] = &Label(k, h.Code(kLabelled[k]));
+      most += labels[k]->size();
+    }
+    const std::string* column = code ? &CodeOf(h[store::kProjectAt]) : nullptr;
+    if (column) most += column->size();
+    std::string row(most, '\0');
+    row.resize(static_cast<size_t>(PutFields(row.data(), h, line, labels, column) - row.data()));
+    return row;
+  }
+
+ private:
+  // The fields shown as labels, in row order.
+  static constexpr size_t kLabelled[] = {store::kPhaseAt, store::kSevAt, store::kStatusAt,
+                                         store::kTypeAt, store::kImpactAt};
+
+  char* PutFields(char* out, const store::HeaderView& h, std::string_view line,
+                  const std::string* const* labels, const std::string* column) {
+    if (column) out = Put(out, *column);
+    // A line without tabs and carriage returns has fields that TsvField changes only by
+    // their first byte.
+    const bool plain = !line.empty() && !std::memchr(line.data(), '\t', line.size()) &&
+                       !std::memchr(line.data(), '\r', line.size());
+    using namespace store;  // the fields' places
+    auto text = [&h, plain](char* to, size_t at) {
+      const std::string_view v = h[at];
+      to = plain && (v.empty() || !TsvChangesFirst(v.front())) ? Put(to, v)
+                                                               : Put(to, base::TsvField(v));
+      *to = '\t';
+      return to + 1;
+    };
+    auto date = [this, &h](char* to, size_t at) {
+      if (const int time = h.Number(at)) to = dates_.Put(to, time);
+      *to = '\t';
+      return to + 1;
+    };
+    auto count = [&h](char* to, size_t at) {
+      const std::string_view v = h[at];
+      to = IsPlainCount(v) ? Put(to, v) : Put(to, std::to_string(h.Number(at)));
+      *to = '\t';
+      return to + 1;
+    };
+    auto label = [&labels](char* to, size_t k) {
+      to = Put(to, *labels[k]);
+      *to = '\t';
+      return to + 1;
+    };
+    out = text(out, kSubCodeAt);
+    const std::string_view number = h[kNumberAt];
+    out = IsPlainNumber(number) ? Put(out, number)
+                                : Put(out, base::Sprintf("%05d", h.Number(kNumberAt)));
+    *out++ = '\t';
+    out = label(out, 0);  // phase
+    out = date(out, kCreatedAt);
+    out = text(out, kSubmitterAt);
+    out = label(out, 1);  // severity
+    for (size_t at : {kProjectAt, kGroupAt, kProgAt, kVersionAt, kExpAt}) out = text(out, at);
+    out = label(out, 2);  // status
+    out = date(out, kPostponedAt);
+    out = text(out, kRespAt);
+    out = text(out, kCorrectorAt);
+    out = date(out, kCorrDateAt);
+    out = text(out, kCorrVersAt);
+    out = text(out, kVerifierAt);
+    out = date(out, kVerDateAt);
+    out = text(out, kVerVersAt);
+    out = label(out, 3);  // type
+    out = label(out, 4);  // impact
+    out = text(out, kMdapdaAt);
+    out = text(out, kTestAt);
+    out = count(out, kCorrLoadAt);
+    out = count(out, kLoadAt);
+    out = text(out, kTitleAt);
+    out[-1] = '\n';
+    return out;
+  }
+
   // The project's code, as the first column shows it, with its tab.
-  void AppendCode(std::string& out, std::string_view project) {
+  const std::string& CodeOf(std::string_view project) {
     if (last_code_ >= codes_.size() || codes_[last_code_].first != project) {
       last_code_ = 0;
       while (last_code_ < codes_.size() && codes_[last_code_].first != project) ++last_code_;
@@ -101,64 +228,19 @@ class RowWriter {
         codes_.emplace_back(std::string(project),
                             base::TsvField(config::GetProjectCode(project)) + '\t');
     }
-    out += codes_[last_code_].second;
+    return codes_[last_code_].second;
   }
 
-  // The 27 fields, each followed by a tab but the last, which ends the row.
-  void AppendFields(std::string& out, const store::HeaderView& h, std::string_view line) {
-    // A line without tabs and carriage returns has fields that TsvField changes only by
-    // their first byte.
-    const bool plain = !line.empty() && !std::memchr(line.data(), '\t', line.size()) &&
-                       !std::memchr(line.data(), '\r', line.size());
-    for (size_t at = 0; at < store::kHeaderFieldCount; ++at) {
-      const std::string_view v = h[at];
-      switch (kShown[at]) {
-        case Shown::kText:
-          if (plain && (v.empty() || !TsvChangesFirst(v.front())))
-            out += v;
-          else
-            out += base::TsvField(v);
-          break;
-        case Shown::kNumber:
-          if (IsPlainNumber(v))
-            out += v;
-          else
-            out += base::Sprintf("%05d", h.Number(at));
-          break;
-        case Shown::kLabel:
-          out += Label(at, h.Code(at));
-          break;
-        case Shown::kDate:
-          if (const int time = h.Number(at)) dates_.Append(out, time);
-          break;
-        case Shown::kCount:
-          if (IsPlainCount(v))
-            out += v;
-          else
-            out += std::to_string(h.Number(at));
-          break;
-      }
-      out += at + 1 < store::kHeaderFieldCount ? '\t' : '\n';
-    }
-  }
-
- private:
   // The label as TsvField writes it; a code is one byte less 'a' (or 0), -97 to 158.
-  const std::string& Label(size_t at, int code) {
-    static constexpr int kLowest = -'a';
-    const size_t column = at == store::kPhaseAt    ? 0
-                          : at == store::kSevAt    ? 1
-                          : at == store::kStatusAt ? 2
-                          : at == store::kTypeAt   ? 3
-                                                   : 4;
-    std::optional<std::string>& slot = labels_[column][static_cast<size_t>(code - kLowest) & 255];
-    if (!slot) slot = base::TsvField(LabelOf(at, code));
+  const std::string& Label(size_t k, int code) {
+    std::optional<std::string>& slot = labels_[k][static_cast<size_t>(code + 'a') & 255];
+    if (!slot) slot = base::TsvField(LabelOf(kLabelled[k], code));
     return *slot;
   }
 
   std::vector<std::pair<std::string, std::string>> codes_;  // project, its first column
   size_t last_code_ = 0;
-  std::optional<std::string> labels_[5][256];
+  std::optional<std::string> labels_[std::size(kLabelled)][256];
   store::DateFormatter dates_;
 };
 
@@ -311,21 +393,31 @@ void RadixSort(uint64_t* keys, uint64_t* scratch, size_t n, int bits) {
   if (keys != original) std::copy(keys, keys + n, original);
 }
 
+// The row of a sheet as read (its fields hold no "|", line feed or NUL byte but the title's
+// "|"): from its header line.
+void PutSheetRow(RowBuffer& out, const store::FactSheet& s, bool code) {
+  std::string line = store::FormatHeader(s);
+  line.pop_back();
+  store::HeaderView view;
+  std::string scratch;
+  store::SplitHeader(line, view, scratch);
+  base::Cache<RowWriter>().PutRow(out, view, line, code);
+}
+
 }  // namespace
 
 std::string FormatExportLine(const store::FactSheet& s) {
   std::string line = store::FormatHeader(s);
   line.pop_back();
   store::HeaderView view;
-  std::string scratch, row;
+  std::string scratch;
   store::SplitHeader(line, view, scratch);
-  base::Cache<RowWriter>().AppendFields(row, view, line);
-  return row;
+  return base::Cache<RowWriter>().Row(view, line, false);
 }
 
 void ExportSheets(const FoundList& hits) {
   WriteExportHeader();
-  RowWriter& writer = base::Cache<RowWriter>();
+  RowBuffer out;
   store::FactSheet sheet;
   for (const FoundSheet& hit : hits) {
     if (!store::IsSheetName(hit.name)) continue;
@@ -338,10 +430,7 @@ void ExportSheets(const FoundList& hits) {
       store::ReadHeader(file, sheet);
       file.Close();
     }
-    std::string row;
-    writer.AppendCode(row, sheet.project);
-    row += FormatExportLine(sheet);
-    base::Write(nullptr, row);
+    PutSheetRow(out, sheet, true);
   }
 }
 
@@ -356,29 +445,35 @@ bool ExportInOrder(const web::ParamList& params) {
   bool keyed = true;
   int longest = 5;                        // digits of the longest number
   uint64_t low = ~uint64_t{0}, high = 0;  // of the bits above the name
-  ForEachMatch(params, index, [&](const store::HeaderView& h, std::string_view, long long at) {
-    if (!keyed) return;
-    const int number = h.Number(store::kNumberAt);
-    if (number < 0) return;  // "-0001": no sheet name, no row, as for the list's hits
-    const std::optional<uint32_t> prefix =
-        prefix_ids.Id(h[store::kProjectAt], h[store::kGroupAt], h.Code(store::kPhaseAt), prefixes);
-    if (!prefix) return;
-    int length = 0;
-    uint64_t key = uint64_t{*prefix} << kDigitBits | DigitsKey(number, length);
-    longest = std::max(longest, length);
-    uint64_t above = 0;
-    if (by == '0' || by == '3') {
-      const int first = h.Code(by == '0' ? store::kStatusAt : store::kImpactAt);
-      above = uint64_t(first + 'a') << 8 | uint64_t(h.Code(store::kSevAt) + 'a');
-    } else if (by == '2') {
-      above = resps.Id(h[store::kRespAt]);
-    }
-    low = std::min(low, above);
-    high = std::max(high, above);
-    key |= above << 47;
-    keyed = prefixes.Size() <= kPrefixes && resps.Size() <= kResps &&
-            block.Push(key, static_cast<uint64_t>(at));
-  });
+  ForEachMatch(
+      params, index,
+      [&](const store::HeaderView& h, std::string_view, long long at) {
+        if (!keyed) return;
+        const int number = h.Number(store::kNumberAt);
+        if (number < 0) return;  // "-0001": no sheet name, no row, as for the list's hits
+        const std::optional<uint32_t> prefix = prefix_ids.Id(
+            h[store::kProjectAt], h[store::kGroupAt], h.Code(store::kPhaseAt), prefixes);
+        if (!prefix) return;
+        int length = 0;
+        uint64_t key = uint64_t{*prefix} << kDigitBits | DigitsKey(number, length);
+        longest = std::max(longest, length);
+        uint64_t above = 0;
+        if (by == '0' || by == '3') {
+          const int first = h.Code(by == '0' ? store::kStatusAt : store::kImpactAt);
+          above = uint64_t(first + 'a') << 8 | uint64_t(h.Code(store::kSevAt) + 'a');
+        } else if (by == '2') {
+          above = resps.Id(h[store::kRespAt]);
+        }
+        low = std::min(low, above);
+        high = std::max(high, above);
+        key |= above << 47;
+        keyed = prefixes.Size() <= kPrefixes && resps.Size() <= kResps &&
+                block.Push(key, static_cast<uint64_t>(at));
+      },
+      1 + (by == '3'   ? store::kImpactAt
+           : by == '2' ? store::kRespAt
+           : by == '0' ? store::kStatusAt
+                       : store::kGroupAt));
   if (!keyed) return false;
   const size_t n = block.count() / 2;
   uint64_t* words = block.words();
@@ -423,20 +518,15 @@ bool ExportInOrder(const web::ParamList& params) {
   RowWriter& writer = base::Cache<RowWriter>();
   store::IndexLineReader lines(index);
   store::HeaderView view;
-  std::string out, scratch;
-  out.reserve(kExportChunk + (64 << 10));
+  std::string scratch;
+  RowBuffer out;
   for (size_t i = 0; i < n; ++i) {
     const uint64_t at = packed ? size - 1 - (words[i] & place_mask) : words[2 * i + 1];
     const std::string_view line = lines.LineAt(static_cast<long long>(at));
     store::SplitHeader(line, view, scratch);
-    writer.AppendCode(out, view[store::kProjectAt]);
-    writer.AppendFields(out, view, line);
-    if (out.size() >= kExportChunk) {
-      base::Write(nullptr, out);
-      out.clear();
-    }
+    writer.PutRow(out, view, line, true);
   }
-  base::Write(nullptr, out);
+  out.Flush();
   return true;
 }
 

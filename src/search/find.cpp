@@ -74,6 +74,7 @@ struct Criteria {
   std::string intext;
   // Texts every kept line holds: a line without one of them is passed over unparsed.
   std::vector<std::string> needles;
+  size_t fields_read = 0;  // the fields of a line the criteria read: from the first on
 };
 
 Criteria ReadCriteria(const web::ParamList& params) {
@@ -116,6 +117,21 @@ Criteria ReadCriteria(const web::ParamList& params) {
     if (web::GetParam(params, StatusBoxName(k)).starts_with('X')) c.status_mask |= 1u << k;
   c.ad_type = web::GetParamInt(params, "adType");
   c.intext = web::ValueOrEmpty(params, "intext");
+
+  // The fields the criteria and the rights read: the project and status at least.
+  auto reads = [&c](size_t at) { c.fields_read = std::max(c.fields_read, at + 1); };
+  reads(store::kStatusAt);
+  if (c.window)
+    reads(c.window == 1   ? store::kCreatedAt
+          : c.window == 2 ? store::kCorrDateAt
+                          : store::kVerDateAt);
+  for (const FieldCriterion& f : c.fields) reads(f.at);
+  if (!c.every_resp) reads(store::kRespAt);
+  if (c.type) reads(store::kTypeAt);
+  if (c.impact) reads(store::kImpactAt);
+  if (c.ad_type == 1 || c.ad_type == 2) reads(store::kMdapdaAt);
+  if (c.intitle_given) reads(store::kTitleAt);
+  if (!c.intext.empty()) reads(store::kGroupAt);  // the sheet's name
 
   for (const FieldCriterion& f : c.fields) c.needles.push_back(f.value);
   if (!c.every_resp && !c.resp.empty()) c.needles.push_back(c.resp);
@@ -287,18 +303,20 @@ bool IsSearchByName(const web::ParamList& params) {
          IsGiven(web::GetParam(params, "Numero"));
 }
 
-void ForEachMatch(const web::ParamList& params, store::IndexFile& index,
-                  const std::function<void(const store::HeaderView&, std::string_view line,
-                                           long long at)>& each) {
+void ForEachMatch(
+    const web::ParamList& params, store::IndexFile& index,
+    const std::function<void(const store::HeaderView&, std::string_view line, long long at)>& each,
+    size_t fields) {
   const bool exporting = web::GetParam(params, "excel").starts_with('X');
   const Criteria criteria = ReadCriteria(params);
+  fields = std::max(fields, criteria.fields_read);
   SheetAccess access(params, exporting);
   store::HeaderView view;
   std::string scratch;
   index.ForEach([&](std::string_view line, long long at) {
     for (const std::string& needle : criteria.needles)
       if (!Contains(line, needle)) return true;
-    store::SplitHeader(line, view, scratch);
+    store::SplitHeader(line, view, scratch, fields);
     if (!MeetsCriteria(view, criteria)) return true;
     if (!criteria.intext.empty() && !SheetContains(store::GetSheetName(view), criteria.intext))
       return true;
@@ -317,11 +335,14 @@ FoundList FindSheets(const web::ParamList& params) {
   store::IndexFile index;
   if (!IsSearchByName(params)) {
     store::FactSheet sheet;
-    ForEachMatch(params, index, [&](const store::HeaderView&, std::string_view line, long long) {
-      store::ParseHeader(line, sheet);
-      hits.push_back(Found(store::GetSheetName(sheet), sheet, choice));
-      if (exporting) hits.back().line = line;
-    });
+    ForEachMatch(
+        params, index,
+        [&](const store::HeaderView&, std::string_view line, long long) {
+          store::ParseHeader(line, sheet);
+          hits.push_back(Found(store::GetSheetName(sheet), sheet, choice));
+          if (exporting) hits.back().line = line;
+        },
+        0);
     std::reverse(hits.begin(), hits.end());  // the most recently written sheet first
     return hits;
   }

@@ -58,10 +58,12 @@ FoundList FindSheets(const web::ParamList& params);
 bool IsSearchByName(const web::ParamList& params);
 // The sheets of `index` that meet every criterion of the request and the user's rights, in
 // index order, each with its index line split into fields and that line's offset (for
-// IndexFile::LineAt).
+// IndexFile::LineAt). Only the first `fields` fields of the view (and those the criteria
+// read) are sure to be set.
 void ForEachMatch(
     const web::ParamList& params, store::IndexFile& index,
-    const std::function<void(const store::HeaderView&, std::string_view line, long long at)>& each);
+    const std::function<void(const store::HeaderView&, std::string_view line, long long at)>& each,
+    size_t fields = store::kHeaderFieldCount);
 
 // Comparisons of two hits: negative, zero or positive. Texts compare by byte values.
 using Compare = int (*)(const FoundSheet&, const FoundSheet&);

@@ -196,7 +196,7 @@ const HeaderField kFields[kHeaderFields - 1] = {
 
 // ParseHeader of a line known to hold no NUL byte.
 void ParseClean(std::string_view line, FactSheet& sheet);
-void SplitClean(std::string_view line, HeaderView& view);
+void SplitClean(std::string_view line, HeaderView& view, size_t fields = kHeaderFields);
 
 // Reads one entry after its separator line into `entry`. Returns false at end of file,
 // else leaves the separator line that ended the entry in `line`.
@@ -349,8 +349,8 @@ int HeaderView::Code(size_t at) const {
   return LetterValue(field[at]);
 }
 
-void SplitHeader(std::string_view line, HeaderView& view, std::string& scratch) {
-  SplitClean(WithoutNul(line, scratch), view);
+void SplitHeader(std::string_view line, HeaderView& view, std::string& scratch, size_t fields) {
+  SplitClean(WithoutNul(line, scratch), view, fields);
 }
 
 void ParseHeader(std::string_view line, FactSheet& sheet) {
@@ -361,20 +361,27 @@ void ParseHeader(std::string_view line, FactSheet& sheet) {
 namespace {
 
 // SplitHeader of a line known to hold no NUL byte.
-void SplitClean(std::string_view line, HeaderView& view) {
+void SplitClean(std::string_view line, HeaderView& view, size_t fields) {
+  // The longest each field is read: its capacity less one for a text, else the whole field.
+  static constexpr auto kLongest = [] {
+    std::array<size_t, kHeaderFields - 1> longest{};
+    for (size_t k = 0; k < longest.size(); ++k)
+      longest[k] = kFields[k].kind == FieldKind::kText ? kFields[k].capacity - 1 : ~size_t{0};
+    return longest;
+  }();
+  const size_t before_title = std::min(fields, kHeaderFields - 1);
   std::array<size_t, kHeaderFields - 1> bars;
-  const size_t count = FindBars(line, bars.data(), bars.size());
+  const size_t count = before_title ? FindBars(line, bars.data(), before_title) : 0;
+  const char* data = line.data();
   size_t start = 0;
   for (size_t k = 0; k < count; ++k) {
-    std::string_view value = line.substr(start, bars[k] - start);
-    if (kFields[k].kind == FieldKind::kText) value = value.substr(0, kFields[k].capacity - 1);
-    view.field[k] = value;
+    view.field[k] = std::string_view(data + start, std::min(bars[k] - start, kLongest[k]));
     start = bars[k] + 1;
   }
   // Fields the line does not reach are empty; with 26 "|" every one is set.
-  for (size_t k = count; k < kHeaderFields - 1; ++k) view.field[k] = {};
+  for (size_t k = count; k < before_title; ++k) view.field[k] = {};
   // The title: the rest of the line after the last "|" read, bars included.
-  view.field[kTitleAt] = line.substr(start).substr(0, kTitleSize - 1);
+  if (fields == kHeaderFields) view.field[kTitleAt] = line.substr(start).substr(0, kTitleSize - 1);
 }
 
 void ParseClean(std::string_view line, FactSheet& sheet) {
@@ -522,17 +529,16 @@ std::string FormatDate(long time) {
 
 namespace {
 
-void AppendTwoDigits(std::string& out, char separator, int value) {
-  const char text[3] = {separator, static_cast<char>('0' + value / 10),
-                        static_cast<char>('0' + value % 10)};
-  out.append(text, 3);
-}
-
-// The hour, minute and second of FormatDate.
-void AppendClock(std::string& out, int hour, int minute, int second) {
-  AppendTwoDigits(out, ':', hour);
-  AppendTwoDigits(out, '.', minute);
-  AppendTwoDigits(out, '.', second);
+// The clock of FormatDate: ":%02d.%02d.%02d".
+char* PutClock(char* out, long into) {
+  const int values[3] = {static_cast<int>(into / 3600), static_cast<int>(into / 60 % 60),
+                         static_cast<int>(into % 60)};
+  for (int k = 0; k < 3; ++k) {
+    *out++ = k == 0 ? ':' : '.';
+    *out++ = static_cast<char>('0' + values[k] / 10);
+    *out++ = static_cast<char>('0' + values[k] % 10);
+  }
+  return out;
 }
 
 // Whether `time` falls on the local day `day` at `into` seconds from its midnight, with the
@@ -547,23 +553,20 @@ bool FallsOn(long time, const std::tm& day, long into) {
 
 }  // namespace
 
-void DateFormatter::Append(std::string& out, long time) {
+char* DateFormatter::Put(char* out, long time) {
   const long day = time >= 0 ? time / 86400 : -((86399 - time) / 86400);
   Day* slot = &days_[2 * (static_cast<unsigned long>(day) % kDays)];
   for (int way = 0; way < 2; ++way) {
     const Day& d = slot[way];
     if (time < d.from || time >= d.to) continue;
-    const long into = time - d.from;
-    out.append(d.text, d.size);
-    AppendClock(out, static_cast<int>(into / 3600), static_cast<int>(into / 60 % 60),
-                static_cast<int>(into % 60));
-    return;
+    std::memcpy(out, d.text, d.size);
+    return PutClock(out + d.size, time - d.from);
   }
   std::time_t t = static_cast<std::time_t>(time);
   std::tm tm{};
-  if (!localtime_r(&t, &tm)) return;
-  Day fresh;
+  if (!localtime_r(&t, &tm)) return out;
   const std::string text = FormatDate(time);  // the date and its clock
+  Day fresh;
   fresh.size = static_cast<unsigned char>(text.size() - 9);
   const long into = tm.tm_hour * 3600L + tm.tm_min * 60L + tm.tm_sec;
   // Kept only when the whole day reads as one offset: its first and last seconds fall on it.
@@ -575,7 +578,13 @@ void DateFormatter::Append(std::string& out, long time) {
     slot[1] = slot[0];
     slot[0] = fresh;
   }
-  out += text;
+  return out + text.copy(out, kRoom);
+}
+
+void DateFormatter::Append(std::string& out, long time) {
+  const size_t size = out.size();
+  out.resize(size + kRoom);
+  out.resize(static_cast<size_t>(Put(out.data() + size, time) - out.data()));
 }
 
 int CountWorkingDays(long from, long to) {

@@ -170,9 +170,11 @@ struct HeaderView {
   int Number(size_t at) const;
   int Code(size_t at) const;
 };
-// Splits `line` (without its line feed) into `view`; `scratch` holds the line's copy when it
-// has NUL bytes, and must outlive the view.
-void SplitHeader(std::string_view line, HeaderView& view, std::string& scratch);
+// Splits `line` (without its line feed) into `view`, its first `fields` fields only (the
+// others are left as they were); `scratch` holds the line's copy when it has NUL bytes, and
+// must outlive the view.
+void SplitHeader(std::string_view line, HeaderView& view, std::string& scratch,
+                 size_t fields = kHeaderFieldCount);
 
 // Reads one line (ReadLinePiece); when it holds a character, clears the log and entries and
 // parses it into `sheet`. Returns the line length, 0 or -1.
@@ -208,6 +210,10 @@ std::string FormatDate(long time);
 // (a day around a change of offset takes localtime_r for each time).
 class DateFormatter {
  public:
+  // The most bytes a date takes.
+  static constexpr size_t kRoom = 48;
+  // Writes FormatDate(time) at `out`, which has kRoom bytes; returns where it ends.
+  char* Put(char* out, long time);
   // Appends FormatDate(time) to `out`.
   void Append(std::string& out, long time);
 
