@@ -1,13 +1,19 @@
 // The export file "bugs.dat": one tab-separated row per sheet, for a spreadsheet.
+#include <fcntl.h>
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <bit>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -31,6 +37,8 @@ constexpr int kFirstColumnLabel = 2400;
 constexpr int kLastColumnLabel = 2427;
 // The rows go out in writes of about this size.
 constexpr size_t kExportChunk = 1 << 20;
+// The hits whose rows are made in one go on one thread.
+constexpr size_t kBlockHits = 4096;
 
 // The column names.
 void WriteExportHeader() {
@@ -80,32 +88,44 @@ bool IsPlainNumber(std::string_view v) {
   return v.size() >= 5 && v.size() <= 9 && (v.size() == 5 || v[0] != '0') && AllDigits(v);
 }
 
-// The rows on their way out, written in pieces of about kExportChunk bytes.
+// Rows as they are made: for the page, written in pieces of about kExportChunk bytes; else
+// held until taken.
 class RowBuffer {
  public:
-  RowBuffer() : bytes_(std::make_unique_for_overwrite<char[]>(kSize)) {}
-  ~RowBuffer() { Flush(); }
+  explicit RowBuffer(bool to_page) : to_page_(to_page) { Grow(kExportChunk + (256 << 10)); }
+  ~RowBuffer() {
+    if (to_page_) Flush();
+  }
   RowBuffer(const RowBuffer&) = delete;
   RowBuffer& operator=(const RowBuffer&) = delete;
-  // Where `n` more bytes go, or null when a row that long cannot fit.
+  // Where `n` more bytes go.
   char* Room(size_t n) {
-    if (used_ + n > kSize) Flush();
-    return n <= kSize ? bytes_.get() + used_ : nullptr;
+    if (to_page_ && used_ + n > size_) Flush();
+    if (used_ + n > size_) Grow(used_ + n);
+    return bytes_.get() + used_;
   }
-  // The bytes up to `end` are written.
+  // The bytes up to `end` are made.
   void Done(char* end) {
     used_ = static_cast<size_t>(end - bytes_.get());
-    if (used_ >= kExportChunk) Flush();
+    if (to_page_ && used_ >= kExportChunk) Flush();
   }
+  std::string_view Held() const { return std::string_view(bytes_.get(), used_); }
+  void Clear() { used_ = 0; }
   void Flush() {
-    base::Write(nullptr, std::string_view(bytes_.get(), used_));
+    base::Write(nullptr, Held());
     used_ = 0;
   }
 
  private:
-  static constexpr size_t kSize = kExportChunk + (256 << 10);
+  void Grow(size_t size) {
+    auto bytes = std::make_unique_for_overwrite<char[]>(size);
+    if (used_) std::memcpy(bytes.get(), bytes_.get(), used_);
+    bytes_ = std::move(bytes);
+    size_ = size;
+  }
+  bool to_page_;
   std::unique_ptr<char[]> bytes_;
-  size_t used_ = 0;
+  size_t size_ = 0, used_ = 0;
 };
 
 char* Put(char* out, std::string_view text) {
@@ -129,28 +149,15 @@ class RowWriter {
     }
     const std::string* column = code ? &CodeOf(h[store::kProjectAt]) : nullptr;
     if (column) most += column->size();
-    char* at = out.Room(most);
-    if (!at) {  // a row longer than the buffer, of labels that long
-      out.Flush();
-      base::Write(nullptr, Row(h, line, code));
-      return;
-    }
-    out.Done(PutFields(at, h, line, labels, column));
+    out.Done(PutFields(out.Room(most), h, line, labels, column));
   }
 
-  // The same row as a text.
-  std::string Row(const store::HeaderView& h, std::string_view line, bool code) {
-    const std::string* labels[std::size(kLabelled)];
-    size_t most = 3 * line.size() + 4 * store::DateFormatter::kRoom + 128;
-    for (size_t k = 0; k < std::size(kLabelled); ++k) {
-      labels[k] = &Label(k, h.Code(kLabelled[k]));
-      most += labels[k]->size();
-    }
-    const std::string* column = code ? &CodeOf(h[store::kProjectAt]) : nullptr;
-    if (column) most += column->size();
-    std::string row(most, '\0');
-    row.resize(static_cast<size_t>(PutFields(row.data(), h, line, labels, column) - row.data()));
-    return row;
+  // Every label and the code of every project in `projects` looked up: rows need then no
+  // configuration, and can be made on another thread.
+  void LookUpAll(const std::vector<std::string>& projects) {
+    for (size_t k = 0; k < std::size(kLabelled); ++k)
+      for (int code = -'a'; code < 256 - 'a'; ++code) Label(k, code);
+    for (const std::string& project : projects) CodeOf(project);
   }
 
  private:
@@ -224,9 +231,11 @@ class RowWriter {
     if (last_code_ >= codes_.size() || codes_[last_code_].first != project) {
       last_code_ = 0;
       while (last_code_ < codes_.size() && codes_[last_code_].first != project) ++last_code_;
-      if (last_code_ == codes_.size())
+      if (last_code_ == codes_.size()) {
+        std::lock_guard lock(LookUpLock());
         codes_.emplace_back(std::string(project),
                             base::TsvField(config::GetProjectCode(project)) + '\t');
+      }
     }
     return codes_[last_code_].second;
   }
@@ -234,8 +243,17 @@ class RowWriter {
   // The label as TsvField writes it; a code is one byte less 'a' (or 0), -97 to 158.
   const std::string& Label(size_t k, int code) {
     std::optional<std::string>& slot = labels_[k][static_cast<size_t>(code + 'a') & 255];
-    if (!slot) slot = base::TsvField(LabelOf(kLabelled[k], code));
+    if (!slot) {
+      std::lock_guard lock(LookUpLock());
+      slot = base::TsvField(LabelOf(kLabelled[k], code));
+    }
     return *slot;
+  }
+
+  // Held while the configuration is read: writers on two threads may both read it.
+  static std::mutex& LookUpLock() {
+    static std::mutex lock;
+    return lock;
   }
 
   std::vector<std::pair<std::string, std::string>> codes_;  // project, its first column
@@ -261,6 +279,12 @@ class HitBlock {
     return true;
   }
   uint64_t* words() { return words_; }
+  // The memory from word `from` on is no longer needed (it reads as zeros if used again).
+  void Release(size_t from) {
+    const size_t page = 4096, start = (from * sizeof(uint64_t) + page - 1) / page * page;
+    if (start < bytes_)
+      ::madvise(reinterpret_cast<char*>(words_) + start, bytes_ - start, MADV_DONTNEED);
+  }
   size_t count() const { return count_; }
 
  private:
@@ -349,11 +373,14 @@ class Prefixes {
       std::optional<uint32_t> id;
       if (store::IsSheetName(prefix + ".00000")) id = ranks.Id(prefix + ".");
       it = by_key_.emplace(key_, id).first;
+      if (std::find(projects_.begin(), projects_.end(), project) == projects_.end())
+        projects_.emplace_back(project);
       if (known_.size() < 16)
         known_.push_back({std::string(project), std::string(group), phase, id});
     }
     return it->second;
   }
+  const std::vector<std::string>& Projects() const { return projects_; }
 
  private:
   struct Known {
@@ -362,6 +389,7 @@ class Prefixes {
     std::optional<uint32_t> id;
   };
   std::vector<Known> known_;  // the first few met, looked at before the map
+  std::vector<std::string> projects_;  // every project met
   std::string key_;
   std::map<std::string, std::optional<uint32_t>, std::less<>> by_key_;
 };
@@ -407,17 +435,14 @@ void PutSheetRow(RowBuffer& out, const store::FactSheet& s, bool code) {
 }  // namespace
 
 std::string FormatExportLine(const store::FactSheet& s) {
-  std::string line = store::FormatHeader(s);
-  line.pop_back();
-  store::HeaderView view;
-  std::string scratch;
-  store::SplitHeader(line, view, scratch);
-  return base::Cache<RowWriter>().Row(view, line, false);
+  RowBuffer row(false);
+  PutSheetRow(row, s, false);
+  return std::string(row.Held());
 }
 
 void ExportSheets(const FoundList& hits) {
   WriteExportHeader();
-  RowBuffer out;
+  RowBuffer out(true);
   store::FactSheet sheet;
   for (const FoundSheet& hit : hits) {
     if (!store::IsSheetName(hit.name)) continue;
@@ -503,6 +528,7 @@ bool ExportInOrder(const web::ParamList& params) {
       words[i] = ((above << (prefix_bits + number_bits) | name) << place_bits) | (size - 1 - at);
     }
     if (!std::is_sorted(words, words + n)) RadixSort(words, words + n, n, bits);
+    block.Release(n);
   } else {
     for (size_t i = 0; i < n; ++i) words[2 * i] = ranked(words[2 * i]);
     struct Pair {
@@ -514,19 +540,84 @@ bool ExportInOrder(const web::ParamList& params) {
     });
   }
   const uint64_t place_mask = (uint64_t{1} << place_bits) - 1;
+  auto place = [&](size_t i) {
+    return static_cast<long long>(packed ? size - 1 - (words[i] & place_mask) : words[2 * i + 1]);
+  };
+  auto make = [&place](RowWriter& writer, store::IndexLineReader& lines, RowBuffer& out,
+                       size_t first, size_t end) {
+    store::HeaderView view;
+    std::string scratch;
+    for (size_t i = first; i < end; ++i) {
+      const std::string_view line = lines.LineAt(place(i));
+      store::SplitHeader(line, view, scratch);
+      writer.PutRow(out, view, line, true);
+    }
+  };
+  // A large answer through a pipe (the web server's): a larger pipe takes each write whole.
+  if (n >= 4 * kBlockHits) ::fcntl(STDOUT_FILENO, F_SETPIPE_SZ, static_cast<int>(kExportChunk));
   WriteExportHeader();
   RowWriter& writer = base::Cache<RowWriter>();
+  RowBuffer out(true);
   store::IndexLineReader lines(index);
-  store::HeaderView view;
-  std::string scratch;
-  RowBuffer out;
-  for (size_t i = 0; i < n; ++i) {
-    const uint64_t at = packed ? size - 1 - (words[i] & place_mask) : words[2 * i + 1];
-    const std::string_view line = lines.LineAt(static_cast<long long>(at));
-    store::SplitHeader(line, view, scratch);
-    writer.PutRow(out, view, line, true);
+  if (n < 4 * kBlockHits) {
+    make(writer, lines, out, 0, n);
+    out.Flush();
+  } else {
+    // A helper thread makes every other block of rows while this one makes the others and
+    // writes them all in order. Rows then need no configuration: it is all read first.
+    writer.LookUpAll(prefix_ids.Projects());
+    RowWriter helper_writer = writer;
+    RowBuffer made[2] = {RowBuffer(false), RowBuffer(false)};
+    bool full[2] = {false, false};
+    std::mutex mutex;
+    std::condition_variable changed;
+    const size_t blocks = (n + kBlockHits - 1) / kBlockHits;
+    std::thread helper;
+    try {
+      helper = std::thread([&] {
+        store::IndexLineReader helper_lines(index);
+        for (size_t b = 1; b < blocks; b += 2) {
+          const size_t k = b / 2 % 2;
+          {
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [&] { return !full[k]; });
+          }
+          made[k].Clear();
+          make(helper_writer, helper_lines, made[k], b * kBlockHits,
+               std::min(n, (b + 1) * kBlockHits));
+          {
+            std::lock_guard lock(mutex);
+            full[k] = true;
+          }
+          changed.notify_all();
+        }
+      });
+    } catch (const std::system_error&) {  // no thread to be had: this one makes every row
+      make(writer, lines, out, 0, n);
+      out.Flush();
+      return true;
+    }
+    for (size_t b = 0; b < blocks; ++b) {
+      if (b % 2 == 0) {
+        make(writer, lines, out, b * kBlockHits, std::min(n, (b + 1) * kBlockHits));
+        continue;
+      }
+      out.Flush();
+      const size_t k = b / 2 % 2;
+      {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return full[k]; });
+      }
+      base::Write(nullptr, made[k].Held());
+      {
+        std::lock_guard lock(mutex);
+        full[k] = false;
+      }
+      changed.notify_all();
+    }
+    helper.join();
+    out.Flush();
   }
-  out.Flush();
   return true;
 }
 
