@@ -20,6 +20,8 @@ class SheetAccess {
 
   bool MaySee(const store::FactSheet& sheet);
   bool MaySee(std::string_view project, int status);
+  // Every right read now, so that MaySee reads nothing more and threads may share it.
+  void Settle();
 
  private:
   bool Right(std::optional<bool>& slot, int n);

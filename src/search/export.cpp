@@ -128,6 +128,12 @@ class RowBuffer {
   size_t size_ = 0, used_ = 0;
 };
 
+// Held while the configuration is read: the export reads it on two threads.
+std::mutex& ConfigLock() {
+  static std::mutex lock;
+  return lock;
+}
+
 char* Put(char* out, std::string_view text) {
   std::memcpy(out, text.data(), text.size());
   return out + text.size();
@@ -232,7 +238,7 @@ class RowWriter {
       last_code_ = 0;
       while (last_code_ < codes_.size() && codes_[last_code_].first != project) ++last_code_;
       if (last_code_ == codes_.size()) {
-        std::lock_guard lock(LookUpLock());
+        std::lock_guard lock(ConfigLock());
         codes_.emplace_back(std::string(project),
                             base::TsvField(config::GetProjectCode(project)) + '\t');
       }
@@ -244,16 +250,10 @@ class RowWriter {
   const std::string& Label(size_t k, int code) {
     std::optional<std::string>& slot = labels_[k][static_cast<size_t>(code + 'a') & 255];
     if (!slot) {
-      std::lock_guard lock(LookUpLock());
+      std::lock_guard lock(ConfigLock());
       slot = base::TsvField(LabelOf(kLabelled[k], code));
     }
     return *slot;
-  }
-
-  // Held while the configuration is read: writers on two threads may both read it.
-  static std::mutex& LookUpLock() {
-    static std::mutex lock;
-    return lock;
   }
 
   std::vector<std::pair<std::string, std::string>> codes_;  // project, its first column
@@ -279,6 +279,11 @@ class HitBlock {
     return true;
   }
   uint64_t* words() { return words_; }
+  // The memory before word `end` is no longer needed (it reads as zeros if used again).
+  void ReleaseBefore(size_t end) {
+    const size_t page = 4096, stop = end * sizeof(uint64_t) / page * page;
+    if (stop > 0) ::madvise(words_, stop, MADV_DONTNEED);
+  }
   // The memory from word `from` on is no longer needed (it reads as zeros if used again).
   void Release(size_t from) {
     const size_t page = 4096, start = (from * sizeof(uint64_t) + page - 1) / page * page;
@@ -345,6 +350,7 @@ class Ranks {
     return it->second;
   }
   size_t Size() const { return texts_.size(); }
+  const std::string& Text(size_t id) const { return *texts_[id]; }
   std::vector<uint64_t> RanksById() const {
     std::vector<uint64_t> ranks(texts_.size());
     uint64_t rank = 0;
@@ -369,18 +375,25 @@ class Prefixes {
     key_.assign(project).append(1, '\0').append(group).append(1, '\0') += std::to_string(phase);
     auto it = by_key_.find(key_);
     if (it == by_key_.end()) {
-      std::string prefix = config::GetSheetPrefixOf(project, group, phase);
+      std::string prefix;
+      {
+        std::lock_guard lock(ConfigLock());
+        prefix = config::GetSheetPrefixOf(project, group, phase);
+      }
       std::optional<uint32_t> id;
       if (store::IsSheetName(prefix + ".00000")) id = ranks.Id(prefix + ".");
       it = by_key_.emplace(key_, id).first;
-      if (std::find(projects_.begin(), projects_.end(), project) == projects_.end())
-        projects_.emplace_back(project);
+      AddProject(project);
       if (known_.size() < 16)
         known_.push_back({std::string(project), std::string(group), phase, id});
     }
     return it->second;
   }
   const std::vector<std::string>& Projects() const { return projects_; }
+  void AddProject(std::string_view project) {
+    if (std::find(projects_.begin(), projects_.end(), project) == projects_.end())
+      projects_.emplace_back(project);
+  }
 
  private:
   struct Known {
@@ -419,6 +432,67 @@ void RadixSort(uint64_t* keys, uint64_t* scratch, size_t n, int bits) {
     std::swap(keys, scratch);
   }
   if (keys != original) std::copy(keys, keys + n, original);
+}
+
+// What the walk of one part of the index gathers: the hits' keys and places, and the texts
+// their keys rank.
+struct Keys {
+  HitBlock block;
+  Ranks prefixes, resps;
+  Prefixes prefix_ids;
+  bool keyed = true;
+  int longest = 5;                        // digits of the longest number
+  uint64_t low = ~uint64_t{0}, high = 0;  // of the bits above the name
+
+  void Add(char by, const store::HeaderView& h, long long at) {
+    if (!keyed) return;
+    const int number = h.Number(store::kNumberAt);
+    if (number < 0) return;  // "-0001": no sheet name, no row, as for the list's hits
+    const std::optional<uint32_t> prefix =
+        prefix_ids.Id(h[store::kProjectAt], h[store::kGroupAt], h.Code(store::kPhaseAt), prefixes);
+    if (!prefix) return;
+    int length = 0;
+    uint64_t key = uint64_t{*prefix} << kDigitBits | DigitsKey(number, length);
+    longest = std::max(longest, length);
+    uint64_t above = 0;
+    if (by == '0' || by == '3') {
+      const int first = h.Code(by == '0' ? store::kStatusAt : store::kImpactAt);
+      above = uint64_t(first + 'a') << 8 | uint64_t(h.Code(store::kSevAt) + 'a');
+    } else if (by == '2') {
+      above = resps.Id(h[store::kRespAt]);
+    }
+    low = std::min(low, above);
+    high = std::max(high, above);
+    key |= above << 47;
+    keyed = prefixes.Size() <= kPrefixes && resps.Size() <= kResps &&
+            block.Push(key, static_cast<uint64_t>(at));
+  }
+};
+
+// Adds the hits of `other` to those of `into`, the ids of their texts made those of `into`;
+// the memory of `other` is given back as its hits move. False when they no longer key.
+bool Merge(Keys& into, Keys& other, char by) {
+  std::vector<uint64_t> prefix_ids(other.prefixes.Size()), resp_ids(other.resps.Size());
+  for (size_t id = 0; id < prefix_ids.size(); ++id)
+    prefix_ids[id] = into.prefixes.Id(other.prefixes.Text(id));
+  for (size_t id = 0; id < resp_ids.size(); ++id)
+    resp_ids[id] = into.resps.Id(other.resps.Text(id));
+  if (into.prefixes.Size() > kPrefixes || into.resps.Size() > kResps) return false;
+  into.longest = std::max(into.longest, other.longest);
+  into.low = std::min(into.low, other.low);
+  into.high = std::max(into.high, other.high);
+  for (const std::string& project : other.prefix_ids.Projects())
+    into.prefix_ids.AddProject(project);
+  const uint64_t* words = other.block.words();
+  constexpr size_t kReleaseEvery = 1 << 17;  // words: 1 MB
+  for (size_t i = 0; i < other.block.count(); i += 2) {
+    uint64_t key = words[i];
+    key = (key & ~kPrefixMask) | prefix_ids[(key & kPrefixMask) >> kDigitBits] << kDigitBits;
+    if (by == '2') key = (key & ~kRespMask) | resp_ids[(key & kRespMask) >> 47] << 47;
+    if (!into.block.Push(key, words[i + 1])) return false;
+    if ((i + 2) % kReleaseEvery == 0) other.block.ReleaseBefore(i + 2);
+  }
+  return true;
 }
 
 // The row of a sheet as read (its fields hold no "|", line feed or NUL byte but the title's
@@ -464,42 +538,30 @@ bool ExportInOrder(const web::ParamList& params) {
   const char by = sort.empty() ? '\0' : sort.front();
   if (by == '4') return false;  // titles have no key of a few bits
   store::IndexFile index;
-  HitBlock block;
-  Ranks prefixes, resps;
-  Prefixes prefix_ids;
-  bool keyed = true;
-  int longest = 5;                        // digits of the longest number
-  uint64_t low = ~uint64_t{0}, high = 0;  // of the bits above the name
-  ForEachMatch(
-      params, index,
-      [&](const store::HeaderView& h, std::string_view, long long at) {
-        if (!keyed) return;
-        const int number = h.Number(store::kNumberAt);
-        if (number < 0) return;  // "-0001": no sheet name, no row, as for the list's hits
-        const std::optional<uint32_t> prefix = prefix_ids.Id(
-            h[store::kProjectAt], h[store::kGroupAt], h.Code(store::kPhaseAt), prefixes);
-        if (!prefix) return;
-        int length = 0;
-        uint64_t key = uint64_t{*prefix} << kDigitBits | DigitsKey(number, length);
-        longest = std::max(longest, length);
-        uint64_t above = 0;
-        if (by == '0' || by == '3') {
-          const int first = h.Code(by == '0' ? store::kStatusAt : store::kImpactAt);
-          above = uint64_t(first + 'a') << 8 | uint64_t(h.Code(store::kSevAt) + 'a');
-        } else if (by == '2') {
-          above = resps.Id(h[store::kRespAt]);
-        }
-        low = std::min(low, above);
-        high = std::max(high, above);
-        key |= above << 47;
-        keyed = prefixes.Size() <= kPrefixes && resps.Size() <= kResps &&
-                block.Push(key, static_cast<uint64_t>(at));
-      },
-      1 + (by == '3'   ? store::kImpactAt
-           : by == '2' ? store::kRespAt
-           : by == '0' ? store::kStatusAt
-                       : store::kGroupAt));
-  if (!keyed) return false;
+  Keys parts[2];
+  const size_t fields = 1 + (by == '3'   ? store::kImpactAt
+                             : by == '2' ? store::kRespAt
+                             : by == '0' ? store::kStatusAt
+                                         : store::kGroupAt);
+  if (!ForEachMatchInTwo(
+          params, index,
+          [&](int part, const store::HeaderView& h, std::string_view, long long at) {
+            parts[part].Add(by, h, at);
+          },
+          fields))
+    ForEachMatch(
+        params, index,
+        [&](const store::HeaderView& h, std::string_view, long long at) {
+          parts[0].Add(by, h, at);
+        },
+        fields);
+  if (!parts[0].keyed || !parts[1].keyed || !Merge(parts[0], parts[1], by)) return false;
+  Keys& keys = parts[0];
+  HitBlock& block = keys.block;
+  Ranks &prefixes = keys.prefixes, &resps = keys.resps;
+  Prefixes& prefix_ids = keys.prefix_ids;
+  const int longest = keys.longest;
+  const uint64_t low = keys.low, high = keys.high;
   const size_t n = block.count() / 2;
   uint64_t* words = block.words();
   // The ranks of the texts in byte order replace the numbers they were given in index order.

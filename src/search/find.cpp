@@ -10,6 +10,8 @@
 #include <ctime>
 #include <numeric>
 #include <optional>
+#include <system_error>
+#include <thread>
 
 #include "base/files.h"
 #include "base/request_state.h"
@@ -303,26 +305,73 @@ bool IsSearchByName(const web::ParamList& params) {
          IsGiven(web::GetParam(params, "Numero"));
 }
 
+namespace {
+
+// The test of index lines against a request, split into `view` as far as `fields` reach.
+struct Matcher {
+  const Criteria& criteria;
+  SheetAccess& access;
+  size_t fields;
+  store::HeaderView view;
+  std::string scratch;
+
+  bool Meets(std::string_view line) {
+    for (const std::string& needle : criteria.needles)
+      if (!Contains(line, needle)) return false;
+    store::SplitHeader(line, view, scratch, fields);
+    if (!MeetsCriteria(view, criteria)) return false;
+    if (!criteria.intext.empty() && !SheetContains(store::GetSheetName(view), criteria.intext))
+      return false;
+    return access.MaySee(view[store::kProjectAt], view.Code(store::kStatusAt));
+  }
+};
+
+}  // namespace
+
 void ForEachMatch(
     const web::ParamList& params, store::IndexFile& index,
     const std::function<void(const store::HeaderView&, std::string_view line, long long at)>& each,
     size_t fields) {
   const bool exporting = web::GetParam(params, "excel").starts_with('X');
   const Criteria criteria = ReadCriteria(params);
-  fields = std::max(fields, criteria.fields_read);
   SheetAccess access(params, exporting);
-  store::HeaderView view;
-  std::string scratch;
+  Matcher matcher{criteria, access, std::max(fields, criteria.fields_read), {}, {}};
   index.ForEach([&](std::string_view line, long long at) {
-    for (const std::string& needle : criteria.needles)
-      if (!Contains(line, needle)) return true;
-    store::SplitHeader(line, view, scratch, fields);
-    if (!MeetsCriteria(view, criteria)) return true;
-    if (!criteria.intext.empty() && !SheetContains(store::GetSheetName(view), criteria.intext))
-      return true;
-    if (access.MaySee(view[store::kProjectAt], view.Code(store::kStatusAt))) each(view, line, at);
+    if (matcher.Meets(line)) each(matcher.view, line, at);
     return true;
   });
+}
+
+bool ForEachMatchInTwo(const web::ParamList& params, store::IndexFile& index,
+                       const std::function<void(int part, const store::HeaderView&,
+                                                std::string_view line, long long at)>& each,
+                       size_t fields) {
+  const Criteria criteria = ReadCriteria(params);
+  // The full text is searched through the request's caches, which one thread at a time uses.
+  if (!criteria.intext.empty()) return false;
+  SheetAccess access(params, /*quiet=*/true);
+  access.Settle();
+  fields = std::max(fields, criteria.fields_read);
+  Matcher matchers[2] = {{criteria, access, fields, {}, {}}, {criteria, access, fields, {}, {}}};
+  auto walk = [&](int part) {
+    index.ForEach(
+        [&](std::string_view line, long long at) {
+          if (matchers[part].Meets(line)) each(part, matchers[part].view, line, at);
+          return true;
+        },
+        false, part, 2);
+  };
+  std::thread helper;
+  try {
+    helper = std::thread(walk, 1);
+  } catch (const std::system_error&) {  // no thread to be had: this one walks both parts
+    walk(0);
+    walk(1);
+    return true;
+  }
+  walk(0);
+  helper.join();
+  return true;
 }
 
 FoundList FindSheets(const web::ParamList& params) {

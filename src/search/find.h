@@ -65,6 +65,15 @@ void ForEachMatch(
     const std::function<void(const store::HeaderView&, std::string_view line, long long at)>& each,
     size_t fields = store::kHeaderFieldCount);
 
+// ForEachMatch for a data file (rights read quietly), over the two halves of the index at
+// once: this thread walks the first (`part` 0), a helper thread the second (`part` 1), each
+// calling `each` on its own thread. False, with nothing done, when the request searches the
+// sheets' full text (the walk then takes one thread).
+bool ForEachMatchInTwo(const web::ParamList& params, store::IndexFile& index,
+                       const std::function<void(int part, const store::HeaderView&,
+                                                std::string_view line, long long at)>& each,
+                       size_t fields = store::kHeaderFieldCount);
+
 // Comparisons of two hits: negative, zero or positive. Texts compare by byte values.
 using Compare = int (*)(const FoundSheet&, const FoundSheet&);
 int CompareByStatus(const FoundSheet& a, const FoundSheet& b);  // status, severity, name

@@ -161,8 +161,24 @@ IndexFile::~IndexFile() {
   if (fd_ >= 0) ::close(fd_);
 }
 
+long long IndexFile::LineStartFrom(long long at) const {
+  if (at <= 0) return 0;
+  std::string block(64 << 10, '\0');
+  for (long long pos = at - 1; pos < size_;) {
+    const ssize_t n =
+        ::pread(fd_, block.data(),
+                static_cast<size_t>(std::min<long long>(block.size(), size_ - pos)), pos);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    if (const void* lf = std::memchr(block.data(), '\n', static_cast<size_t>(n)))
+      return pos + (static_cast<const char*>(lf) - block.data()) + 1;
+    pos += n;
+  }
+  return size_;
+}
+
 void IndexFile::ForEach(const std::function<bool(std::string_view line, long long at)>& each,
-                        bool unfinished) {
+                        bool unfinished, int part, int parts) {
   if (fd_ < 0) return;
   std::vector<char> buffer(kIndexBufferSize);
   std::string key;
@@ -186,7 +202,10 @@ void IndexFile::ForEach(const std::function<bool(std::string_view line, long lon
   tail.last.resize(kept);
 
   const bool any_tail = !tail.last.empty();
-  StreamLines(fd_, 0, size_, unfinished, buffer, [&](std::string_view line, long long at) {
+  const bool last = part + 1 >= parts;
+  const long long from = LineStartFrom(size_ * part / parts),
+                  to = last ? size_ : LineStartFrom(size_ * (part + 1) / parts);
+  StreamLines(fd_, from, to, unfinished && last, buffer, [&](std::string_view line, long long at) {
     if (any_tail) {
       if (at >= compacted_) {
         if (tail.LastOf(KeyHashOfLine(line, key)) != at) return true;

@@ -30,13 +30,18 @@ class IndexFile {
   bool IsOpen() const { return fd_ >= 0; }
   // The bytes read of it: its size when it was opened.
   long long Size() const { return size_; }
+  // With `parts` above 1, only the lines that begin in the `part`-th of as many stretches of
+  // about the same size (from 0); `each` returning false stops that part only. The parts can
+  // be walked at once on as many threads.
   void ForEach(const std::function<bool(std::string_view line, long long at)>& each,
-               bool unfinished = false);
+               bool unfinished = false, int part = 0, int parts = 1);
   // The line that begins at `at`, without its line feed; empty past the end.
   std::string_view LineAt(long long at, std::string& scratch) const;
 
  private:
   friend class IndexLineReader;
+  // The offset of the first line that begins at `at` or after it; the size when none does.
+  long long LineStartFrom(long long at) const;
   int fd_ = -1;
   long long size_ = 0;
   long long compacted_ = 0;
