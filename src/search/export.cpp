@@ -411,24 +411,25 @@ int BitsFor(uint64_t values) {  // bits that hold 0 .. values - 1
   return values <= 1 ? 0 : std::bit_width(values - 1);
 }
 
-// Sorts `keys` by an LSD radix sort of 11 bits a pass over their `bits` low bits, through
-// `scratch` (as many words); passes whose digit is the same in every key are skipped.
-void RadixSort(uint64_t* keys, uint64_t* scratch, size_t n, int bits) {
-  constexpr int kDigit = 11;
+// Sorts `keys` by bits `low` to `bits` (from the lowest, 0) with an LSD radix sort of 12 bits
+// a pass, through `scratch` (as many words); keys equal in those bits keep their order, and
+// passes whose digit is the same in every key are skipped.
+void RadixSort(uint64_t* keys, uint64_t* scratch, size_t n, int low, int bits) {
+  constexpr int kDigit = 12;
   constexpr size_t kBuckets = size_t{1} << kDigit;
-  const int passes = (bits + kDigit - 1) / kDigit;
+  const int passes = (bits - low + kDigit - 1) / kDigit;
   uint64_t* const original = keys;
   std::vector<size_t> counts(kBuckets * static_cast<size_t>(passes));
   for (size_t i = 0; i < n; ++i)
     for (int p = 0; p < passes; ++p)
-      ++counts[p * kBuckets + (keys[i] >> (p * kDigit) & (kBuckets - 1))];
+      ++counts[p * kBuckets + (keys[i] >> (low + p * kDigit) & (kBuckets - 1))];
   for (int p = 0; p < passes; ++p) {
     size_t* count = &counts[p * kBuckets];
     if (std::find(count, count + kBuckets, n) != count + kBuckets) continue;
     size_t sum = 0;
     for (size_t b = 0; b < kBuckets; ++b) sum += std::exchange(count[b], sum);
     for (size_t i = 0; i < n; ++i)
-      scratch[count[keys[i] >> (p * kDigit) & (kBuckets - 1)]++] = keys[i];
+      scratch[count[keys[i] >> (low + p * kDigit) & (kBuckets - 1)]++] = keys[i];
     std::swap(keys, scratch);
   }
   if (keys != original) std::copy(keys, keys + n, original);
@@ -589,7 +590,16 @@ bool ExportInOrder(const web::ParamList& params) {
                             (key & ((uint64_t{1} << kDigitBits) - 1)) / shorten;
       words[i] = ((above << (prefix_bits + number_bits) | name) << place_bits) | (size - 1 - at);
     }
-    if (!std::is_sorted(words, words + n)) RadixSort(words, words + n, n, bits);
+    // By the bits above the place (the places only part equal keys, seldom met), then each
+    // run of equal keys by place.
+    if (!std::is_sorted(words, words + n)) {
+      RadixSort(words, words + n, n, place_bits, bits);
+      for (size_t i = 0, run = 0; i <= n; ++i)
+        if (i == n || words[i] >> place_bits != words[run] >> place_bits) {
+          if (i - run > 1) std::sort(words + run, words + i);
+          run = i;
+        }
+    }
     block.Release(n);
   } else {
     for (size_t i = 0; i < n; ++i) words[2 * i] = ranked(words[2 * i]);
