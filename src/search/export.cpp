@@ -155,7 +155,7 @@ class RowWriter {
     }
     const std::string* column = code ? &CodeOf(h[store::kProjectAt]) : nullptr;
     if (column) most += column->size();
-    out.Done(PutFields(out.Room(most), h, line, labels, column));
+    out.Done(PutFields(out.Room(most), h, labels, column));
   }
 
   // Every label and the code of every project in `projects` looked up: rows need then no
@@ -171,13 +171,12 @@ class RowWriter {
   static constexpr size_t kLabelled[] = {store::kPhaseAt, store::kSevAt, store::kStatusAt,
                                          store::kTypeAt, store::kImpactAt};
 
-  char* PutFields(char* out, const store::HeaderView& h, std::string_view line,
-                  const std::string* const* labels, const std::string* column) {
+  char* PutFields(char* out, const store::HeaderView& h, const std::string* const* labels,
+                  const std::string* column) {
     if (column) out = Put(out, *column);
     // A line without tabs and carriage returns has fields that TsvField changes only by
     // their first byte.
-    const bool plain = !line.empty() && !std::memchr(line.data(), '\t', line.size()) &&
-                       !std::memchr(line.data(), '\r', line.size());
+    const bool plain = !h.controls;
     using namespace store;  // the fields' places
     auto text = [&h, plain](char* to, size_t at) {
       const std::string_view v = h[at];

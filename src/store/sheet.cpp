@@ -61,11 +61,6 @@ void AppendLetter(std::string& out, int value) {
   out += (c == '|' || c == '\n' || c == '\0') ? '_' : c;
 }
 
-// An empty field (or one starting with a NUL byte, which no letter can be) reads as 0.
-int LetterValue(std::string_view field) {
-  return field.empty() || field[0] == '\0' ? 0 : static_cast<unsigned char>(field[0]) - 'a';
-}
-
 // A field read from a line, cut to its capacity. Lines reach the parsers without NUL
 // bytes (see WithoutNul).
 void Assign(std::string& dst, std::string_view value, size_t capacity) {
@@ -113,22 +108,6 @@ size_t FindBars(std::string_view line, size_t* bars, size_t max) {
     if (count == max) break;
   }
   return count;
-}
-
-// LeadingNumber, with a quick way for the usual field: one to nine digits and nothing else.
-[[gnu::always_inline]] inline int Decimal(std::string_view text) {
-  size_t n = text.size();
-  if (n - 1 < 9) {
-    unsigned value = 0;
-    size_t i = 0;
-    for (; i < n; ++i) {
-      unsigned digit = static_cast<unsigned char>(text[i]) - unsigned{'0'};
-      if (digit > 9) break;
-      value = value * 10 + digit;
-    }
-    if (i == n) return static_cast<int>(value);
-  }
-  return LeadingNumber(text);
 }
 
 // The 26 fields before the title, in the order of the header line. Text fields are cut to
@@ -186,10 +165,10 @@ const HeaderField kFields[kHeaderFields - 1] = {
     case FieldKind::kText:
       return Assign(s.*f.text, v, f.capacity);
     case FieldKind::kNumber:
-      s.*f.number = Decimal(v);
+      s.*f.number = HeaderNumber(v);
       return;
     case FieldKind::kLetter:
-      s.*f.number = LetterValue(v);
+      s.*f.number = HeaderCode(v);
       return;
   }
 }
@@ -341,16 +320,26 @@ std::string FormatHeader(const FactSheet& s) {
   return out;
 }
 
-int HeaderView::Number(size_t at) const {
-  return Decimal(field[at]);
-}
-
-int HeaderView::Code(size_t at) const {
-  return LetterValue(field[at]);
+// Whether the line holds a byte below 0x20 (a NUL byte, a tab, a carriage return ...).
+bool HasControl(std::string_view line) {
+  const char* p = line.data();
+  const size_t n = line.size();
+  size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i top = _mm_set1_epi8(0x1f);
+  for (; i + 16 <= n; i += 16) {
+    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(chunk, top), chunk))) return true;
+  }
+#endif
+  for (; i < n; ++i)
+    if (static_cast<unsigned char>(p[i]) < 0x20) return true;
+  return false;
 }
 
 void SplitHeader(std::string_view line, HeaderView& view, std::string& scratch, size_t fields) {
-  SplitClean(WithoutNul(line, scratch), view, fields);
+  view.controls = HasControl(line);
+  SplitClean(view.controls ? WithoutNul(line, scratch) : line, view, fields);
 }
 
 void ParseHeader(std::string_view line, FactSheet& sheet) {
@@ -418,7 +407,7 @@ void IndexKeyOfLine(std::string_view line, std::string& key) {
   key += ',';
   if (found > 7) key.append(fields[7].substr(0, kNameSize - 1));
   key += ',';
-  AppendNumber(key, found > 2 ? LetterValue(fields[2]) : 0);
+  AppendNumber(key, found > 2 ? HeaderCode(fields[2]) : 0);
   key += ',';
   AppendNumber(key, found > 1 ? LeadingNumber(fields[1]) : 0);
 }

@@ -162,13 +162,33 @@ enum HeaderFieldAt : size_t {
   kTitleAt,
   kHeaderFieldCount
 };
+// A number field (created, number, dates, loads) as the sheet holds it: LeadingNumber, with
+// a quick way for the usual field of one to nine digits and nothing else.
+inline int HeaderNumber(std::string_view text) {
+  const size_t n = text.size();
+  if (n - 1 < 9) {
+    unsigned value = 0;
+    size_t i = 0;
+    for (; i < n; ++i) {
+      const unsigned digit = static_cast<unsigned char>(text[i]) - unsigned{'0'};
+      if (digit > 9) break;
+      value = value * 10 + digit;
+    }
+    if (i == n) return static_cast<int>(value);
+  }
+  return base::LeadingNumber(text);
+}
+// A small code (sev, phase, status, type, impact): its letter less 'a'; an empty field (or one
+// starting with a NUL byte, which no letter can be) reads as 0.
+inline int HeaderCode(std::string_view field) {
+  return field.empty() || field[0] == '\0' ? 0 : static_cast<unsigned char>(field[0]) - 'a';
+}
 struct HeaderView {
   std::string_view field[kHeaderFieldCount];
+  bool controls = false;  // whether the line holds a byte below 0x20 (tab, NUL ...)
   std::string_view operator[](size_t at) const { return field[at]; }
-  // A number field (created, number, dates, loads) and a small code (sev, phase, status,
-  // type, impact) as the sheet holds them.
-  int Number(size_t at) const;
-  int Code(size_t at) const;
+  int Number(size_t at) const { return HeaderNumber(field[at]); }
+  int Code(size_t at) const { return HeaderCode(field[at]); }
 };
 // Splits `line` (without its line feed) into `view`, its first `fields` fields only (the
 // others are left as they were); `scratch` holds the line's copy when it has NUL bytes, and
