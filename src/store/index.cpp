@@ -248,6 +248,7 @@ std::string_view IndexLineReader::LineAt(long long at) {
       const char* data = w.bytes.data() + start;
       if (const void* lf = std::memchr(data, '\n', w.size - start)) {
         w.used = clock_;
+        ++w.served;
         return std::string_view(data, static_cast<size_t>(static_cast<const char*>(lf) - data));
       }
       if (w.from + static_cast<long long>(w.size) == size) {  // the file's last bytes
@@ -258,8 +259,12 @@ std::string_view IndexLineReader::LineAt(long long at) {
     if (at >= w.from && at <= w.from + static_cast<long long>(w.size + w.room)) near = &w;
     if (w.used < oldest->used) oldest = &w;
   }
+  // A run whose lines lie far apart (more than kFar bytes a line) reads them one by one: a
+  // read costs less than copying that many bytes.
   Window& w = near ? *near : *oldest;
-  w.room = near ? std::clamp(2 * w.room, kSmallest, kLargest) : kSmallest;
+  const bool dense = near && w.served * kFar >= w.size;
+  w.room = dense ? std::clamp(2 * w.room, kSmallest, kLargest) : kSmallest;
+  w.served = 1;
   if (w.bytes.size() < w.room) w.bytes.resize(w.room);
   w.used = clock_;
   w.from = at;

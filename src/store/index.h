@@ -49,19 +49,21 @@ class IndexFile {
 
 // Reads lines of an IndexFile back by their offsets, as LineAt does, for a walk that meets
 // most of them in a few runs forward through the file: through a few windows of the file,
-// each refilled by one read, that grow while their run goes on (to kLargest bytes) and start
-// small where a line lies near none of them. A view lasts until the next call.
+// each refilled by one read, that grow while their run goes on with lines close together
+// (to kLargest bytes) and start small where a line lies near none of them or the run's lines
+// lie far apart. A view lasts until the next call.
 class IndexLineReader {
  public:
   explicit IndexLineReader(const IndexFile& index) : index_(index) {}
   std::string_view LineAt(long long at);
 
  private:
-  static constexpr size_t kWindows = 4, kSmallest = 4 << 10, kLargest = 512 << 10;
+  static constexpr size_t kWindows = 4, kSmallest = 512, kLargest = 512 << 10, kFar = 8 << 10;
   struct Window {
     long long from = 0;
     size_t size = 0;  // bytes read
     size_t room = 0;  // bytes the next read asks
+    size_t served = 0;  // lines it gave since it was read
     unsigned long used = 0;
     std::vector<char> bytes;
   };
