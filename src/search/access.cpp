@@ -31,9 +31,20 @@ bool SheetAccess::Right(std::optional<bool>& slot, int n) {
 }
 
 bool SheetAccess::MaySee(const store::FactSheet& sheet) {
+  return MaySee(sheet.project, sheet.status);
+}
+
+void SheetAccess::Settle() {
+  if (!active_) return;
+  Right(every_project_, 4);
+  Right(open_, 7);
+  Right(closed_, 6);
+}
+
+bool SheetAccess::MaySee(std::string_view project, int status) {
   if (!active_) return true;
-  if (!Right(every_project_, 4) && sheet.project != uid_project_) return false;
-  return store::IsOpenStatus(sheet.status) ? Right(open_, 7) : Right(closed_, 6);
+  if (!Right(every_project_, 4) && project != uid_project_) return false;
+  return store::IsOpenStatus(status) ? Right(open_, 7) : Right(closed_, 6);
 }
 
 }  // namespace search

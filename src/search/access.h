@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "store/sheet.h"
 #include "web/params.h"
@@ -18,6 +19,9 @@ class SheetAccess {
   SheetAccess(const web::ParamList& params, bool quiet);
 
   bool MaySee(const store::FactSheet& sheet);
+  bool MaySee(std::string_view project, int status);
+  // Every right read now, so that MaySee reads nothing more and threads may share it.
+  void Settle();
 
  private:
   bool Right(std::optional<bool>& slot, int n);

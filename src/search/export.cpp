@@ -1,14 +1,26 @@
 // The export file "bugs.dat": one tab-separated row per sheet, for a spreadsheet.
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <bit>
+#include <condition_variable>
 #include <cstdint>
-#include <deque>
+#include <cstring>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <optional>
+#include <system_error>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "base/encode.h"
 #include "base/files.h"
 #include "base/out.h"
+#include "base/request_state.h"
 #include "config/labels.h"
 #include "config/language.h"
 #include "config/main_config.h"
@@ -23,21 +35,10 @@ namespace {
 // Column names: the project code, then the 27 header fields.
 constexpr int kFirstColumnLabel = 2400;
 constexpr int kLastColumnLabel = 2427;
-
-void AddField(std::string& row, std::string_view value) {
-  row += base::TsvField(value);
-  row += '\t';
-}
-
-void AddNumber(std::string& row, long value) {
-  row += std::to_string(value);
-  row += '\t';
-}
-
-// A date as the export shows it: empty when it was never set.
-std::string FormatDate(int time) {
-  return time == 0 ? std::string() : store::FormatDate(time);
-}
+// The rows go out in writes of about this size.
+constexpr size_t kExportChunk = 1 << 20;
+// The hits whose rows are made in one go on one thread.
+constexpr size_t kBlockHits = 4096;
 
 // The column names.
 void WriteExportHeader() {
@@ -49,51 +50,306 @@ void WriteExportHeader() {
   base::Write(nullptr, header);
 }
 
-void AppendExportRow(std::string& out, const store::FactSheet& sheet,
-                     std::map<std::string, std::string, std::less<>>& codes) {
-  auto code = codes.find(sheet.project);
-  if (code == codes.end())
-    code = codes.emplace(sheet.project, config::GetProjectCode(sheet.project)).first;
-  out += base::TsvField(code->second);
-  out += '\t';
-  out += FormatExportLine(sheet);
+// The label of the small code `code` of field `at`.
+const std::string& LabelOf(size_t at, int code) {
+  switch (at) {
+    case store::kPhaseAt:
+      return config::GetPhaseName(code);
+    case store::kSevAt:
+      return config::GetSeverityLabel(code);
+    case store::kStatusAt:
+      return store::GetStatusLabel(code);
+    case store::kTypeAt:
+      return config::GetTypeLabel(code);
+    default:
+      return config::GetImpactName(code);
+  }
 }
+
+// Whether base::TsvField changes a value that begins with `c` and holds no tab, carriage
+// return or line feed.
+bool TsvChangesFirst(char c) {
+  return c == '"' || c == '=' || c == '+' || c == '-' || c == '@';
+}
+
+bool AllDigits(std::string_view v) {
+  for (char c : v)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
+// Digits as the number reads back from them: 1 to 9 digits, no leading zero unless alone.
+bool IsPlainCount(std::string_view v) {
+  return !v.empty() && v.size() <= 9 && (v.size() == 1 || v[0] != '0') && AllDigits(v);
+}
+
+// Digits as "%05d" writes the number they read as: 5 digits, or up to 9 without a leading 0.
+bool IsPlainNumber(std::string_view v) {
+  return v.size() >= 5 && v.size() <= 9 && (v.size() == 5 || v[0] != '0') && AllDigits(v);
+}
+
+// Rows as they are made: for the page, written in pieces of about kExportChunk bytes; else
+// held until taken.
+class RowBuffer {
+ public:
+  explicit RowBuffer(bool to_page) : to_page_(to_page) { Grow(kExportChunk + (256 << 10)); }
+  ~RowBuffer() {
+    if (to_page_) Flush();
+  }
+  RowBuffer(const RowBuffer&) = delete;
+  RowBuffer& operator=(const RowBuffer&) = delete;
+  // Where `n` more bytes go.
+  char* Room(size_t n) {
+    if (to_page_ && used_ + n > size_) Flush();
+    if (used_ + n > size_) Grow(used_ + n);
+    return bytes_.get() + used_;
+  }
+  // The bytes up to `end` are made.
+  void Done(char* end) {
+    used_ = static_cast<size_t>(end - bytes_.get());
+    if (to_page_ && used_ >= kExportChunk) Flush();
+  }
+  std::string_view Held() const { return std::string_view(bytes_.get(), used_); }
+  void Clear() { used_ = 0; }
+  void Flush() {
+    base::Write(nullptr, Held());
+    used_ = 0;
+  }
+
+ private:
+  void Grow(size_t size) {
+    auto bytes = std::make_unique_for_overwrite<char[]>(size);
+    if (used_) std::memcpy(bytes.get(), bytes_.get(), used_);
+    bytes_ = std::move(bytes);
+    size_ = size;
+  }
+  bool to_page_;
+  std::unique_ptr<char[]> bytes_;
+  size_t size_ = 0, used_ = 0;
+};
+
+// Held while the configuration is read: the export reads it on two threads.
+std::mutex& ConfigLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+char* Put(char* out, std::string_view text) {
+  std::memcpy(out, text.data(), text.size());
+  return out + text.size();
+}
+
+// Writes rows from header lines, straight from their fields: the labels and the projects'
+// codes are looked up once each, the dates go through a DateFormatter.
+class RowWriter {
+ public:
+  // The row of the header line `line`, split into `h` (its 27 fields): the project's code
+  // and a tab unless `code` is false, then the fields, each followed by a tab but the last,
+  // which ends the row with a line feed.
+  void PutRow(RowBuffer& out, const store::HeaderView& h, std::string_view line, bool code) {
+    const std::string* labels[std::size(kLabelled)];
+    size_t most = 3 * line.size() + 4 * store::DateFormatter::kRoom + 128;
+    for (size_t k = 0; k < std::size(kLabelled); ++k) {
+      labels[k] = &Label(k, h.Code(kLabelled[k]));
+      most += labels[k]->size();
+    }
+    const std::string* column = code ? &CodeOf(h[store::kProjectAt]) : nullptr;
+    if (column) most += column->size();
+    out.Done(PutFields(out.Room(most), h, labels, column));
+  }
+
+  // Every label and the code of every project in `projects` looked up: rows need then no
+  // configuration, and can be made on another thread.
+  void LookUpAll(const std::vector<std::string>& projects) {
+    for (size_t k = 0; k < std::size(kLabelled); ++k)
+      for (int code = -'a'; code < 256 - 'a'; ++code) Label(k, code);
+    for (const std::string& project : projects) CodeOf(project);
+  }
+
+ private:
+  // The fields shown as labels, in row order.
+  static constexpr size_t kLabelled[] = {store::kPhaseAt, store::kSevAt, store::kStatusAt,
+                                         store::kTypeAt, store::kImpactAt};
+
+  char* PutFields(char* out, const store::HeaderView& h, const std::string* const* labels,
+                  const std::string* column) {
+    if (column) out = Put(out, *column);
+    // A line without tabs and carriage returns has fields that TsvField changes only by
+    // their first byte.
+    const bool plain = !h.controls;
+    using namespace store;  // the fields' places
+    auto text = [&h, plain](char* to, size_t at) {
+      const std::string_view v = h[at];
+      to = plain && (v.empty() || !TsvChangesFirst(v.front())) ? Put(to, v)
+                                                               : Put(to, base::TsvField(v));
+      *to = '\t';
+      return to + 1;
+    };
+    auto date = [this, &h](char* to, size_t at) {
+      if (const int time = h.Number(at)) to = dates_.Put(to, time);
+      *to = '\t';
+      return to + 1;
+    };
+    auto count = [&h](char* to, size_t at) {
+      const std::string_view v = h[at];
+      to = IsPlainCount(v) ? Put(to, v) : Put(to, std::to_string(h.Number(at)));
+      *to = '\t';
+      return to + 1;
+    };
+    auto label = [&labels](char* to, size_t k) {
+      to = Put(to, *labels[k]);
+      *to = '\t';
+      return to + 1;
+    };
+    out = text(out, kSubCodeAt);
+    const std::string_view number = h[kNumberAt];
+    out = IsPlainNumber(number) ? Put(out, number)
+                                : Put(out, base::Sprintf("%05d", h.Number(kNumberAt)));
+    *out++ = '\t';
+    out = label(out, 0);  // phase
+    out = date(out, kCreatedAt);
+    out = text(out, kSubmitterAt);
+    out = label(out, 1);  // severity
+    for (size_t at : {kProjectAt, kGroupAt, kProgAt, kVersionAt, kExpAt}) out = text(out, at);
+    out = label(out, 2);  // status
+    out = date(out, kPostponedAt);
+    out = text(out, kRespAt);
+    out = text(out, kCorrectorAt);
+    out = date(out, kCorrDateAt);
+    out = text(out, kCorrVersAt);
+    out = text(out, kVerifierAt);
+    out = date(out, kVerDateAt);
+    out = text(out, kVerVersAt);
+    out = label(out, 3);  // type
+    out = label(out, 4);  // impact
+    out = text(out, kMdapdaAt);
+    out = text(out, kTestAt);
+    out = count(out, kCorrLoadAt);
+    out = count(out, kLoadAt);
+    out = text(out, kTitleAt);
+    out[-1] = '\n';
+    return out;
+  }
+
+  // The project's code, as the first column shows it, with its tab.
+  const std::string& CodeOf(std::string_view project) {
+    if (last_code_ >= codes_.size() || codes_[last_code_].first != project) {
+      last_code_ = 0;
+      while (last_code_ < codes_.size() && codes_[last_code_].first != project) ++last_code_;
+      if (last_code_ == codes_.size()) {
+        std::lock_guard lock(ConfigLock());
+        codes_.emplace_back(std::string(project),
+                            base::TsvField(config::GetProjectCode(project)) + '\t');
+      }
+    }
+    return codes_[last_code_].second;
+  }
+
+  // The label as TsvField writes it; a code is one byte less 'a' (or 0), -97 to 158.
+  const std::string& Label(size_t k, int code) {
+    std::optional<std::string>& slot = labels_[k][static_cast<size_t>(code + 'a') & 255];
+    if (!slot) {
+      std::lock_guard lock(ConfigLock());
+      slot = base::TsvField(LabelOf(kLabelled[k], code));
+    }
+    return *slot;
+  }
+
+  std::vector<std::pair<std::string, std::string>> codes_;  // project, its first column
+  size_t last_code_ = 0;
+  std::optional<std::string> labels_[std::size(kLabelled)][256];
+  store::DateFormatter dates_;
+};
+
+// Memory for the export's hits, two words each, grown by mremap: a large block moves its
+// pages rather than be copied, so growing never holds it twice.
+class HitBlock {
+ public:
+  HitBlock() = default;
+  HitBlock(const HitBlock&) = delete;
+  HitBlock& operator=(const HitBlock&) = delete;
+  ~HitBlock() {
+    if (words_) ::munmap(words_, bytes_);
+  }
+  bool Push(uint64_t a, uint64_t b) {
+    if ((count_ + 2) * sizeof(uint64_t) > bytes_ && !Grow()) return false;
+    words_[count_++] = a;
+    words_[count_++] = b;
+    return true;
+  }
+  uint64_t* words() { return words_; }
+  // The memory before word `end` is no longer needed (it reads as zeros if used again).
+  void ReleaseBefore(size_t end) {
+    const size_t page = 4096, stop = end * sizeof(uint64_t) / page * page;
+    if (stop > 0) ::madvise(words_, stop, MADV_DONTNEED);
+  }
+  // The memory from word `from` on is no longer needed (it reads as zeros if used again).
+  void Release(size_t from) {
+    const size_t page = 4096, start = (from * sizeof(uint64_t) + page - 1) / page * page;
+    if (start < bytes_)
+      ::madvise(reinterpret_cast<char*>(words_) + start, bytes_ - start, MADV_DONTNEED);
+  }
+  size_t count() const { return count_; }
+
+ private:
+  bool Grow() {
+    const size_t bytes = std::max<size_t>(1 << 20, 2 * bytes_);
+    void* p =
+        bytes_ ? ::mremap(words_, bytes_, bytes, MREMAP_MAYMOVE)
+               : ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) return false;
+    words_ = static_cast<uint64_t*>(p);
+    bytes_ = bytes;
+    return true;
+  }
+  uint64_t* words_ = nullptr;
+  size_t bytes_ = 0;
+  size_t count_ = 0;
+};
 
 // The export of every sheet holds, per hit, where its line lies and a key of 63 bits that
 // orders the hits as the sort asked does (sort.front(), from the high bits down):
 //   '0' status 8, severity 8, prefix 12, number 35      '3' the same with the impact
 //   '2' responsible 16, prefix 12, number 35            else prefix 12, number 35
-// The prefix is the name up to its dot, as the rank of its text among those met; the number
-// is its digits as text (names compare as bytes: TaG.100000 before TaG.20000), each digit
-// one more than its value, in base 11, padded with 0 to ten digits.
+// A code is kept as its value plus 97 (0 to 255). The prefix is the name up to its dot, as
+// the rank of its text among those met; the number is its digits as text (names compare as
+// bytes: TaG.100000 before TaG.20000), each digit one more than its value, in base 11,
+// padded with 0 to ten digits.
 constexpr int kDigitBits = 35;
 constexpr uint64_t kPrefixes = 1 << 12, kResps = 1 << 16;
-constexpr size_t kExportChunk = 64 << 10;
+constexpr uint64_t kPrefixMask = (kPrefixes - 1) << kDigitBits, kRespMask = (kResps - 1) << 47;
 
-struct KeyedHit {
-  uint64_t key;
-  long long at;  // the offset of its index line
-};
+constexpr uint64_t Power11(int n) {
+  uint64_t p = 1;
+  while (n-- > 0) p *= 11;
+  return p;
+}
 
-std::optional<uint64_t> DigitsKey(std::string_view digits) {
-  if (digits.empty() || digits.size() > 10) return std::nullopt;
+// The digits of "%05d" of a number from 0 up, and their count.
+uint64_t DigitsKey(int number, int& length) {
+  char digits[10];
+  int n = 0;
+  for (unsigned v = static_cast<unsigned>(number); v > 0 || n < 5; v /= 10) digits[n++] = v % 10;
+  length = n;
   uint64_t key = 0;
-  for (size_t i = 0; i < 10; ++i) {
-    if (i < digits.size() && (digits[i] < '0' || digits[i] > '9')) return std::nullopt;
-    key = key * 11 + (i < digits.size() ? static_cast<uint64_t>(digits[i] - '0' + 1) : 0);
-  }
-  return key;
+  for (int i = n - 1; i >= 0; --i) key = key * 11 + static_cast<uint64_t>(digits[i] + 1);
+  return key * Power11(10 - n);
 }
 
 // Texts numbered in the order met, and their ranks in byte order.
 class Ranks {
  public:
   uint32_t Id(std::string_view text) {
-    auto [it, added] = ids_.try_emplace(std::string(text), static_cast<uint32_t>(texts_.size()));
-    if (added) texts_.push_back(&it->first);
+    if (last_ < texts_.size() && *texts_[last_] == text) return static_cast<uint32_t>(last_);
+    auto it = ids_.find(text);
+    if (it == ids_.end())
+      it = ids_.emplace(std::string(text), static_cast<uint32_t>(texts_.size())).first;
+    if (it->second == texts_.size()) texts_.push_back(&it->first);
+    last_ = it->second;
     return it->second;
   }
   size_t Size() const { return texts_.size(); }
+  const std::string& Text(size_t id) const { return *texts_[id]; }
   std::vector<uint64_t> RanksById() const {
     std::vector<uint64_t> ranks(texts_.size());
     uint64_t rank = 0;
@@ -102,48 +358,165 @@ class Ranks {
   }
 
  private:
-  std::map<std::string, uint32_t> ids_;
+  std::map<std::string, uint32_t, std::less<>> ids_;
   std::vector<const std::string*> texts_;
+  size_t last_ = 0;
 };
+
+// The sheet-name prefixes of (project, group, phase), each looked up once: the id of its
+// text with its dot among `ranks`, or none when a name with it is no sheet name.
+class Prefixes {
+ public:
+  std::optional<uint32_t> Id(std::string_view project, std::string_view group, int phase,
+                             Ranks& ranks) {
+    for (const Known& p : known_)
+      if (p.phase == phase && p.project == project && p.group == group) return p.id;
+    key_.assign(project).append(1, '\0').append(group).append(1, '\0') += std::to_string(phase);
+    auto it = by_key_.find(key_);
+    if (it == by_key_.end()) {
+      std::string prefix;
+      {
+        std::lock_guard lock(ConfigLock());
+        prefix = config::GetSheetPrefixOf(project, group, phase);
+      }
+      std::optional<uint32_t> id;
+      if (store::IsSheetName(prefix + ".00000")) id = ranks.Id(prefix + ".");
+      it = by_key_.emplace(key_, id).first;
+      AddProject(project);
+      if (known_.size() < 16)
+        known_.push_back({std::string(project), std::string(group), phase, id});
+    }
+    return it->second;
+  }
+  const std::vector<std::string>& Projects() const { return projects_; }
+  void AddProject(std::string_view project) {
+    if (std::find(projects_.begin(), projects_.end(), project) == projects_.end())
+      projects_.emplace_back(project);
+  }
+
+ private:
+  struct Known {
+    std::string project, group;
+    int phase;
+    std::optional<uint32_t> id;
+  };
+  std::vector<Known> known_;  // the first few met, looked at before the map
+  std::vector<std::string> projects_;  // every project met
+  std::string key_;
+  std::map<std::string, std::optional<uint32_t>, std::less<>> by_key_;
+};
+
+int BitsFor(uint64_t values) {  // bits that hold 0 .. values - 1
+  return values <= 1 ? 0 : std::bit_width(values - 1);
+}
+
+// Sorts `keys` by bits `low` to `bits` (from the lowest, 0) with an LSD radix sort of 12 bits
+// a pass, through `scratch` (as many words); keys equal in those bits keep their order, and
+// passes whose digit is the same in every key are skipped.
+void RadixSort(uint64_t* keys, uint64_t* scratch, size_t n, int low, int bits) {
+  constexpr int kDigit = 12;
+  constexpr size_t kBuckets = size_t{1} << kDigit;
+  const int passes = (bits - low + kDigit - 1) / kDigit;
+  uint64_t* const original = keys;
+  std::vector<size_t> counts(kBuckets * static_cast<size_t>(passes));
+  for (size_t i = 0; i < n; ++i)
+    for (int p = 0; p < passes; ++p)
+      ++counts[p * kBuckets + (keys[i] >> (low + p * kDigit) & (kBuckets - 1))];
+  for (int p = 0; p < passes; ++p) {
+    size_t* count = &counts[p * kBuckets];
+    if (std::find(count, count + kBuckets, n) != count + kBuckets) continue;
+    size_t sum = 0;
+    for (size_t b = 0; b < kBuckets; ++b) sum += std::exchange(count[b], sum);
+    for (size_t i = 0; i < n; ++i)
+      scratch[count[keys[i] >> (low + p * kDigit) & (kBuckets - 1)]++] = keys[i];
+    std::swap(keys, scratch);
+  }
+  if (keys != original) std::copy(keys, keys + n, original);
+}
+
+// What the walk of one part of the index gathers: the hits' keys and places, and the texts
+// their keys rank.
+struct Keys {
+  HitBlock block;
+  Ranks prefixes, resps;
+  Prefixes prefix_ids;
+  bool keyed = true;
+  int longest = 5;                        // digits of the longest number
+  uint64_t low = ~uint64_t{0}, high = 0;  // of the bits above the name
+
+  void Add(char by, const store::HeaderView& h, long long at) {
+    if (!keyed) return;
+    const int number = h.Number(store::kNumberAt);
+    if (number < 0) return;  // "-0001": no sheet name, no row, as for the list's hits
+    const std::optional<uint32_t> prefix =
+        prefix_ids.Id(h[store::kProjectAt], h[store::kGroupAt], h.Code(store::kPhaseAt), prefixes);
+    if (!prefix) return;
+    int length = 0;
+    uint64_t key = uint64_t{*prefix} << kDigitBits | DigitsKey(number, length);
+    longest = std::max(longest, length);
+    uint64_t above = 0;
+    if (by == '0' || by == '3') {
+      const int first = h.Code(by == '0' ? store::kStatusAt : store::kImpactAt);
+      above = uint64_t(first + 'a') << 8 | uint64_t(h.Code(store::kSevAt) + 'a');
+    } else if (by == '2') {
+      above = resps.Id(h[store::kRespAt]);
+    }
+    low = std::min(low, above);
+    high = std::max(high, above);
+    key |= above << 47;
+    keyed = prefixes.Size() <= kPrefixes && resps.Size() <= kResps &&
+            block.Push(key, static_cast<uint64_t>(at));
+  }
+};
+
+// Adds the hits of `other` to those of `into`, the ids of their texts made those of `into`;
+// the memory of `other` is given back as its hits move. False when they no longer key.
+bool Merge(Keys& into, Keys& other, char by) {
+  std::vector<uint64_t> prefix_ids(other.prefixes.Size()), resp_ids(other.resps.Size());
+  for (size_t id = 0; id < prefix_ids.size(); ++id)
+    prefix_ids[id] = into.prefixes.Id(other.prefixes.Text(id));
+  for (size_t id = 0; id < resp_ids.size(); ++id)
+    resp_ids[id] = into.resps.Id(other.resps.Text(id));
+  if (into.prefixes.Size() > kPrefixes || into.resps.Size() > kResps) return false;
+  into.longest = std::max(into.longest, other.longest);
+  into.low = std::min(into.low, other.low);
+  into.high = std::max(into.high, other.high);
+  for (const std::string& project : other.prefix_ids.Projects())
+    into.prefix_ids.AddProject(project);
+  const uint64_t* words = other.block.words();
+  constexpr size_t kReleaseEvery = 1 << 17;  // words: 1 MB
+  for (size_t i = 0; i < other.block.count(); i += 2) {
+    uint64_t key = words[i];
+    key = (key & ~kPrefixMask) | prefix_ids[(key & kPrefixMask) >> kDigitBits] << kDigitBits;
+    if (by == '2') key = (key & ~kRespMask) | resp_ids[(key & kRespMask) >> 47] << 47;
+    if (!into.block.Push(key, words[i + 1])) return false;
+    if ((i + 2) % kReleaseEvery == 0) other.block.ReleaseBefore(i + 2);
+  }
+  return true;
+}
+
+// The row of a sheet as read (its fields hold no "|", line feed or NUL byte but the title's
+// "|"): from its header line.
+void PutSheetRow(RowBuffer& out, const store::FactSheet& s, bool code) {
+  std::string line = store::FormatHeader(s);
+  line.pop_back();
+  store::HeaderView view;
+  std::string scratch;
+  store::SplitHeader(line, view, scratch);
+  base::Cache<RowWriter>().PutRow(out, view, line, code);
+}
 
 }  // namespace
 
 std::string FormatExportLine(const store::FactSheet& s) {
-  std::string row;
-  AddField(row, s.subCode);
-  row += base::Sprintf("%05d\t", s.number);
-  AddField(row, config::GetPhaseName(s.phase));
-  AddField(row, FormatDate(s.created));
-  AddField(row, s.submitter);
-  AddField(row, config::GetSeverityLabel(s.sev));
-  AddField(row, s.project);
-  AddField(row, s.group);
-  AddField(row, s.prog);
-  AddField(row, s.version);
-  AddField(row, s.exp);
-  AddField(row, store::GetStatusLabel(s.status));
-  AddField(row, FormatDate(s.postponed));
-  AddField(row, s.resp);
-  AddField(row, s.corrector);
-  AddField(row, FormatDate(s.corrDate));
-  AddField(row, s.corrVers);
-  AddField(row, s.verifier);
-  AddField(row, FormatDate(s.verDate));
-  AddField(row, s.verVers);
-  AddField(row, config::GetTypeLabel(s.type));
-  AddField(row, config::GetImpactName(s.impact));
-  AddField(row, s.mdapda);
-  AddField(row, s.test);
-  AddNumber(row, s.corrLoad);
-  AddNumber(row, s.Load);
-  row += base::TsvField(s.title);
-  row += '\n';
-  return row;
+  RowBuffer row(false);
+  PutSheetRow(row, s, false);
+  return std::string(row.Held());
 }
 
 void ExportSheets(const FoundList& hits) {
   WriteExportHeader();
-  std::map<std::string, std::string, std::less<>> codes;  // project -> code
+  RowBuffer out(true);
   store::FactSheet sheet;
   for (const FoundSheet& hit : hits) {
     if (!store::IsSheetName(hit.name)) continue;
@@ -156,9 +529,7 @@ void ExportSheets(const FoundList& hits) {
       store::ReadHeader(file, sheet);
       file.Close();
     }
-    std::string row;
-    AppendExportRow(row, sheet, codes);
-    base::Write(nullptr, row);
+    PutSheetRow(out, sheet, true);
   }
 }
 
@@ -167,57 +538,157 @@ bool ExportInOrder(const web::ParamList& params) {
   const char by = sort.empty() ? '\0' : sort.front();
   if (by == '4') return false;  // titles have no key of a few bits
   store::IndexFile index;
-  std::deque<KeyedHit> hits;  // grows without moving what it holds
-  Ranks prefixes, resps;
-  bool keyed = true;
-  ForEachMatch(params, index, [&](const store::FactSheet& s, std::string_view, long long at) {
-    if (!keyed) return;
-    const std::string name = store::GetSheetName(s);
-    if (!store::IsSheetName(name)) return;  // no row, as for the list's hits
-    const size_t dot = name.find('.');
-    const std::optional<uint64_t> digits =
-        dot == std::string::npos ? std::nullopt : DigitsKey(std::string_view(name).substr(dot + 1));
-    const uint32_t prefix = prefixes.Id(std::string_view(name).substr(0, dot + 1));
-    const uint64_t named = uint64_t{prefix} << kDigitBits | digits.value_or(0);
-    auto small = [](int value) { return value >= 0 && value < 256; };
-    uint64_t key = named;
-    if (by == '0' || by == '3') {
-      const int first = by == '0' ? s.status : s.impact;
-      keyed = small(first) && small(s.sev);
-      key |= uint64_t(first & 255) << 55 | uint64_t(s.sev & 255) << 47;
-    } else if (by == '2') {
-      key |= uint64_t{resps.Id(s.resp)} << 47;
-    }
-    keyed = keyed && digits && prefixes.Size() <= kPrefixes && resps.Size() <= kResps;
-    hits.push_back({key, at});
-  });
-  if (!keyed) return false;
+  Keys parts[2];
+  const size_t fields = 1 + (by == '3'   ? store::kImpactAt
+                             : by == '2' ? store::kRespAt
+                             : by == '0' ? store::kStatusAt
+                                         : store::kGroupAt);
+  if (!ForEachMatchInTwo(
+          params, index,
+          [&](int part, const store::HeaderView& h, std::string_view, long long at) {
+            parts[part].Add(by, h, at);
+          },
+          fields))
+    ForEachMatch(
+        params, index,
+        [&](const store::HeaderView& h, std::string_view, long long at) {
+          parts[0].Add(by, h, at);
+        },
+        fields);
+  if (!parts[0].keyed || !parts[1].keyed || !Merge(parts[0], parts[1], by)) return false;
+  Keys& keys = parts[0];
+  HitBlock& block = keys.block;
+  Ranks &prefixes = keys.prefixes, &resps = keys.resps;
+  Prefixes& prefix_ids = keys.prefix_ids;
+  const int longest = keys.longest;
+  const uint64_t low = keys.low, high = keys.high;
+  const size_t n = block.count() / 2;
+  uint64_t* words = block.words();
   // The ranks of the texts in byte order replace the numbers they were given in index order.
   const std::vector<uint64_t> prefix_rank = prefixes.RanksById(), resp_rank = resps.RanksById();
-  constexpr uint64_t kPrefixMask = (kPrefixes - 1) << kDigitBits, kRespMask = (kResps - 1) << 47;
-  for (KeyedHit& hit : hits) {
-    hit.key = (hit.key & ~kPrefixMask) | prefix_rank[(hit.key & kPrefixMask) >> kDigitBits]
-                                             << kDigitBits;
-    if (by == '2') hit.key = (hit.key & ~kRespMask) | resp_rank[(hit.key & kRespMask) >> 47] << 47;
-  }
-  // Equal keys: the most recently written sheet first, as the list has them.
-  std::sort(hits.begin(), hits.end(), [](const KeyedHit& a, const KeyedHit& b) {
-    return a.key != b.key ? a.key < b.key : a.at > b.at;
-  });
-  WriteExportHeader();
-  std::map<std::string, std::string, std::less<>> codes;  // project -> code
-  store::FactSheet sheet;
-  std::string out, scratch;
-  for (const KeyedHit& hit : hits) {
-    sheet = store::FactSheet{};
-    store::ParseHeader(index.LineAt(hit.at, scratch), sheet);
-    AppendExportRow(out, sheet, codes);
-    if (out.size() >= kExportChunk) {
-      base::Write(nullptr, out);
-      out.clear();
+  auto ranked = [&](uint64_t key) {
+    key = (key & ~kPrefixMask) | prefix_rank[(key & kPrefixMask) >> kDigitBits] << kDigitBits;
+    if (by == '2') key = (key & ~kRespMask) | resp_rank[(key & kRespMask) >> 47] << 47;
+    return key;
+  };
+  // Equal keys: the most recently written sheet first, as the list has them. The key packs
+  // into one word with the place when they fit: the bits above the name less the lowest,
+  // the prefix's rank, the number in base 11 on `longest` digits, the place from the end.
+  const uint64_t size = static_cast<uint64_t>(std::max(1LL, index.Size()));
+  const int above_bits = by == '2' ? BitsFor(resps.Size()) : BitsFor(high - low + 1);
+  const int prefix_bits = BitsFor(prefixes.Size()), number_bits = BitsFor(Power11(longest)),
+            place_bits = BitsFor(size);
+  const int bits = above_bits + prefix_bits + number_bits + place_bits;
+  const bool packed = bits < 64;
+  if (packed && n > 0) {
+    const uint64_t shorten = Power11(10 - longest);
+    for (size_t i = 0; i < n; ++i) {
+      const uint64_t key = ranked(words[2 * i]), at = words[2 * i + 1];
+      const uint64_t above = by == '2' ? key >> 47 : (key >> 47) - low;
+      const uint64_t name = ((key & kPrefixMask) >> kDigitBits) << number_bits |
+                            (key & ((uint64_t{1} << kDigitBits) - 1)) / shorten;
+      words[i] = ((above << (prefix_bits + number_bits) | name) << place_bits) | (size - 1 - at);
     }
+    // By the bits above the place (the places only part equal keys, seldom met), then each
+    // run of equal keys by place.
+    if (!std::is_sorted(words, words + n)) {
+      RadixSort(words, words + n, n, place_bits, bits);
+      for (size_t i = 0, run = 0; i <= n; ++i)
+        if (i == n || words[i] >> place_bits != words[run] >> place_bits) {
+          if (i - run > 1) std::sort(words + run, words + i);
+          run = i;
+        }
+    }
+    block.Release(n);
+  } else {
+    for (size_t i = 0; i < n; ++i) words[2 * i] = ranked(words[2 * i]);
+    struct Pair {
+      uint64_t key, at;
+    };
+    Pair* pairs = reinterpret_cast<Pair*>(words);
+    std::sort(pairs, pairs + n, [](const Pair& a, const Pair& b) {
+      return a.key != b.key ? a.key < b.key : a.at > b.at;
+    });
   }
-  base::Write(nullptr, out);
+  const uint64_t place_mask = (uint64_t{1} << place_bits) - 1;
+  auto place = [&](size_t i) {
+    return static_cast<long long>(packed ? size - 1 - (words[i] & place_mask) : words[2 * i + 1]);
+  };
+  auto make = [&place](RowWriter& writer, store::IndexLineReader& lines, RowBuffer& out,
+                       size_t first, size_t end) {
+    store::HeaderView view;
+    std::string scratch;
+    for (size_t i = first; i < end; ++i) {
+      const std::string_view line = lines.LineAt(place(i));
+      store::SplitHeader(line, view, scratch);
+      writer.PutRow(out, view, line, true);
+    }
+  };
+  // A large answer through a pipe (the web server's): a larger pipe takes each write whole.
+  if (n >= 4 * kBlockHits) ::fcntl(STDOUT_FILENO, F_SETPIPE_SZ, static_cast<int>(kExportChunk));
+  WriteExportHeader();
+  RowWriter& writer = base::Cache<RowWriter>();
+  RowBuffer out(true);
+  store::IndexLineReader lines(index);
+  if (n < 4 * kBlockHits) {
+    make(writer, lines, out, 0, n);
+    out.Flush();
+  } else {
+    // A helper thread makes every other block of rows while this one makes the others and
+    // writes them all in order. Rows then need no configuration: it is all read first.
+    writer.LookUpAll(prefix_ids.Projects());
+    RowWriter helper_writer = writer;
+    RowBuffer made[2] = {RowBuffer(false), RowBuffer(false)};
+    bool full[2] = {false, false};
+    std::mutex mutex;
+    std::condition_variable changed;
+    const size_t blocks = (n + kBlockHits - 1) / kBlockHits;
+    std::thread helper;
+    try {
+      helper = std::thread([&] {
+        store::IndexLineReader helper_lines(index);
+        for (size_t b = 1; b < blocks; b += 2) {
+          const size_t k = b / 2 % 2;
+          {
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [&] { return !full[k]; });
+          }
+          made[k].Clear();
+          make(helper_writer, helper_lines, made[k], b * kBlockHits,
+               std::min(n, (b + 1) * kBlockHits));
+          {
+            std::lock_guard lock(mutex);
+            full[k] = true;
+          }
+          changed.notify_all();
+        }
+      });
+    } catch (const std::system_error&) {  // no thread to be had: this one makes every row
+      make(writer, lines, out, 0, n);
+      out.Flush();
+      return true;
+    }
+    for (size_t b = 0; b < blocks; ++b) {
+      if (b % 2 == 0) {
+        make(writer, lines, out, b * kBlockHits, std::min(n, (b + 1) * kBlockHits));
+        continue;
+      }
+      out.Flush();
+      const size_t k = b / 2 % 2;
+      {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return full[k]; });
+      }
+      base::Write(nullptr, made[k].Held());
+      {
+        std::lock_guard lock(mutex);
+        full[k] = false;
+      }
+      changed.notify_all();
+    }
+    helper.join();
+    out.Flush();
+  }
   return true;
 }
 

@@ -10,6 +10,8 @@
 #include <ctime>
 #include <numeric>
 #include <optional>
+#include <system_error>
+#include <thread>
 
 #include "base/files.h"
 #include "base/request_state.h"
@@ -55,7 +57,7 @@ bool ScanNumber(std::string_view text, size_t& pos, int width, int& value) {
 
 // A text criterion on a field of the sheet: equal, byte for byte.
 struct FieldCriterion {
-  std::string store::FactSheet::*field;
+  size_t at;  // the field's place in the header
   std::string value;
 };
 
@@ -74,6 +76,7 @@ struct Criteria {
   std::string intext;
   // Texts every kept line holds: a line without one of them is passed over unparsed.
   std::vector<std::string> needles;
+  size_t fields_read = 0;  // the fields of a line the criteria read: from the first on
 };
 
 Criteria ReadCriteria(const web::ParamList& params) {
@@ -84,30 +87,29 @@ Criteria ReadCriteria(const web::ParamList& params) {
     c.from = ParseSearchDate(web::GetParam(params, "between"));
     c.to = ParseSearchDate(web::GetParam(params, "and"));
   }
-  auto field = [&](std::string_view name, std::string store::FactSheet::*member) {
+  auto field = [&](std::string_view name, size_t at) {
     const std::string& value = web::GetParam(params, name);
-    if (IsChosen(value)) c.fields.push_back({member, value});
+    if (IsChosen(value)) c.fields.push_back({at, value});
   };
   auto code = [&](std::string_view name, char zero) {
     const std::string& value = web::GetParam(params, name);
     return IsChosen(value) ? std::optional<int>(static_cast<unsigned char>(value.front()) - zero)
                            : std::nullopt;
   };
-  using S = store::FactSheet;
-  field("submitter", &S::submitter);
+  field("submitter", store::kSubmitterAt);
   c.sev = code("sev", '0');
-  field("project", &S::project);
-  field("group", &S::group);
+  field("project", store::kProjectAt);
+  field("group", store::kGroupAt);
   c.phase = code("phase", 'a');
-  field("prog", &S::prog);
-  field("version", &S::version);
-  field("exp", &S::exp);
+  field("prog", store::kProgAt);
+  field("version", store::kVersionAt);
+  field("exp", store::kExpAt);
   // resp applies even when missing: a request that names no responsible finds nothing.
   c.resp = web::GetParam(params, "resp");
   c.every_resp = c.resp == "all";
-  field("corrVers", &S::corrVers);
-  field("verifier", &S::verifier);
-  field("verVers", &S::verVers);
+  field("corrVers", store::kCorrVersAt);
+  field("verifier", store::kVerifierAt);
+  field("verVers", store::kVerVersAt);
   c.impact = code("impact", 'a');
   c.type = code("type", '0');
   std::string_view intitle = web::ValueOrEmpty(params, "intitle");
@@ -118,34 +120,51 @@ Criteria ReadCriteria(const web::ParamList& params) {
   c.ad_type = web::GetParamInt(params, "adType");
   c.intext = web::ValueOrEmpty(params, "intext");
 
+  // The fields the criteria and the rights read: the project and status at least.
+  auto reads = [&c](size_t at) { c.fields_read = std::max(c.fields_read, at + 1); };
+  reads(store::kStatusAt);
+  if (c.window)
+    reads(c.window == 1   ? store::kCreatedAt
+          : c.window == 2 ? store::kCorrDateAt
+                          : store::kVerDateAt);
+  for (const FieldCriterion& f : c.fields) reads(f.at);
+  if (!c.every_resp) reads(store::kRespAt);
+  if (c.type) reads(store::kTypeAt);
+  if (c.impact) reads(store::kImpactAt);
+  if (c.ad_type == 1 || c.ad_type == 2) reads(store::kMdapdaAt);
+  if (c.intitle_given) reads(store::kTitleAt);
+  if (!c.intext.empty()) reads(store::kGroupAt);  // the sheet's name
+
   for (const FieldCriterion& f : c.fields) c.needles.push_back(f.value);
   if (!c.every_resp && !c.resp.empty()) c.needles.push_back(c.resp);
   if (!c.intitle.empty()) c.needles.push_back(c.intitle);
   return c;
 }
 
-int DateOf(const store::FactSheet& s, int window) {
-  return window == 1 ? s.created : window == 2 ? s.corrDate : s.verDate;
+int DateOf(const store::HeaderView& s, int window) {
+  return s.Number(window == 1   ? store::kCreatedAt
+                  : window == 2 ? store::kCorrDateAt
+                                : store::kVerDateAt);
 }
 
 // Every criterion but the full text, in the order of the search form's reading.
-bool MeetsCriteria(const store::FactSheet& s, const Criteria& c) {
+bool MeetsCriteria(const store::HeaderView& s, const Criteria& c) {
   if (c.window) {
     long date = DateOf(s, c.window);
     if (date < c.from || date > c.to) return false;
   }
   for (const FieldCriterion& f : c.fields)
-    if (s.*f.field != f.value) return false;
-  if (!c.every_resp && s.resp != c.resp) return false;
-  if (c.sev && s.sev != *c.sev) return false;
-  if (c.phase && s.phase != *c.phase) return false;
-  if (c.impact && s.impact != *c.impact) return false;
-  if (c.type && s.type != *c.type) return false;
-  if (c.intitle_given && !Contains(s.title, c.intitle)) return false;
-  if (s.status < 0 || s.status >= store::kStatusCount || !(c.status_mask >> s.status & 1u))
-    return false;
-  if (c.ad_type == 1 && s.mdapda.empty()) return false;
-  if (c.ad_type == 2 && !s.mdapda.empty()) return false;
+    if (s[f.at] != f.value) return false;
+  if (!c.every_resp && s[store::kRespAt] != c.resp) return false;
+  if (c.sev && s.Code(store::kSevAt) != *c.sev) return false;
+  if (c.phase && s.Code(store::kPhaseAt) != *c.phase) return false;
+  if (c.impact && s.Code(store::kImpactAt) != *c.impact) return false;
+  if (c.type && s.Code(store::kTypeAt) != *c.type) return false;
+  if (c.intitle_given && !Contains(s[store::kTitleAt], c.intitle)) return false;
+  const int status = s.Code(store::kStatusAt);
+  if (status < 0 || status >= store::kStatusCount || !(c.status_mask >> status & 1u)) return false;
+  if (c.ad_type == 1 && s[store::kMdapdaAt].empty()) return false;
+  if (c.ad_type == 2 && !s[store::kMdapdaAt].empty()) return false;
   return true;
 }
 
@@ -286,23 +305,73 @@ bool IsSearchByName(const web::ParamList& params) {
          IsGiven(web::GetParam(params, "Numero"));
 }
 
+namespace {
+
+// The test of index lines against a request, split into `view` as far as `fields` reach.
+struct Matcher {
+  const Criteria& criteria;
+  SheetAccess& access;
+  size_t fields;
+  store::HeaderView view;
+  std::string scratch;
+
+  bool Meets(std::string_view line) {
+    for (const std::string& needle : criteria.needles)
+      if (!Contains(line, needle)) return false;
+    store::SplitHeader(line, view, scratch, fields);
+    if (!MeetsCriteria(view, criteria)) return false;
+    if (!criteria.intext.empty() && !SheetContains(store::GetSheetName(view), criteria.intext))
+      return false;
+    return access.MaySee(view[store::kProjectAt], view.Code(store::kStatusAt));
+  }
+};
+
+}  // namespace
+
 void ForEachMatch(
     const web::ParamList& params, store::IndexFile& index,
-    const std::function<void(const store::FactSheet&, std::string_view line, long long at)>& each) {
+    const std::function<void(const store::HeaderView&, std::string_view line, long long at)>& each,
+    size_t fields) {
   const bool exporting = web::GetParam(params, "excel").starts_with('X');
   const Criteria criteria = ReadCriteria(params);
   SheetAccess access(params, exporting);
-  store::FactSheet sheet;
+  Matcher matcher{criteria, access, std::max(fields, criteria.fields_read), {}, {}};
   index.ForEach([&](std::string_view line, long long at) {
-    for (const std::string& needle : criteria.needles)
-      if (!Contains(line, needle)) return true;
-    store::ParseHeader(line, sheet);
-    if (!MeetsCriteria(sheet, criteria)) return true;
-    if (!criteria.intext.empty() && !SheetContains(store::GetSheetName(sheet), criteria.intext))
-      return true;
-    if (access.MaySee(sheet)) each(sheet, line, at);
+    if (matcher.Meets(line)) each(matcher.view, line, at);
     return true;
   });
+}
+
+bool ForEachMatchInTwo(const web::ParamList& params, store::IndexFile& index,
+                       const std::function<void(int part, const store::HeaderView&,
+                                                std::string_view line, long long at)>& each,
+                       size_t fields) {
+  const Criteria criteria = ReadCriteria(params);
+  // The full text is searched through the request's caches, which one thread at a time uses.
+  if (!criteria.intext.empty()) return false;
+  SheetAccess access(params, /*quiet=*/true);
+  access.Settle();
+  fields = std::max(fields, criteria.fields_read);
+  Matcher matchers[2] = {{criteria, access, fields, {}, {}}, {criteria, access, fields, {}, {}}};
+  auto walk = [&](int part) {
+    index.ForEach(
+        [&](std::string_view line, long long at) {
+          if (matchers[part].Meets(line)) each(part, matchers[part].view, line, at);
+          return true;
+        },
+        false, part, 2);
+  };
+  std::thread helper;
+  try {
+    helper = std::thread(walk, 1);
+  } catch (const std::system_error&) {  // no thread to be had: this one walks both parts
+    walk(0);
+    walk(1);
+    return true;
+  }
+  walk(0);
+  helper.join();
+  return true;
 }
 
 FoundList FindSheets(const web::ParamList& params) {
@@ -314,11 +383,15 @@ FoundList FindSheets(const web::ParamList& params) {
   const char choice = version_choice.empty() ? '\0' : version_choice.front();
   store::IndexFile index;
   if (!IsSearchByName(params)) {
-    ForEachMatch(params, index,
-                 [&](const store::FactSheet& sheet, std::string_view line, long long) {
-                   hits.push_back(Found(store::GetSheetName(sheet), sheet, choice));
-                   if (exporting) hits.back().line = line;
-                 });
+    store::FactSheet sheet;
+    ForEachMatch(
+        params, index,
+        [&](const store::HeaderView&, std::string_view line, long long) {
+          store::ParseHeader(line, sheet);
+          hits.push_back(Found(store::GetSheetName(sheet), sheet, choice));
+          if (exporting) hits.back().line = line;
+        },
+        0);
     std::reverse(hits.begin(), hits.end());  // the most recently written sheet first
     return hits;
   }

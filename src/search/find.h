@@ -57,10 +57,22 @@ FoundList FindSheets(const web::ParamList& params);
 // Whether the request finds sheets by name (find, Num or Numero given) rather than by criteria.
 bool IsSearchByName(const web::ParamList& params);
 // The sheets of `index` that meet every criterion of the request and the user's rights, in
-// index order, each with its index line and that line's offset (for IndexFile::LineAt).
+// index order, each with its index line split into fields and that line's offset (for
+// IndexFile::LineAt). Only the first `fields` fields of the view (and those the criteria
+// read) are sure to be set.
 void ForEachMatch(
     const web::ParamList& params, store::IndexFile& index,
-    const std::function<void(const store::FactSheet&, std::string_view line, long long at)>& each);
+    const std::function<void(const store::HeaderView&, std::string_view line, long long at)>& each,
+    size_t fields = store::kHeaderFieldCount);
+
+// ForEachMatch for a data file (rights read quietly), over the two halves of the index at
+// once: this thread walks the first (`part` 0), a helper thread the second (`part` 1), each
+// calling `each` on its own thread. False, with nothing done, when the request searches the
+// sheets' full text (the walk then takes one thread).
+bool ForEachMatchInTwo(const web::ParamList& params, store::IndexFile& index,
+                       const std::function<void(int part, const store::HeaderView&,
+                                                std::string_view line, long long at)>& each,
+                       size_t fields = store::kHeaderFieldCount);
 
 // Comparisons of two hits: negative, zero or positive. Texts compare by byte values.
 using Compare = int (*)(const FoundSheet&, const FoundSheet&);

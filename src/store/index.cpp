@@ -161,8 +161,24 @@ IndexFile::~IndexFile() {
   if (fd_ >= 0) ::close(fd_);
 }
 
+long long IndexFile::LineStartFrom(long long at) const {
+  if (at <= 0) return 0;
+  std::string block(64 << 10, '\0');
+  for (long long pos = at - 1; pos < size_;) {
+    const ssize_t n =
+        ::pread(fd_, block.data(),
+                static_cast<size_t>(std::min<long long>(block.size(), size_ - pos)), pos);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    if (const void* lf = std::memchr(block.data(), '\n', static_cast<size_t>(n)))
+      return pos + (static_cast<const char*>(lf) - block.data()) + 1;
+    pos += n;
+  }
+  return size_;
+}
+
 void IndexFile::ForEach(const std::function<bool(std::string_view line, long long at)>& each,
-                        bool unfinished) {
+                        bool unfinished, int part, int parts) {
   if (fd_ < 0) return;
   std::vector<char> buffer(kIndexBufferSize);
   std::string key;
@@ -186,7 +202,10 @@ void IndexFile::ForEach(const std::function<bool(std::string_view line, long lon
   tail.last.resize(kept);
 
   const bool any_tail = !tail.last.empty();
-  StreamLines(fd_, 0, size_, unfinished, buffer, [&](std::string_view line, long long at) {
+  const bool last = part + 1 >= parts;
+  const long long from = LineStartFrom(size_ * part / parts),
+                  to = last ? size_ : LineStartFrom(size_ * (part + 1) / parts);
+  StreamLines(fd_, from, to, unfinished && last, buffer, [&](std::string_view line, long long at) {
     if (any_tail) {
       if (at >= compacted_) {
         if (tail.LastOf(KeyHashOfLine(line, key)) != at) return true;
@@ -212,6 +231,58 @@ std::string_view IndexFile::LineAt(long long at, std::string& scratch) const {
     if (static_cast<size_t>(n) < want) return got;  // the file's last bytes
     want *= 2;
   }
+}
+
+std::string_view IndexLineReader::LineAt(long long at) {
+  const int fd = index_.fd_;
+  const long long size = index_.size_;
+  if (fd < 0 || at < 0 || at >= size) return {};
+  ++clock_;
+  // A window that holds the line whole; else the one whose run reaches it (its line lies
+  // within a window's length past the window's end); else the least recently used.
+  Window* near = nullptr;
+  Window* oldest = &windows_[0];
+  for (Window& w : windows_) {
+    if (at >= w.from && at < w.from + static_cast<long long>(w.size)) {
+      const size_t start = static_cast<size_t>(at - w.from);
+      const char* data = w.bytes.data() + start;
+      if (const void* lf = std::memchr(data, '\n', w.size - start)) {
+        w.used = clock_;
+        ++w.served;
+        return std::string_view(data, static_cast<size_t>(static_cast<const char*>(lf) - data));
+      }
+      if (w.from + static_cast<long long>(w.size) == size) {  // the file's last bytes
+        w.used = clock_;
+        return std::string_view(data, w.size - start);
+      }
+    }
+    if (at >= w.from && at <= w.from + static_cast<long long>(w.size + w.room)) near = &w;
+    if (w.used < oldest->used) oldest = &w;
+  }
+  // A run whose lines lie far apart (more than kFar bytes a line) reads them one by one: a
+  // read costs less than copying that many bytes.
+  Window& w = near ? *near : *oldest;
+  const bool dense = near && w.served * kFar >= w.size;
+  w.room = dense ? std::clamp(2 * w.room, kSmallest, kLargest) : kSmallest;
+  w.served = 1;
+  if (w.bytes.size() < w.room) w.bytes.resize(w.room);
+  w.used = clock_;
+  w.from = at;
+  w.size = 0;
+  const size_t want =
+      static_cast<size_t>(std::min<long long>(static_cast<long long>(w.room), size - at));
+  while (w.size < want) {
+    const ssize_t n = ::pread(fd, w.bytes.data() + w.size, want - w.size, at + w.size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    w.size += static_cast<size_t>(n);
+  }
+  std::string_view got(w.bytes.data(), w.size);
+  const size_t lf = got.find('\n');
+  if (lf != std::string_view::npos) return got.substr(0, lf);
+  if (w.size < want || at + static_cast<long long>(w.size) == size) return got;
+  w.size = 0;  // a line longer than the window
+  return index_.LineAt(at, scratch_);
 }
 
 bool ForEachIndexLine(const std::function<bool(std::string_view line)>& each, bool unfinished) {

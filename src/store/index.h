@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace store {
 
@@ -27,15 +28,49 @@ class IndexFile {
   IndexFile& operator=(const IndexFile&) = delete;
 
   bool IsOpen() const { return fd_ >= 0; }
+  // The bytes read of it: its size when it was opened.
+  long long Size() const { return size_; }
+  // With `parts` above 1, only the lines that begin in the `part`-th of as many stretches of
+  // about the same size (from 0); `each` returning false stops that part only. The parts can
+  // be walked at once on as many threads.
   void ForEach(const std::function<bool(std::string_view line, long long at)>& each,
-               bool unfinished = false);
+               bool unfinished = false, int part = 0, int parts = 1);
   // The line that begins at `at`, without its line feed; empty past the end.
   std::string_view LineAt(long long at, std::string& scratch) const;
 
  private:
+  friend class IndexLineReader;
+  // The offset of the first line that begins at `at` or after it; the size when none does.
+  long long LineStartFrom(long long at) const;
   int fd_ = -1;
   long long size_ = 0;
   long long compacted_ = 0;
+};
+
+// Reads lines of an IndexFile back by their offsets, as LineAt does, for a walk that meets
+// most of them in a few runs forward through the file: through a few windows of the file,
+// each refilled by one read, that grow while their run goes on with lines close together
+// (to kLargest bytes) and start small where a line lies near none of them or the run's lines
+// lie far apart. A view lasts until the next call.
+class IndexLineReader {
+ public:
+  explicit IndexLineReader(const IndexFile& index) : index_(index) {}
+  std::string_view LineAt(long long at);
+
+ private:
+  static constexpr size_t kWindows = 4, kSmallest = 512, kLargest = 512 << 10, kFar = 8 << 10;
+  struct Window {
+    long long from = 0;
+    size_t size = 0;  // bytes read
+    size_t room = 0;  // bytes the next read asks
+    size_t served = 0;  // lines it gave since it was read
+    unsigned long used = 0;
+    std::vector<char> bytes;
+  };
+  const IndexFile& index_;
+  Window windows_[kWindows];
+  unsigned long clock_ = 0;
+  std::string scratch_;
 };
 
 // Streams the index once, in its order (least recently written first), and hands `each` every

@@ -61,11 +61,6 @@ void AppendLetter(std::string& out, int value) {
   out += (c == '|' || c == '\n' || c == '\0') ? '_' : c;
 }
 
-// An empty field (or one starting with a NUL byte, which no letter can be) reads as 0.
-int LetterValue(std::string_view field) {
-  return field.empty() || field[0] == '\0' ? 0 : static_cast<unsigned char>(field[0]) - 'a';
-}
-
 // A field read from a line, cut to its capacity. Lines reach the parsers without NUL
 // bytes (see WithoutNul).
 void Assign(std::string& dst, std::string_view value, size_t capacity) {
@@ -113,22 +108,6 @@ size_t FindBars(std::string_view line, size_t* bars, size_t max) {
     if (count == max) break;
   }
   return count;
-}
-
-// LeadingNumber, with a quick way for the usual field: one to nine digits and nothing else.
-[[gnu::always_inline]] inline int Decimal(std::string_view text) {
-  size_t n = text.size();
-  if (n - 1 < 9) {
-    unsigned value = 0;
-    size_t i = 0;
-    for (; i < n; ++i) {
-      unsigned digit = static_cast<unsigned char>(text[i]) - unsigned{'0'};
-      if (digit > 9) break;
-      value = value * 10 + digit;
-    }
-    if (i == n) return static_cast<int>(value);
-  }
-  return LeadingNumber(text);
 }
 
 // The 26 fields before the title, in the order of the header line. Text fields are cut to
@@ -186,26 +165,17 @@ const HeaderField kFields[kHeaderFields - 1] = {
     case FieldKind::kText:
       return Assign(s.*f.text, v, f.capacity);
     case FieldKind::kNumber:
-      s.*f.number = Decimal(v);
+      s.*f.number = HeaderNumber(v);
       return;
     case FieldKind::kLetter:
-      s.*f.number = LetterValue(v);
+      s.*f.number = HeaderCode(v);
       return;
   }
-}
-
-void ClearHeader(FactSheet& s) {
-  for (const HeaderField& f : kFields) {
-    if (f.kind == FieldKind::kText)
-      (s.*f.text).clear();
-    else
-      s.*f.number = 0;
-  }
-  s.title.clear();
 }
 
 // ParseHeader of a line known to hold no NUL byte.
 void ParseClean(std::string_view line, FactSheet& sheet);
+void SplitClean(std::string_view line, HeaderView& view, size_t fields = kHeaderFields);
 
 // Reads one entry after its separator line into `entry`. Returns false at end of file,
 // else leaves the separator line that ended the entry in `line`.
@@ -350,6 +320,28 @@ std::string FormatHeader(const FactSheet& s) {
   return out;
 }
 
+// Whether the line holds a byte below 0x20 (a NUL byte, a tab, a carriage return ...).
+bool HasControl(std::string_view line) {
+  const char* p = line.data();
+  const size_t n = line.size();
+  size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i top = _mm_set1_epi8(0x1f);
+  for (; i + 16 <= n; i += 16) {
+    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(chunk, top), chunk))) return true;
+  }
+#endif
+  for (; i < n; ++i)
+    if (static_cast<unsigned char>(p[i]) < 0x20) return true;
+  return false;
+}
+
+void SplitHeader(std::string_view line, HeaderView& view, std::string& scratch, size_t fields) {
+  view.controls = HasControl(line);
+  SplitClean(view.controls ? WithoutNul(line, scratch) : line, view, fields);
+}
+
 void ParseHeader(std::string_view line, FactSheet& sheet) {
   std::string scratch;
   ParseClean(WithoutNul(line, scratch), sheet);
@@ -357,18 +349,34 @@ void ParseHeader(std::string_view line, FactSheet& sheet) {
 
 namespace {
 
-void ParseClean(std::string_view line, FactSheet& sheet) {
+// SplitHeader of a line known to hold no NUL byte.
+void SplitClean(std::string_view line, HeaderView& view, size_t fields) {
+  // The longest each field is read: its capacity less one for a text, else the whole field.
+  static constexpr auto kLongest = [] {
+    std::array<size_t, kHeaderFields - 1> longest{};
+    for (size_t k = 0; k < longest.size(); ++k)
+      longest[k] = kFields[k].kind == FieldKind::kText ? kFields[k].capacity - 1 : ~size_t{0};
+    return longest;
+  }();
+  const size_t before_title = std::min(fields, kHeaderFields - 1);
   std::array<size_t, kHeaderFields - 1> bars;
-  size_t count = FindBars(line, bars.data(), bars.size());
-  // Fields the line does not reach are left empty; with 26 "|" every one is set.
-  if (count < bars.size()) ClearHeader(sheet);
+  const size_t count = before_title ? FindBars(line, bars.data(), before_title) : 0;
+  const char* data = line.data();
   size_t start = 0;
   for (size_t k = 0; k < count; ++k) {
-    StoreField(sheet, k, line.substr(start, bars[k] - start));
+    view.field[k] = std::string_view(data + start, std::min(bars[k] - start, kLongest[k]));
     start = bars[k] + 1;
   }
-  // The title: the rest of the line after the 26th "|", bars included.
-  Assign(sheet.title, line.substr(start), kTitleSize);
+  // Fields the line does not reach are empty; with 26 "|" every one is set.
+  for (size_t k = count; k < before_title; ++k) view.field[k] = {};
+  // The title: the rest of the line after the last "|" read, bars included.
+  if (fields == kHeaderFields) view.field[kTitleAt] = line.substr(start).substr(0, kTitleSize - 1);
+}
+
+void ParseClean(std::string_view line, FactSheet& sheet) {
+  HeaderView view;
+  SplitClean(line, view);
+  for (size_t k = 0; k < kHeaderFields; ++k) StoreField(sheet, k, view.field[k]);
 }
 
 }  // namespace
@@ -399,7 +407,7 @@ void IndexKeyOfLine(std::string_view line, std::string& key) {
   key += ',';
   if (found > 7) key.append(fields[7].substr(0, kNameSize - 1));
   key += ',';
-  AppendNumber(key, found > 2 ? LetterValue(fields[2]) : 0);
+  AppendNumber(key, found > 2 ? HeaderCode(fields[2]) : 0);
   key += ',';
   AppendNumber(key, found > 1 ? LeadingNumber(fields[1]) : 0);
 }
@@ -506,6 +514,66 @@ std::string FormatDate(long time) {
     out += static_cast<char>('0' + value % 10);
   }
   return out;
+}
+
+namespace {
+
+// The clock of FormatDate: ":%02d.%02d.%02d".
+char* PutClock(char* out, long into) {
+  const int values[3] = {static_cast<int>(into / 3600), static_cast<int>(into / 60 % 60),
+                         static_cast<int>(into % 60)};
+  for (int k = 0; k < 3; ++k) {
+    *out++ = k == 0 ? ':' : '.';
+    *out++ = static_cast<char>('0' + values[k] / 10);
+    *out++ = static_cast<char>('0' + values[k] % 10);
+  }
+  return out;
+}
+
+// Whether `time` falls on the local day `day` at `into` seconds from its midnight, with the
+// same offset from UTC.
+bool FallsOn(long time, const std::tm& day, long into) {
+  std::time_t t = static_cast<std::time_t>(time);
+  std::tm tm{};
+  return localtime_r(&t, &tm) && tm.tm_gmtoff == day.tm_gmtoff && tm.tm_year == day.tm_year &&
+         tm.tm_mon == day.tm_mon && tm.tm_mday == day.tm_mday &&
+         tm.tm_hour * 3600L + tm.tm_min * 60L + tm.tm_sec == into;
+}
+
+}  // namespace
+
+char* DateFormatter::Put(char* out, long time) {
+  const long day = time >= 0 ? time / 86400 : -((86399 - time) / 86400);
+  Day* slot = &days_[2 * (static_cast<unsigned long>(day) % kDays)];
+  for (int way = 0; way < 2; ++way) {
+    const Day& d = slot[way];
+    if (time < d.from || time >= d.to) continue;
+    std::memcpy(out, d.text, d.size);
+    return PutClock(out + d.size, time - d.from);
+  }
+  std::time_t t = static_cast<std::time_t>(time);
+  std::tm tm{};
+  if (!localtime_r(&t, &tm)) return out;
+  const std::string text = FormatDate(time);  // the date and its clock
+  Day fresh;
+  fresh.size = static_cast<unsigned char>(text.size() - 9);
+  const long into = tm.tm_hour * 3600L + tm.tm_min * 60L + tm.tm_sec;
+  // Kept only when the whole day reads as one offset: its first and last seconds fall on it.
+  if (text.size() < sizeof fresh.text + 9 && into < 86400 && FallsOn(time - into, tm, 0) &&
+      FallsOn(time - into + 86399, tm, 86399)) {
+    fresh.from = time - into;
+    fresh.to = fresh.from + 86400;
+    text.copy(fresh.text, fresh.size);
+    slot[1] = slot[0];
+    slot[0] = fresh;
+  }
+  return out + text.copy(out, kRoom);
+}
+
+void DateFormatter::Append(std::string& out, long time) {
+  const size_t size = out.size();
+  out.resize(size + kRoom);
+  out.resize(static_cast<size_t>(Put(out.data() + size, time) - out.data()));
 }
 
 int CountWorkingDays(long from, long to) {

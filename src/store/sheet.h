@@ -129,6 +129,73 @@ std::string FormatHeader(const FactSheet& sheet);
 // Fills the 27 header fields from a header line (without its line feed); fields the line
 // does not reach are left empty or 0. The title is the rest of the line after the 26th "|".
 void ParseHeader(std::string_view line, FactSheet& sheet);
+// The 27 fields of a header line as ParseHeader reads them, without copying them: each a view
+// into the line (or into the caller's scratch, for a line with NUL bytes), cut to its
+// capacity; the fields the line does not reach are empty. For walks of the whole index.
+enum HeaderFieldAt : size_t {
+  kSubCodeAt,
+  kNumberAt,
+  kPhaseAt,
+  kCreatedAt,
+  kSubmitterAt,
+  kSevAt,
+  kProjectAt,
+  kGroupAt,
+  kProgAt,
+  kVersionAt,
+  kExpAt,
+  kStatusAt,
+  kPostponedAt,
+  kRespAt,
+  kCorrectorAt,
+  kCorrDateAt,
+  kCorrVersAt,
+  kVerifierAt,
+  kVerDateAt,
+  kVerVersAt,
+  kTypeAt,
+  kImpactAt,
+  kMdapdaAt,
+  kTestAt,
+  kCorrLoadAt,
+  kLoadAt,
+  kTitleAt,
+  kHeaderFieldCount
+};
+// A number field (created, number, dates, loads) as the sheet holds it: LeadingNumber, with
+// a quick way for the usual field of one to nine digits and nothing else.
+inline int HeaderNumber(std::string_view text) {
+  const size_t n = text.size();
+  if (n - 1 < 9) {
+    unsigned value = 0;
+    size_t i = 0;
+    for (; i < n; ++i) {
+      const unsigned digit = static_cast<unsigned char>(text[i]) - unsigned{'0'};
+      if (digit > 9) break;
+      value = value * 10 + digit;
+    }
+    if (i == n) return static_cast<int>(value);
+  }
+  return base::LeadingNumber(text);
+}
+// A small code (sev, phase, status, type, impact): its letter less 'a'; an empty field (or one
+// starting with a NUL byte, which no letter can be) reads as 0.
+inline int HeaderCode(std::string_view field) {
+  return field.empty() || field[0] == '\0' ? 0 : static_cast<unsigned char>(field[0]) - 'a';
+}
+struct HeaderView {
+  std::string_view field[kHeaderFieldCount];
+  bool controls = false;  // whether the line holds a byte below 0x20 (tab, NUL ...)
+  std::string_view operator[](size_t at) const { return field[at]; }
+  int Number(size_t at) const { return HeaderNumber(field[at]); }
+  int Code(size_t at) const { return HeaderCode(field[at]); }
+};
+// Splits `line` (without its line feed) into `view`, its first `fields` fields only (the
+// others are left as they were); `scratch` holds the line's copy when it has NUL bytes, and
+// must outlive the view.
+void SplitHeader(std::string_view line, HeaderView& view, std::string& scratch,
+                 size_t fields = kHeaderFieldCount);
+
 // Reads one line (ReadLinePiece); when it holds a character, clears the log and entries and
 // parses it into `sheet`. Returns the line length, 0 or -1.
 int ReadHeader(BufFile& file, FactSheet& sheet);
@@ -158,6 +225,29 @@ SheetEntry& AddEntry(FactSheet& sheet, std::string_view name, std::string_view w
 
 // "%Y/%m/%d:%H.%M.%S" of `time` in local time, e.g. 1999/12/31:23.05.00.
 std::string FormatDate(long time);
+// FormatDate for many times: the local day of each time met is kept with its start, when
+// the day has one offset from UTC at both ends, so that most times need no localtime_r
+// (a day around a change of offset takes localtime_r for each time).
+class DateFormatter {
+ public:
+  // The most bytes a date takes.
+  static constexpr size_t kRoom = 48;
+  // Writes FormatDate(time) at `out`, which has kRoom bytes; returns where it ends.
+  char* Put(char* out, long time);
+  // Appends FormatDate(time) to `out`.
+  void Append(std::string& out, long time);
+
+ private:
+  struct Day {
+    long from = 1, to = 0;  // [from, to): the times of this local day, one offset throughout
+    char text[24] = {};     // "%Y/%m/%d"
+    unsigned char size = 0;
+  };
+  // Two days for each day since 1970 in UTC, modulo the table's size: a UTC day meets two
+  // local days at most.
+  static constexpr size_t kDays = 1024;
+  std::vector<Day> days_ = std::vector<Day>(2 * kDays);
+};
 // The steps of one day from `from` (inclusive) to `to` (exclusive) whose local weekday is
 // neither Saturday nor Sunday.
 int CountWorkingDays(long from, long to);

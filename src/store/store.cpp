@@ -437,6 +437,12 @@ std::string GetSheetName(const FactSheet& sheet) {
   return config::GetSheetName(GetSheetPrefixOf(sheet), sheet.number);
 }
 
+std::string GetSheetName(const HeaderView& header) {
+  return config::GetSheetName(
+      config::GetSheetPrefixOf(header[kProjectAt], header[kGroupAt], header.Code(kPhaseAt)),
+      header.Number(kNumberAt));
+}
+
 std::optional<std::string> ReadForward(std::string_view name) {
   if (!IsSheetName(name)) return std::nullopt;
   std::optional<std::string> text = base::ReadFile(DataPath(ForwardName(name)));

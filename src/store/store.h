@@ -13,12 +13,14 @@
 // size, so a reader first reads the lines appended since (a set of their keys with the
 // offset of each key's last line) and then streams the whole file once: a line before the
 // recorded size is live unless its key is in the set, one after it when it is that key's last.
-// The set's memory is that of the appended part. A change whose appended part would outgrow
-// an eighth of the compacted part (plus kIndexTailSlack) compacts instead of appending: as
-// many changes pay for each rewrite, the average cost of a change stays flat. Without a
-// record that matches the file (an index written by hand or by older code, a record lost in
-// a crash) the whole file counts as appended: readers stay right, only slower, and the next
-// change compacts.
+// The set's memory is that of the appended part. A walk may take the file in parts, one
+// thread each (every part builds the set, then streams its own stretch), and read lines back
+// by their offsets within the size it opened with (IndexLineReader). A change whose appended
+// part would outgrow an eighth of the compacted part (plus kIndexTailSlack) compacts instead
+// of appending: as many changes pay for each rewrite, the average cost of a change stays
+// flat. Without a record that matches the file (an index written by hand or by older code, a
+// record lost in a crash) the whole file counts as appended: readers stay right, only
+// slower, and the next change compacts.
 //
 // Every change is one commit, made the way embedded storage engines make theirs, with a hot
 // journal of its own ("commit.intent") that the next opener replays:
@@ -126,6 +128,7 @@ bool IsSheetName(std::string_view name);
 // sheet, from the project configuration.
 std::string GetSheetPrefixOf(const FactSheet& sheet);
 std::string GetSheetName(const FactSheet& sheet);
+std::string GetSheetName(const HeaderView& header);
 
 inline constexpr std::string_view kForwardFolder = "forward";
 // The log line a move leaves in the sheet: "<date> Formerly <old name>".

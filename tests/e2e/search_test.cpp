@@ -9,9 +9,14 @@
 
 #include "base/encode.h"
 #include "base/out.h"
+#include "config/labels.h"
+#include "config/language.h"
+#include "config/projects.h"
 #include "harness.h"
 #include "search/find.h"
+#include "search/results.h"
 #include "store/store.h"
+#include "web/request.h"
 
 namespace {
 
@@ -242,6 +247,144 @@ TEST(Search, ExportFollowsTheListsOrderForEverySort) {
                            cells[2]);
     }
     EXPECT_EQ(exported, listed);
+  }
+}
+
+// The row of a sheet as the export has always written it: each field through TsvField but
+// the numbers.
+std::string ReferenceRow(const store::FactSheet& s) {
+  auto date = [](int t) { return t == 0 ? std::string() : store::FormatDate(t); };
+  const std::string fields[] = {s.subCode,
+                                base::Sprintf("%05d", s.number),
+                                config::GetPhaseName(s.phase),
+                                date(s.created),
+                                s.submitter,
+                                config::GetSeverityLabel(s.sev),
+                                s.project,
+                                s.group,
+                                s.prog,
+                                s.version,
+                                s.exp,
+                                store::GetStatusLabel(s.status),
+                                date(s.postponed),
+                                s.resp,
+                                s.corrector,
+                                date(s.corrDate),
+                                s.corrVers,
+                                s.verifier,
+                                date(s.verDate),
+                                s.verVers,
+                                config::GetTypeLabel(s.type),
+                                config::GetImpactName(s.impact),
+                                s.mdapda,
+                                s.test,
+                                std::to_string(s.corrLoad),
+                                std::to_string(s.Load),
+                                s.title};
+  std::string row = base::TsvField(config::GetProjectCode(s.project));
+  for (size_t k = 0; k < std::size(fields); ++k) {
+    const bool number = k == 1 || k == 24 || k == 25;
+    row += '\t' + (number ? fields[k] : base::TsvField(fields[k]));
+  }
+  return row + '\n';
+}
+
+// The export in the sort's order writes, for every sort, security off and on (two members'
+// rights over two projects) and with criteria, the rows of the result list's hits in the
+// list's order: equal names (two sub-projects without a code) most recently written first,
+// no row for names that are no sheet names, fields beyond their capacity, formula and quote
+// characters, tabs and carriage returns, NUL bytes, codes without labels, short lines,
+// numbers of any width and dates on both sides of the changes of summer time. Enough hits
+// that the rows are made on two threads.
+TEST(Search, ExportInOrderWritesTheListsRows) {
+  constexpr std::string_view kEveryStatus =
+      "&statN=X&statS=X&statA=X&statO=X&statC=X&statV=X&statD=X&statB=X&statR=X&statP=X&statT=X";
+  SampleInstallation inst;
+  inst.WriteProjects("TEST:T:kolvar:tessin\nOTHER:O:kolvar:tessin\n");
+  inst.Write("config/OTHER_subproject.cfg", "GUI:G\n");
+  const std::string base =
+      "G|1|a|946681200|kolvar|c|TEST|GUI|prog1|1.0|2.0|a|0|kolvar||0||||0||b|a|||0|1|";
+  auto line = [&base](std::map<int, std::string> set, const std::string& title) {
+    std::vector<std::string> fields;
+    for (std::string_view rest = base; !rest.empty(); rest.remove_prefix(rest.find('|') + 1))
+      fields.emplace_back(rest.substr(0, rest.find('|')));
+    std::string out;
+    for (size_t k = 0; k < fields.size(); ++k)
+      out += (set.count(static_cast<int>(k)) ? set[static_cast<int>(k)] : fields[k]) + '|';
+    return out + title + '\n';
+  };
+  std::string index;
+  const std::string statuses[] = {"a", "b", "e", "f", "j", "k"};
+  for (int i = 0; i < 17000; ++i)
+    index += line({{1, std::to_string(i % 9000 + 1)},
+                   {2, i % 3 ? "a" : "s"},
+                   {3, std::to_string(1711846800 - 3600 * 12 + 997L * i)},
+                   {6, i % 5 ? "TEST" : "OTHER"},
+                   {7, i % 2 ? "GUI" : "Core"},
+                   {11, statuses[i % 6]},
+                   {13, i % 4 ? "kolvar" : "tessin"},
+                   {21, i % 7 ? "a" : "b"}},
+                  "title " + std::to_string(i));
+  const std::string long_text(60, 'L');
+  for (const std::string& odd : {
+           line({{7, "X1"}, {1, "7"}}, "same name, older"),
+           line({{7, "X2"}, {1, "7"}}, "same name, newer"),
+           line({{1, "-3"}}, "no sheet name"),
+           line({{6, "BAD.P"}}, "no sheet name either"),
+           line({{1, "123456"}, {4, "=cmd"}, {13, "@x"}, {8, "p\tq"}}, "six digits"),
+           line({{1, "0012345"}, {9, "\"q\""}, {10, "-1"}, {7, long_text}}, std::string(300, 't')),
+           line({{1, "abc"}, {5, "_"}, {11, "z"}, {2, "q"}, {21, "\x80"}}, "odd codes\r"),
+           line({{3, "1711846799"}, {12, "1711846800"}, {15, "1729990799"}, {18, "1729990800"}},
+                "summer time"),
+           line({{3, "-1"}, {12, "2147483647"}, {24, "007"}, {25, "-4"}, {22, long_text}}, "ends"),
+           line({{6, std::string("TE\0ST", 5)}, {14, "+c"}}, "nul"),
+           std::string("G|77|a\n"),
+       })
+    index += odd;
+  inst.Write("data/index", index);
+
+  auto exported = [&inst](const std::string& query, bool in_order) {
+    InProcess request(inst, {{"QUERY_STRING", query}, {"REQUEST_METHOD", "GET"}});
+    const web::ParamList params = web::ParseRequest(nullptr);
+    return CaptureStdout([&] {
+      if (in_order) {
+        EXPECT_TRUE(search::ExportInOrder(params)) << query;
+        return;
+      }
+      search::FoundList hits = search::FindSheets(params);
+      search::SortFound(hits, search::CompareFor(web::GetParam(params, "sort")));
+      std::string rows;
+      for (int n = 2400; n <= 2427; ++n)
+        rows += base::TsvField(config::Msg(n)) + (n < 2427 ? '\t' : '\n');
+      for (const search::FoundSheet& hit : hits) {
+        if (!store::IsSheetName(hit.name)) continue;
+        store::FactSheet sheet;
+        store::ParseHeader(hit.line, sheet);
+        rows += ReferenceRow(sheet);
+      }
+      base::Write(nullptr, rows);
+    });
+  };
+  const std::string all = "CMD=find&excel=X&resp=all" + std::string(kEveryStatus);
+  // Security off: every sort, with and without criteria; on: two members' rights.
+  std::vector<std::string> queries;
+  for (std::string sort : {"", "&sort=0", "&sort=1", "&sort=2", "&sort=3"}) {
+    queries.push_back(all + sort);
+    queries.push_back("CMD=find&excel=X&resp=kolvar&sev=2" + std::string(kEveryStatus) + sort);
+  }
+  for (const std::string& reader :
+       {EncodedToken(inst, "kolvar", "TEST"), EncodedToken(inst, "tessin", "OTHER")})
+    for (std::string sort : {"", "&sort=2"}) queries.push_back(all + sort + "&Uid=" + reader);
+  for (const std::string& query : queries) {
+    const bool security = query.find("&Uid=") != std::string::npos;
+    inst.WriteConfig(inst.DefaultConfig(security ? "SECURITY YES\n" : ""));
+    const std::string got = exported(query, true), want = exported(query, false);
+    if (got == want) continue;
+    const size_t at = static_cast<size_t>(
+        std::mismatch(got.begin(), got.end(), want.begin(), want.end()).first - got.begin());
+    const size_t from = got.rfind('\n', at) + 1;
+    ADD_FAILURE() << query << "\n got: " << got.substr(from, 300)
+                  << "\nwant: " << want.substr(from, 300);
   }
 }
 

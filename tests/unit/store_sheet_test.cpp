@@ -1,6 +1,7 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -262,6 +263,42 @@ TEST(LocalTime, FormatDateAndWorkingDays) {
   EXPECT_EQ(store::CountWorkingDays(946681200, 946681200 + 4 * 86400), 2);
   EXPECT_EQ(store::CountWorkingDays(946681200, 946681200), 0);
   EXPECT_EQ(store::CountWorkingDays(946681200 + 2 * 86400, 946681200 + 2 * 86400 + 1), 1);
+}
+
+// The formatter that keeps each local day gives FormatDate's text for every time, in any
+// order: at and around every change of offset (found by bisection), in zones with half-hour
+// changes, odd historic offsets, leap seconds, and none.
+TEST(LocalTime, DateFormatterGivesFormatDate) {
+  for (const char* zone : {"CET-1CEST,M3.5.0,M10.5.0/3", "Europe/Paris", "America/New_York",
+                           "Australia/Lord_Howe", "Asia/Kolkata", "right/Europe/London", "UTC"}) {
+    unit_test::ScopedEnv tz("TZ", zone);
+    auto offset = [](long t) {
+      std::time_t tt = static_cast<std::time_t>(t);
+      std::tm tm{};
+      localtime_r(&tt, &tm);
+      return tm.tm_gmtoff;
+    };
+    std::vector<long> times = {0,           -1,         1,         -2147483647L - 1, 2147483647L,
+                               -1700000000, 86399,      86400,     915148799,        915148800,
+                               915148823,   1483228826, 1483228827};
+    for (long t = 946681200 - 400 * 86400L; t < 946681200 + 800 * 86400L; t += 3593) {
+      times.push_back(t);
+      if (offset(t) == offset(t - 3593)) continue;
+      long lo = t - 3593, hi = t;  // the change lies in (lo, hi]
+      while (hi - lo > 1) (offset((lo + hi) / 2) == offset(lo) ? lo : hi) = (lo + hi) / 2;
+      times.insert(times.end(), {hi - 1, hi, hi + 1, hi + 86399, hi - 86400});
+    }
+    store::DateFormatter formatter;
+    for (int round = 0; round < 2; ++round) {  // the second round from the kept days
+      std::string got, want;
+      for (long t : times) {
+        formatter.Append(got, t);
+        want += store::FormatDate(t) + ' ';
+        got += ' ';
+      }
+      EXPECT_EQ(got, want) << zone;
+    }
+  }
 }
 
 }  // namespace
