@@ -441,16 +441,24 @@ struct Keys {
   Ranks prefixes, resps;
   Prefixes prefix_ids;
   bool keyed = true;
+  bool every = false;  // a hit that cannot be keyed leaves the whole walk unkeyed
   int longest = 5;                        // digits of the longest number
   uint64_t low = ~uint64_t{0}, high = 0;  // of the bits above the name
 
   void Add(char by, const store::HeaderView& h, long long at) {
     if (!keyed) return;
     const int number = h.Number(store::kNumberAt);
-    if (number < 0) return;  // "-0001": no sheet name, no row, as for the list's hits
+    // "-0001": no sheet name, no row in the export; the list shows it, unkeyed.
+    if (number < 0) {
+      keyed = !every;
+      return;
+    }
     const std::optional<uint32_t> prefix =
         prefix_ids.Id(h[store::kProjectAt], h[store::kGroupAt], h.Code(store::kPhaseAt), prefixes);
-    if (!prefix) return;
+    if (!prefix) {
+      keyed = !every;
+      return;
+    }
     int length = 0;
     uint64_t key = uint64_t{*prefix} << kDigitBits | DigitsKey(number, length);
     longest = std::max(longest, length);
@@ -533,25 +541,45 @@ void ExportSheets(const FoundList& hits) {
   }
 }
 
-bool ExportInOrder(const web::ParamList& params) {
+namespace {
+
+// The hits of a criteria search in order: their count, where the line of hit i lies in
+// `index`, and every project met.
+struct Ordered {
+  size_t count;
+  const std::function<long long(size_t)>& place;
+  const store::IndexFile& index;
+  const std::vector<std::string>& projects;
+};
+
+// ForEachHitInOrder, handing the hits to `use` as places in the index.
+bool WalkInOrder(const web::ParamList& params, size_t fields,
+                 const std::function<void(const store::HeaderView&)>& on_match,
+                 const std::function<void(const Ordered&)>& use) {
   const std::string& sort = web::GetParam(params, "sort");
   const char by = sort.empty() ? '\0' : sort.front();
   if (by == '4') return false;  // titles have no key of a few bits
   store::IndexFile index;
   Keys parts[2];
-  const size_t fields = 1 + (by == '3'   ? store::kImpactAt
-                             : by == '2' ? store::kRespAt
-                             : by == '0' ? store::kStatusAt
-                                         : store::kGroupAt);
-  if (!ForEachMatchInTwo(
-          params, index,
-          [&](int part, const store::HeaderView& h, std::string_view, long long at) {
-            parts[part].Add(by, h, at);
-          },
-          fields))
+  // The export skips what has no sheet name; the page lists every hit, so one it cannot key
+  // sends it back to the list of every hit.
+  const bool exporting = web::GetParam(params, "excel").starts_with('X');
+  parts[0].every = parts[1].every = !exporting;
+  fields = std::max(fields, 1 + (by == '3'   ? store::kImpactAt
+                                 : by == '2' ? store::kRespAt
+                                 : by == '0' ? store::kStatusAt
+                                             : store::kGroupAt));
+  // Only a data file reads the rights quietly, as the walk in two halves needs.
+  if (!exporting || !ForEachMatchInTwo(
+                        params, index,
+                        [&](int part, const store::HeaderView& h, std::string_view, long long at) {
+                          parts[part].Add(by, h, at);
+                        },
+                        fields))
     ForEachMatch(
         params, index,
         [&](const store::HeaderView& h, std::string_view, long long at) {
+          if (on_match) on_match(h);
           parts[0].Add(by, h, at);
         },
         fields);
@@ -559,7 +587,6 @@ bool ExportInOrder(const web::ParamList& params) {
   Keys& keys = parts[0];
   HitBlock& block = keys.block;
   Ranks &prefixes = keys.prefixes, &resps = keys.resps;
-  Prefixes& prefix_ids = keys.prefix_ids;
   const int longest = keys.longest;
   const uint64_t low = keys.low, high = keys.high;
   const size_t n = block.count() / 2;
@@ -614,39 +641,68 @@ bool ExportInOrder(const web::ParamList& params) {
   auto place = [&](size_t i) {
     return static_cast<long long>(packed ? size - 1 - (words[i] & place_mask) : words[2 * i + 1]);
   };
-  auto make = [&place](RowWriter& writer, store::IndexLineReader& lines, RowBuffer& out,
-                       size_t first, size_t end) {
+  const std::function<long long(size_t)> at = place;
+  use(Ordered{n, at, index, keys.prefix_ids.Projects()});
+  return true;
+}
+
+}  // namespace
+
+bool ForEachHitInOrder(const web::ParamList& params, size_t fields,
+                       const std::function<void(const store::HeaderView&)>& on_match,
+                       const std::function<void(size_t count, const ReadHits& read)>& use) {
+  return WalkInOrder(params, fields, on_match, [&use](const Ordered& hits) {
+    use(hits.count, [&hits](size_t first, size_t end, const EachHit& each) {
+      store::IndexLineReader lines(hits.index);
+      store::HeaderView view;
+      std::string scratch;
+      for (size_t i = first; i < end; ++i) {
+        const std::string_view line = lines.LineAt(hits.place(i));
+        store::SplitHeader(line, view, scratch);
+        each(view, line, i);
+      }
+    });
+  });
+}
+
+namespace {
+
+// The export's rows of `hits`: a helper thread makes every other block of a large answer.
+void WriteInOrder(const Ordered& hits) {
+  auto make = [&hits](RowWriter& writer, store::IndexLineReader& lines, RowBuffer& out,
+                      size_t first, size_t end) {
     store::HeaderView view;
     std::string scratch;
     for (size_t i = first; i < end; ++i) {
-      const std::string_view line = lines.LineAt(place(i));
+      const std::string_view line = lines.LineAt(hits.place(i));
       store::SplitHeader(line, view, scratch);
       writer.PutRow(out, view, line, true);
     }
   };
   // A large answer through a pipe (the web server's): a larger pipe takes each write whole.
-  if (n >= 4 * kBlockHits) ::fcntl(STDOUT_FILENO, F_SETPIPE_SZ, static_cast<int>(kExportChunk));
+  if (hits.count >= 4 * kBlockHits)
+    ::fcntl(STDOUT_FILENO, F_SETPIPE_SZ, static_cast<int>(kExportChunk));
   WriteExportHeader();
   RowWriter& writer = base::Cache<RowWriter>();
   RowBuffer out(true);
-  store::IndexLineReader lines(index);
-  if (n < 4 * kBlockHits) {
-    make(writer, lines, out, 0, n);
+  store::IndexLineReader lines(hits.index);
+  if (hits.count < 4 * kBlockHits) {
+    make(writer, lines, out, 0, hits.count);
     out.Flush();
   } else {
     // A helper thread makes every other block of rows while this one makes the others and
     // writes them all in order. Rows then need no configuration: it is all read first.
-    writer.LookUpAll(prefix_ids.Projects());
+    writer.LookUpAll(hits.projects);
     RowWriter helper_writer = writer;
     RowBuffer made[2] = {RowBuffer(false), RowBuffer(false)};
     bool full[2] = {false, false};
     std::mutex mutex;
     std::condition_variable changed;
-    const size_t blocks = (n + kBlockHits - 1) / kBlockHits;
+    const size_t blocks = (hits.count + kBlockHits - 1) / kBlockHits;
     std::thread helper;
     try {
       helper = std::thread([&] {
-        store::IndexLineReader helper_lines(index);
+        store::IndexLineReader helper_lines(hits.index);
         for (size_t b = 1; b < blocks; b += 2) {
           const size_t k = b / 2 % 2;
           {
@@ -655,7 +711,7 @@ bool ExportInOrder(const web::ParamList& params) {
           }
           made[k].Clear();
           make(helper_writer, helper_lines, made[k], b * kBlockHits,
-               std::min(n, (b + 1) * kBlockHits));
+               std::min(hits.count, (b + 1) * kBlockHits));
           {
             std::lock_guard lock(mutex);
             full[k] = true;
@@ -664,13 +720,13 @@ bool ExportInOrder(const web::ParamList& params) {
         }
       });
     } catch (const std::system_error&) {  // no thread to be had: this one makes every row
-      make(writer, lines, out, 0, n);
+      make(writer, lines, out, 0, hits.count);
       out.Flush();
-      return true;
+      return;
     }
     for (size_t b = 0; b < blocks; ++b) {
       if (b % 2 == 0) {
-        make(writer, lines, out, b * kBlockHits, std::min(n, (b + 1) * kBlockHits));
+        make(writer, lines, out, b * kBlockHits, std::min(hits.count, (b + 1) * kBlockHits));
         continue;
       }
       out.Flush();
@@ -689,7 +745,12 @@ bool ExportInOrder(const web::ParamList& params) {
     helper.join();
     out.Flush();
   }
-  return true;
+}
+
+}  // namespace
+
+bool ExportInOrder(const web::ParamList& params) {
+  return WalkInOrder(params, 0, nullptr, WriteInOrder);
 }
 
 }  // namespace search

@@ -50,8 +50,15 @@ long ParseSearchDate(std::string_view text);
 // file and a text with a line feed hold nothing.
 bool SheetContains(std::string_view name, std::string_view text);
 
+// The hit of the index line `line` (parsed into `sheet`), showing the version `choice`
+// (aff_versSel's first character) names.
+FoundSheet FoundOfLine(std::string_view line, char choice, store::FactSheet& sheet);
+// The header field of that version; kHeaderFieldCount for none.
+size_t ShownVersionAt(char choice);
+
 // The sheets of the index that meet the request: by name (find, Num, Numero) or by every
-// criterion, within the user's rights when security is on; newest index line first.
+// criterion, within the user's rights when security is on; newest index line first. A page
+// asks for the login first (users::RequireLogin).
 FoundList FindSheets(const web::ParamList& params);
 
 // Whether the request finds sheets by name (find, Num or Numero given) rather than by criteria.

@@ -2,6 +2,7 @@
 // full), the printed index, and the export file "bugs.dat".
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -48,6 +49,19 @@ void ExportSheets(const FoundList& hits);
 // key and a place per hit: memory a few bytes a sheet, whatever the sheets hold. False, with
 // nothing written, for an order it cannot key (by title, or texts beyond its ranks).
 bool ExportInOrder(const web::ParamList& params);
+// A hit read back: its index line split into every field, the line, its place in the order.
+using EachHit = std::function<void(const store::HeaderView& h, std::string_view line, size_t i)>;
+// Hands `each` the hits from `first` up to `end` (not included), in order.
+using ReadHits = std::function<void(size_t first, size_t end, const EachHit& each)>;
+// The hits of a search by criteria in the order the request's sort asks, walking the index
+// once and holding a key and a place per hit (as ExportInOrder): `on_match` (may be empty)
+// sees each hit during the walk, split at least to its first `fields` fields; then `use` gets
+// their count and reads them back, as often as it likes. A data file keeps only the hits with
+// a sheet name; a page keeps every hit. False, with nothing read back, for an order it cannot
+// key (by title, texts beyond its ranks, a hit without a sheet name on a page).
+bool ForEachHitInOrder(const web::ParamList& params, size_t fields,
+                       const std::function<void(const store::HeaderView&)>& on_match,
+                       const std::function<void(size_t count, const ReadHits& read)>& use);
 // The 27 header fields of a sheet in readable form, each followed by a tab but the last,
 // which ends the row with a line feed, each written as base::TsvField.
 std::string FormatExportLine(const store::FactSheet& sheet);

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <numeric>
 #include <optional>
+#include <utility>
 
 #include "base/encode.h"
 #include "base/files.h"
@@ -322,21 +323,47 @@ void AllowPrinting(bool allowed) {
   base::Cache<PrintPermit>().allowed = allowed;
 }
 
-bool PrintText(std::string_view text) {
+PrintFile::PrintFile() {
   std::string dir = base::JoinPath(config::GetDataDir(), "tmp");
   base::MakeDirectory(dir);
   // The process id and a random part: no other request, nor a second print of this one,
   // uses the same file.
-  std::string path = base::Sprintf("%s/quorb.%d.XXXXXX.prt", dir, static_cast<int>(::getpid()));
-  int fd = ::mkstemps(path.data(), 4);
-  if (fd < 0) return false;
-  bool ok = base::WriteAll(fd, text);
-  ok = ::close(fd) == 0 && ok;
+  path_ = base::Sprintf("%s/quorb.%d.XXXXXX.prt", dir, static_cast<int>(::getpid()));
+  fd_ = ::mkstemps(path_.data(), 4);
+  written_ = fd_ >= 0;
+}
+
+PrintFile::~PrintFile() {
+  if (fd_ >= 0) ::close(fd_);
+  if (written_ || fd_ >= 0) base::RemoveFile(path_);
+}
+
+void PrintFile::Append(std::string_view text) {
+  written_ = written_ && base::WriteAll(fd_, text);
+}
+
+bool PrintFile::Print() {
+  if (fd_ < 0) return false;
+  bool ok = written_;
+  ok = ::close(std::exchange(fd_, -1)) == 0 && ok;
+  const std::string path = path_;
+  written_ = false;
   if (!ok) {
     base::RemoveFile(path);
     return false;
   }
-  base::Write(nullptr, base::EscapeHtml(text));
+  // The page shows the text from the file, a block at a time.
+  if (int in = ::open(path.c_str(), O_RDONLY | O_CLOEXEC); in >= 0) {
+    std::string block(1 << 16, '\0');
+    for (;;) {
+      ssize_t n = ::read(in, block.data(), block.size());
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      base::Write(nullptr,
+                  base::EscapeHtml(std::string_view(block.data(), static_cast<size_t>(n))));
+    }
+    ::close(in);
+  }
 
   PrintCommand command = BuildPrintCommand(config::GetConfig("PRINT"), path);
   config::DebugPage("<! -%s- >\n", base::EscapeHtml(command.shown));
@@ -369,6 +396,12 @@ bool PrintText(std::string_view text) {
   base::Write(nullptr, "</PRE>\n");
   web::ErrorBoxArg(kPrintFailedMessage, why);
   return true;
+}
+
+bool PrintText(std::string_view text) {
+  PrintFile file;
+  file.Append(text);
+  return file.Print();
 }
 
 }  // namespace sheets

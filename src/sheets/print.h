@@ -78,4 +78,22 @@ void AllowPrinting(bool allowed);
 // printing is allowed. False, with nothing written, when the file cannot be made.
 bool PrintText(std::string_view text);
 
+// The same for a text written piece by piece: the file is made at once, each piece goes to
+// it as it comes, and Print does what PrintText does after writing (false, with nothing on
+// the page, when the file could not be made or written). A file not printed is removed.
+class PrintFile {
+ public:
+  PrintFile();
+  ~PrintFile();
+  PrintFile(const PrintFile&) = delete;
+  PrintFile& operator=(const PrintFile&) = delete;
+  void Append(std::string_view text);
+  bool Print();
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+  bool written_ = false;  // made, and every piece written so far
+};
+
 }  // namespace sheets
