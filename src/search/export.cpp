@@ -541,6 +541,10 @@ void ExportSheets(const FoundList& hits) {
   }
 }
 
+bool IsKeyedOrder(const web::ParamList& params) {
+  return !web::GetParam(params, "sort").starts_with('4');  // titles have no key of a few bits
+}
+
 namespace {
 
 // The hits of a criteria search in order: their count, where the line of hit i lies in
@@ -558,7 +562,7 @@ bool WalkInOrder(const web::ParamList& params, size_t fields,
                  const std::function<void(const Ordered&)>& use) {
   const std::string& sort = web::GetParam(params, "sort");
   const char by = sort.empty() ? '\0' : sort.front();
-  if (by == '4') return false;  // titles have no key of a few bits
+  if (!IsKeyedOrder(params)) return false;
   store::IndexFile index;
   Keys parts[2];
   // The export skips what has no sheet name; the page lists every hit, so one it cannot key

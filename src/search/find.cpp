@@ -330,10 +330,10 @@ struct Matcher {
 void ForEachMatch(
     const web::ParamList& params, store::IndexFile& index,
     const std::function<void(const store::HeaderView&, std::string_view line, long long at)>& each,
-    size_t fields) {
+    size_t fields, bool rights_read) {
   const bool exporting = web::GetParam(params, "excel").starts_with('X');
   const Criteria criteria = ReadCriteria(params);
-  SheetAccess access(params, exporting);
+  SheetAccess access(params, exporting || rights_read);
   Matcher matcher{criteria, access, std::max(fields, criteria.fields_read), {}, {}};
   index.ForEach([&](std::string_view line, long long at) {
     if (matcher.Meets(line)) each(matcher.view, line, at);
@@ -393,7 +393,7 @@ size_t ShownVersionAt(char choice) {
   }
 }
 
-FoundList FindSheets(const web::ParamList& params) {
+FoundList FindSheets(const web::ParamList& params, bool rights_read) {
   const bool exporting = web::GetParam(params, "excel").starts_with('X');
   FoundList hits;
   const std::string& version_choice = web::GetParam(params, "aff_versSel");
@@ -407,7 +407,7 @@ FoundList FindSheets(const web::ParamList& params) {
           hits.push_back(FoundOfLine(line, choice, sheet));
           if (exporting) hits.back().line = line;
         },
-        0);
+        0, rights_read);
     std::reverse(hits.begin(), hits.end());  // the most recently written sheet first
     return hits;
   }

@@ -58,8 +58,9 @@ size_t ShownVersionAt(char choice);
 
 // The sheets of the index that meet the request: by name (find, Num, Numero) or by every
 // criterion, within the user's rights when security is on; newest index line first. A page
-// asks for the login first (users::RequireLogin).
-FoundList FindSheets(const web::ParamList& params);
+// asks for the login first (users::RequireLogin). `rights_read`: a walk of this request has
+// read the rights already, and its page says so; this one reads them quietly.
+FoundList FindSheets(const web::ParamList& params, bool rights_read = false);
 
 // Whether the request finds sheets by name (find, Num or Numero given) rather than by criteria.
 bool IsSearchByName(const web::ParamList& params);
@@ -70,7 +71,7 @@ bool IsSearchByName(const web::ParamList& params);
 void ForEachMatch(
     const web::ParamList& params, store::IndexFile& index,
     const std::function<void(const store::HeaderView&, std::string_view line, long long at)>& each,
-    size_t fields = store::kHeaderFieldCount);
+    size_t fields = store::kHeaderFieldCount, bool rights_read = false);
 
 // ForEachMatch for a data file (rights read quietly), over the two halves of the index at
 // once: this thread walks the first (`part` 0), a helper thread the second (`part` 1), each

@@ -259,8 +259,13 @@ void RunFind(const web::ParamList& params) {
   if (exporting && !IsSearchByName(params) && ExportInOrder(params)) return;
   // A data file has no place for the login script.
   if (!exporting) users::RequireLogin(params);
-  if (!exporting && !IsSearchByName(params) && ListInOrder(params)) return;
-  FoundList hits = FindSheets(params);
+  // A page whose hits the keyed walk could not order has had its rights read by that walk.
+  bool rights_read = false;
+  if (!exporting && !IsSearchByName(params) && IsKeyedOrder(params)) {
+    if (ListInOrder(params)) return;
+    rights_read = true;
+  }
+  FoundList hits = FindSheets(params, rights_read);
   SortFound(hits, CompareFor(web::GetParam(params, "sort")));
   if (exporting) {
     ExportSheets(hits);

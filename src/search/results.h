@@ -59,6 +59,8 @@ using ReadHits = std::function<void(size_t first, size_t end, const EachHit& eac
 // their count and reads them back, as often as it likes. A data file keeps only the hits with
 // a sheet name; a page keeps every hit. False, with nothing read back, for an order it cannot
 // key (by title, texts beyond its ranks, a hit without a sheet name on a page).
+// Whether ForEachHitInOrder keys the request's order (it does not walk the index when not).
+bool IsKeyedOrder(const web::ParamList& params);
 bool ForEachHitInOrder(const web::ParamList& params, size_t fields,
                        const std::function<void(const store::HeaderView&)>& on_match,
                        const std::function<void(size_t count, const ReadHits& read)>& use);
