@@ -314,7 +314,8 @@ class HitBlock {
 // A code is kept as its value plus 97 (0 to 255). The prefix is the name up to its dot, as
 // the rank of its text among those met; the number is its digits as text (names compare as
 // bytes: TaG.100000 before TaG.20000), each digit one more than its value, in base 11,
-// padded with 0 to ten digits.
+// padded with 0 to ten digits. '4' keys the title's first 8 bytes instead (TitleKey), and
+// each run of hits whose keys are equal is ordered by reading their titles again.
 constexpr int kDigitBits = 35;
 constexpr uint64_t kPrefixes = 1 << 12, kResps = 1 << 16;
 constexpr uint64_t kPrefixMask = (kPrefixes - 1) << kDigitBits, kRespMask = (kResps - 1) << 47;
@@ -434,6 +435,44 @@ void RadixSort(uint64_t* keys, uint64_t* scratch, size_t n, int low, int bits) {
   if (keys != original) std::copy(keys, keys + n, original);
 }
 
+// The title's 8 bytes from `from` on, the first the highest, a title's end padded with 0 (a
+// title holds no NUL byte): keys that order as the titles' bytes do.
+uint64_t TitleKey(std::string_view title, size_t from) {
+  uint64_t key = 0;
+  for (size_t k = 0; k < 8; ++k)
+    key = key << 8 | (from + k < title.size() ? static_cast<unsigned char>(title[from + k]) : 0);
+  return key;
+}
+
+// A hit's key and the offset of its line.
+struct Pair {
+  uint64_t key, at;
+};
+// By key, equal keys the most recently written sheet (the line furthest on) first.
+bool PairBefore(const Pair& a, const Pair& b) {
+  return a.key != b.key ? a.key < b.key : a.at > b.at;
+}
+
+// Orders hits sorted by their titles' 8 bytes from `from` on: each run of equal keys whose
+// titles go on is keyed again by their next 8 bytes, read back from their lines, and sorted,
+// until the titles part or end. Memory: the run's own pairs.
+void OrderTitleRuns(Pair* pairs, size_t n, size_t from, store::IndexLineReader& lines) {
+  store::HeaderView view;
+  std::string scratch;
+  for (size_t i = 0, run = 0; i <= n; ++i) {
+    if (i < n && pairs[i].key == pairs[run].key) continue;
+    if (i - run > 1 && (pairs[run].key & 0xff) != 0) {
+      for (size_t k = run; k < i; ++k) {
+        store::SplitHeader(lines.LineAt(static_cast<long long>(pairs[k].at)), view, scratch);
+        pairs[k].key = TitleKey(view[store::kTitleAt], from + 8);
+      }
+      std::sort(pairs + run, pairs + i, PairBefore);
+      OrderTitleRuns(pairs + run, i - run, from + 8, lines);
+    }
+    run = i;
+  }
+}
+
 // What the walk of one part of the index gathers: the hits' keys and places, and the texts
 // their keys rank.
 struct Keys {
@@ -472,6 +511,7 @@ struct Keys {
     low = std::min(low, above);
     high = std::max(high, above);
     key |= above << 47;
+    if (by == '4') key = TitleKey(h[store::kTitleAt], 0);
     keyed = prefixes.Size() <= kPrefixes && resps.Size() <= kResps &&
             block.Push(key, static_cast<uint64_t>(at));
   }
@@ -495,7 +535,8 @@ bool Merge(Keys& into, Keys& other, char by) {
   constexpr size_t kReleaseEvery = 1 << 17;  // words: 1 MB
   for (size_t i = 0; i < other.block.count(); i += 2) {
     uint64_t key = words[i];
-    key = (key & ~kPrefixMask) | prefix_ids[(key & kPrefixMask) >> kDigitBits] << kDigitBits;
+    if (by != '4')
+      key = (key & ~kPrefixMask) | prefix_ids[(key & kPrefixMask) >> kDigitBits] << kDigitBits;
     if (by == '2') key = (key & ~kRespMask) | resp_ids[(key & kRespMask) >> 47] << 47;
     if (!into.block.Push(key, words[i + 1])) return false;
     if ((i + 2) % kReleaseEvery == 0) other.block.ReleaseBefore(i + 2);
@@ -541,10 +582,6 @@ void ExportSheets(const FoundList& hits) {
   }
 }
 
-bool IsKeyedOrder(const web::ParamList& params) {
-  return !web::GetParam(params, "sort").starts_with('4');  // titles have no key of a few bits
-}
-
 namespace {
 
 // The hits of a criteria search in order: their count, where the line of hit i lies in
@@ -562,14 +599,14 @@ bool WalkInOrder(const web::ParamList& params, size_t fields,
                  const std::function<void(const Ordered&)>& use) {
   const std::string& sort = web::GetParam(params, "sort");
   const char by = sort.empty() ? '\0' : sort.front();
-  if (!IsKeyedOrder(params)) return false;
   store::IndexFile index;
   Keys parts[2];
   // The export skips what has no sheet name; the page lists every hit, so one it cannot key
   // sends it back to the list of every hit.
   const bool exporting = web::GetParam(params, "excel").starts_with('X');
   parts[0].every = parts[1].every = !exporting;
-  fields = std::max(fields, 1 + (by == '3'   ? store::kImpactAt
+  fields = std::max(fields, 1 + (by == '4'   ? store::kTitleAt
+                                 : by == '3' ? store::kImpactAt
                                  : by == '2' ? store::kRespAt
                                  : by == '0' ? store::kStatusAt
                                              : store::kGroupAt));
@@ -598,6 +635,7 @@ bool WalkInOrder(const web::ParamList& params, size_t fields,
   // The ranks of the texts in byte order replace the numbers they were given in index order.
   const std::vector<uint64_t> prefix_rank = prefixes.RanksById(), resp_rank = resps.RanksById();
   auto ranked = [&](uint64_t key) {
+    if (by == '4') return key;
     key = (key & ~kPrefixMask) | prefix_rank[(key & kPrefixMask) >> kDigitBits] << kDigitBits;
     if (by == '2') key = (key & ~kRespMask) | resp_rank[(key & kRespMask) >> 47] << 47;
     return key;
@@ -610,7 +648,7 @@ bool WalkInOrder(const web::ParamList& params, size_t fields,
   const int prefix_bits = BitsFor(prefixes.Size()), number_bits = BitsFor(Power11(longest)),
             place_bits = BitsFor(size);
   const int bits = above_bits + prefix_bits + number_bits + place_bits;
-  const bool packed = bits < 64;
+  const bool packed = bits < 64 && by != '4';
   if (packed && n > 0) {
     const uint64_t shorten = Power11(10 - longest);
     for (size_t i = 0; i < n; ++i) {
@@ -633,13 +671,12 @@ bool WalkInOrder(const web::ParamList& params, size_t fields,
     block.Release(n);
   } else {
     for (size_t i = 0; i < n; ++i) words[2 * i] = ranked(words[2 * i]);
-    struct Pair {
-      uint64_t key, at;
-    };
     Pair* pairs = reinterpret_cast<Pair*>(words);
-    std::sort(pairs, pairs + n, [](const Pair& a, const Pair& b) {
-      return a.key != b.key ? a.key < b.key : a.at > b.at;
-    });
+    std::sort(pairs, pairs + n, PairBefore);
+    if (by == '4') {
+      store::IndexLineReader lines(index);
+      OrderTitleRuns(pairs, n, 0, lines);
+    }
   }
   const uint64_t place_mask = (uint64_t{1} << place_bits) - 1;
   auto place = [&](size_t i) {

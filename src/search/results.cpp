@@ -261,7 +261,7 @@ void RunFind(const web::ParamList& params) {
   if (!exporting) users::RequireLogin(params);
   // A page whose hits the keyed walk could not order has had its rights read by that walk.
   bool rights_read = false;
-  if (!exporting && !IsSearchByName(params) && IsKeyedOrder(params)) {
+  if (!exporting && !IsSearchByName(params)) {
     if (ListInOrder(params)) return;
     rights_read = true;
   }

@@ -47,7 +47,7 @@ void WritePadded(std::string& out, size_t width, std::string_view text);
 void ExportSheets(const FoundList& hits);
 // The export of a search by criteria, in the order the request's sort asks, holding only a
 // key and a place per hit: memory a few bytes a sheet, whatever the sheets hold. False, with
-// nothing written, for an order it cannot key (by title, or texts beyond its ranks).
+// nothing written, for hits it cannot key (texts beyond its ranks).
 bool ExportInOrder(const web::ParamList& params);
 // A hit read back: its index line split into every field, the line, its place in the order.
 using EachHit = std::function<void(const store::HeaderView& h, std::string_view line, size_t i)>;
@@ -57,10 +57,8 @@ using ReadHits = std::function<void(size_t first, size_t end, const EachHit& eac
 // once and holding a key and a place per hit (as ExportInOrder): `on_match` (may be empty)
 // sees each hit during the walk, split at least to its first `fields` fields; then `use` gets
 // their count and reads them back, as often as it likes. A data file keeps only the hits with
-// a sheet name; a page keeps every hit. False, with nothing read back, for an order it cannot
-// key (by title, texts beyond its ranks, a hit without a sheet name on a page).
-// Whether ForEachHitInOrder keys the request's order (it does not walk the index when not).
-bool IsKeyedOrder(const web::ParamList& params);
+// a sheet name; a page keeps every hit. False, after the walk and with nothing read back, for
+// hits it cannot key (texts beyond its ranks, a hit without a sheet name on a page).
 bool ForEachHitInOrder(const web::ParamList& params, size_t fields,
                        const std::function<void(const store::HeaderView&)>& on_match,
                        const std::function<void(size_t count, const ReadHits& read)>& use);

@@ -368,13 +368,14 @@ TEST(Search, ExportInOrderWritesTheListsRows) {
   const std::string all = "CMD=find&excel=X&resp=all" + std::string(kEveryStatus);
   // Security off: every sort, with and without criteria; on: two members' rights.
   std::vector<std::string> queries;
-  for (std::string sort : {"", "&sort=0", "&sort=1", "&sort=2", "&sort=3"}) {
+  for (std::string sort : {"", "&sort=0", "&sort=1", "&sort=2", "&sort=3", "&sort=4"}) {
     queries.push_back(all + sort);
     queries.push_back("CMD=find&excel=X&resp=kolvar&sev=2" + std::string(kEveryStatus) + sort);
   }
   for (const std::string& reader :
        {EncodedToken(inst, "kolvar", "TEST"), EncodedToken(inst, "tessin", "OTHER")})
-    for (std::string sort : {"", "&sort=2"}) queries.push_back(all + sort + "&Uid=" + reader);
+    for (std::string sort : {"", "&sort=2", "&sort=4"})
+      queries.push_back(all + sort + "&Uid=" + reader);
   for (const std::string& query : queries) {
     const bool security = query.find("&Uid=") != std::string::npos;
     inst.WriteConfig(inst.DefaultConfig(security ? "SECURITY YES\n" : ""));
