@@ -469,4 +469,60 @@ TEST(Search, RightsWithSecurityOn) {
   EXPECT_FALSE(Has(data, "aG.0000")) << data;
 }
 
+// Pages of a long list: hits with equal keys in every sort (same status, severity, impact,
+// responsible and title, a name in two groups), each row linking to its sheet's anchor on its
+// own page, and each page showing its window's sheets in the list's order.
+TEST(Search, PagesOfTheListLinkEachHitToItsWindowForEverySort) {
+  SampleInstallation inst("PAGESIZE 4\n");
+  std::string index;
+  for (int i = 0; i < 23; ++i)
+    index += base::Sprintf(
+        "%s|%d|a|946681200|kolvar|%c|TEST|%s|prog1|1.0|2.0|%c|0|%s||0||||0||b|a|||0|1|%s\n",
+        i % 2 ? "G" : "C", i < 21 ? i + 1 : 50, i % 3 ? 'c' : 'b',
+        i < 21 ? (i % 2 ? "GUI" : "Core") : (i == 21 ? "X1" : "X2"), i % 4 ? 'a' : 'b',
+        i % 5 ? "kolvar" : "tessin", i % 3 ? "same title" : "same title, longer");
+  inst.Write("data/index", index);
+  const std::string query = "CMD=find&resp=all&statN=X&statS=X&statA=X&statO=X&statP=X&statC=X";
+  for (const char* sort : {"", "&sort=0", "&sort=2", "&sort=3", "&sort=4"})
+    for (int from : {0, 4, 21}) {
+      const std::string asked = query + sort + "&From=" + std::to_string(from);
+      SCOPED_TRACE(asked);
+      Names want;
+      {
+        InProcess request(inst, {{"QUERY_STRING", asked}, {"REQUEST_METHOD", "GET"}});
+        search::FoundList hits = search::FindSheets(web::ParseRequest(nullptr));
+        search::SortFound(hits, search::CompareFor(sort[0] ? sort + 6 : ""));
+        for (const search::FoundSheet& hit : hits) want.push_back(hit.name);
+      }
+      ASSERT_EQ(want.size(), 23u);
+      const std::string page = inst.Get(asked).out;
+      const size_t first = static_cast<size_t>(from - from % 4),
+                   end = std::min<size_t>(first + 4, 23);
+      size_t at = 0;
+      for (size_t i = 0; i < want.size(); ++i) {
+        at = page.find("<TR><TD WIDTH=10%><A HREF=", at);
+        ASSERT_NE(at, std::string::npos) << i;
+        at += 26;
+        const std::string target = page.substr(at, page.find('>', at) - at);
+        const size_t page_first = i < first || i >= end ? i - i % 4 : first;
+        const std::string anchor = base::Sprintf("#%05d", static_cast<int>(i - page_first));
+        EXPECT_EQ(target,
+                  i < first || i >= end
+                      ? base::Sprintf("\"%s%d%s\"", target.substr(1, target.find("From=") + 4),
+                                      static_cast<int>(page_first), anchor)
+                      : anchor)
+            << i;
+        EXPECT_TRUE(page.compare(page.find('>', at) + 1, want[i].size() + 4, want[i] + "</A>") == 0)
+            << i;
+      }
+      for (size_t i = first; i < end; ++i) {
+        const size_t bar = page.find(base::Sprintf("<a name=%05d>", static_cast<int>(i - first)));
+        ASSERT_NE(bar, std::string::npos) << i;
+        EXPECT_NE(page.find(" " + want[i] + " <BR></FONT>", bar), std::string::npos) << i;
+        EXPECT_LT(page.find(" " + want[i] + " <BR></FONT>", bar), page.find("<a name=", bar + 1))
+            << i;
+      }
+    }
+}
+
 }  // namespace
