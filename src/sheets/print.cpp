@@ -82,7 +82,7 @@ bool NeedsShell(std::string_view setting) {
 void Drain(int out_fd, int err_fd, std::string& out, std::string& err) {
   pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
   std::string* into[2] = {&out, &err};
-  int open = 2;
+  int open = out_fd < 0 ? 1 : 2;
   char chunk[4096];
   while (open > 0) {
     if (::poll(fds, 2, -1) < 0) {
@@ -105,13 +105,13 @@ void Drain(int out_fd, int err_fd, std::string& out, std::string& err) {
 
 }  // namespace
 
-CommandOutcome RunCommand(const std::vector<std::string>& args) {
+CommandOutcome RunCommand(const std::vector<std::string>& args, int output_fd) {
   CommandOutcome outcome;
-  int out[2], err[2];
-  if (::pipe2(out, O_CLOEXEC) != 0) return outcome;
+  int out[2] = {-1, -1}, err[2];
+  if (output_fd < 0 && ::pipe2(out, O_CLOEXEC) != 0) return outcome;
   if (::pipe2(err, O_CLOEXEC) != 0) {
-    ::close(out[0]);
-    ::close(out[1]);
+    if (out[0] >= 0) ::close(out[0]);
+    if (out[1] >= 0) ::close(out[1]);
     return outcome;
   }
   std::vector<char*> argv;
@@ -120,24 +120,24 @@ CommandOutcome RunCommand(const std::vector<std::string>& args) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, output_fd < 0 ? out[1] : output_fd, 1);
   posix_spawn_file_actions_adddup2(&actions, err[1], 2);
   pid_t pid;
   int rc = argv.empty() || !argv[0]
                ? ENOENT
                : posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
-  ::close(out[1]);
+  if (out[1] >= 0) ::close(out[1]);
   ::close(err[1]);
   if (rc != 0) {
-    ::close(out[0]);
+    if (out[0] >= 0) ::close(out[0]);
     ::close(err[0]);
     outcome.error = base::Sprintf("%s: %s", args.empty() ? "" : args.front(), std::strerror(rc));
     return outcome;
   }
   outcome.started = true;
   Drain(out[0], err[0], outcome.output, outcome.error);
-  ::close(out[0]);
+  if (out[0] >= 0) ::close(out[0]);
   ::close(err[0]);
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
@@ -376,14 +376,38 @@ bool PrintFile::Print() {
   }
   permit.used = true;
   CommandOutcome outcome;
+  // What the command says goes to a file of its own beside the print file (a command that
+  // echoes a long index would else be held whole), or through a pipe when none can be made.
+  std::string said =
+      base::Sprintf("%s/quorb.%d.XXXXXX.out", base::JoinPath(config::GetDataDir(), "tmp"),
+                    static_cast<int>(::getpid()));
+  int said_fd = ::mkostemps(said.data(), 4, O_CLOEXEC);
+  if (said_fd < 0) said.clear();
   if (!command.argv.empty()) {
     std::fflush(stdout);
-    outcome = RunCommand(command.argv);
+    outcome = RunCommand(command.argv, said_fd);
   } else {
     outcome.error = "PRINT is not set in quorb.cfg";
   }
   base::RemoveFile(path);
-  if (outcome.started && outcome.status == 0) {
+  const bool printed = outcome.started && outcome.status == 0;
+  if (said_fd >= 0) {
+    ::lseek(said_fd, 0, SEEK_SET);
+    std::string block(1 << 16, '\0');
+    for (;;) {
+      ssize_t n = ::read(said_fd, block.data(), block.size());
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      const std::string_view piece(block.data(), static_cast<size_t>(n));
+      if (printed)
+        base::Write(nullptr, base::EscapeHtml(piece));
+      else
+        outcome.output += piece;
+    }
+    ::close(said_fd);
+    base::RemoveFile(said);
+  }
+  if (printed) {
     base::Write(nullptr, base::EscapeHtml(outcome.output));
     return true;
   }

@@ -60,8 +60,9 @@ struct CommandOutcome {
   std::string output;
   std::string error;
 };
-// Runs `args` with standard input from /dev/null and waits for it.
-CommandOutcome RunCommand(const std::vector<std::string>& args);
+// Runs `args` with standard input from /dev/null and waits for it. With `output_fd`, its
+// standard output goes to that file rather than into the outcome.
+CommandOutcome RunCommand(const std::vector<std::string>& args, int output_fd = -1);
 
 // The error box of a failed print: message 530 with the command's own message.
 inline constexpr int kPrintFailedMessage = 530;
