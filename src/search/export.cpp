@@ -401,7 +401,7 @@ class Prefixes {
     int phase;
     std::optional<uint32_t> id;
   };
-  std::vector<Known> known_;  // the first few met, looked at before the map
+  std::vector<Known> known_;           // the first few met, looked at before the map
   std::vector<std::string> projects_;  // every project met
   std::string key_;
   std::map<std::string, std::optional<uint32_t>, std::less<>> by_key_;
@@ -481,7 +481,7 @@ struct Keys {
   Prefixes prefix_ids;
   bool keyed = true;
   bool every = false;  // a hit that cannot be keyed leaves the whole walk unkeyed
-  int longest = 5;                        // digits of the longest number
+  int longest = 5;     // digits of the longest number
   uint64_t low = ~uint64_t{0}, high = 0;  // of the bits above the name
 
   void Add(char by, const store::HeaderView& h, long long at) {

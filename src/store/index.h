@@ -61,8 +61,8 @@ class IndexLineReader {
   static constexpr size_t kWindows = 4, kSmallest = 512, kLargest = 512 << 10, kFar = 8 << 10;
   struct Window {
     long long from = 0;
-    size_t size = 0;  // bytes read
-    size_t room = 0;  // bytes the next read asks
+    size_t size = 0;    // bytes read
+    size_t room = 0;    // bytes the next read asks
     size_t served = 0;  // lines it gave since it was read
     unsigned long used = 0;
     std::vector<char> bytes;
