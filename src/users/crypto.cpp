@@ -4,6 +4,7 @@
 #include <openssl/sha.h>
 #include <sys/random.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -145,15 +146,19 @@ bool SameBytes(const unsigned char* a, const unsigned char* b, size_t n) {
   return CRYPTO_memcmp(a, b, n) == 0;
 }
 
-std::string DigestHex(const Digest& digest, size_t bytes) {
+std::string ToHex(const unsigned char* bytes, size_t n) {
   static constexpr char kHex[] = "0123456789abcdef";
   std::string out;
-  out.reserve(2 * bytes);
-  for (size_t i = 0; i < bytes && i < digest.size(); ++i) {
-    out += kHex[digest[i] >> 4];
-    out += kHex[digest[i] & 15];
+  out.reserve(2 * n);
+  for (size_t i = 0; i < n; ++i) {
+    out += kHex[bytes[i] >> 4];
+    out += kHex[bytes[i] & 15];
   }
   return out;
+}
+
+std::string DigestHex(const Digest& digest, size_t bytes) {
+  return ToHex(digest.data(), std::min(bytes, digest.size()));
 }
 
 }  // namespace users

@@ -31,7 +31,8 @@ bool RandomBytes(unsigned char* out, size_t n);
 // Compares two texts in a time that tells nothing of where they differ.
 bool SameBytes(const unsigned char* a, const unsigned char* b, size_t n);
 
-// Lowercase hexadecimal of the digest's first `bytes` bytes.
+// Lowercase hexadecimal of `n` bytes, and of the digest's first `bytes` bytes.
+std::string ToHex(const unsigned char* bytes, size_t n);
 std::string DigestHex(const Digest& digest, size_t bytes = 32);
 
 }  // namespace users

@@ -24,7 +24,6 @@ constexpr size_t kSecretBytes = 32;
 // A token dated this far ahead of the clock is still taken (clocks of a site drift).
 constexpr long kClockSlack = 300;
 constexpr long kSessionSeconds = 12 * 3600;
-constexpr char kHex[] = "0123456789abcdef";
 
 struct Secret {
   bool loaded = false;
@@ -40,15 +39,6 @@ bool CarriesUid(const web::ParamList& list) {
 
 void AppendShifted(std::string& out, std::string_view text, int shift) {
   for (char c : text) out += static_cast<char>(static_cast<unsigned char>(c) + shift);
-}
-
-std::string Hex(const unsigned char* bytes, size_t n) {
-  std::string out;
-  for (size_t i = 0; i < n; ++i) {
-    out += kHex[bytes[i] >> 4];
-    out += kHex[bytes[i] & 15];
-  }
-  return out;
 }
 
 // A key as stored, without its line end.
@@ -74,7 +64,7 @@ const std::string& InstallationSecret() {
     }
     unsigned char bytes[kSecretBytes];
     if (!RandomBytes(bytes, sizeof bytes)) return std::nullopt;
-    made = Hex(bytes, sizeof bytes) + "\n";
+    made = ToHex(bytes, sizeof bytes) + "\n";
     return made;
   };
   std::optional<std::string> text = base::ReadFile(path);
