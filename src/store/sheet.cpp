@@ -78,9 +78,10 @@ std::string_view WithoutNul(std::string_view line, std::string& scratch) {
   return scratch;
 }
 
-// Stores the positions of the first `max` "|" of the line in `bars`; returns their count.
-// Vector compares where the processor has them: the index walk parses every line.
-size_t FindBars(std::string_view line, size_t* bars, size_t max) {
+// Hands the positions of the first `max` "|" of the line, in order, to `bar`; returns their
+// count. Vector compares where the processor has them: the index walk parses every line.
+template <typename Bar>
+size_t ScanBars(std::string_view line, size_t max, Bar&& bar_at) {
   const char* p = line.data();
   size_t n = line.size();
   size_t count = 0;
@@ -95,19 +96,33 @@ size_t FindBars(std::string_view line, size_t* bars, size_t max) {
   };
   for (; i + 64 <= n; i += 64) {
     uint64_t hits = block(i) | block(i + 16) << 16 | block(i + 32) << 32 | block(i + 48) << 48;
-    while (hits) {
-      bars[count++] = i + static_cast<size_t>(std::countr_zero(hits));
-      if (count == max) return count;
-      hits &= hits - 1;
+    for (; hits; hits &= hits - 1) {
+      bar_at(count, i + static_cast<size_t>(std::countr_zero(hits)));
+      if (++count == max) return count;
+    }
+  }
+  // Then sixteen bytes at a time, the last load ending with the line (its bytes already
+  // looked at left out).
+  for (; i < n && n >= 16; i += 16) {
+    const size_t at = std::min(i, n - 16);
+    unsigned hits = static_cast<unsigned>(block(at)) >> (i - at);
+    for (; hits; hits &= hits - 1) {
+      bar_at(count, i + static_cast<size_t>(std::countr_zero(hits)));
+      if (++count == max) return count;
     }
   }
 #endif
   for (; i < n; ++i) {
     if (p[i] != '|') continue;
-    bars[count++] = i;
-    if (count == max) break;
+    bar_at(count, i);
+    if (++count == max) break;
   }
   return count;
+}
+
+// Stores the positions of the first `max` "|" of the line in `bars`; returns their count.
+size_t FindBars(std::string_view line, size_t* bars, size_t max) {
+  return ScanBars(line, max, [bars](size_t k, size_t at) { bars[k] = at; });
 }
 
 // The 26 fields before the title, in the order of the header line. Text fields are cut to
@@ -327,10 +342,16 @@ bool HasControl(std::string_view line) {
   size_t i = 0;
 #if defined(__SSE2__)
   const __m128i top = _mm_set1_epi8(0x1f);
-  for (; i + 16 <= n; i += 16) {
-    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-    if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(chunk, top), chunk))) return true;
-  }
+  auto low = [&](size_t at) {
+    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at));
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(chunk, top), chunk));
+  };
+  for (; i + 64 <= n; i += 64)
+    if (low(i) | low(i + 16) | low(i + 32) | low(i + 48)) return true;
+  for (; i + 16 <= n; i += 16)
+    if (low(i)) return true;
+  // The last bytes in one load that ends with the line.
+  if (i < n && n >= 16) return low(n - 16) != 0;
 #endif
   for (; i < n; ++i)
     if (static_cast<unsigned char>(p[i]) < 0x20) return true;
@@ -359,14 +380,16 @@ void SplitClean(std::string_view line, HeaderView& view, size_t fields) {
     return longest;
   }();
   const size_t before_title = std::min(fields, kHeaderFields - 1);
-  std::array<size_t, kHeaderFields - 1> bars;
-  const size_t count = before_title ? FindBars(line, bars.data(), before_title) : 0;
   const char* data = line.data();
   size_t start = 0;
-  for (size_t k = 0; k < count; ++k) {
-    view.field[k] = std::string_view(data + start, std::min(bars[k] - start, kLongest[k]));
-    start = bars[k] + 1;
-  }
+  const size_t count = before_title
+                           ? ScanBars(line, before_title,
+                                      [&](size_t k, size_t at) {
+                                        view.field[k] = std::string_view(
+                                            data + start, std::min(at - start, kLongest[k]));
+                                        start = at + 1;
+                                      })
+                           : 0;
   // Fields the line does not reach are empty; with 26 "|" every one is set.
   for (size_t k = count; k < before_title; ++k) view.field[k] = {};
   // The title: the rest of the line after the last "|" read, bars included.

@@ -1,7 +1,9 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <ctime>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -247,6 +249,43 @@ TEST(StoreSheet, IndexKeyOfLineAgreesWithParsing) {
   }
   FactSheet s = Read(kExample);
   EXPECT_EQ(store::GetIndexKey(s), "Project,Sub,2,12");
+}
+
+// The split reads 64 and 16 bytes at a time: lines of every length up to a few blocks, with
+// bars and control bytes anywhere, must split as a byte-by-byte reading does.
+TEST(StoreSheet, SplitHeaderAgreesWithAPlainSplitAtEveryLength) {
+  std::mt19937 rnd(7);
+  store::HeaderView view;
+  std::string scratch;
+  for (int round = 0; round < 3000; ++round) {
+    // Fields of at most 7 bytes (no text field is cut to its capacity), some with controls.
+    std::vector<std::string> pieces(1 + rnd() % 40);
+    std::string line;
+    for (std::string& piece : pieces) {
+      piece.resize(rnd() % 8);
+      for (char& c : piece)
+        c = round % 4 == 3 && rnd() % 16 == 0 ? "\t\r"[rnd() % 3]
+                                              : static_cast<char>('a' + rnd() % 26);
+      line += (line.empty() && &piece == &pieces[0] ? "" : "|") + piece;
+    }
+    const bool controls = line.find_first_of(std::string("\t\r\0", 3)) != std::string::npos;
+    for (size_t fields : {size_t{1}, size_t{8}, size_t{13}, size_t{store::kHeaderFieldCount}}) {
+      view = store::HeaderView{};
+      store::SplitHeader(line, view, scratch, fields);
+      ASSERT_EQ(view.controls, controls) << line;
+      // The bars read: as many as the fields asked, the title's own left in it.
+      const size_t read = std::min({fields, size_t{store::kTitleAt}, pieces.size() - 1});
+      for (size_t k = 0; k < fields; ++k) {
+        std::string want;
+        if (k < read) want = pieces[k];
+        for (size_t j = read; k == store::kTitleAt && j < pieces.size(); ++j)
+          want += (j > read ? "|" : "") + pieces[j];
+        want = want.substr(0, store::kTitleSize - 1);
+        std::replace(want.begin(), want.end(), '\0', ' ');
+        ASSERT_EQ(view[k], want) << "field " << k << " of " << fields << ": " << line;
+      }
+    }
+  }
 }
 
 TEST(StoreSheet, LeadingNumber) {
