@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <condition_variable>
 #include <cstdint>
@@ -326,6 +327,13 @@ constexpr uint64_t Power11(int n) {
   return p;
 }
 
+// 11 to the power of n, for n from 0 to 10.
+constexpr auto kPowers11 = [] {
+  std::array<uint64_t, 11> powers{};
+  for (int n = 0; n < 11; ++n) powers[static_cast<size_t>(n)] = Power11(n);
+  return powers;
+}();
+
 // The digits of "%05d" of a number from 0 up, and their count.
 uint64_t DigitsKey(int number, int& length) {
   char digits[10];
@@ -335,6 +343,15 @@ uint64_t DigitsKey(int number, int& length) {
   uint64_t key = 0;
   for (int i = n - 1; i >= 0; --i) key = key * 11 + static_cast<uint64_t>(digits[i] + 1);
   return key * Power11(10 - n);
+}
+
+// DigitsKey of the number field `v`, straight from its digits when "%05d" wrote them so.
+uint64_t DigitsKeyOf(std::string_view v, int number, int& length) {
+  if (!IsPlainNumber(v)) return DigitsKey(number, length);
+  uint64_t key = 0;
+  for (char c : v) key = key * 11 + static_cast<uint64_t>(c - '0' + 1);
+  length = static_cast<int>(v.size());
+  return key * kPowers11[10 - v.size()];
 }
 
 // Texts numbered in the order met, and their ranks in byte order.
@@ -364,14 +381,34 @@ class Ranks {
   size_t last_ = 0;
 };
 
+// Whether two short texts are equal, compared in words rather than through a call.
+bool SameShort(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  size_t i = 0;
+  for (; i + 8 <= a.size(); i += 8) {
+    uint64_t x, y;
+    std::memcpy(&x, a.data() + i, 8);
+    std::memcpy(&y, b.data() + i, 8);
+    if (x != y) return false;
+  }
+  for (; i < a.size(); ++i)
+    if (a[i] != b[i]) return false;
+  return true;
+}
+
 // The sheet-name prefixes of (project, group, phase), each looked up once: the id of its
 // text with its dot among `ranks`, or none when a name with it is no sheet name.
 class Prefixes {
  public:
   std::optional<uint32_t> Id(std::string_view project, std::string_view group, int phase,
                              Ranks& ranks) {
+    // The project and group as they lie in the line, with the bar between them: one compare.
+    const bool joined = group.data() == project.data() + project.size() + 1;
+    const std::string_view both(project.data(), project.size() + 1 + group.size());
     for (const Known& p : known_)
-      if (p.phase == phase && p.project == project && p.group == group) return p.id;
+      if (p.phase == phase && p.project_size == project.size() &&
+          (joined ? SameShort(p.both, both) : p.project == project && p.group == group))
+        return p.id;
     key_.assign(project).append(1, '\0').append(group).append(1, '\0') += std::to_string(phase);
     auto it = by_key_.find(key_);
     if (it == by_key_.end()) {
@@ -385,7 +422,9 @@ class Prefixes {
       it = by_key_.emplace(key_, id).first;
       AddProject(project);
       if (known_.size() < 16)
-        known_.push_back({std::string(project), std::string(group), phase, id});
+        known_.push_back({std::string(project), std::string(group),
+                          std::string(project) + '|' + std::string(group), project.size(), phase,
+                          id});
     }
     return it->second;
   }
@@ -397,7 +436,8 @@ class Prefixes {
 
  private:
   struct Known {
-    std::string project, group;
+    std::string project, group, both;  // both: "project|group"
+    size_t project_size;
     int phase;
     std::optional<uint32_t> id;
   };
@@ -499,7 +539,8 @@ struct Keys {
       return;
     }
     int length = 0;
-    uint64_t key = uint64_t{*prefix} << kDigitBits | DigitsKey(number, length);
+    uint64_t key =
+        uint64_t{*prefix} << kDigitBits | DigitsKeyOf(h[store::kNumberAt], number, length);
     longest = std::max(longest, length);
     uint64_t above = 0;
     if (by == '0' || by == '3') {
