@@ -291,6 +291,19 @@ class HitBlock {
       ::madvise(reinterpret_cast<char*>(words_) + start, bytes_ - start, MADV_DONTNEED);
   }
   size_t count() const { return count_; }
+  // Room for `words` words, counted as held (their values left to the caller).
+  bool Hold(size_t words) {
+    while (words * sizeof(uint64_t) > bytes_)
+      if (!Grow()) return false;
+    count_ = words;
+    return true;
+  }
+  // All its memory given back.
+  void Free() {
+    if (words_) ::munmap(words_, bytes_);
+    words_ = nullptr;
+    bytes_ = count_ = 0;
+  }
 
  private:
   bool Grow() {
@@ -558,20 +571,34 @@ struct Keys {
   }
 };
 
-// Adds the hits of `other` to those of `into`, the ids of their texts made those of `into`;
-// the memory of `other` is given back as its hits move. False when they no longer key.
-bool Merge(Keys& into, Keys& other, char by) {
-  std::vector<uint64_t> prefix_ids(other.prefixes.Size()), resp_ids(other.resps.Size());
-  for (size_t id = 0; id < prefix_ids.size(); ++id)
-    prefix_ids[id] = into.prefixes.Id(other.prefixes.Text(id));
-  for (size_t id = 0; id < resp_ids.size(); ++id)
-    resp_ids[id] = into.resps.Id(other.resps.Text(id));
+// The ids that the texts of one walk's keys have among those of another.
+struct IdMaps {
+  std::vector<uint64_t> prefix, resp;
+};
+
+// Adds the texts of `other` to those of `into`, with the ids they take there; its longest
+// number, its range of the bits above the name and its projects too. False when the texts no
+// longer key.
+bool MergeTexts(Keys& into, const Keys& other, IdMaps& ids) {
+  ids.prefix.resize(other.prefixes.Size());
+  ids.resp.resize(other.resps.Size());
+  for (size_t id = 0; id < ids.prefix.size(); ++id)
+    ids.prefix[id] = into.prefixes.Id(other.prefixes.Text(id));
+  for (size_t id = 0; id < ids.resp.size(); ++id)
+    ids.resp[id] = into.resps.Id(other.resps.Text(id));
   if (into.prefixes.Size() > kPrefixes || into.resps.Size() > kResps) return false;
   into.longest = std::max(into.longest, other.longest);
   into.low = std::min(into.low, other.low);
   into.high = std::max(into.high, other.high);
   for (const std::string& project : other.prefix_ids.Projects())
     into.prefix_ids.AddProject(project);
+  return true;
+}
+
+// Adds the hits of `other` to those of `into`, the ids of their texts made those of `into`
+// (`ids`, from MergeTexts); the memory of `other` is given back as its hits move.
+bool MergeHits(Keys& into, Keys& other, char by, const IdMaps& ids) {
+  const std::vector<uint64_t>&prefix_ids = ids.prefix, &resp_ids = ids.resp;
   const uint64_t* words = other.block.words();
   constexpr size_t kReleaseEvery = 1 << 17;  // words: 1 MB
   for (size_t i = 0; i < other.block.count(); i += 2) {
@@ -665,20 +692,23 @@ bool WalkInOrder(const web::ParamList& params, size_t fields,
           parts[0].Add(by, h, at);
         },
         fields);
-  if (!parts[0].keyed || !parts[1].keyed || !Merge(parts[0], parts[1], by)) return false;
+  IdMaps ids;
+  if (!parts[0].keyed || !parts[1].keyed || !MergeTexts(parts[0], parts[1], ids)) return false;
   Keys& keys = parts[0];
-  HitBlock& block = keys.block;
   Ranks &prefixes = keys.prefixes, &resps = keys.resps;
   const int longest = keys.longest;
   const uint64_t low = keys.low, high = keys.high;
-  const size_t n = block.count() / 2;
-  uint64_t* words = block.words();
-  // The ranks of the texts in byte order replace the numbers they were given in index order.
+  // The ranks of the texts in byte order replace the numbers they were given in index order:
+  // by the ids of each walk.
   const std::vector<uint64_t> prefix_rank = prefixes.RanksById(), resp_rank = resps.RanksById();
-  auto ranked = [&](uint64_t key) {
+  std::vector<uint64_t> prefix_ranks[2] = {prefix_rank, {}}, resp_ranks[2] = {resp_rank, {}};
+  for (uint64_t id : ids.prefix) prefix_ranks[1].push_back(prefix_rank[id]);
+  for (uint64_t id : ids.resp) resp_ranks[1].push_back(resp_rank[id]);
+  auto ranked = [&](int part, uint64_t key) {
     if (by == '4') return key;
-    key = (key & ~kPrefixMask) | prefix_rank[(key & kPrefixMask) >> kDigitBits] << kDigitBits;
-    if (by == '2') key = (key & ~kRespMask) | resp_rank[(key & kRespMask) >> 47] << 47;
+    key = (key & ~kPrefixMask) | prefix_ranks[part][(key & kPrefixMask) >> kDigitBits]
+                                     << kDigitBits;
+    if (by == '2') key = (key & ~kRespMask) | resp_ranks[part][(key & kRespMask) >> 47] << 47;
     return key;
   };
   // Equal keys: the most recently written sheet first, as the list has them. The key packs
@@ -690,28 +720,60 @@ bool WalkInOrder(const web::ParamList& params, size_t fields,
             place_bits = BitsFor(size);
   const int bits = above_bits + prefix_bits + number_bits + place_bits;
   const bool packed = bits < 64 && by != '4';
-  if (packed && n > 0) {
-    const uint64_t shorten = Power11(10 - longest);
-    for (size_t i = 0; i < n; ++i) {
-      const uint64_t key = ranked(words[2 * i]), at = words[2 * i + 1];
-      const uint64_t above = by == '2' ? key >> 47 : (key >> 47) - low;
-      const uint64_t name = ((key & kPrefixMask) >> kDigitBits) << number_bits |
-                            (key & ((uint64_t{1} << kDigitBits) - 1)) / shorten;
-      words[i] = ((above << (prefix_bits + number_bits) | name) << place_bits) | (size - 1 - at);
+  HitBlock merged;
+  uint64_t* words = nullptr;
+  size_t n = 0;
+  if (packed) {
+    // Each walk's hits packed and sorted where they lie, on a thread each, then merged.
+    auto pack = [&](int part) {
+      HitBlock& block = parts[part].block;
+      const size_t count = block.count() / 2;
+      uint64_t* w = block.words();
+      const uint64_t shorten = Power11(10 - longest);
+      for (size_t i = 0; i < count; ++i) {
+        const uint64_t key = ranked(part, w[2 * i]), at = w[2 * i + 1];
+        const uint64_t above = by == '2' ? key >> 47 : (key >> 47) - low;
+        const uint64_t name = ((key & kPrefixMask) >> kDigitBits) << number_bits |
+                              (key & ((uint64_t{1} << kDigitBits) - 1)) / shorten;
+        w[i] = ((above << (prefix_bits + number_bits) | name) << place_bits) | (size - 1 - at);
+      }
+      // By the bits above the place (the places only part equal keys, seldom met), then each
+      // run of equal keys by place.
+      if (!std::is_sorted(w, w + count)) {
+        RadixSort(w, w + count, count, place_bits, bits);
+        for (size_t i = 0, run = 0; i <= count; ++i)
+          if (i == count || w[i] >> place_bits != w[run] >> place_bits) {
+            if (i - run > 1) std::sort(w + run, w + i);
+            run = i;
+          }
+      }
+      block.Release(count);
+    };
+    std::thread helper;
+    try {
+      if (parts[1].block.count() > 0) helper = std::thread(pack, 1);
+    } catch (const std::system_error&) {  // no thread to be had: this one packs both
+      pack(1);
     }
-    // By the bits above the place (the places only part equal keys, seldom met), then each
-    // run of equal keys by place.
-    if (!std::is_sorted(words, words + n)) {
-      RadixSort(words, words + n, n, place_bits, bits);
-      for (size_t i = 0, run = 0; i <= n; ++i)
-        if (i == n || words[i] >> place_bits != words[run] >> place_bits) {
-          if (i - run > 1) std::sort(words + run, words + i);
-          run = i;
-        }
+    pack(0);
+    if (helper.joinable()) helper.join();
+    const size_t n0 = parts[0].block.count() / 2, n1 = parts[1].block.count() / 2;
+    n = n0 + n1;
+    if (n1 == 0) {
+      words = parts[0].block.words();
+    } else {
+      if (!merged.Hold(n)) return false;
+      const uint64_t *a = parts[0].block.words(), *b = parts[1].block.words();
+      std::merge(a, a + n0, b, b + n1, merged.words());
+      parts[0].block.Free();
+      parts[1].block.Free();
+      words = merged.words();
     }
-    block.Release(n);
   } else {
-    for (size_t i = 0; i < n; ++i) words[2 * i] = ranked(words[2 * i]);
+    if (!MergeHits(parts[0], parts[1], by, ids)) return false;
+    n = keys.block.count() / 2;
+    words = keys.block.words();
+    for (size_t i = 0; i < n; ++i) words[2 * i] = ranked(0, words[2 * i]);
     Pair* pairs = reinterpret_cast<Pair*>(words);
     std::sort(pairs, pairs + n, PairBefore);
     if (by == '4') {
