@@ -417,7 +417,9 @@ class Prefixes {
                              Ranks& ranks) {
     // The project and group as they lie in the line, with the bar between them: one compare.
     const bool joined = group.data() == project.data() + project.size() + 1;
-    const std::string_view both(project.data(), project.size() + 1 + group.size());
+    const std::string_view both =
+        joined ? std::string_view(project.data(), project.size() + 1 + group.size())
+               : std::string_view();
     for (const Known& p : known_)
       if (p.phase == phase && p.project_size == project.size() &&
           (joined ? SameShort(p.both, both) : p.project == project && p.group == group))
