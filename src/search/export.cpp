@@ -68,18 +68,18 @@ const std::string& LabelOf(size_t at, int code) {
 
 // Whether base::TsvField changes a value that begins with `c` and holds no tab, carriage
 // return or line feed.
-bool TsvChangesFirst(char c) {
+[[gnu::always_inline]] inline bool TsvChangesFirst(char c) {
   return c == '"' || c == '=' || c == '+' || c == '-' || c == '@';
 }
 
-bool AllDigits(std::string_view v) {
+[[gnu::always_inline]] inline bool AllDigits(std::string_view v) {
   for (char c : v)
     if (c < '0' || c > '9') return false;
   return true;
 }
 
 // Digits as the number reads back from them: 1 to 9 digits, no leading zero unless alone.
-bool IsPlainCount(std::string_view v) {
+[[gnu::always_inline]] inline bool IsPlainCount(std::string_view v) {
   return !v.empty() && v.size() <= 9 && (v.size() == 1 || v[0] != '0') && AllDigits(v);
 }
 
@@ -139,23 +139,57 @@ char* Put(char* out, std::string_view text) {
   return out + text.size();
 }
 
+// Texts of up to kShort bytes are copied in one fixed-size move of 16 or kShort bytes, from
+// where that many may be read (a text's own bytes and what follows them), to where that many
+// may be written: a move the compiler makes of a few vector loads and stores, without a call.
+constexpr size_t kShort = 64;
+[[gnu::always_inline]] inline char* PutShort(char* out, std::string_view text) {
+  if (text.size() <= 16)
+    std::memcpy(out, text.data(), 16);
+  else
+    std::memcpy(out, text.data(), kShort);
+  return out + text.size();
+}
+
+// A text whose copy can read kShort bytes from its start: a label or a code, stored so.
+class Piece {
+ public:
+  explicit Piece(std::string text) : text_(std::move(text)) { text_.reserve(kShort); }
+  Piece(const Piece& other) : Piece(other.text_) {}
+  Piece(Piece&& other) noexcept : text_(std::move(other.text_)) {}  // keeps the room it had
+  Piece& operator=(const Piece&) = delete;
+  [[gnu::always_inline]] char* PutTo(char* out) const {
+    return text_.size() <= kShort ? PutShort(out, text_) : Put(out, text_);
+  }
+  size_t size() const { return text_.size(); }
+
+ private:
+  std::string text_;
+};
+
 // Writes rows from header lines, straight from their fields: the labels and the projects'
 // codes are looked up once each, the dates go through a DateFormatter.
 class RowWriter {
  public:
   // The row of the header line `line`, split into `h` (its 27 fields): the project's code
   // and a tab unless `code` is false, then the fields, each followed by a tab but the last,
-  // which ends the row with a line feed.
-  void PutRow(RowBuffer& out, const store::HeaderView& h, std::string_view line, bool code) {
-    const std::string* labels[std::size(kLabelled)];
-    size_t most = 3 * line.size() + 4 * store::DateFormatter::kRoom + 128;
+  // which ends the row with a line feed. `readable` bytes after the line may be read (no part
+  // of it): with kShort of them, the fields of a line without control bytes are each copied
+  // in one move.
+  void PutRow(RowBuffer& out, const store::HeaderView& h, std::string_view line, bool code,
+              size_t readable = 0) {
+    const Piece* labels[std::size(kLabelled)];
     for (size_t k = 0; k < std::size(kLabelled); ++k) {
-      labels[k] = &Label(k, h.Code(kLabelled[k]));
-      most += labels[k]->size();
+      const int at = h.Code(kLabelled[k]);
+      const std::optional<Piece>& label = labels_[k][static_cast<size_t>(at + 'a') & 255];
+      labels[k] = label ? &*label : &Label(k, at);
     }
-    const std::string* column = code ? &CodeOf(h[store::kProjectAt]) : nullptr;
-    if (column) most += column->size();
-    out.Done(PutFields(out.Room(most), h, labels, column));
+    const Piece* column = code ? &CodeOf(h[store::kProjectAt]) : nullptr;
+    // Each field grows at most threefold (TsvField), or to a date; each move may reach kShort
+    // bytes past its end.
+    const size_t most = 3 * line.size() + 4 * store::DateFormatter::kRoom +
+                        std::size(kLabelled) * longest_label_ + longest_code_ + kShort + 64;
+    out.Done(PutFields(out.Room(most), h, labels, column, readable >= kShort && !h.controls));
   }
 
   // Every label and the code of every project in `projects` looked up: rows need then no
@@ -171,93 +205,113 @@ class RowWriter {
   static constexpr size_t kLabelled[] = {store::kPhaseAt, store::kSevAt, store::kStatusAt,
                                          store::kTypeAt, store::kImpactAt};
 
-  char* PutFields(char* out, const store::HeaderView& h, const std::string* const* labels,
-                  const std::string* column) {
-    if (column) out = Put(out, *column);
-    // A line without tabs and carriage returns has fields that TsvField changes only by
-    // their first byte.
-    const bool plain = !h.controls;
+  // `quick`: the line holds no control byte (its fields change in TsvField only by their first
+  // byte) and kShort bytes may be read after it.
+  char* PutFields(char* out, const store::HeaderView& h, const Piece* const* labels,
+                  const Piece* column, bool quick) {
+    if (column) out = column->PutTo(out);
     using namespace store;  // the fields' places
-    auto text = [&h, plain](char* to, size_t at) {
-      const std::string_view v = h[at];
-      to = plain && (v.empty() || !TsvChangesFirst(v.front())) ? Put(to, v)
-                                                               : Put(to, base::TsvField(v));
-      *to = '\t';
-      return to + 1;
-    };
-    auto date = [this, &h](char* to, size_t at) {
-      if (const int time = h.Number(at)) to = dates_.Put(to, time);
-      *to = '\t';
-      return to + 1;
-    };
-    auto count = [&h](char* to, size_t at) {
-      const std::string_view v = h[at];
-      to = IsPlainCount(v) ? Put(to, v) : Put(to, std::to_string(h.Number(at)));
-      *to = '\t';
-      return to + 1;
-    };
-    auto label = [&labels](char* to, size_t k) {
-      to = Put(to, *labels[k]);
-      *to = '\t';
-      return to + 1;
-    };
-    out = text(out, kSubCodeAt);
+    const bool controls = h.controls;
+    out = PutText(out, h[kSubCodeAt], quick, controls);
+    // "%05d" of the number: its digits when they read back as it, with zeros before.
     const std::string_view number = h[kNumberAt];
-    out = IsPlainNumber(number) ? Put(out, number)
-                                : Put(out, base::Sprintf("%05d", h.Number(kNumberAt)));
+    if (IsPlainCount(number) || IsPlainNumber(number)) {
+      std::memcpy(out, "0000", 4);
+      out += number.size() < 5 ? 5 - number.size() : 0;
+      out = quick ? PutShort(out, number) : Put(out, number);
+    } else {
+      out = Put(out, base::Sprintf("%05d", h.Number(kNumberAt)));
+    }
     *out++ = '\t';
-    out = label(out, 0);  // phase
-    out = date(out, kCreatedAt);
-    out = text(out, kSubmitterAt);
-    out = label(out, 1);  // severity
-    for (size_t at : {kProjectAt, kGroupAt, kProgAt, kVersionAt, kExpAt}) out = text(out, at);
-    out = label(out, 2);  // status
-    out = date(out, kPostponedAt);
-    out = text(out, kRespAt);
-    out = text(out, kCorrectorAt);
-    out = date(out, kCorrDateAt);
-    out = text(out, kCorrVersAt);
-    out = text(out, kVerifierAt);
-    out = date(out, kVerDateAt);
-    out = text(out, kVerVersAt);
-    out = label(out, 3);  // type
-    out = label(out, 4);  // impact
-    out = text(out, kMdapdaAt);
-    out = text(out, kTestAt);
-    out = count(out, kCorrLoadAt);
-    out = count(out, kLoadAt);
-    out = text(out, kTitleAt);
+    out = PutLabel(out, labels[0]);  // phase
+    out = PutDate(out, h.Number(kCreatedAt));
+    out = PutText(out, h[kSubmitterAt], quick, controls);
+    out = PutLabel(out, labels[1]);  // severity
+    for (size_t at = kProjectAt; at <= kExpAt; ++at) out = PutText(out, h[at], quick, controls);
+    out = PutLabel(out, labels[2]);  // status
+    out = PutDate(out, h.Number(kPostponedAt));
+    out = PutText(out, h[kRespAt], quick, controls);
+    out = PutText(out, h[kCorrectorAt], quick, controls);
+    out = PutDate(out, h.Number(kCorrDateAt));
+    out = PutText(out, h[kCorrVersAt], quick, controls);
+    out = PutText(out, h[kVerifierAt], quick, controls);
+    out = PutDate(out, h.Number(kVerDateAt));
+    out = PutText(out, h[kVerVersAt], quick, controls);
+    out = PutLabel(out, labels[3]);  // type
+    out = PutLabel(out, labels[4]);  // impact
+    out = PutText(out, h[kMdapdaAt], quick, controls);
+    out = PutText(out, h[kTestAt], quick, controls);
+    out = PutCount(out, h, kCorrLoadAt, quick);
+    out = PutCount(out, h, kLoadAt, quick);
+    out = PutText(out, h[kTitleAt], quick, controls);
     out[-1] = '\n';
     return out;
   }
 
+  // A text field and its tab.
+  [[gnu::always_inline]] static char* PutText(char* out, std::string_view v, bool quick,
+                                              bool controls) {
+    if (quick && v.size() - 1 < kShort && !TsvChangesFirst(v.front()))
+      out = PutShort(out, v);
+    else if (!v.empty())
+      out = PutOddText(out, v, controls);
+    *out = '\t';
+    return out + 1;
+  }
+  [[gnu::noinline]] static char* PutOddText(char* out, std::string_view v, bool controls) {
+    return !controls && !TsvChangesFirst(v.front()) ? Put(out, v) : Put(out, base::TsvField(v));
+  }
+  [[gnu::always_inline]] static char* PutLabel(char* out, const Piece* label) {
+    out = label->PutTo(out);
+    *out = '\t';
+    return out + 1;
+  }
+  [[gnu::always_inline]] char* PutDate(char* out, int time) {
+    if (time) out = dates_.Put(out, time);
+    *out = '\t';
+    return out + 1;
+  }
+  [[gnu::always_inline]] static char* PutCount(char* out, const store::HeaderView& h, size_t at,
+                                               bool quick) {
+    const std::string_view v = h[at];
+    if (!IsPlainCount(v))
+      out = Put(out, std::to_string(h.Number(at)));
+    else
+      out = quick ? PutShort(out, v) : Put(out, v);
+    *out = '\t';
+    return out + 1;
+  }
+
   // The project's code, as the first column shows it, with its tab.
-  const std::string& CodeOf(std::string_view project) {
+  const Piece& CodeOf(std::string_view project) {
     if (last_code_ >= codes_.size() || codes_[last_code_].first != project) {
       last_code_ = 0;
       while (last_code_ < codes_.size() && codes_[last_code_].first != project) ++last_code_;
       if (last_code_ == codes_.size()) {
         std::lock_guard lock(ConfigLock());
         codes_.emplace_back(std::string(project),
-                            base::TsvField(config::GetProjectCode(project)) + '\t');
+                            Piece(base::TsvField(config::GetProjectCode(project)) + '\t'));
+        longest_code_ = std::max(longest_code_, codes_.back().second.size());
       }
     }
     return codes_[last_code_].second;
   }
 
   // The label as TsvField writes it; a code is one byte less 'a' (or 0), -97 to 158.
-  const std::string& Label(size_t k, int code) {
-    std::optional<std::string>& slot = labels_[k][static_cast<size_t>(code + 'a') & 255];
+  const Piece& Label(size_t k, int code) {
+    std::optional<Piece>& slot = labels_[k][static_cast<size_t>(code + 'a') & 255];
     if (!slot) {
       std::lock_guard lock(ConfigLock());
-      slot = base::TsvField(LabelOf(kLabelled[k], code));
+      slot.emplace(base::TsvField(LabelOf(kLabelled[k], code)));
+      longest_label_ = std::max(longest_label_, slot->size());
     }
     return *slot;
   }
 
-  std::vector<std::pair<std::string, std::string>> codes_;  // project, its first column
+  std::vector<std::pair<std::string, Piece>> codes_;  // project, its first column
   size_t last_code_ = 0;
-  std::optional<std::string> labels_[std::size(kLabelled)][256];
+  std::optional<Piece> labels_[std::size(kLabelled)][256];
+  size_t longest_label_ = 0, longest_code_ = 0;
   store::DateFormatter dates_;
 };
 
@@ -717,7 +771,7 @@ void WriteInOrder(const Ordered& hits) {
     for (size_t i = first; i < end; ++i) {
       const std::string_view line = lines.LineAt(hits.place(i));
       store::SplitHeader(line, view, scratch);
-      writer.PutRow(out, view, line, true);
+      writer.PutRow(out, view, line, true, store::IndexLineReader::kReadable);
     }
   };
   // A large answer through a pipe (the web server's): a larger pipe takes each write whole.
