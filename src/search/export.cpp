@@ -762,7 +762,10 @@ bool ForEachHitInOrder(const web::ParamList& params, size_t fields,
 
 namespace {
 
-// The export's rows of `hits`: a helper thread makes every other block of a large answer.
+// The export's rows of `hits`. A large answer is made in blocks by two threads, each taking
+// every other block: a thread makes its block's rows, waits for the block before it to be
+// written, writes its own and goes on to its next, so that both make rows while either
+// writes.
 void WriteInOrder(const Ordered& hits) {
   auto make = [&hits](RowWriter& writer, store::IndexLineReader& lines, RowBuffer& out,
                       size_t first, size_t end) {
@@ -779,67 +782,45 @@ void WriteInOrder(const Ordered& hits) {
     ::fcntl(STDOUT_FILENO, F_SETPIPE_SZ, static_cast<int>(kExportChunk));
   WriteExportHeader();
   RowWriter& writer = base::Cache<RowWriter>();
-  RowBuffer out(true);
-  store::IndexLineReader lines(hits.index);
-  if (hits.count < 4 * kBlockHits) {
+  auto alone = [&] {
+    RowBuffer out(true);
+    store::IndexLineReader lines(hits.index);
     make(writer, lines, out, 0, hits.count);
-    out.Flush();
-  } else {
-    // A helper thread makes every other block of rows while this one makes the others and
-    // writes them all in order. Rows then need no configuration: it is all read first.
-    writer.LookUpAll(hits.projects);
-    RowWriter helper_writer = writer;
-    RowBuffer made[2] = {RowBuffer(false), RowBuffer(false)};
-    bool full[2] = {false, false};
-    std::mutex mutex;
-    std::condition_variable changed;
-    const size_t blocks = (hits.count + kBlockHits - 1) / kBlockHits;
-    std::thread helper;
-    try {
-      helper = std::thread([&] {
-        store::IndexLineReader helper_lines(hits.index);
-        for (size_t b = 1; b < blocks; b += 2) {
-          const size_t k = b / 2 % 2;
-          {
-            std::unique_lock lock(mutex);
-            changed.wait(lock, [&] { return !full[k]; });
-          }
-          made[k].Clear();
-          make(helper_writer, helper_lines, made[k], b * kBlockHits,
-               std::min(hits.count, (b + 1) * kBlockHits));
-          {
-            std::lock_guard lock(mutex);
-            full[k] = true;
-          }
-          changed.notify_all();
-        }
-      });
-    } catch (const std::system_error&) {  // no thread to be had: this one makes every row
-      make(writer, lines, out, 0, hits.count);
-      out.Flush();
-      return;
-    }
-    for (size_t b = 0; b < blocks; ++b) {
-      if (b % 2 == 0) {
-        make(writer, lines, out, b * kBlockHits, std::min(hits.count, (b + 1) * kBlockHits));
-        continue;
-      }
-      out.Flush();
-      const size_t k = b / 2 % 2;
+  };
+  if (hits.count < 4 * kBlockHits) return alone();
+  // Rows then need no configuration: it is all read first.
+  writer.LookUpAll(hits.projects);
+  RowWriter helper_writer = writer;
+  const size_t blocks = (hits.count + kBlockHits - 1) / kBlockHits;
+  size_t written = 0;  // the blocks written
+  std::mutex mutex;
+  std::condition_variable turn;
+  auto every_other = [&](RowWriter& rows, size_t first_block) {
+    store::IndexLineReader lines(hits.index);
+    RowBuffer made(false);
+    for (size_t b = first_block; b < blocks; b += 2) {
+      made.Clear();
+      make(rows, lines, made, b * kBlockHits, std::min(hits.count, (b + 1) * kBlockHits));
       {
         std::unique_lock lock(mutex);
-        changed.wait(lock, [&] { return full[k]; });
+        turn.wait(lock, [&] { return written == b; });
       }
-      base::Write(nullptr, made[k].Held());
+      base::Write(nullptr, made.Held());
       {
         std::lock_guard lock(mutex);
-        full[k] = false;
+        written = b + 1;
       }
-      changed.notify_all();
+      turn.notify_all();
     }
-    helper.join();
-    out.Flush();
+  };
+  std::thread helper;
+  try {
+    helper = std::thread(every_other, std::ref(helper_writer), 1);
+  } catch (const std::system_error&) {  // no thread to be had: this one makes every row
+    return alone();
   }
+  every_other(writer, 0);
+  helper.join();
 }
 
 }  // namespace
