@@ -642,9 +642,17 @@ namespace {
 // `index`, and every project met.
 struct Ordered {
   size_t count;
-  const std::function<long long(size_t)>& place;
+  // The hits' words: packed, one a hit holding the place from the end of the index (of
+  // `size` bytes) in its bits `place_mask`; else two a hit, the place second.
+  const uint64_t* words;
+  bool packed;
+  uint64_t size, place_mask;
   const store::IndexFile& index;
   const std::vector<std::string>& projects;
+
+  long long place(size_t i) const {
+    return static_cast<long long>(packed ? size - 1 - (words[i] & place_mask) : words[2 * i + 1]);
+  }
 };
 
 // ForEachHitInOrder, handing the hits to `use` as places in the index.
@@ -733,11 +741,7 @@ bool WalkInOrder(const web::ParamList& params, size_t fields,
     }
   }
   const uint64_t place_mask = (uint64_t{1} << place_bits) - 1;
-  auto place = [&](size_t i) {
-    return static_cast<long long>(packed ? size - 1 - (words[i] & place_mask) : words[2 * i + 1]);
-  };
-  const std::function<long long(size_t)> at = place;
-  use(Ordered{n, at, index, keys.prefix_ids.Projects()});
+  use(Ordered{n, words, packed, size, place_mask, index, keys.prefix_ids.Projects()});
   return true;
 }
 
