@@ -548,7 +548,7 @@ char* DateFormatter::PutOfDay(char* out, long time) {
   for (int way = 0; way < 2; ++way) {
     const Day& d = slot[way];
     if (time < d.from || time >= d.to) continue;
-    last_ = d;
+    Used(d);
     std::memcpy(out, d.text, d.size);
     return PutClock(out + d.size, time - d.from);
   }
@@ -567,7 +567,7 @@ char* DateFormatter::PutOfDay(char* out, long time) {
     text.copy(fresh.text, fresh.size);
     slot[1] = slot[0];
     slot[0] = fresh;
-    last_ = fresh;
+    Used(fresh);
   }
   return out + text.copy(out, kRoom);
 }

@@ -234,19 +234,26 @@ class DateFormatter {
   // The most bytes a date takes.
   static constexpr size_t kRoom = 48;
   // Writes FormatDate(time) at `out`, which has kRoom bytes; returns where it ends. A time of
-  // the day of the last one is written here, in a few moves (a list's times come in runs).
+  // one of the two days last written is written here, in a few moves (a list's times come in
+  // runs: the creation times of sheets in order, their correction times, ...).
   char* Put(char* out, long time) {
-    if (time < last_.from || time >= last_.to) return PutOfDay(out, time);
-    std::memcpy(out, last_.text, sizeof last_.text);
-    out += last_.size;
-    // ":%02d.%02d.%02d" of the seconds into the day.
-    const unsigned into = static_cast<unsigned>(time - last_.from);
-    const unsigned values[3] = {into / 3600, into / 60 % 60, into % 60};
-    for (int k = 0; k < 3; ++k) {
-      out[3 * k] = k == 0 ? ':' : '.';
-      out[3 * k + 1] = static_cast<char>('0' + values[k] / 10);
-      out[3 * k + 2] = static_cast<char>('0' + values[k] % 10);
+    const Day* d = &last_[0];
+    if (time < d->from || time >= d->to) {
+      d = &last_[1];
+      if (time < d->from || time >= d->to) return PutOfDay(out, time);
     }
+    std::memcpy(out, d->text, sizeof d->text);
+    out += d->size;
+    // ":%02d.%02d.%02d" of the seconds into the day.
+    const unsigned into = static_cast<unsigned>(time - d->from), hours = into / 3600,
+                   minutes = (into - hours * 3600) / 60,
+                   seconds = into - hours * 3600 - minutes * 60;
+    out[0] = ':';
+    std::memcpy(out + 1, kPairs + 2 * hours, 2);
+    out[3] = '.';
+    std::memcpy(out + 4, kPairs + 2 * minutes, 2);
+    out[6] = '.';
+    std::memcpy(out + 7, kPairs + 2 * seconds, 2);
     return out + 9;
   }
   // Appends FormatDate(time) to `out`.
@@ -258,8 +265,15 @@ class DateFormatter {
     char text[24] = {};     // "%Y/%m/%d"
     unsigned char size = 0;
   };
+  static constexpr char kPairs[] =
+      "00010203040506070809101112131415161718192021222324252627282930"
+      "3132333435363738394041424344454647484950515253545556575859";
   char* PutOfDay(char* out, long time);
-  Day last_;  // the day of the last time written, when it was kept
+  void Used(const Day& day) {
+    last_[1] = last_[0];
+    last_[0] = day;
+  }
+  Day last_[2];  // the days of the last times written, when they were kept
   // Two days for each day since 1970 in UTC, modulo the table's size: a UTC day meets two
   // local days at most.
   static constexpr size_t kDays = 1024;
