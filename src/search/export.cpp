@@ -69,18 +69,18 @@ const std::string& LabelOf(size_t at, int code) {
 
 // Whether base::TsvField changes a value that begins with `c` and holds no tab, carriage
 // return or line feed.
-bool TsvChangesFirst(char c) {
+[[gnu::always_inline]] inline bool TsvChangesFirst(char c) {
   return c == '"' || c == '=' || c == '+' || c == '-' || c == '@';
 }
 
-bool AllDigits(std::string_view v) {
+[[gnu::always_inline]] inline bool AllDigits(std::string_view v) {
   for (char c : v)
     if (c < '0' || c > '9') return false;
   return true;
 }
 
 // Digits as the number reads back from them: 1 to 9 digits, no leading zero unless alone.
-bool IsPlainCount(std::string_view v) {
+[[gnu::always_inline]] inline bool IsPlainCount(std::string_view v) {
   return !v.empty() && v.size() <= 9 && (v.size() == 1 || v[0] != '0') && AllDigits(v);
 }
 
@@ -140,23 +140,57 @@ char* Put(char* out, std::string_view text) {
   return out + text.size();
 }
 
+// Texts of up to kShort bytes are copied in one fixed-size move of 16 or kShort bytes, from
+// where that many may be read (a text's own bytes and what follows them), to where that many
+// may be written: a move the compiler makes of a few vector loads and stores, without a call.
+constexpr size_t kShort = 64;
+[[gnu::always_inline]] inline char* PutShort(char* out, std::string_view text) {
+  if (text.size() <= 16)
+    std::memcpy(out, text.data(), 16);
+  else
+    std::memcpy(out, text.data(), kShort);
+  return out + text.size();
+}
+
+// A text whose copy can read kShort bytes from its start: a label or a code, stored so.
+class Piece {
+ public:
+  explicit Piece(std::string text) : text_(std::move(text)) { text_.reserve(kShort); }
+  Piece(const Piece& other) : Piece(other.text_) {}
+  Piece(Piece&& other) noexcept : text_(std::move(other.text_)) {}  // keeps the room it had
+  Piece& operator=(const Piece&) = delete;
+  [[gnu::always_inline]] char* PutTo(char* out) const {
+    return text_.size() <= kShort ? PutShort(out, text_) : Put(out, text_);
+  }
+  size_t size() const { return text_.size(); }
+
+ private:
+  std::string text_;
+};
+
 // Writes rows from header lines, straight from their fields: the labels and the projects'
 // codes are looked up once each, the dates go through a DateFormatter.
 class RowWriter {
  public:
   // The row of the header line `line`, split into `h` (its 27 fields): the project's code
   // and a tab unless `code` is false, then the fields, each followed by a tab but the last,
-  // which ends the row with a line feed.
-  void PutRow(RowBuffer& out, const store::HeaderView& h, std::string_view line, bool code) {
-    const std::string* labels[std::size(kLabelled)];
-    size_t most = 3 * line.size() + 4 * store::DateFormatter::kRoom + 128;
+  // which ends the row with a line feed. `readable` bytes after the line may be read (no part
+  // of it): with kShort of them, the fields of a line without control bytes are each copied
+  // in one move.
+  void PutRow(RowBuffer& out, const store::HeaderView& h, std::string_view line, bool code,
+              size_t readable = 0) {
+    const Piece* labels[std::size(kLabelled)];
     for (size_t k = 0; k < std::size(kLabelled); ++k) {
-      labels[k] = &Label(k, h.Code(kLabelled[k]));
-      most += labels[k]->size();
+      const int at = h.Code(kLabelled[k]);
+      const std::optional<Piece>& label = labels_[k][static_cast<size_t>(at + 'a') & 255];
+      labels[k] = label ? &*label : &Label(k, at);
     }
-    const std::string* column = code ? &CodeOf(h[store::kProjectAt]) : nullptr;
-    if (column) most += column->size();
-    out.Done(PutFields(out.Room(most), h, labels, column));
+    const Piece* column = code ? &CodeOf(h[store::kProjectAt]) : nullptr;
+    // Each field grows at most threefold (TsvField), or to a date; each move may reach kShort
+    // bytes past its end.
+    const size_t most = 3 * line.size() + 4 * store::DateFormatter::kRoom +
+                        std::size(kLabelled) * longest_label_ + longest_code_ + kShort + 64;
+    out.Done(PutFields(out.Room(most), h, labels, column, readable >= kShort && !h.controls));
   }
 
   // Every label and the code of every project in `projects` looked up: rows need then no
@@ -172,93 +206,113 @@ class RowWriter {
   static constexpr size_t kLabelled[] = {store::kPhaseAt, store::kSevAt, store::kStatusAt,
                                          store::kTypeAt, store::kImpactAt};
 
-  char* PutFields(char* out, const store::HeaderView& h, const std::string* const* labels,
-                  const std::string* column) {
-    if (column) out = Put(out, *column);
-    // A line without tabs and carriage returns has fields that TsvField changes only by
-    // their first byte.
-    const bool plain = !h.controls;
+  // `quick`: the line holds no control byte (its fields change in TsvField only by their first
+  // byte) and kShort bytes may be read after it.
+  char* PutFields(char* out, const store::HeaderView& h, const Piece* const* labels,
+                  const Piece* column, bool quick) {
+    if (column) out = column->PutTo(out);
     using namespace store;  // the fields' places
-    auto text = [&h, plain](char* to, size_t at) {
-      const std::string_view v = h[at];
-      to = plain && (v.empty() || !TsvChangesFirst(v.front())) ? Put(to, v)
-                                                               : Put(to, base::TsvField(v));
-      *to = '\t';
-      return to + 1;
-    };
-    auto date = [this, &h](char* to, size_t at) {
-      if (const int time = h.Number(at)) to = dates_.Put(to, time);
-      *to = '\t';
-      return to + 1;
-    };
-    auto count = [&h](char* to, size_t at) {
-      const std::string_view v = h[at];
-      to = IsPlainCount(v) ? Put(to, v) : Put(to, std::to_string(h.Number(at)));
-      *to = '\t';
-      return to + 1;
-    };
-    auto label = [&labels](char* to, size_t k) {
-      to = Put(to, *labels[k]);
-      *to = '\t';
-      return to + 1;
-    };
-    out = text(out, kSubCodeAt);
+    const bool controls = h.controls;
+    out = PutText(out, h[kSubCodeAt], quick, controls);
+    // "%05d" of the number: its digits when they read back as it, with zeros before.
     const std::string_view number = h[kNumberAt];
-    out = IsPlainNumber(number) ? Put(out, number)
-                                : Put(out, base::Sprintf("%05d", h.Number(kNumberAt)));
+    if (IsPlainCount(number) || IsPlainNumber(number)) {
+      std::memcpy(out, "0000", 4);
+      out += number.size() < 5 ? 5 - number.size() : 0;
+      out = quick ? PutShort(out, number) : Put(out, number);
+    } else {
+      out = Put(out, base::Sprintf("%05d", h.Number(kNumberAt)));
+    }
     *out++ = '\t';
-    out = label(out, 0);  // phase
-    out = date(out, kCreatedAt);
-    out = text(out, kSubmitterAt);
-    out = label(out, 1);  // severity
-    for (size_t at : {kProjectAt, kGroupAt, kProgAt, kVersionAt, kExpAt}) out = text(out, at);
-    out = label(out, 2);  // status
-    out = date(out, kPostponedAt);
-    out = text(out, kRespAt);
-    out = text(out, kCorrectorAt);
-    out = date(out, kCorrDateAt);
-    out = text(out, kCorrVersAt);
-    out = text(out, kVerifierAt);
-    out = date(out, kVerDateAt);
-    out = text(out, kVerVersAt);
-    out = label(out, 3);  // type
-    out = label(out, 4);  // impact
-    out = text(out, kMdapdaAt);
-    out = text(out, kTestAt);
-    out = count(out, kCorrLoadAt);
-    out = count(out, kLoadAt);
-    out = text(out, kTitleAt);
+    out = PutLabel(out, labels[0]);  // phase
+    out = PutDate(out, h.Number(kCreatedAt));
+    out = PutText(out, h[kSubmitterAt], quick, controls);
+    out = PutLabel(out, labels[1]);  // severity
+    for (size_t at = kProjectAt; at <= kExpAt; ++at) out = PutText(out, h[at], quick, controls);
+    out = PutLabel(out, labels[2]);  // status
+    out = PutDate(out, h.Number(kPostponedAt));
+    out = PutText(out, h[kRespAt], quick, controls);
+    out = PutText(out, h[kCorrectorAt], quick, controls);
+    out = PutDate(out, h.Number(kCorrDateAt));
+    out = PutText(out, h[kCorrVersAt], quick, controls);
+    out = PutText(out, h[kVerifierAt], quick, controls);
+    out = PutDate(out, h.Number(kVerDateAt));
+    out = PutText(out, h[kVerVersAt], quick, controls);
+    out = PutLabel(out, labels[3]);  // type
+    out = PutLabel(out, labels[4]);  // impact
+    out = PutText(out, h[kMdapdaAt], quick, controls);
+    out = PutText(out, h[kTestAt], quick, controls);
+    out = PutCount(out, h, kCorrLoadAt, quick);
+    out = PutCount(out, h, kLoadAt, quick);
+    out = PutText(out, h[kTitleAt], quick, controls);
     out[-1] = '\n';
     return out;
   }
 
+  // A text field and its tab.
+  [[gnu::always_inline]] static char* PutText(char* out, std::string_view v, bool quick,
+                                              bool controls) {
+    if (quick && v.size() - 1 < kShort && !TsvChangesFirst(v.front()))
+      out = PutShort(out, v);
+    else if (!v.empty())
+      out = PutOddText(out, v, controls);
+    *out = '\t';
+    return out + 1;
+  }
+  [[gnu::noinline]] static char* PutOddText(char* out, std::string_view v, bool controls) {
+    return !controls && !TsvChangesFirst(v.front()) ? Put(out, v) : Put(out, base::TsvField(v));
+  }
+  [[gnu::always_inline]] static char* PutLabel(char* out, const Piece* label) {
+    out = label->PutTo(out);
+    *out = '\t';
+    return out + 1;
+  }
+  [[gnu::always_inline]] char* PutDate(char* out, int time) {
+    if (time) out = dates_.Put(out, time);
+    *out = '\t';
+    return out + 1;
+  }
+  [[gnu::always_inline]] static char* PutCount(char* out, const store::HeaderView& h, size_t at,
+                                               bool quick) {
+    const std::string_view v = h[at];
+    if (!IsPlainCount(v))
+      out = Put(out, std::to_string(h.Number(at)));
+    else
+      out = quick ? PutShort(out, v) : Put(out, v);
+    *out = '\t';
+    return out + 1;
+  }
+
   // The project's code, as the first column shows it, with its tab.
-  const std::string& CodeOf(std::string_view project) {
+  const Piece& CodeOf(std::string_view project) {
     if (last_code_ >= codes_.size() || codes_[last_code_].first != project) {
       last_code_ = 0;
       while (last_code_ < codes_.size() && codes_[last_code_].first != project) ++last_code_;
       if (last_code_ == codes_.size()) {
         std::lock_guard lock(ConfigLock());
         codes_.emplace_back(std::string(project),
-                            base::TsvField(config::GetProjectCode(project)) + '\t');
+                            Piece(base::TsvField(config::GetProjectCode(project)) + '\t'));
+        longest_code_ = std::max(longest_code_, codes_.back().second.size());
       }
     }
     return codes_[last_code_].second;
   }
 
   // The label as TsvField writes it; a code is one byte less 'a' (or 0), -97 to 158.
-  const std::string& Label(size_t k, int code) {
-    std::optional<std::string>& slot = labels_[k][static_cast<size_t>(code + 'a') & 255];
+  const Piece& Label(size_t k, int code) {
+    std::optional<Piece>& slot = labels_[k][static_cast<size_t>(code + 'a') & 255];
     if (!slot) {
       std::lock_guard lock(ConfigLock());
-      slot = base::TsvField(LabelOf(kLabelled[k], code));
+      slot.emplace(base::TsvField(LabelOf(kLabelled[k], code)));
+      longest_label_ = std::max(longest_label_, slot->size());
     }
     return *slot;
   }
 
-  std::vector<std::pair<std::string, std::string>> codes_;  // project, its first column
+  std::vector<std::pair<std::string, Piece>> codes_;  // project, its first column
   size_t last_code_ = 0;
-  std::optional<std::string> labels_[std::size(kLabelled)][256];
+  std::optional<Piece> labels_[std::size(kLabelled)][256];
+  size_t longest_label_ = 0, longest_code_ = 0;
   store::DateFormatter dates_;
 };
 
@@ -658,9 +712,17 @@ namespace {
 // `index`, and every project met.
 struct Ordered {
   size_t count;
-  const std::function<long long(size_t)>& place;
+  // The hits' words: packed, one a hit holding the place from the end of the index (of
+  // `size` bytes) in its bits `place_mask`; else two a hit, the place second.
+  const uint64_t* words;
+  bool packed;
+  uint64_t size, place_mask;
   const store::IndexFile& index;
   const std::vector<std::string>& projects;
+
+  long long place(size_t i) const {
+    return static_cast<long long>(packed ? size - 1 - (words[i] & place_mask) : words[2 * i + 1]);
+  }
 };
 
 // ForEachHitInOrder, handing the hits to `use` as places in the index.
@@ -784,11 +846,7 @@ bool WalkInOrder(const web::ParamList& params, size_t fields,
     }
   }
   const uint64_t place_mask = (uint64_t{1} << place_bits) - 1;
-  auto place = [&](size_t i) {
-    return static_cast<long long>(packed ? size - 1 - (words[i] & place_mask) : words[2 * i + 1]);
-  };
-  const std::function<long long(size_t)> at = place;
-  use(Ordered{n, at, index, keys.prefix_ids.Projects()});
+  use(Ordered{n, words, packed, size, place_mask, index, keys.prefix_ids.Projects()});
   return true;
 }
 
@@ -813,7 +871,10 @@ bool ForEachHitInOrder(const web::ParamList& params, size_t fields,
 
 namespace {
 
-// The export's rows of `hits`: a helper thread makes every other block of a large answer.
+// The export's rows of `hits`. A large answer is made in blocks by two threads, each taking
+// every other block: a thread makes its block's rows, waits for the block before it to be
+// written, writes its own and goes on to its next, so that both make rows while either
+// writes.
 void WriteInOrder(const Ordered& hits) {
   auto make = [&hits](RowWriter& writer, store::IndexLineReader& lines, RowBuffer& out,
                       size_t first, size_t end) {
@@ -822,7 +883,7 @@ void WriteInOrder(const Ordered& hits) {
     for (size_t i = first; i < end; ++i) {
       const std::string_view line = lines.LineAt(hits.place(i));
       store::SplitHeader(line, view, scratch);
-      writer.PutRow(out, view, line, true);
+      writer.PutRow(out, view, line, true, store::IndexLineReader::kReadable);
     }
   };
   // A large answer through a pipe (the web server's): a larger pipe takes each write whole.
@@ -830,67 +891,45 @@ void WriteInOrder(const Ordered& hits) {
     ::fcntl(STDOUT_FILENO, F_SETPIPE_SZ, static_cast<int>(kExportChunk));
   WriteExportHeader();
   RowWriter& writer = base::Cache<RowWriter>();
-  RowBuffer out(true);
-  store::IndexLineReader lines(hits.index);
-  if (hits.count < 4 * kBlockHits) {
+  auto alone = [&] {
+    RowBuffer out(true);
+    store::IndexLineReader lines(hits.index);
     make(writer, lines, out, 0, hits.count);
-    out.Flush();
-  } else {
-    // A helper thread makes every other block of rows while this one makes the others and
-    // writes them all in order. Rows then need no configuration: it is all read first.
-    writer.LookUpAll(hits.projects);
-    RowWriter helper_writer = writer;
-    RowBuffer made[2] = {RowBuffer(false), RowBuffer(false)};
-    bool full[2] = {false, false};
-    std::mutex mutex;
-    std::condition_variable changed;
-    const size_t blocks = (hits.count + kBlockHits - 1) / kBlockHits;
-    std::thread helper;
-    try {
-      helper = std::thread([&] {
-        store::IndexLineReader helper_lines(hits.index);
-        for (size_t b = 1; b < blocks; b += 2) {
-          const size_t k = b / 2 % 2;
-          {
-            std::unique_lock lock(mutex);
-            changed.wait(lock, [&] { return !full[k]; });
-          }
-          made[k].Clear();
-          make(helper_writer, helper_lines, made[k], b * kBlockHits,
-               std::min(hits.count, (b + 1) * kBlockHits));
-          {
-            std::lock_guard lock(mutex);
-            full[k] = true;
-          }
-          changed.notify_all();
-        }
-      });
-    } catch (const std::system_error&) {  // no thread to be had: this one makes every row
-      make(writer, lines, out, 0, hits.count);
-      out.Flush();
-      return;
-    }
-    for (size_t b = 0; b < blocks; ++b) {
-      if (b % 2 == 0) {
-        make(writer, lines, out, b * kBlockHits, std::min(hits.count, (b + 1) * kBlockHits));
-        continue;
-      }
-      out.Flush();
-      const size_t k = b / 2 % 2;
+  };
+  if (hits.count < 4 * kBlockHits) return alone();
+  // Rows then need no configuration: it is all read first.
+  writer.LookUpAll(hits.projects);
+  RowWriter helper_writer = writer;
+  const size_t blocks = (hits.count + kBlockHits - 1) / kBlockHits;
+  size_t written = 0;  // the blocks written
+  std::mutex mutex;
+  std::condition_variable turn;
+  auto every_other = [&](RowWriter& rows, size_t first_block) {
+    store::IndexLineReader lines(hits.index);
+    RowBuffer made(false);
+    for (size_t b = first_block; b < blocks; b += 2) {
+      made.Clear();
+      make(rows, lines, made, b * kBlockHits, std::min(hits.count, (b + 1) * kBlockHits));
       {
         std::unique_lock lock(mutex);
-        changed.wait(lock, [&] { return full[k]; });
+        turn.wait(lock, [&] { return written == b; });
       }
-      base::Write(nullptr, made[k].Held());
+      base::Write(nullptr, made.Held());
       {
         std::lock_guard lock(mutex);
-        full[k] = false;
+        written = b + 1;
       }
-      changed.notify_all();
+      turn.notify_all();
     }
-    helper.join();
-    out.Flush();
+  };
+  std::thread helper;
+  try {
+    helper = std::thread(every_other, std::ref(helper_writer), 1);
+  } catch (const std::system_error&) {  // no thread to be had: this one makes every row
+    return alone();
   }
+  every_other(writer, 0);
+  helper.join();
 }
 
 }  // namespace

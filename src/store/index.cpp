@@ -276,7 +276,7 @@ std::string_view IndexLineReader::LineAt(long long at) {
   const bool dense = near && w.served * kFar >= w.size;
   w.room = dense ? std::clamp(2 * w.room, kSmallest, kLargest) : kSmallest;
   w.served = 1;
-  if (w.bytes.size() < w.room) w.bytes.resize(w.room);
+  if (w.bytes.size() < w.room + kReadable) w.bytes.resize(w.room + kReadable);
   w.used = clock_;
   w.from = at;
   w.size = 0;
@@ -293,7 +293,9 @@ std::string_view IndexLineReader::LineAt(long long at) {
   if (lf != std::string_view::npos) return got.substr(0, lf);
   if (w.size < want || at + static_cast<long long>(w.size) == size) return got;
   w.size = 0;  // a line longer than the window
-  return index_.LineAt(at, scratch_);
+  const size_t length = index_.LineAt(at, scratch_).size();
+  if (scratch_.size() < length + kReadable) scratch_.resize(length + kReadable);
+  return std::string_view(scratch_.data(), length);
 }
 
 bool ForEachIndexLine(const std::function<bool(std::string_view line)>& each, bool unfinished) {

@@ -51,9 +51,11 @@ class IndexFile {
 // most of them in a few runs forward through the file: through a few windows of the file,
 // each refilled by one read, that grow while their run goes on with lines close together
 // (to kLargest bytes) and start small where a line lies near none of them or the run's lines
-// lie far apart. A view lasts until the next call.
+// lie far apart. A view lasts until the next call, and the kReadable bytes after its end may
+// be read (they are no part of it): a caller may copy its fields in moves of a fixed size.
 class IndexLineReader {
  public:
+  static constexpr size_t kReadable = 64;
   explicit IndexLineReader(const IndexFile& index) : index_(index) {}
   std::string_view LineAt(long long at);
 

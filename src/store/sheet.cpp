@@ -565,12 +565,13 @@ bool FallsOn(long time, const std::tm& day, long into) {
 
 }  // namespace
 
-char* DateFormatter::Put(char* out, long time) {
+char* DateFormatter::PutOfDay(char* out, long time) {
   const long day = time >= 0 ? time / 86400 : -((86399 - time) / 86400);
   Day* slot = &days_[2 * (static_cast<unsigned long>(day) % kDays)];
   for (int way = 0; way < 2; ++way) {
     const Day& d = slot[way];
     if (time < d.from || time >= d.to) continue;
+    Used(d);
     std::memcpy(out, d.text, d.size);
     return PutClock(out + d.size, time - d.from);
   }
@@ -589,6 +590,7 @@ char* DateFormatter::Put(char* out, long time) {
     text.copy(fresh.text, fresh.size);
     slot[1] = slot[0];
     slot[0] = fresh;
+    Used(fresh);
   }
   return out + text.copy(out, kRoom);
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -232,8 +233,29 @@ class DateFormatter {
  public:
   // The most bytes a date takes.
   static constexpr size_t kRoom = 48;
-  // Writes FormatDate(time) at `out`, which has kRoom bytes; returns where it ends.
-  char* Put(char* out, long time);
+  // Writes FormatDate(time) at `out`, which has kRoom bytes; returns where it ends. A time of
+  // one of the two days last written is written here, in a few moves (a list's times come in
+  // runs: the creation times of sheets in order, their correction times, ...).
+  char* Put(char* out, long time) {
+    const Day* d = &last_[0];
+    if (time < d->from || time >= d->to) {
+      d = &last_[1];
+      if (time < d->from || time >= d->to) return PutOfDay(out, time);
+    }
+    std::memcpy(out, d->text, sizeof d->text);
+    out += d->size;
+    // ":%02d.%02d.%02d" of the seconds into the day.
+    const unsigned into = static_cast<unsigned>(time - d->from), hours = into / 3600,
+                   minutes = (into - hours * 3600) / 60,
+                   seconds = into - hours * 3600 - minutes * 60;
+    out[0] = ':';
+    std::memcpy(out + 1, kPairs + 2 * hours, 2);
+    out[3] = '.';
+    std::memcpy(out + 4, kPairs + 2 * minutes, 2);
+    out[6] = '.';
+    std::memcpy(out + 7, kPairs + 2 * seconds, 2);
+    return out + 9;
+  }
   // Appends FormatDate(time) to `out`.
   void Append(std::string& out, long time);
 
@@ -243,6 +265,15 @@ class DateFormatter {
     char text[24] = {};     // "%Y/%m/%d"
     unsigned char size = 0;
   };
+  static constexpr char kPairs[] =
+      "00010203040506070809101112131415161718192021222324252627282930"
+      "3132333435363738394041424344454647484950515253545556575859";
+  char* PutOfDay(char* out, long time);
+  void Used(const Day& day) {
+    last_[1] = last_[0];
+    last_[0] = day;
+  }
+  Day last_[2];  // the days of the last times written, when they were kept
   // Two days for each day since 1970 in UTC, modulo the table's size: a UTC day meets two
   // local days at most.
   static constexpr size_t kDays = 1024;

@@ -242,6 +242,45 @@ TEST_F(StoreFiles, AChangeCompactsTheIndexOnceDeadLinesHaveGrown) {
   EXPECT_EQ(store::CheckStore(false), 0);
 }
 
+// Lines read back by their offsets are the lines, whatever the order: lines in a row, runs
+// forward through the whole file side by side (windows that grow, lines across their ends), lines
+// far apart, backwards, a line longer than any window and the last bytes without a line feed; and
+// the bytes a view promises readable after it can be read.
+TEST_F(StoreFiles, IndexLinesReadBackByTheirOffsets) {
+  std::string text;
+  std::vector<std::pair<long long, std::string>> lines;
+  for (int i = 0; i < 20000; ++i) {
+    // The first lines fill the smallest window exactly; one is longer than the largest.
+    std::string line = i == 7001 ? std::string(700 << 10, 'L')
+                                 : "X|" + std::to_string(i) + "|" + std::string(i % 150, 't');
+    if (i < 16) line.resize(63, 't');
+    lines.emplace_back(static_cast<long long>(text.size()), line);
+    text += line + '\n';
+  }
+  lines.emplace_back(static_cast<long long>(text.size()), "X|cut");
+  Write("data/index", text + "X|cut");
+  std::vector<size_t> order;
+  for (size_t i = 0; i < 16; ++i) order.push_back(i);
+  for (size_t run = 0; run < 4; ++run)
+    for (size_t i = run; i < lines.size(); i += 4) order.push_back(i);
+  for (size_t i = lines.size(); i-- > 0;)
+    if (i % 97 == 0 || i == 7001) order.push_back(i);
+  store::IndexFile index;
+  store::IndexLineReader reader(index);
+  size_t wrong = 0, followed = 0;
+  for (size_t i : order) {
+    const std::string_view got = reader.LineAt(lines[i].first);
+    // Its line feed, then maybe the next lines, within the readable bytes (copied by the
+    // C library, which a sanitizer build checks).
+    const std::string after(got.data() + got.size(), store::IndexLineReader::kReadable);
+    followed += i + 1 < lines.size() && after[0] == '\n';
+    if (got != lines[i].second && wrong++ < 3) ADD_FAILURE() << "line " << i;
+  }
+  EXPECT_EQ(wrong, 0u);
+  EXPECT_EQ(followed, order.size() - 1);  // all but the cut line
+  EXPECT_EQ(reader.LineAt(static_cast<long long>(text.size()) + 5), "");
+}
+
 TEST_F(StoreFiles, NamesThatAreNoSheetFilesAreRefused) {
   const std::string line = "S|1|a|0|u|a|P|G|p|1|1|a|0|||0|||0||a|a|||0|1|T\n";
   for (const char* rel : {"secret", "data/history.dat", "data/index"}) Write(rel, line);
