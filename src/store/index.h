@@ -60,7 +60,7 @@ class IndexLineReader {
   std::string_view LineAt(long long at);
 
  private:
-  static constexpr size_t kWindows = 4, kSmallest = 512, kLargest = 512 << 10, kFar = 8 << 10;
+  static constexpr size_t kWindows = 4, kSmallest = 512, kLargest = 128 << 10, kFar = 8 << 10;
   struct Window {
     long long from = 0;
     size_t size = 0;    // bytes read
