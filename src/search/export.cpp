@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <climits>
 #include <condition_variable>
 #include <cstdint>
 #include <cstring>
@@ -474,10 +475,22 @@ class Prefixes {
     const std::string_view both =
         joined ? std::string_view(project.data(), project.size() + 1 + group.size())
                : std::string_view();
+    auto same = [&](const Known& p) {
+      return p.phase == phase && p.project_size == project.size() &&
+             (joined ? SameShort(p.both, both) : p.project == project && p.group == group);
+    };
+    // First where a hash of its sizes, phase and last byte puts it: the prefixes of a store
+    // come in no order, and a search through the few met would mostly guess wrong.
+    const uint64_t mix =
+        project.size() | group.size() << 8 | uint64_t{static_cast<unsigned char>(phase)} << 16 |
+        uint64_t{group.empty() ? 0u : static_cast<unsigned char>(group.back())} << 24;
+    Known& slot = slots_[mix * 0x9E3779B97F4A7C15u >> 60];
+    if (same(slot)) return slot.id;
     for (const Known& p : known_)
-      if (p.phase == phase && p.project_size == project.size() &&
-          (joined ? SameShort(p.both, both) : p.project == project && p.group == group))
+      if (same(p)) {
+        slot = p;
         return p.id;
+      }
     key_.assign(project).append(1, '\0').append(group).append(1, '\0') += std::to_string(phase);
     auto it = by_key_.find(key_);
     if (it == by_key_.end()) {
@@ -506,11 +519,12 @@ class Prefixes {
  private:
   struct Known {
     std::string project, group, both;  // both: "project|group"
-    size_t project_size;
-    int phase;
+    size_t project_size = 0;
+    int phase = INT_MIN;  // an empty slot: no code reads so
     std::optional<uint32_t> id;
   };
   std::vector<Known> known_;           // the first few met, looked at before the map
+  std::array<Known, 16> slots_;        // of those, the one last met at each hash
   std::vector<std::string> projects_;  // every project met
   std::string key_;
   std::map<std::string, std::optional<uint32_t>, std::less<>> by_key_;
