@@ -190,7 +190,8 @@ const HeaderField kFields[kHeaderFields - 1] = {
 
 // ParseHeader of a line known to hold no NUL byte.
 void ParseClean(std::string_view line, FactSheet& sheet);
-void SplitClean(std::string_view line, HeaderView& view, size_t fields = kHeaderFields);
+// Returns how many bytes of the line the fields read lie in.
+size_t SplitClean(std::string_view line, HeaderView& view, size_t fields = kHeaderFields);
 
 // Reads one entry after its separator line into `entry`. Returns false at end of file,
 // else leaves the separator line that ended the entry in `line`.
@@ -359,8 +360,12 @@ bool HasControl(std::string_view line) {
 }
 
 void SplitHeader(std::string_view line, HeaderView& view, std::string& scratch, size_t fields) {
-  view.controls = HasControl(line);
-  SplitClean(view.controls ? WithoutNul(line, scratch) : line, view, fields);
+  // Only the bytes of the fields read are looked at for control bytes; blanks for NUL bytes
+  // leave every bar where it was.
+  const size_t read = SplitClean(line, view, fields);
+  view.controls = HasControl(line.substr(0, read));
+  if (view.controls && std::memchr(line.data(), '\0', read))
+    SplitClean(WithoutNul(line, scratch), view, fields);
 }
 
 void ParseHeader(std::string_view line, FactSheet& sheet) {
@@ -371,7 +376,7 @@ void ParseHeader(std::string_view line, FactSheet& sheet) {
 namespace {
 
 // SplitHeader of a line known to hold no NUL byte.
-void SplitClean(std::string_view line, HeaderView& view, size_t fields) {
+size_t SplitClean(std::string_view line, HeaderView& view, size_t fields) {
   // The longest each field is read: its capacity less one for a text, else the whole field.
   static constexpr auto kLongest = [] {
     std::array<size_t, kHeaderFields - 1> longest{};
@@ -393,7 +398,9 @@ void SplitClean(std::string_view line, HeaderView& view, size_t fields) {
   // Fields the line does not reach are empty; with 26 "|" every one is set.
   for (size_t k = count; k < before_title; ++k) view.field[k] = {};
   // The title: the rest of the line after the last "|" read, bars included.
-  if (fields == kHeaderFields) view.field[kTitleAt] = line.substr(start).substr(0, kTitleSize - 1);
+  if (fields < kHeaderFields) return start;
+  view.field[kTitleAt] = line.substr(start).substr(0, kTitleSize - 1);
+  return line.size();
 }
 
 void ParseClean(std::string_view line, FactSheet& sheet) {

@@ -186,7 +186,7 @@ inline int HeaderCode(std::string_view field) {
 }
 struct HeaderView {
   std::string_view field[kHeaderFieldCount];
-  bool controls = false;  // whether the line holds a byte below 0x20 (tab, NUL ...)
+  bool controls = false;  // whether the fields read hold a byte below 0x20 (tab, NUL ...)
   std::string_view operator[](size_t at) const { return field[at]; }
   int Number(size_t at) const { return HeaderNumber(field[at]); }
   int Code(size_t at) const { return HeaderCode(field[at]); }
