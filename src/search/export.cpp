@@ -413,7 +413,8 @@ uint64_t DigitsKey(int number, int& length) {
   return key * Power11(10 - n);
 }
 
-// DigitsKey of the number field `v`, straight from its digits when "%05d" wrote them so.
+// DigitsKey of the number field `v`, straight from its digits when "%05d" wrote them so;
+// else of `number`, the number it reads as.
 uint64_t DigitsKeyOf(std::string_view v, int number, int& length) {
   if (!IsPlainNumber(v)) return DigitsKey(number, length);
   uint64_t key = 0;
@@ -609,7 +610,9 @@ struct Keys {
 
   void Add(char by, const store::HeaderView& h, long long at) {
     if (!keyed) return;
-    const int number = h.Number(store::kNumberAt);
+    // Plain digits need no reading as a number: they are the key, and no negative one.
+    const std::string_view digits = h[store::kNumberAt];
+    const int number = IsPlainNumber(digits) ? 0 : h.Number(store::kNumberAt);
     // "-0001": no sheet name, no row in the export; the list shows it, unkeyed.
     if (number < 0) {
       keyed = !every;
@@ -622,8 +625,7 @@ struct Keys {
       return;
     }
     int length = 0;
-    uint64_t key =
-        uint64_t{*prefix} << kDigitBits | DigitsKeyOf(h[store::kNumberAt], number, length);
+    uint64_t key = uint64_t{*prefix} << kDigitBits | DigitsKeyOf(digits, number, length);
     longest = std::max(longest, length);
     uint64_t above = 0;
     if (by == '0' || by == '3') {
