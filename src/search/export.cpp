@@ -86,7 +86,7 @@ const std::string& LabelOf(size_t at, int code) {
 }
 
 // Digits as "%05d" writes the number they read as: 5 digits, or up to 9 without a leading 0.
-bool IsPlainNumber(std::string_view v) {
+[[gnu::always_inline]] inline bool IsPlainNumber(std::string_view v) {
   return v.size() >= 5 && v.size() <= 9 && (v.size() == 5 || v[0] != '0') && AllDigits(v);
 }
 
@@ -415,7 +415,7 @@ uint64_t DigitsKey(int number, int& length) {
 
 // DigitsKey of the number field `v`, straight from its digits when "%05d" wrote them so;
 // else of `number`, the number it reads as.
-uint64_t DigitsKeyOf(std::string_view v, int number, int& length) {
+[[gnu::always_inline]] inline uint64_t DigitsKeyOf(std::string_view v, int number, int& length) {
   if (!IsPlainNumber(v)) return DigitsKey(number, length);
   uint64_t key = 0;
   for (char c : v) key = key * 11 + static_cast<uint64_t>(c - '0' + 1);
@@ -451,7 +451,7 @@ class Ranks {
 };
 
 // Whether two short texts are equal, compared in words rather than through a call.
-bool SameShort(std::string_view a, std::string_view b) {
+[[gnu::always_inline]] inline bool SameShort(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   size_t i = 0;
   for (; i + 8 <= a.size(); i += 8) {
@@ -469,26 +469,37 @@ bool SameShort(std::string_view a, std::string_view b) {
 // text with its dot among `ranks`, or none when a name with it is no sheet name.
 class Prefixes {
  public:
-  std::optional<uint32_t> Id(std::string_view project, std::string_view group, int phase,
-                             Ranks& ranks) {
-    // The project and group as they lie in the line, with the bar between them: one compare.
-    const bool joined = group.data() == project.data() + project.size() + 1;
-    const std::string_view both =
-        joined ? std::string_view(project.data(), project.size() + 1 + group.size())
-               : std::string_view();
-    auto same = [&](const Known& p) {
-      return p.phase == phase && p.project_size == project.size() &&
-             (joined ? SameShort(p.both, both) : p.project == project && p.group == group);
-    };
+  // Made part of each walk's step; what it seldom needs is a call away.
+  [[gnu::always_inline]] std::optional<uint32_t> Id(std::string_view project,
+                                                    std::string_view group, int phase,
+                                                    Ranks& ranks) {
     // First where a hash of its sizes, phase and last byte puts it: the prefixes of a store
     // come in no order, and a search through the few met would mostly guess wrong.
     const uint64_t mix =
         project.size() | group.size() << 8 | uint64_t{static_cast<unsigned char>(phase)} << 16 |
         uint64_t{group.empty() ? 0u : static_cast<unsigned char>(group.back())} << 24;
     Known& slot = slots_[mix * 0x9E3779B97F4A7C15u >> 60];
-    if (same(slot)) return slot.id;
+    if (Same(slot, project, group, phase)) return slot.id;
+    return IdBeyond(slot, project, group, phase, ranks);
+  }
+
+ private:
+  struct Known;
+  [[gnu::always_inline]] static bool Same(const Known& p, std::string_view project,
+                                          std::string_view group, int phase) {
+    if (p.phase != phase || p.project_size != project.size()) return false;
+    // The project and group as they lie in the line, with the bar between them: one compare.
+    if (group.data() == project.data() + project.size() + 1)
+      return SameShort(p.both, std::string_view(project.data(), project.size() + 1 + group.size()));
+    return p.project == project && p.group == group;
+  }
+
+  // Id of a prefix not in `slot`, which then holds it.
+  [[gnu::noinline]] std::optional<uint32_t> IdBeyond(Known& slot, std::string_view project,
+                                                     std::string_view group, int phase,
+                                                     Ranks& ranks) {
     for (const Known& p : known_)
-      if (same(p)) {
+      if (Same(p, project, group, phase)) {
         slot = p;
         return p.id;
       }
@@ -511,6 +522,8 @@ class Prefixes {
     }
     return it->second;
   }
+
+ public:
   const std::vector<std::string>& Projects() const { return projects_; }
   void AddProject(std::string_view project) {
     if (std::find(projects_.begin(), projects_.end(), project) == projects_.end())
