@@ -610,6 +610,14 @@ void OrderTitleRuns(Pair* pairs, size_t n, size_t from, store::IndexLineReader& 
   }
 }
 
+// A hit's place word holds the length of its line in its top bits when it fits (else 0,
+// unknown): the rows are then made without looking for each line's end.
+constexpr int kLengthShift = 48;
+constexpr uint64_t kPlaceOnly = (uint64_t{1} << kLengthShift) - 1;
+uint64_t LengthWord(size_t length) {
+  return length < (size_t{1} << 16) ? uint64_t{length} << kLengthShift : 0;
+}
+
 // What the walk of one part of the index gathers: the hits' keys and places, and the texts
 // their keys rank.
 struct Keys {
@@ -621,7 +629,7 @@ struct Keys {
   int longest = 5;     // digits of the longest number
   uint64_t low = ~uint64_t{0}, high = 0;  // of the bits above the name
 
-  void Add(char by, const store::HeaderView& h, long long at) {
+  void Add(char by, const store::HeaderView& h, long long at, size_t line_size) {
     if (!keyed) return;
     // Plain digits need no reading as a number: they are the key, and no negative one.
     const std::string_view digits = h[store::kNumberAt];
@@ -652,7 +660,7 @@ struct Keys {
     key |= above << 47;
     if (by == '4') key = TitleKey(h[store::kTitleAt], 0);
     keyed = prefixes.Size() <= kPrefixes && resps.Size() <= kResps &&
-            block.Push(key, static_cast<uint64_t>(at));
+            block.Push(key, static_cast<uint64_t>(at) | LengthWord(line_size));
   }
 };
 
@@ -742,15 +750,21 @@ namespace {
 struct Ordered {
   size_t count;
   // The hits' words: packed, one a hit holding the place from the end of the index (of
-  // `size` bytes) in its bits `place_mask`; else two a hit, the place second.
+  // `size` bytes) in its bits `place_mask` above its lowest `length_bits`, which hold the
+  // line's length (0: unknown); else two a hit, the place second.
   const uint64_t* words;
   bool packed;
   uint64_t size, place_mask;
+  int length_bits;
   const store::IndexFile& index;
   const std::vector<std::string>& projects;
 
   long long place(size_t i) const {
-    return static_cast<long long>(packed ? size - 1 - (words[i] & place_mask) : words[2 * i + 1]);
+    return static_cast<long long>(packed ? size - 1 - (words[i] >> length_bits & place_mask)
+                                         : words[2 * i + 1]);
+  }
+  size_t length(size_t i) const {
+    return packed ? static_cast<size_t>(words[i] & ((uint64_t{1} << length_bits) - 1)) : 0;
   }
 };
 
@@ -774,15 +788,14 @@ bool WalkInOrder(const web::ParamList& params, size_t fields,
   // Only a data file reads the rights quietly, as the walk in two halves needs.
   if (!exporting || !ForEachMatchInTwo(
                         params, index,
-                        [&](int part, const store::HeaderView& h, std::string_view, long long at) {
-                          parts[part].Add(by, h, at);
-                        },
+                        [&](int part, const store::HeaderView& h, std::string_view line,
+                            long long at) { parts[part].Add(by, h, at, line.size()); },
                         fields))
     ForEachMatch(
         params, index,
-        [&](const store::HeaderView& h, std::string_view, long long at) {
+        [&](const store::HeaderView& h, std::string_view line, long long at) {
           if (on_match) on_match(h);
-          parts[0].Add(by, h, at);
+          parts[0].Add(by, h, at, line.size());
         },
         fields);
   IdMaps ids;
@@ -813,6 +826,8 @@ bool WalkInOrder(const web::ParamList& params, size_t fields,
             place_bits = BitsFor(size);
   const int bits = above_bits + prefix_bits + number_bits + place_bits;
   const bool packed = bits < 64 && by != '4';
+  // The lines' lengths in what bits are left below the place, lines of up to 8191 bytes.
+  const int length_bits = packed ? std::min(13, 63 - bits) : 0;
   HitBlock merged;
   uint64_t* words = nullptr;
   size_t n = 0;
@@ -823,19 +838,24 @@ bool WalkInOrder(const web::ParamList& params, size_t fields,
       const size_t count = block.count() / 2;
       uint64_t* w = block.words();
       const uint64_t shorten = Power11(10 - longest);
+      const uint64_t longest_line = (uint64_t{1} << length_bits) - 1;
       for (size_t i = 0; i < count; ++i) {
-        const uint64_t key = ranked(part, w[2 * i]), at = w[2 * i + 1];
+        const uint64_t key = ranked(part, w[2 * i]), at = w[2 * i + 1] & kPlaceOnly;
+        const uint64_t length = w[2 * i + 1] >> kLengthShift;
         const uint64_t above = by == '2' ? key >> 47 : (key >> 47) - low;
         const uint64_t name = ((key & kPrefixMask) >> kDigitBits) << number_bits |
                               (key & ((uint64_t{1} << kDigitBits) - 1)) / shorten;
-        w[i] = ((above << (prefix_bits + number_bits) | name) << place_bits) | (size - 1 - at);
+        w[i] = ((((above << (prefix_bits + number_bits) | name) << place_bits) | (size - 1 - at))
+                << length_bits) |
+               (length <= longest_line ? length : 0);
       }
       // By the bits above the place (the places only part equal keys, seldom met), then each
       // run of equal keys by place.
+      const int below_key = place_bits + length_bits;
       if (!std::is_sorted(w, w + count)) {
-        RadixSort(w, w + count, count, place_bits, bits);
+        RadixSort(w, w + count, count, below_key, bits + length_bits);
         for (size_t i = 0, run = 0; i <= count; ++i)
-          if (i == count || w[i] >> place_bits != w[run] >> place_bits) {
+          if (i == count || w[i] >> below_key != w[run] >> below_key) {
             if (i - run > 1) std::sort(w + run, w + i);
             run = i;
           }
@@ -866,7 +886,10 @@ bool WalkInOrder(const web::ParamList& params, size_t fields,
     if (!MergeHits(parts[0], parts[1], by, ids)) return false;
     n = keys.block.count() / 2;
     words = keys.block.words();
-    for (size_t i = 0; i < n; ++i) words[2 * i] = ranked(0, words[2 * i]);
+    for (size_t i = 0; i < n; ++i) {
+      words[2 * i] = ranked(0, words[2 * i]);
+      words[2 * i + 1] &= kPlaceOnly;
+    }
     Pair* pairs = reinterpret_cast<Pair*>(words);
     std::sort(pairs, pairs + n, PairBefore);
     if (by == '4') {
@@ -875,7 +898,7 @@ bool WalkInOrder(const web::ParamList& params, size_t fields,
     }
   }
   const uint64_t place_mask = (uint64_t{1} << place_bits) - 1;
-  use(Ordered{n, words, packed, size, place_mask, index, keys.prefix_ids.Projects()});
+  use(Ordered{n, words, packed, size, place_mask, length_bits, index, keys.prefix_ids.Projects()});
   return true;
 }
 
@@ -890,7 +913,7 @@ bool ForEachHitInOrder(const web::ParamList& params, size_t fields,
       store::HeaderView view;
       std::string scratch;
       for (size_t i = first; i < end; ++i) {
-        const std::string_view line = lines.LineAt(hits.place(i));
+        const std::string_view line = lines.LineAt(hits.place(i), hits.length(i));
         store::SplitHeader(line, view, scratch);
         each(view, line, i);
       }
@@ -910,7 +933,7 @@ void WriteInOrder(const Ordered& hits) {
     store::HeaderView view;
     std::string scratch;
     for (size_t i = first; i < end; ++i) {
-      const std::string_view line = lines.LineAt(hits.place(i));
+      const std::string_view line = lines.LineAt(hits.place(i), hits.length(i));
       store::SplitHeader(line, view, scratch);
       writer.PutRow(out, view, line, true, store::IndexLineReader::kReadable);
     }

@@ -244,7 +244,7 @@ std::string_view IndexFile::LineAt(long long at, std::string& scratch) const {
   }
 }
 
-std::string_view IndexLineReader::LineAt(long long at) {
+std::string_view IndexLineReader::LineAt(long long at, size_t known) {
   const int fd = index_.fd_;
   const long long size = index_.size_;
   if (fd < 0 || at < 0 || at >= size) return {};
@@ -257,6 +257,11 @@ std::string_view IndexLineReader::LineAt(long long at) {
     if (at >= w.from && at < w.from + static_cast<long long>(w.size)) {
       const size_t start = static_cast<size_t>(at - w.from);
       const char* data = w.bytes.data() + start;
+      if (known > 0 && start + known < w.size && data[known] == '\n') {
+        w.used = clock_;
+        ++w.served;
+        return std::string_view(data, known);
+      }
       if (const void* lf = std::memchr(data, '\n', w.size - start)) {
         w.used = clock_;
         ++w.served;

@@ -57,7 +57,8 @@ class IndexLineReader {
  public:
   static constexpr size_t kReadable = 64;
   explicit IndexLineReader(const IndexFile& index) : index_(index) {}
-  std::string_view LineAt(long long at);
+  // `length`, when known (not 0), spares looking for the line's end where a window holds it.
+  std::string_view LineAt(long long at, size_t length = 0);
 
  private:
   static constexpr size_t kWindows = 4, kSmallest = 512, kLargest = 128 << 10, kFar = 8 << 10;
