@@ -41,24 +41,14 @@ uint64_t KeyHashOfLine(std::string_view line, std::string& key) {
 // The number a line's key holds, as IndexKeyOfLine reads it; -1 when the quick reading could
 // differ from it (a NUL byte in the field).
 long long QuickNumber(std::string_view line) {
-  // The usual line: a one-letter code, then five to nine digits and a bar.
-  if (line.size() > 12 && line[1] == '|') {
-    unsigned value = 0;
-    size_t i = 2;
-    for (; i < 11; ++i) {
-      const unsigned digit = static_cast<unsigned char>(line[i]) - unsigned{'0'};
-      if (digit > 9) break;
-      value = value * 10 + digit;
-    }
-    if (i >= 7 && line[i] == '|') return value;
-  }
-  size_t first = line.find('|');
+  // The number is the second field: with the usual one-letter code, from the third byte on.
+  const size_t first = line.size() > 1 && line[0] != '|' && line[1] == '|' ? 1 : line.find('|');
   if (first == std::string_view::npos) return 0;
   size_t second = line.find('|', first + 1);
   if (second == std::string_view::npos) return 0;
   std::string_view field = line.substr(first + 1, second - first - 1);
   if (field.find('\0') != std::string_view::npos) return -1;
-  return LeadingNumber(field);
+  return HeaderNumber(field);
 }
 
 // A sum of the bytes that end the compacted part, so that a record of another file that
