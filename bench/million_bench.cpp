@@ -102,8 +102,13 @@ double Median(std::vector<double> v) {
 
 // Writes `count` sheets of the sample project straight into `data` (no CGI): a header, one
 // entry and a short log each, with their index, least recently written first.
-// `name` is left new, so that a status action applies to it at every run.
-void Generate(const std::string& data, int count, const std::string& name_left_new) {
+// `name` is left new, so that a status action applies to it at every run. `only_that_one`:
+// nothing but that sheet is written again as it was made (its file overwritten in place, so
+// that the folder does not change, and its header appended to the index as a change would):
+// every run of the benchmark then acts on a sheet of the same size, whatever the actions of
+// the runs before it added to its log.
+void Generate(const std::string& data, int count, const std::string& name_left_new,
+              bool only_that_one = false) {
   static const char* const kWords[] = {"crash",  "window", "save",   "print",  "menu",  "dialog",
                                        "label",  "server", "report", "export", "field", "value",
                                        "button", "list",   "sort",   "date",   "wrong", "slow"};
@@ -111,7 +116,7 @@ void Generate(const std::string& data, int count, const std::string& name_left_n
   std::mt19937 rnd(1);
   auto pick = [&rnd](int n) { return static_cast<int>(rnd() % static_cast<unsigned>(n)); };
   int next[4] = {1, 1, 1, 1};
-  base::File index = base::OpenFile(data + "index", "wb");
+  base::File index = base::OpenFile(data + "index", only_that_one ? "ab" : "wb");
   for (int i = 0; i < count; ++i) {
     const int place = pick(4);  // phase a or s, group GUI or Core
     store::FactSheet s;
@@ -136,6 +141,7 @@ void Generate(const std::string& data, int count, const std::string& name_left_n
     s.resp = kLogins[pick(5)];
     s.type = 1;
     s.Load = 1 + pick(20);
+    if (only_that_one && name != name_left_new) continue;
     store::AddEntry(s, "Description", s.submitter, s.created, "It fails when the menu opens.\n");
     s.log = store::FormatDate(s.created) + " Created by " + s.submitter + "\n";
     if (name == name_left_new) s.status = store::kNew;
@@ -145,6 +151,7 @@ void Generate(const std::string& data, int count, const std::string& name_left_n
     ::close(fd);
     const std::string line = store::FormatHeader(s);
     std::fwrite(line.data(), 1, line.size(), index.get());
+    if (only_that_one) break;
   }
 }
 
@@ -174,6 +181,8 @@ int main(int argc, char** argv) {
     Generate(data, sheets, name);
     gen_s = std::chrono::duration<double>(Clock::now() - start).count();
     base::WriteFileAtomic(store + "/made", "");
+  } else {
+    Generate(data, sheets, name, /*only_that_one=*/true);
   }
   std::string config = inst.DefaultConfig();
   config.replace(config.find("DEBUG YES"), 9, "DEBUG NO");
