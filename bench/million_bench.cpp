@@ -53,6 +53,10 @@ struct Page {
   std::string floor;        // the label this page is measured against
   std::string target;       // the ratio aimed at, for the report
   bool drop_stamp = false;  // the statistics stamp removed first: the refresh runs
+  // Run once unmeasured just before each measured run: a page of a millisecond or so is
+  // measured as a server that keeps serving it runs it, not after the caches were emptied by
+  // the large pages of the round before (the first page of a round was a fifth slower).
+  bool warm = false;
   std::vector<double> ms;
   long max_kb = 0;
 };
@@ -231,13 +235,22 @@ int main(int argc, char** argv) {
       page("stats", {cgi}, "", "<TITLE>QUORB</TITLE>", "grep -c", "3"),
   };
   pages.back().drop_stamp = true;
+  for (Page& p : pages) p.warm = p.floor.starts_with("hello") || p.label.starts_with("hello");
   int header_round = 0;
-  auto run = [&](Page& p) {
+  // Each header change gives the sheet a title of its own, so that every run changes it.
+  auto next_title = [&](Page& p) {
     if (p.label == "header")
       p = post(p, e2e::FormBody(e2e::With(e2e::With(e2e::HeaderForm(name), "phase", "a"), "title",
                                           base::Sprintf("Crash %d", header_round++))));
+  };
+  auto run = [&](Page& p) {
     if (p.drop_stamp) fs::remove(inst.Path("config/.stats"));
     long kb = 0;
+    if (p.warm) {
+      next_title(p);
+      Launch(root, p, kb);
+    }
+    next_title(p);
     p.ms.push_back(Launch(root, p, kb));
     p.max_kb = std::max(p.max_kb, kb);
   };

@@ -398,8 +398,8 @@ FoundList FindSheets(const web::ParamList& params, bool rights_read) {
   FoundList hits;
   const std::string& version_choice = web::GetParam(params, "aff_versSel");
   const char choice = version_choice.empty() ? '\0' : version_choice.front();
-  store::IndexFile index;
   if (!IsSearchByName(params)) {
+    store::IndexFile index;
     store::FactSheet sheet;
     ForEachMatch(
         params, index,
@@ -421,6 +421,8 @@ FoundList FindSheets(const web::ParamList& params, bool rights_read) {
     quick = web::GetParam(params, "Numero");
   SheetAccess access(params, exporting);
   if (std::optional<FoundList> own = FindByOwnFile(quick, access, choice)) return *own;
+  // Only a name that is no sheet's own file needs the index.
+  store::IndexFile index;
   store::FactSheet sheet;
   index.ForEach([&](std::string_view line, long long) {
     store::ParseHeader(line, sheet);
