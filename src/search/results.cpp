@@ -147,7 +147,10 @@ class ListRows {
       fmt::format_to(std::back_inserter(rows_), "{:05d}", static_cast<int>(i - window_.first));
     } else {
       const size_t page_first = i - i % window_.size;
-      if (page_link_.empty()) page_link_ = PageLink(0).substr(0, PageLink(0).size() - 1);
+      if (page_link_.empty()) {
+        page_link_ = PageLink(0);
+        page_link_.pop_back();  // the "0"
+      }
       Cat(rows_, "<TR><TD WIDTH=10%><A HREF=\"", page_link_,
           std::to_string(static_cast<int>(page_first)), "#");
       fmt::format_to(std::back_inserter(rows_), "{:05d}\"", static_cast<int>(i - page_first));

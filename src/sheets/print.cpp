@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <numeric>
 #include <optional>
 #include <utility>
@@ -100,6 +101,17 @@ void Drain(int out_fd, int err_fd, std::string& out, std::string& err) {
       }
       into[i]->append(chunk, static_cast<size_t>(n));
     }
+  }
+}
+
+// Hands `each` what `fd` holds from where it stands, a block at a time.
+void ReadBlocks(int fd, const std::function<void(std::string_view)>& each) {
+  std::string block(1 << 16, '\0');
+  for (;;) {
+    ssize_t n = ::read(fd, block.data(), block.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    each(std::string_view(block.data(), static_cast<size_t>(n)));
   }
 }
 
@@ -354,14 +366,7 @@ bool PrintFile::Print() {
   }
   // The page shows the text from the file, a block at a time.
   if (int in = ::open(path.c_str(), O_RDONLY | O_CLOEXEC); in >= 0) {
-    std::string block(1 << 16, '\0');
-    for (;;) {
-      ssize_t n = ::read(in, block.data(), block.size());
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      base::Write(nullptr,
-                  base::EscapeHtml(std::string_view(block.data(), static_cast<size_t>(n))));
-    }
+    ReadBlocks(in, [](std::string_view piece) { base::Write(nullptr, base::EscapeHtml(piece)); });
     ::close(in);
   }
 
@@ -393,17 +398,12 @@ bool PrintFile::Print() {
   const bool printed = outcome.started && outcome.status == 0;
   if (said_fd >= 0) {
     ::lseek(said_fd, 0, SEEK_SET);
-    std::string block(1 << 16, '\0');
-    for (;;) {
-      ssize_t n = ::read(said_fd, block.data(), block.size());
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      const std::string_view piece(block.data(), static_cast<size_t>(n));
+    ReadBlocks(said_fd, [&](std::string_view piece) {
       if (printed)
         base::Write(nullptr, base::EscapeHtml(piece));
       else
         outcome.output += piece;
-    }
+    });
     ::close(said_fd);
     base::RemoveFile(said);
   }
