@@ -346,13 +346,6 @@ class HitBlock {
       ::madvise(reinterpret_cast<char*>(words_) + start, bytes_ - start, MADV_DONTNEED);
   }
   size_t count() const { return count_; }
-  // Room for `words` words, counted as held (their values left to the caller).
-  bool Hold(size_t words) {
-    while (words * sizeof(uint64_t) > bytes_)
-      if (!Grow()) return false;
-    count_ = words;
-    return true;
-  }
   // All its memory given back.
   void Free() {
     if (words_) ::munmap(words_, bytes_);
@@ -664,6 +657,14 @@ struct Keys {
   }
 };
 
+// Merges the sorted words b[0, nb) into the sorted words a[0, na), which has room for
+// na + nb words: from the largest down, so that no word of a is written over before it is
+// read. No two words are equal (each holds its hit's place).
+void MergeFromTheBack(uint64_t* a, size_t na, const uint64_t* b, size_t nb) {
+  size_t i = na, j = nb, k = na + nb;
+  while (j > 0) a[--k] = i > 0 && a[i - 1] > b[j - 1] ? a[--i] : b[--j];
+}
+
 // The ids that the texts of one walk's keys have among those of another.
 struct IdMaps {
   std::vector<uint64_t> prefix, resp;
@@ -828,7 +829,6 @@ bool WalkInOrder(const web::ParamList& params, size_t fields,
   const bool packed = bits < 64 && by != '4';
   // The lines' lengths in what bits are left below the place, lines of up to 8191 bytes.
   const int length_bits = packed ? std::min(13, 63 - bits) : 0;
-  HitBlock merged;
   uint64_t* words = nullptr;
   size_t n = 0;
   if (packed) {
@@ -860,7 +860,6 @@ bool WalkInOrder(const web::ParamList& params, size_t fields,
             run = i;
           }
       }
-      block.Release(count);
     };
     std::thread helper;
     try {
@@ -870,18 +869,16 @@ bool WalkInOrder(const web::ParamList& params, size_t fields,
     }
     pack(0);
     if (helper.joinable()) helper.join();
-    const size_t n0 = parts[0].block.count() / 2, n1 = parts[1].block.count() / 2;
-    n = n0 + n1;
-    if (n1 == 0) {
-      words = parts[0].block.words();
-    } else {
-      if (!merged.Hold(n)) return false;
-      const uint64_t *a = parts[0].block.words(), *b = parts[1].block.words();
-      std::merge(a, a + n0, b, b + n1, merged.words());
-      parts[0].block.Free();
-      parts[1].block.Free();
-      words = merged.words();
-    }
+    // The walk with more hits takes the other's: its block held two words a hit, so it has
+    // room for both walks' packed words.
+    const int more = parts[1].block.count() > parts[0].block.count() ? 1 : 0;
+    HitBlock &into = parts[more].block, &from = parts[1 - more].block;
+    const size_t n_into = into.count() / 2, n_from = from.count() / 2;
+    n = n_into + n_from;
+    MergeFromTheBack(into.words(), n_into, from.words(), n_from);
+    from.Free();
+    into.Release(n);
+    words = into.words();
   } else {
     if (!MergeHits(parts[0], parts[1], by, ids)) return false;
     n = keys.block.count() / 2;
