@@ -23,6 +23,7 @@ struct LanguageFile {
   std::map<int, std::string> messages;  // the last line of a number wins, as in the loader
   std::vector<std::string> lines;       // every raw line, without its LF
   std::vector<int> repeated;            // numbers given on more than one line
+  std::vector<int> out_of_order;  // numbers below one on an earlier line
 };
 
 struct CatalogueRow {
@@ -50,6 +51,8 @@ LanguageFile LoadLanguage(const std::string& code) {
     if (!std::regex_match(line, m, message)) continue;
     const int number = std::stoi(m[1]);
     if (file.messages.contains(number)) file.repeated.push_back(number);
+    if (!file.messages.empty() && number < file.messages.rbegin()->first)
+      file.out_of_order.push_back(number);
     file.messages[number] = m[2];
   }
   return file;
@@ -106,6 +109,8 @@ TEST(LanguageFiles, HoldTheCataloguedNumbersInPlainLinesWithTheirKeywords) {
     for (const auto& [number, text] : file.messages)
       EXPECT_TRUE(Catalogue().contains(number)) << "uncatalogued message " << number;
     EXPECT_EQ(file.repeated, std::vector<int>{}) << "numbers repeated in langue." << file.code;
+    // In number order: the loader then takes the lines as they come, with no sort per request.
+    EXPECT_EQ(file.out_of_order, std::vector<int>{}) << "out of order in langue." << file.code;
     for (const auto& line : file.lines) {
       EXPECT_LE(line.size(), 299u) << line;
       EXPECT_TRUE(line.empty() || line.back() != '\r') << "CR LF line end: " << line;
