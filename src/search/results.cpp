@@ -194,7 +194,8 @@ void WriteFullSheetsOf(
   base::Page("<H2>%s </H2>\n", Msg(2112));
   const std::string qs = sheets::EncodeQS(web::GetRawQuery());
   std::string html;
-  html.reserve(2 * kRowsChunk);
+  // Room for the chunks of a long list; one sheet (a quick view) needs a few pages at most.
+  if (!only) html.reserve(2 * kRowsChunk);
   auto show = [&](const std::string& name, const store::FactSheet* sheet) {
     // Every hit gets its bar, and so its numbered anchor, even when its file has gone:
     // the links of the list count one anchor per hit.
