@@ -1,6 +1,7 @@
 #include "config/language.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <optional>
 #include <unordered_map>
 #include <vector>
@@ -39,11 +40,15 @@ std::optional<int> LeadingNumber(std::string_view line, size_t& after_comma) {
   size_t start = i;
   if (i < line.size() && (line[i] == '-' || line[i] == '+')) ++i;
   size_t digits = i;
-  while (i < line.size() && line[i] >= '0' && line[i] <= '9') ++i;
+  uint32_t value = 0;  // of the digits, while there are at most nine
+  for (; i < line.size() && line[i] >= '0' && line[i] <= '9'; ++i)
+    value = value * 10 + static_cast<uint32_t>(line[i] - '0');
   if (i == digits) return std::nullopt;
   if (i >= line.size() || line[i] != ',') return std::nullopt;
   if (i - start > 10) return std::nullopt;  // beyond any message number
   after_comma = i + 1;
+  // Every line of the file comes here at each start: plain digits are read as they are met.
+  if (digits == start && i - digits <= 9) return static_cast<int>(value);
   return base::LeadingNumber(line.substr(start, i - start));
 }
 

@@ -18,13 +18,13 @@ TEST(LanguageTable, LaterLinesWinAndOnlyPositiveNumbersCount) {
   Installation inst;
   inst.Write("config/langue.EN",
              "1,EN\r\n2,v4.6\n500,Erreur\n500,Error\n12, word\n0,zero\n#12,x\n-3,neg\n"
-             "7,  kept blanks  \r\n8,a,b\n9\n5," +
+             "7,  kept blanks  \r\n8,a,b\n9\n+4,plus\n5," +
                  std::string(400, 'x') + "\n6,next\n10,last line without end");
   InProcess req(inst);
   EXPECT_EQ(config::Msg(5), std::string(297, 'x'));
   // A CR LF line end is removed; blanks, commas and a last line without its end are kept.
-  EXPECT_EQ(unit_test::Each(config::Msg, {6, 500, 12, 0, -3, 1, 7, 8, 9, 10, 4242}),
-            "next|Error| word|||EN|  kept blanks  |a,b||last line without end||");
+  EXPECT_EQ(unit_test::Each(config::Msg, {6, 500, 12, 0, -3, 1, 7, 8, 9, 4, 10, 4242}),
+            "next|Error| word|||EN|  kept blanks  |a,b||plus|last line without end||");
 }
 
 TEST(LanguageTable, CodeFromLanguageFirstWordOrFrench) {
