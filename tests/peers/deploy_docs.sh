@@ -369,6 +369,17 @@ serve() {
     curl -s -o /dev/null "http://127.0.0.1:$1/" && break
     sleep 0.1
   done
+  # Apache's CGI daemon binds its socket (ScriptSock and its pid) as root, mode 0700, and only
+  # then hands it to the server's user: a request in between is refused ("unable to connect to
+  # cgi daemon"), as a busy machine showed.
+  if [ "$server" = apache ]; then
+    local sock
+    for _ in $(seq 50); do
+      sock="$(find "$run" -maxdepth 1 -name 'cgid.sock*' -type s -user "$user" -print -quit)"
+      [ -n "$sock" ] && break
+      sleep 0.1
+    done
+  fi
 }
 
 page() { curl -s --max-time 20 "$@" || fail "no answer: $*"; }
