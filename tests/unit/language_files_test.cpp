@@ -23,7 +23,7 @@ struct LanguageFile {
   std::map<int, std::string> messages;  // the last line of a number wins, as in the loader
   std::vector<std::string> lines;       // every raw line, without its LF
   std::vector<int> repeated;            // numbers given on more than one line
-  std::vector<int> out_of_order;  // numbers below one on an earlier line
+  std::vector<int> out_of_order;        // numbers below one on an earlier line
 };
 
 struct CatalogueRow {
