@@ -424,4 +424,27 @@ std::string JoinPath(std::string_view dir, std::string_view name) {
   return out;
 }
 
+void DetachFromServer(int keep, const std::string& log) {
+  ::setsid();
+  if (keep >= 0 && keep <= 2) keep = ::fcntl(keep, F_DUPFD, 3);  // the copy holds a lock too
+  struct stat st;
+  const bool error_file = ::fstat(STDERR_FILENO, &st) == 0 && S_ISREG(st.st_mode);
+  int null = ::open("/dev/null", O_RDWR);
+  for (int fd = 0; fd <= 1 && null >= 0; ++fd) {
+    if (fd != null) ::dup2(null, fd);
+  }
+  if (null > 2) ::close(null);
+  if (!error_file) {
+    int to = log.empty() ? -1 : ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+    if (to < 0) to = ::open("/dev/null", O_WRONLY);
+    if (to >= 0 && to != STDERR_FILENO) {
+      ::dup2(to, STDERR_FILENO);
+      ::close(to);
+    }
+  }
+  const unsigned top = ~0U;
+  if (keep > 3) ::close_range(3, static_cast<unsigned>(keep) - 1, 0);
+  ::close_range(keep >= 3 ? static_cast<unsigned>(keep) + 1 : 3, top, 0);
+}
+
 }  // namespace base

@@ -126,6 +126,13 @@ class FileLock {
   int fd_ = -1;
 };
 
+// Leaves the web server behind, in a process forked after the page: a session of its own (no
+// signal sent to the request's group reaches it), standard input and output on /dev/null and
+// every other descriptor closed but `keep`, so that no pipe of the server stays open. Standard
+// error stays when it is a file (the server's error log: nobody waits on it); a pipe is
+// replaced by `log` (appended to), or by /dev/null when `log` is empty.
+void DetachFromServer(int keep, const std::string& log = {});
+
 bool FileExists(const std::string& path);
 bool IsDirectory(const std::string& path);
 // Creates a directory; an existing one is fine.

@@ -331,36 +331,15 @@ void DeliverHeld(const std::string& dir) {
   if (!pending_left) base::RemoveFile(PendingStamp(dir));
 }
 
-// Leaves the web server behind: a session of its own (no signal sent to the request's group
-// reaches it), standard input and output on /dev/null and every other descriptor closed but
-// `keep`, so that no pipe of the server stays open while the relay is talked to. Standard
-// error stays when it is a file (the server's error log: it holds nothing open that anyone
-// waits on); a pipe is replaced by the spool's own log, "delivery.log".
+// Leaves the web server behind (base::DetachFromServer); a standard error that is a pipe is
+// replaced by the spool's own log, "delivery.log", the last megabyte or two of reports.
 void Detach(int keep, const std::string& dir) {
-  ::setsid();
-  if (keep >= 0 && keep <= 2) keep = ::fcntl(keep, F_DUPFD, 3);  // the copy holds the lock too
   struct stat st;
-  const bool error_file = ::fstat(STDERR_FILENO, &st) == 0 && S_ISREG(st.st_mode);
-  int null = ::open("/dev/null", O_RDWR);
-  for (int fd = 0; fd <= 1 && null >= 0; ++fd) {
-    if (fd != null) ::dup2(null, fd);
-  }
-  if (null > 2) ::close(null);
-  if (!error_file) {
-    // The last megabyte or two of reports: a full log moves aside for a new one.
-    const std::string path = dir + "/delivery.log";
-    if (::stat(path.c_str(), &st) == 0 && st.st_size > (1 << 20))
-      std::rename(path.c_str(), (path + ".old").c_str());
-    int log = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-    if (log < 0) log = ::open("/dev/null", O_WRONLY);
-    if (log >= 0 && log != STDERR_FILENO) {
-      ::dup2(log, STDERR_FILENO);
-      ::close(log);
-    }
-  }
-  const unsigned top = ~0U;
-  if (keep > 3) ::close_range(3, static_cast<unsigned>(keep) - 1, 0);
-  ::close_range(keep >= 3 ? static_cast<unsigned>(keep) + 1 : 3, top, 0);
+  const std::string path = dir + "/delivery.log";
+  if ((::fstat(STDERR_FILENO, &st) != 0 || !S_ISREG(st.st_mode)) &&
+      ::stat(path.c_str(), &st) == 0 && st.st_size > (1 << 20))
+    std::rename(path.c_str(), (path + ".old").c_str());
+  base::DetachFromServer(keep, path);
 }
 
 }  // namespace
