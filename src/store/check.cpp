@@ -114,6 +114,11 @@ int CheckOnce(bool repair) {
             base::Sprintf("attachments: an entry of %s points into the folder of %s", name, owner));
     }
   }
+  // The copy of the index in name order, which only the export reads; the repair below
+  // removes a bad one, and the next export has it made again.
+  std::string bad_copy;
+  if (const std::string problem = CheckIndexCopy(leftovers, bad_copy); !problem.empty())
+    report.Problem(problem);
   for (const std::string& path : DeadLeftovers()) leftovers.push_back(path);
   for (const std::string& path : leftovers) report.Problem(base::Sprintf("leftover: %s", path));
 
@@ -284,6 +289,7 @@ int CheckOnce(bool repair) {
 
   // Repairs that lose nothing.
   for (const std::string& path : leftovers) ::unlink(path.c_str());
+  if (!bad_copy.empty()) ::unlink(bad_copy.c_str());
   if (bad_hints) ::unlink(DataPath(kNumbersName).c_str());
   if (journal_size > 0) SizeEndingInLine(DataPath(kJournalName));
   Commit c;

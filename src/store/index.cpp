@@ -1,6 +1,7 @@
 // The reading of the index: every key's last line, in one stream over the file.
 #include "store/index.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,12 +11,15 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <vector>
 
 #include "base/files.h"
+#include "base/numbers.h"
 #include "base/out.h"
 #include "config/main_config.h"
+#include "config/projects.h"
 #include "store/buf_file.h"
 #include "store/sheet.h"
 #include "store/store.h"
@@ -63,8 +67,9 @@ std::string CheckOfEnd(int fd, long long size) {
   return std::to_string(Fnv(bytes));
 }
 
-// Where the compacted part of the open index `fd` ends: 0 when nothing is known of it.
-long long CompactedEnd(int fd, const struct stat& st) {
+// Where the compacted part of the open index `fd` ends: 0 when nothing is known of it. The
+// record that says so goes to `record` (its text without the line feed).
+long long CompactedEnd(int fd, const struct stat& st, std::string* record = nullptr) {
   std::optional<std::string> text = base::ReadFile(IndexFilePath(kIndexBaseName));
   if (!text) return 0;
   long long size = 0;
@@ -74,6 +79,7 @@ long long CompactedEnd(int fd, const struct stat& st) {
   if (size <= 0 || size > static_cast<long long>(st.st_size) ||
       inode != static_cast<unsigned long long>(st.st_ino) || CheckOfEnd(fd, size) != check)
     return 0;
+  if (record) *record = text->substr(0, text->find('\n'));
   return size;
 }
 
@@ -117,11 +123,13 @@ void StreamLines(int fd, long long from, long long to, bool unfinished, std::vec
   }
 }
 
+}  // namespace
+
 // The keys of the lines after the compacted part, each with the offset of its last line,
 // sorted by key: a line is live when no later line has its key, and every later line of a key
 // lies there. `numbers` marks the numbers of those keys, a quick first test for the lines
 // before.
-struct Tail {
+struct IndexTail {
   std::vector<std::pair<uint64_t, long long>> last;
   std::vector<uint64_t> numbers;  // a bit per number, taken modulo its size
   static constexpr uint64_t kNumberBits = uint64_t{1} << 20;
@@ -142,50 +150,15 @@ struct Tail {
   }
 };
 
-}  // namespace
+namespace {
 
-IndexFile::IndexFile() {
-  fd_ = ::open(IndexFilePath(kIndexName).c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd_ < 0) return;
-  struct stat st;
-  if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd_);
-    fd_ = -1;
-    return;
-  }
-  ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
-  size_ = static_cast<long long>(st.st_size);
-  compacted_ = CompactedEnd(fd_, st);
-}
-
-IndexFile::~IndexFile() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
-long long IndexFile::LineStartFrom(long long at) const {
-  if (at <= 0) return 0;
-  std::string block(64 << 10, '\0');
-  for (long long pos = at - 1; pos < size_;) {
-    const ssize_t n =
-        ::pread(fd_, block.data(),
-                static_cast<size_t>(std::min<long long>(block.size(), size_ - pos)), pos);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    if (const void* lf = std::memchr(block.data(), '\n', static_cast<size_t>(n)))
-      return pos + (static_cast<const char*>(lf) - block.data()) + 1;
-    pos += n;
-  }
-  return size_;
-}
-
-void IndexFile::ForEach(const std::function<bool(std::string_view line, long long at)>& each,
-                        bool unfinished, int part, int parts) {
-  if (fd_ < 0) return;
-  std::vector<char> buffer(kIndexBufferSize);
+// The appended part of `fd` ([compacted, size)) read into a tail, through `buffer`.
+IndexTail ReadTail(int fd, long long compacted, long long size, bool unfinished,
+                   std::vector<char>& buffer) {
+  IndexTail tail;
   std::string key;
-  Tail tail;
-  tail.numbers.assign(Tail::kNumberBits / 64, 0);
-  StreamLines(fd_, compacted_, size_, unfinished, buffer, [&](std::string_view line, long long at) {
+  tail.numbers.assign(IndexTail::kNumberBits / 64, 0);
+  StreamLines(fd, compacted, size, unfinished, buffer, [&](std::string_view line, long long at) {
     tail.last.emplace_back(KeyHashOfLine(line, key), at);
     tail.Mark(QuickNumber(line));
     return true;
@@ -201,7 +174,76 @@ void IndexFile::ForEach(const std::function<bool(std::string_view line, long lon
       tail.last[kept++] = tail.last[i];
   }
   tail.last.resize(kept);
+  return tail;
+}
 
+}  // namespace
+
+IndexFile::IndexFile() {
+  fd_ = ::open(IndexFilePath(kIndexName).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd_ < 0) return;
+  struct stat st;
+  if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd_);
+    fd_ = -1;
+    return;
+  }
+  ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+  size_ = static_cast<long long>(st.st_size);
+  compacted_ = CompactedEnd(fd_, st, &base_record_);
+}
+
+IndexFile::~IndexFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+namespace {
+
+// The offset of the first line of `fd` (of `size` bytes) that begins at `at` or after it.
+long long LineStartIn(int fd, long long size, long long at) {
+  if (at <= 0) return 0;
+  std::string block(64 << 10, '\0');
+  for (long long pos = at - 1; pos < size;) {
+    const ssize_t n = ::pread(
+        fd, block.data(), static_cast<size_t>(std::min<long long>(block.size(), size - pos)), pos);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    if (const void* lf = std::memchr(block.data(), '\n', static_cast<size_t>(n)))
+      return pos + (static_cast<const char*>(lf) - block.data()) + 1;
+    pos += n;
+  }
+  return size;
+}
+
+// The line of `fd` (of `size` bytes) that begins at `at`, without its line feed.
+std::string_view LineIn(int fd, long long size, long long at, std::string& scratch) {
+  if (fd < 0 || at < 0 || at >= size) return {};
+  size_t want = 512;
+  while (true) {
+    scratch.resize(
+        static_cast<size_t>(std::min<long long>(static_cast<long long>(want), size - at)));
+    ssize_t n = ::pread(fd, scratch.data(), scratch.size(), at);
+    if (n <= 0) return {};
+    std::string_view got(scratch.data(), static_cast<size_t>(n));
+    size_t lf = got.find('\n');
+    if (lf != std::string_view::npos) return got.substr(0, lf);
+    if (static_cast<size_t>(n) < want) return got;  // the file's last bytes
+    want *= 2;
+  }
+}
+
+}  // namespace
+
+long long IndexFile::LineStartFrom(long long at) const {
+  return LineStartIn(fd_, size_, at);
+}
+
+void IndexFile::ForEach(const std::function<bool(std::string_view line, long long at)>& each,
+                        bool unfinished, int part, int parts) {
+  if (fd_ < 0) return;
+  std::vector<char> buffer(kIndexBufferSize);
+  std::string key;
+  const IndexTail tail = ReadTail(fd_, compacted_, size_, unfinished, buffer);
   const bool any_tail = !tail.last.empty();
   const bool last = part + 1 >= parts;
   const long long from = LineStartFrom(size_ * part / parts),
@@ -218,20 +260,40 @@ void IndexFile::ForEach(const std::function<bool(std::string_view line, long lon
   });
 }
 
+void IndexFile::ForEachCompacted(
+    const std::function<bool(std::string_view line, long long at)>& each, int part, int parts) {
+  if (fd_ < 0 || compacted_ <= 0) return;
+  std::vector<char> buffer(kIndexBufferSize);
+  const long long from = part == 0 ? 0 : LineStartFrom(compacted_ * part / parts),
+                  to = part + 1 >= parts ? compacted_
+                                         : LineStartFrom(compacted_ * (part + 1) / parts);
+  StreamLines(fd_, from, std::min(to, compacted_), false, buffer, each);
+}
+
+void IndexFile::ReadAppended() {
+  if (fd_ < 0 || tail_) return;
+  std::vector<char> buffer(kIndexBufferSize);
+  tail_ = std::make_unique<IndexTail>(ReadTail(fd_, compacted_, size_, false, buffer));
+}
+
+bool IndexFile::Superseded(std::string_view line) const {
+  if (!tail_ || tail_->last.empty() || !tail_->MayHold(QuickNumber(line))) return false;
+  std::string key;
+  return tail_->LastOf(KeyHashOfLine(line, key)) >= 0;
+}
+
+void IndexFile::ForEachAppended(
+    const std::function<bool(std::string_view line, long long at)>& each) const {
+  if (fd_ < 0 || !tail_ || tail_->last.empty()) return;
+  std::vector<char> buffer(kIndexBufferSize);
+  std::string key;
+  StreamLines(fd_, compacted_, size_, false, buffer, [&](std::string_view line, long long at) {
+    return tail_->LastOf(KeyHashOfLine(line, key)) != at || each(line, at);
+  });
+}
+
 std::string_view IndexFile::LineAt(long long at, std::string& scratch) const {
-  if (fd_ < 0 || at < 0 || at >= size_) return {};
-  size_t want = 512;
-  while (true) {
-    scratch.resize(
-        static_cast<size_t>(std::min<long long>(static_cast<long long>(want), size_ - at)));
-    ssize_t n = ::pread(fd_, scratch.data(), scratch.size(), at);
-    if (n <= 0) return {};
-    std::string_view got(scratch.data(), static_cast<size_t>(n));
-    size_t lf = got.find('\n');
-    if (lf != std::string_view::npos) return got.substr(0, lf);
-    if (static_cast<size_t>(n) < want) return got;  // the file's last bytes
-    want *= 2;
-  }
+  return LineIn(fd_, size_, at, scratch);
 }
 
 std::string_view IndexLineReader::LineAt(long long at, size_t known) {
@@ -291,6 +353,175 @@ std::string_view IndexLineReader::LineAt(long long at, size_t known) {
   const size_t length = index_.LineAt(at, scratch_).size();
   if (scratch_.size() < length + kReadable) scratch_.resize(length + kReadable);
   return std::string_view(scratch_.data(), length);
+}
+
+namespace {
+
+std::string CopyPath(std::string_view name) {
+  return base::JoinPath(IndexFilePath(kIndexCopyFolder), name);
+}
+
+}  // namespace
+
+std::string IndexCopyLockPath() {
+  const std::string folder = IndexFilePath(kIndexCopyFolder);
+  if (!base::IsDirectory(folder)) base::MakeDirectory(folder);
+  return CopyPath("lock");
+}
+
+std::string IndexCopyLogPath() {
+  return CopyPath("log");
+}
+
+IndexCopy::~IndexCopy() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool IndexCopy::Open(const IndexFile& index) {
+  if (index.Compacted() <= 0 || index.BaseRecord().empty()) return false;
+  fd_ = ::open(CopyPath("lines").c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st;
+  if (fd_ < 0 || ::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  size_ = static_cast<long long>(st.st_size);
+  // The head: read in growing pieces until its last line.
+  std::string head;
+  size_t lines = 0, wanted = 2, at = 0;
+  for (size_t want = 4096; lines < wanted;) {
+    if (at == head.size()) {
+      const size_t had = head.size();
+      head.resize(had + want);
+      const ssize_t n = ::pread(fd_, head.data() + had, want, static_cast<off_t>(had));
+      if (n <= 0) return false;
+      head.resize(had + static_cast<size_t>(n));
+      want *= 2;
+    }
+    const size_t lf = head.find('\n', at);
+    if (lf == std::string::npos) {
+      at = head.size();
+      continue;
+    }
+    const std::string_view line(head.data() + at, lf - at);
+    if (lines == 0 && line != index.BaseRecord()) return false;
+    if (lines == 1) {
+      const long long count = base::LeadingNumber(line);
+      if (count < 0 || count > (1 << 20)) return false;
+      wanted += static_cast<size_t>(count);
+    }
+    if (lines >= 2) {
+      // project|group|phase|prefix: the project and group hold no bar (index fields).
+      const size_t a = line.find('|'), b = line.find('|', a + 1), c = line.find('|', b + 1);
+      if (c == std::string_view::npos) return false;
+      CopyPrefix p{std::string(line.substr(0, a)), std::string(line.substr(a + 1, b - a - 1)),
+                   static_cast<int>(base::LeadingNumber(line.substr(b + 1, c - b - 1))),
+                   std::string(line.substr(c + 1))};
+      if (config::GetSheetPrefixOf(p.project, p.group, p.phase) != p.prefix) return false;
+      prefixes_.push_back(std::move(p));
+    }
+    ++lines;
+    at = lf + 1;
+  }
+  start_ = static_cast<long long>(at);
+  return true;
+}
+
+long long IndexCopy::LineStartFrom(long long at) const {
+  return std::max(start_, LineStartIn(fd_, size_, at));
+}
+
+std::string_view IndexCopy::LineAt(long long at, std::string& scratch) const {
+  return LineIn(fd_, size_, at, scratch);
+}
+
+bool IndexCopy::Read(char* bytes, size_t size, long long at) const {
+  for (size_t done = 0; done < size;) {
+    const ssize_t n = ::pread(fd_, bytes + done, size - done, at + static_cast<long long>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool WriteIndexCopy(
+    const IndexFile& index, const std::vector<CopyPrefix>& prefixes,
+    const std::function<bool(const std::function<bool(std::string_view line)>& put)>& lines) {
+  if (index.Compacted() <= 0 || index.BaseRecord().empty()) return false;
+  const std::string folder = IndexFilePath(kIndexCopyFolder);
+  if (!base::IsDirectory(folder) && !base::MakeDirectory(folder)) return false;
+  const std::string path = CopyPath("lines");
+  // What a maker that died left: nobody else writes while the lock is held.
+  if (DIR* d = ::opendir(CopyPath("").c_str())) {
+    while (dirent* e = ::readdir(d))
+      if (std::string_view(e->d_name).starts_with("lines.tmp."))
+        base::SysUnlink(CopyPath(e->d_name).c_str());
+    ::closedir(d);
+  }
+  const std::string temp = base::Sprintf("%s.tmp.%d", path, static_cast<int>(::getpid()));
+  int fd =
+      ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+  if (fd < 0) return false;
+  std::string out = index.BaseRecord() + '\n' + std::to_string(prefixes.size()) + '\n';
+  for (const CopyPrefix& p : prefixes)
+    out += base::Sprintf("%s|%s|%d|%s\n", p.project, p.group, p.phase, p.prefix);
+  constexpr size_t kWrite = 1 << 20;
+  bool ok = lines([&](std::string_view line) {
+    out.append(line) += '\n';
+    if (out.size() < kWrite) return true;
+    const bool written = base::WriteAll(fd, out);
+    out.clear();
+    return written;
+  });
+  ok = ok && base::WriteAll(fd, out);
+  ::close(fd);
+  if (!ok) {
+    ::unlink(temp.c_str());
+    return false;
+  }
+  return base::ReplaceFile(temp, path);
+}
+
+std::string CheckIndexCopy(std::vector<std::string>& leftovers, std::string& bad) {
+  if (!base::IsDirectory(IndexFilePath(kIndexCopyFolder))) return {};
+  base::FileLock lock(CopyPath("lock"), 0);
+  if (!lock.Held()) return {};
+  if (DIR* d = ::opendir(CopyPath("").c_str())) {
+    while (dirent* e = ::readdir(d))
+      if (std::string_view(e->d_name).starts_with("lines.tmp."))
+        leftovers.push_back(CopyPath(e->d_name));
+    ::closedir(d);
+  }
+  IndexFile index;
+  IndexCopy copy;
+  if (!copy.Open(index)) return {};
+  // The lines compared as sets of their sums, and the copy's names in order.
+  std::vector<uint64_t> wanted, held;
+  FactSheet sheet;
+  auto name_of = [&sheet](std::string_view line) {
+    ParseHeader(line, sheet);
+    std::string name = GetSheetName(sheet);
+    return sheet.number >= 0 && IsSheetName(name) ? name : std::string();
+  };
+  index.ForEachCompacted([&](std::string_view line, long long) {
+    if (!name_of(line).empty()) wanted.push_back(Fnv(line));
+    return true;
+  });
+  std::vector<char> buffer(kIndexBufferSize);
+  std::string last;
+  bool ordered = true;
+  StreamLines(copy.Fd(), copy.Start(), copy.Size(), false, buffer,
+              [&](std::string_view line, long long) {
+                std::string name = name_of(line);
+                ordered = ordered && !name.empty() && name >= last;
+                last = std::move(name);
+                held.push_back(Fnv(line));
+                return true;
+              });
+  std::sort(wanted.begin(), wanted.end());
+  std::sort(held.begin(), held.end());
+  if (ordered && wanted == held) return {};
+  bad = CopyPath("lines");
+  return ordered ? "index copy: its lines are not those of the compacted index"
+                 : "index copy: its lines are not in name order";
 }
 
 bool ForEachIndexLine(const std::function<bool(std::string_view line)>& each, bool unfinished) {

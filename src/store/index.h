@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,6 +21,7 @@ inline constexpr long long kIndexTailSlack = 64 << 10;
 // The index opened once. ForEach streams its live lines as ForEachIndexLine does, each with
 // its offset; LineAt reads one back by that offset from the same file, which later changes
 // (appends, a compaction renaming a new file in) leave as it was.
+struct IndexTail;
 class IndexFile {
  public:
   IndexFile();
@@ -38,6 +40,22 @@ class IndexFile {
   // The line that begins at `at`, without its line feed; empty past the end.
   std::string_view LineAt(long long at, std::string& scratch) const;
 
+  // Where its compacted part ends (0: nothing known of it), and the text of the record of
+  // "index.base" that says so (no line feed).
+  long long Compacted() const { return compacted_; }
+  const std::string& BaseRecord() const { return base_record_; }
+  // Every line of the compacted part alone (as it was written: no key twice), in parts as
+  // ForEach takes them.
+  void ForEachCompacted(const std::function<bool(std::string_view line, long long at)>& each,
+                        int part = 0, int parts = 1);
+  // Reads the keys of the lines appended since the compacted part, once, for the two calls
+  // below (which may then run on several threads).
+  void ReadAppended();
+  // Whether a line of the compacted part is dead: its key has a line appended since.
+  bool Superseded(std::string_view line) const;
+  // The live lines appended since the compacted part, in their order, with their offsets.
+  void ForEachAppended(const std::function<bool(std::string_view line, long long at)>& each) const;
+
  private:
   friend class IndexLineReader;
   // The offset of the first line that begins at `at` or after it; the size when none does.
@@ -45,6 +63,8 @@ class IndexFile {
   int fd_ = -1;
   long long size_ = 0;
   long long compacted_ = 0;
+  std::string base_record_;
+  std::unique_ptr<IndexTail> tail_;
 };
 
 // Reads lines of an IndexFile back by their offsets, as LineAt does, for a walk that meets
@@ -75,6 +95,75 @@ class IndexLineReader {
   unsigned long clock_ = 0;
   std::string scratch_;
 };
+
+// "index.byname/lines": the lines of the compacted part of the index that name a sheet, ordered
+// by those names (bytes), the most recently written first where two are equal: a walk in
+// that order (the export's) reads it once, where the index itself would be read once for
+// every prefix of the names its lines interleave. It is a copy, made after a rewrite and
+// outside the commit, that no change needs: its head ties it to the rewrite it copies (the
+// record of "index.base") and lists the prefix it took for each project, group and phase met,
+// and a copy whose head does not match the index and the configuration is not used:
+//   <record of index.base>
+//   <count of the lines below>
+//   <project>|<group>|<phase>|<prefix>   (one a combination; the prefix empty: no sheet name)
+//   <the lines, in name order>
+// It lies in a folder of its own, with its lock and its temporary files: a name added to the
+// data directory would tell the numbering that someone else changed the store.
+inline constexpr std::string_view kIndexCopyFolder = "index.byname";
+
+// The lock that one maker of the copy at a time holds, its folder made first when missing;
+// the log of a maker that runs after the page (what it could not do).
+std::string IndexCopyLockPath();
+std::string IndexCopyLogPath();
+
+struct CopyPrefix {
+  std::string project, group;
+  int phase = 0;
+  std::string prefix;
+};
+
+// The copy of an opened index's compacted part, when one matches it.
+class IndexCopy {
+ public:
+  IndexCopy() = default;
+  ~IndexCopy();
+  IndexCopy(const IndexCopy&) = delete;
+  IndexCopy& operator=(const IndexCopy&) = delete;
+  // False when there is no copy of `index`'s compacted part, or a prefix it was sorted with
+  // is not the one the configuration now gives.
+  bool Open(const IndexFile& index);
+  int Fd() const { return fd_; }
+  // Where its lines begin and end.
+  long long Start() const { return start_; }
+  long long Size() const { return size_; }
+  const std::vector<CopyPrefix>& Prefixes() const { return prefixes_; }
+  // The offset of the first line that begins at `at` or after it; Size() when none does.
+  long long LineStartFrom(long long at) const;
+  // The line that begins at `at`, without its line feed.
+  std::string_view LineAt(long long at, std::string& scratch) const;
+  // Reads `size` bytes from `at` into `bytes`; false when they cannot all be read.
+  bool Read(char* bytes, size_t size, long long at) const;
+
+ private:
+  int fd_ = -1;
+  long long start_ = 0, size_ = 0;
+  std::vector<CopyPrefix> prefixes_;
+};
+
+// Writes the copy of `index`'s compacted part with the head for `prefixes`, under the lock of
+// IndexCopyLockPath: `lines` hands its lines in order to `put` (which returns false on a
+// write error), and returns false to give up. A temporary file is synced and renamed over the
+// copy (what a maker that died left is removed first); false, with nothing left, on any
+// failure.
+bool WriteIndexCopy(
+    const IndexFile& index, const std::vector<CopyPrefix>& prefixes,
+    const std::function<bool(const std::function<bool(std::string_view line)>& put)>& lines);
+
+// The integrity check of the copy, unless a maker is at work: the temporary files a maker
+// that died left go to `leftovers`; a copy that matches the index but does not hold exactly
+// the lines of its compacted part that name a sheet, in name order, is told (the text
+// returned) and its path goes to `bad`.
+std::string CheckIndexCopy(std::vector<std::string>& leftovers, std::string& bad);
 
 // Streams the index once, in its order (least recently written first), and hands `each` every
 // live line (the last line of its key) without its line feed; `each` returns false to stop.

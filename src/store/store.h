@@ -22,6 +22,17 @@
 // record lost in a crash) the whole file counts as appended: readers stay right, only
 // slower, and the next change compacts.
 //
+// The order of names: a reader that wants the sheets by name (the export) would read the
+// index back once for every prefix its lines interleave. So after a rewrite, the first such
+// export has a copy of the compacted part made in name order ("index.byname/lines", see
+// IndexCopy), by a process of its own after its page; later ones read the copy once, pass
+// over its lines whose key has a line appended since, and put the appended lines in their
+// places. The copy is no part of the store: no change waits for it or writes it, it lives in
+// a folder of its own (a name added to the data directory would make the numbering distrust
+// its hints), it is written whole (synced, then renamed) and used only while its head names
+// the record of the rewrite it copies and the prefixes it was sorted with are still those of
+// the configuration. The check compares it with the compacted part; the repair removes it.
+//
 // Every change is one commit, made the way embedded storage engines make theirs, with a hot
 // journal of its own ("commit.intent") that the next opener replays:
 //
