@@ -459,6 +459,7 @@ int Main(int argc, char** argv) {
   std::fflush(stdout);
   // Mail goes out only once the page is with the web server.
   mail::DeliverAfterPage();
+  search::MakeIndexCopyAfterPage();
   return 0;
 }
 

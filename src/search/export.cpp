@@ -9,6 +9,7 @@
 #include <climits>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -16,6 +17,7 @@
 #include <optional>
 #include <system_error>
 #include <thread>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -27,6 +29,7 @@
 #include "config/language.h"
 #include "config/main_config.h"
 #include "config/projects.h"
+#include "search/find.h"
 #include "search/results.h"
 #include "store/index.h"
 #include "store/store.h"
@@ -103,7 +106,7 @@ class RowBuffer {
   // Where `n` more bytes go.
   char* Room(size_t n) {
     if (to_page_ && used_ + n > size_) Flush();
-    if (used_ + n > size_) Grow(used_ + n);
+    if (used_ + n > size_) Grow(std::max(used_ + n, 2 * size_));
     return bytes_.get() + used_;
   }
   // The bytes up to `end` are made.
@@ -507,6 +510,7 @@ class Prefixes {
       std::optional<uint32_t> id;
       if (store::IsSheetName(prefix + ".00000")) id = ranks.Id(prefix + ".");
       it = by_key_.emplace(key_, id).first;
+      met_.push_back({std::string(project), std::string(group), phase, prefix});
       AddProject(project);
       if (known_.size() < 16)
         known_.push_back({std::string(project), std::string(group),
@@ -518,6 +522,8 @@ class Prefixes {
 
  public:
   const std::vector<std::string>& Projects() const { return projects_; }
+  // Every (project, group, phase) met, with its prefix.
+  const std::vector<store::CopyPrefix>& Met() const { return met_; }
   void AddProject(std::string_view project) {
     if (std::find(projects_.begin(), projects_.end(), project) == projects_.end())
       projects_.emplace_back(project);
@@ -533,6 +539,7 @@ class Prefixes {
   std::vector<Known> known_;           // the first few met, looked at before the map
   std::array<Known, 16> slots_;        // of those, the one last met at each hash
   std::vector<std::string> projects_;  // every project met
+  std::vector<store::CopyPrefix> met_;
   std::string key_;
   std::map<std::string, std::optional<uint32_t>, std::less<>> by_key_;
 };
@@ -769,36 +776,40 @@ struct Ordered {
   }
 };
 
-// ForEachHitInOrder, handing the hits to `use` as places in the index.
-bool WalkInOrder(const web::ParamList& params, size_t fields,
-                 const std::function<void(const store::HeaderView&)>& on_match,
-                 const std::function<void(const Ordered&)>& use) {
+// The sort the request asks: the first byte of `sort`.
+char SortOf(const web::ParamList& params) {
   const std::string& sort = web::GetParam(params, "sort");
-  const char by = sort.empty() ? '\0' : sort.front();
-  store::IndexFile index;
+  return sort.empty() ? '\0' : sort.front();
+}
+
+// The fields of a line that the key of sort `by` reads, from the first on.
+size_t KeyFields(char by) {
+  return 1 + (by == '4'   ? store::kTitleAt
+              : by == '3' ? store::kImpactAt
+              : by == '2' ? store::kRespAt
+              : by == '0' ? store::kStatusAt
+                          : store::kGroupAt);
+}
+
+// Orders the hits that `walk` gathers into `parts` (one walk each, either empty) by sort
+// `by`, and hands them to `use` as places in `index`; `every`: a hit that cannot be keyed
+// leaves the whole walk unkeyed (else it is passed over). `met`, when given, gets every
+// (project, group, phase) met. False when the hits could not be keyed.
+bool OrderHits(const store::IndexFile& index, char by, bool every,
+               const std::function<void(Keys (&parts)[2])>& walk,
+               const std::function<void(const Ordered&)>& use,
+               std::vector<store::CopyPrefix>* met = nullptr) {
   Keys parts[2];
-  // The export skips what has no sheet name; the page lists every hit, so one it cannot key
-  // sends it back to the list of every hit.
-  const bool exporting = web::GetParam(params, "excel").starts_with('X');
-  parts[0].every = parts[1].every = !exporting;
-  fields = std::max(fields, 1 + (by == '4'   ? store::kTitleAt
-                                 : by == '3' ? store::kImpactAt
-                                 : by == '2' ? store::kRespAt
-                                 : by == '0' ? store::kStatusAt
-                                             : store::kGroupAt));
-  // Only a data file reads the rights quietly, as the walk in two halves needs.
-  if (!exporting || !ForEachMatchInTwo(
-                        params, index,
-                        [&](int part, const store::HeaderView& h, std::string_view line,
-                            long long at) { parts[part].Add(by, h, at, line.size()); },
-                        fields))
-    ForEachMatch(
-        params, index,
-        [&](const store::HeaderView& h, std::string_view line, long long at) {
-          if (on_match) on_match(h);
-          parts[0].Add(by, h, at, line.size());
-        },
-        fields);
+  parts[0].every = parts[1].every = every;
+  walk(parts);
+  if (met) {
+    for (const Keys& part : parts)
+      for (const store::CopyPrefix& p : part.prefix_ids.Met())
+        if (std::none_of(met->begin(), met->end(), [&p](const store::CopyPrefix& q) {
+              return q.project == p.project && q.group == p.group && q.phase == p.phase;
+            }))
+          met->push_back(p);
+  }
   IdMaps ids;
   if (!parts[0].keyed || !parts[1].keyed || !MergeTexts(parts[0], parts[1], ids)) return false;
   Keys& keys = parts[0];
@@ -899,6 +910,36 @@ bool WalkInOrder(const web::ParamList& params, size_t fields,
   return true;
 }
 
+// ForEachHitInOrder, handing the hits to `use` as places in the index.
+bool WalkInOrder(const web::ParamList& params, size_t fields,
+                 const std::function<void(const store::HeaderView&)>& on_match,
+                 const std::function<void(const Ordered&)>& use) {
+  const char by = SortOf(params);
+  store::IndexFile index;
+  // The export skips what has no sheet name; the page lists every hit, so one it cannot key
+  // sends it back to the list of every hit.
+  const bool exporting = web::GetParam(params, "excel").starts_with('X');
+  fields = std::max(fields, KeyFields(by));
+  return OrderHits(
+      index, by, !exporting,
+      [&](Keys(&parts)[2]) {
+        // Only a data file reads the rights quietly, as the walk in two halves needs.
+        if (!exporting || !ForEachMatchInTwo(
+                              params, index,
+                              [&](int part, const store::HeaderView& h, std::string_view line,
+                                  long long at) { parts[part].Add(by, h, at, line.size()); },
+                              fields))
+          ForEachMatch(
+              params, index,
+              [&](const store::HeaderView& h, std::string_view line, long long at) {
+                if (on_match) on_match(h);
+                parts[0].Add(by, h, at, line.size());
+              },
+              fields);
+      },
+      use);
+}
+
 }  // namespace
 
 bool ForEachHitInOrder(const web::ParamList& params, size_t fields,
@@ -920,45 +961,34 @@ bool ForEachHitInOrder(const web::ParamList& params, size_t fields,
 
 namespace {
 
-// The export's rows of `hits`. A large answer is made in blocks by two threads, each taking
-// every other block: a thread makes its block's rows, waits for the block before it to be
-// written, writes its own and goes on to its next, so that both make rows while either
-// writes.
-void WriteInOrder(const Ordered& hits) {
-  auto make = [&hits](RowWriter& writer, store::IndexLineReader& lines, RowBuffer& out,
-                      size_t first, size_t end) {
-    store::HeaderView view;
-    std::string scratch;
-    for (size_t i = first; i < end; ++i) {
-      const std::string_view line = lines.LineAt(hits.place(i), hits.length(i));
-      store::SplitHeader(line, view, scratch);
-      writer.PutRow(out, view, line, true, store::IndexLineReader::kReadable);
-    }
-  };
+// Makes the rows of `blocks` blocks with `make` (block, the thread's number 0 or 1, its
+// writer and its buffer) and writes them in order. A large answer is made by two threads,
+// each taking every other block: a thread makes its block's rows, waits for the block before
+// it to be written, writes its own and goes on to its next, so that both make rows while
+// either writes. `alone`: one thread makes them all, written as they come.
+void WriteInTurns(
+    size_t blocks, bool alone, const std::vector<std::string>& projects,
+    const std::function<void(size_t block, int thread, RowWriter& rows, RowBuffer& out)>& make) {
   // A large answer through a pipe (the web server's): a larger pipe takes each write whole.
-  if (hits.count >= 4 * kBlockHits)
-    ::fcntl(STDOUT_FILENO, F_SETPIPE_SZ, static_cast<int>(kExportChunk));
+  if (!alone) ::fcntl(STDOUT_FILENO, F_SETPIPE_SZ, static_cast<int>(kExportChunk));
   WriteExportHeader();
   RowWriter& writer = base::Cache<RowWriter>();
-  auto alone = [&] {
+  auto one_thread = [&] {
     RowBuffer out(true);
-    store::IndexLineReader lines(hits.index);
-    make(writer, lines, out, 0, hits.count);
+    for (size_t b = 0; b < blocks; ++b) make(b, 0, writer, out);
   };
-  if (hits.count < 4 * kBlockHits) return alone();
+  if (alone) return one_thread();
   // Rows then need no configuration: it is all read first.
-  writer.LookUpAll(hits.projects);
+  writer.LookUpAll(projects);
   RowWriter helper_writer = writer;
-  const size_t blocks = (hits.count + kBlockHits - 1) / kBlockHits;
   size_t written = 0;  // the blocks written
   std::mutex mutex;
   std::condition_variable turn;
-  auto every_other = [&](RowWriter& rows, size_t first_block) {
-    store::IndexLineReader lines(hits.index);
+  auto every_other = [&](RowWriter& rows, int thread) {
     RowBuffer made(false);
-    for (size_t b = first_block; b < blocks; b += 2) {
+    for (size_t b = static_cast<size_t>(thread); b < blocks; b += 2) {
       made.Clear();
-      make(rows, lines, made, b * kBlockHits, std::min(hits.count, (b + 1) * kBlockHits));
+      make(b, thread, rows, made);
       {
         std::unique_lock lock(mutex);
         turn.wait(lock, [&] { return written == b; });
@@ -975,16 +1005,255 @@ void WriteInOrder(const Ordered& hits) {
   try {
     helper = std::thread(every_other, std::ref(helper_writer), 1);
   } catch (const std::system_error&) {  // no thread to be had: this one makes every row
-    return alone();
+    return one_thread();
   }
   every_other(writer, 0);
   helper.join();
 }
 
+// The export's rows of `hits`, in blocks of kBlockHits.
+void WriteInOrder(const Ordered& hits) {
+  store::IndexLineReader readers[2] = {store::IndexLineReader(hits.index),
+                                       store::IndexLineReader(hits.index)};
+  const size_t blocks = (hits.count + kBlockHits - 1) / kBlockHits;
+  WriteInTurns(
+      blocks, hits.count < 4 * kBlockHits, hits.projects,
+      [&](size_t b, int thread, RowWriter& rows, RowBuffer& out) {
+        store::HeaderView view;
+        std::string scratch;
+        for (size_t i = b * kBlockHits; i < std::min(hits.count, (b + 1) * kBlockHits); ++i) {
+          const std::string_view line = readers[thread].LineAt(hits.place(i), hits.length(i));
+          store::SplitHeader(line, view, scratch);
+          rows.PutRow(out, view, line, true, store::IndexLineReader::kReadable);
+        }
+      });
+}
+
+// The name of the sheet of a header line: its prefix (`prefix_of` its project, group and
+// phase) and number, as the sort by name orders it; empty when it names no sheet.
+template <typename PrefixOf>
+std::string NameOfLine(const store::HeaderView& h, PrefixOf&& prefix_of) {
+  const int number = h.Number(store::kNumberAt);
+  if (number < 0) return {};
+  const std::string* prefix =
+      prefix_of(h[store::kProjectAt], h[store::kGroupAt], h.Code(store::kPhaseAt));
+  if (!prefix || !store::IsSheetName(*prefix + ".00000")) return {};
+  return config::GetSheetName(*prefix, number);
+}
+
+// The copy of the index in name order is worth making from this size of its compacted part
+// on: below it the index is read back in name order quickly enough.
+constexpr long long kCopyWorth = 4 << 20;
+// kCopyWorth, or the size a test sets.
+long long CopyWorth() {
+  const char* set = base::TestSetting("QUORB_INDEX_COPY_FROM");
+  return set ? std::atoll(set) : kCopyWorth;
+}
+
+// The copy's lines are taken in blocks of about this many bytes: their rows (a quarter
+// longer) fit the room a thread's rows start with.
+constexpr long long kCopyBlock = 512 << 10;
+
+// Set by an export in name order that found no copy to read: one is made after the page.
+struct CopyWanted {
+  bool wanted = false;
+};
+
+// The export in name order from the copy of the index (`copy`, open): the copy is read once,
+// its lines that a later line replaced passed over, and the lines appended since it was made
+// put in their places. False, with nothing written, when the request cannot be answered so.
+bool ExportFromCopy(const web::ParamList& params, store::IndexFile& index,
+                    const store::IndexCopy& copy) {
+  const LineRules rules(params, store::kHeaderFieldCount);
+  if (!rules.Usable()) return false;
+  // Every prefix the rows need, looked up now: the threads only read this table.
+  std::map<std::tuple<std::string, std::string, int>, std::string, std::less<>> prefixes;
+  std::vector<std::string> projects;
+  for (const store::CopyPrefix& p : copy.Prefixes()) {
+    prefixes.emplace(std::tuple(p.project, p.group, p.phase), p.prefix);
+    if (std::find(projects.begin(), projects.end(), p.project) == projects.end())
+      projects.push_back(p.project);
+  }
+  auto prefix_of = [&prefixes](std::string_view project, std::string_view group,
+                               int phase) -> const std::string* {
+    auto it = prefixes.find(std::tuple(std::string(project), std::string(group), phase));
+    return it == prefixes.end() ? nullptr : &it->second;
+  };
+  // The lines appended since the copy that the request keeps, by name, the most recently
+  // written first among equal names (as the sort has them).
+  struct Late {
+    std::string name;
+    long long at;
+  };
+  std::vector<Late> late;
+  index.ReadAppended();
+  {
+    store::HeaderView view;
+    std::string scratch;
+    index.ForEachAppended([&](std::string_view line, long long at) {
+      if (!rules.Meets(line, view, scratch)) return true;
+      const auto combo = std::tuple(std::string(view[store::kProjectAt]),
+                                    std::string(view[store::kGroupAt]), view.Code(store::kPhaseAt));
+      if (!prefixes.contains(combo)) {
+        prefixes.emplace(combo, config::GetSheetPrefixOf(std::get<0>(combo), std::get<1>(combo),
+                                                         std::get<2>(combo)));
+        if (std::find(projects.begin(), projects.end(), std::get<0>(combo)) == projects.end())
+          projects.push_back(std::get<0>(combo));
+      }
+      if (std::string name = NameOfLine(view, prefix_of); !name.empty())
+        late.push_back({std::move(name), at});
+      return true;
+    });
+  }
+  std::sort(late.begin(), late.end(), [](const Late& a, const Late& b) {
+    return a.name != b.name ? a.name < b.name : a.at > b.at;
+  });
+  // The blocks: each the lines that begin in its stretch of the copy. The appended lines
+  // named after the first line of a block and up to the first of the next go with it.
+  std::vector<long long> starts;
+  for (long long at = copy.Start(); at < copy.Size(); at += kCopyBlock) {
+    const long long start = at == copy.Start() ? at : copy.LineStartFrom(at);
+    if (start >= copy.Size()) break;
+    if (starts.empty() || start > starts.back()) starts.push_back(start);
+  }
+  starts.push_back(copy.Size());
+  const size_t blocks = starts.size() - 1;
+  std::vector<size_t> first_late(blocks + 1, 0);
+  first_late[blocks] = late.size();
+  if (!late.empty()) {
+    std::string line_scratch, split_scratch;
+    store::HeaderView view;
+    for (size_t b = 1; b < blocks; ++b) {
+      store::SplitHeader(copy.LineAt(starts[b], line_scratch), view, split_scratch);
+      const std::string name = NameOfLine(view, prefix_of);
+      first_late[b] = static_cast<size_t>(
+          std::upper_bound(late.begin(), late.end(), name,
+                           [](const std::string& n, const Late& l) { return n < l.name; }) -
+          late.begin());
+      first_late[b] = std::max(first_late[b], first_late[b - 1]);
+    }
+  }
+  struct Thread {
+    std::vector<char> bytes;
+    store::HeaderView view;
+    std::string scratch, late_scratch;
+  };
+  Thread threads[2];
+  WriteInTurns(
+      blocks, copy.Size() - copy.Start() < 2 * kCopyBlock, projects,
+      [&](size_t b, int thread, RowWriter& rows, RowBuffer& out) {
+        Thread& t = threads[thread];
+        size_t next_late = first_late[b];
+        const size_t end_late = first_late[b + 1];
+        auto put_late = [&](const std::string* before) {
+          for (; next_late < end_late && (!before || late[next_late].name <= *before);
+               ++next_late) {
+            const std::string_view line = index.LineAt(late[next_late].at, t.late_scratch);
+            store::SplitHeader(line, t.view, t.scratch);
+            rows.PutRow(out, t.view, line, true);
+          }
+        };
+        // A block that cannot be read (a disk error) gives no rows: past the file's header, a
+        // download has no place to say so.
+        const size_t size = static_cast<size_t>(starts[b + 1] - starts[b]);
+        t.bytes.resize(size + store::IndexLineReader::kReadable);
+        if (!copy.Read(t.bytes.data(), size, starts[b])) return;
+        for (size_t pos = 0; pos < size;) {
+          const char* lf =
+              static_cast<const char*>(std::memchr(t.bytes.data() + pos, '\n', size - pos));
+          const size_t end = lf ? static_cast<size_t>(lf - t.bytes.data()) : size;
+          const std::string_view line(t.bytes.data() + pos, end - pos);
+          pos = end + 1;
+          if (line.empty() || index.Superseded(line) || !rules.Meets(line, t.view, t.scratch))
+            continue;
+          if (next_late < end_late) {
+            const std::string name = NameOfLine(t.view, prefix_of);
+            put_late(&name);
+            store::SplitHeader(line, t.view, t.scratch);  // the late lines used the view
+          }
+          rows.PutRow(out, t.view, line, true, store::IndexLineReader::kReadable);
+        }
+        put_late(nullptr);
+      });
+  return true;
+}
+
 }  // namespace
 
+bool MakeIndexCopy() {
+  store::IndexFile index;
+  if (index.Compacted() <= 0) return false;
+  {
+    store::IndexCopy copy;
+    if (copy.Open(index)) return true;
+  }
+  std::vector<store::CopyPrefix> met;
+  bool written = false;
+  const size_t fields = KeyFields('\0');
+  const bool keyed = OrderHits(
+      index, '\0', false,
+      [&](Keys(&parts)[2]) {
+        auto walk = [&](int part) {
+          store::HeaderView view;
+          std::string scratch;
+          index.ForEachCompacted(
+              [&](std::string_view line, long long at) {
+                store::SplitHeader(line, view, scratch, fields);
+                parts[part].Add('\0', view, at, line.size());
+                return true;
+              },
+              part, 2);
+        };
+        std::thread helper;
+        try {
+          helper = std::thread(walk, 1);
+        } catch (const std::system_error&) {
+          walk(1);
+        }
+        walk(0);
+        if (helper.joinable()) helper.join();
+      },
+      [&](const Ordered& hits) {
+        written = store::WriteIndexCopy(index, met,
+                                        [&](const std::function<bool(std::string_view line)>& put) {
+                                          store::IndexLineReader lines(index);
+                                          for (size_t i = 0; i < hits.count; ++i)
+                                            if (!put(lines.LineAt(hits.place(i), hits.length(i))))
+                                              return false;
+                                          return true;
+                                        });
+      },
+      &met);
+  return keyed && written;
+}
+
 bool ExportInOrder(const web::ParamList& params) {
+  const char by = SortOf(params);
+  if (by != '0' && by != '2' && by != '3' && by != '4') {
+    store::IndexFile index;
+    store::IndexCopy copy;
+    if (copy.Open(index)) {
+      if (ExportFromCopy(params, index, copy)) return true;
+    } else if (index.Compacted() >= CopyWorth()) {
+      base::Cache<CopyWanted>().wanted = true;
+    }
+  }
   return WalkInOrder(params, 0, nullptr, WriteInOrder);
+}
+
+void MakeIndexCopyAfterPage() {
+  if (!base::Cache<CopyWanted>().wanted) return;
+  // One maker at a time; another that holds the lock makes it.
+  base::FileLock lock(store::IndexCopyLockPath(), 0);
+  if (!lock.Held()) return;
+  std::fflush(stdout);
+  std::fflush(stderr);
+  const pid_t pid = ::fork();
+  if (pid != 0) return;  // the page is complete (or no process to make it: made next time)
+  base::DetachFromServer(lock.fd(), store::IndexCopyLogPath());
+  if (!MakeIndexCopy())
+    std::fprintf(stderr, "quorb: the copy of the index in name order could not be made\n");
+  ::_exit(0);
 }
 
 }  // namespace search

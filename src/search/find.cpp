@@ -54,6 +54,8 @@ bool ScanNumber(std::string_view text, size_t& pos, int width, int& value) {
   return true;
 }
 
+}  // namespace
+
 // A text criterion on a field of the sheet: equal, byte for byte.
 struct FieldCriterion {
   size_t at;  // the field's place in the header
@@ -77,6 +79,8 @@ struct Criteria {
   std::vector<std::string> needles;
   size_t fields_read = 0;  // the fields of a line the criteria read: from the first on
 };
+
+namespace {
 
 Criteria ReadCriteria(const web::ParamList& params) {
   Criteria c;
@@ -307,6 +311,19 @@ bool IsSearchByName(const web::ParamList& params) {
 namespace {
 
 // The test of index lines against a request, split into `view` as far as `fields` reach.
+// Whether `line` meets every criterion and the rights; `view` then holds its first `fields`
+// fields.
+bool LineMeets(std::string_view line, const Criteria& criteria, SheetAccess& access, size_t fields,
+               store::HeaderView& view, std::string& scratch) {
+  for (const std::string& needle : criteria.needles)
+    if (!Contains(line, needle)) return false;
+  store::SplitHeader(line, view, scratch, fields);
+  if (!MeetsCriteria(view, criteria)) return false;
+  if (!criteria.intext.empty() && !SheetContains(store::GetSheetName(view), criteria.intext))
+    return false;
+  return access.MaySee(view[store::kProjectAt], view.Code(store::kStatusAt));
+}
+
 struct Matcher {
   const Criteria& criteria;
   SheetAccess& access;
@@ -315,17 +332,32 @@ struct Matcher {
   std::string scratch;
 
   bool Meets(std::string_view line) {
-    for (const std::string& needle : criteria.needles)
-      if (!Contains(line, needle)) return false;
-    store::SplitHeader(line, view, scratch, fields);
-    if (!MeetsCriteria(view, criteria)) return false;
-    if (!criteria.intext.empty() && !SheetContains(store::GetSheetName(view), criteria.intext))
-      return false;
-    return access.MaySee(view[store::kProjectAt], view.Code(store::kStatusAt));
+    return LineMeets(line, criteria, access, fields, view, scratch);
   }
 };
 
 }  // namespace
+
+struct LineRules::Held {
+  Criteria criteria;
+  SheetAccess access;
+};
+
+LineRules::LineRules(const web::ParamList& params, size_t fields)
+    : held_(std::make_unique<Held>(Held{ReadCriteria(params), SheetAccess(params, true)})) {
+  held_->access.Settle();
+  fields_ = std::max(fields, held_->criteria.fields_read);
+}
+
+LineRules::~LineRules() = default;
+
+bool LineRules::Usable() const {
+  return held_->criteria.intext.empty();
+}
+
+bool LineRules::Meets(std::string_view line, store::HeaderView& view, std::string& scratch) const {
+  return LineMeets(line, held_->criteria, held_->access, fields_, view, scratch);
+}
 
 void ForEachMatch(
     const web::ParamList& params, store::IndexFile& index,

@@ -82,6 +82,26 @@ bool ForEachMatchInTwo(const web::ParamList& params, store::IndexFile& index,
                                                 std::string_view line, long long at)>& each,
                        size_t fields = store::kHeaderFieldCount);
 
+// The criteria of a find request for a data file and the user's rights (read quietly), read
+// once, for lines tested on several threads: each thread with a view and a scratch text of
+// its own. Not Usable when the request searches the sheets' full text.
+class LineRules {
+ public:
+  LineRules(const web::ParamList& params, size_t fields);
+  ~LineRules();
+  LineRules(const LineRules&) = delete;
+  LineRules& operator=(const LineRules&) = delete;
+  bool Usable() const;
+  // Whether `line` meets every criterion and the rights; `view` then holds its first
+  // `fields` fields (and those the criteria read).
+  bool Meets(std::string_view line, store::HeaderView& view, std::string& scratch) const;
+
+ private:
+  struct Held;
+  std::unique_ptr<Held> held_;
+  size_t fields_ = 0;
+};
+
 // Comparisons of two hits: negative, zero or positive. Texts compare by byte values.
 using Compare = int (*)(const FoundSheet&, const FoundSheet&);
 int CompareByStatus(const FoundSheet& a, const FoundSheet& b);  // status, severity, name

@@ -49,6 +49,11 @@ void ExportSheets(const FoundList& hits);
 // key and a place per hit: memory a few bytes a sheet, whatever the sheets hold. False, with
 // nothing written, for hits it cannot key (texts beyond its ranks).
 bool ExportInOrder(const web::ParamList& params);
+// When an export found no copy of the index in name order to read, makes one after the page,
+// in a process of its own that the web server does not wait for (store::kIndexCopyFolder).
+void MakeIndexCopyAfterPage();
+// Makes that copy now, unless one matches the index already; false when none could be made.
+bool MakeIndexCopy();
 // A hit read back: its index line split into every field, the line, its place in the order.
 using EachHit = std::function<void(const store::HeaderView& h, std::string_view line, size_t i)>;
 // Hands `each` the hits from `first` up to `end` (not included), in order.

@@ -1,7 +1,9 @@
 // Every change of the store, killed or failed at each of its file-changing system calls in
 // turn (the QUORB_FAULT hook): the next request works, `--check` then finds the store sound,
 // and a page that answered says "stored" exactly when the change is there.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -231,6 +233,50 @@ TEST(StoreFaults, ListingsAfterAnUnfinishedChangeShowIt) {
       EXPECT_TRUE(e2e::Has(failed.out, "<P>A change stored a moment ago is not in this list yet"))
           << failed.out;
       EXPECT_TRUE(e2e::Has(failed.err, "quorb: a stored change")) << failed.err;
+    }
+  }
+}
+
+// The copy of the index in name order that an export has made after its page, killed,
+// failed, cut by a power cut or refused room at each of its file-changing calls in turn: the
+// exports after it (the first makes the copy again, the next reads it) write the same rows,
+// and the store is sound.
+TEST(StoreFaults, IndexCopyAtEachCall) {
+  const std::string query = "CMD=find&excel=X&resp=all&statN=X&statS=X&statA=X&statO=X";
+  // The maker holds the lock of the copy until it ends.
+  auto wait_for_maker = [](const Installation& inst) {
+    const int fd = ::open(inst.Path("data/index.byname/lock").c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    for (int i = 0; i < 2000 && ::flock(fd, LOCK_EX | LOCK_NB) != 0; ++i) ::usleep(10000);
+    ::close(fd);
+  };
+  for (const char* what : {"kill", "eio", "cut", "lose", "full"}) {
+    for (int n = 1;; ++n) {
+      SCOPED_TRACE(std::string(what) + " at call " + std::to_string(n));
+      Installation inst;
+      Prepare(inst);
+      if (testing::Test::HasFatalFailure()) return;
+      // A compacted index, and its rows as read without a copy.
+      Compacting(Get("CMD=Observed&Num=TsG.00001&User=kolvar&submitter=tessin"))(inst, {});
+      const std::string rows = inst.Get(query).out;
+      ASSERT_TRUE(e2e::Has(rows, "TsG") || e2e::Has(rows, "00001")) << rows;
+      Env env = {{"GATEWAY_INTERFACE", ""}, {"QUORB_INDEX_COPY_FROM", "1"}};
+      Env faulty = env;
+      faulty["QUORB_FAULT"] = std::to_string(n) + ":" + what;
+      faulty["QUORB_CUT_ROOT"] = inst.Path("data");
+      EXPECT_EQ(inst.Get(query, faulty).out, rows);
+      wait_for_maker(inst);
+      // A fault before the copy got its name leaves none (the last call, the folder's sync,
+      // comes after it).
+      const bool fired = !inst.Exists("data/index.byname/lines");
+      for (int again = 0; again < 2; ++again) {
+        EXPECT_EQ(inst.Get(query, env).out, rows);
+        wait_for_maker(inst);
+      }
+      EXPECT_TRUE(inst.Exists("data/index.byname/lines"));
+      EXPECT_EQ(Check(inst).exit_code, 0) << Check(inst).out;
+      if (!fired) break;
+      ASSERT_LT(n, 100);
     }
   }
 }

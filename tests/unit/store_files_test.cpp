@@ -9,6 +9,7 @@
 #include "base/files.h"
 #include "base/request_state.h"
 #include "e2e/harness.h"
+#include "search/results.h"
 #include "store/check.h"
 #include "store/commit.h"
 #include "store/index.h"
@@ -240,6 +241,37 @@ TEST_F(StoreFiles, AChangeCompactsTheIndexOnceDeadLinesHaveGrown) {
   EXPECT_EQ(Read("data/index"), line_a + store::FormatHeader(b) + store::FormatHeader(a));
   EXPECT_EQ(LiveIndex(), store::FormatHeader(b) + store::FormatHeader(a));
   EXPECT_EQ(store::CheckStore(false), 0);
+}
+
+// The copy of the compacted index in name order that the export reads: the check finds it
+// sound as made, and tells a copy whose lines are out of order or not the index's, and what a
+// maker that died left; the repair removes them all.
+TEST_F(StoreFiles, CheckTellsABadCopyOfTheIndexAndRepairRemovesIt) {
+  FactSheet a = NewSheet("A"), b = NewSheet("B"), c = NewSheet("C");
+  for (FactSheet* s : {&b, &a, &c}) ASSERT_EQ(store::CreateSheet(*s), Stored::kOk);
+  Write("data/index.base", store::IndexBaseText());
+  const std::string first = store::FormatHeader(b), second = store::FormatHeader(a),
+                    third = store::FormatHeader(c), lines = "data/index.byname/lines";
+  struct Case {
+    const char* what;
+    std::string file, content;  // the content after the copy's head
+  };
+  for (const Case& bad : {Case{"out of order", lines, second + first + third},
+                          Case{"a line short", lines, first + second},
+                          Case{"a line changed", lines, first + second + second},
+                          Case{"left by a dead maker", lines + ".tmp.1", first}}) {
+    SCOPED_TRACE(bad.what);
+    // Made again each time: each repair rewrites the index, which the copy then no longer
+    // matches.
+    ASSERT_TRUE(search::MakeIndexCopy());
+    const std::string made = Read(lines), head = made.substr(0, made.find(first));
+    ASSERT_EQ(made, head + first + second + third);
+    EXPECT_EQ(store::CheckStore(false), 0);
+    Write(bad.file, head + bad.content);
+    EXPECT_EQ(store::CheckStore(false), 1);
+    EXPECT_EQ(store::CheckStore(true), 0);
+    EXPECT_FALSE(Exists(bad.file));
+  }
 }
 
 // Lines read back by their offsets are the lines, whatever the order: lines in a row, runs
