@@ -910,12 +910,15 @@ bool OrderHits(const store::IndexFile& index, char by, bool every,
   return true;
 }
 
-// ForEachHitInOrder, handing the hits to `use` as places in the index.
+// ForEachHitInOrder, handing the hits to `use` as places in the index (`opened` when the
+// request opened it already).
 bool WalkInOrder(const web::ParamList& params, size_t fields,
                  const std::function<void(const store::HeaderView&)>& on_match,
-                 const std::function<void(const Ordered&)>& use) {
+                 const std::function<void(const Ordered&)>& use,
+                 store::IndexFile* opened = nullptr) {
   const char by = SortOf(params);
-  store::IndexFile index;
+  std::optional<store::IndexFile> own;
+  store::IndexFile& index = opened ? *opened : own.emplace();
   // The export skips what has no sheet name; the page lists every hit, so one it cannot key
   // sends it back to the list of every hit.
   const bool exporting = web::GetParam(params, "excel").starts_with('X');
@@ -1229,8 +1232,8 @@ bool MakeIndexCopy() {
 
 bool ExportInOrder(const web::ParamList& params) {
   const char by = SortOf(params);
+  store::IndexFile index;
   if (by != '0' && by != '2' && by != '3' && by != '4') {
-    store::IndexFile index;
     store::IndexCopy copy;
     if (copy.Open(index)) {
       if (ExportFromCopy(params, index, copy)) return true;
@@ -1238,7 +1241,7 @@ bool ExportInOrder(const web::ParamList& params) {
       base::Cache<CopyWanted>().wanted = true;
     }
   }
-  return WalkInOrder(params, 0, nullptr, WriteInOrder);
+  return WalkInOrder(params, 0, nullptr, WriteInOrder, &index);
 }
 
 void MakeIndexCopyAfterPage() {
