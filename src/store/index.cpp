@@ -361,6 +361,18 @@ std::string CopyPath(std::string_view name) {
   return base::JoinPath(IndexFilePath(kIndexCopyFolder), name);
 }
 
+// The temporary files of makers in the copy's folder (a maker's own, while it writes).
+std::vector<std::string> CopyTemporaries() {
+  std::vector<std::string> found;
+  if (DIR* d = ::opendir(CopyPath("").c_str())) {
+    while (dirent* e = ::readdir(d))
+      if (std::string_view(e->d_name).starts_with("lines.tmp."))
+        found.push_back(CopyPath(e->d_name));
+    ::closedir(d);
+  }
+  return found;
+}
+
 }  // namespace
 
 std::string IndexCopyLockPath() {
@@ -450,12 +462,7 @@ bool WriteIndexCopy(
   if (!base::IsDirectory(folder) && !base::MakeDirectory(folder)) return false;
   const std::string path = CopyPath("lines");
   // What a maker that died left: nobody else writes while the lock is held.
-  if (DIR* d = ::opendir(CopyPath("").c_str())) {
-    while (dirent* e = ::readdir(d))
-      if (std::string_view(e->d_name).starts_with("lines.tmp."))
-        base::SysUnlink(CopyPath(e->d_name).c_str());
-    ::closedir(d);
-  }
+  for (const std::string& left : CopyTemporaries()) base::SysUnlink(left.c_str());
   const std::string temp = base::Sprintf("%s.tmp.%d", path, static_cast<int>(::getpid()));
   int fd =
       ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
@@ -484,12 +491,7 @@ std::string CheckIndexCopy(std::vector<std::string>& leftovers, std::string& bad
   if (!base::IsDirectory(IndexFilePath(kIndexCopyFolder))) return {};
   base::FileLock lock(CopyPath("lock"), 0);
   if (!lock.Held()) return {};
-  if (DIR* d = ::opendir(CopyPath("").c_str())) {
-    while (dirent* e = ::readdir(d))
-      if (std::string_view(e->d_name).starts_with("lines.tmp."))
-        leftovers.push_back(CopyPath(e->d_name));
-    ::closedir(d);
-  }
+  for (std::string& left : CopyTemporaries()) leftovers.push_back(std::move(left));
   IndexFile index;
   IndexCopy copy;
   if (!copy.Open(index)) return {};
